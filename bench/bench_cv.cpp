@@ -29,7 +29,7 @@ constexpr int32_t kFolds = 5;
 
 // Five SPLIT folds for the CV criterion.
 struct Setup : benchfit::Setup {
-  Setup(int32_t threads, int32_t cols, int32_t method) : benchfit::Setup(threads, cols, method) {
+  Setup(int32_t threads, int32_t cols, VsfMethod method) : benchfit::Setup(threads, cols, method) {
     s.cv = 1;
     s.cvMethod = VsfCvMethod::Split;
     s.folds = kFolds;
@@ -67,7 +67,7 @@ size_t rowsOf(int64_t arg) { return std::getenv("QRX_BENCH_BIG") ? 1000000 : arg
 void BM_LassoChooseCv(benchmark::State& state) {
   const int32_t cols = 50;
   benchfit::Rows& r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
-  Setup setup(threadsOf(state.range(1)), cols, VM_LASSO);
+  Setup setup(threadsOf(state.range(1)), cols, VsfMethod::Lasso);
   setup.s.rewritePages = 1;
   setup.s.forceDense = 1;
   setup.opt.fullXpx = 1;
@@ -91,7 +91,7 @@ void BM_LassoChooseCv(benchmark::State& state) {
 void BM_ForwardByCv(benchmark::State& state) {
   const int32_t cols = 20;
   benchfit::Rows& r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
-  Setup setup(threadsOf(state.range(1)), cols, VM_FORWARD);
+  Setup setup(threadsOf(state.range(1)), cols, VsfMethod::Forward);
   setup.opt.select = setup.opt.stop = VC_CV;
   setup.opt.trialAll = 1;
   setup.opt.steps = kSignal;
@@ -110,7 +110,7 @@ void BM_ForwardByCv(benchmark::State& state) {
 void BM_LassoChooseCvex(benchmark::State& state) {
   const int32_t cols = 50;
   benchfit::Rows& r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
-  Setup setup(threadsOf(state.range(1)), cols, VM_LASSO);
+  Setup setup(threadsOf(state.range(1)), cols, VsfMethod::Lasso);
   setup.s.cv = 0;
   setup.s.xcv = 1;
   setup.opt.cvOn = 0;

@@ -84,7 +84,7 @@ struct Setup {
     s.cpuCount = threads;
     s.utilAccess = 4;
     s.trainFraction = 1.0;
-    s.method = 2;
+    s.method = VsfMethod::Forward;
     s.seed = &seed;
     s.columnCount = kCols;
     s.entries = &entry;

@@ -35,13 +35,12 @@ int32_t threadsOf(int64_t arg) {
 
 // A path fit on centred and scaled pages.
 struct Setup : benchfit::Setup {
-  Setup(int32_t threads, int32_t cols, int32_t method, bool full)
+  Setup(int32_t threads, int32_t cols, VsfMethod method, bool full)
       : benchfit::Setup(threads, cols, method) {
     s.rewritePages = 1;
     s.forceDense = 1;
     opt.fullXpx = full ? 1 : 0;
     opt.colStandardize = 1;
-    opt.penalizedPath = 1;
     opt.screen = VsfScreenMethod::None;
     opt.screenSteps = 4;
     opt.stopTest = 1;
@@ -57,7 +56,7 @@ struct Setup : benchfit::Setup {
 void BM_ElasticNetFit(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
   benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
-  Setup setup(threadsOf(state.range(2)), cols, VM_ELASTICNET, true);
+  Setup setup(threadsOf(state.range(2)), cols, VsfMethod::ElasticNet, true);
   if (setup.read(r) != 0)
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
@@ -75,7 +74,7 @@ void BM_ElasticNetFit(benchmark::State& state) {
 void BM_ElasticNetSearch(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
   benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
-  Setup setup(threadsOf(state.range(2)), cols, VM_ELASTICNET, true);
+  Setup setup(threadsOf(state.range(2)), cols, VsfMethod::ElasticNet, true);
   setup.opt.choose = VC_SBC;
   setup.opt.stop = VC_NONE;
   setup.s.enTuneRows = 1;
@@ -116,7 +115,7 @@ void BM_ElasticNetSearch(benchmark::State& state) {
 void BM_Screening(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
   benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
-  Setup setup(threadsOf(0), cols, VM_LASSO, false);
+  Setup setup(threadsOf(0), cols, VsfMethod::Lasso, false);
   setup.opt.screen = static_cast<VsfScreenMethod>(state.range(2));
   setup.opt.steps = 30;
   setup.opt.stopTest = 0;

@@ -24,7 +24,7 @@ namespace {
 constexpr int32_t kGroups = 10, kWidth = 5;
 
 struct Setup : benchfit::Setup {
-  Setup(int32_t threads, int32_t cols) : benchfit::Setup(threads, cols, 13) {
+  Setup(int32_t threads, int32_t cols) : benchfit::Setup(threads, cols, VsfMethod::GroupLasso) {
     entries.resize(1);
     for (int32_t g = 0; g < kGroups; ++g)
       entries.push_back(VsfEffectEntry{g + 1, kWidth, nullptr, 1 + g * kWidth, 0});
@@ -35,7 +35,6 @@ struct Setup : benchfit::Setup {
     s.forceDense = 1;
     opt.fullXpx = 1;
     opt.parmStandardize = 1;
-    opt.solverPath = 1;
     opt.transformPages = 1;
     opt.restorePages = 1;
     opt.rho = 0.9;

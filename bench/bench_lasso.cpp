@@ -23,7 +23,7 @@ constexpr int32_t kSignal = 10;
 
 // The LASSO path to the full model on centred and scaled pages, restored after each fit.
 struct Setup : benchfit::Setup {
-  Setup(int32_t threads, int32_t cols) : benchfit::Setup(threads, cols, 6) {
+  Setup(int32_t threads, int32_t cols) : benchfit::Setup(threads, cols, VsfMethod::Lasso) {
     s.rewritePages = 1;
     s.forceDense = 1;
     opt.fullXpx = 1;

@@ -92,7 +92,7 @@ struct Setup {
   int64_t seed = 1;
   int32_t rc = 0;
 
-  Setup(int32_t threads, int32_t cols, int32_t method) {
+  Setup(int32_t threads, int32_t cols, VsfMethod method) {
     HostControlBlock* cb = qrxhost::hostControlBlock();
     v_global_gcb_anchor = cb;
     Exported_QKHandle = cb->qkHandle;
@@ -119,7 +119,7 @@ struct Setup {
     s.modelEffectCount = s.entryCount;
     model.bags = &bags;
     model.puddle = &puddle;
-    opt.method = static_cast<VsfMethod>(method);
+    opt.method = method;
     opt.forcedIn = 1;
     opt.fuzz = 1e-12;
     opt.fullSweep = VsfFullSweep::Never;

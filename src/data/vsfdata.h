@@ -10,6 +10,7 @@
 #include "data/zpuddle.h"
 #include "support/hostif.h"
 #include "support/protocol.h"
+#include "support/vsfoptions.h"
 
 #include <cstdint>
 
@@ -85,7 +86,8 @@ struct VsfDataSettings {
   int32_t utilAccess; // QkPgfSharing: kQkPgfSequential, or kQkPgfRandom
   int32_t utilPageSize, utilBuffers;
   // MODEL and procedure options.
-  int32_t method, maxSteps, steps, forcedIn;
+  VsfMethod method;
+  int32_t maxSteps, steps, forcedIn;
   uint8_t noint, weightGiven, freqGiven, roleCodes;
   VsfCvMethod cvMethod;
   uint8_t cv, xcv; // fold codes for ordinary / external cross validation

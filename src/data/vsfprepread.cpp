@@ -21,7 +21,7 @@ namespace {
   const int64_t b = s->noint ? s->entryCount - 1 : s->entryCount;
   const VsfMethodTraits* method = vsfMethodTraits(s->method);
   int64_t steps = std::min<int64_t>(s->forcedIn + 100, maxSteps);
-  switch (method != nullptr ? method->bound : VsfStepBound::Penalties) {
+  switch (method != nullptr ? method->bound.get() : VsfStepBound::Penalties) {
   case VsfStepBound::OneFit:
     return b;
   case VsfStepBound::EachOnce:
@@ -55,14 +55,14 @@ double fitEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t st
     sc = 1000;
   }
   const uint64_t folds = s->cv ? static_cast<uint64_t>(std::max(s->folds, 1)) : 0;
-  const uint64_t selecting = s->method != VM_NONE ? 1 : 0;
+  const uint64_t selecting = vsfMethodSelects(s->method) ? 1 : 0;
   double est =
       static_cast<double>(9 * pc + 28 * sc + 8 * (2 + selecting + folds) * triangle(pc + 1));
-  if (s->method != VM_NONE)
+  if (vsfMethodSelects(s->method))
     est += static_cast<double>(9 * E);
   if (s->incrementalBuild)
     est += static_cast<double>(8 * p * sc);
-  if (s->method != VM_NONE && s->numericOptionByte)
+  if (vsfMethodSelects(s->method) && s->numericOptionByte)
     est += static_cast<double>(8 * E);
   return est;
 }

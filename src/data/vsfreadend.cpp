@@ -172,7 +172,7 @@ void storeTotals(Pass& p) {
     m->cvexGrid = allocArray<double>(pool, k * room);
     m->cvexCurve = allocArray<double>(pool, k * room);
     m->cvexFoldKnots = allocArray<double>(pool, room);
-  } else if (s->method == VM_GROUPLASSO) {
+  } else if (vsfMethodRoad(s->method, VsfFitRoad::GroupLasso)) {
     const int64_t steps = vsfCVExGroupRoom(s->maxSteps, s->steps, s->forcedIn);
     if (k * steps > INT32_MAX)
       return kVsfNoMemory;

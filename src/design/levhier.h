@@ -4,6 +4,7 @@
 
 #include "design/levreg.h"
 #include "support/protocol.h"
+#include "support/vsfoptions.h"
 
 struct HierarchyRequest {
   LevRegContext* context;
@@ -11,7 +12,7 @@ struct HierarchyRequest {
   QkPool* allocator; // used when the pool switch is clear
   int32_t usePool;
   VsfHierarchy hierarchy;
-  int32_t method; // the selection method (VsfMethod); BACKWARD needs the containment
+  VsfMethod method; // a method that starts from every effect needs the containment
   int32_t* containingCounts;
   int32_t* containedCounts;
   int32_t** containing;

@@ -7,6 +7,7 @@
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 #include "support/wzstr.h"
 
@@ -90,7 +91,7 @@ int32_t zlevhier(HierarchyRequest* req) {
   if (req->hierarchy == VsfHierarchy::SingleClass)
     compare = levefc_class;
   else if (req->hierarchy == VsfHierarchy::Single ||
-           (req->hierarchy == VsfHierarchy::None && req->method == VM_BACKWARD))
+           (req->hierarchy == VsfHierarchy::None && vsfMethodStartsFull(req->method)))
     compare = levefc_all;
   else
     return 0;

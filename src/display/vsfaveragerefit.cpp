@@ -61,9 +61,7 @@ uint8_t* refitEffects(VsfContext* ctx) {
 
 // The selection settings of a plain fit of the flagged effects on the full cross products.
 void plainFitSettings(VsfModelOptions& o) {
-  o.method = VM_NONE;
-  o.penalizedPath = 0;
-  o.solverPath = 0;
+  o.method = VsfMethod::None;
   o.choose = VC_NONE_GIVEN;
   o.stop = VC_NONE_GIVEN;
   o.select = VC_NONE_GIVEN;

@@ -108,7 +108,7 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 void openSelModelGroup(VsfContext* ctx, bool heading) {
   if (ctx->outputGroup != nullptr)
     return;
-  const bool none = ctx->options.method == VM_NONE;
+  const bool none = !vsfMethodSelects(ctx->options.method);
   // A refit's groups sit one level below the run's own.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t level = refit ? 3 : 2;
@@ -240,7 +240,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   // A sample's steps sit one level below its Sample group, which a refit moves down by one.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t noteLevel = scratch == nullptr ? 2 : (refit ? 4 : 3);
-  const bool backward = o.method == VM_BACKWARD;
+  const bool backward = vsfMethodStartsFull(o.method);
   VsfModel* fit = &ctx->model;
   // The records of the forced effects show as one step, their last; without an intercept or
   // forced effects the first record is step 1.
@@ -290,7 +290,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
          vsfaLabel(msgText(VsfMsg::StepTitleStep, {stepNumber})),
          rvqDouble(RvqAttrId::GroupNumber, stepNumber), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (notes) {
-      vsfLevelNote(ctx, noteLevel, msgText(method->stepTitle, {stepNumber}), true);
+      vsfLevelNote(ctx, noteLevel, msgText(method->stepTitle.get(), {stepNumber}), true);
       int32_t rc = 0;
       if (stepNumber == 0)
         rc = noteStartingModel(ctx, &step, pool, record, noteLevel + 1, backward);
@@ -320,7 +320,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
 
 int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
-  const int32_t method = o.method;
+  const VsfMethod method = o.method;
   // The path's own fit (not its least-squares coefficients') has the SSE of its last step.
   if (vsfMethodIs(method, VsfMethodFamily::LeastAngle) && !vsfMethodLsCoefficients(method) &&
       m->stepCount > 0) {
@@ -334,7 +334,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   ctx->results.stepLabelCount = 0;
   ctx->results.stepLabelWidth = 0;
   int32_t rc = 0;
-  const bool solverOnly = method == VM_QKLASSO || method == VM_QKGLASSO;
+  const bool solverOnly = vsfMethodRoad(method, VsfFitRoad::Solver);
   if (!solverOnly) {
     VsfGroup summary(
         ctx, "Summary",
@@ -349,7 +349,8 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
       return rc;
     if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != 0)
       return rc;
-    const int32_t k = method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
+    const int32_t k =
+        vsfMethodStartsFull(method) ? m->stepCount - 1 : m->stepCount - m->includeCount;
     if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != 0)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
@@ -375,7 +376,7 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
       return rc;
     if ((rc = vsfpModelString(ctx, m, m->pool)) != 0)
       return rc;
-    if (method != VM_NONE && ctx->stmt.showPValues)
+    if (vsfMethodSelects(method) && ctx->stmt.showPValues)
       vsfTextLine(ctx, 'l', msgText(VsfMsg::PValuesNotAdjusted));
     if ((rc = vsfpAnova(ctx, m, m->pool)) != 0)
       return rc;

@@ -27,6 +27,7 @@
 #include "support/qkpgf.h"
 #include "support/stepcodes.h"
 #include "support/testthread.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cmath>
@@ -399,7 +400,7 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
 // column in its dense block, costs less than the packed triangle (vsfStructuredCheaper).
 void joinSmallEffectsDense(const VsfModelOptions& o, const VsfDataSettings* s,
                            VsfEffectEntry* entries, int32_t count) {
-  if ((o.method != VM_FORWARD && o.method != VM_STEPWISE && o.method != VM_BACKWARD) || o.split ||
+  if (!vsfMethodIs(o.method, VsfMethodFamily::Sequential) || o.split ||
       o.hierarchy != VsfHierarchy::None || o.cvExternal || s->resampling || s->forceSparse ||
       s->forceDense)
     return;
@@ -494,7 +495,7 @@ int32_t vsfData(VsfContext* ctx) {
     ctx->dataSettingsReady = 1;
   }
   s->fullBuild = o.fullXpx || ctx->stmt.perfOptions.sscpFull;
-  s->incrementalBuild = !s->fullBuild && !s->rewritePages && o.method != VM_NONE;
+  s->incrementalBuild = !s->fullBuild && !s->rewritePages && vsfMethodSelects(o.method);
   s->splitSparse = vsfSplitSparseRows(ctx) ? 1 : 0;
   // The reading pass may lower the thread count; it starts from the run's current one.
   s->threadCount = std::max(ctx->perf.threadCount, 1);

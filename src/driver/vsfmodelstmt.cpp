@@ -19,6 +19,7 @@
 #include "support/vsfmethods.h"
 
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -71,9 +72,8 @@ namespace {
   VsfModelOptions& o = ctx->options;
   LevDesign* design = ctx->design.design;
   design->designFlags |= 0x01 | 0x20;
-  o.method = stmtCode(m, ModelSlot::Method, VM_STEPWISE);
-  if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
-      o.method == VM_QKLASSO)
+  o.method = stmtCode(m, ModelSlot::Method, VsfMethod::Stepwise);
+  if (vsfMethodPenalty(o.method) == VsfPenalty::Columns)
     design->designFlags2 |= 0x20;
   int32_t lev = zlevmod(design, ctx->data, keyOf(ProcSlot::DirectVariables),
                         keyOf(ProcSlot::ClassVariables), m, keyOf(ModelSlot::Effects), 0, 0);
@@ -113,8 +113,6 @@ namespace {
 // and FUZZ=.
 void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
-  o.penalizedPath = 0;
-  o.solverPath = 0;
   o.hierarchy = stmtCode(m, ModelSlot::Hierarchy, VsfHierarchy::None);
   o.noint = stmtFlag(m, ModelFlag::NoInt);
   o.include = stmtInt(m, ModelSlot::Include, 0);
@@ -137,7 +135,7 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
 }
 
 // The elastic-net settings.
-void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
   o.enscale = stmtFlag(m, ModelFlag::EnScale);
   o.l2 = stmtNumber(m, ModelSlot::L2, -1.0);
@@ -146,7 +144,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   o.showL2Search = stmtFlag(m, ModelFlag::ShowL2Search);
   o.l2Low = stmtNumber(m, ModelSlot::L2Low, 0.0);
   o.l2High = stmtNumber(m, ModelSlot::L2High, 1.0);
-  if (method == VM_ELASTICNET) {
+  if (vsfMethodRidge(method)) {
     if (given(m, ModelSlot::L2) && o.l2 != -1.0 && o.l2 < 0) {
       vsfLog(VsfMsg::L2MustNotNegative);
       o.l2 = -1.0;
@@ -206,13 +204,12 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 }
 
 // The L1 options of the penalized methods.
-[[nodiscard]] int32_t readL1Options(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+[[nodiscard]] int32_t readL1Options(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
   o.l1 = stmtNumber(m, ModelSlot::L1, -1.0);
   o.showStepL1 = stmtFlag(m, ModelFlag::ShowStepL1);
   o.linearCvex = stmtFlag(m, ModelFlag::LinearCvex);
-  if (method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO ||
-      method == VM_QKGLASSO || method == VM_GROUPLASSO) {
+  if (vsfMethod(method).l1Bound) {
     o.l1Choice = stmtCode(m, ModelSlot::L1Choice, VsfL1Choice::Ratio);
     o.stopL1Choice = o.l1Choice;
     if (o.stop == VC_L1) {
@@ -227,7 +224,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
         o.l1 = -1;
       }
     }
-    if (method == VM_GROUPLASSO && o.l1Choice != VsfL1Choice::Ratio) {
+    if (vsfMethod(method).l1ChoiceRatioOnly && o.l1Choice != VsfL1Choice::Ratio) {
       vsfLog(VsfMsg::SelectionGrouplassoUsesL1choice);
       o.l1Choice = VsfL1Choice::Ratio;
       o.stopL1Choice = VsfL1Choice::Ratio;
@@ -250,12 +247,11 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 }
 
 // External cross validation, refused for the methods without it.
-void readExternalCv(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+void readExternalCv(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
   if (o.choose == VC_CVEX) {
     o.showCvex = stmtFlag(m, ModelFlag::ShowCvex);
-    if (method != VM_LAR && method != VM_LASSO && method != VM_ELASTICNET &&
-        method != VM_GROUPLASSO) {
+    if (!vsfMethodHasPath(method)) {
       vsfLog(VsfMsg::ChooseCvexNotAvailable);
       o.choose = VC_NONE_GIVEN;
     }
@@ -267,10 +263,10 @@ void readExternalCv(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 }
 
 // Screening of the LASSO and elastic-net candidates.
-void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
   o.showScreen = stmtFlag(m, ModelFlag::ShowScreen);
-  if (method == VM_LASSO || method == VM_ELASTICNET) {
+  if (vsfMethod(method).screens) {
     o.screen = stmtCode(m, ModelSlot::Screen, VsfScreenMethod::None);
   } else {
     o.screen = stmtCode(m, ModelSlot::Screen, VsfScreenMethod::None);
@@ -292,36 +288,25 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
   }
 }
 
-// The method groups (penalized path, solver path), RHO and TOL, and STOP= with the
-// method's default.
-[[nodiscard]] int32_t methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+// The penalized methods' defaults and what LSCOEFFS makes of them, RHO and TOL, and STOP=
+// with the method's default.
+[[nodiscard]] int32_t methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
   VsfCriterion defaultStop = o.select;
-  if (method == VM_LAR || method == VM_LASSO || method == VM_ELASTICNET || method == VM_QKLASSO) {
-    o.penalizedPath = 1;
+  const VsfMethodTraits& row = vsfMethod(method);
+  if (row.penalty != VsfPenalty::None) {
     o.select = VC_NONE_GIVEN;
     defaultStop = VC_SBC;
     if (stmtFlag(m, ModelFlag::LsCoeffs)) {
-      if (method == VM_LAR)
-        o.method = VM_LAR_LS;
-      else if (method == VM_LASSO)
-        o.method = VM_LASSO_LS;
-      else if (method == VM_ELASTICNET)
-        return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionElasticnet,
-                        StepRc::StatementError, DriverResult::LsCoeffsMethod);
+      if (const std::optional<VsfMsg>& refusal = row.lsRefusal.get())
+        return stmtFail(ctx, *refusal, StepRc::StatementError, DriverResult::LsCoeffsMethod);
+      o.method = row.lsVariant;
     }
-  } else if (vsfGroupMethod(method)) {
-    o.solverPath = 1;
-    o.select = VC_NONE_GIVEN;
-    defaultStop = VC_SBC;
-    if (stmtFlag(m, ModelFlag::LsCoeffs))
-      return stmtFail(ctx, VsfMsg::LscoeffsNotAvailableSelectionMethod, StepRc::StatementError,
-                      DriverResult::LsCoeffsMethod);
   }
 
   o.rho = stmtNumber(m, ModelSlot::Rho, -1.0);
   o.tol = stmtNumber(m, ModelSlot::Tol, -1.0);
-  if (o.solverPath || method == VM_QKLASSO) {
+  if (row.family == VsfMethodFamily::Solver) {
     o.rho = stmtNumber(m, ModelSlot::Rho, 0.9);
     o.tol = stmtNumber(m, ModelSlot::Tol, 1e-6);
   } else {
@@ -344,10 +329,10 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, int32_t method) {
 }
 
 // SLENTRY= and SLSTAY= with the method's defaults, and MAXSTEPS= against STEPS=.
-void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, int32_t method) {
+void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
-  double sleDefault = method == VM_STEPWISE ? 0.15 : 0.5;
-  double slsDefault = method == VM_STEPWISE ? 0.15 : 0.1;
+  const double sleDefault = vsfMethod(method).slEntryDefault;
+  const double slsDefault = vsfMethod(method).slStayDefault;
   o.slEntry = stmtNumber(m, ModelSlot::SlEntry, sleDefault);
   o.slStay = stmtNumber(m, ModelSlot::SlStay, slsDefault);
   if (given(m, ModelSlot::SlEntry)) {
@@ -415,7 +400,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
     o.drop = VsfDrop::BeforeAdd;
   }
   o.orderSelect = stmtFlag(m, ModelFlag::OrderSelect);
-  if (o.orderSelect && o.method == VM_BACKWARD) {
+  if (o.orderSelect && vsfMethodStartsFull(o.method)) {
     vsfLog(VsfMsg::OrderselectIgnoredSelectionBackward);
     o.orderSelect = 0;
   }
@@ -462,7 +447,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 // The criteria GROUPLASSO cannot use.
 [[nodiscard]] int32_t checkGroupLassoCriteria(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
-  if (o.method == VM_GROUPLASSO) {
+  if (vsfMethod(o.method).limitedCriteria) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
         o.stop == VC_CV)
       return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, StepRc::Error,
@@ -478,22 +463,19 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 [[nodiscard]] int32_t readPValuesAndAdaptive(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
-  st.showPValues = stmtFlag(m, ModelFlag::ShowPValues) || o.method == VM_NONE;
+  st.showPValues = stmtFlag(m, ModelFlag::ShowPValues) || !vsfMethodSelects(o.method);
   o.adaptive = stmtFlag(m, ModelFlag::Adaptive);
   if (o.adaptive) {
-    if (o.method == VM_LAR || o.method == VM_LAR_LS) {
-      stmtWarn(ctx, VsfMsg::AdaptiveNotAvailableSelectionLar);
-      o.adaptive = 0;
-    } else if (o.method == VM_GROUPLASSO) {
-      stmtWarn(ctx, VsfMsg::AdaptiveNotAvailableSelectionGrouplasso);
+    if (const std::optional<VsfMsg>& refusal = vsfMethod(o.method).adaptiveRefusal.get()) {
+      stmtWarn(ctx, *refusal);
       o.adaptive = 0;
     } else {
       o.gamma = stmtNumber(m, ModelSlot::Gamma, 1.0);
       const OptionSlot* in = stmtSlot(m, ModelSlot::InEst);
       st.adaptiveInest = in && in->kind == OSK_DATASET ? in->value.dataSet : nullptr;
       o.adaptiveInest = st.adaptiveInest != nullptr;
-      if (o.method == VM_LASSO_LS) {
-        o.method = VM_LASSO;
+      if (vsfMethodLsCoefficients(o.method)) {
+        o.method = vsfMethod(o.method).lsBase;
         stmtWarn(ctx, VsfMsg::LscoeffsIgnoredAdaptive);
       }
     }
@@ -515,7 +497,7 @@ int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
     return rc;
   readSelectionOptions(ctx, m);
   // The method as SELECTION= gives it, before the least-squares variants are chosen.
-  const int32_t method = ctx->options.method;
+  const VsfMethod method = ctx->options.method;
   readElasticNet(ctx, m, method);
   if (int32_t rc = readL1Options(ctx, m, method); rc != 0)
     return rc;

@@ -46,13 +46,11 @@ void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args
 // LAR, LASSO (with or without least-squares coefficients), ELASTICNET and the solver-based
 // LASSO: the methods whose penalty bounds the columns' coefficients.
 [[nodiscard]] bool lassoType(const VsfModelOptions& o) {
-  return o.penalizedPath != 0 || vsfMethodPenalty(o.method) == VsfPenalty::Columns;
+  return vsfMethodPenalty(o.method) == VsfPenalty::Columns;
 }
-[[nodiscard]] bool groupType(const VsfModelOptions& o) {
-  return o.solverPath != 0 || vsfGroupMethod(o.method);
-}
+[[nodiscard]] bool groupType(const VsfModelOptions& o) { return vsfGroupMethod(o.method); }
 // The least-angle paths without the elastic net's L2 term: LAR and LASSO.
-[[nodiscard]] bool larOrLasso(int32_t m) {
+[[nodiscard]] bool larOrLasso(VsfMethod m) {
   return vsfMethodIs(m, VsfMethodFamily::LeastAngle) && !vsfMethodRidge(m);
 }
 
@@ -179,7 +177,7 @@ void reconcilePlots(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfPlotSettings& pl = ctx->stmt.plots;
   bool candDetails = (o.stepDetails & 1) != 0 && o.stepCandidates != 0;
-  if (o.method == VM_NONE || lassoType(o) || groupType(o)) {
+  if (!vsfMethodSelects(o.method) || lassoType(o) || groupType(o)) {
     if (pl.candLevel != 0 || pl.selgLevel != 0 || candDetails) {
       if (!(pl.candLevel == kPlotByAll && pl.selgLevel == kPlotByAll && !candDetails))
         note(VsfMsg::CandidateDetailsCandidatesSelectogram);
@@ -484,7 +482,7 @@ namespace {
   VsfStatementSettings& st = ctx->stmt;
   const bool lasso = lassoType(ctx->options);
   const bool group = groupType(ctx->options);
-  if (o.method == VM_NONE)
+  if (!vsfMethodSelects(o.method))
     o.choose = VC_NONE_GIVEN;
   if ((lasso || group) && o.include != 0)
     return fail(ctx, VsfMsg::IncludeNotAvailableSelection, DriverResult::Refused);
@@ -496,7 +494,7 @@ namespace {
     return rc;
   if (int32_t rc = checkEffects(ctx); rc != 0)
     return rc;
-  if (o.method != VM_STEPWISE)
+  if (!vsfMethod(o.method).takesDrop)
     o.drop = VsfDrop::BeforeAdd;
   return 0;
 }
@@ -551,10 +549,7 @@ constexpr double kPackedMemoryShare = 0.5;
 // effects the packed pass is taken where the steps a search will make repay it and its
 // triangles fit the memory. Without CLASS variables the effects bound the columns.
 [[nodiscard]] bool packedCheaper(const VsfContext* ctx, int32_t effects, int32_t classVariables) {
-  const int32_t method = ctx->options.method;
-  const bool stepwiseKind =
-      method == VM_FORWARD || method == VM_STEPWISE || method == VM_LAR || method == VM_LASSO;
-  if (!stepwiseKind || classVariables != 0)
+  if (!vsfMethod(ctx->options.method).packedPays || classVariables != 0)
     return false;
   if (effects <= kPackedAlwaysEffects)
     return true;
@@ -570,19 +565,20 @@ void buildShapeAndThreads(VsfContext* ctx) {
   VsfPerfOptions& po = ctx->stmt.perfOptions;
   LevDesign* d = ctx->design.design;
   roleVariable(ctx);
-  const bool forceNone = o.method == VM_NONE && !ctx->perf.force;
+  const bool forceNone = !vsfMethodSelects(o.method) && !ctx->perf.force;
   uint8_t full = po.sscpFull ? 1 : 0;
   const bool fewEffects =
       !po.sscpFull && !po.sscpIncremental &&
       (d->effectCount < 10 || packedCheaper(ctx, d->effectCount, d->classCount));
   if (fewEffects)
     full = 1;
-  bool otherReason = o.method == VM_BACKWARD || forceNone;
-  if (o.method == VM_BACKWARD || forceNone)
+  const bool startsFull = vsfMethodStartsFull(o.method);
+  bool otherReason = startsFull || forceNone;
+  if (startsFull || forceNone)
     full = 1;
   // The trials of an L2 search share one X'X and add their ridge to its diagonal; without it
   // every trial would make its data passes again. Screening exists to avoid the full matrix.
-  if (o.method == VM_ELASTICNET && o.l2Search != VsfL2Search::None &&
+  if (vsfMethodRidge(o.method) && o.l2Search != VsfL2Search::None &&
       o.screen == VsfScreenMethod::None && !po.sscpIncremental &&
       d->effectCount <= kL2SearchFullEffects) {
     full = 1;
@@ -591,7 +587,7 @@ void buildShapeAndThreads(VsfContext* ctx) {
   // Split CLASS effects are counted before their levels are known; the reading pass may
   // still take the full build back (vsfSplitCrossRoad).
   ctx->fullForFewEffects = fewEffects && !otherReason ? 1 : 0;
-  if (po.sscpIncremental && o.method == VM_BACKWARD)
+  if (po.sscpIncremental && startsFull)
     warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredSelectionBackward);
   else if (po.sscpIncremental && forceNone)
     warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredSelectionNone);
@@ -657,7 +653,7 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
   if (o.statBic || o.statCp) {
     if (po.sscpIncremental) {
       warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredBecause);
-    } else if (!o.fullXpx && o.method != VM_BACKWARD && !anyCriterion(o, VC_CP) &&
+    } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) && !anyCriterion(o, VC_CP) &&
                !anyCriterion(o, VC_BIC)) {
       ctx->statsOnlyFull = 1;
     }
@@ -699,7 +695,7 @@ void splitLabelStyle(VsfContext* ctx) {
     if (o.choose == VC_PRESS || o.stop == VC_PRESS)
       return fail(ctx, VsfMsg::PressCannotUsedStopChoose, DriverResult::PressAsStopChoose);
     note(VsfMsg::PressStatisticNotAvailableSelectionLar);
-  } else if (o.pressNeeded && o.method == VM_ELASTICNET) {
+  } else if (o.pressNeeded && vsfMethodRidge(o.method)) {
     o.pressNeeded = 0;
     if (o.stop == VC_PRESS)
       return fail(ctx, VsfMsg::PressCannotUsedStopCriterion, DriverResult::PressCriterion);
@@ -761,7 +757,7 @@ void derivedSwitches(VsfContext* ctx) {
         index = i;
     o.cvIndexVar = index;
   }
-  if (o.include != 0 && o.method == VM_NONE) {
+  if (o.include != 0 && !vsfMethodSelects(o.method)) {
     o.include = 0;
     o.forcedIn = o.noint ? 0 : 1;
     note(VsfMsg::IncludeIgnoredSelectionNone);
@@ -773,7 +769,7 @@ void derivedSwitches(VsfContext* ctx) {
     o.fullXpx = 1;
     ctx->fullForFewEffects = 0;
   }
-  o.storeCross = !o.fullXpx && !lasso && o.method != VM_NONE;
+  o.storeCross = !o.fullXpx && !lasso && vsfMethodSelects(o.method);
   ctx->fullBuildUsed = o.fullXpx;
 }
 
@@ -986,7 +982,7 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfStatementSettings& st = ctx->stmt;
   const VsfPerfOptions& po = st.perfOptions;
-  const bool path = o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET;
+  const bool path = vsfMethod(o.method).splitSparseRows;
   return o.split && path && !o.fullXpx && !po.sscpFull && !seam::denseRoad() &&
          o.screen == VsfScreenMethod::None && o.colStandardize && !o.parmStandardize && !o.cvOn &&
          !o.cvExternal && o.cvMethod == VsfCvMethod::None && !o.pressNeeded &&

@@ -344,7 +344,7 @@ std::string numberOption(const char* keywords, const std::string& bounds, StmtSl
 std::string flagged(const char* keywords, StmtFlagKey auto flag) {
   return std::string(keywords) + " " + setFlag(flag);
 }
-std::string method(const char* keyword, int code, const char* options) {
+std::string method(const char* keyword, VsfMethod code, const char* options) {
   std::string text = std::string(keyword) + " " + storeCode(ModelSlot::Method, code);
   return options ? text + " [ '(' { " + options + " } ')' ]" : text;
 }

@@ -11,6 +11,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -87,7 +88,7 @@ struct CandidateRows {
 int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const VsfModelOptions& o = ctx->options;
   const VsfPlotSettings& pl = ctx->stmt.plots;
-  if (o.method == VM_NONE || pl.candLevel == 0)
+  if (!vsfMethodSelects(o.method) || pl.candLevel == 0)
     return 0;
   const double start = zdattim();
   if (ctx->effectRecordCount <= 0 && step->effectCount <= 0)
@@ -104,7 +105,7 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   }
   const int32_t show = pl.candShow > 0 ? pl.candShow : 10;
   const int32_t shown = std::min(ranked.count, show);
-  const bool competitive = o.method == VM_STEPWISE && o.drop == VsfDrop::Competitive;
+  const bool competitive = vsfMethod(o.method).takesDrop && o.drop == VsfDrop::Competitive;
   RvqText* title = shown < ranked.count
                        ? msgText(competitive       ? VsfMsg::CandidatesBestN
                                  : ranked.addition ? VsfMsg::CandidatesBestNForEntry

@@ -16,6 +16,7 @@
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/stepcodes.h"
+#include "support/vsfmethods.h"
 #include "support/vsfpools.h"
 
 #include <algorithm>
@@ -234,7 +235,7 @@ struct CoefData {
     const int32_t rc = vsfRestoreModel(&record);
     if (rc == 0) {
       data.step = vsfgShownStep(ctx, m, i);
-      const int32_t slot = ctx->options.method == VM_BACKWARD || m->includeCount == 0
+      const int32_t slot = vsfMethodStartsFull(ctx->options.method) || m->includeCount == 0
                                ? i
                                : std::max(i - m->includeCount + 1, 0);
       const VsfLabel* l = slot < r.stepLabelCount ? &r.stepLabels[slot] : nullptr;

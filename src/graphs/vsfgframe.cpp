@@ -89,7 +89,8 @@ void VsfGraphCall::call(VsfContext* ctx) {
 int32_t vsfgLastShownStep(const VsfContext* ctx, const VsfModel* m) {
   // BACKWARD shows history entry s as step s; the other methods number the entries after
   // the starting model from 1 (from 1 at the first entry when there is no starting model).
-  return ctx->options.method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
+  return vsfMethodStartsFull(ctx->options.method) ? m->stepCount - 1
+                                                  : m->stepCount - m->includeCount;
 }
 
 VsfStepAxis vsfgAutoAxis(VsfStepAxis setting, const VsfModel* m, int32_t threshold) {
@@ -155,14 +156,15 @@ void vsfgReleaseView(VsfContext* ctx, RvqObject* view) {
 }
 
 int32_t vsfgShownStep(const VsfContext* ctx, const VsfModel* m, int32_t entry) {
-  if (ctx->options.method == VM_BACKWARD)
+  if (vsfMethodStartsFull(ctx->options.method))
     return entry;
   return entry < m->includeCount ? 0 : entry - m->includeCount + 1;
 }
 
 RvqText* vsfgMethodText(const VsfContext* ctx) {
   const VsfMethodTraits* method = vsfMethodTraits(ctx->options.method);
-  return method != nullptr && vsfMsgLength(method->name) > 0 ? msgText(method->name) : nullptr;
+  return method != nullptr && vsfMsgLength(method->name) > 0 ? msgText(method->name.get())
+                                                             : nullptr;
 }
 
 namespace {

@@ -57,7 +57,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   if (r.effectInPath == nullptr || r.stepLabels == nullptr)
     return kVsfNoMemory;
   r.stepLabelCount = steps;
-  const bool backward = ctx->options.method == VM_BACKWARD;
+  const bool backward = vsfMethodStartsFull(ctx->options.method);
   const bool multi = vsfGroupMethod(ctx->options.method);
   if (backward) {
     std::fill(r.effectInPath, r.effectInPath + effects, 1);

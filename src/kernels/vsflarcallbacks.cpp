@@ -30,7 +30,7 @@ inline double dot(const double* a, const double* x, int32_t n) { return vsfDot(a
 
 // The factor of the reported elastic-net coefficients over the path's (1 elsewhere).
 double elasticNetScale(const VsfPassState* m) {
-  if (m->options->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
+  if (vsfMethodRidge(m->options->method) && m->enSetting == 1 && m->l2 > 0)
     return (m->nObs - 1.0) * m->l2 + 1.0;
   return 1.0;
 }

@@ -36,7 +36,7 @@ namespace {
   const int64_t I = o->include;
   const VsfMethodTraits* method = vsfMethodTraits(o->method);
   int64_t limit = base;
-  switch (method != nullptr ? method->bound : VsfStepBound::OneFit) {
+  switch (method != nullptr ? method->bound.get() : VsfStepBound::OneFit) {
   case VsfStepBound::OneFit:
     break;
   case VsfStepBound::EachOnce:
@@ -144,7 +144,7 @@ namespace {
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
 [[nodiscard]] int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
-  m->hierarchy = (o->hierarchy != VsfHierarchy::None || o->method == VM_BACKWARD) ? 1 : 0;
+  m->hierarchy = (o->hierarchy != VsfHierarchy::None || vsfMethodStartsFull(o->method)) ? 1 : 0;
   if (o->split)
     return 0;
   m->hierAddCountInit = o->hierAddCountInit;
@@ -218,18 +218,18 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
     widest = std::max(widest, m->effectColumns[e]);
   m->trialXpx = nullptr; // made by the first dense trial (vsfEffectXpXi)
   m->trialBlockShape = nullptr;
-  if (full && (o->method == VM_FORWARD || o->method == VM_STEPWISE) && !trialSelect &&
-      m->singleColumnEffectCount < nE) {
+  const VsfMethodTraits& method = vsfMethod(o->method);
+  if (full && method.entryTrials && !trialSelect && m->singleColumnEffectCount < nE) {
     m->needTrialBlock = 1;
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     m->trialBlockShape = vsfModelArray<uint8_t>(m, nE);
     if (m->trialFlags == nullptr || m->trialBlockShape == nullptr)
       return kVsfNoMemory;
   }
-  if (trialSelect || (o->method == VM_FORWARD && !m->needTrialBlock) ||
-      ((o->method == VM_BACKWARD || o->method == VM_STEPWISE) && m->singleColumnEffectCount < nE))
+  if (trialSelect || (method.entryTrials && !method.removalTrials && !m->needTrialBlock) ||
+      (method.removalTrials && m->singleColumnEffectCount < nE))
     m->trialCopies = 1;
-  if (m->trialCopies && (full || o->method == VM_BACKWARD || o->method == VM_STEPWISE)) {
+  if (m->trialCopies && (full || method.removalTrials)) {
     m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
     m->cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
     m->workInModelList = vsfModelArray<int32_t>(m, nE);
@@ -266,7 +266,7 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
       return kVsfNoMemory;
     m->changeListCapacity = 2 * nE;
   }
-  if (o->method == VM_BACKWARD) {
+  if (vsfMethodStartsFull(o->method)) {
     m->hierarchy = 1;
     if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
       return kVsfNoMemory;
@@ -274,8 +274,7 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
   m->workVector = vsfModelArray<double>(m, std::max(m->foldCount, nP + 1));
-  m->corr =
-      vsfModelArray<double>(m, (o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO) ? nP : nE);
+  m->corr = vsfModelArray<double>(m, vsfGroupMethod(o->method) ? nP : nE);
   m->beta = vsfModelArray<double>(m, nP);
   m->stdBeta = vsfModelArray<double>(m, nP);
   m->betaVariance = vsfModelArray<double>(m, nP);
@@ -824,7 +823,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     copyFoldBeta(m, false);
   }
 
-  if (o->method == VM_GROUPLASSO) {
+  if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
     if (m->changeListCapacity < nE + m->changeListLength) {
       int32_t rc =
           vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));

@@ -8,6 +8,7 @@
 #include "model/vsfmodel.h"
 #include "support/nomemory.h"
 #include "support/stepcodes.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 #include "support/vsfpools.h"
 
@@ -152,7 +153,7 @@ int32_t vsfSerializeModel(VsfModel* m) {
   std::memcpy(stop + 16, &m->stopAddValue, 8);
   std::memcpy(stop + 24, &m->stopDropValue, 8);
   w.put(stop, 32);
-  if (o->method == VM_GROUPLASSO) {
+  if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
     w.one<int32_t>(m->changeListLength);
     if (m->changeListLength != 0)
       w.put(m->changeList, m->changeListLength);
@@ -279,7 +280,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
   std::memcpy(&m->stopDropEffect, stop + 12, 4);
   std::memcpy(&m->stopAddValue, stop + 16, 8);
   std::memcpy(&m->stopDropValue, stop + 24, 8);
-  if (o->method == VM_GROUPLASSO) {
+  if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
     r.get(&m->changeListLength, 1);
     if (r.rc == 0 && m->changeListLength != 0) {
       if (!need(m->changeList, m->changeListLength))

@@ -14,6 +14,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/seams.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -35,10 +36,10 @@ using packed::tri;
 // and FORWARD and STEPWISE whose trial of a multi-column effect goes by its block or, when
 // they select by cross validation or PRESS, by its entry into the model and the folds.
 [[nodiscard]] bool servedMethod(const VsfModel* m) {
-  const int32_t method = m->options->method;
-  if (method == VM_BACKWARD)
+  const VsfMethodTraits& method = vsfMethod(m->options->method);
+  if (method.startsFull)
     return true;
-  return (method == VM_FORWARD || method == VM_STEPWISE) &&
+  return method.entryTrials &&
          (m->needTrialBlock || m->options->select == VC_CV || m->options->select == VC_PRESS);
 }
 

@@ -3,11 +3,11 @@
 // the stop test and the cross-validation switches are decided by post-initialisation.
 #include "model/vsfswitches.h"
 
-#include "support/vsfoptions.h"
+#include "support/vsfmethods.h"
 
 void vsfDeriveFitSwitches(VsfModelOptions* o) {
-  o->colStandardize = o->penalizedPath;
-  o->parmStandardize = o->solverPath;
+  o->colStandardize = vsfMethodPenalty(o->method) == VsfPenalty::Columns;
+  o->parmStandardize = vsfMethodPenalty(o->method) == VsfPenalty::Groups;
   // Bit 1: every fit writes its step records (the step displays read them when asked).
   o->stepRecordBits |= 2;
 }

@@ -9,6 +9,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -57,7 +58,7 @@ int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRankin
     return kVsfNoMemory;
   const int32_t last = m->stepCount - 1;
   const int32_t a = m->stepEffects[last], b = m->stepEffects[last - 1]; // [-1] is kept
-  out->addition = a > b || (a == b && o.method != VM_BACKWARD);
+  out->addition = a > b || (a == b && !vsfMethodStartsFull(o.method));
   int32_t n = 0;
   for (int32_t k = 0; k < count; ++k)
     if (!isHostMissing(m->candidateValue[k]))
@@ -99,7 +100,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
       ranked.values[i] = hostMissing();
   const int32_t show = o.candidatesShown > 0 ? o.candidatesShown : 10;
   const int32_t r = std::min(show, n);
-  const bool competitive = o.method == VM_STEPWISE && o.drop == VsfDrop::Competitive;
+  const bool competitive = vsfMethod(o.method).takesDrop && o.drop == VsfDrop::Competitive;
   RvqText* title;
   if (r < n)
     title = msgText(competitive ? VsfMsg::CandidatesBestN

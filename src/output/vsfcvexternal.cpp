@@ -50,7 +50,8 @@ int32_t vsfpCvExternal(VsfContext* ctx) {
   }
   // The group LASSO's records hold {penalty ratio, held-out error}: its steps are not
   // interpolated, so the Interpolation column shows the missing value.
-  for (int32_t i = 0; i < m->cvexRecordCount && ctx->options.method == VM_GROUPLASSO; ++i) {
+  for (int32_t i = 0;
+       i < m->cvexRecordCount && vsfMethodRoad(ctx->options.method, VsfFitRoad::GroupLasso); ++i) {
     const int32_t* key = m->cvexKeys + 3 * i;
     fold = key[0];
     step = key[1];

@@ -10,6 +10,7 @@
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/stepcodes.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -354,7 +355,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
     return kVsfNoMemory;
   m.hierAddCountInit = containsCount;
   m.hierDropCountInit = containedByCount;
-  if (ctx->options.hierarchy == VsfHierarchy::None && ctx->options.method != VM_BACKWARD)
+  if (ctx->options.hierarchy == VsfHierarchy::None && !vsfMethodStartsFull(ctx->options.method))
     return 0;
   auto* listA = poolArray<int32_t*>(pool, std::max(R, 1));
   auto* listB = poolArray<int32_t*>(pool, std::max(R, 1));

@@ -45,13 +45,13 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
       dc.responses != nullptr ? dc.responses[0].var
                               : (ctx->stmt.responses != nullptr ? ctx->stmt.responses[0] : nullptr);
   out.entry(VsfMsg::ModelInfoDependentVariable, textValue(vsfVariableNameText(response)));
-  bool competitive = o.method == VM_STEPWISE && o.drop == VsfDrop::Competitive;
+  bool competitive = vsfMethod(o.method).takesDrop && o.drop == VsfDrop::Competitive;
   if (competitive) {
     out.entry(VsfMsg::ModelInfoSelectionMethod,
               msgValue(VsfMsg::MethodStepwiseSelectionCompetitive));
   } else if (!o.adaptive) {
     if (const VsfMethodTraits* method = vsfMethodTraits(o.method))
-      out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(method->name));
+      out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(method->name.get()));
   } else {
     out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(VsfMsg::MethodAdaptiveLasso));
     if (o.hasInEst && ctx->stmt.adaptiveInest != nullptr)
@@ -62,8 +62,8 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
   }
   if (o.maxSteps != 0)
     out.entry(VsfMsg::ModelInfoMaximumNumberSteps, intValue(o.maxSteps));
-  if (o.method != VM_NONE) {
-    if (!o.penalizedPath && !o.solverPath)
+  if (vsfMethodSelects(o.method)) {
+    if (vsfMethodPenalty(o.method) == VsfPenalty::None)
       out.entry(VsfMsg::ModelInfoSelectCriterion, msgValue(kMsgCriterionNames[o.select - 1]));
     if (o.steps != 0)
       out.entry(VsfMsg::ModelInfoNumberSteps, intValue(o.steps));
@@ -76,9 +76,9 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
     if (o.choose != VC_NONE_GIVEN)
       out.entry(VsfMsg::ModelInfoChooseCriterion, msgValue(kMsgCriterionNames[o.choose - 1]));
     bool sl = o.select == VC_SL || o.stop == VC_SL || o.choose == VC_SL;
-    if (sl && (o.method == VM_FORWARD || o.method == VM_STEPWISE))
+    if (sl && vsfMethod(o.method).entryTrials)
       out.entry(VsfMsg::ModelInfoEntrySignificanceLevelSle, dblValue(o.slEntry));
-    if (sl && (o.method == VM_BACKWARD || o.method == VM_STEPWISE))
+    if (sl && vsfMethod(o.method).removalTrials)
       out.entry(VsfMsg::ModelInfoStaySignificanceLevelSls, dblValue(o.slStay));
     const LevDesign* d = vsfDesign(ctx);
     auto indexName = [&]() -> RvqText* {

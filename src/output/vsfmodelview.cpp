@@ -6,6 +6,7 @@
 #include "output/vsfcontext.h"
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
+#include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cstring>
@@ -98,7 +99,7 @@ int32_t vsfStatShown(const VsfContext* ctx, int32_t index) {
 bool vsfGraphicsOn(const VsfContext* ctx) { return ctx->stmt.plots.graphicsEnabled != 0; }
 
 bool vsfShowPValues(const VsfContext* ctx) {
-  return ctx->stmt.showPValues != 0 || ctx->options.method == VM_NONE;
+  return ctx->stmt.showPValues != 0 || !vsfMethodSelects(ctx->options.method);
 }
 
 double vsfTrainingWeight(const VsfModel* model) { return model->wTrain; }

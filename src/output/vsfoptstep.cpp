@@ -9,6 +9,7 @@
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/vsfmethods.h"
 
 #include <cfloat>
 #include <cmath>
@@ -111,7 +112,7 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
 void numberSteps(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* optimalSteps,
                  int32_t* shown, int32_t* slot, int32_t* chosenStep) {
   const VsfModelOptions& o = ctx->options;
-  const bool backward = o.method == VM_BACKWARD;
+  const bool backward = vsfMethodStartsFull(o.method);
   const int32_t start = m->includeCount;
   for (int32_t c = 0; c < kCodes; ++c) {
     const int32_t s = optimalSteps[c];
@@ -127,7 +128,7 @@ void numberSteps(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* opt
 
 // The chosen step's label and norm, which the graphs show.
 void keepChosenStep(VsfContext* ctx, VsfModel* m, int32_t steps, int32_t chosenStep) {
-  const bool backward = ctx->options.method == VM_BACKWARD;
+  const bool backward = vsfMethodStartsFull(ctx->options.method);
   const int32_t start = m->includeCount;
   ctx->results.chosenStepValue = chosenStep;
   int32_t chosenSlot = (start == 0 && !backward) ? chosenStep - 1 : chosenStep;

@@ -40,7 +40,8 @@ struct ParmEstTable {
 
   ParmEstTable(VsfContext* c, VsfModel* model, QkPool* p)
       : ctx(c), m(model), pool(p), o(c->options), cols(c, p),
-        stdErrCols(!o.penalizedPath && !o.solverPath), group(vsfGroupMethod(o.method)) {}
+        stdErrCols(vsfMethodPenalty(o.method) == VsfPenalty::None),
+        group(vsfGroupMethod(o.method)) {}
 
   // The widths and text buffers of the row, and the fold estimates of CVDETAILS=COEFFS.
   [[nodiscard]] int32_t takeBuffers() {
@@ -140,7 +141,7 @@ struct ParmEstTable {
   // The effects in the model in the order of their entry (or of the model for BACKWARD and
   // without the step order).
   [[nodiscard]] int32_t emitRows(int32_t stepOrder) {
-    if (o.method == VM_BACKWARD || stepOrder == 0) {
+    if (vsfMethodStartsFull(o.method) || stepOrder == 0) {
       for (int32_t k = 0; k < m->effectCount; ++k) {
         uint8_t s = m->effectStatus[k];
         if (s != VES_CANDIDATE && s != VES_UNASSIGNED && s != VES_UNAVAILABLE &&

@@ -222,7 +222,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   }
   // A plain fit names its effects elsewhere, except the refit of an averaged model.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress;
-  if (selected == 0 || (o.method == VM_NONE && !refit))
+  if (selected == 0 || (!vsfMethodSelects(o.method) && !refit))
     return 0;
   char* list = static_cast<char*>(poolTake(pool, total + 1));
   if (list == nullptr)

@@ -18,13 +18,13 @@
 namespace {
 
 // The message of VSR_NO_IMPROVEMENT by STOP criterion (0 when there is none).
-[[nodiscard]] VsfMsg noImprovementMessage(int32_t stop, int32_t method) {
+[[nodiscard]] VsfMsg noImprovementMessage(int32_t stop, VsfMethod method) {
   switch (stop) {
   case VC_SL:
     if (const VsfMethodTraits* t = vsfMethodTraits(method);
         t != nullptr && t->bound == VsfStepBound::EachOnce && !t->removes)
       return VsfMsg::SelectionStoppedBecauseNoCandidateEntry;
-    if (method == VM_BACKWARD)
+    if (vsfMethodStartsFull(method))
       return VsfMsg::SelectionStoppedBecauseNoEffectModel;
     return VsfMsg::SelectionStoppedNoCandidate;
   case VC_AIC:
@@ -266,9 +266,9 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
 
 int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t reason) {
   const VsfModelOptions& o = ctx->options;
-  if (o.method == VM_NONE)
+  if (!vsfMethodSelects(o.method))
     return 0;
-  const int32_t s = o.method == VM_BACKWARD ? 1 : m->includeCount;
+  const int32_t s = vsfMethodStartsFull(o.method) ? 1 : m->includeCount;
   const int32_t k = m->stepCount - s;
   RvqText* note = nullptr;
   if (o.choose == VC_NONE_GIVEN) {

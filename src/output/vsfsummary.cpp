@@ -76,7 +76,7 @@ struct SummaryTable {
 
   SummaryTable(VsfContext* c, VsfModel* model, QkPool* p, const int32_t* opt)
       : ctx(c), m(model), pool(p), optimal(opt), o(c->options), method(*vsfMethodTraits(o.method)),
-        backward(method.method == VM_BACKWARD), multi(vsfGroupMethod(c->options.method)),
+        backward(method.startsFull), multi(vsfGroupMethod(c->options.method)),
         steps(model->stepCount) {
     graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
     hasRemoved = method.removes;
@@ -128,7 +128,7 @@ struct SummaryTable {
 
   // Creates the table and its columns, each bound to its row value.
   [[nodiscard]] int32_t defineColumns() {
-    if (!out->create("SelectionSummary", msgText(method.summaryTitle),
+    if (!out->create("SelectionSummary", msgText(method.summaryTitle.get()),
                      {rvqInt(RvqAttrId::Variant, 1)}))
       return 0; // no table: the caller sees out->table null and shows nothing
     out->intColumn("Step", &step);
@@ -357,7 +357,8 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   const int32_t first = t.emitStartingRows(&cursor, &slot, &startingRows);
   t.emitStepRows(first, &cursor, slot, startingRows);
   out.bind("Stat.VARSIFTER.SelectionSummary",
-           {vsfaDyn("titleText"), rvqTextHandle(RvqAttrId::Value, msgText(t.method.summaryTitle)),
+           {vsfaDyn("titleText"),
+            rvqTextHandle(RvqAttrId::Value, msgText(t.method.summaryTitle.get())),
             vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, 0), vsfaDataRef(dataRef)});
   out.endRows();
   out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::EffectsLinearCombinationsOther)

@@ -406,15 +406,15 @@ void groupCurve(VsfModel* m) {
 int32_t vsfDriveCVExternal(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
-  if (o->method == VM_GROUPLASSO)
+  if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso))
     return driveGroup(m);
   if (!vsfMethodIs(o->method, VsfMethodFamily::LeastAngle))
     return 0;
   // The adaptive elastic net's folds run as the plain elastic net.
   const VsfMethod method = o->method;
-  if (method == VM_ELASTICNET_LS)
-    o->method = VM_ELASTICNET;
-  const bool search = o->method == VM_ELASTICNET &&
+  if (vsfMethodRidge(method))
+    o->method = vsfMethod(method).lsBase;
+  const bool search = vsfMethodRidge(o->method) &&
                       (m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid);
   // The fold fits (of every L2 trial) take their sums from the folds' cross products where
   // they can; the final fit passes over the pages.

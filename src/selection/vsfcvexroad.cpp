@@ -197,7 +197,7 @@ void vsfCVExResidualSums(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const VsfCVExSums& X = *m->cvexSums;
   const bool ls = vsfMethodLsCoefficients(o->method);
-  const double scale = o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0
+  const double scale = vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0
                            ? (m->nObs - 1.0) * m->l2 + 1.0
                            : 1.0;
   std::vector<int64_t> col;

@@ -37,12 +37,6 @@ using packed::sym;
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 
-// The LASSO-type paths, whose steps may also drop an effect (the LAR path only adds).
-[[nodiscard]] bool dropsEffects(int32_t method) {
-  const VsfMethodTraits* t = vsfMethodTraits(method);
-  return t != nullptr && t->removes;
-}
-
 [[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   return vsfRunPass(m, serial, threaded, 0);
 }
@@ -468,8 +462,7 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
   const int32_t* in = m->inModelList;
   const bool ridge = vsfMethodRidge(o->method) && m->l2 > 0;
   const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
-  const double s =
-      o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
+  const double s = vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
   double xy = 0.0, quad = 0.0, root = 0.0;
   const double* sq = m->larSquare != nullptr ? m->larSquare->square.data() : nullptr;
   const int64_t n = m->larSquare != nullptr ? m->larSquare->n : 0;
@@ -608,7 +601,7 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
       b = -m->sweptXpx[sym(m->effectColumn[k], 0)];
     } else {
       b = m->pathBeta[k];
-      if (o->method == VM_ELASTICNET && m->enSetting == 1 && m->l2 > 0)
+      if (vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0)
         b *= 1.0 + (m->nObs - 1) * m->l2;
     }
     if (o->adaptive)
@@ -643,7 +636,7 @@ constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
 [[nodiscard]] bool lookAheadOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
-  if (!vsfFullXpxOn(m) || (o->method != VM_LAR && o->method != VM_LASSO) || o->adaptive ||
+  if (!vsfFullXpxOn(m) || !vsfMethod(o->method).lookAhead || o->adaptive ||
       (o->cvExternal && !xcvFinal) || rolesPresent(m) || o->screen != VsfScreenMethod::None ||
       vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
       (m->foldCount > 0 && !xcvFinal))
@@ -936,7 +929,7 @@ namespace {
   double gamma = m->inModelCount == all ? cmax / A : vsfLarCatchUp(m, cmax, A);
   double dropRatio = kBig;
   int32_t dropEffect = -1;
-  if (dropsEffects(o->method))
+  if (vsfMethod(o->method).removes) // LASSO-type paths may also drop an effect
     lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
   if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != 0)
     return rc;

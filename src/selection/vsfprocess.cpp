@@ -447,7 +447,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       m->totalSS = m->sweptXpx[0];
     return r;
   };
-  if (o->method == VM_BACKWARD) {
+  if (vsfMethodStartsFull(o->method)) {
     bool complete = false;
     while (!complete) {
       complete = true;
@@ -481,7 +481,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->fitStatus = VFS_ZERO_FULL_MSE;
     return 0;
   }
-  if (o->method == VM_BACKWARD) {
+  if (vsfMethodStartsFull(o->method)) {
     for (int32_t k = 1; k < start + m->includeCount; ++k)
       m->effectStatus[k] = VES_FORCED;
   } else {
@@ -637,7 +637,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->totalSS = m->totalSSUncorrected;
 
   // The full model first: BACKWARD starts from it; CP and BIC need its variance.
-  if (o->method == VM_BACKWARD || o->fullModelFirst) {
+  if (vsfMethodStartsFull(o->method) || o->fullModelFirst) {
     if ((rc = fullModelFirst(m, start, full)) != 0)
       return rc;
     if (m->fitStatus == VFS_ZERO_FULL_MSE)
@@ -647,7 +647,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (o->storeCross && !full && (rc = vsfInitCross(m)) != 0)
     return fail(m, rc);
 
-  if (o->method != VM_BACKWARD) {
+  if (!vsfMethodStartsFull(o->method)) {
     if (o->choose != VC_NONE_GIVEN)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {

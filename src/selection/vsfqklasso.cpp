@@ -50,9 +50,7 @@ VsfModel* modelOf(QkSolver* s) { return static_cast<VsfModel*>(s->userData); }
   return vsfRunPass(m, serial, threaded, 0);
 }
 
-[[nodiscard]] bool groupKernels(const VsfModelOptions* o) {
-  return o->method == VM_QKGLASSO || o->method == VM_GROUPLASSO;
-}
+[[nodiscard]] bool groupKernels(const VsfModelOptions* o) { return vsfGroupMethod(o->method); }
 
 // The coefficients of the in-model effects past the forced ones, every other entry 0: what
 // the loss kernels multiply the rows by.
@@ -97,7 +95,7 @@ double gramLoss(const VsfModel* m, const std::vector<double>& b, const std::vect
 // QKLASSO$ every effect but the intercept.
 std::vector<char> gradientParameters(const VsfModel* m) {
   std::vector<char> want(static_cast<size_t>(m->parmCount), 0);
-  const bool path = m->options->method == VM_QKLASSO;
+  const bool path = vsfMethodPenalty(m->options->method) == VsfPenalty::Columns;
   for (int32_t e = path ? 0 : m->includeCount; e < m->effectCount; ++e) {
     if (path && m->effectStatus[e] == VES_INTERCEPT)
       continue;

@@ -9,6 +9,7 @@
 #include "model/vsfrefine.h"
 #include "model/vsfsweep.h"
 #include "support/hostif.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <cfloat>
@@ -97,7 +98,7 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
   int32_t result = 1;
   int64_t stepsLimit = 0, limit = 0;
   bool decided = false;
-  if (o->method == VM_BACKWARD) {
+  if (vsfMethodStartsFull(o->method)) {
     if (m->inModelCount == 1 && o->noint) {
       m->stopReason = VSR_DOWN_TO_INTERCEPT;
       result = 0;
@@ -127,10 +128,10 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
     } else if (o->stopCount != 0 && o->stopCount == m->inModelCount) {
       m->stopReason = VSR_STOP_COUNT;
       result = 0;
-    } else if (m->inModelCount == all && (o->method == VM_FORWARD || o->method == VM_LAR)) {
+    } else if (m->inModelCount == all && vsfMethod(o->method).stopsWhenAllIn) {
       m->stopReason = VSR_ALL_ENTERED;
       result = 0;
-    } else if (m->inModelCount == forced && o->method == VM_BACKWARD) {
+    } else if (m->inModelCount == forced && vsfMethodStartsFull(o->method)) {
       m->stopReason = VSR_DOWN_TO_FORCED;
       result = 0;
     }
@@ -214,12 +215,12 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   }
   if (stands) {
     *result = 0;
-    if (!pathEnd || o->method == VM_GROUPLASSO)
+    if (!pathEnd || vsfMethodRoad(o->method, VsfFitRoad::GroupLasso))
       return 0;
     *result = -1;
   } else {
     m->stopReason = VSR_NO_IMPROVEMENT;
-    if (o->method == VM_GROUPLASSO) {
+    if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
       m->stopAddValue = v;
       m->sse = m->stepSSE[m->stepCount - 1];
       if (m->stepValidateAse)

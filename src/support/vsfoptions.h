@@ -30,23 +30,24 @@ enum VsfCriterion : uint8_t {
   VC_L1 = 14,
 };
 
-// Selection methods; each has its row in kVsfMethodTraits (support/vsfmethods.h).
-enum VsfMethod : int32_t {
-  VM_NONE = 1,
-  VM_FORWARD = 2,
-  VM_BACKWARD = 3,
-  VM_STEPWISE = 4,
-  VM_LAR = 5,
-  VM_LASSO = 6,
-  VM_LAR_LS = 7,
-  VM_LASSO_LS = 8,
-  VM_ELASTICNET = 9,
-  VM_ELASTICNET_LS = 10, // ELASTICNET with least-squares coefficients; the MODEL reader never
-                         // gives it
-  VM_QKLASSO = 11,
-  VM_QKGLASSO = 12,
-  VM_GROUPLASSO = 13,
-  VM_LAST = VM_GROUPLASSO, // the highest code: a new method moves it and adds its traits row
+// Selection methods; each has its row in kVsfMethodTraits (support/vsfmethods.h), and code
+// asks the row what a method does. The codes are the grammar's METHOD= codes.
+enum class VsfMethod : int32_t {
+  None = 1,
+  Forward = 2,
+  Backward = 3,
+  Stepwise = 4,
+  Lar = 5,
+  Lasso = 6,
+  LarLs = 7,
+  LassoLs = 8,
+  ElasticNet = 9,
+  ElasticNetLs = 10, // ELASTICNET with least-squares coefficients; the MODEL reader never
+                     // gives it
+  QkLasso = 11,
+  QkGLasso = 12,
+  GroupLasso = 13,
+  Last = GroupLasso, // the highest code: a new method moves it and adds its traits row
 };
 
 // L1CHOICE=: how a path position is told (None when the method has none).
@@ -97,9 +98,7 @@ struct VsfModelOptions {
   VsfCriterion stop;   // VC_NONE_GIVEN: none
   VsfCriterion choose; // VC_NONE_GIVEN: none
   VsfHierarchy hierarchy;
-  uint8_t penalizedPath; // LAR, LASSO, ELASTICNET, QKLASSO$
-  uint8_t solverPath;    // QKGLASSO$, GROUPLASSO
-  uint8_t stepDetails;   // bit 0: DETAILS=STEPS or ALL
+  uint8_t stepDetails; // bit 0: DETAILS=STEPS or ALL
   uint8_t orderSelect;
   VsfCvMethod cvMethod;
   uint8_t showCvex;

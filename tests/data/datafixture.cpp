@@ -240,7 +240,7 @@ PageRun::PageRun() {
   static int64_t seed = 0;
   seed = 12345;
   settings.seed = &seed;
-  settings.method = 2;
+  settings.method = VsfMethod::Forward;
   model.pool = modelPool;
   model.bags = &bags;
   model.puddle = &puddle;

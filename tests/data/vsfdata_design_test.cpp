@@ -49,7 +49,7 @@ struct Context {
     ctx->exts.qkpgf = qrxhost::loadExtension("qkpgf");
     ctx->exts.qkupath = qrxhost::loadExtension("qkupath");
     ctx->perf.threadCount = 1;
-    ctx->options.method = VM_FORWARD;
+    ctx->options.method = VsfMethod::Forward;
     ctx->options.trainFraction = 1.0;
   }
   ~Context() {

@@ -527,7 +527,7 @@ TEST_F(DataRead, ExternalCrossValidationCurveIsDoublesForEveryRecord) {
   run.settings.cvMethod = VsfCvMethod::Split;
   run.settings.xcv = 1;
   run.settings.folds = 3;
-  run.settings.method = 6;
+  run.settings.method = VsfMethod::Lasso;
   ASSERT_EQ(run.read(src), 0);
   VsfModel& m = run.model;
   ASSERT_NE(m.cvexCurve, nullptr);

@@ -472,7 +472,7 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   denseEntries(run, effects);
   for (Obs& o : src.rows)
     o.x.resize(12, 0.5);
-  run.settings.method = 4;
+  run.settings.method = VsfMethod::Stepwise;
   run.settings.steps = 5;
   run.settings.threadCount = 8;
   run.settings.threadingOn = 1;

@@ -32,7 +32,7 @@ struct Hierarchy : ::testing::Test {
               {"A*D", {}, {"A", "D"}, {}},
               {"B(A)", {}, {"B"}, {"A"}}});
   }
-  void run(VsfHierarchy hierarchy, int32_t method) {
+  void run(VsfHierarchy hierarchy, VsfMethod method) {
     const size_t E = static_cast<size_t>(f.des.effectCount);
     containingCounts.assign(E, 0);
     containedCounts.assign(E, 0);
@@ -57,7 +57,7 @@ struct Hierarchy : ::testing::Test {
 };
 
 TEST_F(Hierarchy, SingleRelatesCrossingsNestingsAndPowers) {
-  run(VsfHierarchy::Single, 0);
+  run(VsfHierarchy::Single, VsfMethod::Forward);
   EXPECT_EQ(containedBy(3), (Ints{1, 2}));        // A*B contains A and B
   EXPECT_EQ(containingOf(1), (Ints{3, 6, 8, 9})); // A is in A*B, A*x, A*D, B(A)
   EXPECT_EQ(containedBy(5), (Ints{4}));           // x*x contains x
@@ -72,17 +72,17 @@ TEST_F(Hierarchy, SingleRelatesCrossingsNestingsAndPowers) {
 }
 
 TEST_F(Hierarchy, SingleClassIgnoresEffectsWithoutClassVariables) {
-  run(VsfHierarchy::SingleClass, 0);
+  run(VsfHierarchy::SingleClass, VsfMethod::Forward);
   EXPECT_TRUE(containedBy(5).empty()); // x*x and x: no CLASS variable on either side
   EXPECT_TRUE(containedBy(7).empty());
   EXPECT_EQ(containedBy(6), (Ints{1, 4})); // A*x still contains x
 }
 
 TEST_F(Hierarchy, NoneComputesOnlyForBackward) {
-  run(VsfHierarchy::None, 1);
+  run(VsfHierarchy::None, VsfMethod::None);
   for (int32_t c : containedCounts)
     EXPECT_EQ(c, 0);
-  run(VsfHierarchy::None, 3);
+  run(VsfHierarchy::None, VsfMethod::Backward);
   EXPECT_EQ(containedBy(3), (Ints{1, 2}));
 }
 

@@ -5,6 +5,7 @@
 #include "driver/vsfparse.h"
 #include "support/driverresult.h"
 #include "support/parsedstmt.h"
+#include "support/vsfmethods.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ TEST(ParseDriver, BareModelIsStepwiseSbc) {
   auto r = parse("data=d; model y = x1 x2;");
   ASSERT_EQ(r.result, 0);
   const VsfModelOptions& o = r.ctx->options;
-  EXPECT_EQ(o.method, VM_STEPWISE);
+  EXPECT_EQ(o.method, VsfMethod::Stepwise);
   EXPECT_EQ(o.select, VC_SBC);
   EXPECT_EQ(o.stop, VC_SBC);
   EXPECT_EQ(o.choose, VC_NONE_GIVEN);
@@ -78,7 +79,7 @@ TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   EXPECT_TRUE(r.ctx->syntaxError);
-  EXPECT_EQ(r.ctx->options.method, 0); // no reader ran
+  EXPECT_EQ(vsfMethodTraits(r.ctx->options.method), nullptr); // no reader ran
   EXPECT_EQ(r.ctx->postFit, nullptr);
 }
 

@@ -19,14 +19,13 @@ Run model(const std::string& options) {
 TEST(ParseModel, LassoLeastSquaresAndAdaptive) {
   auto r = model("selection=lasso(lscoeffs)");
   ASSERT_EQ(r.result, 0);
-  EXPECT_EQ(r.ctx->options.method, VM_LASSO_LS);
+  EXPECT_EQ(r.ctx->options.method, VsfMethod::LassoLs);
   EXPECT_EQ(r.ctx->options.select, VC_NONE_GIVEN);
   EXPECT_EQ(r.ctx->options.stop, VC_SBC);
-  EXPECT_EQ(r.ctx->options.penalizedPath, 1);
   EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.5);
   EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.1);
   r = model("selection=lasso(lscoeffs adaptive(gamma=2))");
-  EXPECT_EQ(r.ctx->options.method, VM_LASSO);
+  EXPECT_EQ(r.ctx->options.method, VsfMethod::Lasso);
   EXPECT_TRUE(r.has(848, 238));
   EXPECT_EQ(r.ctx->returnCode, 4);
   EXPECT_DOUBLE_EQ(r.ctx->options.gamma, 2.0);
@@ -170,7 +169,7 @@ TEST(ParseModel, PenaltiesAndScreening) {
   r = model("selection=grouplasso(l1choice=norm)");
   EXPECT_TRUE(r.has(848, 4104));
   EXPECT_EQ(r.ctx->options.l1Choice, VsfL1Choice::Ratio);
-  EXPECT_EQ(r.ctx->options.solverPath, 1);
+  EXPECT_EQ(r.ctx->options.method, VsfMethod::GroupLasso);
   EXPECT_DOUBLE_EQ(r.ctx->options.rho, 0.9);
   EXPECT_DOUBLE_EQ(r.ctx->options.tol, 1e-6);
   r = model("selection=lasso(screen=sis(keepnum=5 keepratio=0.5))");

@@ -25,7 +25,7 @@ struct Ranking : ::testing::Test {
     v_global_gcb_anchor = qrxhost::hostControlBlock();
     ctx = std::make_unique<VsfContext>();
     pool = xmpoolc(nullptr, 1024, 0);
-    ctx->options.method = VM_FORWARD;
+    ctx->options.method = VsfMethod::Forward;
   }
   void TearDown() override { xmpoold(pool); }
 

@@ -30,7 +30,7 @@ struct Labels : ::testing::Test {
     pool = xmpoolc(nullptr, 1024, 0);
     ctx->model.pool = pool;
     ctx->model.options = &ctx->options;
-    ctx->options.method = VM_FORWARD;
+    ctx->options.method = VsfMethod::Forward;
     ctx->stmt.plots.maxStepLabel = 20;
     (void)qrxhost::takeLog();
   }
@@ -74,7 +74,7 @@ struct Labels : ::testing::Test {
 
 TEST_F(Labels, StepsAreNumberedWithTheirSign) {
   setEffects({"Intercept", "X1", "X2", "X3"});
-  ctx->options.method = VM_STEPWISE;
+  ctx->options.method = VsfMethod::Stepwise;
   ctx->model.includeCount = 1;
   // Intercept, +X2, -1 (nothing), +X1, -X2.
   history({0, 2, -1, 1, 2}, {1, 2, 2, 3, 2});
@@ -112,7 +112,7 @@ TEST_F(Labels, TenthStepHasTwoDigitsAndLongLabelsAreCutOnce) {
 
 TEST_F(Labels, BackwardStartsFromTheFullModel) {
   setEffects({"Intercept", "X1", "X2"});
-  ctx->options.method = VM_BACKWARD;
+  ctx->options.method = VsfMethod::Backward;
   history({-1, 2, 1}, {3, 2, 1});
   ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), 0);
   auto l = labels();
@@ -124,7 +124,7 @@ TEST_F(Labels, BackwardStartsFromTheFullModel) {
 
 TEST_F(Labels, GroupMethodsListEveryChangeOfAStep) {
   setEffects({"Intercept", "A", "B", "C"});
-  ctx->options.method = VM_GROUPLASSO;
+  ctx->options.method = VsfMethod::GroupLasso;
   ctx->model.includeCount = 1;
   // Change list: intercept, +A +B at step 1, nothing at step 2, -A +C at step 3.
   ctx->model.changeList = ints1({0, 1, 2, -1, 3});

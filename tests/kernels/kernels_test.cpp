@@ -84,7 +84,7 @@ struct KernelRun {
     if (threads > 1) {
       EXPECT_EQ(run.startThreads(threads), 0);
     }
-    opt.method = VM_NONE;
+    opt.method = VsfMethod::None;
     opt.select = VC_SBC;
     opt.fullXpx = full;
     opt.forcedIn = 1;

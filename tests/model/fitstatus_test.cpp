@@ -68,7 +68,7 @@ TEST_F(FitStatus, FewerRowsThanParametersKeepsTheRankAndDropsAliasedEffects) {
   const Design d = firstRows(6); // 6 rows, 11 parameters
   for (bool full : {true, false}) {
     FitSetup s;
-    s.method = 3;
+    s.method = VsfMethod::Backward;
     s.select = 4;
     s.full = full;
     Fit fit(d, s);
@@ -116,7 +116,7 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
     row.push_back(row[2] * 1.0); // BMI again
   for (bool full : {true, false}) {
     FitSetup s;
-    s.method = 1;
+    s.method = VsfMethod::None;
     s.select = 4;
     s.full = full;
     Fit fit(d, s);
@@ -188,7 +188,7 @@ TEST_F(FitStatus, FailingStopDetailsMoveOfStepwiseEndsTheFit) {
   FitSetup s;
   s.disk = true;
   s.full = false; // every move makes a pass over the pages
-  s.method = 4;
+  s.method = VsfMethod::Stepwise;
   s.select = 1; // SL
   // SBC: the stop details need their own criterion
   EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions& o) { o.stop = VC_SBC; }), 10);
@@ -234,7 +234,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     EXPECT_EQ(m.stepCount, 0);
     fit.opt.modelAverage = 0;
   }
-  for (int32_t method : {5, 6, 13}) {
+  for (VsfMethod method : {VsfMethod::Lar, VsfMethod::Lasso, VsfMethod::GroupLasso}) {
     FitSetup s;
     s.method = method;
     Fit fit(d, s);

@@ -45,7 +45,7 @@ int32_t position(const VsfModel& m, int32_t effect) {
 // enters (removal) and its order against the main effects is always checked.
 TEST_F(HierarchyTest, InteractionFollowsItsMainEffects) {
   const Design d = readDesign("classdata");
-  for (int32_t method : {2, 3, 4}) {
+  for (VsfMethod method : {VsfMethod::Forward, VsfMethod::Backward, VsfMethod::Stepwise}) {
     for (bool full : {true, false}) {
       SCOPED_TRACE(testing::Message() << "method " << method << " full " << full);
       Hierarchy h;
@@ -55,7 +55,7 @@ TEST_F(HierarchyTest, InteractionFollowsItsMainEffects) {
       s.full = full;
       Fit fit(d, s);
       fit.opt.slEntry = 1.0;
-      fit.opt.slStay = method == 3 ? 1e-300 : 1.0;
+      fit.opt.slStay = method == VsfMethod::Backward ? 1e-300 : 1.0;
       h.install(fit.opt);
       fit.go();
       ASSERT_EQ(fit.processRc, 0);
@@ -66,7 +66,7 @@ TEST_F(HierarchyTest, InteractionFollowsItsMainEffects) {
       ASSERT_GT(ab, 0);
       ASSERT_GT(a, 0);
       ASSERT_GT(b, 0);
-      if (method == 3) {
+      if (method == VsfMethod::Backward) {
         // removed before either main effect
         EXPECT_LT(ab, a);
         EXPECT_LT(ab, b);
@@ -84,7 +84,7 @@ TEST_F(HierarchyTest, CountsThatNeverReachZeroDoNotHang) {
   Hierarchy h;
   h.addInit[5] = 1; // x2 waits for an effect that names it in no list
   FitSetup s;
-  s.method = 3;
+  s.method = VsfMethod::Backward;
   s.select = 4;
   Fit fit(d, s);
   h.install(fit.opt);

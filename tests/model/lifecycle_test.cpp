@@ -18,7 +18,7 @@ struct Bare {
   VsfModelOptions opt{};
   std::vector<int32_t> columns, effectColumn, denseOffset, sparseSlot, inModel, prevInModel;
   VsfModel m{};
-  Bare(std::vector<int32_t> cols, int32_t method) : columns(cols) {
+  Bare(std::vector<int32_t> cols, VsfMethod method) : columns(cols) {
     datatest::setUpHost();
     const int32_t nE = static_cast<int32_t>(cols.size());
     int32_t p = 0;
@@ -40,7 +40,7 @@ struct Bare {
     m.inModelList = inModel.data();
     m.prevInModelList = prevInModel.data();
     m.nTrain = m.nObs = 100;
-    opt.method = static_cast<VsfMethod>(method);
+    opt.method = method;
     opt.select = VC_SBC;
     opt.forcedIn = 1;
     opt.fullXpx = 1;
@@ -51,12 +51,12 @@ struct Bare {
 
 TEST(Lifecycle, StepLimitsByMethod) {
   {
-    Bare b(std::vector<int32_t>(10, 1), 4);
+    Bare b(std::vector<int32_t>(10, 1), VsfMethod::Stepwise);
     ASSERT_EQ(vsfModelInit(&b.m), 0);
     EXPECT_EQ(b.m.stepLimit, 20);
   }
   {
-    Bare b(std::vector<int32_t>(10, 1), 4);
+    Bare b(std::vector<int32_t>(10, 1), VsfMethod::Stepwise);
     b.opt.steps = 3;
     b.opt.include = 1;
     b.opt.forcedIn = 2;
@@ -64,14 +64,14 @@ TEST(Lifecycle, StepLimitsByMethod) {
     EXPECT_EQ(b.m.stepLimit, 4);
   }
   {
-    Bare b(std::vector<int32_t>(6, 1), 1); // NONE ignores MAXSTEPS= and STEPS=
+    Bare b(std::vector<int32_t>(6, 1), VsfMethod::None); // NONE ignores MAXSTEPS= and STEPS=
     b.opt.maxSteps = 2;
     b.opt.steps = 1;
     ASSERT_EQ(vsfModelInit(&b.m), 0);
     EXPECT_EQ(b.m.stepLimit, 6);
   }
   {
-    Bare b(std::vector<int32_t>(5, 1), 2);
+    Bare b(std::vector<int32_t>(5, 1), VsfMethod::Forward);
     b.opt.noint = 1;
     b.opt.forcedIn = 0;
     ASSERT_EQ(vsfModelInit(&b.m), 0);
@@ -85,7 +85,7 @@ TEST(Lifecycle, CapacitiesOfAnXpxGrownOnDemand) {
   // 50 effects, 200 parameters, a step limit of 40: ratio 4, 20 steps, 81 columns.
   std::vector<int32_t> cols(50, 4);
   cols[0] = 4;
-  Bare b(cols, 2);
+  Bare b(cols, VsfMethod::Forward);
   b.opt.fullXpx = 0;
   b.opt.storeCross = 1;
   b.opt.maxSteps = 40;
@@ -103,7 +103,7 @@ TEST(Lifecycle, CapacitiesOfAnXpxGrownOnDemand) {
 
 TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
   for (VsfCvMethod method : {VsfCvMethod::Random, VsfCvMethod::Block}) {
-    Bare b(std::vector<int32_t>(3, 1), 2);
+    Bare b(std::vector<int32_t>(3, 1), VsfMethod::Forward);
     b.m.nTrain = b.m.nObs = 7;
     b.m.foldCount = 10;
     b.opt.cvOn = 1;
@@ -115,7 +115,7 @@ TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
 }
 
 TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
-  Bare b(std::vector<int32_t>(4, 1), 2);
+  Bare b(std::vector<int32_t>(4, 1), VsfMethod::Forward);
   ASSERT_EQ(vsfModelInit(&b.m), 0);
   VsfModel& m = b.m;
   const int32_t cap = m.stepCapacity;
@@ -164,7 +164,7 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
 // step is recorded, whether or not step records are written: the model that the displays
 // read must not depend on DETAILS=.
 TEST(Lifecycle, TinySumsAreZeroedWithOrWithoutStepRecords) {
-  Bare b(std::vector<int32_t>(3, 1), 2);
+  Bare b(std::vector<int32_t>(3, 1), VsfMethod::Forward);
   ASSERT_EQ(vsfModelInit(&b.m), 0);
   VsfModel& m = b.m;
   ASSERT_EQ(b.opt.stepRecordBits & b.opt.recordSteps, 0); // no record is written

@@ -20,7 +20,7 @@ struct Records : ::testing::Test {
 
 TEST_F(Records, EveryStepReadsBackAsWritten) {
   const Design d = readDesign("classdata");
-  for (int32_t method : {2, 3, 4}) {
+  for (VsfMethod method : {VsfMethod::Forward, VsfMethod::Backward, VsfMethod::Stepwise}) {
     FitSetup s;
     s.method = method;
     s.select = 9; // PRESS: the PRESS series is in the record
@@ -70,7 +70,7 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
 TEST_F(Records, ChosenStepIsRestoredByResetChosenStep) {
   const Design d = readDesign("diabetes");
   FitSetup s;
-  s.method = 2;
+  s.method = VsfMethod::Forward;
   s.select = 1; // SL runs past the SBC optimum
   s.choose = 4;
   Fit fit(d, s);

@@ -2,7 +2,7 @@
 // BY group's first fit. The switches post-initialisation decides are tested through it
 // (tests/driver/postinit_options_test.cpp).
 #include "model/vsfswitches.h"
-#include "support/vsfoptions.h"
+#include "support/vsfmethods.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +10,18 @@ namespace {
 
 TEST(Switches, StandardizationFollowsTheMethodFamily) {
   struct Case {
-    uint8_t penalizedPath, solverPath;
-  } cases[] = {{0, 0}, {1, 0}, {0, 1}};
+    VsfMethod method;
+    uint8_t columns, parameters;
+  } cases[] = {{VsfMethod::Stepwise, 0, 0}, {VsfMethod::None, 0, 0},
+               {VsfMethod::LarLs, 1, 0},    {VsfMethod::QkLasso, 1, 0},
+               {VsfMethod::QkGLasso, 0, 1}, {VsfMethod::GroupLasso, 0, 1}};
   for (const Case& c : cases) {
     VsfModelOptions o{};
-    o.penalizedPath = c.penalizedPath;
-    o.solverPath = c.solverPath;
+    o.method = c.method;
     o.colStandardize = o.parmStandardize = 7; // stale values are replaced
     vsfDeriveFitSwitches(&o);
-    EXPECT_EQ(o.colStandardize, c.penalizedPath);
-    EXPECT_EQ(o.parmStandardize, c.solverPath);
+    EXPECT_EQ(o.colStandardize, c.columns);
+    EXPECT_EQ(o.parmStandardize, c.parameters);
     EXPECT_EQ(o.stepRecordBits & 2, 2);
   }
   VsfModelOptions kept{};

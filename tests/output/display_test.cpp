@@ -110,7 +110,7 @@ TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
 
 TEST_F(Display, AFitWithoutSelectionStillShowsItsSummary) {
   fit();
-  ctx->options.method = VM_NONE;
+  ctx->options.method = VsfMethod::None;
   ctx->model.stopReason = 9;
   ASSERT_EQ(vsfResults(ctx.get()), 0);
   auto out = output();

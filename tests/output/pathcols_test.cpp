@@ -51,7 +51,7 @@ struct PathColumns : ResultsFixture {
     ASSERT_EQ(knots.size(), 13u);
     setEffects({"Intercept", "AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"});
     VsfModel& m = ctx->model;
-    ctx->options.method = VM_LASSO;
+    ctx->options.method = VsfMethod::Lasso;
     ctx->options.select = VC_NONE_GIVEN;
     m.nObs = n;
     m.wTrain = n;

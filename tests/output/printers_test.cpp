@@ -78,7 +78,7 @@ TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
   m.nObs = 20;
   m.wTrain = 20;
   m.includeCount = 1;
-  ctx->options.method = VM_STEPWISE;
+  ctx->options.method = VsfMethod::Stepwise;
   // Step 1 enters X1, step 2 enters X2, step 3 removes X1 and returns to the SSE of step 1
   // with the same size: the tie goes to the later step.
   setHistory({0, 1, 2, 1}, {1, 2, 3, 2}, {1, 2, 3, 2}, {100.0, 40.0, 38.0, 40.0});
@@ -290,9 +290,9 @@ TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
     // The no-improvement reason names the STOP criterion, and for significance levels
     // also depends on the method.
     for (int32_t stop = 1; stop <= 11; ++stop)
-      for (int32_t method : {VM_FORWARD, VM_BACKWARD, VM_STEPWISE}) {
+      for (VsfMethod method : {VsfMethod::Forward, VsfMethod::Backward, VsfMethod::Stepwise}) {
         o.stop = static_cast<VsfCriterion>(stop);
-        o.method = static_cast<VsfMethod>(method);
+        o.method = method;
         ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 3), 0);
         ++expected;
       }

@@ -31,7 +31,7 @@ void ResultsFixture::SetUp() {
   ctx->model.pool = pool;
   ctx->model.options = &ctx->options;
   ctx->model.fuzz = 1e-8;
-  ctx->options.method = VM_FORWARD;
+  ctx->options.method = VsfMethod::Forward;
   ctx->options.select = VC_SBC;
   ctx->stmt.proc.nameLen = 20;
 }

@@ -155,12 +155,12 @@ TEST_F(Tables, ClassVariablesWithoutLevelsStillGetTheirTable) {
 
 TEST_F(Tables, ModelInformationByMethod) {
   setEffects({"Intercept", "X1"});
-  ctx->options.method = VM_STEPWISE;
+  ctx->options.method = VsfMethod::Stepwise;
   ctx->options.select = VC_SL;
   ctx->options.slEntry = 0.15, ctx->options.slStay = 0.15;
   ctx->options.trainFraction = 1.0;
   ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
-  ctx->options.method = VM_NONE;
+  ctx->options.method = VsfMethod::None;
   ctx->options.maxSteps = 5;
   ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
   auto out = output();

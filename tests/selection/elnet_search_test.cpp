@@ -48,7 +48,7 @@ struct Search {
   }
   static PathSetup setup(int32_t choose, int32_t stop) {
     PathSetup p;
-    p.method = 9;
+    p.method = VsfMethod::ElasticNet;
     p.choose = choose;
     p.stop = stop;
     return p;
@@ -166,7 +166,7 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
   for (size_t k = 0; k < grid.size(); ++k) {
     const std::string tag = "trial " + std::to_string(k);
     PathSetup p;
-    p.method = 9;
+    p.method = VsfMethod::ElasticNet;
     p.l2 = grid[k].l2;
     PathFit fresh(p);
     fresh.go();

@@ -135,7 +135,7 @@ Fit::Fit(const Design& d, const FitSetup& s) {
     run.settings.testValue = {"T", 1};
     opt.validateInUse = opt.testInUse = 1;
   }
-  opt.method = static_cast<VsfMethod>(s.method);
+  opt.method = s.method;
   opt.select = static_cast<VsfCriterion>(s.select);
   opt.stop = static_cast<VsfCriterion>(s.select);
   opt.choose = static_cast<VsfCriterion>(s.choose);
@@ -146,7 +146,7 @@ Fit::Fit(const Design& d, const FitSetup& s) {
   opt.include = s.forcedIn > 1 ? s.forcedIn - 1 : 0;
   opt.drop = static_cast<VsfDrop>(s.drop);
   opt.fullXpx = s.full;
-  opt.storeCross = !s.full && s.method != 1;
+  opt.storeCross = !s.full && vsfMethodSelects(s.method);
   opt.fullSweep = s.full ? VsfFullSweep::Never : static_cast<VsfFullSweep>(s.fullSweep);
   opt.fullModelFirst = s.select == 7 || s.select == 8 || s.choose == 7 || s.choose == 8;
   opt.pressNeeded = s.select == 9 || s.choose == 9;

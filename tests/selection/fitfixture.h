@@ -5,10 +5,22 @@
 
 #include "data/datafixture.h"
 #include "model/vsfmodel.h"
-#include "support/vsfoptions.h"
+#include "support/vsfmethods.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+// A method in test messages: its METHOD= keyword, or its code when it has none.
+inline std::string methodName(VsfMethod method) {
+  const VsfMethodTraits* t = vsfMethodTraits(method);
+  if (t != nullptr && t->keyword.get() != nullptr)
+    return t->keyword.get();
+  return "code " + std::to_string(static_cast<int32_t>(method));
+}
+inline std::ostream& operator<<(std::ostream& out, VsfMethod method) {
+  return out << methodName(method);
+}
 
 namespace fittest {
 
@@ -31,7 +43,7 @@ struct StepRef {
 std::vector<StepRef> readSteps(const std::string& name);
 
 struct FitSetup {
-  int32_t method = 2;
+  VsfMethod method = VsfMethod::Forward;
   int32_t select = 4;
   bool full = true; // full X'X before selection; else grown on demand
   int32_t fullSweep = 0;

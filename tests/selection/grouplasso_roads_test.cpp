@@ -33,7 +33,6 @@ PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   fit.opt.select = VC_NONE_GIVEN;
   fit.opt.stopTest = 0;
   fit.opt.parmStandardize = 1;
-  fit.opt.solverPath = 1;
   fit.opt.transformPages = 1;
   fit.opt.restorePages = 1;
   fit.opt.rho = 0.8;
@@ -71,7 +70,7 @@ void expectSamePath(const PathResult& a, const PathResult& b, const char* what) 
 
 TEST(GroupLassoRoads, CrossProductsAndDataPassesGiveTheSamePath) {
   FitSetup s;
-  s.method = 13;
+  s.method = VsfMethod::GroupLasso;
   s.full = true;
   const PathResult gram = groupPath(s, -1);
   ASSERT_GT(gram.sse.size(), 20u);

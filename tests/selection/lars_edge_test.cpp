@@ -43,7 +43,7 @@ bool entered(const VsfModel& m, int32_t e) {
 
 TEST(LarEdges, TiedCorrelationsLeaveThePathToTheLowerIndex) {
   static const Design d = smallDesign(true, false);
-  for (int32_t method : {5, 6}) {
+  for (VsfMethod method : {VsfMethod::Lar, VsfMethod::Lasso}) {
     PathSetup p;
     p.method = method;
     PathFit f(p, d);
@@ -61,7 +61,7 @@ TEST(LarEdges, CollinearFullFitMakesTheAliasedEffectUnavailable) {
   static const Design d = smallDesign(false, true);
   for (bool full : {true, false}) {
     PathSetup p;
-    p.method = 6;
+    p.method = VsfMethod::Lasso;
     p.adaptive = 1;
     p.full = full;
     PathFit f(p, d);
@@ -78,7 +78,7 @@ TEST(LarEdges, CollinearFullFitMakesTheAliasedEffectUnavailable) {
 TEST(LarEdges, ZeroInestEstimateKeepsItsEffectOffThePath) {
   static const Design d = smallDesign(false, false);
   PathSetup p;
-  p.method = 6;
+  p.method = VsfMethod::Lasso;
   p.adaptive = 1;
   p.adaptiveInest = 1;
   p.gamma = 2.0;
@@ -97,7 +97,7 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
   static const Design d = smallDesign(false, false);
   // A zero estimate with GAMMA <= 0 has no power.
   PathSetup p;
-  p.method = 6;
+  p.method = VsfMethod::Lasso;
   p.adaptive = 1;
   p.adaptiveInest = 1;
   p.gamma = -1.0;
@@ -122,7 +122,7 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
 TEST(LarEdges, ScreeningOnAFewCandidates) {
   static const Design d = smallDesign(false, false);
   PathSetup p;
-  p.method = 6;
+  p.method = VsfMethod::Lasso;
   PathFit plain(p, d);
   plain.go();
   for (VsfScreenMethod screen : {VsfScreenMethod::Sasvi, VsfScreenMethod::Sis}) {
@@ -163,7 +163,7 @@ void expectSamePathOnRefit(VsfModel& m, const std::vector<double>& sse) {
 // The SSE series of a LAR fit on the data (one that hands its pages back).
 std::vector<double> larPathOnTheData(const Design& d) {
   PathSetup p;
-  p.method = 5;
+  p.method = VsfMethod::Lar;
   PathFit clean(p, d);
   clean.fit.opt.restorePages = 1;
   clean.go();
@@ -175,7 +175,7 @@ std::vector<double> larPathOnTheData(const Design& d) {
 TEST(LarEdges, PagesAreRestoredWhenAsked) {
   static const Design d = smallDesign(false, false);
   PathSetup p;
-  p.method = 5;
+  p.method = VsfMethod::Lar;
   PathFit f(p, d);
   f.fit.opt.restorePages = 1;
   f.go();
@@ -199,7 +199,7 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
     int failures = 0;
     for (int n = 1; n < 4000 && !finished; n += full ? 3 : 29) {
       PathSetup p;
-      p.method = 6;
+      p.method = VsfMethod::Lasso;
       p.full = full;
       p.disk = true;
       p.adaptive = 1;
@@ -237,7 +237,7 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   static const Design d = smallDesign(false, false);
   const std::vector<double> want = larPathOnTheData(d);
   PathSetup p;
-  p.method = 5;
+  p.method = VsfMethod::Lar;
   PathFit f(p, d);
   f.fit.opt.restorePages = 1;
   f.fit.opt.adaptive = 1;
@@ -262,7 +262,7 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   static const Design d = smallDesign(false, false);
   const std::vector<double> want = larPathOnTheData(d);
   PathSetup p;
-  p.method = 5;
+  p.method = VsfMethod::Lar;
   PathFit f(p, d);
   f.go(); // the pages stay centred and scaled
   VsfModel& m = f.m();

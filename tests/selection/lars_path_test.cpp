@@ -25,7 +25,7 @@ TEST(LarPath, LarAndLassoFollowTheReferenceOnEveryRoad) {
     for (Road r :
          {Road{true, 1, false}, Road{false, 1, false}, Road{false, 3, true}, Road{true, 2, true}}) {
       PathSetup p;
-      p.method = std::string(name) == "lar" ? 5 : 6;
+      p.method = std::string(name) == "lar" ? VsfMethod::Lar : VsfMethod::Lasso;
       p.full = r.full;
       p.threads = r.threads;
       p.disk = r.disk;
@@ -42,7 +42,7 @@ TEST(LarPath, LarAndLassoFollowTheReferenceOnEveryRoad) {
 TEST(LarPath, CoefficientsAtEveryKnot) {
   for (const char* name : {"lar", "lasso"}) {
     PathSetup p;
-    p.method = std::string(name) == "lar" ? 5 : 6;
+    p.method = std::string(name) == "lar" ? VsfMethod::Lar : VsfMethod::Lasso;
     checkKnots(p, readPath(name), name);
     p.full = false;
     checkKnots(p, readPath(name), std::string(name) + " passes");
@@ -52,7 +52,7 @@ TEST(LarPath, CoefficientsAtEveryKnot) {
 // With the packed cross products the path's residual sums come from the matrix: no pass over
 // the rows after the one that forms it, on one thread and on page workers.
 TEST(LarPath, PackedPathsPassOverTheRowsFarFewerTimesThanTheyTakeSteps) {
-  for (int32_t method : {5, 6})
+  for (VsfMethod method : {VsfMethod::Lar, VsfMethod::Lasso})
     for (int32_t threads : {1, 3}) {
       PathSetup p;
       p.method = method;
@@ -62,7 +62,7 @@ TEST(LarPath, PackedPathsPassOverTheRowsFarFewerTimesThanTheyTakeSteps) {
       f.go();
       const int64_t passes = vsfPassCount() - before;
       const std::string tag =
-          (method == 5 ? "LAR" : "LASSO") + std::string(" threads ") + std::to_string(threads);
+          methodName(method) + std::string(" threads ") + std::to_string(threads);
       // The centring and the cross products; a pass per step would make at least as many
       // passes as steps.
       EXPECT_GE(f.m().stepCount, 11) << tag;
@@ -82,7 +82,7 @@ TEST(LarPath, KeptCrossProductsFollowTheReferenceWhateverTheirBound) {
     for (int64_t limit : {int64_t{1} << 30, int64_t{700}, int64_t{-1}})
       for (int32_t threads : {1, 3}) {
         PathSetup p;
-        p.method = std::string(name) == "lar" ? 5 : 6;
+        p.method = std::string(name) == "lar" ? VsfMethod::Lar : VsfMethod::Lasso;
         p.full = false;
         p.threads = threads;
         testHooks().larCrossLimit = limit;

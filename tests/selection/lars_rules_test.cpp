@@ -75,7 +75,7 @@ TEST(LarRules, StopAndChooseByAicSbcAndCp) {
     for (bool stop : {false, true}) {
       const Expected want = expected(v, path, stop);
       PathSetup p;
-      p.method = 6;
+      p.method = VsfMethod::Lasso;
       p.choose = code;
       p.stop = stop ? code : 0;
       PathFit f(p);
@@ -121,7 +121,7 @@ TEST(LarRules, ChooseValidatePicksTheSmallestValidationError) {
   static const Design d = fittest::readDesign("partition");
   for (bool full : {true, false}) {
     PathSetup p;
-    p.method = 6;
+    p.method = VsfMethod::Lasso;
     p.choose = 10;
     p.full = full;
     PathFit f(p, d);
@@ -166,7 +166,7 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
     }
     ASSERT_LT(seg, path.size());
     PathSetup p;
-    p.method = 6;
+    p.method = VsfMethod::Lasso;
     p.stop = 14;
     p.l1Choice = c.choice;
     p.l1Target = c.target;

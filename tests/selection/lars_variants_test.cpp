@@ -20,7 +20,7 @@ TEST(LarVariants, LeastSquaresCoefficientsOfTheActiveSet) {
     // The packed X'X, the passes per step, and the kept cross products of the entered effects.
     for (int road : {0, 1, 2}) {
       PathSetup p;
-      p.method = std::string(name) == "lar" ? 7 : 8;
+      p.method = std::string(name) == "lar" ? VsfMethod::LarLs : VsfMethod::LassoLs;
       p.full = road == 0;
       if (road == 2)
         testHooks().larCrossLimit = int64_t{1} << 30;
@@ -40,7 +40,7 @@ TEST(LarVariants, AdaptiveWeightsFromTheFullLeastSquaresFit) {
   const auto want = readPath("adaptive_ls");
   for (bool full : {true, false}) {
     PathSetup p;
-    p.method = 6;
+    p.method = VsfMethod::Lasso;
     p.adaptive = 1;
     p.full = full;
     PathFit f(p);
@@ -58,7 +58,7 @@ TEST(LarVariants, AdaptiveWeightsFromInestWithGamma) {
   std::getline(in, line);
   std::stringstream ss(line);
   PathSetup p;
-  p.method = 6;
+  p.method = VsfMethod::Lasso;
   p.adaptive = 1;
   p.adaptiveInest = 1;
   p.gamma = 0.5;
@@ -79,7 +79,7 @@ TEST(LarVariants, AdaptiveWeightsFromInestWithGamma) {
 
 TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
   PathSetup p;
-  p.method = 6;
+  p.method = VsfMethod::Lasso;
   p.adaptive = 1;
   p.adaptiveInest = 1;
   p.inest.assign(11, 1.0);
@@ -102,7 +102,7 @@ TEST(LarVariants, ElasticNetAtAFixedL2IsTheLassoOfTheAugmentedData) {
   for (int32_t en : {0, 1}) {
     const auto want = readPath(en ? "enet_scaled" : "enet");
     PathSetup p;
-    p.method = 9;
+    p.method = VsfMethod::ElasticNet;
     p.l2 = 0.01;
     p.enSetting = en;
     PathFit f(p);
@@ -119,7 +119,7 @@ TEST(LarVariants, ElasticNetByDataPassesWalksTheSamePath) {
   for (int32_t en : {0, 1}) {
     const auto want = readPath(en ? "enet_scaled" : "enet");
     PathSetup p;
-    p.method = 9;
+    p.method = VsfMethod::ElasticNet;
     p.l2 = 0.01;
     p.enSetting = en;
     p.full = false;
@@ -141,7 +141,7 @@ TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
     search = search < 0 ? -search : search;
     const auto want = readPath(en ? "enet_scaled" : "enet");
     PathSetup p;
-    p.method = 9;
+    p.method = VsfMethod::ElasticNet;
     p.l2 = 0.01;
     p.enSetting = en;
     PathFit f(p);

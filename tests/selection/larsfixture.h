@@ -24,7 +24,7 @@ std::vector<Knot> readPath(const std::string& name);
 const Design& diabetes();
 
 struct PathSetup {
-  int32_t method = 6;
+  VsfMethod method = VsfMethod::Lasso;
   bool full = true;
   int32_t threads = 1;
   bool disk = false;

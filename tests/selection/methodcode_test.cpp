@@ -11,7 +11,7 @@ TEST(MethodCode, UnknownCodesFailTheFitWithoutRunningARoad) {
   static const fittest::Design d = fittest::readDesign("classdata");
   for (const int32_t code : {0, -3, 14, 99}) {
     fittest::FitSetup s;
-    s.method = code;
+    s.method = static_cast<VsfMethod>(code);
     fittest::Fit f(d, s);
     f.go();
     ASSERT_EQ(f.readRc, 0) << code;

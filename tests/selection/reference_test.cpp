@@ -17,8 +17,11 @@ using namespace fittest;
 
 namespace {
 
-int32_t methodCode(const std::string& m) {
-  return m == "NONE" ? 1 : m == "FORWARD" ? 2 : m == "BACKWARD" ? 3 : 4;
+VsfMethod methodCode(const std::string& m) {
+  return m == "NONE"       ? VsfMethod::None
+         : m == "FORWARD"  ? VsfMethod::Forward
+         : m == "BACKWARD" ? VsfMethod::Backward
+                           : VsfMethod::Stepwise;
 }
 
 void expectRel(double got, double want, double tol, const std::string& what) {

@@ -43,7 +43,7 @@ Design wideDesign(int n, int p) {
   return d;
 }
 
-PathSetup pathOf(int32_t method, int32_t steps, double l2) {
+PathSetup pathOf(VsfMethod method, int32_t steps, double l2) {
   PathSetup p;
   p.method = method;
   p.full = false; // screening saves data passes; the packed X'X would make them moot
@@ -75,7 +75,7 @@ Series fitWith(const Design& d, const PathSetup& p, VsfScreenMethod screen) {
   return s;
 }
 
-void expectSamePath(const Design& d, int32_t method, int32_t steps, double l2) {
+void expectSamePath(const Design& d, VsfMethod method, int32_t steps, double l2) {
   const PathSetup p = pathOf(method, steps, l2);
   const Series plain = fitWith(d, p, VsfScreenMethod::None);
   ASSERT_GT(plain.effect.size(), 10u);
@@ -128,7 +128,7 @@ void expectSisKeepsTheTop(const Design& d, int32_t keep) {
   std::iota(order.begin(), order.end(), 1);
   std::stable_sort(order.begin(), order.end(),
                    [&](int32_t a, int32_t b) { return r[a - 1] > r[b - 1]; });
-  PathFit f(pathOf(6, 20, 0), d);
+  PathFit f(pathOf(VsfMethod::Lasso, 20, 0), d);
   f.fit.opt.screen = VsfScreenMethod::Sis;
   f.fit.opt.keepNum = keep;
   f.fit.opt.keepRatio = -1;
@@ -155,12 +155,12 @@ bool longTests() { return std::getenv("QRX_LONG_TESTS") != nullptr; }
 
 TEST(Screening, SafeRulesWalkTheUnscreenedPath) {
   static const Design d = wideDesign(60, 600);
-  expectSamePath(d, 6, 30, 0.0);
+  expectSamePath(d, VsfMethod::Lasso, 30, 0.0);
 }
 
 TEST(Screening, SafeRulesWalkTheUnscreenedElasticNetPath) {
   static const Design d = wideDesign(60, 600);
-  expectSamePath(d, 9, 30, 0.05);
+  expectSamePath(d, VsfMethod::ElasticNet, 30, 0.05);
 }
 
 TEST(Screening, SisKeepsTheLargestAbsoluteCorrelations) {
@@ -172,7 +172,7 @@ TEST(Screening, SisKeepsTheLargestAbsoluteCorrelations) {
 TEST(Screening, SisKeepCountLimits) {
   static const Design d = wideDesign(30, 40);
   for (double ratio : {-1.0, 0.0}) {
-    PathFit f(pathOf(6, 5, 0), d);
+    PathFit f(pathOf(VsfMethod::Lasso, 5, 0), d);
     f.fit.opt.screen = VsfScreenMethod::Sis;
     f.fit.opt.keepNum = 1000;
     f.fit.opt.keepRatio = ratio;
@@ -185,6 +185,6 @@ TEST(Screening, FullSizeSafeRulesAndSis) {
   if (!longTests())
     GTEST_SKIP() << "set QRX_LONG_TESTS to run 200 rows x 5,000 candidates";
   static const Design d = wideDesign(200, 5000);
-  expectSamePath(d, 6, 100, 0.0);
+  expectSamePath(d, VsfMethod::Lasso, 100, 0.0);
   expectSisKeepsTheTop(d, 100);
 }

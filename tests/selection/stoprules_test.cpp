@@ -25,8 +25,8 @@ namespace {
 struct Counts {
   VsfModelOptions opt{};
   VsfModel m{};
-  Counts(int32_t method, int32_t effects) {
-    opt.method = static_cast<VsfMethod>(method);
+  Counts(VsfMethod method, int32_t effects) {
+    opt.method = method;
     opt.fuzz = 1e-8;
     m.options = &opt;
     m.effectCount = effects;
@@ -46,7 +46,7 @@ struct Counts {
 // With an intercept a fit is perfect against the corrected total: a response far from 0 with
 // a small spread leaves an error SS far above 1e-8 of its uncorrected total unexplained.
 TEST(StopRules, APerfectFitIsJudgedAgainstTheCorrectedTotal) {
-  Counts c(2, 6); // FORWARD
+  Counts c(VsfMethod::Forward, 6); // FORWARD
   c.m.inModelCount = 1;
   c.m.totalSSUncorrected = 4e11; // 40 values near 1e5
   c.m.totalSS = c.m.sse = 1000.0;
@@ -61,7 +61,7 @@ TEST(StopRules, APerfectFitIsJudgedAgainstTheCorrectedTotal) {
 
 TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
   {
-    Counts c(2, 6); // FORWARD
+    Counts c(VsfMethod::Forward, 6); // FORWARD
     c.m.inModelCount = 3;
     EXPECT_EQ(c.keepGoing(3), 1);
     EXPECT_EQ(c.m.stopReason, VSR_NONE);
@@ -94,17 +94,18 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
     EXPECT_EQ(c.m.stopReason, VSR_STOP_COUNT);
   }
   {
-    Counts c(4, 6); // STEPWISE goes on with every effect in: one may leave
+    Counts c(VsfMethod::Stepwise, 6); // STEPWISE goes on with every effect in: one may leave
     c.m.inModelCount = 6;
     EXPECT_EQ(c.keepGoing(5), 1);
     c.opt.noint = 1; // under NOINT "every effect" leaves out the intercept's place
     c.m.inModelCount = 5;
-    c.opt.method = VM_LAR; // LAR
+    c.opt.method = VsfMethod::Lar; // LAR
     EXPECT_EQ(c.keepGoing(5), 0);
     EXPECT_EQ(c.m.stopReason, VSR_ALL_ENTERED);
   }
   {
-    Counts c(3, 6); // BACKWARD: no perfect-fit test, limits shifted by its full-model step
+    Counts c(VsfMethod::Backward,
+             6); // BACKWARD: no perfect-fit test, limits shifted by its full-model step
     c.m.sse = 0.0;
     c.m.inModelCount = 4;
     EXPECT_EQ(c.keepGoing(1), 1);
@@ -124,7 +125,7 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
 }
 
 TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
-  Counts c(6, 6);
+  Counts c(VsfMethod::Lasso, 6);
   c.m.inModelCount = 2;
   c.opt.stop = VC_L1;
   c.m.lambdaMax = 8.0;
@@ -156,7 +157,7 @@ TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
 struct Judge : Counts {
   std::vector<double> sse = {0, 90.0, 40.0}; // the element in front, then two steps
   double stopValue = 0;
-  Judge() : Counts(13, 6) {
+  Judge() : Counts(VsfMethod::GroupLasso, 6) {
     m.stepSSE = sse.data() + 1;
     m.stepCount = 2;
     opt.stopTest = 1;
@@ -238,7 +239,7 @@ struct Moves : ::testing::Test {
 
 Fit* forwardFit(const Design& d) {
   FitSetup s;
-  s.method = 2;
+  s.method = VsfMethod::Forward;
   s.select = 2; // AIC
   s.choose = 9; // PRESS: the PRESS history exists
   Fit* fit = new Fit(d, s);
@@ -410,7 +411,7 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
 // The reasons the methods give themselves, through whole fits.
 struct MethodReasons : ::testing::Test {
   void SetUp() override { datatest::setUpHost(); }
-  static int run(const Design& d, int32_t method, int32_t select,
+  static int run(const Design& d, VsfMethod method, int32_t select,
                  void (*adjust)(VsfModelOptions&)) {
     FitSetup s;
     s.method = method;
@@ -427,16 +428,19 @@ struct MethodReasons : ::testing::Test {
 
 TEST_F(MethodReasons, EachMethodEndsWithItsOwnReason) {
   const Design d = readDesign("classdata");
-  EXPECT_EQ(run(d, 1, 4, nullptr), int(VSR_LEAST_SQUARES));
+  EXPECT_EQ(run(d, VsfMethod::None, 4, nullptr), int(VSR_LEAST_SQUARES));
   // FORWARD by SBC until SBC gets no better
-  EXPECT_EQ(run(d, 2, 4, nullptr), int(VSR_NO_IMPROVEMENT));
+  EXPECT_EQ(run(d, VsfMethod::Forward, 4, nullptr), int(VSR_NO_IMPROVEMENT));
   // STEPWISE by SL with STEPS= beyond what enters: the method ends by SL itself
-  EXPECT_EQ(run(d, 4, 1, [](VsfModelOptions& o) { o.steps = 50, o.stopTest = 0; }),
-            int(VSR_STEPWISE_SL));
-  EXPECT_EQ(run(d, 4, 4, [](VsfModelOptions& o) { o.steps = 50, o.stopTest = 0; }),
-            int(VSR_STEPWISE_OTHER));
+  EXPECT_EQ(
+      run(d, VsfMethod::Stepwise, 1, [](VsfModelOptions& o) { o.steps = 50, o.stopTest = 0; }),
+      int(VSR_STEPWISE_SL));
+  EXPECT_EQ(
+      run(d, VsfMethod::Stepwise, 4, [](VsfModelOptions& o) { o.steps = 50, o.stopTest = 0; }),
+      int(VSR_STEPWISE_OTHER));
   // STEPWISE that lets a weak effect in and takes it out again: it would come back
-  EXPECT_EQ(run(d, 4, 1, [](VsfModelOptions& o) { o.slEntry = 0.99, o.slStay = 0.001; }),
+  EXPECT_EQ(run(d, VsfMethod::Stepwise, 1,
+                [](VsfModelOptions& o) { o.slEntry = 0.99, o.slStay = 0.001; }),
             int(VSR_CYCLING));
 }
 
@@ -454,7 +458,7 @@ TEST_F(MethodReasons, NoCandidateLeft) {
     o.hierListB = lists;
     o.slEntry = 1.0; // everything that may enter enters
   };
-  EXPECT_EQ(run(d, 2, 1, hierarchy), int(VSR_NO_CANDIDATE));
+  EXPECT_EQ(run(d, VsfMethod::Forward, 1, hierarchy), int(VSR_NO_CANDIDATE));
 }
 
 } // namespace

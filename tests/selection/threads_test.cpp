@@ -62,14 +62,16 @@ struct Threads : ::testing::Test {
 TEST_F(Threads, SelectionsAgreeAcrossWorkersDiskPagesAndStorage) {
   for (const char* data : {"diabetes", "classdata"}) {
     const Design d = readDesign(data);
-    for (int32_t method : {2, 3, 4}) {
+    for (VsfMethod method : {VsfMethod::Forward, VsfMethod::Backward, VsfMethod::Stepwise}) {
       for (bool full : {true, false}) {
         FitSetup base;
         base.method = method;
-        base.select = method == 3 ? 9 : 4; // BACKWARD by PRESS: a PRESS pass per trial
+        base.select =
+            method == VsfMethod::Backward ? 9 : 4; // BACKWARD by PRESS: a PRESS pass per trial
         base.full = full;
         const Snapshot serial = run(d, base);
-        const double tol = (method == 3 && std::string(data) == "diabetes") ? 1e-11 : 1e-12;
+        const double tol =
+            (method == VsfMethod::Backward && std::string(data) == "diabetes") ? 1e-11 : 1e-12;
         ASSERT_GT(serial.effects.size(), 1u);
         for (int32_t threads : {0, 2, 4, 8}) {
           for (bool disk : {false, true}) {
@@ -77,7 +79,7 @@ TEST_F(Threads, SelectionsAgreeAcrossWorkersDiskPagesAndStorage) {
             s.threads = threads;
             s.disk = disk;
             expectSame(serial, run(d, s),
-                       std::string(data) + " method " + std::to_string(method) + " threads " +
+                       std::string(data) + " method " + methodName(method) + " threads " +
                            std::to_string(threads) + (disk ? " disk" : "") + (full ? " full" : ""),
                        tol);
           }
@@ -88,7 +90,7 @@ TEST_F(Threads, SelectionsAgreeAcrossWorkersDiskPagesAndStorage) {
           s.threads = 4;
           s.disk = true;
           expectSame(serial, run(d, s),
-                     std::string("sparse CLASS effects, method ") + std::to_string(method), tol);
+                     std::string("sparse CLASS effects, method ") + methodName(method), tol);
         }
       }
     }

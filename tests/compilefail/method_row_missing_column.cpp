@@ -1,0 +1,37 @@
+// A traits row must give every column: one left out is refused, not zeroed.
+#include "support/vsfmethods.h"
+
+constexpr VsfMethodTraits kRow{.method = VsfMethod::Forward,
+                               .keyword = "'FORWARD'",
+                               .optionRule = "fwdopt",
+                               .name = VsfMsg::MethodForwardSelection,
+                               .stepTitle = VsfMsg::StepTitleForwardSelectionStep,
+                               .summaryTitle = VsfMsg::SummaryForwardSelectionSummary,
+                               .family = VsfMethodFamily::Sequential,
+                               .road = VsfFitRoad::Forward,
+                               .bound = VsfStepBound::EachOnce,
+                               .penalty = VsfPenalty::None,
+                               .hasPath = false,
+                               .removes = false,
+                               .ridge = false,
+#ifdef QRX_COMPILE_FAIL_CONTROL
+                               .lsCoefficients = false,
+#endif
+                               .startsFull = false,
+                               .entryTrials = true,
+                               .removalTrials = false,
+                               .takesDrop = false,
+                               .slEntryDefault = 0.5,
+                               .slStayDefault = 0.1,
+                               .stopsWhenAllIn = true,
+                               .packedPays = true,
+                               .lookAhead = false,
+                               .splitSparseRows = false,
+                               .l1Bound = false,
+                               .l1ChoiceRatioOnly = false,
+                               .screens = false,
+                               .limitedCriteria = false,
+                               .adaptiveRefusal = std::nullopt,
+                               .lsVariant = VsfMethod::Forward,
+                               .lsRefusal = std::nullopt,
+                               .lsBase = VsfMethod::Forward};
