@@ -217,11 +217,11 @@ void setUpHost() {
   registerTestKernels();
 }
 
-std::vector<int> loggedNumbers() {
-  std::vector<int> out;
+std::vector<MsgId> loggedNumbers() {
+  std::vector<MsgId> out;
   for (const auto& r : qrxhost::takeLog())
     if (r.numbered)
-      out.push_back(r.set * 1000 + r.number);
+      out.push_back(MsgId::ofRecord(r.set, r.number));
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include "data/vsfdata.h"
 #include "data/vsfpage.h"
 #include "model/vsfmodel.h"
+#include "msgid.h"
 
 #include <string>
 #include <utility>
@@ -80,6 +81,7 @@ extern VsfThreadedKernel doubleY_t;
 void registerTestKernels();
 
 void setUpHost();
-std::vector<int> loggedNumbers();
+// The messages logged since the last call.
+std::vector<MsgId> loggedNumbers();
 
 } // namespace datatest

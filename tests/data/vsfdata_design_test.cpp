@@ -273,7 +273,9 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
     qrxhost::resetPageFileSettings();
     // TESTDATA=: g9 is no level of g (195); (g1,r) of the row without response is no
     // combination of g*a (180). VALDATA=: (g1,q) is none either (181).
-    EXPECT_EQ(f.messages(), (std::vector<int>{848195, 848180, 848181}));
+    EXPECT_EQ(f.messages(), (std::vector<MsgId>{VsfMsg::ObservationsTestdataDataSetClass,
+                                                VsfMsg::ObservationsTestdataDataSetLevels,
+                                                VsfMsg::ObservationsValdataDataSetLevels}));
     VsfModel& m = c.ctx->model;
     EXPECT_EQ(m.nTrain, static_cast<double>(kept));
     EXPECT_EQ(m.testDataRead, 5);
@@ -437,7 +439,7 @@ TEST(HeldOutSynchronize, ADataSetWithoutTheBYGroupIsReportedAndSkipped) {
   EXPECT_TRUE(f.messages().empty());
   names.bySync = 1;
   EXPECT_NE(vsfSynchronize(c.ctx.get(), &names, VsfMsg::TestdataLacksByGroup), 0);
-  EXPECT_EQ(f.messages(), (std::vector<int>{848178}));
+  EXPECT_EQ(f.messages(), (std::vector<MsgId>{VsfMsg::TestdataLacksByGroup}));
   EXPECT_EQ(c.ctx->returnCode, 4);
   // The next group (k=2) is there: its two rows are read.
   ASSERT_EQ(xbynext(by), 1);

@@ -184,7 +184,8 @@ TEST_F(Frame, TheThreadCountFallsWithTheMemoryBudget) {
     EXPECT_EQ(run.settings.threadCount, 1);
     EXPECT_EQ(run.settings.threadingOn, 0);
     auto logged = loggedNumbers();
-    EXPECT_NE(std::find(logged.begin(), logged.end(), 848113), logged.end());
+    EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::NotEnoughMemoryForThreads),
+              logged.end());
     for (uint32_t f = 0; f < run.bags.count; ++f)
       EXPECT_EQ(run.bags.files[f].memLimit, 1);
     // Four files were made; the frame now runs serially over all of them.
@@ -200,7 +201,7 @@ TEST_F(Frame, TheThreadCountFallsWithTheMemoryBudget) {
     EXPECT_EQ(run.read(src), -16);
     EXPECT_GE(run.returnCode, 1012);
     auto logged = loggedNumbers();
-    EXPECT_NE(std::find(logged.begin(), logged.end(), 848145), logged.end());
+    EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::MemoryAmountUnknown), logged.end());
   }
   qrxhost::setMemoryFigureForTest(0);
 }
@@ -210,7 +211,7 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
   int failures = 0;
   for (int64_t n = 1; n < 1000; ++n) {
     int32_t rc = 0, returnCode = 0;
-    std::vector<int> logged;
+    std::vector<MsgId> logged;
     std::string written; // the text of a failed page write
     uint32_t pageSize = 0;
     {
@@ -229,8 +230,8 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
       pageSize = run.bags.count > 0 ? run.bags.files[0].page.pageSize : 0;
       for (const auto& r : qrxhost::takeLog())
         if (r.numbered) {
-          logged.push_back(r.set * 1000 + r.number);
-          if (r.number == 139)
+          logged.push_back(MsgId::ofRecord(r.set, r.number));
+          if (logged.back() == VsfMsg::PageUtilityFileCouldNotWritten)
             written = r.text;
         }
     }
@@ -240,8 +241,10 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
     ++failures;
     // While reading, each failure has its message and raises the return code; in a
     // later pass the page-file status fails the pass.
-    const std::map<int32_t, int> messageOf = {
-        {-11, 848138}, {-12, 848139}, {-40, 848264}, {-41, 848265}};
+    const std::map<int32_t, VsfMsg> messageOf = {{-11, VsfMsg::PageUtilityFileCouldNotRead},
+                                                 {-12, VsfMsg::PageUtilityFileCouldNotWritten},
+                                                 {-40, VsfMsg::UtilityFileCouldNotClosed},
+                                                 {-41, VsfMsg::UtilityFileCouldNotReopened}};
     if (auto it = messageOf.find(rc); it != messageOf.end()) {
       EXPECT_GE(returnCode, 1020) << n;
       EXPECT_NE(std::find(logged.begin(), logged.end(), it->second), logged.end()) << n;
@@ -484,7 +487,7 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   EXPECT_EQ(run.settings.threadBudget.limit, VTL_MEMORY);
   EXPECT_EQ(run.bags.count, 5u) << "a file per thread that memory cannot feed goes";
   auto logged = loggedNumbers();
-  EXPECT_NE(std::find(logged.begin(), logged.end(), 848114), logged.end());
+  EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::DataPassesRunThreads), logged.end());
   // Pages get 60 % of what the fit and the five threads leave, shared by the five files.
   const double B = 0.6 * (kilobytes * 1024.0 - r.fit - 5 * r.thread);
   EXPECT_EQ(run.bags.files[3].memLimit, std::max<int64_t>(1, static_cast<int64_t>(B / 5 / page)));

@@ -194,11 +194,11 @@ std::vector<std::string> DesignFixture::levels(const std::string& name) {
   return out;
 }
 
-std::vector<int> DesignFixture::messages() {
-  std::vector<int> out;
+std::vector<MsgId> DesignFixture::messages() {
+  std::vector<MsgId> out;
   for (const auto& r : qrxhost::takeLog())
     if (r.numbered)
-      out.push_back(r.set * 1000 + r.number);
+      out.push_back(MsgId::ofRecord(r.set, r.number));
   return out;
 }
 

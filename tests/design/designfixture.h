@@ -5,6 +5,7 @@
 
 #include "design/levreg.h"
 #include "design/levrow.h"
+#include "msgid.h"
 
 #include <filesystem>
 #include <string>
@@ -55,7 +56,7 @@ public:
   // The level texts of a CLASS variable, trailing blanks cut.
   std::vector<std::string> levels(const std::string& name);
   // The numbered messages logged since the last call, as set*1000+number.
-  std::vector<int> messages();
+  std::vector<MsgId> messages();
 
   LevRegContext ctx{};
   LevReadBlock block{};

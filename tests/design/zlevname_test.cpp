@@ -147,7 +147,7 @@ TEST(Names, SingleLevelNote) {
   ASSERT_EQ(f.levelise(), 0);
   f.messages();
   zlevchk(&f.ctx);
-  EXPECT_EQ(f.messages(), std::vector<int>{172398});
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ClassVariableOnlyOne});
 }
 
 } // namespace

@@ -252,7 +252,7 @@ TEST_F(Reference, AnUnknownReferenceSkipsTheGroupWith394) {
   f.cls("a")->referenceText = text;
   f.messages();
   EXPECT_EQ(f.levelise(), 2);
-  EXPECT_EQ(f.messages(), std::vector<int>{172394});
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ReferenceLevelGivenClass});
   EXPECT_GE(f.des.worstReturnCode, 112);
 }
 

@@ -125,7 +125,7 @@ TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
   f.messages();
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"long", "shor"}));
-  EXPECT_EQ(f.messages(), std::vector<int>{172014});
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::SomeValuesClassVariable});
   f.end();
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_TRUE(f.messages().empty());
@@ -149,7 +149,7 @@ TEST(Source, AnObservationThatCannotBeReadIsReportedAndLeftOut) {
   for (; zlevGetNext(&f.ctx) == 1; ++rows)
     EXPECT_EQ(zlevrgd(&f.ctx, nullptr, nullptr, nullptr), LRS_EXPLANATORY | LRS_RESPONSE);
   EXPECT_EQ(rows, 2);
-  EXPECT_EQ(f.messages(), std::vector<int>{172407});
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ObservationNotRead});
   EXPECT_EQ(f.des.worstReturnCode, 1012);
 }
 

@@ -178,12 +178,15 @@ TEST_F(ThreadTest, AFailedWorkerIsReportedAndThePassRedoneSerially) {
   struct Case {
     int64_t buffer;
     WorkerFault fault;
-    int message;
+    EffMsg message;
   } cases[] = {
-      {1, WorkerFault::NoMemory, 174056},     {2, WorkerFault::Invalid, 174043},
-      {3, WorkerFault::DivideByZero, 174044}, {2, WorkerFault::Overflow, 174045},
-      {2, WorkerFault::Exception, 174055},    {last, WorkerFault::Overflow, 174045},
-      {last, WorkerFault::NoMemory, 174056},
+      {1, WorkerFault::NoMemory, EffMsg::LevelisationWorkerRanOut},
+      {2, WorkerFault::Invalid, EffMsg::LevelisationWorkerStoppedFloatingPointErrorInvalid},
+      {3, WorkerFault::DivideByZero, EffMsg::LevelisationWorkerStoppedFloatingPointErrorDivision},
+      {2, WorkerFault::Overflow, EffMsg::LevelisationWorkerStoppedFloatingPointErrorOverflow},
+      {2, WorkerFault::Exception, EffMsg::LevelisationWorkerStoppedFault},
+      {last, WorkerFault::Overflow, EffMsg::LevelisationWorkerStoppedFloatingPointErrorOverflow},
+      {last, WorkerFault::NoMemory, EffMsg::LevelisationWorkerRanOut},
   };
   for (const Case& c : cases) {
     testHooks().levelFaultBuffer = c.buffer;
@@ -191,8 +194,10 @@ TEST_F(ThreadTest, AFailedWorkerIsReportedAndThePassRedoneSerially) {
     testHooks().levelBuffersHandedOver = 0;
     f.des.worstReturnCode = 0;
     EXPECT_TRUE(run(4) == serial) << "buffer " << c.buffer;
-    const std::vector<int> logged = f.messages();
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), 174066), 1) << "buffer " << c.buffer;
+    const std::vector<MsgId> logged = f.messages();
+    EXPECT_EQ(
+        std::count(logged.begin(), logged.end(), MsgId(EffMsg::LevelisationWorkersStoppedAfter)), 1)
+        << "buffer " << c.buffer;
     EXPECT_EQ(std::count(logged.begin(), logged.end(), c.message), 1) << "buffer " << c.buffer;
     EXPECT_EQ(f.des.worstReturnCode, 1012);
   }

@@ -126,11 +126,10 @@ void setupObjects() {
 
 } // namespace
 
-int State::count(int set, int number) const {
+int State::count(MsgId id) const {
   int n = 0;
   for (const auto& m : log)
-    if (m.set == set && m.number == number)
-      ++n;
+    n += id.is(m.set, m.number);
   return n;
 }
 

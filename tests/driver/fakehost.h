@@ -3,6 +3,7 @@
 // extensions, and yields a set number of BY groups.
 #pragma once
 
+#include "msgid.h"
 #include "support/hostif.h"
 
 #include <map>
@@ -37,7 +38,7 @@ struct State {
   int groupCloses = 0;
   void (*endOfTask)() = nullptr;
 
-  int count(int set, int number) const;
+  int count(MsgId m) const;
 };
 
 // Installs a fresh fake control block and returns its state.

@@ -49,7 +49,7 @@ TEST_F(InestStartValues, ParmsRowOfEachGroup) {
   // Group 2 has no PARMS row: its estimates are those of its last row, with a warning.
   ASSERT_TRUE(r.groups[1].hasStart);
   EXPECT_EQ(r.groups[1].startValues, (std::vector<double>{8, 8, 8}));
-  EXPECT_EQ(r.count(848, 9130), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::InestNoParmsRow), 1) << r.messages();
   // Group 3: "PARMSX" begins with PARMS; the missing x1 stays missing at its own place.
   ASSERT_TRUE(r.groups[2].hasStart);
   ASSERT_EQ(r.groups[2].startValues.size(), 3u);
@@ -60,17 +60,17 @@ TEST_F(InestStartValues, ParmsRowOfEachGroup) {
 
 TEST_F(InestStartValues, ColumnWithoutVariableEndsTheRun) {
   StepRun r = step("ienox2");
-  EXPECT_EQ(r.count(848, 235), 1) << r.messages();
-  ASSERT_NE(r.find(848, 235), nullptr);
-  ASSERT_EQ(r.find(848, 235)->values.size(), 1u);
-  EXPECT_EQ(r.find(848, 235)->values[0].s, "x2");
+  EXPECT_EQ(r.count(VsfMsg::InestDataSetNoNumeric), 1) << r.messages();
+  ASSERT_NE(r.find(VsfMsg::InestDataSetNoNumeric), nullptr);
+  ASSERT_EQ(r.find(VsfMsg::InestDataSetNoNumeric)->values.size(), 1u);
+  EXPECT_EQ(r.find(VsfMsg::InestDataSetNoNumeric)->values[0].s, "x2");
   EXPECT_EQ(r.returnCode, 1012);
   EXPECT_TRUE(r.groups.empty());
 }
 
 TEST_F(InestStartValues, InestWithoutTheByVariables) {
   StepRun r = step("ienoby");
-  EXPECT_EQ(r.count(848, 233), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::InestLacksByVariables), 1) << r.messages();
   EXPECT_GE(r.returnCode, 108); // the run ends here
   EXPECT_TRUE(r.groups.empty());
 
@@ -87,24 +87,24 @@ TEST_F(InestStartValues, WithoutTypeEveryRowHoldsEstimates) {
   EXPECT_EQ(r.groups[0].startValues, (std::vector<double>{1, 2, 3}));
   // Two rows without _TYPE_: the last one counts, and the log says so.
   EXPECT_EQ(r.groups[1].startValues, (std::vector<double>{7, 8, 9}));
-  EXPECT_EQ(r.count(848, 9130), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::InestNoParmsRow), 1) << r.messages();
   // Group 3 has no INEST= rows at all: the run ends there.
-  EXPECT_EQ(r.count(848, 234), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::InestDataSetNoObservations), 1) << r.messages();
   EXPECT_GE(r.returnCode, 108);
 }
 
 TEST_F(InestStartValues, EmptyInestEndsTheRun) {
   StepRun r = postinit::run(
       "proc varsifter data=ib; model y = x1 x2 / selection=lasso(adaptive(inest=ieempty)); run;");
-  EXPECT_EQ(r.count(848, 234), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::InestDataSetNoObservations), 1) << r.messages();
   EXPECT_GE(r.returnCode, 108);
   EXPECT_TRUE(r.groups.empty());
 }
 
 TEST_F(InestStartValues, GroupMissingFromInestEndsTheRun) {
   StepRun r = step("iegap");
-  EXPECT_EQ(r.count(848, 234), 1) << r.messages();
-  EXPECT_FALSE(r.has(848, 9002)); // no unrelated exit message
+  EXPECT_EQ(r.count(VsfMsg::InestDataSetNoObservations), 1) << r.messages();
+  EXPECT_FALSE(r.has(VsfMsg::ProcedureCouldNotCreate)); // no unrelated exit message
   EXPECT_GE(r.returnCode, 108);
   ASSERT_EQ(r.groups.size(), 1u);
   EXPECT_EQ(r.groups[0].startValues, (std::vector<double>{1, 2, 3}));

@@ -28,7 +28,7 @@ protected:
 TEST_F(LevelisationStep, GroupWithoutLevelsIsSkipped) {
   StepRun r = postinit::run("proc varsifter data=lv; class a; model y = x1 a; by g; run;\n"
                             "%put n=&_vsfnumbys;\n");
-  EXPECT_EQ(r.count(848, 144), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::ClassLevelsNotDetermined), 1) << r.messages();
   EXPECT_EQ(r.returnCode, 108);
   ASSERT_EQ(r.groups.size(), 2u); // groups 1 and 3 were fitted
   EXPECT_EQ(r.groups[0].byNumber, 1);
@@ -45,7 +45,7 @@ TEST_F(LevelisationStep, ConstructedEffectFailureTakesTheOtherRoad) {
   // The library's code 6 raises the return code to 112 without the step's own message.
   postinit::setLevelisationResult(1, 6);
   StepRun r = postinit::run("proc varsifter data=lv; model y = x1; by g; run;");
-  EXPECT_FALSE(r.has(848, 144)) << r.messages();
+  EXPECT_FALSE(r.has(VsfMsg::ClassLevelsNotDetermined)) << r.messages();
   EXPECT_EQ(r.returnCode, 112);
   ASSERT_EQ(r.groups.size(), 2u);
   EXPECT_EQ(r.groups[0].byNumber, 2);

@@ -222,10 +222,10 @@ TEST(ParseAliases, EverySpellingLeavesTheSameNode) {
 TEST(ParseAliases, HiddenAliasesCountAsTheirStatement) {
   // WEIGHTS and FREQUENCY are counted like WEIGHT and FREQ: a repeat is refused.
   auto r = parse("data=d; weight w; weights$ w; model y=x1;");
-  EXPECT_TRUE(r.has(848, 209));
+  EXPECT_TRUE(r.has(VsfMsg::OnlyOneWeightStatement));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   r = parse("data=d; frequency f; freq f; model y=x1;");
-  EXPECT_TRUE(r.has(848, 210));
+  EXPECT_TRUE(r.has(VsfMsg::OnlyOneFreqStatement));
 }
 
 } // namespace

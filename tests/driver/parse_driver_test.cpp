@@ -17,7 +17,7 @@ namespace {
 
 TEST(ParseDriver, NoModelStatement) {
   auto r = parse("data=d;");
-  EXPECT_TRUE(r.has(848, 141));
+  EXPECT_TRUE(r.has(VsfMsg::ModelStatementRequired));
   EXPECT_EQ(r.result, codeOf(DriverResult::NoModelStatement));
   EXPECT_EQ(r.ctx->returnCode, 3000);
 }
@@ -40,38 +40,39 @@ TEST(ParseDriver, BareModelIsStepwiseSbc) {
 
 TEST(ParseDriver, StatementCounts) {
   auto r = parse("data=d; model y = x1; model y = x2;");
-  EXPECT_TRUE(r.has(848, 207));
+  EXPECT_TRUE(r.has(VsfMsg::OnlyOneModelStatement));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   EXPECT_EQ(r.ctx->returnCode, 3000);
 
   r = parse("data=d; model y = x1; class a;");
-  EXPECT_TRUE(r.has(848, 150));
+  EXPECT_TRUE(r.has(VsfMsg::ClassStatementMustCome));
   EXPECT_EQ(r.result, codeOf(DriverResult::ClassAfterModel));
   r = parse("data=d; class a; model y = x1 a;");
-  EXPECT_FALSE(r.has(848, 150));
+  EXPECT_FALSE(r.has(VsfMsg::ClassStatementMustCome));
   EXPECT_EQ(r.result, 0);
 
   // Every failing check logs; the last one gives the result.
   r = parse("data=d; partition fraction(test=0.1); partition fraction(test=0.2);");
-  EXPECT_TRUE(r.has(848, 141));
-  EXPECT_TRUE(r.has(848, 208));
+  EXPECT_TRUE(r.has(VsfMsg::ModelStatementRequired));
+  EXPECT_TRUE(r.has(VsfMsg::OnlyOnePartitionStatement));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 
-  const char* repeats[][2] = {{"weight w; weight w;", "209"},
-                              {"freq f; freq f;", "210"},
-                              {"performance; performance;", "211"},
-                              {"output out=o; output out=o2;", "212"},
-                              {"modelaverage; modelaverage;", "251"}};
-  for (auto& rep : repeats) {
-    r = parse(std::string("data=d; model y = x1; ") + rep[0]);
-    EXPECT_TRUE(r.has(848, std::atoi(rep[1]))) << rep[0];
-    EXPECT_EQ(r.result, codeOf(DriverResult::Refused)) << rep[0];
+  const std::pair<const char*, VsfMsg> repeats[] = {
+      {"weight w; weight w;", VsfMsg::OnlyOneWeightStatement},
+      {"freq f; freq f;", VsfMsg::OnlyOneFreqStatement},
+      {"performance; performance;", VsfMsg::OnlyOnePerformanceStatement},
+      {"output out=o; output out=o2;", VsfMsg::OnlyOneOutputStatement},
+      {"modelaverage; modelaverage;", VsfMsg::OnlyOneModelaverageStatement}};
+  for (const auto& [statements, message] : repeats) {
+    r = parse(std::string("data=d; model y = x1; ") + statements);
+    EXPECT_TRUE(r.has(message)) << statements;
+    EXPECT_EQ(r.result, codeOf(DriverResult::Refused)) << statements;
   }
 }
 
 TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
   auto r = parse("data=d;\n  modle y=x1;\nmodel y=x1;");
-  const auto* e = r.find(612, 2);
+  const auto* e = r.find(qrxhost::PM_STATEMENT);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[0].i, 2); // line
   EXPECT_EQ(e->values[1].i, 3); // column
@@ -85,7 +86,7 @@ TEST(ParseDriver, SyntaxErrorStopsBeforeTheReaders) {
 
 TEST(ParseDriver, ProcedureStatementOnlyFirst) {
   auto r = parse("data=d; varsifter data=d; model y=x1;");
-  const auto* e = r.find(612, 2);
+  const auto* e = r.find(qrxhost::PM_STATEMENT);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[1].i, 24);
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
@@ -93,14 +94,14 @@ TEST(ParseDriver, ProcedureStatementOnlyFirst) {
 
 TEST(ParseDriver, SyntaxErrorInsideOptions) {
   auto r = parse("data=d; model y=x1 / selection=forwrd;");
-  const auto* e = r.find(612, 1);
+  const auto* e = r.find(qrxhost::PM_SYNTAX);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->values[0].i, 1);
   EXPECT_EQ(e->values[1].i, 47); // after "PROC VARSIFTER data=d; model y=x1 / selection="
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   // A value outside its range is a syntax error of the statement too.
   r = parse("data=d namelen=300; model y=x1;");
-  EXPECT_TRUE(r.has(612, 3));
+  EXPECT_TRUE(r.has(qrxhost::PM_RANGE));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 
@@ -109,7 +110,7 @@ TEST(ParseDriver, MissingDataSetAndVariables) {
   EXPECT_TRUE(r.anyError());
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   r = parse("model y=x1;");
-  EXPECT_TRUE(r.has(612, 9));
+  EXPECT_TRUE(r.has(qrxhost::PM_NODEFAULTDATA));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   r = parse("data=d; model y=nosuch;");
   EXPECT_TRUE(r.anyError());
@@ -171,12 +172,12 @@ TEST(ParseDriver, DebugOptionTraces) {
   ASSERT_NE(root, nullptr);
   EXPECT_TRUE(root->syntaxTrace);
   EXPECT_TRUE(root->semanticTrace);
-  EXPECT_TRUE(r.has(612, 20));
+  EXPECT_TRUE(r.has(qrxhost::PM_TRACE));
   r = parse("data=d; model y=x1;", " ");
   root = hostParseRoot();
   EXPECT_FALSE(root->syntaxTrace);
   EXPECT_FALSE(root->semanticTrace);
-  EXPECT_FALSE(r.has(612, 20));
+  EXPECT_FALSE(r.has(qrxhost::PM_TRACE));
 }
 
 TEST(ParseDriver, AParseWithoutAUsableGrammarFails) {
@@ -219,12 +220,12 @@ TEST(ParseDriver, EffectActionsReachTheCallbackInOrder) {
   EXPECT_EQ(effectCount(parsetest::node("MODEL")), 5); // x1 x2*x3 x1(a) x2 x3
   // A character variable as a continuous effect is refused by the callback.
   r = parse("data=d; model y = c;");
-  EXPECT_TRUE(r.has(174, 8));
+  EXPECT_TRUE(r.has(EffMsg::VariableCharacterVariableCannot));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   // An EFFECT statement after the MODEL effects is refused too.
   r = parse("data=d; model y = x1; effect s = spline(x2);");
-  EXPECT_TRUE(r.has(174, 5));
+  EXPECT_TRUE(r.has(EffMsg::StatementKeywordMustCome));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 

@@ -58,16 +58,16 @@ VsfContext* context() {
 
 } // namespace
 
-int Run::count(int set, int number) const {
+int Run::count(MsgId m) const {
   int n = 0;
   for (const auto& r : log)
-    n += r.numbered && r.set == set && r.number == number;
+    n += r.numbered && m.is(r.set, r.number);
   return n;
 }
 
-const qrxhost::LogRecord* Run::find(int set, int number) const {
+const qrxhost::LogRecord* Run::find(MsgId m) const {
   for (const auto& r : log)
-    if (r.numbered && r.set == set && r.number == number)
+    if (r.numbered && m.is(r.set, r.number))
       return &r;
   return nullptr;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host/hostlog.h"
+#include "msgid.h"
 #include "output/vsfcontext.h"
 
 #include <string>
@@ -17,9 +18,9 @@ struct Run {
   VsfContext* ctx = nullptr;
   std::vector<qrxhost::LogRecord> log;
 
-  int count(int set, int number) const;
-  bool has(int set, int number) const { return count(set, number) > 0; }
-  const qrxhost::LogRecord* find(int set, int number) const;
+  int count(MsgId m) const;
+  bool has(MsgId m) const { return count(m) > 0; }
+  const qrxhost::LogRecord* find(MsgId m) const;
   bool anyError() const;
 };
 

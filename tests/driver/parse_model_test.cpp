@@ -26,18 +26,18 @@ TEST(ParseModel, LassoLeastSquaresAndAdaptive) {
   EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.1);
   r = model("selection=lasso(lscoeffs adaptive(gamma=2))");
   EXPECT_EQ(r.ctx->options.method, VsfMethod::Lasso);
-  EXPECT_TRUE(r.has(848, 238));
+  EXPECT_TRUE(r.has(VsfMsg::LscoeffsIgnoredAdaptive));
   EXPECT_EQ(r.ctx->returnCode, 4);
   EXPECT_DOUBLE_EQ(r.ctx->options.gamma, 2.0);
   r = model("selection=lar(adaptive)");
-  EXPECT_TRUE(r.has(848, 237));
+  EXPECT_TRUE(r.has(VsfMsg::AdaptiveNotAvailableSelectionLar));
   EXPECT_EQ(r.ctx->options.adaptive, 0);
 }
 
 TEST(ParseModel, ElasticNetL2Settings) {
   auto r = model("selection=elasticnet(l2=0.5 l2steps=10)");
   ASSERT_EQ(r.result, 0);
-  EXPECT_TRUE(r.has(848, 2109));
+  EXPECT_TRUE(r.has(VsfMsg::L2stepsIgnoredWhenL2));
   EXPECT_EQ(r.ctx->options.l2Steps, 2);
   EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 0.5);
@@ -46,14 +46,14 @@ TEST(ParseModel, ElasticNetL2Settings) {
   r = model("selection=elasticnet(l2low=2 l2high=1)");
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 2.0);
   EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
-  EXPECT_TRUE(r.has(848, 2122));
+  EXPECT_TRUE(r.has(VsfMsg::L2highNotLargerThan));
   r = model("selection=elasticnet(l2=-1.5)");
-  EXPECT_TRUE(r.has(848, 2101));
+  EXPECT_TRUE(r.has(VsfMsg::L2MustNotNegative));
   // L2 options on another method are dropped with their messages.
   r = model("selection=lasso(l2=0.3 l2search=grid enscale)");
-  EXPECT_TRUE(r.has(848, 2103));
-  EXPECT_TRUE(r.has(848, 2104));
-  EXPECT_TRUE(r.has(848, 2102));
+  EXPECT_TRUE(r.has(VsfMsg::L2UsedOnlySelection));
+  EXPECT_TRUE(r.has(VsfMsg::L2searchUsedOnlySelection));
+  EXPECT_TRUE(r.has(VsfMsg::EnscaleUsedOnlySelection));
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 0);
   EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
 }
@@ -61,27 +61,27 @@ TEST(ParseModel, ElasticNetL2Settings) {
 TEST(ParseModel, StopAndSignificanceLevels) {
   auto r = model("selection=forward(stop=5 steps=3)");
   ASSERT_EQ(r.result, 0);
-  EXPECT_TRUE(r.has(848, 155));
+  EXPECT_TRUE(r.has(VsfMsg::StopIgnoredWhenSteps));
   EXPECT_EQ(r.ctx->options.steps, 3);
   EXPECT_EQ(r.ctx->options.stop, VC_NONE_GIVEN);
   EXPECT_EQ(r.ctx->options.stopCount, 0);
 
   r = model("slentry=1");
-  EXPECT_TRUE(r.has(848, 110));
-  EXPECT_TRUE(r.has(848, 111));
+  EXPECT_TRUE(r.has(VsfMsg::SlentryUsedOnlyWhen));
+  EXPECT_TRUE(r.has(VsfMsg::SlentryMustLieStrictly));
   EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.15);
   EXPECT_EQ(r.ctx->returnCode, 4);
   r = model("slentry=0.2 select=aic");
-  EXPECT_TRUE(r.has(848, 110));
-  EXPECT_FALSE(r.has(848, 111));
+  EXPECT_TRUE(r.has(VsfMsg::SlentryUsedOnlyWhen));
+  EXPECT_FALSE(r.has(VsfMsg::SlentryMustLieStrictly));
   EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.2);
   r = model("select=sl sls=0");
-  EXPECT_TRUE(r.has(848, 116));
+  EXPECT_TRUE(r.has(VsfMsg::SlstayMustLieStrictly));
   EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.15);
   r = model("stop=none");
   EXPECT_EQ(r.ctx->options.stop, VC_NONE_GIVEN);
   r = model("maxsteps=2 steps=5");
-  EXPECT_TRUE(r.has(848, 112));
+  EXPECT_TRUE(r.has(VsfMsg::MaxstepsLessThanSteps));
   EXPECT_EQ(r.ctx->options.maxSteps, 5);
 }
 
@@ -107,13 +107,13 @@ TEST(ParseModel, StatisticsAndDetails) {
   r = model("details=steps(candidates(show=all))");
   EXPECT_EQ(r.ctx->options.candidatesShown, 2147483647);
   r = model("fuzz=0.5");
-  EXPECT_TRUE(r.has(848, 129));
+  EXPECT_TRUE(r.has(VsfMsg::FuzzLargerThan1e));
   EXPECT_DOUBLE_EQ(r.ctx->options.fuzz, 1e-6);
 }
 
 TEST(ParseModel, CrossValidation) {
   auto r = model("cvmethod=block(4)");
-  EXPECT_TRUE(r.has(848, 159));
+  EXPECT_TRUE(r.has(VsfMsg::CvmethodIgnoredBecauseNo));
   EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::None);
   r = model("choose=cv cvmethod=block(4) cvdetails=coeffs");
   EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::Block);
@@ -129,72 +129,72 @@ TEST(ParseModel, CrossValidation) {
   ASSERT_NE(r.ctx->design.design->extra, nullptr);
   EXPECT_EQ(r.ctx->design.design->extra->classCount, 1);
   r = model("selection=lasso(choose=cvex stop=cv)");
-  EXPECT_TRUE(r.has(848, 2128));
+  EXPECT_TRUE(r.has(VsfMsg::ChooseCvexCannotCombined));
   EXPECT_EQ(r.result, codeOf(DriverResult::CvexCombination));
   EXPECT_EQ(r.ctx->returnCode, 1012);
 }
 
 TEST(ParseModel, Refusals) {
   auto r = parse("data=d; model = x1;");
-  EXPECT_TRUE(r.has(848, 216));
+  EXPECT_TRUE(r.has(VsfMsg::ModelStatementNamesNo));
   EXPECT_EQ(r.result, codeOf(DriverResult::NoResponse));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d; model y x3 = x1;");
-  EXPECT_TRUE(r.has(848, 228));
+  EXPECT_TRUE(r.has(VsfMsg::ModelStatementAllowsOnly));
   EXPECT_EQ(r.result, codeOf(DriverResult::ResponseCount));
   r = model("selection=forward(stop=l1)");
-  EXPECT_TRUE(r.has(848, 2131));
+  EXPECT_TRUE(r.has(VsfMsg::StopL1AvailableOnly));
   EXPECT_EQ(r.result, codeOf(DriverResult::StopL1Method));
   r = model("selection=elasticnet(lscoeffs)");
-  EXPECT_TRUE(r.has(848, 2123));
+  EXPECT_TRUE(r.has(VsfMsg::LscoeffsNotAvailableSelectionElasticnet));
   EXPECT_EQ(r.result, codeOf(DriverResult::LsCoeffsMethod));
   r = model("selection=grouplasso(lscoeffs)");
-  EXPECT_TRUE(r.has(848, 2124));
+  EXPECT_TRUE(r.has(VsfMsg::LscoeffsNotAvailableSelectionMethod));
   r = model("selection=grouplasso(stop=sl)");
-  EXPECT_TRUE(r.has(848, 3501));
+  EXPECT_TRUE(r.has(VsfMsg::StopCriterionNotAvailable));
   EXPECT_EQ(r.result, codeOf(DriverResult::CriterionNotAvailable));
   EXPECT_EQ(r.ctx->returnCode, 1012);
   r = model("selection=grouplasso(choose=press)");
-  EXPECT_TRUE(r.has(848, 3502));
+  EXPECT_TRUE(r.has(VsfMsg::ChooseCriterionNotAvailable));
 }
 
 TEST(ParseModel, PenaltiesAndScreening) {
   auto r = model("selection=lasso(stop=l1)");
-  EXPECT_TRUE(r.has(848, 2118));
+  EXPECT_TRUE(r.has(VsfMsg::StopL1WithoutL1));
   EXPECT_DOUBLE_EQ(r.ctx->options.l1, 0);
   EXPECT_EQ(r.ctx->options.stopL1Choice, VsfL1Choice::Ratio);
   r = model("selection=lasso(l1=2)");
-  EXPECT_TRUE(r.has(848, 2119));
+  EXPECT_TRUE(r.has(VsfMsg::L1UsedOnlyStop));
   EXPECT_DOUBLE_EQ(r.ctx->options.l1, -1);
   r = model("selection=grouplasso(l1choice=norm)");
-  EXPECT_TRUE(r.has(848, 4104));
+  EXPECT_TRUE(r.has(VsfMsg::SelectionGrouplassoUsesL1choice));
   EXPECT_EQ(r.ctx->options.l1Choice, VsfL1Choice::Ratio);
   EXPECT_EQ(r.ctx->options.method, VsfMethod::GroupLasso);
   EXPECT_DOUBLE_EQ(r.ctx->options.rho, 0.9);
   EXPECT_DOUBLE_EQ(r.ctx->options.tol, 1e-6);
   r = model("selection=lasso(screen=sis(keepnum=5 keepratio=0.5))");
   EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::Sis);
-  EXPECT_TRUE(r.has(848, 4010));
+  EXPECT_TRUE(r.has(VsfMsg::BothKeepnumKeepratioGiven));
   EXPECT_EQ(r.ctx->options.keepNum, 5);
   r = model("selection=lasso(screen=sis)");
   EXPECT_EQ(r.ctx->options.keepNum, 100);
   r = model("selection=lar(screen=sasvi rho=0.5)");
-  EXPECT_TRUE(r.has(848, 4002));
-  EXPECT_TRUE(r.has(848, 4102));
+  EXPECT_TRUE(r.has(VsfMsg::ScreenAvailableOnlySelection));
+  EXPECT_TRUE(r.has(VsfMsg::RhoUsedOnlySolver));
   EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::None);
   r = model("choose=cvex");
-  EXPECT_TRUE(r.has(848, 2113));
+  EXPECT_TRUE(r.has(VsfMsg::ChooseCvexNotAvailable));
   EXPECT_EQ(r.ctx->options.choose, VC_NONE_GIVEN);
 }
 
 TEST(ParseModel, DropOrderSelectAndFlags) {
   auto r = model("select=sl drop=competitive");
-  EXPECT_TRUE(r.has(848, 120));
+  EXPECT_TRUE(r.has(VsfMsg::DropCompetitiveDropAfteradd));
   EXPECT_EQ(r.ctx->options.drop, VsfDrop::BeforeAdd);
   r = model("drop=afteradd");
   EXPECT_EQ(r.ctx->options.drop, VsfDrop::AfterAdd);
   r = model("selection=backward orderselect");
-  EXPECT_TRUE(r.has(848, 130));
+  EXPECT_TRUE(r.has(VsfMsg::OrderselectIgnoredSelectionBackward));
   EXPECT_EQ(r.ctx->options.orderSelect, 0);
   r = model("noint include=2 hierarchy=singleclass nostandardize$ showpvalues");
   EXPECT_EQ(r.ctx->options.noint, 1);
@@ -216,7 +216,7 @@ namespace {
 TEST(ParseModel, IndexVariableAmongTheModelVariables) {
   // x1 is a direct variable of the model (the effect callback's list): refused.
   auto r = parse("data=d; model y = x1 x2 / choose=cv cvmethod=index(x1);");
-  EXPECT_TRUE(r.has(848, 162));
+  EXPECT_TRUE(r.has(VsfMsg::CvmethodIndexVariableMust));
   EXPECT_EQ(r.result, codeOf(DriverResult::CvIndexNotClass));
   EXPECT_EQ(r.ctx->returnCode, 1012);
   // A CLASS variable needs no extra-variable block.

@@ -110,28 +110,28 @@ TEST(ParsePlots, LevelsAndMessages) {
   EXPECT_EQ(g->coefLevel, 2);
   EXPECT_EQ(g->critLevel, 2);
   EXPECT_EQ(g->espLevel, 2); // by ALL, no MODELAVERAGE needed
-  EXPECT_FALSE(r.has(848, 244));
+  EXPECT_FALSE(r.has(VsfMsg::PlotsEffectselectpctNeedsModelaverage));
   r = parse("data=d plots=(all coefficients); model y=x1;");
   EXPECT_EQ(r.ctx->stmt.plots.coefLevel, 3);
   r = parse("data=d plots=(none criteria); model y=x1;");
-  EXPECT_TRUE(r.has(210, 1100));
+  EXPECT_TRUE(r.has(OptionMsg::PlotsNoneTurnsOff));
   EXPECT_EQ(r.ctx->stmt.plots.graphicsEnabled, 0);
   r = parse("data=d plots(unpack); model y=x1;");
-  EXPECT_TRUE(r.has(210, 1108));
+  EXPECT_TRUE(r.has(OptionMsg::PlotsWithoutListPlots));
   EXPECT_EQ(r.ctx->stmt.plots.graphicsEnabled, 0);
   r = parse("data=d noprint plots=all; model y=x1;");
-  EXPECT_TRUE(r.has(210, 1102));
+  EXPECT_TRUE(r.has(OptionMsg::GraphsNotProducedBecauseNoprint));
   r = parse("data=d plots(startstep=5 endstep=2)=criteria; model y=x1;");
-  EXPECT_TRUE(r.has(848, 224));
+  EXPECT_TRUE(r.has(VsfMsg::StartstepLargerThanEndstep));
   EXPECT_EQ(r.ctx->stmt.plots.startStep, -1);
   EXPECT_EQ(r.ctx->stmt.plots.endStep, 2147483647);
   EXPECT_EQ(r.ctx->stmt.plots.pdPerPanel, 0); // left unread after the correction
   r = parse("data=d plots=effectselectpct; model y=x1;");
-  EXPECT_TRUE(r.has(848, 244));
+  EXPECT_TRUE(r.has(VsfMsg::PlotsEffectselectpctNeedsModelaverage));
   EXPECT_EQ(r.ctx->stmt.plots.espLevel, 0);
   EXPECT_EQ(r.ctx->returnCode, 4);
   r = parse("data=d plots=parmdist; model y=x1;");
-  EXPECT_TRUE(r.has(848, 245));
+  EXPECT_TRUE(r.has(VsfMsg::PlotsParmdistNeedsModelaverage));
   EXPECT_EQ(r.ctx->returnCode, 0);
   r = parse("data=d plots=effectselectpct(minpct=5 order=ascending); model y=x1; modelaverage;");
   EXPECT_EQ(r.ctx->stmt.plots.espLevel, 1);
@@ -179,14 +179,14 @@ TEST(ParseClass, DefaultsAndCodings) {
   EXPECT_EQ(classVar(r.ctx, 5)->coding, 2);
   EXPECT_EQ(classVar(r.ctx, 6)->coding, 0);
   EXPECT_NE(r.ctx->design.design->designFlags & kLevFlagNonGlm, 0);
-  EXPECT_FALSE(r.has(848, 230));
+  EXPECT_FALSE(r.has(VsfMsg::ParamGivenSomeClass));
 
   r = parse("data=d; class a(param=ref) b; model y=a b;");
-  EXPECT_TRUE(r.has(848, 230));
+  EXPECT_TRUE(r.has(VsfMsg::ParamGivenSomeClass));
   EXPECT_EQ(classVar(r.ctx, 6)->coding, 0);
 
   r = parse("data=d; class a(param=ref) / param=glm; model y=a;");
-  EXPECT_TRUE(r.has(848, 231));
+  EXPECT_TRUE(r.has(VsfMsg::GlmCodingForceParam));
   EXPECT_EQ(classVar(r.ctx, 5)->coding, 2);
 }
 
@@ -213,7 +213,7 @@ TEST(ParseClass, OrderReferenceAndSwitches) {
             " model y=a b;");
   ASSERT_EQ(r.result, 0);
   EXPECT_EQ(classVar(r.ctx, 5)->missing, 0);
-  EXPECT_TRUE(r.has(500, 911));
+  EXPECT_TRUE(r.has(HostMsg::MissingIgnoredClassVariables));
   EXPECT_EQ(r.ctx->stmt.cls.splitCount, 1);
   EXPECT_EQ(r.ctx->stmt.cls.splitAll, 0);
   EXPECT_EQ(classVar(r.ctx, 6)->split, 1);
@@ -223,21 +223,21 @@ TEST(ParseClass, OrderReferenceAndSwitches) {
 
   r = parse("data=d; class a / truncate delimiter='ab'; model y=a;");
   EXPECT_EQ(r.ctx->design.design->levelWidthOption, 0);
-  EXPECT_TRUE(r.has(848, 203));
+  EXPECT_TRUE(r.has(VsfMsg::OnlyFirstCharacterDelimiter));
   EXPECT_EQ(r.ctx->stmt.cls.delimiter, 'a');
 }
 
 TEST(ParseClass, Prefixes) {
   auto r = parse("data=d; class a(cprefix=2) b / lprefix=0; model y=a b;");
   ASSERT_EQ(r.result, 0);
-  EXPECT_TRUE(r.has(848, 221));
-  EXPECT_TRUE(r.has(848, 222));
+  EXPECT_TRUE(r.has(VsfMsg::CprefixUsedOnlyParmlabelstyle));
+  EXPECT_TRUE(r.has(VsfMsg::LprefixUsedOnlyParmlabelstyle));
   EXPECT_EQ(r.ctx->returnCode, 4);
   EXPECT_EQ(classVar(r.ctx, 5)->cprefix, 2);
   EXPECT_EQ(classVar(r.ctx, 6)->cprefix, -1);
   EXPECT_EQ(classVar(r.ctx, 6)->lprefix, 0);
   r = parse("data=d parmlabelstyle=interlaced; class a(cprefix=1); model y=a;");
-  EXPECT_FALSE(r.has(848, 221));
+  EXPECT_FALSE(r.has(VsfMsg::CprefixUsedOnlyParmlabelstyle));
   EXPECT_EQ(r.ctx->returnCode, 0);
 }
 

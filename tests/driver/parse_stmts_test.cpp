@@ -34,7 +34,7 @@ TEST(ParsePerformance, ThreadsAndCpuCount) {
   EXPECT_EQ(r.ctx->perf.threadCount, r.ctx->perf.actualCpuCount);
   EXPECT_GE(r.ctx->perf.actualCpuCount, 1);
   r = parse("data=d; model y=x1; performance cpucount=2000;");
-  EXPECT_TRUE(r.has(612, 3));
+  EXPECT_TRUE(r.has(qrxhost::PM_RANGE));
 
   r = parse("data=d; model y=x1; performance threads nothreads;");
   EXPECT_EQ(r.ctx->perf.threadingOn, 0);
@@ -117,7 +117,7 @@ TEST(ParseScore, RecordsInStatementOrder) {
   EXPECT_EQ(s[1].spec.stats[OS_MEDIAN].on, 1);
   EXPECT_EQ(s[1].spec.columnCount, 1);
   r = parse("data=d; model y=x1; score data=e out=s1 sf;");
-  EXPECT_TRUE(r.has(612, 1)); // SAMPLEFREQ is no SCORE option
+  EXPECT_TRUE(r.has(qrxhost::PM_SYNTAX)); // SAMPLEFREQ is no SCORE option
   r = parse("data=d; model y=x1;");
   EXPECT_EQ(r.ctx->scoreCount, 0);
 }
@@ -131,20 +131,20 @@ TEST(ParsePartition, FractionsAndRoles) {
   EXPECT_TRUE(r.ctx->stmt.partition.validationAsked && r.ctx->stmt.partition.testAsked);
 
   r = parse("data=d; model y=x1; partition fraction(validate=0.5 test=0.5);");
-  EXPECT_TRUE(r.has(848, 124));
+  EXPECT_TRUE(r.has(VsfMsg::PartitionFractionsLeaveNo));
   EXPECT_EQ(r.result, codeOf(DriverResult::PartitionNoTraining));
   EXPECT_EQ(r.ctx->returnCode, 1012);
 
   r = parse("data=d testdata=e; model y=x1; partition fraction(test=0.2);");
-  EXPECT_TRUE(r.has(848, 123));
+  EXPECT_TRUE(r.has(VsfMsg::TestObservationsCannotGiven));
   EXPECT_EQ(r.result, codeOf(DriverResult::TestRowsTwice));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d valdata=e; model y=x1; partition fraction(validate=0.2);");
-  EXPECT_TRUE(r.has(848, 122));
+  EXPECT_TRUE(r.has(VsfMsg::ValidationObservationsCannotGiven));
   EXPECT_EQ(r.result, codeOf(DriverResult::ValidationRowsTwice));
 
   r = parse("data=d; model y=x1; partition rolevar=r;");
-  EXPECT_TRUE(r.has(848, 121));
+  EXPECT_TRUE(r.has(VsfMsg::PartitionStatementNamesRole));
   EXPECT_EQ(r.result, codeOf(DriverResult::PartitionNoRole));
 
   r = parse("data=d; model y=x1; partition rolevar=r(train='  a ' test='   ');");
@@ -195,7 +195,7 @@ TEST(ParseModelAverage, SamplingTablesAndRefusals) {
   auto r = parse("data=d; model y=x1; modelaverage sampling=srs;");
   EXPECT_DOUBLE_EQ(r.ctx->stmt.ma.sampleFraction, 0.75);
   r = parse("data=d; model y=x1; modelaverage sampling=urs(size=50 pct=30);");
-  EXPECT_TRUE(r.has(848, 241));
+  EXPECT_TRUE(r.has(VsfMsg::BothSizePctGiven));
   EXPECT_DOUBLE_EQ(r.ctx->stmt.ma.sampleSize, 0);
   EXPECT_DOUBLE_EQ(r.ctx->stmt.ma.sampleFraction, 0.3);
   r = parse("data=d; model y=x1; modelaverage tables(only)=parmest;");
@@ -204,26 +204,26 @@ TEST(ParseModelAverage, SamplingTablesAndRefusals) {
   EXPECT_EQ(r.ctx->stmt.ma.pestLevel, 1);
   r = parse("data=d; model y=x1; modelaverage tables=none;");
   EXPECT_EQ(r.ctx->stmt.ma.espLevel + r.ctx->stmt.ma.pestLevel, 0);
-  EXPECT_FALSE(r.has(848, 258));
+  EXPECT_FALSE(r.has(VsfMsg::TablesNoneTurnsOff));
   r = parse("data=d; model y=x1; modelaverage tables=(none parmest);");
-  EXPECT_TRUE(r.has(848, 258));
+  EXPECT_TRUE(r.has(VsfMsg::TablesNoneTurnsOff));
   r = parse("data=d; model y=x1; modelaverage refit(all) schedule$=static;");
   EXPECT_EQ(r.ctx->stmt.ma.refitBest, -1);
   EXPECT_DOUBLE_EQ(r.ctx->stmt.ma.refitMinPct, 0);
   EXPECT_EQ(r.ctx->stmt.ma.scheduleChunk, -1);
   EXPECT_EQ(r.ctx->stmt.ma.refitChunk, -1);
   r = parse("data=d; model y=x1; modelaverage alpha=0;");
-  EXPECT_TRUE(r.has(848, 268));
+  EXPECT_TRUE(r.has(VsfMsg::AlphaMustLargerThan));
   EXPECT_EQ(r.result, codeOf(DriverResult::OutOfRange));
   r = parse("data=d; model y=x1; modelaverage sampling=urs(pct=0);");
-  EXPECT_TRUE(r.has(848, 266));
+  EXPECT_TRUE(r.has(VsfMsg::SamplingPercentageMustLarger));
   EXPECT_EQ(r.result, codeOf(DriverResult::OutOfRange));
   r = parse("data=d; model y=x1 / selection=elasticnet; modelaverage;");
-  EXPECT_TRUE(r.has(848, 11));
+  EXPECT_TRUE(r.has(VsfMsg::ModelAveragingCannotCombinedSearch));
   EXPECT_EQ(r.result, codeOf(DriverResult::AveragingCombination));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d; model y=x1; modelaverage shareddrive$='/nonexistent/qrx';");
-  EXPECT_TRUE(r.has(848, 19));
+  EXPECT_TRUE(r.has(VsfMsg::SharedDriveNotUsable));
   EXPECT_EQ(r.result, codeOf(DriverResult::SharedDriveNotUsable));
 }
 

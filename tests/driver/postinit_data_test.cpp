@@ -39,17 +39,17 @@ protected:
 TEST_F(PostInitData, HeldOutDataSetsMustCarryTheModelVariables) {
   struct Case {
     const char* option;
-    int message;
+    VsfMsg message;
     int32_t code;
   } cases[] = {
-      {"valdata=pnox2", 171, -24},
-      {"valdata=pcharx2", 172, -25},
-      {"testdata=pnox2", 165, -24},
-      {"testdata=pcharx2", 166, -25},
+      {"valdata=pnox2", VsfMsg::VariableNotFoundValdata, -24},
+      {"valdata=pcharx2", VsfMsg::VariableDifferentTypeValdata, -25},
+      {"testdata=pnox2", VsfMsg::VariableNotFoundTestdata, -24},
+      {"testdata=pcharx2", VsfMsg::VariableDifferentTypeTestdata, -25},
   };
   for (const Case& c : cases) {
     StepRun r = step(c.option);
-    EXPECT_EQ(r.count(848, c.message), 1) << c.option << ": " << r.messages();
+    EXPECT_EQ(r.count(c.message), 1) << c.option << ": " << r.messages();
     EXPECT_EQ(r.postInitResult, c.code) << c.option;
     EXPECT_EQ(r.returnCode, 1012) << c.option;
     EXPECT_TRUE(r.groups.empty()) << c.option;
@@ -65,25 +65,25 @@ TEST_F(PostInitData, HeldOutDataSetsMustCarryTheModelVariables) {
 
 TEST_F(PostInitData, HeldOutDataSetsWithoutTheByVariablesAreUsedWhole) {
   StepRun val = step("valdata=pnoby");
-  EXPECT_EQ(val.count(848, 163), 1) << val.messages();
+  EXPECT_EQ(val.count(VsfMsg::VariablesInputDataSetNotAllValdata), 1) << val.messages();
   EXPECT_EQ(val.valBySync, 0);
   EXPECT_EQ(val.returnCode, 4);
   EXPECT_EQ(val.groups.size(), 2u);
 
   StepRun test = step("testdata=pnoby");
-  EXPECT_EQ(test.count(848, 164), 1) << test.messages();
+  EXPECT_EQ(test.count(VsfMsg::VariablesInputDataSetNotAllTestdata), 1) << test.messages();
   EXPECT_EQ(test.testBySync, 0);
 
   // A BY variable of another type cannot be matched at all.
   StepRun type = step("valdata=pcharby");
   EXPECT_EQ(type.postInitResult, codeOf(DriverResult::ByVariableType)) << type.messages();
-  EXPECT_EQ(type.count(848, 9120), 1);
+  EXPECT_EQ(type.count(VsfMsg::VariablesInputDataSetDifferent), 1);
   EXPECT_EQ(type.returnCode, 1012);
 }
 
 TEST_F(PostInitData, RoleVariableOfTheInputDataSet) {
   StepRun roles = postinit::run("proc varsifter data=prole; model y = x1 x2; run;");
-  EXPECT_EQ(roles.count(848, 127), 1) << roles.messages();
+  EXPECT_EQ(roles.count(VsfMsg::VariableRoleInputDataSetAssigns), 1) << roles.messages();
   EXPECT_GT(roles.partition.roleVar, 0);
   EXPECT_EQ(std::string(roles.partition.trainText, roles.partition.trainLength), "TRAIN");
   EXPECT_EQ(std::string(roles.partition.validateText, roles.partition.validateLength), "VALIDATE");
@@ -93,26 +93,30 @@ TEST_F(PostInitData, RoleVariableOfTheInputDataSet) {
 
   StepRun partition = postinit::run(
       "proc varsifter data=prole; model y = x1 x2; partition fraction(validate=0.25); run;");
-  EXPECT_EQ(partition.count(848, 126), 1) << partition.messages();
-  EXPECT_FALSE(partition.has(848, 127));
+  EXPECT_EQ(partition.count(VsfMsg::VariableRoleInputDataSetIgnoredBecausePartition), 1)
+      << partition.messages();
+  EXPECT_FALSE(partition.has(VsfMsg::VariableRoleInputDataSetAssigns));
   EXPECT_EQ(partition.partition.roleVar, 0);
 
   StepRun held = postinit::run("proc varsifter data=prole valdata=prole; model y = x1 x2; run;");
-  EXPECT_EQ(held.count(848, 179), 1) << held.messages();
-  EXPECT_FALSE(held.has(848, 127));
+  EXPECT_EQ(held.count(VsfMsg::VariableRoleInputDataSetIgnoredBecauseValdata), 1)
+      << held.messages();
+  EXPECT_FALSE(held.has(VsfMsg::VariableRoleInputDataSetAssigns));
   EXPECT_EQ(held.partition.roleVar, 0);
 
   // Without a _ROLE_ variable nothing is said.
   StepRun plain = step("");
-  EXPECT_FALSE(plain.has(848, 127) || plain.has(848, 126) || plain.has(848, 179))
+  EXPECT_FALSE(plain.has(VsfMsg::VariableRoleInputDataSetAssigns) ||
+               plain.has(VsfMsg::VariableRoleInputDataSetIgnoredBecausePartition) ||
+               plain.has(VsfMsg::VariableRoleInputDataSetIgnoredBecauseValdata))
       << plain.messages();
 }
 
 TEST_F(PostInitData, ScoreDataSets) {
   // The response is looked up only when residuals are asked.
   StepRun resid = step("", "model y = x1 x2; score data=snoy out=so1 resid;");
-  ASSERT_EQ(resid.count(848, 182), 1) << resid.messages();
-  const auto* m = resid.find(848, 182);
+  ASSERT_EQ(resid.count(VsfMsg::ResponseVariableNotFound), 1) << resid.messages();
+  const auto* m = resid.find(VsfMsg::ResponseVariableNotFound);
   ASSERT_EQ(m->values.size(), 3u);
   EXPECT_EQ(m->values[0].s, "y");
   EXPECT_NE(m->values[1].s.find("SNOY"), std::string::npos);
@@ -120,22 +124,22 @@ TEST_F(PostInitData, ScoreDataSets) {
   EXPECT_EQ(resid.groups.size(), 2u);
 
   StepRun pred = step("", "model y = x1 x2; score data=snoy out=so2;");
-  EXPECT_FALSE(pred.has(848, 182)) << pred.messages();
+  EXPECT_FALSE(pred.has(VsfMsg::ResponseVariableNotFound)) << pred.messages();
   EXPECT_EQ(pred.returnCode, 0);
 
   // Without the BY variables the SCORE data set is scored whole.
   StepRun whole = step("", "model y = x1 x2; score data=pnoby out=so3;");
-  EXPECT_EQ(whole.count(848, 185), 1) << whole.messages();
+  EXPECT_EQ(whole.count(VsfMsg::VariablesInputDataSetNotAllScore), 1) << whole.messages();
   EXPECT_EQ(whole.returnCode, 4);
 }
 
 TEST_F(PostInitData, ResamplingStatisticsNeedModelAveraging) {
   StepRun r = step(
       "", "model y = x1 x2; output out=o1 stddev upper pred; score data=pv out=so4 samplepred;");
-  EXPECT_EQ(r.count(848, 246), 1) << r.messages();
-  EXPECT_EQ(r.count(848, 248), 1);
-  EXPECT_EQ(r.count(848, 257), 1);
-  EXPECT_FALSE(r.has(848, 247));
+  EXPECT_EQ(r.count(VsfMsg::StddevOutputStatementNeeds), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::UpperOutputStatementNeeds), 1);
+  EXPECT_EQ(r.count(VsfMsg::SamplepredScoreStatementNeeds), 1);
+  EXPECT_FALSE(r.has(VsfMsg::LowerOutputStatementNeeds));
   EXPECT_EQ(r.returnCode, 4);
 }
 

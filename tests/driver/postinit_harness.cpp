@@ -136,16 +136,16 @@ void entry(HostControlBlock* cb, void* pidb) { mcn_main(cb, pidb); }
 
 } // namespace
 
-int StepRun::count(int set, int number) const {
+int StepRun::count(MsgId m) const {
   int n = 0;
   for (const auto& rec : log)
-    n += rec.numbered && rec.set == set && rec.number == number;
+    n += rec.numbered && m.is(rec.set, rec.number);
   return n;
 }
 
-const qrxhost::LogRecord* StepRun::find(int set, int number) const {
+const qrxhost::LogRecord* StepRun::find(MsgId m) const {
   for (const auto& rec : log)
-    if (rec.numbered && rec.set == set && rec.number == number)
+    if (rec.numbered && m.is(rec.set, rec.number))
       return &rec;
   return nullptr;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "host/hostlog.h"
+#include "msgid.h"
 #include "output/vsfcontext.h"
 
 #include <map>
@@ -50,10 +51,10 @@ struct StepRun {
   uint8_t valBySync = 0, testBySync = 0;
   int32_t perfTables = 0, timingTables = 0, modelInfoTables = 0;
 
-  int count(int set, int number) const;
-  bool has(int set, int number) const { return count(set, number) > 0; }
+  int count(MsgId m) const;
+  bool has(MsgId m) const { return count(m) > 0; }
   bool anyError() const;
-  const qrxhost::LogRecord* find(int set, int number) const;
+  const qrxhost::LogRecord* find(MsgId m) const;
   std::string messages() const; // every numbered message as "set/number", for failures
 };
 

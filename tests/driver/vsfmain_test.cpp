@@ -112,7 +112,7 @@ TEST_F(ProcedureMain, FailedLevelisationSkipsOnlyItsGroup) {
   host().byGroups = 3;
   gSet.failLevGroup = 2;
   EXPECT_EQ(fakehost::runMain(), 108);
-  EXPECT_EQ(host().count(848, 144), 1);
+  EXPECT_EQ(host().count(VsfMsg::ClassLevelsNotDetermined), 1);
   EXPECT_EQ(gSet.fits, 2);
   EXPECT_EQ(host().macros.at("_VSFNUMBYS"), 3.0);
   EXPECT_EQ(host().macros.at("_VSFNUMMACROBYS"), 3.0);
@@ -125,7 +125,7 @@ TEST_F(ProcedureMain, LibraryCodeSixGives112WithoutMessage144) {
   gSet.failLevGroup = 1;
   gSet.levCode = 6;
   EXPECT_EQ(fakehost::runMain(), 112);
-  EXPECT_EQ(host().count(848, 144), 0);
+  EXPECT_EQ(host().count(VsfMsg::ClassLevelsNotDetermined), 0);
   EXPECT_EQ(gSet.fits, 1);
   expectNothingLeft();
 }
@@ -156,7 +156,7 @@ TEST_F(ProcedureMain, NoByGroupSetsBothMacrosToZero) {
   host().byGroups = 0;
   // A data set without observations gives no BY group: the step says so and fails.
   EXPECT_EQ(fakehost::runMain(), 1012);
-  EXPECT_EQ(host().count(848, 1705), 1);
+  EXPECT_EQ(host().count(VsfMsg::InputDataSetNo), 1);
   EXPECT_EQ(gSet.fits, 0);
   EXPECT_EQ(host().macros.at("_VSFNUMBYS"), 0.0);
   EXPECT_EQ(host().macros.at("_VSFNUMMACROBYS"), 0.0);
@@ -184,14 +184,14 @@ TEST_F(ProcedureMain, LogOnlyOutputStatusLetsTheRunGoOn) {
 TEST_F(ProcedureMain, MissingExtensionEndsWithMessageAndCode) {
   host().missingExtension = "qkavlt";
   EXPECT_EQ(fakehost::runMain(), 1012);
-  EXPECT_EQ(host().count(848, 9001), 1);
+  EXPECT_EQ(host().count(VsfMsg::HostExtensionProcedureNeeds), 1);
   expectNothingLeft(); // the three loaded extensions were unloaded
 }
 
 TEST_F(ProcedureMain, MissingOutputBlockEndsWithMessageAndCode) {
   host().noObjectBlock = true;
   EXPECT_EQ(fakehost::runMain(), 1012);
-  EXPECT_EQ(host().count(848, 9002), 1);
+  EXPECT_EQ(host().count(VsfMsg::ProcedureCouldNotCreate), 1);
   expectNothingLeft();
 }
 
@@ -200,7 +200,7 @@ TEST_F(ProcedureMain, ExitCodeNeverLowersAnEarlierOne) {
   gSet.returnCodeBefore = 3000;
   vsfSteps().vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; };
   EXPECT_EQ(fakehost::runMain(), 3000);
-  EXPECT_EQ(host().count(848, 143), 1);
+  EXPECT_EQ(host().count(VsfMsg::StepNotRestored), 1);
   expectNothingLeft();
 }
 

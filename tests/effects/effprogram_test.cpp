@@ -3,6 +3,7 @@
 #include "driver/vsfmain.h"
 #include "host/hostcore.h"
 #include "host/runner/programrun.h"
+#include "msgid.h"
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -38,29 +39,29 @@ struct ProgramTest : ::testing::Test {
     EXPECT_EQ(result.record.steps.size(), 1u);
     return result.record.steps.empty() ? qrxhost::StepRecord{} : result.record.steps[0];
   }
-  static int count(const qrxhost::StepRecord& step, int set, int number) {
+  static int count(const qrxhost::StepRecord& step, MsgId m) {
     int n = 0;
     for (const auto& r : step.log)
-      n += r.numbered && r.set == set && r.number == number;
+      n += r.numbered && m.is(r.set, r.number);
     return n;
   }
 };
 
 TEST_F(ProgramTest, CharacterContinuousEffectEndsWith3000) {
   qrxhost::StepRecord step = run("class g;\nmodel y = x name;");
-  EXPECT_EQ(count(step, 174, 8), 1);
+  EXPECT_EQ(count(step, EffMsg::VariableCharacterVariableCannot), 1);
   EXPECT_EQ(step.returnCode, 3000);
 }
 
 TEST_F(ProgramTest, EffectStatementAfterModelIsRefused) {
   qrxhost::StepRecord step = run("model y = x;\neffect sp = spline(x);");
-  EXPECT_EQ(count(step, 174, 5), 1);
+  EXPECT_EQ(count(step, EffMsg::StatementKeywordMustCome), 1);
   EXPECT_EQ(step.returnCode, 3000);
 }
 
 TEST_F(ProgramTest, CharacterSplineVariableIsRefused) {
   qrxhost::StepRecord step = run("class g;\neffect sp = spline(name x);\nmodel y = sp;");
-  EXPECT_EQ(count(step, 174, 95), 1);
+  EXPECT_EQ(count(step, EffMsg::CharacterVariable), 1);
   EXPECT_GE(step.returnCode, 1012);
 }
 

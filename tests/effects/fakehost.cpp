@@ -444,11 +444,10 @@ std::vector<std::string> FakeHost::effectNames(ParsedStatement* s, int slot) con
   return names;
 }
 
-int FakeHost::count(int set, int number) const {
+int FakeHost::count(MsgId id) const {
   int n = 0;
   for (const auto& m : messages)
-    if (m.set == set && m.number == number)
-      ++n;
+    n += id.is(m.set, m.number);
   return n;
 }
 

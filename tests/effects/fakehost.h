@@ -6,6 +6,7 @@
 
 #include "effects/levdesign.h"
 #include "effects/zeffect.h"
+#include "msgid.h"
 #include "support/hostif.h"
 #include "support/parsedstmt.h"
 
@@ -69,7 +70,7 @@ public:
   // Names of the effects recorded in a statement's slot.
   std::vector<std::string> effectNames(ParsedStatement* s, int slot) const;
   // Whether a message was logged, and how often.
-  int count(int set, int number) const;
+  int count(MsgId id) const;
   std::vector<Message> messages;
 
   ParseRoot root{};

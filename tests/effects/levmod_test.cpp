@@ -185,14 +185,14 @@ TEST_F(DesignTest, PolynomialLabelStyles) {
 TEST_F(DesignTest, PolynomialWithClassVariableIsRefused) {
   effect("p", EV_POLYNOMIAL, {"x", "b"});
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 69), 1);
+  EXPECT_EQ(host.count(EffMsg::PolynomialEffectCannotContain), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
 TEST_F(DesignTest, CharacterVariableInSplineOrPolynomialIsRefused) {
   effect("sp", EV_SPLINE, {"x", "name"});
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 95), 1);
+  EXPECT_EQ(host.count(EffMsg::CharacterVariable), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
   for (int32_t i = 0; i < design.numericCount; ++i)
     EXPECT_NE(design.numerics[i].var, nullptr);
@@ -244,7 +244,7 @@ TEST_F(DesignTest, KnotListDropsSurplusRepeats) {
   host.setNumber(s, 13, KM_LIST);
   host.setDoubles(s, 9, {5, 1, 1, 1, 1, 1, 3});
   ASSERT_EQ(build("sp"), 0);
-  EXPECT_EQ(host.count(174, 62), 1);
+  EXPECT_EQ(host.count(EffMsg::SplineEffectKnotValue), 1);
   const SplineInfo* info = design.constructed[0].spline;
   ASSERT_EQ(info->knotCount, 6);
   std::vector<double> knots(info->knotList, info->knotList + 6);
@@ -257,7 +257,7 @@ TEST_F(DesignTest, ListWithBoundaryNeedsTwiceTheDegreeValues) {
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setDoubles(s, 9, {1, 2, 3, 4, 5});
   EXPECT_NE(build("sp"), 0);
-  EXPECT_EQ(host.count(174, 61), 1);
+  EXPECT_EQ(host.count(EffMsg::KnotmethodListwithboundarySplineDegree), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
@@ -267,7 +267,7 @@ TEST_F(DesignTest, ListWithBoundaryUnderTpfBecomesList) {
   host.setNumber(s, 10, SB_TPF);
   host.setDoubles(s, 9, {1, 2, 3, 4, 5});
   ASSERT_EQ(build("sp"), 0);
-  EXPECT_EQ(host.count(174, 60), 1);
+  EXPECT_EQ(host.count(EffMsg::KnotmethodListwithboundaryNotAvailable), 1);
   EXPECT_EQ(design.constructed[0].spline->knotMethod, KM_LIST);
 }
 
@@ -275,14 +275,14 @@ TEST_F(DesignTest, MultimemberWeightCountMustMatch) {
   ParsedStatement* s = effect("mm", EV_MULTIMEMBER, {"a", "b", "c"});
   host.setVarList(s, 4, {"w1", "w2"});
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 23), 1);
+  EXPECT_EQ(host.count(EffMsg::WeightListMultimemberEffect), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
 TEST_F(DesignTest, MultimemberNeedsClassVariables) {
   effect("mm", EV_MULTIMEMBER, {"a", "x", "z"});
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 24), 2);
+  EXPECT_EQ(host.count(EffMsg::VariableMultimemberEffectNot), 2);
 }
 
 TEST_F(DesignTest, MultimemberMarksItsMembers) {
@@ -309,7 +309,7 @@ TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
   ParsedStatement* m = other.model("x");
   LevDesign d{};
   EXPECT_NE(zlevmod(&d, other.dataSet, 1, 2, m, 1, 0, 0), 0);
-  EXPECT_EQ(other.count(174, 25), 1);
+  EXPECT_EQ(other.count(EffMsg::VariableCollectionEffectCharacter), 1);
 }
 
 TEST_F(DesignTest, LagAddsPeriodAndWithinAsReferenceClassVariables) {
@@ -332,13 +332,13 @@ TEST_F(DesignTest, LagWithoutPeriodOrWithinIsRefused) {
   ParsedStatement* s = effect("lg", EV_LAG, {"a"});
   host.setVarList(s, 23, {"s"});
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 76), 1);
+  EXPECT_EQ(host.count(EffMsg::LagEffectNeedsPeriod), 1);
 }
 
 TEST_F(DesignTest, EffectStatementWithoutVariablesEndsWith3000) {
   effect("e", EV_COLLECTION, {});
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 67), 1);
+  EXPECT_EQ(host.count(EffMsg::EffectStatementNoVariables), 1);
   EXPECT_EQ(design.worstReturnCode, 3000);
 }
 
@@ -413,8 +413,8 @@ TEST_F(SplineOptionTest, NaturalSplineRefusesBsplineAndOtherDegrees) {
   EXPECT_EQ(parse(), 0);
   EXPECT_EQ(info.basis, SB_TPF);
   EXPECT_EQ(info.degree, 3);
-  EXPECT_EQ(host.count(174, 88), 1);
-  EXPECT_EQ(host.count(174, 87), 1);
+  EXPECT_EQ(host.count(EffMsg::NaturalCubicSplineUses), 1);
+  EXPECT_EQ(host.count(EffMsg::NaturalCubicSplineDegree), 1);
   EXPECT_EQ(design.worstReturnCode, 4);
 }
 
@@ -426,7 +426,7 @@ TEST_F(SplineOptionTest, TpfMultiscaleBecomesEqual) {
   EXPECT_EQ(info.knotMethod, KM_EQUAL);
   EXPECT_EQ(info.knotCount, 3);
   EXPECT_EQ(info.endScale, 0);
-  EXPECT_EQ(host.count(174, 26), 1);
+  EXPECT_EQ(host.count(EffMsg::KnotmethodMultiscaleNotAvailable), 1);
 }
 
 TEST_F(SplineOptionTest, BsplineMultiscaleDefaultsAndSeparates) {
@@ -443,8 +443,8 @@ TEST_F(SplineOptionTest, DataBoundaryClearsKnotLimitsOnce) {
   EXPECT_EQ(parse(), 0);
   EXPECT_TRUE(isHostMissing(info.knotMin));
   EXPECT_TRUE(isHostMissing(info.knotMax));
-  EXPECT_EQ(host.count(174, 29), 1);
-  EXPECT_EQ(host.count(174, 68), 0);
+  EXPECT_EQ(host.count(EffMsg::KnotminKnotmaxIgnoredWhen), 1);
+  EXPECT_EQ(host.count(EffMsg::KnotminKnotmaxIgnoredKnotmethod), 0);
 }
 
 TEST_F(SplineOptionTest, NaturalSplineWithEqualKnotsFails) {
@@ -452,7 +452,7 @@ TEST_F(SplineOptionTest, NaturalSplineWithEqualKnotsFails) {
   host.setNumber(s, 13, KM_LIST);
   host.setDoubles(s, 9, {1, 2, 2, 3});
   EXPECT_EQ(parse(), 1);
-  EXPECT_EQ(host.count(174, 90), 1);
+  EXPECT_EQ(host.count(EffMsg::KnotListNaturalCubic), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
@@ -493,7 +493,7 @@ TEST_F(DesignTest, CharacterDesignRoleVariableIsRefused) {
   host.setVarList(s, 23, {"s"});
   host.setVarList(s, 25, {"name"});
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 95), 1);
+  EXPECT_EQ(host.count(EffMsg::CharacterVariable), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
@@ -520,14 +520,14 @@ TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
   ParsedStatement* p = effect("p", EV_POLYNOMIAL, many);
   host.setNumber(p, 15, 20);
   EXPECT_NE(build("x"), 0);
-  EXPECT_EQ(host.count(174, 96), 1);
+  EXPECT_EQ(host.count(EffMsg::PolynomialEffectMoreTerms), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
 TEST_F(DesignTest, ConstructedEffectAsRangeEndIsASyntaxError) {
   effect("spl", EV_COLLECTION, {"x"});
   host.model("spl-x1");
-  EXPECT_EQ(host.count(174, 4), 1);
+  EXPECT_EQ(host.count(EffMsg::OnlyOneListOperator), 1);
   EXPECT_EQ(host.root.status, 2000); // the parse fails (3000), the run is not ended here
 }
 
@@ -583,9 +583,9 @@ TEST_F(DesignTest, CrossingPastThePartLimitIsNamed) {
     host.setNumber(s, 15, 300);
   }
   EXPECT_EQ(build("p*q*r"), kLevLimitPassed);
-  EXPECT_EQ(host.count(174, 9101), 1);
+  EXPECT_EQ(host.count(EffMsg::TooManyEffectParts), 1);
   // The limit of one effect stopped it, not that of the whole model.
-  EXPECT_EQ(host.count(174, 9102), 0);
+  EXPECT_EQ(host.count(EffMsg::TooManyModelRecords), 0);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "graphs/vsfglabels.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "msgid.h"
 #include "output/vsfcontext.h"
 #include "support/hoststubs.h"
 
@@ -64,10 +65,10 @@ struct Labels : ::testing::Test {
     }
     return out;
   }
-  int warnings(int number) {
+  int warnings(VsfMsg m) {
     int n = 0;
     for (const auto& r : qrxhost::takeLog())
-      n += r.numbered && r.set == 848 && r.number == number;
+      n += r.numbered && MsgId(m).is(r.set, r.number);
     return n;
   }
 };
@@ -88,7 +89,7 @@ TEST_F(Labels, StepsAreNumberedWithTheirSign) {
   EXPECT_EQ(ctx->results.firstLabelledEntry, 1);
   EXPECT_EQ(ctx->results.effectInPath[2], 1);
   EXPECT_EQ(ctx->results.effectInPath[3], 0);
-  EXPECT_EQ(warnings(202), 0);
+  EXPECT_EQ(warnings(VsfMsg::SomeStepLabelsLonger), 0);
 }
 
 TEST_F(Labels, TenthStepHasTwoDigitsAndLongLabelsAreCutOnce) {
@@ -107,7 +108,7 @@ TEST_F(Labels, TenthStepHasTwoDigitsAndLongLabelsAreCutOnce) {
   auto l = labels();
   EXPECT_EQ(l[9], "9+Effect9Wit");
   EXPECT_EQ(l[10], "10+Effect10W");
-  EXPECT_EQ(warnings(202), 1);
+  EXPECT_EQ(warnings(VsfMsg::SomeStepLabelsLonger), 1);
 }
 
 TEST_F(Labels, BackwardStartsFromTheFullModel) {

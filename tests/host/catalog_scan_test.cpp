@@ -6,6 +6,7 @@
 // new way of logging has to be made traceable before its numbers can go without a text.
 #include "host/catalog.h"
 #include "host/hostapi.h"
+#include "sourcescan.h"
 
 #include <gtest/gtest.h>
 
@@ -22,89 +23,8 @@
 
 namespace {
 
+using namespace srcscan;
 namespace fs = std::filesystem;
-
-// A source file with comments and the contents of string and character literals blanked,
-// so that offsets stay those of the file and nothing in a comment looks like code.
-struct Source {
-  std::string path; // relative to the repository
-  std::string code;
-  std::vector<size_t> match; // the offset of the bracket that closes/opens each bracket
-};
-
-std::string blankComments(const std::string& s) {
-  std::string out = s;
-  size_t i = 0;
-  while (i < s.size()) {
-    if (s.compare(i, 2, "//") == 0) {
-      while (i < s.size() && s[i] != '\n')
-        out[i++] = ' ';
-    } else if (s.compare(i, 2, "/*") == 0) {
-      size_t end = s.find("*/", i + 2);
-      end = end == std::string::npos ? s.size() : end + 2;
-      for (; i < end; ++i)
-        if (s[i] != '\n')
-          out[i] = ' ';
-    } else if (s[i] == '"' || s[i] == '\'') {
-      char q = s[i++];
-      while (i < s.size() && s[i] != q) {
-        if (s[i] == '\\')
-          out[i++] = ' ';
-        if (i < s.size())
-          out[i++] = ' ';
-      }
-      ++i;
-    } else {
-      ++i;
-    }
-  }
-  return out;
-}
-
-void matchBrackets(Source& f) {
-  f.match.assign(f.code.size(), std::string::npos);
-  std::vector<size_t> stack;
-  for (size_t i = 0; i < f.code.size(); ++i) {
-    char c = f.code[i];
-    if (c == '(' || c == '{' || c == '[') {
-      stack.push_back(i);
-    } else if ((c == ')' || c == '}' || c == ']') && !stack.empty()) {
-      f.match[i] = stack.back();
-      f.match[stack.back()] = i;
-      stack.pop_back();
-    }
-  }
-}
-
-bool identChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-std::string trim(const std::string& s) {
-  size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
-  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-
-// Splits an argument list at its top-level commas.
-std::vector<std::string> splitArgs(const std::string& s) {
-  std::vector<std::string> out;
-  int depth = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    // Angle brackets are not counted: "a > 0" is as common as a template, and the template
-    // arguments of a message number hold no comma.
-    if (c == '(' || c == '{' || c == '[')
-      ++depth;
-    else if (c == ')' || c == '}' || c == ']')
-      --depth;
-    else if (c == ',' && depth == 0) {
-      out.push_back(trim(s.substr(start, i - start)));
-      start = i + 1;
-    }
-  }
-  if (!trim(s.substr(start)).empty() || !out.empty())
-    out.push_back(trim(s.substr(start)));
-  return out;
-}
 
 using Pair = std::pair<int, int>;
 using Pairs = std::set<Pair>;
@@ -900,27 +820,6 @@ private:
   }
 };
 
-std::vector<Source> readTree(const std::string& sub) {
-  std::vector<Source> out;
-  fs::path root = fs::path(QRX_SOURCE_DIR);
-  for (const auto& entry : fs::recursive_directory_iterator(root / sub)) {
-    std::string ext = entry.path().extension().string();
-    if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h"))
-      continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    Source f;
-    f.path = fs::relative(entry.path(), root).generic_string();
-    f.code = blankComments(text.str());
-    matchBrackets(f);
-    out.push_back(std::move(f));
-  }
-  std::sort(out.begin(), out.end(),
-            [](const Source& a, const Source& b) { return a.path < b.path; });
-  return out;
-}
-
 // The module logs through the log and message-text services of the supervisor group; the
 // host logs its own sets through logMessage.
 const std::map<std::string, std::pair<int, int>> kModuleServices = {
@@ -936,134 +835,7 @@ void expectCatalogued(const Pairs& logged) {
         << "message " << set << "/" << number << " is logged but has no catalogue text";
 }
 
-struct CatalogueDir {
-  CatalogueDir() { qrxhost::setMessageDir(QRX_SOURCE_DIR "/host/messages"); }
-  ~CatalogueDir() { qrxhost::setMessageDir(""); }
-};
-
 } // namespace
-
-namespace {
-
-// The module's messages are enumerators of src/support/messages.h, one enumeration per
-// catalogue set. The header is read as text: each enumeration's set from its msgSet(), each
-// enumerator and each run of texts chosen by a code, every one of which must have its text.
-struct NamedMessages {
-  std::map<std::string, int> setOf;                            // enumeration -> catalogue set
-  std::map<std::string, std::map<std::string, int>> values;    // enumeration -> name -> number
-  std::vector<std::tuple<std::string, std::string, int>> runs; // enumeration, first, count
-};
-
-std::string wordAt(const std::string& s, size_t& i) {
-  while (i < s.size() && !identChar(s[i]))
-    ++i;
-  size_t start = i;
-  while (i < s.size() && identChar(s[i]))
-    ++i;
-  return s.substr(start, i - start);
-}
-
-NamedMessages readNamedMessages(const std::string& code) {
-  NamedMessages out;
-  for (size_t at = code.find("enum class "); at != std::string::npos;
-       at = code.find("enum class ", at + 1)) {
-    size_t i = at + 11;
-    std::string name = wordAt(code, i);
-    size_t open = code.find('{', i), close = code.find('}', open);
-    for (const std::string& item : splitArgs(code.substr(open + 1, close - open - 1))) {
-      size_t eq = item.find('=');
-      if (eq != std::string::npos)
-        out.values[name][trim(item.substr(0, eq))] = std::stoi(trim(item.substr(eq + 1)));
-    }
-  }
-  for (size_t at = code.find("msgSet("); at != std::string::npos;
-       at = code.find("msgSet(", at + 1)) {
-    size_t i = at + 7;
-    std::string name = wordAt(code, i);
-    size_t ret = code.find("return", i);
-    if (out.values.count(name) && ret != std::string::npos && ret < code.find('}', i)) {
-      size_t j = ret + 6;
-      out.setOf[name] = std::stoi(wordAt(code, j));
-    }
-  }
-  for (size_t at = code.find("MsgRun<"); at != std::string::npos;
-       at = code.find("MsgRun<", at + 1)) {
-    size_t i = at + 7;
-    std::string name = wordAt(code, i);
-    size_t brace = code.find('{', i), semi = code.find(';', i);
-    if (!out.values.count(name) || brace > semi || code.compare(i, 1, ">") != 0)
-      continue;
-    std::vector<std::string> parts =
-        splitArgs(code.substr(brace + 1, code.find('}', brace) - brace - 1));
-    if (parts.size() == 2 && parts[0].rfind(name + "::", 0) == 0)
-      out.runs.emplace_back(name, parts[0].substr(name.size() + 2), std::stoi(parts[1]));
-  }
-  return out;
-}
-
-} // namespace
-
-TEST(CatalogueScan, EveryNamedMessageOfTheModuleHasAText) {
-  CatalogueDir dir;
-  std::ifstream in(fs::path(QRX_SOURCE_DIR) / "src/support/messages.h");
-  std::stringstream text;
-  text << in.rdbuf();
-  NamedMessages named = readNamedMessages(blankComments(text.str()));
-  size_t count = 0;
-  for (const auto& [enumeration, names] : named.values) {
-    ASSERT_TRUE(named.setOf.count(enumeration)) << enumeration << " has no msgSet()";
-    const int set = named.setOf.at(enumeration);
-    std::map<int, std::string> byNumber;
-    for (const auto& [name, number] : names) {
-      EXPECT_NE(qrxhost::findMessage(set, number), nullptr)
-          << enumeration << "::" << name << " (" << set << "/" << number << ") has no text";
-      auto [it, fresh] = byNumber.emplace(number, name);
-      EXPECT_TRUE(fresh) << enumeration << "::" << name << " and " << it->second
-                         << " name the same message";
-    }
-    count += names.size();
-  }
-  EXPECT_GT(count, 700u); // the header was read
-  EXPECT_EQ(named.values.at("VsfMsg").at("OutOfMemory"), 140);
-  ASSERT_GE(named.runs.size(), 10u);
-  for (const auto& [enumeration, first, n] : named.runs) {
-    ASSERT_TRUE(named.values.at(enumeration).count(first)) << enumeration << "::" << first;
-    const int start = named.values.at(enumeration).at(first);
-    for (int k = 0; k < n; ++k)
-      EXPECT_NE(qrxhost::findMessage(named.setOf.at(enumeration), start + k), nullptr)
-          << "entry " << k << " of the run from " << enumeration << "::" << first;
-  }
-}
-
-// Only the named-message layer reaches the host's message services, and nothing turns a
-// number into a message name: so every message the module writes is one the test above
-// checked.
-TEST(CatalogueScan, TheModuleWritesMessagesOnlyThroughTheirNames) {
-  const std::set<std::string> layer = {"src/support/messages.h", "src/support/hoststubs.h",
-                                       "src/support/hoststubs.cpp", "src/output/vsfprint.cpp"};
-  const std::vector<std::string> services = {"xpmlog", "xpmlogv", "xpmstr",
-                                             "rvqmsg", "rvqmsgs", "wkread"};
-  size_t files = 0;
-  for (const Source& f : readTree("src")) {
-    ++files;
-    if (layer.count(f.path))
-      continue;
-    for (const std::string& s : services)
-      for (size_t pos = f.code.find(s + "("); pos != std::string::npos;
-           pos = f.code.find(s + "(", pos + 1))
-        if (pos == 0 || (!identChar(f.code[pos - 1]) && f.code[pos - 1] != '>'))
-          ADD_FAILURE() << f.path << " calls " << s << " with a bare message number";
-    // static_cast<VsfMsg>(n), VsfMsg(n) and VsfMsg{n} (VsfMsg{} is "no message").
-    for (std::string e : {"VsfMsg", "EffMsg", "LevMsg", "OptionMsg", "HostMsg"})
-      for (const std::string& cast : {"static_cast<" + e + ">", e + "(", e + "{"})
-        for (size_t pos = f.code.find(cast); pos != std::string::npos;
-             pos = f.code.find(cast, pos + 1))
-          if ((pos == 0 || !identChar(f.code[pos - 1])) &&
-              f.code.compare(pos, e.size() + 2, e + "{}") != 0)
-            ADD_FAILURE() << f.path << " makes a message name from a number";
-  }
-  EXPECT_GT(files, 100u);
-}
 
 TEST(CatalogueScan, EveryMessageTheHostLogsOfItsOwnSetsHasAText) {
   CatalogueDir dir;
@@ -1074,39 +846,6 @@ TEST(CatalogueScan, EveryMessageTheHostLogsOfItsOwnSetsHasAText) {
   EXPECT_TRUE(logged.count({612, 1})); // the parser's syntax error, raised through a throw
   EXPECT_TRUE(logged.count({612, 5})); // the tokenizer's, kept in its error record
   expectCatalogued(logged);
-}
-
-// The host's message enumerations name every text of their sets, and only those: a
-// name whose number has no text, or a text that no name reaches, is caught even when
-// nothing logs it yet.
-TEST(CatalogueScan, HostMessageEnumerationsMatchTheirSets) {
-  CatalogueDir dir;
-  std::ifstream in(QRX_SOURCE_DIR "/host/hostmessages.h", std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string code = blankComments(text.str());
-  static const std::regex setEnum(
-      R"(constexpr\s+int\s+\w+\s*=\s*(\d+)\s*;\s*enum\s+class\s+(\w+)[^{]*\{([^}]*)\})");
-  int sets = 0;
-  for (std::sregex_iterator it(code.begin(), code.end(), setEnum), end; it != end; ++it, ++sets) {
-    const int set = std::stoi((*it)[1]);
-    std::set<int> named;
-    for (const std::string& item : splitArgs((*it)[3])) {
-      if (item.empty())
-        continue;
-      const int number = std::stoi(item.substr(item.find('=') + 1));
-      named.insert(number);
-      EXPECT_NE(qrxhost::findMessage(set, number), nullptr) << (*it)[2] << "::" << item;
-    }
-    std::ifstream catalogue(QRX_SOURCE_DIR "/host/messages/" + std::to_string(set) + ".txt");
-    for (std::string line; std::getline(catalogue, line);) {
-      if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0])))
-        continue;
-      EXPECT_TRUE(named.count(std::stoi(line)))
-          << set << "/" << std::stoi(line) << " has no enumerator in " << (*it)[2];
-    }
-  }
-  EXPECT_EQ(sets, 3);
 }
 
 // The scan itself: a number reached only through a wrapper, a lambda, a switch or a table
@@ -1169,29 +908,4 @@ int f(Ctx* c, int k) {
   blind.scan(kModuleServices);
   ASSERT_EQ(blind.failures().size(), 1u);
   EXPECT_NE(blind.failures()[0].find("src/b.cpp:1"), std::string::npos);
-}
-
-// The product reaches the tests' switches only through the seams of support/seams.h, whose
-// hooked definitions (support/seams.cpp) are the one reader besides the switches' own file.
-TEST(CatalogueScan, NoProductSourceReadsATestSwitch) {
-  const std::regex reader("\\b(testHooks\\s*\\(|TestHooks\\b|HookSwitch\\b)");
-  for (const Source& f : readTree("src")) {
-    if (f.path.rfind("src/support/testhooks.", 0) == 0 || f.path == "src/support/seams.cpp")
-      continue;
-    EXPECT_FALSE(std::regex_search(f.code, reader)) << f.path << " reads a test switch";
-  }
-}
-
-// Return codes are raised and ends of run taken by their StepRc names, never by number.
-TEST(CatalogueScan, ReturnCodesAreRaisedByName) {
-  const std::regex bare("\\b(xexit\\s*\\(\\s*-?\\d+\\s*,|(vsfRaiseRC|levRaise|raiseRc|"
-                        "effSetStatus)\\s*\\(([^,();]+,)?\\s*-?\\d+\\s*\\))");
-  size_t files = 0;
-  for (const Source& f : readTree("src")) {
-    ++files;
-    std::smatch m;
-    if (std::regex_search(f.code, m, bare))
-      ADD_FAILURE() << f.path << ": " << m.str() << " raises a bare number";
-  }
-  EXPECT_GT(files, 100u);
 }

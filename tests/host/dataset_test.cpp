@@ -9,6 +9,7 @@
 #include "host/hostcore.h"
 #include "host/hostlog.h"
 #include "host/supervisor.h"
+#include "msgid.h"
 
 #include <gtest/gtest.h>
 
@@ -155,14 +156,13 @@ TEST_F(DataSets, NotFoundUnassignedLibraryAndMalformedFilesAreMessages) {
   EXPECT_EQ(open("1abc"), nullptr);
   std::vector<LogRecord> e = errors();
   ASSERT_EQ(e.size(), 4u);
-  EXPECT_EQ(e[0].set, 610);
-  EXPECT_EQ(e[0].number, 1);
+  EXPECT_EQ(MsgId::of(e[0]), qrxhost::DataMsg::DataSetNotFound);
   EXPECT_NE(e[0].text.find("nosuch.csv"), std::string::npos);
-  EXPECT_EQ(e[1].number, 4);
-  EXPECT_EQ(e[2].number, 3);
+  EXPECT_EQ(MsgId::of(e[1]), qrxhost::DataMsg::LibraryNotAssigned);
+  EXPECT_EQ(MsgId::of(e[2]), qrxhost::DataMsg::FileLineError);
   EXPECT_NE(e[2].text.find("bad.csv"), std::string::npos);
   EXPECT_EQ(e[2].values.at(1).i, 3); // the line of the ragged row
-  EXPECT_EQ(e[3].number, 8);
+  EXPECT_EQ(MsgId::of(e[3]), qrxhost::DataMsg::BadDataSetName);
   EXPECT_GE(stepReturnCode(), 1012);
 }
 
@@ -179,7 +179,7 @@ TEST_F(DataSets, ByGroupsAreRunsOfEqualValues) {
   EXPECT_LT(ds->xbyset(d, &h, &asc, 1, 0), 0);
   auto e = errors();
   ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].number, 6);
+  EXPECT_EQ(MsgId::of(e[0]), qrxhost::DataMsg::NotSortedByGroups);
   EXPECT_EQ(e[0].values.at(2).i, 4); // line 4 (h=b) comes before line 5 (h=a)
   EXPECT_EQ(e[0].values.at(3).i, 5);
   // with NOTSORTED the runs are the groups
@@ -201,7 +201,7 @@ TEST_F(DataSets, ByGroupsAreRunsOfEqualValues) {
   // a variable given twice
   int32_t twice[] = {h, h};
   EXPECT_LT(ds->xbyset(d, twice, ascAsc, 2, 1), 0);
-  EXPECT_EQ(errors().at(0).number, 11);
+  EXPECT_EQ(MsgId::of(errors().at(0)), qrxhost::DataMsg::DuplicateByVariable);
 }
 
 TEST_F(DataSets, DescendingOrderAndRewindWithinAGroup) {
@@ -301,8 +301,7 @@ TEST_F(DataSets, FileShortenedWhileReadInWindowsIsAnError) {
   EXPECT_LT(read, 5000);
   std::vector<LogRecord> e = errors();
   ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].set, 610);
-  EXPECT_EQ(e[0].number, 2);
+  EXPECT_EQ(MsgId::of(e[0]), qrxhost::DataMsg::FileUnreadable);
   EXPECT_NE(e[0].text.find("big.csv"), std::string::npos) << e[0].text;
   EXPECT_NE(e[0].text.find("changed"), std::string::npos) << e[0].text;
   EXPECT_GE(stepReturnCode(), 1012);
@@ -391,8 +390,7 @@ TEST_F(DataSets, GivenUpObservationsKeepLaterValuesAndRefuseGoingBack) {
   EXPECT_LT(ds->xoget(d), 1);
   std::vector<LogRecord> e = errors();
   ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].set, 610);
-  EXPECT_EQ(e[0].number, 14);
+  EXPECT_EQ(MsgId::of(e[0]), qrxhost::DataMsg::ReleasedObservationRead);
   EXPECT_NE(e[0].text.find("29990"), std::string::npos) << e[0].text;
   EXPECT_GE(stepReturnCode(), 1012);
   ds->xvgett(v);

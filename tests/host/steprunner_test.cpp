@@ -11,6 +11,7 @@
 #include "host/runner/programrun.h"
 #include "host/supervisor.h"
 #include "minijson.h"
+#include "msgid.h"
 #include "support/hoststubs.h"
 
 #include <gtest/gtest.h>
@@ -151,8 +152,7 @@ TEST_F(Runner, NumberedMessagesKeepSetNumberAndSeverity) {
   StepOutcome out = runStep(m, source("x"));
   ASSERT_EQ(out.record.log.size(), 1u);
   EXPECT_TRUE(out.record.log[0].numbered);
-  EXPECT_EQ(out.record.log[0].set, 848);
-  EXPECT_EQ(out.record.log[0].number, 144);
+  EXPECT_EQ(MsgId::of(out.record.log[0]), VsfMsg::ClassLevelsNotDetermined);
   EXPECT_EQ(out.record.log[0].severity, HostSeverity::Error);
   EXPECT_EQ(logLineText(out.record.log[0]).rfind("ERROR: ", 0), 0u);
 }
@@ -192,8 +192,7 @@ TEST_F(Runner, ProgramWithTwoStepsOptionsAndHostStatements) {
   EXPECT_EQ(res.record.steps[1].line, 5);
   EXPECT_EQ(res.record.steps[0].returnCode, 0);
   EXPECT_EQ(res.record.steps[2].procedure, "NOSUCH");
-  EXPECT_EQ(res.record.steps[2].log.at(0).set, 611);
-  EXPECT_EQ(res.record.steps[2].log.at(0).number, 1);
+  EXPECT_EQ(MsgId::of(res.record.steps[2].log.at(0)), qrxhost::RunnerMsg::ProcedureNotFound);
   EXPECT_EQ(res.record.returnCode, 1012);
   EXPECT_EQ(exitStatusFor(res.record.returnCode), 2);
   EXPECT_EQ(res.record.macros.at("SEENTHREADS"), "5"); // the second step saw the new value
@@ -201,7 +200,7 @@ TEST_F(Runner, ProgramWithTwoStepsOptionsAndHostStatements) {
   EXPECT_NE(std::find(echoed.begin(), echoed.end(), "t=3"), echoed.end());
   // each step's log holds its own records only
   ASSERT_EQ(res.record.steps[0].log.size(), 1u);
-  EXPECT_EQ(res.record.steps[0].log[0].number, 127);
+  EXPECT_EQ(MsgId::of(res.record.steps[0].log[0]), VsfMsg::VariableRoleInputDataSetAssigns);
   // and the whole record is valid JSON of the documented shape
   minijson::Value v;
   std::string err;
@@ -223,7 +222,7 @@ TEST_F(Runner, ExitStatusAndProgramProblems) {
   EXPECT_EQ(res.record.returnCode, codeOf(StepRc::StatementError));
   res = runProgram("proc fake;\nmodel y = x;", "p.qrx", modules); // no RUN: still runs
   ASSERT_EQ(res.record.steps.size(), 1u);
-  EXPECT_EQ(res.record.steps[0].log.at(0).number, 6);
+  EXPECT_EQ(MsgId::of(res.record.steps[0].log.at(0)), qrxhost::RunnerMsg::StepWithoutRun);
   EXPECT_EQ(res.record.returnCode, 4);
 }
 

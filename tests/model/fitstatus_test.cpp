@@ -33,9 +33,9 @@ struct FitStatus : ::testing::Test {
     d.x.resize(n);
     return d;
   }
-  static bool logged(int number) {
+  static bool logged(VsfMsg m) {
     auto all = datatest::loggedNumbers();
-    return std::find(all.begin(), all.end(), 848000 + number) != all.end();
+    return std::find(all.begin(), all.end(), MsgId(m)) != all.end();
   }
 };
 
@@ -155,11 +155,11 @@ int failEveryNthPageIo(const Design& d, const FitSetup& s, int stride,
     qrxhost::failUtilityIoAt(0);
     if (m.fitStatus == 0) {
       finished = true;
-      EXPECT_FALSE(FitStatus::logged(9103));
+      EXPECT_FALSE(FitStatus::logged(VsfMsg::PassOverDataPages));
       EXPECT_GT(m.stepCount, 2);
     } else {
       EXPECT_LT(m.fitStatus, 0) << n;
-      EXPECT_TRUE(FitStatus::logged(9103)) << n;
+      EXPECT_TRUE(FitStatus::logged(VsfMsg::PassOverDataPages)) << n;
       ++failures;
     }
   }
@@ -212,7 +212,7 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
     qrxhost::failUtilityIoAt(0);
     EXPECT_EQ(m.fitStatus, -12) << n;
     EXPECT_EQ(m.stepCount, 1) << n; // the step stays in the history
-    EXPECT_TRUE(logged(9101)) << n;
+    EXPECT_TRUE(logged(VsfMsg::RecordStepCouldNot)) << n;
   }
 }
 
@@ -242,7 +242,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     EXPECT_LT(fit.processRc, 0);
     EXPECT_LT(fit.m().fitStatus, 0);
     EXPECT_EQ(fit.m().stepCount, 0);
-    EXPECT_TRUE(logged(9102));
+    EXPECT_TRUE(logged(VsfMsg::RoadFitNotAvailable));
   }
   {
     // Cross validation with a single fold is a condition of the data, reported as such.

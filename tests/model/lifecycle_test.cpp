@@ -139,14 +139,14 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   // the design columns, arrays unchanged.
   datatest::loggedNumbers();
   EXPECT_EQ(vsfAddXpXMemory(&m, kVsfMaxTriangleColumns + 1), kVsfReportedFailure);
-  EXPECT_EQ(datatest::loggedNumbers(), std::vector<int>{848 * 1000 + 9131});
+  EXPECT_EQ(datatest::loggedNumbers(), std::vector<MsgId>{VsfMsg::XpxTooManyColumns});
   EXPECT_EQ(m.xpxCapacity, before);
   // Triangles that the pool cannot give: out of memory, said with the column count.
   auto* realloc = m.pool->reallocate;
   m.pool->reallocate = [](QkPool*, void*, size_t, uint32_t) -> void* { return nullptr; };
   EXPECT_EQ(vsfAddXpXMemory(&m, 2 * before), -2);
   m.pool->reallocate = realloc;
-  EXPECT_EQ(datatest::loggedNumbers(), std::vector<int>{848 * 1000 + 9132});
+  EXPECT_EQ(datatest::loggedNumbers(), std::vector<MsgId>{VsfMsg::XpxDoesNotFit});
   EXPECT_EQ(m.xpxCapacity, before);
   m.xpx[3] = 7.0;
   ASSERT_EQ(vsfAddXpXMemory(&m, 2 * before), 0);

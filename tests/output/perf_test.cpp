@@ -14,8 +14,9 @@ using namespace restest;
 
 namespace {
 
-std::string msg(int number) {
-  const qrxhost::MessageDef* m = qrxhost::findMessage(848, number);
+std::string msg(VsfMsg name) {
+  const int32_t number = static_cast<int32_t>(name);
+  const qrxhost::MessageDef* m = qrxhost::findMessage(msgSet(name), number);
   return m != nullptr ? m->text : "<missing " + std::to_string(number) + ">";
 }
 
@@ -55,8 +56,8 @@ std::vector<std::pair<std::string, double>> timingRows(const minijson::Value& t)
   return out;
 }
 
-std::string trimmed(int number) {
-  std::string s = msg(number);
+std::string trimmed(VsfMsg name) {
+  std::string s = msg(name);
   return s.erase(0, s.find_first_not_of(' '));
 }
 
@@ -77,15 +78,20 @@ TEST_F(Perf, SettingsShowOneCountWhenBothAgreeAndTwoOtherwise) {
   ASSERT_EQ(factoids.size(), 2u);
   EXPECT_EQ((*factoids[0])["template"].s, "Stat.VARSIFTER.PerfSettings");
   EXPECT_EQ(entryLabels(*factoids[0]),
-            (std::vector<std::string>{msg(731), msg(734), msg(743), msg(739)}));
+            (std::vector<std::string>{msg(VsfMsg::PerfExecutionMode),
+                                      msg(VsfMsg::PerfNumberThreads), msg(VsfMsg::PerfThreadsUsed),
+                                      msg(VsfMsg::PerfCrossProductsMatrix)}));
   EXPECT_EQ(entryLabels(*factoids[1]),
-            (std::vector<std::string>{msg(731), msg(742), msg(735), msg(736), msg(743), msg(739)}));
+            (std::vector<std::string>{
+                msg(VsfMsg::PerfExecutionMode), msg(VsfMsg::PerfThreadingEffect),
+                msg(VsfMsg::PerfCpuCount), msg(VsfMsg::PerfActualProcessorCount),
+                msg(VsfMsg::PerfThreadsUsed), msg(VsfMsg::PerfCrossProductsMatrix)}));
   EXPECT_EQ((*factoids[0])["entries"][1]["value"].n, 4);
   EXPECT_EQ((*factoids[0])["entries"][2]["value"].n, 4);
   EXPECT_EQ((*factoids[1])["entries"][2]["value"].n, 2);
   EXPECT_EQ((*factoids[1])["entries"][3]["value"].n, 4);
   EXPECT_EQ((*factoids[1])["entries"][4]["value"].n, 1) << "threading off: one thread used";
-  EXPECT_EQ((*factoids[1])["entries"][5]["value"].s, msg(741));
+  EXPECT_EQ((*factoids[1])["entries"][5]["value"].s, msg(VsfMsg::PerfBuiltIncrementally));
 }
 
 TEST_F(Perf, TimingRowsAndTheRemainderOfTheRun) {
@@ -105,13 +111,24 @@ TEST_F(Perf, TimingRowsAndTheRemainderOfTheRun) {
   // remainder is the elapsed 10 s less the sections of the run (8 s); the detail rows are
   // parts of "results" and are not subtracted again.
   const std::vector<std::pair<std::string, double>> plain = {
-      {trimmed(701), 1.0}, {trimmed(702), 2.0}, {trimmed(705), 3.0}, {trimmed(706), 1.5},
-      {trimmed(712), 0.5}, {trimmed(714), 2.0}, {trimmed(713), 10.0}};
+      {trimmed(VsfMsg::TimingSetupParsing), 1.0},
+      {trimmed(VsfMsg::TimingReadingData), 2.0},
+      {trimmed(VsfMsg::TimingCandidateEvaluationSelection), 3.0},
+      {trimmed(VsfMsg::TimingResultsDisplays), 1.5},
+      {trimmed(VsfMsg::TimingCleanup), 0.5},
+      {trimmed(VsfMsg::TimingOther), 2.0},
+      {trimmed(VsfMsg::TimingTotal), 10.0}};
   EXPECT_EQ(timingRows(*tables[0]), plain);
   const std::vector<std::pair<std::string, double>> detailed = {
-      {trimmed(701), 1.0}, {trimmed(702), 2.0},  {trimmed(705), 3.0},
-      {trimmed(706), 1.5}, {trimmed(707), 0.75}, {trimmed(708), 0.25},
-      {trimmed(712), 0.5}, {trimmed(714), 2.0},  {trimmed(713), 10.0}};
+      {trimmed(VsfMsg::TimingSetupParsing), 1.0},
+      {trimmed(VsfMsg::TimingReadingData), 2.0},
+      {trimmed(VsfMsg::TimingCandidateEvaluationSelection), 3.0},
+      {trimmed(VsfMsg::TimingResultsDisplays), 1.5},
+      {trimmed(VsfMsg::TimingPrintingTables), 0.75},
+      {trimmed(VsfMsg::TimingGraphs), 0.25},
+      {trimmed(VsfMsg::TimingCleanup), 0.5},
+      {trimmed(VsfMsg::TimingOther), 2.0},
+      {trimmed(VsfMsg::TimingTotal), 10.0}};
   EXPECT_EQ(timingRows(*tables[1]), detailed);
 }
 

@@ -6,6 +6,7 @@
 
 #include "host/hostlog.h"
 #include "host/macros.h"
+#include "msgid.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
 
@@ -242,7 +243,7 @@ TEST_F(Printers, SelectedEffectsAndMacroVariables) {
   EXPECT_FALSE(qrxhost::getMacro("_VSFIND3").has_value());
   int warned = 0;
   for (const auto& r : qrxhost::takeLog())
-    warned += r.numbered && r.set == 848 && r.number == 151;
+    warned += r.numbered && MsgId(VsfMsg::MacroVariablesGroupsAfter).is(r.set, r.number);
   EXPECT_EQ(warned, 1);
   ASSERT_EQ(vsfpModelString(ctx.get(), &m, pool), 0);
   auto out = output();

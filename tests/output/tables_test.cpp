@@ -3,6 +3,8 @@
 // information, model information by method, dimensions under NOINT, the tolerated manager
 // status, and the OUTPUT data set finished once.
 #include "failingpool.h"
+#include "msgid.h"
+#include "refcsv.h"
 #include "resultsfixture.h"
 #include <unistd.h>
 
@@ -29,8 +31,9 @@ using namespace restest;
 
 namespace {
 
-std::string msg(int number) {
-  const qrxhost::MessageDef* m = qrxhost::findMessage(848, number);
+std::string msg(VsfMsg name) {
+  const int32_t number = static_cast<int32_t>(name);
+  const qrxhost::MessageDef* m = qrxhost::findMessage(msgSet(name), number);
   return m != nullptr ? m->text : "<missing " + std::to_string(number) + ">";
 }
 
@@ -59,15 +62,18 @@ TEST_F(Tables, FitStatisticsOfAPerfectFit) {
   auto out = output();
   const auto& f = *find(out, "FitStatistics").at(0);
   EXPECT_EQ(f["template"].s, "Stat.VARSIFTER.FitStatistics");
-  const std::vector<std::string> expected = {msg(541), msg(542), msg(543), msg(544),
-                                             msg(545), msg(546), msg(550), msg(554)};
+  const std::vector<std::string> expected = {
+      msg(VsfMsg::FitStatRootMse), msg(VsfMsg::FitStatDependentMean),
+      msg(VsfMsg::FitStatRSquare), msg(VsfMsg::FitStatAdjRSq),
+      msg(VsfMsg::FitStatAic),     msg(VsfMsg::FitStatAicc),
+      msg(VsfMsg::FitStatSbc),     msg(VsfMsg::FitStatAse)};
   EXPECT_EQ(labels(f), expected);
-  ASSERT_NE(entry(f, msg(545)), nullptr);
-  EXPECT_EQ(entry(f, msg(545))->s, "-Infty");
-  EXPECT_EQ(entry(f, msg(550))->s, "-Infty");
-  EXPECT_EQ(entry(f, msg(541))->n, 0.0);
-  EXPECT_EQ(entry(f, msg(543))->n, 1.0);
-  EXPECT_EQ(entry(f, msg(542))->n, 3.5);
+  ASSERT_NE(entry(f, msg(VsfMsg::FitStatAic)), nullptr);
+  EXPECT_EQ(entry(f, msg(VsfMsg::FitStatAic))->s, "-Infty");
+  EXPECT_EQ(entry(f, msg(VsfMsg::FitStatSbc))->s, "-Infty");
+  EXPECT_EQ(entry(f, msg(VsfMsg::FitStatRootMse))->n, 0.0);
+  EXPECT_EQ(entry(f, msg(VsfMsg::FitStatRSquare))->n, 1.0);
+  EXPECT_EQ(entry(f, msg(VsfMsg::FitStatDependentMean))->n, 3.5);
 }
 
 TEST_F(Tables, AnovaRowsOfAFit) {
@@ -78,8 +84,8 @@ TEST_F(Tables, AnovaRowsOfAFit) {
   auto out = output();
   const auto& t = *find(out, "ANOVA").at(0);
   ASSERT_EQ(t["rows"].items.size(), 3u);
-  EXPECT_EQ(cell(t, 0, "Source"), msg(5031));
-  EXPECT_EQ(cell(t, 2, "Source"), msg(5033));
+  EXPECT_EQ(cell(t, 0, "Source"), msg(VsfMsg::AnovaModel));
+  EXPECT_EQ(cell(t, 2, "Source"), msg(VsfMsg::AnovaCorrectedTotal));
   EXPECT_EQ(number(t, 0, "DF"), 1);
   EXPECT_EQ(number(t, 1, "DF"), 28);
   EXPECT_EQ(number(t, 2, "DF"), 29);
@@ -108,7 +114,7 @@ TEST_F(Tables, StopDetailsUnderSignificanceLevels) {
   EXPECT_EQ(number(t, 0, "CompareCriterion"), 0.15);
   EXPECT_EQ(cell(t, 0, "Comparison"), ">");
   EXPECT_EQ(cell(t, 0, "SignificanceLabel"), "(SLE)");
-  EXPECT_EQ(cell(t, 0, "CandidateFor"), msg(630));
+  EXPECT_EQ(cell(t, 0, "CandidateFor"), msg(VsfMsg::StopDetailsEntry));
 }
 
 TEST_F(Tables, ClassLevelInformation) {
@@ -167,12 +173,18 @@ TEST_F(Tables, ModelInformationByMethod) {
   auto infos = find(out, "ModelInfo");
   ASSERT_EQ(infos.size(), 2u);
   auto first = labels(*infos[0]);
-  EXPECT_NE(std::find(first.begin(), first.end(), msg(681)), first.end());
-  EXPECT_NE(std::find(first.begin(), first.end(), msg(682)), first.end());
-  EXPECT_EQ(entry(*infos[0], msg(674))->s, msg(423));
-  EXPECT_EQ(entry(*infos[0], msg(676))->s, msg(400));
+  EXPECT_NE(std::find(first.begin(), first.end(), msg(VsfMsg::ModelInfoEntrySignificanceLevelSle)),
+            first.end());
+  EXPECT_NE(std::find(first.begin(), first.end(), msg(VsfMsg::ModelInfoStaySignificanceLevelSls)),
+            first.end());
+  EXPECT_EQ(entry(*infos[0], msg(VsfMsg::ModelInfoSelectionMethod))->s,
+            msg(VsfMsg::MethodStepwiseSelection));
+  EXPECT_EQ(entry(*infos[0], msg(VsfMsg::ModelInfoSelectCriterion))->s,
+            msg(VsfMsg::CriterionSignificanceLevel));
   // METHOD=NONE: the list ends with the method and the step limit.
-  const std::vector<std::string> none = {msg(671), msg(687), msg(674), msg(675)};
+  const std::vector<std::string> none = {
+      msg(VsfMsg::ModelInfoDataSet), msg(VsfMsg::ModelInfoDependentVariable),
+      msg(VsfMsg::ModelInfoSelectionMethod), msg(VsfMsg::ModelInfoMaximumNumberSteps)};
   EXPECT_EQ(labels(*infos[1]), none);
 }
 
@@ -182,8 +194,8 @@ TEST_F(Tables, DimensionsLeaveOutTheInterceptUnderNoint) {
   ASSERT_EQ(vsfpDimensions(ctx.get()), 0);
   auto out = output();
   const auto& f = *find(out, "Dimensions").at(0);
-  EXPECT_EQ(entry(f, msg(761))->n, 2);
-  EXPECT_EQ(entry(f, msg(763))->n, 2);
+  EXPECT_EQ(entry(f, msg(VsfMsg::DimensionsNumberEffects))->n, 2);
+  EXPECT_EQ(entry(f, msg(VsfMsg::DimensionsNumberParameters))->n, 2);
 }
 
 TEST_F(Tables, TheToleratedManagerStatusLetsThePrinterGoOn) {
@@ -215,12 +227,8 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
   EXPECT_EQ(ctx->options.outputBlock, nullptr);
   vsfFinishOutput(ctx.get());       // a second road through the clean-up does nothing
   qrxhost::commitStepOutputs(true); // the step ends without error
-  std::ifstream f(dir / "out.csv");
-  std::string header, row;
-  std::getline(f, header);
-  std::getline(f, row);
-  EXPECT_EQ(header, "x");
-  EXPECT_EQ(row, "2.5");
+  EXPECT_EQ(readCsvRows((dir / "out.csv").string()),
+            (std::vector<std::vector<std::string>>{{"x"}, {"2.5"}}));
   fs::remove_all(dir);
 }
 
@@ -229,11 +237,11 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
 TEST_F(Tables, ARefusedOutputRowIsReportedAsNotWritten) {
   (void)qrxhost::takeLog();
   EXPECT_EQ(vsfAppendRow(nullptr), kVsfReportedFailure);
-  std::vector<int> numbers;
+  std::vector<MsgId> ours; // the module's messages
   for (const auto& r : qrxhost::takeLog())
-    if (r.numbered && r.set == 848)
-      numbers.push_back(r.number);
-  EXPECT_EQ(numbers, std::vector<int>{9161});
+    if (r.numbered && r.set == msgSet(VsfMsg::RowNotWritten))
+      ours.push_back(MsgId::ofRecord(r.set, r.number));
+  EXPECT_EQ(ours, std::vector<MsgId>{VsfMsg::RowNotWritten});
 }
 
 } // namespace

@@ -210,7 +210,8 @@ TEST(ConstructedEffects, DuplicatePeriodsInALagGroupFailTheGroup) {
                   "  model y = lg / selection=none;\nrun;\n",
                   "constructed_lagdup", {{"lag.csv", "g,t,x,y\n1,1,a,1\n1,1,b,2\n1,2,a,3\n"}});
   const Value& step = run.json["steps"][0];
-  EXPECT_EQ(qrxrun::messageCount(step, 174, 77), 1) << run.log;
+  EXPECT_EQ(qrxrun::messageCount(step, EffMsg::LagEffectTwoObservationsSameGroupPeriod), 1)
+      << run.log;
   EXPECT_GE(step["returnCode"].n, 108) << run.log;
 }
 
@@ -354,7 +355,7 @@ TEST(ConstructedEffects, RowsLostToUnselectedEffectsAreCountedInANote) {
                          {"pred.csv", "scored.csv"});
   // The SCORE data lack the unselected type: a warning names it (return code 4).
   ASSERT_EQ(run.json["returnCode"].n, 4) << run.log;
-  EXPECT_TRUE(qrxrun::logged(run, 848, 9327)) << run.log;
+  EXPECT_TRUE(qrxrun::logged(run, VsfMsg::ScoreDataLacksUnselectedVariable)) << run.log;
   EXPECT_NE(run.log.find("The variable type of the model"), std::string::npos) << run.log;
   const Value* pe = qrxrun::findTable(run.json["steps"][0]["output"], "ParameterEstimates");
   ASSERT_NE(pe, nullptr);
@@ -371,7 +372,8 @@ TEST(ConstructedEffects, RowsLostToUnselectedEffectsAreCountedInANote) {
   }
   for (const auto& row : qrxrun::csvRows(run.files.at("scored.csv")))
     EXPECT_TRUE(row.size() < 2 || row[1].empty() || row[1] == "p");
-  EXPECT_EQ(qrxrun::messageCount(run.json["steps"][0], 848, 9313), 2) << run.log;
+  EXPECT_EQ(qrxrun::messageCount(run.json["steps"][0], VsfMsg::ObservationsDataSetMissing), 2)
+      << run.log;
   EXPECT_NE(run.log.find("6 observations of the data set WORK.PRED"), std::string::npos) << run.log;
   EXPECT_NE(run.log.find("5 observations of the data set WORK.SCORE"), std::string::npos)
       << run.log;

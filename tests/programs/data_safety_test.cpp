@@ -5,6 +5,7 @@
 // the run with an error and replaces nothing, and two outputs of one step naming one file
 // are refused before anything is read or written.
 #include "host/minijson.h"
+#include "msgid.h"
 #include "programs/clifixture.h"
 
 #include <gtest/gtest.h>
@@ -382,7 +383,9 @@ TEST_F(Cli, TwoOutputsOfOneFileAreRefused) {
     EXPECT_GE(step["returnCode"].n, 1012) << program;
     bool refused = false;
     for (const auto& rec : step["log"].items)
-      refused = refused || (rec.has("set") && rec["set"].n == 610 && rec["number"].n == 17);
+      refused =
+          refused || (rec.has("set") &&
+                      MsgId(qrxhost::DataMsg::FileClaimedTwice).is(rec["set"].n, rec["number"].n));
     EXPECT_TRUE(refused) << program << r.out;
     EXPECT_TRUE(step["output"].items.empty()) << program;
     EXPECT_EQ(read("o.csv"), old) << program;

@@ -5,6 +5,8 @@
 // (tests/data/results/large_offset.txt, scripts/gen_large_offset_ref.py).
 #include "clifixture.h"
 #include "host/minijson.h"
+#include "msgid.h"
+#include "refcsv.h"
 
 #include <gtest/gtest.h>
 
@@ -68,29 +70,20 @@ protected:
   }
 };
 
-// The numbered log records of the run's first step, as "set/number".
-std::vector<std::string> numbered(const Outcome& r) {
-  std::vector<std::string> out;
+// Whether the run's first step logged message m.
+bool logs(const Outcome& r, MsgId m) {
   if (r.json["steps"].items.empty())
-    return out;
+    return false;
   for (const Value& rec : r.json["steps"][0]["log"].items)
-    if (rec.has("set"))
-      out.push_back(std::to_string(static_cast<int>(rec["set"].n)) + "/" +
-                    std::to_string(static_cast<int>(rec["number"].n)));
-  return out;
-}
-
-bool logs(const Outcome& r, const std::string& id) {
-  for (const std::string& s : numbered(r))
-    if (s == id)
+    if (rec.has("set") && m.is(rec["set"].n, rec["number"].n))
       return true;
   return false;
 }
 
-// The text of the first log record with that set and number.
-std::string textOf(const Outcome& r, int set, int number) {
+// The text of the first log record of message m.
+std::string textOf(const Outcome& r, MsgId m) {
   for (const Value& rec : r.json["steps"][0]["log"].items)
-    if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
+    if (rec.has("set") && m.is(rec["set"].n, rec["number"].n))
       return rec["text"].s;
   return "";
 }
@@ -140,7 +133,7 @@ TEST_F(DataValues, OtherProgramsMissingSpellingsAreMissingNumbers) {
                   "0.2,-0.6,-0.9\n1.1,0.3,0.2\n0.9,0.5,na\n");
   Outcome r = run("proc varsifter data=na; model y = x1 x2 / selection=none; run;\n");
   EXPECT_EQ(r.status, 0) << r.log;
-  EXPECT_FALSE(logs(r, "848/131")) << r.log;
+  EXPECT_FALSE(logs(r, VsfMsg::TrainingFrequenciesSumZero)) << r.log;
   const Value* nobs = table(r, "NObs");
   ASSERT_NE(nobs, nullptr) << r.log;
   const int used = columnIndex(*nobs, "NObsUsed");
@@ -156,7 +149,7 @@ TEST_F(DataValues, NumbersBeyondTheLargestDoubleAreRefusedWithFileLineAndColumn)
     write("big.csv", std::string("y,x1\n1,2\n2,3.5\n") + c[0] + "\n4,1\n5,0\n");
     Outcome r = run("proc varsifter data=big; model y = x1; run;\n");
     EXPECT_EQ(r.status, 2) << c[0];
-    EXPECT_TRUE(logs(r, "610/3")) << r.log;
+    EXPECT_TRUE(logs(r, qrxhost::DataMsg::FileLineError)) << r.log;
     EXPECT_NE(r.log.find("big.csv, line 4"), std::string::npos) << r.log;
     EXPECT_NE(r.log.find(c[2]), std::string::npos) << r.log;
   }
@@ -168,26 +161,30 @@ TEST_F(DataValues, UnusableResponseWeightAndFreqNameTheVariable) {
   write("missy.csv", "y,x1,w\n,1,a\n.,2,b\nNA,3,c\n,4,d\n");
   struct Case {
     const char* program;
-    const char* id;
+    VsfMsg message;
     const char* words; // in the message text
     int status;
   };
   const Case cases[] = {
-      {"proc varsifter data=chary; model y = x1; run;", "848/1701", "response variable y", 2},
-      {"proc varsifter data=d; class c; model c = x1 x2; run;", "848/1701", "variable c", 2},
-      {"proc varsifter data=d; class f; model f = x1 x2; run;", "848/1702", "variable f", 2},
-      {"proc varsifter data=d; model y = x1 x2; weight c; run;", "848/1703", "WEIGHT variable c",
-       2},
-      {"proc varsifter data=d; model y = x1 x2; freq c; run;", "848/1703", "FREQ variable c", 2},
-      {"proc varsifter data=missy; model y = x1; run;", "848/1704", "response variable y", 2},
+      {"proc varsifter data=chary; model y = x1; run;", VsfMsg::ResponseVariableCharacterResponse,
+       "response variable y", 2},
+      {"proc varsifter data=d; class c; model c = x1 x2; run;",
+       VsfMsg::ResponseVariableCharacterResponse, "variable c", 2},
+      {"proc varsifter data=d; class f; model f = x1 x2; run;",
+       VsfMsg::ResponseVariableClassStatement, "variable f", 2},
+      {"proc varsifter data=d; model y = x1 x2; weight c; run;",
+       VsfMsg::VariableCharacterMustNumeric, "WEIGHT variable c", 2},
+      {"proc varsifter data=d; model y = x1 x2; freq c; run;", VsfMsg::VariableCharacterMustNumeric,
+       "FREQ variable c", 2},
+      {"proc varsifter data=missy; model y = x1; run;", VsfMsg::EveryValueResponseVariable,
+       "response variable y", 2},
   };
   for (const Case& c : cases) {
     Outcome r = run(std::string(c.program) + "\n");
     EXPECT_EQ(r.status, c.status) << c.program << "\n" << r.log;
-    EXPECT_TRUE(logs(r, c.id)) << c.program << "\n" << r.log;
-    EXPECT_FALSE(logs(r, "848/131")) << c.program << "\n" << r.log;
-    const int number = std::stoi(std::string(c.id).substr(4));
-    EXPECT_NE(textOf(r, 848, number).find(c.words), std::string::npos) << textOf(r, 848, number);
+    EXPECT_TRUE(logs(r, c.message)) << c.program << "\n" << r.log;
+    EXPECT_FALSE(logs(r, VsfMsg::TrainingFrequenciesSumZero)) << c.program << "\n" << r.log;
+    EXPECT_NE(textOf(r, c.message).find(c.words), std::string::npos) << textOf(r, c.message);
   }
 }
 
@@ -195,8 +192,8 @@ TEST_F(DataValues, DataSetWithoutObservationsIsAnError) {
   write("empty.csv", "y,x1\n");
   Outcome r = run("proc varsifter data=empty; model y = x1; run;\n");
   EXPECT_EQ(r.status, 2) << r.log;
-  EXPECT_TRUE(logs(r, "848/1705")) << r.log;
-  EXPECT_NE(textOf(r, 848, 1705).find("WORK.EMPTY"), std::string::npos);
+  EXPECT_TRUE(logs(r, VsfMsg::InputDataSetNo)) << r.log;
+  EXPECT_NE(textOf(r, VsfMsg::InputDataSetNo).find("WORK.EMPTY"), std::string::npos);
   EXPECT_GE(r.json["returnCode"].n, 8);
 }
 
@@ -355,8 +352,9 @@ TEST_F(DataValues, SumsOfSquaresBeyondTheLargestDoubleEndTheFitNamingTheVariable
     write("huge.csv", std::string(c.csv) + base);
     Outcome r = run(std::string("proc varsifter data=huge; ") + c.program + "; run;\n");
     EXPECT_EQ(r.status, 2) << c.program << "\n" << r.log;
-    EXPECT_TRUE(logs(r, "848/1706")) << c.program << "\n" << r.log;
-    EXPECT_NE(textOf(r, 848, 1706).find(c.variable), std::string::npos) << textOf(r, 848, 1706);
+    EXPECT_TRUE(logs(r, VsfMsg::SumsSquaresTooLarge)) << c.program << "\n" << r.log;
+    EXPECT_NE(textOf(r, VsfMsg::SumsSquaresTooLarge).find(c.variable), std::string::npos)
+        << textOf(r, VsfMsg::SumsSquaresTooLarge);
     EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << c.program;
   }
 }
@@ -423,7 +421,7 @@ TEST_F(DataValues, ThreadedReadingOfALargeFileGivesTheSameFitAndMessages) {
   write("wide.csv", blockCrossingData(45000, "1e400", &lastLine));
   Outcome bad = run(program, "-o CPUCOUNT=8");
   EXPECT_EQ(bad.status, 2);
-  EXPECT_TRUE(logs(bad, "610/3")) << bad.log;
+  EXPECT_TRUE(logs(bad, qrxhost::DataMsg::FileLineError)) << bad.log;
   EXPECT_NE(bad.log.find("wide.csv, line " + std::to_string(lastLine)), std::string::npos)
       << bad.log;
   EXPECT_NE(bad.log.find("column 3 (x2): the value \"1e400\""), std::string::npos) << bad.log;
@@ -523,13 +521,11 @@ TEST_F(DataValues, OffsetPredictorGivesTheSameSelectionAndSlopesInEveryMethod) {
   Outcome r = run("proc varsifter data=off; model y = x1-x5 / selection=forward stb;\nrun;\n");
   const auto got = slopes(table(r, "ParameterEstimates"));
   ASSERT_TRUE(got.count("x1")) << r.log;
-  std::istringstream in(offsetData(0));
-  std::string line;
-  std::getline(in, line);
+  const auto rows = csvRows(offsetData(0));
   double n = 0, sy = 0, syy = 0, sx = 0, sxx = 0;
-  while (std::getline(in, line)) {
-    double y = 0, x = 0;
-    ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf", &y, &x), 2);
+  for (size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_GE(rows[i].size(), 2u);
+    const double y = std::stod(rows[i][0]), x = std::stod(rows[i][1]);
     n += 1, sy += y, syy += y * y, sx += x, sxx += x * x;
   }
   const double sdx = std::sqrt((sxx - sx * sx / n) / (n - 1));
@@ -548,8 +544,8 @@ TEST_F(DataValues, RidgeTermTooLargeToHoldIsRefusedNamingL2) {
                                 "selection=elasticnet(") +
                     option + "); run;\n");
     EXPECT_EQ(r.status, 2) << option << "\n" << r.log;
-    EXPECT_TRUE(logs(r, "848/9314")) << option << "\n" << r.log;
-    EXPECT_FALSE(logs(r, "848/1706")) << option << "\n" << r.log;
+    EXPECT_TRUE(logs(r, VsfMsg::L2ValueElasticNet)) << option << "\n" << r.log;
+    EXPECT_FALSE(logs(r, VsfMsg::SumsSquaresTooLarge)) << option << "\n" << r.log;
     EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << option;
   }
   // (7 - 1) x 1e153 is still below the bound.

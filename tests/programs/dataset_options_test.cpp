@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using qrxrun::Value;
@@ -27,23 +27,13 @@ struct Table {
   }
 };
 
-std::vector<std::string> split(const std::string& line) {
-  std::vector<std::string> out;
-  std::stringstream s(line);
-  for (std::string f; std::getline(s, f, ',');)
-    out.push_back(f);
-  return out;
-}
-
 Table parse(const std::string& text) {
   Table t;
-  std::stringstream s(text);
-  std::string line;
-  std::getline(s, line);
-  t.names = split(line);
-  while (std::getline(s, line))
-    if (!line.empty())
-      t.rows.push_back(split(line));
+  for (auto& row : qrxrun::csvRows(text))
+    if (t.names.empty())
+      t.names = std::move(row);
+    else if (!row.empty())
+      t.rows.push_back(std::move(row));
   return t;
 }
 
@@ -183,29 +173,33 @@ TEST(DataSetOptions, BadOptionsAreNumberedErrorsAtTheirPlace) {
   const std::string data = fullText(diabetes());
   struct Case {
     std::string program;
-    int set, number;
+    MsgId message;
   };
   const Case cases[] = {
-      {"proc varsifter data=diabetes(kep=y);\n  model y = age;\nrun;\n", 612, 23},
-      {"proc varsifter data=diabetes(keep=y agex);\n  model y = age;\nrun;\n", 610, 18},
-      {"proc varsifter data=diabetes(rename=(age=bmi));\n  model y = age;\nrun;\n", 610, 18},
-      {"proc varsifter data=diabetes(where=(age > 'x'));\n  model y = age;\nrun;\n", 610, 18},
-      {"proc varsifter data=diabetes(where=(age >));\n  model y = age;\nrun;\n", 612, 1},
-      {"proc varsifter data=diabetes(firstobs=0);\n  model y = age;\nrun;\n", 612, 3},
-      {"proc varsifter data=diabetes;\n  model y = age;\n  output out=o(obs=5) p=p;\nrun;\n", 612,
-       24},
-      {"proc varsifter data=diabetes;\n  model y = age;\n  output out=o(keep=q) p=p;\nrun;\n", 610,
-       18},
+      {"proc varsifter data=diabetes(kep=y);\n  model y = age;\nrun;\n", qrxhost::PM_DSOPTION},
+      {"proc varsifter data=diabetes(keep=y agex);\n  model y = age;\nrun;\n",
+       qrxhost::DataMsg::BadDataSetOption},
+      {"proc varsifter data=diabetes(rename=(age=bmi));\n  model y = age;\nrun;\n",
+       qrxhost::DataMsg::BadDataSetOption},
+      {"proc varsifter data=diabetes(where=(age > 'x'));\n  model y = age;\nrun;\n",
+       qrxhost::DataMsg::BadDataSetOption},
+      {"proc varsifter data=diabetes(where=(age >));\n  model y = age;\nrun;\n",
+       qrxhost::PM_SYNTAX},
+      {"proc varsifter data=diabetes(firstobs=0);\n  model y = age;\nrun;\n", qrxhost::PM_RANGE},
+      {"proc varsifter data=diabetes;\n  model y = age;\n  output out=o(obs=5) p=p;\nrun;\n",
+       qrxhost::PM_DSOPTVALUE},
+      {"proc varsifter data=diabetes;\n  model y = age;\n  output out=o(keep=q) p=p;\nrun;\n",
+       qrxhost::DataMsg::BadDataSetOption},
       {"proc varsifter data=diabetes;\n  effect s = spline(age / knotmethod=list(30 alt 50));\n"
        "  model y = s;\nrun;\n",
-       612, 25},
+       qrxhost::PM_NUMLISTNAME},
   };
   int i = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.program);
     auto r =
         qrxrun::runProgram(c.program, "dsobad" + std::to_string(i++), {{"diabetes.csv", data}});
-    EXPECT_TRUE(qrxrun::logged(r, c.set, c.number)) << r.log;
+    EXPECT_TRUE(qrxrun::logged(r, c.message)) << r.log;
     EXPECT_GE(r.json["returnCode"].n, 8) << r.log;
   }
 }

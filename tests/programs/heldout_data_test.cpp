@@ -169,8 +169,8 @@ TEST(HeldOutData, CountsAndValidationAndTestErrorsOfAForwardSelection) {
                  "forward", d.files());
   ASSERT_EQ(r.json["returnCode"].n, 0) << r.log;
   // The unknown level of TESTDATA= is noted, and nothing is said of VALDATA=.
-  EXPECT_TRUE(logged(r, 848, 195)) << r.log;
-  EXPECT_FALSE(logged(r, 848, 196)) << r.log;
+  EXPECT_TRUE(logged(r, VsfMsg::ObservationsTestdataDataSetClass)) << r.log;
+  EXPECT_FALSE(logged(r, VsfMsg::ObservationsValdataDataSetClass)) << r.log;
 
   const auto nobs = tablesOf(r, "NObs");
   ASSERT_EQ(nobs.size(), 3u) << r.log;
@@ -253,7 +253,7 @@ TEST(HeldOutData, AValidationSetIsReadForTheBYGroupsItHas) {
                                   "  model y = x1 x2 g / selection=forward(stop=none);\n"
                                   "run;\n",
                                   "by", {{"d.csv", data.str()}, {"v.csv", val.str()}});
-  EXPECT_TRUE(logged(r, 848, 177)) << r.log;
+  EXPECT_TRUE(logged(r, VsfMsg::ValdataLacksByGroup)) << r.log;
   EXPECT_GE(r.json["returnCode"].n, 4);
   const auto nobs = tablesOf(r, "NObs");
   // Per group: the analysis data and the validation data.

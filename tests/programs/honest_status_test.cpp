@@ -17,21 +17,17 @@ namespace {
 
 using qrxrun::Value;
 
-// The values of the first log record (set, number) of the first step; empty when none.
-std::vector<Value> valuesOf(const qrxrun::ProgramRun& r, int set, int number) {
-  if (!r.json.has("steps") || r.json["steps"].items.empty())
-    return {};
-  for (const Value& l : r.json["steps"][0]["log"].items)
-    if (l.has("number") && l["set"].n == set && l["number"].n == number)
-      return l["values"].items;
-  return {};
+// The values of the first log record of message m in the first step; empty when none.
+std::vector<Value> valuesOf(const qrxrun::ProgramRun& r, MsgId m) {
+  const Value* l = qrxrun::logEntry(r, m);
+  return l != nullptr ? (*l)["values"].items : std::vector<Value>{};
 }
 
 struct Case {
   std::string name;
   std::string program;
   std::vector<std::pair<std::string, std::string>> files;
-  std::vector<std::pair<int, int>> logged, notLogged;
+  std::vector<MsgId> logged, notLogged;
   int status;
 };
 
@@ -40,10 +36,10 @@ void expectCases(const std::vector<Case>& cases) {
     SCOPED_TRACE(c.name);
     const qrxrun::ProgramRun r = qrxrun::runProgram(c.program, "honest_" + c.name, c.files);
     EXPECT_EQ(r.status, c.status) << r.log;
-    for (auto [set, number] : c.logged)
-      EXPECT_TRUE(qrxrun::logged(r, set, number)) << set << "/" << number << "\n" << r.log;
-    for (auto [set, number] : c.notLogged)
-      EXPECT_FALSE(qrxrun::logged(r, set, number)) << set << "/" << number << "\n" << r.log;
+    for (MsgId m : c.logged)
+      EXPECT_TRUE(qrxrun::logged(r, m)) << m << "\n" << r.log;
+    for (MsgId m : c.notLogged)
+      EXPECT_FALSE(qrxrun::logged(r, m)) << m << "\n" << r.log;
   }
 }
 
@@ -89,13 +85,13 @@ TEST(HonestStatus, FailedFitsAreErrorsThatNameTheirGroup) {
       {"noprint_missing_response",
        "proc varsifter data=d noprint;\n by g;\n model y = x;\n output out=o p=p;\nrun;\n",
        {{"d.csv", kByData}, {"o.csv", old}},
-       {{848, 1704}, {610, 12}},
+       {VsfMsg::EveryValueResponseVariable, qrxhost::DataMsg::OutputKept},
        {},
        2},
       {"noprint_huge_response",
        "proc varsifter data=h noprint;\n model y = x;\nrun;\n",
        {{"h.csv", hugeResponse()}},
-       {{848, 1706}},
+       {VsfMsg::SumsSquaresTooLarge},
        {},
        2},
   };
@@ -109,19 +105,23 @@ TEST(HonestStatus, FailedFitsAreErrorsThatNameTheirGroup) {
   // BY line.
   struct Named {
     std::string program;
-    int number;
+    VsfMsg message;
     std::string group;
   };
-  for (const Named& n : std::vector<Named>{
-           {"proc varsifter data=d;\n by g;\n model y = x;\nrun;\n", 1704, "g=2"},
-           {"proc varsifter data=d;\n by g;\n freq f;\n model y = x;\nrun;\n", 131, "g=3"},
-           {"proc varsifter data=d;\n by g;\n class c;\n model y = x c;\nrun;\n", 144, "g=3"},
-           {"proc varsifter data=d(where=(g=2));\n model y = x;\nrun;\n", 1704, ""}}) {
+  for (const Named& n :
+       std::vector<Named>{{"proc varsifter data=d;\n by g;\n model y = x;\nrun;\n",
+                           VsfMsg::EveryValueResponseVariable, "g=2"},
+                          {"proc varsifter data=d;\n by g;\n freq f;\n model y = x;\nrun;\n",
+                           VsfMsg::TrainingFrequenciesSumZero, "g=3"},
+                          {"proc varsifter data=d;\n by g;\n class c;\n model y = x c;\nrun;\n",
+                           VsfMsg::ClassLevelsNotDetermined, "g=3"},
+                          {"proc varsifter data=d(where=(g=2));\n model y = x;\nrun;\n",
+                           VsfMsg::EveryValueResponseVariable, ""}}) {
     SCOPED_TRACE(n.program);
     const qrxrun::ProgramRun r =
         qrxrun::runProgram(n.program, "honest_named", {{"d.csv", kByData}});
     EXPECT_EQ(r.status, 2) << r.log;
-    const std::vector<Value> v = valuesOf(r, 848, n.number);
+    const std::vector<Value> v = valuesOf(r, n.message);
     ASSERT_FALSE(v.empty()) << r.log;
     if (n.group.empty())
       EXPECT_EQ(v.back().s.find("g="), std::string::npos) << v.back().s;
@@ -175,7 +175,7 @@ TEST(HonestStatus, AHeaderOnlyScoreDataSetIsScored) {
       "out=s;\nrun;\n",
       "honest_header", {{"d.csv", train}, {"h.csv", "y,x,c\n"}}, {"s.csv"});
   EXPECT_EQ(r.status, 0) << r.log;
-  EXPECT_FALSE(qrxrun::logged(r, 848, 9140)) << r.log;
+  EXPECT_FALSE(qrxrun::logged(r, VsfMsg::VariableSelectedModelDifferent)) << r.log;
   ASSERT_EQ(r.files.count("s.csv"), 1u) << r.log;
   EXPECT_EQ(qrxrun::csvRows(r.files.at("s.csv")).size(), 1u); // the header alone
 }
@@ -214,27 +214,28 @@ TEST(HonestStatus, MessagesNameWhatToChange) {
       {"nsamples",
        "proc varsifter data=d;\n model y = x1 x2;\n modelaverage nsamples=2000000000;\nrun;\n",
        {{"d.csv", small}},
-       {{848, 9193}},
-       {{611, 12}},
+       {VsfMsg::ResamplesDoNotFit},
+       {qrxhost::RunnerMsg::MemoryRequestFailed},
        2},
       {"notes_without_store",
        "proc varsifter data=d;\n model y = x1 x2 / selection=lasso;\nrun;\n"
        "proc varsifter data=d;\n model y = x1 x2;\n modelaverage nsamples=3;\nrun;\n",
        {{"d.csv", small}},
        {},
-       {{848, 269}, {848, 270}},
+       {VsfMsg::UnderModelAveragingStore, VsfMsg::SelectionMethodStoreCode},
        0},
       {"notes_with_store",
        "proc varsifter data=d;\n model y = x1 x2 / selection=lasso;\n store out=ms;\nrun;\n",
        {{"d.csv", small}},
-       {{848, 270}},
+       {VsfMsg::SelectionMethodStoreCode},
        {},
        0},
       {"score_kept",
        "options memsize=1M;\nproc varsifter data=d;\n class g;\n model y = g x1 x2 x3 / "
        "selection=forward(select=cv) cvmethod=random(5);\n score data=d out=s;\nrun;\n",
        {{"d.csv", manyLevels}, {"s.csv", "old\n"}},
-       {{848, 9171}, {848, 9182}, {610, 12}},
+       {VsfMsg::CrossProductsDoNotFit, VsfMsg::StructuredRoadNotTaken,
+        qrxhost::DataMsg::OutputKept},
        {},
        2},
   };
@@ -244,7 +245,7 @@ TEST(HonestStatus, MessagesNameWhatToChange) {
       "proc varsifter data=d;\n model y = x1-x15 / selection=lasso(adaptive);\nrun;\n",
       "honest_adaptive", {{"d.csv", wide}});
   EXPECT_EQ(adaptive.status, 1) << adaptive.log;
-  const std::vector<Value> v = valuesOf(adaptive, 848, 236);
+  const std::vector<Value> v = valuesOf(adaptive, VsfMsg::AdaptiveFitNotFullRank);
   ASSERT_EQ(v.size(), 1u) << adaptive.log;
   EXPECT_EQ(v[0].n, 6);
 }

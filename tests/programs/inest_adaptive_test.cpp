@@ -109,7 +109,7 @@ TEST_F(AdaptiveInest, EstimatesFileWithoutTypeColumn) {
   ASSERT_EQ(run->json["steps"].items.size(), 3u) << run->log;
   const Value& step = run->json["steps"][0];
   EXPECT_EQ(step["returnCode"].n, 0) << run->log;
-  EXPECT_EQ(qrxrun::messageCount(step, 848, 9130), 0);
+  EXPECT_EQ(qrxrun::messageCount(step, VsfMsg::InestNoParmsRow), 0);
   checkPath(step["output"], 0, "no _TYPE_");
 }
 
@@ -117,14 +117,14 @@ TEST_F(AdaptiveInest, ParmsRowInAnyCase) {
   ASSERT_EQ(run->json["steps"].items.size(), 3u) << run->log;
   const Value& step = run->json["steps"][1];
   EXPECT_EQ(step["returnCode"].n, 0) << run->log;
-  EXPECT_EQ(qrxrun::messageCount(step, 848, 9130), 0);
+  EXPECT_EQ(qrxrun::messageCount(step, VsfMsg::InestNoParmsRow), 0);
   checkPath(step["output"], 0, "parms row");
 }
 
 TEST_F(AdaptiveInest, ByGroupWithoutParmsRowUsesItsLastRow) {
   ASSERT_EQ(run->json["steps"].items.size(), 3u) << run->log;
   const Value& step = run->json["steps"][2];
-  EXPECT_EQ(qrxrun::messageCount(step, 848, 9130), 1) << run->log;
+  EXPECT_EQ(qrxrun::messageCount(step, VsfMsg::InestNoParmsRow), 1) << run->log;
   checkPath(step["output"], 0, "BY group 1");
   checkPath(step["output"], 1, "BY group 2");
 }

@@ -12,17 +12,6 @@ namespace {
 
 using minijson::Value;
 
-// The log entry of message `number` of set 848 in the run's first step, or null.
-const Value* entryOf(const qrxrun::ProgramRun& r, int number) {
-  if (!r.json.has("steps") || r.json["steps"].items.empty())
-    return nullptr;
-  for (const Value& l : r.json["steps"][0]["log"].items)
-    if (l.has("number") && static_cast<int>(l["set"].n) == 848 &&
-        static_cast<int>(l["number"].n) == number)
-      return &l;
-  return nullptr;
-}
-
 qrxrun::ProgramRun runManyLevels(const std::string& options, const std::string& selection,
                                  const std::string& tag) {
   return qrxrun::runProgram(
@@ -39,13 +28,14 @@ TEST(MemoryPlan, CrossProductsBeyondTheMemoryEndTheStepWithTheirSize) {
   const qrxrun::ProgramRun cv =
       runManyLevels("memsize=1M", "selection=forward(select=cv) cvmethod=random(5)", "plan_cv");
   EXPECT_EQ(cv.status, 2) << cv.log;
-  const Value* error = entryOf(cv, 9171);
+  const Value* error = qrxrun::logEntry(cv, VsfMsg::CrossProductsDoNotFit);
   ASSERT_NE(error, nullptr) << cv.log;
   EXPECT_EQ((*error)["values"][0].s, "g");
   EXPECT_EQ((*error)["values"][1].n, 120);
   EXPECT_EQ((*error)["values"][3].n, 30);
   EXPECT_EQ((*error)["values"][4].n, 124);
-  EXPECT_NE(entryOf(cv, 9172), nullptr) << "what needs less: fewer folds";
+  EXPECT_NE(qrxrun::logEntry(cv, VsfMsg::FoldCopiesNeedLess), nullptr)
+      << "what needs less: fewer folds";
   EXPECT_TRUE(qrxrun::tablesOf(cv, "SelectionSummary").empty());
 
   const qrxrun::ProgramRun plain =
@@ -80,7 +70,7 @@ TEST(MemoryPlan, PagesBeyondTheFreeDiskEndTheStepWithTheirSize) {
   ::unsetenv("QRX_TEST_HOOKS");
   for (const qrxrun::ProgramRun* r : {&counted, &byGroups}) {
     EXPECT_EQ(r->status, 2) << r->log;
-    const Value* error = entryOf(*r, 9174);
+    const Value* error = qrxrun::logEntry(*r, VsfMsg::PagesDoNotFitOnDisk);
     ASSERT_NE(error, nullptr) << r->log;
     EXPECT_EQ((*error)["values"][1].s, util.string());
     EXPECT_TRUE(fs::is_empty(util));
@@ -111,7 +101,7 @@ qrxrun::ProgramRun runStore(const std::string& memsize, const std::string& class
 TEST(MemoryPlan, CovarianceBeyondTheMemoryIsLeftOutOfTheItemStore) {
   const qrxrun::ProgramRun r = runStore("400K", "", "plan_store");
   EXPECT_EQ(r.status, 0) << r.log;
-  const Value* note = entryOf(r, 9177);
+  const Value* note = qrxrun::logEntry(r, VsfMsg::CovarianceNotHanded);
   ASSERT_NE(note, nullptr) << r.log;
   EXPECT_EQ((*note)["values"][0].n, 122);
   EXPECT_EQ((*note)["values"][1].s, "g");
@@ -132,7 +122,7 @@ TEST(MemoryPlan, CovarianceBeyondTheMemoryIsLeftOutOfTheItemStore) {
 TEST(MemoryPlan, CodingRowsBeyondTheMemoryEndTheHandOverWithAnError) {
   const qrxrun::ProgramRun r = runStore("200K", " / param=effect", "plan_coding");
   EXPECT_EQ(r.status, 2) << r.log;
-  const Value* error = entryOf(r, 9178);
+  const Value* error = qrxrun::logEntry(r, VsfMsg::CodingRowsDoNotFit);
   ASSERT_NE(error, nullptr) << r.log;
   EXPECT_EQ((*error)["values"][0].s, "g");
   EXPECT_EQ((*error)["values"][1].n, 120);

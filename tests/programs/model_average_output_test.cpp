@@ -151,7 +151,7 @@ TEST(ModelAverageOutput, ColumnNamesFitAndLongPrefixesAreCut) {
       {"o.csv"});
   // The cut prefix is a warning: the run ends with the warning's return code.
   ASSERT_EQ(r.json["returnCode"].n, 4) << r.log;
-  EXPECT_TRUE(logged(r, 848, 2440)) << r.log;
+  EXPECT_TRUE(logged(r, VsfMsg::SamplePrefixTooLong)) << r.log;
   const auto rows = csvRows(r.files.at("o.csv"));
   ASSERT_FALSE(rows.empty());
   for (const std::string& name : rows[0])

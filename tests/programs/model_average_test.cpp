@@ -101,7 +101,7 @@ TEST(ModelAverage, LassoCountsAgree) {
 TEST(ModelAverage, ExternalCrossValidationIsRefused) {
   ProgramRun r = run(program("LASSO(CHOOSE=CVEX)", ""), "ma_cvex");
   EXPECT_NE(r.status, 0) << r.log;
-  EXPECT_TRUE(logged(r, 848, 12)) << r.log;
+  EXPECT_TRUE(logged(r, VsfMsg::ModelAveragingCannotCombinedExternal)) << r.log;
   for (const char* name : {"NObs", "SelectionSummary", "EffectSelectPct"})
     EXPECT_EQ(findTable(r.json["steps"][0]["output"], name), nullptr) << name;
 }
@@ -129,7 +129,7 @@ TEST(ModelAverage, SharedDriveHoldsTheUtilityFiles) {
   p.replace(p.find(dir.string()), dir.string().size(), dir.string() + "/nosuch");
   ProgramRun missing = run(p, "ma_noshared");
   EXPECT_NE(missing.status, 0) << missing.log;
-  EXPECT_TRUE(logged(missing, 848, 19)) << missing.log;
+  EXPECT_TRUE(logged(missing, VsfMsg::SharedDriveNotUsable)) << missing.log;
   EXPECT_NE(missing.log.find(dir.string() + "/nosuch"), std::string::npos) << missing.log;
   EXPECT_EQ(findTable(missing.json["steps"][0]["output"], "NObs"), nullptr);
 }

@@ -18,25 +18,19 @@ std::string diabetes() {
   return qrxrun::readFile(std::string(QRX_SOURCE_DIR) + "/examples/diabetes.csv");
 }
 
-// The values of the first log record (set, number) of the run's step, as texts; empty when
+// The values of the first log record of message m in the run's step, as texts; empty when
 // there is none.
-std::vector<std::string> valuesOf(const qrxrun::ProgramRun& r, int set, int number) {
+std::vector<std::string> valuesOf(const qrxrun::ProgramRun& r, MsgId m) {
   std::vector<std::string> out;
-  if (!r.json.has("steps") || r.json["steps"].items.empty())
-    return out;
-  for (const Value& l : r.json["steps"][0]["log"].items) {
-    if (!l.has("number") || l["set"].n != set || l["number"].n != number)
-      continue;
-    for (const Value& v : l["values"].items)
+  if (const Value* l = qrxrun::logEntry(r, m))
+    for (const Value& v : (*l)["values"].items)
       out.push_back(v.kind == Value::Number ? std::to_string(static_cast<long long>(v.n)) : v.s);
-    return out;
-  }
   return out;
 }
 
 struct Case {
   std::string program;
-  int set, number;
+  MsgId message;
   size_t at;         // the value to check
   std::string named; // what it names
 };
@@ -47,7 +41,7 @@ void expectNamed(const std::vector<Case>& cases, const std::string& tag,
   for (const Case& c : cases) {
     SCOPED_TRACE(c.program);
     auto r = qrxrun::runProgram(c.program, tag + std::to_string(i++), files);
-    const std::vector<std::string> v = valuesOf(r, c.set, c.number);
+    const std::vector<std::string> v = valuesOf(r, c.message);
     ASSERT_GT(v.size(), c.at) << r.log;
     EXPECT_EQ(v[c.at], c.named) << r.log;
   }
@@ -66,7 +60,7 @@ TEST(NamedFaults, DeepWhereNestingIsRefusedAtItsPlace) {
     auto r =
         qrxrun::runProgram("proc varsifter data=d(where=(" + where + "));\n model y = x;\nrun;\n",
                            "deepwhere", {{"d.csv", kSmall}});
-    const std::vector<std::string> v = valuesOf(r, 612, 12);
+    const std::vector<std::string> v = valuesOf(r, qrxhost::PM_NESTING);
     ASSERT_EQ(v.size(), 4u) << r.log.substr(0, 2000);
     EXPECT_EQ(v[0], "1");
     EXPECT_GT(std::stoi(v[1]), 200); // past the opening of 200 levels
@@ -81,20 +75,20 @@ TEST(NamedFaults, DataSetOptionMessagesNameWhatIsWrong) {
   };
   const std::vector<Case> cases = {
       // WHERE= comparing values of two types names the first operand as written
-      {step("where=(1 = 'a')"), 610, 18, 2, "1"},
-      {step("where=('a' = 3)"), 610, 18, 2, "'a'"},
+      {step("where=(1 = 'a')"), qrxhost::DataMsg::BadDataSetOption, 2, "1"},
+      {step("where=('a' = 3)"), qrxhost::DataMsg::BadDataSetOption, 2, "'a'"},
       // an integer past 2^31 is too large, not "not an integer"
-      {step("firstobs=3000000000"), 612, 3, 2, "3000000000"},
-      {step("obs=2147483648"), 612, 3, 2, "2147483648"},
+      {step("firstobs=3000000000"), qrxhost::PM_RANGE, 2, "3000000000"},
+      {step("obs=2147483648"), qrxhost::PM_RANGE, 2, "2147483648"},
       // options that leave no observation are named
-      {step("obs=0"), 610, 19, 2, "OBS=0"},
-      {step("firstobs=443"), 610, 19, 2, "FIRSTOBS=443"},
-      {step("where=(age > 1000)"), 610, 19, 2, "WHERE="},
+      {step("obs=0"), qrxhost::DataMsg::OptionChoosesNothing, 2, "OBS=0"},
+      {step("firstobs=443"), qrxhost::DataMsg::OptionChoosesNothing, 2, "FIRSTOBS=443"},
+      {step("where=(age > 1000)"), qrxhost::DataMsg::OptionChoosesNothing, 2, "WHERE="},
       // KEEP= takes names, not ranges
-      {step("keep=x1-x5"), 612, 24, 2, "KEEP=x1-x5"},
+      {step("keep=x1-x5"), qrxhost::PM_DSOPTVALUE, 2, "KEEP=x1-x5"},
       // one variable renamed twice
-      {step("rename=(age=a age=b)", "y = a"), 610, 18, 2, "age"},
-      {step("rename=(age=a age=b)", "y = a"), 610, 18, 3, "RENAME="},
+      {step("rename=(age=a age=b)", "y = a"), qrxhost::DataMsg::BadDataSetOption, 2, "age"},
+      {step("rename=(age=a age=b)", "y = a"), qrxhost::DataMsg::BadDataSetOption, 3, "RENAME="},
   };
   expectNamed(cases, "optmsg", {{"diabetes.csv", diabetes()}});
 }
@@ -103,13 +97,17 @@ TEST(NamedFaults, DataSetOptionMessagesNameWhatIsWrong) {
 // first value is text names that line; a header without names says which columns got which.
 TEST(NamedFaults, VariableMessagesNameTheirPlace) {
   const std::string model = "proc varsifter data=d;\n  model y = x zz;\nrun;\n";
-  expectNamed({{model, 174, 6, 1, "2"}, {model, 174, 6, 2, "15"}, {model, 174, 6, 3, "WORK.D"}},
+  expectNamed({{model, EffMsg::VariableNotFound, 1, "2"},
+               {model, EffMsg::VariableNotFound, 2, "15"},
+               {model, EffMsg::VariableNotFound, 3, "WORK.D"}},
               "effvar", {{"d.csv", kSmall}});
   const std::string fit = "proc varsifter data=d;\n  model y = x;\nrun;\n";
-  expectNamed({{fit, 610, 16, 2, "2"}, {fit, 610, 16, 3, "abc"}}, "textfirst",
-              {{"d.csv", "y,x\nabc,1\n2,2\n3,3\n4,4\n"}});
-  expectNamed({{fit, 610, 20, 1, "1, 3"}, {fit, 610, 20, 2, "VAR1, VAR3"}}, "unnamed",
-              {{"d.csv", ",y,,x\n1,3.1,1,1\n2,4.9,2,2\n3,7.2,3,3\n4,8.8,4,4\n"}});
+  expectNamed({{fit, qrxhost::DataMsg::TextAmongNumbers, 2, "2"},
+               {fit, qrxhost::DataMsg::TextAmongNumbers, 3, "abc"}},
+              "textfirst", {{"d.csv", "y,x\nabc,1\n2,2\n3,3\n4,4\n"}});
+  expectNamed({{fit, qrxhost::DataMsg::UnnamedColumns, 1, "1, 3"},
+               {fit, qrxhost::DataMsg::UnnamedColumns, 2, "VAR1, VAR3"}},
+              "unnamed", {{"d.csv", ",y,,x\n1,3.1,1,1\n2,4.9,2,2\n3,7.2,3,3\n4,8.8,4,4\n"}});
 }
 
 // A held-out data set of a header alone has no values that give its variables a type: the
@@ -130,7 +128,7 @@ TEST(NamedFaults, LongExpectedListsEndInACount) {
   auto r = qrxrun::runProgram(
       "proc varsifter data=d;\n  model y = x / selection=forward(choose=);\nrun;\n", "expected",
       {{"d.csv", kSmall}});
-  const std::vector<std::string> v = valuesOf(r, 612, 1);
+  const std::vector<std::string> v = valuesOf(r, qrxhost::PM_SYNTAX);
   ASSERT_EQ(v.size(), 4u) << r.log;
   EXPECT_NE(v[3].back(), '.') << v[3];
 }

@@ -136,7 +136,7 @@ TEST(OutDesign, FullModelWithNointAndPrefixLimits) {
                                       "  model y = x1 x2 / selection=none;\nrun;\n",
                                   "outdesign_prefix", {{"d.csv", data}}, {"od.csv"});
   EXPECT_EQ(tooLong.json["returnCode"].n, 1012);
-  EXPECT_TRUE(logged(tooLong, 848, 9151));
+  EXPECT_TRUE(logged(tooLong, VsfMsg::OutdesignPrefixTooLong));
   EXPECT_EQ(tooLong.files.count("od.csv"), 0u);
 }
 
@@ -182,8 +182,8 @@ TEST(Score, AnalysisDataReproducesOutputAndNewDataGetsMissingForUnseenLevels) {
   EXPECT_TRUE(s2[2][5].empty());
   EXPECT_FALSE(s2[3][5].empty());
   EXPECT_TRUE(s2[4][5].empty());
-  EXPECT_TRUE(logged(run, 848, 191));
-  EXPECT_TRUE(logged(run, 848, 184));
+  EXPECT_TRUE(logged(run, VsfMsg::ScoredClassLevelsNotInFit));
+  EXPECT_TRUE(logged(run, VsfMsg::ScoreDataLacksModelVariable));
   const auto s3 = csvRows(run.files.at("s3.csv"));
   ASSERT_EQ(s3.size(), 2u);
   EXPECT_TRUE(s3[1].size() < 4 || s3[1][3].empty());
@@ -272,12 +272,10 @@ TEST(Score, UnseenLevelCombinationsAreMissingAsInOutput) {
   EXPECT_EQ(unseen, 5);
 }
 
-// The text of the first log record with that set and number.
-std::string logText(const qrxrun::ProgramRun& r, int set, int number) {
-  for (const Value& rec : r.json["steps"][0]["log"].items)
-    if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
-      return rec["text"].s;
-  return "";
+// The text of the first log record of message m.
+std::string logText(const qrxrun::ProgramRun& r, MsgId m) {
+  const Value* rec = qrxrun::logEntry(r, m);
+  return rec != nullptr ? (*rec)["text"].s : "";
 }
 
 // A SCORE data set is looked up for the variables the selected model reads: one it does not
@@ -328,7 +326,7 @@ TEST(Score, VariablesAreLookedUpByNameAndCheckedByRow) {
   EXPECT_TRUE(s2[2].size() < 3 || s2[2][2].empty());
   EXPECT_NEAR(std::stod(s2[3][2]), b[0] + b[1] * 80, 1e-8);
   EXPECT_TRUE(s2[4].size() < 3 || s2[4][2].empty());
-  const std::string bad = logText(run, 848, 9141);
+  const std::string bad = logText(run, VsfMsg::ValueObservationScoreData);
   EXPECT_NE(bad.find("Horsepower"), std::string::npos) << bad;
   EXPECT_NE(bad.find("abc"), std::string::npos) << bad;
   EXPECT_NE(bad.find(" 2 "), std::string::npos) << bad;
@@ -336,7 +334,8 @@ TEST(Score, VariablesAreLookedUpByNameAndCheckedByRow) {
   const auto s3 = csvRows(run.files.at("s3.csv"));
   ASSERT_EQ(s3.size(), 2u);
   EXPECT_TRUE(s3[1].size() < 3 || s3[1][2].empty());
-  EXPECT_NE(logText(run, 848, 184).find("Horsepower"), std::string::npos);
+  EXPECT_NE(logText(run, VsfMsg::ScoreDataLacksModelVariable).find("Horsepower"),
+            std::string::npos);
 
   // A CLASS variable that the model reads must have its type: Type given as numbers.
   const auto typed =
@@ -346,7 +345,8 @@ TEST(Score, VariablesAreLookedUpByNameAndCheckedByRow) {
                  "score_lookup_type",
                  {{"cars.csv", cars}, {"numtype.csv", "Horsepower,Type\n120,1\n"}}, {"s4.csv"});
   ASSERT_EQ(typed.json["returnCode"].n, 4) << typed.log;
-  EXPECT_NE(logText(typed, 848, 9140).find("Type"), std::string::npos) << typed.log;
+  EXPECT_NE(logText(typed, VsfMsg::VariableSelectedModelDifferent).find("Type"), std::string::npos)
+      << typed.log;
   const auto s4 = csvRows(typed.files.at("s4.csv"));
   ASSERT_EQ(s4.size(), 2u);
   EXPECT_TRUE(s4[1].size() < 3 || s4[1][2].empty());
@@ -537,6 +537,6 @@ TEST(OutDesign, VsfmodFollowsTheDataSetOptions) {
   EXPECT_EQ(renamed.json["macros"]["_VSFMOD"].s, "first x2");
   const auto dropped = runProgram("proc varsifter data=d outdesign=od(drop=x2);\n" + model,
                                   "vsfmod_drop", {{"d.csv", data}}, {"od.csv"});
-  EXPECT_TRUE(logged(dropped, 848, 232)) << dropped.log;
+  EXPECT_TRUE(logged(dropped, VsfMsg::MacroVariableNotCreated)) << dropped.log;
   EXPECT_FALSE(dropped.json["macros"].has("_VSFMOD")) << dropped.log;
 }

@@ -114,7 +114,7 @@ void expectCodeMatchesOutput(const TempDir& dir, const std::string& name, const 
                                   "  output out=o p=pred;\n  code file='" + code + "';\nrun;\n",
                               "postfit_" + name, {{name + ".csv", data}}, {"o.csv"});
   ASSERT_EQ(run.json["returnCode"].n, 0) << body << "\n" << run.log;
-  EXPECT_TRUE(logged(run, 613, 9)) << body;
+  EXPECT_TRUE(logged(run, qrxhost::AuxMsg::CodeWritten)) << body;
   ASSERT_TRUE(fs::exists(code)) << body;
   const auto python = pythonPredictions(dir, code, data);
   EXPECT_EQ(comparePredictions(run.files.at("o.csv"), python, body), predicted) << body;
@@ -264,7 +264,7 @@ TEST(PostFit, ItemStoreHoldsTheSelectedModel) {
                               "  store out=mystore;\nrun;\n",
                               "postfit_store", {{"d.csv", data}}, {"mystore.json"});
   ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
-  EXPECT_TRUE(logged(run, 613, 8));
+  EXPECT_TRUE(logged(run, qrxhost::AuxMsg::StoreWritten));
   ASSERT_EQ(run.files.count("mystore.json"), 1u);
   Value store;
   std::string error;
@@ -420,7 +420,10 @@ TEST(PostFit, FailingStoreCheckEndsTheStepWith1012) {
                                     stmts + "\nrun;\n",
                                 "postfit_fail", {{"d.csv", data}}, {"o.csv", "m.json"});
     EXPECT_EQ(run.json["returnCode"].n, 1012) << stmts << "\n" << run.log;
-    EXPECT_TRUE(logged(run, 613, 1) || logged(run, 613, 2) || logged(run, 613, 10)) << stmts;
+    EXPECT_TRUE(logged(run, qrxhost::AuxMsg::StoreUnwritable) ||
+                logged(run, qrxhost::AuxMsg::CodeUnwritable) ||
+                logged(run, qrxhost::AuxMsg::CodeNoFile))
+        << stmts;
     EXPECT_EQ(run.log.find("library:"), std::string::npos) << run.log;
     // The step ends before the fit: nothing is written.
     EXPECT_TRUE(tablesOf(run, "ParameterEstimates").empty()) << stmts;
@@ -512,7 +515,7 @@ TEST(PostFit, CodeRefusesOptionsOtherThanFile) {
                                     code + "' " + option + ";\nrun;\n",
                                 "postfit_codeopt", {{"d.csv", data}});
     EXPECT_EQ(run.json["returnCode"].n, 1012) << option << "\n" << run.log;
-    EXPECT_TRUE(logged(run, 613, 11)) << option << "\n" << run.log;
+    EXPECT_TRUE(logged(run, qrxhost::AuxMsg::CodeOptionUnsupported)) << option << "\n" << run.log;
     EXPECT_FALSE(fs::exists(code)) << option;
   }
 }
@@ -528,7 +531,7 @@ TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
                                        code + "';\nrun;\n",
                                    "postfit_repeat", {{"d.csv", twice}});
   EXPECT_EQ(repeated.json["returnCode"].n, 1012) << repeated.log;
-  EXPECT_EQ(qrxrun::messageCount(repeated.json["steps"][0], 613, 5), 1);
+  EXPECT_EQ(qrxrun::messageCount(repeated.json["steps"][0], qrxhost::AuxMsg::CodeSameByValues), 1);
   // A LAG effect's values need earlier rows: refused, and the failed step writes no item
   // store either.
   fs::remove(code);
@@ -540,7 +543,7 @@ TEST(PostFit, CodeRefusesWhatItCannotReproduce) {
                                      code + "';\nrun;\n",
                                  "postfit_lag", {{"lag.csv", lag}}, {"m.json"});
   EXPECT_EQ(lagged.json["returnCode"].n, 1012) << lagged.log;
-  EXPECT_TRUE(logged(lagged, 613, 3));
+  EXPECT_TRUE(logged(lagged, qrxhost::AuxMsg::CodeNeedsEarlierRows));
   EXPECT_FALSE(fs::exists(code));
   EXPECT_EQ(lagged.files.count("m.json"), 0u);
 }

@@ -1,6 +1,7 @@
 // The qrx runner binary end to end: usage, command-line and program-file errors, and a
 // program with two steps and an OPTIONS statement written as a JSON record.
 #include "host/minijson.h"
+#include "msgid.h"
 #include "programs/clifixture.h"
 
 #include <gtest/gtest.h>
@@ -183,7 +184,7 @@ TEST_F(Cli, SemanticTraceGoesToTheLog) {
   ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
   int added = 0, duplicates = 0;
   for (const minijson::Value& rec : v["steps"][0]["log"].items) {
-    if (!rec.has("set") || rec["set"].n != 174 || rec["number"].n != 999)
+    if (!rec.has("set") || !MsgId(EffMsg::EffectTrace).is(rec["set"].n, rec["number"].n))
       continue;
     EXPECT_EQ(rec["severity"].s, "NOTE");
     added += rec["text"].s == "    New effect -- add it to the effect chain";
@@ -216,7 +217,7 @@ TEST_F(Cli, MultimemberMissingDisagreementIsACataloguedError) {
   ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
   int found = 0;
   for (const minijson::Value& rec : v["steps"][0]["log"].items)
-    if (rec.has("set") && rec["set"].n == 174 && rec["number"].n == 85) {
+    if (rec.has("set") && MsgId(EffMsg::SomeButNotAllClass).is(rec["set"].n, rec["number"].n)) {
       ++found;
       EXPECT_EQ(rec["severity"].s, "ERROR");
       EXPECT_NE(rec["text"].s.find("multimember effect M"), std::string::npos) << rec["text"].s;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/minijson.h"
+#include "msgid.h"
 #include "refcsv.h"
 
 #include <gtest/gtest.h>
@@ -227,15 +228,17 @@ inline int col(const Value& t, const std::string& name) {
   return -1;
 }
 
-inline bool logged(const ProgramRun& r, int set, int number) {
+// The first log record of message m in the run's first step, or null.
+inline const Value* logEntry(const ProgramRun& r, MsgId m) {
   if (!r.json.has("steps") || r.json["steps"].items.empty())
-    return false;
+    return nullptr;
   for (const Value& l : r.json["steps"][0]["log"].items)
-    if (l.has("number") && static_cast<int>(l["set"].n) == set &&
-        static_cast<int>(l["number"].n) == number)
-      return true;
-  return false;
+    if (l.has("number") && m.is(static_cast<int>(l["set"].n), static_cast<int>(l["number"].n)))
+      return &l;
+  return nullptr;
 }
+
+inline bool logged(const ProgramRun& r, MsgId m) { return logEntry(r, m) != nullptr; }
 
 // The first table called `name` under `node`, depth first; tables of BY groups follow each
 // other, so `skip` passes over that many earlier ones.
@@ -275,11 +278,11 @@ inline std::string text(const Value& t, size_t row, const std::string& name) {
   return v != nullptr ? v->s : std::string();
 }
 
-// How many log records of a step carry (set, number).
-inline int messageCount(const Value& step, int set, int number) {
+// How many log records of a step carry message m.
+inline int messageCount(const Value& step, MsgId m) {
   int n = 0;
   for (const auto& rec : step["log"].items)
-    if (rec.has("set") && rec["set"].n == set && rec["number"].n == number)
+    if (rec.has("set") && m.is(rec["set"].n, rec["number"].n))
       ++n;
   return n;
 }
@@ -307,23 +310,8 @@ inline int headerColumn(const std::vector<std::string>& header, const std::strin
   return 0;
 }
 
-// A CSV file as rows of fields (no quoting: the runner writes none for these data).
-inline std::vector<std::vector<std::string>> csvRows(const std::string& text) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::string field;
-    std::istringstream l(line);
-    while (std::getline(l, field, ','))
-      fields.push_back(field);
-    if (!line.empty() && line.back() == ',')
-      fields.emplace_back();
-    rows.push_back(fields);
-  }
-  return rows;
-}
+// A CSV text as rows of fields (no quoting: the runner writes none for these data).
+using ::csvRows;
 
 // The error SS of the predictions p of y in an OUTPUT data set's text, each row weighted by
 // column `weight` when one is named.

@@ -87,23 +87,6 @@ std::string trim(std::string s) {
   return s;
 }
 
-std::vector<std::vector<std::string>> readCsv(const fs::path& path) {
-  std::vector<std::vector<std::string>> rows;
-  std::ifstream f(path);
-  std::string line;
-  while (std::getline(f, line)) {
-    std::vector<std::string> cells;
-    std::stringstream s(line);
-    std::string c;
-    while (std::getline(s, c, ','))
-      cells.push_back(c);
-    if (!line.empty() && line.back() == ',')
-      cells.push_back("");
-    rows.push_back(cells);
-  }
-  return rows;
-}
-
 struct Reference {
   std::vector<std::string> steps; // "+BMI", ...
   std::vector<double> sbc;
@@ -208,7 +191,7 @@ TEST_F(ResultsProgram, ExampleShowsEveryStep) {
 }
 
 TEST_F(ResultsProgram, OutputDataSetPredictionsFollowTheEstimates) {
-  auto rows = readCsv(run->work / "diabetes_pred.csv");
+  auto rows = readCsvRows((run->work / "diabetes_pred.csv").string());
   ASSERT_GT(rows.size(), 1u) << run->log;
   const auto& header = rows[0];
   auto at = [&](const std::string& name) {

@@ -107,10 +107,10 @@ TEST(ScoreLag, LaggedLevelsComeFromTheScoredData) {
       "score_lag_dup",
       {{"lag.csv", csvOf(fit)}, {"twice.csv", csvOf(twice)}, {"nogroup.csv", csvOf(nogroup)}});
   EXPECT_EQ(dup.json["returnCode"].n, 1012) << dup.log;
-  EXPECT_TRUE(qrxrun::logged(dup, 174, 80));
-  EXPECT_TRUE(qrxrun::logged(dup, 174, 84));
-  EXPECT_FALSE(qrxrun::logged(dup, 174, 77));
-  EXPECT_FALSE(qrxrun::logged(dup, 174, 82));
+  EXPECT_TRUE(qrxrun::logged(dup, EffMsg::LagEffectTwoObservationsSameGroupPeriodScore));
+  EXPECT_TRUE(qrxrun::logged(dup, EffMsg::LagEffectNoGroupScore));
+  EXPECT_FALSE(qrxrun::logged(dup, EffMsg::LagEffectTwoObservationsSameGroupPeriod));
+  EXPECT_FALSE(qrxrun::logged(dup, EffMsg::LagEffectNoGroupNo));
   const auto info = qrxrun::tablesOf(dup, "ScoreInfo");
   ASSERT_EQ(info.size(), 2u);
   for (const auto* table : info) {

@@ -5,6 +5,7 @@
 #include "host/hostcore.h"
 #include "host/runner/programrun.h"
 #include "host/testswitches.h"
+#include "msgid.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,7 @@ TEST(ScoreOutput, ARefusedRowIsReportedOnceAndNoFurtherRowIsTried) {
   const qrxhost::StepRecord& step = result.record.steps[0];
   int reported = 0;
   for (const auto& r : step.log)
-    reported += r.numbered && r.set == 848 && r.number == 9161;
+    reported += r.numbered && MsgId(VsfMsg::RowNotWritten).is(r.set, r.number);
   EXPECT_EQ(reported, 1);
   EXPECT_EQ(refused, 1); // the rows after the refused one were not offered
   EXPECT_GT(step.returnCode, 4);

@@ -104,7 +104,7 @@ TEST(WindowedInput, MessagesNameTheSameLines) {
   const std::string bad = d.csv + "3,A,lo,1e400,1,1,1\n";
   const ProgramRun wholeBad = runBoth(fit, bad, false), winBad = runBoth(fit, bad, true);
   EXPECT_EQ(winBad.status, 2);
-  EXPECT_TRUE(qrxrun::logged(winBad, 610, 3)) << winBad.log;
+  EXPECT_TRUE(qrxrun::logged(winBad, qrxhost::DataMsg::FileLineError)) << winBad.log;
   EXPECT_NE(winBad.log.find("line 302"), std::string::npos) << winBad.log;
   EXPECT_EQ(winBad.log, wholeBad.log);
 
@@ -113,7 +113,7 @@ TEST(WindowedInput, MessagesNameTheSameLines) {
   const ProgramRun wholeBy = runBoth(byFit, unsorted, false),
                    winBy = runBoth(byFit, unsorted, true);
   EXPECT_EQ(winBy.status, 2);
-  EXPECT_TRUE(qrxrun::logged(winBy, 610, 6)) << winBy.log;
+  EXPECT_TRUE(qrxrun::logged(winBy, qrxhost::DataMsg::NotSortedByGroups)) << winBy.log;
   EXPECT_NE(winBy.log.find("301"), std::string::npos) << winBy.log;
   EXPECT_NE(winBy.log.find("302"), std::string::npos) << winBy.log;
   EXPECT_EQ(winBy.log, wholeBy.log);
@@ -131,8 +131,8 @@ TEST(WindowedInput, ColumnNotesAreTheSame) {
   const std::string fit = "proc varsifter data=d;\n model y = x1 e / selection=none;\nrun;\n";
   const ProgramRun whole = runBoth(fit, data, false), win = runBoth(fit, data, true);
   EXPECT_EQ(win.status, 2);
-  EXPECT_TRUE(qrxrun::logged(win, 610, 15)) << win.log;
-  EXPECT_TRUE(qrxrun::logged(win, 610, 16)) << win.log;
+  EXPECT_TRUE(qrxrun::logged(win, qrxhost::DataMsg::VariableAllMissing)) << win.log;
+  EXPECT_TRUE(qrxrun::logged(win, qrxhost::DataMsg::TextAmongNumbers)) << win.log;
   EXPECT_NE(win.log.find("line 250"), std::string::npos) << win.log;
   EXPECT_EQ(win.log, whole.log);
 }

@@ -5,44 +5,32 @@
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
 #include "model/vsfformulas.h"
+#include "refcsv.h"
 #include "selection/vsfprocess.h"
 
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace fittest {
 
 namespace {
-std::vector<std::string> split(const std::string& line) {
-  std::vector<std::string> out;
-  std::stringstream ss(line);
-  std::string cell;
-  while (std::getline(ss, cell, ','))
-    out.push_back(cell);
-  return out;
-}
 std::string path(const std::string& file) {
   return std::string(QRX_TEST_DATA) + "/selection/" + file;
 }
 } // namespace
 
 Design readDesign(const std::string& name) {
-  std::ifstream in(path(name + "_design.csv"));
-  if (!in)
+  const auto rows = readCsvRows(path(name + "_design.csv"));
+  if (rows.empty())
     throw std::runtime_error("missing reference design " + name);
   Design d;
-  std::string line;
-  std::getline(in, line);
-  auto head = split(line);
-  for (size_t i = 1; i < head.size(); ++i)
-    d.widths.push_back(std::stoi(head[i]));
-  while (std::getline(in, line)) {
-    auto cells = split(line);
-    d.y.push_back(std::stod(cells[0]));
+  for (size_t i = 1; i < rows[0].size(); ++i)
+    d.widths.push_back(std::stoi(rows[0][i]));
+  for (size_t r = 1; r < rows.size(); ++r) {
+    d.y.push_back(std::stod(rows[r][0]));
     std::vector<double> x;
-    for (size_t i = 1; i < cells.size(); ++i)
-      x.push_back(std::stod(cells[i]));
+    for (size_t i = 1; i < rows[r].size(); ++i)
+      x.push_back(std::stod(rows[r][i]));
     d.x.push_back(x);
   }
   std::ifstream roles(path(name + "_roles.csv"));
@@ -52,14 +40,12 @@ Design readDesign(const std::string& name) {
 }
 
 std::vector<StepRef> readSteps(const std::string& name) {
-  std::ifstream in(path(name + "_steps.csv"));
-  if (!in)
+  const auto rows = readCsvRows(path(name + "_steps.csv"));
+  if (rows.empty())
     throw std::runtime_error("missing reference steps " + name);
   std::vector<StepRef> out;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    auto c = split(line);
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const std::vector<std::string>& c = rows[i];
     StepRef r;
     r.method = c[0];
     r.criterion = c[1];

@@ -190,9 +190,9 @@ TEST(LarEdges, PagesAreRestoredWhenAsked) {
 // from partial sums.
 TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
   datatest::setUpHost();
-  auto logged = [](int number) {
+  auto logged = [](VsfMsg m) {
     auto all = datatest::loggedNumbers();
-    return std::find(all.begin(), all.end(), 848000 + number) != all.end();
+    return std::find(all.begin(), all.end(), MsgId(m)) != all.end();
   };
   for (bool full : {true, false}) {
     bool finished = false;
@@ -215,11 +215,11 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       qrxhost::failUtilityIoAt(0);
       if (rc == 0 && m.fitStatus == 0) {
         finished = true;
-        EXPECT_FALSE(logged(9103));
+        EXPECT_FALSE(logged(VsfMsg::PassOverDataPages));
         EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
       } else {
         EXPECT_LT(m.fitStatus, 0) << n;
-        EXPECT_TRUE(logged(9103)) << n;
+        EXPECT_TRUE(logged(VsfMsg::PassOverDataPages)) << n;
         ++failures;
       }
     }

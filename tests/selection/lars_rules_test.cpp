@@ -100,18 +100,11 @@ TEST(LarRules, StopAndChooseByAicSbcAndCp) {
 // Both roads route the VALIDATE and TEST rows to their own sums (the packed road by the
 // residual pass, the data-pass road by the correlation pass).
 TEST(LarRules, ChooseValidatePicksTheSmallestValidationError) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/partition_lasso_validate.csv");
-  std::string line;
-  std::getline(in, line);
   std::vector<double> sse, ase, tse;
-  while (std::getline(in, line)) {
-    std::stringstream ss(line);
-    std::string c[5];
-    for (auto& x : c)
-      std::getline(ss, x, ',');
-    sse.push_back(std::stod(c[2]));
-    ase.push_back(std::stod(c[3]));
-    tse.push_back(std::stod(c[4]));
+  for (const auto& c : readReferenceRows("lars/partition_lasso_validate.csv")) {
+    sse.push_back(c[2]);
+    ase.push_back(c[3]);
+    tse.push_back(c[4]);
   }
   ASSERT_GT(ase.size(), 3u);
   size_t best = 0;

@@ -2,6 +2,7 @@
 // scripts/gen_lars_ref.py: least-squares coefficients of the active set along the path,
 // adaptive weights from the full least-squares fit and from INEST= (the path of X times the
 // weights), and the elastic net at a fixed L2 (the LASSO path of the augmented data).
+#include "refcsv.h"
 #include "selection/larsfixture.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
@@ -53,17 +54,14 @@ TEST(LarVariants, AdaptiveWeightsFromTheFullLeastSquaresFit) {
 }
 
 TEST(LarVariants, AdaptiveWeightsFromInestWithGamma) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/inest.csv");
-  std::string line, cell;
-  std::getline(in, line);
-  std::stringstream ss(line);
   PathSetup p;
   p.method = VsfMethod::Lasso;
   p.adaptive = 1;
   p.adaptiveInest = 1;
   p.gamma = 0.5;
   p.inest.push_back(100.0); // the intercept's estimate never weights anything
-  while (std::getline(ss, cell, ','))
+  const auto inest = readCsvRows(std::string(QRX_TEST_DATA) + "/lars/inest.csv");
+  for (const std::string& cell : inest.at(0))
     p.inest.push_back(std::stod(cell));
   ASSERT_EQ(p.inest.size(), 11u);
   const auto want = readPath("adaptive_inest");

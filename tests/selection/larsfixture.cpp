@@ -1,6 +1,7 @@
 // The shared set-up of the path tests (see larsfixture.h).
 #include "selection/larsfixture.h"
 
+#include "refcsv.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
 
@@ -8,27 +9,15 @@
 
 #include <cmath>
 #include <fstream>
-#include <sstream>
 
 namespace larstest {
 
 using namespace fittest;
 
 std::vector<std::vector<double>> readNumbers(const std::string& name) {
-  std::ifstream in(std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv");
-  EXPECT_TRUE(in.good()) << name;
-  std::vector<std::vector<double>> out;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream ss(line);
-    std::string cell;
-    std::vector<double> v;
-    while (std::getline(ss, cell, ','))
-      v.push_back(std::stod(cell));
-    out.push_back(std::move(v));
-  }
-  return out;
+  const std::string file = std::string(QRX_TEST_DATA) + "/lars/" + name + ".csv";
+  EXPECT_TRUE(std::ifstream(file).good()) << name;
+  return readNumberRows(file);
 }
 
 std::vector<Knot> readPath(const std::string& name) {
