@@ -54,8 +54,7 @@ template <class T> class VsfColumn {
 public:
   template <class U>
   requires std::constructible_from<T, U>
-  // NOLINTNEXTLINE(bugprone-forwarding-reference-overload): no default or copy from U
-  constexpr VsfColumn(U&& value) : value_(std::forward<U>(value)) {}
+  constexpr VsfColumn(U value) : value_(std::move(value)) {}
   constexpr operator const T&() const { return value_; }
   [[nodiscard]] constexpr const T& get() const { return value_; }
 
