@@ -463,7 +463,7 @@ struct Builder {
   }
   int32_t scales = info->knotMethod == KM_MULTISCALE ? info->endScale - info->startScale + 1 : 1;
   int32_t firstIndex = static_cast<int32_t>(first - b.records);
-  int32_t made_ = 0;
+  int32_t madeCount = 0;
   for (int32_t var = 0; var < v.n; ++var) {
     HostVariable* hv = design->numerics[indexes[var]].var;
     for (int32_t sc = 0; sc < scales; ++sc) {
@@ -473,7 +473,7 @@ struct Builder {
         return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
       int32_t groupFirst = -1;
       for (int32_t col = 0; col < columns; ++col) {
-        LevEftVar* rec = made_ == 0 ? first : b.take();
+        LevEftVar* rec = madeCount == 0 ? first : b.take();
         if (rec == nullptr)
           return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
         int32_t index = static_cast<int32_t>(rec - b.records);
@@ -518,13 +518,13 @@ struct Builder {
             return kLevNoMemory;
           *rec->spline->scale = scale;
         }
-        ++made_;
+        ++madeCount;
       }
     }
   }
-  for (int32_t i = 0; i < made_; ++i)
-    b.records[firstIndex + i].partTotal = made_;
-  *made = made_;
+  for (int32_t i = 0; i < madeCount; ++i)
+    b.records[firstIndex + i].partTotal = madeCount;
+  *made = madeCount;
   return 0;
 }
 

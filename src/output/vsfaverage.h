@@ -56,12 +56,12 @@ template <class At> double vsfQuantileAt(At at, int64_t n, double x);
 [[nodiscard]] int32_t vsfPostBootstrap(VsfContext* ctx);
 
 template <class At> double vsfQuantileAt(At at, int64_t n, double x) {
-  constexpr double fuzz = 1.110223024625157e-13;
+  constexpr double kFuzz = 1.110223024625157e-13;
   const auto clamp = [n](int64_t i) { return i < 0 ? 0 : (i >= n ? n - 1 : i); };
-  const double fl = x + fuzz;
+  const double fl = x + kFuzz;
   const int64_t r = static_cast<int64_t>(fl < 0 ? 0 : fl);
   const double gap = x - static_cast<double>(r);
-  if (gap > fuzz || gap < -fuzz)
+  if (gap > kFuzz || gap < -kFuzz)
     return at(clamp(r));
   return (at(clamp(r)) + at(clamp(r - 1))) / 2.0;
 }

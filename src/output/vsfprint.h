@@ -101,23 +101,23 @@ class VsfGroup {
 public:
   VsfGroup() = default;
   VsfGroup(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra)
-      : object(vsfOpenGroup(ctx, name, extra)) {}
+      : object_(vsfOpenGroup(ctx, name, extra)) {}
   ~VsfGroup() { close(); }
   VsfGroup(const VsfGroup&) = delete;
   VsfGroup& operator=(const VsfGroup&) = delete;
   // Opens the group after construction (closing the one open before).
   void open(VsfContext* ctx, const char* name, std::initializer_list<RvqAttr> extra) {
     close();
-    object = vsfOpenGroup(ctx, name, extra);
+    object_ = vsfOpenGroup(ctx, name, extra);
   }
   void close() {
-    RvqObject* open = object;
-    object = nullptr;
+    RvqObject* open = object_;
+    object_ = nullptr;
     vsfCloseObject(open);
   }
 
 private:
-  RvqObject* object = nullptr;
+  RvqObject* object_ = nullptr;
 };
 // A level note (RvqMethod::LevelNote: NoteLevel, optional NoteSwitch, Placement -1, Text) and a
 // level mark.

@@ -449,7 +449,7 @@ int32_t vsfBackward(VsfModel* m) {
 
 int32_t vsfStepwise(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const int32_t S = o->select, STOP = o->stop;
+  const int32_t S = o->select, stopCriterion = o->stop;
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
@@ -502,12 +502,12 @@ int32_t vsfStepwise(VsfModel* m) {
       } else {
         m->stopAddEffect = k;
         halt = true;
-        if (STOP == S) {
+        if (stopCriterion == S) {
           m->stopAddValue = v;
-        } else if (STOP != 0) {
+        } else if (stopCriterion != 0) {
           if ((rc = Add(v, m, k)) != 0)
             return rc;
-          m->stopAddValue = vsfGetCriterion(m, STOP);
+          m->stopAddValue = vsfGetCriterion(m, stopCriterion);
           if ((rc = Drop(v, m, k)) != 0)
             return rc;
         }
@@ -549,14 +549,14 @@ int32_t vsfStepwise(VsfModel* m) {
           halt = false;
           continue;
         }
-        if (STOP == S || STOP == 0)
+        if (stopCriterion == S || stopCriterion == 0)
           break;
-        // j stays: it is taken out only to learn the STOP criterion without it. A failure
+        // j stays: it is taken out only to learn the stopCriterion criterion without it. A failure
         // of either move ends the fit: without the re-entry the model would lack j.
         const int32_t rank = m->rank;
         if ((rc = Drop(w, m, j)) != 0)
           return rc;
-        m->stopDropValue = vsfGetCriterion(m, STOP);
+        m->stopDropValue = vsfGetCriterion(m, stopCriterion);
         if ((rc = Reenter(w, m, j, rank)) != 0)
           return rc;
         break;
@@ -566,7 +566,7 @@ int32_t vsfStepwise(VsfModel* m) {
     }
   }
   if (m->stopReason == VSR_NONE) {
-    if (S == STOP && (o->steps == 0 || m->stepCount >= o->steps))
+    if (S == stopCriterion && (o->steps == 0 || m->stepCount >= o->steps))
       m->stopReason = VSR_NO_IMPROVEMENT;
     else
       m->stopReason = S == 1 ? VSR_STEPWISE_SL : VSR_STEPWISE_OTHER;

@@ -38,12 +38,12 @@ inline void poolDestroy(QkPool*& pool) {
 // owner goes, so that no early return leaves it alive.
 class ScopedPool {
 public:
-  explicit ScopedPool(QkPool* pool) : owned(pool) {}
-  ~ScopedPool() { poolDestroy(owned); }
+  explicit ScopedPool(QkPool* pool) : owned_(pool) {}
+  ~ScopedPool() { poolDestroy(owned_); }
   ScopedPool(const ScopedPool&) = delete;
   ScopedPool& operator=(const ScopedPool&) = delete;
-  [[nodiscard]] QkPool* get() const { return owned; }
+  [[nodiscard]] QkPool* get() const { return owned_; }
 
 private:
-  QkPool* owned;
+  QkPool* owned_;
 };
