@@ -22,7 +22,7 @@ void BM_FullXpXPass(benchmark::State& state) {
   benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), kCols, 10);
   const int32_t T = state.range(1) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
                                         : static_cast<int32_t>(state.range(1));
-  benchfit::Setup setup(T, kCols, 2);
+  benchfit::Setup setup(T, kCols, VsfMethod::Forward);
   setup.opt.select = setup.opt.stop = VC_SBC;
   setup.opt.fullXpx = true;
   if (setup.read(r) != 0 || vsfModelInit(&setup.model) != 0)
