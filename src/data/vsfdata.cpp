@@ -8,8 +8,10 @@
 
 #include "data/vsfpage.h"
 #include "data/vsfpassstate.h"
+#include "design/levrowstatus.h"
 #include "effects/levdesign.h"
 #include "numerics/zranuni.h"
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -50,7 +52,7 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
 // The fold of a TRAIN row; BLOCK folds wait for the group's TRAIN count (vsfReadCompletion).
 [[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
-  const int32_t level = s->cvMethod == VsfCvMethod::Index ? p.src->indexLevel(p.src->self) : 0;
+  const int32_t level = vsfCvScheme(s->cvMethod).indexFolds ? p.src->indexLevel(p.src->self) : 0;
   return vsfTrainFold(roleFoldRule(s), p.foldCursor, s->seed, level, -1);
 }
 
@@ -422,7 +424,7 @@ bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf
     p.t.obsRead += 1;
   else
     p.t.extraRead[which] += 1;
-  if (which == 0 && (st & 0x04))
+  if (which == 0 && levRowHas(st, LRS_RESPONSE))
     p.t.missingResponse += 1;
   if (s->freqGiven && !isHostMissing(*f)) {
     if (std::fabs(*f) < 4503599627370496.0)
@@ -436,18 +438,21 @@ bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf
     else
       p.t.extraFreq[which] += *f;
   }
-  if (which != 0 && (st & 0x02)) {
+  if (which != 0 && levRowHas(st, LRS_EXPLANATORY)) {
     if (src->unknownLevels(src->self, counters))
       *unknownClass = 1;
     return false;
   }
-  if (st & (which == 0 ? 0x23 : 0x25))
+  // A DATA= row without a response is counted below; TESTDATA= and VALDATA= rows without
+  // explanatory values were taken above.
+  const int32_t dropped = LRS_WEIGHT | LRS_COMPUTED | (which == 0 ? LRS_EXPLANATORY : LRS_RESPONSE);
+  if ((st & dropped) != 0)
     return false;
   const bool weighted = s->weightGiven || s->freqGiven;
   *wf = weighted ? w * *f : 1.0;
   if (weighted && !(*wf > 0.0))
     return false;
-  if (st & 0x04) {
+  if (levRowHas(st, LRS_RESPONSE)) {
     // Response missing: not stored; the bridge counts it unless roles are partitioned.
     if (which == 0 && s->bridge && !s->partitionGiven) {
       p.missingResponseWeight += *wf;

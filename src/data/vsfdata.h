@@ -183,7 +183,7 @@ struct VsfRowSource {
   // blockWorker: a worker's state from `pool`, for blocks of up to `rows` observations
   // (made on the main thread; null when out of memory). blockRows: on a worker, observations
   // offset .. offset + count - 1 of those counted by blockBegin, each with its status,
-  // response, weight, frequency and (when the status keeps it: none of the bits 0x27) its
+  // response, weight, frequency and (when levRowUsable keeps it) its
   // N design values: 0, or -2 out of memory. blockEnd: the main thread took `count`
   // observations; the source goes on after them.
   int64_t (*blockBegin)(void* self);

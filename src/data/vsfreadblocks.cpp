@@ -5,6 +5,7 @@
 // Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/seams.h"
@@ -405,7 +406,7 @@ private:
 [[nodiscard]] bool roadOpen(const Pass& p) {
   const VsfDataSettings* s = p.s;
   const VsfRowSource* src = p.src;
-  return !s->roleVar && !s->bridge && !(s->cvMethod == VsfCvMethod::Index && p.layout.hasFold) &&
+  return !s->roleVar && !s->bridge && !(vsfCvScheme(s->cvMethod).indexFolds && p.layout.hasFold) &&
          src->blockBegin != nullptr && src->blockWorker != nullptr && src->blockRows != nullptr &&
          src->blockEnd != nullptr;
 }

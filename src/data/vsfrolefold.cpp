@@ -36,7 +36,7 @@ int32_t vsfTrainFold(const VsfRoleFoldRule& rule, VsfRoleFoldCursor& cursor, int
     if (trainCount >= 0)
       fold = vsfBlockFold(cursor.trainRows, trainCount, k) - 1;
     break;
-  default:
+  case VsfCvMethod::None:
     break;
   }
   ++cursor.trainRows;

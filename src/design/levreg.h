@@ -13,6 +13,7 @@
 //   getInit..getVals      the data callbacks (registered only into empty slots)
 #pragma once
 
+#include "design/levrelease.h"
 #include "effects/levdesign.h"
 #include "support/hostif.h"
 
@@ -122,8 +123,8 @@ enum class LevBuild : int32_t {
 
 // Builds the design of the current BY group: the code of a LevBuild.
 [[nodiscard]] int32_t zlevrgi(LevRegContext* context);
-// Ends parts of the context (flags, -1 all); a null context does nothing.
-void zlevtrm(LevRegContext* context, int32_t flags);
+// Ends the parts `what` of the context; a null context does nothing.
+void zlevtrm(LevRegContext* context, LevReleaseSet what);
 // An effect's column count as zlevrgi computes it; stores the CLASS column count.
 [[nodiscard]] int32_t zlevedf(LevDesign* design, int32_t effect);
 

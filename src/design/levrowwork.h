@@ -28,7 +28,7 @@ HostReadVector* zlevRowVector(const LevRegContext* context, int32_t* recordLengt
 LevRowWorker* zlevRowWorkerMake(LevRegContext* context, QkPool* pool);
 // The status of the observation whose formatted record is `record`, with its response,
 // weight and frequency (weight, frequency null when not wanted) and, when the status leaves
-// the row usable (none of the bits 0x27), its design row into `row`.
+// the row usable (levRowUsable), its design row into `row`.
 [[nodiscard]] int32_t zlevRowWorkerRow(LevRowWorker* worker, const char* record, double* response,
                                        double* weight, double* frequency, double* row);
 // As zlevRowWorkerRow, with the design row in sparse form (zlevrgxSparse) into values/columns:

@@ -18,7 +18,9 @@
 
 namespace {
 
-[[nodiscard]] bool fullRank(const LevDesign* d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
+[[nodiscard]] bool fullRank(const LevDesign* d) {
+  return has(d->designFlags, LevDesignFlag::NonGlm);
+}
 
 HostMsgArg labelOf(const LevEftVar& ev) {
   return ev.label != nullptr ? HostMsgArg(ev.label, ev.labelLength)
@@ -229,7 +231,7 @@ void allocateValues(LevRegContext* ctx, LevEftVar& ev, int32_t count) {
       d->classes[lag.laggedVariable].levelCount - (fullRank(d) ? 1 : 0);
   allocateValues(ctx, ev, ev.columnCount);
   lag.periodCount = d->classes[lag.periodVariable].levelCount;
-  if ((d->designFlags & kLevFlagAcrossBy) != 0)
+  if (has(d->designFlags, LevDesignFlag::AcrossBy))
     return 0;
   if (const int32_t rc = zlevLagDesignCreate(ctx, &lag, &ev, nullptr, nullptr); rc != 0)
     return rc;

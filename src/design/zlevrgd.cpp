@@ -233,7 +233,7 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
     return LRS_EXPLANATORY | LRS_RESPONSE;
   }
 
-  const bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool nonGlm = has(d->designFlags, LevDesignFlag::NonGlm);
   const InModelMask* mask = nonGlm ? SetInmodel(ctx) : nullptr;
   int32_t status = 0;
   bool modelClassMissing = false;
@@ -458,7 +458,7 @@ int32_t EqIntList(const int32_t* row, const int32_t* levels, int32_t n, const in
 int32_t zlevscp(double w, LevRegContext* ctx, double* sscp, int32_t nExtra, const double* extra) {
   LevDesign* d = ctx->design;
   const int32_t P = d->columnCount;
-  if ((d->designFlags & kLevFlagNonGlm) == 0) {
+  if (!has(d->designFlags, LevDesignFlag::NonGlm)) {
     auto at = [&](int64_t i, int64_t j) -> double& {
       int64_t hi = i > j ? i : j, lo = i > j ? j : i;
       return sscp[hi * (hi + 1) / 2 + lo];
@@ -502,11 +502,11 @@ int32_t zlevscp(double w, LevRegContext* ctx, double* sscp, int32_t nExtra, cons
 }
 
 int32_t FitGetY(LevRegContext* ctx, double* y) {
-  return (zlevrgd(ctx, y, nullptr, nullptr) & 0x27) == 0 ? 1 : 0;
+  return levRowUsable(zlevrgd(ctx, y, nullptr, nullptr)) ? 1 : 0;
 }
 
 int32_t FitGetW(LevRegContext* ctx, double* w) {
-  return (zlevrgd(ctx, nullptr, w, nullptr) & 0x27) == 0 ? 1 : 0;
+  return levRowUsable(zlevrgd(ctx, nullptr, w, nullptr)) ? 1 : 0;
 }
 
 int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset) {

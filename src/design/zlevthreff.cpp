@@ -303,7 +303,7 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
   LevDesign* d = ctx->design;
   c->job = Job::Effects;
   c->failureMessage = EffMsg{};
-  const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
+  const bool perVariable = has(d->wideFlags, LevWideFlag::MissingPerVar);
   const bool raw = rawStatusSuffices(ctx);
   Worker* current = &c->workers[0];
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
@@ -311,7 +311,7 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
     int32_t status = raw ? rawRowStatus(c, ctx, y, w, f) : -1;
     if (status < 0)
       status = zlevrgd(ctx, y, w, f);
-    if (!perVariable && (status & ~0x48) != 0)
+    if (!perVariable && levRowSkipsLevels(status))
       continue;
     std::memcpy(current->buffer + current->count * c->rowSize, ctx->levelIndex,
                 sizeof(int32_t) * static_cast<size_t>(d->classCount));

@@ -14,6 +14,7 @@
 #include "model/vsfserialize.h"
 #include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -165,7 +166,7 @@ namespace {
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
 [[nodiscard]] int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
-  if (m->foldCount > m->nTrain && o->cvMethod != VsfCvMethod::Random)
+  if (m->foldCount > m->nTrain && !vsfCvScheme(o->cvMethod).seeded)
     m->foldCount = static_cast<int32_t>(m->nTrain);
   if (!vsfCvOn(m))
     return 0;

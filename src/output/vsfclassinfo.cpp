@@ -200,7 +200,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   VsfGroup group(
       ctx, "Coding",
       {vsfaLabel(msgText(VsfMsg::ClassInfoClassLevelCoding)), rvqFlag(RvqAttrId::GroupKind, 0)});
-  const bool fullRank = (d->designFlags & 0x10) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   const int32_t dropLast = fullRank ? 1 : 0;
   int32_t showHeader = 1;
   char name[32];

@@ -37,7 +37,7 @@ struct CellTable {
 
 CellTable cellTable(const LevDesign* d, const LevEffect& ef) {
   CellTable t;
-  if ((d->designFlags & kLevFlagNonGlm) != 0) {
+  if (has(d->designFlags, LevDesignFlag::NonGlm)) {
     t.rows = ef.levelIndexTable;
     t.width = ef.crossedCount + ef.nestedCount;
     t.cellCount = ef.classColumnCount;
@@ -154,7 +154,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount <= 0)
     return kVsfNoMemory;
-  if ((d->designFlags & kLevFlagNonGlm) != 0 && d->classCount > 0) {
+  if (has(d->designFlags, LevDesignFlag::NonGlm) && d->classCount > 0) {
     int32_t rc = vsfLevels(ctx, nullptr, pool);
     if (rc != 0)
       return rc;

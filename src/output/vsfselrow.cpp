@@ -128,7 +128,7 @@ bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t st
     ++sm->unformedRows;
     return false;
   }
-  if ((d->designFlags & kLevFlagNonGlm) != 0 || d->cells == nullptr)
+  if (has(d->designFlags, LevDesignFlag::NonGlm) || d->cells == nullptr)
     return true;
   for (int32_t lev : sm->designEffects) {
     const LevEffect& e = d->effects[lev];

@@ -639,7 +639,7 @@ TEST(ReadingPassOverDesignRows, SparseRowsStoreThePagesAndSumsOfTheDenseRoad) {
     f.data(weightedClassData(&usable, 40));
     f.design({"g", "a"}, {"x"}, coding.a == CC_EFFECT ? noEffectCrossing : all);
     if (!coding.glm) {
-      f.des.designFlags |= kLevFlagNonGlm;
+      f.des.designFlags.set(LevDesignFlag::NonGlm);
       f.cls("g")->coding = coding.g;
       f.cls("a")->coding = coding.a;
     }

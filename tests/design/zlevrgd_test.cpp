@@ -77,7 +77,7 @@ TEST_F(RowTest, GlmRowsHaveOneIndicatorPerCombinationMet) {
 }
 
 TEST_F(RowTest, ReferenceCodingRows) {
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   for (const char* v : {"a", "b", "c"})
     f.cls(v)->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
@@ -95,7 +95,7 @@ TEST_F(RowTest, ReferenceCodingRows) {
 }
 
 TEST_F(RowTest, EffectCodingOfACrossing) {
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   ASSERT_EQ(f.levelise(), 0); // EFFECT coding, reference LAST
   auto rows = f.rows();
   // a*b block (columns 4, 5): a codes p (1,0) q (0,1) r (-1,-1); b codes 1 (1) 2 (-1).
@@ -132,7 +132,7 @@ TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
   f.data("A,B,y\n1,1,1\n2,2,2\n3,3,3\n");
   f.design({"A", "B"}, {}, {{"A*B", {}, {"A", "B"}, {}}, {"A(B)", {}, {"A"}, {"B"}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("A")->coding = CC_EFFECT;    // reference LAST
   f.cls("B")->coding = CC_REFERENCE; // reference FIRST
   f.cls("B")->referenceSelector = -1;
@@ -195,7 +195,7 @@ TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
   f.data("k,y\n1,1\n2,2\n.,3\n3,4\n");
   f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("k")->missing = 0;
   for (int coding : {4, 5}) {
     f.cls("k")->coding = static_cast<ClassCoding>(coding);
@@ -238,7 +238,7 @@ void crossProducts(bool glm) {
             {"c(a)", {}, {"c"}, {"a"}}});
   f.response("y");
   if (!glm)
-    f.des.designFlags |= kLevFlagNonGlm;
+    f.des.designFlags.set(LevDesignFlag::NonGlm);
   ASSERT_EQ(f.levelise(), 0);
   const int32_t n = f.des.columnCount + 1;
   std::vector<double> sscp(static_cast<size_t>(n * (n + 1) / 2), 0.0);
@@ -300,7 +300,7 @@ TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
   f.data(kData);
   f.design({"a", "b"}, {"x"}, {{"a*b", {}, {"a", "b"}, {}}, {"a*x", {"x"}, {"a"}, {}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("a")->coding = CC_REFERENCE;
   f.cls("b")->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
