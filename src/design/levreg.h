@@ -14,6 +14,7 @@
 #pragma once
 
 #include "design/levrelease.h"
+#include "design/levrowstatus.h"
 #include "effects/levdesign.h"
 #include "support/hostif.h"
 
@@ -171,10 +172,10 @@ void levObservationNotRead(LevDesign* design);
                                   void* const* destinations);
 
 // The design row protocol (levrow.h has the rest).
-// The status mask of the current observation, with its response, weight and frequency
-// (each may be null).
-[[nodiscard]] int32_t zlevrgd(LevRegContext* context, double* response, double* weight,
-                              double* frequency);
+// The status of the current observation, with its response, weight and frequency (each may
+// be null).
+[[nodiscard]] LevRowStatusSet zlevrgd(LevRegContext* context, double* response, double* weight,
+                                      double* frequency);
 // Writes the design row of the current observation (the design's column count of doubles).
 void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* levels, double* row);
 // The design row of the current observation in sparse form: every value zlevrgx writes that is
@@ -191,9 +192,9 @@ void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* level
 // The most values zlevrgxSparse gives a row off the reference level of every EFFECT-coded
 // variable (most rows when such a variable has many levels): those effects count one value.
 [[nodiscard]] int32_t zlevSparseRowTypical(const LevRegContext* context);
-// 1 when effect e's constructed effects have their inputs; may add bits to *status.
-[[nodiscard]] int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* context, LevDesign* design,
-                                         int32_t e);
+// 1 when effect e's constructed effects have their inputs; may add flags to *status.
+[[nodiscard]] int32_t zlevCheckEftEXMISS(LevRowStatusSet* status, LevRegContext* context,
+                                         LevDesign* design, int32_t e);
 
 // Memory of the design library: zero-filled blocks from a pool (null for 0 bytes).
 void* levBlock(QkPool* pool, size_t bytes);

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "design/levreg.h"
-#include "design/levrowstatus.h"
 
 // One entry per model effect: the product of its continuous variables and (GLM) the index
 // of the current level combination in its level table.

@@ -1,34 +1,38 @@
 // The status of an observation in the design row protocol (zlevrgd): which of its values
-// are missing or unusable, and the named tests the readers of a status ask.
+// are missing or unusable, as a set of named flags, and the named tests its readers ask.
 #pragma once
+
+#include "support/flagset.h"
 
 #include <cstdint>
 
-// Bits of the row status returned by zlevrgd (0: usable).
-enum LevRowStatus : int32_t {
-  LRS_WEIGHT = 0x01,      // weight or frequency unusable
-  LRS_EXPLANATORY = 0x02, // an explanatory value missing
-  LRS_RESPONSE = 0x04,    // a response-side value missing
-  LRS_NOT_LEVEL = 0x08,   // a CLASS value not among the levels
-  LRS_NUMERIC = 0x10,     // a numeric variable missing
-  LRS_COMPUTED = 0x20,    // a computed value missing
-  LRS_ALL_MISSING = 0x40, // a MULTIMEMBER effect with all members missing, allowed
+enum class LevRowStatus : int32_t {
+  Weight = 0x01,      // weight or frequency unusable
+  Explanatory = 0x02, // an explanatory value missing
+  Response = 0x04,    // a response-side value missing
+  NotLevel = 0x08,    // a CLASS value not among the levels
+  Numeric = 0x10,     // a numeric variable missing
+  Computed = 0x20,    // a computed value missing
+  AllMissing = 0x40,  // a MULTIMEMBER effect with all members missing, allowed
 };
+constexpr bool isFlagEnum(LevRowStatus) { return true; }
+// The empty set: a usable observation.
+using LevRowStatusSet = FlagSet<LevRowStatus>;
 
-// The bits that keep an observation out of the fit: an unusable weight or frequency, or a
+// The flags that keep an observation out of the fit: an unusable weight or frequency, or a
 // missing explanatory, response-side or computed value.
-inline constexpr int32_t kLevRowUnusable =
-    LRS_WEIGHT | LRS_EXPLANATORY | LRS_RESPONSE | LRS_COMPUTED;
+inline constexpr LevRowStatusSet kLevRowUnusable = LevRowStatus::Weight |
+                                                   LevRowStatus::Explanatory |
+                                                   LevRowStatus::Response | LevRowStatus::Computed;
 
-[[nodiscard]] constexpr bool levRowHas(int32_t status, LevRowStatus bit) {
-  return (status & bit) != 0;
-}
 // True when the observation's design row enters the fit.
-[[nodiscard]] constexpr bool levRowUsable(int32_t status) {
-  return (status & kLevRowUnusable) == 0;
+[[nodiscard]] constexpr bool levRowUsable(LevRowStatusSet status) {
+  return !status.any(kLevRowUnusable);
 }
-// True when levelisation leaves the observation out: any bit but a CLASS value not among
+// True when levelisation leaves the observation out: any flag but a CLASS value not among
 // the levels and a MULTIMEMBER effect with all its members missing.
-[[nodiscard]] constexpr bool levRowSkipsLevels(int32_t status) {
-  return (status & ~(LRS_NOT_LEVEL | LRS_ALL_MISSING)) != 0;
+[[nodiscard]] constexpr bool levRowSkipsLevels(LevRowStatusSet status) {
+  status.clear(LevRowStatus::NotLevel);
+  status.clear(LevRowStatus::AllMissing);
+  return !status.empty();
 }

@@ -51,9 +51,9 @@ void gatherPercentiles(LevRegContext* ctx, LevPercentiles& pd) {
   double w = 1, f = 1;
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
-    const int32_t status =
+    const LevRowStatusSet status =
         zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr, pd.frequency ? &f : nullptr);
-    if (status != 0 || (ctx->weights != nullptr && (isHostMissing(w) || !(w > 0))))
+    if (!status.empty() || (ctx->weights != nullptr && (isHostMissing(w) || !(w > 0))))
       continue;
     double freq = 1;
     if (pd.frequency) {
@@ -81,9 +81,9 @@ void polynomialMoments(LevRegContext* ctx) {
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
     w = f = 1;
-    const int32_t status = zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr,
-                                   ctx->freq != nullptr ? &f : nullptr);
-    if (status != 0 || (ctx->weights != nullptr && !(w > 0)))
+    const LevRowStatusSet status = zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr,
+                                           ctx->freq != nullptr ? &f : nullptr);
+    if (!status.empty() || (ctx->weights != nullptr && !(w > 0)))
       continue;
     if (ctx->freq != nullptr) {
       if (f < 1)

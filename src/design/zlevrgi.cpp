@@ -18,6 +18,7 @@
 #include "support/wzstr.h"
 #include "support/ztree.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -82,7 +83,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
         ef.allClassCount == 1 && ef.nestedCount + ef.crossedCount == 1)
       met[e] = levArray<uint8_t>(temp, static_cast<size_t>(std::max(soleLevels(d, ef), 1)));
   while (!threaded && zlevGetNext(ctx) != 0) {
-    int32_t status = zlevrgd(ctx, y, w, f);
+    const LevRowStatusSet status = zlevrgd(ctx, y, w, f);
     if (!perVariable && levRowSkipsLevels(status))
       continue;
     for (int32_t e = 0; e < E; ++e) {
@@ -154,6 +155,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
 } // namespace
 
 int32_t zlevedf(LevDesign* d, int32_t e) {
+  assert(e >= 0 && e < d->effectCount && "an effect of the design");
   LevEffect& ef = d->effects[e];
   int64_t g = 1;
   if (!has(d->designFlags, LevDesignFlag::NonGlm)) {

@@ -86,20 +86,20 @@ LevRowWorker* zlevRowWorkerMake(LevRegContext* ctx, QkPool* pool) {
   return w;
 }
 
-int32_t zlevRowWorkerRow(LevRowWorker* w, const char* record, double* response, double* weight,
-                         double* frequency, double* row) {
+LevRowStatusSet zlevRowWorkerRow(LevRowWorker* w, const char* record, double* response,
+                                 double* weight, double* frequency, double* row) {
   w->block.formattedRecord = const_cast<char*>(record);
-  const int32_t status = zlevrgd(&w->context, response, weight, frequency);
+  const LevRowStatusSet status = zlevrgd(&w->context, response, weight, frequency);
   if (levRowUsable(status))
     zlevrgx(&w->context, nullptr, nullptr, row);
   return status;
 }
 
-int32_t zlevRowWorkerSparseRow(LevRowWorker* w, const char* record, double* response,
-                               double* weight, double* frequency, double* scratch, double* values,
-                               int32_t* columns, int32_t* count) {
+LevRowStatusSet zlevRowWorkerSparseRow(LevRowWorker* w, const char* record, double* response,
+                                       double* weight, double* frequency, double* scratch,
+                                       double* values, int32_t* columns, int32_t* count) {
   w->block.formattedRecord = const_cast<char*>(record);
-  const int32_t status = zlevrgd(&w->context, response, weight, frequency);
+  const LevRowStatusSet status = zlevrgd(&w->context, response, weight, frequency);
   *count = levRowUsable(status) ? zlevrgxSparse(&w->context, scratch, values, columns) : 0;
   return status;
 }

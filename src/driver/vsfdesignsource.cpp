@@ -175,7 +175,7 @@ void designEnd(void* self, int32_t) { restoreFromHeldOut(static_cast<DesignSourc
 [[nodiscard]] int32_t designNext(void* self) {
   return zlevGetNext(static_cast<DesignSource*>(self)->design);
 }
-[[nodiscard]] int32_t designStatus(void* self, double* y, double* w, double* f) {
+[[nodiscard]] LevRowStatusSet designStatus(void* self, double* y, double* w, double* f) {
   return zlevrgd(static_cast<DesignSource*>(self)->design, y, w, f);
 }
 void designRow(void* self, double* values) {
@@ -304,9 +304,9 @@ template <class Row>
   return 0;
 }
 
-[[nodiscard]] int32_t designBlockRows(void* worker, int64_t offset, int32_t count, int32_t* status,
-                                      double* response, double* weight, double* frequency,
-                                      double* rows) {
+[[nodiscard]] int32_t designBlockRows(void* worker, int64_t offset, int32_t count,
+                                      LevRowStatusSet* status, double* response, double* weight,
+                                      double* frequency, double* rows) {
   auto* w = static_cast<BlockWorker*>(worker);
   return eachBlockRecord(w, offset, count, weight, frequency,
                          [&](int32_t k, const char* record, double* wk, double* fk) {
@@ -317,9 +317,9 @@ template <class Row>
 }
 
 [[nodiscard]] int32_t designBlockSparseRows(void* worker, int64_t offset, int32_t count,
-                                            int32_t* status, double* response, double* weight,
-                                            double* frequency, double* values, int32_t* columns,
-                                            int32_t* ends) {
+                                            LevRowStatusSet* status, double* response,
+                                            double* weight, double* frequency, double* values,
+                                            int32_t* columns, int32_t* ends) {
   auto* w = static_cast<BlockWorker*>(worker);
   int32_t at = 0;
   return eachBlockRecord(w, offset, count, weight, frequency,

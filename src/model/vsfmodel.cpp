@@ -24,6 +24,7 @@
 #include "support/vsfoptions.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
@@ -617,6 +618,7 @@ namespace {
                              !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
         return kVsfNoMemory;
     }
+  assert(newCapacity >= m->xpxColumns && "X'X keeps its columns as it grows");
   m->xpxCapacity = newCapacity;
   return 0;
 }
@@ -653,6 +655,7 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
   const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
   if (size <= 0)
     return kVsfNoMemory;
+  assert(newCapacity >= m->crossColumnCount && "the kept cross products keep their columns");
   auto grow = [&](double*& arr) -> bool {
     double* out = vsfModelResize<double>(m, arr, size);
     if (out == nullptr)
@@ -776,6 +779,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     if (rc != 0)
       return rc;
   }
+  assert(s >= 0 && s < m->stepCapacity && "the step records have room for the step");
   if (vsfMethodHasPath(o->method)) {
     m->stepPathValue[s] = m->lambdaMax > 0 ? m->lambda / m->lambdaMax : 1.0;
     m->stepL1Norm[s] = m->l1Norm;

@@ -12,6 +12,7 @@
 #include "support/stepcodes.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,6 +26,7 @@ namespace {
 
 // The CLASS variables of an effect in the order of its level rows: crossed, then nested.
 [[nodiscard]] int32_t classAt(const LevEffect& ef, int32_t k) {
+  assert(k >= 0 && k < ef.crossedCount + ef.nestedCount && "a CLASS member of the effect");
   return k < ef.crossedCount ? ef.crossed[k] : ef.nested[k - ef.crossedCount];
 }
 

@@ -27,8 +27,6 @@ public:
   }
   friend constexpr FlagSet operator|(FlagSet a, FlagSet b) { return a |= b; }
   friend constexpr bool operator==(FlagSet, FlagSet) = default;
-  // The raw bits, for a record the host reads as a number.
-  [[nodiscard]] constexpr Bits bits() const { return bits_; }
 
 private:
   Bits bits_ = 0;
@@ -37,3 +35,9 @@ private:
 template <typename E> [[nodiscard]] constexpr bool has(FlagSet<E> flags, E flag) {
   return flags.has(flag);
 }
+
+// `a | b` of two flags of an enum class that opts in by declaring, beside it,
+// `constexpr bool isFlagEnum(E) { return true; }`: the set of both.
+template <typename E>
+requires requires(E e) { isFlagEnum(e); }
+[[nodiscard]] constexpr FlagSet<E> operator|(E a, E b) { return FlagSet<E>{a} | b; }

@@ -20,7 +20,7 @@ struct EffectSpec {
 };
 
 struct RowOut {
-  int32_t status = 0;
+  LevRowStatusSet status;
   double y = 0, w = 0, f = 0;
   std::vector<double> x;
 };

@@ -33,9 +33,9 @@ TEST(Source, SeveralWeightsGiveTheirMean) {
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].w, 2.0);
-  EXPECT_EQ(rows[0].status, 0);
+  EXPECT_TRUE(rows[0].status.empty());
   EXPECT_TRUE(isHostMissing(rows[1].w));
-  EXPECT_EQ(rows[1].status & 0x01, 0x01);
+  EXPECT_TRUE(rows[1].status.has(LevRowStatus::Weight));
 }
 
 TEST(Source, ExtraVariablesAllFitInTheRecord) {
@@ -59,10 +59,10 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   ASSERT_EQ(f.levelise(), 0);
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].status, 0);
+  EXPECT_TRUE(rows[0].status.empty());
   EXPECT_EQ(rows[0].f, 2.0);
   // The second extra response-side value is missing in row 2: bit 4.
-  EXPECT_EQ(rows[1].status, 0x04);
+  EXPECT_TRUE(rows[1].status == LevRowStatus::Response);
   EXPECT_EQ(extras[0].value, 11.0);
   EXPECT_EQ(extras[2].value, 31.0);
   // Letters fill only what they name: "b" fills the character CLASS value alone.
@@ -147,7 +147,8 @@ TEST(Source, AnObservationThatCannotBeReadIsReportedAndLeftOut) {
   ASSERT_EQ(zlevGetInit(&f.ctx), 0);
   int rows = 0;
   for (; zlevGetNext(&f.ctx) == 1; ++rows)
-    EXPECT_EQ(zlevrgd(&f.ctx, nullptr, nullptr, nullptr), LRS_EXPLANATORY | LRS_RESPONSE);
+    EXPECT_TRUE(zlevrgd(&f.ctx, nullptr, nullptr, nullptr) ==
+                (LevRowStatus::Explanatory | LevRowStatus::Response));
   EXPECT_EQ(rows, 2);
   EXPECT_EQ(f.messages(), std::vector<int>{172407});
   EXPECT_EQ(f.des.worstReturnCode, 1012);
