@@ -54,6 +54,10 @@ struct LevFitEntry;
 // The fit block (levfit.h has its operations): the result cache, the response array and its
 // length, the optional column map, how the cross products are swept, the fetchers and the
 // six fit callbacks.
+enum class LevFitFlag : uint16_t {
+  SweepInPlace = 1, // sweep the cached cross products in place
+  UseTolerance = 2, // use the caller's `tolerance`
+};
 struct LevFitBlock {
   LevFitEntry* cache; // null when empty
   double* responses;
@@ -61,8 +65,8 @@ struct LevFitBlock {
   int32_t* columnMap;  // per design column its 0-based position, negative to leave it out
   int32_t fittedCount; // p, set by the cross-products builder
   int64_t yWord, wWord;
-  uint16_t flags;         // 1 sweep the cached cross products in place; 2 use `tolerance`
-  double tolerance;       // the caller's singularity tolerance (flag 2)
+  FlagSet<LevFitFlag> flags;
+  double tolerance;       // the caller's singularity tolerance (UseTolerance)
   double weightThreshold; // a weight not above it counts as 0
   HostRoutine getY;
   HostRoutine getW;
