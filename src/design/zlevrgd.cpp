@@ -7,11 +7,13 @@
 
 #include "design/levconstructed.h"
 #include "design/levlevel.h"
+#include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -461,8 +463,8 @@ int32_t zlevscp(double w, LevRegContext* ctx, double* sscp, int32_t nExtra, cons
   const int32_t P = d->columnCount;
   if (!has(d->designFlags, LevDesignFlag::NonGlm)) {
     auto at = [&](int64_t i, int64_t j) -> double& {
-      int64_t hi = i > j ? i : j, lo = i > j ? j : i;
-      return sscp[hi * (hi + 1) / 2 + lo];
+      assert(i < P + nExtra && j < P + nExtra && "a cell of the triangle of order P + nExtra");
+      return sscp[packed::sym(i, j)];
     };
     for (int32_t e = 0; e < d->effectCount; ++e) {
       const EffectCell& ce = d->cells[e];
