@@ -16,7 +16,8 @@ enum class LevRelease : uint8_t {
   LibraryPool = 0x20, // the per-BY-group pool and what lives in it
   Threads = 0x40,     // the levelisation workers
 };
+constexpr bool isFlagEnum(LevRelease) { return true; }
 using LevReleaseSet = FlagSet<LevRelease>;
 inline constexpr LevReleaseSet kLevReleaseAll =
-    LevReleaseSet{LevRelease::Levels} | LevRelease::WorkArrays | LevRelease::Callbacks |
-    LevRelease::FitBlock | LevRelease::ReadRecords | LevRelease::LibraryPool | LevRelease::Threads;
+    LevRelease::Levels | LevRelease::WorkArrays | LevRelease::Callbacks | LevRelease::FitBlock |
+    LevRelease::ReadRecords | LevRelease::LibraryPool | LevRelease::Threads;

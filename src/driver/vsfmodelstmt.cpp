@@ -70,7 +70,7 @@ namespace {
 [[nodiscard]] int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   LevDesign* design = ctx->design.design;
-  design->designFlags |= LevDesignFlags{LevDesignFlag::ByGroup} | LevDesignFlag::LevelTwo;
+  design->designFlags |= LevDesignFlag::ByGroup | LevDesignFlag::LevelTwo;
   o.method = stmtCode(m, ModelSlot::Method, VM_STEPWISE);
   if (o.method == VM_LAR || o.method == VM_LASSO || o.method == VM_ELASTICNET ||
       o.method == VM_QKLASSO)

@@ -358,6 +358,7 @@ enum class LevDesignFlag : uint8_t {
   LevelTwo = 0x20,     // set by the MODEL reader: numeric variables alone need no pass
   NoIntercept = 0x40,  // the model has no intercept
 };
+constexpr bool isFlagEnum(LevDesignFlag) { return true; }
 using LevDesignFlags = FlagSet<LevDesignFlag>;
 // The second byte of flags.
 enum class LevDesignFlag2 : uint8_t {
