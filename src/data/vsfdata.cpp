@@ -10,6 +10,7 @@
 #include "data/vsfpassstate.h"
 #include "effects/levdesign.h"
 #include "numerics/zranuni.h"
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -50,7 +51,7 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
 // The fold of a TRAIN row; BLOCK folds wait for the group's TRAIN count (vsfReadCompletion).
 [[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
-  const int32_t level = s->cvMethod == VsfCvMethod::Index ? p.src->indexLevel(p.src->self) : 0;
+  const int32_t level = vsfCvScheme(s->cvMethod).indexFolds ? p.src->indexLevel(p.src->self) : 0;
   return vsfTrainFold(roleFoldRule(s), p.foldCursor, s->seed, level, -1);
 }
 
@@ -414,15 +415,15 @@ void writeDenseDoubles(const Pass& p, double* out, const double* full, double y,
   }
 }
 
-bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf, int32_t* counters,
-             int32_t* unknownClass) {
+bool keepRow(Pass& p, int32_t which, LevRowStatusSet st, double w, double* f, double* wf,
+             int32_t* counters, int32_t* unknownClass) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   if (which == 0)
     p.t.obsRead += 1;
   else
     p.t.extraRead[which] += 1;
-  if (which == 0 && (st & 0x04))
+  if (which == 0 && st.has(LevRowStatus::Response))
     p.t.missingResponse += 1;
   if (s->freqGiven && !isHostMissing(*f)) {
     if (std::fabs(*f) < 4503599627370496.0)
@@ -436,18 +437,22 @@ bool keepRow(Pass& p, int32_t which, int32_t st, double w, double* f, double* wf
     else
       p.t.extraFreq[which] += *f;
   }
-  if (which != 0 && (st & 0x02)) {
+  if (which != 0 && st.has(LevRowStatus::Explanatory)) {
     if (src->unknownLevels(src->self, counters))
       *unknownClass = 1;
     return false;
   }
-  if (st & (which == 0 ? 0x23 : 0x25))
+  // A DATA= row without a response is counted below; TESTDATA= and VALDATA= rows without
+  // explanatory values were taken above.
+  const LevRowStatusSet dropped = LevRowStatus::Weight | LevRowStatus::Computed |
+                                  (which == 0 ? LevRowStatus::Explanatory : LevRowStatus::Response);
+  if (st.any(dropped))
     return false;
   const bool weighted = s->weightGiven || s->freqGiven;
   *wf = weighted ? w * *f : 1.0;
   if (weighted && !(*wf > 0.0))
     return false;
-  if (st & 0x04) {
+  if (st.has(LevRowStatus::Response)) {
     // Response missing: not stored; the bridge counts it unless roles are partitioned.
     if (which == 0 && s->bridge && !s->partitionGiven) {
       p.missingResponseWeight += *wf;
@@ -561,7 +566,7 @@ namespace {
     if (release && ++taken % releaseRows == 0)
       src->release(src->self, -1);
     double y = 0.0, w = 1.0, f = 1.0, wf = 1.0;
-    int32_t st =
+    const LevRowStatusSet st =
         src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
     if (!keepRow(p, which, st, w, &f, &wf, counters, unknownClass))
       continue;

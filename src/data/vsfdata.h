@@ -8,6 +8,7 @@
 #include "data/vsfthread.h"
 #include "data/vsfutilfile.h"
 #include "data/zpuddle.h"
+#include "design/levrowstatus.h"
 #include "support/hostif.h"
 #include "support/protocol.h"
 #include "support/vsfoptions.h"
@@ -161,9 +162,9 @@ struct VsfRowSource {
   void (*end)(void* self, int32_t which);
   // 1 while an observation is current.
   int32_t (*next)(void* self);
-  // The row status (bits of the design row protocol) with the response, weight and
-  // frequency (weight, frequency null when not wanted).
-  int32_t (*status)(void* self, double* response, double* weight, double* frequency);
+  // The row status (of the design row protocol) with the response, weight and frequency
+  // (weight, frequency null when not wanted).
+  LevRowStatusSet (*status)(void* self, double* response, double* weight, double* frequency);
   // The N design values of the current observation.
   void (*row)(void* self, double* values);
   // The ROLEVAR value of the current observation.
@@ -185,12 +186,12 @@ struct VsfRowSource {
   // blockWorker: a worker's state from `pool`, for blocks of up to `rows` observations
   // (made on the main thread; null when out of memory). blockRows: on a worker, observations
   // offset .. offset + count - 1 of those counted by blockBegin, each with its status,
-  // response, weight, frequency and (when the status keeps it: none of the bits 0x27) its
+  // response, weight, frequency and (when levRowUsable keeps it) its
   // N design values: 0, or -2 out of memory. blockEnd: the main thread took `count`
   // observations; the source goes on after them.
   int64_t (*blockBegin)(void* self);
   void* (*blockWorker)(void* self, QkPool* pool, int32_t rows);
-  int32_t (*blockRows)(void* worker, int64_t offset, int32_t count, int32_t* status,
+  int32_t (*blockRows)(void* worker, int64_t offset, int32_t count, LevRowStatusSet* status,
                        double* response, double* weight, double* frequency, double* rows);
   void (*blockEnd)(void* self, int64_t count);
   // The rows in sparse form (all null when the source has none). sparseBound: the most
@@ -204,7 +205,7 @@ struct VsfRowSource {
   int32_t (*sparseBound)(void* self);
   int32_t (*sparseTypical)(void* self);
   int32_t (*sparseRow)(void* self, double* scratch, double* values, int32_t* columns);
-  int32_t (*blockSparseRows)(void* worker, int64_t offset, int32_t count, int32_t* status,
+  int32_t (*blockSparseRows)(void* worker, int64_t offset, int32_t count, LevRowStatusSet* status,
                              double* response, double* weight, double* frequency, double* values,
                              int32_t* columns, int32_t* ends);
   // Gives up DATA= observations for the rest of the step (null: they are kept): with

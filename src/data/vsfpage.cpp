@@ -40,10 +40,12 @@ bool diskRoom(const VsfBagVec* bags, const VsfUtilFile& file) {
 
 int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
                                  double** firstDouble, unsigned char** end) {
+  assert(k >= 0 && bags->count > 0 && "a page number and a file to hold it");
   VsfUtilFile& file = bags->files[k % bags->count];
   const int64_t j = k / bags->count;
   const uint32_t size = file.page.pageSize;
   void* buffer = nullptr;
+  assert(vsfPageEnd(size) > 8 && "a page holds its row count and more");
   if (j < file.memLimit) {
     buffer = pagePool->allocate(pagePool, size, kQkZeroed);
     if (buffer == nullptr)
@@ -139,6 +141,7 @@ int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, voi
 }
 
 bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
+  assert(reserve->pageSize > 0 && reserve->target >= 0 && "a reserve of pages of one size");
   const size_t pages = static_cast<size_t>(reserve->target);
   for (;;) {
     {
@@ -170,6 +173,7 @@ namespace {
 
 // A ready buffer for page k when it is held in memory and one is ready, else null.
 void* reservedBuffer(VsfPageWriter* w, VsfBagVec* bags, int64_t k, QkPool* pagePool) {
+  assert(k >= 0 && bags->count > 0 && "a page number and a file to hold it");
   VsfPageReserve* r = w->reserve;
   const VsfUtilFile& file = bags->files[k % bags->count];
   if (r == nullptr || r->pool != pagePool || k / bags->count >= file.memLimit ||
@@ -186,6 +190,7 @@ void* reservedBuffer(VsfPageWriter* w, VsfBagVec* bags, int64_t k, QkPool* pageP
 } // namespace
 
 int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
+  assert(!w->open && "a page is closed before the next one opens");
   void* page = nullptr;
   double* first = nullptr;
   unsigned char* end = nullptr;
@@ -207,6 +212,7 @@ int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   w->pageSize = bags->files[k % bags->count].page.pageSize;
   w->next = 8;
   w->lowest = end - w->page;
+  assert(w->lowest >= w->next + 4 && "a new page has room past its row count");
   w->rows = 0;
   w->open = true;
   return 0;
@@ -214,6 +220,7 @@ int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
 
 bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd, const int32_t* codes,
                 int32_t nc) {
+  assert(w->open && nd >= 0 && nc >= 0 && "a row of doubles and codes goes to an open page");
   const int64_t b = 8 * static_cast<int64_t>(nd) + 4 * static_cast<int64_t>(nc);
   if (w->next + b > w->lowest - 4)
     return false;
@@ -226,6 +233,8 @@ bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd, const int32
 }
 
 int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags) {
+  assert(w->open && w->next <= w->lowest &&
+         "an open page is closed, its doubles clear of its codes");
   double count = w->rows;
   std::memcpy(w->page, &count, sizeof count);
   int32_t rc = vsfWritePageInMultiFiles(bags, w->pageNumber, w->page);
@@ -238,6 +247,7 @@ int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags) {
 }
 
 void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize) {
+  assert(page != nullptr && vsfPageEnd(pageSize) > 8 && "a page holds its row count and more");
   c->page = static_cast<unsigned char*>(page);
   double count;
   std::memcpy(&count, c->page, sizeof count);

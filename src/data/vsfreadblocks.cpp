@@ -5,6 +5,7 @@
 // Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/seams.h"
@@ -32,7 +33,7 @@ struct alignas(64) Slot {
   std::atomic<int64_t> filled{0};
   std::atomic<int32_t> pending{0};
   int32_t rc = 0;
-  int32_t* status = nullptr;
+  LevRowStatusSet* status = nullptr;
   double *y = nullptr, *w = nullptr, *f = nullptr, *rows = nullptr;
   int32_t* columns = nullptr; // the sparse road: the values' columns and each row's end
   int32_t* ends = nullptr;
@@ -250,7 +251,7 @@ void stopRoad(Road& road) {
   for (size_t i = 0; i < road.slots.size(); ++i) {
     Slot& s = road.slots[i];
     s.turn.store(static_cast<int64_t>(i));
-    s.status = allocArray<int32_t>(p.bags->pool, B, false);
+    s.status = allocArray<LevRowStatusSet>(p.bags->pool, B, false);
     s.y = allocArray<double>(p.bags->pool, B, false);
     s.w = wantW ? allocArray<double>(p.bags->pool, B, false) : nullptr;
     s.f = wantF ? allocArray<double>(p.bags->pool, B, false) : nullptr;
@@ -405,7 +406,7 @@ private:
 [[nodiscard]] bool roadOpen(const Pass& p) {
   const VsfDataSettings* s = p.s;
   const VsfRowSource* src = p.src;
-  return !s->roleVar && !s->bridge && !(s->cvMethod == VsfCvMethod::Index && p.layout.hasFold) &&
+  return !s->roleVar && !s->bridge && !(vsfCvScheme(s->cvMethod).indexFolds && p.layout.hasFold) &&
          src->blockBegin != nullptr && src->blockWorker != nullptr && src->blockRows != nullptr &&
          src->blockEnd != nullptr;
 }

@@ -6,6 +6,7 @@
 #include "data/vsfrolefold.h"
 
 #include "data/vsfpassstate.h"
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -196,7 +197,7 @@ void storeTotals(Pass& p) {
 int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
   storeTotals(p);
   int32_t rc = 0;
-  if (p.s->cvMethod == VsfCvMethod::Block && p.layout.hasFold) {
+  if (vsfCvScheme(p.s->cvMethod).foldsAfterCount && p.layout.hasFold) {
     rc = blockFolds(p);
     if (rc != 0)
       return rc;

@@ -7,6 +7,7 @@
 #include "data/vsfpage.h"
 #include "data/vsfrolefold.h"
 
+#include <cassert>
 #include <cstdint>
 
 namespace vsfread {
@@ -14,6 +15,7 @@ namespace vsfread {
 // A zeroed (or, with zeroed false, uninitialised) array of n elements of T from `pool`; at
 // least one element.
 template <class T> T* allocArray(QkPool* pool, int64_t n, bool zeroed = true) {
+  assert(n <= INT64_MAX / static_cast<int64_t>(sizeof(T)) && "the block size overflows");
   if (n <= 0)
     n = 1;
   return static_cast<T*>(
@@ -95,8 +97,8 @@ struct Pass {
 // training row are left to the caller: *sumWeight is the weight to add it with (addRowSums),
 // 0 for a row that adds nothing; the bridge's sums are never left. Either road stores the
 // same bytes and adds the same terms to every sum in the same order (a zero adds nothing).
-[[nodiscard]] bool keepRow(Pass& p, int32_t which, int32_t status, double weight, double* frequency,
-                           double* wf, int32_t* counters, int32_t* unknownClass);
+[[nodiscard]] bool keepRow(Pass& p, int32_t which, LevRowStatusSet status, double weight,
+                           double* frequency, double* wf, int32_t* counters, int32_t* unknownClass);
 [[nodiscard]] int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y,
                                double weight, double frequency, double wf,
                                double* sumWeight = nullptr);

@@ -7,6 +7,7 @@
 #include "support/protocol.h"
 
 #include <algorithm>
+#include <cassert>
 
 int32_t vsfDrawRole(const VsfRoleFoldRule& rule, int64_t* rng) {
   const double u = zranuni(rng);
@@ -26,6 +27,7 @@ int32_t vsfTrainFold(const VsfRoleFoldRule& rule, VsfRoleFoldCursor& cursor, int
     fold = static_cast<int32_t>(zranuni(rng) * k);
     break;
   case VsfCvMethod::Split:
+    assert(cursor.splitNext >= 0 && cursor.splitNext < k && "the next split fold is a fold");
     fold = cursor.splitNext;
     cursor.splitNext = (cursor.splitNext + 1) % k;
     break;
@@ -36,7 +38,7 @@ int32_t vsfTrainFold(const VsfRoleFoldRule& rule, VsfRoleFoldCursor& cursor, int
     if (trainCount >= 0)
       fold = vsfBlockFold(cursor.trainRows, trainCount, k) - 1;
     break;
-  default:
+  case VsfCvMethod::None:
     break;
   }
   ++cursor.trainRows;
@@ -44,6 +46,7 @@ int32_t vsfTrainFold(const VsfRoleFoldRule& rule, VsfRoleFoldCursor& cursor, int
 }
 
 int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
+  assert(k >= 1 && n >= 0 && row >= 0 && "a training row among n rows in k folds");
   // The first n mod k folds hold q + 1 rows, the others q.
   const int64_t q = n / k;
   const int64_t r = n - k * q;

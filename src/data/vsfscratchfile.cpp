@@ -7,6 +7,7 @@
 #include "support/nomemory.h"
 #include "support/qkupath.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -72,6 +73,7 @@ int32_t vsfCreateScratch(VsfScratch* scratch, QkExtensionSet* exts, int32_t inde
 int32_t vsfWriteScratch(QkByteFile* file, const void* data, int64_t length, int64_t* position) {
   if (file == nullptr)
     return kQkBkfBadArgument;
+  assert(length >= 0 && *position >= 0 && "a block at a place in the scratch file");
   QkBkfExtension* bkf = file->service;
   QkBkfPosition token{};
   int32_t rc = bkf->qkbkfSetPosition(file, position, &token, 0);
@@ -85,6 +87,7 @@ int32_t vsfWriteScratch(QkByteFile* file, const void* data, int64_t length, int6
 int32_t vsfReadScratch(QkByteFile* file, void* buffer, int64_t length, int64_t* position) {
   if (file == nullptr)
     return kQkBkfBadArgument;
+  assert(length >= 0 && *position >= 0 && "a block at a place in the scratch file");
   QkBkfExtension* bkf = file->service;
   QkBkfPosition token{};
   int32_t rc = bkf->qkbkfSetPosition(file, position, &token, 0);

@@ -7,6 +7,8 @@
 #include "support/hoststubs.h"
 #include "support/stepcodes.h"
 
+#include <cassert>
+
 namespace {
 
 [[noreturn]] void fatal(const char* text) {
@@ -43,6 +45,7 @@ int32_t zpudi(ThreadPuddle* puddle, int32_t count, int32_t flags, QkPoolWorker w
 }
 
 void zpudenq(ThreadPuddle* puddle, void* item) {
+  assert(item != nullptr && "a work item for the puddle's threads");
   if (puddle->pool == nullptr || puddle->pool->puddleEnque(puddle->pool, item, 0, 0, 0) != 0)
     fatal("puddleEnque failed");
 }

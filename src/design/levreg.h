@@ -13,6 +13,8 @@
 //   getInit..getVals      the data callbacks (registered only into empty slots)
 #pragma once
 
+#include "design/levrelease.h"
+#include "design/levrowstatus.h"
 #include "effects/levdesign.h"
 #include "support/hostif.h"
 
@@ -52,6 +54,10 @@ struct LevFitEntry;
 // The fit block (levfit.h has its operations): the result cache, the response array and its
 // length, the optional column map, how the cross products are swept, the fetchers and the
 // six fit callbacks.
+enum class LevFitFlag : uint16_t {
+  SweepInPlace = 1, // sweep the cached cross products in place
+  UseTolerance = 2, // use the caller's `tolerance`
+};
 struct LevFitBlock {
   LevFitEntry* cache; // null when empty
   double* responses;
@@ -59,8 +65,8 @@ struct LevFitBlock {
   int32_t* columnMap;  // per design column its 0-based position, negative to leave it out
   int32_t fittedCount; // p, set by the cross-products builder
   int64_t yWord, wWord;
-  uint16_t flags;         // 1 sweep the cached cross products in place; 2 use `tolerance`
-  double tolerance;       // the caller's singularity tolerance (flag 2)
+  FlagSet<LevFitFlag> flags;
+  double tolerance;       // the caller's singularity tolerance (UseTolerance)
   double weightThreshold; // a weight not above it counts as 0
   HostRoutine getY;
   HostRoutine getW;
@@ -122,8 +128,8 @@ enum class LevBuild : int32_t {
 
 // Builds the design of the current BY group: the code of a LevBuild.
 [[nodiscard]] int32_t zlevrgi(LevRegContext* context);
-// Ends parts of the context (flags, -1 all); a null context does nothing.
-void zlevtrm(LevRegContext* context, int32_t flags);
+// Ends the parts `what` of the context; a null context does nothing.
+void zlevtrm(LevRegContext* context, LevReleaseSet what);
 // An effect's column count as zlevrgi computes it; stores the CLASS column count.
 [[nodiscard]] int32_t zlevedf(LevDesign* design, int32_t effect);
 
@@ -170,10 +176,10 @@ void levObservationNotRead(LevDesign* design);
                                   void* const* destinations);
 
 // The design row protocol (levrow.h has the rest).
-// The status mask of the current observation, with its response, weight and frequency
-// (each may be null).
-[[nodiscard]] int32_t zlevrgd(LevRegContext* context, double* response, double* weight,
-                              double* frequency);
+// The status of the current observation, with its response, weight and frequency (each may
+// be null).
+[[nodiscard]] LevRowStatusSet zlevrgd(LevRegContext* context, double* response, double* weight,
+                                      double* frequency);
 // Writes the design row of the current observation (the design's column count of doubles).
 void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* levels, double* row);
 // The design row of the current observation in sparse form: every value zlevrgx writes that is
@@ -190,9 +196,9 @@ void zlevrgx(LevRegContext* context, const double* numeric, const int32_t* level
 // The most values zlevrgxSparse gives a row off the reference level of every EFFECT-coded
 // variable (most rows when such a variable has many levels): those effects count one value.
 [[nodiscard]] int32_t zlevSparseRowTypical(const LevRegContext* context);
-// 1 when effect e's constructed effects have their inputs; may add bits to *status.
-[[nodiscard]] int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* context, LevDesign* design,
-                                         int32_t e);
+// 1 when effect e's constructed effects have their inputs; may add flags to *status.
+[[nodiscard]] int32_t zlevCheckEftEXMISS(LevRowStatusSet* status, LevRegContext* context,
+                                         LevDesign* design, int32_t e);
 
 // Memory of the design library: zero-filled blocks from a pool (null for 0 bytes).
 void* levBlock(QkPool* pool, size_t bytes);

@@ -6,17 +6,6 @@
 
 #include "design/levreg.h"
 
-// Bits of the row status returned by zlevrgd (0: usable).
-enum LevRowStatus : int32_t {
-  LRS_WEIGHT = 0x01,      // weight or frequency unusable
-  LRS_EXPLANATORY = 0x02, // an explanatory value missing
-  LRS_RESPONSE = 0x04,    // a response-side value missing
-  LRS_NOT_LEVEL = 0x08,   // a CLASS value not among the levels
-  LRS_NUMERIC = 0x10,     // a numeric variable missing
-  LRS_COMPUTED = 0x20,    // a computed value missing
-  LRS_ALL_MISSING = 0x40, // a MULTIMEMBER effect with all members missing, allowed
-};
-
 // One entry per model effect: the product of its continuous variables and (GLM) the index
 // of the current level combination in its level table.
 struct EffectCell {

@@ -28,12 +28,14 @@ HostReadVector* zlevRowVector(const LevRegContext* context, int32_t* recordLengt
 LevRowWorker* zlevRowWorkerMake(LevRegContext* context, QkPool* pool);
 // The status of the observation whose formatted record is `record`, with its response,
 // weight and frequency (weight, frequency null when not wanted) and, when the status leaves
-// the row usable (none of the bits 0x27), its design row into `row`.
-[[nodiscard]] int32_t zlevRowWorkerRow(LevRowWorker* worker, const char* record, double* response,
-                                       double* weight, double* frequency, double* row);
+// the row usable (levRowUsable), its design row into `row`.
+[[nodiscard]] LevRowStatusSet zlevRowWorkerRow(LevRowWorker* worker, const char* record,
+                                               double* response, double* weight, double* frequency,
+                                               double* row);
 // As zlevRowWorkerRow, with the design row in sparse form (zlevrgxSparse) into values/columns:
 // their count into *count (0 when the status leaves the row out).
-[[nodiscard]] int32_t zlevRowWorkerSparseRow(LevRowWorker* worker, const char* record,
-                                             double* response, double* weight, double* frequency,
-                                             double* scratch, double* values, int32_t* columns,
-                                             int32_t* count);
+[[nodiscard]] LevRowStatusSet zlevRowWorkerSparseRow(LevRowWorker* worker, const char* record,
+                                                     double* response, double* weight,
+                                                     double* frequency, double* scratch,
+                                                     double* values, int32_t* columns,
+                                                     int32_t* count);

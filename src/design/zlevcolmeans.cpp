@@ -66,7 +66,7 @@ void collectionMeans(const LevDesign* d, const LevEffect& ef, const LevEftVar& e
                      double scale, double* out) {
   const int32_t n = ef.columnCount;
   const double T = ev.numericCount + ev.classCount;
-  const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   if (ef.allClassCount == 0) {
     for (int32_t c = 0; c < n; ++c)
       out[c] = c < ev.numericCount ? T * scale * s[c] : T;

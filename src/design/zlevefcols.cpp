@@ -16,7 +16,9 @@
 
 namespace {
 
-[[nodiscard]] bool fullRank(const LevDesign* d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
+[[nodiscard]] bool fullRank(const LevDesign* d) {
+  return has(d->designFlags, LevDesignFlag::NonGlm);
+}
 
 // The block of one CLASS variable at level L: an indicator column per level under GLM, the
 // coding row of L under a full-rank coding. A missing level (L < 0) leaves the block 0.

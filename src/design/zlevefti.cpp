@@ -18,7 +18,9 @@
 
 namespace {
 
-[[nodiscard]] bool fullRank(const LevDesign* d) { return (d->designFlags & kLevFlagNonGlm) != 0; }
+[[nodiscard]] bool fullRank(const LevDesign* d) {
+  return has(d->designFlags, LevDesignFlag::NonGlm);
+}
 
 HostMsgArg labelOf(const LevEftVar& ev) {
   return ev.label != nullptr ? HostMsgArg(ev.label, ev.labelLength)
@@ -49,9 +51,9 @@ void gatherPercentiles(LevRegContext* ctx, LevPercentiles& pd) {
   double w = 1, f = 1;
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
-    const int32_t status =
+    const LevRowStatusSet status =
         zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr, pd.frequency ? &f : nullptr);
-    if (status != 0 || (ctx->weights != nullptr && (isHostMissing(w) || !(w > 0))))
+    if (!status.empty() || (ctx->weights != nullptr && (isHostMissing(w) || !(w > 0))))
       continue;
     double freq = 1;
     if (pd.frequency) {
@@ -79,9 +81,9 @@ void polynomialMoments(LevRegContext* ctx) {
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (zlevGetNext(ctx) != 0) {
     w = f = 1;
-    const int32_t status = zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr,
-                                   ctx->freq != nullptr ? &f : nullptr);
-    if (status != 0 || (ctx->weights != nullptr && !(w > 0)))
+    const LevRowStatusSet status = zlevrgd(ctx, nullptr, ctx->weights != nullptr ? &w : nullptr,
+                                           ctx->freq != nullptr ? &f : nullptr);
+    if (!status.empty() || (ctx->weights != nullptr && !(w > 0)))
       continue;
     if (ctx->freq != nullptr) {
       if (f < 1)
@@ -229,7 +231,7 @@ void allocateValues(LevRegContext* ctx, LevEftVar& ev, int32_t count) {
       d->classes[lag.laggedVariable].levelCount - (fullRank(d) ? 1 : 0);
   allocateValues(ctx, ev, ev.columnCount);
   lag.periodCount = d->classes[lag.periodVariable].levelCount;
-  if ((d->designFlags & kLevFlagAcrossBy) != 0)
+  if (has(d->designFlags, LevDesignFlag::AcrossBy))
     return 0;
   if (const int32_t rc = zlevLagDesignCreate(ctx, &lag, &ev, nullptr, nullptr); rc != 0)
     return rc;

@@ -161,7 +161,7 @@ void* sweepCrossProducts(LevRegContext* ctx, int32_t code) {
   for (int32_t k = 0; k < p; ++k)
     diag[k] = at(xpx, k, k);
   double* matrix = nullptr;
-  if ((fit.flags & 1) != 0 && !freshCopy) {
+  if (fit.flags.has(LevFitFlag::SweepInPlace) && !freshCopy) {
     findEntry(ctx, LFC_XPX)->code = LFC_SWEPT; // swept in place: the cross products go
     matrix = xpx;
   } else {
@@ -185,7 +185,7 @@ void* sweepCrossProducts(LevRegContext* ctx, int32_t code) {
     std::memset(status, '0', static_cast<size_t>(n));
     for (int32_t k = 0; k < p; ++k) {
       double tol = pivotTolerance(diag[k]);
-      if ((fit.flags & 2) != 0)
+      if (fit.flags.has(LevFitFlag::UseTolerance))
         tol = std::max(fit.tolerance, tol);
       const int32_t swept = zlevswp(tol, matrix, k, n, status, work, rec);
       if (rec != nullptr && rec->swept != nullptr && swept == 1)

@@ -128,7 +128,7 @@ int32_t zlevhier(HierarchyRequest* req) {
     x.constructed = constructed.data();
     x.constructedCount = -static_cast<int32_t>(constructed.size());
   }
-  const int32_t first = (d->designFlags & kLevFlagNoIntercept) == 0 ? 1 : 0;
+  const int32_t first = !has(d->designFlags, LevDesignFlag::NoIntercept) ? 1 : 0;
   for (int32_t i = first; i < E; ++i)
     for (int32_t j = first; j < E; ++j)
       if (compare(i, j, s.data()) == 1) {

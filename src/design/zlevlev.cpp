@@ -224,7 +224,7 @@ bool levTakeObservation(LevelizeContext* c, LevDesign* design) {
   // Filter.
   if (c->filter != nullptr && reinterpret_cast<LevFilterHookFn>(c->filter)(c) == 0)
     return false;
-  const bool perVariable = (levFlags(design) & kLevFlagMissingPerVar) != 0;
+  const bool perVariable = has(design->wideFlags, LevWideFlag::MissingPerVar);
   // Completeness.
   if (!perVariable) {
     for (int32_t k = 0; k < c->charClassCount; ++k) {
@@ -246,7 +246,7 @@ bool levTakeObservation(LevelizeContext* c, LevDesign* design) {
 }
 
 bool levSkipsValue(const LevVariable& v, const LevDesign* design, bool present) {
-  const bool perVariable = (levFlags(design) & kLevFlagMissingPerVar) != 0;
+  const bool perVariable = has(design->wideFlags, LevWideFlag::MissingPerVar);
   const bool test = v.multimemberMember || (perVariable && !v.missing);
   return test && !present;
 }

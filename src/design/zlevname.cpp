@@ -87,7 +87,7 @@ void zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
     int32_t len = levLevelNamePart(&v, i, buffer, kLabel, false);
     return std::string(buffer, static_cast<size_t>(len));
   };
-  const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   switch (ev->kind) {
   case EV_COLLECTION:
     for (int32_t j = 0; j < ev->numericCount; ++j)
@@ -163,7 +163,7 @@ void storeColumnTexts(LevDesign* d, QkPool* libraryPool, const EffectNameRecord*
     char name[kName];
     int32_t nameLength, labelLength;
     const char* label;
-    if (k == 0 && (d->designFlags & kLevFlagNoIntercept) == 0) {
+    if (k == 0 && !has(d->designFlags, LevDesignFlag::NoIntercept)) {
       blankPut(name, kName, "Intercept", 9);
       label = "Intercept";
       labelLength = 9;
@@ -402,7 +402,7 @@ void UniqDups(LevRegContext* ctx) {
     if (static_cast<int32_t>(text.size()) > L) {
       pool->free(pool, d->columnNames[k]);
       d->columnNames[k] = levArray<char>(pool, text.size() + 1);
-      d->wideFlags |= kLevFlagNameLengthened;
+      d->wideFlags.set(LevWideFlag::NameLengthened);
     }
     std::memcpy(d->columnNames[k], text.data(), text.size());
     d->columnNames[k][text.size()] = '\0';

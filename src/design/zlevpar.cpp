@@ -75,7 +75,7 @@ int32_t zlevpar(LevRegContext* ctx, int32_t e, double* block) {
   const EffectCell& cell = d->cells[e];
   const double s = cell.value;
   // GLM: one indicator column per level combination met in the data.
-  if ((d->designFlags & kLevFlagNonGlm) == 0) {
+  if (!has(d->designFlags, LevDesignFlag::NonGlm)) {
     if (cell.column < 0 || cell.column >= ef.columnCount)
       return 0;
     block[cell.column] = s;

@@ -66,7 +66,7 @@ int32_t* inverseOf(LevDesign* d, const LevEftVar& ev, int32_t j) {
         map[ev.memberMaps[j][L]] = L;
     return map;
   }
-  const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   int32_t base = ev.numericCount;
   for (int32_t i = 0; i < j; ++i)
     base += d->classes[ev.classes[i]].levelCount - (fullRank ? 1 : 0);
@@ -100,7 +100,7 @@ int32_t zlevLSMBylevel(LevRegContext* ctx, int32_t v, int32_t* out) {
   const LevEftVar& ev = d->constructed[v];
   if (ev.kind != EV_COLLECTION)
     return -1;
-  const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   int32_t n = 0, base = ev.numericCount;
   for (int32_t j = 0; j < ev.numericCount; ++j)
     out[n++] = j;

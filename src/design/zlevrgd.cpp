@@ -7,11 +7,13 @@
 
 #include "design/levconstructed.h"
 #include "design/levlevel.h"
+#include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -20,9 +22,9 @@ double missingValue() { return hostMissing(); }
 
 // The inputs of one constructed effect are present (the row protocol's check by kind). A
 // MULTIMEMBER effect whose members are all missing passes only under its NOEFFECT allowance,
-// which marks the row (bit 64) and the effect.
+// which marks the row (AllMissing) and the effect.
 [[nodiscard]] bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev,
-                                      LevEffect& ef, int32_t* status) {
+                                      LevEffect& ef, LevRowStatusSet* status) {
   switch (ev.kind) {
   case EV_MULTIMEMBER: {
     int32_t sum = 0;
@@ -40,7 +42,7 @@ double missingValue() { return hostMissing(); }
     if (ev.classCount == 0 || sum == -ev.classCount) {
       if (!ev.noEffect)
         return false;
-      *status |= LRS_ALL_MISSING;
+      *status |= LevRowStatus::AllMissing;
       ef.allMissing = 1;
       return true;
     }
@@ -68,7 +70,7 @@ double missingValue() { return hostMissing(); }
 }
 
 [[nodiscard]] bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef,
-                                            int32_t* status) {
+                                            LevRowStatusSet* status) {
   ef.allMissing = 0;
   for (int32_t k = 0; k < ef.constructedCount; ++k)
     if (!constructedPresent(ctx, d, d->constructed[ef.constructed[k]], ef, status))
@@ -78,15 +80,15 @@ double missingValue() { return hostMissing(); }
 
 // The lagged level of every LAG effect for the current observation; a lag without one marks
 // an explanatory value missing.
-[[nodiscard]] int32_t lagStatus(LevRegContext* ctx, LevDesign* d) {
-  int32_t status = 0;
+[[nodiscard]] LevRowStatusSet lagStatus(LevRegContext* ctx, LevDesign* d) {
+  LevRowStatusSet status;
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     LevEftVar& ev = d->constructed[k];
     if (ev.kind != EV_LAG || ev.lag == nullptr)
       continue;
     ev.lag->lagged = -1;
     if (zlevGetEftLaggedLevel(ctx, ev.lag) == -1)
-      status |= LRS_EXPLANATORY;
+      status |= LevRowStatus::Explanatory;
   }
   return status;
 }
@@ -105,19 +107,20 @@ double missingValue() { return hostMissing(); }
 }
 
 // The status bits of the numeric variables of the current observation, from the plan.
-[[nodiscard]] int32_t plannedNumericStatus(const LevRowPlan& plan, const LevRegContext* ctx) {
+[[nodiscard]] LevRowStatusSet plannedNumericStatus(const LevRowPlan& plan,
+                                                   const LevRegContext* ctx) {
   for (int32_t k = 0; k < plan.heldCount; ++k)
     if (isHostMissing(ctx->numeric[plan.held[k]]))
-      return LRS_EXPLANATORY | LRS_NUMERIC;
-  return 0;
+      return LevRowStatus::Explanatory | LevRowStatus::Numeric;
+  return {};
 }
 
 // The effect cells (value, GLM column) of the current observation and their status bits,
 // from the plan: no effect has a CLASS variable, so the GLM column is the one combination
 // and a missing cell is all the status they can add (the model's CLASS marks are unset).
-[[nodiscard]] int32_t plannedCells(const LevRowPlan& plan, const LevRegContext* ctx, LevDesign* d,
-                                   bool glm) {
-  int32_t status = 0;
+[[nodiscard]] LevRowStatusSet plannedCells(const LevRowPlan& plan, const LevRegContext* ctx,
+                                           LevDesign* d, bool glm) {
+  LevRowStatusSet status;
   for (int32_t e = 0; e < plan.effectCount; ++e) {
     const int32_t j = plan.effectNumeric[e];
     double value = 1.0;
@@ -126,7 +129,7 @@ double missingValue() { return hostMissing(); }
       value = isHostMissing(x) ? missingValue() : value * x;
     }
     if (isHostMissing(value))
-      status |= LRS_COMPUTED;
+      status |= LevRowStatus::Computed;
     d->cells[e].value = value;
     if (glm)
       d->cells[e].column = 0;
@@ -220,7 +223,7 @@ InModelMask* SetInmodel(LevRegContext* ctx) {
   return m;
 }
 
-int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* frequency) {
+LevRowStatusSet zlevrgd(LevRegContext* ctx, double* response, double* weight, double* frequency) {
   LevDesign* d = ctx->design;
   // vir2g fails only for a null routine or slot, and both are ours.
   if (ctx->getVals == nullptr)
@@ -230,12 +233,12 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
   // Values that cannot be fetched would leave the previous observation's in the buffers.
   if (zlevGetVals(ctx, "zcywf", dest) == 0) {
     levObservationNotRead(d);
-    return LRS_EXPLANATORY | LRS_RESPONSE;
+    return LevRowStatus::Explanatory | LevRowStatus::Response;
   }
 
-  const bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool nonGlm = has(d->designFlags, LevDesignFlag::NonGlm);
   const InModelMask* mask = nonGlm ? SetInmodel(ctx) : nullptr;
-  int32_t status = 0;
+  LevRowStatusSet status;
   bool modelClassMissing = false;
   // CLASS levels.
   for (int32_t i = 0; i < d->classCount; ++i) {
@@ -253,9 +256,9 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
     if (level >= 0)
       continue;
     if (isResponseSlot(ctx, &ctx->levelIndex[i])) {
-      status |= LRS_RESPONSE;
+      status |= LevRowStatus::Response;
     } else {
-      status |= LRS_EXPLANATORY | LRS_NOT_LEVEL;
+      status |= LevRowStatus::Explanatory | LevRowStatus::NotLevel;
       if (nonGlm && mask != nullptr && mask->classes[i] == '1')
         modelClassMissing = true;
     }
@@ -263,12 +266,12 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
   if (d->constructedReady)
     status |= lagStatus(ctx, d);
   // A value that no effect needs does not make the row unusable.
-  if ((status & LRS_EXPLANATORY) != 0 && d->constructedCount > 0) {
+  if (status.has(LevRowStatus::Explanatory) && d->constructedCount > 0) {
     bool all = true;
     for (int32_t e = 0; e < d->effectCount && all; ++e) {
       LevEffect& ef = d->effects[e];
       if (ef.constructedCount > 0 && !effectConstructedPresent(ctx, d, ef, &status)) {
-        status |= LRS_EXPLANATORY | LRS_COMPUTED;
+        status |= LevRowStatus::Explanatory | LevRowStatus::Computed;
         all = false;
         break;
       }
@@ -279,7 +282,7 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
         }
     }
     if (all) {
-      status &= ~LRS_EXPLANATORY;
+      status.clear(LevRowStatus::Explanatory);
       modelClassMissing = false;
     }
   }
@@ -290,32 +293,32 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
   else
     for (int32_t j = 0; j < d->numericCount; ++j)
       if (d->numerics[j].var != nullptr && isHostMissing(ctx->numeric[j]))
-        status |= LRS_EXPLANATORY | LRS_NUMERIC;
+        status |= LevRowStatus::Explanatory | LevRowStatus::Numeric;
   // Extra variables and responses.
   if (ctx->extraExplanatory != nullptr && isHostMissing(ctx->extraExplanatory->value))
-    status |= LRS_EXPLANATORY;
+    status |= LevRowStatus::Explanatory;
   if (ctx->extraResponse1 != nullptr && isHostMissing(ctx->extraResponse1->value))
-    status |= LRS_RESPONSE;
+    status |= LevRowStatus::Response;
   if (y != nullptr)
     for (int32_t r = 0; r < ctx->responseCount; ++r)
       if (isHostMissing(y[r]))
-        status |= LRS_RESPONSE;
+        status |= LevRowStatus::Response;
   if (ctx->extraResponse2 != nullptr && isHostMissing(ctx->extraResponse2->value))
-    status |= LRS_RESPONSE;
+    status |= LevRowStatus::Response;
   // Weight and frequency.
   if (weight != nullptr && ctx->weights != nullptr && (isHostMissing(*weight) || !(*weight > 0)))
-    status |= LRS_WEIGHT;
+    status |= LevRowStatus::Weight;
   if (frequency != nullptr && ctx->freq != nullptr &&
       (isHostMissing(*frequency) || !(*frequency > 0)))
-    status |= LRS_WEIGHT;
+    status |= LevRowStatus::Weight;
   // Effect cells.
   if (plan != nullptr)
     return status | plannedCells(*plan, ctx, d, !nonGlm);
   for (int32_t e = 0; e < d->effectCount; ++e) {
     LevEffect& ef = d->effects[e];
-    if (ef.constructedCount > 0 && (status & LRS_COMPUTED) == 0 &&
+    if (ef.constructedCount > 0 && !status.has(LevRowStatus::Computed) &&
         !effectConstructedPresent(ctx, d, ef, &status))
-      status |= LRS_EXPLANATORY | LRS_COMPUTED;
+      status |= LevRowStatus::Explanatory | LevRowStatus::Computed;
     double value = 1.0;
     for (int32_t k = 0; k < ef.continuousCount; ++k) {
       const int32_t j = ef.continuous[k];
@@ -325,7 +328,7 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
       value = isHostMissing(value) || isHostMissing(x) ? missingValue() : value * x;
     }
     if (isHostMissing(value))
-      status |= LRS_COMPUTED;
+      status |= LevRowStatus::Computed;
     d->cells[e].value = value;
   }
   // GLM columns.
@@ -335,23 +338,23 @@ int32_t zlevrgd(LevRegContext* ctx, double* response, double* weight, double* fr
       const int32_t column = zlevwel(&ef, ctx->levelIndex);
       d->cells[e].column = column;
       if (ef.allClassCount > 0 && column >= ef.combinationCount)
-        status |= LRS_EXPLANATORY | LRS_COMPUTED;
+        status |= LevRowStatus::Explanatory | LevRowStatus::Computed;
     }
   // A missing level of a CLASS variable in the model leaves the row out under the codings.
   if (modelClassMissing)
-    status |= LRS_COMPUTED;
+    status |= LevRowStatus::Computed;
   return status;
 }
 
-int32_t zlevCheckEftEXMISS(int32_t* status, LevRegContext* ctx, LevDesign* d, int32_t e) {
-  if ((*status & LRS_COMPUTED) != 0)
+int32_t zlevCheckEftEXMISS(LevRowStatusSet* status, LevRegContext* ctx, LevDesign* d, int32_t e) {
+  if (status->has(LevRowStatus::Computed))
     return 0;
   LevEffect& ef = d->effects[e];
   ef.allMissing = 0;
   if (ef.constructedCount == 0)
     return 1;
   if (!effectConstructedPresent(ctx, d, ef, status)) {
-    *status |= LRS_EXPLANATORY | LRS_COMPUTED;
+    *status |= LevRowStatus::Explanatory | LevRowStatus::Computed;
     return 0;
   }
   return 1;
@@ -458,10 +461,10 @@ int32_t EqIntList(const int32_t* row, const int32_t* levels, int32_t n, const in
 int32_t zlevscp(double w, LevRegContext* ctx, double* sscp, int32_t nExtra, const double* extra) {
   LevDesign* d = ctx->design;
   const int32_t P = d->columnCount;
-  if ((d->designFlags & kLevFlagNonGlm) == 0) {
+  if (!has(d->designFlags, LevDesignFlag::NonGlm)) {
     auto at = [&](int64_t i, int64_t j) -> double& {
-      int64_t hi = i > j ? i : j, lo = i > j ? j : i;
-      return sscp[hi * (hi + 1) / 2 + lo];
+      assert(i < P + nExtra && j < P + nExtra && "a cell of the triangle of order P + nExtra");
+      return sscp[packed::sym(i, j)];
     };
     for (int32_t e = 0; e < d->effectCount; ++e) {
       const EffectCell& ce = d->cells[e];
@@ -502,11 +505,11 @@ int32_t zlevscp(double w, LevRegContext* ctx, double* sscp, int32_t nExtra, cons
 }
 
 int32_t FitGetY(LevRegContext* ctx, double* y) {
-  return (zlevrgd(ctx, y, nullptr, nullptr) & 0x27) == 0 ? 1 : 0;
+  return levRowUsable(zlevrgd(ctx, y, nullptr, nullptr)) ? 1 : 0;
 }
 
 int32_t FitGetW(LevRegContext* ctx, double* w) {
-  return (zlevrgd(ctx, nullptr, w, nullptr) & 0x27) == 0 ? 1 : 0;
+  return levRowUsable(zlevrgd(ctx, nullptr, w, nullptr)) ? 1 : 0;
 }
 
 int32_t Compare(const void* a, const void* b, int32_t length, int32_t offset) {

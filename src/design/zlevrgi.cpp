@@ -18,6 +18,7 @@
 #include "support/wzstr.h"
 #include "support/ztree.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -53,7 +54,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
   double* y = nullptr;
   double* w = nullptr;
   double* f = nullptr;
-  if ((d->designFlags & kLevFlagNoRowBuffers) == 0) {
+  if (!has(d->designFlags, LevDesignFlag::NoRowBuffers)) {
     y = levArray<double>(temp,
                          static_cast<size_t>(ctx->responseCount > 0 ? ctx->responseCount : 1));
     w = levArray<double>(temp, 1);
@@ -61,7 +62,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
   }
   for (int32_t e = 0; e < E; ++e)
     d->effects[e].combinationTable = nullptr;
-  const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
+  const bool perVariable = has(d->wideFlags, LevWideFlag::MissingPerVar);
   constexpr int32_t kKeyAt = 24;
   // The workers' pass, when they are ready; a failed one leaves the counts as they were and
   // the serial pass below does the work again.
@@ -82,8 +83,8 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
         ef.allClassCount == 1 && ef.nestedCount + ef.crossedCount == 1)
       met[e] = levArray<uint8_t>(temp, static_cast<size_t>(std::max(soleLevels(d, ef), 1)));
   while (!threaded && zlevGetNext(ctx) != 0) {
-    int32_t status = zlevrgd(ctx, y, w, f);
-    if (!perVariable && (status & ~0x48) != 0)
+    const LevRowStatusSet status = zlevrgd(ctx, y, w, f);
+    if (!perVariable && levRowSkipsLevels(status))
       continue;
     for (int32_t e = 0; e < E; ++e) {
       LevEffect& ef = d->effects[e];
@@ -154,9 +155,10 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
 } // namespace
 
 int32_t zlevedf(LevDesign* d, int32_t e) {
+  assert(e >= 0 && e < d->effectCount && "an effect of the design");
   LevEffect& ef = d->effects[e];
   int64_t g = 1;
-  if ((d->designFlags & kLevFlagNonGlm) == 0) {
+  if (!has(d->designFlags, LevDesignFlag::NonGlm)) {
     g = ef.combinationCount;
   } else {
     for (int32_t k = 0; k < ef.crossedCount; ++k)
@@ -365,7 +367,7 @@ void namesAndTables(LevRegContext* ctx, QkPool* pool) {
   LevDesign* d = ctx->design;
   for (int32_t k = 0; k < d->constructedCount; ++k)
     zlevEftVarParmLevName(ctx, &d->constructed[k]);
-  if ((d->designFlags & kLevFlagNonGlm) != 0)
+  if (has(d->designFlags, LevDesignFlag::NonGlm))
     zlevLevelsNonSing(d, pool, 0, nullptr);
   int32_t largestE = 0;
   for (int32_t e = 0; e < d->effectCount; ++e)
@@ -427,7 +429,7 @@ int32_t zlevrgi(LevRegContext* ctx) {
   }
   // Without per-variable missing values, a group with an empty CLASS variable (and no
   // observation filter) or a numeric variable without values has nothing to fit.
-  if ((levFlags(d) & kLevFlagMissingPerVar) == 0) {
+  if (!has(d->wideFlags, LevWideFlag::MissingPerVar)) {
     if (ctx->filter == nullptr)
       for (int32_t i = 0; i < d->classCount; ++i)
         if (d->classes[i].levelCount == 0)
@@ -441,7 +443,7 @@ int32_t zlevrgi(LevRegContext* ctx) {
   if (zlevefti(ctx) != 0)
     return codeOf(LevBuild::ConstructedFailed);
   // The GLM design's columns are the level combinations met in the data.
-  if ((d->designFlags & kLevFlagNonGlm) == 0)
+  if (!has(d->designFlags, LevDesignFlag::NonGlm))
     levelCombinations(ctx, d, pool);
   levelLabelWidths(d);
   // Each effect's first column and column count.
@@ -452,18 +454,18 @@ int32_t zlevrgi(LevRegContext* ctx) {
     ef.columnCount = zlevedf(d, e);
     d->columnCount += ef.columnCount;
   }
-  if ((d->designFlags & kLevFlagModel) == 0)
+  if (!has(d->designFlags, LevDesignFlag::ByGroup))
     namesAndTables(ctx, pool);
   prepareFitBlock(ctx, pool);
   return codeOf(LevBuild::Ready);
 }
 
-void zlevtrm(LevRegContext* ctx, int32_t flags) {
+void zlevtrm(LevRegContext* ctx, LevReleaseSet what) {
   if (ctx == nullptr)
     return;
   LevDesign* d = ctx->design;
   LevReadBlock* rb = ctx->library;
-  if ((flags & 0x01) != 0 && d != nullptr) {
+  if (what.has(LevRelease::Levels) && d != nullptr) {
     d->columnCount = 0;
     for (int32_t e = 0; e < d->effectCount; ++e) {
       LevEffect& ef = d->effects[e];
@@ -486,7 +488,7 @@ void zlevtrm(LevRegContext* ctx, int32_t flags) {
     }
     for (int32_t j = 0; j < d->numericCount; ++j)
       d->numerics[j].levelCount = 0;
-    if ((flags & 0x20) == 0)
+    if (!what.has(LevRelease::LibraryPool))
       for (int32_t k = 0; k < d->constructedCount; ++k)
         if (d->constructed[k].kind != EV_POLYNOMIAL) {
           d->constructed[k].columnNames = nullptr;
@@ -495,23 +497,23 @@ void zlevtrm(LevRegContext* ctx, int32_t flags) {
     ctx->largestLevelCount = 0;
     ctx->reservedCount = 0;
   }
-  if ((flags & 0x02) != 0) {
+  if (what.has(LevRelease::WorkArrays)) {
     ctx->levelIndex = nullptr;
     ctx->numeric = nullptr;
     ctx->valueBuffers = nullptr;
     ctx->scratch = nullptr;
     ctx->responseOnClass = nullptr;
   }
-  if ((flags & 0x04) != 0) {
+  if (what.has(LevRelease::Callbacks)) {
     ctx->fit.getY = ctx->fit.getW = nullptr;
     for (HostRoutine& slot : ctx->fit.slots)
       slot = nullptr;
     ctx->getInit = ctx->getNext = ctx->getVals = ctx->filter = nullptr;
     ctx->moreSlots[0] = ctx->moreSlots[1] = nullptr;
   }
-  if ((flags & 0x08) != 0)
+  if (what.has(LevRelease::FitBlock))
     ctx->fit = LevFitBlock{};
-  if ((flags & 0x10) != 0 && rb != nullptr) {
+  if (what.has(LevRelease::ReadRecords) && rb != nullptr) {
     QkPool* general = v_global_gcb_anchor->defaultPool;
     for (char** record : {&rb->formattedRecord, &rb->plainRecord})
       if (*record != nullptr) {
@@ -525,7 +527,7 @@ void zlevtrm(LevRegContext* ctx, int32_t flags) {
       }
     ctx->readState = 0;
   }
-  if ((flags & 0x20) != 0) {
+  if (what.has(LevRelease::LibraryPool)) {
     if (d != nullptr) {
       // Everything below lived in the pool that goes now.
       d->libraryPool = nullptr;
@@ -533,7 +535,7 @@ void zlevtrm(LevRegContext* ctx, int32_t flags) {
       d->inModel = nullptr;
       d->columnNames = nullptr;
       d->columnLabels = nullptr;
-      if ((flags & 0x08) == 0)
+      if (!what.has(LevRelease::FitBlock))
         ctx->fit.responses = nullptr;
       for (int32_t k = 0; k < d->constructedCount; ++k) {
         d->constructed[k].columnNames = nullptr;
@@ -547,6 +549,6 @@ void zlevtrm(LevRegContext* ctx, int32_t flags) {
       rb->pool = defaultPool;
     }
   }
-  if ((flags & 0x40) != 0)
+  if (what.has(LevRelease::Threads))
     CleanupEThreads(ctx);
 }

@@ -368,7 +368,7 @@ void zlevror(QkPool* pool, LevelizeContext* context, LevDesign* design, int32_t 
   settleCodes(v, design, v.levelCount);
   sortLevels(context, v, index, values);
   resolveReference(v, values);
-  if ((design->designFlags & kLevFlagNonGlm) == 0)
+  if (!has(design->designFlags, LevDesignFlag::NonGlm))
     moveReferenceLast(v, values);
   v.codingMatrix = nullptr;
   if (classCodingOrthogonal(v.coding) && v.levelCount >= 2)

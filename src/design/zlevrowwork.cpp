@@ -19,7 +19,7 @@ int32_t zlevRowWorkersReady(LevRegContext* ctx) {
   // every copy would share; the across-BY source and filters read other observations.
   if (d->constructedCount > 0 || d->constructedReady || ctx->extraExplanatory != nullptr ||
       ctx->extraResponse1 != nullptr || ctx->extraResponse2 != nullptr || ctx->filter != nullptr ||
-      (d->designFlags & kLevFlagAcrossBy) != 0)
+      has(d->designFlags, LevDesignFlag::AcrossBy))
     return 0;
   if (ctx->getNext == nullptr || ctx->getVals == nullptr)
     zlevRegisterSource(ctx);
@@ -31,7 +31,7 @@ int32_t zlevRowWorkersReady(LevRegContext* ctx) {
     return 0;
   if (rb->formattedVector == nullptr && SetupXV(ctx, 1) != 0)
     return 0;
-  if ((d->designFlags & kLevFlagNonGlm) != 0 && SetInmodel(ctx) == nullptr)
+  if (has(d->designFlags, LevDesignFlag::NonGlm) && SetInmodel(ctx) == nullptr)
     return kVsfNoMemory;
   return 1;
 }
@@ -86,20 +86,20 @@ LevRowWorker* zlevRowWorkerMake(LevRegContext* ctx, QkPool* pool) {
   return w;
 }
 
-int32_t zlevRowWorkerRow(LevRowWorker* w, const char* record, double* response, double* weight,
-                         double* frequency, double* row) {
+LevRowStatusSet zlevRowWorkerRow(LevRowWorker* w, const char* record, double* response,
+                                 double* weight, double* frequency, double* row) {
   w->block.formattedRecord = const_cast<char*>(record);
-  const int32_t status = zlevrgd(&w->context, response, weight, frequency);
-  if ((status & 0x27) == 0)
+  const LevRowStatusSet status = zlevrgd(&w->context, response, weight, frequency);
+  if (levRowUsable(status))
     zlevrgx(&w->context, nullptr, nullptr, row);
   return status;
 }
 
-int32_t zlevRowWorkerSparseRow(LevRowWorker* w, const char* record, double* response,
-                               double* weight, double* frequency, double* scratch, double* values,
-                               int32_t* columns, int32_t* count) {
+LevRowStatusSet zlevRowWorkerSparseRow(LevRowWorker* w, const char* record, double* response,
+                                       double* weight, double* frequency, double* scratch,
+                                       double* values, int32_t* columns, int32_t* count) {
   w->block.formattedRecord = const_cast<char*>(record);
-  const int32_t status = zlevrgd(&w->context, response, weight, frequency);
-  *count = (status & 0x27) == 0 ? zlevrgxSparse(&w->context, scratch, values, columns) : 0;
+  const LevRowStatusSet status = zlevrgd(&w->context, response, weight, frequency);
+  *count = levRowUsable(status) ? zlevrgxSparse(&w->context, scratch, values, columns) : 0;
   return status;
 }

@@ -113,7 +113,7 @@ constexpr int32_t kManyValues = -2;
     return at;
   }
   if (ef.constructedCount == 0) {
-    if ((d->designFlags & kLevFlagNonGlm) == 0) {
+    if (!has(d->designFlags, LevDesignFlag::NonGlm)) {
       if (cell.column >= 0 && cell.column < ef.columnCount)
         put(cell.column, cell.value);
       return at;
@@ -154,7 +154,7 @@ namespace {
 // every EFFECT-coded variable's reference level.
 [[nodiscard]] int32_t sparseRowValues(const LevRegContext* ctx, bool offReference) {
   const LevDesign* d = ctx->design;
-  const bool glm = (d->designFlags & kLevFlagNonGlm) == 0;
+  const bool glm = !has(d->designFlags, LevDesignFlag::NonGlm);
   int64_t bound = 0;
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& ef = d->effects[e];

@@ -144,7 +144,7 @@ int32_t GetNextAcrossBy(LevRegContext* ctx) {
 }
 
 void zlevRegisterSource(LevRegContext* ctx) {
-  if ((ctx->design->designFlags & kLevFlagAcrossBy) != 0) {
+  if (has(ctx->design->designFlags, LevDesignFlag::AcrossBy)) {
     registerInto(&ctx->getInit, GetInitAcrossBy);
     registerInto(&ctx->getNext, GetNextAcrossBy);
   } else {

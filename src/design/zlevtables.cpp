@@ -86,7 +86,7 @@ void zlevLevelsNonSing(LevDesign* d, QkPool* pool, int32_t count, const int32_t*
 void zlevLevelsAllOne(LevRegContext* ctx, LevEffect* ef, int32_t* strides, QkPool* pool) {
   LevDesign* d = ctx->design;
   const int32_t K = ef->crossedCount + ef->nestedCount;
-  const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   if (fullRank && ef->nonSingularTable == nullptr && K > 0)
     zlevLevelsNonSingOne(d, pool, ef, nullptr);
   int32_t* classTable = fullRank ? ef->nonSingularTable : ef->combinationTable;
@@ -128,7 +128,7 @@ void zlevLevelsAll(LevRegContext* ctx, int32_t count, const int32_t* effects) {
   LevDesign* d = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   const int32_t n = count == 0 ? d->effectCount : count;
-  const bool fullRank = (d->designFlags & kLevFlagNonGlm) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   int32_t largestE = 0;
   for (int32_t k = 0; k < n; ++k) {
     LevEffect& ef = d->effects[count == 0 ? k : effects[k]];

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -246,10 +247,10 @@ bool rawStatusSuffices(const LevRegContext* ctx) {
 
 // The current observation's level indices (into ctx->levelIndex) and row status from its
 // unformatted values, each looked up among those the level pass met: the same indices and
-// status bits that zlevrgd gives, without formatting a value. -1 when a value is not among
+// status that zlevrgd gives, without formatting a value. None when a value is not among
 // them; the caller then asks zlevrgd.
-[[nodiscard]] int32_t rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y,
-                                   double* w, double* f) {
+[[nodiscard]] std::optional<LevRowStatusSet>
+rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y, double* w, double* f) {
   const LevDesign* d = c->design;
   double* responses = y != nullptr ? y : ctx->fit.responses;
   void* dest[6] = {ctx->numeric, responses, w, f, c->numericRaw, c->charRaw};
@@ -258,27 +259,27 @@ bool rawStatusSuffices(const LevRegContext* ctx) {
   const int32_t fetched = zlevGetVals(ctx, "zywfub", dest);
   ctx->formattedFetch = formatted;
   if (fetched == 0)
-    return -1;
+    return std::nullopt;
   for (int32_t v = 0; v < d->classCount; ++v) {
     const char* raw = c->numSlot[v] >= 0
                           ? reinterpret_cast<const char*>(&c->numericRaw[c->numSlot[v]])
                           : c->charRaw[c->charSlot[v]].buffer;
     const int32_t level = rawFind(c->rawIndex[v], raw);
     if (level < 0)
-      return -1;
+      return std::nullopt;
     ctx->levelIndex[v] = level;
   }
-  int32_t status = 0;
+  LevRowStatusSet status;
   for (int32_t j = 0; j < d->numericCount; ++j)
     if (d->numerics[j].var != nullptr && isHostMissing(ctx->numeric[j]))
-      status |= LRS_EXPLANATORY | LRS_NUMERIC;
+      status |= LevRowStatus::Explanatory | LevRowStatus::Numeric;
   for (int32_t r = 0; responses != nullptr && r < ctx->responseCount; ++r)
     if (isHostMissing(responses[r]))
-      status |= LRS_RESPONSE;
+      status |= LevRowStatus::Response;
   if (w != nullptr && ctx->weights != nullptr && (isHostMissing(*w) || !(*w > 0)))
-    status |= LRS_WEIGHT;
+    status |= LevRowStatus::Weight;
   if (f != nullptr && ctx->freq != nullptr && (isHostMissing(*f) || !(*f > 0)))
-    status |= LRS_WEIGHT;
+    status |= LevRowStatus::Weight;
   return status;
 }
 
@@ -303,15 +304,16 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
   LevDesign* d = ctx->design;
   c->job = Job::Effects;
   c->failureMessage = EffMsg{};
-  const bool perVariable = (levFlags(d) & kLevFlagMissingPerVar) != 0;
+  const bool perVariable = has(d->wideFlags, LevWideFlag::MissingPerVar);
   const bool raw = rawStatusSuffices(ctx);
   Worker* current = &c->workers[0];
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (current != nullptr && zlevGetNext(ctx) != 0) {
-    int32_t status = raw ? rawRowStatus(c, ctx, y, w, f) : -1;
-    if (status < 0)
-      status = zlevrgd(ctx, y, w, f);
-    if (!perVariable && (status & ~0x48) != 0)
+    std::optional<LevRowStatusSet> found;
+    if (raw)
+      found = rawRowStatus(c, ctx, y, w, f);
+    const LevRowStatusSet status = found ? *found : zlevrgd(ctx, y, w, f);
+    if (!perVariable && levRowSkipsLevels(status))
       continue;
     std::memcpy(current->buffer + current->count * c->rowSize, ctx->levelIndex,
                 sizeof(int32_t) * static_cast<size_t>(d->classCount));

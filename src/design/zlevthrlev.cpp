@@ -338,7 +338,7 @@ void mergeLevels(LevelizeThreadControl* c) {
 
 // True when the GLM effect-level pass will want the workers after the levels.
 bool effectPassAhead(const LevDesign* d) {
-  if ((d->designFlags & kLevFlagNonGlm) != 0)
+  if (has(d->designFlags, LevDesignFlag::NonGlm))
     return false;
   for (int32_t e = 0; e < d->effectCount; ++e)
     if (d->effects[e].allClassCount > 0)

@@ -20,6 +20,7 @@
 #include "output/vsfscreentables.h"
 #include "selection/vsfprocess.h"
 #include "selection/vsfresample.h"
+#include "support/cvscheme.h"
 #include "support/groupname.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
@@ -423,7 +424,7 @@ int32_t vsfResults(VsfContext* ctx) {
     return rc;
   if (reportFitStatus(ctx, m))
     return 0;
-  if (o.cvOn && m->foldCount < o.cvFolds && o.cvMethod != VsfCvMethod::Index)
+  if (o.cvOn && m->foldCount < o.cvFolds && !vsfCvScheme(o.cvMethod).indexFolds)
     vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
     vsfLog(VsfMsg::AdaptiveFitNotFullRank, {HostMsgArg(m->adaptiveAliased)});

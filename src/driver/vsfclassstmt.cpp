@@ -73,17 +73,17 @@ struct ClassStatementReader {
     const OptionSlot* vParamPos = stmtSlot(first, ClassSlot::CodingPosition);
     const OptionSlot* vParam = stmtSlot(first, ClassSlot::Coding);
     int32_t nPer = slotCount(vParamPos, OSK_INTLIST);
-    d->designFlags |= kLevFlagNonGlm;
+    d->designFlags.set(LevDesignFlag::NonGlm);
     if (slotCount(gParam, OSK_DBLLIST) == 0 && nPer == 0)
-      d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
+      d->designFlags.clear(LevDesignFlag::NonGlm);
     for (int32_t i = 0; i < slotCount(gParam, OSK_DBLLIST); ++i) {
       const auto c = static_cast<ClassCoding>(code(gParam, i));
       if (c == CC_GLM) {
         d->codingDefault = CC_EFFECT;
-        d->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
+        d->designFlags.clear(LevDesignFlag::NonGlm);
       } else {
         d->codingDefault = c;
-        d->designFlags |= kLevFlagNonGlm;
+        d->designFlags.set(LevDesignFlag::NonGlm);
       }
     }
     each([&](LevVariable& v) {
@@ -100,7 +100,7 @@ struct ClassStatementReader {
           ++distinct;
       });
     }
-    bool nonGlm = (d->designFlags & kLevFlagNonGlm) != 0;
+    bool nonGlm = has(d->designFlags, LevDesignFlag::NonGlm);
     if (nonGlm && slotCount(gParam, OSK_DBLLIST) == 0 && nPer > 0 && distinct < nvar)
       vsfLog(VsfMsg::ParamGivenSomeClass);
     if (!nonGlm && nPer > 0)

@@ -19,6 +19,7 @@
 #include "output/vsfeffects.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfsync.h"
+#include "support/cvscheme.h"
 #include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
@@ -175,7 +176,7 @@ void designEnd(void* self, int32_t) { restoreFromHeldOut(static_cast<DesignSourc
 [[nodiscard]] int32_t designNext(void* self) {
   return zlevGetNext(static_cast<DesignSource*>(self)->design);
 }
-[[nodiscard]] int32_t designStatus(void* self, double* y, double* w, double* f) {
+[[nodiscard]] LevRowStatusSet designStatus(void* self, double* y, double* w, double* f) {
   return zlevrgd(static_cast<DesignSource*>(self)->design, y, w, f);
 }
 void designRow(void* self, double* values) {
@@ -217,7 +218,7 @@ void designEffectMeans(void* self, const double* columnSums, double scale, doubl
   for (int32_t i = 0; i < d->classCount; ++i)
     if (d->classes[i].var != nullptr && dc->levelIndex[i] < 0)
       return true;
-  if ((d->designFlags & kLevFlagNonGlm) == 0 && d->cells != nullptr)
+  if (!has(d->designFlags, LevDesignFlag::NonGlm) && d->cells != nullptr)
     for (int32_t e = 0; e < d->effectCount; ++e) {
       const LevEffect& ef = d->effects[e];
       if (ef.allClassCount > 0 && d->cells[e].column >= ef.combinationCount)
@@ -304,9 +305,9 @@ template <class Row>
   return 0;
 }
 
-[[nodiscard]] int32_t designBlockRows(void* worker, int64_t offset, int32_t count, int32_t* status,
-                                      double* response, double* weight, double* frequency,
-                                      double* rows) {
+[[nodiscard]] int32_t designBlockRows(void* worker, int64_t offset, int32_t count,
+                                      LevRowStatusSet* status, double* response, double* weight,
+                                      double* frequency, double* rows) {
   auto* w = static_cast<BlockWorker*>(worker);
   return eachBlockRecord(w, offset, count, weight, frequency,
                          [&](int32_t k, const char* record, double* wk, double* fk) {
@@ -317,9 +318,9 @@ template <class Row>
 }
 
 [[nodiscard]] int32_t designBlockSparseRows(void* worker, int64_t offset, int32_t count,
-                                            int32_t* status, double* response, double* weight,
-                                            double* frequency, double* values, int32_t* columns,
-                                            int32_t* ends) {
+                                            LevRowStatusSet* status, double* response,
+                                            double* weight, double* frequency, double* values,
+                                            int32_t* columns, int32_t* ends) {
   auto* w = static_cast<BlockWorker*>(worker);
   int32_t at = 0;
   return eachBlockRecord(w, offset, count, weight, frequency,
@@ -357,7 +358,7 @@ void designRelease(void* self, int64_t taken) {
 // Whether a row holds one column at most of each split effect among the entries: indicator
 // codings (GLM, or REFERENCE for every CLASS variable of the effect) of no constructed effect.
 bool splitLevelsOneARow(const LevDesign* d, const VsfEffectEntry* entries, int32_t count) {
-  const bool glm = (d->designFlags & 0x10) == 0;
+  const bool glm = !has(d->designFlags, LevDesignFlag::NonGlm);
   for (int32_t i = 0; i < count; ++i) {
     if (!entries[i].sparseVote)
       continue;
@@ -375,7 +376,7 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
   VsfEffectTraits t{};
   t.columnCount = e.columnCount;
   t.classCount = e.allClassCount;
-  t.glm = (d->designFlags & 0x10) == 0;
+  t.glm = !has(d->designFlags, LevDesignFlag::NonGlm);
   int32_t codings[64];
   int32_t n = std::min(e.allClassCount, 64);
   for (int32_t i = 0; i < n; ++i)
@@ -512,7 +513,8 @@ int32_t vsfData(VsfContext* ctx) {
     missing = "vsfData: the design has no model effects";
   else if (o.split && ctx->effectRecords == nullptr)
     missing = "vsfData: the split effect records of the BY group were not made";
-  else if (s->cvMethod == VsfCvMethod::Index && (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
+  else if (vsfCvScheme(s->cvMethod).indexFolds &&
+           (o.cvIndexVar < 0 || o.cvIndexVar >= d->classCount))
     missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
   if (missing != nullptr) {
     xebug(missing);
@@ -550,7 +552,7 @@ int32_t vsfData(VsfContext* ctx) {
   // The records of the effects entered before selection come first in the list.
   if (o.split && fromRecords)
     ctx->model.includeCount = ctx->enteredFirstBoundary;
-  if (s->cvMethod == VsfCvMethod::Index) // one fold per level of the index variable
+  if (vsfCvScheme(s->cvMethod).indexFolds) // one fold per level of the index variable
     s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;
@@ -565,7 +567,7 @@ int32_t vsfData(VsfContext* ctx) {
   s->expectedRows = ctx->stmt.proc.byCount == 0 && ctx->data != nullptr ? xdsnobs(ctx->data) : -1;
   s->columnCount = d->columnCount;
   s->numericCount = d->numericCount;
-  s->glm = (d->designFlags & 0x10) == 0;
+  s->glm = !has(d->designFlags, LevDesignFlag::NonGlm);
 
   DesignSource design;
   design.ctx = ctx;
@@ -598,7 +600,7 @@ int32_t vsfData(VsfContext* ctx) {
     src.blockSparseRows = designBlockSparseRows;
   }
   // A design levelised across BY groups reads DATA= from its start: nothing is given up.
-  if (s->releaseData && (d->designFlags & kLevFlagAcrossBy) == 0)
+  if (s->releaseData && !has(d->designFlags, LevDesignFlag::AcrossBy))
     src.release = designRelease;
   VsfReadResult& result = s->read;
   ctx->model.bags = &ctx->bags;

@@ -34,7 +34,7 @@ void vsfRelease(VsfContext* ctx) {
   LevLibraryBlock* library = ctx->design.library;
   if (library != nullptr && library->pool != nullptr &&
       library->pool != v_global_gcb_anchor->defaultPool)
-    steps.zlevtrm(&ctx->design, -1);
+    steps.zlevtrm(&ctx->design, kLevReleaseAll);
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   // The scratch files belong to the extension that made them: close them before it goes.
   steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);

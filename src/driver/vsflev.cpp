@@ -20,9 +20,6 @@
 
 namespace {
 
-constexpr uint8_t kModeByGroup = 0x01; // design flag: levelise one BY group
-constexpr uint8_t kModeNames = 0x02;   // design flag: the whole data set, with names
-
 // The INEST= record: the 8 characters of _TYPE_, then one double per design column. The
 // context keeps the address of the doubles; the type characters sit just before them.
 char* inestRecord(VsfContext* ctx) { return reinterpret_cast<char*>(ctx->inestValues) - 8; }
@@ -69,7 +66,7 @@ int32_t vsfLev(VsfContext* ctx) {
       d->classes[0].levelCount = 0;
       if (d->numericCount > 0)
         d->numerics[0].levelCount = 0;
-    } else if ((d->designFlags & kLevFlagLevelTwo) != 0 && d->constructedCount == 0) {
+    } else if (has(d->designFlags, LevDesignFlag::LevelTwo) && d->constructedCount == 0) {
       // Without CLASS variables and constructed effects the numeric variables need no
       // pass: each is taken as it stands.
       for (int32_t j = 0; j < d->numericCount; ++j) {
@@ -110,18 +107,20 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   // The names are the interlaced parameter names, whatever style the tables use.
   const uint8_t savedSplitWarned = d->splitWarned;
   const uint8_t savedStyle = d->parmLabelStyle;
-  d->designFlags = static_cast<uint8_t>((d->designFlags & ~kModeByGroup) | kModeNames);
+  d->designFlags.clear(LevDesignFlag::ByGroup);
+  d->designFlags.set(LevDesignFlag::AcrossBy);
   d->splitWarned = 0;
   d->parmLabelStyle = LSTYLE_INTERLACED;
   auto restoreMode = [&] {
-    d->designFlags = static_cast<uint8_t>((d->designFlags | kModeByGroup) & ~kModeNames);
+    d->designFlags.set(LevDesignFlag::ByGroup);
+    d->designFlags.clear(LevDesignFlag::AcrossBy);
     d->splitWarned = savedSplitWarned;
     d->parmLabelStyle = savedStyle;
   };
   ctx->design.library->pool = xmpoolc(nullptr, 1024, 0x1004);
   int32_t lev = vsfSteps().zlevrgi(&ctx->design);
   if (lev != codeOf(LevBuild::Ready)) {
-    vsfSteps().zlevtrm(&ctx->design, -1);
+    vsfSteps().zlevtrm(&ctx->design, kLevReleaseAll);
     restoreMode();
     if (lev == codeOf(LevBuild::ConstructedFailed)) {
       vsfRaiseRC(ctx, StepRc::GroupDesignError);
@@ -138,7 +137,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   auto* record = static_cast<double*>(ctx->mainPool->allocate(
       ctx->mainPool, sizeof(double) * static_cast<size_t>(count + 1), kQkZeroed));
   if (record == nullptr) {
-    vsfSteps().zlevtrm(&ctx->design, -1);
+    vsfSteps().zlevtrm(&ctx->design, kLevReleaseAll);
     restoreMode();
     return kVsfNoMemory;
   }
@@ -188,7 +187,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   (void)xvsele(inest);
   if (ctx->inestReader != nullptr && xvgete(ctx->inestReader) != 0 && rc == 0)
     rc = kVsfNoMemory;
-  vsfSteps().zlevtrm(&ctx->design, -1);
+  vsfSteps().zlevtrm(&ctx->design, kLevReleaseAll);
   restoreMode();
   return rc;
 }

@@ -130,7 +130,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     // The group's model part and design context go too, so that nothing the group made
     // outlives it.
     steps.vsfModelByFree(&ctx->model);
-    steps.zlevtrm(&ctx->design, -1);
+    steps.zlevtrm(&ctx->design, kLevReleaseAll);
     vsfDesignSkippedGroup(ctx);
     return;
   }
@@ -192,7 +192,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
   poolDestroy(ctx->byPool);
   poolDestroy(ctx->pagePool);
-  steps.zlevtrm(&ctx->design, -1);
+  steps.zlevtrm(&ctx->design, kLevReleaseAll);
   ctx->resultsTime += zdattim() - ctx->intervalStart;
 }
 

@@ -71,10 +71,10 @@ namespace {
 [[nodiscard]] int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   LevDesign* design = ctx->design.design;
-  design->designFlags |= 0x01 | 0x20;
+  design->designFlags |= LevDesignFlag::ByGroup | LevDesignFlag::LevelTwo;
   o.method = stmtCode(m, ModelSlot::Method, VsfMethod::Stepwise);
   if (vsfMethodPenalty(o.method) == VsfPenalty::Columns)
-    design->designFlags2 |= 0x20;
+    design->designFlags2.set(LevDesignFlag2::SplineSplit);
   int32_t lev = zlevmod(design, ctx->data, keyOf(ProcSlot::DirectVariables),
                         keyOf(ProcSlot::ClassVariables), m, keyOf(ModelSlot::Effects), 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);

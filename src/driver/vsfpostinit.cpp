@@ -13,6 +13,7 @@
 #include "model/vsfswitches.h"
 #include "output/vsfcontext.h"
 #include "selection/vsfresample.h"
+#include "support/cvscheme.h"
 #include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
@@ -750,7 +751,7 @@ void derivedSwitches(VsfContext* ctx) {
   o.trialAll = o.select == VC_PRESS || o.select == VC_VALIDATE || o.select == VC_CV;
   o.cvOn = o.cvMethod != VsfCvMethod::None && o.choose != VC_CVEX;
   o.cvExternal = o.cvMethod != VsfCvMethod::None && o.choose == VC_CVEX;
-  if (o.cvMethod == VsfCvMethod::Index) {
+  if (vsfCvScheme(o.cvMethod).indexFolds) {
     int32_t index = -1;
     for (int32_t i = 0; i < d->classCount && index < 0; ++i)
       if (d->classes[i].var != nullptr && d->classes[i].var->number == o.cvIndexVar)

@@ -3,6 +3,8 @@
 // can drive the main's orders with steps of its own.
 #pragma once
 
+#include "design/levrelease.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -31,7 +33,7 @@ struct VsfStepTable {
   int32_t (*vsfSetupInEstScatter)(VsfContext*);
   int32_t (*vsfReadInEstParms)(VsfContext*);
   int32_t (*zlevrgi)(LevRegContext*);
-  void (*zlevtrm)(LevRegContext*, int32_t);
+  void (*zlevtrm)(LevRegContext*, LevReleaseSet);
   // Data pages and threads.
   int32_t (*vsfInitializeThreads)(ThreadPuddle*, int32_t);
   void (*vsfTerminateThreads)(ThreadPuddle*);

@@ -4,6 +4,7 @@
 // levels, columns and statistics per BY group into the fields marked "levelisation".
 #pragma once
 
+#include "support/flagset.h"
 #include "support/stepcodes.h"
 
 #include <cstdint>
@@ -348,10 +349,34 @@ struct LevEffectLevels {
   int64_t count;
 };
 
+// The design's flags, asked by name (has(d->designFlags, LevDesignFlag::NonGlm)).
+enum class LevDesignFlag : uint8_t {
+  ByGroup = 0x01,      // levelise one BY group; names and tables wait (the MODEL reader sets it)
+  AcrossBy = 0x02,     // levelise the whole data set once, names included
+  NoRowBuffers = 0x08, // levelisation reads no response, weight or frequency
+  NonGlm = 0x10,       // CLASS variables coded full rank, not by the GLM level combinations
+  LevelTwo = 0x20,     // set by the MODEL reader: numeric variables alone need no pass
+  NoIntercept = 0x40,  // the model has no intercept
+};
+constexpr bool isFlagEnum(LevDesignFlag) { return true; }
+using LevDesignFlags = FlagSet<LevDesignFlag>;
+// The second byte of flags.
+enum class LevDesignFlag2 : uint8_t {
+  SplineSplit = 0x20, // spline effects are split (a least-angle method)
+};
+using LevDesignFlags2 = FlagSet<LevDesignFlag2>;
+// The flags above the first bytes.
+enum class LevWideFlag : uint32_t {
+  ZeroWeights = 0x1000,
+  MissingPerVar = 0x4000,  // completeness is judged per variable, not over the whole row
+  NameLengthened = 0x8000, // a parameter name was lengthened past its field
+};
+using LevWideFlags = FlagSet<LevWideFlag>;
+
 // The design descriptor. Default-constructible plain record; allocated zeroed.
 struct LevDesign {
-  uint8_t designFlags;  // 0x01|0x20 set by the MODEL reader, 0x10 non-GLM, 0x40 no intercept
-  uint8_t designFlags2; // 0x20: the spline split flag
+  LevDesignFlags designFlags;
+  LevDesignFlags2 designFlags2;
   int32_t classCount;
   LevVariable* classes;
   int32_t numericCount;
@@ -397,7 +422,7 @@ struct LevDesign {
   // The memory provider the library allocated this design's records from.
   VmProvider* provider;
   // Design library:
-  uint32_t wideFlags;   // flag bits above the first byte (0x1000, 0x4000, 0x8000)
+  LevWideFlags wideFlags;
   EffectCell* cells;    // one per model effect
   InModelMask* inModel; // built on first use
   LevVariable* freqVariable;
@@ -410,23 +435,6 @@ struct LevDesign {
   void* filterWord;    // handed to the observation filter hook
   QkPool* libraryPool; // the per-BY-group pool (cleared when it is deleted)
 };
-
-// Design flag bits.
-inline constexpr uint8_t kLevFlagModel = 0x01;
-inline constexpr uint8_t kLevFlagNonGlm = 0x10;
-inline constexpr uint8_t kLevFlagLevelTwo = 0x20;
-inline constexpr uint8_t kLevFlagNoIntercept = 0x40;
-inline constexpr uint8_t kLevFlag2SplineSplit = 0x20;
-inline constexpr uint8_t kLevFlagAcrossBy = 0x02;
-inline constexpr uint8_t kLevFlagNoRowBuffers = 0x08;
-inline constexpr uint32_t kLevFlagZeroWeights = 0x1000;    // in wideFlags
-inline constexpr uint32_t kLevFlagMissingPerVar = 0x4000;  // in wideFlags
-inline constexpr uint32_t kLevFlagNameLengthened = 0x8000; // in wideFlags
-
-// All design flags: the first byte and the wide bits together.
-[[nodiscard]] inline uint32_t levFlags(const LevDesign* design) {
-  return design->designFlags | design->wideFlags;
-}
 
 // Raises the design's worst return code to at least `severity`.
 inline void levRaise(LevDesign* design, StepRc severity) {

@@ -105,7 +105,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   const ParsedStatement* s = v.stmt;
   bool natural = stmtFlag(s, EffectFlag::Natural);
   bool columnsSplit =
-      stmtFlag(s, EffectFlag::Split) || (design->designFlags2 & kLevFlag2SplineSplit);
+      stmtFlag(s, EffectFlag::Split) || has(design->designFlags2, LevDesignFlag2::SplineSplit);
   int32_t method = stmtInt(s, EffectSlot::KnotMethod, KM_EQUAL);
   bool variablesSplit =
       columnsSplit || stmtFlag(s, EffectFlag::Separate) || method == KM_MULTISCALE;

@@ -199,15 +199,9 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
       }
       at += parts;
     }
-    if (noIntercept)
-      design->designFlags |= kLevFlagNoIntercept;
-    else
-      design->designFlags &= static_cast<uint8_t>(~kLevFlagNoIntercept);
-    if (builderFlag)
-      design->designFlags |= kLevFlagNonGlm;
-    else
-      design->designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
-    if (!(design->designFlags & kLevFlagNoIntercept)) {
+    design->designFlags.set(LevDesignFlag::NoIntercept, noIntercept);
+    design->designFlags.set(LevDesignFlag::NonGlm, builderFlag);
+    if (!has(design->designFlags, LevDesignFlag::NoIntercept)) {
       design->effects = records;
       records[0] = LevEffect{};
       records[0].name = levStrdup("Intercept", 9);

@@ -10,6 +10,7 @@
 #include "support/protocol.h"
 #include "support/stepcodes.h"
 
+#include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -39,6 +40,7 @@ const HostVariable* numericVar(const LevDesign* design, int32_t index) {
 } // namespace
 
 int32_t zlevBinCoef(int32_t n, int32_t k) {
+  assert(0 <= k && k <= n && "a binomial coefficient n over k with k in 0..n");
   if (k == 0 || k == n)
     return 1;
   if (k == 1 || k == n - 1)

@@ -30,7 +30,9 @@ void warn(LevDesign* design, EffMsg number, std::initializer_list<HostMsgArg> ar
 void readCommon(LevDesign* design, SplineInfo* info, const ParsedStatement* s) {
   info->natural = stmtFlag(s, EffectFlag::Natural) ? 1 : 0;
   info->split =
-      (stmtFlag(s, EffectFlag::Split) || (design->designFlags2 & kLevFlag2SplineSplit)) ? 1 : 0;
+      (stmtFlag(s, EffectFlag::Split) || has(design->designFlags2, LevDesignFlag2::SplineSplit))
+          ? 1
+          : 0;
   info->separate = (info->split || stmtFlag(s, EffectFlag::Separate)) ? 1 : 0;
   info->degree = stmtInt(s, EffectSlot::SplineDegree, 3);
   info->basis = static_cast<uint8_t>(stmtInt(s, EffectSlot::Basis, SB_NOT_GIVEN));

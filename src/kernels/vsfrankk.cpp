@@ -5,6 +5,8 @@
 
 #include "numerics/packedtri.h"
 
+#include <cassert>
+
 namespace {
 
 template <int K>
@@ -67,6 +69,7 @@ void vsfRankUpdate(double* T, int32_t n, const double* const* x, const double* w
 VSF_RANK_CLONES void vsfRankUpdateRows(double* T, int32_t n, const double* const* x,
                                        const double* w, int32_t k, int32_t rowBegin,
                                        int32_t rowEnd) {
+  assert(n >= 0 && k >= 0 && rowBegin >= 0 && "rows of an order-n triangle, k updates");
   const int32_t end = rowEnd < n ? rowEnd : n;
   double* row = T + packed::tri(rowBegin);
   for (int32_t i = rowBegin; i < end; row += i + 1, ++i) {

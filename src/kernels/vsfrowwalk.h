@@ -10,6 +10,7 @@
 #include "support/hostif.h"
 #include "support/qkpgf.h"
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -88,6 +89,8 @@ template <class Fn> inline void vsfEachRow(const VsfRowShape& S, QkPageDescripto
     d = r.sparseValues + r.storedTotal;
     ce -= S.fixedCodes + S.sparse + r.storedTotal;
   }
+  assert(reinterpret_cast<unsigned char*>(d) <= reinterpret_cast<unsigned char*>(ce) &&
+         "a page's rows end before its codes begin");
 }
 
 // Calls fn(effect, value) for every stored value of a row whose sparse slots hold runs of

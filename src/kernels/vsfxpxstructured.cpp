@@ -10,6 +10,7 @@
 #include "numerics/zvector.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace {
 
@@ -25,6 +26,7 @@ struct Segment {
 };
 
 Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
+  assert(index >= 0 && st->small > 0 && st->columns >= 0 && "a segment of the structured road");
   Segment s;
   s.triangle = buffer + index * vsfStructuredSegmentLength(st);
   s.diagonal = s.triangle + packed::tri(st->small);

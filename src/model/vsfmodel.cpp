@@ -14,6 +14,7 @@
 #include "model/vsfserialize.h"
 #include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -23,6 +24,7 @@
 #include "support/vsfoptions.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
@@ -165,7 +167,7 @@ namespace {
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
 [[nodiscard]] int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
-  if (m->foldCount > m->nTrain && o->cvMethod != VsfCvMethod::Random)
+  if (m->foldCount > m->nTrain && !vsfCvScheme(o->cvMethod).seeded)
     m->foldCount = static_cast<int32_t>(m->nTrain);
   if (!vsfCvOn(m))
     return 0;
@@ -615,6 +617,7 @@ namespace {
                              !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
         return kVsfNoMemory;
     }
+  assert(newCapacity >= m->xpxColumns && "X'X keeps its columns as it grows");
   m->xpxCapacity = newCapacity;
   return 0;
 }
@@ -651,6 +654,7 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
   const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
   if (size <= 0)
     return kVsfNoMemory;
+  assert(newCapacity >= m->crossColumnCount && "the kept cross products keep their columns");
   auto grow = [&](double*& arr) -> bool {
     double* out = vsfModelResize<double>(m, arr, size);
     if (out == nullptr)
@@ -774,6 +778,7 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     if (rc != 0)
       return rc;
   }
+  assert(s >= 0 && s < m->stepCapacity && "the step records have room for the step");
   if (vsfMethodHasPath(o->method)) {
     m->stepPathValue[s] = m->lambdaMax > 0 ? m->lambda / m->lambdaMax : 1.0;
     m->stepL1Norm[s] = m->l1Norm;

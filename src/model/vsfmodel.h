@@ -11,6 +11,7 @@
 #include "support/hostif.h"
 #include "support/protocol.h"
 
+#include <cassert>
 #include <cstdint>
 
 struct VsfModelOptions;
@@ -261,12 +262,14 @@ void vsfResetChosenStep(VsfModel* model);
 // Allocation from the model pool: zero-filled when zero is true; null for a count <= 0.
 void* vsfModelAlloc(VsfModel* model, int64_t bytes, bool zero);
 template <class T> T* vsfModelArray(VsfModel* model, int64_t count, bool zero = true) {
+  assert(count <= INT64_MAX / static_cast<int64_t>(sizeof(T)) && "the block size overflows");
   return count <= 0
              ? nullptr
              : static_cast<T*>(vsfModelAlloc(model, count * static_cast<int64_t>(sizeof(T)), zero));
 }
 // Resizes a model-pool block, keeping its contents (null on failure or a count <= 0).
 template <class T> T* vsfModelResize(VsfModel* model, T* block, int64_t count) {
+  assert(count <= INT64_MAX / static_cast<int64_t>(sizeof(T)) && "the block size overflows");
   if (count <= 0 || model->pool == nullptr)
     return nullptr;
   if (block == nullptr)

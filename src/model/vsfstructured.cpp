@@ -18,6 +18,7 @@
 #include "support/vsfoptions.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -109,6 +110,8 @@ struct Block {
 };
 double blockCross(const void* c, int64_t j, int64_t column) {
   const Block* b = static_cast<const Block*>(c);
+  assert(j >= 0 && j < b->st->columns && column >= 0 && column < b->st->small &&
+         "an element of the structured effect's cross block");
   return b->st->cross[j * b->st->small + column];
 }
 double blockDiagonal(const void* c, int64_t j) {

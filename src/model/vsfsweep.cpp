@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -285,6 +286,7 @@ double vsfTightTolerance(const double* xpx, const double* swept, const char* fla
 }
 
 double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
+  assert(k >= 0 && k < m->xpxColumns && "a candidate column of X'X");
   const bool centred = vsfRuleCentred(m);
   const JudgedSums a(m->xpx, m->sweepFlags, k, centred);
   const double extra = vsfStructuredPivotRoot(m, k);
@@ -310,6 +312,7 @@ void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t 
 double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
 
 void vsfSweep(VsfModel* m, int32_t k) {
+  assert(k >= 0 && k < m->xpxColumns && "a pivot among the kept columns");
   const char before = m->sweepFlags[k];
   double tol = before == '1'
                    ? 0.0
@@ -324,6 +327,7 @@ void vsfSweep(VsfModel* m, int32_t k) {
 }
 
 void vsfCVSweep(VsfModel* m, int32_t k, char state) {
+  assert((state == '0' || state == '1') && "a column is swept or not");
   if (!cvFolds(m))
     return;
   const double s = m->sweptXpx[diag(k)];
@@ -344,9 +348,11 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
 int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialRun(m, k, 1); }
 
 int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) {
+  assert(k >= 0 && k < m->effectCount && "an effect of the model enters");
   const VsfModelOptions* o = m->options;
   if (m->effectStatus[k] == VES_UNAVAILABLE)
     return 0;
+  assert(m->inModelCount < m->effectCount && "the in-model list has room for one more");
   m->inModelList[m->inModelCount++] = k;
   if (m->effectStatus[k] != VES_INTERCEPT && m->effectStatus[k] != VES_FORCED)
     m->effectStatus[k] = VES_SELECTED;
@@ -380,6 +386,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
       if (rc != 0)
         return rc;
     }
+    assert(m1 <= m->xpxCapacity && "X'X has room for the entering columns");
     const bool stored = m->options->storeCross != 0 && m->cross != nullptr;
     if (!stored && m->larCrossBytes > 0 && m->crossSlot[k] != -1 && !cvFolds(m)) {
       rowsFromOwnCross(m, k);
@@ -553,6 +560,7 @@ void reverseSweepEffect(VsfModel* m, int32_t k) {
   if (k == structured) {
     vsfStructuredLeave(m);
   } else {
+    assert(c0 >= 0 && c0 + nk <= m->xpxColumns && "a swept effect's columns lie within X'X");
     for (int32_t j = nk - 1; j >= 0; --j) {
       if (m->sweepFlags[c0 + j] == '1')
         vsfSweep(m, c0 + j);
@@ -607,6 +615,7 @@ void takeOutOfList(VsfModel* m, int32_t k, uint8_t mode) {
 } // namespace
 
 void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
+  assert(k >= 0 && k < m->effectCount && "an effect of the model leaves");
   if (m->effectStatus[k] == VES_UNAVAILABLE)
     return;
   const bool rebuild = rebuildable(m) && reverseSweepsLoseAccuracy(m, k);
@@ -653,9 +662,11 @@ int32_t vsfReenterEffect(VsfModel* m, int32_t k, int32_t rank, uint8_t resweepAl
 }
 
 void vsfPhysicalDelete(VsfModel* m, int32_t p) {
+  assert(p >= 0 && p < m->inModelCount && "a position of the in-model list");
   const int32_t e = m->inModelList[p];
   const int64_t c0 = m->effectColumn[e], w = m->effectColumns[e];
   const int64_t n = m->xpxColumns;
+  assert(c0 >= 0 && c0 + w <= n && "the leaving effect's columns lie within X'X");
   auto shrink = [&](double* A) {
     for (int64_t r = c0 + w; r < n; ++r) {
       const double* src = A + tri(r);
@@ -714,6 +725,7 @@ int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
     if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != 0)
       return kVsfNoMemory;
   }
+  assert(need <= m->crossCapacity && "the kept cross products have room for the batch");
   const int64_t L = static_cast<int64_t>(columns) * N;
   if (L != 0) {
     m->crossBatch = effects;

@@ -12,6 +12,7 @@
 #include "support/poolalloc.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -28,10 +29,12 @@ constexpr int32_t kValuesLimit = 256;
 
 // The level text of level i, left-aligned in the variable's level width.
 const char* levelText(const LevVariable& v, int32_t i) {
+  assert(i >= 0 && i < v.levelCount && "a level of the variable");
   return v.levelTexts != nullptr ? v.levelTexts[i] : "";
 }
 
 [[nodiscard]] int32_t levelLength(const LevVariable& v, int32_t i) {
+  assert(i >= 0 && i < v.levelCount && "a level of the variable");
   if (v.levelTexts == nullptr || v.levelTexts[i] == nullptr)
     return 0;
   return trimmedLength(v.levelTexts[i], v.levelWidth);
@@ -200,7 +203,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   VsfGroup group(
       ctx, "Coding",
       {vsfaLabel(msgText(VsfMsg::ClassInfoClassLevelCoding)), rvqFlag(RvqAttrId::GroupKind, 0)});
-  const bool fullRank = (d->designFlags & 0x10) != 0;
+  const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   const int32_t dropLast = fullRank ? 1 : 0;
   int32_t showHeader = 1;
   char name[32];

@@ -13,6 +13,7 @@
 #include "support/vsfmethods.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,6 +27,7 @@ namespace {
 
 // The CLASS variables of an effect in the order of its level rows: crossed, then nested.
 [[nodiscard]] int32_t classAt(const LevEffect& ef, int32_t k) {
+  assert(k >= 0 && k < ef.crossedCount + ef.nestedCount && "a CLASS member of the effect");
   return k < ef.crossedCount ? ef.crossed[k] : ef.nested[k - ef.crossedCount];
 }
 
@@ -38,7 +40,7 @@ struct CellTable {
 
 CellTable cellTable(const LevDesign* d, const LevEffect& ef) {
   CellTable t;
-  if ((d->designFlags & kLevFlagNonGlm) != 0) {
+  if (has(d->designFlags, LevDesignFlag::NonGlm)) {
     t.rows = ef.levelIndexTable;
     t.width = ef.crossedCount + ef.nestedCount;
     t.cellCount = ef.classColumnCount;
@@ -155,7 +157,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount <= 0)
     return kVsfNoMemory;
-  if ((d->designFlags & kLevFlagNonGlm) != 0 && d->classCount > 0) {
+  if (has(d->designFlags, LevDesignFlag::NonGlm) && d->classCount > 0) {
     int32_t rc = vsfLevels(ctx, nullptr, pool);
     if (rc != 0)
       return rc;

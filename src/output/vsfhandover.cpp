@@ -61,7 +61,7 @@ void reduceDesign(const LevDesign* d, const VsfSelectedModel& sm, ReducedDesign*
   r->copy.effectLevels = nullptr;
   r->copy.inModel = nullptr;
   if (r->start[0] < 0)
-    r->copy.designFlags |= kLevFlagNoIntercept;
+    r->copy.designFlags.set(LevDesignFlag::NoIntercept);
 }
 
 // The reduced column of design column `column`, -1 when its effect is left out.
@@ -238,7 +238,7 @@ std::vector<double> reducedTriangle(VsfModel* m, const ReducedDesign& r,
 // numbers, held as doubles and written as text into the item store and the scoring code
 // (16 bytes each in all). When not, an error names the variable, its levels and the memory.
 bool codingRowsFit(const VsfModel* m, const LevDesign* d, const VsfSelectedModel& sm) {
-  if ((d->designFlags & kLevFlagNonGlm) == 0)
+  if (!has(d->designFlags, LevDesignFlag::NonGlm))
     return true;
   std::vector<uint8_t> used(sm.needClass);
   used.resize(size_t(d->classCount), 0);
@@ -306,7 +306,7 @@ void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
   const VsfReadResult* read = m->dataSettings != nullptr ? &m->dataSettings->read : nullptr;
   if (read == nullptr)
     return;
-  if (read->bridgeEffectMeans != nullptr && (d->designFlags & kLevFlagNonGlm) == 0)
+  if (read->bridgeEffectMeans != nullptr && !has(d->designFlags, LevDesignFlag::NonGlm))
     methods->set(bridge, PFI_EFFECT_MEANS, read->bridgeEffectMeans, 0);
   if (read->bridgeWeightedMeans != nullptr)
     methods->set(bridge, PFI_WEIGHTED_MEANS, read->bridgeWeightedMeans, 0);

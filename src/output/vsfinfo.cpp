@@ -7,6 +7,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
 #include "output/vsfresults.h"
+#include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/vsfmethods.h"
@@ -87,17 +88,15 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
       return vsfText("", 0);
     };
     if (o.cvOn) {
-      out.entry(VsfMsg::ModelInfoCrossValidationMethod,
-                msgValue(kMsgCvMethodNames[static_cast<int32_t>(o.cvMethod) - 1]));
-      if (o.cvMethod == VsfCvMethod::Index)
+      out.entry(VsfMsg::ModelInfoCrossValidationMethod, msgValue(vsfCvScheme(o.cvMethod).name));
+      if (vsfCvScheme(o.cvMethod).indexFolds)
         out.entry(VsfMsg::ModelInfoCrossValidationIndexVariable, textValue(indexName()));
       else
         out.entry(VsfMsg::ModelInfoNumberFolds, intValue(o.cvFolds));
     }
     if (o.cvExternal) {
-      out.entry(VsfMsg::CvexExternalCrossValidationMethod,
-                msgValue(kMsgCvMethodNames[static_cast<int32_t>(o.cvMethod) - 1]));
-      if (o.cvMethod == VsfCvMethod::Index)
+      out.entry(VsfMsg::CvexExternalCrossValidationMethod, msgValue(vsfCvScheme(o.cvMethod).name));
+      if (vsfCvScheme(o.cvMethod).indexFolds)
         out.entry(VsfMsg::CvexExternalCrossValidationIndex, textValue(indexName()));
       else
         out.entry(VsfMsg::CvexNumberExternalFolds, intValue(o.cvFolds));
@@ -107,7 +106,7 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
     out.entry(VsfMsg::ModelInfoEffectHierarchyEnforced,
               msgValue(kMsgHierarchyNames[static_cast<int32_t>(o.hierarchy)]));
   }
-  if ((o.trainFraction > 0.0 && o.trainFraction < 1.0) || o.cvMethod == VsfCvMethod::Random)
+  if ((o.trainFraction > 0.0 && o.trainFraction < 1.0) || vsfCvScheme(o.cvMethod).seeded)
     out.entry(VsfMsg::ModelInfoRandomNumberSeed, i64Value(ctx->seed));
   out.endRows();
   out.release();

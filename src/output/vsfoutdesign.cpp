@@ -328,10 +328,10 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
   if (zlevGetInit(dc) == 0) {
     while (zlevGetNext(dc) == 1) {
       double y = hostMissing(), w = 1, f = 1;
-      const int32_t s = zlevrgd(dc, &y, &w, &f);
+      const LevRowStatusSet s = zlevrgd(dc, &y, &w, &f);
       const bool bad = vsfRowWeightBad(dc, s, &w, &f);
       bool predictable = vsfRowPredictable(&sm, dc, s);
-      if (full && (s & (LRS_EXPLANATORY | LRS_COMPUTED)) != 0)
+      if (full && s.any(LevRowStatus::Explanatory | LevRowStatus::Computed))
         predictable = false;
       uint8_t role = roleColumn ? 0 : 1;
       if (predictable) {
@@ -341,7 +341,7 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
           vsfModelRgx(ctx, m, dc, row.data());
         for (int32_t k = 0; k < n; ++k)
           values[size_t(k)] = row[size_t(st->groupColumns[size_t(k)])];
-        if ((s & (LRS_RESPONSE | LRS_EXPLANATORY)) == 0 && !bad)
+        if (!s.any(LevRowStatus::Response | LevRowStatus::Explanatory) && !bad)
           role = rowRole(ctx, in, roleColumn, &rng, cursor);
       } else {
         std::fill(values.begin(), values.end(), hostMissing());

@@ -204,8 +204,9 @@ namespace {
 
 // True when the row's weight or frequency keeps it out of the fit (a missing or
 // non-positive weight, a non-positive frequency); `f` becomes the whole frequency.
-[[nodiscard]] bool weightOrFreqBad(const LevRegContext* dc, int32_t status, double w, double f) {
-  bool bad = (status & LRS_WEIGHT) != 0;
+[[nodiscard]] bool weightOrFreqBad(const LevRegContext* dc, LevRowStatusSet status, double w,
+                                   double f) {
+  bool bad = status.has(LevRowStatus::Weight);
   const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
   if (freqGiven && !isHostMissing(f)) {
     f = std::floor(f);
@@ -357,7 +358,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
     return 0;
   while (zlevGetNext(dc) == 1) {
     double y = hostMissing(), w = 1, f = 1;
-    int32_t s = zlevrgd(dc, &y, &w, &f);
+    const LevRowStatusSet s = zlevrgd(dc, &y, &w, &f);
     const bool bad = weightOrFreqBad(dc, s, w, f);
     const bool predictable = usable && vsfRowPredictable(&sm, dc, s);
     double pred = hostMissing(), resid = hostMissing();
@@ -370,9 +371,9 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
     } else if (predictable) {
       pred = predictRow(ctx, m, dc, row.data());
     }
-    if ((s & LRS_RESPONSE) == 0) {
+    if (!s.has(LevRowStatus::Response)) {
       resid = isHostMissing(pred) || isHostMissing(y) ? hostMissing() : y - pred;
-      if (!bad && (s & LRS_EXPLANATORY) == 0 && usable && predictable) {
+      if (!bad && !s.has(LevRowStatus::Explanatory) && usable && predictable) {
         const int32_t assigned = drawRoleAndFold(ctx, m, in, draw, &cvIndex);
         if (c.role != 0 && assigned != 0) {
           static const char* names[] = {"", "TRAIN", "VALIDATE", "TEST"};
@@ -381,7 +382,8 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
       }
     }
     // The drawn frequencies belong to the rows the fit read, in their order.
-    const bool fitRow = !bad && (s & (LRS_EXPLANATORY | LRS_RESPONSE | LRS_COMPUTED)) == 0;
+    const bool fitRow =
+        !bad && !s.any(LevRowStatus::Explanatory | LevRowStatus::Response | LevRowStatus::Computed);
     const auto averagingColumns = [&] {
       if (averaged.on)
         vsfPutAverageColumns(out, c, ctx, averaged, predictable, fitRow);

@@ -9,6 +9,7 @@
 #include "output/vsfparmcolumns.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/cvscheme.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
@@ -205,10 +206,10 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
       std::max(5, std::snprintf(fold, sizeof fold, "%d", static_cast<int>(m->foldCount)));
   const LevDesign* d = vsfDesign(ctx);
   const int32_t var = ctx->options.cvIndexVar;
-  const LevVariable* iv =
-      ctx->options.cvMethod == VsfCvMethod::Index && d != nullptr && var >= 0 && var < d->classCount
-          ? &d->classes[var]
-          : nullptr;
+  const LevVariable* iv = vsfCvScheme(ctx->options.cvMethod).indexFolds && d != nullptr &&
+                                  var >= 0 && var < d->classCount
+                              ? &d->classes[var]
+                              : nullptr;
   const bool numericIndex = iv != nullptr && iv->var != nullptr && iv->var->type == 1;
   char* indexText = nullptr;
   const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;

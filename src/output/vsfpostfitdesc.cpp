@@ -68,7 +68,7 @@ void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
   c.numeric = v.var != nullptr && v.var->type == 1;
   c.missingIsLevel = v.missing != 0;
   c.levelWidth = v.levelWidth;
-  const bool glm = (d->designFlags & kLevFlagNonGlm) == 0;
+  const bool glm = !has(d->designFlags, LevDesignFlag::NonGlm);
   c.coding = codingName(glm ? CC_GLM : v.coding);
   c.levelCount = v.levelCount;
   auto& levels = h.textLists.emplace_back();
@@ -117,7 +117,7 @@ void describeClass(PostFitDescription& h, const LevDesign* d, int32_t j) {
     return false;
   std::vector<int32_t> vars(ef.crossed, ef.crossed + ef.crossedCount);
   vars.insert(vars.end(), ef.nested, ef.nested + ef.nestedCount);
-  const bool glm = (d->designFlags & kLevFlagNonGlm) == 0;
+  const bool glm = !has(d->designFlags, LevDesignFlag::NonGlm);
   int64_t count = 1;
   if (glm && !vars.empty())
     count = ef.combinationTable != nullptr ? ef.combinationCount : 0;
@@ -414,7 +414,7 @@ void vsfDescribeSelectedModel(PostFitDescription& h, VsfContext* ctx, const VsfS
   pm.response =
       h.keep(dc->responseCount > 0 && dc->responses != nullptr ? variableName(dc->responses[0])
                                                                : std::string());
-  pm.noIntercept = (d->designFlags & kLevFlagNoIntercept) != 0;
+  pm.noIntercept = has(d->designFlags, LevDesignFlag::NoIntercept);
   pm.byIndex = ctx->stmt.proc.byCount > 0 ? int32_t(ctx->byCount) : 0;
   describeBy(h, ctx);
   pm.numericCount = int32_t(numerics.size());

@@ -394,7 +394,7 @@ void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm,
               std::vector<double>* row, ScoreStats* st, double* pred, double* resid) {
   LevRegContext* dc = &ctx->design;
   double y = hostMissing(), w = 1, f = 1;
-  const int32_t s = zlevrgd(dc, &y, &w, &f);
+  const LevRowStatusSet s = zlevrgd(dc, &y, &w, &f);
   const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
   bool goodFreq = true;
   if (!freqGiven) {
@@ -409,7 +409,7 @@ void scoreRow(VsfContext* ctx, const VsfModel* m, VsfSelectedModel* sm,
   if (dataError || !vsfRowPredictable(sm, dc, s))
     return;
   st->used += 1;
-  const bool response = hasResponse && (s & LRS_RESPONSE) == 0 && !isHostMissing(y);
+  const bool response = hasResponse && !s.has(LevRowStatus::Response) && !isHostMissing(y);
   if (response)
     st->usedResponse += 1;
   if (freqGiven && goodFreq) {

@@ -90,8 +90,8 @@ std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* m) 
   return estimates;
 }
 
-bool vsfRowWeightBad(const LevRegContext* dc, int32_t status, double* w, double* f) {
-  bool bad = (status & LRS_WEIGHT) != 0;
+bool vsfRowWeightBad(const LevRegContext* dc, LevRowStatusSet status, double* w, double* f) {
+  bool bad = status.has(LevRowStatus::Weight);
   const bool freqGiven = dc->freq != nullptr, weightGiven = dc->weights != nullptr;
   if (freqGiven && !isHostMissing(*f)) {
     *f = std::floor(*f);
@@ -109,7 +109,7 @@ bool vsfRowWeightBad(const LevRegContext* dc, int32_t status, double* w, double*
   return bad;
 }
 
-bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t status) {
+bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, LevRowStatusSet status) {
   if (!sm->usable)
     return false;
   const LevDesign* d = dc->design;
@@ -124,11 +124,11 @@ bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, int32_t st
     }
   if (!predictable)
     return false;
-  if ((status & LRS_COMPUTED) != 0 && d->constructedCount > 0) {
+  if (status.has(LevRowStatus::Computed) && d->constructedCount > 0) {
     ++sm->unformedRows;
     return false;
   }
-  if ((d->designFlags & kLevFlagNonGlm) != 0 || d->cells == nullptr)
+  if (has(d->designFlags, LevDesignFlag::NonGlm) || d->cells == nullptr)
     return true;
   for (int32_t lev : sm->designEffects) {
     const LevEffect& e = d->effects[lev];

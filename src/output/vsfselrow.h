@@ -4,6 +4,8 @@
 // prediction from a design row.
 #pragma once
 
+#include "design/levrowstatus.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -37,8 +39,8 @@ std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* mod
 
 // The weight and frequency test of a row that zlevrgd read with `status`: true when the row
 // cannot count. A missing or absent frequency counts as 1 (written back rounded down).
-[[nodiscard]] bool vsfRowWeightBad(const LevRegContext* context, int32_t status, double* weight,
-                                   double* frequency);
+[[nodiscard]] bool vsfRowWeightBad(const LevRegContext* context, LevRowStatusSet status,
+                                   double* weight, double* frequency);
 
 // True when the current row can be predicted: every needed numeric value present, every
 // needed CLASS level known (else the unseen-level note is due), no computed value missing
@@ -47,7 +49,7 @@ std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* mod
 // predicted only when every effect of the design can be formed from it, selected or not;
 // the rows refused for that alone are counted for the note of vsfNoteUnformedRows.
 [[nodiscard]] bool vsfRowPredictable(VsfSelectedModel* model, const LevRegContext* context,
-                                     int32_t status);
+                                     LevRowStatusSet status);
 
 // The note on the rows that `rows` counts as refused because an effect of the design could
 // not be formed from them (the rule above); nothing when there are none.

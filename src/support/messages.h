@@ -889,8 +889,6 @@ inline constexpr MsgRun<VsfMsg> kMsgValDataVariables{VsfMsg::VariableNotFoundVal
 inline constexpr MsgRun<VsfMsg> kMsgCriterionNames{VsfMsg::CriterionSignificanceLevel, 14};
 // By the HIERARCHY= code (none, single, single for CLASS effects).
 inline constexpr MsgRun<VsfMsg> kMsgHierarchyNames{VsfMsg::HierarchyNone, 3};
-// By cross-validation method - 1.
-inline constexpr MsgRun<VsfMsg> kMsgCvMethodNames{VsfMsg::CvMethodRandom, 4};
 // A polynomial effect's standardization: by method - 1 and by kind - 1.
 inline constexpr MsgRun<VsfMsg> kMsgPolyStandardizeMethods{VsfMsg::PolyMoments, 3};
 inline constexpr MsgRun<VsfMsg> kMsgPolyStandardizeKinds{VsfMsg::PolyCenter, 3};

@@ -51,7 +51,7 @@ void effectMeans(void*, const double* columnSums, double scale, double* means) {
   for (int e = 0; e < 2; ++e)
     means[e] = columnSums[e] * scale;
 }
-int32_t status(void* p, double* y, double* w, double* f) {
+LevRowStatusSet status(void* p, double* y, double* w, double* f) {
   const Obs& o = cur(p);
   *y = o.y;
   if (w)

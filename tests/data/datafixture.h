@@ -17,7 +17,7 @@ namespace datatest {
 struct Obs {
   double y = 0, w = 1, f = 1;
   std::vector<double> x; // N design values
-  int32_t status = 0;
+  LevRowStatusSet status;
   std::string role;
   int32_t index = 0;
   bool unknownClass = false;   // TESTDATA=/VALDATA= rows: a CLASS value without a level

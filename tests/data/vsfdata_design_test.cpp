@@ -128,7 +128,7 @@ TEST(ReadingPassOverDesignRows, PagesHoldTheDesignRowsOfEveryUsableObservation) 
   ASSERT_EQ(f.levelise(), 0);
   std::vector<std::pair<double, std::vector<double>>> want;
   for (const designtest::RowOut& r : f.rows())
-    if ((r.status & 0x27) == 0)
+    if (levRowUsable(r.status))
       want.emplace_back(r.y, r.x);
   ASSERT_EQ(want.size(), 8u);
 
@@ -239,7 +239,7 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
   const std::vector<designtest::RowOut> before = f.rows();
   size_t kept = 0;
   for (const designtest::RowOut& r : before)
-    kept += (r.status & 0x27) == 0;
+    kept += levRowUsable(r.status) ? 1 : 0;
   // Other column order than DATA=. Rows: usable; unknown level g9; x missing; response
   // missing; usable.
   HostDataSet* ts = openCsv(f, "t",
@@ -375,7 +375,7 @@ TEST(ReadingPassOverDesignRows, SplitRecordsStoreTheirColumnsAndEnterFirstAsReco
   ASSERT_EQ(f.levelise(), 0);
   std::vector<std::pair<double, std::vector<double>>> want;
   for (const designtest::RowOut& r : f.rows())
-    if ((r.status & 0x27) == 0)
+    if (levRowUsable(r.status))
       want.emplace_back(r.y, r.x);
   // g's five columns as three records: levels {1, 3}, {0, 4} and {2}.
   int32_t cols[3][2] = {{1, 3}, {0, 4}, {2, 0}};
@@ -641,7 +641,7 @@ TEST(ReadingPassOverDesignRows, SparseRowsStoreThePagesAndSumsOfTheDenseRoad) {
     f.data(weightedClassData(&usable, 40));
     f.design({"g", "a"}, {"x"}, coding.a == CC_EFFECT ? noEffectCrossing : all);
     if (!coding.glm) {
-      f.des.designFlags |= kLevFlagNonGlm;
+      f.des.designFlags.set(LevDesignFlag::NonGlm);
       f.cls("g")->coding = coding.g;
       f.cls("a")->coding = coding.a;
     }

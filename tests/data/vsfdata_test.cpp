@@ -19,7 +19,7 @@ using namespace datatest;
 
 namespace {
 
-Obs obs(double y, std::vector<double> x, double w = 1, double f = 1, int32_t status = 0) {
+Obs obs(double y, std::vector<double> x, double w = 1, double f = 1, LevRowStatusSet status = {}) {
   Obs o;
   o.y = y;
   o.x = std::move(x);
@@ -42,11 +42,15 @@ struct DataRead : ::testing::Test {
 
 TEST_F(DataRead, KeepsDropsAndCountsRowsByFrequencyWeightAndStatus) {
   Source src;
-  src.rows = {obs(1, {1, 2}, 1, 2.7),     obs(2, {3, 4}, 1, 0.4),     obs(3, {5, 6}, 0, 1),
-              obs(4, {7, 8}, 2, 1, 0x04), obs(5, {9, 1}, 1, 1, 0x02), obs(6, {2, 2}, 0.5, 3)};
+  src.rows = {obs(1, {1, 2}, 1, 2.7),
+              obs(2, {3, 4}, 1, 0.4),
+              obs(3, {5, 6}, 0, 1),
+              obs(4, {7, 8}, 2, 1, LevRowStatus::Response),
+              obs(5, {9, 1}, 1, 1, LevRowStatus::Explanatory),
+              obs(6, {2, 2}, 0.5, 3)};
   auto missingFreq = obs(7, {1, 1}, 1, 1);
   missingFreq.f = std::nan("");
-  missingFreq.status = 0x01;
+  missingFreq.status = LevRowStatus::Weight;
   src.rows.push_back(missingFreq);
   {
     PageRun run;
@@ -234,7 +238,7 @@ TEST_F(DataRead, EmptyInputWritesNoPageAndStillSucceeds) {
   PageRun run;
   denseEntries(run, {1});
   Source src;
-  src.rows = {obs(1, {1}, 1, 1, 0x04)};
+  src.rows = {obs(1, {1}, 1, 1, LevRowStatus::Response)};
   ASSERT_EQ(run.read(src), 0);
   EXPECT_EQ(run.result.pagesWritten, 0);
   EXPECT_EQ(run.model.nTrain, 0);
@@ -248,9 +252,11 @@ namespace {
 TEST_F(DataRead, TestAndValidationDataAreStoredWithTheirRolesAndReportUnknownLevels) {
   Source src;
   src.rows = {obs(1, {1, 2}), obs(2, {3, 4})};
-  src.testRows = {obs(5, {1, 1}, 1, 2.5), obs(6, {1, 1}, 1, 1, 0x02), obs(7, {1, 1}, 1, 1, 0x04)};
+  src.testRows = {obs(5, {1, 1}, 1, 2.5), obs(6, {1, 1}, 1, 1, LevRowStatus::Explanatory),
+                  obs(7, {1, 1}, 1, 1, LevRowStatus::Response)};
   src.testRows[1].unknownClass = true;
-  src.valRows = {obs(8, {2, 2}), obs(9, {2, 2}, 1, 1, 0x02), obs(10, {2, 2}, 1, 1, 0x02)};
+  src.valRows = {obs(8, {2, 2}), obs(9, {2, 2}, 1, 1, LevRowStatus::Explanatory),
+                 obs(10, {2, 2}, 1, 1, LevRowStatus::Explanatory)};
   src.valRows[1].unknownEffect = 1;
   src.valRows[2].unknownEffect = 1;
   PageRun run;
@@ -377,7 +383,8 @@ namespace {
 
 TEST_F(DataRead, BridgeMeansCountResponseMissingRowsInTheWeightedMeansOnly) {
   Source src;
-  src.rows = {obs(1, {1, 2}, 2, 1), obs(2, {3, 4}, 1, 3), obs(3, {5, 6}, 4, 1, 0x04)};
+  src.rows = {obs(1, {1, 2}, 2, 1), obs(2, {3, 4}, 1, 3),
+              obs(3, {5, 6}, 4, 1, LevRowStatus::Response)};
   src.rows[0].numeric = {10, 1};
   src.rows[1].numeric = {20, 2};
   src.rows[2].numeric = {30, 3};

@@ -39,7 +39,7 @@ DesignFixture::DesignFixture() {
 }
 
 DesignFixture::~DesignFixture() {
-  zlevtrm(&ctx, -1);
+  zlevtrm(&ctx, kLevReleaseAll);
   qrxhost::endStepDataSets();
   qrxhost::clearLibraries();
   qrxhost::takeLog();
@@ -117,7 +117,7 @@ LevDesign* DesignFixture::design(const std::vector<std::string>& classes,
   des.effectCount = static_cast<int32_t>(all.size());
   des.effects = effectStore.data();
   if (noIntercept)
-    des.designFlags |= kLevFlagNoIntercept;
+    des.designFlags.set(LevDesignFlag::NoIntercept);
   return &des;
 }
 
@@ -168,7 +168,7 @@ int32_t DesignFixture::levelise() {
   return zlevrgi(&ctx);
 }
 
-void DesignFixture::end() { zlevtrm(&ctx, -1); }
+void DesignFixture::end() { zlevtrm(&ctx, kLevReleaseAll); }
 
 std::vector<RowOut> DesignFixture::rows() {
   std::vector<RowOut> out;

@@ -21,7 +21,7 @@ struct EffectSpec {
 };
 
 struct RowOut {
-  int32_t status = 0;
+  LevRowStatusSet status;
   double y = 0, w = 0, f = 0;
   std::vector<double> x;
 };
@@ -49,7 +49,7 @@ public:
   int32_t numericIndex(const std::string& name) const;
   // zlevrgi on a fresh per-group pool.
   int32_t levelise();
-  // zlevtrm(-1).
+  // zlevtrm(all).
   void end();
   // Every observation of the group through the row protocol.
   std::vector<RowOut> rows();

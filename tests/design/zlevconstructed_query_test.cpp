@@ -141,7 +141,7 @@ struct MemberFixture {
     classes[1].referenceSelector = 0;
     design.classes = classes;
     design.classCount = 2;
-    design.designFlags = fullRank ? kLevFlagNonGlm : 0;
+    design.designFlags = fullRank ? LevDesignFlag::NonGlm : LevDesignFlags{};
     LevEftVar &m = records[0], &k = records[1];
     m.kind = EV_MULTIMEMBER;
     m.classCount = 2;

@@ -128,7 +128,7 @@ TEST_F(FitTest, EveryOperationAgreesWithNumpyAndReadsTheDataOnce) {
 
 TEST_F(FitTest, SweepingInPlaceAndInstallingValues) {
   LevRegContext* ctx = &f.ctx;
-  ctx->fit.flags = 1; // the cached cross products themselves are swept
+  ctx->fit.flags = LevFitFlag::SweepInPlace;
   double* xpx = get(LFC_XPX);
   EXPECT_EQ(get(LFC_SWEPT), xpx);
   expectNear(xpx, ref["swept"], "swept in place");
@@ -139,7 +139,7 @@ TEST_F(FitTest, SweepingInPlaceAndInstallingValues) {
   expectNear(get(LFC_SWEPT), ref["swept"], "swept kept");
   // A caller's tolerance above every pivot leaves nothing swept.
   zlevfit(ctx, LFC_RELEASE);
-  ctx->fit.flags = 2;
+  ctx->fit.flags = LevFitFlag::UseTolerance;
   ctx->fit.tolerance = 1e30;
   const double* none = get(LFC_SWEPT);
   ASSERT_NE(none, nullptr);

@@ -61,7 +61,7 @@ struct Labels : ::testing::Test {
     f.design({"A", "B"}, {"x"},
              {{"A", {}, {"A"}, {}}, {"A*B", {}, {"A", "B"}, {}}, {"x", {"x"}, {}, {}}});
     f.response("y");
-    f.des.designFlags |= kLevFlagNonGlm;
+    f.des.designFlags.set(LevDesignFlag::NonGlm);
     f.cls("A")->coding = CC_REFERENCE;
     f.cls("B")->coding = CC_REFERENCE;
   }
@@ -120,7 +120,7 @@ TEST_F(Labels, ShortNamesStayUniqueAcrossEffects) {
 
 TEST_F(Labels, InterlacedNamesAreUniqueAndStartWithTheIntercept) {
   f.des.parmLabelStyle = 0;
-  f.des.designFlags &= static_cast<uint8_t>(~kLevFlagNonGlm);
+  f.des.designFlags.clear(LevDesignFlag::NonGlm);
   ASSERT_EQ(f.levelise(), 0);
   Texts got = names();
   ASSERT_EQ(f.des.columnCount, 1 + 2 + 3 + 1);
@@ -156,7 +156,7 @@ namespace {
 
 TEST_F(Labels, NamesAfterTheFitWhenTheGroupLeftThemToLaterPasses) {
   // The MODEL statement's flag leaves tables and names to the passes after the fit.
-  f.des.designFlags |= kLevFlagModel;
+  f.des.designFlags.set(LevDesignFlag::ByGroup);
   f.des.parmLabelStyle = 2;
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.des.columnNames, nullptr);

@@ -136,7 +136,7 @@ TEST_P(Orthogonal, MatrixEqualsCentredGramSchmidtAndIsOrthonormal) {
     f.data("k,y\n5,1\n1,2\n7,3\n2,4\n");
     f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
     f.response("y");
-    f.des.designFlags |= kLevFlagNonGlm;
+    f.des.designFlags.set(LevDesignFlag::NonGlm);
     LevVariable* v = f.cls("k");
     v->coding = static_cast<ClassCoding>(coding);
     v->referenceSelector = std::string(ref) == "FIRST" ? -1 : -2;
@@ -181,7 +181,7 @@ TEST(Coding, OrthogonalPolynomialOfCharactersUsesEvenlySpacedValues) {
   f.data("a,y\nr,1\np,2\nq,3\n");
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("a")->coding = CC_ORTHPOLY;
   ASSERT_EQ(f.levelise(), 0);
   Matrix A = {{-1, 1}, {0, 0}, {1, 1}};
@@ -197,7 +197,7 @@ TEST(Coding, TwoLevelsGiveMinusOneAndOneUnderEveryOrthogonalCoding) {
     f.data("a,y\nu,1\nv,2\n");
     f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
     f.response("y");
-    f.des.designFlags |= kLevFlagNonGlm;
+    f.des.designFlags.set(LevDesignFlag::NonGlm);
     f.cls("a")->coding = static_cast<ClassCoding>(coding);
     ASSERT_EQ(f.levelise(), 0);
     const double* m = f.cls("a")->codingMatrix;
@@ -212,7 +212,7 @@ TEST(Coding, OneLevelGetsNoMatrix) {
   f.data("a,y\nu,1\nu,2\n");
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("a")->coding = CC_ORTHEFFECT;
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.cls("a")->codingMatrix, nullptr);

@@ -45,7 +45,7 @@ struct RowTest : ::testing::Test {
 void expectRows(const std::vector<RowOut>& got, const Rows& want, size_t count) {
   ASSERT_GE(got.size(), count);
   for (size_t i = 0; i < count; ++i) {
-    EXPECT_EQ(got[i].status, 0) << "row " << i;
+    EXPECT_TRUE(got[i].status.empty()) << "row " << i;
     ASSERT_EQ(got[i].x.size(), want[i].size()) << "row " << i;
     for (size_t k = 0; k < want[i].size(); ++k)
       EXPECT_DOUBLE_EQ(got[i].x[k], want[i][k]) << "row " << i << " column " << k;
@@ -69,15 +69,17 @@ TEST_F(RowTest, GlmRowsHaveOneIndicatorPerCombinationMet) {
   expectRows(rows, want, 5);
   EXPECT_EQ(rows[1].y, 2.0);
   // A blank a is not a level: bits 2 and 8, and its combinations are absent (bit 32).
-  EXPECT_EQ(rows[5].status, 0x2A);
+  EXPECT_TRUE(rows[5].status ==
+              (LevRowStatus::Explanatory | LevRowStatus::NotLevel | LevRowStatus::Computed));
   // x missing: bits 2 and 16, and the effects with x have a missing value (bit 32).
-  EXPECT_EQ(rows[6].status, 0x32);
+  EXPECT_TRUE(rows[6].status ==
+              (LevRowStatus::Explanatory | LevRowStatus::Numeric | LevRowStatus::Computed));
   // The response missing: bit 4.
-  EXPECT_EQ(rows[7].status, 0x04);
+  EXPECT_TRUE(rows[7].status == LevRowStatus::Response);
 }
 
 TEST_F(RowTest, ReferenceCodingRows) {
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   for (const char* v : {"a", "b", "c"})
     f.cls(v)->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
@@ -91,11 +93,12 @@ TEST_F(RowTest, ReferenceCodingRows) {
   auto rows = f.rows();
   expectRows(rows, want, 5);
   // A model CLASS value that is not a level: bits 2, 8 and 32.
-  EXPECT_EQ(rows[5].status, 0x2A);
+  EXPECT_TRUE(rows[5].status ==
+              (LevRowStatus::Explanatory | LevRowStatus::NotLevel | LevRowStatus::Computed));
 }
 
 TEST_F(RowTest, EffectCodingOfACrossing) {
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   ASSERT_EQ(f.levelise(), 0); // EFFECT coding, reference LAST
   auto rows = f.rows();
   // a*b block (columns 4, 5): a codes p (1,0) q (0,1) r (-1,-1); b codes 1 (1) 2 (-1).
@@ -112,7 +115,7 @@ TEST_F(RowTest, MissingMakesTheBlankValueALevel) {
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"", "p", "q", "r"}));
   auto rows = f.rows();
-  EXPECT_EQ(rows[5].status, 0);
+  EXPECT_TRUE(rows[5].status.empty());
   // Effect a starts at column 2; the blank level is the first.
   EXPECT_EQ(rows[5].x[2], 1.0);
   EXPECT_EQ(rows[5].x[3], 0.0);
@@ -122,9 +125,9 @@ TEST_F(RowTest, WeightsOfZeroOrMissingAreUnusable) {
   f.weight("w");
   ASSERT_EQ(f.levelise(), 0);
   auto rows = f.rows();
-  EXPECT_EQ(rows[0].status, 0);
+  EXPECT_TRUE(rows[0].status.empty());
   EXPECT_EQ(rows[0].w, 1.0);
-  EXPECT_EQ(rows[4].status & 0x01, 0x01);
+  EXPECT_TRUE(rows[4].status.has(LevRowStatus::Weight));
 }
 
 TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
@@ -132,7 +135,7 @@ TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
   f.data("A,B,y\n1,1,1\n2,2,2\n3,3,3\n");
   f.design({"A", "B"}, {}, {{"A*B", {}, {"A", "B"}, {}}, {"A(B)", {}, {"A"}, {"B"}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("A")->coding = CC_EFFECT;    // reference LAST
   f.cls("B")->coding = CC_REFERENCE; // reference FIRST
   f.cls("B")->referenceSelector = -1;
@@ -195,18 +198,20 @@ TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
   f.data("k,y\n1,1\n2,2\n.,3\n3,4\n");
   f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("k")->missing = 0;
   for (int coding : {4, 5}) {
     f.cls("k")->coding = static_cast<ClassCoding>(coding);
     ASSERT_EQ(f.levelise(), 0);
     ASSERT_EQ(f.cls("k")->levelCount, 3);
     auto rows = f.rows();
-    EXPECT_EQ(rows[0].status, 0);
-    EXPECT_NE(rows[2].status & 0x23, 0) << coding;
+    EXPECT_TRUE(rows[0].status.empty());
+    EXPECT_TRUE(rows[2].status.any(LevRowStatus::Weight | LevRowStatus::Explanatory |
+                                   LevRowStatus::Computed))
+        << coding;
     for (const RowOut& r : rows)
       for (double x : r.x)
-        EXPECT_FALSE(std::isnan(x) && r.status == 0) << coding;
+        EXPECT_FALSE(std::isnan(x) && r.status.empty()) << coding;
     if (coding == 5) {
       // The three numeric levels alone make the orthogonal polynomial.
       const double* m = f.cls("k")->codingMatrix;
@@ -238,7 +243,7 @@ void crossProducts(bool glm) {
             {"c(a)", {}, {"c"}, {"a"}}});
   f.response("y");
   if (!glm)
-    f.des.designFlags |= kLevFlagNonGlm;
+    f.des.designFlags.set(LevDesignFlag::NonGlm);
   ASSERT_EQ(f.levelise(), 0);
   const int32_t n = f.des.columnCount + 1;
   std::vector<double> sscp(static_cast<size_t>(n * (n + 1) / 2), 0.0);
@@ -247,7 +252,7 @@ void crossProducts(bool glm) {
   int used = 0;
   while (zlevGetNext(&f.ctx) != 0) {
     double y = 0;
-    if (zlevrgd(&f.ctx, &y, nullptr, nullptr) != 0)
+    if (!zlevrgd(&f.ctx, &y, nullptr, nullptr).empty())
       continue;
     ++used;
     std::vector<double> row(static_cast<size_t>(n));
@@ -300,13 +305,13 @@ TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
   f.data(kData);
   f.design({"a", "b"}, {"x"}, {{"a*b", {}, {"a", "b"}, {}}, {"a*x", {"x"}, {"a"}, {}}});
   f.response("y");
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("a")->coding = CC_REFERENCE;
   f.cls("b")->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(zlevGetInit(&f.ctx), 0);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
-  ASSERT_EQ(zlevrgd(&f.ctx, nullptr, nullptr, nullptr), 0);
+  ASSERT_TRUE(zlevrgd(&f.ctx, nullptr, nullptr, nullptr).empty());
   std::vector<double> row(static_cast<size_t>(f.des.columnCount));
   zlevrgx(&f.ctx, nullptr, nullptr, row.data());
   // The effect's own columns equal its block of the full row.
@@ -345,7 +350,7 @@ TEST(RowLevels, CombinationsOfManyLevelsAreInNumericOrder) {
   // Each observation finds its own column: level index = column.
   auto rows = f.rows();
   for (const RowOut& r : rows) {
-    ASSERT_EQ(r.status, 0);
+    ASSERT_TRUE(r.status.empty());
     int ones = 0;
     for (int32_t k = 1; k < f.des.columnCount; ++k)
       ones += r.x[static_cast<size_t>(k)] == 1.0;
@@ -374,7 +379,7 @@ TEST(RowPlan, PlannedRowsAreTheWalkedRows) {
   const std::vector<RowOut> planned = f.rows();
   ASSERT_EQ(planned.size(), walked.size());
   for (size_t i = 0; i < walked.size(); ++i) {
-    EXPECT_EQ(planned[i].status, walked[i].status) << "row " << i;
+    EXPECT_TRUE(planned[i].status == walked[i].status) << "row " << i;
     EXPECT_EQ(std::memcmp(&planned[i].y, &walked[i].y, sizeof(double)), 0) << "row " << i;
     EXPECT_EQ(planned[i].w, walked[i].w) << "row " << i;
     ASSERT_EQ(planned[i].x.size(), walked[i].x.size());
@@ -383,9 +388,10 @@ TEST(RowPlan, PlannedRowsAreTheWalkedRows) {
         0)
         << "row " << i;
   }
-  EXPECT_NE(walked[1].status & LRS_NUMERIC, 0); // the missing values do reach the statuses
-  EXPECT_NE(walked[3].status & LRS_RESPONSE, 0);
-  EXPECT_NE(walked[2].status & LRS_WEIGHT, 0);
+  EXPECT_TRUE(
+      walked[1].status.has(LevRowStatus::Numeric)); // the missing values do reach the statuses
+  EXPECT_TRUE(walked[3].status.has(LevRowStatus::Response));
+  EXPECT_TRUE(walked[2].status.has(LevRowStatus::Weight));
 }
 
 TEST_F(RowTest, DesignsWithClassEffectsHaveNoPlan) {

@@ -29,7 +29,8 @@ struct Orders : ::testing::Test {
     f.data(kData);
     f.design({"a", "n"}, {}, {{"a", {}, {"a"}, {}}, {"n", {}, {"n"}, {}}});
     f.response("y");
-    f.des.designFlags |= kLevFlagNonGlm; // keep the reference level where the order puts it
+    f.des.designFlags.set(
+        LevDesignFlag::NonGlm); // keep the reference level where the order puts it
   }
   Texts run(int32_t order, int32_t descending, const char* var = "a") {
     f.cls("a")->order = order;
@@ -215,7 +216,7 @@ TEST_F(Reference, GlmMovesTheReferenceLevelLast) {
 }
 
 TEST_F(Reference, FullRankKeepsTheOrderAndPointsAtTheReference) {
-  f.des.designFlags |= kLevFlagNonGlm;
+  f.des.designFlags.set(LevDesignFlag::NonGlm);
   for (int32_t code : {-1, -2}) {
     f.cls("a")->referenceSelector = code;
     f.cls("a")->savedReference = 0;
@@ -231,7 +232,7 @@ TEST_F(Reference, NamedReferenceWithBlanksAroundMatchesInBothDesigns) {
   // design context and by the level ordering.
   static char text[] = "  b  ";
   for (bool glm : {true, false}) {
-    f.des.designFlags = glm ? 0 : kLevFlagNonGlm;
+    f.des.designFlags = glm ? LevDesignFlags{} : LevDesignFlag::NonGlm;
     f.cls("a")->referenceSelector = -3;
     f.cls("a")->referenceText = text;
     f.cls("a")->savedReference = 0;

@@ -28,14 +28,14 @@ TEST(Source, SeveralWeightsGiveTheirMean) {
   EXPECT_EQ(xvname(f.ds, n2, &weights[1].var), 0);
   f.ctx.weights = weights;
   f.ctx.weightCount = 2;
-  f.des.designFlags |= kLevFlagNoRowBuffers;
+  f.des.designFlags.set(LevDesignFlag::NoRowBuffers);
   ASSERT_EQ(f.levelise(), 0);
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].w, 2.0);
-  EXPECT_EQ(rows[0].status, 0);
+  EXPECT_TRUE(rows[0].status.empty());
   EXPECT_TRUE(isHostMissing(rows[1].w));
-  EXPECT_EQ(rows[1].status & 0x01, 0x01);
+  EXPECT_TRUE(rows[1].status.has(LevRowStatus::Weight));
 }
 
 TEST(Source, ExtraVariablesAllFitInTheRecord) {
@@ -55,14 +55,14 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   f.ctx.extraResponse1 = &extras[0];
   f.ctx.extraResponse2 = &extras[1];
   f.ctx.extraExplanatory = &extras[2];
-  f.des.designFlags |= kLevFlagNonGlm; // no level-combination pass: every row is coded
+  f.des.designFlags.set(LevDesignFlag::NonGlm); // no level-combination pass: every row is coded
   ASSERT_EQ(f.levelise(), 0);
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].status, 0);
+  EXPECT_TRUE(rows[0].status.empty());
   EXPECT_EQ(rows[0].f, 2.0);
   // The second extra response-side value is missing in row 2: bit 4.
-  EXPECT_EQ(rows[1].status, 0x04);
+  EXPECT_TRUE(rows[1].status == LevRowStatus::Response);
   EXPECT_EQ(extras[0].value, 11.0);
   EXPECT_EQ(extras[2].value, 31.0);
   // Letters fill only what they name: "b" fills the character CLASS value alone.
@@ -86,28 +86,28 @@ TEST(Source, AcrossByGroupsReadsTheWholeDataSet) {
   (void)xvfind(f.ds, "g", 1, &g, 0);
   ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
   ASSERT_EQ(xbynext(xdsby(f.ds)), 1);
-  f.des.designFlags |= kLevFlagAcrossBy;
+  f.des.designFlags.set(LevDesignFlag::AcrossBy);
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"u", "v", "w"}));
   f.end();
-  // After zlevtrm(-1) the per-group callbacks come back.
-  f.des.designFlags &= static_cast<uint8_t>(~kLevFlagAcrossBy);
+  // After zlevtrm(all) the per-group callbacks come back.
+  f.des.designFlags.clear(LevDesignFlag::AcrossBy);
   ASSERT_EQ(f.levelise(), 0);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"u", "v"}));
 }
 
 TEST(Source, EndingTheContext) {
-  zlevtrm(nullptr, -1); // nothing happens
+  zlevtrm(nullptr, kLevReleaseAll); // nothing happens
   DesignFixture f;
   f.data("a,y\nu,1\n");
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
   ASSERT_EQ(f.levelise(), 0);
   ASSERT_NE(f.block.pool, v_global_gcb_anchor->defaultPool);
-  zlevtrm(&f.ctx, 0x02);
+  zlevtrm(&f.ctx, LevRelease::WorkArrays);
   EXPECT_EQ(f.ctx.levelIndex, nullptr);
   EXPECT_NE(f.ctx.getInit, nullptr);
-  zlevtrm(&f.ctx, -1);
+  zlevtrm(&f.ctx, kLevReleaseAll);
   EXPECT_EQ(f.block.pool, v_global_gcb_anchor->defaultPool);
   EXPECT_EQ(f.block.plainVector, nullptr);
   EXPECT_EQ(f.block.formattedVector, nullptr);
@@ -147,7 +147,8 @@ TEST(Source, AnObservationThatCannotBeReadIsReportedAndLeftOut) {
   ASSERT_EQ(zlevGetInit(&f.ctx), 0);
   int rows = 0;
   for (; zlevGetNext(&f.ctx) == 1; ++rows)
-    EXPECT_EQ(zlevrgd(&f.ctx, nullptr, nullptr, nullptr), LRS_EXPLANATORY | LRS_RESPONSE);
+    EXPECT_TRUE(zlevrgd(&f.ctx, nullptr, nullptr, nullptr) ==
+                (LevRowStatus::Explanatory | LevRowStatus::Response));
   EXPECT_EQ(rows, 2);
   EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ObservationNotRead});
   EXPECT_EQ(f.des.worstReturnCode, 1012);

@@ -56,7 +56,7 @@ public:
     effects_.push_back(e);
   }
   // Fixes the addresses once everything is added.
-  VsfContext* finish(uint8_t flags) {
+  VsfContext* finish(LevDesignFlags flags = {}) {
     for (size_t i = 0; i < classes_.size(); ++i) {
       classes_[i].var = &vars_[i];
       if (!texts_[i].empty()) {
@@ -132,7 +132,7 @@ TEST(SplitLevelTables, CrossedNestedAndCodings) {
   h.addEffect("B(A)", {b}, {a}, 3);
   h.addEffect("ONE*A", {one, a}, {}, 0);
   h.addEffect("OP", {op}, {}, 3);
-  VsfContext* ctx = h.finish(kLevFlagNonGlm);
+  VsfContext* ctx = h.finish(LevDesignFlag::NonGlm);
   ASSERT_EQ(vsfLevels(ctx, nullptr, h.pool()), 0);
   EXPECT_EQ(h.effect(0).levelIndexTable, nullptr);
   EXPECT_EQ(h.rows(1), (Rows{{0, 0}, {1, 0}}));
@@ -145,7 +145,7 @@ TEST(SplitLevelTables, CrossedNestedAndCodings) {
 TEST(SplitLevelTables, NoClassVariables) {
   HandDesign h;
   h.addEffect("Intercept", {}, {}, 1);
-  VsfContext* ctx = h.finish(kLevFlagNonGlm);
+  VsfContext* ctx = h.finish(LevDesignFlag::NonGlm);
   EXPECT_EQ(vsfLevels(ctx, nullptr, h.pool()), -2);
 }
 
@@ -185,7 +185,7 @@ TEST(SplitRecords, SixCellsInThreeRecordsOfFourParameters) {
   std::vector<int32_t> table = {2, 0, 0, 1, 1, 0, 0, 0, 2, 1, 1, 1};
   h.effect(1).combinationTable = table.data();
   h.effect(1).combinationCount = 6;
-  VsfContext* ctx = h.finish(0);
+  VsfContext* ctx = h.finish();
   ctx->options.forcedIn = 1;
   ASSERT_EQ(vsfSplitEffects(ctx, h.pool()), 0);
   ASSERT_EQ(ctx->effectRecordCount, 4);
@@ -211,7 +211,7 @@ TEST(SplitRecords, NumberedLabelsOfHighLevelsFitTheirNames) {
   const int32_t a = h.addClass("A", 200000, 5, 0); // ORTHPOLY
   h.addEffect("Intercept", {}, {}, 1);
   h.addEffect("A", {a}, {}, 199999);
-  VsfContext* ctx = h.finish(kLevFlagNonGlm);
+  VsfContext* ctx = h.finish(LevDesignFlag::NonGlm);
   int32_t vars[3] = {a, a, a};
   int32_t levels[3] = {8, 9999, 123455};
   VsfEffectRecord records[4] = {};

@@ -165,7 +165,7 @@ TEST(ParseClass, DefaultsAndCodings) {
   auto r = parse("data=d; class a b; model y=a b;");
   ASSERT_EQ(r.result, 0);
   LevDesign* d = r.ctx->design.design;
-  EXPECT_EQ(d->designFlags & kLevFlagNonGlm, 0);
+  EXPECT_FALSE(has(d->designFlags, LevDesignFlag::NonGlm));
   const LevVariable* a = classVar(r.ctx, 5);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->coding, 0);
@@ -178,7 +178,7 @@ TEST(ParseClass, DefaultsAndCodings) {
   r = parse("data=d; class a(param=ref) b / param=effect; model y=a b;");
   EXPECT_EQ(classVar(r.ctx, 5)->coding, 2);
   EXPECT_EQ(classVar(r.ctx, 6)->coding, 0);
-  EXPECT_NE(r.ctx->design.design->designFlags & kLevFlagNonGlm, 0);
+  EXPECT_TRUE(has(r.ctx->design.design->designFlags, LevDesignFlag::NonGlm));
   EXPECT_FALSE(r.has(VsfMsg::ParamGivenSomeClass));
 
   r = parse("data=d; class a(param=ref) b; model y=a b;");

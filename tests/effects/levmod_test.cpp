@@ -232,7 +232,7 @@ TEST_F(DesignTest, MultiscaleSplineIsSplitByVariableAndScale) {
 
 TEST_F(DesignTest, SelectionSplitFlagSplitsEverySpline) {
   effect("sp", EV_SPLINE, {"x"});
-  design.designFlags2 = kLevFlag2SplineSplit;
+  design.designFlags2 = LevDesignFlag2::SplineSplit;
   ASSERT_EQ(build("sp"), 0);
   EXPECT_EQ(design.constructedCount, 7);
   EXPECT_TRUE(design.constructed[0].spline->split);

@@ -99,7 +99,7 @@ TEST_F(FitStatus, AllRowsMissing) {
   FitSetup s;
   Fit fit(d, s);
   for (auto& o : fit.src.rows)
-    o.status = 0x02; // response missing
+    o.status = LevRowStatus::Response;
   fit.go();
   ASSERT_EQ(fit.readRc, 0);
   ASSERT_EQ(fit.initRc, 0);

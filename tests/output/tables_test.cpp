@@ -305,7 +305,7 @@ TEST_F(Coding, RunningOutOfMemoryClosesTheGroup) {
 
 TEST_F(Coding, OneLevelUnderFullRankCodingsHasNoDesignColumn) {
   design2();
-  design->designFlags = 0x10;
+  design->designFlags = LevDesignFlag::NonGlm;
   classes[1].coding = CC_REFERENCE;
   ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
   auto out = output();
