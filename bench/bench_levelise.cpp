@@ -104,7 +104,7 @@ Result levelise(int64_t rows, int32_t workers) {
   LevDesign design{};
   design.classCount = kVars;
   design.classes = classes.data();
-  design.designFlags = kLevFlagNonGlm; // levels only: no effect-level pass follows
+  design.designFlags.set(LevDesignFlag::NonGlm); // levels only: no effect-level pass follows
   LevRegContext ctx{};
   ctx.design = &design;
   ctx.threadsAllowed = workers > 0;

@@ -60,10 +60,10 @@ inline int32_t next(void* p) {
   auto* r = static_cast<Rows*>(p);
   return r->at < r->n ? (++r->at, 1) : 0;
 }
-inline int32_t status(void* p, double* y, double*, double*) {
+inline LevRowStatusSet status(void* p, double* y, double*, double*) {
   auto* r = static_cast<Rows*>(p);
   *y = r->y[r->at - 1];
-  return 0;
+  return {};
 }
 // The row as it is.
 inline void row(void* p, double* v) {
