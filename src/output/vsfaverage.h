@@ -5,6 +5,8 @@
 // it are vsfavgtables.cpp's.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -53,7 +55,7 @@ template <class At> double vsfQuantileAt(At at, int64_t n, double x);
 
 // Reads the resample records of the BY group into ctx->average. 0; -2; -43 when no resample
 // is usable; or a scratch read failure.
-[[nodiscard]] int32_t vsfPostBootstrap(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfPostBootstrap(VsfContext* ctx);
 
 template <class At> double vsfQuantileAt(At at, int64_t n, double x) {
   constexpr double fuzz = 1.110223024625157e-13;

@@ -1,6 +1,8 @@
 // The hand-over of a BY group's selected model to the post-fit bridge.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -11,4 +13,4 @@ struct VsfModel;
 // columns. A failed fit hands nothing over; under model averaging the averaged model is
 // handed over, and during the refit of the averaged model nothing is: the pass that asked
 // for the refit hands the refitted model over once.
-[[nodiscard]] int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] VsfStatus vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* model);
