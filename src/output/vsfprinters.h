@@ -15,6 +15,7 @@ struct VsfContext;
 struct VsfModel;
 struct QkPool;
 struct LevDesign;
+enum class VsfOrder : uint8_t;
 
 [[nodiscard]] VsfStatus vsfpNobs(VsfContext* ctx, VsfModel* model);
 [[nodiscard]] VsfStatus vsfpClassInfo(VsfContext* ctx, QkPool* pool);
