@@ -34,5 +34,5 @@ struct QkPool;
 [[nodiscard]] VsfStatus vsfResampleResults(VsfContext* ctx);
 // Refits the averaged model: a plain fit of the effects selected often enough (REFIT's
 // MINPCT= and BEST=) over REFIT's own samples, shown by a second fit-and-display pass; the
-// selection settings are restored afterwards. 0, -2, or the refit pass's failure.
+// selection settings are restored afterwards. Ok, NoMemory, or the refit pass's failure.
 [[nodiscard]] VsfStatus vsfRefitAverage(VsfContext* ctx);

@@ -13,7 +13,7 @@ struct VsfEffectView;
 struct LevDesign;
 
 [[nodiscard]] VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* model);
-// The plotted parameters and their curve labels: 0, or kVsfNoMemory. Without a design, or
+// The plotted parameters and their curve labels: Ok, or NoMemory. Without a design, or
 // with labels that come out empty, the curves are still plotted (unlabelled): no failure.
 [[nodiscard]] VsfStatus vsfgParmLabels(VsfContext* ctx, VsfModel* model);
 // Thins the curve labels by the per-parameter coefficient values `values` (n = model's

@@ -55,6 +55,6 @@ void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText**
 [[nodiscard]] bool vsfgSelectPctShared(const VsfContext* ctx);
 // Model averaging: the distribution of each shown parameter's estimates over the averaged
 // resamples (PLOTS=PARMDIST), in the group "EstimateDistributions"; `refitting` while the
-// averaged model is refitted. 0, or -2 when the fit has no parameters.
+// averaged model is refitted. Ok, or NoMemory when the fit has no parameters.
 [[nodiscard]] VsfStatus vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* model,
                                                    bool refitting);

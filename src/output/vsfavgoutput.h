@@ -25,8 +25,8 @@ constexpr int32_t kVsfColumnNameMax = 32;
 // prefix + the digits of R would pass 32 characters, and *cut is set then.
 std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32_t R, bool* cut);
 // Defines MEDIAN, STDDEV, LOWER, UPPER, then the SAMPLEFREQ and SAMPLEPRED columns, each
-// when `spec` (OUTPUT's or a SCORE statement's) asks for it. 0, -2, or -8 when the host
-// refused a column.
+// when `spec` (OUTPUT's or a SCORE statement's) asks for it. Ok, NoMemory, or ColumnRefused when
+// the host refused a column.
 [[nodiscard]] VsfStatus vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec,
                                                  HostDataSet* out, VsfOutputColumns& c);
 

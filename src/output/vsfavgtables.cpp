@@ -185,7 +185,7 @@ VsfStatus vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
     return VsfStatus::Ok;
   out.charColumn("Effect", cols.effect, cols.We);
   if (cols.classColumns(out) != VsfStatus::Ok)
-    return VsfStatus::NoMemory; // after the object was made: the caller ends the run on -2
+    return VsfStatus::NoMemory; // after the object was made
   if (forcedColumn)
     out.intColumn("ForcedIn", &forced);
   out.charColumn("Parameter", cols.parameter, cols.Wp);

@@ -36,5 +36,5 @@ struct VsfEffectRecord {
 // Ascending Shell sort of signed keys; a companion array (or null) moves with its keys.
 void vsfqsort(int32_t* keys, int32_t count, int32_t* companion);
 // An estimate of the memory a fit of the current records needs against the host's budget:
-// 0, or -16 after VsfMsg::MemoryAmountUnknown when it is short.
+// Ok, or MemoryUnknown after VsfMsg::MemoryAmountUnknown when it is short.
 [[nodiscard]] VsfStatus vsfMemory(VsfContext* ctx);

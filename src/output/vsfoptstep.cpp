@@ -60,13 +60,13 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
 // Among the steps whose value ties with the best (within the fit's fuzz), the optimum is the
 // last of those with the fewest effects and, among them, the smallest rank; the CHOOSE=
 // criterion keeps the fit's chosen step.
-[[nodiscard]] int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
-                                int32_t* optimalSteps) {
+[[nodiscard]] VsfStatus breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
+                                  int32_t* optimalSteps) {
   const VsfModelOptions& o = ctx->options;
   int32_t* flags =
       static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
   if (flags == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t c = 0; c < kCodes; ++c) {
     const double b = best[c];
     if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
@@ -104,7 +104,7 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
       }
   }
   m->pool->free(m->pool, flags);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The optimal steps as the tables number them, their label slots, and the chosen step.
@@ -237,7 +237,7 @@ VsfStatus vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32
   }
   double best[kCodes];
   findBest(m, steps, best, optimalSteps);
-  if (breakTies(ctx, m, steps, best, optimalSteps) != 0)
+  if (breakTies(ctx, m, steps, best, optimalSteps) != VsfStatus::Ok)
     return VsfStatus::NoMemory;
   int32_t slot[kCodes];
   numberSteps(ctx, m, steps, optimalSteps, shown, slot, chosenStep);

@@ -34,9 +34,9 @@ struct VsfParmColumns {
 
   VsfParmColumns(VsfContext* c, QkPool* p);
   // The widths over the model's effects (the intercept's name counts unless NOINT) and the
-  // CLASS variables they use, then the row buffers. 0, or -2 when memory runs out.
+  // CLASS variables they use, then the row buffers. Ok, or NoMemory when memory runs out.
   [[nodiscard]] VsfStatus measure(const VsfModel* m, bool noint);
-  // The level columns, one per CLASS variable in use, in the design's order. 0, or -2 when
+  // The level columns, one per CLASS variable in use, in the design's order. Ok, or NoMemory when
   // a level buffer cannot be taken (after the object was made).
   [[nodiscard]] VsfStatus classColumns(VsfOut& out);
   // Effect k's name goes to the Effect buffer; its view maps its parameters to columns.

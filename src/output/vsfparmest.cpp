@@ -43,23 +43,23 @@ struct ParmEstTable {
         stdErrCols(!o.penalizedPath && !o.solverPath), group(vsfGroupMethod(o.method)) {}
 
   // The widths and text buffers of the row, and the fold estimates of CVDETAILS=COEFFS.
-  [[nodiscard]] int32_t takeBuffers() {
+  [[nodiscard]] VsfStatus takeBuffers() {
     if (cols.measure(m, o.noint) != VsfStatus::Ok)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     folds = (vsfCvFoldBetaAsked(o) && m->folds != nullptr) ? m->foldCount : 0;
     foldValues = folds > 0 ? static_cast<double*>(poolTake(pool, int64_t(folds) * 8)) : nullptr;
     if (folds > 0 && foldValues == nullptr)
-      return kVsfNoMemory;
-    return 0;
+      return VsfStatus::NoMemory;
+    return VsfStatus::Ok;
   }
 
   // Creates the table and its columns, each bound to its row value.
-  [[nodiscard]] int32_t defineColumns() {
+  [[nodiscard]] VsfStatus defineColumns() {
     if (!out->create("ParameterEstimates", msgText(VsfMsg::ParameterEstimates)))
-      return 0; // no table: the caller sees out->table null and shows nothing
+      return VsfStatus::Ok; // no table: the caller sees out->table null and shows nothing
     out->charColumn("Effect", cols.effect, cols.We);
     if (cols.classColumns(*out) != VsfStatus::Ok)
-      return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+      return VsfStatus::NoMemory; // after the object was made
     if (o.include > 0)
       out->column({rvqColumnType(RvqColumnType::Int), vsfaName("ForcedIn"), vsfaBound(&forced)});
     out->charColumn("Parameter", cols.parameter, cols.Wp);
@@ -96,7 +96,7 @@ struct ParmEstTable {
     out->endColumns();
     out->bind("Stat.VARSIFTER.ParameterEstimates",
               {vsfaDyn("printFootnote"), rvqFlag(RvqAttrId::Value, o.include > 0 ? 1 : 0)});
-    return 0;
+    return VsfStatus::Ok;
   }
 
   // The rows of effect k, one per parameter.
@@ -139,7 +139,7 @@ struct ParmEstTable {
 
   // The effects in the model in the order of their entry (or of the model for BACKWARD and
   // without the step order).
-  [[nodiscard]] int32_t emitRows(int32_t stepOrder) {
+  [[nodiscard]] VsfStatus emitRows(int32_t stepOrder) {
     if (o.method == VM_BACKWARD || stepOrder == 0) {
       for (int32_t k = 0; k < m->effectCount; ++k) {
         uint8_t s = m->effectStatus[k];
@@ -150,7 +150,7 @@ struct ParmEstTable {
     } else {
       uint8_t* printed = static_cast<uint8_t*>(poolTake(pool, std::max(m->effectCount, 1)));
       if (printed == nullptr)
-        return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+        return VsfStatus::NoMemory; // after the object was made
       auto visit = [&](int32_t k) {
         if (k < 0 || k >= m->effectCount || printed[k])
           return;
@@ -168,25 +168,25 @@ struct ParmEstTable {
           visit(m->stepEffect[i]);
       }
     }
-    return 0;
+    return VsfStatus::Ok;
   }
 };
 
 } // namespace
 VsfStatus vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
   ParmEstTable t(ctx, m, pool);
-  if (t.takeBuffers() != 0)
+  if (t.takeBuffers() != VsfStatus::Ok)
     return VsfStatus::NoMemory;
   VsfOut out(ctx);
   t.out = &out;
-  if (t.defineColumns() != 0)
-    return VsfStatus::NoMemory; // after the object was made: the caller ends the run on -2
+  if (t.defineColumns() != VsfStatus::Ok)
+    return VsfStatus::NoMemory; // after the object was made
   if (out.table == nullptr)
     return VsfStatus::Ok;
   t.dfe = m->nObs - m->rank;
   t.mse = t.dfe > 0 ? m->sse / t.dfe : hostMissing();
-  if (t.emitRows(stepOrder) != 0)
-    return VsfStatus::NoMemory; // after the object was made: the caller ends the run on -2
+  if (t.emitRows(stepOrder) != VsfStatus::Ok)
+    return VsfStatus::NoMemory; // after the object was made
   out.endRows();
   out.publish();
   out.finish();
