@@ -205,7 +205,7 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
     taken.insert(fixed);
   st->names = designNames(ctx, n, &taken);
   if (static_cast<int32_t>(st->names.size()) != n)
-    return VsfStatus::NamesTooLong;
+    return VsfStatus::DesignNamesFailed;
   st->columnCount = n;
   for (const std::string& name : st->names)
     st->vars.push_back(xdsdefvar(out, name.data(), static_cast<int32_t>(name.size()), 1, 8));

@@ -19,7 +19,7 @@ std::string vsfDataSetVariableName(HostDataSet* data, int32_t number);
 // Per BY group after the fit: the group's design columns, and without BY variables the
 // data set's columns. The group's column count goes to ctx->parameterNamesPresent. Ok,
 // NoMemory, or after a message ReportedFailure (an input variable not described) or
-// NamesTooLong (a PREFIX= whose names would exceed 32 characters).
+// DesignNamesFailed (a PREFIX= whose names would exceed 32 characters).
 [[nodiscard]] VsfStatus vsfPrepareOutputAndDesign(VsfContext* ctx);
 // The group's design rows: written at once without BY variables, kept for the data set
 // written after the BY loop otherwise. `seed` is the group's working seed at its start.
