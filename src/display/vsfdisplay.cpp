@@ -124,33 +124,33 @@ void openSelModelGroup(VsfContext* ctx, bool heading) {
 
 } // namespace
 
-int32_t vsfSetSelModelGroup(VsfContext* ctx) {
+VsfStatus vsfSetSelModelGroup(VsfContext* ctx) {
   // After the fit: under model averaging no single selected model is shown (the averaged
   // tables came before, with their own headings), so the outputs' tables that follow here
   // get no "The Selected Model" heading of their own.
   openSelModelGroup(ctx, !ctx->options.modelAverage);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
 
 // The note of the starting model at the first shown step: the full model of BACKWARD, or
 // the effects in the model before selection (the intercept alone at the first record).
-[[nodiscard]] int32_t noteStartingModel(VsfContext* ctx, VsfModel* step, QkPool* pool,
-                                        int32_t record, int32_t noteLevel, bool backward) {
+[[nodiscard]] VsfStatus noteStartingModel(VsfContext* ctx, VsfModel* step, QkPool* pool,
+                                          int32_t record, int32_t noteLevel, bool backward) {
   if (backward) {
     vsfLevelNote(ctx, noteLevel, msgText(VsfMsg::FullModelStartingModel), true);
-    return 0;
+    return VsfStatus::Ok;
   }
   char* text = nullptr;
   int32_t length = 0;
-  if (const int32_t rc = vsfIncludeString(ctx, step, pool, &text, &length); rc != 0)
+  if (const VsfStatus rc = vsfIncludeString(ctx, step, pool, &text, &length); rc != VsfStatus::Ok)
     return rc;
   vsfLevelNote(ctx, noteLevel,
                msgText(record == 0 ? VsfMsg::EffectEntered : VsfMsg::EffectsModelBeforeSelection,
                        {HostMsgArg(text, length)}),
                true);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The note of a step of a single effect: the effect that entered, or left when the count of
@@ -171,20 +171,20 @@ void noteEffectChange(VsfContext* ctx, const VsfModel& step, int32_t noteLevel) 
 
 // The notes of a step of a group method: the names of the effects that entered and of those
 // that left, from the step's last entries of the change list (a left effect negated).
-[[nodiscard]] int32_t noteGroupChange(VsfContext* ctx, const VsfModel& step, QkPool* pool,
-                                      int32_t noteLevel) {
+[[nodiscard]] VsfStatus noteGroupChange(VsfContext* ctx, const VsfModel& step, QkPool* pool,
+                                        int32_t noteLevel) {
   const int32_t last = step.stepCount - 1;
   const int32_t changeCount = last >= 0 ? step.stepEffect[last] : 0;
   if (changeCount <= 0) {
     vsfLevelNote(ctx, noteLevel, msgText(VsfMsg::NoEffectEnteredLeft), true);
-    return 0;
+    return VsfStatus::Ok;
   }
   const int32_t nameWidth = vsfLongestEffectName(ctx) + 1;
   const size_t bytes = size_t(nameWidth) * changeCount + 1;
   char* entered = static_cast<char*>(pool->allocate(pool, bytes, 0));
   char* removed = static_cast<char*>(pool->allocate(pool, bytes, 0));
   if (entered == nullptr || removed == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t enteredLength = 0, removedLength = 0;
   const int32_t firstChange = step.changeListLength - changeCount;
   for (int32_t at = std::max(firstChange, 0); at < step.changeListLength; ++at) {
@@ -203,41 +203,42 @@ void noteEffectChange(VsfContext* ctx, const VsfModel& step, int32_t noteLevel) 
   if (removedLength > 0)
     vsfLevelNote(ctx, noteLevel,
                  msgText(VsfMsg::EffectRemoved, {HostMsgArg(removed, removedLength)}), true);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The tables of a step the options ask for; the candidates only for the steps after the
 // first shown one, which has none to choose between.
-[[nodiscard]] int32_t printStepTables(VsfContext* ctx, VsfModel* step, QkPool* pool,
-                                      bool afterFirstShown) {
+[[nodiscard]] VsfStatus printStepTables(VsfContext* ctx, VsfModel* step, QkPool* pool,
+                                        bool afterFirstShown) {
   const VsfModelOptions& o = ctx->options;
-  int32_t rc = 0;
-  if (o.stepAnova && (rc = vsfpAnova(ctx, step, pool)) != 0)
+  VsfStatus rc = VsfStatus::Ok;
+  if (o.stepAnova && (rc = vsfpAnova(ctx, step, pool)) != VsfStatus::Ok)
     return rc;
   if (o.stepFit) {
-    if ((rc = vsfpFitStats(ctx, step)) != 0)
+    if ((rc = vsfpFitStats(ctx, step)) != VsfStatus::Ok)
       return rc;
-    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, step, pool)) != 0)
+    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, step, pool)) != VsfStatus::Ok)
       return rc;
   }
-  if (o.stepParmEst && (rc = vsfpParmEst(ctx, step, pool, o.orderSelect)) != 0)
+  if (o.stepParmEst && (rc = vsfpParmEst(ctx, step, pool, o.orderSelect)) != VsfStatus::Ok)
     return rc;
   if (afterFirstShown) {
-    if (o.stepCandidates && (rc = vsfpCandidates(ctx, step)) != 0)
+    if (o.stepCandidates && (rc = vsfpCandidates(ctx, step)) != VsfStatus::Ok)
       return rc;
-    if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, step)) != 0)
+    if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, step)) != VsfStatus::Ok)
       return rc;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag) {
+VsfStatus vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const VsfMethodTraits* method = vsfMethodTraits(o.method);
   if (method == nullptr)
-    return vsfNotBuiltInternal("vsfDisplaySteps: a method code without its traits row");
+    return statusFromCode(
+        vsfNotBuiltInternal("vsfDisplaySteps: a method code without its traits row"));
   // A sample's steps sit one level below its Sample group, which a refit moves down by one.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t noteLevel = scratch == nullptr ? 2 : (refit ? 4 : 3);
@@ -270,17 +271,17 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     if (sampleTag != -1) {
       const int32_t next = vsfNextSampleStep(&step, sampleTag);
       if (next < 0)
-        return next;
+        return statusFromCode(next);
       if (next == 0)
         break;
     }
     const ScopedPool stepPool(vsfCreateNamedPool(1, "step pool"));
     QkPool* pool = stepPool.get();
     if (pool == nullptr)
-      return codeOf(VsfStatus::NoPoolOrHandle);
+      return VsfStatus::NoPoolOrHandle;
     step.pool = pool;
     if (vsfRestoreModel(&step) != 0)
-      return codeOf(VsfStatus::NotRestored);
+      return VsfStatus::NotRestored;
     if (record < firstShown)
       continue;
     char groupName[32];
@@ -292,18 +293,18 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
          rvqDouble(RvqAttrId::GroupNumber, stepNumber), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (notes) {
       vsfLevelNote(ctx, noteLevel, msgText(method->stepTitle.get(), {stepNumber}), true);
-      int32_t rc = 0;
+      VsfStatus rc = VsfStatus::Ok;
       if (stepNumber == 0)
         rc = noteStartingModel(ctx, &step, pool, record, noteLevel + 1, backward);
       else if (!vsfGroupMethod(o.method))
         noteEffectChange(ctx, step, noteLevel + 1);
       else
         rc = noteGroupChange(ctx, step, pool, noteLevel + 1);
-      if (rc != 0)
+      if (rc != VsfStatus::Ok)
         return rc;
     }
-    if (const int32_t rc = printStepTables(ctx, &step, pool, record > std::max(firstShown, 0));
-        rc != 0)
+    if (const VsfStatus rc = printStepTables(ctx, &step, pool, record > std::max(firstShown, 0));
+        rc != VsfStatus::Ok)
       return rc;
     if (notes)
       vsfCall(ctx->outputManager, RvqMethod::TextLine,
@@ -316,10 +317,11 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   stepsGroup.close();
   vsfLevelMark(ctx, noteLevel);
   vsfLevelMark(ctx, noteLevel + 1);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, int32_t sampleTag) {
+VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position,
+                          int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const VsfMethod method = o.method;
   // The path's own fit (not its least-squares coefficients') has the SSE of its last step.
@@ -334,38 +336,38 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   ctx->results.stepLabels = nullptr;
   ctx->results.stepLabelCount = 0;
   ctx->results.stepLabelWidth = 0;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   const bool solverOnly = vsfMethodRoad(method, VsfFitRoad::Solver);
   if (!solverOnly) {
     VsfGroup summary(
         ctx, "Summary",
         {vsfaLabel(msgText(VsfMsg::SelectionSummary)), rvqFlag(RvqAttrId::GroupKind, 1)});
-    if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
+    if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != VsfStatus::Ok)
       return rc;
     int32_t optimal[14];
     int32_t chosen = 0;
     RvqText* bestRef = nullptr;
     RvqText* summaryRef = nullptr;
-    if ((rc = vsfpOptStep(ctx, m, optimal, &chosen, &bestRef)) != 0)
+    if ((rc = vsfpOptStep(ctx, m, optimal, &chosen, &bestRef)) != VsfStatus::Ok)
       return rc;
-    if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != 0)
+    if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != VsfStatus::Ok)
       return rc;
     const int32_t k =
         vsfMethodStartsFull(method) ? m->stepCount - 1 : m->stepCount - m->includeCount;
-    if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != 0)
+    if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != VsfStatus::Ok)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
       const int32_t stop = o.stop != VC_NONE_GIVEN ? o.stop : o.select;
       double current = vsfGetCriterion(m, stop);
-      if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != 0)
+      if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != VsfStatus::Ok)
         return rc;
     }
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
-      if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != 0)
+      if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != VsfStatus::Ok)
         return rc;
-      if ((rc = vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef)) != 0)
+      if ((rc = vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef)) != VsfStatus::Ok)
         return rc;
-      if ((rc = vsfgAse(ctx, m, chosen, &summaryRef)) != 0)
+      if ((rc = vsfgAse(ctx, m, chosen, &summaryRef)) != VsfStatus::Ok)
         return rc;
     }
     summary.close();
@@ -373,29 +375,29 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   if (!solverOnly) {
     openSelModelGroup(ctx, true);
     vsfResetChosenStep(m);
-    if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != 0)
+    if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != VsfStatus::Ok)
       return rc;
-    if ((rc = vsfpModelString(ctx, m, m->pool)) != 0)
+    if ((rc = vsfpModelString(ctx, m, m->pool)) != VsfStatus::Ok)
       return rc;
     if (vsfMethodSelects(method) && ctx->stmt.showPValues)
       vsfTextLine(ctx, 'l', msgText(VsfMsg::PValuesNotAdjusted));
-    if ((rc = vsfpAnova(ctx, m, m->pool)) != 0)
+    if ((rc = vsfpAnova(ctx, m, m->pool)) != VsfStatus::Ok)
       return rc;
-    if ((rc = vsfpFitStats(ctx, m)) != 0)
+    if ((rc = vsfpFitStats(ctx, m)) != VsfStatus::Ok)
       return rc;
-    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, m, m->pool)) != 0)
+    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, m, m->pool)) != VsfStatus::Ok)
       return rc;
   }
   return vsfpParmEst(ctx, m, m->pool, o.orderSelect);
 }
 
-int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfDesignTables(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = vsfDesign(ctx);
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (d != nullptr && d->classCount > 0) {
-    if ((rc = vsfpClassInfo(ctx, pool)) != 0)
+    if ((rc = vsfpClassInfo(ctx, pool)) != VsfStatus::Ok)
       return rc;
-    if (ctx->stmt.cls.showCoding != 0 && (rc = vsfpClassCoding(ctx, pool)) != 0)
+    if (ctx->stmt.cls.showCoding != 0 && (rc = vsfpClassCoding(ctx, pool)) != VsfStatus::Ok)
       return rc;
     zlevchk(&ctx->design);
   }
@@ -404,7 +406,7 @@ int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool) {
   return vsfpDimensions(ctx);
 }
 
-int32_t vsfResults(VsfContext* ctx) {
+VsfStatus vsfResults(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
   const VsfModelOptions& o = ctx->options;
   const double ref = referenceSS(m);
@@ -419,54 +421,56 @@ int32_t vsfResults(VsfContext* ctx) {
     if (length > 0)
       vsfTextLine(ctx, 'c', vsfText(line, length));
   }
-  int32_t rc = vsfpNobs(ctx, m);
-  if (rc != 0)
+  VsfStatus rc = vsfpNobs(ctx, m);
+  if (rc != VsfStatus::Ok)
     return rc;
   if (reportFitStatus(ctx, m))
-    return 0;
+    return VsfStatus::Ok;
   if (o.cvOn && m->foldCount < o.cvFolds && !vsfCvScheme(o.cvMethod).indexFolds)
     vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
     vsfLog(VsfMsg::AdaptiveFitNotFullRank, {HostMsgArg(m->adaptiveAliased)});
     vsfRaiseRC(ctx, StepRc::Warning);
   }
-  if ((rc = vsfDesignTables(ctx, m->pool)) != 0)
+  if ((rc = vsfDesignTables(ctx, m->pool)) != VsfStatus::Ok)
     return rc;
   if (o.screen > VsfScreenMethod::None) {
-    if ((rc = vsfpScreenInfo(ctx)) != 0)
+    if ((rc = vsfpScreenInfo(ctx)) != VsfStatus::Ok)
       return rc;
-    if (o.screen == VsfScreenMethod::Sis && (rc = vsfpSISInfo(ctx)) != 0)
+    if (o.screen == VsfScreenMethod::Sis && (rc = vsfpSISInfo(ctx)) != VsfStatus::Ok)
       return rc;
   }
   if (o.showL2Search) {
-    if ((rc = vsfpElasticNetParaSummary(ctx)) != 0 || (rc = vsfpElasticNetL2(ctx)) != 0 ||
-        (rc = vsfgElasticNet(ctx, m)) != 0)
+    if ((rc = vsfpElasticNetParaSummary(ctx)) != VsfStatus::Ok ||
+        (rc = vsfpElasticNetL2(ctx)) != VsfStatus::Ok ||
+        (rc = vsfgElasticNet(ctx, m)) != VsfStatus::Ok)
       return rc;
   }
   if (o.cvExternal && o.showCvex) {
-    if ((rc = vsfpCvExternal(ctx)) != 0)
+    if ((rc = vsfpCvExternal(ctx)) != VsfStatus::Ok)
       return rc;
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
     const bool elasticNet = vsfMethodRidge(o.method);
     if (path && (!elasticNet || o.showL2Search || o.l2Search == VsfL2Search::None) &&
-        (rc = vsfgCvExternal(ctx, m)) != 0)
+        (rc = vsfgCvExternal(ctx, m)) != VsfStatus::Ok)
       return rc;
   }
   if (o.stepDetails != 0 || o.details >= VsfDetails::Steps) {
-    if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
+    if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != VsfStatus::Ok)
       return rc;
   }
   // The selected model's tables: their failures are passed on rather than dropped.
   return vsfDisplayModel(ctx, m, nullptr, nullptr, -1);
 }
 
-int32_t vsfFitAndDisplay(VsfContext* ctx) {
+VsfStatus vsfFitAndDisplay(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   VsfModel* m = &ctx->model;
   ctx->fitStart = zdattim();
-  int32_t rc = o.modelAverage ? vsfAverageFit(ctx) : vsfProcess(m, ctx->resampling);
-  if (rc != 0)
+  VsfStatus rc =
+      o.modelAverage ? vsfAverageFit(ctx) : statusFromCode(vsfProcess(m, ctx->resampling));
+  if (rc != VsfStatus::Ok)
     return rc;
   ctx->fitStart = zdattim() - ctx->fitStart;
   ctx->fitTime += ctx->fitStart;
@@ -477,7 +481,7 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   if ((vsfDesign(ctx) != nullptr && vsfDesign(ctx)->parmLabelStyle == LSTYLE_INTERLACED) ||
       ctx->postFit != nullptr)
     zlevParmName(dc, 0, nullptr);
-  if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != 0)
+  if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != VsfStatus::Ok)
     return rc;
   const bool usable = ctx->average.usableCount != 0;
   if (!ctx->noprint) {
@@ -485,7 +489,7 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
       rc = vsfResults(ctx);
     else if (usable)
       rc = vsfResampleResults(ctx);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   } else if (!o.modelAverage) {
     // Without the tables the failed fit is still logged and its return code raised.
@@ -496,9 +500,9 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   ctx->resultsTime += ctx->resultsStart;
   // The refit of the averaged model runs a second pass of this function; it starts no refit.
   if (o.modelAverage && ctx->stmt.ma.refit && usable &&
-      !ctx->resampling->settings.refitInProgress && (rc = vsfRefitAverage(ctx)) != 0)
+      !ctx->resampling->settings.refitInProgress && (rc = vsfRefitAverage(ctx)) != VsfStatus::Ok)
     return rc;
   if (ctx->postFit != nullptr)
     return vsfFormSelectedModelForBridge(ctx, m);
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -61,9 +61,9 @@ void exitOnOutputFailure(int32_t rc) {
 }
 
 // Runs a step and adds its time to `timer`; returns the step's code.
-template <typename Step> [[nodiscard]] int32_t timed(double* timer, Step step) {
+template <typename Step> [[nodiscard]] auto timed(double* timer, Step step) {
   const double start = zdattim();
-  const int32_t rc = step();
+  const auto rc = step();
   *timer += zdattim() - start;
   return rc;
 }
@@ -87,7 +87,7 @@ void showPerfSettings(VsfContext* ctx, VsfStepTable& steps) {
   if (!ctx->perf.details || ctx->perfShown)
     return;
   ctx->perfShown = 1;
-  vsfExitError(ctx, steps.vsfpPerf(ctx));
+  vsfExitError(ctx, codeOf(steps.vsfpPerf(ctx)));
 }
 
 // Names the BY group in the messages of its fit by its BY line.
@@ -137,8 +137,8 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
 
   ctx->intervalStart = zdattim();
   if (ctx->options.split) {
-    vsfExitError(ctx, steps.vsfSplitEffects(ctx, ctx->byPool));
-    vsfExitError(ctx, steps.vsfSplitHierarchy(ctx, ctx->byPool));
+    vsfExitError(ctx, codeOf(steps.vsfSplitEffects(ctx, ctx->byPool)));
+    vsfExitError(ctx, codeOf(steps.vsfSplitHierarchy(ctx, ctx->byPool)));
   } else {
     (void)steps.vsfSetEffectListNParms(ctx); // only counts parameters; always 0
   }
@@ -149,40 +149,41 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   showPerfSettings(ctx, steps);
   // The page-file table follows the last page of every file of the group.
   if (ctx->stmt.perfOptions.utilDetails && !ctx->noprint)
-    vsfExitError(ctx, vsfpUtilInfo(ctx));
+    vsfExitError(ctx, codeOf(vsfpUtilInfo(ctx)));
   if (ctx->design.design != nullptr)
     ctx->largestColumnCount = std::max(ctx->largestColumnCount, ctx->design.design->columnCount);
 
-  vsfExitError(ctx, steps.vsfFitAndDisplay(ctx));
+  vsfExitError(ctx, codeOf(steps.vsfFitAndDisplay(ctx)));
 
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   ctx->intervalStart = zdattim();
 
   if (ctx->byCount <= 2147483647)
-    vsfExitError(ctx, timed(&ctx->macroTime, [&] {
+    vsfExitError(ctx, codeOf(timed(&ctx->macroTime, [&] {
                    return steps.vsfMakeMacroVar(ctx, static_cast<int32_t>(ctx->byCount));
-                 }));
-  vsfExitError(ctx, steps.vsfPrepareOutputAndDesign(ctx));
+                 })));
+  vsfExitError(ctx, codeOf(steps.vsfPrepareOutputAndDesign(ctx)));
   (void)steps.vsfSetSelModelGroup(ctx); // only names the output group; always 0
 
   VsfModelOptions& opt = ctx->options;
   if (opt.hasOutput || opt.hasOutDesign) {
     opt.outputByNumber = static_cast<double>(ctx->byCount);
-    vsfExitError(ctx, steps.vsfOutputBy(ctx, &ctx->model,
-                                        opt.modelAverage ? ctx->resampling : nullptr, groupSeed));
+    vsfExitError(
+        ctx, codeOf(steps.vsfOutputBy(ctx, &ctx->model,
+                                      opt.modelAverage ? ctx->resampling : nullptr, groupSeed)));
   }
   if (opt.hasOutDesign) {
-    vsfExitError(ctx, vsfDesignBy(ctx, &ctx->model, groupSeed));
+    vsfExitError(ctx, codeOf(vsfDesignBy(ctx, &ctx->model, groupSeed)));
     if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VFS_DONE &&
         ctx->parameterNamesPresent)
-      vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
+      vsfExitError(ctx, codeOf(steps.vsfpParameterNames(ctx, &ctx->model)));
     opt.outputByNumber = static_cast<double>(ctx->byCount);
-    vsfExitError(
-        ctx, timed(&ctx->macroTime, [&] { return steps.vsfMakeDesignMacroVar(ctx, &ctx->model); }));
+    vsfExitError(ctx, codeOf(timed(&ctx->macroTime,
+                                   [&] { return steps.vsfMakeDesignMacroVar(ctx, &ctx->model); })));
   }
   if (ctx->scoreCount != 0)
-    vsfExitError(ctx,
-                 timed(&ctx->scoreTime, [&] { return steps.vsfScoreResults(ctx, &ctx->model); }));
+    vsfExitError(ctx, codeOf(timed(&ctx->scoreTime,
+                                   [&] { return steps.vsfScoreResults(ctx, &ctx->model); })));
 
   closeGroupOutput(ctx);
 
@@ -243,20 +244,20 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   vsfExitError(ctx, steps.vsfParse(ctx));
   vsfExitError(ctx, steps.vsfPostInit(ctx));
   if (!ctx->noprint) {
-    vsfExitError(ctx, steps.vsfpModelInfo(ctx));
+    vsfExitError(ctx, codeOf(steps.vsfpModelInfo(ctx)));
     if (ctx->modelAverageCount > 0)
-      vsfExitError(ctx, steps.vsfpBootstrapInfo(ctx));
+      vsfExitError(ctx, codeOf(steps.vsfpBootstrapInfo(ctx)));
   }
   if (!ctx->options.split) {
-    vsfExitError(ctx, steps.vsfPrepEffects(ctx, ctx->mainPool));
-    vsfExitError(ctx, steps.vsfMakeEffectNames(ctx, ctx->mainPool));
+    vsfExitError(ctx, codeOf(steps.vsfPrepEffects(ctx, ctx->mainPool)));
+    vsfExitError(ctx, codeOf(steps.vsfMakeEffectNames(ctx, ctx->mainPool)));
   }
   if (ctx->inest != nullptr)
     vsfExitError(ctx, steps.vsfSetupInEstScatter(ctx));
   if (ctx->options.hasOutput)
-    vsfExitError(ctx, steps.vsfPrepOutput(ctx));
+    vsfExitError(ctx, codeOf(steps.vsfPrepOutput(ctx)));
   if (ctx->scoreCount > 0)
-    vsfExitError(ctx, timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); }));
+    vsfExitError(ctx, codeOf(timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); })));
   ctx->setupTime = zdattim() - ctx->intervalStart;
   vsfExitError(ctx, steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount));
 
@@ -278,7 +279,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     });
   ctx->resultsTime += zdattim() - ctx->intervalStart;
   if (ctx->options.hasOutDesign) {
-    vsfExitError(ctx, vsfAcrossByDesign(ctx));
+    vsfExitError(ctx, codeOf(vsfAcrossByDesign(ctx)));
     vsfFinishDesign(ctx);
   }
   if (ctx->options.hasOutput)
@@ -287,6 +288,6 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   vsfCleanup(ctx);
   // DETAILS asks for the Timing table too; NOTIMING$ takes it back.
   if (ctx->perf.timing)
-    vsfExitError(ctx, steps.vsfTimes(ctx));
+    vsfExitError(ctx, codeOf(steps.vsfTimes(ctx)));
   xexit(ctx->returnCode, 0);
 }

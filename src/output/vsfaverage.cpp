@@ -80,8 +80,8 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
 }
 
 // Reads every resample record; fills the samples and the distinct models.
-[[nodiscard]] int32_t readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
-                                  ModelTree& models, int32_t* usable) {
+[[nodiscard]] VsfStatus readSamples(VsfContext* ctx, std::vector<SampleModel>& samples,
+                                    ModelTree& models, int32_t* usable) {
   VsfAverageSummary& a = ctx->average;
   VsfResampling* d = ctx->resampling;
   const int32_t nE = ctx->model.effectCount, nP = ctx->model.parmCount;
@@ -94,9 +94,9 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
     for (int32_t k = 0; k < r->sampleCount; ++k, ++g) {
       int64_t pos = r->recordPos[k];
       int32_t status = 0, count = 0;
-      int32_t rc = vsfRestoreResample(r->freqScratch->file, nP, &pos, &status, &count,
-                                      effects.data(), estimates.data());
-      if (rc != 0)
+      const VsfStatus rc = statusFromCode(vsfRestoreResample(
+          r->freqScratch->file, nP, &pos, &status, &count, effects.data(), estimates.data()));
+      if (rc != VsfStatus::Ok)
         return rc;
       SampleModel& s = samples[static_cast<size_t>(g)];
       if (status < 0) {
@@ -115,11 +115,11 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
       std::sort(effects.begin(), effects.begin() + count);
       const int32_t id = distinctModel(ctx, models, effects.data(), count);
       if (id < 0)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       s.model = id;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Ranks the distinct models (score descending, then key order) and marks those the SUBSET
@@ -279,11 +279,11 @@ void averagedModel(VsfContext* ctx) {
 // The drawn frequencies of every resample, observation by observation, from the frequency
 // blocks the resamplers kept (SAMPLEFREQ). Each block is read from its own position in its
 // own resampler's file. 0, -2, or -6 when a block does not read back whole.
-[[nodiscard]] int32_t keepFrequencies(VsfContext* ctx) {
+[[nodiscard]] VsfStatus keepFrequencies(VsfContext* ctx) {
   VsfAverageSummary& a = ctx->average;
   VsfResampling* d = ctx->resampling;
   if (!d->settings.keepFreqs)
-    return 0;
+    return VsfStatus::Ok;
   const int32_t S = a.sampleCount;
   int64_t rows = -1;
   std::vector<double> block;
@@ -297,18 +297,18 @@ void averagedModel(VsfContext* ctx) {
         a.obsCount = static_cast<int32_t>(rows);
         a.obsFrequency = take<int32_t>(ctx, std::max<int64_t>(rows * S, 1));
         if (a.obsFrequency == nullptr)
-          return kVsfNoMemory;
+          return VsfStatus::NoMemory;
         block.resize(static_cast<size_t>(rows));
       }
       int64_t pos = r->blockPos[k];
       if (bytes != rows * 8 ||
           (rows > 0 && vsfReadScratch(r->freqScratch->file, block.data(), bytes, &pos) != 0))
-        return codeOf(VsfStatus::NotRestored);
+        return VsfStatus::NotRestored;
       for (int64_t o = 0; o < rows; ++o)
         a.obsFrequency[o * S + g] = static_cast<int32_t>(block[static_cast<size_t>(o)]);
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
@@ -321,7 +321,7 @@ double vsfIdxVal(const double* values, int64_t index, int64_t negatives, int64_t
   return values[index - zeros];
 }
 
-int32_t vsfPostBootstrap(VsfContext* ctx) {
+VsfStatus vsfPostBootstrap(VsfContext* ctx) {
   const double start = zdattim();
   VsfAverageSummary& a = ctx->average;
   VsfModel* m = &ctx->model;
@@ -331,14 +331,14 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
                                                               : ctx->stmt.ma.nSamples;
   const int32_t nE = m->effectCount, nP = m->parmCount;
   if (S <= 0 || nE <= 0 || nP <= 0 || !allocate(ctx, S, nE, nP))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   std::vector<SampleModel> samples(static_cast<size_t>(S));
   ModelTree models(ctx);
   if (models.tree == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t usable = 0;
-  int32_t rc = readSamples(ctx, samples, models, &usable);
-  if (rc != 0)
+  VsfStatus rc = readSamples(ctx, samples, models, &usable);
+  if (rc != VsfStatus::Ok)
     return rc;
   a.sampleCount = S;
   if (usable == 0) {
@@ -346,13 +346,13 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
     vsfLog(VsfMsg::NoResampleGroupGave, {vsfGroupName()});
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
     a.usableCount = 0;
-    return 0;
+    return VsfStatus::Ok;
   }
   if (usable < S)
     vsfLog(VsfMsg::ResamplesLeftOut, {HostMsgArg(static_cast<int64_t>(S - usable))});
   if (!keepSampleModels(ctx, samples))
-    return kVsfNoMemory;
-  if ((rc = keepFrequencies(ctx)) != 0)
+    return VsfStatus::NoMemory;
+  if ((rc = keepFrequencies(ctx)) != VsfStatus::Ok)
     return rc;
   const int32_t largest = rankModels(ctx, samples, models, usable);
   int32_t N = 0;
@@ -364,7 +364,7 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
             HostMsgArg(static_cast<int64_t>(std::max(ctx->stmt.ma.minModelFreq, 1)))});
     vsfRaiseRC(ctx, StepRc::Warning);
     a.usableCount = a.averagedCount = 0;
-    return 0;
+    return VsfStatus::Ok;
   }
   // The estimates of the averaged resamples, per parameter, sorted.
   std::vector<std::vector<double>> values(static_cast<size_t>(nP));
@@ -388,5 +388,5 @@ int32_t vsfPostBootstrap(VsfContext* ctx) {
   a.averagedCount = N;
   averagedModel(ctx);
   ctx->averageTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -5,6 +5,8 @@
 // it are vsfavgtables.cpp's.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -51,9 +53,9 @@ double vsfIdxVal(const double* values, int64_t index, int64_t negatives, int64_t
 // around an integer x); the index is kept inside the array.
 template <class At> double vsfQuantileAt(At at, int64_t n, double x);
 
-// Reads the resample records of the BY group into ctx->average. 0; -2; -43 when no resample
-// is usable; or a scratch read failure.
-[[nodiscard]] int32_t vsfPostBootstrap(VsfContext* ctx);
+// Reads the resample records of the BY group into ctx->average. Ok (also for a group that no
+// resample could serve, which is skipped with a message), NoMemory, or a scratch read failure.
+[[nodiscard]] VsfStatus vsfPostBootstrap(VsfContext* ctx);
 
 template <class At> double vsfQuantileAt(At at, int64_t n, double x) {
   constexpr double kFuzz = 1.110223024625157e-13;

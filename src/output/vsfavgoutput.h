@@ -3,6 +3,8 @@
 // column per resample for its drawn frequency (SAMPLEFREQ) and its prediction (SAMPLEPRED).
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include "output/vsfoutput.h"
 
 #include <cstdint>
@@ -23,10 +25,10 @@ constexpr int32_t kVsfColumnNameMax = 32;
 // prefix + the digits of R would pass 32 characters, and *cut is set then.
 std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32_t R, bool* cut);
 // Defines MEDIAN, STDDEV, LOWER, UPPER, then the SAMPLEFREQ and SAMPLEPRED columns, each
-// when `spec` (OUTPUT's or a SCORE statement's) asks for it. 0, -2, or -8 when the host
-// refused a column.
-[[nodiscard]] int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec,
-                                               HostDataSet* out, VsfOutputColumns& c);
+// when `spec` (OUTPUT's or a SCORE statement's) asks for it. Ok, NoMemory, or ColumnRefused when
+// the host refused a column.
+[[nodiscard]] VsfStatus vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec,
+                                                 HostDataSet* out, VsfOutputColumns& c);
 
 // The prediction state of one BY group: the averaged coefficients, the design column of
 // every parameter, the buffers of the resample predictions and the frequency cursor.

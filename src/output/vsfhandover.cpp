@@ -316,29 +316,29 @@ void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
 
 } // namespace
 
-int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   PostFitBridge* bridge = ctx->postFit;
   // The refit of the averaged model runs inside the fit of the group: the group's one
   // hand-over is that fit's, made when the refit is done. Under model averaging the averaged
   // model is handed over even when the last resample's own fit failed.
   const bool refitting = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress;
   if (bridge == nullptr || refitting || (!ctx->options.modelAverage && vsfFitFailed(m->fitStatus)))
-    return 0;
+    return VsfStatus::Ok;
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount == 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
   if (!sm.usable)
-    return 0;
+    return VsfStatus::Ok;
   if (!codingRowsFit(m, d, sm)) {
     vsfRaiseRC(ctx, StepRc::Error);
-    return 0;
+    return VsfStatus::Ok;
   }
   ReducedDesign r;
   reduceDesign(d, sm, &r);
   if (r.columns == 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const std::vector<double> estimates = vsfModelEstimates(ctx, m);
   std::vector<double> beta(size_t(r.columns), 0.0);
   std::vector<int32_t> parmOf(size_t(r.columns), -1), reduced(sm.parms.size(), -1);
@@ -353,7 +353,7 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
   vsfDescribeSelectedModel(h, ctx, sm, estimates);
   PostFitBridgeMethods* methods = bridge->methods;
   if (methods == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   const std::vector<double> triangle =
       ctx->postFitAllowed ? reducedTriangle(m, r, parmOf, beta) : std::vector<double>();
   ReducedScope scope(ctx, r);
@@ -374,5 +374,5 @@ int32_t vsfFormSelectedModelForBridge(VsfContext* ctx, VsfModel* m) {
       vsfRaiseRC(ctx, bridge->returnCode);
   }
   bridge->model = nullptr;
-  return 0;
+  return VsfStatus::Ok;
 }

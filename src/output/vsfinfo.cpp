@@ -25,11 +25,11 @@ RvqAttr i64Value(int64_t v) {
 }
 } // namespace
 
-int32_t vsfpModelInfo(VsfContext* ctx) {
+VsfStatus vsfpModelInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   if (!out.createFactoid("ModelInfo", "Stat.VARSIFTER.ModelInfo", msgText(VsfMsg::ModelInformation),
                          nullptr))
-    return 0;
+    return VsfStatus::Ok;
   const VsfModelOptions& o = ctx->options;
   const VsfProcSettings& proc = ctx->stmt.proc;
   const LevRegContext& dc = ctx->design;
@@ -111,16 +111,16 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpBootstrapInfo(VsfContext* ctx) {
+VsfStatus vsfpBootstrapInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   if (!out.createFactoid("ModelAverageInfo", "Stat.VARSIFTER.ModelAverageInfo",
                          msgText(VsfMsg::AverageModelAveragingInformation),
                          msgText(VsfMsg::AverageModelAveragingInformation)))
-    return 0;
+    return VsfStatus::Ok;
   out.entry(VsfMsg::AverageSamplingMethod,
             msgValue(ma.srs ? VsfMsg::AverageSimpleRandomWithoutReplacement
                             : VsfMsg::AverageUnrestrictedReplacement));
@@ -147,16 +147,16 @@ int32_t vsfpBootstrapInfo(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpDimensions(VsfContext* ctx) {
+VsfStatus vsfpDimensions(VsfContext* ctx) {
   VsfOut out(ctx);
   const LevDesign* d = vsfDesign(ctx);
   int32_t k = ctx->options.noint ? 1 : 0;
   if (!out.createFactoid("Dimensions", "Stat.VARSIFTER.Dimensions", msgText(VsfMsg::Dimensions),
                          msgText(VsfMsg::Dimensions)))
-    return 0;
+    return VsfStatus::Ok;
   out.entry(VsfMsg::DimensionsNumberEffects, intValue((d != nullptr ? d->effectCount : 0) - k));
   if (ctx->stmt.cls.splitAny)
     out.entry(VsfMsg::DimensionsNumberEffectsAfterSplits, intValue(ctx->effectRecordCount - k));
@@ -164,5 +164,5 @@ int32_t vsfpDimensions(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -61,13 +61,13 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
 // Among the steps whose value ties with the best (within the fit's fuzz), the optimum is the
 // last of those with the fewest effects and, among them, the smallest rank; the CHOOSE=
 // criterion keeps the fit's chosen step.
-[[nodiscard]] int32_t breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
-                                int32_t* optimalSteps) {
+[[nodiscard]] VsfStatus breakTies(VsfContext* ctx, VsfModel* m, int32_t steps, const double* best,
+                                  int32_t* optimalSteps) {
   const VsfModelOptions& o = ctx->options;
   int32_t* flags =
       static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
   if (flags == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t c = 0; c < kCodes; ++c) {
     const double b = best[c];
     if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
@@ -105,7 +105,7 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
       }
   }
   m->pool->free(m->pool, flags);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The optimal steps as the tables number them, their label slots, and the chosen step.
@@ -220,32 +220,32 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, in
 
 } // namespace
 
-int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
-                    RvqText** dataRef) {
+VsfStatus vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
+                      RvqText** dataRef) {
   int32_t* shown = ctx->results.optimalStep;
   for (int32_t c = 0; c < kCodes; ++c)
     optimalSteps[c] = shown[c] = -1;
   const int32_t steps = m->stepCount;
   if (m->pool == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (steps <= 0) {
     // A fit without a recorded step (NOINT, nothing forced in, nothing entered) is legal:
     // no criterion has an optimum and the starting model is the chosen one.
     for (int32_t c = 0; c < kCodes; ++c)
       shown[c] = 0;
     *chosenStep = 0;
-    return 0;
+    return VsfStatus::Ok;
   }
   double best[kCodes];
   findBest(m, steps, best, optimalSteps);
-  if (breakTies(ctx, m, steps, best, optimalSteps) != 0)
-    return kVsfNoMemory;
+  if (breakTies(ctx, m, steps, best, optimalSteps) != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   int32_t slot[kCodes];
   numberSteps(ctx, m, steps, optimalSteps, shown, slot, chosenStep);
 
   if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr || ctx->results.stepLabelCount <= 0)
-    return 0;
+    return VsfStatus::Ok;
   bestStepTable(ctx, m, optimalSteps, shown, slot, dataRef);
   keepChosenStep(ctx, m, steps, *chosenStep);
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -2,6 +2,8 @@
 // selected model's design row, and the statistics of resample predictions.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include "data/vsfrolefold.h"
 
 #include <cstdint>
@@ -25,9 +27,9 @@ struct VsfOutputColumns {
 };
 
 // Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
-// refused with an internal error in this build. 0, kVsfNoMemory, or a code that ends the run
+// refused with an internal error in this build. Ok, NoMemory, or a status that ends the run
 // after a reported failure (a column refused, an input variable not described).
-[[nodiscard]] int32_t vsfPrep(VsfContext* ctx, int32_t index);
+[[nodiscard]] VsfStatus vsfPrep(VsfContext* ctx, int32_t index);
 
 // The design row of the current observation for the selected effects only; other columns
 // are 0. `row` has the design's column count.

@@ -34,13 +34,13 @@ VsfParmColumns::VsfParmColumns(VsfContext* c, QkPool* p)
     : ctx(c), pool(p), d(vsfDesign(c)), style(d != nullptr ? d->parmLabelStyle : 1),
       classCount(d != nullptr ? d->classCount : 0) {}
 
-int32_t VsfParmColumns::measure(const VsfModel* m, bool noint) {
+VsfStatus VsfParmColumns::measure(const VsfModel* m, bool noint) {
   We = 0;
   if (!noint)
     vsfEffectName(ctx, 0, &We);
   usedClass = classCount > 0 ? static_cast<uint8_t*>(poolTake(pool, classCount)) : nullptr;
   if (classCount > 0 && usedClass == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t t = 0; t < m->inModelCount; ++t) {
     int32_t len = 0;
     vsfEffectName(ctx, m->inModelList[t], &len);
@@ -83,11 +83,11 @@ int32_t VsfParmColumns::measure(const VsfModel* m, bool noint) {
   if (parameter == nullptr || effect == nullptr ||
       (classCount > 0 &&
        (classTexts == nullptr || classWidths == nullptr || classValues == nullptr)))
-    return kVsfNoMemory;
-  return 0;
+    return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
 }
 
-int32_t VsfParmColumns::classColumns(VsfOut& out) {
+VsfStatus VsfParmColumns::classColumns(VsfOut& out) {
   for (int32_t c = 0; c < classCount; ++c) {
     if (!usedClass[c])
       continue;
@@ -100,7 +100,7 @@ int32_t VsfParmColumns::classColumns(VsfOut& out) {
       classWidths[c] = width;
       classTexts[c] = static_cast<char*>(poolTake(pool, width));
       if (classTexts[c] == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
     }
     if (numberedCoding(v.coding)) {
       char pname[40];
@@ -116,7 +116,7 @@ int32_t VsfParmColumns::classColumns(VsfOut& out) {
                   rvqInt(RvqAttrId::Width, width), vsfaTemplate("Var"), vsfaBound(classTexts[c])});
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 VsfEffectView VsfParmColumns::startEffect(const VsfModel* m, int32_t k) {

@@ -5,6 +5,8 @@
 // and rows are their printers'.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include "output/vsfmodelview.h"
 
 #include <cstdint>
@@ -32,11 +34,11 @@ struct VsfParmColumns {
 
   VsfParmColumns(VsfContext* c, QkPool* p);
   // The widths over the model's effects (the intercept's name counts unless NOINT) and the
-  // CLASS variables they use, then the row buffers. 0, or -2 when memory runs out.
-  [[nodiscard]] int32_t measure(const VsfModel* m, bool noint);
-  // The level columns, one per CLASS variable in use, in the design's order. 0, or -2 when
+  // CLASS variables they use, then the row buffers. Ok, or NoMemory when memory runs out.
+  [[nodiscard]] VsfStatus measure(const VsfModel* m, bool noint);
+  // The level columns, one per CLASS variable in use, in the design's order. Ok, or NoMemory when
   // a level buffer cannot be taken (after the object was made).
-  [[nodiscard]] int32_t classColumns(VsfOut& out);
+  [[nodiscard]] VsfStatus classColumns(VsfOut& out);
   // Effect k's name goes to the Effect buffer; its view maps its parameters to columns.
   VsfEffectView startEffect(const VsfModel* m, int32_t k);
   // The Parameter text and the level columns of parameter j of the effect started last.

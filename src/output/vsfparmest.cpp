@@ -45,23 +45,23 @@ struct ParmEstTable {
         group(vsfGroupMethod(o.method)) {}
 
   // The widths and text buffers of the row, and the fold estimates of CVDETAILS=COEFFS.
-  [[nodiscard]] int32_t takeBuffers() {
-    if (cols.measure(m, o.noint) != 0)
-      return kVsfNoMemory;
+  [[nodiscard]] VsfStatus takeBuffers() {
+    if (cols.measure(m, o.noint) != VsfStatus::Ok)
+      return VsfStatus::NoMemory;
     folds = (vsfCvFoldBetaAsked(o) && m->folds != nullptr) ? m->foldCount : 0;
     foldValues = folds > 0 ? static_cast<double*>(poolTake(pool, int64_t(folds) * 8)) : nullptr;
     if (folds > 0 && foldValues == nullptr)
-      return kVsfNoMemory;
-    return 0;
+      return VsfStatus::NoMemory;
+    return VsfStatus::Ok;
   }
 
   // Creates the table and its columns, each bound to its row value.
-  [[nodiscard]] int32_t defineColumns() {
+  [[nodiscard]] VsfStatus defineColumns() {
     if (!out->create("ParameterEstimates", msgText(VsfMsg::ParameterEstimates)))
-      return 0; // no table: the caller sees out->table null and shows nothing
+      return VsfStatus::Ok; // no table: the caller sees out->table null and shows nothing
     out->charColumn("Effect", cols.effect, cols.We);
-    if (cols.classColumns(*out) != 0)
-      return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+    if (cols.classColumns(*out) != VsfStatus::Ok)
+      return VsfStatus::NoMemory; // after the object was made
     if (o.include > 0)
       out->column({rvqColumnType(RvqColumnType::Int), vsfaName("ForcedIn"), vsfaBound(&forced)});
     out->charColumn("Parameter", cols.parameter, cols.Wp);
@@ -98,7 +98,7 @@ struct ParmEstTable {
     out->endColumns();
     out->bind("Stat.VARSIFTER.ParameterEstimates",
               {vsfaDyn("printFootnote"), rvqFlag(RvqAttrId::Value, o.include > 0 ? 1 : 0)});
-    return 0;
+    return VsfStatus::Ok;
   }
 
   // The rows of effect k, one per parameter.
@@ -141,7 +141,7 @@ struct ParmEstTable {
 
   // The effects in the model in the order of their entry (or of the model for BACKWARD and
   // without the step order).
-  [[nodiscard]] int32_t emitRows(int32_t stepOrder) {
+  [[nodiscard]] VsfStatus emitRows(int32_t stepOrder) {
     if (vsfMethodStartsFull(o.method) || stepOrder == 0) {
       for (int32_t k = 0; k < m->effectCount; ++k) {
         uint8_t s = m->effectStatus[k];
@@ -152,7 +152,7 @@ struct ParmEstTable {
     } else {
       uint8_t* printed = static_cast<uint8_t*>(poolTake(pool, std::max(m->effectCount, 1)));
       if (printed == nullptr)
-        return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+        return VsfStatus::NoMemory; // after the object was made
       auto visit = [&](int32_t k) {
         if (k < 0 || k >= m->effectCount || printed[k])
           return;
@@ -170,34 +170,34 @@ struct ParmEstTable {
           visit(m->stepEffect[i]);
       }
     }
-    return 0;
+    return VsfStatus::Ok;
   }
 };
 
 } // namespace
-int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
+VsfStatus vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
   ParmEstTable t(ctx, m, pool);
-  if (t.takeBuffers() != 0)
-    return kVsfNoMemory;
+  if (t.takeBuffers() != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   VsfOut out(ctx);
   t.out = &out;
-  if (t.defineColumns() != 0)
-    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+  if (t.defineColumns() != VsfStatus::Ok)
+    return VsfStatus::NoMemory; // after the object was made
   if (out.table == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   t.dfe = m->nObs - m->rank;
   t.mse = t.dfe > 0 ? m->sse / t.dfe : hostMissing();
-  if (t.emitRows(stepOrder) != 0)
-    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+  if (t.emitRows(stepOrder) != VsfStatus::Ok)
+    return VsfStatus::NoMemory; // after the object was made
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The CVDetails table: a row per fold (its rows fitted and left out, its PRESS) and a total
 // row of the column sums, marked by Index -1 and labelled "Total" in Fold.
-int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
+VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   int32_t index = 0;
   double fitted = 0, leftOut = 0, press = 0, indexValue = 0;
   char control = ' ';
@@ -215,7 +215,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;
   VsfOut out(ctx);
   if (!out.create("CVDetails", msgText(VsfMsg::CrossValidationDetails)))
-    return 0;
+    return VsfStatus::Ok;
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Index"), vsfaBound(&index)});
   out.charColumn("Fold", fold, foldWidth);
   if (iv != nullptr && iv->var != nullptr) {
@@ -228,7 +228,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     } else {
       indexText = static_cast<char*>(poolTake(pool, indexWidth));
       if (indexText == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       out.column({rvqColumnType(RvqColumnType::Chars), vsfaName(name),
                   rvqInt(RvqAttrId::Width, indexWidth), vsfaTemplate("IndexCharVar"),
                   vsfaBound(indexText)});
@@ -275,5 +275,5 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   if (indexText != nullptr)
     pool->free(pool, indexText);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

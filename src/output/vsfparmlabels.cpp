@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <cstring>
 
-int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
+VsfStatus vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   LevDesign* d = vsfDesign(ctx);
   if (d == nullptr || d->parmLabelStyle == LSTYLE_INTERLACED)
-    return 0;
+    return VsfStatus::Ok;
   QkPool* pool = ctx->design.library != nullptr && ctx->design.library->pool != nullptr
                      ? ctx->design.library->pool
                      : m->pool;
@@ -23,13 +23,13 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   ctx->results.designShortNames = nullptr;
   ctx->results.designLabelCount = 0;
   if (columns <= 0 || pool == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   auto** labels =
       static_cast<char**>(pool->allocate(pool, sizeof(char*) * size_t(columns), kQkZeroed));
   auto** shorts =
       static_cast<char**>(pool->allocate(pool, sizeof(char*) * size_t(columns), kQkZeroed));
   if (labels == nullptr || shorts == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   ctx->results.designLabels = labels;
   ctx->results.designShortNames = shorts;
   ctx->results.designLabelCount = columns;
@@ -72,14 +72,14 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
   });
   // Effects without columns leave every label empty; that is no failure.
   if (longest == 0)
-    return 0;
+    return VsfStatus::Ok;
   char* buffer = static_cast<char*>(
       m->pool != nullptr ? m->pool->allocate(m->pool, size_t(longest) + 1, 0) : nullptr);
   if (buffer == nullptr)
-    return kVsfNoMemory;
-  int32_t rc = 0;
+    return VsfStatus::NoMemory;
+  VsfStatus rc = VsfStatus::Ok;
   each([&](int32_t k, const LevEffect& e, const int32_t* row, int32_t column) {
-    if (rc != 0 || column < 0 || column >= columns)
+    if (rc != VsfStatus::Ok || column < 0 || column >= columns)
       return;
     int32_t nameLength = 0;
     const char* name = vsfEffectName(ctx, k, &nameLength);
@@ -91,7 +91,7 @@ int32_t vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
     char* full = static_cast<char*>(pool->allocate(pool, size_t(total) + 1, kQkZeroed));
     char* brief = static_cast<char*>(pool->allocate(pool, 33, kQkZeroed));
     if (full == nullptr || brief == nullptr) {
-      rc = kVsfNoMemory;
+      rc = VsfStatus::NoMemory;
       return;
     }
     std::memcpy(full, buffer, size_t(total));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "design/levrowstatus.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 #include <vector>
@@ -55,9 +56,9 @@ std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* mod
 // not be formed from them (the rule above); nothing when there are none.
 void vsfNoteUnformedRows(int64_t rows, HostDataSet* data);
 
-// Appends the row put to the output data set `out`: 0, or kVsfReportedFailure after the
+// Appends the row put to the output data set `out`: Ok, or ReportedFailure after the
 // message that the data set could not take the row.
-[[nodiscard]] int32_t vsfAppendRow(HostDataSet* out);
+[[nodiscard]] VsfStatus vsfAppendRow(HostDataSet* out);
 
 // The description of variable `number` of the input data set `data`, which a writer copies
 // to its output: null after the message that the variable could not be described.

@@ -101,7 +101,7 @@ struct SummaryTable {
 
   // The entered and removed effect texts: one name wide, or as many names as the longest
   // step of a group method changes.
-  [[nodiscard]] int32_t takeNameBuffers() {
+  [[nodiscard]] VsfStatus takeNameBuffers() {
     const int32_t nameWidth = vsfLongestEffectName(ctx);
     W = nameWidth;
     if (multi) {
@@ -113,7 +113,7 @@ struct SummaryTable {
     W = std::max(W, 1);
     entered = static_cast<char*>(poolTake(pool, W));
     removed = static_cast<char*>(poolTake(pool, W));
-    return entered == nullptr || removed == nullptr ? kVsfNoMemory : 0;
+    return entered == nullptr || removed == nullptr ? VsfStatus::NoMemory : VsfStatus::Ok;
   }
 
   void shownInt(const char* name, int32_t* v, const char* dyn, int32_t show) {
@@ -127,10 +127,10 @@ struct SummaryTable {
   }
 
   // Creates the table and its columns, each bound to its row value.
-  [[nodiscard]] int32_t defineColumns() {
+  [[nodiscard]] VsfStatus defineColumns() {
     if (!out->create("SelectionSummary", msgText(method.summaryTitle.get()),
                      {rvqInt(RvqAttrId::Variant, 1)}))
-      return 0; // no table: the caller sees out->table null and shows nothing
+      return VsfStatus::Ok; // no table: the caller sees out->table null and shows nothing
     out->intColumn("Step", &step);
     normB = graphics && normBetaKept(o);
     if (normB)
@@ -140,7 +140,7 @@ struct SummaryTable {
       ctx->results.stepLabelWidth = std::max(ctx->results.stepLabelWidth, 1);
       labelBuffer = static_cast<char*>(poolTake(pool, ctx->results.stepLabelWidth));
       if (labelBuffer == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       out->charColumn("StepLabel", labelBuffer, ctx->results.stepLabelWidth);
     }
     if (!backward)
@@ -189,7 +189,7 @@ struct SummaryTable {
       out->numberColumn(l1Column, &stepL1);
     out->column({rvqColumnType(RvqColumnType::Char1), vsfaName("Control"), vsfaBound(&control)});
     out->endColumns();
-    return 0;
+    return VsfStatus::Ok;
   }
 
   // The fit statistics of history entry i and whether each criterion judges it best.
@@ -338,19 +338,19 @@ struct SummaryTable {
 
 } // namespace
 
-int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
-                    RvqText** dataRef) {
+VsfStatus vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
+                      RvqText** dataRef) {
   if (vsfMethodTraits(ctx->options.method) == nullptr)
-    return vsfNotBuiltInternal("vsfpSummary: a method code without its traits row");
+    return statusFromCode(vsfNotBuiltInternal("vsfpSummary: a method code without its traits row"));
   SummaryTable t(ctx, m, pool, optimal);
-  if (t.takeNameBuffers() != 0)
-    return kVsfNoMemory;
+  if (t.takeNameBuffers() != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   VsfOut out(ctx);
   t.out = &out;
-  if (t.defineColumns() != 0)
-    return kVsfNoMemory;
+  if (t.defineColumns() != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   if (out.table == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   int32_t cursor = ctx->options.noint ? 0 : 1;
   int32_t slot = 0;
   bool startingRows = false;
@@ -364,5 +364,5 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::EffectsLinearCombinationsOther)
                                                   : nullptr);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

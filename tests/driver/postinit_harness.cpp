@@ -39,7 +39,8 @@ int32_t levelise(LevRegContext* design) {
 }
 
 int32_t ok(VsfContext*) { return 0; }
-int32_t okModel(VsfContext*, VsfModel*) { return 0; }
+VsfStatus done(VsfContext*) { return VsfStatus::Ok; }
+VsfStatus doneModel(VsfContext*, VsfModel*) { return VsfStatus::Ok; }
 
 std::string trimmed(const char* text, int32_t length) {
   std::string s =
@@ -67,7 +68,7 @@ int32_t recordPostInit(VsfContext* ctx) {
   return rc;
 }
 
-int32_t recordFit(VsfContext* ctx) {
+VsfStatus recordFit(VsfContext* ctx) {
   Group g;
   g.byNumber = ctx->byCount;
   g.enteredFirst = ctx->enteredFirstBoundary;
@@ -98,37 +99,39 @@ int32_t recordFit(VsfContext* ctx) {
         g.containsLists.emplace_back(m.hierListA[i], m.hierListA[i] + m.hierAddCountInit[i]);
   }
   gRun->groups.push_back(g);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 VsfStepTable recordingSteps() {
   VsfStepTable t = vsfRealSteps();
   t.vsfPostInit = recordPostInit;
   t.zlevrgi = levelise;
-  t.vsfpModelInfo = [](VsfContext*) -> int32_t {
+  t.vsfpModelInfo = [](VsfContext*) -> VsfStatus {
     gRun->modelInfoTables++;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfpBootstrapInfo = ok;
-  t.vsfpPerf = [](VsfContext*) -> int32_t {
+  t.vsfpBootstrapInfo = done;
+  t.vsfpPerf = [](VsfContext*) -> VsfStatus {
     gRun->perfTables++;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfTimes = [](VsfContext*) -> int32_t {
+  t.vsfTimes = [](VsfContext*) -> VsfStatus {
     gRun->timingTables++;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfPrepOutput = ok;
-  t.vsfPrepScores = ok;
+  t.vsfPrepOutput = done;
+  t.vsfPrepScores = done;
   t.vsfData = ok;
   t.vsfFitAndDisplay = recordFit;
-  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return 0; };
-  t.vsfPrepareOutputAndDesign = ok;
-  t.vsfSetSelModelGroup = ok;
-  t.vsfOutputBy = [](VsfContext*, VsfModel*, VsfResampling*, int64_t) -> int32_t { return 0; };
-  t.vsfpParameterNames = okModel;
-  t.vsfMakeDesignMacroVar = okModel;
-  t.vsfScoreResults = okModel;
+  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::Ok; };
+  t.vsfPrepareOutputAndDesign = done;
+  t.vsfSetSelModelGroup = done;
+  t.vsfOutputBy = [](VsfContext*, VsfModel*, VsfResampling*, int64_t) -> VsfStatus {
+    return VsfStatus::Ok;
+  };
+  t.vsfpParameterNames = doneModel;
+  t.vsfMakeDesignMacroVar = doneModel;
+  t.vsfScoreResults = doneModel;
   return t;
 }
 

@@ -27,7 +27,8 @@ struct Settings {
 Settings gSet;
 
 int32_t ok(VsfContext*) { return 0; }
-int32_t okPool(VsfContext*, QkPool*) { return 0; }
+VsfStatus done(VsfContext*) { return VsfStatus::Ok; }
+VsfStatus donePool(VsfContext*, QkPool*) { return VsfStatus::Ok; }
 
 VsfStepTable fakeSteps() {
   VsfStepTable t = vsfRealSteps();
@@ -49,26 +50,26 @@ VsfStepTable fakeSteps() {
     ctx->model.pool = Exported_QKHandle->createPool(Exported_QKHandle, &a, nullptr, "model pool");
     return 0;
   };
-  t.vsfpModelInfo = ok;
-  t.vsfpBootstrapInfo = ok;
-  t.vsfpPerf = ok;
-  t.vsfPrepEffects = okPool;
-  t.vsfMakeEffectNames = okPool;
-  t.vsfSetEffectListNParms = ok;
+  t.vsfpModelInfo = done;
+  t.vsfpBootstrapInfo = done;
+  t.vsfpPerf = done;
+  t.vsfPrepEffects = donePool;
+  t.vsfMakeEffectNames = donePool;
+  t.vsfSetEffectListNParms = done;
   t.zlevrgi = [](LevRegContext*) -> int32_t {
     return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : 0;
   };
   t.vsfData = ok;
-  t.vsfFitAndDisplay = [](VsfContext* ctx) -> int32_t {
+  t.vsfFitAndDisplay = [](VsfContext* ctx) -> VsfStatus {
     gSet.fits++;
     if (gSet.openGroup)
       ctx->outputGroup = fakehost::newGroupObject();
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return 0; };
-  t.vsfPrepareOutputAndDesign = ok;
-  t.vsfSetSelModelGroup = ok;
-  t.vsfTimes = ok;
+  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::Ok; };
+  t.vsfPrepareOutputAndDesign = done;
+  t.vsfSetSelModelGroup = done;
+  t.vsfTimes = done;
   // The fake host has no thread pool, page files or scratch files: the frame's steps are
   // replaced by ones that record a running pool in the puddle word.
   static int fakePool;
@@ -198,7 +199,7 @@ TEST_F(ProcedureMain, MissingOutputBlockEndsWithMessageAndCode) {
 TEST_F(ProcedureMain, ExitCodeNeverLowersAnEarlierOne) {
   host().byGroups = 1;
   gSet.returnCodeBefore = 3000;
-  vsfSteps().vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; };
+  vsfSteps().vsfFitAndDisplay = [](VsfContext*) -> VsfStatus { return VsfStatus::NotRestored; };
   EXPECT_EQ(fakehost::runMain(), 3000);
   EXPECT_EQ(host().count(VsfMsg::StepNotRestored), 1);
   expectNothingLeft();
@@ -218,10 +219,13 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
       {"postinit",
        [](VsfStepTable& t) { t.vsfPostInit = [](VsfContext*) -> int32_t { return 3; }; }, 1012},
       {"modelinfo",
-       [](VsfStepTable& t) { t.vsfpModelInfo = [](VsfContext*) -> int32_t { return -2; }; }, 1016},
+       [](VsfStepTable& t) {
+         t.vsfpModelInfo = [](VsfContext*) -> VsfStatus { return VsfStatus::NoMemory; };
+       },
+       1016},
       {"prepeffects",
        [](VsfStepTable& t) {
-         t.vsfPrepEffects = [](VsfContext*, QkPool*) -> int32_t { return -2; };
+         t.vsfPrepEffects = [](VsfContext*, QkPool*) -> VsfStatus { return VsfStatus::NoMemory; };
        },
        1016},
       {"threads",
@@ -235,16 +239,20 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
       {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) -> int32_t { return -7; }; },
        1016},
       {"fit",
-       [](VsfStepTable& t) { t.vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; }; },
+       [](VsfStepTable& t) {
+         t.vsfFitAndDisplay = [](VsfContext*) -> VsfStatus { return VsfStatus::NotRestored; };
+       },
        1020},
       {"macro",
        [](VsfStepTable& t) {
-         t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return -2; };
+         t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::NoMemory; };
        },
        1016},
       {"prepout",
        [](VsfStepTable& t) {
-         t.vsfPrepareOutputAndDesign = [](VsfContext*) -> int32_t { return -5; };
+         t.vsfPrepareOutputAndDesign = [](VsfContext*) -> VsfStatus {
+           return VsfStatus::ScratchNotMade;
+         };
        },
        1012},
   };

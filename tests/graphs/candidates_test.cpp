@@ -40,7 +40,7 @@ struct Ranking : ::testing::Test {
     m.stepEffects = stepEffects.data() + 1; // entry -1 is kept
     ctx->options.select = static_cast<VsfCriterion>(select);
     VsfCandidateRanking r;
-    EXPECT_EQ(vsfRankCandidates(ctx.get(), &m, &r), 0);
+    EXPECT_EQ(vsfRankCandidates(ctx.get(), &m, &r), VsfStatus::Ok);
     EXPECT_TRUE(r.addition);
     std::vector<int32_t> effects(r.effects, r.effects + r.count);
     out->assign(r.values, r.values + r.count);

@@ -53,7 +53,7 @@ struct Display : ResultsFixture {
 
 TEST_F(Display, TablesOfAPlainFitInDisplayOrder) {
   fit();
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   auto out = output();
   const std::vector<std::string> expected = {
       "NObs",  "Dimensions",    "SelectionSummary",  "StopReason", "SelectedEffects",
@@ -67,7 +67,7 @@ TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
   fit();
   ctx->model.fitStatus = -100;
   (void)qrxhost::takeLog();
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 112);
   int reported = 0;
   for (const auto& r : qrxhost::takeLog())
@@ -80,10 +80,10 @@ TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
 TEST_F(Display, OtherNegativeStatusesRaiseTheReturnCodeSilently) {
   fit();
   ctx->model.fitStatus = -2;
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 116);
   ctx->model.fitStatus = -7;
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 116) << "112 does not lower 116";
 }
 
@@ -91,7 +91,7 @@ TEST_F(Display, AFailureOfTheSelectedModelTablesIsPassedOn) {
   fit();
   // A CHOOSE= criterion without a name text makes the selection note fail.
   ctx->options.choose = static_cast<VsfCriterion>(15);
-  EXPECT_EQ(vsfResults(ctx.get()), -2);
+  EXPECT_EQ(vsfResults(ctx.get()), VsfStatus::NoMemory);
 }
 
 TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
@@ -102,7 +102,7 @@ TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
   m.nRead = m.nUsed = 10;
   m.effectStatus[0] = 5; // the intercept is unavailable under NOINT
   setHistory({}, {}, {}, {});
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   auto out = output();
   const auto& pe = *find(out, "ParameterEstimates").at(0);
   EXPECT_TRUE(pe["rows"].items.empty());
@@ -113,7 +113,7 @@ TEST_F(Display, AFitWithoutSelectionStillShowsItsSummary) {
   fit();
   ctx->options.method = VsfMethod::None;
   ctx->model.stopReason = 9;
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   auto out = output();
   EXPECT_EQ(find(out, "SelectionSummary").size(), 1u);
   EXPECT_TRUE(find(out, "StopReason").empty());
@@ -128,7 +128,7 @@ TEST_F(Display, TheSelectedModelHeadingSitsOneLevelDeeperDuringARefit) {
   std::vector<int32_t> levels;
   for (uint8_t refit : {0, 1}) {
     resampling.settings.refitInProgress = refit;
-    ASSERT_EQ(vsfSetSelModelGroup(ctx.get()), 0);
+    ASSERT_EQ(vsfSetSelModelGroup(ctx.get()), VsfStatus::Ok);
     const auto* doc = static_cast<qrxhost::OutputDocument*>(this->doc);
     const qrxhost::OutputNode& group = *doc->nodes.back();
     ASSERT_EQ(group.name, "SelectedModel");

@@ -58,7 +58,7 @@ TEST_F(Tables, FitStatisticsOfAPerfectFit) {
   VsfModel& m = ctx->model;
   m.nObs = 10, m.rank = 2, m.sse = 0.0, m.totalSS = 40.0, m.wTrain = 10, m.sumWY = 3.5;
   ctx->options.statAse = 1;
-  ASSERT_EQ(vsfpFitStats(ctx.get(), &m), 0);
+  ASSERT_EQ(vsfpFitStats(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
   const auto& f = *find(out, "FitStatistics").at(0);
   EXPECT_EQ(f["template"].s, "Stat.VARSIFTER.FitStatistics");
@@ -80,7 +80,7 @@ TEST_F(Tables, AnovaRowsOfAFit) {
   setEffects({"Intercept", "X1", "X2"});
   VsfModel& m = ctx->model;
   m.nObs = 30, m.rank = 2, m.sse = 10.0, m.totalSS = 10.5;
-  ASSERT_EQ(vsfpAnova(ctx.get(), &m, pool), 0);
+  ASSERT_EQ(vsfpAnova(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ANOVA").at(0);
   ASSERT_EQ(t["rows"].items.size(), 3u);
@@ -105,7 +105,7 @@ TEST_F(Tables, StopDetailsUnderSignificanceLevels) {
   m.stopAddEffect = 2;
   m.stopAddValue = -800.0; // log p-value below the exponential's range
   m.stopDropEffect = 0;
-  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m, 0.0), 0);
+  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m, 0.0), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "StopDetails").at(0);
   ASSERT_EQ(t["rows"].items.size(), 1u);
@@ -133,7 +133,7 @@ TEST_F(Tables, ClassLevelInformation) {
   design->classes = classes.data();
   design->classCount = 2;
   ctx->stmt.cls.delimiter = ' ';
-  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ClassLevelInfo").at(0);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Levels", "Values"}));
@@ -152,7 +152,7 @@ TEST_F(Tables, ClassVariablesWithoutLevelsStillGetTheirTable) {
   classes[0].var = &g;
   design->classes = classes.data();
   design->classCount = 1;
-  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ClassLevelInfo").at(0);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Levels"}));
@@ -165,10 +165,10 @@ TEST_F(Tables, ModelInformationByMethod) {
   ctx->options.select = VC_SL;
   ctx->options.slEntry = 0.15, ctx->options.slStay = 0.15;
   ctx->options.trainFraction = 1.0;
-  ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
+  ASSERT_EQ(vsfpModelInfo(ctx.get()), VsfStatus::Ok);
   ctx->options.method = VsfMethod::None;
   ctx->options.maxSteps = 5;
-  ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
+  ASSERT_EQ(vsfpModelInfo(ctx.get()), VsfStatus::Ok);
   auto out = output();
   auto infos = find(out, "ModelInfo");
   ASSERT_EQ(infos.size(), 2u);
@@ -191,7 +191,7 @@ TEST_F(Tables, ModelInformationByMethod) {
 TEST_F(Tables, DimensionsLeaveOutTheInterceptUnderNoint) {
   setEffects({"Intercept", "X1", "X2"});
   ctx->options.noint = 1;
-  ASSERT_EQ(vsfpDimensions(ctx.get()), 0);
+  ASSERT_EQ(vsfpDimensions(ctx.get()), VsfStatus::Ok);
   auto out = output();
   const auto& f = *find(out, "Dimensions").at(0);
   EXPECT_EQ(entry(f, msg(VsfMsg::DimensionsNumberEffects))->n, 2);
@@ -204,7 +204,7 @@ TEST_F(Tables, TheToleratedManagerStatusLetsThePrinterGoOn) {
   m.nRead = 5, m.nUsed = 5;
   // The create call reports the log-only status after doing its work.
   qrxhost::injectOutputFailure(147, qrxhost::kOutputLogOnly, 0);
-  ASSERT_EQ(vsfpNobs(ctx.get(), &m), 0);
+  ASSERT_EQ(vsfpNobs(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
   auto t = find(out, "NObs");
   ASSERT_EQ(t.size(), 1u);
@@ -236,7 +236,7 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
 // without a second message: not as a failure to get memory.
 TEST_F(Tables, ARefusedOutputRowIsReportedAsNotWritten) {
   (void)qrxhost::takeLog();
-  EXPECT_EQ(vsfAppendRow(nullptr), kVsfReportedFailure);
+  EXPECT_EQ(vsfAppendRow(nullptr), VsfStatus::ReportedFailure);
   std::vector<MsgId> ours; // the module's messages
   for (const auto& r : qrxhost::takeLog())
     if (r.numbered && r.set == msgSet(VsfMsg::RowNotWritten))
@@ -274,7 +274,7 @@ struct Coding : ResultsFixture {
 
 TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
   design2();
-  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   auto tables = find(out, "ClassLevelCoding");
   ASSERT_EQ(tables.size(), 2u);
@@ -294,8 +294,8 @@ TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
 TEST_F(Coding, RunningOutOfMemoryClosesTheGroup) {
   design2();
   FailingPool dry(pool, 3); // the used flags, the level text and the first class's row
-  EXPECT_EQ(vsfpClassCoding(ctx.get(), dry.get()), kVsfNoMemory);
-  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  EXPECT_EQ(vsfpClassCoding(ctx.get(), dry.get()), VsfStatus::NoMemory);
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   int topLevel = 0;
   for (const auto& node : out.items)
@@ -307,7 +307,7 @@ TEST_F(Coding, OneLevelUnderFullRankCodingsHasNoDesignColumn) {
   design2();
   design->designFlags = LevDesignFlag::NonGlm;
   classes[1].coding = CC_REFERENCE;
-  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ClassLevelCoding").at(1);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Value"}));
@@ -355,7 +355,7 @@ TEST_F(Folds, CrossValidationDetailsEndWithTheTotalRow) {
   m.foldCount = 2;
   m.nUsed = 10;
   m.cvPress = 7.5;
-  ASSERT_EQ(vsfpCVDetails(ctx.get(), &m, pool), 0);
+  ASSERT_EQ(vsfpCVDetails(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "CVDetails").at(0);
   ASSERT_EQ(t["rows"].items.size(), 3u);
@@ -382,7 +382,7 @@ TEST_F(DesignLabels, LabelsAndShortNamesOfTheSelectedColumns) {
   setEffects({"Intercept", "x1", "x1*x2", "A_very_long_effect_name_beyond_32_chars"});
   VsfModel& m = ctx->model;
   m.effectStatus[0] = 2, m.effectStatus[2] = 1, m.effectStatus[3] = 1;
-  ASSERT_EQ(vsfParmLabels(ctx.get(), &m, 2), 0);
+  ASSERT_EQ(vsfParmLabels(ctx.get(), &m, 2), VsfStatus::Ok);
   ASSERT_EQ(ctx->results.designLabelCount, 4);
   char** full = ctx->results.designLabels;
   char** brief = ctx->results.designShortNames;
