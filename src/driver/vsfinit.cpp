@@ -45,7 +45,7 @@ int32_t vsfPreInit(VsfContext* ctx) {
   RvqObject* block = nullptr;
   xobinit(&block, 0);
   if (block == nullptr)
-    vsfExitError(ctx, codeOf(VsfStatus::NoOutputBlock));
+    vsfExitError(ctx, VsfStatus::NoOutputBlock);
 
   RvqAttr create[3] = {rvqString(RvqAttrId::ObjectClass, "rvq", 3),
                        rvqString(RvqAttrId::ObjectKind, "manager", 7),
@@ -63,7 +63,7 @@ int32_t vsfPreInit(VsfContext* ctx) {
     ctx->managerAnswer = static_cast<int16_t>(query[0].second.i32);
   }
 
-  vsfExitError(ctx, vsfQkExtsLoad(&ctx->exts));
+  vsfExitError(ctx, statusFromCode(vsfQkExtsLoad(&ctx->exts)));
 
   ctx->mainPool = vsfCreateNamedPool(1, "VARSIFTER MAIN POOL");
   if (ctx->mainPool == nullptr)

@@ -87,7 +87,7 @@ void showPerfSettings(VsfContext* ctx, VsfStepTable& steps) {
   if (!ctx->perf.details || ctx->perfShown)
     return;
   ctx->perfShown = 1;
-  vsfExitError(ctx, steps.vsfpPerf(ctx));
+  vsfExitError(ctx, statusFromCode(steps.vsfpPerf(ctx)));
 }
 
 // Names the BY group in the messages of its fit by its BY line.
@@ -106,7 +106,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   if (ctx->postFit != nullptr && ctx->postFit->methods != nullptr &&
       ctx->postFit->methods->byStart != nullptr)
     ctx->postFit->methods->byStart(ctx->postFit);
-  vsfExitError(ctx, steps.vsfInitializeModel(ctx));
+  vsfExitError(ctx, statusFromCode(steps.vsfInitializeModel(ctx)));
   nameGroup(ctx);
   int64_t groupSeed = ctx->workingSeed;
 
@@ -114,10 +114,10 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   ctx->byCount += 1;
   ctx->byPool = vsfCreateNamedPool(1, "VARSIFTER BY POOL");
   if (ctx->byPool == nullptr)
-    vsfExitError(ctx, codeOf(VsfStatus::NoPoolOrHandle));
+    vsfExitError(ctx, VsfStatus::NoPoolOrHandle);
   ctx->pagePool = vsfCreateNamedPool(0x10000001u, "VARSIFTER PAGE POOL");
   if (ctx->pagePool == nullptr)
-    vsfExitError(ctx, codeOf(VsfStatus::NoPoolOrHandle));
+    vsfExitError(ctx, VsfStatus::NoPoolOrHandle);
 
   double t0 = zdattim();
   int32_t lev = steps.vsfLev(ctx);
@@ -137,52 +137,55 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
 
   ctx->intervalStart = zdattim();
   if (ctx->options.split) {
-    vsfExitError(ctx, steps.vsfSplitEffects(ctx, ctx->byPool));
-    vsfExitError(ctx, steps.vsfSplitHierarchy(ctx, ctx->byPool));
+    vsfExitError(ctx, statusFromCode(steps.vsfSplitEffects(ctx, ctx->byPool)));
+    vsfExitError(ctx, statusFromCode(steps.vsfSplitHierarchy(ctx, ctx->byPool)));
   } else {
     (void)steps.vsfSetEffectListNParms(ctx); // only counts parameters; always 0
   }
   if (ctx->inest != nullptr)
-    vsfExitError(ctx, steps.vsfReadInEstParms(ctx));
-  vsfExitError(ctx, steps.vsfData(ctx));
+    vsfExitError(ctx, statusFromCode(steps.vsfReadInEstParms(ctx)));
+  vsfExitError(ctx, statusFromCode(steps.vsfData(ctx)));
   ctx->dataTime += zdattim() - ctx->intervalStart;
   showPerfSettings(ctx, steps);
   // The page-file table follows the last page of every file of the group.
   if (ctx->stmt.perfOptions.utilDetails && !ctx->noprint)
-    vsfExitError(ctx, vsfpUtilInfo(ctx));
+    vsfExitError(ctx, statusFromCode(vsfpUtilInfo(ctx)));
   if (ctx->design.design != nullptr)
     ctx->largestColumnCount = std::max(ctx->largestColumnCount, ctx->design.design->columnCount);
 
-  vsfExitError(ctx, steps.vsfFitAndDisplay(ctx));
+  vsfExitError(ctx, statusFromCode(steps.vsfFitAndDisplay(ctx)));
 
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   ctx->intervalStart = zdattim();
 
   if (ctx->byCount <= 2147483647)
-    vsfExitError(ctx, timed(&ctx->macroTime, [&] {
+    vsfExitError(ctx, statusFromCode(timed(&ctx->macroTime, [&] {
                    return steps.vsfMakeMacroVar(ctx, static_cast<int32_t>(ctx->byCount));
-                 }));
-  vsfExitError(ctx, steps.vsfPrepareOutputAndDesign(ctx));
+                 })));
+  vsfExitError(ctx, statusFromCode(steps.vsfPrepareOutputAndDesign(ctx)));
   (void)steps.vsfSetSelModelGroup(ctx); // only names the output group; always 0
 
   VsfModelOptions& opt = ctx->options;
   if (opt.hasOutput || opt.hasOutDesign) {
     opt.outputByNumber = static_cast<double>(ctx->byCount);
-    vsfExitError(ctx, steps.vsfOutputBy(ctx, &ctx->model,
-                                        opt.modelAverage ? ctx->resampling : nullptr, groupSeed));
+    vsfExitError(ctx,
+                 statusFromCode(steps.vsfOutputBy(
+                     ctx, &ctx->model, opt.modelAverage ? ctx->resampling : nullptr, groupSeed)));
   }
   if (opt.hasOutDesign) {
-    vsfExitError(ctx, vsfDesignBy(ctx, &ctx->model, groupSeed));
+    vsfExitError(ctx, statusFromCode(vsfDesignBy(ctx, &ctx->model, groupSeed)));
     if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VFS_DONE &&
         ctx->parameterNamesPresent)
-      vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
+      vsfExitError(ctx, statusFromCode(steps.vsfpParameterNames(ctx, &ctx->model)));
     opt.outputByNumber = static_cast<double>(ctx->byCount);
-    vsfExitError(
-        ctx, timed(&ctx->macroTime, [&] { return steps.vsfMakeDesignMacroVar(ctx, &ctx->model); }));
+    vsfExitError(ctx, statusFromCode(timed(&ctx->macroTime, [&] {
+                   return steps.vsfMakeDesignMacroVar(ctx, &ctx->model);
+                 })));
   }
   if (ctx->scoreCount != 0)
-    vsfExitError(ctx,
-                 timed(&ctx->scoreTime, [&] { return steps.vsfScoreResults(ctx, &ctx->model); }));
+    vsfExitError(ctx, statusFromCode(timed(&ctx->scoreTime, [&] {
+                   return steps.vsfScoreResults(ctx, &ctx->model);
+                 })));
 
   closeGroupOutput(ctx);
 
@@ -238,27 +241,29 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
 
   // Start order.
   vsfSetGroupName(nullptr, 0);
-  vsfExitError(ctx, vsfPreInit(ctx));
+  vsfExitError(ctx, statusFromCode(vsfPreInit(ctx)));
   ctx->intervalStart = zdattim();
-  vsfExitError(ctx, steps.vsfParse(ctx));
-  vsfExitError(ctx, steps.vsfPostInit(ctx));
+  vsfExitError(ctx, statusFromCode(steps.vsfParse(ctx)));
+  vsfExitError(ctx, statusFromCode(steps.vsfPostInit(ctx)));
   if (!ctx->noprint) {
-    vsfExitError(ctx, steps.vsfpModelInfo(ctx));
+    vsfExitError(ctx, statusFromCode(steps.vsfpModelInfo(ctx)));
     if (ctx->modelAverageCount > 0)
-      vsfExitError(ctx, steps.vsfpBootstrapInfo(ctx));
+      vsfExitError(ctx, statusFromCode(steps.vsfpBootstrapInfo(ctx)));
   }
   if (!ctx->options.split) {
-    vsfExitError(ctx, steps.vsfPrepEffects(ctx, ctx->mainPool));
-    vsfExitError(ctx, steps.vsfMakeEffectNames(ctx, ctx->mainPool));
+    vsfExitError(ctx, statusFromCode(steps.vsfPrepEffects(ctx, ctx->mainPool)));
+    vsfExitError(ctx, statusFromCode(steps.vsfMakeEffectNames(ctx, ctx->mainPool)));
   }
   if (ctx->inest != nullptr)
-    vsfExitError(ctx, steps.vsfSetupInEstScatter(ctx));
+    vsfExitError(ctx, statusFromCode(steps.vsfSetupInEstScatter(ctx)));
   if (ctx->options.hasOutput)
-    vsfExitError(ctx, steps.vsfPrepOutput(ctx));
+    vsfExitError(ctx, statusFromCode(steps.vsfPrepOutput(ctx)));
   if (ctx->scoreCount > 0)
-    vsfExitError(ctx, timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); }));
+    vsfExitError(ctx,
+                 statusFromCode(timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); })));
   ctx->setupTime = zdattim() - ctx->intervalStart;
-  vsfExitError(ctx, steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount));
+  vsfExitError(ctx,
+               statusFromCode(steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount)));
 
   // BY-group loop.
   ctx->dataReadOnce = dataReadOnce(ctx) ? 1 : 0;
@@ -278,7 +283,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     });
   ctx->resultsTime += zdattim() - ctx->intervalStart;
   if (ctx->options.hasOutDesign) {
-    vsfExitError(ctx, vsfAcrossByDesign(ctx));
+    vsfExitError(ctx, statusFromCode(vsfAcrossByDesign(ctx)));
     vsfFinishDesign(ctx);
   }
   if (ctx->options.hasOutput)
@@ -287,6 +292,6 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   vsfCleanup(ctx);
   // DETAILS asks for the Timing table too; NOTIMING$ takes it back.
   if (ctx->perf.timing)
-    vsfExitError(ctx, steps.vsfTimes(ctx));
+    vsfExitError(ctx, statusFromCode(steps.vsfTimes(ctx)));
   xexit(ctx->returnCode, 0);
 }

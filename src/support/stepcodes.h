@@ -54,6 +54,13 @@ enum class VsfStatus : int32_t {
 [[nodiscard]] constexpr int32_t codeOf(VsfStatus status) { return static_cast<int32_t>(status); }
 [[nodiscard]] constexpr int32_t codeOf(StepRc rc) { return static_cast<int32_t>(rc); }
 
+// The status behind a number that a function still returning a plain code handed up: the one
+// place where such a number becomes a status. Numbers that name no status are failures that
+// were reported where they happened, and keep their value.
+[[nodiscard]] constexpr VsfStatus statusFromCode(int32_t code) {
+  return static_cast<VsfStatus>(code);
+}
+
 // Raises the return code held in `code` to at least `rc`: a return code is never lowered.
 constexpr void raiseRc(int32_t& code, StepRc rc) {
   if (code < codeOf(rc))
