@@ -144,7 +144,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   }
   if (ctx->inest != nullptr)
     vsfExitError(ctx, statusFromCode(steps.vsfReadInEstParms(ctx)));
-  vsfExitError(ctx, statusFromCode(steps.vsfData(ctx)));
+  vsfExitError(ctx, steps.vsfData(ctx));
   ctx->dataTime += zdattim() - ctx->intervalStart;
   showPerfSettings(ctx, steps);
   // The page-file table follows the last page of every file of the group.

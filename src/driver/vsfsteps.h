@@ -3,6 +3,8 @@
 // can drive the main's orders with steps of its own.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -36,7 +38,7 @@ struct VsfStepTable {
   int32_t (*vsfInitializeThreads)(ThreadPuddle*, int32_t);
   void (*vsfTerminateThreads)(ThreadPuddle*);
   void (*zpudt)(ThreadPuddle*);
-  int32_t (*vsfData)(VsfContext*);
+  VsfStatus (*vsfData)(VsfContext*);
   void (*vsfBagVecRelease)(VsfBagVec*, QkExtensionSet*);
   void (*vsfFreeScratch)(VsfScratch*, QkExtensionSet*);
   // Model and resampling.

@@ -262,7 +262,8 @@ int32_t PageRun::read(Source& src) {
   settings.entryCount = static_cast<int32_t>(entries.size());
   settings.modelEffectCount = settings.entryCount;
   VsfRowSource t = src.table();
-  return vsfReadPass(&settings, &t, &model, &bags, &exts, byPool, pagePool, &returnCode, &result);
+  return codeOf(
+      vsfReadPass(&settings, &t, &model, &bags, &exts, byPool, pagePool, &returnCode, &result));
 }
 
 VsfRowLayout PageRun::layout() const {

@@ -120,7 +120,7 @@ VsfStepTable recordingSteps() {
   };
   t.vsfPrepOutput = ok;
   t.vsfPrepScores = ok;
-  t.vsfData = ok;
+  t.vsfData = [](VsfContext*) { return VsfStatus::Ok; };
   t.vsfFitAndDisplay = recordFit;
   t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return 0; };
   t.vsfPrepareOutputAndDesign = ok;

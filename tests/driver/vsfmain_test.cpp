@@ -58,7 +58,7 @@ VsfStepTable fakeSteps() {
   t.zlevrgi = [](LevRegContext*) -> int32_t {
     return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : 0;
   };
-  t.vsfData = ok;
+  t.vsfData = [](VsfContext*) { return VsfStatus::Ok; };
   t.vsfFitAndDisplay = [](VsfContext* ctx) -> int32_t {
     gSet.fits++;
     if (gSet.openGroup)
@@ -232,7 +232,7 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
       {"initmodel",
        [](VsfStepTable& t) { t.vsfInitializeModel = [](VsfContext*) -> int32_t { return -2; }; },
        1016},
-      {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) -> int32_t { return -7; }; },
+      {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) { return VsfStatus::NoPage; }; },
        1016},
       {"fit",
        [](VsfStepTable& t) { t.vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; }; },
