@@ -442,7 +442,7 @@ int64_t vsfUtilFreeBytes(QkExtension* pathService) {
     return forced;
   auto* up = reinterpret_cast<QkUpathExtension*>(pathService);
   if (up == nullptr || up->qkupathFreeBytes == nullptr)
-    return -1;
+    return kVsfFreeBytesUnknown;
   return up->qkupathFreeBytes(up, kVsfUtilpath, 8);
 }
 

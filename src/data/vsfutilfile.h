@@ -101,8 +101,10 @@ enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
 
 [[nodiscard]] VsfStatus vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count,
                                        uint32_t growth, uint32_t flags);
-// The bytes free in the utility directory (seam::utilFreeBytes when set); -1 when
-// that cannot be told.
+// The free bytes vsfUtilFreeBytes gives when the path service cannot tell them.
+inline constexpr int64_t kVsfFreeBytesUnknown = -1;
+// The bytes free in the utility directory (seam::utilFreeBytes when set);
+// kVsfFreeBytesUnknown when that cannot be told.
 [[nodiscard]] int64_t vsfUtilFreeBytes(QkExtension* pathService);
 // Logs VsfMsg::PagesDoNotFitOnDisk: `need` bytes for the pages, the directory of `file`, the
 // bytes free there.

@@ -244,10 +244,13 @@ bool rawStatusSuffices(const LevRegContext* ctx) {
          ctx->extraResponse1 == nullptr && ctx->extraResponse2 == nullptr;
 }
 
+// What rawRowStatus gives an observation whose values the level pass did not meet.
+constexpr int32_t kNoRawStatus = -1;
+
 // The current observation's level indices (into ctx->levelIndex) and row status from its
 // unformatted values, each looked up among those the level pass met: the same indices and
-// status bits that zlevrgd gives, without formatting a value. -1 when a value is not among
-// them; the caller then asks zlevrgd.
+// status bits that zlevrgd gives, without formatting a value. kNoRawStatus when a value is
+// not among them; the caller then asks zlevrgd.
 [[nodiscard]] int32_t rawRowStatus(LevelizeThreadControl* c, LevRegContext* ctx, double* y,
                                    double* w, double* f) {
   const LevDesign* d = c->design;
@@ -258,14 +261,14 @@ bool rawStatusSuffices(const LevRegContext* ctx) {
   const int32_t fetched = zlevGetVals(ctx, "zywfub", dest);
   ctx->formattedFetch = formatted;
   if (fetched == 0)
-    return -1;
+    return kNoRawStatus;
   for (int32_t v = 0; v < d->classCount; ++v) {
     const char* raw = c->numSlot[v] >= 0
                           ? reinterpret_cast<const char*>(&c->numericRaw[c->numSlot[v]])
                           : c->charRaw[c->charSlot[v]].buffer;
     const int32_t level = rawFind(c->rawIndex[v], raw);
     if (level < 0)
-      return -1;
+      return kNoRawStatus;
     ctx->levelIndex[v] = level;
   }
   int32_t status = 0;
@@ -308,7 +311,7 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
   Worker* current = &c->workers[0];
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
   while (current != nullptr && zlevGetNext(ctx) != 0) {
-    int32_t status = raw ? rawRowStatus(c, ctx, y, w, f) : -1;
+    int32_t status = raw ? rawRowStatus(c, ctx, y, w, f) : kNoRawStatus;
     if (status < 0)
       status = zlevrgd(ctx, y, w, f);
     if (!perVariable && (status & ~0x48) != 0)

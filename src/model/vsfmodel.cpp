@@ -123,7 +123,7 @@ namespace {
                 ? nullptr
                 : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "model pool");
   if (m->pool == nullptr)
-    return -1;
+    return codeOf(VsfStatus::NoPoolOrHandle);
   m->passFailure = 0;
 
   // A resample's step records go to its resampler's file, after those of earlier samples.
