@@ -37,7 +37,8 @@ void note(VsfMsg number, std::initializer_list<HostMsgArg> args = {}) { vsfLog(n
 void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args = {}) {
   stmtWarn(ctx, number, args);
 }
-// A refusal of the checks after the statements: return code 1012, `code` to the caller.
+// A refusal of the checks after the statements: return code StepRc::Error, `code` to the
+// caller.
 [[nodiscard]] int32_t fail(VsfContext* ctx, VsfMsg number, DriverResult code,
                            std::initializer_list<HostMsgArg> args = {}) {
   return stmtFail(ctx, number, StepRc::Error, code, args);

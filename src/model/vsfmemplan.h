@@ -3,6 +3,8 @@
 // structured road's arrays), against the memory the step may use once its pages are held.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -16,5 +18,5 @@ struct VsfModel;
 // 0 when triangles of `columns` columns and `extraBytes` more (a block a trial is about to
 // make) fit; else kVsfReportedFailure after an error that names the widest effect, its
 // columns, the memory needed and what needs less.
-[[nodiscard]] int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns,
-                                           double extraBytes = 0.0);
+[[nodiscard]] VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns,
+                                             double extraBytes = 0.0);
