@@ -431,7 +431,7 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   if ((vsfDesign(ctx) != nullptr && vsfDesign(ctx)->parmLabelStyle == LSTYLE_INTERLACED) ||
       ctx->postFit != nullptr)
     zlevParmName(dc, 0, nullptr);
-  if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != 0)
+  if (o.split && (rc = codeOf(vsfMakeEffectNames(ctx, ctx->byPool))) != 0)
     return rc;
   const bool usable = ctx->average.usableCount != 0;
   if (!ctx->noprint) {

@@ -24,11 +24,11 @@ struct VsfStepTable {
   int32_t (*vsfPostInit)(VsfContext*);
   int32_t (*vsfInitializeModel)(VsfContext*);
   // Effects, levelisation and INEST.
-  int32_t (*vsfPrepEffects)(VsfContext*, QkPool*);
-  int32_t (*vsfMakeEffectNames)(VsfContext*, QkPool*);
-  int32_t (*vsfSplitEffects)(VsfContext*, QkPool*);
+  VsfStatus (*vsfPrepEffects)(VsfContext*, QkPool*);
+  VsfStatus (*vsfMakeEffectNames)(VsfContext*, QkPool*);
+  VsfStatus (*vsfSplitEffects)(VsfContext*, QkPool*);
   int32_t (*vsfSetEffectListNParms)(VsfContext*);
-  int32_t (*vsfSplitHierarchy)(VsfContext*, QkPool*);
+  VsfStatus (*vsfSplitHierarchy)(VsfContext*, QkPool*);
   int32_t (*vsfLev)(VsfContext*);
   int32_t (*vsfSetupInEstScatter)(VsfContext*);
   int32_t (*vsfReadInEstParms)(VsfContext*);
@@ -46,20 +46,20 @@ struct VsfStepTable {
   void (*vsfResamplersCleanup)(VsfResampling*);
   void (*zranms)(int64_t*, int32_t);
   // Results.
-  int32_t (*vsfpModelInfo)(VsfContext*);
-  int32_t (*vsfpBootstrapInfo)(VsfContext*);
-  int32_t (*vsfpPerf)(VsfContext*);
-  int32_t (*vsfPrepOutput)(VsfContext*);
-  int32_t (*vsfPrepScores)(VsfContext*);
+  VsfStatus (*vsfpModelInfo)(VsfContext*);
+  VsfStatus (*vsfpBootstrapInfo)(VsfContext*);
+  VsfStatus (*vsfpPerf)(VsfContext*);
+  VsfStatus (*vsfPrepOutput)(VsfContext*);
+  VsfStatus (*vsfPrepScores)(VsfContext*);
   int32_t (*vsfFitAndDisplay)(VsfContext*);
-  int32_t (*vsfMakeMacroVar)(VsfContext*, int32_t);
-  int32_t (*vsfPrepareOutputAndDesign)(VsfContext*);
+  VsfStatus (*vsfMakeMacroVar)(VsfContext*, int32_t);
+  VsfStatus (*vsfPrepareOutputAndDesign)(VsfContext*);
   int32_t (*vsfSetSelModelGroup)(VsfContext*);
-  int32_t (*vsfOutputBy)(VsfContext*, VsfModel*, VsfResampling*, int64_t);
-  int32_t (*vsfpParameterNames)(VsfContext*, VsfModel*);
-  int32_t (*vsfMakeDesignMacroVar)(VsfContext*, VsfModel*);
-  int32_t (*vsfScoreResults)(VsfContext*, VsfModel*);
-  int32_t (*vsfTimes)(VsfContext*);
+  VsfStatus (*vsfOutputBy)(VsfContext*, VsfModel*, VsfResampling*, int64_t);
+  VsfStatus (*vsfpParameterNames)(VsfContext*, VsfModel*);
+  VsfStatus (*vsfMakeDesignMacroVar)(VsfContext*, VsfModel*);
+  VsfStatus (*vsfScoreResults)(VsfContext*, VsfModel*);
+  VsfStatus (*vsfTimes)(VsfContext*);
 };
 
 // The table the procedure main uses: the real steps unless a test installed others.

@@ -19,8 +19,6 @@
 
 namespace {
 
-enum : int32_t { kColumnRefused = -8 };
-
 std::string statName(const VsfOutputStat& stat, const char* fallback) {
   if (stat.nameLength > 0 && stat.name != nullptr)
     return std::string(stat.name, static_cast<size_t>(stat.nameLength));
@@ -34,9 +32,9 @@ std::string statName(const VsfOutputStat& stat, const char* fallback) {
 
 // The R columns of SAMPLEFREQ or SAMPLEPRED; a prefix cut to fit is logged
 // (VsfMsg::SamplePrefixTooLong).
-[[nodiscard]] int32_t defineSampleColumns(VsfContext* ctx, HostDataSet* out,
-                                          const VsfOutputStat& stat, const char* fallback,
-                                          const char* option, int32_t** columns) {
+[[nodiscard]] VsfStatus defineSampleColumns(VsfContext* ctx, HostDataSet* out,
+                                            const VsfOutputStat& stat, const char* fallback,
+                                            const char* option, int32_t** columns) {
   const int32_t R = vsfOutputResamples(ctx);
   const std::string prefix = statName(stat, fallback);
   bool cut = false;
@@ -50,11 +48,11 @@ std::string statName(const VsfOutputStat& stat, const char* fallback) {
             HostMsgArg(last.data(), static_cast<int32_t>(last.size()))});
   *columns = poolArray<int32_t>(ctx->mainPool, std::max(R, 1));
   if (*columns == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t i = 0; i < R; ++i)
     if (((*columns)[i] = defineNumber(out, names[static_cast<size_t>(i)])) <= 0)
-      return kColumnRefused;
-  return 0;
+      return VsfStatus::ColumnRefused;
+  return VsfStatus::Ok;
 }
 
 } // namespace
@@ -75,8 +73,8 @@ std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32
   return names;
 }
 
-int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec, HostDataSet* out,
-                                 VsfOutputColumns& c) {
+VsfStatus vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec, HostDataSet* out,
+                                   VsfOutputColumns& c) {
   struct Named {
     int index;
     const char* fallback;
@@ -89,12 +87,12 @@ int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec, Hos
   for (const Named& n : named)
     if (spec.stats[n.index].on &&
         (*n.column = defineNumber(out, statName(spec.stats[n.index], n.fallback))) <= 0)
-      return kColumnRefused;
-  int32_t rc = 0;
+      return VsfStatus::ColumnRefused;
+  VsfStatus rc = VsfStatus::Ok;
   if (spec.stats[OS_SAMPLEFREQ].on)
     rc = defineSampleColumns(ctx, out, spec.stats[OS_SAMPLEFREQ], "sampleFreq", "SAMPLEFREQ",
                              &c.sampleFreq);
-  if (rc == 0 && spec.stats[OS_SAMPLEPRED].on)
+  if (rc == VsfStatus::Ok && spec.stats[OS_SAMPLEPRED].on)
     rc = defineSampleColumns(ctx, out, spec.stats[OS_SAMPLEPRED], "samplePred", "SAMPLEPRED",
                              &c.samplePred);
   return rc;

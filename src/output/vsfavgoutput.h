@@ -25,8 +25,8 @@ std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32
 // Defines MEDIAN, STDDEV, LOWER, UPPER, then the SAMPLEFREQ and SAMPLEPRED columns, each
 // when `spec` (OUTPUT's or a SCORE statement's) asks for it. 0, -2, or -8 when the host
 // refused a column.
-[[nodiscard]] int32_t vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec,
-                                               HostDataSet* out, VsfOutputColumns& c);
+[[nodiscard]] VsfStatus vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec,
+                                                 HostDataSet* out, VsfOutputColumns& c);
 
 // The prediction state of one BY group: the averaged coefficients, the design column of
 // every parameter, the buffers of the resample predictions and the frequency cursor.

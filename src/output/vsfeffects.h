@@ -10,6 +10,8 @@
 //   name                   the LevEffect's name, or a blank-padded text for a split record
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -26,11 +28,11 @@ struct VsfEffectRecord {
   char* name;
 };
 
-[[nodiscard]] int32_t vsfPrepEffects(VsfContext* ctx, QkPool* pool);
-[[nodiscard]] int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool);
-[[nodiscard]] int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] VsfStatus vsfPrepEffects(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] VsfStatus vsfMakeEffectNames(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] VsfStatus vsfSplitEffects(VsfContext* ctx, QkPool* pool);
 [[nodiscard]] int32_t vsfSetEffectListNParms(VsfContext* ctx);
-[[nodiscard]] int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] VsfStatus vsfSplitHierarchy(VsfContext* ctx, QkPool* pool);
 // Ascending Shell sort of signed keys; a companion array (or null) moves with its keys.
 void vsfqsort(int32_t* keys, int32_t count, int32_t* companion);
 // An estimate of the memory a fit of the current records needs against the host's budget:

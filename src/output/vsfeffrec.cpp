@@ -123,12 +123,12 @@ void vsfqsort(int32_t* keys, int32_t count, int32_t* companion) {
     }
 }
 
-int32_t vsfPrepEffects(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfPrepEffects(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   const int32_t E = d != nullptr ? d->effectCount : 0;
   auto* records = poolArray<VsfEffectRecord>(pool, E);
   if (records == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t e = 0; e < E; ++e) {
     records[e].effect = e;
     records[e].parmCount = d->effects[e].columnCount;
@@ -136,7 +136,7 @@ int32_t vsfPrepEffects(VsfContext* ctx, QkPool* pool) {
   ctx->effectRecords = records;
   ctx->effectRecordCount = E;
   ctx->enteredFirstBoundary = ctx->options.forcedIn;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t vsfSetEffectListNParms(VsfContext* ctx) {
@@ -151,13 +151,13 @@ int32_t vsfSetEffectListNParms(VsfContext* ctx) {
   return 0;
 }
 
-int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->effectCount <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if ((d->designFlags & kLevFlagNonGlm) != 0 && d->classCount > 0) {
-    int32_t rc = vsfLevels(ctx, nullptr, pool);
-    if (rc != 0)
+    VsfStatus rc = vsfLevels(ctx, nullptr, pool);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   const int32_t E = d->effectCount;
@@ -170,7 +170,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   auto* radix = poolArray<int32_t>(pool, nClass);
   auto* position = poolArray<int32_t>(pool, nClass);
   if (records == nullptr || radix == nullptr || position == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
 
   const bool noint = ctx->options.noint != 0;
   const int32_t enteredFirst = ctx->options.forcedIn;
@@ -204,7 +204,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
     auto* keys = poolArray<int32_t>(pool, C);
     auto* cellOf = poolArray<int32_t>(pool, C);
     if (keys == nullptr || cellOf == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     for (int32_t c = 0; c < C; ++c) {
       const int32_t* row = cells.rows + static_cast<size_t>(c) * cells.width;
       int32_t key = 0;
@@ -228,7 +228,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
       r.splitVars = poolArray<int32_t>(pool, nSplit);
       r.splitLevels = poolArray<int32_t>(pool, nSplit);
       if (r.columns == nullptr || r.splitVars == nullptr || r.splitLevels == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       std::copy(cellOf + start, cellOf + end, r.columns);
       vsfqsort(r.columns, run, nullptr);
       for (int32_t k = 1; k < perCell; ++k)
@@ -253,7 +253,7 @@ int32_t vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
   return vsfMakeEffectNames(ctx, pool);
 }
 
-int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   int32_t longest = 0;
   for (int32_t i = 0; i < ctx->effectRecordCount; ++i) {
@@ -290,7 +290,7 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
     }
     char* name = length > 0 ? poolArray<char>(pool, length + 1) : nullptr;
     if (name == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     std::memset(name, ' ', static_cast<size_t>(length));
     int32_t at = 0;
     auto put = [&](const char* text, int32_t n) {
@@ -343,20 +343,20 @@ int32_t vsfMakeEffectNames(VsfContext* ctx, QkPool* pool) {
     longest = std::max(longest, at);
   }
   ctx->longestEffectName = longest;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
   VsfModel& m = ctx->model;
   const int32_t R = ctx->effectRecordCount;
   auto* containsCount = poolArray<int32_t>(pool, std::max(R, 1));
   auto* containedByCount = poolArray<int32_t>(pool, std::max(R, 1));
   if (containsCount == nullptr || containedByCount == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   m.hierAddCountInit = containsCount;
   m.hierDropCountInit = containedByCount;
   if (ctx->options.hierarchy == VsfHierarchy::None && ctx->options.method != VM_BACKWARD)
-    return 0;
+    return VsfStatus::Ok;
   auto* listA = poolArray<int32_t*>(pool, std::max(R, 1));
   auto* listB = poolArray<int32_t*>(pool, std::max(R, 1));
   auto* addCount = poolArray<int32_t>(pool, std::max(R, 1));
@@ -364,7 +364,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
   auto* work = poolArray<int32_t>(pool, std::max(R, 1));
   if (listA == nullptr || listB == nullptr || addCount == nullptr || dropCount == nullptr ||
       work == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const VsfEffectRecord* rec = ctx->effectRecords;
   // Record i contains record j when i's model effect contains j's and every split variable
   // of j is split in i at the same level.
@@ -387,7 +387,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
     if (n > 0) {
       listA[i] = poolArray<int32_t>(pool, n);
       if (listA[i] == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       std::copy(work, work + n, listA[i]);
     }
   }
@@ -400,7 +400,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
     if (n > 0) {
       listB[j] = poolArray<int32_t>(pool, n);
       if (listB[j] == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       std::copy(work, work + n, listB[j]);
     }
   }
@@ -410,7 +410,7 @@ int32_t vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
   m.hierListB = listB;
   m.hierAddCount = addCount;
   m.hierDropCount = dropCount;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t vsfMemory(VsfContext* ctx) {

@@ -24,11 +24,11 @@ RvqAttr i64Value(int64_t v) {
 }
 } // namespace
 
-int32_t vsfpModelInfo(VsfContext* ctx) {
+VsfStatus vsfpModelInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   if (!out.createFactoid("ModelInfo", "Stat.VARSIFTER.ModelInfo", msgText(VsfMsg::ModelInformation),
                          nullptr))
-    return 0;
+    return VsfStatus::Ok;
   const VsfModelOptions& o = ctx->options;
   const VsfProcSettings& proc = ctx->stmt.proc;
   const LevRegContext& dc = ctx->design;
@@ -112,16 +112,16 @@ int32_t vsfpModelInfo(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpBootstrapInfo(VsfContext* ctx) {
+VsfStatus vsfpBootstrapInfo(VsfContext* ctx) {
   VsfOut out(ctx);
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   if (!out.createFactoid("ModelAverageInfo", "Stat.VARSIFTER.ModelAverageInfo",
                          msgText(VsfMsg::AverageModelAveragingInformation),
                          msgText(VsfMsg::AverageModelAveragingInformation)))
-    return 0;
+    return VsfStatus::Ok;
   out.entry(VsfMsg::AverageSamplingMethod,
             msgValue(ma.srs ? VsfMsg::AverageSimpleRandomWithoutReplacement
                             : VsfMsg::AverageUnrestrictedReplacement));
@@ -148,7 +148,7 @@ int32_t vsfpBootstrapInfo(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t vsfpDimensions(VsfContext* ctx) {

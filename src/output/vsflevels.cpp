@@ -19,14 +19,14 @@ int32_t* zeroedInts(QkPool* pool, int64_t count) {
 
 } // namespace
 
-int32_t vsfLevels(VsfContext* ctx, VsfModel* /*fit*/, QkPool* pool) {
+VsfStatus vsfLevels(VsfContext* ctx, VsfModel* /*fit*/, QkPool* pool) {
   LevDesign* d = ctx->design.design;
   if (d == nullptr || d->classCount <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const int32_t nClass = d->classCount;
   int32_t* scratch = zeroedInts(pool, 3 * static_cast<int64_t>(nClass));
   if (scratch == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
 
   for (int32_t e = 0; e < d->effectCount; ++e) {
     LevEffect& ef = d->effects[e];
@@ -37,10 +37,10 @@ int32_t vsfLevels(VsfContext* ctx, VsfModel* /*fit*/, QkPool* pool) {
       continue;
     int32_t* table = zeroedInts(pool, size);
     if (table == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     zlevNonSingFill(d, &ef, table, scratch, nClass, false);
     ef.levelIndexTable = table;
   }
   pool->free(pool, scratch);
-  return 0;
+  return VsfStatus::Ok;
 }

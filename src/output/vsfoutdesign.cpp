@@ -56,8 +56,6 @@ struct VsfDesignOutput {
 
 namespace {
 
-enum : int32_t { kNamesFailed = -100 };
-
 VsfDesignOutput* designState(VsfContext* ctx) {
   VsfDesignOutput*& st = ctx->results.designOutput;
   if (st == nullptr)
@@ -103,13 +101,13 @@ void groupDesignColumns(const VsfContext* ctx, const VsfModel* m, VsfDesignOutpu
 // The short name and label of each of the group's columns: the parameter names of the
 // selected model's tables (a split effect's columns bear its split name), or the design's
 // own names under PARMLABELSTYLE=INTERLACED and SHORTPARMNAMES.
-[[nodiscard]] int32_t groupColumnNames(VsfContext* ctx, VsfDesignOutput* st) {
+[[nodiscard]] VsfStatus groupColumnNames(VsfContext* ctx, VsfDesignOutput* st) {
   const LevDesign* d = ctx->design.design;
   st->groupNames.clear();
   st->groupLabels.clear();
   if (d == nullptr || st->groupColumns.empty())
-    return 0;
-  if (int32_t rc = vsfParmLabels(ctx, &ctx->model, 0); rc != 0)
+    return VsfStatus::Ok;
+  if (VsfStatus rc = statusFromCode(vsfParmLabels(ctx, &ctx->model, 0)); rc != VsfStatus::Ok)
     return rc;
   VsfResultsState& r = ctx->results;
   auto text = [](char** texts, int32_t count, int32_t c) {
@@ -128,7 +126,7 @@ void groupDesignColumns(const VsfContext* ctx, const VsfModel* m, VsfDesignOutpu
   // The texts live in the group's pools: nothing may read them after the group.
   r.designLabels = r.designShortNames = nullptr;
   r.designLabelCount = 0;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 std::string upperCase(std::string s) {
@@ -193,10 +191,10 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
 }
 
 // Defines the columns: n design columns, the input variables, _ROLE_ and _BY_.
-[[nodiscard]] int32_t prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
+[[nodiscard]] VsfStatus prepDesign(VsfContext* ctx, VsfDesignOutput* st, int32_t n) {
   HostDataSet* out = ctx->stmt.proc.outDesign;
   if (out == nullptr || st->defined)
-    return 0;
+    return VsfStatus::Ok;
   const double start = zdattim();
   st->inputIn = inputVariables(ctx);
   std::set<std::string> taken;
@@ -207,14 +205,14 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
     taken.insert(fixed);
   st->names = designNames(ctx, n, &taken);
   if (static_cast<int32_t>(st->names.size()) != n)
-    return kNamesFailed;
+    return VsfStatus::DesignNamesFailed;
   st->columnCount = n;
   for (const std::string& name : st->names)
     st->vars.push_back(xdsdefvar(out, name.data(), static_cast<int32_t>(name.size()), 1, 8));
   for (int32_t number : st->inputIn) {
     const HostVariable* v = vsfCopiedVariable(ctx->data, number);
     if (v == nullptr)
-      return kVsfReportedFailure;
+      return VsfStatus::ReportedFailure;
     st->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
     st->inputNumeric.push_back(v->type == 1);
   }
@@ -224,10 +222,10 @@ std::vector<std::string> designNames(VsfContext* ctx, int32_t n, std::set<std::s
     st->by = xdsdefvar(out, "_BY_", 4, 1, 8);
   // The columns follow the fit: its options are checked against them as soon as they stand.
   if (xdsdefend(out) != 0)
-    return kVsfReportedFailure;
+    return VsfStatus::ReportedFailure;
   st->defined = true;
   ctx->outputTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The role of a row that may get one, drawn or matched as the OUTPUT rows draw it (the
@@ -247,8 +245,8 @@ uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng,
 
 // Writes one row: design values (missing past `columns` or when `values` is null), the
 // current observation's input values, the role and the BY number.
-[[nodiscard]] int32_t writeRow(VsfContext* ctx, const VsfDesignOutput* st, HostDataSet* in,
-                               uint8_t role, const double* values, int32_t columns) {
+[[nodiscard]] VsfStatus writeRow(VsfContext* ctx, const VsfDesignOutput* st, HostDataSet* in,
+                                 uint8_t role, const double* values, int32_t columns) {
   HostDataSet* out = ctx->stmt.proc.outDesign;
   for (int32_t k = 0; k < st->columnCount; ++k)
     if (st->vars[size_t(k)] > 0)
@@ -279,37 +277,37 @@ uint8_t rowRole(VsfContext* ctx, HostDataSet* in, bool roleColumn, int64_t* rng,
 
 } // namespace
 
-int32_t vsfPrepareOutputAndDesign(VsfContext* ctx) {
+VsfStatus vsfPrepareOutputAndDesign(VsfContext* ctx) {
   ctx->parameterNamesPresent = 0;
   if (!ctx->options.hasOutDesign)
-    return 0;
+    return VsfStatus::Ok;
   VsfDesignOutput* st = designState(ctx);
   if (st == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   LevDesign* d = ctx->design.design;
   if (ctx->model.fitStatus == VFS_DONE && d != nullptr && d->columnNames == nullptr)
     zlevParmName(&ctx->design, 0, nullptr);
   groupDesignColumns(ctx, &ctx->model, st);
-  if (int32_t rc = groupColumnNames(ctx, st); rc != 0)
+  if (VsfStatus rc = groupColumnNames(ctx, st); rc != VsfStatus::Ok)
     return rc;
   const int32_t n = static_cast<int32_t>(st->groupColumns.size());
   ctx->parameterNamesPresent = n;
   if (byVariables(ctx)) {
     st->acrossMax = std::max(st->acrossMax, n);
-    return 0;
+    return VsfStatus::Ok;
   }
   if (ctx->model.fitStatus == VFS_NO_TRAIN)
-    return 0;
+    return VsfStatus::Ok;
   return prepDesign(ctx, st, n);
 }
 
-int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
+VsfStatus vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
   VsfDesignOutput* st = ctx->results.designOutput;
   if (!ctx->options.hasOutDesign || st == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   const bool kept = byVariables(ctx);
   if (!kept && !st->defined)
-    return 0;
+    return VsfStatus::Ok;
   const double start = zdattim();
   LevRegContext* dc = &ctx->design;
   LevDesign* d = dc->design;
@@ -349,7 +347,8 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
       if (kept) {
         group.roles.push_back(role);
         group.values.insert(group.values.end(), values.begin(), values.begin() + n);
-      } else if (int32_t rc = writeRow(ctx, st, in, role, values.data(), n); rc != 0) {
+      } else if (VsfStatus rc = writeRow(ctx, st, in, role, values.data(), n);
+                 rc != VsfStatus::Ok) {
         return rc;
       }
     }
@@ -357,7 +356,7 @@ int32_t vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
   if (kept)
     st->groups.push_back(std::move(group));
   ctx->outputTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfDesignSkippedGroup(VsfContext* ctx) {
@@ -371,14 +370,14 @@ void vsfDesignSkippedGroup(VsfContext* ctx) {
   st->groups.push_back(std::move(group));
 }
 
-int32_t vsfAcrossByDesign(VsfContext* ctx) {
+VsfStatus vsfAcrossByDesign(VsfContext* ctx) {
   VsfDesignOutput* st = ctx->results.designOutput;
   if (!ctx->options.hasOutDesign || !byVariables(ctx) || st == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   st->groupColumns.clear();
   st->groupNames.clear();
   st->groupListed.clear();
-  if (int32_t rc = prepDesign(ctx, st, st->acrossMax); rc != 0)
+  if (VsfStatus rc = prepDesign(ctx, st, st->acrossMax); rc != VsfStatus::Ok)
     return rc;
   const double start = zdattim();
   std::vector<DesignGroup> groups = std::move(st->groups);
@@ -395,13 +394,13 @@ int32_t vsfAcrossByDesign(VsfContext* ctx) {
       const bool have = !g.skipped && row < g.roles.size();
       const uint8_t role = have ? g.roles[row] : 0;
       const double* values = have ? g.values.data() + row * size_t(g.columns) : nullptr;
-      if (int32_t rc = writeRow(ctx, st, in, role, values, g.columns); rc != 0)
+      if (VsfStatus rc = writeRow(ctx, st, in, role, values, g.columns); rc != VsfStatus::Ok)
         return rc;
       ++row;
     }
   }
   ctx->outputTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfFinishDesign(VsfContext* ctx) {

@@ -3,6 +3,8 @@
 // the partition role and the BY-group number.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,16 +20,16 @@ std::string vsfDataSetVariableName(HostDataSet* data, int32_t number);
 // data set's columns. The group's column count goes to ctx->parameterNamesPresent. 0,
 // kVsfNoMemory, or after a message kVsfReportedFailure (an input variable not described) or
 // -100 (a PREFIX= whose names would exceed 32 characters).
-[[nodiscard]] int32_t vsfPrepareOutputAndDesign(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfPrepareOutputAndDesign(VsfContext* ctx);
 // The group's design rows: written at once without BY variables, kept for the data set
 // written after the BY loop otherwise. `seed` is the group's working seed at its start.
 // 0, or kVsfReportedFailure when a row could not be written.
-[[nodiscard]] int32_t vsfDesignBy(VsfContext* ctx, VsfModel* model, int64_t seed);
+[[nodiscard]] VsfStatus vsfDesignBy(VsfContext* ctx, VsfModel* model, int64_t seed);
 // A BY group that was skipped (its levelisation failed): its rows get missing design values.
 void vsfDesignSkippedGroup(VsfContext* ctx);
 // After the BY loop with BY variables: defines the columns (the most any group selected)
 // and writes every group's rows. 0, or a code as vsfPrepareOutputAndDesign and vsfDesignBy.
-[[nodiscard]] int32_t vsfAcrossByDesign(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfAcrossByDesign(VsfContext* ctx);
 // Ends the OUTDESIGN data set (it is written when the step succeeds).
 void vsfFinishDesign(VsfContext* ctx);
 

@@ -31,7 +31,6 @@ namespace {
 
 // The host refused a column definition (a name defined twice, say) and logged why; the
 // step ends on it without a message of its own.
-enum : int32_t { kColumnRefused = -8 };
 
 const HostVariable* responseVariable(const VsfContext* ctx) {
   if (ctx->design.responses != nullptr && ctx->design.responses[0].var != nullptr)
@@ -90,29 +89,30 @@ const HostVariable* responseVariable(const VsfContext* ctx) {
 
 } // namespace
 
-int32_t vsfPrep(VsfContext* ctx, int32_t index) {
+VsfStatus vsfPrep(VsfContext* ctx, int32_t index) {
   if (index >= 0) {
-    return vsfNotBuiltInternal("the columns of SCORE data sets are not available in this build");
+    return statusFromCode(
+        vsfNotBuiltInternal("the columns of SCORE data sets are not available in this build"));
   }
   HostDataSet* out = ctx->options.outputBlock;
   HostDataSet* in = ctx->data;
   if (out == nullptr || in == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfOutputColumns c{};
   c.inputCount = xdsnvar(in);
   if (c.inputCount > 0) {
     c.input = poolArray<int32_t>(ctx->mainPool, c.inputCount);
     c.inputNumeric = poolArray<uint8_t>(ctx->mainPool, c.inputCount);
     if (c.input == nullptr || c.inputNumeric == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   for (int32_t i = 1; i <= c.inputCount; ++i) {
     const HostVariable* v = vsfCopiedVariable(in, i);
     if (v == nullptr)
-      return kVsfReportedFailure;
+      return VsfStatus::ReportedFailure;
     int32_t number = xdsdefvar(out, v->name, v->nameLength, v->type, v->length);
     if (number <= 0)
-      return kColumnRefused;
+      return VsfStatus::ColumnRefused;
     c.input[i - 1] = number;
     c.inputNumeric[i - 1] = v->type == 1;
   }
@@ -126,22 +126,22 @@ int32_t vsfPrep(VsfContext* ctx, int32_t index) {
     c.pred = defineStat(out, spec.stats[OS_PRED], "p_", response);
   if (spec.stats[OS_RESID].on)
     c.resid = defineStat(out, spec.stats[OS_RESID], "r_", response);
-  if (int32_t rc = vsfDefineResampleColumns(ctx, spec, out, c); rc != 0)
+  if (VsfStatus rc = vsfDefineResampleColumns(ctx, spec, out, c); rc != VsfStatus::Ok)
     return rc;
   if (ctx->stmt.proc.byCount > 0)
     c.by = xdsdefvar(out, "_BY_", 4, 1, 8);
   if (c.role < 0 || c.cvIndex < 0 || c.pred < 0 || c.resid < 0 || c.by < 0)
-    return kColumnRefused;
+    return VsfStatus::ColumnRefused;
   // Its options may name only these columns: a misfit ends the step before any data pass.
   if (xdsdefend(out) != 0)
-    return kVsfReportedFailure;
+    return VsfStatus::ReportedFailure;
   ctx->outputColumns = c;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfPrepOutput(VsfContext* ctx) {
+VsfStatus vsfPrepOutput(VsfContext* ctx) {
   const double start = zdattim();
-  const int32_t rc = vsfPrep(ctx, -1);
+  const VsfStatus rc = vsfPrep(ctx, -1);
   ctx->outputTime += zdattim() - start;
   return rc;
 }
@@ -287,9 +287,9 @@ namespace {
 }
 
 // Appends the output row: the observation's own values, then the statistics.
-[[nodiscard]] int32_t writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c,
-                               const char* role, double cvIndex, double pred, double resid,
-                               double byNumber, const std::function<void()>& averaging) {
+[[nodiscard]] VsfStatus writeRow(HostDataSet* out, HostDataSet* in, const VsfOutputColumns& c,
+                                 const char* role, double cvIndex, double pred, double resid,
+                                 double byNumber, const std::function<void()>& averaging) {
   for (int32_t i = 0; i < c.inputCount; ++i) {
     if (c.inputNumeric[i]) {
       xdsputn(out, c.input[i], xobsnum(in, i + 1));
@@ -334,12 +334,12 @@ void noteUnseen(HostDataSet* out, const LevDesign* d, VsfSelectedModel& sm) {
 
 } // namespace
 
-int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) {
+VsfStatus vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) {
   const double start = zdattim();
   HostDataSet* out = ctx->options.outputBlock;
   LevRegContext* dc = &ctx->design;
   if (!ctx->options.hasOutput || out == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   const VsfOutputColumns& c = ctx->outputColumns;
   LevDesign* d = dc->design;
   // With model averaging the averaged model of the resamples predicts.
@@ -354,7 +354,7 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
   if (zlevGetInit(dc) != 0)
-    return 0;
+    return VsfStatus::Ok;
   while (zlevGetNext(dc) == 1) {
     double y = hostMissing(), w = 1, f = 1;
     int32_t s = zlevrgd(dc, &y, &w, &f);
@@ -386,14 +386,14 @@ int32_t vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed) 
       if (averaged.on)
         vsfPutAverageColumns(out, c, ctx, averaged, predictable, fitRow);
     };
-    if (int32_t rc = writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber,
-                              averagingColumns);
-        rc != 0)
+    if (VsfStatus rc = writeRow(out, in, c, role, cvIndex, pred, resid, ctx->options.outputByNumber,
+                                averagingColumns);
+        rc != VsfStatus::Ok)
       return rc;
   }
   noteUnseen(out, d, sm);
   ctx->outputTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfFinishOutput(VsfContext* ctx) {

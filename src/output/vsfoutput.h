@@ -4,6 +4,8 @@
 
 #include "data/vsfrolefold.h"
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -27,7 +29,7 @@ struct VsfOutputColumns {
 // Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
 // refused with an internal error in this build. 0, kVsfNoMemory, or a code that ends the run
 // after a reported failure (a column refused, an input variable not described).
-[[nodiscard]] int32_t vsfPrep(VsfContext* ctx, int32_t index);
+[[nodiscard]] VsfStatus vsfPrep(VsfContext* ctx, int32_t index);
 
 // The design row of the current observation for the selected effects only; other columns
 // are 0. `row` has the design's column count.

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
-int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
   const std::vector<VsfDesignColumn> columns = vsfDesignColumns(ctx);
   int32_t nameWidth = 0, labelWidth = 0;
   auto label = [](const VsfDesignColumn& c) -> const std::string& {
@@ -24,15 +24,15 @@ int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
     labelWidth = std::max(labelWidth, static_cast<int32_t>(label(c).size()));
   }
   if (nameWidth == 0 || labelWidth == 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   char* name = static_cast<char*>(poolTake(m->pool, nameWidth));
   char* text = static_cast<char*>(poolTake(m->pool, labelWidth));
   if (name == nullptr || text == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   double byNumber = static_cast<double>(ctx->byCount);
   VsfOut out(ctx);
   if (!out.create("ParameterNames", msgText(VsfMsg::ParameterNames)))
-    return 0;
+    return VsfStatus::Ok;
   out.charColumn("Name", name, nameWidth);
   out.charColumn("Parameter", text, labelWidth);
   if (ctx->byCount > 1)
@@ -50,5 +50,5 @@ int32_t vsfpParameterNames(VsfContext* ctx, VsfModel* m) {
   }
   out.endRows();
   out.publish();
-  return 0;
+  return VsfStatus::Ok;
 }

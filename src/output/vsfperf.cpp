@@ -70,13 +70,13 @@ std::vector<TimingRow> timingRows(const VsfContext* ctx) {
 
 } // namespace
 
-int32_t vsfpPerf(VsfContext* ctx) {
+VsfStatus vsfpPerf(VsfContext* ctx) {
   const VsfPerfBlock& perf = ctx->perf;
   VsfOut out(ctx);
   if (!out.createFactoid("PerfSettings", "Stat.VARSIFTER.PerfSettings",
                          msgText(VsfMsg::PerformanceInformation),
                          msgText(VsfMsg::PerformanceInformation)))
-    return 0;
+    return VsfStatus::Ok;
   out.entry(VsfMsg::PerfExecutionMode,
             msgValue(perf.threadsSetting ? VsfMsg::PerfMultithreaded : VsfMsg::PerfSingleThreaded));
   if (perf.threadsSetting && !perf.threadingOn)
@@ -107,10 +107,10 @@ int32_t vsfpPerf(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfTimes(VsfContext* ctx) {
+VsfStatus vsfTimes(VsfContext* ctx) {
   const std::vector<TimingRow> rows = timingRows(ctx);
   int32_t width = 1;
   for (const TimingRow& r : rows)
@@ -120,13 +120,13 @@ int32_t vsfTimes(VsfContext* ctx) {
                       ? static_cast<char*>(pool->allocate(pool, size_t(width) + 1, kQkZeroed))
                       : nullptr;
   if (section == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   double seconds = 0;
   char control = ' ';
   VsfOut out(ctx);
   if (!out.create("Timing", msgText(VsfMsg::TimingProcedureTaskTiming))) {
     pool->free(pool, section);
-    return 0;
+    return VsfStatus::Ok;
   }
   out.charColumn("CodeSection", section, width);
   out.numberColumn("time", &seconds);
@@ -141,15 +141,15 @@ int32_t vsfTimes(VsfContext* ctx) {
   out.endRows();
   out.publish();
   pool->free(pool, section);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpUtilInfo(VsfContext* ctx) {
+VsfStatus vsfpUtilInfo(VsfContext* ctx) {
   const VsfBagVec& bags = ctx->bags;
   int64_t file = 0, buffers = 0, pages = 0, pageSize = 0, fileSize = 0;
   VsfOut out(ctx);
   if (!out.create("UtilInfo", nullptr))
-    return 0;
+    return VsfStatus::Ok;
   for (auto [name, value] : {std::pair{"UtilFile", &file},
                              {"NumBuffers", &buffers},
                              {"NumPages", &pages},
@@ -182,5 +182,5 @@ int32_t vsfpUtilInfo(VsfContext* ctx) {
   }
   out.endRows();
   out.publish();
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -122,16 +122,16 @@ struct LagScoring {
   }
 };
 
-[[nodiscard]] int32_t columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
+[[nodiscard]] VsfStatus columnsOf(VsfContext* ctx, int32_t index, VsfScoreOutput::Entry* e) {
   const VsfScoreSpec& sc = ctx->scores[index];
   HostDataSet* in = sc.data != nullptr ? sc.data : ctx->data;
   HostDataSet* out = sc.out;
   if (out == nullptr || in == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t i = 1; i <= xdsnvar(in); ++i) {
     HostVariable* v = nullptr;
     if (xvname(in, i, &v) != 0 || v == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     e->inputOut.push_back(xdsdefvar(out, v->name, v->nameLength, v->type, v->length));
     e->inputNumeric.push_back(v->type == 1);
   }
@@ -140,10 +140,10 @@ struct LagScoring {
     e->pred = vsfDefineStat(out, sc.spec.stats[OS_PRED], "p_", response);
   if (sc.spec.stats[OS_RESID].on)
     e->resid = vsfDefineStat(out, sc.spec.stats[OS_RESID], "r_", response);
-  if (int32_t rc = vsfDefineResampleColumns(ctx, sc.spec, out, e->averaging); rc != 0)
+  if (VsfStatus rc = vsfDefineResampleColumns(ctx, sc.spec, out, e->averaging); rc != VsfStatus::Ok)
     return rc;
   // Its options may name only these columns: a misfit ends the step before any data pass.
-  return xdsdefend(out) == 0 ? 0 : kVsfReportedFailure;
+  return xdsdefend(out) == 0 ? VsfStatus::Ok : VsfStatus::ReportedFailure;
 }
 
 // The design variables that the selected model reads: the CLASS and continuous variables of
@@ -364,9 +364,9 @@ void restore(VsfContext* ctx, DesignSwap* sv) {
 }
 
 // Fills and appends one scored row; kVsfReportedFailure (logged) when the row is refused.
-[[nodiscard]] int32_t writeRow(VsfContext* ctx, HostDataSet* in, HostDataSet* out,
-                               const VsfScoreOutput::Entry& e, VsfAveragePrediction& averaged,
-                               double pred, double resid) {
+[[nodiscard]] VsfStatus writeRow(VsfContext* ctx, HostDataSet* in, HostDataSet* out,
+                                 const VsfScoreOutput::Entry& e, VsfAveragePrediction& averaged,
+                                 double pred, double resid) {
   for (size_t i = 0; i < e.inputOut.size(); ++i) {
     if (e.inputOut[i] <= 0)
       continue;
@@ -501,8 +501,8 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
 
 // Scores SCORE entry `index` for the BY group; the design context reads its data set.
 // 0, or kVsfReportedFailure when the output refused a row.
-[[nodiscard]] int32_t vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm,
-                               bool scorable, const VsfNameRecord& names) {
+[[nodiscard]] VsfStatus vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm,
+                                 bool scorable, const VsfNameRecord& names) {
   const double start = zdattim();
   const VsfScoreSpec& sc = ctx->scores[index];
   const VsfScoreOutput::Entry& e = ctx->results.scoreOutput->entries[size_t(index)];
@@ -519,7 +519,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
     lags.begin(ctx, *sm, in, sc.out);
   scorable = scorable && !lags.failed;
   TextCells text(ctx, *sm, names);
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (zlevGetInit(dc) == 0)
     while (zlevGetNext(dc) == 1) {
       st.read += 1;
@@ -529,7 +529,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
                  &resid);
       // After a refused row the pass still counts the rest but writes no more: the output
       // refuses them all alike and one message says so.
-      if (rc == 0)
+      if (rc == VsfStatus::Ok)
         rc = writeRow(ctx, in, sc.out, e, averaged, pred, resid);
     }
   text.end(in);
@@ -548,23 +548,23 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
 
 } // namespace
 
-int32_t vsfPrepScores(VsfContext* ctx) {
+VsfStatus vsfPrepScores(VsfContext* ctx) {
   const double start = zdattim();
   VsfScoreOutput*& so = ctx->results.scoreOutput;
   so = poolNew<VsfScoreOutput>(ctx->mainPool);
   if (so == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   so->entries.resize(static_cast<size_t>(ctx->scoreCount));
   for (int32_t i = 0; i < ctx->scoreCount; ++i)
-    if (int32_t rc = columnsOf(ctx, i, &so->entries[size_t(i)]); rc != 0)
+    if (VsfStatus rc = columnsOf(ctx, i, &so->entries[size_t(i)]); rc != VsfStatus::Ok)
       return rc;
   ctx->results.scoreTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfScoreResults(VsfContext* ctx, VsfModel* m) {
   if (ctx->scoreCount == 0 || ctx->results.scoreOutput == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   VsfGroup details(ctx, "ScoreDetails",
                    {vsfaLabel(msgText(VsfMsg::ScoreDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
   VsfSelectedModel sm;
@@ -576,7 +576,7 @@ int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
         vsfOpenGroup(ctx, "ScoreData",
                      {vsfaLabel(vsfDataSetNameText(names.data)),
                       rvqFlag(RvqAttrId::DataSetGroup, 1), rvqFlag(RvqAttrId::GroupKind, 0)});
-    int32_t rc = 0;
+    VsfStatus rc = VsfStatus::Ok;
     if (sc.data == nullptr || sc.data == ctx->data) {
       rc = vsfScore(ctx, m, i, &sm, true, names);
     } else {
@@ -589,10 +589,10 @@ int32_t vsfScoreResults(VsfContext* ctx, VsfModel* m) {
       }
     }
     vsfCloseObject(group);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfFinishScores(VsfContext* ctx) {

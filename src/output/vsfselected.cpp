@@ -54,17 +54,17 @@ namespace {
 // The order in which effects are listed: effect order, or with ORDERSELECT the order in
 // which they first entered. Calls `take` for each effect once.
 template <class F>
-[[nodiscard]] int32_t eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool,
-                                  int32_t first, F&& visit) {
+[[nodiscard]] VsfStatus eachInOrder(const VsfContext* ctx, const VsfModel* m, QkPool* pool,
+                                    int32_t first, F&& visit) {
   if (!ctx->options.orderSelect) {
     for (int32_t k = first; k < m->effectCount; ++k)
       visit(k);
-    return 0;
+    return VsfStatus::Ok;
   }
   uint8_t* done =
       m->effectCount > 0 ? static_cast<uint8_t*>(poolTake(pool, m->effectCount)) : nullptr;
   if (done == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   auto once = [&](int32_t k) {
     if (k >= 0 && k < m->effectCount && !done[k]) {
       done[k] = 1;
@@ -82,7 +82,7 @@ template <class F>
         once(m->stepEffect[i]);
   }
   pool->free(pool, done);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 HostMacroTable* macroAnchor() {
@@ -169,7 +169,7 @@ int32_t vsfMakeEffSyntax(const LevDesign* d, const VsfContext* ctx, int32_t k, c
   return n;
 }
 
-int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
+VsfStatus vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
   const double start = zdattim();
   VsfModel* m = &ctx->model;
   const LevDesign* d = vsfDesign(ctx);
@@ -184,17 +184,17 @@ int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
     total = std::max(total, 1);
     text = static_cast<char*>(poolTake(m->pool, total));
     if (text == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     int32_t at = 0;
     const int32_t first = ctx->options.noint ? 0 : 1;
-    int32_t rc = eachInOrder(ctx, m, m->pool, first, [&](int32_t k) {
+    VsfStatus rc = eachInOrder(ctx, m, m->pool, first, [&](int32_t k) {
       if (m->effectStatus[k] != 1 && m->effectStatus[k] != 3)
         return;
       if (at > 0)
         text[at++] = ' ';
       at += vsfMakeEffSyntax(d, ctx, k, text + at, 1);
     });
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
     // An intercept-only model lists no effect: the value is empty.
     length = at;
@@ -204,7 +204,7 @@ int32_t vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
   }
   setByMacro(ctx, "_VSFIND", byIndex, text, length, &ctx->results.macroLimitWarned);
   ctx->results.macroTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
@@ -228,7 +228,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   if (list == nullptr)
     return kVsfNoMemory;
   int32_t at = 0;
-  int32_t rc = eachInOrder(ctx, m, pool, 0, [&](int32_t k) {
+  const VsfStatus rc = eachInOrder(ctx, m, pool, 0, [&](int32_t k) {
     uint8_t s = m->effectStatus[k];
     if (!vsfInModelStatus(s))
       return;
@@ -238,8 +238,8 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     at += len;
     list[at++] = ' ';
   });
-  if (rc != 0)
-    return rc;
+  if (rc != VsfStatus::Ok)
+    return codeOf(rc);
   const int32_t labelLength = vsfMsgLength(VsfMsg::ClassInfoEffects);
   if (labelLength == 0)
     return kVsfNoMemory;
@@ -290,9 +290,9 @@ int32_t vsfIncludeString(VsfContext* ctx, VsfModel* m, QkPool* pool, char** text
   return 0;
 }
 
-int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
   if (!ctx->options.hasOutDesign)
-    return 0;
+    return VsfStatus::Ok;
   const double start = zdattim();
   const int32_t byIndex = static_cast<int32_t>(std::min<int64_t>(ctx->byCount, 2147483647));
   std::string value;
@@ -314,7 +314,7 @@ int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
           vsfRaiseRC(ctx, StepRc::Warning);
         }
         ctx->results.macroTime += zdattim() - start;
-        return 0;
+        return VsfStatus::Ok;
       }
       char quoted[80];
       const int32_t n = programName(c.name.data(), static_cast<int32_t>(c.name.size()), quoted);
@@ -326,5 +326,5 @@ int32_t vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
   setByMacro(ctx, "_VSFMOD", byIndex, value.data(), static_cast<int32_t>(value.size()),
              &ctx->results.designMacroLimitWarned);
   ctx->results.macroTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -146,11 +146,11 @@ void vsfNoteUnformedRows(int64_t rows, HostDataSet* data) {
            {HostDataSetName(data).arg(), HostMsgArg(static_cast<long long>(rows))});
 }
 
-int32_t vsfAppendRow(HostDataSet* out) {
+VsfStatus vsfAppendRow(HostDataSet* out) {
   if (xdsappend(out) == 0)
-    return 0;
+    return VsfStatus::Ok;
   vsfLog(VsfMsg::RowNotWritten, {HostDataSetName(out).arg()});
-  return kVsfReportedFailure;
+  return VsfStatus::ReportedFailure;
 }
 
 HostVariable* vsfCopiedVariable(HostDataSet* data, int32_t number) {

@@ -4,6 +4,8 @@
 // prediction from a design row.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -55,7 +57,7 @@ void vsfNoteUnformedRows(int64_t rows, HostDataSet* data);
 
 // Appends the row put to the output data set `out`: 0, or kVsfReportedFailure after the
 // message that the data set could not take the row.
-[[nodiscard]] int32_t vsfAppendRow(HostDataSet* out);
+[[nodiscard]] VsfStatus vsfAppendRow(HostDataSet* out);
 
 // The description of variable `number` of the input data set `data`, which a writer copies
 // to its output: null after the message that the variable could not be described.

@@ -39,11 +39,13 @@ enum class VsfStatus : int32_t {
   ReportedFailure = -9,        // a failure reported where it happened, handed up unchanged
   PageNotRead = -11,           // a page of a utility file could not be read back
   PageNotWritten = -12,        // a page or a step record could not be written
+  ColumnRefused = -8,          // an output data set refused a column
   UtilFileNotClosed = -40,     // a page file could not be closed before its pages were read
   UtilFileNotReopened = -41,   // a page file could not be opened again to read its pages
   SampleNotWritten = -15,      // a resample's frequencies could not be written
   MemoryUnknown = -16,         // the memory the run may take could not be learned or is short
   FrequencyOverflow = -39,     // the training frequencies summed past the largest count
+  DesignNamesFailed = -100,    // the OUTDESIGN= column names could not be formed
   WorkerVanished = -98,        // a worker's visit never came back (the pool stopped it)
   InternalError = -99,         // a state the code cannot reach; reported as a bug
   AdaptiveWeightFailed = -300, // an adaptive weight could not be formed

@@ -133,7 +133,7 @@ TEST(SplitLevelTables, CrossedNestedAndCodings) {
   h.addEffect("ONE*A", {one, a}, {}, 0);
   h.addEffect("OP", {op}, {}, 3);
   VsfContext* ctx = h.finish(kLevFlagNonGlm);
-  ASSERT_EQ(vsfLevels(ctx, nullptr, h.pool()), 0);
+  ASSERT_EQ(vsfLevels(ctx, nullptr, h.pool()), VsfStatus::Ok);
   EXPECT_EQ(h.effect(0).levelIndexTable, nullptr);
   EXPECT_EQ(h.rows(1), (Rows{{0, 0}, {1, 0}}));
   EXPECT_EQ(h.rows(2), (Rows{{1, 0}, {2, 0}}));
@@ -146,7 +146,7 @@ TEST(SplitLevelTables, NoClassVariables) {
   HandDesign h;
   h.addEffect("Intercept", {}, {}, 1);
   VsfContext* ctx = h.finish(kLevFlagNonGlm);
-  EXPECT_EQ(vsfLevels(ctx, nullptr, h.pool()), -2);
+  EXPECT_EQ(vsfLevels(ctx, nullptr, h.pool()), VsfStatus::NoMemory);
 }
 
 TEST(SplitSort, AgreesWithTheLibrarySortAndKeepsPairs) {
@@ -187,7 +187,7 @@ TEST(SplitRecords, SixCellsInThreeRecordsOfFourParameters) {
   h.effect(1).combinationCount = 6;
   VsfContext* ctx = h.finish(0);
   ctx->options.forcedIn = 1;
-  ASSERT_EQ(vsfSplitEffects(ctx, h.pool()), 0);
+  ASSERT_EQ(vsfSplitEffects(ctx, h.pool()), VsfStatus::Ok);
   ASSERT_EQ(ctx->effectRecordCount, 4);
   EXPECT_EQ(ctx->enteredFirstBoundary, 1);
   const std::vector<std::vector<int32_t>> columns = {{1, 3, 7, 9}, {2, 5, 8, 11}, {0, 4, 6, 10}};
@@ -224,7 +224,7 @@ TEST(SplitRecords, NumberedLabelsOfHighLevelsFitTheirNames) {
   }
   ctx->effectRecords = records;
   ctx->effectRecordCount = 4;
-  ASSERT_EQ(vsfMakeEffectNames(ctx, h.pool()), 0);
+  ASSERT_EQ(vsfMakeEffectNames(ctx, h.pool()), VsfStatus::Ok);
   const char* expected[] = {"A_OPOLY9", "A_OPOLY10000", "A_OPOLY123456"};
   for (int k = 0; k < 3; ++k) {
     const VsfEffectRecord& r = records[1 + k];

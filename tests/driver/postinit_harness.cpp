@@ -39,7 +39,8 @@ int32_t levelise(LevRegContext* design) {
 }
 
 int32_t ok(VsfContext*) { return 0; }
-int32_t okModel(VsfContext*, VsfModel*) { return 0; }
+VsfStatus okStatus(VsfContext*) { return VsfStatus::Ok; }
+VsfStatus okModelStatus(VsfContext*, VsfModel*) { return VsfStatus::Ok; }
 
 std::string trimmed(const char* text, int32_t length) {
   std::string s =
@@ -105,30 +106,32 @@ VsfStepTable recordingSteps() {
   VsfStepTable t = vsfRealSteps();
   t.vsfPostInit = recordPostInit;
   t.zlevrgi = levelise;
-  t.vsfpModelInfo = [](VsfContext*) -> int32_t {
+  t.vsfpModelInfo = [](VsfContext*) -> VsfStatus {
     gRun->modelInfoTables++;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfpBootstrapInfo = ok;
-  t.vsfpPerf = [](VsfContext*) -> int32_t {
+  t.vsfpBootstrapInfo = okStatus;
+  t.vsfpPerf = [](VsfContext*) -> VsfStatus {
     gRun->perfTables++;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfTimes = [](VsfContext*) -> int32_t {
+  t.vsfTimes = [](VsfContext*) -> VsfStatus {
     gRun->timingTables++;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfPrepOutput = ok;
-  t.vsfPrepScores = ok;
+  t.vsfPrepOutput = okStatus;
+  t.vsfPrepScores = okStatus;
   t.vsfData = [](VsfContext*) { return VsfStatus::Ok; };
   t.vsfFitAndDisplay = recordFit;
-  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return 0; };
-  t.vsfPrepareOutputAndDesign = ok;
+  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::Ok; };
+  t.vsfPrepareOutputAndDesign = okStatus;
   t.vsfSetSelModelGroup = ok;
-  t.vsfOutputBy = [](VsfContext*, VsfModel*, VsfResampling*, int64_t) -> int32_t { return 0; };
-  t.vsfpParameterNames = okModel;
-  t.vsfMakeDesignMacroVar = okModel;
-  t.vsfScoreResults = okModel;
+  t.vsfOutputBy = [](VsfContext*, VsfModel*, VsfResampling*, int64_t) -> VsfStatus {
+    return VsfStatus::Ok;
+  };
+  t.vsfpParameterNames = okModelStatus;
+  t.vsfMakeDesignMacroVar = okModelStatus;
+  t.vsfScoreResults = okModelStatus;
   return t;
 }
 

@@ -27,7 +27,8 @@ struct Settings {
 Settings gSet;
 
 int32_t ok(VsfContext*) { return 0; }
-int32_t okPool(VsfContext*, QkPool*) { return 0; }
+VsfStatus okStatus(VsfContext*) { return VsfStatus::Ok; }
+VsfStatus okPoolStatus(VsfContext*, QkPool*) { return VsfStatus::Ok; }
 
 VsfStepTable fakeSteps() {
   VsfStepTable t = vsfRealSteps();
@@ -49,11 +50,11 @@ VsfStepTable fakeSteps() {
     ctx->model.pool = Exported_QKHandle->createPool(Exported_QKHandle, &a, nullptr, "model pool");
     return 0;
   };
-  t.vsfpModelInfo = ok;
-  t.vsfpBootstrapInfo = ok;
-  t.vsfpPerf = ok;
-  t.vsfPrepEffects = okPool;
-  t.vsfMakeEffectNames = okPool;
+  t.vsfpModelInfo = okStatus;
+  t.vsfpBootstrapInfo = okStatus;
+  t.vsfpPerf = okStatus;
+  t.vsfPrepEffects = okPoolStatus;
+  t.vsfMakeEffectNames = okPoolStatus;
   t.vsfSetEffectListNParms = ok;
   t.zlevrgi = [](LevRegContext*) -> int32_t {
     return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : 0;
@@ -65,10 +66,10 @@ VsfStepTable fakeSteps() {
       ctx->outputGroup = fakehost::newGroupObject();
     return 0;
   };
-  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return 0; };
-  t.vsfPrepareOutputAndDesign = ok;
+  t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::Ok; };
+  t.vsfPrepareOutputAndDesign = okStatus;
   t.vsfSetSelModelGroup = ok;
-  t.vsfTimes = ok;
+  t.vsfTimes = okStatus;
   // The fake host has no thread pool, page files or scratch files: the frame's steps are
   // replaced by ones that record a running pool in the puddle word.
   static int fakePool;
@@ -218,10 +219,13 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
       {"postinit",
        [](VsfStepTable& t) { t.vsfPostInit = [](VsfContext*) -> int32_t { return 3; }; }, 1012},
       {"modelinfo",
-       [](VsfStepTable& t) { t.vsfpModelInfo = [](VsfContext*) -> int32_t { return -2; }; }, 1016},
+       [](VsfStepTable& t) {
+         t.vsfpModelInfo = [](VsfContext*) -> VsfStatus { return VsfStatus::NoMemory; };
+       },
+       1016},
       {"prepeffects",
        [](VsfStepTable& t) {
-         t.vsfPrepEffects = [](VsfContext*, QkPool*) -> int32_t { return -2; };
+         t.vsfPrepEffects = [](VsfContext*, QkPool*) -> VsfStatus { return VsfStatus::NoMemory; };
        },
        1016},
       {"threads",
@@ -239,12 +243,14 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
        1020},
       {"macro",
        [](VsfStepTable& t) {
-         t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> int32_t { return -2; };
+         t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::NoMemory; };
        },
        1016},
       {"prepout",
        [](VsfStepTable& t) {
-         t.vsfPrepareOutputAndDesign = [](VsfContext*) -> int32_t { return -5; };
+         t.vsfPrepareOutputAndDesign = [](VsfContext*) -> VsfStatus {
+           return VsfStatus::ScratchNotMade;
+         };
        },
        1012},
   };

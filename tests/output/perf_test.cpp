@@ -67,11 +67,11 @@ TEST_F(Perf, SettingsShowOneCountWhenBothAgreeAndTwoOtherwise) {
   ctx->perf.actualCpuCount = 4;
   ctx->perf.threadCount = 4;
   ctx->options.fullXpx = 1;
-  ASSERT_EQ(vsfpPerf(ctx.get()), 0);
+  ASSERT_EQ(vsfpPerf(ctx.get()), VsfStatus::Ok);
   ctx->perf.threadingOn = 0; // asked for, but turned off
   ctx->perf.cpuCountSetting = 2;
   ctx->options.fullXpx = 0;
-  ASSERT_EQ(vsfpPerf(ctx.get()), 0);
+  ASSERT_EQ(vsfpPerf(ctx.get()), VsfStatus::Ok);
   auto out = output();
   auto factoids = find(out, "PerfSettings");
   ASSERT_EQ(factoids.size(), 2u);
@@ -94,9 +94,9 @@ TEST_F(Perf, TimingRowsAndTheRemainderOfTheRun) {
   ctx->resultsTime = 1.5, ctx->cleanupTime = 0.5, ctx->printTime = 0.75;
   ctx->graphTime = 0.25, ctx->macroTime = -1.0; // a clock that stepped back shows 0
   gNow = 110.0;
-  ASSERT_EQ(vsfTimes(ctx.get()), 0); // no detail rows without ALLDETAILS$
+  ASSERT_EQ(vsfTimes(ctx.get()), VsfStatus::Ok); // no detail rows without ALLDETAILS$
   ctx->perf.allDetails = 1;
-  ASSERT_EQ(vsfTimes(ctx.get()), 0);
+  ASSERT_EQ(vsfTimes(ctx.get()), VsfStatus::Ok);
   auto out = output();
   auto tables = find(out, "Timing");
   ASSERT_EQ(tables.size(), 2u);
@@ -149,9 +149,9 @@ TEST_F(Perf, UtilInfoSizesBeyondThirtyTwoBits) {
   files[1].memPageCount = 1;
   ctx->bags.files = files;
   ctx->bags.count = 2;
-  ASSERT_EQ(vsfpUtilInfo(ctx.get()), 0);
+  ASSERT_EQ(vsfpUtilInfo(ctx.get()), VsfStatus::Ok);
   ctx->bags.count = 0;
-  ASSERT_EQ(vsfpUtilInfo(ctx.get()), 0);
+  ASSERT_EQ(vsfpUtilInfo(ctx.get()), VsfStatus::Ok);
   ctx->bags.files = nullptr;
   auto out = output();
   auto tables = find(out, "UtilInfo");

@@ -235,7 +235,7 @@ TEST_F(Printers, SelectedEffectsAndMacroVariables) {
   qrxhost::clearMacros();
   (void)qrxhost::takeLog();
   for (int g = 1; g <= 4; ++g)
-    ASSERT_EQ(vsfMakeMacroVar(ctx.get(), g), 0);
+    ASSERT_EQ(vsfMakeMacroVar(ctx.get(), g), VsfStatus::Ok);
   EXPECT_EQ(qrxhost::getMacro("_VSFIND").value_or("?"), "X1 X3");
   EXPECT_EQ(qrxhost::getMacro("_VSFIND1").value_or("?"), "X1 X3");
   EXPECT_EQ(qrxhost::getMacro("_VSFIND2").value_or("?"), "X1 X3");
@@ -256,12 +256,12 @@ TEST_F(Printers, InterceptOnlyAndFailedFitMacroValues) {
   m.effectStatus[0] = 2;
   ctx->maxMacro = 0;
   qrxhost::clearMacros();
-  ASSERT_EQ(vsfMakeMacroVar(ctx.get(), 1), 0);
+  ASSERT_EQ(vsfMakeMacroVar(ctx.get(), 1), VsfStatus::Ok);
   auto v = qrxhost::getMacro("_VSFIND");
   ASSERT_TRUE(v.has_value());
   EXPECT_EQ(*v, ""); // an intercept-only model lists no effect
   m.fitStatus = -100;
-  ASSERT_EQ(vsfMakeMacroVar(ctx.get(), 1), 0);
+  ASSERT_EQ(vsfMakeMacroVar(ctx.get(), 1), VsfStatus::Ok);
   EXPECT_EQ(qrxhost::getMacro("_VSFIND").value_or("?"), "");
 }
 

@@ -159,10 +159,10 @@ TEST_F(Tables, ModelInformationByMethod) {
   ctx->options.select = VC_SL;
   ctx->options.slEntry = 0.15, ctx->options.slStay = 0.15;
   ctx->options.trainFraction = 1.0;
-  ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
+  ASSERT_EQ(vsfpModelInfo(ctx.get()), VsfStatus::Ok);
   ctx->options.method = VM_NONE;
   ctx->options.maxSteps = 5;
-  ASSERT_EQ(vsfpModelInfo(ctx.get()), 0);
+  ASSERT_EQ(vsfpModelInfo(ctx.get()), VsfStatus::Ok);
   auto out = output();
   auto infos = find(out, "ModelInfo");
   ASSERT_EQ(infos.size(), 2u);
@@ -228,7 +228,7 @@ TEST_F(Tables, TheOutputDataSetIsFinishedOnce) {
 // without a second message: not as a failure to get memory.
 TEST_F(Tables, ARefusedOutputRowIsReportedAsNotWritten) {
   (void)qrxhost::takeLog();
-  EXPECT_EQ(vsfAppendRow(nullptr), kVsfReportedFailure);
+  EXPECT_EQ(vsfAppendRow(nullptr), VsfStatus::ReportedFailure);
   std::vector<int> numbers;
   for (const auto& r : qrxhost::takeLog())
     if (r.numbered && r.set == 848)
