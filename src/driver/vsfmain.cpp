@@ -106,7 +106,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   if (ctx->postFit != nullptr && ctx->postFit->methods != nullptr &&
       ctx->postFit->methods->byStart != nullptr)
     ctx->postFit->methods->byStart(ctx->postFit);
-  vsfExitError(ctx, statusFromCode(steps.vsfInitializeModel(ctx)));
+  vsfExitError(ctx, steps.vsfInitializeModel(ctx));
   nameGroup(ctx);
   int64_t groupSeed = ctx->workingSeed;
 
@@ -143,7 +143,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     (void)steps.vsfSetEffectListNParms(ctx); // only counts parameters; always 0
   }
   if (ctx->inest != nullptr)
-    vsfExitError(ctx, statusFromCode(steps.vsfReadInEstParms(ctx)));
+    vsfExitError(ctx, steps.vsfReadInEstParms(ctx));
   vsfExitError(ctx, steps.vsfData(ctx));
   ctx->dataTime += zdattim() - ctx->intervalStart;
   showPerfSettings(ctx, steps);
@@ -238,7 +238,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
 
   // Start order.
   vsfSetGroupName(nullptr, 0);
-  vsfExitError(ctx, statusFromCode(vsfPreInit(ctx)));
+  vsfExitError(ctx, vsfPreInit(ctx));
   ctx->intervalStart = zdattim();
   vsfExitError(ctx, statusFromCode(steps.vsfParse(ctx)));
   vsfExitError(ctx, statusFromCode(steps.vsfPostInit(ctx)));
@@ -252,14 +252,13 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     vsfExitError(ctx, steps.vsfMakeEffectNames(ctx, ctx->mainPool));
   }
   if (ctx->inest != nullptr)
-    vsfExitError(ctx, statusFromCode(steps.vsfSetupInEstScatter(ctx)));
+    vsfExitError(ctx, steps.vsfSetupInEstScatter(ctx));
   if (ctx->options.hasOutput)
     vsfExitError(ctx, steps.vsfPrepOutput(ctx));
   if (ctx->scoreCount > 0)
     vsfExitError(ctx, timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); }));
   ctx->setupTime = zdattim() - ctx->intervalStart;
-  vsfExitError(ctx,
-               statusFromCode(steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount)));
+  vsfExitError(ctx, steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount));
 
   // BY-group loop.
   ctx->dataReadOnce = dataReadOnce(ctx) ? 1 : 0;

@@ -994,7 +994,7 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
          o.hierarchy == VsfHierarchy::None && !ctx->partitionOn && ctx->dataReadOnce;
 }
 
-int32_t vsfInitializeModel(VsfContext* ctx) {
+VsfStatus vsfInitializeModel(VsfContext* ctx) {
   VsfModel& m = ctx->model;
   std::memset(static_cast<void*>(&m), 0, sizeof m);
   m.options = &ctx->options;
@@ -1023,7 +1023,7 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
   uint8_t status = 0;
   if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
     vsfLog(VsfMsg::ScratchFileNotCreated);
-    return codeOf(DriverResult::ScratchNotCreated);
+    return statusOf(DriverResult::ScratchNotCreated);
   }
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -5,6 +5,8 @@
 #include "output/vsfsync.h"
 #include "support/messages.h"
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -12,7 +14,7 @@ struct HostDataSet;
 struct HostVariable;
 
 [[nodiscard]] int32_t vsfPostInit(VsfContext* ctx);
-[[nodiscard]] int32_t vsfInitializeModel(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfInitializeModel(VsfContext* ctx);
 // The path methods over split CLASS effects: the full X'X was chosen while the effects were
 // counted before their levels; past the packed default in `columns` (the design's columns
 // after splitting) the path keeps the entered effects' cross products instead. The first

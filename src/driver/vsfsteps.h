@@ -22,7 +22,7 @@ struct VsfStepTable {
   void (*xinit)(void*, void*, void*, void*, void*, void*);
   int32_t (*vsfParse)(VsfContext*);
   int32_t (*vsfPostInit)(VsfContext*);
-  int32_t (*vsfInitializeModel)(VsfContext*);
+  VsfStatus (*vsfInitializeModel)(VsfContext*);
   // Effects, levelisation and INEST.
   VsfStatus (*vsfPrepEffects)(VsfContext*, QkPool*);
   VsfStatus (*vsfMakeEffectNames)(VsfContext*, QkPool*);
@@ -30,12 +30,12 @@ struct VsfStepTable {
   int32_t (*vsfSetEffectListNParms)(VsfContext*);
   VsfStatus (*vsfSplitHierarchy)(VsfContext*, QkPool*);
   int32_t (*vsfLev)(VsfContext*);
-  int32_t (*vsfSetupInEstScatter)(VsfContext*);
-  int32_t (*vsfReadInEstParms)(VsfContext*);
+  VsfStatus (*vsfSetupInEstScatter)(VsfContext*);
+  VsfStatus (*vsfReadInEstParms)(VsfContext*);
   int32_t (*zlevrgi)(LevRegContext*);
   void (*zlevtrm)(LevRegContext*, int32_t);
   // Data pages and threads.
-  int32_t (*vsfInitializeThreads)(ThreadPuddle*, int32_t);
+  VsfStatus (*vsfInitializeThreads)(ThreadPuddle*, int32_t);
   void (*vsfTerminateThreads)(ThreadPuddle*);
   void (*zpudt)(ThreadPuddle*);
   VsfStatus (*vsfData)(VsfContext*);

@@ -323,7 +323,7 @@ std::vector<std::vector<int32_t>> PageRun::rowCodes() {
   return out;
 }
 
-int32_t PageRun::startThreads(int32_t n) { return vsfInitializeThreads(&puddle, n); }
+int32_t PageRun::startThreads(int32_t n) { return codeOf(vsfInitializeThreads(&puddle, n)); }
 
 void denseEntries(PageRun& run, const std::vector<int32_t>& columns) {
   run.entries.clear();

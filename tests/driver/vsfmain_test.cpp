@@ -45,10 +45,10 @@ VsfStepTable fakeSteps() {
     return 0;
   };
   t.vsfPostInit = ok;
-  t.vsfInitializeModel = [](VsfContext* ctx) -> int32_t {
+  t.vsfInitializeModel = [](VsfContext* ctx) -> VsfStatus {
     QkPoolAttributes a{};
     ctx->model.pool = Exported_QKHandle->createPool(Exported_QKHandle, &a, nullptr, "model pool");
-    return 0;
+    return VsfStatus::Ok;
   };
   t.vsfpModelInfo = okStatus;
   t.vsfpBootstrapInfo = okStatus;
@@ -73,9 +73,9 @@ VsfStepTable fakeSteps() {
   // The fake host has no thread pool, page files or scratch files: the frame's steps are
   // replaced by ones that record a running pool in the puddle word.
   static int fakePool;
-  t.vsfInitializeThreads = [](ThreadPuddle* p, int32_t) -> int32_t {
+  t.vsfInitializeThreads = [](ThreadPuddle* p, int32_t) -> VsfStatus {
     p->pool = reinterpret_cast<decltype(p->pool)>(&fakePool);
-    return 0;
+    return VsfStatus::Ok;
   };
   t.vsfTerminateThreads = [](ThreadPuddle* p) { p->pool = nullptr; };
   t.zpudt = [](ThreadPuddle* p) { p->pool = nullptr; };
@@ -230,11 +230,15 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
        1016},
       {"threads",
        [](VsfStepTable& t) {
-         t.vsfInitializeThreads = [](ThreadPuddle*, int32_t) -> int32_t { return -1; };
+         t.vsfInitializeThreads = [](ThreadPuddle*, int32_t) -> VsfStatus {
+           return VsfStatus::NoPoolOrHandle;
+         };
        },
        1016},
       {"initmodel",
-       [](VsfStepTable& t) { t.vsfInitializeModel = [](VsfContext*) -> int32_t { return -2; }; },
+       [](VsfStepTable& t) {
+         t.vsfInitializeModel = [](VsfContext*) -> VsfStatus { return VsfStatus::NoMemory; };
+       },
        1016},
       {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) { return VsfStatus::NoPage; }; },
        1016},
