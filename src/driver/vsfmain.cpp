@@ -240,8 +240,8 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   vsfSetGroupName(nullptr, 0);
   vsfExitError(ctx, vsfPreInit(ctx));
   ctx->intervalStart = zdattim();
-  vsfExitError(ctx, statusFromCode(steps.vsfParse(ctx)));
-  vsfExitError(ctx, statusFromCode(steps.vsfPostInit(ctx)));
+  vsfExitError(ctx, steps.vsfParse(ctx));
+  vsfExitError(ctx, steps.vsfPostInit(ctx));
   if (!ctx->noprint) {
     vsfExitError(ctx, steps.vsfpModelInfo(ctx));
     if (ctx->modelAverageCount > 0)

@@ -20,8 +20,8 @@ struct QkPool;
 struct VsfStepTable {
   // Statements and initialisation.
   void (*xinit)(void*, void*, void*, void*, void*, void*);
-  int32_t (*vsfParse)(VsfContext*);
-  int32_t (*vsfPostInit)(VsfContext*);
+  VsfStatus (*vsfParse)(VsfContext*);
+  VsfStatus (*vsfPostInit)(VsfContext*);
   VsfStatus (*vsfInitializeModel)(VsfContext*);
   // Effects, levelisation and INEST.
   VsfStatus (*vsfPrepEffects)(VsfContext*, QkPool*);

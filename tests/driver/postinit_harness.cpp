@@ -50,12 +50,12 @@ std::string trimmed(const char* text, int32_t length) {
   return s;
 }
 
-int32_t recordPostInit(VsfContext* ctx) {
+VsfStatus recordPostInit(VsfContext* ctx) {
   gContext = ctx;
-  int32_t rc = vsfRealSteps().vsfPostInit(ctx);
+  const VsfStatus rc = vsfRealSteps().vsfPostInit(ctx);
   StepRun& r = *gRun;
   r.postInitDone = true;
-  r.postInitResult = rc;
+  r.postInitResult = codeOf(rc);
   r.options = ctx->options;
   r.perf = ctx->perf;
   r.partition = ctx->stmt.partition;

@@ -33,7 +33,7 @@ VsfStatus okPoolStatus(VsfContext*, QkPool*) { return VsfStatus::Ok; }
 VsfStepTable fakeSteps() {
   VsfStepTable t = vsfRealSteps();
   t.xinit = [](void*, void*, void*, void*, void*, void*) {};
-  t.vsfParse = [](VsfContext* ctx) -> int32_t {
+  t.vsfParse = [](VsfContext* ctx) -> VsfStatus {
     gSet.seen = ctx;
     gSet.byCountAtParse = ctx->byCount;
     gSet.trainAtParse = ctx->options.trainFraction;
@@ -42,9 +42,9 @@ VsfStepTable fakeSteps() {
     gSet.utilBuffersAtParse = ctx->stmt.perfOptions.utilBuffers;
     ctx->maxMacro = gSet.maxMacro;
     ctx->returnCode = gSet.returnCodeBefore;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfPostInit = ok;
+  t.vsfPostInit = okStatus;
   t.vsfInitializeModel = [](VsfContext* ctx) -> VsfStatus {
     QkPoolAttributes a{};
     ctx->model.pool = Exported_QKHandle->createPool(Exported_QKHandle, &a, nullptr, "model pool");
@@ -214,10 +214,14 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
     int32_t minCode;
   };
   const Road roads[] = {
-      {"parse", [](VsfStepTable& t) { t.vsfParse = [](VsfContext*) -> int32_t { return -99; }; },
+      {"parse",
+       [](VsfStepTable& t) { t.vsfParse = [](VsfContext*) { return VsfStatus::InternalError; }; },
        1012},
       {"postinit",
-       [](VsfStepTable& t) { t.vsfPostInit = [](VsfContext*) -> int32_t { return 3; }; }, 1012},
+       [](VsfStepTable& t) {
+         t.vsfPostInit = [](VsfContext*) { return VsfStatus::DataNotReadable; };
+       },
+       1012},
       {"modelinfo",
        [](VsfStepTable& t) {
          t.vsfpModelInfo = [](VsfContext*) -> VsfStatus { return VsfStatus::NoMemory; };
