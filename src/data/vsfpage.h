@@ -95,7 +95,8 @@ inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
 // Places a row when it fits (4 spare bytes); false when it does not.
 [[nodiscard]] bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd,
                               const int32_t* codes, int32_t nc);
-// Closes the open page into its file: 0, or -12 after VsfMsg::PageUtilityFileCouldNotWritten
+// Closes the open page into its file: Ok, or PageNotWritten after
+// VsfMsg::PageUtilityFileCouldNotWritten
 // or VsfMsg::PagesDoNotFitOnDisk (the utility directory has too little room left).
 [[nodiscard]] VsfStatus vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
 

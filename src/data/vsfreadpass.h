@@ -119,7 +119,7 @@ void addRowSums(Pass& p, const DesignRow& row, double y, double ww, double& sumY
 
 // Completes a pass whose rows are all on pages: the column statistics and counts into the
 // model, the BLOCK folds, the page files reopened for reading and the arrays later fits need.
-// 0, or a negative code (the return code raised where the pages failed).
+// Ok, or the failure status (the return code raised where the pages failed).
 [[nodiscard]] VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool);
 
 } // namespace vsfread

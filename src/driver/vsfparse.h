@@ -20,7 +20,7 @@ struct HostToken;
 
 // Prepares printing, logging and the parse state at procedure start.
 void xinit(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6);
-// Parses all statements of the step; 0 or a negative code.
+// Parses all statements of the step; Ok, or the status of the refusal.
 [[nodiscard]] VsfStatus vsfParse(VsfContext* ctx);
 
 // Statement hooks of the parse driver (after and before each statement); both return 0.

@@ -254,7 +254,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
   spec.columnCount = std::max(spec.columnCount, 1);
 }
 
-// BY matching of a further data set with DATA=: 0, or DriverResult::ByVariableType when a BY
+// BY matching of a further data set with DATA=: Ok, or DriverResult::ByVariableType when a BY
 // variable has another type there. Absent BY variables read the data set as a whole after
 // `warning`.
 [[nodiscard]] VsfStatus matchBy(VsfContext* ctx, VsfNameRecord* names, VsfMsg warning) {

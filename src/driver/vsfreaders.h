@@ -12,8 +12,8 @@ struct VsfPerfBlock;
 struct ParsedStatement;
 struct HostVariable;
 
-// A zeroed variable record from the main pool, filled from DATA= variable `number`: 0, or -2
-// when the pool has no room.
+// A zeroed variable record from the main pool, filled from DATA= variable `number`: Ok, or
+// NoMemory when the pool has no room.
 [[nodiscard]] VsfStatus vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out);
 
 [[nodiscard]] VsfStatus parse_proc(VsfContext* ctx, ParsedStatement* first);

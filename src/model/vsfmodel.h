@@ -240,13 +240,13 @@ struct VsfModel : VsfPassState {
   uint8_t l2BaseReady;
 };
 
-// Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
+// Lifecycle. All return Ok, NoPoolOrHandle or NoMemory unless noted.
 [[nodiscard]] VsfStatus vsfModelInit(VsfModel* model);
 void vsfModelByFree(VsfModel* model);
 [[nodiscard]] VsfStatus vsfRecordStep(VsfModel* model, int32_t effect);
 [[nodiscard]] VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
-// Grows the X'X triangles to `newCapacity` columns (-1: twice the columns in use): 0,
-// kVsfNoMemory after the message that they do not fit, or kVsfReportedFailure after the
+// Grows the X'X triangles to `newCapacity` columns (-1: twice the columns in use): Ok,
+// NoMemory after the message that they do not fit, or ReportedFailure after the
 // message that the procedure supports no triangle that large.
 [[nodiscard]] VsfStatus vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
 [[nodiscard]] VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);

@@ -17,18 +17,18 @@ struct HostDataSet;
 std::string vsfDataSetVariableName(HostDataSet* data, int32_t number);
 
 // Per BY group after the fit: the group's design columns, and without BY variables the
-// data set's columns. The group's column count goes to ctx->parameterNamesPresent. 0,
-// kVsfNoMemory, or after a message kVsfReportedFailure (an input variable not described) or
-// -100 (a PREFIX= whose names would exceed 32 characters).
+// data set's columns. The group's column count goes to ctx->parameterNamesPresent. Ok,
+// NoMemory, or after a message ReportedFailure (an input variable not described) or
+// DesignNamesFailed (a PREFIX= whose names would exceed 32 characters).
 [[nodiscard]] VsfStatus vsfPrepareOutputAndDesign(VsfContext* ctx);
 // The group's design rows: written at once without BY variables, kept for the data set
 // written after the BY loop otherwise. `seed` is the group's working seed at its start.
-// 0, or kVsfReportedFailure when a row could not be written.
+// Ok, or ReportedFailure when a row could not be written.
 [[nodiscard]] VsfStatus vsfDesignBy(VsfContext* ctx, VsfModel* model, int64_t seed);
 // A BY group that was skipped (its levelisation failed): its rows get missing design values.
 void vsfDesignSkippedGroup(VsfContext* ctx);
 // After the BY loop with BY variables: defines the columns (the most any group selected)
-// and writes every group's rows. 0, or a code as vsfPrepareOutputAndDesign and vsfDesignBy.
+// and writes every group's rows. Ok, or a status as vsfPrepareOutputAndDesign and vsfDesignBy.
 [[nodiscard]] VsfStatus vsfAcrossByDesign(VsfContext* ctx);
 // Ends the OUTDESIGN data set (it is written when the step succeeds).
 void vsfFinishDesign(VsfContext* ctx);

@@ -27,7 +27,7 @@ struct VsfOutputColumns {
 };
 
 // Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
-// refused with an internal error in this build. 0, kVsfNoMemory, or a code that ends the run
+// refused with an internal error in this build. Ok, NoMemory, or a status that ends the run
 // after a reported failure (a column refused, an input variable not described).
 [[nodiscard]] VsfStatus vsfPrep(VsfContext* ctx, int32_t index);
 

@@ -31,5 +31,5 @@ void vsfFinishScores(VsfContext* ctx);
 [[nodiscard]] VsfStatus vsfpUtilInfo(VsfContext* ctx);
 // Per model effect with CLASS variables, the table of the levels of each column of its
 // CLASS part (LevEffect::levelIndexTable) from `pool`; `fit` is null: every effect of the
-// design. 0, or -2 (no CLASS variable, or no memory).
+// design. Ok, or NoMemory (no CLASS variable, or no memory).
 [[nodiscard]] VsfStatus vsfLevels(VsfContext* ctx, VsfModel* fit, QkPool* pool);

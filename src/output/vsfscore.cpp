@@ -363,7 +363,7 @@ void restore(VsfContext* ctx, DesignSwap* sv) {
     d->classes[j].var = sv->classes[size_t(j)];
 }
 
-// Fills and appends one scored row; kVsfReportedFailure (logged) when the row is refused.
+// Fills and appends one scored row; ReportedFailure (logged) when the row is refused.
 [[nodiscard]] VsfStatus writeRow(VsfContext* ctx, HostDataSet* in, HostDataSet* out,
                                  const VsfScoreOutput::Entry& e, VsfAveragePrediction& averaged,
                                  double pred, double resid) {
@@ -500,7 +500,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
 }
 
 // Scores SCORE entry `index` for the BY group; the design context reads its data set.
-// 0, or kVsfReportedFailure when the output refused a row.
+// Ok, or ReportedFailure when the output refused a row.
 [[nodiscard]] VsfStatus vsfScore(VsfContext* ctx, VsfModel* m, int32_t index, VsfSelectedModel* sm,
                                  bool scorable, const VsfNameRecord& names) {
   const double start = zdattim();

@@ -55,7 +55,7 @@ std::vector<double> vsfModelEstimates(const VsfContext* ctx, const VsfModel* mod
 // not be formed from them (the rule above); nothing when there are none.
 void vsfNoteUnformedRows(int64_t rows, HostDataSet* data);
 
-// Appends the row put to the output data set `out`: 0, or kVsfReportedFailure after the
+// Appends the row put to the output data set `out`: Ok, or ReportedFailure after the
 // message that the data set could not take the row.
 [[nodiscard]] VsfStatus vsfAppendRow(HostDataSet* out);
 
