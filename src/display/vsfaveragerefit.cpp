@@ -83,13 +83,13 @@ void plainFitSettings(VsfModelOptions& o) {
 
 } // namespace
 
-int32_t vsfRefitAverage(VsfContext* ctx) {
+VsfStatus vsfRefitAverage(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
   if (m->effectCount <= 0 || m->effectColumnCopy == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   uint8_t* flags = refitEffects(ctx);
   if (flags == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfResampling* d = ctx->resampling;
   const VsfModelOptions saved = ctx->options;
   plainFitSettings(ctx->options);
@@ -111,12 +111,12 @@ int32_t vsfRefitAverage(VsfContext* ctx) {
       ctx, "RefitAverage",
       {vsfaLabel(msgText(VsfMsg::AverageRefitAveragedModel)), rvqFlag(RvqAttrId::GroupKind, 1)});
   vsfLevelNote(ctx, 2, msgText(VsfMsg::AverageRefitAveragedModel), true);
-  const int32_t rc = vsfFitAndDisplay(ctx);
-  if (rc != 0)
+  const VsfStatus rc = vsfFitAndDisplay(ctx);
+  if (rc != VsfStatus::Ok)
     return rc;
   group.close();
   d->refitEffects = nullptr;
   d->settings.refitInProgress = 0;
   ctx->options = saved;
-  return 0;
+  return VsfStatus::Ok;
 }

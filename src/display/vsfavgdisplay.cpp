@@ -19,8 +19,8 @@ namespace {
 
 // The tables of one sample's selected model, read from its final record in the resampler's
 // file at *position, inside the group "Sample<k>".
-[[nodiscard]] int32_t showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k,
-                                 int64_t* position, int32_t level) {
+[[nodiscard]] VsfStatus showSample(VsfContext* ctx, VsfResampler* r, int32_t i, int32_t k,
+                                   int64_t* position, int32_t level) {
   RvqObject* group = vsfOpenGroup(
       ctx, ("Sample" + std::to_string(k)).c_str(),
       {rvqFlag(RvqAttrId::Numbered, 1), rvqTextHandle(RvqAttrId::Stem, vsfText("Sample")),
@@ -36,14 +36,14 @@ namespace {
   // With step details the sample's step records are shown before its selected model.
   const VsfModelOptions& o = ctx->options;
   const int64_t first = *position;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (o.details >= VsfDetails::Steps)
     rc = vsfDisplaySteps(ctx, r->modelScratch, position, i);
-  if (rc == 0)
-    rc = vsfSeekFinalRecord(&sample, i);
-  if (rc == 0 && vsfRestoreModel(&sample) != 0)
-    rc = codeOf(VsfStatus::NotRestored);
-  if (rc == 0 && sample.fitStatus == VFS_DONE) {
+  if (rc == VsfStatus::Ok)
+    rc = statusFromCode(vsfSeekFinalRecord(&sample, i));
+  if (rc == VsfStatus::Ok && vsfRestoreModel(&sample) != 0)
+    rc = VsfStatus::NotRestored;
+  if (rc == VsfStatus::Ok && sample.fitStatus == VFS_DONE) {
     // The coefficient graph reads the sample's step records again from their start.
     int64_t steps = first;
     rc = vsfDisplayModel(ctx, &sample, nullptr, &steps, i);
@@ -58,38 +58,39 @@ namespace {
 }
 
 // MODELAVERAGE DETAILS: every sample's selected model, numbered from 1 across the resamplers.
-[[nodiscard]] int32_t sampleTables(VsfContext* ctx, int32_t level) {
+[[nodiscard]] VsfStatus sampleTables(VsfContext* ctx, int32_t level) {
   VsfResampling* d = ctx->resampling;
   int32_t k = 0;
   for (int32_t j = 0; j < d->count; ++j) {
     VsfResampler* r = &d->resamplers[j];
     int64_t position = 0;
     for (int32_t i = 0; i < r->sampleCount; ++i)
-      if (int32_t rc = showSample(ctx, r, i, ++k, &position, level); rc != 0)
+      if (VsfStatus rc = showSample(ctx, r, i, ++k, &position, level); rc != VsfStatus::Ok)
         return rc;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfResampleResults(VsfContext* ctx) {
+VsfStatus vsfResampleResults(VsfContext* ctx) {
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const bool refit = ctx->resampling->settings.refitInProgress != 0;
   VsfModel* m = &ctx->model;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   // The first pass opens with the tables of the data and the design, then gathers its own
   // tables in a group; the refit's tables sit in the group that the refit opened.
   VsfGroup group;
   if (!refit) {
-    if ((rc = vsfpNobs(ctx, m)) != 0 || (rc = vsfDesignTables(ctx, m->pool)) != 0)
+    if ((rc = vsfpNobs(ctx, m)) != VsfStatus::Ok ||
+        (rc = vsfDesignTables(ctx, m->pool)) != VsfStatus::Ok)
       return rc;
     group.open(ctx, "InitialAverage",
                {vsfaLabel(msgText(ma.refit ? VsfMsg::AverageModelAveragingBeforeRefit
                                            : VsfMsg::AverageModelAveragingResults)),
                 rvqFlag(RvqAttrId::GroupKind, 0)});
   }
-  if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != 0)
+  if (ma.details && (rc = sampleTables(ctx, refit ? 3 : 2)) != VsfStatus::Ok)
     return rc;
   if (refit) {
     rc = vsfpModelString(ctx, m, m->pool);
@@ -98,23 +99,23 @@ int32_t vsfResampleResults(VsfContext* ctx) {
     const int32_t pctRows =
         ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData)
                          : 0;
-    rc = vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
-    if (rc == 0 && ma.msfLevel != 0)
+    rc = statusFromCode(vsfgBootstrapSelFreq(ctx, &pctData, pctRows));
+    if (rc == VsfStatus::Ok && ma.msfLevel != 0)
       rc = vsfpModelFreq(ctx);
   }
-  if (rc == 0 && ma.pestLevel != 0)
+  if (rc == VsfStatus::Ok && ma.pestLevel != 0)
     rc = vsfpAverageEstimates(ctx, ma.nonzeroParms != 0 && !refit, refit);
-  if (rc == 0)
-    rc = vsfgBootstrapParmHistogram(ctx, m, refit);
+  if (rc == VsfStatus::Ok)
+    rc = statusFromCode(vsfgBootstrapParmHistogram(ctx, m, refit));
   return rc;
 }
 
-int32_t vsfAverageFit(VsfContext* ctx) {
+VsfStatus vsfAverageFit(VsfContext* ctx) {
   const bool refit = ctx->resampling->settings.refitInProgress != 0;
-  int32_t rc = vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, refit);
-  if (rc == 0)
-    rc = vsfProcess(&ctx->model, ctx->resampling);
-  if (rc == 0)
-    rc = vsfPostBootstrap(ctx);
+  VsfStatus rc = statusFromCode(vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, refit));
+  if (rc == VsfStatus::Ok)
+    rc = statusFromCode(vsfProcess(&ctx->model, ctx->resampling));
+  if (rc == VsfStatus::Ok)
+    rc = statusFromCode(vsfPostBootstrap(ctx));
   return rc;
 }

@@ -131,11 +131,12 @@ int32_t vsfSetSelModelGroup(VsfContext* ctx) {
   return 0;
 }
 
-int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag) {
+VsfStatus vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const VsfMethodTraits* method = vsfMethodTraits(o.method);
   if (method == nullptr)
-    return vsfNotBuiltInternal("vsfDisplaySteps: a method code without its traits row");
+    return statusFromCode(
+        vsfNotBuiltInternal("vsfDisplaySteps: a method code without its traits row"));
   // A sample's steps sit one level below its Sample group, which a refit moves down by one.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress != 0;
   const int32_t L = scratch == nullptr ? 2 : (refit ? 4 : 3);
@@ -165,17 +166,17 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
     if (sampleTag != -1) {
       const int32_t next = vsfNextSampleStep(&step, sampleTag);
       if (next < 0)
-        return next;
+        return statusFromCode(next);
       if (next == 0)
         break;
     }
     const ScopedPool stepPool(vsfCreateNamedPool(1, "step pool"));
     QkPool* pool = stepPool.get();
     if (pool == nullptr)
-      return codeOf(VsfStatus::NoPoolOrHandle);
+      return VsfStatus::NoPoolOrHandle;
     step.pool = pool;
     if (vsfRestoreModel(&step) != 0)
-      return codeOf(VsfStatus::NotRestored);
+      return VsfStatus::NotRestored;
     if (i < F)
       continue;
     char groupName[32];
@@ -193,8 +194,8 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
         } else {
           char* text = nullptr;
           int32_t length = 0;
-          int32_t rc = vsfIncludeString(ctx, &step, pool, &text, &length);
-          if (rc != 0)
+          VsfStatus rc = statusFromCode(vsfIncludeString(ctx, &step, pool, &text, &length));
+          if (rc != VsfStatus::Ok)
             return rc;
           vsfLevelNote(ctx, L + 1,
                        msgText(i == 0 ? VsfMsg::EffectEntered : VsfMsg::EffectsModelBeforeSelection,
@@ -223,7 +224,7 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
           char* in = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           char* out = static_cast<char*>(pool->allocate(pool, size_t(W) * K + 1, 0));
           if (in == nullptr || out == nullptr)
-            return kVsfNoMemory;
+            return VsfStatus::NoMemory;
           int32_t nin = 0, nout = 0;
           const int32_t startAt = step.changeListLength - K;
           for (int32_t c = std::max(startAt, 0); c < step.changeListLength; ++c) {
@@ -243,21 +244,21 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
         }
       }
     }
-    int32_t rc = 0;
-    if (o.stepAnova && (rc = vsfpAnova(ctx, &step, pool)) != 0)
+    VsfStatus rc = VsfStatus::Ok;
+    if (o.stepAnova && (rc = vsfpAnova(ctx, &step, pool)) != VsfStatus::Ok)
       return rc;
     if (o.stepFit) {
-      if ((rc = vsfpFitStats(ctx, &step)) != 0)
+      if ((rc = vsfpFitStats(ctx, &step)) != VsfStatus::Ok)
         return rc;
-      if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, &step, pool)) != 0)
+      if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, &step, pool)) != VsfStatus::Ok)
         return rc;
     }
-    if (o.stepParmEst && (rc = vsfpParmEst(ctx, &step, pool, o.orderSelect)) != 0)
+    if (o.stepParmEst && (rc = vsfpParmEst(ctx, &step, pool, o.orderSelect)) != VsfStatus::Ok)
       return rc;
     if (i > std::max(F, 0)) { // steps after the first shown one
-      if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != 0)
+      if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != VsfStatus::Ok)
         return rc;
-      if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, &step)) != 0)
+      if (vsfGraphicsOn(ctx) && (rc = statusFromCode(vsfgCandidates(ctx, &step))) != VsfStatus::Ok)
         return rc;
     }
     if (notes)
@@ -271,10 +272,11 @@ int32_t vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int32
   stepsGroup.close();
   vsfLevelMark(ctx, L);
   vsfLevelMark(ctx, L + 1);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, int32_t sampleTag) {
+VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position,
+                          int32_t sampleTag) {
   const VsfModelOptions& o = ctx->options;
   const int32_t method = o.method;
   // The path's own fit (not its least-squares coefficients') has the SSE of its last step.
@@ -289,37 +291,38 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   ctx->results.stepLabels = nullptr;
   ctx->results.stepLabelCount = 0;
   ctx->results.stepLabelWidth = 0;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   const bool solverOnly = method == VM_QKLASSO || method == VM_QKGLASSO;
   if (!solverOnly) {
     VsfGroup summary(
         ctx, "Summary",
         {vsfaLabel(msgText(VsfMsg::SelectionSummary)), rvqFlag(RvqAttrId::GroupKind, 1)});
-    if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != 0)
+    if (vsfGraphicsOn(ctx) && (rc = statusFromCode(vsfgStepLabels(ctx, m))) != VsfStatus::Ok)
       return rc;
     int32_t optimal[14];
     int32_t chosen = 0;
     RvqText* bestRef = nullptr;
     RvqText* summaryRef = nullptr;
-    if ((rc = vsfpOptStep(ctx, m, optimal, &chosen, &bestRef)) != 0)
+    if ((rc = vsfpOptStep(ctx, m, optimal, &chosen, &bestRef)) != VsfStatus::Ok)
       return rc;
-    if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != 0)
+    if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != VsfStatus::Ok)
       return rc;
     const int32_t k = method == VM_BACKWARD ? m->stepCount - 1 : m->stepCount - m->includeCount;
-    if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != 0)
+    if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != VsfStatus::Ok)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
       const int32_t stop = o.stop != VC_NONE_GIVEN ? o.stop : o.select;
       double current = vsfGetCriterion(m, stop);
-      if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != 0)
+      if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != VsfStatus::Ok)
         return rc;
     }
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
-      if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != 0)
+      if ((rc = statusFromCode(vsfgCoeffs(ctx, m, position, sampleTag))) != VsfStatus::Ok)
         return rc;
-      if ((rc = vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef)) != 0)
+      if ((rc = statusFromCode(vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef))) !=
+          VsfStatus::Ok)
         return rc;
-      if ((rc = vsfgAse(ctx, m, chosen, &summaryRef)) != 0)
+      if ((rc = statusFromCode(vsfgAse(ctx, m, chosen, &summaryRef))) != VsfStatus::Ok)
         return rc;
     }
     summary.close();
@@ -327,29 +330,29 @@ int32_t vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position, 
   if (!solverOnly) {
     openSelModelGroup(ctx, true);
     vsfResetChosenStep(m);
-    if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != 0)
+    if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != VsfStatus::Ok)
       return rc;
-    if ((rc = vsfpModelString(ctx, m, m->pool)) != 0)
+    if ((rc = vsfpModelString(ctx, m, m->pool)) != VsfStatus::Ok)
       return rc;
     if (method != VM_NONE && ctx->stmt.showPValues)
       vsfTextLine(ctx, 'l', msgText(VsfMsg::PValuesNotAdjusted));
-    if ((rc = vsfpAnova(ctx, m, m->pool)) != 0)
+    if ((rc = vsfpAnova(ctx, m, m->pool)) != VsfStatus::Ok)
       return rc;
-    if ((rc = vsfpFitStats(ctx, m)) != 0)
+    if ((rc = vsfpFitStats(ctx, m)) != VsfStatus::Ok)
       return rc;
-    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, m, m->pool)) != 0)
+    if (vsfCvFoldStatsAsked(o) && (rc = vsfpCVDetails(ctx, m, m->pool)) != VsfStatus::Ok)
       return rc;
   }
   return vsfpParmEst(ctx, m, m->pool, o.orderSelect);
 }
 
-int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfDesignTables(VsfContext* ctx, QkPool* pool) {
   LevDesign* d = vsfDesign(ctx);
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (d != nullptr && d->classCount > 0) {
-    if ((rc = vsfpClassInfo(ctx, pool)) != 0)
+    if ((rc = vsfpClassInfo(ctx, pool)) != VsfStatus::Ok)
       return rc;
-    if (ctx->stmt.cls.showCoding != 0 && (rc = vsfpClassCoding(ctx, pool)) != 0)
+    if (ctx->stmt.cls.showCoding != 0 && (rc = vsfpClassCoding(ctx, pool)) != VsfStatus::Ok)
       return rc;
     zlevchk(&ctx->design);
   }
@@ -358,7 +361,7 @@ int32_t vsfDesignTables(VsfContext* ctx, QkPool* pool) {
   return vsfpDimensions(ctx);
 }
 
-int32_t vsfResults(VsfContext* ctx) {
+VsfStatus vsfResults(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
   const VsfModelOptions& o = ctx->options;
   const double ref = referenceSS(m);
@@ -373,54 +376,56 @@ int32_t vsfResults(VsfContext* ctx) {
     if (length > 0)
       vsfTextLine(ctx, 'c', vsfText(line, length));
   }
-  int32_t rc = vsfpNobs(ctx, m);
-  if (rc != 0)
+  VsfStatus rc = vsfpNobs(ctx, m);
+  if (rc != VsfStatus::Ok)
     return rc;
   if (reportFitStatus(ctx, m))
-    return 0;
+    return VsfStatus::Ok;
   if (o.cvOn && m->foldCount < o.cvFolds && o.cvMethod != VsfCvMethod::Index)
     vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
     vsfLog(VsfMsg::AdaptiveFitNotFullRank, {HostMsgArg(m->adaptiveAliased)});
     vsfRaiseRC(ctx, StepRc::Warning);
   }
-  if ((rc = vsfDesignTables(ctx, m->pool)) != 0)
+  if ((rc = vsfDesignTables(ctx, m->pool)) != VsfStatus::Ok)
     return rc;
   if (o.screen > VsfScreenMethod::None) {
-    if ((rc = vsfpScreenInfo(ctx)) != 0)
+    if ((rc = vsfpScreenInfo(ctx)) != VsfStatus::Ok)
       return rc;
-    if (o.screen == VsfScreenMethod::Sis && (rc = vsfpSISInfo(ctx)) != 0)
+    if (o.screen == VsfScreenMethod::Sis && (rc = vsfpSISInfo(ctx)) != VsfStatus::Ok)
       return rc;
   }
   if (o.showL2Search) {
-    if ((rc = vsfpElasticNetParaSummary(ctx)) != 0 || (rc = vsfpElasticNetL2(ctx)) != 0 ||
-        (rc = vsfgElasticNet(ctx, m)) != 0)
+    if ((rc = vsfpElasticNetParaSummary(ctx)) != VsfStatus::Ok ||
+        (rc = vsfpElasticNetL2(ctx)) != VsfStatus::Ok ||
+        (rc = statusFromCode(vsfgElasticNet(ctx, m))) != VsfStatus::Ok)
       return rc;
   }
   if (o.cvExternal && o.showCvex) {
-    if ((rc = vsfpCvExternal(ctx)) != 0)
+    if ((rc = vsfpCvExternal(ctx)) != VsfStatus::Ok)
       return rc;
     // For the elastic net the curve is drawn when no L2 search ran or the search is shown.
     const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
     const bool elasticNet = vsfMethodRidge(o.method);
     if (path && (!elasticNet || o.showL2Search || o.l2Search == VsfL2Search::None) &&
-        (rc = vsfgCvExternal(ctx, m)) != 0)
+        (rc = statusFromCode(vsfgCvExternal(ctx, m))) != VsfStatus::Ok)
       return rc;
   }
   if (o.stepDetails != 0 || o.details >= VsfDetails::Steps) {
-    if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != 0)
+    if ((rc = vsfDisplaySteps(ctx, nullptr, nullptr, -1)) != VsfStatus::Ok)
       return rc;
   }
   // The selected model's tables: their failures are passed on rather than dropped.
   return vsfDisplayModel(ctx, m, nullptr, nullptr, -1);
 }
 
-int32_t vsfFitAndDisplay(VsfContext* ctx) {
+VsfStatus vsfFitAndDisplay(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   VsfModel* m = &ctx->model;
   ctx->fitStart = zdattim();
-  int32_t rc = o.modelAverage ? vsfAverageFit(ctx) : vsfProcess(m, ctx->resampling);
-  if (rc != 0)
+  VsfStatus rc =
+      o.modelAverage ? vsfAverageFit(ctx) : statusFromCode(vsfProcess(m, ctx->resampling));
+  if (rc != VsfStatus::Ok)
     return rc;
   ctx->fitStart = zdattim() - ctx->fitStart;
   ctx->fitTime += ctx->fitStart;
@@ -431,7 +436,7 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   if ((vsfDesign(ctx) != nullptr && vsfDesign(ctx)->parmLabelStyle == LSTYLE_INTERLACED) ||
       ctx->postFit != nullptr)
     zlevParmName(dc, 0, nullptr);
-  if (o.split && (rc = codeOf(vsfMakeEffectNames(ctx, ctx->byPool))) != 0)
+  if (o.split && (rc = vsfMakeEffectNames(ctx, ctx->byPool)) != VsfStatus::Ok)
     return rc;
   const bool usable = ctx->average.usableCount != 0;
   if (!ctx->noprint) {
@@ -439,7 +444,7 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
       rc = vsfResults(ctx);
     else if (usable)
       rc = vsfResampleResults(ctx);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   } else if (!o.modelAverage) {
     // Without the tables the failed fit is still logged and its return code raised.
@@ -450,9 +455,9 @@ int32_t vsfFitAndDisplay(VsfContext* ctx) {
   ctx->resultsTime += ctx->resultsStart;
   // The refit of the averaged model runs a second pass of this function; it starts no refit.
   if (o.modelAverage && ctx->stmt.ma.refit && usable &&
-      !ctx->resampling->settings.refitInProgress && (rc = vsfRefitAverage(ctx)) != 0)
+      !ctx->resampling->settings.refitInProgress && (rc = vsfRefitAverage(ctx)) != VsfStatus::Ok)
     return rc;
   if (ctx->postFit != nullptr)
-    return vsfFormSelectedModelForBridge(ctx, m);
-  return 0;
+    return statusFromCode(vsfFormSelectedModelForBridge(ctx, m));
+  return VsfStatus::Ok;
 }

@@ -153,7 +153,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   if (ctx->design.design != nullptr)
     ctx->largestColumnCount = std::max(ctx->largestColumnCount, ctx->design.design->columnCount);
 
-  vsfExitError(ctx, statusFromCode(steps.vsfFitAndDisplay(ctx)));
+  vsfExitError(ctx, steps.vsfFitAndDisplay(ctx));
 
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   ctx->intervalStart = zdattim();

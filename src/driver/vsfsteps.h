@@ -51,7 +51,7 @@ struct VsfStepTable {
   VsfStatus (*vsfpPerf)(VsfContext*);
   VsfStatus (*vsfPrepOutput)(VsfContext*);
   VsfStatus (*vsfPrepScores)(VsfContext*);
-  int32_t (*vsfFitAndDisplay)(VsfContext*);
+  VsfStatus (*vsfFitAndDisplay)(VsfContext*);
   VsfStatus (*vsfMakeMacroVar)(VsfContext*, int32_t);
   VsfStatus (*vsfPrepareOutputAndDesign)(VsfContext*);
   int32_t (*vsfSetSelModelGroup)(VsfContext*);

@@ -95,7 +95,7 @@ int32_t vsfpBootstrapSelFreq(VsfContext* ctx, int32_t mode, RvqText** plotData) 
   return static_cast<int32_t>(names.size());
 }
 
-int32_t vsfpModelFreq(VsfContext* ctx) {
+VsfStatus vsfpModelFreq(VsfContext* ctx) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfModel* m = &ctx->model;
@@ -120,7 +120,7 @@ int32_t vsfpModelFreq(VsfContext* ctx) {
   char control[2] = " ";
   VsfOut out(ctx);
   if (!out.create("ModelSelectFreq", msgText(VsfMsg::AverageModelSelectionFrequency)))
-    return 0;
+    return VsfStatus::Ok;
   if (subset)
     out.intColumn("NotUsed", &notUsed);
   out.intColumn("TimesSelected", &times);
@@ -161,20 +161,20 @@ int32_t vsfpModelFreq(VsfContext* ctx) {
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The averaged estimates; the refit's table (`refit`) has neither the forced-in marks nor
 // the selection counts. Effects, parameters and CLASS levels are named as in the estimates
 // of a fit.
-int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
+VsfStatus vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
   const VsfAverageSummary& a = ctx->average;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
   VsfParmColumns cols(ctx, ctx->byPool);
   if (cols.measure(m, o.noint) != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t forced = 0, count = 0, trimmed = 0;
   double pct = 0, mean = 0, sd = 0, median = 0, lower = 0, upper = 0;
   const double q = ma.alpha / 2.0, trimPct = ma.trimFraction * 100.0;
@@ -182,10 +182,10 @@ int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
   VsfOut out(ctx);
   if (!out.create(refit ? "RefitAvgParmEst" : "AvgParmEst",
                   msgText(VsfMsg::AverageParameterEstimates)))
-    return 0;
+    return VsfStatus::Ok;
   out.charColumn("Effect", cols.effect, cols.We);
   if (cols.classColumns(out) != 0)
-    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+    return VsfStatus::NoMemory; // after the object was made: the caller ends the run on NoMemory
   if (forcedColumn)
     out.intColumn("ForcedIn", &forced);
   out.charColumn("Parameter", cols.parameter, cols.Wp);
@@ -253,5 +253,5 @@ int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
   out.publish(leftOut ? msgText(VsfMsg::EffectsSelectedFewerThan, {HostMsgArg(ma.pestMinPct)})
                       : nullptr);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -82,15 +82,15 @@ void vsfFreeCandidates(VsfModel* m, VsfCandidateRanking* ranking) {
   *ranking = {};
 }
 
-int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   const VsfModelOptions& o = ctx->options;
   VsfOut out(ctx);
   if (m->effectCount <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
-    return 0; // no candidate values were kept for this step: nothing to rank
+    return VsfStatus::Ok; // no candidate values were kept for this step: nothing to rank
   QkPool* pool = m->pool;
   VsfCandidateRanking ranked;
   if (vsfRankCandidates(ctx, m, &ranked) != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const int32_t n = ranked.count;
   const bool addition = ranked.addition;
   // The table shows the largest doubles as missing values.
@@ -120,14 +120,14 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   We = std::max(We, 1);
   char* effect = static_cast<char*>(poolTake(pool, We));
   if (effect == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t rank = 0;
   double logp = 0, probf = 0, criterion = 0;
   char* candidateFor = nullptr;
   int32_t forWidth = 0;
   if (!out.create("Candidates", nullptr)) {
     vsfFreeCandidates(m, &ranked);
-    return 0;
+    return VsfStatus::Ok;
   }
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Rank"), vsfaBound(&rank)});
   out.charColumn("Effect", effect, We);
@@ -136,7 +136,7 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
         std::max(vsfMsgLength(VsfMsg::CandidatesEntry), vsfMsgLength(VsfMsg::CandidatesRemoval));
     candidateFor = static_cast<char*>(poolTake(pool, forWidth));
     if (forWidth == 0 || candidateFor == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     out.charColumn("CandidateFor", candidateFor, forWidth);
   }
   if (o.select == VC_SL) {
@@ -178,5 +178,5 @@ int32_t vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   out.publish();
   vsfFreeCandidates(m, &ranked);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

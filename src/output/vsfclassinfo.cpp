@@ -86,7 +86,7 @@ int32_t vsfClassValuesText(const char* const* texts, const int32_t* lengths, int
   return total;
 }
 
-int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   VsfOut out(ctx);
   LevDesign* d = vsfDesign(ctx);
   const int32_t count = d != nullptr ? d->classCount : 0;
@@ -113,7 +113,7 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   // A design whose CLASS variables have no levels still gets its table, without values.
   char* values = valuesWidth > 0 ? static_cast<char*>(poolTake(pool, valuesWidth)) : nullptr;
   if (valuesWidth > 0 && values == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const int32_t nameLen =
       std::min<int32_t>(ctx->stmt.proc.nameLen > 0 ? ctx->stmt.proc.nameLen : 20, 32);
   char name[32];
@@ -122,7 +122,7 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   if (!out.create("ClassLevelInfo", msgText(VsfMsg::ClassInfoClassLevelInformation))) {
     if (values != nullptr)
       pool->free(pool, values);
-    return 0;
+    return VsfStatus::Ok;
   }
   out.column({rvqColumnType(RvqColumnType::Chars), vsfaName("Class"),
               rvqInt(RvqAttrId::Width, std::max(nameWidth, 1)),
@@ -158,20 +158,20 @@ int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   if (values != nullptr)
     pool->free(pool, values);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
+VsfStatus vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   VsfOut out(ctx);
   LevDesign* d = vsfDesign(ctx);
   const int32_t count = d != nullptr ? d->classCount : 0;
   if (count == 0) {
     out.finish();
-    return 0;
+    return VsfStatus::Ok;
   }
   uint8_t* used = static_cast<uint8_t*>(poolTake(pool, count));
   if (used == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& eff = d->effects[e];
     for (int32_t j = 0; j < eff.allClassCount; ++j)
@@ -196,7 +196,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   const int32_t textWidth = std::max(d->maxLevelWidth, 8);
   char* text = static_cast<char*>(poolTake(pool, textWidth));
   if (text == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfGroup group(
       ctx, "Coding",
       {vsfaLabel(msgText(VsfMsg::ClassInfoClassLevelCoding)), rvqFlag(RvqAttrId::GroupKind, 0)});
@@ -230,7 +230,7 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
     const int32_t n = v.levelCount;
     double* row = n > 0 ? static_cast<double*>(poolTake(pool, int64_t(n) * 8)) : nullptr;
     if (n > 0 && row == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     VsfOut t(ctx);
     HostMsgArg nameArg(name, nameLength);
     if (!t.create("ClassLevelCoding", msgText(VsfMsg::ClassInfoCoding, {nameArg}),
@@ -279,5 +279,5 @@ int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool) {
   group.close();
   pool->free(pool, used);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

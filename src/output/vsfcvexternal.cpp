@@ -11,14 +11,14 @@
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
-int32_t vsfpCvExternal(VsfContext* ctx) {
+VsfStatus vsfpCvExternal(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
   const bool path = vsfMethodIs(ctx->options.method, VsfMethodFamily::LeastAngle);
   int32_t fold = 0, step = 0, nVar = 0;
   double ratio = 0, curvature = 0, error = 0, l2 = 0, l2Norm = 0, l1Norm = 0, value = 0;
   VsfOut out(ctx);
   if (!out.create("CVExternal", msgText(VsfMsg::TuningDetails)))
-    return 0;
+    return VsfStatus::Ok;
   out.intColumn("Fold", &fold);
   out.intColumn("Step", &step);
   out.intColumn("nVar", &nVar);
@@ -63,5 +63,5 @@ int32_t vsfpCvExternal(VsfContext* ctx) {
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

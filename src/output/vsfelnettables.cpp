@@ -48,7 +48,7 @@ int32_t vsfElasticNetCriterion(const VsfModelOptions& o) {
   return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o.stop : c;
 }
 
-int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
+VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
   const bool searched = o.l2Search == VsfL2Search::Golden || o.l2Search == VsfL2Search::Grid;
@@ -56,7 +56,7 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   if (!out.createFactoid("ElasticNetParaSummary", "Stat.VARSIFTER.ElasticNetParaSummary",
                          msgText(VsfMsg::ElasticNetParameterSearch),
                          msgText(VsfMsg::ElasticNetParameterSearch)))
-    return 0;
+    return VsfStatus::Ok;
   const VsfL2Search search = o.l2Search >= VsfL2Search::None && o.l2Search <= VsfL2Search::Grid
                                  ? o.l2Search
                                  : VsfL2Search::None;
@@ -86,18 +86,18 @@ int32_t vsfpElasticNetParaSummary(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpElasticNetL2(VsfContext* ctx) {
+VsfStatus vsfpElasticNetL2(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
   if (m->enTuneRows == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0;
   double l2 = 0, ratio = 0, value = 0, l2Norm = 0, l1Norm = 0;
   VsfOut out(ctx);
   if (!out.create("ElasticNetTuneL2", msgText(VsfMsg::TuningDetails)))
-    return 0;
+    return VsfStatus::Ok;
   out.intColumn("Step", &step);
   out.numberColumn("L2", &l2);
   out.numberColumn("L1Ratio", &ratio);
@@ -133,5 +133,5 @@ int32_t vsfpElasticNetL2(VsfContext* ctx) {
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

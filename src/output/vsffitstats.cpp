@@ -50,7 +50,7 @@ VsfAnovaValues vsfAnovaCompute(double sse, double tssCorrected, double tssUncorr
   return v;
 }
 
-int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
+VsfStatus vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const bool noint = ctx->options.noint != 0;
   const VsfMsg totalMsg = noint ? VsfMsg::AnovaUncorrectedTotal : VsfMsg::AnovaCorrectedTotal;
   const int32_t width = std::max(
@@ -59,13 +59,13 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
                      ? static_cast<char*>(pool->allocate(pool, static_cast<size_t>(width), 0))
                      : nullptr;
   if (source == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfAnovaValues v =
       vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->nObs, m->rank, noint);
   double df = 0, ss = 0, ms = 0, f = 0, p = 0;
   VsfOut out(ctx);
   if (!out.create("ANOVA", msgText(VsfMsg::AnovaAnalysisVariance)))
-    return 0;
+    return VsfStatus::Ok;
   out.charColumn("Source", source, width);
   out.numberColumn("DF", &df);
   out.numberColumn("SS", &ss);
@@ -87,10 +87,10 @@ int32_t vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   const VsfModelOptions& o = ctx->options;
   const double sse = std::max(m->sse, 0.0);
   const double n = m->nObs;
@@ -99,7 +99,7 @@ int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   VsfOut out(ctx);
   if (!out.createFactoid("FitStatistics", "Stat.VARSIFTER.FitStatistics",
                          msgText(VsfMsg::FitStatistics), nullptr))
-    return 0;
+    return VsfStatus::Ok;
   auto number = [&](VsfMsg label, double value, int32_t width = 11, int32_t format = 98) {
     out.entry(label, rvqDouble(RvqAttrId::Value, value),
               {rvqInt(RvqAttrId::FormatWidth, width), rvqInt(RvqAttrId::FormatCode, format)});
@@ -140,5 +140,5 @@ int32_t vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -151,13 +151,13 @@ VsfStatus vsfpBootstrapInfo(VsfContext* ctx) {
   return VsfStatus::Ok;
 }
 
-int32_t vsfpDimensions(VsfContext* ctx) {
+VsfStatus vsfpDimensions(VsfContext* ctx) {
   VsfOut out(ctx);
   const LevDesign* d = vsfDesign(ctx);
   int32_t k = ctx->options.noint ? 1 : 0;
   if (!out.createFactoid("Dimensions", "Stat.VARSIFTER.Dimensions", msgText(VsfMsg::Dimensions),
                          msgText(VsfMsg::Dimensions)))
-    return 0;
+    return VsfStatus::Ok;
   out.entry(VsfMsg::DimensionsNumberEffects, intValue((d != nullptr ? d->effectCount : 0) - k));
   if (ctx->stmt.cls.splitAny)
     out.entry(VsfMsg::DimensionsNumberEffectsAfterSplits, intValue(ctx->effectRecordCount - k));
@@ -165,5 +165,5 @@ int32_t vsfpDimensions(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -35,7 +35,7 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   out.emit();
 }
 
-[[nodiscard]] int32_t vsfpNobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
+[[nodiscard]] VsfStatus vsfpNobsInput(VsfContext* ctx, VsfModel* m, int32_t sourceWidth) {
   const bool partitioned = ctx->stmt.partition.given == 1 || ctx->partitionOn == 1;
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   HostDataSet* val = ctx->stmt.proc.valData;
@@ -68,7 +68,7 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   if (separate) {
     if (!out.create("NObs", msgText(VsfMsg::NobsObservationProfileAnalysisData),
                     {rvqTextHandle(RvqAttrId::Description, msgText(VsfMsg::NobsAnalysisData))}))
-      return 0;
+      return VsfStatus::Ok;
     vsfCall(out.table, RvqMethod::SetDynamic,
             {vsfaDyn("tableTitle"),
              rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::NobsObservationProfileAnalysisData))});
@@ -77,7 +77,7 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
                 rvqInt(RvqAttrId::Value, sourceWidth), vsfaBound(&source)});
   } else {
     if (!out.create("NObs", msgText(VsfMsg::NobsNumberObservations)))
-      return 0;
+      return VsfStatus::Ok;
   }
   labelColumns(out, row, labelWidth);
   out.numberColumn("NObsRead", &m->nRead);
@@ -127,11 +127,11 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   }
   out.endRows();
   out.publish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-[[nodiscard]] int32_t vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data,
-                                        int32_t sourceWidth) {
+[[nodiscard]] VsfStatus vsfpSecondaryNobs(VsfContext* ctx, VsfModel* m, HostDataSet* data,
+                                          int32_t sourceWidth) {
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   int32_t labelWidth =
       widest({VsfMsg::NobsNumberObservationsRead, VsfMsg::NobsNumberObservationsUsed});
@@ -155,7 +155,7 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   RvqText* source = msgText(sourceMsg);
   if (!out.create("NObs", msgText(label),
                   {rvqTextHandle(RvqAttrId::Description, msgText(sourceMsg))}))
-    return 0;
+    return VsfStatus::Ok;
   vsfCall(out.table, RvqMethod::SetDynamic,
           {vsfaDyn("tableTitle"), rvqTextHandle(RvqAttrId::Value, msgText(label))});
   out.column({rvqColumnType(RvqColumnType::Text), vsfaName("DataSource"), vsfaDyn("SourceWidth"),
@@ -175,12 +175,12 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   }
   out.endRows();
   out.publish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfpNobs(VsfContext* ctx, VsfModel* model) {
+VsfStatus vsfpNobs(VsfContext* ctx, VsfModel* model) {
   VsfOut timer(ctx);
   HostDataSet* val = ctx->stmt.proc.valData;
   HostDataSet* test = ctx->stmt.proc.testData;
@@ -193,10 +193,10 @@ int32_t vsfpNobs(VsfContext* ctx, VsfModel* model) {
     sourceWidth =
         widest({VsfMsg::NobsAnalysisData, VsfMsg::NobsTestData, VsfMsg::NobsValidationData});
   }
-  int32_t rc = vsfpNobsInput(ctx, model, sourceWidth);
-  if (rc == 0 && val != nullptr)
+  VsfStatus rc = vsfpNobsInput(ctx, model, sourceWidth);
+  if (rc == VsfStatus::Ok && val != nullptr)
     rc = vsfpSecondaryNobs(ctx, model, val, sourceWidth);
-  if (rc == 0 && test != nullptr)
+  if (rc == VsfStatus::Ok && test != nullptr)
     rc = vsfpSecondaryNobs(ctx, model, test, sourceWidth);
   vsfCloseObject(group);
   // The inner printers add no time of their own: this call times them all once.

@@ -219,32 +219,32 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, in
 
 } // namespace
 
-int32_t vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
-                    RvqText** dataRef) {
+VsfStatus vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
+                      RvqText** dataRef) {
   int32_t* shown = ctx->results.optimalStep;
   for (int32_t c = 0; c < kCodes; ++c)
     optimalSteps[c] = shown[c] = -1;
   const int32_t steps = m->stepCount;
   if (m->pool == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (steps <= 0) {
     // A fit without a recorded step (NOINT, nothing forced in, nothing entered) is legal:
     // no criterion has an optimum and the starting model is the chosen one.
     for (int32_t c = 0; c < kCodes; ++c)
       shown[c] = 0;
     *chosenStep = 0;
-    return 0;
+    return VsfStatus::Ok;
   }
   double best[kCodes];
   findBest(m, steps, best, optimalSteps);
   if (breakTies(ctx, m, steps, best, optimalSteps) != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t slot[kCodes];
   numberSteps(ctx, m, steps, optimalSteps, shown, slot, chosenStep);
 
   if (!vsfGraphicsOn(ctx) || ctx->results.stepLabels == nullptr || ctx->results.stepLabelCount <= 0)
-    return 0;
+    return VsfStatus::Ok;
   bestStepTable(ctx, m, optimalSteps, shown, slot, dataRef);
   keepChosenStep(ctx, m, steps, *chosenStep);
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -173,29 +173,29 @@ struct ParmEstTable {
 };
 
 } // namespace
-int32_t vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
+VsfStatus vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOrder) {
   ParmEstTable t(ctx, m, pool);
   if (t.takeBuffers() != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfOut out(ctx);
   t.out = &out;
   if (t.defineColumns() != 0)
-    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+    return VsfStatus::NoMemory; // after the object was made: the caller ends the run on -2
   if (out.table == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   t.dfe = m->nObs - m->rank;
   t.mse = t.dfe > 0 ? m->sse / t.dfe : hostMissing();
   if (t.emitRows(stepOrder) != 0)
-    return kVsfNoMemory; // after the object was made: the caller ends the run on -2
+    return VsfStatus::NoMemory; // after the object was made: the caller ends the run on -2
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The CVDetails table: a row per fold (its rows fitted and left out, its PRESS) and a total
 // row of the column sums, marked by Index -1 and labelled "Total" in Fold.
-int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
+VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   int32_t index = 0;
   double fitted = 0, leftOut = 0, press = 0, indexValue = 0;
   char control = ' ';
@@ -213,7 +213,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const int32_t indexWidth = iv != nullptr ? std::max(iv->levelWidth, 1) : 0;
   VsfOut out(ctx);
   if (!out.create("CVDetails", msgText(VsfMsg::CrossValidationDetails)))
-    return 0;
+    return VsfStatus::Ok;
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Index"), vsfaBound(&index)});
   out.charColumn("Fold", fold, foldWidth);
   if (iv != nullptr && iv->var != nullptr) {
@@ -226,7 +226,7 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     } else {
       indexText = static_cast<char*>(poolTake(pool, indexWidth));
       if (indexText == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       out.column({rvqColumnType(RvqColumnType::Chars), vsfaName(name),
                   rvqInt(RvqAttrId::Width, indexWidth), vsfaTemplate("IndexCharVar"),
                   vsfaBound(indexText)});
@@ -273,5 +273,5 @@ int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   if (indexText != nullptr)
     pool->free(pool, indexText);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -3,6 +3,8 @@
 // statistics, the selection path tables, parameter estimates and the selected effects.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -14,27 +16,27 @@ struct VsfModel;
 struct QkPool;
 struct LevDesign;
 
-[[nodiscard]] int32_t vsfpNobs(VsfContext* ctx, VsfModel* model);
-[[nodiscard]] int32_t vsfpClassInfo(VsfContext* ctx, QkPool* pool);
-[[nodiscard]] int32_t vsfpClassCoding(VsfContext* ctx, QkPool* pool);
-[[nodiscard]] int32_t vsfpDimensions(VsfContext* ctx);
-[[nodiscard]] int32_t vsfpAnova(VsfContext* ctx, VsfModel* model, QkPool* pool);
-[[nodiscard]] int32_t vsfpFitStats(VsfContext* ctx, VsfModel* model);
-[[nodiscard]] int32_t vsfpParmEst(VsfContext* ctx, VsfModel* model, QkPool* pool,
-                                  int32_t stepOrder);
-[[nodiscard]] int32_t vsfpCVDetails(VsfContext* ctx, VsfModel* model, QkPool* pool);
+[[nodiscard]] VsfStatus vsfpNobs(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] VsfStatus vsfpClassInfo(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] VsfStatus vsfpClassCoding(VsfContext* ctx, QkPool* pool);
+[[nodiscard]] VsfStatus vsfpDimensions(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfpAnova(VsfContext* ctx, VsfModel* model, QkPool* pool);
+[[nodiscard]] VsfStatus vsfpFitStats(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] VsfStatus vsfpParmEst(VsfContext* ctx, VsfModel* model, QkPool* pool,
+                                    int32_t stepOrder);
+[[nodiscard]] VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* model, QkPool* pool);
 // The "CVExternal" table: every fold's path steps with their held-out error.
-[[nodiscard]] int32_t vsfpCvExternal(VsfContext* ctx);
-[[nodiscard]] int32_t vsfpOptStep(VsfContext* ctx, VsfModel* model, int32_t* optimalSteps,
-                                  int32_t* chosenStep, RvqText** dataRef);
-[[nodiscard]] int32_t vsfpSummary(VsfContext* ctx, VsfModel* model, QkPool* pool,
-                                  const int32_t* optimalSteps, RvqText** dataRef);
-[[nodiscard]] int32_t vsfpStopReason(VsfContext* ctx, int32_t stopReason, int32_t steps);
-[[nodiscard]] int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model,
-                                      double current);
-[[nodiscard]] int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* model, QkPool* pool,
-                                       int32_t stopReason);
-[[nodiscard]] int32_t vsfpCandidates(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] VsfStatus vsfpCvExternal(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfpOptStep(VsfContext* ctx, VsfModel* model, int32_t* optimalSteps,
+                                    int32_t* chosenStep, RvqText** dataRef);
+[[nodiscard]] VsfStatus vsfpSummary(VsfContext* ctx, VsfModel* model, QkPool* pool,
+                                    const int32_t* optimalSteps, RvqText** dataRef);
+[[nodiscard]] VsfStatus vsfpStopReason(VsfContext* ctx, int32_t stopReason, int32_t steps);
+[[nodiscard]] VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model,
+                                        double current);
+[[nodiscard]] VsfStatus vsfpNoteSelected(VsfContext* ctx, VsfModel* model, QkPool* pool,
+                                         int32_t stopReason);
+[[nodiscard]] VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* model);
 // The candidates of a step record (effects with a candidate value, the largest doubles
 // included), best first by the SELECT= criterion, as the Candidates table and the
 // candidates plot rank them; arrays from the record's pool.
@@ -47,7 +49,7 @@ struct VsfCandidateRanking {
 [[nodiscard]] int32_t vsfRankCandidates(const VsfContext* ctx, VsfModel* model,
                                         VsfCandidateRanking* out);
 void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);
-[[nodiscard]] int32_t vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
+[[nodiscard]] VsfStatus vsfpModelString(VsfContext* ctx, VsfModel* model, QkPool* pool);
 [[nodiscard]] int32_t vsfIncludeString(VsfContext* ctx, VsfModel* model, QkPool* pool, char** text,
                                        int32_t* length);
 // The effect selection percentages: mode 0 the table, 1 the table that also serves as the
@@ -59,10 +61,10 @@ void vsfFreeCandidates(VsfModel* model, VsfCandidateRanking* ranking);
 std::vector<int32_t> vsfOrderByCount(const VsfAverageSummary& a, std::vector<int32_t> effects,
                                      VsfOrder order);
 // The frequencies of the distinct selected models ("ModelSelectionFreq").
-[[nodiscard]] int32_t vsfpModelFreq(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfpModelFreq(VsfContext* ctx);
 // The averaged estimates; the refit's table (`refit`) has neither the forced-in marks nor
 // the selection counts; `nonzero` keeps the parameters that were non-zero in some sample.
-[[nodiscard]] int32_t vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit);
+[[nodiscard]] VsfStatus vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit);
 // Labels and short names of the design columns of the effects chosen by `which` (0 all
 // effects of the model, 2 the selected effects, 3 the chosen step's effects).
 [[nodiscard]] int32_t vsfParmLabels(VsfContext* ctx, VsfModel* model, int32_t which);

@@ -17,16 +17,16 @@ namespace {
 constexpr int32_t kShownOut = 5;
 } // namespace
 
-int32_t vsfpScreenInfo(VsfContext* ctx) {
+VsfStatus vsfpScreenInfo(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   const VsfModel* m = &ctx->model;
   if (o.screen == VsfScreenMethod::None)
-    return 0;
+    return VsfStatus::Ok;
   VsfOut out(ctx);
   if (!out.createFactoid("ScreeningInfo", "Stat.VARSIFTER.ScreeningInfo",
                          msgText(VsfMsg::ScreeningInformation),
                          msgText(VsfMsg::ScreeningInformation)))
-    return 0;
+    return VsfStatus::Ok;
   if (o.screen != VsfScreenMethod::Base && o.screen != VsfScreenMethod::Sis) {
     out.entry(VsfMsg::ScreeningMethod,
               rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ScreenSafeScreening)));
@@ -50,14 +50,14 @@ int32_t vsfpScreenInfo(VsfContext* ctx) {
   out.endRows();
   out.release();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpSISInfo(VsfContext* ctx) {
+VsfStatus vsfpSISInfo(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
   const int32_t W = vsfLongestEffectName(ctx);
   if (W == 0 || m->screenStat == nullptr || m->screenInList == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const int32_t candidates = m->effectCount - m->includeCount;
   const int32_t K = m->screenKeep;
   const int32_t shown = std::min(K + kShownOut, candidates);
@@ -66,7 +66,7 @@ int32_t vsfpSISInfo(VsfContext* ctx) {
   double stat = 0;
   VsfOut out(ctx);
   if (!out.create("SISCorrelation", msgText(VsfMsg::ScreenSisCorrelation)))
-    return 0;
+    return VsfStatus::Ok;
   out.intColumn("Rank", &rank);
   out.charColumn("Effect", name.data(), W);
   out.numberColumn("absCorr", &stat);
@@ -86,5 +86,5 @@ int32_t vsfpSISInfo(VsfContext* ctx) {
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

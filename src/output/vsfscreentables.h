@@ -2,19 +2,21 @@
 // SIS ranking, and the elastic net's L2 search. vsfResults calls them before the step tables.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
 struct VsfModelOptions;
 
 // "ScreeningInfo" (SCREEN= other than NONE); 0.
-[[nodiscard]] int32_t vsfpScreenInfo(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfpScreenInfo(VsfContext* ctx);
 // "SISCorrelation" (SCREEN=SIS); 0, or -2 when there are no names or no ranking.
-[[nodiscard]] int32_t vsfpSISInfo(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfpSISInfo(VsfContext* ctx);
 // "ElasticNetParaSummary" and "ElasticNetTuneL2" (SHOWL2SEARCH$); 0. The table lowers the
 // fit's tuning-row count to the rows it showed.
-[[nodiscard]] int32_t vsfpElasticNetParaSummary(VsfContext* ctx);
-[[nodiscard]] int32_t vsfpElasticNetL2(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfpElasticNetL2(VsfContext* ctx);
 // The criterion the L2 search judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
 // NONE.
 [[nodiscard]] int32_t vsfElasticNetCriterion(const VsfModelOptions& options);

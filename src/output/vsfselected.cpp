@@ -207,7 +207,7 @@ VsfStatus vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
   return VsfStatus::Ok;
 }
 
-int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
+VsfStatus vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   const double start = zdattim();
   const VsfModelOptions& o = ctx->options;
   int32_t selected = 0, total = 0;
@@ -223,10 +223,10 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   // A plain fit names its effects elsewhere, except the refit of an averaged model.
   const bool refit = ctx->resampling != nullptr && ctx->resampling->settings.refitInProgress;
   if (selected == 0 || (o.method == VM_NONE && !refit))
-    return 0;
+    return VsfStatus::Ok;
   char* list = static_cast<char*>(poolTake(pool, total + 1));
   if (list == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t at = 0;
   const VsfStatus rc = eachInOrder(ctx, m, pool, 0, [&](int32_t k) {
     uint8_t s = m->effectStatus[k];
@@ -239,18 +239,18 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     list[at++] = ' ';
   });
   if (rc != VsfStatus::Ok)
-    return codeOf(rc);
+    return rc;
   const int32_t labelLength = vsfMsgLength(VsfMsg::ClassInfoEffects);
   if (labelLength == 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   char* label = static_cast<char*>(poolTake(pool, labelLength));
   if (label == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   vsfMsgCopy(VsfMsg::ClassInfoEffects, label, labelLength);
   VsfOut out(ctx);
   if (!out.create("SelectedEffects", msgText(VsfMsg::SelectedEffects))) {
     pool->free(pool, list);
-    return 0;
+    return VsfStatus::Ok;
   }
   out.charColumn("Label", label, labelLength);
   out.charColumn("Effects", list, std::max(at, 1));
@@ -262,7 +262,7 @@ int32_t vsfpModelString(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   pool->free(pool, list);
   ctx->results.effectsTableTime += zdattim() - start;
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t vsfIncludeString(VsfContext* ctx, VsfModel* m, QkPool* pool, char** text, int32_t* length) {

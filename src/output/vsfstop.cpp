@@ -59,9 +59,9 @@ namespace {
 
 } // namespace
 
-int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
+VsfStatus vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   if (reason == VSR_NONE || reason == VSR_LEAST_SQUARES)
-    return 0;
+    return VsfStatus::Ok;
   VsfOut out(ctx);
   const VsfModelOptions& o = ctx->options;
   char text[120];
@@ -141,7 +141,7 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   if (length == 0)
     text[0] = ' ';
   if (!out.create("StopReason", msgText(VsfMsg::StopReason)))
-    return 0;
+    return VsfStatus::Ok;
   out.charColumn("Reason", text, width);
   out.column({rvqColumnType(RvqColumnType::Int), vsfaName("Code"), vsfaBound(&code)});
   out.endColumns();
@@ -150,10 +150,10 @@ int32_t vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double current) {
+VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double current) {
   const VsfModelOptions& o = ctx->options;
   const int32_t stop = stopCriterion(o);
   static const VsfMsg headers[12][2] = {
@@ -170,7 +170,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
       {VsfMsg::StopDetailsValidationAse, VsfMsg::StopDetailsCompareValidationAse},
       {VsfMsg::StopDetailsCvPress, VsfMsg::StopDetailsCompareCvPress}};
   if (stop < VC_SL || stop > VC_CV)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfOut out(ctx);
   RvqText* head1 = msgText(headers[stop][0]);
   RvqText* head2 = msgText(headers[stop][1]);
@@ -179,7 +179,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   const char larger = vsfBigBetter(stop) ? '<' : '>';
   if (vsfGroupMethod(ctx->options.method)) {
     if (!out.create("StopDetails", msgText(VsfMsg::StopDetails)))
-      return 0;
+      return VsfStatus::Ok;
     out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),
                 vsfaDyn("CriterionHeader"), rvqTextHandle(RvqAttrId::Value, head1),
                 vsfaBound(&criterion)});
@@ -195,7 +195,7 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
     out.endRows();
     out.publish();
     out.finish();
-    return 0;
+    return VsfStatus::Ok;
   }
   int32_t width = 0, addLen = 0, dropLen = 0;
   const char* addName = m->stopAddEffect > 0 ? vsfEffectName(ctx, m->stopAddEffect, &addLen) : "";
@@ -206,16 +206,16 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
       std::max(vsfMsgLength(VsfMsg::StopDetailsEntry), vsfMsgLength(VsfMsg::StopDetailsRemoval));
   // Without a candidate there is nothing to compare: no table, and no failure either.
   if ((m->stopAddEffect <= 0 && m->stopDropEffect <= 0) || width == 0)
-    return 0;
+    return VsfStatus::Ok;
   if (forWidth == 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   char* effect = static_cast<char*>(poolTake(pool, width));
   char* candidateFor = static_cast<char*>(poolTake(pool, forWidth));
   if (effect == nullptr || candidateFor == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   char sig[5];
   if (!out.create("StopDetails", msgText(VsfMsg::StopDetails)))
-    return 0;
+    return VsfStatus::Ok;
   out.charColumn("CandidateFor", candidateFor, forWidth);
   out.charColumn("Effect", effect, width);
   out.column({rvqColumnType(RvqColumnType::Double), vsfaName("Criterion"),
@@ -261,13 +261,13 @@ int32_t vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double curre
   out.endRows();
   out.publish();
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t reason) {
+VsfStatus vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t reason) {
   const VsfModelOptions& o = ctx->options;
   if (o.method == VM_NONE)
-    return 0;
+    return VsfStatus::Ok;
   const int32_t s = o.method == VM_BACKWARD ? 1 : m->includeCount;
   const int32_t k = m->stepCount - s;
   RvqText* note = nullptr;
@@ -278,10 +278,10 @@ int32_t vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t rea
         kMsgCriterionNames.has(o.choose - 1) ? vsfMsgLength(kMsgCriterionNames[o.choose - 1]) : 0;
     char* name = static_cast<char*>(poolTake(pool, length));
     if (length == 0 || name == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     vsfMsgCopy(kMsgCriterionNames[o.choose - 1], name, length);
     note = msgText(VsfMsg::ModelStepSelectedWhere, {HostMsgArg(name, length), k});
   }
   vsfTextLine(ctx, 'c', note);
-  return 0;
+  return VsfStatus::Ok;
 }

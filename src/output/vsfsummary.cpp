@@ -338,19 +338,19 @@ struct SummaryTable {
 
 } // namespace
 
-int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
-                    RvqText** dataRef) {
+VsfStatus vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* optimal,
+                      RvqText** dataRef) {
   if (vsfMethodTraits(ctx->options.method) == nullptr)
-    return vsfNotBuiltInternal("vsfpSummary: a method code without its traits row");
+    return statusFromCode(vsfNotBuiltInternal("vsfpSummary: a method code without its traits row"));
   SummaryTable t(ctx, m, pool, optimal);
   if (t.takeNameBuffers() != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   VsfOut out(ctx);
   t.out = &out;
   if (t.defineColumns() != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (out.table == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   int32_t cursor = ctx->options.noint ? 0 : 1;
   int32_t slot = 0;
   bool startingRows = false;
@@ -363,5 +363,5 @@ int32_t vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t* o
   out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::EffectsLinearCombinationsOther)
                                                   : nullptr);
   out.finish();
-  return 0;
+  return VsfStatus::Ok;
 }

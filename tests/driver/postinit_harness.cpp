@@ -68,7 +68,7 @@ VsfStatus recordPostInit(VsfContext* ctx) {
   return rc;
 }
 
-int32_t recordFit(VsfContext* ctx) {
+VsfStatus recordFit(VsfContext* ctx) {
   Group g;
   g.byNumber = ctx->byCount;
   g.enteredFirst = ctx->enteredFirstBoundary;
@@ -99,7 +99,7 @@ int32_t recordFit(VsfContext* ctx) {
         g.containsLists.emplace_back(m.hierListA[i], m.hierListA[i] + m.hierAddCountInit[i]);
   }
   gRun->groups.push_back(g);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 VsfStepTable recordingSteps() {

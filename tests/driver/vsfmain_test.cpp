@@ -60,11 +60,11 @@ VsfStepTable fakeSteps() {
     return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : 0;
   };
   t.vsfData = [](VsfContext*) { return VsfStatus::Ok; };
-  t.vsfFitAndDisplay = [](VsfContext* ctx) -> int32_t {
+  t.vsfFitAndDisplay = [](VsfContext* ctx) {
     gSet.fits++;
     if (gSet.openGroup)
       ctx->outputGroup = fakehost::newGroupObject();
-    return 0;
+    return VsfStatus::Ok;
   };
   t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::Ok; };
   t.vsfPrepareOutputAndDesign = okStatus;
@@ -199,7 +199,7 @@ TEST_F(ProcedureMain, MissingOutputBlockEndsWithMessageAndCode) {
 TEST_F(ProcedureMain, ExitCodeNeverLowersAnEarlierOne) {
   host().byGroups = 1;
   gSet.returnCodeBefore = 3000;
-  vsfSteps().vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; };
+  vsfSteps().vsfFitAndDisplay = [](VsfContext*) { return VsfStatus::NotRestored; };
   EXPECT_EQ(fakehost::runMain(), 3000);
   EXPECT_EQ(host().count(848, 143), 1);
   expectNothingLeft();
@@ -247,7 +247,9 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
       {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) { return VsfStatus::NoPage; }; },
        1016},
       {"fit",
-       [](VsfStepTable& t) { t.vsfFitAndDisplay = [](VsfContext*) -> int32_t { return -6; }; },
+       [](VsfStepTable& t) {
+         t.vsfFitAndDisplay = [](VsfContext*) { return VsfStatus::NotRestored; };
+       },
        1020},
       {"macro",
        [](VsfStepTable& t) {

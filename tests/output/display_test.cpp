@@ -52,7 +52,7 @@ struct Display : ResultsFixture {
 
 TEST_F(Display, TablesOfAPlainFitInDisplayOrder) {
   fit();
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   auto out = output();
   const std::vector<std::string> expected = {
       "NObs",  "Dimensions",    "SelectionSummary",  "StopReason", "SelectedEffects",
@@ -66,7 +66,7 @@ TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
   fit();
   ctx->model.fitStatus = -100;
   (void)qrxhost::takeLog();
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 112);
   int reported = 0;
   for (const auto& r : qrxhost::takeLog())
@@ -79,10 +79,10 @@ TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
 TEST_F(Display, OtherNegativeStatusesRaiseTheReturnCodeSilently) {
   fit();
   ctx->model.fitStatus = -2;
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 116);
   ctx->model.fitStatus = -7;
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 116) << "112 does not lower 116";
 }
 
@@ -90,7 +90,7 @@ TEST_F(Display, AFailureOfTheSelectedModelTablesIsPassedOn) {
   fit();
   // A CHOOSE= criterion without a name text makes the selection note fail.
   ctx->options.choose = static_cast<VsfCriterion>(15);
-  EXPECT_EQ(vsfResults(ctx.get()), -2);
+  EXPECT_EQ(vsfResults(ctx.get()), VsfStatus::NoMemory);
 }
 
 TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
@@ -101,7 +101,7 @@ TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
   m.nRead = m.nUsed = 10;
   m.effectStatus[0] = 5; // the intercept is unavailable under NOINT
   setHistory({}, {}, {}, {});
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   auto out = output();
   const auto& pe = *find(out, "ParameterEstimates").at(0);
   EXPECT_TRUE(pe["rows"].items.empty());
@@ -112,7 +112,7 @@ TEST_F(Display, AFitWithoutSelectionStillShowsItsSummary) {
   fit();
   ctx->options.method = VM_NONE;
   ctx->model.stopReason = 9;
-  ASSERT_EQ(vsfResults(ctx.get()), 0);
+  ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   auto out = output();
   EXPECT_EQ(find(out, "SelectionSummary").size(), 1u);
   EXPECT_TRUE(find(out, "StopReason").empty());

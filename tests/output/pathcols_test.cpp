@@ -99,8 +99,8 @@ struct PathColumns : ResultsFixture {
   void summary() {
     int32_t optimal[14], chosen = 0;
     RvqText* ref = nullptr;
-    ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), 0);
-    ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), 0);
+    ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
+    ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);
   }
 };
 
@@ -171,8 +171,8 @@ TEST_F(PathColumns, NormBetaIsEachNormOverTheLastOne) {
   ctx->stmt.plots.graphicsEnabled = 0;
   int32_t optimal[14], chosen = 0;
   RvqText* ref = nullptr;
-  ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), 0);
-  ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), 0);
+  ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
+  ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);
 
   auto out = output();
   auto tables = find(out, "SelectionSummary");

@@ -38,8 +38,8 @@ TEST_F(Printers, ForwardSummaryRowsCriteriaAndMarkers) {
   forwardPath();
   int32_t optimal[14], chosen = 0;
   RvqText* ref = nullptr;
-  ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), 0);
-  ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), 0);
+  ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
+  ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);
   auto out = output();
   auto tables = find(out, "SelectionSummary");
   ASSERT_EQ(tables.size(), 1u);
@@ -85,10 +85,10 @@ TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
   ASSERT_LT(sbc(40, 20, 2), sbc(38, 20, 3));
   int32_t optimal[14], chosen = 0;
   RvqText* ref = nullptr;
-  ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), 0);
+  ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), VsfStatus::Ok);
   EXPECT_EQ(optimal[VC_SBC], 3);
   EXPECT_EQ(ctx->results.optimalStep[VC_SBC], 3);
-  ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), 0);
+  ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "SelectionSummary").at(0);
   ASSERT_EQ(t["rows"].items.size(), 4u);
@@ -109,8 +109,8 @@ TEST_F(Printers, NoStartingEntriesNumberStepsFromOne) {
   setHistory({1, 2}, {1, 2}, {1, 2}, {50.0, 45.0});
   int32_t optimal[14], chosen = 0;
   RvqText* ref = nullptr;
-  ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), 0);
-  ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), 0);
+  ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), VsfStatus::Ok);
+  ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "SelectionSummary").at(0);
   ASSERT_EQ(t["rows"].items.size(), 2u);
@@ -149,7 +149,7 @@ TEST_F(Printers, ParameterEstimatesStandardErrorsAndTests) {
   m.inModelCount = 3;
   for (int k = 0; k < 3; ++k)
     m.inModelList[k] = k;
-  ASSERT_EQ(vsfpParmEst(ctx.get(), &m, pool, 0), 0);
+  ASSERT_EQ(vsfpParmEst(ctx.get(), &m, pool, 0), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ParameterEstimates").at(0);
   ASSERT_EQ(t["rows"].items.size(), 3u);
@@ -173,7 +173,7 @@ TEST_F(Printers, PerfectFitShowsInfiniteTValues) {
   m.beta[1] = -3.0, m.betaVariance[1] = 0.5;
   m.inModelCount = 2;
   m.inModelList[1] = 1;
-  ASSERT_EQ(vsfpParmEst(ctx.get(), &m, pool, 0), 0);
+  ASSERT_EQ(vsfpParmEst(ctx.get(), &m, pool, 0), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ParameterEstimates").at(0);
   EXPECT_TRUE(std::isinf(number(t, 0, "tValue")) && number(t, 0, "tValue") > 0);
@@ -185,7 +185,7 @@ TEST_F(Printers, ObservationCountsWithoutPartition) {
   setEffects({"Intercept"});
   VsfModel& m = ctx->model;
   m.nRead = 442, m.nUsed = 440, m.freqRead = 442, m.freqUsed = 440;
-  ASSERT_EQ(vsfpNobs(ctx.get(), &m), 0);
+  ASSERT_EQ(vsfpNobs(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "NObs").at(0);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Label", "N", "NObsRead", "NObsUsed",
@@ -197,8 +197,8 @@ TEST_F(Printers, ObservationCountsWithoutPartition) {
 
 TEST_F(Printers, StopReasonTextsAndTheFittedWithoutSelectionCase) {
   setEffects({"Intercept"});
-  ASSERT_EQ(vsfpStopReason(ctx.get(), 9, 0), 0);
-  ASSERT_EQ(vsfpStopReason(ctx.get(), 4, 3), 0);
+  ASSERT_EQ(vsfpStopReason(ctx.get(), 9, 0), VsfStatus::Ok);
+  ASSERT_EQ(vsfpStopReason(ctx.get(), 4, 3), VsfStatus::Ok);
   auto out = output();
   auto tables = find(out, "StopReason");
   ASSERT_EQ(tables.size(), 1u) << "stop reason 9 prints nothing";
@@ -215,7 +215,7 @@ TEST_F(Printers, CandidatesRankedBestFirstAndCut) {
   setHistory({0, 3}, {1, 2}, {1, 2}, {100, 90});
   for (int i = 1; i <= 12; ++i)
     m.candidateValue[i] = 50.0 + ((i * 7) % 12); // a permutation of 50..61
-  ASSERT_EQ(vsfpCandidates(ctx.get(), &m), 0);
+  ASSERT_EQ(vsfpCandidates(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "Candidates").at(0);
   ASSERT_EQ(t["rows"].items.size(), 10u);
@@ -244,7 +244,7 @@ TEST_F(Printers, SelectedEffectsAndMacroVariables) {
   for (const auto& r : qrxhost::takeLog())
     warned += r.numbered && r.set == 848 && r.number == 151;
   EXPECT_EQ(warned, 1);
-  ASSERT_EQ(vsfpModelString(ctx.get(), &m, pool), 0);
+  ASSERT_EQ(vsfpModelString(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "SelectedEffects").at(0);
   EXPECT_EQ(cell(t, 0, "Effects"), "Intercept X1 X3");
@@ -283,7 +283,7 @@ TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
     if (reason == 9)
       continue;
     if (reason != 4) {
-      ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 2147483647), 0);
+      ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 2147483647), VsfStatus::Ok);
       ++expected;
       continue;
     }
@@ -293,7 +293,7 @@ TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
       for (int32_t method : {VM_FORWARD, VM_BACKWARD, VM_STEPWISE}) {
         o.stop = static_cast<VsfCriterion>(stop);
         o.method = static_cast<VsfMethod>(method);
-        ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 3), 0);
+        ASSERT_EQ(vsfpStopReason(ctx.get(), reason, 3), VsfStatus::Ok);
         ++expected;
       }
   }

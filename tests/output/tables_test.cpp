@@ -55,7 +55,7 @@ TEST_F(Tables, FitStatisticsOfAPerfectFit) {
   VsfModel& m = ctx->model;
   m.nObs = 10, m.rank = 2, m.sse = 0.0, m.totalSS = 40.0, m.wTrain = 10, m.sumWY = 3.5;
   ctx->options.statAse = 1;
-  ASSERT_EQ(vsfpFitStats(ctx.get(), &m), 0);
+  ASSERT_EQ(vsfpFitStats(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
   const auto& f = *find(out, "FitStatistics").at(0);
   EXPECT_EQ(f["template"].s, "Stat.VARSIFTER.FitStatistics");
@@ -74,7 +74,7 @@ TEST_F(Tables, AnovaRowsOfAFit) {
   setEffects({"Intercept", "X1", "X2"});
   VsfModel& m = ctx->model;
   m.nObs = 30, m.rank = 2, m.sse = 10.0, m.totalSS = 10.5;
-  ASSERT_EQ(vsfpAnova(ctx.get(), &m, pool), 0);
+  ASSERT_EQ(vsfpAnova(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ANOVA").at(0);
   ASSERT_EQ(t["rows"].items.size(), 3u);
@@ -99,7 +99,7 @@ TEST_F(Tables, StopDetailsUnderSignificanceLevels) {
   m.stopAddEffect = 2;
   m.stopAddValue = -800.0; // log p-value below the exponential's range
   m.stopDropEffect = 0;
-  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m, 0.0), 0);
+  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m, 0.0), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "StopDetails").at(0);
   ASSERT_EQ(t["rows"].items.size(), 1u);
@@ -127,7 +127,7 @@ TEST_F(Tables, ClassLevelInformation) {
   design->classes = classes.data();
   design->classCount = 2;
   ctx->stmt.cls.delimiter = ' ';
-  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ClassLevelInfo").at(0);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Levels", "Values"}));
@@ -146,7 +146,7 @@ TEST_F(Tables, ClassVariablesWithoutLevelsStillGetTheirTable) {
   classes[0].var = &g;
   design->classes = classes.data();
   design->classCount = 1;
-  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassInfo(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ClassLevelInfo").at(0);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Levels"}));
@@ -179,7 +179,7 @@ TEST_F(Tables, ModelInformationByMethod) {
 TEST_F(Tables, DimensionsLeaveOutTheInterceptUnderNoint) {
   setEffects({"Intercept", "X1", "X2"});
   ctx->options.noint = 1;
-  ASSERT_EQ(vsfpDimensions(ctx.get()), 0);
+  ASSERT_EQ(vsfpDimensions(ctx.get()), VsfStatus::Ok);
   auto out = output();
   const auto& f = *find(out, "Dimensions").at(0);
   EXPECT_EQ(entry(f, msg(761))->n, 2);
@@ -192,7 +192,7 @@ TEST_F(Tables, TheToleratedManagerStatusLetsThePrinterGoOn) {
   m.nRead = 5, m.nUsed = 5;
   // The create call reports the log-only status after doing its work.
   qrxhost::injectOutputFailure(147, qrxhost::kOutputLogOnly, 0);
-  ASSERT_EQ(vsfpNobs(ctx.get(), &m), 0);
+  ASSERT_EQ(vsfpNobs(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
   auto t = find(out, "NObs");
   ASSERT_EQ(t.size(), 1u);
@@ -266,7 +266,7 @@ struct Coding : ResultsFixture {
 
 TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
   design2();
-  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   auto tables = find(out, "ClassLevelCoding");
   ASSERT_EQ(tables.size(), 2u);
@@ -286,8 +286,8 @@ TEST_F(Coding, IndicatorDesignGivesOneColumnPerLevel) {
 TEST_F(Coding, RunningOutOfMemoryClosesTheGroup) {
   design2();
   FailingPool dry(pool, 3); // the used flags, the level text and the first class's row
-  EXPECT_EQ(vsfpClassCoding(ctx.get(), dry.get()), kVsfNoMemory);
-  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  EXPECT_EQ(vsfpClassCoding(ctx.get(), dry.get()), VsfStatus::NoMemory);
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   int topLevel = 0;
   for (const auto& node : out.items)
@@ -299,7 +299,7 @@ TEST_F(Coding, OneLevelUnderFullRankCodingsHasNoDesignColumn) {
   design2();
   design->designFlags = 0x10;
   classes[1].coding = CC_REFERENCE;
-  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), 0);
+  ASSERT_EQ(vsfpClassCoding(ctx.get(), pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ClassLevelCoding").at(1);
   EXPECT_EQ(columnNames(t), (std::vector<std::string>{"Class", "Value"}));
@@ -347,7 +347,7 @@ TEST_F(Folds, CrossValidationDetailsEndWithTheTotalRow) {
   m.foldCount = 2;
   m.nUsed = 10;
   m.cvPress = 7.5;
-  ASSERT_EQ(vsfpCVDetails(ctx.get(), &m, pool), 0);
+  ASSERT_EQ(vsfpCVDetails(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "CVDetails").at(0);
   ASSERT_EQ(t["rows"].items.size(), 3u);
