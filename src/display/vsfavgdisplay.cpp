@@ -99,14 +99,14 @@ VsfStatus vsfResampleResults(VsfContext* ctx) {
     const int32_t pctRows =
         ma.espLevel != 0 ? vsfpBootstrapSelFreq(ctx, vsfgSelectPctShared(ctx) ? 1 : 0, &pctData)
                          : 0;
-    rc = statusFromCode(vsfgBootstrapSelFreq(ctx, &pctData, pctRows));
+    rc = vsfgBootstrapSelFreq(ctx, &pctData, pctRows);
     if (rc == VsfStatus::Ok && ma.msfLevel != 0)
       rc = vsfpModelFreq(ctx);
   }
   if (rc == VsfStatus::Ok && ma.pestLevel != 0)
     rc = vsfpAverageEstimates(ctx, ma.nonzeroParms != 0 && !refit, refit);
   if (rc == VsfStatus::Ok)
-    rc = statusFromCode(vsfgBootstrapParmHistogram(ctx, m, refit));
+    rc = vsfgBootstrapParmHistogram(ctx, m, refit);
   return rc;
 }
 

@@ -258,7 +258,7 @@ VsfStatus vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int
     if (i > std::max(F, 0)) { // steps after the first shown one
       if (o.stepCandidates && (rc = vsfpCandidates(ctx, &step)) != VsfStatus::Ok)
         return rc;
-      if (vsfGraphicsOn(ctx) && (rc = statusFromCode(vsfgCandidates(ctx, &step))) != VsfStatus::Ok)
+      if (vsfGraphicsOn(ctx) && (rc = vsfgCandidates(ctx, &step)) != VsfStatus::Ok)
         return rc;
     }
     if (notes)
@@ -297,7 +297,7 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
     VsfGroup summary(
         ctx, "Summary",
         {vsfaLabel(msgText(VsfMsg::SelectionSummary)), rvqFlag(RvqAttrId::GroupKind, 1)});
-    if (vsfGraphicsOn(ctx) && (rc = statusFromCode(vsfgStepLabels(ctx, m))) != VsfStatus::Ok)
+    if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != VsfStatus::Ok)
       return rc;
     int32_t optimal[14];
     int32_t chosen = 0;
@@ -317,12 +317,11 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
         return rc;
     }
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
-      if ((rc = statusFromCode(vsfgCoeffs(ctx, m, position, sampleTag))) != VsfStatus::Ok)
+      if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != VsfStatus::Ok)
         return rc;
-      if ((rc = statusFromCode(vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef))) !=
-          VsfStatus::Ok)
+      if ((rc = vsfgCriterion(ctx, m, optimal, chosen, &summaryRef, &bestRef)) != VsfStatus::Ok)
         return rc;
-      if ((rc = statusFromCode(vsfgAse(ctx, m, chosen, &summaryRef))) != VsfStatus::Ok)
+      if ((rc = vsfgAse(ctx, m, chosen, &summaryRef)) != VsfStatus::Ok)
         return rc;
     }
     summary.close();
@@ -398,7 +397,7 @@ VsfStatus vsfResults(VsfContext* ctx) {
   if (o.showL2Search) {
     if ((rc = vsfpElasticNetParaSummary(ctx)) != VsfStatus::Ok ||
         (rc = vsfpElasticNetL2(ctx)) != VsfStatus::Ok ||
-        (rc = statusFromCode(vsfgElasticNet(ctx, m))) != VsfStatus::Ok)
+        (rc = vsfgElasticNet(ctx, m)) != VsfStatus::Ok)
       return rc;
   }
   if (o.cvExternal && o.showCvex) {
@@ -408,7 +407,7 @@ VsfStatus vsfResults(VsfContext* ctx) {
     const bool path = vsfMethodIs(o.method, VsfMethodFamily::LeastAngle);
     const bool elasticNet = vsfMethodRidge(o.method);
     if (path && (!elasticNet || o.showL2Search || o.l2Search == VsfL2Search::None) &&
-        (rc = statusFromCode(vsfgCvExternal(ctx, m))) != VsfStatus::Ok)
+        (rc = vsfgCvExternal(ctx, m)) != VsfStatus::Ok)
       return rc;
   }
   if (o.stepDetails != 0 || o.details >= VsfDetails::Steps) {

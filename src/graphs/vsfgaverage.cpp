@@ -196,15 +196,15 @@ bool vsfgSelectPctShared(const VsfContext* ctx) {
          (g.espMinPct == -1.0 || g.espMinPct == ma.espMinPct);
 }
 
-int32_t vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows) {
+VsfStatus vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows) {
   const VsfPlotSettings& g = ctx->stmt.plots;
   if (!vsfGraphicsOn(ctx) || g.espLevel == 0)
-    return 0;
+    return VsfStatus::Ok;
   ctx->printStart = zdattim();
   if (*data == nullptr)
     rows = vsfpBootstrapSelFreq(ctx, 2, data);
   if (rows == 0)
-    return 0;
+    return VsfStatus::Ok;
   const double offset = rows <= 1 ? 0.05 : 0.5 / rows + 0.025;
   double limit = g.espMinPct != -1.0 ? g.espMinPct : ctx->stmt.ma.espMinPct;
   if (limit == -1.0)
@@ -223,14 +223,14 @@ int32_t vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows) {
   call.value("_OFFSET", rvqDouble(RvqAttrId::Value, offset));
   call.call(ctx);
   ctx->graphTime += zdattim() - ctx->printStart;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting) {
+VsfStatus vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting) {
   const VsfPlotSettings& g = ctx->stmt.plots;
   const VsfModelAverageSettings& ma = ctx->stmt.ma;
   if (!vsfGraphicsOn(ctx) || g.pdLevel == 0)
-    return 0;
+    return VsfStatus::Ok;
   ctx->printStart = zdattim();
   double limit = g.pdMinPct >= 0.0 ? g.pdMinPct : ma.pestMinPct;
   if (limit == -1.0)
@@ -241,9 +241,9 @@ int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting)
   RvqText* data = nullptr;
   const int32_t rc = coeffsData(ctx, m, &data);
   if (rc == kNoCoeffsData)
-    return 0; // no data object, so no distribution graphs
+    return VsfStatus::Ok; // no data object, so no distribution graphs
   if (rc != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const std::vector<ShownParm> parms = shownParms(ctx, m, limit, order);
   const VsfMsg titleMsg = !ma.refit   ? VsfMsg::AverageDistributionsAveragedEstimates
                           : refitting ? VsfMsg::AverageDistributionsRefittedAveragedEstimates
@@ -271,5 +271,5 @@ int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* m, bool refitting)
   }
   vsfCloseObject(group);
   ctx->graphTime += zdattim() - ctx->printStart;
-  return 0;
+  return VsfStatus::Ok;
 }

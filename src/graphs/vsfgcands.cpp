@@ -84,23 +84,23 @@ struct CandidateRows {
 
 } // namespace
 
-int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
+VsfStatus vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const VsfModelOptions& o = ctx->options;
   const VsfPlotSettings& pl = ctx->stmt.plots;
   if (o.method == VM_NONE || pl.candLevel == 0)
-    return 0;
+    return VsfStatus::Ok;
   const double start = zdattim();
   if (ctx->effectRecordCount <= 0 && step->effectCount <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (step->candidateValue == nullptr || step->stepCount <= 0)
-    return 0;
+    return VsfStatus::Ok;
   VsfCandidateRanking ranked;
   if (vsfRankCandidates(ctx, step, &ranked) != 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   // A step without candidates (every effect already in, or none with a value) has no plot.
   if (ranked.count == 0) {
     vsfFreeCandidates(step, &ranked);
-    return 0;
+    return VsfStatus::Ok;
   }
   const int32_t show = pl.candShow > 0 ? pl.candShow : 10;
   const int32_t shown = std::min(ranked.count, show);
@@ -117,7 +117,7 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const int32_t kind = emitCandidates(ctx, step, ranked, shown, competitive, title, &dataRef);
   if (kind == 0 || kind == kNoPlotData) {
     vsfFreeCandidates(step, &ranked);
-    return kind == 0 ? kVsfNoMemory : 0;
+    return kind == 0 ? VsfStatus::NoMemory : VsfStatus::Ok;
   }
   double low = DBL_MAX, high = -DBL_MAX;
   for (int32_t i = 0; i < shown; ++i)
@@ -153,5 +153,5 @@ int32_t vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   g.call(ctx);
   vsfFreeCandidates(step, &ranked);
   ctx->graphTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }

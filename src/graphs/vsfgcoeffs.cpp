@@ -78,13 +78,13 @@ struct CoefData {
                 vsfaBound(v)});
   }
 
-  [[nodiscard]] int32_t defineColumns() {
+  [[nodiscard]] VsfStatus defineColumns() {
     const VsfResultsState& r = ctx->results;
     stepLabel = static_cast<char*>(poolTake(m->pool, r.stepLabelWidth));
     if (stepLabel == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (!out.create("Coefficients", nullptr))
-      return 0; // no data object: the caller sees out.table null and draws nothing
+      return VsfStatus::Ok; // no data object: the caller sees out.table null and draws nothing
     out.intColumn("Step", &step);
     out.intColumn("CurveNumber", &curveNumber);
     if (normB)
@@ -93,7 +93,7 @@ struct CoefData {
     if (r.parmLabelWidth > 0) {
       parameter = static_cast<char*>(poolTake(m->pool, r.parmLabelWidth));
       if (parameter == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       out.charColumn("Parameter", parameter, r.parmLabelWidth);
     }
     out.intColumn("CurveIndex", &curveIndex);
@@ -124,7 +124,7 @@ struct CoefData {
     out.bind("Stat.VARSIFTER.Phantom.Coefficients",
              {rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1),
               vsfaDataRef(&dataRef)});
-    return 0;
+    return VsfStatus::Ok;
   }
 
   // The criteria of history entry i, and the p-value of the change from entry i - 1.
@@ -210,7 +210,7 @@ struct CoefData {
 // emits their rows.
 // A model-averaging sample's records (sampleTag >= 0) are read from *position on, each after
 // its tag; a plain fit's from the start of its file.
-[[nodiscard]] int32_t walkRecords(CoefData& data, int64_t* position, int32_t sampleTag) {
+[[nodiscard]] VsfStatus walkRecords(CoefData& data, int64_t* position, int32_t sampleTag) {
   VsfContext* ctx = data.ctx;
   VsfModel* m = data.m;
   const VsfResultsState& r = ctx->results;
@@ -225,11 +225,11 @@ struct CoefData {
     if (sampleTag >= 0) {
       const int32_t next = vsfNextSampleStep(&record, sampleTag);
       if (next <= 0)
-        return codeOf(VsfStatus::NotRestored);
+        return VsfStatus::NotRestored;
     }
     ctx->coefGraphPool = vsfCreateNamedPool(1, "model pool");
     if (ctx->coefGraphPool == nullptr)
-      return codeOf(VsfStatus::NoPoolOrHandle);
+      return VsfStatus::NoPoolOrHandle;
     record.pool = ctx->coefGraphPool;
     const int32_t rc = vsfRestoreModel(&record);
     if (rc == 0) {
@@ -246,9 +246,9 @@ struct CoefData {
     ctx->coefGraphPool->destroy(ctx->coefGraphPool);
     ctx->coefGraphPool = nullptr;
     if (rc != 0)
-      return codeOf(VsfStatus::NotRestored);
+      return VsfStatus::NotRestored;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The graph calls of the panel, or of the unpacked coefficient and criterion plots.
@@ -332,34 +332,34 @@ void coefficientGraphs(CoefData& data, VsfStepAxis axis) {
 
 } // namespace
 
-int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t sampleTag) {
+VsfStatus vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t sampleTag) {
   const VsfPlotSettings& pl = ctx->stmt.plots;
   if (pl.coefLevel == 0)
-    return 0;
+    return VsfStatus::Ok;
   const double start = zdattim();
   (void)vsfgParmLabels(ctx, m); // a fit without labels still draws its curves
   // No step has a label to put on the axis, or no parameter is plotted: no plot, and no
   // failure of the run.
   if (ctx->results.stepLabelWidth <= 0 || ctx->results.parmInPlot == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   CoefData data(ctx, m);
   if (!vsfgStepRange(ctx, m, pl.coefStart, pl.coefEnd, &data.range)) {
     vsfLog(VsfMsg::StepRangeCoefficientPlot);
     vsfRaiseRC(ctx, StepRc::Warning);
-    return 0;
+    return VsfStatus::Ok;
   }
   const VsfStepAxis axis = vsfgAutoAxis(pl.coefStepAxis, m, 26);
-  int32_t rc = data.defineColumns();
-  if (rc == 0 && data.out.table == nullptr)
-    return 0;
-  if (rc == 0 && m->stepCount >= 1)
+  VsfStatus rc = data.defineColumns();
+  if (rc == VsfStatus::Ok && data.out.table == nullptr)
+    return VsfStatus::Ok;
+  if (rc == VsfStatus::Ok && m->stepCount >= 1)
     rc = walkRecords(data, position, sampleTag);
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   data.out.endRows();
   data.out.publish();
   data.out.finish();
   coefficientGraphs(data, axis);
   ctx->graphTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }

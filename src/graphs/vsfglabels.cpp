@@ -38,7 +38,7 @@ const char* poolText(QkPool* pool, const char* text, int32_t length) {
 
 } // namespace
 
-int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   const double start = zdattim();
   VsfResultsState& r = ctx->results;
   QkPool* pool = m->pool;
@@ -49,13 +49,13 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     r.stepLabels = nullptr;
     r.stepLabelCount = 0;
     r.stepLabelWidth = 0;
-    return 0;
+    return VsfStatus::Ok;
   }
   r.effectInPath = static_cast<uint8_t*>(poolTake(pool, effects));
   r.stepLabels =
       static_cast<VsfLabel*>(poolTake(pool, int64_t(std::max(steps, 1)) * sizeof(VsfLabel)));
   if (r.effectInPath == nullptr || r.stepLabels == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   r.stepLabelCount = steps;
   const bool backward = ctx->options.method == VM_BACKWARD;
   const bool multi = vsfGroupMethod(ctx->options.method);
@@ -100,7 +100,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   const int32_t limit = maxStepLabel(ctx);
   char* buffer = static_cast<char*>(poolTake(pool, limit + 600));
   if (buffer == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   bool cut = false;
   int32_t k = 1;
   int32_t cursor = ctx->options.noint ? 0 : 1;
@@ -151,7 +151,7 @@ int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     vsfLog(VsfMsg::SomeStepLabelsLonger, {limit});
   r.stepLabelWidth = longest;
   ctx->graphTime += zdattim() - start;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The curve label of parameter j of selection effect k: under INTERLACED the text of its
@@ -180,7 +180,7 @@ int32_t vsfgParmLabelText(const VsfContext* ctx, const LevDesign* d, int32_t k,
   return nameLength + (row != nullptr ? zlevEfLevelLabel(d, v.lev, buffer + nameLength, row) : 0);
 }
 
-int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   VsfResultsState& r = ctx->results;
   // The tables of an earlier BY group lived in that group's pool: drop them before anything
   // can return.
@@ -192,13 +192,13 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   r.keptLabelWidth = 0;
   const int32_t parms = m->parmCount;
   if (parms <= 0)
-    return 0;
+    return VsfStatus::Ok;
   QkPool* pool = m->pool;
   uint8_t* inPlot = static_cast<uint8_t*>(poolTake(pool, parms));
   int32_t* curve = static_cast<int32_t*>(poolTake(pool, int64_t(parms) * 4));
   if (inPlot == nullptr || curve == nullptr || r.effectInPath == nullptr ||
       m->parmOffset == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   r.parmInPlot = inPlot;
   r.parmCurve = curve;
   const LevDesign* d = vsfDesign(ctx);
@@ -215,11 +215,11 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   };
   if (maxLabel == 0 || d == nullptr) {
     each([&](int32_t, const VsfEffectView&, int32_t, int32_t q) { inPlot[q] = 1; });
-    return 0;
+    return VsfStatus::Ok;
   }
   VsfLabel* labels = static_cast<VsfLabel*>(poolTake(pool, int64_t(parms) * sizeof(VsfLabel)));
   if (labels == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   r.parmLabels = labels;
   int32_t longest = 0;
   each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t) {
@@ -227,7 +227,7 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   });
   char* buffer = longest > 0 ? static_cast<char*>(poolTake(pool, longest + 1)) : nullptr;
   if (buffer == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   bool cut = false;
   int32_t c = 0, lastEffect = -1;
   each([&](int32_t e, const VsfEffectView& v, int32_t j, int32_t q) {
@@ -245,19 +245,19 @@ int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   r.parmLabelWidth = std::min(longest, maxLabel);
   if (cut)
     vsfLog(VsfMsg::SomeParameterLabelsLonger, {maxLabel});
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
+VsfStatus vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
   VsfResultsState& r = ctx->results;
   const int32_t n = m->parmCount;
   if (n <= 0 || r.parmLabels == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t* order = static_cast<int32_t*>(poolTake(m->pool, int64_t(n) * 4));
   uint8_t* kept = static_cast<uint8_t*>(poolTake(m->pool, n));
   double* values = static_cast<double*>(poolTake(m->pool, int64_t(n) * 8));
   if (order == nullptr || kept == nullptr || values == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t i = 0; i < n; ++i)
     order[i] = i, values[i] = v[i];
   vsfQsort(values, n, order, 0);
@@ -286,5 +286,5 @@ int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* m, const double* v) {
     }
   r.labelKept = kept;
   r.keptLabelWidth = width;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -3,6 +3,8 @@
 // plot draws without crowding.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -10,13 +12,13 @@ struct VsfModel;
 struct VsfEffectView;
 struct LevDesign;
 
-[[nodiscard]] int32_t vsfgStepLabels(VsfContext* ctx, VsfModel* model);
-// The plotted parameters and their curve labels: 0, or kVsfNoMemory. Without a design, or
+[[nodiscard]] VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* model);
+// The plotted parameters and their curve labels: Ok, or NoMemory. Without a design, or
 // with labels that come out empty, the curves are still plotted (unlabelled): no failure.
-[[nodiscard]] int32_t vsfgParmLabels(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] VsfStatus vsfgParmLabels(VsfContext* ctx, VsfModel* model);
 // Thins the curve labels by the per-parameter coefficient values `values` (n = model's
 // parameter count).
-[[nodiscard]] int32_t vsfgThinLabels(VsfContext* ctx, VsfModel* model, const double* values);
+[[nodiscard]] VsfStatus vsfgThinLabels(VsfContext* ctx, VsfModel* model, const double* values);
 // The curve label of parameter j of selection effect k: under INTERLACED the text of its
 // design column (the effect name when the column has none), else the effect name followed
 // by the column's level text. Writes into `buffer` when it is not null; the length.

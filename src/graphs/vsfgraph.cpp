@@ -119,11 +119,11 @@ void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText**
   *yLabel = *shortLabel = nullptr;
 }
 
-int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, int32_t chosenStep,
-                      RvqText** summaryRef, RvqText** bestRef) {
+VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
+                        int32_t chosenStep, RvqText** summaryRef, RvqText** bestRef) {
   const VsfPlotSettings& pl = ctx->stmt.plots;
   if (pl.critLevel == 0)
-    return 0;
+    return VsfStatus::Ok;
   ctx->printStart = zdattim();
   const bool unpack = pl.critUnpack != 0;
   const char* templ =
@@ -133,7 +133,7 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
   if (!vsfgStepRange(ctx, m, pl.critStart, pl.critEnd, &range)) {
     vsfLog(VsfMsg::StepRangeCriterionPlots);
     vsfRaiseRC(ctx, StepRc::Warning);
-    return 0;
+    return VsfStatus::Ok;
   }
   RvqText* selectedLabel = msgText(vsfgSelectedStepMessage(ctx->options.choose));
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
@@ -216,13 +216,13 @@ int32_t vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
   if (view != nullptr)
     vsfgReleaseView(ctx, view);
   ctx->graphTime += zdattim() - ctx->printStart;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summaryRef) {
+VsfStatus vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summaryRef) {
   const VsfPlotSettings& pl = ctx->stmt.plots;
   if (pl.aseLevel == 0)
-    return 0;
+    return VsfStatus::Ok;
   ctx->printStart = zdattim();
   const bool roles = ctx->stmt.proc.valData != nullptr || ctx->stmt.proc.testData != nullptr ||
                      ctx->stmt.partition.given != 0;
@@ -231,7 +231,7 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
   if (!vsfgStepRange(ctx, m, pl.aseStart, pl.aseEnd, &range)) {
     vsfLog(VsfMsg::StepRangeAsePlot);
     vsfRaiseRC(ctx, StepRc::Warning);
-    return 0;
+    return VsfStatus::Ok;
   }
   VsfStepAxisList list = vsfgStepAxisList(ctx, axis, chosenStep, range);
   const VsfMsg label = (roles ? kMsgAseRolesByAxisTitles : kMsgAseByAxisTitles)[vsfgAxisRow(axis)];
@@ -244,7 +244,7 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
       if (view != nullptr)
         vsfgReleaseView(ctx, view);
       ctx->graphTime += zdattim() - ctx->printStart;
-      return 0;
+      return VsfStatus::Ok;
     }
   }
   VsfGraphCall g;
@@ -262,5 +262,5 @@ int32_t vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** summ
   if (view != nullptr)
     vsfgReleaseView(ctx, view);
   ctx->graphTime += zdattim() - ctx->printStart;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -5,6 +5,7 @@
 
 #include "support/hostif.h"
 #include "support/messages.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -13,19 +14,19 @@ struct VsfModel;
 
 // Criterion plots (one panel, or one graph per criterion in "CriterionPlots") from the
 // selection summary's and the optimal-step table's data.
-[[nodiscard]] int32_t vsfgCriterion(VsfContext* ctx, VsfModel* model, const int32_t* optimalSteps,
-                                    int32_t chosenStep, RvqText** summaryRef, RvqText** bestRef);
+[[nodiscard]] VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* model, const int32_t* optimalSteps,
+                                      int32_t chosenStep, RvqText** summaryRef, RvqText** bestRef);
 // The ASE plot from the selection summary's data.
-[[nodiscard]] int32_t vsfgAse(VsfContext* ctx, VsfModel* model, int32_t chosenStep,
-                              RvqText** summaryRef);
+[[nodiscard]] VsfStatus vsfgAse(VsfContext* ctx, VsfModel* model, int32_t chosenStep,
+                                RvqText** summaryRef);
 // Coefficient progression of the plain fit: reads every step record back from the fit's
 // scratch file into its own "Coefficients" data and draws the panel or the unpacked pair.
 // A model-averaging sample passes its tag and the position of its first step record in the
 // model's scratch file; a plain fit passes neither.
-[[nodiscard]] int32_t vsfgCoeffs(VsfContext* ctx, VsfModel* model, int64_t* position = nullptr,
-                                 int32_t sampleTag = -1);
+[[nodiscard]] VsfStatus vsfgCoeffs(VsfContext* ctx, VsfModel* model, int64_t* position = nullptr,
+                                   int32_t sampleTag = -1);
 // The candidates plot of one restored step.
-[[nodiscard]] int32_t vsfgCandidates(VsfContext* ctx, VsfModel* stepModel);
+[[nodiscard]] VsfStatus vsfgCandidates(VsfContext* ctx, VsfModel* stepModel);
 
 // The last displayed step of the fit's selection path (the step numbers that the selection
 // summary shows run from 0 to it).
@@ -40,18 +41,19 @@ void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText**
                              RvqText** shortLabel);
 // The L2 search of an elastic-net fit (SHOWL2SEARCH$): the "ElasticNetTuneL2" data and its
 // graphs against the trial number and log10 of L2, with the kept L2 marked.
-[[nodiscard]] int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] VsfStatus vsfgElasticNet(VsfContext* ctx, VsfModel* model);
 // External cross validation (SHOWCVEX$): the held-out error over the merged L1 grid, with
 // its smallest value marked.
-[[nodiscard]] int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* model);
+[[nodiscard]] VsfStatus vsfgCvExternal(VsfContext* ctx, VsfModel* model);
 // Model averaging: the selection percentage of every effect (PLOTS=EFFECTSELECTPCT) from
 // `*data` with `rows` rows, or, when *data is null, from data of its own made by the plot's
 // ORDER= and MINPCT=.
-[[nodiscard]] int32_t vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows);
+[[nodiscard]] VsfStatus vsfgBootstrapSelFreq(VsfContext* ctx, RvqText** data, int32_t rows);
 // True when the plot is asked for and its ORDER= and MINPCT= are the table's, so that the
 // selection-percentage table can serve as its data.
 [[nodiscard]] bool vsfgSelectPctShared(const VsfContext* ctx);
 // Model averaging: the distribution of each shown parameter's estimates over the averaged
 // resamples (PLOTS=PARMDIST), in the group "EstimateDistributions"; `refitting` while the
 // averaged model is refitted. 0, or -2 when the fit has no parameters.
-[[nodiscard]] int32_t vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* model, bool refitting);
+[[nodiscard]] VsfStatus vsfgBootstrapParmHistogram(VsfContext* ctx, VsfModel* model,
+                                                   bool refitting);

@@ -122,15 +122,15 @@ VsfStepAxisList tuningAxis(const VsfModel* m, bool byTrial, int32_t chosenRow) {
 
 } // namespace
 
-int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
   if (!vsfGraphicsOn(ctx))
-    return 0;
+    return VsfStatus::Ok;
   const VsfModelOptions& o = ctx->options;
   const bool cvex = o.cvExternal != 0;
   RvqText* dataRef = nullptr;
   const int32_t chosenRow = emitTuning(ctx, m, cvex, &dataRef);
   if (chosenRow < 0)
-    return 0;
+    return VsfStatus::Ok;
   ctx->printStart = zdattim();
   const VsfStepAxisList byTrial = tuningAxis(m, true, chosenRow);
   const VsfStepAxisList byL2 = tuningAxis(m, false, chosenRow);
@@ -162,12 +162,12 @@ int32_t vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
   }
   ctx->printStart = zdattim() - ctx->printStart;
   ctx->graphTime += ctx->printStart;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
+VsfStatus vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
   if (!vsfGraphicsOn(ctx))
-    return 0;
+    return VsfStatus::Ok;
   const VsfL1Choice choice = ctx->options.l1Choice;
   double l1 = 0, error = 0, chosen = 0, best = 0;
   bool found = false;
@@ -175,7 +175,7 @@ int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
   {
     VsfOut out(ctx);
     if (!out.create("CVExternal", nullptr))
-      return 0; // no data object, so no graph of it
+      return VsfStatus::Ok; // no data object, so no graph of it
     out.numberColumn("L1", &l1);
     out.numberColumn("ASEValidate", &error);
     out.endColumns();
@@ -222,5 +222,5 @@ int32_t vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
   g.call(ctx);
   ctx->printStart = zdattim() - ctx->printStart;
   ctx->graphTime += ctx->printStart;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -9,11 +9,11 @@
 struct VsfContext;
 struct VsfModelOptions;
 
-// "ScreeningInfo" (SCREEN= other than NONE); 0.
+// "ScreeningInfo" (SCREEN= other than NONE); Ok.
 [[nodiscard]] VsfStatus vsfpScreenInfo(VsfContext* ctx);
-// "SISCorrelation" (SCREEN=SIS); 0, or -2 when there are no names or no ranking.
+// "SISCorrelation" (SCREEN=SIS); Ok, or NoMemory when there are no names or no ranking.
 [[nodiscard]] VsfStatus vsfpSISInfo(VsfContext* ctx);
-// "ElasticNetParaSummary" and "ElasticNetTuneL2" (SHOWL2SEARCH$); 0. The table lowers the
+// "ElasticNetParaSummary" and "ElasticNetTuneL2" (SHOWL2SEARCH$); Ok. The table lowers the
 // fit's tuning-row count to the rows it showed.
 [[nodiscard]] VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx);
 [[nodiscard]] VsfStatus vsfpElasticNetL2(VsfContext* ctx);

@@ -78,7 +78,7 @@ TEST_F(Labels, StepsAreNumberedWithTheirSign) {
   ctx->model.includeCount = 1;
   // Intercept, +X2, -1 (nothing), +X1, -X2.
   history({0, 2, -1, 1, 2}, {1, 2, 2, 3, 2});
-  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), 0);
+  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), VsfStatus::Ok);
   auto l = labels();
   EXPECT_EQ(l[0], "Intercept");
   EXPECT_EQ(l[1], "1+X2");
@@ -103,7 +103,7 @@ TEST_F(Labels, TenthStepHasTwoDigitsAndLongLabelsAreCutOnce) {
   ctx->model.includeCount = 1;
   history(e, c);
   ctx->stmt.plots.maxStepLabel = 12;
-  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), 0);
+  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), VsfStatus::Ok);
   auto l = labels();
   EXPECT_EQ(l[9], "9+Effect9Wit");
   EXPECT_EQ(l[10], "10+Effect10W");
@@ -114,7 +114,7 @@ TEST_F(Labels, BackwardStartsFromTheFullModel) {
   setEffects({"Intercept", "X1", "X2"});
   ctx->options.method = VM_BACKWARD;
   history({-1, 2, 1}, {3, 2, 1});
-  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), 0);
+  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), VsfStatus::Ok);
   auto l = labels();
   EXPECT_EQ(l[0], "Full Model");
   EXPECT_EQ(l[1], "1-X2");
@@ -130,7 +130,7 @@ TEST_F(Labels, GroupMethodsListEveryChangeOfAStep) {
   ctx->model.changeList = ints1({0, 1, 2, -1, 3});
   ctx->model.changeListLength = 5;
   history({1, 2, 0, 2}, {1, 3, 3, 3});
-  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), 0);
+  ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), VsfStatus::Ok);
   auto l = labels();
   EXPECT_EQ(l[1], "1+A+B");
   EXPECT_EQ(l[2], "2 ");
@@ -149,7 +149,7 @@ TEST_F(Labels, ThinningKeepsSpacedLabelsAwayFromZero) {
   ctx->stmt.plots.coefLabelGap = 0.05;
   // Range 20: gap 1; labels within 0.2 of zero are dropped except the ends.
   const double v[] = {10.0, 9.5, 0.1, -4.0, -10.0, 5.0};
-  ASSERT_EQ(vsfgThinLabels(ctx.get(), &m, v), 0);
+  ASSERT_EQ(vsfgThinLabels(ctx.get(), &m, v), VsfStatus::Ok);
   const uint8_t* k = ctx->results.labelKept;
   EXPECT_EQ(k[0], 1); // top
   EXPECT_EQ(k[1], 0); // within the gap of the top
@@ -178,7 +178,7 @@ TEST_F(Labels, ParameterTablesOfAnEarlierGroupAreNotKept) {
   };
   stale();
   ctx->model.parmCount = 0; // no parameters
-  EXPECT_EQ(vsfgParmLabels(ctx.get(), &ctx->model), 0);
+  EXPECT_EQ(vsfgParmLabels(ctx.get(), &ctx->model), VsfStatus::Ok);
   EXPECT_EQ(ctx->results.parmInPlot, nullptr);
   EXPECT_EQ(ctx->results.parmCurve, nullptr);
   EXPECT_EQ(ctx->results.parmLabels, nullptr);
@@ -192,7 +192,7 @@ TEST_F(Labels, ParameterTablesOfAnEarlierGroupAreNotKept) {
   ctx->results.effectInPath = inPath.data();
   ctx->stmt.plots.maxParmLabel = 0; // curves without labels
   stale();
-  EXPECT_EQ(vsfgParmLabels(ctx.get(), &ctx->model), 0);
+  EXPECT_EQ(vsfgParmLabels(ctx.get(), &ctx->model), VsfStatus::Ok);
   ASSERT_NE(ctx->results.parmInPlot, nullptr);
   EXPECT_NE(ctx->results.parmInPlot, staleInPlot);
   EXPECT_EQ(ctx->results.parmInPlot[1], 1);
