@@ -42,8 +42,8 @@ struct Setup : benchfit::Setup {
 
 void fitOnce(Setup& setup) {
   vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
-  const int32_t init = vsfModelInit(&setup.model);
-  const int32_t fit = init == 0 ? vsfProcessModel(&setup.model) : init;
+  const VsfStatus init = vsfModelInit(&setup.model);
+  const int32_t fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : codeOf(init);
   if (fit != 0 || setup.model.fitStatus != 0)
     throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
                              std::to_string(setup.model.fitStatus));
@@ -76,7 +76,7 @@ void BM_LassoChooseCv(benchmark::State& state) {
   setup.opt.transformPages = 1;
   setup.opt.restorePages = 1;
   setup.opt.choose = VC_CV;
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   const int64_t before = vsfPassCount();
   for (auto _ : state)
@@ -96,7 +96,7 @@ void BM_ForwardByCv(benchmark::State& state) {
   setup.opt.trialAll = 1;
   setup.opt.steps = kSignal;
   setup.opt.fullXpx = 1;
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   const int64_t before = vsfPassCount();
   for (auto _ : state)
@@ -123,7 +123,7 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   setup.opt.screen = VsfScreenMethod::None;
   setup.opt.choose = VC_CVEX;
   setup.model.l2Search = VsfL2Search::None;
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   VsfModel& m = setup.model;
   const int64_t before = vsfPassCount();

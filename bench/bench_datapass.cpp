@@ -103,7 +103,7 @@ struct Setup {
     for (QkPool* p : {byPool, pagePool, modelPool})
       p->destroy(p);
   }
-  int32_t read(Rows& r) {
+  VsfStatus read(Rows& r) {
     VsfRowSource src{};
     src.self = &r;
     src.begin = begin;
@@ -125,7 +125,7 @@ void BM_ReadingPass(benchmark::State& state) {
   const int32_t T = threadsOf(state);
   for (auto _ : state) {
     auto setup = std::make_unique<Setup>(T);
-    if (setup->read(r) != 0 || setup->model.nTrain != static_cast<double>(r.n))
+    if (setup->read(r) != VsfStatus::Ok || setup->model.nTrain != static_cast<double>(r.n))
       throw std::runtime_error("reading pass failed");
     state.PauseTiming(); // releasing the pages is not part of the pass
     setup.reset();
@@ -149,7 +149,8 @@ void BM_CrossProductPass(benchmark::State& state) {
   Rows& r = rows(static_cast<size_t>(state.range(0)));
   const int32_t T = threadsOf(state);
   Setup setup(T);
-  if (setup.read(r) != 0 || vsfInitializeThreads(&setup.puddle, setup.s.threadCount) != 0)
+  if (setup.read(r) != VsfStatus::Ok ||
+      vsfInitializeThreads(&setup.puddle, setup.s.threadCount) != VsfStatus::Ok)
     throw std::runtime_error("set-up failed");
   constexpr int64_t M = (kCols + 1) * (kCols + 2) / 2;
   setup.model.xpxColumns = kCols + 1;

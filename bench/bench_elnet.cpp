@@ -57,7 +57,7 @@ void BM_ElasticNetFit(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
   benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(state.range(2)), cols, VsfMethod::ElasticNet, true);
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
     vsfModelByFree(&setup.model);
@@ -79,7 +79,7 @@ void BM_ElasticNetSearch(benchmark::State& state) {
   setup.opt.stop = VC_NONE;
   setup.s.enTuneRows = 1;
   setup.s.l2Steps = 50;
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   VsfModel& m = setup.model;
   for (auto _ : state) {
@@ -119,12 +119,12 @@ void BM_Screening(benchmark::State& state) {
   setup.opt.screen = static_cast<VsfScreenMethod>(state.range(2));
   setup.opt.steps = 30;
   setup.opt.stopTest = 0;
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   VsfModel& m = setup.model;
   for (auto _ : state) {
     vsfModelByFree(&m);
-    if (vsfModelInit(&m) != 0 || vsfProcessModel(&m) != 0 || m.fitStatus != 0)
+    if (vsfModelInit(&m) != VsfStatus::Ok || vsfProcessModel(&m) != 0 || m.fitStatus != 0)
       setup.fail("fit failed");
     // Checked result: the effects the response depends on entered first.
     std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);

@@ -35,12 +35,12 @@ void BM_Forward20(benchmark::State& state) {
                                         : static_cast<int32_t>(state.range(1));
   const bool full = state.range(2) != 0;
   Setup setup(T, full);
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
     vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
-    const int32_t init = vsfModelInit(&setup.model);
-    const int32_t fit = init == 0 ? vsfProcessModel(&setup.model) : init;
+    const VsfStatus init = vsfModelInit(&setup.model);
+    const int32_t fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : codeOf(init);
     if (fit != 0 || setup.model.fitStatus != 0)
       throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
                                std::to_string(setup.model.fitStatus));

@@ -50,13 +50,13 @@ void BM_GroupLassoPath(benchmark::State& state) {
                                         : static_cast<int32_t>(state.range(1));
   Setup setup(T, cols);
   testHooks().solverGramLimit = state.range(2) == 1 ? 0 : -1;
-  if (setup.read(r) != 0)
+  if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
     vsfModelByFree(&setup.model);
     setup.model.solverPasses = setup.model.solverEvaluations = 0;
-    const int32_t init = vsfModelInit(&setup.model);
-    const int32_t fit = init == 0 ? vsfProcessModel(&setup.model) : init;
+    const VsfStatus init = vsfModelInit(&setup.model);
+    const int32_t fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : codeOf(init);
     if (fit != 0 || setup.model.fitStatus != 0)
       throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
                                std::to_string(setup.model.fitStatus));

@@ -25,7 +25,7 @@ void BM_FullXpXPass(benchmark::State& state) {
   benchfit::Setup setup(T, kCols, VsfMethod::Forward);
   setup.opt.select = setup.opt.stop = VC_SBC;
   setup.opt.fullXpx = true;
-  if (setup.read(r) != 0 || vsfModelInit(&setup.model) != 0)
+  if (setup.read(r) != VsfStatus::Ok || vsfModelInit(&setup.model) != VsfStatus::Ok)
     throw std::runtime_error("set-up failed");
   VsfModel& m = setup.model;
   const int64_t L = packed::tri(m.xpxColumns);

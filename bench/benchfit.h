@@ -139,7 +139,7 @@ struct Setup {
   Setup& operator=(const Setup&) = delete;
 
   // The untimed reading pass; starts the thread pool when the fit runs on several threads.
-  int32_t read(Rows& r) {
+  VsfStatus read(Rows& r) {
     VsfRowSource src{};
     src.self = &r;
     src.begin = begin;
@@ -147,8 +147,8 @@ struct Setup {
     src.status = status;
     src.row = rowWithIntercept;
     VsfReadResult result{};
-    int32_t code = vsfReadPass(&s, &src, &model, &bags, &exts, byPool, pagePool, &rc, &result);
-    if (code == 0 && s.threadCount > 1)
+    VsfStatus code = vsfReadPass(&s, &src, &model, &bags, &exts, byPool, pagePool, &rc, &result);
+    if (code == VsfStatus::Ok && s.threadCount > 1)
       code = vsfInitializeThreads(&puddle, s.threadCount);
     model.options = &opt;
     model.fuzz = opt.fuzz;

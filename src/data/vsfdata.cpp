@@ -263,34 +263,34 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
 }
 
 // Places the staged row; opens and closes pages as needed.
-[[nodiscard]] int32_t placeRow(Pass& p) {
+[[nodiscard]] VsfStatus placeRow(Pass& p) {
   VsfPageWriter& w = p.writer;
   const int32_t* codes = p.stageC + (p.layout.codeCapacity - p.stagedCodes);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!w.open) {
-      int32_t rc = vsfPageOpen(&w, p.bags, p.pagePool);
-      if (rc != 0) {
-        if (rc == codeOf(VsfStatus::NoPage))
+      VsfStatus rc = vsfPageOpen(&w, p.bags, p.pagePool);
+      if (rc != VsfStatus::Ok) {
+        if (rc == VsfStatus::NoPage)
           raiseRc(*p.returnCode, StepRc::NoResources);
         return rc;
       }
     }
     if (vsfPagePut(&w, p.stageD, p.stagedDoubles, codes, p.stagedCodes))
-      return 0;
+      return VsfStatus::Ok;
     if (w.rows == 0) {
       // A fresh page is sized to hold the largest row; reaching here is a bug.
       xebug("vsfData: a design row does not fit on an empty page");
-      return codeOf(VsfStatus::InternalError);
+      return VsfStatus::InternalError;
     }
-    int32_t rc = vsfPageClose(&w, p.bags);
-    if (rc != 0) {
+    VsfStatus rc = vsfPageClose(&w, p.bags);
+    if (rc != VsfStatus::Ok) {
       // A page that cannot be written; a memory failure is left to the driver's report.
-      if (rc == codeOf(VsfStatus::PageNotWritten))
+      if (rc == VsfStatus::PageNotWritten)
         raiseRc(*p.returnCode, StepRc::NotRestored);
       return rc;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Whether an entry's values are stored dense (else sparse: the non-zero ones with their
@@ -360,30 +360,30 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
 // and a typical row's values with the dense entries' columns come to at most half the design's
 // columns: staging and summing a row then follow its values rather than every column (the few
 // rows that hold more, as an EFFECT-coded reference level, cost their values too). The
-// seam::denseRowsOnly keeps the dense road. 0, or kVsfNoMemory.
-[[nodiscard]] int32_t chooseRoad(Pass& p, QkPool* pool) {
+// seam::denseRowsOnly keeps the dense road. Ok, or NoMemory.
+[[nodiscard]] VsfStatus chooseRoad(Pass& p, QkPool* pool) {
   const VsfRowSource* src = p.src;
   const VsfRowLayout& L = p.layout;
   const int32_t N = p.s->columnCount;
   seam::noteSparseRows(false);
   if (src->sparseBound == nullptr || src->sparseRow == nullptr || L.sparseCount == 0 ||
       seam::denseRowsOnly())
-    return 0;
+    return VsfStatus::Ok;
   const int32_t bound = src->sparseBound(src->self);
   const int32_t typical = src->sparseTypical != nullptr ? src->sparseTypical(src->self) : bound;
   if (bound <= 0 || 2 * (int64_t{typical} + L.denseColumns) > N)
-    return 0;
+    return VsfStatus::Ok;
   p.columnPlace = allocArray<int32_t>(pool, N, false);
   p.columnCode = allocArray<int32_t>(pool, N, false);
   p.entryFill = allocArray<int32_t>(pool, L.sparseCount, false);
   p.rowValues = allocArray<double>(pool, bound, false);
   p.rowColumns = allocArray<int32_t>(pool, bound, false);
   if (!p.columnPlace || !p.columnCode || !p.entryFill || !p.rowValues || !p.rowColumns)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (placeColumns(p))
     p.sparseBound = bound;
   seam::noteSparseRows(p.sparseBound > 0);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
@@ -470,8 +470,8 @@ void addRowSums(Pass& p, const DesignRow& row, double y, double ww, double& sumY
   addColumnSums(p, row, ww);
 }
 
-int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double w, double f,
-                 double wf, double* sumWeight) {
+VsfStatus storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double w, double f,
+                   double wf, double* sumWeight) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   const bool weighted = s->weightGiven || s->freqGiven;
@@ -485,8 +485,8 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
   }
   if (p.layout.sparseCount != 0 || !putDenseRow(p, row.full, y, w, f, role, fold)) {
     buildRow(p, row, y, w, f, role, fold);
-    int32_t rc = placeRow(p);
-    if (rc != 0)
+    VsfStatus rc = placeRow(p);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   p.rowsStored = true;
@@ -497,7 +497,7 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
     p.t.rows[ri] += 1;
     p.t.freq[ri] += f;
     p.t.weight[ri] += wf;
-    return 0;
+    return VsfStatus::Ok;
   }
   p.t.kept += 1;
   p.t.freqKept += f;
@@ -506,16 +506,16 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
   if (role != VSF_ROLE_NONE)
     p.t.weight[ri] += wf;
   if (role != VSF_ROLE_TRAIN)
-    return 0;
+    return VsfStatus::Ok;
   if (s->resampling && p.t.freq[1] > 2147483647.0) {
     vsfLog(VsfMsg::SumFrequenciesTrainingObservationsExceeds, {2147483647});
     raiseRc(*p.returnCode, StepRc::Error);
-    return codeOf(VsfStatus::FrequencyOverflow);
+    return VsfStatus::FrequencyOverflow;
   }
   const double ww = weighted ? wf : 1.0;
   if (sumWeight != nullptr && !s->bridge) {
     *sumWeight = ww;
-    return 0;
+    return VsfStatus::Ok;
   }
   addRowSums(p, row, y, ww, p.t.sumY, p.t.sumYY);
   if (s->bridge) {
@@ -524,7 +524,7 @@ int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y, double 
     addScaled(p.bridgeFSum, p.numeric, s->numericCount, f);
     addBridgeColumnSums(p, row, f);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace vsfread
@@ -549,12 +549,12 @@ namespace {
 // 2 VALDATA=. Held-out rows with unknown levels are counted into counters / *unknownClass.
 // Workers take the DATA= observations in blocks where the source and the pass allow it; the
 // rest are read one by one.
-[[nodiscard]] int32_t readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
+[[nodiscard]] VsfStatus readRows(Pass& p, int32_t which, int32_t* counters, int32_t* unknownClass) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   if (which == 0) {
-    int32_t rc = vsfReadBlocks(p);
-    if (rc != 0)
+    VsfStatus rc = vsfReadBlocks(p);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   // The rows of DATA= observations taken are on pages before the next is read: the source
@@ -570,17 +570,17 @@ namespace {
         src->status(src->self, &y, s->weightGiven ? &w : nullptr, s->freqGiven ? &f : nullptr);
     if (!keepRow(p, which, st, w, &f, &wf, counters, unknownClass))
       continue;
-    int32_t rc = storeRow(p, which, currentRow(p), y, w, f, wf);
-    if (rc != 0)
+    VsfStatus rc = storeRow(p, which, currentRow(p), y, w, f, wf);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   if (release)
     src->release(src->self, -1);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Reads one data set: which 0 DATA=, 1 TESTDATA=, 2 VALDATA=.
-[[nodiscard]] int32_t readDataSet(Pass& p, int32_t which) {
+[[nodiscard]] VsfStatus readDataSet(Pass& p, int32_t which) {
   VsfDataSettings* s = p.s;
   VsfRowSource* src = p.src;
   int32_t* counters = nullptr;
@@ -588,18 +588,18 @@ namespace {
   if (which != 0) {
     counters = allocArray<int32_t>(p.bags->pool, s->modelEffectCount);
     if (counters == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
-  int32_t rc = src->begin(src->self, which);
-  if (rc == codeOf(RowSourceStart::OutOfStep))
-    return 0; // reported; the data set sits this BY group out
-  if (rc != codeOf(RowSourceStart::Ready))
-    return rc;
-  rc = readRows(p, which, counters, &unknownClass);
+  const int32_t start = src->begin(src->self, which);
+  if (start == codeOf(RowSourceStart::OutOfStep))
+    return VsfStatus::Ok; // reported; the data set sits this BY group out
+  if (start != codeOf(RowSourceStart::Ready))
+    return statusFromCode(start);
+  VsfStatus rc = readRows(p, which, counters, &unknownClass);
   // The design context reads DATA= again after a held-out pass, also after a failure.
   if (which != 0)
     src->end(src->self, which);
-  if (rc != 0 || which == 0)
+  if (rc != VsfStatus::Ok || which == 0)
     return rc;
   if (unknownClass)
     vsfLog(which == 1 ? VsfMsg::ObservationsTestdataDataSetClass
@@ -612,17 +612,17 @@ namespace {
              {HostMsgArg(name != nullptr ? name : "",
                          name != nullptr ? static_cast<int32_t>(std::strlen(name)) : 0)});
     }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The bridge means, right after the DATA= pass.
-[[nodiscard]] int32_t bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
+[[nodiscard]] VsfStatus bridgeMeans(Pass& p, QkPool* pool, VsfReadResult* result) {
   const VsfDataSettings* s = p.s;
   const int32_t nv = s->numericCount;
   result->bridgeWeightedMeans = allocArray<double>(pool, nv);
   result->bridgeFreqMeans = allocArray<double>(pool, nv);
   if (!result->bridgeWeightedMeans || !result->bridgeFreqMeans)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   p.src->levelsAll(p.src->self);
   const double W = p.t.weight[1], F = p.t.freq[1];
   const double total = p.missingResponseWeight + W;
@@ -633,14 +633,14 @@ namespace {
   if (s->glm) {
     result->bridgeEffectMeans = allocArray<double>(pool, s->modelEffectCount);
     if (result->bridgeEffectMeans == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (F > 0.0)
       p.src->effectMeans(p.src->self, p.bridgeColSum, 1.0 / F, result->bridgeEffectMeans);
     else
       for (int32_t e = 0; e < s->modelEffectCount; ++e)
         result->bridgeEffectMeans[e] = hostMissing();
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
@@ -675,12 +675,12 @@ namespace {
 // The page files, one per thread that memory can feed. A page must hold the row count, the
 // largest row and 4 spare bytes: (N + 4) doubles and (2N + 3) codes, which 40 bytes a column
 // alone does not cover for one or two columns.
-[[nodiscard]] int32_t openPageFiles(VsfDataSettings* s, VsfBagVec* bags, QkExtensionSet* exts,
-                                    QkPool* byPool, int32_t* returnCode) {
+[[nodiscard]] VsfStatus openPageFiles(VsfDataSettings* s, VsfBagVec* bags, QkExtensionSet* exts,
+                                      QkPool* byPool, int32_t* returnCode) {
   const int32_t N = s->columnCount;
   const int32_t T = std::max(s->threadCount, 1);
-  int32_t rc = vsfBagVecAlloc(bags, byPool, static_cast<uint32_t>(T), 1, kQkZeroed);
-  if (rc != 0)
+  VsfStatus rc = vsfBagVecAlloc(bags, byPool, static_cast<uint32_t>(T), 1, kQkZeroed);
+  if (rc != VsfStatus::Ok)
     return rc;
   const int64_t request =
       std::max<int64_t>(40 * static_cast<int64_t>(N), 8 + 8 * (N + 4) + 4 * (2 * N + 3) + 4 + 8);
@@ -688,23 +688,23 @@ namespace {
   for (int32_t t = 0; t < T; ++t) {
     VsfUtilFile* rec = nullptr;
     rc = vsfBagVecAddElt(bags, exts, &perf, request, &rec);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
     rec->columnCount = static_cast<uint32_t>(N);
   }
   rc = vsfPrepRead(s, bags, returnCode);
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   // A page file per thread that memory cannot feed would make every pass run serially (the
   // frame runs threads only with one file each): those files go before any page is written.
   while (bags->count > static_cast<uint32_t>(std::max(s->threadCount, 1)))
     vsfFreeUtil(&bags->files[--bags->count], exts);
 
-  return 0;
+  return VsfStatus::Ok;
 }
 
-// The pass's buffers and the model's column tables; kVsfNoMemory when one cannot be had.
-[[nodiscard]] int32_t allocateTables(Pass& p, QkPool* byPool) {
+// The pass's buffers and the model's column tables; NoMemory when one cannot be had.
+[[nodiscard]] VsfStatus allocateTables(Pass& p, QkPool* byPool) {
   const VsfDataSettings* s = p.s;
   VsfPassState* m = p.model;
   const int32_t N = s->columnCount, E = s->entryCount;
@@ -733,15 +733,15 @@ namespace {
     p.bridgeFSum = allocArray<double>(byPool, s->numericCount);
     p.bridgeColSum = allocArray<double>(byPool, N);
     if (!p.numeric || !p.bridgeWSum || !p.bridgeFSum || !p.bridgeColSum)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
       !m->columnSumSquares || !m->columnSquareSums || !m->spreadState || !m->spreadSums ||
       !m->xpxShift || !m->sparseEffectList || !m->sparseSlot || !m->denseEffectList ||
       !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
       !m->prevInModelList)
-    return kVsfNoMemory;
-  return 0;
+    return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
 }
 
 // The representation of each entry (dense, or a sparse slot that the levels of one split
@@ -798,38 +798,38 @@ void layOutEntries(Pass& p) {
 }
 
 // The passes over DATA=, the bridge means, TESTDATA= and VALDATA=, and the last page.
-[[nodiscard]] int32_t readAll(Pass& p, QkPool* byPool, VsfReadResult* result) {
+[[nodiscard]] VsfStatus readAll(Pass& p, QkPool* byPool, VsfReadResult* result) {
   const VsfDataSettings* s = p.s;
-  int32_t rc = readDataSet(p, 0);
-  if (rc == 0 && s->bridge)
+  VsfStatus rc = readDataSet(p, 0);
+  if (rc == VsfStatus::Ok && s->bridge)
     rc = bridgeMeans(p, byPool, result);
-  if (rc == 0 && s->testData)
+  if (rc == VsfStatus::Ok && s->testData)
     rc = readDataSet(p, 1);
-  if (rc == 0 && s->valData)
+  if (rc == VsfStatus::Ok && s->valData)
     rc = readDataSet(p, 2);
   // End of reading: the last page goes out.
-  if (rc == 0 && p.writer.open && p.writer.rows > 0) {
+  if (rc == VsfStatus::Ok && p.writer.open && p.writer.rows > 0) {
     rc = vsfPageClose(&p.writer, p.bags);
-    if (rc == codeOf(VsfStatus::PageNotWritten))
+    if (rc == VsfStatus::PageNotWritten)
       raiseRc(*p.returnCode, StepRc::NotRestored);
   }
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   result->pagesWritten = p.writer.pagesWritten;
   result->maxRowsPerPage = p.writer.maxRows;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfBagVec* bags,
-                    QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
-                    VsfReadResult* result) {
+VsfStatus vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfBagVec* bags,
+                      QkExtensionSet* exts, QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
+                      VsfReadResult* result) {
   if (s->columnCount <= 0 || s->entryCount <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   m->dataSettings = s;
-  int32_t rc = openPageFiles(s, bags, exts, byPool, returnCode);
-  if (rc != 0)
+  VsfStatus rc = openPageFiles(s, bags, exts, byPool, returnCode);
+  if (rc != VsfStatus::Ok)
     return rc;
   Pass p;
   p.s = s;
@@ -838,21 +838,21 @@ int32_t vsfReadPass(VsfDataSettings* s, VsfRowSource* src, VsfPassState* m, VsfB
   p.bags = bags;
   p.pagePool = pagePool;
   p.returnCode = returnCode;
-  if ((rc = allocateTables(p, byPool)) != 0)
+  if ((rc = allocateTables(p, byPool)) != VsfStatus::Ok)
     return rc;
   layOutEntries(p);
   p.denseRuns = allocArray<int32_t>(byPool, 2 * static_cast<int64_t>(p.layout.denseColumns), false);
   if (p.denseRuns == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   p.denseRunCount = denseRunsOf(s, p.layout, p.denseRuns);
-  if ((rc = chooseRoad(p, byPool)) != 0)
+  if ((rc = chooseRoad(p, byPool)) != VsfStatus::Ok)
     return rc;
   rc = vsfPlanPageDisk(s, bags, exts, 8 * p.layout.fixedDoubles() + 4 * p.layout.fixedCodes(),
                        returnCode);
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   vsfPageWriterStart(&p.writer, bags);
-  if ((rc = readAll(p, byPool, result)) != 0)
+  if ((rc = readAll(p, byPool, result)) != VsfStatus::Ok)
     return rc;
   return vsfReadCompletion(p, exts, byPool);
 }

@@ -11,6 +11,7 @@
 #include "design/levrowstatus.h"
 #include "support/hostif.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
 #include <cstdint>
@@ -240,19 +241,21 @@ struct VsfEffectTraits {
 
 // Read preparation: memory budget, thread count and in-memory limits. 0, -2, or -16 after
 // VsfMsg::MemoryAmountUnknown (*returnCode raised to at least StepRc::Error).
-[[nodiscard]] int32_t vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags, int32_t* returnCode);
+[[nodiscard]] VsfStatus vsfPrepRead(VsfDataSettings* settings, VsfBagVec* bags,
+                                    int32_t* returnCode);
 // The disk plan of the pages: rows of at least `rowBytes` bytes each, the observations the
 // settings expect, less the pages kept in memory, against the free space of the utility
-// directory. 0 when they fit or cannot be told; else kVsfReportedFailure after
+// directory. Ok when they fit or cannot be told; else ReportedFailure after
 // VsfMsg::PagesDoNotFitOnDisk (*returnCode raised to at least StepRc::NotRestored).
-[[nodiscard]] int32_t vsfPlanPageDisk(const VsfDataSettings* settings, const VsfBagVec* bags,
-                                      QkExtensionSet* exts, int64_t rowBytes, int32_t* returnCode);
+[[nodiscard]] VsfStatus vsfPlanPageDisk(const VsfDataSettings* settings, const VsfBagVec* bags,
+                                        QkExtensionSet* exts, int64_t rowBytes,
+                                        int32_t* returnCode);
 
 // The reading pass over an explicit row source: pages, counts and sums into the model.
-[[nodiscard]] int32_t vsfReadPass(VsfDataSettings* settings, VsfRowSource* source,
-                                  VsfPassState* model, VsfBagVec* bags, QkExtensionSet* exts,
-                                  QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
-                                  VsfReadResult* result);
+[[nodiscard]] VsfStatus vsfReadPass(VsfDataSettings* settings, VsfRowSource* source,
+                                    VsfPassState* model, VsfBagVec* bags, QkExtensionSet* exts,
+                                    QkPool* byPool, QkPool* pagePool, int32_t* returnCode,
+                                    VsfReadResult* result);
 
 // The partition role (VsfRole) of a ROLEVAR= value of length characters, as the reading pass
 // and the OUTPUT data set give it: the value is left-justified, trailing blanks do not count.

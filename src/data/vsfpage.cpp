@@ -38,8 +38,8 @@ bool diskRoom(const VsfBagVec* bags, const VsfUtilFile& file) {
 
 } // namespace
 
-int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
-                                 double** firstDouble, unsigned char** end) {
+VsfStatus startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, void** page,
+                                   double** firstDouble, unsigned char** end) {
   assert(k >= 0 && bags->count > 0 && "a page number and a file to hold it");
   VsfUtilFile& file = bags->files[k % bags->count];
   const int64_t j = k / bags->count;
@@ -49,20 +49,20 @@ int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool, v
   if (j < file.memLimit) {
     buffer = pagePool->allocate(pagePool, size, kQkZeroed);
     if (buffer == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   } else {
     auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
     if (pgf->qkpgfNewPage(file.file, &buffer, 0) != 0 || buffer == nullptr)
-      return codeOf(VsfStatus::NoPage);
+      return VsfStatus::NoPage;
     std::memset(buffer, 0, size);
   }
   *page = buffer;
   *firstDouble = reinterpret_cast<double*>(static_cast<unsigned char*>(buffer) + 8);
   *end = static_cast<unsigned char*>(buffer) + vsfPageEnd(size);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
+VsfStatus vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
   assert(k >= 0 && bags->count > 0 && "a page number and a file to hold it");
   VsfUtilFile& file = bags->files[k % bags->count];
   const int64_t j = k / bags->count;
@@ -76,22 +76,22 @@ int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page) {
       void* table = file.tablePool->reallocate(file.tablePool, file.memPages,
                                                sizeof(void*) * static_cast<size_t>(grown), 0);
       if (table == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       file.memPages = static_cast<void**>(table);
       file.memCapacity = grown;
     }
     file.memPages[file.memPageCount++] = page;
-    return 0;
+    return VsfStatus::Ok;
   }
   auto* pgf = reinterpret_cast<QkPgfExtension*>(bags->pageService);
   file.page.pageNumber = j - file.memLimit + 1;
   file.page.buffer = page;
   if (!diskRoom(bags, file))
-    return codeOf(VsfStatus::PageNotWritten);
+    return VsfStatus::PageNotWritten;
   if (vsfFilePage(pgf, &file, true) != 0)
-    return codeOf(VsfStatus::PageNotWritten);
+    return VsfStatus::PageNotWritten;
   file.diskPageCount = file.page.pageNumber;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
@@ -129,13 +129,13 @@ VsfBagVec single(VsfUtilFile* file, QkExtension* pageService) {
 
 } // namespace
 
-int32_t StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k, QkPool* pagePool,
-                     void** page, double** firstDouble, unsigned char** end) {
+VsfStatus StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k, QkPool* pagePool,
+                       void** page, double** firstDouble, unsigned char** end) {
   VsfBagVec v = single(file, pageService);
   return startNewPageInMultiFiles(&v, k, pagePool, page, firstDouble, end);
 }
 
-int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, void* page) {
+VsfStatus vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, void* page) {
   VsfBagVec v = single(file, pageService);
   return vsfWritePageInMultiFiles(&v, k, page);
 }
@@ -189,13 +189,13 @@ void* reservedBuffer(VsfPageWriter* w, VsfBagVec* bags, int64_t k, QkPool* pageP
 
 } // namespace
 
-int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
+VsfStatus vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   assert(!w->open && "a page is closed before the next one opens");
   void* page = nullptr;
   double* first = nullptr;
   unsigned char* end = nullptr;
   const int64_t k = w->pagesWritten;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if ((page = reservedBuffer(w, bags, k, pagePool)) != nullptr) {
     first = reinterpret_cast<double*>(static_cast<unsigned char*>(page) + 8);
     end =
@@ -203,9 +203,9 @@ int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   } else {
     rc = startNewPageInMultiFiles(bags, k, pagePool, &page, &first, &end);
   }
-  if (rc == kVsfNoMemory)
-    return codeOf(VsfStatus::NoPage); // a page that cannot be started
-  if (rc != 0)
+  if (rc == VsfStatus::NoMemory)
+    return VsfStatus::NoPage; // a page that cannot be started
+  if (rc != VsfStatus::Ok)
     return rc;
   w->pageNumber = k;
   w->page = static_cast<unsigned char*>(page);
@@ -215,7 +215,7 @@ int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool) {
   assert(w->lowest >= w->next + 4 && "a new page has room past its row count");
   w->rows = 0;
   w->open = true;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd, const int32_t* codes,
@@ -232,18 +232,18 @@ bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd, const int32
   return true;
 }
 
-int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags) {
+VsfStatus vsfPageClose(VsfPageWriter* w, VsfBagVec* bags) {
   assert(w->open && w->next <= w->lowest &&
          "an open page is closed, its doubles clear of its codes");
   double count = w->rows;
   std::memcpy(w->page, &count, sizeof count);
-  int32_t rc = vsfWritePageInMultiFiles(bags, w->pageNumber, w->page);
+  VsfStatus rc = vsfWritePageInMultiFiles(bags, w->pageNumber, w->page);
   w->open = false;
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   w->maxRows = std::max(w->maxRows, w->rows);
   ++w->pagesWritten;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfRowCursorStart(VsfRowCursor* c, void* page, uint32_t pageSize) {

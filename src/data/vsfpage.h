@@ -16,6 +16,7 @@
 #pragma once
 
 #include "data/vsfutilfile.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 #include <cstring>
@@ -90,13 +91,14 @@ inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
 }
 
 // Opens page k = pagesWritten: 0, -2 (page pool), or -7 (page-file service).
-[[nodiscard]] int32_t vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool);
+[[nodiscard]] VsfStatus vsfPageOpen(VsfPageWriter* w, VsfBagVec* bags, QkPool* pagePool);
 // Places a row when it fits (4 spare bytes); false when it does not.
 [[nodiscard]] bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd,
                               const int32_t* codes, int32_t nc);
-// Closes the open page into its file: 0, or -12 after VsfMsg::PageUtilityFileCouldNotWritten
+// Closes the open page into its file: Ok, or PageNotWritten after
+// VsfMsg::PageUtilityFileCouldNotWritten
 // or VsfMsg::PagesDoNotFitOnDisk (the utility directory has too little room left).
-[[nodiscard]] int32_t vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
+[[nodiscard]] VsfStatus vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
 
 // Reads (write false) or writes page page.pageNumber of a page file through the page-file
 // service; on failure logs the file's path, the page's size in bytes and the system's reason,
@@ -104,16 +106,16 @@ inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
 [[nodiscard]] int32_t vsfFilePage(QkPgfExtension* pgf, VsfUtilFile* file, bool write);
 
 // The multi-file forms of the interface.
-[[nodiscard]] int32_t startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool,
-                                               void** page, double** firstDouble,
-                                               unsigned char** end);
-[[nodiscard]] int32_t vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page);
+[[nodiscard]] VsfStatus startNewPageInMultiFiles(VsfBagVec* bags, int64_t k, QkPool* pagePool,
+                                                 void** page, double** firstDouble,
+                                                 unsigned char** end);
+[[nodiscard]] VsfStatus vsfWritePageInMultiFiles(VsfBagVec* bags, int64_t k, void* page);
 // The same two steps for a single page file (page k is that file's page k).
-[[nodiscard]] int32_t StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k,
-                                   QkPool* pagePool, void** page, double** firstDouble,
-                                   unsigned char** end);
-[[nodiscard]] int32_t vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k,
-                                   void* page);
+[[nodiscard]] VsfStatus StartNewPage(VsfUtilFile* file, QkExtension* pageService, int64_t k,
+                                     QkPool* pagePool, void** page, double** firstDouble,
+                                     unsigned char** end);
+[[nodiscard]] VsfStatus vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k,
+                                     void* page);
 
 // Walks the rows of a page: after vsfRowCursorNext, doubles points at the row's first
 // double and codeEnd one past its first code (the first code is codeEnd[-1]).

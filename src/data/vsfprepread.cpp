@@ -93,13 +93,13 @@ double threadEstimate(const VsfDataSettings* s, const VsfUtilFile& file) {
 
 } // namespace
 
-int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
+VsfStatus vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
   const int64_t steps = stepEstimate(s);
   int64_t kilobytes = 0;
   if (wmrlmem(&kilobytes) != 0) {
     vsfLog(VsfMsg::MemoryAmountUnknown);
     raiseRc(*returnCode, StepRc::Error);
-    return codeOf(VsfStatus::MemoryUnknown);
+    return VsfStatus::MemoryUnknown;
   }
   const double M = static_cast<double>(kilobytes) * 1024.0;
   // The fit's own holding is counted once; each thread's work once per thread.
@@ -148,15 +148,15 @@ int32_t vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
     file.memPages = static_cast<void**>(
         bags->pool->allocate(bags->pool, sizeof(void*) * static_cast<size_t>(file.memCapacity), 0));
     if (file.memPages == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfPlanPageDisk(const VsfDataSettings* s, const VsfBagVec* bags, QkExtensionSet* exts,
-                        int64_t rowBytes, int32_t* returnCode) {
+VsfStatus vsfPlanPageDisk(const VsfDataSettings* s, const VsfBagVec* bags, QkExtensionSet* exts,
+                          int64_t rowBytes, int32_t* returnCode) {
   if (s->expectedRows <= 0 || bags->count == 0 || rowBytes <= 0)
-    return 0;
+    return VsfStatus::Ok;
   // Pages go round the files: the rows of each page, the pages of all, less those in memory.
   const double pageSize = bags->files[0].page.pageSize;
   const double perPage =
@@ -166,12 +166,12 @@ int32_t vsfPlanPageDisk(const VsfDataSettings* s, const VsfBagVec* bags, QkExten
     pages -= static_cast<double>(bags->files[f].memLimit);
   const double need = std::max(pages, 0.0) * pageSize;
   if (need <= 0.0)
-    return 0;
+    return VsfStatus::Ok;
   const int64_t free = vsfUtilFreeBytes(exts != nullptr ? exts->qkupath : nullptr);
   // A tenth of the free space stays for the system and the step's other files.
   if (free < 0 || need <= 0.9 * static_cast<double>(free))
-    return 0;
+    return VsfStatus::Ok;
   vsfReportDiskShort(need, bags->files[0], free);
   raiseRc(*returnCode, StepRc::NotRestored);
-  return kVsfReportedFailure;
+  return VsfStatus::ReportedFailure;
 }

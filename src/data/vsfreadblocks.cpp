@@ -32,7 +32,7 @@ struct alignas(64) Slot {
   std::atomic<int64_t> turn{0};
   std::atomic<int64_t> filled{0};
   std::atomic<int32_t> pending{0};
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   LevRowStatusSet* status = nullptr;
   double *y = nullptr, *w = nullptr, *f = nullptr, *rows = nullptr;
   int32_t* columns = nullptr; // the sparse road: the values' columns and each row's end
@@ -98,12 +98,14 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
 }
 
 // Observations offset .. offset + count - 1 of the road built into a slot by a worker's state.
-[[nodiscard]] int32_t fillSlot(const Road& road, void* state, Slot& slot, int64_t offset,
-                               int32_t count) {
+[[nodiscard]] VsfStatus fillSlot(const Road& road, void* state, Slot& slot, int64_t offset,
+                                 int32_t count) {
   if (road.sparse)
-    return road.src->blockSparseRows(state, offset, count, slot.status, slot.y, slot.w, slot.f,
-                                     slot.rows, slot.columns, slot.ends);
-  return road.src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f, slot.rows);
+    return statusFromCode(road.src->blockSparseRows(state, offset, count, slot.status, slot.y,
+                                                    slot.w, slot.f, slot.rows, slot.columns,
+                                                    slot.ends));
+  return statusFromCode(
+      road.src->blockRows(state, offset, count, slot.status, slot.y, slot.w, slot.f, slot.rows));
 }
 
 // The observations of a block: about 512 KB of design values, and at least four blocks a
@@ -135,20 +137,20 @@ void finishStored(Road& road, Slot& slot, int64_t k) {
   const int64_t offset = k * road->blockRows;
   const int32_t count =
       static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - offset));
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (seam::failReadBlock(k + 1)) {
-    rc = kVsfNoMemory;
+    rc = VsfStatus::NoMemory;
   } else {
     try {
       rc = fillSlot(*road, state, slot, offset, count);
     } catch (const std::bad_alloc&) {
-      rc = kVsfNoMemory;
+      rc = VsfStatus::NoMemory;
     }
   }
   slot.rc = rc;
   slot.filled.store(k + 1, std::memory_order_release);
   slot.filled.notify_all();
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return false;
   // The main thread stores the rows; pages written once here spare it their faults. Without
   // memory for them the writer allocates its pages itself.
@@ -318,7 +320,7 @@ private:
 
 // The rows of a filled slot, in order, observation by observation as the serial road takes
 // them; with a summing thread their sums are left to it.
-[[nodiscard]] int32_t storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
+[[nodiscard]] VsfStatus storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     const double w = slot.w != nullptr ? slot.w[i] : 1.0;
     double f = slot.f != nullptr ? slot.f[i] : 1.0, wf = 1.0;
@@ -331,20 +333,20 @@ private:
       continue;
     if (slot.f != nullptr)
       slot.f[i] = f; // the frequency as kept (floored), which the copy writes
-    int32_t rc = storeRow(p, 0, slotRow(road, slot, i), slot.y[i], w, f, wf,
-                          road.summing ? slot.sumWeight + i : nullptr);
-    if (rc != 0) {
+    VsfStatus rc = storeRow(p, 0, slotRow(road, slot, i), slot.y[i], w, f, wf,
+                            road.summing ? slot.sumWeight + i : nullptr);
+    if (rc != VsfStatus::Ok) {
       p.deferTo = nullptr;
       return rc;
     }
   }
   p.deferTo = nullptr;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The block road on the main thread alone (one thread): each block built and stored in turn,
 // which spares the per-observation reads of the serial road.
-[[nodiscard]] int32_t readBlocksHere(Pass& p, Road& road, void* state) {
+[[nodiscard]] VsfStatus readBlocksHere(Pass& p, Road& road, void* state) {
   const bool release = p.s->releaseData && road.src->release != nullptr;
   const int64_t releaseEvery = std::max<int64_t>(vsfReleaseRows(road.columns) / road.blockRows, 1);
   Slot& slot = road.slots[0];
@@ -352,20 +354,20 @@ private:
     const int64_t offset = k * road.blockRows;
     const int32_t count =
         static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - offset));
-    int32_t rc = fillSlot(road, state, slot, offset, count);
-    if (rc == 0)
+    VsfStatus rc = fillSlot(road, state, slot, offset, count);
+    if (rc == VsfStatus::Ok)
       rc = storeSlotRows(p, road, slot, count);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
     if (release && (k + 1) % releaseEvery == 0)
       road.src->release(road.src->self, offset + count);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The main thread's part: each block, in order, observation by observation as the serial
 // road would take it.
-[[nodiscard]] int32_t storeBlocks(Pass& p, Road& road) {
+[[nodiscard]] VsfStatus storeBlocks(Pass& p, Road& road) {
   const int64_t S = static_cast<int64_t>(road.slots.size());
   // Stored blocks are given up every vsfReleaseRows observations or so: the workers read ahead
   // of the main thread, never behind it.
@@ -377,13 +379,13 @@ private:
   for (int64_t k = 0; k < road.blockCount; ++k) {
     Slot& slot = road.slots[static_cast<size_t>(k % S)];
     (void)waitFor(slot.filled, k + 1, road.stop); // a stopped road leaves its rc in the slot
-    if (slot.rc != 0)
+    if (slot.rc != VsfStatus::Ok)
       return slot.rc;
     const int64_t offset = k * road.blockRows;
     const int32_t count =
         static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - offset));
     slot.pending.store(int32_t{road.summing} + int32_t{road.copying}, std::memory_order_relaxed);
-    if (int32_t rc = storeSlotRows(p, road, slot, count); rc != 0)
+    if (VsfStatus rc = storeSlotRows(p, road, slot, count); rc != VsfStatus::Ok)
       return rc;
     if (road.summing || road.copying) {
       road.stored.store(k + 1, std::memory_order_release);
@@ -397,7 +399,7 @@ private:
     if (release && (k + 1) % releaseEvery == 0)
       releaser->post(offset + count);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The road is open for a DATA= pass whose per-observation decisions all stay with the main
@@ -452,9 +454,9 @@ private:
 
 namespace vsfread {
 
-int32_t vsfReadBlocks(Pass& p) {
+VsfStatus vsfReadBlocks(Pass& p) {
   if (!roadOpen(p))
-    return 0;
+    return VsfStatus::Ok;
   VsfRowSource* src = p.src;
   Road road;
   road.src = src;
@@ -469,7 +471,7 @@ int32_t vsfReadBlocks(Pass& p) {
   road.blockRows = blockSize(road.width, road.span, T);
   // A group shorter than two blocks is read one by one.
   if (road.span < 2 * static_cast<int64_t>(road.blockRows))
-    return 0;
+    return VsfStatus::Ok;
   road.blockCount = (road.span + road.blockRows - 1) / road.blockRows;
   // The main thread stores the rows: one worker fewer than the threads keeps it on a core.
   const int32_t workers =
@@ -487,13 +489,13 @@ int32_t vsfReadBlocks(Pass& p) {
     road.copying = pagesStayInMemory(p, road);
   }
   if (!allocateSlots(p, road))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (void*& state : states)
     if ((state = src->blockWorker(src->self, p.bags->pool, road.blockRows)) == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   if (here) {
-    const int32_t rc = readBlocksHere(p, road, states[0]);
-    if (rc == codeOf(VsfStatus::InternalError))
+    const VsfStatus rc = readBlocksHere(p, road, states[0]);
+    if (rc == VsfStatus::InternalError)
       xebug("vsfData: a block of observations lies outside its BY group");
     src->blockEnd(src->self, road.span);
     return rc;
@@ -512,7 +514,7 @@ int32_t vsfReadBlocks(Pass& p) {
   if (threads.empty()) {
     if (road.reserve != nullptr)
       vsfPageReserveRelease(&reserve);
-    return 0;
+    return VsfStatus::Ok;
   }
   p.writer.reserve = road.reserve;
   // The sums go to a thread of their own when one starts (the post-fit bridge's sums, which
@@ -523,10 +525,10 @@ int32_t vsfReadBlocks(Pass& p) {
     road.summing = true;
   } catch (const std::exception&) {
   }
-  int32_t rc = storeBlocks(p, road);
+  VsfStatus rc = storeBlocks(p, road);
   if (summer.joinable()) {
     // After a failure the sums are dropped: the summing thread stops at the next block.
-    if (rc != 0) {
+    if (rc != VsfStatus::Ok) {
       road.stop.store(true, std::memory_order_release);
       road.stored.store(-1, std::memory_order_release);
       road.stored.notify_all();
@@ -534,14 +536,14 @@ int32_t vsfReadBlocks(Pass& p) {
     summer.join();
   }
   // After a success the workers end when the last copy is done; after a failure they stop.
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     stopRoad(road);
   for (std::thread& t : threads)
     t.join();
   p.writer.reserve = nullptr;
   if (road.reserve != nullptr)
     vsfPageReserveRelease(&reserve);
-  if (rc == codeOf(VsfStatus::InternalError))
+  if (rc == VsfStatus::InternalError)
     xebug("vsfData: a block of observations lies outside its BY group");
   // The observations taken, whatever became of them, are behind the source.
   src->blockEnd(src->self, road.span);

@@ -23,7 +23,7 @@ namespace vsfread {
 namespace {
 
 // Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
-[[nodiscard]] int32_t blockFolds(Pass& p) {
+[[nodiscard]] VsfStatus blockFolds(Pass& p) {
   const VsfDataSettings* s = p.s;
   const int64_t n = static_cast<int64_t>(p.t.rows[1]);
   const VsfRoleFoldRule rule{false, 0, 0, VsfCvMethod::Block, s->folds};
@@ -42,7 +42,7 @@ namespace {
       file.page.pageNumber = j - file.memLimit + 1;
       if (vsfFilePage(pgf, &file, false) != 0) {
         raiseRc(*p.returnCode, StepRc::NotRestored);
-        return codeOf(VsfStatus::PageNotRead);
+        return VsfStatus::PageNotRead;
       }
       page = static_cast<unsigned char*>(file.page.buffer);
     }
@@ -57,10 +57,10 @@ namespace {
     }
     if (onDisk && vsfFilePage(pgf, &file, true) != 0) {
       raiseRc(*p.returnCode, StepRc::NotRestored);
-      return codeOf(VsfStatus::PageNotWritten);
+      return VsfStatus::PageNotWritten;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The corrected sum of squares, relative to the uncorrected one (raw, or about a centre), at
@@ -142,14 +142,14 @@ void storeTotals(Pass& p) {
 
 // The arrays later drivers need: the refit copy, the L2 tuning rows, the external
 // cross-validation records.
-[[nodiscard]] int32_t laterArrays(Pass& p, QkPool* pool) {
+[[nodiscard]] VsfStatus laterArrays(Pass& p, QkPool* pool) {
   VsfPassState* m = p.model;
   const VsfDataSettings* s = p.s;
   const int32_t E = p.layout.entryCount;
   if (s->refit) {
     m->effectColumnCopy = allocArray<int32_t>(pool, E);
     if (m->effectColumnCopy == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     std::memcpy(m->effectColumnCopy, m->effectColumn, sizeof(int32_t) * static_cast<size_t>(E));
   }
   if (s->enTuneRows) {
@@ -157,17 +157,17 @@ void storeTotals(Pass& p) {
     m->enTuneCapacity = std::max(s->l2Steps, 3);
     m->enTuneRows = allocArray<double>(pool, 7 * static_cast<int64_t>(m->enTuneCapacity));
     if (m->enTuneRows == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   if (!s->xcv)
-    return 0;
+    return VsfStatus::Ok;
   const int64_t k = std::max(s->folds, 1);
   if (vsfMethodIs(s->method, VsfMethodFamily::LeastAngle)) {
     // Every fold records up to `room` steps; the merged grid can hold every fold's knots,
     // and the error curve doubles as the merge's scratch copy of the grid.
     const int64_t room = vsfCVExFoldRoom(s->maxSteps, s->steps, s->noint, E, s->forcedIn);
     if (k * room > INT32_MAX)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * room);
     m->cvexValues = allocArray<double>(pool, 6 * k * room);
     m->cvexGrid = allocArray<double>(pool, k * room);
@@ -176,30 +176,30 @@ void storeTotals(Pass& p) {
   } else if (vsfMethodRoad(s->method, VsfFitRoad::GroupLasso)) {
     const int64_t steps = vsfCVExGroupRoom(s->maxSteps, s->steps, s->forcedIn);
     if (k * steps > INT32_MAX)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
     m->cvexValues = allocArray<double>(pool, 2 * k * steps);
     m->cvexCurve = allocArray<double>(pool, steps);
     m->cvexGrid = m->cvexFoldKnots = m->cvexCurve; // the penalty sequence needs no merge
   } else {
-    return 0;
+    return VsfStatus::Ok;
   }
   m->cvexFoldEnd = allocArray<int32_t>(pool, k);
   m->cvexFoldLambdaMax = allocArray<double>(pool, k);
   if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax || !m->cvexGrid ||
       !m->cvexCurve || !m->cvexFoldKnots)
-    return kVsfNoMemory;
-  return 0;
+    return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
+VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
   storeTotals(p);
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (vsfCvScheme(p.s->cvMethod).foldsAfterCount && p.layout.hasFold) {
     rc = blockFolds(p);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   for (uint32_t f = 0; f < p.bags->count; ++f) {
@@ -208,11 +208,10 @@ int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
       int32_t step = 0;
       // A model with an intercept shifts its pages about the means before its cross products.
       const bool rewrite = p.s->rewritePages || p.s->resampling || !p.s->noint;
-      rc = vsfReopenUtil(&file, exts, p.s->utilAccess, rewrite, &step);
-      if (rc != 0) {
+      if (vsfReopenUtil(&file, exts, p.s->utilAccess, rewrite, &step) != 0) {
         vsfLog(step == 1 ? VsfMsg::UtilityFileCouldNotClosed : VsfMsg::UtilityFileCouldNotReopened);
         raiseRc(*p.returnCode, StepRc::NotRestored);
-        return step == 1 ? -40 : -41;
+        return step == 1 ? VsfStatus::UtilFileNotClosed : VsfStatus::UtilFileNotReopened;
       }
     }
   }

@@ -6,6 +6,7 @@
 #include "data/vsfdata.h"
 #include "data/vsfpage.h"
 #include "data/vsfrolefold.h"
+#include "support/stepcodes.h"
 
 #include <cassert>
 #include <cstdint>
@@ -99,9 +100,9 @@ struct Pass {
 // same bytes and adds the same terms to every sum in the same order (a zero adds nothing).
 [[nodiscard]] bool keepRow(Pass& p, int32_t which, LevRowStatusSet status, double weight,
                            double* frequency, double* wf, int32_t* counters, int32_t* unknownClass);
-[[nodiscard]] int32_t storeRow(Pass& p, int32_t which, const DesignRow& row, double y,
-                               double weight, double frequency, double wf,
-                               double* sumWeight = nullptr);
+[[nodiscard]] VsfStatus storeRow(Pass& p, int32_t which, const DesignRow& row, double y,
+                                 double weight, double frequency, double wf,
+                                 double* sumWeight = nullptr);
 // Writes the doubles of a row stored straight onto its page, at `out`: weight, frequency,
 // resampling place and response as the layout has them, then the dense design values (a
 // layout without sparse entries, which the sparse road never has).
@@ -116,11 +117,11 @@ void addRowSums(Pass& p, const DesignRow& row, double y, double ww, double& sumY
 // it, workers build the design rows of the rest of the BY group in blocks and the main
 // thread stores them in observation order; the source is left after the last observation
 // taken. 0 (also when the road is closed: the caller reads on one by one), or a negative code.
-[[nodiscard]] int32_t vsfReadBlocks(Pass& p);
+[[nodiscard]] VsfStatus vsfReadBlocks(Pass& p);
 
 // Completes a pass whose rows are all on pages: the column statistics and counts into the
 // model, the BLOCK folds, the page files reopened for reading and the arrays later fits need.
-// 0, or a negative code (the return code raised where the pages failed).
-[[nodiscard]] int32_t vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool);
+// Ok, or the failure status (the return code raised where the pages failed).
+[[nodiscard]] VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool);
 
 } // namespace vsfread

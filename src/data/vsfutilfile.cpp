@@ -66,14 +66,14 @@ template <class Run>
 
 } // namespace
 
-int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
-                       uint32_t flags) {
+VsfStatus vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
+                         uint32_t flags) {
   vec->files = nullptr;
   if (count > 0) {
     vec->files = static_cast<VsfUtilFile*>(
         pool->allocate(pool, sizeof(VsfUtilFile) * count, flags | kQkZeroed));
     if (vec->files == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   vec->count = 0;
   vec->capacity = count;
@@ -81,11 +81,11 @@ int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t gr
   vec->pool = pool;
   vec->growth = growth;
   vec->flags = flags;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                        int64_t request, VsfUtilFile** out) {
+VsfStatus vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                          int64_t request, VsfUtilFile** out) {
   *out = nullptr;
   if (vec->count >= vec->capacity) {
     uint32_t capacity = vec->capacity + (vec->growth == 0 ? 1 : vec->growth);
@@ -95,7 +95,7 @@ int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSetti
             : vec->pool->reallocate(vec->pool, vec->files, sizeof(VsfUtilFile) * capacity,
                                     vec->flags | kQkZeroed);
     if (grown == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     vec->files = static_cast<VsfUtilFile*>(grown);
     vec->capacity = capacity;
   }
@@ -105,25 +105,25 @@ int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSetti
   *out = rec;
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   uint8_t createStatus = 0;
-  int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
+  const int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
     reportCreateFailure(createStatus, rc);
-    return codeOf(VsfStatus::UtilFileNotMade);
+    return VsfStatus::UtilFileNotMade;
   }
   vec->largestPageSize = std::max(vec->largestPageSize, rec->page.pageSize);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
-                   int64_t request) {
+VsfStatus vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettings* perf,
+                     int64_t request) {
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   uint8_t createStatus = 0;
-  int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
+  const int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
     reportCreateFailure(createStatus, rc);
-    return codeOf(VsfStatus::UtilFileNotMade);
+    return VsfStatus::UtilFileNotMade;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfBagRelease(VsfUtilFile* rec, QkExtensionSet* exts) { vsfFreeUtil(rec, exts); }
@@ -442,7 +442,7 @@ int64_t vsfUtilFreeBytes(QkExtension* pathService) {
     return forced;
   auto* up = reinterpret_cast<QkUpathExtension*>(pathService);
   if (up == nullptr || up->qkupathFreeBytes == nullptr)
-    return -1;
+    return kVsfFreeBytesUnknown;
   return up->qkupathFreeBytes(up, kVsfUtilpath, 8);
 }
 

@@ -19,6 +19,7 @@
 
 #include "support/hostif.h"
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -98,21 +99,23 @@ using VsfThreadedKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* pag
 // The step that failed, as vsfCreateUtil and vsfCreateScratch report it.
 enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
 
-[[nodiscard]] int32_t vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count, uint32_t growth,
-                                     uint32_t flags);
-// The bytes free in the utility directory (seam::utilFreeBytes when set); -1 when
-// that cannot be told.
+[[nodiscard]] VsfStatus vsfBagVecAlloc(VsfBagVec* vec, QkPool* pool, uint32_t count,
+                                       uint32_t growth, uint32_t flags);
+// The free bytes vsfUtilFreeBytes gives when the path service cannot tell them.
+inline constexpr int64_t kVsfFreeBytesUnknown = -1;
+// The bytes free in the utility directory (seam::utilFreeBytes when set);
+// kVsfFreeBytesUnknown when that cannot be told.
 [[nodiscard]] int64_t vsfUtilFreeBytes(QkExtension* pathService);
 // Logs VsfMsg::PagesDoNotFitOnDisk: `need` bytes for the pages, the directory of `file`, the
 // bytes free there.
 void vsfReportDiskShort(double need, const VsfUtilFile& file, int64_t free);
 
-[[nodiscard]] int32_t vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts,
-                                      const VsfPerfSettings* perf, int64_t request,
-                                      VsfUtilFile** out);
+[[nodiscard]] VsfStatus vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts,
+                                        const VsfPerfSettings* perf, int64_t request,
+                                        VsfUtilFile** out);
 void vsfBagVecRelease(VsfBagVec* vec, QkExtensionSet* exts);
-[[nodiscard]] int32_t vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts,
-                                 const VsfPerfSettings* perf, int64_t request);
+[[nodiscard]] VsfStatus vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts,
+                                   const VsfPerfSettings* perf, int64_t request);
 void vsfBagRelease(VsfUtilFile* rec, QkExtensionSet* exts);
 [[nodiscard]] int32_t vsfCreateUtil(VsfUtilFile* rec, QkExtensionSet* exts,
                                     const VsfPerfSettings* perf, int64_t request,

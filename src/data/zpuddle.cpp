@@ -77,8 +77,9 @@ void zpudt(ThreadPuddle* puddle) {
   }
 }
 
-int32_t vsfInitializeThreads(ThreadPuddle* puddle, int32_t count) {
-  return zpudi(puddle, count, 1, utilReadWrapper);
+VsfStatus vsfInitializeThreads(ThreadPuddle* puddle, int32_t count) {
+  // zpudi's own codes (1 no pool extension, 2 no pool) would read as other statuses.
+  return zpudi(puddle, count, 1, utilReadWrapper) == 0 ? VsfStatus::Ok : VsfStatus::NoPoolOrHandle;
 }
 
 void vsfTerminateThreads(ThreadPuddle* puddle) {

@@ -5,6 +5,7 @@
 
 #include "support/hostif.h"
 #include "support/qkpool.h"
+#include "support/stepcodes.h"
 
 struct VsfWorkItem;
 
@@ -25,5 +26,5 @@ void zpudenq(ThreadPuddle* puddle, void* item);
 void zpudwt(ThreadPuddle* puddle);
 void zpudt(ThreadPuddle* puddle);
 
-[[nodiscard]] int32_t vsfInitializeThreads(ThreadPuddle* puddle, int32_t count);
+[[nodiscard]] VsfStatus vsfInitializeThreads(ThreadPuddle* puddle, int32_t count);
 void vsfTerminateThreads(ThreadPuddle* puddle);

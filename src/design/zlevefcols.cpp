@@ -4,6 +4,7 @@
 // effect blocks and the selected-effect row built from them. Knots, standardisation and
 // lag tables come from the set-up (zlevefti.cpp). Declared in design/levconstructed.h.
 #include "design/levconstructed.h"
+#include "support/notfound.h"
 
 #include "design/levrow.h"
 #include "numerics/zmaopb.h"
@@ -205,7 +206,7 @@ int32_t zlevGetEftLaggedLevel(LevRegContext* ctx, LagSpec* lag) {
   } else if (lag->second != nullptr) {
     const double role = ctx->numeric[lag->roleVariable];
     if (isHostMissing(role))
-      return -1;
+      return kVsfNotFound;
     if (role == 0)
       table = lag->second;
   }

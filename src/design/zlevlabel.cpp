@@ -3,6 +3,7 @@
 // CLASS levels, the response-to-CLASS links and the per-effect means of the design columns.
 // INTERLACED names are zlevname.cpp's. Declared in design/levnames.h.
 #include "design/levnames.h"
+#include "support/notfound.h"
 
 #include "design/levconstructed.h"
 #include "design/levlevel.h"
@@ -231,7 +232,7 @@ int32_t zlevEftClValParm(const LevDesign* d, const LevEffect* ef, const char* co
                          const int32_t* lengths) {
   const int32_t K = ef->crossedCount + ef->nestedCount;
   if (ef->columnTable == nullptr)
-    return -1;
+    return kVsfNotFound;
   for (int32_t k = 0; k < ef->columnCount; ++k) {
     const int32_t* row =
         ef->columnTable + static_cast<size_t>(k) * ef->columnRowWidth + ef->constructedCount;
@@ -246,5 +247,5 @@ int32_t zlevEftClValParm(const LevDesign* d, const LevEffect* ef, const char* co
     if (all)
       return k;
   }
-  return -1;
+  return kVsfNotFound;
 }

@@ -5,6 +5,7 @@
 // Declared in design/levlevel.h.
 #include "design/levkeys.h"
 #include "design/levlevel.h"
+#include "support/notfound.h"
 
 #include "design/levreg.h"
 #include "design/levthread.h"
@@ -469,7 +470,7 @@ int32_t zlevlls(QkPool* pool, LevelizeContext* c, LevDesign* design, int32_t ind
 int32_t zlevlwh(void*, LevVariable* v, char* value) {
   const int32_t n = v->levelCount;
   if (n <= 0 || v->lookup == nullptr)
-    return -1;
+    return kVsfNotFound;
   const int32_t width = v->levelWidth;
   if (!v->keepJustification)
     leftJustify(value, width);
@@ -477,7 +478,7 @@ int32_t zlevlwh(void*, LevVariable* v, char* value) {
     const LevLookupSlot* hit =
         levKeyFind(table, static_cast<uint64_t>(v->lookupHashMask), value, width,
                    [](const LevLookupSlot& s) { return static_cast<const char*>(s.item); });
-    return hit != nullptr ? hit->level : -1;
+    return hit != nullptr ? hit->level : kVsfNotFound;
   }
   int32_t lo = 0, hi = n - 1;
   while (hi - lo > 5) {
@@ -493,7 +494,7 @@ int32_t zlevlwh(void*, LevVariable* v, char* value) {
   for (int32_t i = lo; i <= hi; ++i)
     if (std::memcmp(value, v->lookup[i], static_cast<size_t>(width)) == 0)
       return v->lookupIndex[i];
-  return -1;
+  return kVsfNotFound;
 }
 
 int32_t zlevllm(void*, LevelizeContext* c, LevDesign*, int32_t index, double* out) {

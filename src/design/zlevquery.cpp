@@ -3,6 +3,7 @@
 // the counts of identifying level texts, and the inverse member maps of MULTIMEMBER and
 // COLLECTION effect variables. Declared in design/levquery.h.
 #include "design/levquery.h"
+#include "support/notfound.h"
 
 #include "design/levconstructed.h"
 #include "design/levrow.h"
@@ -39,7 +40,7 @@ int32_t zlevGetEfClassLevels(const LevDesign* d, int32_t e, int32_t column, int3
   const LevEffect& ef = d->effects[e];
   const int32_t K = ef.crossedCount + ef.nestedCount;
   if (ef.columnTable == nullptr || column < 0 || column >= ef.columnCount)
-    return -1;
+    return kVsfNotFound;
   const int32_t* row = ef.columnTable + static_cast<size_t>(column) * ef.columnRowWidth;
   std::memcpy(out, row + ef.columnRowWidth - K, sizeof(int32_t) * static_cast<size_t>(K));
   return K;
@@ -99,7 +100,7 @@ int32_t zlevLSMBylevel(LevRegContext* ctx, int32_t v, int32_t* out) {
   LevDesign* d = ctx->design;
   const LevEftVar& ev = d->constructed[v];
   if (ev.kind != EV_COLLECTION)
-    return -1;
+    return kVsfNotFound;
   const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   int32_t n = 0, base = ev.numericCount;
   for (int32_t j = 0; j < ev.numericCount; ++j)

@@ -4,6 +4,7 @@
 // the fit-block value callbacks. The CLASS codings are zlevpar.cpp's.
 // Declared in design/levrow.h and design/levreg.h.
 #include "design/levrow.h"
+#include "support/notfound.h"
 
 #include "design/levconstructed.h"
 #include "design/levlevel.h"
@@ -426,7 +427,7 @@ int32_t zlevwel(const LevEffect* ef, const int32_t* levels) {
   if (ef->crossedCount + ef->nestedCount == 0)
     return 0;
   if (ef->combinationTable == nullptr)
-    return -1;
+    return kVsfNotFound;
   const int32_t n = ef->combinationCount;
   if (n <= 0)
     return n;

@@ -484,7 +484,7 @@ void fillRunSettings(VsfContext* ctx, VsfDataSettings* s) {
 
 } // namespace
 
-int32_t vsfData(VsfContext* ctx) {
+VsfStatus vsfData(VsfContext* ctx) {
   // The settings live in the run's context: the frame reads them in every pass of the group.
   VsfDataSettings* s = &ctx->dataSettings;
   const VsfModelOptions& o = ctx->options;
@@ -518,7 +518,7 @@ int32_t vsfData(VsfContext* ctx) {
     missing = "vsfData: the CVMETHOD=INDEX variable is not a CLASS variable of the design";
   if (missing != nullptr) {
     xebug(missing);
-    return codeOf(VsfStatus::InternalError);
+    return VsfStatus::InternalError;
   }
 
   // The effect list: one entry per effect record (with SPLIT one per level combination of
@@ -528,13 +528,13 @@ int32_t vsfData(VsfContext* ctx) {
   const int32_t E = fromRecords ? ctx->effectRecordCount : d->effectCount;
   auto* entries = poolArray<VsfEffectEntry>(ctx->byPool, std::max(E, 1));
   if (entries == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t i = 0; i < E; ++i) {
     const VsfEffectRecord* r = vsfEffectRecord(ctx, i);
     const int32_t e = r != nullptr ? r->effect : i;
     if (e < 0 || e >= d->effectCount) {
       xebug("vsfData: an effect record names no model effect");
-      return codeOf(VsfStatus::InternalError);
+      return VsfStatus::InternalError;
     }
     const LevEffect& eff = d->effects[e];
     const bool split = r != nullptr && r->splitCount > 0 && r->columns != nullptr;
@@ -543,7 +543,7 @@ int32_t vsfData(VsfContext* ctx) {
       for (int32_t c = 0; c < count; ++c)
         if (r->columns[c] < 0 || r->columns[c] >= eff.columnCount) {
           xebug("vsfData: a split effect record lists a column outside its effect");
-          return codeOf(VsfStatus::InternalError);
+          return VsfStatus::InternalError;
         }
     entries[i] = VsfEffectEntry{e, count, split ? r->columns : nullptr, eff.firstColumn,
                                 designSparseVote(d, eff)};
@@ -605,8 +605,8 @@ int32_t vsfData(VsfContext* ctx) {
   VsfReadResult& result = s->read;
   ctx->model.bags = &ctx->bags;
   ctx->model.puddle = &ctx->puddle;
-  int32_t rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool, ctx->pagePool,
-                           &ctx->returnCode, &result);
+  VsfStatus rc = vsfReadPass(s, &src, &ctx->model, &ctx->bags, &ctx->exts, ctx->byPool,
+                             ctx->pagePool, &ctx->returnCode, &result);
   // The lowered thread count holds for the rest of the run; the budget that lowered it is
   // kept for the PerfSettings table.
   ctx->perf.threadCount = s->threadCount;

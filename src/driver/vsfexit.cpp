@@ -68,14 +68,14 @@ constexpr StatusExit kStatusExits[] = {
 
 } // namespace
 
-void vsfExitError(VsfContext* ctx, int32_t code) {
-  if (code == codeOf(VsfStatus::Ok))
+void vsfExitError(VsfContext* ctx, VsfStatus status) {
+  if (status == VsfStatus::Ok)
     return;
-  // Every code not in the table comes from a step that logged its own message where it
+  // Every status not in the table comes from a step that logged its own message where it
   // failed; a run that ends on it must not end with a return code that reads as success.
   StepRc rc = StepRc::Error;
   for (const StatusExit& e : kStatusExits)
-    if (code == codeOf(e.status)) {
+    if (status == e.status) {
       vsfLog(e.message);
       rc = e.rc;
       break;

@@ -189,7 +189,7 @@ void loadSibling(PostFitBridge* bridge, TokenSave* save) {
 // The bridge after a parse without error, or null when no statement asks for it. The
 // sibling's run routine checks the statements now, before any data is read (STORE needs it;
 // the other post-fit statements are checked when the sibling has one); its failure ends the
-// run with 1012 after the sibling's clean-up.
+// run with StepRc::Error after the sibling's clean-up.
 PostFitBridge* postFitBridge(BridgeParseState* st, ParseRoot* root) {
   if (st->bridgeWanted == BridgeWish::None) {
     bool wanted = false;

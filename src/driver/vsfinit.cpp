@@ -13,18 +13,18 @@
 #include <cstring>
 #include <new>
 
-int32_t vsfQkExtsLoad(QkExtensionSet* exts) {
+VsfStatus vsfQkExtsLoad(QkExtensionSet* exts) {
   exts->qk = Exported_QKHandle;
   if (exts->qk == nullptr)
-    return codeOf(VsfStatus::NoHostExtension);
+    return VsfStatus::NoHostExtension;
   QkExtension** words[] = {&exts->qkpgf, &exts->qkbkf, &exts->qkupath, &exts->qkavlt};
   const char* names[] = {"qkpgf", "qkbkf", "qkupath", "qkavlt"};
   for (int i = 0; i < 4; ++i) {
     *words[i] = qkLoadByName(exts->qk, names[i]);
     if (*words[i] == nullptr)
-      return codeOf(VsfStatus::NoHostExtension);
+      return VsfStatus::NoHostExtension;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfQkExtsUnload(QkExtensionSet* exts) {
@@ -34,7 +34,7 @@ void vsfQkExtsUnload(QkExtensionSet* exts) {
       e->unload(e);
 }
 
-int32_t vsfPreInit(VsfContext* ctx) {
+VsfStatus vsfPreInit(VsfContext* ctx) {
   // The context is a plain record: zeroing it is its construction.
   std::memset(static_cast<void*>(ctx), 0, sizeof *ctx);
   ctx->runStart = zdattim();
@@ -45,7 +45,7 @@ int32_t vsfPreInit(VsfContext* ctx) {
   RvqObject* block = nullptr;
   xobinit(&block, 0);
   if (block == nullptr)
-    vsfExitError(ctx, codeOf(VsfStatus::NoOutputBlock));
+    vsfExitError(ctx, VsfStatus::NoOutputBlock);
 
   RvqAttr create[3] = {rvqString(RvqAttrId::ObjectClass, "rvq", 3),
                        rvqString(RvqAttrId::ObjectKind, "manager", 7),
@@ -67,15 +67,15 @@ int32_t vsfPreInit(VsfContext* ctx) {
 
   ctx->mainPool = vsfCreateNamedPool(1, "VARSIFTER MAIN POOL");
   if (ctx->mainPool == nullptr)
-    return codeOf(VsfStatus::NoPoolOrHandle);
+    return VsfStatus::NoPoolOrHandle;
 
   void* design = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevDesign), kQkZeroed);
   if (design == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   ctx->design.design = new (design) LevDesign{};
   void* library = ctx->mainPool->allocate(ctx->mainPool, sizeof(LevLibraryBlock), kQkZeroed);
   if (library == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   ctx->design.library = new (library) LevLibraryBlock{};
   ctx->design.library->pool = v_global_gcb_anchor->defaultPool;
 
@@ -84,5 +84,5 @@ int32_t vsfPreInit(VsfContext* ctx) {
   ctx->options.utilRandom = kQkPgfSequential;
   ctx->options.trainFraction = 1.0;
   ctx->byCount = 0;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -95,13 +95,13 @@ int32_t vsfLev(VsfContext* ctx) {
   return result;
 }
 
-int32_t vsfSetupInEstScatter(VsfContext* ctx) {
+VsfStatus vsfSetupInEstScatter(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
   HostDataSet* inest = ctx->inest;
   if (xbylist(ctx->data, inest) != 0) {
     vsfLog(VsfMsg::InestLacksByVariables);
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
-    return codeOf(DriverResult::InestNoGroup);
+    return statusOf(DriverResult::InestNoGroup);
   }
   // Levelise the whole of DATA= once, in the mode that also makes the column names.
   // The names are the interlaced parameter names, whatever style the tables use.
@@ -128,7 +128,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
       vsfLog(VsfMsg::ClassLevelsNotDetermined, {vsfGroupName()});
       vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
-    return codeOf(DriverResult::InestLevelsFailed);
+    return statusOf(DriverResult::InestLevelsFailed);
   }
   // Rewinding an open input cannot fail; a closed one fails the reads that follow.
   (void)xbyrwnd(ctx->data, 70);
@@ -139,33 +139,33 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   if (record == nullptr) {
     vsfSteps().zlevtrm(&ctx->design, kLevReleaseAll);
     restoreMode();
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   }
   ctx->inestValues = record + 1;
   ctx->inestCount = count;
   std::memset(ctx->inestType, ' ', sizeof ctx->inestType);
   std::memset(record, ' ', 8);
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (xvgeti(inest, count + 1, &ctx->inestReader) != 0 || ctx->inestReader == nullptr) {
-    rc = kVsfNoMemory;
+    rc = VsfStatus::NoMemory;
   } else if (xmpoolcln(ctx->mainPool, releaseReader, ctx) != 0) {
     releaseReader(ctx);
-    rc = kVsfNoMemory;
+    rc = VsfStatus::NoMemory;
   }
   int32_t typeNumber = 0;
   // A missing variable leaves the number at 0, which the next lines test.
-  if (rc == 0)
+  if (rc == VsfStatus::Ok)
     (void)xvfind(inest, "_TYPE_", 6, &typeNumber, 0);
   HostVariable* typeVar = nullptr;
   ctx->inestHasType = 0;
-  if (rc == 0 && typeNumber > 0 && xvname(inest, typeNumber, &typeVar) == 0 && typeVar != nullptr &&
-      typeVar->type == 2) {
+  if (rc == VsfStatus::Ok && typeNumber > 0 && xvname(inest, typeNumber, &typeVar) == 0 &&
+      typeVar != nullptr && typeVar->type == 2) {
     // A refused read request leaves the column unread; xvgete reports the failure.
     (void)xvgetd(ctx->inestReader, typeNumber, 0, 0, 8, 8);
     ctx->inestHasType = 1;
   }
   const int32_t first = ctx->options.noint ? 1 : 0;
-  for (int32_t k = first; rc == 0 && k < count; ++k) {
+  for (int32_t k = first; rc == VsfStatus::Ok && k < count; ++k) {
     const char* name = d->columnNames != nullptr ? d->columnNames[k] : nullptr;
     const int32_t length = name != nullptr ? static_cast<int32_t>(std::strlen(name)) : 0;
     int32_t number = 0;
@@ -177,7 +177,7 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
     if (number <= 0 || xvname(inest, number, &var) != 0 || var == nullptr || var->type != 1) {
       vsfLog(VsfMsg::InestDataSetNoNumeric, {HostMsgArg(name != nullptr ? name : "", length)});
       vsfRaiseRC(ctx, StepRc::Error);
-      rc = codeOf(DriverResult::InestNoNumeric);
+      rc = statusOf(DriverResult::InestNoNumeric);
       break;
     }
     // A refused read request leaves the column unread; xvgete reports the failure.
@@ -185,22 +185,22 @@ int32_t vsfSetupInEstScatter(VsfContext* ctx) {
   }
   // Selection resets on an open input: a closed one fails the reads that follow.
   (void)xvsele(inest);
-  if (ctx->inestReader != nullptr && xvgete(ctx->inestReader) != 0 && rc == 0)
-    rc = kVsfNoMemory;
+  if (ctx->inestReader != nullptr && xvgete(ctx->inestReader) != 0 && rc == VsfStatus::Ok)
+    rc = VsfStatus::NoMemory;
   vsfSteps().zlevtrm(&ctx->design, kLevReleaseAll);
   restoreMode();
   return rc;
 }
 
-int32_t vsfReadInEstParms(VsfContext* ctx) {
+VsfStatus vsfReadInEstParms(VsfContext* ctx) {
   HostDataSet* inest = ctx->inest;
   if (xbysync(ctx->byHandle, inest) != 0) {
     vsfLog(VsfMsg::InestDataSetNoObservations);
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
-    return codeOf(DriverResult::InestNoGroup);
+    return statusOf(DriverResult::InestNoGroup);
   }
   if (ctx->inestValues == nullptr || ctx->inestReader == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   // The estimates are the group's first PARMS row. A group without one keeps the values as
   // its reading left them, those of its last row: a data set without _TYPE_ is one row of
   // estimates per group, the usual estimates file. A group without rows has no estimates.
@@ -220,11 +220,11 @@ int32_t vsfReadInEstParms(VsfContext* ctx) {
   if (rows == 0) {
     vsfLog(VsfMsg::InestDataSetNoObservations);
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
-    return codeOf(DriverResult::InestNoGroup);
+    return statusOf(DriverResult::InestNoGroup);
   }
   if (!parms && (ctx->inestHasType || rows > 1))
     vsfLog(VsfMsg::InestNoParmsRow, {HostMsgArg(rows)});
   // Every value stays at its own parameter; a missing value is no start value.
   ctx->model.inestEstimates = ctx->inestValues;
-  return 0;
+  return VsfStatus::Ok;
 }

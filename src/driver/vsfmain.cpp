@@ -60,7 +60,7 @@ void exitOnOutputFailure(int32_t rc) {
     zrvqexit(rc);
 }
 
-// Runs a step and adds its time to `timer`; returns the step's code.
+// Runs a step and adds its time to `timer`; returns the step's status.
 template <typename Step> [[nodiscard]] auto timed(double* timer, Step step) {
   const double start = zdattim();
   const auto rc = step();
@@ -87,7 +87,7 @@ void showPerfSettings(VsfContext* ctx, VsfStepTable& steps) {
   if (!ctx->perf.details || ctx->perfShown)
     return;
   ctx->perfShown = 1;
-  vsfExitError(ctx, codeOf(steps.vsfpPerf(ctx)));
+  vsfExitError(ctx, steps.vsfpPerf(ctx));
 }
 
 // Names the BY group in the messages of its fit by its BY line.
@@ -114,10 +114,10 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   ctx->byCount += 1;
   ctx->byPool = vsfCreateNamedPool(1, "VARSIFTER BY POOL");
   if (ctx->byPool == nullptr)
-    vsfExitError(ctx, codeOf(VsfStatus::NoPoolOrHandle));
+    vsfExitError(ctx, VsfStatus::NoPoolOrHandle);
   ctx->pagePool = vsfCreateNamedPool(0x10000001u, "VARSIFTER PAGE POOL");
   if (ctx->pagePool == nullptr)
-    vsfExitError(ctx, codeOf(VsfStatus::NoPoolOrHandle));
+    vsfExitError(ctx, VsfStatus::NoPoolOrHandle);
 
   double t0 = zdattim();
   int32_t lev = steps.vsfLev(ctx);
@@ -137,8 +137,8 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
 
   ctx->intervalStart = zdattim();
   if (ctx->options.split) {
-    vsfExitError(ctx, codeOf(steps.vsfSplitEffects(ctx, ctx->byPool)));
-    vsfExitError(ctx, codeOf(steps.vsfSplitHierarchy(ctx, ctx->byPool)));
+    vsfExitError(ctx, steps.vsfSplitEffects(ctx, ctx->byPool));
+    vsfExitError(ctx, steps.vsfSplitHierarchy(ctx, ctx->byPool));
   } else {
     (void)steps.vsfSetEffectListNParms(ctx); // only counts parameters; always 0
   }
@@ -149,41 +149,40 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   showPerfSettings(ctx, steps);
   // The page-file table follows the last page of every file of the group.
   if (ctx->stmt.perfOptions.utilDetails && !ctx->noprint)
-    vsfExitError(ctx, codeOf(vsfpUtilInfo(ctx)));
+    vsfExitError(ctx, vsfpUtilInfo(ctx));
   if (ctx->design.design != nullptr)
     ctx->largestColumnCount = std::max(ctx->largestColumnCount, ctx->design.design->columnCount);
 
-  vsfExitError(ctx, codeOf(steps.vsfFitAndDisplay(ctx)));
+  vsfExitError(ctx, steps.vsfFitAndDisplay(ctx));
 
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);
   ctx->intervalStart = zdattim();
 
   if (ctx->byCount <= 2147483647)
-    vsfExitError(ctx, codeOf(timed(&ctx->macroTime, [&] {
+    vsfExitError(ctx, timed(&ctx->macroTime, [&] {
                    return steps.vsfMakeMacroVar(ctx, static_cast<int32_t>(ctx->byCount));
-                 })));
-  vsfExitError(ctx, codeOf(steps.vsfPrepareOutputAndDesign(ctx)));
+                 }));
+  vsfExitError(ctx, steps.vsfPrepareOutputAndDesign(ctx));
   (void)steps.vsfSetSelModelGroup(ctx); // only names the output group; always 0
 
   VsfModelOptions& opt = ctx->options;
   if (opt.hasOutput || opt.hasOutDesign) {
     opt.outputByNumber = static_cast<double>(ctx->byCount);
-    vsfExitError(
-        ctx, codeOf(steps.vsfOutputBy(ctx, &ctx->model,
-                                      opt.modelAverage ? ctx->resampling : nullptr, groupSeed)));
+    vsfExitError(ctx, steps.vsfOutputBy(ctx, &ctx->model,
+                                        opt.modelAverage ? ctx->resampling : nullptr, groupSeed));
   }
   if (opt.hasOutDesign) {
-    vsfExitError(ctx, codeOf(vsfDesignBy(ctx, &ctx->model, groupSeed)));
+    vsfExitError(ctx, vsfDesignBy(ctx, &ctx->model, groupSeed));
     if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VFS_DONE &&
         ctx->parameterNamesPresent)
-      vsfExitError(ctx, codeOf(steps.vsfpParameterNames(ctx, &ctx->model)));
+      vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
     opt.outputByNumber = static_cast<double>(ctx->byCount);
-    vsfExitError(ctx, codeOf(timed(&ctx->macroTime,
-                                   [&] { return steps.vsfMakeDesignMacroVar(ctx, &ctx->model); })));
+    vsfExitError(
+        ctx, timed(&ctx->macroTime, [&] { return steps.vsfMakeDesignMacroVar(ctx, &ctx->model); }));
   }
   if (ctx->scoreCount != 0)
-    vsfExitError(ctx, codeOf(timed(&ctx->scoreTime,
-                                   [&] { return steps.vsfScoreResults(ctx, &ctx->model); })));
+    vsfExitError(ctx,
+                 timed(&ctx->scoreTime, [&] { return steps.vsfScoreResults(ctx, &ctx->model); }));
 
   closeGroupOutput(ctx);
 
@@ -244,20 +243,20 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   vsfExitError(ctx, steps.vsfParse(ctx));
   vsfExitError(ctx, steps.vsfPostInit(ctx));
   if (!ctx->noprint) {
-    vsfExitError(ctx, codeOf(steps.vsfpModelInfo(ctx)));
+    vsfExitError(ctx, steps.vsfpModelInfo(ctx));
     if (ctx->modelAverageCount > 0)
-      vsfExitError(ctx, codeOf(steps.vsfpBootstrapInfo(ctx)));
+      vsfExitError(ctx, steps.vsfpBootstrapInfo(ctx));
   }
   if (!ctx->options.split) {
-    vsfExitError(ctx, codeOf(steps.vsfPrepEffects(ctx, ctx->mainPool)));
-    vsfExitError(ctx, codeOf(steps.vsfMakeEffectNames(ctx, ctx->mainPool)));
+    vsfExitError(ctx, steps.vsfPrepEffects(ctx, ctx->mainPool));
+    vsfExitError(ctx, steps.vsfMakeEffectNames(ctx, ctx->mainPool));
   }
   if (ctx->inest != nullptr)
     vsfExitError(ctx, steps.vsfSetupInEstScatter(ctx));
   if (ctx->options.hasOutput)
-    vsfExitError(ctx, codeOf(steps.vsfPrepOutput(ctx)));
+    vsfExitError(ctx, steps.vsfPrepOutput(ctx));
   if (ctx->scoreCount > 0)
-    vsfExitError(ctx, codeOf(timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); })));
+    vsfExitError(ctx, timed(&ctx->scoreTime, [&] { return steps.vsfPrepScores(ctx); }));
   ctx->setupTime = zdattim() - ctx->intervalStart;
   vsfExitError(ctx, steps.vsfInitializeThreads(&ctx->puddle, ctx->perf.threadCount));
 
@@ -279,7 +278,7 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
     });
   ctx->resultsTime += zdattim() - ctx->intervalStart;
   if (ctx->options.hasOutDesign) {
-    vsfExitError(ctx, codeOf(vsfAcrossByDesign(ctx)));
+    vsfExitError(ctx, vsfAcrossByDesign(ctx));
     vsfFinishDesign(ctx);
   }
   if (ctx->options.hasOutput)
@@ -288,6 +287,6 @@ void qrxvarsf(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6) {
   vsfCleanup(ctx);
   // DETAILS asks for the Timing table too; NOTIMING$ takes it back.
   if (ctx->perf.timing)
-    vsfExitError(ctx, codeOf(steps.vsfTimes(ctx)));
+    vsfExitError(ctx, steps.vsfTimes(ctx));
   xexit(ctx->returnCode, 0);
 }

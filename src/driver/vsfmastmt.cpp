@@ -19,7 +19,7 @@ namespace {
 // SHAREDDRIVE$=: the page and scratch files of the run go to that directory. It is tried
 // here, before the fit reads any data, so that a missing or read-only directory is an
 // error that names it rather than a failed file later.
-[[nodiscard]] int32_t useSharedDrive(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] VsfStatus useSharedDrive(VsfContext* ctx, ParsedStatement* m) {
   int32_t length = 0;
   const char* dir = slotLastText(stmtSlot(m, AverageSlot::SharedDrive), &length);
   std::string shown(dir != nullptr ? dir : "", static_cast<size_t>(length));
@@ -40,12 +40,12 @@ namespace {
   ctx->stmt.ma.sharedLength = length;
   ctx->exts.utilDir = dir;
   ctx->exts.utilDirLength = length;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
+VsfStatus parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
   if (ctx->options.l2Search != VsfL2Search::None)
     return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, StepRc::StatementError,
@@ -124,7 +124,7 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
     a.sampleFraction = a.srs ? 0.75 : 1.0;
 
   if (stmtFlag(m, AverageFlag::SharedDrive)) {
-    if (int32_t rc = useSharedDrive(ctx, m); rc != 0)
+    if (VsfStatus rc = useSharedDrive(ctx, m); rc != VsfStatus::Ok)
       return rc;
   }
 
@@ -140,5 +140,5 @@ int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.refitPerThread = a.refitNSamples / a.threads;
   a.refitRemainder = a.refitNSamples % a.threads;
   a.refitChunk = stmtFlag(m, AverageFlag::StaticSchedule) ? -1 : std::min(chunk, a.refitPerThread);
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -35,7 +35,7 @@ namespace {
 }
 
 // NOSTANDARDIZE, and the CV index variable made an extra CLASS variable of the design.
-[[nodiscard]] int32_t readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] VsfStatus readCvIndexVariable(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   LevDesign* design = ctx->design.design;
@@ -53,7 +53,7 @@ namespace {
       auto* extra = static_cast<ExtraVariableSource*>(
           ctx->mainPool->allocate(ctx->mainPool, sizeof(ExtraVariableSource), kQkZeroed));
       if (!extra)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       std::memset(static_cast<void*>(extra), 0, sizeof *extra);
       extra->classCount = 1;
       extra->classArgument = &o.cvIndexVar;
@@ -64,11 +64,11 @@ namespace {
       design->extra = extra;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The design flags and the design of the MODEL effects.
-[[nodiscard]] int32_t buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] VsfStatus buildModelDesign(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   LevDesign* design = ctx->design.design;
   design->designFlags |= LevDesignFlag::ByGroup | LevDesignFlag::LevelTwo;
@@ -79,16 +79,16 @@ namespace {
                         keyOf(ProcSlot::ClassVariables), m, keyOf(ModelSlot::Effects), 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
   if (lev == kVsfNoMemory)
-    return kVsfNoMemory; // out of memory: the exit says so
+    return VsfStatus::NoMemory; // out of memory: the exit says so
   if (lev != 0) {
     vsfRaiseRC(ctx, StepRc::Error);
-    return codeOf(DriverResult::DesignNotBuilt);
+    return statusOf(DriverResult::DesignNotBuilt);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The response: exactly one variable, its record copied into the main pool.
-[[nodiscard]] int32_t readResponse(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] VsfStatus readResponse(VsfContext* ctx, ParsedStatement* m) {
   VsfStatementSettings& st = ctx->stmt;
   const OptionSlot* resp = stmtSlot(m, ModelSlot::Response);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
@@ -102,11 +102,11 @@ namespace {
   st.responses = static_cast<HostVariable**>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable*) * nresp, kQkZeroed));
   if (!st.responses)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t i = 0; i < nresp; ++i)
-    if (vsfVariableRecord(ctx, resp->items.ints[i], &st.responses[i]) != 0)
-      return kVsfNoMemory;
-  return 0;
+    if (vsfVariableRecord(ctx, resp->items.ints[i], &st.responses[i]) != VsfStatus::Ok)
+      return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
 }
 
 // The selection options: hierarchy, INCLUDE=, SELECT=, CHOOSE=, STOP=, step limits, DETAILS=
@@ -204,7 +204,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
 }
 
 // The L1 options of the penalized methods.
-[[nodiscard]] int32_t readL1Options(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
+[[nodiscard]] VsfStatus readL1Options(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
   o.l1 = stmtNumber(m, ModelSlot::L1, -1.0);
   o.showStepL1 = stmtFlag(m, ModelFlag::ShowStepL1);
@@ -243,7 +243,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
     o.showStepL1 = 0;
     o.linearCvex = 0;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // External cross validation, refused for the methods without it.
@@ -290,7 +290,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
 
 // The penalized methods' defaults and what LSCOEFFS makes of them, RHO and TOL, and STOP=
 // with the method's default.
-[[nodiscard]] int32_t methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
+[[nodiscard]] VsfStatus methodGroupsAndStop(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
   VsfCriterion defaultStop = o.select;
   const VsfMethodTraits& row = vsfMethod(method);
@@ -325,7 +325,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
     o.stop = VC_NONE_GIVEN;
   else if (o.stop == VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0)
     o.stop = defaultStop;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // SLENTRY= and SLSTAY= with the method's defaults, and MAXSTEPS= against STEPS=.
@@ -407,7 +407,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 }
 
 // Cross validation: CVMETHOD= and CVDETAILS= when a criterion needs it.
-[[nodiscard]] int32_t readCrossValidation(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] VsfStatus readCrossValidation(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
   if (cv) {
@@ -441,11 +441,11 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
     if (stmtFlag(m, ModelFlag::CvDetails))
       vsfLog(VsfMsg::CvdetailsIgnoredBecauseNo);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The criteria GROUPLASSO cannot use.
-[[nodiscard]] int32_t checkGroupLassoCriteria(VsfContext* ctx) {
+[[nodiscard]] VsfStatus checkGroupLassoCriteria(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (vsfMethod(o.method).limitedCriteria) {
     if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
@@ -456,11 +456,11 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
       return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, StepRc::Error,
                       DriverResult::CriterionNotAvailable);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // SHOWPVALUES and the adaptive weights, refused for LAR and GROUPLASSO.
-[[nodiscard]] int32_t readPValuesAndAdaptive(VsfContext* ctx, ParsedStatement* m) {
+[[nodiscard]] VsfStatus readPValuesAndAdaptive(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   st.showPValues = stmtFlag(m, ModelFlag::ShowPValues) || !vsfMethodSelects(o.method);
@@ -480,39 +480,39 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
       }
     }
   }
-  return 0;
-  return 0;
+  return VsfStatus::Ok;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t parse_model(VsfContext* ctx, ParsedStatement* m) {
+VsfStatus parse_model(VsfContext* ctx, ParsedStatement* m) {
   if (!m || !ctx->design.design)
-    return codeOf(DriverResult::DesignNotBuilt);
-  if (int32_t rc = readCvIndexVariable(ctx, m); rc != 0)
+    return statusOf(DriverResult::DesignNotBuilt);
+  if (VsfStatus rc = readCvIndexVariable(ctx, m); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = buildModelDesign(ctx, m); rc != 0)
+  if (VsfStatus rc = buildModelDesign(ctx, m); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = readResponse(ctx, m); rc != 0)
+  if (VsfStatus rc = readResponse(ctx, m); rc != VsfStatus::Ok)
     return rc;
   readSelectionOptions(ctx, m);
   // The method as SELECTION= gives it, before the least-squares variants are chosen.
   const VsfMethod method = ctx->options.method;
   readElasticNet(ctx, m, method);
-  if (int32_t rc = readL1Options(ctx, m, method); rc != 0)
+  if (VsfStatus rc = readL1Options(ctx, m, method); rc != VsfStatus::Ok)
     return rc;
   readExternalCv(ctx, m, method);
   readScreening(ctx, m, method);
-  if (int32_t rc = methodGroupsAndStop(ctx, m, method); rc != 0)
+  if (VsfStatus rc = methodGroupsAndStop(ctx, m, method); rc != VsfStatus::Ok)
     return rc;
   readSignificanceLevels(ctx, m, method);
   readStatisticsAndDetails(ctx, m);
   readDropAndOrder(ctx, m);
-  if (int32_t rc = readCrossValidation(ctx, m); rc != 0)
+  if (VsfStatus rc = readCrossValidation(ctx, m); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = checkGroupLassoCriteria(ctx); rc != 0)
+  if (VsfStatus rc = checkGroupLassoCriteria(ctx); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = readPValuesAndAdaptive(ctx, m); rc != 0)
+  if (VsfStatus rc = readPValuesAndAdaptive(ctx, m); rc != VsfStatus::Ok)
     return rc;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -80,18 +80,18 @@ void parse_output(VsfContext* ctx, ParsedStatement* output) {
   ctx->options.outputBlock = spec.out;
 }
 
-int32_t parse_scores(VsfContext* ctx, ParsedStatement* first) {
+VsfStatus parse_scores(VsfContext* ctx, ParsedStatement* first) {
   int32_t count = 0;
   for (ParsedStatement* s = first; s; s = s->next)
     if (findstmt(s, "SCORE") == s)
       ++count;
   ctx->scoreCount = count;
   if (count == 0)
-    return 0;
+    return VsfStatus::Ok;
   auto* specs = static_cast<VsfScoreSpec*>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(VsfScoreSpec) * count, kQkZeroed));
   if (!specs)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   std::memset(static_cast<void*>(specs), 0, sizeof(VsfScoreSpec) * count);
   ctx->scores = specs;
   int32_t i = 0;
@@ -104,10 +104,10 @@ int32_t parse_scores(VsfContext* ctx, ParsedStatement* first) {
     sc.spec.out = sc.out;
     readStats(s, &sc.spec, false);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
+VsfStatus parse_partition(VsfContext* ctx, ParsedStatement* p) {
   VsfPartitionSettings& ps = ctx->stmt.partition;
   VsfModelOptions& o = ctx->options;
   ps.given = 1;
@@ -157,5 +157,5 @@ int32_t parse_partition(VsfContext* ctx, ParsedStatement* p) {
   ps.validationAsked =
       stmtFlag(p, PartitionFlag::Validate) || stmtFlag(p, PartitionFlag::ValidateFraction);
   ps.testAsked = stmtFlag(p, PartitionFlag::Test) || stmtFlag(p, PartitionFlag::TestFraction);
-  return 0;
+  return VsfStatus::Ok;
 }

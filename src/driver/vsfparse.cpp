@@ -170,7 +170,7 @@ void vsfGetNAMESTR(void* number, void* data, HostVariable* record, int32_t* coun
     ++*counter;
 }
 
-int32_t vsfParse(VsfContext* ctx) {
+VsfStatus vsfParse(VsfContext* ctx) {
   ctx->stmt.parseStart = zdattim();
   // This host always delivers graphs (inline in the HTML output); PLOTS= may turn them off.
   ctx->stmt.plots.graphicsEnabled = 1;
@@ -187,15 +187,15 @@ int32_t vsfParse(VsfContext* ctx) {
       bridge->methods->cleanup(bridge, 0);
     ctx->postFit = nullptr;
     vsfRaiseRC(ctx, StepRc::StatementError);
-    return codeOf(DriverResult::Refused);
+    return statusOf(DriverResult::Refused);
   }
-  int32_t result = 0;
+  VsfStatus result = VsfStatus::Ok;
   auto check = [&](bool failed, VsfMsg message, DriverResult code) {
     if (!failed)
       return;
     vsfRaiseRC(ctx, StepRc::StatementError);
     vsfLog(message);
-    result = codeOf(code);
+    result = statusOf(code);
   };
   check(ctx->modelCount == 0, VsfMsg::ModelStatementRequired, DriverResult::NoModelStatement);
   check(ctx->classCount != 0, VsfMsg::ClassStatementMustCome, DriverResult::ClassAfterModel);
@@ -206,15 +206,15 @@ int32_t vsfParse(VsfContext* ctx) {
   check(ctx->performanceCount > 1, VsfMsg::OnlyOnePerformanceStatement, DriverResult::Refused);
   check(ctx->outputCount > 1, VsfMsg::OnlyOneOutputStatement, DriverResult::Refused);
   check(ctx->modelAverageCount > 1, VsfMsg::OnlyOneModelaverageStatement, DriverResult::Refused);
-  if (result != 0)
+  if (result != VsfStatus::Ok)
     return result;
 
   ParsedStatement* first = root->first;
-  int32_t rc = parse_proc(ctx, first);
-  if (rc != 0)
+  VsfStatus rc = parse_proc(ctx, first);
+  if (rc != VsfStatus::Ok)
     return rc;
   rc = parse_model(ctx, findstmt(first, "MODEL"));
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   parse_class(ctx, first);
   parse_perf(ctx, first);
@@ -222,13 +222,13 @@ int32_t vsfParse(VsfContext* ctx) {
     parse_output(ctx, out);
   if (ParsedStatement* part = findstmt(first, "PARTITION")) {
     rc = parse_partition(ctx, part);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   rc = parse_scores(ctx, first);
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   if (ParsedStatement* ma = findstmt(first, "MODELAVERAGE"))
     return parse_bootstrap(ctx, ma);
-  return 0;
+  return VsfStatus::Ok;
 }

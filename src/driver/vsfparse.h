@@ -4,6 +4,7 @@
 #pragma once
 
 #include "driver/vsftokensave.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -19,8 +20,8 @@ struct HostToken;
 
 // Prepares printing, logging and the parse state at procedure start.
 void xinit(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6);
-// Parses all statements of the step; 0 or a negative code.
-[[nodiscard]] int32_t vsfParse(VsfContext* ctx);
+// Parses all statements of the step; Ok, or the status of the refusal.
+[[nodiscard]] VsfStatus vsfParse(VsfContext* ctx);
 
 // Statement hooks of the parse driver (after and before each statement); both return 0.
 [[nodiscard]] int32_t vsfa();

@@ -38,9 +38,10 @@ void note(VsfMsg number, std::initializer_list<HostMsgArg> args = {}) { vsfLog(n
 void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args = {}) {
   stmtWarn(ctx, number, args);
 }
-// A refusal of the checks after the statements: return code 1012, `code` to the caller.
-[[nodiscard]] int32_t fail(VsfContext* ctx, VsfMsg number, DriverResult code,
-                           std::initializer_list<HostMsgArg> args = {}) {
+// A refusal of the checks after the statements: return code StepRc::Error, `code` to the
+// caller.
+[[nodiscard]] VsfStatus fail(VsfContext* ctx, VsfMsg number, DriverResult code,
+                             std::initializer_list<HostMsgArg> args = {}) {
   return stmtFail(ctx, number, StepRc::Error, code, args);
 }
 
@@ -120,7 +121,7 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
 }
 
 // Refuses effects the penalized paths cannot take, and a model without effects.
-[[nodiscard]] int32_t checkEffects(VsfContext* ctx) {
+[[nodiscard]] VsfStatus checkEffects(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   LevDesign* d = ctx->design.design;
   if (lassoType(o)) {
@@ -144,7 +145,7 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
   }
   if (d->effectCount < 2 && o.noint)
     return fail(ctx, VsfMsg::ModelNoEffectsNoint, DriverResult::NoEffects);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // A variable _ROLE_ in DATA=.
@@ -252,10 +253,10 @@ void impliedPredicted(VsfOutputSpec& spec) {
   spec.columnCount = std::max(spec.columnCount, 1);
 }
 
-// BY matching of a further data set with DATA=: 0, or DriverResult::ByVariableType when a BY
+// BY matching of a further data set with DATA=: Ok, or DriverResult::ByVariableType when a BY
 // variable has another type there. Absent BY variables read the data set as a whole after
 // `warning`.
-[[nodiscard]] int32_t matchBy(VsfContext* ctx, VsfNameRecord* names, VsfMsg warning) {
+[[nodiscard]] VsfStatus matchBy(VsfContext* ctx, VsfNameRecord* names, VsfMsg warning) {
   HostDataSetName dsName(names->data);
   int32_t r = xbylist(ctx->data, names->data);
   names->bySync = 1;
@@ -266,7 +267,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
     warn(ctx, warning, {dsName.arg()});
     names->bySync = 0;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Whether a variable found in `data` can stand for `want`: of its type, or in a data set
@@ -277,12 +278,12 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
 }
 
 // The SCORE statements' data sets.
-[[nodiscard]] int32_t checkScores(VsfContext* ctx) {
+[[nodiscard]] VsfStatus checkScores(VsfContext* ctx) {
   if (ctx->scoreCount <= 0)
-    return 0;
+    return VsfStatus::Ok;
   ctx->scoreNames = poolArray<VsfNameRecord>(ctx->mainPool, ctx->scoreCount);
   if (ctx->scoreNames == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const VsfProcSettings& p = ctx->stmt.proc;
   for (int32_t s = 0; s < ctx->scoreCount; ++s) {
     VsfScoreSpec& sc = ctx->scores[s];
@@ -294,8 +295,8 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
       continue;
     }
     names.data = sc.data;
-    if (vsfAllocNames(ctx, &names) != 0)
-      return kVsfNoMemory;
+    if (vsfAllocNames(ctx, &names) != VsfStatus::Ok)
+      return VsfStatus::NoMemory;
     if (sc.data != ctx->data) {
       HostDataSetName dsName(sc.data);
       HostDataSetName outName(sc.out);
@@ -334,21 +335,21 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
           p.weightGiven ? lookup(p.weightVar, &names.weight, VsfMsg::WeightVariableNotFoundScore,
                                  VsfMsg::WeightVariableDifferentTypeScore, true)
                         : 0;
-      int32_t rc = matchBy(ctx, &names, VsfMsg::VariablesInputDataSetNotAllScore);
-      if (rc != 0)
+      VsfStatus rc = matchBy(ctx, &names, VsfMsg::VariablesInputDataSetNotAllScore);
+      if (rc != VsfStatus::Ok)
         return rc;
     } else {
       names.responseFound = names.freqFound = names.weightFound = 1;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Model averaging's refit size counts the Intercept; the resamplers are seeded.
-[[nodiscard]] int32_t modelAveraging(VsfContext* ctx) {
+[[nodiscard]] VsfStatus modelAveraging(VsfContext* ctx) {
   VsfModelAverageSettings& ma = ctx->stmt.ma;
   if (!ma.on)
-    return 0;
+    return VsfStatus::Ok;
   if (ma.refit) {
     if (ctx->options.noint) {
       if (ma.refitBest == 0)
@@ -358,16 +359,18 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
     }
   }
   // One random stream per resampler, seeded with the run's seed plus its index.
-  if (int32_t rc = vsfResamplingSetUp(&ctx->resampling, ctx->mainPool, ma, &ctx->exts); rc != 0)
+  if (VsfStatus rc =
+          statusFromCode(vsfResamplingSetUp(&ctx->resampling, ctx->mainPool, ma, &ctx->exts));
+      rc != VsfStatus::Ok)
     return rc;
   ctx->resampling->settings.keepFreqs = ctx->stmt.output.stats[OS_SAMPLEFREQ].on;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, VsfMsg missing,
-                VsfMsg otherType) {
+VsfStatus vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out, VsfMsg missing,
+                  VsfMsg otherType) {
   HostDataSetName dsName(data);
   int32_t number = 0;
   // A missing variable leaves the number at 0, which the next lines test.
@@ -376,91 +379,93 @@ int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
   HostVariable* have = nullptr;
   if (want == nullptr || number <= 0 || xvname(data, number, &have) != 0 || have == nullptr) {
     vsfLog(missing, {nameArg(want), dsName.arg()});
-    return codeOf(DriverResult::VariableMissing);
+    return statusOf(DriverResult::VariableMissing);
   }
   if (!typeFits(want, have, data)) {
     vsfLog(otherType, {nameArg(want), dsName.arg()});
-    return codeOf(DriverResult::VariableOtherType);
+    return statusOf(DriverResult::VariableOtherType);
   }
   *out = have;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
+VsfStatus vsfAllocNames(VsfContext* ctx, VsfNameRecord* names) {
   LevDesign* d = ctx->design.design;
   names->numerics = poolArray<HostVariable*>(ctx->mainPool, std::max(d->numericCount, 1));
   names->classes = poolArray<HostVariable*>(ctx->mainPool, std::max(d->classCount, 1));
-  return names->numerics != nullptr && names->classes != nullptr ? 0 : kVsfNoMemory;
+  return names->numerics != nullptr && names->classes != nullptr ? VsfStatus::Ok
+                                                                 : VsfStatus::NoMemory;
 }
 
-int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, MsgRun<VsfMsg> messages) {
+VsfStatus vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names, MsgRun<VsfMsg> messages) {
   HostDataSet* data = names->data;
   LevDesign* d = ctx->design.design;
   // Selection resets on an open input: a closed one fails the reads that follow.
   (void)xvallvr(data);
   (void)xvsele(data);
-  if (vsfAllocNames(ctx, names) != 0)
-    return kVsfNoMemory;
+  if (vsfAllocNames(ctx, names) != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   auto require = [&](const HostVariable* want, HostVariable** out) {
     if (*out != nullptr)
-      return 0;
-    int32_t rc = vsfFind(want, data, out, messages[0], messages[1]);
-    if (rc != 0)
+      return VsfStatus::Ok;
+    VsfStatus rc = vsfFind(want, data, out, messages[0], messages[1]);
+    if (rc != VsfStatus::Ok)
       vsfRaiseRC(ctx, StepRc::Error);
     return rc;
   };
-  int32_t rc = 0;
-  if (ctx->stmt.responseCount > 0 && (rc = require(ctx->stmt.responses[0], &names->response)))
+  VsfStatus rc = VsfStatus::Ok;
+  if (ctx->stmt.responseCount > 0 &&
+      (rc = require(ctx->stmt.responses[0], &names->response)) != VsfStatus::Ok)
     return rc;
   names->responseFound = 1;
   auto requireClass = [&](int32_t index) {
     if (index < 0 || index >= d->classCount)
-      return 0;
+      return VsfStatus::Ok;
     return require(d->classes[index].var, &names->classes[index]);
   };
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& ef = d->effects[e];
     for (int32_t k = 0; k < ef.allClassCount; ++k)
-      if ((rc = requireClass(ef.allClass[k])) != 0)
+      if ((rc = requireClass(ef.allClass[k])) != VsfStatus::Ok)
         return rc;
     for (int32_t k = 0; k < ef.constructedCount; ++k) {
       const LevEftVar& ev = d->constructed[ef.constructed[k]];
       for (int32_t j = 0; j < ev.classCount; ++j)
-        if ((rc = requireClass(ev.classes[j])) != 0)
+        if ((rc = requireClass(ev.classes[j])) != VsfStatus::Ok)
           return rc;
       if (ev.lag != nullptr) {
-        if ((rc = requireClass(ev.lag->laggedVariable)) != 0)
+        if ((rc = requireClass(ev.lag->laggedVariable)) != VsfStatus::Ok)
           return rc;
         for (int32_t j = 0; j < ev.lag->withinCount; ++j)
-          if ((rc = requireClass(ev.lag->within[j])) != 0)
+          if ((rc = requireClass(ev.lag->within[j])) != VsfStatus::Ok)
             return rc;
       }
     }
   }
   for (int32_t j = 0; j < d->numericCount; ++j)
-    if ((rc = require(d->numerics[j].var, &names->numerics[j])) != 0)
+    if ((rc = require(d->numerics[j].var, &names->numerics[j])) != VsfStatus::Ok)
       return rc;
   const VsfProcSettings& p = ctx->stmt.proc;
   // FREQ and WEIGHT may be absent there; another type is a warning.
   auto optional = [&](const HostVariable* want, HostVariable** out, int32_t first) {
-    int32_t r = vsfFind(want, data, out, messages[first], messages[first + 1]);
-    if (r == codeOf(DriverResult::VariableOtherType))
+    const VsfStatus r = vsfFind(want, data, out, messages[first], messages[first + 1]);
+    if (r == statusOf(DriverResult::VariableOtherType))
       vsfRaiseRC(ctx, StepRc::Warning);
-    return static_cast<uint8_t>(r == 0);
+    return static_cast<uint8_t>(r == VsfStatus::Ok);
   };
   if (p.freqGiven)
     names->freqFound = optional(p.freqVar, &names->freq, 2);
   if (p.weightGiven)
     names->weightFound = optional(p.weightVar, &names->weight, 4);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfSaveModelNamePtrs(VsfContext* ctx) {
+VsfStatus vsfSaveModelNamePtrs(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
   VsfNameRecord& m = ctx->modelNames;
   m.data = ctx->data;
-  if (vsfAllocNames(ctx, &m) != 0)
-    return kVsfNoMemory;
+  if (vsfAllocNames(ctx, &m) != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   for (int32_t j = 0; j < d->numericCount; ++j)
     m.numerics[j] = d->numerics[j].var;
   for (int32_t i = 0; i < d->classCount; ++i)
@@ -469,16 +474,16 @@ int32_t vsfSaveModelNamePtrs(VsfContext* ctx) {
   m.freq = ctx->stmt.proc.freqGiven ? ctx->stmt.proc.freqVar : nullptr;
   m.weight = ctx->stmt.proc.weightGiven ? ctx->stmt.proc.weightVar : nullptr;
   m.responseFound = m.freqFound = m.weightFound = 1;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfCheckScoreForVars(VsfContext* ctx) { return checkScores(ctx); }
+VsfStatus vsfCheckScoreForVars(VsfContext* ctx) { return checkScores(ctx); }
 
 namespace {
 
 // Settles CHOOSE= and INCLUDE= against the method, links and checks the response side and
 // the effects, and keeps DROP= for STEPWISE only.
-[[nodiscard]] int32_t checkMethodsAndResponse(VsfContext* ctx) {
+[[nodiscard]] VsfStatus checkMethodsAndResponse(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   const bool lasso = lassoType(ctx->options);
@@ -489,15 +494,15 @@ namespace {
     return fail(ctx, VsfMsg::IncludeNotAvailableSelection, DriverResult::Refused);
   if (st.responseCount > 0 && st.responses[0] != nullptr)
     ctx->responseName = rvqtxt(st.responses[0]->name, st.responses[0]->nameLength);
-  if (int32_t rc = vsfLinkResponseSide(ctx); rc != 0)
+  if (VsfStatus rc = vsfLinkResponseSide(ctx); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = vsfCheckResponseSide(ctx); rc != 0)
+  if (VsfStatus rc = vsfCheckResponseSide(ctx); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = checkEffects(ctx); rc != 0)
+  if (VsfStatus rc = checkEffects(ctx); rc != VsfStatus::Ok)
     return rc;
   if (!vsfMethod(o.method).takesDrop)
     o.drop = VsfDrop::BeforeAdd;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The most effects for which an L2 search forms the full X'X by itself (two packed copies of
@@ -689,7 +694,7 @@ void splitLabelStyle(VsfContext* ctx) {
 }
 
 // PRESS on the penalized paths, and whether the fit stops by a criterion.
-[[nodiscard]] int32_t pressAndStopTest(VsfContext* ctx) {
+[[nodiscard]] VsfStatus pressAndStopTest(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
@@ -705,11 +710,11 @@ void splitLabelStyle(VsfContext* ctx) {
     note(VsfMsg::PressStatisticNotAvailableSelectionElasticnet);
   }
   o.stopTest = o.stop != VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The plots, the role variable's buffer and whether the data are partitioned.
-[[nodiscard]] int32_t plotsRoleAndPartition(VsfContext* ctx) {
+[[nodiscard]] VsfStatus plotsRoleAndPartition(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfProcSettings& p = ctx->stmt.proc;
   VsfPartitionSettings& ps = ctx->stmt.partition;
@@ -721,7 +726,7 @@ void splitLabelStyle(VsfContext* ctx) {
       width = std::max({role->formatWidth, role->length, 1});
     ctx->roleBuffer = poolArray<char>(ctx->mainPool, width + 1);
     if (ctx->roleBuffer == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     ctx->roleLength = width;
     o.trainFraction = 0;
   }
@@ -732,7 +737,7 @@ void splitLabelStyle(VsfContext* ctx) {
     return fail(ctx, VsfMsg::StopValidateNeedsValidation, DriverResult::StopValidateNoRows);
   o.validateInUse = ctx->validateDataFlag;
   o.testInUse = ctx->testDataFlag;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Switches derived from the settings: step axes, trials, cross validation, INCLUDE= and the
@@ -775,7 +780,7 @@ void derivedSwitches(VsfContext* ctx) {
 }
 
 // Selects the variables of DATA= to read.
-[[nodiscard]] int32_t openDataForReading(VsfContext* ctx) {
+[[nodiscard]] VsfStatus openDataForReading(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   bool scoreOnData = false;
   for (int32_t s = 0; s < ctx->scoreCount; ++s)
@@ -785,12 +790,12 @@ void derivedSwitches(VsfContext* ctx) {
     (void)xvallvr(ctx->data);
   (void)xvsele(ctx->data);
   if (ctx->data == nullptr || xoinfo(ctx->data, 23, nullptr, 0) != 1)
-    return codeOf(VsfStatus::DataNotReadable);
-  return 0;
+    return VsfStatus::DataNotReadable;
+  return VsfStatus::Ok;
 }
 
 // Effect containment for the hierarchy rules.
-[[nodiscard]] int32_t effectContainment(VsfContext* ctx) {
+[[nodiscard]] VsfStatus effectContainment(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   LevDesign* d = ctx->design.design;
   const int32_t E = d->effectCount;
@@ -800,7 +805,7 @@ void derivedSwitches(VsfContext* ctx) {
   ctx->hierContaining = poolArray<int32_t*>(ctx->mainPool, E);
   if (ctx->hierContainedCounts == nullptr || ctx->hierContainingCounts == nullptr ||
       ctx->hierContained == nullptr || ctx->hierContaining == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   HierarchyRequest request{};
   request.context = &ctx->design;
   request.pool = ctx->mainPool;
@@ -812,7 +817,7 @@ void derivedSwitches(VsfContext* ctx) {
   request.containedCounts = ctx->hierContainedCounts;
   request.containing = ctx->hierContaining;
   request.contained = ctx->hierContained;
-  if (int32_t rc = zlevhier(&request); rc != 0)
+  if (VsfStatus rc = statusFromCode(zlevhier(&request)); rc != VsfStatus::Ok)
     return rc;
   // An effect enters once all effects it contains are in; it leaves once none containing
   // it is in.
@@ -820,37 +825,39 @@ void derivedSwitches(VsfContext* ctx) {
   o.hierDropCountInit = ctx->hierContainingCounts;
   o.hierListA = ctx->hierContained;
   o.hierListB = ctx->hierContaining;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Checks the variables and BY variables of VALDATA=, TESTDATA= and the SCORE data sets.
-[[nodiscard]] int32_t heldOutAndScoringSets(VsfContext* ctx) {
+[[nodiscard]] VsfStatus heldOutAndScoringSets(VsfContext* ctx) {
   VsfProcSettings& p = ctx->stmt.proc;
   if (p.testData != nullptr) {
     ctx->testNames.data = p.testData;
-    if (int32_t rc = vsfCheckForVars(ctx, &ctx->testNames, kMsgTestDataVariables); rc != 0)
+    if (VsfStatus rc = vsfCheckForVars(ctx, &ctx->testNames, kMsgTestDataVariables);
+        rc != VsfStatus::Ok)
       return rc;
   }
   if (p.valData != nullptr) {
     ctx->valNames.data = p.valData;
-    if (int32_t rc = vsfCheckForVars(ctx, &ctx->valNames, kMsgValDataVariables); rc != 0)
+    if (VsfStatus rc = vsfCheckForVars(ctx, &ctx->valNames, kMsgValDataVariables);
+        rc != VsfStatus::Ok)
       return rc;
   }
   if (p.valData != nullptr)
-    if (int32_t rc = matchBy(ctx, &ctx->valNames, VsfMsg::VariablesInputDataSetNotAllValdata);
-        rc != 0)
+    if (VsfStatus rc = matchBy(ctx, &ctx->valNames, VsfMsg::VariablesInputDataSetNotAllValdata);
+        rc != VsfStatus::Ok)
       return rc;
   if (p.testData != nullptr)
-    if (int32_t rc = matchBy(ctx, &ctx->testNames, VsfMsg::VariablesInputDataSetNotAllTestdata);
-        rc != 0)
+    if (VsfStatus rc = matchBy(ctx, &ctx->testNames, VsfMsg::VariablesInputDataSetNotAllTestdata);
+        rc != VsfStatus::Ok)
       return rc;
-  if (int32_t rc = checkScores(ctx); rc != 0)
+  if (VsfStatus rc = checkScores(ctx); rc != VsfStatus::Ok)
     return rc;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The statistics of OUTPUT= and SCORE, and the model-averaging settings.
-[[nodiscard]] int32_t outputStatisticsAndAveraging(VsfContext* ctx) {
+[[nodiscard]] VsfStatus outputStatisticsAndAveraging(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfStatementSettings& st = ctx->stmt;
   LevDesign* d = ctx->design.design;
@@ -866,7 +873,7 @@ void derivedSwitches(VsfContext* ctx) {
     ctx->outEffectFlags = poolArray<uint8_t>(ctx->mainPool, std::max(d->effectCount, 1));
     if (ctx->outClassFlags == nullptr || ctx->outNumericFlags == nullptr ||
         ctx->outConstructedFlags == nullptr || ctx->outEffectFlags == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (!anyStatistic(st.output))
       impliedPredicted(st.output);
     for (int32_t s = 0; s < ctx->scoreCount; ++s)
@@ -877,12 +884,12 @@ void derivedSwitches(VsfContext* ctx) {
 }
 
 // The model's name pointers, kept when held-out or scoring data sets are read.
-[[nodiscard]] int32_t saveNamePointers(VsfContext* ctx) {
+[[nodiscard]] VsfStatus saveNamePointers(VsfContext* ctx) {
   VsfProcSettings& p = ctx->stmt.proc;
   if (p.valData != nullptr || p.testData != nullptr || ctx->scoreCount > 0)
-    if (vsfSaveModelNamePtrs(ctx) != 0)
-      return kVsfNoMemory;
-  return 0;
+    if (vsfSaveModelNamePtrs(ctx) != VsfStatus::Ok)
+      return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
 }
 
 // The output manager's title, and whether the post-fit module gets the error variance and
@@ -918,7 +925,7 @@ void titleAndPostFitStatements(VsfContext* ctx) {
 // A full build needs no re-sweeping of the grown matrix. The note says so only when the
 // user asked for the full build: where the procedure chose it, it tells the user nothing
 // they chose (PERFORMANCE DETAILS shows how the matrix was built).
-[[nodiscard]] int32_t fullSweepSetting(VsfContext* ctx) {
+[[nodiscard]] VsfStatus fullSweepSetting(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   VsfPerfOptions& po = ctx->stmt.perfOptions;
   o.fullSweep = po.fullSweep;
@@ -928,46 +935,46 @@ void titleAndPostFitStatements(VsfContext* ctx) {
     po.fullSweep = VsfFullSweep::Never;
     o.fullSweep = VsfFullSweep::Never;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 } // namespace
 
-int32_t vsfPostInit(VsfContext* ctx) {
+VsfStatus vsfPostInit(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (ctx->inest == nullptr)
     ctx->inest = ctx->stmt.adaptiveInest;
   // The switches that follow from the method alone; the stages below decide the others.
   vsfDeriveFitSwitches(&o);
 
-  if (int32_t rc = checkMethodsAndResponse(ctx); rc != 0)
+  if (VsfStatus rc = checkMethodsAndResponse(ctx); rc != VsfStatus::Ok)
     return rc;
   buildShapeAndThreads(ctx);
   penalizedMethodSettings(ctx);
   heldOutAndFitStatistics(ctx);
   splitLabelStyle(ctx);
-  if (int32_t rc = pressAndStopTest(ctx); rc != 0)
+  if (VsfStatus rc = pressAndStopTest(ctx); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = plotsRoleAndPartition(ctx); rc != 0)
+  if (VsfStatus rc = plotsRoleAndPartition(ctx); rc != VsfStatus::Ok)
     return rc;
   derivedSwitches(ctx);
-  if (int32_t rc = openDataForReading(ctx); rc != 0)
+  if (VsfStatus rc = openDataForReading(ctx); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = effectContainment(ctx); rc != 0)
+  if (VsfStatus rc = effectContainment(ctx); rc != VsfStatus::Ok)
     return rc;
   // The seed of the run's random streams.
   vsfSteps().zranms(&ctx->seed, 1);
   ctx->workingSeed = ctx->seed;
 
-  if (int32_t rc = heldOutAndScoringSets(ctx); rc != 0)
+  if (VsfStatus rc = heldOutAndScoringSets(ctx); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = outputStatisticsAndAveraging(ctx); rc != 0)
+  if (VsfStatus rc = outputStatisticsAndAveraging(ctx); rc != VsfStatus::Ok)
     return rc;
-  if (int32_t rc = saveNamePointers(ctx); rc != 0)
+  if (VsfStatus rc = saveNamePointers(ctx); rc != VsfStatus::Ok)
     return rc;
   titleAndPostFitStatements(ctx);
-  if (int32_t rc = fullSweepSetting(ctx); rc != 0)
+  if (VsfStatus rc = fullSweepSetting(ctx); rc != VsfStatus::Ok)
     return rc;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns) {
@@ -990,7 +997,7 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
          o.hierarchy == VsfHierarchy::None && !ctx->partitionOn && ctx->dataReadOnce;
 }
 
-int32_t vsfInitializeModel(VsfContext* ctx) {
+VsfStatus vsfInitializeModel(VsfContext* ctx) {
   VsfModel& m = ctx->model;
   std::memset(static_cast<void*>(&m), 0, sizeof m);
   m.options = &ctx->options;
@@ -1019,7 +1026,7 @@ int32_t vsfInitializeModel(VsfContext* ctx) {
   uint8_t status = 0;
   if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
     vsfLog(VsfMsg::ScratchFileNotCreated);
-    return codeOf(DriverResult::ScratchNotCreated);
+    return statusOf(DriverResult::ScratchNotCreated);
   }
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -5,14 +5,16 @@
 #include "output/vsfsync.h"
 #include "support/messages.h"
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
 struct HostDataSet;
 struct HostVariable;
 
-[[nodiscard]] int32_t vsfPostInit(VsfContext* ctx);
-[[nodiscard]] int32_t vsfInitializeModel(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfPostInit(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfInitializeModel(VsfContext* ctx);
 // The path methods over split CLASS effects: the full X'X was chosen while the effects were
 // counted before their levels; past the packed default in `columns` (the design's columns
 // after splitting) the path keeps the entered effects' cross products instead. The first
@@ -25,13 +27,13 @@ void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns);
 
 // Finds every model variable in VALDATA= or TESTDATA=; `messages` are the data set's
 // (kMsgValDataVariables, kMsgTestDataVariables).
-[[nodiscard]] int32_t vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names,
-                                      MsgRun<VsfMsg> messages);
+[[nodiscard]] VsfStatus vsfCheckForVars(VsfContext* ctx, VsfNameRecord* names,
+                                        MsgRun<VsfMsg> messages);
 // Looks `want` up by name in `data`: 0 and *out set; DriverResult VariableMissing or
 // VariableOtherType, each after its message with the variable and data set names.
-[[nodiscard]] int32_t vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
-                              VsfMsg missing, VsfMsg otherType);
-[[nodiscard]] int32_t vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);
-[[nodiscard]] int32_t vsfSaveModelNamePtrs(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfFind(const HostVariable* want, HostDataSet* data, HostVariable** out,
+                                VsfMsg missing, VsfMsg otherType);
+[[nodiscard]] VsfStatus vsfAllocNames(VsfContext* ctx, VsfNameRecord* names);
+[[nodiscard]] VsfStatus vsfSaveModelNamePtrs(VsfContext* ctx);
 // The SCORE data sets' variable lookups as vsfPostInit does them (not called by the run).
-[[nodiscard]] int32_t vsfCheckScoreForVars(VsfContext* ctx);
+[[nodiscard]] VsfStatus vsfCheckScoreForVars(VsfContext* ctx);

@@ -27,20 +27,20 @@ HostDataSet* slotDataSet(const ParsedStatement* s, ProcSlot k) {
 } // namespace
 
 // A zeroed 160-byte variable record from the main pool, filled from the data set.
-int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out) {
+VsfStatus vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out) {
   auto* rec = static_cast<HostVariable*>(
       ctx->mainPool->allocate(ctx->mainPool, sizeof(HostVariable), kQkZeroed));
   if (!rec)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   HostVariable* v = nullptr;
   if (xvname(ctx->data, number, &v) == 0 && v)
     *rec = *v;
   *out = rec;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
+VsfStatus parse_proc(VsfContext* ctx, ParsedStatement* first) {
   VsfProcSettings& p = ctx->stmt.proc;
   LevDesign* design = ctx->design.design;
   ctx->data = slotDataSet(first, ProcSlot::Data);
@@ -58,7 +58,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
     p.byDescending = static_cast<uint8_t*>(
         ctx->mainPool->allocate(ctx->mainPool, static_cast<size_t>(p.byCount), kQkZeroed));
     if (!p.byDescending)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     const OptionSlot* desc = stmtSlot(first, ProcSlot::ByDescending);
     for (int32_t i = 0; i < p.byCount; ++i)
       p.byDescending[i] = i < listCount(desc, OSK_DBLLIST) && desc->items.doubles[i] != 0;
@@ -66,7 +66,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   if (ctx->data) {
     if (p.byCount && xbyset(ctx->data, p.byNumbers, p.byDescending, p.byCount, p.byNotsorted) < 0) {
       vsfRaiseRC(ctx, StepRc::Error);
-      return codeOf(DriverResult::Refused);
+      return statusOf(DriverResult::Refused);
     }
     ctx->byHandle = xdsby(ctx->data);
   }
@@ -77,10 +77,10 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
   const OptionSlot* freq = stmtSlot(first, ProcSlot::Freq);
   p.weightGiven = listCount(weight, OSK_INTLIST) == 1;
   p.freqGiven = listCount(freq, OSK_INTLIST) == 1;
-  if (p.weightGiven && vsfVariableRecord(ctx, weight->items.ints[0], &p.weightVar) != 0)
-    return kVsfNoMemory;
-  if (p.freqGiven && vsfVariableRecord(ctx, freq->items.ints[0], &p.freqVar) != 0)
-    return kVsfNoMemory;
+  if (p.weightGiven && vsfVariableRecord(ctx, weight->items.ints[0], &p.weightVar) != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
+  if (p.freqGiven && vsfVariableRecord(ctx, freq->items.ints[0], &p.freqVar) != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   p.freqOrWeight = p.weightGiven || p.freqGiven;
 
   p.nameLen = static_cast<int32_t>(stmtNumber(first, ProcSlot::NameLen, 20));
@@ -129,7 +129,7 @@ int32_t parse_proc(VsfContext* ctx, ParsedStatement* first) {
     }
   }
   parse_plots(ctx, first);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // messages. The parse driver (vsfparse.cpp) calls them in order.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;
@@ -10,19 +12,19 @@ struct VsfPerfBlock;
 struct ParsedStatement;
 struct HostVariable;
 
-// A zeroed variable record from the main pool, filled from DATA= variable `number`: 0, or -2
-// when the pool has no room.
-[[nodiscard]] int32_t vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out);
+// A zeroed variable record from the main pool, filled from DATA= variable `number`: Ok, or
+// NoMemory when the pool has no room.
+[[nodiscard]] VsfStatus vsfVariableRecord(VsfContext* ctx, int32_t number, HostVariable** out);
 
-[[nodiscard]] int32_t parse_proc(VsfContext* ctx, ParsedStatement* first);
+[[nodiscard]] VsfStatus parse_proc(VsfContext* ctx, ParsedStatement* first);
 void parse_plots(VsfContext* ctx, ParsedStatement* first);
-[[nodiscard]] int32_t parse_model(VsfContext* ctx, ParsedStatement* model);
+[[nodiscard]] VsfStatus parse_model(VsfContext* ctx, ParsedStatement* model);
 void parse_class(VsfContext* ctx, ParsedStatement* first);
 void zperform(ParsedStatement* first, VsfPerfBlock* block);
 // zperform, then the copy of the hidden PERFORMANCE options into the context.
 void parse_perf(VsfContext* ctx, ParsedStatement* first);
 void zquerythreads(uint8_t* threadingOn, int32_t* cpuCount);
 void parse_output(VsfContext* ctx, ParsedStatement* output);
-[[nodiscard]] int32_t parse_partition(VsfContext* ctx, ParsedStatement* partition);
-[[nodiscard]] int32_t parse_scores(VsfContext* ctx, ParsedStatement* first);
-[[nodiscard]] int32_t parse_bootstrap(VsfContext* ctx, ParsedStatement* modelaverage);
+[[nodiscard]] VsfStatus parse_partition(VsfContext* ctx, ParsedStatement* partition);
+[[nodiscard]] VsfStatus parse_scores(VsfContext* ctx, ParsedStatement* first);
+[[nodiscard]] VsfStatus parse_bootstrap(VsfContext* ctx, ParsedStatement* modelaverage);

@@ -43,7 +43,7 @@ HostMsgArg nameOf(const HostVariable* v) { return HostMsgArg(v->name, v->nameLen
 
 } // namespace
 
-int32_t vsfCheckResponseSide(VsfContext* ctx) {
+VsfStatus vsfCheckResponseSide(VsfContext* ctx) {
   const VsfStatementSettings& st = ctx->stmt;
   int32_t failures = 0;
   auto fail = [&](VsfMsg number, std::initializer_list<HostMsgArg> args) {
@@ -65,19 +65,19 @@ int32_t vsfCheckResponseSide(VsfContext* ctx) {
       vsfLog(VsfMsg::ResponseVariableAlsoVariable, {nameOf(y)});
       vsfRaiseRC(ctx, StepRc::Warning);
     }
-    return 0;
+    return VsfStatus::Ok;
   }
   vsfRaiseRC(ctx, StepRc::Error);
-  return codeOf(DriverResult::Refused);
+  return statusOf(DriverResult::Refused);
 }
 
-int32_t vsfLinkResponseSide(VsfContext* ctx) {
+VsfStatus vsfLinkResponseSide(VsfContext* ctx) {
   VsfStatementSettings& st = ctx->stmt;
   LevRegContext& design = ctx->design;
   if (st.responseCount > 0 && design.responses == nullptr) {
     design.responses = newRecords(ctx->mainPool, st.responseCount);
     if (design.responses == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     for (int32_t r = 0; r < st.responseCount; ++r)
       design.responses[r].var = st.responses[r];
     design.responseCount = st.responseCount;
@@ -85,15 +85,15 @@ int32_t vsfLinkResponseSide(VsfContext* ctx) {
   if (st.proc.weightGiven && st.proc.weightVar != nullptr && design.weights == nullptr) {
     design.weights = newRecords(ctx->mainPool, 1);
     if (design.weights == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     design.weights[0].var = st.proc.weightVar;
     design.weightCount = 1;
   }
   if (st.proc.freqGiven && st.proc.freqVar != nullptr && design.freq == nullptr) {
     design.freq = newRecords(ctx->mainPool, 1);
     if (design.freq == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     design.freq[0].var = st.proc.freqVar;
   }
-  return 0;
+  return VsfStatus::Ok;
 }

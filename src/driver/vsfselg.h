@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
-// A new grammar descriptor (from the host's general allocator); ends the run with 1016
-// when there is no memory for it.
+// A new grammar descriptor (from the host's general allocator); ends the run with
+// StepRc::NoResources when there is no memory for it.
 VsfGrammar* vsfselg();
 
 // The rules, for tests and tools: count and array.

@@ -21,9 +21,9 @@ struct QkPool;
 struct VsfStepTable {
   // Statements and initialisation.
   void (*xinit)(void*, void*, void*, void*, void*, void*);
-  int32_t (*vsfParse)(VsfContext*);
-  int32_t (*vsfPostInit)(VsfContext*);
-  int32_t (*vsfInitializeModel)(VsfContext*);
+  VsfStatus (*vsfParse)(VsfContext*);
+  VsfStatus (*vsfPostInit)(VsfContext*);
+  VsfStatus (*vsfInitializeModel)(VsfContext*);
   // Effects, levelisation and INEST.
   VsfStatus (*vsfPrepEffects)(VsfContext*, QkPool*);
   VsfStatus (*vsfMakeEffectNames)(VsfContext*, QkPool*);
@@ -31,15 +31,15 @@ struct VsfStepTable {
   VsfStatus (*vsfSetEffectListNParms)(VsfContext*);
   VsfStatus (*vsfSplitHierarchy)(VsfContext*, QkPool*);
   int32_t (*vsfLev)(VsfContext*);
-  int32_t (*vsfSetupInEstScatter)(VsfContext*);
-  int32_t (*vsfReadInEstParms)(VsfContext*);
+  VsfStatus (*vsfSetupInEstScatter)(VsfContext*);
+  VsfStatus (*vsfReadInEstParms)(VsfContext*);
   int32_t (*zlevrgi)(LevRegContext*);
   void (*zlevtrm)(LevRegContext*, LevReleaseSet);
   // Data pages and threads.
-  int32_t (*vsfInitializeThreads)(ThreadPuddle*, int32_t);
+  VsfStatus (*vsfInitializeThreads)(ThreadPuddle*, int32_t);
   void (*vsfTerminateThreads)(ThreadPuddle*);
   void (*zpudt)(ThreadPuddle*);
-  int32_t (*vsfData)(VsfContext*);
+  VsfStatus (*vsfData)(VsfContext*);
   void (*vsfBagVecRelease)(VsfBagVec*, QkExtensionSet*);
   void (*vsfFreeScratch)(VsfScratch*, QkExtensionSet*);
   // Model and resampling.

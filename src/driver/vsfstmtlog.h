@@ -16,12 +16,12 @@ inline void stmtWarn(VsfContext* ctx, VsfMsg message, std::initializer_list<Host
   vsfRaiseRC(ctx, StepRc::Warning);
 }
 
-// Logs an error, raises the return code to `rc` and returns the number of `result` for the
+// Logs an error, raises the return code to `rc` and returns the status of `result` for the
 // caller to pass on.
-[[nodiscard]] inline int32_t stmtFail(VsfContext* ctx, VsfMsg message, StepRc rc,
-                                      DriverResult result,
-                                      std::initializer_list<HostMsgArg> args = {}) {
+[[nodiscard]] inline VsfStatus stmtFail(VsfContext* ctx, VsfMsg message, StepRc rc,
+                                        DriverResult result,
+                                        std::initializer_list<HostMsgArg> args = {}) {
   vsfLog(message, args);
   vsfRaiseRC(ctx, rc);
-  return codeOf(result);
+  return statusOf(result);
 }

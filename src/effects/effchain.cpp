@@ -188,7 +188,7 @@ int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* n
   bool withValue = listCode == 4;
   if (!growIds(list) || (withValue && !growValues(node))) {
     effSetStatus(StepRc::Error);
-    return -1;
+    return kEffChainFailed;
   }
   if (listCode == 2 || listCode == 3 || listCode == 4) {
     for (int32_t i = 0; i < list.count; ++i) {
@@ -198,7 +198,7 @@ int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* n
         if (duringValue) {
           vsfLog(EffMsg::NestingVariableGivenTwo);
           effSetStatus(StepRc::SyntaxError);
-          return -1;
+          return kEffChainFailed;
         }
         node->code = -1; // a crossing gave one variable two values: discarded later
       }
@@ -356,7 +356,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
         list->value.list.count = state->savedCount;
       zeffre(nullptr, node);
       effSetStatus(StepRc::SyntaxError);
-      return -1;
+      return kEffChainFailed;
     }
   }
   if (state->directRestriction != 0 && node->type == ECT_ORDINARY && node->lists[0].count > 0 &&
@@ -365,7 +365,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     zeffre(nullptr, node);
     effSetStatus(StepRc::SyntaxError);
     state->barTail = &state->barHead;
-    return -1;
+    return kEffChainFailed;
   }
   if (found != nullptr) {
     if (trace) {
@@ -387,7 +387,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     if (useTree && zeff_add_ef(tree, node, contrast) == nullptr) {
       effSetStatus(StepRc::Error);
       zeffre(nullptr, node);
-      return -1;
+      return kEffChainFailed;
     }
     node->next = nullptr;
     **tail = node;
@@ -434,7 +434,7 @@ int32_t AddBarEffects(EffectParseState* state) {
   EffectChainNode* term = state->barHead;
   if (term == nullptr) {
     xebug("AddBarEffects: barhead is null");
-    return -1;
+    return kEffChainFailed;
   }
   int32_t result = 0;
   while (term != nullptr) {
@@ -492,7 +492,7 @@ int32_t AddBarEffects(EffectParseState* state) {
       zeffre(nullptr, head);
       head = n;
     }
-    return -1;
+    return kEffChainFailed;
   }
   while (head != nullptr) {
     EffectChainNode* n = head->next;
@@ -505,7 +505,7 @@ int32_t AddBarEffects(EffectParseState* state) {
         zeffre(nullptr, n);
         n = m;
       }
-      return -1;
+      return kEffChainFailed;
     }
     if (r == 0)
       zeffre(nullptr, head);

@@ -36,6 +36,9 @@ enum EffectChainType : int32_t {
   ECT_FACTOR = 3
 };
 
+// The result of a chain function that refused its node: the parse status says why.
+inline constexpr int32_t kEffChainFailed = -1;
+
 // Which list of a node a position goes to (InsertElemInList). Codes 1 and 2, the direct
 // and crossed lists, are the list holder's slots ProcSlot::DirectVariables and ClassVariables.
 enum EffListCode : int32_t {
@@ -125,7 +128,7 @@ void zeffre(EffectChainNode** head, EffectChainNode* node);
 
 // Inserts a position into the list an EffListCode or holder slot addresses (the
 // nested-by-value list with its 16-character value). `duringValue` marks the call of the var=value
-// action. Returns 0, or -1 when the parse status was set.
+// action. Returns 0, or kEffChainFailed when the parse status was set.
 [[nodiscard]] int32_t InsertElemInList(EffectParseState* state, int32_t position,
                                        EffectChainNode* node, int32_t listCode, const char* value,
                                        bool duringValue = false);
@@ -139,12 +142,13 @@ EffectChainNode* zeff_add_ef(EffSortedSet* set, EffectChainNode* node, bool cont
 EffectChainNode* zeff_find_ef(const EffSortedSet* set, const EffectChainNode* node, bool contrast);
 
 // Adds `node` to the chain (head, tail). Result 1 new (out = node), 0 not added (out = the
-// equal effect, or null when the order limit dropped it), -1 refused (node freed, status set).
+// equal effect, or null when the order limit dropped it), kEffChainFailed refused (node freed,
+// status set).
 [[nodiscard]] int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node,
                                     EffectChainNode** head, EffectChainNode*** tail,
                                     EffectChainNode** out, EffSortedSet* tree, double* runningCount,
                                     int32_t listMode);
-// Expands the bar-term chain into the statement's chain; 0, or -1.
+// Expands the bar-term chain into the statement's chain; 0, or kEffChainFailed.
 [[nodiscard]] int32_t AddBarEffects(EffectParseState* state);
 // Crossing of e with the term t, or null when it is discarded.
 EffectChainNode* CrossEffects(EffectParseState* state, const EffectChainNode* e,

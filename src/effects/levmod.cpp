@@ -2,6 +2,7 @@
 // numeric and CLASS variable (with level widths and offsets), then hands over to the EFFECT
 // statements (leveffstmt.cpp) and the model-effect builder (levmodef.cpp).
 #include "effects/levmod.h"
+#include "support/notfound.h"
 
 #include "effects/effchain.h"
 #include "effects/effparse.h"
@@ -81,14 +82,14 @@ int32_t levClassIndex(const LevDesign* design, int32_t number) {
   for (int32_t i = 0; i < design->classCount; ++i)
     if (levVariableNumber(design->classes[i]) == number)
       return i;
-  return -1;
+  return kVsfNotFound;
 }
 
 int32_t levNumericIndex(const LevDesign* design, int32_t number) {
   for (int32_t i = 0; i < design->numericCount; ++i)
     if (levVariableNumber(design->numerics[i]) == number)
       return i;
-  return -1;
+  return kVsfNotFound;
 }
 
 int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t* numbers,

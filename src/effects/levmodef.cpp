@@ -33,8 +33,11 @@ char* copyName(const char* name, int32_t length) {
 constexpr int64_t kMaxEffectParts = int64_t{1} << 24;  // records of one parsed effect
 constexpr int64_t kMaxModelRecords = int64_t{1} << 26; // records of all model effects
 
+// What partCount gives an effect with more parts than kMaxEffectParts (after its message).
+constexpr int32_t kTooManyParts = -1;
+
 // The number of records a parsed effect yields: the product of its constructed effects'
-// part counts.
+// part counts; kTooManyParts when that passes the limit.
 [[nodiscard]] int32_t partCount(const LevDesign* design, const EffectChainNode* node) {
   int64_t p = 1;
   for (int32_t i = 0; i < node->lists[1].count; ++i) {
@@ -46,7 +49,7 @@ constexpr int64_t kMaxModelRecords = int64_t{1} << 26; // records of all model e
       vsfLog(EffMsg::TooManyEffectParts,
              {HostMsgArg(node->name != nullptr ? node->name : "", node->nameLength),
               HostMsgArg(static_cast<int64_t>(kMaxEffectParts))});
-      return -1;
+      return kTooManyParts;
     }
   }
   return static_cast<int32_t>(p);

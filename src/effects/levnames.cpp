@@ -2,6 +2,7 @@
 // crossed and nested CLASS variables), level-variable lists, splitting of effects into part
 // combinations, and the small list and matching helpers of the design library.
 #include "effects/levnames.h"
+#include "support/notfound.h"
 
 #include "effects/effchain.h"
 #include "effects/effparse.h"
@@ -235,7 +236,7 @@ int32_t zlevPosOnClassList(const LevDesign* design, int32_t number) {
   for (int32_t i = 0; i < design->classCount; ++i)
     if (design->classes[i].var && design->classes[i].var->number == number)
       return i;
-  return -1;
+  return kVsfNotFound;
 }
 
 int32_t zlevMapClassVars(const LevDesign* design, int32_t n, int32_t* numbers) {

@@ -7,6 +7,7 @@
 
 #include "support/hostif.h"
 #include "support/messages.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 

@@ -16,6 +16,9 @@
 
 namespace {
 
+// What emitTuning returns when the manager made no data object: there is nothing to plot.
+constexpr int32_t kNoTuningData = -1;
+
 // log10 of a penalty, with the floor the axis uses for values too small to show.
 double logAxis(double value, double floor) {
   return value < std::pow(10.0, floor) ? floor : std::log10(value);
@@ -31,14 +34,14 @@ RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
 }
 
 // Builds and publishes the "ElasticNetTuneL2" data; the row number of the kept L2 (the last
-// row with it), 0 when no row has it, -1 when the manager made no data object (nothing to
-// plot). Lowers the tuning-row count to the rows it showed.
+// row with it), 0 when no row has it, kNoTuningData when the manager made no data object. Lowers
+// the tuning-row count to the rows it showed.
 [[nodiscard]] int32_t emitTuning(VsfContext* ctx, VsfModel* m, bool cvex, RvqText** dataRef) {
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0, chosen = 0;
   double l2 = 0, logL2 = 0, l1 = 0, value = 0, l2Norm = 0, l1Norm = 0;
   VsfOut out(ctx);
   if (!out.create("ElasticNetTuneL2", nullptr))
-    return -1;
+    return kNoTuningData;
   out.intColumn("Step", &step);
   out.numberColumn("L2", &l2);
   out.numberColumn("LogL2", &logL2);

@@ -68,9 +68,8 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   const int32_t grownColumns = m->xpxColumns;
   if (grown) {
     const int32_t cols = m->denseColumnCount + 1;
-    int32_t rc = vsfAddXpXMemory(m, cols);
-    if (rc != 0)
-      return rc;
+    if (const VsfStatus rc = vsfAddXpXMemory(m, cols); rc != VsfStatus::Ok)
+      return codeOf(rc);
     m->xpxColumns = cols;
     std::memset(m->xpx, 0, sizeof(double) * (static_cast<int64_t>(cols) * (cols + 1) / 2));
   }

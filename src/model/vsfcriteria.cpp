@@ -2,6 +2,7 @@
 // cached value or one data pass when the cache is missing. Estimates are read off the
 // swept matrix (minus its column 0 for swept columns; 0 for aliased ones).
 #include "model/vsfcriteria.h"
+#include "support/notfound.h"
 
 #include "data/vsfthread.h"
 #include "kernels/vsfcvkernels.h"
@@ -78,12 +79,12 @@ double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t 
 }
 
 // The intercept's column when the pages are shifted and the intercept is swept in (by the
-// sweep flags given), else -1.
+// sweep flags given), else kVsfNotFound.
 [[nodiscard]] int64_t shiftedInterceptColumn(const VsfModel* m, const char* flags) {
   if (!m->pagesShifted || m->effectColumns[0] != 1 || !contributes(m, 0))
-    return -1;
+    return kVsfNotFound;
   const int64_t c = m->effectColumn[0];
-  return flags[c] == '1' ? c : -1;
+  return flags[c] == '1' ? c : kVsfNotFound;
 }
 [[nodiscard]] int64_t shiftedInterceptColumn(const VsfModel* m) {
   return shiftedInterceptColumn(m, m->sweepFlags);

@@ -17,7 +17,7 @@ namespace {
 
 int64_t vsfMemTri(int32_t n) {
   if (n < 0 || n > kVsfMaxTriangleColumns)
-    return -1;
+    return kVsfTriangleTooLarge;
   return static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2;
 }
 

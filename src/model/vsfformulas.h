@@ -15,7 +15,10 @@ inline constexpr double kVsfLogUnderflow = -708.3964185;
 // The most columns a packed triangle may have: its element indices, up to the diagonal
 // index k(k+3)/2 of the last column, are formed in 32-bit arithmetic throughout the fit.
 inline constexpr int32_t kVsfMaxTriangleColumns = 46340;
-// Elements of a packed triangle of n columns (64-bit), or -1 above kVsfMaxTriangleColumns.
+// The element count vsfMemTri gives a triangle wider than kVsfMaxTriangleColumns.
+inline constexpr int64_t kVsfTriangleTooLarge = -1;
+// Elements of a packed triangle of n columns (64-bit), or kVsfTriangleTooLarge above
+// kVsfMaxTriangleColumns.
 [[nodiscard]] int64_t vsfMemTri(int32_t n);
 double vsfEpsZero(double x);
 [[nodiscard]] int32_t vsfBigBetter(int32_t code);

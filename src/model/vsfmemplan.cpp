@@ -103,14 +103,14 @@ double vsfFitMemoryLeft(const VsfModel* m) {
   return memory;
 }
 
-int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraBytes) {
+VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraBytes) {
   // A triangle past the largest the procedure supports is refused by its own message.
   if (vsfMemTri(columns) < 0)
-    return 0;
+    return VsfStatus::Ok;
   const double need = vsfCrossProductBytes(m, columns) + extraBytes;
   const double left = vsfFitMemoryLeft(m);
   if (need <= left)
-    return 0;
+    return VsfStatus::Ok;
   int32_t effect = -1;
   int64_t effectColumns = 0;
   widestEffect(m, &effect, &effectColumns);
@@ -131,5 +131,5 @@ int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraByt
   else
     vsfLog(VsfMsg::FewerColumnsNeedLess);
   explainRoad(m);
-  return kVsfReportedFailure;
+  return VsfStatus::ReportedFailure;
 }

@@ -3,6 +3,8 @@
 // structured road's arrays), against the memory the step may use once its pages are held.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -13,8 +15,8 @@ struct VsfModel;
 // planned with (or the host's, when it did not run) less the pages held in memory and the
 // buffers of the page threads.
 [[nodiscard]] double vsfFitMemoryLeft(const VsfModel* m);
-// 0 when triangles of `columns` columns and `extraBytes` more (a block a trial is about to
-// make) fit; else kVsfReportedFailure after an error that names the widest effect, its
+// Ok when triangles of `columns` columns and `extraBytes` more (a block a trial is about to
+// make) fit; else ReportedFailure after an error that names the widest effect, its
 // columns, the memory needed and what needs less.
-[[nodiscard]] int32_t vsfPlanCrossProducts(const VsfModel* m, int32_t columns,
-                                           double extraBytes = 0.0);
+[[nodiscard]] VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns,
+                                             double extraBytes = 0.0);

@@ -118,14 +118,14 @@ namespace {
 
 // The model's pool and the position of its step records (written from the start of the
 // step-record file).
-[[nodiscard]] int32_t openModelPool(VsfModel* m) {
+[[nodiscard]] VsfStatus openModelPool(VsfModel* m) {
   QkPoolAttributes attrs{};
   attrs.flags = 1;
   m->pool = Exported_QKHandle == nullptr
                 ? nullptr
                 : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "model pool");
   if (m->pool == nullptr)
-    return -1;
+    return VsfStatus::NoPoolOrHandle;
   m->passFailure = 0;
 
   // A resample's step records go to its resampler's file, after those of earlier samples.
@@ -133,22 +133,22 @@ namespace {
     m->resampler->copiesSeen = m->resampler->drawnTotal = 0.0;
     m->stepScratch = m->resampler->modelScratch;
     m->stepScratchPos = &m->resampler->modelScratchPos;
-    return 0;
+    return VsfStatus::Ok;
   }
   m->stepScratch = m->scratchHolder;
   m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
   if (m->stepScratchPos == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   *m->stepScratchPos = 0;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
-[[nodiscard]] int32_t setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
+[[nodiscard]] VsfStatus setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
   m->hierarchy = (o->hierarchy != VsfHierarchy::None || vsfMethodStartsFull(o->method)) ? 1 : 0;
   if (o->split)
-    return 0;
+    return VsfStatus::Ok;
   m->hierAddCountInit = o->hierAddCountInit;
   m->hierDropCountInit = o->hierDropCountInit;
   m->hierListA = o->hierListA;
@@ -156,29 +156,29 @@ namespace {
   m->hierAddCount = vsfModelArray<int32_t>(m, nE);
   m->hierDropCount = vsfModelArray<int32_t>(m, nE);
   if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
     std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
     std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
-[[nodiscard]] int32_t allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
+[[nodiscard]] VsfStatus allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
   if (m->foldCount > m->nTrain && !vsfCvScheme(o->cvMethod).seeded)
     m->foldCount = static_cast<int32_t>(m->nTrain);
   if (!vsfCvOn(m))
-    return 0;
+    return VsfStatus::Ok;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
   if (m->folds == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (foldEstimates(m) && o->cvDetails != VsfCvDetails::None)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
-        return kVsfNoMemory;
-  return 0;
+        return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
 }
 
 // First capacities of the swept matrix, the step history and the cross-product columns.
@@ -211,8 +211,8 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
 
 // The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
 // criterion that needs no data pass) and the copies of the model that a trial works on.
-[[nodiscard]] int32_t allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full,
-                                          int32_t nE) {
+[[nodiscard]] VsfStatus allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full,
+                                            int32_t nE) {
   const int32_t sel = o->select;
   const bool trialSelect = sel == VC_PRESS || sel == VC_VALIDATE || sel == VC_CV;
   int32_t widest = 0;
@@ -226,7 +226,7 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     m->trialBlockShape = vsfModelArray<uint8_t>(m, nE);
     if (m->trialFlags == nullptr || m->trialBlockShape == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   if (trialSelect || (method.entryTrials && !method.removalTrials && !m->needTrialBlock) ||
       (method.removalTrials && m->singleColumnEffectCount < nE))
@@ -238,40 +238,40 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
     m->cleanInModelList = vsfModelArray<int32_t>(m, nE);
     if (!m->workEffectColumn || !m->cleanEffectColumn || !m->workInModelList ||
         !m->cleanInModelList)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The cross-product columns kept between the model and candidate effects (model and folds)
 // when the full X'X is not formed.
-[[nodiscard]] int32_t allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
+[[nodiscard]] VsfStatus allocateCross(VsfModel* m, bool cv, int32_t nP, int32_t crossCap) {
   m->cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap);
   if (m->cross == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (cv)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
           nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
   m->crossCapacity = crossCap;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The per-effect and per-parameter arrays of the fit: status, offsets, estimates, the path
 // arrays of the penalized methods, and the candidates' criterion values.
-[[nodiscard]] int32_t allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full,
-                                        int32_t nE, int32_t nP) {
+[[nodiscard]] VsfStatus allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full,
+                                          int32_t nE, int32_t nP) {
   if (o->parmStandardize) {
     m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
     if (m->changeList == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     m->changeListCapacity = 2 * nE;
   }
   if (vsfMethodStartsFull(o->method)) {
     m->hierarchy = 1;
     if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
@@ -282,15 +282,15 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   m->betaVariance = vsfModelArray<double>(m, nP);
   if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->corr || !m->beta || !m->stdBeta ||
       !m->betaVariance)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (o->adaptive && (m->adaptiveWeight = vsfModelArray<double>(m, nP)) == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (o->parmStandardize) {
     if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
                                      !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   if (o->colStandardize) {
     m->pathBeta = vsfModelArray<double>(m, nP);
@@ -298,27 +298,27 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
     m->direction = vsfModelArray<double>(m, nE);
     m->activeSign = vsfModelArray<int32_t>(m, nE);
     if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (o->stop != VC_NONE_GIVEN && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
                                      !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   if (!full) {
     if ((m->crossSlot = vsfModelArray<int32_t>(m, nE)) == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     for (int32_t e = 0; e < nE; ++e)
       m->crossSlot[e] = -1;
   }
   if (o->storeCandidates && (m->candidateValue = vsfModelArray<double>(m, nE)) == nullptr)
-    return kVsfNoMemory;
-  return 0;
+    return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
 }
 
 // The copy of the chosen model kept under CHOOSE= (chosenStep -1 without CHOOSE=).
-[[nodiscard]] int32_t allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
+[[nodiscard]] VsfStatus allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
   if (!chooseGiven(m)) {
     m->chosenStep = -1;
-    return 0;
+    return VsfStatus::Ok;
   }
   m->chosenBeta = vsfModelArray<double>(m, nP);
   m->chosenStdBeta = vsfModelArray<double>(m, nP);
@@ -327,42 +327,42 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
   if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
       !m->chosenEffectStatus)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (foldBetaKept(m) &&
       (m->chosenFoldBeta = vsfModelArray<double>(m, int64_t(m->foldCount) * nP)) == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   m->chosenStep = 0;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Without the full X'X: each effect's own cross-product block (model and folds) and the
 // first column of each effect in the growing swept matrix (after the response column).
-[[nodiscard]] int32_t allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
+[[nodiscard]] VsfStatus allocateEffectBlocks(VsfModel* m, bool cv, int32_t nE) {
   m->effectFirstColumn = vsfModelArray<int32_t>(m, nE);
   m->effectBlocks = vsfModelArray<double*>(m, nE);
   if (m->effectFirstColumn == nullptr || m->effectBlocks == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   m->effectFirstColumn[0] = 1;
   for (int32_t i = 0; i + 1 < nE; ++i)
     m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
   if (cv)
     for (int32_t f = 0; f < m->foldCount; ++f)
       if ((m->folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
   for (int32_t e = 0; e < nE; ++e) {
     const int64_t c = m->effectColumns[e];
     if (c <= 0)
       continue;
     if ((m->effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (cv)
       for (int32_t f = 0; f < m->foldCount; ++f)
         if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
-          return kVsfNoMemory;
+          return VsfStatus::NoMemory;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The starting state: parameter offsets, effects without columns (and the intercept under
@@ -383,58 +383,58 @@ void setStartState(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
 
 } // namespace
 
-int32_t vsfModelInit(VsfModel* model) {
+VsfStatus vsfModelInit(VsfModel* model) {
   VsfModel* m = model;
   const VsfModelOptions* o = m->options;
-  int32_t rc = openModelPool(m);
-  if (rc != 0)
+  VsfStatus rc = openModelPool(m);
+  if (rc != VsfStatus::Ok)
     return rc;
   m->sweptInflation = 0.0;
   // Nothing to fit: no training rows, or a validation criterion without validation rows.
   if (m->nTrain == 0)
-    return 0;
+    return VsfStatus::Ok;
   if (m->freqValidate == 0 &&
       (o->choose == VC_VALIDATE || o->stop == VC_VALIDATE || o->select == VC_VALIDATE))
-    return 0;
+    return VsfStatus::Ok;
   if (m->includeCount == 0)
     m->includeCount = o->forcedIn;
 
   const int32_t nE = m->effectCount, nP = m->parmCount;
   const int32_t base = o->noint ? nE - 1 : nE;
-  if ((rc = setUpHierarchy(m, o, nE)) != 0)
+  if ((rc = setUpHierarchy(m, o, nE)) != VsfStatus::Ok)
     return rc;
   m->stepLimit = limitFor(m, o, base);
-  if ((rc = allocateFolds(m, o, nP)) != 0)
+  if ((rc = allocateFolds(m, o, nP)) != VsfStatus::Ok)
     return rc;
   const bool cv = vsfCvOn(m);
   const bool full = vsfFullXpxOn(m);
   const StartCapacities cap = startCapacities(m, o, full, nE, nP);
-  if ((rc = allocateTrialBlocks(m, o, full, nE)) != 0)
+  if ((rc = allocateTrialBlocks(m, o, full, nE)) != VsfStatus::Ok)
     return rc;
-  if ((rc = vsfStructuredSetUp(m)) != 0)
+  if ((rc = vsfStructuredSetUp(m)) != VsfStatus::Ok)
     return rc;
   // The structured road's triangles hold the response and the dense columns only.
   const int32_t triangleColumns = m->structured != nullptr ? m->structured->small : cap.xpx;
   // A growing triangle takes in at least the widest candidate with the model's first columns.
   if ((rc = vsfPlanCrossProducts(
            m, full ? triangleColumns : std::min(nP + 1, triangleColumns + m->maxEffectColumns))) !=
-      0)
+      VsfStatus::Ok)
     return rc;
-  if ((rc = vsfAddXpXMemory(m, triangleColumns)) != 0)
+  if ((rc = vsfAddXpXMemory(m, triangleColumns)) != VsfStatus::Ok)
     return rc;
-  if ((rc = vsfAddStepMemory(m, cap.steps)) != 0)
+  if ((rc = vsfAddStepMemory(m, cap.steps)) != VsfStatus::Ok)
     return rc;
-  if (!full && (rc = allocateCross(m, cv, nP, cap.cross)) != 0)
+  if (!full && (rc = allocateCross(m, cv, nP, cap.cross)) != VsfStatus::Ok)
     return rc;
-  if ((rc = allocateFitArrays(m, o, full, nE, nP)) != 0)
+  if ((rc = allocateFitArrays(m, o, full, nE, nP)) != VsfStatus::Ok)
     return rc;
-  if ((rc = allocateChosen(m, nE, nP)) != 0)
+  if ((rc = allocateChosen(m, nE, nP)) != VsfStatus::Ok)
     return rc;
   m->xpxColumns = m->structured != nullptr ? m->structured->small : full ? nP + 1 : 1;
-  if (!full && (rc = allocateEffectBlocks(m, cv, nE)) != 0)
+  if (!full && (rc = allocateEffectBlocks(m, cv, nE)) != VsfStatus::Ok)
     return rc;
   setStartState(m, o, nE);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
@@ -507,13 +507,13 @@ void vsfModelByFree(VsfModel* model) {
   forgetPoolArrays(model);
 }
 
-int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
+VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   VsfModel* m = model;
   const VsfModelOptions* o = m->options;
   if (newCapacity == -1)
     newCapacity = 2 * m->stepCapacity;
   if (newCapacity <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   const bool first = m->stepCapacity == 0;
   auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
@@ -527,34 +527,34 @@ int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   if (!grow(m->stepEffect, newCapacity, false) || !grow(m->stepParms, newCapacity, false) ||
       !grow(m->stepRank, newCapacity + 1LL, true) ||
       !grow(m->stepEffects, newCapacity + 1LL, true) || !grow(m->stepSSE, newCapacity + 1LL, true))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   m->stepRank[-1] = 0;
   if (o->pressNeeded && !grow(m->stepPress, newCapacity, false))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (vsfValidationInUse(m) && !grow(m->stepValidateAse, newCapacity, false))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (vsfTestInUse(m) && !grow(m->stepTestAse, newCapacity, false))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (vsfCvOn(m) && !grow(m->stepCvPress, newCapacity, false))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (o->stdL1History && !grow(m->stepStdL1Norm, newCapacity, false))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (vsfMethodHasPath(o->method)) {
     if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
         !grow(m->stepL2Norm, newCapacity, false))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (vsfCvExternalOn(m) && (!grow(m->stepHeldOutError, newCapacity, false) ||
                                !grow(m->stepHeldOutTestError, newCapacity, false)))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   m->stepCapacity = newCapacity;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
 
 // Grows every X'X triangle and its sweep flags to `newCapacity` columns of `n` elements.
-[[nodiscard]] int32_t vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
+[[nodiscard]] VsfStatus vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
   const int64_t oldTri = vsfMemTri(m->xpxColumns);
 
   auto growFlags = [&](char*& flags, char*& saved) -> bool {
@@ -586,12 +586,12 @@ namespace {
   double* none = nullptr;
   char* noFlags = nullptr;
   if (!growFlags(m->sweepFlags, m->savedSweepFlags))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (!growTri(m->xpx, m->savedXpx, true))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   double* oldSwept = m->sweptXpx;
   if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
     m->savedXpxCapacity = newCapacity;
   if (m->trialCopies) {
@@ -602,58 +602,58 @@ namespace {
         !growTri(m->cleanSweptXpx, none = nullptr, false) ||
         !growFlags(m->workSweepFlags, noFlags = nullptr) ||
         !growFlags(m->cleanSweepFlags, noFlags = nullptr))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f) {
       VsfFoldRecord& F = m->folds[f];
       if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
           !growTri(F.sweptXpx, F.savedSweptXpx, false))
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       if (m->trialCopies && (!growTri(F.workXpx, none = nullptr, false) ||
                              !growTri(F.workSweptXpx, none = nullptr, false) ||
                              !growTri(F.cleanSweptXpx, none = nullptr, false) ||
                              !growFlags(F.workSweepFlags, noFlags = nullptr) ||
                              !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
     }
   assert(newCapacity >= m->xpxColumns && "X'X keeps its columns as it grows");
   m->xpxCapacity = newCapacity;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
+VsfStatus vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
   VsfModel* m = model;
   if (newCapacity == -1)
     newCapacity = 2 * m->xpxColumns;
   if (newCapacity <= m->xpxColumns)
-    return 0;
+    return VsfStatus::Ok;
   const int64_t n = vsfMemTri(newCapacity);
   if (n < 0) {
     // The response is column 0 of the triangle; the message counts design columns.
     vsfLog(VsfMsg::XpxTooManyColumns,
            {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
-    return kVsfReportedFailure;
+    return VsfStatus::ReportedFailure;
   }
-  if (const int32_t planned = vsfPlanCrossProducts(m, newCapacity); planned != 0)
+  if (const VsfStatus planned = vsfPlanCrossProducts(m, newCapacity); planned != VsfStatus::Ok)
     return planned;
-  const int32_t grown = vsfGrowXpX(m, newCapacity, n);
-  if (grown != 0)
+  const VsfStatus grown = vsfGrowXpX(m, newCapacity, n);
+  if (grown != VsfStatus::Ok)
     vsfLog(VsfMsg::XpxDoesNotFit,
            {HostMsgArg(newCapacity - 1), HostMsgArg(static_cast<int64_t>(sizeof(double)) * n)});
   return grown;
 }
 
-int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength) {
+VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength) {
   VsfModel* m = model;
   if (newCapacity == -1)
     newCapacity = 2 * m->crossCapacity;
   const int64_t size = static_cast<int64_t>(newCapacity) * rowLength;
   const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
   if (size <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   assert(newCapacity >= m->crossColumnCount && "the kept cross products keep their columns");
   auto grow = [&](double*& arr) -> bool {
     double* out = vsfModelResize<double>(m, arr, size);
@@ -665,26 +665,26 @@ int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLengt
     return true;
   };
   if (!grow(m->cross))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (vsfCvOn(m))
     for (int32_t f = 0; f < m->foldCount; ++f)
       if (!grow(m->folds[f].cross))
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
   m->crossCapacity = newCapacity;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
+VsfStatus vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
   if (newCapacity <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t* out = model->changeListCapacity == 0
                      ? vsfModelArray<int32_t>(model, newCapacity)
                      : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
   if (out == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   model->changeList = out;
   model->changeListCapacity = newCapacity;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
@@ -764,18 +764,18 @@ void copyFoldBeta(VsfModel* m, bool restore) {
 
 } // namespace
 
-int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
+VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   VsfModel* m = model;
   const VsfModelOptions* o = m->options;
   if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
-    return 0;
+    return VsfStatus::Ok;
   const int32_t s = m->stepCount;
   // A nearly dependent step reports the fit of its estimates, formed from the rows.
-  if (const int32_t rc = vsfRefineStep(m); rc != 0)
+  if (const VsfStatus rc = statusFromCode(vsfRefineStep(m)); rc != VsfStatus::Ok)
     return rc;
   if (s == m->stepCapacity) {
-    int32_t rc = vsfAddStepMemory(m, 2 * s);
-    if (rc != 0)
+    VsfStatus rc = vsfAddStepMemory(m, 2 * s);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   assert(s >= 0 && s < m->stepCapacity && "the step records have room for the step");
@@ -830,9 +830,9 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
 
   if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
     if (m->changeListCapacity < nE + m->changeListLength) {
-      int32_t rc =
+      VsfStatus rc =
           vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
-      if (rc != 0)
+      if (rc != VsfStatus::Ok)
         return rc;
     }
     int32_t changes = 0;
@@ -881,10 +881,10 @@ int32_t vsfRecordStep(VsfModel* model, int32_t effect) {
     if (vsfSerializeModel(m) != 0) {
       // The step stays in the history, but the fit cannot go on without its record.
       vsfLog(VsfMsg::RecordStepCouldNot, {HostMsgArg(static_cast<int64_t>(s))});
-      return codeOf(VsfStatus::PageNotWritten);
+      return VsfStatus::PageNotWritten;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfResetChosenStep(VsfModel* model) {

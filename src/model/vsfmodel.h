@@ -10,6 +10,7 @@
 #include "data/vsfpassstate.h"
 #include "support/hostif.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 
 #include <cassert>
 #include <cstdint>
@@ -240,17 +241,17 @@ struct VsfModel : VsfPassState {
   uint8_t l2BaseReady;
 };
 
-// Lifecycle. All return 0, -1 (pool) or -2 (allocation) unless noted.
-[[nodiscard]] int32_t vsfModelInit(VsfModel* model);
+// Lifecycle. All return Ok, NoPoolOrHandle or NoMemory unless noted.
+[[nodiscard]] VsfStatus vsfModelInit(VsfModel* model);
 void vsfModelByFree(VsfModel* model);
-[[nodiscard]] int32_t vsfRecordStep(VsfModel* model, int32_t effect);
-[[nodiscard]] int32_t vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
-// Grows the X'X triangles to `newCapacity` columns (-1: twice the columns in use): 0,
-// kVsfNoMemory after the message that they do not fit, or kVsfReportedFailure after the
+[[nodiscard]] VsfStatus vsfRecordStep(VsfModel* model, int32_t effect);
+[[nodiscard]] VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
+// Grows the X'X triangles to `newCapacity` columns (-1: twice the columns in use): Ok,
+// NoMemory after the message that they do not fit, or ReportedFailure after the
 // message that the procedure supports no triangle that large.
-[[nodiscard]] int32_t vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
-[[nodiscard]] int32_t vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
-[[nodiscard]] int32_t vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
+[[nodiscard]] VsfStatus vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
+[[nodiscard]] VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
+[[nodiscard]] VsfStatus vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
 void vsfResetChosenStep(VsfModel* model);
 
 // Option tests shared by the model core.

@@ -2,6 +2,7 @@
 // the test that the accumulated sums of squares are finite. The intercept's estimate and
 // variance are carried back to the data's scale with the other estimates (vsfcriteria.cpp).
 #include "model/vsfshift.h"
+#include "support/notfound.h"
 
 #include "data/vsfthread.h"
 #include "kernels/vsfmoments.h"
@@ -19,12 +20,13 @@ namespace {
 
 using packed::diag;
 
-// The effect whose parameters hold full X'X column c (column 0 is the response: -1).
+// The effect whose parameters hold full X'X column c (column 0 is the response:
+// kVsfNotFound).
 [[nodiscard]] int32_t effectOfColumn(const VsfModel* m, int64_t c) {
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (c >= m->effectColumn[e] && c < m->effectColumn[e] + m->effectColumns[e])
       return e;
-  return -1;
+  return kVsfNotFound;
 }
 
 [[nodiscard]] bool overflow(VsfModel* m, int32_t effect) {

@@ -494,32 +494,32 @@ bool vsfStructuredCheaper(int64_t columns, int64_t small) {
   return packedWork - structuredWork >= kWorthwhileWork;
 }
 
-int32_t vsfStructuredSetUp(VsfModel* m) {
+VsfStatus vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;
   if (!served(m))
-    return 0;
+    return VsfStatus::Ok;
   VsfStructured* st = vsfModelArray<VsfStructured>(m, 1);
   if (st == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   st->effect = m->sparseEffectList[0];
   st->columns = m->effectColumns[st->effect];
   st->small = m->effectColumn[st->effect];
   st->foldCount = vsfCvOn(m) ? m->foldCount : 0;
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (!arraysOf(m, st) || (m->options->pressNeeded && !vsfStructuredPressArrays(m, st)))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t f = 0; f < st->foldCount; ++f) {
     VsfStructured& F = st->folds[f];
     F.effect = st->effect;
     F.columns = st->columns;
     F.small = st->small;
     if (!arraysOf(m, &F))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   m->structured = st;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t vsfStructuredCrossProducts(VsfModel* m) {
@@ -531,8 +531,8 @@ int32_t vsfStructuredCrossProducts(VsfModel* m) {
     // column after all.
     m->structured = nullptr;
     const int32_t columns = m->parmCount + 1;
-    if (int32_t rc = vsfAddXpXMemory(m, columns); rc != 0)
-      return rc;
+    if (const VsfStatus rc = vsfAddXpXMemory(m, columns); rc != VsfStatus::Ok)
+      return codeOf(rc);
     m->xpxColumns = columns;
     std::fill(m->xpx, m->xpx + tri(columns), 0.0);
     for (int32_t f = 0; f < st->foldCount; ++f)

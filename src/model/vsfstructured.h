@@ -14,6 +14,7 @@
 #pragma once
 
 #include "support/messages.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 #include <vector>
@@ -37,8 +38,8 @@ struct VsfStructured;
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
 // its own) or none, and no hierarchy or standardisation, and one sparse effect, the last in
 // column order, for which that road is cheaper (vsfStructuredCheaper). The triangles are
-// then made for the small columns only. 0 or kVsfNoMemory.
-[[nodiscard]] int32_t vsfStructuredSetUp(VsfModel* model);
+// then made for the small columns only. Ok or NoMemory.
+[[nodiscard]] VsfStatus vsfStructuredSetUp(VsfModel* model);
 // The columns from which a sparse effect beside `small` columns (the intercept's and the other
 // effects', with the response's) takes the structured road (vsfStructuredCheaper).
 [[nodiscard]] int32_t vsfStructuredLeastColumns(int64_t small);

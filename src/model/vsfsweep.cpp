@@ -382,9 +382,8 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
       // Doubling stops at the largest triangle when the columns needed still fit in it.
       if (m1 <= kVsfMaxTriangleColumns)
         c = std::min(c, kVsfMaxTriangleColumns);
-      int32_t rc = vsfAddXpXMemory(m, c);
-      if (rc != 0)
-        return rc;
+      if (const VsfStatus rc = vsfAddXpXMemory(m, c); rc != VsfStatus::Ok)
+        return codeOf(rc);
     }
     assert(m1 <= m->xpxCapacity && "X'X has room for the entering columns");
     const bool stored = m->options->storeCross != 0 && m->cross != nullptr;
@@ -722,7 +721,7 @@ int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
       cap = m->crossCapacity + need;
     if (cap > m->parmCount)
       cap = m->parmCount + 1;
-    if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != 0)
+    if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != VsfStatus::Ok)
       return kVsfNoMemory;
   }
   assert(need <= m->crossCapacity && "the kept cross products have room for the batch");

@@ -425,8 +425,9 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
     int64_t widest = 0;
     for (int32_t e = 0; e < m->effectCount; ++e)
       widest = std::max<int64_t>(widest, m->effectColumns[e]);
-    if (int32_t rc = vsfPlanCrossProducts(m, m->xpxColumns, 8.0 * tri(widest + 1)); rc != 0)
-      return rc;
+    if (const VsfStatus rc = vsfPlanCrossProducts(m, m->xpxColumns, 8.0 * tri(widest + 1));
+        rc != VsfStatus::Ok)
+      return codeOf(rc);
     m->trialXpx = vsfModelArray<double>(m, tri(widest + 1), false);
     if (m->trialXpx == nullptr)
       return kVsfNoMemory;

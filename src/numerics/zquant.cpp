@@ -60,7 +60,7 @@ int32_t BracketTheSolution(QuantileSolve* r) {
   if (EvaluateTarget(r, x, &hit) != 0)
     return 1;
   if (hit)
-    return -1; // solved at the start
+    return kQuantSolved; // solved at the start
   double f = r->f;
   const bool below = f < r->fTarget;
   double prevX = x, prevF = f, prevP = *r->prob;
@@ -71,7 +71,7 @@ int32_t BracketTheSolution(QuantileSolve* r) {
     if (EvaluateTarget(r, x, &hit) != 0)
       return 1;
     if (hit)
-      return -1;
+      return kQuantSolved;
     if ((r->f < r->fTarget) != below) {
       if (below) {
         r->xLo = prevX;
@@ -102,13 +102,13 @@ int32_t ComputeAtTheTwoEnds(QuantileSolve* r) {
   if (EvaluateTarget(r, r->xLo, &hit) != 0)
     return 1;
   if (hit)
-    return -1;
+    return kQuantSolved;
   r->fLo = r->f;
   r->probLo = *r->prob;
   if (EvaluateTarget(r, r->xHi, &hit) != 0)
     return 1;
   if (hit)
-    return -1;
+    return kQuantSolved;
   r->fHi = r->f;
   r->probHi = *r->prob;
   return 0;

@@ -38,6 +38,8 @@ struct QuantileSolve {
 };
 
 inline constexpr int32_t kQuantNoStart = 12345677;
+// The search hit its target at a point it tried: the quantile is found.
+inline constexpr int32_t kQuantSolved = -1;
 
 // Returns the status (0 success); the solution is rec->x.
 [[nodiscard]] int32_t zquant(QuantileSolve* rec);

@@ -21,6 +21,9 @@
 
 namespace {
 
+// What distinctModel returns when memory for a new model fails.
+constexpr int32_t kNoModelNumber = -1;
+
 constexpr double kFuzz = 1.110223024625157e-13;
 
 // The distinct models: a qkavlt tree ordered by vsfAVL (effect count first, then effect by
@@ -60,8 +63,8 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
   vsfRaiseRC(ctx, StepRc::Warning);
 }
 
-// The number of the distinct model with these ascending effects, added when new; -1 when
-// memory fails.
+// The number of the distinct model with these ascending effects, added when new; kNoModelNumber
+// when memory fails.
 [[nodiscard]] int32_t distinctModel(VsfContext* ctx, ModelTree& models, const int32_t* effects,
                                     int32_t count) {
   QkAvlHeader* h = &models.tree->header;
@@ -71,7 +74,7 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
   auto* node = take<VsfModelTreeNode>(ctx, 1);
   int32_t* copy = take<int32_t>(ctx, std::max(count, 1));
   if (node == nullptr || copy == nullptr)
-    return -1;
+    return kNoModelNumber;
   std::copy(effects, effects + count, copy);
   node->key = VsfModelKey{count, copy};
   node->id = models.count++;

@@ -8,6 +8,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
+#include "support/notfound.h"
 #include "support/poolalloc.h"
 #include "support/stepcodes.h"
 #include "support/vsfmethods.h"
@@ -85,13 +86,13 @@ std::string levelLabel(const LevVariable& v, int32_t level) {
   return std::string(text, static_cast<size_t>(used));
 }
 
-// The split level of design CLASS variable `var` in record r, or -1 when it is no split
+// The split level of design CLASS variable `var` in record r, or kVsfNotFound when it is no split
 // variable of r.
 [[nodiscard]] int32_t splitLevelOf(const VsfEffectRecord& r, int32_t var) {
   for (int32_t k = 0; k < r.splitCount; ++k)
     if (r.splitVars[k] == var)
       return r.splitLevels[k];
-  return -1;
+  return kVsfNotFound;
 }
 
 [[nodiscard]] bool inList(const int32_t* list, int32_t count, int32_t value) {

@@ -6,6 +6,7 @@
 // switch the data reader's means of the effects and variables go along; under model averaging
 // the averaged model is handed over. What the sibling makes of it is its own business.
 #include "output/vsfhandover.h"
+#include "support/notfound.h"
 
 #include "data/vsfdata.h"
 #include "design/levnames.h"
@@ -64,14 +65,14 @@ void reduceDesign(const LevDesign* d, const VsfSelectedModel& sm, ReducedDesign*
     r->copy.designFlags.set(LevDesignFlag::NoIntercept);
 }
 
-// The reduced column of design column `column`, -1 when its effect is left out.
+// The reduced column of design column `column`, kVsfNotFound when its effect is left out.
 [[nodiscard]] int32_t reducedColumn(const LevDesign* d, const ReducedDesign& r, int32_t column) {
   for (int32_t e = 0; e < d->effectCount; ++e) {
     const LevEffect& ef = d->effects[e];
     if (column >= ef.firstColumn && column < ef.firstColumn + ef.columnCount)
-      return r.start[size_t(e)] < 0 ? -1 : r.start[size_t(e)] + column - ef.firstColumn;
+      return r.start[size_t(e)] < 0 ? kVsfNotFound : r.start[size_t(e)] + column - ef.firstColumn;
   }
-  return -1;
+  return kVsfNotFound;
 }
 
 // The column of the model's cross products that holds each model parameter, -1 for the

@@ -6,6 +6,8 @@
 
 #include "data/vsfrolefold.h"
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfContext;

@@ -347,7 +347,7 @@ int32_t vsfLeastSquares(VsfModel* m) {
       return rc;
     if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
       return rc;
-    if ((rc = vsfRecordStep(m, k)) != 0)
+    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
       return rc;
   }
   m->stopReason = VSR_LEAST_SQUARES;
@@ -376,7 +376,7 @@ int32_t vsfForward(VsfModel* m) {
     if (result == -1)
       return 0;
     vsfChoose(v, v, m, &chooseValue, 1);
-    if ((rc = vsfRecordStep(m, k)) != 0)
+    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
       return rc;
     if ((rc = growCross(m, k)) != 0)
       return rc;
@@ -416,7 +416,7 @@ int32_t vsfBackward(VsfModel* m) {
   m->stepRank[-1] = m->rank;
   m->stepEffects[-1] = m->inModelCount;
   m->stepCount = 0;
-  rc = vsfRecordStep(m, -1);
+  rc = codeOf(vsfRecordStep(m, -1));
   if (rc != 0)
     return rc;
   double stopValue, chooseValue, selectValue;
@@ -440,7 +440,7 @@ int32_t vsfBackward(VsfModel* m) {
     if (result == -1)
       break;
     vsfChoose(v, v, m, &chooseValue, -1);
-    if ((rc = vsfRecordStep(m, k)) != 0)
+    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
       return rc;
     ++s;
   }
@@ -489,7 +489,7 @@ int32_t vsfStepwise(VsfModel* m) {
           return rc;
         if (result == 0) {
           vsfChoose(v, v, m, &chooseValue, 1);
-          if ((rc = vsfRecordStep(m, k)) != 0)
+          if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
             return rc;
           if ((rc = growCross(m, k)) != 0)
             return rc;
@@ -542,7 +542,7 @@ int32_t vsfStepwise(VsfModel* m) {
             break;
           }
           vsfChoose(w, w, m, &chooseValue, -1);
-          if ((rc = vsfRecordStep(m, j)) != 0)
+          if ((rc = codeOf(vsfRecordStep(m, j))) != 0)
             return rc;
           ++s;
           lastDropped = j;
@@ -622,7 +622,7 @@ int32_t vsfCompetitiveStepwise(VsfModel* m) {
     if (result == -1)
       return 0;
     vsfChoose(v, v, m, &chooseValue, d);
-    if ((rc = vsfRecordStep(m, k)) != 0)
+    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
       return rc;
     if (cycling) {
       m->stopReason = VSR_CYCLING;

@@ -214,7 +214,7 @@ void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
   // the fit itself sees them only when it takes that road.
   VsfCVExSums* sums = m->cvexSums;
   m->cvexSums = nullptr;
-  int32_t rc = vsfModelInit(m);
+  int32_t rc = codeOf(vsfModelInit(m));
   if (rc == 0 && sums != nullptr)
     rc = vsfCVExTakeRoad(m, sums);
   if (rc == 0)
@@ -244,7 +244,7 @@ void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
   o->recordSteps = 1;
   o->transformPages = 1;
   o->restorePages = 0;
-  const int32_t rc = vsfModelInit(m);
+  const int32_t rc = codeOf(vsfModelInit(m));
   return rc != 0 ? rc : vsfProcessModel(m);
 }
 

@@ -91,7 +91,7 @@ VsfL2Trial fitTrial(VsfModel* m) {
 
 double vsfProcessCriterionEN(double l2, VsfModel* model) {
   VsfModel* m = model;
-  int32_t rc = vsfModelInit(m);
+  int32_t rc = codeOf(vsfModelInit(m));
   if (rc != 0)
     return rc;
   m->l2 = l2;
@@ -200,7 +200,7 @@ int32_t vsfDriveElasticNet(VsfModel* model) {
   VsfModelOptions* o = m->options;
   int32_t rc;
   if (m->l2Search == VsfL2Search::None) {
-    if ((rc = vsfModelInit(m)) != 0)
+    if ((rc = codeOf(vsfModelInit(m))) != 0)
       return rc;
     m->finalL2 = m->l2;
     return vsfProcessModel(m);
@@ -221,7 +221,7 @@ int32_t vsfDriveElasticNet(VsfModel* model) {
       m->l2Search == VsfL2Search::Golden ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
   rc = 0;
   if (m->fitStatus == 0) {
-    if ((rc = vsfModelInit(m)) == 0) {
+    if ((rc = codeOf(vsfModelInit(m))) == 0) {
       o->transformPages = 0;
       o->recordSteps = 1;
       m->l2 = L;

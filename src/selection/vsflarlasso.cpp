@@ -1073,7 +1073,7 @@ namespace {
     if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
       return rc;
     vsfChoose(*stopValue, *stopValue, m, chooseValue, d);
-    if ((rc = vsfRecordStep(m, changed)) != 0)
+    if ((rc = codeOf(vsfRecordStep(m, changed))) != 0)
       return rc;
     if (m->inModelCount == target && pendingDrop == -1) {
       m->stopReason = VSR_ALL_ENTERED;

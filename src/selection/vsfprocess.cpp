@@ -98,7 +98,7 @@ int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
   }
   if (elasticNet)
     return vsfDriveElasticNet(model);
-  int32_t rc = vsfModelInit(model);
+  int32_t rc = codeOf(vsfModelInit(model));
   if (rc != 0)
     return rc;
   return vsfProcessModel(model);
@@ -674,7 +674,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         return fail(m, rc);
       if (o->colStandardize)
         m->beta[0] = m->sumWY;
-      if ((rc = vsfRecordStep(m, k)) != 0)
+      if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
         return fail(m, rc);
       if (o->storeCross && !full && (rc = vsfAddCross(m, k)) != 0)
         return fail(m, rc);

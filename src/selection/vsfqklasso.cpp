@@ -600,7 +600,7 @@ int32_t vsfGroupLasso(VsfModel* m) {
     vsfChoose(stopValue, stopValue, m, &chooseValue, 1);
     m->lambda = v;
     // A step whose record cannot be written would be missing from the tables.
-    if ((rc = vsfRecordStep(m, -100)) != 0)
+    if ((rc = codeOf(vsfRecordStep(m, -100))) != 0)
       return rc;
     if (stopL1 && std::fabs(m->lambda / 1000 - (m->l1Target * m->lambdaMax) / 1000) <=
                       std::fabs(m->lambda / 1000) * m->fuzz) {

@@ -166,7 +166,7 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     // last sample's fit stays in place for the results.
     if (m->pool != nullptr)
       vsfModelByFree(m);
-    int32_t rc = vsfModelInit(m);
+    int32_t rc = codeOf(vsfModelInit(m));
     if (rc == 0 && d->refitEffects != nullptr)
       for (int32_t e = 0; e < m->effectCount; ++e)
         if (d->refitEffects[e] == 0)

@@ -44,3 +44,8 @@ enum class DriverResult : int32_t {
 
 // The number of a result, as the functions of the module return it.
 [[nodiscard]] constexpr int32_t codeOf(DriverResult result) { return static_cast<int32_t>(result); }
+// The status with which a refusal ends the step: its message was logged where it failed, so
+// vsfExitError adds only the error return code.
+[[nodiscard]] constexpr VsfStatus statusOf(DriverResult result) {
+  return statusFromCode(codeOf(result));
+}

@@ -1,6 +1,7 @@
 // The sk string and memory routines. The platform's memory functions do the bulk work; the
 // routines add the null and empty-range rules that callers rely on.
 #include "support/skstr.h"
+#include "support/notfound.h"
 
 #include <cstring>
 
@@ -113,28 +114,28 @@ void* skMemDup(const void* source, int64_t length, QkPool* allocator) {
 
 int64_t skMemScan(const void* buffer, int64_t length, char c) {
   if (!buffer || length <= 0)
-    return -1;
+    return kVsfNotFound;
   const void* hit = std::memchr(buffer, static_cast<unsigned char>(c), static_cast<size_t>(length));
-  return hit ? static_cast<const char*>(hit) - static_cast<const char*>(buffer) : -1;
+  return hit ? static_cast<const char*>(hit) - static_cast<const char*>(buffer) : kVsfNotFound;
 }
 
 int64_t skMemNScan(const void* buffer, int64_t length, char c) {
   if (!buffer || length <= 0)
-    return -1;
+    return kVsfNotFound;
   const char* p = static_cast<const char*>(buffer);
   for (int64_t i = 0; i < length; ++i)
     if (p[i] != c)
       return i;
-  return -1;
+  return kVsfNotFound;
 }
 
 int64_t skMemTNScan(const QkChar* buffer, int64_t length, QkChar c) {
   if (!buffer || length <= 0)
-    return -1;
+    return kVsfNotFound;
   for (int64_t i = 0; i < length; ++i)
     if (buffer[i] != c)
       return i;
-  return -1;
+  return kVsfNotFound;
 }
 
 int32_t skMissArray(const double* values, int64_t count) {

@@ -1,6 +1,7 @@
 // The vz and wz fixed-width string routines. The session is single-byte Latin-1, so the
 // collating sequence is byte order and the two session translations are the identity.
 #include "support/wzstr.h"
+#include "support/notfound.h"
 
 #include "support/hostif.h"
 #include "support/zcase.h"
@@ -213,14 +214,14 @@ int32_t wzstndx(const char* text, int32_t length, const char* pattern, int32_t p
   for (int32_t i = 0; i + patternLength <= length; ++i)
     if (std::memcmp(text + i, pattern, static_cast<size_t>(patternLength)) == 0)
       return i;
-  return -1;
+  return kVsfNotFound;
 }
 
 int32_t wzstpos(const char* text, int32_t length, char c) {
   for (int32_t i = 0; i < length; ++i)
     if (text[i] == c)
       return i;
-  return -1;
+  return kVsfNotFound;
 }
 
 int32_t wzstver(const char* text, int32_t length, const char* set, int32_t setLength) {
@@ -231,7 +232,7 @@ int32_t wzstver(const char* text, int32_t length, const char* set, int32_t setLe
     if (!inSet)
       return i;
   }
-  return -1;
+  return kVsfNotFound;
 }
 
 uint32_t wztxxlt(int32_t mode, const char* source, char* target, int32_t length) {

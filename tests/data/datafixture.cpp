@@ -262,7 +262,8 @@ int32_t PageRun::read(Source& src) {
   settings.entryCount = static_cast<int32_t>(entries.size());
   settings.modelEffectCount = settings.entryCount;
   VsfRowSource t = src.table();
-  return vsfReadPass(&settings, &t, &model, &bags, &exts, byPool, pagePool, &returnCode, &result);
+  return codeOf(
+      vsfReadPass(&settings, &t, &model, &bags, &exts, byPool, pagePool, &returnCode, &result));
 }
 
 VsfRowLayout PageRun::layout() const {
@@ -322,7 +323,7 @@ std::vector<std::vector<int32_t>> PageRun::rowCodes() {
   return out;
 }
 
-int32_t PageRun::startThreads(int32_t n) { return vsfInitializeThreads(&puddle, n); }
+int32_t PageRun::startThreads(int32_t n) { return codeOf(vsfInitializeThreads(&puddle, n)); }
 
 void denseEntries(PageRun& run, const std::vector<int32_t>& columns) {
   run.entries.clear();

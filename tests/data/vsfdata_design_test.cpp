@@ -137,7 +137,7 @@ TEST(ReadingPassOverDesignRows, PagesHoldTheDesignRowsOfEveryUsableObservation) 
     Context c;
     c.ctx->design = f.ctx;
     c.ctx->stmt.perfOptions.utilBuffers = buffers;
-    ASSERT_EQ(vsfData(c.ctx.get()), 0);
+    ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
     qrxhost::resetPageFileSettings();
     VsfModel& m = c.ctx->model;
     EXPECT_EQ(m.nRead, 11);
@@ -173,7 +173,7 @@ TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
   c.ctx->options.cvMethod = VsfCvMethod::Index;
   c.ctx->options.cvOn = 1;
   c.ctx->options.cvIndexVar = f.classIndex("a");
-  ASSERT_EQ(vsfData(c.ctx.get()), 0);
+  ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(c.ctx->model.foldCount, 3);
   // The usable rows' a values in reading order: p q p r q r q p.
   const std::vector<int32_t> want = {0, 1, 0, 2, 1, 2, 1, 0};
@@ -269,7 +269,7 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
     c.ctx->testNames = testNames.record;
     c.ctx->valNames = valNames.record;
     f.messages();
-    ASSERT_EQ(vsfData(c.ctx.get()), 0);
+    ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
     qrxhost::resetPageFileSettings();
     // TESTDATA=: g9 is no level of g (195); (g1,r) of the row without response is no
     // combination of g*a (180). VALDATA=: (g1,q) is none either (181).
@@ -347,7 +347,7 @@ TEST(ReadingPassOverDesignRows, AHeldOutSetWithoutFreqCountsEachRowOnce) {
   c.ctx->stmt.proc.freqGiven = 1;
   c.ctx->stmt.proc.valData = vs;
   c.ctx->valNames = names.record;
-  ASSERT_EQ(vsfData(c.ctx.get()), 0);
+  ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(c.ctx->model.nObs, 6);
   EXPECT_EQ(c.ctx->model.nValidate, 3);
   EXPECT_EQ(c.ctx->model.freqValidate, 3);
@@ -393,7 +393,7 @@ TEST(ReadingPassOverDesignRows, SplitRecordsStoreTheirColumnsAndEnterFirstAsReco
     c.ctx->effectRecordCount = 5;
     c.ctx->enteredFirstBoundary = 2;
     c.ctx->stmt.perfOptions.allSparse = static_cast<uint8_t>(sparse);
-    ASSERT_EQ(vsfData(c.ctx.get()), 0);
+    ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
     VsfModel& m = c.ctx->model;
     EXPECT_EQ(m.effectCount, 5);
     EXPECT_EQ(m.parmCount, f.des.columnCount);
@@ -415,7 +415,7 @@ TEST(ReadingPassOverDesignRows, SplitRecordsStoreTheirColumnsAndEnterFirstAsReco
   c.ctx->options.split = 1;
   c.ctx->effectRecords = records;
   c.ctx->effectRecordCount = 5;
-  EXPECT_EQ(vsfData(c.ctx.get()), -99);
+  EXPECT_EQ(vsfData(c.ctx.get()), VsfStatus::InternalError);
 }
 
 TEST(HeldOutSynchronize, ADataSetWithoutTheBYGroupIsReportedAndSkipped) {
@@ -501,7 +501,7 @@ int32_t weightedPass(designtest::DesignFixture& f, int32_t threads, std::vector<
   c.ctx->stmt.proc.freqGiven = 1;
   c.ctx->perf.threadCount = threads;
   c.ctx->perf.threadingOn = threads > 1;
-  const int32_t rc = vsfData(c.ctx.get());
+  const int32_t rc = codeOf(vsfData(c.ctx.get()));
   if (rc != 0)
     return rc;
   const VsfModel& m = c.ctx->model;

@@ -535,19 +535,19 @@ TEST(PageFileVector, GrowsByItsGrowthKeepsTheLargestPageSizeAndReleasesTwiceHarm
   exts.qkupath = qrxhost::loadExtension("qkupath");
   QkPool* pool = qrxhost::createArenaPool("vector test");
   VsfBagVec vec{};
-  ASSERT_EQ(vsfBagVecAlloc(&vec, pool, 0, 1, kQkZeroed), 0);
+  ASSERT_EQ(vsfBagVecAlloc(&vec, pool, 0, 1, kQkZeroed), VsfStatus::Ok);
   EXPECT_EQ(vec.files, nullptr);
   VsfPerfSettings perf{0};
   VsfUtilFile* rec = nullptr;
-  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 100, &rec), 0);
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 100, &rec), VsfStatus::Ok);
   EXPECT_EQ(vec.largestPageSize, 16384u); // the default size takes a small request
-  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 70000, &rec), 0);
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 70000, &rec), VsfStatus::Ok);
   EXPECT_EQ(rec->page.pageSize, 70000u) << "a request above the second size is taken as is";
   perf.utilPageSize = 32; // 32 KB is below the request: ignored
-  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 40000, &rec), 0);
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 40000, &rec), VsfStatus::Ok);
   EXPECT_EQ(rec->page.pageSize, 65536u);
   perf.utilPageSize = 128;
-  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 40000, &rec), 0);
+  ASSERT_EQ(vsfBagVecAddElt(&vec, &exts, &perf, 40000, &rec), VsfStatus::Ok);
   EXPECT_EQ(rec->page.pageSize, 131072u);
   EXPECT_EQ(vec.count, 4u);
   EXPECT_EQ(vec.capacity, 4u);

@@ -117,7 +117,7 @@ Run parse(const std::string& text, const std::string& debugOption,
   run.ctx = ctx;
   try {
     xinit(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    run.result = vsfParse(ctx);
+    run.result = codeOf(vsfParse(ctx));
   } catch (const qrxhost::HostExit& e) {
     run.exitCode = e.code;
   }

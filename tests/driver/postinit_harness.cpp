@@ -39,8 +39,8 @@ int32_t levelise(LevRegContext* design) {
 }
 
 int32_t ok(VsfContext*) { return 0; }
-VsfStatus done(VsfContext*) { return VsfStatus::Ok; }
-VsfStatus doneModel(VsfContext*, VsfModel*) { return VsfStatus::Ok; }
+VsfStatus okStatus(VsfContext*) { return VsfStatus::Ok; }
+VsfStatus okModelStatus(VsfContext*, VsfModel*) { return VsfStatus::Ok; }
 
 std::string trimmed(const char* text, int32_t length) {
   std::string s =
@@ -50,12 +50,12 @@ std::string trimmed(const char* text, int32_t length) {
   return s;
 }
 
-int32_t recordPostInit(VsfContext* ctx) {
+VsfStatus recordPostInit(VsfContext* ctx) {
   gContext = ctx;
-  int32_t rc = vsfRealSteps().vsfPostInit(ctx);
+  const VsfStatus rc = vsfRealSteps().vsfPostInit(ctx);
   StepRun& r = *gRun;
   r.postInitDone = true;
-  r.postInitResult = rc;
+  r.postInitResult = codeOf(rc);
   r.options = ctx->options;
   r.perf = ctx->perf;
   r.partition = ctx->stmt.partition;
@@ -110,7 +110,7 @@ VsfStepTable recordingSteps() {
     gRun->modelInfoTables++;
     return VsfStatus::Ok;
   };
-  t.vsfpBootstrapInfo = done;
+  t.vsfpBootstrapInfo = okStatus;
   t.vsfpPerf = [](VsfContext*) -> VsfStatus {
     gRun->perfTables++;
     return VsfStatus::Ok;
@@ -119,19 +119,19 @@ VsfStepTable recordingSteps() {
     gRun->timingTables++;
     return VsfStatus::Ok;
   };
-  t.vsfPrepOutput = done;
-  t.vsfPrepScores = done;
-  t.vsfData = ok;
+  t.vsfPrepOutput = okStatus;
+  t.vsfPrepScores = okStatus;
+  t.vsfData = [](VsfContext*) { return VsfStatus::Ok; };
   t.vsfFitAndDisplay = recordFit;
   t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::Ok; };
-  t.vsfPrepareOutputAndDesign = done;
-  t.vsfSetSelModelGroup = done;
+  t.vsfPrepareOutputAndDesign = okStatus;
+  t.vsfSetSelModelGroup = okStatus;
   t.vsfOutputBy = [](VsfContext*, VsfModel*, VsfResampling*, int64_t) -> VsfStatus {
     return VsfStatus::Ok;
   };
-  t.vsfpParameterNames = doneModel;
-  t.vsfMakeDesignMacroVar = doneModel;
-  t.vsfScoreResults = doneModel;
+  t.vsfpParameterNames = okModelStatus;
+  t.vsfMakeDesignMacroVar = okModelStatus;
+  t.vsfScoreResults = okModelStatus;
   return t;
 }
 

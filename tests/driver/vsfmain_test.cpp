@@ -27,13 +27,13 @@ struct Settings {
 Settings gSet;
 
 int32_t ok(VsfContext*) { return 0; }
-VsfStatus done(VsfContext*) { return VsfStatus::Ok; }
-VsfStatus donePool(VsfContext*, QkPool*) { return VsfStatus::Ok; }
+VsfStatus okStatus(VsfContext*) { return VsfStatus::Ok; }
+VsfStatus okPoolStatus(VsfContext*, QkPool*) { return VsfStatus::Ok; }
 
 VsfStepTable fakeSteps() {
   VsfStepTable t = vsfRealSteps();
   t.xinit = [](void*, void*, void*, void*, void*, void*) {};
-  t.vsfParse = [](VsfContext* ctx) -> int32_t {
+  t.vsfParse = [](VsfContext* ctx) -> VsfStatus {
     gSet.seen = ctx;
     gSet.byCountAtParse = ctx->byCount;
     gSet.trainAtParse = ctx->options.trainFraction;
@@ -42,40 +42,40 @@ VsfStepTable fakeSteps() {
     gSet.utilBuffersAtParse = ctx->stmt.perfOptions.utilBuffers;
     ctx->maxMacro = gSet.maxMacro;
     ctx->returnCode = gSet.returnCodeBefore;
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfPostInit = ok;
-  t.vsfInitializeModel = [](VsfContext* ctx) -> int32_t {
+  t.vsfPostInit = okStatus;
+  t.vsfInitializeModel = [](VsfContext* ctx) -> VsfStatus {
     QkPoolAttributes a{};
     ctx->model.pool = Exported_QKHandle->createPool(Exported_QKHandle, &a, nullptr, "model pool");
-    return 0;
+    return VsfStatus::Ok;
   };
-  t.vsfpModelInfo = done;
-  t.vsfpBootstrapInfo = done;
-  t.vsfpPerf = done;
-  t.vsfPrepEffects = donePool;
-  t.vsfMakeEffectNames = donePool;
-  t.vsfSetEffectListNParms = done;
+  t.vsfpModelInfo = okStatus;
+  t.vsfpBootstrapInfo = okStatus;
+  t.vsfpPerf = okStatus;
+  t.vsfPrepEffects = okPoolStatus;
+  t.vsfMakeEffectNames = okPoolStatus;
+  t.vsfSetEffectListNParms = okStatus;
   t.zlevrgi = [](LevRegContext*) -> int32_t {
     return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : 0;
   };
-  t.vsfData = ok;
-  t.vsfFitAndDisplay = [](VsfContext* ctx) -> VsfStatus {
+  t.vsfData = [](VsfContext*) { return VsfStatus::Ok; };
+  t.vsfFitAndDisplay = [](VsfContext* ctx) {
     gSet.fits++;
     if (gSet.openGroup)
       ctx->outputGroup = fakehost::newGroupObject();
     return VsfStatus::Ok;
   };
   t.vsfMakeMacroVar = [](VsfContext*, int32_t) -> VsfStatus { return VsfStatus::Ok; };
-  t.vsfPrepareOutputAndDesign = done;
-  t.vsfSetSelModelGroup = done;
-  t.vsfTimes = done;
+  t.vsfPrepareOutputAndDesign = okStatus;
+  t.vsfSetSelModelGroup = okStatus;
+  t.vsfTimes = okStatus;
   // The fake host has no thread pool, page files or scratch files: the frame's steps are
   // replaced by ones that record a running pool in the puddle word.
   static int fakePool;
-  t.vsfInitializeThreads = [](ThreadPuddle* p, int32_t) -> int32_t {
+  t.vsfInitializeThreads = [](ThreadPuddle* p, int32_t) -> VsfStatus {
     p->pool = reinterpret_cast<decltype(p->pool)>(&fakePool);
-    return 0;
+    return VsfStatus::Ok;
   };
   t.vsfTerminateThreads = [](ThreadPuddle* p) { p->pool = nullptr; };
   t.zpudt = [](ThreadPuddle* p) { p->pool = nullptr; };
@@ -199,7 +199,7 @@ TEST_F(ProcedureMain, MissingOutputBlockEndsWithMessageAndCode) {
 TEST_F(ProcedureMain, ExitCodeNeverLowersAnEarlierOne) {
   host().byGroups = 1;
   gSet.returnCodeBefore = 3000;
-  vsfSteps().vsfFitAndDisplay = [](VsfContext*) -> VsfStatus { return VsfStatus::NotRestored; };
+  vsfSteps().vsfFitAndDisplay = [](VsfContext*) { return VsfStatus::NotRestored; };
   EXPECT_EQ(fakehost::runMain(), 3000);
   EXPECT_EQ(host().count(VsfMsg::StepNotRestored), 1);
   expectNothingLeft();
@@ -214,10 +214,14 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
     int32_t minCode;
   };
   const Road roads[] = {
-      {"parse", [](VsfStepTable& t) { t.vsfParse = [](VsfContext*) -> int32_t { return -99; }; },
+      {"parse",
+       [](VsfStepTable& t) { t.vsfParse = [](VsfContext*) { return VsfStatus::InternalError; }; },
        1012},
       {"postinit",
-       [](VsfStepTable& t) { t.vsfPostInit = [](VsfContext*) -> int32_t { return 3; }; }, 1012},
+       [](VsfStepTable& t) {
+         t.vsfPostInit = [](VsfContext*) { return VsfStatus::DataNotReadable; };
+       },
+       1012},
       {"modelinfo",
        [](VsfStepTable& t) {
          t.vsfpModelInfo = [](VsfContext*) -> VsfStatus { return VsfStatus::NoMemory; };
@@ -230,17 +234,21 @@ TEST_F(ProcedureMain, EveryFailureRoadReleasesEverything) {
        1016},
       {"threads",
        [](VsfStepTable& t) {
-         t.vsfInitializeThreads = [](ThreadPuddle*, int32_t) -> int32_t { return -1; };
+         t.vsfInitializeThreads = [](ThreadPuddle*, int32_t) -> VsfStatus {
+           return VsfStatus::NoPoolOrHandle;
+         };
        },
        1016},
       {"initmodel",
-       [](VsfStepTable& t) { t.vsfInitializeModel = [](VsfContext*) -> int32_t { return -2; }; },
+       [](VsfStepTable& t) {
+         t.vsfInitializeModel = [](VsfContext*) -> VsfStatus { return VsfStatus::NoMemory; };
+       },
        1016},
-      {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) -> int32_t { return -7; }; },
+      {"data", [](VsfStepTable& t) { t.vsfData = [](VsfContext*) { return VsfStatus::NoPage; }; },
        1016},
       {"fit",
        [](VsfStepTable& t) {
-         t.vsfFitAndDisplay = [](VsfContext*) -> VsfStatus { return VsfStatus::NotRestored; };
+         t.vsfFitAndDisplay = [](VsfContext*) { return VsfStatus::NotRestored; };
        },
        1020},
       {"macro",

@@ -91,7 +91,7 @@ struct KernelRun {
     opt.validateInUse = opt.testInUse = 1;
     run.model.options = &opt;
     vsfRegisterKernels();
-    EXPECT_EQ(vsfModelInit(&run.model), 0);
+    EXPECT_EQ(vsfModelInit(&run.model), VsfStatus::Ok);
     P = run.model.parmCount;
     collectRows();
   }

@@ -148,7 +148,7 @@ int failEveryNthPageIo(const Design& d, const FitSetup& s, int stride,
     VsfModel& m = fit.m();
     m.options = &fit.opt;
     m.fuzz = fit.opt.fuzz;
-    EXPECT_EQ(vsfModelInit(&m), 0);
+    EXPECT_EQ(vsfModelInit(&m), VsfStatus::Ok);
     datatest::loggedNumbers();
     qrxhost::failUtilityIoAt(n);
     (void)vsfProcessModel(&m); // the fit status says how it ended
@@ -206,7 +206,7 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
     m.options = &fit.opt;
     m.fuzz = fit.opt.fuzz;
     m.scratchHolder = &fit.scratch;
-    ASSERT_EQ(vsfModelInit(&m), 0);
+    ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
     qrxhost::failUtilityIoAt(n); // within the first step record's writes
     (void)vsfProcessModel(&m);   // the fit status says how it ended
     qrxhost::failUtilityIoAt(0);

@@ -52,7 +52,7 @@ struct Bare {
 TEST(Lifecycle, StepLimitsByMethod) {
   {
     Bare b(std::vector<int32_t>(10, 1), VsfMethod::Stepwise);
-    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
     EXPECT_EQ(b.m.stepLimit, 20);
   }
   {
@@ -60,21 +60,21 @@ TEST(Lifecycle, StepLimitsByMethod) {
     b.opt.steps = 3;
     b.opt.include = 1;
     b.opt.forcedIn = 2;
-    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
     EXPECT_EQ(b.m.stepLimit, 4);
   }
   {
     Bare b(std::vector<int32_t>(6, 1), VsfMethod::None); // NONE ignores MAXSTEPS= and STEPS=
     b.opt.maxSteps = 2;
     b.opt.steps = 1;
-    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
     EXPECT_EQ(b.m.stepLimit, 6);
   }
   {
     Bare b(std::vector<int32_t>(5, 1), VsfMethod::Forward);
     b.opt.noint = 1;
     b.opt.forcedIn = 0;
-    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
     EXPECT_EQ(b.m.stepLimit, 4);
     EXPECT_EQ(b.m.effectStatus[0], VES_UNAVAILABLE);
     EXPECT_EQ(b.m.effectStatus[1], VES_CANDIDATE);
@@ -90,7 +90,7 @@ TEST(Lifecycle, CapacitiesOfAnXpxGrownOnDemand) {
   b.opt.storeCross = 1;
   b.opt.maxSteps = 40;
   ASSERT_EQ(b.m.parmCount, 200);
-  ASSERT_EQ(vsfModelInit(&b.m), 0);
+  ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
   EXPECT_EQ(b.m.stepLimit, 40);
   EXPECT_EQ(b.m.stepCapacity, 20);
   EXPECT_EQ(b.m.xpxCapacity, 81);
@@ -108,7 +108,7 @@ TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
     b.m.foldCount = 10;
     b.opt.cvOn = 1;
     b.opt.cvMethod = method; // RANDOM keeps 10, BLOCK lowers to 7
-    ASSERT_EQ(vsfModelInit(&b.m), 0);
+    ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
     EXPECT_EQ(b.m.foldCount, method == VsfCvMethod::Random ? 10 : 7);
     ASSERT_NE(b.m.folds, nullptr);
   }
@@ -116,14 +116,14 @@ TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
 
 TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   Bare b(std::vector<int32_t>(4, 1), VsfMethod::Forward);
-  ASSERT_EQ(vsfModelInit(&b.m), 0);
+  ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
   VsfModel& m = b.m;
   const int32_t cap = m.stepCapacity;
   for (int32_t s = 0; s < cap; ++s) {
     m.stepEffect[s] = 100 + s;
     m.stepSSE[s] = 0.5 * s;
   }
-  ASSERT_EQ(vsfAddStepMemory(&m, -1), 0);
+  ASSERT_EQ(vsfAddStepMemory(&m, -1), VsfStatus::Ok);
   EXPECT_EQ(m.stepCapacity, 2 * cap);
   EXPECT_EQ(m.stepRank[-1], 0);
   EXPECT_EQ(m.stepSSE[-1], 0.0);
@@ -133,30 +133,30 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   }
   // X'X capacity not above the columns held: nothing changes.
   const int32_t before = m.xpxCapacity;
-  EXPECT_EQ(vsfAddXpXMemory(&m, m.xpxColumns), 0);
+  EXPECT_EQ(vsfAddXpXMemory(&m, m.xpxColumns), VsfStatus::Ok);
   EXPECT_EQ(m.xpxCapacity, before);
   // More columns than 32-bit triangle indices reach: refused with a message that counts
   // the design columns, arrays unchanged.
   datatest::loggedNumbers();
-  EXPECT_EQ(vsfAddXpXMemory(&m, kVsfMaxTriangleColumns + 1), kVsfReportedFailure);
+  EXPECT_EQ(vsfAddXpXMemory(&m, kVsfMaxTriangleColumns + 1), VsfStatus::ReportedFailure);
   EXPECT_EQ(datatest::loggedNumbers(), std::vector<MsgId>{VsfMsg::XpxTooManyColumns});
   EXPECT_EQ(m.xpxCapacity, before);
   // Triangles that the pool cannot give: out of memory, said with the column count.
   auto* realloc = m.pool->reallocate;
   m.pool->reallocate = [](QkPool*, void*, size_t, uint32_t) -> void* { return nullptr; };
-  EXPECT_EQ(vsfAddXpXMemory(&m, 2 * before), -2);
+  EXPECT_EQ(vsfAddXpXMemory(&m, 2 * before), VsfStatus::NoMemory);
   m.pool->reallocate = realloc;
   EXPECT_EQ(datatest::loggedNumbers(), std::vector<MsgId>{VsfMsg::XpxDoesNotFit});
   EXPECT_EQ(m.xpxCapacity, before);
   m.xpx[3] = 7.0;
-  ASSERT_EQ(vsfAddXpXMemory(&m, 2 * before), 0);
+  ASSERT_EQ(vsfAddXpXMemory(&m, 2 * before), VsfStatus::Ok);
   EXPECT_EQ(m.xpx[3], 7.0);
   EXPECT_EQ(m.xpx[vsfMemTri(2 * before) - 1], 0.0);
   EXPECT_EQ(m.sweepFlags[2 * before - 1], '0');
   // A step of an unavailable effect records nothing.
   m.effectStatus[2] = VES_UNAVAILABLE;
   const int32_t steps = m.stepCount;
-  EXPECT_EQ(vsfRecordStep(&m, 2), 0);
+  EXPECT_EQ(vsfRecordStep(&m, 2), VsfStatus::Ok);
   EXPECT_EQ(m.stepCount, steps);
 }
 
@@ -165,18 +165,18 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
 // read must not depend on DETAILS=.
 TEST(Lifecycle, TinySumsAreZeroedWithOrWithoutStepRecords) {
   Bare b(std::vector<int32_t>(3, 1), VsfMethod::Forward);
-  ASSERT_EQ(vsfModelInit(&b.m), 0);
+  ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
   VsfModel& m = b.m;
   ASSERT_EQ(b.opt.stepRecordBits & b.opt.recordSteps, 0); // no record is written
   m.totalSSUncorrected = 1000.0;
   m.totalSS = 1e-11; // below 1.110223024625157e-13 x 1000
   m.sse = 2e-13;
-  ASSERT_EQ(vsfRecordStep(&m, 0), 0);
+  ASSERT_EQ(vsfRecordStep(&m, 0), VsfStatus::Ok);
   EXPECT_EQ(m.totalSS, 0.0);
   EXPECT_EQ(m.sse, 0.0);
   m.totalSS = 2e-10; // above the bound: kept
   m.sse = 5.0;
-  ASSERT_EQ(vsfRecordStep(&m, 1), 0);
+  ASSERT_EQ(vsfRecordStep(&m, 1), VsfStatus::Ok);
   EXPECT_EQ(m.totalSS, 2e-10);
   EXPECT_EQ(m.sse, 5.0);
 }

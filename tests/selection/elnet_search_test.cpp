@@ -184,7 +184,7 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
     ASSERT_EQ(vsfProcessCriterionEN(grid[(k + 1) % grid.size()].l2, &m) >= 0 ? 0 : 1, 0);
     ASSERT_EQ(m.l2BaseReady, 1);
     shared.fit.opt.transformPages = 0;
-    ASSERT_EQ(vsfModelInit(&m), 0);
+    ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
     m.l2 = grid[k].l2;
     ASSERT_EQ(vsfProcessModel(&m), 0);
     ASSERT_EQ(m.fitStatus, 0);

@@ -160,7 +160,7 @@ void Fit::go() {
   model.fuzz = opt.fuzz;
   model.scratchHolder = scratch.file != nullptr ? &scratch : nullptr;
   vsfRegisterKernels();
-  initRc = vsfModelInit(&model);
+  initRc = codeOf(vsfModelInit(&model));
   if (initRc != 0)
     return;
   processRc = vsfProcessModel(&model);

@@ -109,7 +109,7 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
   m.inestEstimates = f.inest.data();
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
-  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   const int32_t rc = vsfProcessModel(&m);
   EXPECT_LT(rc, 0);
   EXPECT_EQ(m.fitStatus, rc);
@@ -152,7 +152,7 @@ namespace {
 // the SSE series of a fit on the data.
 void expectSamePathOnRefit(VsfModel& m, const std::vector<double>& sse) {
   vsfModelByFree(&m);
-  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   ASSERT_EQ(vsfProcessModel(&m), 0);
   ASSERT_EQ(m.fitStatus, 0);
   ASSERT_EQ(m.stepCount, static_cast<int32_t>(sse.size()));
@@ -208,7 +208,7 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       VsfModel& m = f.m();
       m.options = &f.fit.opt;
       m.fuzz = f.fit.opt.fuzz;
-      ASSERT_EQ(vsfModelInit(&m), 0);
+      ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
       datatest::loggedNumbers();
       qrxhost::failUtilityIoAt(n);
       const int32_t rc = vsfProcessModel(&m);
@@ -248,7 +248,7 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   m.inestEstimates = inest.data();
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
-  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   EXPECT_LT(vsfProcessModel(&m), 0);
   ASSERT_LT(m.fitStatus, 0);
   f.fit.opt.adaptive = 0;
@@ -270,7 +270,7 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   f.fit.opt.restorePages = 1;
   f.fit.opt.stop = VC_VALIDATE; // VALIDATE without validation rows: the fit ends at once
   vsfModelByFree(&m);
-  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   ASSERT_EQ(vsfProcessModel(&m), 0);
   ASSERT_EQ(m.fitStatus, VFS_NO_VALIDATION);
   f.fit.opt.stop = VC_NONE_GIVEN;

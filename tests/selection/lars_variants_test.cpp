@@ -89,7 +89,7 @@ TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
   m.inestEstimates = f.inest.data();
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
-  ASSERT_EQ(vsfModelInit(&m), 0);
+  ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   const int32_t rc = vsfProcessModel(&m);
   EXPECT_LT(rc, 0);
   EXPECT_EQ(m.fitStatus, rc);

@@ -90,7 +90,7 @@ void PathFit::go() {
     model.inestEstimates = inest.data();
     model.options = &fit.opt;
     model.fuzz = fit.opt.fuzz;
-    fit.initRc = vsfModelInit(&model);
+    fit.initRc = codeOf(vsfModelInit(&model));
     if (fit.initRc == 0)
       fit.processRc = vsfProcessModel(&model);
   }
