@@ -22,10 +22,7 @@ struct MsgId {
   constexpr MsgId(qrxhost::ParserMsg m) : set(qrxhost::kParserMsgSet), number(m) {}
   constexpr MsgId(qrxhost::AuxMsg m) : set(qrxhost::kAuxMsgSet), number(static_cast<int32_t>(m)) {}
 
-  // The message of a logged record, or of its set and number.
-  static constexpr MsgId ofRecord(int32_t recordSet, int32_t recordNumber) {
-    return MsgId(recordSet, recordNumber);
-  }
+  // The message of a logged record (anything with a set and a number).
   template <class Record> static constexpr MsgId of(const Record& r) {
     return MsgId(r.set, r.number);
   }

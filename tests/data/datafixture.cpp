@@ -221,7 +221,7 @@ std::vector<MsgId> loggedNumbers() {
   std::vector<MsgId> out;
   for (const auto& r : qrxhost::takeLog())
     if (r.numbered)
-      out.push_back(MsgId::ofRecord(r.set, r.number));
+      out.push_back(MsgId::of(r));
   return out;
 }
 

@@ -230,7 +230,7 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
       pageSize = run.bags.count > 0 ? run.bags.files[0].page.pageSize : 0;
       for (const auto& r : qrxhost::takeLog())
         if (r.numbered) {
-          logged.push_back(MsgId::ofRecord(r.set, r.number));
+          logged.push_back(MsgId::of(r));
           if (logged.back() == VsfMsg::PageUtilityFileCouldNotWritten)
             written = r.text;
         }

@@ -198,7 +198,7 @@ std::vector<MsgId> DesignFixture::messages() {
   std::vector<MsgId> out;
   for (const auto& r : qrxhost::takeLog())
     if (r.numbered)
-      out.push_back(MsgId::ofRecord(r.set, r.number));
+      out.push_back(MsgId::of(r));
   return out;
 }
 

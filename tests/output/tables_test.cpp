@@ -240,7 +240,7 @@ TEST_F(Tables, ARefusedOutputRowIsReportedAsNotWritten) {
   std::vector<MsgId> ours; // the module's messages
   for (const auto& r : qrxhost::takeLog())
     if (r.numbered && r.set == msgSet(VsfMsg::RowNotWritten))
-      ours.push_back(MsgId::ofRecord(r.set, r.number));
+      ours.push_back(MsgId::of(r));
   EXPECT_EQ(ours, std::vector<MsgId>{VsfMsg::RowNotWritten});
 }
 
