@@ -38,7 +38,6 @@ int32_t levelise(LevRegContext* design) {
   return rc;
 }
 
-int32_t ok(VsfContext*) { return 0; }
 VsfStatus okStatus(VsfContext*) { return VsfStatus::Ok; }
 VsfStatus okModelStatus(VsfContext*, VsfModel*) { return VsfStatus::Ok; }
 

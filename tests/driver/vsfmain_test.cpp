@@ -26,7 +26,6 @@ struct Settings {
 };
 Settings gSet;
 
-int32_t ok(VsfContext*) { return 0; }
 VsfStatus okStatus(VsfContext*) { return VsfStatus::Ok; }
 VsfStatus okPoolStatus(VsfContext*, QkPool*) { return VsfStatus::Ok; }
 
