@@ -43,9 +43,9 @@ struct Setup : benchfit::Setup {
 void fitOnce(Setup& setup) {
   vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
   const VsfStatus init = vsfModelInit(&setup.model);
-  const int32_t fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : codeOf(init);
-  if (fit != 0 || setup.model.fitStatus != 0)
-    throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
+  const VsfStatus fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : init;
+  if (fit != VsfStatus::Ok || setup.model.fitStatus != 0)
+    throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
                              std::to_string(setup.model.fitStatus));
   VsfModel& m = setup.model;
   if (m.stepCount < kSignal + 1)
@@ -130,7 +130,7 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   int64_t restorePasses = 0;
   for (auto _ : state) {
     vsfModelByFree(&m);
-    if (vsfProcess(&m, nullptr) != 0 || m.fitStatus != 0 || m.stepCount < kSignal + 1)
+    if (vsfProcess(&m, nullptr) != VsfStatus::Ok || m.fitStatus != 0 || m.stepCount < kSignal + 1)
       throw std::runtime_error("external cross validation failed");
     state.PauseTiming();
     const int64_t at = vsfPassCount();

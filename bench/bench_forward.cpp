@@ -40,9 +40,9 @@ void BM_Forward20(benchmark::State& state) {
   for (auto _ : state) {
     vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
     const VsfStatus init = vsfModelInit(&setup.model);
-    const int32_t fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : codeOf(init);
-    if (fit != 0 || setup.model.fitStatus != 0)
-      throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
+    const VsfStatus fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : init;
+    if (fit != VsfStatus::Ok || setup.model.fitStatus != 0)
+      throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
                                std::to_string(setup.model.fitStatus));
     // Checked result: the intercept and exactly the 20 effects the response depends on.
     VsfModel& m = setup.model;

@@ -56,9 +56,9 @@ void BM_GroupLassoPath(benchmark::State& state) {
     vsfModelByFree(&setup.model);
     setup.model.solverPasses = setup.model.solverEvaluations = 0;
     const VsfStatus init = vsfModelInit(&setup.model);
-    const int32_t fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : codeOf(init);
-    if (fit != 0 || setup.model.fitStatus != 0)
-      throw std::runtime_error("fit failed: " + std::to_string(fit) + ", status " +
+    const VsfStatus fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : init;
+    if (fit != VsfStatus::Ok || setup.model.fitStatus != 0)
+      throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
                                std::to_string(setup.model.fitStatus));
     VsfModel& m = setup.model;
     if (m.stepCount != 101)

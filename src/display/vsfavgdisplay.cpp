@@ -112,9 +112,9 @@ VsfStatus vsfResampleResults(VsfContext* ctx) {
 
 VsfStatus vsfAverageFit(VsfContext* ctx) {
   const bool refit = ctx->resampling->settings.refitInProgress != 0;
-  VsfStatus rc = statusFromCode(vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, refit));
+  VsfStatus rc = vsfResamplersInit(ctx->resampling, ctx->maxRowsPerPage, refit);
   if (rc == VsfStatus::Ok)
-    rc = statusFromCode(vsfProcess(&ctx->model, ctx->resampling));
+    rc = vsfProcess(&ctx->model, ctx->resampling);
   if (rc == VsfStatus::Ok)
     rc = vsfPostBootstrap(ctx);
   return rc;

@@ -468,8 +468,7 @@ VsfStatus vsfFitAndDisplay(VsfContext* ctx) {
   const VsfModelOptions& o = ctx->options;
   VsfModel* m = &ctx->model;
   ctx->fitStart = zdattim();
-  VsfStatus rc =
-      o.modelAverage ? vsfAverageFit(ctx) : statusFromCode(vsfProcess(m, ctx->resampling));
+  VsfStatus rc = o.modelAverage ? vsfAverageFit(ctx) : vsfProcess(m, ctx->resampling);
   if (rc != VsfStatus::Ok)
     return rc;
   ctx->fitStart = zdattim() - ctx->fitStart;

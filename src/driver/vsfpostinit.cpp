@@ -359,8 +359,7 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
     }
   }
   // One random stream per resampler, seeded with the run's seed plus its index.
-  if (VsfStatus rc =
-          statusFromCode(vsfResamplingSetUp(&ctx->resampling, ctx->mainPool, ma, &ctx->exts));
+  if (VsfStatus rc = vsfResamplingSetUp(&ctx->resampling, ctx->mainPool, ma, &ctx->exts);
       rc != VsfStatus::Ok)
     return rc;
   ctx->resampling->settings.keepFreqs = ctx->stmt.output.stats[OS_SAMPLEFREQ].on;

@@ -52,36 +52,36 @@ void clearCandidates(VsfModel* m) {
 
 // The criteria of the new model after a real add or drop.
 // A failing pass ends the fit with its code rather than leaving partial sums behind.
-[[nodiscard]] int32_t refresh(VsfModel* m, double value) {
+[[nodiscard]] VsfStatus refresh(VsfModel* m, double value) {
   const VsfModelOptions* o = m->options;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (o->pressNeeded) {
     if (sel(m) == VC_PRESS)
       m->press = value;
     else
-      rc = vsfComputePress(m);
+      rc = statusFromCode(vsfComputePress(m));
   }
-  if (rc == 0 && vsfCvOn(m)) {
+  if (rc == VsfStatus::Ok && vsfCvOn(m)) {
     if (sel(m) == VC_CV && o->cvDetails == VsfCvDetails::None)
       m->cvPress = value;
     else
-      rc = vsfComputeCVResids(m);
+      rc = statusFromCode(vsfComputeCVResids(m));
   }
-  if (rc == 0 && (vsfValidationInUse(m) || vsfTestInUse(m)))
-    rc = vsfComputeResids(m);
+  if (rc == VsfStatus::Ok && (vsfValidationInUse(m) || vsfTestInUse(m)))
+    rc = statusFromCode(vsfComputeResids(m));
   return rc;
 }
 
-[[nodiscard]] int32_t growCross(VsfModel* m, int32_t k) {
+[[nodiscard]] VsfStatus growCross(VsfModel* m, int32_t k) {
   if (m->options->storeCross && m->crossSlot != nullptr && m->crossSlot[k] == -1)
-    return vsfAddCross(m, k);
-  return 0;
+    return statusFromCode(vsfAddCross(m, k));
+  return VsfStatus::Ok;
 }
 
 // Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`.
-[[nodiscard]] int32_t Reenter(double value, VsfModel* m, int32_t k, int32_t rank) {
+[[nodiscard]] VsfStatus Reenter(double value, VsfModel* m, int32_t k, int32_t rank) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
-  if (int32_t rc = vsfReenterEffect(m, k, rank, all); rc != 0)
+  if (VsfStatus rc = statusFromCode(vsfReenterEffect(m, k, rank, all)); rc != VsfStatus::Ok)
     return rc;
   return refresh(m, value);
 }
@@ -127,14 +127,15 @@ double candidateForm(const CandidateSums& j, double q, const double* xc,
 
 } // namespace
 
-int32_t Add(double value, VsfModel* m, int32_t k) {
-  int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0);
-  if (rc != 0)
+VsfStatus Add(double value, VsfModel* m, int32_t k) {
+  VsfStatus rc =
+      statusFromCode(vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0));
+  if (rc != VsfStatus::Ok)
     return rc;
   return refresh(m, value);
 }
 
-int32_t Drop(double value, VsfModel* m, int32_t k) {
+VsfStatus Drop(double value, VsfModel* m, int32_t k) {
   vsfDropEffect(m, k, 2);
   return refresh(m, value);
 }
@@ -231,7 +232,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   }
 }
 
-int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
+VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   *effect = -1;
   *value = worst(sel(m));
   clearCandidates(m);
@@ -254,12 +255,13 @@ int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
     int32_t newRank;
     if (m->needTrialBlock) {
       int32_t added = 0;
-      if (int32_t rc = vsfEffectXpXi(m, i, &newSse, &added); rc != 0)
+      if (VsfStatus rc = statusFromCode(vsfEffectXpXi(m, i, &newSse, &added)); rc != VsfStatus::Ok)
         return rc;
       newRank = oldRank + added;
     } else {
-      int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1);
-      if (rc != 0)
+      VsfStatus rc = statusFromCode(
+          vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1));
+      if (rc != VsfStatus::Ok)
         return rc;
       newSse = m->sse;
       newRank = m->rank;
@@ -281,7 +283,7 @@ int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   if (backedUp)
     vsfModelRestore(m);
   // A failed pass behind a candidate's criterion ends the search with its code.
-  return m->passFailure;
+  return statusFromCode(m->passFailure);
 }
 
 void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
@@ -338,54 +340,55 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
     vsfModelRestore(m);
 }
 
-int32_t vsfLeastSquares(VsfModel* m) {
+VsfStatus vsfLeastSquares(VsfModel* m) {
   for (int32_t k = m->includeCount; k < m->effectCount; ++k) {
-    int32_t rc = vsfAddEffect(m, k, 0, 0);
-    if (rc != 0)
+    VsfStatus rc = statusFromCode(vsfAddEffect(m, k, 0, 0));
+    if (rc != VsfStatus::Ok)
       return rc;
-    if (m->options->pressNeeded && (rc = vsfComputePress(m)) != 0)
+    if (m->options->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
       return rc;
-    if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+    if ((vsfValidationInUse(m) || vsfTestInUse(m)) &&
+        (rc = statusFromCode(vsfComputeResids(m))) != VsfStatus::Ok)
       return rc;
-    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
+    if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
   }
   m->stopReason = VSR_LEAST_SQUARES;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfForward(VsfModel* m) {
+VsfStatus vsfForward(VsfModel* m) {
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
   int32_t s = m->stepCount;
   while (vsfKeepGoing(m, s)) {
     int32_t k;
     double v;
-    int32_t rc = AddCandidate(m, &k, &v);
-    if (rc != 0)
+    VsfStatus rc = AddCandidate(m, &k, &v);
+    if (rc != VsfStatus::Ok)
       return rc;
     if (k == -1) {
       m->stopReason = VSR_NO_CANDIDATE;
-      return 0;
+      return VsfStatus::Ok;
     }
-    if ((rc = Add(v, m, k)) != 0)
+    if ((rc = Add(v, m, k)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
-    if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != 0)
+    if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
-      return 0;
+      return VsfStatus::Ok;
     vsfChoose(v, v, m, &chooseValue, 1);
-    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
+    if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
-    if ((rc = growCross(m, k)) != 0)
+    if ((rc = growCross(m, k)) != VsfStatus::Ok)
       return rc;
     ++s;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfBackward(VsfModel* m) {
+VsfStatus vsfBackward(VsfModel* m) {
   m->aliasIncludeDropCount = 0;
   int32_t dropped = 0;
   for (int32_t p = m->inModelCount - 1; p >= 0; --p) {
@@ -406,18 +409,19 @@ int32_t vsfBackward(VsfModel* m) {
     m->hierarchy = 0;
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
-  int32_t rc = 0;
-  if (m->options->pressNeeded && (rc = vsfComputePress(m)) != 0)
+  VsfStatus rc = VsfStatus::Ok;
+  if (m->options->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
     return rc;
-  if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != 0)
+  if (vsfCvOn(m) && (rc = statusFromCode(vsfComputeCVResids(m))) != VsfStatus::Ok)
     return rc;
-  if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+  if ((vsfValidationInUse(m) || vsfTestInUse(m)) &&
+      (rc = statusFromCode(vsfComputeResids(m))) != VsfStatus::Ok)
     return rc;
   m->stepRank[-1] = m->rank;
   m->stepEffects[-1] = m->inModelCount;
   m->stepCount = 0;
-  rc = codeOf(vsfRecordStep(m, -1));
-  if (rc != 0)
+  rc = vsfRecordStep(m, -1);
+  if (rc != VsfStatus::Ok)
     return rc;
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
@@ -427,27 +431,27 @@ int32_t vsfBackward(VsfModel* m) {
     double v;
     DropCandidate(m, &k, &v);
     if (m->passFailure != 0)
-      return m->passFailure;
+      return statusFromCode(m->passFailure);
     if (k == -1) {
       m->stopReason = VSR_NOTHING_TO_DROP;
       break;
     }
-    if ((rc = Drop(v, m, k)) != 0)
+    if ((rc = Drop(v, m, k)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
-    if ((rc = vsfStopSelection(v, m, s, k, -1, &stopValue, &result)) != 0)
+    if ((rc = vsfStopSelection(v, m, s, k, -1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
       break;
     vsfChoose(v, v, m, &chooseValue, -1);
-    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
+    if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
     ++s;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfStepwise(VsfModel* m) {
+VsfStatus vsfStepwise(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const int32_t S = o->select, stopCriterion = o->stop;
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
@@ -456,14 +460,14 @@ int32_t vsfStepwise(VsfModel* m) {
   int32_t s = m->stepCount;
   const double lnEntry = S == 1 ? std::log(o->slEntry) : 0.0;
   const double lnStay = S == 1 ? std::log(o->slStay) : 0.0;
-  int32_t rc;
+  VsfStatus rc;
   if (vsfKeepGoing(m, s)) {
     int32_t lastDropped = -1;
     bool halt = false;
     for (;;) {
       int32_t k;
       double v;
-      if ((rc = AddCandidate(m, &k, &v)) != 0)
+      if ((rc = AddCandidate(m, &k, &v)) != VsfStatus::Ok)
         return rc;
       if (k == -1) {
         m->stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
@@ -482,16 +486,16 @@ int32_t vsfStepwise(VsfModel* m) {
           selectValue = v;
       }
       if (enters) {
-        if ((rc = Add(v, m, k)) != 0)
+        if ((rc = Add(v, m, k)) != VsfStatus::Ok)
           return rc;
         int32_t result = 0;
-        if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != 0)
+        if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
           return rc;
         if (result == 0) {
           vsfChoose(v, v, m, &chooseValue, 1);
-          if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
+          if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
             return rc;
-          if ((rc = growCross(m, k)) != 0)
+          if ((rc = growCross(m, k)) != VsfStatus::Ok)
             return rc;
           ++s;
           lastDropped = -1;
@@ -505,10 +509,10 @@ int32_t vsfStepwise(VsfModel* m) {
         if (stopCriterion == S) {
           m->stopAddValue = v;
         } else if (stopCriterion != 0) {
-          if ((rc = Add(v, m, k)) != 0)
+          if ((rc = Add(v, m, k)) != VsfStatus::Ok)
             return rc;
           m->stopAddValue = vsfGetCriterion(m, stopCriterion);
-          if ((rc = Drop(v, m, k)) != 0)
+          if ((rc = Drop(v, m, k)) != VsfStatus::Ok)
             return rc;
         }
       }
@@ -518,7 +522,7 @@ int32_t vsfStepwise(VsfModel* m) {
         double w;
         DropCandidate(m, &j, &w);
         if (m->passFailure != 0)
-          return m->passFailure;
+          return statusFromCode(m->passFailure);
         m->stopDropEffect = j;
         m->stopDropValue = w;
         if (j == -1)
@@ -532,17 +536,17 @@ int32_t vsfStepwise(VsfModel* m) {
             selectValue = w;
         }
         if (leaves) {
-          if ((rc = Drop(w, m, j)) != 0)
+          if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
             return rc;
           int32_t result = 0;
-          if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result)) != 0)
+          if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result)) != VsfStatus::Ok)
             return rc;
           if (result != 0) {
             halt = true;
             break;
           }
           vsfChoose(w, w, m, &chooseValue, -1);
-          if ((rc = codeOf(vsfRecordStep(m, j))) != 0)
+          if ((rc = vsfRecordStep(m, j)) != VsfStatus::Ok)
             return rc;
           ++s;
           lastDropped = j;
@@ -554,10 +558,10 @@ int32_t vsfStepwise(VsfModel* m) {
         // j stays: it is taken out only to learn the stopCriterion criterion without it. A failure
         // of either move ends the fit: without the re-entry the model would lack j.
         const int32_t rank = m->rank;
-        if ((rc = Drop(w, m, j)) != 0)
+        if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
           return rc;
         m->stopDropValue = vsfGetCriterion(m, stopCriterion);
-        if ((rc = Reenter(w, m, j, rank)) != 0)
+        if ((rc = Reenter(w, m, j, rank)) != VsfStatus::Ok)
           return rc;
         break;
       }
@@ -571,10 +575,10 @@ int32_t vsfStepwise(VsfModel* m) {
     else
       m->stopReason = S == 1 ? VSR_STEPWISE_SL : VSR_STEPWISE_OTHER;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfCompetitiveStepwise(VsfModel* m) {
+VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   const int32_t S = o->select;
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
@@ -582,26 +586,26 @@ int32_t vsfCompetitiveStepwise(VsfModel* m) {
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
   int32_t s = m->stepCount;
   int32_t lastDropped = -1;
-  int32_t rc;
+  VsfStatus rc;
   while (vsfKeepGoing(m, s)) {
     int32_t ka, kd;
     double va, vd;
-    if ((rc = AddCandidate(m, &ka, &va)) != 0)
+    if ((rc = AddCandidate(m, &ka, &va)) != VsfStatus::Ok)
       return rc;
     if (ka == -1) {
       m->stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
-      return 0;
+      return VsfStatus::Ok;
     }
     DropCandidate(m, &kd, &vd);
     if (m->passFailure != 0)
-      return m->passFailure;
+      return statusFromCode(m->passFailure);
     bool cycling = false;
     int32_t k, d;
     double v;
     // With no removal left the addition is made (the SL sentinel of an empty removal
     // search would otherwise win the comparison).
     if (kd == -1 || vsfIsBetter(S, va, vd)) {
-      if ((rc = Add(va, m, ka)) != 0)
+      if ((rc = Add(va, m, ka)) != VsfStatus::Ok)
         return rc;
       cycling = ka == lastDropped;
       lastDropped = -1;
@@ -609,7 +613,7 @@ int32_t vsfCompetitiveStepwise(VsfModel* m) {
       v = va;
       d = 1;
     } else {
-      if ((rc = Drop(vd, m, kd)) != 0)
+      if ((rc = Drop(vd, m, kd)) != VsfStatus::Ok)
         return rc;
       lastDropped = kd;
       k = kd;
@@ -617,20 +621,20 @@ int32_t vsfCompetitiveStepwise(VsfModel* m) {
       d = -1;
     }
     int32_t result = 0;
-    if ((rc = vsfStopSelection(v, m, s, k, d, &stopValue, &result)) != 0)
+    if ((rc = vsfStopSelection(v, m, s, k, d, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
-      return 0;
+      return VsfStatus::Ok;
     vsfChoose(v, v, m, &chooseValue, d);
-    if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
+    if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
     if (cycling) {
       m->stopReason = VSR_CYCLING;
-      return 0;
+      return VsfStatus::Ok;
     }
-    if (d == 1 && (rc = growCross(m, k)) != 0)
+    if (d == 1 && (rc = growCross(m, k)) != VsfStatus::Ok)
       return rc;
     ++s;
   }
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -4,18 +4,20 @@
 // sequences that refresh the criteria cache.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 
-[[nodiscard]] int32_t vsfLeastSquares(VsfModel* model);
-[[nodiscard]] int32_t vsfForward(VsfModel* model);
-[[nodiscard]] int32_t vsfBackward(VsfModel* model);
-[[nodiscard]] int32_t vsfStepwise(VsfModel* model);
-[[nodiscard]] int32_t vsfCompetitiveStepwise(VsfModel* model);
+[[nodiscard]] VsfStatus vsfLeastSquares(VsfModel* model);
+[[nodiscard]] VsfStatus vsfForward(VsfModel* model);
+[[nodiscard]] VsfStatus vsfBackward(VsfModel* model);
+[[nodiscard]] VsfStatus vsfStepwise(VsfModel* model);
+[[nodiscard]] VsfStatus vsfCompetitiveStepwise(VsfModel* model);
 
-[[nodiscard]] int32_t AddCandidate(VsfModel* model, int32_t* effect, double* value);
+[[nodiscard]] VsfStatus AddCandidate(VsfModel* model, int32_t* effect, double* value);
 void vsfBestSimple(VsfModel* model, int32_t* effect, double* value);
 void DropCandidate(VsfModel* model, int32_t* effect, double* value);
-[[nodiscard]] int32_t Add(double value, VsfModel* model, int32_t effect);
-[[nodiscard]] int32_t Drop(double value, VsfModel* model, int32_t effect);
+[[nodiscard]] VsfStatus Add(double value, VsfModel* model, int32_t effect);
+[[nodiscard]] VsfStatus Drop(double value, VsfModel* model, int32_t effect);

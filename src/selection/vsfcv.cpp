@@ -33,17 +33,17 @@ template <class Part> void complement(VsfModel* m, double* total, Part part, int
 
 } // namespace
 
-int32_t vsfCVCounts(VsfModel* m) {
+VsfStatus vsfCVCounts(VsfModel* m) {
   if (!foldsOn(m))
-    return 0;
+    return VsfStatus::Ok;
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].rowCount = m->folds[f].freqCount = m->folds[f].weightCount = 0.0;
-  return vsfRunPass(m, vsfCVNobs, vsfCVNobs_t, 0);
+  return statusFromCode(vsfRunPass(m, vsfCVNobs, vsfCVNobs_t, 0));
 }
 
-int32_t vsfCVBlocksOutsideFolds(VsfModel* m) {
+VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   if (!foldsOn(m))
-    return 0;
+    return VsfStatus::Ok;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int64_t n = packed::tri(m->effectColumns[e]);
     if (n > 0)
@@ -53,8 +53,8 @@ int32_t vsfCVBlocksOutsideFolds(VsfModel* m) {
   }
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].xpx[0] = 0.0;
-  const int32_t rc = vsfRunPass(m, vsfCVYpY, vsfCVYpY_t, 0);
-  if (rc != 0)
+  const VsfStatus rc = statusFromCode(vsfRunPass(m, vsfCVYpY, vsfCVYpY_t, 0));
+  if (rc != VsfStatus::Ok)
     return rc;
   // The total is taken over the folds' own sums on the pages as they stand, so that it
   // agrees with them whatever shift or centring the pages carry.
@@ -63,7 +63,7 @@ int32_t vsfCVBlocksOutsideFolds(VsfModel* m) {
       m, &total, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, 1);
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].sweptXpx[0] = m->folds[f].xpx[0];
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfCVFullOutsideFolds(VsfModel* m) {

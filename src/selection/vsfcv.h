@@ -3,15 +3,17 @@
 // fold models when the full model has been entered and emptied again.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 
-// The per-fold counts (CVDETAILS= with fold statistics); 0 or the pass's failure code.
-[[nodiscard]] int32_t vsfCVCounts(VsfModel* model);
+// The per-fold counts (CVDETAILS= with fold statistics); Ok or the pass's failure.
+[[nodiscard]] VsfStatus vsfCVCounts(VsfModel* model);
 // After the effect-block pass of the grown-on-demand shape: every fold's effect blocks and
-// y'y become the sums outside the fold; 0 or the failure code of the y'y pass.
-[[nodiscard]] int32_t vsfCVBlocksOutsideFolds(VsfModel* model);
+// y'y become the sums outside the fold; Ok or the failure of the y'y pass.
+[[nodiscard]] VsfStatus vsfCVBlocksOutsideFolds(VsfModel* model);
 // After the full X'X pass: the model's X'X is the sum of the folds' and every fold's
 // becomes the sum outside the fold, swept copy included.
 void vsfCVFullOutsideFolds(VsfModel* model);

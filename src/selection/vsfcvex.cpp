@@ -58,9 +58,10 @@ double knotValue(const VsfModel* m, VsfL1Choice choice, int32_t f, int32_t i) {
 // Fold k's end index and the keys {fold, step, rank} of its fit's steps. A fit that recorded
 // more steps than the fold's room (the path's own step limit) is a bug, journalled as an
 // internal error rather than written past.
-[[nodiscard]] int32_t foldKeys(VsfModel* m, int32_t k, int64_t room) {
+[[nodiscard]] VsfStatus foldKeys(VsfModel* m, int32_t k, int64_t room) {
   if (m->stepCount > room)
-    return vsfNotBuiltInternal("external cross validation: a fold fit outgrew its records");
+    return statusFromCode(
+        vsfNotBuiltInternal("external cross validation: a fold fit outgrew its records"));
   const int32_t begin = foldBegin(m, k);
   m->cvexFoldEnd[k] = begin + m->stepCount;
   for (int32_t s = 0; s < m->stepCount; ++s) {
@@ -69,7 +70,7 @@ double knotValue(const VsfModel* m, VsfL1Choice choice, int32_t f, int32_t i) {
     key[1] = s;
     key[2] = m->stepRank[s];
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Divides the first M entries of the curve by the count of folds that recorded steps (a fold
@@ -93,9 +94,9 @@ template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt val
 }
 
 // The records of fold k's fit, divided by the held-out weight (left undivided when it is 0).
-[[nodiscard]] int32_t recordFold(VsfModel* m, int32_t k) {
+[[nodiscard]] VsfStatus recordFold(VsfModel* m, int32_t k) {
   const int32_t begin = foldBegin(m, k);
-  if (int32_t rc = foldKeys(m, k, foldRoom(m)); rc != 0)
+  if (VsfStatus rc = foldKeys(m, k, foldRoom(m)); rc != VsfStatus::Ok)
     return rc;
   const double w = m->wValidate;
   const bool linear = m->options->linearCvex != 0;
@@ -116,7 +117,7 @@ template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt val
     v[RV_ERROR] = e;
   }
   m->cvexFoldLambdaMax[k] = m->lambdaMax;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The fold's held-out error at grid value G on the segment that ends at record i (b: the
@@ -201,8 +202,8 @@ void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
 }
 
 // The fit with fold k held out, on pages standardised with its own training rows' moments
-// and restored after it; 0, -1 for a fit status, or the fit's failure code.
-[[nodiscard]] int32_t fitFold(VsfModel* m, int32_t k) {
+// and restored after it; Ok (with the fit status in fitStatus) or the fit's failure code.
+[[nodiscard]] VsfStatus fitFold(VsfModel* m, int32_t k) {
   VsfModelOptions* o = m->options;
   m->heldOutFold = k;
   // The forced steps record the path position before the path sets it: not the last fit's.
@@ -214,38 +215,36 @@ void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
   // the fit itself sees them only when it takes that road.
   VsfCVExSums* sums = m->cvexSums;
   m->cvexSums = nullptr;
-  int32_t rc = codeOf(vsfModelInit(m));
-  if (rc == 0 && sums != nullptr)
+  VsfStatus rc = vsfModelInit(m);
+  if (rc == VsfStatus::Ok && sums != nullptr)
     rc = vsfCVExTakeRoad(m, sums);
-  if (rc == 0)
+  if (rc == VsfStatus::Ok)
     rc = vsfProcessModel(m);
   m->cvexSums = sums;
-  if (rc == 0 && m->fitStatus != VFS_DONE)
-    rc = -1;
   return rc;
 }
 
 // One fold fit of the least-angle path and its records.
-[[nodiscard]] int32_t foldFit(VsfModel* m, int32_t k) {
-  int32_t rc = fitFold(m, k);
-  if (rc == 0)
-    rc = recordFold(m, k);
-  if (rc == 0)
+[[nodiscard]] VsfStatus foldFit(VsfModel* m, int32_t k) {
+  VsfStatus rc = fitFold(m, k);
+  if (rc != VsfStatus::Ok || m->fitStatus != VFS_DONE)
+    return rc;
+  if ((rc = recordFold(m, k)) == VsfStatus::Ok)
     vsfModelByFree(m);
   return rc;
 }
 
 // The final fit on all training rows (no fold held out), which keeps its steps and picks
 // one by the averaged curve.
-[[nodiscard]] int32_t finalFit(VsfModel* m) {
+[[nodiscard]] VsfStatus finalFit(VsfModel* m) {
   VsfModelOptions* o = m->options;
   m->heldOutFold = m->foldCount;
   m->lambda = m->lambdaMax = 0;
   o->recordSteps = 1;
   o->transformPages = 1;
   o->restorePages = 0;
-  const int32_t rc = codeOf(vsfModelInit(m));
-  return rc != 0 ? rc : vsfProcessModel(m);
+  const VsfStatus rc = vsfModelInit(m);
+  return rc != VsfStatus::Ok ? rc : vsfProcessModel(m);
 }
 
 } // namespace
@@ -285,9 +284,11 @@ double vsfCVExRunAndMerge(VsfModel* model) {
   VsfModel* m = model;
   m->cvexRecordCount = 0;
   for (int32_t k = 0; k < m->foldCount; ++k) {
-    const int32_t rc = foldFit(m, k);
-    if (rc != 0)
-      return rc;
+    const VsfStatus rc = foldFit(m, k);
+    if (rc != VsfStatus::Ok)
+      return codeOf(rc);
+    if (m->fitStatus != VFS_DONE)
+      return -1.0;
   }
   m->cvexRecordCount = m->cvexFoldEnd[m->foldCount - 1];
   return vsfCVExMergeAndCurve(m);
@@ -298,12 +299,13 @@ namespace {
 // A trial of the L2 search: the fold fits and the merge at l2, its row of the tuning rows
 // {L2, chosen grid value, -, averaged error, -, -, -} when they are kept. A fold fit that
 // ends with a fit status or fails ends the search; *failure keeps a failure's code.
-VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
+VsfL2Trial cvexTrial(VsfModel* m, VsfStatus* failure) {
   return [m, failure](int32_t index, double l2, double* value) {
     m->l2 = l2;
     *value = vsfCVExRunAndMerge(m);
     if (m->fitStatus != VFS_DONE || *value < 0) {
-      *failure = m->fitStatus != VFS_DONE ? 0 : static_cast<int32_t>(*value);
+      *failure =
+          m->fitStatus != VFS_DONE ? VsfStatus::Ok : statusFromCode(static_cast<int32_t>(*value));
       return false;
     }
     if (m->enTuneRows != nullptr && index >= 0 && index < m->enTuneCapacity) {
@@ -318,10 +320,11 @@ VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
 }
 
 // The elastic net's L2 by the averaged held-out error of its fold fits (GOLDEN or GRID),
-// left in l2. 0; -1 when no L2 was chosen (a fold fit ended with a fit status); or a failing
-// fit's code.
-[[nodiscard]] int32_t searchL2(VsfModel* m) {
-  int32_t failure = -1;
+// left in l2: Ok (with the fit status in fitStatus when a fold fit ended with one and no L2
+// was chosen), or a failing fit's code.
+[[nodiscard]] VsfStatus searchL2(VsfModel* m) {
+  // Every walk that chooses no L2 has a failing trial behind it.
+  VsfStatus failure = VsfStatus::InternalError;
   const VsfL2Trial trial = cvexTrial(m, &failure);
   bool ranToEnd;
   const double best = m->l2Search == VsfL2Search::Golden
@@ -330,7 +333,7 @@ VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
   if (best < 0)
     return failure;
   m->l2 = best;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The group LASSO walks the same penalty ratios in every fold, so its fold errors are
@@ -344,9 +347,9 @@ VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
 // Fold k's steps as records, their held-out errors (divided by the held-out weight, left
 // undivided when it is 0) added into the curve; the steps past the fold's last add its last
 // error. A fold without steps (an empty training part) adds nothing, as on the path road.
-[[nodiscard]] int32_t recordGroupFold(VsfModel* m, int32_t k) {
+[[nodiscard]] VsfStatus recordGroupFold(VsfModel* m, int32_t k) {
   const int32_t begin = foldBegin(m, k), L = groupRoom(m);
-  if (int32_t rc = foldKeys(m, k, L); rc != 0)
+  if (VsfStatus rc = foldKeys(m, k, L); rc != VsfStatus::Ok)
     return rc;
   const double w = m->wValidate;
   double e = 0;
@@ -360,7 +363,7 @@ VsfL2Trial cvexTrial(VsfModel* m, int32_t* failure) {
   for (int32_t s = m->stepCount; s < L && m->stepCount > 0; ++s)
     m->cvexCurve[s] += e;
   m->cvexFoldLambdaMax[k] = m->lambdaMax;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The penalty ratio of step s, from a fold that recorded it (0 when none did).
@@ -383,16 +386,16 @@ void groupCurve(VsfModel* m) {
 
 // The group LASSO's road: the fold fits, the curve, the final fit. A fold fit that ends with
 // a fit status reports it for the BY group without a final fit, as on the path road.
-[[nodiscard]] int32_t driveGroup(VsfModel* m) {
+[[nodiscard]] VsfStatus driveGroup(VsfModel* m) {
   m->cvexRecordCount = m->cvexGridCount = 0;
   std::fill(m->cvexCurve, m->cvexCurve + groupRoom(m), 0.0);
   for (int32_t k = 0; k < m->foldCount; ++k) {
-    int32_t rc = fitFold(m, k);
-    if (rc == -1)
-      return 0;
-    if (rc == 0)
+    VsfStatus rc = fitFold(m, k);
+    if (rc == VsfStatus::Ok && m->fitStatus != VFS_DONE)
+      return VsfStatus::Ok;
+    if (rc == VsfStatus::Ok)
       rc = recordGroupFold(m, k);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
     vsfModelByFree(m);
   }
@@ -403,13 +406,13 @@ void groupCurve(VsfModel* m) {
 
 } // namespace
 
-int32_t vsfDriveCVExternal(VsfModel* model) {
+VsfStatus vsfDriveCVExternal(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
   if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso))
     return driveGroup(m);
   if (!vsfMethodIs(o->method, VsfMethodFamily::LeastAngle))
-    return 0;
+    return VsfStatus::Ok;
   // The adaptive elastic net's folds run as the plain elastic net.
   const VsfMethod method = o->method;
   if (vsfMethodRidge(method))
@@ -420,19 +423,19 @@ int32_t vsfDriveCVExternal(VsfModel* model) {
   // they can; the final fit passes over the pages.
   VsfCVExSums sums;
   m->cvexSums = &sums;
-  int32_t rc = search ? searchL2(m) : 0;
+  VsfStatus rc = search ? searchL2(m) : VsfStatus::Ok;
   // The records, the grid and the curve that the final fit and the tables use are those of
   // the chosen L2.
-  const double r = rc == 0 ? vsfCVExRunAndMerge(m) : 0.0;
+  const double r = rc == VsfStatus::Ok ? vsfCVExRunAndMerge(m) : 0.0;
   m->cvexSums = nullptr;
   o->method = method;
   // A fold fit that ended with a status reports it for the BY group: no final fit.
   if (m->fitStatus != VFS_DONE)
-    return 0;
-  if (rc != 0)
+    return VsfStatus::Ok;
+  if (rc != VsfStatus::Ok)
     return rc;
   if (r < 0)
-    return static_cast<int32_t>(r);
+    return statusFromCode(static_cast<int32_t>(r));
   m->finalL2 = m->l2;
   return finalFit(m);
 }

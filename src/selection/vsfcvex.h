@@ -3,12 +3,14 @@
 // fit that picks its step by the curve.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 
-// The road: fold fits, merge, curve, final fit. 0, or a failure code of a fit.
-[[nodiscard]] int32_t vsfDriveCVExternal(VsfModel* model);
+// The road: fold fits, merge, curve, final fit. Ok, or the failure of a fit.
+[[nodiscard]] VsfStatus vsfDriveCVExternal(VsfModel* model);
 // The fold fits and the merged curve; the smallest averaged error (the largest double when
 // the grid is empty), -1.0 when a fold fit ends with a fit status, or a fit's failure code.
 double vsfCVExRunAndMerge(VsfModel* model);

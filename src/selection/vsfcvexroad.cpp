@@ -104,7 +104,7 @@ bool roadOpen(const VsfModel* m) {
   return bytes <= kSumsBudgetBytes && fastRoadOn(FastRoad::CvexSums);
 }
 
-[[nodiscard]] int32_t formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {
+[[nodiscard]] VsfStatus formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {
   *usable = false;
   const int32_t n = m->denseColumnCount + 2, K = m->foldCount;
   X->order = n;
@@ -115,29 +115,29 @@ bool roadOpen(const VsfModel* m) {
   const int64_t length = K * X->foldLength() + 1;
   X->sums.assign(static_cast<size_t>(length), 0.0);
   m->cvexSums = X;
-  const int32_t rc = vsfRunPass(m, vsfCVExFoldXpX, vsfCVExFoldXpX_t, length);
+  const VsfStatus rc = statusFromCode(vsfRunPass(m, vsfCVExFoldXpX, vsfCVExFoldXpX_t, length));
   m->cvexSums = nullptr;
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   *usable = X->sums.back() == 0.0 &&
             std::all_of(X->sums.begin(), X->sums.end(), [](double v) { return std::isfinite(v); });
   if (!*usable)
     X->sums = std::vector<double>();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfCVExTakeRoad(VsfModel* m, VsfCVExSums* X) {
+VsfStatus vsfCVExTakeRoad(VsfModel* m, VsfCVExSums* X) {
   if (X->usable < 0) {
     bool usable = false;
-    const int32_t rc = roadOpen(m) ? formSums(m, X, &usable) : 0;
-    if (rc != 0)
+    const VsfStatus rc = roadOpen(m) ? formSums(m, X, &usable) : VsfStatus::Ok;
+    if (rc != VsfStatus::Ok)
       return rc;
     X->usable = usable ? 1 : 0;
   }
   m->cvexSums = X->usable == 1 ? X : nullptr;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfCVExFoldMoments(VsfModel* m, bool* emptyFold) {

@@ -4,6 +4,8 @@
 // them, so that the fold fits neither transform the pages nor pass over them.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -13,9 +15,9 @@ struct VsfCVExSums;
 // can be taken (the least-angle path on the full X'X over single dense columns with an
 // intercept, no roles, weights that are the rows' own, no screening, adaptive weights or
 // resampling, every row placed and every sum finite), the pass that forms the folds' cross
-// products into `sums`. The fit takes the road (model->cvexSums set) when it can. 0, or a
+// products into `sums`. The fit takes the road (model->cvexSums set) when it can. Ok, or a
 // failing pass's code.
-[[nodiscard]] int32_t vsfCVExTakeRoad(VsfModel* model, VsfCVExSums* sums);
+[[nodiscard]] VsfStatus vsfCVExTakeRoad(VsfModel* model, VsfCVExSums* sums);
 // The held-out fold's fit: its training and held-out totals, its training rows' means and
 // scales, and its X'X and held-out cross products on that scale (kept in the sums). A fold
 // whose training part is empty sets *emptyFold, as the moments pass does.

@@ -91,12 +91,12 @@ VsfL2Trial fitTrial(VsfModel* m) {
 
 double vsfProcessCriterionEN(double l2, VsfModel* model) {
   VsfModel* m = model;
-  int32_t rc = codeOf(vsfModelInit(m));
-  if (rc != 0)
-    return rc;
+  VsfStatus rc = vsfModelInit(m);
+  if (rc != VsfStatus::Ok)
+    return codeOf(rc);
   m->l2 = l2;
-  if ((rc = vsfProcessModel(m)) != 0)
-    return rc;
+  if ((rc = vsfProcessModel(m)) != VsfStatus::Ok)
+    return codeOf(rc);
   if (m->fitStatus != 0)
     return -1.0;
   const bool chosen =
@@ -195,18 +195,18 @@ double vsfProcessLogGridSearch(VsfModel* model) {
   return vsfLogGridWalk(m->l2Low, m->l2High, m->l2Steps, fitTrial(m));
 }
 
-int32_t vsfDriveElasticNet(VsfModel* model) {
+VsfStatus vsfDriveElasticNet(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
-  int32_t rc;
+  VsfStatus rc;
   if (m->l2Search == VsfL2Search::None) {
-    if ((rc = codeOf(vsfModelInit(m))) != 0)
+    if ((rc = vsfModelInit(m)) != VsfStatus::Ok)
       return rc;
     m->finalL2 = m->l2;
     return vsfProcessModel(m);
   }
   if (m->l2Search != VsfL2Search::Golden && m->l2Search != VsfL2Search::Grid)
-    return 0;
+    return VsfStatus::Ok;
   // The cross products before the ridge, formed by the first trial's pass and shared by
   // every later trial and the final fit. Folds keep sums of their own, which are formed
   // per fit.
@@ -219,9 +219,9 @@ int32_t vsfDriveElasticNet(VsfModel* model) {
   }
   const double L =
       m->l2Search == VsfL2Search::Golden ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
-  rc = 0;
+  rc = VsfStatus::Ok;
   if (m->fitStatus == 0) {
-    if ((rc = codeOf(vsfModelInit(m))) == 0) {
+    if ((rc = vsfModelInit(m)) == VsfStatus::Ok) {
       o->transformPages = 0;
       o->recordSteps = 1;
       m->l2 = L;

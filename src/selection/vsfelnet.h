@@ -3,14 +3,16 @@
 // then the best L2 fitted once more as the fit of the BY group. The trials share one X'X.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 #include <functional>
 
 struct VsfModel;
 
 // L2SEARCH=NONE: one fit at the model's l2; GOLDEN and GRID: the search, then the final fit.
-// 0, or the failure code of vsfModelInit or of the final vsfProcessModel.
-[[nodiscard]] int32_t vsfDriveElasticNet(VsfModel* model);
+// Ok, or the failure of vsfModelInit or of the final vsfProcessModel.
+[[nodiscard]] VsfStatus vsfDriveElasticNet(VsfModel* model);
 // One trial at l2: its criterion value (smaller is better), -1.0 when the fit ended with a
 // fit status, or a failing vsfModelInit's code as a double.
 double vsfProcessCriterionEN(double l2, VsfModel* model);

@@ -37,8 +37,8 @@ using packed::sym;
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 
-[[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
-  return vsfRunPass(m, serial, threaded, 0);
+[[nodiscard]] VsfStatus pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+  return statusFromCode(vsfRunPass(m, serial, threaded, 0));
 }
 
 [[nodiscard]] bool rolesPresent(const VsfModel* m) {
@@ -275,13 +275,13 @@ void likelyEntrants(const VsfModel* m, std::vector<int32_t>& batch) {
 
 // Keeps the entering effect's cross products, with those of the likely next entrants, when
 // the bound holds them; before the effect enters, whose new rows of X'X then come from them.
-[[nodiscard]] int32_t keepCross(VsfModel* m, int32_t k) {
+[[nodiscard]] VsfStatus keepCross(VsfModel* m, int32_t k) {
   if (m->larCrossBytes <= 0 || m->crossSlot[k] != -1 || m->effectColumns[k] != 1 ||
       !crossRoom(m, 1))
-    return 0;
+    return VsfStatus::Ok;
   std::vector<int32_t> batch{k};
   likelyEntrants(m, batch);
-  return vsfAddCrossBatch(m, batch.data(), static_cast<int32_t>(batch.size()));
+  return statusFromCode(vsfAddCrossBatch(m, batch.data(), static_cast<int32_t>(batch.size())));
 }
 
 // Whether every active effect has its cross products kept.
@@ -323,7 +323,7 @@ enum class Road { Packed, Kept, Pages };
 
 // The inner products of the outside columns with the direction (a data pass without the
 // full X'X); the active ones are +-A by construction.
-[[nodiscard]] int32_t outsideProducts(VsfModel* m, int32_t first, double A, Road road) {
+[[nodiscard]] VsfStatus outsideProducts(VsfModel* m, int32_t first, double A, Road road) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
   if (road == Road::Packed && m->larSquare != nullptr) {
@@ -332,7 +332,7 @@ enum class Road { Packed, Kept, Pages };
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
         m->dirCorr[j] = t[m->effectColumn[j]];
-    return 0;
+    return VsfStatus::Ok;
   }
   if (road == Road::Kept) {
     keptProducts(m, first);
@@ -340,21 +340,21 @@ enum class Road { Packed, Kept, Pages };
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
         m->dirCorr[j] = t[m->effectFirstColumn[j]];
-    return 0;
+    return VsfStatus::Ok;
   }
   if (road == Road::Packed) {
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
         m->dirCorr[j] = directionProduct(m, first, j);
-    return 0;
+    return VsfStatus::Ok;
   }
   std::memset(m->dirCorr, 0, sizeof(double) * E);
-  int32_t rc = pass(m, vsfLarAvec, vsfLarAvec_t);
-  if (rc != 0)
+  VsfStatus rc = pass(m, vsfLarAvec, vsfLarAvec_t);
+  if (rc != VsfStatus::Ok)
     return rc;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->dirCorr[in[p]] = m->corr[in[p]] >= 0 ? A : -A;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
@@ -504,7 +504,7 @@ double matrixSse(const VsfModel* m, int32_t first) {
   return true;
 }
 
-[[nodiscard]] int32_t residualAhead(VsfModel* m, int32_t pendingDrop);
+[[nodiscard]] VsfStatus residualAhead(VsfModel* m, int32_t pendingDrop);
 
 // The correlations of the new residual on the packed road, from the step's products with the
 // direction where the square formed them.
@@ -528,12 +528,12 @@ thread_local bool tAhead = false;
 // road holds, the path's SSE is a quadratic form in it; where that would lose digits the
 // kept road passes over the active columns, and the packed road takes the look-ahead's pass,
 // which forms the SSE for several steps.
-[[nodiscard]] int32_t updateResidual(VsfModel* m, int32_t first, double gamma, double A, Road road,
-                                     int32_t pendingDrop) {
+[[nodiscard]] VsfStatus updateResidual(VsfModel* m, int32_t first, double gamma, double A,
+                                       Road road, int32_t pendingDrop) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
-  int32_t rc;
+  VsfStatus rc;
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
   if (road == Road::Kept) {
     // Every effect's direction product was formed with the candidates'.
@@ -544,18 +544,18 @@ thread_local bool tAhead = false;
     if (vsfMethodLsCoefficients(o->method))
       m->sse = m->sweptXpx[0];
     else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first)) &&
-             (rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+             (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
       return rc;
   } else if (road == Road::Pages) {
     if (o->screen == VsfScreenMethod::None) {
       std::memset(m->corr, 0, sizeof(double) * m->parmCount);
-      if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != 0)
+      if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != VsfStatus::Ok)
         return rc;
       if (m->l2 > 0)
         for (int32_t p = first; p < m->inModelCount; ++p)
           m->corr[in[p]] -= (m->nObs - 1) * m->l2 * m->pathBeta[in[p]];
     } else {
-      if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+      if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
         return rc;
       for (int32_t j = first; j < E; ++j)
         m->corr[j] -= gamma * m->dirCorr[j];
@@ -573,9 +573,9 @@ thread_local bool tAhead = false;
     } else if (m->larMatrixSse != 0 && sseFromMatrix(m, first)) {
       // The SSE came from the matrix.
     } else if (m->larAhead != nullptr) {
-      if ((rc = residualAhead(m, pendingDrop)) != 0)
+      if ((rc = residualAhead(m, pendingDrop)) != VsfStatus::Ok)
         return rc;
-    } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0) {
+    } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok) {
       return rc;
     }
   }
@@ -585,7 +585,7 @@ thread_local bool tAhead = false;
     m->validateAse = m->wValidate == 0 ? hostMissing() : m->validateAse / m->wValidate;
     m->testAse = m->wTest == 0 ? hostMissing() : m->testAse / m->wTest;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The estimates on the scale of the data (and standardized by the response's standard
@@ -616,7 +616,7 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
   m->beta[0] = m->sumWY - S;
 }
 
-[[nodiscard]] int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue);
+[[nodiscard]] VsfStatus walkPath(VsfModel* m, double* stopValue, double* chooseValue);
 
 // ---- looking ahead on the path
 //
@@ -737,7 +737,7 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
   std::vector<double> betas;
   while (a.offsets.size() < kAheadSteps && cost < budget) {
     int32_t changed = -1;
-    if (LarLassoStep(c, &changed, &pendingDrop) != 0 || c->stopReason != VSR_NONE)
+    if (LarLassoStep(c, &changed, &pendingDrop) != VsfStatus::Ok || c->stopReason != VSR_NONE)
       break;
     pathTerms(c, offsets, betas);
     a.offsets.push_back(offsets);
@@ -746,7 +746,7 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
   }
 }
 
-[[nodiscard]] int32_t residualAhead(VsfModel* m, int32_t pendingDrop) {
+[[nodiscard]] VsfStatus residualAhead(VsfModel* m, int32_t pendingDrop) {
   VsfLarAhead& a = *m->larAhead;
   try {
     std::vector<int32_t> offsets;
@@ -754,7 +754,7 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
     pathTerms(m, offsets, betas);
     if (a.next < a.offsets.size() && sameTerms(a, a.next, offsets, betas)) {
       m->sse = a.sse[a.next++];
-      return 0;
+      return VsfStatus::Ok;
     }
     a.offsets.assign(1, offsets);
     a.betas.assign(1, betas);
@@ -768,14 +768,14 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
     return pass(m, vsfLarRss, vsfLarRss_t);
   }
   a.next = 1;
-  const int32_t rc =
-      vsfRunPass(m, vsfLarRssAhead, vsfLarRssAhead_t, static_cast<int64_t>(a.sse.size()));
-  if (rc != 0) {
+  const VsfStatus rc = statusFromCode(
+      vsfRunPass(m, vsfLarRssAhead, vsfLarRssAhead_t, static_cast<int64_t>(a.sse.size())));
+  if (rc != VsfStatus::Ok) {
     a.offsets.clear();
     return rc;
   }
   m->sse = a.sse[0];
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
@@ -815,38 +815,38 @@ void refuseEntry(VsfModel* m, int32_t k) {
 // steps' updates along nearly dependent directions lose digits that this fit, refined on its
 // residuals where the active set is nearly dependent, does not. Taken only where the matrix
 // has exactly the active columns swept past the intercept and holds no ridge.
-[[nodiscard]] int32_t endAtLeastSquares(VsfModel* m, int32_t first) {
+[[nodiscard]] VsfStatus endAtLeastSquares(VsfModel* m, int32_t first) {
   const VsfModelOptions* o = m->options;
   const VsfMethodTraits* t = vsfMethodTraits(o->method);
   if (t == nullptr || t->ridge || first != (o->noint ? 0 : 1))
-    return 0;
+    return VsfStatus::Ok;
   int32_t swept = 0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     if (m->effectColumns[e] != 1 || m->sweepFlags[m->effectColumn[e]] != '1')
-      return 0;
+      return VsfStatus::Ok;
     ++swept;
   }
   for (int64_t c = 1 + first; c < m->xpxColumns; ++c)
     swept -= m->sweepFlags[c] == '1' ? 1 : 0;
   if (swept != 0)
-    return 0;
-  if (const int32_t rc = vsfRefineSwept(m); rc != 0)
+    return VsfStatus::Ok;
+  if (const VsfStatus rc = statusFromCode(vsfRefineSwept(m)); rc != VsfStatus::Ok)
     return rc;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     m->pathBeta[e] = -m->sweptXpx[at(m->effectColumn[e], 0)];
   }
   setPathNorms(m, first);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // What a stretch of a step did: ended the step, or refused its entrant, before moving
 // (Refused) or after moving the active set on (Moved); the step goes on from there.
 enum class Stretch { Done, Refused, Moved };
 
-[[nodiscard]] int32_t stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
-                                  Stretch* how);
+[[nodiscard]] VsfStatus stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
+                                    Stretch* how);
 
 } // namespace
 
@@ -854,28 +854,28 @@ enum class Stretch { Done, Refused, Moved };
 // set moves along its equiangular direction. A candidate the rank rule refuses leaves the
 // path; the step then goes on from the same point with the active set alone, to where the
 // next candidate catches up (which then enters) or a coefficient reaches zero.
-int32_t LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
+VsfStatus LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
   Stretch how = Stretch::Done;
   do {
-    if (int32_t rc = stepStretch(m, changedEffect, pendingDrop, &how); rc != 0)
+    if (VsfStatus rc = stepStretch(m, changedEffect, pendingDrop, &how); rc != VsfStatus::Ok)
       return rc;
   } while (how != Stretch::Done && m->stopReason == VSR_NONE);
   // A step that went on past a refused entry and ended without another change (the path's
   // end or the L1 target) is the move itself: it enters nothing.
   if (*changedEffect >= 0 && m->effectStatus[*changedEffect] == VES_UNAVAILABLE)
     *changedEffect = -1;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
 
-[[nodiscard]] int32_t stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
-                                  Stretch* how) {
+[[nodiscard]] VsfStatus stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
+                                    Stretch* how) {
   const VsfModelOptions* o = m->options;
   const int32_t first = m->includeCount;
   const int32_t all = vsfScreenFullCount(m);
   const bool full = vsfFullXpxOn(m);
-  int32_t rc;
+  VsfStatus rc;
   const bool moved = *how == Stretch::Moved;
   *how = Stretch::Done;
 
@@ -895,14 +895,14 @@ namespace {
       // A move past a refused entry is a step of its own; the next one finds the end.
       if (!moved)
         m->stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
-      return 0;
+      return VsfStatus::Ok;
     }
     *changedEffect = entered = candidate;
     rc = keepCross(m, candidate);
-    if (rc == 0)
-      rc = vsfAddEffect(m, candidate, 0, 0);
+    if (rc == VsfStatus::Ok)
+      rc = statusFromCode(vsfAddEffect(m, candidate, 0, 0));
     vsfScreenEntered(m, candidate);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
     if (!columnsTaken(m, candidate)) {
       refuseEntry(m, candidate);
@@ -910,7 +910,7 @@ namespace {
       refused = true;
       if (m->inModelCount <= first) {
         *how = Stretch::Refused; // nothing has moved: the next candidate starts the path
-        return 0;
+        return VsfStatus::Ok;
       }
       cmax = activeCorrelation(m, first);
     }
@@ -918,20 +918,20 @@ namespace {
   *pendingDrop = -1;
   if (m->inModelCount <= first) {
     m->stopReason = VSR_ALL_ENTERED;
-    return 0;
+    return VsfStatus::Ok;
   }
 
   const Road road = full ? Road::Packed : crossKept(m, first) ? Road::Kept : Road::Pages;
   double R;
   const double A = equiangularDirection(m, first, &R);
-  if ((rc = outsideProducts(m, first, A, road)) != 0)
+  if ((rc = outsideProducts(m, first, A, road)) != VsfStatus::Ok)
     return rc;
   double gamma = m->inModelCount == all ? cmax / A : vsfLarCatchUp(m, cmax, A);
   double dropRatio = kBig;
   int32_t dropEffect = -1;
   if (vsfMethod(o->method).removes) // LASSO-type paths may also drop an effect
     lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
-  if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != 0)
+  if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != VsfStatus::Ok)
     return rc;
   const bool reached = newPathValue(m, cmax, A, R, &gamma);
   // A step of cmax / A (nothing left to catch up, no drop) runs to the path's end, where
@@ -944,42 +944,43 @@ namespace {
     const double shift = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
     if (shift <= 1e-8 && A * gamma <= 1e-8) {
       m->stopReason = VSR_PATH_END;
-      return 0;
+      return VsfStatus::Ok;
     }
     if (m->stepCount >= 2 &&
         m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
       m->stopReason = VSR_PATH_END2;
-      return 0;
+      return VsfStatus::Ok;
     }
   }
 
   moveCoefficients(m, first, gamma, *pendingDrop, reached);
   // The look-ahead's copy has no rows to refine on: its end keeps the path's coefficients, and
   // the fit's own step then forms its sums afresh.
-  if (m->lambda == 0.0 && *pendingDrop == -1 && !tAhead && (rc = endAtLeastSquares(m, first)) != 0)
+  if (m->lambda == 0.0 && *pendingDrop == -1 && !tAhead &&
+      (rc = endAtLeastSquares(m, first)) != VsfStatus::Ok)
     return rc;
-  if ((rc = updateResidual(m, first, gamma, A, road, *pendingDrop)) != 0)
+  if ((rc = updateResidual(m, first, gamma, A, road, *pendingDrop)) != VsfStatus::Ok)
     return rc;
   if (!tAhead)
     dataScaleEstimates(m, first, sy);
   if (refused && !reached)
     *how = Stretch::Moved;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfLarLasso(VsfModel* m) {
+VsfStatus vsfLarLasso(VsfModel* m) {
   VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
-  int32_t rc;
+  VsfStatus rc;
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
 
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
   if (!vsfFullXpxOn(m)) {
     std::memset(m->corr, 0, sizeof(double) * m->parmCount);
-    if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != 0)
+    if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != VsfStatus::Ok)
       return rc;
   } else {
     for (int32_t j = 0; j < E; ++j)
@@ -989,7 +990,7 @@ int32_t vsfLarLasso(VsfModel* m) {
       m->sse = m->sweptXpx[0];
     else if (m->cvexSums != nullptr)
       vsfCVExResidualSums(m);
-    else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != 0)
+    else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
       return rc;
   }
 
@@ -1002,7 +1003,7 @@ int32_t vsfLarLasso(VsfModel* m) {
   const VsfScreenMethod screen = o->screen;
   VsfLarAhead ahead;
   VsfLarSquare square;
-  if ((rc = vsfScreenStart(m)) == 0) {
+  if ((rc = vsfScreenStart(m)) == VsfStatus::Ok) {
     // The _testroadahead switch at 0 keeps the pass per step, for comparing the two.
     const bool sumsOn = fastRoadOn(FastRoad::LarLookAhead);
     m->larAhead = lookAheadOpen(m) && sumsOn ? &ahead : nullptr;
@@ -1021,9 +1022,9 @@ int32_t vsfLarLasso(VsfModel* m) {
 
 namespace {
 
-[[nodiscard]] int32_t walkPath(VsfModel* m, double* stopValue, double* chooseValue) {
+[[nodiscard]] VsfStatus walkPath(VsfModel* m, double* stopValue, double* chooseValue) {
   const VsfModelOptions* o = m->options;
-  int32_t rc;
+  VsfStatus rc;
   m->lambda = m->lambdaMax;
   m->l1Norm = m->l2Norm = 0.0;
   if (!o->noint && m->stepCount > 0) {
@@ -1050,7 +1051,7 @@ namespace {
     }
     int32_t changed = -1;
     const bool dropping = pendingDrop != -1;
-    if ((rc = LarLassoStep(m, &changed, &pendingDrop)) != 0)
+    if ((rc = LarLassoStep(m, &changed, &pendingDrop)) != VsfStatus::Ok)
       return rc;
     // A step takes an effect out or enters one; past a refused entry it may only move, or
     // take out an effect that reached zero on the way.
@@ -1060,28 +1061,28 @@ namespace {
     if ((m->stopReason != VSR_NONE && m->stopReason != VSR_PATH_END &&
          m->stopReason != VSR_PATH_END2) ||
         (changed == -1 && m->stopReason != VSR_NONE))
-      return 0;
+      return VsfStatus::Ok;
     int32_t result = 0;
-    if ((rc = vsfStopSelection(0.0, m, t, changed, d, stopValue, &result)) != 0)
+    if ((rc = vsfStopSelection(0.0, m, t, changed, d, stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
       std::memcpy(m->beta, m->savedBeta, sizeof(double) * parms);
       std::memcpy(m->stdBeta, m->savedStdBeta, sizeof(double) * parms);
     }
     if (result == -1)
-      return 0;
-    if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
+      return VsfStatus::Ok;
+    if (o->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
       return rc;
     vsfChoose(*stopValue, *stopValue, m, chooseValue, d);
-    if ((rc = codeOf(vsfRecordStep(m, changed))) != 0)
+    if ((rc = vsfRecordStep(m, changed)) != VsfStatus::Ok)
       return rc;
     if (m->inModelCount == target && pendingDrop == -1) {
       m->stopReason = VSR_ALL_ENTERED;
-      return 0;
+      return VsfStatus::Ok;
     }
     ++t;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace

@@ -3,15 +3,17 @@
 // The fit driver standardizes the pages and records the forced steps before calling it.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 
-// Walks the path to its end or to a stop rule; 0 or the first failing code.
-[[nodiscard]] int32_t vsfLarLasso(VsfModel* model);
+// Walks the path to its end or to a stop rule; Ok or the first failure.
+[[nodiscard]] VsfStatus vsfLarLasso(VsfModel* model);
 // One path step; changedEffect receives the effect added or removed, pendingDrop carries the
 // effect to remove at the start of this step in and the one that reaches zero out (-1: none).
-[[nodiscard]] int32_t LarLassoStep(VsfModel* model, int32_t* changedEffect, int32_t* pendingDrop);
+[[nodiscard]] VsfStatus LarLassoStep(VsfModel* model, int32_t* changedEffect, int32_t* pendingDrop);
 // The step length at which the first eligible outside effect catches up with the active ones
 // (cmax / A when none does).
 double vsfLarCatchUp(const VsfModel* model, double cmax, double A);

@@ -52,39 +52,40 @@ using packed::tri;
 }
 
 // A data pass: a failing pass ends the fit with its code (the sums are partial).
-[[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
-                           int64_t length) {
-  int32_t rc = vsfRunPass(m, serial, threaded, length);
-  if (rc != 0)
-    m->fitStatus = rc;
+[[nodiscard]] VsfStatus pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                             int64_t length) {
+  VsfStatus rc = statusFromCode(vsfRunPass(m, serial, threaded, length));
+  if (rc != VsfStatus::Ok)
+    m->fitStatus = codeOf(rc);
   return rc;
 }
 
-[[nodiscard]] int32_t fail(VsfModel* m, int32_t rc) {
-  m->fitStatus = rc;
+[[nodiscard]] VsfStatus fail(VsfModel* m, VsfStatus rc) {
+  m->fitStatus = codeOf(rc);
   return rc;
 }
 
-[[nodiscard]] bool refuseFit(VsfModel* m, int32_t* rc);
-[[nodiscard]] bool spreadsRefuseFit(VsfModel* m, int32_t* rc);
-[[nodiscard]] int32_t drawSample(VsfModel* m);
-[[nodiscard]] int32_t sampleMoments(VsfModel* m);
-[[nodiscard]] int32_t sampleSquares(VsfModel* m);
-[[nodiscard]] int32_t foldMoments(VsfModel* m, bool* emptyFold);
-[[nodiscard]] int32_t foldSumsOfSquares(VsfModel* m);
-[[nodiscard]] int32_t sampleStatistics(VsfModel* m);
-[[nodiscard]] int32_t transformPages(VsfModel* m, bool* centred, bool* weighted);
-[[nodiscard]] int32_t undoTransforms(VsfModel* m, bool centred, bool weighted);
-[[nodiscard]] int32_t fitOnPages(VsfModel* m, int32_t start);
+[[nodiscard]] bool refuseFit(VsfModel* m, VsfStatus* rc);
+[[nodiscard]] bool spreadsRefuseFit(VsfModel* m, VsfStatus* rc);
+[[nodiscard]] VsfStatus drawSample(VsfModel* m);
+[[nodiscard]] VsfStatus sampleMoments(VsfModel* m);
+[[nodiscard]] VsfStatus sampleSquares(VsfModel* m);
+[[nodiscard]] VsfStatus foldMoments(VsfModel* m, bool* emptyFold);
+[[nodiscard]] VsfStatus foldSumsOfSquares(VsfModel* m);
+[[nodiscard]] VsfStatus sampleStatistics(VsfModel* m);
+[[nodiscard]] VsfStatus transformPages(VsfModel* m, bool* centred, bool* weighted);
+[[nodiscard]] VsfStatus undoTransforms(VsfModel* m, bool centred, bool weighted);
+[[nodiscard]] VsfStatus fitOnPages(VsfModel* m, int32_t start);
 
 } // namespace
 
-int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
+VsfStatus vsfProcess(VsfModel* model, VsfResampling* resampling) {
   const VsfModelOptions* o = model->options;
   if (o->modelAverage && resampling == nullptr)
-    return vsfNotBuiltInternal("vsfProcess: model averaging without its resamplers");
+    return statusFromCode(
+        vsfNotBuiltInternal("vsfProcess: model averaging without its resamplers"));
   if (o->modelAverage) {
-    const int32_t rc = vsfDriveResample(resampling, model);
+    const VsfStatus rc = vsfDriveResample(resampling, model);
     model->resampler = nullptr;
     return rc;
   }
@@ -93,18 +94,19 @@ int32_t vsfProcess(VsfModel* model, VsfResampling* resampling) {
     // External cross validation runs the least-angle path or the group LASSO; the front end
     // refuses it for the other methods.
     if (!vsfMethodHasPath(o->method))
-      return vsfNotBuiltInternal("vsfProcess: external cross validation of this method");
+      return statusFromCode(
+          vsfNotBuiltInternal("vsfProcess: external cross validation of this method"));
     return vsfDriveCVExternal(model);
   }
   if (elasticNet)
     return vsfDriveElasticNet(model);
-  int32_t rc = codeOf(vsfModelInit(model));
-  if (rc != 0)
+  VsfStatus rc = vsfModelInit(model);
+  if (rc != VsfStatus::Ok)
     return rc;
   return vsfProcessModel(model);
 }
 
-int32_t vsfProcessModel(VsfModel* model) {
+VsfStatus vsfProcessModel(VsfModel* model) {
   VsfModel* m = model;
   const VsfModelOptions* o = m->options;
   vsfRegisterKernels();
@@ -113,15 +115,17 @@ int32_t vsfProcessModel(VsfModel* model) {
   // Pages that an earlier fit of the road left centred count as centred here.
   const bool standardized = o->colStandardize || o->parmStandardize;
   bool centred = standardized && !o->transformPages, weighted = false;
-  int32_t rc = m->resampler != nullptr ? drawSample(m) : 0;
-  if (rc != 0)
+  VsfStatus rc = m->resampler != nullptr ? drawSample(m) : VsfStatus::Ok;
+  if (rc != VsfStatus::Ok)
     return rc;
   bool emptyFold = false;
-  if (!refuseFit(m, &rc) && (m->resampler == nullptr || (rc = sampleStatistics(m)) == 0) &&
-      (rc = foldMoments(m, &emptyFold)) == 0 && !emptyFold && !spreadsRefuseFit(m, &rc)) {
+  if (!refuseFit(m, &rc) &&
+      (m->resampler == nullptr || (rc = sampleStatistics(m)) == VsfStatus::Ok) &&
+      (rc = foldMoments(m, &emptyFold)) == VsfStatus::Ok && !emptyFold &&
+      !spreadsRefuseFit(m, &rc)) {
     if (standardized)
       rc = transformPages(m, &centred, &weighted);
-    if (rc == 0 && (rc = foldSumsOfSquares(m)) == 0)
+    if (rc == VsfStatus::Ok && (rc = foldSumsOfSquares(m)) == VsfStatus::Ok)
       rc = fitOnPages(m, start);
     // Centring left to a pass that did not run, or failed part-way, is nothing to undo.
     if (m->xpxPagePrep == VXP_CENTRE)
@@ -131,8 +135,8 @@ int32_t vsfProcessModel(VsfModel* model) {
   // The pages go back to the data on every road once they were transformed, also when the
   // fit failed or ended without a usable model.
   if (standardized && (o->restorePages || m->resampler != nullptr)) {
-    const int32_t undo = undoTransforms(m, centred, weighted);
-    if (rc == 0)
+    const VsfStatus undo = undoTransforms(m, centred, weighted);
+    if (rc == VsfStatus::Ok)
       rc = undo;
   }
   // The held-out fold's rows go back to the training totals.
@@ -147,7 +151,7 @@ namespace {
 
 // The first pass of a resample's fit: the sample's frequencies, which every later pass of
 // the fit weights the rows by; the sample's totals replace the data's.
-[[nodiscard]] int32_t drawSample(VsfModel* m) {
+[[nodiscard]] VsfStatus drawSample(VsfModel* m) {
   VsfResampler* r = m->resampler;
   const VsfResampleSettings* s = r->settings;
   r->freqStart = r->freqScratchPos;
@@ -155,14 +159,14 @@ namespace {
     r->poolLeft = r->savedNObs;
     r->neededLeft = s->size != 0.0 ? s->size : std::floor(s->fraction * r->poolLeft);
   }
-  int32_t rc = pass(m, vsfResampleFreqs, vsfResampleFreqs_t, 0);
-  if (rc != 0)
+  VsfStatus rc = pass(m, vsfResampleFreqs, vsfResampleFreqs_t, 0);
+  if (rc != VsfStatus::Ok)
     return rc;
   r->freqEnd = r->freqScratchPos;
   m->nObs = r->drawnTotal;
   m->nTrain = r->copiesSeen;
   m->wTrain = r->sampleWeight;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Parameter p's mean, scale and spread state from its raw sums over W (frequency total F),
@@ -177,22 +181,22 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
 // The sample's column means and scales and its response mean. On shifted pages the sums
 // are about the shift, which is added back to the means (the scales do not change).
-[[nodiscard]] int32_t sampleMoments(VsfModel* m) {
+[[nodiscard]] VsfStatus sampleMoments(VsfModel* m) {
   const int32_t P = m->parmCount;
   const double W = m->wTrain;
   // Under NOSTANDARDIZE the means stay 0 and the scales 1, as for the data.
   if (m->dataSettings != nullptr && m->dataSettings->noStandardize)
-    return 0;
+    return VsfStatus::Ok;
   if (!(W > 0.0)) {
     std::fill(m->columnSums, m->columnSums + P, hostMissing());
     std::fill(m->columnSumSquares, m->columnSumSquares + P, hostMissing());
     m->sumWY = hostMissing();
-    return 0;
+    return VsfStatus::Ok;
   }
   m->sumWY = 0.0;
   std::fill(m->columnSums, m->columnSums + P, 0.0);
   std::fill(m->columnSumSquares, m->columnSumSquares + P, 0.0);
-  if (int32_t rc = pass(m, vsfMoments, vsfMoments_t, 0); rc != 0)
+  if (VsfStatus rc = pass(m, vsfMoments, vsfMoments_t, 0); rc != VsfStatus::Ok)
     return rc;
   const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
   for (int32_t p = 0; p < P; ++p) {
@@ -201,37 +205,37 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       m->columnSums[p] += m->xpxShift[1 + p];
   }
   m->sumWY = m->sumWY / W + (shifted ? m->xpxShift[0] : 0.0);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The sample's sums of squares of the response and the columns (about the shift on shifted
 // pages), and its uncorrected response sum of squares.
-[[nodiscard]] int32_t sampleSquares(VsfModel* m) {
+[[nodiscard]] VsfStatus sampleSquares(VsfModel* m) {
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
-  if (int32_t rc = pass(m, vsfYpwY, vsfYpwY_t, 0); rc != 0)
+  if (VsfStatus rc = pass(m, vsfYpwY, vsfYpwY_t, 0); rc != VsfStatus::Ok)
     return rc;
   if (m->pagesShifted && m->xpxShift != nullptr) {
     const double s = m->xpxShift[0], W = m->wTrain;
     m->rawSumWYY = m->sumWYY + 2.0 * s * W * (m->sumWY - s) + s * s * W;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The sample's moments; on pages that are centred (and scaled) for the fit, by single
 // columns or by every parameter column, also its sums of squares, taken before the transform
 // so that they are raw sums as the reading pass's are (the fit corrects them by the sample's
 // mean itself). Unshifted pages are left as read.
-[[nodiscard]] int32_t sampleStatistics(VsfModel* m) {
-  int32_t rc = sampleMoments(m);
-  if (rc == 0 && (m->options->colStandardize || m->options->parmStandardize))
+[[nodiscard]] VsfStatus sampleStatistics(VsfModel* m) {
+  VsfStatus rc = sampleMoments(m);
+  if (rc == VsfStatus::Ok && (m->options->colStandardize || m->options->parmStandardize))
     rc = sampleSquares(m);
   return rc;
 }
 
-// The conditions under which the fit does not run: true with *rc 0 and the fit status set,
+// The conditions under which the fit does not run: true with *rc Ok and the fit status set,
 // or with *rc a failure code; false when the fit goes on.
-[[nodiscard]] bool refuseFit(VsfModel* m, int32_t* rc) {
+[[nodiscard]] bool refuseFit(VsfModel* m, VsfStatus* rc) {
   const VsfModelOptions* o = m->options;
   if (m->nObs == 0) {
     m->fitStatus = VFS_NO_TRAIN;
@@ -251,18 +255,18 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   const VsfMethodTraits* method = vsfMethodTraits(o->method);
   if (method == nullptr) {
-    *rc = fail(m, vsfNotBuilt("the penalized selection methods"));
+    *rc = fail(m, statusFromCode(vsfNotBuilt("the penalized selection methods")));
     return true;
   }
   if (o->adaptive && !o->colStandardize) {
-    *rc = fail(m, vsfNotBuilt("standardized and adaptive fits"));
+    *rc = fail(m, statusFromCode(vsfNotBuilt("standardized and adaptive fits")));
     return true;
   }
   // The path's arrays exist only for fits on centred and scaled columns.
   const bool penalized =
       method->family == VsfMethodFamily::LeastAngle || method->family == VsfMethodFamily::Solver;
   if (penalized && !o->colStandardize && !o->parmStandardize) {
-    *rc = fail(m, vsfNotBuilt("unstandardized least-angle path"));
+    *rc = fail(m, statusFromCode(vsfNotBuilt("unstandardized least-angle path")));
     return true;
   }
   return false;
@@ -272,40 +276,40 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // training rows: the TRAIN rows outside the held-out fold (all of them in the final fit).
 // The pass also counts the held-out rows (in the final fit the VALIDATE rows) into
 // wValidate and freqValidate. A fold whose training part is empty is not fitted.
-[[nodiscard]] int32_t foldMoments(VsfModel* m, bool* emptyFold) {
+[[nodiscard]] VsfStatus foldMoments(VsfModel* m, bool* emptyFold) {
   const VsfModelOptions* o = m->options;
   if (!o->cvExternal || !o->transformPages || !(m->wTrain > 0))
-    return 0;
+    return VsfStatus::Ok;
   if (m->cvexSums != nullptr) {
     vsfCVExFoldMoments(m, emptyFold);
-    return 0;
+    return VsfStatus::Ok;
   }
   m->wTrain = m->nObs = m->wValidate = m->freqValidate = 0;
   m->sumWY = 0;
   std::fill(m->columnSums, m->columnSums + m->parmCount, 0.0);
   std::fill(m->columnSumSquares, m->columnSumSquares + m->parmCount, 0.0);
-  int32_t rc = pass(m, vsfMoments, vsfMoments_t, 0);
-  if (rc != 0)
+  VsfStatus rc = pass(m, vsfMoments, vsfMoments_t, 0);
+  if (rc != VsfStatus::Ok)
     return rc;
   const double W = m->wTrain, N = m->nObs;
   if (W == 0 && m->heldOutFold != m->foldCount) {
     m->wTrain += m->wValidate;
     m->nObs += m->freqValidate;
     *emptyFold = true;
-    return 0;
+    return VsfStatus::Ok;
   }
   for (int32_t p = 0; p < m->parmCount; ++p)
     rawColumnMoments(m, p, W, N);
   m->sumWY /= W;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Where the raw sums leave a column's spread unresolved (a mean large against its spread),
 // its mean and scale are formed again from sums about that mean, in a pass of their own, so
 // that the column is constant only when its values are. A sum of squares beyond the largest
-// double ends a standardized fit with the fit status set (*rc 0), as the cross products end
-// the others. True when the fit does not go on (else with *rc a failing pass's code).
-[[nodiscard]] bool spreadsRefuseFit(VsfModel* m, int32_t* rc) {
+// double ends a standardized fit with the fit status set (*rc Ok), as the cross products end
+// the others. True when the fit does not go on (else with *rc a failing pass's status).
+[[nodiscard]] bool spreadsRefuseFit(VsfModel* m, VsfStatus* rc) {
   const VsfModelOptions* o = m->options;
   uint8_t* state = m->spreadState;
   const bool standardized = o->colStandardize || o->parmStandardize;
@@ -331,7 +335,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return false;
   const int32_t P = m->parmCount;
   std::fill(m->spreadSums, m->spreadSums + 2 * P, 0.0);
-  if ((*rc = pass(m, vsfSpreads, vsfSpreads_t, 0)) != 0)
+  if ((*rc = pass(m, vsfSpreads, vsfSpreads_t, 0)) != VsfStatus::Ok)
     return true;
   for (int32_t p = 1; p < P; ++p)
     if (state[p] == VSS_ABOUT_MEAN) {
@@ -344,12 +348,12 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
 // Under external cross validation the sums of squares of the fit's training rows, on the
 // standardised pages (so the response's is already about its mean).
-[[nodiscard]] int32_t foldSumsOfSquares(VsfModel* m) {
+[[nodiscard]] VsfStatus foldSumsOfSquares(VsfModel* m) {
   if (!m->options->cvExternal || !m->options->transformPages)
-    return 0;
+    return VsfStatus::Ok;
   if (m->cvexSums != nullptr) {
     vsfCVExSquareSums(m);
-    return 0;
+    return VsfStatus::Ok;
   }
   m->sumWYY = 0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
@@ -368,9 +372,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
          m->foldCount == 0;
 }
 
-[[nodiscard]] int32_t transformPages(VsfModel* m, bool* centred, bool* weighted) {
+[[nodiscard]] VsfStatus transformPages(VsfModel* m, bool* centred, bool* weighted) {
   const VsfModelOptions* o = m->options;
-  int32_t rc;
+  VsfStatus rc;
   if (!o->noint)
     m->effectStatus[0] = VES_INTERCEPT;
   if (o->parmStandardize) {
@@ -380,10 +384,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       for (int32_t q = 0; q < m->effectColumns[k]; ++q)
         if (isHostMissing(m->columnSumSquares[m->parmOffset[k] + q]))
           m->effectStatus[k] = VES_UNAVAILABLE;
-    if (o->transformPages && (rc = pass(m, vsfCenterScaleEffect, vsfCenterScaleEffect_t, 0)) != 0)
+    if (o->transformPages &&
+        (rc = pass(m, vsfCenterScaleEffect, vsfCenterScaleEffect_t, 0)) != VsfStatus::Ok)
       return rc;
     *centred = true;
-    return 0;
+    return VsfStatus::Ok;
   }
   // The path methods work on centred and scaled single-column effects (and, when adaptive,
   // on columns multiplied by their weights).
@@ -395,55 +400,59 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // folds' cross products leaves the pages as they are.
   m->xpxPagePrep = VXP_NONE;
   if (m->cvexSums != nullptr)
-    return 0;
+    return VsfStatus::Ok;
   if (o->transformPages && prepareWithCrossProducts(m))
     m->xpxPagePrep = VXP_CENTRE;
-  else if (o->transformPages && (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != 0)
+  else if (o->transformPages &&
+           (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != VsfStatus::Ok)
     return rc;
   *centred = true;
   if (o->adaptive) {
-    rc = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
-    if (rc > 0) {
+    // A positive result names a weight that could not be formed, a negative one a failure.
+    const int32_t weights = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
+    rc = statusFromCode(weights);
+    if (weights > 0) {
       // A weight that cannot be formed would leave its column unweighted.
-      vsfLog(VsfMsg::AdaptiveWeightCouldNot, {HostMsgArg(static_cast<int64_t>(rc))});
-      rc = codeOf(VsfStatus::AdaptiveWeightFailed);
+      vsfLog(VsfMsg::AdaptiveWeightCouldNot, {HostMsgArg(static_cast<int64_t>(weights))});
+      rc = VsfStatus::AdaptiveWeightFailed;
     }
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return fail(m, rc);
-    if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != 0) {
+    if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != VsfStatus::Ok) {
       *centred = false; // some pages are weighted, others not: nothing can be undone
       return rc;
     }
     *weighted = true;
     m->splitWeighted = 1;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Undoes the transforms that completed, in the reverse order: the adaptive weights, then the
 // centring and scaling. A transform that failed part-way is left as it is: its pages hold
 // partial results that no undo can tell apart.
-[[nodiscard]] int32_t undoTransforms(VsfModel* m, bool centred, bool weighted) {
-  int32_t rc;
-  if (weighted && (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != 0)
+[[nodiscard]] VsfStatus undoTransforms(VsfModel* m, bool centred, bool weighted) {
+  VsfStatus rc;
+  if (weighted &&
+      (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != VsfStatus::Ok)
     return rc;
   m->splitWeighted = 0;
   if (centred && m->options->parmStandardize)
     return pass(m, vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t, 0);
-  if (centred && (rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != 0)
+  if (centred && (rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != VsfStatus::Ok)
     return rc;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // Enters the full model; BACKWARD keeps it, the other methods note its variance and empty
-// the model again. Returns a failure code, or 0 (with VFS_ZERO_FULL_MSE in fitStatus when the
+// the model again. Returns a failure, or Ok (with VFS_ZERO_FULL_MSE in fitStatus when the
 // criteria need a variance that the full model cannot give).
-[[nodiscard]] int32_t fullModelFirst(VsfModel* m, int32_t start, bool full) {
+[[nodiscard]] VsfStatus fullModelFirst(VsfModel* m, int32_t start, bool full) {
   const VsfModelOptions* o = m->options;
-  int32_t rc;
-  auto enter = [&](int32_t k) -> int32_t {
-    int32_t r = vsfAddEffect(m, k, 0, 0);
-    if (r == 0 && k == 0)
+  VsfStatus rc;
+  auto enter = [&](int32_t k) -> VsfStatus {
+    VsfStatus r = statusFromCode(vsfAddEffect(m, k, 0, 0));
+    if (r == VsfStatus::Ok && k == 0)
       m->totalSS = m->sweptXpx[0];
     return r;
   };
@@ -456,7 +465,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         if (m->effectStatus[k] != VES_CANDIDATE)
           continue;
         if (m->hierAddCount == nullptr || m->hierAddCount[k] == 0) {
-          if ((rc = enter(k)) != 0)
+          if ((rc = enter(k)) != VsfStatus::Ok)
             return fail(m, rc);
           progress = true;
         } else {
@@ -469,7 +478,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     }
   } else {
     for (int32_t k = start; k < m->effectCount; ++k)
-      if ((rc = enter(k)) != 0)
+      if ((rc = enter(k)) != VsfStatus::Ok)
         return fail(m, rc);
   }
   const double s0 = m->sweptXpx[0];
@@ -479,7 +488,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->fullMse = 0.0;
   if (m->fullMse == 0.0 && asks(o, VC_CP)) {
     m->fitStatus = VFS_ZERO_FULL_MSE;
-    return 0;
+    return VsfStatus::Ok;
   }
   if (vsfMethodStartsFull(o->method)) {
     for (int32_t k = 1; k < start + m->includeCount; ++k)
@@ -507,37 +516,37 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     vsfStructuredEmpty(m);
   }
   m->effectStatus[0] = o->noint ? VES_UNAVAILABLE : VES_INTERCEPT;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The full X'X before any ridge: from a data pass, or from the copy that an L2 search keeps
 // for its trials (the pages do not change between them).
-[[nodiscard]] int32_t fullCrossProducts(VsfModel* m) {
+[[nodiscard]] VsfStatus fullCrossProducts(VsfModel* m) {
   const int64_t length = tri(m->xpxColumns);
   if (m->cvexSums != nullptr) {
     vsfCVExCrossProducts(m);
-    return 0;
+    return VsfStatus::Ok;
   }
   if (m->l2BaseXpx != nullptr && m->l2BaseReady) {
     std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
-    return 0;
+    return VsfStatus::Ok;
   }
-  int32_t rc;
+  VsfStatus rc;
   switch (m->xpxPagePrep) {
   case VXP_CENTRE:
-    if ((rc = pass(m, vsfCenterScaleXpX, vsfCenterScaleXpX_t, 0)) == 0)
+    if ((rc = pass(m, vsfCenterScaleXpX, vsfCenterScaleXpX_t, 0)) == VsfStatus::Ok)
       m->xpxPagePrep = VXP_DONE;
     break;
   case VXP_SHIFT:
     // A failing shift ends the fit, as when it has a pass of its own.
-    if ((rc = vsfShiftPagesWithCrossProducts(m)) != 0)
+    if ((rc = statusFromCode(vsfShiftPagesWithCrossProducts(m))) != VsfStatus::Ok)
       return fail(m, rc);
     break;
   default:
     rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0);
     break;
   }
-  if (rc == 0 && m->l2BaseXpx != nullptr) {
+  if (rc == VsfStatus::Ok && m->l2BaseXpx != nullptr) {
     std::memcpy(m->l2BaseXpx, m->xpx, sizeof(double) * length);
     m->l2BaseReady = 1;
   }
@@ -555,10 +564,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 }
 
 // Runs the selection road of the fit's method over the formed cross products.
-[[nodiscard]] int32_t selectOnProducts(VsfModel* m) {
+[[nodiscard]] VsfStatus selectOnProducts(VsfModel* m) {
   const VsfMethodTraits* method = vsfMethodTraits(m->options->method);
   if (method == nullptr)
-    return vsfNotBuiltInternal("selectOnProducts: a method code without its traits row");
+    return statusFromCode(
+        vsfNotBuiltInternal("selectOnProducts: a method code without its traits row"));
   switch (method->road) {
   case VsfFitRoad::LeastSquares:
     return vsfLeastSquares(m);
@@ -575,38 +585,38 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   case VsfFitRoad::GroupLasso:
     return vsfGroupLasso(m);
   }
-  return vsfNotBuiltInternal("selectOnProducts: a fit road without its call");
+  return statusFromCode(vsfNotBuiltInternal("selectOnProducts: a fit road without its call"));
 }
 
-[[nodiscard]] int32_t fitOnPages(VsfModel* m, int32_t start) {
+[[nodiscard]] VsfStatus fitOnPages(VsfModel* m, int32_t start) {
   const VsfModelOptions* o = m->options;
-  int32_t rc;
+  VsfStatus rc;
   if (ridgeTooLarge(m)) {
     m->fitStatus = VFS_RIDGE_TOO_LARGE;
-    return 0;
+    return VsfStatus::Ok;
   }
   const bool full = vsfFullXpxOn(m);
   // The structured road shifts the pages in a pass of its own.
   const bool shiftWithCrossProducts =
       full && m->structured == nullptr && prepareWithCrossProducts(m);
-  if ((rc = vsfShiftPages(m, shiftWithCrossProducts)) != 0)
+  if ((rc = statusFromCode(vsfShiftPages(m, shiftWithCrossProducts))) != VsfStatus::Ok)
     return fail(m, rc);
   if (vsfCvFoldStatsAsked(*o)) {
-    if ((rc = vsfCVCounts(m)) != 0)
+    if ((rc = vsfCVCounts(m)) != VsfStatus::Ok)
       return fail(m, rc);
   }
   if (m->resampler != nullptr && !o->colStandardize && !o->parmStandardize &&
-      (rc = sampleSquares(m)) != 0)
+      (rc = sampleSquares(m)) != VsfStatus::Ok)
     return rc;
   // Screening reads the sums of squares of the transformed columns and response.
   const bool squareSums = o->colStandardize && o->screen >= VsfScreenMethod::Sasvi;
-  if (squareSums && (rc = vsfScreenSquareSums(m)) != 0)
+  if (squareSums && (rc = vsfScreenSquareSums(m)) != VsfStatus::Ok)
     return fail(m, rc);
   if (!full) {
     m->xpx[0] = m->sumWYY;
-    if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != 0)
+    if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != VsfStatus::Ok)
       return rc;
-    if ((rc = vsfCVBlocksOutsideFolds(m)) != 0)
+    if ((rc = vsfCVBlocksOutsideFolds(m)) != VsfStatus::Ok)
       return fail(m, rc);
     if ((o->colStandardize || o->parmStandardize) && !o->noint && !squareSums &&
         !(o->cvExternal && o->transformPages))
@@ -614,13 +624,13 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->sweptXpx[0] = m->xpx[0];
   } else {
     if (m->structured != nullptr) {
-      if ((rc = vsfStructuredCrossProducts(m)) != 0)
+      if ((rc = statusFromCode(vsfStructuredCrossProducts(m))) != VsfStatus::Ok)
         return fail(m, rc);
       if (m->fitStatus == VFS_OVERFLOW)
-        return 0;
+        return VsfStatus::Ok;
     }
     // Without the structured state (or after giving it up) the packed triangle of all columns.
-    if (m->structured == nullptr && (rc = fullCrossProducts(m)) != 0)
+    if (m->structured == nullptr && (rc = fullCrossProducts(m)) != VsfStatus::Ok)
       return rc;
     vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.
@@ -631,27 +641,27 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   // Sums of squares beyond the largest double would give no statistic at all.
   if (!vsfCrossProductsFinite(m))
-    return 0;
+    return VsfStatus::Ok;
   m->totalSSUncorrected = vsfUncorrectedTotal(m);
   if (o->noint)
     m->totalSS = m->totalSSUncorrected;
 
   // The full model first: BACKWARD starts from it; CP and BIC need its variance.
   if (vsfMethodStartsFull(o->method) || o->fullModelFirst) {
-    if ((rc = fullModelFirst(m, start, full)) != 0)
+    if ((rc = fullModelFirst(m, start, full)) != VsfStatus::Ok)
       return rc;
     if (m->fitStatus == VFS_ZERO_FULL_MSE)
-      return 0;
+      return VsfStatus::Ok;
   }
 
-  if (o->storeCross && !full && (rc = vsfInitCross(m)) != 0)
+  if (o->storeCross && !full && (rc = statusFromCode(vsfInitCross(m))) != VsfStatus::Ok)
     return fail(m, rc);
 
   if (!vsfMethodStartsFull(o->method)) {
     if (o->choose != VC_NONE_GIVEN)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
-      if ((rc = vsfAddEffect(m, k, 0, 0)) != 0)
+      if ((rc = statusFromCode(vsfAddEffect(m, k, 0, 0))) != VsfStatus::Ok)
         return fail(m, rc);
       if (k == 0) {
         m->effectStatus[0] = VES_INTERCEPT;
@@ -659,24 +669,24 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       } else {
         m->effectStatus[k] = VES_FORCED;
       }
-      if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
+      if (o->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
         return fail(m, rc);
       if (o->parmStandardize) {
         rc = vsfQkValidateTest(m);
         // The final fit of external cross validation takes the averaged curve's entry.
-        if (rc == 0 && o->cvExternal)
+        if (rc == VsfStatus::Ok && o->cvExternal)
           vsfComputeCVEXPRESS(m);
       } else if (vsfValidationInUse(m) || vsfTestInUse(m))
-        rc = vsfComputeResids(m);
-      if (rc != 0)
+        rc = statusFromCode(vsfComputeResids(m));
+      if (rc != VsfStatus::Ok)
         return fail(m, rc);
-      if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != 0)
+      if (vsfCvOn(m) && (rc = statusFromCode(vsfComputeCVResids(m))) != VsfStatus::Ok)
         return fail(m, rc);
       if (o->colStandardize)
         m->beta[0] = m->sumWY;
-      if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
+      if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
         return fail(m, rc);
-      if (o->storeCross && !full && (rc = vsfAddCross(m, k)) != 0)
+      if (o->storeCross && !full && (rc = statusFromCode(vsfAddCross(m, k))) != VsfStatus::Ok)
         return fail(m, rc);
     }
   }
@@ -689,17 +699,17 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
   rc = selectOnProducts(m);
   // A pass that failed where its code could not be returned (a criterion) fails the fit.
-  if (rc == 0 && m->passFailure != 0)
-    rc = m->passFailure;
-  if (rc != 0) {
-    m->fitStatus = rc;
-    return 0;
+  if (rc == VsfStatus::Ok && m->passFailure != 0)
+    rc = statusFromCode(m->passFailure);
+  if (rc != VsfStatus::Ok) {
+    m->fitStatus = codeOf(rc);
+    return VsfStatus::Ok;
   }
   if (m->rank == 0) {
     m->fitStatus = VFS_NO_RANK;
-    return 0;
+    return VsfStatus::Ok;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace

@@ -3,10 +3,12 @@
 // data passes, the full model where it is needed, the forced steps and the method.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 struct VsfResampling;
 
-[[nodiscard]] int32_t vsfProcess(VsfModel* model, VsfResampling* resampling);
-[[nodiscard]] int32_t vsfProcessModel(VsfModel* model);
+[[nodiscard]] VsfStatus vsfProcess(VsfModel* model, VsfResampling* resampling);
+[[nodiscard]] VsfStatus vsfProcessModel(VsfModel* model);

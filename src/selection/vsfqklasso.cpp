@@ -45,9 +45,9 @@ constexpr int32_t kNormSearchSolves = 200;
 
 VsfModel* modelOf(QkSolver* s) { return static_cast<VsfModel*>(s->userData); }
 
-[[nodiscard]] int32_t pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+[[nodiscard]] VsfStatus pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   ++m->solverPasses;
-  return vsfRunPass(m, serial, threaded, 0);
+  return statusFromCode(vsfRunPass(m, serial, threaded, 0));
 }
 
 [[nodiscard]] bool groupKernels(const VsfModelOptions* o) { return vsfGroupMethod(o->method); }
@@ -125,7 +125,7 @@ std::vector<char> gradientParameters(const VsfModel* m) {
       if (m->effectStatus[e] == VES_UNAVAILABLE)
         for (int32_t q = 0; q < m->effectColumns[e]; ++q)
           b[m->parmOffset[e] + q] = 0.0;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (m->solverGram != nullptr) {
     std::vector<double> bm;
     inModelCoefficients(m, own, bm);
@@ -141,8 +141,8 @@ std::vector<char> gradientParameters(const VsfModel* m) {
     } else {
       rc = group ? pass(m, vsfFunValue, vsfFunValue_t) : pass(m, vsfLarRss, vsfLarRss_t);
     }
-    if (rc != 0)
-      return rc;
+    if (rc != VsfStatus::Ok)
+      return codeOf(rc); // the solver hands a callback's code back to the fit
     *loss = 0.5 * m->sse;
     if (gradient != nullptr)
       for (int32_t i = 0; i < P; ++i)
@@ -185,54 +185,54 @@ struct SolverSession {
     m->solverGram = nullptr;
   }
   // Loads the extension, creates the solver and forms X'X for the callbacks when it fits.
-  [[nodiscard]] int32_t open() {
+  [[nodiscard]] VsfStatus open() {
     ext = reinterpret_cast<QkSvExtension*>(qkLoadByName(Exported_QKHandle, "qksv"));
     if (ext == nullptr) {
       vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
-      return codeOf(VsfStatus::SolverMissing);
+      return VsfStatus::SolverMissing;
     }
     m->solverExtension = ext;
     alignas(8) unsigned char parameters[128] = {};
     solver = ext->create(ext, parameters, Exported_QKHandle->journal);
     if (solver == nullptr) {
       vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
-      return codeOf(VsfStatus::SolverMissing);
+      return VsfStatus::SolverMissing;
     }
     return vsfSolverGram(m);
   }
 };
 
 // A solver operation's non-zero status ends the fit with VsfMsg::OptimisationSolverFailedStatus.
-[[nodiscard]] int32_t failed(int32_t status) {
+[[nodiscard]] VsfStatus failed(int32_t status) {
   if (status == 0)
-    return 0;
+    return VsfStatus::Ok;
   if (status < 0)
-    return status; // a failing data pass inside a callback: its own code
+    return statusFromCode(status); // a failing data pass inside a callback: its own code
   vsfLog(VsfMsg::OptimisationSolverFailedStatus, {HostMsgArg(static_cast<int64_t>(status))});
-  return codeOf(VsfStatus::SolverFailed);
+  return VsfStatus::SolverFailed;
 }
 
 // One solve at penalty ratio r (the penalty relative to its maximum) from `start` (null: 0);
 // the solution into b.
-[[nodiscard]] int32_t solveAtRatio(QkSolver* s, double r, const double* start,
-                                   std::vector<double>& b) {
+[[nodiscard]] VsfStatus solveAtRatio(QkSolver* s, double r, const double* start,
+                                     std::vector<double>& b) {
   const QkSolverOps* ops = s->ops;
-  int32_t rc;
-  if ((rc = failed(ops->setLambda(s, r))) != 0)
+  VsfStatus rc;
+  if ((rc = failed(ops->setLambda(s, r))) != VsfStatus::Ok)
     return rc;
   ops->setStartValues(s, start);
-  if ((rc = failed(ops->solve(s))) != 0)
+  if ((rc = failed(ops->solve(s))) != VsfStatus::Ok)
     return rc;
   b.assign(static_cast<size_t>(s->size), 0.0);
   ops->getSolution(s, b.data());
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The penalty maximum: a solve at ratio 1, whose solution is 0, computes it.
-[[nodiscard]] int32_t penaltyMaximum(QkSolver* s, double* lambdaMax) {
+[[nodiscard]] VsfStatus penaltyMaximum(QkSolver* s, double* lambdaMax) {
   std::vector<double> zero;
-  const int32_t rc = solveAtRatio(s, 1.0, nullptr, zero);
-  if (rc == 0)
+  const VsfStatus rc = solveAtRatio(s, 1.0, nullptr, zero);
+  if (rc == VsfStatus::Ok)
     s->ops->getResult(s, lambdaMax);
   return rc;
 }
@@ -263,14 +263,15 @@ struct RatioPoint {
 // The ratio of the first solution, walking down from `hi` (the zero solution) by factors of
 // 4 with warm starts, whose L1 norm reaches `target`; the least-squares end (ratio 0) when
 // none does before it. hi becomes the last point short of the target.
-[[nodiscard]] int32_t bracketFromAbove(QkSolver* s, double target, RatioPoint& hi, RatioPoint& lo) {
+[[nodiscard]] VsfStatus bracketFromAbove(QkSolver* s, double target, RatioPoint& hi,
+                                         RatioPoint& lo) {
   for (double r = 0.25;; r = r > kSmallestRatio ? 0.25 * r : 0.0) {
     lo.r = r;
-    if (const int32_t rc = solveAtRatio(s, r, hi.b.data(), lo.b); rc != 0)
+    if (const VsfStatus rc = solveAtRatio(s, r, hi.b.data(), lo.b); rc != VsfStatus::Ok)
       return rc;
     lo.norm = absoluteSum(lo.b);
     if (lo.norm >= target || r == 0.0)
-      return 0;
+      return VsfStatus::Ok;
     std::swap(hi, lo);
   }
 }
@@ -281,20 +282,20 @@ struct RatioPoint {
 // ends share their signs, or are closer than the solver's tolerance; the solution is the
 // linear interpolation between the ends at the target norm. A target beyond the
 // least-squares norm gives the least-squares fit.
-[[nodiscard]] int32_t solveAtNorm(QkSolver* s, double target, double tolerance,
-                                  std::vector<double>& b) {
+[[nodiscard]] VsfStatus solveAtNorm(QkSolver* s, double target, double tolerance,
+                                    std::vector<double>& b) {
   RatioPoint hi, lo;
   hi.b.assign(static_cast<size_t>(s->size), 0.0);
   if (target <= 0) {
     b = hi.b;
-    return 0;
+    return VsfStatus::Ok;
   }
-  int32_t rc = bracketFromAbove(s, target, hi, lo);
-  if (rc != 0)
+  VsfStatus rc = bracketFromAbove(s, target, hi, lo);
+  if (rc != VsfStatus::Ok)
     return rc;
   if (lo.norm <= target) {
     b = lo.b;
-    return 0;
+    return VsfStatus::Ok;
   }
   double lastWidth = hi.r - lo.r;
   for (int32_t it = 0; it < kNormSearchSolves && !samePiece(lo, hi) && hi.r - lo.r > tolerance;
@@ -309,12 +310,12 @@ struct RatioPoint {
     RatioPoint mid;
     mid.r = r;
     const RatioPoint& near = r - lo.r < hi.r - r ? lo : hi;
-    if ((rc = solveAtRatio(s, r, near.b.data(), mid.b)) != 0)
+    if ((rc = solveAtRatio(s, r, near.b.data(), mid.b)) != VsfStatus::Ok)
       return rc;
     mid.norm = absoluteSum(mid.b);
     if (mid.norm == target) {
       b = mid.b;
-      return 0;
+      return VsfStatus::Ok;
     }
     (mid.norm > target ? lo : hi) = std::move(mid);
   }
@@ -322,39 +323,39 @@ struct RatioPoint {
   b.resize(lo.b.size());
   for (size_t i = 0; i < b.size(); ++i)
     b[i] = lo.b[i] + w * (hi.b[i] - lo.b[i]);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfSolverGram(VsfModel* m) {
+VsfStatus vsfSolverGram(VsfModel* m) {
   m->solverGram = nullptr;
   const int64_t cols = static_cast<int64_t>(m->parmCount) + 1;
   if (m->sparseEffectCount != 0 || m->denseColumnCount != m->parmCount ||
       tri(cols) * static_cast<int64_t>(sizeof(double)) > gramLimit())
-    return 0;
+    return VsfStatus::Ok;
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (m->effectColumns[e] > 0 && m->effectColumn[e] != 1 + m->parmOffset[e])
-      return 0;
+      return VsfStatus::Ok;
   if (vsfFullXpxOn(m) && m->xpxColumns == cols) {
     m->solverGram = m->xpx;
-    return 0;
+    return VsfStatus::Ok;
   }
   double* G = vsfModelArray<double>(m, tri(cols));
   if (G == nullptr)
-    return 0; // no room: the callbacks pass over the pages
+    return VsfStatus::Ok; // no room: the callbacks pass over the pages
   // The full cross-products pass writes the model's triangle of xpxColumns columns.
   double* keep = m->xpx;
   const int32_t keepColumns = m->xpxColumns;
   m->xpx = G;
   m->xpxColumns = static_cast<int32_t>(cols);
-  const int32_t rc = pass(m, vsfFullXpX, vsfFullXpX_t);
+  const VsfStatus rc = pass(m, vsfFullXpX, vsfFullXpX_t);
   m->xpx = keep;
   m->xpxColumns = keepColumns;
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   m->solverGram = G;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t vsfQkLossFun(QkSolver* s, const double* b, double* loss) {
@@ -430,18 +431,18 @@ int32_t vsfGroupLassoLambdaMax(QkSolver* s) {
   return 0;
 }
 
-int32_t vsfQkValidateTest(VsfModel* m) {
+VsfStatus vsfQkValidateTest(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   m->validateAse = m->testAse = m->heldOutError = 0;
   // Without VALIDATE, TEST or held-out rows the pass would add nothing.
   if (o->validateInUse || o->testInUse || o->cvExternal) {
-    const int32_t rc = pass(m, vsfValidateTest, vsfValidateTest_t);
-    if (rc != 0)
+    const VsfStatus rc = pass(m, vsfValidateTest, vsfValidateTest_t);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   m->validateAse = m->wValidate > 0 ? m->validateAse / m->wValidate : hostMissing();
   m->testAse = m->wTest > 0 ? m->testAse / m->wTest : hostMissing();
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
@@ -449,53 +450,55 @@ namespace {
 // The solution at the L1 target as L1CHOICE= reads it: a penalty ratio (the solver's own
 // reading of its penalty), a penalty value (the ratio times the penalty maximum) or the L1
 // norm of the coefficients. *loss is the loss at the solution.
-[[nodiscard]] int32_t solveAtTarget(VsfModel* m, QkSolver* s, std::vector<double>& b,
-                                    double* loss) {
+[[nodiscard]] VsfStatus solveAtTarget(VsfModel* m, QkSolver* s, std::vector<double>& b,
+                                      double* loss) {
   const VsfModelOptions* o = m->options;
   const VsfL1Choice choice = o->stop == VC_L1 ? o->stopL1Choice : VsfL1Choice::Ratio;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   if (choice == VsfL1Choice::Norm) {
-    if ((rc = solveAtNorm(s, m->l1Target, o->tol, b)) != 0)
+    if ((rc = solveAtNorm(s, m->l1Target, o->tol, b)) != VsfStatus::Ok)
       return rc;
     // The interpolated coefficients were not the solver's last point.
     std::vector<double> copy = b;
-    return vsfQkLossFun(s, copy.data(), loss);
+    return statusFromCode(vsfQkLossFun(s, copy.data(), loss));
   }
   double r = m->l1Target;
   if (choice == VsfL1Choice::Value) {
     double lambdaMax = 0;
-    if ((rc = penaltyMaximum(s, &lambdaMax)) != 0)
+    if ((rc = penaltyMaximum(s, &lambdaMax)) != VsfStatus::Ok)
       return rc;
     r = lambdaMax > 0 ? m->l1Target / lambdaMax : 1.0;
   }
-  if ((rc = solveAtRatio(s, r, nullptr, b)) != 0)
+  if ((rc = solveAtRatio(s, r, nullptr, b)) != VsfStatus::Ok)
     return rc;
   s->ops->getObjective(s, loss);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfQkLasso(VsfModel* m) {
+VsfStatus vsfQkLasso(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   SolverSession session(m);
-  int32_t rc = session.open();
-  if (rc != 0)
+  VsfStatus rc = session.open();
+  if (rc != VsfStatus::Ok)
     return rc;
   QkSolver* s = session.solver;
   const QkSolverOps* ops = s->ops;
-  if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
-      (rc = failed(ops->setLambda(s, m->l1Target))) != 0 ||
-      (rc = failed(ops->setPenaltyKind(s, QKSV_L1))) != 0 || (rc = failed(ops->prepare(s))) != 0)
+  if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != VsfStatus::Ok ||
+      (rc = failed(ops->setLambda(s, m->l1Target))) != VsfStatus::Ok ||
+      (rc = failed(ops->setPenaltyKind(s, QKSV_L1))) != VsfStatus::Ok ||
+      (rc = failed(ops->prepare(s))) != VsfStatus::Ok)
     return rc;
   ops->setUserData(s, m);
   s->callbacks.loss = vsfQkLossFun;
   s->callbacks.lossAndGradient = vsfQkLossFunAndDeriv;
-  if ((rc = failed(ops->setTolerance(s, o->tol))) != 0 || (rc = failed(ops->finishSetup(s))) != 0)
+  if ((rc = failed(ops->setTolerance(s, o->tol))) != VsfStatus::Ok ||
+      (rc = failed(ops->finishSetup(s))) != VsfStatus::Ok)
     return rc;
   std::vector<double> b;
   double loss = 0;
-  if ((rc = solveAtTarget(m, s, b, &loss)) != 0)
+  if ((rc = solveAtTarget(m, s, b, &loss)) != VsfStatus::Ok)
     return rc;
   double* out = o->parmStandardize ? m->solverBeta : m->pathBeta;
   std::memcpy(out, b.data(), sizeof(double) * static_cast<size_t>(m->parmCount));
@@ -505,17 +508,18 @@ int32_t vsfQkLasso(VsfModel* m) {
   m->sse = 2.0 * loss;
   vsfReSetInModelFlags(m, out);
   vsfScaleBeta(m);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
 
 // Sets up the group-penalty solver with all five callbacks.
-[[nodiscard]] int32_t setUpGroup(VsfModel* m, QkSolver* s) {
+[[nodiscard]] VsfStatus setUpGroup(VsfModel* m, QkSolver* s) {
   const QkSolverOps* ops = s->ops;
-  int32_t rc;
-  if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != 0 ||
-      (rc = failed(ops->setPenaltyKind(s, QKSV_GROUP))) != 0 || (rc = failed(ops->prepare(s))) != 0)
+  VsfStatus rc;
+  if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != VsfStatus::Ok ||
+      (rc = failed(ops->setPenaltyKind(s, QKSV_GROUP))) != VsfStatus::Ok ||
+      (rc = failed(ops->prepare(s))) != VsfStatus::Ok)
     return rc;
   ops->setUserData(s, m);
   s->callbacks.lambdaMax = vsfGroupLassoLambdaMax;
@@ -523,18 +527,19 @@ namespace {
   s->callbacks.lossAndGradient = vsfQkLossFunAndDeriv;
   s->callbacks.penaltyValue = vsfGroupLassoValue;
   s->callbacks.penaltyOperator = vsfGroupLassoOperator;
-  if ((rc = failed(ops->setTolerance(s, m->options->tol))) != 0 ||
-      (rc = failed(ops->finishSetup(s))) != 0)
+  if ((rc = failed(ops->setTolerance(s, m->options->tol))) != VsfStatus::Ok ||
+      (rc = failed(ops->finishSetup(s))) != VsfStatus::Ok)
     return rc;
   ops->setStartValues(s, nullptr);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The solution at penalty v: coefficients, SSE, in-model state, held-out sums.
-[[nodiscard]] int32_t solveAt(VsfModel* m, QkSolver* s, double v) {
+[[nodiscard]] VsfStatus solveAt(VsfModel* m, QkSolver* s, double v) {
   const QkSolverOps* ops = s->ops;
-  int32_t rc;
-  if ((rc = failed(ops->setLambda(s, v))) != 0 || (rc = failed(ops->solve(s))) != 0)
+  VsfStatus rc;
+  if ((rc = failed(ops->setLambda(s, v))) != VsfStatus::Ok ||
+      (rc = failed(ops->solve(s))) != VsfStatus::Ok)
     return rc;
   ops->getSolution(s, m->solverBeta);
   double loss = 0;
@@ -557,14 +562,14 @@ void coefficientNorms(VsfModel* m) {
 
 } // namespace
 
-int32_t vsfGroupLasso(VsfModel* m) {
+VsfStatus vsfGroupLasso(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   SolverSession session(m);
-  int32_t rc = session.open();
-  if (rc != 0)
+  VsfStatus rc = session.open();
+  if (rc != VsfStatus::Ok)
     return rc;
   QkSolver* s = session.solver;
-  if ((rc = setUpGroup(m, s)) != 0)
+  if ((rc = setUpGroup(m, s)) != VsfStatus::Ok)
     return rc;
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
@@ -584,11 +589,11 @@ int32_t vsfGroupLasso(VsfModel* m) {
       std::memcpy(savedBeta, m->beta, sizeof(double) * parms);
       std::memcpy(savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }
-    if ((rc = solveAt(m, s, v)) != 0)
+    if ((rc = solveAt(m, s, v)) != VsfStatus::Ok)
       return rc;
     coefficientNorms(m);
     int32_t result = 0;
-    if ((rc = vsfStopSelection(0.0, m, t, 0, 1, &stopValue, &result)) != 0)
+    if ((rc = vsfStopSelection(0.0, m, t, 0, 1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT && keep) {
       std::memcpy(m->beta, savedBeta, sizeof(double) * parms);
@@ -600,7 +605,7 @@ int32_t vsfGroupLasso(VsfModel* m) {
     vsfChoose(stopValue, stopValue, m, &chooseValue, 1);
     m->lambda = v;
     // A step whose record cannot be written would be missing from the tables.
-    if ((rc = codeOf(vsfRecordStep(m, -100))) != 0)
+    if ((rc = vsfRecordStep(m, -100)) != VsfStatus::Ok)
       return rc;
     if (stopL1 && std::fabs(m->lambda / 1000 - (m->l1Target * m->lambdaMax) / 1000) <=
                       std::fabs(m->lambda / 1000) * m->fuzz) {
@@ -614,5 +619,5 @@ int32_t vsfGroupLasso(VsfModel* m) {
   double result = 0;
   s->ops->getResult(s, &result);
   m->lambdaMax = result;
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -4,15 +4,17 @@
 // pages and records the forced steps before calling them.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 struct QkSolver;
 
-[[nodiscard]] int32_t vsfQkLasso(VsfModel* model);
-[[nodiscard]] int32_t vsfGroupLasso(VsfModel* model);
+[[nodiscard]] VsfStatus vsfQkLasso(VsfModel* model);
+[[nodiscard]] VsfStatus vsfGroupLasso(VsfModel* model);
 // Validation and test ASE of the solver's current coefficients (missing for an empty role).
-[[nodiscard]] int32_t vsfQkValidateTest(VsfModel* model);
+[[nodiscard]] VsfStatus vsfQkValidateTest(VsfModel* model);
 
 // The solver's callbacks; the model is the solver's user data.
 [[nodiscard]] int32_t vsfQkLossFun(QkSolver* solver, const double* coefficients, double* loss);
@@ -26,5 +28,5 @@ struct QkSolver;
 // The packed X'X of the response and every parameter (parameter p in column 1 + p) in
 // model->solverGram, from the full cross products or one pass over the pages, when the design
 // is all dense and the triangle fits the memory budget; otherwise solverGram stays null and the
-// callbacks pass over the pages. Returns 0 or the code of a failing pass.
-[[nodiscard]] int32_t vsfSolverGram(VsfModel* model);
+// callbacks pass over the pages. Returns Ok or the failure of a pass.
+[[nodiscard]] VsfStatus vsfSolverGram(VsfModel* model);

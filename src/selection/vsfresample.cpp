@@ -11,7 +11,6 @@
 #include "selection/vsfprocess.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/sizetext.h"
 #include "support/stepcodes.h"
@@ -30,16 +29,16 @@ QkPool* resamplePool() {
              : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "resample pool");
 }
 
-[[nodiscard]] int32_t createFile(VsfScratch** slot, QkPool* pool, QkExtensionSet* exts,
-                                 int32_t kind) {
+[[nodiscard]] VsfStatus createFile(VsfScratch** slot, QkPool* pool, QkExtensionSet* exts,
+                                   int32_t kind) {
   auto* file = static_cast<VsfScratch*>(pool->allocate(pool, sizeof(VsfScratch), kQkZeroed));
   if (file == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   uint8_t status = 0;
   if (vsfCreateScratch(file, exts, 0, 0, nullptr, kind, &status) != 0)
-    return codeOf(VsfStatus::ScratchNotMade);
+    return VsfStatus::ScratchNotMade;
   *slot = file;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // What model averaging holds for each resample until its results are made: the record and
@@ -53,9 +52,9 @@ double bytesPerSample(const VsfResampling* d, const VsfModel* m) {
   return fixed + model + frequencies;
 }
 
-// 0 when the resamples' records fit the memory left to the step; else kVsfReportedFailure
+// Ok when the resamples' records fit the memory left to the step; else ReportedFailure
 // after an error that names NSAMPLES=, the memory needed and the memory left.
-[[nodiscard]] int32_t planSamples(const VsfResampling* d, const VsfModel* m) {
+[[nodiscard]] VsfStatus planSamples(const VsfResampling* d, const VsfModel* m) {
   int64_t samples = 0;
   for (int32_t i = 0; i < d->count; ++i)
     samples += std::max(d->resamplers[i].sampleCount, 0);
@@ -63,30 +62,30 @@ double bytesPerSample(const VsfResampling* d, const VsfModel* m) {
   const double need = each * static_cast<double>(samples);
   const double left = vsfFitMemoryLeft(m);
   if (need <= left)
-    return 0;
+    return VsfStatus::Ok;
   char needText[32], leftText[32];
   vsfSizeText(need, needText, sizeof needText);
   vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
   vsfLog(VsfMsg::ResamplesDoNotFit, {HostMsgArg(samples), HostMsgArg(needText),
                                      HostMsgArg(static_cast<int64_t>(each)), HostMsgArg(leftText)});
-  return kVsfReportedFailure;
+  return VsfStatus::ReportedFailure;
 }
 
 } // namespace
 
-int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool, const VsfModelAverageSettings& ma,
-                           QkExtensionSet* exts) {
+VsfStatus vsfResamplingSetUp(VsfResampling** out, QkPool* pool, const VsfModelAverageSettings& ma,
+                             QkExtensionSet* exts) {
   auto* r = static_cast<VsfResampling*>(
       pool != nullptr ? pool->allocate(pool, sizeof(VsfResampling), kQkZeroed) : nullptr);
   const int32_t n = ma.threads > 0 ? ma.threads : 1;
   if (r == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   r->resamplers =
       static_cast<VsfResampler*>(pool->allocate(pool, sizeof(VsfResampler) * size_t(n), kQkZeroed));
   r->streams =
       static_cast<RandomStream*>(pool->allocate(pool, sizeof(RandomStream) * size_t(n), kQkZeroed));
   if (r->resamplers == nullptr || r->streams == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   r->count = n;
   r->base = ma.nSamples / n;
   r->remainder = ma.nSamples % n;
@@ -106,12 +105,12 @@ int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool, const VsfModelAver
     r->resamplers[i].stream = stream;
   }
   *out = r;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
+VsfStatus vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
   if (d == nullptr || d->count <= 0)
-    return 0;
+    return VsfStatus::Ok;
   for (int32_t i = 0; i < d->count; ++i) {
     VsfResampler* r = &d->resamplers[i];
     r->settings = &d->settings;
@@ -119,24 +118,24 @@ int32_t vsfResamplersInit(VsfResampling* d, int64_t rowsPerPage, bool refit) {
     r->sampleCount =
         (refit ? d->refitBase : d->base) + (i < (refit ? d->refitRemainder : d->remainder) ? 1 : 0);
     if ((r->pool = resamplePool()) == nullptr)
-      return codeOf(VsfStatus::NoPoolOrHandle);
-    int32_t rc = createFile(&r->modelScratch, r->pool, d->exts, 0);
-    if (rc == 0)
+      return VsfStatus::NoPoolOrHandle;
+    VsfStatus rc = createFile(&r->modelScratch, r->pool, d->exts, 0);
+    if (rc == VsfStatus::Ok)
       rc = createFile(&r->freqScratch, r->pool, d->exts, 1);
-    if (rc != 0)
-      return codeOf(VsfStatus::ScratchNotMade);
+    if (rc != VsfStatus::Ok)
+      return VsfStatus::ScratchNotMade;
     if (rowsPerPage > 0 &&
         (r->freqBuffer = static_cast<double*>(r->pool->allocate(
              r->pool, sizeof(double) * size_t(rowsPerPage), kQkZeroed))) == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     r->modelScratchPos = r->freqScratchPos = r->freqStart = r->freqEnd = 0;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfDriveResample(VsfResampling* d, VsfModel* m) {
+VsfStatus vsfDriveResample(VsfResampling* d, VsfModel* m) {
   d->successCount = 0;
-  if (int32_t rc = planSamples(d, m); rc != 0)
+  if (VsfStatus rc = planSamples(d, m); rc != VsfStatus::Ok)
     return rc;
   for (int32_t i = 0; i < d->count; ++i) {
     VsfResampler* r = &d->resamplers[i];
@@ -144,20 +143,20 @@ int32_t vsfDriveResample(VsfResampling* d, VsfModel* m) {
     r->savedNTrain = m->nTrain;
     r->savedWTrain = m->wTrain;
     m->resampler = r;
-    if (int32_t rc = vsfProcessResample(d, m, r); rc != 0)
+    if (VsfStatus rc = vsfProcessResample(d, m, r); rc != VsfStatus::Ok)
       return rc;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
+VsfStatus vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
   // More resamplers than samples leaves the last ones idle.
   if (r->sampleCount <= 0)
-    return 0;
+    return VsfStatus::Ok;
   r->recordPos = static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0));
   r->blockPos = static_cast<int64_t*>(r->pool->allocate(r->pool, 8 * size_t(r->sampleCount), 0));
   if (r->recordPos == nullptr || r->blockPos == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t i = 0; i < r->sampleCount; ++i) {
     r->sampleTag = i;
     r->sampleWeight = 0.0;
@@ -166,14 +165,14 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     // last sample's fit stays in place for the results.
     if (m->pool != nullptr)
       vsfModelByFree(m);
-    int32_t rc = codeOf(vsfModelInit(m));
-    if (rc == 0 && d->refitEffects != nullptr)
+    VsfStatus rc = vsfModelInit(m);
+    if (rc == VsfStatus::Ok && d->refitEffects != nullptr)
       for (int32_t e = 0; e < m->effectCount; ++e)
         if (d->refitEffects[e] == 0)
           m->effectStatus[e] = VES_UNAVAILABLE;
-    if (rc == 0)
+    if (rc == VsfStatus::Ok)
       rc = vsfProcessModel(m);
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
     // The record follows the sample's frequency block, whatever later passes read.
     r->blockPos[i] = r->freqStart;
@@ -181,16 +180,16 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     r->freqScratchPos = r->freqEnd;
     r->sampleTag = -100 - i;
     if (vsfSerializeResample(m, r->freqScratch->file, &r->freqScratchPos) != 0)
-      return codeOf(VsfStatus::SampleNotWritten);
+      return VsfStatus::SampleNotWritten;
     if (d->modelRecords && vsfSerializeModel(m) != 0)
-      return codeOf(VsfStatus::PageNotWritten);
+      return VsfStatus::PageNotWritten;
     if (m->fitStatus == VFS_DONE)
       ++d->successCount;
     m->nObs = r->savedNObs;
     m->nTrain = r->savedNTrain;
     m->wTrain = r->savedWTrain;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfResamplersCleanup(VsfResampling* d) {

@@ -8,6 +8,8 @@
 #include "kernels/vsfresfreq.h"
 #include "model/vsfmodel.h"
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct QkExtensionSet;
@@ -31,17 +33,18 @@ struct VsfResampling {
 };
 
 // Makes the resampling record from the MODELAVERAGE settings, each stream seeded with
-// `seed` plus the resampler's index (0 when no seed is set: a clock seed). 0 or -2.
-[[nodiscard]] int32_t vsfResamplingSetUp(VsfResampling** out, QkPool* pool,
-                                         const VsfModelAverageSettings& ma, QkExtensionSet* exts);
+// `seed` plus the resampler's index (0 when no seed is set: a clock seed). Ok or NoMemory.
+[[nodiscard]] VsfStatus vsfResamplingSetUp(VsfResampling** out, QkPool* pool,
+                                           const VsfModelAverageSettings& ma, QkExtensionSet* exts);
 // Pools, files and frequency buffers of the resamplers for a BY group (the refit's share
-// when `refit`). 0; -1 pool; -5 scratch file; -2 buffer.
-[[nodiscard]] int32_t vsfResamplersInit(VsfResampling* resampling, int64_t rowsPerPage, bool refit);
-// Runs every resampler's samples; 0 or the first failure.
-[[nodiscard]] int32_t vsfDriveResample(VsfResampling* resampling, VsfModel* model);
-// One resampler's samples. 0; -2 no record table; -15 / -12 a record not written; or the
-// failure of a fit.
-[[nodiscard]] int32_t vsfProcessResample(VsfResampling* resampling, VsfModel* model,
-                                         VsfResampler* r);
+// when `refit`). Ok; NoPoolOrHandle, ScratchNotMade or NoMemory.
+[[nodiscard]] VsfStatus vsfResamplersInit(VsfResampling* resampling, int64_t rowsPerPage,
+                                          bool refit);
+// Runs every resampler's samples; Ok or the first failure.
+[[nodiscard]] VsfStatus vsfDriveResample(VsfResampling* resampling, VsfModel* model);
+// One resampler's samples. Ok; NoMemory (no record table); SampleNotWritten or
+// PageNotWritten (a record not written); or the failure of a fit.
+[[nodiscard]] VsfStatus vsfProcessResample(VsfResampling* resampling, VsfModel* model,
+                                           VsfResampler* r);
 // Frees every resampler's pool and scratch files; safe when none was started.
 void vsfResamplersCleanup(VsfResampling* resampling);

@@ -12,7 +12,6 @@
 #include "model/vsfsweep.h"
 #include "selection/vsflarlasso.h"
 #include "support/logline.h"
-#include "support/nomemory.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -131,7 +130,7 @@ void trace(const VsfModel* m, const char* format, int32_t newCount) {
   vsfLogLine(line);
 }
 
-[[nodiscard]] int32_t allocateScreening(VsfModel* m) {
+[[nodiscard]] VsfStatus allocateScreening(VsfModel* m) {
   const int32_t E = m->effectCount;
   m->screenBound = vsfModelArray<double>(m, E);
   m->screenStat = vsfModelArray<double>(m, E);
@@ -141,9 +140,9 @@ void trace(const VsfModel* m, const char* format, int32_t newCount) {
   m->screenNewList = vsfModelArray<int32_t>(m, E);
   if (m->screenBound == nullptr || m->screenStat == nullptr || m->screenFlag == nullptr ||
       m->screenInList == nullptr || m->screenOutList == nullptr || m->screenNewList == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   m->screenInCount = m->screenOutCount = m->screenNewCount = 0;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // SIS: the candidates ranked by absolute correlation with the response; all but the first
@@ -198,44 +197,44 @@ int32_t vsfScreenFullCount(const VsfModel* m) {
   return m->effectCount - (m->options->noint ? 1 : 0);
 }
 
-int32_t vsfScreenSquareSums(VsfModel* m) {
+VsfStatus vsfScreenSquareSums(VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (o->screen < VsfScreenMethod::Sasvi)
-    return 0;
+    return VsfStatus::Ok;
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
-  int32_t rc = vsfRunPass(m, vsfYpwY, vsfYpwY_t, 0);
-  if (rc != 0)
+  VsfStatus rc = statusFromCode(vsfRunPass(m, vsfYpwY, vsfYpwY_t, 0));
+  if (rc != VsfStatus::Ok)
     return rc;
   // The ridge of the elastic net belongs to every column's sum of squares in the bounds.
   if (elasticNet(m) && m->l2 > 0 && vsfSafeScreening(m))
     for (int32_t k = 0; k < m->effectCount; ++k)
       m->columnSquareSums[k] += (m->nObs - 1) * m->l2;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfScreenStart(VsfModel* m) {
+VsfStatus vsfScreenStart(VsfModel* m) {
   VsfModelOptions* o = m->options;
   if (o->screen == VsfScreenMethod::Base) {
     // BASE$ screens nothing out: every candidate is kept.
     m->screenKeep = m->effectCount - m->includeCount;
     m->screenKeepRatio = -1;
-    return 0;
+    return VsfStatus::Ok;
   }
   if (o->screen == VsfScreenMethod::Sis) {
-    if (allocateScreening(m) != 0)
-      return kVsfNoMemory;
+    if (allocateScreening(m) != VsfStatus::Ok)
+      return VsfStatus::NoMemory;
     sureIndependence(m);
-    return 0;
+    return VsfStatus::Ok;
   }
   if (!vsfSafeScreening(m))
-    return 0;
+    return VsfStatus::Ok;
   if (m->lambdaMax == 0) {
     o->screen = VsfScreenMethod::None;
-    return 0;
+    return VsfStatus::Ok;
   }
-  if (allocateScreening(m) != 0)
-    return kVsfNoMemory;
+  if (allocateScreening(m) != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   const int32_t E = m->effectCount;
   m->lambdaRatioSum = 0;
   m->screenPower = o->screenSteps; // SCREENSTEPS$=, 4 by default
@@ -251,21 +250,21 @@ int32_t vsfScreenStart(VsfModel* m) {
   addActiveByRatio(m);
   if (o->showScreen)
     printHeader(m);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
 
 // The refresh: the screened-out correlations and the fitted values' sums from one pass,
 // new bounds, a new working set, and the direction products of the effects that joined it.
-[[nodiscard]] int32_t refresh(VsfModel* m, double A) {
+[[nodiscard]] VsfStatus refresh(VsfModel* m, double A) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   m->screenTermA = m->screenTermB = 0;
   for (int32_t i = 0; i < m->screenOutCount; ++i)
     m->corr[m->screenOutList[i]] = 0;
-  int32_t rc = vsfRunPass(m, vsfLarSasviCorrOut, vsfLarSasviCorrOut_t, 0);
-  if (rc != 0)
+  VsfStatus rc = statusFromCode(vsfRunPass(m, vsfLarSasviCorrOut, vsfLarSasviCorrOut_t, 0));
+  if (rc != VsfStatus::Ok)
     return rc;
   if (elasticNet(m) && m->l2 > 0)
     m->screenTermA += (m->nObs - 1) * m->l2 * m->l2Norm * m->l2Norm;
@@ -289,25 +288,26 @@ namespace {
       m->dirCorr[j] = 0;
   }
   if (m->screenNewCount > 0 &&
-      (rc = vsfRunPass(m, vsfLarSasviAvecOut, vsfLarSasviAvecOut_t, 0)) != 0)
+      (rc = statusFromCode(vsfRunPass(m, vsfLarSasviAvecOut, vsfLarSasviAvecOut_t, 0))) !=
+          VsfStatus::Ok)
     return rc;
   for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
     m->dirCorr[k] = m->corr[k] >= 0 ? A : -A;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfScreenStep(VsfModel* m, double cmax, double A, double* gamma, int32_t* pendingDrop,
-                      double dropRatio, int32_t dropEffect) {
+VsfStatus vsfScreenStep(VsfModel* m, double cmax, double A, double* gamma, int32_t* pendingDrop,
+                        double dropRatio, int32_t dropEffect) {
   if (!vsfSafeScreening(m))
-    return 0;
+    return VsfStatus::Ok;
   m->lambdaNext = cmax - A * *gamma;
   if (m->lambdaNext <= m->lambdaSure || m->screenInCount <= 5) {
-    int32_t rc = refresh(m, A);
-    if (rc != 0)
+    VsfStatus rc = refresh(m, A);
+    if (rc != VsfStatus::Ok)
       return rc;
     const bool all = m->inModelCount == m->effectCount - (m->options->noint ? 1 : 0);
     *gamma = all ? cmax / A : vsfLarCatchUp(m, cmax, A);
@@ -321,7 +321,7 @@ int32_t vsfScreenStep(VsfModel* m, double cmax, double A, double* gamma, int32_t
       trace(m, ">>>>>>>>>> %d, \t %d, \t %d,  \t %.5f, \t %.5f, \t%.5f", m->screenNewCount);
   }
   m->lambdaRatioSum += (cmax - A * *gamma) / m->lambda;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfScreenEntered(VsfModel* m, int32_t effect) {

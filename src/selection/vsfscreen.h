@@ -4,6 +4,8 @@
 // value falls. The path step itself (vsflarlasso.cpp) calls in at its set-up and per step.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -17,16 +19,16 @@ struct VsfModel;
 [[nodiscard]] int32_t vsfScreenFullCount(const VsfModel* model);
 
 // The set-up at the path maximum: SIS ranks and cuts, the safe rules form their bounds and
-// first working set (switched off for the fit when lambdaMax is 0). 0, or -2.
-[[nodiscard]] int32_t vsfScreenStart(VsfModel* model);
+// first working set (switched off for the fit when lambdaMax is 0). Ok, or NoMemory.
+[[nodiscard]] VsfStatus vsfScreenStart(VsfModel* model);
 // The sums of squares the bounds and the SIS statistic need, on the transformed pages.
-[[nodiscard]] int32_t vsfScreenSquareSums(VsfModel* model);
+[[nodiscard]] VsfStatus vsfScreenSquareSums(VsfModel* model);
 // Under the safe rules, refreshes the working set when the step's end falls to the safe
 // level (or the set is nearly used up) and recomputes the step length over it; then adds the
 // step's ratio of path values. *gamma and *pendingDrop as the LASSO step found them, with
-// dropRatio the smallest zero-crossing ratio and dropEffect its effect. 0 or a pass's code.
-[[nodiscard]] int32_t vsfScreenStep(VsfModel* model, double cmax, double A, double* gamma,
-                                    int32_t* pendingDrop, double dropRatio, int32_t dropEffect);
+// dropRatio the smallest zero-crossing ratio and dropEffect its effect. Ok or a pass's failure.
+[[nodiscard]] VsfStatus vsfScreenStep(VsfModel* model, double cmax, double A, double* gamma,
+                                      int32_t* pendingDrop, double dropRatio, int32_t dropEffect);
 // The working-set bookkeeping of an effect that enters or leaves the model.
 void vsfScreenEntered(VsfModel* model, int32_t effect);
 void vsfScreenDropped(VsfModel* model, int32_t effect);

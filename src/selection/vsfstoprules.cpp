@@ -160,13 +160,13 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
   return result;
 }
 
-int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, double* stopValue,
-                         int32_t* result) {
+VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, double* stopValue,
+                           int32_t* result) {
   const VsfModelOptions* o = m->options;
   const bool pathEnd = m->stopReason == VSR_PATH_END || m->stopReason == VSR_PATH_END2;
   if (!o->stopTest && !pathEnd) {
     *result = 0;
-    return 0;
+    return VsfStatus::Ok;
   }
   const int32_t crit = o->stop != VC_NONE_GIVEN ? o->stop : o->select;
   if (crit != o->select)
@@ -216,7 +216,7 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   if (stands) {
     *result = 0;
     if (!pathEnd || vsfMethodRoad(o->method, VsfFitRoad::GroupLasso))
-      return 0;
+      return VsfStatus::Ok;
     *result = -1;
   } else {
     m->stopReason = VSR_NO_IMPROVEMENT;
@@ -227,7 +227,7 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
         m->validateAse = m->stepValidateAse[m->stepCount - 1];
       if (m->stepTestAse)
         m->testAse = m->stepTestAse[m->stepCount - 1];
-      return 0;
+      return VsfStatus::Ok;
     }
   }
   // Undo the step (a path step that only moved, k = -1, changed no effect).
@@ -240,14 +240,14 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
     m->stopDropEffect = k;
     m->stopDropValue = v;
     const int32_t last = m->stepCount - 1;
-    int32_t rc =
-        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0);
-    if (rc != 0)
+    const VsfStatus rc = statusFromCode(
+        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0));
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   // The model is the last recorded step's again; a nearly dependent one is refined again, as
   // it was when recorded, so that its error SS is that of its estimates.
-  if (const int32_t rc = vsfRefineStep(m); rc != 0)
+  if (const VsfStatus rc = statusFromCode(vsfRefineStep(m)); rc != VsfStatus::Ok)
     return rc;
   const int32_t last = m->stepCount - 1;
   if (m->stepPress)
@@ -259,10 +259,10 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   if (m->stepCvPress) {
     if (o->cvDetails == VsfCvDetails::None)
       m->cvPress = m->stepCvPress[last];
-    else if (int32_t rc = vsfComputeCVResids(m); rc != 0)
+    else if (VsfStatus rc = statusFromCode(vsfComputeCVResids(m)); rc != VsfStatus::Ok)
       return rc;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfChoose(double selectValue, double stopValue, VsfModel* m, double* chooseValue,

@@ -3,14 +3,17 @@
 // undoes a refused step), the choose update, and the stepwise entry/removal test.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 
 void vsfInitCriteria(VsfModel* model, double* stopValue, double* chooseValue, double* selectValue);
 [[nodiscard]] int32_t vsfKeepGoing(VsfModel* model, int32_t step);
-[[nodiscard]] int32_t vsfStopSelection(double value, VsfModel* model, int32_t step, int32_t effect,
-                                       int32_t direction, double* stopValue, int32_t* result);
+[[nodiscard]] VsfStatus vsfStopSelection(double value, VsfModel* model, int32_t step,
+                                         int32_t effect, int32_t direction, double* stopValue,
+                                         int32_t* result);
 void vsfChoose(double selectValue, double stopValue, VsfModel* model, double* chooseValue,
                int32_t direction);
 [[nodiscard]] int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double* best,

@@ -47,7 +47,7 @@ TEST_F(FitStatus, ResponseWithoutVariance) {
     s.select = 4; // SBC: the intercept fits perfectly, nothing more is tried
     Fit fit(d, s);
     fit.go();
-    ASSERT_EQ(fit.processRc, 0);
+    ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     EXPECT_EQ(fit.m().fitStatus, 0);
     EXPECT_EQ(fit.m().stepCount, 1);
     EXPECT_EQ(fit.m().stopReason, VSR_PERFECT_FIT);
@@ -57,7 +57,7 @@ TEST_F(FitStatus, ResponseWithoutVariance) {
     s.select = 7; // CP needs the full model's variance, which is 0
     Fit fit(d, s);
     fit.go();
-    ASSERT_EQ(fit.processRc, 0);
+    ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     EXPECT_EQ(fit.m().fitStatus, VFS_ZERO_FULL_MSE);
     EXPECT_EQ(fit.m().stepCount, 0);
     EXPECT_EQ(vsfFitStatusMessage(fit.m().fitStatus), 132);
@@ -73,7 +73,7 @@ TEST_F(FitStatus, FewerRowsThanParametersKeepsTheRankAndDropsAliasedEffects) {
     s.full = full;
     Fit fit(d, s);
     fit.go();
-    ASSERT_EQ(fit.processRc, 0);
+    ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     VsfModel& m = fit.m();
     // The full model has rank 6: five effects have no swept column and leave before step 0.
     EXPECT_EQ(m.aliasDropCount, 5);
@@ -102,8 +102,8 @@ TEST_F(FitStatus, AllRowsMissing) {
     o.status = LevRowStatus::Response;
   fit.go();
   ASSERT_EQ(fit.readRc, 0);
-  ASSERT_EQ(fit.initRc, 0);
-  EXPECT_EQ(fit.processRc, 0);
+  ASSERT_EQ(fit.initRc, VsfStatus::Ok);
+  EXPECT_EQ(fit.processRc, VsfStatus::Ok);
   EXPECT_EQ(fit.m().fitStatus, VFS_NO_TRAIN);
   EXPECT_EQ(fit.m().stepCount, 0);
   EXPECT_EQ(vsfFitStatusMessage(VFS_NO_TRAIN), 131);
@@ -121,7 +121,7 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
     s.full = full;
     Fit fit(d, s);
     fit.go();
-    ASSERT_EQ(fit.processRc, 0);
+    ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     VsfModel& m = fit.m();
     EXPECT_EQ(m.rank, 11);
     EXPECT_EQ(m.inModelCount, 12);
@@ -230,7 +230,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     m.options = &fit.opt;
     // Model averaging is built, but never runs without its resamplers.
     fit.opt.modelAverage = 1;
-    EXPECT_LT(vsfProcess(&m, nullptr), 0);
+    EXPECT_EQ(vsfProcess(&m, nullptr), VsfStatus::InternalError);
     EXPECT_EQ(m.stepCount, 0);
     fit.opt.modelAverage = 0;
   }
@@ -239,7 +239,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     s.method = method;
     Fit fit(d, s);
     fit.go();
-    EXPECT_LT(fit.processRc, 0);
+    EXPECT_EQ(fit.processRc, VsfStatus::InternalError);
     EXPECT_LT(fit.m().fitStatus, 0);
     EXPECT_EQ(fit.m().stepCount, 0);
     EXPECT_TRUE(logged(VsfMsg::RoadFitNotAvailable));
@@ -253,7 +253,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     fit.run.settings.cvMethod = VsfCvMethod::Block;
     fit.run.settings.folds = 1;
     fit.go();
-    EXPECT_EQ(fit.processRc, 0);
+    EXPECT_EQ(fit.processRc, VsfStatus::Ok);
     EXPECT_EQ(fit.m().fitStatus, VFS_SINGLE_FOLD);
   }
 }

@@ -58,7 +58,7 @@ TEST_F(HierarchyTest, InteractionFollowsItsMainEffects) {
       fit.opt.slStay = method == VsfMethod::Backward ? 1e-300 : 1.0;
       h.install(fit.opt);
       fit.go();
-      ASSERT_EQ(fit.processRc, 0);
+      ASSERT_EQ(fit.processRc, VsfStatus::Ok);
       const VsfModel& m = fit.m();
       ASSERT_EQ(m.fitStatus, 0);
       const int32_t ab = position(m, 4);
@@ -89,7 +89,7 @@ TEST_F(HierarchyTest, CountsThatNeverReachZeroDoNotHang) {
   Fit fit(d, s);
   h.install(fit.opt);
   fit.go();
-  ASSERT_EQ(fit.processRc, 0);
+  ASSERT_EQ(fit.processRc, VsfStatus::Ok);
   const VsfModel& m = fit.m();
   EXPECT_EQ(m.fitStatus, 0);
   EXPECT_EQ(m.stepEffects[0], 5); // the full model without x2

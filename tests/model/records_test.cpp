@@ -28,7 +28,7 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
     s.records = true;
     Fit fit(d, s);
     fit.go();
-    ASSERT_EQ(fit.processRc, 0);
+    ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     VsfModel& live = fit.m();
     ASSERT_EQ(live.fitStatus, 0);
     const int32_t nE = live.effectCount, nP = live.parmCount;

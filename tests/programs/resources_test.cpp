@@ -6,6 +6,7 @@
 #include "host/pools.h"
 #include "host/runner/programrun.h"
 #include "host/testswitches.h"
+#include "msgid.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,26 @@ TEST_F(Resources, EveryFailedReadOrWriteEndsCleanly) {
     EXPECT_EQ(qrxhost::livePoolCount(), poolsBefore);
     EXPECT_EQ(qrxhost::liveUtilityFiles(), 0);
   }
+}
+
+// A fold fit of the group LASSO's external cross validation whose model pool cannot be made
+// ends the run with the pool message, rather than being taken for a fit status and leaving
+// the display to a fit that never ran.
+TEST_F(Resources, FoldFitWithoutItsModelPoolEndsTheRun) {
+  const int poolsBefore = qrxhost::livePoolCount();
+  qrxhost::failNamedPool("model pool");
+  qrxhost::ProgramResult r =
+      run("libname t '" QRX_TEST_DATA "';\nproc varsifter data=t.diabetes;\n  class sex;\n"
+          "  model y = age sex bmi bp s1-s6 / cvmethod=split(3) selection=grouplasso(stop=none "
+          "choose=cvex);\nrun;\n");
+  qrxhost::failNamedPool("");
+  ASSERT_EQ(r.record.steps.size(), 1u);
+  EXPECT_EQ(r.record.returnCode, 1016);
+  bool poolMessage = false;
+  for (const auto& rec : r.record.steps[0].log)
+    poolMessage = poolMessage || MsgId(VsfMsg::PoolOrHandleNotCreated) == MsgId::of(rec);
+  EXPECT_TRUE(poolMessage);
+  EXPECT_EQ(qrxhost::livePoolCount(), poolsBefore);
 }
 
 } // namespace

@@ -54,7 +54,7 @@ struct Search {
     return p;
   }
   VsfModel& m() { return f.m(); }
-  int32_t run() { return vsfProcess(&f.m(), nullptr); }
+  VsfStatus run() { return vsfProcess(&f.m(), nullptr); }
   const double* row(size_t i) const { return rows.data() + 7 * i; }
 };
 
@@ -96,7 +96,7 @@ TEST(ElasticNetSearch, GridTrialsAreTheAugmentedLassoFits) {
   EXPECT_NEAR(want[2].l2, std::pow(10.0, -3.5), 1e-16);
   EXPECT_NEAR(want[3].l2, 10.0, 1e-12);
   Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VC_SBC);
-  ASSERT_EQ(s.run(), 0);
+  ASSERT_EQ(s.run(), VsfStatus::Ok);
   ASSERT_EQ(s.m().fitStatus, 0);
   expectRows(s, want, "grid");
   EXPECT_EQ(s.m().finalL2, argminL2(want));
@@ -108,7 +108,7 @@ TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
   const auto want = readTune("enet_search_golden");
   ASSERT_EQ(want.size(), 8u);
   Search s(VsfL2Search::Golden, 0.0, 1.0, 8, VC_SBC);
-  ASSERT_EQ(s.run(), 0);
+  ASSERT_EQ(s.run(), VsfStatus::Ok);
   ASSERT_EQ(s.m().fitStatus, 0);
   expectRows(s, want, "golden");
   EXPECT_EQ(s.m().finalL2, argminL2(want));
@@ -118,7 +118,7 @@ TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
 TEST(ElasticNetSearch, GoldenSectionWithThreeStepsTriesTheEndsAndTheGoldenPoint) {
   for (int32_t steps : {2, 3}) {
     Search s(VsfL2Search::Golden, 0.0, 1.0, steps, VC_SBC);
-    ASSERT_EQ(s.run(), 0);
+    ASSERT_EQ(s.run(), VsfStatus::Ok);
     EXPECT_EQ(s.row(0)[0], 0.0);
     EXPECT_NEAR(s.row(1)[0], 1.0 / 2.618033988749895, 1e-15);
     EXPECT_EQ(s.row(2)[0], 1.0);
@@ -128,7 +128,7 @@ TEST(ElasticNetSearch, GoldenSectionWithThreeStepsTriesTheEndsAndTheGoldenPoint)
 // Without CHOOSE= and with STOP=NONE every trial's value is 0: the first L2 stays.
 TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
   Search s(VsfL2Search::Grid, 0.001, 1.0, 4, 0, VC_NONE);
-  ASSERT_EQ(s.run(), 0);
+  ASSERT_EQ(s.run(), VsfStatus::Ok);
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(s.row(i)[3], 0.0) << i;
   EXPECT_NEAR(s.row(3)[0], 1.0, 1e-12);
@@ -138,7 +138,7 @@ TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
 // CHOOSE=ADJRSQ: the search minimises minus the adjusted R-square of the chosen step.
 TEST(ElasticNetSearch, AdjustedRSquareIsNegated) {
   Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VC_ADJRSQ);
-  ASSERT_EQ(s.run(), 0);
+  ASSERT_EQ(s.run(), VsfStatus::Ok);
   VsfModel& m = s.m();
   size_t best = 0;
   for (size_t i = 0; i < 4; ++i) {
@@ -186,7 +186,7 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
     shared.fit.opt.transformPages = 0;
     ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
     m.l2 = grid[k].l2;
-    ASSERT_EQ(vsfProcessModel(&m), 0);
+    ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
     ASSERT_EQ(m.fitStatus, 0);
     checkSeries(m, readPath("enet_l2_" + std::to_string(k)), tag + " shared");
     ASSERT_EQ(m.stepCount, fresh.m().stepCount);
@@ -206,7 +206,7 @@ TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
     const std::string tag = "criterion " + std::to_string(code);
     Search s(VsfL2Search::Grid, 0.0, 10.0, 4, code, 0,
              code == VC_VALIDATE ? partition : diabetes());
-    ASSERT_EQ(s.run(), 0) << tag;
+    ASSERT_EQ(s.run(), VsfStatus::Ok) << tag;
     ASSERT_EQ(s.m().fitStatus, 0) << tag;
     size_t best = 0;
     for (size_t i = 0; i < 4; ++i) {

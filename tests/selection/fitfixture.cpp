@@ -160,8 +160,8 @@ void Fit::go() {
   model.fuzz = opt.fuzz;
   model.scratchHolder = scratch.file != nullptr ? &scratch : nullptr;
   vsfRegisterKernels();
-  initRc = codeOf(vsfModelInit(&model));
-  if (initRc != 0)
+  initRc = vsfModelInit(&model);
+  if (initRc != VsfStatus::Ok)
     return;
   processRc = vsfProcessModel(&model);
 }

@@ -61,7 +61,8 @@ struct Fit {
   datatest::Source src;
   VsfModelOptions opt{};
   VsfScratch scratch{};
-  int32_t readRc = 0, initRc = 0, processRc = 0;
+  int32_t readRc = 0;
+  VsfStatus initRc = VsfStatus::Ok, processRc = VsfStatus::Ok;
 
   Fit(const Design& d, const FitSetup& s);
   ~Fit();

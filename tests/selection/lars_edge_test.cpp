@@ -110,9 +110,9 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
-  const int32_t rc = vsfProcessModel(&m);
-  EXPECT_LT(rc, 0);
-  EXPECT_EQ(m.fitStatus, rc);
+  const VsfStatus rc = vsfProcessModel(&m);
+  EXPECT_EQ(rc, VsfStatus::AdaptiveWeightFailed);
+  EXPECT_EQ(m.fitStatus, codeOf(rc));
   EXPECT_EQ(m.stepCount, 0);
 }
 
@@ -153,7 +153,7 @@ namespace {
 void expectSamePathOnRefit(VsfModel& m, const std::vector<double>& sse) {
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
-  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
   ASSERT_EQ(m.fitStatus, 0);
   ASSERT_EQ(m.stepCount, static_cast<int32_t>(sse.size()));
   for (size_t s = 0; s < sse.size(); ++s)
@@ -211,9 +211,9 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
       datatest::loggedNumbers();
       qrxhost::failUtilityIoAt(n);
-      const int32_t rc = vsfProcessModel(&m);
+      const VsfStatus rc = vsfProcessModel(&m);
       qrxhost::failUtilityIoAt(0);
-      if (rc == 0 && m.fitStatus == 0) {
+      if (rc == VsfStatus::Ok && m.fitStatus == 0) {
         finished = true;
         EXPECT_FALSE(logged(VsfMsg::PassOverDataPages));
         EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
@@ -249,7 +249,7 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
-  EXPECT_LT(vsfProcessModel(&m), 0);
+  EXPECT_EQ(vsfProcessModel(&m), VsfStatus::AdaptiveWeightFailed);
   ASSERT_LT(m.fitStatus, 0);
   f.fit.opt.adaptive = 0;
   f.fit.opt.adaptiveInest = 0;
@@ -271,7 +271,7 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   f.fit.opt.stop = VC_VALIDATE; // VALIDATE without validation rows: the fit ends at once
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
-  ASSERT_EQ(vsfProcessModel(&m), 0);
+  ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
   ASSERT_EQ(m.fitStatus, VFS_NO_VALIDATION);
   f.fit.opt.stop = VC_NONE_GIVEN;
   f.fit.opt.transformPages = 1;

@@ -90,9 +90,9 @@ TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
   m.options = &f.fit.opt;
   m.fuzz = f.fit.opt.fuzz;
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
-  const int32_t rc = vsfProcessModel(&m);
-  EXPECT_LT(rc, 0);
-  EXPECT_EQ(m.fitStatus, rc);
+  const VsfStatus rc = vsfProcessModel(&m);
+  EXPECT_EQ(rc, VsfStatus::AdaptiveWeightFailed);
+  EXPECT_EQ(m.fitStatus, codeOf(rc));
   EXPECT_EQ(m.stepCount, 0);
 }
 
@@ -150,7 +150,7 @@ TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
     m.l2Search = static_cast<VsfL2Search>(search);
     m.l2Low = m.l2High = 0.01;
     m.l2Steps = 3;
-    ASSERT_EQ(vsfProcess(&m, nullptr), 0) << search;
+    ASSERT_EQ(vsfProcess(&m, nullptr), VsfStatus::Ok) << search;
     ASSERT_EQ(m.fitStatus, 0) << search;
     EXPECT_EQ(m.finalL2, 0.01) << search;
     checkSeries(m, want, "ELASTICNET through vsfProcess, L2SEARCH " + std::to_string(search));

@@ -90,13 +90,13 @@ void PathFit::go() {
     model.inestEstimates = inest.data();
     model.options = &fit.opt;
     model.fuzz = fit.opt.fuzz;
-    fit.initRc = codeOf(vsfModelInit(&model));
-    if (fit.initRc == 0)
+    fit.initRc = vsfModelInit(&model);
+    if (fit.initRc == VsfStatus::Ok)
       fit.processRc = vsfProcessModel(&model);
   }
   ASSERT_EQ(fit.readRc, 0);
-  ASSERT_EQ(fit.initRc, 0);
-  ASSERT_EQ(fit.processRc, 0);
+  ASSERT_EQ(fit.initRc, VsfStatus::Ok);
+  ASSERT_EQ(fit.processRc, VsfStatus::Ok);
   ASSERT_EQ(fit.m().fitStatus, 0);
 }
 

@@ -15,8 +15,8 @@ TEST(MethodCode, UnknownCodesFailTheFitWithoutRunningARoad) {
     fittest::Fit f(d, s);
     f.go();
     ASSERT_EQ(f.readRc, 0) << code;
-    ASSERT_EQ(f.initRc, 0) << code;
-    EXPECT_NE(f.processRc, 0) << code;
+    ASSERT_EQ(f.initRc, VsfStatus::Ok) << code;
+    EXPECT_NE(f.processRc, VsfStatus::Ok) << code;
     EXPECT_EQ(f.m().stepCount, 0) << code;
   }
 }

@@ -58,8 +58,8 @@ void checkCase(const Case& c) {
   const std::string tag = c.data + " " + c.method + " " + c.crit + (c.full ? " full" : " grown") +
                           " sweep " + std::to_string(c.fullSweep);
   ASSERT_EQ(fit.readRc, 0) << tag;
-  ASSERT_EQ(fit.initRc, 0) << tag;
-  ASSERT_EQ(fit.processRc, 0) << tag;
+  ASSERT_EQ(fit.initRc, VsfStatus::Ok) << tag;
+  ASSERT_EQ(fit.processRc, VsfStatus::Ok) << tag;
   VsfModel& m = fit.m();
   ASSERT_EQ(m.fitStatus, 0) << tag;
   EXPECT_EQ(m.stepCount, static_cast<int32_t>(want.size())) << tag;
@@ -148,7 +148,7 @@ TEST(ReferenceInclude, ForcedEffectsThenStepsAdditions) {
       fit.opt.steps = 3;
       fit.opt.stopTest = 0; // STEPS= governs
       fit.go();
-      ASSERT_EQ(fit.processRc, 0);
+      ASSERT_EQ(fit.processRc, VsfStatus::Ok);
       VsfModel& m = fit.m();
       ASSERT_EQ(m.stepCount, 6) << data;
       EXPECT_EQ(m.stopReason, VSR_STEPS);

@@ -169,7 +169,7 @@ struct Judge : Counts {
     stopValue = old;
     m.stopReason = VSR_NONE;
     int32_t result = 7;
-    EXPECT_EQ(vsfStopSelection(v, &m, 0, 1, direction, &stopValue, &result), 0);
+    EXPECT_EQ(vsfStopSelection(v, &m, 0, 1, direction, &stopValue, &result), VsfStatus::Ok);
     return result;
   }
 };
@@ -265,7 +265,7 @@ int32_t firstCandidateOut(const VsfModel& m) {
 TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
-  ASSERT_EQ(fit->processRc, 0);
+  ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
   const int32_t k = firstCandidateOut(m);
   ASSERT_GE(k, 0) << "the forward fit left no effect out";
@@ -276,7 +276,7 @@ TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   double stopValue = -DBL_MAX; // nothing can beat it
   int32_t result = 0;
   const double v = vsfGetCriterion(&m, 2);
-  ASSERT_EQ(vsfStopSelection(v, &m, 0, k, 1, &stopValue, &result), 0);
+  ASSERT_EQ(vsfStopSelection(v, &m, 0, k, 1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
   EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
   EXPECT_EQ(m.stopAddEffect, k);
@@ -291,7 +291,7 @@ TEST_F(Moves, ARefusedAdditionIsTakenOut) {
 TEST_F(Moves, ARefusedRemovalIsEnteredAgain) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
-  ASSERT_EQ(fit->processRc, 0);
+  ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
   ASSERT_GE(m.inModelCount, 3);
   const int32_t j = m.inModelList[m.inModelCount - 1];
@@ -305,7 +305,7 @@ TEST_F(Moves, ARefusedRemovalIsEnteredAgain) {
   double stopValue = vsfGetCriterion(&m, 2) - 10.0; // the removal is clearly worse
   int32_t result = 0;
   const double v = vsfGetCriterion(&m, 2);
-  ASSERT_EQ(vsfStopSelection(v, &m, 0, j, -1, &stopValue, &result), 0);
+  ASSERT_EQ(vsfStopSelection(v, &m, 0, j, -1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
   EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
   EXPECT_EQ(m.stopDropEffect, j);
@@ -321,7 +321,7 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
   const Design d = readDesign("classdata");
   for (VsfStopReason reason : {VSR_PATH_END, VSR_PATH_END2}) {
     std::unique_ptr<Fit> fit(forwardFit(d));
-    ASSERT_EQ(fit->processRc, 0);
+    ASSERT_EQ(fit->processRc, VsfStatus::Ok);
     VsfModel& m = fit->m();
     const int32_t k = firstCandidateOut(m);
     ASSERT_GE(k, 0);
@@ -329,7 +329,8 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
     m.stopReason = reason;
     double stopValue = DBL_MAX; // the step itself would stand
     int32_t result = 0;
-    ASSERT_EQ(vsfStopSelection(vsfGetCriterion(&m, 2), &m, 0, k, 1, &stopValue, &result), 0);
+    ASSERT_EQ(vsfStopSelection(vsfGetCriterion(&m, 2), &m, 0, k, 1, &stopValue, &result),
+              VsfStatus::Ok);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(m.stopReason, reason);
     EXPECT_FALSE(inModel(m, k));
@@ -339,7 +340,7 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
 TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
-  ASSERT_EQ(fit->processRc, 0);
+  ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
   fit->opt.choose = VC_SBC; // SBC, neither SELECT nor STOP: computed from the model
   const double v = vsfGetCriterion(&m, 4);
@@ -363,7 +364,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
 TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   const Design d = readDesign("classdata");
   std::unique_ptr<Fit> fit(forwardFit(d));
-  ASSERT_EQ(fit->processRc, 0);
+  ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
   VsfModelOptions& o = fit->opt;
   const int32_t s = m.stepCount;
@@ -420,7 +421,7 @@ struct MethodReasons : ::testing::Test {
     if (adjust != nullptr)
       adjust(fit.opt);
     fit.go();
-    EXPECT_EQ(fit.processRc, 0);
+    EXPECT_EQ(fit.processRc, VsfStatus::Ok);
     EXPECT_EQ(fit.m().fitStatus, 0);
     return fit.m().stopReason;
   }

@@ -23,8 +23,8 @@ Snapshot run(const Design& d, FitSetup s) {
   Fit fit(d, s);
   fit.go();
   EXPECT_EQ(fit.readRc, 0);
-  EXPECT_EQ(fit.initRc, 0);
-  EXPECT_EQ(fit.processRc, 0);
+  EXPECT_EQ(fit.initRc, VsfStatus::Ok);
+  EXPECT_EQ(fit.processRc, VsfStatus::Ok);
   Snapshot out;
   VsfModel& m = fit.m();
   EXPECT_EQ(m.fitStatus, 0);
