@@ -878,7 +878,7 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     m->sse = 0.0;
 
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {
-    if (vsfSerializeModel(m) != 0) {
+    if (vsfSerializeModel(m) != VsfStatus::Ok) {
       // The step stays in the history, but the fit cannot go on without its record.
       vsfLog(VsfMsg::RecordStepCouldNot, {HostMsgArg(static_cast<int64_t>(s))});
       return VsfStatus::PageNotWritten;

@@ -59,29 +59,29 @@ void clearCandidates(VsfModel* m) {
     if (sel(m) == VC_PRESS)
       m->press = value;
     else
-      rc = vsfComputePress(m);
+      rc = codeOf(vsfComputePress(m));
   }
   if (rc == 0 && vsfCvOn(m)) {
     if (sel(m) == VC_CV && o->cvDetails == VsfCvDetails::None)
       m->cvPress = value;
     else
-      rc = vsfComputeCVResids(m);
+      rc = codeOf(vsfComputeCVResids(m));
   }
   if (rc == 0 && (vsfValidationInUse(m) || vsfTestInUse(m)))
-    rc = vsfComputeResids(m);
+    rc = codeOf(vsfComputeResids(m));
   return rc;
 }
 
 [[nodiscard]] int32_t growCross(VsfModel* m, int32_t k) {
   if (m->options->storeCross && m->crossSlot != nullptr && m->crossSlot[k] == -1)
-    return vsfAddCross(m, k);
+    return codeOf(vsfAddCross(m, k));
   return 0;
 }
 
 // Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`.
 [[nodiscard]] int32_t Reenter(double value, VsfModel* m, int32_t k, int32_t rank) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
-  if (int32_t rc = vsfReenterEffect(m, k, rank, all); rc != 0)
+  if (int32_t rc = codeOf(vsfReenterEffect(m, k, rank, all)); rc != 0)
     return rc;
   return refresh(m, value);
 }
@@ -128,7 +128,7 @@ double candidateForm(const CandidateSums& j, double q, const double* xc,
 } // namespace
 
 int32_t Add(double value, VsfModel* m, int32_t k) {
-  int32_t rc = vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0);
+  int32_t rc = codeOf(vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0));
   if (rc != 0)
     return rc;
   return refresh(m, value);
@@ -254,11 +254,12 @@ int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
     int32_t newRank;
     if (m->needTrialBlock) {
       int32_t added = 0;
-      if (int32_t rc = vsfEffectXpXi(m, i, &newSse, &added); rc != 0)
+      if (int32_t rc = codeOf(vsfEffectXpXi(m, i, &newSse, &added)); rc != 0)
         return rc;
       newRank = oldRank + added;
     } else {
-      int32_t rc = vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1);
+      int32_t rc =
+          codeOf(vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1));
       if (rc != 0)
         return rc;
       newSse = m->sse;
@@ -340,12 +341,12 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
 
 int32_t vsfLeastSquares(VsfModel* m) {
   for (int32_t k = m->includeCount; k < m->effectCount; ++k) {
-    int32_t rc = vsfAddEffect(m, k, 0, 0);
+    int32_t rc = codeOf(vsfAddEffect(m, k, 0, 0));
     if (rc != 0)
       return rc;
-    if (m->options->pressNeeded && (rc = vsfComputePress(m)) != 0)
+    if (m->options->pressNeeded && (rc = codeOf(vsfComputePress(m))) != 0)
       return rc;
-    if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+    if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = codeOf(vsfComputeResids(m))) != 0)
       return rc;
     if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
       return rc;
@@ -407,11 +408,11 @@ int32_t vsfBackward(VsfModel* m) {
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
   int32_t rc = 0;
-  if (m->options->pressNeeded && (rc = vsfComputePress(m)) != 0)
+  if (m->options->pressNeeded && (rc = codeOf(vsfComputePress(m))) != 0)
     return rc;
-  if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != 0)
+  if (vsfCvOn(m) && (rc = codeOf(vsfComputeCVResids(m))) != 0)
     return rc;
-  if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != 0)
+  if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = codeOf(vsfComputeResids(m))) != 0)
     return rc;
   m->stepRank[-1] = m->rank;
   m->stepEffects[-1] = m->inModelCount;

@@ -281,7 +281,7 @@ void likelyEntrants(const VsfModel* m, std::vector<int32_t>& batch) {
     return 0;
   std::vector<int32_t> batch{k};
   likelyEntrants(m, batch);
-  return vsfAddCrossBatch(m, batch.data(), static_cast<int32_t>(batch.size()));
+  return codeOf(vsfAddCrossBatch(m, batch.data(), static_cast<int32_t>(batch.size())));
 }
 
 // Whether every active effect has its cross products kept.
@@ -900,7 +900,7 @@ namespace {
     *changedEffect = entered = candidate;
     rc = keepCross(m, candidate);
     if (rc == 0)
-      rc = vsfAddEffect(m, candidate, 0, 0);
+      rc = codeOf(vsfAddEffect(m, candidate, 0, 0));
     vsfScreenEntered(m, candidate);
     if (rc != 0)
       return rc;
@@ -1070,7 +1070,7 @@ namespace {
     }
     if (result == -1)
       return 0;
-    if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
+    if (o->pressNeeded && (rc = codeOf(vsfComputePress(m))) != 0)
       return rc;
     vsfChoose(*stopValue, *stopValue, m, chooseValue, d);
     if ((rc = codeOf(vsfRecordStep(m, changed))) != 0)

@@ -442,7 +442,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   const VsfModelOptions* o = m->options;
   int32_t rc;
   auto enter = [&](int32_t k) -> int32_t {
-    int32_t r = vsfAddEffect(m, k, 0, 0);
+    int32_t r = codeOf(vsfAddEffect(m, k, 0, 0));
     if (r == 0 && k == 0)
       m->totalSS = m->sweptXpx[0];
     return r;
@@ -530,7 +530,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     break;
   case VXP_SHIFT:
     // A failing shift ends the fit, as when it has a pass of its own.
-    if ((rc = vsfShiftPagesWithCrossProducts(m)) != 0)
+    if ((rc = codeOf(vsfShiftPagesWithCrossProducts(m))) != 0)
       return fail(m, rc);
     break;
   default:
@@ -589,7 +589,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // The structured road shifts the pages in a pass of its own.
   const bool shiftWithCrossProducts =
       full && m->structured == nullptr && prepareWithCrossProducts(m);
-  if ((rc = vsfShiftPages(m, shiftWithCrossProducts)) != 0)
+  if ((rc = codeOf(vsfShiftPages(m, shiftWithCrossProducts))) != 0)
     return fail(m, rc);
   if (vsfCvFoldStatsAsked(*o)) {
     if ((rc = vsfCVCounts(m)) != 0)
@@ -614,7 +614,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->sweptXpx[0] = m->xpx[0];
   } else {
     if (m->structured != nullptr) {
-      if ((rc = vsfStructuredCrossProducts(m)) != 0)
+      if ((rc = codeOf(vsfStructuredCrossProducts(m))) != 0)
         return fail(m, rc);
       if (m->fitStatus == VFS_OVERFLOW)
         return 0;
@@ -644,14 +644,14 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       return 0;
   }
 
-  if (o->storeCross && !full && (rc = vsfInitCross(m)) != 0)
+  if (o->storeCross && !full && (rc = codeOf(vsfInitCross(m))) != 0)
     return fail(m, rc);
 
   if (!vsfMethodStartsFull(o->method)) {
     if (o->choose != VC_NONE_GIVEN)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
-      if ((rc = vsfAddEffect(m, k, 0, 0)) != 0)
+      if ((rc = codeOf(vsfAddEffect(m, k, 0, 0))) != 0)
         return fail(m, rc);
       if (k == 0) {
         m->effectStatus[0] = VES_INTERCEPT;
@@ -659,7 +659,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       } else {
         m->effectStatus[k] = VES_FORCED;
       }
-      if (o->pressNeeded && (rc = vsfComputePress(m)) != 0)
+      if (o->pressNeeded && (rc = codeOf(vsfComputePress(m))) != 0)
         return fail(m, rc);
       if (o->parmStandardize) {
         rc = vsfQkValidateTest(m);
@@ -667,16 +667,16 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         if (rc == 0 && o->cvExternal)
           vsfComputeCVEXPRESS(m);
       } else if (vsfValidationInUse(m) || vsfTestInUse(m))
-        rc = vsfComputeResids(m);
+        rc = codeOf(vsfComputeResids(m));
       if (rc != 0)
         return fail(m, rc);
-      if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != 0)
+      if (vsfCvOn(m) && (rc = codeOf(vsfComputeCVResids(m))) != 0)
         return fail(m, rc);
       if (o->colStandardize)
         m->beta[0] = m->sumWY;
       if ((rc = codeOf(vsfRecordStep(m, k))) != 0)
         return fail(m, rc);
-      if (o->storeCross && !full && (rc = vsfAddCross(m, k)) != 0)
+      if (o->storeCross && !full && (rc = codeOf(vsfAddCross(m, k))) != 0)
         return fail(m, rc);
     }
   }

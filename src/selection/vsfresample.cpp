@@ -180,9 +180,9 @@ int32_t vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     r->recordPos[i] = r->freqEnd;
     r->freqScratchPos = r->freqEnd;
     r->sampleTag = -100 - i;
-    if (vsfSerializeResample(m, r->freqScratch->file, &r->freqScratchPos) != 0)
+    if (vsfSerializeResample(m, r->freqScratch->file, &r->freqScratchPos) != VsfStatus::Ok)
       return codeOf(VsfStatus::SampleNotWritten);
-    if (d->modelRecords && vsfSerializeModel(m) != 0)
+    if (d->modelRecords && vsfSerializeModel(m) != VsfStatus::Ok)
       return codeOf(VsfStatus::PageNotWritten);
     if (m->fitStatus == VFS_DONE)
       ++d->successCount;

@@ -240,8 +240,8 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
     m->stopDropEffect = k;
     m->stopDropValue = v;
     const int32_t last = m->stepCount - 1;
-    int32_t rc =
-        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0);
+    int32_t rc = codeOf(
+        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0));
     if (rc != 0)
       return rc;
   }
@@ -259,7 +259,7 @@ int32_t vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, d
   if (m->stepCvPress) {
     if (o->cvDetails == VsfCvDetails::None)
       m->cvPress = m->stepCvPress[last];
-    else if (int32_t rc = vsfComputeCVResids(m); rc != 0)
+    else if (int32_t rc = codeOf(vsfComputeCVResids(m)); rc != 0)
       return rc;
   }
   return 0;
