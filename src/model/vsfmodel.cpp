@@ -126,7 +126,7 @@ namespace {
                 : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "model pool");
   if (m->pool == nullptr)
     return VsfStatus::NoPoolOrHandle;
-  m->passFailure = 0;
+  m->passFailure = VsfStatus::Ok;
 
   // A resample's step records go to its resampler's file, after those of earlier samples.
   if (m->resampler != nullptr) {

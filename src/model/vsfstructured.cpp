@@ -130,8 +130,8 @@ double blockResponse(const void* c, int64_t j) {
 // that swept them makes a fault of the matrix, not a dependent column: the fit ends.
 VsfStatus noFactor(VsfModel* m, size_t swept) {
   vsfLog(VsfMsg::SweptColumnsNoCholesky, {HostMsgArg(static_cast<int64_t>(swept))});
-  if (m->passFailure == 0)
-    m->passFailure = codeOf(VsfStatus::ReportedFailure);
+  if (m->passFailure == VsfStatus::Ok)
+    m->passFailure = VsfStatus::ReportedFailure;
   return VsfStatus::ReportedFailure;
 }
 

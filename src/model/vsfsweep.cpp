@@ -194,8 +194,8 @@ VsfStatus vsfReportPassFailure(VsfModel* m, int32_t rc) {
   // kernel's positive status means nothing past the message just logged.
   const VsfStatus status = rc < 0 ? statusFromCode(rc) : VsfStatus::ReportedFailure;
   // Criteria ignore the codes of their passes: the fit reads this after every search.
-  if (m->passFailure == 0)
-    m->passFailure = codeOf(status);
+  if (m->passFailure == VsfStatus::Ok)
+    m->passFailure = status;
   return status;
 }
 

@@ -282,7 +282,7 @@ int32_t AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   if (backedUp)
     vsfModelRestore(m);
   // A failed pass behind a candidate's criterion ends the search with its code.
-  return m->passFailure;
+  return codeOf(m->passFailure);
 }
 
 void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
@@ -427,8 +427,8 @@ int32_t vsfBackward(VsfModel* m) {
     int32_t k;
     double v;
     DropCandidate(m, &k, &v);
-    if (m->passFailure != 0)
-      return m->passFailure;
+    if (m->passFailure != VsfStatus::Ok)
+      return codeOf(m->passFailure);
     if (k == -1) {
       m->stopReason = VSR_NOTHING_TO_DROP;
       break;
@@ -518,8 +518,8 @@ int32_t vsfStepwise(VsfModel* m) {
         int32_t j;
         double w;
         DropCandidate(m, &j, &w);
-        if (m->passFailure != 0)
-          return m->passFailure;
+        if (m->passFailure != VsfStatus::Ok)
+          return codeOf(m->passFailure);
         m->stopDropEffect = j;
         m->stopDropValue = w;
         if (j == -1)
@@ -594,8 +594,8 @@ int32_t vsfCompetitiveStepwise(VsfModel* m) {
       return 0;
     }
     DropCandidate(m, &kd, &vd);
-    if (m->passFailure != 0)
-      return m->passFailure;
+    if (m->passFailure != VsfStatus::Ok)
+      return codeOf(m->passFailure);
     bool cycling = false;
     int32_t k, d;
     double v;

@@ -689,8 +689,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
   rc = selectOnProducts(m);
   // A pass that failed where its code could not be returned (a criterion) fails the fit.
-  if (rc == 0 && m->passFailure != 0)
-    rc = m->passFailure;
+  if (rc == 0 && m->passFailure != VsfStatus::Ok)
+    rc = codeOf(m->passFailure);
   if (rc != 0) {
     m->fitStatus = rc;
     return 0;
