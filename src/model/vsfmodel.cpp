@@ -17,7 +17,6 @@
 #include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/stepcodes.h"
 #include "support/vsfmethods.h"

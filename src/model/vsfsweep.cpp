@@ -20,7 +20,6 @@
 #include "support/hostif.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 #include "support/zparrows.h"

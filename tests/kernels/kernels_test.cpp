@@ -409,7 +409,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   vsfRegisterKernels();
 
   m.foldCount = 3;
-  ASSERT_EQ(vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
+  ASSERT_EQ(vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
   double rows = 0;
   for (int f = 0; f < 3; ++f)
     rows += sums[f][2]; // element (1, 1), the intercept: the rows of the fold
@@ -417,7 +417,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
 
   m.foldCount = 2; // the rows of fold 2 now lie outside the folds
   loggedNumbers(); // drop what was logged so far
-  EXPECT_EQ(vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0), kVsfBadFoldRow);
+  EXPECT_EQ(vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::BadFoldRow);
   auto logged = loggedNumbers();
   EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::TrainingRowDataPages), logged.end());
   // X'y walks the rows as the X'X does: the same row fails its pass.
@@ -429,7 +429,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   m.cross = modelCross.data();
   m.parmOffset = parmOffset.data();
   m.parmCount = 2;
-  EXPECT_EQ(vsfRunPass(&m, vsfYCross, vsfYCross_t, 0), kVsfBadFoldRow);
+  EXPECT_EQ(vsfDataPass(&m, vsfYCross, vsfYCross_t, 0), VsfStatus::BadFoldRow);
   m.cross = nullptr;
   m.parmOffset = nullptr;
   m.xpx = nullptr;
