@@ -134,7 +134,7 @@ void BM_LassoChooseCvex(benchmark::State& state) {
       throw std::runtime_error("external cross validation failed");
     state.PauseTiming();
     const int64_t at = vsfPassCount();
-    if (vsfRunPass(&m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0) != 0)
+    if (vsfDataPass(&m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0) != VsfStatus::Ok)
       throw std::runtime_error("restore failed");
     restorePasses += vsfPassCount() - at;
     state.ResumeTiming();

@@ -103,7 +103,7 @@ void BM_ElasticNetSearch(benchmark::State& state) {
       setup.fail("the chosen L2 is none of the trials");
     // The search leaves the pages centred; they go back to the data for the next run.
     state.PauseTiming();
-    if (vsfRunPass(&m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0) != 0)
+    if (vsfDataPass(&m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0) != VsfStatus::Ok)
       setup.fail("restoring the pages failed");
     state.ResumeTiming();
   }

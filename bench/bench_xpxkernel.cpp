@@ -33,7 +33,7 @@ void BM_FullXpXPass(benchmark::State& state) {
     throw std::runtime_error("unexpected X'X order");
   for (auto _ : state) {
     std::fill(m.xpx, m.xpx + L, 0.0);
-    if (vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0) != 0)
+    if (vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0) != VsfStatus::Ok)
       throw std::runtime_error("pass failed");
   }
   // Checked result: y'y, the row count and y'x of the last column, summed here.

@@ -40,8 +40,8 @@ namespace {
   if (o.details >= VsfDetails::Steps)
     rc = vsfDisplaySteps(ctx, r->modelScratch, position, i);
   if (rc == VsfStatus::Ok)
-    rc = statusFromCode(vsfSeekFinalRecord(&sample, i));
-  if (rc == VsfStatus::Ok && vsfRestoreModel(&sample) != 0)
+    rc = vsfSeekFinalRecord(&sample, i);
+  if (rc == VsfStatus::Ok && vsfRestoreModel(&sample) != VsfStatus::Ok)
     rc = VsfStatus::NotRestored;
   if (rc == VsfStatus::Ok && sample.fitStatus == VFS_DONE) {
     // The coefficient graph reads the sample's step records again from their start.

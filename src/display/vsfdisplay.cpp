@@ -269,10 +269,11 @@ VsfStatus vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int
     step.stepScratchPos = scratchPosition;
     step.dataSettings = fit->dataSettings;
     if (sampleTag != -1) {
-      const int32_t next = vsfNextSampleStep(&step, sampleTag);
-      if (next < 0)
-        return statusFromCode(next);
-      if (next == 0)
+      bool stepOfSample = false;
+      if (const VsfStatus rc = vsfNextSampleStep(&step, sampleTag, &stepOfSample);
+          rc != VsfStatus::Ok)
+        return rc;
+      if (!stepOfSample)
         break;
     }
     const ScopedPool stepPool(vsfCreateNamedPool(1, "step pool"));
@@ -280,7 +281,7 @@ VsfStatus vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int
     if (pool == nullptr)
       return VsfStatus::NoPoolOrHandle;
     step.pool = pool;
-    if (vsfRestoreModel(&step) != 0)
+    if (vsfRestoreModel(&step) != VsfStatus::Ok)
       return VsfStatus::NotRestored;
     if (record < firstShown)
       continue;

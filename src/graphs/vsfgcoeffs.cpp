@@ -224,16 +224,16 @@ struct CoefData {
     record.stepScratchPos = pos;
     record.dataSettings = m->dataSettings;
     if (sampleTag >= 0) {
-      const int32_t next = vsfNextSampleStep(&record, sampleTag);
-      if (next <= 0)
+      bool stepOfSample = false;
+      if (vsfNextSampleStep(&record, sampleTag, &stepOfSample) != VsfStatus::Ok || !stepOfSample)
         return VsfStatus::NotRestored;
     }
     ctx->coefGraphPool = vsfCreateNamedPool(1, "model pool");
     if (ctx->coefGraphPool == nullptr)
       return VsfStatus::NoPoolOrHandle;
     record.pool = ctx->coefGraphPool;
-    const int32_t rc = vsfRestoreModel(&record);
-    if (rc == 0) {
+    const VsfStatus rc = vsfRestoreModel(&record);
+    if (rc == VsfStatus::Ok) {
       data.step = vsfgShownStep(ctx, m, i);
       const int32_t slot = vsfMethodStartsFull(ctx->options.method) || m->includeCount == 0
                                ? i
@@ -246,7 +246,7 @@ struct CoefData {
     }
     ctx->coefGraphPool->destroy(ctx->coefGraphPool);
     ctx->coefGraphPool = nullptr;
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return VsfStatus::NotRestored;
   }
   return VsfStatus::Ok;

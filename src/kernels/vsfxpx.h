@@ -6,6 +6,7 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -13,7 +14,8 @@ struct VsfPassState;
 
 // The status of a cross-product pass that met a TRAIN row whose cross-validation fold lies
 // outside 0 to foldCount - 1: such a row belongs to no fold's sums, so the sums are incomplete.
-inline constexpr int32_t kVsfBadFoldRow = -61;
+// Kernels return it as a plain code, as their function type asks.
+inline constexpr int32_t kVsfBadFoldRow = codeOf(VsfStatus::BadFoldRow);
 
 [[nodiscard]] int32_t vsfFullXpX(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] int32_t vsfFullXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,

@@ -47,7 +47,7 @@ double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t 
     return vsfCp(rank, sse, n, m->fullMse);
   case VC_BIC:
     return vsfBic(rank, sse, n, m->fullMse);
-  // A failed pass is reported by vsfRunPass and leaves the statistic missing, which the
+  // A failed pass is reported by vsfDataPass and leaves the statistic missing, which the
   // criterion then is.
   case VC_PRESS:
     (void)vsfComputePress(m);
@@ -148,14 +148,14 @@ double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, int32_t code
   return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects);
 }
 
-int32_t vsfComputeResids(VsfModel* m) {
+VsfStatus vsfComputeResids(VsfModel* m) {
   if (!isHostMissing(m->validateAse) || !isHostMissing(m->testAse))
-    return 0;
+    return VsfStatus::Ok;
   m->validateAse = 0.0;
   m->testAse = 0.0;
   vsfStructuredSetEstimates(m);
-  int32_t rc = vsfRunPass(m, vsfResids, vsfResids_t, 0);
-  if (rc != 0) {
+  const VsfStatus rc = vsfDataPass(m, vsfResids, vsfResids_t, 0);
+  if (rc != VsfStatus::Ok) {
     m->validateAse = m->testAse = hostMissing(); // never a partial sum
     return rc;
   }
@@ -164,23 +164,23 @@ int32_t vsfComputeResids(VsfModel* m) {
   return rc;
 }
 
-int32_t vsfComputeCVResids(VsfModel* m) {
+VsfStatus vsfComputeCVResids(VsfModel* m) {
   if (!vsfCvOn(m) || m->folds == nullptr || !isHostMissing(m->cvPress))
-    return 0;
+    return VsfStatus::Ok;
   // The folds' sums give their errors without a pass, unless they would lose digits.
   if (!vsfFoldPressFromSums(m)) {
     for (int32_t f = 0; f < m->foldCount; ++f)
       m->folds[f].cvSse = 0.0;
     vsfStructuredSetEstimates(m);
-    const int32_t rc = vsfRunPass(m, vsfCVResids, vsfCVResids_t, 0);
-    if (rc != 0)
+    const VsfStatus rc = vsfDataPass(m, vsfCVResids, vsfCVResids_t, 0);
+    if (rc != VsfStatus::Ok)
       return rc; // cvPress stays missing: never a partial sum
   }
   double sum = 0.0;
   for (int32_t f = 0; f < m->foldCount; ++f)
     sum += m->folds[f].cvSse;
   m->cvPress = sum;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfComputeCVEXPRESS(VsfModel* m) {

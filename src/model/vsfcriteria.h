@@ -3,6 +3,8 @@
 // error), the estimates and standardized estimates, and the diagonal of the inverse.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -13,8 +15,8 @@ double vsfGetCriterion(VsfModel* model, int32_t code);
 double vsfStepCriterion(const VsfModel* model, int32_t code, int32_t step);
 double vsfComputeCriterion(double prevSse, double sse, VsfModel* model, int32_t code,
                            int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects);
-[[nodiscard]] int32_t vsfComputeResids(VsfModel* model);
-[[nodiscard]] int32_t vsfComputeCVResids(VsfModel* model);
+[[nodiscard]] VsfStatus vsfComputeResids(VsfModel* model);
+[[nodiscard]] VsfStatus vsfComputeCVResids(VsfModel* model);
 void vsfComputeCVEXPRESS(VsfModel* model);
 // Carries an intercept estimated on shifted pages back to the data's scale, for estimates
 // (beta, in parameter order) of the model whose sweep flags are given.

@@ -9,7 +9,6 @@
 #include "numerics/packedtri.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/sizetext.h"
 #include "support/vsfoptions.h"
 

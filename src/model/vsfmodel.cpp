@@ -17,7 +17,6 @@
 #include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/poolalloc.h"
 #include "support/stepcodes.h"
 #include "support/vsfmethods.h"
@@ -126,7 +125,7 @@ namespace {
                 : Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "model pool");
   if (m->pool == nullptr)
     return VsfStatus::NoPoolOrHandle;
-  m->passFailure = 0;
+  m->passFailure = VsfStatus::Ok;
 
   // A resample's step records go to its resampler's file, after those of earlier samples.
   if (m->resampler != nullptr) {
@@ -878,7 +877,7 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     m->sse = 0.0;
 
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {
-    if (vsfSerializeModel(m) != 0) {
+    if (vsfSerializeModel(m) != VsfStatus::Ok) {
       // The step stays in the history, but the fit cannot go on without its record.
       vsfLog(VsfMsg::RecordStepCouldNot, {HostMsgArg(static_cast<int64_t>(s))});
       return VsfStatus::PageNotWritten;

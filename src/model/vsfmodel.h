@@ -69,7 +69,7 @@ struct VsfModel : VsfPassState {
   VsfPerfBlock* perf;
   VsfScratch* scratchHolder; // the context slot of the step-record scratch file
   int32_t fitStatus;         // VsfFitStatus
-  int32_t passFailure;       // the first failing data pass of the fit (0: none)
+  VsfStatus passFailure;     // the first failing data pass of the fit (Ok: none)
   int32_t overflowEffect;    // VFS_OVERFLOW: the effect whose sums overflow, -1 the response
   VsfResampleDriver* resampleDriver;
 

@@ -6,7 +6,6 @@
 #include "data/vsfscratchfile.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
-#include "support/nomemory.h"
 #include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
@@ -20,10 +19,11 @@ namespace {
 struct Writer {
   QkByteFile* file;
   int64_t* pos;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   template <class T> void put(const T* data, int64_t count) {
-    if (rc == 0 && count > 0)
-      rc = vsfWriteScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
+    if (rc == VsfStatus::Ok && count > 0)
+      rc =
+          statusFromCode(vsfWriteScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos));
   }
   template <class T> void one(T v) { put(&v, 1); }
 };
@@ -31,10 +31,10 @@ struct Writer {
 struct Reader {
   QkByteFile* file;
   int64_t* pos;
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   template <class T> void get(T* data, int64_t count) {
-    if (rc == 0 && count > 0)
-      rc = vsfReadScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos);
+    if (rc == VsfStatus::Ok && count > 0)
+      rc = statusFromCode(vsfReadScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos));
   }
 };
 
@@ -76,10 +76,10 @@ int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
 
 } // namespace
 
-int32_t vsfSerializeModel(VsfModel* m) {
+VsfStatus vsfSerializeModel(VsfModel* m) {
   Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
-    return codeOf(VsfStatus::PageNotWritten);
+    return VsfStatus::PageNotWritten;
   // A resampler's records start with its sample tag, so that a reader can tell a sample's
   // steps from its final record.
   if (m->resampler != nullptr)
@@ -97,7 +97,7 @@ int32_t vsfSerializeModel(VsfModel* m) {
     counts[i] = *cf[i];
   w.put(stats, 28);
   w.put(counts, 13);
-  if (w.rc != 0 || m->fitStatus < VFS_DONE)
+  if (w.rc != VsfStatus::Ok || m->fitStatus < VFS_DONE)
     return w.rc;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
   const VsfModelOptions* o = m->options;
@@ -161,16 +161,16 @@ int32_t vsfSerializeModel(VsfModel* m) {
   return w.rc;
 }
 
-int32_t vsfRestoreModel(VsfModel* m) {
+VsfStatus vsfRestoreModel(VsfModel* m) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
-    return codeOf(VsfStatus::NotRestored);
+    return VsfStatus::NotRestored;
   r.get(&m->fitStatus, 1);
   double stats[28];
   int32_t counts[13];
   r.get(stats, 28);
   r.get(counts, 13);
-  if (r.rc != 0)
+  if (r.rc != VsfStatus::Ok)
     return r.rc;
   double* sf[28];
   int32_t* cf[13];
@@ -181,7 +181,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
   for (int i = 0; i < 13; ++i)
     *cf[i] = counts[i];
   if (m->fitStatus < VFS_DONE)
-    return 0;
+    return VsfStatus::Ok;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount, nF = m->foldCount;
   const VsfModelOptions* o = m->options;
   auto need = [&](auto*& arr, int64_t count) -> bool {
@@ -198,7 +198,7 @@ int32_t vsfRestoreModel(VsfModel* m) {
       !need(stepEffects, nS + 1) || !need(stepSSE, nS + 1) || !need(m->beta, nP) ||
       !need(m->betaVariance, nP) || !need(m->stdBeta, nP) ||
       (o->storeCandidates && !need(m->candidateValue, nE)))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   m->stepRank = stepRank + 1;
   m->stepEffects = stepEffects + 1;
   m->stepSSE = stepSSE + 1;
@@ -207,16 +207,16 @@ int32_t vsfRestoreModel(VsfModel* m) {
       (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
        !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
        !need(m->chosenEffectStatus, nE)))
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   if (cvDetailsGiven(m)) {
     if (!need(m->folds, nF))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     if (foldBetaAsked(m)) {
       for (int32_t f = 0; f < nF; ++f)
         if (!need(m->folds[f].beta, nP))
-          return kVsfNoMemory;
+          return VsfStatus::NoMemory;
       if (!need(m->workVector, nF))
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
     }
   }
   r.get(m->inModelList, nE);
@@ -229,8 +229,8 @@ int32_t vsfRestoreModel(VsfModel* m) {
   r.get(stepEffects, nS + 1);
   r.get(m->stepSSE, nS);
   auto series = [&](double*& arr) {
-    if (r.rc == 0 && nS > 0 && !need(arr, nS))
-      r.rc = kVsfNoMemory;
+    if (r.rc == VsfStatus::Ok && nS > 0 && !need(arr, nS))
+      r.rc = VsfStatus::NoMemory;
     r.get(arr, nS);
   };
   if (o->pressNeeded)
@@ -282,30 +282,30 @@ int32_t vsfRestoreModel(VsfModel* m) {
   std::memcpy(&m->stopDropValue, stop + 24, 8);
   if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
     r.get(&m->changeListLength, 1);
-    if (r.rc == 0 && m->changeListLength != 0) {
+    if (r.rc == VsfStatus::Ok && m->changeListLength != 0) {
       if (!need(m->changeList, m->changeListLength))
-        return kVsfNoMemory;
+        return VsfStatus::NoMemory;
       r.get(m->changeList, m->changeListLength);
     }
   }
   return r.rc;
 }
 
-int32_t vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
+VsfStatus vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
-    return codeOf(VsfStatus::NotRestored);
+    return VsfStatus::NotRestored;
   // Every step record of the sample precedes its final record: each is read in full (into a
   // pool of its own) to reach the next tag.
   for (;;) {
     int32_t tag = 0;
     r.get(&tag, 1);
-    if (r.rc != 0)
-      return codeOf(VsfStatus::NotRestored);
+    if (r.rc != VsfStatus::Ok)
+      return VsfStatus::NotRestored;
     if (tag == -100 - sample)
-      return 0;
+      return VsfStatus::Ok;
     if (tag != sample)
-      return codeOf(VsfStatus::NotRestored);
+      return VsfStatus::NotRestored;
     VsfModel step{};
     step.options = m->options;
     step.dataSettings = m->dataSettings;
@@ -313,33 +313,36 @@ int32_t vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
     step.stepScratchPos = m->stepScratchPos;
     step.pool = vsfCreateNamedPool(1, "step pool");
     if (step.pool == nullptr)
-      return codeOf(VsfStatus::NotRestored);
-    const int32_t rc = vsfRestoreModel(&step);
+      return VsfStatus::NotRestored;
+    const VsfStatus rc = vsfRestoreModel(&step);
     step.pool->destroy(step.pool);
-    if (rc != 0)
-      return codeOf(VsfStatus::NotRestored);
+    if (rc != VsfStatus::Ok)
+      return VsfStatus::NotRestored;
   }
 }
 
-int32_t vsfNextSampleStep(VsfModel* m, int32_t sample) {
+VsfStatus vsfNextSampleStep(VsfModel* m, int32_t sample, bool* stepOfSample) {
+  *stepOfSample = false;
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
-    return codeOf(VsfStatus::NotRestored);
+    return VsfStatus::NotRestored;
   const int64_t before = *r.pos;
   int32_t tag = 0;
   r.get(&tag, 1);
-  if (r.rc != 0)
-    return codeOf(VsfStatus::NotRestored);
-  if (tag == sample)
-    return 1;
+  if (r.rc != VsfStatus::Ok)
+    return VsfStatus::NotRestored;
+  if (tag == sample) {
+    *stepOfSample = true;
+    return VsfStatus::Ok;
+  }
   *r.pos = before;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
+VsfStatus vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
   Writer w{file, position};
   w.one<int32_t>(m->fitStatus);
-  if (w.rc != 0 || m->fitStatus < VFS_DONE)
+  if (w.rc != VsfStatus::Ok || m->fitStatus < VFS_DONE)
     return w.rc;
   const bool chosen = m->options->choose != VC_NONE_GIVEN;
   const int32_t n = chosen ? m->stepEffects[m->chosenStep] : m->inModelCount;
@@ -349,14 +352,14 @@ int32_t vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
   return w.rc;
 }
 
-int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position, int32_t* status,
-                           int32_t* count, int32_t* effects, double* estimates) {
+VsfStatus vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position,
+                             int32_t* status, int32_t* count, int32_t* effects, double* estimates) {
   Reader r{file, position};
   r.get(status, 1);
-  if (r.rc != 0 || *status < 0)
+  if (r.rc != VsfStatus::Ok || *status < 0)
     return r.rc;
   r.get(count, 1);
-  if (r.rc == 0)
+  if (r.rc == VsfStatus::Ok)
     r.get(effects, *count);
   r.get(estimates, parmCount);
   return r.rc;

@@ -9,22 +9,24 @@
 // 32-byte stop block and, for GROUPLASSO, the change list.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
 struct QkByteFile;
 
-[[nodiscard]] int32_t vsfSerializeModel(VsfModel* model);
-[[nodiscard]] int32_t vsfRestoreModel(VsfModel* model);
+[[nodiscard]] VsfStatus vsfSerializeModel(VsfModel* model);
+[[nodiscard]] VsfStatus vsfRestoreModel(VsfModel* model);
 // Moves the model's read position in a resampler's file past the step records of `sample`
 // and the tag of its final record, so that vsfRestoreModel reads that final record next.
-// -6 when a record of another sample comes first or the file cannot be read.
-[[nodiscard]] int32_t vsfSeekFinalRecord(VsfModel* model, int32_t sample);
-// Reads the tag before the next record of a resampler's file: 1 when the record is a step
-// record of `sample` (the tag is passed), 0 when it is not (the position stays before the
-// tag), -6 when the file cannot be read.
-[[nodiscard]] int32_t vsfNextSampleStep(VsfModel* model, int32_t sample);
-[[nodiscard]] int32_t vsfSerializeResample(VsfModel* model, QkByteFile* file, int64_t* position);
-[[nodiscard]] int32_t vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position,
-                                         int32_t* status, int32_t* count, int32_t* effects,
-                                         double* estimates);
+// NotRestored when a record of another sample comes first or the file cannot be read.
+[[nodiscard]] VsfStatus vsfSeekFinalRecord(VsfModel* model, int32_t sample);
+// Reads the tag before the next record of a resampler's file: *stepOfSample is true when the
+// record is a step record of `sample` (the tag is passed), false when it is not (the position
+// stays before the tag); NotRestored when the file cannot be read.
+[[nodiscard]] VsfStatus vsfNextSampleStep(VsfModel* model, int32_t sample, bool* stepOfSample);
+[[nodiscard]] VsfStatus vsfSerializeResample(VsfModel* model, QkByteFile* file, int64_t* position);
+[[nodiscard]] VsfStatus vsfRestoreResample(QkByteFile* file, int32_t parmCount, int64_t* position,
+                                           int32_t* status, int32_t* count, int32_t* effects,
+                                           double* estimates);

@@ -39,25 +39,24 @@ using packed::diag;
 // without the cross products): the sums of squares that the grown-on-demand matrix starts
 // from are formed about the shift, from zero, while the uncorrected response sum of squares
 // they replace is kept.
-[[nodiscard]] int32_t shiftPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+[[nodiscard]] VsfStatus shiftPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
-  const int32_t rc = vsfRunPass(m, serial, threaded, 0);
-  if (rc != 0)
+  if (const VsfStatus rc = vsfDataPass(m, serial, threaded, 0); rc != VsfStatus::Ok)
     return rc;
   m->pagesShifted = 1;
   m->rawSumWYY = raw;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t vsfShiftPages(VsfModel* m, bool withCrossProducts) {
+VsfStatus vsfShiftPages(VsfModel* m, bool withCrossProducts) {
   const VsfModelOptions* o = m->options;
   if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize ||
       o->parmStandardize)
-    return 0;
+    return VsfStatus::Ok;
   // Sparse columns stay as they are, and so does the intercept's column of ones.
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (e == 0 || m->sparseSlot[e] >= 0)
@@ -65,14 +64,14 @@ int32_t vsfShiftPages(VsfModel* m, bool withCrossProducts) {
                 m->xpxShift + 1 + m->parmOffset[e] + m->effectColumns[e], 0.0);
   if (withCrossProducts) {
     m->xpxPagePrep = VXP_SHIFT;
-    return 0;
+    return VsfStatus::Ok;
   }
   return shiftPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t);
 }
 
-int32_t vsfShiftPagesWithCrossProducts(VsfModel* m) {
-  const int32_t rc = shiftPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t);
-  if (rc == 0)
+VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* m) {
+  const VsfStatus rc = shiftPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t);
+  if (rc == VsfStatus::Ok)
     m->xpxPagePrep = VXP_DONE;
   return rc;
 }

@@ -5,6 +5,8 @@
 // sums of squares are finite.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -14,8 +16,8 @@ struct VsfModel;
 // sums of squares about the shift. 0 or the code of the failing pass. withCrossProducts
 // leaves the shift to the pass that forms the full X'X next (xpxPagePrep VXP_SHIFT), which
 // vsfShiftPagesWithCrossProducts then runs: one pass over the rows for the three.
-[[nodiscard]] int32_t vsfShiftPages(VsfModel* model, bool withCrossProducts);
-[[nodiscard]] int32_t vsfShiftPagesWithCrossProducts(VsfModel* model);
+[[nodiscard]] VsfStatus vsfShiftPages(VsfModel* model, bool withCrossProducts);
+[[nodiscard]] VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* model);
 // The uncorrected total sum of squares of the response, on the data's own scale.
 double vsfUncorrectedTotal(const VsfModel* model);
 // Tests the diagonal of the accumulated cross products (the full X'X, or the response's sum

@@ -12,7 +12,6 @@
 #include "numerics/qkzsweep.h"
 #include "support/hostif.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/seams.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
@@ -129,20 +128,20 @@ double blockResponse(const void* c, int64_t j) {
 
 // The failure of the Cholesky factor of the model's swept columns, which the rounding rule
 // that swept them makes a fault of the matrix, not a dependent column: the fit ends.
-int32_t noFactor(VsfModel* m, size_t swept) {
+VsfStatus noFactor(VsfModel* m, size_t swept) {
   vsfLog(VsfMsg::SweptColumnsNoCholesky, {HostMsgArg(static_cast<int64_t>(swept))});
-  if (m->passFailure == 0)
-    m->passFailure = kVsfReportedFailure;
-  return kVsfReportedFailure;
+  if (m->passFailure == VsfStatus::Ok)
+    m->passFailure = VsfStatus::ReportedFailure;
+  return VsfStatus::ReportedFailure;
 }
 
-[[nodiscard]] int32_t pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
+[[nodiscard]] VsfStatus pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
   VsfStructured* st = m->structured;
   Block block{m, st};
   const VsfDiagonalBlock source{&block,        st->columns,   blockCross,
                                 blockDiagonal, blockResponse, st->rankOne};
   if (vsfDiagonalBlockPivots(m, source, sse, count, taken))
-    return 0;
+    return VsfStatus::Ok;
   *sse = m->sse;
   *count = 0;
   if (taken != nullptr)
@@ -302,7 +301,7 @@ void complementOf(const double* total, double* part, int64_t n) {
 // sum takes its rows in the serial pass's order whatever the number of page files (one a
 // thread): these sums do not depend on the thread count, as the packed road's shared
 // triangle's do not (a buffer per file, added afterwards, gave other last bits on 8 threads).
-[[nodiscard]] int32_t structuredSums(VsfModel* m) {
+[[nodiscard]] VsfStatus structuredSums(VsfModel* m) {
   VsfStructured* st = m->structured;
   const int64_t L = vsfStructuredXpXLength(m);
   const uint32_t F = m->bags != nullptr ? m->bags->count : 0;
@@ -314,7 +313,7 @@ void complementOf(const double* total, double* part, int64_t n) {
       return vsfReportPassFailure(m, rc);
   st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
   if (st->offDiagonal)
-    return 0;
+    return VsfStatus::Ok;
   const double* own = total.data();
   placeSums(st, m->xpx, own);
   for (int32_t f = 0; f < st->foldCount; ++f)
@@ -332,7 +331,7 @@ void complementOf(const double* total, double* part, int64_t n) {
     complementOf(st->cross, st->folds[f].cross, cross);
     st->folds[f].rankOne = st->rankOne - st->folds[f].rankOne;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The part of small column k's rounding root over the effect's swept columns J: the sum of
@@ -411,9 +410,9 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
 
 // Runs `work` on the model's own state, then on each fold record's with the model's
 // triangles, flags and structured state pointing at the fold's for the while (the model's
-// rank kept: folds count none). The first failing code.
-template <class Work> int32_t eachState(VsfModel* m, Work work) {
-  int32_t rc = work();
+// rank kept: folds count none). The first failing status.
+template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
+  VsfStatus rc = work();
   VsfStructured* st = m->structured;
   if (st->foldCount == 0)
     return rc;
@@ -426,8 +425,8 @@ template <class Work> int32_t eachState(VsfModel* m, Work work) {
     m->sweptXpx = F.sweptXpx;
     m->sweepFlags = F.sweepFlags;
     m->structured = &st->folds[f];
-    const int32_t r = work();
-    rc = rc != 0 ? rc : r;
+    const VsfStatus r = work();
+    rc = rc != VsfStatus::Ok ? rc : r;
   }
   m->xpx = xpx;
   m->sweptXpx = swept;
@@ -438,12 +437,12 @@ template <class Work> int32_t eachState(VsfModel* m, Work work) {
 }
 
 // The entry of the effect into one state.
-[[nodiscard]] int32_t enterOne(VsfModel* m) {
+[[nodiscard]] VsfStatus enterOne(VsfModel* m) {
   VsfStructured* st = m->structured;
   const int64_t n = st->small;
   double sse;
   int32_t count;
-  if (int32_t rc = pivots(m, &sse, &count, st->swept); rc != 0)
+  if (const VsfStatus rc = pivots(m, &sse, &count, st->swept); rc != VsfStatus::Ok)
     return rc;
   double* A = st->reduced;
   vsfStructuredReduce(*st, m->xpx, A);
@@ -522,9 +521,9 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
-int32_t vsfStructuredCrossProducts(VsfModel* m) {
+VsfStatus vsfStructuredCrossProducts(VsfModel* m) {
   VsfStructured* st = m->structured;
-  if (int32_t rc = structuredSums(m); rc != 0)
+  if (const VsfStatus rc = structuredSums(m); rc != VsfStatus::Ok)
     return rc;
   if (st->offDiagonal) {
     // The effect's block is neither shape the road solves: the packed triangle of every
@@ -532,37 +531,37 @@ int32_t vsfStructuredCrossProducts(VsfModel* m) {
     m->structured = nullptr;
     const int32_t columns = m->parmCount + 1;
     if (const VsfStatus rc = vsfAddXpXMemory(m, columns); rc != VsfStatus::Ok)
-      return codeOf(rc);
+      return rc;
     m->xpxColumns = columns;
     std::fill(m->xpx, m->xpx + tri(columns), 0.0);
     for (int32_t f = 0; f < st->foldCount; ++f)
       std::fill(m->folds[f].xpx, m->folds[f].xpx + tri(columns), 0.0);
-    return 0;
+    return VsfStatus::Ok;
   }
   // A sum that is not finite is kept in m->fitStatus, which ends the fit.
   (void)finiteSums(m);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
+VsfStatus vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
   return pivots(m, sse, sweptCount, nullptr);
 }
 
-int32_t vsfStructuredEnter(VsfModel* m) {
+VsfStatus vsfStructuredEnter(VsfModel* m) {
   return eachState(m, [m] { return enterOne(m); });
 }
 
 void vsfStructuredLeave(VsfModel* m) {
   (void)eachState(m, [m] {
     leaveOne(m);
-    return 0;
+    return VsfStatus::Ok;
   });
 }
 
-int32_t vsfStructuredRefresh(VsfModel* m) {
+VsfStatus vsfStructuredRefresh(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
-    return 0;
+    return VsfStatus::Ok;
   const std::vector<int64_t> S = sweptSmall(m);
   const size_t s = S.size();
   std::vector<double> inv, w(s), u(s, 0.0);
@@ -597,7 +596,7 @@ int32_t vsfStructuredRefresh(VsfModel* m) {
     }
     st->sweptDiagonal[j] = (j == b.least ? b.a / b.g : 1.0 / d - d0 / (d * d * b.g)) + q;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 double vsfStructuredPivotRoot(const VsfModel* m, int64_t k) {
@@ -658,11 +657,11 @@ bool vsfStructuredAnySwept(const VsfModel* m) {
 void vsfStructuredRetake(VsfModel* m) {
   if (m->structured == nullptr)
     return;
-  (void)eachState(m, [m]() -> int32_t {
+  (void)eachState(m, [m]() -> VsfStatus {
     const VsfStructured* st = m->structured;
     if (!st->inModel ||
         std::find(st->swept, st->swept + st->columns, '0') == st->swept + st->columns)
-      return 0;
+      return VsfStatus::Ok;
     leaveOne(m);
     return enterOne(m);
   });

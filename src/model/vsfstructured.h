@@ -51,23 +51,23 @@ struct VsfStructured;
 // vsfCVFullOutsideFolds as on the packed road). When a
 // row has two values in the effect's block the road is given up: the triangles grow to
 // every column (reporting, as they always do, a triangle that is too large) and the caller
-// forms them. 0, or a failing pass's or the growth's code; an overflowing sum sets the fit
+// forms them. Ok, or a failing pass's or the growth's status; an overflowing sum sets the fit
 // status.
-[[nodiscard]] int32_t vsfStructuredCrossProducts(VsfModel* model);
-// The trial SSE of adding the effect and the number of its columns that would be swept; 0,
-// or kVsfReportedFailure as for vsfStructuredEnter.
-[[nodiscard]] int32_t vsfStructuredTrial(VsfModel* model, double* sse, int32_t* sweptCount);
-// Enters the effect (vsfAddEffect's work for it) into the model and each fold record; 0,
-// kVsfNoMemory, or kVsfReportedFailure when the model's swept columns have no Cholesky
+[[nodiscard]] VsfStatus vsfStructuredCrossProducts(VsfModel* model);
+// The trial SSE of adding the effect and the number of its columns that would be swept; Ok,
+// or ReportedFailure as for vsfStructuredEnter.
+[[nodiscard]] VsfStatus vsfStructuredTrial(VsfModel* model, double* sse, int32_t* sweptCount);
+// Enters the effect (vsfAddEffect's work for it) into the model and each fold record; Ok,
+// NoMemory, or ReportedFailure when the model's swept columns have no Cholesky
 // factor (logged, kept in passFailure).
-[[nodiscard]] int32_t vsfStructuredEnter(VsfModel* model);
+[[nodiscard]] VsfStatus vsfStructuredEnter(VsfModel* model);
 // Takes the effect's columns out of the model and each fold record (vsfDropEffect's
 // unsweeping of them): the triangle is the model's small columns swept again without them.
 void vsfStructuredLeave(VsfModel* model);
 // After a column of the small triangle is swept with the effect in the model: the swept
-// diagonal of the effect's columns again. 0, or kVsfReportedFailure as for
+// diagonal of the effect's columns again. Ok, or ReportedFailure as for
 // vsfStructuredEnter.
-[[nodiscard]] int32_t vsfStructuredRefresh(VsfModel* model);
+[[nodiscard]] VsfStatus vsfStructuredRefresh(VsfModel* model);
 // The part of small column k's rounding root (vsfPivotRoot) over the effect's swept
 // columns, which the triangle does not hold: the sum over them of |b_j| sqrt(X'X(j, j)), b
 // the coefficients of column k on the model's columns (0 without the effect).

@@ -20,7 +20,6 @@
 #include "support/hostif.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 #include "support/zparrows.h"
@@ -174,17 +173,17 @@ void rowsFromOwnCross(VsfModel* m, int32_t k) {
 
 } // namespace
 
-int32_t vsfRunPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
-                   int64_t length) {
+VsfStatus vsfDataPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                      int64_t length) {
   const int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
   if (rc != 0)
     return vsfReportPassFailure(m, rc);
   if (m->splitSparse)
     vsfSplitCorrect(m, serial);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfReportPassFailure(VsfModel* m, int32_t rc) {
+VsfStatus vsfReportPassFailure(VsfModel* m, int32_t rc) {
   if (rc == kVsfBadFoldRow) {
     vsfLog(VsfMsg::TrainingRowDataPages, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
   } else if (rc != 0) {
@@ -192,11 +191,11 @@ int32_t vsfReportPassFailure(VsfModel* m, int32_t rc) {
   }
   // A negative code says what failed (out of memory among them) and passes up as it is; a
   // kernel's positive status means nothing past the message just logged.
-  rc = rc < 0 ? rc : kVsfReportedFailure;
+  const VsfStatus status = rc < 0 ? statusFromCode(rc) : VsfStatus::ReportedFailure;
   // Criteria ignore the codes of their passes: the fit reads this after every search.
-  if (m->passFailure == 0)
-    m->passFailure = rc;
-  return rc;
+  if (m->passFailure == VsfStatus::Ok)
+    m->passFailure = status;
+  return status;
 }
 
 int32_t vsfSweepThreads(const VsfModel* m) {
@@ -347,11 +346,11 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
 
 int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialRun(m, k, 1); }
 
-int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) {
+VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) {
   assert(k >= 0 && k < m->effectCount && "an effect of the model enters");
   const VsfModelOptions* o = m->options;
   if (m->effectStatus[k] == VES_UNAVAILABLE)
-    return 0;
+    return VsfStatus::Ok;
   assert(m->inModelCount < m->effectCount && "the in-model list has room for one more");
   m->inModelList[m->inModelCount++] = k;
   if (m->effectStatus[k] != VES_INTERCEPT && m->effectStatus[k] != VES_FORCED)
@@ -359,7 +358,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
   const int32_t nk = m->effectColumns[k];
 
   if (m->structured != nullptr && k == m->structured->effect) {
-    if (int32_t rc = vsfStructuredEnter(m); rc != 0)
+    if (const VsfStatus rc = vsfStructuredEnter(m); rc != VsfStatus::Ok)
       return rc;
   } else if (vsfFullXpxOn(m)) {
     // The structured road's trials work on a copy of its small triangles, not a collapse.
@@ -383,7 +382,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
       if (m1 <= kVsfMaxTriangleColumns)
         c = std::min(c, kVsfMaxTriangleColumns);
       if (const VsfStatus rc = vsfAddXpXMemory(m, c); rc != VsfStatus::Ok)
-        return codeOf(rc);
+        return rc;
     }
     assert(m1 <= m->xpxCapacity && "X'X has room for the entering columns");
     const bool stored = m->options->storeCross != 0 && m->cross != nullptr;
@@ -412,8 +411,8 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
         for (int32_t f = 0; f < m->foldCount; ++f)
           std::fill(m->folds[f].xpx + from, m->folds[f].xpx + to, 0.0);
       m->effectColumn[k] = m0;
-      int32_t rc = vsfRunPass(m, vsfEffXpX, vsfEffXpX_t, to - from);
-      if (rc != 0)
+      if (const VsfStatus rc = vsfDataPass(m, vsfEffXpX, vsfEffXpX_t, to - from);
+          rc != VsfStatus::Ok)
         return rc;
       if (cvFolds(m)) {
         for (int32_t f = 0; f < m->foldCount; ++f)
@@ -464,7 +463,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
   }
 
   if (m->structured != nullptr && k != m->structured->effect)
-    if (int32_t rc = vsfStructuredRefresh(m); rc != 0)
+    if (const VsfStatus rc = vsfStructuredRefresh(m); rc != VsfStatus::Ok)
       return rc;
   clearCache(m);
   if (trial == 0 && m->hierarchy && m->hierListA != nullptr && m->hierListB != nullptr) {
@@ -473,7 +472,7 @@ int32_t vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) 
     for (int32_t i = 0; i < m->hierAddCountInit[k]; ++i)
       m->hierDropCount[m->hierListA[k][i]] -= 1;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfUpdateXpXi(VsfModel* m) {
@@ -651,13 +650,13 @@ void vsfResweepModel(VsfModel* m, int32_t except, int32_t moved, int32_t movedAt
   clearCache(m);
 }
 
-int32_t vsfReenterEffect(VsfModel* m, int32_t k, int32_t rank, uint8_t resweepAll) {
+VsfStatus vsfReenterEffect(VsfModel* m, int32_t k, int32_t rank, uint8_t resweepAll) {
   const int32_t at = m->droppedFrom;
-  const int32_t rc = vsfAddEffect(m, k, resweepAll, 0);
-  if (rc != 0 || m->rank == rank || !rebuildable(m))
+  const VsfStatus rc = vsfAddEffect(m, k, resweepAll, 0);
+  if (rc != VsfStatus::Ok || m->rank == rank || !rebuildable(m))
     return rc;
   vsfResweepModel(m, -1, k, at);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void vsfPhysicalDelete(VsfModel* m, int32_t p) {
@@ -690,9 +689,8 @@ void vsfPhysicalDelete(VsfModel* m, int32_t p) {
     m->effectColumn[m->inModelList[i]] -= static_cast<int32_t>(w);
 }
 
-int32_t vsfInitCross(VsfModel* m) {
-  int32_t rc = vsfRunPass(m, vsfYCross, vsfYCross_t, 0);
-  if (rc != 0)
+VsfStatus vsfInitCross(VsfModel* m) {
+  if (const VsfStatus rc = vsfDataPass(m, vsfYCross, vsfYCross_t, 0); rc != VsfStatus::Ok)
     return rc;
   m->crossColumnCount = 1;
   if (cvFolds(m)) {
@@ -704,12 +702,12 @@ int32_t vsfInitCross(VsfModel* m) {
       for (int64_t i = 0; i < N; ++i)
         m->folds[f].cross[i] = m->cross[i] - m->folds[f].cross[i];
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfAddCross(VsfModel* m, int32_t k) { return vsfAddCrossBatch(m, &k, 1); }
+VsfStatus vsfAddCross(VsfModel* m, int32_t k) { return vsfAddCrossBatch(m, &k, 1); }
 
-int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
+VsfStatus vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
   int32_t columns = 0;
   for (int32_t b = 0; b < count; ++b)
     columns += m->effectColumns[effects[b]];
@@ -722,7 +720,7 @@ int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
     if (cap > m->parmCount)
       cap = m->parmCount + 1;
     if (vsfAddCrossMemory(m, cap, static_cast<int32_t>(N)) != VsfStatus::Ok)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   assert(need <= m->crossCapacity && "the kept cross products have room for the batch");
   const int64_t L = static_cast<int64_t>(columns) * N;
@@ -730,10 +728,10 @@ int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
     m->crossBatch = effects;
     m->crossBatchCount = count;
     m->crossBatchContiguous = vsfDenseInParameterOrder(m) ? 1 : 0;
-    const int32_t rc = vsfRunPass(m, vsfEffCross, vsfEffCross_t, L);
+    const VsfStatus rc = vsfDataPass(m, vsfEffCross, vsfEffCross_t, L);
     m->crossBatch = nullptr;
     m->crossBatchCount = 0;
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   if (cvFolds(m)) {
@@ -751,17 +749,17 @@ int32_t vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
     slot += m->effectColumns[effects[b]];
   }
   m->crossColumnCount = need;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfComputePress(VsfModel* m) {
+VsfStatus vsfComputePress(VsfModel* m) {
   if (!isHostMissing(m->press))
-    return 0;
+    return VsfStatus::Ok;
   m->press = 0.0;
   vsfStructuredPressSetUp(m);
   vsfStructuredSetEstimates(m);
-  int32_t rc = vsfRunPass(m, vsfPress, vsfPress_t, 0);
-  if (rc != 0)
+  const VsfStatus rc = vsfDataPass(m, vsfPress, vsfPress_t, 0);
+  if (rc != VsfStatus::Ok)
     m->press = hostMissing(); // never a partial sum
   return rc;
 }

@@ -9,17 +9,24 @@
 #include <limits>
 
 #include "data/vsfutilfile.h"
+#include "support/stepcodes.h"
 
 struct VsfModel;
 
 // One data pass of a kernel pair through the threading frame; a failure is reported
-// (VsfMsg::PassOverDataPages) and its code returned, so that no caller goes on with partial sums.
-[[nodiscard]] int32_t vsfRunPass(VsfModel* model, VsfSerialKernel serial,
-                                 VsfThreadedKernel threaded, int64_t length);
+// (VsfMsg::PassOverDataPages) and its status returned, so that no caller goes on with partial
+// sums.
+[[nodiscard]] VsfStatus vsfDataPass(VsfModel* model, VsfSerialKernel serial,
+                                    VsfThreadedKernel threaded, int64_t length);
+// vsfDataPass with its status as a plain code, for the callers that still take one.
+[[nodiscard]] inline int32_t vsfRunPass(VsfModel* model, VsfSerialKernel serial,
+                                        VsfThreadedKernel threaded, int64_t length) {
+  return codeOf(vsfDataPass(model, serial, threaded, length));
+}
 
-// The report of a data pass that returned `rc` (not 0), as vsfRunPass makes it; returns the
-// code the fit ends with.
-[[nodiscard]] int32_t vsfReportPassFailure(VsfModel* model, int32_t rc);
+// The report of a data pass whose frame returned `rc` (not 0), as vsfDataPass makes it;
+// returns the status the fit ends with.
+[[nodiscard]] VsfStatus vsfReportPassFailure(VsfModel* model, int32_t rc);
 
 // Effects with at least this many columns enter by the blocked sweep (qkzsweepBlock).
 constexpr int32_t kVsfBlockSweepColumns = 64;
@@ -104,8 +111,8 @@ double vsfCandidateTolerance(const VsfModel* model, int64_t k);
 // means.
 bool vsfRuleCentred(const VsfModel* model);
 
-[[nodiscard]] int32_t vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll,
-                                   uint8_t trial);
+[[nodiscard]] VsfStatus vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll,
+                                     uint8_t trial);
 // Takes an effect out of the model: mode 0 only unsweeps it (a trial), 1 also takes it out of
 // the model's list (and its rows out of a growing triangle), 2 also gives its place back to
 // the containment counts. Reverse sweeps undo an entry only as well as the pivots they divide
@@ -119,8 +126,8 @@ void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
 // rule at its old place and not as the last one), the swept matrix is rebuilt with the
 // effect at its old place in the sweep order, the state the removal started from.
 // `resweepAll` as vsfAddEffect's.
-[[nodiscard]] int32_t vsfReenterEffect(VsfModel* model, int32_t effect, int32_t rank,
-                                       uint8_t resweepAll);
+[[nodiscard]] VsfStatus vsfReenterEffect(VsfModel* model, int32_t effect, int32_t rank,
+                                         uint8_t resweepAll);
 // Rebuilds the swept matrix (and every fold's) from the unswept X'X: the columns of the
 // model's effects are swept in again in list order, leaving out effect `except` (-1: none),
 // with effect `moved` (-1: none) taken at list position `movedAt` instead of its own.
@@ -129,12 +136,12 @@ void vsfSweep(VsfModel* model, int32_t column);
 void vsfCVSweep(VsfModel* model, int32_t column, char state);
 void vsfUpdateXpXi(VsfModel* model);
 void vsfPhysicalDelete(VsfModel* model, int32_t position);
-[[nodiscard]] int32_t vsfInitCross(VsfModel* model);
-[[nodiscard]] int32_t vsfAddCross(VsfModel* model, int32_t effect);
+[[nodiscard]] VsfStatus vsfInitCross(VsfModel* model);
+[[nodiscard]] VsfStatus vsfAddCross(VsfModel* model, int32_t effect);
 // Keeps the cross products of `count` effects (each with every column) in one pass, in the
 // store's next columns in the order given; vsfAddCross keeps those of the effect that entered.
-[[nodiscard]] int32_t vsfAddCrossBatch(VsfModel* model, const int32_t* effects, int32_t count);
-[[nodiscard]] int32_t vsfComputePress(VsfModel* model);
+[[nodiscard]] VsfStatus vsfAddCrossBatch(VsfModel* model, const int32_t* effects, int32_t count);
+[[nodiscard]] VsfStatus vsfComputePress(VsfModel* model);
 // One elimination step of the partial sweep on the model's swept matrix (trial adds that
 // only need the SSE); 1 when done, 0 when the pivot fails the tolerance.
 [[nodiscard]] int32_t vsfSweepPartial(VsfModel* model, int32_t column);

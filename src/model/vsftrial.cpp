@@ -11,7 +11,6 @@
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweepblock.h"
 #include "support/hostif.h"
-#include "support/nomemory.h"
 #include "support/seams.h"
 
 #include <algorithm>
@@ -412,11 +411,11 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol) {
   return 1;
 }
 
-int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
+VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
   if (m->structured != nullptr && effect == m->structured->effect)
     return vsfStructuredTrial(m, sse, sweptCount);
   if (!seam::denseRoad() && lowRankTrial(m, effect, sse, sweptCount))
-    return 0;
+    return VsfStatus::Ok;
   const int64_t c = m->effectColumns[effect];
   const int64_t s = m->effectColumn[effect];
   // The dense trial block is made when a trial first needs it, for the widest effect: a
@@ -427,10 +426,10 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
       widest = std::max<int64_t>(widest, m->effectColumns[e]);
     if (const VsfStatus rc = vsfPlanCrossProducts(m, m->xpxColumns, 8.0 * tri(widest + 1));
         rc != VsfStatus::Ok)
-      return codeOf(rc);
+      return rc;
     m->trialXpx = vsfModelArray<double>(m, tri(widest + 1), false);
     if (m->trialXpx == nullptr)
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
   }
   double* T = m->trialXpx;
   const double* W = m->sweptXpx;
@@ -459,7 +458,7 @@ int32_t vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCo
   }
   *sse = T[0] >= 0 ? T[0] : 0.0;
   *sweptCount = count;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // vsfPivotForm of block column j with diagonal b: |v|' |X'X| |v| over j, the swept columns

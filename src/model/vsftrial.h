@@ -4,6 +4,8 @@
 // matrix by partial elimination.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -15,10 +17,10 @@ void vsfModelCollapse(VsfModel* model, bool forDrop);
 void vsfEffectXpXiCollapse(VsfModel* model, int32_t effect);
 void vsfModelReload(VsfModel* model, bool forDrop);
 void vsfModelRestore(VsfModel* model);
-// The trial SSE of adding `effect` and the number of its columns that would be swept; -2
-// when the trial block cannot be had.
-[[nodiscard]] int32_t vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse,
-                                    int32_t* sweptCount);
+// The trial SSE of adding `effect` and the number of its columns that would be swept;
+// NoMemory when the trial block cannot be had.
+[[nodiscard]] VsfStatus vsfEffectXpXi(VsfModel* model, int32_t effect, double* sse,
+                                      int32_t* sweptCount);
 int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
 
 // The lower Cholesky factor L (row-major, n by n) of the packed triangle `a` between the

@@ -97,8 +97,8 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
     for (int32_t k = 0; k < r->sampleCount; ++k, ++g) {
       int64_t pos = r->recordPos[k];
       int32_t status = 0, count = 0;
-      const VsfStatus rc = statusFromCode(vsfRestoreResample(
-          r->freqScratch->file, nP, &pos, &status, &count, effects.data(), estimates.data()));
+      const VsfStatus rc = vsfRestoreResample(r->freqScratch->file, nP, &pos, &status, &count,
+                                              effects.data(), estimates.data());
       if (rc != VsfStatus::Ok)
         return rc;
       SampleModel& s = samples[static_cast<size_t>(g)];

@@ -59,29 +59,29 @@ void clearCandidates(VsfModel* m) {
     if (sel(m) == VC_PRESS)
       m->press = value;
     else
-      rc = statusFromCode(vsfComputePress(m));
+      rc = vsfComputePress(m);
   }
   if (rc == VsfStatus::Ok && vsfCvOn(m)) {
     if (sel(m) == VC_CV && o->cvDetails == VsfCvDetails::None)
       m->cvPress = value;
     else
-      rc = statusFromCode(vsfComputeCVResids(m));
+      rc = vsfComputeCVResids(m);
   }
   if (rc == VsfStatus::Ok && (vsfValidationInUse(m) || vsfTestInUse(m)))
-    rc = statusFromCode(vsfComputeResids(m));
+    rc = vsfComputeResids(m);
   return rc;
 }
 
 [[nodiscard]] VsfStatus growCross(VsfModel* m, int32_t k) {
   if (m->options->storeCross && m->crossSlot != nullptr && m->crossSlot[k] == -1)
-    return statusFromCode(vsfAddCross(m, k));
+    return vsfAddCross(m, k);
   return VsfStatus::Ok;
 }
 
 // Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`.
 [[nodiscard]] VsfStatus Reenter(double value, VsfModel* m, int32_t k, int32_t rank) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
-  if (VsfStatus rc = statusFromCode(vsfReenterEffect(m, k, rank, all)); rc != VsfStatus::Ok)
+  if (VsfStatus rc = vsfReenterEffect(m, k, rank, all); rc != VsfStatus::Ok)
     return rc;
   return refresh(m, value);
 }
@@ -128,8 +128,7 @@ double candidateForm(const CandidateSums& j, double q, const double* xc,
 } // namespace
 
 VsfStatus Add(double value, VsfModel* m, int32_t k) {
-  VsfStatus rc =
-      statusFromCode(vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0));
+  VsfStatus rc = vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0);
   if (rc != VsfStatus::Ok)
     return rc;
   return refresh(m, value);
@@ -255,12 +254,11 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
     int32_t newRank;
     if (m->needTrialBlock) {
       int32_t added = 0;
-      if (VsfStatus rc = statusFromCode(vsfEffectXpXi(m, i, &newSse, &added)); rc != VsfStatus::Ok)
+      if (VsfStatus rc = vsfEffectXpXi(m, i, &newSse, &added); rc != VsfStatus::Ok)
         return rc;
       newRank = oldRank + added;
     } else {
-      VsfStatus rc = statusFromCode(
-          vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1));
+      VsfStatus rc = vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1);
       if (rc != VsfStatus::Ok)
         return rc;
       newSse = m->sse;
@@ -283,7 +281,7 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   if (backedUp)
     vsfModelRestore(m);
   // A failed pass behind a candidate's criterion ends the search with its code.
-  return statusFromCode(m->passFailure);
+  return m->passFailure;
 }
 
 void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
@@ -342,13 +340,12 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
 
 VsfStatus vsfLeastSquares(VsfModel* m) {
   for (int32_t k = m->includeCount; k < m->effectCount; ++k) {
-    VsfStatus rc = statusFromCode(vsfAddEffect(m, k, 0, 0));
+    VsfStatus rc = vsfAddEffect(m, k, 0, 0);
     if (rc != VsfStatus::Ok)
       return rc;
-    if (m->options->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
+    if (m->options->pressNeeded && (rc = vsfComputePress(m)) != VsfStatus::Ok)
       return rc;
-    if ((vsfValidationInUse(m) || vsfTestInUse(m)) &&
-        (rc = statusFromCode(vsfComputeResids(m))) != VsfStatus::Ok)
+    if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != VsfStatus::Ok)
       return rc;
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
@@ -410,12 +407,11 @@ VsfStatus vsfBackward(VsfModel* m) {
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
   VsfStatus rc = VsfStatus::Ok;
-  if (m->options->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
+  if (m->options->pressNeeded && (rc = vsfComputePress(m)) != VsfStatus::Ok)
     return rc;
-  if (vsfCvOn(m) && (rc = statusFromCode(vsfComputeCVResids(m))) != VsfStatus::Ok)
+  if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != VsfStatus::Ok)
     return rc;
-  if ((vsfValidationInUse(m) || vsfTestInUse(m)) &&
-      (rc = statusFromCode(vsfComputeResids(m))) != VsfStatus::Ok)
+  if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != VsfStatus::Ok)
     return rc;
   m->stepRank[-1] = m->rank;
   m->stepEffects[-1] = m->inModelCount;
@@ -430,8 +426,8 @@ VsfStatus vsfBackward(VsfModel* m) {
     int32_t k;
     double v;
     DropCandidate(m, &k, &v);
-    if (m->passFailure != 0)
-      return statusFromCode(m->passFailure);
+    if (m->passFailure != VsfStatus::Ok)
+      return m->passFailure;
     if (k == -1) {
       m->stopReason = VSR_NOTHING_TO_DROP;
       break;
@@ -521,8 +517,8 @@ VsfStatus vsfStepwise(VsfModel* m) {
         int32_t j;
         double w;
         DropCandidate(m, &j, &w);
-        if (m->passFailure != 0)
-          return statusFromCode(m->passFailure);
+        if (m->passFailure != VsfStatus::Ok)
+          return m->passFailure;
         m->stopDropEffect = j;
         m->stopDropValue = w;
         if (j == -1)
@@ -597,8 +593,8 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
       return VsfStatus::Ok;
     }
     DropCandidate(m, &kd, &vd);
-    if (m->passFailure != 0)
-      return statusFromCode(m->passFailure);
+    if (m->passFailure != VsfStatus::Ok)
+      return m->passFailure;
     bool cycling = false;
     int32_t k, d;
     double v;

@@ -281,7 +281,7 @@ void likelyEntrants(const VsfModel* m, std::vector<int32_t>& batch) {
     return VsfStatus::Ok;
   std::vector<int32_t> batch{k};
   likelyEntrants(m, batch);
-  return statusFromCode(vsfAddCrossBatch(m, batch.data(), static_cast<int32_t>(batch.size())));
+  return vsfAddCrossBatch(m, batch.data(), static_cast<int32_t>(batch.size()));
 }
 
 // Whether every active effect has its cross products kept.
@@ -900,7 +900,7 @@ namespace {
     *changedEffect = entered = candidate;
     rc = keepCross(m, candidate);
     if (rc == VsfStatus::Ok)
-      rc = statusFromCode(vsfAddEffect(m, candidate, 0, 0));
+      rc = vsfAddEffect(m, candidate, 0, 0);
     vsfScreenEntered(m, candidate);
     if (rc != VsfStatus::Ok)
       return rc;
@@ -1071,7 +1071,7 @@ namespace {
     }
     if (result == -1)
       return VsfStatus::Ok;
-    if (o->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
+    if (o->pressNeeded && (rc = vsfComputePress(m)) != VsfStatus::Ok)
       return rc;
     vsfChoose(*stopValue, *stopValue, m, chooseValue, d);
     if ((rc = vsfRecordStep(m, changed)) != VsfStatus::Ok)

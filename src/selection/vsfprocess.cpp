@@ -451,7 +451,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   const VsfModelOptions* o = m->options;
   VsfStatus rc;
   auto enter = [&](int32_t k) -> VsfStatus {
-    VsfStatus r = statusFromCode(vsfAddEffect(m, k, 0, 0));
+    VsfStatus r = vsfAddEffect(m, k, 0, 0);
     if (r == VsfStatus::Ok && k == 0)
       m->totalSS = m->sweptXpx[0];
     return r;
@@ -539,7 +539,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     break;
   case VXP_SHIFT:
     // A failing shift ends the fit, as when it has a pass of its own.
-    if ((rc = statusFromCode(vsfShiftPagesWithCrossProducts(m))) != VsfStatus::Ok)
+    if ((rc = vsfShiftPagesWithCrossProducts(m)) != VsfStatus::Ok)
       return fail(m, rc);
     break;
   default:
@@ -599,7 +599,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // The structured road shifts the pages in a pass of its own.
   const bool shiftWithCrossProducts =
       full && m->structured == nullptr && prepareWithCrossProducts(m);
-  if ((rc = statusFromCode(vsfShiftPages(m, shiftWithCrossProducts))) != VsfStatus::Ok)
+  if ((rc = vsfShiftPages(m, shiftWithCrossProducts)) != VsfStatus::Ok)
     return fail(m, rc);
   if (vsfCvFoldStatsAsked(*o)) {
     if ((rc = vsfCVCounts(m)) != VsfStatus::Ok)
@@ -624,7 +624,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->sweptXpx[0] = m->xpx[0];
   } else {
     if (m->structured != nullptr) {
-      if ((rc = statusFromCode(vsfStructuredCrossProducts(m))) != VsfStatus::Ok)
+      if ((rc = vsfStructuredCrossProducts(m)) != VsfStatus::Ok)
         return fail(m, rc);
       if (m->fitStatus == VFS_OVERFLOW)
         return VsfStatus::Ok;
@@ -654,14 +654,14 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       return VsfStatus::Ok;
   }
 
-  if (o->storeCross && !full && (rc = statusFromCode(vsfInitCross(m))) != VsfStatus::Ok)
+  if (o->storeCross && !full && (rc = vsfInitCross(m)) != VsfStatus::Ok)
     return fail(m, rc);
 
   if (!vsfMethodStartsFull(o->method)) {
     if (o->choose != VC_NONE_GIVEN)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
-      if ((rc = statusFromCode(vsfAddEffect(m, k, 0, 0))) != VsfStatus::Ok)
+      if ((rc = vsfAddEffect(m, k, 0, 0)) != VsfStatus::Ok)
         return fail(m, rc);
       if (k == 0) {
         m->effectStatus[0] = VES_INTERCEPT;
@@ -669,7 +669,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       } else {
         m->effectStatus[k] = VES_FORCED;
       }
-      if (o->pressNeeded && (rc = statusFromCode(vsfComputePress(m))) != VsfStatus::Ok)
+      if (o->pressNeeded && (rc = vsfComputePress(m)) != VsfStatus::Ok)
         return fail(m, rc);
       if (o->parmStandardize) {
         rc = vsfQkValidateTest(m);
@@ -677,16 +677,16 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         if (rc == VsfStatus::Ok && o->cvExternal)
           vsfComputeCVEXPRESS(m);
       } else if (vsfValidationInUse(m) || vsfTestInUse(m))
-        rc = statusFromCode(vsfComputeResids(m));
+        rc = vsfComputeResids(m);
       if (rc != VsfStatus::Ok)
         return fail(m, rc);
-      if (vsfCvOn(m) && (rc = statusFromCode(vsfComputeCVResids(m))) != VsfStatus::Ok)
+      if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != VsfStatus::Ok)
         return fail(m, rc);
       if (o->colStandardize)
         m->beta[0] = m->sumWY;
       if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
         return fail(m, rc);
-      if (o->storeCross && !full && (rc = statusFromCode(vsfAddCross(m, k))) != VsfStatus::Ok)
+      if (o->storeCross && !full && (rc = vsfAddCross(m, k)) != VsfStatus::Ok)
         return fail(m, rc);
     }
   }
@@ -699,8 +699,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
   rc = selectOnProducts(m);
   // A pass that failed where its code could not be returned (a criterion) fails the fit.
-  if (rc == VsfStatus::Ok && m->passFailure != 0)
-    rc = statusFromCode(m->passFailure);
+  if (rc == VsfStatus::Ok && m->passFailure != VsfStatus::Ok)
+    rc = m->passFailure;
   if (rc != VsfStatus::Ok) {
     m->fitStatus = codeOf(rc);
     return VsfStatus::Ok;

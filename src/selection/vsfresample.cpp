@@ -179,9 +179,9 @@ VsfStatus vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
     r->recordPos[i] = r->freqEnd;
     r->freqScratchPos = r->freqEnd;
     r->sampleTag = -100 - i;
-    if (vsfSerializeResample(m, r->freqScratch->file, &r->freqScratchPos) != 0)
+    if (vsfSerializeResample(m, r->freqScratch->file, &r->freqScratchPos) != VsfStatus::Ok)
       return VsfStatus::SampleNotWritten;
-    if (d->modelRecords && vsfSerializeModel(m) != 0)
+    if (d->modelRecords && vsfSerializeModel(m) != VsfStatus::Ok)
       return VsfStatus::PageNotWritten;
     if (m->fitStatus == VFS_DONE)
       ++d->successCount;

@@ -240,8 +240,8 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
     m->stopDropEffect = k;
     m->stopDropValue = v;
     const int32_t last = m->stepCount - 1;
-    const VsfStatus rc = statusFromCode(
-        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0));
+    const VsfStatus rc =
+        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0);
     if (rc != VsfStatus::Ok)
       return rc;
   }
@@ -259,7 +259,7 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
   if (m->stepCvPress) {
     if (o->cvDetails == VsfCvDetails::None)
       m->cvPress = m->stepCvPress[last];
-    else if (VsfStatus rc = statusFromCode(vsfComputeCVResids(m)); rc != VsfStatus::Ok)
+    else if (VsfStatus rc = vsfComputeCVResids(m); rc != VsfStatus::Ok)
       return rc;
   }
   return VsfStatus::Ok;

@@ -45,6 +45,7 @@ enum class VsfStatus : int32_t {
   SampleNotWritten = -15,      // a resample's frequencies could not be written
   MemoryUnknown = -16,         // the memory the run may take could not be learned or is short
   FrequencyOverflow = -39,     // the training frequencies summed past the largest count
+  BadFoldRow = -61,            // a training row's fold lay outside the folds of the pass
   DesignNamesFailed = -100,    // the OUTDESIGN= column names could not be formed
   WorkerVanished = -98,        // a worker's visit never came back (the pool stopped it)
   InternalError = -99,         // a state the code cannot reach; reported as a bug

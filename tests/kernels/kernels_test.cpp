@@ -242,7 +242,7 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           std::vector<int32_t> order = {0, 4, 3};
           std::vector<int32_t> parms; // parameters in grown column order
           for (int32_t e : order) {
-            ASSERT_EQ(vsfAddEffect(&m, e, 0, 0), 0);
+            ASSERT_EQ(vsfAddEffect(&m, e, 0, 0), VsfStatus::Ok);
             for (int32_t q = 0; q < m.effectColumns[e]; ++q)
               parms.push_back(m.parmOffset[e] + q);
           }
@@ -274,16 +274,16 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           // The entering effect's cross products with every column, then those of several
           // effects (single, dense or sparse blocks) in one pass.
           m.crossColumnCount = 1;
-          ASSERT_EQ(vsfAddCross(&m, 3), 0);
+          ASSERT_EQ(vsfAddCross(&m, 3), VsfStatus::Ok);
           crossMatches(3, "stored cross products");
           const int32_t batch[] = {5, 4, 1};
-          ASSERT_EQ(vsfAddCrossBatch(&m, batch, 3), 0);
+          ASSERT_EQ(vsfAddCrossBatch(&m, batch, 3), VsfStatus::Ok);
           for (int32_t e : batch)
             crossMatches(e, "cross products of a batch");
           // On the kept road an effect with kept cross products enters without a pass.
           m.larCrossBytes = int64_t{1} << 30;
           const int64_t passes = vsfPassCount();
-          ASSERT_EQ(vsfAddEffect(&m, 5, 0, 0), 0);
+          ASSERT_EQ(vsfAddEffect(&m, 5, 0, 0), VsfStatus::Ok);
           m.larCrossBytes = 0;
           EXPECT_EQ(vsfPassCount(), passes);
           parms.push_back(m.parmOffset[5]);
@@ -324,10 +324,10 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
       ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
       std::copy(m.xpx, m.xpx + (k.P + 1) * (k.P + 2) / 2, m.sweptXpx);
       for (int32_t e = 0; e < m.effectCount; ++e)
-        ASSERT_EQ(vsfAddEffect(&m, e, 0, 0), 0);
+        ASSERT_EQ(vsfAddEffect(&m, e, 0, 0), VsfStatus::Ok);
       ASSERT_EQ(m.rank, k.P);
-      ASSERT_EQ(vsfComputePress(&m), 0);
-      ASSERT_EQ(vsfComputeResids(&m), 0);
+      ASSERT_EQ(vsfComputePress(&m), VsfStatus::Ok);
+      ASSERT_EQ(vsfComputeResids(&m), VsfStatus::Ok);
       // Independent fit: (X'WX)^-1 X'Wy over the TRAIN rows.
       const int n = k.P;
       std::vector<double> A(n * n, 0.0), b(n, 0.0);
@@ -373,7 +373,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
       EXPECT_EQ(m.wValidate, wv);
       // Cached: a second request runs no pass and keeps the value.
       const double before = m.press;
-      ASSERT_EQ(vsfComputePress(&m), 0);
+      ASSERT_EQ(vsfComputePress(&m), VsfStatus::Ok);
       EXPECT_EQ(m.press, before);
     }
 }
@@ -409,7 +409,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   vsfRegisterKernels();
 
   m.foldCount = 3;
-  ASSERT_EQ(vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
+  ASSERT_EQ(vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
   double rows = 0;
   for (int f = 0; f < 3; ++f)
     rows += sums[f][2]; // element (1, 1), the intercept: the rows of the fold
@@ -417,7 +417,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
 
   m.foldCount = 2; // the rows of fold 2 now lie outside the folds
   loggedNumbers(); // drop what was logged so far
-  EXPECT_EQ(vsfRunPass(&m, vsfFullXpX, vsfFullXpX_t, 0), kVsfBadFoldRow);
+  EXPECT_EQ(vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::BadFoldRow);
   auto logged = loggedNumbers();
   EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::TrainingRowDataPages), logged.end());
   // X'y walks the rows as the X'X does: the same row fails its pass.
@@ -429,7 +429,7 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   m.cross = modelCross.data();
   m.parmOffset = parmOffset.data();
   m.parmCount = 2;
-  EXPECT_EQ(vsfRunPass(&m, vsfYCross, vsfYCross_t, 0), kVsfBadFoldRow);
+  EXPECT_EQ(vsfDataPass(&m, vsfYCross, vsfYCross_t, 0), VsfStatus::BadFoldRow);
   m.cross = nullptr;
   m.parmOffset = nullptr;
   m.xpx = nullptr;

@@ -42,7 +42,7 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
       back.stepScratch = &fit.scratch;
       back.stepScratchPos = &pos;
       const int64_t before = pos;
-      ASSERT_EQ(vsfRestoreModel(&back), 0);
+      ASSERT_EQ(vsfRestoreModel(&back), VsfStatus::Ok);
       ASSERT_EQ(back.stepCount, step + 1);
       const int64_t nS = step + 1, nX = back.aliasDropCount;
       const int64_t size = 4 + 224 + 52 + 8 * nE + 4 * nX + 4 * nS + 4 * (nS + 1) + 4 * nS +

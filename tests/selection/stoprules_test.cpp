@@ -271,7 +271,7 @@ TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   ASSERT_GE(k, 0) << "the forward fit left no effect out";
   const double sse = m.sse, press = m.press;
   const int32_t rank = m.rank, count = m.inModelCount;
-  ASSERT_EQ(vsfAddEffect(&m, k, 0, 0), 0);
+  ASSERT_EQ(vsfAddEffect(&m, k, 0, 0), VsfStatus::Ok);
   ASSERT_TRUE(inModel(m, k));
   double stopValue = -DBL_MAX; // nothing can beat it
   int32_t result = 0;
@@ -325,7 +325,7 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
     VsfModel& m = fit->m();
     const int32_t k = firstCandidateOut(m);
     ASSERT_GE(k, 0);
-    ASSERT_EQ(vsfAddEffect(&m, k, 0, 0), 0);
+    ASSERT_EQ(vsfAddEffect(&m, k, 0, 0), VsfStatus::Ok);
     m.stopReason = reason;
     double stopValue = DBL_MAX; // the step itself would stand
     int32_t result = 0;
