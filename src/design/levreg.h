@@ -144,9 +144,9 @@ void zlevtrm(LevRegContext* context, LevReleaseSet what);
 // (a row worker points it at an observation of its block); never calls the host.
 [[nodiscard]] int32_t GetValsFromRecord(LevRegContext* context, const char* letters,
                                         void* const* destinations);
-// Declares the formatted (1) or plain (0) read vector; 0, or VsfStatus::DataNotReadable
-// when there is no data set or the host refused a declaration (kVsfNoMemory: no vector).
-[[nodiscard]] int32_t SetupXV(LevRegContext* context, int32_t formatted);
+// Declares the formatted (1) or plain (0) read vector; VsfStatus::DataNotReadable when there
+// is no data set or the host refused a declaration, VsfStatus::NoMemory when it gave no vector.
+[[nodiscard]] VsfStatus SetupXV(LevRegContext* context, int32_t formatted);
 // The number in a text cell, for a numeric design variable that its data set holds as text:
 // false when the text is neither a number nor a missing spelling (blank, ".", NA, NaN, N/A).
 // *value is the number, or missing.

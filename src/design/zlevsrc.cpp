@@ -8,7 +8,6 @@
 
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/stepcodes.h"
 
 #include <algorithm>
@@ -184,15 +183,15 @@ int32_t zlevGetVals(LevRegContext* ctx, const char* letters, void* const* destin
   return reinterpret_cast<LevGetValsFn>(ctx->getVals)(ctx, letters, destinations);
 }
 
-int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
+VsfStatus SetupXV(LevRegContext* ctx, int32_t formatted) {
   LevReadBlock* rb = ctx->library;
   LevDesign* d = ctx->design;
   if (rb == nullptr || rb->data == nullptr)
-    return codeOf(VsfStatus::DataNotReadable);
+    return VsfStatus::DataNotReadable;
   HostReadVector** vector = formatted ? &rb->formattedVector : &rb->plainVector;
   char** record = formatted ? &rb->formattedRecord : &rb->plainRecord;
   if (*vector != nullptr)
-    return 0;
+    return VsfStatus::Ok;
   normaliseWeightCount(ctx);
   // Everything declared below counts: the capacity is exactly the number of declarations.
   int32_t capacity = d->numericCount + ctx->responseCount + ctx->weightCount + d->classCount +
@@ -200,18 +199,19 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
                      (ctx->extraResponse1 ? 1 : 0) + (ctx->extraResponse2 ? 1 : 0) +
                      (ctx->freq ? 1 : 0);
   if (xvgeti(rb->data, capacity, vector) != 0 || *vector == nullptr)
-    return kVsfNoMemory;
-  int32_t offset = 0, rc = 0;
+    return VsfStatus::NoMemory;
+  int32_t offset = 0;
+  VsfStatus rc = VsfStatus::Ok;
   auto declare = [&](const LevVariable* v, int32_t length, int32_t type) {
-    if (v != nullptr && v->var != nullptr && rc == 0 &&
+    if (v != nullptr && v->var != nullptr && rc == VsfStatus::Ok &&
         xvgetd(*vector, v->var->number, offset, 0, length, type) != 0)
-      rc = codeOf(VsfStatus::DataNotReadable);
+      rc = VsfStatus::DataNotReadable;
     offset += length;
   };
   auto declareNumber = [&](const LevVariable* v) {
-    if (v != nullptr && v->var != nullptr && v->var->type == 1 && rc == 0 &&
+    if (v != nullptr && v->var != nullptr && v->var->type == 1 && rc == VsfStatus::Ok &&
         xvgetd(*vector, v->var->number, offset, 0, 8, 8) != 0)
-      rc = codeOf(VsfStatus::DataNotReadable);
+      rc = VsfStatus::DataNotReadable;
     offset += 8;
   };
   for (int32_t j = 0; j < d->numericCount; ++j)
@@ -251,9 +251,9 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
   for (int32_t j = 0; j < d->numericCount; ++j)
     if (isTextNumber(d->numerics[j]))
       declare(&d->numerics[j], textLength(d->numerics[j]), 8);
-  if (rc == 0 && xvgete(*vector) != 0)
-    rc = codeOf(VsfStatus::DataNotReadable);
-  if (rc != 0) {
+  if (rc == VsfStatus::Ok && xvgete(*vector) != 0)
+    rc = VsfStatus::DataNotReadable;
+  if (rc != VsfStatus::Ok) {
     xvgett(*vector);
     *vector = nullptr;
     return rc;
@@ -263,7 +263,7 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
     pool->free(pool, *record);
   *record = static_cast<char*>(levBlock(pool, static_cast<size_t>(offset > 0 ? offset : 8)));
   (formatted ? rb->formattedLength : rb->plainLength) = offset > 0 ? offset : 8;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
@@ -420,7 +420,7 @@ int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinatio
     return 0;
   HostReadVector* vector = useFormatted ? rb->formattedVector : rb->plainVector;
   if (vector == nullptr) {
-    if (SetupXV(ctx, useFormatted ? 1 : 0) != 0)
+    if (SetupXV(ctx, useFormatted ? 1 : 0) != VsfStatus::Ok)
       return 0;
     vector = useFormatted ? rb->formattedVector : rb->plainVector;
   }
