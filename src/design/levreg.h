@@ -13,6 +13,7 @@
 //   getInit..getVals      the data callbacks (registered only into empty slots)
 #pragma once
 
+#include "design/levbuild.h"
 #include "design/levrelease.h"
 #include "design/levrowstatus.h"
 #include "effects/levdesign.h"
@@ -117,17 +118,8 @@ struct LevRegContext {
   const LevRowPlan* rowPlan = nullptr;
 };
 
-// What building a BY group's design came to (the result of zlevrgi).
-enum class LevBuild : int32_t {
-  Ready = 0,
-  NoLevels = 1,          // no usable levels or values, or no levelisation context
-  ReferenceNotLevel = 2, // a REF= value is not a level (reported)
-  ConstructedFailed = 6, // the constructed-effect set-up failed
-};
-[[nodiscard]] constexpr int32_t codeOf(LevBuild result) { return static_cast<int32_t>(result); }
-
-// Builds the design of the current BY group: the code of a LevBuild.
-[[nodiscard]] int32_t zlevrgi(LevRegContext* context);
+// Builds the design of the current BY group.
+[[nodiscard]] LevBuild zlevrgi(LevRegContext* context);
 // Ends the parts `what` of the context; a null context does nothing.
 void zlevtrm(LevRegContext* context, LevReleaseSet what);
 // An effect's column count as zlevrgi computes it; stores the CLASS column count.

@@ -163,7 +163,7 @@ int32_t DesignFixture::numericIndex(const std::string& name) const {
 
 LevVariable* DesignFixture::cls(const std::string& name) { return &des.classes[classIndex(name)]; }
 
-int32_t DesignFixture::levelise() {
+LevBuild DesignFixture::levelise() {
   block.pool = xmpoolc(nullptr, 1024, 0x1004);
   return zlevrgi(&ctx);
 }

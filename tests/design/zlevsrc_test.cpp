@@ -29,7 +29,7 @@ TEST(Source, SeveralWeightsGiveTheirMean) {
   f.ctx.weights = weights;
   f.ctx.weightCount = 2;
   f.des.designFlags.set(LevDesignFlag::NoRowBuffers);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].w, 2.0);
@@ -56,7 +56,7 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   f.ctx.extraResponse2 = &extras[1];
   f.ctx.extraExplanatory = &extras[2];
   f.des.designFlags.set(LevDesignFlag::NonGlm); // no level-combination pass: every row is coded
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_TRUE(rows[0].status.empty());
@@ -87,12 +87,12 @@ TEST(Source, AcrossByGroupsReadsTheWholeDataSet) {
   ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
   ASSERT_EQ(xbynext(xdsby(f.ds)), 1);
   f.des.designFlags.set(LevDesignFlag::AcrossBy);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"u", "v", "w"}));
   f.end();
   // After zlevtrm(all) the per-group callbacks come back.
   f.des.designFlags.clear(LevDesignFlag::AcrossBy);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"u", "v"}));
 }
 
@@ -102,7 +102,7 @@ TEST(Source, EndingTheContext) {
   f.data("a,y\nu,1\n");
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   ASSERT_NE(f.block.pool, v_global_gcb_anchor->defaultPool);
   zlevtrm(&f.ctx, LevRelease::WorkArrays);
   EXPECT_EQ(f.ctx.levelIndex, nullptr);
@@ -123,11 +123,11 @@ TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
   f.response("y");
   f.cls("a")->levelWidth = 4;
   f.messages();
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"long", "shor"}));
   EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::SomeValuesClassVariable});
   f.end();
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_TRUE(f.messages().empty());
 }
 
@@ -140,7 +140,7 @@ TEST(Source, AnObservationThatCannotBeReadIsReportedAndLeftOut) {
   f.data("a,y\np,1\nq,2\n");
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   f.messages();
   f.ctx.getVals = nullptr;
   ASSERT_EQ(vir2g(reinterpret_cast<HostRoutine>(&noValues), &f.ctx.getVals), 0);
@@ -163,7 +163,7 @@ TEST(Source, ADesignWithoutVariablesStillGetsColumnsAndFitCallbacks) {
   f.data("y\n1\n2\n");
   f.design({}, {}, {});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.des.columnCount, 1);
   EXPECT_NE(f.ctx.fit.getY, nullptr);
   EXPECT_NE(f.ctx.fit.getW, nullptr);
