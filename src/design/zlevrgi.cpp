@@ -69,7 +69,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
   bool threaded = false;
   if (ctx->threadsAllowed) {
     if (ThreadInit(ctx) == 1)
-      threaded = zlevThreadedEffects(ctx, roots, temp, y, w, f) == 0;
+      threaded = zlevThreadedEffects(ctx, roots, temp, y, w, f) == VsfStatus::Ok;
     else
       CleanupEThreads(ctx);
   }
@@ -440,7 +440,7 @@ LevBuild zlevrgi(LevRegContext* ctx) {
   }
   allocateRowArrays(ctx, pool);
   // Constructed effects first: the effect levels need their lag tables.
-  if (zlevefti(ctx) != 0)
+  if (zlevefti(ctx) != VsfStatus::Ok)
     return LevBuild::ConstructedFailed;
   // The GLM design's columns are the level combinations met in the data.
   if (!has(d->designFlags, LevDesignFlag::NonGlm))

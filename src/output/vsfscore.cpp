@@ -88,7 +88,7 @@ struct LagScoring {
     }
     zlevLevelizeLagWithin(dc, int32_t(lags.size()), lags.data());
     for (size_t i = 0; i < lags.size() && !failed; ++i)
-      if (zlevLagDesignCreate(dc, lags[i], records[i], scored, out) != 0) {
+      if (zlevLagDesignCreate(dc, lags[i], records[i], scored, out) != VsfStatus::Ok) {
         failed = true;
         vsfRaiseRC(ctx, StepRc::Error);
       }
