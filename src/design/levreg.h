@@ -40,7 +40,7 @@ struct LevRegContext;
 // `destinations` per letter): z numeric values, y responses, c CLASS formatted values
 // (array of buffers), w weight, f frequency, u numeric CLASS internal values, b character
 // CLASS internal values ({buffer, length} entries).
-using LevGetInitFn = int32_t (*)(LevRegContext* context);
+using LevGetInitFn = VsfStatus (*)(LevRegContext* context);
 using LevGetNextFn = int32_t (*)(LevRegContext* context);
 using LevGetValsFn = int32_t (*)(LevRegContext* context, const char* letters,
                                  void* const* destinations);
@@ -125,10 +125,11 @@ void zlevtrm(LevRegContext* context, LevReleaseSet what);
 // An effect's column count as zlevrgi computes it; stores the CLASS column count.
 [[nodiscard]] int32_t zlevedf(LevDesign* design, int32_t effect);
 
-// The observation source (the data callbacks and what calls them).
-[[nodiscard]] int32_t GetInit(LevRegContext* context);
+// The observation source (the data callbacks and what calls them). GetInit fails with
+// VsfStatus::DataNotReadable when the host refuses to rewind the BY group.
+[[nodiscard]] VsfStatus GetInit(LevRegContext* context);
 [[nodiscard]] int32_t GetNext(LevRegContext* context);
-[[nodiscard]] int32_t GetInitAcrossBy(LevRegContext* context);
+[[nodiscard]] VsfStatus GetInitAcrossBy(LevRegContext* context);
 [[nodiscard]] int32_t GetNextAcrossBy(LevRegContext* context);
 [[nodiscard]] int32_t GetVals(LevRegContext* context, const char* letters,
                               void* const* destinations);
@@ -153,10 +154,10 @@ void zlevRegisterSource(LevRegContext* context);
 void levRegisterForwarders(LevRegContext* context, LevelizeContext* levelize);
 
 // Through the context's slots, as the data passes call them.
-// Rewinds the observation source to the start of the current BY group: 0, or non-zero after
-// LevMsg::GroupNotReread with the design's return code raised to StepRc::Error (the pass that
-// follows reads nothing, and the step fails).
-[[nodiscard]] int32_t zlevGetInit(LevRegContext* context);
+// Rewinds the observation source to the start of the current BY group; fails
+// (VsfStatus::ReportedFailure) after LevMsg::GroupNotReread with the design's return code
+// raised to StepRc::Error (the pass that follows reads nothing, and the step fails).
+[[nodiscard]] VsfStatus zlevGetInit(LevRegContext* context);
 // Makes the next observation current: 1 while one is current, 0 at the end.
 [[nodiscard]] int32_t zlevGetNext(LevRegContext* context);
 // Reports (once per design) that an observation's values could not be fetched and raises

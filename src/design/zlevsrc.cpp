@@ -61,7 +61,7 @@ LevRegContext* owner(LevelizeContext* lctx) { return static_cast<LevRegContext*>
 [[nodiscard]] int32_t LevGetInit(LevelizeContext* lctx, LevDesign*) {
   LevRegContext* ctx = owner(lctx);
   ctx->formattedFetch = lctx->serial;
-  return zlevGetInit(ctx);
+  return codeOf(zlevGetInit(ctx)); // the levelisation callbacks hand back plain codes
 }
 
 [[nodiscard]] int32_t LevGetNext(LevelizeContext* lctx, LevDesign*) {
@@ -117,10 +117,10 @@ void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx) {
   lctx->source = ctx;
 }
 
-int32_t GetInit(LevRegContext* ctx) {
+VsfStatus GetInit(LevRegContext* ctx) {
   if (ctx->library == nullptr || ctx->library->data == nullptr)
-    return 0;
-  return xbyrewind(xdsby(ctx->library->data)) != 0 ? 1 : 0;
+    return VsfStatus::Ok;
+  return xbyrewind(xdsby(ctx->library->data)) != 0 ? VsfStatus::DataNotReadable : VsfStatus::Ok;
 }
 
 int32_t GetNext(LevRegContext* ctx) {
@@ -129,11 +129,11 @@ int32_t GetNext(LevRegContext* ctx) {
   return xobsnext(ctx->library->data) == 1 ? 1 : 0;
 }
 
-int32_t GetInitAcrossBy(LevRegContext* ctx) {
+VsfStatus GetInitAcrossBy(LevRegContext* ctx) {
   // Positions at the first row; an empty or closed set shows in the first read.
   if (ctx->library != nullptr && ctx->library->data != nullptr)
     (void)xopnt(ctx->library->data, 1);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t GetNextAcrossBy(LevRegContext* ctx) {
@@ -153,16 +153,16 @@ void zlevRegisterSource(LevRegContext* ctx) {
   registerInto(&ctx->getVals, GetVals);
 }
 
-int32_t zlevGetInit(LevRegContext* ctx) {
+VsfStatus zlevGetInit(LevRegContext* ctx) {
   if (ctx->getInit == nullptr)
     zlevRegisterSource(ctx);
-  const int32_t status = reinterpret_cast<LevGetInitFn>(ctx->getInit)(ctx);
   // A pass that cannot start over would read a part of the group, or none of it.
-  if (status != 0) {
+  if (reinterpret_cast<LevGetInitFn>(ctx->getInit)(ctx) != VsfStatus::Ok) {
     vsfLog(LevMsg::GroupNotReread);
     levRaise(ctx->design, StepRc::Error);
+    return VsfStatus::ReportedFailure;
   }
-  return status;
+  return VsfStatus::Ok;
 }
 
 void levObservationNotRead(LevDesign* design) {

@@ -520,7 +520,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
   scorable = scorable && !lags.failed;
   TextCells text(ctx, *sm, names);
   VsfStatus rc = VsfStatus::Ok;
-  if (zlevGetInit(dc) == 0)
+  if (zlevGetInit(dc) == VsfStatus::Ok)
     while (zlevGetNext(dc) == 1) {
       st.read += 1;
       double pred = hostMissing(), resid = hostMissing();

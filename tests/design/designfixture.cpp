@@ -172,7 +172,7 @@ void DesignFixture::end() { zlevtrm(&ctx, kLevReleaseAll); }
 
 std::vector<RowOut> DesignFixture::rows() {
   std::vector<RowOut> out;
-  EXPECT_EQ(zlevGetInit(&ctx), 0);
+  EXPECT_EQ(zlevGetInit(&ctx), VsfStatus::Ok);
   while (zlevGetNext(&ctx) != 0) {
     RowOut r;
     r.status = zlevrgd(&ctx, &r.y, ctx.weights ? &r.w : nullptr, ctx.freq ? &r.f : nullptr);

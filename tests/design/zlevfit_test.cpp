@@ -54,7 +54,7 @@ void expectNear(const double* got, const std::vector<double>& want, const char* 
 
 // Counts the passes over the data through the context's rewind slot.
 int gRewinds = 0;
-int32_t countingInit(LevRegContext* ctx) {
+VsfStatus countingInit(LevRegContext* ctx) {
   ++gRewinds;
   return GetInit(ctx);
 }

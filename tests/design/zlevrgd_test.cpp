@@ -248,7 +248,7 @@ void crossProducts(bool glm) {
   const int32_t n = f.des.columnCount + 1;
   std::vector<double> sscp(static_cast<size_t>(n * (n + 1) / 2), 0.0);
   std::vector<double> want(sscp.size(), 0.0);
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   int used = 0;
   while (zlevGetNext(&f.ctx) != 0) {
     double y = 0;
@@ -284,7 +284,7 @@ TEST(RowFit, FitCallbacksAcceptUsableRowsOnly) {
   auto getY = reinterpret_cast<LevFitGetFn>(f.ctx.fit.getY);
   auto getW = reinterpret_cast<LevFitGetFn>(f.ctx.fit.getW);
   std::vector<int32_t> ys, ws;
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   while (zlevGetNext(&f.ctx) != 0) {
     double y = 0, w = 0;
     ys.push_back(getY(&f.ctx, &y));
@@ -309,7 +309,7 @@ TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
   f.cls("a")->coding = CC_REFERENCE;
   f.cls("b")->coding = CC_REFERENCE;
   ASSERT_EQ(f.levelise(), LevBuild::Ready);
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   ASSERT_TRUE(zlevrgd(&f.ctx, nullptr, nullptr, nullptr).empty());
   std::vector<double> row(static_cast<size_t>(f.des.columnCount));

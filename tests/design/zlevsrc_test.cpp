@@ -66,7 +66,7 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   EXPECT_EQ(extras[0].value, 11.0);
   EXPECT_EQ(extras[2].value, 31.0);
   // Letters fill only what they name: "b" fills the character CLASS value alone.
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   char buffer[8] = "???????";
@@ -116,6 +116,22 @@ TEST(Source, EndingTheContext) {
   EXPECT_EQ(f.des.columnCount, 0);
 }
 
+// A source that cannot start the group over fails the pass by name, once logged, with the
+// design's return code raised.
+TEST(Source, ARefusedRewindIsReportedAsAFailure) {
+  DesignFixture f;
+  f.data("a,y\nu,1\n");
+  f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
+  using Init = VsfStatus (*)(LevRegContext*);
+  Init refuse = [](LevRegContext*) { return VsfStatus::DataNotReadable; };
+  f.ctx.getInit = reinterpret_cast<HostRoutine>(refuse);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::ReportedFailure);
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::GroupNotReread});
+  EXPECT_GE(f.des.worstReturnCode, codeOf(StepRc::Error));
+}
+
 TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
   DesignFixture f;
   f.data("a,y\nlongvalue1,1\nlongvalue2,2\nshort,3\n");
@@ -144,7 +160,7 @@ TEST(Source, AnObservationThatCannotBeReadIsReportedAndLeftOut) {
   f.messages();
   f.ctx.getVals = nullptr;
   ASSERT_EQ(vir2g(reinterpret_cast<HostRoutine>(&noValues), &f.ctx.getVals), 0);
-  ASSERT_EQ(zlevGetInit(&f.ctx), 0);
+  ASSERT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   int rows = 0;
   for (; zlevGetNext(&f.ctx) == 1; ++rows)
     EXPECT_TRUE(zlevrgd(&f.ctx, nullptr, nullptr, nullptr) ==
