@@ -22,12 +22,12 @@ struct LevPercentiles {
   bool frequency = false;
 };
 
-// Knot placement of one placing SPLINE piece: 0, or 1 after a message (knot list outside the
-// data, too short a boundary list, repeated knots of a natural cubic spline).
-[[nodiscard]] int32_t zlevBSplineKnots(LevRegContext* context, LevEftVar* piece,
-                                       const LevPercentiles* data);
-[[nodiscard]] int32_t zlevTPFSplineKnots(LevRegContext* context, LevEftVar* piece,
+// Knot placement of one placing SPLINE piece; VsfStatus::ReportedFailure after a message (knot
+// list outside the data, too short a boundary list, repeated knots of a natural cubic spline).
+[[nodiscard]] VsfStatus zlevBSplineKnots(LevRegContext* context, LevEftVar* piece,
                                          const LevPercentiles* data);
+[[nodiscard]] VsfStatus zlevTPFSplineKnots(LevRegContext* context, LevEftVar* piece,
+                                           const LevPercentiles* data);
 // The n percentile knots of one sorted variable (positions i/(n + 1) of the observation
 // count, or of the frequency total with FREQ).
 std::vector<double> levPercentileKnots(const std::vector<std::pair<double, double>>& sorted,
@@ -42,11 +42,11 @@ void levTPFColumns(const SplineInfo& spline, const double* knots, int32_t n, dou
 
 // LAG groups of every lag of the list.
 void zlevLevelizeLagWithin(LevRegContext* context, int32_t count, LagSpec** list);
-// The lag table of one LAG effect: 0, or 5 after a message. `scored` and `out` are the SCORE
-// data set and its OUT= data set when a SCORE data set is read (its messages name them),
-// else null.
-[[nodiscard]] int32_t zlevLagDesignCreate(LevRegContext* context, LagSpec* lag, LevEftVar* record,
-                                          HostDataSet* scored, HostDataSet* out);
+// The lag table of one LAG effect; VsfStatus::ReportedFailure after a message. `scored` and `out`
+// are the SCORE data set and its OUT= data set when a SCORE data set is read (its messages name
+// them), else null.
+[[nodiscard]] VsfStatus zlevLagDesignCreate(LevRegContext* context, LagSpec* lag, LevEftVar* record,
+                                            HostDataSet* scored, HostDataSet* out);
 // The lagged level of the current observation: a level index, -1 missing, -2 no earlier
 // period.
 [[nodiscard]] int32_t zlevGetEftLaggedLevel(LevRegContext* context, LagSpec* lag);

@@ -4,6 +4,7 @@
 
 #include "design/levreg.h"
 #include "support/protocol.h"
+#include "support/stepcodes.h"
 #include "support/vsfoptions.h"
 
 struct HierarchyRequest {
@@ -28,7 +29,8 @@ struct EffectVarSummary {
   int32_t* constructed;
 };
 
-[[nodiscard]] int32_t zlevhier(HierarchyRequest* request);
+// Fills the request's containment lists; VsfStatus::NoMemory without effects or storage.
+[[nodiscard]] VsfStatus zlevhier(HierarchyRequest* request);
 [[nodiscard]] int32_t levefc_all(int32_t i, int32_t j, EffectVarSummary* summaries);
 [[nodiscard]] int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary* summaries);
 [[nodiscard]] int32_t cont_lstcmp(const int32_t* a, int32_t na, int32_t* b, int32_t nb);

@@ -13,6 +13,7 @@
 //   getInit..getVals      the data callbacks (registered only into empty slots)
 #pragma once
 
+#include "design/levbuild.h"
 #include "design/levrelease.h"
 #include "design/levrowstatus.h"
 #include "effects/levdesign.h"
@@ -39,7 +40,7 @@ struct LevRegContext;
 // `destinations` per letter): z numeric values, y responses, c CLASS formatted values
 // (array of buffers), w weight, f frequency, u numeric CLASS internal values, b character
 // CLASS internal values ({buffer, length} entries).
-using LevGetInitFn = int32_t (*)(LevRegContext* context);
+using LevGetInitFn = VsfStatus (*)(LevRegContext* context);
 using LevGetNextFn = int32_t (*)(LevRegContext* context);
 using LevGetValsFn = int32_t (*)(LevRegContext* context, const char* letters,
                                  void* const* destinations);
@@ -117,26 +118,18 @@ struct LevRegContext {
   const LevRowPlan* rowPlan = nullptr;
 };
 
-// What building a BY group's design came to (the result of zlevrgi).
-enum class LevBuild : int32_t {
-  Ready = 0,
-  NoLevels = 1,          // no usable levels or values, or no levelisation context
-  ReferenceNotLevel = 2, // a REF= value is not a level (reported)
-  ConstructedFailed = 6, // the constructed-effect set-up failed
-};
-[[nodiscard]] constexpr int32_t codeOf(LevBuild result) { return static_cast<int32_t>(result); }
-
-// Builds the design of the current BY group: the code of a LevBuild.
-[[nodiscard]] int32_t zlevrgi(LevRegContext* context);
+// Builds the design of the current BY group.
+[[nodiscard]] LevBuild zlevrgi(LevRegContext* context);
 // Ends the parts `what` of the context; a null context does nothing.
 void zlevtrm(LevRegContext* context, LevReleaseSet what);
 // An effect's column count as zlevrgi computes it; stores the CLASS column count.
 [[nodiscard]] int32_t zlevedf(LevDesign* design, int32_t effect);
 
-// The observation source (the data callbacks and what calls them).
-[[nodiscard]] int32_t GetInit(LevRegContext* context);
+// The observation source (the data callbacks and what calls them). GetInit fails with
+// VsfStatus::DataNotReadable when the host refuses to rewind the BY group.
+[[nodiscard]] VsfStatus GetInit(LevRegContext* context);
 [[nodiscard]] int32_t GetNext(LevRegContext* context);
-[[nodiscard]] int32_t GetInitAcrossBy(LevRegContext* context);
+[[nodiscard]] VsfStatus GetInitAcrossBy(LevRegContext* context);
 [[nodiscard]] int32_t GetNextAcrossBy(LevRegContext* context);
 [[nodiscard]] int32_t GetVals(LevRegContext* context, const char* letters,
                               void* const* destinations);
@@ -144,9 +137,9 @@ void zlevtrm(LevRegContext* context, LevReleaseSet what);
 // (a row worker points it at an observation of its block); never calls the host.
 [[nodiscard]] int32_t GetValsFromRecord(LevRegContext* context, const char* letters,
                                         void* const* destinations);
-// Declares the formatted (1) or plain (0) read vector; 0, or VsfStatus::DataNotReadable
-// when there is no data set or the host refused a declaration (kVsfNoMemory: no vector).
-[[nodiscard]] int32_t SetupXV(LevRegContext* context, int32_t formatted);
+// Declares the formatted (1) or plain (0) read vector; VsfStatus::DataNotReadable when there
+// is no data set or the host refused a declaration, VsfStatus::NoMemory when it gave no vector.
+[[nodiscard]] VsfStatus SetupXV(LevRegContext* context, int32_t formatted);
 // The number in a text cell, for a numeric design variable that its data set holds as text:
 // false when the text is neither a number nor a missing spelling (blank, ".", NA, NaN, N/A).
 // *value is the number, or missing.
@@ -161,10 +154,10 @@ void zlevRegisterSource(LevRegContext* context);
 void levRegisterForwarders(LevRegContext* context, LevelizeContext* levelize);
 
 // Through the context's slots, as the data passes call them.
-// Rewinds the observation source to the start of the current BY group: 0, or non-zero after
-// LevMsg::GroupNotReread with the design's return code raised to StepRc::Error (the pass that
-// follows reads nothing, and the step fails).
-[[nodiscard]] int32_t zlevGetInit(LevRegContext* context);
+// Rewinds the observation source to the start of the current BY group; fails
+// (VsfStatus::ReportedFailure) after LevMsg::GroupNotReread with the design's return code
+// raised to StepRc::Error (the pass that follows reads nothing, and the step fails).
+[[nodiscard]] VsfStatus zlevGetInit(LevRegContext* context);
 // Makes the next observation current: 1 while one is current, 0 at the end.
 [[nodiscard]] int32_t zlevGetNext(LevRegContext* context);
 // Reports (once per design) that an observation's values could not be fetched and raises

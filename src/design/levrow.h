@@ -59,6 +59,6 @@ int32_t zlevpar(LevRegContext* context, int32_t e, double* block);
 // Writes the coding of level i of a variable into out[0..n-1], scaled by s.
 void zlevflr(double s, const LevVariable* variable, double* out, int32_t i, int32_t n);
 
-// Constructed-effect set-up of the BY group: 0; 3 knots failed, 4 a polynomial
-// standardisation failed, 5 a lag table failed (each after its message).
-[[nodiscard]] int32_t zlevefti(LevRegContext* context);
+// Constructed-effect set-up of the BY group; VsfStatus::ReportedFailure when knots, a
+// polynomial standardisation or a lag table failed (each after its message).
+[[nodiscard]] VsfStatus zlevefti(LevRegContext* context);

@@ -20,9 +20,10 @@ struct LevRowWorker {
 // Whether the context's rows can be built on workers: the plain BY-group source of the
 // host's read vectors with block reads, no constructed effects and no extra variables (their
 // per-observation state lives in shared records). Prepares the context for the copies (the
-// formatted read vector, the in-model marks): 1 ready, 0 not allowed, negative out of memory.
-[[nodiscard]] int32_t zlevRowWorkersReady(LevRegContext* context);
-// The formatted read vector and its record length (after zlevRowWorkersReady returned 1).
+// formatted read vector, the in-model marks): true when ready; false when not allowed or out
+// of memory (either way the pass stays serial).
+[[nodiscard]] bool zlevRowWorkersReady(LevRegContext* context);
+// The formatted read vector and its record length (after zlevRowWorkersReady returned true).
 HostReadVector* zlevRowVector(const LevRegContext* context, int32_t* recordLength);
 // A worker's copy from `pool` (on the main thread); null when out of memory.
 LevRowWorker* zlevRowWorkerMake(LevRegContext* context, QkPool* pool);

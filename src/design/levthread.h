@@ -19,16 +19,17 @@
 // Sets up the workers of the level pass: 1 when they run (the context's thread data is set),
 // 0 when the pass stays serial.
 [[nodiscard]] int32_t zlevrinit(LevRegContext* context, LevelizeContext* levels);
-// The level pass on the workers: 0 done; 1 a worker failed (reported, workers stopped) and
-// the caller redoes the pass serially.
-[[nodiscard]] int32_t zlevThreadedPass(LevelizeContext* levels, LevDesign* design);
+// The level pass on the workers; VsfStatus::ReportedFailure when a worker failed (reported,
+// workers stopped) and the caller redoes the pass serially.
+[[nodiscard]] VsfStatus zlevThreadedPass(LevelizeContext* levels, LevDesign* design);
 // Readies the workers for the effect-level pass: 1 ready, 0 the pass runs serially.
 [[nodiscard]] int32_t ThreadInit(LevRegContext* context);
 // The effect-level pass on the workers: every counted observation's level combination of
 // every CLASS effect ends in that effect's tree (`roots`, keys of 4c bytes at byte 24 from
-// `temp`, compared by Compare), and the combination counts grow by the keys inserted. 0 done;
-// 1 a worker failed: the counts and trees are as before and the caller redoes the pass.
-[[nodiscard]] int32_t zlevThreadedEffects(LevRegContext* context, void** roots, QkPool* temp,
-                                          double* response, double* weight, double* frequency);
+// `temp`, compared by Compare), and the combination counts grow by the keys inserted.
+// VsfStatus::ReportedFailure when a worker failed: the counts and trees are as before and the
+// caller redoes the pass.
+[[nodiscard]] VsfStatus zlevThreadedEffects(LevRegContext* context, void** roots, QkPool* temp,
+                                            double* response, double* weight, double* frequency);
 // Stops whatever workers are left and frees their structures; nothing without thread data.
 void CleanupEThreads(LevRegContext* context);

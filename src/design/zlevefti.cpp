@@ -114,12 +114,12 @@ void polynomialMoments(LevRegContext* ctx) {
     }
 }
 
-// Centres and scales of one polynomial: 0, or 4 after EffMsg::PolynomialEffectCannotStandardisedSum
-// or EffMsg::PolynomialEffectCannotStandardisedFewer.
-[[nodiscard]] int32_t standardisePolynomial(LevDesign* d, const LevEftVar& ev) {
+// Centres and scales of one polynomial; VsfStatus::ReportedFailure after
+// EffMsg::PolynomialEffectCannotStandardisedSum or EffMsg::PolynomialEffectCannotStandardisedFewer.
+[[nodiscard]] VsfStatus standardisePolynomial(LevDesign* d, const LevEftVar& ev) {
   PolyInfo& p = *ev.poly;
   if (p.standardize == PS_NONE)
-    return 0;
+    return VsfStatus::Ok;
   const NumericUsageBlock* b = p.stdMethod == PM_MOMENTS    ? d->usage[0]
                                : p.stdMethod == PM_WMOMENTS ? d->usage[1]
                                                             : nullptr;
@@ -138,21 +138,21 @@ void polynomialMoments(LevRegContext* ctx) {
     if (p.centers != nullptr) {
       if (b->weightTotal == 0) {
         vsfLog(EffMsg::PolynomialEffectCannotStandardisedSum, {labelOf(ev)});
-        return 4;
+        return VsfStatus::ReportedFailure;
       }
       p.centers[i] = b->first[j] / b->weightTotal + v.centre;
     }
     if (p.scales != nullptr) {
       if (b->frequencySum < 2) {
         vsfLog(EffMsg::PolynomialEffectCannotStandardisedFewer, {labelOf(ev)});
-        return 4;
+        return VsfStatus::ReportedFailure;
       }
       const double s = std::sqrt((b->second[j] - b->first[j] * b->first[j] / b->weightTotal) /
                                  (b->frequencySum - 1));
       p.scales[i] = s == 0 ? 1 : s;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The union of the members' formatted levels, blank-padded to the widest member and ordered
@@ -204,27 +204,27 @@ void allocateValues(LevRegContext* ctx, LevEftVar& ev, int32_t count) {
 
 // Knots, value array and column count of a SPLINE piece; a continuation piece takes its
 // column from the value array of the piece that placed its knots.
-[[nodiscard]] int32_t setUpSpline(LevRegContext* ctx, LevEftVar& ev, const LevPercentiles& pd,
-                                  LevEftVar*& placing, int32_t& following) {
+[[nodiscard]] VsfStatus setUpSpline(LevRegContext* ctx, LevEftVar& ev, const LevPercentiles& pd,
+                                    LevEftVar*& placing, int32_t& following) {
   if (ev.continuation) {
     ev.columnCount = ev.currentColumnCount = 1;
     ev.valueCount = 0;
     ev.values = placing != nullptr ? placing->values + ++following : nullptr;
-    return 0;
+    return VsfStatus::Ok;
   }
-  const int32_t rc = ev.spline->basis == SB_BSPLINE ? zlevBSplineKnots(ctx, &ev, &pd)
-                                                    : zlevTPFSplineKnots(ctx, &ev, &pd);
-  if (rc != 0)
-    return 3;
+  const VsfStatus rc = ev.spline->basis == SB_BSPLINE ? zlevBSplineKnots(ctx, &ev, &pd)
+                                                      : zlevTPFSplineKnots(ctx, &ev, &pd);
+  if (rc != VsfStatus::Ok)
+    return rc;
   allocateValues(ctx, ev, ev.columnCount);
   if (ev.spline->split)
     ev.columnCount = ev.currentColumnCount = 1;
   placing = &ev;
   following = 0;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-[[nodiscard]] int32_t setUpLag(LevRegContext* ctx, LevEftVar& ev) {
+[[nodiscard]] VsfStatus setUpLag(LevRegContext* ctx, LevEftVar& ev) {
   LevDesign* d = ctx->design;
   LagSpec& lag = *ev.lag;
   ev.columnCount = ev.currentColumnCount =
@@ -232,19 +232,20 @@ void allocateValues(LevRegContext* ctx, LevEftVar& ev, int32_t count) {
   allocateValues(ctx, ev, ev.columnCount);
   lag.periodCount = d->classes[lag.periodVariable].levelCount;
   if (has(d->designFlags, LevDesignFlag::AcrossBy))
-    return 0;
-  if (const int32_t rc = zlevLagDesignCreate(ctx, &lag, &ev, nullptr, nullptr); rc != 0)
+    return VsfStatus::Ok;
+  if (const VsfStatus rc = zlevLagDesignCreate(ctx, &lag, &ev, nullptr, nullptr);
+      rc != VsfStatus::Ok)
     return rc;
   d->constructedReady = 1;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t zlevefti(LevRegContext* ctx) {
+VsfStatus zlevefti(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   if (d->constructedCount == 0)
-    return 0;
+    return VsfStatus::Ok;
   LevPercentiles percentiles;
   gatherPercentiles(ctx, percentiles);
   if (d->usage[0] != nullptr || d->usage[1] != nullptr)
@@ -255,7 +256,7 @@ int32_t zlevefti(LevRegContext* ctx) {
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     LevEftVar& ev = d->constructed[k];
     ev.columnsDone = 0;
-    int32_t rc = 0;
+    VsfStatus rc = VsfStatus::Ok;
     switch (ev.kind) {
     case EV_MULTIMEMBER:
       multimemberUnion(ctx, ev);
@@ -270,7 +271,8 @@ int32_t zlevefti(LevRegContext* ctx) {
       break;
     }
     case EV_SPLINE:
-      rc = ev.spline != nullptr ? setUpSpline(ctx, ev, percentiles, placing, following) : 0;
+      rc = ev.spline != nullptr ? setUpSpline(ctx, ev, percentiles, placing, following)
+                                : VsfStatus::Ok;
       break;
     case EV_POLYNOMIAL:
       ev.values = ev.termValues;
@@ -283,13 +285,13 @@ int32_t zlevefti(LevRegContext* ctx) {
       }
       break;
     case EV_LAG:
-      rc = ev.lag != nullptr ? setUpLag(ctx, ev) : 0;
+      rc = ev.lag != nullptr ? setUpLag(ctx, ev) : VsfStatus::Ok;
       break;
     default:
       break;
     }
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   }
-  return 0;
+  return VsfStatus::Ok;
 }

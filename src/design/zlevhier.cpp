@@ -6,7 +6,7 @@
 
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
-#include "support/nomemory.h"
+#include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 #include "support/wzstr.h"
@@ -82,11 +82,11 @@ int32_t levefc_class(int32_t i, int32_t j, EffectVarSummary* s) {
   return levefc_all(i, j, s);
 }
 
-int32_t zlevhier(HierarchyRequest* req) {
+VsfStatus zlevhier(HierarchyRequest* req) {
   LevDesign* d = req->context->design;
   const int32_t E = d->effectCount;
   if (E <= 0)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   int32_t (*compare)(int32_t, int32_t, EffectVarSummary*) = nullptr;
   if (req->hierarchy == VsfHierarchy::SingleClass)
     compare = levefc_class;
@@ -94,7 +94,7 @@ int32_t zlevhier(HierarchyRequest* req) {
            (req->hierarchy == VsfHierarchy::None && vsfMethodStartsFull(req->method)))
     compare = levefc_all;
   else
-    return 0;
+    return VsfStatus::Ok;
   // Work storage: the summaries and their rebuilt lists.
   std::vector<EffectVarSummary> s(static_cast<size_t>(E));
   std::vector<std::vector<int32_t>> lists(static_cast<size_t>(2 * E));
@@ -146,7 +146,7 @@ int32_t zlevhier(HierarchyRequest* req) {
             : nullptr;
     if ((req->containedCounts[e] > 0 && req->contained[e] == nullptr) ||
         (req->containingCounts[e] > 0 && req->containing[e] == nullptr))
-      return kVsfNoMemory;
+      return VsfStatus::NoMemory;
     req->containedCounts[e] = req->containingCounts[e] = 0;
   }
   for (int32_t i = first; i < E; ++i) {
@@ -158,7 +158,7 @@ int32_t zlevhier(HierarchyRequest* req) {
       req->containing[j][req->containingCounts[j]++] = i;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t zlevFindContVarInModel(const LevDesign* d, const char* name, int32_t length,

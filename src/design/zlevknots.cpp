@@ -176,7 +176,7 @@ std::vector<double> levPercentileKnots(const std::vector<std::pair<double, doubl
   return knots;
 }
 
-int32_t zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles* pd) {
+VsfStatus zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles* pd) {
   LevDesign* dsg = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   SplineInfo& s = *ev->spline;
@@ -195,18 +195,18 @@ int32_t zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles
       if (n < d + 2) {
         vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree, {d, d + 2});
         levRaise(dsg, StepRc::GroupDesignError);
-        return 1;
+        return VsfStatus::ReportedFailure;
       }
       if (s.knotList[d] < lo || s.knotList[n - 1 - r] > hi) {
         vsfLog(EffMsg::BoundaryKnotsKnotmethodListwithboundary, {variableName(v)});
         levRaise(dsg, StepRc::GroupDesignError);
-        return 1;
+        return VsfStatus::ReportedFailure;
       }
       s.varKnots[j] = s.knotList;
     } else {
       K = n + d + r;
       if (s.knotMethod == KM_LIST && listOutside(dsg, s, v, lo, hi))
-        return 1;
+        return VsfStatus::ReportedFailure;
       double* t = levArray<double>(pool, static_cast<size_t>(K));
       lowerBoundary(s, d, n, lo, hi, L, t);
       interiorKnots(s, n, lo, hi, pd, ev->numeric[j], t + d);
@@ -219,10 +219,10 @@ int32_t zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles
   s.columnsPerVariable = d != 0 ? K - d + 1 : K;
   s.degreeWork = levArray<double>(pool, static_cast<size_t>(d) + 1);
   ev->columnCount = ev->currentColumnCount = s.columnsPerVariable * ev->numericCount;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t zlevTPFSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles* pd) {
+VsfStatus zlevTPFSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentiles* pd) {
   LevDesign* dsg = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   SplineInfo& s = *ev->spline;
@@ -233,7 +233,7 @@ int32_t zlevTPFSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentil
     const double lo = v.centre - v.halfRange, hi = v.centre + v.halfRange;
     if (s.knotMethod == KM_LIST) {
       if (listOutside(dsg, s, v, lo, hi))
-        return 1;
+        return VsfStatus::ReportedFailure;
       s.varKnots[j] = s.knotList;
     } else {
       s.varKnots[j] = levArray<double>(pool, static_cast<size_t>(n > 0 ? n : 1));
@@ -252,12 +252,12 @@ int32_t zlevTPFSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentil
         for (int32_t i = 1; i < n; ++i)
           if (s.varKnots[j][i] == s.varKnots[j][i - 1]) {
             vsfLog(EffMsg::NaturalCubicSplineTwo);
-            return 1;
+            return VsfStatus::ReportedFailure;
           }
   }
   s.columnsPerVariable = per;
   if (per > 0)
     s.degreeWork = levArray<double>(pool, static_cast<size_t>(per));
   ev->columnCount = ev->currentColumnCount = per * ev->numericCount;
-  return 0;
+  return VsfStatus::Ok;
 }

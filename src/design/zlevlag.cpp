@@ -115,8 +115,8 @@ void zlevLevelizeLagWithin(LevRegContext* ctx, int32_t count, LagSpec** list) {
   }
 }
 
-int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, HostDataSet* scored,
-                            HostDataSet* out) {
+VsfStatus zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, HostDataSet* scored,
+                              HostDataSet* out) {
   LevDesign* d = ctx->design;
   QkPool* pool = levGroupPool(ctx);
   lag->lagged = -1;
@@ -133,7 +133,7 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, Hos
       vsfLog(EffMsg::LagEffectDesignroleNo, {labelOf(*ev), numericName(d, lag->roleVariable)});
     else
       vsfLog(EffMsg::LagEffectNoGroupNo, {labelOf(*ev)});
-    return 5;
+    return VsfStatus::ReportedFailure;
   }
   const size_t P = static_cast<size_t>(lag->periodCount);
   for (LagDesignBlock* t : {primary, lag->score == nullptr ? lag->second : nullptr})
@@ -162,7 +162,7 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, Hos
         if (!responseMissing) {
           vsfLog(EffMsg::ObservationLagEffectWhose,
                  {labelOf(*ev), numericName(d, lag->roleVariable)});
-          return 5;
+          return VsfStatus::ReportedFailure;
         }
       }
       if (!fillKey(ctx, *lag, lag->key))
@@ -186,10 +186,10 @@ int32_t zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, Hos
         vsfLog(table == lag->second ? EffMsg::LagDuplicateWhereZero
                                     : EffMsg::LagDuplicateWhereNotZero,
                {labelOf(*ev), numericName(d, lag->roleVariable)});
-      return 5;
+      return VsfStatus::ReportedFailure;
     }
     const int32_t level = ctx->levelIndex[lag->laggedVariable];
     cell = level >= 0 ? level + 1 : 0;
   }
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -193,7 +193,7 @@ void zlevadd(void* tag, LevelizeContext* context, LevDesign* design) {
   // With workers the pass is theirs; when they fail it is redone here from the first
   // observation, with the formatted values asked of the host as the serial pass reads them.
   if (context->threadData != nullptr) {
-    if (zlevThreadedPass(context, design) == 0)
+    if (zlevThreadedPass(context, design) == VsfStatus::Ok)
       return;
     levRestartPass(context, design);
     auto* data = static_cast<HostDataSet*>(tag);

@@ -69,7 +69,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
   bool threaded = false;
   if (ctx->threadsAllowed) {
     if (ThreadInit(ctx) == 1)
-      threaded = zlevThreadedEffects(ctx, roots, temp, y, w, f) == 0;
+      threaded = zlevThreadedEffects(ctx, roots, temp, y, w, f) == VsfStatus::Ok;
     else
       CleanupEThreads(ctx);
   }
@@ -231,14 +231,14 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
 }
 
 // The levelisation pass over the group: the CLASS levels in their order with resolved
-// reference levels, and the centre and half-range of every numeric variable. The code of
-// LevBuild::Ready, NoLevels when no levelisation context can be made, or ReferenceNotLevel
-// (LevMsg::ReferenceLevelGivenClass).
-[[nodiscard]] int32_t levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
+// reference levels, and the centre and half-range of every numeric variable. NoLevels when
+// no levelisation context can be made, ReferenceNotLevel after
+// LevMsg::ReferenceLevelGivenClass.
+[[nodiscard]] LevBuild levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
   LevDesign* d = ctx->design;
   LevelizeContext* lctx = zlevini(data, d);
   if (lctx == nullptr)
-    return codeOf(LevBuild::NoLevels);
+    return LevBuild::NoLevels;
   levRegisterForwarders(ctx, lctx);
   // With workers the values are formatted by them; the serial pass reads them formatted.
   if (zlevrinit(ctx, lctx) == 0)
@@ -274,7 +274,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
              {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
       levRaise(d, StepRc::GroupDesignError);
       xmpoold(lctx->pool);
-      return codeOf(LevBuild::ReferenceNotLevel);
+      return LevBuild::ReferenceNotLevel;
     }
   }
   for (int32_t i = 0; i < d->classCount; ++i) {
@@ -296,7 +296,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
     }
   }
   xmpoold(lctx->pool);
-  return codeOf(LevBuild::Ready);
+  return LevBuild::Ready;
 }
 
 // The per-row arrays of the design context.
@@ -409,7 +409,7 @@ void prepareFitBlock(LevRegContext* ctx, QkPool* pool) {
 
 } // namespace
 
-int32_t zlevrgi(LevRegContext* ctx) {
+LevBuild zlevrgi(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   LevReadBlock* rb = ctx->library;
   if (rb != nullptr && rb->data == nullptr && ctx->words[0] != nullptr)
@@ -423,8 +423,8 @@ int32_t zlevrgi(LevRegContext* ctx) {
   const bool classPending = d->classCount > 0 && d->classes[0].levelCount == 0;
   const bool numericPending = d->numericCount > 0 && d->numerics[0].levelCount == 0;
   if (classPending || numericPending) {
-    const int32_t rc = levelise(ctx, data, pool);
-    if (rc != 0)
+    const LevBuild rc = levelise(ctx, data, pool);
+    if (rc != LevBuild::Ready)
       return rc;
   }
   // Without per-variable missing values, a group with an empty CLASS variable (and no
@@ -433,15 +433,15 @@ int32_t zlevrgi(LevRegContext* ctx) {
     if (ctx->filter == nullptr)
       for (int32_t i = 0; i < d->classCount; ++i)
         if (d->classes[i].levelCount == 0)
-          return codeOf(LevBuild::NoLevels);
+          return LevBuild::NoLevels;
     for (int32_t j = 0; j < d->numericCount; ++j)
       if (isHostMissing(d->numerics[j].centre))
-        return codeOf(LevBuild::NoLevels);
+        return LevBuild::NoLevels;
   }
   allocateRowArrays(ctx, pool);
   // Constructed effects first: the effect levels need their lag tables.
-  if (zlevefti(ctx) != 0)
-    return codeOf(LevBuild::ConstructedFailed);
+  if (zlevefti(ctx) != VsfStatus::Ok)
+    return LevBuild::ConstructedFailed;
   // The GLM design's columns are the level combinations met in the data.
   if (!has(d->designFlags, LevDesignFlag::NonGlm))
     levelCombinations(ctx, d, pool);
@@ -457,7 +457,7 @@ int32_t zlevrgi(LevRegContext* ctx) {
   if (!has(d->designFlags, LevDesignFlag::ByGroup))
     namesAndTables(ctx, pool);
   prepareFitBlock(ctx, pool);
-  return codeOf(LevBuild::Ready);
+  return LevBuild::Ready;
 }
 
 void zlevtrm(LevRegContext* ctx, LevReleaseSet what) {

@@ -6,21 +6,20 @@
 
 #include "design/levrow.h"
 #include "support/hoststubs.h"
-#include "support/nomemory.h"
 
 #include <algorithm>
 
-int32_t zlevRowWorkersReady(LevRegContext* ctx) {
+bool zlevRowWorkersReady(LevRegContext* ctx) {
   LevDesign* d = ctx->design;
   LevReadBlock* rb = ctx->library;
   if (d == nullptr || rb == nullptr || rb->data == nullptr || d->cells == nullptr)
-    return 0;
+    return false;
   // Constructed effects, lags and the extra variables keep per-observation state in records
   // every copy would share; the across-BY source and filters read other observations.
   if (d->constructedCount > 0 || d->constructedReady || ctx->extraExplanatory != nullptr ||
       ctx->extraResponse1 != nullptr || ctx->extraResponse2 != nullptr || ctx->filter != nullptr ||
       has(d->designFlags, LevDesignFlag::AcrossBy))
-    return 0;
+    return false;
   if (ctx->getNext == nullptr || ctx->getVals == nullptr)
     zlevRegisterSource(ctx);
   HostRoutine plainNext = nullptr, plainVals = nullptr;
@@ -28,12 +27,12 @@ int32_t zlevRowWorkersReady(LevRegContext* ctx) {
   (void)vir2g(reinterpret_cast<HostRoutine>(&GetNext), &plainNext);
   (void)vir2g(reinterpret_cast<HostRoutine>(&GetVals), &plainVals);
   if (ctx->getNext != plainNext || ctx->getVals != plainVals || !hostHasBlockReads())
-    return 0;
-  if (rb->formattedVector == nullptr && SetupXV(ctx, 1) != 0)
-    return 0;
+    return false;
+  if (rb->formattedVector == nullptr && SetupXV(ctx, 1) != VsfStatus::Ok)
+    return false;
   if (has(d->designFlags, LevDesignFlag::NonGlm) && SetInmodel(ctx) == nullptr)
-    return kVsfNoMemory;
-  return 1;
+    return false; // short of memory: the pass stays serial
+  return true;
 }
 
 HostReadVector* zlevRowVector(const LevRegContext* ctx, int32_t* recordLength) {

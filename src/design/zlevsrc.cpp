@@ -8,7 +8,6 @@
 
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/stepcodes.h"
 
 #include <algorithm>
@@ -62,7 +61,7 @@ LevRegContext* owner(LevelizeContext* lctx) { return static_cast<LevRegContext*>
 [[nodiscard]] int32_t LevGetInit(LevelizeContext* lctx, LevDesign*) {
   LevRegContext* ctx = owner(lctx);
   ctx->formattedFetch = lctx->serial;
-  return zlevGetInit(ctx);
+  return codeOf(zlevGetInit(ctx)); // the levelisation callbacks hand back plain codes
 }
 
 [[nodiscard]] int32_t LevGetNext(LevelizeContext* lctx, LevDesign*) {
@@ -118,10 +117,10 @@ void levRegisterForwarders(LevRegContext* ctx, LevelizeContext* lctx) {
   lctx->source = ctx;
 }
 
-int32_t GetInit(LevRegContext* ctx) {
+VsfStatus GetInit(LevRegContext* ctx) {
   if (ctx->library == nullptr || ctx->library->data == nullptr)
-    return 0;
-  return xbyrewind(xdsby(ctx->library->data)) != 0 ? 1 : 0;
+    return VsfStatus::Ok;
+  return xbyrewind(xdsby(ctx->library->data)) != 0 ? VsfStatus::DataNotReadable : VsfStatus::Ok;
 }
 
 int32_t GetNext(LevRegContext* ctx) {
@@ -130,11 +129,11 @@ int32_t GetNext(LevRegContext* ctx) {
   return xobsnext(ctx->library->data) == 1 ? 1 : 0;
 }
 
-int32_t GetInitAcrossBy(LevRegContext* ctx) {
+VsfStatus GetInitAcrossBy(LevRegContext* ctx) {
   // Positions at the first row; an empty or closed set shows in the first read.
   if (ctx->library != nullptr && ctx->library->data != nullptr)
     (void)xopnt(ctx->library->data, 1);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t GetNextAcrossBy(LevRegContext* ctx) {
@@ -154,16 +153,16 @@ void zlevRegisterSource(LevRegContext* ctx) {
   registerInto(&ctx->getVals, GetVals);
 }
 
-int32_t zlevGetInit(LevRegContext* ctx) {
+VsfStatus zlevGetInit(LevRegContext* ctx) {
   if (ctx->getInit == nullptr)
     zlevRegisterSource(ctx);
-  const int32_t status = reinterpret_cast<LevGetInitFn>(ctx->getInit)(ctx);
   // A pass that cannot start over would read a part of the group, or none of it.
-  if (status != 0) {
+  if (reinterpret_cast<LevGetInitFn>(ctx->getInit)(ctx) != VsfStatus::Ok) {
     vsfLog(LevMsg::GroupNotReread);
     levRaise(ctx->design, StepRc::Error);
+    return VsfStatus::ReportedFailure;
   }
-  return status;
+  return VsfStatus::Ok;
 }
 
 void levObservationNotRead(LevDesign* design) {
@@ -184,15 +183,15 @@ int32_t zlevGetVals(LevRegContext* ctx, const char* letters, void* const* destin
   return reinterpret_cast<LevGetValsFn>(ctx->getVals)(ctx, letters, destinations);
 }
 
-int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
+VsfStatus SetupXV(LevRegContext* ctx, int32_t formatted) {
   LevReadBlock* rb = ctx->library;
   LevDesign* d = ctx->design;
   if (rb == nullptr || rb->data == nullptr)
-    return codeOf(VsfStatus::DataNotReadable);
+    return VsfStatus::DataNotReadable;
   HostReadVector** vector = formatted ? &rb->formattedVector : &rb->plainVector;
   char** record = formatted ? &rb->formattedRecord : &rb->plainRecord;
   if (*vector != nullptr)
-    return 0;
+    return VsfStatus::Ok;
   normaliseWeightCount(ctx);
   // Everything declared below counts: the capacity is exactly the number of declarations.
   int32_t capacity = d->numericCount + ctx->responseCount + ctx->weightCount + d->classCount +
@@ -200,18 +199,19 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
                      (ctx->extraResponse1 ? 1 : 0) + (ctx->extraResponse2 ? 1 : 0) +
                      (ctx->freq ? 1 : 0);
   if (xvgeti(rb->data, capacity, vector) != 0 || *vector == nullptr)
-    return kVsfNoMemory;
-  int32_t offset = 0, rc = 0;
+    return VsfStatus::NoMemory;
+  int32_t offset = 0;
+  VsfStatus rc = VsfStatus::Ok;
   auto declare = [&](const LevVariable* v, int32_t length, int32_t type) {
-    if (v != nullptr && v->var != nullptr && rc == 0 &&
+    if (v != nullptr && v->var != nullptr && rc == VsfStatus::Ok &&
         xvgetd(*vector, v->var->number, offset, 0, length, type) != 0)
-      rc = codeOf(VsfStatus::DataNotReadable);
+      rc = VsfStatus::DataNotReadable;
     offset += length;
   };
   auto declareNumber = [&](const LevVariable* v) {
-    if (v != nullptr && v->var != nullptr && v->var->type == 1 && rc == 0 &&
+    if (v != nullptr && v->var != nullptr && v->var->type == 1 && rc == VsfStatus::Ok &&
         xvgetd(*vector, v->var->number, offset, 0, 8, 8) != 0)
-      rc = codeOf(VsfStatus::DataNotReadable);
+      rc = VsfStatus::DataNotReadable;
     offset += 8;
   };
   for (int32_t j = 0; j < d->numericCount; ++j)
@@ -251,9 +251,9 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
   for (int32_t j = 0; j < d->numericCount; ++j)
     if (isTextNumber(d->numerics[j]))
       declare(&d->numerics[j], textLength(d->numerics[j]), 8);
-  if (rc == 0 && xvgete(*vector) != 0)
-    rc = codeOf(VsfStatus::DataNotReadable);
-  if (rc != 0) {
+  if (rc == VsfStatus::Ok && xvgete(*vector) != 0)
+    rc = VsfStatus::DataNotReadable;
+  if (rc != VsfStatus::Ok) {
     xvgett(*vector);
     *vector = nullptr;
     return rc;
@@ -263,7 +263,7 @@ int32_t SetupXV(LevRegContext* ctx, int32_t formatted) {
     pool->free(pool, *record);
   *record = static_cast<char*>(levBlock(pool, static_cast<size_t>(offset > 0 ? offset : 8)));
   (formatted ? rb->formattedLength : rb->plainLength) = offset > 0 ? offset : 8;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {
@@ -420,7 +420,7 @@ int32_t GetVals(LevRegContext* ctx, const char* letters, void* const* destinatio
     return 0;
   HostReadVector* vector = useFormatted ? rb->formattedVector : rb->plainVector;
   if (vector == nullptr) {
-    if (SetupXV(ctx, useFormatted ? 1 : 0) != 0)
+    if (SetupXV(ctx, useFormatted ? 1 : 0) != VsfStatus::Ok)
       return 0;
     vector = useFormatted ? rb->formattedVector : rb->plainVector;
   }

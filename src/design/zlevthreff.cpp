@@ -298,8 +298,8 @@ int32_t ThreadInit(LevRegContext* ctx) {
   return 1;
 }
 
-int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, double* y, double* w,
-                            double* f) {
+VsfStatus zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, double* y, double* w,
+                              double* f) {
   LevelizeThreadControl* c = ctx->threads;
   LevDesign* d = ctx->design;
   c->job = Job::Effects;
@@ -323,11 +323,11 @@ int32_t zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, doub
   if (!finishPass(c, current)) {
     CleanupEThreads(ctx);
     ctx->threadsAllowed = 0;
-    return 1;
+    return VsfStatus::ReportedFailure;
   }
   mergeEffects(c, roots, temp);
   CleanupEThreads(ctx);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void CleanupEThreads(LevRegContext* ctx) {

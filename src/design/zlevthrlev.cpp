@@ -369,7 +369,7 @@ int32_t zlevrinit(LevRegContext* ctx, LevelizeContext* lctx) {
   return 1;
 }
 
-int32_t zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
+VsfStatus zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
   auto* c = static_cast<LevelizeThreadControl*>(lctx->threadData);
   c->job = Job::Levels;
   c->failureMessage = EffMsg{};
@@ -388,7 +388,7 @@ int32_t zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
     // The workers are stopped and reported; the rest of the group runs serially.
     c->owner->threadsAllowed = 0;
     destroyControl(c);
-    return 1;
+    return VsfStatus::ReportedFailure;
   }
   mergeLevels(c);
   // The levelisation context ends with the levelisation; the workers may stay for the
@@ -397,5 +397,5 @@ int32_t zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
   c->levels = nullptr;
   if (!c->keepRaw)
     destroyControl(c);
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -261,7 +261,7 @@ struct BlockWorker {
 [[nodiscard]] int64_t designBlockBegin(void* self) {
   auto* src = static_cast<DesignSource*>(self);
   LevRegContext* dc = src->design;
-  if (src->swapped || zlevRowWorkersReady(dc) != 1)
+  if (src->swapped || !zlevRowWorkersReady(dc))
     return 0;
   int64_t next = 0, count = 0;
   if (xobsspan(dc->library->data, &next, &count) != 0)

@@ -58,7 +58,7 @@ void allowLevelisationWorkers(LevRegContext* design) {
 
 } // namespace
 
-int32_t vsfLev(VsfContext* ctx) {
+LevBuild vsfLev(VsfContext* ctx) {
   LevDesign* d = ctx->design.design;
   if (d != nullptr) {
     // A level count of 0 on the first variable asks the library to levelise afresh.
@@ -79,15 +79,15 @@ int32_t vsfLev(VsfContext* ctx) {
     }
   }
   allowLevelisationWorkers(&ctx->design);
-  int32_t result = vsfSteps().zlevrgi(&ctx->design);
+  LevBuild result = vsfSteps().zlevrgi(&ctx->design);
   int32_t libraryCode = d != nullptr ? d->worstReturnCode : 0;
   int32_t worse = std::max(ctx->returnCode, libraryCode);
-  if (result == codeOf(LevBuild::ConstructedFailed)) {
+  if (result == LevBuild::ConstructedFailed) {
     vsfRaiseRC(ctx, worse);
     vsfRaiseRC(ctx, StepRc::GroupDesignError);
   } else {
     vsfRaiseRC(ctx, worse);
-    if (result == codeOf(LevBuild::NoLevels)) {
+    if (result == LevBuild::NoLevels) {
       vsfLog(VsfMsg::ClassLevelsNotDetermined, {vsfGroupName()});
       vsfRaiseRC(ctx, StepRc::GroupSkipped);
     }
@@ -118,11 +118,11 @@ VsfStatus vsfSetupInEstScatter(VsfContext* ctx) {
     d->parmLabelStyle = savedStyle;
   };
   ctx->design.library->pool = xmpoolc(nullptr, 1024, 0x1004);
-  int32_t lev = vsfSteps().zlevrgi(&ctx->design);
-  if (lev != codeOf(LevBuild::Ready)) {
+  LevBuild lev = vsfSteps().zlevrgi(&ctx->design);
+  if (lev != LevBuild::Ready) {
     vsfSteps().zlevtrm(&ctx->design, kLevReleaseAll);
     restoreMode();
-    if (lev == codeOf(LevBuild::ConstructedFailed)) {
+    if (lev == LevBuild::ConstructedFailed) {
       vsfRaiseRC(ctx, StepRc::GroupDesignError);
     } else {
       vsfLog(VsfMsg::ClassLevelsNotDetermined, {vsfGroupName()});

@@ -120,9 +120,9 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
     vsfExitError(ctx, VsfStatus::NoPoolOrHandle);
 
   double t0 = zdattim();
-  int32_t lev = steps.vsfLev(ctx);
+  LevBuild lev = steps.vsfLev(ctx);
   ctx->levTime += zdattim() - t0;
-  if (lev != codeOf(LevBuild::Ready)) {
+  if (lev != LevBuild::Ready) {
     // The return code was raised by the levelisation step; skip the group.
     steps.vsfFreeScratch(&ctx->scratch, &ctx->exts);
     poolDestroy(ctx->byPool);

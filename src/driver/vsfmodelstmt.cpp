@@ -13,7 +13,6 @@
 #include "support/driverresult.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
-#include "support/nomemory.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
 #include "support/vsfmethods.h"
@@ -75,12 +74,12 @@ namespace {
   o.method = stmtCode(m, ModelSlot::Method, VsfMethod::Stepwise);
   if (vsfMethodPenalty(o.method) == VsfPenalty::Columns)
     design->designFlags2.set(LevDesignFlag2::SplineSplit);
-  int32_t lev = zlevmod(design, ctx->data, keyOf(ProcSlot::DirectVariables),
-                        keyOf(ProcSlot::ClassVariables), m, keyOf(ModelSlot::Effects), 0, 0);
+  VsfStatus lev = zlevmod(design, ctx->data, keyOf(ProcSlot::DirectVariables),
+                          keyOf(ProcSlot::ClassVariables), m, keyOf(ModelSlot::Effects), 0, 0);
   vsfRaiseRC(ctx, design->worstReturnCode);
-  if (lev == kVsfNoMemory)
+  if (lev == VsfStatus::NoMemory)
     return VsfStatus::NoMemory; // out of memory: the exit says so
-  if (lev != 0) {
+  if (lev != VsfStatus::Ok) {
     vsfRaiseRC(ctx, StepRc::Error);
     return statusOf(DriverResult::DesignNotBuilt);
   }

@@ -816,7 +816,7 @@ void derivedSwitches(VsfContext* ctx) {
   request.containedCounts = ctx->hierContainedCounts;
   request.containing = ctx->hierContaining;
   request.contained = ctx->hierContained;
-  if (VsfStatus rc = statusFromCode(zlevhier(&request)); rc != VsfStatus::Ok)
+  if (VsfStatus rc = zlevhier(&request); rc != VsfStatus::Ok)
     return rc;
   // An effect enters once all effects it contains are in; it leaves once none containing
   // it is in.

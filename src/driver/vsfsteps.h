@@ -3,6 +3,7 @@
 // can drive the main's orders with steps of its own.
 #pragma once
 
+#include "design/levbuild.h"
 #include "design/levrelease.h"
 #include "support/stepcodes.h"
 
@@ -30,10 +31,10 @@ struct VsfStepTable {
   VsfStatus (*vsfSplitEffects)(VsfContext*, QkPool*);
   VsfStatus (*vsfSetEffectListNParms)(VsfContext*);
   VsfStatus (*vsfSplitHierarchy)(VsfContext*, QkPool*);
-  int32_t (*vsfLev)(VsfContext*);
+  LevBuild (*vsfLev)(VsfContext*);
   VsfStatus (*vsfSetupInEstScatter)(VsfContext*);
   VsfStatus (*vsfReadInEstParms)(VsfContext*);
-  int32_t (*zlevrgi)(LevRegContext*);
+  LevBuild (*zlevrgi)(LevRegContext*);
   void (*zlevtrm)(LevRegContext*, LevReleaseSet);
   // Data pages and threads.
   VsfStatus (*vsfInitializeThreads)(ThreadPuddle*, int32_t);

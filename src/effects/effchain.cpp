@@ -182,13 +182,13 @@ int32_t effVariableCount(const EffectChainNode* node) {
   return node->lists[0].count + node->lists[1].count + node->lists[2].count;
 }
 
-int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* node,
-                         int32_t listCode, const char* value, bool duringValue) {
+VsfStatus InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* node,
+                           int32_t listCode, const char* value, bool duringValue) {
   EffectIdList& list = node->lists[listIndex(listCode)];
   bool withValue = listCode == 4;
   if (!growIds(list) || (withValue && !growValues(node))) {
     effSetStatus(StepRc::Error);
-    return kEffChainFailed;
+    return VsfStatus::ReportedFailure;
   }
   if (listCode == 2 || listCode == 3 || listCode == 4) {
     for (int32_t i = 0; i < list.count; ++i) {
@@ -198,11 +198,11 @@ int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* n
         if (duringValue) {
           vsfLog(EffMsg::NestingVariableGivenTwo);
           effSetStatus(StepRc::SyntaxError);
-          return kEffChainFailed;
+          return VsfStatus::ReportedFailure;
         }
         node->code = -1; // a crossing gave one variable two values: discarded later
       }
-      return 0;
+      return VsfStatus::Ok;
     }
   }
   int32_t at = list.count;
@@ -225,7 +225,7 @@ int32_t InsertElemInList(EffectParseState*, int32_t position, EffectChainNode* n
     node->values[at] = entry;
     ++node->valueCount;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t EqualEffLists(const EffectIdList& a, const EffectIdList& b) {
@@ -312,9 +312,9 @@ EffectChainNode* zeff_add_ef(EffSortedSet* set, EffectChainNode* node, bool cont
   return node;
 }
 
-int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChainNode** head,
-                      EffectChainNode*** tail, EffectChainNode** out, EffSortedSet* tree,
-                      double* runningCount, int32_t listMode) {
+VsfStatus AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChainNode** head,
+                        EffectChainNode*** tail, EffectChainNode** out, EffSortedSet* tree,
+                        double* runningCount, int32_t listMode) {
   bool contrast = currentIsContrast();
   bool useTree = state->shared != 0 && tree != nullptr;
   ParseRoot* traceRoot = effRoot();
@@ -356,7 +356,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
         list->value.list.count = state->savedCount;
       zeffre(nullptr, node);
       effSetStatus(StepRc::SyntaxError);
-      return kEffChainFailed;
+      return VsfStatus::ReportedFailure;
     }
   }
   if (state->directRestriction != 0 && node->type == ECT_ORDINARY && node->lists[0].count > 0 &&
@@ -365,7 +365,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     zeffre(nullptr, node);
     effSetStatus(StepRc::SyntaxError);
     state->barTail = &state->barHead;
-    return kEffChainFailed;
+    return VsfStatus::ReportedFailure;
   }
   if (found != nullptr) {
     if (trace) {
@@ -373,11 +373,11 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
       PrintEffect(found);
     }
     *out = found;
-    return 0;
+    return VsfStatus::Ok;
   }
   if (state->orderLimit > 0 && effVariableCount(node) > state->orderLimit) {
     *out = nullptr;
-    return 0;
+    return VsfStatus::Ok;
   }
   if (trace) {
     effTraceLine("    New effect -- add it to the effect chain");
@@ -387,7 +387,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     if (useTree && zeff_add_ef(tree, node, contrast) == nullptr) {
       effSetStatus(StepRc::Error);
       zeffre(nullptr, node);
-      return kEffChainFailed;
+      return VsfStatus::ReportedFailure;
     }
     node->next = nullptr;
     **tail = node;
@@ -395,7 +395,7 @@ int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectChai
     *runningCount += 1.0;
   }
   *out = node;
-  return 1;
+  return VsfStatus::Ok;
 }
 
 EffectChainNode* CrossEffects(EffectParseState* state, const EffectChainNode* e,
@@ -406,7 +406,7 @@ EffectChainNode* CrossEffects(EffectParseState* state, const EffectChainNode* e,
   for (int k = 0; k < 4; ++k)
     for (int32_t i = 0; i < t->lists[k].count; ++i)
       if (InsertElemInList(state, t->lists[k].items[i], c, k + 1,
-                           k == 3 ? t->values[i].text : nullptr) != 0) {
+                           k == 3 ? t->values[i].text : nullptr) != VsfStatus::Ok) {
         zeffre(nullptr, c);
         return nullptr;
       }
@@ -426,7 +426,7 @@ EffectChainNode* CrossEffects(EffectParseState* state, const EffectChainNode* e,
   return c;
 }
 
-int32_t AddBarEffects(EffectParseState* state) {
+VsfStatus AddBarEffects(EffectParseState* state) {
   EffectChainNode* head = nullptr;
   EffectChainNode** tail = &head;
   EffSortedSet tree{};
@@ -434,9 +434,9 @@ int32_t AddBarEffects(EffectParseState* state) {
   EffectChainNode* term = state->barHead;
   if (term == nullptr) {
     xebug("AddBarEffects: barhead is null");
-    return kEffChainFailed;
+    return VsfStatus::ReportedFailure;
   }
-  int32_t result = 0;
+  bool failed = false;
   while (term != nullptr) {
     EffectChainNode* nextTerm = term->next;
     term->next = nullptr;
@@ -444,9 +444,8 @@ int32_t AddBarEffects(EffectParseState* state) {
     for (EffectChainNode* e = head; e != nullptr; e = e->next)
       lastBefore = e;
     EffectChainNode* out = nullptr;
-    int32_t r = AddEffToChain(state, term, &head, &tail, &out, &tree, &running, 0);
-    if (r < 0) {
-      result = -1;
+    if (AddEffToChain(state, term, &head, &tail, &out, &tree, &running, 0) != VsfStatus::Ok) {
+      failed = true;
       term = nextTerm;
       break;
     }
@@ -454,27 +453,26 @@ int32_t AddBarEffects(EffectParseState* state) {
       for (EffectChainNode* e = head;; e = e->next) {
         EffectChainNode* c = CrossEffects(state, e, term);
         if (c == nullptr && effStatus() != 0) {
-          result = -1;
+          failed = true;
           break;
         }
         if (c != nullptr) {
           EffectChainNode* cout = nullptr;
-          int32_t rc = AddEffToChain(state, c, &head, &tail, &cout, &tree, &running, 0);
-          if (rc < 0) {
-            result = -1;
+          if (AddEffToChain(state, c, &head, &tail, &cout, &tree, &running, 0) != VsfStatus::Ok) {
+            failed = true;
             break;
           }
-          if (rc == 0)
+          if (cout != c)
             zeffre(nullptr, c);
         }
         if (e == lastBefore)
           break;
       }
     }
-    if (r == 0)
+    if (out != term)
       zeffre(nullptr, term);
     term = nextTerm;
-    if (result < 0)
+    if (failed)
       break;
   }
   // Terms not reached after a failure are freed with the temporary chain.
@@ -486,32 +484,29 @@ int32_t AddBarEffects(EffectParseState* state) {
   state->barHead = nullptr;
   state->barTail = &state->barHead;
   effSetClear(&tree);
-  if (result < 0) {
+  if (failed) {
     while (head != nullptr) {
       EffectChainNode* n = head->next;
       zeffre(nullptr, head);
       head = n;
     }
-    return kEffChainFailed;
+    return VsfStatus::ReportedFailure;
   }
   while (head != nullptr) {
     EffectChainNode* n = head->next;
     head->next = nullptr;
-    int32_t r = AddEffect(state, head, -1, false);
-    if (r < 0) {
+    if (AddEffect(state, head, -1, false) != VsfStatus::Ok) {
       // The node was freed or recorded; drop the rest.
       while (n != nullptr) {
         EffectChainNode* m = n->next;
         zeffre(nullptr, n);
         n = m;
       }
-      return kEffChainFailed;
+      return VsfStatus::ReportedFailure;
     }
-    if (r == 0)
-      zeffre(nullptr, head);
     head = n;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 namespace {

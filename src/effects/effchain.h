@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "support/stepcodes.h"
+
 struct QkPool;
 struct ParsedStatement;
 struct HostToken;
@@ -35,9 +37,6 @@ enum EffectChainType : int32_t {
   ECT_ALLPARMS = 2,
   ECT_FACTOR = 3
 };
-
-// The result of a chain function that refused its node: the parse status says why.
-inline constexpr int32_t kEffChainFailed = -1;
 
 // Which list of a node a position goes to (InsertElemInList). Codes 1 and 2, the direct
 // and crossed lists, are the list holder's slots ProcSlot::DirectVariables and ClassVariables.
@@ -128,10 +127,10 @@ void zeffre(EffectChainNode** head, EffectChainNode* node);
 
 // Inserts a position into the list an EffListCode or holder slot addresses (the
 // nested-by-value list with its 16-character value). `duringValue` marks the call of the var=value
-// action. Returns 0, or kEffChainFailed when the parse status was set.
-[[nodiscard]] int32_t InsertElemInList(EffectParseState* state, int32_t position,
-                                       EffectChainNode* node, int32_t listCode, const char* value,
-                                       bool duringValue = false);
+// action. Fails (VsfStatus::ReportedFailure) when it set the parse status.
+[[nodiscard]] VsfStatus InsertElemInList(EffectParseState* state, int32_t position,
+                                         EffectChainNode* node, int32_t listCode, const char* value,
+                                         bool duringValue = false);
 
 // Three-way comparisons of effects and of two id lists.
 [[nodiscard]] int32_t EqualEffLists(const EffectIdList& a, const EffectIdList& b);
@@ -141,21 +140,24 @@ void zeffre(EffectChainNode** head, EffectChainNode* node);
 EffectChainNode* zeff_add_ef(EffSortedSet* set, EffectChainNode* node, bool contrast);
 EffectChainNode* zeff_find_ef(const EffSortedSet* set, const EffectChainNode* node, bool contrast);
 
-// Adds `node` to the chain (head, tail). Result 1 new (out = node), 0 not added (out = the
-// equal effect, or null when the order limit dropped it), kEffChainFailed refused (node freed,
-// status set).
-[[nodiscard]] int32_t AddEffToChain(EffectParseState* state, EffectChainNode* node,
-                                    EffectChainNode** head, EffectChainNode*** tail,
-                                    EffectChainNode** out, EffSortedSet* tree, double* runningCount,
-                                    int32_t listMode);
-// Expands the bar-term chain into the statement's chain; 0, or kEffChainFailed.
-[[nodiscard]] int32_t AddBarEffects(EffectParseState* state);
+// Adds `node` to the chain (head, tail). On success *out is node when it is new, else the
+// equal effect already there (or null when the order limit dropped node), and then the caller
+// still owns node. Fails (VsfStatus::ReportedFailure) with node freed and the parse status set.
+[[nodiscard]] VsfStatus AddEffToChain(EffectParseState* state, EffectChainNode* node,
+                                      EffectChainNode** head, EffectChainNode*** tail,
+                                      EffectChainNode** out, EffSortedSet* tree,
+                                      double* runningCount, int32_t listMode);
+// Expands the bar-term chain into the statement's chain; fails (VsfStatus::ReportedFailure)
+// when the parse status was set.
+[[nodiscard]] VsfStatus AddBarEffects(EffectParseState* state);
 // Crossing of e with the term t, or null when it is discarded.
 EffectChainNode* CrossEffects(EffectParseState* state, const EffectChainNode* e,
                               const EffectChainNode* t);
-// Adds an effect to the statement's chain, names and records it (see zeffect.cpp).
-[[nodiscard]] int32_t AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id,
-                                bool constructed);
+// Adds an effect to the statement's chain, names and records it (see zeffect.cpp). Takes
+// node: it is freed when an equal effect was there already. Fails
+// (VsfStatus::ReportedFailure) when the parse status was set.
+[[nodiscard]] VsfStatus AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id,
+                                  bool constructed);
 
 // Sorted-set helpers.
 [[nodiscard]] int32_t effSetFind(const EffSortedSet* set, const void* key,

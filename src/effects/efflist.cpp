@@ -201,17 +201,15 @@ void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int3
     }
     (void)InsertElemInList(state, position, node, code,
                            nullptr); // a failure is kept in the parse status
-    int32_t r;
+    VsfStatus r;
     if (k == EffectItem::Prefix) {
       state->barHead = node;
       state->barTail = &node->next;
       r = AddBarEffects(state);
     } else {
       r = AddEffect(state, node, ids[i], false);
-      if (r == 0)
-        zeffre(nullptr, node);
     }
-    if (r < 0)
+    if (r != VsfStatus::Ok)
       break;
   }
 }

@@ -12,6 +12,7 @@
 #include "effects/zlst.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/notfound.h"
 #include "support/protocol.h"
 #include "support/stepcodes.h"
 
@@ -60,7 +61,7 @@ namespace {
   return true;
 }
 
-// The position of `number` in list `which` (1 or 2), or -1.
+// The position of `number` in list `which` (1 or 2), or kVsfNotFound.
 [[nodiscard]] int32_t indexedPosition(EffectParseState* state, int32_t which, int32_t number) {
   EffPositionIndex& index = state->positions[which - 1];
   OptionSlot* list = effHolderList(which);
@@ -68,13 +69,13 @@ namespace {
     if (!buildIndex(index, list)) {
       int32_t n = effListCount(list);
       int32_t at = n > 0 ? zlstmem(list->items.ints, n, &number, 4) : 0;
-      return at < n ? at : -1;
+      return at < n ? at : kVsfNotFound;
     }
   }
   int64_t* end = index.items + index.count;
   int64_t* it = std::lower_bound(index.items, end, positionKey(number, 0));
   if (it == end || static_cast<int32_t>(*it >> 32) != number)
-    return -1;
+    return kVsfNotFound;
   return static_cast<int32_t>(*it & 0xFFFFFFFF);
 }
 
@@ -264,7 +265,7 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
     *position = id;
     return kEffListNewName;
   } else {
-    int32_t inDirect = -1, inClass = -1;
+    int32_t inDirect = kVsfNotFound, inClass = kVsfNotFound;
     if (state->shared) {
       inDirect = indexedPosition(state, keyOf(ProcSlot::DirectVariables), id);
       if (inDirect < 0)
@@ -274,9 +275,9 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
       OptionSlot* classes = effHolderList(keyOf(ProcSlot::ClassVariables));
       int32_t nd = effListCount(direct), nc = effListCount(classes);
       int32_t at = nd > 0 ? zlstmem(direct->items.ints, nd, &id, 4) : nd;
-      inDirect = at < nd ? at : -1;
+      inDirect = at < nd ? at : kVsfNotFound;
       at = nc > 0 ? zlstmem(classes->items.ints, nc, &id, 4) : nc;
-      inClass = inDirect < 0 && at < nc ? at : -1;
+      inClass = inDirect < 0 && at < nc ? at : kVsfNotFound;
     }
     if (inDirect >= 0) {
       *position = inDirect;
@@ -388,12 +389,12 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
       return at;
     vsfLog(EffMsg::FactorNotFoundFactor, {HostMsgArg(name, length), effStmtNameArg(stmt)});
     effFail(kEffStatusSyntax);
-    return -1;
+    return kVsfNotFound;
   }
   bool constructed = false;
   int32_t id = FindVarNum(state, name, length, &constructed, ECT_ORDINARY);
   if (effStatus() != 0)
-    return -1;
+    return kVsfNotFound;
   int32_t position = 0;
   if (!constructed && id > 0 &&
       FindListElem(state, id, state->defaultList, &position, false, ECT_ORDINARY) ==
@@ -401,5 +402,5 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
     return position;
   vsfLog(EffMsg::FactorNotFoundAmong, {HostMsgArg(name, length)});
   effFail(kEffStatusSyntax);
-  return -1;
+  return kVsfNotFound;
 }

@@ -3,8 +3,6 @@
 // default pool at parse time, a per-BY-group pool later) belong to the host and the driver.
 #pragma once
 
-#include "support/nomemory.h"
-
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -28,10 +26,6 @@ void levFree(void* block, size_t size);
 void* levGrow(void* block, size_t elem, size_t count, size_t newCount);
 // A NUL-terminated copy of n characters; null on failure.
 char* levStrdup(const char* text, int32_t n);
-
-// Result of the library's builders when a block could not be had: out of memory, said by
-// the caller; the builders log no message of their own for it.
-inline constexpr int32_t kLevNoMemory = kVsfNoMemory;
 
 template <typename T> T* levNew(size_t count = 1) {
   assert(count <= SIZE_MAX / sizeof(T) && "the block size overflows");

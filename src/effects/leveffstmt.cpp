@@ -51,11 +51,11 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   return HostMsgArg(var->name, var->nameLength);
 }
 
-[[nodiscard]] int32_t failWith(LevDesign* design, EffMsg number,
-                               std::initializer_list<HostMsgArg> args, StepRc severity = kError) {
+[[nodiscard]] VsfStatus failWith(LevDesign* design, EffMsg number,
+                                 std::initializer_list<HostMsgArg> args, StepRc severity = kError) {
   vsfLog(number, args);
   levRaise(design, severity);
-  return 1;
+  return VsfStatus::ReportedFailure;
 }
 
 // Reads statement `s`: its name and its variables without repeats (first occurrence kept).
@@ -101,7 +101,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 }
 
 // The counting pass's record count of a spline statement, from the options as written.
-[[nodiscard]] int32_t countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
+[[nodiscard]] VsfStatus countSpline(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   bool natural = stmtFlag(s, EffectFlag::Natural);
   bool columnsSplit =
@@ -134,7 +134,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
     return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
   if (!variablesSplit) {
     *count = 1;
-    return 0;
+    return VsfStatus::Ok;
   }
   // Upper bound of the parts: the building pass may make fewer.
   int64_t perVariable = 0;
@@ -156,67 +156,73 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   if (total > INT32_MAX / 2)
     return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
   *count = static_cast<int32_t>(total);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-[[nodiscard]] int32_t countStatement(LevDesign* design, const StatementView& v, int32_t* count) {
+[[nodiscard]] VsfStatus countStatement(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   switch (v.kind) {
   case EV_MULTIMEMBER:
   case EV_COLLECTION:
     *count = 1;
-    return 0;
+    return VsfStatus::Ok;
   case EV_LAG:
     *count = 1;
     if (listCount(s, EffectSlot::Within) > 1 || stmtSlot(s, EffectSlot::Role) != nullptr)
       ++design->lagListCount;
-    return 0;
+    return VsfStatus::Ok;
   case EV_POLYNOMIAL: {
     int32_t parts = zlevPolyNefts(s, v.n);
     if (parts == INT32_MAX || parts < 1) {
       vsfLog(EffMsg::PolynomialEffectMoreTerms, {nameArg(v)});
       levRaise(design, kError);
-      return 1;
+      return VsfStatus::ReportedFailure;
     }
     *count = parts;
-    return 0;
+    return VsfStatus::Ok;
   }
   case EV_SPLINE:
     return countSpline(design, v, count);
   default:
     *count = 1;
-    return 0;
+    return VsfStatus::Ok;
   }
 }
 
 // Numeric records for the statement's variables; refuses character variables.
-[[nodiscard]] int32_t numericIndexes(LevDesign* design, HostDataSet* data, const StatementView& v,
-                                     int32_t* indexes) {
+[[nodiscard]] VsfStatus numericIndexes(LevDesign* design, HostDataSet* data, const StatementView& v,
+                                       int32_t* indexes) {
   auto* numbers = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (numbers == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   std::memcpy(numbers, v.numbers, sizeof(int32_t) * static_cast<size_t>(v.n));
-  int32_t r = zlevAddContVars(data, design, v.n, numbers, indexes);
-  if (r == 0 || r == kLevNoMemory)
+  if (VsfStatus r = zlevAddContVars(data, design, v.n, numbers, indexes); r != VsfStatus::Ok)
     return r;
+  bool refused = false;
   for (int32_t i = 0; i < v.n; ++i)
-    if (numbers[i] > 0)
+    if (numbers[i] > 0) {
       vsfLog(EffMsg::CharacterVariable, {variableArg(data, v.numbers[i]), nameArg(v)});
+      refused = true;
+    }
+  if (!refused)
+    return VsfStatus::Ok;
   levRaise(design, kError);
-  return 1;
+  return VsfStatus::ReportedFailure;
 }
 
-// The CLASS index of a variable, appended with REFERENCE coding when it is not a CLASS
-// variable yet; kLevNoMemory, or -1 when the variable cannot be described.
-[[nodiscard]] int32_t addClassWithReference(LevDesign* design, HostDataSet* data, int32_t number) {
-  int32_t at = levClassIndex(design, number);
-  if (at >= 0)
-    return at;
-  if (int32_t r = zlevAddToClassList(data, design, 1, &number); r != 0)
-    return r == kLevNoMemory ? r : -1;
-  at = design->classCount - 1;
-  design->classes[at].coding = CC_REFERENCE;
-  return at;
+// The CLASS index of a variable into *index, appended with REFERENCE coding when it is not a
+// CLASS variable yet; kVsfNotFound when the variable cannot be described.
+[[nodiscard]] VsfStatus addClassWithReference(LevDesign* design, HostDataSet* data, int32_t number,
+                                              int32_t* index) {
+  *index = levClassIndex(design, number);
+  if (*index >= 0)
+    return VsfStatus::Ok;
+  if (VsfStatus r = zlevAddToClassList(data, design, 1, &number); r != VsfStatus::Ok)
+    return r;
+  *index = levClassIndex(design, number); // kVsfNotFound when it could not be described
+  if (*index >= 0)
+    design->classes[*index].coding = CC_REFERENCE;
+  return VsfStatus::Ok;
 }
 
 struct Builder {
@@ -233,7 +239,7 @@ struct Builder {
   }
 };
 
-[[nodiscard]] int32_t buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
+[[nodiscard]] VsfStatus buildMultimember(Builder& b, const StatementView& v, LevEftVar* r) {
   LevDesign* design = b.design;
   const ParsedStatement* s = v.stmt;
   r->name = levStrdup(v.name, v.nameLength);
@@ -245,7 +251,7 @@ struct Builder {
     return failWith(design, EffMsg::WeightListMultimemberEffect, {nameArg(v)});
   r->classes = levNew<int32_t>(static_cast<size_t>(v.n));
   if (r->name == nullptr || r->classes == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   bool allClass = true;
   for (int32_t i = 0; i < v.n; ++i) {
     int32_t at = levClassIndex(design, v.numbers[i]);
@@ -258,7 +264,7 @@ struct Builder {
   }
   if (!allClass) {
     levRaise(design, kError);
-    return 1;
+    return VsfStatus::ReportedFailure;
   }
   r->classCount = v.n;
   for (int32_t i = 0; i < v.n; ++i)
@@ -268,17 +274,17 @@ struct Builder {
     w.numbers = levNew<int32_t>(static_cast<size_t>(v.n));
     r->numeric = levNew<int32_t>(static_cast<size_t>(v.n));
     if (w.numbers == nullptr || r->numeric == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     std::memcpy(w.numbers, weight->items.ints, sizeof(int32_t) * static_cast<size_t>(v.n));
-    if (int32_t rc = numericIndexes(design, b.data, w, r->numeric); rc != 0)
+    if (VsfStatus rc = numericIndexes(design, b.data, w, r->numeric); rc != VsfStatus::Ok)
       return rc;
     r->numericCount = v.n;
   }
   r->memberValues = levNew<double>(static_cast<size_t>(v.n > 0 ? v.n : 1));
-  return r->memberValues != nullptr ? 0 : kLevNoMemory;
+  return r->memberValues != nullptr ? VsfStatus::Ok : VsfStatus::NoMemory;
 }
 
-[[nodiscard]] int32_t buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
+[[nodiscard]] VsfStatus buildCollection(Builder& b, const StatementView& v, LevEftVar* r) {
   LevDesign* design = b.design;
   r->name = levStrdup(v.name, v.nameLength);
   r->nameLength = v.nameLength;
@@ -286,7 +292,7 @@ struct Builder {
   auto* others = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (r->name == nullptr || r->classes == nullptr || others == nullptr || indexes == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   int32_t nOthers = 0;
   for (int32_t i = 0; i < v.n; ++i) {
     int32_t at = levClassIndex(design, v.numbers[i]);
@@ -296,34 +302,38 @@ struct Builder {
       others[nOthers++] = v.numbers[i];
   }
   if (nOthers == 0)
-    return 0;
+    return VsfStatus::Ok;
   auto* numbers = levNew<int32_t>(static_cast<size_t>(nOthers));
   if (numbers == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   std::memcpy(numbers, others, sizeof(int32_t) * static_cast<size_t>(nOthers));
-  if (int32_t rc = zlevAddContVars(b.data, design, nOthers, numbers, indexes); rc != 0) {
-    if (rc == kLevNoMemory)
-      return rc;
-    for (int32_t i = 0; i < nOthers; ++i)
-      if (numbers[i] > 0)
-        vsfLog(EffMsg::VariableCollectionEffectCharacter,
-               {variableArg(b.data, others[i]), nameArg(v)});
+  if (VsfStatus rc = zlevAddContVars(b.data, design, nOthers, numbers, indexes);
+      rc != VsfStatus::Ok)
+    return rc;
+  bool refused = false;
+  for (int32_t i = 0; i < nOthers; ++i)
+    if (numbers[i] > 0) {
+      vsfLog(EffMsg::VariableCollectionEffectCharacter,
+             {variableArg(b.data, others[i]), nameArg(v)});
+      refused = true;
+    }
+  if (refused) {
     levRaise(design, kError);
-    return 1;
+    return VsfStatus::ReportedFailure;
   }
   r->numeric = indexes;
   r->numericCount = nOthers;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-[[nodiscard]] int32_t buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
+[[nodiscard]] VsfStatus buildLag(Builder& b, const StatementView& v, LevEftVar* r) {
   LevDesign* design = b.design;
   const ParsedStatement* s = v.stmt;
   r->name = levStrdup(v.name, v.nameLength);
   r->nameLength = v.nameLength;
   auto* lag = levNew<LagSpec>();
   if (r->name == nullptr || lag == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   r->lag = lag;
   lag->nlag = stmtInt(s, EffectSlot::Nlag, 1);
   const OptionSlot* period = stmtSlot(s, EffectSlot::Period);
@@ -332,17 +342,18 @@ struct Builder {
   int32_t nWithin = listCount(s, EffectSlot::Within);
   if (nWithin < 1)
     return failWith(design, EffMsg::LagEffectNeedsWithin, {nameArg(v)});
-  lag->periodVariable = addClassWithReference(design, b.data, period->items.ints[0]);
+  if (addClassWithReference(design, b.data, period->items.ints[0], &lag->periodVariable) !=
+      VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   lag->within = levNew<int32_t>(static_cast<size_t>(nWithin));
-  if (lag->periodVariable == kLevNoMemory || lag->within == nullptr)
-    return kLevNoMemory;
+  if (lag->within == nullptr)
+    return VsfStatus::NoMemory;
   if (lag->periodVariable < 0)
     return failWith(design, EffMsg::LagEffectNeedsWithin, {nameArg(v)});
   const int32_t* within = listItems(s, EffectSlot::Within);
   for (int32_t i = 0; i < nWithin; ++i) {
-    lag->within[i] = addClassWithReference(design, b.data, within[i]);
-    if (lag->within[i] == kLevNoMemory)
-      return kLevNoMemory;
+    if (addClassWithReference(design, b.data, within[i], &lag->within[i]) != VsfStatus::Ok)
+      return VsfStatus::NoMemory;
     if (lag->within[i] < 0)
       return failWith(design, EffMsg::LagEffectNeedsWithin, {nameArg(v)});
   }
@@ -356,7 +367,7 @@ struct Builder {
                     {v.n > 0 ? variableArg(b.data, v.numbers[0]) : HostMsgArg(""), nameArg(v)});
   r->classes = levNew<int32_t>(1);
   if (r->classes == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   r->classes[0] = lagged;
   r->classCount = 1;
   lag->laggedVariable = lagged;
@@ -367,39 +378,39 @@ struct Builder {
     one.numbers = levNew<int32_t>(1);
     int32_t index = -1;
     if (one.numbers == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     one.numbers[0] = role->items.ints[0];
-    if (int32_t rc = numericIndexes(design, b.data, one, &index); rc != 0)
+    if (VsfStatus rc = numericIndexes(design, b.data, one, &index); rc != VsfStatus::Ok)
       return rc;
     lag->roleVariable = index;
   }
   lag->levels = stmtFlag(s, EffectFlag::Levels) ? 1 : 0;
   lag->work = levAlloc(24);
-  return lag->work != nullptr ? 0 : kLevNoMemory;
+  return lag->work != nullptr ? VsfStatus::Ok : VsfStatus::NoMemory;
 }
 
-[[nodiscard]] int32_t buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first,
-                                      int32_t* made) {
+[[nodiscard]] VsfStatus buildPolynomial(Builder& b, const StatementView& v, LevEftVar* first,
+                                        int32_t* made) {
   LevDesign* design = b.design;
   for (int32_t i = 0; i < v.n; ++i)
     if (levClassIndex(design, v.numbers[i]) >= 0)
       return failWith(design, EffMsg::PolynomialEffectCannotContain, {nameArg(v)});
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (indexes == nullptr)
-    return kLevNoMemory;
-  if (int32_t rc = numericIndexes(design, b.data, v, indexes); rc != 0)
+    return VsfStatus::NoMemory;
+  if (VsfStatus rc = numericIndexes(design, b.data, v, indexes); rc != VsfStatus::Ok)
     return rc;
   auto* info = levNew<PolyInfo>();
   if (info == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   first->poly = info;
-  int32_t r = zlevParsePoly(design, info, v.n, indexes, v.stmt, v.name, v.nameLength);
-  if (r != 0)
+  VsfStatus r = zlevParsePoly(design, info, v.n, indexes, v.stmt, v.name, v.nameLength);
+  if (r != VsfStatus::Ok)
     return r;
   first->variableCount = v.n;
   double* termValues = levNew<double>(static_cast<size_t>(info->nTerms > 0 ? info->nTerms : 1));
   if (termValues == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   if (info->noSeparate) {
     first->numeric = indexes;
     first->numericCount = v.n;
@@ -429,37 +440,37 @@ struct Builder {
       rec->termValues = termValues + t;
       rec->poly = info;
       rec->details = first->details;
-      if (zlevPolyLabel(design, rec, v.name, v.nameLength) != 0)
-        return kLevNoMemory;
+      if (zlevPolyLabel(design, rec, v.name, v.nameLength) != VsfStatus::Ok)
+        return VsfStatus::NoMemory;
       entry += k;
     }
   *made = t;
-  return 0;
+  return VsfStatus::Ok;
 }
 
-[[nodiscard]] int32_t buildSpline(Builder& b, const StatementView& v, LevEftVar* first,
-                                  int32_t* made) {
+[[nodiscard]] VsfStatus buildSpline(Builder& b, const StatementView& v, LevEftVar* first,
+                                    int32_t* made) {
   LevDesign* design = b.design;
   auto* indexes = levNew<int32_t>(static_cast<size_t>(v.n > 0 ? v.n : 1));
   if (indexes == nullptr)
-    return kLevNoMemory;
-  if (int32_t rc = numericIndexes(design, b.data, v, indexes); rc != 0)
+    return VsfStatus::NoMemory;
+  if (VsfStatus rc = numericIndexes(design, b.data, v, indexes); rc != VsfStatus::Ok)
     return rc;
   first->numeric = indexes;
   first->numericCount = v.n;
   auto* info = levNew<SplineInfo>();
   if (info == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   first->spline = info;
-  int32_t r = zlevParseSpline(design, info, v.n, v.stmt, v.name, v.nameLength);
-  if (r != 0)
+  VsfStatus r = zlevParseSpline(design, info, v.n, v.stmt, v.name, v.nameLength);
+  if (r != VsfStatus::Ok)
     return r;
   first->variableCount = v.n;
   if (!info->separate) {
     first->name = levStrdup(v.name, v.nameLength);
     first->nameLength = v.nameLength;
     *made = 1;
-    return first->name != nullptr ? 0 : kLevNoMemory;
+    return first->name != nullptr ? VsfStatus::Ok : VsfStatus::NoMemory;
   }
   int32_t scales = info->knotMethod == KM_MULTISCALE ? info->endScale - info->startScale + 1 : 1;
   int32_t firstIndex = static_cast<int32_t>(first - b.records);
@@ -490,7 +501,7 @@ struct Builder {
           w += std::snprintf(text + w, sizeof text - static_cast<size_t>(w), ":%d", col + 1);
         rec->name = levStrdup(text, w);
         if (rec->name == nullptr)
-          return kLevNoMemory;
+          return VsfStatus::NoMemory;
         rec->nameLength = w;
         rec->kind = EV_SPLINE;
         rec->splitPart = 1;
@@ -504,18 +515,18 @@ struct Builder {
           rec->numeric = indexes + var;
           auto* copy = levNew<SplineInfo>();
           if (copy == nullptr)
-            return kLevNoMemory;
+            return VsfStatus::NoMemory;
           *copy = *info;
           copy->varKnotCount = levNew<int32_t>(1);
           copy->varKnots = levNew<double*>(1);
           if (copy->varKnotCount == nullptr || copy->varKnots == nullptr)
-            return kLevNoMemory;
+            return VsfStatus::NoMemory;
           rec->spline = copy;
         }
         if (info->knotMethod == KM_MULTISCALE) {
           rec->spline->scale = levNew<int32_t>(1);
           if (rec->spline->scale == nullptr)
-            return kLevNoMemory;
+            return VsfStatus::NoMemory;
           *rec->spline->scale = scale;
         }
         ++madeCount;
@@ -525,7 +536,7 @@ struct Builder {
   for (int32_t i = 0; i < madeCount; ++i)
     b.records[firstIndex + i].partTotal = madeCount;
   *made = madeCount;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 void setDelimiter(const StatementView& v, LevEftVar* first) {
@@ -547,7 +558,7 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
     vsfLog(EffMsg::OnlyFirstCharacterDelimiter, {nameArg(v)});
 }
 
-[[nodiscard]] int32_t makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
+[[nodiscard]] VsfStatus makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {
   for (int which = 0; which < 2; ++which) {
     if (!(which == 0 ? moments : wmoments))
       continue;
@@ -556,7 +567,7 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
     if (block == nullptr || (block->first = levNew<double>(n)) == nullptr ||
         (block->second = levNew<double>(n)) == nullptr ||
         (block->list = levNew<int32_t>(n)) == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     for (int32_t r = 0; r < design->constructedCount; ++r) {
       const LevEftVar& rec = design->constructed[r];
       for (int32_t i = 0; i < rec.numericCount; ++i)
@@ -570,13 +581,13 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
     block->listedCount = listed;
     design->usage[which] = block;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
 
-int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
-                                    ConstructedEffectEntry** map) {
+VsfStatus zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
+                                      ConstructedEffectEntry** map) {
   ParseRoot* root = effRoot();
   ParsedStatement* firstStmt = root ? root->first : nullptr;
 
@@ -589,13 +600,13 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       continue;
     StatementView v;
     if (!view(s, v))
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     if (v.n == 0)
       return failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)},
                       StepRc::StatementError);
     int32_t count = 0;
-    if (countStatement(design, v, &count) != 0)
-      return 1;
+    if (countStatement(design, v, &count) != VsfStatus::Ok)
+      return VsfStatus::ReportedFailure;
     total += count;
     ++statements;
   }
@@ -610,7 +621,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       design->lagList = levNew<LagSpec*>(static_cast<size_t>(lagCapacity));
     if (*map == nullptr || design->constructed == nullptr ||
         (lagCapacity > 0 && design->lagList == nullptr))
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
   }
 
   // Pass 2: build the records, statement after statement.
@@ -622,7 +633,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       continue;
     StatementView v;
     if (!view(s, v))
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     LevEftVar* first = b.take();
     if (first == nullptr)
       return failWith(design, EffMsg::SplineEffectNoColumns, {nameArg(v)});
@@ -631,7 +642,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     first->firstPart = 1;
     first->details = stmtFlag(s, EffectFlag::Details) ? 1 : 0;
     int32_t made = 1;
-    int32_t r = 0;
+    VsfStatus r = VsfStatus::Ok;
     switch (v.kind) {
     case EV_MULTIMEMBER:
       r = buildMultimember(b, v, first);
@@ -644,7 +655,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       break;
     case EV_POLYNOMIAL:
       r = buildPolynomial(b, v, first, &made);
-      if (r == 0 && first->poly->standardize != PS_NONE) {
+      if (r == VsfStatus::Ok && first->poly->standardize != PS_NONE) {
         moments = moments || first->poly->stdMethod == PM_MOMENTS;
         wmoments = wmoments || first->poly->stdMethod == PM_WMOMENTS;
       }
@@ -657,7 +668,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
                    StepRc::StatementError);
       break;
     }
-    if (r != 0) {
+    if (r != VsfStatus::Ok) {
       design->constructedCount = b.next;
       return r;
     }
@@ -671,7 +682,7 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
                       ? first->name
                       : levStrdup(v.name, v.nameLength);
     if (label == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     for (int32_t i = 0; i < made; ++i) {
       b.records[firstIndex + i].label = label;
       b.records[firstIndex + i].labelLength = v.nameLength;
@@ -680,8 +691,8 @@ int32_t zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
   }
   // The design counts the records that were made (the first pass may count more).
   design->constructedCount = b.next;
-  if (makeUsageBlocks(design, moments, wmoments) != 0)
-    return kLevNoMemory;
+  if (makeUsageBlocks(design, moments, wmoments) != VsfStatus::Ok)
+    return VsfStatus::NoMemory;
   design->effectStatementsDone = 1;
-  return 0;
+  return VsfStatus::Ok;
 }

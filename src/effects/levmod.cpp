@@ -92,8 +92,8 @@ int32_t levNumericIndex(const LevDesign* design, int32_t number) {
   return kVsfNotFound;
 }
 
-int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t* numbers,
-                        int32_t* indexes) {
+VsfStatus zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t* numbers,
+                          int32_t* indexes) {
   int32_t added = 0;
   for (int32_t i = 0; i < n; ++i) {
     if (numbers[i] <= 0)
@@ -107,15 +107,14 @@ int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t
     }
   }
   if (added == 0)
-    return 0;
+    return VsfStatus::Ok;
   auto* grown = static_cast<LevVariable*>(
       levGrow(design->numerics, sizeof(LevVariable), static_cast<size_t>(design->numericCount),
               static_cast<size_t>(design->numericCount + added)));
   if (grown == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   design->numerics = grown;
   int32_t next = design->numericCount;
-  int32_t result = 0;
   for (int32_t i = 0; i < n; ++i) {
     if (numbers[i] <= 0)
       continue;
@@ -124,7 +123,6 @@ int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t
     if (!describe(data, numbers[i], record) || record.var->type != 1) {
       // A character variable: its number stays, its slot is reused by the next variable.
       record = LevVariable{};
-      result = 1;
       indexes[i] = -1;
       continue;
     }
@@ -133,11 +131,11 @@ int32_t zlevAddContVars(HostDataSet* data, LevDesign* design, int32_t n, int32_t
     ++next;
   }
   design->numericCount = next;
-  return result;
+  return VsfStatus::Ok;
 }
 
-int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n,
-                           const int32_t* numbers) {
+VsfStatus zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n,
+                             const int32_t* numbers) {
   for (int32_t i = 0; i < n; ++i) {
     if (numbers[i] <= 0 || levClassIndex(design, numbers[i]) >= 0)
       continue;
@@ -145,17 +143,17 @@ int32_t zlevAddToClassList(HostDataSet* data, LevDesign* design, int32_t n,
                                                     static_cast<size_t>(design->classCount),
                                                     static_cast<size_t>(design->classCount) + 1));
     if (grown == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     design->classes = grown;
     LevVariable& v = design->classes[design->classCount];
     v = LevVariable{};
     initClassRecord(design, v);
     if (!describe(data, numbers[i], v))
-      return 1;
+      return VsfStatus::Ok;
     placeLevelText(design, v);
     ++design->classCount;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t zlevValidateClassList(LevDesign* design, int32_t n, int32_t* numbers, int32_t* indexes) {
@@ -172,9 +170,9 @@ int32_t zlevValidateClassList(LevDesign* design, int32_t n, int32_t* numbers, in
   return result;
 }
 
-int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32_t classList,
-                ParsedStatement* model, int32_t effectList, int32_t noIntercept,
-                int32_t builderFlag) {
+VsfStatus zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32_t classList,
+                  ParsedStatement* model, int32_t effectList, int32_t noIntercept,
+                  int32_t builderFlag) {
   EffectParseState* state = effState();
   design->nameLen = state != nullptr ? state->nameLen : 20;
   design->worstReturnCode = 0;
@@ -196,13 +194,13 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
     int32_t total = n + extraNumeric;
     design->numerics = levNew<LevVariable>(static_cast<size_t>(total));
     if (design->numerics == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     for (int32_t i = 0; i < n; ++i)
       if (!describe(data, list->items.ints[i], design->numerics[i]))
-        return kLevNoMemory;
+        return VsfStatus::NoMemory;
     for (int32_t i = n; i < total; ++i)
       if (!describeExtra(design, data, extra->numericArgument, design->numerics[i]))
-        return kLevNoMemory;
+        return VsfStatus::NoMemory;
     design->numericCount = total;
   }
 
@@ -216,7 +214,7 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
     int32_t total = m + extraClass;
     design->classes = levNew<LevVariable>(static_cast<size_t>(total));
     if (design->classes == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     design->totalLevelWidth = 0;
     design->maxLevelWidth = 0;
     for (int32_t i = 0; i < total; ++i) {
@@ -225,15 +223,15 @@ int32_t zlevmod(LevDesign* design, HostDataSet* data, int32_t numericList, int32
       bool ok = i < m ? describe(data, list->items.ints[i], v)
                       : describeExtra(design, data, extra->classArgument, v);
       if (!ok)
-        return kLevNoMemory;
+        return VsfStatus::NoMemory;
       placeLevelText(design, v);
     }
     design->classCount = total;
   }
 
   if (!design->effectStatementsDone) {
-    int32_t r = zlevProcessEffectStatements(design, data, &design->constructedMap);
-    if (r != 0)
+    VsfStatus r = zlevProcessEffectStatements(design, data, &design->constructedMap);
+    if (r != VsfStatus::Ok)
       return r;
   }
   return zlevmodef(design, data, model, effectList, n, noIntercept, builderFlag);

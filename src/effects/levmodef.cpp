@@ -160,31 +160,31 @@ void zlevglmAddLater(LevDesign* design, LevEffect* record, EffectChainNode* node
   map(record->nested, record->nestedCount);
 }
 
-int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32_t effectList,
-                  int32_t numericListCount, int32_t noIntercept, int32_t builderFlag) {
+VsfStatus zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32_t effectList,
+                    int32_t numericListCount, int32_t noIntercept, int32_t builderFlag) {
   if (effectList >= 0) {
     OptionSlot* slot = effSlotAt(model, effectList);
     int32_t count = effListCount(slot);
     design->modelEffectCount = count;
     design->partCounts = levNew<int32_t>(static_cast<size_t>(count > 0 ? count : 1));
     if (design->partCounts == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     int64_t total = 0;
     for (int32_t i = 0; i < count; ++i) {
       auto* node = static_cast<EffectChainNode*>(slot->items.pointers[i]);
       int32_t p = partCount(design, node);
       if (p < 1)
-        return kLevLimitPassed;
+        return VsfStatus::ReportedFailure;
       design->partCounts[i] = p;
       total += p;
     }
     if (total > kMaxModelRecords) {
       vsfLog(EffMsg::TooManyModelRecords, {HostMsgArg(static_cast<int64_t>(kMaxModelRecords))});
-      return kLevLimitPassed;
+      return VsfStatus::ReportedFailure;
     }
     LevEffect* records = levNew<LevEffect>(static_cast<size_t>(total) + 1);
     if (records == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     design->effects = records + 1;
     design->effectCount = static_cast<int32_t>(total);
     int32_t at = 0;
@@ -192,13 +192,13 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
       auto* node = static_cast<EffectChainNode*>(slot->items.pointers[i]);
       LevEffect* r = &design->effects[at];
       if (!fillRecord(design, r, node, numericListCount))
-        return kLevNoMemory;
+        return VsfStatus::NoMemory;
       int32_t parts = design->partCounts[i];
       if (parts < 2) {
         if (r->constructedCount > 0)
           zlevMakeEffectName(design, r);
-      } else if (zlevSeparate(design, at, parts) != 0) {
-        return kLevNoMemory;
+      } else if (zlevSeparate(design, at, parts) != VsfStatus::Ok) {
+        return VsfStatus::NoMemory;
       }
       at += parts;
     }
@@ -216,5 +216,5 @@ int32_t zlevmodef(LevDesign* design, HostDataSet*, ParsedStatement* model, int32
         static_cast<size_t>(design->effectCount > 0 ? design->effectCount : 1));
   }
   zlevPrepLevList(design);
-  return 0;
+  return VsfStatus::Ok;
 }

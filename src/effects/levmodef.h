@@ -4,19 +4,18 @@
 #pragma once
 
 #include "effects/levdesign.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 struct HostDataSet;
 struct ParsedStatement;
 
-// Result of zlevmodef when the effects pass a size limit (after its message); -2 is out of
-// memory.
-inline constexpr int32_t kLevLimitPassed = -4;
-
-[[nodiscard]] int32_t zlevmodef(LevDesign* design, HostDataSet* data, ParsedStatement* model,
-                                int32_t effectList, int32_t numericListCount, int32_t noIntercept,
-                                int32_t builderFlag);
+// Builds the model effects: VsfStatus::ReportedFailure when they pass a size limit (after its
+// message), VsfStatus::NoMemory when a block could not be had.
+[[nodiscard]] VsfStatus zlevmodef(LevDesign* design, HostDataSet* data, ParsedStatement* model,
+                                  int32_t effectList, int32_t numericListCount, int32_t noIntercept,
+                                  int32_t builderFlag);
 // Fills one record from a parsed effect: node, the three variable lists and the name.
 void zlevglm(LevEffect* record, EffectChainNode* node);
 // The same for an effect added later: Intercept naming, back pointer, new-name mapping.

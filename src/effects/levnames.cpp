@@ -136,14 +136,14 @@ void zlevEffectNames(LevDesign* design) {
       zlevMakeEffectName(design, &design->effects[k]);
 }
 
-int32_t zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations) {
+VsfStatus zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations) {
   LevEffect* records = design->effects + effect;
   LevEffect& base = records[0];
   int32_t m = base.constructedCount;
   auto* radix = levNew<int32_t>(static_cast<size_t>(m > 0 ? m : 1));
   auto* stride = levNew<int32_t>(static_cast<size_t>(m > 0 ? m : 1));
   if (radix == nullptr || stride == nullptr)
-    return 1;
+    return VsfStatus::NoMemory;
   for (int32_t j = 0; j < m; ++j) {
     int32_t total = design->constructed[base.constructed[j]].partTotal;
     radix[j] = total > 1 ? total : 1;
@@ -159,7 +159,7 @@ int32_t zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations) {
     records[q].splitCopy = 1;
     records[q].constructed = levNew<int32_t>(static_cast<size_t>(m > 0 ? m : 1));
     if (records[q].constructed == nullptr)
-      return 1;
+      return VsfStatus::NoMemory;
     std::memcpy(records[q].constructed, base.constructed, sizeof(int32_t) * static_cast<size_t>(m));
   }
   for (int32_t q = 0; q < combinations; ++q) {
@@ -169,7 +169,7 @@ int32_t zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations) {
   }
   levFree(radix, sizeof(int32_t) * static_cast<size_t>(m));
   levFree(stride, sizeof(int32_t) * static_cast<size_t>(m));
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t zlevNef(LevDesign* design, ParsedStatement* stmt, int32_t slotNumber, int32_t* parts) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "effects/levdesign.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -16,9 +17,9 @@ void zlevPrepLevList(LevDesign* design);
 // Names every model effect that has none.
 void zlevEffectNames(LevDesign* design);
 // Splits model effect `effect` (an index) into `combinations` records, one per combination
-// of its constructed effects' parts (the last varying fastest). Returns 0, or 1 when no
+// of its constructed effects' parts (the last varying fastest); VsfStatus::NoMemory when no
 // memory was left.
-[[nodiscard]] int32_t zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations);
+[[nodiscard]] VsfStatus zlevSeparate(LevDesign* design, int32_t effect, int32_t combinations);
 // For the effects of a statement's effect list: each one's count of records (product of its
 // constructed effects' parts) into `parts`; returns their sum.
 [[nodiscard]] int32_t zlevNef(LevDesign* design, ParsedStatement* stmt, int32_t slot,

@@ -65,8 +65,8 @@ int32_t zlevPolyNefts(const ParsedStatement* s, int32_t n) {
   return b == INT32_MAX ? b : b - 1;
 }
 
-int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
-                      const ParsedStatement* s, const char* name, int32_t nameLength) {
+VsfStatus zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_t* variables,
+                        const ParsedStatement* s, const char* name, int32_t nameLength) {
   info->nVariables = n;
   info->degree = stmtInt(s, EffectSlot::PolyDegree, 1);
   if (info->degree < 1)
@@ -75,7 +75,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   int32_t degree = info->degree;
   info->variables = levNew<int32_t>(static_cast<size_t>(n));
   if (info->variables == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   for (int32_t i = 0; i < n; ++i)
     info->variables[i] = variables[i];
 
@@ -91,7 +91,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   if (tooMany && n >= 1) {
     vsfLog(EffMsg::PolynomialEffectMoreTerms, {HostMsgArg(name, nameLength)});
     levRaise(design, StepRc::Error);
-    return 1;
+    return VsfStatus::ReportedFailure;
   }
   info->degreeCount = levNew<int32_t>(static_cast<size_t>(degree));
   info->degreeStart = levNew<int32_t>(static_cast<size_t>(degree) + 1);
@@ -101,7 +101,7 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
   std::vector<int64_t> termStart(static_cast<size_t>(terms > 0 ? terms : 1) + 1);
   if (info->degreeCount == nullptr || info->degreeStart == nullptr ||
       info->multiplyStart == nullptr || info->termList == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   // Positions of each term's variables, term after term (graded lexicographic order).
   std::vector<int32_t> pos;
   pos.reserve(static_cast<size_t>(entries));
@@ -205,11 +205,11 @@ int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n, const int32_
       info->statistics = levNew<double>(static_cast<size_t>(n));
       if (info->statistics == nullptr || (centers && info->centers == nullptr) ||
           (scales && info->scales == nullptr))
-        return kLevNoMemory;
+        return VsfStatus::NoMemory;
     }
     info->stdMethod = static_cast<uint8_t>(stmtInt(s, EffectSlot::StdMethod, PM_RANGE));
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t zlevPolyTermLen(const LevDesign* design, const PolyInfo* info, int32_t degree,
@@ -269,9 +269,10 @@ int32_t zlevPolyTermLabel(const LevDesign* design, const LevEftVar* record, int3
   return w;
 }
 
-int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, int32_t nameLength) {
+VsfStatus zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name,
+                        int32_t nameLength) {
   if (record->kind != EV_POLYNOMIAL || record->name != nullptr || record->poly == nullptr)
-    return 0;
+    return VsfStatus::Ok;
   const PolyInfo* info = record->poly;
   if (!info->noSeparate) {
     int32_t degree = record->numericCount;
@@ -279,7 +280,7 @@ int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, in
     int32_t lead = info->includeName ? nameLength + 1 : 0;
     char* text = static_cast<char*>(levAlloc(static_cast<size_t>(lead + len) + 16));
     if (text == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
     if (lead > 0) {
       std::memcpy(text, name, static_cast<size_t>(nameLength));
       text[nameLength] = '_';
@@ -287,7 +288,7 @@ int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, in
     int32_t written = zlevPolyTermLabel(design, record, degree, record->numeric, text + lead);
     record->name = text;
     record->nameLength = lead + written;
-    return 0;
+    return VsfStatus::Ok;
   }
   record->name = levStrdup(name, nameLength);
   record->nameLength = nameLength;
@@ -296,7 +297,7 @@ int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, in
   record->termLabelLengths = levNew<int32_t>(static_cast<size_t>(terms));
   if (record->name == nullptr || record->termLabels == nullptr ||
       record->termLabelLengths == nullptr)
-    return kLevNoMemory;
+    return VsfStatus::NoMemory;
   record->maxLabelLength = 0;
   int32_t entry = 0;
   for (int32_t k = 1, t = 0; k <= info->degree; ++k)
@@ -305,12 +306,12 @@ int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name, in
       int32_t len = zlevPolyTermLen(design, info, k, term);
       char* text = static_cast<char*>(levAlloc(static_cast<size_t>(len) + 16));
       if (text == nullptr)
-        return kLevNoMemory;
+        return VsfStatus::NoMemory;
       record->termLabels[t] = text;
       record->termLabelLengths[t] = zlevPolyTermLabel(design, record, k, term, text);
       if (record->termLabelLengths[t] > record->maxLabelLength)
         record->maxLabelLength = record->termLabelLengths[t];
       entry += k;
     }
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -4,21 +4,22 @@
 #pragma once
 
 #include "effects/levdesign.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 struct ParsedStatement;
 
-// Fills `info` for n variables (numeric indexes `variables`); 0, 1 when the terms would
-// exceed what can be held (EffMsg::PolynomialEffectMoreTerms, design code raised to StepRc::Error),
-// or kLevNoMemory.
-[[nodiscard]] int32_t zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n,
-                                    const int32_t* variables, const ParsedStatement* options,
-                                    const char* name, int32_t nameLength);
+// Fills `info` for n variables (numeric indexes `variables`); VsfStatus::ReportedFailure when
+// the terms would exceed what can be held (EffMsg::PolynomialEffectMoreTerms, design code
+// raised to StepRc::Error), VsfStatus::NoMemory when a block could not be had.
+[[nodiscard]] VsfStatus zlevParsePoly(LevDesign* design, PolyInfo* info, int32_t n,
+                                      const int32_t* variables, const ParsedStatement* options,
+                                      const char* name, int32_t nameLength);
 // Labels one POLYNOMIAL record (a term effect, or the whole polynomial with NOSEPARATE):
-// 0, or kLevNoMemory.
-[[nodiscard]] int32_t zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name,
-                                    int32_t nameLength);
+// VsfStatus::NoMemory when a block could not be had.
+[[nodiscard]] VsfStatus zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name,
+                                      int32_t nameLength);
 // Writes the label of a term of `degree` variables (numeric indexes) into `buffer`; returns
 // its length. The buffer holds zlevPolyTermLen(...) + 1 bytes.
 [[nodiscard]] int32_t zlevPolyTermLabel(const LevDesign* design, const LevEftVar* record,

@@ -108,8 +108,8 @@ int32_t zlevRepeatedKnotCheck(SplineInfo* info, const char* name, int32_t nameLe
   return 1;
 }
 
-int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
-                        const ParsedStatement* s, const char* name, int32_t nameLength) {
+VsfStatus zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
+                          const ParsedStatement* s, const char* name, int32_t nameLength) {
   readCommon(design, info, s);
   if (info->basis == SB_BSPLINE && info->natural) {
     warn(design, EffMsg::NaturalCubicSplineUses, {nameArg(name, nameLength)});
@@ -151,7 +151,7 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
     info->varKnotCount = levNew<int32_t>(static_cast<size_t>(entries));
     info->varKnots = levNew<double*>(static_cast<size_t>(entries));
     if (info->varKnotCount == nullptr || info->varKnots == nullptr)
-      return kLevNoMemory;
+      return VsfStatus::NoMemory;
   }
   switch (info->knotMethod) {
   case KM_EQUAL:
@@ -176,7 +176,7 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
       vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree,
              {info->degree, std::max(2 * info->degree, info->degree + 2)});
       levRaise(design, StepRc::Error);
-      return 1;
+      return VsfStatus::ReportedFailure;
     }
     break;
   default:
@@ -187,10 +187,10 @@ int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
       if (info->knotList[i] == info->knotList[i - 1]) {
         vsfLog(EffMsg::KnotListNaturalCubic, {nameArg(name, nameLength)});
         levRaise(design, StepRc::Error);
-        return 1;
+        return VsfStatus::ReportedFailure;
       }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t,

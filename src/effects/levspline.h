@@ -4,16 +4,17 @@
 #pragma once
 
 #include "effects/levdesign.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 struct ParsedStatement;
 
-// 0 when the spline is usable, 1 after an error (the design's code raised to StepRc::Error),
-// kLevNoMemory when a block could not be had.
-[[nodiscard]] int32_t zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
-                                      const ParsedStatement* options, const char* name,
-                                      int32_t nameLength);
+// Ok when the spline is usable, VsfStatus::ReportedFailure after an error (the design's code
+// raised to StepRc::Error), VsfStatus::NoMemory when a block could not be had.
+[[nodiscard]] VsfStatus zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariables,
+                                        const ParsedStatement* options, const char* name,
+                                        int32_t nameLength);
 // The option fields only, without checks: 1 when fewer than one column, 2 when ENDSCALE is
 // below STARTLEVEL, else 0.
 [[nodiscard]] int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info,

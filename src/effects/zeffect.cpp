@@ -244,7 +244,7 @@ void actionNestedValue(EffectParseState* state) {
       std::memcpy(value, slot->items.text, static_cast<size_t>(n));
   }
   int32_t position = node->code;
-  if (InsertElemInList(state, position, node, kEffListNestedValue, value, true) != 0)
+  if (InsertElemInList(state, position, node, kEffListNestedValue, value, true) != VsfStatus::Ok)
     return;
   EffectIdList& nested = node->lists[2];
   for (int32_t i = 0; i < nested.count; ++i)
@@ -266,13 +266,13 @@ void actionEndEffect(EffectParseState* state) {
       effCurrentSlot() == keyOf(EffectLibSlot::ModelClassEffects))
     node->code = kEffCodeModelClass;
   EffectChainNode* out = nullptr;
-  int32_t r = AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
-                            state->shared ? &state->sharedChain : nullptr, &state->runningCount,
-                            state->listMode);
+  VsfStatus r = AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
+                              state->shared ? &state->sharedChain : nullptr, &state->runningCount,
+                              state->listMode);
   state->current = nullptr;
-  if (r < 0)
+  if (r != VsfStatus::Ok)
     return;
-  if (r == 0)
+  if (out != node)
     zeffre(nullptr, node);
   else
     FillEffName(state, node);
@@ -355,17 +355,20 @@ void zefprsf(ParseRoot* root) { installCallback(root); }
 
 int32_t SupportColon() { return 1; }
 
-int32_t AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id, bool constructed) {
+VsfStatus AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id, bool constructed) {
   EffectChainNode* out = nullptr;
-  int32_t r = AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
-                            state->shared ? &state->sharedChain : nullptr, &state->runningCount,
-                            state->listMode);
+  if (AddEffToChain(state, node, &state->chainHead, &state->chainTail, &out,
+                    state->shared ? &state->sharedChain : nullptr, &state->runningCount,
+                    state->listMode) != VsfStatus::Ok) {
+    state->current = nullptr;
+    return VsfStatus::ReportedFailure;
+  }
   state->current = out;
-  if (r < 0)
-    return -1;
-  if (r == 0) {
+  if (out != node) {
+    // An equal effect was there already, or the order limit dropped this one.
+    zeffre(nullptr, node);
     if (out == nullptr)
-      return 0;
+      return VsfStatus::Ok;
     if (out->type == ECT_FACTOR)
       FillEffName(state, out);
   } else if (id == -1) {
@@ -376,11 +379,11 @@ int32_t AddEffect(EffectParseState* state, EffectChainNode* node, int32_t id, bo
   AddEffToList(state, effCurrentStatement(), effCurrentSlot(), out);
   state->current = nullptr;
   if (effStatus() != 0)
-    return -1;
+    return VsfStatus::ReportedFailure;
   ParseRoot* root = effRoot();
   if (root != nullptr && root->semanticTrace)
     effTraceLine("%.*s", out->nameLength, out->name);
-  return r;
+  return VsfStatus::Ok;
 }
 
 void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slotNumber,

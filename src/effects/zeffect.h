@@ -38,5 +38,6 @@ void AddEffToList(EffectParseState* state, ParsedStatement* stmt, int32_t slot,
 // Takes a range end's variable out of the default list again when nothing else uses it.
 void TruncDfltList(EffectParseState* state, const EffectChainNode* term, int32_t position,
                    int32_t number);
-// Position of a factor name (type-3 effects); -1 with the status set when not found.
+// Position of a factor name (type-3 effects); kVsfNotFound (a negative index) with the
+// status set when not found.
 [[nodiscard]] int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length);

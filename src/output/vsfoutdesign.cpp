@@ -323,7 +323,7 @@ VsfStatus vsfDesignBy(VsfContext* ctx, VsfModel* m, int64_t seed) {
   const bool roleColumn = vsfRolesWritten(ctx);
   int64_t rng = seed;
   VsfRoleFoldCursor cursor;
-  if (zlevGetInit(dc) == 0) {
+  if (zlevGetInit(dc) == VsfStatus::Ok) {
     while (zlevGetNext(dc) == 1) {
       double y = hostMissing(), w = 1, f = 1;
       const LevRowStatusSet s = zlevrgd(dc, &y, &w, &f);

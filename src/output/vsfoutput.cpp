@@ -351,7 +351,7 @@ VsfStatus vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed
   RoleDraw draw{seed, {}};
   VsfSelectedModel sm;
   vsfSelectedModelOf(ctx, m, &sm);
-  if (zlevGetInit(dc) != 0)
+  if (zlevGetInit(dc) != VsfStatus::Ok)
     return VsfStatus::Ok;
   while (zlevGetNext(dc) == 1) {
     double y = hostMissing(), w = 1, f = 1;

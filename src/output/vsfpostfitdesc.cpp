@@ -337,7 +337,7 @@ void describeEffect(PostFitDescription& h, LevRegContext* dc, int32_t e,
 // The BY variables and the current group's values, read from the group's first observation.
 void describeBy(PostFitDescription& h, VsfContext* ctx) {
   const int32_t n = ctx->stmt.proc.byCount;
-  if (n <= 0 || zlevGetInit(&ctx->design) != 0 || zlevGetNext(&ctx->design) != 1)
+  if (n <= 0 || zlevGetInit(&ctx->design) != VsfStatus::Ok || zlevGetNext(&ctx->design) != 1)
     return;
   auto& names = h.textLists.emplace_back();
   auto& texts = h.textLists.emplace_back();

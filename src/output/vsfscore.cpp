@@ -88,7 +88,7 @@ struct LagScoring {
     }
     zlevLevelizeLagWithin(dc, int32_t(lags.size()), lags.data());
     for (size_t i = 0; i < lags.size() && !failed; ++i)
-      if (zlevLagDesignCreate(dc, lags[i], records[i], scored, out) != 0) {
+      if (zlevLagDesignCreate(dc, lags[i], records[i], scored, out) != VsfStatus::Ok) {
         failed = true;
         vsfRaiseRC(ctx, StepRc::Error);
       }
@@ -520,7 +520,7 @@ void unseenNotes(const VsfContext* ctx, HostDataSet* data, VsfSelectedModel* sm)
   scorable = scorable && !lags.failed;
   TextCells text(ctx, *sm, names);
   VsfStatus rc = VsfStatus::Ok;
-  if (zlevGetInit(dc) == 0)
+  if (zlevGetInit(dc) == VsfStatus::Ok)
     while (zlevGetNext(dc) == 1) {
       st.read += 1;
       double pred = hostMissing(), resid = hostMissing();

@@ -125,7 +125,7 @@ TEST(ReadingPassOverDesignRows, PagesHoldTheDesignRowsOfEveryUsableObservation) 
   f.data(kData);
   f.design({"g", "a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"g", {}, {"g"}, {}}, {"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   std::vector<std::pair<double, std::vector<double>>> want;
   for (const designtest::RowOut& r : f.rows())
     if (levRowUsable(r.status))
@@ -165,7 +165,7 @@ TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
   f.data(kData);
   f.design({"g", "a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   const std::vector<std::string> levels = f.levels("a");
   ASSERT_EQ(levels, (std::vector<std::string>{"p", "q", "r"}));
   Context c;
@@ -235,7 +235,7 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
             {"a", {}, {"a"}, {}},
             {"g*a", {}, {"g", "a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   const std::vector<designtest::RowOut> before = f.rows();
   size_t kept = 0;
   for (const designtest::RowOut& r : before)
@@ -338,7 +338,7 @@ TEST(ReadingPassOverDesignRows, AHeldOutSetWithoutFreqCountsEachRowOnce) {
   f.design({}, {"x"}, {{"x", {"x"}, {}, {}}});
   f.response("y");
   f.freq("n");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   HostDataSet* vs = openCsv(f, "v", "y,x\n5,1\n6,2\n7,3\n");
   ASSERT_NE(vs, nullptr);
   HeldOutNames names(f, vs);
@@ -372,7 +372,7 @@ TEST(ReadingPassOverDesignRows, SplitRecordsStoreTheirColumnsAndEnterFirstAsReco
   f.data(kData);
   f.design({"g", "a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"g", {}, {"g"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   std::vector<std::pair<double, std::vector<double>>> want;
   for (const designtest::RowOut& r : f.rows())
     if (levRowUsable(r.status))
@@ -539,7 +539,7 @@ TEST(ReadingPassOverDesignRows, WorkersStoreTheRowsAndSumsOfTheSerialPass) {
   f.response("y");
   f.weight("w");
   f.freq("n");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   testHooks().readBlockRows = 16;
   auto pass = [&](int32_t threads, std::vector<std::pair<double, std::vector<double>>>* rows,
                   std::vector<double>* sums) {
@@ -595,7 +595,7 @@ TEST(ReadingPassOverDesignRows, WorkersCopyTheRowsOntoThePagesOfTheSerialPass) {
   f.response("y");
   f.weight("w");
   f.freq("n");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   auto pass = [&](int32_t threads, std::vector<unsigned char>* pages, std::vector<double>* sums) {
     return weightedPass(f, threads, sums, [&](VsfContext* ctx) { *pages = pageBytes(ctx); });
   };
@@ -648,7 +648,7 @@ TEST(ReadingPassOverDesignRows, SparseRowsStoreThePagesAndSumsOfTheDenseRoad) {
     f.response("y");
     f.weight("w");
     f.freq("n");
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     testHooks().readBlockRows = 16;
     for (int32_t threads : {1, 4}) {
       const std::string where = (coding.glm              ? "GLM, "

@@ -163,7 +163,7 @@ int32_t DesignFixture::numericIndex(const std::string& name) const {
 
 LevVariable* DesignFixture::cls(const std::string& name) { return &des.classes[classIndex(name)]; }
 
-int32_t DesignFixture::levelise() {
+LevBuild DesignFixture::levelise() {
   block.pool = xmpoolc(nullptr, 1024, 0x1004);
   return zlevrgi(&ctx);
 }
@@ -172,7 +172,7 @@ void DesignFixture::end() { zlevtrm(&ctx, kLevReleaseAll); }
 
 std::vector<RowOut> DesignFixture::rows() {
   std::vector<RowOut> out;
-  EXPECT_EQ(zlevGetInit(&ctx), 0);
+  EXPECT_EQ(zlevGetInit(&ctx), VsfStatus::Ok);
   while (zlevGetNext(&ctx) != 0) {
     RowOut r;
     r.status = zlevrgd(&ctx, &r.y, ctx.weights ? &r.w : nullptr, ctx.freq ? &r.f : nullptr);

@@ -48,7 +48,7 @@ public:
   int32_t classIndex(const std::string& name) const;
   int32_t numericIndex(const std::string& name) const;
   // zlevrgi on a fresh per-group pool.
-  int32_t levelise();
+  LevBuild levelise();
   // zlevtrm(all).
   void end();
   // Every observation of the group through the row protocol.

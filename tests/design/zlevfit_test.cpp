@@ -54,7 +54,7 @@ void expectNear(const double* got, const std::vector<double>& want, const char* 
 
 // Counts the passes over the data through the context's rewind slot.
 int gRewinds = 0;
-int32_t countingInit(LevRegContext* ctx) {
+VsfStatus countingInit(LevRegContext* ctx) {
   ++gRewinds;
   return GetInit(ctx);
 }
@@ -71,7 +71,7 @@ struct FitTest : ::testing::Test {
               {"x12", {"x12"}, {}, {}}});
     f.responses({"y1", "y2"});
     f.weight("w");
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     ASSERT_EQ(f.des.columnCount, 7);
     gRewinds = 0;
     f.ctx.getInit = reinterpret_cast<HostRoutine>(&countingInit);

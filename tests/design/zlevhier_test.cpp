@@ -46,7 +46,7 @@ struct Hierarchy : ::testing::Test {
     req.containedCounts = containedCounts.data();
     req.containing = containing.data();
     req.contained = contained.data();
-    ASSERT_EQ(zlevhier(&req), 0);
+    ASSERT_EQ(zlevhier(&req), VsfStatus::Ok);
   }
   Ints containedBy(int32_t e) const {
     return Ints(contained[e], contained[e] + containedCounts[static_cast<size_t>(e)]);

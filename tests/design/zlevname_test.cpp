@@ -81,7 +81,7 @@ struct Labels : ::testing::Test {
 
 TEST_F(Labels, SeparateAlignsLevelTextsOnTheLongestEffectName) {
   f.des.parmLabelStyle = 1;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   // Effects Intercept, A, A*B, x; W = 9 ("Intercept"). Levels A: 1 2 (ref 2), B: u v (ref v).
   // Labels run to W at least: the continuous effect x is padded like the Intercept.
   EXPECT_EQ(labels(), (Texts{"Intercept", "A         1", "A*B       1 u", "x        "}));
@@ -92,7 +92,7 @@ TEST_F(Labels, SeparateAlignsLevelTextsOnTheLongestEffectName) {
 TEST_F(Labels, SeparateCompactAndTheDelimiter) {
   f.des.parmLabelStyle = 2;
   f.des.delimiter = ':';
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(labels(), (Texts{"Intercept", "A 1", "A*B 1:u", "x"}));
 }
 
@@ -100,7 +100,7 @@ TEST_F(Labels, OrthogonalCodingsNameLevelsByNumber) {
   f.des.parmLabelStyle = 2;
   f.cls("A")->coding = CC_ORTHEFFECT;
   f.cls("B")->coding = CC_ORTHPOLY;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(labels(), (Texts{"Intercept", "A OEFF1", "A*B OEFF1 OPOLY1", "x"}));
   char out[64];
   const int32_t levels[2] = {0, 0};
@@ -112,7 +112,7 @@ TEST_F(Labels, OrthogonalCodingsNameLevelsByNumber) {
 TEST_F(Labels, ShortNamesStayUniqueAcrossEffects) {
   f.des.parmLabelStyle = 1;
   f.des.shortParmNames = 1;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   Texts got = names();
   EXPECT_EQ(std::set<std::string>(got.begin(), got.end()).size(), got.size());
   EXPECT_EQ(got[0].substr(0, 2), "_X");
@@ -121,7 +121,7 @@ TEST_F(Labels, ShortNamesStayUniqueAcrossEffects) {
 TEST_F(Labels, InterlacedNamesAreUniqueAndStartWithTheIntercept) {
   f.des.parmLabelStyle = 0;
   f.des.designFlags.clear(LevDesignFlag::NonGlm);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   Texts got = names();
   ASSERT_EQ(f.des.columnCount, 1 + 2 + 3 + 1);
   EXPECT_EQ(got[0], "Intercept");
@@ -144,7 +144,7 @@ TEST(Names, SingleLevelNote) {
   f.data("A,y\nonly,1\nonly,2\n");
   f.design({"A"}, {}, {{"A", {}, {"A"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   f.messages();
   zlevchk(&f.ctx);
   EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ClassVariableOnlyOne});
@@ -158,7 +158,7 @@ TEST_F(Labels, NamesAfterTheFitWhenTheGroupLeftThemToLaterPasses) {
   // The MODEL statement's flag leaves tables and names to the passes after the fit.
   f.des.designFlags.set(LevDesignFlag::ByGroup);
   f.des.parmLabelStyle = 2;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.des.columnNames, nullptr);
   zlevParmName(&f.ctx, 0, nullptr);
   EXPECT_EQ(labels(), (Texts{"Intercept", "A 1", "A*B 1 u", "x"}));

@@ -140,7 +140,7 @@ TEST_P(Orthogonal, MatrixEqualsCentredGramSchmidtAndIsOrthonormal) {
     LevVariable* v = f.cls("k");
     v->coding = static_cast<ClassCoding>(coding);
     v->referenceSelector = std::string(ref) == "FIRST" ? -1 : -2;
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     const int L = v->levelCount;
     ASSERT_EQ(L, 4);
     ASSERT_NE(v->codingMatrix, nullptr);
@@ -183,7 +183,7 @@ TEST(Coding, OrthogonalPolynomialOfCharactersUsesEvenlySpacedValues) {
   f.response("y");
   f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("a")->coding = CC_ORTHPOLY;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   Matrix A = {{-1, 1}, {0, 0}, {1, 1}};
   Matrix Q = orthogonalForm(A);
   for (int i = 0; i < 3; ++i)
@@ -199,7 +199,7 @@ TEST(Coding, TwoLevelsGiveMinusOneAndOneUnderEveryOrthogonalCoding) {
     f.response("y");
     f.des.designFlags.set(LevDesignFlag::NonGlm);
     f.cls("a")->coding = static_cast<ClassCoding>(coding);
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     const double* m = f.cls("a")->codingMatrix;
     double sign = coding == 1 || coding == 3 ? 1.0 : -1.0;
     EXPECT_NEAR(m[0], sign, 1e-12) << coding;
@@ -214,7 +214,7 @@ TEST(Coding, OneLevelGetsNoMatrix) {
   f.response("y");
   f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("a")->coding = CC_ORTHEFFECT;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.cls("a")->codingMatrix, nullptr);
 }
 

@@ -53,7 +53,7 @@ void expectRows(const std::vector<RowOut>& got, const Rows& want, size_t count) 
 }
 
 TEST_F(RowTest, GlmRowsHaveOneIndicatorPerCombinationMet) {
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   // Columns: Intercept 1, x 1, a 3 (p q r), a*b 5 ((p,1) (p,2) (q,1) (q,2) (r,1): (r,2) never
   // occurs), c(a) 5 ((a,c) = (p,s) (p,t) (q,s) (q,t) (r,s)), a*x 3.
   ASSERT_EQ(f.des.columnCount, 18);
@@ -82,7 +82,7 @@ TEST_F(RowTest, ReferenceCodingRows) {
   f.des.designFlags.set(LevDesignFlag::NonGlm);
   for (const char* v : {"a", "b", "c"})
     f.cls(v)->coding = CC_REFERENCE;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   // Intercept 1, x 1, a 2, a*b 2, c(a) 1 x 3 nested cells, a*x 2.
   ASSERT_EQ(f.des.columnCount, 11);
   Rows want = {
@@ -99,7 +99,7 @@ TEST_F(RowTest, ReferenceCodingRows) {
 
 TEST_F(RowTest, EffectCodingOfACrossing) {
   f.des.designFlags.set(LevDesignFlag::NonGlm);
-  ASSERT_EQ(f.levelise(), 0); // EFFECT coding, reference LAST
+  ASSERT_EQ(f.levelise(), LevBuild::Ready); // EFFECT coding, reference LAST
   auto rows = f.rows();
   // a*b block (columns 4, 5): a codes p (1,0) q (0,1) r (-1,-1); b codes 1 (1) 2 (-1).
   EXPECT_EQ(rows[0].x[4], 1.0);
@@ -112,7 +112,7 @@ TEST_F(RowTest, EffectCodingOfACrossing) {
 
 TEST_F(RowTest, MissingMakesTheBlankValueALevel) {
   f.cls("a")->missing = 1;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"", "p", "q", "r"}));
   auto rows = f.rows();
   EXPECT_TRUE(rows[5].status.empty());
@@ -123,7 +123,7 @@ TEST_F(RowTest, MissingMakesTheBlankValueALevel) {
 
 TEST_F(RowTest, WeightsOfZeroOrMissingAreUnusable) {
   f.weight("w");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   auto rows = f.rows();
   EXPECT_TRUE(rows[0].status.empty());
   EXPECT_EQ(rows[0].w, 1.0);
@@ -139,7 +139,7 @@ TEST(RowTables, NonSingularTablesOfCrossingAndNesting) {
   f.cls("A")->coding = CC_EFFECT;    // reference LAST
   f.cls("B")->coding = CC_REFERENCE; // reference FIRST
   f.cls("B")->referenceSelector = -1;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   zlevLevelsNonSing(&f.des, f.block.pool, 0, nullptr);
   // A*B: rows (A, B) = (0, 1), (0, 2), (1, 1), (1, 2): A runs over 0..1, B skips its
   // reference 0; the last variable varies fastest.
@@ -174,7 +174,7 @@ TEST(RowLevels, BygroupsLevelEachGroupAndResetTheCentre) {
   (void)xvfind(f.ds, "g", 1, &g, 0);
   ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
   HostByHandle* by = xdsby(f.ds);
-  std::vector<int32_t> results;
+  std::vector<LevBuild> results;
   std::vector<double> centres;
   std::vector<int32_t> levelCounts;
   while (xbynext(by) == 1) {
@@ -183,7 +183,7 @@ TEST(RowLevels, BygroupsLevelEachGroupAndResetTheCentre) {
     levelCounts.push_back(f.des.classes[0].levelCount);
     f.end();
   }
-  EXPECT_EQ(results, (std::vector<int32_t>{0, 1, 0}));
+  EXPECT_EQ(results, (std::vector<LevBuild>{LevBuild::Ready, LevBuild::NoLevels, LevBuild::Ready}));
   EXPECT_EQ(centres[0], 2.0);
   EXPECT_TRUE(isHostMissing(centres[1]));
   EXPECT_EQ(centres[2], 7.0);
@@ -202,7 +202,7 @@ TEST(RowLevels, MissingLevelUnderPolynomialCodingLeavesTheRowOut) {
   f.cls("k")->missing = 0;
   for (int coding : {4, 5}) {
     f.cls("k")->coding = static_cast<ClassCoding>(coding);
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     ASSERT_EQ(f.cls("k")->levelCount, 3);
     auto rows = f.rows();
     EXPECT_TRUE(rows[0].status.empty());
@@ -244,11 +244,11 @@ void crossProducts(bool glm) {
   f.response("y");
   if (!glm)
     f.des.designFlags.set(LevDesignFlag::NonGlm);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   const int32_t n = f.des.columnCount + 1;
   std::vector<double> sscp(static_cast<size_t>(n * (n + 1) / 2), 0.0);
   std::vector<double> want(sscp.size(), 0.0);
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   int used = 0;
   while (zlevGetNext(&f.ctx) != 0) {
     double y = 0;
@@ -279,12 +279,12 @@ TEST(RowFit, FitCallbacksAcceptUsableRowsOnly) {
   f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
   f.response("y");
   f.weight("w");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   ASSERT_NE(f.ctx.fit.getY, nullptr);
   auto getY = reinterpret_cast<LevFitGetFn>(f.ctx.fit.getY);
   auto getW = reinterpret_cast<LevFitGetFn>(f.ctx.fit.getW);
   std::vector<int32_t> ys, ws;
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   while (zlevGetNext(&f.ctx) != 0) {
     double y = 0, w = 0;
     ys.push_back(getY(&f.ctx, &y));
@@ -308,8 +308,8 @@ TEST(RowQueries, OneEffectsColumnsAndTheLevelsBehindThem) {
   f.des.designFlags.set(LevDesignFlag::NonGlm);
   f.cls("a")->coding = CC_REFERENCE;
   f.cls("b")->coding = CC_REFERENCE;
-  ASSERT_EQ(f.levelise(), 0);
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   ASSERT_TRUE(zlevrgd(&f.ctx, nullptr, nullptr, nullptr).empty());
   std::vector<double> row(static_cast<size_t>(f.des.columnCount));
@@ -342,7 +342,7 @@ TEST(RowLevels, CombinationsOfManyLevelsAreInNumericOrder) {
   f.data(csv);
   f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   const LevEffect& ef = f.des.effects[1];
   ASSERT_EQ(ef.combinationCount, 300);
   for (int32_t i = 0; i < 300; ++i)
@@ -372,7 +372,7 @@ TEST(RowPlan, PlannedRowsAreTheWalkedRows) {
   f.design({}, {"x1", "x2"}, {{"x1", {"x1"}, {}, {}}, {"x2", {"x2"}, {}, {}}});
   f.response("y");
   f.weight("w");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   const std::vector<RowOut> walked = f.rows();
   f.ctx.rowPlan = levRowPlan(&f.ctx, levGroupPool(&f.ctx));
   ASSERT_NE(f.ctx.rowPlan, nullptr);
@@ -395,6 +395,6 @@ TEST(RowPlan, PlannedRowsAreTheWalkedRows) {
 }
 
 TEST_F(RowTest, DesignsWithClassEffectsHaveNoPlan) {
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(levRowPlan(&f.ctx, levGroupPool(&f.ctx)), nullptr);
 }

@@ -37,7 +37,7 @@ struct Orders : ::testing::Test {
     f.cls("a")->descending = descending;
     f.cls("n")->order = order;
     f.cls("n")->descending = descending;
-    EXPECT_EQ(f.levelise(), 0);
+    EXPECT_EQ(f.levelise(), LevBuild::Ready);
     return f.levels(var);
   }
 };
@@ -65,7 +65,7 @@ TEST(LevelOrder, TwoLevelsOfEqualFrequencyStayInFormattedOrder) {
   g.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   g.response("y");
   g.cls("a")->order = 'F';
-  ASSERT_EQ(g.levelise(), 0);
+  ASSERT_EQ(g.levelise(), LevBuild::Ready);
   EXPECT_EQ(g.levels("a"), (Texts{"m", "z"}));
 }
 
@@ -97,7 +97,7 @@ TEST(Levels, NumbersAreLevelsByTheirFormattedText) {
   f.data("k,y\n1,1\n1.0,2\n2.50,3\n2.5,4\n");
   f.design({"k"}, {}, {{"k", {}, {"k"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("k"), (Texts{"1", "2.5"}));
   const auto* internal = static_cast<const LevInternalValue*>(f.cls("k")->levelValues);
   EXPECT_EQ(internal[0].value, 1.0);
@@ -112,7 +112,7 @@ TEST(Levels, MissingValuesAreLevelsOnlyWithMissing) {
     f.response("y");
     f.cls("a")->missing = missing;
     f.cls("k")->missing = missing;
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     if (missing) {
       EXPECT_EQ(f.levels("a"), (Texts{"", "u", "v"}));
       EXPECT_EQ(f.levels("k"), (Texts{".", "1", "2"}));
@@ -132,7 +132,7 @@ TEST(Levels, FrequencyWeightsAndTheirTruncation) {
   f.response("y");
   f.freq("fr");
   f.cls("a")->order = 'F';
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   // q exists with frequency 0 and comes last.
   EXPECT_EQ(f.levels("a"), (Texts{"p", "r", "q"}));
 }
@@ -149,7 +149,7 @@ TEST(Levels, LookupFindsEveryLevelAndRejectsOthers) {
   f.data(csv);
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   LevVariable* v = f.cls("a");
   ASSERT_EQ(v->levelCount, 20);
   ASSERT_NE(v->lookupHash, nullptr) << "rows find their level by hash";
@@ -181,7 +181,7 @@ TEST(Levels, LookupTellsApartValuesThatShareTheirHead) {
   f.data(csv);
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   LevVariable* v = f.cls("a");
   // "ABCDEFGHIJKLMNO " and "ABCDEFGHIJKLMNO" are one value once blank-padded.
   ASSERT_EQ(v->levelCount, 6);
@@ -211,7 +211,7 @@ struct Reference : ::testing::Test {
 
 TEST_F(Reference, GlmMovesTheReferenceLevelLast) {
   f.cls("a")->referenceSelector = -1; // FIRST
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (Texts{"b", "c", "a"}));
 }
 
@@ -220,7 +220,7 @@ TEST_F(Reference, FullRankKeepsTheOrderAndPointsAtTheReference) {
   for (int32_t code : {-1, -2}) {
     f.cls("a")->referenceSelector = code;
     f.cls("a")->savedReference = 0;
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     EXPECT_EQ(f.levels("a"), (Texts{"a", "b", "c"}));
     EXPECT_EQ(f.cls("a")->referenceSelector, code == -1 ? 0 : 2);
     f.end();
@@ -236,7 +236,7 @@ TEST_F(Reference, NamedReferenceWithBlanksAroundMatchesInBothDesigns) {
     f.cls("a")->referenceSelector = -3;
     f.cls("a")->referenceText = text;
     f.cls("a")->savedReference = 0;
-    ASSERT_EQ(f.levelise(), 0);
+    ASSERT_EQ(f.levelise(), LevBuild::Ready);
     if (glm) {
       EXPECT_EQ(f.levels("a"), (Texts{"a", "c", "b"}));
     } else {
@@ -252,17 +252,17 @@ TEST_F(Reference, AnUnknownReferenceSkipsTheGroupWith394) {
   f.cls("a")->referenceSelector = -3;
   f.cls("a")->referenceText = text;
   f.messages();
-  EXPECT_EQ(f.levelise(), 2);
+  EXPECT_EQ(f.levelise(), LevBuild::ReferenceNotLevel);
   EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ReferenceLevelGivenClass});
   EXPECT_GE(f.des.worstReturnCode, 112);
 }
 
 TEST_F(Reference, TheStatementsCodeComesBackInEveryGroup) {
   f.cls("a")->referenceSelector = -1;
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.cls("a")->savedReference, -1);
   f.end();
-  EXPECT_EQ(f.levelise(), 0);
+  EXPECT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (Texts{"b", "c", "a"}));
 }
 

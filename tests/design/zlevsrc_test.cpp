@@ -29,7 +29,7 @@ TEST(Source, SeveralWeightsGiveTheirMean) {
   f.ctx.weights = weights;
   f.ctx.weightCount = 2;
   f.des.designFlags.set(LevDesignFlag::NoRowBuffers);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].w, 2.0);
@@ -56,7 +56,7 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   f.ctx.extraResponse2 = &extras[1];
   f.ctx.extraExplanatory = &extras[2];
   f.des.designFlags.set(LevDesignFlag::NonGlm); // no level-combination pass: every row is coded
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   auto rows = f.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_TRUE(rows[0].status.empty());
@@ -66,7 +66,7 @@ TEST(Source, ExtraVariablesAllFitInTheRecord) {
   EXPECT_EQ(extras[0].value, 11.0);
   EXPECT_EQ(extras[2].value, 31.0);
   // Letters fill only what they name: "b" fills the character CLASS value alone.
-  EXPECT_EQ(zlevGetInit(&f.ctx), 0);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   ASSERT_EQ(zlevGetNext(&f.ctx), 1);
   char buffer[8] = "???????";
@@ -87,12 +87,12 @@ TEST(Source, AcrossByGroupsReadsTheWholeDataSet) {
   ASSERT_EQ(xbyset(f.ds, &g, nullptr, 1, 0), 0);
   ASSERT_EQ(xbynext(xdsby(f.ds)), 1);
   f.des.designFlags.set(LevDesignFlag::AcrossBy);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"u", "v", "w"}));
   f.end();
   // After zlevtrm(all) the per-group callbacks come back.
   f.des.designFlags.clear(LevDesignFlag::AcrossBy);
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"u", "v"}));
 }
 
@@ -102,7 +102,7 @@ TEST(Source, EndingTheContext) {
   f.data("a,y\nu,1\n");
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   ASSERT_NE(f.block.pool, v_global_gcb_anchor->defaultPool);
   zlevtrm(&f.ctx, LevRelease::WorkArrays);
   EXPECT_EQ(f.ctx.levelIndex, nullptr);
@@ -116,6 +116,22 @@ TEST(Source, EndingTheContext) {
   EXPECT_EQ(f.des.columnCount, 0);
 }
 
+// A source that cannot start the group over fails the pass by name, once logged, with the
+// design's return code raised.
+TEST(Source, ARefusedRewindIsReportedAsAFailure) {
+  DesignFixture f;
+  f.data("a,y\nu,1\n");
+  f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
+  f.response("y");
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
+  using Init = VsfStatus (*)(LevRegContext*);
+  Init refuse = [](LevRegContext*) { return VsfStatus::DataNotReadable; };
+  f.ctx.getInit = reinterpret_cast<HostRoutine>(refuse);
+  EXPECT_EQ(zlevGetInit(&f.ctx), VsfStatus::ReportedFailure);
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::GroupNotReread});
+  EXPECT_GE(f.des.worstReturnCode, codeOf(StepRc::Error));
+}
+
 TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
   DesignFixture f;
   f.data("a,y\nlongvalue1,1\nlongvalue2,2\nshort,3\n");
@@ -123,11 +139,11 @@ TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
   f.response("y");
   f.cls("a")->levelWidth = 4;
   f.messages();
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"long", "shor"}));
   EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::SomeValuesClassVariable});
   f.end();
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_TRUE(f.messages().empty());
 }
 
@@ -140,11 +156,11 @@ TEST(Source, AnObservationThatCannotBeReadIsReportedAndLeftOut) {
   f.data("a,y\np,1\nq,2\n");
   f.design({"a"}, {}, {{"a", {}, {"a"}, {}}});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   f.messages();
   f.ctx.getVals = nullptr;
   ASSERT_EQ(vir2g(reinterpret_cast<HostRoutine>(&noValues), &f.ctx.getVals), 0);
-  ASSERT_EQ(zlevGetInit(&f.ctx), 0);
+  ASSERT_EQ(zlevGetInit(&f.ctx), VsfStatus::Ok);
   int rows = 0;
   for (; zlevGetNext(&f.ctx) == 1; ++rows)
     EXPECT_TRUE(zlevrgd(&f.ctx, nullptr, nullptr, nullptr) ==
@@ -163,7 +179,7 @@ TEST(Source, ADesignWithoutVariablesStillGetsColumnsAndFitCallbacks) {
   f.data("y\n1\n2\n");
   f.design({}, {}, {});
   f.response("y");
-  ASSERT_EQ(f.levelise(), 0);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.des.columnCount, 1);
   EXPECT_NE(f.ctx.fit.getY, nullptr);
   EXPECT_NE(f.ctx.fit.getW, nullptr);

@@ -52,7 +52,7 @@ struct Outcome {
   std::vector<std::vector<std::string>> levels; // per CLASS variable, in level order
   std::vector<std::vector<std::string>> values; // their representative values
   std::vector<std::vector<int32_t>> combinations;
-  int32_t result = -1;
+  LevBuild result = LevBuild::NoLevels;
   bool operator==(const Outcome&) const = default;
 };
 
@@ -115,7 +115,7 @@ TEST_F(ThreadTest, EveryOrderAndWorkerCountGivesTheSerialResult) {
         f.cls(name)->descending = descending;
       }
       const Outcome serial = run(0);
-      ASSERT_EQ(serial.result, 0);
+      ASSERT_EQ(serial.result, LevBuild::Ready);
       ASSERT_GE(serial.levels[0].size(), 290u);
       ASSERT_EQ(serial.levels[1].size(), 81u); // the ten close numbers print as one level
       for (int32_t workers : {1, 2, 4, 8})

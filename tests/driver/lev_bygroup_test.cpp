@@ -22,7 +22,7 @@ protected:
                              "3,2.5,7,v\n"
                              "3,3.0,8,w\n");
   }
-  void TearDown() override { postinit::setLevelisationResult(0, 0); }
+  void TearDown() override { postinit::setLevelisationResult(0, LevBuild::Ready); }
 };
 
 TEST_F(LevelisationStep, GroupWithoutLevelsIsSkipped) {
@@ -43,7 +43,7 @@ TEST_F(LevelisationStep, GroupWithoutLevelsIsSkipped) {
 
 TEST_F(LevelisationStep, ConstructedEffectFailureTakesTheOtherRoad) {
   // The library's code 6 raises the return code to 112 without the step's own message.
-  postinit::setLevelisationResult(1, 6);
+  postinit::setLevelisationResult(1, LevBuild::ConstructedFailed);
   StepRun r = postinit::run("proc varsifter data=lv; model y = x1; by g; run;");
   EXPECT_FALSE(r.has(VsfMsg::ClassLevelsNotDetermined)) << r.messages();
   EXPECT_EQ(r.returnCode, 112);

@@ -26,12 +26,12 @@ namespace {
 StepRun* gRun = nullptr;
 VsfContext* gContext = nullptr;
 int64_t gFailGroup = 0;
-int32_t gFailResult = 0;
+LevBuild gFailResult = LevBuild::Ready;
 
-int32_t levelise(LevRegContext* design) {
-  int32_t rc = vsfRealSteps().zlevrgi(design);
+LevBuild levelise(LevRegContext* design) {
+  LevBuild rc = vsfRealSteps().zlevrgi(design);
   if (gFailGroup != 0 && gContext != nullptr && gContext->byCount == gFailGroup) {
-    if (gFailResult == 6)
+    if (gFailResult == LevBuild::ConstructedFailed)
       levRaise(design->design, StepRc::GroupDesignError);
     return gFailResult;
   }
@@ -189,7 +189,7 @@ void writeCsv(const std::string& name, const std::string& text) {
   std::ofstream(std::filesystem::path(workDir()) / (name + ".csv")) << text;
 }
 
-void setLevelisationResult(int64_t group, int32_t result) {
+void setLevelisationResult(int64_t group, LevBuild result) {
   gFailGroup = group;
   gFailResult = result;
 }

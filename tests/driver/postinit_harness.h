@@ -4,6 +4,7 @@
 // are replaced by recorders that keep what each BY group handed them.
 #pragma once
 
+#include "design/levbuild.h"
 #include "host/hostlog.h"
 #include "msgid.h"
 #include "output/vsfcontext.h"
@@ -64,7 +65,7 @@ std::string workDir();
 void writeCsv(const std::string& name, const std::string& text);
 // Replaces the levelisation result of BY group `group` (1-based) by `result` in the runs
 // that follow (0: no replacement).
-void setLevelisationResult(int64_t group, int32_t result);
+void setLevelisationResult(int64_t group, LevBuild result);
 // Runs a program (host statements and PROC VARSIFTER steps).
 StepRun run(const std::string& program);
 

@@ -14,7 +14,7 @@ namespace {
 struct Settings {
   int32_t maxMacro = 100;
   int failLevGroup = 0; // levelisation fails (library code 1) on this group
-  int32_t levCode = 1;
+  LevBuild levCode = LevBuild::NoLevels;
   int32_t returnCodeBefore = 0;
   int fits = 0;
   bool openGroup = true;
@@ -55,8 +55,8 @@ VsfStepTable fakeSteps() {
   t.vsfPrepEffects = okPoolStatus;
   t.vsfMakeEffectNames = okPoolStatus;
   t.vsfSetEffectListNParms = okStatus;
-  t.zlevrgi = [](LevRegContext*) -> int32_t {
-    return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : 0;
+  t.zlevrgi = [](LevRegContext*) {
+    return fakehost::state().byYielded == gSet.failLevGroup ? gSet.levCode : LevBuild::Ready;
   };
   t.vsfData = [](VsfContext*) { return VsfStatus::Ok; };
   t.vsfFitAndDisplay = [](VsfContext* ctx) {
@@ -123,7 +123,7 @@ TEST_F(ProcedureMain, FailedLevelisationSkipsOnlyItsGroup) {
 TEST_F(ProcedureMain, LibraryCodeSixGives112WithoutMessage144) {
   host().byGroups = 2;
   gSet.failLevGroup = 1;
-  gSet.levCode = 6;
+  gSet.levCode = LevBuild::ConstructedFailed;
   EXPECT_EQ(fakehost::runMain(), 112);
   EXPECT_EQ(host().count(VsfMsg::ClassLevelsNotDetermined), 0);
   EXPECT_EQ(gSet.fits, 1);

@@ -66,7 +66,7 @@ struct PrintTest : ::testing::Test {
   }
   void build(const std::string& effects) {
     ParsedStatement* m = host.model(effects);
-    ASSERT_EQ(zlevmod(&design, host.dataSet, 1, 2, m, 1, 0, 0), 0);
+    ASSERT_EQ(zlevmod(&design, host.dataSet, 1, 2, m, 1, 0, 0), VsfStatus::Ok);
   }
   Value print() {
     try {

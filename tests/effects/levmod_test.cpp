@@ -42,7 +42,7 @@ struct DesignTest : ::testing::Test {
     host.setVarList(s, 3, vars);
     return s;
   }
-  int32_t build(const std::string& effects, int nameLen = 20) {
+  VsfStatus build(const std::string& effects, int nameLen = 20) {
     modelStmt = host.model(effects, nameLen);
     EXPECT_EQ(host.root.status, 0);
     return zlevmod(&design, host.dataSet, 1, 2, modelStmt, 1, 0, 0);
@@ -62,7 +62,7 @@ struct DesignTest : ::testing::Test {
 };
 
 TEST_F(DesignTest, ContinuousEffectsGiveInterceptThenEffects) {
-  ASSERT_EQ(build("x1 x2"), 0);
+  ASSERT_EQ(build("x1 x2"), VsfStatus::Ok);
   EXPECT_EQ(effectNames(), (Names{"Intercept", "x1", "x2"}));
   EXPECT_EQ(design.numericCount, 2);
   EXPECT_EQ(design.effects[2].continuousCount, 1);
@@ -73,7 +73,7 @@ TEST_F(DesignTest, ContinuousEffectsGiveInterceptThenEffects) {
 
 TEST_F(DesignTest, BarExpansionWithInterceptInFront) {
   host.setClass({"a", "b", "c"});
-  ASSERT_EQ(build("a|b|c @2"), 0);
+  ASSERT_EQ(build("a|b|c @2"), VsfStatus::Ok);
   EXPECT_EQ(effectNames(), (Names{"Intercept", "a", "b", "a*b", "c", "a*c", "b*c"}));
   const LevEffect& ab = design.effects[3];
   EXPECT_EQ(ab.crossedCount, 2);
@@ -85,7 +85,7 @@ TEST_F(DesignTest, BarExpansionWithInterceptInFront) {
 TEST_F(DesignTest, ClassLevelWidthsAndOffsets) {
   host.addVar("f", 1, 8, 8);
   host.setClass({"name", "b", "f"});
-  ASSERT_EQ(build("x"), 0);
+  ASSERT_EQ(build("x"), VsfStatus::Ok);
   ASSERT_EQ(design.classCount, 3);
   EXPECT_EQ(design.classes[0].levelWidth, 30);
   EXPECT_EQ(design.classes[1].levelWidth, 12);
@@ -102,20 +102,20 @@ TEST_F(DesignTest, ClassLevelWidthsAndOffsets) {
 TEST_F(DesignTest, TruncateOptionGivesOneWidthForAll) {
   host.setClass({"name", "b"});
   design.levelWidthOption = 0;
-  ASSERT_EQ(build("x"), 0);
+  ASSERT_EQ(build("x"), VsfStatus::Ok);
   EXPECT_EQ(design.classes[0].levelWidth, 16);
   EXPECT_EQ(design.classes[1].levelWidth, 16);
   LevDesign five{};
   five.levelWidthOption = 5;
   five.effectStatementsDone = 1;
-  ASSERT_EQ(zlevmod(&five, host.dataSet, 1, 2, modelStmt, 1, 0, 0), 0);
+  ASSERT_EQ(zlevmod(&five, host.dataSet, 1, 2, modelStmt, 1, 0, 0), VsfStatus::Ok);
   EXPECT_EQ(five.classes[0].levelWidth, 5);
   EXPECT_EQ(five.totalLevelWidth, 10);
 }
 
 TEST_F(DesignTest, NoClassStatementGivesNoClassRecords) {
   host.holder->slots[2] = OptionSlot{};
-  ASSERT_EQ(build("x"), 0);
+  ASSERT_EQ(build("x"), VsfStatus::Ok);
   EXPECT_EQ(design.classCount, 0);
   EXPECT_EQ(design.totalLevelWidth, 0);
 }
@@ -123,7 +123,7 @@ TEST_F(DesignTest, NoClassStatementGivesNoClassRecords) {
 TEST_F(DesignTest, PolynomialTermsInGradedOrder) {
   ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
   host.setNumber(p, 15, 2);
-  ASSERT_EQ(build("p"), 0);
+  ASSERT_EQ(build("p"), VsfStatus::Ok);
   EXPECT_EQ(constructedNames(), (Names{"x1", "x2", "x1^2", "x1*x2", "x2^2"}));
   EXPECT_EQ(effectNames(), (Names{"Intercept", "x1", "x2", "x1^2", "x1*x2", "x2^2"}));
   EXPECT_EQ(design.constructedMap[0].parts, 5);
@@ -140,7 +140,7 @@ TEST_F(DesignTest, PolynomialWithoutSeparationIsOneRecordOfAllTerms) {
   ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
   host.setNumber(p, 15, 2);
   FakeHost::setFlag(p, 20);
-  ASSERT_EQ(build("p"), 0);
+  ASSERT_EQ(build("p"), VsfStatus::Ok);
   ASSERT_EQ(design.constructedCount, 1);
   const LevEftVar& r = design.constructed[0];
   EXPECT_EQ(std::string(r.name, static_cast<size_t>(r.nameLength)), "p");
@@ -169,7 +169,7 @@ TEST_F(DesignTest, PolynomialLabelStyles) {
   host.setNumber(h, 15, 2);
   FakeHost::setFlag(h, 25);
   FakeHost::setFlag(h, 21);
-  ASSERT_EQ(build("x"), 0);
+  ASSERT_EQ(build("x"), VsfStatus::Ok);
   Names names = constructedNames();
   // MDEGREE=1: only x, y and x*y; EXPAND: x*x; EXPONENT='**' without product: x**2y;
   // INCLUDENAME with STANDARDIZE: p_s_x and p_s_x^2.
@@ -184,14 +184,14 @@ TEST_F(DesignTest, PolynomialLabelStyles) {
 
 TEST_F(DesignTest, PolynomialWithClassVariableIsRefused) {
   effect("p", EV_POLYNOMIAL, {"x", "b"});
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::PolynomialEffectCannotContain), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
 TEST_F(DesignTest, CharacterVariableInSplineOrPolynomialIsRefused) {
   effect("sp", EV_SPLINE, {"x", "name"});
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::CharacterVariable), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
   for (int32_t i = 0; i < design.numericCount; ++i)
@@ -201,7 +201,7 @@ TEST_F(DesignTest, CharacterVariableInSplineOrPolynomialIsRefused) {
 TEST_F(DesignTest, SplitSplineGivesOneRecordPerColumn) {
   ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
   FakeHost::setFlag(s, 3);
-  ASSERT_EQ(build("sp"), 0);
+  ASSERT_EQ(build("sp"), VsfStatus::Ok);
   Names expected;
   for (int i = 1; i <= 7; ++i)
     expected.push_back("sp:" + std::to_string(i));
@@ -223,7 +223,7 @@ TEST_F(DesignTest, MultiscaleSplineIsSplitByVariableAndScale) {
   host.setNumber(s, 13, KM_MULTISCALE);
   host.setNumber(s, 11, 0);
   host.setNumber(s, 12, 1);
-  ASSERT_EQ(build("sp"), 0);
+  ASSERT_EQ(build("sp"), VsfStatus::Ok);
   EXPECT_EQ(constructedNames(), (Names{"sp_x_S0", "sp_x_S1", "sp_z_S0", "sp_z_S1"}));
   ASSERT_NE(design.constructed[3].spline->scale, nullptr);
   EXPECT_EQ(*design.constructed[3].spline->scale, 1);
@@ -233,7 +233,7 @@ TEST_F(DesignTest, MultiscaleSplineIsSplitByVariableAndScale) {
 TEST_F(DesignTest, SelectionSplitFlagSplitsEverySpline) {
   effect("sp", EV_SPLINE, {"x"});
   design.designFlags2 = LevDesignFlag2::SplineSplit;
-  ASSERT_EQ(build("sp"), 0);
+  ASSERT_EQ(build("sp"), VsfStatus::Ok);
   EXPECT_EQ(design.constructedCount, 7);
   EXPECT_TRUE(design.constructed[0].spline->split);
   EXPECT_TRUE(design.constructed[0].spline->separate);
@@ -243,7 +243,7 @@ TEST_F(DesignTest, KnotListDropsSurplusRepeats) {
   ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
   host.setNumber(s, 13, KM_LIST);
   host.setDoubles(s, 9, {5, 1, 1, 1, 1, 1, 3});
-  ASSERT_EQ(build("sp"), 0);
+  ASSERT_EQ(build("sp"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::SplineEffectKnotValue), 1);
   const SplineInfo* info = design.constructed[0].spline;
   ASSERT_EQ(info->knotCount, 6);
@@ -256,7 +256,7 @@ TEST_F(DesignTest, ListWithBoundaryNeedsTwiceTheDegreeValues) {
   ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setDoubles(s, 9, {1, 2, 3, 4, 5});
-  EXPECT_NE(build("sp"), 0);
+  EXPECT_NE(build("sp"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::KnotmethodListwithboundarySplineDegree), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
@@ -266,7 +266,7 @@ TEST_F(DesignTest, ListWithBoundaryUnderTpfBecomesList) {
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setNumber(s, 10, SB_TPF);
   host.setDoubles(s, 9, {1, 2, 3, 4, 5});
-  ASSERT_EQ(build("sp"), 0);
+  ASSERT_EQ(build("sp"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::KnotmethodListwithboundaryNotAvailable), 1);
   EXPECT_EQ(design.constructed[0].spline->knotMethod, KM_LIST);
 }
@@ -274,21 +274,21 @@ TEST_F(DesignTest, ListWithBoundaryUnderTpfBecomesList) {
 TEST_F(DesignTest, MultimemberWeightCountMustMatch) {
   ParsedStatement* s = effect("mm", EV_MULTIMEMBER, {"a", "b", "c"});
   host.setVarList(s, 4, {"w1", "w2"});
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::WeightListMultimemberEffect), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
 TEST_F(DesignTest, MultimemberNeedsClassVariables) {
   effect("mm", EV_MULTIMEMBER, {"a", "x", "z"});
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::VariableMultimemberEffectNot), 2);
 }
 
 TEST_F(DesignTest, MultimemberMarksItsMembers) {
   ParsedStatement* s = effect("mm", EV_MULTIMEMBER, {"a", "b"});
   host.setVarList(s, 4, {"w1", "w2"});
-  ASSERT_EQ(build("mm"), 0);
+  ASSERT_EQ(build("mm"), VsfStatus::Ok);
   EXPECT_EQ(design.classes[0].multimemberMember, 1);
   EXPECT_EQ(design.constructed[0].classCount, 2);
   EXPECT_EQ(design.constructed[0].numericCount, 2);
@@ -297,7 +297,7 @@ TEST_F(DesignTest, MultimemberMarksItsMembers) {
 
 TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
   effect("col", EV_COLLECTION, {"x", "x", "z"});
-  ASSERT_EQ(build("col"), 0);
+  ASSERT_EQ(build("col"), VsfStatus::Ok);
   EXPECT_EQ(design.constructed[0].numericCount, 2);
   FakeHost other;
   other.addVar("x");
@@ -308,7 +308,7 @@ TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
   other.setVarList(s, 3, {"x", "name"});
   ParsedStatement* m = other.model("x");
   LevDesign d{};
-  EXPECT_NE(zlevmod(&d, other.dataSet, 1, 2, m, 1, 0, 0), 0);
+  EXPECT_NE(zlevmod(&d, other.dataSet, 1, 2, m, 1, 0, 0), VsfStatus::Ok);
   EXPECT_EQ(other.count(EffMsg::VariableCollectionEffectCharacter), 1);
 }
 
@@ -316,7 +316,7 @@ TEST_F(DesignTest, LagAddsPeriodAndWithinAsReferenceClassVariables) {
   ParsedStatement* s = effect("lg", EV_LAG, {"a"});
   host.setVarList(s, 24, {"t"});
   host.setVarList(s, 23, {"s", "g"});
-  ASSERT_EQ(build("x"), 0);
+  ASSERT_EQ(build("x"), VsfStatus::Ok);
   ASSERT_EQ(design.classCount, 5);
   EXPECT_EQ(design.classes[2].coding, 2);
   const LagSpec* lag = design.constructed[0].lag;
@@ -331,13 +331,13 @@ TEST_F(DesignTest, LagAddsPeriodAndWithinAsReferenceClassVariables) {
 TEST_F(DesignTest, LagWithoutPeriodOrWithinIsRefused) {
   ParsedStatement* s = effect("lg", EV_LAG, {"a"});
   host.setVarList(s, 23, {"s"});
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::LagEffectNeedsPeriod), 1);
 }
 
 TEST_F(DesignTest, EffectStatementWithoutVariablesEndsWith3000) {
   effect("e", EV_COLLECTION, {});
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::EffectStatementNoVariables), 1);
   EXPECT_EQ(design.worstReturnCode, 3000);
 }
@@ -347,7 +347,7 @@ TEST_F(DesignTest, CrossingTwoSplitEffectsVariesTheSecondFastest) {
   host.setNumber(p, 15, 2);
   ParsedStatement* q = effect("q", EV_POLYNOMIAL, {"x2"});
   host.setNumber(q, 15, 3);
-  ASSERT_EQ(build("p*q"), 0);
+  ASSERT_EQ(build("p*q"), VsfStatus::Ok);
   EXPECT_EQ(effectNames(), (Names{"Intercept", "x1*x2", "x1*x2^2", "x1*x2^3", "x1^2*x2",
                                   "x1^2*x2^2", "x1^2*x2^3"}));
   EXPECT_EQ(design.partCounts[0], 6);
@@ -359,7 +359,7 @@ TEST_F(DesignTest, LevelListHoldsSharedClassVariableOnceAtTheEnd) {
   host.setClass({"a", "b", "g"});
   effect("c1", EV_COLLECTION, {"g", "x"});
   effect("c2", EV_COLLECTION, {"g", "b", "z"});
-  ASSERT_EQ(build("c1*c2*g"), 0);
+  ASSERT_EQ(build("c1*c2*g"), VsfStatus::Ok);
   const LevEffect& e = design.effects[1];
   std::vector<int32_t> levels(e.levelVars, e.levelVars + e.levelVarCount);
   EXPECT_EQ(levels, (std::vector<int32_t>{1, 2}));
@@ -371,7 +371,7 @@ TEST_F(DesignTest, MadeNamesAreCutToNamelen) {
   effect("spline1", EV_COLLECTION, {"x"});
   effect("spline2", EV_COLLECTION, {"z"});
   effect("spline3", EV_COLLECTION, {"y"});
-  ASSERT_EQ(build("spline1*spline2*b spline1*spline3*a"), 0);
+  ASSERT_EQ(build("spline1*spline2*b spline1*spline3*a"), VsfStatus::Ok);
   EXPECT_EQ(std::string(design.effects[1].name), "spline1*spline2*b");
   // spline1*spline3*a is 17 characters; with NAMELEN 20 it is whole.
   LevEffect e{};
@@ -395,12 +395,12 @@ struct SplineOptionTest : DesignTest {
     DesignTest::SetUp();
     s = host.addStatement("EFFECT");
   }
-  int32_t parse() { return zlevParseSpline(&design, &info, 1, s, "sp", 2); }
+  VsfStatus parse() { return zlevParseSpline(&design, &info, 1, s, "sp", 2); }
 };
 
 TEST_F(SplineOptionTest, NaturalSplineTakesTpfBasis) {
   FakeHost::setFlag(s, 1);
-  EXPECT_EQ(parse(), 0);
+  EXPECT_EQ(parse(), VsfStatus::Ok);
   EXPECT_EQ(info.basis, SB_TPF);
   EXPECT_EQ(info.degree, 3);
   EXPECT_TRUE(host.messages.empty());
@@ -410,7 +410,7 @@ TEST_F(SplineOptionTest, NaturalSplineRefusesBsplineAndOtherDegrees) {
   FakeHost::setFlag(s, 1);
   host.setNumber(s, 10, SB_BSPLINE);
   host.setNumber(s, 5, 2);
-  EXPECT_EQ(parse(), 0);
+  EXPECT_EQ(parse(), VsfStatus::Ok);
   EXPECT_EQ(info.basis, SB_TPF);
   EXPECT_EQ(info.degree, 3);
   EXPECT_EQ(host.count(EffMsg::NaturalCubicSplineUses), 1);
@@ -422,7 +422,7 @@ TEST_F(SplineOptionTest, TpfMultiscaleBecomesEqual) {
   host.setNumber(s, 10, SB_TPF);
   host.setNumber(s, 13, KM_MULTISCALE);
   host.setNumber(s, 12, 4);
-  EXPECT_EQ(parse(), 0);
+  EXPECT_EQ(parse(), VsfStatus::Ok);
   EXPECT_EQ(info.knotMethod, KM_EQUAL);
   EXPECT_EQ(info.knotCount, 3);
   EXPECT_EQ(info.endScale, 0);
@@ -431,7 +431,7 @@ TEST_F(SplineOptionTest, TpfMultiscaleBecomesEqual) {
 
 TEST_F(SplineOptionTest, BsplineMultiscaleDefaultsAndSeparates) {
   host.setNumber(s, 13, KM_MULTISCALE);
-  EXPECT_EQ(parse(), 0);
+  EXPECT_EQ(parse(), VsfStatus::Ok);
   EXPECT_EQ(info.startScale, 0);
   EXPECT_EQ(info.endScale, 7);
   EXPECT_TRUE(info.separate);
@@ -440,7 +440,7 @@ TEST_F(SplineOptionTest, BsplineMultiscaleDefaultsAndSeparates) {
 TEST_F(SplineOptionTest, DataBoundaryClearsKnotLimitsOnce) {
   FakeHost::setFlag(s, 7);
   host.setNumber(s, 6, 0.0);
-  EXPECT_EQ(parse(), 0);
+  EXPECT_EQ(parse(), VsfStatus::Ok);
   EXPECT_TRUE(isHostMissing(info.knotMin));
   EXPECT_TRUE(isHostMissing(info.knotMax));
   EXPECT_EQ(host.count(EffMsg::KnotminKnotmaxIgnoredWhen), 1);
@@ -451,7 +451,7 @@ TEST_F(SplineOptionTest, NaturalSplineWithEqualKnotsFails) {
   FakeHost::setFlag(s, 1);
   host.setNumber(s, 13, KM_LIST);
   host.setDoubles(s, 9, {1, 2, 2, 3});
-  EXPECT_EQ(parse(), 1);
+  EXPECT_EQ(parse(), VsfStatus::ReportedFailure);
   EXPECT_EQ(host.count(EffMsg::KnotListNaturalCubic), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
@@ -492,7 +492,7 @@ TEST_F(DesignTest, CharacterDesignRoleVariableIsRefused) {
   host.setVarList(s, 24, {"t"});
   host.setVarList(s, 23, {"s"});
   host.setVarList(s, 25, {"name"});
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::CharacterVariable), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
@@ -504,7 +504,7 @@ TEST_F(DesignTest, RecordCountIsWhatWasBuilt) {
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setDoubles(s, 9, {0, 0, 0, 1, 1, 1});
   FakeHost::setFlag(s, 3);
-  ASSERT_EQ(build("sp"), 0);
+  ASSERT_EQ(build("sp"), VsfStatus::Ok);
   EXPECT_EQ(design.constructedCount, 4);
   EXPECT_EQ(constructedNames(), (Names{"sp:1", "sp:2", "sp:3", "sp:4"}));
   for (int32_t i = 0; i < design.constructedCount; ++i)
@@ -519,7 +519,7 @@ TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
   }
   ParsedStatement* p = effect("p", EV_POLYNOMIAL, many);
   host.setNumber(p, 15, 20);
-  EXPECT_NE(build("x"), 0);
+  EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::PolynomialEffectMoreTerms), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
@@ -550,7 +550,7 @@ TEST_F(DesignTest, ExtraClassVariableComesAfterTheClassStatement) {
   extra.classArgument = &g_extraNumber;
   extra.callback = describeExtra;
   design.extra = &extra;
-  ASSERT_EQ(build("x"), 0);
+  ASSERT_EQ(build("x"), VsfStatus::Ok);
   ASSERT_EQ(design.classCount, 3);
   EXPECT_EQ(design.classes[2].var->number, g_extraNumber);
   EXPECT_EQ(design.classes[2].levelWidth, 12);
@@ -582,7 +582,7 @@ TEST_F(DesignTest, CrossingPastThePartLimitIsNamed) {
     ParsedStatement* s = effect(names[i], EV_POLYNOMIAL, {vars[i]});
     host.setNumber(s, 15, 300);
   }
-  EXPECT_EQ(build("p*q*r"), kLevLimitPassed);
+  EXPECT_EQ(build("p*q*r"), VsfStatus::ReportedFailure);
   EXPECT_EQ(host.count(EffMsg::TooManyEffectParts), 1);
   // The limit of one effect stopped it, not that of the whole model.
   EXPECT_EQ(host.count(EffMsg::TooManyModelRecords), 0);
@@ -634,12 +634,12 @@ TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
     FailingPool dry(v_global_gcb_anchor->defaultPool, n);
     v_global_gcb_anchor->defaultPool = dry.get();
     LevDesign design{};
-    const int32_t r = zlevmod(&design, host.dataSet, 1, 2, model, 1, 0, 0);
+    const VsfStatus r = zlevmod(&design, host.dataSet, 1, 2, model, 1, 0, 0);
     v_global_gcb_anchor->defaultPool = dry.inner;
-    succeeded = r == 0;
+    succeeded = r == VsfStatus::Ok;
     if (!succeeded) {
       ++failures;
-      EXPECT_EQ(r, -2);
+      EXPECT_EQ(r, VsfStatus::NoMemory);
       EXPECT_EQ(design.worstReturnCode, 0);
       for (const efftest::Message& m : host.messages)
         ADD_FAILURE() << "message " << m.set << "/" << m.number;
