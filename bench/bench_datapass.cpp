@@ -49,13 +49,13 @@ inline void addRows(const QkPageDescriptor* page, double* xpx) {
         rowi[j] += vi * v[j];
     }
 }
-int32_t xpxSerial(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus xpxSerial(VsfPassState* m, QkPageDescriptor* page) {
   addRows(page, m->xpx);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t xpxThreaded(VsfPassState*, QkPageDescriptor* page, double* b, int64_t) {
+VsfStatus xpxThreaded(VsfPassState*, QkPageDescriptor* page, double* b, int64_t) {
   addRows(page, b);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 struct Setup {
@@ -159,7 +159,7 @@ void BM_CrossProductPass(benchmark::State& state) {
   const double cpu0 = processCpuSeconds();
   for (auto _ : state) {
     std::fill(xpx.begin(), xpx.end(), 0.0);
-    if (vsfExecuteByThreads(&setup.model, xpxSerial, xpxThreaded, 0) != 0)
+    if (vsfExecuteByThreads(&setup.model, xpxSerial, xpxThreaded, 0) != VsfStatus::Ok)
       throw std::runtime_error("pass failed");
   }
   // CPU time of all threads per pass: on an idle machine the threaded pass's wall time

@@ -7,7 +7,6 @@
 #include "data/vsfdata.h"
 #include "data/vsfpassstate.h"
 #include "support/hoststubs.h"
-#include "support/nomemory.h"
 #include "support/stepcodes.h"
 
 #include <atomic>
@@ -95,7 +94,7 @@ namespace {
 
 // A worker's visit on the shared-triangle road: every in-memory page of every file, in the
 // serial visitor's order, through a descriptor of its own (the files' descriptors are shared).
-[[nodiscard]] int32_t visitForPart(const VsfWorkItem* item) {
+[[nodiscard]] VsfStatus visitForPart(const VsfWorkItem* item) {
   const VsfBagVec* vec = item->model->bags;
   const int32_t parts = item->model->dataSettings->threadCount;
   for (uint32_t f = 0; f < vec->count; ++f) {
@@ -104,14 +103,14 @@ namespace {
     page.pageNumber = 0;
     for (int64_t j = 0; j < rec.memPageCount; ++j) {
       if (__atomic_load_n(item->stop, __ATOMIC_ACQUIRE) != 0)
-        return 0;
+        return VsfStatus::Ok;
       page.buffer = rec.memPages[j];
-      const int32_t rc = item->partKernel(item->model, &page, item->part, parts);
-      if (rc != 0)
+      const VsfStatus rc = item->partKernel(item->model, &page, item->part, parts);
+      if (rc != VsfStatus::Ok)
         return rc;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 } // namespace
@@ -119,13 +118,13 @@ namespace {
 void utilReadWrapper(void*, void* p) {
   auto* item = static_cast<VsfWorkItem*>(p);
   // A visit that never returns here (the pool stopped it) leaves a failure behind.
-  item->status = codeOf(VsfStatus::WorkerVanished);
-  int32_t rc = item->partKernel != nullptr
-                   ? visitForPart(item)
-                   : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
-                                                   item->length, item->file, item->stop);
+  item->status = VsfStatus::WorkerVanished;
+  const VsfStatus rc = item->partKernel != nullptr
+                           ? visitForPart(item)
+                           : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
+                                                           item->length, item->file, item->stop);
   item->status = rc;
-  if (rc != 0 && item->stop != nullptr)
+  if (rc != VsfStatus::Ok && item->stop != nullptr)
     __atomic_store_n(item->stop, 1, __ATOMIC_RELEASE);
 }
 
@@ -145,20 +144,20 @@ namespace {
 }
 
 // Every worker's status, once all are done: the first failure in slot order fails the pass.
-[[nodiscard]] int32_t firstFailure(const VsfWorkItem* items, int32_t T) {
+[[nodiscard]] VsfStatus firstFailure(const VsfWorkItem* items, int32_t T) {
   for (int32_t t = 0; t < T; ++t)
-    if (items[t].status != 0)
+    if (items[t].status != VsfStatus::Ok)
       return items[t].status;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The shared-triangle road's pass: every worker adds its part of the rows straight into the
 // model's triangles, so there is no buffer to zero and nothing to sum afterwards.
-[[nodiscard]] int32_t dispatchParts(VsfPassState* model, VsfPartKernel part) {
+[[nodiscard]] VsfStatus dispatchParts(VsfPassState* model, VsfPartKernel part) {
   const int32_t T = model->dataSettings->threadCount;
   VsfWorkItem* items = newItems(model, T);
   if (items == nullptr)
-    return kVsfNoMemory;
+    return VsfStatus::NoMemory;
   auto* stop = reinterpret_cast<int32_t*>(items + T);
   for (int32_t t = 0; t < T; ++t) {
     items[t].model = model;
@@ -173,16 +172,16 @@ namespace {
 
 } // namespace
 
-int32_t dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg) {
+VsfStatus dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg) {
   ThreadPuddle* puddle = model->puddle;
   const int32_t T = model->dataSettings->threadCount;
   QkPool* pool = model->pool;
   VsfWorkItem* items = newItems(model, T);
   if (items == nullptr)
-    return kVsfNoMemory; // no model pool or no memory: nowhere to put the items and buffers
+    return VsfStatus::NoMemory; // no model pool or no memory: nowhere to put the items and buffers
   auto* stop = reinterpret_cast<int32_t*>(items + T);
   const int64_t L = vsfKernelBufferLength(model, threaded, arg);
-  int32_t rc = 0;
+  VsfStatus rc = VsfStatus::Ok;
   int32_t queued = 0;
   for (int32_t t = 0; t < T; ++t) {
     VsfWorkItem& it = items[t];
@@ -197,7 +196,7 @@ int32_t dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg) {
           pool->allocate(pool, sizeof(double) * static_cast<size_t>(L + 8), kQkZeroed));
       if (it.buffer == nullptr) {
         it.length = 0;
-        rc = kVsfNoMemory;
+        rc = VsfStatus::NoMemory;
         break;
       }
     }
@@ -205,9 +204,9 @@ int32_t dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg) {
     ++queued;
   }
   // Items already queued are waited for, so that no worker still uses a buffer.
-  if (queued > 0 || rc == 0)
+  if (queued > 0 || rc == VsfStatus::Ok)
     zpudwt(puddle);
-  if (rc != 0)
+  if (rc != VsfStatus::Ok)
     return rc;
   return firstFailure(items, T);
 }
@@ -278,26 +277,26 @@ namespace {
 // The pair's shared-triangle form: its first pass (page rewrite and small sums, serial: it
 // is light next to the triangle, and so every sum is the serial pass's), then the
 // triangle's parts.
-[[nodiscard]] int32_t executeShared(VsfPassState* model, const KernelPair& p) {
+[[nodiscard]] VsfStatus executeShared(VsfPassState* model, const KernelPair& p) {
   if (p.before != nullptr) {
-    const int32_t rc = vsfUtilRead(model, p.before);
-    if (rc != 0)
+    const VsfStatus rc = vsfUtilRead(model, p.before);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
-  const int32_t rc = dispatchParts(model, p.part);
+  const VsfStatus rc = dispatchParts(model, p.part);
   cleanup(model);
   return rc;
 }
 
 } // namespace
 
-int32_t vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial, VsfThreadedKernel threaded,
-                            int64_t arg) {
+VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
+                              VsfThreadedKernel threaded, int64_t arg) {
   passCount.fetch_add(1, std::memory_order_relaxed);
   if (const KernelPair* p = pairOfEither(reinterpret_cast<const void*>(serial));
       model->splitSparse && (p == nullptr || !p->use.readsSplitSparse)) {
     xebug("vsfExecuteByThreads: a pass that cannot read split levels stored sparse");
-    return codeOf(VsfStatus::InternalError);
+    return VsfStatus::InternalError;
   }
   const VsfDataSettings* s = model->dataSettings;
   const int32_t T = s != nullptr ? s->threadCount : 1;
@@ -308,8 +307,8 @@ int32_t vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial, VsfThre
   if (const KernelPair* p = pairOf(threaded);
       p != nullptr && p->part != nullptr && sharedRoadPays(model, threaded, arg, T))
     return executeShared(model, *p);
-  int32_t rc = dispatch(model, threaded, arg);
-  if (rc == 0)
+  const VsfStatus rc = dispatch(model, threaded, arg);
+  if (rc == VsfStatus::Ok)
     accumulate(model, threaded);
   cleanup(model);
   return rc;

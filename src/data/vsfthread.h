@@ -33,8 +33,8 @@ struct VsfKernelUse {
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
 // straight into the model's triangles, but only into the rows of part `part` of `parts`.
-using VsfPartKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                  int32_t parts);
+using VsfPartKernel = VsfStatus (*)(VsfPassState* model, QkPageDescriptor* page, int32_t part,
+                                    int32_t parts);
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,
 // its buffer (null when the length is 0), the length in doubles; then the worker's status
@@ -47,7 +47,7 @@ struct VsfWorkItem {
   VsfThreadedKernel kernel;
   double* buffer;
   int64_t length;
-  int32_t status;
+  VsfStatus status;
   int32_t* stop;
   VsfPartKernel partKernel;
   int32_t part;
@@ -73,11 +73,11 @@ void vsfRegisterSharedForm(VsfThreadedKernel threaded, VsfSerialKernel before, V
 // Reads for a kernel never registered.
 [[nodiscard]] VsfPageUse vsfKernelPageUse(const void* kernel);
 
-// The one entry of the frame: 0, or the first non-zero status (serial road), -2 when a
+// The one entry of the frame: Ok, or the first failing status (serial road), NoMemory when a
 // work item or buffer cannot be had, or the first failing worker's status in slot order.
-[[nodiscard]] int32_t vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
-                                          VsfThreadedKernel threaded, int64_t arg);
-[[nodiscard]] int32_t dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg);
+[[nodiscard]] VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
+                                            VsfThreadedKernel threaded, int64_t arg);
+[[nodiscard]] VsfStatus dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg);
 void accumulate(VsfPassState* model, VsfThreadedKernel threaded);
 // The number of passes over the pages run so far in this process (for the benchmarks).
 [[nodiscard]] int64_t vsfPassCount();

@@ -49,19 +49,19 @@ void reportCreateFailure(uint8_t createStatus, int32_t rc) {
 }
 
 // Runs the kernel on one disk page: read, run, then write back (rewriting kernels) or
-// release. The descriptor's number is set by the caller.
+// release. The descriptor's number is set by the caller. The page service's codes keep their
+// numbers as statuses: the pass's report names them.
 template <class Run>
-[[nodiscard]] int32_t visitDiskPage(QkPgfExtension* pgf, VsfUtilFile* rec, bool rewrite, Run run) {
-  int32_t rc = pgf->qkpgfReadPage(rec->file, &rec->page, 0);
-  if (rc != 0)
-    return rc;
-  rc = run();
-  if (rc != 0) {
+[[nodiscard]] VsfStatus visitDiskPage(QkPgfExtension* pgf, VsfUtilFile* rec, bool rewrite,
+                                      Run run) {
+  if (const int32_t rc = pgf->qkpgfReadPage(rec->file, &rec->page, 0); rc != 0)
+    return statusFromCode(rc);
+  if (const VsfStatus rc = run(); rc != VsfStatus::Ok) {
     pgf->qkpgfReleasePage(rec->file, rec->page.buffer, 0);
     return rc;
   }
-  return rewrite ? pgf->qkpgfWritePage(rec->file, &rec->page, 0)
-                 : pgf->qkpgfReleasePage(rec->file, rec->page.buffer, 0);
+  return statusFromCode(rewrite ? pgf->qkpgfWritePage(rec->file, &rec->page, 0)
+                                : pgf->qkpgfReleasePage(rec->file, rec->page.buffer, 0));
 }
 
 } // namespace
@@ -353,12 +353,12 @@ bool vsfIsResampleKernel(VsfSerialKernel kernel) {
   return vsfKernelPageUse(reinterpret_cast<const void*>(kernel)) == VsfPageUse::Resamples;
 }
 
-int32_t vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
+VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
   VsfBagVec* vec = model->bags;
   if (model->resampler != nullptr)
     model->resampler->freqReadPos = model->resampler->freqStartPos;
   if (vec == nullptr || vec->files == nullptr || vec->count == 0)
-    return 0;
+    return VsfStatus::Ok;
   auto* pgf = reinterpret_cast<QkPgfExtension*>(vec->pageService);
   const uint32_t F = vec->count;
   bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
@@ -371,8 +371,8 @@ int32_t vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
           break;
         files[f].page.buffer = files[f].memPages[j];
         files[f].page.pageNumber = 0;
-        int32_t rc = kernel(model, &files[f].page);
-        if (rc != 0)
+        VsfStatus rc = kernel(model, &files[f].page);
+        if (rc != VsfStatus::Ok)
           return rc;
       }
     for (int64_t n = 1; n <= files[0].diskPageCount; ++n)
@@ -380,60 +380,61 @@ int32_t vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
         if (files[f].diskPageCount < n)
           break;
         files[f].page.pageNumber = n;
-        int32_t rc =
+        VsfStatus rc =
             visitDiskPage(pgf, &files[f], true, [&] { return kernel(model, &files[f].page); });
-        if (rc != 0)
+        if (rc != VsfStatus::Ok)
           return rc;
       }
-    return 0;
+    return VsfStatus::Ok;
   }
   for (uint32_t f = 0; f < F; ++f) {
     VsfUtilFile* rec = &vec->files[f];
     for (int64_t j = 0; j < rec->memPageCount; ++j) {
       rec->page.buffer = rec->memPages[j];
       rec->page.pageNumber = 0;
-      int32_t rc = kernel(model, &rec->page);
-      if (rc != 0)
+      VsfStatus rc = kernel(model, &rec->page);
+      if (rc != VsfStatus::Ok)
         return rc;
     }
     for (int64_t n = 1; n <= rec->diskPageCount; ++n) {
       rec->page.pageNumber = n;
-      int32_t rc = visitDiskPage(pgf, rec, rewrite, [&] { return kernel(model, &rec->page); });
-      if (rc != 0)
+      VsfStatus rc = visitDiskPage(pgf, rec, rewrite, [&] { return kernel(model, &rec->page); });
+      if (rc != VsfStatus::Ok)
         return rc;
     }
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel, double* buffer,
-                                      int64_t length, VsfUtilFile* rec, const int32_t* stop) {
+VsfStatus vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel,
+                                        double* buffer, int64_t length, VsfUtilFile* rec,
+                                        const int32_t* stop) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(model->bags->pageService);
   bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
   auto stopped = [stop] { return stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0; };
   for (int64_t j = 0; j < rec->memPageCount; ++j) {
     if (stopped())
-      return 0;
+      return VsfStatus::Ok;
     rec->page.buffer = rec->memPages[j];
     rec->page.pageNumber = 0;
-    int32_t rc = kernel(model, &rec->page, buffer, length);
-    if (rc != 0)
+    VsfStatus rc = kernel(model, &rec->page, buffer, length);
+    if (rc != VsfStatus::Ok)
       return rc;
   }
   for (int64_t n = 1; n <= rec->diskPageCount; ++n) {
     if (stopped())
-      return 0;
+      return VsfStatus::Ok;
     rec->page.pageNumber = n;
-    int32_t rc =
+    VsfStatus rc =
         visitDiskPage(pgf, rec, rewrite, [&] { return kernel(model, &rec->page, buffer, length); });
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel, double* buffer,
-                             int64_t length, VsfUtilFile* rec) {
+VsfStatus vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel, double* buffer,
+                               int64_t length, VsfUtilFile* rec) {
   return vsfUtilReadByThreadsStoppable(model, kernel, buffer, length, rec, nullptr);
 }
 

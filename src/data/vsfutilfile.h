@@ -92,9 +92,9 @@ struct VsfPerfSettings {
 };
 
 // Kernel forms: serial (model, page) and threaded (model, page, buffer, length).
-using VsfSerialKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page);
-using VsfThreadedKernel = int32_t (*)(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                      int64_t length);
+using VsfSerialKernel = VsfStatus (*)(VsfPassState* model, QkPageDescriptor* page);
+using VsfThreadedKernel = VsfStatus (*)(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                        int64_t length);
 
 // The step that failed, as vsfCreateUtil and vsfCreateScratch report it.
 enum : uint8_t { kVsfCreatePathFailed = 1, kVsfCreateOpenFailed = 2 };
@@ -144,10 +144,10 @@ void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts);
 // True for the resample-frequency kernel (serial form).
 [[nodiscard]] bool vsfIsResampleKernel(VsfSerialKernel kernel);
 
-[[nodiscard]] int32_t vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel);
-[[nodiscard]] int32_t vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel,
-                                           double* buffer, int64_t length, VsfUtilFile* rec);
+[[nodiscard]] VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel);
+[[nodiscard]] VsfStatus vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel,
+                                             double* buffer, int64_t length, VsfUtilFile* rec);
 // The same, stopping before a page when *stop has become non-zero (another worker failed).
-[[nodiscard]] int32_t vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel,
-                                                    double* buffer, int64_t length,
-                                                    VsfUtilFile* rec, const int32_t* stop);
+[[nodiscard]] VsfStatus vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel,
+                                                      double* buffer, int64_t length,
+                                                      VsfUtilFile* rec, const int32_t* stop);

@@ -1,6 +1,6 @@
 // Cross-validation kernels. A counted row is a TRAIN row (every row without roles) that a
 // resample draws at least once; its fold code indexes the fold records. A fold code outside
-// the folds fails the pass (kVsfBadFoldRow) rather than writing past the records.
+// the folds fails the pass (VsfStatus::BadFoldRow) rather than writing past the records.
 #include "kernels/vsfcvkernels.h"
 
 #include "data/vsfcvexsums.h"
@@ -17,7 +17,7 @@
 namespace {
 
 // Calls fn(row, fold, f, w) for every counted row: f its frequency factor, w = weight x f.
-template <class Fn> int32_t eachCounted(VsfPassState* m, QkPageDescriptor* page, Fn fn) {
+template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* page, Fn fn) {
   const VsfRowShape S = vsfRowShape(m);
   int32_t bad = 0;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -32,10 +32,10 @@ template <class Fn> int32_t eachCounted(VsfPassState* m, QkPageDescriptor* page,
     }
     fn(r, r.fold, f, r.weight * f);
   });
-  return bad != 0 ? kVsfBadFoldRow : 0;
+  return bad != 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
 }
 
-[[nodiscard]] int32_t cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
+[[nodiscard]] VsfStatus cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
     // The row's residual under its fold's model, fitted without the fold's rows.
@@ -112,16 +112,16 @@ void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
 
 } // namespace
 
-int32_t vsfCVExFoldXpX(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfCVExFoldXpX(VsfPassState* m, QkPageDescriptor* page) {
   foldXpXBody(m, page, m->cvexSums->sums.data());
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfCVExFoldXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfCVExFoldXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   foldXpXBody(m, page, buffer);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfCVNobs(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfCVNobs(VsfPassState* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView&, int32_t k, double f, double w) {
     VsfFoldRecord& F = m->folds[k];
     F.rowCount += 1.0;
@@ -129,7 +129,7 @@ int32_t vsfCVNobs(VsfPassState* m, QkPageDescriptor* page) {
     F.weightCount += w;
   });
 }
-int32_t vsfCVNobs_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfCVNobs_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int32_t K = m->foldCount;
   return eachCounted(m, page, [=](const VsfRowView&, int32_t k, double f, double w) {
     buffer[k] += 1.0;
@@ -138,27 +138,27 @@ int32_t vsfCVNobs_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int
   });
 }
 
-int32_t vsfCVYpY(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfCVYpY(VsfPassState* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView& r, int32_t k, double, double w) {
     m->folds[k].xpx[0] += w * r.y[0] * r.y[0];
   });
 }
-int32_t vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return eachCounted(m, page, [=](const VsfRowView& r, int32_t k, double, double w) {
     buffer[k] += w * r.y[0] * r.y[0];
   });
 }
 
-int32_t vsfCVResids(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfCVResids(VsfPassState* m, QkPageDescriptor* page) {
   // Per-page sums first, so that the records see the same additions as the threaded form.
   thread_local std::vector<double> sums;
   sums.assign(static_cast<size_t>(m->foldCount), 0.0);
-  const int32_t rc = cvResidsBody(m, page, sums.data());
+  const VsfStatus rc = cvResidsBody(m, page, sums.data());
   for (int32_t k = 0; k < m->foldCount; ++k)
     m->folds[k].cvSse += sums[static_cast<size_t>(k)];
   return rc;
 }
-int32_t vsfCVResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfCVResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return cvResidsBody(m, page, buffer);
 }
 

@@ -5,22 +5,23 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 struct VsfPassState;
 
-[[nodiscard]] int32_t vsfCVNobs(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVNobs_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                  int64_t length);
-[[nodiscard]] int32_t vsfCVYpY(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVYpY_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                 int64_t length);
+[[nodiscard]] VsfStatus vsfCVNobs(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCVNobs_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                    int64_t length);
+[[nodiscard]] VsfStatus vsfCVYpY(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCVYpY_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                   int64_t length);
 // The external folds' cross products (model/vsfcvexsums.h): each TRAIN row, shifted, into its
 // fold's triangle; the threaded form into its buffer laid out as the sums.
-[[nodiscard]] int32_t vsfCVExFoldXpX(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVExFoldXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                       int64_t length);
-[[nodiscard]] int32_t vsfCVResids(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCVResids_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                    int64_t length);
+[[nodiscard]] VsfStatus vsfCVExFoldXpX(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCVExFoldXpX_t(VsfPassState* model, QkPageDescriptor* page,
+                                         double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfCVResids(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCVResids_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                      int64_t length);

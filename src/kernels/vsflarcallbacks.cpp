@@ -501,15 +501,15 @@ struct PathKernel {
   Sinks (*buffer)(const VsfPassState*, double*);
 };
 
-template <const PathKernel& K> int32_t serialForm(VsfPassState* m, QkPageDescriptor* page) {
+template <const PathKernel& K> VsfStatus serialForm(VsfPassState* m, QkPageDescriptor* page) {
   K.body(m, page, modelSums(m));
-  return 0;
+  return VsfStatus::Ok;
 }
 
 template <const PathKernel& K>
-int32_t threadedForm(VsfPassState* m, QkPageDescriptor* page, double* buffer) {
+VsfStatus threadedForm(VsfPassState* m, QkPageDescriptor* page, double* buffer) {
   K.body(m, page, K.buffer(m, buffer));
-  return 0;
+  return VsfStatus::Ok;
 }
 
 using Pass = VsfPassState;
@@ -542,46 +542,50 @@ constexpr PathKernel kCorr{
 
 } // namespace
 
-int32_t vsfLarCorr(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfLarCorr(VsfPassState* m, QkPageDescriptor* page) {
   return serialForm<kLarCorr>(m, page);
 }
-int32_t vsfLarCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfLarCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kLarCorr>(m, page, buffer);
 }
-int32_t vsfLarRss(VsfPassState* m, QkPageDescriptor* page) { return serialForm<kLarRss>(m, page); }
-int32_t vsfLarRss_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfLarRss(VsfPassState* m, QkPageDescriptor* page) {
+  return serialForm<kLarRss>(m, page);
+}
+VsfStatus vsfLarRss_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kLarRss>(m, page, buffer);
 }
-int32_t vsfLarRssAhead(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfLarRssAhead(VsfPassState* m, QkPageDescriptor* page) {
   return serialForm<kLarRssAhead>(m, page);
 }
-int32_t vsfLarRssAhead_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfLarRssAhead_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kLarRssAhead>(m, page, buffer);
 }
-int32_t vsfLarAvec(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfLarAvec(VsfPassState* m, QkPageDescriptor* page) {
   return serialForm<kLarAvec>(m, page);
 }
-int32_t vsfLarAvec_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfLarAvec_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kLarAvec>(m, page, buffer);
 }
-int32_t vsfLarSasviCorrOut(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfLarSasviCorrOut(VsfPassState* m, QkPageDescriptor* page) {
   return serialForm<kSasviCorrOut>(m, page);
 }
-int32_t vsfLarSasviCorrOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfLarSasviCorrOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kSasviCorrOut>(m, page, buffer);
 }
-int32_t vsfLarSasviAvecOut(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfLarSasviAvecOut(VsfPassState* m, QkPageDescriptor* page) {
   return serialForm<kSasviAvecOut>(m, page);
 }
-int32_t vsfLarSasviAvecOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfLarSasviAvecOut_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kSasviAvecOut>(m, page, buffer);
 }
-int32_t vsfLarSasvi(VsfPassState* m, QkPageDescriptor* page) { return serialForm<kSasvi>(m, page); }
-int32_t vsfLarSasvi_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfLarSasvi(VsfPassState* m, QkPageDescriptor* page) {
+  return serialForm<kSasvi>(m, page);
+}
+VsfStatus vsfLarSasvi_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kSasvi>(m, page, buffer);
 }
-int32_t vsfCorr(VsfPassState* m, QkPageDescriptor* page) { return serialForm<kCorr>(m, page); }
-int32_t vsfCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfCorr(VsfPassState* m, QkPageDescriptor* page) { return serialForm<kCorr>(m, page); }
+VsfStatus vsfCorr_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return threadedForm<kCorr>(m, page, buffer);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include "data/vsflarahead.h"
 
@@ -13,36 +14,36 @@ struct VsfPassState;
 
 // corr[k] += m r x_k for every effect but the intercept; sse, validateAse, testAse and the
 // held-out sums of the external fold.
-[[nodiscard]] int32_t vsfLarCorr(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarCorr_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                   int64_t length);
+[[nodiscard]] VsfStatus vsfLarCorr(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfLarCorr_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                     int64_t length);
 // The residual sums of vsfLarCorr without the correlations.
-[[nodiscard]] int32_t vsfLarRss(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarRss_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                  int64_t length);
+[[nodiscard]] VsfStatus vsfLarRss(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfLarRss_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                    int64_t length);
 // The training rows' residual sums of squares of every entry of model->larAhead (rows with
 // roles or external folds are not for it).
-[[nodiscard]] int32_t vsfLarRssAhead(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarRssAhead_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                       int64_t length);
+[[nodiscard]] VsfStatus vsfLarRssAhead(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfLarRssAhead_t(VsfPassState* model, QkPageDescriptor* page,
+                                         double* buffer, int64_t length);
 // dirCorr[k] += m v x_k for the candidates (or the screened-in working set).
-[[nodiscard]] int32_t vsfLarAvec(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarAvec_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                   int64_t length);
+[[nodiscard]] VsfStatus vsfLarAvec(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfLarAvec_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                     int64_t length);
 // Correlations of the screened-out effects and the two sums of the fitted values.
-[[nodiscard]] int32_t vsfLarSasviCorrOut(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarSasviCorrOut_t(VsfPassState* model, QkPageDescriptor* page,
-                                           double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfLarSasviCorrOut(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfLarSasviCorrOut_t(VsfPassState* model, QkPageDescriptor* page,
+                                             double* buffer, int64_t length);
 // Direction products of the working-set effects whose products are still to be formed.
-[[nodiscard]] int32_t vsfLarSasviAvecOut(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarSasviAvecOut_t(VsfPassState* model, QkPageDescriptor* page,
-                                           double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfLarSasviAvecOut(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfLarSasviAvecOut_t(VsfPassState* model, QkPageDescriptor* page,
+                                             double* buffer, int64_t length);
 // vsfLarSasviCorrOut together with the direction products of the screened-out effects.
-[[nodiscard]] int32_t vsfLarSasvi(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfLarSasvi_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                    int64_t length);
+[[nodiscard]] VsfStatus vsfLarSasvi(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfLarSasvi_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                      int64_t length);
 // Correlations of the single-column candidates with the least-squares residual of the
 // in-model effects, about the column means.
-[[nodiscard]] int32_t vsfCorr(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCorr_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                int64_t length);
+[[nodiscard]] VsfStatus vsfCorr(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCorr_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);

@@ -87,7 +87,7 @@ void spreadsBody(VsfPassState* m, QkPageDescriptor* page, double* deviations, do
 
 } // namespace
 
-int32_t vsfMoments(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfMoments(VsfPassState* m, QkPageDescriptor* page) {
   double totals[4] = {0, 0, 0, 0};
   momentsBody(m, page, &m->sumWY, m->columnSums, m->columnSumSquares, totals);
   if (vsfRowShape(m).xcv) {
@@ -96,47 +96,47 @@ int32_t vsfMoments(VsfPassState* m, QkPageDescriptor* page) {
     m->wValidate += totals[2];
     m->freqValidate += totals[3];
   }
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfMoments_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfMoments_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t P = m->parmCount;
   double totals[4] = {0, 0, 0, 0};
   momentsBody(m, page, buffer, buffer + 1, buffer + 1 + P, totals);
   if (vsfRowShape(m).xcv)
     for (int i = 0; i < 4; ++i)
       buffer[2 * P + 1 + i] += totals[i];
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfYpwY(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfYpwY(VsfPassState* m, QkPageDescriptor* page) {
   ypwyBody(m, page, [m](int32_t p, double v) {
     if (p < 0)
       m->sumWYY += v;
     else
       m->columnSquareSums[p] += v;
   });
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfYpwY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfYpwY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   ypwyBody(m, page, [buffer](int32_t p, double v) { buffer[1 + p] += v; });
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfShiftRowsSquares(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfShiftRowsSquares(VsfPassState* m, QkPageDescriptor* page) {
   vsfShiftRows(m, page);
   return vsfYpwY(m, page);
 }
-int32_t vsfShiftRowsSquares_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
-                              int64_t length) {
+VsfStatus vsfShiftRowsSquares_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                                int64_t length) {
   vsfShiftRows(m, page);
   return vsfYpwY_t(m, page, buffer, length);
 }
 
-int32_t vsfSpreads(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfSpreads(VsfPassState* m, QkPageDescriptor* page) {
   spreadsBody(m, page, m->spreadSums, m->spreadSums + m->parmCount);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfSpreads_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfSpreads_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   spreadsBody(m, page, buffer, buffer + m->parmCount);
-  return 0;
+  return VsfStatus::Ok;
 }

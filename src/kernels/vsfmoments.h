@@ -5,25 +5,26 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 struct VsfPassState;
 
-[[nodiscard]] int32_t vsfMoments(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfMoments_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                   int64_t length);
-[[nodiscard]] int32_t vsfYpwY(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfYpwY_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                int64_t length);
+[[nodiscard]] VsfStatus vsfMoments(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfMoments_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                     int64_t length);
+[[nodiscard]] VsfStatus vsfYpwY(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfYpwY_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                  int64_t length);
 // vsfShiftRows and then vsfYpwY on each page, in one pass over the rows: the sums of squares
 // about the shift, added page by page and row by row as the two passes add them.
-int32_t vsfShiftRowsSquares(VsfPassState* model, QkPageDescriptor* page);
-int32_t vsfShiftRowsSquares_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                              int64_t length);
+VsfStatus vsfShiftRowsSquares(VsfPassState* model, QkPageDescriptor* page);
+VsfStatus vsfShiftRowsSquares_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                int64_t length);
 // The sums about its mean of every dense column whose spread its raw sums leave unresolved
 // (spreadState VSS_ABOUT_MEAN): the weighted TRAIN deviations and squared deviations, into
 // spreadSums. On shifted pages the mean less the shift is the centre.
-[[nodiscard]] int32_t vsfSpreads(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfSpreads_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                   int64_t length);
+[[nodiscard]] VsfStatus vsfSpreads(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfSpreads_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                     int64_t length);

@@ -130,43 +130,43 @@ void validateBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out) {
 
 } // namespace
 
-int32_t vsfFunValue(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfFunValue(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.sse = &m->sse;
   lossBody(m, page, s, false);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfFunValue_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfFunValue_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.sse = buffer;
   lossBody(m, page, s, false);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfGradient(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfGradient(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.sse = &m->sse;
   s.corr = m->corr;
   lossBody(m, page, s, true);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfGradient_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfGradient_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   Sinks s;
   s.sse = buffer;
   s.corr = buffer + 1;
   lossBody(m, page, s, true);
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfValidateTest(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfValidateTest(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.validate = &m->validateAse;
   s.test = &m->testAse;
   s.heldOut = &m->heldOutError;
   validateBody(m, page, s);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfValidateTest_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfValidateTest_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Without external folds the held-out sum is never reached; it still needs a place.
   double spare = 0;
   Sinks s;
@@ -174,7 +174,7 @@ int32_t vsfValidateTest_t(VsfPassState* m, QkPageDescriptor* page, double* buffe
   s.test = buffer + 1;
   s.heldOut = vsfRowShape(m).xcv ? buffer + 2 : &spare;
   validateBody(m, page, s);
-  return 0;
+  return VsfStatus::Ok;
 }
 
 static const VsfKernelRegistration regFunValue(vsfFunValue, vsfFunValue_t, kVsfFunValueUse);

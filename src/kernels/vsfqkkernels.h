@@ -5,20 +5,21 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 struct VsfPassState;
 
 // sse += m e^2 over the training rows, e = x'b - y over the in-model effects past the forced.
-[[nodiscard]] int32_t vsfFunValue(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfFunValue_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                    int64_t length);
+[[nodiscard]] VsfStatus vsfFunValue(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfFunValue_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                      int64_t length);
 // vsfFunValue's sum and corr[j] += m e x_j for every parameter of the effects past the forced.
-[[nodiscard]] int32_t vsfGradient(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfGradient_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                    int64_t length);
+[[nodiscard]] VsfStatus vsfGradient(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfGradient_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                      int64_t length);
 // validateAse, testAse and (external cross validation) heldOutError += m e^2 by role.
-[[nodiscard]] int32_t vsfValidateTest(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfValidateTest_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                        int64_t length);
+[[nodiscard]] VsfStatus vsfValidateTest(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfValidateTest_t(VsfPassState* model, QkPageDescriptor* page,
+                                          double* buffer, int64_t length);

@@ -38,7 +38,7 @@ double vsfSampleSize(const VsfResampleSettings* s, double N) {
   return std::floor(s->fraction * N + kSizeFuzz);
 }
 
-int32_t vsfResampleFreqs(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfResampleFreqs(VsfPassState* m, QkPageDescriptor* page) {
   VsfResampler* r = m->resampler;
   const VsfResampleSettings* s = r->settings;
   const VsfRowShape S = vsfRowShape(m);
@@ -63,11 +63,12 @@ int32_t vsfResampleFreqs(VsfPassState* m, QkPageDescriptor* page) {
     r->freqBuffer[row++] = c;
   });
   if (s->keepFreqs && (!s->refit || s->refitInProgress) && row > 0)
-    return vsfWriteScratch(r->freqScratch->file, r->freqBuffer, row * 8, &r->freqScratchPos);
-  return 0;
+    return statusFromCode(
+        vsfWriteScratch(r->freqScratch->file, r->freqBuffer, row * 8, &r->freqScratchPos));
+  return VsfStatus::Ok;
 }
 
-int32_t vsfResampleFreqs_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus vsfResampleFreqs_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfResampleFreqs(m, page);
 }
 

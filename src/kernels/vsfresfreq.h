@@ -5,6 +5,7 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -27,6 +28,6 @@ double vsfSampleSize(const VsfResampleSettings* settings, double N);
 
 // Serial form; the threaded form has the same body and is never handed to a page worker
 // (the draws depend on the running totals of the one stream).
-[[nodiscard]] int32_t vsfResampleFreqs(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfResampleFreqs_t(VsfPassState* model, QkPageDescriptor* page,
-                                         double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfResampleFreqs(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfResampleFreqs_t(VsfPassState* model, QkPageDescriptor* page,
+                                           double* buffer, int64_t length);

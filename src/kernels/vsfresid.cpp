@@ -132,22 +132,22 @@ void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
 
 } // namespace
 
-int32_t vsfPress(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfPress(VsfPassState* m, QkPageDescriptor* page) {
   m->press += pressOfPage(m, page);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfPress_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfPress_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   buffer[0] += pressOfPage(m, page);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfResids(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfResids(VsfPassState* m, QkPageDescriptor* page) {
   double sums[2] = {0.0, 0.0};
   residsOfPage(m, page, sums);
   m->validateAse += sums[0];
   m->testAse += sums[1];
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   residsOfPage(m, page, buffer);
-  return 0;
+  return VsfStatus::Ok;
 }

@@ -5,6 +5,7 @@
 
 #include "kernels/vsfrowwalk.h"
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 #include <vector>
@@ -22,9 +23,9 @@ void vsfGatherSwept(const VsfPassState* model, const VsfRowShape& S, const VsfRo
 // The row's residual under the swept matrix s (its column 0 holds minus the coefficients).
 double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGathered& g);
 
-[[nodiscard]] int32_t vsfPress(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfPress_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                 int64_t length);
-[[nodiscard]] int32_t vsfResids(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfResids_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                  int64_t length);
+[[nodiscard]] VsfStatus vsfPress(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfPress_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                   int64_t length);
+[[nodiscard]] VsfStatus vsfResids(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfResids_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
+                                    int64_t length);

@@ -193,10 +193,10 @@ struct VsfTrainRow : VsfRowView {
 
 // Calls body(row) with a VsfTrainRow for every row of the page with a non-zero training
 // weight, in order. A row whose fold code lies outside the folds is skipped and fails the
-// pass: kVsfBadFoldRow when the page held one, 0 otherwise.
+// pass: VsfStatus::BadFoldRow when the page held one, Ok otherwise.
 template <class Body>
-[[nodiscard]] inline int32_t vsfEachTrainRow(const VsfPassState* m, const VsfRowShape& S,
-                                             QkPageDescriptor* page, Body&& body) {
+[[nodiscard]] inline VsfStatus vsfEachTrainRow(const VsfPassState* m, const VsfRowShape& S,
+                                               QkPageDescriptor* page, Body&& body) {
   static_assert(VsfRowBody<Body, const VsfTrainRow&>,
                 "a row body takes (const VsfTrainRow&) and returns nothing");
   int32_t badFolds = 0;
@@ -211,7 +211,7 @@ template <class Body>
     }
     body(VsfTrainRow{r, w, f});
   });
-  return badFolds != 0 ? kVsfBadFoldRow : 0;
+  return badFolds != 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
 }
 
 // A dot product of n contiguous values in four independent sums, so that it vectorises.

@@ -109,49 +109,49 @@ void shiftRows(VsfPassState* m, QkPageDescriptor* page) {
 
 } // namespace
 
-int32_t vsfShiftRows(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfShiftRows(VsfPassState* m, QkPageDescriptor* page) {
   shiftRows(m, page);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfCenterScale(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfCenterScale(VsfPassState* m, QkPageDescriptor* page) {
   standardize<false>(m, page, true);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfCenterScale_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus vsfCenterScale_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfCenterScale(m, page);
 }
-int32_t vsfUndoCenterScale(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfUndoCenterScale(VsfPassState* m, QkPageDescriptor* page) {
   standardize<true>(m, page, true);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfUndoCenterScale_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus vsfUndoCenterScale_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoCenterScale(m, page);
 }
-int32_t vsfCenterScaleEffect(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfCenterScaleEffect(VsfPassState* m, QkPageDescriptor* page) {
   standardize<false>(m, page, false);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfCenterScaleEffect_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus vsfCenterScaleEffect_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfCenterScaleEffect(m, page);
 }
-int32_t vsfUndoCenterScaleEffect(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfUndoCenterScaleEffect(VsfPassState* m, QkPageDescriptor* page) {
   standardize<true>(m, page, false);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfUndoCenterScaleEffect_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus vsfUndoCenterScaleEffect_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoCenterScaleEffect(m, page);
 }
-int32_t vsfApplyAdaptiveWeights(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfApplyAdaptiveWeights(VsfPassState* m, QkPageDescriptor* page) {
   adaptive<false>(m, page);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfApplyAdaptiveWeights_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus vsfApplyAdaptiveWeights_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfApplyAdaptiveWeights(m, page);
 }
-int32_t vsfUndoAdaptiveWeights(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfUndoAdaptiveWeights(VsfPassState* m, QkPageDescriptor* page) {
   adaptive<true>(m, page);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfUndoAdaptiveWeights_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus vsfUndoAdaptiveWeights_t(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return vsfUndoAdaptiveWeights(m, page);
 }

@@ -5,28 +5,29 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
 struct VsfPassState;
 
 // Subtracts the model's xpxShift from the response and the dense values of every row.
-int32_t vsfShiftRows(VsfPassState* model, QkPageDescriptor* page);
-int32_t vsfCenterScale(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCenterScale_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
-                                       int64_t length);
-[[nodiscard]] int32_t vsfUndoCenterScale(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfUndoCenterScale_t(VsfPassState* model, QkPageDescriptor* page,
-                                           double* buffer, int64_t length);
-[[nodiscard]] int32_t vsfCenterScaleEffect(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfCenterScaleEffect_t(VsfPassState* model, QkPageDescriptor* page,
+VsfStatus vsfShiftRows(VsfPassState* model, QkPageDescriptor* page);
+VsfStatus vsfCenterScale(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCenterScale_t(VsfPassState* model, QkPageDescriptor* page,
+                                         double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfUndoCenterScale(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfUndoCenterScale_t(VsfPassState* model, QkPageDescriptor* page,
                                              double* buffer, int64_t length);
-[[nodiscard]] int32_t vsfUndoCenterScaleEffect(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfUndoCenterScaleEffect_t(VsfPassState* model, QkPageDescriptor* page,
-                                                 double* buffer, int64_t length);
-[[nodiscard]] int32_t vsfApplyAdaptiveWeights(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfApplyAdaptiveWeights_t(VsfPassState* model, QkPageDescriptor* page,
-                                                double* buffer, int64_t length);
-[[nodiscard]] int32_t vsfUndoAdaptiveWeights(VsfPassState* model, QkPageDescriptor* page);
-[[nodiscard]] int32_t vsfUndoAdaptiveWeights_t(VsfPassState* model, QkPageDescriptor* page,
+[[nodiscard]] VsfStatus vsfCenterScaleEffect(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCenterScaleEffect_t(VsfPassState* model, QkPageDescriptor* page,
                                                double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfUndoCenterScaleEffect(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfUndoCenterScaleEffect_t(VsfPassState* model, QkPageDescriptor* page,
+                                                   double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfApplyAdaptiveWeights(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfApplyAdaptiveWeights_t(VsfPassState* model, QkPageDescriptor* page,
+                                                  double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfUndoAdaptiveWeights(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfUndoAdaptiveWeights_t(VsfPassState* model, QkPageDescriptor* page,
+                                                 double* buffer, int64_t length);

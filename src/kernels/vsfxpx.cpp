@@ -117,13 +117,13 @@ struct PendingRows {
 // and each element of a block is formed as a whole block forms it. A part's sums are thus the
 // serial pass's, bit for bit, when the parts walk all pages in the serial order.
 template <class Target>
-int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
+VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   PendingRows pending;
   pending.n = S.dense + 1;
   pending.lo = static_cast<int32_t>(share.denseBegin);
   pending.hi = static_cast<int32_t>(share.denseEnd);
-  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
@@ -160,7 +160,7 @@ int32_t fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share,
 
 // Effect blocks: each effect's sum of squares.
 template <class Target>
-int32_t splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+VsfStatus splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local std::vector<int32_t> effect, offset;
   vsfDenseEffects(m, effect, offset);
@@ -175,16 +175,16 @@ int32_t splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) 
     }
     vsfEachSplitValue(m, S, r, [&](int32_t e, double x) { *target(-1, e) += x * w * x; });
   });
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The entering effect's products with the response, R[0], and with the columns of a row: the
 // dense values at R[at[i]] (from dense offset offset[i]), a split effect e's value at
 // R[place(e)] unless place gives -1.
 template <class Place>
-int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, double* R,
-                          const std::vector<int32_t>& at, const std::vector<int32_t>& offset,
-                          Place place) {
+VsfStatus splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, double* R,
+                            const std::vector<int32_t>& at, const std::vector<int32_t>& offset,
+                            Place place) {
   const VsfRowShape S = vsfRowShape(m);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     const double* dense = r.denseValues();
@@ -200,11 +200,11 @@ int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, do
         R[c] += value * v;
     });
   });
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // The entering effect's row of the model's X'X: its products with the in-model columns.
-[[nodiscard]] int32_t splitEffBody(VsfPassState* m, QkPageDescriptor* page, double* R) {
+[[nodiscard]] VsfStatus splitEffBody(VsfPassState* m, QkPageDescriptor* page, double* R) {
   const int32_t k = m->inModelList[m->inModelCount - 1];
   thread_local std::vector<int32_t> column, offset;
   column.clear();
@@ -224,7 +224,7 @@ int32_t splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, do
 // The kept columns of the batch's effects (of the entering effect without a batch), each one
 // column here: their products with every parameter, target(-1, b)[1 + p] for the b-th.
 template <class Target>
-[[nodiscard]] int32_t splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+[[nodiscard]] VsfStatus splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   thread_local std::vector<int32_t> effect, offset;
   vsfDenseEffects(m, effect, offset);
   for (int32_t& e : effect)
@@ -233,19 +233,20 @@ template <class Target>
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
   for (int32_t b = 0; b < count; ++b)
-    if (const int32_t rc = splitEnteringBody(m, page, batch[b], target(-1, b), effect, offset,
-                                             [m](int32_t e) { return 1 + m->parmOffset[e]; });
-        rc != 0)
+    if (const VsfStatus rc = splitEnteringBody(m, page, batch[b], target(-1, b), effect, offset,
+                                               [m](int32_t e) { return 1 + m->parmOffset[e]; });
+        rc != VsfStatus::Ok)
       return rc;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 // ---- effect blocks ----
-template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+template <class Target>
+VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   if (m->splitSparse)
     return splitEffectBody(m, page, target);
   const VsfRowShape S = vsfRowShape(m);
-  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
     for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -280,15 +281,15 @@ template <class Target> int32_t effectBody(VsfPassState* m, QkPageDescriptor* pa
 // ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
 // the whole triangle is addressed from ----
 template <class Target>
-[[nodiscard]] int32_t effBody(VsfPassState* m, QkPageDescriptor* page, int64_t origin,
-                              Target target) {
+[[nodiscard]] VsfStatus effBody(VsfPassState* m, QkPageDescriptor* page, int64_t origin,
+                                Target target) {
   const int64_t m0 = m->xpxColumns;
   if (m->splitSparse)
     return splitEffBody(m, page, target(-1) + (tri(m0) - origin));
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int32_t nIn = m->inModelCount;
-  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
@@ -358,10 +359,11 @@ inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowVi
   }
 }
 
-template <class Target> int32_t yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+template <class Target>
+VsfStatus yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = vsfDenseInParameterOrder(m);
-  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
     const double u = w * r.y[0];
@@ -456,7 +458,7 @@ void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
 // target(f, j) gives store column j of the pass: the columns of the batch's effects in turn
 // (of the entering effect without a batch).
 template <class Target>
-int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   if (m->splitSparse)
     return splitEffCrossBody(m, page, target);
   const VsfRowShape S = vsfRowShape(m);
@@ -472,7 +474,7 @@ int32_t effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   thread_local std::vector<PageTerm> pending;
   pending.clear();
   int32_t rows = 0;
-  const int32_t rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
     into.clear();
@@ -533,47 +535,47 @@ bool vsfDenseInParameterOrder(const VsfPassState* m) {
   return true;
 }
 
-int32_t vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {
   return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
                   [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
-int32_t vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t slice = tri(m->xpxColumns);
   return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
                   [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
-int32_t vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
   return fullBody(m, page, shareOf(vsfRowShape(m), m, part, parts),
                   [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
 
-int32_t vsfCenterScaleXpX(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfCenterScaleXpX(VsfPassState* m, QkPageDescriptor* page) {
   vsfCenterScale(m, page);
   return vsfFullXpX(m, page);
 }
-int32_t vsfCenterScaleXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
-                            int64_t length) {
+VsfStatus vsfCenterScaleXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                              int64_t length) {
   vsfCenterScale(m, page);
   return vsfFullXpX_t(m, page, buffer, length);
 }
 
-int32_t vsfShiftSquaresXpX(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfShiftSquaresXpX(VsfPassState* m, QkPageDescriptor* page) {
   vsfShiftRowsSquares(m, page);
   return vsfFullXpX(m, page);
 }
-int32_t vsfShiftSquaresXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
-                             int64_t length) {
+VsfStatus vsfShiftSquaresXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                               int64_t length) {
   const int64_t squares = m->parmCount + 1;
   vsfShiftRowsSquares_t(m, page, buffer, squares);
   return vsfFullXpX_t(m, page, buffer + squares, length - squares);
 }
 
-int32_t vsfEffectXpX(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfEffectXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effectBody(m, page, [m](int32_t f, int32_t e) {
     return f < 0 ? m->effectBlocks[e] : m->folds[f].effectBlocks[e];
   });
 }
-int32_t vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Offsets of every effect's block within one fold's slice.
   const int64_t slice = blocksLength(m);
   std::vector<int64_t> offsets(static_cast<size_t>(m->effectCount));
@@ -586,10 +588,10 @@ int32_t vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, 
       m, page, [&](int32_t f, int32_t e) { return buffer + (f < 0 ? 0 : f * slice) + offsets[e]; });
 }
 
-int32_t vsfEffXpX(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfEffXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effBody(m, page, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
-int32_t vsfEffXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+VsfStatus vsfEffXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
@@ -597,22 +599,22 @@ int32_t vsfEffXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int
   return effBody(m, page, origin, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
 
-int32_t vsfYCross(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfYCross(VsfPassState* m, QkPageDescriptor* page) {
   return yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->folds[f].cross; });
 }
-int32_t vsfYCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfYCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t N = m->parmCount + 1;
   return yCrossBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * N); });
 }
 
-int32_t vsfEffCross(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfEffCross(VsfPassState* m, QkPageDescriptor* page) {
   const int64_t N = m->parmCount + 1;
   const int64_t c0 = m->crossColumnCount;
   return effCrossBody(m, page, [=](int32_t f, int32_t j) {
     return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N;
   });
 }
-int32_t vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+VsfStatus vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t N = m->parmCount + 1;
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;

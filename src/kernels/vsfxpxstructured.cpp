@@ -48,8 +48,8 @@ int64_t vsfStructuredXpXLength(const VsfPassState* m) {
   return vsfStructuredSegmentLength(st) * (1 + st->foldCount) + 1;
 }
 
-int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
-                           int64_t length) {
+VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                             int64_t length) {
   const VsfStructured* st = m->structured;
   const Segment own = segmentAt(st, buffer, 0);
   double* offDiagonal = buffer + length - 1;
@@ -106,7 +106,7 @@ int32_t vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
     }
   });
   flush();
-  return badFolds != 0 ? kVsfBadFoldRow : 0;
+  return badFolds != 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
 }
 
 double vsfStructuredFitted(const VsfPassState* m, int32_t fold, const VsfRowShape& S,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/qkpgf.h"
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -21,9 +22,9 @@ struct VsfStructured;
 [[nodiscard]] int64_t vsfStructuredXpXLength(const VsfPassState* model);
 // Adds one page's TRAIN rows into `buffer`, laid out as vsfStructuredXpXLength says; every
 // element receives the rows as the full X'X kernel adds them into the same element (a fold's
-// small triangle row by row). kVsfBadFoldRow when a row's fold code is out of range.
-[[nodiscard]] int32_t vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
-                                         double* buffer, int64_t length);
+// small triangle row by row). VsfStatus::BadFoldRow when a row's fold code is out of range.
+[[nodiscard]] VsfStatus vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
+                                           double* buffer, int64_t length);
 // A row's fitted value from the many-level effect's columns (VsfStructured::estimates) in the
 // model (fold -1) or a fold record's model, which the residual passes add to that of the
 // triangle's columns; 0 without the effect in that model.

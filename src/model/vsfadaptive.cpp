@@ -36,7 +36,7 @@ namespace {
 // The weights come from every training row. Under cross validation the pass files each
 // row's cross products under its fold, not in the model's X'X: the folds' sums are added
 // into it, and what the folds held before the pass is put back.
-[[nodiscard]] int32_t fullXpxOverFolds(VsfModel* m, int64_t T) {
+[[nodiscard]] VsfStatus fullXpxOverFolds(VsfModel* m, int64_t T) {
   const bool folds = vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
   std::vector<double> kept;
   if (folds)
@@ -45,7 +45,7 @@ namespace {
       std::fill(m->folds[f].xpx, m->folds[f].xpx + T, 0.0);
     }
   // A failing pass is reported (VsfMsg::PassOverDataPages) before its code is returned.
-  const int32_t rc = vsfRunPass(m, vsfFullXpX, vsfFullXpX_t, 0);
+  const VsfStatus rc = vsfDataPass(m, vsfFullXpX, vsfFullXpX_t, 0);
   if (folds)
     for (int32_t f = 0; f < m->foldCount; ++f) {
       double* x = m->folds[f].xpx;
@@ -75,10 +75,9 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   }
   auto column = [&](int32_t e) { return grown ? m->denseOffset[e] + 1 : m->effectColumn[e]; };
   const int64_t T = static_cast<int64_t>(m->xpxColumns) * (m->xpxColumns + 1) / 2;
-  int32_t rc = fullXpxOverFolds(m, T);
-  if (rc != 0) {
+  if (const VsfStatus rc = fullXpxOverFolds(m, T); rc != VsfStatus::Ok) {
     m->xpxColumns = grownColumns;
-    return rc;
+    return codeOf(rc);
   }
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
   for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -90,10 +89,9 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   // The sweep of X'X loses digits to the columns' conditioning: the coefficients are
   // corrected on their residuals over the rows, so that the weights are those of the rows'
   // least-squares fit whatever road formed the sums.
-  rc = vsfRefineLaidOut(m);
-  if (rc != 0) {
+  if (const VsfStatus rc = vsfRefineLaidOut(m); rc != VsfStatus::Ok) {
     m->xpxColumns = grownColumns;
-    return rc;
+    return codeOf(rc);
   }
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {

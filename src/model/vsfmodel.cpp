@@ -770,7 +770,7 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     return VsfStatus::Ok;
   const int32_t s = m->stepCount;
   // A nearly dependent step reports the fit of its estimates, formed from the rows.
-  if (const VsfStatus rc = statusFromCode(vsfRefineStep(m)); rc != VsfStatus::Ok)
+  if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;
   if (s == m->stepCapacity) {
     VsfStatus rc = vsfAddStepMemory(m, 2 * s);

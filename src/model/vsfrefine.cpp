@@ -65,14 +65,14 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   });
 }
 
-template <bool laidOut> int32_t vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
+template <bool laidOut> VsfStatus vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
   residualSumsBody<laidOut>(m, page, m->refineSums);
-  return 0;
+  return VsfStatus::Ok;
 }
 template <bool laidOut>
-int32_t vsfRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   residualSumsBody<laidOut>(m, page, buffer);
-  return 0;
+  return VsfStatus::Ok;
 }
 int64_t refineSumsLength(const VsfPassState* m, int64_t) { return 1 + m->xpxColumns; }
 void storeRefineSums(VsfPassState* m, const double* B, int64_t n) {
@@ -111,10 +111,11 @@ double vsfLargestInflation(const VsfModel* m) {
 
 namespace {
 
-template <bool laidOut> [[nodiscard]] int32_t residualPass(VsfModel* m, std::vector<double>& sums) {
+template <bool laidOut>
+[[nodiscard]] VsfStatus residualPass(VsfModel* m, std::vector<double>& sums) {
   std::fill(sums.begin(), sums.end(), 0.0);
   m->refineSums = sums.data();
-  const int32_t rc = vsfRunPass(m, vsfRefineSums<laidOut>, vsfRefineSums_t<laidOut>, 0);
+  const VsfStatus rc = vsfDataPass(m, vsfRefineSums<laidOut>, vsfRefineSums_t<laidOut>, 0);
   m->refineSums = nullptr;
   return rc;
 }
@@ -140,32 +141,32 @@ void correct(VsfModel* m, const std::vector<double>& sums) {
 
 } // namespace
 
-int32_t vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : 0; }
+VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
 
-int32_t vsfRefineSwept(VsfModel* m) {
+VsfStatus vsfRefineSwept(VsfModel* m) {
   if (m->splitSparse || m->structured != nullptr)
-    return 0;
+    return VsfStatus::Ok;
   m->sweptInflation = std::max(m->sweptInflation, vsfLargestInflation(m));
   if (!(m->sweptInflation > kVsfRefineInflation))
-    return 0;
+    return VsfStatus::Ok;
   std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
   for (int32_t pass = 0; pass < 3; ++pass) {
-    if (const int32_t rc = residualPass<false>(m, sums); rc != 0)
+    if (const VsfStatus rc = residualPass<false>(m, sums); rc != VsfStatus::Ok)
       return rc;
     if (pass < 2)
       correct(m, sums);
   }
   m->sweptXpx[0] = sums[0];
   m->sse = sums[0];
-  return 0;
+  return VsfStatus::Ok;
 }
 
-int32_t vsfRefineLaidOut(VsfModel* m) {
+VsfStatus vsfRefineLaidOut(VsfModel* m) {
   std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
   for (int32_t pass = 0; pass < 2; ++pass) {
-    if (const int32_t rc = residualPass<true>(m, sums); rc != 0)
+    if (const VsfStatus rc = residualPass<true>(m, sums); rc != VsfStatus::Ok)
       return rc;
     correct(m, sums);
   }
-  return 0;
+  return VsfStatus::Ok;
 }

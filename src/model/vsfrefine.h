@@ -4,6 +4,8 @@
 // columns the data determine; this keeps the numbers of such a fit those of its estimates.
 #pragma once
 
+#include "support/stepcodes.h"
+
 #include <cstdint>
 
 struct VsfModel;
@@ -18,18 +20,18 @@ constexpr double kVsfRefineInflation = 1e6;
 // since it was formed from X'X (model->sweptInflation), exceeds kVsfRefineInflation: two
 // corrections of the coefficients in column 0 of the swept matrix, each from one pass over
 // the rows, and a third pass for the error SS, which replaces the swept one (and the
-// model's SSE). Returns a pass's failure code, 0 otherwise.
-[[nodiscard]] int32_t vsfRefineStep(VsfModel* model);
+// model's SSE). Returns a pass's failure, Ok otherwise.
+[[nodiscard]] VsfStatus vsfRefineStep(VsfModel* model);
 // The refinement of vsfRefineStep for any fit whose swept matrix holds the least-squares fit
 // of the columns swept over the rows as the pages hold them (the least-angle path's end among
 // them), on the same condition; nothing on split levels stored sparse or the structured road,
 // whose rows the pass does not read as the matrix sums them.
-[[nodiscard]] int32_t vsfRefineSwept(VsfModel* model);
+[[nodiscard]] VsfStatus vsfRefineSwept(VsfModel* model);
 // Two corrections of the coefficients in column 0 of a swept matrix of the whole X'X as the
 // pages lay it out (the dense values after the response, then the sparse slots' columns),
 // each from one residual pass over the training rows. Returns a pass's failure code, 0
 // otherwise.
-[[nodiscard]] int32_t vsfRefineLaidOut(VsfModel* model);
+[[nodiscard]] VsfStatus vsfRefineLaidOut(VsfModel* model);
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns, the intercept
 // left out, a_cc as the rank rule judges it.
 [[nodiscard]] double vsfLargestInflation(const VsfModel* model);

@@ -72,13 +72,13 @@ void fitSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   });
 }
 
-int32_t vsfSplitFitSums(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfSplitFitSums(VsfPassState* m, QkPageDescriptor* page) {
   fitSumsBody(m, page, m->splitFitSums);
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfSplitFitSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfSplitFitSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   fitSumsBody(m, page, buffer);
-  return 0;
+  return VsfStatus::Ok;
 }
 int64_t fitSumsLength(const VsfPassState* m, int64_t) { return layoutOf(m).length(); }
 void storeFitSums(VsfPassState* m, const double* B, int64_t n) {
@@ -119,13 +119,13 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   });
 }
 
-int32_t vsfSplitResidualSums(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus vsfSplitResidualSums(VsfPassState* m, QkPageDescriptor* page) {
   residualSumsBody(m, page, m->splitFitSums + residualSumsLength(m, 0));
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t vsfSplitResidualSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+VsfStatus vsfSplitResidualSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   residualSumsBody(m, page, buffer);
-  return 0;
+  return VsfStatus::Ok;
 }
 void storeResidualSums(VsfPassState* m, const double* B, int64_t n) {
   double* sums = m->splitFitSums + n;
@@ -264,7 +264,7 @@ struct Schur {
 // Two corrections of the coefficients on their residuals over the rows (iterative refinement):
 // X'r under the current coefficients, solved as the fit was. The sums' rounding of X'X sets
 // the solve's error; the residuals set the corrected fit's.
-[[nodiscard]] int32_t refine(VsfModel* m, const SplitFit& F, const Schur& S, Coefficients& b) {
+[[nodiscard]] VsfStatus refine(VsfModel* m, const SplitFit& F, const Schur& S, Coefficients& b) {
   const int64_t d = F.L.d, k = 1 + d + m->effectCount;
   std::vector<double> buf(static_cast<size_t>(2 * k));
   for (int32_t pass = 0; pass < 2; ++pass) {
@@ -276,9 +276,9 @@ struct Schur {
       buf[0] += b.levels[q] * F.s[q] * F.centre[q];
     }
     m->splitFitSums = buf.data();
-    const int32_t rc = vsfRunPass(m, vsfSplitResidualSums, vsfSplitResidualSums_t, 0);
+    const VsfStatus rc = vsfDataPass(m, vsfSplitResidualSums, vsfSplitResidualSums_t, 0);
     m->splitFitSums = nullptr;
-    if (rc != 0)
+    if (rc != VsfStatus::Ok)
       return rc;
     const double* R = buf.data() + k;
     Coefficients g{std::vector<double>(F.dense.size()), std::vector<double>(F.levels.size())};
@@ -292,7 +292,7 @@ struct Schur {
     for (size_t q = 0; q < F.levels.size(); ++q)
       b.levels[q] += g.levels[q];
   }
-  return 0;
+  return VsfStatus::Ok;
 }
 
 int32_t setWeight(VsfModel* m, int32_t e, double b) {
@@ -321,10 +321,10 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
   F.L = layoutOf(m);
   std::vector<double> sums(static_cast<size_t>(F.L.length()), 0.0);
   m->splitFitSums = sums.data();
-  const int32_t rc = vsfRunPass(m, vsfSplitFitSums, vsfSplitFitSums_t, 0);
+  const VsfStatus rc = vsfDataPass(m, vsfSplitFitSums, vsfSplitFitSums_t, 0);
   m->splitFitSums = nullptr;
-  if (rc != 0)
-    return rc;
+  if (rc != VsfStatus::Ok)
+    return codeOf(rc);
   // The reading pass keeps the dense rows for any other layout (vsfOneSplitEffect).
   if (sums[0] > 0.0 || vsfRowShape(m).sparse > 1)
     return vsfNotBuiltInternal("vsfSplitLSAdaptiveWeights: a row holds two split levels");
@@ -372,8 +372,8 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
   }
   Schur S{F, C, flags, u, w};
   Coefficients b = S.coefficients();
-  if (const int32_t rc = refine(m, F, S, b); rc != 0)
-    return rc;
+  if (const VsfStatus rc = refine(m, F, S, b); rc != VsfStatus::Ok)
+    return codeOf(rc);
   for (int32_t i = 1; i < n; ++i)
     if (int32_t st = setWeight(m, F.dense[i - 1], b.dense[i - 1]); st != 0)
       return st;

@@ -307,9 +307,9 @@ void complementOf(const double* total, double* part, int64_t n) {
   const uint32_t F = m->bags != nullptr ? m->bags->count : 0;
   std::vector<double> total(static_cast<size_t>(L), 0.0);
   for (uint32_t f = 0; f < F; ++f)
-    if (int32_t rc =
+    if (const VsfStatus rc =
             vsfUtilReadByThreads(m, vsfStructuredXpX_t, total.data(), L, &m->bags->files[f]);
-        rc != 0)
+        rc != VsfStatus::Ok)
       return vsfReportPassFailure(m, rc);
   st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
   if (st->offDiagonal)

@@ -175,23 +175,22 @@ void rowsFromOwnCross(VsfModel* m, int32_t k) {
 
 VsfStatus vsfDataPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
                       int64_t length) {
-  const int32_t rc = vsfExecuteByThreads(m, serial, threaded, length);
-  if (rc != 0)
+  if (const VsfStatus rc = vsfExecuteByThreads(m, serial, threaded, length); rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
   if (m->splitSparse)
     vsfSplitCorrect(m, serial);
   return VsfStatus::Ok;
 }
 
-VsfStatus vsfReportPassFailure(VsfModel* m, int32_t rc) {
-  if (rc == kVsfBadFoldRow) {
+VsfStatus vsfReportPassFailure(VsfModel* m, VsfStatus rc) {
+  if (rc == VsfStatus::BadFoldRow) {
     vsfLog(VsfMsg::TrainingRowDataPages, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
-  } else if (rc != 0) {
-    vsfLog(VsfMsg::PassOverDataPages, {HostMsgArg(static_cast<long>(rc))});
+  } else if (rc != VsfStatus::Ok) {
+    vsfLog(VsfMsg::PassOverDataPages, {HostMsgArg(static_cast<long>(codeOf(rc)))});
   }
   // A negative code says what failed (out of memory among them) and passes up as it is; a
-  // kernel's positive status means nothing past the message just logged.
-  const VsfStatus status = rc < 0 ? statusFromCode(rc) : VsfStatus::ReportedFailure;
+  // positive one (a page service's code) means nothing past the message just logged.
+  const VsfStatus status = codeOf(rc) < 0 ? rc : VsfStatus::ReportedFailure;
   // Criteria ignore the codes of their passes: the fit reads this after every search.
   if (m->passFailure == VsfStatus::Ok)
     m->passFailure = status;

@@ -18,15 +18,9 @@ struct VsfModel;
 // sums.
 [[nodiscard]] VsfStatus vsfDataPass(VsfModel* model, VsfSerialKernel serial,
                                     VsfThreadedKernel threaded, int64_t length);
-// vsfDataPass with its status as a plain code, for the callers that still take one.
-[[nodiscard]] inline int32_t vsfRunPass(VsfModel* model, VsfSerialKernel serial,
-                                        VsfThreadedKernel threaded, int64_t length) {
-  return codeOf(vsfDataPass(model, serial, threaded, length));
-}
-
-// The report of a data pass whose frame returned `rc` (not 0), as vsfDataPass makes it;
+// The report of a data pass whose frame returned `rc` (not Ok), as vsfDataPass makes it;
 // returns the status the fit ends with.
-[[nodiscard]] VsfStatus vsfReportPassFailure(VsfModel* model, int32_t rc);
+[[nodiscard]] VsfStatus vsfReportPassFailure(VsfModel* model, VsfStatus rc);
 
 // Effects with at least this many columns enter by the blocked sweep (qkzsweepBlock).
 constexpr int32_t kVsfBlockSweepColumns = 64;

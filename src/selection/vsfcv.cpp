@@ -38,7 +38,7 @@ VsfStatus vsfCVCounts(VsfModel* m) {
     return VsfStatus::Ok;
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].rowCount = m->folds[f].freqCount = m->folds[f].weightCount = 0.0;
-  return statusFromCode(vsfRunPass(m, vsfCVNobs, vsfCVNobs_t, 0));
+  return vsfDataPass(m, vsfCVNobs, vsfCVNobs_t, 0);
 }
 
 VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
@@ -53,7 +53,7 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   }
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].xpx[0] = 0.0;
-  const VsfStatus rc = statusFromCode(vsfRunPass(m, vsfCVYpY, vsfCVYpY_t, 0));
+  const VsfStatus rc = vsfDataPass(m, vsfCVYpY, vsfCVYpY_t, 0);
   if (rc != VsfStatus::Ok)
     return rc;
   // The total is taken over the folds' own sums on the pages as they stand, so that it

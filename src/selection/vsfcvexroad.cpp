@@ -115,7 +115,7 @@ bool roadOpen(const VsfModel* m) {
   const int64_t length = K * X->foldLength() + 1;
   X->sums.assign(static_cast<size_t>(length), 0.0);
   m->cvexSums = X;
-  const VsfStatus rc = statusFromCode(vsfRunPass(m, vsfCVExFoldXpX, vsfCVExFoldXpX_t, length));
+  const VsfStatus rc = vsfDataPass(m, vsfCVExFoldXpX, vsfCVExFoldXpX_t, length);
   m->cvexSums = nullptr;
   if (rc != VsfStatus::Ok)
     return rc;

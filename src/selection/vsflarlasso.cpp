@@ -38,7 +38,7 @@ constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 
 [[nodiscard]] VsfStatus pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
-  return statusFromCode(vsfRunPass(m, serial, threaded, 0));
+  return vsfDataPass(m, serial, threaded, 0);
 }
 
 [[nodiscard]] bool rolesPresent(const VsfModel* m) {
@@ -768,8 +768,8 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
     return pass(m, vsfLarRss, vsfLarRss_t);
   }
   a.next = 1;
-  const VsfStatus rc = statusFromCode(
-      vsfRunPass(m, vsfLarRssAhead, vsfLarRssAhead_t, static_cast<int64_t>(a.sse.size())));
+  const VsfStatus rc =
+      vsfDataPass(m, vsfLarRssAhead, vsfLarRssAhead_t, static_cast<int64_t>(a.sse.size()));
   if (rc != VsfStatus::Ok) {
     a.offsets.clear();
     return rc;
@@ -831,7 +831,7 @@ void refuseEntry(VsfModel* m, int32_t k) {
     swept -= m->sweepFlags[c] == '1' ? 1 : 0;
   if (swept != 0)
     return VsfStatus::Ok;
-  if (const VsfStatus rc = statusFromCode(vsfRefineSwept(m)); rc != VsfStatus::Ok)
+  if (const VsfStatus rc = vsfRefineSwept(m); rc != VsfStatus::Ok)
     return rc;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];

@@ -54,7 +54,7 @@ using packed::tri;
 // A data pass: a failing pass ends the fit with its code (the sums are partial).
 [[nodiscard]] VsfStatus pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
                              int64_t length) {
-  VsfStatus rc = statusFromCode(vsfRunPass(m, serial, threaded, length));
+  VsfStatus rc = vsfDataPass(m, serial, threaded, length);
   if (rc != VsfStatus::Ok)
     m->fitStatus = codeOf(rc);
   return rc;

@@ -47,7 +47,7 @@ VsfModel* modelOf(QkSolver* s) { return static_cast<VsfModel*>(s->userData); }
 
 [[nodiscard]] VsfStatus pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
   ++m->solverPasses;
-  return statusFromCode(vsfRunPass(m, serial, threaded, 0));
+  return vsfDataPass(m, serial, threaded, 0);
 }
 
 [[nodiscard]] bool groupKernels(const VsfModelOptions* o) { return vsfGroupMethod(o->method); }

@@ -203,7 +203,7 @@ VsfStatus vsfScreenSquareSums(VsfModel* m) {
     return VsfStatus::Ok;
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
-  VsfStatus rc = statusFromCode(vsfRunPass(m, vsfYpwY, vsfYpwY_t, 0));
+  VsfStatus rc = vsfDataPass(m, vsfYpwY, vsfYpwY_t, 0);
   if (rc != VsfStatus::Ok)
     return rc;
   // The ridge of the elastic net belongs to every column's sum of squares in the bounds.
@@ -263,7 +263,7 @@ namespace {
   m->screenTermA = m->screenTermB = 0;
   for (int32_t i = 0; i < m->screenOutCount; ++i)
     m->corr[m->screenOutList[i]] = 0;
-  VsfStatus rc = statusFromCode(vsfRunPass(m, vsfLarSasviCorrOut, vsfLarSasviCorrOut_t, 0));
+  VsfStatus rc = vsfDataPass(m, vsfLarSasviCorrOut, vsfLarSasviCorrOut_t, 0);
   if (rc != VsfStatus::Ok)
     return rc;
   if (elasticNet(m) && m->l2 > 0)
@@ -288,8 +288,7 @@ namespace {
       m->dirCorr[j] = 0;
   }
   if (m->screenNewCount > 0 &&
-      (rc = statusFromCode(vsfRunPass(m, vsfLarSasviAvecOut, vsfLarSasviAvecOut_t, 0))) !=
-          VsfStatus::Ok)
+      (rc = vsfDataPass(m, vsfLarSasviAvecOut, vsfLarSasviAvecOut_t, 0)) != VsfStatus::Ok)
     return rc;
   for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];

@@ -247,7 +247,7 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
   }
   // The model is the last recorded step's again; a nearly dependent one is refined again, as
   // it was when recorded, so that its error SS is that of its estimates.
-  if (const VsfStatus rc = statusFromCode(vsfRefineStep(m)); rc != VsfStatus::Ok)
+  if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;
   const int32_t last = m->stepCount - 1;
   if (m->stepPress)

@@ -3,7 +3,7 @@
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
 
-int32_t rowsWithoutFold(VsfPassState* model, QkPageDescriptor* page) {
+VsfStatus rowsWithoutFold(VsfPassState* model, QkPageDescriptor* page) {
   const VsfRowShape shape = vsfRowShape(model);
   int32_t bad = 0;
 #ifdef QRX_COMPILE_FAIL_CONTROL
@@ -12,7 +12,9 @@ int32_t rowsWithoutFold(VsfPassState* model, QkPageDescriptor* page) {
       ++bad;
   });
 #else
-  vsfEachRow(shape, page, [&](const VsfRowView& row) { return row.fold < 0 ? kVsfBadFoldRow : 0; });
+  vsfEachRow(shape, page, [&](const VsfRowView& row) {
+    return row.fold < 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
+  });
 #endif
-  return bad != 0 ? kVsfBadFoldRow : 0;
+  return bad != 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
 }

@@ -117,22 +117,22 @@ void entryAdd(VsfPassState* m, const VsfRowLayout& L, const VsfRowCursor& c, dou
   }
 }
 
-int32_t sumYSerial(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus sumYSerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page,
           [m](const VsfRowLayout& L, VsfRowCursor& c) { m->sse += yOf(L, c) * wfOf(L, c); });
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t sumYThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
+VsfStatus sumYThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   eachRow(m, page, [b](const VsfRowLayout& L, VsfRowCursor& c) { b[0] += yOf(L, c) * wfOf(L, c); });
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t entrySerial(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus entrySerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page, [m](const VsfRowLayout& L, VsfRowCursor& c) { entryAdd(m, L, c, m->corr); });
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t entryThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
+VsfStatus entryThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   eachRow(m, page, [m, b](const VsfRowLayout& L, VsfRowCursor& c) { entryAdd(m, L, c, b); });
-  return 0;
+  return VsfStatus::Ok;
 }
 void foldAdd(VsfPassState* m, const VsfRowLayout& L, const VsfRowCursor& c, double* rows,
              double* freqs, double* weights) {
@@ -144,7 +144,7 @@ void foldAdd(VsfPassState* m, const VsfRowLayout& L, const VsfRowCursor& c, doub
   freqs[fold] += f;
   weights[fold] += wfOf(L, c);
 }
-int32_t foldSerial(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus foldSerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page, [m](const VsfRowLayout& L, VsfRowCursor& c) {
     for (int32_t k = 0; k < 1; ++k) {
       int32_t fold = c.codeEnd[-1];
@@ -156,20 +156,20 @@ int32_t foldSerial(VsfPassState* m, QkPageDescriptor* page) {
       m->folds[fold].weightCount += wfOf(L, c);
     }
   });
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t foldThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
+VsfStatus foldThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   const int32_t K = m->foldCount;
   eachRow(m, page, [m, b, K](const VsfRowLayout& L, VsfRowCursor& c) {
     foldAdd(m, L, c, b, b + K, b + 2 * K);
   });
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t doubleSerial(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus doubleSerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page, [](const VsfRowLayout& L, VsfRowCursor& c) { yOf(L, c) *= 2; });
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t doubleThreaded(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
+VsfStatus doubleThreaded(VsfPassState* m, QkPageDescriptor* page, double*, int64_t) {
   return doubleSerial(m, page);
 }
 

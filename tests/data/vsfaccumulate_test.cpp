@@ -10,9 +10,9 @@
 
 namespace {
 
-template <int K> int32_t serialOf(VsfPassState*, QkPageDescriptor*) { return K; }
-template <int K> int32_t threadedOf(VsfPassState*, QkPageDescriptor*, double*, int64_t) {
-  return K;
+template <int K> VsfStatus serialOf(VsfPassState*, QkPageDescriptor*) { return statusFromCode(K); }
+template <int K> VsfStatus threadedOf(VsfPassState*, QkPageDescriptor*, double*, int64_t) {
+  return statusFromCode(K);
 }
 
 // A model with P = 3, E = 2, K = 2 folds, 2 workers whose buffers are 1, 2, 3 ... and

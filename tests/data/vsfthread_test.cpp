@@ -95,8 +95,8 @@ TEST_F(Frame, ThreadedSumsEqualSerialSumsForEveryThreadCount) {
       for (uint32_t f = 0; f < run.bags.count; ++f)
         disk += run.bags.files[f].diskPageCount;
       EXPECT_GT(disk, 0) << "pages cross to disk";
-      ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
-      ASSERT_EQ(vsfExecuteByThreads(&run.model, entrySums, entrySums_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), VsfStatus::Ok);
+      ASSERT_EQ(vsfExecuteByThreads(&run.model, entrySums, entrySums_t, 0), VsfStatus::Ok);
       if (integral) { // exact sums: equal to the bit whatever the order of additions
         EXPECT_EQ(run.model.sse, want.sumY) << T;
         EXPECT_EQ(run.model.corr[0], want.entry[0]) << T;
@@ -120,7 +120,7 @@ TEST_F(Frame, FoldCountsArePerFoldAndExact) {
     prepare(run, src, T);
     VsfFoldRecord folds[3] = {};
     run.model.folds = folds;
-    ASSERT_EQ(vsfExecuteByThreads(&run.model, foldCounts, foldCounts_t, 0), 0);
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, foldCounts, foldCounts_t, 0), VsfStatus::Ok);
     for (int f = 0; f < 3; ++f) {
       double rows = 0, freqs = 0, weights = 0;
       for (size_t i = static_cast<size_t>(f); i < src.rows.size(); i += 3) {
@@ -142,21 +142,22 @@ TEST_F(Frame, PageTransformsRewriteDiskPagesForLaterPasses) {
     PageRun run;
     run.settings.rewritePages = 1;
     prepare(run, src, T);
-    ASSERT_EQ(vsfExecuteByThreads(&run.model, doubleY, doubleY_t, 0), 0);
-    ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, doubleY, doubleY_t, 0), VsfStatus::Ok);
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), VsfStatus::Ok);
     EXPECT_EQ(run.model.sse, 2 * want.sumY) << T;
   }
 }
 
 int32_t gFailFile = -1;
-int32_t failingSerial(VsfPassState*, QkPageDescriptor* page) {
-  return page->pageNumber == 2 ? 7 : 0;
+constexpr VsfStatus kKernelFailed = VsfStatus::ReportedFailure;
+VsfStatus failingSerial(VsfPassState*, QkPageDescriptor* page) {
+  return page->pageNumber == 2 ? kKernelFailed : VsfStatus::Ok;
 }
-int32_t failingThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
+VsfStatus failingThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
   if (&m->bags->files[gFailFile].page == page)
-    return 7;
+    return kKernelFailed;
   b[0] += 1;
-  return 0;
+  return VsfStatus::Ok;
 }
 
 TEST_F(Frame, AFailingWorkerFailsThePassAndNothingIsFolded) {
@@ -166,7 +167,8 @@ TEST_F(Frame, AFailingWorkerFailsThePassAndNothingIsFolded) {
     PageRun run;
     prepare(run, src, T);
     gFailFile = T - 1;
-    EXPECT_EQ(vsfExecuteByThreads(&run.model, failingSerial, failingThreaded, 0), 7) << T;
+    EXPECT_EQ(vsfExecuteByThreads(&run.model, failingSerial, failingThreaded, 0), kKernelFailed)
+        << T;
     EXPECT_EQ(run.model.sse, 0.0) << "no partial sums";
   }
 }
@@ -191,7 +193,7 @@ TEST_F(Frame, TheThreadCountFallsWithTheMemoryBudget) {
     // Four files were made; the frame now runs serially over all of them.
     run.model.corr =
         static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
-    ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
+    ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), VsfStatus::Ok);
     EXPECT_EQ(run.model.sse, reference(src).sumY);
   }
   qrxhost::setMemoryFigureForTest(-1);
@@ -224,7 +226,7 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
       qrxhost::failUtilityIoAt(n);
       rc = run.read(src);
       if (rc == 0)
-        rc = vsfExecuteByThreads(&run.model, sumY, sumY_t, 0);
+        rc = codeOf(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0));
       qrxhost::failUtilityIoAt(0);
       returnCode = run.returnCode;
       pageSize = run.bags.count > 0 ? run.bags.files[0].page.pageSize : 0;
@@ -383,7 +385,7 @@ TEST(SharedPageFiles, ANumberedFileIsReadBackByASecondRecord) {
 namespace {
 
 std::vector<double> gVisitOrder;
-int32_t resampleSerial(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus resampleSerial(VsfPassState* m, QkPageDescriptor* page) {
   // Records the page's first response and stamps every row's resample slot.
   VsfRowCursor c;
   VsfRowLayout L{};
@@ -400,9 +402,11 @@ int32_t resampleSerial(VsfPassState* m, QkPageDescriptor* page) {
     c.doubles[0] = c.doubles[1] + 1000; // the row's "resample frequency"
   }
   m->resampler->freqReadPos += 8;
-  return 0;
+  return VsfStatus::Ok;
 }
-int32_t resampleThreaded(VsfPassState*, QkPageDescriptor*, double*, int64_t) { return 99; }
+VsfStatus resampleThreaded(VsfPassState*, QkPageDescriptor*, double*, int64_t) {
+  return VsfStatus::InternalError;
+}
 
 TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewriteThem) {
   vsfRegisterKernelPair(resampleSerial, resampleThreaded, kVsfResampleUse);
@@ -427,7 +431,7 @@ TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewrit
   resampler.freqStartPos = 40;
   run.model.resampler = &resampler;
   gVisitOrder.clear();
-  ASSERT_EQ(vsfExecuteByThreads(&run.model, resampleSerial, resampleThreaded, 0), 0);
+  ASSERT_EQ(vsfExecuteByThreads(&run.model, resampleSerial, resampleThreaded, 0), VsfStatus::Ok);
   std::vector<double> want;
   for (int k = 0; k < 11; ++k)
     want.push_back(2 * k);
@@ -495,7 +499,7 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   ASSERT_EQ(run.startThreads(5), 0);
   run.model.corr =
       static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 11, kQkZeroed));
-  ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), 0);
+  ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), VsfStatus::Ok);
   double want = 0;
   for (const Obs& o : src.rows)
     want += o.y; // neither WEIGHT nor FREQ given

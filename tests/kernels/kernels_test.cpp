@@ -162,7 +162,7 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
         {
           KernelRun k(src, sparse, threads, disk, true);
           VsfModel& m = k.run.model;
-          ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
           std::vector<double> xpx((k.P + 1) * (k.P + 2) / 2, 0.0);
           for (const Row& r : k.rows) {
             if (r.role != VSF_ROLE_TRAIN)
@@ -183,8 +183,8 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           std::fill(m.columnSums, m.columnSums + k.P, 0.0);
           std::fill(m.columnSumSquares, m.columnSumSquares + k.P, 0.0);
           std::fill(m.columnSquareSums, m.columnSquareSums + k.P, 0.0);
-          ASSERT_EQ(vsfExecuteByThreads(&m, vsfMoments, vsfMoments_t, 0), 0);
-          ASSERT_EQ(vsfExecuteByThreads(&m, vsfYpwY, vsfYpwY_t, 0), 0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfMoments, vsfMoments_t, 0), VsfStatus::Ok);
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfYpwY, vsfYpwY_t, 0), VsfStatus::Ok);
           double sy = 0, syy = 0;
           std::vector<double> sx(k.P, 0.0), sxx(k.P, 0.0);
           for (const Row& r : k.rows)
@@ -209,7 +209,7 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           // entering effects and their cross products.
           KernelRun k(src, sparse, threads, disk, false);
           VsfModel& m = k.run.model;
-          ASSERT_EQ(vsfExecuteByThreads(&m, vsfEffectXpX, vsfEffectXpX_t, 0), 0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfEffectXpX, vsfEffectXpX_t, 0), VsfStatus::Ok);
           for (int32_t e = 0; e < m.effectCount; ++e) {
             const int32_t c = m.effectColumns[e], p0 = m.parmOffset[e];
             for (int32_t i = 0; i < c; ++i)
@@ -221,7 +221,7 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
                 near(m.effectBlocks[e][i * (i + 1) / 2 + j], want, "effect block");
               }
           }
-          ASSERT_EQ(vsfExecuteByThreads(&m, vsfYCross, vsfYCross_t, 0), 0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, vsfYCross, vsfYCross_t, 0), VsfStatus::Ok);
           double yy = 0;
           for (const Row& r : k.rows)
             if (r.role == VSF_ROLE_TRAIN)
@@ -321,7 +321,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
     for (int32_t threads : {1, 4}) {
       KernelRun k(src, sparse, threads, true, true);
       VsfModel& m = k.run.model;
-      ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
       std::copy(m.xpx, m.xpx + (k.P + 1) * (k.P + 2) / 2, m.sweptXpx);
       for (int32_t e = 0; e < m.effectCount; ++e)
         ASSERT_EQ(vsfAddEffect(&m, e, 0, 0), VsfStatus::Ok);
@@ -452,7 +452,7 @@ TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
     m.effectStatus[e] = VES_CANDIDATE;
     m.corr[e] = 0.0;
   }
-  ASSERT_EQ(vsfExecuteByThreads(&m, vsfCorr, vsfCorr_t, 0), 0);
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfCorr, vsfCorr_t, 0), VsfStatus::Ok);
   for (int32_t e : {1, 2, 5}) {
     double want = 0;
     for (const Row& r : k.rows)
@@ -483,10 +483,10 @@ void expectOnePassLikeTwo(Prepare prepare, VsfSerialKernel first, VsfThreadedKer
         prepare(k->run.model);
       }
       VsfModel& a = twoPasses.run.model;
-      ASSERT_EQ(vsfExecuteByThreads(&a, first, firstT, 0), 0);
-      ASSERT_EQ(vsfExecuteByThreads(&a, vsfFullXpX, vsfFullXpX_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&a, first, firstT, 0), VsfStatus::Ok);
+      ASSERT_EQ(vsfExecuteByThreads(&a, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
       VsfModel& b = onePass.run.model;
-      ASSERT_EQ(vsfExecuteByThreads(&b, fused, fusedT, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&b, fused, fusedT, 0), VsfStatus::Ok);
       ASSERT_EQ(b.xpxColumns, a.xpxColumns);
       const size_t length = static_cast<size_t>((a.xpxColumns * (a.xpxColumns + 1)) / 2);
       EXPECT_EQ(std::memcmp(a.xpx, b.xpx, sizeof(double) * length), 0);

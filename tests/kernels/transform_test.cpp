@@ -79,7 +79,7 @@ TEST_F(Transforms, ForwardThenUndoRestoresEveryRow) {
           auto fwdT = byEffect ? vsfCenterScale_t : vsfCenterScaleEffect_t;
           auto undo = byEffect ? vsfUndoCenterScale : vsfUndoCenterScaleEffect;
           auto undoT = byEffect ? vsfUndoCenterScale_t : vsfUndoCenterScaleEffect_t;
-          ASSERT_EQ(vsfExecuteByThreads(&m, fwd, fwdT, 0), 0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, fwd, fwdT, 0), VsfStatus::Ok);
           const auto mid = run.rowDoubles();
           ASSERT_EQ(mid.size(), before.size());
           for (size_t i = 0; i < mid.size(); ++i) {
@@ -92,7 +92,7 @@ TEST_F(Transforms, ForwardThenUndoRestoresEveryRow) {
             }
             EXPECT_EQ(mid[i][5], 0.0); // missing scale
           }
-          ASSERT_EQ(vsfExecuteByThreads(&m, undo, undoT, 0), 0);
+          ASSERT_EQ(vsfExecuteByThreads(&m, undo, undoT, 0), VsfStatus::Ok);
           const auto after = run.rowDoubles();
           for (size_t i = 0; i < after.size(); ++i) {
             for (int c = 0; c < 5; ++c)
@@ -120,9 +120,11 @@ TEST_F(Transforms, AdaptiveWeightsMultiplyAndDivideBack) {
   double weights[3] = {hostMissing(), 0.0, 2.5};
   m.adaptiveWeight = weights;
   const auto before = run.rowDoubles();
-  ASSERT_EQ(vsfExecuteByThreads(&m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0), 0);
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0),
+            VsfStatus::Ok);
   const auto mid = run.rowDoubles();
-  ASSERT_EQ(vsfExecuteByThreads(&m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0), 0);
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0),
+            VsfStatus::Ok);
   const auto after = run.rowDoubles();
   for (size_t i = 0; i < before.size(); ++i) {
     EXPECT_EQ(mid[i][2], 0.0);                // weight 0
@@ -168,7 +170,8 @@ TEST_F(Transforms, ShiftingTheRowsFormsTheSumsOfSquaresAboutTheShift) {
       const auto before = run.rowDoubles();
       m.sumWYY = 0.0;
       std::fill(m.columnSquareSums, m.columnSquareSums + m.parmCount, 0.0);
-      ASSERT_EQ(vsfExecuteByThreads(&m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0), 0);
+      ASSERT_EQ(vsfExecuteByThreads(&m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0),
+                VsfStatus::Ok);
       const auto after = run.rowDoubles();
       ASSERT_EQ(after.size(), before.size());
       // The rows lead with the weight, then the response and the four columns.
