@@ -214,7 +214,8 @@ struct JudgedSums {
   JudgedSums(const double* x, const char* flags, int64_t k, bool centred)
       : xpx(x), about(centred && k != 1 && flags[1] == '1' && x[diag(1)] > 0.0),
         intercept(about ? x[diag(1)] : 1.0) {}
-  [[nodiscard]] double operator()(int64_t i, int64_t l) const {
+  // The sum of columns i and l as the rule judges it.
+  [[nodiscard]] double sum(int64_t i, int64_t l) const {
     const double a = xpx[sym(i, l)];
     return about ? a - xpx[sym(i, 1)] * xpx[sym(l, 1)] / intercept : a;
   }
@@ -225,7 +226,7 @@ struct JudgedSums {
 } // namespace
 
 double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred) {
-  return JudgedSums(xpx, flags, k, centred)(k, k);
+  return JudgedSums(xpx, flags, k, centred).sum(k, k);
 }
 
 bool vsfRuleCentred(const VsfModel* m) { return m->options == nullptr || !m->options->noint; }
@@ -233,11 +234,11 @@ bool vsfRuleCentred(const VsfModel* m) { return m->options == nullptr || !m->opt
 double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
                     bool centred, const double* column) {
   const JudgedSums a(xpx, flags, k, centred);
-  double r = std::sqrt(std::fabs(a(k, k)));
+  double r = std::sqrt(std::fabs(a.sum(k, k)));
   for (int64_t i = 1; i < n; ++i)
     if (i != k && flags[i] == '1' && a.counts(i)) {
       const double b = column != nullptr ? column[i] : swept[sym(k, i)];
-      r += std::fabs(b) * std::sqrt(std::fabs(a(i, i)));
+      r += std::fabs(b) * std::sqrt(std::fabs(a.sum(i, i)));
     }
   return r;
 }
@@ -259,8 +260,8 @@ double vsfPivotForm(const double* xpx, const double* swept, const char* flags, i
   for (size_t i = 0; i < at.size(); ++i) {
     double s = 0.0;
     for (size_t l = 0; l < i; ++l)
-      s += std::fabs(a(at[i], at[l])) * v[l];
-    q += v[i] * (2.0 * s + std::fabs(a(at[i], at[i])) * v[i]);
+      s += std::fabs(a.sum(at[i], at[l])) * v[l];
+    q += v[i] * (2.0 * s + std::fabs(a.sum(at[i], at[i])) * v[i]);
   }
   return q;
 }
@@ -288,17 +289,17 @@ double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
   const bool centred = vsfRuleCentred(m);
   const JudgedSums a(m->xpx, m->sweepFlags, k, centred);
   const double extra = vsfStructuredPivotRoot(m, k);
-  double r = std::sqrt(std::fabs(a(k, k))) + extra;
+  double r = std::sqrt(std::fabs(a.sum(k, k))) + extra;
   for (int32_t p = 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     if (m->structured != nullptr && e == m->structured->effect)
       continue; // its part is the structured root
     for (int64_t i = m->effectColumn[e]; i < m->effectColumn[e] + m->effectColumns[e]; ++i)
       if (i > 0 && i != k && m->sweepFlags[i] == '1' && a.counts(i))
-        r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(std::fabs(a(i, i)));
+        r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(std::fabs(a.sum(i, i)));
   }
   return vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k, centred, nullptr,
-                           extra, m->sweptXpx[diag(k)], vsfRoundingTolerance(a(k, k), r));
+                           extra, m->sweptXpx[diag(k)], vsfRoundingTolerance(a.sum(k, k), r));
 }
 
 void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t columns) {
