@@ -261,7 +261,7 @@ constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEf
 constinit const VsfKernelUse kVsfYCrossUse{VsfPageUse::Reads, yCrossLength, storeYCross};
 constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, storeEffCross, true};
 constinit const VsfKernelUse kVsfMomentsUse{VsfPageUse::Reads, momentsLength, storeMoments};
-constinit const VsfKernelUse kVsfSpreadsUse{VsfPageUse::Reads, twoPerParameter, storeSpreads};
+constinit const VsfKernelUse kVsfSpreadsUse{VsfPageUse::Reads, twoPerParameter, storeSpreads, true};
 constinit const VsfKernelUse kVsfYpwYUse{VsfPageUse::Reads, onePerParameterAndY, storeSquareSums};
 constinit const VsfKernelUse kVsfShiftRowsSquaresUse{VsfPageUse::Rewrites, onePerParameterAndY,
                                                      storeSquareSums};

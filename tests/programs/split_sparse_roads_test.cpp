@@ -20,7 +20,8 @@ namespace {
 
 using minijson::Value;
 
-// y = the level's effect (a third of the levels) + 2 x1 + noise; x2 is noise; w and f are a
+// y = the level's effect (a third of the levels) + 2 x1 + noise; x2 is noise, and far is x2
+// about 10,000 (its spread is formed about its mean in a pass of its own); w and f are a
 // WEIGHT and a FREQ that vary by row; t (when tinyEvery > 0) weighs every tinyEvery-th row
 // by 1e-9, which magnifies the rounding of the adaptive weights' fit on the step F values.
 // At 400 levels some steps' F is nearly 0, where the p-value magnifies the F's rounding.
@@ -34,15 +35,15 @@ std::string makeCsv(const Data& d) {
   std::vector<double> effect(static_cast<size_t>(d.levels));
   for (size_t c = 0; c < effect.size(); ++c)
     effect[c] = c % 3 == 0 ? 2.0 * z(gen) : 0.0;
-  std::string csv = d.tinyEvery > 0 ? "y,c,x1,x2,w,f,t\n" : "y,c,x1,x2,w,f\n";
+  std::string csv = d.tinyEvery > 0 ? "y,c,x1,x2,w,f,far,t\n" : "y,c,x1,x2,w,f,far\n";
   const int width = d.levels > 99 ? 3 : 2;
   char buf[160];
   for (int r = 0; r < d.rows; ++r) {
     const int c = r < d.levels ? r : static_cast<int>(gen() % d.levels);
     const double x1 = z(gen), x2 = z(gen);
-    std::snprintf(buf, sizeof buf, "%.10g,C%0*d,%.10g,%.10g,%g,%d",
+    std::snprintf(buf, sizeof buf, "%.10g,C%0*d,%.10g,%.10g,%g,%d,%.10g",
                   effect[c] + 2.0 * x1 + 0.7 * z(gen), width, c + 1, x1, x2, 0.5 + (r % 7) / 4.0,
-                  1 + r % 3);
+                  1 + r % 3, 1e4 + x2);
     csv += buf;
     if (d.tinyEvery > 0)
       csv += r % d.tinyEvery == 3 ? ",1e-9" : ",1";
@@ -104,7 +105,7 @@ void expectSparseFollowsDense(const std::string& statements, const std::string& 
 // The adaptive LASSO (also with a dense column ahead of the levels, on the kept cross
 // products of the entered levels, and under the effect coding, where a row holds several
 // levels and the dense rows give the weights), the elastic net at a given L2 and over an L2
-// search, and weighted rows.
+// search, a LASSO beside a column of large mean, and weighted rows.
 TEST(SplitSparseRoads, PenalizedRoadsFollowTheDenseRows) {
   const std::string kept = "larCrossLimit=100000000";
   const struct {
@@ -119,6 +120,7 @@ TEST(SplitSparseRoads, PenalizedRoadsFollowTheDenseRows) {
       {"", "c x1 x2 / selection=lasso(adaptive steps=40)", kept, true},
       {" param=effect", "c x1 x2 / selection=lasso(adaptive steps=20)", "", false},
       {"", "c x1 x2 / selection=elasticnet(l2=0.05 stop=none)", "", true},
+      {"", "c x1 far / selection=lasso(stop=none)", "", true},
       {"", "c x1 x2 / selection=elasticnet(l2=0.2 adaptive steps=40 enscale)", "", true},
       {"", "c x1 x2 / selection=elasticnet(l2high=0.1 l2steps=3 steps=20 choose=sbc)", "", true},
       {";\n  weight w", "c x1 x2 / selection=lasso(stop=none)", "", true},
