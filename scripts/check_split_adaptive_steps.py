@@ -22,6 +22,8 @@ import tempfile
 import numpy as np
 from scipy import stats
 
+from check_path_step_f import tables
+
 
 def write_data(path, levels, rows, tiny):
     rng = np.random.default_rng(45)
@@ -34,19 +36,6 @@ def write_data(path, levels, rows, tiny):
         lines.append("%.10g,C%05d,%.10g,%.10g,%s" % (effect[c] + 2 * x1 + 0.7 * e, c + 1, x1, x2, t))
     with open(path, "w") as f:
         f.write("\n".join(lines) + "\n")
-
-
-def tables(node, found):
-    if isinstance(node, dict):
-        if "columns" in node and "rows" in node and "name" in node:
-            cols = [c["name"] for c in node["columns"]]
-            found.append((node["name"], [dict(zip(cols, row)) for row in node["rows"]]))
-        for v in node.values():
-            tables(v, found)
-    elif isinstance(node, list):
-        for v in node:
-            tables(v, found)
-    return found
 
 
 def run(binary, hooks, work, tag):
