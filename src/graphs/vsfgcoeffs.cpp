@@ -157,7 +157,7 @@ struct CoefData {
       return;
     double F = 0;
     const double L = vsfLogPval(m->stepRank[i - 1], p, m->stepEffects[i - 1], m->stepEffects[i], &F,
-                                m->stepSSE[i - 1], sse, n, m->fuzz);
+                                m->stepSSE[i - 1], sse, n, m->fuzz, vsfStepSSEFall(m, i));
     double pValue = hostMissing();
     if (!isHostMissing(L)) {
       pValue = L < kLogPUnderflow ? 0.0 : std::exp(L);

@@ -24,14 +24,15 @@
 
 namespace {
 
+// `fall`: prevSse - sse where the path formed it, else NaN.
 double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
-                 int32_t rank, int32_t prevEffects, int32_t effects) {
+                 int32_t rank, int32_t prevEffects, int32_t effects, double fall) {
   const double n = m->nObs;
   assert(code >= VC_NONE_GIVEN && code <= VC_L1 && "a criterion code");
   switch (code) {
   case VC_SL: {
     double F;
-    return vsfLogPval(prevRank, rank, prevEffects, effects, &F, prevSse, sse, n, m->fuzz);
+    return vsfLogPval(prevRank, rank, prevEffects, effects, &F, prevSse, sse, n, m->fuzz, fall);
   }
   case VC_AIC:
     return vsfAic(rank, sse, n);
@@ -140,12 +141,13 @@ double vsfGetCriterion(VsfModel* m, int32_t code) {
   const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
   const int32_t prevRank = m->stepRank[s - 1];
   const int32_t prevEffects = m->stepEffects[s - 1];
-  return criterion(m, code, prevSse, m->sse, prevRank, m->rank, prevEffects, m->inModelCount);
+  return criterion(m, code, prevSse, m->sse, prevRank, m->rank, prevEffects, m->inModelCount,
+                   m->sseFallKnown != 0 ? m->sseFall : hostMissing());
 }
 
 double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, int32_t code, int32_t prevRank,
                            int32_t rank, int32_t prevEffects, int32_t effects) {
-  return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects);
+  return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects, hostMissing());
 }
 
 VsfStatus vsfComputeResids(VsfModel* m) {

@@ -109,7 +109,7 @@ double vsfAdjrsq(int32_t p, int32_t noint, double sse, double tss, double n) {
 }
 
 double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
-                  double sse0, double sse1, double n, double fuzz) {
+                  double sse0, double sse1, double n, double fuzz, double fall) {
   if (effects0 > effects1 && rank0 == rank1 &&
       std::fabs(sse0 / 1000.0 - sse1 / 1000.0) <= std::fabs(sse0 / 1000.0) * fuzz) {
     *F = 0.0;
@@ -117,13 +117,15 @@ double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effect
   }
   sse0 = std::max(sse0, 0.0);
   sse1 = std::max(sse1, 0.0);
+  if (std::isnan(fall))
+    fall = sse0 - sse1;
   double diff, df1, df2, numerator, denominator;
   if (rank1 > rank0) {
-    diff = sse0 - sse1;
+    diff = fall;
     df1 = rank1 - rank0;
     df2 = n - rank1;
   } else {
-    diff = sse1 - sse0;
+    diff = -fall;
     df1 = rank0 - rank1;
     df2 = n - rank0;
   }
@@ -154,8 +156,8 @@ double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effect
 }
 
 double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
-               double sse0, double sse1, double n, double fuzz) {
-  double lp = vsfLogPval(rank0, rank1, effects0, effects1, F, sse0, sse1, n, fuzz);
+               double sse0, double sse1, double n, double fuzz, double fall) {
+  double lp = vsfLogPval(rank0, rank1, effects0, effects1, F, sse0, sse1, n, fuzz, fall);
   if (isHostMissing(lp))
     return lp;
   if (lp <= kVsfLogUnderflow && *F == DBL_MAX)

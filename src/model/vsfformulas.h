@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 // The absolute margin of the stepwise tests and the zero threshold of recorded sums.
 inline constexpr double kVsfEps = 1.110223024625157e-13;
@@ -35,10 +36,15 @@ double vsfCp(int32_t p, double sse, double n, double sigma2);
 double vsfBic(int32_t p, double sse, double n, double sigma2);
 double vsfRsquare(double sse, double tss);
 double vsfAdjrsq(int32_t p, int32_t noint, double sse, double tss, double n);
+// The p-value (and its log) of the F test between fits of SSE sse0 and sse1. `fall`, where
+// given (not NaN), is sse0 - sse1 formed apart from the two sums, which lose its digits where
+// it is small against them; NaN takes their difference.
 double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
-               double sse0, double sse1, double n, double fuzz);
+               double sse0, double sse1, double n, double fuzz,
+               double fall = std::numeric_limits<double>::quiet_NaN());
 double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
-                  double sse0, double sse1, double n, double fuzz);
+                  double sse0, double sse1, double n, double fuzz,
+                  double fall = std::numeric_limits<double>::quiet_NaN());
 
 void vsfQsort(double* x, int32_t count, int32_t* index, int32_t ascending);
 void vsfIntQsort(int32_t* x, int32_t count, int32_t* index, int32_t ascending);

@@ -453,6 +453,8 @@ void forgetPoolArrays(VsfModel* m) {
   m->structured = nullptr;
   m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
   m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
+  m->stepSSEFall = nullptr;
+  m->sseFallKnown = 0;
   m->stepHeldOutError = m->stepHeldOutTestError = nullptr;
   m->stepEffect = m->changeList = m->stepRank = m->stepParms = m->stepEffects = nullptr;
   m->sweepFlags = nullptr;
@@ -540,7 +542,7 @@ VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
     return VsfStatus::NoMemory;
   if (vsfMethodHasPath(o->method)) {
     if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
-        !grow(m->stepL2Norm, newCapacity, false))
+        !grow(m->stepL2Norm, newCapacity, false) || !grow(m->stepSSEFall, newCapacity, false))
       return VsfStatus::NoMemory;
     if (vsfCvExternalOn(m) && (!grow(m->stepHeldOutError, newCapacity, false) ||
                                !grow(m->stepHeldOutTestError, newCapacity, false)))
@@ -782,6 +784,8 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     m->stepPathValue[s] = m->lambdaMax > 0 ? m->lambda / m->lambdaMax : 1.0;
     m->stepL1Norm[s] = m->l1Norm;
     m->stepL2Norm[s] = m->l2Norm;
+    m->stepSSEFall[s] = m->sseFallKnown != 0 ? m->sseFall : hostMissing();
+    m->sseFallKnown = 0;
     if (vsfCvExternalOn(m)) {
       m->stepHeldOutError[s] = m->heldOutError;
       if (m->heldOutFold != m->foldCount && o->colStandardize)

@@ -87,6 +87,12 @@ struct VsfModel : VsfPassState {
   double* stepPathValue;
   double* stepHeldOutTestError;
   double l1Target;
+  // The fall of the SSE over the path's current step, formed from its move where sseFallKnown,
+  // and per recorded step (missing where not formed): a step's F takes it in place of the
+  // difference of two SSEs, which loses the digits of a step that is small against them.
+  double sseFall;
+  uint8_t sseFallKnown;
+  double* stepSSEFall;
 
   // External cross validation.
   double* stepHeldOutError;
@@ -245,6 +251,10 @@ struct VsfModel : VsfPassState {
 [[nodiscard]] VsfStatus vsfModelInit(VsfModel* model);
 void vsfModelByFree(VsfModel* model);
 [[nodiscard]] VsfStatus vsfRecordStep(VsfModel* model, int32_t effect);
+// The fall of the SSE into recorded step i where the path formed it, else NaN.
+[[nodiscard]] inline double vsfStepSSEFall(const VsfModel* m, int32_t i) {
+  return m->stepSSEFall != nullptr && i > 0 ? m->stepSSEFall[i] : hostMissing();
+}
 [[nodiscard]] VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
 // Grows the X'X triangles to `newCapacity` columns (-1: twice the columns in use): Ok,
 // NoMemory after the message that they do not fit, or ReportedFailure after the

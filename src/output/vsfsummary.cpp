@@ -211,7 +211,7 @@ struct SummaryTable {
     }
     double F = hostMissing();
     probf = vsfPval(m->stepRank[i - 1], p, m->stepEffects[i - 1], m->stepEffects[i], &F, prevSse,
-                    sse, n, m->fuzz);
+                    sse, n, m->fuzz, vsfStepSSEFall(m, i));
     fval = showInfinity(F);
     pr = press ? m->stepPress[i] : hostMissing();
     vase = hasValidation && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();

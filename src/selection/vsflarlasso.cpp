@@ -506,6 +506,41 @@ double matrixSse(const VsfModel* m, int32_t first) {
 
 [[nodiscard]] VsfStatus residualAhead(VsfModel* m, int32_t pendingDrop);
 
+// Whether a step's fall of the SSE comes from its move: where the path's correlations are
+// the gradient of the SSE it reports (no ridge, no least-squares coefficients, and the
+// correlations and the SSE over the same rows).
+[[nodiscard]] bool fallFromMove(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  return !vsfMethodLsCoefficients(o->method) && !(vsfMethodRidge(o->method) && m->l2 > 0) &&
+         !rolesPresent(m) && !o->cvExternal;
+}
+
+// Active effect k's inner product with the direction: from the step's products where the
+// road formed them, else +-A, which the equiangular direction gives it.
+[[nodiscard]] double activeProduct(const VsfModel* m, int32_t first, int32_t k, Road road) {
+  if (road == Road::Kept)
+    return tKeptProducts[static_cast<size_t>(m->effectFirstColumn[k])];
+  if (road == Road::Pages)
+    return m->dirCorr[k];
+  const VsfLarSquare* q = m->larSquare;
+  return q != nullptr && q->formed ? q->product[static_cast<size_t>(m->effectColumn[k])]
+                                   : directionProduct(m, first, k);
+}
+
+// The fall of the SSE as the active coefficients b move gamma along the direction w: with
+// the residual's correlations c and the direction's products a = X'X w, SSE(b) -
+// SSE(b + gamma w) = gamma w'(2c - gamma a). The difference of the two SSEs carries their
+// rounding, some 1e-13 of them, which the F of a step that is small against them magnifies;
+// this keeps the digits of the step's own terms.
+[[nodiscard]] double moveFall(const VsfModel* m, int32_t first, double gamma, Road road) {
+  double sum = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    sum += m->direction[k] * (2.0 * m->corr[k] - gamma * activeProduct(m, first, k, road));
+  }
+  return gamma * sum;
+}
+
 // The correlations of the new residual on the packed road, from the step's products with the
 // direction where the square formed them.
 void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
@@ -856,6 +891,8 @@ enum class Stretch { Done, Refused, Moved };
 // next candidate catches up (which then enters) or a coefficient reaches zero.
 VsfStatus LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
   Stretch how = Stretch::Done;
+  m->sseFall = 0.0;
+  m->sseFallKnown = fallFromMove(m) ? 1 : 0;
   do {
     if (VsfStatus rc = stepStretch(m, changedEffect, pendingDrop, &how); rc != VsfStatus::Ok)
       return rc;
@@ -953,6 +990,8 @@ namespace {
     }
   }
 
+  if (m->sseFallKnown != 0)
+    m->sseFall += moveFall(m, first, gamma, road);
   moveCoefficients(m, first, gamma, *pendingDrop, reached);
   // The look-ahead's copy has no rows to refine on: its end keeps the path's coefficients, and
   // the fit's own step then forms its sums afresh.
@@ -976,6 +1015,7 @@ VsfStatus vsfLarLasso(VsfModel* m) {
   VsfStatus rc;
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
+  m->sseFallKnown = 0;
 
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
   if (!vsfFullXpxOn(m)) {
