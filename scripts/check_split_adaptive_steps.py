@@ -11,7 +11,9 @@ effects + 2 x1 + noise, every TINY-th row weighted 1e-9 (0: none), drawn here wi
 Prints, per road, the largest difference of the run's FValue and ProbF from the reference,
 and the largest difference between the roads in every column of the tables.
 
-Run: /usr/bin/python3 scripts/check_split_adaptive_steps.py QRX QRX_HOOKED LEVELS ROWS TINY
+Run: /usr/bin/python3 scripts/check_split_adaptive_steps.py QRX QRX_HOOKED LEVELS ROWS TINY [HOOKS]
+HOOKS (say larCrossLimit=100000000, the kept cross products' road) go to both runs; the sparse
+run then takes QRX_HOOKED too.
 """
 import json
 import os
@@ -118,6 +120,7 @@ def road_gaps(a, b):
 def main():
     qrx, hooked = sys.argv[1], sys.argv[2]
     levels, rows, tiny = int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+    hooks = sys.argv[6] if len(sys.argv) > 6 else None
     work = tempfile.mkdtemp(prefix="splitsteps_")
     write_data(os.path.join(work, "d.csv"), levels, rows, tiny)
     weight = "  weight t;\n" if tiny > 0 else ""
@@ -126,8 +129,8 @@ def main():
                 "selection=lasso(adaptive stop=none) details=steps;\n"
                 "  performance buildsscp=incremental cpucount=1;\nrun;\n" % weight)
     data = read_rows(os.path.join(work, "d.csv"))
-    sparse = run(qrx, None, work, "sparse")
-    dense = run(hooked, "denseRoad=1", work, "dense")
+    sparse = run(hooked if hooks else qrx, hooks, work, "sparse")
+    dense = run(hooked, "denseRoad=1" + ("," + hooks if hooks else ""), work, "dense")
     for tag, found in (("sparse", sparse), ("dense", dense)):
         f, p = reference_gaps(found, data)
         print("%s rows against the reference: FValue %.2g, ProbF %.2g" % (tag, f, p))

@@ -570,7 +570,17 @@ thread_local bool tAhead = false;
   const int32_t* in = m->inModelList;
   VsfStatus rc;
   m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
-  if (road == Road::Kept) {
+  if (road == Road::Kept && m->splitSparse) {
+    // Over split levels stored sparse the pass that sums the SSE forms every correlation for
+    // little more: a row holds few values. Taking them from the new residual, as the dense
+    // rows' passes do, keeps them from drifting by the rounding of each step's update, which
+    // the length of a later short step (a difference of two near correlations) magnifies.
+    std::memset(m->corr, 0, sizeof(double) * m->parmCount);
+    if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != VsfStatus::Ok)
+      return rc;
+    if (vsfMethodLsCoefficients(o->method))
+      m->sse = m->sweptXpx[0];
+  } else if (road == Road::Kept) {
     // Every effect's direction product was formed with the candidates'.
     const double* t = tKeptProducts.data();
     for (int32_t j = first; j < E; ++j)
