@@ -10,6 +10,7 @@
 #include "support/stepcodes.h"
 
 #include <atomic>
+#include <vector>
 
 namespace {
 
@@ -92,25 +93,32 @@ int64_t vsfKernelBufferLength(const VsfPassState* m, VsfThreadedKernel threaded,
 
 namespace {
 
-// A worker's visit on the shared-triangle road: every in-memory page of every file, in the
-// serial visitor's order, through a descriptor of its own (the files' descriptors are shared).
+// A worker's visit on the shared-triangle road: every in-memory page in the order the rows
+// were read (page k is page k / F of file k % F), through a descriptor of its own (the files'
+// descriptors are shared). That is the one file's order of a single thread, so every element
+// of the triangle receives its terms in the same order whatever the thread count.
 [[nodiscard]] VsfStatus visitForPart(const VsfWorkItem* item) {
   const VsfBagVec* vec = item->model->bags;
   const int32_t parts = item->model->dataSettings->threadCount;
-  for (uint32_t f = 0; f < vec->count; ++f) {
-    const VsfUtilFile& rec = vec->files[f];
-    QkPageDescriptor page = rec.page;
-    page.pageNumber = 0;
-    for (int64_t j = 0; j < rec.memPageCount; ++j) {
-      if (__atomic_load_n(item->stop, __ATOMIC_ACQUIRE) != 0)
-        return VsfStatus::Ok;
-      page.buffer = rec.memPages[j];
-      const VsfStatus rc = item->partKernel(item->model, &page, item->part, parts);
-      if (rc != VsfStatus::Ok)
-        return rc;
-    }
+  const uint32_t F = vec->count;
+  std::vector<QkPageDescriptor> pages(F);
+  for (uint32_t f = 0; f < F; ++f) {
+    pages[f] = vec->files[f].page;
+    pages[f].pageNumber = 0;
   }
-  return VsfStatus::Ok;
+  for (int64_t k = 0;; ++k) {
+    const uint32_t f = static_cast<uint32_t>(k % F);
+    const int64_t j = k / F;
+    const VsfUtilFile& rec = vec->files[f];
+    if (j >= rec.memPageCount)
+      return VsfStatus::Ok;
+    if (__atomic_load_n(item->stop, __ATOMIC_ACQUIRE) != 0)
+      return VsfStatus::Ok;
+    pages[f].buffer = rec.memPages[j];
+    const VsfStatus rc = item->partKernel(item->model, &pages[f], item->part, parts);
+    if (rc != VsfStatus::Ok)
+      return rc;
+  }
 }
 
 } // namespace
@@ -119,10 +127,14 @@ void utilReadWrapper(void*, void* p) {
   auto* item = static_cast<VsfWorkItem*>(p);
   // A visit that never returns here (the pool stopped it) leaves a failure behind.
   item->status = VsfStatus::WorkerVanished;
+  if (item->spanPages != nullptr)
+    item->spanPages(true);
   const VsfStatus rc = item->partKernel != nullptr
                            ? visitForPart(item)
                            : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
                                                            item->length, item->file, item->stop);
+  if (item->spanPages != nullptr)
+    item->spanPages(false);
   item->status = rc;
   if (rc != VsfStatus::Ok && item->stop != nullptr)
     __atomic_store_n(item->stop, 1, __ATOMIC_RELEASE);
@@ -153,7 +165,8 @@ namespace {
 
 // The shared-triangle road's pass: every worker adds its part of the rows straight into the
 // model's triangles, so there is no buffer to zero and nothing to sum afterwards.
-[[nodiscard]] VsfStatus dispatchParts(VsfPassState* model, VsfPartKernel part) {
+[[nodiscard]] VsfStatus dispatchParts(VsfPassState* model, VsfPartKernel part,
+                                      void (*spanPages)(bool)) {
   const int32_t T = model->dataSettings->threadCount;
   VsfWorkItem* items = newItems(model, T);
   if (items == nullptr)
@@ -164,6 +177,7 @@ namespace {
     items[t].stop = stop;
     items[t].partKernel = part;
     items[t].part = t;
+    items[t].spanPages = spanPages;
     zpudenq(model->puddle, &items[t]);
   }
   zpudwt(model->puddle);
@@ -181,6 +195,7 @@ VsfStatus dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg)
     return VsfStatus::NoMemory; // no model pool or no memory: nowhere to put the items and buffers
   auto* stop = reinterpret_cast<int32_t*>(items + T);
   const int64_t L = vsfKernelBufferLength(model, threaded, arg);
+  const KernelPair* pair = pairOf(threaded);
   VsfStatus rc = VsfStatus::Ok;
   int32_t queued = 0;
   for (int32_t t = 0; t < T; ++t) {
@@ -189,6 +204,7 @@ VsfStatus dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg)
     it.model = model;
     it.kernel = threaded;
     it.length = L;
+    it.spanPages = pair != nullptr ? pair->use.spanPages : nullptr;
     it.stop = stop;
     if (L > 0) {
       // Eight doubles of slack keep the workers' buffers off each other's cache lines.
@@ -261,7 +277,12 @@ namespace {
 
 // The shared-triangle road pays when the workers' buffers together would hold more doubles
 // than the pages: zeroing and summing T buffers then costs more than every worker walking
-// every page. It needs every page in memory, where the workers can visit them at once.
+// every page. It is taken too where a row's terms are many against its values (a triangle of
+// some hundred columns and more): walking every page then costs the workers little, and the
+// sums are the single thread's bit for bit, which the buffers' sum in worker order is not.
+// It needs every page in memory, where the workers can visit them at once.
+constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
+
 [[nodiscard]] bool sharedRoadPays(VsfPassState* m, VsfThreadedKernel threaded, int64_t arg,
                                   int32_t T) {
   const VsfBagVec* vec = m->bags;
@@ -271,20 +292,47 @@ namespace {
       return false;
     pageDoubles += vec->files[f].memPageCount * (vec->largestPageSize / sizeof(double));
   }
-  return static_cast<int64_t>(T) * vsfKernelBufferLength(m, threaded, arg) > pageDoubles;
+  const int64_t L = vsfKernelBufferLength(m, threaded, arg);
+  return L >= kSharedTriangleDoubles || static_cast<int64_t>(T) * L > pageDoubles;
 }
 
-// The pair's shared-triangle form: its first pass (page rewrite and small sums, serial: it
-// is light next to the triangle, and so every sum is the serial pass's), then the
-// triangle's parts.
+// The shared-triangle form's first pass, the page rewrite: on the workers, each its own
+// file, where it only transforms the pages; serially where it has sums (light next to the
+// triangle), so that every sum is the serial pass's.
+[[nodiscard]] VsfStatus rewriteBeforeParts(VsfPassState* model, VsfSerialKernel before) {
+  const KernelPair* b = pairOfEither(reinterpret_cast<const void*>(before));
+  if (b == nullptr || b->use.pages != VsfPageUse::Transforms)
+    return vsfUtilRead(model, before);
+  const VsfStatus rc = dispatch(model, b->threaded, 0);
+  cleanup(model);
+  return rc;
+}
+
+// The pair's shared-triangle form: its first pass, then the triangle's parts.
 [[nodiscard]] VsfStatus executeShared(VsfPassState* model, const KernelPair& p) {
   if (p.before != nullptr) {
-    const VsfStatus rc = vsfUtilRead(model, p.before);
+    const VsfStatus rc = rewriteBeforeParts(model, p.before);
     if (rc != VsfStatus::Ok)
       return rc;
   }
-  const VsfStatus rc = dispatchParts(model, p.part);
+  const VsfStatus rc = dispatchParts(model, p.part, p.use.spanPages);
   cleanup(model);
+  return rc;
+}
+
+} // namespace
+
+namespace {
+
+// The serial road: one visit of every page on this thread, within the pair's span.
+[[nodiscard]] VsfStatus serialPass(VsfPassState* model, VsfSerialKernel serial) {
+  const KernelPair* p = pairOfEither(reinterpret_cast<const void*>(serial));
+  void (*span)(bool) = p != nullptr ? p->use.spanPages : nullptr;
+  if (span != nullptr)
+    span(true);
+  const VsfStatus rc = vsfUtilRead(model, serial);
+  if (span != nullptr)
+    span(false);
   return rc;
 }
 
@@ -303,7 +351,7 @@ VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
   const uint32_t F = model->bags != nullptr ? model->bags->count : 0;
   if (T < 2 || static_cast<uint32_t>(T) != F || vsfIsResampleKernel(serial) ||
       s->resampleFromScratch || model->puddle == nullptr || model->puddle->pool == nullptr)
-    return vsfUtilRead(model, serial);
+    return serialPass(model, serial);
   if (const KernelPair* p = pairOf(threaded);
       p != nullptr && p->part != nullptr && sharedRoadPays(model, threaded, arg, T))
     return executeShared(model, *p);

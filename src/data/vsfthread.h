@@ -29,6 +29,10 @@ struct VsfKernelUse {
   // Whether its serial form reads split levels stored sparse (summing them raw); any other
   // pass over such pages is refused as a bug.
   bool readsSplitSparse = false;
+  // Called with true on each visiting thread before its pages and with false after them
+  // (null: not called): a kernel may then keep rows of pages held in memory waiting past the
+  // page's end, and adds them when told the visit is over.
+  void (*spanPages)(bool open) = nullptr;
 };
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
@@ -51,6 +55,7 @@ struct VsfWorkItem {
   int32_t* stop;
   VsfPartKernel partKernel;
   int32_t part;
+  void (*spanPages)(bool open); // the pair's, or null
 };
 
 // Registers a kernel pair with its use (idempotent; a pair registered again is replaced).

@@ -3,6 +3,8 @@
 // only under external cross validation.
 #include "kernels/vsfkernelsums.h"
 
+#include "kernels/vsfxpx.h"
+
 #include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
 #include "data/vsflarahead.h"
@@ -251,10 +253,12 @@ void storeSasviAvecOut(VsfPassState* m, const double* B, int64_t) {
 } // namespace
 
 // Constant-initialised, so that a registration at start-up never reads one unset.
-constinit const VsfKernelUse kVsfFullXpXUse{VsfPageUse::Reads, xpxLength, storeXpx};
-constinit const VsfKernelUse kVsfCenterScaleXpXUse{VsfPageUse::Rewrites, xpxLength, storeXpx};
+constinit const VsfKernelUse kVsfFullXpXUse{VsfPageUse::Reads, xpxLength, storeXpx, false,
+                                            vsfXpxSpanPages};
+constinit const VsfKernelUse kVsfCenterScaleXpXUse{VsfPageUse::Rewrites, xpxLength, storeXpx, false,
+                                                   vsfXpxSpanPages};
 constinit const VsfKernelUse kVsfShiftSquaresXpXUse{VsfPageUse::Rewrites, shiftSquaresXpxLength,
-                                                    storeShiftSquaresXpx};
+                                                    storeShiftSquaresXpx, false, vsfXpxSpanPages};
 constinit const VsfKernelUse kVsfEffectXpXUse{VsfPageUse::Reads, effectXpxLength, storeEffectXpx,
                                               true};
 constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEffXpx, true};

@@ -96,6 +96,15 @@ struct PendingRows {
     b.target = T;
     return b;
   }
+  // Sets the triangle's order and the rows [lo, hi) updated, adding what waits for others.
+  void cover(int32_t order, int32_t from, int32_t to) {
+    if (order != n || from != lo || to != hi) {
+      flush();
+      n = order;
+      lo = from;
+      hi = to;
+    }
+  }
   void add(double* T, const double* row, double weight) {
     Block& b = blockOf(T);
     b.x[b.count] = row;
@@ -104,6 +113,13 @@ struct PendingRows {
       flush(b);
   }
 };
+
+// Each visiting thread's waiting rows. Within a span of pages (the frame's visit of a pass) the
+// rows of pages held in memory wait past their page's end, so that the blocks are full even
+// where a page holds a few wide rows; the span's end adds them. Outside a span every page
+// adds its own rows.
+thread_local PendingRows tPending;
+thread_local bool tSpanning = false;
 
 // True when the row's dense values and its weight can be added (zscp's test).
 [[nodiscard]] bool addable(const double* x, int32_t n, double w) {
@@ -119,10 +135,9 @@ struct PendingRows {
 template <class Target>
 VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  PendingRows pending;
-  pending.n = S.dense + 1;
-  pending.lo = static_cast<int32_t>(share.denseBegin);
-  pending.hi = static_cast<int32_t>(share.denseEnd);
+  PendingRows& pending = tPending;
+  pending.cover(S.dense + 1, static_cast<int32_t>(share.denseBegin),
+                static_cast<int32_t>(share.denseEnd));
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
@@ -151,7 +166,9 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
       }
     }
   });
-  pending.flush();
+  // A page read from disk gives its buffer to the next one: its rows cannot wait.
+  if (!tSpanning || page->pageNumber != 0 || rc != VsfStatus::Ok)
+    pending.flush();
   return rc;
 }
 
@@ -533,6 +550,11 @@ bool vsfDenseInParameterOrder(const VsfPassState* m) {
     if (m->effectColumns[e] > 0 && m->denseOffset[e] != m->parmOffset[e])
       return false;
   return true;
+}
+
+void vsfXpxSpanPages(bool open) {
+  tPending.flush();
+  tSpanning = open;
 }
 
 VsfStatus vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {

@@ -13,6 +13,9 @@
 struct VsfPassState;
 
 [[nodiscard]] VsfStatus vsfFullXpX(VsfPassState* model, QkPageDescriptor* page);
+// The full X'X kernels' span of pages (the frame's spanPages): within it the rows of pages
+// held in memory wait for full blocks across pages; closing it adds what waits.
+void vsfXpxSpanPages(bool open);
 [[nodiscard]] VsfStatus vsfFullXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                      int64_t length);
 // vsfFullXpX adding only into part `part` of `parts` of the rows of the model's triangles,

@@ -170,7 +170,9 @@ std::vector<std::pair<int, double>> estimates(const qrxrun::ProgramRun& r) {
 // Past a thousand effects a path whose steps are known forms the packed X'X where those steps
 // repay it (30 steps over 1,001 effects), and keeps the passes per step where they do not
 // (20). The path follows scikit-learn's lars_path (tests/data/widelar, written by
-// scripts/gen_wide_lar_ref.py) on one thread and on eight, whose workers share the triangle.
+// scripts/gen_wide_lar_ref.py) on one thread and on eight, whose workers share the triangle,
+// each adding its rows in the order they were read: the eight threads' numbers are the one
+// thread's to the last bit.
 TEST(PackedDefault, PastAThousandEffectsTheStepsChooseThePackedMatrix) {
   const auto path = readReferenceRows("widelar/path.csv");
   const auto final = readReferenceRows("widelar/final.csv");
@@ -179,8 +181,10 @@ TEST(PackedDefault, PastAThousandEffectsTheStepsChooseThePackedMatrix) {
   const qrxrun::ProgramRun few = wideLar(20, 1, data);
   ASSERT_EQ(few.status, 0) << few.log;
   EXPECT_EQ(crossProducts(few), "Built incrementally");
+  std::vector<qrxrun::ProgramRun> runs;
   for (const int cpus : {1, 8}) {
-    const qrxrun::ProgramRun r = wideLar(30, cpus, data);
+    runs.push_back(wideLar(30, cpus, data));
+    const qrxrun::ProgramRun& r = runs.back();
     ASSERT_EQ(r.status, 0) << r.log;
     EXPECT_EQ(crossProducts(r), "Built in full") << cpus;
     const Value& out = r.json["steps"][0]["output"];
@@ -203,5 +207,11 @@ TEST(PackedDefault, PastAThousandEffectsTheStepsChooseThePackedMatrix) {
       EXPECT_NEAR(got[i].second, final[i][1], 1e-9 * (1.0 + std::fabs(final[i][1])))
           << cpus << " " << i;
     }
+  }
+  for (const char* name : {"SelectionSummary", "ANOVA", "ParameterEstimates"}) {
+    const Value* one = qrxrun::findTable(runs[0].json["steps"][0]["output"], name);
+    const Value* eight = qrxrun::findTable(runs[1].json["steps"][0]["output"], name);
+    ASSERT_TRUE(one != nullptr && eight != nullptr) << name;
+    EXPECT_EQ(qrxrun::dumpOutput(*one), qrxrun::dumpOutput(*eight)) << name;
   }
 }
