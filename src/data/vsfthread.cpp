@@ -121,6 +121,34 @@ namespace {
   }
 }
 
+// The grouped road: page k of a pass adds into the buffer of group k % kPageGroups, each
+// group's pages in the order they were read, and the groups are summed in order. On one
+// thread, or on T workers where T divides the groups (worker t's file holds the pages k with
+// k % T == t, so every group is one worker's), every sum is the same whatever the thread count.
+constexpr int32_t kPageGroups = 24;
+
+[[nodiscard]] double* groupBuffer(double* groups, int64_t length, int64_t k) {
+  return groups + (k % kPageGroups) * (length + 8);
+}
+
+// A worker's visit on the grouped road: its file's pages, page j being page j T + t of the pass.
+[[nodiscard]] VsfStatus visitGroups(const VsfWorkItem* item) {
+  const int32_t T = item->model->dataSettings->threadCount;
+  VsfUtilFile* rec = item->file;
+  for (int64_t j = 0; j < rec->memPageCount; ++j) {
+    if (__atomic_load_n(item->stop, __ATOMIC_ACQUIRE) != 0)
+      return VsfStatus::Ok;
+    rec->page.buffer = rec->memPages[j];
+    rec->page.pageNumber = 0;
+    const VsfStatus rc =
+        item->kernel(item->model, &rec->page,
+                     groupBuffer(item->groups, item->length, j * T + item->part), item->length);
+    if (rc != VsfStatus::Ok)
+      return rc;
+  }
+  return VsfStatus::Ok;
+}
+
 } // namespace
 
 void utilReadWrapper(void*, void* p) {
@@ -129,8 +157,9 @@ void utilReadWrapper(void*, void* p) {
   item->status = VsfStatus::WorkerVanished;
   if (item->spanPages != nullptr)
     item->spanPages(true);
-  const VsfStatus rc = item->partKernel != nullptr
-                           ? visitForPart(item)
+  const VsfStatus rc = item->partKernel != nullptr ? visitForPart(item)
+                       : item->groups != nullptr
+                           ? visitGroups(item)
                            : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
                                                            item->length, item->file, item->stop);
   if (item->spanPages != nullptr)
@@ -324,6 +353,98 @@ constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
 
 namespace {
 
+// The grouped road's buffers take at most this.
+constexpr int64_t kGroupedBytes = int64_t{64} << 20;
+
+[[nodiscard]] bool allPagesInMemory(const VsfBagVec* vec) {
+  for (uint32_t f = 0; f < vec->count; ++f)
+    if (vec->files[f].diskPageCount != 0)
+      return false;
+  return true;
+}
+
+// Whether the pass takes the grouped road: a pair that allows it, of a buffer narrower than
+// the shared triangle's (which gives the single thread's sums itself), whose groups fit
+// their bound, with every page in memory, on one thread or a count that divides the groups.
+[[nodiscard]] bool groupedRoadOpen(const VsfPassState* m, const KernelPair* p, int32_t T,
+                                   int64_t L) {
+  if (p == nullptr || !p->use.groupsPages || m->pool == nullptr || m->bags == nullptr ||
+      m->bags->count == 0 || (T >= 2 && kPageGroups % T != 0))
+    return false;
+  if (L <= 0 || L >= kSharedTriangleDoubles ||
+      kPageGroups * (L + 8) * static_cast<int64_t>(sizeof(double)) > kGroupedBytes)
+    return false;
+  return allPagesInMemory(m->bags);
+}
+
+// The grouped road on this thread: every page in the order the rows were read.
+[[nodiscard]] VsfStatus visitGroupsSerially(VsfPassState* model, const KernelPair& p,
+                                            double* groups, int64_t L) {
+  VsfBagVec* vec = model->bags;
+  const uint32_t F = vec->count;
+  if (p.use.spanPages != nullptr)
+    p.use.spanPages(true);
+  VsfStatus rc = VsfStatus::Ok;
+  for (int64_t k = 0; rc == VsfStatus::Ok; ++k) {
+    VsfUtilFile* rec = &vec->files[k % F];
+    const int64_t j = k / F;
+    if (j >= rec->memPageCount)
+      break;
+    rec->page.buffer = rec->memPages[j];
+    rec->page.pageNumber = 0;
+    rc = p.threaded(model, &rec->page, groupBuffer(groups, L, k), L);
+  }
+  if (p.use.spanPages != nullptr)
+    p.use.spanPages(false);
+  return rc;
+}
+
+// The grouped road on the workers, each visiting its own file.
+[[nodiscard]] VsfStatus dispatchGroups(VsfPassState* model, const KernelPair& p, double* groups,
+                                       int64_t L) {
+  const int32_t T = model->dataSettings->threadCount;
+  VsfWorkItem* items = newItems(model, T);
+  if (items == nullptr)
+    return VsfStatus::NoMemory;
+  auto* stop = reinterpret_cast<int32_t*>(items + T);
+  for (int32_t t = 0; t < T; ++t) {
+    VsfWorkItem& it = items[t];
+    it.file = &model->bags->files[t];
+    it.model = model;
+    it.kernel = p.threaded;
+    it.length = L;
+    it.stop = stop;
+    it.part = t;
+    it.groups = groups;
+    it.spanPages = p.use.spanPages;
+    zpudenq(model->puddle, &it);
+  }
+  zpudwt(model->puddle);
+  return firstFailure(items, T);
+}
+
+// The grouped road: the groups' buffers, their pages added on this thread or the workers,
+// then summed in group order and stored as the kernel's sums.
+[[nodiscard]] VsfStatus executeGrouped(VsfPassState* model, const KernelPair& p, bool workers,
+                                       int64_t L) {
+  QkPool* pool = model->pool;
+  const size_t bytes = sizeof(double) * static_cast<size_t>(kPageGroups * (L + 8));
+  auto* groups = static_cast<double*>(pool->allocate(pool, bytes, kQkZeroed));
+  if (groups == nullptr)
+    return VsfStatus::NoMemory;
+  VsfStatus rc =
+      workers ? dispatchGroups(model, p, groups, L) : visitGroupsSerially(model, p, groups, L);
+  if (workers)
+    cleanup(model);
+  if (rc == VsfStatus::Ok && p.use.store != nullptr) {
+    for (int32_t g = 1; g < kPageGroups; ++g)
+      addInto(groups, groupBuffer(groups, L, g), L);
+    p.use.store(model, groups, L);
+  }
+  freeBlock(pool, groups);
+  return rc;
+}
+
 // The serial road: one visit of every page on this thread, within the pair's span.
 [[nodiscard]] VsfStatus serialPass(VsfPassState* model, VsfSerialKernel serial) {
   const KernelPair* p = pairOfEither(reinterpret_cast<const void*>(serial));
@@ -349,8 +470,13 @@ VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
   const VsfDataSettings* s = model->dataSettings;
   const int32_t T = s != nullptr ? s->threadCount : 1;
   const uint32_t F = model->bags != nullptr ? model->bags->count : 0;
-  if (T < 2 || static_cast<uint32_t>(T) != F || vsfIsResampleKernel(serial) ||
-      s->resampleFromScratch || model->puddle == nullptr || model->puddle->pool == nullptr)
+  const bool workers = T >= 2 && static_cast<uint32_t>(T) == F && !vsfIsResampleKernel(serial) &&
+                       !s->resampleFromScratch && model->puddle != nullptr &&
+                       model->puddle->pool != nullptr;
+  if (const KernelPair* p = pairOf(threaded);
+      groupedRoadOpen(model, p, T, vsfKernelBufferLength(model, threaded, arg)))
+    return executeGrouped(model, *p, workers, vsfKernelBufferLength(model, threaded, arg));
+  if (!workers)
     return serialPass(model, serial);
   if (const KernelPair* p = pairOf(threaded);
       p != nullptr && p->part != nullptr && sharedRoadPays(model, threaded, arg, T))

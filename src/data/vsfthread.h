@@ -33,6 +33,9 @@ struct VsfKernelUse {
   // (null: not called): a kernel may then keep rows of pages held in memory waiting past the
   // page's end, and adds them when told the visit is over.
   void (*spanPages)(bool open) = nullptr;
+  // Whether its threaded form's sums may be formed in page groups (the grouped road): a
+  // buffer per group of pages, summed in group order, whichever thread adds into it.
+  bool groupsPages = false;
 };
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
@@ -56,6 +59,7 @@ struct VsfWorkItem {
   VsfPartKernel partKernel;
   int32_t part;
   void (*spanPages)(bool open); // the pair's, or null
+  double* groups;               // the grouped road's buffers (`length` + 8 doubles each), or null
 };
 
 // Registers a kernel pair with its use (idempotent; a pair registered again is replaced).

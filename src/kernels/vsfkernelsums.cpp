@@ -254,11 +254,12 @@ void storeSasviAvecOut(VsfPassState* m, const double* B, int64_t) {
 
 // Constant-initialised, so that a registration at start-up never reads one unset.
 constinit const VsfKernelUse kVsfFullXpXUse{VsfPageUse::Reads, xpxLength, storeXpx, false,
-                                            vsfXpxSpanPages};
+                                            vsfXpxSpanPages,   true};
 constinit const VsfKernelUse kVsfCenterScaleXpXUse{VsfPageUse::Rewrites, xpxLength, storeXpx, false,
-                                                   vsfXpxSpanPages};
+                                                   vsfXpxSpanPages,      true};
 constinit const VsfKernelUse kVsfShiftSquaresXpXUse{VsfPageUse::Rewrites, shiftSquaresXpxLength,
-                                                    storeShiftSquaresXpx, false, vsfXpxSpanPages};
+                                                    storeShiftSquaresXpx, false,
+                                                    vsfXpxSpanPages,      true};
 constinit const VsfKernelUse kVsfEffectXpXUse{VsfPageUse::Reads, effectXpxLength, storeEffectXpx,
                                               true};
 constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEffXpx, true};
@@ -267,8 +268,10 @@ constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, store
 constinit const VsfKernelUse kVsfMomentsUse{VsfPageUse::Reads, momentsLength, storeMoments};
 constinit const VsfKernelUse kVsfSpreadsUse{VsfPageUse::Reads, twoPerParameter, storeSpreads, true};
 constinit const VsfKernelUse kVsfYpwYUse{VsfPageUse::Reads, onePerParameterAndY, storeSquareSums};
-constinit const VsfKernelUse kVsfShiftRowsSquaresUse{VsfPageUse::Rewrites, onePerParameterAndY,
-                                                     storeSquareSums};
+// Grouped as the fused shift and cross products are, so that the two passes give the fused
+// pass's sums of squares.
+constinit const VsfKernelUse kVsfShiftRowsSquaresUse{
+    VsfPageUse::Rewrites, onePerParameterAndY, storeSquareSums, false, nullptr, true};
 constinit const VsfKernelUse kVsfPageTransformUse{VsfPageUse::Transforms, nullptr, nullptr};
 constinit const VsfKernelUse kVsfSplitSparseTransformUse{VsfPageUse::Transforms, nullptr, nullptr,
                                                          true};
