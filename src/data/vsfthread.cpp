@@ -192,10 +192,9 @@ namespace {
   return VsfStatus::Ok;
 }
 
-// The shared-triangle road's pass: every worker adds its part of the rows straight into the
-// model's triangles, so there is no buffer to zero and nothing to sum afterwards.
-[[nodiscard]] VsfStatus dispatchParts(VsfPassState* model, VsfPartKernel part,
-                                      void (*spanPages)(bool)) {
+// Runs one work item per worker, each filled by `fill` besides its model, stop word and slot,
+// and waits for them all: the first failure in slot order, or NoMemory without items.
+template <class Fill> [[nodiscard]] VsfStatus runWorkers(VsfPassState* model, Fill fill) {
   const int32_t T = model->dataSettings->threadCount;
   VsfWorkItem* items = newItems(model, T);
   if (items == nullptr)
@@ -204,13 +203,22 @@ namespace {
   for (int32_t t = 0; t < T; ++t) {
     items[t].model = model;
     items[t].stop = stop;
-    items[t].partKernel = part;
     items[t].part = t;
-    items[t].spanPages = spanPages;
+    fill(items[t]);
     zpudenq(model->puddle, &items[t]);
   }
   zpudwt(model->puddle);
   return firstFailure(items, T);
+}
+
+// The shared-triangle road's pass: every worker adds its part of the rows straight into the
+// model's triangles, so there is no buffer to zero and nothing to sum afterwards.
+[[nodiscard]] VsfStatus dispatchParts(VsfPassState* model, VsfPartKernel part,
+                                      void (*spanPages)(bool)) {
+  return runWorkers(model, [&](VsfWorkItem& it) {
+    it.partKernel = part;
+    it.spanPages = spanPages;
+  });
 }
 
 } // namespace
@@ -402,25 +410,13 @@ constexpr int64_t kGroupedBytes = int64_t{64} << 20;
 // The grouped road on the workers, each visiting its own file.
 [[nodiscard]] VsfStatus dispatchGroups(VsfPassState* model, const KernelPair& p, double* groups,
                                        int64_t L) {
-  const int32_t T = model->dataSettings->threadCount;
-  VsfWorkItem* items = newItems(model, T);
-  if (items == nullptr)
-    return VsfStatus::NoMemory;
-  auto* stop = reinterpret_cast<int32_t*>(items + T);
-  for (int32_t t = 0; t < T; ++t) {
-    VsfWorkItem& it = items[t];
-    it.file = &model->bags->files[t];
-    it.model = model;
+  return runWorkers(model, [&](VsfWorkItem& it) {
+    it.file = &model->bags->files[it.part];
     it.kernel = p.threaded;
     it.length = L;
-    it.stop = stop;
-    it.part = t;
     it.groups = groups;
     it.spanPages = p.use.spanPages;
-    zpudenq(model->puddle, &it);
-  }
-  zpudwt(model->puddle);
-  return firstFailure(items, T);
+  });
 }
 
 // The grouped road: the groups' buffers, their pages added on this thread or the workers,
