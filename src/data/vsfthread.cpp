@@ -100,25 +100,20 @@ namespace {
 [[nodiscard]] VsfStatus visitForPart(const VsfWorkItem* item) {
   const VsfBagVec* vec = item->model->bags;
   const int32_t parts = item->model->dataSettings->threadCount;
-  const uint32_t F = vec->count;
-  std::vector<QkPageDescriptor> pages(F);
-  for (uint32_t f = 0; f < F; ++f) {
+  std::vector<QkPageDescriptor> pages(vec->count);
+  for (uint32_t f = 0; f < vec->count; ++f) {
     pages[f] = vec->files[f].page;
     pages[f].pageNumber = 0;
   }
-  for (int64_t k = 0;; ++k) {
-    const uint32_t f = static_cast<uint32_t>(k % F);
-    const int64_t j = k / F;
-    const VsfUtilFile& rec = vec->files[f];
-    if (j >= rec.memPageCount)
-      return VsfStatus::Ok;
+  VsfStatus rc = VsfStatus::Ok;
+  vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
     if (__atomic_load_n(item->stop, __ATOMIC_ACQUIRE) != 0)
-      return VsfStatus::Ok;
-    pages[f].buffer = rec.memPages[j];
-    const VsfStatus rc = item->partKernel(item->model, &pages[f], item->part, parts);
-    if (rc != VsfStatus::Ok)
-      return rc;
-  }
+      return false;
+    pages[f].buffer = vec->files[f].memPages[j];
+    rc = item->partKernel(item->model, &pages[f], item->part, parts);
+    return rc == VsfStatus::Ok;
+  });
+  return rc;
 }
 
 // The grouped road: page k of a pass adds into the buffer of group k % kPageGroups, each
@@ -361,47 +356,32 @@ constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
 
 namespace {
 
-// The grouped road's buffers take at most this.
-constexpr int64_t kGroupedBytes = int64_t{64} << 20;
-
-[[nodiscard]] bool allPagesInMemory(const VsfBagVec* vec) {
-  for (uint32_t f = 0; f < vec->count; ++f)
-    if (vec->files[f].diskPageCount != 0)
-      return false;
-  return true;
-}
-
 // Whether the pass takes the grouped road: a pair that allows it, of a buffer narrower than
-// the shared triangle's (which gives the single thread's sums itself), whose groups fit
-// their bound, with every page in memory, on one thread or a count that divides the groups.
+// the shared triangle's (which gives the single thread's sums itself; the groups then take a
+// few MB at most), with every page in memory, on one thread or a count that divides the
+// groups.
 [[nodiscard]] bool groupedRoadOpen(const VsfPassState* m, const KernelPair* p, int32_t T,
                                    int64_t L) {
   if (p == nullptr || !p->use.groupsPages || m->pool == nullptr || m->bags == nullptr ||
       m->bags->count == 0 || (T >= 2 && kPageGroups % T != 0))
     return false;
-  if (L <= 0 || L >= kSharedTriangleDoubles ||
-      kPageGroups * (L + 8) * static_cast<int64_t>(sizeof(double)) > kGroupedBytes)
-    return false;
-  return allPagesInMemory(m->bags);
+  return L > 0 && L < kSharedTriangleDoubles && vsfAllPagesInMemory(m->bags);
 }
 
 // The grouped road on this thread: every page in the order the rows were read.
 [[nodiscard]] VsfStatus visitGroupsSerially(VsfPassState* model, const KernelPair& p,
                                             double* groups, int64_t L) {
   VsfBagVec* vec = model->bags;
-  const uint32_t F = vec->count;
   if (p.use.spanPages != nullptr)
     p.use.spanPages(true);
   VsfStatus rc = VsfStatus::Ok;
-  for (int64_t k = 0; rc == VsfStatus::Ok; ++k) {
-    VsfUtilFile* rec = &vec->files[k % F];
-    const int64_t j = k / F;
-    if (j >= rec->memPageCount)
-      break;
+  vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t k) {
+    VsfUtilFile* rec = &vec->files[f];
     rec->page.buffer = rec->memPages[j];
     rec->page.pageNumber = 0;
     rc = p.threaded(model, &rec->page, groupBuffer(groups, L, k), L);
-  }
+    return rc == VsfStatus::Ok;
+  });
   if (p.use.spanPages != nullptr)
     p.use.spanPages(false);
   return rc;
@@ -469,14 +449,14 @@ VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
   const bool workers = T >= 2 && static_cast<uint32_t>(T) == F && !vsfIsResampleKernel(serial) &&
                        !s->resampleFromScratch && model->puddle != nullptr &&
                        model->puddle->pool != nullptr;
-  if (const KernelPair* p = pairOf(threaded);
-      groupedRoadOpen(model, p, T, vsfKernelBufferLength(model, threaded, arg)))
-    return executeGrouped(model, *p, workers, vsfKernelBufferLength(model, threaded, arg));
+  const KernelPair* pair = pairOf(threaded);
+  if (const int64_t L = vsfKernelBufferLength(model, threaded, arg);
+      groupedRoadOpen(model, pair, T, L))
+    return executeGrouped(model, *pair, workers, L);
   if (!workers)
     return serialPass(model, serial);
-  if (const KernelPair* p = pairOf(threaded);
-      p != nullptr && p->part != nullptr && sharedRoadPays(model, threaded, arg, T))
-    return executeShared(model, *p);
+  if (pair != nullptr && pair->part != nullptr && sharedRoadPays(model, threaded, arg, T))
+    return executeShared(model, *pair);
   const VsfStatus rc = dispatch(model, threaded, arg);
   if (rc == VsfStatus::Ok)
     accumulate(model, threaded);

@@ -353,31 +353,28 @@ bool vsfIsResampleKernel(VsfSerialKernel kernel) {
   return vsfKernelPageUse(reinterpret_cast<const void*>(kernel)) == VsfPageUse::Resamples;
 }
 
-namespace {
-
-[[nodiscard]] bool allInMemory(const VsfBagVec* vec) {
+bool vsfAllPagesInMemory(const VsfBagVec* vec) {
   for (uint32_t f = 0; f < vec->count; ++f)
     if (vec->files[f].diskPageCount != 0)
       return false;
   return true;
 }
 
-// Every page in the order its rows were read: page k is page k / F of file k % F. With the
-// pages in memory a pass then sums the rows in the order a single thread's one file holds
-// them, whatever the number of files.
+namespace {
+
+// Every page in the order its rows were read. With the pages in memory a pass then sums the
+// rows in the order a single thread's one file holds them, whatever the number of files.
 [[nodiscard]] VsfStatus visitInReadOrder(VsfPassState* model, VsfSerialKernel kernel) {
   VsfBagVec* vec = model->bags;
-  const uint32_t F = vec->count;
-  for (int64_t k = 0;; ++k) {
-    VsfUtilFile* rec = &vec->files[k % F];
-    const int64_t j = k / F;
-    if (j >= rec->memPageCount)
-      return VsfStatus::Ok;
+  VsfStatus rc = VsfStatus::Ok;
+  vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
+    VsfUtilFile* rec = &vec->files[f];
     rec->page.buffer = rec->memPages[j];
     rec->page.pageNumber = 0;
-    if (const VsfStatus rc = kernel(model, &rec->page); rc != VsfStatus::Ok)
-      return rc;
-  }
+    rc = kernel(model, &rec->page);
+    return rc == VsfStatus::Ok;
+  });
+  return rc;
 }
 
 } // namespace
@@ -416,7 +413,7 @@ VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
       }
     return VsfStatus::Ok;
   }
-  if (allInMemory(vec))
+  if (vsfAllPagesInMemory(vec))
     return visitInReadOrder(model, kernel);
   for (uint32_t f = 0; f < F; ++f) {
     VsfUtilFile* rec = &vec->files[f];

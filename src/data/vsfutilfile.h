@@ -144,6 +144,20 @@ void vsfFreeUtil(VsfUtilFile* rec, QkExtensionSet* exts);
 // True for the resample-frequency kernel (serial form).
 [[nodiscard]] bool vsfIsResampleKernel(VsfSerialKernel kernel);
 
+// Whether every page of every file is held in memory.
+[[nodiscard]] bool vsfAllPagesInMemory(const VsfBagVec* vec);
+// Calls visit(f, j, k) for the pages held in memory in the order their rows were read, page k
+// being page j = k / F of file f = k % F, until the pages end or visit returns false.
+template <class Visit> void vsfEachPageInReadOrder(const VsfBagVec* vec, Visit visit) {
+  const uint32_t F = vec->count;
+  for (int64_t k = 0; F > 0; ++k) {
+    const auto f = static_cast<uint32_t>(k % F);
+    const int64_t j = k / F;
+    if (j >= vec->files[f].memPageCount || !visit(f, j, k))
+      return;
+  }
+}
+
 [[nodiscard]] VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel);
 [[nodiscard]] VsfStatus vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel,
                                              double* buffer, int64_t length, VsfUtilFile* rec);
