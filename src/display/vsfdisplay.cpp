@@ -38,11 +38,6 @@
 
 namespace {
 
-constexpr double kZeroFraction = 1.110223024625157e-13;
-
-// The reference sum of squares against which SSE and total SS are tested for zero.
-double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
-
 // Reports a negative fit status; returns true when the group's display ends here.
 [[nodiscard]] bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   const int32_t status = m->fitStatus;
@@ -329,7 +324,7 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
   if (vsfMethodIs(method, VsfMethodFamily::LeastAngle) && !vsfMethodLsCoefficients(method) &&
       m->stepCount > 0) {
     m->sse = m->stepSSE[m->stepCount - 1];
-    if (m->sse < kZeroFraction * referenceSS(m))
+    if (vsfRoundingZero(m, m->sse))
       m->sse = 0;
   }
   // Labels of an earlier fit lived in its pool: none are current until this fit makes them.
@@ -410,10 +405,9 @@ VsfStatus vsfDesignTables(VsfContext* ctx, QkPool* pool) {
 VsfStatus vsfResults(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
   const VsfModelOptions& o = ctx->options;
-  const double ref = referenceSS(m);
-  if (m->totalSS < kZeroFraction * ref)
+  if (vsfRoundingZero(m, m->totalSS))
     m->totalSS = 0;
-  if (m->sse < kZeroFraction * ref)
+  if (vsfRoundingZero(m, m->sse))
     m->sse = 0;
   // The BY line heads the group's tables.
   if (ctx->stmt.proc.byCount > 0 && ctx->byHandle != nullptr) {

@@ -97,6 +97,8 @@ int32_t vsfFitStatusMessage(int32_t fitStatus) {
   }
 }
 
+bool vsfRoundingZero(const VsfModel* m, double ss) { return ss < kVsfEps * m->roundingSS; }
+
 bool vsfCvOn(const VsfModel* m) { return m->options != nullptr && m->options->cvOn != 0; }
 bool vsfCvExternalOn(const VsfModel* m) {
   return m->options != nullptr && m->options->cvExternal != 0;
@@ -475,7 +477,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->press = 0;
   m->screenBound = m->screenStat = nullptr;
   m->screenFlag = nullptr;
-  m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = 0;
+  m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = m->roundingSS = 0;
   m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
   m->stepScratchPos = nullptr;
   m->fitStatus = VFS_DONE;
@@ -872,12 +874,12 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   m->stepCount = s + 1;
   showStepProgress(s, m->inModelCount);
 
-  // Sums of squares that are rounding noise against the uncorrected total are zero; done
-  // here for every recorded step, so that the model does not depend on whether its step
-  // records are written.
-  if (m->totalSS < kVsfEps * m->totalSSUncorrected)
+  // Sums of squares that are rounding noise of the sums the fit holds are zero; done here
+  // for every recorded step, so that the model does not depend on whether its step records
+  // are written.
+  if (vsfRoundingZero(m, m->totalSS))
     m->totalSS = 0.0;
-  if (m->sse < kVsfEps * m->totalSSUncorrected)
+  if (vsfRoundingZero(m, m->sse))
     m->sse = 0.0;
 
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {

@@ -193,6 +193,11 @@ struct VsfModel : VsfPassState {
 
   // Criteria and sums of squares of the current model.
   double totalSSUncorrected, totalSS, fullMse;
+  // The response's sum of squares whose rounding every swept SSE carries: that of the sums
+  // the cross products were formed from (about the shift where the pages were shifted),
+  // and never below kVsfEps of the uncorrected total, the rounding of the response's own
+  // values (vsfRoundingTotal).
+  double roundingSS;
 
   // The scratch file of the step records and the position the next record goes to.
   VsfScratch* stepScratch;
@@ -251,6 +256,9 @@ struct VsfModel : VsfPassState {
 [[nodiscard]] VsfStatus vsfModelInit(VsfModel* model);
 void vsfModelByFree(VsfModel* model);
 [[nodiscard]] VsfStatus vsfRecordStep(VsfModel* model, int32_t effect);
+// Whether a sum of squares of the response is rounding noise of the sums the fit holds
+// (below kVsfEps of roundingSS): an SSE or total that small is zero.
+[[nodiscard]] bool vsfRoundingZero(const VsfModel* model, double ss);
 // The fall of the SSE into recorded step i where the path formed it, else NaN.
 [[nodiscard]] inline double vsfStepSSEFall(const VsfModel* m, int32_t i) {
   return m->stepSSEFall != nullptr && i > 0 ? m->stepSSEFall[i] : hostMissing();

@@ -44,22 +44,24 @@ struct Reader {
 [[nodiscard]] bool foldStatsAsked(const VsfModel* m) { return vsfCvFoldStatsAsked(*m->options); }
 [[nodiscard]] bool foldBetaAsked(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 
-// The 28 statistics in record order.
-double* const* statFields(VsfModel* m, double* (&f)[28]) {
-  double* list[28] = {&m->nObs,         &m->freqUsed,
-                      &m->freqRead,     &m->nUsed,
-                      &m->nRead,        &m->nTrain,
-                      &m->nValidate,    &m->freqValidate,
-                      &m->nTest,        &m->freqTest,
-                      &m->nNoRole,      &m->freqNoRole,
-                      &m->totalSS,      &m->totalSSUncorrected,
-                      &m->fullMse,      &m->sse,
-                      &m->sumWY,        &m->wTrain,
-                      &m->press,        &m->validateAse,
-                      &m->testAse,      &m->cvPress,
-                      &m->testDataRead, &m->testDataUsed,
-                      &m->valDataRead,  &m->valDataUsed,
-                      &m->wValidate,    &m->wTest};
+// The statistics in record order.
+constexpr int kStatCount = 29;
+double* const* statFields(VsfModel* m, double* (&f)[kStatCount]) {
+  double* list[kStatCount] = {&m->nObs,         &m->freqUsed,
+                              &m->freqRead,     &m->nUsed,
+                              &m->nRead,        &m->nTrain,
+                              &m->nValidate,    &m->freqValidate,
+                              &m->nTest,        &m->freqTest,
+                              &m->nNoRole,      &m->freqNoRole,
+                              &m->totalSS,      &m->totalSSUncorrected,
+                              &m->fullMse,      &m->sse,
+                              &m->sumWY,        &m->wTrain,
+                              &m->press,        &m->validateAse,
+                              &m->testAse,      &m->cvPress,
+                              &m->testDataRead, &m->testDataUsed,
+                              &m->valDataRead,  &m->valDataUsed,
+                              &m->wValidate,    &m->wTest,
+                              &m->roundingSS};
   std::memcpy(f, list, sizeof list);
   return f;
 }
@@ -85,17 +87,17 @@ VsfStatus vsfSerializeModel(VsfModel* m) {
   if (m->resampler != nullptr)
     w.one<int32_t>(m->resampler->sampleTag);
   w.one<int32_t>(m->fitStatus);
-  double* sf[28];
+  double* sf[kStatCount];
   int32_t* cf[13];
   statFields(m, sf);
   countFields(m, cf);
-  double stats[28];
+  double stats[kStatCount];
   int32_t counts[13];
-  for (int i = 0; i < 28; ++i)
+  for (int i = 0; i < kStatCount; ++i)
     stats[i] = *sf[i];
   for (int i = 0; i < 13; ++i)
     counts[i] = *cf[i];
-  w.put(stats, 28);
+  w.put(stats, kStatCount);
   w.put(counts, 13);
   if (w.rc != VsfStatus::Ok || m->fitStatus < VFS_DONE)
     return w.rc;
@@ -166,17 +168,17 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
   if (r.file == nullptr || r.pos == nullptr)
     return VsfStatus::NotRestored;
   r.get(&m->fitStatus, 1);
-  double stats[28];
+  double stats[kStatCount];
   int32_t counts[13];
-  r.get(stats, 28);
+  r.get(stats, kStatCount);
   r.get(counts, 13);
   if (r.rc != VsfStatus::Ok)
     return r.rc;
-  double* sf[28];
+  double* sf[kStatCount];
   int32_t* cf[13];
   statFields(m, sf);
   countFields(m, cf);
-  for (int i = 0; i < 28; ++i)
+  for (int i = 0; i < kStatCount; ++i)
     *sf[i] = stats[i];
   for (int i = 0; i < 13; ++i)
     *cf[i] = counts[i];

@@ -2,7 +2,7 @@
 // the selected effects of one BY group, written to and read back from scratch files as
 // flat blocks at a running position that the caller owns.
 //
-// VsfModelRecord: [sample tag i32, resampler only] fitStatus i32, 28 f64 statistics, 13
+// VsfModelRecord: [sample tag i32, resampler only] fitStatus i32, 29 f64 statistics, 13
 // i32 counts; when fitStatus >= 0: inModelList, parmOffset, aliasDropList, step history,
 // the optional PRESS/validation/test/std-L1/CV/held-out series and fold blocks,
 // effectStatus, beta, betaVariance, stdBeta, candidateValue, the chosen-step snapshot, the

@@ -8,6 +8,7 @@
 #include "kernels/vsfmoments.h"
 #include "kernels/vsftransform.h"
 #include "kernels/vsfxpx.h"
+#include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -77,6 +78,11 @@ VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* m) {
 }
 
 double vsfUncorrectedTotal(const VsfModel* m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }
+
+double vsfRoundingTotal(const VsfModel* m) {
+  const double held = m->pagesShifted ? m->xpx[0] : m->totalSSUncorrected;
+  return std::max(held, kVsfEps * m->totalSSUncorrected);
+}
 
 bool vsfCrossProductsFinite(VsfModel* m) {
   if (!std::isfinite(m->xpx[0]))

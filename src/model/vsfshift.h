@@ -20,6 +20,11 @@ struct VsfModel;
 [[nodiscard]] VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* model);
 // The uncorrected total sum of squares of the response, on the data's own scale.
 double vsfUncorrectedTotal(const VsfModel* model);
+// The response's sum of squares whose rounding the fit's swept sums carry (roundingSS): the
+// one the cross products hold (about the shift on shifted pages, where a response far from
+// zero keeps its digits), at least kVsfEps of the uncorrected total, below which a spread is
+// within the rounding of the response's own values. Set after totalSSUncorrected.
+double vsfRoundingTotal(const VsfModel* model);
 // Tests the diagonal of the accumulated cross products (the full X'X, or the response's sum
 // of squares and every effect block): a value that is not finite sets fitStatus to
 // VFS_OVERFLOW with overflowEffect naming the effect (-1 the response). True when finite.

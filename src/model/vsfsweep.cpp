@@ -610,13 +610,24 @@ void takeOutOfList(VsfModel* m, int32_t k, uint8_t mode) {
   }
 }
 
+// Whether the model holds its intercept alone once effect k has left: its error SS is then
+// the corrected total, which a rebuild gives bit for bit (the intercept swept alone from the
+// unswept sums, as the total was formed), where reverse sweeps would leave their rounding.
+[[nodiscard]] bool leavesInterceptAlone(const VsfModel* m, int32_t k) {
+  if (m->options->noint || m->inModelCount != 2)
+    return false;
+  return (m->inModelList[0] == 0 && m->inModelList[1] == k) ||
+         (m->inModelList[1] == 0 && m->inModelList[0] == k);
+}
+
 } // namespace
 
 void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
   assert(k >= 0 && k < m->effectCount && "an effect of the model leaves");
   if (m->effectStatus[k] == VES_UNAVAILABLE)
     return;
-  const bool rebuild = rebuildable(m) && reverseSweepsLoseAccuracy(m, k);
+  const bool rebuild =
+      rebuildable(m) && (reverseSweepsLoseAccuracy(m, k) || leavesInterceptAlone(m, k));
   if (!rebuild)
     reverseSweepEffect(m, k);
   if (mode != 0)

@@ -643,6 +643,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (!vsfCrossProductsFinite(m))
     return VsfStatus::Ok;
   m->totalSSUncorrected = vsfUncorrectedTotal(m);
+  m->roundingSS = vsfRoundingTotal(m);
   if (o->noint)
     m->totalSS = m->totalSSUncorrected;
 
@@ -694,6 +695,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
   m->totalSSUncorrected = vsfUncorrectedTotal(m);
+  m->roundingSS = vsfRoundingTotal(m);
   if (o->noint)
     m->totalSS = m->totalSSUncorrected;
 

@@ -53,11 +53,11 @@ double startValue(VsfModel* m, int32_t c) {
 
 // A fit is perfect when its error SS is a negligible part of the total it explains: the
 // corrected total when the model has an intercept (a response far from 0 with a small spread
-// is not fitted by its mean alone), the uncorrected one without. An error SS within rounding
-// of the uncorrected total counts as zero either way.
+// is not fitted by its mean alone), the uncorrected one without. An error SS within the
+// rounding of the sums the fit holds counts as zero either way.
 bool perfectFit(const VsfModel* m) {
   const double total = m->options->noint ? m->totalSSUncorrected : m->totalSS;
-  return m->sse <= 1e-8 * total || m->sse < kVsfEps * m->totalSSUncorrected;
+  return m->sse <= 1e-8 * total || vsfRoundingZero(m, m->sse);
 }
 
 } // namespace

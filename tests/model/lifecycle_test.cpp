@@ -168,8 +168,8 @@ TEST(Lifecycle, TinySumsAreZeroedWithOrWithoutStepRecords) {
   ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
   VsfModel& m = b.m;
   ASSERT_EQ(b.opt.stepRecordBits & b.opt.recordSteps, 0); // no record is written
-  m.totalSSUncorrected = 1000.0;
-  m.totalSS = 1e-11; // below 1.110223024625157e-13 x 1000
+  m.roundingSS = 1000.0; // the response's sum of squares the sums were formed at
+  m.totalSS = 1e-11;     // below 1.110223024625157e-13 x 1000
   m.sse = 2e-13;
   ASSERT_EQ(vsfRecordStep(&m, 0), VsfStatus::Ok);
   EXPECT_EQ(m.totalSS, 0.0);

@@ -45,7 +45,7 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
       ASSERT_EQ(vsfRestoreModel(&back), VsfStatus::Ok);
       ASSERT_EQ(back.stepCount, step + 1);
       const int64_t nS = step + 1, nX = back.aliasDropCount;
-      const int64_t size = 4 + 224 + 52 + 8 * nE + 4 * nX + 4 * nS + 4 * (nS + 1) + 4 * nS +
+      const int64_t size = 4 + 232 + 52 + 8 * nE + 4 * nX + 4 * nS + 4 * (nS + 1) + 4 * nS +
                            4 * (nS + 1) + 8 * nS + 8 * nS /* PRESS */ + nE + 24 * nP + 24 * nP +
                            4 * nE + nE /* chosen */ + 32;
       EXPECT_EQ(pos - before, size) << "method " << method << " step " << step;

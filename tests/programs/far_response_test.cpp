@@ -1,0 +1,267 @@
+// Responses far from zero with a small spread, through qrx: their error SS is a tiny part of
+// the uncorrected total, yet every step's error SS, standard error and CV PRESS is the least-
+// squares one (statsmodels' and numpy's fold refits, tests/data/farresponse from
+// scripts/gen_far_response_ref.py) within 1e-8 of the corrected total, and the selections go
+// on past the steps that a test against the uncorrected total would call a perfect fit; a
+// response that is an exact linear function of the columns still stops as a perfect fit.
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using minijson::Value;
+
+const std::string kDir = std::string(QRX_TEST_DATA) + "/farresponse/";
+
+struct Reference {
+  double sse = 0, total = 0, cvPress = 0;
+  std::vector<double> se; // of the subset's columns, in their order
+};
+
+// The references by "data group columns", the columns in the candidates' order.
+const std::map<std::string, Reference>& references() {
+  static const std::map<std::string, Reference> refs = [] {
+    std::map<std::string, Reference> r;
+    const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "ref.csv"));
+    for (size_t i = 1; i < rows.size(); ++i) {
+      Reference ref;
+      ref.sse = std::stod(rows[i][3]);
+      ref.total = std::stod(rows[i][4]);
+      std::istringstream se(rows[i][5]);
+      for (double v; se >> v;)
+        ref.se.push_back(v);
+      ref.cvPress = std::stod(rows[i][6]);
+      r[rows[i][0] + " " + rows[i][1] + " " + rows[i][2]] = ref;
+    }
+    return r;
+  }();
+  return refs;
+}
+
+// The model's columns among `candidates`, in the candidates' order, blank-separated.
+std::string inOrder(const std::vector<std::string>& candidates, const std::set<std::string>& in) {
+  std::string s;
+  for (const std::string& c : candidates)
+    if (in.count(c) != 0)
+      s += (s.empty() ? "" : " ") + c;
+  return s;
+}
+
+struct Program {
+  std::string data, group, body; // group: the reference's group ("0" without BY groups)
+  std::vector<std::string> candidates, start; // start: the columns in at step 0
+};
+
+// Every step of the selection summary: the error SS (1 - R-square of the corrected total) and,
+// where shown, the CV PRESS equal the least-squares fit of the step's columns. Returns the
+// number of steps.
+size_t expectStepsLeastSquares(const Value& step, const Program& p, int group) {
+  const Value* s = qrxrun::findTable(step["output"], "SelectionSummary", group);
+  if (s == nullptr) {
+    ADD_FAILURE() << p.body << ": no selection summary";
+    return 0;
+  }
+  std::set<std::string> in(p.start.begin(), p.start.end());
+  const size_t steps = (*s)["rows"].items.size();
+  for (size_t i = 0; i < steps; ++i) {
+    const std::string entered = qrxrun::text(*s, i, "EffectEntered");
+    const std::string removed = qrxrun::text(*s, i, "EffectRemoved");
+    if (!entered.empty() && entered != "Intercept")
+      in.insert(entered);
+    if (!removed.empty())
+      in.erase(removed);
+    const std::string key = p.data + " " + p.group + " " + inOrder(p.candidates, in);
+    const Reference& ref = references().at(key);
+    const double r2 = qrxrun::number(*s, i, "RSquare");
+    if (!std::isnan(r2)) {
+      EXPECT_NEAR((1 - r2) * ref.total, ref.sse, 1e-8 * ref.total) << p.body << " step " << i;
+    }
+    const double press = qrxrun::number(*s, i, "CVPRESS");
+    if (!std::isnan(press)) {
+      EXPECT_NEAR(press, ref.cvPress, 1e-9 * ref.cvPress) << p.body << " step " << i;
+    }
+  }
+  return steps;
+}
+
+// The selected model's error SS, corrected total and standard errors against the reference.
+void expectSelectedModel(const Value& step, const Program& p, int group) {
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates", group);
+  const Value* anova = qrxrun::findTable(step["output"], "ANOVA", group);
+  ASSERT_NE(pe, nullptr) << p.body;
+  ASSERT_NE(anova, nullptr) << p.body;
+  std::set<std::string> in;
+  for (size_t r = 1; r < (*pe)["rows"].items.size(); ++r)
+    in.insert(qrxrun::text(*pe, r, "Parameter"));
+  const std::string columns = inOrder(p.candidates, in);
+  const Reference& ref = references().at(p.data + " " + p.group + " " + columns);
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), ref.sse, 1e-8 * ref.total) << p.body;
+  EXPECT_NEAR(qrxrun::number(*anova, 2, "SS"), ref.total, 1e-8 * ref.total) << p.body;
+  for (size_t r = 1; r < (*pe)["rows"].items.size(); ++r) {
+    const double se = ref.se.at(r - 1);
+    EXPECT_NEAR(qrxrun::number(*pe, r, "StdErr"), se, 1e-7 * se) << p.body << " " << columns;
+  }
+}
+
+const std::vector<std::string> kStack = {"Air_Flow", "Water_Temp", "Acid_Conc"};
+const std::vector<std::string> kStamp = {"x1", "x2", "x3", "x4"};
+
+} // namespace
+
+// Stack loss shifted to a mean of 1e6 (spread 1), and a time stamp near 1.7e9 (spread about
+// 100, and in a second BY group near 4e8): the full fits, and FORWARD, STEPWISE, BACKWARD and
+// FORWARD SELECT=CV on the packed and incremental cross products, give the least-squares
+// answer at every step and go on selecting.
+TEST(FarResponse, EveryStepIsTheLeastSquaresFit) {
+  const std::string stamp = "stamp(where=(g=1))";
+  const std::string all = " x1 x2 x3 x4";
+  const std::vector<Program> programs = {
+      {"stack",
+       "0",
+       "stack; model stack_loss = Air_Flow Water_Temp Acid_Conc / selection=none",
+       kStack,
+       {}},
+      {"stack", "0", "stack; model stack_loss = Air_Flow Water_Temp / selection=none", kStack, {}},
+      {"stack",
+       "0",
+       "stack; model stack_loss = Air_Flow Water_Temp Acid_Conc / "
+       "selection=forward(select=sl)",
+       kStack,
+       {}},
+      {"stamp", "1", stamp + "; model t =" + all + " / selection=none", kStamp, {}},
+      {"stamp", "1", stamp + "; model t =" + all + " / selection=forward(select=sl)", kStamp, {}},
+      {"stamp",
+       "1",
+       stamp + "; model t =" + all + " / selection=stepwise(select=sl " +
+           "slentry=0.3 slstay=0.3); performance buildsscp=incremental",
+       kStamp,
+       {}},
+      {"stamp",
+       "1",
+       stamp + "; model t =" + all + " / selection=forward(select=cv stop=none) " +
+           "cvmethod=index(fold)",
+       kStamp,
+       {}},
+      {"stamp",
+       "1",
+       stamp + "; model t =" + all + " / selection=forward(select=cv stop=none) " +
+           "cvmethod=index(fold); performance buildsscp=incremental",
+       kStamp,
+       {}},
+      {"stamp", "1", stamp + "; model t =" + all + " / selection=backward(select=sbc stop=none)",
+       kStamp, kStamp},
+  };
+  std::string text;
+  for (const Program& p : programs)
+    text += "proc varsifter data=" + p.body + ";\nrun;\n";
+  text += "proc varsifter data=stamp; by g; model t =" + all +
+          " / selection=forward(select=sl slentry=0.2);\nrun;\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(text, "farresponse",
+                         {{"stack.csv", qrxrun::readFile(kDir + "stack.csv")},
+                          {"stamp.csv", qrxrun::readFile(kDir + "stamp.csv")}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), programs.size() + 1) << run.log;
+  for (size_t i = 0; i < programs.size(); ++i) {
+    const Value& step = run.json["steps"][i];
+    const Program& p = programs[i];
+    if (p.body.find("selection=none") == std::string::npos) {
+      EXPECT_GE(expectStepsLeastSquares(step, p, 0), p.candidates.size()) << p.body;
+    }
+    expectSelectedModel(step, p, 0);
+  }
+  // The BY groups near 1.7e9 and 4e8 each take three columns or more.
+  for (const int g : {1, 2}) {
+    const Program p{"stamp", std::to_string(g), "BY group " + std::to_string(g), kStamp, {}};
+    EXPECT_GE(expectStepsLeastSquares(run.json["steps"][programs.size()], p, g - 1), 4u);
+    expectSelectedModel(run.json["steps"][programs.size()], p, g - 1);
+  }
+}
+
+// A response near 1e6 that is an exact linear function of two integer columns is still a
+// perfect fit: FORWARD stops there, with an error SS of 0.
+TEST(FarResponse, AnExactLinearResponseStopsAsAPerfectFit) {
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      "proc varsifter data=line; model y = a b c / selection=forward(select=sl);\nrun;\n",
+      "farresponseline", {{"line.csv", qrxrun::readFile(kDir + "line.csv")}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  const Value& out = run.json["steps"][0]["output"];
+  const Value* stop = qrxrun::findTable(out, "StopReason");
+  const Value* summary = qrxrun::findTable(out, "SelectionSummary");
+  const Value* anova = qrxrun::findTable(out, "ANOVA");
+  ASSERT_TRUE(stop != nullptr && summary != nullptr && anova != nullptr) << run.log;
+  EXPECT_EQ(qrxrun::number(*stop, 0, "Code"), 5); // a perfect fit
+  EXPECT_EQ((*summary)["rows"].items.size(), 3u);
+  EXPECT_EQ(qrxrun::number(*anova, 1, "SS"), 0.0);
+}
+
+// BACKWARD down to the intercept alone reports the corrected total as its error SS, exactly
+// (an R-square of 0), on correlated designs of columns of every scale and level.
+TEST(BackwardToIntercept, ErrorSSIsTheCorrectedTotal) {
+  std::mt19937_64 gen(60);
+  std::normal_distribution<double> normal;
+  std::uniform_real_distribution<double> uniform;
+  std::string program;
+  std::vector<std::pair<std::string, std::string>> files;
+  constexpr int kDesigns = 16;
+  for (int d = 0; d < kDesigns; ++d) {
+    const int n = 30 + static_cast<int>(gen() % 170), p = 3 + static_cast<int>(gen() % 9);
+    const size_t columns = static_cast<size_t>(p);
+    std::vector<double> mix(columns * columns), scale(columns), level(columns), beta(columns);
+    const double spread = 3 * uniform(gen);
+    for (int i = 0; i < p; ++i) {
+      for (int j = 0; j < p; ++j)
+        mix[size_t(i * p + j)] = (i == j) + spread * normal(gen);
+      scale[size_t(i)] = std::pow(10.0, -3 + 6 * uniform(gen));
+      level[size_t(i)] = normal(gen) * std::pow(10.0, -2 + 6 * uniform(gen));
+      beta[size_t(i)] = normal(gen) * uniform(gen);
+    }
+    std::string csv;
+    for (int i = 0; i < p; ++i)
+      csv += "x" + std::to_string(i + 1) + ",";
+    csv += "y\n";
+    char buf[32];
+    for (int r = 0; r < n; ++r) {
+      std::vector<double> z(columns);
+      for (double& v : z)
+        v = normal(gen);
+      double y = normal(gen);
+      for (int j = 0; j < p; ++j) {
+        double x = 0;
+        for (int i = 0; i < p; ++i)
+          x += z[size_t(i)] * mix[size_t(i * p + j)];
+        x = x * scale[size_t(j)] + level[size_t(j)];
+        y += beta[size_t(j)] * x;
+        std::snprintf(buf, sizeof buf, "%.17g,", x);
+        csv += buf;
+      }
+      std::snprintf(buf, sizeof buf, "%.17g\n", y);
+      csv += buf;
+    }
+    const std::string name = "b" + std::to_string(d);
+    files.emplace_back(name + ".csv", csv);
+    program += "proc varsifter data=" + name + "; model y = x1-x" + std::to_string(p) +
+               " / selection=backward(select=sbc stop=none);\nrun;\n";
+  }
+  const qrxrun::ProgramRun run = qrxrun::runProgram(program, "backwardintercept", files);
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), size_t(kDesigns)) << run.log;
+  for (int d = 0; d < kDesigns; ++d) {
+    const Value* s = qrxrun::findTable(run.json["steps"][size_t(d)]["output"], "SelectionSummary");
+    ASSERT_NE(s, nullptr) << d;
+    const size_t last = (*s)["rows"].items.size() - 1;
+    ASSERT_EQ(qrxrun::number(*s, last, "nEffectsIn"), 1) << d;
+    EXPECT_EQ(qrxrun::number(*s, last, "RSquare"), 0.0) << "design " << d;
+  }
+}
