@@ -23,6 +23,7 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfEffCross, vsfEffCross_t, kVsfEffCrossUse);
     vsfRegisterKernelPair(vsfMoments, vsfMoments_t, kVsfMomentsUse);
     vsfRegisterKernelPair(vsfYpwY, vsfYpwY_t, kVsfYpwYUse);
+    vsfRegisterKernelPair(vsfResponseSquares, vsfResponseSquares_t, kVsfResponseSquaresUse);
     vsfRegisterKernelPair(vsfSpreads, vsfSpreads_t, kVsfSpreadsUse);
     vsfRegisterKernelPair(vsfPress, vsfPress_t, kVsfPressUse);
     vsfRegisterKernelPair(vsfResids, vsfResids_t, kVsfResidsUse);

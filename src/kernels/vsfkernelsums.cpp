@@ -138,6 +138,9 @@ void storeSquareSums(VsfPassState* m, const double* B, int64_t) {
   copyInto(m->columnSquareSums, B + 1, m->parmCount);
 }
 
+int64_t oneForY(const VsfPassState*, int64_t) { return 1; }
+void storeResponseSquares(VsfPassState* m, const double* B, int64_t) { m->sumWYY = B[0]; }
+
 // ---- cross validation -------------------------------------------------------------------
 
 int64_t onePerFold(const VsfPassState* m, int64_t) { return m->foldCount; }
@@ -268,6 +271,8 @@ constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, store
 constinit const VsfKernelUse kVsfMomentsUse{VsfPageUse::Reads, momentsLength, storeMoments};
 constinit const VsfKernelUse kVsfSpreadsUse{VsfPageUse::Reads, twoPerParameter, storeSpreads, true};
 constinit const VsfKernelUse kVsfYpwYUse{VsfPageUse::Reads, onePerParameterAndY, storeSquareSums};
+constinit const VsfKernelUse kVsfResponseSquaresUse{VsfPageUse::Reads, oneForY,
+                                                    storeResponseSquares, true};
 // Grouped as the fused shift and cross products are, so that the two passes give the fused
 // pass's sums of squares.
 constinit const VsfKernelUse kVsfShiftRowsSquaresUse{

@@ -20,6 +20,7 @@ extern const VsfKernelUse kVsfEffCrossUse;
 extern const VsfKernelUse kVsfMomentsUse;
 extern const VsfKernelUse kVsfSpreadsUse;
 extern const VsfKernelUse kVsfYpwYUse;
+extern const VsfKernelUse kVsfResponseSquaresUse;
 extern const VsfKernelUse kVsfShiftRowsSquaresUse;
 // The page transforms: no buffer, the pages rewritten.
 extern const VsfKernelUse kVsfPageTransformUse;

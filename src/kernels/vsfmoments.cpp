@@ -122,6 +122,19 @@ VsfStatus vsfYpwY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int
   return VsfStatus::Ok;
 }
 
+VsfStatus vsfResponseSquares(VsfPassState* m, QkPageDescriptor* page) {
+  const VsfRowShape S = vsfRowShape(m);
+  vsfEachWeightedRow(m, S, page,
+                     [m](const VsfRowView& r, double w) { m->sumWYY += w * r.y[0] * r.y[0]; });
+  return VsfStatus::Ok;
+}
+VsfStatus vsfResponseSquares_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  const VsfRowShape S = vsfRowShape(m);
+  vsfEachWeightedRow(m, S, page,
+                     [buffer](const VsfRowView& r, double w) { buffer[0] += w * r.y[0] * r.y[0]; });
+  return VsfStatus::Ok;
+}
+
 VsfStatus vsfShiftRowsSquares(VsfPassState* m, QkPageDescriptor* page) {
   vsfShiftRows(m, page);
   return vsfYpwY(m, page);

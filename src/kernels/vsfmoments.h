@@ -17,6 +17,11 @@ struct VsfPassState;
 [[nodiscard]] VsfStatus vsfYpwY(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfYpwY_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
+// The weighted sum of squares of the response alone, as the pages hold it, into sumWYY; it
+// reads only the rows' response and weights, so it serves split levels stored sparse too.
+[[nodiscard]] VsfStatus vsfResponseSquares(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfResponseSquares_t(VsfPassState* model, QkPageDescriptor* page,
+                                             double* buffer, int64_t length);
 // vsfShiftRows and then vsfYpwY on each page, in one pass over the rows: the sums of squares
 // about the shift, added page by page and row by row as the two passes add them.
 VsfStatus vsfShiftRowsSquares(VsfPassState* model, QkPageDescriptor* page);

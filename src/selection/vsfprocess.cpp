@@ -360,6 +360,24 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   return pass(m, vsfYpwY, vsfYpwY_t, 0);
 }
 
+// The response's sum of squares about its mean on the centred pages of a standardized fit,
+// into xpx[0], from the raw sums; where they cancel too far (a response far from zero with a
+// small spread, whose raw sums keep none of its digits), summed again from the centred pages
+// in a pass of their own.
+[[nodiscard]] VsfStatus centredResponseSquares(VsfModel* m) {
+  const double W = m->wTrain, mean = m->sumWY;
+  if (vsfSpreadState(W * mean, m->xpx[0], W, m->nObs, false) != VSS_ABOUT_MEAN) {
+    m->xpx[0] -= W * mean * mean;
+    return VsfStatus::Ok;
+  }
+  const double raw = m->sumWYY;
+  m->sumWYY = 0.0;
+  const VsfStatus rc = pass(m, vsfResponseSquares, vsfResponseSquares_t, 0);
+  m->xpx[0] = m->sumWYY;
+  m->sumWYY = raw;
+  return rc;
+}
+
 // Whether the centring and scaling of the pages, or their shift, can wait for the pass that
 // forms the full X'X: when no pass between them reads the pages (adaptive weights, the
 // held-out sums of external cross validation, fold counts, resampling, safe screening's sums
@@ -619,8 +637,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     if ((rc = vsfCVBlocksOutsideFolds(m)) != VsfStatus::Ok)
       return fail(m, rc);
     if ((o->colStandardize || o->parmStandardize) && !o->noint && !squareSums &&
-        !(o->cvExternal && o->transformPages))
-      m->xpx[0] -= m->wTrain * m->sumWY * m->sumWY;
+        !(o->cvExternal && o->transformPages) && (rc = centredResponseSquares(m)) != VsfStatus::Ok)
+      return fail(m, rc);
     m->sweptXpx[0] = m->xpx[0];
   } else {
     if (m->structured != nullptr) {

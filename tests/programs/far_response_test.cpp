@@ -265,3 +265,59 @@ TEST(BackwardToIntercept, ErrorSSIsTheCorrectedTotal) {
     EXPECT_EQ(qrxrun::number(*s, last, "RSquare"), 0.0) << "design " << d;
   }
 }
+
+// The least-angle paths on cross products grown on demand, and over the split levels of a
+// 1,000-level CLASS effect stored sparse, report the corrected total of a response near 1.7e9
+// (the sum of squares about the mean in long double here, and statsmodels' fits), where the
+// raw sums less the mean's square keep none of its digits.
+TEST(FarResponse, PathsReportTheCorrectedTotal) {
+  std::mt19937_64 gen(1700);
+  std::normal_distribution<double> normal;
+  constexpr int kLevels = 1000, kRows = 3000;
+  std::vector<double> mean(kLevels);
+  for (double& v : mean)
+    v = 20 * normal(gen);
+  std::string levels = "y,g,x1,x2\n";
+  std::vector<double> ys;
+  char buf[128];
+  for (int r = 0; r < kRows; ++r) {
+    const int l = r % kLevels;
+    const double x1 = normal(gen), x2 = normal(gen);
+    // Binary fractions of 1/1024 near 1.7e9 are exact in a double.
+    const double y =
+        1.7e9 + std::round(1024 * (mean[size_t(l)] + 30 * x1 + 25 * normal(gen))) / 1024;
+    ys.push_back(y);
+    std::snprintf(buf, sizeof buf, "%.17g,L%04d,%.9g,%.9g\n", y, l, x1, x2);
+    levels += buf;
+  }
+  long double sum = 0, squares = 0;
+  for (const double y : ys)
+    sum += y - 1.7e9;
+  const long double centre = sum / kRows;
+  for (const double y : ys)
+    squares += (y - 1.7e9 - centre) * (y - 1.7e9 - centre);
+  const double levelsTotal = static_cast<double>(squares);
+
+  const std::string stamp = "proc varsifter data=stamp(where=(g=1)); model t = x1 x2 x3 x4 / ";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      stamp + "selection=lasso(stop=none); performance buildsscp=incremental;\nrun;\n" + stamp +
+          "selection=lar(stop=none); performance buildsscp=incremental;\nrun;\n"
+          "proc varsifter data=levels; class g; model y = g x1 x2 / selection=lasso(stop=none "
+          "steps=20);\n"
+          "run;\n",
+      "farresponsepaths",
+      {{"stamp.csv", qrxrun::readFile(kDir + "stamp.csv")}, {"levels.csv", levels}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 3u) << run.log;
+  const Reference& all = references().at("stamp 1 x1 x2 x3 x4");
+  for (size_t i = 0; i < 2; ++i) {
+    const Value* anova = qrxrun::findTable(run.json["steps"][i]["output"], "ANOVA");
+    ASSERT_NE(anova, nullptr) << i;
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), all.sse, 1e-8 * all.total) << i;
+    EXPECT_NEAR(qrxrun::number(*anova, 2, "SS"), all.total, 1e-8 * all.total) << i;
+  }
+  const Value* anova = qrxrun::findTable(run.json["steps"][2]["output"], "ANOVA");
+  ASSERT_NE(anova, nullptr);
+  EXPECT_NEAR(qrxrun::number(*anova, 2, "SS"), levelsTotal, 1e-8 * levelsTotal);
+  EXPECT_LT(qrxrun::number(*anova, 1, "SS"), levelsTotal);
+}
