@@ -15,7 +15,7 @@ import numpy as np
 OUT = "tests/data/removalrank"
 # name: (seed, x rounded to one decimal)
 SETS = {"tp317": (317, False), "tp511": (511, False), "tp512": (512, True),
-        "tp515": (515, True), "poly516": (516, False)}
+        "tp515": (515, True), "poly516": (516, False), "tp112": (112, True)}
 
 
 def data(seed, rounded):

@@ -278,6 +278,9 @@ struct VsfPassState {
   // Folds.
   VsfFoldRecord* folds;
   int32_t foldOwnColumns; // the columns of the folds' kept own sums (ownXpx), 0 when none
+  // Per effect, its first column in the kept own sums' layout: a trial collapses the model's
+  // triangle to the in-model columns in their order of entry, and the own sums stay as made.
+  int32_t* foldOwnColumn;
   // The structured cross products of the fit, null on the road of the packed triangle of all
   // columns.
   VsfStructured* structured;

@@ -24,17 +24,22 @@ using packed::sym;
 constexpr double kVsfRecoveredRounding = std::numeric_limits<double>::epsilon() / 2 / 1e-10;
 
 // The X'X columns of the in-model effects that the fold's model has swept in (the structured
-// road's many-level effect has none in the triangle).
-void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& cols) {
+// road's many-level effect has none in the triangle), and each one's column in the layout of
+// the kept own sums where they are kept.
+void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& cols,
+                  std::vector<int64_t>& ownCols) {
   cols.clear();
+  ownCols.clear();
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
     if (m->structured != nullptr && e == m->structured->effect)
       continue;
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int64_t c = int64_t{m->effectColumn[e]} + q;
-      if (flags[c] == '1')
-        cols.push_back(c);
+      if (flags[c] != '1')
+        continue;
+      cols.push_back(c);
+      ownCols.push_back(m->foldOwnColumn != nullptr ? int64_t{m->foldOwnColumn[e]} + q : c);
     }
   }
 }
@@ -59,24 +64,26 @@ void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
 
 // A fold's own cross products: those kept beside its record, else the total less the record,
 // whose every element then carries up to u of the total's size (the rounding of the record).
+// An element is named by its columns in the model's current layout (r, q) and in the kept
+// sums' (kr, kq), which differ while a trial has collapsed the model's triangle.
 struct OwnSums {
   const double* total;
   const double* rest;
   const double* kept;
   const std::vector<double>& diagonal;
 
-  [[nodiscard]] double at(int64_t i) const {
-    return kept != nullptr ? kept[i] : total[i] - rest[i];
+  [[nodiscard]] double at(int64_t r, int64_t q, int64_t kr, int64_t kq) const {
+    return kept != nullptr ? kept[sym(kr, kq)] : total[sym(r, q)] - rest[sym(r, q)];
   }
-  [[nodiscard]] double diag(int64_t c) const {
-    const int64_t i = packed::at(c, c);
-    return kept != nullptr ? kept[i] : diagonal[static_cast<size_t>(c)] - rest[i];
+  [[nodiscard]] double diag(int64_t c, int64_t kc) const {
+    return kept != nullptr ? kept[packed::at(kc, kc)]
+                           : diagonal[static_cast<size_t>(c)] - rest[packed::at(c, c)];
   }
 };
 
 [[nodiscard]] OwnSums ownSums(const VsfModel* m, int32_t f, const std::vector<double>& diagonal) {
   const VsfFoldRecord& F = m->folds[f];
-  const bool kept = F.ownXpx != nullptr && vsfFullXpxOn(m) && m->foldOwnColumns == m->xpxColumns;
+  const bool kept = F.ownXpx != nullptr && vsfFullXpxOn(m) && m->foldOwnColumns > 0;
   return OwnSums{m->xpx, F.xpx, kept ? F.ownXpx : nullptr, diagonal};
 }
 
@@ -87,23 +94,25 @@ struct OwnSums {
 // against the rounding they carry: u (sqrt T00 + sum |u_c| sqrt T_cc)^2, T the total's
 // diagonal.
 [[nodiscard]] bool foldError(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
+                             const std::vector<int64_t>& ownCols,
                              const std::vector<double>& diagonal, double* error) {
   const VsfFoldRecord& F = m->folds[f];
   const OwnSums own = ownSums(m, f, diagonal);
   const size_t n = cols.size();
   std::vector<double> u(n);
-  double bound = std::sqrt(std::fabs(own.at(0)));
+  const double d00 = own.at(0, 0, 0, 0);
+  double bound = std::sqrt(std::fabs(d00));
   double total = std::sqrt(std::fabs(diagonal[0]));
-  double sum = own.at(0);
+  double sum = d00;
   for (size_t i = 0; i < n; ++i) {
-    const int64_t c = cols[i];
-    const double dcc = own.diag(c);
+    const int64_t c = cols[i], kc = ownCols[i];
+    const double dcc = own.diag(c, kc);
     u[i] = F.sweptXpx[at(c, 0)];
     bound += std::fabs(u[i]) * std::sqrt(std::fabs(dcc));
     total += std::fabs(u[i]) * std::sqrt(std::fabs(diagonal[static_cast<size_t>(c)]));
-    double row = 2.0 * own.at(at(c, 0));
+    double row = 2.0 * own.at(c, 0, kc, 0);
     for (size_t j = 0; j < i; ++j)
-      row += 2.0 * own.at(sym(c, cols[j])) * u[j];
+      row += 2.0 * own.at(c, cols[j], kc, ownCols[j]) * u[j];
     row += dcc * u[i];
     sum += u[i] * row;
   }
@@ -125,12 +134,12 @@ bool vsfFoldPressFromSums(VsfModel* m) {
   if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
       m->l2BaseXpx != nullptr || !fastRoadOn(FastRoad::CvSums))
     return false;
-  std::vector<int64_t> cols;
+  std::vector<int64_t> cols, ownCols;
   std::vector<double> diagonal, errors(static_cast<size_t>(m->foldCount));
   rowDiagonal(m, diagonal);
   for (int32_t f = 0; f < m->foldCount; ++f) {
-    sweptColumns(m, m->folds[f].sweepFlags, cols);
-    if (!foldError(m, f, cols, diagonal, &errors[static_cast<size_t>(f)]))
+    sweptColumns(m, m->folds[f].sweepFlags, cols, ownCols);
+    if (!foldError(m, f, cols, ownCols, diagonal, &errors[static_cast<size_t>(f)]))
       return false;
   }
   for (int32_t f = 0; f < m->foldCount; ++f)

@@ -170,6 +170,8 @@ namespace {
 [[nodiscard]] VsfStatus allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
   if (m->foldCount > m->nTrain && !vsfCvScheme(o->cvMethod).seeded)
     m->foldCount = static_cast<int32_t>(m->nTrain);
+  m->foldOwnColumn = nullptr;
+  m->foldOwnColumns = 0;
   if (!vsfCvOn(m))
     return VsfStatus::Ok;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
@@ -497,6 +499,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->workSweepFlags = m->cleanSweepFlags = nullptr;
   m->cvPress = 0;
   m->folds = nullptr;
+  m->foldOwnColumn = nullptr;
   m->chosenFoldCvSse = nullptr;
   m->chosenFoldBeta = nullptr;
   m->solverExtension = nullptr;

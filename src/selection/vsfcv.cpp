@@ -73,6 +73,13 @@ void vsfCVFullOutsideFolds(VsfModel* m) {
   // Each fold's own sums, kept where memory allows (the held-out errors otherwise recover
   // them from the total, at the cost of its rounding). The triangle's size is the model's.
   m->foldOwnColumns = m->xpxColumns;
+  if (m->foldOwnColumn == nullptr)
+    m->foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
+  if (m->foldOwnColumn == nullptr)
+    m->foldOwnColumns = 0;
+  else
+    std::memcpy(m->foldOwnColumn, m->effectColumn,
+                sizeof(int32_t) * static_cast<size_t>(m->effectCount));
   for (int32_t f = 0; f < m->foldCount; ++f) {
     VsfFoldRecord& F = m->folds[f];
     if (F.ownXpx == nullptr)
