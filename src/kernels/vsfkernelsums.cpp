@@ -269,7 +269,8 @@ constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEf
 constinit const VsfKernelUse kVsfYCrossUse{VsfPageUse::Reads, yCrossLength, storeYCross};
 constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, storeEffCross, true};
 constinit const VsfKernelUse kVsfMomentsUse{VsfPageUse::Reads, momentsLength, storeMoments};
-constinit const VsfKernelUse kVsfSpreadsUse{VsfPageUse::Reads, twoPerParameter, storeSpreads, true};
+constinit const VsfKernelUse kVsfSpreadsUse{
+    VsfPageUse::Reads, twoPerParameter, storeSpreads, true, nullptr, true};
 constinit const VsfKernelUse kVsfYpwYUse{VsfPageUse::Reads, onePerParameterAndY, storeSquareSums};
 constinit const VsfKernelUse kVsfResponseSquaresUse{VsfPageUse::Reads, oneForY,
                                                     storeResponseSquares, true};

@@ -80,7 +80,10 @@ void storeRefineSums(VsfPassState* m, const double* B, int64_t n) {
     m->refineSums[i] += B[i];
 }
 
-constinit const VsfKernelUse kRefineUse{VsfPageUse::Reads, refineSumsLength, storeRefineSums};
+// Summed in groups of pages (the grouped road), so that one and eight threads refine the same
+// coefficients to the last bit wherever their cross products agree.
+constinit const VsfKernelUse kRefineUse{
+    VsfPageUse::Reads, refineSumsLength, storeRefineSums, false, nullptr, true};
 const VsfKernelRegistration kRefineRegistration(vsfRefineSums<false>, vsfRefineSums_t<false>,
                                                 kRefineUse);
 const VsfKernelRegistration kLaidOutRegistration(vsfRefineSums<true>, vsfRefineSums_t<true>,
