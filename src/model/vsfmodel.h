@@ -171,6 +171,10 @@ struct VsfModel : VsfPassState {
   // The most bytes of cross-product columns (x_k'X of entered effects) that the path keeps
   // without the packed X'X; 0 when it takes the passes per step. Set by the path.
   int64_t larCrossBytes;
+  // The effect whose new row of X'X vsfEntryRefused formed past the triangle's columns, plus
+  // one (0: none), and the column count it was formed at: its entry at that count takes the
+  // row as it stands instead of forming it again.
+  int32_t formedEntry, formedEntryAt;
   // Set by the path when its steps take their SSE from the packed X'X (its rows are the
   // SSE's rows); 0 when every step sums its residuals over the rows.
   uint8_t larMatrixSse;

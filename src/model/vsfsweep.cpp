@@ -310,16 +310,33 @@ void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t 
 
 double vsfTinyPivot() { return std::bit_cast<double>(uint64_t{0x20000000002302ACull}); }
 
-void vsfSweep(VsfModel* m, int32_t k) {
-  assert(k >= 0 && k < m->xpxColumns && "a pivot among the kept columns");
-  const char before = m->sweepFlags[k];
-  double tol = before == '1'
+namespace {
+
+// The tolerance vsfSweep gives column k's pivot: none to take a swept column out, the rank
+// rule's to take one in (at least the tiny pivot).
+double sweepTolerance(const VsfModel* m, int64_t k) {
+  double tol = m->sweepFlags[k] == '1'
                    ? 0.0
                    : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
                                        vsfRuleCentred(m), nullptr, vsfStructuredPivotRoot(m, k));
   const double s = m->sweptXpx[diag(k)];
   if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
     tol = vsfTinyPivot();
+  return tol;
+}
+
+} // namespace
+
+bool vsfSweepRefuses(const VsfModel* m, int64_t k) {
+  assert(k > 0 && k < m->xpxColumns && m->sweepFlags[k] != '1' && "an unswept column");
+  // qkzsweep takes a pivot above a non-negative tolerance, and never a NaN.
+  return !(m->sweptXpx[diag(k)] > sweepTolerance(m, k));
+}
+
+void vsfSweep(VsfModel* m, int32_t k) {
+  assert(k >= 0 && k < m->xpxColumns && "a pivot among the kept columns");
+  const char before = m->sweepFlags[k];
+  const double tol = sweepTolerance(m, k);
   qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol, vsfSweepThreads(m));
   if (m->sweepFlags[k] != before)
     m->rank += before == '0' ? 1 : -1;
@@ -346,9 +363,76 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
 
 int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialRun(m, k, 1); }
 
+namespace {
+
+// Forms the new rows of X'X of effect k, entering at the triangle's column count (from its
+// kept or stored cross products, or a pass over the pages), in the triangle and each fold's,
+// and places the effect there. The triangle has room for them; k is last in the model's list.
+[[nodiscard]] VsfStatus formEntryRows(VsfModel* m, int32_t k, uint8_t trial) {
+  const VsfModelOptions* o = m->options;
+  const int32_t nk = m->effectColumns[k];
+  const int32_t m0 = m->xpxColumns, m1 = m0 + nk;
+  const bool stored = o->storeCross != 0 && m->cross != nullptr;
+  if (!stored && m->larCrossBytes > 0 && m->crossSlot[k] != -1 && !cvFolds(m)) {
+    rowsFromOwnCross(m, k);
+  } else if (stored && m->crossSlot[k] != -1) {
+    for (int32_t c = 0; c < nk; ++c) {
+      rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, false);
+      if (cvFolds(m))
+        for (int32_t f = 0; f < m->foldCount; ++f)
+          rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c,
+                       false);
+    }
+  } else if (stored && trial == 1) {
+    for (int32_t c = 0; c < nk; ++c) {
+      rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, true);
+      if (cvFolds(m))
+        for (int32_t f = 0; f < m->foldCount; ++f)
+          rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c, true);
+    }
+  } else {
+    const int64_t from = tri(m0), to = tri(m1);
+    std::fill(m->xpx + from, m->xpx + to, 0.0);
+    if (cvFolds(m))
+      for (int32_t f = 0; f < m->foldCount; ++f)
+        std::fill(m->folds[f].xpx + from, m->folds[f].xpx + to, 0.0);
+    m->effectColumn[k] = m0;
+    if (const VsfStatus rc = vsfDataPass(m, vsfEffXpX, vsfEffXpX_t, to - from); rc != VsfStatus::Ok)
+      return rc;
+    if (cvFolds(m)) {
+      for (int32_t f = 0; f < m->foldCount; ++f)
+        for (int64_t i = from; i < to; ++i)
+          m->xpx[i] += m->folds[f].xpx[i];
+      for (int32_t f = 0; f < m->foldCount; ++f)
+        for (int64_t i = from; i < to; ++i)
+          m->folds[f].xpx[i] = m->xpx[i] - m->folds[f].xpx[i];
+    }
+    if (vsfMethodRidge(o->method) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
+      for (int32_t r = m0; r < m1; ++r)
+        m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
+  }
+  m->effectColumn[k] = m0;
+  return VsfStatus::Ok;
+}
+
+// Makes room in the triangle for m1 columns.
+[[nodiscard]] VsfStatus growTriangle(VsfModel* m, int32_t m1) {
+  if (m1 <= m->xpxCapacity)
+    return VsfStatus::Ok;
+  int32_t c = std::max(m1, 2 * m->xpxCapacity);
+  c = std::min(c, m->parmCount + 1);
+  // Doubling stops at the largest triangle when the columns needed still fit in it.
+  if (m1 <= kVsfMaxTriangleColumns)
+    c = std::min(c, kVsfMaxTriangleColumns);
+  const VsfStatus rc = vsfAddXpXMemory(m, c);
+  assert((rc != VsfStatus::Ok || m1 <= m->xpxCapacity) && "X'X has room for the entering columns");
+  return rc;
+}
+
+} // namespace
+
 VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial) {
   assert(k >= 0 && k < m->effectCount && "an effect of the model enters");
-  const VsfModelOptions* o = m->options;
   if (m->effectStatus[k] == VES_UNAVAILABLE)
     return VsfStatus::Ok;
   assert(m->inModelCount < m->effectCount && "the in-model list has room for one more");
@@ -375,58 +459,15 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     }
   } else {
     const int32_t m0 = m->xpxColumns, m1 = m0 + nk;
-    if (m1 > m->xpxCapacity) {
-      int32_t c = std::max(m1, 2 * m->xpxCapacity);
-      c = std::min(c, m->parmCount + 1);
-      // Doubling stops at the largest triangle when the columns needed still fit in it.
-      if (m1 <= kVsfMaxTriangleColumns)
-        c = std::min(c, kVsfMaxTriangleColumns);
-      if (const VsfStatus rc = vsfAddXpXMemory(m, c); rc != VsfStatus::Ok)
-        return rc;
-    }
-    assert(m1 <= m->xpxCapacity && "X'X has room for the entering columns");
-    const bool stored = m->options->storeCross != 0 && m->cross != nullptr;
-    if (!stored && m->larCrossBytes > 0 && m->crossSlot[k] != -1 && !cvFolds(m)) {
-      rowsFromOwnCross(m, k);
-    } else if (stored && m->crossSlot[k] != -1) {
-      for (int32_t c = 0; c < nk; ++c) {
-        rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, false);
-        if (cvFolds(m))
-          for (int32_t f = 0; f < m->foldCount; ++f)
-            rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c,
-                         false);
-      }
-    } else if (stored && trial == 1) {
-      for (int32_t c = 0; c < nk; ++c) {
-        rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, true);
-        if (cvFolds(m))
-          for (int32_t f = 0; f < m->foldCount; ++f)
-            rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c,
-                         true);
-      }
-    } else {
-      const int64_t from = tri(m0), to = tri(m1);
-      std::fill(m->xpx + from, m->xpx + to, 0.0);
-      if (cvFolds(m))
-        for (int32_t f = 0; f < m->foldCount; ++f)
-          std::fill(m->folds[f].xpx + from, m->folds[f].xpx + to, 0.0);
+    const bool formed = m->formedEntry == k + 1 && m->formedEntryAt == m0;
+    m->formedEntry = 0;
+    if (const VsfStatus rc = growTriangle(m, m1); rc != VsfStatus::Ok)
+      return rc;
+    if (formed) {
       m->effectColumn[k] = m0;
-      if (const VsfStatus rc = vsfDataPass(m, vsfEffXpX, vsfEffXpX_t, to - from);
-          rc != VsfStatus::Ok)
-        return rc;
-      if (cvFolds(m)) {
-        for (int32_t f = 0; f < m->foldCount; ++f)
-          for (int64_t i = from; i < to; ++i)
-            m->xpx[i] += m->folds[f].xpx[i];
-        for (int32_t f = 0; f < m->foldCount; ++f)
-          for (int64_t i = from; i < to; ++i)
-            m->folds[f].xpx[i] = m->xpx[i] - m->folds[f].xpx[i];
-      }
-      if (vsfMethodRidge(o->method) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
-        for (int32_t r = m0; r < m1; ++r)
-          m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
+    } else if (const VsfStatus rc = formEntryRows(m, k, trial); rc != VsfStatus::Ok) {
+      return rc;
     }
-    m->effectColumn[k] = m0;
 
     // Extending the swept matrix by the new rows multiplies them by the inverse of the swept
     // block, whose rounding grows with its conditioning: a nearly dependent model sweeps
@@ -473,6 +514,41 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
       m->hierDropCount[m->hierListA[k][i]] -= 1;
   }
   return VsfStatus::Ok;
+}
+
+VsfStatus vsfEntryRefused(VsfModel* m, int32_t k, bool* refused) {
+  *refused = false;
+  if (m->effectColumns[k] != 1 || m->structured != nullptr || cvFolds(m))
+    return VsfStatus::Ok;
+  if (vsfFullXpxOn(m)) {
+    *refused = vsfSweepRefuses(m, m->effectColumn[k]);
+    return VsfStatus::Ok;
+  }
+  // The entry would sweep every column again from X'X: it judges the column itself.
+  if (vsfLargestInflation(m) > kVsfRefineInflation)
+    return VsfStatus::Ok;
+  const int32_t m0 = m->xpxColumns;
+  if (const VsfStatus rc = growTriangle(m, m0 + 1); rc != VsfStatus::Ok)
+    return rc;
+  // The effect enters as far as its row of X'X and the swept matrix's extension by it, past
+  // the model's columns, and leaves again; the pivot is the one its entry would judge.
+  const int32_t column = m->effectColumn[k];
+  const uint8_t status = m->effectStatus[k];
+  m->inModelList[m->inModelCount++] = k;
+  m->effectStatus[k] = VES_SELECTED;
+  const VsfStatus rc = formEntryRows(m, k, 0);
+  if (rc == VsfStatus::Ok) {
+    m->sweepFlags[m0] = '0';
+    vsfUpdateXpXi(m);
+    *refused = vsfSweepRefuses(m, m0);
+    m->formedEntry = k + 1;
+    m->formedEntryAt = m0;
+  }
+  m->xpxColumns = m0;
+  m->inModelCount -= 1;
+  m->effectStatus[k] = status;
+  m->effectColumn[k] = column;
+  return rc;
 }
 
 void vsfUpdateXpXi(VsfModel* m) {

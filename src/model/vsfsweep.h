@@ -107,6 +107,13 @@ bool vsfRuleCentred(const VsfModel* model);
 
 [[nodiscard]] VsfStatus vsfAddEffect(VsfModel* model, int32_t effect, uint8_t resweepAll,
                                      uint8_t trial);
+// Whether the rank rule would refuse effect k (a single column, outside the model) entering
+// now, in *refused: on the full X'X its pivot against the model's columns is at hand;
+// without it the effect's row of X'X is formed past the model's columns (kept for its entry)
+// and the swept matrix extended by it, as the entry would. Where the entry would judge the
+// column otherwise (several columns, folds, a many-level effect, a model swept again from
+// X'X) it is left to the entry: *refused is false.
+[[nodiscard]] VsfStatus vsfEntryRefused(VsfModel* model, int32_t k, bool* refused);
 // Takes an effect out of the model: mode 0 only unsweeps it (a trial), 1 also takes it out of
 // the model's list (and its rows out of a growing triangle), 2 also gives its place back to
 // the containment counts. Reverse sweeps undo an entry only as well as the pivots they divide
@@ -127,6 +134,9 @@ void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
 // with effect `moved` (-1: none) taken at list position `movedAt` instead of its own.
 void vsfResweepModel(VsfModel* model, int32_t except, int32_t moved = -1, int32_t movedAt = 0);
 void vsfSweep(VsfModel* model, int32_t column);
+// Whether vsfSweep would refuse unswept column k of the full X'X now (the rank rule against
+// the columns swept so far), leaving the model as it is.
+[[nodiscard]] bool vsfSweepRefuses(const VsfModel* model, int64_t k);
 void vsfCVSweep(VsfModel* model, int32_t column, char state);
 void vsfUpdateXpXi(VsfModel* model);
 void vsfPhysicalDelete(VsfModel* model, int32_t position);

@@ -48,8 +48,13 @@ constexpr double kTiny = 1.110223024625157e-16;
 
 } // namespace
 
-double vsfLarCatchUp(const VsfModel* m, double cmax, double A) {
+namespace {
+
+// The step length at which the first eligible outside effect catches up with the active
+// ones, and that effect (kBig and -1 when none does).
+double firstCatchUp(const VsfModel* m, double cmax, double A, int32_t* catcher) {
   double best = kBig;
+  *catcher = -1;
   for (int32_t j = m->includeCount; j < m->effectCount; ++j) {
     if (!vsfScreenEligible(m, j))
       continue;
@@ -61,9 +66,19 @@ double vsfLarCatchUp(const VsfModel* m, double cmax, double A) {
     if (g2 < kTiny)
       g2 = kBig;
     const double g = g1 < g2 ? g1 : g2;
-    if (g < best)
+    if (g < best) {
       best = g;
+      *catcher = j;
+    }
   }
+  return best;
+}
+
+} // namespace
+
+double vsfLarCatchUp(const VsfModel* m, double cmax, double A) {
+  int32_t catcher;
+  const double best = firstCatchUp(m, cmax, A, &catcher);
   return best == kBig ? cmax / A : best;
 }
 
@@ -359,8 +374,8 @@ enum class Road { Packed, Kept, Pages };
 
 // LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
 // at the next step. *ratio and *effect receive the first zero crossing (-1: none).
-void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t* pendingDrop,
-                       double* ratio, int32_t* effect) {
+// The step length at which the first active coefficient reaches zero (kBig: none does).
+double firstZeroCrossing(const VsfModel* m, int32_t first, int32_t* effect) {
   const int32_t* in = m->inModelList;
   double best = kBig;
   int32_t drop = -1;
@@ -373,6 +388,14 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
       drop = k;
     }
   }
+  *effect = drop;
+  return best;
+}
+
+void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t* pendingDrop,
+                       double* ratio, int32_t* effect) {
+  int32_t drop;
+  const double best = firstZeroCrossing(m, first, &drop);
   *ratio = best;
   *effect = drop;
   if (best < *gamma) {
@@ -847,6 +870,39 @@ void refuseEntry(VsfModel* m, int32_t k) {
   vsfScreenTied(m, k);
 }
 
+// The step's length: where the first outside effect the rank rule takes catches up (the
+// path's end, cmax / A, when none does). An effect it would refuse against the active set
+// leaves the path here, so that the step runs on as if the column were absent, rather than
+// ending where that column would have caught up; an effect that catches up only after an
+// active coefficient reaches zero is judged when it does, against the smaller active set.
+[[nodiscard]] VsfStatus catchUpPastRefused(VsfModel* m, int32_t first, double cmax, double A,
+                                           double* gamma) {
+  int32_t zero;
+  const double dropRatio =
+      vsfMethod(m->options->method).removes ? firstZeroCrossing(m, first, &zero) : kBig;
+  for (;;) {
+    int32_t j;
+    *gamma = firstCatchUp(m, cmax, A, &j);
+    if (j < 0) {
+      *gamma = cmax / A;
+      return VsfStatus::Ok;
+    }
+    bool refused = false;
+    if (*gamma < dropRatio) {
+      // Its entry's cross products, kept where the road keeps them, form its row as they will.
+      VsfStatus rc = keepCross(m, j);
+      if (rc == VsfStatus::Ok)
+        rc = vsfEntryRefused(m, j, &refused);
+      if (rc != VsfStatus::Ok)
+        return rc;
+    }
+    if (!refused)
+      return VsfStatus::Ok;
+    m->effectStatus[j] = VES_UNAVAILABLE;
+    vsfScreenTied(m, j);
+  }
+}
+
 // The common absolute correlation of the active effects with the residual.
 [[nodiscard]] double activeCorrelation(const VsfModel* m, int32_t first) {
   double c = 0.0;
@@ -973,7 +1029,10 @@ namespace {
   const double A = equiangularDirection(m, first, &R);
   if ((rc = outsideProducts(m, first, A, road)) != VsfStatus::Ok)
     return rc;
-  double gamma = m->inModelCount == all ? cmax / A : vsfLarCatchUp(m, cmax, A);
+  double gamma = cmax / A;
+  if (m->inModelCount != all &&
+      (rc = catchUpPastRefused(m, first, cmax, A, &gamma)) != VsfStatus::Ok)
+    return rc;
   double dropRatio = kBig;
   int32_t dropEffect = -1;
   if (vsfMethod(o->method).removes) // LASSO-type paths may also drop an effect
@@ -1060,7 +1119,10 @@ VsfStatus vsfLarLasso(VsfModel* m) {
     m->larCrossBytes = crossBudget(m);
     m->larMatrixSse = (matrixSseOpen(m) || m->larCrossBytes > 0) && sumsOn ? 1 : 0;
     m->larSquare = squareOpen(m, square) ? &square : nullptr;
+    // A row of X'X formed ahead of its entry serves this path only.
+    m->formedEntry = 0;
     rc = walkPath(m, &stopValue, &chooseValue);
+    m->formedEntry = 0;
     m->larAhead = nullptr;
     m->larMatrixSse = 0;
     m->larSquare = nullptr;
