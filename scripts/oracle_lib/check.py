@@ -70,7 +70,10 @@ class Data:
 
     def map_names(self, pnames_table):
         for r in table_rows(pnames_table):
-            self.col_of[norm_name(r["Parameter"])] = self.names.index(r["Name"])
+            key = norm_name(r["Parameter"])
+            if key in self.col_of:
+                raise ValueError("parameter name %r names two design columns" % key)
+            self.col_of[key] = self.names.index(r["Name"])
 
 
 def printed_models(output):

@@ -155,7 +155,11 @@ def make_data(case):
             case.tags.add("widespline")
     if rng.random() < 0.12:
         deg = int(rng.integers(2, 13)) if rng.random() < 0.3 else int(rng.integers(2, 5))
-        case.effects.append({"name": "p1", "kind": "poly", "vars": ["x2"],
+        # its own variable, so that its parameter names are not those of another effect;
+        # now and then an exact copy of x2 (the linear term is then aliased)
+        v = xs[1] if rng.random() < 0.3 else rng.normal(size=n) * 10.0 ** rng.uniform(-1, 1)
+        case.add("v1", v)
+        case.effects.append({"name": "p1", "kind": "poly", "vars": ["v1"],
                              "opts": "degree=%d" % deg})
     y = make_response(case, n, xs, extra, far=(sc == "farmean"))
     miss = rng.random() < 0.2

@@ -70,10 +70,15 @@ def main(argv=None):
     ap.add_argument("--keep", default=os.path.join(os.getcwd(), "oracle-failures"))
     ap.add_argument("--scenario", default=None, help="draw every case from one scenario")
     ap.add_argument("--quiet", action="store_true", help="print only failing cases")
+    ap.add_argument("--selftest", action="store_true",
+                    help="check that the oracle passes a sound run and flags wrong numbers")
     a = ap.parse_args(argv)
     if not os.access(a.qrx, os.X_OK):
         print("oracle: no qrx at %s (build it or give --qrx)" % a.qrx)
         return 2
+    if a.selftest:
+        from oracle_lib import selftest
+        return selftest.main(os.path.abspath(a.qrx))
     qrx = os.path.abspath(a.qrx)
     keep = os.path.abspath(a.keep)
     jobs = [(s, qrx, keep, a.scenario) for s in range(a.seed, a.seed + a.cases)]

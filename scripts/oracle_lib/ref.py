@@ -36,10 +36,12 @@ class Fit:
         As = A / scale
         Q, R = np.linalg.qr(As)
         self.cond = np.linalg.cond(R) if R.size else 1.0
-        if R.size and np.isfinite(self.cond) and self.cond < 1e300:
+        try:
+            if not (R.size and np.isfinite(self.cond) and self.cond < 1e300):
+                raise np.linalg.LinAlgError
             coef = np.linalg.solve(R, Q.T @ b)
             Rinv = np.linalg.inv(R)
-        else:   # an exactly singular design: the minimum-norm answer
+        except np.linalg.LinAlgError:   # an exactly singular design: the minimum-norm answer
             coef = np.linalg.lstsq(R, Q.T @ b, rcond=None)[0] if R.size else np.zeros(0)
             Rinv = np.linalg.pinv(R) if R.size else np.zeros((0, 0))
             self.cond = np.inf
