@@ -148,6 +148,8 @@ class Checker:
                 self.check_path_model(d, label, tabs)
         self.check_summary(d, models)
         self.check_output(d, models)
+        if case.method in ("LAR", "LASSO"):
+            self.check_lars(d, models)
         return self.findings
 
     def check_nobs(self, d):
@@ -444,6 +446,50 @@ class Checker:
         if err["SS"] is None or abs(err["SS"] - sse) > tol:
             self.fail("path.sse", label, "error SS %r, SSE of the printed estimates %r (total %r)"
                       % (err["SS"], sse, d.tss))
+
+    def check_lars(self, d, models):
+        """Every step of a LAR or LASSO path over continuous effects equals the knot of
+        scikit-learn's lars_path on the columns centred about their weighted means and
+        scaled to unit weighted norm. Designs with near-collinear columns are left to the
+        invariants: lars_path has no rank rule to compare."""
+        case = self.case
+        if any(e["kind"] != "cont" for e in case.effects) or d.noint:
+            return
+        if {"nearcopy", "aliased", "constant"} & case.tags:
+            return
+        from sklearn.linear_model import lars_path
+        names = [e["name"] for e in case.effects]
+        cols = [d.names.index(nm) for nm in names]
+        X = d.D[:, cols]
+        sw = np.sqrt(d.wf)
+        cx = np.array([ref.wmean(X[:, j], d.wf) for j in range(X.shape[1])])
+        A = (X - cx) * sw[:, None]
+        s = np.sqrt((A * A).sum(axis=0))
+        if (s == 0).any():
+            return
+        f = ref.fit(X, d.y, d.wf, False)
+        if f.cond > 1e4:
+            return
+        b = (d.y - ref.wmean(d.y, d.wf)) * sw
+        alphas, _, coefs = lars_path(A / s, b, method=case.method.lower())
+        if len(alphas) > 2 and np.min(np.abs(np.diff(alphas))) < 1e-6 * alphas[0]:
+            return      # two knots too close to tell apart
+        tol = tolerance(f.cond ** 2, 1e-7)
+        for label, tabs in models:
+            if not label.startswith("Step") or "ParameterEstimates" not in tabs:
+                continue
+            k = int(label[4:])
+            if k >= coefs.shape[1]:
+                self.fail("path.lars", label, "lars_path ends at step %d" % (coefs.shape[1] - 1))
+                return
+            est = {norm_name(r["Parameter"]): r["Estimate"] for r in table_rows(tabs["ParameterEstimates"])}
+            want = coefs[:, k]
+            big = max(1.0, float(np.max(np.abs(want))))
+            for j, nm in enumerate(names):
+                got = (est.get(nm) or 0.0) * s[j]
+                if abs(got - want[j]) > tol * big * 10:
+                    self.fail("path.lars", label, "%s %r, lars_path %r" % (nm, est.get(nm), want[j] / s[j]))
+                    return
 
     # ---- the selection summary and the output data set ----
     def check_summary(self, d, models):
