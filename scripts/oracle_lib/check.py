@@ -1,0 +1,571 @@
+"""Checks of one run against the reference. Every finding carries a check family (a short
+name such as 'anova.sse') and the situation tags of the case, which the list of pending
+faults (pending.py) matches."""
+import math
+import os
+import re
+
+import numpy as np
+
+from . import ref
+from .runqrx import factoid, nodes, num, read_csv, table_rows
+
+EPS = ref.EPS
+LS_METHODS = ("NONE", "FORWARD", "BACKWARD", "STEPWISE")
+# Exact pivots are formed for designs up to this size (rows x columns^2).
+EXACT_LIMIT = 4_000_000
+ACCEPT, REFUSE = 1e-7, 1e-9
+
+
+class Finding:
+    def __init__(self, family, where, text):
+        self.family, self.where, self.text = family, where, text
+
+    def __str__(self):
+        return "[%s] %s: %s" % (self.family, self.where, self.text)
+
+
+def norm_name(s):
+    return re.sub(r"\s+", " ", str(s)).strip()
+
+
+def tolerance(kappa, floor=1e-8):
+    """The relative tolerance of a quantity computed from cross products whose condition
+    (after centring and scaling the columns) is kappa: a backward-stable elimination of the
+    cross products errs by about eps x kappa, so we allow 16 eps kappa, never below floor."""
+    return max(floor, 16 * EPS * kappa)
+
+
+class Data:
+    """The rows of the case as the fit sees them, with the engine's design columns."""
+
+    def __init__(self, case, workdir, record):
+        cols = case.columns
+        n = len(cols["y"])
+        self.y_all = np.array([np.nan if v is None else v for v in cols["y"]], float)
+        self.w_all = np.array(cols[case.weight], float) if case.weight else np.ones(n)
+        self.f_all = np.floor(np.array(cols[case.freq], float)) if case.freq else np.ones(n)
+        head, rows = read_csv(os.path.join(workdir, "dz.csv"))
+        self.names = head
+        D = np.array([[np.nan if num(v) is None else float(v) for v in r] for r in rows], float)
+        self.D_all = D
+        des = [i for i, h in enumerate(head) if h not in ("y", "_BY_")]
+        self.design_idx = des
+        ok = ~np.isnan(self.y_all) & (self.w_all > 0) & (self.f_all >= 1)
+        ok &= ~np.isnan(D[:, des]).any(axis=1)
+        self.used = ok
+        self.y = self.y_all[ok]
+        self.freq = self.f_all[ok]
+        self.wf = self.w_all[ok] * self.freq
+        self.sumw = float(np.sum(self.w_all[ok] * self.freq))
+        self.n = float(np.sum(self.freq))
+        self.D = D[ok]
+        self.noint = case.noint
+        yb = ref.wmean(self.y, self.wf)
+        self.tss_c = math.fsum(self.wf * (self.y - yb) ** 2)
+        self.tss_u = math.fsum(self.wf * self.y ** 2)
+        self.tss = self.tss_u if self.noint else self.tss_c
+        self.col_of = {}
+        self.case = case
+
+    def map_names(self, pnames_table):
+        for r in table_rows(pnames_table):
+            key = norm_name(r["Parameter"])
+            if key in self.col_of:
+                raise ValueError("parameter name %r names two design columns" % key)
+            self.col_of[key] = self.names.index(r["Name"])
+
+
+def printed_models(output):
+    """(label, step number or None, dict of its tables) for every step shown and the
+    selected model."""
+    models = []
+    cur = None
+    for n, path in nodes(output):
+        if n["kind"] == "group":
+            continue
+        key = None
+        if len(path) >= 2 and path[0] == "StepDetails":
+            key = path[1]
+        elif path and path[0] == "SelectedModel":
+            key = "Selected"
+        if key is None:
+            continue
+        if cur is None or cur[0] != key:
+            cur = (key, {})
+            models.append(cur)
+        if n["kind"] in ("table", "factoid"):
+            cur[1].setdefault(n["name"], n)
+        elif n["kind"] == "text":
+            cur[1].setdefault("texts", []).append(n["text"])
+    return models
+
+
+def find(output, name):
+    return [n for n, _ in nodes(output) if n.get("name") == name]
+
+
+class Checker:
+    def __init__(self, case, workdir, record):
+        self.case = case
+        self.findings = []
+        self.record = record
+        self.workdir = workdir
+        self.out = record["steps"][0]["output"] if record and record.get("steps") else []
+        self.full_sigma2 = None
+
+    def fail(self, family, where, text):
+        self.findings.append(Finding(family, where, text))
+
+    # ---- the run as a whole ----
+    def run(self):
+        case = self.case
+        rc = self.record.get("returnCode") if self.record else None
+        errors = [l for s in (self.record or {}).get("steps", []) for l in s["log"]
+                  if l.get("severity") == "ERROR"]
+        if self.record is None or rc is None or rc > 4 or errors:
+            self.fail("run.error", "run", "return code %s; %s" % (
+                rc, "; ".join(e.get("text", "") for e in errors[:3])))
+            return self.findings
+        pn = find(self.out, "ParameterNames")
+        if not pn or not os.path.exists(os.path.join(self.workdir, "dz.csv")):
+            self.fail("run.error", "run", "no design written")
+            return self.findings
+        d = Data(case, self.workdir, self.record)
+        d.map_names(pn[-1])
+        self.d = d
+        self.check_nobs(d)
+        self.check_design(d)
+        self.full_model(d)
+        models = printed_models(self.out)
+        self.entry = self.entry_order(models)
+        for label, tabs in models:
+            if "ParameterEstimates" not in tabs:
+                continue
+            if case.method in LS_METHODS:
+                self.check_ls_model(d, label, tabs)
+            else:
+                self.check_path_model(d, label, tabs)
+        self.check_summary(d, models)
+        self.check_output(d, models)
+        if case.method in ("LAR", "LASSO"):
+            self.check_lars(d, models)
+        return self.findings
+
+    def check_nobs(self, d):
+        t = find(self.out, "NObs")
+        if not t:
+            return
+        rows = table_rows(t[0])
+        used = [r for r in rows if "Used" in r["Label"]]
+        if used:
+            r = used[0]
+            want_rows = int(d.used.sum())
+            if r["N"] != want_rows:
+                self.fail("nobs", "NObs", "observations used %s, reference %d" % (r["N"], want_rows))
+
+    def check_design(self, d):
+        """Continuous effects are their variables; a CLASS effect's columns span the
+        indicators of its levels (with the intercept)."""
+        case = self.case
+        for e in case.effects:
+            if e["kind"] == "cont" and e["name"] in d.names:
+                col = d.D_all[:, d.names.index(e["name"])]
+                src = np.array([np.nan if v is None else v for v in case.columns[e["name"]]], float)
+                m = d.used
+                if not np.array_equal(col[m], src[m]):
+                    self.fail("design", e["name"], "design column differs from the variable")
+            if e["kind"] == "class":
+                # the block is a function of the level: it lies in the span of the levels
+                idx = [i for i, h in enumerate(d.names) if h.lower().startswith(e["name"].lower() + "_")]
+                if not idx:
+                    continue
+                lv = np.array(case.columns[e["name"]])[d.used]
+                B = d.D[:, idx]
+                seen = {}
+                for l, row in zip(lv, B):
+                    t = tuple(row.tolist())
+                    if seen.setdefault(l, t) != t:
+                        self.fail("design", e["name"], "CLASS columns differ between rows of level %s" % l)
+                        break
+
+    def full_model(self, d):
+        """The full model's error variance for BIC and CP, with its rank by the exact
+        pivots: None when a column lies in the band where either choice is sound."""
+        cols = [i for i in d.design_idx if d.names[i] != "Intercept"]
+        if d.D.shape[0] * len(cols) ** 2 > EXACT_LIMIT or not cols:
+            return
+        X = d.D[:, cols]
+        G = ref.exact_gram(X, d.wf, d.noint)
+        ratios, _, kept = ref.pivot_ratios(G, list(range(len(cols))), keep_min=ACCEPT)
+        skip = {c for c in range(len(cols)) if ratios[c] < ACCEPT}
+        dbl = ref.double_pivots(X, d.wf, d.noint, list(range(len(cols))), skip=skip)
+        take = []
+        for c in range(len(cols)):
+            r = ratios[c]
+            if REFUSE <= r < ACCEPT:
+                return
+            if r >= ACCEPT:
+                if abs(dbl[c] - r) > 1e-3 * r:
+                    return
+                take.append(c)
+        if not take and d.noint:
+            return
+        f = ref.fit(X[:, take], d.y, d.wf, d.noint)
+        p = len(take) + (0 if d.noint else 1)
+        if d.n - p > 0:
+            self.full_sigma2 = f.sse / (d.n - p)
+
+    def entry_order(self, models):
+        """The step at which each effect last entered, from the step tables."""
+        entered = {}
+        for label, tabs in models:
+            if not label.startswith("Step") or "ParameterEstimates" not in tabs:
+                continue
+            step = int(label[4:])
+            now = {norm_name(r["Effect"]) for r in table_rows(tabs["ParameterEstimates"])}
+            for e in list(entered):
+                if e not in now:
+                    del entered[e]
+            for e in now:
+                entered.setdefault(e, step)
+        return entered
+
+    # ---- one least-squares model ----
+    def params(self, d, tabs, where):
+        rows = table_rows(tabs["ParameterEstimates"])
+        out = []
+        for r in rows:
+            name = norm_name(r["Parameter"])
+            if name == "Intercept":
+                col = None
+            elif name in d.col_of:
+                col = d.col_of[name]
+            else:
+                self.fail("names", where, "parameter %r has no design column" % name)
+                return None
+            out.append((name, col, r))
+        return out
+
+    def check_ls_model(self, d, label, tabs):
+        where = label
+        ps = self.params(d, tabs, where)
+        if ps is None:
+            return
+        anova = {r["Source"].split()[0]: r for r in table_rows(tabs["ANOVA"])} if "ANOVA" in tabs else {}
+        taken = [(nm, c, r) for nm, c, r in ps if c is not None and r["DF"] and r["DF"] > 0]
+        refused = [(nm, c, r) for nm, c, r in ps if c is not None and not (r["DF"] and r["DF"] > 0)]
+        has_int = any(nm == "Intercept" and r["DF"] for nm, c, r in ps)
+        if not d.noint and not has_int and any(nm == "Intercept" for nm, c, r in ps):
+            self.fail("rank.accept", where, "the Intercept is refused")
+        cols = [c for _, c, _ in taken]
+        X = d.D[:, [c for c in cols]] if cols else np.zeros((len(d.y), 0))
+        either = self.rank_bands(d, where, taken, refused)
+        f = ref.fit(X, d.y, d.wf, d.noint)
+        kappa = f.cond ** 2
+        tol = tolerance(kappa)
+        p = len(cols) + (0 if d.noint else 1)
+        tss = d.tss
+        # ANOVA
+        if anova:
+            err = anova.get("Error")
+            tot = [r for k, r in anova.items() if k not in ("Model", "Error")]
+            if tot and not _close(tot[0]["SS"], tss, 1e-10 * tss + 1e-300):
+                self.fail("anova.total", where, "total SS %r, reference %r" % (tot[0]["SS"], tss))
+            if err is not None:
+                sse = err["SS"]
+                if sse is None or sse < -1e-12 * tss or sse > tss * (1 + 1e-8) + 1e-300:
+                    self.fail("anova.sse", where, "error SS %r outside [0, total %r]" % (sse, tss))
+                elif not _close(sse, f.sse, tol * tss):
+                    self.fail("anova.sse", where, "error SS %r, least squares of the taken columns %r "
+                              "(corrected total %r, tolerance %.1e of it)" % (sse, f.sse, tss, tol))
+            model = anova.get("Model")
+            if model is not None:
+                want = len(cols)
+                if model["DF"] != want:
+                    self.fail("anova.df", where, "model DF %s, taken columns %d" % (model["DF"], want))
+        # estimates and standard errors, compared on the standardised scale
+        if tol < 1e-3:
+            self.check_estimates(d, where, ps, taken, f, X, tol)
+        # fit statistics
+        fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+        sse_r = f.sse
+        crit = ref.criteria(sse_r, p, d.n, d.tss, d.noint, self.full_sigma2, d.sumw)
+        dsse = tol * tss   # absolute error allowed on the SSE
+        self.check_stats(where, fs, crit, sse_r, dsse, d, X, cols)
+
+    def rank_bands(self, d, where, taken, refused):
+        """Columns whose exact pivot is at least 1e-7 of their diagonal (the double pivot
+        within 1e-3 of it) must be taken, columns below 1e-9 must be refused."""
+        k = len(taken) + len(refused)
+        if k == 0 or d.D.shape[0] * k * k > EXACT_LIMIT:
+            return False
+        allc = [c for _, c, _ in taken] + [c for _, c, _ in refused]
+        X = d.D[:, allc]
+        G = ref.exact_gram(X, d.wf, d.noint)
+        nt = len(taken)
+        allp = taken + refused
+        # columns in the order they were swept: by the step their effect entered, then in
+        # design order. A removal can leave a column refused against columns that came
+        # later, so with removals a refused column is judged against every taken one.
+        seq = self.case.method in ("NONE", "FORWARD")
+        pos = {c: i for i, c in enumerate(sorted(allc))}
+        order = sorted(range(k), key=lambda i: (self.entry.get(norm_name(allp[i][2]["Effect"]), 0),
+                                                pos[allc[i]]))
+        if not seq:
+            order = [i for i in order if i < nt]
+        skip = set(range(nt, k))
+        ratios, extra, _ = ref.pivot_ratios(G, order, [j for j in range(nt, k) if not seq], skip)
+        extra.update({j: ratios[j] for j in range(nt, k) if seq})
+        dbl = ref.double_pivots(X, d.wf, d.noint, order, [j for j in range(nt, k) if not seq], skip)
+        for i in order:
+            if i < nt and ratios[i] < REFUSE:
+                self.fail("rank.refuse", where, "column %s taken with exact pivot %.3g of its diagonal"
+                          % (taken[i][0], ratios[i]))
+        for j in range(nt, k):
+            r = extra[j]
+            if r >= ACCEPT:
+                if abs(dbl[j] - r) <= 1e-3 * r:
+                    self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
+                              "diagonal" % (refused[j - nt][0], r))
+        return False
+
+    def check_estimates(self, d, where, ps, taken, f, X, tol):
+        sy = math.sqrt(d.tss_c / max(d.sumw, 1e-300)) or 1.0
+        bmap = {}
+        for i, (nm, c, r) in enumerate(taken):
+            bmap[nm] = (f.beta[i + (0 if d.noint else 1)], f.cov[i + (0 if d.noint else 1), i + (0 if d.noint else 1)], X[:, i])
+        mse = f.sse / (d.n - len(taken) - (0 if d.noint else 1)) if d.n - len(taken) - (0 if d.noint else 1) > 0 else None
+        stdb = []
+        for nm, (b, v, x) in bmap.items():
+            sx = math.sqrt(max(ref.wmean((x - ref.wmean(x, d.wf)) ** 2, d.wf), 0))
+            stdb.append(abs(b) * sx / sy)
+        big = max([1.0] + stdb)
+        for nm, c, r in ps:
+            if nm not in bmap:
+                if c is not None and r["Estimate"] not in (0, None):
+                    self.fail("estimate", where, "refused %s has estimate %r" % (nm, r["Estimate"]))
+                continue
+            b, v, x = bmap[nm]
+            sx = math.sqrt(max(ref.wmean((x - ref.wmean(x, d.wf)) ** 2, d.wf), 0))
+            e = r["Estimate"]
+            if e is None or not math.isfinite(e) or abs(e - b) * sx / sy > tol * big * 10:
+                self.fail("estimate", where, "%s estimate %r, reference %r" % (nm, e, b))
+            se = r.get("StdErr")
+            if mse is not None and se is not None and v >= 0:
+                se_r = math.sqrt(mse * v)
+                if abs(se - se_r) > tol * 10 * se_r + 1e-300 and abs(se - se_r) * sx / sy > tol * 10:
+                    self.fail("stderr", where, "%s standard error %r, reference %r" % (nm, se, se_r))
+
+    def check_stats(self, where, fs, crit, sse_r, dsse, d, X, cols):
+        n = d.n
+        sse_lo = max(sse_r - dsse, 1e-300)
+        rel = dsse / sse_lo     # relative error the SSE may carry
+        def cmp(key, label, slack):
+            if label not in fs or key not in crit:
+                return
+            v = fs[label]
+            if v is None or isinstance(v, str):
+                self.fail("fitstat." + key.lower(), where, "%s printed as %r, reference %r" % (label, v, crit[key]))
+                return
+            if abs(v - crit[key]) > slack + 1e-9 * abs(crit[key]):
+                self.fail("fitstat." + key.lower(), where, "%s %r, reference %r" % (label, v, crit[key]))
+        cmp("AIC", "AIC", n * rel)
+        cmp("AICC", "AICC", n * rel)
+        cmp("SBC", "SBC", n * rel)
+        cmp("RSQUARE", "R-Square", dsse / d.tss)
+        cmp("ADJRSQ", "Adj R-Sq", 2 * dsse / d.tss * n)
+        cmp("RMSE", "Root MSE", crit.get("RMSE", 0) * rel)
+        cmp("ASE", "ASE", dsse / d.sumw)
+        if self.full_sigma2:
+            cmp("CP", "C(p)", dsse / self.full_sigma2 + 1e-6 * n)
+            cmp("BIC", "BIC", n * rel * 4 + 1e-6 * n)
+        if "PRESS" in fs and fs["PRESS"] is not None:
+            # a leave-one-out residual divides by 1 - h: its error grows as 1/(1 - h)
+            pr, hmax, kap = ref.press_sum(X, d.y, d.wf, d.freq, d.noint)
+            if abs(fs["PRESS"] - pr) > 10 * tolerance(kap) / (1 - hmax) * pr + 4 * dsse:
+                self.fail("fitstat.press", where, "PRESS %r, reference %r" % (fs["PRESS"], pr))
+        if "CV PRESS" in fs and fs["CV PRESS"] is not None:
+            folds = self.folds(d)
+            if folds is not None:
+                # each fold's fit has its own condition: the worst one sets the tolerance
+                cv, kap = ref.cv_press(X, d.y, d.wf, folds, d.noint)
+                if abs(fs["CV PRESS"] - cv) > 10 * tolerance(kap) * cv + 4 * dsse:
+                    self.fail("cvpress", where, "CV PRESS %r, fold refits %r" % (fs["CV PRESS"], cv))
+
+    def folds(self, d):
+        """The fold of each used row: SPLIT, BLOCK and INDEX by their rule, RANDOM from the
+        _CVINDEX_ the OUTPUT data set carries (checked there against nothing else)."""
+        fm = self.case.foldm
+        if fm is None:
+            return None
+        kind, k = fm
+        m = int(d.used.sum())
+        if kind == "SPLIT":
+            return np.arange(m) % k
+        if kind == "BLOCK":
+            nobs = int(d.n)
+            if nobs != m:
+                return None
+            q, r = divmod(m, k)
+            sizes = [q + 1 if i < r else q for i in range(k)]
+            return np.repeat(np.arange(k), sizes)
+        if kind == "INDEX":
+            f = np.array(self.case.columns["fold"], float)[d.used]
+            levels = sorted(set(f.tolist()))
+            return np.array([levels.index(v) for v in f])
+        head, rows = read_csv(os.path.join(self.workdir, "o.csv"))
+        if "_CVINDEX_" not in head:
+            return None
+        j = head.index("_CVINDEX_")
+        vals = np.array([num(r[j]) if num(r[j]) is not None else -1 for r in rows], float)
+        return vals[d.used]
+
+    # ---- path methods ----
+    def check_path_model(self, d, label, tabs):
+        """A path step's ANOVA is the SSE of its own estimates."""
+        ps = self.params(d, tabs, label)
+        if ps is None:
+            return
+        pred = np.zeros(len(d.y))
+        mag = np.zeros(len(d.y))
+        for nm, c, r in ps:
+            e = r["Estimate"] or 0.0
+            if nm == "Intercept":
+                pred += e
+                mag += abs(e)
+            else:
+                pred += e * d.D[:, c]
+                mag += abs(e * d.D[:, c])
+        sse = math.fsum(d.wf * (d.y - pred) ** 2)
+        anova = {r["Source"].split()[0]: r for r in table_rows(tabs["ANOVA"])} if "ANOVA" in tabs else {}
+        err = anova.get("Error")
+        if err is None:
+            return
+        tol = 1e-8 * d.tss + 1e-12 * math.fsum(d.wf * mag ** 2)
+        if err["SS"] is None or abs(err["SS"] - sse) > tol:
+            self.fail("path.sse", label, "error SS %r, SSE of the printed estimates %r (total %r)"
+                      % (err["SS"], sse, d.tss))
+
+    def check_lars(self, d, models):
+        """Every step of a LAR or LASSO path over continuous effects equals the knot of
+        scikit-learn's lars_path on the columns centred about their weighted means and
+        scaled to unit weighted norm. Designs with near-collinear columns are left to the
+        invariants: lars_path has no rank rule to compare."""
+        case = self.case
+        if any(e["kind"] != "cont" for e in case.effects) or d.noint:
+            return
+        if {"nearcopy", "aliased", "constant"} & case.tags:
+            return
+        from sklearn.linear_model import lars_path
+        names = [e["name"] for e in case.effects]
+        cols = [d.names.index(nm) for nm in names]
+        X = d.D[:, cols]
+        sw = np.sqrt(d.wf)
+        cx = np.array([ref.wmean(X[:, j], d.wf) for j in range(X.shape[1])])
+        A = (X - cx) * sw[:, None]
+        s = np.sqrt((A * A).sum(axis=0))
+        if (s == 0).any():
+            return
+        f = ref.fit(X, d.y, d.wf, False)
+        if f.cond > 1e4:
+            return
+        b = (d.y - ref.wmean(d.y, d.wf)) * sw
+        alphas, _, coefs = lars_path(A / s, b, method=case.method.lower())
+        if len(alphas) > 2 and np.min(np.abs(np.diff(alphas))) < 1e-6 * alphas[0]:
+            return      # two knots too close to tell apart
+        tol = tolerance(f.cond ** 2, 1e-7)
+        for label, tabs in models:
+            if not label.startswith("Step") or "ParameterEstimates" not in tabs:
+                continue
+            k = int(label[4:])
+            if k >= coefs.shape[1]:
+                self.fail("path.lars", label, "lars_path ends at step %d" % (coefs.shape[1] - 1))
+                return
+            est = {norm_name(r["Parameter"]): r["Estimate"] for r in table_rows(tabs["ParameterEstimates"])}
+            want = coefs[:, k]
+            big = max(1.0, float(np.max(np.abs(want))))
+            for j, nm in enumerate(names):
+                got = (est.get(nm) or 0.0) * s[j]
+                if abs(got - want[j]) > tol * big * 10:
+                    self.fail("path.lars", label, "%s %r, lars_path %r" % (nm, est.get(nm), want[j] / s[j]))
+                    return
+
+    # ---- the selection summary and the output data set ----
+    def check_summary(self, d, models):
+        t = find(self.out, "SelectionSummary")
+        if not t:
+            return
+        steps = {label: tabs for label, tabs in models if label.startswith("Step")}
+        rows = table_rows(t[0])
+        numbers = [r["Step"] for r in rows]
+        for r in rows:
+            if numbers.count(r["Step"]) > 1:
+                continue    # effects included before the selection share step 0
+            tabs = steps.get("Step%d" % r["Step"])
+            if not tabs or "FitStatistics" not in tabs:
+                continue
+            fs = factoid(tabs["FitStatistics"])
+            for col, label in (("CVPRESS", "CV PRESS"), ("SBC", "SBC"), ("AIC", "AIC"),
+                               ("ASE", "ASE"), ("PRESS", "PRESS")):
+                if col in r and label in fs and r[col] is not None and isinstance(fs[label], float):
+                    if abs(r[col] - fs[label]) > 1e-9 * abs(fs[label]) + 1e-12:
+                        self.fail("summary", "Step%d" % r["Step"], "%s %r in the summary, %r in the "
+                                  "step" % (col, r[col], fs[label]))
+
+    def check_output(self, d, models):
+        sel = [tabs for label, tabs in models if label == "Selected"]
+        if not sel or "ParameterEstimates" not in sel[0]:
+            return
+        head, rows = read_csv(os.path.join(self.workdir, "o.csv"))
+        if "p" not in head:
+            return
+        j = head.index("p")
+        p = np.array([np.nan if num(r[j]) is None else float(r[j]) for r in rows], float)[d.used]
+        ps = self.params(d, sel[0], "OUTPUT")
+        if ps is None:
+            return
+        xb = np.zeros(len(d.y))
+        mag = np.zeros(len(d.y))
+        for nm, c, r in ps:
+            e = r["Estimate"] if isinstance(r["Estimate"], float) else 0.0
+            v = e if nm == "Intercept" else e * d.D[:, c]
+            xb += v
+            mag += np.abs(v)
+        bad = np.abs(p - xb) > 1e-9 * mag + 1e-12 * (np.abs(xb) + 1)
+        bad |= np.isnan(p)
+        if bad.any():
+            i = int(np.argmax(bad))
+            self.fail("output.pred", "OUTPUT", "%d predictions differ from X*b of the selected "
+                      "estimates, e.g. row %d: %r against %r" % (int(bad.sum()), i, p[i], xb[i]))
+
+
+def _close(a, b, tol):
+    return a is not None and math.isfinite(a) and abs(a - b) <= tol
+
+
+def compare_threads(rec1, rec8):
+    """Findings where one and eight threads differ beyond rounding in the selected model's
+    tables or choose different effects."""
+    out = []
+    o1 = rec1["steps"][0]["output"]
+    o8 = rec8["steps"][0]["output"]
+    for name in ("SelectionSummary", "ParameterEstimates", "ANOVA"):
+        t1, t8 = find(o1, name), find(o8, name)
+        if len(t1) != len(t8):
+            out.append(Finding("threads", name, "%d tables against %d" % (len(t1), len(t8))))
+            continue
+        for a, b in zip(t1, t8):
+            if len(a["rows"]) != len(b["rows"]):
+                out.append(Finding("threads", name, "%d rows against %d" % (len(a["rows"]), len(b["rows"]))))
+                break
+            for ra, rb in zip(a["rows"], b["rows"]):
+                for va, vb in zip(ra, rb):
+                    if isinstance(va, str) or isinstance(vb, str) or va is None or vb is None:
+                        if va != vb and norm_name(va) != norm_name(vb):
+                            out.append(Finding("threads", name, "%r against %r" % (va, vb)))
+                            break
+                    elif abs(va - vb) > 1e-6 * max(abs(va), abs(vb)) + 1e-9:
+                        out.append(Finding("threads", name, "%r against %r" % (va, vb)))
+                        break
+    return out[:3]

@@ -1,0 +1,45 @@
+"""Faults known and open: findings that match an entry here are reported as pending, not
+counted as failures. Each entry names the open fault it waits for; remove the entry when
+its mend lands, and the oracle counts those findings again."""
+
+FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output.", "summary",
+       "path.", "threads")
+
+# id: (fault it waits for, families (prefixes), condition on the case)
+PENDING = {
+    "far-from-zero": ("issue 60 item 1: a response far from zero called a perfect fit", FIT,
+                      lambda c: "farmean" in c.tags),
+    "forward-cv-packed": ("issue 60 item 2: FORWARD SELECT=CV's last-step CV PRESS",
+                          ("cvpress", "summary"),
+                          lambda c: c.method in ("FORWARD", "STEPWISE", "BACKWARD")
+                          and c.foldm is not None),
+    "weighted-constant": ("issue 60 item 3: a constant column under WEIGHT taken", FIT,
+                          lambda c: "weight" in c.tags and ("constant" in c.tags or "farx" in c.tags)),
+    "blocked-sweep-rank": ("issue 60 item 4: the blocked sweep skips the rank rule", FIT,
+                           lambda c: "widespline" in c.tags),
+    "many-level-road": ("issue 60 item 5: the many-level road", FIT,
+                        lambda c: "manylevels" in c.tags),
+    "path-refusal": ("issue 60 item 6: LAR and LASSO around a refused column", FIT,
+                     lambda c: c.method not in ("NONE", "FORWARD", "BACKWARD", "STEPWISE")
+                     and bool({"nearcopy", "aliased", "constant"} & c.tags)),
+    "threads-refinement": ("issue 60 items 6-7: 1 and 8 threads differ on ill-conditioned designs",
+                           ("threads",),
+                           lambda c: any(e["kind"] in ("spline", "poly") for e in c.effects)
+                           or bool({"nearcopy", "aliased", "constant", "farx"} & c.tags)),
+    # Found by the oracle, not in issue 60: GROUPLASSO's solver gives up ("solver failed
+    # with status 7", return code 112) on designs with near-collinear columns: a B-spline
+    # of degree 8 (its columns sum to the intercept) on 40 rows; x2, x4 and a near copy of
+    # x4 (relative difference 1e-3); POLY-coded CLASS effects.
+    "grouplasso-solver": ("oracle finding: GROUPLASSO's solver fails on near-collinear columns",
+                          ("run.error",),
+                          lambda c: c.method == "GROUPLASSO"
+                          and (any(e["kind"] != "cont" for e in c.effects)
+                               or bool({"nearcopy", "aliased", "constant"} & c.tags))),
+}
+
+
+def pending_for(case, finding):
+    for pid, (what, families, cond) in PENDING.items():
+        if any(finding.family.startswith(f) for f in families) and cond(case):
+            return pid
+    return None

@@ -1,0 +1,235 @@
+"""The independent reference: weighted least squares by Householder QR on centred, scaled
+columns (numpy), exact pivots of X'WX by integer arithmetic (Python's integers, Bareiss
+elimination), fold refits and leave-one-out residuals, and the criteria by their formulas."""
+import math
+
+import numpy as np
+
+EPS = np.finfo(float).eps
+
+
+def wmean(v, wf):
+    return math.fsum(v * wf) / math.fsum(wf)
+
+
+class Fit:
+    """A least-squares fit of y on the columns X (and an intercept unless noint) with row
+    weights wf (weight times frequency)."""
+
+    def __init__(self, X, y, wf, noint):
+        self.n_cols = X.shape[1]
+        s = np.sqrt(wf)
+        if noint:
+            cx = np.zeros(X.shape[1])
+            cy = 0.0
+            A = X * s[:, None]
+            b = y * s
+        else:
+            # Centring by a constant moves only the intercept: the column space with the
+            # intercept is unchanged, and x - c is exact for x near c.
+            cx = np.array([wmean(X[:, j], wf) for j in range(X.shape[1])])
+            cy = wmean(y, wf)
+            A = np.column_stack([s, (X - cx) * s[:, None]])
+            b = (y - cy) * s
+        scale = np.sqrt((A * A).sum(axis=0))
+        scale[scale == 0] = 1.0
+        As = A / scale
+        Q, R = np.linalg.qr(As)
+        self.cond = np.linalg.cond(R) if R.size else 1.0
+        try:
+            if not (R.size and np.isfinite(self.cond) and self.cond < 1e300):
+                raise np.linalg.LinAlgError
+            coef = np.linalg.solve(R, Q.T @ b)
+            Rinv = np.linalg.inv(R)
+        except np.linalg.LinAlgError:   # an exactly singular design: the minimum-norm answer
+            coef = np.linalg.lstsq(R, Q.T @ b, rcond=None)[0] if R.size else np.zeros(0)
+            Rinv = np.linalg.pinv(R) if R.size else np.zeros((0, 0))
+            self.cond = np.inf
+        resid = b - As @ coef
+        self.sse = float(resid @ resid)
+        cov_s = Rinv @ Rinv.T        # (As'As)^-1
+        cs = coef / scale
+        covu = cov_s / np.outer(scale, scale)
+        if noint:
+            self.beta = cs
+            self.cov = covu
+        else:
+            # intercept = cy + a - cx.b
+            g = np.concatenate([[1.0], -cx])
+            T = np.eye(len(cs))
+            T[0, :] = g
+            self.beta = np.concatenate([[cy + cs[0] - cx @ cs[1:]], cs[1:]])
+            self.cov = T @ covu @ T.T
+        hq = (Q * Q).sum(axis=1)
+        self.h = hq / np.where(wf > 0, wf, 1.0)   # leverage of one copy of the row
+        self.resid_raw = resid / np.where(s > 0, s, 1.0)
+        self.noint = noint
+        self.cx, self.cy = cx, cy
+
+    def predict(self, X):
+        if self.noint:
+            return X @ self.beta
+        return self.beta[0] + X @ self.beta[1:]
+
+
+def fit(X, y, wf, noint):
+    return Fit(X, y, wf, noint)
+
+
+def press_sum(X, y, wf, freq, noint):
+    f = fit(X, y, wf, noint)
+    w = wf / freq
+    h1 = f.h * w      # leverage of one copy of the row: w x'(X'WFX)^-1 x
+    keep = np.abs(1 - h1) > 1e-8
+    r = y - f.predict(X)
+    hmax = float(np.max(h1[keep])) if keep.any() else 0.0
+    return float(np.sum(freq[keep] * w[keep] * (r[keep] / (1 - h1[keep])) ** 2)), hmax, f.cond ** 2
+
+
+def cv_press(X, y, wf, folds, noint):
+    total = 0.0
+    kappa = 1.0
+    for k in sorted(set(folds.tolist())):
+        out = folds == k
+        tr = ~out
+        if tr.sum() == 0:
+            continue
+        f = fit(X[tr], y[tr], wf[tr], noint)
+        kappa = max(kappa, f.cond ** 2)
+        r = y[out] - f.predict(X[out])
+        total += float(np.sum(wf[out] * r * r))
+    return total, kappa
+
+
+def criteria(sse, p, n, tss, noint, sigma2=None, sumw=None):
+    """The fit criteria by their formulas: n is the number of observations (frequencies
+    counted), p the rank, tss the corrected total (uncorrected under NOINT)."""
+    out = {}
+    if sse > 0:
+        out["AIC"] = n * math.log(sse / n) + 2 * p + n + 2
+        out["SBC"] = n * math.log(sse / n) + p * math.log(n)
+        if n != p + 2:
+            out["AICC"] = n * (math.log(sse / n) + 1 + 2 * (p + 1) / (n - p - 2))
+    if tss > 0:
+        out["RSQUARE"] = max(0.0, 1 - sse / tss) if sse > 0 else 1.0
+        if n != p:
+            c = n if noint else n - 1
+            out["ADJRSQ"] = 1 - c * sse / (tss * (n - p)) if sse > 0 else 1.0
+    if sigma2 is not None and sigma2 > 0:
+        out["CP"] = sse / sigma2 + 2 * p - n
+        if sse > 0:
+            q = n * sigma2 / sse
+            out["BIC"] = n * math.log(sse / n) + 2 * q * (p + 2 - q)
+    if n - p > 0:
+        out["RMSE"] = math.sqrt(max(sse, 0) / (n - p))
+    if sumw:
+        out["ASE"] = sse / sumw
+    return out
+
+
+# ---- exact pivots ----
+
+def _as_ints(cols):
+    """Columns of doubles as integers sharing one power of two per column."""
+    out = []
+    for c in cols:
+        fr = [float(v).as_integer_ratio() for v in c]
+        den = max(d for _, d in fr)
+        out.append([p * (den // d) for p, d in fr])
+    return out
+
+
+def exact_gram(X, wf, noint):
+    """S*X'WX - (X'w)(w'X) as Python integers (S the weight sum), or X'WX under NOINT: the
+    cross products about the weighted means, times a positive constant that no pivot
+    ratio sees."""
+    cols = _as_ints([X[:, j] for j in range(X.shape[1])])
+    wi = _as_ints([wf])[0]
+    k = len(cols)
+    wcols = [[a * b for a, b in zip(c, wi)] for c in cols]
+    G = [[0] * k for _ in range(k)]
+    for i in range(k):
+        for j in range(i + 1):
+            v = sum(a * b for a, b in zip(wcols[i], cols[j]))
+            G[i][j] = G[j][i] = v
+    if not noint:
+        S = sum(wi)
+        m = [sum(c) for c in wcols]
+        for i in range(k):
+            for j in range(k):
+                G[i][j] = S * G[i][j] - m[i] * m[j]
+    return G
+
+
+def pivot_ratios(G, order, extra=(), skip=(), keep_min=0.0):
+    """Exact pivots, each over its diagonal, of the columns of `order` swept in turn (a
+    column with a zero pivot is left out of the later sweeps), and for each column of
+    `extra` its pivot after every column of `order` that was kept. Bareiss elimination
+    keeps every entry an integer: after k steps entry (i, j) is the determinant of the k
+    kept columns bordered by row i and column j."""
+    idx = list(order) + [c for c in extra if c not in order]
+    M = {i: {j: G[i][j] for j in idx} for i in idx}
+    remaining = list(idx)
+    prev = 1
+    ratios = {}
+    kept = []
+    for c in order:
+        remaining.remove(c)
+        piv = M[c][c]
+        diag = G[c][c]
+        ratios[c] = 0.0 if diag <= 0 or piv <= 0 else _ratio(piv, prev * diag)
+        if piv <= 0 or c in skip or ratios[c] < keep_min:
+            continue
+        Mc = M[c]
+        for a_, i in enumerate(remaining):
+            Mi = M[i]
+            mic = Mi[c]
+            for j in remaining[a_:]:
+                v = (Mi[j] * piv - mic * Mc[j]) // prev
+                Mi[j] = v
+                M[j][i] = v
+        prev = piv
+        kept.append(c)
+    extra_r = {}
+    for c in extra:
+        diag = G[c][c]
+        piv = M[c][c]
+        extra_r[c] = 0.0 if diag <= 0 or piv <= 0 else _ratio(piv, prev * diag)
+    return ratios, extra_r, kept
+
+
+def _ratio(a, b):
+    """a/b for big integers, as a float (0 when a underflows)."""
+    if a == 0:
+        return 0.0
+    sh = max(a.bit_length(), b.bit_length()) - 60
+    if sh > 0:
+        a >>= sh
+        b >>= sh
+        if b == 0:
+            return math.inf
+    return a / b
+
+
+def double_pivots(X, wf, noint, order, extra=(), skip=()):
+    """The same pivots from cross products formed in double about the weighted means, by
+    elimination in double: what a sound double-precision sweep can know of them."""
+    if noint:
+        A = X * np.sqrt(wf)[:, None]
+    else:
+        cx = np.array([wmean(X[:, j], wf) for j in range(X.shape[1])])
+        A = (X - cx) * np.sqrt(wf)[:, None]
+    G = A.T @ A
+    diag = np.diag(G).copy()
+    S = G.copy()
+    out = {}
+    for c in order:
+        piv = S[c, c]
+        out[c] = piv / diag[c] if diag[c] > 0 else 0.0
+        if piv <= 0 or out[c] < 1e-13 or c in skip:
+            continue
+        v = S[:, c].copy()
+        S -= np.outer(v, v) / piv
+    for c in extra:
+        out[c] = S[c, c] / diag[c] if diag[c] > 0 else 0.0
+    return out

@@ -1,0 +1,60 @@
+"""Running qrx on a case and reading its JSON record."""
+import csv
+import json
+import os
+import subprocess
+
+MISSING = None
+
+
+def run(qrx, workdir, program="case.qrx", cpucount=1, timeout=120):
+    """Runs qrx in workdir with CPUCOUNT fixed and MEMSIZE fixed (so that the thread count
+    does not follow free memory); returns (exit status, record or None, stderr text)."""
+    out = os.path.join(workdir, "out%d.json" % cpucount)
+    cmd = [qrx, "--work", workdir, "-o", "CPUCOUNT=%d" % cpucount, "-o", "MEMSIZE=2G",
+           "--json", out, "--listing", os.path.join(workdir, "listing%d.txt" % cpucount),
+           os.path.join(workdir, program)]
+    try:
+        proc = subprocess.run(cmd, capture_output=True, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return -1, None, "timed out after %ds" % timeout
+    record = None
+    if os.path.exists(out):
+        with open(out) as fh:
+            record = json.load(fh)
+    return proc.returncode, record, proc.stderr
+
+
+def nodes(node):
+    """Every node under node (a node or a list), depth first, with the path of group names."""
+    stack = [(n, ()) for n in reversed(node if isinstance(node, list) else [node])]
+    while stack:
+        n, path = stack.pop()
+        yield n, path
+        if n.get("kind") == "group":
+            for c in reversed(n["children"]):
+                stack.append((c, path + (n["name"],)))
+
+
+def table_rows(table):
+    names = [c["name"] for c in table["columns"]]
+    return [dict(zip(names, row)) for row in table["rows"]]
+
+
+def factoid(node):
+    return {e["label"]: e["value"] for e in node["entries"]}
+
+
+def read_csv(path):
+    with open(path, newline="") as fh:
+        rows = list(csv.reader(fh))
+    return rows[0], rows[1:]
+
+
+def num(text):
+    if text is None or text == "" or text == ".":
+        return None
+    try:
+        return float(text)
+    except ValueError:
+        return text
