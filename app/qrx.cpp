@@ -16,6 +16,7 @@
 #include "host/runner/programrun.h"
 #include "host/runner/transcript.h"
 #include "host/supervisor.h"
+#include "runnerfiles.h"
 
 #include <cerrno>
 #include <csignal>
@@ -48,6 +49,8 @@ const char kUsage[] =
     "  --json FILE         also write the whole run as JSON: log records, tables, graphs,\n"
     "                      macro variables, return code\n"
     "  --listing FILE      write the listing there instead of standard output\n"
+    "  A FILE of - is standard output; when --html or --json goes there, the listing\n"
+    "  is written only if --listing names a file.\n"
     "  --help              print this text\n"
     "  --version           print the program's name and version\n"
     "The exit status is 0 for return code 0, 1 for warnings (4), 2 for anything higher.\n";
@@ -114,28 +117,6 @@ void removeRunFilesOnSignals() {
   }).detach();
 }
 
-// Whether a file can be written at `path`, found before the run so that a bad --json or
-// --listing path does not waste it: an existing file is opened for appending, a new one is
-// made and removed again.
-bool canWrite(const std::string& path, std::string* why) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    *why = "it is a directory";
-    return false;
-  }
-  bool existed = fs::exists(path, ec);
-  int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (existed ? 0 : O_CREAT | O_EXCL);
-  int fd = ::open(path.c_str(), flags, 0644);
-  if (fd < 0) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  ::close(fd);
-  if (!existed)
-    ::unlink(path.c_str());
-  return true;
-}
-
 // The listing file's stream: its text goes through an OutFile, so that a failed write keeps
 // the system's reason, and the bytes are counted for the message that tells of it.
 class ListingBuffer : public std::streambuf {
@@ -172,11 +153,19 @@ bool placeRunnerFile(const char* what, const std::string& path, uint64_t bytes, 
     return true;
   std::error_code ec;
   std::cerr << "qrx: cannot write " << what << " (" << bytes << " bytes) to " << path << ": " << why
-            << (fs::exists(path, ec) ? "; the file keeps its old contents" : "") << "\n";
+            << (fs::is_regular_file(path, ec) ? "; the file keeps its old contents" : "") << "\n";
   return false;
 }
 
 bool writeRunnerFile(const char* what, const std::string& path, const std::string& text) {
+  if (qrxrunner::toStandardOutput(path)) {
+    std::cout << text << std::flush;
+    if (std::cout)
+      return true;
+    std::cerr << "qrx: cannot write " << what << " (" << text.size()
+              << " bytes) to standard output\n";
+    return false;
+  }
   qrxhost::OutFile f(qrxhost::stageLoneFile(path));
   f << text;
   std::string why;
@@ -197,8 +186,18 @@ std::string readAll(std::istream& in, uintmax_t sizeHint) {
   return text;
 }
 
+// The runner's files; an empty listing goes to standard output unless `listingQuiet` (the
+// page or the record goes there instead).
 struct OutputFiles {
   std::string listing, html, json;
+  bool listingQuiet = false;
+};
+
+// A stream buffer that drops what it is given: the listing nobody asked for.
+class NullBuffer : public std::streambuf {
+protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
 // Runs the program with its output written in program order: the log on standard error,
@@ -217,7 +216,10 @@ int runWithOutputs(std::string text, const std::string& program,
     }
     listingFile.rdbuf(listingBuffer.get());
   }
-  std::ostream& listing = files.listing.empty() ? std::cout : listingFile;
+  NullBuffer nowhere;
+  if (files.listing.empty() && files.listingQuiet)
+    listingFile.rdbuf(&nowhere);
+  std::ostream& listing = files.listing.empty() && !files.listingQuiet ? std::cout : listingFile;
   qrxhost::RunTranscript transcript(listing, !files.listing.empty(), !files.html.empty());
   qrxhost::setLogEcho(
       [&](const qrxhost::LogRecord& r) { transcript.logLine(qrxhost::logLineText(r)); });
@@ -229,7 +231,7 @@ int runWithOutputs(std::string text, const std::string& program,
 
   int status = qrxhost::exitStatusFor(result.record.returnCode);
   listing.flush();
-  if (files.listing.empty() && !transcript.listingGood()) {
+  if (files.listing.empty() && !files.listingQuiet && !transcript.listingGood()) {
     std::cerr << "qrx: cannot write the listing to standard output\n";
     status = 2;
   }
@@ -245,59 +247,6 @@ int runWithOutputs(std::string text, const std::string& program,
       !writeRunnerFile("the JSON record", files.json, qrxhost::jsonRunRecord(result.record)))
     status = 2;
   return status;
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat x {
-  }, y{};
-  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
-         x.st_ino == y.st_ino;
-}
-
-// What a runner file would be written over: the program file, or a data set the program
-// names (its name and line), found by the files' identity so that any spelling of the path
-// is caught. Empty when it is none of them. The program's LIBNAME statements are assigned
-// in order while its steps are looked through; the caller puts the libraries back after.
-std::string fileInTheWay(const std::string& file, const std::string& program,
-                         const std::vector<qrxhost::ProgramItem>& items) {
-  if (sameFile(file, program))
-    return "the program file";
-  std::string found;
-  for (const qrxhost::ProgramItem& item : items) {
-    if (item.kind == qrxhost::ProgramItem::Libname)
-      qrxhost::setLibrary(item.name, item.value);
-    if (item.kind != qrxhost::ProgramItem::Step)
-      continue;
-    for (const auto& [name, line] : qrxhost::namesAfterEquals(item)) {
-      std::string path, display, error;
-      if (found.empty() && qrxhost::resolveDataSet(name, false, &path, &display, &error) &&
-          sameFile(file, path))
-        found =
-            "the data set " + display + " that the program names at line " + std::to_string(line);
-    }
-  }
-  return found;
-}
-
-// Refuses runner files that would be written over the program or its data: false after a
-// message naming the option, the file and what it is.
-bool runnerFilesApart(const OutputFiles& files, const std::string& program,
-                      const std::string& text) {
-  std::error_code ec;
-  if (!fs::exists(files.listing, ec) && !fs::exists(files.html, ec) && !fs::exists(files.json, ec))
-    return true;
-  std::vector<qrxhost::ProgramProblem> problems;
-  const std::vector<qrxhost::ProgramItem> items = qrxhost::splitProgram(text, &problems);
-  for (const auto& [opt, path] :
-       {std::pair{"--listing", &files.listing}, std::pair{"--html", &files.html},
-        std::pair{"--json", &files.json}})
-    if (!path->empty())
-      if (std::string what = fileInTheWay(*path, program, items); !what.empty()) {
-        fail(std::string("the file ") + *path + " of " + opt + " is " + what +
-             "; it would be written over: choose another file");
-        return false;
-      }
-  return true;
 }
 
 } // namespace
@@ -353,7 +302,11 @@ int main(int argc, char** argv) {
       } else {
         if (!splitPair(v, &n, &val))
           return fail("-o needs NAME=VALUE, not '" + v + "'");
-        if (std::string allowed; !qrxhost::checkHostOption(n, val, &allowed))
+        std::string allowed;
+        const qrxhost::OptionCheck check = qrxhost::checkHostOption(n, val, &allowed);
+        if (check == qrxhost::OptionCheck::UnknownName)
+          return fail("-o " + v + ": " + n + " is not a host option; " + allowed);
+        if (check == qrxhost::OptionCheck::BadValue)
           return fail("-o " + v + ": the value is not valid; " + allowed);
         options.emplace_back(n, val);
       }
@@ -370,13 +323,18 @@ int main(int argc, char** argv) {
   std::string why;
   for (const auto& [opt, path] :
        {std::pair{"--json", &json}, std::pair{"--listing", &listing}, std::pair{"--html", &html}})
-    if (!path->empty() && !canWrite(*path, &why))
+    if (!path->empty() && !qrxrunner::canWrite(*path, &why))
       return fail(std::string("cannot write the file ") + *path + " of " + opt + ": " + why);
 
-  std::ifstream in(program, std::ios::binary);
   std::error_code ec;
-  if (!in || fs::is_directory(program, ec))
-    return fail("cannot read the program file " + program);
+  if (fs::is_directory(program, ec))
+    return fail("cannot read the program file " + program + ": it is a directory");
+  std::ifstream in(program, std::ios::binary);
+  if (!in) {
+    const int error = errno;
+    return fail("cannot read the program file " + program + ": " +
+                (error != 0 ? std::strerror(error) : "it cannot be opened"));
+  }
   std::string text = readAll(in, fs::is_regular_file(program, ec) ? fs::file_size(program, ec)
                                                                   : static_cast<uintmax_t>(-1));
 
@@ -403,9 +361,19 @@ int main(int argc, char** argv) {
       qrxhost::setLibrary(name, dir);
   };
   assignLibraries();
-  const OutputFiles files{listing, html, json};
-  if (!runnerFilesApart(files, program, text))
+  std::vector<qrxrunner::RunnerFile> given;
+  for (const auto& [opt, path] :
+       {std::pair{"--listing", &listing}, std::pair{"--html", &html}, std::pair{"--json", &json}})
+    if (!path->empty())
+      given.push_back({opt, *path});
+  if (std::vector<qrxhost::ProgramProblem> problems;
+      !qrxrunner::runnerFilesApart(given, program, qrxhost::splitProgram(text, &problems)))
     return 2;
+  // The listing goes to standard output when no other output does.
+  const bool listingToOutput = listing.empty() || qrxrunner::toStandardOutput(listing);
+  const OutputFiles files{
+      listingToOutput ? std::string() : listing, html, json,
+      listing.empty() && (qrxrunner::toStandardOutput(html) || qrxrunner::toStandardOutput(json))};
   assignLibraries(); // without the program's LIBNAME statements, which its run makes
   for (const auto& [name, val] : options)
     qrxhost::setHostOption(name, val);

@@ -38,6 +38,7 @@ enum class DataMsg : int32_t {
   FileKept = 31,         // an existing output file left as it was after a failed step
   FileSkipped = 32,      // a new output file not written after a failed step
   OldFileKeptAside = 33, // an old file that could not be put back, and where it is
+  WrittenInPlace = 34,   // a device or pipe written as the step ran, before it failed
 };
 
 // Set 611: the program runner.
@@ -57,6 +58,7 @@ enum class RunnerMsg : int32_t {
   MemoryRequestFailed = 12, // the largest memory block a failed step could not get
   MacroTextTooLong = 13,    // a %LET or %PUT text that resolves past the limit
   MacroLiteralTooLong = 14, // a %LET or %PUT text past the limit as written
+  UnknownOption = 15,       // an OPTIONS name that is not a host option
 };
 
 // Set 613: the post-fit module qrxauxmd (STORE and CODE).

@@ -174,19 +174,20 @@ const OptionRule kOptionRules[] = {
 
 } // namespace
 
-bool checkHostOption(const std::string& name, const std::string& value, std::string* allowed) {
+OptionCheck checkHostOption(const std::string& name, const std::string& value,
+                            std::string* allowed) {
   std::string names;
   for (const OptionRule& r : kOptionRules) {
     if (asciiUpper(name) == r.name) {
       if (r.accepts(value))
-        return true;
+        return OptionCheck::Accepted;
       *allowed = std::string(r.name) + " takes " + r.allowed;
-      return false;
+      return OptionCheck::BadValue;
     }
     names += names.empty() ? r.name : std::string(", ") + r.name;
   }
   *allowed = "the host options are " + names;
-  return false;
+  return OptionCheck::UnknownName;
 }
 
 HostSupervisorServices* supervisorServices() {

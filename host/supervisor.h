@@ -17,9 +17,11 @@ HostSupervisorServices* supervisorServices();
 void setHostOption(const std::string& name, const std::string& value);
 std::optional<std::string> hostOption(const std::string& name);
 std::map<std::string, std::string> allHostOptions();
-// Whether `value` is one the host option `name` takes. False with `allowed` saying what it
-// takes, or, for a name that is not a host option, which names are.
-bool checkHostOption(const std::string& name, const std::string& value, std::string* allowed);
+// Whether `value` is one the host option `name` takes: Accepted, else BadValue with
+// `allowed` saying what it takes, or UnknownName with `allowed` naming the host options.
+enum class OptionCheck { Accepted, BadValue, UnknownName };
+OptionCheck checkHostOption(const std::string& name, const std::string& value,
+                            std::string* allowed);
 void clearHostOptions();
 
 // The return code of the running step as the host sees it (xrcset, xebug); only rises.

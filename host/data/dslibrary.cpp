@@ -119,6 +119,24 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
   return true;
 }
 
+bool resolveStoreFile(const std::string& written, std::string* path, std::string* display,
+                      std::string* error) {
+  if (!resolveDataSet(written, true, path, display, error))
+    return false;
+  const bool quoted = !written.empty() && (written.front() == '\'' || written.front() == '"');
+  if (!quoted && path->size() > 4 && path->compare(path->size() - 4, 4, ".csv") == 0)
+    *path = path->substr(0, path->size() - 4) + ".json";
+  return true;
+}
+
+std::string resolveCodeFile(const std::string& written) {
+  if (written.size() >= 2 && (written.front() == '\'' || written.front() == '"'))
+    return written.substr(1, written.size() - 2);
+  if (written.empty())
+    return std::string();
+  return (fs::path(workDir()) / (asciiLower(written) + ".py")).string();
+}
+
 bool validName(const std::string& s) {
   return validVariableName(s) && std::all_of(s.begin(), s.end(), [](char c) {
            return static_cast<unsigned char>(c) < 0x80;

@@ -23,6 +23,14 @@ void clearLibraries();
 bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
                     std::string* display, std::string* error);
 
+// The file of an item store named as written (STORE OUT=name or 'path'): a name's data set
+// file with .json for .csv, a quoted path as it is. False as resolveDataSet.
+bool resolveStoreFile(const std::string& written, std::string* path, std::string* display,
+                      std::string* error);
+// The file of scoring code named as written (CODE FILE=name or 'path'): name.py in WORK
+// (lower case), a quoted path as it is; empty when nothing is named.
+std::string resolveCodeFile(const std::string& written);
+
 // Why resolveDataSet refused a name, from its `error`: "the library X is not assigned" or
 // "it is not a valid data set name".
 std::string nameProblem(const std::string& error);

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 
 struct Pending {
   StagedOutput out;
-  std::string tmp;
+  std::string tmp;    // empty: the output was written in place
   bool stuck = false; // placed, and its old file could not be put back
 };
 
@@ -109,7 +109,12 @@ void putBack(const Placing& pl) {
 }
 
 // Tells that an output was not put in place because the step failed.
-void reportNotPlaced(const StagedOutput& out) {
+void reportNotPlaced(const Pending& p) {
+  const StagedOutput& out = p.out;
+  if (p.tmp.empty()) {
+    report(DataMsg::WrittenInPlace, {shownName(out)});
+    return;
+  }
   std::error_code ec;
   const bool existed = fs::exists(out.path, ec);
   const bool dataSet = out.kind == StagedKind::DataSet;
@@ -124,6 +129,8 @@ void reportNotPlaced(const StagedOutput& out) {
 int placeAll(std::vector<Placing>& placing, std::string* why) {
   for (size_t i = 0; i < placing.size(); ++i) {
     Placing& pl = placing[i];
+    if (pl.p->tmp.empty())
+      continue; // written in place
     if (keepOldAside(&pl, why) && std::rename(pl.p->tmp.c_str(), pl.p->out.path.c_str()) == 0)
       continue;
     if (why->empty())
@@ -143,12 +150,25 @@ int placeAll(std::vector<Placing>& placing, std::string* why) {
 
 } // namespace
 
+bool writtenInPlace(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 bool stageOutput(StagedOutput out,
                  const std::function<bool(const std::string& file, std::string* why)>& write,
                  std::string* why) {
   Pending p{std::move(out), std::string(), false};
-  p.tmp = besidePath(p.out.path, "tmp");
   const std::string target = p.out.path;
+  if (writtenInPlace(target)) {
+    if (!write(target, why))
+      return false;
+    std::lock_guard<std::mutex> lock(gMutex);
+    std::erase_if(gPending, [&](const Pending& q) { return q.out.path == target; });
+    gPending.push_back(p);
+    return true;
+  }
+  p.tmp = besidePath(target, "tmp");
   {
     // made and registered at once, so that a killed run removes a half-written file
     std::lock_guard<std::mutex> lock(gMutex);
@@ -189,11 +209,12 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
         out.placed();
       continue;
     }
-    ::unlink(gPending[i].tmp.c_str());
+    if (!gPending[i].tmp.empty())
+      ::unlink(gPending[i].tmp.c_str());
     if (gPending[i].stuck) {
       continue; // its error has told where the old file is
     } else if (static_cast<int>(i) != failed) {
-      reportNotPlaced(out);
+      reportNotPlaced(gPending[i]);
     } else if (out.kind == StagedKind::DataSet) {
       report(DataMsg::OutputWriteFailed, {out.display.c_str(), out.path.c_str(), why.c_str()});
     } else {
@@ -206,29 +227,40 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   return placed;
 }
 
-namespace {
-
-// The file a lone file is put at: where a symbolic link at `path` points, so that the link
-// stays and the file it names is replaced, as writing through the link would.
-std::string loneTarget(const std::string& path) {
+std::string resolvedTarget(const std::string& path) {
   std::error_code ec;
-  if (!fs::is_symlink(path, ec))
-    return path;
-  const fs::path real = fs::weakly_canonical(path, ec);
-  return ec ? path : real.string();
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    // A device or pipe is opened by the name given: the links of /dev/stdout end in names
+    // such as pipe:[N] that no path reaches.
+    const fs::path real = S_ISREG(st.st_mode) ? fs::canonical(path, ec) : fs::path(path);
+    return ec ? path : real.string();
+  }
+  fs::path p = fs::absolute(path, ec);
+  for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
+    const fs::path to = fs::read_symlink(p, ec);
+    if (ec)
+      break;
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  const fs::path real = fs::weakly_canonical(p, ec);
+  return ec ? p.string() : real.string();
 }
 
-} // namespace
-
 std::string stageLoneFile(const std::string& path) {
-  std::string tmp = besidePath(loneTarget(path), "run");
+  const std::string target = resolvedTarget(path);
+  if (writtenInPlace(target))
+    return target;
+  std::string tmp = besidePath(target, "run");
   std::lock_guard<std::mutex> lock(gMutex);
   gLoneFiles.push_back(tmp);
   return tmp;
 }
 
 bool placeLoneFile(const std::string& path, bool written, std::string* why) {
-  const std::string target = loneTarget(path);
+  const std::string target = resolvedTarget(path);
+  if (writtenInPlace(target))
+    return written;
   const std::string tmp = besidePath(target, "run");
   std::lock_guard<std::mutex> lock(gMutex);
   std::erase(gLoneFiles, tmp);
@@ -243,7 +275,8 @@ bool placeLoneFile(const std::string& path, bool written, std::string* why) {
 void removePendingOutputFiles() {
   gMutex.lock(); // never released: the process is about to end
   for (const Pending& p : gPending)
-    ::unlink(p.tmp.c_str());
+    if (!p.tmp.empty())
+      ::unlink(p.tmp.c_str());
   for (const std::string& tmp : gLoneFiles)
     ::unlink(tmp.c_str());
   gPending.clear();

@@ -19,6 +19,15 @@ struct StagedOutput {
   std::function<void()> placed; // tells that it is in place (its note), called then
 };
 
+// Whether an output at `path` is written in place rather than staged: a file that exists
+// and is neither a regular file nor a directory (a device, a pipe, a socket, or a link to
+// one), which a rename would replace by a regular file.
+bool writtenInPlace(const std::string& path);
+
+// The file that a write at `path` reaches: the end of a chain of symbolic links, followed even
+// where the file it names does not exist yet, as an absolute path without . or .. parts.
+std::string resolvedTarget(const std::string& path);
+
 // Writes `out` to its temporary file through `write` (given that file's path; false with the
 // reason set) and keeps it for the end of the step; staging the same target again replaces
 // the earlier one. False with `why` set when the write fails: nothing stays staged for it.
@@ -37,7 +46,8 @@ std::vector<std::string> commitStagedOutputs(bool stepSucceeded);
 // staged alone: stageLoneFile gives the temporary file beside `path` to write (removed if the
 // run is killed), and placeLoneFile puts it in place by one rename when `written`, else
 // removes it. False (with `why` set when the rename failed) when it was not put in place:
-// the file at `path` is then as it was.
+// the file at `path` is then as it was. A symbolic link is written through, a dangling one
+// makes the file it names; a target written in place is given to write directly.
 std::string stageLoneFile(const std::string& path);
 bool placeLoneFile(const std::string& path, bool written, std::string* why);
 

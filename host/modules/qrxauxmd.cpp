@@ -86,12 +86,6 @@ bool startsWith(const std::string& text, const char* keyword) {
   return u.compare(0, k.size(), k) == 0 && (u.size() == k.size() || !std::isalnum(u[k.size()]));
 }
 
-std::string withExtension(std::string path, const std::string& extension) {
-  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0)
-    path.erase(path.size() - 4);
-  return path + extension;
-}
-
 // The parsed statements named by one of `keywords`, in statement order.
 std::vector<const ParsedStatement*> statementsNamed(std::initializer_list<const char*> keywords) {
   std::vector<const ParsedStatement*> found;
@@ -159,14 +153,12 @@ bool readRequests(AuxState* st, const TokenSave* save) {
       if (r.written.empty())
         r.written = optionValue(text, "OUTSTORE", true);
       std::string error;
-      if (r.written.empty() || !resolveDataSet(r.written, true, &r.path, &r.display, &error)) {
+      if (r.written.empty() || !resolveStoreFile(r.written, &r.path, &r.display, &error)) {
         message(AuxMsg::StoreUnwritable, r.written,
                 error.empty() ? "no item store is named" : nameProblem(error));
         ok = false;
         continue;
       }
-      if (r.written.front() != '\'' && r.written.front() != '"')
-        r.path = withExtension(r.path, ".json");
       st->stores.push_back(r);
     } else if (startsWith(text, "CODE")) {
       aux::CodeRequest r;
@@ -180,10 +172,7 @@ bool readRequests(AuxState* st, const TokenSave* save) {
         continue;
       }
       r.written = optionValue(text, "FILE", false);
-      if (r.written.size() >= 2 && (r.written.front() == '\'' || r.written.front() == '"'))
-        r.path = r.written.substr(1, r.written.size() - 2);
-      else if (!r.written.empty())
-        r.path = (std::filesystem::path(workDir()) / (asciiLower(r.written) + ".py")).string();
+      r.path = resolveCodeFile(r.written);
       if (r.path.empty()) {
         message(AuxMsg::CodeNoFile);
         ok = false;

@@ -5,6 +5,7 @@
 #include "host/data/dataset.h"
 #include "host/textcase.h"
 
+#include <algorithm>
 #include <cctype>
 #include <utility>
 
@@ -458,34 +459,71 @@ std::vector<ProgramItem> splitProgram(const std::string& text,
   return items;
 }
 
-std::vector<std::pair<std::string, int>> namesAfterEquals(const ProgramItem& step) {
-  std::vector<std::pair<std::string, int>> names;
+namespace {
+
+bool wordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '&';
+}
+
+// The end of the word or quoted string at `b` of `t`.
+size_t wordEnd(const std::string& t, size_t b) {
+  if (b < t.size() && (t[b] == '\'' || t[b] == '"')) {
+    const size_t e = t.find(t[b], b + 1);
+    return e == std::string::npos ? t.size() : e + 1;
+  }
+  size_t e = b;
+  while (e < t.size() && wordChar(t[e]))
+    ++e;
+  return e;
+}
+
+} // namespace
+
+std::vector<NamedWord> namedWords(const ProgramItem& step) {
+  std::vector<NamedWord> words;
   const std::string& t = step.text;
   int line = step.line;
-  auto nameChar = [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '&';
-  };
-  for (size_t i = 0; i < t.size(); ++i) {
-    if (t[i] == '\n')
+  std::string statement;
+  bool afterKeyword = false; // the last word read was the statement's keyword
+  for (size_t i = 0; i < t.size();) {
+    const char c = t[i];
+    if (c == ';')
+      statement.clear();
+    if (c == '\n')
       ++line;
-    if (t[i] != '=')
+    if (!wordChar(c) && c != '\'' && c != '"') {
+      ++i;
       continue;
-    size_t b = i + 1;
-    while (b < t.size() && (t[b] == ' ' || t[b] == '\t'))
-      ++b;
-    size_t e = b;
-    if (b < t.size() && (t[b] == '\'' || t[b] == '"')) {
-      e = t.find(t[b], b + 1);
-      e = e == std::string::npos ? t.size() : e + 1;
-    } else {
-      while (e < t.size() && nameChar(t[e]))
-        ++e;
     }
-    std::string word = t.substr(b, e - b);
-    if (!word.empty() && word.find('&') == std::string::npos)
-      names.emplace_back(std::move(word), line);
+    const size_t e = wordEnd(t, i);
+    std::string word = t.substr(i, e - i);
+    const int at = line;
+    line += static_cast<int>(
+        std::count(t.begin() + static_cast<long>(i), t.begin() + static_cast<long>(e), '\n'));
+    size_t v = e;
+    while (v < t.size() && (t[v] == ' ' || t[v] == '\t'))
+      ++v;
+    const bool keyword = statement.empty();
+    if (keyword) {
+      statement = asciiUpper(word);
+    } else if (v < t.size() && t[v] == '=') {
+      size_t b = v + 1;
+      while (b < t.size() && (t[b] == ' ' || t[b] == '\t'))
+        ++b;
+      v = wordEnd(t, b);
+      line += static_cast<int>(
+          std::count(t.begin() + static_cast<long>(b), t.begin() + static_cast<long>(v), '\n'));
+      words.push_back({statement, asciiUpper(word), t.substr(b, v - b), at});
+    } else if (afterKeyword) {
+      words.push_back({statement, std::string(), word, at});
+    }
+    afterKeyword = keyword;
+    i = std::max(e, v);
   }
-  return names;
+  std::erase_if(words, [](const NamedWord& w) {
+    return w.word.empty() || w.word.find('&') != std::string::npos;
+  });
+  return words;
 }
 
 } // namespace qrxhost

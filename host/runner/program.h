@@ -74,10 +74,17 @@ private:
   std::unique_ptr<State> state_;
 };
 
-// The words written after an equals sign in a step's text, with their lines: a name
-// (d, lib.d) or a quoted path. Among them are the data sets the step reads and writes;
-// words holding a macro reference are left out.
-std::vector<std::pair<std::string, int>> namesAfterEquals(const ProgramItem& step);
+// A word of a step that may name a file: the value written after an option's equals sign
+// (a name such as d or lib.d, or a quoted path), or the first word after a statement's
+// keyword; with the statement's keyword and the option (both upper case; the option is
+// empty for the word after the keyword) and its line. Among them are the data sets, item
+// stores and scoring code files the step reads and writes; words holding a macro reference
+// are left out.
+struct NamedWord {
+  std::string statement, option, word;
+  int line = 0;
+};
+std::vector<NamedWord> namedWords(const ProgramItem& step);
 
 // Splits a whole program. Problems that stop the split (an unclosed comment or quote) are
 // returned in `problems`; statements that are not valid are items of kind Invalid.

@@ -20,16 +20,21 @@ void msg(RunnerMsg number, std::initializer_list<HostMsgArg> args) {
   logMessage(kRunnerMsgSet, static_cast<int>(number), args.begin(), static_cast<int>(args.size()));
 }
 
-// Sets the options of an OPTIONS statement; a value an option does not take (or a name that
-// is not a host option) is an error naming what it takes, and that option is not set.
+// Sets the options of an OPTIONS statement; a value an option does not take is an error
+// naming what it takes, a name that is not a host option one naming the host options, and
+// that option is not set.
 void setOptions(const ProgramItem& item, RunRecord* run) {
   for (const auto& [name, value] : item.options) {
     std::string allowed;
-    if (checkHostOption(name, value, &allowed)) {
+    const OptionCheck check = checkHostOption(name, value, &allowed);
+    if (check == OptionCheck::Accepted) {
       setHostOption(name, value);
       continue;
     }
-    msg(RunnerMsg::BadOptionValue, {item.line, name.c_str(), value.c_str(), allowed.c_str()});
+    if (check == OptionCheck::UnknownName)
+      msg(RunnerMsg::UnknownOption, {item.line, name.c_str(), allowed.c_str()});
+    else
+      msg(RunnerMsg::BadOptionValue, {item.line, name.c_str(), value.c_str(), allowed.c_str()});
     run->returnCode.raise(StepRc::StatementError);
   }
 }

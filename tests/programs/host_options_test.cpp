@@ -1,6 +1,7 @@
 // Host options, library names and return codes end to end through qrx: values an option
-// does not take are refused with a message naming the option and what it takes, and
-// warnings end the run with exit status 1.
+// does not take are refused with a message naming the option and what it takes, names that
+// are no host option with one naming the host options, and warnings end the run with exit
+// status 1.
 #include "host/minijson.h"
 #include "programs/clifixture.h"
 
@@ -26,7 +27,7 @@ TEST_F(Cli, HostOptionValuesAreChecked) {
       {"UTILPATH=/no/such/dir", "UTILPATH takes an existing directory"},
       {"MEMSIZE=lots", "MEMSIZE takes"},
       {"DEBUG=anything", "DEBUG takes SYN and SEM"},
-      {"FROBNICATE=1", "the host options are THREADS, CPUCOUNT"},
+      {"FROBNICATE=1", "FROBNICATE is not a host option; the host options are THREADS, CPUCOUNT"},
   };
   for (const Case& c : bad) {
     Outcome r = run(prog, std::string("-o ") + c.option);
@@ -42,8 +43,8 @@ TEST_F(Cli, HostOptionValuesAreChecked) {
   }
 }
 
-// In a program, a bad OPTIONS value is an error on its line; the option keeps its old value
-// and the steps still run.
+// In a program, a bad OPTIONS value, or a name that is no host option, is an error on its line; the
+// option keeps its old value and the steps still run.
 TEST_F(Cli, OptionsStatementValuesAreChecked) {
   write("d.csv", clitest::kSmallData);
   std::string prog = write("p.qrx", "options threads=maybe cpucount=2 nodate=1;\n"
@@ -52,8 +53,7 @@ TEST_F(Cli, OptionsStatementValuesAreChecked) {
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(has(r, "ERROR: Line 1: the option THREADS=maybe is not valid; THREADS takes"))
       << r.out;
-  EXPECT_TRUE(has(r, "ERROR: Line 1: the option NODATE=1 is not valid; the host options are"))
-      << r.out;
+  EXPECT_TRUE(has(r, "ERROR: Line 1: NODATE is not a host option; the host options are")) << r.out;
   EXPECT_FALSE(has(r, "CPUCOUNT=2 is not valid"));
   EXPECT_FALSE(has(r, "internal error")) << r.out;
   EXPECT_TRUE(has(r, "Model Information")) << r.out;
