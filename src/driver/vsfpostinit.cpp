@@ -879,6 +879,10 @@ void derivedSwitches(VsfContext* ctx) {
       if (!anyStatistic(ctx->scores[s].spec))
         impliedPredicted(ctx->scores[s].spec);
   }
+  // Over BY groups a design column holds different parameters in different groups, so the
+  // columns are numbered after a prefix; without PREFIX= the user is told which.
+  if (o.hasOutDesign && st.proc.byCount > 0 && st.proc.outDesignDefaultPrefix)
+    note(VsfMsg::OutdesignNoPrefixOption);
   return modelAveraging(ctx);
 }
 

@@ -55,7 +55,7 @@ VsfStatus vsfpModelInfo(VsfContext* ctx) {
       out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(method->name.get()));
   } else {
     out.entry(VsfMsg::ModelInfoSelectionMethod, msgValue(VsfMsg::MethodAdaptiveLasso));
-    if (o.hasInEst && ctx->stmt.adaptiveInest != nullptr)
+    if (o.adaptiveInest && ctx->stmt.adaptiveInest != nullptr)
       out.entry(VsfMsg::ModelInfoInitialEstimatesDataSet,
                 textValue(vsfDataSetNameText(ctx->stmt.adaptiveInest)));
     if (o.gamma != 1.0)

@@ -76,8 +76,7 @@ struct VsfModelOptions {
   HostDataSet* outputBlock; // the OUTPUT data set's output block
   double outputByNumber;    // BY number of the current output rows
   uint8_t outDesignNames;   // OUTDESIGN(NAMES): print the parameter-names table
-  uint8_t hasInEst;         // INEST= was given
-  uint8_t pad2[6];
+  uint8_t pad2[7];
   double testFraction;
   double validateFraction;
   double trainFraction; // default 1.0
@@ -206,7 +205,7 @@ struct VsfPerfBlock {
   uint8_t status;         // PERFSTATUS$
   uint8_t force;          // FORCE$
   uint8_t threadsSetting; // threading as the options and the statement ask for it
-  uint8_t pad2[6];
+  uint8_t pad2[7];
   int32_t cpuCountSetting; // the thread count as CPUCOUNT and the statement ask for it
 };
 

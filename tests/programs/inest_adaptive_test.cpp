@@ -111,6 +111,14 @@ TEST_F(AdaptiveInest, EstimatesFileWithoutTypeColumn) {
   EXPECT_EQ(step["returnCode"].n, 0) << run->log;
   EXPECT_EQ(qrxrun::messageCount(step, VsfMsg::InestNoParmsRow), 0);
   checkPath(step["output"], 0, "no _TYPE_");
+  // The Model Information table names the estimates' data set.
+  const Value* info = qrxrun::nodeNamed(step["output"], "ModelInfo");
+  ASSERT_NE(info, nullptr);
+  bool named = false;
+  for (const Value& e : (*info)["entries"].items)
+    named = named || (e["value"].s.find("PLAIN") != std::string::npos ||
+                      e["value"].s.find("plain") != std::string::npos);
+  EXPECT_TRUE(named) << "no Model Information row names INEST=";
 }
 
 TEST_F(AdaptiveInest, ParmsRowInAnyCase) {

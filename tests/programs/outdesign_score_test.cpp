@@ -93,6 +93,7 @@ TEST(OutDesign, ByGroupsOfThreeAndFiveParametersGiveFiveColumnsAndMissingPadding
                               "  output out=o p=pred;\nrun;\n",
                               "outdesign_by", {{"d.csv", data.str()}}, {"od.csv", "o.csv"});
   ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  EXPECT_TRUE(logged(run, VsfMsg::OutdesignNoPrefixOption)) << "the numbered names are announced";
   ASSERT_TRUE(run.files.count("o.csv")) << "OUTPUT is still written after the across-group pass";
   const auto rows = csvRows(run.files.at("od.csv"));
   ASSERT_EQ(rows.size(), 25u);
@@ -122,6 +123,7 @@ TEST(OutDesign, FullModelWithNointAndPrefixLimits) {
                               "  model y = x1 c d / selection=forward(stop=1) noint;\nrun;\n",
                               "outdesign_full", {{"d.csv", data}}, {"od.csv"});
   ASSERT_EQ(run.json["returnCode"].n, 0) << run.log;
+  EXPECT_FALSE(logged(run, VsfMsg::OutdesignNoPrefixOption));
   const auto rows = csvRows(run.files.at("od.csv"));
   // Every column of the design but the intercept's: x1, c_A, c_B, d_P.
   EXPECT_EQ(rows[0], (std::vector<std::string>{"col1", "col2", "col3", "col4", "y"}));
