@@ -53,11 +53,11 @@ struct SampleModel {
 
 template <class T> T* take(VsfContext* ctx, int64_t n) { return poolArray<T>(ctx->byPool, n); }
 
-void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
-  const VsfMsg message = status == VFS_NO_TRAIN        ? VsfMsg::ResampleNoTrainingObservations
-                         : status == VFS_ZERO_FULL_MSE ? VsfMsg::ResampleNeedsFullModel
-                         : status == VFS_NO_MEMORY     ? VsfMsg::ResampleRanOutMemory
-                                                       : VsfMsg{};
+void failedSample(VsfContext* ctx, VsfFitStatus status, int32_t number) {
+  const VsfMsg message = status == VsfFitStatus::NoTrain ? VsfMsg::ResampleNoTrainingObservations
+                         : status == VsfFitStatus::ZeroFullMse ? VsfMsg::ResampleNeedsFullModel
+                         : status == VsfFitStatus::NoMemory    ? VsfMsg::ResampleRanOutMemory
+                                                               : VsfMsg{};
   if (message != VsfMsg{})
     vsfLog(message, {HostMsgArg(static_cast<int64_t>(number))});
   vsfRaiseRC(ctx, StepRc::Warning);
@@ -102,8 +102,8 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
       if (rc != VsfStatus::Ok)
         return rc;
       SampleModel& s = samples[static_cast<size_t>(g)];
-      if (status < 0) {
-        failedSample(ctx, status, g + 1);
+      if (vsfFitFailed(static_cast<VsfFitStatus>(status))) {
+        failedSample(ctx, static_cast<VsfFitStatus>(status), g + 1);
         continue;
       }
       ++*usable;
