@@ -321,3 +321,35 @@ TEST(FarResponse, PathsReportTheCorrectedTotal) {
   EXPECT_NEAR(qrxrun::number(*anova, 2, "SS"), levelsTotal, 1e-8 * levelsTotal);
   EXPECT_LT(qrxrun::number(*anova, 1, "SS"), levelsTotal);
 }
+
+// Model averaging over a response near 1.7e9: the spread of the intercept's estimates over the
+// samples is that of the same data less 1.7e9 (an exact subtraction), not 0.
+TEST(FarResponse, ModelAveragingKeepsTheSpreadOfTheIntercept) {
+  const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "stamp.csv"));
+  std::string far = "x1,x2,x3,x4,t\n", near = far;
+  char buf[64];
+  for (size_t i = 1; i < rows.size(); ++i) {
+    if (rows[i][0] != "1")
+      continue;
+    const std::string xs = rows[i][1] + "," + rows[i][2] + "," + rows[i][3] + "," + rows[i][4];
+    far += xs + "," + rows[i][5] + "\n";
+    std::snprintf(buf, sizeof buf, ",%.17g\n", std::stod(rows[i][5]) - 1.7e9);
+    near += xs + buf;
+  }
+  std::string program;
+  for (const char* data : {"far", "near"})
+    program += std::string("proc varsifter data=") + data +
+               " seed=60; model t = x1 x2 x3 x4 / selection=forward(select=sbc);\n"
+               "  modelaverage nsamples=30;\nrun;\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(program, "farresponseavg", {{"far.csv", far}, {"near.csv", near}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
+  const Value* a = qrxrun::findTable(run.json["steps"][0]["output"], "AvgParmEst");
+  const Value* b = qrxrun::findTable(run.json["steps"][1]["output"], "AvgParmEst");
+  ASSERT_TRUE(a != nullptr && b != nullptr) << run.log;
+  ASSERT_EQ(qrxrun::text(*a, 0, "Parameter"), "Intercept");
+  const double spread = qrxrun::number(*b, 0, "StdDev");
+  EXPECT_GT(spread, 0.1);
+  EXPECT_NEAR(qrxrun::number(*a, 0, "StdDev"), spread, 1e-5 * spread);
+}
