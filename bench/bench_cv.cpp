@@ -44,9 +44,9 @@ void fitOnce(Setup& setup) {
   vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
   const VsfStatus init = vsfModelInit(&setup.model);
   const VsfStatus fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : init;
-  if (fit != VsfStatus::Ok || setup.model.fitStatus != 0)
+  if (fit != VsfStatus::Ok || setup.model.fitStatus != VsfFitStatus::Done)
     throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
-                             std::to_string(setup.model.fitStatus));
+                             std::to_string(static_cast<int32_t>(setup.model.fitStatus)));
   VsfModel& m = setup.model;
   if (m.stepCount < kSignal + 1)
     throw std::runtime_error("too few steps");
@@ -130,7 +130,8 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   int64_t restorePasses = 0;
   for (auto _ : state) {
     vsfModelByFree(&m);
-    if (vsfProcess(&m, nullptr) != VsfStatus::Ok || m.fitStatus != 0 || m.stepCount < kSignal + 1)
+    if (vsfProcess(&m, nullptr) != VsfStatus::Ok || m.fitStatus != VsfFitStatus::Done ||
+        m.stepCount < kSignal + 1)
       throw std::runtime_error("external cross validation failed");
     state.PauseTiming();
     const int64_t at = vsfPassCount();

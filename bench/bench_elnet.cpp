@@ -49,7 +49,8 @@ struct Setup : benchfit::Setup {
     model.l1Target = -1;
   }
   void fail(const std::string& what) {
-    throw std::runtime_error(what + ": status " + std::to_string(model.fitStatus));
+    throw std::runtime_error(what + ": status " +
+                             std::to_string(static_cast<int32_t>(model.fitStatus)));
   }
 };
 
@@ -63,7 +64,8 @@ void BM_ElasticNetFit(benchmark::State& state) {
     vsfModelByFree(&setup.model);
     setup.model.l2 = 0.01;
     setup.model.l2Search = VsfL2Search::None;
-    if (vsfDriveElasticNet(&setup.model) != VsfStatus::Ok || setup.model.fitStatus != 0)
+    if (vsfDriveElasticNet(&setup.model) != VsfStatus::Ok ||
+        setup.model.fitStatus != VsfFitStatus::Done)
       setup.fail("fit failed");
     if (setup.model.stepCount < cols + 1)
       setup.fail("the path did not reach the full model");
@@ -91,7 +93,7 @@ void BM_ElasticNetSearch(benchmark::State& state) {
     m.l2High = 1;
     setup.opt.transformPages = 1;
     setup.opt.restorePages = 0;
-    if (vsfDriveElasticNet(&m) != VsfStatus::Ok || m.fitStatus != 0)
+    if (vsfDriveElasticNet(&m) != VsfStatus::Ok || m.fitStatus != VsfFitStatus::Done)
       setup.fail("search failed");
     bool found = false;
     for (int32_t t = 0; t < 50; ++t) {
@@ -125,7 +127,7 @@ void BM_Screening(benchmark::State& state) {
   for (auto _ : state) {
     vsfModelByFree(&m);
     if (vsfModelInit(&m) != VsfStatus::Ok || vsfProcessModel(&m) != VsfStatus::Ok ||
-        m.fitStatus != 0)
+        m.fitStatus != VsfFitStatus::Done)
       setup.fail("fit failed");
     // Checked result: the effects the response depends on entered first.
     std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);

@@ -57,9 +57,9 @@ void BM_GroupLassoPath(benchmark::State& state) {
     setup.model.solverPasses = setup.model.solverEvaluations = 0;
     const VsfStatus init = vsfModelInit(&setup.model);
     const VsfStatus fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : init;
-    if (fit != VsfStatus::Ok || setup.model.fitStatus != 0)
+    if (fit != VsfStatus::Ok || setup.model.fitStatus != VsfFitStatus::Done)
       throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
-                               std::to_string(setup.model.fitStatus));
+                               std::to_string(static_cast<int32_t>(setup.model.fitStatus)));
     VsfModel& m = setup.model;
     if (m.stepCount != 101)
       throw std::runtime_error("the path took " + std::to_string(m.stepCount) + " steps");

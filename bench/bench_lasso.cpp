@@ -48,9 +48,9 @@ void BM_LassoPath(benchmark::State& state) {
     vsfModelByFree(&setup.model); // the previous fit's arrays go with its pool
     const VsfStatus init = vsfModelInit(&setup.model);
     const VsfStatus fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : init;
-    if (fit != VsfStatus::Ok || setup.model.fitStatus != 0)
+    if (fit != VsfStatus::Ok || setup.model.fitStatus != VsfFitStatus::Done)
       throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
-                               std::to_string(setup.model.fitStatus));
+                               std::to_string(static_cast<int32_t>(setup.model.fitStatus)));
     // Checked result: the 10 effects the response depends on lead, and the path ends with
     // every effect in.
     VsfModel& m = setup.model;

@@ -43,7 +43,7 @@ namespace {
     rc = vsfSeekFinalRecord(&sample, i);
   if (rc == VsfStatus::Ok && vsfRestoreModel(&sample) != VsfStatus::Ok)
     rc = VsfStatus::NotRestored;
-  if (rc == VsfStatus::Ok && sample.fitStatus == VFS_DONE) {
+  if (rc == VsfStatus::Ok && sample.fitStatus == VsfFitStatus::Done) {
     // The coefficient graph reads the sample's step records again from their start.
     int64_t steps = first;
     rc = vsfDisplayModel(ctx, &sample, nullptr, &steps, i);

@@ -38,45 +38,46 @@
 
 namespace {
 
-// Reports a negative fit status; returns true when the group's display ends here.
+// Reports a failed fit's status; returns true when the group's display ends here.
 [[nodiscard]] bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
-  const int32_t status = m->fitStatus;
-  if (status >= 0)
+  const VsfFitStatus status = m->fitStatus;
+  if (!vsfFitFailed(status))
     return false;
   VsfMsg message{};
   StepRc rc = StepRc::GroupDesignError;
   switch (status) {
-  case VFS_OVERFLOW:
+  case VsfFitStatus::Overflow:
     message = VsfMsg::SumsSquaresTooLarge, rc = StepRc::Error;
     break;
-  case VFS_RIDGE_TOO_LARGE:
+  case VsfFitStatus::RidgeTooLarge:
     message = VsfMsg::L2ValueElasticNet, rc = StepRc::Error;
     break;
-  case VFS_NO_TRAIN:
+  case VsfFitStatus::NoTrain:
     // Name the response when it is the reason no observation is left.
     message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? VsfMsg::EveryValueResponseVariable
                                                               : VsfMsg::TrainingFrequenciesSumZero,
     rc = StepRc::GroupSkipped;
     break;
-  case VFS_NO_RANK:
+  case VsfFitStatus::NoRank:
     message = VsfMsg::NoEffectEstimable, rc = StepRc::GroupSkipped;
     break;
-  case VFS_TOO_MANY_FOLDS:
+  case VsfFitStatus::TooManyFolds:
     message = VsfMsg::ThereMoreExternalCross, rc = StepRc::GroupSkipped;
     break;
-  case VFS_SINGLE_FOLD:
+  case VsfFitStatus::SingleFold:
     message = VsfMsg::CrossValidationNeedsMore, rc = StepRc::GroupSkipped;
     break;
-  case VFS_NO_VALIDATION:
+  case VsfFitStatus::NoValidation:
     message = VsfMsg::ValidateRequestedCriterionBut, rc = StepRc::GroupSkipped;
     break;
-  case VFS_ZERO_FULL_MSE:
+  case VsfFitStatus::ZeroFullMse:
     message = VsfMsg::CpBicCriterionNeeds, rc = StepRc::GroupDesignError;
     break;
-  case VFS_NO_MEMORY:
+  case VsfFitStatus::NoMemory:
     message = VsfMsg::StepFailed, rc = StepRc::GroupNoMemory;
     break;
-  default:
+  case VsfFitStatus::Failed: // its message was logged where the step failed
+  case VsfFitStatus::Done:
     break;
   }
   const HostVariable* y = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;

@@ -173,7 +173,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   }
   if (opt.hasOutDesign) {
     vsfExitError(ctx, vsfDesignBy(ctx, &ctx->model, groupSeed));
-    if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VFS_DONE &&
+    if (opt.outDesignNames && !ctx->noprint && ctx->model.fitStatus == VsfFitStatus::Done &&
         ctx->parameterNamesPresent)
       vsfExitError(ctx, steps.vsfpParameterNames(ctx, &ctx->model));
     opt.outputByNumber = static_cast<double>(ctx->byCount);

@@ -72,29 +72,36 @@ namespace {
 
 } // namespace
 
-int32_t vsfFitStatusMessage(int32_t fitStatus) {
+int32_t vsfFitStatusMessage(VsfFitStatus fitStatus) {
   switch (fitStatus) {
-  case VFS_ZERO_FULL_MSE:
+  case VsfFitStatus::ZeroFullMse:
     return 132;
-  case VFS_NO_VALIDATION:
+  case VsfFitStatus::NoValidation:
     return 152;
-  case VFS_SINGLE_FOLD:
+  case VsfFitStatus::SingleFold:
     return 213;
-  case VFS_TOO_MANY_FOLDS:
+  case VsfFitStatus::TooManyFolds:
     return 271;
-  case VFS_NO_RANK:
+  case VsfFitStatus::NoRank:
     return 134;
-  case VFS_NO_TRAIN:
+  case VsfFitStatus::NoTrain:
     return 131;
-  case VFS_OVERFLOW:
+  case VsfFitStatus::Overflow:
     return 1706;
-  case VFS_RIDGE_TOO_LARGE:
+  case VsfFitStatus::RidgeTooLarge:
     return 9314;
-  case VFS_DONE:
+  case VsfFitStatus::Done:
     return 0;
-  default:
-    return fitStatus < VFS_DONE ? 133 : 0;
+  case VsfFitStatus::Failed:
+  case VsfFitStatus::NoMemory:
+    return 133;
   }
+  return 133;
+}
+
+void vsfSetFitFailure(VsfModel* m, VsfStatus failure) {
+  m->fitStatus = failure == VsfStatus::NoMemory ? VsfFitStatus::NoMemory : VsfFitStatus::Failed;
+  m->fitFailure = failure;
 }
 
 bool vsfRoundingZero(const VsfModel* m, double ss) { return ss < kVsfEps * m->roundingSS; }
@@ -482,7 +489,8 @@ void forgetPoolArrays(VsfModel* m) {
   m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = m->roundingSS = 0;
   m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
   m->stepScratchPos = nullptr;
-  m->fitStatus = VFS_DONE;
+  m->fitStatus = VsfFitStatus::Done;
+  m->fitFailure = VsfStatus::Ok;
   m->stopReason = VSR_NONE;
   m->stopAddEffect = m->stopDropEffect = 0;
   m->stopAddValue = m->stopDropValue = 0;
@@ -897,7 +905,8 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
 
 void vsfResetChosenStep(VsfModel* model) {
   VsfModel* m = model;
-  if (m->fitStatus != VFS_DONE || m->options->choose == VC_NONE_GIVEN || m->chosenBeta == nullptr)
+  if (m->fitStatus != VsfFitStatus::Done || m->options->choose == VC_NONE_GIVEN ||
+      m->chosenBeta == nullptr)
     return;
   const int32_t c = m->chosenStep;
   const int32_t nP = m->parmCount, nE = m->effectCount;

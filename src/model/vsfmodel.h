@@ -42,25 +42,29 @@ enum VsfStopReason : uint8_t {
   VSR_PATH_END2 = 17,
 };
 
-// Outcome of a fit (fitStatus); each negative value has a message of set 848.
-enum VsfFitStatus : int32_t {
-  VFS_DONE = 0,
-  VFS_NO_MEMORY = -2,
-  VFS_ZERO_FULL_MSE = -100,
-  VFS_NO_VALIDATION = -101,
-  VFS_SINGLE_FOLD = -102,
-  VFS_TOO_MANY_FOLDS = -103,
-  VFS_NO_RANK = -201,
-  VFS_NO_TRAIN = -202,
-  VFS_OVERFLOW = -203,        // a sum of squares is beyond the largest double (overflowEffect)
-  VFS_RIDGE_TOO_LARGE = -204, // the elastic net's ridge term (n - 1) x L2 cannot be held
+// Outcome of a fit (fitStatus), a type of its own beside VsfStatus; each failure has a
+// message of set 848. The values are those the step records hold.
+enum class VsfFitStatus : int32_t {
+  Done = 0,
+  Failed = -1, // a step of the fit failed with the status kept in fitFailure
+  NoMemory = -2,
+  ZeroFullMse = -100,
+  NoValidation = -101,
+  SingleFold = -102,
+  TooManyFolds = -103,
+  NoRank = -201,
+  NoTrain = -202,
+  Overflow = -203,      // a sum of squares is beyond the largest double (overflowEffect)
+  RidgeTooLarge = -204, // the elastic net's ridge term (n - 1) x L2 cannot be held
 };
 
-// Whether a fit status says the fit gave no usable model (every failure code is negative).
-[[nodiscard]] inline bool vsfFitFailed(int32_t status) { return status < VFS_DONE; }
+// Whether a fit status says the fit gave no usable model (every failure is negative).
+[[nodiscard]] inline bool vsfFitFailed(VsfFitStatus status) {
+  return static_cast<int32_t>(status) < 0;
+}
 
 // The message of set 848 that reports a fit status (0 when there is none).
-[[nodiscard]] int32_t vsfFitStatusMessage(int32_t fitStatus);
+[[nodiscard]] int32_t vsfFitStatusMessage(VsfFitStatus fitStatus);
 
 // The fit: the pass state the data passes and kernels work on, then what only the model and
 // the layers above it use.
@@ -68,9 +72,10 @@ struct VsfModel : VsfPassState {
   // Links into the run (set per BY group).
   VsfPerfBlock* perf;
   VsfScratch* scratchHolder; // the context slot of the step-record scratch file
-  int32_t fitStatus;         // VsfFitStatus
-  VsfStatus passFailure;     // the first failing data pass of the fit (Ok: none)
-  int32_t overflowEffect;    // VFS_OVERFLOW: the effect whose sums overflow, -1 the response
+  VsfFitStatus fitStatus;
+  VsfStatus fitFailure;   // Failed: the failing step's status (not kept in the step records)
+  VsfStatus passFailure;  // the first failing data pass of the fit (Ok: none)
+  int32_t overflowEffect; // Overflow: the effect whose sums overflow, -1 the response
   VsfResampleDriver* resampleDriver;
 
   double fuzz;
@@ -260,6 +265,9 @@ struct VsfModel : VsfPassState {
 [[nodiscard]] VsfStatus vsfModelInit(VsfModel* model);
 void vsfModelByFree(VsfModel* model);
 [[nodiscard]] VsfStatus vsfRecordStep(VsfModel* model, int32_t effect);
+// Ends the fit on a failing step: fitStatus NoMemory for a lack of memory, else Failed with
+// the status kept in fitFailure.
+void vsfSetFitFailure(VsfModel* model, VsfStatus failure);
 // Whether a sum of squares of the response is rounding noise of the sums the fit holds
 // (below kVsfEps of roundingSS): an SSE or total that small is zero.
 [[nodiscard]] bool vsfRoundingZero(const VsfModel* model, double ss);

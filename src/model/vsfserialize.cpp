@@ -86,7 +86,7 @@ VsfStatus vsfSerializeModel(VsfModel* m) {
   // steps from its final record.
   if (m->resampler != nullptr)
     w.one<int32_t>(m->resampler->sampleTag);
-  w.one<int32_t>(m->fitStatus);
+  w.one<int32_t>(static_cast<int32_t>(m->fitStatus));
   double* sf[kStatCount];
   int32_t* cf[13];
   statFields(m, sf);
@@ -99,7 +99,7 @@ VsfStatus vsfSerializeModel(VsfModel* m) {
     counts[i] = *cf[i];
   w.put(stats, kStatCount);
   w.put(counts, 13);
-  if (w.rc != VsfStatus::Ok || m->fitStatus < VFS_DONE)
+  if (w.rc != VsfStatus::Ok || vsfFitFailed(m->fitStatus))
     return w.rc;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
   const VsfModelOptions* o = m->options;
@@ -167,7 +167,9 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
   Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
     return VsfStatus::NotRestored;
-  r.get(&m->fitStatus, 1);
+  int32_t status = 0;
+  r.get(&status, 1);
+  m->fitStatus = static_cast<VsfFitStatus>(status);
   double stats[kStatCount];
   int32_t counts[13];
   r.get(stats, kStatCount);
@@ -182,7 +184,7 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
     *sf[i] = stats[i];
   for (int i = 0; i < 13; ++i)
     *cf[i] = counts[i];
-  if (m->fitStatus < VFS_DONE)
+  if (vsfFitFailed(m->fitStatus))
     return VsfStatus::Ok;
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount, nF = m->foldCount;
   const VsfModelOptions* o = m->options;
@@ -343,8 +345,8 @@ VsfStatus vsfNextSampleStep(VsfModel* m, int32_t sample, bool* stepOfSample) {
 
 VsfStatus vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position) {
   Writer w{file, position};
-  w.one<int32_t>(m->fitStatus);
-  if (w.rc != VsfStatus::Ok || m->fitStatus < VFS_DONE)
+  w.one<int32_t>(static_cast<int32_t>(m->fitStatus));
+  if (w.rc != VsfStatus::Ok || vsfFitFailed(m->fitStatus))
     return w.rc;
   const bool chosen = m->options->choose != VC_NONE_GIVEN;
   const int32_t n = chosen ? m->stepEffects[m->chosenStep] : m->inModelCount;

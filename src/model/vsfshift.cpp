@@ -31,7 +31,7 @@ using packed::diag;
 }
 
 [[nodiscard]] bool overflow(VsfModel* m, int32_t effect) {
-  m->fitStatus = VFS_OVERFLOW;
+  m->fitStatus = VsfFitStatus::Overflow;
   m->overflowEffect = effect;
   return false;
 }

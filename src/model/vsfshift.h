@@ -27,5 +27,5 @@ double vsfUncorrectedTotal(const VsfModel* model);
 double vsfRoundingTotal(const VsfModel* model);
 // Tests the diagonal of the accumulated cross products (the full X'X, or the response's sum
 // of squares and every effect block): a value that is not finite sets fitStatus to
-// VFS_OVERFLOW with overflowEffect naming the effect (-1 the response). True when finite.
+// VsfFitStatus::Overflow with overflowEffect naming the effect (-1 the response). True when finite.
 [[nodiscard]] bool vsfCrossProductsFinite(VsfModel* model);

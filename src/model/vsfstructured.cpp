@@ -268,7 +268,7 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
   for (int64_t i = 0; i < n && finite; ++i)
     finite = std::isfinite(st->cross[i]);
   if (!finite) {
-    m->fitStatus = VFS_OVERFLOW;
+    m->fitStatus = VsfFitStatus::Overflow;
     m->overflowEffect = st->effect;
   }
   return finite;

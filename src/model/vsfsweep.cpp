@@ -342,6 +342,33 @@ void vsfSweep(VsfModel* m, int32_t k) {
     m->rank += before == '0' ? 1 : -1;
 }
 
+namespace {
+
+// The tolerance of a fold's pivot of a column the model has taken: the rule's rounding bound
+// of its elimination in the fold's sums (the tight form where the root's square refuses it),
+// and at least the rounding of its own diagonal as summed, which centring leaves in the
+// diagonal about the mean (a column constant on the fold's rows has nothing else there). The
+// floor at 1e-8 of the diagonal is no part of it: that is the model's judgement of which
+// columns it holds, made on all the rows.
+double foldTolerance(const VsfModel* m, const VsfFoldRecord& F, int32_t k) {
+  const int64_t n = m->xpxColumns;
+  const bool centred = vsfRuleCentred(m);
+  const double own = std::fabs(F.xpx[diag(k)]);
+  const double root = vsfPivotRoot(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred);
+  const double tol = kVsfPivotRounding * std::max(root * root, own);
+  if (F.sweptXpx[diag(k)] > tol)
+    return tol;
+  return kVsfPivotRounding *
+         std::max(vsfPivotForm(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred), own);
+}
+
+} // namespace
+
+// Each fold refits the model's columns without its rows: it takes a column the model has
+// taken unless its pivot in the fold's sums cannot be told from their rounding, and leaves
+// out a column the model left out. Judged again by the whole rule on each fold's sums, a
+// column near the rule's floor went in on some folds and out on others, and their held-out
+// errors were those of other models.
 void vsfCVSweep(VsfModel* m, int32_t k, char state) {
   assert((state == '0' || state == '1') && "a column is swept or not");
   if (!cvFolds(m))
@@ -350,11 +377,9 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
   const bool tiny = s != 0.0 && std::fabs(s) < vsfTinyPivot();
   for (int32_t f = 0; f < m->foldCount; ++f) {
     VsfFoldRecord& F = m->folds[f];
-    if (F.sweepFlags[k] != state)
+    if (F.sweepFlags[k] != state || (state == '0' && m->sweepFlags[k] != '1'))
       continue;
-    double tol = F.sweepFlags[k] == '1' ? 0.0
-                                        : vsfPivotTolerance(F.xpx, F.sweptXpx, F.sweepFlags,
-                                                            m->xpxColumns, k, vsfRuleCentred(m));
+    double tol = state == '1' ? 0.0 : foldTolerance(m, F, k);
     if (tiny)
       tol = vsfTinyPivot();
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol, vsfSweepThreads(m));

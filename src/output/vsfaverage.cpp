@@ -53,11 +53,11 @@ struct SampleModel {
 
 template <class T> T* take(VsfContext* ctx, int64_t n) { return poolArray<T>(ctx->byPool, n); }
 
-void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
-  const VsfMsg message = status == VFS_NO_TRAIN        ? VsfMsg::ResampleNoTrainingObservations
-                         : status == VFS_ZERO_FULL_MSE ? VsfMsg::ResampleNeedsFullModel
-                         : status == VFS_NO_MEMORY     ? VsfMsg::ResampleRanOutMemory
-                                                       : VsfMsg{};
+void failedSample(VsfContext* ctx, VsfFitStatus status, int32_t number) {
+  const VsfMsg message = status == VsfFitStatus::NoTrain ? VsfMsg::ResampleNoTrainingObservations
+                         : status == VsfFitStatus::ZeroFullMse ? VsfMsg::ResampleNeedsFullModel
+                         : status == VsfFitStatus::NoMemory    ? VsfMsg::ResampleRanOutMemory
+                                                               : VsfMsg{};
   if (message != VsfMsg{})
     vsfLog(message, {HostMsgArg(static_cast<int64_t>(number))});
   vsfRaiseRC(ctx, StepRc::Warning);
@@ -102,8 +102,8 @@ void failedSample(VsfContext* ctx, int32_t status, int32_t number) {
       if (rc != VsfStatus::Ok)
         return rc;
       SampleModel& s = samples[static_cast<size_t>(g)];
-      if (status < 0) {
-        failedSample(ctx, status, g + 1);
+      if (vsfFitFailed(static_cast<VsfFitStatus>(status))) {
+        failedSample(ctx, static_cast<VsfFitStatus>(status), g + 1);
         continue;
       }
       ++*usable;
@@ -184,18 +184,28 @@ void parmStatistics(VsfContext* ctx, int32_t p, std::vector<double>& v, int32_t 
   const int64_t n = static_cast<int64_t>(v.size());
   const double q = ma.alpha / 2.0;
   const int64_t k = static_cast<int64_t>(double(n) * ma.trimFraction / 2.0);
-  double sum = 0.0, ss = 0.0;
-  for (int64_t i = k; i < n - k; ++i) {
+  const int64_t nTrim = std::max<int64_t>(n - 2 * k, 0);
+  double sum = 0.0;
+  for (int64_t i = k; i < n - k; ++i)
     sum += v[size_t(i)];
-    ss += v[size_t(i)] * v[size_t(i)];
+  // The squares are summed about the values' mean, so that estimates far from zero with a
+  // small spread (the intercept of a response near 1.7e9) keep the digits of their spread.
+  const double centre = nTrim > 0 ? sum / double(nTrim) : 0.0;
+  double deviations = 0.0, squares = 0.0;
+  for (int64_t i = k; i < n - k; ++i) {
+    const double d = v[size_t(i)] - centre;
+    deviations += d;
+    squares += d * d;
   }
+  // The standard deviation over `count` estimates: the non-zero values and count - nTrim zeros.
   auto sd = [&](int64_t count) {
     if (count < 2)
       return miss;
-    const double css = ss - sum * sum / double(count);
+    const double zeros = double(count - nTrim);
+    const double s1 = deviations - zeros * centre, s2 = squares + zeros * centre * centre;
+    const double css = s2 - s1 * s1 / double(count);
     return css > kFuzz ? std::sqrt(css / double(count - 1)) : 0.0;
   };
-  const int64_t nTrim = std::max<int64_t>(n - 2 * k, 0);
   auto at = [&](int64_t i) { return v[size_t(i)]; };
   if (n == 0) {
     a.nonzeroMean[p] = a.nonzeroMedian[p] = a.nonzeroLower[p] = a.nonzeroUpper[p] = miss;

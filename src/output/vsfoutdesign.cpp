@@ -285,7 +285,7 @@ VsfStatus vsfPrepareOutputAndDesign(VsfContext* ctx) {
   if (st == nullptr)
     return VsfStatus::NoMemory;
   LevDesign* d = ctx->design.design;
-  if (ctx->model.fitStatus == VFS_DONE && d != nullptr && d->columnNames == nullptr)
+  if (ctx->model.fitStatus == VsfFitStatus::Done && d != nullptr && d->columnNames == nullptr)
     zlevParmName(&ctx->design, 0, nullptr);
   groupDesignColumns(ctx, &ctx->model, st);
   if (VsfStatus rc = groupColumnNames(ctx, st); rc != VsfStatus::Ok)
@@ -296,7 +296,7 @@ VsfStatus vsfPrepareOutputAndDesign(VsfContext* ctx) {
     st->acrossMax = std::max(st->acrossMax, n);
     return VsfStatus::Ok;
   }
-  if (ctx->model.fitStatus == VFS_NO_TRAIN)
+  if (ctx->model.fitStatus == VsfFitStatus::NoTrain)
     return VsfStatus::Ok;
   return prepDesign(ctx, st, n);
 }

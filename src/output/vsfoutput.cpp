@@ -345,7 +345,7 @@ VsfStatus vsfOutputBy(VsfContext* ctx, VsfModel* m, VsfResampling*, int64_t seed
   vsfAveragePrepare(ctx, m, ctx->stmt.output, averaged);
   const bool usable =
       d != nullptr &&
-      (averaged.on ? averaged.usable : m->fitStatus == VFS_DONE && m->beta != nullptr);
+      (averaged.on ? averaged.usable : m->fitStatus == VsfFitStatus::Done && m->beta != nullptr);
   std::vector<double> row(usable ? static_cast<size_t>(std::max(d->columnCount, 1)) : 1);
   HostDataSet* in = dc->library != nullptr ? dc->library->data : ctx->data;
   RoleDraw draw{seed, {}};

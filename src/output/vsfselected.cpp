@@ -176,7 +176,7 @@ VsfStatus vsfMakeMacroVar(VsfContext* ctx, int32_t byIndex) {
   char* text = nullptr;
   int32_t length = 0;
   char empty = '\0';
-  if (m->fitStatus == VFS_DONE && m->pool != nullptr) {
+  if (m->fitStatus == VsfFitStatus::Done && m->pool != nullptr) {
     int32_t total = 0;
     for (int32_t k = 0; k < m->effectCount; ++k)
       if (m->effectStatus[k] == 1 || m->effectStatus[k] == 3)
@@ -297,7 +297,7 @@ VsfStatus vsfMakeDesignMacroVar(VsfContext* ctx, VsfModel* m) {
   const double start = zdattim();
   const int32_t byIndex = static_cast<int32_t>(std::min<int64_t>(ctx->byCount, 2147483647));
   std::string value;
-  if (m->fitStatus == VFS_DONE) {
+  if (m->fitStatus == VsfFitStatus::Done) {
     // The OUTDESIGN names of the selected and forced effects' columns. With BY variables the
     // data set's columns are defined after the BY loop and named by the prefix and their
     // position, as the group's names here are.

@@ -25,7 +25,7 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
   // failed without harm to it.
   const bool fitted = ctx->options.modelAverage
                           ? ctx->average.averagedCount > 0 && ctx->average.sampleModels != nullptr
-                          : m->fitStatus == VFS_DONE;
+                          : m->fitStatus == VsfFitStatus::Done;
   out->usable = fitted && m->beta != nullptr;
   out->needClass.assign(static_cast<size_t>(d->classCount), 0);
   out->needNumeric.assign(static_cast<size_t>(d->numericCount), 0);

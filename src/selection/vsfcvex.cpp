@@ -227,7 +227,7 @@ void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
 // One fold fit of the least-angle path and its records.
 [[nodiscard]] VsfStatus foldFit(VsfModel* m, int32_t k) {
   VsfStatus rc = fitFold(m, k);
-  if (rc != VsfStatus::Ok || m->fitStatus != VFS_DONE)
+  if (rc != VsfStatus::Ok || m->fitStatus != VsfFitStatus::Done)
     return rc;
   if ((rc = recordFold(m, k)) == VsfStatus::Ok)
     vsfModelByFree(m);
@@ -287,7 +287,7 @@ double vsfCVExRunAndMerge(VsfModel* model) {
     const VsfStatus rc = foldFit(m, k);
     if (rc != VsfStatus::Ok)
       return codeOf(rc);
-    if (m->fitStatus != VFS_DONE)
+    if (m->fitStatus != VsfFitStatus::Done)
       return -1.0;
   }
   m->cvexRecordCount = m->cvexFoldEnd[m->foldCount - 1];
@@ -303,9 +303,9 @@ VsfL2Trial cvexTrial(VsfModel* m, VsfStatus* failure) {
   return [m, failure](int32_t index, double l2, double* value) {
     m->l2 = l2;
     *value = vsfCVExRunAndMerge(m);
-    if (m->fitStatus != VFS_DONE || *value < 0) {
-      *failure =
-          m->fitStatus != VFS_DONE ? VsfStatus::Ok : statusFromCode(static_cast<int32_t>(*value));
+    if (m->fitStatus != VsfFitStatus::Done || *value < 0) {
+      *failure = m->fitStatus != VsfFitStatus::Done ? VsfStatus::Ok
+                                                    : statusFromCode(static_cast<int32_t>(*value));
       return false;
     }
     if (m->enTuneRows != nullptr && index >= 0 && index < m->enTuneCapacity) {
@@ -391,7 +391,7 @@ void groupCurve(VsfModel* m) {
   std::fill(m->cvexCurve, m->cvexCurve + groupRoom(m), 0.0);
   for (int32_t k = 0; k < m->foldCount; ++k) {
     VsfStatus rc = fitFold(m, k);
-    if (rc == VsfStatus::Ok && m->fitStatus != VFS_DONE)
+    if (rc == VsfStatus::Ok && m->fitStatus != VsfFitStatus::Done)
       return VsfStatus::Ok;
     if (rc == VsfStatus::Ok)
       rc = recordGroupFold(m, k);
@@ -430,7 +430,7 @@ VsfStatus vsfDriveCVExternal(VsfModel* model) {
   m->cvexSums = nullptr;
   o->method = method;
   // A fold fit that ended with a status reports it for the BY group: no final fit.
-  if (m->fitStatus != VFS_DONE)
+  if (m->fitStatus != VsfFitStatus::Done)
     return VsfStatus::Ok;
   if (rc != VsfStatus::Ok)
     return rc;

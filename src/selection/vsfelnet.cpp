@@ -78,7 +78,7 @@ VsfL2Trial fitTrial(VsfModel* m) {
     m->l2Trial = index;
     *value = vsfProcessCriterionEN(l2, m);
     m->options->transformPages = 0;
-    return m->fitStatus == 0;
+    return m->fitStatus == VsfFitStatus::Done;
   };
 }
 
@@ -97,7 +97,7 @@ double vsfProcessCriterionEN(double l2, VsfModel* model) {
   m->l2 = l2;
   if ((rc = vsfProcessModel(m)) != VsfStatus::Ok)
     return codeOf(rc);
-  if (m->fitStatus != 0)
+  if (m->fitStatus != VsfFitStatus::Done)
     return -1.0;
   const bool chosen =
       m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount;
@@ -220,7 +220,7 @@ VsfStatus vsfDriveElasticNet(VsfModel* model) {
   const double L =
       m->l2Search == VsfL2Search::Golden ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
   rc = VsfStatus::Ok;
-  if (m->fitStatus == 0) {
+  if (m->fitStatus == VsfFitStatus::Done) {
     if ((rc = vsfModelInit(m)) == VsfStatus::Ok) {
       o->transformPages = 0;
       o->recordSteps = 1;

@@ -56,12 +56,12 @@ using packed::tri;
                              int64_t length) {
   VsfStatus rc = vsfDataPass(m, serial, threaded, length);
   if (rc != VsfStatus::Ok)
-    m->fitStatus = codeOf(rc);
+    vsfSetFitFailure(m, rc);
   return rc;
 }
 
 [[nodiscard]] VsfStatus fail(VsfModel* m, VsfStatus rc) {
-  m->fitStatus = codeOf(rc);
+  vsfSetFitFailure(m, rc);
   return rc;
 }
 
@@ -238,19 +238,19 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 [[nodiscard]] bool refuseFit(VsfModel* m, VsfStatus* rc) {
   const VsfModelOptions* o = m->options;
   if (m->nObs == 0) {
-    m->fitStatus = VFS_NO_TRAIN;
+    m->fitStatus = VsfFitStatus::NoTrain;
     return true;
   }
   if (m->freqValidate == 0 && asks(o, VC_VALIDATE)) {
-    m->fitStatus = VFS_NO_VALIDATION;
+    m->fitStatus = VsfFitStatus::NoValidation;
     return true;
   }
   if ((o->cvOn || o->cvExternal) && m->foldCount == 1) {
-    m->fitStatus = VFS_SINGLE_FOLD;
+    m->fitStatus = VsfFitStatus::SingleFold;
     return true;
   }
   if (o->cvExternal && static_cast<double>(m->foldCount) > m->nObs) {
-    m->fitStatus = VFS_TOO_MANY_FOLDS;
+    m->fitStatus = VsfFitStatus::TooManyFolds;
     return true;
   }
   const VsfMethodTraits* method = vsfMethodTraits(o->method);
@@ -321,7 +321,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int32_t p = m->parmOffset[e] + q;
       if (state[p] == VSS_OVERFLOW && standardized) {
-        m->fitStatus = VFS_OVERFLOW;
+        m->fitStatus = VsfFitStatus::Overflow;
         m->overflowEffect = e;
         return true;
       }
@@ -463,7 +463,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 }
 
 // Enters the full model; BACKWARD keeps it, the other methods note its variance and empty
-// the model again. Returns a failure, or Ok (with VFS_ZERO_FULL_MSE in fitStatus when the
+// the model again. Returns a failure, or Ok (with VsfFitStatus::ZeroFullMse in fitStatus when the
 // criteria need a variance that the full model cannot give).
 [[nodiscard]] VsfStatus fullModelFirst(VsfModel* m, int32_t start, bool full) {
   const VsfModelOptions* o = m->options;
@@ -505,7 +505,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (m->fullMse < kVsfFTol)
     m->fullMse = 0.0;
   if (m->fullMse == 0.0 && asks(o, VC_CP)) {
-    m->fitStatus = VFS_ZERO_FULL_MSE;
+    m->fitStatus = VsfFitStatus::ZeroFullMse;
     return VsfStatus::Ok;
   }
   if (vsfMethodStartsFull(o->method)) {
@@ -610,7 +610,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   const VsfModelOptions* o = m->options;
   VsfStatus rc;
   if (ridgeTooLarge(m)) {
-    m->fitStatus = VFS_RIDGE_TOO_LARGE;
+    m->fitStatus = VsfFitStatus::RidgeTooLarge;
     return VsfStatus::Ok;
   }
   const bool full = vsfFullXpxOn(m);
@@ -644,7 +644,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     if (m->structured != nullptr) {
       if ((rc = vsfStructuredCrossProducts(m)) != VsfStatus::Ok)
         return fail(m, rc);
-      if (m->fitStatus == VFS_OVERFLOW)
+      if (m->fitStatus == VsfFitStatus::Overflow)
         return VsfStatus::Ok;
     }
     // Without the structured state (or after giving it up) the packed triangle of all columns.
@@ -669,7 +669,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (vsfMethodStartsFull(o->method) || o->fullModelFirst) {
     if ((rc = fullModelFirst(m, start, full)) != VsfStatus::Ok)
       return rc;
-    if (m->fitStatus == VFS_ZERO_FULL_MSE)
+    if (m->fitStatus == VsfFitStatus::ZeroFullMse)
       return VsfStatus::Ok;
   }
 
@@ -722,11 +722,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (rc == VsfStatus::Ok && m->passFailure != VsfStatus::Ok)
     rc = m->passFailure;
   if (rc != VsfStatus::Ok) {
-    m->fitStatus = codeOf(rc);
+    vsfSetFitFailure(m, rc);
     return VsfStatus::Ok;
   }
   if (m->rank == 0) {
-    m->fitStatus = VFS_NO_RANK;
+    m->fitStatus = VsfFitStatus::NoRank;
     return VsfStatus::Ok;
   }
   return VsfStatus::Ok;

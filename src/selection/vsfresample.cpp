@@ -183,7 +183,7 @@ VsfStatus vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
       return VsfStatus::SampleNotWritten;
     if (d->modelRecords && vsfSerializeModel(m) != VsfStatus::Ok)
       return VsfStatus::PageNotWritten;
-    if (m->fitStatus == VFS_DONE)
+    if (m->fitStatus == VsfFitStatus::Done)
       ++d->successCount;
     m->nObs = r->savedNObs;
     m->nTrain = r->savedNTrain;

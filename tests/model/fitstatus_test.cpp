@@ -48,7 +48,7 @@ TEST_F(FitStatus, ResponseWithoutVariance) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok);
-    EXPECT_EQ(fit.m().fitStatus, 0);
+    EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::Done);
     EXPECT_EQ(fit.m().stepCount, 1);
     EXPECT_EQ(fit.m().stopReason, VSR_PERFECT_FIT);
   }
@@ -58,7 +58,7 @@ TEST_F(FitStatus, ResponseWithoutVariance) {
     Fit fit(d, s);
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok);
-    EXPECT_EQ(fit.m().fitStatus, VFS_ZERO_FULL_MSE);
+    EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::ZeroFullMse);
     EXPECT_EQ(fit.m().stepCount, 0);
     EXPECT_EQ(vsfFitStatusMessage(fit.m().fitStatus), 132);
   }
@@ -85,12 +85,12 @@ TEST_F(FitStatus, FewerRowsThanParametersKeepsTheRankAndDropsAliasedEffects) {
     s.select = 8; // BIC: the full model's variance is 0 (n = rank)
     Fit fit(d, s);
     fit.go();
-    EXPECT_EQ(fit.m().fitStatus, 0); // BIC alone does not need a positive variance
+    EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::Done); // BIC alone does not need a positive variance
     FitSetup c;
     c.select = 7;
     Fit cp(d, c);
     cp.go();
-    EXPECT_EQ(cp.m().fitStatus, VFS_ZERO_FULL_MSE);
+    EXPECT_EQ(cp.m().fitStatus, VsfFitStatus::ZeroFullMse);
   }
 }
 
@@ -104,9 +104,9 @@ TEST_F(FitStatus, AllRowsMissing) {
   ASSERT_EQ(fit.readRc, 0);
   ASSERT_EQ(fit.initRc, VsfStatus::Ok);
   EXPECT_EQ(fit.processRc, VsfStatus::Ok);
-  EXPECT_EQ(fit.m().fitStatus, VFS_NO_TRAIN);
+  EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::NoTrain);
   EXPECT_EQ(fit.m().stepCount, 0);
-  EXPECT_EQ(vsfFitStatusMessage(VFS_NO_TRAIN), 131);
+  EXPECT_EQ(vsfFitStatusMessage(VsfFitStatus::NoTrain), 131);
 }
 
 TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
@@ -153,12 +153,12 @@ int failEveryNthPageIo(const Design& d, const FitSetup& s, int stride,
     qrxhost::failUtilityIoAt(n);
     (void)vsfProcessModel(&m); // the fit status says how it ended
     qrxhost::failUtilityIoAt(0);
-    if (m.fitStatus == 0) {
+    if (m.fitStatus == VsfFitStatus::Done) {
       finished = true;
       EXPECT_FALSE(FitStatus::logged(VsfMsg::PassOverDataPages));
       EXPECT_GT(m.stepCount, 2);
     } else {
-      EXPECT_LT(m.fitStatus, 0) << n;
+      EXPECT_TRUE(vsfFitFailed(m.fitStatus)) << n;
       EXPECT_TRUE(FitStatus::logged(VsfMsg::PassOverDataPages)) << n;
       ++failures;
     }
@@ -210,7 +210,8 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
     qrxhost::failUtilityIoAt(n); // within the first step record's writes
     (void)vsfProcessModel(&m);   // the fit status says how it ended
     qrxhost::failUtilityIoAt(0);
-    EXPECT_EQ(m.fitStatus, -12) << n;
+    EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed) << n;
+    EXPECT_EQ(m.fitFailure, VsfStatus::PageNotWritten) << n;
     EXPECT_EQ(m.stepCount, 1) << n; // the step stays in the history
     EXPECT_TRUE(logged(VsfMsg::RecordStepCouldNot)) << n;
   }
@@ -240,7 +241,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     Fit fit(d, s);
     fit.go();
     EXPECT_EQ(fit.processRc, VsfStatus::InternalError);
-    EXPECT_LT(fit.m().fitStatus, 0);
+    EXPECT_TRUE(vsfFitFailed(fit.m().fitStatus));
     EXPECT_EQ(fit.m().stepCount, 0);
     EXPECT_TRUE(logged(VsfMsg::RoadFitNotAvailable));
   }
@@ -254,8 +255,24 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     fit.run.settings.folds = 1;
     fit.go();
     EXPECT_EQ(fit.processRc, VsfStatus::Ok);
-    EXPECT_EQ(fit.m().fitStatus, VFS_SINGLE_FOLD);
+    EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::SingleFold);
   }
 }
 
 } // namespace
+
+// A failing step's status is kept beside the fit status, never read as one: a status whose
+// code equals a fit status's (DesignNamesFailed, -100, and ZeroFullMse) or is positive
+// (NoOutputBlock) still says the fit failed, with the general message.
+TEST(FitStatusType, AFailingStepIsNotReadAsAnotherFitStatus) {
+  VsfModel m{};
+  for (const VsfStatus failure : {VsfStatus::DesignNamesFailed, VsfStatus::NoOutputBlock}) {
+    vsfSetFitFailure(&m, failure);
+    EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed);
+    EXPECT_EQ(m.fitFailure, failure);
+    EXPECT_TRUE(vsfFitFailed(m.fitStatus));
+    EXPECT_EQ(vsfFitStatusMessage(m.fitStatus), 133);
+  }
+  vsfSetFitFailure(&m, VsfStatus::NoMemory);
+  EXPECT_EQ(m.fitStatus, VsfFitStatus::NoMemory);
+}

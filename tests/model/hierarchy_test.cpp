@@ -60,7 +60,7 @@ TEST_F(HierarchyTest, InteractionFollowsItsMainEffects) {
       fit.go();
       ASSERT_EQ(fit.processRc, VsfStatus::Ok);
       const VsfModel& m = fit.m();
-      ASSERT_EQ(m.fitStatus, 0);
+      ASSERT_EQ(m.fitStatus, VsfFitStatus::Done);
       const int32_t ab = position(m, 4);
       const int32_t a = position(m, 2), b = position(m, 3);
       ASSERT_GT(ab, 0);
@@ -91,7 +91,7 @@ TEST_F(HierarchyTest, CountsThatNeverReachZeroDoNotHang) {
   fit.go();
   ASSERT_EQ(fit.processRc, VsfStatus::Ok);
   const VsfModel& m = fit.m();
-  EXPECT_EQ(m.fitStatus, 0);
+  EXPECT_EQ(m.fitStatus, VsfFitStatus::Done);
   EXPECT_EQ(m.stepEffects[0], 5); // the full model without x2
   for (int32_t i = 0; i < m.inModelCount; ++i)
     EXPECT_NE(m.inModelList[i], 5);

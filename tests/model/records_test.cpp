@@ -30,7 +30,7 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     VsfModel& live = fit.m();
-    ASSERT_EQ(live.fitStatus, 0);
+    ASSERT_EQ(live.fitStatus, VsfFitStatus::Done);
     const int32_t nE = live.effectCount, nP = live.parmCount;
     int64_t pos = 0;
     for (int32_t step = 0; step < live.stepCount; ++step) {
@@ -76,7 +76,7 @@ TEST_F(Records, ChosenStepIsRestoredByResetChosenStep) {
   Fit fit(d, s);
   fit.go();
   VsfModel& m = fit.m();
-  ASSERT_EQ(m.fitStatus, 0);
+  ASSERT_EQ(m.fitStatus, VsfFitStatus::Done);
   const int32_t c = m.chosenStep;
   ASSERT_GE(c, 0);
   ASSERT_LT(c, m.stepCount);

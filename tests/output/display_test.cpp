@@ -65,7 +65,7 @@ TEST_F(Display, TablesOfAPlainFitInDisplayOrder) {
 
 TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
   fit();
-  ctx->model.fitStatus = -100;
+  ctx->model.fitStatus = VsfFitStatus::ZeroFullMse;
   (void)qrxhost::takeLog();
   ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 112);
@@ -79,10 +79,10 @@ TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
 
 TEST_F(Display, OtherNegativeStatusesRaiseTheReturnCodeSilently) {
   fit();
-  ctx->model.fitStatus = -2;
+  ctx->model.fitStatus = VsfFitStatus::NoMemory;
   ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 116);
-  ctx->model.fitStatus = -7;
+  vsfSetFitFailure(&ctx->model, VsfStatus::NoPage);
   ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   EXPECT_EQ(ctx->returnCode, 116) << "112 does not lower 116";
 }

@@ -261,7 +261,7 @@ TEST_F(Printers, InterceptOnlyAndFailedFitMacroValues) {
   auto v = qrxhost::getMacro("_VSFIND");
   ASSERT_TRUE(v.has_value());
   EXPECT_EQ(*v, ""); // an intercept-only model lists no effect
-  m.fitStatus = -100;
+  m.fitStatus = VsfFitStatus::ZeroFullMse;
   ASSERT_EQ(vsfMakeMacroVar(ctx.get(), 1), VsfStatus::Ok);
   EXPECT_EQ(qrxhost::getMacro("_VSFIND").value_or("?"), "");
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -181,3 +182,113 @@ TEST(CvSteps, ManyLevelClassFollowsTheRefitsOnBothRoads) {
 }
 
 } // namespace
+
+namespace {
+
+// Each fold's held-out squared error of the least-squares refit of columns x (rows of the
+// design) on the rows outside it, rows in fold i mod k: Householder QR in long double.
+std::vector<long double> foldErrors(const std::vector<std::vector<long double>>& x,
+                                    const std::vector<long double>& y, int k) {
+  std::vector<long double> errors(static_cast<size_t>(k), 0.0L);
+  const size_t p = x.size(), n = y.size();
+  for (int f = 0; f < k; ++f) {
+    std::vector<std::vector<long double>> a(p);
+    std::vector<long double> b;
+    for (size_t i = 0; i < n; ++i)
+      if (static_cast<int>(i % static_cast<size_t>(k)) != f) {
+        for (size_t j = 0; j < p; ++j)
+          a[j].push_back(x[j][i]);
+        b.push_back(y[i]);
+      }
+    const size_t m = b.size();
+    for (size_t c = 0; c < p; ++c) { // reflect column c's part below the diagonal away
+      long double norm = 0;
+      for (size_t i = c; i < m; ++i)
+        norm += a[c][i] * a[c][i];
+      norm = std::sqrt(norm);
+      std::vector<long double> v(a[c].begin() + static_cast<long>(c), a[c].end());
+      v[0] += v[0] < 0 ? -norm : norm;
+      long double vv = 0;
+      for (const long double e : v)
+        vv += e * e;
+      const auto reflect = [&](std::vector<long double>& col) {
+        long double d = 0;
+        for (size_t i = 0; i < v.size(); ++i)
+          d += v[i] * col[c + i];
+        for (size_t i = 0; i < v.size(); ++i)
+          col[c + i] -= 2 * d / vv * v[i];
+      };
+      for (size_t j = c; j < p; ++j)
+        reflect(a[j]);
+      reflect(b);
+    }
+    std::vector<long double> beta(p);
+    for (size_t c = p; c-- > 0;) {
+      long double s = b[c];
+      for (size_t j = c + 1; j < p; ++j)
+        s -= a[j][c] * beta[j];
+      beta[c] = s / a[c][c];
+    }
+    for (size_t i = static_cast<size_t>(f); i < n; i += static_cast<size_t>(k)) {
+      long double r = y[i];
+      for (size_t j = 0; j < p; ++j)
+        r -= x[j][i] * beta[j];
+      errors[static_cast<size_t>(f)] += r * r;
+    }
+  }
+  return errors;
+}
+
+} // namespace
+
+// A degree-12 truncated-power spline split into its columns, some of whose pivots lie near
+// the rank rule's floor of 1e-8 of the diagonal: above it on all the rows, below it on some
+// folds' rows. Each fold refits the model's columns, so its estimates are zero exactly where
+// the model's are (the folds once left such columns out, and the CV PRESS of the model the
+// selection kept was 6% of the refits'), and each fold's held-out error is that of the
+// least-squares refit of the model's columns (scripts/gen_cv_spline_data.py).
+TEST(CvSteps, FoldsRefitTheColumnsOfTheModel) {
+  const int k = 5;
+  const auto r = qrxrun::runProgram(
+      "proc varsifter data=spline outdesign(fullmodel)=d;\n  effect s = spline(x / basis=tpf "
+      "degree=12 knotmethod=equal(2) split);\n  model y = s / selection=forward(select=cv "
+      "stop=none) cvmethod=split(5) cvdetails=all;\nrun;\n",
+      "cvspline",
+      {{"spline.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cvspline/spline.csv")}},
+      {"d.csv"});
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value& out = r.json["steps"][0]["output"];
+  const Value* pe = qrxrun::findTable(out, "ParameterEstimates");
+  const Value* details = qrxrun::findTable(out, "CVDetails");
+  ASSERT_TRUE(pe != nullptr && details != nullptr && r.files.count("d.csv") == 1) << r.log;
+  const auto rows = qrxrun::csvRows(r.files.at("d.csv"));
+  std::vector<std::vector<long double>> x;
+  for (size_t i = 0; i < (*pe)["rows"].items.size(); ++i) {
+    const bool in = qrxrun::number(*pe, i, "DF") == 1;
+    for (int f = 1; f <= k; ++f)
+      EXPECT_EQ(qrxrun::number(*pe, i, "CVEstimate" + std::to_string(f)) != 0, in)
+          << qrxrun::text(*pe, i, "Parameter") << " fold " << f;
+    if (!in)
+      continue;
+    std::string column = qrxrun::text(*pe, i, "Parameter"); // "S:3" is S_3
+    std::replace(column.begin(), column.end(), ':', '_');
+    const int c = qrxrun::headerColumn(rows[0], column);
+    ASSERT_GE(c, 0) << column;
+    x.emplace_back();
+    for (size_t row = 1; row < rows.size(); ++row)
+      x.back().push_back(std::stold(rows[row][static_cast<size_t>(c)]));
+  }
+  ASSERT_GE(x.size(), 8u) << "the selection keeps the spline's columns near the floor";
+  std::vector<long double> y;
+  const int yc = qrxrun::headerColumn(rows[0], "y");
+  for (size_t row = 1; row < rows.size(); ++row)
+    y.push_back(std::stold(rows[row][static_cast<size_t>(yc)]));
+  // The spline's columns are nearly dependent: the folds' sweeps hold their refits to about
+  // 1e-6 of the error, against errors of whole models where a fold left a column out.
+  const std::vector<long double> want = foldErrors(x, y, k);
+  for (int f = 0; f < k; ++f) {
+    const double w = static_cast<double>(want[static_cast<size_t>(f)]);
+    EXPECT_NEAR(qrxrun::number(*details, static_cast<size_t>(f), "CVPRESS"), w, 1e-5 * w)
+        << "fold " << f + 1;
+  }
+}

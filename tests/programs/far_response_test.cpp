@@ -117,6 +117,30 @@ void expectSelectedModel(const Value& step, const Program& p, int group) {
 const std::vector<std::string> kStack = {"Air_Flow", "Water_Temp", "Acid_Conc"};
 const std::vector<std::string> kStamp = {"x1", "x2", "x3", "x4"};
 
+// 3,000 rows of a 1,000-level CLASS g (level means of sd 20), a 70-level CLASS h, x1 and x2,
+// with y = level + g's mean + 30 x1 + noise of sd 25 in binary fractions of 1/1024, which are
+// exact in a double near 1.7e9 as near 0; the responses go into *ys.
+std::string levelsCsv(double level, std::vector<double>* ys) {
+  std::mt19937_64 gen(1700);
+  std::normal_distribution<double> normal;
+  constexpr int kLevels = 1000, kRows = 3000;
+  std::vector<double> mean(kLevels);
+  for (double& v : mean)
+    v = 20 * normal(gen);
+  std::string csv = "y,g,h,x1,x2\n";
+  char buf[128];
+  for (int r = 0; r < kRows; ++r) {
+    const int l = r % kLevels;
+    const double x1 = normal(gen), x2 = normal(gen);
+    const double y =
+        level + std::round(1024 * (mean[size_t(l)] + 30 * x1 + 25 * normal(gen))) / 1024;
+    ys->push_back(y);
+    std::snprintf(buf, sizeof buf, "%.17g,L%04d,H%02d,%.9g,%.9g\n", y, l, r % 70, x1, x2);
+    csv += buf;
+  }
+  return csv;
+}
+
 } // namespace
 
 // Stack loss shifted to a mean of 1e6 (spread 1), and a time stamp near 1.7e9 (spread about
@@ -271,29 +295,12 @@ TEST(BackwardToIntercept, ErrorSSIsTheCorrectedTotal) {
 // (the sum of squares about the mean in long double here, and statsmodels' fits), where the
 // raw sums less the mean's square keep none of its digits.
 TEST(FarResponse, PathsReportTheCorrectedTotal) {
-  std::mt19937_64 gen(1700);
-  std::normal_distribution<double> normal;
-  constexpr int kLevels = 1000, kRows = 3000;
-  std::vector<double> mean(kLevels);
-  for (double& v : mean)
-    v = 20 * normal(gen);
-  std::string levels = "y,g,x1,x2\n";
   std::vector<double> ys;
-  char buf[128];
-  for (int r = 0; r < kRows; ++r) {
-    const int l = r % kLevels;
-    const double x1 = normal(gen), x2 = normal(gen);
-    // Binary fractions of 1/1024 near 1.7e9 are exact in a double.
-    const double y =
-        1.7e9 + std::round(1024 * (mean[size_t(l)] + 30 * x1 + 25 * normal(gen))) / 1024;
-    ys.push_back(y);
-    std::snprintf(buf, sizeof buf, "%.17g,L%04d,%.9g,%.9g\n", y, l, x1, x2);
-    levels += buf;
-  }
+  const std::string levels = levelsCsv(1.7e9, &ys);
   long double sum = 0, squares = 0;
   for (const double y : ys)
     sum += y - 1.7e9;
-  const long double centre = sum / kRows;
+  const long double centre = sum / static_cast<long double>(ys.size());
   for (const double y : ys)
     squares += (y - 1.7e9 - centre) * (y - 1.7e9 - centre);
   const double levelsTotal = static_cast<double>(squares);
@@ -320,4 +327,74 @@ TEST(FarResponse, PathsReportTheCorrectedTotal) {
   ASSERT_NE(anova, nullptr);
   EXPECT_NEAR(qrxrun::number(*anova, 2, "SS"), levelsTotal, 1e-8 * levelsTotal);
   EXPECT_LT(qrxrun::number(*anova, 1, "SS"), levelsTotal);
+}
+
+// Model averaging over a response near 1.7e9: the spread of the intercept's estimates over the
+// samples is that of the same data less 1.7e9 (an exact subtraction), not 0.
+TEST(FarResponse, ModelAveragingKeepsTheSpreadOfTheIntercept) {
+  const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "stamp.csv"));
+  std::string far = "x1,x2,x3,x4,t\n", near = far;
+  char buf[64];
+  for (size_t i = 1; i < rows.size(); ++i) {
+    if (rows[i][0] != "1")
+      continue;
+    const std::string xs = rows[i][1] + "," + rows[i][2] + "," + rows[i][3] + "," + rows[i][4];
+    far += xs + "," + rows[i][5] + "\n";
+    std::snprintf(buf, sizeof buf, ",%.17g\n", std::stod(rows[i][5]) - 1.7e9);
+    near += xs + buf;
+  }
+  std::string program;
+  for (const char* data : {"far", "near"})
+    program += std::string("proc varsifter data=") + data +
+               " seed=60; model t = x1 x2 x3 x4 / selection=forward(select=sbc);\n"
+               "  modelaverage nsamples=30;\nrun;\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(program, "farresponseavg", {{"far.csv", far}, {"near.csv", near}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
+  const Value* a = qrxrun::findTable(run.json["steps"][0]["output"], "AvgParmEst");
+  const Value* b = qrxrun::findTable(run.json["steps"][1]["output"], "AvgParmEst");
+  ASSERT_TRUE(a != nullptr && b != nullptr) << run.log;
+  ASSERT_EQ(qrxrun::text(*a, 0, "Parameter"), "Intercept");
+  const double spread = qrxrun::number(*b, 0, "StdDev");
+  EXPECT_GT(spread, 0.1);
+  EXPECT_NEAR(qrxrun::number(*a, 0, "StdDev"), spread, 1e-5 * spread);
+}
+
+// The many-level road (FORWARD over a 1,000-level CLASS effect) and the blocked sweep (a
+// 70-level effect) give a response near 1.7e9 the error SS of the same data near 0 (its exact
+// difference) at every step, within 1e-8 of the corrected total.
+TEST(FarResponse, ManyLevelAndBlockedRoadsMatchTheResponseNearZero) {
+  std::vector<double> ys;
+  const std::string far = levelsCsv(1.7e9, &ys), near = levelsCsv(0.0, &ys);
+  std::string program;
+  for (const char* data : {"far", "near"})
+    program += std::string("proc varsifter data=") + data +
+               "; class g; model y = g x1 x2 / selection=forward(select=sl stop=none);\nrun;\n"
+               "proc varsifter data=" +
+               data + "; class h; model y = h x1 x2 / selection=none;\nrun;\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(program, "farresponseroads", {{"far.csv", far}, {"near.csv", near}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 4u) << run.log;
+  for (size_t i = 0; i < 2; ++i) {
+    const Value& a = run.json["steps"][i]["output"];
+    const Value& b = run.json["steps"][i + 2]["output"];
+    const Value* anovaA = qrxrun::findTable(a, "ANOVA");
+    const Value* anovaB = qrxrun::findTable(b, "ANOVA");
+    ASSERT_TRUE(anovaA != nullptr && anovaB != nullptr) << run.log;
+    const double total = qrxrun::number(*anovaB, 2, "SS");
+    EXPECT_NEAR(qrxrun::number(*anovaA, 2, "SS"), total, 1e-8 * total) << i;
+    EXPECT_NEAR(qrxrun::number(*anovaA, 1, "SS"), qrxrun::number(*anovaB, 1, "SS"), 1e-8 * total)
+        << i;
+    const Value* sa = qrxrun::findTable(a, "SelectionSummary");
+    const Value* sb = qrxrun::findTable(b, "SelectionSummary");
+    if (sa == nullptr || sb == nullptr)
+      continue;
+    ASSERT_EQ((*sa)["rows"].items.size(), (*sb)["rows"].items.size());
+    EXPECT_EQ((*sa)["rows"].items.size(), 4u); // the intercept, g, x1 and x2
+    for (size_t r = 0; r < (*sa)["rows"].items.size(); ++r)
+      EXPECT_NEAR(qrxrun::number(*sa, r, "RSquare"), qrxrun::number(*sb, r, "RSquare"), 1e-8)
+          << "step " << r;
+  }
 }

@@ -97,7 +97,7 @@ TEST(ElasticNetSearch, GridTrialsAreTheAugmentedLassoFits) {
   EXPECT_NEAR(want[3].l2, 10.0, 1e-12);
   Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VC_SBC);
   ASSERT_EQ(s.run(), VsfStatus::Ok);
-  ASSERT_EQ(s.m().fitStatus, 0);
+  ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done);
   expectRows(s, want, "grid");
   EXPECT_EQ(s.m().finalL2, argminL2(want));
   // The final fit is the chosen trial's path, recorded step by step.
@@ -109,7 +109,7 @@ TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
   ASSERT_EQ(want.size(), 8u);
   Search s(VsfL2Search::Golden, 0.0, 1.0, 8, VC_SBC);
   ASSERT_EQ(s.run(), VsfStatus::Ok);
-  ASSERT_EQ(s.m().fitStatus, 0);
+  ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done);
   expectRows(s, want, "golden");
   EXPECT_EQ(s.m().finalL2, argminL2(want));
 }
@@ -187,7 +187,7 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
     ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
     m.l2 = grid[k].l2;
     ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
-    ASSERT_EQ(m.fitStatus, 0);
+    ASSERT_EQ(m.fitStatus, VsfFitStatus::Done);
     checkSeries(m, readPath("enet_l2_" + std::to_string(k)), tag + " shared");
     ASSERT_EQ(m.stepCount, fresh.m().stepCount);
     for (int32_t s = 0; s < m.stepCount; ++s) {
@@ -207,7 +207,7 @@ TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
     Search s(VsfL2Search::Grid, 0.0, 10.0, 4, code, 0,
              code == VC_VALIDATE ? partition : diabetes());
     ASSERT_EQ(s.run(), VsfStatus::Ok) << tag;
-    ASSERT_EQ(s.m().fitStatus, 0) << tag;
+    ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done) << tag;
     size_t best = 0;
     for (size_t i = 0; i < 4; ++i) {
       ASSERT_TRUE(std::isfinite(s.row(i)[3])) << tag << " trial " << i;

@@ -45,7 +45,7 @@ PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   VsfModel& m = fit.m();
   EXPECT_EQ(fit.readRc, 0);
   EXPECT_EQ(fit.processRc, VsfStatus::Ok);
-  EXPECT_EQ(m.fitStatus, 0);
+  EXPECT_EQ(m.fitStatus, VsfFitStatus::Done);
   for (int32_t i = 0; i < m.stepCount; ++i) {
     r.sse.push_back(m.stepSSE[i]);
     r.effects.push_back(m.stepEffects[i]);

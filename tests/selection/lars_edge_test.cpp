@@ -112,7 +112,8 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   const VsfStatus rc = vsfProcessModel(&m);
   EXPECT_EQ(rc, VsfStatus::AdaptiveWeightFailed);
-  EXPECT_EQ(m.fitStatus, codeOf(rc));
+  EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed);
+  EXPECT_EQ(m.fitFailure, rc);
   EXPECT_EQ(m.stepCount, 0);
 }
 
@@ -154,7 +155,7 @@ void expectSamePathOnRefit(VsfModel& m, const std::vector<double>& sse) {
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
-  ASSERT_EQ(m.fitStatus, 0);
+  ASSERT_EQ(m.fitStatus, VsfFitStatus::Done);
   ASSERT_EQ(m.stepCount, static_cast<int32_t>(sse.size()));
   for (size_t s = 0; s < sse.size(); ++s)
     EXPECT_NEAR(m.stepSSE[s], sse[s], 1e-10 * sse[0]) << s;
@@ -213,12 +214,12 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       qrxhost::failUtilityIoAt(n);
       const VsfStatus rc = vsfProcessModel(&m);
       qrxhost::failUtilityIoAt(0);
-      if (rc == VsfStatus::Ok && m.fitStatus == 0) {
+      if (rc == VsfStatus::Ok && m.fitStatus == VsfFitStatus::Done) {
         finished = true;
         EXPECT_FALSE(logged(VsfMsg::PassOverDataPages));
         EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
       } else {
-        EXPECT_LT(m.fitStatus, 0) << n;
+        EXPECT_TRUE(vsfFitFailed(m.fitStatus)) << n;
         EXPECT_TRUE(logged(VsfMsg::PassOverDataPages)) << n;
         ++failures;
       }
@@ -250,7 +251,7 @@ TEST(LarEdges, PagesAreRestoredAfterAFailedMethod) {
   m.fuzz = f.fit.opt.fuzz;
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   EXPECT_EQ(vsfProcessModel(&m), VsfStatus::AdaptiveWeightFailed);
-  ASSERT_LT(m.fitStatus, 0);
+  ASSERT_TRUE(vsfFitFailed(m.fitStatus));
   f.fit.opt.adaptive = 0;
   f.fit.opt.adaptiveInest = 0;
   expectSamePathOnRefit(m, want);
@@ -272,7 +273,7 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
-  ASSERT_EQ(m.fitStatus, VFS_NO_VALIDATION);
+  ASSERT_EQ(m.fitStatus, VsfFitStatus::NoValidation);
   f.fit.opt.stop = VC_NONE_GIVEN;
   f.fit.opt.transformPages = 1;
   expectSamePathOnRefit(m, want);

@@ -92,7 +92,8 @@ TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   const VsfStatus rc = vsfProcessModel(&m);
   EXPECT_EQ(rc, VsfStatus::AdaptiveWeightFailed);
-  EXPECT_EQ(m.fitStatus, codeOf(rc));
+  EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed);
+  EXPECT_EQ(m.fitFailure, rc);
   EXPECT_EQ(m.stepCount, 0);
 }
 
@@ -151,7 +152,7 @@ TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
     m.l2Low = m.l2High = 0.01;
     m.l2Steps = 3;
     ASSERT_EQ(vsfProcess(&m, nullptr), VsfStatus::Ok) << search;
-    ASSERT_EQ(m.fitStatus, 0) << search;
+    ASSERT_EQ(m.fitStatus, VsfFitStatus::Done) << search;
     EXPECT_EQ(m.finalL2, 0.01) << search;
     checkSeries(m, want, "ELASTICNET through vsfProcess, L2SEARCH " + std::to_string(search));
   }

@@ -97,7 +97,7 @@ void PathFit::go() {
   ASSERT_EQ(fit.readRc, 0);
   ASSERT_EQ(fit.initRc, VsfStatus::Ok);
   ASSERT_EQ(fit.processRc, VsfStatus::Ok);
-  ASSERT_EQ(fit.m().fitStatus, 0);
+  ASSERT_EQ(fit.m().fitStatus, VsfFitStatus::Done);
 }
 
 void expectClose(double got, double want, double scale, double tol, const std::string& what) {

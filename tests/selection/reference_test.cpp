@@ -61,7 +61,7 @@ void checkCase(const Case& c) {
   ASSERT_EQ(fit.initRc, VsfStatus::Ok) << tag;
   ASSERT_EQ(fit.processRc, VsfStatus::Ok) << tag;
   VsfModel& m = fit.m();
-  ASSERT_EQ(m.fitStatus, 0) << tag;
+  ASSERT_EQ(m.fitStatus, VsfFitStatus::Done) << tag;
   EXPECT_EQ(m.stepCount, static_cast<int32_t>(want.size())) << tag;
   for (int32_t st = 0; st < std::min<int32_t>(m.stepCount, static_cast<int32_t>(want.size()));
        ++st) {

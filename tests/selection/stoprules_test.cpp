@@ -422,7 +422,7 @@ struct MethodReasons : ::testing::Test {
       adjust(fit.opt);
     fit.go();
     EXPECT_EQ(fit.processRc, VsfStatus::Ok);
-    EXPECT_EQ(fit.m().fitStatus, 0);
+    EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::Done);
     return fit.m().stopReason;
   }
 };

@@ -27,7 +27,7 @@ Snapshot run(const Design& d, FitSetup s) {
   EXPECT_EQ(fit.processRc, VsfStatus::Ok);
   Snapshot out;
   VsfModel& m = fit.m();
-  EXPECT_EQ(m.fitStatus, 0);
+  EXPECT_EQ(m.fitStatus, VsfFitStatus::Done);
   for (int32_t i = 0; i < m.stepCount; ++i) {
     out.effects.push_back(m.stepEffect[i]);
     out.ranks.push_back(m.stepRank[i]);
