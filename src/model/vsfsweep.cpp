@@ -219,6 +219,11 @@ struct JudgedSums {
     const double a = xpx[sym(i, l)];
     return about ? a - xpx[sym(i, 1)] * xpx[sym(l, 1)] / intercept : a;
   }
+  // The size of the terms that sum(i, l) is formed from, which bounds its rounding: |a_il|,
+  // plus |a_i1 a_l1| / a_11 about the means (vsfJudgedSize).
+  [[nodiscard]] double size(int64_t i, int64_t l) const {
+    return vsfJudgedSize(xpx[sym(i, l)], about ? xpx[sym(i, 1)] * xpx[sym(l, 1)] / intercept : 0.0);
+  }
   // Whether swept column i takes part in the bound (the intercept does not, about the means).
   [[nodiscard]] bool counts(int64_t i) const { return !(about && i == 1); }
 };
@@ -234,11 +239,11 @@ bool vsfRuleCentred(const VsfModel* m) { return m->options == nullptr || !m->opt
 double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,
                     bool centred, const double* column) {
   const JudgedSums a(xpx, flags, k, centred);
-  double r = std::sqrt(std::fabs(a.sum(k, k)));
+  double r = std::sqrt(a.size(k, k));
   for (int64_t i = 1; i < n; ++i)
     if (i != k && flags[i] == '1' && a.counts(i)) {
       const double b = column != nullptr ? column[i] : swept[sym(k, i)];
-      r += std::fabs(b) * std::sqrt(std::fabs(a.sum(i, i)));
+      r += std::fabs(b) * std::sqrt(a.size(i, i));
     }
   return r;
 }
@@ -260,8 +265,8 @@ double vsfPivotForm(const double* xpx, const double* swept, const char* flags, i
   for (size_t i = 0; i < at.size(); ++i) {
     double s = 0.0;
     for (size_t l = 0; l < i; ++l)
-      s += std::fabs(a.sum(at[i], at[l])) * v[l];
-    q += v[i] * (2.0 * s + std::fabs(a.sum(at[i], at[i])) * v[i]);
+      s += a.size(at[i], at[l]) * v[l];
+    q += v[i] * (2.0 * s + a.size(at[i], at[i]) * v[i]);
   }
   return q;
 }
@@ -289,14 +294,14 @@ double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
   const bool centred = vsfRuleCentred(m);
   const JudgedSums a(m->xpx, m->sweepFlags, k, centred);
   const double extra = vsfStructuredPivotRoot(m, k);
-  double r = std::sqrt(std::fabs(a.sum(k, k))) + extra;
+  double r = std::sqrt(a.size(k, k)) + extra;
   for (int32_t p = 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     if (m->structured != nullptr && e == m->structured->effect)
       continue; // its part is the structured root
     for (int64_t i = m->effectColumn[e]; i < m->effectColumn[e] + m->effectColumns[e]; ++i)
       if (i > 0 && i != k && m->sweepFlags[i] == '1' && a.counts(i))
-        r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(std::fabs(a.sum(i, i)));
+        r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(a.size(i, i));
   }
   return vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k, centred, nullptr,
                            extra, m->sweptXpx[diag(k)], vsfRoundingTolerance(a.sum(k, k), r));

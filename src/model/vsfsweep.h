@@ -38,10 +38,12 @@ double vsfTinyPivot();
 
 // The rank rule. A column joins the model only when its pivot (its swept diagonal) exceeds
 // both 1e-8 of its diagonal and a small multiple of the rounding error the elimination can
-// have left in it. Where the model has an intercept (column 1 swept), both are judged on the
-// sums about the means: the diagonal is the column's corrected sum of squares and the
-// rounding bound is formed from the corrected cross products, whatever the column's kind
-// (dense columns shifted to their means, CLASS levels and constructed columns kept raw).
+// have left in it. Where the model has an intercept (column 1 swept), the diagonal is the
+// column's corrected sum of squares, a_kk - a_k1^2 / a_11, whatever the column's kind (dense
+// columns shifted to their means, CLASS levels and constructed columns kept raw); the
+// rounding bound counts the centring too, being formed from the sizes of the terms of the
+// corrected sums (vsfJudgedSize), so that a diagonal that is only the cancellation of those
+// terms (a constant column under weights, whose shift is not exactly its value) is refused.
 // `centred` says that column 1 is the intercept.
 //
 // `diagonal`: a column is swept only while its swept diagonal exceeds 1e-8 of it (1e-8 when
@@ -50,14 +52,21 @@ inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * 
 // Column k's diagonal as the rule judges it: about the means when `centred` and the intercept
 // is swept, a_kk - a_k1^2 / a_11.
 double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred);
+// The size of the terms of a judged sum a_il - a_i1 a_l1 / a_11 (`mean` the second term, 0
+// where the rule judges a_il as it stands), |a_il| + |a_i1 a_l1 / a_11|: the sums about the
+// means are exact for sums off by c u times it, so it takes |a_il|'s place in the rounding
+// bound. It is at least the judged sum and at most sqrt(size_ii size_ll).
+inline double vsfJudgedSize(double raw, double mean) { return std::fabs(raw) + std::fabs(mean); }
 
 // The rounding bound of a pivot. Sweeping column k after the swept set S computes its
 // Schur complement s_k = a_kk - a_kS A_SS^-1 a_Sk by the recursion of Gaussian elimination,
 // whose computed values are exact for X'X + E with |E_il| <= c u |a_il| to first order (u the
 // unit roundoff; forming X'X from the rows leaves an error of the same shape). The pivot is
 // then off by at most c u Q, Q = |v|' |X'X| |v| with v = (1, -b) over column k and S, b the
-// coefficients of column k on S, which the swept matrix holds in column k at S's rows; Q is
-// at most r^2, r = sqrt(a_kk) + sum over S of |b_i| sqrt(a_ii). A pivot within
+// coefficients of column k on S, which the swept matrix holds in column k at S's rows; about
+// the means |a_il| is the size of the corrected sum's terms (vsfJudgedSize), since the
+// elimination of the intercept is part of the computation. Q is at most r^2, r =
+// sqrt(a_kk) + sum over S of |b_i| sqrt(a_ii), the diagonals as sizes. A pivot within
 // kVsfPivotRounding Q of zero cannot be told from rounding and is refused; any other pivot
 // above 1e-8 of its diagonal is a column the data determine, and is taken. (The measured
 // error of such pivots on nearly dependent bases is below 20 u Q.)
@@ -75,7 +84,8 @@ inline double vsfFormTolerance(double diagonal, double form) {
 }
 // The root r of column k's rounding bound in the model matrix `xpx` (unswept), `swept` and
 // `flags` of order n: sqrt(xpx(k,k)) plus, over the swept columns i, |swept(k,i)|
-// sqrt(xpx(i,i)), on the corrected sums (the intercept left out) when `centred`. `column`,
+// sqrt(xpx(i,i)), on the sizes of the corrected sums (the intercept left out) when
+// `centred`. `column`,
 // when given, holds the current values of column k at every index in place of swept's (the
 // blocked sweep's strip).
 double vsfPivotRoot(const double* xpx, const double* swept, const char* flags, int64_t n, int64_t k,

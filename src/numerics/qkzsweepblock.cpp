@@ -54,6 +54,25 @@ void extract(Panel& P) {
   }
 }
 
+// An element between two of the panel's columns is held twice, in each one's strip, and the
+// two copies take a pivot's update from different products (T(i,k) T(k,j) / p against
+// T(j,k) T(k,i) / p), which round differently. Elimination on a matrix whose two halves
+// drift apart is no longer symmetric: on nearly dependent columns (a spline basis of degree
+// 60) the swept block stopped being an inverse that refinement could correct. After each
+// pivot the element below the diagonal, the one the packed matrix keeps, is copied over the
+// one above it, so that every pivot reads one value as the column-by-column sweep does.
+// Strips before `from` no longer change (the pivots already taken by partial elimination).
+void mirror(Panel& P, int64_t from) {
+  for (int64_t c = from; c < P.m; ++c) {
+    const int64_t kc = P.k0 + c;
+    const double* t = &P.S[c * P.n];
+    for (int64_t c2 = c + 1; c2 < P.m; ++c2) {
+      const int64_t k2 = P.k0 + c2;
+      P.S[c2 * P.n + kc] = P.partial ? t[k2] : t[k2] * sideSign(P.flags, kc, k2);
+    }
+  }
+}
+
 // Sweeps pivot q on the strip and keeps its factors: elements (i, j) outside the panel
 // later lose L(i) R(j), which is T(i,k) T(k,j) / p.
 void pivot(Panel& P, int64_t q, double p) {
@@ -85,12 +104,13 @@ void pivot(Panel& P, int64_t q, double p) {
     if (!P.partial)
       t[k] = -f; // the pivot's row: -T(k, j) / p
   }
-  if (P.partial)
-    return;
-  for (int64_t i = 0; i < n; ++i)
-    s[i] *= d;
-  s[k] = d;
-  P.flags[k] = swept(P.flags, k) ? '0' : '1';
+  if (!P.partial) {
+    for (int64_t i = 0; i < n; ++i)
+      s[i] *= d;
+    s[k] = d;
+    P.flags[k] = swept(P.flags, k) ? '0' : '1';
+  }
+  mirror(P, P.partial ? q + 1 : 0);
 }
 
 void writeBack(Panel& P) {

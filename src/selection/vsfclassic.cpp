@@ -90,37 +90,45 @@ double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
 // The sums about the means that the rank rule judges a candidate column by, without the
 // full X'X: its cross product with the intercept (`x1`, when the intercept is swept) taken
-// out of its own and of the model's columns'.
+// out of its own sum of squares; and the sizes of the terms of its own and of the model's
+// columns' judged sums, which bound their rounding (vsfJudgedSize).
 struct CandidateSums {
   const VsfModel* m;
   double x1 = 0.0, a11 = 0.0;
   bool about = false;
-  [[nodiscard]] double model(int64_t c, int64_t c2) const {
-    const double a = m->xpx[sym(c, c2)];
-    return about ? a - m->xpx[sym(c, 1)] * m->xpx[sym(c2, 1)] / a11 : a;
+  [[nodiscard]] double modelMean(int64_t c, int64_t c2) const {
+    return about ? m->xpx[sym(c, 1)] * m->xpx[sym(c2, 1)] / a11 : 0.0;
   }
-  [[nodiscard]] double cross(int64_t c, double xc) const {
-    return about ? xc - x1 * m->xpx[sym(c, 1)] / a11 : xc;
+  [[nodiscard]] double crossMean(int64_t c) const {
+    return about ? x1 * m->xpx[sym(c, 1)] / a11 : 0.0;
   }
-  [[nodiscard]] double own(double q) const { return about ? q - x1 * x1 / a11 : q; }
+  [[nodiscard]] double ownMean() const { return about ? x1 * x1 / a11 : 0.0; }
+  [[nodiscard]] double own(double q) const { return q - ownMean(); }
+  [[nodiscard]] double modelSize(int64_t c, int64_t c2) const {
+    return vsfJudgedSize(m->xpx[sym(c, c2)], modelMean(c, c2));
+  }
+  [[nodiscard]] double crossSize(int64_t c, double xc) const {
+    return vsfJudgedSize(xc, crossMean(c));
+  }
+  [[nodiscard]] double ownSize(double q) const { return vsfJudgedSize(q, ownMean()); }
   [[nodiscard]] bool counts(int64_t c) const { return !(about && c == 1); }
 };
 
-// vsfPivotForm of a candidate column without the full X'X: its judged diagonal q, its cross
-// products xc with the model's columns and |coefficients| on the swept ones, as (model
-// column, position in xc, value).
+// vsfPivotForm of a candidate column without the full X'X: its own sum of squares q (as
+// the pass formed it), its cross products xc with the model's columns and |coefficients| on
+// the swept ones, as (model column, position in xc, value).
 double candidateForm(const CandidateSums& j, double q, const double* xc,
                      const std::vector<std::tuple<int32_t, int32_t, double>>& coef) {
-  double f = q;
+  double f = j.ownSize(q);
   for (size_t u = 0; u < coef.size(); ++u) {
     const auto& [c, a, b] = coef[u];
     if (!j.counts(c))
       continue;
-    double s = std::fabs(j.cross(c, xc[a]));
+    double s = j.crossSize(c, xc[a]);
     for (size_t v = 0; v < u; ++v)
       if (j.counts(std::get<0>(coef[v])))
-        s += std::fabs(j.model(c, std::get<0>(coef[v]))) * std::get<2>(coef[v]);
-    f += b * (2.0 * s + std::fabs(j.model(c, c)) * b);
+        s += j.modelSize(c, std::get<0>(coef[v])) * std::get<2>(coef[v]);
+    f += b * (2.0 * s + j.modelSize(c, c) * b);
   }
   return f;
 }
@@ -148,7 +156,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   for (int32_t i = 0; i < m->effectCount; ++i) {
     if (m->effectColumns[i] != 1 || !addEligible(m, i))
       continue;
-    double r, d, q, tol = 0.0, root = 0.0;
+    double r, d, q, tol = 0.0, root = 0.0, raw = 0.0;
     CandidateSums judged{m};
     coef.clear();
     if (full) {
@@ -177,9 +185,10 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
       d = q;
       judged.about = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[at(1, 1)] > 0.0;
       judged.a11 = m->xpx[at(1, 1)];
-      q = judged.own(q);
+      raw = d;
+      q = judged.own(raw);
       // The root of the pivot's rounding bound, over its coefficients on the swept columns.
-      root = std::sqrt(std::fabs(q));
+      root = std::sqrt(judged.ownSize(raw));
       int32_t a = 0;
       for (int32_t p = 0; p < m->inModelCount; ++p) {
         const int32_t e = m->inModelList[p];
@@ -200,7 +209,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
           }
           d -= xc[a] * inner;
           if (judged.counts(c))
-            root += std::fabs(inner) * std::sqrt(std::fabs(judged.model(c, c)));
+            root += std::fabs(inner) * std::sqrt(judged.modelSize(c, c));
           coef.emplace_back(c, a, std::fabs(inner));
         }
       }
@@ -208,7 +217,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
     if (!full) {
       tol = vsfRoundingTolerance(q, root);
       if (!(d > tol) && d > vsfSweepTolerance(q))
-        tol = vsfFormTolerance(q, candidateForm(judged, q, m->workVector, coef));
+        tol = vsfFormTolerance(q, candidateForm(judged, raw, m->workVector, coef));
     }
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))

@@ -184,12 +184,13 @@ TEST(Formulas, PivotBoundIsReadOffTheSweptCoefficients) {
   // x2's pivot, 39 - 1.1 * 33 = 2.7, is far above its tolerance, 1e-8 * 39 (above 64 u r^2).
   EXPECT_NEAR(swept[9], 2.7, 1e-12);
   EXPECT_NEAR(vsfPivotTolerance(xpx.data(), swept.data(), flags, 4, 3, false), 1e-8 * 39, 1e-20);
-  // About the means (column 1 the intercept): x2's corrected sum of squares is 39 - 11^2 / 4,
-  // x1's 30 - 10^2 / 4, their corrected cross product 33 - 10 * 11 / 4; the intercept's
-  // coefficient takes no part.
+  // About the means (column 1 the intercept): x2's corrected sum of squares is 39 - 11^2 / 4;
+  // the bound takes the sizes of the corrected sums' terms, x2's 39 + 11^2 / 4, x1's
+  // 30 + 10^2 / 4 and their cross product's 33 + 10 * 11 / 4, since the centring rounds as
+  // the rest of the elimination does; the intercept's coefficient takes no part.
   EXPECT_NEAR(vsfPivotDiagonal(xpx.data(), flags, 3, true), 8.75, 1e-12);
   EXPECT_NEAR(vsfPivotRoot(xpx.data(), swept.data(), flags, 4, 3, true),
-              std::sqrt(8.75) + 1.1 * std::sqrt(5.0), 1e-12);
+              std::sqrt(69.25) + 1.1 * std::sqrt(55.0), 1e-12);
   EXPECT_NEAR(vsfPivotForm(xpx.data(), swept.data(), flags, 4, 3, true),
-              8.75 + 1.21 * 5 + 2.2 * 5.5, 1e-11);
+              69.25 + 1.21 * 55 + 2.2 * 60.5, 1e-11);
 }

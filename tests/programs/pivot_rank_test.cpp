@@ -232,6 +232,67 @@ TEST(PivotRank, RoundingPivotsOfManyLevelsAddNoRank) {
   }
 }
 
+// A constant column under weights (synthdata.h constantWeightCsv, the references in
+// tests/data/constweight by scripts/gen_constant_weight_ref.py on the same data): its sums
+// about the weighted mean are the rounding of the centring alone, which the rule counts on
+// every road, so c0 adds no rank: without selection, by passes per step, by folds over the
+// kept X'X and over passes, on the least-angle paths, by removal, in BY groups, and beside a
+// many-level effect under the effect coding (its own road and the packed triangle), each on
+// 1 and 8 threads. Every fit has the rank and the least-squares error SS of the sound design.
+TEST(PivotRank, ConstantColumnUnderWeightsAddsNoRank) {
+  struct Case {
+    std::vector<std::string> expected; // one reference per BY group
+    std::string statements, performance;
+  };
+  const std::string dense = "  weight w;\n  model y = x1 x2 x3 c0 / selection=";
+  const std::string levels =
+      "  class g / param=effect;\n  weight w;\n  model y = x1 x2 x3 c0 g / selection=";
+  const std::string incremental = " buildsscp=incremental";
+  const std::string cv = "forward(select=cv stop=none) cvmethod=split(5);\n";
+  const std::vector<Case> cases{{{"dense"}, dense + "none;\n", ""},
+                                {{"dense"}, dense + "forward(stop=none);\n", incremental},
+                                {{"dense"}, dense + cv, ""},
+                                {{"dense"}, dense + cv, incremental},
+                                {{"dense"}, dense + "lar(stop=none);\n", ""},
+                                {{"dense"}, dense + "lasso(stop=none);\n", ""},
+                                {{"dense"}, dense + "backward;\n", ""},
+                                {{"dense_by1", "dense_by2"}, "  by b;\n" + dense + "none;\n", ""},
+                                {{"levels"}, levels + "forward(stop=none);\n", ""},
+                                {{"levels"}, levels + "none;\n", ""}};
+  std::map<std::string, std::vector<std::string>> expected; // rank, error SS, total SS
+  for (const auto& row :
+       qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/constweight/expected.csv")))
+    expected[row[0]] = row;
+  std::string program;
+  for (const Case& c : cases)
+    for (const int cpus : {1, 8})
+      program += "proc varsifter data=cw;\n" + c.statements +
+                 "  performance cpucount=" + std::to_string(cpus) + c.performance + ";\nrun;\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(program, "constweight", {{"cw.csv", synthdata::constantWeightCsv()}});
+  ASSERT_EQ(run.json["steps"].items.size(), 2 * cases.size()) << run.log;
+  for (size_t i = 0; i < run.json["steps"].items.size(); ++i) {
+    const Case& c = cases[i / 2];
+    const Value& step = run.json["steps"][i];
+    for (size_t g = 0; g < c.expected.size(); ++g) {
+      const std::vector<std::string>& want = expected.at(c.expected[g]);
+      SCOPED_TRACE(c.statements + c.performance + (i % 2 == 0 ? " cpucount=1 " : " cpucount=8 ") +
+                   want[0]);
+      const Value* anova = qrxrun::findTable(step["output"], "ANOVA", static_cast<int>(g));
+      const Value* pe =
+          qrxrun::findTable(step["output"], "ParameterEstimates", static_cast<int>(g));
+      ASSERT_NE(anova, nullptr) << run.log;
+      ASSERT_NE(pe, nullptr) << run.log;
+      EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stoi(want[1]) - 1);
+      EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), std::stod(want[2]), 1e-8 * std::stod(want[3]));
+      for (size_t r = 0; r < (*pe)["rows"].items.size(); ++r)
+        if (qrxrun::text(*pe, r, "Parameter") == "c0") {
+          EXPECT_EQ(qrxrun::number(*pe, r, "DF"), 0);
+        }
+    }
+  }
+}
+
 namespace {
 
 // The rank of columns x and the least-squares error SS of y on them: Householder QR with

@@ -1,18 +1,18 @@
-// Nearly dependent designs as a user writes them (polynomial and spline effects, CLASS
-// variables under PARAM=POLY, near copies of predictors, a many-level effect after dense
-// columns with a tiny-weight last level), fitted through qrx under every selection method
-// on 1 and 8 threads. The references (tests/data/pivotrank/user, made by
-// scripts/gen_pivot_rank_ref.py) hold each case's design columns, made from the definitions
-// of the effects, and the exact pivots of those columns in entry order with the verdict a
-// sound rank rule must reach: accept when the pivot is at least 1e-7 of the column's
-// corrected sum of squares and the double one within 1e-3 of it, refuse when below 1e-9 or
-// the double one off by half, else either. Without selection every column's DF follows its
-// verdict. The test also fits the columns each run took again in long double: no column is
-// taken whose pivot against those taken before it is below 1e-9 of its diagonal, none with
-// an accept verdict is refused while its pivot against the taken ones is at least 1e-7; the
-// Model DF is the rank of what was taken, the error SS its least-squares minimum (unless a
-// path stopped at its step limit), the SSE of the predictions and no more than the corrected
-// total; 1 and 8 threads take the same columns.
+// Nearly dependent designs as a user writes them (polynomial and spline effects, splines of 64
+// columns and more that enter by the blocked sweep, CLASS variables under PARAM=POLY, near copies
+// of predictors, a many-level effect after dense columns with a tiny-weight last level), fitted
+// through qrx under every selection method on 1 and 8 threads. The references
+// (tests/data/pivotrank/user, made by scripts/gen_pivot_rank_ref.py) hold each case's design
+// columns, made from the definitions of the effects, and the exact pivots of those columns in entry
+// order with the verdict a sound rank rule must reach: accept when the pivot is at least 1e-7 of
+// the column's corrected sum of squares and the double one within 1e-3 of it, refuse when below
+// 1e-9 or the double one off by half, else either. Without selection every column's DF follows its
+// verdict. The test also fits the columns each run took again in long double: no column is taken
+// whose pivot against those taken before it is below 1e-9 of its diagonal, none with an accept
+// verdict is refused while its pivot against the taken ones is at least 1e-7; the Model DF is the
+// rank of what was taken, the error SS its least-squares minimum (unless a path stopped at its step
+// limit), the SSE of the predictions and no more than the corrected total; 1 and 8 threads take the
+// same columns.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>

@@ -19,7 +19,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"splitadaptive", synthdata::splitAdaptiveCsv()},
       {"nearcopy", synthdata::nearCopyCsv()},
       {"skewspline", synthdata::skewSplineCsv()},
-      {"widelar", synthdata::wideLarCsv()}};
+      {"widelar", synthdata::wideLarCsv()},
+      {"constantweight", synthdata::constantWeightCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
