@@ -6,7 +6,8 @@ the last level's rows weigh 1e-6 in w1e6 and 3e-8 in w3e8, the others 1), and fi
 weighted least-squares fit of each case the tests run: its rank (the exact rank of the
 columns, the last level, aliased with the intercept, out), whether the last level taken may
 go either way (its pivot in the model's order between 1e-9 and 1e-7 of its diagonal), its error
-SS and corrected total. Run from the
+SS and corrected total, and the estimates of the intercept and the dense columns (z's inflated
+some 1e10 by the levels). Run from the
 repository root: /usr/bin/python3 scripts/gen_manylevel_weights_ref.py"""
 import os
 
@@ -70,12 +71,12 @@ def fit(g, num, dense, weight):
     assert ratio[-1] >= (1e-9 if either else 1e-7)
     r = y - X @ b
     ybar = np.sum(w * y) / np.sum(w)
-    return rank, np.sum(w * r * r), np.sum(w * (y - ybar) ** 2), either
+    return rank, np.sum(w * r * r), np.sum(w * (y - ybar) ** 2), either, b[:1 + len(dense)]
 
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    out = ["file,weight,effects,rank,lastlevel_either,sse,total"]
+    out = ["file,weight,effects,rank,lastlevel_either,sse,total,estimates"]
     for levels, seed in [(1000, 60), (3000, 61)]:
         name = "levels%d" % levels
         text = make(levels, seed)
@@ -83,9 +84,10 @@ def main():
             f.write(text)
         g, num = read(text)
         for dense, weight in [(["z", "x1"], "w1e6"), (["x1"], "w3e8")]:
-            rank, sse, total, either = fit(g, num, dense, weight)
-            out.append("%s,%s,%s,%d,%d,%.17g,%.17g" % (name, weight, " ".join(dense), rank,
-                                                       either, sse, total))
+            rank, sse, total, either, b = fit(g, num, dense, weight)
+            out.append("%s,%s,%s,%d,%d,%.17g,%.17g,%s" % (name, weight, " ".join(dense), rank,
+                                                          either, sse, total,
+                                                          " ".join("%.17g" % v for v in b)))
     with open(os.path.join(OUT, "fits.csv"), "w") as f:
         f.write("\n".join(out) + "\n")
 

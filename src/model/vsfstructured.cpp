@@ -227,6 +227,10 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
     r[static_cast<size_t>(j)] = t;
   }
   solveBlock(st, sweptBlockOf(st), r);
+  if (st.refinedValid)
+    for (int64_t j = 0; j < st.columns; ++j)
+      if (st.swept[j] == '1')
+        r[static_cast<size_t>(j)] += st.refined[j];
   return r;
 }
 
@@ -477,10 +481,12 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   st->savedSwept = vsfModelArray<char>(m, k);
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
   st->estimates = vsfModelArray<double>(m, k);
+  st->refined = vsfModelArray<double>(m, k);
   if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
-      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates)
+      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates || !st->refined)
     return false;
   std::fill(st->swept, st->swept + k, '0');
+  st->refinedValid = 0;
   return true;
 }
 
@@ -518,6 +524,7 @@ template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   const int64_t n = st->small;
   double sse;
   int32_t count;
+  st->refinedValid = 0;
   if (const VsfStatus rc = pivots(m, &sse, &count, st->swept); rc != VsfStatus::Ok)
     return rc;
   double* A = st->reduced;
@@ -541,6 +548,7 @@ void leaveOne(VsfModel* m) {
       m->rank -= 1;
     }
   st->inModel = 0;
+  st->refinedValid = 0;
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
   resweepSmall(m, was);
@@ -556,6 +564,7 @@ void reloadOne(VsfStructured* st) {
   std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
   st->inModel = st->savedInModel;
+  st->refinedValid = 0;
 }
 
 } // namespace
@@ -638,6 +647,7 @@ VsfStatus vsfStructuredRefresh(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
     return VsfStatus::Ok;
+  st->refinedValid = 0;
   const std::vector<int64_t> S = sweptSmall(m);
   const size_t s = S.size();
   std::vector<double> inv, w(s), u(s, 0.0);
@@ -782,6 +792,7 @@ void vsfStructuredEmpty(VsfModel* m) {
     VsfStructured& s = f < 0 ? *st : st->folds[f];
     std::fill(s.swept, s.swept + s.columns, '0');
     s.inModel = 0;
+    s.refinedValid = 0;
   }
 }
 
@@ -853,4 +864,54 @@ double vsfStructuredBlockInverseAt(const VsfStructured& st, const VsfBlockInvers
 
 void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r) {
   solveBlock(st, sweptBlockOf(st), r);
+}
+
+double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return 0.0;
+  const double* x = m->xpx;
+  const bool about = centred && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
+  double worst = 0.0;
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double c = about ? st->cross[j * st->small + 1] : 0.0;
+    const double d = st->diagonal[j] + st->rankOne - (about ? c * c / x[diag(1)] : 0.0);
+    worst = std::max(worst, std::fabs(d * st->sweptDiagonal[j]));
+  }
+  return worst;
+}
+
+void vsfStructuredCorrect(VsfModel* m, const double* smallSums, const double* effectSums) {
+  VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  // h_J = B_J^-1 g_J, the effect's own part of (X'X)^-1 g.
+  std::vector<double> h(static_cast<size_t>(st->columns), 0.0);
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1')
+      h[static_cast<size_t>(j)] = effectSums[j];
+  solveBlock(*st, sweptBlockOf(*st), h);
+  // delta_S = T^-1 (g_S - C_JS' h_J), T^-1 the swept block of the small columns.
+  const std::vector<int64_t> S = sweptSmall(m);
+  std::vector<double> g(S.size());
+  for (size_t i = 0; i < S.size(); ++i) {
+    double v = smallSums[S[i]];
+    for (int64_t j = 0; j < st->columns; ++j)
+      if (st->swept[j] == '1')
+        v -= st->cross[j * n + S[i]] * h[static_cast<size_t>(j)];
+    g[i] = v;
+  }
+  std::vector<double> delta(S.size(), 0.0);
+  for (size_t i = 0; i < S.size(); ++i)
+    for (size_t l = 0; l < S.size(); ++l)
+      delta[i] += m->sweptXpx[sym(S[i], S[l])] * g[l];
+  // Column 0 holds the small columns' negated estimates; the effect's follow from them
+  // (delta_J = h_J - B_J^-1 C_JS delta_S, the second part by the elimination) plus h_J.
+  for (size_t i = 0; i < S.size(); ++i)
+    m->sweptXpx[at(S[i], 0)] -= delta[i];
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1')
+      st->refined[j] = (st->refinedValid ? st->refined[j] : 0.0) + h[static_cast<size_t>(j)];
+  st->refinedValid = 1;
 }

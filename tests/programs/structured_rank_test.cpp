@@ -4,12 +4,15 @@
 // After the levels enter, the small columns are swept again behind them; a column that the
 // model's own order took (the intercept, a covariate the levels explain to 1e-11 of its
 // spread) stays in, so that every selection ends at the least-squares fit of its columns and
-// the predictions written are that fit.
+// the predictions written are that fit; its estimates are refined over the rows as the packed
+// road's are.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,24 +27,33 @@ struct Reference {
   int rank = 0;
   bool lastLevelEither = false; // the last level taken may go either way
   double sse = 0, total = 0;
+  std::map<std::string, double> estimates; // the intercept's and the dense columns'
 };
 
 // The reference fit of data file `file` under weight `weight`.
 Reference reference(const std::string& file, const std::string& weight) {
   for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "fits.csv")))
-    if (row[0] == file && row[1] == weight)
-      return {std::stoi(row[3]), row[4] == "1", std::stod(row[5]), std::stod(row[6])};
+    if (row[0] == file && row[1] == weight) {
+      Reference ref{std::stoi(row[3]), row[4] == "1", std::stod(row[5]), std::stod(row[6]), {}};
+      std::istringstream names("Intercept " + row[2]), values(row[7]);
+      std::string name;
+      double v = 0;
+      while (names >> name && values >> v)
+        ref.estimates[name] = v;
+      return ref;
+    }
   ADD_FAILURE() << file << " " << weight;
   return {};
 }
 
-// The DF of the named parameters of a step's estimates.
-std::map<std::string, int> parameterDf(const Value& step) {
-  std::map<std::string, int> df;
+// The DF and estimate of the named parameters of a step's estimates.
+std::map<std::string, std::pair<int, double>> parameters(const Value& step) {
+  std::map<std::string, std::pair<int, double>> p;
   const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
   for (size_t r = 0; pe != nullptr && r < (*pe)["rows"].items.size(); ++r)
-    df[qrxrun::text(*pe, r, "Parameter")] = static_cast<int>(qrxrun::number(*pe, r, "DF"));
-  return df;
+    p[qrxrun::text(*pe, r, "Parameter")] = {static_cast<int>(qrxrun::number(*pe, r, "DF")),
+                                            qrxrun::number(*pe, r, "Estimate")};
+  return p;
 }
 
 // Runs one step per selection over `model` on data file `file` weighted by `weight`, each with
@@ -65,18 +77,22 @@ void expectSelections(const std::string& file, const std::string& weight, const 
   for (size_t i = 0; i < selections.size(); ++i) {
     SCOPED_TRACE(file + " " + selections[i]);
     const Value& step = run.json["steps"][i];
-    const std::map<std::string, int> df = parameterDf(step);
-    ASSERT_EQ(df.count("Intercept"), 1u) << run.log;
-    EXPECT_EQ(df.at("Intercept"), 1);
-    ASSERT_EQ(df.count(kept), 1u);
-    EXPECT_EQ(df.at(kept), 1);
+    const auto p = parameters(step);
+    ASSERT_EQ(p.count("Intercept"), 1u) << run.log;
+    EXPECT_EQ(p.at("Intercept").first, 1);
+    ASSERT_EQ(p.count(kept), 1u);
+    EXPECT_EQ(p.at(kept).first, 1);
     const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
     ASSERT_NE(anova, nullptr);
     const int modelDf = static_cast<int>(qrxrun::number(*anova, 0, "DF"));
-    if (ref.lastLevelEither && modelDf == ref.rank - 2)
-      EXPECT_EQ(modelDf, ref.rank - 2); // the last level taken left out
-    else
+    if (!ref.lastLevelEither || modelDf != ref.rank - 2) {
       EXPECT_EQ(modelDf, ref.rank - 1);
+      // The estimates, refined over the rows where the levels inflate a variance.
+      for (const auto& [name, want] : ref.estimates) {
+        ASSERT_EQ(p.count(name), 1u) << name;
+        EXPECT_NEAR(p.at(name).second, want, 1e-7 * std::fabs(want)) << name;
+      }
+    }
     const double error = qrxrun::number(*anova, 1, "SS");
     EXPECT_NEAR(qrxrun::number(*anova, 2, "SS"), ref.total, 1e-9 * ref.total);
     EXPECT_NEAR(error, ref.sse, 1e-8 * ref.total);
