@@ -111,8 +111,12 @@ struct VsfStructured {
   double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
   double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
   double* estimates;     // k: the state's estimates of its columns for a residual pass
-  double rankOne;        // the block's every off-diagonal element (effect coding), or 0
-  uint8_t offDiagonal;   // set by the pass when the block is neither of those shapes
+  // k: the refinement's correction of the estimates of its columns over the rows, added to
+  // those of the elimination while the state holds (refinedValid; any change drops it).
+  double* refined;
+  uint8_t refinedValid;
+  double rankOne;      // the block's every off-diagonal element (effect coding), or 0
+  uint8_t offDiagonal; // set by the pass when the block is neither of those shapes
   uint8_t inModel;
   // The state before the trials of a search (vsfStructuredSave).
   char* savedSwept;

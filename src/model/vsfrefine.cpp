@@ -5,7 +5,9 @@
 #include "data/vsfthread.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
+#include "kernels/vsfxpxstructured.h"
 #include "model/vsfmodel.h"
+#include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/vsfmethods.h"
@@ -58,10 +60,17 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
       gatherLaidOut(m, S, r, g);
     else
       vsfGatherSwept(m, S, r, m->sweepFlags, g);
-    const double res = vsfGatheredResidual(m->sweptXpx, r, g);
+    const double res = vsfGatheredResidual(m->sweptXpx, r, g) - vsfStructuredFitted(m, -1, S, r);
     sums[0] += w * res * res;
     for (size_t i = 0; i < g.col.size(); ++i)
       sums[1 + g.col[i]] += w * res * g.val[i];
+    // The structured road's many-level effect, whose columns follow the triangle's.
+    if (m->structured != nullptr && m->structured->inModel) {
+      double* effect = sums + 1 + m->xpxColumns;
+      const int32_t slot = m->sparseSlot[m->structured->effect];
+      for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
+        effect[r.storedIndex(S, a)] += w * res * r.sparseValues[a];
+    }
   });
 }
 
@@ -74,7 +83,9 @@ VsfStatus vsfRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffe
   residualSumsBody<laidOut>(m, page, buffer);
   return VsfStatus::Ok;
 }
-int64_t refineSumsLength(const VsfPassState* m, int64_t) { return 1 + m->xpxColumns; }
+int64_t refineSumsLength(const VsfPassState* m, int64_t) {
+  return 1 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0);
+}
 void storeRefineSums(VsfPassState* m, const double* B, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
     m->refineSums[i] += B[i];
@@ -95,7 +106,7 @@ const VsfKernelRegistration kLaidOutRegistration(vsfRefineSums<true>, vsfRefineS
   const VsfModelOptions* o = m->options;
   return (vsfMethodIs(o->method, VsfMethodFamily::NoSelection) ||
           vsfMethodIs(o->method, VsfMethodFamily::Sequential)) &&
-         m->structured == nullptr && !m->splitSparse && !o->parmStandardize && !o->colStandardize;
+         !m->splitSparse && !o->parmStandardize && !o->colStandardize;
 }
 
 } // namespace
@@ -109,7 +120,7 @@ double vsfLargestInflation(const VsfModel* m) {
     const double d = vsfPivotDiagonal(m->xpx, m->sweepFlags, c, centred);
     worst = std::max(worst, std::fabs(d * m->sweptXpx[diag(c)]));
   }
-  return worst;
+  return std::max(worst, vsfStructuredLargestInflation(m, centred));
 }
 
 namespace {
@@ -117,6 +128,7 @@ namespace {
 template <bool laidOut>
 [[nodiscard]] VsfStatus residualPass(VsfModel* m, std::vector<double>& sums) {
   std::fill(sums.begin(), sums.end(), 0.0);
+  vsfStructuredSetEstimates(m);
   m->refineSums = sums.data();
   const VsfStatus rc = vsfDataPass(m, vsfRefineSums<laidOut>, vsfRefineSums_t<laidOut>, 0);
   m->refineSums = nullptr;
@@ -147,16 +159,19 @@ void correct(VsfModel* m, const std::vector<double>& sums) {
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
 
 VsfStatus vsfRefineSwept(VsfModel* m) {
-  if (m->splitSparse || m->structured != nullptr)
+  if (m->splitSparse)
     return VsfStatus::Ok;
   m->sweptInflation = std::max(m->sweptInflation, vsfLargestInflation(m));
   if (!(m->sweptInflation > kVsfRefineInflation))
     return VsfStatus::Ok;
-  std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
+  const bool structured = m->structured != nullptr && m->structured->inModel;
+  std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
   for (int32_t pass = 0; pass < 3; ++pass) {
     if (const VsfStatus rc = residualPass<false>(m, sums); rc != VsfStatus::Ok)
       return rc;
-    if (pass < 2)
+    if (pass < 2 && structured)
+      vsfStructuredCorrect(m, sums.data() + 1, sums.data() + 1 + m->xpxColumns);
+    else if (pass < 2)
       correct(m, sums);
   }
   m->sweptXpx[0] = sums[0];
@@ -165,7 +180,7 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
 }
 
 VsfStatus vsfRefineLaidOut(VsfModel* m) {
-  std::vector<double> sums(static_cast<size_t>(1 + m->xpxColumns));
+  std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
   for (int32_t pass = 0; pass < 2; ++pass) {
     if (const VsfStatus rc = residualPass<true>(m, sums); rc != VsfStatus::Ok)
       return rc;

@@ -24,8 +24,9 @@ constexpr double kVsfRefineInflation = 1e6;
 [[nodiscard]] VsfStatus vsfRefineStep(VsfModel* model);
 // The refinement of vsfRefineStep for any fit whose swept matrix holds the least-squares fit
 // of the columns swept over the rows as the pages hold them (the least-angle path's end among
-// them), on the same condition; nothing on split levels stored sparse or the structured road,
-// whose rows the pass does not read as the matrix sums them.
+// them), on the same condition; nothing on split levels stored sparse, whose rows the pass
+// does not read as the matrix sums them. On the structured road the many-level effect's
+// columns take part by its elimination (vsfStructuredCorrect).
 [[nodiscard]] VsfStatus vsfRefineSwept(VsfModel* model);
 // Two corrections of the coefficients in column 0 of a swept matrix of the whole X'X as the
 // pages lay it out (the dense values after the response, then the sparse slots' columns),

@@ -227,6 +227,10 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
     r[static_cast<size_t>(j)] = t;
   }
   solveBlock(st, sweptBlockOf(st), r);
+  if (st.refinedValid)
+    for (int64_t j = 0; j < st.columns; ++j)
+      if (st.swept[j] == '1')
+        r[static_cast<size_t>(j)] += st.refined[j];
   return r;
 }
 
@@ -334,33 +338,112 @@ void complementOf(const double* total, double* part, int64_t n) {
   return VsfStatus::Ok;
 }
 
-// The part of small column k's rounding root over the effect's swept columns J: the sum of
-// |b_j| sqrt(D_j), b_j = (C(j,k) - sum over the swept small columns i of C(j,i) beta_i) / D_j
-// its coefficient on column j and beta_i its coefficient on column i, which the triangle
-// holds (the stored element is -beta_i where k comes before i).
-double structuredRoot(const VsfModel* m, int64_t k) {
+// The coefficients of small column k on the swept small columns (index, value) and on the
+// effect's swept columns J (indexed by the effect's columns, 0 off J): beta_i as the triangle
+// holds it (the stored element is -beta_i where k comes before i), and b_j = the row of
+// B_J^-1 (C_J(k) - C_J(S) beta_S).
+struct Coefficients {
+  std::vector<std::pair<int64_t, double>> small;
+  std::vector<double> effect;
+};
+Coefficients coefficientsOf(const VsfModel* m, int64_t k) {
   const VsfStructured* st = m->structured;
   const int64_t n = st->small;
-  std::vector<std::pair<int64_t, double>> beta;
+  Coefficients b;
   for (int64_t i = 1; i < n; ++i)
     if (i != k && m->sweepFlags[i] == '1')
-      beta.emplace_back(i, (k > i ? 1.0 : -1.0) * m->sweptXpx[sym(k, i)]);
-  std::vector<double> v(static_cast<size_t>(st->columns), 0.0);
+      b.small.emplace_back(i, (k > i ? 1.0 : -1.0) * m->sweptXpx[sym(k, i)]);
+  b.effect.assign(static_cast<size_t>(st->columns), 0.0);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
     const double* C = st->cross + j * n;
     double t = C[k];
-    for (const auto& [i, b] : beta)
-      t -= C[i] * b;
-    v[static_cast<size_t>(j)] = t;
+    for (const auto& [i, beta] : b.small)
+      t -= C[i] * beta;
+    b.effect[static_cast<size_t>(j)] = t;
   }
-  solveBlock(*st, sweptBlockOf(*st), v);
+  solveBlock(*st, sweptBlockOf(*st), b.effect);
+  return b;
+}
+
+// The part of small column k's rounding root over the effect's swept columns J: the sum of
+// |b_j| sqrt(D_j + rho), b_j its coefficient on column j.
+double structuredRoot(const VsfModel* m, int64_t k) {
+  const VsfStructured* st = m->structured;
+  const std::vector<double> b = coefficientsOf(m, k).effect;
   double g = 0.0;
   for (int64_t j = 0; j < st->columns; ++j)
     if (st->swept[j] == '1')
-      g += std::fabs(v[static_cast<size_t>(j)]) * std::sqrt(st->diagonal[j] + st->rankOne);
+      g += std::fabs(b[static_cast<size_t>(j)]) * std::sqrt(st->diagonal[j] + st->rankOne);
   return g;
+}
+
+// The tight form of small column k's rounding bound with the effect in the model: |v|' |X'X|
+// |v| over column k, the swept small columns and the effect's swept columns J, v = (1, -b)
+// (vsfPivotForm's, whose r^2 exceeds it about k-fold over the nearly orthogonal levels).
+// About the means (`centred`, the intercept swept and k not the intercept) the intercept
+// leaves v and a sum of columns i and l is a_il - a_i1 a_l1 / a_11, c_j = X'X(j, 1) standing
+// for the effect's. The block's off-diagonal elements rho - c_j c_l / a_11 are taken at
+// |rho| + |c_j c_l| / a_11, which is exact without rho, so that the form costs k s.
+double structuredForm(const VsfModel* m, int64_t k, bool centred) {
+  const VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  const Coefficients b = coefficientsOf(m, k);
+  const double* x = m->xpx;
+  const bool about = centred && k != 1 && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
+  const double a11 = about ? x[diag(1)] : 1.0;
+  const auto sum = [&](int64_t i, int64_t l) {
+    return about ? x[sym(i, l)] - x[sym(i, 1)] * x[sym(l, 1)] / a11 : x[sym(i, l)];
+  };
+  // The small columns of v and their weights.
+  std::vector<std::pair<int64_t, double>> v{{k, 1.0}};
+  for (const auto& [i, beta] : b.small)
+    if (!(about && i == 1) && beta != 0.0)
+      v.emplace_back(i, std::fabs(beta));
+  double q = 0.0;
+  for (size_t i = 0; i < v.size(); ++i) {
+    double s = 0.0;
+    for (size_t l = 0; l < i; ++l)
+      s += std::fabs(sum(v[i].first, v[l].first)) * v[l].second;
+    q += v[i].second * (2.0 * s + std::fabs(sum(v[i].first, v[i].first)) * v[i].second);
+  }
+  // The effect's columns: their cross terms with the small ones, and their block.
+  const double rho = std::fabs(st->rankOne);
+  double sumB = 0.0, sumB2 = 0.0, sumBC = 0.0, sumB2C2 = 0.0;
+  for (int64_t j = 0; j < st->columns; ++j) {
+    const double bj = std::fabs(b.effect[static_cast<size_t>(j)]);
+    if (st->swept[j] != '1' || bj == 0.0)
+      continue;
+    const double* C = st->cross + j * n;
+    const double cj = about ? C[1] : 0.0;
+    double s = 0.0;
+    for (const auto& [i, vi] : v)
+      s += std::fabs(about ? C[i] - cj * x[sym(i, 1)] / a11 : C[i]) * vi;
+    q += 2.0 * bj * s + bj * bj * std::fabs(st->diagonal[j] + st->rankOne - cj * cj / a11);
+    sumB += bj;
+    sumB2 += bj * bj;
+    sumBC += bj * std::fabs(cj);
+    sumB2C2 += bj * bj * cj * cj;
+  }
+  return q + rho * (sumB * sumB - sumB2) + (sumBC * sumBC - sumB2C2) / a11;
+}
+
+// The tolerance of small column c swept again after the effect's columns: the rounding this
+// order can leave in its pivot, 64 u r^2 or, where that would refuse it, 64 u times the tight
+// form. No 1e-8 of its diagonal: the column was taken against that in the model's own order,
+// and after the levels its pivot may be a far smaller part of its diagonal and still exact.
+double resweepTolerance(const VsfModel* m, int64_t c) {
+  const VsfStructured* st = m->structured;
+  const bool centred = vsfRuleCentred(m);
+  double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, st->small, c, centred);
+  if (!st->inModel)
+    return kVsfPivotRounding * r * r;
+  r += structuredRoot(m, c);
+  const double tol = kVsfPivotRounding * r * r;
+  if (m->sweptXpx[diag(c)] > tol)
+    return tol;
+  return kVsfPivotRounding * std::min(r * r, structuredForm(m, c, centred));
 }
 
 // Sweeps the small columns the model had swept (`was`) again, in the order of its effects
@@ -379,11 +462,8 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
     for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
       if (was[static_cast<size_t>(c)] != '1')
         continue;
-      double r = vsfPivotRoot(m->xpx, m->sweptXpx, m->sweepFlags, n, c, vsfRuleCentred(m));
-      if (st->inModel)
-        r += structuredRoot(m, c);
       qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
-               kVsfPivotRounding * r * r);
+               resweepTolerance(m, c));
       if (m->sweepFlags[c] != '1')
         m->rank -= 1;
     }
@@ -401,10 +481,12 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   st->savedSwept = vsfModelArray<char>(m, k);
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
   st->estimates = vsfModelArray<double>(m, k);
+  st->refined = vsfModelArray<double>(m, k);
   if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
-      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates)
+      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates || !st->refined)
     return false;
   std::fill(st->swept, st->swept + k, '0');
+  st->refinedValid = 0;
   return true;
 }
 
@@ -442,6 +524,7 @@ template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   const int64_t n = st->small;
   double sse;
   int32_t count;
+  st->refinedValid = 0;
   if (const VsfStatus rc = pivots(m, &sse, &count, st->swept); rc != VsfStatus::Ok)
     return rc;
   double* A = st->reduced;
@@ -465,6 +548,7 @@ void leaveOne(VsfModel* m) {
       m->rank -= 1;
     }
   st->inModel = 0;
+  st->refinedValid = 0;
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
   resweepSmall(m, was);
@@ -480,6 +564,7 @@ void reloadOne(VsfStructured* st) {
   std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
   st->inModel = st->savedInModel;
+  st->refinedValid = 0;
 }
 
 } // namespace
@@ -562,6 +647,7 @@ VsfStatus vsfStructuredRefresh(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
     return VsfStatus::Ok;
+  st->refinedValid = 0;
   const std::vector<int64_t> S = sweptSmall(m);
   const size_t s = S.size();
   std::vector<double> inv, w(s), u(s, 0.0);
@@ -706,6 +792,7 @@ void vsfStructuredEmpty(VsfModel* m) {
     VsfStructured& s = f < 0 ? *st : st->folds[f];
     std::fill(s.swept, s.swept + s.columns, '0');
     s.inModel = 0;
+    s.refinedValid = 0;
   }
 }
 
@@ -777,4 +864,54 @@ double vsfStructuredBlockInverseAt(const VsfStructured& st, const VsfBlockInvers
 
 void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r) {
   solveBlock(st, sweptBlockOf(st), r);
+}
+
+double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return 0.0;
+  const double* x = m->xpx;
+  const bool about = centred && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
+  double worst = 0.0;
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double c = about ? st->cross[j * st->small + 1] : 0.0;
+    const double d = st->diagonal[j] + st->rankOne - (about ? c * c / x[diag(1)] : 0.0);
+    worst = std::max(worst, std::fabs(d * st->sweptDiagonal[j]));
+  }
+  return worst;
+}
+
+void vsfStructuredCorrect(VsfModel* m, const double* smallSums, const double* effectSums) {
+  VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  // h_J = B_J^-1 g_J, the effect's own part of (X'X)^-1 g.
+  std::vector<double> h(static_cast<size_t>(st->columns), 0.0);
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1')
+      h[static_cast<size_t>(j)] = effectSums[j];
+  solveBlock(*st, sweptBlockOf(*st), h);
+  // delta_S = T^-1 (g_S - C_JS' h_J), T^-1 the swept block of the small columns.
+  const std::vector<int64_t> S = sweptSmall(m);
+  std::vector<double> g(S.size());
+  for (size_t i = 0; i < S.size(); ++i) {
+    double v = smallSums[S[i]];
+    for (int64_t j = 0; j < st->columns; ++j)
+      if (st->swept[j] == '1')
+        v -= st->cross[j * n + S[i]] * h[static_cast<size_t>(j)];
+    g[i] = v;
+  }
+  std::vector<double> delta(S.size(), 0.0);
+  for (size_t i = 0; i < S.size(); ++i)
+    for (size_t l = 0; l < S.size(); ++l)
+      delta[i] += m->sweptXpx[sym(S[i], S[l])] * g[l];
+  // Column 0 holds the small columns' negated estimates; the effect's follow from them
+  // (delta_J = h_J - B_J^-1 C_JS delta_S, the second part by the elimination) plus h_J.
+  for (size_t i = 0; i < S.size(); ++i)
+    m->sweptXpx[at(S[i], 0)] -= delta[i];
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1')
+      st->refined[j] = (st->refinedValid ? st->refined[j] : 0.0) + h[static_cast<size_t>(j)];
+  st->refinedValid = 1;
 }

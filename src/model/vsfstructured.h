@@ -72,6 +72,14 @@ void vsfStructuredLeave(VsfModel* model);
 // columns, which the triangle does not hold: the sum over them of |b_j| sqrt(X'X(j, j)), b
 // the coefficients of column k on the model's columns (0 without the effect).
 [[nodiscard]] double vsfStructuredPivotRoot(const VsfModel* model, int64_t k);
+// The largest variance inflation of the effect's swept columns, a_jj (X'X)^-1_jj with a_jj
+// about the means when `centred` and the intercept is swept; 0 without the effect in the model.
+[[nodiscard]] double vsfStructuredLargestInflation(const VsfModel* model, bool centred);
+// One correction of the refinement (vsfRefineSwept) with the effect in the model: b += (X'X)^-1
+// g, g the residuals' cross products with the swept small columns (`smallSums`, by column) and
+// with the effect's columns (`effectSums`), by the same elimination: the small columns' in
+// column 0 of the swept matrix, the effect's kept in its state until the state changes.
+void vsfStructuredCorrect(VsfModel* model, const double* smallSums, const double* effectSums);
 // The effect's estimates on the shifted scale and their standardized values, and the
 // diagonal of (X'X)^-1 of its columns (-1 for columns not swept), into the model's arrays.
 void vsfStructuredBeta(VsfModel* model, double responseScale);
