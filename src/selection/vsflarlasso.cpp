@@ -888,7 +888,7 @@ void refuseEntry(VsfModel* m, int32_t k) {
       return VsfStatus::Ok;
     }
     bool refused = false;
-    if (*gamma < dropRatio) {
+    if (*gamma < dropRatio && seam::larRefusalAhead()) {
       // Its entry's cross products, kept where the road keeps them, form its row as they will.
       VsfStatus rc = keepCross(m, j);
       if (rc == VsfStatus::Ok)
@@ -940,6 +940,16 @@ void refuseEntry(VsfModel* m, int32_t k) {
   }
   setPathNorms(m, first);
   return VsfStatus::Ok;
+}
+
+// Ends a step that moved past a refused entry at that move: the effect `entered` (-1: none)
+// whose stretch would end the path leaves again, so that the step enters nothing.
+void keepTheMove(VsfModel* m, int32_t entered, int32_t* changedEffect) {
+  if (entered >= 0) {
+    vsfDropEffect(m, entered, 2);
+    vsfScreenDropped(m, entered);
+  }
+  *changedEffect = -1;
 }
 
 // What a stretch of a step did: ended the step, or refused its entrant, before moving
@@ -1039,6 +1049,7 @@ namespace {
     lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
   if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != VsfStatus::Ok)
     return rc;
+  const double lambdaBefore = m->lambda, l1Before = m->l1Norm;
   const bool reached = newPathValue(m, cmax, A, R, &gamma);
   // A step of cmax / A (nothing left to catch up, no drop) runs to the path's end, where
   // lambda is 0: cmax - A (cmax / A) would leave the rounding of the cross products instead.
@@ -1048,13 +1059,22 @@ namespace {
   // The path ends when the step no longer moves, or when lambda stops falling.
   if (!reached && *pendingDrop == -1) {
     const double shift = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
-    if (shift <= 1e-8 && A * gamma <= 1e-8) {
-      m->stopReason = VSR_PATH_END;
+    uint8_t end = VSR_NONE;
+    if (shift <= 1e-8 && A * gamma <= 1e-8)
+      end = VSR_PATH_END;
+    else if (m->stepCount >= 2 &&
+             m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda)
+      end = VSR_PATH_END2;
+    if (end != VSR_NONE && moved) {
+      // The step has moved past a refused entry: it is that move, recorded with the estimates
+      // it left, and the next step finds the end.
+      m->lambda = lambdaBefore;
+      m->l1Norm = l1Before;
+      keepTheMove(m, entered, changedEffect);
       return VsfStatus::Ok;
     }
-    if (m->stepCount >= 2 &&
-        m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
-      m->stopReason = VSR_PATH_END2;
+    if (end != VSR_NONE) {
+      m->stopReason = end;
       return VsfStatus::Ok;
     }
   }
