@@ -372,8 +372,6 @@ enum class Road { Packed, Kept, Pages };
   return VsfStatus::Ok;
 }
 
-// LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
-// at the next step. *ratio and *effect receive the first zero crossing (-1: none).
 // The step length at which the first active coefficient reaches zero (kBig: none does).
 double firstZeroCrossing(const VsfModel* m, int32_t first, int32_t* effect) {
   const int32_t* in = m->inModelList;
@@ -392,6 +390,8 @@ double firstZeroCrossing(const VsfModel* m, int32_t first, int32_t* effect) {
   return best;
 }
 
+// LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
+// at the next step. *ratio and *effect receive the first zero crossing (-1: none).
 void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t* pendingDrop,
                        double* ratio, int32_t* effect) {
   int32_t drop;
@@ -962,9 +962,11 @@ enum class Stretch { Done, Refused, Moved };
 } // namespace
 
 // A step: the most correlated candidate enters (or the pending drop leaves) and the active
-// set moves along its equiangular direction. A candidate the rank rule refuses leaves the
-// path; the step then goes on from the same point with the active set alone, to where the
-// next candidate catches up (which then enters) or a coefficient reaches zero.
+// set moves along its equiangular direction, to where the next candidate the rank rule takes
+// catches up (candidates it refuses leave the path as they catch up) or a coefficient reaches
+// zero. A candidate refused only at its entry leaves the path too; the step then goes on from
+// the same point with the active set alone, to where the next candidate catches up (which
+// then enters) or a coefficient reaches zero.
 VsfStatus LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
   Stretch how = Stretch::Done;
   m->sseFall = 0.0;
