@@ -23,6 +23,10 @@ Writes under tests/data/larrefusal:
   lstsq.csv: case, the least-squares error SS on the intercept and the case's six columns
     (numpy's lstsq), where every path ends.
   A standardized coefficient within 1e-12 of the largest is rounding, written as 0.
+  copies.csv: a random design of 12 rows (numpy's default_rng(123)): x0-x4 on mixed scales
+    and offsets, near copies c0 of x4 (1e-8) and c1, c2 of x2 (1e-6, 1e-7), and a response
+    Employed. Its paths refuse copies near their end; the test checks there that the
+    selected model's error SS is that of its estimates and predictions, computed from the data.
 Needs Debian's python3-sklearn. Run from the repository root:
   /usr/bin/python3 scripts/gen_lar_refusal_ref.py
 """
@@ -88,6 +92,19 @@ def copy_enters_first(cols, y, copy):
     return pair[0] == len(NAMES)
 
 
+def random_copies():
+    """The columns of copies.csv, by name."""
+    rng = np.random.default_rng(123)
+    n, p = int(rng.integers(12, 40)), int(rng.integers(3, 7))
+    X = rng.standard_normal((n, p)) * rng.choice([1, 100, 1e4], p) + rng.choice([0, 1e3], p)
+    cols = {"x%d" % i: X[:, i] for i in range(p)}
+    for c in range(int(rng.integers(1, 5))):
+        j, eps = int(rng.integers(0, p)), 10.0 ** -rng.integers(5, 14)
+        cols["c%d" % c] = X[:, j] + eps * X[:, j].std() * rng.standard_normal(n)
+    cols["Employed"] = X @ rng.standard_normal(p) * 0.3 + rng.standard_normal(n)
+    return cols
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     cols, y = data()
@@ -97,6 +114,12 @@ def main():
         for i in range(len(y)):
             f.write(",".join(repr(float(cols[n][i])) if n != "Employed" else repr(float(y[i]))
                              for n in header) + "\n")
+
+    copies = random_copies()
+    with open(os.path.join(OUT, "copies.csv"), "w") as f:
+        f.write(",".join(copies) + "\n")
+        for i in range(len(copies["Employed"])):
+            f.write(",".join(repr(float(v[i])) for v in copies.values()) + "\n")
 
     paths = open(os.path.join(OUT, "paths.csv"), "w")
     paths.write("case,method,knot,active,sse,intercept,b1,b2,b3,b4,b5,b6\n")

@@ -548,7 +548,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
 
 VsfStatus vsfEntryRefused(VsfModel* m, int32_t k, bool* refused) {
   *refused = false;
-  if (m->effectColumns[k] != 1 || m->structured != nullptr || cvFolds(m))
+  if (m->effectColumns[k] != 1 || m->structured != nullptr)
     return VsfStatus::Ok;
   if (vsfFullXpxOn(m)) {
     *refused = vsfSweepRefuses(m, m->effectColumn[k]);
@@ -561,7 +561,8 @@ VsfStatus vsfEntryRefused(VsfModel* m, int32_t k, bool* refused) {
   if (const VsfStatus rc = growTriangle(m, m0 + 1); rc != VsfStatus::Ok)
     return rc;
   // The effect enters as far as its row of X'X and the swept matrix's extension by it, past
-  // the model's columns, and leaves again; the pivot is the one its entry would judge.
+  // the model's columns (every fold's too), and leaves again; the pivot is the one its entry
+  // would judge.
   const int32_t column = m->effectColumn[k];
   const uint8_t status = m->effectStatus[k];
   m->inModelList[m->inModelCount++] = k;

@@ -121,8 +121,8 @@ bool vsfRuleCentred(const VsfModel* model);
 // now, in *refused: on the full X'X its pivot against the model's columns is at hand;
 // without it the effect's row of X'X is formed past the model's columns (kept for its entry)
 // and the swept matrix extended by it, as the entry would. Where the entry would judge the
-// column otherwise (several columns, folds, a many-level effect, a model swept again from
-// X'X) it is left to the entry: *refused is false.
+// column otherwise (several columns, a many-level effect, a model swept again from X'X) it is
+// left to the entry: *refused is false.
 [[nodiscard]] VsfStatus vsfEntryRefused(VsfModel* model, int32_t k, bool* refused);
 // Takes an effect out of the model: mode 0 only unsweeps it (a trial), 1 also takes it out of
 // the model's list (and its rows out of a growing triangle), 2 also gives its place back to

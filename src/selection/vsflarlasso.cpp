@@ -372,8 +372,6 @@ enum class Road { Packed, Kept, Pages };
   return VsfStatus::Ok;
 }
 
-// LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
-// at the next step. *ratio and *effect receive the first zero crossing (-1: none).
 // The step length at which the first active coefficient reaches zero (kBig: none does).
 double firstZeroCrossing(const VsfModel* m, int32_t first, int32_t* effect) {
   const int32_t* in = m->inModelList;
@@ -392,6 +390,8 @@ double firstZeroCrossing(const VsfModel* m, int32_t first, int32_t* effect) {
   return best;
 }
 
+// LASSO: a coefficient that reaches zero before *gamma ends the step there and is dropped
+// at the next step. *ratio and *effect receive the first zero crossing (-1: none).
 void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t* pendingDrop,
                        double* ratio, int32_t* effect) {
   int32_t drop;
@@ -888,7 +888,7 @@ void refuseEntry(VsfModel* m, int32_t k) {
       return VsfStatus::Ok;
     }
     bool refused = false;
-    if (*gamma < dropRatio) {
+    if (*gamma < dropRatio && seam::larRefusalAhead()) {
       // Its entry's cross products, kept where the road keeps them, form its row as they will.
       VsfStatus rc = keepCross(m, j);
       if (rc == VsfStatus::Ok)
@@ -942,6 +942,16 @@ void refuseEntry(VsfModel* m, int32_t k) {
   return VsfStatus::Ok;
 }
 
+// Ends a step that moved past a refused entry at that move: the effect `entered` (-1: none)
+// whose stretch would end the path leaves again, so that the step enters nothing.
+void keepTheMove(VsfModel* m, int32_t entered, int32_t* changedEffect) {
+  if (entered >= 0) {
+    vsfDropEffect(m, entered, 2);
+    vsfScreenDropped(m, entered);
+  }
+  *changedEffect = -1;
+}
+
 // What a stretch of a step did: ended the step, or refused its entrant, before moving
 // (Refused) or after moving the active set on (Moved); the step goes on from there.
 enum class Stretch { Done, Refused, Moved };
@@ -952,9 +962,11 @@ enum class Stretch { Done, Refused, Moved };
 } // namespace
 
 // A step: the most correlated candidate enters (or the pending drop leaves) and the active
-// set moves along its equiangular direction. A candidate the rank rule refuses leaves the
-// path; the step then goes on from the same point with the active set alone, to where the
-// next candidate catches up (which then enters) or a coefficient reaches zero.
+// set moves along its equiangular direction, to where the next candidate the rank rule takes
+// catches up (candidates it refuses leave the path as they catch up) or a coefficient reaches
+// zero. A candidate refused only at its entry leaves the path too; the step then goes on from
+// the same point with the active set alone, to where the next candidate catches up (which
+// then enters) or a coefficient reaches zero.
 VsfStatus LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
   Stretch how = Stretch::Done;
   m->sseFall = 0.0;
@@ -1039,6 +1051,7 @@ namespace {
     lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
   if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != VsfStatus::Ok)
     return rc;
+  const double lambdaBefore = m->lambda, l1Before = m->l1Norm;
   const bool reached = newPathValue(m, cmax, A, R, &gamma);
   // A step of cmax / A (nothing left to catch up, no drop) runs to the path's end, where
   // lambda is 0: cmax - A (cmax / A) would leave the rounding of the cross products instead.
@@ -1048,13 +1061,22 @@ namespace {
   // The path ends when the step no longer moves, or when lambda stops falling.
   if (!reached && *pendingDrop == -1) {
     const double shift = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
-    if (shift <= 1e-8 && A * gamma <= 1e-8) {
-      m->stopReason = VSR_PATH_END;
+    uint8_t end = VSR_NONE;
+    if (shift <= 1e-8 && A * gamma <= 1e-8)
+      end = VSR_PATH_END;
+    else if (m->stepCount >= 2 &&
+             m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda)
+      end = VSR_PATH_END2;
+    if (end != VSR_NONE && moved) {
+      // The step has moved past a refused entry: it is that move, recorded with the estimates
+      // it left, and the next step finds the end.
+      m->lambda = lambdaBefore;
+      m->l1Norm = l1Before;
+      keepTheMove(m, entered, changedEffect);
       return VsfStatus::Ok;
     }
-    if (m->stepCount >= 2 &&
-        m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda) {
-      m->stopReason = VSR_PATH_END2;
+    if (end != VSR_NONE) {
+      m->stopReason = end;
       return VsfStatus::Ok;
     }
   }

@@ -74,6 +74,8 @@ int32_t structuredColumns() { return testHooks().structuredColumns.load(); }
 
 int64_t larCrossLimit() { return testHooks().larCrossLimit.load(); }
 
+bool larRefusalAhead() { return testHooks().larRefusalAhead.load() != 0; }
+
 int64_t utilFreeBytes() { return testHooks().utilFreeBytes.load(); }
 
 } // namespace seam

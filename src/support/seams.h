@@ -47,6 +47,9 @@ void meetFault(WorkerFault fault);
 [[nodiscard]] int32_t structuredColumns();
 // The bytes of cross-product columns the least-angle path keeps (negative: the default).
 [[nodiscard]] int64_t larCrossLimit();
+// Whether the least-angle path judges a candidate by the rank rule before a step ends where it
+// catches up (false: every candidate is judged at its entry).
+[[nodiscard]] bool larRefusalAhead();
 // The free bytes of the utility directory (negative: the file system's).
 [[nodiscard]] int64_t utilFreeBytes();
 
@@ -66,6 +69,7 @@ constexpr void meetFault(WorkerFault) {}
 [[nodiscard]] constexpr bool denseRoad() { return false; }
 [[nodiscard]] constexpr int32_t structuredColumns() { return 0; }
 [[nodiscard]] constexpr int64_t larCrossLimit() { return -1; }
+[[nodiscard]] constexpr bool larRefusalAhead() { return true; }
 [[nodiscard]] constexpr int64_t utilFreeBytes() { return -1; }
 
 #endif

@@ -53,6 +53,7 @@ void TestHooks::reset() {
   denseRoad.reset();
   structuredColumns.reset();
   larCrossLimit.reset();
+  larRefusalAhead.reset();
   utilFreeBytes.reset();
 }
 
@@ -77,6 +78,7 @@ bool TestHooks::set(const char* text) {
                     : name == "denseRoad"         ? setNumber(denseRoad, value)
                     : name == "structuredColumns" ? setNumber(structuredColumns, value)
                     : name == "larCrossLimit"     ? setNumber(larCrossLimit, value)
+                    : name == "larRefusalAhead"   ? setNumber(larRefusalAhead, value)
                     : name == "utilFreeBytes"     ? setNumber(utilFreeBytes, value)
                                                   : false;
     if (!ok)

@@ -62,6 +62,10 @@ struct TestHooks {
   // packed X'X, whatever the number of columns (negative: the default, which keeps them
   // for many columns only; 0 sends every step over the pages).
   HookSwitch<int64_t, -1> larCrossLimit;
+  // Zero leaves the rank rule's judgement of every candidate of a least-angle path to its
+  // entry, as for the effects it cannot judge ahead, so that a refusal at the start of a step
+  // that follows a catch-up can be tested.
+  HookSwitch<int32_t, 1> larRefusalAhead;
 
   // The free bytes of the utility directory that the disk plan of the pages takes (negative:
   // the file system's).

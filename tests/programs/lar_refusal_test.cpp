@@ -3,8 +3,8 @@
 // original, so every step is that of scikit-learn's lars_path on the design without the
 // original (the active set, the estimates, the error SS), and a path run to its end reaches the
 // least-squares fit; the selected model's error SS is that of its estimates and of the OUTPUT
-// predictions. On the packed X'X, the passes per step and the kept cross products, on 1 and 8
-// threads.
+// predictions. On the packed X'X, the passes per step and the kept cross products, with and
+// without cross validation's folds, on 1 and 8 threads.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -170,13 +170,16 @@ void expectOneFit(const Value& step, const std::string& output,
   EXPECT_NEAR(predictionsSse(output), error, 1e-9 * total);
 }
 
-// Fits every case with LAR and LASSO to the path's end on 1 and 8 threads, and with their
-// default stop and choice, with `performance` options added; checks every fit.
+// Fits every case with LAR and LASSO to the path's end on 1 and 8 threads (also choosing by
+// cross validation), and with their default stop and choice, with `performance` options
+// added; checks every fit.
 void expectSoundFits(const std::string& performance, const std::string& tag) {
   std::vector<Fit> fits;
   for (const auto& [copy, original] : kCopies)
     for (const std::string method : {"lar", "lasso"}) {
       fits.push_back({copy, method, method + "(stop=none)", true});
+      // The folds' sums swept along the path.
+      fits.push_back({copy, method, method + "(choose=cv stop=none) cvmethod=split(4)", true});
       fits.push_back({copy, method, method, false});
     }
   const std::string csv = qrxrun::readFile(kDir + "longley.csv");
@@ -222,6 +225,40 @@ void expectSoundFits(const std::string& performance, const std::string& tag) {
   }
 }
 
+// Fits the random design with near copies (copies.csv) with LAR and LASSO to the path's end
+// on each road and on 1 and 8 threads; checks that each selected model is one fit.
+void expectWholeFits(const std::string& tag) {
+  const std::string csv = qrxrun::readFile(kDir + "copies.csv");
+  std::string program;
+  std::vector<std::string> outputs;
+  for (const std::string method : {"lar", "lasso"})
+    for (const std::string road : {"", "buildsscp=incremental"})
+      for (const int cpus : {1, 8}) {
+        std::string out = "o";
+        out += std::to_string(outputs.size());
+        program += "proc varsifter data=copies;\n  model Employed = c1 c0 x2 x1 c2 x0 x3 x4";
+        program += " / selection=";
+        program += method;
+        program += "(stop=none);\n  performance ";
+        program += road;
+        program += " cpucount=";
+        program += std::to_string(cpus);
+        program += ";\n  output out=";
+        program += out;
+        program += " p=p;\nrun;\n";
+        outputs.push_back(out + ".csv");
+      }
+  const qrxrun::ProgramRun run = qrxrun::runProgram(program, tag, {{"copies.csv", csv}}, outputs);
+  ASSERT_EQ(run.json["steps"].items.size(), outputs.size()) << run.log;
+  const auto data = dataColumns(csv);
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    SCOPED_TRACE(outputs[i]);
+    const auto file = run.files.find(outputs[i]);
+    ASSERT_NE(file, run.files.end());
+    expectOneFit(run.json["steps"][i], file->second, data);
+  }
+}
+
 } // namespace
 
 TEST(LarRefusal, PackedPathsAreThoseWithoutTheRefusedColumn) { expectSoundFits("", "larrefusal"); }
@@ -230,5 +267,19 @@ TEST(LarRefusal, PassesPerStepAndKeptCrossProductsAgree) {
   expectSoundFits("buildsscp=incremental", "larrefusalpg");
   ::setenv("QRX_TEST_HOOKS", "larCrossLimit=100000000", 1);
   expectSoundFits("buildsscp=incremental", "larrefusalkp");
+  ::unsetenv("QRX_TEST_HOOKS");
+}
+
+// A candidate refused at its entry, after the step before it ended where the candidate caught
+// up, leaves the step to move on from there; where that move is all the step does before the
+// path's end, the step is that move, recorded with the estimates it left (the test hook
+// larRefusalAhead sends every judgement to the entry, as for effects the path cannot judge
+// ahead).
+TEST(LarRefusal, AStepThatMovesPastARefusedEntryIsRecordedAsItsFit) {
+  expectWholeFits("larwhole");
+  ::setenv("QRX_TEST_HOOKS", "larRefusalAhead=0", 1);
+  expectWholeFits("larwholeentry");
+  ::setenv("QRX_TEST_HOOKS", "larRefusalAhead=0,larCrossLimit=100000000", 1);
+  expectWholeFits("larwholekept");
   ::unsetenv("QRX_TEST_HOOKS");
 }
