@@ -39,19 +39,24 @@ def tolerance(kappa, floor=1e-8):
 class Data:
     """The rows of the case as the fit sees them, with the engine's design columns."""
 
-    def __init__(self, case, workdir, record):
+    def __init__(self, case, workdir, record, rows=None):
         cols = case.columns
         n = len(cols["y"])
         self.y_all = np.array([np.nan if v is None else v for v in cols["y"]], float)
         self.w_all = np.array(cols[case.weight], float) if case.weight else np.ones(n)
         self.f_all = np.floor(np.array(cols[case.freq], float)) if case.freq else np.ones(n)
-        head, rows = read_csv(os.path.join(workdir, "dz.csv"))
+        head, lines = read_csv(os.path.join(workdir, "dz.csv"))
         self.names = head
-        D = np.array([[np.nan if num(v) is None else float(v) for v in r] for r in rows], float)
+        D = np.array([[np.nan if num(v) is None else float(v) for v in r] for r in lines], float)
         self.D_all = D
-        des = [i for i, h in enumerate(head) if h not in ("y", "_BY_")]
+        des = [i for i, h in enumerate(head) if h not in ("y", "_BY_", case.by)]
         self.design_idx = des
         ok = ~np.isnan(self.y_all) & (self.w_all > 0) & (self.f_all >= 1)
+        if rows is not None:
+            # a BY group's design has as many columns as the group needs; the rest are empty
+            ok &= rows
+            des = [i for i in des if not np.isnan(D[rows, i]).all()]
+            self.design_idx = des
         ok &= ~np.isnan(D[:, des]).any(axis=1)
         self.used = ok
         self.y = self.y_all[ok]
@@ -101,6 +106,17 @@ def printed_models(output):
     return models
 
 
+def by_groups(output):
+    """The top-level nodes of each BY group: a group's tables start at its NObs table."""
+    segs = []
+    for n in output:
+        if n.get("name") == "NObs":
+            segs.append([])
+        if segs:
+            segs[-1].append(n)
+    return segs
+
+
 def find(output, name):
     return [n for n, _ in nodes(output) if n.get("name") == name]
 
@@ -113,8 +129,11 @@ class Checker:
         self.workdir = workdir
         self.out = record["steps"][0]["output"] if record and record.get("steps") else []
         self.full_sigma2 = None
+        self.group = 0
 
     def fail(self, family, where, text):
+        if self.case.by:
+            where = "BY group %d, %s" % (self.group + 1, where)
         self.findings.append(Finding(family, where, text))
 
     # ---- the run as a whole ----
@@ -127,11 +146,29 @@ class Checker:
             self.fail("run.error", "run", "return code %s; %s" % (
                 rc, "; ".join(e.get("text", "") for e in errors[:3])))
             return self.findings
+        segments = by_groups(self.out) if case.by else [self.out]
+        values = []
+        if case.by:
+            for v in case.columns[case.by]:
+                if v not in values:
+                    values.append(v)
+            if len(values) != len(segments):
+                self.fail("by", "run", "%d BY groups shown, %d in the data" % (len(segments), len(values)))
+                return self.findings
+        for g, seg in enumerate(segments):
+            self.out = seg
+            rows = np.array(case.columns[case.by]) == values[g] if case.by else None
+            self.group = g
+            self.check_group(rows)
+        return self.findings
+
+    def check_group(self, rows):
+        case = self.case
         pn = find(self.out, "ParameterNames")
         if not pn or not os.path.exists(os.path.join(self.workdir, "dz.csv")):
             self.fail("run.error", "run", "no design written")
-            return self.findings
-        d = Data(case, self.workdir, self.record)
+            return
+        d = Data(case, self.workdir, self.record, rows)
         d.map_names(pn[-1])
         self.d = d
         self.check_nobs(d)
@@ -150,7 +187,6 @@ class Checker:
         self.check_output(d, models)
         if case.method in ("LAR", "LASSO"):
             self.check_lars(d, models)
-        return self.findings
 
     def check_nobs(self, d):
         t = find(self.out, "NObs")
@@ -272,6 +308,11 @@ class Checker:
             tot = [r for k, r in anova.items() if k not in ("Model", "Error")]
             if tot and not _close(tot[0]["SS"], tss, 1e-10 * tss + 1e-300):
                 self.fail("anova.total", where, "total SS %r, reference %r" % (tot[0]["SS"], tss))
+            if err is not None and tot and not cols and has_int and tot[0]["SS"] is not None:
+                # the intercept-only model leaves the corrected total itself
+                if err["SS"] is None or abs(err["SS"] - tot[0]["SS"]) > 1e-13 * tot[0]["SS"]:
+                    self.fail("anova.intercept", where, "intercept-only error SS %r, corrected "
+                              "total %r" % (err["SS"], tot[0]["SS"]))
             if err is not None:
                 sse = err["SS"]
                 if sse is None or sse < -1e-12 * tss or sse > tss * (1 + 1e-8) + 1e-300:
@@ -353,14 +394,16 @@ class Checker:
                 self.fail("estimate", where, "%s estimate %r, reference %r" % (nm, e, b))
             se = r.get("StdErr")
             if mse is not None and se is not None and v >= 0:
+                # a standard error carries half the relative error of the SSE it comes from
                 se_r = math.sqrt(mse * v)
-                if abs(se - se_r) > tol * 10 * se_r + 1e-300 and abs(se - se_r) * sx / sy > tol * 10:
+                rel = tol * 10 + 0.5 * tol * d.tss / max(f.sse, 1e-300)
+                if abs(se - se_r) > rel * se_r + 1e-300 and abs(se - se_r) * sx / sy > rel:
                     self.fail("stderr", where, "%s standard error %r, reference %r" % (nm, se, se_r))
 
     def check_stats(self, where, fs, crit, sse_r, dsse, d, X, cols):
         n = d.n
         sse_lo = max(sse_r - dsse, 1e-300)
-        rel = dsse / sse_lo     # relative error the SSE may carry
+        rel = float(dsse) / float(sse_lo)     # relative error the SSE may carry
         def cmp(key, label, slack):
             if label not in fs or key not in crit:
                 return
@@ -411,6 +454,8 @@ class Checker:
             sizes = [q + 1 if i < r else q for i in range(k)]
             return np.repeat(np.arange(k), sizes)
         if kind == "INDEX":
+            if self.case.by:
+                return None
             f = np.array(self.case.columns["fold"], float)[d.used]
             levels = sorted(set(f.tolist()))
             return np.array([levels.index(v) for v in f])

@@ -58,6 +58,7 @@ class Fit:
             g = np.concatenate([[1.0], -cx])
             T = np.eye(len(cs))
             T[0, :] = g
+            self.a = cs[0]
             self.beta = np.concatenate([[cy + cs[0] - cx @ cs[1:]], cs[1:]])
             self.cov = T @ covu @ T.T
         hq = (Q * Q).sum(axis=1)
@@ -67,9 +68,11 @@ class Fit:
         self.cx, self.cy = cx, cy
 
     def predict(self, X):
+        """Predictions formed about the centres, free of the cancellation of an intercept
+        far from zero against columns far from zero."""
         if self.noint:
             return X @ self.beta
-        return self.beta[0] + X @ self.beta[1:]
+        return self.cy + self.a + (X - self.cx) @ self.beta[1:]
 
 
 def fit(X, y, wf, noint):
@@ -81,7 +84,7 @@ def press_sum(X, y, wf, freq, noint):
     w = wf / freq
     h1 = f.h * w      # leverage of one copy of the row: w x'(X'WFX)^-1 x
     keep = np.abs(1 - h1) > 1e-8
-    r = y - f.predict(X)
+    r = f.resid_raw
     hmax = float(np.max(h1[keep])) if keep.any() else 0.0
     return float(np.sum(freq[keep] * w[keep] * (r[keep] / (1 - h1[keep])) ** 2)), hmax, f.cond ** 2
 
