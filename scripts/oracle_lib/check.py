@@ -408,6 +408,8 @@ class Checker:
             if label not in fs or key not in crit:
                 return
             v = fs[label]
+            if v in ("-Infty", None) and sse_r <= dsse:
+                return      # the SSE cannot be told from zero: a perfect fit
             if v is None or isinstance(v, str):
                 self.fail("fitstat." + key.lower(), where, "%s printed as %r, reference %r" % (label, v, crit[key]))
                 return
@@ -504,7 +506,9 @@ class Checker:
             return
         from sklearn.linear_model import lars_path
         names = [e["name"] for e in case.effects]
-        cols = [d.names.index(nm) for nm in names]
+        if any(nm not in d.col_of for nm in names):
+            return
+        cols = [d.col_of[nm] for nm in names]
         X = d.D[:, cols]
         sw = np.sqrt(d.wf)
         cx = np.array([ref.wmean(X[:, j], d.wf) for j in range(X.shape[1])])
@@ -601,16 +605,32 @@ def compare_threads(rec1, rec8):
             out.append(Finding("threads", name, "%d tables against %d" % (len(t1), len(t8))))
             continue
         for a, b in zip(t1, t8):
+            names = [col["name"] for col in a["columns"]]
             if len(a["rows"]) != len(b["rows"]):
                 out.append(Finding("threads", name, "%d rows against %d" % (len(a["rows"]), len(b["rows"]))))
                 break
             for ra, rb in zip(a["rows"], b["rows"]):
-                for va, vb in zip(ra, rb):
+                se = None
+                if "StdErr" in names and isinstance(ra[names.index("StdErr")], float):
+                    se = abs(ra[names.index("StdErr")])
+                for cname, va, vb in zip(names, ra, rb):
+                    if cname in ("ProbF", "Probt"):
+                        continue    # a tail probability near 0 keeps no relative digits
+                    if cname == "Estimate" and se and isinstance(va, float) and isinstance(vb, float):
+                        # an estimate is known to its standard error: compare in that unit
+                        if abs(va - vb) > 1e-6 * (abs(va) + se):
+                            out.append(Finding("threads", name, "Estimate %r against %r" % (va, vb)))
+                            break
+                        continue
                     if isinstance(va, str) or isinstance(vb, str) or va is None or vb is None:
                         if va != vb and norm_name(va) != norm_name(vb):
                             out.append(Finding("threads", name, "%r against %r" % (va, vb)))
                             break
+                    elif cname in ("tValue", "StandardizedEst", "FValue"):
+                        if abs(va - vb) > 1e-6 * (abs(va) + 1):
+                            out.append(Finding("threads", name, "%s %r against %r" % (cname, va, vb)))
+                            break
                     elif abs(va - vb) > 1e-6 * max(abs(va), abs(vb)) + 1e-9:
-                        out.append(Finding("threads", name, "%r against %r" % (va, vb)))
+                        out.append(Finding("threads", name, "%s %r against %r" % (cname, va, vb)))
                         break
     return out[:3]

@@ -114,6 +114,8 @@ def make_data(case):
         n = int(rng.integers(1000, 3000))
     if sc == "manylevels":
         n = int(rng.integers(300, 900))
+        if rng.random() < 0.25:
+            n = int(rng.integers(2200, 2600))   # past a thousand levels
     k = int(rng.integers(2, 7))
     xs = continuous(case, n, k, far=(sc == "farmean" and rng.random() < 0.3))
     extra = np.zeros(n)
@@ -123,7 +125,7 @@ def make_data(case):
             g = add_class(case, n, min(lv, n // 3), "g%d" % (c + 1))
             extra += rng.normal(size=g.max() + 1)[g]
     if sc == "manylevels":
-        lv = int(rng.integers(120, n // 2))
+        lv = int(rng.integers(120, n // 2)) if n < 2000 else int(rng.integers(1000, 1250))
         g = add_class(case, n, lv, "m1", coding=pick(rng, ["GLM", "EFFECT", "REF"]))
         extra += rng.normal(size=g.max() + 1)[g]
         case.tags.add("manylevels")

@@ -35,7 +35,10 @@ class Fit:
         scale[scale == 0] = 1.0
         As = A / scale
         Q, R = np.linalg.qr(As)
-        self.cond = np.linalg.cond(R) if R.size else 1.0
+        try:
+            self.cond = np.linalg.cond(R) if R.size else 1.0
+        except np.linalg.LinAlgError:
+            self.cond = np.inf
         try:
             if not (R.size and np.isfinite(self.cond) and self.cond < 1e300):
                 raise np.linalg.LinAlgError
