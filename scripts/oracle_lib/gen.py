@@ -68,7 +68,9 @@ def continuous(case, n, k, far=False):
     for j in range(k):
         scale = 10.0 ** rng.uniform(-2, 2)
         centre = 0.0
-        if far or rng.random() < 0.15:
+        # x1 carries the splines: a spline of degree 60 over values near 1e9 cannot be held
+        # in doubles at all (qrx refuses it with a message, as it should)
+        if (far or rng.random() < 0.15) and not (j == 0 and case.scenario == "widespline"):
             centre = pick(rng, [1e4, 1e6, -3e7, 1e9]) * rng.uniform(1, 2)
             case.tags.add("farx")
         x = centre + scale * rng.normal(size=n)

@@ -89,6 +89,10 @@ def press_sum(X, y, wf, freq, noint):
     keep = np.abs(1 - h1) > 1e-8
     r = f.resid_raw
     hmax = float(np.max(h1[keep])) if keep.any() else 0.0
+    # a row within rounding of the 1e-8 cut may fall either side of it
+    g = np.abs(1 - h1)
+    if ((g > 1e-9) & (g < 1e-7)).any():
+        return None, hmax, f.cond ** 2
     return float(np.sum(freq[keep] * w[keep] * (r[keep] / (1 - h1[keep])) ** 2)), hmax, f.cond ** 2
 
 
