@@ -306,7 +306,7 @@ class Checker:
             self.fail("rank.accept", where, "the Intercept is refused")
         cols = [c for _, c, _ in taken]
         X = d.D[:, [c for c in cols]] if cols else np.zeros((len(d.y), 0))
-        either = self.rank_bands(d, where, taken, refused)
+        sound = self.rank_bands(d, where, taken, refused)
         f = ref.fit(X, d.y, d.wf, d.noint)
         kappa = f.cond ** 2
         tol = tolerance(kappa)
@@ -330,6 +330,17 @@ class Checker:
                 elif not _close(sse, f.sse, tol * tss):
                     self.fail("anova.sse", where, "error SS %r, least squares of the taken columns %r "
                               "(corrected total %r, tolerance %.1e of it)" % (sse, f.sse, tss, tol))
+            if err is not None and err["SS"] is not None and sound is not None and len(sound) < len(cols):
+                # whatever the conditioning: no worse than the columns every sound rule takes,
+                # no better than the span of all columns taken
+                fs_ = ref.fit(X[:, sorted(sound)], d.y, d.wf, d.noint)
+                lo = ref.min_sse(X, d.y, d.wf, d.noint)
+                if err["SS"] > fs_.sse + 1e-8 * tss + tolerance(fs_.cond ** 2) * tss:
+                    self.fail("anova.sse", where, "error SS %r above %r, the fit of the %d columns "
+                              "any sound rule takes" % (err["SS"], fs_.sse, len(sound)))
+                elif err["SS"] < lo - 1e-8 * tss:
+                    self.fail("anova.sse", where, "error SS %r below %r, the least of the span of "
+                              "the taken columns" % (err["SS"], lo))
             model = anova.get("Model")
             if model is not None:
                 want = len(cols)
@@ -350,7 +361,7 @@ class Checker:
         within 1e-3 of it) must be taken, columns below 1e-9 must be refused."""
         k = len(taken) + len(refused)
         if k == 0 or d.D.shape[0] * k * k > EXACT_LIMIT:
-            return False
+            return None
         allc = [c for _, c, _ in taken] + [c for _, c, _ in refused]
         X = d.D[:, allc]
         G = ref.exact_gram(X, d.wf, d.noint)
@@ -379,7 +390,8 @@ class Checker:
                 if abs(dbl[j] - r) <= 1e-3 * r:
                     self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
                               "diagonal" % (refused[j - nt][0], r))
-        return False
+        # the taken columns that any sound rule takes: the fit can do no worse than theirs
+        return [i for i in order if i < nt and ratios[i] >= ACCEPT]
 
     def check_estimates(self, d, where, ps, taken, f, X, tol):
         sy = math.sqrt(d.tss_c / max(d.sumw, 1e-300)) or 1.0

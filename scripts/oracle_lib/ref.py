@@ -82,6 +82,23 @@ def fit(X, y, wf, noint):
     return Fit(X, y, wf, noint)
 
 
+def min_sse(X, y, wf, noint):
+    """The least weighted SSE over the span of X (with the intercept unless noint), by a
+    singular value decomposition that keeps every direction down to rounding."""
+    s = np.sqrt(wf)
+    if noint:
+        A, b = X * s[:, None], y * s
+    else:
+        cx = np.array([wmean(X[:, j], wf) for j in range(X.shape[1])])
+        A = np.column_stack([s, (X - cx) * s[:, None]])
+        b = (y - wmean(y, wf)) * s
+    scale = np.sqrt((A * A).sum(axis=0))
+    scale[scale == 0] = 1.0
+    coef = np.linalg.lstsq(A / scale, b, rcond=None)[0]
+    r = b - (A / scale) @ coef
+    return float(r @ r)
+
+
 def press_sum(X, y, wf, freq, noint):
     f = fit(X, y, wf, noint)
     w = wf / freq
