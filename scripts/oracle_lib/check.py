@@ -15,6 +15,8 @@ LS_METHODS = ("NONE", "FORWARD", "BACKWARD", "STEPWISE")
 # Exact pivots are formed for designs up to this size (rows x columns^2).
 EXACT_LIMIT = 4_000_000
 ACCEPT, REFUSE = 1e-7, 1e-9
+# Past this many design columns only the selected model is refitted.
+WIDE = 300
 
 
 class Finding:
@@ -39,19 +41,24 @@ def tolerance(kappa, floor=1e-8):
 class Data:
     """The rows of the case as the fit sees them, with the engine's design columns."""
 
-    def __init__(self, case, workdir, record):
+    def __init__(self, case, workdir, record, rows=None):
         cols = case.columns
         n = len(cols["y"])
         self.y_all = np.array([np.nan if v is None else v for v in cols["y"]], float)
         self.w_all = np.array(cols[case.weight], float) if case.weight else np.ones(n)
         self.f_all = np.floor(np.array(cols[case.freq], float)) if case.freq else np.ones(n)
-        head, rows = read_csv(os.path.join(workdir, "dz.csv"))
+        head, lines = read_csv(os.path.join(workdir, "dz.csv"))
         self.names = head
-        D = np.array([[np.nan if num(v) is None else float(v) for v in r] for r in rows], float)
+        D = np.array([[np.nan if num(v) is None else float(v) for v in r] for r in lines], float)
         self.D_all = D
-        des = [i for i, h in enumerate(head) if h not in ("y", "_BY_")]
+        des = [i for i, h in enumerate(head) if h not in ("y", "_BY_", case.by)]
         self.design_idx = des
         ok = ~np.isnan(self.y_all) & (self.w_all > 0) & (self.f_all >= 1)
+        if rows is not None:
+            # a BY group's design has as many columns as the group needs; the rest are empty
+            ok &= rows
+            des = [i for i in des if not np.isnan(D[rows, i]).all()]
+            self.design_idx = des
         ok &= ~np.isnan(D[:, des]).any(axis=1)
         self.used = ok
         self.y = self.y_all[ok]
@@ -101,6 +108,17 @@ def printed_models(output):
     return models
 
 
+def by_groups(output):
+    """The top-level nodes of each BY group: a group's tables start at its NObs table."""
+    segs = []
+    for n in output:
+        if n.get("name") == "NObs":
+            segs.append([])
+        if segs:
+            segs[-1].append(n)
+    return segs
+
+
 def find(output, name):
     return [n for n, _ in nodes(output) if n.get("name") == name]
 
@@ -113,8 +131,11 @@ class Checker:
         self.workdir = workdir
         self.out = record["steps"][0]["output"] if record and record.get("steps") else []
         self.full_sigma2 = None
+        self.group = 0
 
     def fail(self, family, where, text):
+        if self.case.by:
+            where = "BY group %d, %s" % (self.group + 1, where)
         self.findings.append(Finding(family, where, text))
 
     # ---- the run as a whole ----
@@ -127,11 +148,29 @@ class Checker:
             self.fail("run.error", "run", "return code %s; %s" % (
                 rc, "; ".join(e.get("text", "") for e in errors[:3])))
             return self.findings
+        segments = by_groups(self.out) if case.by else [self.out]
+        values = []
+        if case.by:
+            for v in case.columns[case.by]:
+                if v not in values:
+                    values.append(v)
+            if len(values) != len(segments):
+                self.fail("by", "run", "%d BY groups shown, %d in the data" % (len(segments), len(values)))
+                return self.findings
+        for g, seg in enumerate(segments):
+            self.out = seg
+            rows = np.array(case.columns[case.by]) == values[g] if case.by else None
+            self.group = g
+            self.check_group(rows)
+        return self.findings
+
+    def check_group(self, rows):
+        case = self.case
         pn = find(self.out, "ParameterNames")
         if not pn or not os.path.exists(os.path.join(self.workdir, "dz.csv")):
             self.fail("run.error", "run", "no design written")
-            return self.findings
-        d = Data(case, self.workdir, self.record)
+            return
+        d = Data(case, self.workdir, self.record, rows)
         d.map_names(pn[-1])
         self.d = d
         self.check_nobs(d)
@@ -139,9 +178,12 @@ class Checker:
         self.full_model(d)
         models = printed_models(self.out)
         self.entry = self.entry_order(models)
+        wide = len(d.design_idx) > WIDE
         for label, tabs in models:
             if "ParameterEstimates" not in tabs:
                 continue
+            if wide and label != "Selected":
+                continue    # a fit of a thousand columns costs seconds: the selected one only
             if case.method in LS_METHODS:
                 self.check_ls_model(d, label, tabs)
             else:
@@ -150,7 +192,6 @@ class Checker:
         self.check_output(d, models)
         if case.method in ("LAR", "LASSO"):
             self.check_lars(d, models)
-        return self.findings
 
     def check_nobs(self, d):
         t = find(self.out, "NObs")
@@ -192,7 +233,10 @@ class Checker:
     def full_model(self, d):
         """The full model's error variance for BIC and CP, with its rank by the exact
         pivots: None when a column lies in the band where either choice is sound."""
-        cols = [i for i in d.design_idx if d.names[i] != "Intercept"]
+        self.full_sigma2 = None
+        self.full_rel = 0.0
+        icol = d.col_of.get("Intercept")
+        cols = [i for i in d.design_idx if d.names[i] != "Intercept" and i != icol]
         if d.D.shape[0] * len(cols) ** 2 > EXACT_LIMIT or not cols:
             return
         X = d.D[:, cols]
@@ -213,8 +257,10 @@ class Checker:
             return
         f = ref.fit(X[:, take], d.y, d.wf, d.noint)
         p = len(take) + (0 if d.noint else 1)
-        if d.n - p > 0:
+        dsse = tolerance(f.cond ** 2) * d.tss
+        if d.n - p > 0 and f.sse > dsse:
             self.full_sigma2 = f.sse / (d.n - p)
+            self.full_rel = dsse / (f.sse - dsse)   # relative error the full MSE may carry
 
     def entry_order(self, models):
         """The step at which each effect last entered, from the step tables."""
@@ -260,7 +306,7 @@ class Checker:
             self.fail("rank.accept", where, "the Intercept is refused")
         cols = [c for _, c, _ in taken]
         X = d.D[:, [c for c in cols]] if cols else np.zeros((len(d.y), 0))
-        either = self.rank_bands(d, where, taken, refused)
+        sound = self.rank_bands(d, where, taken, refused)
         f = ref.fit(X, d.y, d.wf, d.noint)
         kappa = f.cond ** 2
         tol = tolerance(kappa)
@@ -272,6 +318,11 @@ class Checker:
             tot = [r for k, r in anova.items() if k not in ("Model", "Error")]
             if tot and not _close(tot[0]["SS"], tss, 1e-10 * tss + 1e-300):
                 self.fail("anova.total", where, "total SS %r, reference %r" % (tot[0]["SS"], tss))
+            if err is not None and tot and not cols and has_int and tot[0]["SS"] is not None:
+                # the intercept-only model leaves the corrected total itself
+                if err["SS"] is None or abs(err["SS"] - tot[0]["SS"]) > 1e-13 * tot[0]["SS"]:
+                    self.fail("anova.intercept", where, "intercept-only error SS %r, corrected "
+                              "total %r" % (err["SS"], tot[0]["SS"]))
             if err is not None:
                 sse = err["SS"]
                 if sse is None or sse < -1e-12 * tss or sse > tss * (1 + 1e-8) + 1e-300:
@@ -279,6 +330,17 @@ class Checker:
                 elif not _close(sse, f.sse, tol * tss):
                     self.fail("anova.sse", where, "error SS %r, least squares of the taken columns %r "
                               "(corrected total %r, tolerance %.1e of it)" % (sse, f.sse, tss, tol))
+            if err is not None and err["SS"] is not None and sound is not None and len(sound) < len(cols):
+                # whatever the conditioning: no worse than the columns every sound rule takes,
+                # no better than the span of all columns taken
+                fs_ = ref.fit(X[:, sorted(sound)], d.y, d.wf, d.noint)
+                lo = ref.min_sse(X, d.y, d.wf, d.noint)
+                if err["SS"] > fs_.sse + 1e-8 * tss + tolerance(fs_.cond ** 2) * tss:
+                    self.fail("anova.sse", where, "error SS %r above %r, the fit of the %d columns "
+                              "any sound rule takes" % (err["SS"], fs_.sse, len(sound)))
+                elif err["SS"] < lo - 1e-8 * tss:
+                    self.fail("anova.sse", where, "error SS %r below %r, the least of the span of "
+                              "the taken columns" % (err["SS"], lo))
             model = anova.get("Model")
             if model is not None:
                 want = len(cols)
@@ -299,7 +361,7 @@ class Checker:
         within 1e-3 of it) must be taken, columns below 1e-9 must be refused."""
         k = len(taken) + len(refused)
         if k == 0 or d.D.shape[0] * k * k > EXACT_LIMIT:
-            return False
+            return None
         allc = [c for _, c, _ in taken] + [c for _, c, _ in refused]
         X = d.D[:, allc]
         G = ref.exact_gram(X, d.wf, d.noint)
@@ -328,7 +390,8 @@ class Checker:
                 if abs(dbl[j] - r) <= 1e-3 * r:
                     self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
                               "diagonal" % (refused[j - nt][0], r))
-        return False
+        # the taken columns that any sound rule takes: the fit can do no worse than theirs
+        return [i for i in order if i < nt and ratios[i] >= ACCEPT]
 
     def check_estimates(self, d, where, ps, taken, f, X, tol):
         sy = math.sqrt(d.tss_c / max(d.sumw, 1e-300)) or 1.0
@@ -353,18 +416,22 @@ class Checker:
                 self.fail("estimate", where, "%s estimate %r, reference %r" % (nm, e, b))
             se = r.get("StdErr")
             if mse is not None and se is not None and v >= 0:
+                # a standard error carries half the relative error of the SSE it comes from
                 se_r = math.sqrt(mse * v)
-                if abs(se - se_r) > tol * 10 * se_r + 1e-300 and abs(se - se_r) * sx / sy > tol * 10:
+                rel = tol * 10 + 0.5 * tol * d.tss / max(f.sse, 1e-300)
+                if abs(se - se_r) > rel * se_r + 1e-300 and abs(se - se_r) * sx / sy > rel:
                     self.fail("stderr", where, "%s standard error %r, reference %r" % (nm, se, se_r))
 
     def check_stats(self, where, fs, crit, sse_r, dsse, d, X, cols):
         n = d.n
         sse_lo = max(sse_r - dsse, 1e-300)
-        rel = dsse / sse_lo     # relative error the SSE may carry
+        rel = float(dsse) / float(sse_lo)     # relative error the SSE may carry
         def cmp(key, label, slack):
             if label not in fs or key not in crit:
                 return
             v = fs[label]
+            if v in ("-Infty", None) and sse_r <= dsse:
+                return      # the SSE cannot be told from zero: a perfect fit
             if v is None or isinstance(v, str):
                 self.fail("fitstat." + key.lower(), where, "%s printed as %r, reference %r" % (label, v, crit[key]))
                 return
@@ -378,12 +445,14 @@ class Checker:
         cmp("RMSE", "Root MSE", crit.get("RMSE", 0) * rel)
         cmp("ASE", "ASE", dsse / d.sumw)
         if self.full_sigma2:
-            cmp("CP", "C(p)", dsse / self.full_sigma2 + 1e-6 * n)
-            cmp("BIC", "BIC", n * rel * 4 + 1e-6 * n)
+            ratio = sse_r / self.full_sigma2
+            q = n * self.full_sigma2 / max(sse_r, 1e-300)
+            cmp("CP", "C(p)", dsse / self.full_sigma2 + ratio * self.full_rel + 1e-6 * n)
+            cmp("BIC", "BIC", n * rel * 4 + 4 * q * (n + q) * (rel + self.full_rel) + 1e-6 * n)
         if "PRESS" in fs and fs["PRESS"] is not None:
             # a leave-one-out residual divides by 1 - h: its error grows as 1/(1 - h)
             pr, hmax, kap = ref.press_sum(X, d.y, d.wf, d.freq, d.noint)
-            if abs(fs["PRESS"] - pr) > 10 * tolerance(kap) / (1 - hmax) * pr + 4 * dsse:
+            if pr is not None and abs(fs["PRESS"] - pr) > 10 * tolerance(kap) / (1 - hmax) * pr + 4 * dsse:
                 self.fail("fitstat.press", where, "PRESS %r, reference %r" % (fs["PRESS"], pr))
         if "CV PRESS" in fs and fs["CV PRESS"] is not None:
             folds = self.folds(d)
@@ -411,6 +480,8 @@ class Checker:
             sizes = [q + 1 if i < r else q for i in range(k)]
             return np.repeat(np.arange(k), sizes)
         if kind == "INDEX":
+            if self.case.by:
+                return None
             f = np.array(self.case.columns["fold"], float)[d.used]
             levels = sorted(set(f.tolist()))
             return np.array([levels.index(v) for v in f])
@@ -459,7 +530,9 @@ class Checker:
             return
         from sklearn.linear_model import lars_path
         names = [e["name"] for e in case.effects]
-        cols = [d.names.index(nm) for nm in names]
+        if any(nm not in d.col_of for nm in names):
+            return
+        cols = [d.col_of[nm] for nm in names]
         X = d.D[:, cols]
         sw = np.sqrt(d.wf)
         cx = np.array([ref.wmean(X[:, j], d.wf) for j in range(X.shape[1])])
@@ -556,16 +629,32 @@ def compare_threads(rec1, rec8):
             out.append(Finding("threads", name, "%d tables against %d" % (len(t1), len(t8))))
             continue
         for a, b in zip(t1, t8):
+            names = [col["name"] for col in a["columns"]]
             if len(a["rows"]) != len(b["rows"]):
                 out.append(Finding("threads", name, "%d rows against %d" % (len(a["rows"]), len(b["rows"]))))
                 break
             for ra, rb in zip(a["rows"], b["rows"]):
-                for va, vb in zip(ra, rb):
+                se = None
+                if "StdErr" in names and isinstance(ra[names.index("StdErr")], float):
+                    se = abs(ra[names.index("StdErr")])
+                for cname, va, vb in zip(names, ra, rb):
+                    if cname in ("ProbF", "Probt"):
+                        continue    # a tail probability near 0 keeps no relative digits
+                    if cname == "Estimate" and se and isinstance(va, float) and isinstance(vb, float):
+                        # an estimate is known to its standard error: compare in that unit
+                        if abs(va - vb) > 1e-6 * (abs(va) + se):
+                            out.append(Finding("threads", name, "Estimate %r against %r" % (va, vb)))
+                            break
+                        continue
                     if isinstance(va, str) or isinstance(vb, str) or va is None or vb is None:
                         if va != vb and norm_name(va) != norm_name(vb):
                             out.append(Finding("threads", name, "%r against %r" % (va, vb)))
                             break
+                    elif cname in ("tValue", "StandardizedEst", "FValue"):
+                        if abs(va - vb) > 1e-6 * (abs(va) + 1):
+                            out.append(Finding("threads", name, "%s %r against %r" % (cname, va, vb)))
+                            break
                     elif abs(va - vb) > 1e-6 * max(abs(va), abs(vb)) + 1e-9:
-                        out.append(Finding("threads", name, "%r against %r" % (va, vb)))
+                        out.append(Finding("threads", name, "%s %r against %r" % (cname, va, vb)))
                         break
     return out[:3]

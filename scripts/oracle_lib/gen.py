@@ -68,7 +68,9 @@ def continuous(case, n, k, far=False):
     for j in range(k):
         scale = 10.0 ** rng.uniform(-2, 2)
         centre = 0.0
-        if far or rng.random() < 0.15:
+        # x1 carries the splines: a spline of degree 60 over values near 1e9 cannot be held
+        # in doubles at all (qrx refuses it with a message, as it should)
+        if (far or rng.random() < 0.15) and not (j == 0 and case.scenario == "widespline"):
             centre = pick(rng, [1e4, 1e6, -3e7, 1e9]) * rng.uniform(1, 2)
             case.tags.add("farx")
         x = centre + scale * rng.normal(size=n)
@@ -114,6 +116,8 @@ def make_data(case):
         n = int(rng.integers(1000, 3000))
     if sc == "manylevels":
         n = int(rng.integers(300, 900))
+        if rng.random() < 0.25:
+            n = int(rng.integers(2200, 2600))   # past a thousand levels
     k = int(rng.integers(2, 7))
     xs = continuous(case, n, k, far=(sc == "farmean" and rng.random() < 0.3))
     extra = np.zeros(n)
@@ -123,10 +127,15 @@ def make_data(case):
             g = add_class(case, n, min(lv, n // 3), "g%d" % (c + 1))
             extra += rng.normal(size=g.max() + 1)[g]
     if sc == "manylevels":
-        lv = int(rng.integers(120, n // 2))
+        lv = int(rng.integers(120, n // 2)) if n < 2000 else int(rng.integers(1000, 1250))
         g = add_class(case, n, lv, "m1", coding=pick(rng, ["GLM", "EFFECT", "REF"]))
         extra += rng.normal(size=g.max() + 1)[g]
         case.tags.add("manylevels")
+        if rng.random() < 0.5:
+            # a dense covariate that is nearly a function of the level: sound, to be kept
+            z = g.astype(float) + 1e-5 * rng.normal(size=n)
+            case.add("z", z)
+            case.effects.insert(0, {"name": "z", "kind": "cont", "vars": ["z"]})
     if sc == "nearcopy" or rng.random() < 0.1:
         j = int(rng.integers(len(xs)))
         eps = 10.0 ** rng.uniform(-10, -3)
@@ -172,15 +181,23 @@ def make_data(case):
                 case.columns["x1"][i] = None
         case.tags.add("missing")
     case.add("y", yv)
-    if sc == "wconst" or rng.random() < 0.25:
+    if sc in ("wconst", "manylevels") or rng.random() < 0.25:
         w = rng.uniform(0.5, 2.0, n)
         if rng.random() < 0.5:
             w[rng.choice(n, size=max(1, n // 15), replace=False)] = 0.0
         if rng.random() < 0.5:
             w[rng.choice(n, size=max(1, n // 15), replace=False)] = pick(rng, [1e-9, 1e-6, 1e-4])
+        if "manylevels" in case.tags and rng.random() < 0.5:
+            last = np.array(case.columns["m1"]) == max(case.columns["m1"])
+            w[last] = pick(rng, [1e-8, 1e-6])
         case.add("w", w)
         case.weight = "w"
         case.tags.add("weight")
+    if rng.random() < 0.1 and sc not in ("manylevels", "bigsample"):
+        groups = int(rng.integers(2, 4))
+        case.add("b", [float(i * groups // n) for i in range(n)])
+        case.by = "b"
+        case.tags.add("by")
     if rng.random() < 0.15:
         case.add("f", rng.integers(0, 4, n).astype(float))
         case.freq = "f"
@@ -264,6 +281,8 @@ def make_program(case, n):
         if e["kind"] == "poly":
             lines.append("  effect %s = polynomial(%s / %s);" % (e["name"], e["vars"][0],
                                                                  e["opts"]))
+    if case.by:
+        lines.append("  by %s;" % case.by)
     if case.weight:
         lines.append("  weight %s;" % case.weight)
     if case.freq:

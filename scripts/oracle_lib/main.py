@@ -8,6 +8,7 @@ Exit status 1 when a finding is not pending (pending.py lists the faults still o
 import argparse
 import multiprocessing
 import os
+import pickle
 import shutil
 import sys
 import tempfile
@@ -50,13 +51,36 @@ def run_case(args):
             os.makedirs(kept)
             for name in ("d.csv", "case.qrx"):
                 shutil.copy(os.path.join(work, name), kept)
+            with open(os.path.join(kept, "case.pickle"), "wb") as fh:
+                pickle.dump(case, fh)
             with open(os.path.join(kept, "rerun.sh"), "w") as fh:
+                fh.write("# the run; scripts/oracle --recheck %s checks it again\n" % kept)
                 fh.write("cd \"$(dirname \"$0\")\" && %s --work . -o CPUCOUNT=1 -o MEMSIZE=2G "
                          "--json out.json case.qrx\n" % qrx)
             with open(os.path.join(kept, "findings.txt"), "w") as fh:
                 fh.write("".join("%s%s\n" % (t, " (pending: %s)" % p if p else "")
                                  for t, p in result))
         return seed, case.scenario, case.method, sorted(case.tags), case.program, result, kept
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def recheck(kept, qrx):
+    with open(os.path.join(kept, "case.pickle"), "rb") as fh:
+        case = pickle.load(fh)
+    work = tempfile.mkdtemp(prefix="oracle-recheck-")
+    try:
+        for name in ("d.csv", "case.qrx"):
+            shutil.copy(os.path.join(kept, name), work)
+        status, rec, err = runqrx.run(qrx, work)
+        findings = check.Checker(case, work, rec).run() if rec else [
+            check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
+        for f in findings:
+            p = pending_for(case, f)
+            print("%s%s" % (f, " (pending: %s)" % p if p else ""))
+        hard = [f for f in findings if not pending_for(case, f)]
+        print("recheck: %d findings, %d not pending" % (len(findings), len(hard)))
+        return 1 if hard else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -70,6 +94,8 @@ def main(argv=None):
     ap.add_argument("--keep", default=os.path.join(os.getcwd(), "oracle-failures"))
     ap.add_argument("--scenario", default=None, help="draw every case from one scenario")
     ap.add_argument("--quiet", action="store_true", help="print only failing cases")
+    ap.add_argument("--recheck", metavar="DIR",
+                    help="run and check again a case kept in DIR (after a change of qrx)")
     ap.add_argument("--selftest", action="store_true",
                     help="check that the oracle passes a sound run and flags wrong numbers")
     a = ap.parse_args(argv)
@@ -79,6 +105,8 @@ def main(argv=None):
     if a.selftest:
         from oracle_lib import selftest
         return selftest.main(os.path.abspath(a.qrx))
+    if a.recheck:
+        return recheck(a.recheck, os.path.abspath(a.qrx))
     qrx = os.path.abspath(a.qrx)
     keep = os.path.abspath(a.keep)
     jobs = [(s, qrx, keep, a.scenario) for s in range(a.seed, a.seed + a.cases)]

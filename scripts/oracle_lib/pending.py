@@ -7,6 +7,8 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
+    "many-level-road": ("issue 60 item 5: the many-level road", FIT,
+                        lambda c: "manylevels" in c.tags),
     "far-from-zero": ("issue 60 item 1: a response far from zero called a perfect fit", FIT,
                       lambda c: "farmean" in c.tags),
     "forward-cv-packed": ("issue 60 item 2: FORWARD SELECT=CV's last-step CV PRESS",
@@ -17,11 +19,12 @@ PENDING = {
                           lambda c: "weight" in c.tags and ("constant" in c.tags or "farx" in c.tags)),
     "blocked-sweep-rank": ("issue 60 item 4: the blocked sweep skips the rank rule", FIT,
                            lambda c: "widespline" in c.tags),
-    "many-level-road": ("issue 60 item 5: the many-level road", FIT,
-                        lambda c: "manylevels" in c.tags),
     "path-refusal": ("issue 60 item 6: LAR and LASSO around a refused column", FIT,
                      lambda c: c.method not in ("NONE", "FORWARD", "BACKWARD", "STEPWISE")
                      and bool({"nearcopy", "aliased", "constant"} & c.tags)),
+    "backward-intercept-only": ("issue 60 item 7: BACKWARD's intercept-only error SS above the "
+                                "corrected total", ("anova.intercept",),
+                                lambda c: c.method in ("BACKWARD", "STEPWISE")),
     "threads-refinement": ("issue 60 items 6-7: 1 and 8 threads differ on ill-conditioned designs",
                            ("threads",),
                            lambda c: any(e["kind"] in ("spline", "poly") for e in c.effects)
@@ -35,6 +38,15 @@ PENDING = {
                           lambda c: c.method == "GROUPLASSO"
                           and (any(e["kind"] != "cont" for e in c.effects)
                                or bool({"nearcopy", "aliased", "constant"} & c.tags))),
+    # Found by the oracle, not in issue 60: PRESS loses its digits where the design is
+    # ill-conditioned: 1,144,458 against the exact 7.5814 (STEPWISE, B-spline of degree 8
+    # with 9 knots, FREQ); 251,485 against 106.955 (FORWARD, TPF spline of degree 10, BY);
+    # 48.5994 against 48.5689 (POLY-coded CLASS effect of 7 levels).
+    "press-ill-conditioned": ("oracle finding: PRESS wrong on ill-conditioned designs",
+                              ("fitstat.press",),
+                              lambda c: any(e["kind"] in ("spline", "poly") for e in c.effects)
+                              or any(v in ("POLY", "ORDINAL") for v in c.classes.values())
+                              or bool({"nearcopy", "aliased", "farx"} & c.tags)),
 }
 
 

@@ -35,7 +35,10 @@ class Fit:
         scale[scale == 0] = 1.0
         As = A / scale
         Q, R = np.linalg.qr(As)
-        self.cond = np.linalg.cond(R) if R.size else 1.0
+        try:
+            self.cond = np.linalg.cond(R) if R.size else 1.0
+        except np.linalg.LinAlgError:
+            self.cond = np.inf
         try:
             if not (R.size and np.isfinite(self.cond) and self.cond < 1e300):
                 raise np.linalg.LinAlgError
@@ -58,6 +61,7 @@ class Fit:
             g = np.concatenate([[1.0], -cx])
             T = np.eye(len(cs))
             T[0, :] = g
+            self.a = cs[0]
             self.beta = np.concatenate([[cy + cs[0] - cx @ cs[1:]], cs[1:]])
             self.cov = T @ covu @ T.T
         hq = (Q * Q).sum(axis=1)
@@ -67,13 +71,32 @@ class Fit:
         self.cx, self.cy = cx, cy
 
     def predict(self, X):
+        """Predictions formed about the centres, free of the cancellation of an intercept
+        far from zero against columns far from zero."""
         if self.noint:
             return X @ self.beta
-        return self.beta[0] + X @ self.beta[1:]
+        return self.cy + self.a + (X - self.cx) @ self.beta[1:]
 
 
 def fit(X, y, wf, noint):
     return Fit(X, y, wf, noint)
+
+
+def min_sse(X, y, wf, noint):
+    """The least weighted SSE over the span of X (with the intercept unless noint), by a
+    singular value decomposition that keeps every direction down to rounding."""
+    s = np.sqrt(wf)
+    if noint:
+        A, b = X * s[:, None], y * s
+    else:
+        cx = np.array([wmean(X[:, j], wf) for j in range(X.shape[1])])
+        A = np.column_stack([s, (X - cx) * s[:, None]])
+        b = (y - wmean(y, wf)) * s
+    scale = np.sqrt((A * A).sum(axis=0))
+    scale[scale == 0] = 1.0
+    coef = np.linalg.lstsq(A / scale, b, rcond=None)[0]
+    r = b - (A / scale) @ coef
+    return float(r @ r)
 
 
 def press_sum(X, y, wf, freq, noint):
@@ -81,8 +104,12 @@ def press_sum(X, y, wf, freq, noint):
     w = wf / freq
     h1 = f.h * w      # leverage of one copy of the row: w x'(X'WFX)^-1 x
     keep = np.abs(1 - h1) > 1e-8
-    r = y - f.predict(X)
+    r = f.resid_raw
     hmax = float(np.max(h1[keep])) if keep.any() else 0.0
+    # a row within rounding of the 1e-8 cut may fall either side of it
+    g = np.abs(1 - h1)
+    if ((g > 1e-9) & (g < 1e-7)).any():
+        return None, hmax, f.cond ** 2
     return float(np.sum(freq[keep] * w[keep] * (r[keep] / (1 - h1[keep])) ** 2)), hmax, f.cond ** 2
 
 
