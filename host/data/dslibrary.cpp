@@ -44,6 +44,12 @@ namespace dsservice {
 
 std::map<std::string, std::string> gClaims;
 
+std::string claimKey(const std::string& path) {
+  std::error_code ec;
+  fs::path full = fs::absolute(path, ec);
+  return fs::weakly_canonical(ec ? fs::path(path) : full, ec).lexically_normal().string();
+}
+
 } // namespace dsservice
 
 void setWorkDir(const std::string& dir) {
@@ -176,13 +182,10 @@ bool claimOutputFile(const std::string& path, const OutputMaker& by) {
   maker += " of the " + asciiUpper(by.statement) + " statement";
   if (by.line > 0)
     maker += " at line " + std::to_string(by.line);
-  std::error_code ec;
-  fs::path full = fs::absolute(path, ec);
-  full = fs::weakly_canonical(ec ? fs::path(path) : full, ec).lexically_normal();
   std::string first;
   {
     std::lock_guard<std::mutex> lock(gMutex);
-    auto [it, added] = gClaims.emplace(full.string(), maker);
+    auto [it, added] = gClaims.emplace(claimKey(path), maker);
     if (added)
       return true;
     first = it->second;

@@ -186,6 +186,14 @@ bool stageOutput(StagedOutput out,
   return false;
 }
 
+std::vector<std::string> stagedTargets() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  std::vector<std::string> targets;
+  for (const Pending& p : gPending)
+    targets.push_back(p.out.path);
+  return targets;
+}
+
 std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
   // Held throughout, so that a signal's removal of the temporary files waits until every
   // output is in place or every old file is back.

@@ -35,6 +35,9 @@ bool stageOutput(StagedOutput out,
                  const std::function<bool(const std::string& file, std::string* why)>& write,
                  std::string* why);
 
+// The targets of the outputs staged so far in the step.
+std::vector<std::string> stagedTargets();
+
 // At the end of a step. When `stepSucceeded`, every staged output is put in place, or none:
 // an output that cannot be is an error naming it, the step's return code is raised, and the
 // outputs already placed are put back as they were. Otherwise the temporary files go. Each

@@ -150,6 +150,7 @@ struct VsfPassState {
   // from it), not the rows read; the NObs table shows it as NObsTraining.
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
   double nMissingResponse; // DATA= rows read whose response is missing
+  double nUnweighted;      // DATA= rows left out for a weight missing or not positive
 
   // Elastic-net settings and L2-search state.
   double l2;

@@ -43,6 +43,17 @@ constexpr double kZeroFraction = 1.110223024625157e-13;
 // The reference sum of squares against which SSE and total SS are tested for zero.
 double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 
+// Why no observation is left to train on: every response missing, or (with a WEIGHT
+// statement) no row with a response has a positive weight; else the frequencies sum to 0.
+VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
+  if (m->nRead > 0 && m->nMissingResponse >= m->nRead)
+    return VsfMsg::EveryValueResponseVariable;
+  if (ctx->stmt.proc.weightVar != nullptr && m->nUnweighted > 0 &&
+      m->nUnweighted + m->nMissingResponse >= m->nRead)
+    return VsfMsg::NoPositiveWeight;
+  return VsfMsg::TrainingFrequenciesSumZero;
+}
+
 // Reports a negative fit status; returns true when the group's display ends here.
 [[nodiscard]] bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   const int32_t status = m->fitStatus;
@@ -58,10 +69,7 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
     message = VsfMsg::L2ValueElasticNet, rc = StepRc::Error;
     break;
   case VFS_NO_TRAIN:
-    // Name the response when it is the reason no observation is left.
-    message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? VsfMsg::EveryValueResponseVariable
-                                                              : VsfMsg::TrainingFrequenciesSumZero,
-    rc = StepRc::GroupSkipped;
+    message = noTrainingMessage(ctx, m), rc = StepRc::GroupSkipped;
     break;
   case VFS_NO_RANK:
     message = VsfMsg::NoEffectEstimable, rc = StepRc::GroupSkipped;
@@ -92,6 +100,9 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
     vsfLog(message, {HostMsgArg(name, length), vsfGroupName()});
+  } else if (message == VsfMsg::NoPositiveWeight) {
+    const HostVariable* w = ctx->stmt.proc.weightVar;
+    vsfLog(message, {HostMsgArg(w->name, w->nameLength), vsfGroupName()});
   } else if (message == VsfMsg::L2ValueElasticNet) {
     vsfLog(message, {HostMsgArg(m->l2), HostMsgArg(m->nObs), vsfGroupName()});
   } else if (message != VsfMsg{}) {
