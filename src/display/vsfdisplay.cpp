@@ -48,7 +48,7 @@ double referenceSS(const VsfModel* m) { return m->totalSSUncorrected; }
 VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
   if (m->nRead > 0 && m->nMissingResponse >= m->nRead)
     return VsfMsg::EveryValueResponseVariable;
-  if (ctx->stmt.proc.weightVar != nullptr && m->nUnweighted > 0 &&
+  if (ctx->stmt.proc.weightVar != nullptr && m->nRead > 0 && m->nUnweighted > 0 &&
       m->nUnweighted + m->nMissingResponse >= m->nRead)
     return VsfMsg::NoPositiveWeight;
   return VsfMsg::TrainingFrequenciesSumZero;
