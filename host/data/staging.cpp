@@ -189,6 +189,7 @@ bool stageOutput(StagedOutput out,
 std::vector<std::string> stagedTargets() {
   std::lock_guard<std::mutex> lock(gMutex);
   std::vector<std::string> targets;
+  targets.reserve(gPending.size());
   for (const Pending& p : gPending)
     targets.push_back(p.out.path);
   return targets;
@@ -256,7 +257,7 @@ std::string resolvedTarget(const std::string& path) {
 }
 
 std::string stageLoneFile(const std::string& path) {
-  const std::string target = resolvedTarget(path);
+  std::string target = resolvedTarget(path);
   if (writtenInPlace(target))
     return target;
   std::string tmp = besidePath(target, "run");
