@@ -13,7 +13,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace qrxrunner {
@@ -31,11 +30,6 @@ struct FileId {
   std::string resolved;
 };
 
-// The null device by its numbers (1, 3), whatever node names it.
-bool isNullDevice(const struct stat& st) {
-  return S_ISCHR(st.st_mode) && major(st.st_rdev) == 1 && minor(st.st_rdev) == 3;
-}
-
 FileId identify(const std::string& path) {
   FileId id;
   struct stat st {};
@@ -46,7 +40,7 @@ FileId identify(const std::string& path) {
     return id;
   }
   id.exists = true;
-  id.discards = isNullDevice(st);
+  id.discards = qrxhost::isNullDevice(st);
   id.dev = st.st_dev;
   id.ino = st.st_ino;
   return id;

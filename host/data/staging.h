@@ -3,6 +3,8 @@
 // at all: a failed step, or one output that cannot be put in place, leaves every file as it was.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +20,10 @@ struct StagedOutput {
   StagedKind kind = StagedKind::DataSet;
   std::function<void()> placed; // tells that it is in place (its note), called then
 };
+
+// Whether a file's status is the null device's (by its numbers, whatever node names it): two
+// writers of it never clash, as it keeps nothing.
+bool isNullDevice(const struct stat& st);
 
 // Whether an output at `path` is written in place rather than staged: a file that exists
 // and is neither a regular file nor a directory (a device, a pipe, a socket, or a link to

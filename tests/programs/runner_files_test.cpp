@@ -139,7 +139,7 @@ TEST_F(Cli, DevicesAreWrittenInPlace) {
   }
   const std::pair<std::string, std::string> cases[] = {
       {"output out='" + dev + "' p=p;", "--listing '" + dev2 + "' --html '" + dev + "'"},
-      {"store out='" + dev + "';", "--json '" + dev2 + "'"},
+      {"output out='" + dev + "' p=p; store out='" + dev + "';", "--json '" + dev2 + "'"},
       {"code file='" + dev + "';", "--listing '" + dev + "'"}};
   const std::string prog = dir / "p.qrx";
   for (const auto& [statements, options] : cases) {
