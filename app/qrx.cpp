@@ -366,8 +366,7 @@ int main(int argc, char** argv) {
        {std::pair{"--listing", &listing}, std::pair{"--html", &html}, std::pair{"--json", &json}})
     if (!path->empty())
       given.push_back({opt, *path});
-  if (std::vector<qrxhost::ProgramProblem> problems;
-      !qrxrunner::runnerFilesApart(given, program, qrxhost::splitProgram(text, &problems)))
+  if (!given.empty() && !qrxrunner::runnerFilesApart(given, program, text))
     return 2;
   // The listing goes to standard output when no other output does.
   const bool listingToOutput = listing.empty() || qrxrunner::toStandardOutput(listing);

@@ -4,6 +4,7 @@
 
 #include "host/data/dslibrary.h"
 #include "host/data/staging.h"
+#include "host/runner/program.h"
 
 #include <cerrno>
 #include <cstring>
@@ -29,11 +30,6 @@ struct FileId {
   std::string resolved;
 };
 
-bool isNullDevice(const struct stat& st) {
-  struct stat null {};
-  return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && st.st_rdev == null.st_rdev;
-}
-
 FileId identify(const std::string& path) {
   FileId id;
   struct stat st {};
@@ -44,7 +40,7 @@ FileId identify(const std::string& path) {
     return id;
   }
   id.exists = true;
-  id.discards = isNullDevice(st);
+  id.discards = qrxhost::isNullDevice(st);
   id.dev = st.st_dev;
   id.ino = st.st_ino;
   return id;
@@ -96,10 +92,10 @@ void addNamedFile(const qrxhost::NamedWord& w, std::vector<ProgramFile>* files) 
                                          at});
 }
 
-std::vector<ProgramFile> programFiles(const std::string& program,
-                                      const std::vector<qrxhost::ProgramItem>& items) {
+std::vector<ProgramFile> programFiles(const std::string& program, const std::string& text) {
   std::vector<ProgramFile> files{{identify(program), "the program file"}};
-  for (const qrxhost::ProgramItem& item : items) {
+  qrxhost::ProgramSplitter splitter(text);
+  for (qrxhost::ProgramItem item; splitter.next(&item);) {
     if (item.kind == qrxhost::ProgramItem::Libname)
       qrxhost::setLibrary(item.name, item.value);
     if (item.kind == qrxhost::ProgramItem::Step)
@@ -157,8 +153,9 @@ bool canWrite(const std::string& path, std::string* why) {
 }
 
 bool runnerFilesApart(const std::vector<RunnerFile>& files, const std::string& program,
-                      const std::vector<qrxhost::ProgramItem>& items) {
+                      const std::string& text) {
   std::vector<FileId> ids;
+  ids.reserve(files.size());
   for (const RunnerFile& f : files)
     ids.push_back(identify(f.path));
   for (size_t i = 0; i < files.size(); ++i)
@@ -167,7 +164,7 @@ bool runnerFilesApart(const std::vector<RunnerFile>& files, const std::string& p
         return refuse(std::string("the files of ") + files[i].option + " (" + files[i].path +
                       ") and " + files[j].option + " (" + files[j].path +
                       ") are one file; give each a file of its own");
-  const std::vector<ProgramFile> theirs = programFiles(program, items);
+  const std::vector<ProgramFile> theirs = programFiles(program, text);
   for (size_t i = 0; i < files.size(); ++i)
     for (const ProgramFile& p : theirs)
       if (sameFile(ids[i], p.id))

@@ -3,8 +3,6 @@
 // reads or writes.
 #pragma once
 
-#include "host/runner/program.h"
-
 #include <string>
 #include <vector>
 
@@ -26,10 +24,10 @@ bool canWrite(const std::string& path, std::string* why);
 
 // Refuses runner files that are one file with each other or with the program file, a data
 // set the program reads, or an output, item store or scoring code file it writes, whether
-// those exist yet or not: false after a message naming both. The program's LIBNAME statements
-// are assigned in order while its steps are looked through; the caller puts the libraries
-// back after.
+// those exist yet or not: false after a message naming both. The program (`text`) is looked
+// through item by item, never held whole as items; its LIBNAME statements are assigned in
+// order on the way, and the caller puts the libraries back after.
 bool runnerFilesApart(const std::vector<RunnerFile>& files, const std::string& program,
-                      const std::vector<qrxhost::ProgramItem>& items);
+                      const std::string& text);
 
 } // namespace qrxrunner

@@ -100,4 +100,18 @@ std::string nameUpper(const std::string& s) {
   return out;
 }
 
+std::string visibleText(std::string_view s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size());
+  for (const char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 || c == '\t')
+      out += c;
+    else
+      out.append("<0x").append(1, kHex[b >> 4]).append(1, kHex[b & 15]).append(">");
+  }
+  return out;
+}
+
 } // namespace qrxhost

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace qrxhost {
 
@@ -23,5 +24,9 @@ size_t nameCharBytes(const std::string& s, size_t j);
 // such as U+0250 map beyond U+0800), so a name keeps the length it is written with. Bytes
 // that are not UTF-8 are left as they are.
 std::string nameUpper(const std::string& s);
+
+// `s` with each control byte below 0x20 other than a tab (a NUL byte, say) written as <0xNN>,
+// so that a message quoting a value shows the whole of it and where such a byte stands.
+std::string visibleText(std::string_view s);
 
 } // namespace qrxhost

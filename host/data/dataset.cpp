@@ -677,7 +677,7 @@ void describeLookedUpVariable(HostDataSet* data, int32_t number) {
                              ? ds->table->lines[static_cast<size_t>(obs)]
                              : obs + 2;
     report(DataMsg::TextAmongNumbers,
-           {name.c_str(), ds->display.c_str(), static_cast<int>(line), text.c_str()});
+           {name.c_str(), ds->display.c_str(), static_cast<int>(line), visibleText(text).c_str()});
   }
 }
 
@@ -714,9 +714,35 @@ int parsedCopyCount() {
   return static_cast<int>(gCopies.size());
 }
 
+namespace {
+
+// After a failed step: a note for each output the step named but never came to write (its
+// fit ended first), as the staged ones get theirs, saying the file there is unchanged or
+// that none was made.
+void reportUnstagedClaims() {
+  std::set<std::string> staged;
+  for (const std::string& path : stagedTargets())
+    staged.insert(claimKey(path));
+  std::vector<std::string> unstaged;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    for (const auto& [path, maker] : gClaims)
+      if (staged.count(path) == 0)
+        unstaged.push_back(path);
+  }
+  std::error_code ec;
+  for (const std::string& path : unstaged)
+    report(fs::exists(path, ec) ? DataMsg::FileKept : DataMsg::FileSkipped, {path.c_str()});
+}
+
+} // namespace
+
 void commitStepOutputs(bool stepSucceeded) {
+  if (!stepSucceeded)
+    reportUnstagedClaims();
   const std::vector<std::string> placed = commitStagedOutputs(stepSucceeded);
   std::lock_guard<std::mutex> lock(gMutex);
+  gClaims.clear(); // told once, at the step's end
   std::error_code ec;
   for (const std::string& path : placed)
     gCopies.erase(fs::weakly_canonical(path, ec).string());

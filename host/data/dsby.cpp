@@ -152,6 +152,20 @@ std::string valueText(const ByValue& v) {
   return v.text;
 }
 
+// The BY values of observation `obs` as NAME=value pairs, for a message.
+std::string keyText(HostDataSet* ds, int64_t obs) {
+  ByKey key;
+  if (!keyOf(ds, obs, &key))
+    return "?";
+  std::string text;
+  for (size_t k = 0; k < key.size(); ++k)
+    text.append(k ? " " : "")
+        .append(ds->names[static_cast<size_t>(ds->by.vars[k])])
+        .append("=")
+        .append(valueText(key[k]));
+  return text;
+}
+
 } // namespace
 
 int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descending, int32_t count,
@@ -181,9 +195,10 @@ int32_t bySet(HostDataSet* data, const int32_t* numbers, const uint8_t* descendi
       list.append(k ? " " : "")
           .append(desc[k] ? "DESCENDING " : "")
           .append(ds->names[static_cast<size_t>(vars[k])]);
+    const std::string before = keyText(ds, i - 1), after = keyText(ds, i);
     fail(DataMsg::NotSortedByGroups,
          {ds->display.c_str(), list.c_str(), ds->table->lines[static_cast<size_t>(i - 1)],
-          ds->table->lines[static_cast<size_t>(i)]});
+          ds->table->lines[static_cast<size_t>(i)], before.c_str(), after.c_str()});
     ds->by.vars.clear();
     ds->by.descending.clear();
     computeGroups(ds);

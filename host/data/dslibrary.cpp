@@ -3,6 +3,7 @@
 // Opening and reading the data sets is dataset.cpp's.
 #include "host/data/dslibrary.h"
 #include "host/data/dsstate.h"
+#include "host/data/staging.h"
 #include "host/textcase.h"
 #include "host/utf8text.h"
 
@@ -11,6 +12,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -43,6 +46,12 @@ std::string memberFile(const std::string& dir, const std::string& member, bool f
 namespace dsservice {
 
 std::map<std::string, std::string> gClaims;
+
+std::string claimKey(const std::string& path) {
+  std::error_code ec;
+  fs::path full = fs::absolute(path, ec);
+  return fs::weakly_canonical(ec ? fs::path(path) : full, ec).lexically_normal().string();
+}
 
 } // namespace dsservice
 
@@ -171,18 +180,18 @@ std::string defaultOutputName() {
 }
 
 bool claimOutputFile(const std::string& path, const OutputMaker& by) {
+  if (struct stat st{}; ::stat(path.c_str(), &st) == 0 && isNullDevice(st))
+    return true; // every output may go to the null device
+
   std::string maker =
       by.option.empty() ? "the default output data set" : asciiUpper(by.option) + "=";
   maker += " of the " + asciiUpper(by.statement) + " statement";
   if (by.line > 0)
     maker += " at line " + std::to_string(by.line);
-  std::error_code ec;
-  fs::path full = fs::absolute(path, ec);
-  full = fs::weakly_canonical(ec ? fs::path(path) : full, ec).lexically_normal();
   std::string first;
   {
     std::lock_guard<std::mutex> lock(gMutex);
-    auto [it, added] = gClaims.emplace(full.string(), maker);
+    auto [it, added] = gClaims.emplace(claimKey(path), maker);
     if (added)
       return true;
     first = it->second;

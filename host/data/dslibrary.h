@@ -44,7 +44,7 @@ struct OutputMaker {
 // Registers a file that an output of the step will write. A file registered before in the
 // step is refused: false after an error naming both outputs ("OUT= of the OUTPUT statement
 // at line 3"), the step's return code raised. The registrations end with the step
-// (endStepDataSets).
+// (endStepDataSets). Outputs to the null device are never refused.
 bool claimOutputFile(const std::string& path, const OutputMaker& by);
 // The same for the file of an output data set made by xdscreate.
 bool claimOutput(HostDataSet* out, const OutputMaker& by);

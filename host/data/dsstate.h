@@ -98,6 +98,8 @@ extern std::set<HostDataSet*> gOpen;
 // The files the step's outputs will write (as one spelling of the path) and what names each
 // ("OUT= of the OUTPUT statement at line 3"), for refusing a second output of the same file.
 extern std::map<std::string, std::string> gClaims;
+// The spelling of a path that gClaims keys: absolute, links and . and .. resolved.
+std::string claimKey(const std::string& path);
 
 // Logs a message of the data-set services.
 void report(DataMsg number, std::initializer_list<HostMsgArg> args);

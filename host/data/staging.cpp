@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace qrxhost {
@@ -150,6 +151,10 @@ int placeAll(std::vector<Placing>& placing, std::string* why) {
 
 } // namespace
 
+bool isNullDevice(const struct stat& st) {
+  return S_ISCHR(st.st_mode) && major(st.st_rdev) == 1 && minor(st.st_rdev) == 3;
+}
+
 bool writtenInPlace(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
@@ -161,10 +166,10 @@ bool stageOutput(StagedOutput out,
   Pending p{std::move(out), std::string(), false};
   const std::string target = p.out.path;
   if (writtenInPlace(target)) {
+    // Written already: kept beside any earlier output written there, for its note.
     if (!write(target, why))
       return false;
     std::lock_guard<std::mutex> lock(gMutex);
-    std::erase_if(gPending, [&](const Pending& q) { return q.out.path == target; });
     gPending.push_back(p);
     return true;
   }
@@ -184,6 +189,15 @@ bool stageOutput(StagedOutput out,
   ::unlink(p.tmp.c_str());
   std::erase_if(gPending, [&](const Pending& q) { return q.out.path == target; });
   return false;
+}
+
+std::vector<std::string> stagedTargets() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  std::vector<std::string> targets;
+  targets.reserve(gPending.size());
+  for (const Pending& p : gPending)
+    targets.push_back(p.out.path);
+  return targets;
 }
 
 std::vector<std::string> commitStagedOutputs(bool stepSucceeded) {
@@ -248,7 +262,7 @@ std::string resolvedTarget(const std::string& path) {
 }
 
 std::string stageLoneFile(const std::string& path) {
-  const std::string target = resolvedTarget(path);
+  std::string target = resolvedTarget(path);
   if (writtenInPlace(target))
     return target;
   std::string tmp = besidePath(target, "run");

@@ -3,6 +3,8 @@
 // at all: a failed step, or one output that cannot be put in place, leaves every file as it was.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,6 +21,10 @@ struct StagedOutput {
   std::function<void()> placed; // tells that it is in place (its note), called then
 };
 
+// Whether a file's status is the null device's (by its numbers, whatever node names it): two
+// writers of it never clash, as it keeps nothing.
+bool isNullDevice(const struct stat& st);
+
 // Whether an output at `path` is written in place rather than staged: a file that exists
 // and is neither a regular file nor a directory (a device, a pipe, a socket, or a link to
 // one), which a rename would replace by a regular file.
@@ -34,6 +40,9 @@ std::string resolvedTarget(const std::string& path);
 bool stageOutput(StagedOutput out,
                  const std::function<bool(const std::string& file, std::string* why)>& write,
                  std::string* why);
+
+// The targets of the outputs staged so far in the step.
+std::vector<std::string> stagedTargets();
 
 // At the end of a step. When `stepSucceeded`, every staged output is put in place, or none:
 // an output that cannot be is an error naming it, the step's return code is raised, and the

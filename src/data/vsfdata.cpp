@@ -446,12 +446,18 @@ bool keepRow(Pass& p, int32_t which, LevRowStatusSet st, double w, double* f, do
   // explanatory values were taken above.
   const LevRowStatusSet dropped = LevRowStatus::Weight | LevRowStatus::Computed |
                                   (which == 0 ? LevRowStatus::Explanatory : LevRowStatus::Response);
-  if (st.any(dropped))
+  // DATA= rows with a response left out for their weight, apart from those without one.
+  const bool answered = which == 0 && !st.has(LevRowStatus::Response);
+  if (st.any(dropped)) {
+    p.t.unweighted += answered && st.has(LevRowStatus::Weight) ? 1 : 0;
     return false;
+  }
   const bool weighted = s->weightGiven || s->freqGiven;
   *wf = weighted ? w * *f : 1.0;
-  if (weighted && !(*wf > 0.0))
+  if (weighted && !(*wf > 0.0)) {
+    p.t.unweighted += answered ? 1 : 0;
     return false;
+  }
   if (st.has(LevRowStatus::Response)) {
     // Response missing: not stored; the bridge counts it unless roles are partitioned.
     if (which == 0 && s->bridge && !s->partitionGiven) {

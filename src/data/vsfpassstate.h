@@ -154,6 +154,7 @@ struct VsfPassState {
   // from it), not the rows read; the NObs table shows it as NObsTraining.
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
   double nMissingResponse; // DATA= rows read whose response is missing
+  double nUnweighted;      // DATA= rows with a response left out for a weight missing or <= 0
 
   // Elastic-net settings and L2-search state.
   double l2;

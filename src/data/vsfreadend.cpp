@@ -122,6 +122,7 @@ void storeTotals(Pass& p) {
   m->freqUsed = t.freqKept - t.freq[0];
   m->nRead = t.obsRead;
   m->nMissingResponse = t.missingResponse;
+  m->nUnweighted = t.unweighted;
   m->freqRead = t.freqRead;
   m->nTrain = m->nTrainRead = t.rows[1];
   m->nObs = m->nObsRead = t.freq[1];

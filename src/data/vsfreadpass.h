@@ -41,6 +41,7 @@ inline constexpr int32_t kSparsePlace = -2;
 // Counters and sums of the pass.
 struct Totals {
   double obsRead = 0, freqRead = 0, kept = 0, freqKept = 0, missingResponse = 0;
+  double unweighted = 0; // DATA= rows with a response left out for a weight missing or <= 0
   double rows[4] = {0, 0, 0, 0}, freq[4] = {0, 0, 0, 0}, weight[4] = {0, 0, 0, 0};
   double sumY = 0, sumYY = 0;
   double extraRead[3] = {0, 0, 0}, extraFreq[3] = {0, 0, 0};

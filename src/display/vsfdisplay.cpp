@@ -38,6 +38,17 @@
 
 namespace {
 
+// Why no observation is left to train on: every response missing, or (with a WEIGHT
+// statement) no row with a response has a positive weight; else the frequencies sum to 0.
+VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
+  if (m->nRead > 0 && m->nMissingResponse >= m->nRead)
+    return VsfMsg::EveryValueResponseVariable;
+  if (ctx->stmt.proc.weightVar != nullptr && m->nRead > 0 && m->nUnweighted > 0 &&
+      m->nUnweighted + m->nMissingResponse >= m->nRead)
+    return VsfMsg::NoPositiveWeight;
+  return VsfMsg::TrainingFrequenciesSumZero;
+}
+
 // Reports a failed fit's status; returns true when the group's display ends here.
 [[nodiscard]] bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   const VsfFitStatus status = m->fitStatus;
@@ -53,10 +64,7 @@ namespace {
     message = VsfMsg::L2ValueElasticNet, rc = StepRc::Error;
     break;
   case VsfFitStatus::NoTrain:
-    // Name the response when it is the reason no observation is left.
-    message = m->nRead > 0 && m->nMissingResponse >= m->nRead ? VsfMsg::EveryValueResponseVariable
-                                                              : VsfMsg::TrainingFrequenciesSumZero,
-    rc = StepRc::GroupSkipped;
+    message = noTrainingMessage(ctx, m), rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::NoRank:
     message = VsfMsg::NoEffectEstimable, rc = StepRc::GroupSkipped;
@@ -88,6 +96,9 @@ namespace {
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
     vsfLog(message, {HostMsgArg(name, length), vsfGroupName()});
+  } else if (message == VsfMsg::NoPositiveWeight) {
+    const HostVariable* w = ctx->stmt.proc.weightVar;
+    vsfLog(message, {HostMsgArg(w->name, w->nameLength), vsfGroupName()});
   } else if (message == VsfMsg::L2ValueElasticNet) {
     vsfLog(message, {HostMsgArg(m->l2), HostMsgArg(m->nObs), vsfGroupName()});
   } else if (message != VsfMsg{}) {

@@ -3,6 +3,7 @@
 // cross-product store and change list, reset, restore of the chosen step and release.
 // Sweeping, criteria, trials and the step-record layout live in their own units.
 #include "model/vsfmodel.h"
+#include "data/vsfscratchfile.h"
 #include "model/vsfrefine.h"
 
 #include "model/vsfstructured.h"
@@ -18,6 +19,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/poolalloc.h"
+#include "support/qknr.h"
 #include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
@@ -26,6 +28,7 @@
 #include <cassert>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 namespace {
@@ -778,6 +781,24 @@ void copyFoldBeta(VsfModel* m, bool restore) {
 
 } // namespace
 
+namespace {
+
+// Logs a step record that could not be written: the step, the scratch file, the size of the
+// block that failed and the system's reason.
+void reportRecordFailure(const VsfModel* m, int32_t step, const VsfRecordFailure& failure) {
+  const VsfScratch* scratch = m->stepScratch;
+  const std::string path = scratch != nullptr && scratch->path != nullptr
+                               ? qkUtf8(scratch->path, scratch->pathLength)
+                               : std::string("(not created)");
+  const char* reason =
+      failure.err != 0 ? std::strerror(failure.err) : "the scratch-file service gave no reason";
+  vsfLog(VsfMsg::RecordStepCouldNot,
+         {HostMsgArg(static_cast<int64_t>(step)), HostMsgArg(path.c_str()),
+          HostMsgArg(failure.bytes), HostMsgArg(reason)});
+}
+
+} // namespace
+
 VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   VsfModel* m = model;
   const VsfModelOptions* o = m->options;
@@ -894,9 +915,9 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     m->sse = 0.0;
 
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {
-    if (vsfSerializeModel(m) != VsfStatus::Ok) {
+    if (VsfRecordFailure failure; vsfSerializeModel(m, &failure) != VsfStatus::Ok) {
       // The step stays in the history, but the fit cannot go on without its record.
-      vsfLog(VsfMsg::RecordStepCouldNot, {HostMsgArg(static_cast<int64_t>(s))});
+      reportRecordFailure(m, s, failure);
       return VsfStatus::PageNotWritten;
     }
   }

@@ -11,6 +11,7 @@
 #include "support/vsfoptions.h"
 #include "support/vsfpools.h"
 
+#include <cerrno>
 #include <cstring>
 #include <type_traits>
 
@@ -20,13 +21,25 @@ struct Writer {
   QkByteFile* file;
   int64_t* pos;
   VsfStatus rc = VsfStatus::Ok;
+  VsfRecordFailure failure{};
   template <class T> void put(const T* data, int64_t count) {
-    if (rc == VsfStatus::Ok && count > 0)
-      rc =
-          statusFromCode(vsfWriteScratch(file, data, static_cast<int64_t>(sizeof(T)) * count, pos));
+    if (rc != VsfStatus::Ok || count <= 0)
+      return;
+    const int64_t bytes = static_cast<int64_t>(sizeof(T)) * count;
+    errno = 0;
+    rc = statusFromCode(vsfWriteScratch(file, data, bytes, pos));
+    if (rc != VsfStatus::Ok)
+      failure = {bytes, errno};
   }
   template <class T> void one(T v) { put(&v, 1); }
 };
+
+// The writer's status, with what its failed write met told to `failure` when one is given.
+VsfStatus told(const Writer& w, VsfRecordFailure* failure) {
+  if (failure != nullptr)
+    *failure = w.failure;
+  return w.rc;
+}
 
 struct Reader {
   QkByteFile* file;
@@ -78,7 +91,7 @@ int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
 
 } // namespace
 
-VsfStatus vsfSerializeModel(VsfModel* m) {
+VsfStatus vsfSerializeModel(VsfModel* m, VsfRecordFailure* failure) {
   Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
     return VsfStatus::PageNotWritten;
@@ -100,7 +113,7 @@ VsfStatus vsfSerializeModel(VsfModel* m) {
   w.put(stats, kStatCount);
   w.put(counts, 13);
   if (w.rc != VsfStatus::Ok || vsfFitFailed(m->fitStatus))
-    return w.rc;
+    return told(w, failure);
   const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
   const VsfModelOptions* o = m->options;
   w.put(m->inModelList, nE);
@@ -160,7 +173,7 @@ VsfStatus vsfSerializeModel(VsfModel* m) {
     if (m->changeListLength != 0)
       w.put(m->changeList, m->changeListLength);
   }
-  return w.rc;
+  return told(w, failure);
 }
 
 VsfStatus vsfRestoreModel(VsfModel* m) {

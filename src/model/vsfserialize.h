@@ -16,7 +16,14 @@
 struct VsfModel;
 struct QkByteFile;
 
-[[nodiscard]] VsfStatus vsfSerializeModel(VsfModel* model);
+// What a failed record write met: the size of the block that could not be written and the
+// system's error number (0 when the scratch-file service gave none).
+struct VsfRecordFailure {
+  int64_t bytes = 0;
+  int err = 0;
+};
+
+[[nodiscard]] VsfStatus vsfSerializeModel(VsfModel* model, VsfRecordFailure* failure = nullptr);
 [[nodiscard]] VsfStatus vsfRestoreModel(VsfModel* model);
 // Moves the model's read position in a resampler's file past the step records of `sample`
 // and the tag of its final record, so that vsfRestoreModel reads that final record next.

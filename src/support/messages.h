@@ -591,6 +591,7 @@ enum class VsfMsg : int32_t {
   EveryValueResponseVariable = 1704,
   InputDataSetNo = 1705,
   SumsSquaresTooLarge = 1706,
+  NoPositiveWeight = 1707,
   ResponseVariableAlsoVariable = 1730,
   ElasticNetParameterSearch = 2001,
   ElasticNetL2SearchMethod = 2002,

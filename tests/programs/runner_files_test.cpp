@@ -1,8 +1,10 @@
 // The runner's own files and special files, end to end through qrx: a --listing, --html or
 // --json file that is another of them, or a file the program writes (an output data set, an
 // item store, scoring code), existing or not, is refused before anything runs; a device, a
-// pipe or standard output given as a target is written in place and stays what it was.
+// pipe or standard output given as a target is written in place and stays what it was, and a
+// step that fails after writing there says so.
 #include "host/minijson.h"
+#include "msgid.h"
 #include "programs/clifixture.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +40,18 @@ bool isCharDevice(const std::string& path) {
 Outcome standardOutputOf(const fs::path& cwd, const std::string& args) {
   return clitest::shell("( cd '" + cwd.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" +
                         std::string(QRX_BINARY) + "' " + args + " 2>/dev/null )");
+}
+
+// Whether the first step of a JSON record logged message m.
+bool logged(const std::string& record, MsgId m) {
+  minijson::Value v;
+  std::string error;
+  if (!minijson::Parser(record).parse(&v, &error) || v["steps"].items.empty())
+    return false;
+  for (const minijson::Value& l : v["steps"][0]["log"].items)
+    if (l.has("number") && m.is(static_cast<int>(l["set"].n), static_cast<int>(l["number"].n)))
+      return true;
+  return false;
 }
 
 bool parsesAsRecord(const std::string& text) {
@@ -125,7 +139,7 @@ TEST_F(Cli, DevicesAreWrittenInPlace) {
   }
   const std::pair<std::string, std::string> cases[] = {
       {"output out='" + dev + "' p=p;", "--listing '" + dev2 + "' --html '" + dev + "'"},
-      {"store out='" + dev + "';", "--json '" + dev2 + "'"},
+      {"output out='" + dev + "' p=p; store out='" + dev + "';", "--json '" + dev2 + "'"},
       {"code file='" + dev + "';", "--listing '" + dev + "'"}};
   const std::string prog = dir / "p.qrx";
   for (const auto& [statements, options] : cases) {
@@ -139,6 +153,15 @@ TEST_F(Cli, DevicesAreWrittenInPlace) {
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_TRUE(has(r, full)) << r.out;
   EXPECT_TRUE(isCharDevice(full));
+  // A step that fails after writing its output there: the device is still one, and the
+  // note says it was written as the step ran.
+  write("bg.csv", "y,x1,g\n1,2,1\n2,3,1\n3,5,1\n4,4,1\n,1,2\n,2,2\n");
+  write("p.qrx",
+        "proc varsifter data=bg; by g; model y = x1; output out='" + dev + "' p=p; run;\n");
+  r = run(prog, "--json '" + (dir / "r.json").string() + "'");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_TRUE(isCharDevice(dev));
+  EXPECT_TRUE(logged(read("r.json"), qrxhost::DataMsg::WrittenInPlace)) << r.out;
   for (const auto& e : fs::directory_iterator(dir))
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }
