@@ -10,6 +10,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -85,12 +86,23 @@ BlockScan scanBlock(const Text& x, size_t lo, size_t hi) {
 }
 
 // Runs fn(b) for every block on up to `threads` threads, blocks handed out in order; the
-// threads the system cannot start leave their blocks to those that did.
+// threads the system cannot start leave their blocks to those that did. The first exception
+// a block throws (memory that could not be had) stops the handing out and is thrown again
+// here, on the caller's thread, once every thread has stopped.
 template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
   std::atomic<size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failureLock;
   auto work = [&] {
-    for (size_t b; (b = next.fetch_add(1)) < count;)
-      fn(b);
+    try {
+      for (size_t b; (b = next.fetch_add(1)) < count;)
+        fn(b);
+    } catch (...) {
+      next.store(count);
+      std::lock_guard<std::mutex> lock(failureLock);
+      if (!failure)
+        failure = std::current_exception();
+    }
   };
   const size_t extra = std::min<size_t>(count, static_cast<size_t>(std::max(threads, 1))) - 1;
   std::vector<std::thread> pool;
@@ -98,6 +110,8 @@ template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
   work();
   for (std::thread& t : pool)
     t.join();
+  if (failure)
+    std::rethrow_exception(failure);
 }
 
 } // namespace

@@ -127,7 +127,8 @@ TEST_F(Cli, FileLargerThanTheAddressSpaceLeftIsRead) {
 }
 
 // Without CSVHOLD=, the values of a file whose columns the address space left cannot hold are
-// read window by window, with the estimates of a run without the limit.
+// read window by window, with the estimates of a run without the limit; with a CSVHOLD= that
+// holds them whole, the step ends with an error and a note naming the memory it asked for.
 TEST_F(Limited, ValuesBeyondTheAddressSpaceLeftAreReadInWindows) {
   const int64_t rows = 400000; // 32.4 MB of text, 32 MB of values
   const uint64_t least = leastForSmall();
@@ -142,6 +143,13 @@ TEST_F(Limited, ValuesBeyondTheAddressSpaceLeftAreReadInWindows) {
   EXPECT_EQ(lineStarting(r.out, "x1 "), lineStarting(free.out, "x1 "));
   EXPECT_NE(lineStarting(r.out, "x1 "), "");
   EXPECT_FALSE(utilityFilesLeft());
+  // Held whole by CSVHOLD=, they do not fit: the step ends naming the request it could not meet.
+  const clitest::Outcome held = limited(least + 12 * 1024, big, "-o THREADS=NO -o CSVHOLD=1G");
+  EXPECT_EQ(held.status, 2) << held.out;
+  EXPECT_TRUE(has(held, "ran out of memory")) << held.out;
+  EXPECT_TRUE(has(held, "A request for a block of")) << held.out;
+  EXPECT_FALSE(has(held, "Number of Observations")) << held.out;
+  EXPECT_FALSE(utilityFilesLeft());
 }
 
 // Reader and pool threads whose stacks the limit has no room for leave their work to the
@@ -154,8 +162,9 @@ TEST_F(Limited, ThreadsThatCannotStartAndHugeFieldsEndWithoutASignal) {
   write("big.csv", rowsOfData(rows));
   const clitest::Outcome r = limited(least + 12 * 1024, program("big"), "-o CPUCOUNT=8");
   EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status << r.out;
-  if (r.status == 0)
+  if (r.status == 0) {
     EXPECT_TRUE(has(r, "Number of Observations Used  " + std::to_string(rows))) << r.out;
+  }
   EXPECT_FALSE(utilityFilesLeft());
 
   const std::string tailed = write("tailed.csv", rowsOfData(100));
