@@ -16,12 +16,6 @@ namespace {
 std::atomic<int> gLivePools{0};
 std::atomic<size_t> gLargestFailed{0};
 
-void noteFailedRequest(size_t size) {
-  size_t seen = gLargestFailed.load(std::memory_order_relaxed);
-  while (size > seen && !gLargestFailed.compare_exchange_weak(seen, size))
-    ;
-}
-
 struct Arena {
   QkPool vt; // first: the pool pointer handed out is the arena's address
   std::string name;
@@ -129,6 +123,12 @@ QkPool* createArenaPool(const std::string& name, bool counted) {
 int livePoolCount() { return gLivePools.load(); }
 
 size_t takeLargestFailedRequest() { return gLargestFailed.exchange(0); }
+
+void noteFailedRequest(size_t size) {
+  size_t seen = gLargestFailed.load(std::memory_order_relaxed);
+  while (size > seen && !gLargestFailed.compare_exchange_weak(seen, size))
+    ;
+}
 
 void clearArenaPool(QkPool* pool) {
   if (pool)

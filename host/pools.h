@@ -23,9 +23,11 @@ std::string arenaPoolName(QkPool* pool);
 // registered runs first). Returns 0, or -1 for a null pool.
 int poolAtDestroy(QkPool* pool, void (*cleanup)(void*), void* object);
 
-// The largest request for a pool block that could not be met since the last call (0 when
-// none), and clears it: the step runner reports it when a step fails.
+// The largest request for a pool block or a column's memory that could not be met since
+// the last call (0 when none), and clears it: the step runner reports it when a step fails.
 size_t takeLargestFailedRequest();
+// Notes a request of `size` bytes that could not be met.
+void noteFailedRequest(size_t size);
 
 // Makes a T in the pool; its destructor runs when the pool is destroyed. Null on failure.
 template <class T, class... Args> T* arenaNew(QkPool* pool, Args&&... args) {

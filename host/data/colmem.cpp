@@ -1,4 +1,5 @@
 #include "host/data/colmem.h"
+#include "host/pools.h"
 
 #include <new>
 
@@ -19,8 +20,10 @@ size_t systemPage() {
 
 void* mapColumnBytes(size_t bytes) {
   void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED)
+  if (p == MAP_FAILED) {
+    noteFailedRequest(bytes); // named by the step's note when it fails
     throw std::bad_alloc();
+  }
   return p;
 }
 

@@ -4,11 +4,13 @@
 #include "host/data/csvblocks.h"
 #include "host/data/csvrecord.h"
 #include "support/hostif.h"
+#include "support/startthreads.h"
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -83,21 +85,33 @@ BlockScan scanBlock(const Text& x, size_t lo, size_t hi) {
   return s;
 }
 
-// Runs fn(b) for every block on up to `threads` threads, blocks handed out in order.
+// Runs fn(b) for every block on up to `threads` threads, blocks handed out in order; the
+// threads the system cannot start leave their blocks to those that did. The first exception
+// a block throws (memory that could not be had) stops the handing out and is thrown again
+// here, on the caller's thread, once every thread has stopped.
 template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
   std::atomic<size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failureLock;
   auto work = [&] {
-    for (size_t b; (b = next.fetch_add(1)) < count;)
-      fn(b);
+    try {
+      for (size_t b; (b = next.fetch_add(1)) < count;)
+        fn(b);
+    } catch (...) {
+      next.store(count);
+      std::lock_guard<std::mutex> lock(failureLock);
+      if (!failure)
+        failure = std::current_exception();
+    }
   };
   const size_t extra = std::min<size_t>(count, static_cast<size_t>(std::max(threads, 1))) - 1;
   std::vector<std::thread> pool;
-  pool.reserve(extra);
-  for (size_t k = 0; k < extra; ++k)
-    pool.emplace_back(work);
+  startThreads(pool, extra, [&](size_t) { return work; });
   work();
   for (std::thread& t : pool)
     t.join();
+  if (failure)
+    std::rethrow_exception(failure);
 }
 
 } // namespace
@@ -110,6 +124,15 @@ BlockText::BlockText(const Text& x, size_t lo, size_t end) : view_(x) {
   view_.t = ok_ ? piece_.origin() : nullptr;
   view_.n = end;
   view_.file = nullptr;
+}
+
+std::string notedText(std::string_view v) {
+  if (v.size() <= kNotedBytes)
+    return std::string(v);
+  size_t n = kNotedBytes;
+  while (n > 0 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80)
+    --n; // not inside a character of several bytes
+  return std::string(v.substr(0, n)) + "...";
 }
 
 uint64_t windowBytes(const CsvReadOptions& options) {
@@ -364,20 +387,29 @@ double numericValue(const Field& f, int64_t record, int64_t line, ColumnStats* c
     cs->numeric = false;
     cs->textRecord = record;
     cs->textLine = line;
-    cs->text = std::string(tv);
+    cs->text = notedText(tv);
     break;
   case NumberText::kTooLarge:
     if (cs->badRecord < 0) {
       cs->badRecord = record;
       cs->badLine = line;
-      cs->badText = std::string(tv);
+      cs->badText = notedText(tv);
     }
     break;
   }
   return hostMissing();
 }
 
-void noteLength(ColumnStats* cs, size_t length) {
+// Counts a value's length; keeps the first value longer than a value may be.
+void noteLength(ColumnStats* cs, size_t length, int64_t record, int64_t line) {
+  if (length > kLongestValue) {
+    if (cs->longRecord < 0) {
+      cs->longRecord = record;
+      cs->longLine = line;
+      cs->longBytes = length;
+    }
+    length = 0;
+  }
   cs->bytes += length + 1;
   cs->longest = std::max(cs->longest, static_cast<int32_t>(length));
 }
@@ -440,7 +472,10 @@ const char* plainFields(const Text& x, const char* q, size_t row, PlainRecords& 
       const char* end = plainText(q, e);
       Field f;
       f.raw = std::string_view(q, static_cast<size_t>(end - q));
-      lengths[c] = static_cast<int32_t>(characterSize(f));
+      const size_t length = characterSize(f);
+      if (length > kLongestValue)
+        return nullptr; // the full rules note it
+      lengths[c] = static_cast<int32_t>(length);
       if (c == last)
         return end;
       if (end == e || *end != ',')
@@ -536,10 +571,10 @@ void readBlockValues(const Text& x, Block& k, const Storage& to) {
           out[row] = v;
         else
           cs.valued = cs.valued || !isHostMissing(v);
-        noteLength(&cs, length);
+        noteLength(&cs, length, record, recordLine);
         return true;
       }
-      noteLength(&cs, characterSize(f));
+      noteLength(&cs, characterSize(f), record, recordLine);
       if (cs.numeric) {
         const double v = numericValue(f, record, recordLine, &cs);
         if (out)

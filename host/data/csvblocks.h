@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qrxhost::csvread {
@@ -17,6 +18,9 @@ namespace qrxhost::csvread {
 // What a first look at a block finds: its quotes and line feeds, and the records that start
 // in it, counted apart by the parity of the quotes before them within the block (which of the
 // two counts holds depends on the quotes before the block).
+// The longest a value may be, in bytes: a character variable's length is an int32_t.
+inline constexpr size_t kLongestValue = 2147483647;
+
 struct BlockScan {
   int64_t quotes = 0;
   int64_t newlines = 0;
@@ -32,6 +36,10 @@ struct ColumnStats {
   std::string badText;
   uint64_t bytes = 0; // the values' lengths plus one NUL each
   int32_t longest = 0;
+  // The first value longer than kLongestValue (not counted in bytes and longest).
+  int64_t longRecord = -1; // -1: none
+  int64_t longLine = 0;
+  uint64_t longBytes = 0;
   // Kept by a reading that holds no numbers (the first reading of a windowed table), for the
   // notes on a column: whether it held a number, and its first text among numbers.
   bool valued = false;
@@ -66,6 +74,12 @@ struct Storage {
   int32_t* lines = nullptr;
   int64_t base = 0;
 };
+
+// A value as a note on it quotes it: its first kNotedBytes bytes, cut at the start of a
+// character, and "..." after a cut. A field may be gigabytes long (the NUL bytes that end a
+// file a crash left preallocated), and the note is a message's.
+inline constexpr size_t kNotedBytes = 64;
+std::string notedText(std::string_view v);
 
 // The bytes of values a window holds: windowBytes, else a quarter of holdBytes.
 uint64_t windowBytes(const CsvReadOptions& options);

@@ -114,6 +114,15 @@ bool rowErrors(const std::vector<Block>& blocks, const std::vector<CsvColumn>& c
       return true;
     }
   for (const Block& k : blocks)
+    for (size_t c = 0; c < k.columns.size(); ++c)
+      if (const ColumnStats& cs = k.columns[c]; cs.longRecord >= 0) {
+        *error = {static_cast<int>(cs.longLine),
+                  "the value of column " + std::to_string(c + 1) + " (" + columns[c].name +
+                      ") is " + std::to_string(cs.longBytes) + " bytes long, more than the " +
+                      std::to_string(kLongestValue) + " bytes a value may have"};
+        return true;
+      }
+  for (const Block& k : blocks)
     if (k.raggedRecord >= 0) {
       *error = {static_cast<int>(k.raggedLine), "the row has " + std::to_string(k.raggedCount) +
                                                     " values but the header names " +
@@ -389,7 +398,7 @@ bool firstTextAmongNumbers(const CsvTable& table, size_t column, int64_t* obs, s
     } else if (!sawText) {
       sawText = true;
       *obs = i;
-      *text = std::string(v);
+      *text = notedText(v);
     }
   }
   return sawNumber && sawText;

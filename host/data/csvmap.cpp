@@ -2,6 +2,7 @@
 // under the reader is replaced by zeros and the file marked as changed. Declared in
 // csvmap.h; the parse of the mapped text is csvfile.cpp's.
 #include "host/data/csvmap.h"
+#include "host/ext/qkmemfig.h"
 
 #include <cerrno>
 #include <csignal>
@@ -12,7 +13,6 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,18 +90,7 @@ void unguard(GuardSlot* g) {
 // Whether a file of `size` bytes may be mapped whole: under an address-space limit, only
 // when that leaves at least as much room again for the rest of the run (the columns, the
 // procedure's memory); a larger file is read piece by piece.
-bool roomForWhole(size_t size) {
-  struct rlimit limit {};
-  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-    return true;
-  unsigned long long pages = 0;
-  FILE* statm = std::fopen("/proc/self/statm", "r");
-  const bool known = statm != nullptr && std::fscanf(statm, "%llu", &pages) == 1;
-  if (statm != nullptr)
-    std::fclose(statm);
-  const unsigned long long used = pages * static_cast<unsigned long long>(::sysconf(_SC_PAGESIZE));
-  return known && used < limit.rlim_cur && size <= (limit.rlim_cur - used) / 2;
-}
+bool roomForWhole(size_t size) { return size <= addressSpaceLeft() / 2; }
 
 } // namespace
 
@@ -165,8 +154,13 @@ bool MappedFile::mapPiece(size_t begin, size_t end, MappedPiece* piece) const {
   const size_t from = begin / gPageSize * gPageSize;
   void* p = ::mmap(nullptr, end - from, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(from));
   if (p == MAP_FAILED) {
-    int expected = 0;
-    pieceErrno_.compare_exchange_strong(expected, errno);
+    const int err = errno;
+    std::lock_guard<std::mutex> lock(gGuardMutex);
+    if (pieceErrno_.load() == 0) {
+      pieceFrom_ = from;
+      pieceBytes_ = end - from;
+      pieceErrno_.store(err);
+    }
     return false;
   }
   piece->data_ = static_cast<char*>(p);
@@ -177,8 +171,13 @@ bool MappedFile::mapPiece(size_t begin, size_t end, MappedPiece* piece) const {
 }
 
 std::string MappedFile::readError() const {
+  std::lock_guard<std::mutex> lock(gGuardMutex);
   const int err = pieceErrno_.load();
-  return err == 0 ? std::string() : sizedReadError(size_, err);
+  if (err == 0)
+    return std::string();
+  return "a piece of " + std::to_string(pieceBytes_) + " bytes at offset " +
+         std::to_string(pieceFrom_) + " (of its " + std::to_string(size_) +
+         " bytes) cannot be mapped into memory: " + std::strerror(err);
 }
 
 size_t MappedFile::readStart(char* out, size_t n) const {

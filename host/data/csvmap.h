@@ -50,8 +50,8 @@ public:
   // Maps the bytes [begin, end) of a file read in pieces; false when they cannot be, the
   // system's reason kept for readError().
   bool mapPiece(size_t begin, size_t end, MappedPiece* piece) const;
-  // The error of a piece that could not be mapped, naming the file's size and the reason
-  // (empty when every piece was).
+  // The error of the first piece that could not be mapped, naming where it lies, its size,
+  // the file's and the reason (empty when every piece was).
   std::string readError() const;
   // Reads up to n bytes from the file's start (the byte-order mark of a file in pieces).
   size_t readStart(char* out, size_t n) const;
@@ -66,8 +66,9 @@ private:
   int fd_ = -1;
   char* data_ = nullptr;
   size_t size_ = 0;
-  mutable std::atomic<bool> changed_{false}; // set by the bus-error guard
-  mutable std::atomic<int> pieceErrno_{0};
+  mutable std::atomic<bool> changed_{false};      // set by the bus-error guard
+  mutable std::atomic<int> pieceErrno_{0};        // the first piece that could not be mapped
+  mutable size_t pieceFrom_ = 0, pieceBytes_ = 0; // set once, by the thread that set the errno
   GuardSlot* guard_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include "host/data/readvec.h"
 #include "host/data/staging.h"
 #include "host/ext/qkmemfig.h"
+#include "host/hostapi.h"
 #include "host/hostlog.h"
 #include "host/kernel.h"
 #include "host/output/rvqoutput.h"
@@ -107,6 +108,11 @@ void reportChange(HostDataSet* ds) {
     ds->changeLogged = true;
     fail(DataMsg::FileUnreadable, {ds->path.c_str(), windowFailure(*ds->table).c_str()});
   }
+}
+
+void endStepOnUnreadRows(HostDataSet* ds) {
+  reportChange(ds);
+  throw HostExit{codeOf(StepRc::Error)};
 }
 
 } // namespace dsservice

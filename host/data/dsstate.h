@@ -133,17 +133,21 @@ inline bool releasedRead(HostDataSet* ds, int64_t obs) {
     fail(DataMsg::ReleasedObservationRead, {static_cast<long long>(obs + 1), ds->display.c_str()});
   return false;
 }
-// Logs, once for the data set, that the file of an input changed while it was being read.
+// Logs, once for the data set, that the file of an input changed while it was being read,
+// or could not be read again.
 void reportChange(HostDataSet* ds);
-// Makes observation `obs` of an input readable; a file that changed since it was first read
-// is an error naming the file, logged once for the data set.
+// Logs that as reportChange does and ends the step with the error return code: the rows
+// not read are not taken as the end of the data.
+[[noreturn]] void endStepOnUnreadRows(HostDataSet* ds);
+// Makes observation `obs` of an input readable; a file that changed since it was first read,
+// or that cannot be read again, is an error naming the file that ends the step.
 inline bool reachObs(HostDataSet* ds, int64_t obs) {
   if (!releasedRead(ds, obs))
     return false;
   if (ds->rows->reach(obs))
     return true;
   if (ds->rows->changed())
-    reportChange(ds);
+    endStepOnUnreadRows(ds);
   return false;
 }
 

@@ -218,9 +218,10 @@ int32_t yvgetn(HostReadVector* vector, int64_t first, int32_t count, void* recor
     for (int64_t k = 0; k < count;) {
       const int64_t obs = first - 1 + k;
       if (!rows.reach(obs)) {
-        // The file changed since it was first read (reported by the data set): what is left
-        // reads as missing, as the per-value services give it.
+        // The file changed since it was first read, or cannot be read again (reported by
+        // the data set): the caller ends the step.
         missingRecords(*v, count - k, static_cast<char*>(records) + k * stride, stride);
+        rc = codeOf(ServiceResult::FileUnreadable);
         return;
       }
       const int64_t n = std::min(count - k, rows.end() - obs);

@@ -1,14 +1,19 @@
 // The host memory figure: the MEMSIZE option, or MemAvailable of /proc/meminfo, or the
-// physical memory, in kilobytes; a test can fix the figure or make it fail.
+// physical memory, in kilobytes, no more than the address space left under the process's
+// limit; a test can fix the figure or make it fail.
 #include "host/ext/qkmemfig.h"
 
 #include "host/seams.h"
 #include "host/supervisor.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <malloc.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace qrxhost {
@@ -39,6 +44,47 @@ bool parseMemorySize(const std::string& text, int64_t* kilobytes) {
   return *kilobytes > 0;
 }
 
+uint64_t addressSpaceLeft() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return UINT64_MAX;
+  unsigned long long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  const bool known = statm != nullptr && std::fscanf(statm, "%llu", &pages) == 1;
+  if (statm != nullptr)
+    std::fclose(statm);
+  const uint64_t used = pages * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  return known && used < limit.rlim_cur ? limit.rlim_cur - used : 0;
+}
+
+void keepMallocWithinLimit() {
+  if (addressSpaceLeft() != UINT64_MAX)
+    ::mallopt(M_ARENA_MAX, 2);
+}
+
+namespace {
+
+// The memory the system reports available (MemAvailable, else the physical memory) in KB.
+bool systemMemory(int64_t* kilobytes) {
+  std::ifstream in("/proc/meminfo");
+  std::string key;
+  int64_t value = 0;
+  std::string unit;
+  while (in >> key >> value >> unit)
+    if (key == "MemAvailable:") {
+      *kilobytes = value;
+      return true;
+    }
+  long pages = ::sysconf(_SC_PHYS_PAGES);
+  long size = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || size <= 0)
+    return false;
+  *kilobytes = static_cast<int64_t>(pages) * size / 1024;
+  return true;
+}
+
+} // namespace
+
 int32_t hostMemoryFigure(int64_t* kilobytes) {
   if (kilobytes == nullptr)
     return -1;
@@ -51,20 +97,14 @@ int32_t hostMemoryFigure(int64_t* kilobytes) {
   }
   if (auto v = hostOption("MEMSIZE"); v && parseMemorySize(*v, kilobytes))
     return 0;
-  std::ifstream in("/proc/meminfo");
-  std::string key;
-  int64_t value = 0;
-  std::string unit;
-  while (in >> key >> value >> unit)
-    if (key == "MemAvailable:") {
-      *kilobytes = value;
-      return 0;
-    }
-  long pages = ::sysconf(_SC_PHYS_PAGES);
-  long size = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || size <= 0)
+  if (!systemMemory(kilobytes))
     return -1;
-  *kilobytes = static_cast<int64_t>(pages) * size / 1024;
+  // Under an address-space limit the memory that can be mapped is what the limit leaves, of
+  // which the procedure plans with half: the threads' stacks, the pieces of the files read
+  // and the windows of their values take the rest.
+  const uint64_t left = addressSpaceLeft() / 2 / 1024;
+  if (left < static_cast<uint64_t>(*kilobytes))
+    *kilobytes = std::max<int64_t>(1, static_cast<int64_t>(left));
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "host/hostlog.h"
 #include "host/kernel.h"
 #include "support/qkpool.h"
+#include "support/startthreads.h"
 
 #include <condition_variable>
 #include <deque>
@@ -103,7 +104,7 @@ void shutdown(QkPuddle* p, int32_t, int32_t, int32_t) {
 
 QkPuddle* createPool(QkPoolExtension*, const QkPoolCreateBlock* block, int32_t, int32_t) {
   if (block == nullptr || block->worker == nullptr || block->minThreads < 1 ||
-      block->maxThreads < block->minThreads || block->minThreads > 1024)
+      block->maxThreads < block->minThreads || block->maxThreads > 1024)
     return nullptr;
   auto* pd = new (std::nothrow) Puddle{};
   if (pd == nullptr)
@@ -113,10 +114,11 @@ QkPuddle* createPool(QkPoolExtension*, const QkPoolCreateBlock* block, int32_t, 
   pd->ops.puddleWaitOver = waitOver;
   pd->ops.puddleShutdown = shutdown;
   pd->worker = block->worker;
-  try {
-    for (int64_t i = 0; i < block->minThreads; ++i)
-      pd->threads.emplace_back(run, pd);
-  } catch (...) {
+  // Threads the system cannot start (no room for their stacks under an address-space limit)
+  // leave their items to the others: the pool stands with at least minThreads of them.
+  const size_t started = startThreads(pd->threads, static_cast<size_t>(block->maxThreads),
+                                      [pd](size_t) { return [pd] { run(pd); }; });
+  if (started < static_cast<size_t>(block->minThreads)) {
     shutdown(&pd->ops, 0, 0, 0);
     return nullptr;
   }

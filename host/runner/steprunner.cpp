@@ -38,7 +38,9 @@ template <class Fn> ReturnCode guarded(Fn fn, bool* exited) {
     *exited = true;
     return ReturnCode::fromModule(e.code);
   } catch (const std::bad_alloc&) {
-    internalError("out of memory");
+    // Not a fault of the program: the note on the largest request that failed follows.
+    logLine(HostSeverity::Error, "The step ran out of memory and stops.");
+    raiseStepReturnCode(StepRc::Error);
   } catch (const std::exception& e) {
     internalError(e.what());
   } catch (...) {

@@ -10,6 +10,7 @@
 #include "support/stepcodes.h"
 
 #include <atomic>
+#include <new>
 #include <vector>
 
 namespace {
@@ -152,11 +153,16 @@ void utilReadWrapper(void*, void* p) {
   item->status = VsfStatus::WorkerVanished;
   if (item->spanPages != nullptr)
     item->spanPages(true);
-  const VsfStatus rc = item->partKernel != nullptr ? visitForPart(item)
-                       : item->groups != nullptr
-                           ? visitGroups(item)
-                           : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer,
-                                                           item->length, item->file, item->stop);
+  VsfStatus rc = VsfStatus::NoMemory;
+  try {
+    rc = item->partKernel != nullptr ? visitForPart(item)
+         : item->groups != nullptr
+             ? visitGroups(item)
+             : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer, item->length,
+                                             item->file, item->stop);
+  } catch (const std::bad_alloc&) {
+    // A kernel's scratch that could not be had: the pass fails as out of memory.
+  }
   if (item->spanPages != nullptr)
     item->spanPages(false);
   item->status = rc;

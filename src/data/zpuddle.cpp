@@ -1,5 +1,5 @@
 // The thread pool of the page workers: loads "qkpool" through the kernel handle, makes a
-// pool of exactly n threads with the frame's worker routine, queues items, waits on a
+// pool of up to n threads with the frame's worker routine, queues items, waits on a
 // completion event, and shuts the pool down. Every failure is fatal (StepRc::Error).
 #include "data/zpuddle.h"
 
@@ -28,8 +28,10 @@ int32_t zpudi(ThreadPuddle* puddle, int32_t count, int32_t flags, QkPoolWorker w
     return 1;
   }
   QkPoolCreateBlock block{};
-  block.minThreads = count < 1 ? 1 : count;
-  block.maxThreads = block.minThreads;
+  // The items of a pass do not wait on each other: a pool with fewer threads than asked
+  // (the system could not start them all) runs them all, only later.
+  block.minThreads = 1;
+  block.maxThreads = count < 1 ? 1 : count;
   block.third = 1;
   block.worker = worker;
   block.flags = 0xa0000000u;
@@ -40,7 +42,7 @@ int32_t zpudi(ThreadPuddle* puddle, int32_t count, int32_t flags, QkPoolWorker w
       fatal("tpdlCreate failed in zpudi");
     return 2;
   }
-  puddle->count = static_cast<int32_t>(block.minThreads);
+  puddle->count = static_cast<int32_t>(block.maxThreads);
   return 0;
 }
 

@@ -15,7 +15,7 @@ struct ThreadPuddle {
   QkExtension* extension;
   QkPuddle* pool;
   VsfWorkItem* items;
-  int32_t count; // the pool's thread count
+  int32_t count; // the thread count asked of the pool (it may have started fewer)
 };
 
 // 0 when the pool exists; with flags bit 0 clear 1 (no extension) or 2 (no pool); with it

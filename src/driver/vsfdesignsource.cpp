@@ -291,7 +291,10 @@ void* designBlockWorker(void* self, QkPool* pool, int32_t rows) {
 template <class Row>
 [[nodiscard]] int32_t eachBlockRecord(BlockWorker* w, int64_t offset, int32_t count, double* weight,
                                       double* frequency, Row row) {
-  if (xyvgetn(w->vector, w->first + offset, count, w->records, w->recordLength) != 0)
+  if (const int32_t rc = xyvgetn(w->vector, w->first + offset, count, w->records, w->recordLength);
+      rc == kHostBlockFileUnreadable)
+    return codeOf(VsfStatus::ReportedFailure);
+  else if (rc != 0)
     return codeOf(VsfStatus::InternalError); // the block lies inside the span the host gave: a bug
   for (int32_t k = 0; k < count; ++k) {
     double* wk = weight != nullptr ? weight + k : nullptr;

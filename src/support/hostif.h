@@ -370,6 +370,10 @@ struct HostVariable {
 };
 static_assert(sizeof(HostVariable) == 160, "HostVariable is the 160-byte host record");
 
+// What xyvgetn returns when the input's file could not give the block: the host has logged
+// the file and the reason, and the caller ends the step without a message of its own.
+inline constexpr int32_t kHostBlockFileUnreadable = -4;
+
 struct HostDataSetServices {
   int32_t (*xbynext)(HostByHandle* by);
   void (*xvputt)(HostDataSet* out);
@@ -398,7 +402,9 @@ struct HostDataSetServices {
   int32_t (*xbyrewind)(HostByHandle* by);
   // The current BY group as text ("g=1 h=A"); its length, 0 without BY variables.
   int32_t (*xbyline)(HostByHandle* by, char* buffer, int32_t capacity);
-  // Makes the next observation of the current BY group current: 1, or 0 at its end.
+  // Makes the next observation of the current BY group current: 1, or 0 at its end. A file
+  // that can no longer give the observation ends the step (the host's exit, after its
+  // message), so that the rows not read are not taken for the end of the data.
   int32_t (*xobsnext)(HostDataSet* data);
   // Values of the current observation: a number (the missing value for a character
   // variable), or a character value's text and length.
@@ -467,8 +473,9 @@ struct HostDataSetServices {
   // changes nothing); it returns how many it passed, fewer at the end of the group.
   // xyvgetn copies observations first .. first + count - 1 (1-based numbers) into `count`
   // records `stride` bytes apart, each as xyvget copies the current one; it leaves the
-  // current observation alone and may run on several threads at once. 0, or negative for
-  // a bad vector or range.
+  // current observation alone and may run on several threads at once. 0, negative for a
+  // bad vector or range, or kHostBlockFileUnreadable when the file could not give the
+  // block (the host has logged why, and the step ends).
   int32_t (*xobsspan)(HostDataSet* data, int64_t* next, int64_t* count);
   int64_t (*xobsskip)(HostDataSet* data, int64_t n);
   int32_t (*xyvgetn)(HostReadVector* vector, int64_t first, int32_t count, void* records,

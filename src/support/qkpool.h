@@ -8,8 +8,9 @@
 // The worker routine: called on a pool thread with the pool's context and one queued item.
 using QkPoolWorker = void (*)(void* poolContext, void* item);
 
-// The 104-byte creation block: i64 minimum threads n, i64 maximum threads n, i64 1, the
-// worker routine, i64 0, i64 0, u32 flags 0xa0000000, the rest zero.
+// The 104-byte creation block: i64 minimum threads, i64 maximum threads (the pool starts as
+// many as the system lets it, and fails with fewer than the minimum), i64 1, the worker
+// routine, i64 0, i64 0, u32 flags 0xa0000000, the rest zero.
 struct QkPoolCreateBlock {
   int64_t minThreads;
   int64_t maxThreads;

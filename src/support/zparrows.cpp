@@ -2,6 +2,7 @@
 // elements, over short-lived std::threads. Every element is updated by exactly one thread
 // with the same operations as in a serial run: results do not depend on the thread count.
 #include "support/zparrows.h"
+#include "support/startthreads.h"
 
 #include <algorithm>
 #include <thread>
@@ -20,10 +21,14 @@ void runCuts(const std::vector<int64_t>& cuts, const std::function<void(int64_t,
     body(cuts[0], cuts[1]);
     return;
   }
+  // Runs the system cannot start a thread for are run here after the first.
   std::vector<std::thread> pool;
-  for (size_t t = 1; t + 1 < cuts.size(); ++t)
-    pool.emplace_back(body, cuts[t], cuts[t + 1]);
+  const size_t started = startThreads(pool, cuts.size() - 2, [&](size_t k) {
+    return [&body, a = cuts[k + 1], b = cuts[k + 2]] { body(a, b); };
+  });
   body(cuts[0], cuts[1]);
+  for (size_t t = started + 1; t + 1 < cuts.size(); ++t)
+    body(cuts[t], cuts[t + 1]);
   for (auto& t : pool)
     t.join();
 }

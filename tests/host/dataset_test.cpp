@@ -6,6 +6,7 @@
 #include "host/data/dataset.h"
 #include "host/data/dsoptions.h"
 #include "host/data/staging.h"
+#include "host/hostapi.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
 #include "host/supervisor.h"
@@ -278,8 +279,8 @@ TEST_F(DataSets, UnfinishedOutputIsNotWritten) {
 }
 
 // An input read window by window (CSVHOLD below its values) whose file another process
-// shortens while the step reads it: the read that needs the vanished text ends with -1 and
-// one numbered error naming the file, and the step's return code is raised.
+// shortens while the step reads it: the read that needs the vanished text ends the step (the
+// host's exit) after one numbered error naming the file, and the step's return code is raised.
 TEST_F(DataSets, FileShortenedWhileReadInWindowsIsAnError) {
   std::string text = "a,b\n";
   for (int i = 0; i < 5000; ++i)
@@ -293,11 +294,16 @@ TEST_F(DataSets, FileShortenedWhileReadInWindowsIsAnError) {
   ASSERT_EQ(ds->xobsnext(d), 1);
   EXPECT_EQ(ds->xobsnum(d, a), 0.0);
   fs::resize_file(dir / "big.csv", 0);
-  int32_t got = 1;
+  // The rows not read are not the end of the data: the step ends at the first of them.
   int64_t read = 1;
-  while ((got = ds->xobsnext(d)) == 1)
-    ++read;
-  EXPECT_EQ(got, -1);
+  int exitCode = 0;
+  try {
+    while (ds->xobsnext(d) == 1)
+      ++read;
+  } catch (const qrxhost::HostExit& e) {
+    exitCode = e.code;
+  }
+  EXPECT_EQ(exitCode, codeOf(StepRc::Error));
   EXPECT_LT(read, 5000);
   std::vector<LogRecord> e = errors();
   ASSERT_EQ(e.size(), 1u);

@@ -239,18 +239,35 @@ TEST(HtmlPage, ConsoleMessagesOfAPageAreDetected) {
   fs::remove(err);
 }
 
+namespace {
+
+// The examples whose names fall in [from, to) (by their first letter), each run and opened;
+// how many there were.
+int checkExamples(char from, char to) {
+  int examples = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
+    const std::string tag = entry.path().stem().string();
+    if (entry.path().extension() != ".qrx" || tag.empty() || tag[0] < from || tag[0] >= to)
+      continue;
+    ++examples;
+    checkPage(runAndOpen(entry.path(), QRX_SOURCE_DIR, tag), tag);
+  }
+  return examples;
+}
+
+} // namespace
+
+// The examples in two tests, so that each stays short on a loaded machine.
 TEST(HtmlPage, EveryExampleOpensCleanAndMatchesItsListing) {
   if (!haveChromium())
     GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
-  int examples = 0;
-  for (const auto& entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
-    if (entry.path().extension() != ".qrx")
-      continue;
-    ++examples;
-    std::string tag = entry.path().stem().string();
-    checkPage(runAndOpen(entry.path(), QRX_SOURCE_DIR, tag), tag);
-  }
-  EXPECT_GE(examples, 2);
+  EXPECT_GE(checkExamples('\0', 'm'), 2);
+}
+
+TEST(HtmlPage, EveryLaterExampleOpensCleanAndMatchesItsListing) {
+  if (!haveChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  EXPECT_GE(checkExamples('m', '\x7f'), 2);
 }
 
 TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {

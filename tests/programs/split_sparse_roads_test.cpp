@@ -100,45 +100,78 @@ void expectSparseFollowsDense(const std::string& statements, const std::string& 
   }
 }
 
+// One penalized fit of the split levels: the rest of the CLASS statement, the MODEL
+// statement's effects and selection, the hooks, whether the rows go sparse, and the data.
+struct PenalizedCase {
+  const char* classTail; // after "class c / split", up to the MODEL statement's ";"
+  const char* model;     // the effects and the selection
+  std::string hooks;
+  bool sparseRows;
+  Data data = {};
+};
+
+void expectCasesFollowDense(const std::vector<PenalizedCase>& cases, const std::string& tag) {
+  int n = 0;
+  for (const PenalizedCase& c : cases) {
+    const std::string statements =
+        std::string("  class c / split") + c.classTail + ";\n  model y = " + c.model + ";\n";
+    expectSparseFollowsDense(statements, tag + std::to_string(n++), c.hooks, c.sparseRows, c.data);
+  }
+}
+
+const std::string kKept = "larCrossLimit=100000000";
+
 } // namespace
 
 // The adaptive LASSO (also with a dense column ahead of the levels, on the kept cross
 // products of the entered levels, and under the effect coding, where a row holds several
 // levels and the dense rows give the weights), the elastic net at a given L2 and over an L2
-// search, a LASSO beside a column of large mean, and weighted rows.
+// search, a LASSO beside a column of large mean, weighted rows, and rows weighted by 1e-9
+// among many rows or many levels. The cases run in several tests, so that each stays short
+// on a loaded machine.
 TEST(SplitSparseRoads, PenalizedRoadsFollowTheDenseRows) {
-  const std::string kept = "larCrossLimit=100000000";
-  const struct {
-    const char* classTail; // after "class c / split", up to the MODEL statement's ";"
-    const char* model;     // the effects and the selection
-    std::string hooks;
-    bool sparseRows;
-    Data data = {};
-  } cases[] = {
-      {"", "c x1 x2 / selection=lasso(adaptive stop=none)", "", true},
-      {"", "x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30)", "", true},
-      {"", "c x1 x2 / selection=lasso(adaptive steps=40)", kept, true},
-      {" param=effect", "c x1 x2 / selection=lasso(adaptive steps=20)", "", false},
-      {"", "c x1 x2 / selection=elasticnet(l2=0.05 stop=none)", "", true},
-      {"", "c x1 far / selection=lasso(stop=none)", "", true},
-      {"", "c x1 x2 / selection=elasticnet(l2=0.2 adaptive steps=40 enscale)", "", true},
-      {"", "c x1 x2 / selection=elasticnet(l2high=0.1 l2steps=3 steps=20 choose=sbc)", "", true},
-      {";\n  weight w", "c x1 x2 / selection=lasso(stop=none)", "", true},
-      {";\n  freq f", "c x1 x2 / selection=lasso(stop=none)", kept, true},
-      {";\n  weight w;\n  freq f", "c x1 x2 / selection=lasso(adaptive steps=40)", "", true},
-      {";\n  weight w", "c x1 x2 / selection=elasticnet(l2=0.05 steps=40)", "", true},
-      {";\n  weight t", "c x1 x2 / selection=lasso(adaptive stop=none)", "", true, {300, 3000, 50}},
-      {";\n  weight t",
-       "c x1 x2 / selection=lasso(adaptive stop=none)",
-       "",
-       true,
-       {400, 1600, 25}}};
-  int n = 0;
-  for (const auto& c : cases) {
-    const std::string statements =
-        std::string("  class c / split") + c.classTail + ";\n  model y = " + c.model + ";\n";
-    expectSparseFollowsDense(statements, "ss" + std::to_string(n++), c.hooks, c.sparseRows, c.data);
-  }
+  expectCasesFollowDense(
+      {{"", "c x1 x2 / selection=lasso(adaptive stop=none)", "", true},
+       {"", "x1 c x2 / selection=lasso(adaptive(gamma=0.5) steps=30)", "", true},
+       {"", "c x1 x2 / selection=lasso(adaptive steps=40)", kKept, true},
+       {" param=effect", "c x1 x2 / selection=lasso(adaptive steps=20)", "", false}},
+      "ss");
+}
+
+TEST(SplitSparseRoads, ElasticNetAndLargeMeanRoadsFollowTheDenseRows) {
+  expectCasesFollowDense(
+      {{"", "c x1 x2 / selection=elasticnet(l2=0.05 stop=none)", "", true},
+       {"", "c x1 far / selection=lasso(stop=none)", "", true},
+       {"", "c x1 x2 / selection=elasticnet(l2=0.2 adaptive steps=40 enscale)", "", true},
+       {"", "c x1 x2 / selection=elasticnet(l2high=0.1 l2steps=3 steps=20 choose=sbc)", "", true}},
+      "se");
+}
+
+TEST(SplitSparseRoads, WeightedAndFrequencyRoadsFollowTheDenseRows) {
+  expectCasesFollowDense(
+      {{";\n  weight w", "c x1 x2 / selection=lasso(stop=none)", "", true},
+       {";\n  freq f", "c x1 x2 / selection=lasso(stop=none)", kKept, true},
+       {";\n  weight w;\n  freq f", "c x1 x2 / selection=lasso(adaptive steps=40)", "", true},
+       {";\n  weight w", "c x1 x2 / selection=elasticnet(l2=0.05 steps=40)", "", true}},
+      "sw");
+}
+
+TEST(SplitSparseRoads, TinyWeightsOfManyRowsFollowTheDenseRows) {
+  expectCasesFollowDense({{";\n  weight t",
+                           "c x1 x2 / selection=lasso(adaptive stop=none)",
+                           "",
+                           true,
+                           {300, 3000, 50}}},
+                         "sm");
+}
+
+TEST(SplitSparseRoads, TinyWeightsOfManyLevelsFollowTheDenseRows) {
+  expectCasesFollowDense({{";\n  weight t",
+                           "c x1 x2 / selection=lasso(adaptive stop=none)",
+                           "",
+                           true,
+                           {400, 1600, 25}}},
+                         "sl");
 }
 
 // The adaptive LASSO with the levels stored sparse, on one thread and four, walks glmnet's

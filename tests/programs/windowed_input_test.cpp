@@ -136,3 +136,23 @@ TEST(WindowedInput, ColumnNotesAreTheSame) {
   EXPECT_NE(win.log.find("line 250"), std::string::npos) << win.log;
   EXPECT_EQ(win.log, whole.log);
 }
+
+// A note quotes a bounded prefix of a long value, on either road: a text of a megabyte among
+// numbers is named by its first 64 bytes, not copied whole into the log.
+TEST(WindowedInput, NotesQuoteABoundedPrefixOfAValue) {
+  const Generated d = generate(300);
+  std::string data = "g,c,k,x1,x2,x3,y,e\n";
+  std::istringstream rows(d.csv.substr(d.csv.find('\n') + 1));
+  const std::string text = "b" + std::string(62, 'a') + "\xC3\xA9" + std::string(1 << 20, 'a');
+  int line = 1;
+  for (std::string row; std::getline(rows, row);)
+    data += (++line == 250 ? row.substr(0, row.rfind(',')) + "," + text : row) + ",\n";
+  const std::string fit = "proc varsifter data=d;\n model y = x1 e / selection=none;\nrun;\n";
+  const ProgramRun whole = runBoth(fit, data, false), win = runBoth(fit, data, true);
+  const std::string head = win.log.substr(0, 4096);
+  ASSERT_LT(win.log.size(), size_t{4096}) << head;
+  EXPECT_TRUE(qrxrun::logged(win, qrxhost::DataMsg::TextAmongNumbers)) << win.log;
+  // the cut falls inside the two-byte letter, and so before it
+  EXPECT_NE(win.log.find("\"b" + std::string(62, 'a') + "...\""), std::string::npos) << win.log;
+  EXPECT_EQ(win.log, whole.log.substr(0, 4096));
+}
