@@ -102,9 +102,9 @@ void expectSelections(const std::string& file, const std::string& weight, const 
 
 } // namespace
 
-// z = f(level) + 1e-5 noise enters first; the levels enter after x1 and z stays in, its pivot
-// behind the levels some 1e-7 of what r^2 bounds its rounding by, and far above the tight
-// bound |v|'|X'X||v|.
+// z = f(level) + 1e-5 noise enters first; the levels enter after x1 and z stays in: behind the
+// levels its pivot is below 64 u r^2, which over the levels is some k times the tight bound
+// 64 u |v|'|X'X||v|, and far above the latter.
 TEST(StructuredRank, ACovariateTheLevelsNearlyExplainStaysIn) {
   for (const std::string file : {"levels1000", "levels3000"})
     expectSelections(file, "w1e6", "y = z x1 g", {"forward(select=sl stop=none)"}, "z");
