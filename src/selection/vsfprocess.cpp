@@ -1,9 +1,10 @@
 // The plain fit road: vsfModelInit, then vsfProcessModel with its data passes (cross
 // products formed in full or on demand), the full model first for BACKWARD and the CP and
 // BIC criteria, the forced steps, and the dispatch to the classic methods and the least-angle
-// path (on centred and scaled pages), and the model-averaging road over resamples. The
-// roads and methods that arrive later end the fit with VsfMsg::RoadFitNotAvailable and a failure
-// code.
+// path and the solvers (on centred and scaled pages, adaptively weighted when asked), and the
+// model-averaging road over resamples. Options that no MODEL statement makes (a method code
+// without its traits, a penalized method whose switches leave the pages unstandardized) end
+// the fit with VsfMsg::RoadFitNotAvailable and a failure code.
 #include "selection/vsfprocess.h"
 
 #include "data/vsfdata.h"
