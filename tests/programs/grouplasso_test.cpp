@@ -325,7 +325,8 @@ TEST(QkLassoProgram, L1TargetsAsNormsAndPenaltyValuesMatchTheExactPath) {
 // ADAPTIVE with the solver: each row of the reference is one fit at an L1 target (a penalty
 // ratio or value) with weights |b|^gamma from the least-squares fit of the standardized
 // columns or from INEST= estimates, its data-scale estimates matched within the error that
-// the run's TOL= allows (scripts/gen_qkglasso_adaptive_ref.py). QKGLASSO$ takes SEX as a
+// the run's TOL= allows (scripts/gen_qkglasso_adaptive_ref.py), with the cross products
+// grown and in full. QKGLASSO$ takes SEX as a
 // CLASS effect: its second column, aliased in the least-squares fit, gets weight 0 and stays
 // at 0 while SEX1 carries the effect.
 TEST(QkLassoProgram, AdaptiveFitsMatchCoordinateDescentOnWeightedColumns) {
@@ -346,27 +347,31 @@ TEST(QkLassoProgram, AdaptiveFitsMatchCoordinateDescentOnWeightedColumns) {
   for (const Method& method : methods) {
     const auto ref = readCsv(method.file);
     ASSERT_GE(ref.size(), 4u);
+    // Each case on the cross products grown as effects enter, then on the full X'X.
+    const char* roads[] = {"  performance buildsscp=incremental;\n",
+                           "  performance buildsscp=full;\n"};
     std::string text;
-    for (const auto& r : ref) {
-      std::ostringstream options;
-      options.precision(17);
-      options << "stop=l1 l1=" << r[2] << " l1choice=" << (r[1] == 1 ? "ratio" : "value")
-              << " tol=" << r[5] << " adaptive(gamma=" << r[3] << (r[4] != 0 ? " inest=qkgest" : "")
-              << ")";
-      text += "proc varsifter data=ex.diabetes;\n" + std::string(method.classes) +
-              "  model y = age sex bmi bp s1-s6 / selection=" + method.name + "(" + options.str() +
-              ");\nrun;\n";
-    }
+    for (const char* road : roads)
+      for (const auto& r : ref) {
+        std::ostringstream options;
+        options.precision(17);
+        options << "stop=l1 l1=" << r[2] << " l1choice=" << (r[1] == 1 ? "ratio" : "value")
+                << " tol=" << r[5] << " adaptive(gamma=" << r[3]
+                << (r[4] != 0 ? " inest=qkgest" : "") << ")";
+        text += "proc varsifter data=ex.diabetes;\n" + std::string(road) + method.classes +
+                "  model y = age sex bmi bp s1-s6 / selection=" + method.name + "(" +
+                options.str() + ");\nrun;\n";
+      }
     const ProgramRun run = runProgram(text, "qkadaptive", {{"qkgest.csv", inest}});
     ASSERT_EQ(run.status, 0) << run.log;
     const size_t n = method.parms.size();
-    for (size_t k = 0; k < ref.size(); ++k) {
-      const auto& r = ref[k];
+    for (size_t k = 0; k < 2 * ref.size(); ++k) {
+      const auto& r = ref[k % ref.size()];
       const auto est = tablesOfStep(run, k, "ParameterEstimates");
       ASSERT_EQ(est.size(), 1u) << run.log;
       for (size_t j = 0; j < n; ++j)
         EXPECT_NEAR(estimate(*est[0], method.parms[j]), r[6 + j], r[6 + n + j])
-            << method.name << " case " << r[0] << " " << method.parms[j];
+            << method.name << " step " << k << " case " << r[0] << " " << method.parms[j];
     }
   }
 }
