@@ -62,6 +62,32 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
   });
 }
 
+// The dense offsets and weights of the single-column effects (weight at the effect number).
+void effectWeights(const VsfPassState* m, std::vector<int32_t>& offset,
+                   std::vector<double>& weight) {
+  for (int32_t e = 1; e < m->effectCount; ++e)
+    if (const double a = m->adaptiveWeight[e]; !isHostMissing(a) && m->denseOffset[e] >= 0) {
+      offset.push_back(m->denseOffset[e]);
+      weight.push_back(a);
+    }
+}
+
+// The dense offsets and weights of every parameter column of the effects past the intercept.
+// A zero weight leaves its column as it is, so that the undo restores every column: the
+// solver holds that parameter's coefficient at 0 instead.
+void parameterWeights(const VsfPassState* m, std::vector<int32_t>& offset,
+                      std::vector<double>& weight) {
+  for (int32_t e = 1; e < m->effectCount; ++e) {
+    if (m->denseOffset[e] < 0)
+      continue;
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+      if (const double a = m->adaptiveWeight[m->parmOffset[e] + q]; !isHostMissing(a) && a != 0) {
+        offset.push_back(m->denseOffset[e] + q);
+        weight.push_back(a);
+      }
+  }
+}
+
 template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   if (m->effectCount < 2 || m->adaptiveWeight == nullptr)
@@ -72,11 +98,10 @@ template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
   thread_local std::vector<double> weight;
   offset.clear();
   weight.clear();
-  for (int32_t e = 1; e < m->effectCount; ++e)
-    if (const double a = m->adaptiveWeight[e]; !isHostMissing(a) && m->denseOffset[e] >= 0) {
-      offset.push_back(m->denseOffset[e]);
-      weight.push_back(a);
-    }
+  if (m->options != nullptr && m->options->parmStandardize)
+    parameterWeights(m, offset, weight);
+  else
+    effectWeights(m, offset, weight);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     double* dense = r.denseValues();
     for (size_t i = 0; i < offset.size(); ++i) {

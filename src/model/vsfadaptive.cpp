@@ -31,6 +31,17 @@ bool vsfAdaptiveWeighted(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] != VES_UNAVAILABLE && m->effectStatus[e] != VES_INTERCEPT;
 }
 
+double vsfAdaptiveFactor(const VsfModel* m, int32_t p) {
+  if (!m->options->adaptive || m->adaptiveWeight == nullptr)
+    return 1.0;
+  const double w = m->adaptiveWeight[p];
+  return isHostMissing(w) ? 1.0 : w;
+}
+
+bool vsfAdaptiveHeldAtZero(const VsfModel* m, int32_t p) {
+  return m->options->parmStandardize && vsfAdaptiveFactor(m, p) == 0.0;
+}
+
 namespace {
 
 // The weights come from every training row. Under cross validation the pass files each
@@ -54,6 +65,36 @@ namespace {
       std::copy(kept.begin() + f * T, kept.begin() + (f + 1) * T, x);
     }
   return rc;
+}
+
+// The weights of effect e's columns (from X'X column `first`, parameter `parm` on) from the
+// swept full model. An aliased column has no coefficient of its own. A single-column effect
+// so aliased becomes unavailable. A column of a larger effect (a CLASS effect's last level
+// beside the intercept, say) gets weight 0 and takes no part, while its other columns carry
+// the effect; the effect becomes unavailable only when none of its columns is swept.
+// 0, or the non-zero qkzpower status.
+[[nodiscard]] int32_t effectWeights(VsfModel* m, int32_t e, int64_t first, int32_t parm) {
+  const int32_t n = m->effectColumns[e];
+  int32_t aliased = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int64_t c = first + i;
+    const bool swept = m->sweepFlags[c] != '0';
+    aliased += swept ? 0 : 1;
+    if (!swept && n > 1) {
+      m->adaptiveWeight[parm + i] = 0.0;
+      continue;
+    }
+    int32_t status;
+    m->adaptiveWeight[parm + i] =
+        vsfAdaptiveWeightOf(m->sweptXpx[packed::at(c, 0)], m->options->gamma, &status);
+    if (status != 0)
+      return status;
+  }
+  if (aliased == n && n > 0) {
+    m->effectStatus[e] = VES_UNAVAILABLE;
+    m->adaptiveAliased += 1;
+  }
+  return 0;
 }
 
 } // namespace
@@ -99,20 +140,11 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
       q += m->effectColumns[e];
       continue;
     }
-    for (int32_t i = 0; i < m->effectColumns[e]; ++i, ++q) {
-      const int64_t c = column(e) + i;
-      if (m->sweepFlags[c] == '0') {
-        m->effectStatus[q] = VES_UNAVAILABLE;
-        m->adaptiveAliased += 1;
-      }
-      int32_t status;
-      m->adaptiveWeight[q] =
-          vsfAdaptiveWeightOf(m->sweptXpx[packed::at(c, 0)], m->options->gamma, &status);
-      if (status != 0) {
-        m->xpxColumns = grownColumns;
-        return status;
-      }
+    if (const int32_t status = effectWeights(m, e, column(e), q); status != 0) {
+      m->xpxColumns = grownColumns;
+      return status;
     }
+    q += m->effectColumns[e];
   }
   std::memset(m->xpx, 0, sizeof(double) * T);
   std::memset(m->sweepFlags, '0', static_cast<size_t>(m->xpxColumns));

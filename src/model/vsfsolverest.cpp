@@ -1,8 +1,10 @@
 // The in-model state and the estimates of the solver-based fits. The solver's coefficients
 // belong to centred and scaled parameters (or single-column effects): columnSums holds the
-// means and columnSumSquares the inverse scales at this point of the fit.
+// means and columnSumSquares the inverse scales at this point of the fit; under ADAPTIVE the
+// columns were also multiplied by their weights.
 #include "model/vsfsolverest.h"
 
+#include "model/vsfadaptive.h"
 #include "model/vsfmodel.h"
 #include "support/vsfoptions.h"
 
@@ -47,9 +49,12 @@ void vsfScaleBeta(VsfModel* m) {
     const int32_t e = m->inModelList[p];
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int32_t c = m->parmOffset[e] + q;
+      // Under ADAPTIVE the solver fits the weighted column: its coefficient times the weight
+      // is the coefficient of the standardized column.
+      const double b = source[c] * vsfAdaptiveFactor(m, c);
       if (sy > 0)
-        m->stdBeta[c] = source[c] / sy;
-      m->beta[c] = source[c] * m->columnSumSquares[c];
+        m->stdBeta[c] = b / sy;
+      m->beta[c] = b * m->columnSumSquares[c];
       S += m->beta[c] * m->columnSums[c];
     }
   }

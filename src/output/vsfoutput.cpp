@@ -18,7 +18,6 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
-#include "support/notbuilt.h"
 #include "support/poolalloc.h"
 
 #include <algorithm>
@@ -86,11 +85,7 @@ const HostVariable* responseVariable(const VsfContext* ctx) {
 
 } // namespace
 
-VsfStatus vsfPrep(VsfContext* ctx, int32_t index) {
-  if (index >= 0) {
-    return statusFromCode(
-        vsfNotBuiltInternal("the columns of SCORE data sets are not available in this build"));
-  }
+VsfStatus vsfPrep(VsfContext* ctx) {
   HostDataSet* out = ctx->options.outputBlock;
   HostDataSet* in = ctx->data;
   if (out == nullptr || in == nullptr)
@@ -138,7 +133,7 @@ VsfStatus vsfPrep(VsfContext* ctx, int32_t index) {
 
 VsfStatus vsfPrepOutput(VsfContext* ctx) {
   const double start = zdattim();
-  const VsfStatus rc = vsfPrep(ctx, -1);
+  const VsfStatus rc = vsfPrep(ctx);
   ctx->outputTime += zdattim() - start;
   return rc;
 }

@@ -28,10 +28,10 @@ struct VsfOutputColumns {
   int32_t *sampleFreq, *samplePred;     // R columns each, or null
 };
 
-// Defines the columns of the OUTPUT data set (index < 0); SCORE entries (index >= 0) are
-// refused with an internal error in this build. Ok, NoMemory, or a status that ends the run
-// after a reported failure (a column refused, an input variable not described).
-[[nodiscard]] VsfStatus vsfPrep(VsfContext* ctx, int32_t index);
+// Defines the columns of the OUTPUT data set (the SCORE data sets define theirs in
+// vsfPrepScores). Ok, NoMemory, or a status that ends the run after a reported failure (a
+// column refused, an input variable not described).
+[[nodiscard]] VsfStatus vsfPrep(VsfContext* ctx);
 
 // The design row of the current observation for the selected effects only; other columns
 // are 0. `row` has the design's column count.

@@ -16,7 +16,6 @@
 #include "selection/vsfscreen.h"
 #include "selection/vsfstoprules.h"
 #include "support/hoststubs.h"
-#include "support/notbuilt.h"
 #include "support/seams.h"
 #include "support/testthread.h"
 #include "support/vsfmethods.h"

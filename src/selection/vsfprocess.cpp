@@ -1,9 +1,10 @@
 // The plain fit road: vsfModelInit, then vsfProcessModel with its data passes (cross
 // products formed in full or on demand), the full model first for BACKWARD and the CP and
 // BIC criteria, the forced steps, and the dispatch to the classic methods and the least-angle
-// path (on centred and scaled pages), and the model-averaging road over resamples. The
-// roads and methods that arrive later end the fit with VsfMsg::RoadFitNotAvailable and a failure
-// code.
+// path and the solvers (on centred and scaled pages, adaptively weighted when asked), and the
+// model-averaging road over resamples. Options that no MODEL statement makes (a method code
+// without its traits, a penalized method whose switches leave the pages unstandardized) end
+// the fit with VsfMsg::RoadFitNotAvailable and a failure code.
 #include "selection/vsfprocess.h"
 
 #include "data/vsfdata.h"
@@ -258,10 +259,6 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     *rc = fail(m, statusFromCode(vsfNotBuilt("the penalized selection methods")));
     return true;
   }
-  if (o->adaptive && !o->colStandardize) {
-    *rc = fail(m, statusFromCode(vsfNotBuilt("standardized and adaptive fits")));
-    return true;
-  }
   // The path's arrays exist only for fits on centred and scaled columns.
   const bool penalized =
       method->family == VsfMethodFamily::LeastAngle || method->family == VsfMethodFamily::Solver;
@@ -390,14 +387,37 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
          m->foldCount == 0;
 }
 
+// The adaptive weights of the centred and scaled pages (from INEST= or from the full
+// least-squares fit), multiplied into their columns.
+[[nodiscard]] VsfStatus weightPages(VsfModel* m, bool* centred, bool* weighted) {
+  // A positive result names a weight that could not be formed, a negative one a failure.
+  const int32_t weights =
+      m->options->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
+  VsfStatus rc = statusFromCode(weights);
+  if (weights > 0) {
+    // A weight that cannot be formed would leave its column unweighted.
+    vsfLog(VsfMsg::AdaptiveWeightCouldNot, {HostMsgArg(static_cast<int64_t>(weights))});
+    rc = VsfStatus::AdaptiveWeightFailed;
+  }
+  if (rc != VsfStatus::Ok)
+    return fail(m, rc);
+  if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != VsfStatus::Ok) {
+    *centred = false; // some pages are weighted, others not: nothing can be undone
+    return rc;
+  }
+  *weighted = true;
+  m->splitWeighted = 1;
+  return VsfStatus::Ok;
+}
+
 [[nodiscard]] VsfStatus transformPages(VsfModel* m, bool* centred, bool* weighted) {
   const VsfModelOptions* o = m->options;
   VsfStatus rc;
   if (!o->noint)
     m->effectStatus[0] = VES_INTERCEPT;
   if (o->parmStandardize) {
-    // The group solvers work on centred and scaled parameter columns; an effect with a
-    // constant column cannot take part.
+    // The group solvers work on centred and scaled parameter columns (and, when adaptive, on
+    // columns multiplied by their weights); an effect with a constant column cannot take part.
     for (int32_t k = 1; k < m->effectCount; ++k)
       for (int32_t q = 0; q < m->effectColumns[k]; ++q)
         if (isHostMissing(m->columnSumSquares[m->parmOffset[k] + q]))
@@ -406,10 +426,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         (rc = pass(m, vsfCenterScaleEffect, vsfCenterScaleEffect_t, 0)) != VsfStatus::Ok)
       return rc;
     *centred = true;
-    return VsfStatus::Ok;
+    return o->adaptive ? weightPages(m, centred, weighted) : VsfStatus::Ok;
   }
-  // The path methods work on centred and scaled single-column effects (and, when adaptive,
-  // on columns multiplied by their weights).
+  // The path methods work on centred and scaled single-column effects.
   for (int32_t k = 1; k < m->effectCount; ++k)
     if (isHostMissing(m->columnSumSquares[k]))
       m->effectStatus[k] = VES_UNAVAILABLE;
@@ -425,25 +444,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
            (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != VsfStatus::Ok)
     return rc;
   *centred = true;
-  if (o->adaptive) {
-    // A positive result names a weight that could not be formed, a negative one a failure.
-    const int32_t weights = o->adaptiveInest ? vsfInEstAdaptiveWeights(m) : vsfLSAdaptiveWeights(m);
-    rc = statusFromCode(weights);
-    if (weights > 0) {
-      // A weight that cannot be formed would leave its column unweighted.
-      vsfLog(VsfMsg::AdaptiveWeightCouldNot, {HostMsgArg(static_cast<int64_t>(weights))});
-      rc = VsfStatus::AdaptiveWeightFailed;
-    }
-    if (rc != VsfStatus::Ok)
-      return fail(m, rc);
-    if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != VsfStatus::Ok) {
-      *centred = false; // some pages are weighted, others not: nothing can be undone
-      return rc;
-    }
-    *weighted = true;
-    m->splitWeighted = 1;
-  }
-  return VsfStatus::Ok;
+  return o->adaptive ? weightPages(m, centred, weighted) : VsfStatus::Ok;
 }
 
 // Undoes the transforms that completed, in the reverse order: the adaptive weights, then the

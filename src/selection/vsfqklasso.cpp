@@ -9,6 +9,7 @@
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfqkkernels.h"
 #include "kernels/vsfxpx.h"
+#include "model/vsfadaptive.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsolverest.h"
 #include "model/vsfsweep.h"
@@ -105,6 +106,19 @@ std::vector<char> gradientParameters(const VsfModel* m) {
   return want;
 }
 
+// Sets to 0 the entries of v that belong to unavailable effects or to parameters held at 0
+// by their adaptive weight.
+void holdAtZero(const VsfModel* m, double* v) {
+  for (int32_t e = 0; e < m->effectCount; ++e) {
+    const bool unavailable = m->effectStatus[e] == VES_UNAVAILABLE;
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+      const int32_t p = m->parmOffset[e] + q;
+      if (unavailable || vsfAdaptiveHeldAtZero(m, p))
+        v[p] = 0.0;
+    }
+  }
+}
+
 // The coefficients into the model's vector, the in-model state rebuilt from them, and the
 // loss (and gradient) from X'X or a pass over the pages.
 [[nodiscard]] int32_t evaluate(QkSolver* s, double* b, double* gradient, double* loss) {
@@ -119,12 +133,10 @@ std::vector<char> gradientParameters(const VsfModel* m) {
   if (!group)
     m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
   vsfReSetInModelFlags(m, b);
-  // Unavailable effects take no part: their coefficients stay 0 in the solver.
+  // Unavailable effects and parameters of weight 0 take no part: their coefficients stay 0
+  // in the solver.
   if (group && gradient != nullptr)
-    for (int32_t e = 0; e < m->effectCount; ++e)
-      if (m->effectStatus[e] == VES_UNAVAILABLE)
-        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-          b[m->parmOffset[e] + q] = 0.0;
+    holdAtZero(m, b);
   VsfStatus rc = VsfStatus::Ok;
   if (m->solverGram != nullptr) {
     std::vector<double> bm;
@@ -149,10 +161,7 @@ std::vector<char> gradientParameters(const VsfModel* m) {
         gradient[i] = group ? m->corr[i] : -m->corr[i];
   }
   if (group && gradient != nullptr)
-    for (int32_t e = 0; e < m->effectCount; ++e)
-      if (m->effectStatus[e] == VES_UNAVAILABLE)
-        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-          gradient[m->parmOffset[e] + q] = 0.0;
+    holdAtZero(m, gradient);
   return 0;
 }
 

@@ -135,6 +135,46 @@ TEST_F(Transforms, AdaptiveWeightsMultiplyAndDivideBack) {
   m.adaptiveWeight = nullptr;
 }
 
+// Under parameter standardization every column of an effect takes the weight of its own
+// parameter; a zero weight leaves its column as read, so that the undo restores every column.
+TEST_F(Transforms, ParameterWeightsReachEveryColumnOfAnEffectAndDivideBack) {
+  Source src;
+  for (int i = 0; i < 50; ++i) {
+    Obs o;
+    o.y = i;
+    o.x = {1.0, i * 0.5, 3.0 - i, 0.25 * i * i, std::sin(i)};
+    src.rows.push_back(o);
+  }
+  PageRun run;
+  denseEntries(run, {1, 1, 3}); // intercept, one column, an effect of three
+  ASSERT_EQ(run.read(src), 0);
+  VsfModelOptions opt{};
+  opt.parmStandardize = 1;
+  VsfModel& m = run.model;
+  m.options = &opt;
+  vsfRegisterKernels();
+  double weights[5] = {hostMissing(), 2.0, 0.5, 0.0, 3.0};
+  int32_t parmOffset[3] = {0, 1, 2};
+  ASSERT_EQ(m.parmOffset, nullptr); // the reading pass lays out the pages, not the parameters
+  m.parmOffset = parmOffset;
+  m.adaptiveWeight = weights;
+  const auto before = run.rowDoubles();
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0),
+            VsfStatus::Ok);
+  const auto mid = run.rowDoubles();
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0),
+            VsfStatus::Ok);
+  const auto after = run.rowDoubles();
+  for (size_t i = 0; i < before.size(); ++i)
+    for (int p = 1; p < 5; ++p) {
+      const double w = weights[p] == 0.0 ? 1.0 : weights[p];
+      EXPECT_EQ(mid[i][1 + p], before[i][1 + p] * w) << i << " " << p;
+      EXPECT_DOUBLE_EQ(after[i][1 + p], before[i][1 + p]) << i << " " << p;
+    }
+  m.adaptiveWeight = nullptr;
+  m.parmOffset = nullptr;
+}
+
 } // namespace
 
 namespace {

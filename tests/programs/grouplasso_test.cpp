@@ -5,7 +5,9 @@
 // entering as one group and the multi-change rows of the selection summary; CHOOSE= picking
 // the minimum of its criterion; QKLASSO$ against scikit-learn's Lasso (qklasso.csv) and
 // against the knots of the LASSO path, and at L1 norms and penalty values against the exact
-// LASSO path (qklasso_l1.csv).
+// LASSO path (qklasso_l1.csv); with ADAPTIVE, QKGLASSO$ (SEX a CLASS effect of two columns,
+// weights from the least-squares fit or from INEST=) and QKLASSO$ against coordinate descent on
+// the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv).
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -29,8 +32,9 @@ std::vector<std::vector<double>> readCsv(const std::string& name) {
   return readReferenceRows("grouplasso/" + name);
 }
 
-ProgramRun runProgram(const std::string& body, const std::string& tag) {
-  return qrxrun::run("libname ex 'examples';\n" + body, tag);
+ProgramRun runProgram(const std::string& body, const std::string& tag,
+                      const std::map<std::string, std::string>& files = {}) {
+  return qrxrun::run("libname ex 'examples';\n" + body, tag, files);
 }
 
 std::vector<const Value*> tablesOfStep(const ProgramRun& r, size_t step, const std::string& n) {
@@ -315,6 +319,60 @@ TEST(QkLassoProgram, L1TargetsAsNormsAndPenaltyValuesMatchTheExactPath) {
     for (size_t j = 0; j < 11; ++j)
       EXPECT_NEAR(estimate(*est[0], names[j]), r[3 + j], r[14 + j])
           << "step " << k << " choice " << r[0] << " target " << r[1] << " " << names[j];
+  }
+}
+
+// ADAPTIVE with the solver: each row of the reference is one fit at an L1 target (a penalty
+// ratio or value) with weights |b|^gamma from the least-squares fit of the standardized
+// columns or from INEST= estimates, its data-scale estimates matched within the error that
+// the run's TOL= allows (scripts/gen_qkglasso_adaptive_ref.py), with the cross products
+// grown and in full. QKGLASSO$ takes SEX as a
+// CLASS effect: its second column, aliased in the least-squares fit, gets weight 0 and stays
+// at 0 while SEX1 carries the effect.
+TEST(QkLassoProgram, AdaptiveFitsMatchCoordinateDescentOnWeightedColumns) {
+  struct Method {
+    const char* name;
+    const char* file;
+    const char* classes;
+    std::vector<std::string> parms;
+  };
+  const Method methods[] = {
+      {"qkglasso$", "qkglasso_adaptive.csv", "  class sex;\n", kGroupParms},
+      {"qklasso$",
+       "qklasso_adaptive.csv",
+       "",
+       {"Intercept", "AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"}}};
+  const std::string inest =
+      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/grouplasso/qkglasso_inest.csv");
+  for (const Method& method : methods) {
+    const auto ref = readCsv(method.file);
+    ASSERT_GE(ref.size(), 4u);
+    // Each case on the cross products grown as effects enter, then on the full X'X.
+    const char* roads[] = {"  performance buildsscp=incremental;\n",
+                           "  performance buildsscp=full;\n"};
+    std::string text;
+    for (const char* road : roads)
+      for (const auto& r : ref) {
+        std::ostringstream options;
+        options.precision(17);
+        options << "stop=l1 l1=" << r[2] << " l1choice=" << (r[1] == 1 ? "ratio" : "value")
+                << " tol=" << r[5] << " adaptive(gamma=" << r[3]
+                << (r[4] != 0 ? " inest=qkgest" : "") << ")";
+        text += "proc varsifter data=ex.diabetes;\n" + std::string(road) + method.classes +
+                "  model y = age sex bmi bp s1-s6 / selection=" + method.name + "(" +
+                options.str() + ");\nrun;\n";
+      }
+    const ProgramRun run = runProgram(text, "qkadaptive", {{"qkgest.csv", inest}});
+    ASSERT_EQ(run.status, 0) << run.log;
+    const size_t n = method.parms.size();
+    for (size_t k = 0; k < 2 * ref.size(); ++k) {
+      const auto& r = ref[k % ref.size()];
+      const auto est = tablesOfStep(run, k, "ParameterEstimates");
+      ASSERT_EQ(est.size(), 1u) << run.log;
+      for (size_t j = 0; j < n; ++j)
+        EXPECT_NEAR(estimate(*est[0], method.parms[j]), r[6 + j], r[6 + n + j])
+            << method.name << " step " << k << " case " << r[0] << " " << method.parms[j];
+    }
   }
 }
 
