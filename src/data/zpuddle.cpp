@@ -1,6 +1,7 @@
 // The thread pool of the page workers: loads "qkpool" through the kernel handle, makes a
 // pool of up to n threads with the frame's worker routine, queues items, waits on a
-// completion event, and shuts the pool down. Every failure is fatal (StepRc::Error).
+// completion event, and shuts the pool down. A failure to queue or wait is fatal
+// (StepRc::Error); one to make the pool is the caller's to report.
 #include "data/zpuddle.h"
 
 #include "data/vsfthread.h"
@@ -80,8 +81,10 @@ void zpudt(ThreadPuddle* puddle) {
 }
 
 VsfStatus vsfInitializeThreads(ThreadPuddle* puddle, int32_t count) {
-  // zpudi's own codes (1 no pool extension, 2 no pool) would read as other statuses.
-  return zpudi(puddle, count, 1, utilReadWrapper) == 0 ? VsfStatus::Ok : VsfStatus::NoPoolOrHandle;
+  // zpudi's own codes (1 no pool extension, 2 no pool) would read as other statuses. A pool
+  // without a single thread (the system could start none) is a shortage the step reports,
+  // not an internal error.
+  return zpudi(puddle, count, 0, utilReadWrapper) == 0 ? VsfStatus::Ok : VsfStatus::NoPoolOrHandle;
 }
 
 void vsfTerminateThreads(ThreadPuddle* puddle) {

@@ -16,6 +16,7 @@
 #include <functional>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -175,4 +176,19 @@ TEST_F(Limited, ThreadsThatCannotStartAndHugeFieldsEndWithoutASignal) {
     EXPECT_TRUE(has(t, "tailed.csv")) << t.out;
     EXPECT_FALSE(utilityFilesLeft());
   }
+}
+
+// At full size (the label "long"): a file of 6 GB whose tail is NUL bytes (sparse), read
+// without a limit, ends with an error naming the file, never a signal.
+TEST_F(Limited, FullSizeNulTailedFileEndsWithAnError) {
+  if (std::getenv("QRX_LONG_TESTS") == nullptr)
+    GTEST_SKIP() << "a long test (QRX_LONG_TESTS=1)";
+  const std::string tailed = write("tailed.csv", rowsOfData(100));
+  std::filesystem::resize_file(tailed, uint64_t{6} << 30);
+  std::filesystem::create_directories(dir / "util");
+  const clitest::Outcome t =
+      run(program("tailed"), "-o UTILPATH='" + (dir / "util").string() + "'");
+  EXPECT_EQ(t.status, 2) << t.out.substr(0, 2000);
+  EXPECT_TRUE(has(t, "tailed.csv")) << t.out.substr(0, 2000);
+  EXPECT_FALSE(utilityFilesLeft());
 }
