@@ -605,8 +605,32 @@ class Checker:
             v = e if nm == "Intercept" else e * d.D[:, c]
             xb += v
             mag += np.abs(v)
-        bad = np.abs(p - xb) > 1e-9 * mag + 1e-12 * (np.abs(xb) + 1)
-        bad |= np.isnan(p)
+        # the predictions are the reported fit: their SSE is the ANOVA's error SS
+        anova = {r["Source"].split()[0]: r for r in table_rows(sel[0]["ANOVA"])} if "ANOVA" in sel[0] else {}
+        err = anova.get("Error")
+        if np.isnan(p).any():
+            self.fail("output.pred", "OUTPUT", "%d used rows without a prediction" % int(np.isnan(p).sum()))
+            return
+        sse_p = math.fsum(d.wf * (d.y - p) ** 2)
+        taken = [c for nm, c, r in ps if c is not None and r.get("DF", 1) and r["Estimate"]]
+        fr = ref.fit(d.D[:, taken], d.y, d.wf, d.noint)
+        tol = tolerance(fr.cond ** 2, 1e-9)
+        # a prediction summed as b0 + sum b_j x_j rounds by about eps x sum |b_j x_j|
+        dp2 = float(np.sum(d.wf * (len(ps) * EPS * mag) ** 2))
+        slack = max(tol, 1e-8) * d.tss + 2 * math.sqrt(max(sse_p, 0) * dp2) + dp2
+        if err is not None and err["SS"] is not None and abs(sse_p - err["SS"]) > slack:
+            self.fail("output.sse", "OUTPUT", "the predictions leave an SSE of %r, the ANOVA %r "
+                      "(total %r)" % (sse_p, err["SS"], d.tss))
+        # and they are X*b of the printed estimates, to the accuracy estimates can have: an
+        # estimate errs by about eps x kappa of the taken columns' cross products
+        if tol > 1e-2:
+            return
+        # where even the reference's own estimates, summed as X*b, miss its predictions by
+        # more than that, the estimates cannot carry the fit and this check says nothing
+        own = (d.D[:, taken] @ fr.beta[(0 if d.noint else 1):]) + (0 if d.noint else fr.beta[0])
+        if (np.abs(own - fr.predict(d.D[:, taken])) > tol * mag).any():
+            return
+        bad = np.abs(p - xb) > 10 * tol * mag + 1e-12 * (np.abs(xb) + 1)
         if bad.any():
             i = int(np.argmax(bad))
             self.fail("output.pred", "OUTPUT", "%d predictions differ from X*b of the selected "

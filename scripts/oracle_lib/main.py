@@ -14,6 +14,8 @@ import sys
 import tempfile
 import traceback
 
+import numpy as np
+
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 from oracle_lib import check, gen, runqrx  # noqa: E402
@@ -24,6 +26,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 
 def run_case(args):
     seed, qrx, keep, scenario = args
+    # overflow and invalid values of hopeless designs are judged by the checks, not shown
+    np.seterr(all="ignore")
     case = gen.make_case(seed, scenario)
     work = tempfile.mkdtemp(prefix="oracle-%d-" % seed)
     try:
