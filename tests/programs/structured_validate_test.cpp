@@ -34,6 +34,12 @@ TEST(StructuredValidate, ValidationCriteriaGiveThePackedRoadsTables) {
         structuredcheck::runHooked("structuredColumns=1000000", program, data, "svpacked");
     const qrxrun::ProgramRun structured = structuredcheck::runHooked("", program, data, "svstruct");
     structuredcheck::expectPackedRoadsTables(structured, packed, runs[i]);
+    const minijson::Value* selected =
+        qrxrun::findTable(structured.json["steps"][0]["output"], "SelectedEffects");
+    ASSERT_NE(selected, nullptr);
+    // g selected: its levels' estimates are among the tables compared.
+    EXPECT_NE((qrxrun::text(*selected, 0, "Effects") + " ").find(" g "), std::string::npos)
+        << runs[i];
   }
 }
 
