@@ -34,13 +34,16 @@ using packed::tri;
 
 // The methods the road serves: BACKWARD, whose removal trials unsweep in the small state,
 // and FORWARD and STEPWISE whose trial of a multi-column effect goes by its block or, when
-// they select by cross validation or PRESS, by its entry into the model and the folds.
+// they select by cross validation, PRESS or the validation rows' error, by its entry into
+// the model and the folds (the validation rows' residuals then take the effect's estimates
+// from its state, as after a step).
 [[nodiscard]] bool servedMethod(const VsfModel* m) {
   const VsfMethodTraits& method = vsfMethod(m->options->method);
   if (method.startsFull)
     return true;
+  const int32_t select = m->options->select;
   return method.entryTrials &&
-         (m->needTrialBlock || m->options->select == VC_CV || m->options->select == VC_PRESS);
+         (m->needTrialBlock || select == VC_CV || select == VC_PRESS || select == VC_VALIDATE);
 }
 
 // Cross validation by fold records (their estimates of the effect from their own states),
