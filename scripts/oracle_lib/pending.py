@@ -7,28 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "many-level-road": ("issue 60 item 5: the many-level road", FIT + ("run.error",),
-                        lambda c: "manylevels" in c.tags),
-    "far-from-zero": ("issue 60 item 1: a response far from zero called a perfect fit", FIT,
-                      lambda c: "farmean" in c.tags),
-    "forward-cv-packed": ("issue 60 item 2: FORWARD SELECT=CV's last-step CV PRESS",
-                          ("cvpress", "summary", "output.sse"),
-                          lambda c: c.method in ("FORWARD", "STEPWISE", "BACKWARD")
-                          and c.foldm is not None),
-    "weighted-constant": ("issue 60 item 3: a constant column under WEIGHT taken", FIT,
-                          lambda c: "weight" in c.tags and ("constant" in c.tags or "farx" in c.tags)),
-    "blocked-sweep-rank": ("issue 60 item 4: the blocked sweep skips the rank rule", FIT,
-                           lambda c: "widespline" in c.tags),
-    "path-refusal": ("issue 60 item 6: LAR and LASSO around a refused column", FIT,
-                     lambda c: c.method not in ("NONE", "FORWARD", "BACKWARD", "STEPWISE")
-                     and bool({"nearcopy", "aliased", "constant", "farx"} & c.tags)),
-    "backward-intercept-only": ("issue 60 item 7: BACKWARD's intercept-only error SS above the "
-                                "corrected total", ("anova.intercept",),
-                                lambda c: c.method in ("BACKWARD", "STEPWISE")),
-    "threads-refinement": ("issue 60 items 6-7: 1 and 8 threads differ on ill-conditioned designs",
-                           ("threads",),
-                           lambda c: any(e["kind"] in ("spline", "poly") for e in c.effects)
-                           or bool({"nearcopy", "aliased", "constant", "farx"} & c.tags)),
     # Found by the oracle, not in issue 60: GROUPLASSO's solver gives up ("solver failed
     # with status 7", return code 112) on designs with near-collinear columns: a B-spline
     # of degree 8 (its columns sum to the intercept) on 40 rows; x2, x4 and a near copy of
