@@ -8,8 +8,8 @@
 #   big  BIG_ROWS x BIG_COLS (1,000,000 x 49), 5 folds, BIG_THREADS (1): LASSO choose=cv
 #        against choose=cvex on the same folds;
 #   lar  each of LAR_SIZES (1000000x49 100000x1000), 1 thread: the selection phase of a full
-#        LAR and LASSO path (the Timing table's row) beside lars_path from its Gram matrix, the
-#        standardization and X'X timed, on the data already in memory;
+#        LAR and LASSO path (the Timing table's row) beside lars_path from its Gram matrix, X'X
+#        timed, on the data already in memory and standardized in place untimed;
 #   wide WIDE_ROWS x WIDE_COLS (10,000 x 20,000), WIDE_THREADS (1 8): a LASSO of WIDE_STEPS
 #        (750) steps beside fread + glmnet's default path, the reading excluded and included.
 # Each configuration runs REPS times (default 3), qrx and its peers interleaved; the table
@@ -149,7 +149,7 @@ sectionBig() {
 sectionLar() {
   local size rows cols data method prog i
   echo "== lar: selection phase of the full path (Timing), 1 thread; lars_path from its Gram" \
-    "matrix (standardization and X'X timed), data in memory"
+    "matrix (X'X timed), data in memory and standardized in place untimed"
   printf "%16s %6s %12s %10s %12s %10s\n" data method "select(s)" "run(s)" "lars_path(s)" ratio
   for size in ${LAR_SIZES:-1000000x49 100000x1000}; do
     rows="${size%x*}" cols="${size#*x}"

@@ -3,7 +3,8 @@
 # generated 100,000 x 200 CSV (build/bench/cvex.csv, made by bench/gen_csvread_data.py when
 # missing), 5 and 10 folds, 1 and 8 threads, beside fread + cv.glmnet with the same folds
 # (bench/peer_cvex.R). Runs are interleaved, REPS times each (default 3), and the medians and
-# the ratio qrx / cv.glmnet are reported. Needs r-cran-data.table and r-cran-glmnet.
+# the ratio qrx / cv.glmnet are reported; at 8 threads cv.glmnet fits its folds in parallel.
+# Needs r-cran-data.table, r-cran-glmnet and r-cran-doparallel.
 # Run from the repository root: [REPS=n] bench/cvex.sh [QRX]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

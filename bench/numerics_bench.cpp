@@ -3,6 +3,7 @@
 // original), and the vector kernels on long vectors. Fixed seeds; set-up is untimed.
 #include "numerics/qkzsweep.h"
 #include "numerics/zvector.h"
+#include "support/zparrows.h"
 
 #include <benchmark/benchmark.h>
 
@@ -49,6 +50,29 @@ void BM_SweepAllPivots(benchmark::State& state) {
                                                   benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SweepAllPivots)->Arg(100)->Arg(500)->Unit(benchmark::kMillisecond);
+
+// One pivot swept in and out of an n x n matrix on 1 or more threads, every split taken
+// whatever its size: where the threads' time per pivot falls below one thread's is the
+// least triangle worth splitting (zparrows' default minimum).
+void BM_SweepThreads(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int threads = static_cast<int>(state.range(1));
+  std::vector<double> a = packedSpd(n, 12345u), work(n);
+  std::string flags(n, '0');
+  zparSetMinimumElements(0);
+  int k = 0;
+  for (auto _ : state) {
+    qkzsweep(a.data(), k, n, flags.data(), work.data(), 1e-8, threads);
+    qkzsweep(a.data(), k, n, flags.data(), work.data(), 0.0, threads);
+    k = (k + 1) % n;
+    benchmark::DoNotOptimize(a.data());
+  }
+  zparSetMinimumElements(-1);
+}
+BENCHMARK(BM_SweepThreads)
+    ->ArgsProduct({{128, 256, 362, 512, 724, 1024, 2048}, {1, 2, 4, 8}})
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 void BM_CrossProducts(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));

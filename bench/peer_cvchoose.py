@@ -2,8 +2,8 @@
 """Python peers of bench/cvchoose.sh on a CSV written by bench/gen_csvread_data.py (y on x1..x10).
   cv FILE FOLDS THREADS: pandas.read_csv, then scikit-learn's LassoLarsCV with FOLDS shuffled
     folds (n_jobs=THREADS); prints the wall time of the whole job, reading included.
-  lars FILE METHOD: the file read untimed, then lars_path (METHOD lar or lasso) from its Gram
-    matrix, the standardization and X'X formed inside the timed part (bench/peer_lasso.py);
+  lars FILE METHOD: the file read and standardized in place untimed, then lars_path (METHOD
+    lar or lasso) from its Gram matrix, X'X formed inside the timed part (bench/peer_lasso.py);
     prints the time of the path alone.
 BLAS threads follow OPENBLAS_NUM_THREADS / OMP_NUM_THREADS, which the caller sets.
 Run: /usr/bin/python3 bench/peer_cvchoose.py cv FILE FOLDS THREADS | lars FILE METHOD"""
@@ -15,11 +15,13 @@ from sklearn.linear_model import LassoLarsCV
 from sklearn.model_selection import KFold
 
 from peer_lasso import run as lars_run
+from peer_lasso import standardize
 
 
 def read(path):
     d = pd.read_csv(path)
-    return d["y"].to_numpy(), d.drop(columns=["y"]).to_numpy()
+    return (d["y"].to_numpy(dtype=float, copy=True),
+            d.drop(columns=["y"]).to_numpy(dtype=float, copy=True))
 
 
 def cv(path, folds, threads):
@@ -33,6 +35,7 @@ def cv(path, folds, threads):
 
 def lars(path, method):
     y, x = read(path)
+    standardize(y, x)
     start = time.perf_counter()
     _, active, coefs = lars_run(y, x, True, method)
     seconds = time.perf_counter() - start

@@ -19,34 +19,29 @@ import sys
 import time
 
 import numpy as np
+import pandas as pd
 import scipy.sparse as sp
 import scipy.sparse.linalg as spla
 
 
 def read(path):
-    """y, the level index of g (levels numbered in sorted order of their names) and x1..x3."""
-    with open(path) as f:
-        f.readline()
-        rows = [line.rstrip("\n").split(",") for line in f]
-    names = sorted({r[1] for r in rows})
-    index = {name: i for i, name in enumerate(names)}
-    y = np.array([float(r[0]) for r in rows])
-    g = np.array([index[r[1]] for r in rows])
-    x = np.array([[float(v) for v in r[2:5]] for r in rows])
+    """y, the level index of g (levels numbered in sorted order of their names) and x1..x3,
+    read with pandas.read_csv as a user of this peer would (level names kept as text)."""
+    d = pd.read_csv(path, usecols=range(5), dtype={1: str}, keep_default_na=False)
+    names, g = np.unique(d.iloc[:, 1].to_numpy(dtype=str), return_inverse=True)
+    y = d.iloc[:, 0].to_numpy(dtype=float)
+    x = d.iloc[:, 2:5].to_numpy(dtype=float)
     return y, g, len(names), x
 
 
 def small_class(path):
     """The dummy columns of the CLASS variable h in the file's sixth column, its last level
     dropped."""
-    with open(path) as f:
-        f.readline()
-        values = [line.rstrip("\n").split(",")[5] for line in f]
-    index = {name: i for i, name in enumerate(sorted(set(values)))}
-    h = np.array([index[v] for v in values])
-    keep = h < len(index) - 1
+    d = pd.read_csv(path, usecols=[5], dtype=str, keep_default_na=False)
+    names, h = np.unique(d.iloc[:, 0].to_numpy(dtype=str), return_inverse=True)
+    keep = h < len(names) - 1
     return sp.csc_matrix((np.ones(keep.sum()), (np.nonzero(keep)[0], h[keep])),
-                         shape=(len(h), len(index) - 1))
+                         shape=(len(h), len(names) - 1))
 
 
 def blocks(g, levels, x):

@@ -1,7 +1,9 @@
 // Splitting the rows of a packed lower triangle over threads for in-memory matrix updates
-// (the blocked sweep): each thread gets a run of consecutive rows holding about the same
-// number of elements; and likewise the elements of a vector. Data passes over pages use the
-// host's thread pool instead.
+// (the sweep and the blocked sweep): each thread gets a run of consecutive rows holding about
+// the same number of elements; and likewise the elements of a vector. The runs go to the
+// workers of one process-wide pool, started when first needed and then reused by every split
+// (never a thread per step); a worker that cannot be started means fewer threads, never an
+// abort. Data passes over pages use the host's thread pool instead.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +11,9 @@
 
 // Runs body(first, last) over consecutive runs of the rows [first, last) of a triangle, on
 // up to `threads` threads (the caller's thread takes the first run), and returns when all
-// have finished. Rows are weighted by their length (row i holds i + 1 elements); small
-// triangles, or threads < 2, run in one call on the caller's thread.
+// have finished. Rows are weighted by their length (row i holds i + 1 elements); a triangle
+// goes into no more runs than hold 2^18 elements each (a smaller run does not repay its
+// hand-off), so small triangles, or threads < 2, run in one call on the caller's thread.
 void zparrows(int32_t threads, int64_t first, int64_t last,
               const std::function<void(int64_t, int64_t)>& body);
 
@@ -19,3 +22,14 @@ void zparrows(int32_t threads, int64_t first, int64_t last,
 // `minimum` elements, and returns when all have finished.
 void zparrange(int32_t threads, int64_t first, int64_t last, int64_t minimum,
                const std::function<void(int64_t, int64_t)>& body);
+
+// The number of pool workers started so far in this process (for tests).
+[[nodiscard]] int32_t zparWorkers();
+
+// With fail set, every worker start from now on fails as if the system refused a thread (for
+// tests of the fall back to fewer threads); clearing it lets the pool grow again.
+void zparFailWorkerStarts(bool fail);
+
+// Sets the least run (in elements) that zparrows hands to a thread; negative restores the
+// default (for benchmarks that measure where a split starts to pay).
+void zparSetMinimumElements(int64_t least);

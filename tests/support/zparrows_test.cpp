@@ -26,3 +26,52 @@ TEST(Zparrange, EveryElementInExactlyOneRunOfAtLeastTheMinimum) {
       EXPECT_GE(shortest.load(), std::min<int64_t>(length, 1000)) << threads << " threads";
     }
 }
+
+namespace {
+// Runs a triangle split of `rows` rows on `threads` threads; every row is seen exactly once.
+void expectEveryRowOnce(int32_t threads, int64_t rows) {
+  std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
+  zparrows(threads, 0, rows, [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last; ++i)
+      ++seen[static_cast<size_t>(i)];
+  });
+  for (int64_t i = 0; i < rows; ++i)
+    ASSERT_EQ(seen[static_cast<size_t>(i)].load(), 1) << threads << " threads, row " << i;
+}
+} // namespace
+
+// Many splits reuse the same workers: a sweep step must not start threads.
+TEST(Zparrows, SplitsReuseOnePoolOfWorkers) {
+  expectEveryRowOnce(8, 2000);
+  const int32_t workers = zparWorkers();
+  EXPECT_GE(workers, 1);
+  EXPECT_LE(workers, 7);
+  for (int step = 0; step < 200; ++step)
+    expectEveryRowOnce(step % 2 ? 8 : 3, 2000);
+  EXPECT_EQ(zparWorkers(), workers);
+}
+
+// A worker the system refuses to start leaves the work to fewer threads: every row still
+// runs once, and the split neither aborts nor hangs.
+TEST(Zparrows, RefusedWorkerStartsRunTheWorkOnFewerThreads) {
+  zparFailWorkerStarts(true);
+  const int32_t before = zparWorkers();
+  expectEveryRowOnce(64, 3000);
+  expectEveryRowOnce(200, 5000);
+  EXPECT_EQ(zparWorkers(), before);
+  zparFailWorkerStarts(false);
+}
+
+// A split started from inside a split's run (the pool busy) runs on its caller's thread.
+TEST(Zparrows, ASplitInsideASplitRunsOnItsCaller) {
+  std::vector<std::atomic<int>> seen(2000 * 8);
+  zparrange(8, 0, 8, 1, [&](int64_t first, int64_t last) {
+    for (int64_t r = first; r < last; ++r)
+      zparrange(8, 0, 2000, 10, [&](int64_t a, int64_t b) {
+        for (int64_t i = a; i < b; ++i)
+          ++seen[static_cast<size_t>(r * 2000 + i)];
+      });
+  });
+  for (const auto& s : seen)
+    ASSERT_EQ(s.load(), 1);
+}
