@@ -15,6 +15,7 @@ LS_METHODS = ("NONE", "FORWARD", "BACKWARD", "STEPWISE")
 # Exact pivots are formed for designs up to this size (rows x columns^2).
 EXACT_LIMIT = 4_000_000
 ACCEPT, REFUSE = 1e-7, 1e-9
+TINY_PIVOT = 1.4916681462400413e-154
 # Past this many design columns only the selected model is refitted.
 WIDE = 300
 
@@ -384,9 +385,13 @@ class Checker:
             if i < nt and ratios[i] < REFUSE:
                 self.fail("rank.refuse", where, "column %s taken with exact pivot %.3g of its diagonal"
                           % (taken[i][0], ratios[i]))
+        # A column whose whole sum of squares lies below the smallest pivot a sweep in double
+        # takes (2^-511, the first basis function of a B-spline of degree near 60) can be
+        # taken by no rule that works in double: either choice is sound for it.
+        tiny = {j for j in range(nt, k) if float(np.sum(d.wf * X[:, j] ** 2)) < TINY_PIVOT}
         for j in range(nt, k):
             r = extra[j]
-            if r >= ACCEPT:
+            if r >= ACCEPT and j not in tiny:
                 if abs(dbl[j] - r) <= 1e-3 * r:
                     self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
                               "diagonal" % (refused[j - nt][0], r))
