@@ -250,6 +250,12 @@ struct VsfLarSquare {
   std::vector<double> square;  // n x n
   std::vector<double> product; // per X'X column: its inner product with the direction
   bool formed = false;         // product holds this step's products
+  // The form b'X'X b of the active coefficients b it was formed for, those coefficients per
+  // effect (0 outside that active set) and how many of them are not 0 (-1: no form kept).
+  std::vector<double> formBeta;
+  double form = 0.0;
+  int32_t formTerms = -1;
+  bool formFresh = false; // the form was formed or updated by this move
 };
 
 namespace {
@@ -592,20 +598,78 @@ void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingD
 struct MatrixSse {
   double sse = 0.0, bound = 0.0;
 };
-MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
+// Whether the active coefficients are exactly those the square's form was kept for, moved
+// gamma along the direction: each active effect's, and none that has left with a value.
+[[nodiscard]] bool movedFromForm(const VsfModel* m, int32_t first, const VsfLarSquare& q,
+                                 double gamma) {
+  if (q.formTerms < 0 || q.formBeta.size() != static_cast<size_t>(m->effectCount))
+    return false;
+  int32_t terms = 0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    const double before = q.formBeta[static_cast<size_t>(k)];
+    if (m->pathBeta[k] != before + gamma * m->direction[k])
+      return false;
+    terms += before != 0.0 ? 1 : 0;
+  }
+  return terms == q.formTerms;
+}
+
+// Keeps the form `form` of the present active coefficients in the square.
+void keepForm(const VsfModel* m, int32_t first, VsfLarSquare& q, double form) {
+  q.formBeta.assign(static_cast<size_t>(m->effectCount), 0.0);
+  q.formTerms = 0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    q.formBeta[static_cast<size_t>(k)] = m->pathBeta[k];
+    q.formTerms += m->pathBeta[k] != 0.0 ? 1 : 0;
+  }
+  q.form = form;
+  q.formFresh = true;
+}
+
+// b'X'X b - lambda b'b over the active coefficients b. Where the square keeps the form of the
+// coefficients b0 this step moved from, by exactly gamma along the direction w (`gamma` given
+// when the step's products a = X'X w are at hand), the step's own terms give it in O(|A|):
+// (b0 + g w)'X'X (b0 + g w) = b0'X'X b0 + g a'(2 b0 + g w). Otherwise it is formed from the
+// matrix, and kept for the next step where it has no ridge.
+double activeForm(const VsfModel* m, int32_t first, double lambda, const double* gamma) {
+  VsfLarSquare* q = m->larSquare;
+  if (q != nullptr && lambda == 0.0 && gamma != nullptr && movedFromForm(m, first, *q, *gamma)) {
+    const double g = *gamma;
+    double terms = 0.0;
+    for (int32_t p = first; p < m->inModelCount; ++p) {
+      const int32_t k = m->inModelList[p];
+      const double a = q->product[static_cast<size_t>(m->effectColumn[k])];
+      terms += a * (2.0 * q->formBeta[static_cast<size_t>(k)] + g * m->direction[k]);
+    }
+    const double form = q->form + g * terms;
+    keepForm(m, first, *q, form);
+    return form;
+  }
+  const ActiveBlock& b = blockTimes(m, first, m->xpx, [m](int32_t k) { return m->pathBeta[k]; });
+  double form = 0.0;
+  for (size_t i = 0; i < b.effect.size(); ++i)
+    form += b.x[i] * (b.y[i] - lambda * b.x[i]);
+  if (q != nullptr && lambda == 0.0)
+    keepForm(m, first, *q, form);
+  return form;
+}
+
+MatrixSse matrixSseTerms(const VsfModel* m, int32_t first, const double* gamma) {
   const VsfModelOptions* o = m->options;
   const bool ridge = vsfMethodRidge(o->method) && m->l2 > 0;
   const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
   const double s = vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
-  double xy = 0.0, quad = 0.0, root = 0.0;
-  const ActiveBlock& b = blockTimes(m, first, m->xpx, [m](int32_t k) { return m->pathBeta[k]; });
-  for (size_t i = 0; i < b.effect.size(); ++i) {
-    const int64_t ck = b.column[i];
-    const double bk = b.x[i];
+  double xy = 0.0, root = 0.0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    const int64_t ck = m->effectColumn[k];
+    const double bk = m->pathBeta[k];
     xy += bk * m->xpx[sym(ck, 0)];
-    quad += bk * (b.y[i] - lambda * bk);
     root += std::fabs(bk) * std::sqrt(std::fabs(m->xpx[sym(ck, ck)]));
   }
+  const double quad = activeForm(m, first, lambda, gamma);
   MatrixSse t;
   t.sse = m->xpx[0] - 2.0 * s * xy + s * s * quad;
   root = std::sqrt(std::fabs(m->xpx[0])) + s * root;
@@ -616,13 +680,14 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
 // The trials of an L2 search take the SSE from the matrix instead of a data pass per step; it
 // agrees with the pass to rounding relative to y'y.
 double matrixSse(const VsfModel* m, int32_t first) {
-  const double sse = matrixSseTerms(m, first).sse;
+  const double sse = matrixSseTerms(m, first, nullptr).sse;
   return sse < 0 ? 0.0 : sse;
 }
 
-// The plain path's SSE from the matrix when it keeps its digits (false: take the rows).
-[[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first) {
-  const MatrixSse t = matrixSseTerms(m, first);
+// The plain path's SSE from the matrix when it keeps its digits (false: take the rows);
+// `gamma` as activeForm takes it.
+[[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first, const double* gamma) {
+  const MatrixSse t = matrixSseTerms(m, first, gamma);
   if (!std::isfinite(t.sse) || t.sse < kVsfCancellationShare * t.bound)
     return false;
   m->sse = t.sse;
@@ -713,7 +778,7 @@ thread_local bool tAhead = false;
         m->corr[j] -= gamma * t[m->effectFirstColumn[j]];
     if (vsfMethodLsCoefficients(o->method))
       m->sse = m->sweptXpx[0];
-    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first)) &&
+    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first, nullptr)) &&
              (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
       return rc;
   } else if (road == Road::Pages) {
@@ -731,6 +796,10 @@ thread_local bool tAhead = false;
         m->corr[j] -= gamma * m->dirCorr[j];
     }
   } else {
+    VsfLarSquare* q = m->larSquare;
+    const bool formed = q != nullptr && q->formed;
+    if (q != nullptr)
+      q->formFresh = false;
     packedCorrelations(m, first, gamma);
     if (vsfMethodLsCoefficients(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
@@ -740,7 +809,7 @@ thread_local bool tAhead = false;
       vsfCVExResidualSums(m);
     } else if (tAhead) {
       // Looking ahead: only the coefficients are wanted.
-    } else if (m->larMatrixSse != 0 && sseFromMatrix(m, first)) {
+    } else if (m->larMatrixSse != 0 && sseFromMatrix(m, first, formed ? &gamma : nullptr)) {
       // The SSE came from the matrix.
     } else if (m->larAhead != nullptr) {
       if ((rc = residualAhead(m, pendingDrop)) != VsfStatus::Ok)
@@ -748,6 +817,9 @@ thread_local bool tAhead = false;
     } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok) {
       return rc;
     }
+    // The square's form holds only while every move forms it: an SSE from elsewhere lets it go.
+    if (q != nullptr && !q->formFresh)
+      q->formTerms = -1;
   }
   m->heldOutTestError /= A;
   m->heldOutTestError /= A;
