@@ -152,8 +152,9 @@ ActiveBlock& activeBlock(const VsfModel* m, int32_t first) {
 }
 
 // The sum of a[i] x[i] over [0, n), in eight interleaved partial sums that the compiler keeps
-// in vector registers, then added pairwise.
-double runDot(const double* a, const double* x, int32_t n) {
+// in vector registers, then added pairwise. Inlined, so that each version of its caller
+// vectorises it for its own instructions.
+[[gnu::always_inline]] inline double runDot(const double* a, const double* x, int32_t n) {
   constexpr int32_t kLanes = 8;
   double acc[kLanes] = {};
   int32_t i = 0;
