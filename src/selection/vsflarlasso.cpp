@@ -109,21 +109,109 @@ namespace {
   return candidate;
 }
 
+// ---- the active block of a packed matrix
+//
+// The active effects' columns lie scattered over the packed triangle, and the element (i, j)
+// of either order sits in row max(i, j). With the active columns in increasing order, row i
+// holds every element (i, j) with j active and before i: a pass over the active rows reads
+// each off-diagonal element of the block once, gathered from its row into a contiguous run,
+// and uses it twice, for the product's element i and for those before i, over contiguous
+// memory the compiler vectorises.
+
+// The active effects in the order of their columns, with per-column scratch of the products.
+struct ActiveBlock {
+  std::vector<int64_t> column;   // the active columns, increasing
+  std::vector<int32_t> effect;   // the effect of each
+  std::vector<double> x, y, run; // the vector, the product, a gathered run of a row
+  std::vector<int32_t> byColumn; // per column: its active effect, -1 for none
+};
+thread_local ActiveBlock tBlock;
+
+// The active set's effects ordered by column into tBlock (a scan of the columns rather than
+// a sort), with room for the products.
+ActiveBlock& activeBlock(const VsfModel* m, int32_t first) {
+  ActiveBlock& b = tBlock;
+  int64_t columns = 0;
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    columns = std::max(columns, int64_t{m->effectColumn[m->inModelList[p]]} + 1);
+  b.byColumn.assign(static_cast<size_t>(columns), -1);
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    b.byColumn[static_cast<size_t>(m->effectColumn[m->inModelList[p]])] = m->inModelList[p];
+  b.column.clear();
+  b.effect.clear();
+  for (int64_t c = 0; c < columns; ++c)
+    if (const int32_t k = b.byColumn[static_cast<size_t>(c)]; k >= 0) {
+      b.column.push_back(c);
+      b.effect.push_back(k);
+    }
+  const size_t n = b.column.size();
+  b.x.resize(n);
+  b.y.resize(n);
+  b.run.resize(n);
+  return b;
+}
+
+// The sum of a[i] x[i] over [0, n), in eight interleaved partial sums that the compiler keeps
+// in vector registers, then added pairwise. Inlined, so that each version of its caller
+// vectorises it for its own instructions.
+[[gnu::always_inline]] inline double runDot(const double* a, const double* x, int32_t n) {
+  constexpr int32_t kLanes = 8;
+  double acc[kLanes] = {};
+  int32_t i = 0;
+  for (; i + kLanes <= n; i += kLanes)
+    for (int32_t l = 0; l < kLanes; ++l)
+      acc[l] += a[i + l] * x[i + l];
+  double tail = 0.0;
+  for (; i < n; ++i)
+    tail += a[i] * x[i];
+  return (((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]))) + tail;
+}
+
+// y = S x over the active block of the packed symmetric S: `column` increasing, n of them,
+// `run` scratch for n values. GCC adds an AVX2 version, chosen when the program loads; both
+// versions take the same operations in the same order, so they give the same bits.
+__attribute__((target_clones("avx2", "default"))) void blockProduct(const double* S,
+                                                                    const int64_t* column,
+                                                                    const double* x, double* y,
+                                                                    double* run, int32_t n) {
+  std::fill(y, y + n, 0.0);
+  for (int32_t i = 0; i < n; ++i) {
+    const double* row = S + packed::tri(column[i]);
+    for (int32_t j = 0; j < i; ++j)
+      run[j] = row[column[j]];
+    const double xi = x[i];
+    const double d = runDot(run, x, i);
+    for (int32_t j = 0; j < i; ++j)
+      y[j] += run[j] * xi;
+    y[i] += d + row[column[i]] * xi;
+  }
+}
+
+// The product S x of the packed S over the active block, with x[i] = value(k) for the i-th
+// active effect k in column order; the product is left in tBlock.y, indexed as tBlock.effect.
+template <class Value>
+ActiveBlock& blockTimes(const VsfModel* m, int32_t first, const double* S, Value value) {
+  ActiveBlock& b = activeBlock(m, first);
+  const size_t n = b.column.size();
+  for (size_t i = 0; i < n; ++i)
+    b.x[i] = value(b.effect[i]);
+  blockProduct(S, b.column.data(), b.x.data(), b.y.data(), b.run.data(), static_cast<int32_t>(n));
+  return b;
+}
+
 // The equiangular direction w = A G^-1 s over the active set, kept in `direction`; returns
 // A and sets *R, the rate at which the L1 norm of the coefficients grows along it.
 double equiangularDirection(VsfModel* m, int32_t first, double* R) {
   const int32_t* in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->activeSign[in[p]] = m->corr[in[p]] < 0 ? -1 : 1;
+  const ActiveBlock& b = blockTimes(
+      m, first, m->sweptXpx, [m](int32_t k) { return static_cast<double>(m->activeSign[k]); });
+  for (size_t i = 0; i < b.effect.size(); ++i)
+    m->direction[b.effect[i]] = b.y[i];
   double sumAbs = 0.0;
-  for (int32_t p = first; p < m->inModelCount; ++p) {
-    const int32_t k = in[p];
-    double w = 0.0;
-    for (int32_t q = first; q < m->inModelCount; ++q)
-      w += m->activeSign[in[q]] * m->sweptXpx[sym(m->effectColumn[k], m->effectColumn[in[q]])];
-    m->direction[k] = w;
-    sumAbs += std::fabs(w);
-  }
+  for (int32_t p = first; p < m->inModelCount; ++p)
+    sumAbs += std::fabs(m->direction[in[p]]);
   const double A = 1.0 / std::sqrt(sumAbs);
   double rate = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
@@ -163,6 +251,12 @@ struct VsfLarSquare {
   std::vector<double> square;  // n x n
   std::vector<double> product; // per X'X column: its inner product with the direction
   bool formed = false;         // product holds this step's products
+  // The form b'X'X b of the active coefficients b it was formed for, those coefficients per
+  // effect (0 outside that active set) and how many of them are not 0 (-1: no form kept).
+  std::vector<double> formBeta;
+  double form = 0.0;
+  int32_t formTerms = -1;
+  bool formFresh = false; // the form was formed or updated by this move
 };
 
 namespace {
@@ -189,17 +283,43 @@ void keepSquare(const VsfModel* m, VsfLarSquare& q) {
   return true;
 }
 
-// Every column's inner product with the direction.
+// t[c] += row[c] * w over [0, n) for each of `rows` rows in turn, four rows a pass so that t
+// is loaded and stored once for four of them; each element takes the rows' terms in their
+// order, as a pass per row would. GCC adds an AVX2 version, chosen when the program loads.
+__attribute__((target_clones("avx2", "default"))) void
+addRows(double* __restrict t, const double* const* row, const double* w, size_t rows, int64_t n) {
+  size_t r = 0;
+  for (; r + 4 <= rows; r += 4) {
+    const double* __restrict a = row[r];
+    const double* __restrict b = row[r + 1];
+    const double* __restrict c = row[r + 2];
+    const double* __restrict d = row[r + 3];
+    const double wa = w[r], wb = w[r + 1], wc = w[r + 2], wd = w[r + 3];
+    for (int64_t i = 0; i < n; ++i)
+      t[i] = (((t[i] + a[i] * wa) + b[i] * wb) + c[i] * wc) + d[i] * wd;
+  }
+  for (; r < rows; ++r) {
+    const double* __restrict a = row[r];
+    const double wa = w[r];
+    for (int64_t i = 0; i < n; ++i)
+      t[i] += a[i] * wa;
+  }
+}
+
+// Every column's inner product with the direction: the active effects' rows of the square in
+// the order of the active effects.
 void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
-  double* t = q.product.data();
   std::fill(q.product.begin(), q.product.end(), 0.0);
+  thread_local std::vector<const double*> rows;
+  thread_local std::vector<double> weights;
+  rows.clear();
+  weights.clear();
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
-    const double w = m->direction[k];
-    const double* row = q.square.data() + m->effectColumn[k] * q.n;
-    for (int64_t c = 0; c < q.n; ++c)
-      t[c] += row[c] * w;
+    rows.push_back(q.square.data() + m->effectColumn[k] * q.n);
+    weights.push_back(m->direction[k]);
   }
+  addRows(q.product.data(), rows.data(), weights.data(), rows.size(), q.n);
   q.formed = true;
 }
 
@@ -479,30 +599,78 @@ void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingD
 struct MatrixSse {
   double sse = 0.0, bound = 0.0;
 };
-MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
+// Whether the active coefficients are exactly those the square's form was kept for, moved
+// gamma along the direction: each active effect's, and none that has left with a value.
+[[nodiscard]] bool movedFromForm(const VsfModel* m, int32_t first, const VsfLarSquare& q,
+                                 double gamma) {
+  if (q.formTerms < 0 || q.formBeta.size() != static_cast<size_t>(m->effectCount))
+    return false;
+  int32_t terms = 0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    const double before = q.formBeta[static_cast<size_t>(k)];
+    if (m->pathBeta[k] != before + gamma * m->direction[k])
+      return false;
+    terms += before != 0.0 ? 1 : 0;
+  }
+  return terms == q.formTerms;
+}
+
+// Keeps the form `form` of the present active coefficients in the square.
+void keepForm(const VsfModel* m, int32_t first, VsfLarSquare& q, double form) {
+  q.formBeta.assign(static_cast<size_t>(m->effectCount), 0.0);
+  q.formTerms = 0;
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    q.formBeta[static_cast<size_t>(k)] = m->pathBeta[k];
+    q.formTerms += m->pathBeta[k] != 0.0 ? 1 : 0;
+  }
+  q.form = form;
+  q.formFresh = true;
+}
+
+// b'X'X b - lambda b'b over the active coefficients b. Where the square keeps the form of the
+// coefficients b0 this step moved from, by exactly gamma along the direction w (`gamma` given
+// when the step's products a = X'X w are at hand), the step's own terms give it in O(|A|):
+// (b0 + g w)'X'X (b0 + g w) = b0'X'X b0 + g a'(2 b0 + g w). Otherwise it is formed from the
+// matrix, and kept for the next step where it has no ridge.
+double activeForm(const VsfModel* m, int32_t first, double lambda, const double* gamma) {
+  VsfLarSquare* q = m->larSquare;
+  if (q != nullptr && lambda == 0.0 && gamma != nullptr && movedFromForm(m, first, *q, *gamma)) {
+    const double g = *gamma;
+    double terms = 0.0;
+    for (int32_t p = first; p < m->inModelCount; ++p) {
+      const int32_t k = m->inModelList[p];
+      const double a = q->product[static_cast<size_t>(m->effectColumn[k])];
+      terms += a * (2.0 * q->formBeta[static_cast<size_t>(k)] + g * m->direction[k]);
+    }
+    const double form = q->form + g * terms;
+    keepForm(m, first, *q, form);
+    return form;
+  }
+  const ActiveBlock& b = blockTimes(m, first, m->xpx, [m](int32_t k) { return m->pathBeta[k]; });
+  double form = 0.0;
+  for (size_t i = 0; i < b.effect.size(); ++i)
+    form += b.x[i] * (b.y[i] - lambda * b.x[i]);
+  if (q != nullptr && lambda == 0.0)
+    keepForm(m, first, *q, form);
+  return form;
+}
+
+MatrixSse matrixSseTerms(const VsfModel* m, int32_t first, const double* gamma) {
   const VsfModelOptions* o = m->options;
-  const int32_t* in = m->inModelList;
   const bool ridge = vsfMethodRidge(o->method) && m->l2 > 0;
   const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
   const double s = vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
-  double xy = 0.0, quad = 0.0, root = 0.0;
-  const double* sq = m->larSquare != nullptr ? m->larSquare->square.data() : nullptr;
-  const int64_t n = m->larSquare != nullptr ? m->larSquare->n : 0;
+  double xy = 0.0, root = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
-    const int32_t k = in[p];
+    const int32_t k = m->inModelList[p];
     const int64_t ck = m->effectColumn[k];
     const double bk = m->pathBeta[k];
     xy += bk * m->xpx[sym(ck, 0)];
-    double row = 0.0;
-    if (sq != nullptr)
-      for (int32_t q = first; q < m->inModelCount; ++q)
-        row += sq[ck * n + m->effectColumn[in[q]]] * m->pathBeta[in[q]];
-    else
-      for (int32_t q = first; q < m->inModelCount; ++q)
-        row += m->xpx[sym(ck, m->effectColumn[in[q]])] * m->pathBeta[in[q]];
-    quad += bk * (row - lambda * bk);
     root += std::fabs(bk) * std::sqrt(std::fabs(m->xpx[sym(ck, ck)]));
   }
+  const double quad = activeForm(m, first, lambda, gamma);
   MatrixSse t;
   t.sse = m->xpx[0] - 2.0 * s * xy + s * s * quad;
   root = std::sqrt(std::fabs(m->xpx[0])) + s * root;
@@ -513,13 +681,14 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first) {
 // The trials of an L2 search take the SSE from the matrix instead of a data pass per step; it
 // agrees with the pass to rounding relative to y'y.
 double matrixSse(const VsfModel* m, int32_t first) {
-  const double sse = matrixSseTerms(m, first).sse;
+  const double sse = matrixSseTerms(m, first, nullptr).sse;
   return sse < 0 ? 0.0 : sse;
 }
 
-// The plain path's SSE from the matrix when it keeps its digits (false: take the rows).
-[[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first) {
-  const MatrixSse t = matrixSseTerms(m, first);
+// The plain path's SSE from the matrix when it keeps its digits (false: take the rows);
+// `gamma` as activeForm takes it.
+[[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first, const double* gamma) {
+  const MatrixSse t = matrixSseTerms(m, first, gamma);
   if (!std::isfinite(t.sse) || t.sse < kVsfCancellationShare * t.bound)
     return false;
   m->sse = t.sse;
@@ -610,7 +779,7 @@ thread_local bool tAhead = false;
         m->corr[j] -= gamma * t[m->effectFirstColumn[j]];
     if (vsfMethodLsCoefficients(o->method))
       m->sse = m->sweptXpx[0];
-    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first)) &&
+    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first, nullptr)) &&
              (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
       return rc;
   } else if (road == Road::Pages) {
@@ -628,6 +797,10 @@ thread_local bool tAhead = false;
         m->corr[j] -= gamma * m->dirCorr[j];
     }
   } else {
+    VsfLarSquare* q = m->larSquare;
+    const bool formed = q != nullptr && q->formed;
+    if (q != nullptr)
+      q->formFresh = false;
     packedCorrelations(m, first, gamma);
     if (vsfMethodLsCoefficients(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
@@ -637,7 +810,7 @@ thread_local bool tAhead = false;
       vsfCVExResidualSums(m);
     } else if (tAhead) {
       // Looking ahead: only the coefficients are wanted.
-    } else if (m->larMatrixSse != 0 && sseFromMatrix(m, first)) {
+    } else if (m->larMatrixSse != 0 && sseFromMatrix(m, first, formed ? &gamma : nullptr)) {
       // The SSE came from the matrix.
     } else if (m->larAhead != nullptr) {
       if ((rc = residualAhead(m, pendingDrop)) != VsfStatus::Ok)
@@ -645,6 +818,9 @@ thread_local bool tAhead = false;
     } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok) {
       return rc;
     }
+    // The square's form holds only while every move forms it: an SSE from elsewhere lets it go.
+    if (q != nullptr && !q->formFresh)
+      q->formTerms = -1;
   }
   m->heldOutTestError /= A;
   m->heldOutTestError /= A;
