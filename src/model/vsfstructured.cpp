@@ -578,6 +578,18 @@ bool vsfStructuredCheaper(int64_t columns, int64_t small) {
   return packedWork - structuredWork >= kWorthwhileWork;
 }
 
+bool vsfJoinDenseCheaper(int64_t columns, int64_t small, int64_t rows) {
+  if (!vsfStructuredCheaper(columns, small))
+    return false;
+  if (seam::structuredColumns() > 0)
+    return true;
+  const double k = static_cast<double>(columns), s = static_cast<double>(small);
+  const double n = static_cast<double>(std::max<int64_t>(rows, 0));
+  const double packedWork = k * (k + s) * (k + s) / 2.0;
+  const double joinedWork = (3.0 * k + s) * s * s / 2.0 + n * s * s / 2.0;
+  return joinedWork < packedWork;
+}
+
 VsfStatus vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;
   if (!served(m))
