@@ -398,10 +398,8 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
 // structured road may serve (FORWARD, STEPWISE or BACKWARD without split levels, hierarchy,
 // model averaging or external cross validation): their columns then join the road's dense
 // block, where a second sparse effect would leave the many-level one the packed triangle of
-// every column. An effect joins when its columns are at most the square root of the
-// many-level effect's (its rows then cost a page a few doubles more, and the dense block's
-// update per row stays small beside the road's saving) and the road, with every joining
-// column in its dense block, costs less than the packed triangle (vsfStructuredCheaper).
+// every column. They join where the road with every joining column in its dense block, the
+// rows' dense updates of it included, costs less than that triangle (vsfJoinDenseCheaper).
 void joinSmallEffectsDense(const VsfModelOptions& o, const VsfDataSettings* s,
                            VsfEffectEntry* entries, int32_t count) {
   if (!vsfMethodIs(o.method, VsfMethodFamily::Sequential) || o.split ||
@@ -419,14 +417,9 @@ void joinSmallEffectsDense(const VsfModelOptions& o, const VsfDataSettings* s,
   }
   if (many < 0)
     return;
-  const int64_t k = entries[many].columnCount;
-  for (int32_t i = 0; i < count; ++i) {
-    const int64_t c = entries[i].columnCount;
-    if (i != many && entries[i].sparseVote && c * c > k)
-      return;
-  }
   // The dense block: the response and every column but the many-level effect's.
-  if (!vsfStructuredCheaper(k, 1 + total - k))
+  const int64_t k = entries[many].columnCount;
+  if (!vsfJoinDenseCheaper(k, 1 + total - k, s->expectedRows))
     return;
   for (int32_t i = 0; i < count; ++i)
     if (i != many)
@@ -551,6 +544,7 @@ VsfStatus vsfData(VsfContext* ctx) {
     entries[i] = VsfEffectEntry{e, count, split ? r->columns : nullptr, eff.firstColumn,
                                 designSparseVote(d, eff)};
   }
+  s->expectedRows = ctx->stmt.proc.byCount == 0 && ctx->data != nullptr ? xdsnobs(ctx->data) : -1;
   joinSmallEffectsDense(o, s, entries, E);
   // The records of the effects entered before selection come first in the list.
   if (o.split && fromRecords)
@@ -567,7 +561,6 @@ VsfStatus vsfData(VsfContext* ctx) {
   s->modelEffectCount = d->effectCount;
   s->effectName = settingsEffectName;
   s->nameSource = d;
-  s->expectedRows = ctx->stmt.proc.byCount == 0 && ctx->data != nullptr ? xdsnobs(ctx->data) : -1;
   s->columnCount = d->columnCount;
   s->numericCount = d->numericCount;
   s->glm = !has(d->designFlags, LevDesignFlag::NonGlm);

@@ -581,6 +581,18 @@ bool vsfStructuredCheaper(int64_t columns, int64_t small) {
   return packedWork - structuredWork >= kWorthwhileWork;
 }
 
+bool vsfJoinDenseCheaper(int64_t columns, int64_t small, int64_t rows) {
+  if (!vsfStructuredCheaper(columns, small))
+    return false;
+  if (seam::structuredColumns() > 0)
+    return true;
+  const double k = static_cast<double>(columns), s = static_cast<double>(small);
+  const double n = static_cast<double>(std::max<int64_t>(rows, 0));
+  const double packedWork = k * (k + s) * (k + s) / 2.0;
+  const double joinedWork = (3.0 * k + s) * s * s / 2.0 + n * s * s / 2.0;
+  return joinedWork < packedWork;
+}
+
 VsfStatus vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;
   if (!served(m))
@@ -663,6 +675,8 @@ VsfStatus vsfStructuredRefresh(VsfModel* m) {
   const double d0 = b.least >= 0 ? st->diagonal[b.least] : 0.0;
   const double* C0 = b.least >= 0 ? st->cross + b.least * st->small : nullptr;
   std::vector<double> c(s, 0.0);
+  std::vector<size_t> nonzero;
+  nonzero.reserve(s);
   for (int64_t j = 0; j < st->columns && b.least >= 0; ++j)
     if (st->swept[j] == '1' && j != b.least)
       for (size_t i = 0; i < s; ++i)
@@ -674,12 +688,19 @@ VsfStatus vsfStructuredRefresh(VsfModel* m) {
       continue;
     const double* C = st->cross + j * st->small;
     const double d = st->diagonal[j];
-    for (size_t i = 0; i < s; ++i)
-      w[i] = j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / d;
-    double q = 0.0;
+    // Under the indicator codings a level's row of the cross block is zero outside the few
+    // small columns its rows meet (the levels of a joined CLASS effect among them): the form
+    // goes over w's nonzero elements only, which leaves every sum as it was.
+    nonzero.clear();
     for (size_t i = 0; i < s; ++i) {
+      w[i] = j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / d;
+      if (w[i] != 0.0)
+        nonzero.push_back(i);
+    }
+    double q = 0.0;
+    for (const size_t i : nonzero) {
       double v = 0.0;
-      for (size_t t = 0; t < s; ++t)
+      for (const size_t t : nonzero)
         v += inv[i * s + t] * w[t];
       q += w[i] * v;
     }

@@ -33,6 +33,15 @@ struct VsfStructured;
 // nothing, and the packed one is kept. The structuredColumns seam replaces the rule by a least
 // number of columns.
 [[nodiscard]] bool vsfStructuredCheaper(int64_t columns, int64_t small);
+// Whether small CLASS effects beside a many-level effect of `columns` columns cost less stored
+// dense, joining the structured road's `small` columns (the response, the dense columns and
+// theirs), than left sparse, which leaves the many-level effect the packed triangle of every
+// column. Joined, each of the `rows` rows (negative: not known) adds its dense values to the
+// small triangle, rows s^2 / 2 operations once, besides the road's entry of the effect
+// (vsfStructuredCheaper); left sparse, entering the effect sweeps its k columns over the
+// triangle of k + s, k (k + s)^2 / 2. The structuredColumns seam joins them wherever it sends
+// the effect down the road.
+[[nodiscard]] bool vsfJoinDenseCheaper(int64_t columns, int64_t small, int64_t rows);
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
