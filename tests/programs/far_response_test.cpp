@@ -252,8 +252,12 @@ TEST(BackwardToIntercept, ErrorSSIsTheCorrectedTotal) {
       beta[size_t(i)] = normal(gen) * uniform(gen);
     }
     std::string csv;
-    for (int i = 0; i < p; ++i)
-      csv += "x" + std::to_string(i + 1) + ",";
+    // Appended piece by piece: GCC 12 takes "text" + std::string for an overlapping copy.
+    for (int i = 0; i < p; ++i) {
+      csv += "x";
+      csv += std::to_string(i + 1);
+      csv += ",";
+    }
     csv += "y\n";
     char buf[32];
     for (int r = 0; r < n; ++r) {
@@ -273,7 +277,8 @@ TEST(BackwardToIntercept, ErrorSSIsTheCorrectedTotal) {
       std::snprintf(buf, sizeof buf, "%.17g\n", y);
       csv += buf;
     }
-    const std::string name = "b" + std::to_string(d);
+    std::string name = "b";
+    name += std::to_string(d);
     files.emplace_back(name + ".csv", csv);
     program += "proc varsifter data=" + name + "; model y = x1-x" + std::to_string(p) +
                " / selection=backward(select=sbc stop=none);\nrun;\n";

@@ -65,7 +65,8 @@ void expectSelections(const std::string& file, const std::string& weight, const 
   std::string program;
   std::vector<std::string> outputs;
   for (size_t i = 0; i < selections.size(); ++i) {
-    const std::string out = "o" + std::to_string(i);
+    std::string out = "o";
+    out += std::to_string(i);
     program += "proc varsifter data=d seed=9;\n  class g;\n  weight " + weight + ";\n  model " +
                model + " / selection=" + selections[i] + ";\n  output out=" + out + " p=p;\nrun;\n";
     outputs.push_back(out + ".csv");

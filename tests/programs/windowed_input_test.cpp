@@ -143,7 +143,10 @@ TEST(WindowedInput, NotesQuoteABoundedPrefixOfAValue) {
   const Generated d = generate(300);
   std::string data = "g,c,k,x1,x2,x3,y,e\n";
   std::istringstream rows(d.csv.substr(d.csv.find('\n') + 1));
-  const std::string text = "b" + std::string(62, 'a') + "\xC3\xA9" + std::string(1 << 20, 'a');
+  std::string text = "b";
+  text += std::string(62, 'a');
+  text += "\xC3\xA9";
+  text += std::string(1 << 20, 'a');
   int line = 1;
   for (std::string row; std::getline(rows, row);)
     data += (++line == 250 ? row.substr(0, row.rfind(',')) + "," + text : row) + ",\n";
