@@ -7,7 +7,7 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    # Found by the oracle, beyond the faults it was first built to find: GROUPLASSO's solver gives up ("solver failed
+    # Found by the oracle: GROUPLASSO's solver gives up ("solver failed
     # with status 7", return code 112) on designs with near-collinear columns: a B-spline
     # of degree 8 (its columns sum to the intercept) on 40 rows; x2, x4 and a near copy of
     # x4 (relative difference 1e-3); POLY-coded CLASS effects.
@@ -16,7 +16,7 @@ PENDING = {
                           lambda c: c.method == "GROUPLASSO"
                           and (any(e["kind"] != "cont" for e in c.effects)
                                or bool({"nearcopy", "aliased", "constant"} & c.tags))),
-    # Found by the oracle, beyond the faults it was first built to find: PRESS loses its digits where the design is
+    # Found by the oracle: PRESS loses its digits where the design is
     # ill-conditioned: 1,144,458 against the exact 7.5814 (STEPWISE, B-spline of degree 8
     # with 9 knots, FREQ); 251,485 against 106.955 (FORWARD, TPF spline of degree 10, BY);
     # 48.5994 against 48.5689 (POLY-coded CLASS effect of 7 levels).
@@ -25,7 +25,7 @@ PENDING = {
                               lambda c: any(e["kind"] in ("spline", "poly") for e in c.effects)
                               or any(v in ("POLY", "ORDINAL") for v in c.classes.values())
                               or bool({"nearcopy", "aliased", "farx"} & c.tags)),
-    # Found by the oracle, beyond the faults it was first built to find: over a truncated-power spline of degree 9 to 12
+    # Found by the oracle: over a truncated-power spline of degree 9 to 12
     # the printed estimates do not carry the fit: X*b of them misses OUTPUT's predictions
     # (which do give the ANOVA's SSE) by 3.3 where y's spread is 1.5, while the estimates of
     # a QR fit of the same columns reproduce their predictions.
