@@ -170,6 +170,30 @@ void expectOneFit(const Value& step, const std::string& output,
   EXPECT_NEAR(predictionsSse(output), error, 1e-9 * total);
 }
 
+// Appends a step that fits Employed on `model` by `selection` on the road `performance` names
+// and `cpus` threads, its predictions written to the next output file.
+void addStep(std::string& program, std::vector<std::string>& outputs, const std::string& data,
+             const std::string& model, const std::string& selection, const std::string& performance,
+             int cpus) {
+  // Appended piece by piece: GCC 12 takes "text" + std::string for an overlapping copy.
+  std::string out = "o";
+  out += std::to_string(outputs.size());
+  program += "proc varsifter data=";
+  program += data;
+  program += ";\n  model Employed = ";
+  program += model;
+  program += " / selection=";
+  program += selection;
+  program += ";\n  performance ";
+  program += performance;
+  program += " cpucount=";
+  program += std::to_string(cpus);
+  program += ";\n  output out=";
+  program += out;
+  program += " p=p;\nrun;\n";
+  outputs.push_back(out + ".csv");
+}
+
 // Fits every case with LAR and LASSO to the path's end on 1 and 8 threads (also choosing by
 // cross validation), and with their default stop and choice, with `performance` options
 // added; checks every fit.
@@ -190,23 +214,11 @@ void expectSoundFits(const std::string& performance, const std::string& tag) {
     for (const int cpus : {1, 8}) {
       if (!f.path && cpus == 8)
         continue;
-      std::string out = "o";
-      out += std::to_string(outputs.size());
       // The copy first, then the six columns with its original.
-      program += "proc varsifter data=longley;\n  model Employed = ";
-      program += f.copy;
+      std::string model = f.copy;
       for (const std::string& n : kColumns)
-        program += " " + n;
-      program += " / selection=";
-      program += f.selection;
-      program += " details=all;\n  performance ";
-      program += performance;
-      program += " cpucount=";
-      program += std::to_string(cpus);
-      program += ";\n  output out=";
-      program += out;
-      program += " p=p;\nrun;\n";
-      outputs.push_back(out + ".csv");
+        model += " " + n;
+      addStep(program, outputs, "longley", model, f.selection + " details=all", performance, cpus);
       order.push_back(&f);
     }
   const qrxrun::ProgramRun run = qrxrun::runProgram(program, tag, {{"longley.csv", csv}}, outputs);
@@ -234,19 +246,8 @@ void expectWholeFits(const std::string& tag) {
   for (const std::string method : {"lar", "lasso"})
     for (const std::string road : {"", "buildsscp=incremental"})
       for (const int cpus : {1, 8}) {
-        std::string out = "o";
-        out += std::to_string(outputs.size());
-        program += "proc varsifter data=copies;\n  model Employed = c1 c0 x2 x1 c2 x0 x3 x4";
-        program += " / selection=";
-        program += method;
-        program += "(stop=none);\n  performance ";
-        program += road;
-        program += " cpucount=";
-        program += std::to_string(cpus);
-        program += ";\n  output out=";
-        program += out;
-        program += " p=p;\nrun;\n";
-        outputs.push_back(out + ".csv");
+        addStep(program, outputs, "copies", "c1 c0 x2 x1 c2 x0 x3 x4", method + "(stop=none)", road,
+                cpus);
       }
   const qrxrun::ProgramRun run = qrxrun::runProgram(program, tag, {{"copies.csv", csv}}, outputs);
   ASSERT_EQ(run.json["steps"].items.size(), outputs.size()) << run.log;
