@@ -25,14 +25,6 @@ PENDING = {
                               lambda c: any(e["kind"] in ("spline", "poly") for e in c.effects)
                               or any(v in ("POLY", "ORDINAL") for v in c.classes.values())
                               or bool({"nearcopy", "aliased", "farx"} & c.tags)),
-    # Found by the oracle: over a truncated-power spline of degree 9 to 12
-    # the printed estimates do not carry the fit: X*b of them misses OUTPUT's predictions
-    # (which do give the ANOVA's SSE) by 3.3 where y's spread is 1.5, while the estimates of
-    # a QR fit of the same columns reproduce their predictions.
-    "tpf-estimates": ("oracle finding: estimates over a TPF spline miss the fit's predictions",
-                      ("output.pred",),
-                      lambda c: any(e["kind"] == "spline" and "tpf" in e.get("opts", "")
-                                    for e in c.effects)),
     # Found by the oracle once the far-response findings no longer hid it: behind a nearly
     # dependent set of spline columns the rank rule refuses columns whose exact pivots are
     # 1e-4 to 0.16 of their diagonals (seed 75: `spline(x1 / degree=5 knotmethod=equal(19))`
