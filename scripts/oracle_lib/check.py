@@ -6,6 +6,7 @@ import os
 import re
 
 import numpy as np
+from scipy import stats
 
 from . import ref
 from .runqrx import factoid, nodes, num, read_csv, table_rows
@@ -26,6 +27,40 @@ class Finding:
 
     def __str__(self):
         return "[%s] %s: %s" % (self.family, self.where, self.text)
+
+
+def real(v):
+    """Whether a table's value is a number: JSON writes a double of integral value (an
+    estimate of 8.7e16, say) without a decimal point, which reads back as an int."""
+    return isinstance(v, (int, float)) and not isinstance(v, bool)
+
+
+def nothing_enters(case, errors):
+    """Whether the run's one error is the sound refusal of an empty model: a selection by
+    significance without an intercept whose every continuous effect alone falls short of
+    the entry level (0.5 for FORWARD, 0.15 for STEPWISE; no INCLUDE=, no CLASS, spline or
+    polynomial effect, no BY)."""
+    if (len(errors) != 1 or "No effect could be estimated" not in errors[0].get("text", "")
+            or not case.noint or case.by or case.method not in ("FORWARD", "STEPWISE")
+            or "select=SL" not in case.program or "include=" in case.program
+            or "slentry" in case.program or any(e["kind"] != "cont" for e in case.effects)):
+        return False
+    cols = [e["vars"][0] for e in case.effects]
+    n = len(case.columns["y"])
+    w = np.array(case.columns[case.weight], float) if case.weight else np.ones(n)
+    f = np.floor(np.array(case.columns[case.freq], float)) if case.freq else np.ones(n)
+    X = np.array([[np.nan if v is None else v for v in case.columns[c]] for c in cols], float).T
+    y = np.array([np.nan if v is None else v for v in case.columns["y"]], float)
+    ok = ~np.isnan(y) & ~np.isnan(X).any(axis=1) & (w > 0) & (f >= 1)
+    X, y, wf = X[ok], y[ok], (w * f)[ok]
+    dfe = float(np.sum(f[ok])) - 1
+    tss = math.fsum(wf * y * y)
+    sle = 0.5 if case.method == "FORWARD" else 0.15
+    for j in range(X.shape[1]):
+        sse = ref.fit(X[:, [j]], y, wf, True).sse
+        if dfe <= 0 or sse <= 0 or stats.f.sf((tss - sse) / (sse / dfe), 1, dfe) < sle:
+            return False
+    return True
 
 
 def norm_name(s):
@@ -145,6 +180,8 @@ class Checker:
         rc = self.record.get("returnCode") if self.record else None
         errors = [l for s in (self.record or {}).get("steps", []) for l in s["log"]
                   if l.get("severity") == "ERROR"]
+        if errors and nothing_enters(case, errors):
+            return self.findings
         if self.record is None or rc is None or rc > 4 or errors:
             self.fail("run.error", "run", "return code %s; %s" % (
                 rc, "; ".join(e.get("text", "") for e in errors[:3])))
@@ -586,7 +623,7 @@ class Checker:
             fs = factoid(tabs["FitStatistics"])
             for col, label in (("CVPRESS", "CV PRESS"), ("SBC", "SBC"), ("AIC", "AIC"),
                                ("ASE", "ASE"), ("PRESS", "PRESS")):
-                if col in r and label in fs and r[col] is not None and isinstance(fs[label], float):
+                if col in r and label in fs and r[col] is not None and real(fs[label]):
                     if abs(r[col] - fs[label]) > 1e-9 * abs(fs[label]) + 1e-12:
                         self.fail("summary", "Step%d" % r["Step"], "%s %r in the summary, %r in the "
                                   "step" % (col, r[col], fs[label]))
@@ -606,7 +643,7 @@ class Checker:
         xb = np.zeros(len(d.y))
         mag = np.zeros(len(d.y))
         for nm, c, r in ps:
-            e = r["Estimate"] if isinstance(r["Estimate"], float) else 0.0
+            e = float(r["Estimate"]) if real(r["Estimate"]) else 0.0
             v = e if nm == "Intercept" else e * d.D[:, c]
             xb += v
             mag += np.abs(v)
@@ -664,12 +701,12 @@ def compare_threads(rec1, rec8):
                 break
             for ra, rb in zip(a["rows"], b["rows"]):
                 se = None
-                if "StdErr" in names and isinstance(ra[names.index("StdErr")], float):
+                if "StdErr" in names and real(ra[names.index("StdErr")]):
                     se = abs(ra[names.index("StdErr")])
                 for cname, va, vb in zip(names, ra, rb):
                     if cname in ("ProbF", "Probt"):
                         continue    # a tail probability near 0 keeps no relative digits
-                    if cname == "Estimate" and se and isinstance(va, float) and isinstance(vb, float):
+                    if cname == "Estimate" and se and real(va) and real(vb):
                         # an estimate is known to its standard error: compare in that unit
                         if abs(va - vb) > 1e-6 * (abs(va) + se):
                             out.append(Finding("threads", name, "Estimate %r against %r" % (va, vb)))

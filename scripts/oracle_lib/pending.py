@@ -25,14 +25,6 @@ PENDING = {
                               lambda c: any(e["kind"] in ("spline", "poly") for e in c.effects)
                               or any(v in ("POLY", "ORDINAL") for v in c.classes.values())
                               or bool({"nearcopy", "aliased", "farx"} & c.tags)),
-    # Found by the oracle: over a truncated-power spline of degree 9 to 12
-    # the printed estimates do not carry the fit: X*b of them misses OUTPUT's predictions
-    # (which do give the ANOVA's SSE) by 3.3 where y's spread is 1.5, while the estimates of
-    # a QR fit of the same columns reproduce their predictions.
-    "tpf-estimates": ("oracle finding: estimates over a TPF spline miss the fit's predictions",
-                      ("output.pred",),
-                      lambda c: any(e["kind"] == "spline" and "tpf" in e.get("opts", "")
-                                    for e in c.effects)),
     # Found by the oracle once the far-response findings no longer hid it: behind a nearly
     # dependent set of spline columns the rank rule refuses columns whose exact pivots are
     # 1e-4 to 0.16 of their diagonals (seed 75: `spline(x1 / degree=5 knotmethod=equal(19))`
@@ -56,14 +48,6 @@ PENDING = {
                              lambda c, f: "error variance of the full model" in f.text
                              and ("by" in c.tags or "widespline" in c.tags)
                              and "noint" not in c.tags),
-    # Found by the oracle's long run: under NOINT the response is not centred before its
-    # sums, so a response far from zero (mean -2.2e8, spread 1.3) leaves a spread below the
-    # rounding of y'y: the full model's variance comes out 0 and CP or BIC is refused
-    # (seed 102872), estimates lose digits (seed 102876, 1.2e-6 relative) and a STEPWISE
-    # over near copies ends with no parameter (seed 101300).
-    "noint-far-response": ("oracle finding: under NOINT the raw sums cannot resolve a response "
-                           "far from zero", FIT + ("run.error",),
-                           lambda c: "noint" in c.tags and bool({"farmean", "nearcopy"} & c.tags)),
     # Found by the oracle's long run, not yet judged: BACKWARD over a spline of degree near
     # 60 with FREQ and WEIGHT reports an error SS 1e-3 below the least squares of the span
     # of its taken columns (seed 100649); a BACKWARD CV PRESS over near copies of a far

@@ -6,6 +6,7 @@
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpxstructured.h"
+#include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
@@ -156,13 +157,19 @@ void correct(VsfModel* m, const std::vector<double>& sums) {
 
 } // namespace
 
+bool vsfFarFromOrigin(const VsfModel* m) {
+  return m->options != nullptr && m->options->noint && !m->pagesShifted &&
+         m->sweptXpx[0] < kVsfFarResponse * m->totalSSUncorrected;
+}
+
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
 
 VsfStatus vsfRefineSwept(VsfModel* m) {
   if (m->splitSparse)
     return VsfStatus::Ok;
   m->sweptInflation = std::max(m->sweptInflation, vsfLargestInflation(m));
-  if (!(m->sweptInflation > kVsfRefineInflation))
+  const bool far = vsfFarFromOrigin(m);
+  if (!(m->sweptInflation > kVsfRefineInflation) && !far)
     return VsfStatus::Ok;
   const bool structured = m->structured != nullptr && m->structured->inModel;
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
@@ -176,6 +183,9 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
   }
   m->sweptXpx[0] = sums[0];
   m->sse = sums[0];
+  // The residuals' sum of squares from the rows rounds as the residuals do, not as y'y.
+  if (far)
+    m->roundingSS = std::min(m->roundingSS, kVsfEps * m->totalSSUncorrected);
   return VsfStatus::Ok;
 }
 

@@ -15,9 +15,20 @@ struct VsfModel;
 // within 1e-8 of the total.
 constexpr double kVsfRefineInflation = 1e6;
 
+// The part of the response's uncorrected sum of squares below which the error SS of a model
+// without an intercept is refined: its cross products are about 0, so the swept error SS and
+// the estimates carry the rounding of y'y (eps y'y), which below this part of y'y leaves the
+// error SS fewer than ten of its digits.
+constexpr double kVsfFarResponse = 1e-6;
+
+// Whether the model has no intercept and its swept error SS is below kVsfFarResponse of the
+// response's uncorrected sum of squares: a response far from 0 against its spread.
+[[nodiscard]] bool vsfFarFromOrigin(const VsfModel* model);
 // Refines the current step of a least-squares fit (no selection, or the sequential methods)
 // when its swept columns' largest variance inflation, or the largest the swept matrix has held
-// since it was formed from X'X (model->sweptInflation), exceeds kVsfRefineInflation: two
+// since it was formed from X'X (model->sweptInflation), exceeds kVsfRefineInflation, or when
+// the model is far from the origin (vsfFarFromOrigin), whose error SS the rows then resolve
+// (model->roundingSS falls to kVsfEps of y'y, the rounding of the residuals' own sums): two
 // corrections of the coefficients in column 0 of the swept matrix, each from one pass over
 // the rows, and a third pass for the error SS, which replaces the swept one (and the
 // model's SSE). Returns a pass's failure, Ok otherwise.

@@ -18,6 +18,7 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfshift.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
@@ -499,6 +500,15 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     for (int32_t k = start; k < m->effectCount; ++k)
       if ((rc = enter(k)) != VsfStatus::Ok)
         return fail(m, rc);
+  }
+  // Without an intercept a response far from 0 leaves the full model's error SS within the
+  // rounding of y'y: the rows resolve it. The inflation noted stays with this matrix only.
+  if (vsfFarFromOrigin(m)) {
+    const double inflation = m->sweptInflation;
+    if ((rc = vsfRefineStep(m)) != VsfStatus::Ok)
+      return fail(m, rc);
+    if (!vsfMethodStartsFull(o->method))
+      m->sweptInflation = inflation;
   }
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;

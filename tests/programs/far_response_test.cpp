@@ -403,3 +403,83 @@ TEST(FarResponse, ManyLevelAndBlockedRoadsMatchTheResponseNearZero) {
           << "step " << r;
   }
 }
+
+namespace {
+
+struct NointReference {
+  double sse = 0;
+  std::vector<double> estimates, stderrs; // in the columns' order, g's levels first
+};
+
+// tests/data/farresponse/noint_ref.csv (scripts/gen_noint_far_ref.py) by "response effects".
+std::map<std::string, NointReference> nointReferences() {
+  std::map<std::string, NointReference> r;
+  const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "noint_ref.csv"));
+  for (size_t i = 1; i < rows.size(); ++i) {
+    NointReference ref;
+    ref.sse = std::stod(rows[i][2]);
+    std::istringstream est(rows[i][3]), se(rows[i][4]);
+    for (double v; est >> v;)
+      ref.estimates.push_back(v);
+    for (double v; se >> v;)
+      ref.stderrs.push_back(v);
+    r[rows[i][0] + " " + rows[i][1]] = ref;
+  }
+  return r;
+}
+
+// The selected model's error SS (to 1e-9 of itself), estimates (to 1e-6 of their standard
+// errors) and standard errors (to 1e-7 of themselves) against the reference of its effects.
+void expectNointFit(const Value& step, const std::string& response,
+                    const std::map<std::string, NointReference>& refs) {
+  const Value* pe = qrxrun::findTable(step["output"], "ParameterEstimates");
+  const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+  ASSERT_TRUE(pe != nullptr && anova != nullptr) << response;
+  std::string effects, last;
+  for (size_t r = 0; r < (*pe)["rows"].items.size(); ++r) {
+    const std::string e = qrxrun::text(*pe, r, "Effect");
+    if (e != last && !effects.empty())
+      effects += ' ';
+    if (e != last)
+      effects += e;
+    last = e;
+  }
+  const auto found = refs.find(response + " " + effects);
+  ASSERT_NE(found, refs.end()) << response << " on " << effects;
+  const NointReference& ref = found->second;
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), ref.sse, 1e-9 * ref.sse) << effects;
+  ASSERT_EQ((*pe)["rows"].items.size(), ref.estimates.size()) << effects;
+  for (size_t r = 0; r < ref.estimates.size(); ++r) {
+    const double se = ref.stderrs[r];
+    EXPECT_NEAR(qrxrun::number(*pe, r, "Estimate"), ref.estimates[r], 1e-6 * se)
+        << effects << " parameter " << r;
+    EXPECT_NEAR(qrxrun::number(*pe, r, "StdErr"), se, 1e-7 * se) << effects << " parameter " << r;
+  }
+}
+
+} // namespace
+
+// Without an intercept the cross products are about 0, so a response near -2.2e8 with a
+// spread of 1.3 (fitted through a CLASS effect's level indicators, which span the constant),
+// and a response on columns near -3.5e7 and 1.1e4, leave error SSs far below the rounding of
+// y'y: the fit without selection, the full model that CP needs and the model FORWARD selects
+// report statsmodels' error SS, estimates and standard errors rather than an error SS of 0.
+TEST(FarResponse, WithoutAnInterceptTheRowsResolveTheFit) {
+  const std::vector<std::pair<std::string, std::string>> programs = {
+      {"y", "class g; model y = g x1 x2 / noint selection=none"},
+      {"y", "class g; model y = g x1 x2 / noint selection=forward(select=cp)"},
+      {"t", "model t = a b / noint selection=none"},
+  };
+  std::string text;
+  for (const auto& p : programs)
+    text += "proc varsifter data=noint; " + p.second + ";\nrun;\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      text, "farresponsenoint", {{"noint.csv", qrxrun::readFile(kDir + "noint.csv")}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), programs.size()) << run.log;
+  const auto refs = nointReferences();
+  for (size_t i = 0; i < programs.size(); ++i) {
+    SCOPED_TRACE(programs[i].second);
+    expectNointFit(run.json["steps"][i], programs[i].first, refs);
+  }
+}
