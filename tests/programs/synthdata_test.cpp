@@ -20,7 +20,12 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"nearcopy", synthdata::nearCopyCsv()},
       {"skewspline", synthdata::skewSplineCsv()},
       {"widelar", synthdata::wideLarCsv()},
-      {"constantweight", synthdata::constantWeightCsv()}};
+      {"constantweight", synthdata::constantWeightCsv()},
+      {"cvfolds", synthdata::cvFoldsCsv()},
+      {"cvclasses", synthdata::cvClassesCsv()},
+      {"twoclass", synthdata::twoClassCsv()},
+      {"levels1000", synthdata::levelWeightCsv(1000, 60)},
+      {"levels3000", synthdata::levelWeightCsv(3000, 61)}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
