@@ -402,7 +402,7 @@ inline std::string twoClassCsv(int rows = 600, int levels = 120, uint64_t seed =
     for (int64_t& v : x)
       v = d.normal(1000000);
     const int64_t y = 2 * means[static_cast<size_t>(g)] + shifts[h] + 3 * x[0] + d.normal(1000000);
-    char name[16];
+    char name[32];
     std::snprintf(name, sizeof name, ",C%03lld,", static_cast<long long>(g + 1));
     text += fixed(y, 6);
     text += name;
