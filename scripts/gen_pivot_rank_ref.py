@@ -1,9 +1,13 @@
 #!/usr/bin/python3
-"""Writes tests/data/pivotrank/: a corpus of nearly dependent designs as data sets whose
-numeric columns c1..cK are the design columns themselves (raw polynomials in two and three
-variables, truncated power and B-spline bases of degree 3 to 50 on equal and percentile
-knots, CLASS codings written out as columns, pairwise products of a dozen predictors), and pivots.csv: for every case, the pivots of its columns swept in
-entry order after the intercept, each computed exactly (mpmath with 250 digits on the
+"""Writes tests/data/pivotrank/pivots.csv and fits.csv on a corpus of nearly dependent designs
+as data sets whose numeric columns c1..cK are the design columns themselves (raw polynomials
+in two and three variables, truncated power and B-spline bases of degree 3 to 50 on equal and
+percentile knots, CLASS codings written out as columns, pairwise products of a dozen
+predictors), drawn by cases() from random.Random(43). The data sets are not committed: the
+test makes them at run time by tests/programs/pivotcorpus.h, which follows cases() and repr
+draw for draw and bit for bit; --data prints every case's name and data text (by name), for the test
+that checks that the two agree. pivots.csv holds, for every case, the pivots of its columns
+swept in entry order after the intercept, each computed exactly (mpmath with 250 digits on the
 exact cross products of the values the files hold) and in double precision the way the
 sweep does (columns less their means, X'X, Gauss-Jordan sweep), with the verdict that a
 sound rank rule must reach: "accept" when the exact pivot is at least 1e-7 of the column's
@@ -21,9 +25,10 @@ and verdicts in entry order (pivots.csv, computed from exact integer cross produ
 exact rank, error SS and corrected total (fits.csv).
 
 Run from the repository root: /usr/bin/python3 scripts/gen_pivot_rank_ref.py [--user] writes
-both corpora [the second only]; --report BUILD/app/qrx runs the second through that qrx
-under every selection method on 1 and 8 threads and prints what fails (the checks of
-tests/programs/pivot_rank_user_test.cpp, with exact instead of long double refits)."""
+both corpora [the second only]; --data prints the first's data sets; --report BUILD/app/qrx
+runs the second through that qrx under every selection method on 1 and 8 threads and prints
+what fails (the checks of tests/programs/pivot_rank_user_test.cpp, with exact instead of long
+double refits)."""
 import csv
 import fractions
 import json
@@ -287,11 +292,12 @@ def dense_case(name, cols, y, w):
 
 
 
-def write_data(name, cols, y):
-    with open(os.path.join(OUT, name + ".csv"), "w") as f:
-        f.write(",".join(["y"] + ["c%d" % (i + 1) for i in range(len(cols))]) + "\n")
-        for r in range(len(y)):
-            f.write(",".join([repr(y[r])] + [repr(c[r]) for c in cols]) + "\n")
+def data_text(cols, y):
+    """A case's data set as CSV text: y and c1..cK, every value as repr writes it."""
+    text = ",".join(["y"] + ["c%d" % (i + 1) for i in range(len(cols))]) + "\n"
+    for r in range(len(y)):
+        text += ",".join([repr(y[r])] + [repr(c[r]) for c in cols]) + "\n"
+    return text
 
 
 # ------------------------------------------------- designs as a user writes them
@@ -900,13 +906,16 @@ def main():
         sys.exit(report(sys.argv[2]))
     if len(sys.argv) == 2 and sys.argv[1] == "--user":
         return write_user_corpus()
+    if len(sys.argv) == 2 and sys.argv[1] == "--data":
+        for name, cols, y, _, _ in sorted(cases(), key=lambda c: c[0]):
+            sys.stdout.write("%s\n%s" % (name, data_text(cols, y)))
+        return None
     if len(sys.argv) > 1:
-        sys.exit("usage: gen_pivot_rank_ref.py [--user | --report QRX]")
+        sys.exit("usage: gen_pivot_rank_ref.py [--user | --data | --report QRX]")
     write_user_corpus()
     os.makedirs(OUT, exist_ok=True)
     pivots, fits = [], []
     for name, cols, y, _, _ in cases():
-        write_data(name, cols, y)
         r, f = dense_case(name, cols, y, None)
         pivots += r
         fits.append(f)

@@ -1,6 +1,7 @@
 // The inputs that synthdata.h makes at run time are byte for byte those that
 // scripts/synthdata.py makes, on which the committed references were computed: a change
 // to one side alone fails here rather than as a distant mismatch of the fitted numbers.
+#include "programs/pivotcorpus.h"
 #include "programs/qrxrun.h"
 #include "programs/synthdata.h"
 
@@ -36,4 +37,23 @@ TEST(SynthData, TheScriptMakesTheSameText) {
     EXPECT_EQ(out.size(), text.size()) << name;
     EXPECT_TRUE(out == text) << name; // not EXPECT_EQ: a mismatch would print both files
   }
+}
+
+// The corpus of nearly dependent designs that pivotcorpus.h draws as Python's generator does is
+// byte for byte the one scripts/gen_pivot_rank_ref.py computed its pivots on.
+TEST(SynthData, ThePivotCorpusIsTheScriptsText) {
+  std::string out;
+  ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
+                                   "/scripts/gen_pivot_rank_ref.py' --data 2>&1",
+                               &out),
+            0)
+      << out;
+  std::string made;
+  for (const auto& [name, text] : pivotcorpus::cases()) {
+    made += name;
+    made += '\n';
+    made += text;
+  }
+  EXPECT_EQ(out.size(), made.size());
+  EXPECT_TRUE(out == made); // not EXPECT_EQ: a mismatch would print both texts
 }
