@@ -3,10 +3,11 @@
 as data sets whose numeric columns c1..cK are the design columns themselves (raw polynomials
 in two and three variables, truncated power and B-spline bases of degree 3 to 50 on equal and
 percentile knots, CLASS codings written out as columns, pairwise products of a dozen
-predictors), drawn by cases() from random.Random(43). The data sets are not committed: the
-test makes them at run time by tests/programs/pivotcorpus.h, which follows cases() and repr
-draw for draw and bit for bit; --data prints every case's name and data text (by name), for the test
-that checks that the two agree. pivots.csv holds, for every case, the pivots of its columns
+predictors), drawn by cases() from random.Random(43). The data sets of both corpora are not
+committed: the test makes them at run time by tests/programs/pivotcorpus.h, which follows
+cases(), user_cases() and repr draw for draw and bit for bit; --data prints every data file's
+name (user/ for the second corpus) and text, for the test that checks that the two agree.
+pivots.csv holds, for every case, the pivots of its columns
 swept in entry order after the intercept, each computed exactly (mpmath with 250 digits on the
 exact cross products of the values the files hold) and in double precision the way the
 sweep does (columns less their means, X'X, Gauss-Jordan sweep), with the verdict that a
@@ -18,19 +19,21 @@ sum over the swept columns i of |b_i| sqrt(a_ii) (b column k's coefficients on t
 root of its rounding bound. fits.csv holds, per case, the rank of the columns
 taken and the exact least-squares error SS on them (and on all columns).
 
-It also writes tests/data/pivotrank/user/: designs as a user writes them (EFFECT statements,
-CLASS with PARAM=, WEIGHT; see user_cases), each as its data, its statements (cases.csv), its
-design columns made here from the definitions of the effects (<case>_x.csv), the same pivots
+It also writes tests/data/pivotrank/user/ for designs as a user writes them (EFFECT statements,
+CLASS with PARAM=, WEIGHT; see user_cases), each with its data (<case>.csv, made at run time)
+and its design columns made here from the definitions of the effects (<case>_x.csv, made at
+run time likewise): the statements of each (cases.csv), the same pivots
 and verdicts in entry order (pivots.csv, computed from exact integer cross products) and the
 exact rank, error SS and corrected total (fits.csv).
 
 Run from the repository root: /usr/bin/python3 scripts/gen_pivot_rank_ref.py [--user] writes
-both corpora [the second only]; --data prints the first's data sets; --report BUILD/app/qrx
+both corpora [the second only]; --data prints their data sets; --report BUILD/app/qrx
 runs the second through that qrx under every selection method on 1 and 8 threads and prints
 what fails (the checks of tests/programs/pivot_rank_user_test.cpp, with exact instead of long
 double refits)."""
 import csv
 import fractions
+import io
 import json
 import math
 import os
@@ -677,22 +680,28 @@ def user_case(name, design, y, w):
                   mpmath.nstr(C[p][p], 17))
 
 
-def write_csv(path, header, columns):
-    with open(path, "w") as f:
-        f.write(",".join(header) + "\n")
-        for r in range(len(columns[0])):
-            f.write(",".join("0" if c[r] == 0 else repr(c[r]) if isinstance(c[r], float)
-                             else str(c[r]) for c in columns) + "\n")
+def csv_text(header, columns):
+    text = ",".join(header) + "\n"
+    for r in range(len(columns[0])):
+        text += ",".join("0" if c[r] == 0 else repr(c[r]) if isinstance(c[r], float)
+                         else str(c[r]) for c in columns) + "\n"
+    return text
+
+
+def user_files():
+    """Every user case's data (<case>.csv) and design columns (<case>_x.csv) as CSV text."""
+    files = {}
+    for name, data, _, _, design in user_cases():
+        names = list(data)
+        files[name + ".csv"] = csv_text(names, [data[k] for k in names])
+        files[name + "_x.csv"] = csv_text([n for n, _ in design], [c for _, c in design])
+    return files
 
 
 def write_user_corpus():
     os.makedirs(USER, exist_ok=True)
     pivots, fits, statements = [], [], []
     for name, data, prologue, effects, design in user_cases():
-        names = list(data)
-        write_csv(os.path.join(USER, name + ".csv"), names, [data[k] for k in names])
-        write_csv(os.path.join(USER, name + "_x.csv"), [n for n, _ in design],
-                  [c for _, c in design])
         w = data.get("w", [1.0] * len(data["y"]))
         r, f = user_case(name, design, data["y"], w)
         pivots += r
@@ -748,10 +757,10 @@ def cell(table, row, column):
 
 
 class UserCase:
-    def __init__(self, name, prologue, effects, weight):
+    def __init__(self, name, prologue, effects, weight, files):
         self.name, self.prologue, self.effects, self.weight = name, prologue, effects, weight
-        self.data = read_rows(os.path.join(USER, name + ".csv"))
-        design = read_rows(os.path.join(USER, name + "_x.csv"))
+        self.data = list(csv.reader(io.StringIO(files[name + ".csv"])))
+        design = list(csv.reader(io.StringIO(files[name + "_x.csv"])))
         self.columns = design[0]
         cols = [[float(r[k]) for r in design[1:]] for k in range(len(self.columns))]
         head = self.data[0]
@@ -869,8 +878,9 @@ def check_step(c, method, step, output_path):
 
 def report(qrx):
     cases = []
+    files = user_files()
     for name, prologue, effects, weight in read_rows(os.path.join(USER, "cases.csv"))[1:]:
-        cases.append(UserCase(name, prologue, effects, weight))
+        cases.append(UserCase(name, prologue, effects, weight, files))
     byname = {c.name: c for c in cases}
     for row in read_rows(os.path.join(USER, "pivots.csv"))[1:]:
         byname[row[0]].verdict[row[1]] = row[4]
@@ -907,8 +917,10 @@ def main():
     if len(sys.argv) == 2 and sys.argv[1] == "--user":
         return write_user_corpus()
     if len(sys.argv) == 2 and sys.argv[1] == "--data":
-        for name, cols, y, _, _ in sorted(cases(), key=lambda c: c[0]):
-            sys.stdout.write("%s\n%s" % (name, data_text(cols, y)))
+        files = {name + ".csv": data_text(cols, y) for name, cols, y, _, _ in cases()}
+        files.update(("user/" + f, text) for f, text in user_files().items())
+        for f in sorted(files):
+            sys.stdout.write("%s\n%s" % (f, files[f]))
         return None
     if len(sys.argv) > 1:
         sys.exit("usage: gen_pivot_rank_ref.py [--user | --data | --report QRX]")
