@@ -3,6 +3,8 @@ stay integers (values in units of 10^-d, written with d decimals), so that this 
 tests/programs/synthdata.h, which follows it step for step, write byte-identical CSV text.
 Change one side only together with the other and regenerate the references that read it."""
 
+import random
+
 MASK = (1 << 64) - 1
 
 
@@ -277,6 +279,35 @@ def two_class_csv(rows=600, levels=120, seed=55):
     return text
 
 
+def many_levels_csv(rows=600, levels=120):
+    """y,g,x1,x2,x3 (six decimals): a CLASS variable g (C001..) whose first `levels` rows take
+    every level in turn and the rest uniform levels, with normal level means; x1-x3 normal;
+    y = 2 times g's mean + 3 x1 + normal noise. Drawn from Python's own random.Random(37) (the
+    generator these rows first came from), which PyRandom in tests/programs/pivotcorpus.h
+    follows draw for draw, and written by %.6f, which both languages round alike."""
+    rng = random.Random(37)
+    means = [rng.gauss(0.0, 1.0) for _ in range(levels)]
+    text = "y,g,x1,x2,x3\n"
+    for r in range(rows):
+        g = r % levels if r < levels else rng.randrange(levels)
+        x = [rng.gauss(0.0, 1.0) for _ in range(3)]
+        y = 2.0 * means[g] + 3.0 * x[0] + rng.gauss(0.0, 1.0)
+        text += "%.6f,C%03d,%.6f,%.6f,%.6f\n" % (y, g + 1, x[0], x[1], x[2])
+    return text
+
+
+def many_levels_roles_csv(levels=120):
+    """many_levels_csv's rows with a role column r: the first `levels` rows (one of each
+    level) train ('T'), and of the others those whose index ends in 1, 4 or 7 validate ('V'),
+    in 9 test ('S'), the rest train."""
+    lines = many_levels_csv(levels=levels).splitlines()
+    text = lines[0] + ",r\n"
+    for r, line in enumerate(lines[1:]):
+        role = "T" if r < levels else "V" if r % 10 in (1, 4, 7) else "S" if r % 10 == 9 else "T"
+        text += "%s,%s\n" % (line, role)
+    return text
+
+
 def columns(text):
     """The header's names and the rows of the CSV text as lists of fields."""
     lines = text.splitlines()
@@ -293,6 +324,7 @@ if __name__ == "__main__":
               "skewspline": skew_spline_csv, "widelar": wide_lar_csv,
               "constantweight": constant_weight_csv, "cvfolds": cv_folds_csv,
               "cvclasses": cv_classes_csv, "twoclass": two_class_csv,
+              "manylevels": many_levels_csv, "manylevelsroles": many_levels_roles_csv,
               "levels1000": lambda: level_weight_csv(1000, 60),
               "levels3000": lambda: level_weight_csv(3000, 61)}
     sys.stdout.write(MAKERS[sys.argv[1]]())

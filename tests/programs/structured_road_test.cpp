@@ -56,7 +56,7 @@ TEST(StructuredRoad, StepwiseOnEightThreadsGivesThePackedRoadsTables) {
 // full model fitted first and emptied again). On the small committed data with the road taken from
 // 10 columns.
 TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
-  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  const std::string data = synthdata::manyLevelsCsv();
   // The second run takes the folds' errors from a pass over the rows.
   const std::pair<std::string, std::string> runs[] = {
       {"", "selection=forward(select=cv) cvmethod=random(5)"},
@@ -94,7 +94,7 @@ TEST(StructuredRoad, BackwardRemovalCriteriaMatchSparseLeastSquares) {
         "structuredColumns=10",
         "proc varsifter data=d;\n  class g" + coding +
             ";\n  model y = g x1 x2 x3 / selection=backward(select=sbc) details=all;\nrun;\n",
-        qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv"), "srbackward");
+        synthdata::manyLevelsCsv(), "srbackward");
     ASSERT_EQ(r.status, 0) << r.log;
     structuredcheck::expectCandidateCriteria(r, want, "SBC", coding);
   }

@@ -4,6 +4,8 @@
 // Change one side only together with the other and regenerate the references that read it.
 #pragma once
 
+#include "programs/pivotcorpus.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -413,6 +415,52 @@ inline std::string twoClassCsv(int rows = 600, int levels = 120, uint64_t seed =
     text += 'H';
     text += std::to_string(h);
     text += '\n';
+  }
+  return text;
+}
+
+// y,g,x1,x2,x3 (six decimals): a CLASS variable g (C001..) whose first `levels` rows take
+// every level in turn and the rest uniform levels, with normal level means; x1-x3 normal;
+// y = 2 times g's mean + 3 x1 + normal noise. Drawn from Python's random.Random(37), which the
+// script's many_levels_csv uses and PyRandom follows, and written by %.6f, which both
+// languages round alike.
+inline std::string manyLevelsCsv(int rows = 600, int levels = 120) {
+  pivotcorpus::PyRandom rng(37);
+  std::vector<double> means;
+  for (int k = 0; k < levels; ++k)
+    means.push_back(rng.gauss(0.0, 1.0));
+  std::string text = "y,g,x1,x2,x3\n";
+  for (int r = 0; r < rows; ++r) {
+    const int g = r < levels ? r : rng.randrange(levels);
+    double x[3];
+    for (double& v : x)
+      v = rng.gauss(0.0, 1.0);
+    const double y = 2.0 * means[static_cast<size_t>(g)] + 3.0 * x[0] + rng.gauss(0.0, 1.0);
+    char line[160];
+    std::snprintf(line, sizeof line, "%.6f,C%03d,%.6f,%.6f,%.6f\n", y, g + 1, x[0], x[1], x[2]);
+    text += line;
+  }
+  return text;
+}
+
+// manyLevelsCsv's rows with a role column r: the first `levels` rows (one of each level) train
+// ('T'), and of the others those whose index ends in 1, 4 or 7 validate ('V'), in 9 test
+// ('S'), the rest train.
+inline std::string manyLevelsRolesCsv(int levels = 120) {
+  const std::string data = manyLevelsCsv(600, levels);
+  std::string text;
+  size_t start = 0;
+  for (int r = -1; start < data.size(); ++r) {
+    const size_t end = data.find('\n', start);
+    text.append(data, start, end - start);
+    const int last = r % 10;
+    text += r < 0                                 ? ",r"
+            : r < levels                          ? ",T"
+            : last == 1 || last == 4 || last == 7 ? ",V"
+            : last == 9                           ? ",S"
+                                                  : ",T";
+    text += '\n';
+    start = end + 1;
   }
   return text;
 }

@@ -26,6 +26,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"cvfolds", synthdata::cvFoldsCsv()},
       {"cvclasses", synthdata::cvClassesCsv()},
       {"twoclass", synthdata::twoClassCsv()},
+      {"manylevels", synthdata::manyLevelsCsv()},
+      {"manylevelsroles", synthdata::manyLevelsRolesCsv()},
       {"levels1000", synthdata::levelWeightCsv(1000, 60)},
       {"levels3000", synthdata::levelWeightCsv(3000, 61)}};
   for (const auto& [name, text] : inputs) {
