@@ -109,6 +109,13 @@ private:
   double next_ = 0;
 };
 
+// a followed by b, appended: GCC 12's optimiser takes "text" + std::string for an
+// overlapping copy (-Wrestrict).
+inline std::string cat(std::string a, const std::string& b) {
+  a += b;
+  return a;
+}
+
 // Python's repr of a double: the shortest digits that read back, in positional notation
 // for decimal exponents from -4 to 15 (with ".0" on whole numbers), else as d.ddde+XX.
 inline std::string pyRepr(double v) {
@@ -380,7 +387,7 @@ inline void addPolyCases(PyRandom& rng, std::map<std::string, std::string>& out)
     for (const int d : {2, 3, 4, 5}) {
       const Columns cols = polyColumns(xs, d);
       const Column y = response(cols, rng, static_cast<size_t>(rows));
-      out["poly" + std::to_string(nvar) + "_d" + std::to_string(d)] = csvText(cols, y);
+      out[cat(cat(cat("poly", std::to_string(nvar)), "_d"), std::to_string(d))] = csvText(cols, y);
     }
   }
 }
@@ -395,10 +402,10 @@ inline void addSplineCases(PyRandom& rng, std::map<std::string, std::string>& ou
       const std::string tag = method + "_d" + std::to_string(d);
       Columns cols = truncatedPower(x, d, kn);
       Column y = response(firstColumns(cols, 3), rng, 150);
-      out["tp_" + tag] = csvText(cols, y);
+      out[cat("tp_", tag)] = csvText(cols, y);
       cols = bspline(x, d, kn);
       y = response(firstColumns(cols, 3), rng, 150);
-      out["bs_" + tag] = csvText(cols, y);
+      out[cat("bs_", tag)] = csvText(cols, y);
     }
   }
 }
@@ -424,7 +431,7 @@ inline void addClassCases(PyRandom& rng, std::map<std::string, std::string>& out
         cols.push_back(std::move(col));
       cols.push_back(num);
       const Column y = response(cols, rng, rows);
-      out["class_" + coding + "_" + std::to_string(count)] = csvText(cols, y);
+      out[cat(cat(cat("class_", coding), "_"), std::to_string(count))] = csvText(cols, y);
     }
 }
 
@@ -758,7 +765,8 @@ inline void addUserPolyCases(PyRandom& rng, std::map<std::string, std::string>& 
       data.push_back({names[j], xs[j]});
     data.push_back({"y", userResponse(firstNamed(design, 0, static_cast<size_t>(nvar + 2)), rng,
                                       static_cast<size_t>(rows))});
-    addUserCase(files, "poly" + std::to_string(nvar) + "_d" + std::to_string(degree), data, design);
+    addUserCase(files, cat(cat(cat("poly", std::to_string(nvar)), "_d"), std::to_string(degree)),
+                data, design);
   }
 }
 
@@ -786,7 +794,7 @@ inline void addUserClassCases(PyRandom& rng, std::map<std::string, std::string>&
     std::vector<DataColumn> data{
         {"g", g, true}, {"h", others[0], true}, {"i", others[1], true}, {"j", others[2], true}};
     data.push_back({"y", userResponse(design, rng, rows)});
-    addUserCase(files, "classpoly_" + std::to_string(count), data, design);
+    addUserCase(files, cat("classpoly_", std::to_string(count)), data, design);
   }
 }
 
@@ -842,12 +850,12 @@ inline void addUserNearCases(PyRandom& rng, std::map<std::string, std::string>& 
   Columns xs = normalColumns(rng, 4, rows, 3);
   Design design;
   for (size_t j = 0; j < 4; ++j)
-    design.push_back({"x" + std::to_string(j + 1), xs[j]});
+    design.push_back({cat("x", std::to_string(j + 1)), xs[j]});
   for (size_t j = 0; j < 3; ++j) {
     Column c;
     for (const double v : xs[j])
       c.push_back(v + 1e-7 * rng.gauss(0, 1));
-    design.push_back({"x" + std::to_string(j + 5), std::move(c)});
+    design.push_back({cat("x", std::to_string(j + 5)), std::move(c)});
   }
   std::vector<DataColumn> data;
   for (const Named& c : design)
@@ -857,7 +865,7 @@ inline void addUserNearCases(PyRandom& rng, std::map<std::string, std::string>& 
   xs = normalColumns(rng, 4, rows, 3);
   design.clear();
   for (size_t j = 0; j < 4; ++j)
-    design.push_back({"x" + std::to_string(j + 1), xs[j]});
+    design.push_back({cat("x", std::to_string(j + 1)), xs[j]});
   Column total;
   for (size_t r = 0; r < rows; ++r)
     total.push_back((xs[0][r] + xs[1][r] + xs[2][r]) * (1 + 1e-12));
@@ -895,16 +903,16 @@ inline void addUserManyLevelCase(PyRandom& rng, std::map<std::string, std::strin
   }
   Design design;
   for (size_t j = 0; j < 6; ++j)
-    design.push_back({"x" + std::to_string(j + 1), xs[j]});
+    design.push_back({cat("x", std::to_string(j + 1)), xs[j]});
   for (int k = 1; k <= count; ++k) {
     Column c;
     for (const double v : g)
       c.push_back(v == k ? 1.0 : 0.0);
-    design.push_back({"g " + std::to_string(k), std::move(c)});
+    design.push_back({cat("g ", std::to_string(k)), std::move(c)});
   }
   std::vector<DataColumn> data{{"g", g, true}, {"w", w}, {"y", y}};
   for (size_t j = 0; j < 6; ++j)
-    data.push_back({"x" + std::to_string(j + 1), xs[j]});
+    data.push_back({cat("x", std::to_string(j + 1)), xs[j]});
   addUserCase(files, "manylevel", data, design);
 }
 

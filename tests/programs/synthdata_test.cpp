@@ -55,7 +55,7 @@ TEST(SynthData, ThePivotCorporaAreTheScriptsText) {
   for (const auto& [name, text] : pivotcorpus::cases())
     files[name + ".csv"] = text;
   for (const auto& [name, text] : pivotcorpus::userFiles())
-    files["user/" + name] = text;
+    files[pivotcorpus::cat("user/", name)] = text;
   std::string made;
   for (const auto& [name, text] : files) {
     made += name;
