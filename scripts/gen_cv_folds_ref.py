@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Reference values for cross validation by many small folds on a close fit.
 
-Writes tests/data/cvfolds/folds.csv (10,000 rows: X1-X3 about 100, Y a linear function of
-them plus noise of standard deviation 12, so that each fold's held-out error is small against
-the sums over all rows) and tests/data/cvfolds/folds_ref.csv. The folds are those of
+The data (10,000 rows: X1-X3 about 100, Y a linear function of them plus noise of standard
+deviation 12, so that each fold's held-out error is small against the sums over all rows) is
+scripts/synthdata.py's cv_folds_csv, which the test makes at run time from the same recipe;
+this writes tests/data/cvfolds/folds_ref.csv. The folds are those of
 CVMETHOD=SPLIT(1000) (row i in fold i mod 1000). Forward selection by CV PRESS picks each
 candidate by the folds' errors from the hat matrix, e_f = (I - H_ff)^-1 r_f; the values
 written come from explicit numpy least-squares refits on the rows outside each fold: the
@@ -11,8 +12,12 @@ CV PRESS of each step (rows "step") and each fold's error in the last step (rows
 """
 import csv
 import os
+import sys
 
 import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import synthdata  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUT = os.path.join(ROOT, "tests", "data", "cvfolds")
@@ -20,10 +25,9 @@ N, K = 10000, 1000
 
 
 def data():
-    rng = np.random.default_rng(7)
-    X = np.round(100.0 + 10.0 * rng.standard_normal((N, 3)), 4)
-    y = 1000.0 + 50.0 * X[:, 0] + 20.0 * X[:, 1] + 5.0 * X[:, 2] + 12.0 * rng.standard_normal(N)
-    return X, np.round(y, 4)
+    _, rows = synthdata.columns(synthdata.cv_folds_csv(N))
+    values = np.array([[float(v) for v in row] for row in rows])
+    return values[:, :3], values[:, 3]
 
 
 def design(X, cols):
@@ -55,11 +59,6 @@ def main():
     X, y = data()
     fold = np.arange(N) % K
     os.makedirs(OUT, exist_ok=True)
-    with open(os.path.join(OUT, "folds.csv"), "w", newline="") as out:
-        wr = csv.writer(out)
-        wr.writerow(["X1", "X2", "X3", "Y"])
-        for i in range(N):
-            wr.writerow(["%.4f" % v for v in X[i]] + ["%.4f" % y[i]])
     rows = [["kind", "index", "name", "value"]]
     chosen, left = [], [0, 1, 2]
     errors = fold_refits(design(X, chosen), y, fold)

@@ -4,12 +4,13 @@
 Writes into tests/data/cvsteps/:
   cars.csv     93 rows of a car-price shape (Price about 20, Weight about 3,000, Horsepower
                about 150, MPG_city, Length) and an index variable Fold of 5 levels;
-  classes.csv  2,000 rows: x1-x4, a CLASS variable g10 of 10 levels and g120 of 120, an index
-               variable Fold of 8 levels and y, a linear function of them plus noise;
   press.csv    for each data set, fold method and set of effects (the intercept always in,
                the effects named in sorted order, separated by spaces), the CV PRESS: the sum
                over the folds of the held-out squared errors of a numpy least-squares refit on
                the rows outside the fold.
+The data set "classes" (2,000 rows: x1-x4, a CLASS variable g10 of 10 levels and g120 of 120,
+an index variable Fold of 8 levels and y, a linear function of them plus noise) is
+scripts/synthdata.py's cv_classes_csv, which the test makes at run time from the same recipe.
 
 The folds: SPLIT(k) puts row i in fold i mod k; BLOCK(k) gives the first n mod k folds
 n div k + 1 consecutive rows and the rest n div k; INDEX(Fold) a fold per level of Fold;
@@ -21,10 +22,14 @@ Run with Debian's python3 (numpy): /usr/bin/python3 scripts/gen_cv_steps_ref.py
 import csv
 import itertools
 import os
+import sys
 
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")  # small solves: threads only contend
 
 import numpy as np  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import synthdata  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUT = os.path.join(ROOT, "tests", "data", "cvsteps")
@@ -90,23 +95,12 @@ def cars():
 
 
 def classes():
-    rng = np.random.default_rng(2000)
-    n = 2000
-    x = [np.round(m + s * rng.standard_normal(n), 3) for m, s in
-         [(10, 2), (50, 5), (100, 10), (-20, 4)]]
-    g10 = rng.integers(0, 10, n)
-    g120 = np.arange(n) % 120
-    rng.shuffle(g120)
-    fold = rng.integers(1, 9, n)
-    shift10 = rng.normal(0, 1.5, 10)
-    shift120 = rng.normal(0, 1.5, 120)
-    y = np.round(5 + 2 * x[0] + 0.8 * x[1] + 0.1 * x[2] + 0.02 * x[3] + shift10[g10] +
-                 shift120[g120] + 3 * rng.standard_normal(n), 4)
-    cols = {"x1": x[0], "x2": x[1], "x3": x[2], "x4": x[3], "g10": g10 + 1, "g120": g120 + 1,
-            "Fold": fold, "y": y}
+    names, rows = synthdata.columns(synthdata.cv_classes_csv())
+    cols = {name: np.array([float(r[j]) for r in rows]) for j, name in enumerate(names)}
+    x = [cols[name] for name in ("x1", "x2", "x3", "x4")]
     effects = {"x1": [x[0]], "x2": [x[1]], "x3": [x[2]], "x4": [x[3]],
-               "g10": dummies(g10), "g120": dummies(g120)}
-    return cols, effects, y, fold
+               "g10": dummies(cols["g10"]), "g120": dummies(cols["g120"])}
+    return None, effects, cols["y"], cols["Fold"]
 
 
 def write_data(name, cols):
@@ -123,7 +117,8 @@ def main():
     rows = [["data", "folds", "effects", "cvpress"]]
     for name, make in [("cars", cars), ("classes", classes)]:
         cols, effects, y, index = make()
-        write_data(name, cols)
+        if cols is not None:
+            write_data(name, cols)
         names = sorted(effects)
         for method in FOLD_METHODS:
             folds = folds_of(method, len(y), index)

@@ -1,43 +1,30 @@
 #!/usr/bin/python3
-"""Writes tests/data/manylevelweights/: levels1000.csv and levels3000.csv (a CLASS variable g
-of 1,000 and 3,000 levels, two rows each; z = 10 level / levels + 1e-5 noise, so that the
-levels explain z to 1e-11 of its spread; x1 noise; y = 3 z + 2 x1 + 2 m(level) + 0.3 noise;
-the last level's rows weigh 1e-6 in w1e6 and 3e-8 in w3e8, the others 1), and fits.csv, numpy's
-weighted least-squares fit of each case the tests run: its rank (the exact rank of the
-columns, the last level, aliased with the intercept, out), whether the last level taken may
-go either way (its pivot in the model's order between 1e-9 and 1e-7 of its diagonal), its error
-SS and corrected total, and the estimates of the intercept and the dense columns (z's inflated
-some 1e10 by the levels). Run from the
-repository root: /usr/bin/python3 scripts/gen_manylevel_weights_ref.py"""
+"""Writes tests/data/manylevelweights/fits.csv: numpy's weighted least-squares fit of each case
+the tests run on the data levels1000 and levels3000 (scripts/synthdata.py's level_weight_csv
+of 1,000 and 3,000 levels with seeds 60 and 61, which the test makes at run time from the same
+recipe: a CLASS variable g of two rows per level; z = 10 level / levels + 1e-5 noise, so that
+the levels explain z to 1e-11 of its spread; x1 noise; y = 3 z + 2 x1 + 2 m(level) + 0.3
+noise; the last level's rows weigh 1e-6 in w1e6 and 3e-8 in w3e8, the others 1): its rank (the
+exact rank of the columns, the last level, aliased with the intercept, out), whether the last
+level taken may go either way (its pivot in the model's order between 1e-9 and 1e-7 of its
+diagonal), its error SS and corrected total, and the estimates of the intercept and the dense
+columns (z's inflated some 1e10 by the levels). Run from the repository root:
+/usr/bin/python3 scripts/gen_manylevel_weights_ref.py"""
 import os
+import sys
 
 import numpy as np
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import synthdata  # noqa: E402
+
 OUT = "tests/data/manylevelweights"
-
-
-def make(levels, seed):
-    rng = np.random.default_rng(seed)
-    level = np.repeat(np.arange(levels), 2)
-    n = len(level)
-    z = 10.0 * level / levels + 1e-5 * rng.standard_normal(n)
-    x1 = rng.standard_normal(n)
-    mean = rng.standard_normal(levels)
-    y = 3.0 * z + 2.0 * x1 + 2.0 * mean[level] + 0.3 * rng.standard_normal(n)
-    rows = []
-    for i in range(n):
-        last = level[i] == levels - 1
-        rows.append("%.12g,L%04d,%.13g,%.10g,%s,%s" % (y[i], level[i], z[i], x1[i],
-                                                        "1e-06" if last else "1",
-                                                        "3e-08" if last else "1"))
-    text = "y,g,z,x1,w1e6,w3e8\n" + "\n".join(rows) + "\n"
-    return text
 
 
 def read(text):
     lines = text.strip().split("\n")[1:]
     cols = list(zip(*[line.split(",") for line in lines]))
-    g = np.array([int(v[1:]) for v in cols[1]])
+    g = np.array([int(v[1:]) - 1 for v in cols[1]])
     num = {name: np.array([float(v) for v in cols[i]])
            for i, name in [(0, "y"), (2, "z"), (3, "x1"), (4, "w1e6"), (5, "w3e8")]}
     return g, num
@@ -79,10 +66,7 @@ def main():
     out = ["file,weight,effects,rank,lastlevel_either,sse,total,estimates"]
     for levels, seed in [(1000, 60), (3000, 61)]:
         name = "levels%d" % levels
-        text = make(levels, seed)
-        with open(os.path.join(OUT, name + ".csv"), "w") as f:
-            f.write(text)
-        g, num = read(text)
+        g, num = read(synthdata.level_weight_csv(levels, seed))
         for dense, weight in [(["z", "x1"], "w1e6"), (["x1"], "w3e8")]:
             rank, sse, total, either, b = fit(g, num, dense, weight)
             out.append("%s,%s,%s,%d,%d,%.17g,%.17g,%s" % (name, weight, " ".join(dense), rank,

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Writes tests/data/manylevels/: data.csv (y, a CLASS variable g of 120 levels, x1..x3 on
+"""Writes tests/data/manylevels/ on the data scripts/synthdata.py's many_levels_csv (made at
+run time by the tests from the same recipe: y, a CLASS variable g of 120 levels, x1..x3 on
 600 rows; y depends on g's level means and more strongly on x1, so that FORWARD by SBC
-enters x1, then g with x1 in the model), candidates.csv, the trial SBC of every
+enters x1, then g with x1 in the model): candidates.csv, the trial SBC of every
 candidate at every step of that FORWARD selection, computed by the scipy sparse forward
 selection of bench/peer_manylevels.py, and backward.csv, the removal trial SBC of every
 effect at each step of BACKWARD by SBC on the same sparse design, and press.csv, the trial
@@ -9,34 +10,27 @@ PRESS (leave-one-out, by the hat matrix) of every candidate at each entering ste
 PRESS, checked on the final model by refitting without each row. Run from the repository
 root: /usr/bin/python3 scripts/gen_manylevels_ref.py"""
 import os
-import random
 import sys
+import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "bench"))
+sys.path.insert(0, HERE)
 import numpy as np  # noqa: E402
 import peer_manylevels  # noqa: E402
+import synthdata  # noqa: E402
 
 LEVELS, ROWS = 120, 600
 OUT = "tests/data/manylevels"
 
 
-def write_data(path):
-    rng = random.Random(37)
-    means = [rng.gauss(0.0, 1.0) for _ in range(LEVELS)]
-    with open(path, "w") as f:
-        f.write("y,g,x1,x2,x3\n")
-        for r in range(ROWS):
-            g = r % LEVELS if r < LEVELS else rng.randrange(LEVELS)
-            x = [rng.gauss(0.0, 1.0) for _ in range(3)]
-            y = 2.0 * means[g] + 3.0 * x[0] + rng.gauss(0.0, 1.0)
-            f.write("%.6f,C%03d,%.6f,%.6f,%.6f\n" % (y, g + 1, x[0], x[1], x[2]))
-
-
 def main():
     os.makedirs(OUT, exist_ok=True)
-    data = os.path.join(OUT, "data.csv")
-    write_data(data)
-    y, g, levels, x = peer_manylevels.read(data)
+    with tempfile.TemporaryDirectory() as work:
+        data = os.path.join(work, "data.csv")
+        with open(data, "w") as f:
+            f.write(synthdata.many_levels_csv(ROWS, LEVELS))
+        y, g, levels, x = peer_manylevels.read(data)
     steps = peer_manylevels.forward(y, peer_manylevels.blocks(g, levels, x))
     with open(os.path.join(OUT, "candidates.csv"), "w") as f:
         f.write("step,effect,sbc\n")

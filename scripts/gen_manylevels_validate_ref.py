@@ -1,20 +1,25 @@
 #!/usr/bin/python3
-"""Writes tests/data/manylevels/roles.csv, the rows of tests/data/manylevels/data.csv (120
-levels of g, x1..x3, 600 rows) with a role column r: the first 120 rows (one of each level)
-train, and of the others those whose index ends in 1, 4 or 7 validate ('V'), in 9 test ('S'),
-the rest train ('T'); and validate.csv, the trial validation ASE of every candidate at every
+"""On scripts/synthdata.py's many_levels_roles_csv (made at run time by the tests from the same
+recipe: the rows of many_levels_csv, 120 levels of g, x1..x3, 600 rows, with a role column r:
+the first 120 rows (one of each level) train, and of the others those whose index ends in 1, 4
+or 7 validate ('V'), in 9 test ('S'), the rest train ('T')), writes
+tests/data/manylevels/validate.csv, the trial validation ASE of every candidate at every
 step of FORWARD by the validation rows' average squared error, each from the least-squares fit
 on the training rows alone (scipy sparse, dummy-coded g, as bench/peer_manylevels.py fits),
 and the selected model's test ASE. Every level has training rows, so every fit predicts the
-held-out rows uniquely. Run from the repository root after scripts/gen_manylevels_ref.py:
+held-out rows uniquely. Run from the repository root:
 /usr/bin/python3 scripts/gen_manylevels_validate_ref.py"""
 import os
 import sys
+import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "bench"))
+sys.path.insert(0, HERE)
 import numpy as np  # noqa: E402
 import scipy.sparse.linalg as spla  # noqa: E402
 import peer_manylevels  # noqa: E402
+import synthdata  # noqa: E402
 
 OUT = "tests/data/manylevels"
 LEVELS = 120
@@ -41,14 +46,14 @@ def held_out_ase(roles, which):
 
 
 def main():
-    with open(os.path.join(OUT, "data.csv")) as f:
-        lines = f.read().splitlines()
-    roles = np.array([role(i) for i in range(len(lines) - 1)])
-    with open(os.path.join(OUT, "roles.csv"), "w") as f:
-        f.write(lines[0] + ",r\n")
-        for line, r in zip(lines[1:], roles):
-            f.write("%s,%s\n" % (line, r))
-    y, g, levels, x = peer_manylevels.read(os.path.join(OUT, "data.csv"))
+    text = synthdata.many_levels_roles_csv(LEVELS)
+    roles = np.array([line.rsplit(",", 1)[1] for line in text.splitlines()[1:]])
+    assert list(roles) == [role(i) for i in range(len(roles))]
+    with tempfile.TemporaryDirectory() as work:
+        data = os.path.join(work, "data.csv")
+        with open(data, "w") as f:
+            f.write(synthdata.many_levels_csv(levels=LEVELS))
+        y, g, levels, x = peer_manylevels.read(data)
     effects = peer_manylevels.blocks(g, levels, x)
     steps = peer_manylevels.forward(y, effects, held_out_ase(roles, "V"))
     with open(os.path.join(OUT, "validate.csv"), "w") as f:

@@ -1,9 +1,14 @@
 #!/usr/bin/python3
-"""Writes tests/data/pivotrank/: a corpus of nearly dependent designs as data sets whose
-numeric columns c1..cK are the design columns themselves (raw polynomials in two and three
-variables, truncated power and B-spline bases of degree 3 to 50 on equal and percentile
-knots, CLASS codings written out as columns, pairwise products of a dozen predictors), and pivots.csv: for every case, the pivots of its columns swept in
-entry order after the intercept, each computed exactly (mpmath with 250 digits on the
+"""Writes tests/data/pivotrank/pivots.csv and fits.csv on a corpus of nearly dependent designs
+as data sets whose numeric columns c1..cK are the design columns themselves (raw polynomials
+in two and three variables, truncated power and B-spline bases of degree 3 to 50 on equal and
+percentile knots, CLASS codings written out as columns, pairwise products of a dozen
+predictors), drawn by cases() from random.Random(43). The data sets of both corpora are not
+committed: the test makes them at run time by tests/programs/pivotcorpus.h, which follows
+cases(), user_cases() and repr draw for draw and bit for bit; --data prints every data file's
+name (user/ for the second corpus) and text, for the test that checks that the two agree.
+pivots.csv holds, for every case, the pivots of its columns
+swept in entry order after the intercept, each computed exactly (mpmath with 250 digits on the
 exact cross products of the values the files hold) and in double precision the way the
 sweep does (columns less their means, X'X, Gauss-Jordan sweep), with the verdict that a
 sound rank rule must reach: "accept" when the exact pivot is at least 1e-7 of the column's
@@ -14,18 +19,21 @@ sum over the swept columns i of |b_i| sqrt(a_ii) (b column k's coefficients on t
 root of its rounding bound. fits.csv holds, per case, the rank of the columns
 taken and the exact least-squares error SS on them (and on all columns).
 
-It also writes tests/data/pivotrank/user/: designs as a user writes them (EFFECT statements,
-CLASS with PARAM=, WEIGHT; see user_cases), each as its data, its statements (cases.csv), its
-design columns made here from the definitions of the effects (<case>_x.csv), the same pivots
+It also writes tests/data/pivotrank/user/ for designs as a user writes them (EFFECT statements,
+CLASS with PARAM=, WEIGHT; see user_cases), each with its data (<case>.csv, made at run time)
+and its design columns made here from the definitions of the effects (<case>_x.csv, made at
+run time likewise): the statements of each (cases.csv), the same pivots
 and verdicts in entry order (pivots.csv, computed from exact integer cross products) and the
 exact rank, error SS and corrected total (fits.csv).
 
 Run from the repository root: /usr/bin/python3 scripts/gen_pivot_rank_ref.py [--user] writes
-both corpora [the second only]; --report BUILD/app/qrx runs the second through that qrx
-under every selection method on 1 and 8 threads and prints what fails (the checks of
-tests/programs/pivot_rank_user_test.cpp, with exact instead of long double refits)."""
+both corpora [the second only]; --data prints their data sets; --report BUILD/app/qrx
+runs the second through that qrx under every selection method on 1 and 8 threads and prints
+what fails (the checks of tests/programs/pivot_rank_user_test.cpp, with exact instead of long
+double refits)."""
 import csv
 import fractions
+import io
 import json
 import math
 import os
@@ -287,11 +295,12 @@ def dense_case(name, cols, y, w):
 
 
 
-def write_data(name, cols, y):
-    with open(os.path.join(OUT, name + ".csv"), "w") as f:
-        f.write(",".join(["y"] + ["c%d" % (i + 1) for i in range(len(cols))]) + "\n")
-        for r in range(len(y)):
-            f.write(",".join([repr(y[r])] + [repr(c[r]) for c in cols]) + "\n")
+def data_text(cols, y):
+    """A case's data set as CSV text: y and c1..cK, every value as repr writes it."""
+    text = ",".join(["y"] + ["c%d" % (i + 1) for i in range(len(cols))]) + "\n"
+    for r in range(len(y)):
+        text += ",".join([repr(y[r])] + [repr(c[r]) for c in cols]) + "\n"
+    return text
 
 
 # ------------------------------------------------- designs as a user writes them
@@ -671,22 +680,28 @@ def user_case(name, design, y, w):
                   mpmath.nstr(C[p][p], 17))
 
 
-def write_csv(path, header, columns):
-    with open(path, "w") as f:
-        f.write(",".join(header) + "\n")
-        for r in range(len(columns[0])):
-            f.write(",".join("0" if c[r] == 0 else repr(c[r]) if isinstance(c[r], float)
-                             else str(c[r]) for c in columns) + "\n")
+def csv_text(header, columns):
+    text = ",".join(header) + "\n"
+    for r in range(len(columns[0])):
+        text += ",".join("0" if c[r] == 0 else repr(c[r]) if isinstance(c[r], float)
+                         else str(c[r]) for c in columns) + "\n"
+    return text
+
+
+def user_files():
+    """Every user case's data (<case>.csv) and design columns (<case>_x.csv) as CSV text."""
+    files = {}
+    for name, data, _, _, design in user_cases():
+        names = list(data)
+        files[name + ".csv"] = csv_text(names, [data[k] for k in names])
+        files[name + "_x.csv"] = csv_text([n for n, _ in design], [c for _, c in design])
+    return files
 
 
 def write_user_corpus():
     os.makedirs(USER, exist_ok=True)
     pivots, fits, statements = [], [], []
     for name, data, prologue, effects, design in user_cases():
-        names = list(data)
-        write_csv(os.path.join(USER, name + ".csv"), names, [data[k] for k in names])
-        write_csv(os.path.join(USER, name + "_x.csv"), [n for n, _ in design],
-                  [c for _, c in design])
         w = data.get("w", [1.0] * len(data["y"]))
         r, f = user_case(name, design, data["y"], w)
         pivots += r
@@ -742,10 +757,10 @@ def cell(table, row, column):
 
 
 class UserCase:
-    def __init__(self, name, prologue, effects, weight):
+    def __init__(self, name, prologue, effects, weight, files):
         self.name, self.prologue, self.effects, self.weight = name, prologue, effects, weight
-        self.data = read_rows(os.path.join(USER, name + ".csv"))
-        design = read_rows(os.path.join(USER, name + "_x.csv"))
+        self.data = list(csv.reader(io.StringIO(files[name + ".csv"])))
+        design = list(csv.reader(io.StringIO(files[name + "_x.csv"])))
         self.columns = design[0]
         cols = [[float(r[k]) for r in design[1:]] for k in range(len(self.columns))]
         head = self.data[0]
@@ -863,8 +878,9 @@ def check_step(c, method, step, output_path):
 
 def report(qrx):
     cases = []
+    files = user_files()
     for name, prologue, effects, weight in read_rows(os.path.join(USER, "cases.csv"))[1:]:
-        cases.append(UserCase(name, prologue, effects, weight))
+        cases.append(UserCase(name, prologue, effects, weight, files))
     byname = {c.name: c for c in cases}
     for row in read_rows(os.path.join(USER, "pivots.csv"))[1:]:
         byname[row[0]].verdict[row[1]] = row[4]
@@ -900,13 +916,18 @@ def main():
         sys.exit(report(sys.argv[2]))
     if len(sys.argv) == 2 and sys.argv[1] == "--user":
         return write_user_corpus()
+    if len(sys.argv) == 2 and sys.argv[1] == "--data":
+        files = {name + ".csv": data_text(cols, y) for name, cols, y, _, _ in cases()}
+        files.update(("user/" + f, text) for f, text in user_files().items())
+        for f in sorted(files):
+            sys.stdout.write("%s\n%s" % (f, files[f]))
+        return None
     if len(sys.argv) > 1:
-        sys.exit("usage: gen_pivot_rank_ref.py [--user | --report QRX]")
+        sys.exit("usage: gen_pivot_rank_ref.py [--user | --data | --report QRX]")
     write_user_corpus()
     os.makedirs(OUT, exist_ok=True)
     pivots, fits = [], []
     for name, cols, y, _, _ in cases():
-        write_data(name, cols, y)
         r, f = dense_case(name, cols, y, None)
         pivots += r
         fits.append(f)

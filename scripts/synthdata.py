@@ -3,6 +3,8 @@ stay integers (values in units of 10^-d, written with d decimals), so that this 
 tests/programs/synthdata.h, which follows it step for step, write byte-identical CSV text.
 Change one side only together with the other and regenerate the references that read it."""
 
+import random
+
 MASK = (1 << 64) - 1
 
 
@@ -201,6 +203,111 @@ def constant_weight_csv(rows=5000, levels=1000, seed=26):
     return text
 
 
+def cv_folds_csv(rows=10000):
+    """X1,X2,X3,Y (four decimals): the X's about 100 with sd 10, Y = 1000 + 50 X1 + 20 X2
+    + 5 X3 + normal noise of sd 12: a close fit, each small fold's held-out error small
+    against the sums over all rows."""
+    d = Draws(7)
+    text = "X1,X2,X3,Y\n"
+    for _ in range(rows):
+        x = [10**6 + d.normal(10**5) for _ in range(3)]
+        y = 10**7 + 50 * x[0] + 20 * x[1] + 5 * x[2] + d.normal(12 * 10**4)
+        text += ",".join(fixed(v, 4) for v in x + [y]) + "\n"
+    return text
+
+
+def cv_classes_csv(rows=2000):
+    """x1,x2,x3,x4,g10,g120,Fold,y: x1-x4 normal about 10, 50, 100 and -20 with sd 2, 5, 10
+    and 4 (three decimals); g10 a uniform level of 1..10; g120 the levels 1..120 in turn,
+    shuffled; Fold a uniform index of 1..8; y = 5 + 2 x1 + 0.8 x2 + 0.1 x3 + 0.02 x4 + normal
+    shifts of sd 1.5 by g10 and by g120 + normal noise of sd 3 (five decimals)."""
+    d = Draws(2000)
+    x = [[m * 1000 + d.normal(s * 1000) for _ in range(rows)]
+         for m, s in ((10, 2), (50, 5), (100, 10), (-20, 4))]
+    g10 = [d.below(10) for _ in range(rows)]
+    g120 = [r % 120 for r in range(rows)]
+    for i in range(rows - 1, 0, -1):
+        j = d.below(i + 1)
+        g120[i], g120[j] = g120[j], g120[i]
+    fold = [1 + d.below(8) for _ in range(rows)]
+    shift10 = [d.normal(150000) for _ in range(10)]
+    shift120 = [d.normal(150000) for _ in range(120)]
+    text = "x1,x2,x3,x4,g10,g120,Fold,y\n"
+    for r in range(rows):
+        y = (500000 + 200 * x[0][r] + 80 * x[1][r] + 10 * x[2][r] + 2 * x[3][r] +
+             shift10[g10[r]] + shift120[g120[r]] + d.normal(300000))
+        text += "%s,%d,%d,%d,%s\n" % (",".join(fixed(x[j][r], 3) for j in range(4)),
+                                      g10[r] + 1, g120[r] + 1, fold[r], fixed(y, 5))
+    return text
+
+
+def level_weight_csv(levels, seed):
+    """y,g,z,x1,w1e6,w3e8: two rows for each level of g; z = 10 (level / levels) + normal
+    noise of sd 1e-5 (twelve decimals), so that the levels explain z to 1e-11 of its spread;
+    x1 normal (eight decimals); y = 3 z + 2 x1 + 2 times the level's normal effect + normal
+    noise of sd 0.3 (twelve decimals); the last level's rows weigh 1e-6 in w1e6 and 3e-8 in
+    w3e8, the others 1."""
+    d = Draws(seed)
+    effect = [d.normal(E8) for _ in range(levels)]
+    text = "y,g,z,x1,w1e6,w3e8\n"
+    for r in range(2 * levels):
+        k = r // 2
+        z = 10**13 * k // levels + d.normal(10**7)
+        x1 = d.normal(E8)
+        y = 3 * z + (2 * x1 + 2 * effect[k] + d.normal(3 * 10**7)) * 10**4
+        last = k == levels - 1
+        text += "%s,%s,%s,%s,%s\n" % (fixed(y, 12), level(k), fixed(z, 12), fixed(x1, 8),
+                                       "1e-06,3e-08" if last else "1,1")
+    return text
+
+
+def two_class_csv(rows=600, levels=120, seed=55):
+    """y,g,x1,x2,x3,h (six decimals): a CLASS variable g (C001..) whose first `levels` rows
+    take every level in turn and the rest uniform levels, with normal level means; h (H0..H5)
+    uniform, shifting y by -1.5, -0.5, 0, 0.7, 1.3 or 0.4; x1-x3 normal; y = 2 times g's mean
+    + h's shift + 3 x1 + normal noise. On the seed, FORWARD by SBC takes x1, then h before g."""
+    shifts = [-1500000, -500000, 0, 700000, 1300000, 400000]
+    d = Draws(seed)
+    means = [d.normal(10**6) for _ in range(levels)]
+    text = "y,g,x1,x2,x3,h\n"
+    for r in range(rows):
+        g = r if r < levels else d.below(levels)
+        h = d.below(len(shifts))
+        x = [d.normal(10**6) for _ in range(3)]
+        y = 2 * means[g] + shifts[h] + 3 * x[0] + d.normal(10**6)
+        text += "%s,C%03d,%s,H%d\n" % (fixed(y, 6), g + 1, ",".join(fixed(v, 6) for v in x), h)
+    return text
+
+
+def many_levels_csv(rows=600, levels=120):
+    """y,g,x1,x2,x3 (six decimals): a CLASS variable g (C001..) whose first `levels` rows take
+    every level in turn and the rest uniform levels, with normal level means; x1-x3 normal;
+    y = 2 times g's mean + 3 x1 + normal noise. Drawn from Python's own random.Random(37) (the
+    generator these rows first came from), which PyRandom in tests/programs/pivotcorpus.h
+    follows draw for draw, and written by %.6f, which both languages round alike."""
+    rng = random.Random(37)
+    means = [rng.gauss(0.0, 1.0) for _ in range(levels)]
+    text = "y,g,x1,x2,x3\n"
+    for r in range(rows):
+        g = r % levels if r < levels else rng.randrange(levels)
+        x = [rng.gauss(0.0, 1.0) for _ in range(3)]
+        y = 2.0 * means[g] + 3.0 * x[0] + rng.gauss(0.0, 1.0)
+        text += "%.6f,C%03d,%.6f,%.6f,%.6f\n" % (y, g + 1, x[0], x[1], x[2])
+    return text
+
+
+def many_levels_roles_csv(levels=120):
+    """many_levels_csv's rows with a role column r: the first `levels` rows (one of each
+    level) train ('T'), and of the others those whose index ends in 1, 4 or 7 validate ('V'),
+    in 9 test ('S'), the rest train."""
+    lines = many_levels_csv(levels=levels).splitlines()
+    text = lines[0] + ",r\n"
+    for r, line in enumerate(lines[1:]):
+        role = "T" if r < levels else "V" if r % 10 in (1, 4, 7) else "S" if r % 10 == 9 else "T"
+        text += "%s,%s\n" % (line, role)
+    return text
+
+
 def columns(text):
     """The header's names and the rows of the CSV text as lists of fields."""
     lines = text.splitlines()
@@ -215,5 +322,9 @@ if __name__ == "__main__":
               "splitlasso": split_lasso_csv, "effectempty": effect_empty_csv,
               "splitadaptive": split_adaptive_csv, "nearcopy": near_copy_csv,
               "skewspline": skew_spline_csv, "widelar": wide_lar_csv,
-              "constantweight": constant_weight_csv}
+              "constantweight": constant_weight_csv, "cvfolds": cv_folds_csv,
+              "cvclasses": cv_classes_csv, "twoclass": two_class_csv,
+              "manylevels": many_levels_csv, "manylevelsroles": many_levels_roles_csv,
+              "levels1000": lambda: level_weight_csv(1000, 60),
+              "levels3000": lambda: level_weight_csv(3000, 61)}
     sys.stdout.write(MAKERS[sys.argv[1]]())

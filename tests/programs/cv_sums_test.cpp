@@ -5,6 +5,7 @@
 // beside the folds, give the output of the pass over the rows (the _testroadcvsums switch
 // at 0) to rounding, on one thread and on four.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ TEST(CvSums, FoldSumsGiveTheOutputOfThePassOverTheRowsOnFourThreads) {
 // A thousand folds of ten rows on a close fit: each fold's held-out error is small against
 // the sums over all rows, so it must come from the fold's own sums, not the total less the
 // rest. The steps' CV PRESS and the chosen model's fold errors against numpy refits without
-// each fold (scripts/gen_cv_folds_ref.py).
+// each fold (scripts/gen_cv_folds_ref.py), on synthdata's rows made here from its recipe.
 TEST(CvSums, SmallFoldsFollowTheRefits) {
   const std::string dir = std::string(QRX_TEST_DATA) + "/cvfolds/";
   std::vector<std::vector<std::string>> steps, folds;
@@ -79,7 +80,7 @@ TEST(CvSums, SmallFoldsFollowTheRefits) {
         "proc varsifter data=folds;\n  model y = x1 x2 x3 / selection=forward(select=cv "
         "stop=none) cvmethod=split(1000) cvdetails=cvpress;\n  performance " +
             std::string(perf) + ";\nrun;\n",
-        "cvfolds", {{"folds.csv", qrxrun::readFile(dir + "folds.csv")}});
+        "cvfolds", {{"folds.csv", synthdata::cvFoldsCsv()}});
     ASSERT_EQ(r.status, 0) << r.log;
     const auto& out = r.json["steps"][0]["output"];
     const auto* t = qrxrun::findTable(out, "SelectionSummary");

@@ -3,6 +3,7 @@
 // without observations, plans that name what asks for the memory, and notes that come only
 // where they apply. Each case checks the messages (set, number) and the exit status.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -206,8 +207,7 @@ TEST(HonestStatus, MessagesNameWhatToChange) {
     }
     wide += "\n";
   }
-  const std::string manyLevels =
-      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  const std::string manyLevels = synthdata::manyLevelsCsv();
   // Two thousand million resamples would run for days before they met the memory.
   const CpuBound bound(120);
   const std::vector<Case> cases = {

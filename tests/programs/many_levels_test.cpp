@@ -7,6 +7,7 @@
 #include "programs/leastsquares.h"
 #include "programs/qrxrun.h"
 #include "programs/structuredcheck.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -123,10 +124,10 @@ qrxrun::ProgramRun runCandidates(const std::string& hooks, const std::string& ta
                                  const std::string& model = "y = g x1 x2 x3") {
   if (!hooks.empty())
     ::setenv("QRX_TEST_HOOKS", hooks.c_str(), 1);
-  qrxrun::ProgramRun r = qrxrun::runProgram(
-      "proc varsifter data=d;\n  class g" + classOptions + ";\n  model " + model +
-          " / selection=forward(select=sbc) details=all;\nrun;\n",
-      tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+  qrxrun::ProgramRun r =
+      qrxrun::runProgram("proc varsifter data=d;\n  class g" + classOptions + ";\n  model " +
+                             model + " / selection=forward(select=sbc) details=all;\nrun;\n",
+                         tag, {{"d.csv", synthdata::manyLevelsCsv()}});
   ::unsetenv("QRX_TEST_HOOKS");
   return r;
 }
@@ -177,7 +178,7 @@ TEST(ManyLevels, DiagonalBlockTrialsMatchScipyAndTheDenseRoad) {
 // road (_testroadread at 0) and on the workers' blocks, with the rows' roles on the pages;
 // also with g coded EFFECT, whose reference level alone fills its columns.
 TEST(ManyLevels, SparseRowsGiveTheOutputOfTheDenseRoad) {
-  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  const std::string data = synthdata::manyLevelsCsv();
   const std::string serial = "%let _testroadread = 0;\n";
   for (const auto& [road, coding] :
        {std::pair<std::string, std::string>{serial, ""}, {"", ""}, {"", " / param=effect"}}) {
@@ -280,7 +281,7 @@ TEST(ManyLevels, EachByGroupChoosesItsSplitLevelsRoad) {
 // worker adding its own rows in the serial order: every number shown is the serial run's,
 // to the last bit.
 TEST(ManyLevels, SharedTriangleGivesTheSerialNumbersOnFourThreads) {
-  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  const std::string data = synthdata::manyLevelsCsv();
   auto run = [&](int cpus) {
     return qrxrun::runProgram(
         "proc varsifter data=d;\n  class g;\n"

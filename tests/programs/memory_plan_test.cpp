@@ -2,6 +2,7 @@
 // what and how much, and a raised return code, before they take it: the memory plan of the
 // cross products (with MEMSIZE= small) and the disk plan of the data pages.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +15,10 @@ using minijson::Value;
 
 qrxrun::ProgramRun runManyLevels(const std::string& options, const std::string& selection,
                                  const std::string& tag) {
-  return qrxrun::runProgram(
-      "options " + options + ";\nproc varsifter data=d;\n  class g;\n  model y = g x1 x2 x3 / " +
-          selection + ";\nrun;\n",
-      tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+  return qrxrun::runProgram("options " + options +
+                                ";\nproc varsifter data=d;\n  class g;\n  model y = g x1 x2 x3 / " +
+                                selection + ";\nrun;\n",
+                            tag, {{"d.csv", synthdata::manyLevelsCsv()}});
 }
 
 // Cross validation over a CLASS effect of 120 levels keeps 30 triangles of 124 columns (the
@@ -86,8 +87,7 @@ qrxrun::ProgramRun runStore(const std::string& memsize, const std::string& class
   qrxrun::ProgramRun r = qrxrun::runProgram(
       "options memsize=" + memsize + ";\nproc varsifter data=d;\n  class g" + classOptions +
           ";\n  model y = g x1 x2 x3 / selection=forward(select=sbc);\n  store out=ms;\nrun;\n",
-      tag, {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}},
-      {"ms.json"});
+      tag, {{"d.csv", synthdata::manyLevelsCsv()}}, {"ms.json"});
   ::unsetenv("QRX_TEST_HOOKS");
   return r;
 }

@@ -1,7 +1,9 @@
 // The rank the sweep decides, through qrx, against exact pivots (tests/data/pivotrank, made by
-// scripts/gen_pivot_rank_ref.py): nearly dependent designs take every column whose pivot
+// scripts/gen_pivot_rank_ref.py on the designs that pivotcorpus.h makes here bit for bit as the
+// script draws them): nearly dependent designs take every column whose pivot
 // is sound and refuse every column whose pivot rounding can account for; the error SS is
 // the least-squares minimum on the columns taken and the fit of the predictions written.
+#include "programs/pivotcorpus.h"
 #include "programs/qrxrun.h"
 #include "programs/synthdata.h"
 
@@ -115,6 +117,12 @@ void expectCase(const std::string& name, const Value& step, const std::string& o
   EXPECT_NEAR(error, fit.sse, 1e-8 * total);
 }
 
+// The data text of a case of the corpus.
+const std::string& caseData(const std::string& name) {
+  static const std::map<std::string, std::string> data = pivotcorpus::cases();
+  return data.at(name);
+}
+
 // Runs one step per case in a single qrx program, each with its OUTPUT data set.
 struct Batch {
   std::string program;
@@ -134,7 +142,7 @@ struct Batch {
     program += "  output out=o";
     program += n;
     program += " p=p;\nrun;\n";
-    files.emplace_back(data + ".csv", qrxrun::readFile(kDir + name + ".csv"));
+    files.emplace_back(data + ".csv", caseData(name));
     std::string out = "o";
     out += n;
     out += ".csv";

@@ -2,17 +2,19 @@
 // columns and more that enter by the blocked sweep, CLASS variables under PARAM=POLY, near copies
 // of predictors, a many-level effect after dense columns with a tiny-weight last level), fitted
 // through qrx under every selection method on 1 and 8 threads. The references
-// (tests/data/pivotrank/user, made by scripts/gen_pivot_rank_ref.py) hold each case's design
-// columns, made from the definitions of the effects, and the exact pivots of those columns in entry
-// order with the verdict a sound rank rule must reach: accept when the pivot is at least 1e-7 of
-// the column's corrected sum of squares and the double one within 1e-3 of it, refuse when below
-// 1e-9 or the double one off by half, else either. Without selection every column's DF follows its
-// verdict. The test also fits the columns each run took again in long double: no column is taken
-// whose pivot against those taken before it is below 1e-9 of its diagonal, none with an accept
-// verdict is refused while its pivot against the taken ones is at least 1e-7; the Model DF is the
-// rank of what was taken, the error SS its least-squares minimum (unless a path stopped at its step
-// limit), the SSE of the predictions and no more than the corrected total; 1 and 8 threads take the
-// same columns.
+// (tests/data/pivotrank/user, made by scripts/gen_pivot_rank_ref.py) hold the exact pivots of
+// each case's design columns, made from the definitions of the effects, in entry order with the
+// verdict a sound rank rule must reach: accept when the pivot is at least 1e-7 of the column's
+// corrected sum of squares and the double one within 1e-3 of it, refuse when below 1e-9 or the
+// double one off by half, else either. Without selection every column's DF follows its verdict. The
+// test also fits the columns each run took again in long double: no column is taken whose pivot
+// against those taken before it is below 1e-9 of its diagonal, none with an accept verdict is
+// refused while its pivot against the taken ones is at least 1e-7; the Model DF is the rank of what
+// was taken, the error SS its least-squares minimum (unless a path stopped at its step limit), the
+// SSE of the predictions and no more than the corrected total; 1 and 8 threads take the same
+// columns. Each case's data and design columns are made here by pivotcorpus.h, bit for bit as the
+// script draws them.
+#include "programs/pivotcorpus.h"
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -99,9 +101,10 @@ std::vector<double> numbers(const std::vector<std::vector<std::string>>& rows, s
 
 Case loadCase(const std::vector<std::string>& fields) {
   Case c{fields[0], fields[1], fields[2], fields.size() > 3 ? fields[3] : "", {}, {}, {}, {}, {}};
-  c.data = qrxrun::readFile(kDir + c.name + ".csv");
+  static const std::map<std::string, std::string> files = pivotcorpus::userFiles();
+  c.data = files.at(c.name + ".csv");
   const auto data = qrxrun::csvRows(c.data);
-  const auto design = qrxrun::csvRows(qrxrun::readFile(kDir + c.name + "_x.csv"));
+  const auto design = qrxrun::csvRows(files.at(c.name + "_x.csv"));
   std::vector<double> w(data.size() - 1, 1.0);
   if (!c.weight.empty())
     w = numbers(data, static_cast<size_t>(qrxrun::headerColumn(data[0], c.weight)));

@@ -4,6 +4,7 @@
 // independent leave-one-out computation on the same design.
 #include "programs/qrxrun.h"
 #include "programs/structuredcheck.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +50,7 @@ TEST(StructuredPress, ForwardPressCandidatesMatchLeaveOneOut) {
        qrxrun::csvRows(qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/press.csv")))
     if (row[0] != "step")
       want[row[0] + " " + row[1]] = std::stod(row[2]);
-  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  const std::string data = synthdata::manyLevelsCsv();
   for (const std::string coding : {"", " / param=effect"}) {
     const qrxrun::ProgramRun r = structuredcheck::runHooked(
         "structuredColumns=10",

@@ -1,12 +1,14 @@
 // The rank on the structured road under tiny weights, through qrx, against numpy's weighted
-// least squares (tests/data/manylevelweights, written by scripts/gen_manylevel_weights_ref.py):
-// a many-level effect of 1,000 or 3,000 levels whose last level's rows weigh 1e-6 or 3e-8.
+// least squares (tests/data/manylevelweights, written by scripts/gen_manylevel_weights_ref.py
+// on synthdata's rows, made here from their recipe): a many-level effect of 1,000 or 3,000
+// levels whose last level's rows weigh 1e-6 or 3e-8.
 // After the levels enter, the small columns are swept again behind them; a column that the
 // model's own order took (the intercept, a covariate the levels explain to 1e-11 of its
 // spread) stays in, so that every selection ends at the least-squares fit of its columns and
 // the predictions written are that fit; its estimates are refined over the rows as the packed
 // road's are.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,12 @@ struct Reference {
   double sse = 0, total = 0;
   std::map<std::string, double> estimates; // the intercept's and the dense columns'
 };
+
+// The text of data set `file`: levels1000 or levels3000.
+std::string dataText(const std::string& file) {
+  return file == "levels1000" ? synthdata::levelWeightCsv(1000, 60)
+                              : synthdata::levelWeightCsv(3000, 61);
+}
 
 // The reference fit of data file `file` under weight `weight`.
 Reference reference(const std::string& file, const std::string& weight) {
@@ -71,8 +79,8 @@ void expectSelections(const std::string& file, const std::string& weight, const 
                model + " / selection=" + selections[i] + ";\n  output out=" + out + " p=p;\nrun;\n";
     outputs.push_back(out + ".csv");
   }
-  const qrxrun::ProgramRun run = qrxrun::runProgram(
-      program, "structrank", {{"d.csv", qrxrun::readFile(kDir + file + ".csv")}}, outputs);
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(program, "structrank", {{"d.csv", dataText(file)}}, outputs);
   ASSERT_EQ(run.status, 0) << run.log;
   ASSERT_EQ(run.json["steps"].items.size(), selections.size()) << run.log;
   for (size_t i = 0; i < selections.size(); ++i) {

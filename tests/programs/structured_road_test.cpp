@@ -5,6 +5,7 @@
 // sparse least-squares selection.
 #include "programs/qrxrun.h"
 #include "programs/structuredcheck.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,7 @@ TEST(StructuredRoad, StepwiseOnEightThreadsGivesThePackedRoadsTables) {
 // full model fitted first and emptied again). On the small committed data with the road taken from
 // 10 columns.
 TEST(StructuredRoad, FoldsRolesAndFullModelCriteriaGiveThePackedRoadsTables) {
-  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  const std::string data = synthdata::manyLevelsCsv();
   // The second run takes the folds' errors from a pass over the rows.
   const std::pair<std::string, std::string> runs[] = {
       {"", "selection=forward(select=cv) cvmethod=random(5)"},
@@ -93,7 +94,7 @@ TEST(StructuredRoad, BackwardRemovalCriteriaMatchSparseLeastSquares) {
         "structuredColumns=10",
         "proc varsifter data=d;\n  class g" + coding +
             ";\n  model y = g x1 x2 x3 / selection=backward(select=sbc) details=all;\nrun;\n",
-        qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv"), "srbackward");
+        synthdata::manyLevelsCsv(), "srbackward");
     ASSERT_EQ(r.status, 0) << r.log;
     structuredcheck::expectCandidateCriteria(r, want, "SBC", coding);
   }
@@ -137,7 +138,8 @@ TEST(StructuredRoad, CheaperRoadTakenUnderEveryCodingAndWithSmallClassBeside) {
 
 // FORWARD by SBC over g beside a 6-level CLASS variable h (h enters before g): every
 // candidate's criterion is that of scipy's sparse least squares with h's dummy columns
-// (scripts/gen_twoclass_ref.py), and every table the packed road's within 1e-9.
+// (scripts/gen_twoclass_ref.py on synthdata's twoClassCsv rows, made here from their recipe),
+// and every table the packed road's within 1e-9.
 TEST(StructuredRoad, SmallClassBesideMatchesSparseLeastSquares) {
   std::map<std::string, double> want;
   const std::string dir = std::string(QRX_TEST_DATA) + "/manylevels/";
@@ -146,7 +148,7 @@ TEST(StructuredRoad, SmallClassBesideMatchesSparseLeastSquares) {
       want[row[0] + " " + row[1]] = std::stod(row[2]);
   const std::string program = "proc varsifter data=d;\n  class g h;\n  model y = x1 x2 x3 h g / "
                               "selection=forward(select=sbc) details=all;\nrun;\n";
-  const std::string data = qrxrun::readFile(dir + "twoclass.csv");
+  const std::string data = synthdata::twoClassCsv();
   const qrxrun::ProgramRun structured =
       structuredcheck::runHooked("structuredColumns=10", program, data, "srtwostruct");
   const qrxrun::ProgramRun packed =
@@ -163,8 +165,7 @@ TEST(StructuredRoad, SmallClassBesideMatchesSparseLeastSquares) {
 // The structured road's sums take the rows in the serial pass's order whatever the number of
 // page files: one and eight threads give the same output bit for bit.
 TEST(StructuredRoad, OneAndEightThreadsGiveTheSameBits) {
-  const std::string data =
-      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/twoclass.csv");
+  const std::string data = synthdata::twoClassCsv();
   std::string dumps[2];
   for (int i = 0; i < 2; ++i) {
     const qrxrun::ProgramRun r = structuredcheck::runHooked(

@@ -34,7 +34,7 @@ Value storeOf(const std::string& data, const std::string& body, const char* hook
 // under the GLM and the effect coding. The whole item store agrees with the packed road's
 // within 1e-9 and is not the same to the last bit (the structured road was taken).
 TEST(StructuredStore, ItemStoreIsThePackedRoads) {
-  const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv");
+  const std::string data = synthdata::manyLevelsCsv();
   for (const std::string coding : {"", " / param=effect"})
     for (const std::string selection :
          {"forward(select=sbc)", "stepwise(select=sl sle=0.9 sls=0.9 choose=sbc)",

@@ -6,6 +6,7 @@
 // taken).
 #include "programs/qrxrun.h"
 #include "programs/structuredcheck.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +63,7 @@ TEST(StructuredValidate, TrialValidationErrorsMatchSparseLeastSquares) {
                                  "proc varsifter data=d;\n  class g;\n  model y = g x1 x2 x3 / "
                                  "selection=forward(select=validate) details=all;\n"
                                  "  partition rolevar=r(train='T' validate='V' test='S');\nrun;\n",
-                                 qrxrun::readFile(dir + "roles.csv"), "svroles");
+                                 synthdata::manyLevelsRolesCsv(), "svroles");
   ASSERT_EQ(r.status, 0) << r.log;
   structuredcheck::expectCandidateCriteria(r, want, "ValidateASE", "");
   const minijson::Value* summary =

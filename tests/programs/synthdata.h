@@ -4,9 +4,12 @@
 // Change one side only together with the other and regenerate the references that read it.
 #pragma once
 
+#include "programs/pivotcorpus.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace synthdata {
@@ -286,6 +289,178 @@ inline std::string constantWeightCsv(int rows = 5000, int levels = 1000, uint64_
     text += ",3,";
     text += level(k);
     text += '\n';
+  }
+  return text;
+}
+
+// X1,X2,X3,Y (four decimals): the X's about 100 with sd 10, Y = 1000 + 50 X1 + 20 X2 + 5 X3
+// + normal noise of sd 12: a close fit, each small fold's held-out error small against the
+// sums over all rows.
+inline std::string cvFoldsCsv(int rows = 10000) {
+  Draws d(7);
+  std::string text = "X1,X2,X3,Y\n";
+  for (int r = 0; r < rows; ++r) {
+    int64_t x[3];
+    for (int64_t& v : x)
+      v = 1000000 + d.normal(100000);
+    const int64_t y = 10000000 + 50 * x[0] + 20 * x[1] + 5 * x[2] + d.normal(120000);
+    for (const int64_t v : x) {
+      text += fixed(v, 4);
+      text += ',';
+    }
+    text += fixed(y, 4);
+    text += '\n';
+  }
+  return text;
+}
+
+// x1,x2,x3,x4,g10,g120,Fold,y: x1-x4 normal about 10, 50, 100 and -20 with sd 2, 5, 10 and 4
+// (three decimals); g10 a uniform level of 1..10; g120 the levels 1..120 in turn, shuffled;
+// Fold a uniform index of 1..8; y = 5 + 2 x1 + 0.8 x2 + 0.1 x3 + 0.02 x4 + normal shifts of
+// sd 1.5 by g10 and by g120 + normal noise of sd 3 (five decimals).
+inline std::string cvClassesCsv(int rows = 2000) {
+  Draws d(2000);
+  const size_t n = static_cast<size_t>(rows);
+  const int64_t mean[4] = {10, 50, 100, -20}, sd[4] = {2, 5, 10, 4};
+  std::vector<std::vector<int64_t>> x(4, std::vector<int64_t>(n));
+  for (int j = 0; j < 4; ++j)
+    for (int64_t& v : x[j])
+      v = mean[j] * 1000 + d.normal(sd[j] * 1000);
+  std::vector<int64_t> g10(n), g120(n), fold(n), shift10(10), shift120(120);
+  for (int64_t& g : g10)
+    g = d.below(10);
+  for (size_t r = 0; r < n; ++r)
+    g120[r] = static_cast<int64_t>(r % 120);
+  for (size_t i = n - 1; i > 0; --i)
+    std::swap(g120[i], g120[static_cast<size_t>(d.below(i + 1))]);
+  for (int64_t& f : fold)
+    f = 1 + d.below(8);
+  for (int64_t& s : shift10)
+    s = d.normal(150000);
+  for (int64_t& s : shift120)
+    s = d.normal(150000);
+  std::string text = "x1,x2,x3,x4,g10,g120,Fold,y\n";
+  for (size_t r = 0; r < n; ++r) {
+    const int64_t y = 500000 + 200 * x[0][r] + 80 * x[1][r] + 10 * x[2][r] + 2 * x[3][r] +
+                      shift10[static_cast<size_t>(g10[r])] +
+                      shift120[static_cast<size_t>(g120[r])] + d.normal(300000);
+    for (int j = 0; j < 4; ++j) {
+      text += fixed(x[j][r], 3);
+      text += ',';
+    }
+    for (const int64_t v : {g10[r] + 1, g120[r] + 1, fold[r]}) {
+      text += std::to_string(v);
+      text += ',';
+    }
+    text += fixed(y, 5);
+    text += '\n';
+  }
+  return text;
+}
+
+// y,g,z,x1,w1e6,w3e8: two rows for each level of g; z = 10 (level / levels) + normal noise of
+// sd 1e-5 (twelve decimals), so that the levels explain z to 1e-11 of its spread; x1 normal
+// (eight decimals); y = 3 z + 2 x1 + 2 times the level's normal effect + normal noise of sd 0.3
+// (twelve decimals); the last level's rows weigh 1e-6 in w1e6 and 3e-8 in w3e8, the others 1.
+inline std::string levelWeightCsv(int levels, uint64_t seed) {
+  Draws d(seed);
+  std::vector<int64_t> effect(static_cast<size_t>(levels));
+  for (int64_t& e : effect)
+    e = d.normal(kE8);
+  std::string text = "y,g,z,x1,w1e6,w3e8\n";
+  for (int r = 0; r < 2 * levels; ++r) {
+    const int k = r / 2;
+    const int64_t z = int64_t{10000000000000} * k / levels + d.normal(10000000);
+    const int64_t x1 = d.normal(kE8);
+    const int64_t y =
+        3 * z + (2 * x1 + 2 * effect[static_cast<size_t>(k)] + d.normal(30000000)) * 10000;
+    text += fixed(y, 12);
+    text += ',';
+    text += level(k);
+    text += ',';
+    text += fixed(z, 12);
+    text += ',';
+    text += fixed(x1, 8);
+    text += k == levels - 1 ? ",1e-06,3e-08\n" : ",1,1\n";
+  }
+  return text;
+}
+
+// y,g,x1,x2,x3,h (six decimals): a CLASS variable g (C001..) whose first `levels` rows take
+// every level in turn and the rest uniform levels, with normal level means; h (H0..H5)
+// uniform, shifting y by -1.5, -0.5, 0, 0.7, 1.3 or 0.4; x1-x3 normal; y = 2 times g's mean
+// + h's shift + 3 x1 + normal noise. On the seed, FORWARD by SBC takes x1, then h before g.
+inline std::string twoClassCsv(int rows = 600, int levels = 120, uint64_t seed = 55) {
+  const int64_t shifts[6] = {-1500000, -500000, 0, 700000, 1300000, 400000};
+  Draws d(seed);
+  std::vector<int64_t> means(static_cast<size_t>(levels));
+  for (int64_t& m : means)
+    m = d.normal(1000000);
+  std::string text = "y,g,x1,x2,x3,h\n";
+  for (int r = 0; r < rows; ++r) {
+    const int64_t g = r < levels ? r : d.below(static_cast<uint64_t>(levels));
+    const int64_t h = d.below(6);
+    int64_t x[3];
+    for (int64_t& v : x)
+      v = d.normal(1000000);
+    const int64_t y = 2 * means[static_cast<size_t>(g)] + shifts[h] + 3 * x[0] + d.normal(1000000);
+    char name[32];
+    std::snprintf(name, sizeof name, ",C%03lld,", static_cast<long long>(g + 1));
+    text += fixed(y, 6);
+    text += name;
+    for (const int64_t v : x) {
+      text += fixed(v, 6);
+      text += ',';
+    }
+    text += 'H';
+    text += std::to_string(h);
+    text += '\n';
+  }
+  return text;
+}
+
+// y,g,x1,x2,x3 (six decimals): a CLASS variable g (C001..) whose first `levels` rows take
+// every level in turn and the rest uniform levels, with normal level means; x1-x3 normal;
+// y = 2 times g's mean + 3 x1 + normal noise. Drawn from Python's random.Random(37), which the
+// script's many_levels_csv uses and PyRandom follows, and written by %.6f, which both
+// languages round alike.
+inline std::string manyLevelsCsv(int rows = 600, int levels = 120) {
+  pivotcorpus::PyRandom rng(37);
+  std::vector<double> means;
+  for (int k = 0; k < levels; ++k)
+    means.push_back(rng.gauss(0.0, 1.0));
+  std::string text = "y,g,x1,x2,x3\n";
+  for (int r = 0; r < rows; ++r) {
+    const int g = r < levels ? r : rng.randrange(levels);
+    double x[3];
+    for (double& v : x)
+      v = rng.gauss(0.0, 1.0);
+    const double y = 2.0 * means[static_cast<size_t>(g)] + 3.0 * x[0] + rng.gauss(0.0, 1.0);
+    char line[160];
+    std::snprintf(line, sizeof line, "%.6f,C%03d,%.6f,%.6f,%.6f\n", y, g + 1, x[0], x[1], x[2]);
+    text += line;
+  }
+  return text;
+}
+
+// manyLevelsCsv's rows with a role column r: the first `levels` rows (one of each level) train
+// ('T'), and of the others those whose index ends in 1, 4 or 7 validate ('V'), in 9 test
+// ('S'), the rest train.
+inline std::string manyLevelsRolesCsv(int levels = 120) {
+  const std::string data = manyLevelsCsv(600, levels);
+  std::string text;
+  size_t start = 0;
+  for (int r = -1; start < data.size(); ++r) {
+    const size_t end = data.find('\n', start);
+    text.append(data, start, end - start);
+    const int last = r % 10;
+    text += r < 0                                 ? ",r"
+            : r < levels                          ? ",T"
+            : last == 1 || last == 4 || last == 7 ? ",V"
+            : last == 9                           ? ",S"
+                                                  : ",T";
+    text += '\n';
+    start = end + 1;
   }
   return text;
 }
