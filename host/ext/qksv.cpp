@@ -1,8 +1,9 @@
 // The "qksv" solver: an accelerated proximal gradient method (FISTA) with backtracking line
 // search and gradient-based restart, for a smooth loss plus lambda times an L1 or a group
-// penalty. The loss and its gradient always come from the caller's callbacks; the L1 penalty's
-// soft threshold is the solver's own, the group penalty's value, proximal operator and maximum
-// are the caller's.
+// penalty, with Newton steps on the optimality residual where the iterations slow down
+// (nearly dependent columns leave directions that the loss hardly sees). The loss and its
+// gradient always come from the caller's callbacks; the L1 penalty's soft threshold is the
+// solver's own, the group penalty's value, proximal operator and maximum are the caller's.
 //
 // Semantics the callers rely on:
 // - lambda is relative to the penalty maximum: the penalty weight is lambda x lambdaMax, where
@@ -16,6 +17,7 @@
 //   maximum (absolute).
 #include "host/ext/qksv.h"
 
+#include "host/ext/pivotsolve.h"
 #include "support/qksv.h"
 
 #include <algorithm>
@@ -27,6 +29,14 @@ namespace qrxhost {
 namespace {
 
 constexpr int32_t kMaxIterations = 200000;
+// The Newton polish: tried after every kNewtonEvery accelerated iterations (at least one more
+// than the coefficient count, so that forming its Jacobian costs no more gradients than the
+// iterations before it), on problems of at most kNewtonLargest coefficients (the Jacobian
+// holds their square), with at most kNewtonSteps steps a try.
+constexpr int32_t kNewtonEvery = 100;
+constexpr int32_t kNewtonLargest = 2000;
+constexpr int32_t kNewtonSteps = 30;
+constexpr double kSmallestNewtonStep = 1.0 / 1024;
 
 struct Solver : QkSolver {
   int32_t kind = 0;
@@ -190,29 +200,199 @@ int32_t initialStepFactor(QkSolver* s, const double* b, const double* g) {
   return QKSV_OK;
 }
 
-// One backtracking step from y: z = prox(y - gy / L) with the smallest tried L that gives the
-// quadratic upper bound; fz and gz at z.
+// Whether the step factor L covers the curvature of the loss along the step d = z - y: the
+// quadratic upper bound f(z) <= f(y) + gy'd + L/2 |d|^2 holds, or the gradients' change
+// along d, (gz - gy)'d, is at most L |d|^2. For a quadratic loss (the least-squares loss of
+// every caller) the two tests agree in exact arithmetic; the second keeps its digits where
+// the loss values cancel, which near the solution of an ill-conditioned problem leaves the
+// first below its own rounding and would drive L up without end. The solve's stop test is
+// the optimality residual, so this test sets only the pace, never the answer.
+bool coversCurvature(const Solver* v, int32_t n, double L, double fy, double fz) {
+  double lin = 0, sq = 0, curve = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const double d = v->z[i] - v->y[i];
+    lin += v->gy[i] * d;
+    sq += d * d;
+    curve += (v->gz[i] - v->gy[i]) * d;
+  }
+  return fz <= fy + lin + 0.5 * L * sq + 1e-12 * std::fabs(fy) || curve <= L * sq;
+}
+
+// One backtracking step from y: z = prox(y - gy / L) with the smallest tried L that covers
+// the loss's curvature along the step; fz and gz at z.
 int32_t backtrack(QkSolver* s, double tau, double fy, double* fz) {
   Solver* v = of(s);
-  const int32_t n = s->size;
   for (int tries = 0; tries < 200; ++tries) {
     const double L = s->stepFactor;
     proximal(s, tau, v->y.data(), v->gy.data(), L, v->z.data());
     int32_t rc = lossAndGradient(s, v->z.data(), v->gz.data(), fz);
     if (rc != 0)
       return rc;
-    double lin = 0, sq = 0;
-    for (int32_t i = 0; i < n; ++i) {
-      const double d = v->z[i] - v->y[i];
-      lin += v->gy[i] * d;
-      sq += d * d;
-    }
-    const double bound = fy + lin + 0.5 * L * sq;
-    if (*fz <= bound + 1e-12 * std::fabs(fy))
+    if (coversCurvature(v, s->size, L, fy, *fz))
       return QKSV_OK;
     s->stepFactor = 2.0 * L;
   }
   return QKSV_NOT_FINITE;
+}
+
+// The Newton polish. Near an ill-conditioned solution the accelerated iterations crawl
+// along the directions the loss hardly sees; Newton steps on the optimality residual
+// R(b) = b - prox(b - grad(b) / L), which is 0 exactly at a solution, reach it in a few
+// steps whatever the conditioning. Its Jacobian I - P (I - H / L) is formed column by
+// column from the callbacks alone: the loss's Hessian H from the gradient's change over a
+// step of the coefficients' size (exact for a quadratic loss, and free of the cancellation
+// of a short step), the derivative P of the penalty's operator from a short step. A step
+// is kept only when it shrinks the residual; otherwise the iterations go on.
+struct Polish {
+  std::vector<double> jacobian, rhs, step, b, g, r, probe, gProbe, pBase;
+  double f = 0;
+};
+
+// R(b) into out, given the gradient g at b.
+void residualVector(QkSolver* s, double tau, const double* b, const double* g, double L,
+                    double* out) {
+  Solver* v = of(s);
+  proximal(s, tau, b, g, L, v->p.data());
+  for (int32_t i = 0; i < s->size; ++i)
+    out[i] = b[i] - v->p[i];
+}
+
+double largest(const std::vector<double>& a) {
+  double m = 0;
+  for (double x : a)
+    m = std::max(m, std::fabs(x));
+  return m;
+}
+
+// Column j of the residual's Jacobian at P.b (gradient P.g, operator value P.pBase).
+int32_t jacobianColumn(QkSolver* s, double tau, double L, Polish& P, int32_t j) {
+  const int32_t n = s->size;
+  const size_t nn = static_cast<size_t>(n);
+  P.probe = P.b;
+  const double hg = 1.0 + largest(P.b);
+  P.probe[j] += hg;
+  double f = 0;
+  if (const int32_t rc = lossAndGradient(s, P.probe.data(), P.gProbe.data(), &f); rc != 0)
+    return rc;
+  // w = e_j - H e_j / L, the change of b - grad(b) / L along e_j.
+  std::vector<double>& w = P.step;
+  w.assign(nn, 0.0);
+  w[j] = 1.0;
+  for (int32_t i = 0; i < n; ++i)
+    w[i] -= (P.gProbe[i] - P.g[i]) / (hg * L);
+  const double ws = largest(w);
+  double* col = P.jacobian.data() + nn * static_cast<size_t>(j);
+  if (ws == 0) {
+    std::fill(col, col + n, 0.0);
+    return QKSV_OK;
+  }
+  const double h = 1e-7 * (1.0 + largest(P.b)) / ws;
+  for (int32_t i = 0; i < n; ++i)
+    P.probe[i] = P.b[i] + h * w[i];
+  Solver* v = of(s);
+  proximal(s, tau, P.probe.data(), P.g.data(), L, v->p.data());
+  for (int32_t i = 0; i < n; ++i)
+    col[i] = (i == j ? 1.0 : 0.0) - (v->p[i] - P.pBase[i]) / h;
+  return QKSV_OK;
+}
+
+// The Newton step d solving J d = -R at P.b into P.step.
+int32_t newtonStep(QkSolver* s, double tau, double L, Polish& P) {
+  const int32_t n = s->size;
+  const size_t nn = static_cast<size_t>(n);
+  P.jacobian.assign(nn * nn, 0.0);
+  Solver* v = of(s);
+  proximal(s, tau, P.b.data(), P.g.data(), L, v->p.data());
+  P.pBase.assign(v->p.begin(), v->p.end());
+  for (int32_t j = 0; j < n; ++j)
+    if (const int32_t rc = jacobianColumn(s, tau, L, P, j); rc != 0)
+      return rc;
+  P.rhs.resize(nn);
+  for (size_t i = 0; i < nn; ++i)
+    P.rhs[i] = -P.r[i];
+  // Columns were stored one after another: the matrix in row order is their transpose.
+  std::vector<double> rows(nn * nn);
+  for (size_t i = 0; i < nn; ++i)
+    for (size_t j = 0; j < nn; ++j)
+      rows[i * nn + j] = P.jacobian[j * nn + i];
+  solvePivoted(rows, P.rhs, n, P.step);
+  return QKSV_OK;
+}
+
+// A point along the Newton step, its gradient, loss and residual.
+struct Trial {
+  std::vector<double> b, g, r;
+  double f = 0, size = 0;
+};
+
+// The point P.b + scale x P.step into t.
+int32_t tryStep(QkSolver* s, double tau, double L, const Polish& P, double scale, Trial& t) {
+  const size_t n = P.b.size();
+  t.b.resize(n);
+  t.g.resize(n);
+  t.r.resize(n);
+  for (size_t i = 0; i < n; ++i)
+    t.b[i] = P.b[i] + scale * P.step[i];
+  if (const int32_t rc = lossAndGradient(s, t.b.data(), t.g.data(), &t.f); rc != 0)
+    return rc;
+  residualVector(s, tau, t.b.data(), t.g.data(), L, t.r.data());
+  t.size = largest(t.r);
+  return QKSV_OK;
+}
+
+// The Newton step, shortened by fourths until it shrinks the residual (a full step can
+// carry a group through 0, where the operator bends); false when none does.
+int32_t dampedStep(QkSolver* s, double tau, double L, const Polish& P, double r0, Trial& t,
+                   bool* kept) {
+  *kept = false;
+  for (double scale = 1.0; scale >= kSmallestNewtonStep; scale *= 0.25) {
+    if (const int32_t rc = tryStep(s, tau, L, P, scale, t); rc != 0)
+      return rc;
+    if (t.size < r0) {
+      *kept = true;
+      return QKSV_OK;
+    }
+  }
+  return QKSV_OK;
+}
+
+// Newton steps from the solver's point while each at least halves the residual; the point,
+// its gradient and loss follow every kept step. *moved when a step was kept, *done when the
+// residual reaches target.
+int32_t polish(QkSolver* s, double tau, double target, bool* done, bool* moved) {
+  Solver* v = of(s);
+  const double L = s->stepFactor;
+  Polish P;
+  P.b = v->x;
+  P.g = v->gz;
+  P.r.resize(P.b.size());
+  P.gProbe.resize(P.b.size());
+  residualVector(s, tau, P.b.data(), P.g.data(), L, P.r.data());
+  double r0 = largest(P.r);
+  Trial t;
+  for (int32_t k = 0; k < kNewtonSteps; ++k) {
+    bool kept = false;
+    int32_t rc = newtonStep(s, tau, L, P);
+    if (rc == 0)
+      rc = dampedStep(s, tau, L, P, r0, t, &kept);
+    if (rc != 0 || !kept)
+      return rc;
+    *moved = true;
+    P.b.swap(t.b);
+    P.g.swap(t.g);
+    P.r.swap(t.r);
+    v->x = P.b;
+    v->gz = P.g;
+    v->objective = t.f;
+    if (L * t.size <= target) {
+      *done = true;
+      return QKSV_OK;
+    }
+    if (t.size > 0.5 * r0)
+      return QKSV_OK;
+    r0 = t.size;
+  }
+  return QKSV_OK;
 }
 
 int32_t solve(QkSolver* s) {
@@ -239,6 +419,7 @@ int32_t solve(QkSolver* s) {
   v->y = v->x;
   double t = 1.0, fy = fx;
   std::copy(v->gz.begin(), v->gz.end(), v->gy.begin());
+  int32_t polishEvery = std::max(kNewtonEvery, n + 1), nextPolish = polishEvery;
   for (int32_t it = 0; it < kMaxIterations; ++it) {
     ++s->iterations;
     double fz = 0;
@@ -249,11 +430,23 @@ int32_t solve(QkSolver* s) {
     v->objective = fz;
     if (residual(s, tau, v->x.data(), v->gz.data(), s->stepFactor) <= target)
       return QKSV_OK;
-    // Restart the momentum when it points against the last step.
+    bool polished = false;
+    if (n <= kNewtonLargest && it + 1 == nextPolish) {
+      bool done = false;
+      if ((rc = polish(s, tau, target, &done, &polished)) != 0)
+        return rc;
+      if (done)
+        return QKSV_OK;
+      // A polish that kept no step waits twice as long for the next try.
+      polishEvery = polished ? polishEvery : 2 * polishEvery;
+      nextPolish = it + 1 + polishEvery;
+    }
+    // Restart the momentum when it points against the last step, or after a polish.
     double dir = 0;
     for (int32_t i = 0; i < n; ++i)
       dir += (v->y[i] - v->x[i]) * (v->x[i] - v->xOld[i]);
-    if (dir > 0) {
+    if (dir > 0 || polished) {
+      fz = v->objective;
       t = 1.0;
       v->y = v->x;
       std::copy(v->gz.begin(), v->gz.end(), v->gy.begin());

@@ -7,15 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    # Found by the oracle: GROUPLASSO's solver gives up ("solver failed
-    # with status 7", return code 112) on designs with near-collinear columns: a B-spline
-    # of degree 8 (its columns sum to the intercept) on 40 rows; x2, x4 and a near copy of
-    # x4 (relative difference 1e-3); POLY-coded CLASS effects.
-    "grouplasso-solver": ("oracle finding: GROUPLASSO's solver fails on near-collinear columns",
-                          ("run.error",),
-                          lambda c: c.method == "GROUPLASSO"
-                          and (any(e["kind"] != "cont" for e in c.effects)
-                               or bool({"nearcopy", "aliased", "constant"} & c.tags))),
     # Found by the oracle: PRESS loses its digits where the design is
     # ill-conditioned: 1,144,458 against the exact 7.5814 (STEPWISE, B-spline of degree 8
     # with 9 knots, FREQ); 251,485 against 106.955 (FORWARD, TPF spline of degree 10, BY);

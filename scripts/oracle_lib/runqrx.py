@@ -21,8 +21,16 @@ def run(qrx, workdir, program="case.qrx", cpucount=1, timeout=120):
     record = None
     if os.path.exists(out):
         with open(out) as fh:
-            record = json.load(fh)
+            record = json.load(fh, parse_int=json_int)
     return proc.returncode, record, proc.stderr
+
+
+def json_int(text):
+    """A whole number of the record: an int while a double holds it exactly, else the
+    double it was written from (an estimate of -1.2e19 prints without a fraction, and as a
+    Python int it would turn numpy's sums into object arrays)."""
+    v = int(text)
+    return v if abs(v) <= 2 ** 53 else float(v)
 
 
 def nodes(node):

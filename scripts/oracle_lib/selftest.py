@@ -2,6 +2,7 @@
 number made wrong (an error SS, an estimate, a model DF, a CV PRESS, a prediction's
 estimate) is flagged by the family that owns that number."""
 import copy
+import json
 import os
 import shutil
 import tempfile
@@ -81,6 +82,12 @@ def main(qrx):
             if not any(f.family == how and f.where == "Selected" for f in found):
                 print("selftest: a wrong %s is not flagged (%s)" % (how, "; ".join(map(str, found))))
                 bad += 1
+        # A whole number past a double's exact integers is read as the double it is.
+        big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
+        if not (isinstance(big[0], float) and big[0] == -11941691272937136128.0
+                and isinstance(big[1], int)):
+            print("selftest: whole numbers of the record read as %r" % (big,))
+            bad += 1
         print("selftest: %s" % ("passed" if not bad else "%d failed" % bad))
         return 1 if bad else 0
     finally:
