@@ -20,6 +20,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -263,6 +264,143 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
       inv[i * n + j] = inv[j * n + i] = v;
     }
   return true;
+}
+
+// Whether x is zero within the rounding of adding the shift h back (a few units of its last
+// place).
+bool nearZero(double x, double h) {
+  return std::fabs(x) <= 8.0 * std::numeric_limits<double>::epsilon() * std::fabs(h);
+}
+
+// The form w' T^-1 w over w's nonzero elements, T^-1 (`inv`, row-major over the s swept
+// small columns) and w given over them.
+double formOver(const std::vector<double>& inv, const std::vector<double>& w,
+                const std::vector<size_t>& nonzero) {
+  const size_t s = w.size();
+  double q = 0.0;
+  for (const size_t i : nonzero) {
+    double v = 0.0;
+    for (const size_t t : nonzero)
+      v += inv[i * s + t] * w[t];
+    q += w[i] * v;
+  }
+  return q;
+}
+
+// The swept diagonal of an effect whose block B_J = D_J + rho 1 1' has rho (SweptBlock's
+// column 0 among J): row j of B_J^-1 C_J(., S) is (a C_0 - u) / g for column 0 and (C_j - c)
+// / D_j for the others, c = (C_0 + D_0 u) / g, u the sum of C_j / D_j over the others, and the
+// diagonal of B_J^-1 a / g and 1 / D_j - D_0 / (D_j^2 g); each adds the form of its row over
+// T^-1, the inverse of the reduced triangle's swept small columns (`inv`).
+void refreshRankOne(VsfModel* m, const std::vector<int64_t>& S, const std::vector<double>& inv,
+                    const SweptBlock& b) {
+  VsfStructured* st = m->structured;
+  const size_t s = S.size();
+  const double d0 = st->diagonal[b.least];
+  const double* C0 = st->cross + b.least * st->small;
+  std::vector<double> w(s), u(s, 0.0), c(s);
+  std::vector<size_t> nonzero;
+  nonzero.reserve(s);
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1' && j != b.least)
+      for (size_t i = 0; i < s; ++i)
+        u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
+  for (size_t i = 0; i < s; ++i)
+    c[i] = (C0[S[i]] + d0 * u[i]) / b.g;
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double* C = st->cross + j * st->small;
+    const double d = st->diagonal[j];
+    nonzero.clear();
+    for (size_t i = 0; i < s; ++i) {
+      w[i] = j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / d;
+      if (w[i] != 0.0)
+        nonzero.push_back(i);
+    }
+    st->sweptDiagonal[j] =
+        (j == b.least ? b.a / b.g : 1.0 / d - d0 / (d * d * b.g)) + formOver(inv, w, nonzero);
+  }
+}
+
+// The shift of each small column's rows (m->xpxShift by the parameter the column holds, 0
+// where the pages are not shifted).
+std::vector<double> smallShifts(const VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  std::vector<double> shift(static_cast<size_t>(st->small), 0.0);
+  if (!m->pagesShifted || m->xpxShift == nullptr)
+    return shift;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    for (int32_t i = 0; i < m->effectColumns[e]; ++i)
+      if (const int64_t c = m->effectColumn[e] + i; c > 0 && c < st->small)
+        shift[static_cast<size_t>(c)] = m->xpxShift[1 + m->parmOffset[e] + i];
+  return shift;
+}
+
+// The shift of each swept small column (smallShifts) where adding it back to the rows of the
+// cross block divided by D_j leaves at least half the effect's swept levels an exact zero (up
+// to the rounding of the shift itself): the columns of a joined CLASS effect, which a level's
+// few rows meet in few levels. Other columns keep 0: their rows stay dense.
+std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S) {
+  const VsfStructured* st = m->structured;
+  const size_t s = S.size();
+  const std::vector<double> all = smallShifts(m);
+  std::vector<double> shift(s, 0.0);
+  std::vector<int64_t> zeros(s, 0);
+  int64_t levels = 0;
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    ++levels;
+    const double* C = st->cross + j * st->small;
+    for (size_t i = 0; i < s; ++i) {
+      const double h = all[static_cast<size_t>(S[i])];
+      zeros[i] += h != 0.0 && nearZero(C[S[i]] / st->diagonal[j] + h, h) ? 1 : 0;
+    }
+  }
+  for (size_t i = 0; i < s; ++i)
+    if (2 * zeros[i] >= levels)
+      shift[i] = all[static_cast<size_t>(S[i])];
+  return shift;
+}
+
+// The swept diagonal of an effect whose block D_J is diagonal: 1 / D_j plus the form of w_j
+// = C_j(S) / D_j over T^-1. With h the level shift (levelShift), w_j = v_j - h where v_j is
+// nonzero only at the small columns that level j's rows meet (and the dense ones), so that
+// the form is v_j' T^-1 v_j - 2 v_j' T^-1 h + h' T^-1 h: it goes over v_j's nonzero elements,
+// which with a joined CLASS effect are far fewer than the small columns. An element of v_j
+// within the shift's rounding of zero counts as zero.
+void refreshDiagonal(VsfModel* m, const std::vector<int64_t>& S, const std::vector<double>& inv) {
+  VsfStructured* st = m->structured;
+  const size_t s = S.size();
+  const std::vector<double> h = levelShift(m, S);
+  std::vector<double> z(s, 0.0), v(s);
+  double hh = 0.0;
+  for (size_t i = 0; i < s; ++i) {
+    for (size_t t = 0; t < s; ++t)
+      z[i] += inv[i * s + t] * h[t];
+    hh += h[i] * z[i];
+  }
+  std::vector<size_t> nonzero;
+  nonzero.reserve(s);
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double* C = st->cross + j * st->small;
+    const double d = st->diagonal[j];
+    nonzero.clear();
+    double vz = 0.0;
+    for (size_t i = 0; i < s; ++i) {
+      v[i] = C[S[i]] / d + h[i];
+      if (h[i] != 0.0 && nearZero(v[i], h[i]))
+        v[i] = 0.0;
+      if (v[i] != 0.0) {
+        nonzero.push_back(i);
+        vz += v[i] * z[i];
+      }
+    }
+    st->sweptDiagonal[j] = 1.0 / d + (formOver(inv, v, nonzero) - 2.0 * vz + hh);
+  }
 }
 
 // A sum that is not finite ends the fit as the packed triangle's does.
@@ -557,6 +695,22 @@ void leaveOne(VsfModel* m) {
   resweepSmall(m, was);
 }
 
+// Whether the one column of the effect left out is its last, which stays out whatever small
+// columns have left: the levels cover every row once (vsfCoversEveryRow) and the intercept is
+// still swept, so the last level is the intercept less the others, as it was when the pivots
+// left it out. Its columns need not be taken again, which would cost k s^2.
+bool onlyLastLevelOut(const VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  const int64_t k = st->columns;
+  if (k < 2 || st->swept[k - 1] != '0' ||
+      std::find(st->swept, st->swept + k - 1, '0') != st->swept + k - 1)
+    return false;
+  Block block{m, st};
+  const VsfDiagonalBlock source{&block,        st->columns,   blockCross,
+                                blockDiagonal, blockResponse, st->rankOne};
+  return vsfCoversEveryRow(m, source);
+}
+
 // The save and reload of one state's trial copies.
 void saveOne(VsfStructured* st) {
   std::memcpy(st->savedSwept, st->swept, static_cast<size_t>(st->columns));
@@ -664,48 +818,14 @@ VsfStatus vsfStructuredRefresh(VsfModel* m) {
     return VsfStatus::Ok;
   st->refinedValid = 0;
   const std::vector<int64_t> S = sweptSmall(m);
-  const size_t s = S.size();
-  std::vector<double> inv, w(s), u(s, 0.0);
+  std::vector<double> inv;
   if (!inverseOf(st->reduced, S, inv))
-    return noFactor(m, s);
-  // Row j of B_J^-1 C_J(., S) and the diagonal of B_J^-1 as SweptBlock solves it: for column
-  // 0, (a C_0 - u) / g and a / g; for the others (C_j - c) / D_j with c = (C_0 + D_0 u) / g,
-  // and 1 / D_j - D_0 / (D_j^2 g); u the sum of C_j / D_j over the others.
+    return noFactor(m, S.size());
   const SweptBlock b = sweptBlockOf(*st);
-  const double d0 = b.least >= 0 ? st->diagonal[b.least] : 0.0;
-  const double* C0 = b.least >= 0 ? st->cross + b.least * st->small : nullptr;
-  std::vector<double> c(s, 0.0);
-  std::vector<size_t> nonzero;
-  nonzero.reserve(s);
-  for (int64_t j = 0; j < st->columns && b.least >= 0; ++j)
-    if (st->swept[j] == '1' && j != b.least)
-      for (size_t i = 0; i < s; ++i)
-        u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
-  for (size_t i = 0; i < s && b.least >= 0; ++i)
-    c[i] = (C0[S[i]] + d0 * u[i]) / b.g;
-  for (int64_t j = 0; j < st->columns; ++j) {
-    if (st->swept[j] != '1')
-      continue;
-    const double* C = st->cross + j * st->small;
-    const double d = st->diagonal[j];
-    // Under the indicator codings a level's row of the cross block is zero outside the few
-    // small columns its rows meet (the levels of a joined CLASS effect among them): the form
-    // goes over w's nonzero elements only, which leaves every sum as it was.
-    nonzero.clear();
-    for (size_t i = 0; i < s; ++i) {
-      w[i] = j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / d;
-      if (w[i] != 0.0)
-        nonzero.push_back(i);
-    }
-    double q = 0.0;
-    for (const size_t i : nonzero) {
-      double v = 0.0;
-      for (const size_t t : nonzero)
-        v += inv[i * s + t] * w[t];
-      q += w[i] * v;
-    }
-    st->sweptDiagonal[j] = (j == b.least ? b.a / b.g : 1.0 / d - d0 / (d * d * b.g)) + q;
-  }
+  if (b.least < 0)
+    refreshDiagonal(m, S, inv);
+  else
+    refreshRankOne(m, S, inv, b);
   return VsfStatus::Ok;
 }
 
@@ -770,7 +890,8 @@ void vsfStructuredRetake(VsfModel* m) {
   (void)eachState(m, [m]() -> VsfStatus {
     const VsfStructured* st = m->structured;
     if (!st->inModel ||
-        std::find(st->swept, st->swept + st->columns, '0') == st->swept + st->columns)
+        std::find(st->swept, st->swept + st->columns, '0') == st->swept + st->columns ||
+        onlyLastLevelOut(m))
       return VsfStatus::Ok;
     leaveOne(m);
     return enterOne(m);

@@ -490,12 +490,7 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
   return q;
 }
 
-namespace {
-// Whether the block's columns are indicators that cover every row once (the levels of a CLASS
-// effect under the GLM coding): each column's sum equals its sum of squares and the sums add
-// up to the intercept's. Their sum is then the intercept's column, so with the intercept swept
-// the last of them to come is dependent on the others whatever its pivot's rounding says.
-bool coversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
+bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
   if (block.rankOne != 0.0 || m->sweepFlags[1] != '1' || !vsfRuleCentred(m))
     return false;
   double total = 0.0;
@@ -507,7 +502,6 @@ bool coversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
   }
   return std::fabs(total - m->xpx[diag(1)]) <= 1e-10 * m->xpx[diag(1)];
 }
-} // namespace
 
 // The pivots of a candidate whose own block B of X'X is diagonal, with the model's swept
 // columns S. The block of the swept matrix between its columns is then B - V V' with V the
@@ -551,7 +545,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   bool emptyTaken = false;
   // The rule judges the columns about their means where the intercept is swept.
   const bool aboutMeans = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[diag(1)] > 0.0;
-  const bool partition = coversEveryRow(m, block);
+  const bool partition = vsfCoversEveryRow(m, block);
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';

@@ -41,6 +41,11 @@ struct VsfDiagonalBlock {
   double (*response)(const void* context, int64_t j);
   double rankOne = 0.0;
 };
+// Whether the block's columns are indicators that cover every row once (the levels of a CLASS
+// effect under the GLM coding): each column's sum equals its sum of squares and the sums add
+// up to the intercept's. Their sum is then the intercept's column, so with the intercept swept
+// the last of them to come is dependent on the others whatever its pivot's rounding says.
+[[nodiscard]] bool vsfCoversEveryRow(const VsfModel* model, const VsfDiagonalBlock& block);
 // The trial of adding such an effect to the model by its pivots in column order: the SSE,
 // the number of columns swept and, when `taken` is given, '1' for each column swept ('0'
 // for a column dependent on the model and the columns before it). False when the model's
