@@ -150,6 +150,6 @@ void workPost(std::function<void()> task) { pool().post(std::move(task)); }
 
 int32_t workPoolStarted() { return pool().started(); }
 
-void workPoolFailStarts(bool fail) { pool().failStarts(fail); }
+void workPoolRefuseStarts(bool refuse) { pool().failStarts(refuse); }
 
 } // namespace qrxhost

@@ -27,8 +27,14 @@ void workPost(std::function<void()> task);
 // The number of workers started so far in this process (for tests).
 [[nodiscard]] int32_t workPoolStarted();
 
-// With fail set, every worker start from now on fails as if the system refused a thread (for
-// tests of the fall back to fewer threads); clearing it lets the pool grow again.
+// Whether worker starts fail from now on as if the system refused a thread; what the test
+// switch workPoolFailStarts (workpoolswitch.cpp) sets. Clearing it lets the pool grow again.
+void workPoolRefuseStarts(bool refuse);
+
+#ifdef QRX_WITH_TEST_HOOKS
+// A test switch: with fail set, every worker start from now on fails as if the system refused
+// a thread (for tests of the fall back to fewer threads); clearing it lets the pool grow again.
 void workPoolFailStarts(bool fail);
+#endif
 
 } // namespace qrxhost
