@@ -9,12 +9,14 @@
 #include "host/seams.h"
 #include "host/supervisor.h"
 #include "host/textcase.h"
+#include "host/workpool.h"
 #include "support/stepcodes.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -356,9 +358,20 @@ int32_t statusText(QkHandle*, uint32_t status, char* buffer, int32_t capacity) {
   return n;
 }
 
-// The dispatcher's services: the date-time in seconds, and process statistics (user and
-// system time in microseconds, peak resident size in kilobytes, minor and major faults,
-// voluntary and involuntary context switches, process id). Others are refused.
+// Runs the runs of a qkzruns call on the process's workers.
+int32_t serveRuns(const QkServiceArgs& args) {
+  const int64_t runs = args.words[0];
+  const auto body = reinterpret_cast<QkRunBody>(args.words[1]);
+  void* context = reinterpret_cast<void*>(args.words[2]);
+  if (runs < 0 || runs > INT32_MAX || body == nullptr)
+    return -1;
+  workRuns(static_cast<int32_t>(runs), [body, context](int32_t r) { body(context, r); });
+  return 0;
+}
+
+// The dispatcher's services: the date-time in seconds, process statistics (user and system
+// time in microseconds, peak resident size in kilobytes, minor and major faults, voluntary
+// and involuntary context switches, process id), and runs on the workers. Others are refused.
 int32_t serviceDispatcher(QkHandle*, int32_t service, QkServiceArgs* args, uint32_t) {
   if (!args)
     return -1;
@@ -381,6 +394,8 @@ int32_t serviceDispatcher(QkHandle*, int32_t service, QkServiceArgs* args, uint3
     args->words[7] = static_cast<int64_t>(getpid());
     return 0;
   }
+  if (service == QK_SVC_ZRUNS)
+    return serveRuns(*args);
   return -1;
 }
 

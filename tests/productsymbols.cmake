@@ -2,7 +2,7 @@
 # Run as `cmake -DNM=... -DOBJECTS=a.o|b.o|qrx -P productsymbols.cmake`.
 string(REPLACE "|" ";" objects "${OBJECTS}")
 set(switches "failNamedPool|failUtilityIoAt|refuseOutputRowsAfter|setMemoryFigureForTest"
-             "|failExtensionLoad|refusedOutputRows|utilityIoCount")
+             "|failExtensionLoad|refusedOutputRows|utilityIoCount|workPoolFailStarts")
 string(CONCAT pattern ${switches})
 set(kernel_seen FALSE)
 foreach(object ${objects})

@@ -3,8 +3,8 @@
 // fields are csvrecord.h's; the header, types, errors and windows are csvfile.cpp's.
 #include "host/data/csvblocks.h"
 #include "host/data/csvrecord.h"
+#include "host/workpool.h"
 #include "support/hostif.h"
-#include "support/startthreads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +12,6 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <thread>
 
 #include <fast_float/fast_float.h>
 #if defined(__SSE2__)
@@ -85,8 +84,9 @@ BlockScan scanBlock(const Text& x, size_t lo, size_t hi) {
   return s;
 }
 
-// Runs fn(b) for every block on up to `threads` threads, blocks handed out in order; the
-// threads the system cannot start leave their blocks to those that did. The first exception
+// Runs fn(b) for every block on up to `threads` threads (the caller's and the process's
+// workers), blocks handed out in order; workers the system cannot start or that are busy
+// leave their blocks to the others. The first exception
 // a block throws (memory that could not be had) stops the handing out and is thrown again
 // here, on the caller's thread, once every thread has stopped.
 template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
@@ -104,12 +104,8 @@ template <class Fn> void forEachBlock(size_t count, int threads, Fn&& fn) {
         failure = std::current_exception();
     }
   };
-  const size_t extra = std::min<size_t>(count, static_cast<size_t>(std::max(threads, 1))) - 1;
-  std::vector<std::thread> pool;
-  startThreads(pool, extra, [&](size_t) { return work; });
-  work();
-  for (std::thread& t : pool)
-    t.join();
+  const size_t runs = std::min<size_t>(count, static_cast<size_t>(std::max(threads, 1)));
+  workRuns(static_cast<int32_t>(runs), [&](int32_t) { work(); });
   if (failure)
     std::rethrow_exception(failure);
 }

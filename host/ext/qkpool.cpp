@@ -1,19 +1,20 @@
-// The "qkpool" extension: a fixed pool of std::threads with a FIFO queue. Each queued item
-// runs once on one of the threads; when the queue is empty and no item runs, the event
-// registered by the waiter is posted through the kernel's thread services.
+// The "qkpool" extension: a pool of at most n threads with a FIFO queue, whose threads are the
+// process's workers (host/workpool.h): making a pool starts no thread of its own. Each queued
+// item runs once, with at most n of the pool's items running at a time; when the queue is
+// empty and no item runs, the event registered by the waiter is posted through the kernel's
+// thread services.
 #include "host/ext/qkpool.h"
 
 #include "host/hostlog.h"
 #include "host/kernel.h"
+#include "host/workpool.h"
 #include "support/qkpool.h"
-#include "support/startthreads.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <new>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -21,12 +22,13 @@ struct Puddle {
   QkPuddle ops; // first: the module sees only this
   QkPoolWorker worker = nullptr;
   std::mutex mutex;
-  std::condition_variable wake;
+  std::condition_variable idle; // posted when the last drainer leaves
   std::deque<void*> queue;
-  int running = 0;
+  int running = 0;  // items running
+  int drainers = 0; // tasks on the workers taking items off the queue
+  int limit = 1;    // the most drainers at a time
   bool stopping = false;
   QkEvent* doneEvent = nullptr;
-  std::vector<std::thread> threads;
 };
 
 Puddle* self(QkPuddle* p) { return reinterpret_cast<Puddle*>(p); }
@@ -37,38 +39,46 @@ void postDone(QkEvent* event) {
   ts->post(ts, event);
 }
 
-void run(Puddle* pd) {
+void runItem(Puddle* pd, void* item) {
+  try {
+    pd->worker(&pd->ops, item);
+  } catch (...) {
+    // Nothing may leave a pool thread; the item's own status tells its owner it failed.
+    qrxhost::logLine(HostSeverity::Error, "A work item of the thread pool ended abnormally.");
+  }
+}
+
+// A drainer, on a worker: runs the pool's items until the queue is empty.
+void drain(Puddle* pd) {
   std::unique_lock<std::mutex> lock(pd->mutex);
-  for (;;) {
-    pd->wake.wait(lock, [pd] { return pd->stopping || !pd->queue.empty(); });
-    if (pd->queue.empty())
-      return; // stopping with nothing left
+  while (!pd->queue.empty()) {
     void* item = pd->queue.front();
     pd->queue.pop_front();
     ++pd->running;
     lock.unlock();
-    try {
-      pd->worker(&pd->ops, item);
-    } catch (...) {
-      // Nothing may leave a pool thread; the item's own status tells its owner it failed.
-      qrxhost::logLine(HostSeverity::Error, "A work item of the thread pool ended abnormally.");
-    }
+    runItem(pd, item);
     lock.lock();
     --pd->running;
-    if (pd->running == 0 && pd->queue.empty() && pd->doneEvent != nullptr)
-      postDone(pd->doneEvent);
   }
+  if (pd->running == 0 && pd->doneEvent != nullptr)
+    postDone(pd->doneEvent);
+  if (--pd->drainers == 0)
+    pd->idle.notify_all();
 }
 
 int32_t enqueue(QkPuddle* p, void* item, int32_t, int32_t, int32_t) {
   Puddle* pd = self(p);
+  bool more = false;
   {
     std::lock_guard<std::mutex> lock(pd->mutex);
     if (pd->stopping)
       return -1;
     pd->queue.push_back(item);
+    more = pd->drainers < pd->limit;
+    pd->drainers += more ? 1 : 0;
   }
-  pd->wake.notify_one();
+  if (more)
+    qrxhost::workPost([pd] { drain(pd); });
   return 0;
 }
 
@@ -89,22 +99,25 @@ void waitOver(QkPuddle* p) {
   pd->doneEvent = nullptr;
 }
 
+// Lets the queued items run, then frees the pool once no drainer holds it.
 void shutdown(QkPuddle* p, int32_t, int32_t, int32_t) {
   Puddle* pd = self(p);
   {
-    std::lock_guard<std::mutex> lock(pd->mutex);
+    std::unique_lock<std::mutex> lock(pd->mutex);
     pd->stopping = true;
+    pd->idle.wait(lock, [pd] { return pd->drainers == 0; });
   }
-  pd->wake.notify_all();
-  for (std::thread& t : pd->threads)
-    if (t.joinable())
-      t.join();
   delete pd;
 }
 
 QkPuddle* createPool(QkPoolExtension*, const QkPoolCreateBlock* block, int32_t, int32_t) {
   if (block == nullptr || block->worker == nullptr || block->minThreads < 1 ||
       block->maxThreads < block->minThreads || block->maxThreads > 1024)
+    return nullptr;
+  // Workers the system cannot start (no room for their stacks under an address-space limit)
+  // leave the items to the others: the pool stands with at least minThreads of them.
+  const int32_t workers = qrxhost::workPoolGrow(static_cast<int32_t>(block->maxThreads));
+  if (workers < block->minThreads)
     return nullptr;
   auto* pd = new (std::nothrow) Puddle{};
   if (pd == nullptr)
@@ -114,14 +127,7 @@ QkPuddle* createPool(QkPoolExtension*, const QkPoolCreateBlock* block, int32_t, 
   pd->ops.puddleWaitOver = waitOver;
   pd->ops.puddleShutdown = shutdown;
   pd->worker = block->worker;
-  // Threads the system cannot start (no room for their stacks under an address-space limit)
-  // leave their items to the others: the pool stands with at least minThreads of them.
-  const size_t started = startThreads(pd->threads, static_cast<size_t>(block->maxThreads),
-                                      [pd](size_t) { return [pd] { run(pd); }; });
-  if (started < static_cast<size_t>(block->minThreads)) {
-    shutdown(&pd->ops, 0, 0, 0);
-    return nullptr;
-  }
+  pd->limit = static_cast<int>(std::min<int64_t>(block->maxThreads, workers));
   return &pd->ops;
 }
 
@@ -139,8 +145,6 @@ QkExtension* makeQkpool() {
   return &e->header;
 }
 
-int puddleThreadCount(QkPuddle* puddle) {
-  return puddle ? static_cast<int>(self(puddle)->threads.size()) : 0;
-}
+int puddleThreadCount(QkPuddle* puddle) { return puddle ? self(puddle)->limit : 0; }
 
 } // namespace qrxhost

@@ -1,5 +1,6 @@
-// The host extension "qkpool": a pool of exactly n std::threads that runs each queued item
-// once and posts a kernel event when the queue is empty and no item runs.
+// The host extension "qkpool": a pool of at most n threads, taken from the process's workers,
+// that runs each queued item once and posts a kernel event when the queue is empty and no
+// item runs.
 #pragma once
 
 #include "support/hostif.h"
@@ -10,7 +11,7 @@ namespace qrxhost {
 
 QkExtension* makeQkpool();
 
-// The number of threads of a pool made by the extension (for tests).
+// The most items of a pool made by the extension that run at once (for tests).
 int puddleThreadCount(QkPuddle* puddle);
 
 } // namespace qrxhost

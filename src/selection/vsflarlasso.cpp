@@ -244,6 +244,10 @@ double directionProduct(const VsfModel* m, int32_t first, int32_t j) {
 // The most columns the square is kept for (64 MB).
 constexpr int64_t kSquareColumns = 2896;
 
+// The fewest products times active effects of a run of the square's products given to a
+// thread of their own (as for the kept cross products' below).
+constexpr int64_t kSquareRunTerms = int64_t{1} << 20;
+
 } // namespace
 
 struct VsfLarSquare {
@@ -283,11 +287,13 @@ void keepSquare(const VsfModel* m, VsfLarSquare& q) {
   return true;
 }
 
-// t[c] += row[c] * w over [0, n) for each of `rows` rows in turn, four rows a pass so that t
-// is loaded and stored once for four of them; each element takes the rows' terms in their
+// t[c] += row[c] * w over [c0, c1) for each of `rows` rows in turn, four rows a pass so that
+// t is loaded and stored once for four of them; each element takes the rows' terms in their
 // order, as a pass per row would. GCC adds an AVX2 version, chosen when the program loads.
-__attribute__((target_clones("avx2", "default"))) void
-addRows(double* __restrict t, const double* const* row, const double* w, size_t rows, int64_t n) {
+__attribute__((target_clones("avx2", "default"))) void addRows(double* __restrict t,
+                                                               const double* const* row,
+                                                               const double* w, size_t rows,
+                                                               int64_t c0, int64_t c1) {
   size_t r = 0;
   for (; r + 4 <= rows; r += 4) {
     const double* __restrict a = row[r];
@@ -295,19 +301,20 @@ addRows(double* __restrict t, const double* const* row, const double* w, size_t 
     const double* __restrict c = row[r + 2];
     const double* __restrict d = row[r + 3];
     const double wa = w[r], wb = w[r + 1], wc = w[r + 2], wd = w[r + 3];
-    for (int64_t i = 0; i < n; ++i)
+    for (int64_t i = c0; i < c1; ++i)
       t[i] = (((t[i] + a[i] * wa) + b[i] * wb) + c[i] * wc) + d[i] * wd;
   }
   for (; r < rows; ++r) {
     const double* __restrict a = row[r];
     const double wa = w[r];
-    for (int64_t i = 0; i < n; ++i)
+    for (int64_t i = c0; i < c1; ++i)
       t[i] += a[i] * wa;
   }
 }
 
 // Every column's inner product with the direction: the active effects' rows of the square in
-// the order of the active effects.
+// the order of the active effects, with the columns split over the sweep's threads (each
+// column's terms in the same order whatever the split).
 void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
   std::fill(q.product.begin(), q.product.end(), 0.0);
   thread_local std::vector<const double*> rows;
@@ -319,7 +326,14 @@ void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
     rows.push_back(q.square.data() + m->effectColumn[k] * q.n);
     weights.push_back(m->direction[k]);
   }
-  addRows(q.product.data(), rows.data(), weights.data(), rows.size(), q.n);
+  // The lists are this thread's: the workers get their addresses.
+  const double* const* row = rows.data();
+  const double* weight = weights.data();
+  const size_t count = rows.size();
+  double* out = q.product.data();
+  const int64_t least = kSquareRunTerms / std::max<int64_t>(1, static_cast<int64_t>(count));
+  zparrange(vsfSweepThreads(m), 0, q.n, least,
+            [=](int64_t c0, int64_t c1) { addRows(out, row, weight, count, c0, c1); });
   q.formed = true;
 }
 

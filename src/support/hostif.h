@@ -249,7 +249,13 @@ struct QkServiceArgs {
 enum QkService : int32_t {
   QK_SVC_ZDTTME = 1, // qkzdttme: the current date-time in seconds, into values[0]
   QK_SVC_ZSTATS = 2, // qkzstats: process statistics, eight 64-bit words into words[]
+  // qkzruns: runs words[1](words[2], r) for every r in [0, words[0]) on the caller's thread and
+  // the host's workers, and returns when all have run; words[1] holds a QkRunBody.
+  QK_SVC_ZRUNS = 3,
 };
+
+// The body of a qkzruns service call: run r of the work described by context.
+using QkRunBody = void (*)(void* context, int32_t run);
 
 // The locale object (kernel handle slot 27): when set, the case mapping of host strings
 // goes through its methods (in place on a 32-bit text of the given length).

@@ -1,9 +1,9 @@
 // Splitting the rows of a packed lower triangle over threads for in-memory matrix updates
 // (the sweep and the blocked sweep): each thread gets a run of consecutive rows holding about
 // the same number of elements; and likewise the elements of a vector. The runs go to the
-// workers of one process-wide pool, started when first needed and then reused by every split
-// (never a thread per step); a worker that cannot be started means fewer threads, never an
-// abort. Data passes over pages use the host's thread pool instead.
+// host's one pool of workers through the kernel's qkzruns service, the caller's thread taking
+// part (never a thread per step); workers that cannot be started or are busy leave their runs
+// to the caller, and a kernel without the service leaves them all to it.
 #pragma once
 
 #include <cstdint>
@@ -22,13 +22,6 @@ void zparrows(int32_t threads, int64_t first, int64_t last,
 // `minimum` elements, and returns when all have finished.
 void zparrange(int32_t threads, int64_t first, int64_t last, int64_t minimum,
                const std::function<void(int64_t, int64_t)>& body);
-
-// The number of pool workers started so far in this process (for tests).
-[[nodiscard]] int32_t zparWorkers();
-
-// With fail set, every worker start from now on fails as if the system refused a thread (for
-// tests of the fall back to fewer threads); clearing it lets the pool grow again.
-void zparFailWorkerStarts(bool fail);
 
 // Sets the least run (in elements) that zparrows hands to a thread; negative restores the
 // default (for benchmarks that measure where a split starts to pay).

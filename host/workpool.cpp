@@ -1,0 +1,155 @@
+// The worker pool: a FIFO of tasks served by workers that sleep between tasks, and the split
+// of a piece of work into runs that the caller and the workers claim one at a time. Which
+// thread runs a run decides nothing: each run's work is the same whoever takes it.
+#include "host/workpool.h"
+
+#include "support/startthreads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qrxhost {
+namespace {
+
+// Never more workers than this, whatever a caller asks for.
+constexpr int32_t kMaxWorkers = 255;
+
+class WorkPool {
+public:
+  ~WorkPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_)
+      if (t.joinable() && t.get_id() != std::this_thread::get_id())
+        t.join();
+  }
+
+  int32_t grow(int32_t wanted) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wanted = std::min(wanted, kMaxWorkers);
+    const auto have = static_cast<int32_t>(workers_.size());
+    if (have < wanted && !startFailed_) {
+      const size_t want = static_cast<size_t>(wanted - have);
+      const size_t started =
+          failStarts_ ? 0
+                      : startThreads(workers_, want, [this](size_t) { return [this] { work(); }; });
+      startFailed_ = started < want; // fewer threads from here on
+    }
+    return static_cast<int32_t>(workers_.size());
+  }
+
+  void post(std::function<void()> task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+  }
+
+  [[nodiscard]] int32_t started() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int32_t>(workers_.size());
+  }
+
+  void failStarts(bool fail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failStarts_ = fail;
+    startFailed_ = false;
+  }
+
+private:
+  void work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty())
+        return; // stopping with nothing left
+      std::function<void()> task = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      try {
+        task();
+      } catch (...) {
+        // A task keeps its own failures: nothing may leave a worker.
+      }
+      task = nullptr; // what the task holds goes before the next wait
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> queue_;
+  std::vector<std::thread> workers_;
+  bool stopping_ = false;
+  bool startFailed_ = false;
+  bool failStarts_ = false;
+};
+
+WorkPool& pool() {
+  static WorkPool p;
+  return p;
+}
+
+// One split under way: its runs go to whoever claims them first. Workers hold it by a shared
+// pointer, so one woken after the split is over finds nothing left to claim.
+struct Split {
+  const std::function<void(int32_t)>* body;
+  int32_t runs;
+  std::atomic<int32_t> next{0};
+  std::mutex mutex;
+  std::condition_variable done;
+  int32_t left;
+};
+
+// Runs unclaimed runs of the split and counts them as run.
+void claim(Split& s) {
+  int32_t ran = 0;
+  for (int32_t r = s.next.fetch_add(1); r < s.runs; r = s.next.fetch_add(1), ++ran)
+    (*s.body)(r);
+  if (ran == 0)
+    return;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.left -= ran;
+  if (s.left == 0)
+    s.done.notify_all();
+}
+
+} // namespace
+
+void workRuns(int32_t runs, const std::function<void(int32_t)>& body) {
+  if (runs < 2) {
+    for (int32_t r = 0; r < runs; ++r)
+      body(r);
+    return;
+  }
+  auto split = std::make_shared<Split>();
+  split->body = &body;
+  split->runs = runs;
+  split->left = runs;
+  const int32_t helpers = std::min(pool().grow(runs - 1), runs - 1);
+  for (int32_t h = 0; h < helpers; ++h)
+    pool().post([split] { claim(*split); });
+  claim(*split);
+  std::unique_lock<std::mutex> lock(split->mutex);
+  split->done.wait(lock, [&] { return split->left == 0; });
+}
+
+int32_t workPoolGrow(int32_t wanted) { return pool().grow(wanted); }
+
+void workPost(std::function<void()> task) { pool().post(std::move(task)); }
+
+int32_t workPoolStarted() { return pool().started(); }
+
+void workPoolRefuseStarts(bool refuse) { pool().failStarts(refuse); }
+
+} // namespace qrxhost
