@@ -52,9 +52,10 @@ PENDING = {
     # Found by the oracle's long run: BACKWARD over a spline of degree near 60 with FREQ and
     # WEIGHT reports an error SS 1e-3 below the least squares of the span of its taken
     # columns (seed 100649: 304.0876 against 304.3726, which an exact solution at 400 digits
-    # confirms to 1e-10, so the product's error SS is wrong, not the reference; the last
-    # step's own table gives 304.3726, the selected model, the same step once the stop rule
-    # has undone its trial drop, 304.0876); a BACKWARD CV
+    # confirms to 1e-10, so the product's error SS is wrong, not the reference: the last
+    # step's own table gives 304.3726, while the stop rule's undo of its trial drop re-sweeps
+    # the model and takes another ten of the spline's columns, whose refined error SS,
+    # 304.0876, the selected model then shows beside the recorded step's estimates); a BACKWARD CV
     # PRESS over near copies of a far response against the fold refits (seed 102733: 2.45e6
     # against 6.0e17, all of it from one fold whose refit, of condition 1.1e5, extrapolates to
     # its held-out rows), not yet judged.
