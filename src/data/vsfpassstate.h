@@ -17,6 +17,7 @@ struct VsfScratch;
 struct VsfDataSettings;
 struct VsfLarAhead;
 struct VsfCVExSums;
+struct VsfLeverageFactor;
 
 // The state of one effect in the current fit.
 enum VsfEffectStatus : uint8_t {
@@ -267,6 +268,10 @@ struct VsfPassState {
   // Where the residual pass of a refined least-squares step adds r'r and X'r (null outside
   // that pass).
   double* refineSums;
+  // The PRESS pass's leverages on a nearly dependent design, from a factor of the model's
+  // columns formed afresh (kernels/vsfresid.h); null outside that pass and on sound designs,
+  // where the swept block gives them.
+  const VsfLeverageFactor* leverageFactor;
   // The effects stored dense, in the order of their values in a row.
   int32_t* denseEffectList;
   int32_t denseEffectCount;

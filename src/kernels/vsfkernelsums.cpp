@@ -286,7 +286,9 @@ constinit const VsfKernelUse kVsfCVNobsUse{VsfPageUse::Reads, threePerFold, stor
 constinit const VsfKernelUse kVsfCVYpYUse{VsfPageUse::Reads, onePerFold, storeCVYpY};
 constinit const VsfKernelUse kVsfCVResidsUse{VsfPageUse::Reads, onePerFold, storeCVResids};
 constinit const VsfKernelUse kVsfCVExFoldXpXUse{VsfPageUse::Reads, argLength, storeCVExFoldXpx};
-constinit const VsfKernelUse kVsfPressUse{VsfPageUse::Reads, oneSum, storePress};
+// Summed in page groups, so that a PRESS criterion compares alike on one and eight threads.
+constinit const VsfKernelUse kVsfPressUse{VsfPageUse::Reads, oneSum, storePress, false,
+                                          nullptr,           true};
 constinit const VsfKernelUse kVsfResidsUse{VsfPageUse::Reads, twoSums, storeResids};
 constinit const VsfKernelUse kVsfFunValueUse{VsfPageUse::Reads, oneSum, storeSse};
 constinit const VsfKernelUse kVsfGradientUse{VsfPageUse::Reads, onePerParameterAndY, storeGradient};

@@ -8,6 +8,7 @@
 #include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -86,6 +87,44 @@ double structuredLeverage(const VsfPassState* m, const VsfRowShape& S, const Vsf
   return x * (x * st->leverageDiagonal[j] - 2.0 * sg);
 }
 
+// The row's quadratic form x'A^-1 x over its gathered columns from the swept block s, which
+// holds A^-1.
+double sweptForm(const double* s, const VsfGathered& g) {
+  double q = 0.0;
+  const size_t n = g.col.size();
+  for (size_t i = 0; i < n; ++i) {
+    double inner = 0.0;
+    for (size_t j = 0; j < i; ++j)
+      inner += s[sym(g.col[i], g.col[j])] * g.val[j];
+    q += g.val[i] * (2.0 * inner + s[sym(g.col[i], g.col[i])] * g.val[i]);
+  }
+  return q;
+}
+
+// The same form from the factor: |L^-1 D x|^2 by forward substitution from the row's first
+// place.
+double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
+  thread_local std::vector<double> z;
+  z.assign(static_cast<size_t>(f.count), 0.0);
+  int64_t first = f.count;
+  for (size_t i = 0; i < g.col.size(); ++i) {
+    const int32_t p = f.place[static_cast<size_t>(g.col[i])];
+    z[static_cast<size_t>(p)] = g.val[i] * f.scale[static_cast<size_t>(p)];
+    first = std::min<int64_t>(first, p);
+  }
+  double q = 0.0;
+  for (int64_t i = first; i < f.count; ++i) {
+    const double* row = f.lower.data() + i * (i + 1) / 2;
+    double v = z[static_cast<size_t>(i)];
+    for (int64_t j = first; j < i; ++j)
+      v -= row[j] * z[static_cast<size_t>(j)];
+    v /= row[i];
+    z[static_cast<size_t>(i)] = v;
+    q += v * v;
+  }
+  return q;
+}
+
 double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local VsfGathered g;
@@ -100,14 +139,9 @@ double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
       return;
     gather(m, S, r, g);
     const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
-    double q = structuredLeverage(m, S, r, g);
-    const size_t n = g.col.size();
-    for (size_t i = 0; i < n; ++i) {
-      double inner = 0.0;
-      for (size_t j = 0; j < i; ++j)
-        inner += s[sym(g.col[i], g.col[j])] * g.val[j];
-      q += g.val[i] * (2.0 * inner + s[sym(g.col[i], g.col[i])] * g.val[i]);
-    }
+    const double q =
+        structuredLeverage(m, S, r, g) +
+        (m->leverageFactor != nullptr ? factorForm(*m->leverageFactor, g) : sweptForm(s, g));
     const double h = v * q;
     if (std::fabs(h - 1.0) > 1e-8) {
       const double e = res / (1.0 - h);

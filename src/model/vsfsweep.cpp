@@ -9,6 +9,7 @@
 #include "kernels/vsfxpx.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfpressfactor.h"
 #include "model/vsfrefine.h"
 #include "model/vsfsplitsums.h"
 #include "model/vsfstructured.h"
@@ -876,7 +877,15 @@ VsfStatus vsfComputePress(VsfModel* m) {
   m->press = 0.0;
   vsfStructuredPressSetUp(m);
   vsfStructuredSetEstimates(m);
-  const VsfStatus rc = vsfDataPass(m, vsfPress, vsfPress_t, 0);
+  // A nearly dependent design's leave-one-out residuals divide residuals of rounding size by
+  // 1 - h of rounding size: its coefficients are refined on the rows first, as the step's
+  // record would refine them, and its leverages come from a factor formed afresh.
+  VsfLeverageFactor factor;
+  m->leverageFactor = vsfLeverageFactorFor(m, factor) ? &factor : nullptr;
+  VsfStatus rc = m->leverageFactor != nullptr ? vsfRefineStep(m) : VsfStatus::Ok;
+  if (rc == VsfStatus::Ok)
+    rc = vsfDataPass(m, vsfPress, vsfPress_t, 0);
+  m->leverageFactor = nullptr;
   if (rc != VsfStatus::Ok)
     m->press = hostMissing(); // never a partial sum
   return rc;
