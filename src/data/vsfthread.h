@@ -34,8 +34,9 @@ struct VsfKernelUse {
   // page's end, and adds them when told the visit is over.
   void (*spanPages)(bool open) = nullptr;
   // Whether its threaded form's sums may be formed in page groups (the grouped road): a
-  // buffer per group of pages, summed in group order, whichever thread adds into it.
-  bool groupsPages = false;
+  // buffer per group of pages, summed in group order, whichever thread adds into it. Every
+  // pass with sums takes it, so that 1, 2, 3, 4, 6 and 8 threads give the same bits.
+  bool groupsPages = true;
 };
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms

@@ -442,20 +442,37 @@ void complementOf(const double* total, double* part, int64_t n) {
     part[i] = total[i] - part[i];
 }
 
-// The sums of the pass: the page files' pages in file order into one buffer, so that every
-// sum takes its rows in the serial pass's order whatever the number of page files (one a
-// thread): these sums do not depend on the thread count, as the packed road's shared
-// triangle's do not (a buffer per file, added afterwards, gave other last bits on 8 threads).
+// Every page into one buffer in the order the rows were read (page k is page k / F of file
+// k % F), so that every sum takes its rows in the single thread's order whatever the number
+// of page files (one a thread): these sums do not depend on the thread count, as the packed
+// road's shared triangle's do not. Visiting file after file took the pages in another order
+// on every thread count. Pages on disk are visited file after file.
+[[nodiscard]] VsfStatus readOrderPass(VsfModel* m, double* total, int64_t L) {
+  VsfBagVec* vec = m->bags;
+  const uint32_t F = vec != nullptr ? vec->count : 0;
+  VsfStatus rc = VsfStatus::Ok;
+  if (F > 0 && vsfAllPagesInMemory(vec)) {
+    vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
+      VsfUtilFile* rec = &vec->files[f];
+      rec->page.buffer = rec->memPages[j];
+      rec->page.pageNumber = 0;
+      rc = vsfStructuredXpX_t(m, &rec->page, total, L);
+      return rc == VsfStatus::Ok;
+    });
+    return rc;
+  }
+  for (uint32_t f = 0; f < F && rc == VsfStatus::Ok; ++f)
+    rc = vsfUtilReadByThreads(m, vsfStructuredXpX_t, total, L, &vec->files[f]);
+  return rc;
+}
+
+// The sums of the pass, placed in the model's and the folds' records.
 [[nodiscard]] VsfStatus structuredSums(VsfModel* m) {
   VsfStructured* st = m->structured;
   const int64_t L = vsfStructuredXpXLength(m);
-  const uint32_t F = m->bags != nullptr ? m->bags->count : 0;
   std::vector<double> total(static_cast<size_t>(L), 0.0);
-  for (uint32_t f = 0; f < F; ++f)
-    if (const VsfStatus rc =
-            vsfUtilReadByThreads(m, vsfStructuredXpX_t, total.data(), L, &m->bags->files[f]);
-        rc != VsfStatus::Ok)
-      return vsfReportPassFailure(m, rc);
+  if (const VsfStatus rc = readOrderPass(m, total.data(), L); rc != VsfStatus::Ok)
+    return vsfReportPassFailure(m, rc);
   st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
   if (st->offDiagonal)
     return VsfStatus::Ok;
