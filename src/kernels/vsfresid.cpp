@@ -7,6 +7,7 @@
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
+#include "support/threadscratch.h"
 
 #include <cmath>
 #include <vector>
@@ -88,7 +89,8 @@ double structuredLeverage(const VsfPassState* m, const VsfRowShape& S, const Vsf
 
 double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local VsfGathered g;
+  thread_local ThreadScratch<VsfGathered> gScratch;
+  VsfGathered& g = gScratch.get();
   double sum = 0.0;
   const double* s = m->sweptXpx;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -119,7 +121,8 @@ double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
 
 void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local VsfGathered g;
+  thread_local ThreadScratch<VsfGathered> gScratch;
+  VsfGathered& g = gScratch.get();
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)
       return;
