@@ -17,6 +17,7 @@
 #include "host/runner/transcript.h"
 #include "host/supervisor.h"
 #include "runnerfiles.h"
+#include "support/startthreads.h"
 
 #include <cerrno>
 #include <csignal>
@@ -105,16 +106,28 @@ void removeRunFilesOnSignals() {
     sigaddset(&set, sig);
   if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
     return;
-  std::thread([] {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0)
-      return;
-    qrxhost::removeUtilityFiles(true);
-    qrxhost::removePendingOutputFiles();
-    std::signal(sig, SIG_DFL);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    std::raise(sig);
-  }).detach();
+  std::vector<std::thread> watcher;
+  const size_t started = startThreads(watcher, 1, [](size_t) {
+    return [] {
+      int sig = 0;
+      if (sigwait(&set, &sig) != 0)
+        return;
+      qrxhost::removeUtilityFiles(true);
+      qrxhost::removePendingOutputFiles();
+      std::signal(sig, SIG_DFL);
+      pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+      std::raise(sig);
+    };
+  });
+  if (started == 1) {
+    watcher.front().detach();
+    return;
+  }
+  // No thread to wait for them: the signals keep their default action, and the run says
+  // that one would leave its files behind.
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  std::cerr << "qrx: no thread could be started to watch for interrupts; an interrupt will "
+               "leave the run's utility files and unfinished outputs behind\n";
 }
 
 // The listing file's stream: its text goes through an OutFile, so that a failed write keeps

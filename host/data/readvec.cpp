@@ -10,6 +10,7 @@
 #include "host/output/numformat.h"
 #include "host/supervisor.h"
 #include "host/textcase.h"
+#include "support/threadscratch.h"
 
 #include <algorithm>
 #include <cassert>
@@ -267,7 +268,8 @@ namespace {
 // emptied when it reaches kKeptTexts entries, so that continuous values cannot grow it.
 constexpr size_t kKeptTexts = size_t{1} << 18;
 const std::string& bestText(double value) {
-  thread_local std::unordered_map<uint64_t, std::string> kept;
+  thread_local ThreadScratch<std::unordered_map<uint64_t, std::string>> keptScratch;
+  std::unordered_map<uint64_t, std::string>& kept = keptScratch.get();
   uint64_t bits = 0;
   std::memcpy(&bits, &value, sizeof bits);
   if (auto it = kept.find(bits); it != kept.end())

@@ -140,6 +140,19 @@ VsfStatus vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, v
   return vsfWritePageInMultiFiles(&v, k, page);
 }
 
+namespace {
+
+// Takes up to `wanted` buffers from what the reserve may still make; 0 when it may make none.
+size_t takeAllowance(VsfPageReserve* reserve, size_t wanted) {
+  std::lock_guard<std::mutex> lock(reserve->mutex);
+  const size_t count =
+      std::min<size_t>(wanted, static_cast<size_t>(std::max<int64_t>(reserve->allowance, 0)));
+  reserve->allowance -= static_cast<int64_t>(count);
+  return count;
+}
+
+} // namespace
+
 bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
   assert(reserve->pageSize > 0 && reserve->target >= 0 && "a reserve of pages of one size");
   const size_t pages = static_cast<size_t>(reserve->target);
@@ -151,8 +164,11 @@ bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
     }
     // Blocks of at least kVsfReserveBlockBytes: fewer, larger blocks, each a mapping of its
     // own, keep the threads' first touches from queueing behind one another as much.
-    const size_t count = std::max(pages, (kVsfReserveBlockBytes + reserve->pageSize - 1) /
-                                             static_cast<size_t>(reserve->pageSize));
+    const size_t count =
+        takeAllowance(reserve, std::max(pages, (kVsfReserveBlockBytes + reserve->pageSize - 1) /
+                                                   static_cast<size_t>(reserve->pageSize)));
+    if (count == 0)
+      return false;
     auto* block = static_cast<unsigned char*>(
         reserve->pool->allocate(reserve->pool, count * reserve->pageSize, kQkZeroed));
     if (block == nullptr)

@@ -51,6 +51,9 @@ struct VsfPageReserve {
   QkPool* pool = nullptr;
   uint32_t pageSize = 0;
   int32_t target = 0; // buffers to keep ready
+  // Buffers it may still make: no more than the pages the files hold in memory, so that
+  // under a small memory figure its blocks take no memory the plan gave elsewhere.
+  int64_t allowance = 0;
   std::mutex mutex;
   std::vector<void*> ready;
 };

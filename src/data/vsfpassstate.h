@@ -142,7 +142,8 @@ struct VsfPassState {
   ThreadPuddle* puddle;
   QkPool* pool; // the "model pool"; null between fits
 
-  const VsfDataSettings* dataSettings;
+  // Not const: the fit's memory plan may lower the page thread count (vsfPlanCrossProducts).
+  VsfDataSettings* dataSettings;
   VsfResampler* resampler;
 
   // Data totals, written by vsfData.

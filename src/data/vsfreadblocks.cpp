@@ -420,14 +420,19 @@ private:
   if (bags == nullptr || bags->count == 0)
     return false;
   const uint32_t size = bags->files[0].page.pageSize;
-  for (uint32_t i = 0; i < bags->count; ++i)
+  int64_t inMemory = 0; // the pages still to be written that the files hold in memory
+  for (uint32_t i = 0; i < bags->count; ++i) {
     if (bags->files[i].page.pageSize != size || bags->files[i].memLimit <= 0)
       return false;
+    inMemory += std::max<int64_t>(bags->files[i].memLimit - bags->files[i].memPageCount, 0);
+  }
   const int64_t bytes = 2 * static_cast<int64_t>(road.blockRows) * road.width * 8;
   reserve->pool = p.pagePool;
   reserve->pageSize = size;
-  reserve->target = static_cast<int32_t>(std::clamp<int64_t>(bytes / size + 1, 8, 1024));
-  return size > 0;
+  reserve->allowance = inMemory;
+  reserve->target = static_cast<int32_t>(
+      std::min<int64_t>(std::clamp<int64_t>(bytes / size + 1, 8, 1024), inMemory));
+  return size > 0 && reserve->target > 0;
 }
 
 // Whether the workers may copy the rows onto their pages after the main thread has placed

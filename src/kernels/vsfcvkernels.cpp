@@ -11,6 +11,7 @@
 #include "kernels/vsfxpx.h"
 #include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
+#include "support/threadscratch.h"
 
 #include <vector>
 
@@ -39,7 +40,8 @@ template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* pag
   const VsfRowShape S = vsfRowShape(m);
   return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
     // The row's residual under its fold's model, fitted without the fold's rows.
-    thread_local VsfGathered g;
+    thread_local ThreadScratch<VsfGathered> gScratch;
+    VsfGathered& g = gScratch.get();
     const VsfFoldRecord& F = m->folds[k];
     vsfGatherSwept(m, S, r, F.sweepFlags, g);
     const double res = vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r);
@@ -82,7 +84,8 @@ void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const int32_t n = X.order, K = m->foldCount;
   const int64_t L = X.foldLength();
   const double* shift = X.shift.data();
-  thread_local FoldRows P;
+  thread_local ThreadScratch<FoldRows> pScratch;
+  FoldRows& P = pScratch.get();
   P.start(K, n);
   double& unplaced = sums[K * L];
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -151,7 +154,8 @@ VsfStatus vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, in
 
 VsfStatus vsfCVResids(VsfPassState* m, QkPageDescriptor* page) {
   // Per-page sums first, so that the records see the same additions as the threaded form.
-  thread_local std::vector<double> sums;
+  thread_local ThreadScratch<std::vector<double>> sumsScratch;
+  std::vector<double>& sums = sumsScratch.get();
   sums.assign(static_cast<size_t>(m->foldCount), 0.0);
   const VsfStatus rc = cvResidsBody(m, page, sums.data());
   for (int32_t k = 0; k < m->foldCount; ++k)

@@ -7,6 +7,7 @@
 
 #include "kernels/vsfrankk.h"
 #include "numerics/packedtri.h"
+#include "support/threadscratch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,7 +35,8 @@ struct Panels {
 };
 
 Panels& panels() {
-  thread_local Panels p;
+  thread_local ThreadScratch<Panels> pScratch;
+  Panels& p = pScratch.get();
   return p;
 }
 

@@ -7,6 +7,7 @@
 #include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrowwalk.h"
 #include "numerics/packedtri.h"
+#include "support/threadscratch.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -209,8 +210,11 @@ struct SplitTerms {
 // holds the residual's sum until vsfSplitCorrect centres the levels' sums with it.
 void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local SplitTerms T;
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<SplitTerms> tScratch;
+  SplitTerms& T = tScratch.get();
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   T.build(m, m->pathBeta);
   vsfDenseEffects(m, effect, offset);
   // The correlations follow the path's coefficients, the SSE the reported (elastic-net
@@ -241,8 +245,11 @@ void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bo
 // vsfLarAvec on split levels stored sparse: the candidates' products with the direction.
 void splitAvecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local SplitTerms T;
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<SplitTerms> tScratch;
+  SplitTerms& T = tScratch.get();
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   T.build(m, m->direction);
   vsfDenseEffects(m, effect, offset);
   auto candidate = [m](int32_t e) {
@@ -273,8 +280,10 @@ void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
     return;
   }
   const VsfRowShape S = vsfRowShape(m);
-  thread_local PathTerms T;
-  thread_local Targets K;
+  thread_local ThreadScratch<PathTerms> tScratch;
+  PathTerms& T = tScratch.get();
+  thread_local ThreadScratch<Targets> kScratch;
+  Targets& K = kScratch.get();
   const bool ls = vsfMethodLsCoefficients(m->options->method);
   T.build(m, true, kBeta | (ls ? kLs : 0) | (S.xcv && !ls ? kDir : 0));
   K.clear();
@@ -317,7 +326,8 @@ void aheadBody(VsfPassState* m, QkPageDescriptor* page, double* sse) {
   const VsfRowShape S = vsfRowShape(m);
   const VsfLarAhead& A = *m->larAhead;
   const size_t n = A.offsets.size();
-  thread_local std::vector<PathTerms> T;
+  thread_local ThreadScratch<std::vector<PathTerms>> tScratch;
+  std::vector<PathTerms>& T = tScratch.get();
   if (T.size() < n)
     T.resize(n);
   for (size_t i = 0; i < n; ++i)
@@ -341,8 +351,10 @@ void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
     return;
   }
   const VsfRowShape S = vsfRowShape(m);
-  thread_local PathTerms T;
-  thread_local Targets K;
+  thread_local ThreadScratch<PathTerms> tScratch;
+  PathTerms& T = tScratch.get();
+  thread_local ThreadScratch<Targets> kScratch;
+  Targets& K = kScratch.get();
   T.build(m, false, kDir);
   K.clear();
   const VsfScreenMethod screen = m->options->screen;
@@ -369,8 +381,10 @@ void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
 // direction products of the same effects.
 void sasviOutBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool direction) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local PathTerms T;
-  thread_local Targets K;
+  thread_local ThreadScratch<PathTerms> tScratch;
+  PathTerms& T = tScratch.get();
+  thread_local ThreadScratch<Targets> kScratch;
+  Targets& K = kScratch.get();
   T.build(m, false, kBeta | (direction ? kDir : 0));
   K.clear();
   for (int32_t i = 0; i < m->screenOutCount; ++i)
@@ -391,8 +405,10 @@ void sasviOutBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, boo
 
 void sasviAvecOutBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local PathTerms T;
-  thread_local Targets K;
+  thread_local ThreadScratch<PathTerms> tScratch;
+  PathTerms& T = tScratch.get();
+  thread_local ThreadScratch<Targets> kScratch;
+  Targets& K = kScratch.get();
   T.build(m, false, kDir);
   K.clear();
   for (int32_t i = 0; i < m->screenNewCount; ++i)
@@ -410,7 +426,8 @@ void sasviAvecOutBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) 
 void plainCorrBody(VsfPassState* m, QkPageDescriptor* page, double* corr) {
   const VsfRowShape S = vsfRowShape(m);
   const double* sw = m->sweptXpx;
-  thread_local Targets K;
+  thread_local ThreadScratch<Targets> kScratch;
+  Targets& K = kScratch.get();
   K.clear();
   for (int32_t k = 0; k < m->effectCount; ++k)
     if (m->effectStatus[k] == VES_CANDIDATE && m->effectColumns[k] == 1 && m->sparseSlot[k] < 0)

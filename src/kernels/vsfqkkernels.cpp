@@ -8,6 +8,7 @@
 #include "data/vsfthread.h"
 #include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrowwalk.h"
+#include "support/threadscratch.h"
 
 #include <vector>
 
@@ -95,7 +96,8 @@ struct Terms {
 
 void lossBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withGradient) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local Terms T;
+  thread_local ThreadScratch<Terms> tScratch;
+  Terms& T = tScratch.get();
   T.build(m, withGradient);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double mult) {
     const double e = T.error(m, S, r);
@@ -107,7 +109,8 @@ void lossBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
 
 void validateBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local Terms T;
+  thread_local ThreadScratch<Terms> tScratch;
+  Terms& T = tScratch.get();
   T.build(m, false);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     double* into = nullptr;

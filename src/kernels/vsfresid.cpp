@@ -7,6 +7,7 @@
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
+#include "support/threadscratch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -127,7 +128,8 @@ double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
 
 double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local VsfGathered g;
+  thread_local ThreadScratch<VsfGathered> gScratch;
+  VsfGathered& g = gScratch.get();
   double sum = 0.0;
   const double* s = m->sweptXpx;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -153,7 +155,8 @@ double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
 
 void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local VsfGathered g;
+  thread_local ThreadScratch<VsfGathered> gScratch;
+  VsfGathered& g = gScratch.get();
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)
       return;

@@ -7,6 +7,7 @@
 
 #include "kernels/vsfrowwalk.h"
 #include "support/hostif.h"
+#include "support/threadscratch.h"
 #include "support/vsfoptions.h"
 
 #include <vector>
@@ -38,7 +39,9 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
   const bool noint = m->options != nullptr && m->options->noint != 0;
   const double ybar = m->sumWY;
   // The single-column effects stored dense, listed once a page: split values stay raw.
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   if (byEffect)
     vsfDenseEffects(m, effect, offset);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -94,8 +97,10 @@ template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
     return;
   // The weighted columns stored dense, listed once a page: split levels stored sparse take
   // their weight in their scale (vsfSplitScale), and a row visits only its dense values.
-  thread_local std::vector<int32_t> offset;
-  thread_local std::vector<double> weight;
+  thread_local ThreadScratch<std::vector<int32_t>> offsetScratch;
+  std::vector<int32_t>& offset = offsetScratch.get();
+  thread_local ThreadScratch<std::vector<double>> weightScratch;
+  std::vector<double>& weight = weightScratch.get();
   offset.clear();
   weight.clear();
   if (m->options != nullptr && m->options->parmStandardize)

@@ -11,10 +11,12 @@
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "numerics/zvector.h"
+#include "support/threadscratch.h"
 
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -118,6 +120,8 @@ struct PendingRows {
 // rows of pages held in memory wait past their page's end, so that the blocks are full even
 // where a page holds a few wide rows; the span's end adds them. Outside a span every page
 // adds its own rows.
+static_assert(std::is_trivially_destructible_v<PendingRows>,
+              "a thread_local that registers no destructor");
 thread_local PendingRows tPending;
 thread_local bool tSpanning = false;
 
@@ -179,7 +183,9 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
 template <class Target>
 VsfStatus splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   vsfDenseEffects(m, effect, offset);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w))
@@ -223,7 +229,9 @@ VsfStatus splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, 
 // The entering effect's row of the model's X'X: its products with the in-model columns.
 [[nodiscard]] VsfStatus splitEffBody(VsfPassState* m, QkPageDescriptor* page, double* R) {
   const int32_t k = m->inModelList[m->inModelCount - 1];
-  thread_local std::vector<int32_t> column, offset;
+  thread_local ThreadScratch<std::vector<int32_t>> columnScratch, offsetScratch;
+  std::vector<int32_t>& column = columnScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   column.clear();
   offset.clear();
   for (int32_t i = 0; i < m->inModelCount; ++i) {
@@ -242,7 +250,9 @@ VsfStatus splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, 
 // column here: their products with every parameter, target(-1, b)[1 + p] for the b-th.
 template <class Target>
 [[nodiscard]] VsfStatus splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   vsfDenseEffects(m, effect, offset);
   for (int32_t& e : effect)
     e = 1 + m->parmOffset[e];
@@ -438,9 +448,12 @@ struct PageTerm {
 // so that a column is read and written once per page. Every element still receives its
 // terms one after another in row order.
 void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
-  thread_local std::vector<double*> into;
-  thread_local std::vector<const double*> xs;
-  thread_local std::vector<double> vs;
+  thread_local ThreadScratch<std::vector<double*>> intoScratch;
+  std::vector<double*>& into = intoScratch.get();
+  thread_local ThreadScratch<std::vector<const double*>> xsScratch;
+  std::vector<const double*>& xs = xsScratch.get();
+  thread_local ThreadScratch<std::vector<double>> vsScratch;
+  std::vector<double>& vs = vsScratch.get();
   into.clear();
   vs.clear();
   if (rows == 1) {
@@ -486,9 +499,12 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const int32_t last = m->inModelList[m->inModelCount - 1];
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
-  thread_local std::vector<double*> into;
-  thread_local std::vector<double> by;
-  thread_local std::vector<PageTerm> pending;
+  thread_local ThreadScratch<std::vector<double*>> intoScratch;
+  std::vector<double*>& into = intoScratch.get();
+  thread_local ThreadScratch<std::vector<double>> byScratch;
+  std::vector<double>& by = byScratch.get();
+  thread_local ThreadScratch<std::vector<PageTerm>> pendingScratch;
+  std::vector<PageTerm>& pending = pendingScratch.get();
   pending.clear();
   int32_t rows = 0;
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {

@@ -102,13 +102,38 @@ double vsfFitMemoryLeft(const VsfModel* m) {
   return memory;
 }
 
+namespace {
+
+// Where the page threads' buffers leave the cross products too little but one thread would
+// not, the data passes go to one thread. The read preparation could not count the
+// cross products whole (the CLASS levels and the folds' copies are known only now). The page
+// files stay as they were read: a pass over more files than threads visits every page on
+// this thread in the order the rows were read, which gives the sums of a one-thread run.
+bool passesOnOneThread(const VsfModel* m, double need) {
+  VsfDataSettings* s = m->dataSettings;
+  if (s == nullptr || s->threadCount <= 1)
+    return false;
+  const int32_t threads = s->threadCount;
+  s->threadCount = 1;
+  if (need > vsfFitMemoryLeft(m)) {
+    s->threadCount = threads;
+    return false;
+  }
+  s->threadingOn = 0;
+  s->threadBudget.limit = VTL_MEMORY;
+  vsfLog(VsfMsg::NotEnoughMemoryForThreads);
+  return true;
+}
+
+} // namespace
+
 VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraBytes) {
   // A triangle past the largest the procedure supports is refused by its own message.
   if (vsfMemTri(columns) < 0)
     return VsfStatus::Ok;
   const double need = vsfCrossProductBytes(m, columns) + extraBytes;
   const double left = vsfFitMemoryLeft(m);
-  if (need <= left)
+  if (need <= left || passesOnOneThread(m, need))
     return VsfStatus::Ok;
   int32_t effect = -1;
   int64_t effectColumns = 0;

@@ -11,6 +11,7 @@
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
+#include "support/threadscratch.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -53,7 +54,8 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
 template <bool laidOut>
 void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local VsfGathered g;
+  thread_local ThreadScratch<VsfGathered> gScratch;
+  VsfGathered& g = gScratch.get();
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w))
       return;

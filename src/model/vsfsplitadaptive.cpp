@@ -12,6 +12,7 @@
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "support/notbuilt.h"
+#include "support/threadscratch.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -35,14 +36,18 @@ struct Layout {
 };
 
 Layout layoutOf(const VsfPassState* m) {
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   vsfDenseEffects(m, effect, offset);
   return Layout{static_cast<int64_t>(effect.size()), m->effectCount};
 }
 
 void fitSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   vsfDenseEffects(m, effect, offset);
   const Layout L = layoutOf(m);
   double* G = B + L.gram();
@@ -99,7 +104,9 @@ int64_t residualSumsLength(const VsfPassState* m, int64_t) {
 
 void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local std::vector<int32_t> effect, offset;
+  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
+  std::vector<int32_t>& effect = effectScratch.get();
+  std::vector<int32_t>& offset = offsetScratch.get();
   vsfDenseEffects(m, effect, offset);
   const int64_t d = static_cast<int64_t>(effect.size());
   const double* b = m->splitFitSums;

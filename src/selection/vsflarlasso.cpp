@@ -18,6 +18,7 @@
 #include "support/hoststubs.h"
 #include "support/seams.h"
 #include "support/testthread.h"
+#include "support/threadscratch.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 #include "support/zparrows.h"
@@ -125,12 +126,12 @@ struct ActiveBlock {
   std::vector<double> x, y, run; // the vector, the product, a gathered run of a row
   std::vector<int32_t> byColumn; // per column: its active effect, -1 for none
 };
-thread_local ActiveBlock tBlock;
+thread_local ThreadScratch<ActiveBlock> tBlock;
 
 // The active set's effects ordered by column into tBlock (a scan of the columns rather than
 // a sort), with room for the products.
 ActiveBlock& activeBlock(const VsfModel* m, int32_t first) {
-  ActiveBlock& b = tBlock;
+  ActiveBlock& b = tBlock.get();
   int64_t columns = 0;
   for (int32_t p = first; p < m->inModelCount; ++p)
     columns = std::max(columns, int64_t{m->effectColumn[m->inModelList[p]]} + 1);
@@ -317,8 +318,10 @@ __attribute__((target_clones("avx2", "default"))) void addRows(double* __restric
 // column's terms in the same order whatever the split).
 void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
   std::fill(q.product.begin(), q.product.end(), 0.0);
-  thread_local std::vector<const double*> rows;
-  thread_local std::vector<double> weights;
+  thread_local ThreadScratch<std::vector<const double*>> rowsScratch;
+  std::vector<const double*>& rows = rowsScratch.get();
+  thread_local ThreadScratch<std::vector<double>> weightsScratch;
+  std::vector<double>& weights = weightsScratch.get();
   rows.clear();
   weights.clear();
   for (int32_t p = first; p < m->inModelCount; ++p) {
@@ -446,11 +449,11 @@ bool crossKept(const VsfModel* m, int32_t first) {
 // the kept columns are (effectFirstColumn): an active effect's kept column at a time over
 // contiguous memory, each product's terms in the order of the active effects, with the
 // columns split over the sweep's threads. The step's correlations reuse them.
-thread_local std::vector<double> tKeptProducts;
+thread_local ThreadScratch<std::vector<double>> tKeptProducts;
 
 void keptProducts(const VsfModel* m, int32_t first) {
   const int64_t N = m->parmCount + 1;
-  std::vector<double>& t = tKeptProducts;
+  std::vector<double>& t = tKeptProducts.get();
   t.assign(static_cast<size_t>(N), 0.0);
   double* out = t.data();
   const int64_t active = std::max<int64_t>(1, m->inModelCount - first);
@@ -484,7 +487,7 @@ enum class Road { Packed, Kept, Pages };
   }
   if (road == Road::Kept) {
     keptProducts(m, first);
-    const double* t = tKeptProducts.data();
+    const double* t = tKeptProducts.get().data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
         m->dirCorr[j] = t[m->effectFirstColumn[j]];
@@ -724,7 +727,7 @@ double matrixSse(const VsfModel* m, int32_t first) {
 // road formed them, else +-A, which the equiangular direction gives it.
 [[nodiscard]] double activeProduct(const VsfModel* m, int32_t first, int32_t k, Road road) {
   if (road == Road::Kept)
-    return tKeptProducts[static_cast<size_t>(m->effectFirstColumn[k])];
+    return tKeptProducts.get()[static_cast<size_t>(m->effectFirstColumn[k])];
   if (road == Road::Pages)
     return m->dirCorr[k];
   const VsfLarSquare* q = m->larSquare;
@@ -787,7 +790,7 @@ thread_local bool tAhead = false;
       m->sse = m->sweptXpx[0];
   } else if (road == Road::Kept) {
     // Every effect's direction product was formed with the candidates'.
-    const double* t = tKeptProducts.data();
+    const double* t = tKeptProducts.get().data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] != VES_INTERCEPT)
         m->corr[j] -= gamma * t[m->effectFirstColumn[j]];

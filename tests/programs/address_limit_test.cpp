@@ -85,11 +85,14 @@ protected:
     return write(data + ".qrx", options + "proc varsifter data=" + data +
                                     "; model y = x1 / selection=none; run;\n");
   }
-  clitest::Outcome limited(uint64_t kb, const std::string& prog, const std::string& options) {
+  // `limits` are more ulimit settings, given before the address-space limit.
+  clitest::Outcome limited(uint64_t kb, const std::string& prog, const std::string& options,
+                           const std::string& limits = "") {
     std::filesystem::create_directories(dir / "util");
-    return clitest::shell("ulimit -v " + std::to_string(kb) + " && ASAN_OPTIONS=detect_leaks=0 '" +
-                          QRX_BINARY + "' --work '" + dir.string() + "' -o UTILPATH='" +
-                          (dir / "util").string() + "' " + options + " '" + prog + "'");
+    return clitest::shell(limits + "ulimit -v " + std::to_string(kb) +
+                          " && ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY + "' --work '" +
+                          dir.string() + "' -o UTILPATH='" + (dir / "util").string() + "' " +
+                          options + " '" + prog + "'");
   }
   // The least limit for the small file on one thread.
   uint64_t leastForSmall() {
@@ -176,6 +179,19 @@ TEST_F(Limited, ThreadsThatCannotStartAndHugeFieldsEndWithoutASignal) {
     EXPECT_TRUE(has(t, "tailed.csv")) << t.out;
     EXPECT_FALSE(utilityFilesLeft());
   }
+}
+
+// Threads whose stacks (here 4 GB each, the stack limit) cannot fit under the address-space
+// limit, the runner's interrupt watcher among them: the runner says that an interrupt would
+// leave files behind, and the run goes on or ends with a message, never by a signal.
+TEST_F(Limited, AnInterruptWatcherThatCannotStartIsSaid) {
+  const uint64_t least = leastForSmall();
+  ASSERT_GT(least, 0u) << "no room for the run";
+  const clitest::Outcome r =
+      limited(least + 12 * 1024, program("small"), "-o THREADS=NO", "ulimit -s 4000000 && ");
+  EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status << r.out;
+  EXPECT_TRUE(has(r, "no thread could be started to watch for interrupts")) << r.out;
+  EXPECT_FALSE(utilityFilesLeft());
 }
 
 // At full size (the label "long"): a file of 6 GB whose tail is NUL bytes (sparse), read

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -43,6 +44,39 @@ TEST(MemoryPlan, CrossProductsBeyondTheMemoryEndTheStepWithTheirSize) {
       runManyLevels("memsize=1M", "selection=forward(select=sbc)", "plan_plain");
   EXPECT_EQ(plain.status, 0) << plain.log;
   EXPECT_FALSE(qrxrun::tablesOf(plain, "SelectionSummary").empty());
+}
+
+// The listing without its notes (the notes say how many threads the passes ran on).
+std::string listingWithoutNotes(const std::string& log) {
+  std::string kept;
+  for (size_t at = 0; at < log.size();) {
+    const size_t end = std::min(log.find('\n', at), log.size());
+    if (log.compare(at, 5, "NOTE:") != 0)
+      kept.append(log, at, end - at).append("\n");
+    at = end + 1;
+  }
+  return kept;
+}
+
+// Cross validation over 120 levels keeps 30 triangles of 124 columns, which the read
+// preparation cannot count before the levels are read: under a MEMSIZE of 2,500 KB they fit
+// beside one page thread's buffers but not beside those of the three threads the read kept.
+// The data passes then go to one thread, and eight CPUs give the listing of one.
+TEST(MemoryPlan, CrossProductsThatLeaveNoRoomForThreadsRunOnOneThread) {
+  auto runCv = [](int cpus) {
+    return qrxrun::runProgram(
+        "options memsize=2500K cpucount=" + std::to_string(cpus) +
+            ";\nproc varsifter data=d seed=5;\n  class g;\n  model y = g x1 x2 x3 / "
+            "selection=forward(select=cv) cvmethod=random(5);\nrun;\n",
+        "plan_threads" + std::to_string(cpus),
+        {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+  };
+  const qrxrun::ProgramRun one = runCv(1), eight = runCv(8);
+  ASSERT_EQ(one.status, 0) << one.log;
+  EXPECT_EQ(eight.status, 0) << eight.log;
+  EXPECT_TRUE(qrxrun::logged(eight, VsfMsg::NotEnoughMemoryForThreads)) << eight.log;
+  EXPECT_FALSE(qrxrun::tablesOf(eight, "SelectionSummary").empty());
+  EXPECT_EQ(listingWithoutNotes(eight.log), listingWithoutNotes(one.log));
 }
 
 // Pages beyond those kept in memory go to the utility directory. When its free space (here
