@@ -15,6 +15,7 @@
 #include "model/vsfstructured.h"
 #include "model/vsfstructuredpress.h"
 #include "model/vsftrial.h"
+#include "numerics/foldsums.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "numerics/qkzsweepblock.h"
@@ -431,12 +432,8 @@ namespace {
     if (const VsfStatus rc = vsfDataPass(m, vsfEffXpX, vsfEffXpX_t, to - from); rc != VsfStatus::Ok)
       return rc;
     if (cvFolds(m)) {
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        for (int64_t i = from; i < to; ++i)
-          m->xpx[i] += m->folds[f].xpx[i];
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        for (int64_t i = from; i < to; ++i)
-          m->folds[f].xpx[i] = m->xpx[i] - m->folds[f].xpx[i];
+      foldSumsOutside(
+          m->xpx, m->foldCount, [m](int32_t f) { return m->folds[f].xpx; }, from, to);
     }
     if (vsfMethodRidge(o->method) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
       for (int32_t r = m0; r < m1; ++r)
@@ -814,12 +811,8 @@ VsfStatus vsfInitCross(VsfModel* m) {
   m->crossColumnCount = 1;
   if (cvFolds(m)) {
     const int64_t N = m->parmCount + 1;
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      for (int64_t i = 0; i < N; ++i)
-        m->cross[i] += m->folds[f].cross[i];
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      for (int64_t i = 0; i < N; ++i)
-        m->folds[f].cross[i] = m->cross[i] - m->folds[f].cross[i];
+    foldSumsOutside(
+        m->cross, m->foldCount, [m](int32_t f) { return m->folds[f].cross; }, 0, N);
   }
   return VsfStatus::Ok;
 }
@@ -855,12 +848,8 @@ VsfStatus vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
   }
   if (cvFolds(m)) {
     const int64_t from = used * N, to = need * N;
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      for (int64_t i = from; i < to; ++i)
-        m->cross[i] += m->folds[f].cross[i];
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      for (int64_t i = from; i < to; ++i)
-        m->folds[f].cross[i] = m->cross[i] - m->folds[f].cross[i];
+    foldSumsOutside(
+        m->cross, m->foldCount, [m](int32_t f) { return m->folds[f].cross; }, from, to);
   }
   int32_t slot = used;
   for (int32_t b = 0; b < count; ++b) {

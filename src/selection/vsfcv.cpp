@@ -1,12 +1,13 @@
 // Cross validation by folds: the fold records' starting sums. The data passes put each TRAIN
 // row's sums into its own fold; a fold's model needs the sums over every other row, so the
-// model's sums become the total over the folds and each fold's the total less its own.
+// model's sums become the total over the folds and each fold's the sum of the other folds'.
 #include "selection/vsfcv.h"
 
 #include "data/vsfthread.h"
 #include "kernels/vsfcvkernels.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
+#include "numerics/foldsums.h"
 #include "numerics/packedtri.h"
 
 #include <cstring>
@@ -17,18 +18,10 @@ namespace {
   return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
 }
 
-// total = sum of the folds' parts; each part becomes total - part.
+// total += the sum of the folds' parts; each part becomes the sum of the others'.
 template <class Part> void complement(VsfModel* m, double* total, Part part, int64_t n) {
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    const double* p = part(m, f);
-    for (int64_t i = 0; i < n; ++i)
-      total[i] += p[i];
-  }
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    double* p = part(m, f);
-    for (int64_t i = 0; i < n; ++i)
-      p[i] = total[i] - p[i];
-  }
+  foldSumsOutside(
+      total, m->foldCount, [m, part](int32_t f) { return part(m, f); }, 0, n);
 }
 
 } // namespace

@@ -100,4 +100,31 @@ TEST(CvSums, SmallFoldsFollowTheRefits) {
   }
 }
 
+// One fold holds a row far out on power columns (x = 8 against x in [-1, 1] elsewhere), whose
+// own sums of x^10 dwarf the other rows': the sums outside that fold come from the other
+// folds' rows, not from the total less the fold, or the refit far from the held-out row loses
+// its digits. The last step's CV PRESS (every column in) against exact refits without each
+// fold (scripts/gen_cv_far_fold_ref.py), with the full X'X formed at once or column by column.
+TEST(CvSums, FarHeldOutRowKeepsTheOtherFoldsDigits) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/cvfolds/";
+  double press = 0.0;
+  for (auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "farfold_ref.csv")))
+    if (row[0] == "total")
+      press = std::stod(row[2]);
+  ASSERT_GT(press, 0.0);
+  for (const char* build : {"full", "incremental"}) {
+    std::string program = "proc varsifter data=farfold;\n  model y = one p1 p2 p3 p4 p5 / noint "
+                          "selection=forward(select=cv stop=none) cvmethod=index(fold);\n";
+    program.append("  performance buildsscp=").append(build).append(";\nrun;\n");
+    const auto r = qrxrun::runProgram(program, std::string("farfold") + build,
+                                      {{"farfold.csv", qrxrun::readFile(dir + "farfold.csv")}});
+    ASSERT_EQ(r.status, 0) << r.log;
+    const auto* t = qrxrun::findTable(r.json["steps"][0]["output"], "SelectionSummary");
+    ASSERT_TRUE(t != nullptr) << r.log;
+    const size_t last = (*t)["rows"].items.size() - 1;
+    EXPECT_EQ(qrxrun::number(*t, last, "nParmsIn"), 6) << build;
+    EXPECT_NEAR(qrxrun::number(*t, last, "CVPRESS"), press, 1e-9 * press) << build;
+  }
+}
+
 } // namespace
