@@ -68,8 +68,7 @@ TEST(MemoryPlan, CrossProductsThatLeaveNoRoomForThreadsRunOnOneThread) {
         "options memsize=2500K cpucount=" + std::to_string(cpus) +
             ";\nproc varsifter data=d seed=5;\n  class g;\n  model y = g x1 x2 x3 / "
             "selection=forward(select=cv) cvmethod=random(5);\nrun;\n",
-        "plan_threads" + std::to_string(cpus),
-        {{"d.csv", qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/data.csv")}});
+        "plan_threads" + std::to_string(cpus), {{"d.csv", synthdata::manyLevelsCsv()}});
   };
   const qrxrun::ProgramRun one = runCv(1), eight = runCv(8);
   ASSERT_EQ(one.status, 0) << one.log;
