@@ -6,6 +6,7 @@
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
@@ -394,6 +395,48 @@ VsfStatus vsfForward(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
+namespace {
+
+// The position of effect k in the model's list.
+[[nodiscard]] int32_t listPosition(const VsfModel* m, int32_t k) {
+  int32_t p = 0;
+  while (p < m->inModelCount && m->inModelList[p] != k)
+    ++p;
+  return p;
+}
+
+// The last step's state again after the stop rule undid removal k, which it does by entering
+// the effect again last: there it takes its pivots against other columns than at its place in
+// the sweep order, and can leave another rank, error SS and variances than the step that was
+// recorded, with the same rank too. The structured road puts back the copy kept before the
+// removal (`kept`); the packed road rebuilds its swept matrix with the effect at its old list
+// position `at`. `status` is the effect's status before the removal. A nearly dependent step is
+// refined again, as when it was recorded.
+[[nodiscard]] VsfStatus undoRemoval(VsfModel* m, int32_t k, bool kept, int32_t at, uint8_t status) {
+  if (kept) {
+    vsfModelReload(m, true);
+    vsfModelRestore(m);
+    m->effectStatus[k] = status;
+  } else if (m->options->colStandardize) {
+    return VsfStatus::Ok; // its own intercept: no rebuild from X'X
+  } else {
+    const double press = m->press, validateAse = m->validateAse, testAse = m->testAse,
+                 cvPress = m->cvPress;
+    vsfResweepModel(m, -1, k, at);
+    m->press = press;
+    m->validateAse = validateAse;
+    m->testAse = testAse;
+    m->cvPress = cvPress;
+  }
+  if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
+    return rc;
+  if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
+    return vsfComputeCVResids(m);
+  return VsfStatus::Ok;
+}
+
+} // namespace
+
 VsfStatus vsfBackward(VsfModel* m) {
   m->aliasIncludeDropCount = 0;
   int32_t dropped = 0;
@@ -441,13 +484,18 @@ VsfStatus vsfBackward(VsfModel* m) {
       m->stopReason = VSR_NOTHING_TO_DROP;
       break;
     }
+    const bool kept = m->structured != nullptr;
+    const uint8_t status = m->effectStatus[k];
+    const int32_t at = listPosition(m, k);
+    if (kept)
+      vsfModelBackup(m, true);
     if ((rc = Drop(v, m, k)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
     if ((rc = vsfStopSelection(v, m, s, k, -1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
-      break;
+      return undoRemoval(m, k, kept, at, status);
     vsfChoose(v, v, m, &chooseValue, -1);
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;

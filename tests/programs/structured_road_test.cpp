@@ -256,3 +256,52 @@ TEST(StructuredRoad, SecondClassOfThreeHundredLevelsGivesThePackedRoadsTables) {
     structuredcheck::expectPackedRoadsTables(structured, packed, method);
   }
 }
+
+// BACKWARD by BIC stops at the model of step 1, whose last removal trial takes out z, the
+// covariate the levels nearly determine (one level's column refused beside it): the selected
+// model is that step's as it was recorded (the effect entered again last would take its pivot
+// against every level and leave another fit), and is the weighted least-squares fit of numpy
+// (scripts/gen_manylevel_backstop_ref.py), and the packed road's.
+TEST(StructuredRoad, BackwardStopKeepsTheLastStepsFit) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/manylevelbackstop/";
+  std::map<std::string, std::string> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "fit.csv")))
+    want[row[0]] = row[1];
+  const std::string data = qrxrun::readFile(dir + "data.csv");
+  const std::string program = "proc varsifter data=d;\n  class m1 / param=ref;\n  weight w;\n"
+                              "  model y = z x1 x2 m1 / selection=backward(select=bic);\nrun;\n";
+  const qrxrun::ProgramRun structured =
+      structuredcheck::runHooked("structuredColumns=10", program, data, "srbackstop");
+  const qrxrun::ProgramRun packed =
+      structuredcheck::runHooked("structuredColumns=1000000", program, data, "srbackstoppacked");
+  structuredcheck::expectPackedRoadsTables(structured, packed, "backward stop");
+  const Value* selected = qrxrun::nodeNamed(structured.json["steps"][0]["output"], "SelectedModel");
+  ASSERT_NE(selected, nullptr) << structured.log;
+  const Value* anova = qrxrun::findTable(*selected, "ANOVA");
+  const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
+  ASSERT_NE(anova, nullptr);
+  ASSERT_NE(estimates, nullptr);
+  EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stod(want.at("model_df")));
+  const double sse = std::stod(want.at("error_ss"));
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
+  std::string refused;
+  for (size_t i = 0; i < (*estimates)["rows"].items.size(); ++i) {
+    const std::string name = qrxrun::text(*estimates, i, "Parameter");
+    std::string words; // the name with its runs of blanks as one
+    for (const char c : name)
+      if (c != ' ' || (!words.empty() && words.back() != ' '))
+        words += c;
+    if (qrxrun::number(*estimates, i, "DF") == 0) {
+      if (!refused.empty())
+        refused += ' ';
+      refused += words;
+    }
+    if (want.count("stderr " + words) == 0)
+      continue;
+    const double b = std::stod(want.at("estimate " + words));
+    const double se = std::stod(want.at("stderr " + words));
+    EXPECT_NEAR(qrxrun::number(*estimates, i, "Estimate"), b, 1e-8 * std::fabs(b)) << words;
+    EXPECT_NEAR(qrxrun::number(*estimates, i, "StdErr"), se, 1e-8 * se) << words;
+  }
+  EXPECT_EQ(refused, want.at("refused"));
+}
