@@ -636,10 +636,11 @@ namespace {
 constexpr double kVsfReverseSweepLimit = 0x1p10;
 
 // Whether the swept matrix can be rebuilt from the unswept X'X by sweeping the model's columns
-// in again: not on the structured road (whose many-level effect is kept outside the triangle)
-// nor on the standardized columns of the penalized paths (which keep their own intercept).
+// in again: not while the structured road's many-level effect is in the model (it is kept
+// outside the triangle; once it has left, the triangle holds every column the model has), nor
+// on the standardized columns of the penalized paths (which keep their own intercept).
 [[nodiscard]] bool rebuildable(const VsfModel* m) {
-  return m->structured == nullptr && !m->options->colStandardize;
+  return (m->structured == nullptr || !m->structured->inModel) && !m->options->colStandardize;
 }
 
 // Whether undoing effect k's entry by reverse sweeps would lose accuracy: one of its swept
