@@ -50,10 +50,12 @@ int32_t valueFn(QkSolver*, const double*, double* v) {
   *v = 0;
   return 0;
 }
-int32_t opFn(QkSolver* s, const double* x, double* y, double*, int32_t*, double*) {
-  auto* p = static_cast<Problem*>(s->userData);
+// The group penalty's proximal step: each group's block shrunk toward 0 by sqrt(size) tau over
+// the step factor, or set to 0 when its norm is below that.
+int32_t shrinkGroups(const std::vector<std::vector<int>>& groups, const QkSolver* s,
+                     const double* x, double* y) {
   const double tau = s->lambda * s->lambdaMax;
-  for (const auto& g : p->groups) {
+  for (const auto& g : groups) {
     double n = 0;
     for (int j : g)
       n += x[j] * x[j];
@@ -63,6 +65,9 @@ int32_t opFn(QkSolver* s, const double* x, double* y, double*, int32_t*, double*
       y[j] = m > 0 ? x[j] * m / n : 0.0;
   }
   return 0;
+}
+int32_t opFn(QkSolver* s, const double* x, double* y, double*, int32_t*, double*) {
+  return shrinkGroups(static_cast<Problem*>(s->userData)->groups, s, x, y);
 }
 
 struct Session {
@@ -249,18 +254,7 @@ int32_t lsLmaxFn(QkSolver* s) {
   return 0;
 }
 int32_t lsOpFn(QkSolver* s, const double* x, double* y, double*, int32_t*, double*) {
-  const auto* q = static_cast<const LeastSquares*>(s->userData);
-  const double tau = s->lambda * s->lambdaMax;
-  for (const auto& g : q->groups) {
-    double n = 0;
-    for (int j : g)
-      n += x[j] * x[j];
-    n = std::sqrt(n);
-    const double m = n - std::sqrt(static_cast<double>(g.size())) * tau / s->stepFactor;
-    for (int j : g)
-      y[j] = m > 0 ? x[j] * m / n : 0.0;
-  }
-  return 0;
+  return shrinkGroups(static_cast<const LeastSquares*>(s->userData)->groups, s, x, y);
 }
 
 // The largest violation of the group LASSO's optimality conditions at b, relative to the

@@ -45,17 +45,3 @@ TEST(Zparrows, WithoutAHostEveryRowRunsOnceOnTheCaller) {
   for (int32_t threads : {1, 8, 64})
     expectEveryRowOnce(threads, 3000);
 }
-
-// A split started from inside a split's run (the pool busy) runs on its caller's thread.
-TEST(Zparrows, ASplitInsideASplitRunsOnItsCaller) {
-  std::vector<std::atomic<int>> seen(2000 * 8);
-  zparrange(8, 0, 8, 1, [&](int64_t first, int64_t last) {
-    for (int64_t r = first; r < last; ++r)
-      zparrange(8, 0, 2000, 10, [&](int64_t a, int64_t b) {
-        for (int64_t i = a; i < b; ++i)
-          ++seen[static_cast<size_t>(r * 2000 + i)];
-      });
-  });
-  for (const auto& s : seen)
-    ASSERT_EQ(s.load(), 1);
-}
