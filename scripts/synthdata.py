@@ -314,6 +314,22 @@ def columns(text):
     return lines[0].split(","), [line.split(",") for line in lines[1:]]
 
 
+def removal_drift_csv(levels=100, seed=71):
+    """y,g,x1,x2,w: two rows for each level of g (L0001..), eight decimals; x1, x2 normal;
+    weights w uniform on [0.5, 2) (six decimals); y = 100000 + 2 x1 + x2 + normal noise of
+    sd 0.5, with no level effect. BACKWARD removes g first, then a spline of x1."""
+    d = Draws(seed)
+    text = "y,g,x1,x2,w\n"
+    for r in range(2 * levels):
+        x1 = d.normal(E8)
+        x2 = d.normal(E8)
+        w = 500000 + ((d.bits() * 1500000) >> 32)
+        y = 10**13 + 2 * x1 + x2 + d.normal(E8 // 2)
+        text += "%s,%s,%s,%s,%s\n" % (fixed(y, 8), level(r // 2), fixed(x1, 8), fixed(x2, 8),
+                                       fixed(w, 6))
+    return text
+
+
 if __name__ == "__main__":
     # Prints the named input, for the test that checks that synthdata.h makes the same text.
     import sys
@@ -326,5 +342,6 @@ if __name__ == "__main__":
               "cvclasses": cv_classes_csv, "twoclass": two_class_csv,
               "manylevels": many_levels_csv, "manylevelsroles": many_levels_roles_csv,
               "levels1000": lambda: level_weight_csv(1000, 60),
-              "levels3000": lambda: level_weight_csv(3000, 61)}
+              "levels3000": lambda: level_weight_csv(3000, 61),
+              "removaldrift": removal_drift_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

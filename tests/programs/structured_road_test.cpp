@@ -305,3 +305,42 @@ TEST(StructuredRoad, BackwardStopKeepsTheLastStepsFit) {
   }
   EXPECT_EQ(refused, want.at("refused"));
 }
+
+// BACKWARD by SBC removes the effect g first and then s, a spline of x1 of degree 8 whose
+// columns reach far past the data, so that undoing their sweeps would lose accuracy: once g has
+// left, that removal rebuilds the swept matrix from the sums as the packed road does. Every
+// step's error SS, and x1's standard error once the spline has left (before, it depends on
+// the spline's basis), are numpy's weighted least squares (scripts/gen_removal_drift_ref.py on
+// synthdata's removal-drift rows) within 1e-9.
+TEST(StructuredRoad, RemovalsAfterTheEffectLeftKeepTheLeastSquaresFit) {
+  const std::string program = "proc varsifter data=d;\n  class g;\n"
+                              "  effect s = spline(x1 / degree=8);\n  weight w;\n"
+                              "  model y = x1 x2 g s / selection=backward(select=sbc) "
+                              "details=all;\nrun;\n";
+  const qrxrun::ProgramRun r = structuredcheck::runHooked(
+      "structuredColumns=10", program, synthdata::removalDriftCsv(), "srremovaldrift");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value* details = qrxrun::nodeNamed(r.json["steps"][0]["output"], "StepDetails");
+  ASSERT_NE(details, nullptr) << r.log;
+  const std::string ref = std::string(QRX_TEST_DATA) + "/removaldrift/steps.csv";
+  int steps = 0;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(ref))) {
+    if (row[0] == "step")
+      continue;
+    ++steps;
+    const Value* step = qrxrun::nodeNamed(*details, "Step" + row[0]);
+    ASSERT_NE(step, nullptr) << row[0];
+    const Value* anova = qrxrun::findTable(*step, "ANOVA");
+    const Value* estimates = qrxrun::findTable(*step, "ParameterEstimates");
+    ASSERT_NE(anova, nullptr) << row[0];
+    ASSERT_NE(estimates, nullptr) << row[0];
+    const double sse = std::stod(row[1]);
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse) << "step " << row[0];
+    if (row.size() < 3 || row[2].empty())
+      continue;
+    const double se = std::stod(row[2]);
+    EXPECT_EQ(qrxrun::text(*estimates, 1, "Parameter"), "x1");
+    EXPECT_NEAR(qrxrun::number(*estimates, 1, "StdErr"), se, 1e-9 * se) << "step " << row[0];
+  }
+  EXPECT_EQ(steps, 3);
+}

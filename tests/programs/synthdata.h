@@ -465,4 +465,29 @@ inline std::string manyLevelsRolesCsv(int levels = 120) {
   return text;
 }
 
+// y,g,x1,x2,w: two rows for each level of g (L0001..), eight decimals; x1, x2 normal; weights
+// w uniform on [0.5, 2) (six decimals); y = 100000 + 2 x1 + x2 + normal noise of sd 0.5, with
+// no level effect. BACKWARD removes g first, then a spline of x1.
+inline std::string removalDriftCsv(int levels = 100, uint64_t seed = 71) {
+  Draws d(seed);
+  std::string text = "y,g,x1,x2,w\n";
+  for (int r = 0; r < 2 * levels; ++r) {
+    const int64_t x1 = d.normal(kE8);
+    const int64_t x2 = d.normal(kE8);
+    const int64_t w = 500000 + static_cast<int64_t>((d.bits() * 1500000) >> 32);
+    const int64_t y = int64_t{10000000000000} + 2 * x1 + x2 + d.normal(kE8 / 2);
+    text += fixed(y, 8);
+    text += ',';
+    text += level(r / 2);
+    text += ',';
+    text += fixed(x1, 8);
+    text += ',';
+    text += fixed(x2, 8);
+    text += ',';
+    text += fixed(w, 6);
+    text += '\n';
+  }
+  return text;
+}
+
 } // namespace synthdata

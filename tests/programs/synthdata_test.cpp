@@ -29,7 +29,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"manylevels", synthdata::manyLevelsCsv()},
       {"manylevelsroles", synthdata::manyLevelsRolesCsv()},
       {"levels1000", synthdata::levelWeightCsv(1000, 60)},
-      {"levels3000", synthdata::levelWeightCsv(3000, 61)}};
+      {"levels3000", synthdata::levelWeightCsv(3000, 61)},
+      {"removaldrift", synthdata::removalDriftCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
