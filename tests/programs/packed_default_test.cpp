@@ -248,15 +248,7 @@ TEST(PackedDefault, ANarrowMatrixOverManyPagesGivesTheSameBitsOnAnyThreads) {
     ASSERT_EQ(runs.back().status, 0) << runs.back().log;
     EXPECT_EQ(crossProducts(runs.back()), "Built in full") << cpus;
   }
-  for (const char* name : {"SelectionSummary", "ANOVA", "ParameterEstimates"}) {
-    const Value* one = qrxrun::findTable(runs[0].json["steps"][0]["output"], name);
-    ASSERT_NE(one, nullptr) << name;
-    for (size_t i = 1; i < runs.size(); ++i) {
-      const Value* other = qrxrun::findTable(runs[i].json["steps"][0]["output"], name);
-      ASSERT_NE(other, nullptr) << name;
-      EXPECT_EQ(qrxrun::dumpOutput(*one), qrxrun::dumpOutput(*other)) << name << " " << i;
-    }
-  }
+  qrxrun::expectSameSelectedTables(runs);
 }
 
 // Where a step's columns inflate a variance beyond 1e6 its coefficients are refined over the

@@ -260,6 +260,19 @@ inline const Value* findTable(const Value& node, const std::string& name, int sk
   return findTable(node, name, &skip);
 }
 
+// Every run's selection summary, ANOVA and estimates are those of the first run, to the bit.
+inline void expectSameSelectedTables(const std::vector<ProgramRun>& runs) {
+  for (const char* name : {"SelectionSummary", "ANOVA", "ParameterEstimates"}) {
+    const Value* one = findTable(runs[0].json["steps"][0]["output"], name);
+    ASSERT_NE(one, nullptr) << name;
+    for (size_t i = 1; i < runs.size(); ++i) {
+      const Value* other = findTable(runs[i].json["steps"][0]["output"], name);
+      ASSERT_NE(other, nullptr) << name;
+      EXPECT_EQ(dumpOutput(*one), dumpOutput(*other)) << name << " " << i;
+    }
+  }
+}
+
 inline const Value* cell(const Value& t, size_t row, const std::string& name) {
   const int k = col(t, name);
   if (k < 0 || row >= t["rows"].items.size())

@@ -57,13 +57,5 @@ TEST(SweepThreads, AWideLarPathHasTheSameBitsOnOneThreeAndEightThreads) {
   const Value* summary = qrxrun::findTable(runs[0].json["steps"][0]["output"], "SelectionSummary");
   ASSERT_NE(summary, nullptr) << runs[0].log;
   EXPECT_NE(qrxrun::dumpOutput(*summary).find("x1"), std::string::npos);
-  for (const char* name : {"SelectionSummary", "ANOVA", "ParameterEstimates"}) {
-    const Value* one = qrxrun::findTable(runs[0].json["steps"][0]["output"], name);
-    ASSERT_NE(one, nullptr) << name;
-    for (size_t i = 1; i < runs.size(); ++i) {
-      const Value* other = qrxrun::findTable(runs[i].json["steps"][0]["output"], name);
-      ASSERT_NE(other, nullptr) << name;
-      EXPECT_EQ(qrxrun::dumpOutput(*one), qrxrun::dumpOutput(*other)) << name << " " << i;
-    }
-  }
+  qrxrun::expectSameSelectedTables(runs);
 }
