@@ -4,6 +4,7 @@
 // the penalty maximum, warm starts and the status codes of misuse; a group path over a
 // nearly singular least-squares design checked against the optimality conditions computed
 // here; the pivoted linear solve on a singular system.
+#include "groupgap.h"
 #include "host/ext/extlist.h"
 #include "host/ext/pivotsolve.h"
 #include "support/qksv.h"
@@ -258,29 +259,9 @@ int32_t lsOpFn(QkSolver* s, const double* x, double* y, double*, int32_t*, doubl
 }
 
 // The largest violation of the group LASSO's optimality conditions at b, relative to the
-// penalty maximum: an active group's gradient must be -tau sqrt(k) b_g / |b_g|, an inactive
-// group's gradient at most tau sqrt(k) long.
+// penalty maximum.
 double optimalityGap(const LeastSquares& q, const std::vector<double>& b, double tau, double lmax) {
-  const std::vector<double> g = q.gradient(b.data());
-  double gap = 0;
-  for (const auto& grp : q.groups) {
-    const double w = tau * std::sqrt(static_cast<double>(grp.size()));
-    double nb = 0, ng = 0;
-    for (int j : grp) {
-      nb += b[j] * b[j];
-      ng += g[j] * g[j];
-    }
-    nb = std::sqrt(nb);
-    if (nb == 0) {
-      gap = std::max(gap, std::sqrt(ng) - w);
-      continue;
-    }
-    double d = 0;
-    for (int j : grp)
-      d += std::pow(g[j] + w * b[j] / nb, 2);
-    gap = std::max(gap, std::sqrt(d));
-  }
-  return gap / lmax;
+  return groupOptimalityGap(q.groups, b, q.gradient(b.data()), tau) / lmax;
 }
 
 TEST(Qksv, GroupPathConvergesOnNearlySingularLeastSquares) {

@@ -8,6 +8,7 @@
 // LASSO path (qklasso_l1.csv); with ADAPTIVE, QKGLASSO$ (SEX a CLASS effect of two columns,
 // weights from the least-squares fit or from INEST=) and QKLASSO$ against coordinate descent on
 // the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv).
+#include "groupgap.h"
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -136,27 +137,7 @@ struct Design {
     for (size_t j = 0; j < p; ++j)
       for (size_t i = 0; i < n; ++i)
         g[j] += x[j][i] * r[i];
-    double worst = 0;
-    for (const auto& grp : groups) {
-      const double w = tau * std::sqrt(static_cast<double>(grp.size()));
-      double nb = 0, ng = 0;
-      for (int j : grp) {
-        nb += b[j] * b[j];
-        ng += g[j] * g[j];
-      }
-      nb = std::sqrt(nb);
-      if (nb == 0) {
-        worst = std::max(worst, std::sqrt(ng) - w);
-        continue;
-      }
-      double v = 0;
-      for (int j : grp) {
-        const double d = g[j] + w * b[j] / nb;
-        v += d * d;
-      }
-      worst = std::max(worst, std::sqrt(v));
-    }
-    return worst;
+    return groupOptimalityGap(groups, b, g, tau);
   }
 };
 

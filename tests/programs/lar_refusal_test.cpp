@@ -175,23 +175,10 @@ void expectOneFit(const Value& step, const std::string& output,
 void addStep(std::string& program, std::vector<std::string>& outputs, const std::string& data,
              const std::string& model, const std::string& selection, const std::string& performance,
              int cpus) {
-  // Appended piece by piece: GCC 12 takes "text" + std::string for an overlapping copy.
-  std::string out = "o";
-  out += std::to_string(outputs.size());
-  program += "proc varsifter data=";
-  program += data;
-  program += ";\n  model Employed = ";
-  program += model;
-  program += " / selection=";
-  program += selection;
-  program += ";\n  performance ";
-  program += performance;
-  program += " cpucount=";
-  program += std::to_string(cpus);
-  program += ";\n  output out=";
-  program += out;
-  program += " p=p;\nrun;\n";
-  outputs.push_back(out + ".csv");
+  qrxrun::addOutputStep(program, outputs, data,
+                        qrxrun::concat("  model Employed = ", model, " / selection=", selection,
+                                       ";\n  performance ", performance,
+                                       " cpucount=", std::to_string(cpus), ";\n"));
 }
 
 // Fits every case with LAR and LASSO to the path's end on 1 and 8 threads (also choosing by

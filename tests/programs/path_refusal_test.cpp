@@ -146,27 +146,15 @@ void expectSoundPaths(const std::vector<Case>& cases, const std::string& perform
   std::vector<std::string> outputs;
   for (const Case& c : cases)
     for (const int cpus : {1, 8}) {
-      // Appended piece by piece: GCC 12's optimiser takes "text" + std::string for an
-      // overlapping copy (-Wrestrict).
-      std::string out = "o";
-      out += std::to_string(outputs.size());
-      program += "proc varsifter data=";
-      program += c.data;
-      program += ";\n";
-      if (c.data == "skewspline")
-        program += "  effect sp = spline(x / basis=tpf degree=3 knotmethod=percentiles(8));\n";
-      program += "  model y = ";
-      program += effects.at(c.effects);
-      program += " / selection=";
-      program += c.method;
-      program += " stats=(ase);\n  performance ";
-      program += performance;
-      program += " cpucount=";
-      program += std::to_string(cpus);
-      program += ";\n  output out=";
-      program += out;
-      program += " p=p;\nrun;\n";
-      outputs.push_back(out + ".csv");
+      const std::string spline =
+          c.data == "skewspline"
+              ? "  effect sp = spline(x / basis=tpf degree=3 knotmethod=percentiles(8));\n"
+              : "";
+      qrxrun::addOutputStep(program, outputs, c.data,
+                            qrxrun::concat(spline, "  model y = ", effects.at(c.effects),
+                                           " / selection=", c.method,
+                                           " stats=(ase);\n  performance ", performance,
+                                           " cpucount=", std::to_string(cpus), ";\n"));
     }
   const qrxrun::ProgramRun run = qrxrun::runProgram(
       program, tag,

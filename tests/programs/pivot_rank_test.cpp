@@ -130,23 +130,9 @@ struct Batch {
   std::vector<std::string> outputs;
   std::vector<std::string> names;
   void add(const std::string& name, const std::string& statements) {
-    // Appended piece by piece: GCC 12's optimiser takes "text" + std::string for an
-    // overlapping copy (-Wrestrict).
-    const std::string n = std::to_string(names.size());
-    std::string data = "d";
-    data += n;
-    program += "proc varsifter data=";
-    program += data;
-    program += ";\n";
-    program += statements;
-    program += "  output out=o";
-    program += n;
-    program += " p=p;\nrun;\n";
+    const std::string data = qrxrun::concat("d", std::to_string(names.size()));
+    qrxrun::addOutputStep(program, outputs, data, statements);
     files.emplace_back(data + ".csv", caseData(name));
-    std::string out = "o";
-    out += n;
-    out += ".csv";
-    outputs.push_back(std::move(out));
     names.push_back(name);
   }
 };

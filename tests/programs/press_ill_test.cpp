@@ -166,15 +166,8 @@ TEST(PressIllConditioned, EveryRoadGivesTheExactPress) {
             {d.name + " " + kind, d.name + " " + kind + " " + selection + " " + road, 1});
       }
       text += program(kData[0], kind, selection, road, "g");
-      std::string where = "BY ";
-      where += kind;
-      where += " ";
-      where += selection;
-      where += " ";
-      where += road;
-      std::string key = "by ";
-      key += kind;
-      fits.push_back({key, where, 2});
+      fits.push_back(
+          {qrxrun::concat("by ", kind), qrxrun::concat("BY ", kind, " ", selection, " ", road), 2});
     }
   const qrxrun::ProgramRun run = qrxrun::runProgram(text, "pressill", files);
   ASSERT_EQ(run.status, 0) << run.log;

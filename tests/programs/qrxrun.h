@@ -28,6 +28,24 @@ namespace qrxrun {
 
 using minijson::Value;
 
+// Joins the pieces by appending them one after another: GCC 12's optimiser takes
+// "text" + std::string for an overlapping copy (-Wrestrict).
+template <class... Pieces> std::string concat(const Pieces&... pieces) {
+  std::string s;
+  ((s += pieces), ...);
+  return s;
+}
+
+// Appends a step on data set `data` with the statements `body` and an OUTPUT data set of its
+// predictions, named o<N> after the outputs already listed, and lists that output's file.
+inline void addOutputStep(std::string& program, std::vector<std::string>& outputs,
+                          const std::string& data, const std::string& body) {
+  const std::string out = concat("o", std::to_string(outputs.size()));
+  program +=
+      concat("proc varsifter data=", data, ";\n", body, "  output out=", out, " p=p;\nrun;\n");
+  outputs.push_back(out + ".csv");
+}
+
 struct ProgramRun {
   int status = -1; // the runner's exit status
   std::string log; // standard output and error
