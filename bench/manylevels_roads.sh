@@ -22,6 +22,8 @@
 #                                                  peer: scipy sparse FORWARD by 5-fold CV
 #   stepwiseh STEPWISE by SBC over h x1 x2 x3 g, h a 5-level CLASS variable
 #                                                  peer: scipy sparse STEPWISE with h
+#   forwardh  FORWARD by SBC over g x1 x2 x3 h     peer: scipy sparse FORWARD with h
+#   backwardh BACKWARD by SBC over g x1 x2 x3 h    peer: scipy sparse BACKWARD with h
 # (bench/peer_manylevels.py, bench/peer_manylevels_glmnet.R). LEVELS (default "10000 100000")
 # and ROADS choose the runs, ROWS overrides the row count, REPS (default 1) repeats each run
 # (medians of the times, the largest peak; a line under each row gives the user CPU
@@ -37,7 +39,8 @@
 # (the CV roads and the penalized roads: x1 selected; store: g selected).
 # A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
 # ROADS=forward, shows how each road grows with the levels.
-# QUICK=1 runs 200 and 2,000 levels on 10,000 rows.
+# QUICK=1 runs 200 and 2,000 levels on 10,000 rows. HLEVELS (default 5) gives h its levels
+# (a second many-level CLASS variable beside g, as in HLEVELS=1000 ROADS="forwardh backwardh").
 # Run from the repository root: [LEVELS=...] [ROADS=...] [QUICK=1] bench/manylevels_roads.sh [QRX]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -72,9 +75,12 @@ program() {
       class="class g / param=effect;" options="selection=forward(select=cv) cvmethod=random(5)"
       ;;
     stepwiseh) class="class g h;" options="selection=stepwise(select=sbc)" ;;
+    forwardh) class="class g h;" ;;
+    backwardh) class="class g h;" options="selection=backward(select=sbc)" ;;
   esac
   local effects="g x1 x2 x3"
   [ "$1" != stepwiseh ] || effects="x1 x2 x3 h g"
+  [ "$1" != forwardh ] && [ "$1" != backwardh ] || effects="g x1 x2 x3 h"
   cat >"$work/$1.qrx" <<QRX
 libname b '$dir';
 proc varsifter data=b.$2 seed=7;
@@ -98,7 +104,7 @@ peerRun() {
     press | store)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;
-    stepwise | stepwiseh | backward)
+    stepwise | stepwiseh | backward | forwardh | backwardh)
       capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" "$1"
       ;;
     *) capped "$3" "$work/peer.log" /usr/bin/python3 bench/peer_manylevels.py "$2" forward ;;
@@ -130,9 +136,11 @@ for levels in ${LEVELS:-10000 100000}; do
   rows=50000 limit=120
   [ "$levels" -lt 100000 ] || rows=500000 limit=60
   rows="${ROWS:-$rows}" limit="${LIMIT:-$limit}"
+  hlevels="${HLEVELS:-5}"
   data="lev${levels}r${rows}h"
+  [ "$hlevels" = 5 ] || data="lev${levels}r${rows}h${hlevels}"
   if [ ! -f "$dir/$data.csv" ]; then
-    /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp"
+    /usr/bin/python3 bench/gen_manylevels_data.py "$rows" "$levels" "$dir/$data.tmp" "$hlevels"
     mv "$dir/$data.tmp" "$dir/$data.csv"
   fi
   for road in ${ROADS:-forward forwardcv cvdetails press stepwise backward lasso adaptive enet effect}; do

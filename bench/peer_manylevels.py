@@ -7,10 +7,11 @@ bench/gen_manylevels_data.py, with the dummy-coded design held as a scipy sparse
 Each candidate's model is fitted by solving its normal equations with SuperLU; SBC is
 n log(SSE / n) + p log(n) with p the parameters of the model (the intercept, one column less
 than g has levels, x's), and the selection stops when no candidate lowers it. Run:
-/usr/bin/python3 bench/peer_manylevels.py FILE [forward|stepwise|stepwiseh|backward|cv|press|store]
+/usr/bin/python3 bench/peer_manylevels.py FILE
+[forward|forwardh|stepwise|stepwiseh|backward|backwardh|cv|press|store]
 (prints the steps of FORWARD, the selected effects and the wall time of the selection, the
-file read excluded). "stepwiseh" is STEPWISE with the file's CLASS variable h (its sixth
-column) a candidate too. "store" is FORWARD followed by what STORE writes for the model of every
+file read excluded). "stepwiseh", "forwardh" and "backwardh" are STEPWISE, FORWARD and BACKWARD with
+the file's CLASS variable h (its sixth column) a candidate too. "store" is FORWARD followed by what STORE writes for the model of every
 candidate: the covariance of its estimates (s^2 times the inverse of the dense X'X), one JSON
 row of shortest round-trip numbers per parameter, into FILE.peerstore.json (removed after).
 forward() also serves the test reference scripts/gen_manylevels_ref.py."""
@@ -196,8 +197,10 @@ def main():
     y, g, levels, x = read(sys.argv[1])
     mode = sys.argv[2] if len(sys.argv) > 2 else "forward"
     effects = blocks(g, levels, x)
-    if mode == "stepwiseh":
+    if mode in ("stepwiseh", "forwardh", "backwardh"):
         effects["h"] = small_class(sys.argv[1])
+        if mode != "stepwiseh":
+            mode = mode[:-1]
     start = time.perf_counter()
     if mode == "forward":
         steps = forward(y, effects)

@@ -246,21 +246,26 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
   std::vector<double> L;
   if (!vsfCholeskyOf(a, S, L))
     return false;
-  // Columns of L^-1, then inv = L^-T L^-1.
-  std::vector<double> Li(n * n, 0.0);
-  for (size_t c = 0; c < n; ++c)
+  // Columns of L^-1, each held as a row (Lt = L^-T) so that every inner sum runs along
+  // memory, then inv = L^-T L^-1.
+  std::vector<double> Lt(n * n, 0.0);
+  for (size_t c = 0; c < n; ++c) {
+    double* col = Lt.data() + c * n;
     for (size_t i = c; i < n; ++i) {
+      const double* row = L.data() + i * n;
       double v = i == c ? 1.0 : 0.0;
       for (size_t t = c; t < i; ++t)
-        v -= L[i * n + t] * Li[t * n + c];
-      Li[i * n + c] = v / L[i * n + i];
+        v -= row[t] * col[t];
+      col[i] = v / row[i];
     }
+  }
   inv.assign(n * n, 0.0);
   for (size_t i = 0; i < n; ++i)
     for (size_t j = 0; j <= i; ++j) {
+      const double *a = Lt.data() + i * n, *b = Lt.data() + j * n;
       double v = 0.0;
       for (size_t t = i; t < n; ++t)
-        v += Li[t * n + i] * Li[t * n + j];
+        v += a[t] * b[t];
       inv[i * n + j] = inv[j * n + i] = v;
     }
   return true;
@@ -287,6 +292,28 @@ double formOver(const std::vector<double>& inv, const std::vector<double>& w,
   return q;
 }
 
+// Each swept column j of the effect: its row w over the swept small columns, element i
+// `element(j, C_j, i)` (C_j its cross products), with the list of w's nonzero elements, gives
+// its swept diagonal `diagonal(j, w, nonzero)`.
+template <class Element, class Diagonal>
+void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagonal) {
+  std::vector<double> w(s);
+  std::vector<size_t> nonzero;
+  nonzero.reserve(s);
+  for (int64_t j = 0; j < st->columns; ++j) {
+    if (st->swept[j] != '1')
+      continue;
+    const double* C = st->cross + j * st->small;
+    nonzero.clear();
+    for (size_t i = 0; i < s; ++i) {
+      w[i] = element(j, C, i);
+      if (w[i] != 0.0)
+        nonzero.push_back(i);
+    }
+    st->sweptDiagonal[j] = diagonal(j, w, nonzero);
+  }
+}
+
 // The swept diagonal of an effect whose block B_J = D_J + rho 1 1' has rho (SweptBlock's
 // column 0 among J): row j of B_J^-1 C_J(., S) is (a C_0 - u) / g for column 0 and (C_j - c)
 // / D_j for the others, c = (C_0 + D_0 u) / g, u the sum of C_j / D_j over the others, and the
@@ -298,29 +325,23 @@ void refreshRankOne(VsfModel* m, const std::vector<int64_t>& S, const std::vecto
   const size_t s = S.size();
   const double d0 = st->diagonal[b.least];
   const double* C0 = st->cross + b.least * st->small;
-  std::vector<double> w(s), u(s, 0.0), c(s);
-  std::vector<size_t> nonzero;
-  nonzero.reserve(s);
+  std::vector<double> u(s, 0.0), c(s);
   for (int64_t j = 0; j < st->columns; ++j)
     if (st->swept[j] == '1' && j != b.least)
       for (size_t i = 0; i < s; ++i)
         u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
   for (size_t i = 0; i < s; ++i)
     c[i] = (C0[S[i]] + d0 * u[i]) / b.g;
-  for (int64_t j = 0; j < st->columns; ++j) {
-    if (st->swept[j] != '1')
-      continue;
-    const double* C = st->cross + j * st->small;
-    const double d = st->diagonal[j];
-    nonzero.clear();
-    for (size_t i = 0; i < s; ++i) {
-      w[i] = j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / d;
-      if (w[i] != 0.0)
-        nonzero.push_back(i);
-    }
-    st->sweptDiagonal[j] =
-        (j == b.least ? b.a / b.g : 1.0 / d - d0 / (d * d * b.g)) + formOver(inv, w, nonzero);
-  }
+  eachSweptRow(
+      st, s,
+      [&](int64_t j, const double* C, size_t i) {
+        return j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / st->diagonal[j];
+      },
+      [&](int64_t j, const std::vector<double>& w, const std::vector<size_t>& nonzero) {
+        const double d = st->diagonal[j];
+        return (j == b.least ? b.a / b.g : 1.0 / d - d0 / (d * d * b.g)) +
+               formOver(inv, w, nonzero);
+      });
 }
 
 // The shift of each small column's rows (m->xpxShift by the parameter the column holds, 0
@@ -341,10 +362,9 @@ std::vector<double> smallShifts(const VsfModel* m) {
 // cross block divided by D_j leaves at least half the effect's swept levels an exact zero (up
 // to the rounding of the shift itself): the columns of a joined CLASS effect, which a level's
 // few rows meet in few levels. Other columns keep 0: their rows stay dense.
-std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S) {
-  const VsfStructured* st = m->structured;
+std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<double>& all,
+                                   const std::vector<int64_t>& S) {
   const size_t s = S.size();
-  const std::vector<double> all = smallShifts(m);
   std::vector<double> shift(s, 0.0);
   std::vector<int64_t> zeros(s, 0);
   int64_t levels = 0;
@@ -363,6 +383,9 @@ std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S)
       shift[i] = all[static_cast<size_t>(S[i])];
   return shift;
 }
+std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S) {
+  return levelShiftOver(m->structured, smallShifts(m), S);
+}
 
 // The swept diagonal of an effect whose block D_J is diagonal: 1 / D_j plus the form of w_j
 // = C_j(S) / D_j over T^-1. With h the level shift (levelShift), w_j = v_j - h where v_j is
@@ -374,33 +397,25 @@ void refreshDiagonal(VsfModel* m, const std::vector<int64_t>& S, const std::vect
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const std::vector<double> h = levelShift(m, S);
-  std::vector<double> z(s, 0.0), v(s);
+  std::vector<double> z(s, 0.0);
   double hh = 0.0;
   for (size_t i = 0; i < s; ++i) {
     for (size_t t = 0; t < s; ++t)
       z[i] += inv[i * s + t] * h[t];
     hh += h[i] * z[i];
   }
-  std::vector<size_t> nonzero;
-  nonzero.reserve(s);
-  for (int64_t j = 0; j < st->columns; ++j) {
-    if (st->swept[j] != '1')
-      continue;
-    const double* C = st->cross + j * st->small;
-    const double d = st->diagonal[j];
-    nonzero.clear();
-    double vz = 0.0;
-    for (size_t i = 0; i < s; ++i) {
-      v[i] = C[S[i]] / d + h[i];
-      if (h[i] != 0.0 && nearZero(v[i], h[i]))
-        v[i] = 0.0;
-      if (v[i] != 0.0) {
-        nonzero.push_back(i);
-        vz += v[i] * z[i];
-      }
-    }
-    st->sweptDiagonal[j] = 1.0 / d + (formOver(inv, v, nonzero) - 2.0 * vz + hh);
-  }
+  eachSweptRow(
+      st, s,
+      [&](int64_t j, const double* C, size_t i) {
+        const double v = C[S[i]] / st->diagonal[j] + h[i];
+        return h[i] != 0.0 && nearZero(v, h[i]) ? 0.0 : v;
+      },
+      [&](int64_t j, const std::vector<double>& v, const std::vector<size_t>& nonzero) {
+        double vz = 0.0;
+        for (const size_t i : nonzero)
+          vz += v[i] * z[i];
+        return 1.0 / st->diagonal[j] + (formOver(inv, v, nonzero) - 2.0 * vz + hh);
+      });
 }
 
 // A sum that is not finite ends the fit as the packed triangle's does.
@@ -686,7 +701,7 @@ template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   if (const VsfStatus rc = pivots(m, &sse, &count, st->swept); rc != VsfStatus::Ok)
     return rc;
   double* A = st->reduced;
-  vsfStructuredReduce(*st, m->xpx, A);
+  vsfStructuredReduce(*st, m->xpx, A, smallShifts(m));
   // Swept again over the small columns the model had swept.
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   std::memcpy(m->sweptXpx, A, sizeof(double) * tri(n));
@@ -739,6 +754,60 @@ void reloadOne(VsfStructured* st) {
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
   st->inModel = st->savedInModel;
   st->refinedValid = 0;
+}
+
+// A -= the sum over the swept levels j but `least` of C_j C_j' / D_j, by the levels'
+// nonzero cross products: with h the level shift (levelShiftOver) over every small column,
+// C_j = D_j (v_j - h) with v_j nonzero only where level j's rows meet a joined CLASS
+// effect's level (and at the dense columns), so that the sum is P - p h' - h p' + delta h h'
+// with P the sum of D_j v_j v_j' over v_j's nonzero elements, p that of D_j v_j and delta
+// that of D_j: the work goes with the levels' nonzero cells, not levels times the small
+// triangle. Returns the sum of C_j / D_j over those levels.
+std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
+                                 const std::vector<double>& shifts, double* A) {
+  const int64_t n = st.small;
+  std::vector<int64_t> all(static_cast<size_t>(n));
+  for (int64_t r = 0; r < n; ++r)
+    all[static_cast<size_t>(r)] = r;
+  const std::vector<double> h = levelShiftOver(&st, shifts, all);
+  std::vector<double> p(static_cast<size_t>(n), 0.0), v(static_cast<size_t>(n), 0.0), w(v);
+  std::vector<int64_t> nonzero;
+  nonzero.reserve(static_cast<size_t>(n));
+  double delta = 0.0;
+  for (int64_t j = 0; j < st.columns; ++j) {
+    if (st.swept[j] != '1' || j == least)
+      continue;
+    const double* C = st.cross + j * n;
+    const double d = st.diagonal[j];
+    nonzero.clear();
+    for (int64_t r = 0; r < n; ++r) {
+      const size_t i = static_cast<size_t>(r);
+      v[i] += C[r] / d;
+      w[i] = C[r] / d + h[i];
+      if (h[i] != 0.0 && nearZero(w[i], h[i]))
+        w[i] = 0.0;
+      if (w[i] != 0.0)
+        nonzero.push_back(r);
+    }
+    for (size_t a = 0; a < nonzero.size(); ++a) {
+      const int64_t r = nonzero[a];
+      const double f = d * w[static_cast<size_t>(r)];
+      double* R = A + tri(r);
+      for (size_t c = 0; c <= a; ++c)
+        R[nonzero[c]] -= f * w[static_cast<size_t>(nonzero[c])];
+      p[static_cast<size_t>(r)] += f;
+    }
+    delta += d;
+  }
+  for (int64_t r = 0; r < n; ++r) {
+    const double pr = p[static_cast<size_t>(r)], hr = h[static_cast<size_t>(r)];
+    double* R = A + tri(r);
+    for (int64_t q = 0; q <= r; ++q) {
+      const double pq = p[static_cast<size_t>(q)], hq = h[static_cast<size_t>(q)];
+      R[q] -= delta * hr * hq - pr * hq - hr * pq;
+    }
+  }
+  return v;
 }
 
 } // namespace
@@ -975,27 +1044,15 @@ void vsfStructuredSetEstimates(VsfModel* m) {
   }
 }
 
-void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A) {
+void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A,
+                         const std::vector<double>& shifts) {
   const int64_t n = st.small;
   // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the sum of
-  // C_j C_j' / D_j over J but column 0 of SweptBlock, and for that column
+  // C_j C_j' / D_j over J but column 0 of SweptBlock (reduceLevels), and for that column
   // (a C_0 C_0' - D_0 v v' - v C_0' - C_0 v') / g, v the sum of C_j / D_j over the others.
   std::memcpy(A, xpx, sizeof(double) * tri(n));
   const SweptBlock b = sweptBlockOf(st);
-  std::vector<double> v(static_cast<size_t>(n), 0.0);
-  for (int64_t j = 0; j < st.columns; ++j) {
-    if (st.swept[j] != '1' || j == b.least)
-      continue;
-    const double* C = st.cross + j * n;
-    const double d = st.diagonal[j];
-    for (int64_t r = 0; r < n; ++r) {
-      const double f = C[r] / d;
-      double* R = A + tri(r);
-      for (int64_t q = 0; q <= r; ++q)
-        R[q] -= f * C[q];
-      v[static_cast<size_t>(r)] += f;
-    }
-  }
+  const std::vector<double> v = reduceLevels(st, b.least, shifts, A);
   if (b.least >= 0) {
     const double* C0 = st.cross + b.least * n;
     const double d0 = st.diagonal[b.least];
@@ -1023,6 +1080,8 @@ double vsfStructuredBlockInverseAt(const VsfStructured& st, const VsfBlockInvers
     return -1.0 / (st.diagonal[j == v.least ? l : j] * v.g);
   return own - v.d0 / (st.diagonal[j] * st.diagonal[l] * v.g);
 }
+
+std::vector<double> vsfStructuredShifts(const VsfModel* m) { return smallShifts(m); }
 
 void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r) {
   solveBlock(st, sweptBlockOf(st), r);

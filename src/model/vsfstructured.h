@@ -120,8 +120,13 @@ void vsfStructuredEmpty(VsfModel* model);
 // predicts them (0 for columns not swept, and all 0 without the effect in the model).
 void vsfStructuredSetEstimates(VsfModel* model);
 // The small triangle `xpx` less the part of the effect's swept columns J (st.swept),
-// C_J' B_J^-1 C_J with B_J their block, into `A` (the small columns' packed triangle).
-void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A);
+// C_J' B_J^-1 C_J with B_J their block, into `A` (the small columns' packed triangle); the
+// work goes over the levels' nonzero cross products about the small columns' `shifts`
+// (vsfStructuredShifts).
+void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A,
+                         const std::vector<double>& shifts);
+// The shift of each small column's rows (0 where the pages are not shifted).
+[[nodiscard]] std::vector<double> vsfStructuredShifts(const VsfModel* m);
 // The inverse of the block B_J = D_J + rho 1 1' of the effect's swept columns J, element by
 // element, taken about its column `least` of smallest D_0 (-1 without rho, the block then
 // diagonal) so that no term divides by D_0 (0 for a level without rows under the effect

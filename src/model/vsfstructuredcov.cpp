@@ -52,7 +52,7 @@ bool vsfStructuredCovariance(VsfModel* m, const std::vector<int32_t>& source, do
   chosen.swept = flags.data();
   // T = A_SS - C_J' B_J^-1 C_J swept over S holds T^-1, the block of the small columns.
   std::vector<double> W(static_cast<size_t>(tri(n)));
-  vsfStructuredReduce(chosen, m->xpx, W.data());
+  vsfStructuredReduce(chosen, m->xpx, W.data(), vsfStructuredShifts(m));
   std::vector<char> swept(static_cast<size_t>(n), '0');
   std::vector<double> work(static_cast<size_t>(n), 0.0);
   for (const int32_t c : sel.smallColumn) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -255,6 +256,47 @@ TEST(StructuredRoad, SecondClassOfThreeHundredLevelsGivesThePackedRoadsTables) {
         structuredcheck::runHooked("structuredColumns=1000000", program, data, "srh300packed");
     structuredcheck::expectPackedRoadsTables(structured, packed, method);
   }
+}
+
+// A second CLASS variable h of 1,000 levels joined dense beside g of 2,000 (5,000 rows, each
+// g level meeting two or three of h's): BACKWARD by significance level keeps g, x1 and h, and
+// their fit is numpy's least squares (scripts/gen_manylevel_second_ref.py) within 1e-9.
+TEST(StructuredRoad, SecondClassOfAThousandLevelsIsTheLeastSquaresFit) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/manylevelsecond/";
+  std::map<std::string, double> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "fit.csv")))
+    if (row[0] != "name")
+      want[row[0]] = std::stod(row[1]);
+  const std::string program = "proc varsifter data=d;\n  class g h;\n  model y = g x1 x2 h / "
+                              "selection=backward(select=sl);\n  performance cpucount=2;\nrun;\n";
+  const qrxrun::ProgramRun r =
+      structuredcheck::runHooked("", program, qrxrun::readFile(dir + "data.csv"), "srh1000");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value* selected = qrxrun::nodeNamed(r.json["steps"][0]["output"], "SelectedModel");
+  ASSERT_NE(selected, nullptr) << r.log;
+  const Value* anova = qrxrun::findTable(*selected, "ANOVA");
+  const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
+  ASSERT_NE(anova, nullptr);
+  ASSERT_NE(estimates, nullptr);
+  const double sse = want.at("error_ss");
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
+  size_t compared = 0;
+  for (size_t i = 0; i < (*estimates)["rows"].items.size(); ++i) {
+    std::string words; // the name with its runs of blanks as one
+    for (const char c : qrxrun::text(*estimates, i, "Parameter"))
+      if (c != ' ' || (!words.empty() && words.back() != ' '))
+        words += c;
+    const auto b = want.find("estimate " + words);
+    if (b == want.end()) {
+      EXPECT_EQ(qrxrun::number(*estimates, i, "DF"), 0) << words;
+      continue;
+    }
+    ++compared;
+    EXPECT_NEAR(qrxrun::number(*estimates, i, "Estimate"), b->second,
+                1e-9 * std::max(1.0, std::fabs(b->second)))
+        << words;
+  }
+  EXPECT_EQ(compared, want.size() - 1);
 }
 
 // BACKWARD by BIC stops at the model of step 1, whose last removal trial takes out z, the
