@@ -24,12 +24,15 @@ PENDING = {
                            lambda c: any(e["kind"] == "spline" for e in c.effects)),
     # Found by the oracle: a sound refusal, not a fault. A saturated full model (a BY group
     # of a dozen rows, or fewer rows than a spline of degree 58 has columns) has no error
-    # variance for CP or BIC.
+    # variance for CP or BIC. Without an intercept the swept sums of a far response once
+    # gave a false 0, so there the rows must show it: a group with no more rows than the
+    # design has columns (seed 230584: 30 rows, a CLASS effect of 30 levels; numpy's least
+    # squares on the rows has rank 30 and an error SS of 2e-26).
     "saturated-full-model": ("a sound refusal: CP or BIC without a full-model error variance",
                              ("run.error",),
                              lambda c, f: "error variance of the full model" in f.text
                              and ("by" in c.tags or "widespline" in c.tags)
-                             and "noint" not in c.tags),
+                             and ("noint" not in c.tags or some_group_saturated(c))),
     # Found by the oracle's long run, judged product faults (the references agree with exact
     # solutions at 300 and 400 digits to 1e-10): BACKWARD over a spline of degree near 60 with
     # FREQ and WEIGHT shows a selected error SS of 304.0876 below 304.3726, the least squares
@@ -56,15 +59,40 @@ PENDING = {
                       "a column's mean", ("cvpress",),
                       lambda c: any(e["kind"] == "spline" and "tpf" in e.get("opts", "")
                                     for e in c.effects)),
-    # Found by the oracle once NOINT fits far from the origin were resolved from the rows: a
-    # NOINT fit the stop rule calls perfect (error SS below 1e-8 of y'y) shows -Infinity for
-    # AIC and SBC in the selection summary, judged from the swept error SS of 0, while the
-    # step's own tables show the rows' error SS (2.8e-18 in 1420, seed 160 in a BY group of a
-    # TPF spline of degree 59) and the criteria it gives.
-    "noint-perfect-fit-summary": ("oracle finding: a perfect NOINT fit's summary and step "
-                                  "tables take different error SS", ("summary",),
-                                  lambda c: "noint" in c.tags),
 }
+
+
+def design_columns(case, rows):
+    """The columns the case's effects give the rows at most: one per continuous effect, one
+    per level of a CLASS effect among the rows, degree + 1 + knots for a spline (the most a
+    basis of either kind has), the degree for a polynomial."""
+    count = 0
+    for e in case.effects:
+        opts = e.get("opts", "")
+        degree = int(opts.split("degree=")[1].split()[0]) if "degree=" in opts else 3
+        if e["kind"] == "class":
+            count += len({case.columns[e["name"]][i] for i in rows})
+        elif e["kind"] == "spline":
+            knots = int(opts.split("equal(")[1].split(")")[0]) if "equal(" in opts else 3
+            count += degree + 1 + knots
+        elif e["kind"] == "poly":
+            count += degree
+        else:
+            count += 1
+    return count
+
+
+def some_group_saturated(case):
+    """Whether a BY group (or the data) has no more rows with a response, a positive
+    frequency and every variable present than the design has columns."""
+    n = len(case.columns["y"])
+    names = {v for e in case.effects for v in e["vars"]} | {"y"}
+    used = [i for i in range(n) if all(case.columns[v][i] is not None for v in names)
+            and (not case.freq or (case.columns[case.freq][i] or 0) >= 1)]
+    groups = {}
+    for i in used:
+        groups.setdefault(case.columns[case.by][i] if case.by else 0, []).append(i)
+    return any(len(rows) <= design_columns(case, rows) for rows in groups.values())
 
 
 def pending_for(case, finding):

@@ -808,6 +808,14 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   // A nearly dependent step reports the fit of its estimates, formed from the rows.
   if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;
+  // Sums of squares that are rounding noise of the sums the fit holds are zero. Decided once
+  // here, before the step's record, its estimates' variances and its tables take the error
+  // SS, so that the summary and every table of the step show one fit (and so that the model
+  // does not depend on whether its step records are written).
+  if (vsfRoundingZero(m, m->totalSS))
+    m->totalSS = 0.0;
+  if (vsfRoundingZero(m, m->sse))
+    m->sse = 0.0;
   if (s == m->stepCapacity) {
     VsfStatus rc = vsfAddStepMemory(m, 2 * s);
     if (rc != VsfStatus::Ok)
@@ -833,7 +841,7 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     parms += m->effectColumns[m->inModelList[i]];
   m->stepParms[s] = parms;
   m->stepEffects[s] = m->inModelCount;
-  m->stepSSE[s] = vsfEpsZero(m->sse);
+  m->stepSSE[s] = m->sse;
   if (m->stepPress)
     m->stepPress[s] = vsfEpsZero(m->press);
   if (m->stepValidateAse)
@@ -905,14 +913,6 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
 
   m->stepCount = s + 1;
   showStepProgress(s, m->inModelCount);
-
-  // Sums of squares that are rounding noise of the sums the fit holds are zero; done here
-  // for every recorded step, so that the model does not depend on whether its step records
-  // are written.
-  if (vsfRoundingZero(m, m->totalSS))
-    m->totalSS = 0.0;
-  if (vsfRoundingZero(m, m->sse))
-    m->sse = 0.0;
 
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {
     if (VsfRecordFailure failure; vsfSerializeModel(m, &failure) != VsfStatus::Ok) {

@@ -48,11 +48,22 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
   }
 }
 
+// The size of the terms a row's residual is summed from, |y| + sum |x_c b_c| (the structured
+// effect's fit as one term): the residual rounds as eps times it.
+double residualTermsSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
+                         double structuredFit) {
+  double size = std::fabs(r.y[0]) + std::fabs(structuredFit);
+  for (size_t i = 0; i < g.col.size(); ++i)
+    size += std::fabs(swept[at(g.col[i], 0)] * g.val[i]);
+  return size;
+}
+
 // The training rows' weighted residual sum of squares under the swept matrix's coefficients
-// (sums[0]) and the residual's cross products with the swept columns (sums[1 + c]), the
-// columns gathered from the in-model effects or (laidOut) from the whole X'X.
+// (sums[0]), the residual's cross products with the swept columns (sums[1 + c]), the
+// columns gathered from the in-model effects or (laidOut) from the whole X'X, and last the
+// weighted sum of squares of the residuals' term sizes, which bounds their rounding.
 template <bool laidOut>
-void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
+void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums, int64_t length) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
@@ -63,8 +74,11 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
       gatherLaidOut(m, S, r, g);
     else
       vsfGatherSwept(m, S, r, m->sweepFlags, g);
-    const double res = vsfGatheredResidual(m->sweptXpx, r, g) - vsfStructuredFitted(m, -1, S, r);
+    const double structuredFit = vsfStructuredFitted(m, -1, S, r);
+    const double res = vsfGatheredResidual(m->sweptXpx, r, g) - structuredFit;
     sums[0] += w * res * res;
+    const double size = residualTermsSize(m->sweptXpx, r, g, structuredFit);
+    sums[length - 1] += w * size * size;
     for (size_t i = 0; i < g.col.size(); ++i)
       sums[1 + g.col[i]] += w * res * g.val[i];
     // The structured road's many-level effect, whose columns follow the triangle's.
@@ -77,17 +91,17 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   });
 }
 
+int64_t refineSumsLength(const VsfPassState* m, int64_t) {
+  return 2 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0);
+}
 template <bool laidOut> VsfStatus vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
-  residualSumsBody<laidOut>(m, page, m->refineSums);
+  residualSumsBody<laidOut>(m, page, m->refineSums, refineSumsLength(m, 0));
   return VsfStatus::Ok;
 }
 template <bool laidOut>
 VsfStatus vsfRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  residualSumsBody<laidOut>(m, page, buffer);
+  residualSumsBody<laidOut>(m, page, buffer, refineSumsLength(m, 0));
   return VsfStatus::Ok;
-}
-int64_t refineSumsLength(const VsfPassState* m, int64_t) {
-  return 1 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0);
 }
 void storeRefineSums(VsfPassState* m, const double* B, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
@@ -185,9 +199,10 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
   }
   m->sweptXpx[0] = sums[0];
   m->sse = sums[0];
-  // The residuals' sum of squares from the rows rounds as the residuals do, not as y'y.
+  // The residuals' sum of squares from the rows rounds as the residuals do, each eps times
+  // the terms it is summed from, not as the sums y'y was formed in.
   if (far)
-    m->roundingSS = std::min(m->roundingSS, kVsfEps * m->totalSSUncorrected);
+    m->roundingSS = std::min(m->roundingSS, kVsfEps * sums.back());
   return VsfStatus::Ok;
 }
 

@@ -28,7 +28,9 @@ constexpr double kVsfFarResponse = 1e-6;
 // when its swept columns' largest variance inflation, or the largest the swept matrix has held
 // since it was formed from X'X (model->sweptInflation), exceeds kVsfRefineInflation, or when
 // the model is far from the origin (vsfFarFromOrigin), whose error SS the rows then resolve
-// (model->roundingSS falls to kVsfEps of y'y, the rounding of the residuals' own sums): two
+// (model->roundingSS falls to kVsfEps of the weighted sum over the rows of the squared sizes
+// |y| + sum |x_c b_c| of the terms each residual is summed from, which bound the residuals'
+// rounding): two
 // corrections of the coefficients in column 0 of the swept matrix, each from one pass over
 // the rows, and a third pass for the error SS, which replaces the swept one (and the
 // model's SSE). Returns a pass's failure, Ok otherwise.

@@ -512,9 +512,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
-  m->fullMse = m->nObs > m->rank ? m->sse / (m->nObs - m->rank) : 0.0;
-  if (m->fullMse < kVsfFTol)
-    m->fullMse = 0.0;
+  // No error variance without error degrees of freedom, or where the error SS is rounding
+  // noise of the sums the fit holds; judged against those sums, so that a response of any
+  // scale keeps its variance.
+  const bool noError = m->nObs <= m->rank || vsfRoundingZero(m, m->sse);
+  m->fullMse = noError ? 0.0 : m->sse / (m->nObs - m->rank);
   if (m->fullMse == 0.0 && asks(o, VC_CP)) {
     m->fitStatus = VsfFitStatus::ZeroFullMse;
     return VsfStatus::Ok;
