@@ -33,21 +33,19 @@ PENDING = {
                              lambda c, f: "error variance of the full model" in f.text
                              and ("by" in c.tags or "widespline" in c.tags)
                              and ("noint" not in c.tags or some_group_saturated(c))),
-    # Found by the oracle's long run, judged product faults (the references agree with exact
-    # solutions at 300 and 400 digits to 1e-10): BACKWARD over a spline of degree near 60 with
-    # FREQ and WEIGHT shows a selected error SS of 304.0876 below 304.3726, the least squares
-    # of its taken columns (seed 100649): the last step's own table gives 304.3726, but the
-    # stop rule's undo of its trial drop re-sweeps the model, takes a different ten of the
-    # spline's columns, and the selected model shows their refined error SS beside the
-    # recorded step's estimates. A BACKWARD CV PRESS over near copies of a far response is
-    # 2.45e6 against the fold refits' 6.03e17 (seed 102733): fold 6's refit (condition 1.1e5,
-    # its last column's exact pivot 8.7e-7 of its diagonal, inside the band every sound rule
-    # takes) extrapolates to its held-out rows, and the product's fold does not.
-    "backward-ill-conditioned": ("oracle finding: BACKWARD's selected error SS and CV PRESS on "
-                                 "ill-conditioned designs",
-                                 ("anova.sse", "cvpress"),
-                                 lambda c: c.method == "BACKWARD"
-                                 and bool({"widespline", "nearcopy"} & c.tags)),
+    # The fault of "cv-fold-shift" on a B-spline (seed 102733, BACKWARD's full model over
+    # `spline(x1 / degree=6)` with FREQ): one held-out row of fold 7 (x1 = -43.2, the left
+    # end, frequency 3) carries 0.079 of the spline's first column against at most 1.9e-3 on
+    # the training rows, so the column's mean over all rows, which the pages are shifted by,
+    # is that row's. About that shift the fold's pivot of the column comes out -1.9e-7 (numpy
+    # in double: -2.5e-7) where its exact value is 2.0e-9 (1.9e-4 of its diagonal, which
+    # every sound rule takes; about the fold's own mean double gives 2.03e-9): the fold
+    # refuses the column, and its refit does not extrapolate to the far row as the exact one
+    # does (CV PRESS 2.45e6 against the fold refits' 6.03e17).
+    "cv-fold-shift-bspline": ("oracle finding: CV PRESS loses digits where a held-out row "
+                              "dominates a spline column's mean", ("cvpress",),
+                              lambda c: any(e["kind"] == "spline" for e in c.effects)
+                              and "tpf" not in " ".join(e.get("opts", "") for e in c.effects)),
     # Found by the oracle's long run: a fold whose held-out row lies far out on a TPF column
     # (x = 45.8 against training rows up to 35.9, degree 7) dominates that column's mean over
     # all rows, which the pages are shifted by; the other folds' rows, a spread of 3e3 about

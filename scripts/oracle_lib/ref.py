@@ -49,9 +49,11 @@ class Fit:
             Rinv = np.linalg.pinv(R) if R.size else np.zeros((0, 0))
             self.cond = np.inf
         resid = b - As @ coef
+        cs = coef / scale
+        if noint and np.isfinite(self.cond) and R.size:
+            cs, resid = refine_far(A, b, Q, R, scale, cs)
         self.sse = float(resid @ resid)
         cov_s = Rinv @ Rinv.T        # (As'As)^-1
-        cs = coef / scale
         covu = cov_s / np.outer(scale, scale)
         if noint:
             self.beta = cs
@@ -76,6 +78,20 @@ class Fit:
         if self.noint:
             return X @ self.beta
         return self.cy + self.a + (X - self.cx) @ self.beta[1:]
+
+
+def refine_far(A, b, Q, R, scale, cs):
+    """Without an intercept nothing centres a response far from zero: the QR solution then
+    carries the rounding of b itself (eps |b|, against residuals many digits smaller), and
+    so does any residual formed in double. Two corrections on residuals formed in extended
+    precision, the coefficients kept in it, bring the estimates to those of the rows."""
+    Al, bl = A.astype(np.longdouble), b.astype(np.longdouble)
+    beta = cs.astype(np.longdouble)
+    for _ in range(2):
+        r = bl - Al @ beta
+        beta = beta + np.linalg.solve(R, Q.T @ r.astype(float)).astype(np.longdouble) / scale
+    r = bl - Al @ beta
+    return beta.astype(float), r.astype(float)
 
 
 def fit(X, y, wf, noint):

@@ -690,6 +690,19 @@ void reverseSweepEffect(VsfModel* m, int32_t k) {
   (void)vsfStructuredRefresh(m); // a failure is kept in passFailure, which ends the fit
 }
 
+// Sweeps column k in where `taken` flags it, past the rank rule: a column a state of the
+// model held, whose columns the rebuild takes again as a set (only a pivot that is not
+// positive, or within the tiny pivot, is refused).
+void sweepTaken(VsfModel* m, int32_t k, const char* taken) {
+  if (taken[k] == '1') {
+    const double s = m->sweptXpx[diag(k)];
+    const double tol = s != 0.0 && std::fabs(s) < vsfTinyPivot() ? vsfTinyPivot() : 0.0;
+    qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol, vsfSweepThreads(m));
+    m->rank += m->sweepFlags[k] == '1' ? 1 : 0;
+  }
+  vsfCVSweep(m, k, '0');
+}
+
 // Takes effect k out of the model's list (and its rows out of a growing triangle), keeping
 // its old place in droppedFrom; mode 2 also gives its place back to the containment counts.
 void takeOutOfList(VsfModel* m, int32_t k, uint8_t mode) {
@@ -743,7 +756,8 @@ void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
   clearCache(m);
 }
 
-void vsfResweepModel(VsfModel* m, int32_t except, int32_t moved, int32_t movedAt) {
+void vsfResweepModel(VsfModel* m, int32_t except, int32_t moved, int32_t movedAt,
+                     const char* taken) {
   const int64_t n = m->xpxColumns;
   vsfCopyTriangle(m, m->sweptXpx, m->xpx, n);
   std::fill(m->sweepFlags, m->sweepFlags + n, '0');
@@ -762,8 +776,13 @@ void vsfResweepModel(VsfModel* m, int32_t except, int32_t moved, int32_t movedAt
         order.begin() + std::clamp<int32_t>(movedAt, 0, static_cast<int32_t>(order.size())), moved);
   m->rank = 0;
   m->sweptInflation = 0.0;
-  for (const int32_t e : order)
-    sweepInRun(m, m->effectColumn[e], m->effectColumns[e]);
+  for (const int32_t e : order) {
+    if (taken == nullptr)
+      sweepInRun(m, m->effectColumn[e], m->effectColumns[e]);
+    else
+      for (int32_t j = 0; j < m->effectColumns[e]; ++j)
+        sweepTaken(m, m->effectColumn[e] + j, taken);
+  }
   clearCache(m);
 }
 

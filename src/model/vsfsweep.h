@@ -141,8 +141,11 @@ void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
                                          uint8_t resweepAll);
 // Rebuilds the swept matrix (and every fold's) from the unswept X'X: the columns of the
 // model's effects are swept in again in list order, leaving out effect `except` (-1: none),
-// with effect `moved` (-1: none) taken at list position `movedAt` instead of its own.
-void vsfResweepModel(VsfModel* model, int32_t except, int32_t moved = -1, int32_t movedAt = 0);
+// with effect `moved` (-1: none) taken at list position `movedAt` instead of its own. With
+// `taken` (flags by column), exactly the columns it flags are swept in, past the rank rule:
+// the swept state those flags were read from, whose set a rule judged along another road.
+void vsfResweepModel(VsfModel* model, int32_t except, int32_t moved = -1, int32_t movedAt = 0,
+                     const char* taken = nullptr);
 void vsfSweep(VsfModel* model, int32_t column);
 // Whether vsfSweep would refuse unswept column k of the full X'X now (the rank rule against
 // the columns swept so far), leaving the model as it is.

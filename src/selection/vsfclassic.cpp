@@ -410,9 +410,13 @@ namespace {
 // the sweep order, and can leave another rank, error SS and variances than the step that was
 // recorded, with the same rank too. The structured road puts back the copy kept before the
 // removal (`kept`); the packed road rebuilds its swept matrix with the effect at its old list
-// position `at`. `status` is the effect's status before the removal. A nearly dependent step is
+// position `at` and exactly the columns the step held (`taken`, its sweep flags): the rule
+// judged them once along the removals, after which a column refused earlier may have gone in,
+// and judged again in list order it can take another set of a nearly dependent effect's
+// columns. `status` is the effect's status before the removal. A nearly dependent step is
 // refined again, as when it was recorded.
-[[nodiscard]] VsfStatus undoRemoval(VsfModel* m, int32_t k, bool kept, int32_t at, uint8_t status) {
+[[nodiscard]] VsfStatus undoRemoval(VsfModel* m, int32_t k, bool kept, int32_t at, uint8_t status,
+                                    const std::vector<char>& taken) {
   if (kept) {
     vsfModelReload(m, true);
     vsfModelRestore(m);
@@ -422,7 +426,7 @@ namespace {
   } else {
     const double press = m->press, validateAse = m->validateAse, testAse = m->testAse,
                  cvPress = m->cvPress;
-    vsfResweepModel(m, -1, k, at);
+    vsfResweepModel(m, -1, k, at, taken.data());
     m->press = press;
     m->validateAse = validateAse;
     m->testAse = testAse;
@@ -474,6 +478,7 @@ VsfStatus vsfBackward(VsfModel* m) {
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
   int32_t s = m->stepCount;
+  std::vector<char> taken;
   while (vsfKeepGoing(m, s)) {
     int32_t k;
     double v;
@@ -489,13 +494,15 @@ VsfStatus vsfBackward(VsfModel* m) {
     const int32_t at = listPosition(m, k);
     if (kept)
       vsfModelBackup(m, true);
+    else
+      taken.assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
     if ((rc = Drop(v, m, k)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
     if ((rc = vsfStopSelection(v, m, s, k, -1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
-      return undoRemoval(m, k, kept, at, status);
+      return undoRemoval(m, k, kept, at, status, taken);
     vsfChoose(v, v, m, &chooseValue, -1);
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;

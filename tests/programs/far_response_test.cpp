@@ -463,11 +463,14 @@ void expectNointFit(const Value& step, const std::string& response,
 // spread of 1.3 (fitted through a CLASS effect's level indicators, which span the constant),
 // and a response on columns near -3.5e7 and 1.1e4, leave error SSs far below the rounding of
 // y'y: the fit without selection, the full model that CP needs and the model FORWARD selects
-// report statsmodels' error SS, estimates and standard errors rather than an error SS of 0.
+// report statsmodels' error SS, estimates and standard errors rather than an error SS of 0, and
+// so does the model BACKWARD selects by cross validation, where the stop undoes a removal.
 TEST(FarResponse, WithoutAnInterceptTheRowsResolveTheFit) {
   const std::vector<std::pair<std::string, std::string>> programs = {
       {"y", "class g; model y = g x1 x2 / noint selection=none"},
       {"y", "class g; model y = g x1 x2 / noint selection=forward(select=cp)"},
+      {"y", "class g; model y = g x1 x2 / noint cvmethod=split(4) "
+            "selection=backward(select=cv stop=cv include=1)"},
       {"t", "model t = a b / noint selection=none"},
   };
   std::string text;
