@@ -96,17 +96,14 @@ VsfStatus vsfLeverageRows(VsfPassState* m, QkPageDescriptor* page) {
   return VsfStatus::Ok;
 }
 
-// The factor's diagonal signs made positive (a rotation keeps R's rows' norms, not their
-// signs) and the unit scale; false where a place has no positive pivot.
+// The unit scale of the factor's places (the rows went in unscaled); false where a place has
+// no pivot (the rotations keep every diagonal at or above 0).
 [[nodiscard]] bool finish(VsfLeverageFactor& f) {
   const int64_t k = f.count;
   for (int64_t j = 0; j < k; ++j) {
     const double d = f.lower[static_cast<size_t>(j * (j + 1) / 2 + j)];
-    if (!(std::fabs(d) > 0.0) || !std::isfinite(d))
+    if (!(d > 0.0) || !std::isfinite(d))
       return false;
-    if (d < 0.0)
-      for (int64_t l = j; l < k; ++l)
-        f.lower[static_cast<size_t>(l * (l + 1) / 2 + j)] *= -1.0;
   }
   f.scale.assign(static_cast<size_t>(k), 1.0);
   return true;
