@@ -273,6 +273,8 @@ struct VsfPassState {
   // columns formed afresh (kernels/vsfresid.h); null outside that pass and on sound designs,
   // where the swept block gives them.
   const VsfLeverageFactor* leverageFactor;
+  // Where the pass that forms that factor from the rows rotates them in (null outside it).
+  double* leverageRows;
   // The effects stored dense, in the order of their values in a row.
   int32_t* denseEffectList;
   int32_t denseEffectCount;

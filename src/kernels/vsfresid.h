@@ -23,10 +23,10 @@ void vsfGatherSwept(const VsfPassState* model, const VsfRowShape& S, const VsfRo
 // The row's residual under the swept matrix s (its column 0 holds minus the coefficients).
 double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGathered& g);
 
-// The leverages of a PRESS pass on a nearly dependent design: the lower Cholesky factor L of
-// the model's swept columns' block A of X'X scaled to a unit diagonal (D A D = L L'), so that
-// a row's quadratic form x'A^-1 x is |L^-1 D x|^2. Formed afresh from the cross products, it
-// keeps the digits that a swept block loses on such a design.
+// The leverages of a PRESS pass on a nearly dependent design: a lower triangular factor L of
+// the model's swept columns' block A of X'X with the column scales D (D A D = L L'), so that
+// a row's quadratic form x'A^-1 x is |L^-1 D x|^2. Formed afresh from the rows, it keeps the
+// digits that a swept block loses on such a design.
 struct VsfLeverageFactor {
   int32_t count = 0;
   std::vector<int32_t> place; // per X'X column, its place in the factor (-1: none)

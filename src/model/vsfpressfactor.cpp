@@ -1,20 +1,21 @@
-// The Cholesky factor of the model's swept columns for the PRESS pass's leverages.
+// The triangular factor of the model's swept columns for the PRESS pass's leverages, formed
+// from the rows by plane rotations.
 #include "model/vsfpressfactor.h"
 
+#include "data/vsfutilfile.h"
 #include "kernels/vsfresid.h"
+#include "kernels/vsfrowwalk.h"
 #include "model/vsfmodel.h"
 #include "model/vsfrefine.h"
 #include "model/vsfstructured.h"
-#include "numerics/packedtri.h"
+#include "model/vsfsweep.h"
+#include "support/threadscratch.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 namespace {
-
-using packed::diag;
-using packed::sym;
 
 // Whether the design's swept columns lose the leverages' digits in the swept block.
 [[nodiscard]] bool nearlyDependent(const VsfModel* m) {
@@ -24,7 +25,8 @@ using packed::sym;
 }
 
 // The places of the columns the PRESS pass gathers: every swept column of an in-model effect.
-void placeColumns(const VsfModel* m, VsfLeverageFactor& f, std::vector<int64_t>& columns) {
+void placeColumns(const VsfModel* m, VsfLeverageFactor& f) {
+  std::vector<int64_t> columns;
   f.place.assign(static_cast<size_t>(m->xpxColumns), -1);
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
@@ -34,55 +36,95 @@ void placeColumns(const VsfModel* m, VsfLeverageFactor& f, std::vector<int64_t>&
         columns.push_back(c);
     }
   }
-  // The factor takes the columns in X'X order, the intercept first: its elimination then
-  // forms the others' sums about their means.
+  // The factor takes the columns in X'X order, the intercept first.
   std::sort(columns.begin(), columns.end());
   for (size_t p = 0; p < columns.size(); ++p)
     f.place[static_cast<size_t>(columns[p])] = static_cast<int32_t>(p);
   f.count = static_cast<int32_t>(columns.size());
 }
 
-// L L' = D A D in place over the packed rows of `lower`; false at a pivot that is not positive.
-[[nodiscard]] bool choleskyInPlace(std::vector<double>& lower, int64_t k) {
-  for (int64_t i = 0; i < k; ++i) {
-    double* ri = lower.data() + i * (i + 1) / 2;
-    for (int64_t j = 0; j <= i; ++j) {
-      const double* rj = lower.data() + j * (j + 1) / 2;
-      double v = ri[j];
-      for (int64_t l = 0; l < j; ++l)
-        v -= ri[l] * rj[l];
-      if (j < i) {
-        ri[j] = v / rj[j];
-      } else {
-        if (!(v > 0.0))
-          return false;
-        ri[i] = std::sqrt(v);
-      }
+// Adds the row z (k places, z[first..] its only nonzero values) to the factor L = R' (packed
+// by rows of L, R upper triangular with R'R the rows' cross products) by a plane rotation of
+// each of its places into R's row of that place. z is spent.
+void rotateIn(double* lower, int64_t k, double* z, int64_t first) {
+  for (int64_t j = first; j < k; ++j) {
+    const double a = z[j];
+    if (a == 0.0)
+      continue;
+    double& r = lower[j * (j + 1) / 2 + j];
+    const double rho = std::hypot(r, a);
+    const double c = r / rho, s = a / rho;
+    r = rho;
+    for (int64_t l = j + 1; l < k; ++l) {
+      double& t = lower[l * (l + 1) / 2 + j];
+      const double zl = z[l];
+      const double rt = t;
+      t = c * rt + s * zl;
+      z[l] = c * zl - s * rt;
     }
   }
+}
+
+// Rotates every training row of the page, scaled by the square root of its weight, into
+// `lower`.
+void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
+  const VsfRowShape S = vsfRowShape(m);
+  const VsfLeverageFactor& f = *m->leverageFactor;
+  thread_local ThreadScratch<VsfGathered> gScratch;
+  VsfGathered& g = gScratch.get();
+  thread_local std::vector<double> z;
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
+    if (isHostMissing(w) || !(w > 0.0))
+      return;
+    vsfGatherSwept(m, S, r, m->sweepFlags, g);
+    z.assign(static_cast<size_t>(f.count), 0.0);
+    int64_t first = f.count;
+    const double root = std::sqrt(w);
+    for (size_t i = 0; i < g.col.size(); ++i) {
+      const int32_t p = f.place[static_cast<size_t>(g.col[i])];
+      z[static_cast<size_t>(p)] = root * g.val[i];
+      first = std::min<int64_t>(first, p);
+    }
+    rotateIn(lower, f.count, z.data(), first);
+  });
+}
+
+// The pass's kernel. The rotations do not add up as sums do, so the pass runs on this thread
+// over every page in one order: one and eight threads give the same bits.
+VsfStatus vsfLeverageRows(VsfPassState* m, QkPageDescriptor* page) {
+  rowsOfPage(m, page, m->leverageRows);
+  return VsfStatus::Ok;
+}
+
+// The unit scale of the factor's places (the rows went in unscaled); false where a place has
+// no pivot (the rotations keep every diagonal at or above 0).
+[[nodiscard]] bool finish(VsfLeverageFactor& f) {
+  const int64_t k = f.count;
+  for (int64_t j = 0; j < k; ++j) {
+    const double d = f.lower[static_cast<size_t>(j * (j + 1) / 2 + j)];
+    if (!(d > 0.0) || !std::isfinite(d))
+      return false;
+  }
+  f.scale.assign(static_cast<size_t>(k), 1.0);
   return true;
 }
 
 } // namespace
 
-bool vsfLeverageFactorFor(const VsfModel* m, VsfLeverageFactor& f) {
+VsfStatus vsfLeverageFactorFor(VsfModel* m, VsfLeverageFactor& f, bool& formed) {
+  formed = false;
   if (!nearlyDependent(m))
-    return false;
-  std::vector<int64_t> columns;
-  placeColumns(m, f, columns);
+    return VsfStatus::Ok;
+  placeColumns(m, f);
   const int64_t k = f.count;
-  f.scale.assign(static_cast<size_t>(k), 0.0);
-  for (int64_t p = 0; p < k; ++p) {
-    const double a = m->xpx[diag(columns[static_cast<size_t>(p)])];
-    if (!(a > 0.0))
-      return false;
-    f.scale[static_cast<size_t>(p)] = 1.0 / std::sqrt(a);
-  }
   f.lower.assign(static_cast<size_t>(k * (k + 1) / 2), 0.0);
-  for (int64_t i = 0; i < k; ++i)
-    for (int64_t j = 0; j <= i; ++j)
-      f.lower[static_cast<size_t>(i * (i + 1) / 2 + j)] =
-          m->xpx[sym(columns[static_cast<size_t>(i)], columns[static_cast<size_t>(j)])] *
-          f.scale[static_cast<size_t>(i)] * f.scale[static_cast<size_t>(j)];
-  return choleskyInPlace(f.lower, k);
+  m->leverageFactor = &f;
+  m->leverageRows = f.lower.data();
+  const VsfStatus rc = vsfUtilRead(m, vsfLeverageRows);
+  m->leverageFactor = nullptr;
+  m->leverageRows = nullptr;
+  if (rc != VsfStatus::Ok)
+    return vsfReportPassFailure(m, rc);
+  formed = finish(f);
+  return VsfStatus::Ok;
 }

@@ -1,9 +1,12 @@
 // The leverages of the PRESS pass on a nearly dependent design: the swept block, worn by the
 // sweeps that formed it, gives each row's leverage with an error that grows with the
 // design's condition, and a leverage near 1 then turns into a leave-one-out residual of any
-// size. Such a design's leverages come instead from a Cholesky factor of its columns' block
-// of the cross products, formed afresh and scaled to a unit diagonal.
+// size. Such a design's leverages come instead from a triangular factor of its columns formed
+// from the weighted rows by plane rotations: its error grows with the condition of the
+// columns, not with that of their cross products, which a factor of X'X would carry.
 #pragma once
+
+#include "support/stepcodes.h"
 
 #include <cstdint>
 
@@ -15,9 +18,11 @@ struct VsfLeverageFactor;
 // 1e-10.
 constexpr double kVsfLeverageInflation = 1e4;
 
-// Forms the factor of the model's swept columns (those the PRESS pass gathers) when their
-// largest variance inflation, or the largest the swept matrix has held, exceeds
-// kVsfLeverageInflation. False, and the swept block stays the leverages' source, on a sound
-// design, on the structured road with its many-level effect in the model, on split levels
-// stored sparse, and when the block is not positive definite in double.
-[[nodiscard]] bool vsfLeverageFactorFor(const VsfModel* model, VsfLeverageFactor& factor);
+// Forms the factor of the model's swept columns (those the PRESS pass gathers) by one pass
+// over the training rows when their largest variance inflation, or the largest the swept
+// matrix has held, exceeds kVsfLeverageInflation, and sets `formed`. Not formed, and the
+// swept block stays the leverages' source, on a sound design, on the structured road with its
+// many-level effect in the model, on split levels stored sparse, and where a column of the
+// factor has no pivot. Returns the pass's failure, Ok otherwise.
+[[nodiscard]] VsfStatus vsfLeverageFactorFor(VsfModel* model, VsfLeverageFactor& factor,
+                                             bool& formed);

@@ -890,8 +890,11 @@ VsfStatus vsfComputePress(VsfModel* m) {
   // 1 - h of rounding size: its coefficients are refined on the rows first, as the step's
   // record would refine them, and its leverages come from a factor formed afresh.
   VsfLeverageFactor factor;
-  m->leverageFactor = vsfLeverageFactorFor(m, factor) ? &factor : nullptr;
-  VsfStatus rc = m->leverageFactor != nullptr ? vsfRefineStep(m) : VsfStatus::Ok;
+  bool formed = false;
+  VsfStatus rc = vsfLeverageFactorFor(m, factor, formed);
+  m->leverageFactor = formed ? &factor : nullptr;
+  if (rc == VsfStatus::Ok && formed)
+    rc = vsfRefineStep(m);
   if (rc == VsfStatus::Ok)
     rc = vsfDataPass(m, vsfPress, vsfPress_t, 0);
   m->leverageFactor = nullptr;

@@ -195,3 +195,53 @@ TEST(PressIllConditioned, EveryRoadGivesTheExactPress) {
               << fits[one].where << " against " << fits[eight].where;
       }
 }
+
+TEST(PressIllConditioned, LeveragesKeepTheirDigitsPastTheCrossProducts) {
+  // Columns whose condition squared passes what X'X holds in double (tests/data/pressill
+  // steep from scripts/gen_press_rows_ref.py): no selection and FORWARD, alone and as one of
+  // two BY groups, on one thread and on eight; the same PRESS to the last bit on both.
+  std::map<std::string, Reference> refs;
+  const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "steep_ref.csv"));
+  for (size_t i = 1; i < rows.size(); ++i)
+    refs[rows[i][0]] = {std::stod(rows[i][1]), std::stod(rows[i][2])};
+  const std::string data = qrxrun::readFile(kDir + "steep.csv");
+  std::string by = "g,";
+  by += data.substr(0, data.find('\n') + 1);
+  for (const char* g : {"1", "2"})
+    for (size_t at = data.find('\n') + 1; at < data.size();) {
+      const size_t end = data.find('\n', at);
+      by += g;
+      by += ",";
+      by += data.substr(at, end - at + 1);
+      at = end + 1;
+    }
+  std::string text;
+  for (const char* selection : {"none", "forward(select=sl stop=none)"})
+    for (const char* road : {"nothreads", "threads cpucount=8"})
+      for (const bool grouped : {false, true}) {
+        text +=
+            grouped ? "proc varsifter data=steepby;\n  by g;\n" : "proc varsifter data=steep;\n";
+        text += "  weight w;\n  model y = c1-c11 / selection=";
+        text += selection;
+        text += " stats=press;\n  performance ";
+        text += road;
+        text += ";\nrun;\n";
+      }
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(text, "pressrows", {{"steep.csv", data}, {"steepby.csv", by}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 8U) << run.log;
+  for (size_t i = 0; i < 8; ++i) {
+    const int groups = i % 2 == 0 ? 1 : 2;
+    for (int g = 0; g < groups; ++g) {
+      const Shown s = shown(run.json["steps"][i], g, groups);
+      const auto it = refs.find(s.taken);
+      ASSERT_NE(it, refs.end()) << "fit " << i << ": no reference for " << s.taken;
+      EXPECT_NEAR(s.press, it->second.press, it->second.tolerance * it->second.press)
+          << "fit " << i << " group " << g;
+      if (i % 4 >= 2) {
+        EXPECT_EQ(s.press, shown(run.json["steps"][i - 2], g, groups).press) << "fit " << i;
+      }
+    }
+  }
+}
