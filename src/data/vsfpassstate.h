@@ -18,6 +18,7 @@ struct VsfDataSettings;
 struct VsfLarAhead;
 struct VsfCVExSums;
 struct VsfLeverageFactor;
+struct VsfRowPivotJob;
 
 // The state of one effect in the current fit.
 enum VsfEffectStatus : uint8_t {
@@ -269,6 +270,9 @@ struct VsfPassState {
   // Where the residual pass of a refined least-squares step adds r'r and X'r (null outside
   // that pass).
   double* refineSums;
+  // The column whose pivot a row pass judges again (model/vsfrowpivot.h; null outside that
+  // pass).
+  const VsfRowPivotJob* rowPivot;
   // The PRESS pass's leverages on a nearly dependent design, from a factor of the model's
   // columns formed afresh (kernels/vsfresid.h); null outside that pass and on sound designs,
   // where the swept block gives them.

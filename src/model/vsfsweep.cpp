@@ -11,6 +11,7 @@
 #include "model/vsfmodel.h"
 #include "model/vsfpressfactor.h"
 #include "model/vsfrefine.h"
+#include "model/vsfrowpivot.h"
 #include "model/vsfsplitsums.h"
 #include "model/vsfstructured.h"
 #include "model/vsfstructuredpress.h"
@@ -125,6 +126,11 @@ void sweepInRun(VsfModel* m, int32_t first, int32_t count) {
   for (int32_t j = 0; j < count; ++j)
     after += m->sweepFlags[first + j] == '1' ? 1 : 0;
   m->rank += after - before;
+  // The block judges its pivots on the swept sums alone: a column it refused within the
+  // rule's rounding band is judged again, from the rows, on every column the run took.
+  for (int32_t j = 0; j < count; ++j)
+    if (m->sweepFlags[first + j] != '1')
+      vsfSweep(m, first + j);
 }
 
 // Fills new row r of a triangle from stored cross products (and, for the entering effect's
@@ -291,7 +297,9 @@ double vsfTightTolerance(const double* xpx, const double* swept, const char* fla
   return vsfFormTolerance(d, vsfPivotForm(xpx, swept, flags, n, k, centred, column));
 }
 
-double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
+namespace {
+
+double candidateRuleTolerance(const VsfModel* m, int64_t k) {
   assert(k >= 0 && k < m->xpxColumns && "a candidate column of X'X");
   const bool centred = vsfRuleCentred(m);
   const JudgedSums a(m->xpx, m->sweepFlags, k, centred);
@@ -307,6 +315,13 @@ double vsfCandidateTolerance(const VsfModel* m, int64_t k) {
   }
   return vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k, centred, nullptr,
                            extra, m->sweptXpx[diag(k)], vsfRoundingTolerance(a.sum(k, k), r));
+}
+
+} // namespace
+
+double vsfCandidateTolerance(VsfModel* m, int64_t k) {
+  const double tol = candidateRuleTolerance(m, k);
+  return vsfRowTolerance(m, k, tol);
 }
 
 void vsfCopyTriangle(const VsfModel* m, double* to, const double* from, int64_t columns) {
@@ -334,16 +349,36 @@ double sweepTolerance(const VsfModel* m, int64_t k) {
 
 } // namespace
 
-bool vsfSweepRefuses(const VsfModel* m, int64_t k) {
+double vsfRowTolerance(VsfModel* m, int64_t k, double tol) {
+  const double s = m->sweptXpx[diag(k)];
+  if (m->sweepFlags[k] == '1' || s > tol)
+    return tol;
+  const double d = vsfPivotDiagonal(m->xpx, m->sweepFlags, k, vsfRuleCentred(m));
+  double p = 0.0;
+  if (!vsfPivotDoubtful(s, tol, d) || vsfRowPivot(m, k, d, &p) != VsfStatus::Ok || !(p > 0.0))
+    return tol;
+  return p < vsfTinyPivot() ? vsfTinyPivot() : vsfSweepTolerance(d);
+}
+
+namespace {
+
+double entryTolerance(VsfModel* m, int64_t k) {
+  return vsfRowTolerance(m, k, sweepTolerance(m, k));
+}
+
+} // namespace
+
+bool vsfSweepRefuses(VsfModel* m, int64_t k) {
   assert(k > 0 && k < m->xpxColumns && m->sweepFlags[k] != '1' && "an unswept column");
   // qkzsweep takes a pivot above a non-negative tolerance, and never a NaN.
-  return !(m->sweptXpx[diag(k)] > sweepTolerance(m, k));
+  const double tol = entryTolerance(m, k);
+  return !(m->sweptXpx[diag(k)] > tol);
 }
 
 void vsfSweep(VsfModel* m, int32_t k) {
   assert(k >= 0 && k < m->xpxColumns && "a pivot among the kept columns");
   const char before = m->sweepFlags[k];
-  const double tol = sweepTolerance(m, k);
+  const double tol = entryTolerance(m, k);
   qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol, vsfSweepThreads(m));
   if (m->sweepFlags[k] != before)
     m->rank += before == '0' ? 1 : -1;
@@ -369,6 +404,16 @@ double foldTolerance(const VsfModel* m, const VsfFoldRecord& F, int32_t k) {
          std::max(vsfPivotForm(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred), own);
 }
 
+// foldTolerance `tol`, or 0 where it refuses a pivot within its band that the fold's rows
+// clear (vsfFoldRowPivot). A failed pass was reported; the pivot stays refused.
+double foldRowTolerance(VsfModel* m, int32_t f, int32_t k, double tol) {
+  const double s = m->folds[f].sweptXpx[diag(k)];
+  double p = 0.0;
+  if (s > tol || !(s + tol > 0.0) || vsfFoldRowPivot(m, f, k, &p) != VsfStatus::Ok || !(p > 0.0))
+    return tol;
+  return 0.0;
+}
+
 } // namespace
 
 // Each fold refits the model's columns without its rows: it takes a column the model has
@@ -386,7 +431,7 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
     VsfFoldRecord& F = m->folds[f];
     if (F.sweepFlags[k] != state || (state == '0' && m->sweepFlags[k] != '1'))
       continue;
-    double tol = state == '1' ? 0.0 : foldTolerance(m, F, k);
+    double tol = state == '1' ? 0.0 : foldRowTolerance(m, f, k, foldTolerance(m, F, k));
     if (tiny)
       tol = vsfTinyPivot();
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol, vsfSweepThreads(m));

@@ -109,8 +109,14 @@ double vsfTightTolerance(const double* xpx, const double* swept, const char* fla
                          int64_t k, bool centred, const double* column, double extraRoot,
                          double pivot, double tol);
 // vsfPivotTolerance of candidate column k of the model's full X'X, the root taken over the
-// columns of the effects in the model only.
-double vsfCandidateTolerance(const VsfModel* model, int64_t k);
+// columns of the effects in the model only, a doubtful pivot judged from the rows
+// (vsfRowTolerance).
+double vsfCandidateTolerance(VsfModel* model, int64_t k);
+// The tolerance `tol` the rule gives unswept column k, or, where it refuses the column's
+// pivot within the rule's rounding band and the rows clear it (vsfRowPivot), 1e-8 of its
+// diagonal (at least the tiny pivot). A failed pass was reported (model->passFailure); the pivot
+// stays refused.
+double vsfRowTolerance(VsfModel* model, int64_t k, double tol);
 // True when the model's column 1 is its intercept, so that the rule judges sums about the
 // means.
 bool vsfRuleCentred(const VsfModel* model);
@@ -148,8 +154,9 @@ void vsfResweepModel(VsfModel* model, int32_t except, int32_t moved = -1, int32_
                      const char* taken = nullptr);
 void vsfSweep(VsfModel* model, int32_t column);
 // Whether vsfSweep would refuse unswept column k of the full X'X now (the rank rule against
-// the columns swept so far), leaving the model as it is.
-[[nodiscard]] bool vsfSweepRefuses(const VsfModel* model, int64_t k);
+// the columns swept so far, a doubtful pivot judged from the rows), leaving the model as it
+// is.
+[[nodiscard]] bool vsfSweepRefuses(VsfModel* model, int64_t k);
 void vsfCVSweep(VsfModel* model, int32_t column, char state);
 void vsfUpdateXpXi(VsfModel* model);
 void vsfPhysicalDelete(VsfModel* model, int32_t position);

@@ -419,3 +419,65 @@ TEST(PivotRank, RemovalsKeepTheRankOfTheColumnsThatStay) {
     EXPECT_LE(error, total * (1 + 1e-12));
   }
 }
+
+// Pivots the rule refuses only within its rounding band, judged again from the rows
+// (tests/data/rankrows, made by scripts/gen_rank_rows_ref.py with exact pivots and fits),
+// on 1 and 8 threads: raw polynomial codings of two CLASS effects as columns fitted without
+// an intercept, whose levels at 1.8e-7 to 3.7e-7 of their diagonals lie in the swept sums'
+// band. Every column of pivot 1e-7 of its diagonal or more is taken and every one below
+// 1e-9 refused, up to the first column of the band between where the fit took the other
+// side; then the rank and the error SS are the exact fit's (the predictions' too), and
+// both thread counts give the same error SS to the bit.
+TEST(PivotRank, DoubtfulPivotsAreJudgedFromTheRows) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/rankrows/";
+  std::vector<std::vector<std::string>> pivots;
+  const auto rows = qrxrun::csvRows(qrxrun::readFile(dir + "pivots.csv"));
+  for (size_t i = 1; i < rows.size(); ++i)
+    pivots.push_back(rows[i]);
+  const auto fit = qrxrun::csvRows(qrxrun::readFile(dir + "fits.csv")).at(1);
+  std::string program;
+  std::vector<std::string> outputs;
+  for (const int cpus : {1, 8}) {
+    std::string out = "o";
+    out += std::to_string(cpus);
+    program += "proc varsifter data=noint;\n  model y = c1-c46 / selection=none noint;\n";
+    program += "  performance cpucount=" + std::to_string(cpus) + ";\n  output out=";
+    program += out;
+    program += " p=p;\nrun;\n";
+    outputs.push_back(out + ".csv");
+  }
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, "rankrows", {{"noint.csv", qrxrun::readFile(dir + "noint.csv")}}, outputs);
+  ASSERT_EQ(run.json["steps"].items.size(), outputs.size()) << run.log;
+  std::vector<double> errors;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    SCOPED_TRACE(outputs[i]);
+    const Value& step = run.json["steps"][i];
+    ASSERT_EQ(step["returnCode"].n, 0);
+    const std::map<std::string, int> df = parameterDf(step);
+    bool exact = true;
+    for (const auto& p : pivots) {
+      const auto it = df.find(p[1]);
+      ASSERT_NE(it, df.end()) << p[1];
+      const bool taken = it->second == 1;
+      if (p[3] == "either") {
+        exact = taken == (std::stod(p[2]) >= 1e-8);
+        if (!exact)
+          break;
+        continue;
+      }
+      EXPECT_EQ(taken, p[3] == "accept") << p[1] << " at " << p[2] << " of its diagonal";
+    }
+    const Value* anova = qrxrun::findTable(step["output"], "ANOVA");
+    ASSERT_NE(anova, nullptr);
+    const double error = qrxrun::number(*anova, 1, "SS");
+    const double total = qrxrun::number(*anova, 2, "SS");
+    errors.push_back(error);
+    EXPECT_NEAR(predictedSse(run.files.at(outputs[i])), error, 1e-8 * total);
+    if (!exact)
+      continue;
+    EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stoi(fit[1]));
+    EXPECT_NEAR(error, std::stod(fit[2]), 1e-8 * total);
+  }
+  EXPECT_EQ(errors[0], errors[1]);
+}
