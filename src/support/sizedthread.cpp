@@ -43,12 +43,14 @@ void SizedThread::start(std::unique_ptr<Body> body) {
   if (const int rc = pthread_attr_init(&attr); rc != 0)
     throw std::system_error(rc, std::generic_category(), "pthread_attr_init");
   int rc = pthread_attr_setstacksize(&attr, threadStackBytes());
+  Body* const handed = body.release(); // a thread that starts frees it
   if (rc == 0)
-    rc = pthread_create(&handle_, &attr, runBody, body.get());
+    rc = pthread_create(&handle_, &attr, runBody, handed);
   pthread_attr_destroy(&attr);
-  if (rc != 0)
+  if (rc != 0) {
+    const std::unique_ptr<Body> unstarted(handed);
     throw std::system_error(rc, std::generic_category(), "pthread_create");
-  body.release(); // the thread owns it now
+  }
   started_ = true;
 }
 
