@@ -266,7 +266,7 @@ TEST_F(Limited, ThreadsThatCannotStartAndHugeFieldsEndWithoutASignal) {
 // with a message, never by a signal.
 TEST_F(Limited, AnInterruptWatcherThatCannotStartIsSaid) {
   if (kSanitized)
-    GTEST_SKIP() << "the sanitizers' runtime needs more room to start than the watcher leaves";
+    GTEST_SKIP() << "the sanitizers' runtime fails its own allocations before the watcher does";
   const uint64_t least = leastForSmall();
   ASSERT_GT(least, 0u) << "no room for the run";
   const std::string small = program("small");
