@@ -7,9 +7,11 @@
 #include "host/data/dslibrary.h"
 #include "host/data/outfile.h"
 #include "host/data/staging.h"
+#include "host/ext/qkmemfig.h"
 #include "host/ext/qkpgf.h"
 #include "host/hostcore.h"
 #include "host/hostlog.h"
+#include "host/kernel.h"
 #include "host/output/html.h"
 #include "host/output/templates.h"
 #include "host/runner/program.h"
@@ -27,8 +29,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -106,7 +108,7 @@ void removeRunFilesOnSignals() {
     sigaddset(&set, sig);
   if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
     return;
-  std::vector<std::thread> watcher;
+  std::vector<SizedThread> watcher;
   const size_t started = startThreads(watcher, 1, [](size_t) {
     return [] {
       int sig = 0;
@@ -262,9 +264,8 @@ int runWithOutputs(std::string text, const std::string& program,
   return status;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+// The runner's work from its arguments to its exit status.
+int runMain(int argc, char** argv) {
   // A write past a file size limit fails with its error (EFBIG) instead of ending the run,
   // so that it takes the road of a full disk: the message, and no file half written.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -390,6 +391,7 @@ int main(int argc, char** argv) {
   for (const auto& [name, val] : options)
     qrxhost::setHostOption(name, val);
 
+  qrxhost::boundMallocArenas(qrxhost::hostCpuCount());
   removeRunFilesOnSignals();
   qrxhost::hostControlBlock();
   std::vector<qrxhost::ProcedureModule> modules(1);
@@ -397,4 +399,23 @@ int main(int argc, char** argv) {
   modules[0].entry = entry;
   modules[0].main = pcn_QRXVARSF.main;
   return runWithOutputs(std::move(text), program, modules, files);
+}
+
+} // namespace
+
+// Memory that runs out outside a step (under a tight address-space limit, before the first
+// step starts or between steps) ends the run with a message, never by a signal; the files a
+// step left are removed.
+int main(int argc, char** argv) {
+  try {
+    return runMain(argc, argv);
+  } catch (const std::bad_alloc&) {
+    try {
+      qrxhost::removeUtilityFiles();
+      qrxhost::removePendingOutputFiles();
+    } catch (const std::bad_alloc&) {
+    }
+    std::fputs("qrx: the run ran out of memory and stops\n", stderr);
+    return 2;
+  }
 }

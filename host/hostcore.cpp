@@ -108,7 +108,6 @@ void installOtherGroups(HostServiceGroups& groups) {
 }
 
 HostControlBlock* build() {
-  keepMallocWithinLimit();
   static HostServiceGroups groups{};
   static uint8_t groupBytes[HG_COUNT];
   static HostControlBlock cb{};

@@ -1,6 +1,7 @@
 // The kernel handle: pools through the arena allocator, events on one condition variable,
-// threads on std::thread, the named-value registry and extension loading through the
-// extension table (ext/extlist.cpp). Extensions themselves belong to their own files.
+// threads of a fixed stack size (SizedThread), the named-value registry and extension loading
+// through the extension table (ext/extlist.cpp). Extensions themselves belong to their own
+// files.
 #include "host/kernel.h"
 #include "host/ext/extlist.h"
 #include "host/hostapi.h"
@@ -10,6 +11,7 @@
 #include "host/supervisor.h"
 #include "host/textcase.h"
 #include "host/workpool.h"
+#include "support/sizedthread.h"
 #include "support/stepcodes.h"
 
 #include <algorithm>
@@ -33,7 +35,7 @@ struct QkEvent {
 };
 
 struct QkThread {
-  std::thread thread;
+  SizedThread thread;
   int64_t number = 0;
 };
 
@@ -109,7 +111,7 @@ QkThread* createThread(QkHandle*, QkThreadAttributes* attrs) {
   QkEvent* start = attrs->startEvent;
   int64_t number = t->number;
   try {
-    t->thread = std::thread([entry, argument, start, number] {
+    t->thread = SizedThread([entry, argument, start, number] {
       tServices = makeServices(number);
       if (start)
         postEvent(&tServices, start);

@@ -9,9 +9,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <new>
 #include <vector>
 
 namespace qrxhost {
@@ -28,8 +29,8 @@ public:
       stopping_ = true;
     }
     wake_.notify_all();
-    for (std::thread& t : workers_)
-      if (t.joinable() && t.get_id() != std::this_thread::get_id())
+    for (SizedThread& t : workers_)
+      if (t.joinable() && !t.isCurrent())
         t.join();
   }
 
@@ -89,7 +90,7 @@ private:
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> queue_;
-  std::vector<std::thread> workers_;
+  std::vector<SizedThread> workers_;
   bool stopping_ = false;
   bool startFailed_ = false;
   bool failStarts_ = false;
@@ -109,19 +110,40 @@ struct Split {
   std::mutex mutex;
   std::condition_variable done;
   int32_t left;
+  std::exception_ptr failure; // the first exception a run threw
 };
 
-// Runs unclaimed runs of the split and counts them as run.
+// Runs unclaimed runs of the split and counts them as run, a run that throws among them: the
+// caller waits for every run before it returns or throws, since the runs use its frame.
 void claim(Split& s) {
   int32_t ran = 0;
-  for (int32_t r = s.next.fetch_add(1); r < s.runs; r = s.next.fetch_add(1), ++ran)
-    (*s.body)(r);
+  std::exception_ptr failure;
+  for (int32_t r = s.next.fetch_add(1); r < s.runs; r = s.next.fetch_add(1), ++ran) {
+    try {
+      (*s.body)(r);
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
   if (ran == 0)
     return;
   std::lock_guard<std::mutex> lock(s.mutex);
+  if (failure && !s.failure)
+    s.failure = failure;
   s.left -= ran;
   if (s.left == 0)
     s.done.notify_all();
+}
+
+// Hands the split to up to `helpers` workers; a task that cannot be queued for want of memory
+// leaves its share to the others and the caller.
+void postHelpers(const std::shared_ptr<Split>& split, int32_t helpers) {
+  try {
+    for (int32_t h = 0; h < helpers; ++h)
+      pool().post([split] { claim(*split); });
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 } // namespace
@@ -136,12 +158,12 @@ void workRuns(int32_t runs, const std::function<void(int32_t)>& body) {
   split->body = &body;
   split->runs = runs;
   split->left = runs;
-  const int32_t helpers = std::min(pool().grow(runs - 1), runs - 1);
-  for (int32_t h = 0; h < helpers; ++h)
-    pool().post([split] { claim(*split); });
+  postHelpers(split, std::min(pool().grow(runs - 1), runs - 1));
   claim(*split);
   std::unique_lock<std::mutex> lock(split->mutex);
   split->done.wait(lock, [&] { return split->left == 0; });
+  if (split->failure)
+    std::rethrow_exception(split->failure);
 }
 
 int32_t workPoolGrow(int32_t wanted) { return pool().grow(wanted); }

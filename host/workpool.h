@@ -13,7 +13,8 @@ namespace qrxhost {
 
 // Runs body(r) for every r in [0, runs), on the caller's thread and up to runs - 1 workers,
 // and returns when all have run. The caller runs what no worker has claimed, so the runs all
-// run whether or not workers could be started or are free.
+// run whether or not workers could be started or are free. The first exception a run throws
+// is thrown again once every run has ended.
 void workRuns(int32_t runs, const std::function<void(int32_t)>& body);
 
 // Starts workers up to `wanted` in all (a start the system refuses is not retried); returns

@@ -57,9 +57,17 @@ uint64_t addressSpaceLeft() {
   return known && used < limit.rlim_cur ? limit.rlim_cur - used : 0;
 }
 
-void keepMallocWithinLimit() {
-  if (addressSpaceLeft() != UINT64_MAX)
-    ::mallopt(M_ARENA_MAX, 2);
+int32_t mallocArenas(int64_t threads, uint64_t left) {
+  // An arena beside the first reserves this much address space whatever it holds.
+  constexpr uint64_t kArenaReserve = uint64_t{64} << 20;
+  uint64_t arenas = static_cast<uint64_t>(std::clamp<int64_t>(threads, 1, 256));
+  if (left != UINT64_MAX)
+    arenas = std::clamp<uint64_t>(left / 8 / kArenaReserve, 1, arenas);
+  return static_cast<int32_t>(arenas);
+}
+
+void boundMallocArenas(int64_t threads) {
+  ::mallopt(M_ARENA_MAX, mallocArenas(threads, addressSpaceLeft()));
 }
 
 namespace {

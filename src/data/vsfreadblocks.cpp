@@ -9,13 +9,13 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/seams.h"
+#include "support/sizedthread.h"
 #include "support/stepcodes.h"
 
 #include <algorithm>
 #include <atomic>
 #include <new>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -277,7 +277,7 @@ class Releaser {
 public:
   explicit Releaser(VsfRowSource* src) : src_(src) {
     try {
-      thread_ = std::thread([this] { run(); });
+      thread_ = SizedThread([this] { run(); });
     } catch (const std::exception&) {
       // Without a thread of its own the observations are given up where they are posted.
     }
@@ -315,7 +315,7 @@ private:
 
   VsfRowSource* src_;
   std::atomic<int64_t> upTo_{0};
-  std::thread thread_;
+  SizedThread thread_;
 };
 
 // The rows of a filled slot, in order, observation by observation as the serial road takes
@@ -510,7 +510,7 @@ VsfStatus vsfReadBlocks(Pass& p) {
   // The workers copy rows after the layout in a copy of the pass of their own: the main thread
   // writes the pass's page writer and counters at every row.
   const Pass view = p;
-  std::vector<std::thread> threads;
+  std::vector<SizedThread> threads;
   try {
     for (void* state : states)
       threads.emplace_back(workerMain, &view, &road, state);
@@ -524,9 +524,9 @@ VsfStatus vsfReadBlocks(Pass& p) {
   p.writer.reserve = road.reserve;
   // The sums go to a thread of their own when one starts (the post-fit bridge's sums, which
   // read the source, keep the block road closed).
-  std::thread summer;
+  SizedThread summer;
   try {
-    summer = std::thread(sumBlocks, &p, p, &road);
+    summer = SizedThread(sumBlocks, &p, p, &road);
     road.summing = true;
   } catch (const std::exception&) {
   }
@@ -543,7 +543,7 @@ VsfStatus vsfReadBlocks(Pass& p) {
   // After a success the workers end when the last copy is done; after a failure they stop.
   if (rc != VsfStatus::Ok)
     stopRoad(road);
-  for (std::thread& t : threads)
+  for (SizedThread& t : threads)
     t.join();
   p.writer.reserve = nullptr;
   if (road.reserve != nullptr)

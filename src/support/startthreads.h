@@ -3,16 +3,17 @@
 // runs on the threads that did start, down to the caller's own.
 #pragma once
 
+#include "support/sizedthread.h"
+
 #include <cstddef>
 #include <new>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 // Starts up to `count` threads into `pool`, thread k running make(k)'s callable, and stops
 // at the first the system cannot start; returns how many started.
 template <class Make>
-size_t startThreads(std::vector<std::thread>& pool, size_t count, Make&& make) {
+size_t startThreads(std::vector<SizedThread>& pool, size_t count, Make&& make) {
   const size_t before = pool.size();
   try {
     pool.reserve(before + count);

@@ -1,6 +1,7 @@
 // The process's one pool of workers: the module's splits reach it through the kernel's
 // service dispatcher and reuse its workers; workers the system refuses leave the work to
-// fewer threads; a split inside a split runs; the thread pool extension adds no threads.
+// fewer threads; a split inside a split runs; a run that throws is thrown after the others
+// end; the thread pool extension adds no threads.
 #include "host/ext/extlist.h"
 #include "host/kernel.h"
 #include "host/workpool.h"
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
 #include <vector>
@@ -85,6 +87,30 @@ TEST_F(WorkPool, ASplitInsideASplitRuns) {
   });
   for (const auto& s : seen)
     ASSERT_EQ(s.load(), 1);
+}
+
+// A run that throws (memory that ran out, on a worker or the caller) ends the split only
+// after every other run has ended, since the runs use the caller's frame; the caller then
+// gets the exception.
+TEST_F(WorkPool, AThrowingRunIsThrownAfterEveryRunHasEnded) {
+  for (const int32_t thrower : {0, 5}) {
+    std::atomic<int32_t> running{0}, ended{0};
+    bool thrown = false;
+    try {
+      qrxhost::workRuns(8, [&](int32_t r) {
+        ++running;
+        if (r == thrower)
+          throw std::bad_alloc();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ++ended;
+      });
+    } catch (const std::bad_alloc&) {
+      thrown = true;
+    }
+    EXPECT_TRUE(thrown) << thrower;
+    EXPECT_EQ(running.load(), 8) << thrower;
+    EXPECT_EQ(ended.load(), 7) << thrower;
+  }
 }
 
 namespace {

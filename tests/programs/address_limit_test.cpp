@@ -13,7 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <sstream>
+#include <utility>
+#include <vector>
 
 #include <cstdint>
 #include <cstdlib>
@@ -75,6 +79,81 @@ std::string lineStarting(const std::string& text, const std::string& start) {
   return "";
 }
 
+// Whether the sanitizers' runtime is built in: it reserves terabytes of address space at
+// start, so that a fixed limit of some hundreds of megabytes leaves it no room to start.
+constexpr bool kSanitized =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif
+
+// A file of at least `bytes` bytes: y and x1..x20, one block of 1,000 integer rows repeated
+// (scripts/gen_address_limit_ref.py makes the same block and the reference estimates).
+// Returns the observations written.
+int64_t writeRepeatedBlock(const std::string& path, uint64_t bytes) {
+  std::string block;
+  for (int64_t i = 0; i < 1000; ++i) {
+    int64_t x[20];
+    for (int64_t j = 1; j <= 20; ++j)
+      x[j - 1] = (37 * i * i + 101 * i * j + 53 * j * j + 7 * i + 11 * j) % 2003 - 1001;
+    const int64_t noise = (7919 * i * i + 13 * i) % 401 - 200;
+    block += std::to_string(3 * x[0] - 2 * x[1] + x[2] + (x[3] >> 1) + noise); // >> floors
+    for (const int64_t v : x) {
+      block += ',';
+      block += std::to_string(v);
+    }
+    block += '\n';
+  }
+  std::ofstream out(path, std::ios::binary);
+  out << "y";
+  for (int j = 1; j <= 20; ++j)
+    out << ",x" << j;
+  out << '\n';
+  int64_t rows = 0;
+  for (uint64_t written = 0; written < bytes; written += block.size(), rows += 1000)
+    out << block;
+  return rows;
+}
+
+// The Parameter Estimates of a listing: effect and estimate, as printed, in order.
+std::vector<std::pair<std::string, std::string>> estimates(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> found;
+  std::istringstream in(text.substr(std::min(text.find("Parameter Estimates"), text.size())));
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string effect, parameter, df, estimate;
+    if (words >> effect >> parameter >> df >> estimate && effect == parameter)
+      found.emplace_back(effect, estimate);
+  }
+  return found;
+}
+
+// Checks the estimates against the reference (effect,estimate lines after a header).
+void expectReferenceEstimates(const std::vector<std::pair<std::string, std::string>>& got) {
+  std::ifstream ref(std::string(QRX_TEST_DATA) + "/addresslimit/forward5.csv");
+  std::string line;
+  std::getline(ref, line);
+  size_t k = 0;
+  for (; std::getline(ref, line); ++k) {
+    const size_t comma = line.find(',');
+    ASSERT_LT(k, got.size()) << line;
+    EXPECT_EQ(got[k].first, line.substr(0, comma));
+    const double want = std::stod(line.substr(comma + 1));
+    EXPECT_NEAR(std::stod(got[k].second), want, 1e-6 * (1 + std::abs(want))) << line;
+  }
+  EXPECT_EQ(k, got.size());
+  EXPECT_GT(k, 0u);
+}
+
 } // namespace
 
 // Programs run under a limit found for the build at hand, with the utility files in a
@@ -98,7 +177,13 @@ protected:
   uint64_t leastForSmall() {
     write("small.csv", rowsOfData(3000));
     const std::string small = program("small");
-    return leastLimitKb([&](uint64_t kb) { return limited(kb, small, "-o THREADS=NO").status; });
+    const uint64_t least =
+        leastLimitKb([&](uint64_t kb) { return limited(kb, small, "-o THREADS=NO").status; });
+    // Below the least limit a sanitizer build's runtime may end the run when its own
+    // allocations fail (exit status 1), after the runner made its utility files and beyond
+    // its reach: the checks that follow start from an empty directory.
+    std::filesystem::remove_all(dir / "util");
+    return least;
   }
   bool utilityFilesLeft() { return !std::filesystem::is_empty(dir / "util"); }
 };
@@ -181,17 +266,24 @@ TEST_F(Limited, ThreadsThatCannotStartAndHugeFieldsEndWithoutASignal) {
   }
 }
 
-// Threads whose stacks (here 4 GB each, the stack limit) cannot fit under the address-space
-// limit, the runner's interrupt watcher among them: the runner says that an interrupt would
-// leave files behind, and the run goes on or ends with a message, never by a signal.
+// A limit that leaves no room for a thread's stack when the runner starts its interrupt
+// watcher (found by lowering the least limit of the small run 64 KB at a time): the runner
+// says that an interrupt would leave files behind, and every run on the way goes on or ends
+// with a message, never by a signal.
 TEST_F(Limited, AnInterruptWatcherThatCannotStartIsSaid) {
+  if (kSanitized)
+    GTEST_SKIP() << "the sanitizers' runtime fails its own allocations before the watcher does";
   const uint64_t least = leastForSmall();
   ASSERT_GT(least, 0u) << "no room for the run";
-  const clitest::Outcome r =
-      limited(least + 12 * 1024, program("small"), "-o THREADS=NO", "ulimit -s 4000000 && ");
-  EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status << r.out;
-  EXPECT_TRUE(has(r, "no thread could be started to watch for interrupts")) << r.out;
-  EXPECT_FALSE(utilityFilesLeft());
+  const std::string small = program("small");
+  bool said = false;
+  for (uint64_t kb = least; !said && kb + 16 * 1024 > least; kb -= 64) {
+    const clitest::Outcome r = limited(kb, small, "-o THREADS=NO");
+    EXPECT_TRUE(r.status == 0 || r.status == 2) << kb << " KB: " << r.status << r.out;
+    said = has(r, "no thread could be started to watch for interrupts");
+    EXPECT_FALSE(utilityFilesLeft());
+  }
+  EXPECT_TRUE(said);
 }
 
 // At full size (the label "long"): a file of 6 GB whose tail is NUL bytes (sparse), read
@@ -206,5 +298,43 @@ TEST_F(Limited, FullSizeNulTailedFileEndsWithAnError) {
       run(program("tailed"), "-o UTILPATH='" + (dir / "util").string() + "'");
   EXPECT_EQ(t.status, 2) << t.out.substr(0, 2000);
   EXPECT_TRUE(has(t, "tailed.csv")) << t.out.substr(0, 2000);
+  EXPECT_FALSE(utilityFilesLeft());
+}
+
+// A file of about 120 MB read by FORWARD on the default thread count under limits of 300,
+// 450 and 600 MB: each run ends with the estimates of a run without a limit, or with an
+// error and exit status 2; none ends by a signal or leaves a utility file behind.
+TEST_F(Limited, DefaultThreadsUnderFixedLimitsEndWithEstimatesOrAnError) {
+  if (kSanitized)
+    GTEST_SKIP() << "the sanitizers' runtime alone takes more address space than these limits";
+  writeRepeatedBlock((dir / "wide.csv").string(), uint64_t{120} << 20);
+  const std::string prog = write("wide.qrx", "proc varsifter data=wide;\n  model y = x1-x20 / "
+                                             "selection=forward(steps=5);\nrun;\n");
+  const clitest::Outcome free = run(prog);
+  ASSERT_EQ(free.status, 0) << free.out.substr(0, 2000);
+  expectReferenceEstimates(estimates(free.out));
+  for (const uint64_t mb : {300, 450, 600}) {
+    const clitest::Outcome r = limited(mb << 10, prog, "");
+    EXPECT_TRUE(r.status == 0 || r.status == 2) << mb << " MB: " << r.status << r.out;
+    if (r.status == 0)
+      EXPECT_EQ(estimates(r.out), estimates(free.out)) << mb << " MB";
+    else
+      EXPECT_TRUE(has(r, "ERROR:")) << mb << " MB: " << r.out;
+    EXPECT_FALSE(utilityFilesLeft()) << mb << " MB";
+  }
+}
+
+// A file of about 400 MB, more than a limit of 300 MB can map, read on the default thread
+// count: every observation is read, with the reference estimates.
+TEST_F(Limited, FileLargerThanAFixedLimitIsReadOnTheDefaultThreads) {
+  if (kSanitized)
+    GTEST_SKIP() << "the sanitizers' runtime alone takes more address space than this limit";
+  const int64_t rows = writeRepeatedBlock((dir / "huge.csv").string(), uint64_t{400} << 20);
+  const std::string prog = write("huge.qrx", "proc varsifter data=huge;\n  model y = x1-x20 / "
+                                             "selection=forward(steps=5);\nrun;\n");
+  const clitest::Outcome r = limited(300 << 10, prog, "");
+  EXPECT_EQ(r.status, 0) << r.out.substr(0, 2000);
+  EXPECT_TRUE(has(r, "Number of Observations Read  " + std::to_string(rows))) << r.out;
+  expectReferenceEstimates(estimates(r.out));
   EXPECT_FALSE(utilityFilesLeft());
 }
