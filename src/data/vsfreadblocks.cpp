@@ -67,8 +67,8 @@ struct Road {
   alignas(64) std::atomic<int64_t> copyNext{0};
   alignas(64) std::atomic<bool> stop{false};
   // Bumped whenever a worker may find work: a slot given back, a block stored, a release
-  // asked for, the stop.
-  alignas(64) std::atomic<int64_t> event{0};
+  // asked for, the end. 32 bits, which the system waits on directly.
+  alignas(64) std::atomic<uint32_t> event{0};
   // The workers in the road now: while one is, every piece of work left to the workers gets
   // done without the main thread.
   alignas(64) std::atomic<int32_t> active{0};
@@ -79,7 +79,16 @@ struct Road {
   std::atomic<bool> releasing{false};
 };
 
-void signal(Road& road) {
+// Wakes a worker for each new piece of work: one that finds the piece taken has lost nothing,
+// and a worker awake looks for more before it waits again.
+void signal(Road& road, int32_t pieces = 1) {
+  road.event.fetch_add(1, std::memory_order_acq_rel);
+  for (int32_t i = 0; i < pieces; ++i)
+    road.event.notify_one();
+}
+
+// Wakes every worker: the road is over or stopped.
+void signalAll(Road& road) {
   road.event.fetch_add(1, std::memory_order_acq_rel);
   road.event.notify_all();
 }
@@ -257,7 +266,6 @@ struct Sums {
     road.released.store(want, std::memory_order_release);
   }
   road.releasing.store(false, std::memory_order_release);
-  signal(road);
   return true;
 }
 
@@ -298,13 +306,15 @@ void workerRun(Crew& c) {
   void* state = (*c.states)[static_cast<size_t>(std::min(c.joined.fetch_add(1), workers))];
   road.active.fetch_add(1, std::memory_order_acq_rel);
   for (;;) {
-    const int64_t seen = road.event.load(std::memory_order_acquire);
+    const uint32_t seen = road.event.load(std::memory_order_acquire);
     if (road.stop.load(std::memory_order_acquire))
       break;
     if (helpOnce(c, state))
       continue;
-    if (allTaken(c))
+    if (allTaken(c)) {
+      signalAll(road); // the others end too
       break;
+    }
     road.event.wait(seen, std::memory_order_acquire);
   }
   road.active.fetch_sub(1, std::memory_order_acq_rel);
@@ -318,7 +328,7 @@ void stopRoad(Road& road) {
     s.turn.notify_all();
     s.filled.notify_all();
   }
-  signal(road);
+  signalAll(road);
 }
 
 // Takes the slots' buffers from the pass's pool; false when out of memory.
@@ -441,7 +451,7 @@ void askRelease(Road& road, int64_t next) {
     if (VsfStatus rc = storeSlotRows(p, road, slot, count); rc != VsfStatus::Ok)
       return rc;
     road.stored.store(k + 1, std::memory_order_release);
-    signal(road);
+    signal(road, road.copying ? 2 : 1); // its sums and its copy
     if (release && (k + 1) % releaseEvery == 0)
       askRelease(road, offset + count);
   }
