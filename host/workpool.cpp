@@ -36,16 +36,16 @@ public:
 
   int32_t grow(int32_t wanted) {
     std::lock_guard<std::mutex> lock(mutex_);
-    wanted = std::min(wanted, kMaxWorkers);
-    const auto have = static_cast<int32_t>(workers_.size());
-    if (have < wanted && !startFailed_) {
-      const size_t want = static_cast<size_t>(wanted - have);
-      const size_t started =
-          failStarts_ ? 0
-                      : startThreads(workers_, want, [this](size_t) { return [this] { work(); }; });
-      startFailed_ = started < want; // fewer threads from here on
-    }
-    return static_cast<int32_t>(workers_.size());
+    return growLocked(wanted);
+  }
+
+  // Starts workers so that `idle` of them are free besides those that run or will run the
+  // tasks already posted (a split started inside a task, or while other tasks hold workers,
+  // finds workers of its own); returns how many are free that way.
+  int32_t growIdle(int32_t idle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto taken = static_cast<int32_t>(std::min<size_t>(busy_ + queue_.size(), kMaxWorkers));
+    return std::max(growLocked(taken + idle) - taken, 0);
   }
 
   void post(std::function<void()> task) {
@@ -68,6 +68,19 @@ public:
   }
 
 private:
+  int32_t growLocked(int32_t wanted) {
+    wanted = std::min(wanted, kMaxWorkers);
+    const auto have = static_cast<int32_t>(workers_.size());
+    if (have < wanted && !startFailed_) {
+      const size_t want = static_cast<size_t>(wanted - have);
+      const size_t started =
+          failStarts_ ? 0
+                      : startThreads(workers_, want, [this](size_t) { return [this] { work(); }; });
+      startFailed_ = started < want; // fewer threads from here on
+    }
+    return static_cast<int32_t>(workers_.size());
+  }
+
   void work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -76,6 +89,7 @@ private:
         return; // stopping with nothing left
       std::function<void()> task = std::move(queue_.front());
       queue_.pop_front();
+      ++busy_;
       lock.unlock();
       try {
         task();
@@ -84,6 +98,7 @@ private:
       }
       task = nullptr; // what the task holds goes before the next wait
       lock.lock();
+      --busy_;
     }
   }
 
@@ -91,6 +106,7 @@ private:
   std::condition_variable wake_;
   std::deque<std::function<void()>> queue_;
   std::vector<SizedThread> workers_;
+  size_t busy_ = 0; // workers running a task
   bool stopping_ = false;
   bool startFailed_ = false;
   bool failStarts_ = false;
@@ -158,7 +174,7 @@ void workRuns(int32_t runs, const std::function<void(int32_t)>& body) {
   split->body = &body;
   split->runs = runs;
   split->left = runs;
-  postHelpers(split, std::min(pool().grow(runs - 1), runs - 1));
+  postHelpers(split, std::min(pool().growIdle(runs - 1), runs - 1));
   claim(*split);
   std::unique_lock<std::mutex> lock(split->mutex);
   split->done.wait(lock, [&] { return split->left == 0; });

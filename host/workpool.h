@@ -13,8 +13,10 @@ namespace qrxhost {
 
 // Runs body(r) for every r in [0, runs), on the caller's thread and up to runs - 1 workers,
 // and returns when all have run. The caller runs what no worker has claimed, so the runs all
-// run whether or not workers could be started or are free. The first exception a run throws
-// is thrown again once every run has ended.
+// run whether or not workers could be started or are free. Workers are started so that
+// runs - 1 are free besides those other tasks hold: a split run inside a task (a block of a
+// file read while the read pass's workers wait for it) is not left to its caller alone. The
+// first exception a run throws is thrown again once every run has ended.
 void workRuns(int32_t runs, const std::function<void(int32_t)>& body);
 
 // Starts workers up to `wanted` in all (a start the system refuses is not retried); returns

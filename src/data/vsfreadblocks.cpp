@@ -1,7 +1,8 @@
 // The block road of the reading pass: workers take the observations of a BY group in blocks
 // and build their design rows on their own copies of the source's state; the main thread
 // stores the blocks in observation order, so pages, counts and sums are those of the serial
-// road whatever the thread count. The per-observation decisions are vsfdata.cpp's.
+// road whatever the thread count. The workers are the host's one pool (support/zparrows.h),
+// never threads of the pass's own. The per-observation decisions are vsfdata.cpp's.
 // Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 
@@ -9,13 +10,13 @@
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
 #include "support/seams.h"
-#include "support/sizedthread.h"
 #include "support/stepcodes.h"
+#include "support/zparrows.h"
 
 #include <algorithm>
 #include <atomic>
 #include <new>
-#include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -53,8 +54,8 @@ struct Road {
   int32_t width;
   std::vector<Slot> slots;
   VsfPageReserve* reserve = nullptr; // page buffers the workers make ready, or null
-  // With a summing thread the main thread leaves the sums of each block to it: `stored` is
-  // one past the last block stored.
+  // With workers the main thread leaves the sums of each block to the summing stage: `stored`
+  // is one past the last block stored.
   bool summing = false;
   // With `copying` the main thread gives each row its place on a page and the workers copy
   // the stored blocks' rows there, `copyNext` the next block to copy.
@@ -65,11 +66,29 @@ struct Road {
   alignas(64) std::atomic<int64_t> nextBlock{0};
   alignas(64) std::atomic<int64_t> copyNext{0};
   alignas(64) std::atomic<bool> stop{false};
-  // Bumped whenever a worker may find work: a slot given back, a block stored, the stop.
-  alignas(64) std::atomic<int64_t> event{0};
+  // Bumped whenever a worker may find work: a slot given back, a block stored, a release
+  // asked for, the end. 32 bits, which the system waits on directly.
+  alignas(64) std::atomic<uint32_t> event{0};
+  // The workers in the road now: while one is, every piece of work left to the workers gets
+  // done without the main thread.
+  alignas(64) std::atomic<int32_t> active{0};
+  // The observation to give up stored observations before (the latest asked for wins) and the
+  // one given up so far; one worker at a time gives them up.
+  alignas(64) std::atomic<int64_t> releaseWant{0};
+  std::atomic<int64_t> released{0};
+  std::atomic<bool> releasing{false};
 };
 
-void signal(Road& road) {
+// Wakes a worker for each new piece of work: one that finds the piece taken has lost nothing,
+// and a worker awake looks for more before it waits again.
+void signal(Road& road, int32_t pieces = 1) {
+  road.event.fetch_add(1, std::memory_order_acq_rel);
+  for (int32_t i = 0; i < pieces; ++i)
+    road.event.notify_one();
+}
+
+// Wakes every worker: the road is over or stopped.
+void signalAll(Road& road) {
   road.event.fetch_add(1, std::memory_order_acq_rel);
   road.event.notify_all();
 }
@@ -185,54 +204,120 @@ void copyBlock(const Pass& p, Road& road, int64_t k) {
   return false;
 }
 
-// A worker copies stored blocks onto the pages first, else builds the next block once its slot
-// is free, else waits for either. It ends when every block is built and every copy taken.
-void workerMain(const Pass* p, Road* road, void* state) {
-  const int64_t S = static_cast<int64_t>(road->slots.size());
-  for (;;) {
-    const int64_t seen = road->event.load(std::memory_order_acquire);
-    if (road->stop.load(std::memory_order_acquire))
-      return;
-    if (road->copying && copyOne(*p, *road))
-      continue;
-    int64_t k = road->nextBlock.load(std::memory_order_acquire);
-    if (k >= road->blockCount) {
-      if (!road->copying || road->copyNext.load(std::memory_order_acquire) >= road->blockCount)
-        return;
-    } else {
-      Slot& slot = road->slots[static_cast<size_t>(k % S)];
-      if (slot.turn.load(std::memory_order_acquire) == k) {
-        if (road->nextBlock.compare_exchange_strong(k, k + 1, std::memory_order_acq_rel) &&
-            !buildBlock(road, state, slot, k))
-          return;
-        continue;
-      }
-    }
-    road->event.wait(seen, std::memory_order_acquire);
+// The summing stage: the sums of each stored block's training rows, block after block and
+// row after row, so that they are added in the serial road's order; then the block's slot
+// goes back to the workers. One thread at a time holds the stage. It works on a copy of the
+// pass and keeps the response's sums until the end: the main thread writes the pass's
+// counters at every row, and sharing their cache lines would stall both at every row.
+struct Sums {
+  explicit Sums(const Pass& p) : mine(p), sumY(p.t.sumY), sumYY(p.t.sumYY) {}
+  alignas(64) std::atomic<bool> busy{false};
+  std::atomic<int64_t> next{0}; // the block to sum next
+  Pass mine;
+  double sumY, sumYY;
+};
+
+// Sums the next stored block when the stage is free; false when there was none to sum.
+[[nodiscard]] bool sumOne(Road& road, Sums& sums) {
+  if (sums.next.load(std::memory_order_acquire) >= road.stored.load(std::memory_order_acquire) ||
+      sums.busy.exchange(true, std::memory_order_acquire))
+    return false;
+  const int64_t k = sums.next.load(std::memory_order_relaxed);
+  if (k >= road.stored.load(std::memory_order_acquire)) {
+    sums.busy.store(false, std::memory_order_release);
+    return false;
   }
+  Slot& slot = road.slots[static_cast<size_t>(k % static_cast<int64_t>(road.slots.size()))];
+  const int32_t count =
+      static_cast<int32_t>(std::min<int64_t>(road.blockRows, road.span - k * road.blockRows));
+  for (int32_t i = 0; i < count; ++i)
+    if (slot.sumWeight[i] != 0.0)
+      addRowSums(sums.mine, slotRow(road, slot, i), slot.y[i], slot.sumWeight[i], sums.sumY,
+                 sums.sumYY);
+  sums.next.store(k + 1, std::memory_order_release);
+  sums.busy.store(false, std::memory_order_release);
+  finishStored(road, slot, k);
+  return true;
 }
 
-// The summing thread: the sums of each stored block's training rows, block after block and
-// row after row, so that they are added in the serial road's order; then the block's slot
-// goes back to the workers. It works on a copy of the pass and keeps the response's sums
-// until the end: the main thread writes the pass's counters at every row, and sharing their
-// cache lines would stall both threads at every row.
-void sumBlocks(Pass* p, Pass mine, Road* road) {
-  const int64_t S = static_cast<int64_t>(road->slots.size());
-  double sumY = mine.t.sumY, sumYY = mine.t.sumYY;
-  for (int64_t k = 0; k < road->blockCount; ++k) {
-    if (!waitFor(road->stored, k + 1, road->stop, true))
-      break;
-    Slot& slot = road->slots[static_cast<size_t>(k % S)];
-    const int32_t count =
-        static_cast<int32_t>(std::min<int64_t>(road->blockRows, road->span - k * road->blockRows));
-    for (int32_t i = 0; i < count; ++i)
-      if (slot.sumWeight[i] != 0.0)
-        addRowSums(mine, slotRow(*road, slot, i), slot.y[i], slot.sumWeight[i], sumY, sumYY);
-    finishStored(*road, slot, k);
+// Builds the next block when its slot is free; false when there is none to build.
+[[nodiscard]] bool buildOne(Road& road, void* state) {
+  int64_t k = road.nextBlock.load(std::memory_order_acquire);
+  if (k >= road.blockCount)
+    return false;
+  Slot& slot = road.slots[static_cast<size_t>(k % static_cast<int64_t>(road.slots.size()))];
+  if (slot.turn.load(std::memory_order_acquire) != k)
+    return false;
+  if (road.nextBlock.compare_exchange_strong(k, k + 1, std::memory_order_acq_rel))
+    (void)buildBlock(&road, state, slot, k); // a failure is left in the slot for the main thread
+  return true;
+}
+
+// Gives up the stored observations asked for when nobody is at it; false when there is
+// nothing to give up. Handing their memory back costs the kernel time that the main thread
+// would otherwise spend between blocks.
+[[nodiscard]] bool releaseOne(Road& road) {
+  const int64_t want = road.releaseWant.load(std::memory_order_acquire);
+  if (want <= road.released.load(std::memory_order_acquire) ||
+      road.releasing.exchange(true, std::memory_order_acquire))
+    return false;
+  if (want > road.released.load(std::memory_order_acquire)) {
+    road.src->release(road.src->self, want);
+    road.released.store(want, std::memory_order_release);
   }
-  p->t.sumY = sumY;
-  p->t.sumYY = sumYY;
+  road.releasing.store(false, std::memory_order_release);
+  return true;
+}
+
+// Everything the road holds for the workers: the pass as the copies read it, the road, the
+// sums and the workers' states (the last one the main thread's).
+struct Crew {
+  const Pass* view;
+  Road* road;
+  Sums* sums;
+  std::vector<void*>* states;
+  std::atomic<int32_t> joined{0};
+};
+
+// One piece of the workers' work: the sums first (the one stage that must keep up with the
+// main thread block by block), then a copy onto the pages, a block to build, observations to
+// give up. False when none is to be had now.
+[[nodiscard]] bool helpOnce(Crew& c, void* state) {
+  return sumOne(*c.road, *c.sums) || (c.road->copying && copyOne(*c.view, *c.road)) ||
+         buildOne(*c.road, state) || releaseOne(*c.road);
+}
+
+// Whether every piece of the workers' work is taken: the blocks built, their copies and
+// sums done or under way, the observations asked for given up.
+[[nodiscard]] bool allTaken(const Crew& c) {
+  const Road& road = *c.road;
+  return road.nextBlock.load(std::memory_order_acquire) >= road.blockCount &&
+         (!road.copying || road.copyNext.load(std::memory_order_acquire) >= road.blockCount) &&
+         c.sums->next.load(std::memory_order_acquire) >= road.blockCount &&
+         road.releaseWant.load(std::memory_order_acquire) <=
+             road.released.load(std::memory_order_acquire);
+}
+
+// A worker: takes the pieces of work as they come, and ends when all are taken or the road
+// stops. While it is in the road the main thread leaves every piece to the workers.
+void workerRun(Crew& c) {
+  Road& road = *c.road;
+  const auto workers = static_cast<int32_t>(c.states->size()) - 1;
+  void* state = (*c.states)[static_cast<size_t>(std::min(c.joined.fetch_add(1), workers))];
+  road.active.fetch_add(1, std::memory_order_acq_rel);
+  for (;;) {
+    const uint32_t seen = road.event.load(std::memory_order_acquire);
+    if (road.stop.load(std::memory_order_acquire))
+      break;
+    if (helpOnce(c, state))
+      continue;
+    if (allTaken(c)) {
+      signalAll(road); // the others end too
+      break;
+    }
+    road.event.wait(seen, std::memory_order_acquire);
+  }
+  road.active.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 // Stops the workers still waiting for a slot.
@@ -243,7 +328,7 @@ void stopRoad(Road& road) {
     s.turn.notify_all();
     s.filled.notify_all();
   }
-  signal(road);
+  signalAll(road);
 }
 
 // Takes the slots' buffers from the pass's pool; false when out of memory.
@@ -270,56 +355,8 @@ void stopRoad(Road& road) {
   return true;
 }
 
-// Gives up stored observations on a thread of its own: handing their memory back costs the
-// kernel time that the main thread would otherwise spend between blocks. `upTo` is the
-// observation to give up before (the latest posted wins), -1 to stop.
-class Releaser {
-public:
-  explicit Releaser(VsfRowSource* src) : src_(src) {
-    try {
-      thread_ = SizedThread([this] { run(); });
-    } catch (const std::exception&) {
-      // Without a thread of its own the observations are given up where they are posted.
-    }
-  }
-  ~Releaser() {
-    upTo_.store(-1, std::memory_order_release);
-    upTo_.notify_one();
-    if (thread_.joinable())
-      thread_.join();
-  }
-  void post(int64_t next) {
-    if (!thread_.joinable()) {
-      src_->release(src_->self, next);
-      return;
-    }
-    upTo_.store(next, std::memory_order_release);
-    upTo_.notify_one();
-  }
-
-private:
-  void run() {
-    int64_t done = 0;
-    for (;;) {
-      const int64_t want = upTo_.load(std::memory_order_acquire);
-      if (want < 0)
-        return;
-      if (want > done) {
-        src_->release(src_->self, want);
-        done = want;
-      } else {
-        upTo_.wait(want, std::memory_order_acquire);
-      }
-    }
-  }
-
-  VsfRowSource* src_;
-  std::atomic<int64_t> upTo_{0};
-  SizedThread thread_;
-};
-
 // The rows of a filled slot, in order, observation by observation as the serial road takes
-// them; with a summing thread their sums are left to it.
+// them; with the summing stage their sums are left to it.
 [[nodiscard]] VsfStatus storeSlotRows(Pass& p, const Road& road, Slot& slot, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     const double w = slot.w != nullptr ? slot.w[i] : 1.0;
@@ -365,20 +402,46 @@ private:
   return VsfStatus::Ok;
 }
 
+// Waits until block k fills its slot. With no worker in the road (none could be had, or none
+// has come yet) the main thread does the workers' work itself meanwhile, so that it never
+// waits for a worker that is not there.
+void awaitBlock(Crew& c, Slot& slot, int64_t k) {
+  Road& road = *c.road;
+  void* state = c.states->back();
+  while (slot.filled.load(std::memory_order_acquire) != k + 1 &&
+         !road.stop.load(std::memory_order_acquire)) {
+    if (road.active.load(std::memory_order_acquire) > 0) {
+      (void)waitFor(slot.filled, k + 1, road.stop); // a stopped road leaves its rc in the slot
+      return;
+    }
+    if (!helpOnce(c, state))
+      std::this_thread::yield(); // a worker has just come and taken the block
+  }
+}
+
+// Asks for the observations before `next` to be given up: by a worker in the road, else here.
+void askRelease(Road& road, int64_t next) {
+  if (road.active.load(std::memory_order_acquire) == 0) {
+    road.src->release(road.src->self, next);
+    road.released.store(next, std::memory_order_release);
+    return;
+  }
+  road.releaseWant.store(next, std::memory_order_release);
+  signal(road);
+}
+
 // The main thread's part: each block, in order, observation by observation as the serial
 // road would take it.
-[[nodiscard]] VsfStatus storeBlocks(Pass& p, Road& road) {
+[[nodiscard]] VsfStatus storeBlocks(Pass& p, Crew& c) {
+  Road& road = *c.road;
   const int64_t S = static_cast<int64_t>(road.slots.size());
   // Stored blocks are given up every vsfReleaseRows observations or so: the workers read ahead
   // of the main thread, never behind it.
   const bool release = p.s->releaseData && road.src->release != nullptr;
   const int64_t releaseEvery = std::max<int64_t>(vsfReleaseRows(road.columns) / road.blockRows, 1);
-  std::optional<Releaser> releaser;
-  if (release)
-    releaser.emplace(road.src);
   for (int64_t k = 0; k < road.blockCount; ++k) {
     Slot& slot = road.slots[static_cast<size_t>(k % S)];
-    (void)waitFor(slot.filled, k + 1, road.stop); // a stopped road leaves its rc in the slot
+    awaitBlock(c, slot, k);
     if (slot.rc != VsfStatus::Ok)
       return slot.rc;
     const int64_t offset = k * road.blockRows;
@@ -387,19 +450,45 @@ private:
     slot.pending.store(int32_t{road.summing} + int32_t{road.copying}, std::memory_order_relaxed);
     if (VsfStatus rc = storeSlotRows(p, road, slot, count); rc != VsfStatus::Ok)
       return rc;
-    if (road.summing || road.copying) {
-      road.stored.store(k + 1, std::memory_order_release);
-      road.stored.notify_all();
-      signal(road);
-    } else {
-      slot.turn.store(k + S, std::memory_order_release);
-      slot.turn.notify_all();
-      signal(road);
-    }
+    road.stored.store(k + 1, std::memory_order_release);
+    signal(road, road.copying ? 2 : 1); // its sums and its copy
     if (release && (k + 1) % releaseEvery == 0)
-      releaser->post(offset + count);
+      askRelease(road, offset + count);
   }
   return VsfStatus::Ok;
+}
+
+// The road on the process's workers and the main thread: the main thread stores the blocks
+// while the workers build, sum and copy them; the main thread's run ends once every block is
+// stored, the workers' once every piece of their work is done. A worker that never comes
+// leaves its run to the main thread, which then finds the work done or does what is left, so
+// the road ends whatever number of workers could be had. After a failure the road stops and
+// the sums are dropped.
+[[nodiscard]] VsfStatus runRoad(Pass& p, Crew& c) {
+  const std::thread::id mainThread = std::this_thread::get_id();
+  bool stored = false;
+  VsfStatus rc = VsfStatus::Ok;
+  auto storeHere = [&] {
+    stored = true;
+    rc = storeBlocks(p, c);
+    if (rc != VsfStatus::Ok)
+      stopRoad(*c.road);
+  };
+  zparruns(static_cast<int32_t>(c.states->size()), [&](int32_t) {
+    if (std::this_thread::get_id() == mainThread && !stored)
+      storeHere();
+    else
+      workerRun(c);
+  });
+  if (!stored) { // every run went to a worker: never the case while workers claim one run each
+    storeHere();
+    workerRun(c);
+  }
+  if (rc == VsfStatus::Ok) {
+    p.t.sumY = c.sums->sumY;
+    p.t.sumYY = c.sums->sumYY;
+  }
+  return rc;
 }
 
 // The road is open for a DATA= pass whose per-observation decisions all stay with the main
@@ -481,7 +570,7 @@ VsfStatus vsfReadBlocks(Pass& p) {
   // The main thread stores the rows: one worker fewer than the threads keeps it on a core.
   const int32_t workers =
       static_cast<int32_t>(std::min<int64_t>(std::max(T - 1, 1), road.blockCount));
-  // Four slots a worker: a block waits for the main thread, the summing thread and its copy
+  // Four slots a worker: a block waits for the main thread, the summing stage and its copy
   // in turn, and a short ring leaves the workers waiting whenever one of them is late.
   road.slots = std::vector<Slot>(static_cast<size_t>(here ? 1 : 4 * workers));
   std::vector<void*> states(static_cast<size_t>(workers), nullptr);
@@ -495,6 +584,10 @@ VsfStatus vsfReadBlocks(Pass& p) {
   }
   if (!allocateSlots(p, road))
     return VsfStatus::NoMemory;
+  // A state for each worker and one for the main thread, which builds blocks while no worker
+  // is in the road.
+  if (!here)
+    states.push_back(nullptr);
   for (void*& state : states)
     if ((state = src->blockWorker(src->self, p.bags->pool, road.blockRows)) == nullptr)
       return VsfStatus::NoMemory;
@@ -505,46 +598,14 @@ VsfStatus vsfReadBlocks(Pass& p) {
     src->blockEnd(src->self, road.span);
     return rc;
   }
-  // Blocks are claimed as workers come free: the road runs on the threads that start; with
-  // none the observations are read one by one.
   // The workers copy rows after the layout in a copy of the pass of their own: the main thread
   // writes the pass's page writer and counters at every row.
   const Pass view = p;
-  std::vector<SizedThread> threads;
-  try {
-    for (void* state : states)
-      threads.emplace_back(workerMain, &view, &road, state);
-  } catch (const std::exception&) {
-  }
-  if (threads.empty()) {
-    if (road.reserve != nullptr)
-      vsfPageReserveRelease(&reserve);
-    return VsfStatus::Ok;
-  }
+  Sums sums(p);
+  Crew crew{&view, &road, &sums, &states};
+  road.summing = true;
   p.writer.reserve = road.reserve;
-  // The sums go to a thread of their own when one starts (the post-fit bridge's sums, which
-  // read the source, keep the block road closed).
-  SizedThread summer;
-  try {
-    summer = SizedThread(sumBlocks, &p, p, &road);
-    road.summing = true;
-  } catch (const std::exception&) {
-  }
-  VsfStatus rc = storeBlocks(p, road);
-  if (summer.joinable()) {
-    // After a failure the sums are dropped: the summing thread stops at the next block.
-    if (rc != VsfStatus::Ok) {
-      road.stop.store(true, std::memory_order_release);
-      road.stored.store(-1, std::memory_order_release);
-      road.stored.notify_all();
-    }
-    summer.join();
-  }
-  // After a success the workers end when the last copy is done; after a failure they stop.
-  if (rc != VsfStatus::Ok)
-    stopRoad(road);
-  for (SizedThread& t : threads)
-    t.join();
+  const VsfStatus rc = runRoad(p, crew);
   p.writer.reserve = nullptr;
   if (road.reserve != nullptr)
     vsfPageReserveRelease(&reserve);

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace levthr {
 
@@ -24,6 +25,8 @@ constexpr int32_t kLevelKey = 56;           // the formatted value in a LevelNod
 constexpr int32_t kEffectKey = 24;          // the level indices in a combination key
 
 enum class Job { Levels, Effects };
+
+struct Crew;
 
 // A level a worker met: tree links, its statistics, then its formatted value as the key.
 struct WorkerLevel {
@@ -58,14 +61,16 @@ struct RawIndex {
   int32_t* levels;
 };
 
+// Where a worker's buffer is: with the main thread, handed over, being worked on, finished.
+enum class BufferState : int32_t { Filling, HandedOver, Working, Finished };
+
+// A buffer of rows and what is made of them: the levels, raw values and trees of one share of
+// the rows, merged with the other workers' at the end of the pass. Whichever thread takes a
+// handed-over buffer works on it with the worker's structures.
 struct Worker {
   LevelizeThreadControl* control;
   int32_t index;
-  QkThread* thread;
-  QkEvent* work; // posted by the main thread to hand the buffer over
-  QkEvent* done; // posted by the worker when the buffer is finished or it failed
-  QkEvent* quit;
-  QkEvent* start;
+  BufferState state; // read and written through std::atomic_ref
   uint32_t status;   // 0, or why the worker stopped
   int32_t mathError; // the host's code of a floating-point fault plus 1, 0 none
   bool busy;         // main thread's view: handed over, not yet taken back
@@ -103,7 +108,8 @@ struct LevelizeThreadControl {
   QkAuxExtension* aux;
   FormatContext* format;
   levthr::Worker* workers;
-  bool threadsRunning;
+  levthr::Crew* crew;  // the threads of the pass under way, or null between passes
+  bool threadsRunning; // the workers may take buffers (none has stopped)
   bool keepRaw;        // the effect-level pass will look unformatted values up
   int32_t effectCount; // CLASS effects
   int32_t* effects;    // their indices
@@ -117,16 +123,19 @@ struct LevelizeThreadControl {
 namespace levthr {
 
 QkHandle* kernel();
-QkThreadServices* services();
 int64_t round8(int64_t n);
 void* take(LevelizeThreadControl* c, size_t bytes);
 
 // The workers (zlevthr.cpp).
 [[nodiscard]] bool mathFault(Worker* w);
-[[nodiscard]] bool startWorkers(LevelizeThreadControl* c);
+// Readies the workers' records for the passes.
+[[nodiscard]] bool readyWorkers(LevelizeThreadControl* c);
 void destroyControl(LevelizeThreadControl* c);
 Worker* advance(LevelizeThreadControl* c, Worker* current);
-[[nodiscard]] bool finishPass(LevelizeThreadControl* c, Worker* current);
+// Runs a pass: `feed` hands the buffers over on this thread (advance) and returns the last
+// one, while the process's workers take them; then the last buffer goes too and every buffer
+// is waited for. False when a worker failed: the workers are then stopped and reported.
+[[nodiscard]] bool runPass(LevelizeThreadControl* c, const std::function<Worker*()>& feed);
 
 // A worker's work on one buffer of the level pass (zlevthrlev.cpp) and of the effect-level
 // pass (zlevthreff.cpp).

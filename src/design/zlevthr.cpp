@@ -1,5 +1,6 @@
-// The threaded levelisation and effect-level passes (levthread.h): the workers, their events
-// and buffers, the main thread's hand-over and the stop with its messages. The passes'
+// The threaded levelisation and effect-level passes (levthread.h): the workers on the host's
+// one pool of threads (support/zparrows.h), their buffers, the main thread's hand-over and the
+// stop with its messages. The passes'
 // per-buffer work and merges are in zlevthrlev.cpp and zlevthreff.cpp; the serial passes
 // are zlevlev.cpp's and zlevrgi.cpp's, and every decision on a value is theirs, shared
 // through levlevel.h. Declared in design/levthrwork.h.
@@ -14,13 +15,16 @@
 #include "support/seams.h"
 #include "support/stepcodes.h"
 #include "support/wzstr.h"
+#include "support/zparrows.h"
 #include "support/ztree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfenv>
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <vector>
 
 using namespace levthr;
@@ -28,7 +32,6 @@ using namespace levthr;
 namespace levthr {
 
 QkHandle* kernel() { return Exported_QKHandle; }
-QkThreadServices* services() { return kernel()->threadServices(kernel()); }
 
 [[nodiscard]] int64_t round8(int64_t n) { return (n + 7) / 8 * 8; }
 
@@ -80,39 +83,65 @@ int32_t ZLEVMathError(Worker* w, int32_t code) {
   }
 }
 
-void workerMain(void* argument) {
-  auto* w = static_cast<Worker*>(argument);
-  QkThreadServices* ts = services();
-  for (;;) {
-    QkEvent* events[2] = {w->quit, w->work};
-    if (ts->waitAny(ts, events, 2, -1) != 1)
-      break;
-    w->status = workOnBuffer(w);
-    ts->reset(ts, w->work);
-    ts->post(ts, w->done);
-    if (w->status != 0)
-      break;
-  }
+// The threads of a pass: `work` is bumped when a buffer is handed over and at the end of the
+// pass, `done` when a buffer is finished; `active` counts the workers in the pass.
+struct Crew {
+  alignas(64) std::atomic<int64_t> work{0};
+  alignas(64) std::atomic<int64_t> done{0};
+  alignas(64) std::atomic<int32_t> active{0};
+  std::atomic<bool> over{false};
+};
+
+[[nodiscard]] std::atomic_ref<BufferState> stateOf(Worker* w) {
+  return std::atomic_ref<BufferState>(w->state);
 }
 
-[[nodiscard]] bool startWorkers(LevelizeThreadControl* c) {
-  QkHandle* qk = kernel();
-  for (int32_t i = 0; i < c->workerCount; ++i) {
-    Worker& w = c->workers[i];
-    w.control = c;
-    w.index = i;
-    w.work = qk->createEvent(qk);
-    w.done = qk->createEvent(qk);
-    w.quit = qk->createEvent(qk);
-    w.start = qk->createEvent(qk);
-    if (w.work == nullptr || w.done == nullptr || w.quit == nullptr || w.start == nullptr)
-      return false;
-    QkThreadAttributes attrs{&w, workerMain, w.start, 0x80000000u};
-    w.thread = qk->createThread(qk, &attrs);
-    if (w.thread == nullptr)
-      return false;
-    c->threadsRunning = true;
+void bump(std::atomic<int64_t>& a) {
+  a.fetch_add(1, std::memory_order_acq_rel);
+  a.notify_all();
+}
+
+// Works on a handed-over buffer unless another thread has taken it (then false). The
+// thread's floating-point flags are its own again afterwards.
+bool takeBuffer(Worker* w) {
+  BufferState handed = BufferState::HandedOver;
+  if (!stateOf(w).compare_exchange_strong(handed, BufferState::Working, std::memory_order_acq_rel))
+    return false;
+  std::fexcept_t flags;
+  std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
+  w->status = workOnBuffer(w);
+  std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
+  stateOf(w).store(BufferState::Finished, std::memory_order_release);
+  bump(w->control->crew->done);
+  return true;
+}
+
+// A worker of the pass on one of the process's threads: takes the buffers as they are handed
+// over until the pass is over. While one is in the pass the main thread leaves every buffer to
+// the workers.
+void workerRun(LevelizeThreadControl* c) {
+  Crew& crew = *c->crew;
+  crew.active.fetch_add(1, std::memory_order_acq_rel);
+  for (;;) {
+    const int64_t seen = crew.work.load(std::memory_order_acquire);
+    if (crew.over.load(std::memory_order_acquire))
+      break;
+    bool took = false;
+    for (int32_t i = 0; i < c->workerCount; ++i)
+      took = takeBuffer(&c->workers[i]) || took;
+    if (!took)
+      crew.work.wait(seen, std::memory_order_acquire);
   }
+  crew.active.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+bool readyWorkers(LevelizeThreadControl* c) {
+  for (int32_t i = 0; i < c->workerCount; ++i) {
+    c->workers[i].control = c;
+    c->workers[i].index = i;
+    c->workers[i].state = BufferState::Filling;
+  }
+  c->threadsRunning = true;
   return true;
 }
 
@@ -140,28 +169,16 @@ void workerMain(void* argument) {
 // Stops every worker; a failed one is reported with EffMsg::LevelisationWorkersStoppedAfter
 // (once) and the failure's own message, each raising the design's return code to StepRc::Error.
 void stopWorkers(LevelizeThreadControl* c) {
-  QkHandle* qk = kernel();
-  QkThreadServices* ts = services();
   bool reported = false;
   for (int32_t i = 0; c->workers != nullptr && i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
     if (c->failureMessage != EffMsg{} && w.mathError != 0)
       c->failureMessage = mathErrorMessage(w.mathError);
-    if (w.thread != nullptr) {
-      ts->post(ts, w.quit);
-      qk->joinThread(qk, w.thread);
-      w.thread = nullptr;
-    }
     if (w.failed && !reported) {
       vsfLog(EffMsg::LevelisationWorkersStoppedAfter);
       levRaise(c->design, StepRc::Error);
       reported = true;
     }
-    for (QkEvent** e : {&w.work, &w.done, &w.quit, &w.start})
-      if (*e != nullptr) {
-        qk->destroyEvent(qk, *e);
-        *e = nullptr;
-      }
   }
   c->threadsRunning = false;
   if (c->failureMessage != EffMsg{}) {
@@ -202,15 +219,16 @@ void destroyControl(LevelizeThreadControl* c) {
 
 // ---- the main thread's hand-over -------------------------------------------------------
 
-void handOver(LevelizeThreadControl*, Worker* w) {
+void handOver(LevelizeThreadControl* c, Worker* w) {
   w->fault = seam::nextLevelBufferFault();
   w->busy = true;
-  services()->post(services(), w->work);
+  stateOf(w).store(BufferState::HandedOver, std::memory_order_release);
+  bump(c->crew->work);
 }
 
-// Takes a worker back after its done event; false when it failed (the pass status is set).
+// Takes a finished buffer back; false when its worker failed (the pass status is set).
 [[nodiscard]] bool takeBack(LevelizeThreadControl* c, Worker* w) {
-  services()->reset(services(), w->done);
+  stateOf(w).store(BufferState::Filling, std::memory_order_relaxed);
   w->busy = false;
   w->count = 0;
   if (w->status == 0)
@@ -222,17 +240,35 @@ void handOver(LevelizeThreadControl*, Worker* w) {
   return false;
 }
 
+// A busy worker whose buffer is finished, waiting for one; with no worker in the pass (none
+// could be had, or none has come yet) the main thread works on a handed-over buffer itself,
+// so that it never waits for a worker that is not there. `only`, when set, is the one buffer
+// waited for.
+[[nodiscard]] Worker* finishedWorker(LevelizeThreadControl* c, Worker* only) {
+  Crew& crew = *c->crew;
+  const int32_t first = only != nullptr ? only->index : 0;
+  const int32_t last = only != nullptr ? only->index + 1 : c->workerCount;
+  for (;;) {
+    const int64_t seen = crew.done.load(std::memory_order_acquire);
+    for (int32_t i = first; i < last; ++i)
+      if (c->workers[i].busy &&
+          stateOf(&c->workers[i]).load(std::memory_order_acquire) == BufferState::Finished)
+        return &c->workers[i];
+    bool took = false;
+    for (int32_t i = first; i < last && !took; ++i)
+      took = crew.active.load(std::memory_order_acquire) == 0 && takeBuffer(&c->workers[i]);
+    if (!took)
+      crew.done.wait(seen, std::memory_order_acquire);
+  }
+}
+
 // An idle worker for the next buffer, waiting for one when all are busy; null after a
 // failure.
 Worker* idleWorker(LevelizeThreadControl* c) {
   for (int32_t i = 0; i < c->workerCount; ++i)
     if (!c->workers[i].busy)
       return &c->workers[i];
-  std::vector<QkEvent*> done(static_cast<size_t>(c->workerCount));
-  for (int32_t i = 0; i < c->workerCount; ++i)
-    done[static_cast<size_t>(i)] = c->workers[i].done;
-  const int32_t i = services()->waitAny(services(), done.data(), c->workerCount, -1);
-  Worker* w = &c->workers[i];
+  Worker* w = finishedWorker(c, nullptr);
   return takeBack(c, w) ? w : nullptr;
 }
 
@@ -241,11 +277,8 @@ Worker* idleWorker(LevelizeThreadControl* c) {
   bool ok = true;
   for (int32_t i = 0; i < c->workerCount; ++i) {
     Worker& w = c->workers[i];
-    if (!w.busy)
-      continue;
-    QkEvent* done[1] = {w.done};
-    services()->waitAny(services(), done, 1, -1);
-    ok = takeBack(c, &w) && ok;
+    if (w.busy)
+      ok = takeBack(c, finishedWorker(c, &w)) && ok;
   }
   return ok;
 }
@@ -269,6 +302,29 @@ Worker* advance(LevelizeThreadControl* c, Worker* current) {
     (void)waitAll(c); // the failure is known; this only lets the other workers finish
     stopWorkers(c);
   }
+  return ok;
+}
+
+bool runPass(LevelizeThreadControl* c, const std::function<Worker*()>& feed) {
+  Crew crew;
+  c->crew = &crew;
+  const std::thread::id mainThread = std::this_thread::get_id();
+  bool fed = false;
+  bool ok = false;
+  // The main thread's run feeds the pass; every other run is a worker's, which ends when the
+  // pass is over. A worker holds its run until then, so the main thread always has a run of
+  // its own, and a run no worker came for falls to it once the pass is over.
+  zparruns(c->workerCount + 1, [&](int32_t) {
+    if (std::this_thread::get_id() != mainThread || fed) {
+      workerRun(c);
+      return;
+    }
+    fed = true;
+    ok = finishPass(c, feed());
+    crew.over.store(true, std::memory_order_release);
+    bump(crew.work);
+  });
+  c->crew = nullptr;
   return ok;
 }
 

@@ -306,21 +306,24 @@ VsfStatus zlevThreadedEffects(LevRegContext* ctx, void** roots, QkPool* temp, do
   c->failureMessage = EffMsg{};
   const bool perVariable = has(d->wideFlags, LevWideFlag::MissingPerVar);
   const bool raw = rawStatusSuffices(ctx);
-  Worker* current = &c->workers[0];
   (void)zlevGetInit(ctx); // a failed rewind is logged and fails the step
-  while (current != nullptr && zlevGetNext(ctx) != 0) {
-    std::optional<LevRowStatusSet> found;
-    if (raw)
-      found = rawRowStatus(c, ctx, y, w, f);
-    const LevRowStatusSet status = found ? *found : zlevrgd(ctx, y, w, f);
-    if (!perVariable && levRowSkipsLevels(status))
-      continue;
-    std::memcpy(current->buffer + current->count * c->rowSize, ctx->levelIndex,
-                sizeof(int32_t) * static_cast<size_t>(d->classCount));
-    current->count += 1;
-    current = advance(c, current);
-  }
-  if (!finishPass(c, current)) {
+  const bool ok = runPass(c, [&] {
+    Worker* current = &c->workers[0];
+    while (current != nullptr && zlevGetNext(ctx) != 0) {
+      std::optional<LevRowStatusSet> found;
+      if (raw)
+        found = rawRowStatus(c, ctx, y, w, f);
+      const LevRowStatusSet status = found ? *found : zlevrgd(ctx, y, w, f);
+      if (!perVariable && levRowSkipsLevels(status))
+        continue;
+      std::memcpy(current->buffer + current->count * c->rowSize, ctx->levelIndex,
+                  sizeof(int32_t) * static_cast<size_t>(d->classCount));
+      current->count += 1;
+      current = advance(c, current);
+    }
+    return current;
+  });
+  if (!ok) {
     CleanupEThreads(ctx);
     ctx->threadsAllowed = 0;
     return VsfStatus::ReportedFailure;

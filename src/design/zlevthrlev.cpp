@@ -160,7 +160,7 @@ LevelizeThreadControl* makeControl(LevRegContext* ctx, LevelizeContext* lctx) {
             c->aux != nullptr;
   if (ok) {
     layRows(c);
-    ok = makeWorkerStructures(c) && makeFormatter(c) && startWorkers(c);
+    ok = makeWorkerStructures(c) && makeFormatter(c) && readyWorkers(c);
   }
   if (!ok) {
     destroyControl(c);
@@ -376,15 +376,18 @@ VsfStatus zlevThreadedPass(LevelizeContext* lctx, LevDesign* d) {
   lctx->serial = 0;
   reinterpret_cast<LevCallbackFn>(lctx->getInit)(lctx, d);
   int64_t observation = 0;
-  Worker* current = &c->workers[0];
-  while (current != nullptr && reinterpret_cast<LevCallbackFn>(lctx->getNext)(lctx, d) != 0) {
-    if (!levTakeObservation(lctx, d))
-      continue;
-    levUpdateRange(lctx, d);
-    pack(c, current, ++observation);
-    current = advance(c, current);
-  }
-  if (!finishPass(c, current)) {
+  const bool ok = runPass(c, [&] {
+    Worker* current = &c->workers[0];
+    while (current != nullptr && reinterpret_cast<LevCallbackFn>(lctx->getNext)(lctx, d) != 0) {
+      if (!levTakeObservation(lctx, d))
+        continue;
+      levUpdateRange(lctx, d);
+      pack(c, current, ++observation);
+      current = advance(c, current);
+    }
+    return current;
+  });
+  if (!ok) {
     // The workers are stopped and reported; the rest of the group runs serially.
     c->owner->threadsAllowed = 0;
     destroyControl(c);

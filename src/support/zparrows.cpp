@@ -20,40 +20,38 @@ namespace {
 constexpr int64_t kMinParallelElements = int64_t{1} << 18;
 std::atomic<int64_t> minRunElements{kMinParallelElements};
 
-// The runs of a split, as the host's qkzruns service takes them.
-struct Cuts {
-  const std::vector<int64_t>* cuts;
-  const std::function<void(int64_t, int64_t)>* body;
-};
-
-void runCut(void* context, int32_t run) {
-  const Cuts& c = *static_cast<const Cuts*>(context);
-  (*c.body)((*c.cuts)[static_cast<size_t>(run)], (*c.cuts)[static_cast<size_t>(run) + 1]);
+// The runs of a piece of work, as the host's qkzruns service takes them.
+void runBody(void* context, int32_t run) {
+  (*static_cast<const std::function<void(int32_t)>*>(context))(run);
 }
 
 // Runs body over the runs [cuts[t], cuts[t + 1]) on the host's workers, which the caller's
-// thread joins, and returns when all have finished; a host without workers (a test's kernel)
-// leaves them all to the caller's thread.
+// thread joins, and returns when all have finished.
 void runCuts(const std::vector<int64_t>& cuts, const std::function<void(int64_t, int64_t)>& body) {
-  const auto runs = static_cast<int32_t>(cuts.size()) - 1;
-  QkHandle* qk = Exported_QKHandle;
-  if (runs >= 2 && qk != nullptr && qk->KernelServiceDispatcher != nullptr) {
-    Cuts c{&cuts, &body};
-    QkServiceArgs args{};
-    args.words[0] = runs;
-    args.words[1] = reinterpret_cast<int64_t>(&runCut);
-    args.words[2] = reinterpret_cast<int64_t>(&c);
-    if (qk->KernelServiceDispatcher(qk, QK_SVC_ZRUNS, &args, 0) == 0)
-      return;
-  }
-  for (int32_t t = 0; t < runs; ++t)
+  zparruns(static_cast<int32_t>(cuts.size()) - 1, [&](int32_t t) {
     body(cuts[static_cast<size_t>(t)], cuts[static_cast<size_t>(t) + 1]);
+  });
 }
 
 [[nodiscard]] int64_t elements(int64_t first, int64_t last) {
   return (last * (last + 1) - first * (first + 1)) / 2;
 }
 } // namespace
+
+// A host without workers (a test's kernel) leaves every run to the caller's thread.
+void zparruns(int32_t runs, const std::function<void(int32_t)>& body) {
+  QkHandle* qk = Exported_QKHandle;
+  if (runs >= 2 && qk != nullptr && qk->KernelServiceDispatcher != nullptr) {
+    QkServiceArgs args{};
+    args.words[0] = runs;
+    args.words[1] = reinterpret_cast<int64_t>(&runBody);
+    args.words[2] = reinterpret_cast<int64_t>(&body);
+    if (qk->KernelServiceDispatcher(qk, QK_SVC_ZRUNS, &args, 0) == 0)
+      return;
+  }
+  for (int32_t r = 0; r < runs; ++r)
+    body(r);
+}
 
 void zparrows(int32_t threads, int64_t first, int64_t last,
               const std::function<void(int64_t, int64_t)>& body) {

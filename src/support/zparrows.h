@@ -23,6 +23,12 @@ void zparrows(int32_t threads, int64_t first, int64_t last,
 void zparrange(int32_t threads, int64_t first, int64_t last, int64_t minimum,
                const std::function<void(int64_t, int64_t)>& body);
 
+// Runs body(r) for every r in [0, runs) on the caller's thread and the host's workers, and
+// returns when all have run. The caller's thread takes every run no worker has claimed, so the
+// runs all run whether or not workers could be started or are free: a run may wait for
+// another only where the caller's thread would get to it in the end (one that it takes too).
+void zparruns(int32_t runs, const std::function<void(int32_t)>& body);
+
 // Sets the least run (in elements) that zparrows hands to a thread; negative restores the
 // default (for benchmarks that measure where a split starts to pay).
 void zparSetMinimumElements(int64_t least);
