@@ -63,6 +63,58 @@ def nothing_enters(case, errors):
     return True
 
 
+def tpf_log_sumsq(x, wf, opts):
+    """log10 of the largest weighted sum of squares among the columns of a truncated-power
+    spline of x (x, x^2, ..., x^d, then (x - k)_+^d at knots equally spaced inside the range
+    of x), formed in logs so that columns beyond the largest double still compare."""
+    deg = int(re.search(r"degree=(\d+)", opts).group(1))
+    m = re.search(r"equal\((\d+)\)", opts)
+    nk = int(m.group(1)) if m else 3
+    lo, hi = float(np.min(x)), float(np.max(x))
+    bases = [(x, p) for p in range(1, deg + 1)]
+    bases += [(np.where(x > k, x - k, 0.0), deg)
+              for k in (lo + i * (hi - lo) / (nk + 1) for i in range(1, nk + 1))]
+    best = -math.inf
+    for base, p in bases:
+        a = np.abs(base)
+        top = float(np.max(a))
+        if top > 0:
+            s = math.fsum(wf * (a / top) ** (2 * p))
+            best = max(best, 2 * p * math.log10(top) + math.log10(s))
+    return best
+
+
+def spline_too_large(case, errors):
+    """Whether the run's errors are all the sound refusal of a spline whose sums of squares
+    lie beyond the largest double: a truncated-power spline of degree near 60 over values a
+    few hundred from a knot reaches 1e155 and its squares overflow, whatever the engine.
+    A refusal is taken as sound when some BY group's columns have a sum of squares past
+    1e300 (rounding and the shift about the mean move where a sum overflows by far less),
+    with the knots placed over the group's rows that have x, or only over the used ones."""
+    if not errors or not all("too large to be held" in e.get("text", "") for e in errors):
+        return False
+    tpf = [e for e in case.effects if e["kind"] == "spline" and "tpf" in e.get("opts", "")]
+    if not tpf:
+        return False
+    n = len(case.columns["y"])
+    x = np.array([np.nan if v is None else v for v in case.columns["x1"]], float)
+    y = np.array([np.nan if v is None else v for v in case.columns["y"]], float)
+    w = np.array(case.columns[case.weight], float) if case.weight else np.ones(n)
+    f = np.floor(np.array(case.columns[case.freq], float)) if case.freq else np.ones(n)
+    groups = [np.array(case.columns[case.by]) == v for v in set(case.columns[case.by])] \
+        if case.by else [np.ones(n, bool)]
+    for g in groups:
+        have = g & ~np.isnan(x)
+        used = have & ~np.isnan(y) & (w > 0) & (f >= 1)
+        for rows in (have, used):
+            if rows.sum() < 2:
+                continue
+            wf = np.where(used[rows], w[rows] * f[rows], 0.0)
+            if any(tpf_log_sumsq(x[rows], wf, e["opts"]) > 300 for e in tpf):
+                return True
+    return False
+
+
 def norm_name(s):
     return re.sub(r"\s+", " ", str(s)).strip()
 
@@ -180,7 +232,7 @@ class Checker:
         rc = self.record.get("returnCode") if self.record else None
         errors = [l for s in (self.record or {}).get("steps", []) for l in s["log"]
                   if l.get("severity") == "ERROR"]
-        if errors and nothing_enters(case, errors):
+        if errors and (nothing_enters(case, errors) or spline_too_large(case, errors)):
             return self.findings
         if self.record is None or rc is None or rc > 4 or errors:
             self.fail("run.error", "run", "return code %s; %s" % (
