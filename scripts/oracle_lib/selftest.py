@@ -40,6 +40,10 @@ def corrupt(rec, how):
         for e in selected(r, "FitStatistics")["entries"]:
             if e["label"] == "CV PRESS":
                 e["value"] *= 1 + 1e-5
+    elif how == "fitstat.press":
+        for e in selected(r, "FitStatistics")["entries"]:
+            if e["label"] == "PRESS":
+                e["value"] *= 1 + 1e-5
     elif how == "fitstat.sbc":
         for e in selected(r, "FitStatistics")["entries"]:
             if e["label"] == "SBC":
@@ -77,10 +81,20 @@ def main(qrx):
         if base:
             print("selftest: the sound case is flagged: %s" % "; ".join(map(str, base)))
             bad += 1
-        for how in ("anova.sse", "estimate", "anova.df", "cvpress", "fitstat.sbc"):
+        for how in ("anova.sse", "estimate", "anova.df", "cvpress", "fitstat.sbc", "fitstat.press"):
             found = check.Checker(case, work, corrupt(rec, how)).run()
             if not any(f.family == how and f.where == "Selected" for f in found):
                 print("selftest: a wrong %s is not flagged (%s)" % (how, "; ".join(map(str, found))))
+                bad += 1
+        # A spline's overflow refusal is sound only where its sums of squares overflow.
+        case.effects.append({"name": "s1", "kind": "spline", "vars": ["x1"],
+                             "opts": "degree=60 basis=tpf"})
+        refusal = [{"text": "The sums of squares of S1 are too large to be held"}]
+        for scale, sound in ((1.0, False), (1e3, True)):
+            case.columns["x1"] = list(xs[0] * scale)
+            if check.spline_too_large(case, refusal) != sound:
+                print("selftest: a spline refusal at scale %g is judged %s" % (
+                    scale, "unsound" if sound else "sound"))
                 bad += 1
         # A whole number past a double's exact integers is read as the double it is.
         big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
