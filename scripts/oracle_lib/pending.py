@@ -25,11 +25,15 @@ PENDING = {
     # variance for CP or BIC. Without an intercept the swept sums of a far response once
     # gave a false 0, so there the rows must show it: a group with no more rows than the
     # design has columns (seed 230584: 30 rows, a CLASS effect of 30 levels; numpy's least
-    # squares on the rows has rank 30 and an error SS of 2e-26).
+    # squares on the rows has rank 30 and an error SS of 2e-26). With FREQ the full model
+    # can fill every distinct row and keep error degrees of freedom: 25 distinct rows with
+    # frequencies summing to 48 (seed 248564) fill its 25 columns and leave an error SS of
+    # exactly 0 on 23 degrees of freedom.
     "saturated-full-model": ("a sound refusal: CP or BIC without a full-model error variance",
                              ("run.error",),
                              lambda c, f: "error variance of the full model" in f.text
-                             and ("by" in c.tags or "widespline" in c.tags)
+                             and ("by" in c.tags or "widespline" in c.tags
+                                  or some_group_saturated(c))
                              and ("noint" not in c.tags or some_group_saturated(c))),
     # The fault of "cv-fold-shift" on a B-spline (seed 102733, BACKWARD's full model over
     # `spline(x1 / degree=6)` with FREQ): one held-out row of fold 7 (x1 = -43.2, the left
