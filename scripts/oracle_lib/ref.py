@@ -119,14 +119,15 @@ def press_sum(X, y, wf, freq, noint):
     """The PRESS sum over the rows that every sound engine keeps, the largest leverage among
     them, the condition of the cross products, and whether some row may fall either side
     of the cut at 1 - h = 1e-8 (such a row adds to PRESS when kept, so the sum is then a
-    lower bound). A leverage formed from the cross products errs by about 16 eps kappa h,
-    an absolute error in 1 - h: at kappa 1.3e15 a row at 1 - h = 5.3e-10 (seed 244668, a
-    wide spline beside a column near 1.6e9) shows 1.45e-8 and is kept, soundly."""
+    lower bound). A leverage formed from a factor of the rows errs by about 16 eps cond h,
+    an absolute error in 1 - h (from the cross products, eps kappa h): at condition 3.6e7
+    a row at 1 - h = 5.3e-10 (seed 244668, a wide spline beside a column near 1.6e9) came
+    out 1.45e-8 and was kept, which no fixed band about the cut allows for."""
     f = fit(X, y, wf, noint)
     w = wf / freq
     h1 = f.h * w      # leverage of one copy of the row: w x'(X'WFX)^-1 x
     g = np.abs(1 - h1)
-    drift = 16 * EPS * f.cond ** 2 * np.abs(h1)
+    drift = 16 * EPS * f.cond * np.abs(h1)
     keep = (g > 1e-7) & (g > 1e-8 + drift)
     near = ~keep & ((g > 1e-9) | (g >= 1e-8 - drift))
     r = f.resid_raw
