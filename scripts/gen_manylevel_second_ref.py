@@ -1,44 +1,25 @@
 #!/usr/bin/python3
-"""Writes tests/data/manylevelsecond/data.csv and fit.csv: 5,000 rows of a CLASS variable g of
-2,000 levels (the first 2,000 rows take every level in turn, the others one at random) and a
-CLASS variable h of 1,000 levels (row r < 2,000 at level r mod 1,000, the next 999 rows
-joining level l of h to level l + 1 of g so that every level is estimable, the others at
-random), a noise column x1 that y depends on (y = the level means of g and h, of spread 3,
-+ 2 x1 + noise) and a noise column x2 that it does not; fit.csv holds
-numpy's least-squares fit of y on the intercept, g, h and x1 (the last level of each CLASS
-variable out, which the intercept and the other levels span): its error SS and every
-estimate by parameter name. Run from the repository root:
+"""Writes tests/data/manylevelsecond/fit.csv: numpy's least-squares fit of y on the intercept,
+g, h and x1 (the last level of each CLASS variable out, which the intercept and the other levels
+span) on synthdata's rows of two level sets (scripts/synthdata.py two_level_sets_csv: 5,000 rows,
+g of 2,000 levels, h of 1,000, every level estimable, y depending on x1 and not on x2): its error
+SS and every estimate by parameter name. Run from the repository root:
 /usr/bin/python3 scripts/gen_manylevel_second_ref.py"""
 import os
+import sys
 
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "2")
 import numpy as np  # noqa: E402
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import synthdata  # noqa: E402
+
 OUT = "tests/data/manylevelsecond"
-ROWS, G, H = 5000, 2000, 1000
+G, H = 2000, 1000
 
 
-def write_data(path):
-    rng = np.random.default_rng(20261209)
-    gmean, hmean = 3.0 * rng.normal(size=G), 3.0 * rng.normal(size=H)
-    lines = ["y,g,h,x1,x2"]
-    for r in range(ROWS):
-        if r < G:
-            g, h = r, r % H
-        elif r < G + H - 1:
-            g, h = r - G + 1, r - G
-        else:
-            g, h = int(rng.integers(G)), int(rng.integers(H))
-        x1, x2, e = rng.normal(size=3)
-        y = gmean[g] + hmean[h] + 2.0 * x1 + e
-        lines.append("%.4f,L%04d,M%04d,%.4f,%.4f" % (y, g, h, x1, x2))
-    with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n")
-
-
-def fit(path):
-    text = open(path).read().strip().split("\n")[1:]
-    cols = list(zip(*[line.split(",") for line in text]))
+def fit(text):
+    cols = list(zip(*synthdata.columns(text)[1]))
     y = np.array(cols[0], dtype=float)
     g = np.array([int(v[1:]) for v in cols[1]])
     h = np.array([int(v[1:]) for v in cols[2]])
@@ -63,10 +44,8 @@ def fit(path):
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    data = os.path.join(OUT, "data.csv")
-    write_data(data)
     with open(os.path.join(OUT, "fit.csv"), "w") as f:
-        f.write("\n".join(fit(data)) + "\n")
+        f.write("\n".join(fit(synthdata.two_level_sets_csv())) + "\n")
 
 
 if __name__ == "__main__":

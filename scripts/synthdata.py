@@ -330,6 +330,31 @@ def removal_drift_csv(levels=100, seed=71):
     return text
 
 
+def two_level_sets_csv(rows=5000, g_levels=2000, h_levels=1000, seed=82):
+    """y,g,h,x1,x2 (four decimals): CLASS variables g (L0000..) and h (M0000..), g_levels >=
+    h_levels. Row r < g_levels is level r of g and r mod h_levels of h; the next h_levels - 1
+    rows join level l of h to level l + 1 of g, which links every level of both to every other
+    (so that every level is estimable beside the other variable); the rest take uniform levels.
+    y = g's and h's normal level means of sd 3 + 2 x1 + normal noise; x1 and x2 normal. On the
+    seed, x2's t test in the fit of y on g, h, x1 and x2 has a p-value of 0.30, so that
+    BACKWARD at the usual 0.1 takes it out."""
+    d = Draws(seed)
+    g_mean = [d.normal(30000) for _ in range(g_levels)]
+    h_mean = [d.normal(30000) for _ in range(h_levels)]
+    text = "y,g,h,x1,x2\n"
+    for r in range(rows):
+        if r < g_levels:
+            g, h = r, r % h_levels
+        elif r < g_levels + h_levels - 1:
+            g, h = r - g_levels + 1, r - g_levels
+        else:
+            g, h = d.below(g_levels), d.below(h_levels)
+        x1, x2 = d.normal(10000), d.normal(10000)
+        y = g_mean[g] + h_mean[h] + 2 * x1 + d.normal(10000)
+        text += "%s,L%04d,M%04d,%s,%s\n" % (fixed(y, 4), g, h, fixed(x1, 4), fixed(x2, 4))
+    return text
+
+
 if __name__ == "__main__":
     # Prints the named input, for the test that checks that synthdata.h makes the same text.
     import sys
@@ -343,5 +368,5 @@ if __name__ == "__main__":
               "manylevels": many_levels_csv, "manylevelsroles": many_levels_roles_csv,
               "levels1000": lambda: level_weight_csv(1000, 60),
               "levels3000": lambda: level_weight_csv(3000, 61),
-              "removaldrift": removal_drift_csv}
+              "removaldrift": removal_drift_csv, "twolevelsets": two_level_sets_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

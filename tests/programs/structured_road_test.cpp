@@ -259,8 +259,9 @@ TEST(StructuredRoad, SecondClassOfThreeHundredLevelsGivesThePackedRoadsTables) {
 }
 
 // A second CLASS variable h of 1,000 levels joined dense beside g of 2,000 (5,000 rows, each
-// g level meeting two or three of h's): BACKWARD by significance level keeps g, x1 and h, and
-// their fit is numpy's least squares (scripts/gen_manylevel_second_ref.py) within 1e-9.
+// g level meeting two or three of h's; synthdata's rows, made here from their recipe):
+// BACKWARD by significance level keeps g, x1 and h, and their fit is numpy's least squares
+// (scripts/gen_manylevel_second_ref.py) within 1e-9.
 TEST(StructuredRoad, SecondClassOfAThousandLevelsIsTheLeastSquaresFit) {
   const std::string dir = std::string(QRX_TEST_DATA) + "/manylevelsecond/";
   std::map<std::string, double> want;
@@ -270,7 +271,7 @@ TEST(StructuredRoad, SecondClassOfAThousandLevelsIsTheLeastSquaresFit) {
   const std::string program = "proc varsifter data=d;\n  class g h;\n  model y = g x1 x2 h / "
                               "selection=backward(select=sl);\n  performance cpucount=2;\nrun;\n";
   const qrxrun::ProgramRun r =
-      structuredcheck::runHooked("", program, qrxrun::readFile(dir + "data.csv"), "srh1000");
+      structuredcheck::runHooked("", program, synthdata::twoLevelSetsCsv(), "srh1000");
   ASSERT_EQ(r.status, 0) << r.log;
   const Value* selected = qrxrun::nodeNamed(r.json["steps"][0]["output"], "SelectedModel");
   ASSERT_NE(selected, nullptr) << r.log;

@@ -490,4 +490,46 @@ inline std::string removalDriftCsv(int levels = 100, uint64_t seed = 71) {
   return text;
 }
 
+// y,g,h,x1,x2 (four decimals): CLASS variables g (L0000..) and h (M0000..), gLevels >=
+// hLevels. Row r < gLevels is level r of g and r mod hLevels of h; the next hLevels - 1 rows
+// join level l of h to level l + 1 of g, which links every level of both to every other (so that
+// every level is estimable beside the other variable); the rest take uniform levels. y = g's
+// and h's normal level means of sd 3 + 2 x1 + normal noise; x1 and x2 normal. On the seed, x2's
+// t test in the fit of y on g, h, x1 and x2 has a p-value of 0.30, so that BACKWARD at the
+// usual 0.1 takes it out.
+inline std::string twoLevelSetsCsv(int rows = 5000, int gLevels = 2000, int hLevels = 1000,
+                                   uint64_t seed = 82) {
+  Draws d(seed);
+  std::vector<int64_t> gMean(static_cast<size_t>(gLevels)), hMean(static_cast<size_t>(hLevels));
+  for (int64_t& m : gMean)
+    m = d.normal(30000);
+  for (int64_t& m : hMean)
+    m = d.normal(30000);
+  std::string text = "y,g,h,x1,x2\n";
+  for (int r = 0; r < rows; ++r) {
+    int64_t g = r, h = r % hLevels;
+    if (r >= gLevels && r < gLevels + hLevels - 1) {
+      g = r - gLevels + 1;
+      h = r - gLevels;
+    } else if (r >= gLevels) {
+      g = d.below(static_cast<uint64_t>(gLevels));
+      h = d.below(static_cast<uint64_t>(hLevels));
+    }
+    const int64_t x1 = d.normal(10000);
+    const int64_t x2 = d.normal(10000);
+    const int64_t y =
+        gMean[static_cast<size_t>(g)] + hMean[static_cast<size_t>(h)] + 2 * x1 + d.normal(10000);
+    char names[32];
+    std::snprintf(names, sizeof names, ",L%04lld,M%04lld,", static_cast<long long>(g),
+                  static_cast<long long>(h));
+    text += fixed(y, 4);
+    text += names;
+    text += fixed(x1, 4);
+    text += ',';
+    text += fixed(x2, 4);
+    text += '\n';
+  }
+  return text;
+}
+
 } // namespace synthdata

@@ -30,7 +30,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"manylevelsroles", synthdata::manyLevelsRolesCsv()},
       {"levels1000", synthdata::levelWeightCsv(1000, 60)},
       {"levels3000", synthdata::levelWeightCsv(3000, 61)},
-      {"removaldrift", synthdata::removalDriftCsv()}};
+      {"removaldrift", synthdata::removalDriftCsv()},
+      {"twolevelsets", synthdata::twoLevelSetsCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
