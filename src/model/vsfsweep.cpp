@@ -524,7 +524,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     } else {
       vsfEffectXpXiCollapse(m, k);
       const int32_t c0 = m->effectColumn[k];
-      if (trialSelect(m)) {
+      if (trialSelect(m) || m->trialsSweptFully) {
         sweepInRun(m, c0, nk);
       } else {
         (void)partialRun(m, c0, nk);
