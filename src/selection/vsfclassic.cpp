@@ -84,6 +84,10 @@ void clearCandidates(VsfModel* m) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
   if (VsfStatus rc = vsfReenterEffect(m, k, rank, all); rc != VsfStatus::Ok)
     return rc;
+  // The model is the recorded step's again; a nearly dependent one is refined again, as it
+  // was when recorded, so that its error SS and estimates are those of its columns.
+  if (VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
+    return rc;
   return refresh(m, value);
 }
 
