@@ -79,10 +79,12 @@ void clearCandidates(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
-// Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`.
-[[nodiscard]] VsfStatus Reenter(double value, VsfModel* m, int32_t k, int32_t rank) {
+// Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`
+// whose sweep flags were `taken`.
+[[nodiscard]] VsfStatus Reenter(double value, VsfModel* m, int32_t k, int32_t rank,
+                                const char* taken = nullptr) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
-  if (VsfStatus rc = vsfReenterEffect(m, k, rank, all); rc != VsfStatus::Ok)
+  if (VsfStatus rc = vsfReenterEffect(m, k, rank, all, taken); rc != VsfStatus::Ok)
     return rc;
   // The model is the recorded step's again; a nearly dependent one is refined again, as it
   // was when recorded, so that its error SS and estimates are those of its columns.
@@ -568,6 +570,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
   const double lnEntry = S == 1 ? std::log(o->slEntry) : 0.0;
   const double lnStay = S == 1 ? std::log(o->slStay) : 0.0;
   VsfStatus rc;
+  std::vector<char> taken;
   if (vsfKeepGoing(m, s)) {
     int32_t lastDropped = -1;
     bool halt = false;
@@ -642,11 +645,15 @@ VsfStatus vsfStepwise(VsfModel* m) {
           if (leaves)
             selectValue = w;
         }
+        // The columns the step holds: a removal undone sweeps back exactly these, as the rank
+        // rule judged them along the steps, not as it would judge them afresh.
+        taken.assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
         if (leaves) {
           if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
             return rc;
           int32_t result = 0;
-          if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result)) != VsfStatus::Ok)
+          if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result, taken.data())) !=
+              VsfStatus::Ok)
             return rc;
           if (result != 0) {
             halt = true;
@@ -668,7 +675,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
         if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
           return rc;
         m->stopDropValue = vsfGetCriterion(m, stopCriterion);
-        if ((rc = Reenter(w, m, j, rank)) != VsfStatus::Ok)
+        if ((rc = Reenter(w, m, j, rank, taken.data())) != VsfStatus::Ok)
           return rc;
         break;
       }
