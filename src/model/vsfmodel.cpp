@@ -241,8 +241,11 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
     if (m->trialFlags == nullptr || m->trialBlockShape == nullptr)
       return VsfStatus::NoMemory;
   }
+  // Without an intercept, a response far from 0 has its candidates fitted on trial copies
+  // (their error SSs formed from the rows) wherever the swept sums lose them.
   if (trialSelect || (method.entryTrials && !method.removalTrials && !m->needTrialBlock) ||
-      (method.removalTrials && m->singleColumnEffectCount < nE))
+      (method.removalTrials && m->singleColumnEffectCount < nE) ||
+      (method.entryTrials && o->noint && !m->needTrialBlock))
     m->trialCopies = 1;
   if (m->trialCopies && (full || method.removalTrials)) {
     m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
@@ -498,6 +501,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->stopAddEffect = m->stopDropEffect = 0;
   m->stopAddValue = m->stopDropValue = 0;
   m->trialCopies = 0;
+  m->trialsSweptFully = 0;
   m->savedSweptXpx = m->savedXpx = nullptr;
   m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
   m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;

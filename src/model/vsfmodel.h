@@ -219,6 +219,9 @@ struct VsfModel : VsfPassState {
 
   // Trial-model state.
   uint8_t trialCopies;
+  // Whether a candidate's trial sweeps it in fully (its coefficients in the swept matrix), so
+  // that its fit can be refined on the rows.
+  uint8_t trialsSweptFully;
   double* savedSweptXpx;
   double* savedXpx;
   double savedSse, savedCvPress, savedPress, savedValidateAse, savedTestAse;

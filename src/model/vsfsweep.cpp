@@ -524,7 +524,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     } else {
       vsfEffectXpXiCollapse(m, k);
       const int32_t c0 = m->effectColumn[k];
-      if (trialSelect(m)) {
+      if (trialSelect(m) || m->trialsSweptFully) {
         sweepInRun(m, c0, nk);
       } else {
         (void)partialRun(m, c0, nk);
@@ -831,12 +831,18 @@ void vsfResweepModel(VsfModel* m, int32_t except, int32_t moved, int32_t movedAt
   clearCache(m);
 }
 
-VsfStatus vsfReenterEffect(VsfModel* m, int32_t k, int32_t rank, uint8_t resweepAll) {
+VsfStatus vsfReenterEffect(VsfModel* m, int32_t k, int32_t rank, uint8_t resweepAll,
+                           const char* taken) {
   const int32_t at = m->droppedFrom;
   const VsfStatus rc = vsfAddEffect(m, k, resweepAll, 0);
-  if (rc != VsfStatus::Ok || m->rank == rank || !rebuildable(m))
+  if (rc != VsfStatus::Ok || !rebuildable(m))
     return rc;
-  vsfResweepModel(m, -1, k, at);
+  if (taken != nullptr && vsfFullXpxOn(m)) {
+    if (!std::equal(m->sweepFlags, m->sweepFlags + m->xpxColumns, taken))
+      vsfResweepModel(m, -1, k, at, taken);
+  } else if (m->rank != rank) {
+    vsfResweepModel(m, -1, k, at);
+  }
   return VsfStatus::Ok;
 }
 

@@ -142,9 +142,12 @@ void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
 // model's rank before the removal (a column nearly dependent on the model passes the pivot
 // rule at its old place and not as the last one), the swept matrix is rebuilt with the
 // effect at its old place in the sweep order, the state the removal started from.
-// `resweepAll` as vsfAddEffect's.
+// `resweepAll` as vsfAddEffect's. With `taken` (the sweep flags by column before the
+// removal, on the full X'X), the state is the one those flags name: where the re-entry
+// leaves another set of columns swept, of the same rank or not, the matrix is rebuilt
+// sweeping exactly those columns (vsfResweepModel).
 [[nodiscard]] VsfStatus vsfReenterEffect(VsfModel* model, int32_t effect, int32_t rank,
-                                         uint8_t resweepAll);
+                                         uint8_t resweepAll, const char* taken = nullptr);
 // Rebuilds the swept matrix (and every fold's) from the unswept X'X: the columns of the
 // model's effects are swept in again in list order, leaving out effect `except` (-1: none),
 // with effect `moved` (-1: none) taken at list position `movedAt` instead of its own. With

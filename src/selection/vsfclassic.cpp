@@ -79,15 +79,60 @@ void clearCandidates(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
-// Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`.
-[[nodiscard]] VsfStatus Reenter(double value, VsfModel* m, int32_t k, int32_t rank) {
+// Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`
+// whose sweep flags were `taken`.
+[[nodiscard]] VsfStatus Reenter(double value, VsfModel* m, int32_t k, int32_t rank,
+                                const char* taken = nullptr) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
-  if (VsfStatus rc = vsfReenterEffect(m, k, rank, all); rc != VsfStatus::Ok)
+  if (VsfStatus rc = vsfReenterEffect(m, k, rank, all, taken); rc != VsfStatus::Ok)
+    return rc;
+  // The model is the recorded step's again; a nearly dependent one is refined again, as it
+  // was when recorded, so that its error SS and estimates are those of its columns.
+  if (VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;
   return refresh(m, value);
 }
 
 double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
+
+// Whether, without an intercept, the model's error SS or a single-column candidate's as the
+// swept sums give it lies below kVsfFarResponse of y'y: those sums hold it only to the
+// rounding of y'y, which can exceed it, so that the candidates' criteria, and which of them
+// is best, would be rounding noise (a response far from 0 against its spread). Each
+// candidate is then fitted and its error SS formed from the rows.
+[[nodiscard]] bool candidatesFar(const VsfModel* m) {
+  if (!m->options->noint || m->pagesShifted || !vsfFullXpxOn(m) || !m->trialCopies ||
+      m->needTrialBlock)
+    return false;
+  const double bound = kVsfFarResponse * m->totalSSUncorrected;
+  if (m->sse < bound)
+    return true;
+  for (int32_t i = 0; i < m->effectCount; ++i) {
+    if (m->effectColumns[i] != 1 || !addEligible(m, i))
+      continue;
+    const int64_t c = m->effectColumn[i];
+    const double d = m->sweptXpx[at(c, c)], r = m->sweptXpx[at(c, 0)];
+    if (d > 0.0 && m->sse - r * r / d < bound)
+      return true;
+  }
+  return false;
+}
+
+// The error SS of a candidate swept in for a trial, formed from the rows when the swept sums
+// have lost it (vsfFarFromOrigin); the rounding bound and the inflation the refinement notes
+// stay with the model the trial returns to.
+[[nodiscard]] VsfStatus trialSse(VsfModel* m, bool far, double* sse) {
+  if (far && vsfFarFromOrigin(m)) {
+    const double rounding = m->roundingSS, inflation = m->sweptInflation;
+    const VsfStatus rc = vsfRefineStep(m);
+    m->roundingSS = rounding;
+    m->sweptInflation = inflation;
+    if (rc != VsfStatus::Ok)
+      return rc;
+  }
+  *sse = m->sse;
+  return VsfStatus::Ok;
+}
 
 // The sums about the means that the rank rule judges a candidate column by, without the
 // full X'X: its cross product with the intercept (`x1`, when the intercept is swept) taken
@@ -245,7 +290,9 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   *effect = -1;
   *value = worst(sel(m));
   clearCandidates(m);
-  const bool all = trialAll(m);
+  const bool far = candidatesFar(m);
+  const bool all = trialAll(m) || far;
+  m->trialsSweptFully = far ? 1 : 0;
   if (!all)
     vsfBestSimple(m, effect, value);
   bool backedUp = false;
@@ -269,9 +316,10 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
       newRank = oldRank + added;
     } else {
       VsfStatus rc = vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1);
+      if (rc == VsfStatus::Ok)
+        rc = trialSse(m, far, &newSse);
       if (rc != VsfStatus::Ok)
         return rc;
-      newSse = m->sse;
       newRank = m->rank;
     }
     if (newRank > oldRank) {
@@ -288,6 +336,7 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
       vsfModelReload(m, false);
     }
   }
+  m->trialsSweptFully = 0;
   if (backedUp)
     vsfModelRestore(m);
   // A failed pass behind a candidate's criterion ends the search with its code.
@@ -521,6 +570,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
   const double lnEntry = S == 1 ? std::log(o->slEntry) : 0.0;
   const double lnStay = S == 1 ? std::log(o->slStay) : 0.0;
   VsfStatus rc;
+  std::vector<char> taken;
   if (vsfKeepGoing(m, s)) {
     int32_t lastDropped = -1;
     bool halt = false;
@@ -595,11 +645,15 @@ VsfStatus vsfStepwise(VsfModel* m) {
           if (leaves)
             selectValue = w;
         }
+        // The columns the step holds: a removal undone sweeps back exactly these, as the rank
+        // rule judged them along the steps, not as it would judge them afresh.
+        taken.assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
         if (leaves) {
           if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
             return rc;
           int32_t result = 0;
-          if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result)) != VsfStatus::Ok)
+          if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result, taken.data())) !=
+              VsfStatus::Ok)
             return rc;
           if (result != 0) {
             halt = true;
@@ -621,7 +675,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
         if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
           return rc;
         m->stopDropValue = vsfGetCriterion(m, stopCriterion);
-        if ((rc = Reenter(w, m, j, rank)) != VsfStatus::Ok)
+        if ((rc = Reenter(w, m, j, rank, taken.data())) != VsfStatus::Ok)
           return rc;
         break;
       }

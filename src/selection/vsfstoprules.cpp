@@ -161,7 +161,7 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
 }
 
 VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, double* stopValue,
-                           int32_t* result) {
+                           int32_t* result, const char* taken) {
   const VsfModelOptions* o = m->options;
   const bool pathEnd = m->stopReason == VSR_PATH_END || m->stopReason == VSR_PATH_END2;
   if (!o->stopTest && !pathEnd) {
@@ -240,8 +240,8 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
     m->stopDropEffect = k;
     m->stopDropValue = v;
     const int32_t last = m->stepCount - 1;
-    const VsfStatus rc =
-        vsfReenterEffect(m, k, m->stepRank[last], o->fullSweep == VsfFullSweep::Always ? 1 : 0);
+    const VsfStatus rc = vsfReenterEffect(m, k, m->stepRank[last],
+                                          o->fullSweep == VsfFullSweep::Always ? 1 : 0, taken);
     if (rc != VsfStatus::Ok)
       return rc;
   }

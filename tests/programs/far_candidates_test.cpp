@@ -1,0 +1,70 @@
+// Candidates of a selection without an intercept whose response lies far from 0 against its
+// spread, through qrx: a weighted response near 1.9e9 with a spread of 2 on columns among
+// which x2 lies near -3e7 and a1 = x1 + x2. Every candidate's error SS lies below the
+// rounding of y'y, so its criterion is formed from the rows: STEPWISE by BIC, whose value
+// the swept sums left missing, and FORWARD by C(p) both enter the column that fits best and
+// report mpmath's least squares of it (tests/data/farcandidates, from
+// scripts/gen_far_candidates_ref.py).
+#include "programs/qrxrun.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using minijson::Value;
+
+const std::string kDir = std::string(QRX_TEST_DATA) + "/farcandidates/";
+
+double entry(const Value& fit, const std::string& label) {
+  for (const Value& e : fit["entries"].items)
+    if (e["label"].s == label)
+      return e["value"].n;
+  ADD_FAILURE() << "no " << label;
+  return 0.0;
+}
+
+} // namespace
+
+TEST(FarCandidates, TheRowsChooseTheBestCandidate) {
+  std::map<std::string, std::string> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "fit.csv")))
+    want[row[0]] = row[1];
+  const std::vector<std::pair<std::string, std::string>> selections = {
+      {"BIC", "stepwise(select=bic stop=none)"}, {"C(p)", "forward(select=cp)"}};
+  std::string program;
+  for (const auto& s : selections)
+    program += "proc varsifter data=d;\n  weight w;\n  model y = x1 x2 x3 x4 x5 x6 a1 / noint "
+               "stats=(bic cp) selection=" +
+               s.second + ";\nrun;\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, "farcandidates", {{"d.csv", qrxrun::readFile(kDir + "data.csv")}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), selections.size()) << run.log;
+  const double sse = std::stod(want.at("error_ss"));
+  const double b = std::stod(want.at("estimate")), se = std::stod(want.at("stderr"));
+  for (size_t i = 0; i < selections.size(); ++i) {
+    SCOPED_TRACE(selections[i].second);
+    const Value& output = run.json["steps"][i]["output"];
+    const Value* selected = qrxrun::nodeNamed(output, "SelectedModel");
+    ASSERT_NE(selected, nullptr) << run.log;
+    const Value* anova = qrxrun::findTable(*selected, "ANOVA");
+    const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
+    const Value* fit = qrxrun::nodeNamed(*selected, "FitStatistics");
+    ASSERT_TRUE(anova && estimates && fit);
+    ASSERT_EQ((*estimates)["rows"].items.size(), 1u);
+    EXPECT_EQ(qrxrun::text(*estimates, 0, "Parameter"), want.at("best"));
+    // Each residual is formed from terms near 1.9e9 and rounds at about 2e-7, 1e-7 of its
+    // size: the error SS and the criteria hold about seven digits.
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-7 * sse);
+    EXPECT_NEAR(qrxrun::number(*estimates, 0, "Estimate"), b, 1e-6 * se);
+    EXPECT_NEAR(qrxrun::number(*estimates, 0, "StdErr"), se, 1e-7 * se);
+    const double bic = std::stod(want.at("bic")), cp = std::stod(want.at("cp"));
+    EXPECT_NEAR(entry(*fit, "BIC"), bic, 1e-7 * bic);
+    EXPECT_NEAR(entry(*fit, "C(p)"), cp, 1e-7 * cp);
+  }
+}
