@@ -267,13 +267,13 @@ class Checker:
         self.check_design(d)
         self.full_model(d)
         models = printed_models(self.out)
-        self.entry = self.entry_order(models)
         wide = len(d.design_idx) > WIDE
         for label, tabs in models:
             if "ParameterEstimates" not in tabs:
                 continue
             if wide and label != "Selected":
                 continue    # a fit of a thousand columns costs seconds: the selected one only
+            self.entry = self.entry_order(models, self.last_step(models, label, tabs))
             if case.method in LS_METHODS:
                 self.check_ls_model(d, label, tabs)
             else:
@@ -352,13 +352,30 @@ class Checker:
             self.full_sigma2 = f.sse / (d.n - p)
             self.full_rel = dsse / (f.sse - dsse)   # relative error the full MSE may carry
 
-    def entry_order(self, models):
-        """The step at which each effect last entered, from the step tables."""
+    @staticmethod
+    def effects_of(tabs):
+        return {norm_name(r["Effect"]) for r in table_rows(tabs["ParameterEstimates"])}
+
+    def last_step(self, models, label, tabs):
+        """The step a printed model was fitted at: its own for a step, else the last step
+        with the same effects (the selected model is one of the steps)."""
+        if label.startswith("Step"):
+            return int(label[4:])
+        now = self.effects_of(tabs)
+        steps = [int(lb[4:]) for lb, t in models
+                 if lb.startswith("Step") and "ParameterEstimates" in t and self.effects_of(t) == now]
+        return max(steps) if steps else None
+
+    def entry_order(self, models, upto=None):
+        """The step at which each effect last entered, from the step tables up to step
+        `upto` (an effect removed later was still in at the steps before its removal)."""
         entered = {}
         for label, tabs in models:
             if not label.startswith("Step") or "ParameterEstimates" not in tabs:
                 continue
             step = int(label[4:])
+            if upto is not None and step > upto:
+                continue
             now = {norm_name(r["Effect"]) for r in table_rows(tabs["ParameterEstimates"])}
             for e in list(entered):
                 if e not in now:
