@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Least squares of the model STEPWISE holds after it takes an effect out only to learn the
 stop criterion without it and brings it back, over splines of degree 57 and 50 on 33 rows
-(the rows of tests/data/backwardundo/data.csv; tests/data/stepwiserefit/design<degree>.csv
+(the rows of tests/data/stepwiserefit/data.csv; tests/data/stepwiserefit/design<degree>.csv
 holds the model's design columns as OUTDESIGN(FULLMODEL NAMES) writes them, the spline's
 basis among them). Their columns lie so nearly in a smaller span that the swept sums hold
 the fit to a few digits, and which of them a model holds is the rank rule's choice at the

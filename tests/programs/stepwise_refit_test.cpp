@@ -16,7 +16,7 @@ namespace {
 
 using minijson::Value;
 
-const std::string kData = std::string(QRX_TEST_DATA) + "/backwardundo/data.csv";
+const std::string kData = std::string(QRX_TEST_DATA) + "/stepwiserefit/data.csv";
 const std::string kDir = std::string(QRX_TEST_DATA) + "/stepwiserefit/";
 
 // The spline's taken columns by their numbers ("1 2 3 ..."), and the Model DF.
