@@ -98,6 +98,8 @@ def main(argv=None):
     ap.add_argument("--keep", default=os.path.join(os.getcwd(), "oracle-failures"))
     ap.add_argument("--scenario", default=None, help="draw every case from one scenario")
     ap.add_argument("--quiet", action="store_true", help="print only failing cases")
+    ap.add_argument("--regressions", action="store_true",
+                    help="run also the seeds of mended faults (regressions.py)")
     ap.add_argument("--recheck", metavar="DIR",
                     help="run and check again a case kept in DIR (after a change of qrx)")
     ap.add_argument("--selftest", action="store_true",
@@ -113,7 +115,11 @@ def main(argv=None):
         return recheck(a.recheck, os.path.abspath(a.qrx))
     qrx = os.path.abspath(a.qrx)
     keep = os.path.abspath(a.keep)
-    jobs = [(s, qrx, keep, a.scenario) for s in range(a.seed, a.seed + a.cases)]
+    seeds = list(range(a.seed, a.seed + a.cases))
+    if a.regressions:
+        from oracle_lib.regressions import REGRESSIONS
+        seeds += [s for s in sorted(REGRESSIONS) if s not in seeds]
+    jobs = [(s, qrx, keep, a.scenario) for s in seeds]
     failed = pending_cases = 0
     by_pending = {}
     with multiprocessing.Pool(a.jobs) as pool:
@@ -136,7 +142,7 @@ def main(argv=None):
     for pid, seeds in sorted(by_pending.items()):
         print("pending %s (%s): seeds %s" % (pid, PENDING[pid][0], " ".join(map(str, sorted(seeds)[:40]))))
     print("oracle: %d cases, %d passed, %d failed, %d with pending findings only"
-          % (a.cases, a.cases - failed - pending_cases, failed, pending_cases))
+          % (len(seeds), len(seeds) - failed - pending_cases, failed, pending_cases))
     return 1 if failed else 0
 
 

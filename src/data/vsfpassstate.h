@@ -279,6 +279,9 @@ struct VsfPassState {
   const VsfLeverageFactor* leverageFactor;
   // Where the pass that forms that factor from the rows rotates them in (null outside it).
   double* leverageRows;
+  // Where the pass that weighs that factor against the swept block adds each source's sum of
+  // the training rows' leverages (null outside it).
+  double* leverageSums;
   // The effects stored dense, in the order of their values in a row.
   int32_t* denseEffectList;
   int32_t denseEffectCount;

@@ -126,31 +126,49 @@ double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
   return q;
 }
 
-double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
+// Calls f(row, weight, frequency, gathered columns) for every training row of the page that
+// counts in the PRESS sum.
+template <class F> void eachPressRow(VsfPassState* m, QkPageDescriptor* page, F&& f) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
-  double sum = 0.0;
-  const double* s = m->sweptXpx;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
       return;
-    const double v = r.weight;
-    const double f = S.hasResample ? r.rfreq : r.freq;
-    if (f == 0.0)
+    const double freq = S.hasResample ? r.rfreq : r.freq;
+    if (freq == 0.0)
       return;
     gather(m, S, r, g);
-    const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
-    const double q =
-        structuredLeverage(m, S, r, g) +
-        (m->leverageFactor != nullptr ? factorForm(*m->leverageFactor, g) : sweptForm(s, g));
-    const double h = v * q;
-    if (std::fabs(h - 1.0) > 1e-8) {
-      const double e = res / (1.0 - h);
-      sum += f * v * e * e;
-    }
+    f(S, r, r.weight, freq, g);
   });
+}
+
+double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
+  double sum = 0.0;
+  const double* s = m->sweptXpx;
+  eachPressRow(
+      m, page,
+      [&](const VsfRowShape& S, const VsfRowView& r, double v, double f, const VsfGathered& g) {
+        const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
+        const double q =
+            structuredLeverage(m, S, r, g) +
+            (m->leverageFactor != nullptr ? factorForm(*m->leverageFactor, g) : sweptForm(s, g));
+        const double h = v * q;
+        if (std::fabs(h - 1.0) > 1e-8) {
+          const double e = res / (1.0 - h);
+          sum += f * v * e * e;
+        }
+      });
   return sum;
+}
+
+void leverageSumsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
+  eachPressRow(
+      m, page,
+      [&](const VsfRowShape&, const VsfRowView&, double v, double f, const VsfGathered& g) {
+        sums[0] += f * v * factorForm(*m->leverageFactor, g);
+        sums[1] += f * v * sweptForm(m->sweptXpx, g);
+      });
 }
 
 void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
@@ -169,6 +187,10 @@ void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
 
 } // namespace
 
+VsfStatus vsfLeverageSums(VsfPassState* m, QkPageDescriptor* page) {
+  leverageSumsOfPage(m, page, m->leverageSums);
+  return VsfStatus::Ok;
+}
 VsfStatus vsfPress(VsfPassState* m, QkPageDescriptor* page) {
   m->press += pressOfPage(m, page);
   return VsfStatus::Ok;

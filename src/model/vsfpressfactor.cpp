@@ -109,6 +109,24 @@ VsfStatus vsfLeverageRows(VsfPassState* m, QkPageDescriptor* page) {
   return true;
 }
 
+// Whether the factor's leverages are at least as sound as the swept block's: on either source
+// the training rows' leverages add up to the number of columns, and the one whose sum strays
+// less from it has kept more of their digits. A factor of a design whose rows carry the
+// dependence less cleanly than its sweeps did (a huge weight on a few rows) loses here.
+[[nodiscard]] VsfStatus factorHolds(VsfModel* m, const VsfLeverageFactor& f, bool& holds) {
+  double sums[2] = {0.0, 0.0};
+  m->leverageFactor = &f;
+  m->leverageSums = sums;
+  const VsfStatus rc = vsfUtilRead(m, vsfLeverageSums);
+  m->leverageFactor = nullptr;
+  m->leverageSums = nullptr;
+  if (rc != VsfStatus::Ok)
+    return vsfReportPassFailure(m, rc);
+  const double k = f.count;
+  holds = std::fabs(sums[0] - k) <= std::fabs(sums[1] - k);
+  return VsfStatus::Ok;
+}
+
 } // namespace
 
 VsfStatus vsfLeverageFactorFor(VsfModel* m, VsfLeverageFactor& f, bool& formed) {
@@ -125,6 +143,7 @@ VsfStatus vsfLeverageFactorFor(VsfModel* m, VsfLeverageFactor& f, bool& formed) 
   m->leverageRows = nullptr;
   if (rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
-  formed = finish(f);
-  return VsfStatus::Ok;
+  if (!finish(f))
+    return VsfStatus::Ok;
+  return factorHolds(m, f, formed);
 }

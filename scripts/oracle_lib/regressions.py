@@ -1,0 +1,17 @@
+"""Seeds outside the fixed sample whose programs once found a fault that is now mended: the
+oracle runs them beside the sample (--regressions), so that a change bringing one back fails
+at once rather than in the next long run. Each seed maps to what it found."""
+
+REGRESSIONS = {
+    200010: "1 and 8 threads summed pages apart (ill-conditioned LASSO)",
+    204106: "BACKWARD's stop re-entered the undone effect last (Model DF one above the columns)",
+    207084: "removals on the many-level road reverse-swept after the effect had left",
+    207224: "CV fold sums taken as the total less the fold's own",
+    207868: "1 and 8 threads took different paths (45 steps against 32)",
+    210782: "PRESS from a worn swept block on an ill-conditioned design",
+    224819: "a POLY-coded level refused at a sound pivot under NOINT",
+    225462: "a BY group's summary ASE against its step's perfect fit",
+    227968: "BACKWARD's undo swept back other columns than the step held",
+    230177: "PRESS leverages from cross products lost their digits (69,139 against 6.73)",
+    263415: "PRESS leverages from the rows' factor kept on a design whose rows lose them",
+}
