@@ -15,8 +15,10 @@
 #include "support/hostif.h"
 #include "support/vsfoptions.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <new>
 #include <tuple>
 #include <vector>
 
@@ -454,6 +456,28 @@ namespace {
   return p;
 }
 
+// The swept matrix of the last recorded step, kept before a removal when the step was refined
+// (its swept columns' variance inflation above kVsfRefineInflation): at such a condition
+// neither the removal's reverse sweeps nor a rebuild from X'X gives back the step's fit, and
+// refining the rebuilt matrix again leaves another fit than the step's estimates. Empty for a
+// step that was not refined, or when the copy cannot be had (the rebuild stands in).
+struct KeptStep {
+  std::vector<double> swept;
+  double inflation = 0.0;
+};
+
+void keepStep(const VsfModel* m, KeptStep* kept) {
+  kept->swept.clear();
+  kept->inflation = std::max(m->sweptInflation, vsfLargestInflation(m));
+  if (!(kept->inflation > kVsfRefineInflation))
+    return;
+  try {
+    kept->swept.assign(m->sweptXpx, m->sweptXpx + packed::tri(m->xpxColumns));
+  } catch (const std::bad_alloc&) {
+    kept->swept.clear();
+  }
+}
+
 // The last step's state again after the stop rule undid removal k, which it does by entering
 // the effect again last: there it takes its pivots against other columns than at its place in
 // the sweep order, and can leave another rank, error SS and variances than the step that was
@@ -462,10 +486,12 @@ namespace {
 // position `at` and exactly the columns the step held (`taken`, its sweep flags): the rule
 // judged them once along the removals, after which a column refused earlier may have gone in,
 // and judged again in list order it can take another set of a nearly dependent effect's
-// columns. `status` is the effect's status before the removal. A nearly dependent step is
-// refined again, as when it was recorded.
+// columns. Over the rebuilt matrix it puts back the refined step's own (`step`), so that the
+// model is the recorded fit, whose estimates and variances the step's record holds; a rebuilt
+// matrix of a step that was not refined is refined when its own condition asks for it.
+// `status` is the effect's status before the removal.
 [[nodiscard]] VsfStatus undoRemoval(VsfModel* m, int32_t k, bool kept, int32_t at, uint8_t status,
-                                    const std::vector<char>& taken) {
+                                    const std::vector<char>& taken, const KeptStep& step) {
   if (kept) {
     vsfModelReload(m, true);
     vsfModelRestore(m);
@@ -480,9 +506,14 @@ namespace {
     m->validateAse = validateAse;
     m->testAse = testAse;
     m->cvPress = cvPress;
+    if (!step.swept.empty()) {
+      std::copy(step.swept.begin(), step.swept.end(), m->sweptXpx);
+      m->sweptInflation = step.inflation;
+      m->sse = m->stepSSE[m->stepCount - 1];
+    } else if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok) {
+      return rc;
+    }
   }
-  if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
-    return rc;
   if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
     return vsfComputeCVResids(m);
   return VsfStatus::Ok;
@@ -528,6 +559,7 @@ VsfStatus vsfBackward(VsfModel* m) {
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
   int32_t s = m->stepCount;
   std::vector<char> taken;
+  KeptStep step;
   while (vsfKeepGoing(m, s)) {
     int32_t k;
     double v;
@@ -541,17 +573,19 @@ VsfStatus vsfBackward(VsfModel* m) {
     const bool kept = m->structured != nullptr;
     const uint8_t status = m->effectStatus[k];
     const int32_t at = listPosition(m, k);
-    if (kept)
+    if (kept) {
       vsfModelBackup(m, true);
-    else
+    } else {
       taken.assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
+      keepStep(m, &step);
+    }
     if ((rc = Drop(v, m, k)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
     if ((rc = vsfStopSelection(v, m, s, k, -1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
-      return undoRemoval(m, k, kept, at, status, taken);
+      return undoRemoval(m, k, kept, at, status, taken, step);
     vsfChoose(v, v, m, &chooseValue, -1);
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
