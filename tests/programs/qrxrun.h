@@ -309,6 +309,25 @@ inline std::string text(const Value& t, size_t row, const std::string& name) {
   return v != nullptr ? v->s : std::string();
 }
 
+// The numbers of a spline S1's columns that a ParameterEstimates table holds with 1 DF
+// ("1 2 3 ..."), and in *modelDf the count of every such parameter but the intercept.
+inline std::string takenSplineColumns(const Value& estimates, double* modelDf) {
+  std::string taken;
+  *modelDf = 0;
+  for (size_t i = 0; i < estimates["rows"].items.size(); ++i) {
+    if (number(estimates, i, "DF") != 1)
+      continue;
+    const std::string name = text(estimates, i, "Parameter");
+    *modelDf += name == "Intercept" ? 0 : 1;
+    if (name.rfind("S1", 0) != 0)
+      continue;
+    if (!taken.empty())
+      taken += ' ';
+    taken += name.substr(name.find_last_of(' ') + 1);
+  }
+  return taken;
+}
+
 // How many log records of a step carry message m.
 inline int messageCount(const Value& step, MsgId m) {
   int n = 0;

@@ -19,24 +19,6 @@ using minijson::Value;
 const std::string kData = std::string(QRX_TEST_DATA) + "/stepwiserefit/data.csv";
 const std::string kDir = std::string(QRX_TEST_DATA) + "/stepwiserefit/";
 
-// The spline's taken columns by their numbers ("1 2 3 ..."), and the Model DF.
-std::string takenSplineColumns(const Value& estimates, double* modelDf) {
-  std::string taken;
-  *modelDf = 0;
-  for (size_t i = 0; i < estimates["rows"].items.size(); ++i) {
-    if (qrxrun::number(estimates, i, "DF") != 1)
-      continue;
-    const std::string name = qrxrun::text(estimates, i, "Parameter");
-    *modelDf += name == "Intercept" ? 0 : 1;
-    if (name.rfind("S1", 0) != 0)
-      continue;
-    if (!taken.empty())
-      taken += ' ';
-    taken += name.substr(name.find_last_of(' ') + 1);
-  }
-  return taken;
-}
-
 // The selected model against the step it names and against the least squares of that step's
 // columns in fit<degree>.csv.
 void expectStepsFit(const std::string& degree, const std::string& selection,
@@ -61,7 +43,7 @@ void expectStepsFit(const std::string& degree, const std::string& selection,
   const Value* stepAnova = qrxrun::findTable(*step, "ANOVA");
   ASSERT_TRUE(anova && estimates && stepAnova);
   double modelDf = 0;
-  ASSERT_EQ(takenSplineColumns(*estimates, &modelDf), want.at("taken"))
+  ASSERT_EQ(qrxrun::takenSplineColumns(*estimates, &modelDf), want.at("taken"))
       << "the rank rule took other columns: the reference is of the set it names";
   EXPECT_EQ(modelDf, std::stod(want.at("model_df")));
   // The error SS is refined on the rows, to about nine digits of a fit this dependent.
