@@ -1,9 +1,8 @@
 // BACKWARD whose stop undoes its last removal, through qrx, over a spline of degree 55 on 33
-// rows: the removals leave the model holding nine of the spline's columns that the rank rule
-// chose along them, at the edge of the rounding, and the same effects swept afresh in list
-// order would hold twelve. The selected model is the last step's fit as recorded, and that
-// is mpmath's least squares of its columns (tests/data/backwardundo, from
-// scripts/gen_backward_undo_ref.py).
+// rows whose columns lie so nearly in a smaller span that which of them a model holds is the
+// rank rule's choice at the edge of the rounding, and the swept sums hold the fit to a few
+// digits. The selected model is the last step's fit as recorded, and that is mpmath's least
+// squares of its columns (tests/data/backwardundo, from scripts/gen_backward_undo_ref.py).
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -18,26 +17,8 @@ using minijson::Value;
 
 const std::string kDir = std::string(QRX_TEST_DATA) + "/backwardundo/";
 
-// The spline's taken columns by their numbers ("1 2 3 ..."), and the Model DF.
-std::string takenSplineColumns(const Value& estimates, double* modelDf) {
-  std::string taken;
-  *modelDf = 0;
-  for (size_t i = 0; i < estimates["rows"].items.size(); ++i) {
-    if (qrxrun::number(estimates, i, "DF") != 1)
-      continue;
-    const std::string name = qrxrun::text(estimates, i, "Parameter");
-    *modelDf += name == "Intercept" ? 0 : 1;
-    if (name.rfind("S1", 0) != 0)
-      continue;
-    if (!taken.empty())
-      taken += ' ';
-    taken += name.substr(name.find_last_of(' ') + 1);
-  }
-  return taken;
-}
-
 // The same rows and columns, every number the same to 1e-9 of itself (the selected model is
-// formed again from the step's columns and refined on the rows), a missing one missing too.
+// the step's fit, its error SS the step's own), a missing one missing too.
 void expectSameNumbers(const Value& selected, const Value& step) {
   ASSERT_EQ(selected["rows"].items.size(), step["rows"].items.size());
   for (size_t r = 0; r < step["rows"].items.size(); ++r)
@@ -51,19 +32,22 @@ void expectSameNumbers(const Value& selected, const Value& step) {
     }
 }
 
-} // namespace
-
-TEST(BackwardUndo, TheSelectedModelIsTheLastStepsLeastSquaresFit) {
+// The design drawn by `seed` under BUILDSSCP=`build` (BACKWARD builds the full X'X either
+// way, and warns of it): the stop undoes the fourth removal, so step 3 is the last and the
+// selected one. The selected model against that step and against the least squares of its
+// columns in fit<seed>.csv, whose three named parameters lead the estimates.
+void expectStepsFit(const std::string& seed, const std::string& build) {
   std::map<std::string, std::string> want;
-  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "fit.csv")))
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "fit" + seed + ".csv")))
     want[row[0]] = row[1];
   const std::string program =
       "proc varsifter data=d;\n  effect s1 = spline(x1 / degree=55 knotmethod=equal(7));\n"
       "  model y = x1 x2 x3 x4 x5 s1 / selection=backward(select=aic maxsteps=4) "
-      "details=all;\nrun;\n";
-  const qrxrun::ProgramRun run =
-      qrxrun::runProgram(program, "backwardundo", {{"d.csv", qrxrun::readFile(kDir + "data.csv")}});
-  ASSERT_EQ(run.status, 0) << run.log;
+      "details=all;\n  performance buildsscp=" +
+      build + ";\nrun;\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, "backwardundo", {{"d.csv", qrxrun::readFile(kDir + "data" + seed + ".csv")}});
+  ASSERT_EQ(run.status, build == "full" ? 0 : 1) << run.log;
   const Value& output = run.json["steps"][0]["output"];
   const Value* selected = qrxrun::nodeNamed(output, "SelectedModel");
   const Value* step = qrxrun::nodeNamed(output, "Step3");
@@ -73,12 +57,11 @@ TEST(BackwardUndo, TheSelectedModelIsTheLastStepsLeastSquaresFit) {
   const Value* stepAnova = qrxrun::findTable(*step, "ANOVA");
   const Value* stepEstimates = qrxrun::findTable(*step, "ParameterEstimates");
   ASSERT_TRUE(anova && estimates && stepAnova && stepEstimates);
-  // The stop undid the fourth removal: step 3 is the last and the selected one.
   EXPECT_EQ(qrxrun::nodeNamed(output, "Step4"), nullptr);
   expectSameNumbers(*anova, *stepAnova);
   expectSameNumbers(*estimates, *stepEstimates);
   double modelDf = 0;
-  ASSERT_EQ(takenSplineColumns(*estimates, &modelDf), want.at("taken"))
+  ASSERT_EQ(qrxrun::takenSplineColumns(*estimates, &modelDf), want.at("taken"))
       << "the rank rule took other columns: the reference is of the set it names";
   EXPECT_EQ(modelDf, std::stod(want.at("model_df")));
   EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), modelDf);
@@ -86,12 +69,30 @@ TEST(BackwardUndo, TheSelectedModelIsTheLastStepsLeastSquaresFit) {
   EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
   // Estimates are refined on the rows; the standard errors come from the swept inverse of
   // cross products whose condition leaves it a few digits.
-  for (size_t row = 0; row < 3; ++row) { // Intercept, x4, x5: x1, x2 and x3 have left
+  for (size_t row = 0; row < 3; ++row) {
     const std::string name = qrxrun::text(*estimates, row, "Parameter");
     ASSERT_TRUE(want.count("estimate " + name)) << name;
     const double b = std::stod(want.at("estimate " + name));
     const double se = std::stod(want.at("stderr " + name));
     EXPECT_NEAR(qrxrun::number(*estimates, row, "Estimate"), b, 1e-6 * se) << name;
     EXPECT_NEAR(qrxrun::number(*estimates, row, "StdErr"), se, 1e-3 * se) << name;
+  }
+}
+
+} // namespace
+
+// The undo restores the columns the step held: swept afresh in list order the same effects
+// would hold twelve of the spline's columns, not the step's nine.
+TEST(BackwardUndo, TheSelectedModelIsTheLastStepsLeastSquaresFit) {
+  expectStepsFit("1666", "full");
+}
+
+// The undo puts back the step's refined matrix: rebuilt from X'X and refined again it
+// settles on another fit, whose error SS lies 0.7% above the step's beside the step's
+// estimates.
+TEST(BackwardUndo, TheSelectedModelIsTheStepsRecordedFitOnBothBuilds) {
+  for (const std::string build : {"full", "incremental"}) {
+    SCOPED_TRACE(build);
+    expectStepsFit("1154", build);
   }
 }
