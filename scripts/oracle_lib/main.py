@@ -37,7 +37,7 @@ def run_case(args):
             fh.write(case.program)
         status, rec, err = runqrx.run(qrx, work, cpucount=1)
         try:
-            findings = check.Checker(case, work, rec).run() if rec else [
+            findings = check.Checker(case, work, rec, qrx).run() if rec else [
                 check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
         except Exception:
             findings = [check.Finding("oracle.error", "oracle", traceback.format_exc()[-600:])]
@@ -77,7 +77,7 @@ def recheck(kept, qrx):
         for name in ("d.csv", "case.qrx"):
             shutil.copy(os.path.join(kept, name), work)
         status, rec, err = runqrx.run(qrx, work)
-        findings = check.Checker(case, work, rec).run() if rec else [
+        findings = check.Checker(case, work, rec, qrx).run() if rec else [
             check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
         for f in findings:
             p = pending_for(case, f)
