@@ -139,8 +139,8 @@ def main(argv=None):
                 pending_cases += 1
                 if not a.quiet:
                     print("PENDING seed %d (%s, %s): %s" % (seed, scen, method, soft[0][0][:300]))
-    for pid, seeds in sorted(by_pending.items()):
-        print("pending %s (%s): seeds %s" % (pid, PENDING[pid][0], " ".join(map(str, sorted(seeds)[:40]))))
+    for pid, found in sorted(by_pending.items()):
+        print("pending %s (%s): seeds %s" % (pid, PENDING[pid][0], " ".join(map(str, sorted(found)[:40]))))
     print("oracle: %d cases, %d passed, %d failed, %d with pending findings only"
           % (len(seeds), len(seeds) - failed - pending_cases, failed, pending_cases))
     return 1 if failed else 0

@@ -855,14 +855,19 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   m->stepParms[s] = parms;
   m->stepEffects[s] = m->inModelCount;
   m->stepSSE[s] = m->sse;
+  // The step's tables show what its record holds: one zero-or-not judgement for each.
+  m->press = roundingZeroed(m, m->press, 1.0);
+  m->validateAse = roundingZeroed(m, m->validateAse, m->wTrain);
+  m->testAse = roundingZeroed(m, m->testAse, m->wTrain);
+  m->cvPress = roundingZeroed(m, m->cvPress, 1.0);
   if (m->stepPress)
-    m->stepPress[s] = roundingZeroed(m, m->press, 1.0);
+    m->stepPress[s] = m->press;
   if (m->stepValidateAse)
-    m->stepValidateAse[s] = roundingZeroed(m, m->validateAse, m->wTrain);
+    m->stepValidateAse[s] = m->validateAse;
   if (m->stepTestAse)
-    m->stepTestAse[s] = roundingZeroed(m, m->testAse, m->wTrain);
+    m->stepTestAse[s] = m->testAse;
   if (m->stepCvPress)
-    m->stepCvPress[s] = roundingZeroed(m, m->cvPress, 1.0);
+    m->stepCvPress[s] = m->cvPress;
 
   const int32_t nP = m->parmCount, nE = m->effectCount;
   if (!o->parmStandardize) {
