@@ -11,7 +11,8 @@ tiny.csv: thirty rows of x1-x3 and a response of scale 1e-8 (x1 + x2/2 + noise, 
 ref.csv: for each data set (sat by group) and every subset of its columns, the error SS of
 the response on the subset (with the intercept, and for nsat.csv and tiny.csv also
 without), the total it is judged against (corrected with the intercept, uncorrected
-without) and the number of rows, solved in mpmath at 60 digits from the data as written:
+without), the number of rows and the PRESS (blank where a row has a leverage of 1), solved
+in mpmath at 60 digits from the data as written:
 a saturated subset's error SS is then below 1e-40 of its total, a true 0.
 Run from the repository root: /usr/bin/python3 scripts/gen_perfect_fit_ref.py"""
 import csv
@@ -63,15 +64,25 @@ def read(name):
     return rows[0], [[mpmath.mpf(v) for v in r] for r in rows[1:]]
 
 
-def sse(X, y):
+def sse_press(X, y):
     """The error SS of y on the columns of X by the normal equations in mpmath (the columns
-    of X independent)."""
+    of X independent), and its PRESS, the sum of the leave-one-out residuals r_i / (1 - h_i)
+    squared (None where a row has a leverage of 1)."""
     if not X[0]:
-        return sum(v * v for v in y)
+        return sum(v * v for v in y), sum(v * v for v in y)
     A = mpmath.matrix(X)
-    b = mpmath.lu_solve(A.T * A, A.T * mpmath.matrix(y))
-    r = mpmath.matrix(y) - A * b
-    return sum(v * v for v in r)
+    r = mpmath.matrix(y) - A * mpmath.lu_solve(A.T * A, A.T * mpmath.matrix(y))
+    if A.cols >= A.rows:
+        return sum(v * v for v in r), None
+    inv = mpmath.inverse(A.T * A)
+    press = mpmath.mpf(0)
+    for i in range(A.rows):
+        h = (A[i, :] * inv * A[i, :].T)[0]
+        if 1 - h < mpmath.mpf(10) ** -30:
+            press = None
+            break
+        press += (r[i] / (1 - h)) ** 2
+    return sum(v * v for v in r), press
 
 
 def subsets(data, group, head, rows, intercepts):
@@ -85,8 +96,10 @@ def subsets(data, group, head, rows, intercepts):
         for k in range(len(names) + 1):
             for cols in itertools.combinations(names, k):
                 X = [([1] if intercept else []) + [r[head.index(c)] for c in cols] for r in rows]
-                out.append([data, group, int(intercept), " ".join(cols),
-                            mpmath.nstr(sse(X, y), 20), mpmath.nstr(total, 20), n])
+                e, press = sse_press(X, y)
+                out.append([data, group, int(intercept), " ".join(cols), mpmath.nstr(e, 20),
+                            mpmath.nstr(total, 20), n,
+                            "" if press is None else mpmath.nstr(press, 20)])
     return out
 
 
@@ -101,8 +114,8 @@ def main():
         head, rows = read(data + ".csv")
         ref += subsets(data, 0, head, rows, (True, False))
     with open(os.path.join(OUT, "ref.csv"), "w", newline="") as f:
-        w = csv.writer(f)
-        w.writerow(["data", "group", "intercept", "columns", "sse", "total", "n"])
+        w = csv.writer(f, lineterminator="\n")
+        w.writerow(["data", "group", "intercept", "columns", "sse", "total", "n", "press"])
         w.writerows(ref)
 
 

@@ -35,16 +35,48 @@ def real(v):
     return isinstance(v, (int, float)) and not isinstance(v, bool)
 
 
-def nothing_enters(case, errors):
-    """Whether the run's one error is the sound refusal of an empty model: a selection by
-    significance without an intercept whose every continuous effect alone falls short of
-    the entry level (0.5 for FORWARD, 0.15 for STEPWISE; no INCLUDE=, no CLASS, spline or
-    polynomial effect, no BY)."""
-    if (len(errors) != 1 or "No effect could be estimated" not in errors[0].get("text", "")
-            or not case.noint or case.by or case.method not in ("FORWARD", "STEPWISE")
+def nothing_enters(case, errors, workdir=None, qrx=None):
+    """Whether the run's errors are each the sound refusal of an empty model: a selection by
+    significance without an intercept (no INCLUDE= or SLENTRY=) whose every effect alone
+    falls short of the entry level (0.5 for FORWARD, 0.15 for STEPWISE) in the data, or in
+    the BY group the error names. Continuous effects are their variables; the columns of
+    the others come from the design qrx writes for the program without selection."""
+    if (not errors or any("No effect could be estimated" not in e.get("text", "") for e in errors)
+            or not case.noint or case.method not in ("FORWARD", "STEPWISE")
             or "select=SL" not in case.program or "include=" in case.program
-            or "slentry" in case.program or any(e["kind"] != "cont" for e in case.effects)):
+            or "slentry" in case.program):
         return False
+    if all(e["kind"] == "cont" for e in case.effects) and not case.by:
+        return len(errors) == 1 and none_enters(case, continuous_blocks(case))
+    record = design_run(case, workdir, qrx) if workdir and qrx else None
+    return record is not None and all(
+        none_enters(case, design_blocks(case, e, workdir, record)) for e in errors)
+
+
+def none_enters(case, blocks):
+    """Whether no block of columns alone reaches the entry level, by its F test without an
+    intercept: blocks as continuous_blocks gives them, or None (no judgement)."""
+    if blocks is None:
+        return False
+    Xs, y, wf, n = blocks
+    tss = math.fsum(wf * y * y)
+    sle = 0.5 if case.method == "FORWARD" else 0.15
+    s = np.sqrt(wf)
+    for X in Xs:
+        A = X * s[:, None]
+        rank = np.linalg.matrix_rank(A) if A.size else 0
+        if rank == 0:
+            continue
+        r = y * s - A @ np.linalg.lstsq(A, y * s, rcond=None)[0]
+        sse, dfe = float(r @ r), n - rank
+        if dfe <= 0 or sse <= 0 or stats.f.sf((tss - sse) / rank / (sse / dfe), rank, dfe) < sle:
+            return False
+    return True
+
+
+def continuous_blocks(case):
+    """Each continuous effect's column over the rows the fit uses, the response, the
+    weights times the frequencies and the number of observations."""
     cols = [e["vars"][0] for e in case.effects]
     n = len(case.columns["y"])
     w = np.array(case.columns[case.weight], float) if case.weight else np.ones(n)
@@ -52,15 +84,56 @@ def nothing_enters(case, errors):
     X = np.array([[np.nan if v is None else v for v in case.columns[c]] for c in cols], float).T
     y = np.array([np.nan if v is None else v for v in case.columns["y"]], float)
     ok = ~np.isnan(y) & ~np.isnan(X).any(axis=1) & (w > 0) & (f >= 1)
-    X, y, wf = X[ok], y[ok], (w * f)[ok]
-    dfe = float(np.sum(f[ok])) - 1
-    tss = math.fsum(wf * y * y)
-    sle = 0.5 if case.method == "FORWARD" else 0.15
-    for j in range(X.shape[1]):
-        sse = ref.fit(X[:, [j]], y, wf, True).sse
-        if dfe <= 0 or sse <= 0 or stats.f.sf((tss - sse) / (sse / dfe), 1, dfe) < sle:
-            return False
-    return True
+    return ([X[ok][:, [j]] for j in range(X.shape[1])], y[ok], (w * f)[ok],
+            float(np.sum(f[ok])))
+
+
+def design_run(case, workdir, qrx):
+    """The record of the program run again without selection, so that OUTDESIGN writes the
+    design the refused selection worked on (the run that refused wrote none); None when it
+    wrote none either."""
+    from . import runqrx
+    program = re.sub(r"selection=\w+(\([^)]*\))?", "selection=none", case.program)
+    program = re.sub(r"\s*(details=all|stats=\([^)]*\))", "", program)
+    program = re.sub(r"\n\s*output [^;]*;", "", program)
+    with open(os.path.join(workdir, "design.qrx"), "w") as fh:
+        fh.write(program)
+    _, record, _ = runqrx.run(qrx, workdir, program="design.qrx", cpucount=1)
+    return record if record and os.path.exists(os.path.join(workdir, "dz.csv")) else None
+
+
+def design_blocks(case, error, workdir, record):
+    """The blocks of continuous_blocks for any effects, in the BY group the error names:
+    each effect's columns are those its parameter names hold in OUTDESIGN's data set."""
+    out = record["steps"][0]["output"]
+    rows = None
+    if case.by:
+        said = [v for v in error.get("values", []) if "BY group" in v]
+        if not said:
+            return None
+        value = said[0].split("=", 1)[1].strip()
+        values = []
+        for v in case.columns[case.by]:
+            if v not in values:
+                values.append(v)
+        g = [i for i, v in enumerate(values) if num(value) == v or str(v) == value]
+        segments = by_groups(out)
+        if len(g) != 1 or len(segments) != len(values):
+            return None
+        out = segments[g[0]]
+        rows = np.array(case.columns[case.by]) == values[g[0]]
+    pn = find(out, "ParameterNames")
+    if not pn:
+        return None
+    d = Data(case, workdir, record, rows)
+    d.map_names(pn[-1])
+    blocks = []
+    for e in case.effects:
+        name = e["name"].lower()
+        idx = sorted(c for k, c in d.col_of.items()
+                     if k.lower() == name or k.lower().startswith(name + " "))
+        blocks.append(d.D[:, idx])
+    return blocks, d.y, d.wf, d.n
 
 
 def tpf_log_sumsq(x, wf, opts):
@@ -212,8 +285,9 @@ def find(output, name):
 
 
 class Checker:
-    def __init__(self, case, workdir, record):
+    def __init__(self, case, workdir, record, qrx=None):
         self.case = case
+        self.qrx = qrx
         self.findings = []
         self.record = record
         self.workdir = workdir
@@ -232,7 +306,8 @@ class Checker:
         rc = self.record.get("returnCode") if self.record else None
         errors = [l for s in (self.record or {}).get("steps", []) for l in s["log"]
                   if l.get("severity") == "ERROR"]
-        if errors and (nothing_enters(case, errors) or spline_too_large(case, errors)):
+        if errors and (nothing_enters(case, errors, self.workdir, self.qrx)
+                       or spline_too_large(case, errors)):
             return self.findings
         if self.record is None or rc is None or rc > 4 or errors:
             self.fail("run.error", "run", "return code %s; %s" % (
@@ -658,7 +733,12 @@ class Checker:
         if f.cond > 1e4:
             return
         b = (d.y - ref.wmean(d.y, d.wf)) * sw
-        alphas, _, coefs = lars_path(A / s, b, method=case.method.lower())
+        # lars_path works in the response's units, down to tolerances fixed in absolute
+        # terms: it runs on the response scaled to unit norm, and the path scales back.
+        ys = float(np.sqrt(b @ b))
+        if ys == 0:
+            return
+        alphas, _, coefs = lars_path(A / s, b / ys, method=case.method.lower())
         if len(alphas) > 2 and np.min(np.abs(np.diff(alphas))) < 1e-6 * alphas[0]:
             return      # two knots too close to tell apart
         tol = tolerance(f.cond ** 2, 1e-7)
@@ -673,9 +753,10 @@ class Checker:
             want = coefs[:, k]
             big = max(1.0, float(np.max(np.abs(want))))
             for j, nm in enumerate(names):
-                got = (est.get(nm) or 0.0) * s[j]
+                got = (est.get(nm) or 0.0) * s[j] / ys
                 if abs(got - want[j]) > tol * big * 10:
-                    self.fail("path.lars", label, "%s %r, lars_path %r" % (nm, est.get(nm), want[j] / s[j]))
+                    self.fail("path.lars", label, "%s %r, lars_path %r"
+                              % (nm, est.get(nm), want[j] * ys / s[j]))
                     return
 
     # ---- the selection summary and the output data set ----

@@ -37,7 +37,7 @@ def run_case(args):
             fh.write(case.program)
         status, rec, err = runqrx.run(qrx, work, cpucount=1)
         try:
-            findings = check.Checker(case, work, rec).run() if rec else [
+            findings = check.Checker(case, work, rec, qrx).run() if rec else [
                 check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
         except Exception:
             findings = [check.Finding("oracle.error", "oracle", traceback.format_exc()[-600:])]
@@ -77,7 +77,7 @@ def recheck(kept, qrx):
         for name in ("d.csv", "case.qrx"):
             shutil.copy(os.path.join(kept, name), work)
         status, rec, err = runqrx.run(qrx, work)
-        findings = check.Checker(case, work, rec).run() if rec else [
+        findings = check.Checker(case, work, rec, qrx).run() if rec else [
             check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
         for f in findings:
             p = pending_for(case, f)
@@ -139,8 +139,8 @@ def main(argv=None):
                 pending_cases += 1
                 if not a.quiet:
                     print("PENDING seed %d (%s, %s): %s" % (seed, scen, method, soft[0][0][:300]))
-    for pid, seeds in sorted(by_pending.items()):
-        print("pending %s (%s): seeds %s" % (pid, PENDING[pid][0], " ".join(map(str, sorted(seeds)[:40]))))
+    for pid, found in sorted(by_pending.items()):
+        print("pending %s (%s): seeds %s" % (pid, PENDING[pid][0], " ".join(map(str, sorted(found)[:40]))))
     print("oracle: %d cases, %d passed, %d failed, %d with pending findings only"
           % (len(seeds), len(seeds) - failed - pending_cases, failed, pending_cases))
     return 1 if failed else 0

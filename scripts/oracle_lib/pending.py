@@ -35,19 +35,6 @@ PENDING = {
                              and ("by" in c.tags or "widespline" in c.tags
                                   or some_group_saturated(c))
                              and ("noint" not in c.tags or some_group_saturated(c))),
-    # Found by the oracle's long run, a fault of the oracle's own judgement: the sound
-    # refusal of an empty NOINT model by significance is recognised only without BY groups
-    # and CLASS effects. Seed 250885 (STEPWISE by SL, NOINT, BY group 1 of 13 rows, y near
-    # 3.9e7 with a spread of 5.2): alone, x1, x2 and x3 enter with p of 0.66, 0.60 and 0.44,
-    # g1's 12 contrast columns with p of 1.0 (its 13 indicators would leave no error degrees
-    # of freedom), so nothing reaches the entry level 0.15. The judgement wants each group's
-    # tests, with the span of each CLASS coding without an intercept.
-    "nothing-enters-by-class": ("oracle judgement: an empty NOINT model refused in a BY group "
-                                "or beside a CLASS effect", ("run.error",),
-                                lambda c, f: "No effect could be estimated" in f.text
-                                and c.noint and c.method in ("FORWARD", "STEPWISE")
-                                and "select=SL" in c.program
-                                and (bool(c.by) or bool(c.classes))),
     # The fault of "cv-fold-shift" on a B-spline (seed 102733, BACKWARD's full model over
     # `spline(x1 / degree=6)` with FREQ): one held-out row of fold 7 (x1 = -43.2, the left
     # end, frequency 3) carries 0.079 of the spline's first column against at most 1.9e-3 on

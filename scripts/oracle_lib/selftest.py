@@ -7,6 +7,8 @@ import os
 import shutil
 import tempfile
 
+import numpy as np
+
 from . import check, gen, runqrx
 from .runqrx import nodes
 
@@ -49,6 +51,52 @@ def corrupt(rec, how):
             if e["label"] == "SBC":
                 e["value"] += 1e-3
     return r
+
+
+REFUSAL = """proc varsifter data=d outdesign(fullmodel names)=dz;
+  class g1 / param=effect;
+  by b;
+  model y = x1 g1 / selection=stepwise(select=SL) noint;
+run;
+"""
+
+
+def refusal_check(qrx):
+    """An empty NOINT model refused in a BY group beside a CLASS effect is judged sound where
+    the response is orthogonal to x1 and to every level in that group, unsound where x1
+    explains it. Returns the number of wrong judgements."""
+    bad = 0
+    for slope, sound in ((0.0, True), (3.0, False)):
+        work = tempfile.mkdtemp(prefix="oracle-selftest-")
+        try:
+            case = gen.Case(1)
+            rng = case.rng
+            x1 = rng.normal(size=40)
+            g = ["L%d" % (j % 4) for j in range(40)]
+            levels = np.array([[1.0 if v == "L%d" % k else 0.0 for k in range(4)] for v in g])
+            A = np.column_stack([x1, levels])[:20]
+            noise = rng.normal(size=20)
+            y = np.concatenate([noise - A @ np.linalg.lstsq(A, noise, rcond=None)[0],
+                                rng.normal(size=20)])
+            case.add("b", [1] * 20 + [2] * 20)
+            case.add("x1", x1)
+            case.add("g1", g)
+            case.add("y", y + slope * x1)
+            case.effects = [{"name": "x1", "kind": "cont", "vars": ["x1"]},
+                            {"name": "g1", "kind": "class", "vars": ["g1"]}]
+            case.classes, case.by = {"g1": "EFFECT"}, "b"
+            case.method, case.noint, case.program = "STEPWISE", True, REFUSAL
+            with open(os.path.join(work, "d.csv"), "w") as fh:
+                fh.write(case.csv_text())
+            error = {"text": "No effect could be estimated; the selected model has no parameters.",
+                     "values": ["the BY group b=1"]}
+            if check.nothing_enters(case, [error], work, qrx) != sound:
+                print("selftest: an empty model with slope %g is judged %s" % (
+                    slope, "unsound" if sound else "sound"))
+                bad += 1
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+    return bad
 
 
 def main(qrx):
@@ -96,6 +144,7 @@ def main(qrx):
                 print("selftest: a spline refusal at scale %g is judged %s" % (
                     scale, "unsound" if sound else "sound"))
                 bad += 1
+        bad += refusal_check(qrx)
         # A whole number past a double's exact integers is read as the double it is.
         big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
         if not (isinstance(big[0], float) and big[0] == -11941691272937136128.0

@@ -21,12 +21,6 @@ int64_t vsfMemTri(int32_t n) {
   return static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2;
 }
 
-double vsfEpsZero(double x) {
-  if (isHostMissing(x))
-    return x;
-  return std::fabs(x) < kVsfEps ? 0.0 : x;
-}
-
 int32_t vsfBigBetter(int32_t code) { return big(code) ? 1 : 0; }
 int32_t vsfSmallBetter(int32_t code) { return big(code) ? 0 : 1; }
 

@@ -21,7 +21,6 @@ inline constexpr int64_t kVsfTriangleTooLarge = -1;
 // Elements of a packed triangle of n columns (64-bit), or kVsfTriangleTooLarge above
 // kVsfMaxTriangleColumns.
 [[nodiscard]] int64_t vsfMemTri(int32_t n);
-double vsfEpsZero(double x);
 [[nodiscard]] int32_t vsfBigBetter(int32_t code);
 [[nodiscard]] int32_t vsfSmallBetter(int32_t code);
 [[nodiscard]] int32_t vsfIsBetter(int32_t code, double a, double b);

@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -801,6 +802,14 @@ void reportRecordFailure(const VsfModel* m, int32_t step, const VsfRecordFailure
           HostMsgArg(failure.bytes), HostMsgArg(reason)});
 }
 
+// A criterion's sum of squared errors (perWeight 1), or its mean per unit of weight (the
+// training weight), as the step records it: 0 where the sum is rounding noise of the sums
+// the fit holds, the judgement the step's SSE gets, else as it stands. A fixed cut would
+// zero every PRESS of a response whose scale is itself tiny.
+[[nodiscard]] double roundingZeroed(const VsfModel* m, double value, double perWeight) {
+  return vsfRoundingZero(m, std::fabs(value) * perWeight) ? 0.0 : value;
+}
+
 } // namespace
 
 VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
@@ -846,14 +855,19 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   m->stepParms[s] = parms;
   m->stepEffects[s] = m->inModelCount;
   m->stepSSE[s] = m->sse;
+  // The step's tables show what its record holds: one zero-or-not judgement for each.
+  m->press = roundingZeroed(m, m->press, 1.0);
+  m->validateAse = roundingZeroed(m, m->validateAse, m->wTrain);
+  m->testAse = roundingZeroed(m, m->testAse, m->wTrain);
+  m->cvPress = roundingZeroed(m, m->cvPress, 1.0);
   if (m->stepPress)
-    m->stepPress[s] = vsfEpsZero(m->press);
+    m->stepPress[s] = m->press;
   if (m->stepValidateAse)
-    m->stepValidateAse[s] = vsfEpsZero(m->validateAse);
+    m->stepValidateAse[s] = m->validateAse;
   if (m->stepTestAse)
-    m->stepTestAse[s] = vsfEpsZero(m->testAse);
+    m->stepTestAse[s] = m->testAse;
   if (m->stepCvPress)
-    m->stepCvPress[s] = vsfEpsZero(m->cvPress);
+    m->stepCvPress[s] = m->cvPress;
 
   const int32_t nP = m->parmCount, nE = m->effectCount;
   if (!o->parmStandardize) {

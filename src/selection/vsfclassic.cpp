@@ -363,9 +363,9 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
       const double r = m->sweptXpx[at(c, 0)];
       const double increase = d > 0 ? r * r / d : DBL_MAX;
       if (storeCandidates(m))
-        m->candidateValue[i] = d > 1e-8 ? vsfComputeCriterion(m->sse, m->sse + increase, m, S,
-                                                              m->rank, m->rank - 1, 1, 1)
-                                        : hostMissing();
+        m->candidateValue[i] =
+            d > 0 ? vsfComputeCriterion(m->sse, m->sse + increase, m, S, m->rank, m->rank - 1, 1, 1)
+                  : hostMissing();
       if (increase < smallest) {
         smallest = increase;
         *effect = i;

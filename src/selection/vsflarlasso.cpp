@@ -41,6 +41,14 @@ constexpr double kTiny = 1.110223024625157e-16;
   return vsfDataPass(m, serial, threaded, 0);
 }
 
+// A tolerance of the path's correlations and step lengths, which are in the units of the
+// response (the columns have unit norm): t for a response whose norm about its mean is 1 or
+// more, t times that norm below it, so that a response measured in small units still has its
+// ties, catch-ups and end told from rounding, not all of them taken for 0.
+[[nodiscard]] double pathTolerance(const VsfModel* m, double t) {
+  return m->totalSS > 0.0 && m->totalSS < 1.0 ? t * std::sqrt(m->totalSS) : t;
+}
+
 [[nodiscard]] bool rolesPresent(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   return o->validateInUse || o->testInUse;
@@ -55,15 +63,16 @@ namespace {
 double firstCatchUp(const VsfModel* m, double cmax, double A, int32_t* catcher) {
   double best = kBig;
   *catcher = -1;
+  const double tiny = pathTolerance(m, kTiny);
   for (int32_t j = m->includeCount; j < m->effectCount; ++j) {
     if (!vsfScreenEligible(m, j))
       continue;
     const double c = m->corr[j], a = m->dirCorr[j];
     double g1 = (A - a) == 0.0 ? kBig : (cmax - c) / (A - a);
     double g2 = (A + a) == 0.0 ? kBig : (cmax + c) / (A + a);
-    if (g1 < kTiny)
+    if (g1 < tiny)
       g1 = kBig;
-    if (g2 < kTiny)
+    if (g2 < tiny)
       g2 = kBig;
     const double g = g1 < g2 ? g1 : g2;
     if (g < best) {
@@ -91,18 +100,19 @@ namespace {
   const int32_t E = m->effectCount;
   double cmax = 0.0;
   int32_t candidate = -1;
+  const double fuzz = pathTolerance(m, m->fuzz), tie = pathTolerance(m, 1e-8);
   for (int32_t j = first; j < E; ++j) {
     if (!vsfScreenEligible(m, j))
       continue;
     const double c = std::fabs(m->corr[j]);
-    if (c > cmax + m->fuzz) {
+    if (c > cmax + fuzz) {
       candidate = j;
       cmax = c;
     }
   }
   for (int32_t j = first; j < E; ++j)
     if (j != candidate && vsfScreenEligible(m, j) &&
-        std::fabs(std::fabs(m->corr[j]) - cmax) < 1e-8) {
+        std::fabs(std::fabs(m->corr[j]) - cmax) < tie) {
       m->effectStatus[j] = VES_UNAVAILABLE;
       vsfScreenTied(m, j);
     }
@@ -1254,10 +1264,12 @@ namespace {
   if (!reached && *pendingDrop == -1) {
     const double shift = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
     uint8_t end = VSR_NONE;
-    if (shift <= 1e-8 && A * gamma <= 1e-8)
+    const double still = pathTolerance(m, 1e-8);
+    if (shift <= still && A * gamma <= still)
       end = VSR_PATH_END;
     else if (m->stepCount >= 2 &&
-             m->stepPathValue[m->stepCount - 1] * m->lambdaMax + m->fuzz <= m->lambda)
+             m->stepPathValue[m->stepCount - 1] * m->lambdaMax + pathTolerance(m, m->fuzz) <=
+                 m->lambda)
       end = VSR_PATH_END2;
     if (end != VSR_NONE && moved) {
       // The step has moved past a refused entry: it is that move, recorded with the estimates

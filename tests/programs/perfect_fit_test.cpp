@@ -21,6 +21,7 @@ const std::string kDir = std::string(QRX_TEST_DATA) + "/perfectfit/";
 
 struct Reference {
   double sse = 0, total = 0, n = 0;
+  double press = 0; // NaN where a row has a leverage of 1
   // Whether the columns fit the response exactly (an error SS of 0 at 60 digits).
   bool exact() const { return sse < 1e-40 * total; }
 };
@@ -32,7 +33,8 @@ const std::map<std::string, Reference>& references() {
     const auto rows = qrxrun::csvRows(qrxrun::readFile(kDir + "ref.csv"));
     for (size_t i = 1; i < rows.size(); ++i)
       r[rows[i][0] + " " + rows[i][1] + " " + rows[i][2] + " " + rows[i][3]] = {
-          std::stod(rows[i][4]), std::stod(rows[i][5]), std::stod(rows[i][6])};
+          std::stod(rows[i][4]), std::stod(rows[i][5]), std::stod(rows[i][6]),
+          rows[i][7].empty() ? std::nan("") : std::stod(rows[i][7])};
     return r;
   }();
   return refs;
@@ -78,6 +80,10 @@ Reference expectSummary(const Value& output, const Program& p, int group) {
       EXPECT_TRUE(std::isnan(qrxrun::number(*s, i, "AIC"))) << where; // -Infinity
     } else {
       EXPECT_NEAR(ase * ref.n, ref.sse, 1e-9 * ref.total) << where;
+    }
+    const double press = qrxrun::number(*s, i, "PRESS");
+    if (!std::isnan(press) && !std::isnan(ref.press) && !ref.exact()) {
+      EXPECT_NEAR(press, ref.press, 1e-9 * ref.press) << where;
     }
     const double cp = qrxrun::number(*s, i, "CP");
     if (!std::isnan(cp)) {
@@ -140,11 +146,12 @@ TEST(PerfectFit, SummaryAndTablesShowOneErrorSS) {
 }
 
 // BACKWARD by CP over a response of scale 1e-8, with and without an intercept: the full
-// model's error variance (about 1e-17) is no zero, and every step's CP is the reference's.
+// model's error variance (about 1e-17) is no zero, and every step's CP and PRESS (about
+// 1e-15) are the reference's.
 TEST(PerfectFit, TinyResponseKeepsItsFullModelVariance) {
   const std::vector<std::string> three = {"x1", "x2", "x3"};
   const std::string body =
-      "tiny; model y = x1-x3 / selection=backward(select=cp stop=none) stats=(aic ase cp)";
+      "tiny; model y = x1-x3 / selection=backward(select=cp stop=none) stats=(aic ase cp press)";
   expectPrograms(
       {{"tiny", "0", body, three, three}, {"tiny", "0", body + " noint", three, three, true}},
       "perfectfittiny");

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -190,34 +191,39 @@ TEST(PivotRank, SelectionsOverProductsReachLeastSquares) {
 //  - tinyweight: FORWARD over x1-x6 and 1,000 levels, the last level one row of weight
 //    1e-4 (w), or 1e-5 (w5) on the packed triangle of every column (HIERARCHY=): that
 //    level adds no rank after the intercept, and x1-x6 still enter.
-TEST(PivotRank, RoundingPivotsOfManyLevelsAddNoRank) {
-  struct Case {
-    std::string name, data, statements;
-  };
-  const std::string forward = " g / selection=forward(select=adjrsq stop=none)";
-  const std::vector<Case> cases{
-      {"levelindex", "levelindex",
-       "  model y = z x1 g / selection=forward(select=sbc stop=none) include=1;\n"},
-      {"tinyweight", "tinyweight", "  weight w;\n  model y = x1-x6" + forward + ";\n"},
-      {"tinyweight_w5", "tinyweight",
-       "  weight w5;\n  model y = x1-x6" + forward + " hierarchy=single;\n"}};
+namespace {
+
+struct ManyLevelCase {
+  std::string name, data, statements;
+};
+
+void PrintTo(const ManyLevelCase& c, std::ostream* os) { *os << c.name; }
+
+class RoundingPivots : public ::testing::TestWithParam<ManyLevelCase> {};
+
+const std::string kForwardAdjRsq = " g / selection=forward(select=adjrsq stop=none)";
+
+} // namespace
+
+// Each case on its own, so that the three long fits run side by side.
+TEST_P(RoundingPivots, OfManyLevelsAddNoRank) {
+  const ManyLevelCase& c = GetParam();
   const std::string dir = std::string(QRX_TEST_DATA) + "/pivotlax/";
   std::map<std::string, std::vector<std::string>> expected; // rank, error SS, total SS
   for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "expected.csv")))
     expected[row[0]] = row;
+  const std::vector<std::string>& want = expected.at(c.name);
   std::string program;
-  std::vector<std::pair<std::string, std::string>> files;
-  files.emplace_back("levelindex.csv", synthdata::levelIndexCsv());
-  files.emplace_back("tinyweight.csv", synthdata::tinyWeightCsv());
-  for (const Case& c : cases)
-    for (const int cpus : {1, 8})
-      program += "proc varsifter data=" + c.data + ";\n  class g;\n" + c.statements +
-                 "  performance cpucount=" + std::to_string(cpus) + ";\nrun;\n";
-  const qrxrun::ProgramRun run = qrxrun::runProgram(program, "pivotlax", files);
-  ASSERT_EQ(run.json["steps"].items.size(), 2 * cases.size()) << run.log;
-  for (size_t i = 0; i < run.json["steps"].items.size(); ++i) {
-    const std::vector<std::string>& want = expected.at(cases[i / 2].name);
-    SCOPED_TRACE(want[0] + (i % 2 == 0 ? " cpucount=1" : " cpucount=8"));
+  for (const int cpus : {1, 8})
+    program += "proc varsifter data=" + c.data + ";\n  class g;\n" + c.statements +
+               "  performance cpucount=" + std::to_string(cpus) + ";\nrun;\n";
+  const std::string csv =
+      c.data == "levelindex" ? synthdata::levelIndexCsv() : synthdata::tinyWeightCsv();
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(program, "pivotlax" + c.name, {{c.data + ".csv", csv}});
+  ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(want[0] + (i == 0 ? " cpucount=1" : " cpucount=8"));
     const Value* anova = qrxrun::findTable(run.json["steps"][i]["output"], "ANOVA");
     ASSERT_NE(anova, nullptr) << run.log;
     EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stoi(want[1]) - 1);
@@ -225,6 +231,17 @@ TEST(PivotRank, RoundingPivotsOfManyLevelsAddNoRank) {
                 1e-8 * qrxrun::number(*anova, 2, "SS"));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    PivotRank, RoundingPivots,
+    ::testing::Values(
+        ManyLevelCase{"levelindex", "levelindex",
+                      "  model y = z x1 g / selection=forward(select=sbc stop=none) include=1;\n"},
+        ManyLevelCase{"tinyweight", "tinyweight",
+                      "  weight w;\n  model y = x1-x6" + kForwardAdjRsq + ";\n"},
+        ManyLevelCase{"tinyweight_w5", "tinyweight",
+                      "  weight w5;\n  model y = x1-x6" + kForwardAdjRsq + " hierarchy=single;\n"}),
+    [](const ::testing::TestParamInfo<ManyLevelCase>& info) { return info.param.name; });
 
 // A constant column under weights (synthdata.h constantWeightCsv, the references in
 // tests/data/constweight by scripts/gen_constant_weight_ref.py on the same data): its sums
