@@ -355,6 +355,28 @@ def two_level_sets_csv(rows=5000, g_levels=2000, h_levels=1000, seed=82):
     return text
 
 
+def level_retake_csv(levels=40, rows=200, seed=1):
+    """y,g,z,x1,x2 (eight decimals): the first `levels` rows take every level of g (L0001..) in
+    turn, the rest uniform levels; z is a normal value of the level, so that beside the
+    intercept it leaves two of g's columns dependent; x1, x2 normal; y = 2 z + the level's
+    normal effect of sd 0.5 + 3 x1 + x2 / 4 + normal noise. STEPWISE by significance takes x1,
+    z, g and then x2; on the seed, the removal trial of z, which takes g's columns again with
+    one more level, left the many-level road's reduced sums of that trial behind for x2's
+    entry trial, and their factor failed."""
+    d = Draws(seed)
+    effect = [d.normal(E8 // 2) for _ in range(levels)]
+    value = [d.normal(E8) for _ in range(levels)]
+    text = "y,g,z,x1,x2\n"
+    for r in range(rows):
+        k = r if r < levels else d.below(levels)
+        x1 = d.normal(E8)
+        x2 = d.normal(E8)
+        y = 2 * value[k] + effect[k] + 3 * x1 + (x2 >> 2) + d.normal(E8)
+        text += "%s,%s,%s,%s,%s\n" % (fixed(y, 8), level(k), fixed(value[k], 8), fixed(x1, 8),
+                                       fixed(x2, 8))
+    return text
+
+
 if __name__ == "__main__":
     # Prints the named input, for the test that checks that synthdata.h makes the same text.
     import sys
@@ -368,5 +390,6 @@ if __name__ == "__main__":
               "manylevels": many_levels_csv, "manylevelsroles": many_levels_roles_csv,
               "levels1000": lambda: level_weight_csv(1000, 60),
               "levels3000": lambda: level_weight_csv(3000, 61),
-              "removaldrift": removal_drift_csv, "twolevelsets": two_level_sets_csv}
+              "removaldrift": removal_drift_csv, "twolevelsets": two_level_sets_csv,
+              "levelretake": level_retake_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

@@ -14,4 +14,5 @@ REGRESSIONS = {
     227968: "BACKWARD's undo swept back other columns than the step held",
     230177: "PRESS leverages from cross products lost their digits (69,139 against 6.73)",
     263415: "PRESS leverages from the rows' factor kept on a design whose rows lose them",
+    283429: "a removal trial's retaken levels left their reduced sums to the next entry",
 }

@@ -123,6 +123,7 @@ struct VsfStructured {
   // The state before the trials of a search (vsfStructuredSave).
   char* savedSwept;
   double* savedSweptDiagonal;
+  double* savedReduced;
   uint8_t savedInModel;
   // Under cross validation, each fold record's state (its sums the total less the fold's):
   // foldCount of them, whose own folds are none.

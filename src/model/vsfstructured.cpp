@@ -653,10 +653,12 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   st->reduced = vsfModelArray<double>(m, tri(st->small));
   st->savedSwept = vsfModelArray<char>(m, k);
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
+  st->savedReduced = vsfModelArray<double>(m, tri(st->small));
   st->estimates = vsfModelArray<double>(m, k);
   st->refined = vsfModelArray<double>(m, k);
   if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
-      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates || !st->refined)
+      !st->savedSwept || !st->savedSweptDiagonal || !st->savedReduced || !st->estimates ||
+      !st->refined)
     return false;
   std::fill(st->swept, st->swept + k, '0');
   st->refinedValid = 0;
@@ -743,15 +745,20 @@ bool onlyLastLevelOut(const VsfModel* m) {
   return vsfCoversEveryRow(m, source);
 }
 
-// The save and reload of one state's trial copies.
+// The save and reload of one state's trial copies. The reduced triangle goes with the swept
+// columns it was made for: a removal trial that takes the effect's columns again against
+// fewer small columns (vsfStructuredRetake) remakes it, and the small columns swept back on
+// reload must be refreshed against the one their state had.
 void saveOne(VsfStructured* st) {
   std::memcpy(st->savedSwept, st->swept, static_cast<size_t>(st->columns));
   std::memcpy(st->savedSweptDiagonal, st->sweptDiagonal, sizeof(double) * st->columns);
+  std::memcpy(st->savedReduced, st->reduced, sizeof(double) * tri(st->small));
   st->savedInModel = st->inModel;
 }
 void reloadOne(VsfStructured* st) {
   std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
+  std::memcpy(st->reduced, st->savedReduced, sizeof(double) * tri(st->small));
   st->inModel = st->savedInModel;
   st->refinedValid = 0;
 }

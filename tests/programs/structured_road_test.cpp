@@ -38,6 +38,44 @@ void expectRoadsAgree(const std::string& data, const std::string& model, const s
   structuredcheck::expectPackedRoadsTables(structured, packed, model + " / " + options);
 }
 
+// The selected model of run `r` is the fit in `fitCsv` (name,value rows): its model DF, error SS
+// within 1e-9, the columns it refused (DF 0, "refused": their names in table order), and the
+// estimate and standard error of each column taken within 1e-8.
+void expectSelectedFit(const qrxrun::ProgramRun& r, const std::string& fitCsv) {
+  std::map<std::string, std::string> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(fitCsv)))
+    want[row[0]] = row[1];
+  const Value* selected = qrxrun::nodeNamed(r.json["steps"][0]["output"], "SelectedModel");
+  ASSERT_NE(selected, nullptr) << r.log;
+  const Value* anova = qrxrun::findTable(*selected, "ANOVA");
+  const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
+  ASSERT_NE(anova, nullptr);
+  ASSERT_NE(estimates, nullptr);
+  EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stod(want.at("model_df")));
+  const double sse = std::stod(want.at("error_ss"));
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
+  std::string refused;
+  for (size_t i = 0; i < (*estimates)["rows"].items.size(); ++i) {
+    const std::string name = qrxrun::text(*estimates, i, "Parameter");
+    std::string words; // the name with its runs of blanks as one
+    for (const char c : name)
+      if (c != ' ' || (!words.empty() && words.back() != ' '))
+        words += c;
+    if (qrxrun::number(*estimates, i, "DF") == 0) {
+      if (!refused.empty())
+        refused += ' ';
+      refused += words;
+    }
+    if (want.count("stderr " + words) == 0)
+      continue;
+    const double b = std::stod(want.at("estimate " + words));
+    const double se = std::stod(want.at("stderr " + words));
+    EXPECT_NEAR(qrxrun::number(*estimates, i, "Estimate"), b, 1e-8 * std::fabs(b)) << words;
+    EXPECT_NEAR(qrxrun::number(*estimates, i, "StdErr"), se, 1e-8 * se) << words;
+  }
+  EXPECT_EQ(refused, want.at("refused"));
+}
+
 } // namespace
 
 // BACKWARD (removing the effect, and a small column on which some of its columns depend) on
@@ -319,9 +357,6 @@ TEST(StructuredRoad, SecondClassOfAThousandLevelsIsTheLeastSquaresFit) {
 // (scripts/gen_manylevel_backstop_ref.py), and the packed road's.
 TEST(StructuredRoad, BackwardStopKeepsTheLastStepsFit) {
   const std::string dir = std::string(QRX_TEST_DATA) + "/manylevelbackstop/";
-  std::map<std::string, std::string> want;
-  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "fit.csv")))
-    want[row[0]] = row[1];
   const std::string data = qrxrun::readFile(dir + "data.csv");
   const std::string program = "proc varsifter data=d;\n  class m1 / param=ref;\n  weight w;\n"
                               "  model y = z x1 x2 m1 / selection=backward(select=bic);\nrun;\n";
@@ -330,35 +365,7 @@ TEST(StructuredRoad, BackwardStopKeepsTheLastStepsFit) {
   const qrxrun::ProgramRun packed =
       structuredcheck::runHooked("structuredColumns=1000000", program, data, "srbackstoppacked");
   structuredcheck::expectPackedRoadsTables(structured, packed, "backward stop");
-  const Value* selected = qrxrun::nodeNamed(structured.json["steps"][0]["output"], "SelectedModel");
-  ASSERT_NE(selected, nullptr) << structured.log;
-  const Value* anova = qrxrun::findTable(*selected, "ANOVA");
-  const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
-  ASSERT_NE(anova, nullptr);
-  ASSERT_NE(estimates, nullptr);
-  EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stod(want.at("model_df")));
-  const double sse = std::stod(want.at("error_ss"));
-  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
-  std::string refused;
-  for (size_t i = 0; i < (*estimates)["rows"].items.size(); ++i) {
-    const std::string name = qrxrun::text(*estimates, i, "Parameter");
-    std::string words; // the name with its runs of blanks as one
-    for (const char c : name)
-      if (c != ' ' || (!words.empty() && words.back() != ' '))
-        words += c;
-    if (qrxrun::number(*estimates, i, "DF") == 0) {
-      if (!refused.empty())
-        refused += ' ';
-      refused += words;
-    }
-    if (want.count("stderr " + words) == 0)
-      continue;
-    const double b = std::stod(want.at("estimate " + words));
-    const double se = std::stod(want.at("stderr " + words));
-    EXPECT_NEAR(qrxrun::number(*estimates, i, "Estimate"), b, 1e-8 * std::fabs(b)) << words;
-    EXPECT_NEAR(qrxrun::number(*estimates, i, "StdErr"), se, 1e-8 * se) << words;
-  }
-  EXPECT_EQ(refused, want.at("refused"));
+  expectSelectedFit(structured, dir + "fit.csv");
 }
 
 // BACKWARD by SBC removes the effect g first and then s, a spline of x1 of degree 8 whose
@@ -398,4 +405,19 @@ TEST(StructuredRoad, RemovalsAfterTheEffectLeftKeepTheLeastSquaresFit) {
     EXPECT_NEAR(qrxrun::number(*estimates, 1, "StdErr"), se, 1e-9 * se) << "step " << row[0];
   }
   EXPECT_EQ(steps, 3);
+}
+
+// STEPWISE by significance takes x1, z, g (z leaving two of its levels dependent beside the
+// intercept) and then x2. The removal trial of z before x2's entry takes g's columns again with
+// one level more: the reload after it must bring back the reduced sums of the state it left,
+// or x2's entry trial and entry refresh the swept small columns against those of the trial
+// (once their factor failed, which ended the fit). The selected model is numpy's least-squares
+// fit (scripts/gen_level_retake_ref.py on synthdata's level-retake rows).
+TEST(StructuredRoad, RemovalTrialTakingTheLevelsAgainLeavesTheNextEntrySound) {
+  const std::string program = "proc varsifter data=d;\n  class g;\n"
+                              "  model y = x1 x2 z g / selection=stepwise(select=sl);\nrun;\n";
+  const qrxrun::ProgramRun r = structuredcheck::runHooked(
+      "structuredColumns=10", program, synthdata::levelRetakeCsv(), "srlevelretake");
+  ASSERT_EQ(r.status, 0) << r.log;
+  expectSelectedFit(r, std::string(QRX_TEST_DATA) + "/levelretake/fit.csv");
 }

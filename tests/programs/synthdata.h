@@ -532,4 +532,37 @@ inline std::string twoLevelSetsCsv(int rows = 5000, int gLevels = 2000, int hLev
   return text;
 }
 
+// y,g,z,x1,x2 (eight decimals): the first `levels` rows take every level of g (L0001..) in
+// turn, the rest uniform levels; z is a normal value of the level, so that beside the
+// intercept it leaves two of g's columns dependent; x1, x2 normal; y = 2 z + the level's normal
+// effect of sd 0.5 + 3 x1 + x2 / 4 + normal noise. STEPWISE by significance takes x1, z, g and
+// then x2 (see the script for what the seed shows).
+inline std::string levelRetakeCsv(int levels = 40, int rows = 200, uint64_t seed = 1) {
+  Draws d(seed);
+  std::vector<int64_t> effect(static_cast<size_t>(levels)), value(static_cast<size_t>(levels));
+  for (int64_t& e : effect)
+    e = d.normal(kE8 / 2);
+  for (int64_t& v : value)
+    v = d.normal(kE8);
+  std::string text = "y,g,z,x1,x2\n";
+  for (int r = 0; r < rows; ++r) {
+    const size_t k = static_cast<size_t>(r < levels ? r : d.below(static_cast<uint64_t>(levels)));
+    const int64_t x1 = d.normal(kE8);
+    const int64_t x2 = d.normal(kE8);
+    // x2 >> 2 is the floor of x2 / 4, as the script's.
+    const int64_t y = 2 * value[k] + effect[k] + 3 * x1 + (x2 >> 2) + d.normal(kE8);
+    text += fixed(y, 8);
+    text += ',';
+    text += level(static_cast<int64_t>(k));
+    text += ',';
+    text += fixed(value[k], 8);
+    text += ',';
+    text += fixed(x1, 8);
+    text += ',';
+    text += fixed(x2, 8);
+    text += '\n';
+  }
+  return text;
+}
+
 } // namespace synthdata

@@ -31,7 +31,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"levels1000", synthdata::levelWeightCsv(1000, 60)},
       {"levels3000", synthdata::levelWeightCsv(3000, 61)},
       {"removaldrift", synthdata::removalDriftCsv()},
-      {"twolevelsets", synthdata::twoLevelSetsCsv()}};
+      {"twolevelsets", synthdata::twoLevelSetsCsv()},
+      {"levelretake", synthdata::levelRetakeCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
