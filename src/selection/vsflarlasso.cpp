@@ -396,8 +396,11 @@ int64_t crossBudget(const VsfModel* m) {
 }
 
 // The most effects whose cross products one pass forms: the rows are read once for all of
-// them, so the columns of the effects likely to enter soon come almost for free.
-constexpr size_t kCrossBatch = 8;
+// them, so the columns of the effects likely to enter soon come almost for free. Over many
+// candidates a pass is bound by reading the rows, so 32 columns cost little more than 8 and
+// take a quarter of the passes; past that the page groups' buffers of the pass (24 times
+// the columns) cost more than the passes saved.
+constexpr size_t kCrossBatch = 32;
 
 // Adds to `batch` the candidates most likely to enter next, those of the largest absolute
 // correlation, single dense columns without kept cross products; while the kept columns
