@@ -406,8 +406,11 @@ int64_t crossBudget(const VsfModel* m) {
 }
 
 // The most effects whose cross products one pass forms: the rows are read once for all of
-// them, so the columns of the effects likely to enter soon come almost for free.
-constexpr size_t kCrossBatch = 8;
+// them, so the columns of the effects likely to enter soon come almost for free. Over many
+// candidates a pass is bound by reading the rows, so 32 columns cost little more than 8 and
+// take a quarter of the passes; past that the page groups' buffers of the pass (24 times
+// the columns) cost more than the passes saved.
+constexpr size_t kCrossBatch = 32;
 
 // Adds to `batch` the candidates most likely to enter next, those of the largest absolute
 // correlation, single dense columns without kept cross products; while the kept columns
@@ -456,26 +459,34 @@ bool crossKept(const VsfModel* m, int32_t first) {
 }
 
 // Every column's inner product with the direction from the kept cross products, indexed as
-// the kept columns are (effectFirstColumn): an active effect's kept column at a time over
-// contiguous memory, each product's terms in the order of the active effects, with the
-// columns split over the sweep's threads. The step's correlations reuse them.
+// the kept columns are (effectFirstColumn): four active effects' kept columns at a time over
+// contiguous memory (addRows), each product's terms in the order of the active effects, with
+// the columns split over the sweep's threads. The step's correlations reuse them.
 thread_local ThreadScratch<std::vector<double>> tKeptProducts;
 
 void keptProducts(const VsfModel* m, int32_t first) {
   const int64_t N = m->parmCount + 1;
   std::vector<double>& t = tKeptProducts.get();
   t.assign(static_cast<size_t>(N), 0.0);
+  thread_local ThreadScratch<std::vector<const double*>> columnsScratch;
+  std::vector<const double*>& columns = columnsScratch.get();
+  thread_local ThreadScratch<std::vector<double>> weightsScratch;
+  std::vector<double>& weights = weightsScratch.get();
+  columns.clear();
+  weights.clear();
+  for (int32_t p = first; p < m->inModelCount; ++p) {
+    const int32_t k = m->inModelList[p];
+    columns.push_back(m->cross + m->crossSlot[k] * N);
+    weights.push_back(m->direction[k]);
+  }
+  // The lists are this thread's: the workers get their addresses.
+  const double* const* column = columns.data();
+  const double* weight = weights.data();
+  const size_t count = columns.size();
   double* out = t.data();
-  const int64_t active = std::max<int64_t>(1, m->inModelCount - first);
-  zparrange(vsfSweepThreads(m), 0, N, kKeptRunTerms / active, [&](int64_t c0, int64_t c1) {
-    for (int32_t p = first; p < m->inModelCount; ++p) {
-      const int32_t k = m->inModelList[p];
-      const double w = m->direction[k];
-      const double* column = m->cross + m->crossSlot[k] * N;
-      for (int64_t c = c0; c < c1; ++c)
-        out[c] += column[c] * w;
-    }
-  });
+  const int64_t active = std::max<int64_t>(1, static_cast<int64_t>(count));
+  zparrange(vsfSweepThreads(m), 0, N, kKeptRunTerms / active,
+            [=](int64_t c0, int64_t c1) { addRows(out, column, weight, count, c0, c1); });
 }
 
 // Where a step takes its inner products from: the packed X'X, the kept cross products, or
