@@ -319,8 +319,8 @@ void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagona
 // / D_j for the others, c = (C_0 + D_0 u) / g, u the sum of C_j / D_j over the others, and the
 // diagonal of B_J^-1 a / g and 1 / D_j - D_0 / (D_j^2 g); each adds the form of its row over
 // T^-1, the inverse of the reduced triangle's swept small columns (`inv`).
-void refreshRankOne(VsfModel* m, const std::vector<int64_t>& S, const std::vector<double>& inv,
-                    const SweptBlock& b) {
+void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S,
+                    const std::vector<double>& inv, const SweptBlock& b) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const double d0 = st->diagonal[b.least];
@@ -393,7 +393,8 @@ std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S)
 // the form is v_j' T^-1 v_j - 2 v_j' T^-1 h + h' T^-1 h: it goes over v_j's nonzero elements,
 // which with a joined CLASS effect are far fewer than the small columns. An element of v_j
 // within the shift's rounding of zero counts as zero.
-void refreshDiagonal(VsfModel* m, const std::vector<int64_t>& S, const std::vector<double>& inv) {
+void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S,
+                     const std::vector<double>& inv) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const std::vector<double> h = levelShift(m, S);
@@ -416,6 +417,30 @@ void refreshDiagonal(VsfModel* m, const std::vector<int64_t>& S, const std::vect
           vz += v[i] * z[i];
         return 1.0 / st->diagonal[j] + (formOver(inv, v, nonzero) - 2.0 * vz + hh);
       });
+}
+
+// What settleDiagonal returns when the swept diagonal is up to date.
+constexpr size_t kSettled = std::numeric_limits<size_t>::max();
+
+// The swept diagonal of the effect's columns formed again where the state marked it stale:
+// kSettled, or the number of swept small columns whose reduced triangle has no Cholesky
+// factor (the diagonal then stays stale). It depends on the state alone, so that a removal
+// or entry trial that is undone never pays for it.
+size_t settleDiagonal(const VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (!st->diagonalStale)
+    return kSettled;
+  const std::vector<int64_t> S = sweptSmall(m);
+  std::vector<double> inv;
+  if (!inverseOf(st->reduced, S, inv))
+    return S.size();
+  const SweptBlock b = sweptBlockOf(*st);
+  if (b.least < 0)
+    refreshDiagonal(m, S, inv);
+  else
+    refreshRankOne(m, S, inv, b);
+  st->diagonalStale = 0;
+  return kSettled;
 }
 
 // A sum that is not finite ends the fit as the packed triangle's does.
@@ -660,6 +685,7 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
     return false;
   std::fill(st->swept, st->swept + k, '0');
   st->refinedValid = 0;
+  st->diagonalStale = 0;
   return true;
 }
 
@@ -708,7 +734,8 @@ template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   m->rank += count;
   st->inModel = 1;
   resweepSmall(m, was);
-  return vsfStructuredRefresh(m);
+  (void)vsfStructuredRefresh(m);
+  return vsfStructuredSettle(m);
 }
 
 // The effect's columns out of one state.
@@ -748,11 +775,13 @@ void saveOne(VsfStructured* st) {
   std::memcpy(st->savedSwept, st->swept, static_cast<size_t>(st->columns));
   std::memcpy(st->savedSweptDiagonal, st->sweptDiagonal, sizeof(double) * st->columns);
   st->savedInModel = st->inModel;
+  st->savedDiagonalStale = st->diagonalStale;
 }
 void reloadOne(VsfStructured* st) {
   std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
   st->inModel = st->savedInModel;
+  st->diagonalStale = st->savedDiagonalStale;
   st->refinedValid = 0;
 }
 
@@ -903,16 +932,16 @@ VsfStatus vsfStructuredRefresh(VsfModel* m) {
   if (st == nullptr || !st->inModel)
     return VsfStatus::Ok;
   st->refinedValid = 0;
-  const std::vector<int64_t> S = sweptSmall(m);
-  std::vector<double> inv;
-  if (!inverseOf(st->reduced, S, inv))
-    return noFactor(m, S.size());
-  const SweptBlock b = sweptBlockOf(*st);
-  if (b.least < 0)
-    refreshDiagonal(m, S, inv);
-  else
-    refreshRankOne(m, S, inv, b);
+  st->diagonalStale = 1;
   return VsfStatus::Ok;
+}
+
+VsfStatus vsfStructuredSettle(VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel || !st->diagonalStale)
+    return VsfStatus::Ok;
+  const size_t failed = settleDiagonal(m);
+  return failed == kSettled ? VsfStatus::Ok : noFactor(m, failed);
 }
 
 double vsfStructuredPivotRoot(const VsfModel* m, int64_t k) {
@@ -939,7 +968,7 @@ void vsfStructuredBeta(VsfModel* m, double responseScale) {
 
 void vsfStructuredVariance(VsfModel* m) {
   const VsfStructured* st = m->structured;
-  if (st == nullptr || !st->inModel)
+  if (st == nullptr || !st->inModel || vsfStructuredSettle(m) != VsfStatus::Ok)
     return;
   const int32_t q0 = m->parmOffset[st->effect];
   for (int64_t j = 0; j < st->columns; ++j)
@@ -1091,6 +1120,10 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
   const VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
     return 0.0;
+  // A trial's state that has no factor has no bounded inflation (vsfStructuredSettle reports
+  // the failure where the state is kept).
+  if (settleDiagonal(m) != kSettled)
+    return std::numeric_limits<double>::infinity();
   const double* x = m->xpx;
   const bool about = centred && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
   double worst = 0.0;
