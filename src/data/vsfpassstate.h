@@ -136,6 +136,9 @@ struct VsfStructured {
   // and the diagonal element of (X'X)^-1 that the row's effect value multiplies (k + 1).
   double* leverageCross;
   double* leverageDiagonal;
+  // The cross-product pass's sums (vsfStructuredXpXLength), in which the model's and the fold
+  // records' diagonals and cross blocks lie; null in a fold record.
+  double* sums;
 };
 
 struct VsfPassState {

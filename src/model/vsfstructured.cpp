@@ -464,12 +464,13 @@ void addInto(double* total, const double* part, int64_t n) {
     total[i] += part[i];
 }
 
-// One set of the kernel's sums into a state's small triangle, diagonal and cross block.
+// One set of the kernel's sums made a state's: its small triangle copied out, its diagonal
+// and cross block where the pass left them (vsfStructuredPlaceIn).
 void placeSums(VsfStructured* st, double* triangle, const double* from) {
   const int64_t T = tri(st->small), k = st->columns;
+  assert(st->diagonal == from + T && st->cross == from + T + k &&
+         "the state's sums lie in the pass's buffer");
   std::memcpy(triangle, from, sizeof(double) * static_cast<size_t>(T));
-  std::memcpy(st->diagonal, from + T, sizeof(double) * static_cast<size_t>(k));
-  std::memcpy(st->cross, from + T + k, sizeof(double) * static_cast<size_t>(k * st->small));
   // The rows with one value in every column add the same to every off-diagonal element and
   // to each column's cross products.
   const double* rankOne = from + T + k + k * st->small;
@@ -509,14 +510,14 @@ void complementOf(const double* total, double* part, int64_t n) {
 // The sums of the pass, placed in the model's and the folds' records.
 [[nodiscard]] VsfStatus structuredSums(VsfModel* m) {
   VsfStructured* st = m->structured;
-  const int64_t L = vsfStructuredXpXLength(m);
-  std::vector<double> total(static_cast<size_t>(L), 0.0);
-  if (const VsfStatus rc = readOrderPass(m, total.data(), L); rc != VsfStatus::Ok)
+  const int64_t L = vsfStructuredXpXLength(st);
+  std::fill(st->sums, st->sums + L, 0.0);
+  if (const VsfStatus rc = readOrderPass(m, st->sums, L); rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
-  st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
+  st->offDiagonal = st->sums[L - 1] != 0.0 ? 1 : 0;
   if (st->offDiagonal)
     return VsfStatus::Ok;
-  const double* own = total.data();
+  const double* own = st->sums;
   placeSums(st, m->xpx, own);
   for (int32_t f = 0; f < st->foldCount; ++f)
     placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
@@ -671,8 +672,6 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
 // The arrays of one state, from the model pool; false when one does not fit.
 [[nodiscard]] bool arraysOf(VsfModel* m, VsfStructured* st) {
   const int64_t k = st->columns;
-  st->diagonal = vsfModelArray<double>(m, k);
-  st->cross = vsfModelArray<double>(m, k * st->small);
   st->swept = vsfModelArray<char>(m, k);
   st->sweptDiagonal = vsfModelArray<double>(m, k);
   st->reduced = vsfModelArray<double>(m, tri(st->small));
@@ -680,8 +679,8 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
   st->estimates = vsfModelArray<double>(m, k);
   st->refined = vsfModelArray<double>(m, k);
-  if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
-      !st->savedSwept || !st->savedSweptDiagonal || !st->estimates || !st->refined)
+  if (!st->swept || !st->sweptDiagonal || !st->reduced || !st->savedSwept ||
+      !st->savedSweptDiagonal || !st->estimates || !st->refined)
     return false;
   std::fill(st->swept, st->swept + k, '0');
   st->refinedValid = 0;
@@ -883,9 +882,14 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
     F.effect = st->effect;
     F.columns = st->columns;
     F.small = st->small;
+    F.sums = nullptr;
     if (!arraysOf(m, &F))
       return VsfStatus::NoMemory;
   }
+  st->sums = vsfModelArray<double>(m, vsfStructuredXpXLength(st));
+  if (st->sums == nullptr)
+    return VsfStatus::NoMemory;
+  vsfStructuredPlaceIn(st, st->sums);
   m->structured = st;
   return VsfStatus::Ok;
 }
