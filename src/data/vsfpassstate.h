@@ -111,6 +111,7 @@ struct VsfStructured {
   double* cross;         // k x small: row j holds X'X(column j, small columns)
   char* swept;           // k: '1' for its columns swept in while it is in the model
   double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
+  uint8_t diagonalStale; // set while sweptDiagonal waits to be formed (vsfStructuredSettle)
   double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
   double* estimates;     // k: the state's estimates of its columns for a residual pass
   // k: the refinement's correction of the estimates of its columns over the rows, added to
@@ -125,6 +126,7 @@ struct VsfStructured {
   double* savedSweptDiagonal;
   double* savedReduced;
   uint8_t savedInModel;
+  uint8_t savedDiagonalStale;
   // Under cross validation, each fold record's state (its sums the total less the fold's):
   // foldCount of them, whose own folds are none.
   int32_t foldCount;
@@ -135,6 +137,9 @@ struct VsfStructured {
   // and the diagonal element of (X'X)^-1 that the row's effect value multiplies (k + 1).
   double* leverageCross;
   double* leverageDiagonal;
+  // The cross-product pass's sums (vsfStructuredXpXLength), in which the model's and the fold
+  // records' diagonals and cross blocks lie; null in a fold record.
+  double* sums;
 };
 
 struct VsfPassState {

@@ -422,8 +422,10 @@ void joinSmallEffectsDense(const VsfModelOptions& o, const VsfDataSettings* s,
   if (!vsfJoinDenseCheaper(k, 1 + total - k, s->expectedRows))
     return;
   for (int32_t i = 0; i < count; ++i)
-    if (i != many)
+    if (i != many && entries[i].sparseVote) {
       entries[i].sparseVote = 0;
+      entries[i].joinedDense = 1;
+    }
 }
 
 // Fills the settings that follow from the run's options, statements and PERFORMANCE

@@ -43,9 +43,17 @@ int64_t vsfStructuredSegmentLength(const VsfStructured* st) {
          st->small;
 }
 
-int64_t vsfStructuredXpXLength(const VsfPassState* m) {
-  const VsfStructured* st = m->structured;
+int64_t vsfStructuredXpXLength(const VsfStructured* st) {
   return vsfStructuredSegmentLength(st) * (1 + st->foldCount) + 1;
+}
+
+void vsfStructuredPlaceIn(VsfStructured* st, double* buffer) {
+  for (int32_t f = -1; f < st->foldCount; ++f) {
+    VsfStructured& to = f < 0 ? *st : st->folds[f];
+    const Segment s = segmentAt(st, buffer, 1 + f);
+    to.diagonal = s.diagonal;
+    to.cross = s.cross;
+  }
 }
 
 VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,

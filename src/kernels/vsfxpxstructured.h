@@ -19,7 +19,11 @@ struct VsfStructured;
 // The length of the kernel's buffer: the sums of the rows outside the folds, those of each
 // fold's rows, and a last element that is set to 1 when a row has two values in the effect's
 // block.
-[[nodiscard]] int64_t vsfStructuredXpXLength(const VsfPassState* model);
+[[nodiscard]] int64_t vsfStructuredXpXLength(const VsfStructured* structured);
+// Points the diagonal and cross block of the model's state and of each fold record's at their
+// sums in the kernel's buffer `buffer` (vsfStructuredXpXLength long), which the pass fills
+// and the states then keep: the cross block is held once, not in a buffer and a copy.
+void vsfStructuredPlaceIn(VsfStructured* structured, double* buffer);
 // Adds one page's TRAIN rows into `buffer`, laid out as vsfStructuredXpXLength says; every
 // element receives the rows as the full X'X kernel adds them into the same element (a fold's
 // small triangle row by row). VsfStatus::BadFoldRow when a row's fold code is out of range.

@@ -78,10 +78,11 @@ double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
       blocks += static_cast<double>(packed::tri(std::max(m->effectColumns[e], 0)));
     cells += blocks * static_cast<double>(1 + (vsfCvOn(m) ? std::max(m->foldCount, 0) : 0));
   }
-  // The structured road's diagonal, cross block and swept diagonals of the model and of each
-  // fold record, and the pass's buffer of the same sums.
+  // The structured road's diagonal and cross block of the model and of each fold record,
+  // held in the pass's buffer of those sums, and their swept diagonals, saved copies,
+  // estimates and refinements.
   if (const VsfStructured* st = m->structured; st != nullptr)
-    cells += 2.0 * (1.0 + st->foldCount) * static_cast<double>(st->columns) * (st->small + 3.0);
+    cells += (1.0 + st->foldCount) * static_cast<double>(st->columns) * (st->small + 6.0);
   return 8.0 * cells;
 }
 

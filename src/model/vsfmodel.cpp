@@ -818,6 +818,8 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
     return VsfStatus::Ok;
   const int32_t s = m->stepCount;
+  if (const VsfStatus rc = vsfStructuredSettle(m); rc != VsfStatus::Ok)
+    return rc;
   // A nearly dependent step reports the fit of its estimates, formed from the rows.
   if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;

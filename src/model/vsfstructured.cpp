@@ -319,8 +319,8 @@ void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagona
 // / D_j for the others, c = (C_0 + D_0 u) / g, u the sum of C_j / D_j over the others, and the
 // diagonal of B_J^-1 a / g and 1 / D_j - D_0 / (D_j^2 g); each adds the form of its row over
 // T^-1, the inverse of the reduced triangle's swept small columns (`inv`).
-void refreshRankOne(VsfModel* m, const std::vector<int64_t>& S, const std::vector<double>& inv,
-                    const SweptBlock& b) {
+void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S,
+                    const std::vector<double>& inv, const SweptBlock& b) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const double d0 = st->diagonal[b.least];
@@ -393,7 +393,8 @@ std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S)
 // the form is v_j' T^-1 v_j - 2 v_j' T^-1 h + h' T^-1 h: it goes over v_j's nonzero elements,
 // which with a joined CLASS effect are far fewer than the small columns. An element of v_j
 // within the shift's rounding of zero counts as zero.
-void refreshDiagonal(VsfModel* m, const std::vector<int64_t>& S, const std::vector<double>& inv) {
+void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S,
+                     const std::vector<double>& inv) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const std::vector<double> h = levelShift(m, S);
@@ -418,6 +419,30 @@ void refreshDiagonal(VsfModel* m, const std::vector<int64_t>& S, const std::vect
       });
 }
 
+// What settleDiagonal returns when the swept diagonal is up to date.
+constexpr size_t kSettled = std::numeric_limits<size_t>::max();
+
+// The swept diagonal of the effect's columns formed again where the state marked it stale:
+// kSettled, or the number of swept small columns whose reduced triangle has no Cholesky
+// factor (the diagonal then stays stale). It depends on the state alone, so that a removal
+// or entry trial that is undone never pays for it.
+size_t settleDiagonal(const VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (!st->diagonalStale)
+    return kSettled;
+  const std::vector<int64_t> S = sweptSmall(m);
+  std::vector<double> inv;
+  if (!inverseOf(st->reduced, S, inv))
+    return S.size();
+  const SweptBlock b = sweptBlockOf(*st);
+  if (b.least < 0)
+    refreshDiagonal(m, S, inv);
+  else
+    refreshRankOne(m, S, inv, b);
+  st->diagonalStale = 0;
+  return kSettled;
+}
+
 // A sum that is not finite ends the fit as the packed triangle's does.
 [[nodiscard]] bool finiteSums(VsfModel* m) {
   const VsfStructured* st = m->structured;
@@ -439,12 +464,13 @@ void addInto(double* total, const double* part, int64_t n) {
     total[i] += part[i];
 }
 
-// One set of the kernel's sums into a state's small triangle, diagonal and cross block.
+// One set of the kernel's sums made a state's: its small triangle copied out, its diagonal
+// and cross block where the pass left them (vsfStructuredPlaceIn).
 void placeSums(VsfStructured* st, double* triangle, const double* from) {
   const int64_t T = tri(st->small), k = st->columns;
+  assert(st->diagonal == from + T && st->cross == from + T + k &&
+         "the state's sums lie in the pass's buffer");
   std::memcpy(triangle, from, sizeof(double) * static_cast<size_t>(T));
-  std::memcpy(st->diagonal, from + T, sizeof(double) * static_cast<size_t>(k));
-  std::memcpy(st->cross, from + T + k, sizeof(double) * static_cast<size_t>(k * st->small));
   // The rows with one value in every column add the same to every off-diagonal element and
   // to each column's cross products.
   const double* rankOne = from + T + k + k * st->small;
@@ -484,14 +510,14 @@ void complementOf(const double* total, double* part, int64_t n) {
 // The sums of the pass, placed in the model's and the folds' records.
 [[nodiscard]] VsfStatus structuredSums(VsfModel* m) {
   VsfStructured* st = m->structured;
-  const int64_t L = vsfStructuredXpXLength(m);
-  std::vector<double> total(static_cast<size_t>(L), 0.0);
-  if (const VsfStatus rc = readOrderPass(m, total.data(), L); rc != VsfStatus::Ok)
+  const int64_t L = vsfStructuredXpXLength(st);
+  std::fill(st->sums, st->sums + L, 0.0);
+  if (const VsfStatus rc = readOrderPass(m, st->sums, L); rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
-  st->offDiagonal = total[static_cast<size_t>(L - 1)] != 0.0 ? 1 : 0;
+  st->offDiagonal = st->sums[L - 1] != 0.0 ? 1 : 0;
   if (st->offDiagonal)
     return VsfStatus::Ok;
-  const double* own = total.data();
+  const double* own = st->sums;
   placeSums(st, m->xpx, own);
   for (int32_t f = 0; f < st->foldCount; ++f)
     placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
@@ -646,8 +672,6 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
 // The arrays of one state, from the model pool; false when one does not fit.
 [[nodiscard]] bool arraysOf(VsfModel* m, VsfStructured* st) {
   const int64_t k = st->columns;
-  st->diagonal = vsfModelArray<double>(m, k);
-  st->cross = vsfModelArray<double>(m, k * st->small);
   st->swept = vsfModelArray<char>(m, k);
   st->sweptDiagonal = vsfModelArray<double>(m, k);
   st->reduced = vsfModelArray<double>(m, tri(st->small));
@@ -656,12 +680,12 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   st->savedReduced = vsfModelArray<double>(m, tri(st->small));
   st->estimates = vsfModelArray<double>(m, k);
   st->refined = vsfModelArray<double>(m, k);
-  if (!st->diagonal || !st->cross || !st->swept || !st->sweptDiagonal || !st->reduced ||
-      !st->savedSwept || !st->savedSweptDiagonal || !st->savedReduced || !st->estimates ||
-      !st->refined)
+  if (!st->swept || !st->sweptDiagonal || !st->reduced || !st->savedSwept ||
+      !st->savedSweptDiagonal || !st->savedReduced || !st->estimates || !st->refined)
     return false;
   std::fill(st->swept, st->swept + k, '0');
   st->refinedValid = 0;
+  st->diagonalStale = 0;
   return true;
 }
 
@@ -710,7 +734,8 @@ template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   m->rank += count;
   st->inModel = 1;
   resweepSmall(m, was);
-  return vsfStructuredRefresh(m);
+  (void)vsfStructuredRefresh(m);
+  return vsfStructuredSettle(m);
 }
 
 // The effect's columns out of one state.
@@ -754,12 +779,14 @@ void saveOne(VsfStructured* st) {
   std::memcpy(st->savedSweptDiagonal, st->sweptDiagonal, sizeof(double) * st->columns);
   std::memcpy(st->savedReduced, st->reduced, sizeof(double) * tri(st->small));
   st->savedInModel = st->inModel;
+  st->savedDiagonalStale = st->diagonalStale;
 }
 void reloadOne(VsfStructured* st) {
   std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
   std::memcpy(st->reduced, st->savedReduced, sizeof(double) * tri(st->small));
   st->inModel = st->savedInModel;
+  st->diagonalStale = st->savedDiagonalStale;
   st->refinedValid = 0;
 }
 
@@ -861,9 +888,14 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
     F.effect = st->effect;
     F.columns = st->columns;
     F.small = st->small;
+    F.sums = nullptr;
     if (!arraysOf(m, &F))
       return VsfStatus::NoMemory;
   }
+  st->sums = vsfModelArray<double>(m, vsfStructuredXpXLength(st));
+  if (st->sums == nullptr)
+    return VsfStatus::NoMemory;
+  vsfStructuredPlaceIn(st, st->sums);
   m->structured = st;
   return VsfStatus::Ok;
 }
@@ -910,16 +942,16 @@ VsfStatus vsfStructuredRefresh(VsfModel* m) {
   if (st == nullptr || !st->inModel)
     return VsfStatus::Ok;
   st->refinedValid = 0;
-  const std::vector<int64_t> S = sweptSmall(m);
-  std::vector<double> inv;
-  if (!inverseOf(st->reduced, S, inv))
-    return noFactor(m, S.size());
-  const SweptBlock b = sweptBlockOf(*st);
-  if (b.least < 0)
-    refreshDiagonal(m, S, inv);
-  else
-    refreshRankOne(m, S, inv, b);
+  st->diagonalStale = 1;
   return VsfStatus::Ok;
+}
+
+VsfStatus vsfStructuredSettle(VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel || !st->diagonalStale)
+    return VsfStatus::Ok;
+  const size_t failed = settleDiagonal(m);
+  return failed == kSettled ? VsfStatus::Ok : noFactor(m, failed);
 }
 
 double vsfStructuredPivotRoot(const VsfModel* m, int64_t k) {
@@ -946,7 +978,7 @@ void vsfStructuredBeta(VsfModel* m, double responseScale) {
 
 void vsfStructuredVariance(VsfModel* m) {
   const VsfStructured* st = m->structured;
-  if (st == nullptr || !st->inModel)
+  if (st == nullptr || !st->inModel || vsfStructuredSettle(m) != VsfStatus::Ok)
     return;
   const int32_t q0 = m->parmOffset[st->effect];
   for (int64_t j = 0; j < st->columns; ++j)
@@ -1098,6 +1130,10 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
   const VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
     return 0.0;
+  // A trial's state that has no factor has no bounded inflation (vsfStructuredSettle reports
+  // the failure where the state is kept).
+  if (settleDiagonal(m) != kSettled)
+    return std::numeric_limits<double>::infinity();
   const double* x = m->xpx;
   const bool about = centred && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
   double worst = 0.0;

@@ -74,9 +74,13 @@ struct VsfStructured;
 // unsweeping of them): the triangle is the model's small columns swept again without them.
 void vsfStructuredLeave(VsfModel* model);
 // After a column of the small triangle is swept with the effect in the model: the swept
-// diagonal of the effect's columns again. Ok, or ReportedFailure as for
-// vsfStructuredEnter.
+// diagonal of the effect's columns is to be formed again, which its readers do on demand
+// (a removal or entry trial that is undone never forms it). Ok.
 [[nodiscard]] VsfStatus vsfStructuredRefresh(VsfModel* model);
+// Forms the swept diagonal that vsfStructuredRefresh left to be formed: each step's record
+// settles it, so that a model whose swept columns have no Cholesky factor ends the fit at
+// the step that made it. Ok, or ReportedFailure as for vsfStructuredEnter.
+[[nodiscard]] VsfStatus vsfStructuredSettle(VsfModel* model);
 // The part of small column k's rounding root (vsfPivotRoot) over the effect's swept
 // columns, which the triangle does not hold: the sum over them of |b_j| sqrt(X'X(j, j)), b
 // the coefficients of column k on the model's columns (0 without the effect).

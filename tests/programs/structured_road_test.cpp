@@ -262,10 +262,12 @@ TEST(StructuredRoad, SecondClassPastSquareRootJoinsTheDenseBlock) {
 }
 
 // A second CLASS variable of 300 levels joined dense beside g of 1,000 (3,000 rows, each g
-// level meeting few of h's): the swept diagonal goes over the levels' nonzero cross products
-// about h's shift, and BACKWARD's removal trials leave g's last level out without taking its
+// level meeting few of h's): the swept diagonal goes over the levels' nonzero cross products,
+// and BACKWARD's removal trials leave g's last level out without taking its
 // columns again. FORWARD on one thread and BACKWARD on eight give the packed road's tables
-// within 1e-9 (two tests, so that the two long pairs of runs go side by side).
+// within 1e-9 (two tests, so that the two long pairs of runs go side by side). FORWARD stops
+// at x1 and h's columns are unshifted on both roads, so its tables may agree bit for bit;
+// BACKWARD, which starts with g in, must not.
 namespace {
 
 void expectSecondClassOfThreeHundredLevels(const std::string& method, int cpus) {
@@ -292,7 +294,8 @@ void expectSecondClassOfThreeHundredLevels(const std::string& method, int cpus) 
       structuredcheck::runHooked("", program, data, "srh300struct" + method);
   const qrxrun::ProgramRun packed = structuredcheck::runHooked("structuredColumns=1000000", program,
                                                                data, "srh300packed" + method);
-  structuredcheck::expectPackedRoadsTables(structured, packed, method);
+  structuredcheck::expectPackedRoadsTables(structured, packed, method, 1e-9, 1e-8,
+                                           method == "forward");
 }
 
 } // namespace
