@@ -253,8 +253,10 @@ VsfStatus judge(VsfModel* m, const Judged& A, int64_t k, double floor, double* p
   J.columns = m->xpxColumns;
   J.fold = A.fold;
   J.width = static_cast<int32_t>(L.at.size());
-  // Bounded: a design whose rows would not fit in kVsfRowPivotValues keeps the refusal.
-  if (m->nRead * J.width > kVsfRowPivotValues)
+  // Bounded: a design whose rows would not fit in kVsfRowPivotValues, or whose factor would
+  // take more than kVsfRowPivotWork, keeps the refusal.
+  const double rowsTimesWidth = static_cast<double>(m->nRead) * J.width;
+  if (rowsTimesWidth > kVsfRowPivotValues || rowsTimesWidth * J.width > kVsfRowPivotWork)
     return VsfStatus::Ok;
   J.place = L.place.data();
   std::vector<double> rows;

@@ -52,6 +52,11 @@ constexpr double kVsfRowPivotFloor = 1e-7;
 // The most values (rows times the swept columns and one) a row judgement holds; a larger
 // design keeps the rule's refusal.
 constexpr double kVsfRowPivotValues = 1 << 24;
+// The most multiply-adds (rows times the square of the swept columns and one) a row
+// judgement's factor may take: each doubtful pivot of a sweep is judged afresh, and a design
+// of a thousand columns whose levels all come out doubtful would otherwise spend minutes
+// where the sweep spends a second. A larger one keeps the rule's refusal.
+constexpr double kVsfRowPivotWork = 1 << 28;
 
 // The band below the rule's rounding tolerance where a refused pivot is doubtful: from
 // 1/kVsfDoubtfulBand of it (u times the bound's form, the rounding the elimination leaves)
@@ -71,8 +76,9 @@ constexpr double kVsfDoubtfulBand = 64.0;
 // factor's condition within kVsfRowPivotFirstOrder, and the swept pivot, which the sweep
 // then divides by, within kVsfRowPivotAgreement of it. Nothing is judged (0) where the rows
 // do not hold the sums of the model's X'X (the structured road's many-level effect, split
-// levels stored sparse, ridge, pages shifted about means without a swept intercept) or
-// would not fit in kVsfRowPivotValues. Returns a pass's failure, Ok otherwise.
+// levels stored sparse, ridge, pages shifted about means without a swept intercept), would
+// not fit in kVsfRowPivotValues or would take more than kVsfRowPivotWork. Returns a pass's failure,
+// Ok otherwise.
 [[nodiscard]] VsfStatus vsfRowPivot(VsfModel* model, int64_t k, double diagonal, double* pivot);
 // vsfRowPivot of column k in fold f's sums (the training rows outside the fold), which the
 // model has taken: without a floor under the pivot (the model's judgement), the swept
