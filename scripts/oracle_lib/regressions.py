@@ -15,4 +15,5 @@ REGRESSIONS = {
     230177: "PRESS leverages from cross products lost their digits (69,139 against 6.73)",
     263415: "PRESS leverages from the rows' factor kept on a design whose rows lose them",
     283429: "a removal trial's retaken levels left their reduced sums to the next entry",
+    303422: "a thousand levels beside PRESS and doubtful pivots: minutes of row factors",
 }

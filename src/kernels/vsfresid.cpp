@@ -103,10 +103,13 @@ double sweptForm(const double* s, const VsfGathered& g) {
 }
 
 // The same form from the factor: |L^-1 D x|^2 by forward substitution from the row's first
-// place.
+// place, each row of L against the places of the solution that are not 0 (a row of one CLASS
+// level's column and a few single columns keeps the solution as sparse as itself).
 double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
   thread_local std::vector<double> z;
+  thread_local std::vector<int64_t> nonzero;
   z.assign(static_cast<size_t>(f.count), 0.0);
+  nonzero.clear();
   int64_t first = f.count;
   for (size_t i = 0; i < g.col.size(); ++i) {
     const int32_t p = f.place[static_cast<size_t>(g.col[i])];
@@ -117,10 +120,17 @@ double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
   for (int64_t i = first; i < f.count; ++i) {
     const double* row = f.lower.data() + i * (i + 1) / 2;
     double v = z[static_cast<size_t>(i)];
-    for (int64_t j = first; j < i; ++j)
-      v -= row[j] * z[static_cast<size_t>(j)];
+    if (static_cast<int64_t>(nonzero.size()) == i - first) {
+      for (int64_t j = first; j < i; ++j)
+        v -= row[j] * z[static_cast<size_t>(j)];
+    } else {
+      for (const int64_t j : nonzero)
+        v -= row[j] * z[static_cast<size_t>(j)];
+    }
     v /= row[i];
     z[static_cast<size_t>(i)] = v;
+    if (v != 0.0)
+      nonzero.push_back(i);
     q += v * v;
   }
   return q;
