@@ -14,6 +14,7 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "2")
 import numpy as np  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import exactpivots  # noqa: E402
 import synthdata  # noqa: E402
 
 OUT = "tests/data/levelretake"
@@ -21,19 +22,8 @@ LEVELS = 40
 
 
 def taken_columns(X):
-    """The columns kept by the pivot rule in order: Gram-Schmidt, twice, against the columns
-    kept so far."""
-    Q = np.zeros((X.shape[0], 0))
-    keep = []
-    for j in range(X.shape[1]):
-        v = X[:, j]
-        r = v.copy()
-        for _ in range(2):
-            r -= Q @ (Q.T @ r)
-        if r @ r >= 1e-9 * (v @ v):
-            keep.append(j)
-            Q = np.column_stack([Q, r / np.sqrt(r @ r)])
-    return keep
+    """The columns kept by the pivot rule in order (exactpivots.py)."""
+    return exactpivots.kept_columns(X)
 
 
 def main():

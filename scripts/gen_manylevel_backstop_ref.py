@@ -10,8 +10,12 @@ the one that with z spans the others), the model DF, error SS, and the estimates
 errors of the intercept, z and x1. Run from the repository root:
 /usr/bin/python3 scripts/gen_manylevel_backstop_ref.py"""
 import os
+import sys
 
 import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import exactpivots  # noqa: E402
 
 OUT = "tests/data/manylevelbackstop"
 LEVELS = 150
@@ -31,18 +35,9 @@ def make():
 
 
 def taken_columns(X, sw, names):
-    """The columns kept by the pivot rule in order: Gram-Schmidt on the weighted columns,
-    twice, against the columns kept so far."""
-    Q = np.zeros((X.shape[0], 0))
-    keep = []
-    for j in range(X.shape[1]):
-        v = X[:, j] * sw
-        r = v.copy()
-        for _ in range(2):
-            r -= Q @ (Q.T @ r)
-        if r @ r >= 1e-9 * (v @ v):
-            keep.append(j)
-            Q = np.column_stack([Q, r / np.sqrt(r @ r)])
+    """The columns kept by the pivot rule in order on the weighted columns (exactpivots.py),
+    and the names of those it leaves out."""
+    keep = exactpivots.kept_columns(X * sw[:, None])
     return keep, [names[j] for j in range(X.shape[1]) if j not in keep]
 
 
