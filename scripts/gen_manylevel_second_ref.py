@@ -3,8 +3,8 @@
 g, h and x1 (the last level of each CLASS variable out, which the intercept and the other levels
 span) on synthdata's rows of two level sets (scripts/synthdata.py two_level_sets_csv: 5,000 rows,
 g of 2,000 levels, h of 1,000, every level estimable, y depending on x1 and not on x2): its error
-SS and every estimate by parameter name. Run from the repository root:
-/usr/bin/python3 scripts/gen_manylevel_second_ref.py"""
+SS, the model DF and a sample of the estimates by parameter name (sampled below). Run from the
+repository root: /usr/bin/python3 scripts/gen_manylevel_second_ref.py"""
 import os
 import sys
 
@@ -37,9 +37,19 @@ def fit(text):
     r = y - X @ b
     names = (["Intercept"] + ["g L%04d" % l for l in range(G - 1)] +
              ["h M%04d" % l for l in range(H - 1)] + ["x1"])
-    out = ["name,value", "error_ss,%.17g" % (r @ r)]
-    out += ["estimate %s,%.17g" % (name, v) for name, v in zip(names, b)]
+    out = ["name,value", "error_ss,%.17g" % (r @ r), "model_df,%d" % (X.shape[1] - 1)]
+    out += ["estimate %s,%.17g" % (name, v) for name, v in zip(names, b) if sampled(name)]
     return out
+
+
+def sampled(name):
+    """The estimates fit.csv keeps: the intercept, x1, and every 97th level of g and 43rd of
+    h (the last estimable level of each among them), enough to pin the fit down."""
+    if " " not in name:
+        return True
+    level = int(name.split()[1][1:])
+    last = G - 2 if name[0] == "g" else H - 2
+    return level % (97 if name[0] == "g" else 43) == 0 or level == last
 
 
 def main():

@@ -69,14 +69,7 @@ void expectStepsFit(const std::string& seed, const std::string& build) {
   EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
   // Estimates are refined on the rows; the standard errors come from the swept inverse of
   // cross products whose condition leaves it a few digits.
-  for (size_t row = 0; row < 3; ++row) {
-    const std::string name = qrxrun::text(*estimates, row, "Parameter");
-    ASSERT_TRUE(want.count("estimate " + name)) << name;
-    const double b = std::stod(want.at("estimate " + name));
-    const double se = std::stod(want.at("stderr " + name));
-    EXPECT_NEAR(qrxrun::number(*estimates, row, "Estimate"), b, 1e-6 * se) << name;
-    EXPECT_NEAR(qrxrun::number(*estimates, row, "StdErr"), se, 1e-3 * se) << name;
-  }
+  qrxrun::expectNamedEstimates(*estimates, 3, want, 1e-6, 1e-3);
 }
 
 } // namespace

@@ -328,6 +328,22 @@ inline std::string takenSplineColumns(const Value& estimates, double* modelDf) {
   return taken;
 }
 
+// The first `rows` rows of a ParameterEstimates table against a reference's "estimate NAME"
+// and "stderr NAME" entries: each estimate within estimateTol of its standard error, each
+// standard error within stderrTol of itself.
+inline void expectNamedEstimates(const Value& estimates, size_t rows,
+                                 const std::map<std::string, std::string>& want, double estimateTol,
+                                 double stderrTol) {
+  for (size_t row = 0; row < rows; ++row) {
+    const std::string name = text(estimates, row, "Parameter");
+    ASSERT_TRUE(want.count("estimate " + name)) << name;
+    const double b = std::stod(want.at("estimate " + name));
+    const double se = std::stod(want.at("stderr " + name));
+    EXPECT_NEAR(number(estimates, row, "Estimate"), b, estimateTol * se) << name;
+    EXPECT_NEAR(number(estimates, row, "StdErr"), se, stderrTol * se) << name;
+  }
+}
+
 // How many log records of a step carry message m.
 inline int messageCount(const Value& step, MsgId m) {
   int n = 0;

@@ -53,14 +53,7 @@ void expectStepsFit(const std::string& degree, const std::string& selection,
   // Estimates are refined on the rows, whose corrections go through the swept inverse of a
   // design this dependent: about five digits of their standard errors. The standard errors
   // come from that inverse, whose condition leaves it a few digits.
-  for (size_t row = 0; row < 4; ++row) { // Intercept, x2, x3, x5
-    const std::string name = qrxrun::text(*estimates, row, "Parameter");
-    ASSERT_TRUE(want.count("estimate " + name)) << name;
-    const double b = std::stod(want.at("estimate " + name));
-    const double se = std::stod(want.at("stderr " + name));
-    EXPECT_NEAR(qrxrun::number(*estimates, row, "Estimate"), b, 5e-5 * se) << name;
-    EXPECT_NEAR(qrxrun::number(*estimates, row, "StdErr"), se, 5e-3 * se) << name;
-  }
+  qrxrun::expectNamedEstimates(*estimates, 4, want, 5e-5, 5e-3); // Intercept, x2, x3, x5
 }
 
 } // namespace
