@@ -136,6 +136,32 @@ def design_blocks(case, error, workdir, record):
     return blocks, d.y, d.wf, d.n
 
 
+def saturated_full_model(case, errors, workdir=None, qrx=None):
+    """Whether the run's errors are each the sound refusal of CP or BIC for want of an error
+    variance of the full model: in the data, or the BY group the error names, the used rows
+    take no more distinct values of the design and the response than the rank of every
+    effect's columns (the intercept with them), so that the full model fits them exactly
+    whatever their frequencies. The columns come from the design qrx writes for the program
+    without selection."""
+    if not errors or any("error variance of the full model" not in e.get("text", "")
+                         for e in errors):
+        return False
+    record = design_run(case, workdir, qrx) if workdir and qrx else None
+    if record is None:
+        return False
+    for e in errors:
+        blocks = design_blocks(case, e, workdir, record)
+        if blocks is None:
+            return False
+        Xs, y, wf, _ = blocks
+        cols = list(Xs) + ([] if case.noint else [np.ones((len(y), 1))])
+        X = np.hstack(cols)[wf > 0]
+        distinct = len({tuple(r) for r in np.column_stack([X, y[wf > 0]]).tolist()})
+        if distinct > min(X.shape) or distinct > ref.exact_rank(X):
+            return False
+    return True
+
+
 def tpf_log_sumsq(x, wf, opts):
     """log10 of the largest weighted sum of squares among the columns of a truncated-power
     spline of x (x, x^2, ..., x^d, then (x - k)_+^d at knots equally spaced inside the range
@@ -307,7 +333,8 @@ class Checker:
         errors = [l for s in (self.record or {}).get("steps", []) for l in s["log"]
                   if l.get("severity") == "ERROR"]
         if errors and (nothing_enters(case, errors, self.workdir, self.qrx)
-                       or spline_too_large(case, errors)):
+                       or spline_too_large(case, errors)
+                       or saturated_full_model(case, errors, self.workdir, self.qrx)):
             return self.findings
         if self.record is None or rc is None or rc > 4 or errors:
             self.fail("run.error", "run", "return code %s; %s" % (

@@ -39,21 +39,6 @@ PENDING = {
     "rank-raw-spline-sums": ("oracle finding: a spline column whose pivot the raw sums have "
                              "lost stays out", ("rank.accept",),
                              lambda c: any(e["kind"] == "spline" for e in c.effects)),
-    # Found by the oracle: a sound refusal, not a fault. A saturated full model (a BY group
-    # of a dozen rows, or fewer rows than a spline of degree 58 has columns) has no error
-    # variance for CP or BIC. Without an intercept the swept sums of a far response once
-    # gave a false 0, so there the rows must show it: a group with no more rows than the
-    # design has columns (seed 230584: 30 rows, a CLASS effect of 30 levels; numpy's least
-    # squares on the rows has rank 30 and an error SS of 2e-26). With FREQ the full model
-    # can fill every distinct row and keep error degrees of freedom: 25 distinct rows with
-    # frequencies summing to 48 (seed 248564) fill its 25 columns and leave an error SS of
-    # exactly 0 on 23 degrees of freedom.
-    "saturated-full-model": ("a sound refusal: CP or BIC without a full-model error variance",
-                             ("run.error",),
-                             lambda c, f: "error variance of the full model" in f.text
-                             and ("by" in c.tags or "widespline" in c.tags
-                                  or some_group_saturated(c))
-                             and ("noint" not in c.tags or some_group_saturated(c))),
     # The fault of "cv-fold-shift" on a B-spline (seed 102733, BACKWARD's full model over
     # `spline(x1 / degree=6)` with FREQ): one held-out row of fold 7 (x1 = -43.2, the left
     # end, frequency 3) carries 0.079 of the spline's first column against at most 1.9e-3 on
@@ -79,39 +64,6 @@ PENDING = {
                       lambda c: any(e["kind"] == "spline" and "tpf" in e.get("opts", "")
                                     for e in c.effects)),
 }
-
-
-def design_columns(case, rows):
-    """The columns the case's effects give the rows at most: one per continuous effect, one
-    per level of a CLASS effect among the rows, degree + 1 + knots for a spline (the most a
-    basis of either kind has), the degree for a polynomial."""
-    count = 0
-    for e in case.effects:
-        opts = e.get("opts", "")
-        degree = int(opts.split("degree=")[1].split()[0]) if "degree=" in opts else 3
-        if e["kind"] == "class":
-            count += len({case.columns[e["name"]][i] for i in rows})
-        elif e["kind"] == "spline":
-            knots = int(opts.split("equal(")[1].split(")")[0]) if "equal(" in opts else 3
-            count += degree + 1 + knots
-        elif e["kind"] == "poly":
-            count += degree
-        else:
-            count += 1
-    return count
-
-
-def some_group_saturated(case):
-    """Whether a BY group (or the data) has no more rows with a response, a positive
-    frequency and every variable present than the design has columns."""
-    n = len(case.columns["y"])
-    names = {v for e in case.effects for v in e["vars"]} | {"y"}
-    used = [i for i in range(n) if all(case.columns[v][i] is not None for v in names)
-            and (not case.freq or (case.columns[case.freq][i] or 0) >= 1)]
-    groups = {}
-    for i in used:
-        groups.setdefault(case.columns[case.by][i] if case.by else 0, []).append(i)
-    return any(len(rows) <= design_columns(case, rows) for rows in groups.values())
 
 
 def pending_for(case, finding):

@@ -189,6 +189,28 @@ def _as_ints(cols):
     return out
 
 
+def exact_rank(X):
+    """The rank of X in exact arithmetic: its doubles as integers, then fraction-free
+    (Bareiss) elimination, in which every division is exact."""
+    cols = _as_ints([X[:, j] for j in range(X.shape[1])])
+    rows = [list(r) for r in zip(*cols)]
+    rank, prev = 0, 1
+    for c in range(len(cols)):
+        piv = next((i for i in range(rank, len(rows)) if rows[i][c] != 0), None)
+        if piv is None:
+            continue
+        rows[rank], rows[piv] = rows[piv], rows[rank]
+        p = rows[rank]
+        for i in range(rank + 1, len(rows)):
+            f = rows[i][c]
+            rows[i] = [(a * p[c] - f * b) // prev for a, b in zip(rows[i], p)]
+        prev = p[c]
+        rank += 1
+        if rank == len(rows):
+            break
+    return rank
+
+
 def exact_gram(X, wf, noint):
     """S*X'WX - (X'w)(w'X) as Python integers (S the weight sum), or X'WX under NOINT: the
     cross products about the weighted means, times a positive constant that no pivot

@@ -99,6 +99,42 @@ def refusal_check(qrx):
     return bad
 
 
+SATURATED = """proc varsifter data=d outdesign(fullmodel names)=dz;
+  class g1 / param=effect;
+  model y = x1 g1 / selection=forward(select=cp);
+run;
+"""
+
+
+def saturation_check(qrx):
+    """CP refused for want of a full-model error variance is judged sound on ten rows of
+    ten levels, unsound on ten rows of five levels. Returns the number of wrong
+    judgements."""
+    bad = 0
+    for levels, sound in ((10, True), (5, False)):
+        work = tempfile.mkdtemp(prefix="oracle-selftest-")
+        try:
+            case = gen.Case(2)
+            case.add("x1", case.rng.normal(size=10))
+            case.add("g1", ["L%d" % (j % levels) for j in range(10)])
+            case.add("y", case.rng.normal(size=10))
+            case.effects = [{"name": "x1", "kind": "cont", "vars": ["x1"]},
+                            {"name": "g1", "kind": "class", "vars": ["g1"]}]
+            case.classes, case.method, case.noint = {"g1": "EFFECT"}, "FORWARD", False
+            case.program = SATURATED
+            with open(os.path.join(work, "d.csv"), "w") as fh:
+                fh.write(case.csv_text())
+            error = {"text": "The CP or BIC criterion needs the error variance of the full "
+                     "model, and that variance is 0."}
+            if check.saturated_full_model(case, [error], work, qrx) != sound:
+                print("selftest: a full model of %d levels on ten rows is judged %s" % (
+                    levels, "unsaturated" if sound else "saturated"))
+                bad += 1
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+    return bad
+
+
 def main(qrx):
     work = tempfile.mkdtemp(prefix="oracle-selftest-")
     try:
@@ -145,6 +181,7 @@ def main(qrx):
                     scale, "unsound" if sound else "sound"))
                 bad += 1
         bad += refusal_check(qrx)
+        bad += saturation_check(qrx)
         # A whole number past a double's exact integers is read as the double it is.
         big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
         if not (isinstance(big[0], float) and big[0] == -11941691272937136128.0
