@@ -245,6 +245,9 @@ int32_t backtrack(QkSolver* s, double tau, double fy, double* fz) {
 // is kept only when it shrinks the residual; otherwise the iterations go on.
 struct Polish {
   std::vector<double> jacobian, rhs, step, b, g, r, probe, gProbe, pBase;
+  // Entries the operator sets to 0 at P.b: their derivative is 0, as inside the threshold, so
+  // that a probe across the threshold of a group at its edge does not set it moving.
+  std::vector<char> held;
   double f = 0;
 };
 
@@ -292,7 +295,7 @@ int32_t jacobianColumn(QkSolver* s, double tau, double L, Polish& P, int32_t j) 
   Solver* v = of(s);
   proximal(s, tau, P.probe.data(), P.g.data(), L, v->p.data());
   for (int32_t i = 0; i < n; ++i)
-    col[i] = (i == j ? 1.0 : 0.0) - (v->p[i] - P.pBase[i]) / h;
+    col[i] = (i == j ? 1.0 : 0.0) - (P.held[i] ? 0.0 : (v->p[i] - P.pBase[i]) / h);
   return QKSV_OK;
 }
 
@@ -304,6 +307,9 @@ int32_t newtonStep(QkSolver* s, double tau, double L, Polish& P) {
   Solver* v = of(s);
   proximal(s, tau, P.b.data(), P.g.data(), L, v->p.data());
   P.pBase.assign(v->p.begin(), v->p.end());
+  P.held.assign(nn, 0);
+  for (size_t i = 0; i < nn; ++i)
+    P.held[i] = P.pBase[i] == 0.0 && s->work[i] != 0.0;
   for (int32_t j = 0; j < n; ++j)
     if (const int32_t rc = jacobianColumn(s, tau, L, P, j); rc != 0)
       return rc;
@@ -325,14 +331,17 @@ struct Trial {
   double f = 0, size = 0;
 };
 
-// The point P.b + scale x P.step into t.
-int32_t tryStep(QkSolver* s, double tau, double L, const Polish& P, double scale, Trial& t) {
+// The point P.b + scale x P.step into t, with entry `zero` (when not negative) set to 0.
+int32_t tryStep(QkSolver* s, double tau, double L, const Polish& P, double scale, int32_t zero,
+                Trial& t) {
   const size_t n = P.b.size();
   t.b.resize(n);
   t.g.resize(n);
   t.r.resize(n);
   for (size_t i = 0; i < n; ++i)
     t.b[i] = P.b[i] + scale * P.step[i];
+  if (zero >= 0)
+    t.b[static_cast<size_t>(zero)] = 0.0;
   if (const int32_t rc = lossAndGradient(s, t.b.data(), t.g.data(), &t.f); rc != 0)
     return rc;
   residualVector(s, tau, t.b.data(), t.g.data(), L, t.r.data());
@@ -340,17 +349,44 @@ int32_t tryStep(QkSolver* s, double tau, double L, const Polish& P, double scale
   return QKSV_OK;
 }
 
-// The Newton step, shortened by fourths until it shrinks the residual (a full step can
-// carry a group through 0, where the operator bends); false when none does.
+// The first entry that the Newton step carries through 0 short of its full length, and the
+// step's fraction there; -1 when none does.
+int32_t firstCrossing(const Polish& P, double* scale) {
+  int32_t first = -1;
+  *scale = 1.0;
+  for (size_t i = 0; i < P.b.size(); ++i) {
+    const double b = P.b[i], d = P.step[i];
+    if (b != 0.0 && (b > 0) != (d > 0) && std::fabs(d) > std::fabs(b) && -b / d < *scale) {
+      *scale = -b / d;
+      first = static_cast<int32_t>(i);
+    }
+  }
+  return first;
+}
+
+// The Newton step, or failing that the step up to the first entry it carries through 0
+// (where the operator of a one-column group bends: the next step decides from there
+// whether the entry leaves the model or changes sign), or failing that the step shortened
+// by fourths, whichever first shrinks the residual; false when none does.
 int32_t dampedStep(QkSolver* s, double tau, double L, const Polish& P, double r0, Trial& t,
                    bool* kept) {
+  double crossScale = 1.0;
+  const int32_t crossing = firstCrossing(P, &crossScale);
   *kept = false;
   for (double scale = 1.0; scale >= kSmallestNewtonStep; scale *= 0.25) {
-    if (const int32_t rc = tryStep(s, tau, L, P, scale, t); rc != 0)
+    if (const int32_t rc = tryStep(s, tau, L, P, scale, -1, t); rc != 0)
       return rc;
     if (t.size < r0) {
       *kept = true;
       return QKSV_OK;
+    }
+    if (scale == 1.0 && crossing >= 0) {
+      if (const int32_t rc = tryStep(s, tau, L, P, crossScale, crossing, t); rc != 0)
+        return rc;
+      if (t.size < r0) {
+        *kept = true;
+        return QKSV_OK;
+      }
     }
   }
   return QKSV_OK;

@@ -357,4 +357,28 @@ TEST(QkLassoProgram, AdaptiveFitsMatchCoordinateDescentOnWeightedColumns) {
   }
 }
 
+// A near copy of a column (c1 is x4 plus noise of relative size 1e-6) beside the powers of a
+// degree-11 polynomial: the solver's Newton steps meet single-column groups at the edge of
+// their threshold and steps that carry one through 0, and the path must go on to its end.
+// Every step's error SS against the exact LASSO path of these one-column groups
+// (nearcopy_sse.csv, scripts/gen_grouplasso_nearcopy_ref.py); at the smallest penalties the
+// solver's stop, the optimality conditions to 1e-6 of the gradient's scale, leaves the fit
+// loose along directions the design hardly sees.
+TEST(GroupLassoSolverProgram, PathGoesOnThroughNearCopyAndHighDegreePolynomial) {
+  const auto ref = readCsv("nearcopy_sse.csv");
+  ASSERT_EQ(ref.size(), 100u);
+  const ProgramRun run = runProgram(
+      "libname g 'tests/data/grouplasso';\nproc varsifter data=g.nearcopy;\n"
+      "  effect p1 = polynomial(v1 / degree=11);\n"
+      "  model y = x1 x2 x3 x4 x5 c1 p1 / selection=grouplasso(stop=none) details=all;\nrun;\n",
+      "glnearcopy");
+  ASSERT_EQ(run.status, 0) << run.log;
+  for (size_t t = 1; t <= ref.size(); ++t) {
+    const auto anova = tablesOfStep(run, 0, "ANOVA");
+    ASSERT_GT(anova.size(), t) << run.log;
+    const double sse = number(*anova[t], 1, "SS"), want = ref[t - 1][2];
+    EXPECT_NEAR(sse, want, want * (t < 80 ? 1e-6 : 1e-3)) << "step " << t;
+  }
+}
+
 } // namespace
