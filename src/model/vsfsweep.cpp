@@ -488,6 +488,22 @@ namespace {
   return VsfStatus::Ok;
 }
 
+// Sweeps the model's m1 columns again from X'X (every fold's from its own), in order.
+void resweepFromXpx(VsfModel* m, int32_t m1) {
+  m->xpxColumns = m1;
+  const int64_t T = tri(m1);
+  std::fill(m->sweepFlags, m->sweepFlags + m1, '0');
+  std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
+  if (cvFolds(m))
+    for (int32_t f = 0; f < m->foldCount; ++f) {
+      std::fill(m->folds[f].sweepFlags, m->folds[f].sweepFlags + m1, '0');
+      std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
+    }
+  m->rank = 0;
+  for (int32_t c = 1; c < m1; ++c)
+    sweepIn(m, c);
+}
+
 // Makes room in the triangle for m1 columns.
 [[nodiscard]] VsfStatus growTriangle(VsfModel* m, int32_t m1) {
   if (m1 <= m->xpxCapacity)
@@ -548,18 +564,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     if (vsfLargestInflation(m) > kVsfRefineInflation)
       resweepAll = 1;
     if (resweepAll) {
-      m->xpxColumns = m1;
-      const int64_t T = tri(m1);
-      std::fill(m->sweepFlags, m->sweepFlags + m1, '0');
-      std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
-      if (cvFolds(m))
-        for (int32_t f = 0; f < m->foldCount; ++f) {
-          std::fill(m->folds[f].sweepFlags, m->folds[f].sweepFlags + m1, '0');
-          std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
-        }
-      m->rank = 0;
-      for (int32_t c = 1; c < m1; ++c)
-        sweepIn(m, c);
+      resweepFromXpx(m, m1);
     } else {
       for (int32_t c = m0; c < m1; ++c)
         m->sweepFlags[c] = '0';
@@ -570,6 +575,11 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
       vsfUpdateXpXi(m);
       if (trialSelect(m) || trial == 0) {
         sweepInRun(m, m0, m1 - m0);
+        // An entry that makes the model nearly dependent is judged as every later entry will
+        // judge the model's columns, by elimination from X'X: a column the extension took
+        // would otherwise be refused at the next entry, while its coefficient is in the fit.
+        if (vsfLargestInflation(m) > kVsfRefineInflation)
+          resweepFromXpx(m, m1);
       } else {
         (void)partialRun(m, m0, m1 - m0);
       }

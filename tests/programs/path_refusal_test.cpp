@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -202,4 +203,72 @@ TEST(PathRefusal, PassesAndKeptCrossProductsRefuseAlike) {
   ::setenv("QRX_TEST_HOOKS", "larCrossLimit=100000000", 1);
   expectSoundPaths(cases, "buildsscp=incremental", "pathrefusalkp");
   ::unsetenv("QRX_TEST_HOOKS");
+}
+
+namespace {
+
+// The error SS of a step's printed estimates over the design's columns (OUTDESIGN, named as
+// the parameters with ':' for '_'), and the sum of squares of the terms' sizes, which bounds
+// the sum's rounding.
+std::pair<double, double> estimatesSse(const Value& estimates, const std::string& design) {
+  const auto rows = qrxrun::csvRows(design);
+  const int y = qrxrun::headerColumn(rows[0], "y");
+  std::vector<double> fit(rows.size(), 0.0), size(rows.size(), 0.0);
+  for (size_t r = 0; r < estimates["rows"].items.size(); ++r) {
+    std::string name = qrxrun::text(estimates, r, "Parameter");
+    std::replace(name.begin(), name.end(), ':', '_');
+    const double b = qrxrun::number(estimates, r, "Estimate");
+    const int c = name == "Intercept" ? -1 : qrxrun::headerColumn(rows[0], name);
+    for (size_t i = 1; i < rows.size(); ++i) {
+      const double term = b * (c < 0 ? 1.0 : std::stod(rows[i][c]));
+      fit[i] += term;
+      size[i] += std::fabs(term);
+    }
+  }
+  double sse = 0, bound = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double e = std::stod(rows[i][y]) - fit[i];
+    sse += e * e;
+    bound += size[i] * size[i];
+  }
+  return {sse, bound};
+}
+
+} // namespace
+
+// A LASSO path over a degree-10 spline split into its columns, whose active set grows nearly
+// dependent: the entry that takes the model past the refinement's inflation sweeps every
+// column again at the next entry, whose elimination pivots refused a column the swept
+// matrix's extension had taken, while its coefficient (some -60,000) stayed in the step's SSE.
+// Every step's error SS is that of its printed estimates, computed here from the data over
+// the OUTDESIGN columns, on 1 and 8 threads alike.
+TEST(PathRefusal, EveryStepOfANearlyDependentSplinePathIsOneFit) {
+  std::string program;
+  for (const char* cpus : {"1", "8"})
+    program +=
+        qrxrun::concat("proc varsifter data=splinelasso outdesign(fullmodel names)=dz", cpus,
+                       ";\n  class g1 / param=orthref;\n  class g2 / param=ordinal;\n"
+                       "  effect s1 = spline(x1 / degree=10 knotmethod=equal(14));\n"
+                       "  model y = x1 x2 g1 g2 s1 / selection=lasso(stop=none) details=all;\n"
+                       "  performance cpucount=",
+                       cpus, ";\nrun;\n");
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, "splinelasso", {{"splinelasso.csv", qrxrun::readFile(kDir + "splinelasso.csv")}},
+      {"dz1.csv", "dz8.csv"});
+  ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
+  std::vector<const Value*> anova[2], estimates[2];
+  for (size_t t = 0; t < 2; ++t) {
+    qrxrun::collectTables(run.json["steps"][t]["output"], "ANOVA", anova[t]);
+    qrxrun::collectTables(run.json["steps"][t]["output"], "ParameterEstimates", estimates[t]);
+    ASSERT_EQ(anova[t].size(), estimates[t].size());
+  }
+  ASSERT_EQ(anova[0].size(), anova[1].size());
+  ASSERT_GT(anova[0].size(), 60u);
+  const double total = qrxrun::number(*anova[0][0], 2, "SS");
+  for (size_t s = 0; s < anova[0].size(); ++s) {
+    const double error = qrxrun::number(*anova[0][s], 1, "SS");
+    const auto [sse, bound] = estimatesSse(*estimates[0][s], run.files.at("dz1.csv"));
+    EXPECT_NEAR(error, sse, 1e-8 * total + 1e-12 * bound) << "step " << s;
+    EXPECT_EQ(error, qrxrun::number(*anova[1][s], 1, "SS")) << "step " << s << ", 8 threads";
+  }
 }
