@@ -17,6 +17,7 @@ REGRESSIONS = {
     283429: "a removal trial's retaken levels left their reduced sums to the next entry",
     303422: "a thousand levels beside PRESS and doubtful pivots: minutes of row factors",
     320083: "group LASSO solver at its iteration limit: near copy beside a degree-11 polynomial",
+    320632: "a removal's reverse sweeps beside the many-level effect: x1's standard error drifts",
     321062: "a re-sweep refused an active spline column whose coefficient stayed in the SSE",
     321315: "group LASSO solver at its iteration limit: near copy beside a POLY-coded CLASS",
 }

@@ -1023,6 +1023,18 @@ void vsfStructuredRetake(VsfModel* m) {
   });
 }
 
+void vsfStructuredResweep(VsfModel* m) {
+  if (m->structured == nullptr || !m->structured->inModel)
+    return;
+  (void)eachState(m, [m] {
+    const VsfStructured* st = m->structured;
+    std::vector<char> was(m->sweepFlags, m->sweepFlags + st->small);
+    std::memcpy(m->sweptXpx, st->reduced, sizeof(double) * tri(st->small));
+    resweepSmall(m, was);
+    return vsfStructuredRefresh(m);
+  });
+}
+
 double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
                              const std::vector<double>& u, double* bound, double* total) {
   const VsfStructured* st = m->structured;

@@ -107,6 +107,12 @@ void vsfStructuredReload(VsfModel* model);
 // depended on one that left comes in (as the packed road's unswept columns are tried again).
 // A failure is kept in passFailure.
 void vsfStructuredRetake(VsfModel* model);
+// After small columns have left by reverse sweeps that lose accuracy (vsfDropEffect), with
+// the effect in the model: the small triangle taken again from the reduced one (the effect's
+// swept columns eliminated in closed form from X'X) and swept over the small columns still
+// swept, in each state, so that no rounding of the reverse sweeps stays in the estimates'
+// variances.
+void vsfStructuredResweep(VsfModel* model);
 // The terms of fold f's held-out error that the effect's columns add to the quadratic form
 // over the small columns `cols` with u minus the fold record's coefficients on them: the
 // fold's own sums (the model's less the record's) against the record's coefficients on the

@@ -802,8 +802,14 @@ void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
     return;
   const bool rebuild =
       rebuildable(m) && (reverseSweepsLoseAccuracy(m, k) || leavesInterceptAlone(m, k));
+  // With the many-level effect in the model the triangle is rebuilt from its reduced form.
+  const VsfStructured* st = m->structured;
+  const bool reduce = st != nullptr && st->inModel && k != st->effect && !rebuild &&
+                      reverseSweepsLoseAccuracy(m, k);
   if (!rebuild)
     reverseSweepEffect(m, k);
+  if (reduce)
+    vsfStructuredResweep(m);
   if (mode != 0)
     takeOutOfList(m, k, mode);
   if (rebuild)

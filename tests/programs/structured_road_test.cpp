@@ -410,6 +410,40 @@ TEST(StructuredRoad, RemovalsAfterTheEffectLeftKeepTheLeastSquaresFit) {
   EXPECT_EQ(steps, 3);
 }
 
+// BACKWARD by PRESS removes first a degree-10 spline of x1 beside the many-level m1, whose
+// columns' swept diagonals lie far past their sums, so that undoing their sweeps would lose
+// accuracy: with m1 in the model the removal sweeps the small columns again from their
+// reduced sums. Step 1's error SS and the standard errors of x1, x2 and x3 are the weighted
+// least-squares fit in 50-digit arithmetic (scripts/gen_structured_removal_ref.py) within 1e-9.
+TEST(StructuredRoad, RemovalBesideTheEffectKeepsTheLeastSquaresVariances) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/structuredremoval/";
+  const qrxrun::ProgramRun r = qrxrun::runProgram(
+      "proc varsifter data=d;\n  class g1 / param=orthref;\n  class g2 / param=ortheffect;\n"
+      "  class m1 / param=glm;\n  effect s1 = spline(x1 / degree=10);\n  weight w;\n"
+      "  model y = x1 x2 x3 g1 g2 m1 s1 / selection=backward(select=press stop=none) "
+      "details=all;\nrun;\n",
+      "srremovalbeside", {{"d.csv", qrxrun::readFile(dir + "data.csv")}});
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value* details = qrxrun::nodeNamed(r.json["steps"][0]["output"], "StepDetails");
+  ASSERT_NE(details, nullptr) << r.log;
+  const Value* step = qrxrun::nodeNamed(*details, "Step1");
+  ASSERT_NE(step, nullptr) << r.log;
+  const Value* anova = qrxrun::findTable(*step, "ANOVA");
+  const Value* estimates = qrxrun::findTable(*step, "ParameterEstimates");
+  ASSERT_TRUE(anova != nullptr && estimates != nullptr) << r.log;
+  const auto ref = qrxrun::csvRows(qrxrun::readFile(dir + "step1.csv"));
+  ASSERT_EQ(ref.size(), 2u);
+  const double sse = std::stod(ref[1][0]);
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
+  EXPECT_EQ(qrxrun::number(*anova, 1, "DF"), std::stod(ref[1][1]));
+  const char* names[] = {"x1", "x2", "x3"};
+  for (size_t j = 1; j <= 3; ++j) {
+    const double se = std::stod(ref[1][1 + j]);
+    EXPECT_EQ(qrxrun::text(*estimates, j, "Parameter"), names[j - 1]);
+    EXPECT_NEAR(qrxrun::number(*estimates, j, "StdErr"), se, 1e-9 * se) << names[j - 1];
+  }
+}
+
 // STEPWISE by significance takes x1, z, g (z leaving two of its levels dependent beside the
 // intercept) and then x2. The removal trial of z before x2's entry takes g's columns again with
 // one level more: the reload after it must bring back the reduced sums of the state it left,
