@@ -7,7 +7,9 @@
 // against the knots of the LASSO path, and at L1 norms and penalty values against the exact
 // LASSO path (qklasso_l1.csv); with ADAPTIVE, QKGLASSO$ (SEX a CLASS effect of two columns,
 // weights from the least-squares fit or from INEST=) and QKLASSO$ against coordinate descent on
-// the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv).
+// the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv); the group
+// path over a near copy beside a degree-11 polynomial against the exact LASSO path of its
+// one-column groups (nearcopy_sse.csv).
 #include "groupgap.h"
 #include "qrxrun.h"
 
