@@ -44,7 +44,9 @@ template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* pag
     VsfGathered& g = gScratch.get();
     const VsfFoldRecord& F = m->folds[k];
     vsfGatherSwept(m, S, r, F.sweepFlags, g);
-    const double res = vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r);
+    const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[k] : 0.0;
+    const double res =
+        vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r) - shift;
     sums[k] += w * res * res;
   });
 }

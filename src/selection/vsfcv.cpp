@@ -5,17 +5,180 @@
 
 #include "data/vsfthread.h"
 #include "kernels/vsfcvkernels.h"
+#include "kernels/vsfrowwalk.h"
+#include "kernels/vsfxpx.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/foldsums.h"
 #include "numerics/packedtri.h"
+#include "support/vsfmethods.h"
+#include "support/vsfoptions.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 [[nodiscard]] bool foldsOn(const VsfModel* m) {
   return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
+}
+
+using packed::at;
+using packed::diag;
+using packed::sym;
+
+// Whether the pass that forms the full X'X can sum each fold's rows about their own means:
+// the packed road over pages shifted about the means, with the intercept's column of ones
+// among the dense columns in the rows' order, and no ridge (whose diagonal the records are
+// added up for).
+[[nodiscard]] bool centrable(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  if (!foldsOn(m) || !vsfFullXpxOn(m) || m->structured != nullptr || !m->pagesShifted ||
+      m->splitSparse || m->cvexSums != nullptr || m->l2BaseXpx != nullptr ||
+      vsfMethodRidge(o->method) || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
+    return false;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
+        m->effectColumn[e] != 1 + m->denseOffset[e])
+      return false;
+  return true;
+}
+
+// The arrays of the centred road (kept for the fit's later passes); false when one cannot
+// be had, and the records are then summed about the pages' shift.
+[[nodiscard]] bool centredArrays(VsfModel* m, int32_t order) {
+  const int32_t K = m->foldCount;
+  const int64_t T = packed::tri(m->xpxColumns);
+  if (m->foldOwnColumn == nullptr)
+    m->foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
+  if (m->foldShift == nullptr) {
+    m->foldShift = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
+    m->foldResidualShift = vsfModelArray<double>(m, K);
+  }
+  m->foldCentre = vsfModelArray<double>(m, int64_t{K} * (order + 1));
+  bool ok = m->foldOwnColumn != nullptr && m->foldShift != nullptr &&
+            m->foldResidualShift != nullptr && m->foldCentre != nullptr;
+  for (int32_t f = 0; f < K && ok; ++f) {
+    VsfFoldRecord& F = m->folds[f];
+    if (F.ownXpx == nullptr)
+      F.ownXpx = vsfModelArray<double>(m, T, false);
+    ok = F.ownXpx != nullptr;
+  }
+  return ok;
+}
+
+// The parts are moved and added in extended precision, so that the records and the model's
+// total carry the rounding of the pass's sums and of one store, not that of the moves.
+using Wide = long double;
+
+// A fold's own sums about its centre and what shifting them takes: its weight W (the
+// intercept's diagonal) and its first sums S1 (the intercept's column), per fold; the
+// shifts d(k, j) = c_j - t_k of part j into record k (k = K: into the model's total, t = 0).
+struct CentredParts {
+  int32_t K = 0;
+  int64_t n = 0;
+  std::vector<double> W, S1, d;
+
+  [[nodiscard]] const double* shift(int32_t k, int32_t j) const {
+    return d.data() + (static_cast<size_t>(k) * K + static_cast<size_t>(j)) * n;
+  }
+  // Element e = (a, b) of part P of fold j about the centre less d.
+  [[nodiscard]] Wide moved(const double* P, int32_t j, const double* dj, int64_t a, int64_t b,
+                           int64_t e) const {
+    const double* s = S1.data() + static_cast<size_t>(j) * n;
+    const Wide da = dj[a], db = dj[b];
+    return P[e] + da * s[b] + db * s[a] + W[j] * da * db;
+  }
+};
+
+// foldShift from the records' shifts t, per fold by the pass's triangle columns.
+void recordShifts(VsfModel* m, const std::vector<double>& t) {
+  const int64_t n = m->xpxColumns, N = m->parmCount + 1;
+  for (int32_t k = 0; k < m->foldCount; ++k) {
+    double* s = m->foldShift + k * N;
+    std::fill(s, s + N, 0.0);
+    s[0] = t[k * n];
+    for (int32_t e = 0; e < m->effectCount; ++e)
+      if (m->sparseSlot[e] < 0)
+        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+          s[1 + m->parmOffset[e] + q] = t[k * n + m->effectColumn[e] + q];
+  }
+}
+
+// Each record's mean less the pages' shift over the first nd columns: the weighted mean of
+// the other folds' centres c (K x n); (K + 1) x n, the last row 0 for the model's total.
+std::vector<double> recordMeans(const std::vector<double>& W, const std::vector<double>& c,
+                                int32_t K, int64_t n, int64_t nd) {
+  std::vector<double> t(static_cast<size_t>((K + 1) * n), 0.0);
+  for (int32_t k = 0; k < K; ++k) {
+    double w = 0.0;
+    for (int32_t j = 0; j < K; ++j)
+      if (j != k) {
+        w += W[j];
+        for (int64_t a = 0; a < nd; ++a)
+          t[k * n + a] += W[j] * c[j * n + a];
+      }
+    for (int64_t a = 0; a < nd; ++a)
+      t[k * n + a] = w > 0.0 ? t[k * n + a] / w : 0.0;
+  }
+  return t;
+}
+
+// Reads the parts (kept in ownXpx) and their centres, and sets foldShift.
+CentredParts centredParts(VsfModel* m) {
+  CentredParts p;
+  const int32_t K = p.K = m->foldCount;
+  const int64_t n = p.n = m->xpxColumns, nd = m->foldCentreOrder, ic = m->effectColumn[0];
+  p.W.assign(static_cast<size_t>(K), 0.0);
+  p.S1.assign(static_cast<size_t>(K * n), 0.0);
+  std::vector<double> c(static_cast<size_t>(K * n), 0.0);
+  for (int32_t f = 0; f < K; ++f) {
+    const double* P = m->folds[f].ownXpx;
+    p.W[f] = P[diag(ic)];
+    for (int64_t a = 0; a < n; ++a)
+      p.S1[f * n + a] = P[sym(a, ic)];
+    for (int64_t a = 0; a < nd; ++a)
+      c[f * n + a] = a == ic ? 0.0 : m->foldCentre[f * (nd + 1) + 1 + a];
+  }
+  const std::vector<double> t = recordMeans(p.W, c, K, n, nd);
+  p.d.assign(static_cast<size_t>((K + 1) * K * n), 0.0);
+  for (int32_t k = 0; k <= K; ++k)
+    for (int32_t j = 0; j < K; ++j)
+      for (int64_t a = 0; a < n; ++a)
+        p.d[(k * K + j) * n + a] = c[j * n + a] - t[k * n + a];
+  recordShifts(m, t);
+  return p;
+}
+
+// The records of the centred road: record k is the other folds' parts moved to its mean, the
+// model's total gains every part moved to the pages' shift, and fold k's own sums are its part
+// moved to its record's mean. Every element adds the folds in their order.
+void combineCentred(VsfModel* m) {
+  const CentredParts p = centredParts(m);
+  const int32_t K = p.K;
+  for (int64_t a = 0; a < p.n; ++a)
+    for (int64_t b = 0; b <= a; ++b) {
+      const int64_t e = at(a, b);
+      Wide total = 0.0;
+      for (int32_t j = 0; j < K; ++j)
+        total += p.moved(m->folds[j].ownXpx, j, p.shift(K, j), a, b, e);
+      m->xpx[e] += static_cast<double>(total);
+      for (int32_t k = 0; k < K; ++k) {
+        Wide sum = 0.0;
+        for (int32_t j = 0; j < K; ++j)
+          if (j != k)
+            sum += p.moved(m->folds[j].ownXpx, j, p.shift(k, j), a, b, e);
+        m->folds[k].xpx[e] = static_cast<double>(sum);
+      }
+    }
+  for (int32_t k = 0; k < K; ++k) {
+    double* own = m->folds[k].ownXpx;
+    const double* dk = p.shift(k, k);
+    for (int64_t a = 0; a < p.n; ++a)
+      for (int64_t b = 0; b <= a; ++b)
+        own[at(a, b)] = static_cast<double>(p.moved(own, k, dk, a, b, at(a, b)));
+  }
 }
 
 // total += the sum of the folds' parts; each part becomes the sum of the others'.
@@ -59,6 +222,29 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
+VsfStatus vsfCVCentreFolds(VsfModel* m) {
+  m->foldCentre = nullptr;
+  const int32_t order = vsfRowShape(m).dense + 1;
+  if (!centrable(m) || !centredArrays(m, order)) {
+    m->foldCentre = m->foldShift = nullptr;
+    return VsfStatus::Ok;
+  }
+  const int32_t K = m->foldCount;
+  m->foldCentreOrder = order;
+  const VsfStatus rc = vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, int64_t{K} * (order + 1));
+  if (rc != VsfStatus::Ok) {
+    m->foldCentre = m->foldShift = nullptr;
+    return rc;
+  }
+  for (int32_t f = 0; f < K; ++f) {
+    double* s = m->foldCentre + static_cast<size_t>(f) * (order + 1);
+    for (int32_t i = 1; i <= order; ++i)
+      s[i] = s[0] > 0.0 ? s[i] / s[0] : 0.0;
+    s[1 + m->effectColumn[0]] = 0.0; // the intercept's ones stay as they are
+  }
+  return VsfStatus::Ok;
+}
+
 void vsfCVFullOutsideFolds(VsfModel* m) {
   if (!foldsOn(m))
     return;
@@ -82,8 +268,12 @@ void vsfCVFullOutsideFolds(VsfModel* m) {
     else
       std::memcpy(F.ownXpx, F.xpx, sizeof(double) * T);
   }
-  complement(
-      m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, T);
+  if (m->foldCentre != nullptr && m->foldOwnColumns > 0)
+    combineCentred(m);
+  else
+    complement(
+        m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, T);
+  m->foldCentre = nullptr;
   for (int32_t f = 0; f < m->foldCount; ++f)
     std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
 }

@@ -661,7 +661,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         return VsfStatus::Ok;
     }
     // Without the structured state (or after giving it up) the packed triangle of all columns.
-    if (m->structured == nullptr && (rc = fullCrossProducts(m)) != VsfStatus::Ok)
+    if (m->structured == nullptr && ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok ||
+                                     (rc = fullCrossProducts(m)) != VsfStatus::Ok))
       return rc;
     vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.
