@@ -317,6 +317,10 @@ struct VsfPassState {
   double* foldCentre;
   int32_t foldCentreOrder;
   double* foldShift;
+  // On the growing road, where the passes sum each fold's rows about its centre for the whole
+  // fit: the centres by parameter (per fold parmCount + 1, the response first, 0 for the
+  // intercept and sparse columns); null elsewhere.
+  double* foldPartCentre;
   // Per fold, what its held-out residuals over the pages' rows take off the residual that
   // its swept coefficients give (the response's and the columns' record shifts through its
   // coefficients); null where foldShift is.

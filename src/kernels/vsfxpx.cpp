@@ -327,7 +327,10 @@ VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   if (m->splitSparse)
     return splitEffectBody(m, page, target);
   const VsfRowShape S = vsfRowShape(m);
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -370,7 +373,10 @@ template <class Target>
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int32_t nIn = m->inModelCount;
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
@@ -444,7 +450,10 @@ template <class Target>
 VsfStatus yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = vsfDenseInParameterOrder(m);
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     const double u = w * r.y[0];
@@ -548,8 +557,10 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   // A batch knows the layout already: the test takes a loop over the effects, and a page
   // here may hold a single row.
+  // Centred rows are copies that do not outlive the row: their terms are added at once.
   const bool contiguous =
-      m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m);
+      m->foldCentre == nullptr &&
+      (m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m));
   const int32_t last = m->inModelList[m->inModelCount - 1];
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
@@ -561,7 +572,10 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   std::vector<PageTerm>& pending = pendingScratch.get();
   pending.clear();
   int32_t rows = 0;
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     into.clear();

@@ -184,7 +184,7 @@ namespace {
     m->foldCount = static_cast<int32_t>(m->nTrain);
   m->foldOwnColumn = nullptr;
   m->foldOwnColumns = 0;
-  m->foldCentre = m->foldShift = m->foldResidualShift = nullptr;
+  m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
   if (!vsfCvOn(m))
     return VsfStatus::Ok;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
@@ -518,7 +518,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->cvPress = 0;
   m->folds = nullptr;
   m->foldOwnColumn = nullptr;
-  m->foldCentre = m->foldShift = m->foldResidualShift = nullptr;
+  m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
   m->chosenFoldCvSse = nullptr;
   m->chosenFoldBeta = nullptr;
   m->solverExtension = nullptr;

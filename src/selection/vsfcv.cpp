@@ -7,6 +7,7 @@
 #include "kernels/vsfcvkernels.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpx.h"
+#include "model/vsffoldmove.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/foldsums.h"
@@ -28,17 +29,22 @@ using packed::at;
 using packed::diag;
 using packed::sym;
 
-// Whether the pass that forms the full X'X can sum each fold's rows about their own means:
-// the packed road over pages shifted about the means, with the intercept's column of ones
-// among the dense columns in the rows' order, and no ridge (whose diagonal the records are
-// added up for).
-[[nodiscard]] bool centrable(const VsfModel* m) {
+// Whether the passes can sum each fold's rows about their own means: over pages shifted about
+// the means, with the intercept's column of ones among the dense columns, no ridge (whose
+// diagonal the records are added up for) and no adaptive weights (whose pass refiles the
+// rows); on the packed road the dense columns in the rows' order, on the growing road no
+// sparse columns.
+[[nodiscard]] bool centrable(const VsfModel* m, bool full) {
   const VsfModelOptions* o = m->options;
-  if (!foldsOn(m) || !vsfFullXpxOn(m) || m->structured != nullptr || !m->pagesShifted ||
-      m->splitSparse || m->cvexSums != nullptr || m->l2BaseXpx != nullptr ||
-      vsfMethodRidge(o->method) || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
+  if (!foldsOn(m) || m->structured != nullptr || !m->pagesShifted || m->splitSparse ||
+      m->cvexSums != nullptr || m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) ||
+      o->adaptive || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
     return false;
-  for (int32_t e = 0; e < m->effectCount; ++e)
+  // The growing road moves its parts with the first sums of centred columns, 0: a sparse
+  // column keeps its raw sums there.
+  if (!full && m->sparseEffectCount > 0)
+    return false;
+  for (int32_t e = 0; e < m->effectCount && full; ++e)
     if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
         m->effectColumn[e] != 1 + m->denseOffset[e])
       return false;
@@ -47,19 +53,25 @@ using packed::sym;
 
 // The arrays of the centred road (kept for the fit's later passes); false when one cannot
 // be had, and the records are then summed about the pages' shift.
-[[nodiscard]] bool centredArrays(VsfModel* m, int32_t order) {
+[[nodiscard]] bool centredArrays(VsfModel* m, int32_t order, bool full) {
   const int32_t K = m->foldCount;
   const int64_t T = packed::tri(m->xpxColumns);
-  if (m->foldOwnColumn == nullptr)
+  m->foldPartCentre = nullptr;
+  if (!full) {
+    m->foldPartCentre = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
+    if (m->foldPartCentre == nullptr)
+      return false;
+  }
+  if (full && m->foldOwnColumn == nullptr)
     m->foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
   if (m->foldShift == nullptr) {
     m->foldShift = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
     m->foldResidualShift = vsfModelArray<double>(m, K);
   }
   m->foldCentre = vsfModelArray<double>(m, int64_t{K} * (order + 1));
-  bool ok = m->foldOwnColumn != nullptr && m->foldShift != nullptr &&
+  bool ok = (!full || m->foldOwnColumn != nullptr) && m->foldShift != nullptr &&
             m->foldResidualShift != nullptr && m->foldCentre != nullptr;
-  for (int32_t f = 0; f < K && ok; ++f) {
+  for (int32_t f = 0; f < K && ok && full; ++f) {
     VsfFoldRecord& F = m->folds[f];
     if (F.ownXpx == nullptr)
       F.ownXpx = vsfModelArray<double>(m, T, false);
@@ -181,10 +193,41 @@ void combineCentred(VsfModel* m) {
   }
 }
 
+// On the growing road: the folds' centres by parameter and each record's means (foldShift),
+// the weighted mean of the other folds' centres.
+void growingShifts(VsfModel* m) {
+  const int32_t K = m->foldCount, nd = m->foldCentreOrder;
+  const int64_t N = m->parmCount + 1;
+  std::vector<double> W(static_cast<size_t>(K));
+  for (int32_t f = 0; f < K; ++f) {
+    const double* s = m->foldCentre + static_cast<size_t>(f) * (nd + 1);
+    double* c = m->foldPartCentre + f * N;
+    W[f] = s[0];
+    std::fill(c, c + N, 0.0);
+    c[0] = s[1];
+    for (int32_t e = 1; e < m->effectCount; ++e)
+      if (m->sparseSlot[e] < 0)
+        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+          c[1 + m->parmOffset[e] + q] = s[2 + m->denseOffset[e] + q];
+  }
+  const std::vector<double> t(
+      recordMeans(W, std::vector<double>(m->foldPartCentre, m->foldPartCentre + K * N), K, N, N));
+  std::copy(t.begin(), t.begin() + K * N, m->foldShift);
+}
+
 // total += the sum of the folds' parts; each part becomes the sum of the others'.
 template <class Part> void complement(VsfModel* m, double* total, Part part, int64_t n) {
   foldSumsOutside(
       total, m->foldCount, [m, part](int32_t f) { return part(m, f); }, 0, n);
+}
+
+// The columns of element i of effect e's packed block, by parameter (1 + p).
+void blockColumns(const VsfModel* m, int32_t e, int64_t i, int64_t& a, int64_t& b) {
+  int64_t r = 0;
+  while (packed::tri(r + 1) <= i)
+    ++r;
+  a = 1 + m->parmOffset[e] + r;
+  b = 1 + m->parmOffset[e] + (i - packed::tri(r));
 }
 
 } // namespace
@@ -202,7 +245,11 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
     return VsfStatus::Ok;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int64_t n = packed::tri(m->effectColumns[e]);
-    if (n > 0)
+    if (n > 0 && vsfFoldsMoved(m))
+      vsfFoldSumsMoved(
+          m, m->effectBlocks[e], [m, e](int32_t f) { return m->folds[f].effectBlocks[e]; }, 0, n,
+          [m, e](int64_t i, int64_t& a, int64_t& b) { blockColumns(m, e, i, a, b); });
+    else if (n > 0)
       complement(
           m, m->effectBlocks[e],
           [e](VsfModel* mm, int32_t f) { return mm->folds[f].effectBlocks[e]; }, n);
@@ -215,8 +262,13 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   // The total is taken over the folds' own sums on the pages as they stand, so that it
   // agrees with them whatever shift or centring the pages carry.
   double total = 0.0;
-  complement(
-      m, &total, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, 1);
+  if (vsfFoldsMoved(m))
+    vsfFoldSumsMoved(
+        m, &total, [m](int32_t f) { return m->folds[f].xpx; }, 0, 1,
+        [](int64_t, int64_t& a, int64_t& b) { a = b = 0; });
+  else
+    complement(
+        m, &total, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, 1);
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].sweptXpx[0] = m->folds[f].xpx[0];
   return VsfStatus::Ok;
@@ -225,23 +277,26 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
 VsfStatus vsfCVCentreFolds(VsfModel* m) {
   m->foldCentre = nullptr;
   const int32_t order = vsfRowShape(m).dense + 1;
-  if (!centrable(m) || !centredArrays(m, order)) {
-    m->foldCentre = m->foldShift = nullptr;
+  const bool full = vsfFullXpxOn(m);
+  if (!centrable(m, full) || !centredArrays(m, order, full)) {
+    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
     return VsfStatus::Ok;
   }
   const int32_t K = m->foldCount;
   m->foldCentreOrder = order;
   const VsfStatus rc = vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, int64_t{K} * (order + 1));
   if (rc != VsfStatus::Ok) {
-    m->foldCentre = m->foldShift = nullptr;
+    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
     return rc;
   }
   for (int32_t f = 0; f < K; ++f) {
     double* s = m->foldCentre + static_cast<size_t>(f) * (order + 1);
     for (int32_t i = 1; i <= order; ++i)
       s[i] = s[0] > 0.0 ? s[i] / s[0] : 0.0;
-    s[1 + m->effectColumn[0]] = 0.0; // the intercept's ones stay as they are
+    s[1 + 1 + m->denseOffset[0]] = 0.0; // the intercept's ones stay as they are
   }
+  if (!full)
+    growingShifts(m);
   return VsfStatus::Ok;
 }
 

@@ -645,6 +645,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return fail(m, rc);
   if (!full) {
     m->xpx[0] = m->sumWYY;
+    if ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok)
+      return fail(m, rc);
     if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != VsfStatus::Ok)
       return rc;
     if ((rc = vsfCVBlocksOutsideFolds(m)) != VsfStatus::Ok)
