@@ -662,9 +662,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       if (m->fitStatus == VsfFitStatus::Overflow)
         return VsfStatus::Ok;
     }
-    // Without the structured state (or after giving it up) the packed triangle of all columns.
-    if (m->structured == nullptr && ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok ||
-                                     (rc = fullCrossProducts(m)) != VsfStatus::Ok))
+    // Without the structured state (or after giving it up) the packed triangle of all columns,
+    // its folds summed about their own means where they can be.
+    if ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok)
+      return fail(m, rc);
+    if (m->structured == nullptr && (rc = fullCrossProducts(m)) != VsfStatus::Ok)
       return rc;
     vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.
