@@ -169,9 +169,18 @@ CentredParts centredParts(VsfModel* m) {
 void combineCentred(VsfModel* m) {
   const CentredParts p = centredParts(m);
   const int32_t K = p.K;
+  const int64_t nd = m->foldCentreOrder, ic = m->effectColumn[0];
+  auto moves = [nd, ic](int64_t c) { return c < nd && c != ic; };
   for (int64_t a = 0; a < p.n; ++a)
     for (int64_t b = 0; b <= a; ++b) {
       const int64_t e = at(a, b);
+      // Between columns that no fold centres (the ones, sparse columns) the parts are as
+      // summed about the pages' shift, and are added up as there.
+      if (!moves(a) && !moves(b)) {
+        foldSumsOutside(
+            m->xpx, K, [m](int32_t f) { return m->folds[f].xpx; }, e, e + 1);
+        continue;
+      }
       Wide total = 0.0;
       for (int32_t j = 0; j < K; ++j)
         total += p.moved(m->folds[j].ownXpx, j, p.shift(K, j), a, b, e);
