@@ -127,7 +127,10 @@ struct PendingRows {
                       static_cast<size_t>(n);
     for (int32_t i = 0; i < n; ++i)
       x[i] = row[i] - centre[i];
-    add(T, x, weight);
+    b.x[b.count] = x;
+    b.w[b.count++] = weight;
+    if (b.count == kVsfGramRows)
+      flush(b);
     return x;
   }
 };
@@ -226,7 +229,8 @@ VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
       return;
     double* s = into + static_cast<size_t>(r.target) * (n + 1);
     s[0] += w;
-    zvaxpy(s + 1, s + 1, r.y, n, w);
+    for (int32_t i = 0; i < n; ++i)
+      s[1 + i] += w * r.y[i];
   });
 }
 
