@@ -464,9 +464,7 @@ void entryRowsOutsideFolds(VsfModel* m, int32_t k, int64_t from, int64_t to) {
   vsfFoldSumsMoved(
       m, m->xpx, [m](int32_t f) { return m->folds[f].xpx; }, from, to,
       [&parm, m0](int64_t i, int64_t& a, int64_t& b) {
-        int64_t r = m0;
-        while (tri(r + 1) <= i)
-          ++r;
+        const int64_t r = packed::rowOf(i, m0);
         a = parm[static_cast<size_t>(r)];
         b = parm[static_cast<size_t>(i - tri(r))];
       });

@@ -232,9 +232,7 @@ template <class Part> void complement(VsfModel* m, double* total, Part part, int
 
 // The columns of element i of effect e's packed block, by parameter (1 + p).
 void blockColumns(const VsfModel* m, int32_t e, int64_t i, int64_t& a, int64_t& b) {
-  int64_t r = 0;
-  while (packed::tri(r + 1) <= i)
-    ++r;
+  const int64_t r = packed::rowOf(i);
   a = 1 + m->parmOffset[e] + r;
   b = 1 + m->parmOffset[e] + (i - packed::tri(r));
 }
