@@ -39,30 +39,6 @@ PENDING = {
     "rank-raw-spline-sums": ("oracle finding: a spline column whose pivot the raw sums have "
                              "lost stays out", ("rank.accept",),
                              lambda c: any(e["kind"] == "spline" for e in c.effects)),
-    # The fault of "cv-fold-shift" on a B-spline (seed 102733, BACKWARD's full model over
-    # `spline(x1 / degree=6)` with FREQ): one held-out row of fold 7 (x1 = -43.2, the left
-    # end, frequency 3) carries 0.079 of the spline's first column against at most 1.9e-3 on
-    # the training rows, so the column's mean over all rows, which the pages are shifted by,
-    # is that row's. About that shift the fold's pivot of the column comes out -1.9e-7 (numpy
-    # in double: -2.5e-7) where its exact value is 2.0e-9 (1.9e-4 of its diagonal, which
-    # every sound rule takes; about the fold's own mean double gives 2.03e-9): the fold
-    # refuses the column, and its refit does not extrapolate to the far row as the exact one
-    # does (CV PRESS 2.45e6 against the fold refits' 6.03e17).
-    "cv-fold-shift-bspline": ("oracle finding: CV PRESS loses digits where a held-out row "
-                              "dominates a spline column's mean", ("cvpress",),
-                              lambda c: any(e["kind"] == "spline" for e in c.effects)
-                              and "tpf" not in " ".join(e.get("opts", "") for e in c.effects)),
-    # Found by the oracle's long run: a fold whose held-out row lies far out on a TPF column
-    # (x = 45.8 against training rows up to 35.9, degree 7) dominates that column's mean over
-    # all rows, which the pages are shifted by; the other folds' rows, a spread of 3e3 about
-    # a shift of 1.3e7, lose about seven digits in their products, and the refit's
-    # extrapolation to the far row misses by 0.36% (seed 203832: CV PRESS 1.8500e13 against
-    # exact refits 1.8434e13, which numpy's refits on the rows give too). Wants a shift per
-    # fold in the fold sums.
-    "cv-fold-shift": ("oracle finding: CV PRESS loses digits where a held-out row dominates "
-                      "a column's mean", ("cvpress",),
-                      lambda c: any(e["kind"] == "spline" and "tpf" in e.get("opts", "")
-                                    for e in c.effects)),
 }
 
 

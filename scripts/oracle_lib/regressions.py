@@ -3,8 +3,10 @@ oracle runs them beside the sample (--regressions), so that a change bringing on
 at once rather than in the next long run. Each seed maps to what it found."""
 
 REGRESSIONS = {
+    102733: "a fold refused a B-spline column whose sums a held-out row's mean had worn",
     200010: "1 and 8 threads summed pages apart (ill-conditioned LASSO)",
     204106: "BACKWARD's stop re-entered the undone effect last (Model DF one above the columns)",
+    203832: "CV PRESS of folds summed about a mean a far held-out row dominated (TPF)",
     207084: "removals on the many-level road reverse-swept after the effect had left",
     207224: "CV fold sums taken as the total less the fold's own",
     207868: "1 and 8 threads took different paths (45 steps against 32)",
@@ -16,6 +18,7 @@ REGRESSIONS = {
     263415: "PRESS leverages from the rows' factor kept on a design whose rows lose them",
     283429: "a removal trial's retaken levels left their reduced sums to the next entry",
     303422: "a thousand levels beside PRESS and doubtful pivots: minutes of row factors",
+    310387: "CV PRESS of folds summed about a mean a far held-out row dominated (weighted)",
     320083: "group LASSO solver at its iteration limit: near copy beside a degree-11 polynomial",
     320632: "a removal's reverse sweeps beside the many-level effect: x1's standard error drifts",
     321062: "a re-sweep refused an active spline column whose coefficient stayed in the SSE",

@@ -307,6 +307,24 @@ struct VsfPassState {
   // Per effect, its first column in the kept own sums' layout: a trial collapses the model's
   // triangle to the in-model columns in their order of entry, and the own sums stay as made.
   int32_t* foldOwnColumn;
+  // Under cross validation on the packed road over shifted pages, the pass that forms X'X
+  // sums each fold's own rows about their own means, so that no record loses digits to a
+  // shift that rows outside it dominate. foldCentre is set for that pass only: per fold its
+  // weight, then its means over the rows' dense values (foldCentreOrder of them, the response
+  // first, the intercept's 0). foldShift: per fold (parmCount + 1 each, the response first),
+  // the means of the fold record's rows, less the pages' shift, about which the record and
+  // the fold's own sums are held; null where every record is about the pages' shift.
+  double* foldCentre;
+  int32_t foldCentreOrder;
+  double* foldShift;
+  // On the growing road, where the passes sum each fold's rows about its centre for the whole
+  // fit: the centres by parameter (per fold parmCount + 1, the response first, 0 for the
+  // intercept and sparse columns); null elsewhere.
+  double* foldPartCentre;
+  // Per fold, what its held-out residuals over the pages' rows take off the residual that
+  // its swept coefficients give (the response's and the columns' record shifts through its
+  // coefficients); null where foldShift is.
+  double* foldResidualShift;
   // The structured cross products of the fit, null on the road of the packed triangle of all
   // columns.
   VsfStructured* structured;

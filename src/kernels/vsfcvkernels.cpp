@@ -44,7 +44,9 @@ template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* pag
     VsfGathered& g = gScratch.get();
     const VsfFoldRecord& F = m->folds[k];
     vsfGatherSwept(m, S, r, F.sweepFlags, g);
-    const double res = vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r);
+    const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[k] : 0.0;
+    const double res =
+        vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r) - shift;
     sums[k] += w * res * res;
   });
 }
@@ -113,6 +115,13 @@ void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
     P.flush(sums + f * L, f);
 }
 
+// The response of a row of fold k as the fold's sums take it (less the fold's centre where
+// there is one).
+[[nodiscard]] double foldResponse(const VsfPassState* m, const VsfRowView& r, int32_t k) {
+  const double* c = vsfFoldCentre(m, vsfRowShape(m).dense + 1, k);
+  return c != nullptr ? r.y[0] - c[0] : r.y[0];
+}
+
 } // namespace
 
 VsfStatus vsfCVExFoldXpX(VsfPassState* m, QkPageDescriptor* page) {
@@ -143,12 +152,14 @@ VsfStatus vsfCVNobs_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, i
 
 VsfStatus vsfCVYpY(VsfPassState* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView& r, int32_t k, double, double w) {
-    m->folds[k].xpx[0] += w * r.y[0] * r.y[0];
+    const double y = foldResponse(m, r, k);
+    m->folds[k].xpx[0] += w * y * y;
   });
 }
 VsfStatus vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return eachCounted(m, page, [=](const VsfRowView& r, int32_t k, double, double w) {
-    buffer[k] += w * r.y[0] * r.y[0];
+    const double y = foldResponse(m, r, k);
+    buffer[k] += w * y * y;
   });
 }
 

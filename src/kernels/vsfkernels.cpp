@@ -39,6 +39,7 @@ void vsfRegisterKernels() {
                           kVsfSplitSparseTransformUse);
     vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, kVsfCVNobsUse);
     vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, kVsfCVYpYUse);
+    vsfRegisterKernelPair(vsfCVFoldMeans, vsfCVFoldMeans_t, kVsfCVFoldMeansUse);
     vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, kVsfCVResidsUse);
     // The full cross products on the shared-triangle road: the page rewrite and the sums of
     // squares first, as their own serial passes do them, then the triangle's rows by parts.

@@ -163,6 +163,7 @@ void storeCVNobs(VsfPassState* m, const double* B, int64_t) {
 }
 
 int64_t argLength(const VsfPassState*, int64_t arg) { return arg; }
+void storeCVFoldMeans(VsfPassState* m, const double* B, int64_t L) { addInto(m->foldCentre, B, L); }
 void storeCVExFoldXpx(VsfPassState* m, const double* B, int64_t) {
   addInto(m->cvexSums->sums.data(), B, static_cast<int64_t>(m->cvexSums->sums.size()));
 }
@@ -285,6 +286,7 @@ constinit const VsfKernelUse kVsfResampleUse{VsfPageUse::Resamples, nullptr, nul
 constinit const VsfKernelUse kVsfCVNobsUse{VsfPageUse::Reads, threePerFold, storeCVNobs};
 constinit const VsfKernelUse kVsfCVYpYUse{VsfPageUse::Reads, onePerFold, storeCVYpY};
 constinit const VsfKernelUse kVsfCVResidsUse{VsfPageUse::Reads, onePerFold, storeCVResids};
+constinit const VsfKernelUse kVsfCVFoldMeansUse{VsfPageUse::Reads, argLength, storeCVFoldMeans};
 constinit const VsfKernelUse kVsfCVExFoldXpXUse{VsfPageUse::Reads, argLength, storeCVExFoldXpx};
 // Summed in page groups, so that a PRESS criterion compares alike on one and eight threads.
 constinit const VsfKernelUse kVsfPressUse{VsfPageUse::Reads, oneSum, storePress, false,

@@ -32,6 +32,7 @@ extern const VsfKernelUse kVsfResampleUse;
 extern const VsfKernelUse kVsfCVNobsUse;
 extern const VsfKernelUse kVsfCVYpYUse;
 extern const VsfKernelUse kVsfCVResidsUse;
+extern const VsfKernelUse kVsfCVFoldMeansUse;
 extern const VsfKernelUse kVsfCVExFoldXpXUse;
 // Residual sums: PRESS, the validation and test errors.
 extern const VsfKernelUse kVsfPressUse;

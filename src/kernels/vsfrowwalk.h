@@ -214,6 +214,31 @@ template <class Body>
   return badFolds != 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
 }
 
+// Fold f's centre over the rows' response and dense values (n = dense + 1 of them) where the
+// fold records' sums are formed about their folds' own means (VsfPassState's foldCentre);
+// null for the model's rows (f < 0) or where they are not.
+[[nodiscard]] inline const double* vsfFoldCentre(const VsfPassState* m, int32_t n, int32_t f) {
+  return m->foldCentre != nullptr && f >= 0 ? m->foldCentre + static_cast<size_t>(f) * (n + 1) + 1
+                                            : nullptr;
+}
+
+// The row as fold f's sums take it: with a centre (vsfFoldCentre), a copy whose response and
+// dense values are less the centre, in `room` (valid while room is); else the row itself.
+template <class Row>
+[[nodiscard]] Row vsfCentredRow(const VsfPassState* m, const VsfRowShape& S, const Row& r,
+                                int32_t f, std::vector<double>& room) {
+  const int32_t n = S.dense + 1;
+  const double* c = vsfFoldCentre(m, n, f);
+  if (c == nullptr)
+    return r;
+  room.resize(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i)
+    room[static_cast<size_t>(i)] = r.y[i] - c[i];
+  Row out = r;
+  out.y = room.data();
+  return out;
+}
+
 // A dot product of n contiguous values in four independent sums, so that it vectorises.
 inline double vsfDot(const double* a, const double* x, int64_t n) {
   double s0 = 0, s1 = 0, s2 = 0, s3 = 0;

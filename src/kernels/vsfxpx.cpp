@@ -14,6 +14,7 @@
 #include "support/threadscratch.h"
 
 #include <algorithm>
+#include <cassert>
 #include <climits>
 #include <functional>
 #include <type_traits>
@@ -73,6 +74,9 @@ struct PendingRows {
   int next = 0; // the slot a new target takes when none is free
   int32_t n = 0;
   int32_t lo = 0, hi = 0;
+  // Room for kVsfGramRows rows of order n per block, for rows centred on the way in (null
+  // until a pass centres them).
+  double* centred = nullptr;
 
   void flush(Block& b) {
     if (b.count > 0 && lo < hi)
@@ -114,6 +118,21 @@ struct PendingRows {
     if (b.count == kVsfGramRows)
       flush(b);
   }
+  // Adds row less centre (n values), copied into the block's room; returns the copy, which
+  // stays valid until the row is added.
+  const double* addCentred(double* T, const double* row, const double* centre, double weight) {
+    Block& b = blockOf(T);
+    double* x =
+        centred + (static_cast<size_t>(&b - blocks) * kVsfGramRows + static_cast<size_t>(b.count)) *
+                      static_cast<size_t>(n);
+    for (int32_t i = 0; i < n; ++i)
+      x[i] = row[i] - centre[i];
+    b.x[b.count] = x;
+    b.w[b.count++] = weight;
+    if (b.count == kVsfGramRows)
+      flush(b);
+    return x;
+  }
 };
 
 // Each visiting thread's waiting rows. Within a span of pages (the frame's visit of a pass) the
@@ -124,6 +143,20 @@ static_assert(std::is_trivially_destructible_v<PendingRows>,
               "a thread_local that registers no destructor");
 thread_local PendingRows tPending;
 thread_local bool tSpanning = false;
+
+// Gives the pending rows room for centred rows of the current order (set by cover()), adding
+// the rows that wait before the room moves.
+void centredRoom(PendingRows& pending) {
+  thread_local ThreadScratch<std::vector<double>> room;
+  std::vector<double>& v = room.get();
+  const size_t need =
+      static_cast<size_t>(PendingRows::kTargets) * kVsfGramRows * static_cast<size_t>(pending.n);
+  if (v.size() < need) {
+    pending.flush();
+    v.resize(need);
+  }
+  pending.centred = v.data();
+}
 
 // True when the row's dense values and its weight can be added (zscp's test).
 [[nodiscard]] bool addable(const double* x, int32_t n, double w) {
@@ -142,15 +175,24 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
   PendingRows& pending = tPending;
   pending.cover(S.dense + 1, static_cast<int32_t>(share.denseBegin),
                 static_cast<int32_t>(share.denseEnd));
+  const int32_t n = S.dense + 1;
+  const bool centre = m->foldCentre != nullptr;
+  if (centre)
+    centredRoom(pending);
+  assert((!centre || m->foldCentreOrder == n) && "the fold centres cover the rows' dense values");
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
-    if (!addable(r.y, S.dense + 1, w))
+    if (!addable(r.y, n, w))
       return;
     // The dense triangle and the sparse rows are apart: the dense part can wait for the
-    // page's next rows.
-    pending.add(T, r.y, w);
+    // page's next rows. A fold's rows are centred about the fold's own means first.
+    const double* y = r.y;
+    if (centre && f >= 0)
+      y = pending.addCentred(T, r.y, m->foldCentre + static_cast<size_t>(f) * (n + 1) + 1, w);
+    else
+      pending.add(T, r.y, w);
     for (int32_t s = 0; s < S.sparse; ++s) {
       const int32_t e = m->sparseEffectList[s];
       const int32_t end = r.slotEnd(S, s);
@@ -160,7 +202,7 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
         if (!share.ownsSparse(row))
           continue;
         double* R = T + tri(row);
-        zvaxpy(R, R, r.y, S.dense + 1, w * xa);
+        zvaxpy(R, R, y, n, w * xa);
         for (int32_t sb = 0; sb <= s; ++sb) {
           const int32_t eb = m->sparseEffectList[sb];
           const int32_t bEnd = sb == s ? a + 1 : r.slotEnd(S, sb);
@@ -174,6 +216,22 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
   if (!tSpanning || page->pageNumber != 0 || rc != VsfStatus::Ok)
     pending.flush();
   return rc;
+}
+
+// Per fold, the weight and the weighted sums of the dense values (the response first) of the
+// rows that fullBody adds into the fold's sums, at into + f * (n + 1).
+VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t n = S.dense + 1;
+  return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+    const double w = r.trainWeight;
+    if (r.target < 0 || !addable(r.y, n, w))
+      return;
+    double* s = into + static_cast<size_t>(r.target) * (n + 1);
+    s[0] += w;
+    for (int32_t i = 0; i < n; ++i)
+      s[1 + i] += w * r.y[i];
+  });
 }
 
 // ---- split levels stored sparse (splitSparse): every effect one column; the sums take the
@@ -273,7 +331,10 @@ VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   if (m->splitSparse)
     return splitEffectBody(m, page, target);
   const VsfRowShape S = vsfRowShape(m);
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -316,7 +377,10 @@ template <class Target>
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int32_t nIn = m->inModelCount;
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
@@ -390,7 +454,10 @@ template <class Target>
 VsfStatus yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = vsfDenseInParameterOrder(m);
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     const double u = w * r.y[0];
@@ -494,8 +561,10 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   // A batch knows the layout already: the test takes a loop over the effects, and a page
   // here may hold a single row.
+  // Centred rows are copies that do not outlive the row: their terms are added at once.
   const bool contiguous =
-      m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m);
+      m->foldCentre == nullptr &&
+      (m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m));
   const int32_t last = m->inModelList[m->inModelCount - 1];
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
@@ -507,7 +576,10 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   std::vector<PageTerm>& pending = pendingScratch.get();
   pending.clear();
   int32_t rows = 0;
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+  thread_local ThreadScratch<std::vector<double>> roomScratch;
+  std::vector<double>& room = roomScratch.get();
+  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
+    const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
     into.clear();
@@ -585,6 +657,21 @@ VsfStatus vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, 
 VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
   return fullBody(m, page, shareOf(vsfRowShape(m), m, part, parts),
                   [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+}
+
+VsfStatus vsfCVFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
+  // Per-page sums first, so that the fold centres see the same additions as the threaded form.
+  thread_local ThreadScratch<std::vector<double>> sumsScratch;
+  std::vector<double>& sums = sumsScratch.get();
+  const int64_t length = int64_t{m->foldCount} * (vsfRowShape(m).dense + 2);
+  sums.assign(static_cast<size_t>(length), 0.0);
+  const VsfStatus rc = foldMeansBody(m, page, sums.data());
+  for (int64_t i = 0; i < length; ++i)
+    m->foldCentre[i] += sums[static_cast<size_t>(i)];
+  return rc;
+}
+VsfStatus vsfCVFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  return foldMeansBody(m, page, buffer);
 }
 
 VsfStatus vsfCenterScaleXpX(VsfPassState* m, QkPageDescriptor* page) {

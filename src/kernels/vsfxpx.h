@@ -23,6 +23,12 @@ void vsfXpxSpanPages(bool open);
 // together the serial form's sums, bit for bit.
 [[nodiscard]] VsfStatus vsfFullXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
                                        int32_t parts);
+// Per fold, the weight and the weighted sums of the dense values (the response first) of the
+// rows the full X'X adds into the fold's sums, into model->foldCentre (dense + 2 per fold),
+// from which the fold centres of that pass are formed.
+[[nodiscard]] VsfStatus vsfCVFoldMeans(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCVFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
+                                         double* buffer, int64_t length);
 // vsfCenterScale and then vsfFullXpX on each page, in one pass over the rows: the cross
 // products of the centred and scaled rows, added as the two passes add them.
 [[nodiscard]] VsfStatus vsfCenterScaleXpX(VsfPassState* model, QkPageDescriptor* page);

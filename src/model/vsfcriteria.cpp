@@ -174,6 +174,7 @@ VsfStatus vsfComputeCVResids(VsfModel* m) {
     for (int32_t f = 0; f < m->foldCount; ++f)
       m->folds[f].cvSse = 0.0;
     vsfStructuredSetEstimates(m);
+    vsfSetFoldResidualShifts(m);
     const VsfStatus rc = vsfDataPass(m, vsfCVResids, vsfCVResids_t, 0);
     if (rc != VsfStatus::Ok)
       return rc; // cvPress stays missing: never a partial sum

@@ -10,6 +10,7 @@
 #include "support/protocol.h"
 #include "support/testthread.h"
 
+#include <cassert>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -134,6 +135,10 @@ bool vsfFoldPressFromSums(VsfModel* m) {
   if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
       m->l2BaseXpx != nullptr || !fastRoadOn(FastRoad::CvSums))
     return false;
+  // Records held about their own means have their own sums kept about the same means; the
+  // total, about the pages' shift, cannot give them.
+  if (m->foldShift != nullptr && (m->foldOwnColumns == 0 || !vsfFullXpxOn(m)))
+    return false;
   std::vector<int64_t> cols, ownCols;
   std::vector<double> diagonal, errors(static_cast<size_t>(m->foldCount));
   rowDiagonal(m, diagonal);
@@ -145,4 +150,29 @@ bool vsfFoldPressFromSums(VsfModel* m) {
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].cvSse = errors[static_cast<size_t>(f)];
   return true;
+}
+
+double vsfFoldResponseShift(const VsfModel* m, int32_t f) {
+  if (m->foldShift == nullptr)
+    return 0.0;
+  const VsfFoldRecord& F = m->folds[f];
+  const double* t = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  double shift = t[0];
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+      const int64_t c = int64_t{m->effectColumn[e]} + q;
+      if (F.sweepFlags[c] == '1')
+        shift += F.sweptXpx[at(c, 0)] * t[1 + m->parmOffset[e] + q];
+    }
+  }
+  return shift;
+}
+
+void vsfSetFoldResidualShifts(VsfModel* m) {
+  if (m->foldShift == nullptr)
+    return;
+  assert(m->foldResidualShift != nullptr && "the residual shifts come with the record shifts");
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    m->foldResidualShift[f] = vsfFoldResponseShift(m, f);
 }

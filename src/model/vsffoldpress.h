@@ -15,3 +15,12 @@ inline constexpr double kVsfCancellationShare = 1e-5;
 // cannot give them to full precision or steer an L2 search, where the caller takes the pass
 // over the rows.
 [[nodiscard]] bool vsfFoldPressFromSums(VsfModel* model);
+
+// The response's shift of fold f's record less its swept coefficients' sum over the columns'
+// shifts (foldShift): added to the intercept the record's sweep gives, the fold's intercept on
+// the pages' shift; taken off a held-out residual formed from the record's coefficients. 0
+// where the records are about the pages' shift.
+[[nodiscard]] double vsfFoldResponseShift(const VsfModel* model, int32_t f);
+// Sets foldResidualShift (per fold, vsfFoldResponseShift) for a pass over the held-out rows,
+// where the records are about their own means.
+void vsfSetFoldResidualShifts(VsfModel* model);

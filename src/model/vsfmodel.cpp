@@ -10,6 +10,7 @@
 #include "model/vsfstructuredpress.h"
 
 #include "model/vsfcriteria.h"
+#include "model/vsffoldpress.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmemplan.h"
 #include "model/vsfserialize.h"
@@ -183,6 +184,7 @@ namespace {
     m->foldCount = static_cast<int32_t>(m->nTrain);
   m->foldOwnColumn = nullptr;
   m->foldOwnColumns = 0;
+  m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
   if (!vsfCvOn(m))
     return VsfStatus::Ok;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
@@ -516,6 +518,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->cvPress = 0;
   m->folds = nullptr;
   m->foldOwnColumn = nullptr;
+  m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
   m->chosenFoldCvSse = nullptr;
   m->chosenFoldBeta = nullptr;
   m->solverExtension = nullptr;
@@ -767,6 +770,9 @@ void setFoldEstimates(VsfModel* m) {
         F.beta[m->parmOffset[e] + j] = F.sweepFlags[k] == '1' ? -F.sweptXpx[packed::at(k, 0)] : 0.0;
       }
     }
+    // A record held about its own means gives its intercept about them.
+    if (m->effectStatus[0] == VES_INTERCEPT)
+      F.beta[0] += vsfFoldResponseShift(m, f);
     foldBetaToData(m, F.beta, F.sweepFlags);
   }
 }

@@ -7,6 +7,7 @@
 #include "data/vsfthread.h"
 #include "kernels/vsfresid.h"
 #include "kernels/vsfxpx.h"
+#include "model/vsffoldmove.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfpressfactor.h"
@@ -442,6 +443,33 @@ int32_t vsfSweepPartial(VsfModel* m, int32_t k) { return partialRun(m, k, 1); }
 
 namespace {
 
+// The entering effect k's new rows [from, to) of the triangle (its columns at the triangle's
+// column count, against the response and the in-model columns) from the folds' own parts:
+// the model's total and each fold's the other folds'.
+void entryRowsOutsideFolds(VsfModel* m, int32_t k, int64_t from, int64_t to) {
+  if (!vsfFoldsMoved(m)) {
+    foldSumsOutside(
+        m->xpx, m->foldCount, [m](int32_t f) { return m->folds[f].xpx; }, from, to);
+    return;
+  }
+  // Each triangle column's parameter (1 + p; the response 0).
+  const int32_t m0 = m->xpxColumns;
+  std::vector<int64_t> parm(static_cast<size_t>(m0 + m->effectColumns[k]), 0);
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    const int64_t c0 = e == k ? m0 : m->effectColumn[e];
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+      parm[static_cast<size_t>(c0 + q)] = 1 + m->parmOffset[e] + q;
+  }
+  vsfFoldSumsMoved(
+      m, m->xpx, [m](int32_t f) { return m->folds[f].xpx; }, from, to,
+      [&parm, m0](int64_t i, int64_t& a, int64_t& b) {
+        const int64_t r = packed::rowOf(i, m0);
+        a = parm[static_cast<size_t>(r)];
+        b = parm[static_cast<size_t>(i - tri(r))];
+      });
+}
+
 // Forms the new rows of X'X of effect k, entering at the triangle's column count (from its
 // kept or stored cross products, or a pass over the pages), in the triangle and each fold's,
 // and places the effect there. The triangle has room for them; k is last in the model's list.
@@ -476,10 +504,8 @@ namespace {
     m->effectColumn[k] = m0;
     if (const VsfStatus rc = vsfDataPass(m, vsfEffXpX, vsfEffXpX_t, to - from); rc != VsfStatus::Ok)
       return rc;
-    if (cvFolds(m)) {
-      foldSumsOutside(
-          m->xpx, m->foldCount, [m](int32_t f) { return m->folds[f].xpx; }, from, to);
-    }
+    if (cvFolds(m))
+      entryRowsOutsideFolds(m, k, from, to);
     if (vsfMethodRidge(o->method) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
       for (int32_t r = m0; r < m1; ++r)
         m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
@@ -892,15 +918,35 @@ void vsfPhysicalDelete(VsfModel* m, int32_t p) {
     m->effectColumn[m->inModelList[i]] -= static_cast<int32_t>(w);
 }
 
+namespace {
+
+// The kept cross-product columns from slot `first` on, one per entry of parm (the column's
+// parameter, 1 + p; the response 0), from the folds' own parts: the model's total and each
+// fold's the other folds'.
+void crossOutsideFolds(VsfModel* m, int64_t first, const std::vector<int64_t>& parm) {
+  const int64_t N = m->parmCount + 1;
+  const int64_t from = first * N, to = (first + static_cast<int64_t>(parm.size())) * N;
+  if (!vsfFoldsMoved(m)) {
+    foldSumsOutside(
+        m->cross, m->foldCount, [m](int32_t f) { return m->folds[f].cross; }, from, to);
+    return;
+  }
+  vsfFoldSumsMoved(
+      m, m->cross, [m](int32_t f) { return m->folds[f].cross; }, from, to,
+      [&parm, first, N](int64_t i, int64_t& a, int64_t& b) {
+        a = parm[static_cast<size_t>(i / N - first)];
+        b = i % N;
+      });
+}
+
+} // namespace
+
 VsfStatus vsfInitCross(VsfModel* m) {
   if (const VsfStatus rc = vsfDataPass(m, vsfYCross, vsfYCross_t, 0); rc != VsfStatus::Ok)
     return rc;
   m->crossColumnCount = 1;
-  if (cvFolds(m)) {
-    const int64_t N = m->parmCount + 1;
-    foldSumsOutside(
-        m->cross, m->foldCount, [m](int32_t f) { return m->folds[f].cross; }, 0, N);
-  }
+  if (cvFolds(m))
+    crossOutsideFolds(m, 0, {0});
   return VsfStatus::Ok;
 }
 
@@ -934,9 +980,11 @@ VsfStatus vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
       return rc;
   }
   if (cvFolds(m)) {
-    const int64_t from = used * N, to = need * N;
-    foldSumsOutside(
-        m->cross, m->foldCount, [m](int32_t f) { return m->folds[f].cross; }, from, to);
+    std::vector<int64_t> parm;
+    for (int32_t b = 0; b < count; ++b)
+      for (int32_t q = 0; q < m->effectColumns[effects[b]]; ++q)
+        parm.push_back(1 + m->parmOffset[effects[b]] + q);
+    crossOutsideFolds(m, used, parm);
   }
   int32_t slot = used;
   for (int32_t b = 0; b < count; ++b) {

@@ -23,6 +23,14 @@ namespace packed {
 // The position of (i, j) in either order.
 [[nodiscard]] inline int64_t sym(int64_t i, int64_t j) { return i >= j ? at(i, j) : at(j, i); }
 
+// The row of the element at position i, searched from row `from` on (from <= that row).
+[[nodiscard]] inline int64_t rowOf(int64_t i, int64_t from = 0) {
+  int64_t r = from;
+  while (tri(r + 1) <= i)
+    ++r;
+  return r;
+}
+
 // The position of the diagonal element (k, k).
 [[nodiscard]] inline int64_t diag(int64_t k) {
   assert(k >= 0 && "a diagonal index is not negative");

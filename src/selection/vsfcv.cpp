@@ -5,12 +5,19 @@
 
 #include "data/vsfthread.h"
 #include "kernels/vsfcvkernels.h"
+#include "kernels/vsfrowwalk.h"
+#include "kernels/vsfxpx.h"
+#include "model/vsffoldmove.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/foldsums.h"
 #include "numerics/packedtri.h"
+#include "support/vsfmethods.h"
+#include "support/vsfoptions.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -18,10 +25,216 @@ namespace {
   return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
 }
 
+using packed::at;
+using packed::diag;
+using packed::sym;
+
+// Whether the passes can sum each fold's rows about their own means: over pages shifted about
+// the means, with the intercept's column of ones among the dense columns, no ridge (whose
+// diagonal the records are added up for) and no adaptive weights (whose pass refiles the
+// rows); on the packed road the dense columns in the rows' order, on the growing road no
+// sparse columns.
+[[nodiscard]] bool centrable(const VsfModel* m, bool full) {
+  const VsfModelOptions* o = m->options;
+  if (!foldsOn(m) || m->structured != nullptr || !m->pagesShifted || m->splitSparse ||
+      m->cvexSums != nullptr || m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) ||
+      o->adaptive || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
+    return false;
+  // The growing road moves its parts with the first sums of centred columns, 0: a sparse
+  // column keeps its raw sums there.
+  if (!full && m->sparseEffectCount > 0)
+    return false;
+  for (int32_t e = 0; e < m->effectCount && full; ++e)
+    if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
+        m->effectColumn[e] != 1 + m->denseOffset[e])
+      return false;
+  return true;
+}
+
+// The arrays of the centred road (kept for the fit's later passes); false when one cannot
+// be had, and the records are then summed about the pages' shift.
+[[nodiscard]] bool centredArrays(VsfModel* m, int32_t order, bool full) {
+  const int32_t K = m->foldCount;
+  const int64_t T = packed::tri(m->xpxColumns);
+  m->foldPartCentre = nullptr;
+  if (!full) {
+    m->foldPartCentre = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
+    if (m->foldPartCentre == nullptr)
+      return false;
+  }
+  if (full && m->foldOwnColumn == nullptr)
+    m->foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
+  if (m->foldShift == nullptr) {
+    m->foldShift = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
+    m->foldResidualShift = vsfModelArray<double>(m, K);
+  }
+  m->foldCentre = vsfModelArray<double>(m, int64_t{K} * (order + 1));
+  bool ok = (!full || m->foldOwnColumn != nullptr) && m->foldShift != nullptr &&
+            m->foldResidualShift != nullptr && m->foldCentre != nullptr;
+  for (int32_t f = 0; f < K && ok && full; ++f) {
+    VsfFoldRecord& F = m->folds[f];
+    if (F.ownXpx == nullptr)
+      F.ownXpx = vsfModelArray<double>(m, T, false);
+    ok = F.ownXpx != nullptr;
+  }
+  return ok;
+}
+
+// The parts are moved and added in extended precision, so that the records and the model's
+// total carry the rounding of the pass's sums and of one store, not that of the moves.
+using Wide = long double;
+
+// A fold's own sums about its centre and what shifting them takes: its weight W (the
+// intercept's diagonal) and its first sums S1 (the intercept's column), per fold; the
+// shifts d(k, j) = c_j - t_k of part j into record k (k = K: into the model's total, t = 0).
+struct CentredParts {
+  int32_t K = 0;
+  int64_t n = 0;
+  std::vector<double> W, S1, d;
+
+  [[nodiscard]] const double* shift(int32_t k, int32_t j) const {
+    return d.data() + (static_cast<size_t>(k) * K + static_cast<size_t>(j)) * n;
+  }
+  // Element e = (a, b) of part P of fold j about the centre less d.
+  [[nodiscard]] Wide moved(const double* P, int32_t j, const double* dj, int64_t a, int64_t b,
+                           int64_t e) const {
+    const double* s = S1.data() + static_cast<size_t>(j) * n;
+    const Wide da = dj[a], db = dj[b];
+    return P[e] + da * s[b] + db * s[a] + W[j] * da * db;
+  }
+};
+
+// foldShift from the records' shifts t, per fold by the pass's triangle columns.
+void recordShifts(VsfModel* m, const std::vector<double>& t) {
+  const int64_t n = m->xpxColumns, N = m->parmCount + 1;
+  for (int32_t k = 0; k < m->foldCount; ++k) {
+    double* s = m->foldShift + k * N;
+    std::fill(s, s + N, 0.0);
+    s[0] = t[k * n];
+    for (int32_t e = 0; e < m->effectCount; ++e)
+      if (m->sparseSlot[e] < 0)
+        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+          s[1 + m->parmOffset[e] + q] = t[k * n + m->effectColumn[e] + q];
+  }
+}
+
+// Each record's mean less the pages' shift over the first nd columns: the weighted mean of
+// the other folds' centres c (K x n); (K + 1) x n, the last row 0 for the model's total.
+std::vector<double> recordMeans(const std::vector<double>& W, const std::vector<double>& c,
+                                int32_t K, int64_t n, int64_t nd) {
+  std::vector<double> t(static_cast<size_t>((K + 1) * n), 0.0);
+  for (int32_t k = 0; k < K; ++k) {
+    double w = 0.0;
+    for (int32_t j = 0; j < K; ++j)
+      if (j != k) {
+        w += W[j];
+        for (int64_t a = 0; a < nd; ++a)
+          t[k * n + a] += W[j] * c[j * n + a];
+      }
+    for (int64_t a = 0; a < nd; ++a)
+      t[k * n + a] = w > 0.0 ? t[k * n + a] / w : 0.0;
+  }
+  return t;
+}
+
+// Reads the parts (kept in ownXpx) and their centres, and sets foldShift.
+CentredParts centredParts(VsfModel* m) {
+  CentredParts p;
+  const int32_t K = p.K = m->foldCount;
+  const int64_t n = p.n = m->xpxColumns, nd = m->foldCentreOrder, ic = m->effectColumn[0];
+  p.W.assign(static_cast<size_t>(K), 0.0);
+  p.S1.assign(static_cast<size_t>(K * n), 0.0);
+  std::vector<double> c(static_cast<size_t>(K * n), 0.0);
+  for (int32_t f = 0; f < K; ++f) {
+    const double* P = m->folds[f].ownXpx;
+    p.W[f] = P[diag(ic)];
+    for (int64_t a = 0; a < n; ++a)
+      p.S1[f * n + a] = P[sym(a, ic)];
+    for (int64_t a = 0; a < nd; ++a)
+      c[f * n + a] = a == ic ? 0.0 : m->foldCentre[f * (nd + 1) + 1 + a];
+  }
+  const std::vector<double> t = recordMeans(p.W, c, K, n, nd);
+  p.d.assign(static_cast<size_t>((K + 1) * K * n), 0.0);
+  for (int32_t k = 0; k <= K; ++k)
+    for (int32_t j = 0; j < K; ++j)
+      for (int64_t a = 0; a < n; ++a)
+        p.d[(k * K + j) * n + a] = c[j * n + a] - t[k * n + a];
+  recordShifts(m, t);
+  return p;
+}
+
+// The records of the centred road: record k is the other folds' parts moved to its mean, the
+// model's total gains every part moved to the pages' shift, and fold k's own sums are its part
+// moved to its record's mean. Every element adds the folds in their order.
+void combineCentred(VsfModel* m) {
+  const CentredParts p = centredParts(m);
+  const int32_t K = p.K;
+  const int64_t nd = m->foldCentreOrder, ic = m->effectColumn[0];
+  auto moves = [nd, ic](int64_t c) { return c < nd && c != ic; };
+  for (int64_t a = 0; a < p.n; ++a)
+    for (int64_t b = 0; b <= a; ++b) {
+      const int64_t e = at(a, b);
+      // Between columns that no fold centres (the ones, sparse columns) the parts are as
+      // summed about the pages' shift, and are added up as there.
+      if (!moves(a) && !moves(b)) {
+        foldSumsOutside(
+            m->xpx, K, [m](int32_t f) { return m->folds[f].xpx; }, e, e + 1);
+        continue;
+      }
+      Wide total = 0.0;
+      for (int32_t j = 0; j < K; ++j)
+        total += p.moved(m->folds[j].ownXpx, j, p.shift(K, j), a, b, e);
+      m->xpx[e] += static_cast<double>(total);
+      for (int32_t k = 0; k < K; ++k) {
+        Wide sum = 0.0;
+        for (int32_t j = 0; j < K; ++j)
+          if (j != k)
+            sum += p.moved(m->folds[j].ownXpx, j, p.shift(k, j), a, b, e);
+        m->folds[k].xpx[e] = static_cast<double>(sum);
+      }
+    }
+  for (int32_t k = 0; k < K; ++k) {
+    double* own = m->folds[k].ownXpx;
+    const double* dk = p.shift(k, k);
+    for (int64_t a = 0; a < p.n; ++a)
+      for (int64_t b = 0; b <= a; ++b)
+        own[at(a, b)] = static_cast<double>(p.moved(own, k, dk, a, b, at(a, b)));
+  }
+}
+
+// On the growing road: the folds' centres by parameter and each record's means (foldShift),
+// the weighted mean of the other folds' centres.
+void growingShifts(VsfModel* m) {
+  const int32_t K = m->foldCount, nd = m->foldCentreOrder;
+  const int64_t N = m->parmCount + 1;
+  std::vector<double> W(static_cast<size_t>(K));
+  for (int32_t f = 0; f < K; ++f) {
+    const double* s = m->foldCentre + static_cast<size_t>(f) * (nd + 1);
+    double* c = m->foldPartCentre + f * N;
+    W[f] = s[0];
+    std::fill(c, c + N, 0.0);
+    c[0] = s[1];
+    for (int32_t e = 1; e < m->effectCount; ++e)
+      if (m->sparseSlot[e] < 0)
+        for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+          c[1 + m->parmOffset[e] + q] = s[2 + m->denseOffset[e] + q];
+  }
+  const std::vector<double> t(
+      recordMeans(W, std::vector<double>(m->foldPartCentre, m->foldPartCentre + K * N), K, N, N));
+  std::copy(t.begin(), t.begin() + K * N, m->foldShift);
+}
+
 // total += the sum of the folds' parts; each part becomes the sum of the others'.
 template <class Part> void complement(VsfModel* m, double* total, Part part, int64_t n) {
   foldSumsOutside(
       total, m->foldCount, [m, part](int32_t f) { return part(m, f); }, 0, n);
+}
+
+// The columns of element i of effect e's packed block, by parameter (1 + p).
+void blockColumns(const VsfModel* m, int32_t e, int64_t i, int64_t& a, int64_t& b) {
+  const int64_t r = packed::rowOf(i);
+  a = 1 + m->parmOffset[e] + r;
+  b = 1 + m->parmOffset[e] + (i - packed::tri(r));
 }
 
 } // namespace
@@ -39,7 +252,11 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
     return VsfStatus::Ok;
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int64_t n = packed::tri(m->effectColumns[e]);
-    if (n > 0)
+    if (n > 0 && vsfFoldsMoved(m))
+      vsfFoldSumsMoved(
+          m, m->effectBlocks[e], [m, e](int32_t f) { return m->folds[f].effectBlocks[e]; }, 0, n,
+          [m, e](int64_t i, int64_t& a, int64_t& b) { blockColumns(m, e, i, a, b); });
+    else if (n > 0)
       complement(
           m, m->effectBlocks[e],
           [e](VsfModel* mm, int32_t f) { return mm->folds[f].effectBlocks[e]; }, n);
@@ -52,10 +269,41 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   // The total is taken over the folds' own sums on the pages as they stand, so that it
   // agrees with them whatever shift or centring the pages carry.
   double total = 0.0;
-  complement(
-      m, &total, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, 1);
+  if (vsfFoldsMoved(m))
+    vsfFoldSumsMoved(
+        m, &total, [m](int32_t f) { return m->folds[f].xpx; }, 0, 1,
+        [](int64_t, int64_t& a, int64_t& b) { a = b = 0; });
+  else
+    complement(
+        m, &total, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, 1);
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->folds[f].sweptXpx[0] = m->folds[f].xpx[0];
+  return VsfStatus::Ok;
+}
+
+VsfStatus vsfCVCentreFolds(VsfModel* m) {
+  m->foldCentre = nullptr;
+  const int32_t order = vsfRowShape(m).dense + 1;
+  const bool full = vsfFullXpxOn(m);
+  if (!centrable(m, full) || !centredArrays(m, order, full)) {
+    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
+    return VsfStatus::Ok;
+  }
+  const int32_t K = m->foldCount;
+  m->foldCentreOrder = order;
+  const VsfStatus rc = vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, int64_t{K} * (order + 1));
+  if (rc != VsfStatus::Ok) {
+    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
+    return rc;
+  }
+  for (int32_t f = 0; f < K; ++f) {
+    double* s = m->foldCentre + static_cast<size_t>(f) * (order + 1);
+    for (int32_t i = 1; i <= order; ++i)
+      s[i] = s[0] > 0.0 ? s[i] / s[0] : 0.0;
+    s[1 + 1 + m->denseOffset[0]] = 0.0; // the intercept's ones stay as they are
+  }
+  if (!full)
+    growingShifts(m);
   return VsfStatus::Ok;
 }
 
@@ -82,8 +330,12 @@ void vsfCVFullOutsideFolds(VsfModel* m) {
     else
       std::memcpy(F.ownXpx, F.xpx, sizeof(double) * T);
   }
-  complement(
-      m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, T);
+  if (m->foldCentre != nullptr && m->foldOwnColumns > 0)
+    combineCentred(m);
+  else
+    complement(
+        m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, T);
+  m->foldCentre = nullptr;
   for (int32_t f = 0; f < m->foldCount; ++f)
     std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
 }

@@ -14,6 +14,11 @@ struct VsfModel;
 // After the effect-block pass of the grown-on-demand shape: every fold's effect blocks and
 // y'y become the sums outside the fold; Ok or the failure of the y'y pass.
 [[nodiscard]] VsfStatus vsfCVBlocksOutsideFolds(VsfModel* model);
+// Before the full X'X pass on the packed road over shifted pages: the folds' own means, about
+// which the pass then sums each fold's rows (foldCentre), so that vsfCVFullOutsideFolds can
+// hold each record about its own mean. Ok (nothing set where the road does not take it) or
+// the pass's failure.
+[[nodiscard]] VsfStatus vsfCVCentreFolds(VsfModel* model);
 // After the full X'X pass: the model's X'X is the sum of the folds' and every fold's
 // becomes the sum outside the fold, swept copy included.
 void vsfCVFullOutsideFolds(VsfModel* model);

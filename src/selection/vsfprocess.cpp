@@ -645,6 +645,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return fail(m, rc);
   if (!full) {
     m->xpx[0] = m->sumWYY;
+    if ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok)
+      return fail(m, rc);
     if ((rc = pass(m, vsfEffectXpX, vsfEffectXpX_t, 0)) != VsfStatus::Ok)
       return rc;
     if ((rc = vsfCVBlocksOutsideFolds(m)) != VsfStatus::Ok)
@@ -660,7 +662,10 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       if (m->fitStatus == VsfFitStatus::Overflow)
         return VsfStatus::Ok;
     }
-    // Without the structured state (or after giving it up) the packed triangle of all columns.
+    // Without the structured state (or after giving it up) the packed triangle of all columns,
+    // its folds summed about their own means where they can be.
+    if ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok)
+      return fail(m, rc);
     if (m->structured == nullptr && (rc = fullCrossProducts(m)) != VsfStatus::Ok)
       return rc;
     vsfCVFullOutsideFolds(m);

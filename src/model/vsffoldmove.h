@@ -1,0 +1,58 @@
+// Cross-validation fold sums on the growing road held about each fold record's own means: the
+// passes sum each fold's rows about the fold's centre, and these move the folds' parts to the
+// records' means (and to the pages' shift for the model's total) as they are added up.
+#pragma once
+
+#include "model/vsfmodel.h"
+
+#include <cstdint>
+#include <vector>
+
+// Whether the folds' parts are summed about their centres on the growing road.
+[[nodiscard]] inline bool vsfFoldsMoved(const VsfModel* m) {
+  return m->foldPartCentre != nullptr && m->foldCentre != nullptr;
+}
+
+// Part j of an element of columns a and b (0 the response, 1 + p parameter p) moved from
+// fold j's centre c_j to the means t of a record (t null: the pages' shift): the columns
+// move by d = c_j - t, the intercept's ones (index `ones`) not at all, and the part's first
+// sums are those of centred columns, 0 but for the ones' (the fold's weight W).
+[[nodiscard]] inline long double vsfFoldMoved(const VsfModel* m, int32_t j, const double* t,
+                                              int64_t a, int64_t b, double part) {
+  const int64_t N = m->parmCount + 1, ones = 1 + m->parmOffset[0];
+  const double* c = m->foldPartCentre + j * N;
+  const double W = m->foldCentre[static_cast<size_t>(j) * (m->foldCentreOrder + 1)];
+  const long double da = a == ones ? 0.0L : static_cast<long double>(c[a]) - (t ? t[a] : 0.0);
+  const long double db = b == ones ? 0.0L : static_cast<long double>(c[b]) - (t ? t[b] : 0.0);
+  const long double sa = a == ones ? W : 0.0, sb = b == ones ? W : 0.0;
+  return part + da * sb + db * sa + W * da * db;
+}
+
+// As foldSumsOutside (numerics/foldsums.h) over elements [from, to) of the parts, each part
+// moved from its fold's centre: the total gains the parts moved to the pages' shift and each
+// part becomes the other folds' parts moved to its record's means (foldShift). cols(i, a, b)
+// names element i's columns. The sums are extended, and every element adds the folds in order.
+template <class Part, class Cols>
+void vsfFoldSumsMoved(VsfModel* m, double* total, Part part, int64_t from, int64_t to, Cols cols) {
+  const int32_t K = m->foldCount;
+  const int64_t N = m->parmCount + 1;
+  std::vector<double> own(static_cast<size_t>(K));
+  for (int64_t i = from; i < to; ++i) {
+    int64_t a = 0, b = 0;
+    cols(i, a, b);
+    long double sum = 0.0L;
+    for (int32_t j = 0; j < K; ++j) {
+      own[static_cast<size_t>(j)] = part(j)[i];
+      sum += vsfFoldMoved(m, j, nullptr, a, b, own[static_cast<size_t>(j)]);
+    }
+    total[i] += static_cast<double>(sum);
+    for (int32_t k = 0; k < K; ++k) {
+      const double* t = m->foldShift + k * N;
+      long double rest = 0.0L;
+      for (int32_t j = 0; j < K; ++j)
+        if (j != k)
+          rest += vsfFoldMoved(m, j, t, a, b, own[static_cast<size_t>(j)]);
+      part(k)[i] = static_cast<double>(rest);
+    }
+  }
+}
