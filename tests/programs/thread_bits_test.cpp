@@ -2,8 +2,11 @@
 // of a sum (LASSO with incremental cross products and WEIGHT over a spline and a polynomial
 // of degree 11 on one page; adaptive LASSO over an ORDINAL CLASS effect and a spline with a
 // response far from zero; FORWARD over a CLASS effect of 1,200 levels with WEIGHT, FREQ and
-// cross validation) give the very same output on 1, 2, 3 and 8 threads.
+// cross validation; LASSO over 1,100 candidates, whose kept cross-product columns each
+// thread forms over its own run of the parameters) give the very same output on 1, 2, 3 and
+// 8 threads.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +109,10 @@ const Design kDesigns[] = {
      "  model y = z x1 x2 x3 m1 s1 p1 / selection=forward(select=cv stop=none maxsteps=5)"
      " details=all stats=(cp sbc press) cvmethod=split(6);\n"
      "  performance cpucount=%d;\nrun;\n"},
+    {"widekept", [] { return synthdata::wideLarCsv(260, 1100); },
+     "proc varsifter data=d;\n"
+     "  model y = x1-x1100 / selection=lasso(stop=none steps=60) stats=(sbc aic);\n"
+     "  performance buildsscp=incremental cpucount=%d;\nrun;\n"},
 };
 
 } // namespace
