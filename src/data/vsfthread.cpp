@@ -8,7 +8,9 @@
 #include "data/vsfpassstate.h"
 #include "support/hoststubs.h"
 #include "support/stepcodes.h"
+#include "support/zparrows.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <vector>
@@ -318,20 +320,47 @@ namespace {
 // every page. It is taken too where a row's terms are many against its values (a triangle of
 // some hundred columns and more): walking every page then costs the workers little, and the
 // sums are the single thread's bit for bit, which the buffers' sum in worker order is not.
-// It needs every page in memory, where the workers can visit them at once.
+// The workers visit the pages held in memory at once; a pair whose pages span or are
+// rewritten first needs every page there, any other takes the pages on disk one at a time,
+// each read once and its parts run on the workers.
 constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
 
-[[nodiscard]] bool sharedRoadPays(VsfPassState* m, VsfThreadedKernel threaded, int64_t arg,
-                                  int32_t T) {
+[[nodiscard]] bool sharedRoadPays(VsfPassState* m, const KernelPair& p, int64_t arg, int32_t T) {
   const VsfBagVec* vec = m->bags;
+  const bool diskPages = p.use.spanPages == nullptr && p.before == nullptr;
   int64_t pageDoubles = 0;
   for (uint32_t f = 0; f < vec->count; ++f) {
-    if (vec->files[f].diskPageCount != 0)
+    if (vec->files[f].diskPageCount != 0 && !diskPages)
       return false;
-    pageDoubles += vec->files[f].memPageCount * (vec->largestPageSize / sizeof(double));
+    pageDoubles += (vec->files[f].memPageCount + vec->files[f].diskPageCount) *
+                   static_cast<int64_t>(vec->largestPageSize / sizeof(double));
   }
-  const int64_t L = vsfKernelBufferLength(m, threaded, arg);
+  const int64_t L = vsfKernelBufferLength(m, p.threaded, arg);
   return L >= kSharedTriangleDoubles || static_cast<int64_t>(T) * L > pageDoubles;
+}
+
+// The shared road's pages past those the workers visit at once (some on disk), in the order
+// the rows were read: each page is had once on this thread and its parts run on the workers,
+// so that every element still receives its rows' terms in that order.
+[[nodiscard]] VsfStatus partsPageByPage(VsfPassState* model, VsfPartKernel part) {
+  const int32_t T = model->dataSettings->threadCount;
+  std::vector<VsfStatus> status(static_cast<size_t>(T));
+  VsfStatus rc = VsfStatus::Ok;
+  vsfEachLaterPageInReadOrder(model->bags, [&](uint32_t f, int64_t j) {
+    rc = vsfWithPage(model->bags, f, j, [&](const QkPageDescriptor& page) {
+      std::fill(status.begin(), status.end(), VsfStatus::Ok);
+      zparruns(T, [&](int32_t t) {
+        QkPageDescriptor own = page;
+        status[static_cast<size_t>(t)] = part(model, &own, t, T);
+      });
+      for (const VsfStatus s : status)
+        if (s != VsfStatus::Ok)
+          return s;
+      return VsfStatus::Ok;
+    });
+    return rc == VsfStatus::Ok;
+  });
+  return rc;
 }
 
 // The shared-triangle form's first pass, the page rewrite: on the workers, each its own
@@ -355,7 +384,13 @@ constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
   }
   const VsfStatus rc = dispatchParts(model, p.part, p.use.spanPages);
   cleanup(model);
-  return rc;
+  if (rc != VsfStatus::Ok)
+    return rc;
+  try {
+    return partsPageByPage(model, p.part);
+  } catch (const std::bad_alloc&) {
+    return VsfStatus::NoMemory; // a part's scratch that could not be had
+  }
 }
 
 } // namespace
@@ -461,7 +496,7 @@ VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
     return executeGrouped(model, *pair, workers, L);
   if (!workers)
     return serialPass(model, serial);
-  if (pair != nullptr && pair->part != nullptr && sharedRoadPays(model, threaded, arg, T))
+  if (pair != nullptr && pair->part != nullptr && sharedRoadPays(model, *pair, arg, T))
     return executeShared(model, *pair);
   const VsfStatus rc = dispatch(model, threaded, arg);
   if (rc == VsfStatus::Ok)

@@ -137,3 +137,26 @@ TEST(ThreadBits, IllConditionedDesignsHaveTheSameBitsOnOneTwoThreeAndEightThread
     }
   }
 }
+
+// With all but four pages of each thread's file on disk, the kept columns of the wide LASSO
+// take the pages in memory on the workers at once and the rest one at a time, every page's
+// parameters shared out: eight threads' tables are one thread's to rounding (the other
+// passes sum pages on disk in a buffer per thread).
+TEST(ThreadBits, KeptColumnsOverPagesOnDiskAgreeOnOneAndEightThreads) {
+  const std::string csv = synthdata::wideLarCsv(260, 1100);
+  std::vector<qrxrun::ProgramRun> runs;
+  for (const int cpus : {1, 8}) {
+    runs.push_back(qrxrun::runProgram(
+        "proc varsifter data=d;\n  model y = x1-x1100 / selection=lasso(stop=none steps=60);\n"
+        "  performance buildsscp=incremental util_buffers$=4 cpucount=" +
+            std::to_string(cpus) + ";\nrun;\n",
+        "keptdisk" + std::to_string(cpus), {{"d.csv", csv}}));
+    ASSERT_EQ(runs.back().status, 0) << runs.back().log;
+  }
+  for (const char* name : {"SelectionSummary", "ANOVA", "ParameterEstimates"}) {
+    const Value* one = qrxrun::findTable(runs[0].json["steps"][0]["output"], name);
+    const Value* eight = qrxrun::findTable(runs[1].json["steps"][0]["output"], name);
+    ASSERT_TRUE(one != nullptr && eight != nullptr) << name;
+    qrxrun::expectClose((*one)["rows"], (*eight)["rows"], 1e-9, name);
+  }
+}
