@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -339,28 +340,66 @@ constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
   return L >= kSharedTriangleDoubles || static_cast<int64_t>(T) * L > pageDoubles;
 }
 
-// The shared road's pages past those the workers visit at once (some on disk), in the order
-// the rows were read: each page is had once on this thread and its parts run on the workers,
-// so that every element still receives its rows' terms in that order.
-[[nodiscard]] VsfStatus partsPageByPage(VsfPassState* model, VsfPartKernel part) {
+// A page of a file: the file and the page's number in it.
+struct FilePage {
+  uint32_t file;
+  int64_t page;
+};
+
+// Holds the pages [i, n) of `pages` (one per file at most, a page on disk in its file's
+// buffer), their descriptors in `held`, and runs `run` while all are held.
+[[nodiscard]] VsfStatus holdPages(VsfBagVec* vec, const std::vector<FilePage>& pages, size_t i,
+                                  std::vector<QkPageDescriptor>& held,
+                                  const std::function<VsfStatus()>& run) {
+  if (i == pages.size())
+    return run();
+  return vsfWithPage(vec, pages[i].file, pages[i].page, [&](const QkPageDescriptor& d) {
+    held[i] = d;
+    return holdPages(vec, pages, i + 1, held, run);
+  });
+}
+
+// Runs every part over the held pages in their order on the workers; the first failure in
+// part order.
+[[nodiscard]] VsfStatus partsOver(VsfPassState* model, VsfPartKernel part,
+                                  const std::vector<QkPageDescriptor>& held) {
   const int32_t T = model->dataSettings->threadCount;
-  std::vector<VsfStatus> status(static_cast<size_t>(T));
+  std::vector<VsfStatus> status(static_cast<size_t>(T), VsfStatus::Ok);
+  zparruns(T, [&](int32_t t) {
+    for (const QkPageDescriptor& page : held) {
+      QkPageDescriptor own = page;
+      if ((status[static_cast<size_t>(t)] = part(model, &own, t, T)) != VsfStatus::Ok)
+        return;
+    }
+  });
+  for (const VsfStatus s : status)
+    if (s != VsfStatus::Ok)
+      return s;
+  return VsfStatus::Ok;
+}
+
+// The shared road's pages past those the workers visit at once (some on disk), in the order
+// the rows were read: a run of consecutive pages, one of each file, is had on this thread and
+// the parts run over it on the workers (a hand-off per run, not per page), so that every
+// element still receives its rows' terms in that order.
+[[nodiscard]] VsfStatus partsPageByPage(VsfPassState* model, VsfPartKernel part) {
+  VsfBagVec* vec = model->bags;
+  std::vector<FilePage> run;
+  std::vector<QkPageDescriptor> held;
+  auto flush = [&] {
+    held.resize(run.size());
+    const VsfStatus rc = holdPages(vec, run, 0, held, [&] { return partsOver(model, part, held); });
+    run.clear();
+    return rc;
+  };
   VsfStatus rc = VsfStatus::Ok;
-  vsfEachLaterPageInReadOrder(model->bags, [&](uint32_t f, int64_t j) {
-    rc = vsfWithPage(model->bags, f, j, [&](const QkPageDescriptor& page) {
-      std::fill(status.begin(), status.end(), VsfStatus::Ok);
-      zparruns(T, [&](int32_t t) {
-        QkPageDescriptor own = page;
-        status[static_cast<size_t>(t)] = part(model, &own, t, T);
-      });
-      for (const VsfStatus s : status)
-        if (s != VsfStatus::Ok)
-          return s;
-      return VsfStatus::Ok;
-    });
+  vsfEachLaterPageInReadOrder(vec, [&](uint32_t f, int64_t j) {
+    run.push_back(FilePage{f, j});
+    if (run.size() == vec->count)
+      rc = flush();
     return rc == VsfStatus::Ok;
   });
-  return rc;
+  return rc == VsfStatus::Ok && !run.empty() ? flush() : rc;
 }
 
 // The shared-triangle form's first pass, the page rewrite: on the workers, each its own
