@@ -10,7 +10,6 @@
 #include "support/stepcodes.h"
 #include "support/zparrows.h"
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <new>
@@ -322,7 +321,7 @@ namespace {
 // some hundred columns and more): walking every page then costs the workers little, and the
 // sums are the single thread's bit for bit, which the buffers' sum in worker order is not.
 // The workers visit the pages held in memory at once; a pair whose pages span or are
-// rewritten first needs every page there, any other takes the pages on disk one at a time,
+// rewritten first needs every page there, any other takes the pages on disk a few at a time,
 // each read once and its parts run on the workers.
 constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
 
@@ -382,7 +381,7 @@ struct FilePage {
 // the rows were read: a run of consecutive pages, one of each file, is had on this thread and
 // the parts run over it on the workers (a hand-off per run, not per page), so that every
 // element still receives its rows' terms in that order.
-[[nodiscard]] VsfStatus partsPageByPage(VsfPassState* model, VsfPartKernel part) {
+[[nodiscard]] VsfStatus laterPagesByRuns(VsfPassState* model, VsfPartKernel part) {
   VsfBagVec* vec = model->bags;
   std::vector<FilePage> run;
   std::vector<QkPageDescriptor> held;
@@ -426,7 +425,7 @@ struct FilePage {
   if (rc != VsfStatus::Ok)
     return rc;
   try {
-    return partsPageByPage(model, p.part);
+    return laterPagesByRuns(model, p.part);
   } catch (const std::bad_alloc&) {
     return VsfStatus::NoMemory; // a part's scratch that could not be had
   }
