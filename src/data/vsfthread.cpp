@@ -8,8 +8,10 @@
 #include "data/vsfpassstate.h"
 #include "support/hoststubs.h"
 #include "support/stepcodes.h"
+#include "support/zparrows.h"
 
 #include <atomic>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -318,20 +320,85 @@ namespace {
 // every page. It is taken too where a row's terms are many against its values (a triangle of
 // some hundred columns and more): walking every page then costs the workers little, and the
 // sums are the single thread's bit for bit, which the buffers' sum in worker order is not.
-// It needs every page in memory, where the workers can visit them at once.
+// The workers visit the pages held in memory at once; a pair whose pages span or are
+// rewritten first needs every page there, any other takes the pages on disk a few at a time,
+// each read once and its parts run on the workers.
 constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
 
-[[nodiscard]] bool sharedRoadPays(VsfPassState* m, VsfThreadedKernel threaded, int64_t arg,
-                                  int32_t T) {
+[[nodiscard]] bool sharedRoadPays(VsfPassState* m, const KernelPair& p, int64_t arg, int32_t T) {
   const VsfBagVec* vec = m->bags;
+  const bool diskPages = p.use.spanPages == nullptr && p.before == nullptr;
   int64_t pageDoubles = 0;
   for (uint32_t f = 0; f < vec->count; ++f) {
-    if (vec->files[f].diskPageCount != 0)
+    if (vec->files[f].diskPageCount != 0 && !diskPages)
       return false;
-    pageDoubles += vec->files[f].memPageCount * (vec->largestPageSize / sizeof(double));
+    pageDoubles += (vec->files[f].memPageCount + vec->files[f].diskPageCount) *
+                   static_cast<int64_t>(vec->largestPageSize / sizeof(double));
   }
-  const int64_t L = vsfKernelBufferLength(m, threaded, arg);
+  const int64_t L = vsfKernelBufferLength(m, p.threaded, arg);
   return L >= kSharedTriangleDoubles || static_cast<int64_t>(T) * L > pageDoubles;
+}
+
+// A page of a file: the file and the page's number in it.
+struct FilePage {
+  uint32_t file;
+  int64_t page;
+};
+
+// Holds the pages [i, n) of `pages` (one per file at most, a page on disk in its file's
+// buffer), their descriptors in `held`, and runs `run` while all are held.
+[[nodiscard]] VsfStatus holdPages(VsfBagVec* vec, const std::vector<FilePage>& pages, size_t i,
+                                  std::vector<QkPageDescriptor>& held,
+                                  const std::function<VsfStatus()>& run) {
+  if (i == pages.size())
+    return run();
+  return vsfWithPage(vec, pages[i].file, pages[i].page, [&](const QkPageDescriptor& d) {
+    held[i] = d;
+    return holdPages(vec, pages, i + 1, held, run);
+  });
+}
+
+// Runs every part over the held pages in their order on the workers; the first failure in
+// part order.
+[[nodiscard]] VsfStatus partsOver(VsfPassState* model, VsfPartKernel part,
+                                  const std::vector<QkPageDescriptor>& held) {
+  const int32_t T = model->dataSettings->threadCount;
+  std::vector<VsfStatus> status(static_cast<size_t>(T), VsfStatus::Ok);
+  zparruns(T, [&](int32_t t) {
+    for (const QkPageDescriptor& page : held) {
+      QkPageDescriptor own = page;
+      if ((status[static_cast<size_t>(t)] = part(model, &own, t, T)) != VsfStatus::Ok)
+        return;
+    }
+  });
+  for (const VsfStatus s : status)
+    if (s != VsfStatus::Ok)
+      return s;
+  return VsfStatus::Ok;
+}
+
+// The shared road's pages past those the workers visit at once (some on disk), in the order
+// the rows were read: a run of consecutive pages, one of each file, is had on this thread and
+// the parts run over it on the workers (a hand-off per run, not per page), so that every
+// element still receives its rows' terms in that order.
+[[nodiscard]] VsfStatus laterPagesByRuns(VsfPassState* model, VsfPartKernel part) {
+  VsfBagVec* vec = model->bags;
+  std::vector<FilePage> run;
+  std::vector<QkPageDescriptor> held;
+  auto flush = [&] {
+    held.resize(run.size());
+    const VsfStatus rc = holdPages(vec, run, 0, held, [&] { return partsOver(model, part, held); });
+    run.clear();
+    return rc;
+  };
+  VsfStatus rc = VsfStatus::Ok;
+  vsfEachLaterPageInReadOrder(vec, [&](uint32_t f, int64_t j) {
+    run.push_back(FilePage{f, j});
+    if (run.size() == vec->count)
+      rc = flush();
+    return rc == VsfStatus::Ok;
+  });
+  return rc == VsfStatus::Ok && !run.empty() ? flush() : rc;
 }
 
 // The shared-triangle form's first pass, the page rewrite: on the workers, each its own
@@ -355,7 +422,13 @@ constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
   }
   const VsfStatus rc = dispatchParts(model, p.part, p.use.spanPages);
   cleanup(model);
-  return rc;
+  if (rc != VsfStatus::Ok)
+    return rc;
+  try {
+    return laterPagesByRuns(model, p.part);
+  } catch (const std::bad_alloc&) {
+    return VsfStatus::NoMemory; // a part's scratch that could not be had
+  }
 }
 
 } // namespace
@@ -461,7 +534,7 @@ VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
     return executeGrouped(model, *pair, workers, L);
   if (!workers)
     return serialPass(model, serial);
-  if (pair != nullptr && pair->part != nullptr && sharedRoadPays(model, threaded, arg, T))
+  if (pair != nullptr && pair->part != nullptr && sharedRoadPays(model, *pair, arg, T))
     return executeShared(model, *pair);
   const VsfStatus rc = dispatch(model, threaded, arg);
   if (rc == VsfStatus::Ok)

@@ -434,6 +434,20 @@ VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
   return VsfStatus::Ok;
 }
 
+VsfStatus vsfWithPage(VsfBagVec* vec, uint32_t f, int64_t j,
+                      const std::function<VsfStatus(const QkPageDescriptor&)>& run) {
+  VsfUtilFile* rec = &vec->files[f];
+  if (j < rec->memPageCount) {
+    QkPageDescriptor page = rec->page;
+    page.buffer = rec->memPages[j];
+    page.pageNumber = 0;
+    return run(page);
+  }
+  auto* pgf = reinterpret_cast<QkPgfExtension*>(vec->pageService);
+  rec->page.pageNumber = j - rec->memPageCount + 1;
+  return visitDiskPage(pgf, rec, false, [&] { return run(rec->page); });
+}
+
 VsfStatus vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel,
                                         double* buffer, int64_t length, VsfUtilFile* rec,
                                         const int32_t* stop) {

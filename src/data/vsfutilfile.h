@@ -22,6 +22,7 @@
 #include "support/stepcodes.h"
 
 #include <cstdint>
+#include <functional>
 
 // The host path option that names the directory of utility and scratch files when no
 // directory of their own is given.
@@ -157,6 +158,29 @@ template <class Visit> void vsfEachPageInReadOrder(const VsfBagVec* vec, Visit v
       return;
   }
 }
+
+// Calls visit(f, j) for the pages past those vsfEachPageInReadOrder visits, in the order
+// their rows were read (held in memory or on disk), until the pages end or visit returns
+// false.
+template <class Visit> void vsfEachLaterPageInReadOrder(const VsfBagVec* vec, Visit visit) {
+  const uint32_t F = vec->count;
+  auto held = [vec, F](int64_t k) { return k / F < vec->files[k % F].memPageCount; };
+  int64_t k = 0;
+  while (F > 0 && held(k))
+    ++k;
+  for (; F > 0; ++k) {
+    const VsfUtilFile& file = vec->files[k % F];
+    const int64_t j = k / F;
+    if (j >= file.memPageCount + file.diskPageCount || !visit(static_cast<uint32_t>(k % F), j))
+      return;
+  }
+}
+
+// Runs run(page) on page j of file f (a disk page read first and released after, through the
+// file's own descriptor: one caller per file at a time); Ok, run's status or the page
+// service's.
+[[nodiscard]] VsfStatus vsfWithPage(VsfBagVec* vec, uint32_t f, int64_t j,
+                                    const std::function<VsfStatus(const QkPageDescriptor&)>& run);
 
 [[nodiscard]] VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel);
 [[nodiscard]] VsfStatus vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel,

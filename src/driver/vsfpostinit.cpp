@@ -12,6 +12,7 @@
 #include "driver/vsfstmtlog.h"
 #include "model/vsfswitches.h"
 #include "output/vsfcontext.h"
+#include "selection/vsflarlasso.h"
 #include "selection/vsfresample.h"
 #include "support/cvscheme.h"
 #include "support/driverresult.h"
@@ -546,20 +547,56 @@ constexpr double kPackedMemoryShare = 0.5;
   return bytes <= kPackedMemoryShare * 1024.0 * static_cast<double>(kilobytes);
 }
 
+// Whether the statements name test rows: a data set, role values or a fraction.
+[[nodiscard]] bool testRowsGiven(const VsfContext* ctx) {
+  const VsfPartitionSettings& ps = ctx->stmt.partition;
+  return ctx->stmt.proc.testData != nullptr || roleTextGiven(ps.testLength) ||
+         ctx->options.testFraction > 0 || roleTextGiven(ps.trainLength);
+}
+
+// Whether the statements name validation rows: a data set, role values or a fraction.
+[[nodiscard]] bool validateRowsGiven(const VsfContext* ctx) {
+  const VsfPartitionSettings& ps = ctx->stmt.partition;
+  return ctx->stmt.proc.valData != nullptr || roleTextGiven(ps.validateLength) ||
+         ctx->options.validateFraction > 0;
+}
+
+// Whether a path without the packed X'X keeps the cross products of its entering effects
+// (vsfLarKeptColumns): a plain least-angle path whose rows carry no roles or folds.
+[[nodiscard]] bool pathKeepsCross(const VsfContext* ctx) {
+  const VsfModelOptions& o = ctx->options;
+  return vsfMethodIs(o.method, VsfMethodFamily::LeastAngle) && !vsfMethodRidge(o.method) &&
+         !o.adaptive && !o.cvOn && !o.cvExternal && o.screen == VsfScreenMethod::None &&
+         !testRowsGiven(ctx) && !validateRowsGiven(ctx);
+}
+
+// What the steps of a search cost without the packed X'X, in the packed pass's terms per row.
+// A path that keeps cross products forms about one column of p terms per step, in passes of
+// many columns that run about as fast per term as the packed pass; steps past the kept
+// columns' bound, and the other searches' steps, make about two passes of p per row at a
+// tenth of that speed.
+[[nodiscard]] double stepsCost(const VsfContext* ctx, double p, double steps) {
+  const double kept =
+      pathKeepsCross(ctx)
+          ? std::min(steps, static_cast<double>(vsfLarKeptColumns(static_cast<int64_t>(p))))
+          : 0.0;
+  return kept * p + (steps - kept) * kPackedSpeedRatio * 2.0 * p;
+}
+
 // Whether one pass forming the packed X'X costs less than the passes per step, as measured:
 // on 1,000,000 rows x 50 columns the packed matrix made LASSO 2.7 times and FORWARD (20
 // steps) 3 times faster in their selection on one thread, more on eight. The pass over the
 // packed triangle costs about p^2/2 per row once; the road without it makes about two
 // passes of p per row at every step, and these methods run up to p steps. Past a thousand
 // effects the packed pass is taken where the steps a search will make repay it and its
-// triangles fit the memory. Without CLASS variables the effects bound the columns.
+// triangles fit the memory (stepsCost). Without CLASS variables the effects bound the columns.
 [[nodiscard]] bool packedCheaper(const VsfContext* ctx, int32_t effects, int32_t classVariables) {
   if (!vsfMethod(ctx->options.method).packedPays || classVariables != 0)
     return false;
   if (effects <= kPackedAlwaysEffects)
     return true;
   const double p = effects;
-  return p * p / 2.0 <= kPackedSpeedRatio * 2.0 * p * knownSteps(ctx->options, effects) &&
+  return p * p / 2.0 <= stepsCost(ctx, p, knownSteps(ctx->options, effects)) &&
          packedFits(ctx, effects + 1);
 }
 
@@ -642,13 +679,9 @@ void penalizedMethodSettings(VsfContext* ctx) {
 // Which held-out data there are and which fit statistics the fit computes.
 void heldOutAndFitStatistics(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
-  VsfProcSettings& p = ctx->stmt.proc;
-  VsfPartitionSettings& ps = ctx->stmt.partition;
   VsfPerfOptions& po = ctx->stmt.perfOptions;
-  ctx->testDataFlag = p.testData != nullptr || roleTextGiven(ps.testLength) || o.testFraction > 0 ||
-                      roleTextGiven(ps.trainLength);
-  ctx->validateDataFlag =
-      p.valData != nullptr || roleTextGiven(ps.validateLength) || o.validateFraction > 0;
+  ctx->testDataFlag = testRowsGiven(ctx);
+  ctx->validateDataFlag = validateRowsGiven(ctx);
   markStatistic(o, o.stop, true);
   markStatistic(o, o.select, false);
   markStatistic(o, o.choose, true);

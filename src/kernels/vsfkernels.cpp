@@ -46,5 +46,7 @@ void vsfRegisterKernels() {
     vsfRegisterSharedForm(vsfFullXpX_t, nullptr, vsfFullXpXPart);
     vsfRegisterSharedForm(vsfCenterScaleXpX_t, vsfCenterScale, vsfFullXpXPart);
     vsfRegisterSharedForm(vsfShiftSquaresXpX_t, vsfShiftRowsSquares, vsfFullXpXPart);
+    // The kept cross-product columns of a wide path: each worker a run of the parameters.
+    vsfRegisterSharedForm(vsfEffCross_t, nullptr, vsfEffCrossPart);
   });
 }

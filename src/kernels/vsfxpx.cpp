@@ -304,10 +304,29 @@ VsfStatus splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, 
   });
 }
 
+// What a pass over the kept columns adds: the store columns [columnBegin, columnEnd) of the
+// batch, over the parameters [begin, end), and the response's products (element 0) when
+// `response`. A serial or buffered pass adds everything; a part of a shared pass owns a run
+// of the parameters of every column where the rows hold the parameters in order (the first
+// part the response as well), else a run of whole columns.
+struct CrossShare {
+  int32_t begin = 0, end = 0;
+  int32_t columnBegin = 0, columnEnd = INT32_MAX;
+  bool response = true;
+
+  [[nodiscard]] bool owns(int32_t column) const {
+    return column >= columnBegin && column < columnEnd;
+  }
+};
+
+[[nodiscard]] CrossShare wholeCross(const VsfPassState* m) { return CrossShare{0, m->parmCount}; }
+
 // The kept columns of the batch's effects (of the entering effect without a batch), each one
-// column here: their products with every parameter, target(-1, b)[1 + p] for the b-th.
+// column here: their products with every parameter, target(-1, b)[1 + p] for the b-th of
+// those the share owns.
 template <class Target>
-[[nodiscard]] VsfStatus splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+[[nodiscard]] VsfStatus splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page,
+                                          const CrossShare& share, Target target) {
   thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
   std::vector<int32_t>& effect = effectScratch.get();
   std::vector<int32_t>& offset = offsetScratch.get();
@@ -317,7 +336,7 @@ template <class Target>
   const int32_t last = m->inModelList[m->inModelCount - 1];
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
-  for (int32_t b = 0; b < count; ++b)
+  for (int32_t b = share.columnBegin; b < std::min(count, share.columnEnd); ++b)
     if (const VsfStatus rc = splitEnteringBody(m, page, batch[b], target(-1, b), effect, offset,
                                                [m](int32_t e) { return 1 + m->parmOffset[e]; });
         rc != VsfStatus::Ok)
@@ -470,14 +489,15 @@ VsfStatus yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   return rc;
 }
 
-// into[i][p] += x[p] * v[i] for every column i and p in [0, n), a slice of x at a time for
-// every column, so that a slice is read from memory once however many columns there are.
+// into[i][p] += x[p] * v[i] for every column i and p in [begin, end), a slice of x at a time
+// for every column, so that a slice is read from memory once however many columns there are.
 // GCC adds an AVX2 version, chosen when the program loads.
 __attribute__((target_clones("avx2", "default"))) void
-addScaledColumns(double* const* into, const double* v, size_t columns, const double* x, int32_t n) {
+addScaledColumns(double* const* into, const double* v, size_t columns, const double* x,
+                 int32_t begin, int32_t end) {
   constexpr int32_t kSlice = 512; // doubles of x kept in the first-level cache
-  for (int32_t p0 = 0; p0 < n; p0 += kSlice) {
-    const int32_t p1 = std::min(p0 + kSlice, n);
+  for (int32_t p0 = begin; p0 < end; p0 += kSlice) {
+    const int32_t p1 = std::min(p0 + kSlice, end);
     size_t i = 0;
     // Four columns at a time share each value of x.
     for (; i + 4 <= columns; i += 4) {
@@ -510,11 +530,11 @@ struct PageTerm {
   double v;
 };
 
-// Adds the page's terms (`rows` rows' worth, in row order), parameters [0, n) of each: a
-// single row's into all its columns slice by slice, several rows' into each column at once,
-// so that a column is read and written once per page. Every element still receives its
-// terms one after another in row order.
-void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
+// Adds the page's terms (`rows` rows' worth, in row order), the parameters of `share` of
+// each: a single row's into all its columns slice by slice, several rows' into each column
+// at once, so that a column is read and written once per page. Every element still receives
+// its terms one after another in row order, however the parameters are cut.
+void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, const CrossShare& share) {
   thread_local ThreadScratch<std::vector<double*>> intoScratch;
   std::vector<double*>& into = intoScratch.get();
   thread_local ThreadScratch<std::vector<const double*>> xsScratch;
@@ -529,7 +549,7 @@ void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
       vs.push_back(t.v);
     }
     if (!terms.empty())
-      addScaledColumns(into.data(), vs.data(), terms.size(), terms[0].x, n);
+      addScaledColumns(into.data(), vs.data(), terms.size(), terms[0].x, share.begin, share.end);
     return;
   }
   std::stable_sort(terms.begin(), terms.end(), [](const PageTerm& a, const PageTerm& b) {
@@ -539,8 +559,8 @@ void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
     vs.push_back(t.v);
   // Slice by slice, so that the rows' slices stay in the first-level cache for every column.
   constexpr int32_t kSlice = 512;
-  for (int32_t p0 = 0; p0 < n; p0 += kSlice) {
-    const int32_t len = std::min(kSlice, n - p0);
+  for (int32_t p0 = share.begin; p0 < share.end; p0 += kSlice) {
+    const int32_t len = std::min(kSlice, share.end - p0);
     for (size_t i = 0; i < terms.size();) {
       size_t e = i;
       xs.clear();
@@ -552,19 +572,26 @@ void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, int32_t n) {
   }
 }
 
-// target(f, j) gives store column j of the pass: the columns of the batch's effects in turn
-// (of the entering effect without a batch).
-template <class Target>
-VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
-  if (m->splitSparse)
-    return splitEffCrossBody(m, page, target);
-  const VsfRowShape S = vsfRowShape(m);
+// Whether the pass's rows hold the parameters in order, so that a row's terms are added a
+// page at a time over runs of parameters.
+[[nodiscard]] bool crossContiguous(const VsfPassState* m) {
   // A batch knows the layout already: the test takes a loop over the effects, and a page
   // here may hold a single row.
   // Centred rows are copies that do not outlive the row: their terms are added at once.
-  const bool contiguous =
-      m->foldCentre == nullptr &&
-      (m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m));
+  return m->foldCentre == nullptr &&
+         (m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m));
+}
+
+// target(f, j) gives store column j of the pass: the columns of the batch's effects in turn
+// (of the entering effect without a batch). Only the share's elements of each are added:
+// every one of them unless the rows hold the parameters in order.
+template <class Target>
+VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare& share,
+                       Target target) {
+  if (m->splitSparse)
+    return splitEffCrossBody(m, page, share, target);
+  const VsfRowShape S = vsfRowShape(m);
+  const bool contiguous = crossContiguous(m);
   const int32_t last = m->inModelList[m->inModelCount - 1];
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
@@ -585,6 +612,8 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
     into.clear();
     by.clear();
     auto column = [&](int32_t j, double v) {
+      if (!share.owns(j))
+        return;
       into.push_back(target(f, j));
       by.push_back(v);
     };
@@ -607,7 +636,8 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
       first += m->effectColumns[k];
     }
     for (size_t i = 0; i < into.size(); ++i) {
-      into[i][0] += r.y[0] * by[i];
+      if (share.response)
+        into[i][0] += r.y[0] * by[i];
       if (contiguous)
         pending.push_back(PageTerm{into[i] + 1, r.denseValues(), by[i]});
       else
@@ -616,7 +646,7 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
     ++rows;
   });
   if (contiguous)
-    addPageTerms(pending, rows, m->parmCount);
+    addPageTerms(pending, rows, share);
   return rc;
 }
 
@@ -732,18 +762,52 @@ VsfStatus vsfYCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, i
   return yCrossBody(m, page, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * N); });
 }
 
-VsfStatus vsfEffCross(VsfPassState* m, QkPageDescriptor* page) {
+namespace {
+
+// The store columns of the pass's batch (of the entering effect without a batch).
+[[nodiscard]] int64_t crossBatchColumns(const VsfPassState* m) {
+  if (m->crossBatch == nullptr)
+    return m->effectColumns[m->inModelList[m->inModelCount - 1]];
+  int64_t columns = 0;
+  for (int32_t b = 0; b < m->crossBatchCount; ++b)
+    columns += m->effectColumns[m->crossBatch[b]];
+  return columns;
+}
+
+// The kept columns' products over the share, straight into the model's store.
+VsfStatus effCrossInto(VsfPassState* m, QkPageDescriptor* page, const CrossShare& share) {
   const int64_t N = m->parmCount + 1;
   const int64_t c0 = m->crossColumnCount;
-  return effCrossBody(m, page, [=](int32_t f, int32_t j) {
+  return effCrossBody(m, page, share, [=](int32_t f, int32_t j) {
     return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N;
   });
+}
+
+} // namespace
+
+VsfStatus vsfEffCross(VsfPassState* m, QkPageDescriptor* page) {
+  return effCrossInto(m, page, wholeCross(m));
 }
 VsfStatus vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t N = m->parmCount + 1;
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
-  return effCrossBody(
-      m, page, [=](int32_t f, int32_t j) { return buffer + (f < 0 ? 0 : f * slice) + j * N; });
+  return effCrossBody(m, page, wholeCross(m), [=](int32_t f, int32_t j) {
+    return buffer + (f < 0 ? 0 : f * slice) + j * N;
+  });
+}
+VsfStatus vsfEffCrossPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+  CrossShare share = wholeCross(m);
+  if (!m->splitSparse && crossContiguous(m)) {
+    const int64_t P = m->parmCount;
+    share.begin = static_cast<int32_t>(P * part / parts);
+    share.end = static_cast<int32_t>(P * (part + 1) / parts);
+    share.response = part == 0;
+  } else {
+    const int64_t C = crossBatchColumns(m);
+    share.columnBegin = static_cast<int32_t>(C * part / parts);
+    share.columnEnd = static_cast<int32_t>(C * (part + 1) / parts);
+  }
+  return effCrossInto(m, page, share);
 }

@@ -54,3 +54,9 @@ void vsfXpxSpanPages(bool open);
 [[nodiscard]] VsfStatus vsfEffCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfEffCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                       int64_t length);
+// The kept columns' products on the shared road: part `part` of `parts` adds a run of the
+// parameters of every kept column (of whole columns where the rows do not hold the parameters
+// in order) straight into the store, every page's rows in the order they were read, so the
+// sums are the single thread's bits on any thread count.
+[[nodiscard]] VsfStatus vsfEffCrossPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
+                                        int32_t parts);

@@ -395,6 +395,16 @@ int64_t crossBudget(const VsfModel* m) {
   return m->parmCount >= kCrossParameters ? kCrossBytes : 0;
 }
 
+} // namespace
+
+int64_t vsfLarKeptColumns(int64_t parameters) {
+  return parameters >= kCrossParameters
+             ? kCrossBytes / ((parameters + 1) * static_cast<int64_t>(sizeof(double)))
+             : 0;
+}
+
+namespace {
+
 // Whether the bound holds `more` kept columns beyond the present ones, and the store as
 // vsfAddCross grows it.
 [[nodiscard]] bool crossRoom(const VsfModel* m, int64_t more) {

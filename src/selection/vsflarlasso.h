@@ -17,3 +17,7 @@ struct VsfModel;
 // The step length at which the first eligible outside effect catches up with the active ones
 // (cmax / A when none does).
 double vsfLarCatchUp(const VsfModel* model, double cmax, double A);
+// How many kept cross-product columns a plain path over `parameters` parameters holds by
+// default (0: it keeps none): while its entering effects have them, a step costs about one
+// column of X'X, formed with those of the likely next entrants, and no pass per step.
+[[nodiscard]] int64_t vsfLarKeptColumns(int64_t parameters);

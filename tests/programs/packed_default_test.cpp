@@ -169,11 +169,11 @@ std::vector<std::pair<int, double>> estimates(const qrxrun::ProgramRun& r) {
 } // namespace
 
 // Past a thousand effects a path whose steps are known forms the packed X'X where those steps
-// repay it (30 steps over 1,001 effects), and keeps the passes per step where they do not
-// (20). The path follows scikit-learn's lars_path (tests/data/widelar, written by
-// scripts/gen_wide_lar_ref.py) on one thread and on eight, whose workers share the triangle,
-// each adding its rows in the order they were read: the eight threads' numbers are the one
-// thread's to the last bit.
+// repay it, and otherwise keeps the cross products of its entering effects, a column of X'X
+// each: over 1,001 effects 600 steps form the packed matrix, 20 and 30 do not. The path
+// follows scikit-learn's lars_path (tests/data/widelar, written by
+// scripts/gen_wide_lar_ref.py) on one thread and on eight, whose workers sum the rows in
+// fixed groups of pages: the eight threads' numbers are the one thread's to the last bit.
 TEST(PackedDefault, PastAThousandEffectsTheStepsChooseThePackedMatrix) {
   const auto path = readReferenceRows("widelar/path.csv");
   const auto final = readReferenceRows("widelar/final.csv");
@@ -182,12 +182,15 @@ TEST(PackedDefault, PastAThousandEffectsTheStepsChooseThePackedMatrix) {
   const qrxrun::ProgramRun few = wideLar(20, 1, data);
   ASSERT_EQ(few.status, 0) << few.log;
   EXPECT_EQ(crossProducts(few), "Built incrementally");
+  const qrxrun::ProgramRun many = wideLar(600, 1, data);
+  ASSERT_EQ(many.status, 0) << many.log;
+  EXPECT_EQ(crossProducts(many), "Built in full");
   std::vector<qrxrun::ProgramRun> runs;
   for (const int cpus : {1, 8}) {
     runs.push_back(wideLar(30, cpus, data));
     const qrxrun::ProgramRun& r = runs.back();
     ASSERT_EQ(r.status, 0) << r.log;
-    EXPECT_EQ(crossProducts(r), "Built in full") << cpus;
+    EXPECT_EQ(crossProducts(r), "Built incrementally") << cpus;
     const Value& out = r.json["steps"][0]["output"];
     const Value* summary = qrxrun::findTable(out, "SelectionSummary");
     ASSERT_NE(summary, nullptr) << r.log;

@@ -2,8 +2,11 @@
 // of a sum (LASSO with incremental cross products and WEIGHT over a spline and a polynomial
 // of degree 11 on one page; adaptive LASSO over an ORDINAL CLASS effect and a spline with a
 // response far from zero; FORWARD over a CLASS effect of 1,200 levels with WEIGHT, FREQ and
-// cross validation) give the very same output on 1, 2, 3 and 8 threads.
+// cross validation; LASSO over 1,100 candidates, whose kept cross-product columns each
+// thread forms over its own run of the parameters) give the very same output on 1, 2, 3 and
+// 8 threads.
 #include "programs/qrxrun.h"
+#include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +109,10 @@ const Design kDesigns[] = {
      "  model y = z x1 x2 x3 m1 s1 p1 / selection=forward(select=cv stop=none maxsteps=5)"
      " details=all stats=(cp sbc press) cvmethod=split(6);\n"
      "  performance cpucount=%d;\nrun;\n"},
+    {"widekept", [] { return synthdata::wideLarCsv(260, 1100); },
+     "proc varsifter data=d;\n"
+     "  model y = x1-x1100 / selection=lasso(stop=none steps=60) stats=(sbc aic);\n"
+     "  performance buildsscp=incremental cpucount=%d;\nrun;\n"},
 };
 
 } // namespace
@@ -128,5 +135,28 @@ TEST(ThreadBits, IllConditionedDesignsHaveTheSameBitsOnOneTwoThreeAndEightThread
       EXPECT_EQ(qrxrun::dumpOutput(one), qrxrun::dumpOutput(runs[i].json["steps"][0]["output"]))
           << d.name << " run " << i;
     }
+  }
+}
+
+// With all but four pages of each thread's file on disk, the kept columns of the wide LASSO
+// take the pages in memory on the workers at once and the rest one at a time, every page's
+// parameters shared out: eight threads' tables are one thread's to rounding (the other
+// passes sum pages on disk in a buffer per thread).
+TEST(ThreadBits, KeptColumnsOverPagesOnDiskAgreeOnOneAndEightThreads) {
+  const std::string csv = synthdata::wideLarCsv(260, 1100);
+  std::vector<qrxrun::ProgramRun> runs;
+  for (const int cpus : {1, 8}) {
+    runs.push_back(qrxrun::runProgram(
+        "proc varsifter data=d;\n  model y = x1-x1100 / selection=lasso(stop=none steps=60);\n"
+        "  performance buildsscp=incremental util_buffers$=4 cpucount=" +
+            std::to_string(cpus) + ";\nrun;\n",
+        "keptdisk" + std::to_string(cpus), {{"d.csv", csv}}));
+    ASSERT_EQ(runs.back().status, 0) << runs.back().log;
+  }
+  for (const char* name : {"SelectionSummary", "ANOVA", "ParameterEstimates"}) {
+    const Value* one = qrxrun::findTable(runs[0].json["steps"][0]["output"], name);
+    const Value* eight = qrxrun::findTable(runs[1].json["steps"][0]["output"], name);
+    ASSERT_TRUE(one != nullptr && eight != nullptr) << name;
+    qrxrun::expectClose((*one)["rows"], (*eight)["rows"], 1e-9, name);
   }
 }
