@@ -104,9 +104,11 @@ struct VsfFoldRecord {
 // response and the dense columns ("small" columns); the effect's block is kept as its
 // diagonal and its cross block with the small columns, never as its k x k block.
 struct VsfStructured {
-  int32_t effect;        // the many-level effect (its only sparse effect)
-  int32_t columns;       // k, its columns
-  int32_t small;         // the small columns, the response first (the triangles' order)
+  int32_t effect;  // the many-level effect (its last sparse effect)
+  int32_t columns; // k, its columns
+  // The small columns, the response first (the triangles' order): the dense columns, then
+  // those of the sparse effects that join the road.
+  int32_t small;
   double* diagonal;      // k: its block's diagonal
   double* cross;         // k x small: row j holds X'X(column j, small columns)
   char* swept;           // k: '1' for its columns swept in while it is in the model

@@ -36,6 +36,40 @@ Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
   return s;
 }
 
+// Calls fn(column, value) for each of the row's values in the sparse effects that join the
+// road (the slots before the many-level effect's, `slot`), their columns those of the small
+// triangle.
+template <class Fn>
+void eachJoinedValue(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int32_t slot,
+                     Fn fn) {
+  for (int32_t s = 0; s < slot; ++s) {
+    const int32_t first = m->effectColumn[m->sparseEffectList[s]];
+    for (int32_t a = r.slotBegin(S, s); a < r.slotEnd(S, s); ++a)
+      fn(first + r.storedIndex(S, a), r.sparseValues[a]);
+  }
+}
+
+// Adds the row's values in the joining effects' columns to the small triangle `T`: their
+// products with the dense values (n of them, the response first) and with each other.
+void addJoined(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int32_t slot,
+               int32_t n, double w, double* T) {
+  eachJoinedValue(m, S, r, slot, [&](int64_t c, double x) {
+    double* R = T + packed::tri(c);
+    zvaxpy(R, R, r.y, n, w * x);
+    eachJoinedValue(m, S, r, slot, [&](int64_t b, double v) {
+      if (b <= c)
+        R[b] += w * x * v;
+    });
+  });
+}
+
+// Adds x times the row's small values (dense and joining) to the cross row `R`.
+void addCross(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int32_t slot,
+              int32_t n, double x, double* R) {
+  zvaxpy(R, R, r.y, n, x);
+  eachJoinedValue(m, S, r, slot, [&](int64_t b, double v) { R[b] += x * v; });
+}
+
 } // namespace
 
 int64_t vsfStructuredSegmentLength(const VsfStructured* st) {
@@ -62,7 +96,7 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
   const Segment own = segmentAt(st, buffer, 0);
   double* offDiagonal = buffer + length - 1;
   const VsfRowShape S = vsfRowShape(m);
-  const int32_t n = S.dense + 1;
+  const int32_t n = S.dense + 1, slot = m->sparseSlot[st->effect];
   const double* rows[kVsfRankRows];
   double weights[kVsfRankRows];
   int32_t pending = 0, badFolds = 0;
@@ -93,14 +127,15 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
           R[j] += v * r.y[j];
       }
     }
-    const int32_t begin = r.slotBegin(S, 0), end = r.slotEnd(S, 0);
+    addJoined(m, S, r, slot, n, w, to.triangle);
+    const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
     if (end - begin > 1) {
       if (end - begin == st->columns &&
           std::all_of(r.sparseValues + begin, r.sparseValues + end,
                       [&](double v) { return v == r.sparseValues[begin]; })) {
         const double c = r.sparseValues[begin];
         *to.rankOne += w * c * c;
-        zvaxpy(to.rankOneCross, to.rankOneCross, r.y, n, w * c);
+        addCross(m, S, r, slot, n, w * c, to.rankOneCross);
         return;
       }
       *offDiagonal = 1.0;
@@ -108,8 +143,7 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
     for (int32_t a = begin; a < end; ++a) {
       const double xa = r.sparseValues[a];
       const int64_t j = r.storedIndex(S, a);
-      double* R = to.cross + j * st->small;
-      zvaxpy(R, R, r.y, n, w * xa);
+      addCross(m, S, r, slot, n, w * xa, to.cross + j * st->small);
       to.diagonal[j] += w * xa * xa;
     }
   });

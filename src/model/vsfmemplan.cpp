@@ -47,8 +47,10 @@ void widestEffect(const VsfModel* m, int32_t* effect, int64_t* columns) {
   delete[] sums;
 }
 
-// The columns beside the fit's sparse effect (all of them when it has none).
+// The columns beside the fit's many-level sparse effect (all of them when it has none).
 int64_t smallColumns(const VsfModel* m) {
+  if (const int32_t e = vsfStructuredEffect(m); e >= 0)
+    return m->effectColumn[e];
   return m->sparseEffectCount >= 1 ? m->effectColumn[m->sparseEffectList[0]]
                                    : static_cast<int64_t>(m->parmCount) + 1;
 }

@@ -3,6 +3,7 @@
 #include "model/vsfstructured.h"
 #include "model/vsfstructuredpress.h"
 
+#include "data/vsfdata.h"
 #include "data/vsfutilfile.h"
 #include "kernels/vsfxpxstructured.h"
 #include "model/vsfmodel.h"
@@ -70,6 +71,19 @@ int32_t vsfStructuredLeastColumns(int64_t small) {
   return static_cast<int32_t>(lo);
 }
 
+int32_t vsfStructuredEffect(const VsfModel* m) {
+  const int32_t count = m->sparseEffectCount;
+  if (count < 1)
+    return -1;
+  const VsfDataSettings* s = m->dataSettings;
+  for (int32_t i = 0; i + 1 < count; ++i) {
+    const int32_t e = m->sparseEffectList[i];
+    if (s == nullptr || e >= s->entryCount || s->entries[e].joined == 0)
+      return -1;
+  }
+  return m->sparseEffectList[count - 1];
+}
+
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
 // needs other sums than X'X and the folds' (resamples), no hierarchy or standardisation;
 // the one sparse effect is the last in column order and has many columns.
@@ -89,11 +103,11 @@ VsfMsg vsfStructuredRefusal(const VsfModel* m) {
     return VsfMsg::RoadNotForStandardised;
   if (!vsfFullXpxOn(m))
     return VsfMsg::RoadNotForGrowingProducts;
-  if (m->sparseEffectCount > 1)
-    return VsfMsg::RoadNotForSeveralSparse;
   if (m->sparseEffectCount < 1)
     return VsfMsg::RoadNotForFewLevels;
-  const int32_t e = m->sparseEffectList[0];
+  const int32_t e = vsfStructuredEffect(m);
+  if (e < 0)
+    return VsfMsg::RoadNotForSeveralSparse;
   return m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1 &&
                  vsfStructuredCheaper(m->effectColumns[e], m->effectColumn[e])
              ? VsfMsg{}
@@ -855,7 +869,7 @@ bool vsfStructuredCheaper(int64_t columns, int64_t small) {
   return packedWork - structuredWork >= kWorthwhileWork;
 }
 
-bool vsfJoinDenseCheaper(int64_t columns, int64_t small, int64_t rows) {
+bool vsfJoinCheaper(int64_t columns, int64_t small, int64_t rows) {
   if (!vsfStructuredCheaper(columns, small))
     return false;
   if (seam::structuredColumns() > 0)
@@ -874,7 +888,7 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
   VsfStructured* st = vsfModelArray<VsfStructured>(m, 1);
   if (st == nullptr)
     return VsfStatus::NoMemory;
-  st->effect = m->sparseEffectList[0];
+  st->effect = vsfStructuredEffect(m);
   st->columns = m->effectColumns[st->effect];
   st->small = m->effectColumn[st->effect];
   st->foldCount = vsfCvOn(m) ? m->foldCount : 0;

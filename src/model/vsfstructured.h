@@ -33,22 +33,24 @@ struct VsfStructured;
 // nothing, and the packed one is kept. The structuredColumns seam replaces the rule by a least
 // number of columns.
 [[nodiscard]] bool vsfStructuredCheaper(int64_t columns, int64_t small);
-// Whether small CLASS effects beside a many-level effect of `columns` columns cost less stored
-// dense, joining the structured road's `small` columns (the response, the dense columns and
-// theirs), than left sparse, which leaves the many-level effect the packed triangle of every
-// column. Joined, each of the `rows` rows (negative: not known) adds its dense values to the
-// small triangle, rows s^2 / 2 operations once, besides the road's entry of the effect
-// (vsfStructuredCheaper); left sparse, entering the effect sweeps its k columns over the
-// triangle of k + s, k (k + s)^2 / 2. The structuredColumns seam joins them wherever it sends
-// the effect down the road.
-[[nodiscard]] bool vsfJoinDenseCheaper(int64_t columns, int64_t small, int64_t rows);
+// Whether small CLASS effects beside a many-level effect of `columns` columns cost less
+// joining the structured road's `small` columns (the response, the dense columns and
+// theirs), than left to the packed triangle of every column. Joined, each of the `rows` rows
+// (negative: not known) adds its values to the small triangle, taken at rows s^2 / 2
+// operations once, besides the road's entry of the effect (vsfStructuredCheaper); left out,
+// entering the effect sweeps its k columns over the triangle of k + s, k (k + s)^2 / 2. The
+// structuredColumns seam joins them wherever it sends the effect down the road.
+[[nodiscard]] bool vsfJoinCheaper(int64_t columns, int64_t small, int64_t rows);
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
 // its own) or none, and no hierarchy or standardisation, and one sparse effect, the last in
-// column order, for which that road is cheaper (vsfStructuredCheaper). The triangles are
-// then made for the small columns only. Ok or NoMemory.
+// column order (vsfStructuredEffect), for which that road is cheaper (vsfStructuredCheaper). The
+// triangles are then made for the small columns only. Ok or NoMemory.
 [[nodiscard]] VsfStatus vsfStructuredSetUp(VsfModel* model);
+// The sparse effect the structured road would take: the last in column order, when every
+// sparse effect before it joins the road (VsfEffectEntry::joined); -1 otherwise.
+[[nodiscard]] int32_t vsfStructuredEffect(const VsfModel* model);
 // The columns from which a sparse effect beside `small` columns (the intercept's and the other
 // effects', with the response's) takes the structured road (vsfStructuredCheaper).
 [[nodiscard]] int32_t vsfStructuredLeastColumns(int64_t small);
