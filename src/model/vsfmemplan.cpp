@@ -83,8 +83,11 @@ double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
   // The structured road's diagonal and cross block of the model and of each fold record,
   // held in the pass's buffer of those sums, and their swept diagonals, saved copies,
   // estimates and refinements.
-  if (const VsfStructured* st = m->structured; st != nullptr)
-    cells += (1.0 + st->foldCount) * static_cast<double>(st->columns) * (st->small + 6.0);
+  if (const VsfStructured* st = m->structured; st != nullptr) {
+    const double joined = st->joinStart != nullptr ? double(st->joinStart[st->columns]) : 0.0;
+    cells +=
+        (1.0 + st->foldCount) * (static_cast<double>(st->columns) * (st->dense + 6.0) + joined);
+  }
   return 8.0 * cells;
 }
 

@@ -114,9 +114,70 @@ VsfMsg vsfStructuredRefusal(const VsfModel* m) {
              : VsfMsg::RoadNotForFewLevels;
 }
 
+VsfCrossRow::VsfCrossRow(const VsfStructured& st)
+    : st_(st), row_(static_cast<size_t>(st.small), 0.0) {}
+
+const double* VsfCrossRow::operator()(int64_t j) {
+  const VsfStructured& st = st_;
+  const int64_t d = st.dense;
+  const bool rank = st.rankOne != 0.0;
+  if (rank)
+    std::fill(row_.begin() + d, row_.end(), 0.0);
+  else if (last_ >= 0 && st.joinStart != nullptr)
+    for (int64_t p = st.joinStart[last_]; p < st.joinStart[last_ + 1]; ++p)
+      row_[static_cast<size_t>(st.joinColumn[p])] = 0.0;
+  std::copy(st.cross + j * d, st.cross + (j + 1) * d, row_.begin());
+  if (st.joinStart != nullptr)
+    for (int64_t p = st.joinStart[j]; p < st.joinStart[j + 1]; ++p)
+      row_[static_cast<size_t>(st.joinColumn[p])] = st.joinValue[p];
+  if (rank)
+    for (int64_t c = 0; c < st.small; ++c)
+      row_[static_cast<size_t>(c)] += st.rankCross[c];
+  last_ = j;
+  return row_.data();
+}
+
+double vsfStructuredCrossAt(const VsfStructured& st, int64_t j, int64_t c) {
+  const double rank = st.rankOne != 0.0 ? st.rankCross[c] : 0.0;
+  if (c < st.dense)
+    return st.cross[j * st.dense + c] + rank;
+  const int32_t* first = st.joinColumn + st.joinStart[j];
+  const int32_t* last = st.joinColumn + st.joinStart[j + 1];
+  const int32_t* at = std::lower_bound(first, last, static_cast<int32_t>(c));
+  return (at != last && *at == c ? st.joinValue[at - st.joinColumn] : 0.0) + rank;
+}
+
 namespace {
 
 [[nodiscard]] bool served(const VsfModel* m) { return vsfStructuredRefusal(m) == VsfMsg{}; }
+
+// The stored cross products of the joining effects' columns beyond the dense ones.
+int64_t joinedCount(const VsfStructured& st) {
+  return st.joinStart != nullptr ? st.joinStart[st.columns] : 0;
+}
+
+// Calls fn(c, C_j(c)) for the small columns c of row j of a state's cross block that may
+// hold a nonzero, in increasing order: its dense columns and its joining ones, or every
+// small column while rankOne rows add to every row.
+template <class Fn> void eachCross(const VsfStructured& st, int64_t j, Fn fn) {
+  const double* D = st.cross + j * st.dense;
+  const int64_t begin = st.joinStart != nullptr ? st.joinStart[j] : 0;
+  const int64_t end = st.joinStart != nullptr ? st.joinStart[j + 1] : 0;
+  if (st.rankOne != 0.0) {
+    int64_t p = begin;
+    for (int64_t c = 0; c < st.small; ++c) {
+      double v = c < st.dense ? D[c] : 0.0;
+      if (p < end && st.joinColumn[p] == c)
+        v = st.joinValue[p++];
+      fn(c, v + st.rankCross[c]);
+    }
+    return;
+  }
+  for (int64_t c = 0; c < st.dense; ++c)
+    fn(c, D[c]);
+  for (int64_t p = begin; p < end; ++p)
+    fn(int64_t{st.joinColumn[p]}, st.joinValue[p]);
+}
 
 // The effect's columns as its trial reads them: the cross block, the diagonal, and the
 // response row of the swept matrix, C(j, 0) less C(j, S) times the estimates of the swept
@@ -129,18 +190,20 @@ double blockCross(const void* c, int64_t j, int64_t column) {
   const Block* b = static_cast<const Block*>(c);
   assert(j >= 0 && j < b->st->columns && column >= 0 && column < b->st->small &&
          "an element of the structured effect's cross block");
-  return b->st->cross[j * b->st->small + column];
+  return vsfStructuredCrossAt(*b->st, j, column);
 }
 double blockDiagonal(const void* c, int64_t j) {
   return static_cast<const Block*>(c)->st->diagonal[j];
 }
 double blockResponse(const void* c, int64_t j) {
   const Block* b = static_cast<const Block*>(c);
-  const double* C = b->st->cross + j * b->st->small;
-  double t = C[0];
-  for (int64_t s = 1; s < b->st->small; ++s)
-    if (b->m->sweepFlags[s] == '1')
-      t += C[s] * b->m->sweptXpx[at(s, 0)];
+  double t = 0.0;
+  eachCross(*b->st, j, [&](int64_t s, double v) {
+    if (s == 0)
+      t = v;
+    else if (b->m->sweepFlags[s] == '1')
+      t += v * b->m->sweptXpx[at(s, 0)];
+  });
   return t;
 }
 
@@ -235,13 +298,19 @@ void solveBlock(const VsfStructured& st, const SweptBlock& b, std::vector<double
 std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
                                    const std::vector<int64_t>& S) {
   std::vector<double> r(static_cast<size_t>(st.columns), 0.0);
+  std::vector<char> inS(static_cast<size_t>(st.small), 0);
+  for (const int64_t s : S)
+    inS[static_cast<size_t>(s)] = 1;
   for (int64_t j = 0; j < st.columns; ++j) {
     if (st.swept[j] != '1')
       continue;
-    const double* C = st.cross + j * st.small;
-    double t = C[0];
-    for (const int64_t s : S)
-      t += C[s] * swept[at(s, 0)];
+    double t = 0.0;
+    eachCross(st, j, [&](int64_t s, double v) {
+      if (s == 0)
+        t = v;
+      else if (inS[static_cast<size_t>(s)])
+        t += v * swept[at(s, 0)];
+    });
     r[static_cast<size_t>(j)] = t;
   }
   solveBlock(st, sweptBlockOf(st), r);
@@ -314,10 +383,11 @@ void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagona
   std::vector<double> w(s);
   std::vector<size_t> nonzero;
   nonzero.reserve(s);
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double* C = st->cross + j * st->small;
+    const double* C = row(j);
     nonzero.clear();
     for (size_t i = 0; i < s; ++i) {
       w[i] = element(j, C, i);
@@ -338,12 +408,16 @@ void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S,
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const double d0 = st->diagonal[b.least];
-  const double* C0 = st->cross + b.least * st->small;
+  VsfCrossRow row(*st);
+  const double* first = row(b.least);
+  const std::vector<double> C0(first, first + st->small);
   std::vector<double> u(s, 0.0), c(s);
   for (int64_t j = 0; j < st->columns; ++j)
-    if (st->swept[j] == '1' && j != b.least)
+    if (st->swept[j] == '1' && j != b.least) {
+      const double* C = row(j);
       for (size_t i = 0; i < s; ++i)
-        u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
+        u[i] += C[S[i]] / st->diagonal[j];
+    }
   for (size_t i = 0; i < s; ++i)
     c[i] = (C0[S[i]] + d0 * u[i]) / b.g;
   eachSweptRow(
@@ -382,11 +456,12 @@ std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<do
   std::vector<double> shift(s, 0.0);
   std::vector<int64_t> zeros(s, 0);
   int64_t levels = 0;
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
     ++levels;
-    const double* C = st->cross + j * st->small;
+    const double* C = row(j);
     for (size_t i = 0; i < s; ++i) {
       const double h = all[static_cast<size_t>(S[i])];
       zeros[i] += h != 0.0 && nearZero(C[S[i]] / st->diagonal[j] + h, h) ? 1 : 0;
@@ -460,12 +535,13 @@ size_t settleDiagonal(const VsfModel* m) {
 // A sum that is not finite ends the fit as the packed triangle's does.
 [[nodiscard]] bool finiteSums(VsfModel* m) {
   const VsfStructured* st = m->structured;
-  const int64_t n = static_cast<int64_t>(st->columns) * st->small;
-  bool finite = std::isfinite(st->rankOne);
-  for (int64_t j = 0; j < st->columns && finite; ++j)
-    finite = std::isfinite(st->diagonal[j]);
-  for (int64_t i = 0; i < n && finite; ++i)
-    finite = std::isfinite(st->cross[i]);
+  const auto allFinite = [](const double* x, int64_t n) {
+    return std::all_of(x, x + n, [](double v) { return std::isfinite(v); });
+  };
+  const bool finite = std::isfinite(st->rankOne) && allFinite(st->diagonal, st->columns) &&
+                      allFinite(st->cross, static_cast<int64_t>(st->columns) * st->dense) &&
+                      allFinite(st->joinValue, joinedCount(*st)) &&
+                      allFinite(st->rankCross, st->small);
   if (!finite) {
     m->fitStatus = VsfFitStatus::Overflow;
     m->overflowEffect = st->effect;
@@ -478,19 +554,17 @@ void addInto(double* total, const double* part, int64_t n) {
     total[i] += part[i];
 }
 
-// One set of the kernel's sums made a state's: its small triangle copied out, its diagonal
-// and cross block where the pass left them (vsfStructuredPlaceIn).
+// One set of the kernel's sums made a state's: its small triangle copied out, its diagonal,
+// cross block and the rankOne rows' sums where the pass left them (vsfStructuredPlaceIn).
+// Those rows add the same to every off-diagonal element, and to each column's cross products
+// (VsfCrossRow adds rankCross to every row).
 void placeSums(VsfStructured* st, double* triangle, const double* from) {
   const int64_t T = tri(st->small), k = st->columns;
+  const int64_t rankOne = T + k + k * st->dense + joinedCount(*st);
   assert(st->diagonal == from + T && st->cross == from + T + k &&
-         "the state's sums lie in the pass's buffer");
+         st->rankCross == from + rankOne + 1 && "the state's sums lie in the pass's buffer");
   std::memcpy(triangle, from, sizeof(double) * static_cast<size_t>(T));
-  // The rows with one value in every column add the same to every off-diagonal element and
-  // to each column's cross products.
-  const double* rankOne = from + T + k + k * st->small;
-  st->rankOne = rankOne[0];
-  for (int64_t j = 0; j < k; ++j)
-    addInto(st->cross + j * st->small, rankOne + 1, st->small);
+  st->rankOne = from[rankOne];
 }
 void complementOf(const double* total, double* part, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
@@ -537,16 +611,22 @@ void complementOf(const double* total, double* part, int64_t n) {
     placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
   // A fold record holds the sums of the rows outside its fold (its small triangle is made
   // so by vsfCVFullOutsideFolds, with the packed road's).
-  const int64_t k = st->columns, cross = k * st->small;
+  const int64_t k = st->columns, cross = k * st->dense, joined = joinedCount(*st);
   for (int32_t f = 0; f < st->foldCount; ++f) {
-    addInto(st->diagonal, st->folds[f].diagonal, k);
-    addInto(st->cross, st->folds[f].cross, cross);
-    st->rankOne += st->folds[f].rankOne;
+    const VsfStructured& F = st->folds[f];
+    addInto(st->diagonal, F.diagonal, k);
+    addInto(st->cross, F.cross, cross);
+    addInto(st->joinValue, F.joinValue, joined);
+    addInto(st->rankCross, F.rankCross, st->small);
+    st->rankOne += F.rankOne;
   }
   for (int32_t f = 0; f < st->foldCount; ++f) {
-    complementOf(st->diagonal, st->folds[f].diagonal, k);
-    complementOf(st->cross, st->folds[f].cross, cross);
-    st->folds[f].rankOne = st->rankOne - st->folds[f].rankOne;
+    VsfStructured& F = st->folds[f];
+    complementOf(st->diagonal, F.diagonal, k);
+    complementOf(st->cross, F.cross, cross);
+    complementOf(st->joinValue, F.joinValue, joined);
+    complementOf(st->rankCross, F.rankCross, st->small);
+    F.rankOne = st->rankOne - F.rankOne;
   }
   return VsfStatus::Ok;
 }
@@ -567,10 +647,11 @@ Coefficients coefficientsOf(const VsfModel* m, int64_t k) {
     if (i != k && m->sweepFlags[i] == '1')
       b.small.emplace_back(i, (k > i ? 1.0 : -1.0) * m->sweptXpx[sym(k, i)]);
   b.effect.assign(static_cast<size_t>(st->columns), 0.0);
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double* C = st->cross + j * n;
+    const double* C = row(j);
     double t = C[k];
     for (const auto& [i, beta] : b.small)
       t -= C[i] * beta;
@@ -601,7 +682,6 @@ double structuredRoot(const VsfModel* m, int64_t k) {
 // |rho| + |c_j c_l| / a_11, which is exact without rho, so that the form costs k s.
 double structuredForm(const VsfModel* m, int64_t k, bool centred) {
   const VsfStructured* st = m->structured;
-  const int64_t n = st->small;
   const Coefficients b = coefficientsOf(m, k);
   const double* x = m->xpx;
   const bool about = centred && k != 1 && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
@@ -624,11 +704,12 @@ double structuredForm(const VsfModel* m, int64_t k, bool centred) {
   // The effect's columns: their cross terms with the small ones, and their block.
   const double rho = std::fabs(st->rankOne);
   double sumB = 0.0, sumB2 = 0.0, sumBC = 0.0, sumB2C2 = 0.0;
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     const double bj = std::fabs(b.effect[static_cast<size_t>(j)]);
     if (st->swept[j] != '1' || bj == 0.0)
       continue;
-    const double* C = st->cross + j * n;
+    const double* C = row(j);
     const double cj = about ? C[1] : 0.0;
     double s = 0.0;
     for (const auto& [i, vi] : v)
@@ -822,10 +903,11 @@ std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
   std::vector<int64_t> nonzero;
   nonzero.reserve(static_cast<size_t>(n));
   double delta = 0.0;
+  VsfCrossRow row(st);
   for (int64_t j = 0; j < st.columns; ++j) {
     if (st.swept[j] != '1' || j == least)
       continue;
-    const double* C = st.cross + j * n;
+    const double* C = row(j);
     const double d = st.diagonal[j];
     nonzero.clear();
     for (int64_t r = 0; r < n; ++r) {
@@ -856,6 +938,46 @@ std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
     }
   }
   return v;
+}
+
+// The places of the cross block's joining part (VsfStructured::joinStart): with sparse
+// effects joining the road and every page in memory, each level keeps only the joining
+// columns its rows meet (a pass over the pages' rows finds them), its row of the dense columns
+// in place; otherwise every small column is in place. False when the lists do not fit.
+[[nodiscard]] bool joinPattern(VsfModel* m, VsfStructured* st) {
+  st->dense = st->small;
+  st->joinStart = nullptr;
+  st->joinColumn = nullptr;
+  VsfBagVec* vec = m->bags;
+  if (m->sparseEffectCount < 2 || vec == nullptr || vec->count == 0 || !vsfAllPagesInMemory(vec))
+    return true;
+  st->dense = m->effectColumn[m->sparseEffectList[0]];
+  std::vector<std::pair<int32_t, int32_t>> pairs;
+  m->structured = st;
+  vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
+    VsfUtilFile* rec = &vec->files[f];
+    rec->page.buffer = rec->memPages[j];
+    rec->page.pageNumber = 0;
+    vsfStructuredJoinPairs(m, &rec->page, pairs);
+    return true;
+  });
+  m->structured = nullptr;
+  std::sort(pairs.begin(), pairs.end());
+  pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+  int64_t* start = vsfModelArray<int64_t>(m, st->columns + 1);
+  int32_t* column = vsfModelArray<int32_t>(m, std::max<int64_t>(int64_t(pairs.size()), 1));
+  if (start == nullptr || column == nullptr)
+    return false;
+  std::fill(start, start + st->columns + 1, 0);
+  for (size_t p = 0; p < pairs.size(); ++p) {
+    ++start[pairs[p].first + 1];
+    column[p] = pairs[p].second;
+  }
+  for (int64_t j = 0; j < st->columns; ++j)
+    start[j + 1] += start[j];
+  st->joinStart = start;
+  st->joinColumn = column;
+  return true;
 }
 
 } // namespace
@@ -891,6 +1013,8 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
   st->effect = vsfStructuredEffect(m);
   st->columns = m->effectColumns[st->effect];
   st->small = m->effectColumn[st->effect];
+  if (!joinPattern(m, st))
+    return VsfStatus::NoMemory;
   st->foldCount = vsfCvOn(m) ? m->foldCount : 0;
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
@@ -902,6 +1026,9 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
     F.effect = st->effect;
     F.columns = st->columns;
     F.small = st->small;
+    F.dense = st->dense;
+    F.joinStart = st->joinStart;
+    F.joinColumn = st->joinColumn;
     F.sums = nullptr;
     if (!arraysOf(m, &F))
       return VsfStatus::NoMemory;
@@ -1045,17 +1172,17 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
   const VsfStructured& R = st->folds[f];
   const std::vector<double> b =
       blockEstimates(R, m->folds[f].sweptXpx, sweptSmallOf(R, m->folds[f].sweepFlags));
-  const int64_t n = st->small;
   // The fold's own block is its D plus rho 1 1' with rho the fold's own.
   const double rho = st->rankOne - R.rankOne;
   double sum = 0.0, sumU = 0.0;
+  VsfCrossRow recordRow(R), modelRow(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (R.swept[j] != '1')
       continue;
     // Minus the record's coefficient of column j against the fold's own sums of its column.
-    const double* Cr = R.cross + j * n;
+    const double* Cr = recordRow(j);
     const double uj = -b[static_cast<size_t>(j)];
-    const double* C = st->cross + j * n;
+    const double* C = modelRow(j);
     const double own = st->diagonal[j] - R.diagonal[j];
     double row = 2.0 * (C[0] - Cr[0]) + own * uj;
     for (size_t i = 0; i < cols.size(); ++i)
@@ -1107,7 +1234,8 @@ void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A,
   const SweptBlock b = sweptBlockOf(st);
   const std::vector<double> v = reduceLevels(st, b.least, shifts, A);
   if (b.least >= 0) {
-    const double* C0 = st.cross + b.least * n;
+    VsfCrossRow row(st);
+    const double* C0 = row(b.least);
     const double d0 = st.diagonal[b.least];
     for (int64_t r = 0; r < n; ++r)
       for (int64_t q = 0; q <= r; ++q) {
@@ -1154,7 +1282,7 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double c = about ? st->cross[j * st->small + 1] : 0.0;
+    const double c = about ? vsfStructuredCrossAt(*st, j, 1) : 0.0;
     const double d = st->diagonal[j] + st->rankOne - (about ? c * c / x[diag(1)] : 0.0);
     worst = std::max(worst, std::fabs(d * st->sweptDiagonal[j]));
   }
@@ -1163,7 +1291,6 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
 
 void vsfStructuredCorrect(VsfModel* m, const double* smallSums, const double* effectSums) {
   VsfStructured* st = m->structured;
-  const int64_t n = st->small;
   // h_J = B_J^-1 g_J, the effect's own part of (X'X)^-1 g.
   std::vector<double> h(static_cast<size_t>(st->columns), 0.0);
   for (int64_t j = 0; j < st->columns; ++j)
@@ -1173,13 +1300,15 @@ void vsfStructuredCorrect(VsfModel* m, const double* smallSums, const double* ef
   // delta_S = T^-1 (g_S - C_JS' h_J), T^-1 the swept block of the small columns.
   const std::vector<int64_t> S = sweptSmall(m);
   std::vector<double> g(S.size());
-  for (size_t i = 0; i < S.size(); ++i) {
-    double v = smallSums[S[i]];
-    for (int64_t j = 0; j < st->columns; ++j)
-      if (st->swept[j] == '1')
-        v -= st->cross[j * n + S[i]] * h[static_cast<size_t>(j)];
-    g[i] = v;
-  }
+  for (size_t i = 0; i < S.size(); ++i)
+    g[i] = smallSums[S[i]];
+  VsfCrossRow row(*st);
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1') {
+      const double* C = row(j);
+      for (size_t i = 0; i < S.size(); ++i)
+        g[i] -= C[S[i]] * h[static_cast<size_t>(j)];
+    }
   std::vector<double> delta(S.size(), 0.0);
   for (size_t i = 0; i < S.size(); ++i)
     for (size_t l = 0; l < S.size(); ++l)

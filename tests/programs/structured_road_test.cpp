@@ -273,14 +273,19 @@ TEST(StructuredRoad, SecondClassPastSquareRootJoinsTheDenseBlock) {
 
 // The joined CLASS effect's values are sparse on the pages: the pass adds them to each fold's
 // small triangle and cross block as to the model's (cross validation by folds, and PRESS
-// whose leverages gather them from the rows), under either coding.
+// whose leverages gather them from the rows), under either coding; each level keeps its
+// cross products with h's columns in a list of those its rows meet, or, with pages on disk,
+// every small column in place.
 TEST(StructuredRoad, SecondClassJoinedSparseUnderFoldsAndPress) {
   const std::string data = secondClassPastSquareRootData();
   const std::pair<std::string, std::string> runs[] = {
       {"class g h;\n  model y = g x1 x2 x3 h",
        "selection=forward(select=cv) cvmethod=random(4) details=all"},
       {"class g h / param=effect;\n  model y = x1 h x2 g x3",
-       "selection=forward(select=press) details=all"}};
+       "selection=forward(select=press) details=all"},
+      {"class g h;\n  model y = g x1 x2 x3 h",
+       "selection=backward(select=sbc) details=all;\n  performance cpucount=1 util_buffers$=1 "
+       "util_pagesize$=1"}};
   for (const auto& [model, options] : runs) {
     const std::string program =
         "proc varsifter data=d seed=9;\n  " + model + " / " + options + ";\nrun;\n";
