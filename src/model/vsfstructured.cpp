@@ -321,36 +321,20 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
   return r;
 }
 
-// The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
-// Cholesky factor; false when a pivot is not positive.
-[[nodiscard]] bool inverseOf(const double* a, const std::vector<int64_t>& S,
+// The inverse (row-major, n by n) of the reduced triangle `a` between the columns S, which
+// the swept triangle `swept` holds over them (the reduced triangle swept over S); false when
+// the reduced triangle has no Cholesky factor over them (a pivot not positive), which the
+// rounding rule that swept them makes a fault of the matrix.
+[[nodiscard]] bool inverseOf(const double* a, const double* swept, const std::vector<int64_t>& S,
                              std::vector<double>& inv) {
   const size_t n = S.size();
   std::vector<double> L;
   if (!vsfCholeskyOf(a, S, L))
     return false;
-  // Columns of L^-1, each held as a row (Lt = L^-T) so that every inner sum runs along
-  // memory, then inv = L^-T L^-1.
-  std::vector<double> Lt(n * n, 0.0);
-  for (size_t c = 0; c < n; ++c) {
-    double* col = Lt.data() + c * n;
-    for (size_t i = c; i < n; ++i) {
-      const double* row = L.data() + i * n;
-      double v = i == c ? 1.0 : 0.0;
-      for (size_t t = c; t < i; ++t)
-        v -= row[t] * col[t];
-      col[i] = v / row[i];
-    }
-  }
   inv.assign(n * n, 0.0);
   for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j <= i; ++j) {
-      const double *a = Lt.data() + i * n, *b = Lt.data() + j * n;
-      double v = 0.0;
-      for (size_t t = i; t < n; ++t)
-        v += a[t] * b[t];
-      inv[i * n + j] = inv[j * n + i] = v;
-    }
+    for (size_t j = 0; j <= i; ++j)
+      inv[i * n + j] = inv[j * n + i] = swept[sym(S[i], S[j])];
   return true;
 }
 
@@ -521,7 +505,7 @@ size_t settleDiagonal(const VsfModel* m) {
     return kSettled;
   const std::vector<int64_t> S = sweptSmall(m);
   std::vector<double> inv;
-  if (!inverseOf(st->reduced, S, inv))
+  if (!inverseOf(st->reduced, m->sweptXpx, S, inv))
     return S.size();
   const SweptBlock b = sweptBlockOf(*st);
   if (b.least < 0)
