@@ -833,6 +833,25 @@ void leaveOne(VsfModel* m) {
   resweepSmall(m, was);
 }
 
+// Small columns [c0, c0 + count) out of one state, by sweeping the others it had swept again
+// on the reduced triangle (or the small one without the effect): its rank loses the columns
+// that leave and any refused on the way.
+void dropSmallOne(VsfModel* m, int64_t c0, int64_t count) {
+  VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
+  for (int64_t c = c0; c < c0 + count; ++c)
+    if (was[static_cast<size_t>(c)] == '1') {
+      was[static_cast<size_t>(c)] = '0';
+      m->rank -= 1;
+    }
+  std::memcpy(m->sweptXpx, st->inModel ? st->reduced : m->xpx, sizeof(double) * tri(n));
+  resweepSmall(m, was);
+  st->refinedValid = 0;
+  if (st->inModel)
+    st->diagonalStale = 1;
+}
+
 // Whether the one column of the effect left out is its last, which stays out whatever small
 // columns have left: the levels cover every row once (vsfCoversEveryRow) and the intercept is
 // still swept, so the last level is the intercept less the others, as it was when the pivots
@@ -1132,6 +1151,24 @@ bool vsfStructuredAnySwept(const VsfModel* m) {
   const VsfStructured* st = m->structured;
   return st != nullptr && st->inModel &&
          std::find(st->swept, st->swept + st->columns, '1') != st->swept + st->columns;
+}
+
+bool vsfStructuredDropSmall(VsfModel* m, int32_t k) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || k == st->effect)
+    return false;
+  const int64_t c0 = m->effectColumn[k], count = m->effectColumns[k];
+  int64_t leaving = 0, staying = 0;
+  for (int64_t c = 1; c < st->small; ++c)
+    if (m->sweepFlags[c] == '1')
+      ++(c >= c0 && c < c0 + count ? leaving : staying);
+  if (leaving <= staying)
+    return false;
+  (void)eachState(m, [&] {
+    dropSmallOne(m, c0, count);
+    return VsfStatus::Ok;
+  });
+  return true;
 }
 
 void vsfStructuredRetake(VsfModel* m) {

@@ -104,6 +104,12 @@ void vsfStructuredSave(VsfModel* model);
 void vsfStructuredReload(VsfModel* model);
 // Whether the effect is in the model with at least one of its columns swept.
 [[nodiscard]] bool vsfStructuredAnySwept(const VsfModel* model);
+// Takes small effect k's columns out of the model and each fold record by sweeping the small
+// columns that stay again, on the reduced triangle with the effect in the model (on the small
+// one without it, as the effect's own removal does), where they are fewer than k's swept
+// columns: unsweeping each of those would cost more. False, doing nothing, otherwise (the
+// caller unsweeps them).
+[[nodiscard]] bool vsfStructuredDropSmall(VsfModel* model, int32_t k);
 // After small columns have left with the effect in the model and some of its columns left
 // out: its columns taken again against the small columns still swept, so that a column that
 // depended on one that left comes in (as the packed road's unswept columns are tried again).
