@@ -321,22 +321,13 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
   return r;
 }
 
-// The inverse (row-major, n by n) of the reduced triangle `a` between the columns S, which
-// the swept triangle `swept` holds over them (the reduced triangle swept over S); false when
-// the reduced triangle has no Cholesky factor over them (a pivot not positive), which the
-// rounding rule that swept them makes a fault of the matrix.
-[[nodiscard]] bool inverseOf(const double* a, const double* swept, const std::vector<int64_t>& S,
-                             std::vector<double>& inv) {
-  const size_t n = S.size();
-  std::vector<double> L;
-  if (!vsfCholeskyOf(a, S, L))
-    return false;
-  inv.assign(n * n, 0.0);
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j <= i; ++j)
-      inv[i * n + j] = inv[j * n + i] = swept[sym(S[i], S[j])];
-  return true;
-}
+// The inverse T^-1 of the reduced triangle between the swept small columns S, element (i, t)
+// over S, which the swept triangle holds (the reduced triangle swept over S).
+struct SweptInverse {
+  const double* swept;
+  const std::vector<int64_t>& S;
+  [[nodiscard]] double operator()(size_t i, size_t t) const { return swept[sym(S[i], S[t])]; }
+};
 
 // Whether x is zero within the rounding of adding the shift h back (a few units of its last
 // place).
@@ -344,16 +335,14 @@ bool nearZero(double x, double h) {
   return std::fabs(x) <= 8.0 * std::numeric_limits<double>::epsilon() * std::fabs(h);
 }
 
-// The form w' T^-1 w over w's nonzero elements, T^-1 (`inv`, row-major over the s swept
-// small columns) and w given over them.
-double formOver(const std::vector<double>& inv, const std::vector<double>& w,
+// The form w' T^-1 w over w's nonzero elements, w given over the swept small columns.
+double formOver(const SweptInverse& inv, const std::vector<double>& w,
                 const std::vector<size_t>& nonzero) {
-  const size_t s = w.size();
   double q = 0.0;
   for (const size_t i : nonzero) {
     double v = 0.0;
     for (const size_t t : nonzero)
-      v += inv[i * s + t] * w[t];
+      v += inv(i, t) * w[t];
     q += w[i] * v;
   }
   return q;
@@ -387,8 +376,8 @@ void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagona
 // / D_j for the others, c = (C_0 + D_0 u) / g, u the sum of C_j / D_j over the others, and the
 // diagonal of B_J^-1 a / g and 1 / D_j - D_0 / (D_j^2 g); each adds the form of its row over
 // T^-1, the inverse of the reduced triangle's swept small columns (`inv`).
-void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S,
-                    const std::vector<double>& inv, const SweptBlock& b) {
+void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S, const SweptInverse& inv,
+                    const SweptBlock& b) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const double d0 = st->diagonal[b.least];
@@ -466,8 +455,7 @@ std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S)
 // the form is v_j' T^-1 v_j - 2 v_j' T^-1 h + h' T^-1 h: it goes over v_j's nonzero elements,
 // which with a joined CLASS effect are far fewer than the small columns. An element of v_j
 // within the shift's rounding of zero counts as zero.
-void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S,
-                     const std::vector<double>& inv) {
+void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S, const SweptInverse& inv) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const std::vector<double> h = levelShift(m, S);
@@ -475,7 +463,7 @@ void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S,
   double hh = 0.0;
   for (size_t i = 0; i < s; ++i) {
     for (size_t t = 0; t < s; ++t)
-      z[i] += inv[i * s + t] * h[t];
+      z[i] += inv(i, t) * h[t];
     hh += h[i] * z[i];
   }
   eachSweptRow(
@@ -504,9 +492,13 @@ size_t settleDiagonal(const VsfModel* m) {
   if (!st->diagonalStale)
     return kSettled;
   const std::vector<int64_t> S = sweptSmall(m);
-  std::vector<double> inv;
-  if (!inverseOf(st->reduced, m->sweptXpx, S, inv))
+  // The swept columns' reduced triangle without a Cholesky factor is a fault of the matrix
+  // (the rounding rule that swept them refuses dependent columns): the fit ends.
+  std::vector<double> L;
+  if (!vsfCholeskyOf(st->reduced, S, L))
     return S.size();
+  L = {};
+  const SweptInverse inv{m->sweptXpx, S};
   const SweptBlock b = sweptBlockOf(*st);
   if (b.least < 0)
     refreshDiagonal(m, S, inv);
