@@ -758,7 +758,12 @@ void layOutEntries(Pass& p) {
   const int32_t N = s->columnCount, E = s->entryCount;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
   m->splitSparse = splitSparseLayout(s) ? 1 : 0;
-  for (int32_t i = 0; i < E; ++i) {
+  // The sparse effects that join the structured road take the first slots and columns, so
+  // that the many-level effect's columns come last.
+  const auto joined = [&](int32_t i) {
+    return !m->splitSparse && s->entries[i].joined != 0 && !storedDense(s, s->entries[i]);
+  };
+  const auto place = [&](int32_t i) {
     const VsfEffectEntry& e = s->entries[i];
     m->effectColumns[i] = e.columnCount;
     if (m->splitSparse ? !e.sparseVote : storedDense(s, e)) {
@@ -776,20 +781,28 @@ void layOutEntries(Pass& p) {
       m->sparseSlot[i] = sparse;
       m->sparseEffectList[sparse++] = i;
     }
-  }
+  };
+  for (int32_t i = 0; i < E; ++i)
+    if (joined(i))
+      place(i);
+  for (int32_t i = 0; i < E; ++i)
+    if (!joined(i))
+      place(i);
   m->denseEffectCount = dense;
-  // First compact columns: dense entries from 1 in list order, then the sparse ones.
+  // First compact columns: dense entries from 1 in list order, then the sparse ones in the
+  // order of their slots.
   int32_t next = 1;
   for (int32_t i = 0; i < E; ++i)
     if (m->denseOffset[i] >= 0) {
       m->effectColumn[i] = next;
       next += s->entries[i].columnCount;
     }
-  for (int32_t i = 0; i < E; ++i)
-    if (m->denseOffset[i] < 0) {
-      m->effectColumn[i] = next;
-      next += s->entries[i].columnCount;
-    }
+  for (int32_t pass = 0; pass < 2; ++pass)
+    for (int32_t i = 0; i < E; ++i)
+      if (m->denseOffset[i] < 0 && joined(i) == (pass == 0)) {
+        m->effectColumn[i] = next;
+        next += s->entries[i].columnCount;
+      }
   p.layout.entryCount = E;
   p.layout.denseOffset = m->denseOffset;
   p.layout.sparseList = m->sparseEffectList;

@@ -40,9 +40,10 @@ struct VsfEffectEntry {
   const int32_t* columnList;
   int32_t firstColumn; // the effect's first design column (0-based)
   uint8_t sparseVote;  // the design's vote for a sparse representation (useSparseRepresentation)
-  // Stored dense only to join the many-level effect's structured road (joinSmallEffectsDense):
-  // its columns are then not shifted, so that a row's values in them stay mostly zero.
-  uint8_t joinedDense = 0;
+  // A small sparse effect that joins the many-level effect's structured road
+  // (joinSmallEffects): its columns go into the road's triangle, before the many-level
+  // effect's, while its values stay sparse in the pages.
+  uint8_t joined = 0;
 };
 
 // A PARTITION TRAIN=, VALIDATE= or TEST= value: length 0 absent, negative blank.

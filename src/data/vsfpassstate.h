@@ -104,11 +104,24 @@ struct VsfFoldRecord {
 // response and the dense columns ("small" columns); the effect's block is kept as its
 // diagonal and its cross block with the small columns, never as its k x k block.
 struct VsfStructured {
-  int32_t effect;        // the many-level effect (its only sparse effect)
-  int32_t columns;       // k, its columns
-  int32_t small;         // the small columns, the response first (the triangles' order)
-  double* diagonal;      // k: its block's diagonal
-  double* cross;         // k x small: row j holds X'X(column j, small columns)
+  int32_t effect;  // the many-level effect (its last sparse effect)
+  int32_t columns; // k, its columns
+  // The small columns, the response first (the triangles' order): the dense columns, then
+  // those of the sparse effects that join the road.
+  int32_t small;
+  double* diagonal; // k: its block's diagonal
+  // The cross block X'X(column j, small columns), read through VsfCrossRow: row j holds
+  // its first `dense` small columns in place (k x dense), and those of the joining sparse
+  // effects beyond them (few per level) at joinColumn[joinStart[j] .. joinStart[j + 1]),
+  // values in joinValue; without joinStart (pages not all in memory) every column is in
+  // place. The cross products of the rows with one value in every column (rankOne's rows)
+  // are part of every row, held once in rankCross (small).
+  double* cross;
+  int32_t dense;
+  const int64_t* joinStart;
+  const int32_t* joinColumn;
+  double* joinValue;
+  double* rankCross;
   char* swept;           // k: '1' for its columns swept in while it is in the model
   double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
   uint8_t diagonalStale; // set while sweptDiagonal waits to be formed (vsfStructuredSettle)

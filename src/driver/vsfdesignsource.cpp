@@ -394,14 +394,15 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
   return static_cast<uint8_t>(useSparseRepresentation(t));
 }
 
-// Stores dense the small effects voted sparse beside one many-level effect of a fit that the
+// Marks the small effects voted sparse beside one many-level effect of a fit that the
 // structured road may serve (FORWARD, STEPWISE or BACKWARD without split levels, hierarchy,
-// model averaging or external cross validation): their columns then join the road's dense
-// block, where a second sparse effect would leave the many-level one the packed triangle of
-// every column. They join where the road with every joining column in its dense block, the
-// rows' dense updates of it included, costs less than that triangle (vsfJoinDenseCheaper).
-void joinSmallEffectsDense(const VsfModelOptions& o, const VsfDataSettings* s,
-                           VsfEffectEntry* entries, int32_t count) {
+// model averaging or external cross validation) to join the road: their columns then go
+// into the road's triangle with the dense ones, while their values stay sparse in the pages,
+// where a second sparse effect would leave the many-level one the packed triangle of every
+// column. They join where the road with every joining column in its triangle, the rows'
+// updates of it included, costs less than that triangle (vsfJoinCheaper).
+void joinSmallEffects(const VsfModelOptions& o, const VsfDataSettings* s, VsfEffectEntry* entries,
+                      int32_t count) {
   if (!vsfMethodIs(o.method, VsfMethodFamily::Sequential) || o.split ||
       o.hierarchy != VsfHierarchy::None || o.cvExternal || s->resampling || s->forceSparse ||
       s->forceDense)
@@ -417,15 +418,13 @@ void joinSmallEffectsDense(const VsfModelOptions& o, const VsfDataSettings* s,
   }
   if (many < 0)
     return;
-  // The dense block: the response and every column but the many-level effect's.
+  // The road's triangle: the response and every column but the many-level effect's.
   const int64_t k = entries[many].columnCount;
-  if (!vsfJoinDenseCheaper(k, 1 + total - k, s->expectedRows))
+  if (!vsfJoinCheaper(k, 1 + total - k, s->expectedRows))
     return;
   for (int32_t i = 0; i < count; ++i)
-    if (i != many && entries[i].sparseVote) {
-      entries[i].sparseVote = 0;
-      entries[i].joinedDense = 1;
-    }
+    if (i != many && entries[i].sparseVote)
+      entries[i].joined = 1;
 }
 
 // Fills the settings that follow from the run's options, statements and PERFORMANCE
@@ -547,7 +546,7 @@ VsfStatus vsfData(VsfContext* ctx) {
                                 designSparseVote(d, eff)};
   }
   s->expectedRows = ctx->stmt.proc.byCount == 0 && ctx->data != nullptr ? xdsnobs(ctx->data) : -1;
-  joinSmallEffectsDense(o, s, entries, E);
+  joinSmallEffects(o, s, entries, E);
   // The records of the effects entered before selection come first in the list.
   if (o.split && fromRecords)
     ctx->model.includeCount = ctx->enteredFirstBoundary;

@@ -21,9 +21,15 @@ struct Segment {
   double* triangle;
   double* diagonal;
   double* cross;
+  double* joinValue;
   double* rankOne;
   double* rankOneCross;
 };
+
+// The values of the joining effects' columns beyond the cross block's dense ones.
+int64_t joinedCount(const VsfStructured* st) {
+  return st->joinStart != nullptr ? st->joinStart[st->columns] : 0;
+}
 
 Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
   assert(index >= 0 && st->small > 0 && st->columns >= 0 && "a segment of the structured road");
@@ -31,16 +37,74 @@ Segment segmentAt(const VsfStructured* st, double* buffer, int64_t index) {
   s.triangle = buffer + index * vsfStructuredSegmentLength(st);
   s.diagonal = s.triangle + packed::tri(st->small);
   s.cross = s.diagonal + st->columns;
-  s.rankOne = s.cross + static_cast<int64_t>(st->columns) * st->small;
+  s.joinValue = s.cross + static_cast<int64_t>(st->columns) * st->dense;
+  s.rankOne = s.joinValue + joinedCount(st);
   s.rankOneCross = s.rankOne + 1;
   return s;
+}
+
+// Calls fn(column, value) for each of the row's values in the sparse effects that join the
+// road (the slots before the many-level effect's, `slot`), their columns those of the small
+// triangle.
+template <class Fn>
+void eachJoinedValue(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int32_t slot,
+                     Fn fn) {
+  for (int32_t s = 0; s < slot; ++s) {
+    const int32_t first = m->effectColumn[m->sparseEffectList[s]];
+    for (int32_t a = r.slotBegin(S, s); a < r.slotEnd(S, s); ++a)
+      fn(first + r.storedIndex(S, a), r.sparseValues[a]);
+  }
+}
+
+// Adds the row's values in the joining effects' columns to the small triangle `T`: their
+// products with the dense values (n of them, the response first) and with each other.
+void addJoined(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int32_t slot,
+               int32_t n, double w, double* T) {
+  eachJoinedValue(m, S, r, slot, [&](int64_t c, double x) {
+    double* R = T + packed::tri(c);
+    zvaxpy(R, R, r.y, n, w * x);
+    eachJoinedValue(m, S, r, slot, [&](int64_t b, double v) {
+      if (b <= c)
+        R[b] += w * x * v;
+    });
+  });
+}
+
+// Adds x times the row's small values (dense and joining) to the rankOne rows' cross
+// products `R` (every small column in place).
+void addCross(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int32_t slot,
+              int32_t n, double x, double* R) {
+  zvaxpy(R, R, r.y, n, x);
+  eachJoinedValue(m, S, r, slot, [&](int64_t b, double v) { R[b] += x * v; });
+}
+
+// Adds x times the row's small values to row j of a state's cross block (`to`): the dense
+// ones in place, a joining column beyond them at its place in row j's list.
+void addLevelCross(const VsfStructured* st, const Segment& to, const VsfPassState* m,
+                   const VsfRowShape& S, const VsfRowView& r, int32_t slot, int32_t n, double x,
+                   int64_t j) {
+  double* R = to.cross + j * st->dense;
+  zvaxpy(R, R, r.y, n, x);
+  eachJoinedValue(m, S, r, slot, [&](int64_t b, double v) {
+    if (b < st->dense) {
+      R[b] += x * v;
+      return;
+    }
+    const int32_t* first = st->joinColumn + st->joinStart[j];
+    const int32_t* last = st->joinColumn + st->joinStart[j + 1];
+    const int32_t* at = std::lower_bound(first, last, static_cast<int32_t>(b));
+    // Missing only from a row with two of the effect's values, for which the road is given
+    // up (vsfStructuredJoinPairs leaves such rows out).
+    if (at != last && *at == b)
+      to.joinValue[at - st->joinColumn] += x * v;
+  });
 }
 
 } // namespace
 
 int64_t vsfStructuredSegmentLength(const VsfStructured* st) {
-  return packed::tri(st->small) + static_cast<int64_t>(st->columns) * (st->small + 1) + 1 +
-         st->small;
+  return packed::tri(st->small) + static_cast<int64_t>(st->columns) * (st->dense + 1) +
+         joinedCount(st) + 1 + st->small;
 }
 
 int64_t vsfStructuredXpXLength(const VsfStructured* st) {
@@ -53,6 +117,8 @@ void vsfStructuredPlaceIn(VsfStructured* st, double* buffer) {
     const Segment s = segmentAt(st, buffer, 1 + f);
     to.diagonal = s.diagonal;
     to.cross = s.cross;
+    to.joinValue = s.joinValue;
+    to.rankCross = s.rankOneCross;
   }
 }
 
@@ -62,7 +128,7 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
   const Segment own = segmentAt(st, buffer, 0);
   double* offDiagonal = buffer + length - 1;
   const VsfRowShape S = vsfRowShape(m);
-  const int32_t n = S.dense + 1;
+  const int32_t n = S.dense + 1, slot = m->sparseSlot[st->effect];
   const double* rows[kVsfRankRows];
   double weights[kVsfRankRows];
   int32_t pending = 0, badFolds = 0;
@@ -93,14 +159,15 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
           R[j] += v * r.y[j];
       }
     }
-    const int32_t begin = r.slotBegin(S, 0), end = r.slotEnd(S, 0);
+    addJoined(m, S, r, slot, n, w, to.triangle);
+    const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
     if (end - begin > 1) {
       if (end - begin == st->columns &&
           std::all_of(r.sparseValues + begin, r.sparseValues + end,
                       [&](double v) { return v == r.sparseValues[begin]; })) {
         const double c = r.sparseValues[begin];
         *to.rankOne += w * c * c;
-        zvaxpy(to.rankOneCross, to.rankOneCross, r.y, n, w * c);
+        addCross(m, S, r, slot, n, w * c, to.rankOneCross);
         return;
       }
       *offDiagonal = 1.0;
@@ -108,13 +175,28 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
     for (int32_t a = begin; a < end; ++a) {
       const double xa = r.sparseValues[a];
       const int64_t j = r.storedIndex(S, a);
-      double* R = to.cross + j * st->small;
-      zvaxpy(R, R, r.y, n, w * xa);
+      addLevelCross(st, to, m, S, r, slot, n, w * xa, j);
       to.diagonal[j] += w * xa * xa;
     }
   });
   flush();
   return badFolds != 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
+}
+
+void vsfStructuredJoinPairs(const VsfPassState* m, QkPageDescriptor* page,
+                            std::vector<std::pair<int32_t, int32_t>>& pairs) {
+  const VsfStructured* st = m->structured;
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t slot = m->sparseSlot[st->effect];
+  vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double) {
+    if (r.slotEnd(S, slot) - r.slotBegin(S, slot) != 1)
+      return; // none, the rankOne rows' (held apart), or a block the road gives up
+    const int32_t j = r.storedIndex(S, r.slotBegin(S, slot));
+    eachJoinedValue(m, S, r, slot, [&](int64_t b, double) {
+      if (b >= st->dense)
+        pairs.emplace_back(j, static_cast<int32_t>(b));
+    });
+  });
 }
 
 double vsfStructuredFitted(const VsfPassState* m, int32_t fold, const VsfRowShape& S,

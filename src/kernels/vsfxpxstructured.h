@@ -7,14 +7,17 @@
 #include "support/stepcodes.h"
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 struct VsfPassState;
 struct VsfRowShape;
 struct VsfRowView;
 struct VsfStructured;
 
-// The length of one set of sums: the small triangle, the effect's diagonal, its cross block,
-// and the square and small cross products of the rows with one value in every column.
+// The length of one set of sums: the small triangle, the effect's diagonal, its cross block
+// (dense part and joining values), and the square and small cross products of the rows with one
+// value in every column.
 [[nodiscard]] int64_t vsfStructuredSegmentLength(const VsfStructured* structured);
 // The length of the kernel's buffer: the sums of the rows outside the folds, those of each
 // fold's rows, and a last element that is set to 1 when a row has two values in the effect's
@@ -29,6 +32,11 @@ void vsfStructuredPlaceIn(VsfStructured* structured, double* buffer);
 // small triangle row by row). VsfStatus::BadFoldRow when a row's fold code is out of range.
 [[nodiscard]] VsfStatus vsfStructuredXpX_t(VsfPassState* model, QkPageDescriptor* page,
                                            double* buffer, int64_t length);
+// Adds the (level, small column) pairs of one page's rows whose many-level value meets a
+// value of a joining effect beyond the cross block's dense columns (st->dense) to `pairs`:
+// the places of the cross block's joining part (VsfStructured::joinStart).
+void vsfStructuredJoinPairs(const VsfPassState* model, QkPageDescriptor* page,
+                            std::vector<std::pair<int32_t, int32_t>>& pairs);
 // A row's fitted value from the many-level effect's columns (VsfStructured::estimates) in the
 // model (fold -1) or a fold record's model, which the residual passes add to that of the
 // triangle's columns; 0 without the effect in that model.

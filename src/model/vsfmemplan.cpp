@@ -47,8 +47,10 @@ void widestEffect(const VsfModel* m, int32_t* effect, int64_t* columns) {
   delete[] sums;
 }
 
-// The columns beside the fit's sparse effect (all of them when it has none).
+// The columns beside the fit's many-level sparse effect (all of them when it has none).
 int64_t smallColumns(const VsfModel* m) {
+  if (const int32_t e = vsfStructuredEffect(m); e >= 0)
+    return m->effectColumn[e];
   return m->sparseEffectCount >= 1 ? m->effectColumn[m->sparseEffectList[0]]
                                    : static_cast<int64_t>(m->parmCount) + 1;
 }
@@ -81,8 +83,11 @@ double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
   // The structured road's diagonal and cross block of the model and of each fold record,
   // held in the pass's buffer of those sums, and their swept diagonals, saved copies,
   // estimates and refinements.
-  if (const VsfStructured* st = m->structured; st != nullptr)
-    cells += (1.0 + st->foldCount) * static_cast<double>(st->columns) * (st->small + 6.0);
+  if (const VsfStructured* st = m->structured; st != nullptr) {
+    const double joined = st->joinStart != nullptr ? double(st->joinStart[st->columns]) : 0.0;
+    cells +=
+        (1.0 + st->foldCount) * (static_cast<double>(st->columns) * (st->dense + 6.0) + joined);
+  }
   return 8.0 * cells;
 }
 

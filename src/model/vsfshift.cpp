@@ -4,7 +4,6 @@
 #include "model/vsfshift.h"
 #include "support/notfound.h"
 
-#include "data/vsfdata.h"
 #include "data/vsfthread.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsftransform.h"
@@ -52,14 +51,6 @@ using packed::diag;
   return VsfStatus::Ok;
 }
 
-// Whether effect e is a small effect stored dense to join the structured road, which keeps
-// its columns unshifted.
-[[nodiscard]] bool joinedUnshifted(const VsfModel* m, int32_t e) {
-  const VsfDataSettings* s = m->dataSettings;
-  return m->structured != nullptr && s != nullptr && e < s->entryCount &&
-         s->entries[e].joinedDense != 0;
-}
-
 } // namespace
 
 VsfStatus vsfShiftPages(VsfModel* m, bool withCrossProducts) {
@@ -67,12 +58,9 @@ VsfStatus vsfShiftPages(VsfModel* m, bool withCrossProducts) {
   if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize ||
       o->parmStandardize)
     return VsfStatus::Ok;
-  // Sparse columns stay as they are, and so do the intercept's column of ones and, on the
-  // structured road, the columns of the small effects stored dense to join it: shifted, their
-  // rows would be dense, and the cross products cost rows times the square of their columns
-  // where their mostly zero values cost next to nothing.
+  // Sparse columns stay as they are, and so does the intercept's column of ones.
   for (int32_t e = 0; e < m->effectCount; ++e)
-    if (e == 0 || m->sparseSlot[e] >= 0 || joinedUnshifted(m, e))
+    if (e == 0 || m->sparseSlot[e] >= 0)
       std::fill(m->xpxShift + 1 + m->parmOffset[e],
                 m->xpxShift + 1 + m->parmOffset[e] + m->effectColumns[e], 0.0);
   if (withCrossProducts) {

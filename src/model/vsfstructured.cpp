@@ -3,6 +3,7 @@
 #include "model/vsfstructured.h"
 #include "model/vsfstructuredpress.h"
 
+#include "data/vsfdata.h"
 #include "data/vsfutilfile.h"
 #include "kernels/vsfxpxstructured.h"
 #include "model/vsfmodel.h"
@@ -70,6 +71,19 @@ int32_t vsfStructuredLeastColumns(int64_t small) {
   return static_cast<int32_t>(lo);
 }
 
+int32_t vsfStructuredEffect(const VsfModel* m) {
+  const int32_t count = m->sparseEffectCount;
+  if (count < 1)
+    return -1;
+  const VsfDataSettings* s = m->dataSettings;
+  for (int32_t i = 0; i + 1 < count; ++i) {
+    const int32_t e = m->sparseEffectList[i];
+    if (s == nullptr || e >= s->entryCount || s->entries[e].joined == 0)
+      return -1;
+  }
+  return m->sparseEffectList[count - 1];
+}
+
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
 // needs other sums than X'X and the folds' (resamples), no hierarchy or standardisation;
 // the one sparse effect is the last in column order and has many columns.
@@ -89,20 +103,81 @@ VsfMsg vsfStructuredRefusal(const VsfModel* m) {
     return VsfMsg::RoadNotForStandardised;
   if (!vsfFullXpxOn(m))
     return VsfMsg::RoadNotForGrowingProducts;
-  if (m->sparseEffectCount > 1)
-    return VsfMsg::RoadNotForSeveralSparse;
   if (m->sparseEffectCount < 1)
     return VsfMsg::RoadNotForFewLevels;
-  const int32_t e = m->sparseEffectList[0];
+  const int32_t e = vsfStructuredEffect(m);
+  if (e < 0)
+    return VsfMsg::RoadNotForSeveralSparse;
   return m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1 &&
                  vsfStructuredCheaper(m->effectColumns[e], m->effectColumn[e])
              ? VsfMsg{}
              : VsfMsg::RoadNotForFewLevels;
 }
 
+VsfCrossRow::VsfCrossRow(const VsfStructured& st)
+    : st_(st), row_(static_cast<size_t>(st.small), 0.0) {}
+
+const double* VsfCrossRow::operator()(int64_t j) {
+  const VsfStructured& st = st_;
+  const int64_t d = st.dense;
+  const bool rank = st.rankOne != 0.0;
+  if (rank)
+    std::fill(row_.begin() + d, row_.end(), 0.0);
+  else if (last_ >= 0 && st.joinStart != nullptr)
+    for (int64_t p = st.joinStart[last_]; p < st.joinStart[last_ + 1]; ++p)
+      row_[static_cast<size_t>(st.joinColumn[p])] = 0.0;
+  std::copy(st.cross + j * d, st.cross + (j + 1) * d, row_.begin());
+  if (st.joinStart != nullptr)
+    for (int64_t p = st.joinStart[j]; p < st.joinStart[j + 1]; ++p)
+      row_[static_cast<size_t>(st.joinColumn[p])] = st.joinValue[p];
+  if (rank)
+    for (int64_t c = 0; c < st.small; ++c)
+      row_[static_cast<size_t>(c)] += st.rankCross[c];
+  last_ = j;
+  return row_.data();
+}
+
+double vsfStructuredCrossAt(const VsfStructured& st, int64_t j, int64_t c) {
+  const double rank = st.rankOne != 0.0 ? st.rankCross[c] : 0.0;
+  if (c < st.dense)
+    return st.cross[j * st.dense + c] + rank;
+  const int32_t* first = st.joinColumn + st.joinStart[j];
+  const int32_t* last = st.joinColumn + st.joinStart[j + 1];
+  const int32_t* at = std::lower_bound(first, last, static_cast<int32_t>(c));
+  return (at != last && *at == c ? st.joinValue[at - st.joinColumn] : 0.0) + rank;
+}
+
 namespace {
 
 [[nodiscard]] bool served(const VsfModel* m) { return vsfStructuredRefusal(m) == VsfMsg{}; }
+
+// The stored cross products of the joining effects' columns beyond the dense ones.
+int64_t joinedCount(const VsfStructured& st) {
+  return st.joinStart != nullptr ? st.joinStart[st.columns] : 0;
+}
+
+// Calls fn(c, C_j(c)) for the small columns c of row j of a state's cross block that may
+// hold a nonzero, in increasing order: its dense columns and its joining ones, or every
+// small column while rankOne rows add to every row.
+template <class Fn> void eachCross(const VsfStructured& st, int64_t j, Fn fn) {
+  const double* D = st.cross + j * st.dense;
+  const int64_t begin = st.joinStart != nullptr ? st.joinStart[j] : 0;
+  const int64_t end = st.joinStart != nullptr ? st.joinStart[j + 1] : 0;
+  if (st.rankOne != 0.0) {
+    int64_t p = begin;
+    for (int64_t c = 0; c < st.small; ++c) {
+      double v = c < st.dense ? D[c] : 0.0;
+      if (p < end && st.joinColumn[p] == c)
+        v = st.joinValue[p++];
+      fn(c, v + st.rankCross[c]);
+    }
+    return;
+  }
+  for (int64_t c = 0; c < st.dense; ++c)
+    fn(c, D[c]);
+  for (int64_t p = begin; p < end; ++p)
+    fn(int64_t{st.joinColumn[p]}, st.joinValue[p]);
+}
 
 // The effect's columns as its trial reads them: the cross block, the diagonal, and the
 // response row of the swept matrix, C(j, 0) less C(j, S) times the estimates of the swept
@@ -115,18 +190,20 @@ double blockCross(const void* c, int64_t j, int64_t column) {
   const Block* b = static_cast<const Block*>(c);
   assert(j >= 0 && j < b->st->columns && column >= 0 && column < b->st->small &&
          "an element of the structured effect's cross block");
-  return b->st->cross[j * b->st->small + column];
+  return vsfStructuredCrossAt(*b->st, j, column);
 }
 double blockDiagonal(const void* c, int64_t j) {
   return static_cast<const Block*>(c)->st->diagonal[j];
 }
 double blockResponse(const void* c, int64_t j) {
   const Block* b = static_cast<const Block*>(c);
-  const double* C = b->st->cross + j * b->st->small;
-  double t = C[0];
-  for (int64_t s = 1; s < b->st->small; ++s)
-    if (b->m->sweepFlags[s] == '1')
-      t += C[s] * b->m->sweptXpx[at(s, 0)];
+  double t = 0.0;
+  eachCross(*b->st, j, [&](int64_t s, double v) {
+    if (s == 0)
+      t = v;
+    else if (b->m->sweepFlags[s] == '1')
+      t += v * b->m->sweptXpx[at(s, 0)];
+  });
   return t;
 }
 
@@ -221,13 +298,19 @@ void solveBlock(const VsfStructured& st, const SweptBlock& b, std::vector<double
 std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
                                    const std::vector<int64_t>& S) {
   std::vector<double> r(static_cast<size_t>(st.columns), 0.0);
+  std::vector<char> inS(static_cast<size_t>(st.small), 0);
+  for (const int64_t s : S)
+    inS[static_cast<size_t>(s)] = 1;
   for (int64_t j = 0; j < st.columns; ++j) {
     if (st.swept[j] != '1')
       continue;
-    const double* C = st.cross + j * st.small;
-    double t = C[0];
-    for (const int64_t s : S)
-      t += C[s] * swept[at(s, 0)];
+    double t = 0.0;
+    eachCross(st, j, [&](int64_t s, double v) {
+      if (s == 0)
+        t = v;
+      else if (inS[static_cast<size_t>(s)])
+        t += v * swept[at(s, 0)];
+    });
     r[static_cast<size_t>(j)] = t;
   }
   solveBlock(st, sweptBlockOf(st), r);
@@ -238,38 +321,13 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
   return r;
 }
 
-// The inverse (row-major, n by n) of the reduced triangle between the columns S, by its
-// Cholesky factor; false when a pivot is not positive.
-[[nodiscard]] bool inverseOf(const double* a, const std::vector<int64_t>& S,
-                             std::vector<double>& inv) {
-  const size_t n = S.size();
-  std::vector<double> L;
-  if (!vsfCholeskyOf(a, S, L))
-    return false;
-  // Columns of L^-1, each held as a row (Lt = L^-T) so that every inner sum runs along
-  // memory, then inv = L^-T L^-1.
-  std::vector<double> Lt(n * n, 0.0);
-  for (size_t c = 0; c < n; ++c) {
-    double* col = Lt.data() + c * n;
-    for (size_t i = c; i < n; ++i) {
-      const double* row = L.data() + i * n;
-      double v = i == c ? 1.0 : 0.0;
-      for (size_t t = c; t < i; ++t)
-        v -= row[t] * col[t];
-      col[i] = v / row[i];
-    }
-  }
-  inv.assign(n * n, 0.0);
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j <= i; ++j) {
-      const double *a = Lt.data() + i * n, *b = Lt.data() + j * n;
-      double v = 0.0;
-      for (size_t t = i; t < n; ++t)
-        v += a[t] * b[t];
-      inv[i * n + j] = inv[j * n + i] = v;
-    }
-  return true;
-}
+// The inverse T^-1 of the reduced triangle between the swept small columns S, element (i, t)
+// over S, which the swept triangle holds (the reduced triangle swept over S).
+struct SweptInverse {
+  const double* swept;
+  const std::vector<int64_t>& S;
+  [[nodiscard]] double operator()(size_t i, size_t t) const { return swept[sym(S[i], S[t])]; }
+};
 
 // Whether x is zero within the rounding of adding the shift h back (a few units of its last
 // place).
@@ -277,16 +335,14 @@ bool nearZero(double x, double h) {
   return std::fabs(x) <= 8.0 * std::numeric_limits<double>::epsilon() * std::fabs(h);
 }
 
-// The form w' T^-1 w over w's nonzero elements, T^-1 (`inv`, row-major over the s swept
-// small columns) and w given over them.
-double formOver(const std::vector<double>& inv, const std::vector<double>& w,
+// The form w' T^-1 w over w's nonzero elements, w given over the swept small columns.
+double formOver(const SweptInverse& inv, const std::vector<double>& w,
                 const std::vector<size_t>& nonzero) {
-  const size_t s = w.size();
   double q = 0.0;
   for (const size_t i : nonzero) {
     double v = 0.0;
     for (const size_t t : nonzero)
-      v += inv[i * s + t] * w[t];
+      v += inv(i, t) * w[t];
     q += w[i] * v;
   }
   return q;
@@ -300,10 +356,11 @@ void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagona
   std::vector<double> w(s);
   std::vector<size_t> nonzero;
   nonzero.reserve(s);
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double* C = st->cross + j * st->small;
+    const double* C = row(j);
     nonzero.clear();
     for (size_t i = 0; i < s; ++i) {
       w[i] = element(j, C, i);
@@ -319,17 +376,21 @@ void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagona
 // / D_j for the others, c = (C_0 + D_0 u) / g, u the sum of C_j / D_j over the others, and the
 // diagonal of B_J^-1 a / g and 1 / D_j - D_0 / (D_j^2 g); each adds the form of its row over
 // T^-1, the inverse of the reduced triangle's swept small columns (`inv`).
-void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S,
-                    const std::vector<double>& inv, const SweptBlock& b) {
+void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S, const SweptInverse& inv,
+                    const SweptBlock& b) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const double d0 = st->diagonal[b.least];
-  const double* C0 = st->cross + b.least * st->small;
+  VsfCrossRow row(*st);
+  const double* first = row(b.least);
+  const std::vector<double> C0(first, first + st->small);
   std::vector<double> u(s, 0.0), c(s);
   for (int64_t j = 0; j < st->columns; ++j)
-    if (st->swept[j] == '1' && j != b.least)
+    if (st->swept[j] == '1' && j != b.least) {
+      const double* C = row(j);
       for (size_t i = 0; i < s; ++i)
-        u[i] += st->cross[j * st->small + S[i]] / st->diagonal[j];
+        u[i] += C[S[i]] / st->diagonal[j];
+    }
   for (size_t i = 0; i < s; ++i)
     c[i] = (C0[S[i]] + d0 * u[i]) / b.g;
   eachSweptRow(
@@ -368,11 +429,12 @@ std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<do
   std::vector<double> shift(s, 0.0);
   std::vector<int64_t> zeros(s, 0);
   int64_t levels = 0;
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
     ++levels;
-    const double* C = st->cross + j * st->small;
+    const double* C = row(j);
     for (size_t i = 0; i < s; ++i) {
       const double h = all[static_cast<size_t>(S[i])];
       zeros[i] += h != 0.0 && nearZero(C[S[i]] / st->diagonal[j] + h, h) ? 1 : 0;
@@ -393,8 +455,7 @@ std::vector<double> levelShift(const VsfModel* m, const std::vector<int64_t>& S)
 // the form is v_j' T^-1 v_j - 2 v_j' T^-1 h + h' T^-1 h: it goes over v_j's nonzero elements,
 // which with a joined CLASS effect are far fewer than the small columns. An element of v_j
 // within the shift's rounding of zero counts as zero.
-void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S,
-                     const std::vector<double>& inv) {
+void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S, const SweptInverse& inv) {
   VsfStructured* st = m->structured;
   const size_t s = S.size();
   const std::vector<double> h = levelShift(m, S);
@@ -402,7 +463,7 @@ void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S,
   double hh = 0.0;
   for (size_t i = 0; i < s; ++i) {
     for (size_t t = 0; t < s; ++t)
-      z[i] += inv[i * s + t] * h[t];
+      z[i] += inv(i, t) * h[t];
     hh += h[i] * z[i];
   }
   eachSweptRow(
@@ -431,9 +492,13 @@ size_t settleDiagonal(const VsfModel* m) {
   if (!st->diagonalStale)
     return kSettled;
   const std::vector<int64_t> S = sweptSmall(m);
-  std::vector<double> inv;
-  if (!inverseOf(st->reduced, S, inv))
+  // The swept columns' reduced triangle without a Cholesky factor is a fault of the matrix
+  // (the rounding rule that swept them refuses dependent columns): the fit ends.
+  std::vector<double> L;
+  if (!vsfCholeskyOf(st->reduced, S, L))
     return S.size();
+  L = {};
+  const SweptInverse inv{m->sweptXpx, S};
   const SweptBlock b = sweptBlockOf(*st);
   if (b.least < 0)
     refreshDiagonal(m, S, inv);
@@ -446,12 +511,13 @@ size_t settleDiagonal(const VsfModel* m) {
 // A sum that is not finite ends the fit as the packed triangle's does.
 [[nodiscard]] bool finiteSums(VsfModel* m) {
   const VsfStructured* st = m->structured;
-  const int64_t n = static_cast<int64_t>(st->columns) * st->small;
-  bool finite = std::isfinite(st->rankOne);
-  for (int64_t j = 0; j < st->columns && finite; ++j)
-    finite = std::isfinite(st->diagonal[j]);
-  for (int64_t i = 0; i < n && finite; ++i)
-    finite = std::isfinite(st->cross[i]);
+  const auto allFinite = [](const double* x, int64_t n) {
+    return std::all_of(x, x + n, [](double v) { return std::isfinite(v); });
+  };
+  const bool finite = std::isfinite(st->rankOne) && allFinite(st->diagonal, st->columns) &&
+                      allFinite(st->cross, static_cast<int64_t>(st->columns) * st->dense) &&
+                      allFinite(st->joinValue, joinedCount(*st)) &&
+                      allFinite(st->rankCross, st->small);
   if (!finite) {
     m->fitStatus = VsfFitStatus::Overflow;
     m->overflowEffect = st->effect;
@@ -464,19 +530,17 @@ void addInto(double* total, const double* part, int64_t n) {
     total[i] += part[i];
 }
 
-// One set of the kernel's sums made a state's: its small triangle copied out, its diagonal
-// and cross block where the pass left them (vsfStructuredPlaceIn).
+// One set of the kernel's sums made a state's: its small triangle copied out, its diagonal,
+// cross block and the rankOne rows' sums where the pass left them (vsfStructuredPlaceIn).
+// Those rows add the same to every off-diagonal element, and to each column's cross products
+// (VsfCrossRow adds rankCross to every row).
 void placeSums(VsfStructured* st, double* triangle, const double* from) {
   const int64_t T = tri(st->small), k = st->columns;
+  const int64_t rankOne = T + k + k * st->dense + joinedCount(*st);
   assert(st->diagonal == from + T && st->cross == from + T + k &&
-         "the state's sums lie in the pass's buffer");
+         st->rankCross == from + rankOne + 1 && "the state's sums lie in the pass's buffer");
   std::memcpy(triangle, from, sizeof(double) * static_cast<size_t>(T));
-  // The rows with one value in every column add the same to every off-diagonal element and
-  // to each column's cross products.
-  const double* rankOne = from + T + k + k * st->small;
-  st->rankOne = rankOne[0];
-  for (int64_t j = 0; j < k; ++j)
-    addInto(st->cross + j * st->small, rankOne + 1, st->small);
+  st->rankOne = from[rankOne];
 }
 void complementOf(const double* total, double* part, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
@@ -523,16 +587,22 @@ void complementOf(const double* total, double* part, int64_t n) {
     placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
   // A fold record holds the sums of the rows outside its fold (its small triangle is made
   // so by vsfCVFullOutsideFolds, with the packed road's).
-  const int64_t k = st->columns, cross = k * st->small;
+  const int64_t k = st->columns, cross = k * st->dense, joined = joinedCount(*st);
   for (int32_t f = 0; f < st->foldCount; ++f) {
-    addInto(st->diagonal, st->folds[f].diagonal, k);
-    addInto(st->cross, st->folds[f].cross, cross);
-    st->rankOne += st->folds[f].rankOne;
+    const VsfStructured& F = st->folds[f];
+    addInto(st->diagonal, F.diagonal, k);
+    addInto(st->cross, F.cross, cross);
+    addInto(st->joinValue, F.joinValue, joined);
+    addInto(st->rankCross, F.rankCross, st->small);
+    st->rankOne += F.rankOne;
   }
   for (int32_t f = 0; f < st->foldCount; ++f) {
-    complementOf(st->diagonal, st->folds[f].diagonal, k);
-    complementOf(st->cross, st->folds[f].cross, cross);
-    st->folds[f].rankOne = st->rankOne - st->folds[f].rankOne;
+    VsfStructured& F = st->folds[f];
+    complementOf(st->diagonal, F.diagonal, k);
+    complementOf(st->cross, F.cross, cross);
+    complementOf(st->joinValue, F.joinValue, joined);
+    complementOf(st->rankCross, F.rankCross, st->small);
+    F.rankOne = st->rankOne - F.rankOne;
   }
   return VsfStatus::Ok;
 }
@@ -553,10 +623,11 @@ Coefficients coefficientsOf(const VsfModel* m, int64_t k) {
     if (i != k && m->sweepFlags[i] == '1')
       b.small.emplace_back(i, (k > i ? 1.0 : -1.0) * m->sweptXpx[sym(k, i)]);
   b.effect.assign(static_cast<size_t>(st->columns), 0.0);
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double* C = st->cross + j * n;
+    const double* C = row(j);
     double t = C[k];
     for (const auto& [i, beta] : b.small)
       t -= C[i] * beta;
@@ -587,7 +658,6 @@ double structuredRoot(const VsfModel* m, int64_t k) {
 // |rho| + |c_j c_l| / a_11, which is exact without rho, so that the form costs k s.
 double structuredForm(const VsfModel* m, int64_t k, bool centred) {
   const VsfStructured* st = m->structured;
-  const int64_t n = st->small;
   const Coefficients b = coefficientsOf(m, k);
   const double* x = m->xpx;
   const bool about = centred && k != 1 && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
@@ -610,11 +680,12 @@ double structuredForm(const VsfModel* m, int64_t k, bool centred) {
   // The effect's columns: their cross terms with the small ones, and their block.
   const double rho = std::fabs(st->rankOne);
   double sumB = 0.0, sumB2 = 0.0, sumBC = 0.0, sumB2C2 = 0.0;
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     const double bj = std::fabs(b.effect[static_cast<size_t>(j)]);
     if (st->swept[j] != '1' || bj == 0.0)
       continue;
-    const double* C = st->cross + j * n;
+    const double* C = row(j);
     const double cj = about ? C[1] : 0.0;
     double s = 0.0;
     for (const auto& [i, vi] : v)
@@ -754,6 +825,25 @@ void leaveOne(VsfModel* m) {
   resweepSmall(m, was);
 }
 
+// Small columns [c0, c0 + count) out of one state, by sweeping the others it had swept again
+// on the reduced triangle (or the small one without the effect): its rank loses the columns
+// that leave and any refused on the way.
+void dropSmallOne(VsfModel* m, int64_t c0, int64_t count) {
+  VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
+  for (int64_t c = c0; c < c0 + count; ++c)
+    if (was[static_cast<size_t>(c)] == '1') {
+      was[static_cast<size_t>(c)] = '0';
+      m->rank -= 1;
+    }
+  std::memcpy(m->sweptXpx, st->inModel ? st->reduced : m->xpx, sizeof(double) * tri(n));
+  resweepSmall(m, was);
+  st->refinedValid = 0;
+  if (st->inModel)
+    st->diagonalStale = 1;
+}
+
 // Whether the one column of the effect left out is its last, which stays out whatever small
 // columns have left: the levels cover every row once (vsfCoversEveryRow) and the intercept is
 // still swept, so the last level is the intercept less the others, as it was when the pivots
@@ -808,10 +898,11 @@ std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
   std::vector<int64_t> nonzero;
   nonzero.reserve(static_cast<size_t>(n));
   double delta = 0.0;
+  VsfCrossRow row(st);
   for (int64_t j = 0; j < st.columns; ++j) {
     if (st.swept[j] != '1' || j == least)
       continue;
-    const double* C = st.cross + j * n;
+    const double* C = row(j);
     const double d = st.diagonal[j];
     nonzero.clear();
     for (int64_t r = 0; r < n; ++r) {
@@ -844,6 +935,46 @@ std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
   return v;
 }
 
+// The places of the cross block's joining part (VsfStructured::joinStart): with sparse
+// effects joining the road and every page in memory, each level keeps only the joining
+// columns its rows meet (a pass over the pages' rows finds them), its row of the dense columns
+// in place; otherwise every small column is in place. False when the lists do not fit.
+[[nodiscard]] bool joinPattern(VsfModel* m, VsfStructured* st) {
+  st->dense = st->small;
+  st->joinStart = nullptr;
+  st->joinColumn = nullptr;
+  VsfBagVec* vec = m->bags;
+  if (m->sparseEffectCount < 2 || vec == nullptr || vec->count == 0 || !vsfAllPagesInMemory(vec))
+    return true;
+  st->dense = m->effectColumn[m->sparseEffectList[0]];
+  std::vector<std::pair<int32_t, int32_t>> pairs;
+  m->structured = st;
+  vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
+    VsfUtilFile* rec = &vec->files[f];
+    rec->page.buffer = rec->memPages[j];
+    rec->page.pageNumber = 0;
+    vsfStructuredJoinPairs(m, &rec->page, pairs);
+    return true;
+  });
+  m->structured = nullptr;
+  std::sort(pairs.begin(), pairs.end());
+  pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+  int64_t* start = vsfModelArray<int64_t>(m, st->columns + 1);
+  int32_t* column = vsfModelArray<int32_t>(m, std::max<int64_t>(int64_t(pairs.size()), 1));
+  if (start == nullptr || column == nullptr)
+    return false;
+  std::fill(start, start + st->columns + 1, 0);
+  for (size_t p = 0; p < pairs.size(); ++p) {
+    ++start[pairs[p].first + 1];
+    column[p] = pairs[p].second;
+  }
+  for (int64_t j = 0; j < st->columns; ++j)
+    start[j + 1] += start[j];
+  st->joinStart = start;
+  st->joinColumn = column;
+  return true;
+}
+
 } // namespace
 
 bool vsfStructuredCheaper(int64_t columns, int64_t small) {
@@ -855,7 +986,7 @@ bool vsfStructuredCheaper(int64_t columns, int64_t small) {
   return packedWork - structuredWork >= kWorthwhileWork;
 }
 
-bool vsfJoinDenseCheaper(int64_t columns, int64_t small, int64_t rows) {
+bool vsfJoinCheaper(int64_t columns, int64_t small, int64_t rows) {
   if (!vsfStructuredCheaper(columns, small))
     return false;
   if (seam::structuredColumns() > 0)
@@ -874,9 +1005,11 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
   VsfStructured* st = vsfModelArray<VsfStructured>(m, 1);
   if (st == nullptr)
     return VsfStatus::NoMemory;
-  st->effect = m->sparseEffectList[0];
+  st->effect = vsfStructuredEffect(m);
   st->columns = m->effectColumns[st->effect];
   st->small = m->effectColumn[st->effect];
+  if (!joinPattern(m, st))
+    return VsfStatus::NoMemory;
   st->foldCount = vsfCvOn(m) ? m->foldCount : 0;
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
@@ -888,6 +1021,9 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
     F.effect = st->effect;
     F.columns = st->columns;
     F.small = st->small;
+    F.dense = st->dense;
+    F.joinStart = st->joinStart;
+    F.joinColumn = st->joinColumn;
     F.sums = nullptr;
     if (!arraysOf(m, &F))
       return VsfStatus::NoMemory;
@@ -1009,6 +1145,24 @@ bool vsfStructuredAnySwept(const VsfModel* m) {
          std::find(st->swept, st->swept + st->columns, '1') != st->swept + st->columns;
 }
 
+bool vsfStructuredDropSmall(VsfModel* m, int32_t k) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || k == st->effect)
+    return false;
+  const int64_t c0 = m->effectColumn[k], count = m->effectColumns[k];
+  int64_t leaving = 0, staying = 0;
+  for (int64_t c = 1; c < st->small; ++c)
+    if (m->sweepFlags[c] == '1')
+      ++(c >= c0 && c < c0 + count ? leaving : staying);
+  if (leaving <= staying)
+    return false;
+  (void)eachState(m, [&] {
+    dropSmallOne(m, c0, count);
+    return VsfStatus::Ok;
+  });
+  return true;
+}
+
 void vsfStructuredRetake(VsfModel* m) {
   if (m->structured == nullptr)
     return;
@@ -1043,17 +1197,17 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
   const VsfStructured& R = st->folds[f];
   const std::vector<double> b =
       blockEstimates(R, m->folds[f].sweptXpx, sweptSmallOf(R, m->folds[f].sweepFlags));
-  const int64_t n = st->small;
   // The fold's own block is its D plus rho 1 1' with rho the fold's own.
   const double rho = st->rankOne - R.rankOne;
   double sum = 0.0, sumU = 0.0;
+  VsfCrossRow recordRow(R), modelRow(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (R.swept[j] != '1')
       continue;
     // Minus the record's coefficient of column j against the fold's own sums of its column.
-    const double* Cr = R.cross + j * n;
+    const double* Cr = recordRow(j);
     const double uj = -b[static_cast<size_t>(j)];
-    const double* C = st->cross + j * n;
+    const double* C = modelRow(j);
     const double own = st->diagonal[j] - R.diagonal[j];
     double row = 2.0 * (C[0] - Cr[0]) + own * uj;
     for (size_t i = 0; i < cols.size(); ++i)
@@ -1105,7 +1259,8 @@ void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A,
   const SweptBlock b = sweptBlockOf(st);
   const std::vector<double> v = reduceLevels(st, b.least, shifts, A);
   if (b.least >= 0) {
-    const double* C0 = st.cross + b.least * n;
+    VsfCrossRow row(st);
+    const double* C0 = row(b.least);
     const double d0 = st.diagonal[b.least];
     for (int64_t r = 0; r < n; ++r)
       for (int64_t q = 0; q <= r; ++q) {
@@ -1152,7 +1307,7 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double c = about ? st->cross[j * st->small + 1] : 0.0;
+    const double c = about ? vsfStructuredCrossAt(*st, j, 1) : 0.0;
     const double d = st->diagonal[j] + st->rankOne - (about ? c * c / x[diag(1)] : 0.0);
     worst = std::max(worst, std::fabs(d * st->sweptDiagonal[j]));
   }
@@ -1161,7 +1316,6 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
 
 void vsfStructuredCorrect(VsfModel* m, const double* smallSums, const double* effectSums) {
   VsfStructured* st = m->structured;
-  const int64_t n = st->small;
   // h_J = B_J^-1 g_J, the effect's own part of (X'X)^-1 g.
   std::vector<double> h(static_cast<size_t>(st->columns), 0.0);
   for (int64_t j = 0; j < st->columns; ++j)
@@ -1171,13 +1325,15 @@ void vsfStructuredCorrect(VsfModel* m, const double* smallSums, const double* ef
   // delta_S = T^-1 (g_S - C_JS' h_J), T^-1 the swept block of the small columns.
   const std::vector<int64_t> S = sweptSmall(m);
   std::vector<double> g(S.size());
-  for (size_t i = 0; i < S.size(); ++i) {
-    double v = smallSums[S[i]];
-    for (int64_t j = 0; j < st->columns; ++j)
-      if (st->swept[j] == '1')
-        v -= st->cross[j * n + S[i]] * h[static_cast<size_t>(j)];
-    g[i] = v;
-  }
+  for (size_t i = 0; i < S.size(); ++i)
+    g[i] = smallSums[S[i]];
+  VsfCrossRow row(*st);
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->swept[j] == '1') {
+      const double* C = row(j);
+      for (size_t i = 0; i < S.size(); ++i)
+        g[i] -= C[S[i]] * h[static_cast<size_t>(j)];
+    }
   std::vector<double> delta(S.size(), 0.0);
   for (size_t i = 0; i < S.size(); ++i)
     for (size_t l = 0; l < S.size(); ++l)

@@ -33,22 +33,24 @@ struct VsfStructured;
 // nothing, and the packed one is kept. The structuredColumns seam replaces the rule by a least
 // number of columns.
 [[nodiscard]] bool vsfStructuredCheaper(int64_t columns, int64_t small);
-// Whether small CLASS effects beside a many-level effect of `columns` columns cost less stored
-// dense, joining the structured road's `small` columns (the response, the dense columns and
-// theirs), than left sparse, which leaves the many-level effect the packed triangle of every
-// column. Joined, each of the `rows` rows (negative: not known) adds its dense values to the
-// small triangle, rows s^2 / 2 operations once, besides the road's entry of the effect
-// (vsfStructuredCheaper); left sparse, entering the effect sweeps its k columns over the
-// triangle of k + s, k (k + s)^2 / 2. The structuredColumns seam joins them wherever it sends
-// the effect down the road.
-[[nodiscard]] bool vsfJoinDenseCheaper(int64_t columns, int64_t small, int64_t rows);
+// Whether small CLASS effects beside a many-level effect of `columns` columns cost less
+// joining the structured road's `small` columns (the response, the dense columns and
+// theirs), than left to the packed triangle of every column. Joined, each of the `rows` rows
+// (negative: not known) adds its values to the small triangle, taken at rows s^2 / 2
+// operations once, besides the road's entry of the effect (vsfStructuredCheaper); left out,
+// entering the effect sweeps its k columns over the triangle of k + s, k (k + s)^2 / 2. The
+// structuredColumns seam joins them wherever it sends the effect down the road.
+[[nodiscard]] bool vsfJoinCheaper(int64_t columns, int64_t small, int64_t rows);
 
 // Sets up the structured state when the fit goes the structured road: FORWARD, STEPWISE or
 // BACKWARD on the packed X'X, with cross validation by fold records (each gets a state of
 // its own) or none, and no hierarchy or standardisation, and one sparse effect, the last in
-// column order, for which that road is cheaper (vsfStructuredCheaper). The triangles are
-// then made for the small columns only. Ok or NoMemory.
+// column order (vsfStructuredEffect), for which that road is cheaper (vsfStructuredCheaper). The
+// triangles are then made for the small columns only. Ok or NoMemory.
 [[nodiscard]] VsfStatus vsfStructuredSetUp(VsfModel* model);
+// The sparse effect the structured road would take: the last in column order, when every
+// sparse effect before it joins the road (VsfEffectEntry::joined); -1 otherwise.
+[[nodiscard]] int32_t vsfStructuredEffect(const VsfModel* model);
 // The columns from which a sparse effect beside `small` columns (the intercept's and the other
 // effects', with the response's) takes the structured road (vsfStructuredCheaper).
 [[nodiscard]] int32_t vsfStructuredLeastColumns(int64_t small);
@@ -102,6 +104,12 @@ void vsfStructuredSave(VsfModel* model);
 void vsfStructuredReload(VsfModel* model);
 // Whether the effect is in the model with at least one of its columns swept.
 [[nodiscard]] bool vsfStructuredAnySwept(const VsfModel* model);
+// Takes small effect k's columns out of the model and each fold record by sweeping the small
+// columns that stay again, on the reduced triangle with the effect in the model (on the small
+// one without it, as the effect's own removal does), where they are fewer than k's swept
+// columns: unsweeping each of those would cost more. False, doing nothing, otherwise (the
+// caller unsweeps them).
+[[nodiscard]] bool vsfStructuredDropSmall(VsfModel* model, int32_t k);
 // After small columns have left with the effect in the model and some of its columns left
 // out: its columns taken again against the small columns still swept, so that a column that
 // depended on one that left comes in (as the packed road's unswept columns are tried again).
@@ -159,3 +167,20 @@ void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r);
 // have a source as its swept ones. False when a small column cannot be swept in.
 [[nodiscard]] bool vsfStructuredCovariance(VsfModel* model, const std::vector<int32_t>& source,
                                            double* T);
+
+// Row j of a state's cross block over all its small columns (VsfStructured::cross: the dense
+// columns in place, the joining effects' from their list, the rankOne rows' part added), in a
+// row of `small` values kept zero between rows, so that a row costs its stored values only
+// (all small columns while rankOne rows add to every row).
+class VsfCrossRow {
+public:
+  explicit VsfCrossRow(const VsfStructured& st);
+  [[nodiscard]] const double* operator()(int64_t j);
+
+private:
+  const VsfStructured& st_;
+  std::vector<double> row_;
+  int64_t last_ = -1;
+};
+// One element of that row.
+[[nodiscard]] double vsfStructuredCrossAt(const VsfStructured& st, int64_t j, int64_t column);

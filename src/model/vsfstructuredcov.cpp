@@ -69,7 +69,7 @@ bool vsfStructuredCovariance(VsfModel* m, const std::vector<int32_t>& source, do
   std::vector<std::vector<double>> w(s, std::vector<double>(k, 0.0)), z(s);
   for (size_t i = 0; i < s; ++i) {
     for (const int32_t j : sel.effectColumn)
-      w[i][static_cast<size_t>(j)] = st->cross[static_cast<int64_t>(j) * n + sel.smallColumn[i]];
+      w[i][static_cast<size_t>(j)] = vsfStructuredCrossAt(*st, j, sel.smallColumn[i]);
     vsfStructuredSolve(chosen, w[i]);
   }
   for (size_t i = 0; i < s; ++i) {

@@ -42,23 +42,29 @@ void leverageTerms(VsfModel* m, const std::vector<int64_t>& S) {
   const int64_t k = st->columns, n = st->small;
   const VsfBlockInverse inv = vsfStructuredBlockInverse(*st);
   const int64_t z = inv.least;
-  const double* C0 = z >= 0 ? st->cross + z * n : nullptr;
+  VsfCrossRow row(*st);
+  std::vector<double> C0;
+  if (z >= 0) {
+    const double* first = row(z);
+    C0.assign(first, first + n);
+  }
   std::vector<double> v(S.size(), 0.0), shift(S.size(), 0.0), c(S.size());
   double sum = 0.0;
   for (int64_t j = 0; j < k && z >= 0; ++j)
     if (st->swept[j] == '1' && j != z) {
       sum += 1.0 / st->diagonal[j];
+      const double* C = row(j);
       for (size_t a = 0; a < S.size(); ++a)
-        v[a] += st->cross[j * n + S[a]] / st->diagonal[j];
+        v[a] += C[S[a]] / st->diagonal[j];
     }
   for (size_t a = 0; a < S.size() && z >= 0; ++a)
     shift[a] = (C0[S[a]] + inv.d0 * v[a]) / inv.g;
   for (int64_t j = 0; j < k; ++j) {
     if (st->swept[j] != '1')
       continue;
+    const double* C = row(j);
     for (size_t a = 0; a < S.size(); ++a)
-      c[a] = j == z ? (inv.a * C0[S[a]] - v[a]) / inv.g
-                    : (st->cross[j * n + S[a]] - shift[a]) / st->diagonal[j];
+      c[a] = j == z ? (inv.a * C0[S[a]] - v[a]) / inv.g : (C[S[a]] - shift[a]) / st->diagonal[j];
     st->leverageDiagonal[j] = vsfStructuredBlockInverseAt(*st, inv, j, j) +
                               solveReduced(m->sweptXpx, S, c, st->leverageCross + j * n);
   }

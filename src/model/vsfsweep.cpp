@@ -744,7 +744,7 @@ void reverseSweepEffect(VsfModel* m, int32_t k) {
   const int32_t structured = m->structured != nullptr ? m->structured->effect : -1;
   if (k == structured) {
     vsfStructuredLeave(m);
-  } else {
+  } else if (!vsfStructuredDropSmall(m, k)) {
     assert(c0 >= 0 && c0 + nk <= m->xpxColumns && "a swept effect's columns lie within X'X");
     for (int32_t j = nk - 1; j >= 0; --j) {
       if (m->sweepFlags[c0 + j] == '1')

@@ -192,19 +192,41 @@ double packedResponse(const void* c, int64_t j) {
 bool vsfCholeskyOf(const double* xpx, const std::vector<int64_t>& S, std::vector<double>& L) {
   const size_t n = S.size();
   L.assign(n * n, 0.0);
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j <= i; ++j) {
+  // Column by column: each element's sum runs over t in order, as row by row, but the rows
+  // below a pivot are independent, so that four of them proceed side by side rather than
+  // each waiting on its own last term.
+  for (size_t j = 0; j < n; ++j) {
+    double* Lj = L.data() + j * n;
+    double d = xpx[sym(S[j], S[j])];
+    for (size_t t = 0; t < j; ++t)
+      d -= Lj[t] * Lj[t];
+    if (!(d > 0.0))
+      return false;
+    Lj[j] = std::sqrt(d);
+    size_t i = j + 1;
+    for (; i + 4 <= n; i += 4) {
+      double *a = L.data() + i * n, *b = a + n, *c = b + n, *e = c + n;
+      double va = xpx[sym(S[i], S[j])], vb = xpx[sym(S[i + 1], S[j])];
+      double vc = xpx[sym(S[i + 2], S[j])], ve = xpx[sym(S[i + 3], S[j])];
+      for (size_t t = 0; t < j; ++t) {
+        va -= a[t] * Lj[t];
+        vb -= b[t] * Lj[t];
+        vc -= c[t] * Lj[t];
+        ve -= e[t] * Lj[t];
+      }
+      a[j] = va / Lj[j];
+      b[j] = vb / Lj[j];
+      c[j] = vc / Lj[j];
+      e[j] = ve / Lj[j];
+    }
+    for (; i < n; ++i) {
+      double* a = L.data() + i * n;
       double v = xpx[sym(S[i], S[j])];
       for (size_t t = 0; t < j; ++t)
-        v -= L[i * n + t] * L[j * n + t];
-      if (i == j) {
-        if (!(v > 0.0))
-          return false;
-        L[i * n + i] = std::sqrt(v);
-      } else {
-        L[i * n + j] = v / L[j * n + j];
-      }
+        v -= a[t] * Lj[t];
+      a[j] = v / Lj[j];
     }
+  }
   return true;
 }
 

@@ -229,7 +229,10 @@ TEST(StructuredRoad, OneAndEightThreadsGiveTheSameBits) {
 // levels beside g of 200, 1,200 rows) still joins the dense block where that costs less than
 // the packed triangle of every column: FORWARD and BACKWARD give the packed road's tables
 // within 1e-9, and not bit for bit (which would mean h had left g the packed triangle).
-TEST(StructuredRoad, SecondClassPastSquareRootJoinsTheDenseBlock) {
+namespace {
+
+// 1,200 rows over g of 200 levels and h of 20, which joins g's road.
+std::string secondClassPastSquareRootData() {
   std::mt19937_64 gen(63);
   std::normal_distribution<double> n;
   std::vector<double> mean(200), shift(20);
@@ -246,6 +249,13 @@ TEST(StructuredRoad, SecondClassPastSquareRootJoinsTheDenseBlock) {
                   mean[size_t(g)] + shift[size_t(h)] + 3.0 * x1 + n(gen), g, h, x1, x2, x3);
     data += buf;
   }
+  return data;
+}
+
+} // namespace
+
+TEST(StructuredRoad, SecondClassPastSquareRootJoinsTheDenseBlock) {
+  const std::string data = secondClassPastSquareRootData();
   const std::pair<std::string, std::string> runs[] = {
       {"class g h;\n  model y = g x1 x2 x3 h", "selection=forward(select=sbc) details=all"},
       {"class g h / param=effect;\n  model y = x1 h x2 g x3",
@@ -261,7 +271,34 @@ TEST(StructuredRoad, SecondClassPastSquareRootJoinsTheDenseBlock) {
   }
 }
 
-// A second CLASS variable of 300 levels joined dense beside g of 1,000 (3,000 rows, each g
+// The joined CLASS effect's values are sparse on the pages: the pass adds them to each fold's
+// small triangle and cross block as to the model's (cross validation by folds, and PRESS
+// whose leverages gather them from the rows), under either coding; each level keeps its
+// cross products with h's columns in a list of those its rows meet, or, with pages on disk,
+// every small column in place. BACKWARD's removal of h sweeps the few columns that stay
+// again, in the model and in each fold record.
+TEST(StructuredRoad, SecondClassJoinedSparseUnderFoldsAndPress) {
+  const std::string data = secondClassPastSquareRootData();
+  const std::pair<std::string, std::string> runs[] = {
+      {"class g h;\n  model y = g x1 x2 x3 h",
+       "selection=forward(select=cv) cvmethod=random(4) details=all"},
+      {"class g h / param=effect;\n  model y = x1 h x2 g x3",
+       "selection=forward(select=press) details=all"},
+      {"class g h;\n  model y = g x1 x2 x3 h",
+       "selection=backward(select=cv) cvmethod=random(4) details=all;\n  performance cpucount=1 "
+       "util_buffers$=1 util_pagesize$=1"}};
+  for (const auto& [model, options] : runs) {
+    const std::string program =
+        "proc varsifter data=d seed=9;\n  " + model + " / " + options + ";\nrun;\n";
+    const qrxrun::ProgramRun packed =
+        structuredcheck::runHooked("structuredColumns=1000000", program, data, "srjoinpacked");
+    const qrxrun::ProgramRun structured =
+        structuredcheck::runHooked("", program, data, "srjoinstruct");
+    structuredcheck::expectPackedRoadsTables(structured, packed, model);
+  }
+}
+
+// A second CLASS variable of 300 levels joined beside g of 1,000 (3,000 rows, each g
 // level meeting few of h's): the swept diagonal goes over the levels' nonzero cross products,
 // and BACKWARD's removal trials leave g's last level out without taking its
 // columns again. FORWARD on one thread and BACKWARD on eight give the packed road's tables
