@@ -39,7 +39,7 @@ def fold_error(X, y, out):
     e = mp.mpf(0)
     for i in range(len(y)):
         if out[i]:
-            r = y[i] - sum(X[i][j] * beta[j] for j in range(len(COLS)))
+            r = y[i] - sum(X[i][j] * beta[j] for j in range(len(X[i])))
             e += r * r
     return e
 

@@ -16,6 +16,8 @@ import os
 import mpmath as mp
 import numpy as np
 
+from gen_cv_far_fold_ref import fold_error
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUT = os.path.join(ROOT, "tests", "data", "cvfolds")
 COLS = ["p1", "p2", "p3", "t"]
@@ -33,19 +35,6 @@ def data():
          for v in x]
     fold = [i % K for i in range(len(x))]
     return x, y, fold
-
-
-def fold_error(X, y, out):
-    tr = [i for i in range(len(y)) if not out[i]]
-    A = mp.matrix([X[i] for i in tr])
-    b = mp.matrix([y[i] for i in tr])
-    beta = mp.lu_solve(A.T * A, A.T * b)
-    e = mp.mpf(0)
-    for i in range(len(y)):
-        if out[i]:
-            r = y[i] - sum(X[i][j] * beta[j] for j in range(len(X[i])))
-            e += r * r
-    return e
 
 
 def main():
