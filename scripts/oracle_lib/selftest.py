@@ -61,41 +61,47 @@ run;
 """
 
 
+def judged(judge, case, error, qrx):
+    """What a refusal's judgement says of `error` on the case's data, written to a scratch
+    folder of its own."""
+    work = tempfile.mkdtemp(prefix="oracle-selftest-")
+    try:
+        with open(os.path.join(work, "d.csv"), "w") as fh:
+            fh.write(case.csv_text())
+        return judge(case, [error], work, qrx)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def refusal_check(qrx):
     """An empty NOINT model refused in a BY group beside a CLASS effect is judged sound where
     the response is orthogonal to x1 and to every level in that group, unsound where x1
     explains it. Returns the number of wrong judgements."""
     bad = 0
     for slope, sound in ((0.0, True), (3.0, False)):
-        work = tempfile.mkdtemp(prefix="oracle-selftest-")
-        try:
-            case = gen.Case(1)
-            rng = case.rng
-            x1 = rng.normal(size=40)
-            g = ["L%d" % (j % 4) for j in range(40)]
-            levels = np.array([[1.0 if v == "L%d" % k else 0.0 for k in range(4)] for v in g])
-            A = np.column_stack([x1, levels])[:20]
-            noise = rng.normal(size=20)
-            y = np.concatenate([noise - A @ np.linalg.lstsq(A, noise, rcond=None)[0],
-                                rng.normal(size=20)])
-            case.add("b", [1] * 20 + [2] * 20)
-            case.add("x1", x1)
-            case.add("g1", g)
-            case.add("y", y + slope * x1)
-            case.effects = [{"name": "x1", "kind": "cont", "vars": ["x1"]},
-                            {"name": "g1", "kind": "class", "vars": ["g1"]}]
-            case.classes, case.by = {"g1": "EFFECT"}, "b"
-            case.method, case.noint, case.program = "STEPWISE", True, REFUSAL
-            with open(os.path.join(work, "d.csv"), "w") as fh:
-                fh.write(case.csv_text())
-            error = {"text": "No effect could be estimated; the selected model has no parameters.",
-                     "values": ["the BY group b=1"]}
-            if check.nothing_enters(case, [error], work, qrx) != sound:
-                print("selftest: an empty model with slope %g is judged %s" % (
-                    slope, "unsound" if sound else "sound"))
-                bad += 1
-        finally:
-            shutil.rmtree(work, ignore_errors=True)
+        case = gen.Case(1)
+        rng = case.rng
+        x1 = rng.normal(size=40)
+        g = ["L%d" % (j % 4) for j in range(40)]
+        levels = np.array([[1.0 if v == "L%d" % k else 0.0 for k in range(4)] for v in g])
+        A = np.column_stack([x1, levels])[:20]
+        noise = rng.normal(size=20)
+        y = np.concatenate([noise - A @ np.linalg.lstsq(A, noise, rcond=None)[0],
+                            rng.normal(size=20)])
+        case.add("b", [1] * 20 + [2] * 20)
+        case.add("x1", x1)
+        case.add("g1", g)
+        case.add("y", y + slope * x1)
+        case.effects = [{"name": "x1", "kind": "cont", "vars": ["x1"]},
+                        {"name": "g1", "kind": "class", "vars": ["g1"]}]
+        case.classes, case.by = {"g1": "EFFECT"}, "b"
+        case.method, case.noint, case.program = "STEPWISE", True, REFUSAL
+        error = {"text": "No effect could be estimated; the selected model has no parameters.",
+                 "values": ["the BY group b=1"]}
+        if judged(check.nothing_enters, case, error, qrx) != sound:
+            print("selftest: an empty model with slope %g is judged %s" % (
+                slope, "unsound" if sound else "sound"))
+            bad += 1
     return bad
 
 
@@ -112,26 +118,20 @@ def saturation_check(qrx):
     judgements."""
     bad = 0
     for levels, sound in ((10, True), (5, False)):
-        work = tempfile.mkdtemp(prefix="oracle-selftest-")
-        try:
-            case = gen.Case(2)
-            case.add("x1", case.rng.normal(size=10))
-            case.add("g1", ["L%d" % (j % levels) for j in range(10)])
-            case.add("y", case.rng.normal(size=10))
-            case.effects = [{"name": "x1", "kind": "cont", "vars": ["x1"]},
-                            {"name": "g1", "kind": "class", "vars": ["g1"]}]
-            case.classes, case.method, case.noint = {"g1": "EFFECT"}, "FORWARD", False
-            case.program = SATURATED
-            with open(os.path.join(work, "d.csv"), "w") as fh:
-                fh.write(case.csv_text())
-            error = {"text": "The CP or BIC criterion needs the error variance of the full "
-                     "model, and that variance is 0."}
-            if check.saturated_full_model(case, [error], work, qrx) != sound:
-                print("selftest: a full model of %d levels on ten rows is judged %s" % (
-                    levels, "unsaturated" if sound else "saturated"))
-                bad += 1
-        finally:
-            shutil.rmtree(work, ignore_errors=True)
+        case = gen.Case(2)
+        case.add("x1", case.rng.normal(size=10))
+        case.add("g1", ["L%d" % (j % levels) for j in range(10)])
+        case.add("y", case.rng.normal(size=10))
+        case.effects = [{"name": "x1", "kind": "cont", "vars": ["x1"]},
+                        {"name": "g1", "kind": "class", "vars": ["g1"]}]
+        case.classes, case.method, case.noint = {"g1": "EFFECT"}, "FORWARD", False
+        case.program = SATURATED
+        error = {"text": "The CP or BIC criterion needs the error variance of the full "
+                 "model, and that variance is 0."}
+        if judged(check.saturated_full_model, case, error, qrx) != sound:
+            print("selftest: a full model of %d levels on ten rows is judged %s" % (
+                levels, "unsaturated" if sound else "saturated"))
+            bad += 1
     return bad
 
 
