@@ -23,4 +23,5 @@ REGRESSIONS = {
     320632: "a removal's reverse sweeps beside the many-level effect: x1's standard error drifts",
     321062: "a re-sweep refused an active spline column whose coefficient stayed in the SSE",
     321315: "group LASSO solver at its iteration limit: near copy beside a POLY-coded CLASS",
+    331850: "many-level road's PRESS leverages from the swept block beside a column near its span",
 }

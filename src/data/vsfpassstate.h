@@ -150,6 +150,11 @@ struct VsfStructured {
   // and the diagonal element of (X'X)^-1 that the row's effect value multiplies (k + 1).
   double* leverageCross;
   double* leverageDiagonal;
+  // The same sets' c = C'B^-1 e itself (C the effect's cross block, B its block, e the column
+  // or all ones: (k + 1) x small), which a row less its effect value times it reduces to its
+  // part outside the effect's span, and e'B^-1 e, the effect's own term of the leverage.
+  double* leverageShift;
+  double* leverageBlock;
   // The cross-product pass's sums (vsfStructuredXpXLength), in which the model's and the fold
   // records' diagonals and cross blocks lie; null in a fold record.
   double* sums;

@@ -61,6 +61,32 @@ double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGather
   return res;
 }
 
+double vsfStructuredReduce(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                           VsfGathered& g) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return 0.0;
+  const int32_t slot = m->sparseSlot[st->effect];
+  const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
+  if (begin == end)
+    return 0.0;
+  const int64_t j = end - begin == 1 ? r.storedIndex(S, begin) : st->columns;
+  const double x = r.sparseValues[begin];
+  const double* shift = st->leverageShift + j * st->small;
+  thread_local std::vector<double> row;
+  row.assign(static_cast<size_t>(st->small), 0.0);
+  for (size_t i = 0; i < g.col.size(); ++i)
+    row[static_cast<size_t>(g.col[i])] = g.val[i];
+  g.col.clear();
+  g.val.clear();
+  for (int32_t c = 1; c < st->small; ++c)
+    if (m->sweepFlags[c] == '1') {
+      g.col.push_back(c);
+      g.val.push_back(row[static_cast<size_t>(c)] - x * shift[c]);
+    }
+  return x * x * st->leverageBlock[j];
+}
+
 namespace {
 
 double residual(const VsfPassState* m, const VsfRowView& r, const VsfGathered& g) {
@@ -136,6 +162,18 @@ double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
   return q;
 }
 
+// The row's leverage: from the factor of the reduced rows on a nearly dependent design, else
+// from the swept block with the many-level effect's terms.
+double leverage(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                const VsfGathered& g) {
+  if (m->leverageFactor == nullptr)
+    return structuredLeverage(m, S, r, g) + sweptForm(m->sweptXpx, g);
+  thread_local VsfGathered p;
+  p = g;
+  const double block = vsfStructuredReduce(m, S, r, p);
+  return block + factorForm(*m->leverageFactor, p);
+}
+
 // Calls f(row, weight, frequency, gathered columns) for every training row of the page that
 // counts in the PRESS sum.
 template <class F> void eachPressRow(VsfPassState* m, QkPageDescriptor* page, F&& f) {
@@ -155,14 +193,11 @@ template <class F> void eachPressRow(VsfPassState* m, QkPageDescriptor* page, F&
 
 double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
   double sum = 0.0;
-  const double* s = m->sweptXpx;
   eachPressRow(
       m, page,
       [&](const VsfRowShape& S, const VsfRowView& r, double v, double f, const VsfGathered& g) {
         const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
-        const double q =
-            structuredLeverage(m, S, r, g) +
-            (m->leverageFactor != nullptr ? factorForm(*m->leverageFactor, g) : sweptForm(s, g));
+        const double q = leverage(m, S, r, g);
         const double h = v * q;
         if (std::fabs(h - 1.0) > 1e-8) {
           const double e = res / (1.0 - h);
@@ -175,9 +210,12 @@ double pressOfPage(VsfPassState* m, QkPageDescriptor* page) {
 void leverageSumsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   eachPressRow(
       m, page,
-      [&](const VsfRowShape&, const VsfRowView&, double v, double f, const VsfGathered& g) {
-        sums[0] += f * v * factorForm(*m->leverageFactor, g);
-        sums[1] += f * v * sweptForm(m->sweptXpx, g);
+      [&](const VsfRowShape& S, const VsfRowView& r, double v, double f, const VsfGathered& g) {
+        thread_local VsfGathered p;
+        p = g;
+        vsfStructuredReduce(m, S, r, p);
+        sums[0] += f * v * factorForm(*m->leverageFactor, p);
+        sums[1] += f * v * sweptForm(m->sweptXpx, p);
       });
 }
 

@@ -20,6 +20,13 @@ struct VsfGathered {
 // Gathers the row's values of the in-model columns whose sweep flag is '1'.
 void vsfGatherSwept(const VsfPassState* model, const VsfRowShape& S, const VsfRowView& r,
                     const char* flags, VsfGathered& g);
+// On the structured road with its many-level effect in the model, turns the row's gathered
+// values s (of the swept small columns) into s - x C'B^-1 e over every swept small column, its
+// part outside the effect's span (x the row's effect value, e its column or all ones), and
+// returns the effect's own term x^2 e'B^-1 e of the leverage: the leverage is that term plus
+// the reduced row's form in the small triangle's swept block. Elsewhere leaves g and returns 0.
+double vsfStructuredReduce(const VsfPassState* model, const VsfRowShape& S, const VsfRowView& r,
+                           VsfGathered& g);
 // The row's residual under the swept matrix s (its column 0 holds minus the coefficients).
 double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGathered& g);
 

@@ -20,7 +20,7 @@ namespace {
 
 // Whether the design's swept columns lose the leverages' digits in the swept block.
 [[nodiscard]] bool nearlyDependent(const VsfModel* m) {
-  if (m->splitSparse || m->xpx == nullptr || (m->structured != nullptr && m->structured->inModel))
+  if (m->splitSparse || m->xpx == nullptr)
     return false;
   return std::max(m->sweptInflation, vsfLargestInflation(m)) > kVsfLeverageInflation;
 }
@@ -35,6 +35,8 @@ void placeColumns(const VsfModel* m, VsfLeverageFactor& f) {
   f.place.assign(static_cast<size_t>(m->xpxColumns), -1);
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue; // its rows enter reduced to their part outside its span
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int64_t c = m->effectColumn[e] + q;
       if (m->sweepFlags[c] == '1')
@@ -81,6 +83,7 @@ void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
     if (isHostMissing(w) || !(w > 0.0))
       return;
     vsfGatherSwept(m, S, r, m->sweepFlags, g);
+    vsfStructuredReduce(m, S, r, g);
     z.assign(static_cast<size_t>(f.count), 0.0);
     int64_t first = f.count;
     const double root = std::sqrt(w);

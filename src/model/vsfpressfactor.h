@@ -20,9 +20,10 @@ constexpr double kVsfLeverageInflation = 1e4;
 
 // Forms the factor of the model's swept columns (those the PRESS pass gathers) by one pass
 // over the training rows when their largest variance inflation, or the largest the swept
-// matrix has held, exceeds kVsfLeverageInflation, and sets `formed`. Not formed, and the
-// swept block stays the leverages' source, on a sound design, on the structured road with its
-// many-level effect in the model, on split levels stored sparse, and where a column of the
-// factor has no pivot. Returns the pass's failure, Ok otherwise.
+// matrix has held, exceeds kVsfLeverageInflation, and sets `formed`. On the structured road
+// with its many-level effect in the model the factor is of the small columns' block T, from
+// the rows reduced to their part outside the effect's span (vsfStructuredReduce). Not formed,
+// and the swept block stays the leverages' source, on a sound design, on split levels stored
+// sparse, and where a column of the factor has no pivot. Returns the pass's failure, Ok otherwise.
 [[nodiscard]] VsfStatus vsfLeverageFactorFor(VsfModel* model, VsfLeverageFactor& factor,
                                              bool& formed);

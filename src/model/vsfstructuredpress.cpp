@@ -2,6 +2,8 @@
 // folds' estimates of its columns. With the effect's swept columns J (block B = D_J + rho 1 1')
 // and the swept small columns S (T the reduced triangle's block over them, whose inverse the
 // swept triangle holds), a row x = (s, z) has leverage z'B^-1 z + p'T^-1 p, p = s - C'B^-1 z.
+// The pass expands p'T^-1 p over the row's own columns; on a nearly dependent design, where
+// the expansion's terms cancel, it forms p itself and a factor of T from the reduced rows.
 #include "model/vsfstructuredpress.h"
 
 #include "model/vsfmodel.h"
@@ -28,6 +30,15 @@ double solveReduced(const double* swept, const std::vector<int64_t>& S,
     q += c[a] * v;
   }
   return q;
+}
+
+// Keeps c = C'B^-1 e of set j over the small columns (indexed by column) and e'B^-1 e.
+void keepShift(VsfStructured* st, int64_t j, const std::vector<int64_t>& S,
+               const std::vector<double>& c, double block) {
+  double* out = st->leverageShift + j * st->small;
+  for (size_t a = 0; a < S.size(); ++a)
+    out[S[a]] = c[a];
+  st->leverageBlock[j] = block;
 }
 
 // The effect's terms of the leverages from the block's inverse as VsfBlockInverse takes it
@@ -65,16 +76,18 @@ void leverageTerms(VsfModel* m, const std::vector<int64_t>& S) {
     const double* C = row(j);
     for (size_t a = 0; a < S.size(); ++a)
       c[a] = j == z ? (inv.a * C0[S[a]] - v[a]) / inv.g : (C[S[a]] - shift[a]) / st->diagonal[j];
-    st->leverageDiagonal[j] = vsfStructuredBlockInverseAt(*st, inv, j, j) +
-                              solveReduced(m->sweptXpx, S, c, st->leverageCross + j * n);
+    keepShift(st, j, S, c, vsfStructuredBlockInverseAt(*st, inv, j, j));
+    st->leverageDiagonal[j] =
+        st->leverageBlock[j] + solveReduced(m->sweptXpx, S, c, st->leverageCross + j * n);
   }
   if (z < 0)
     return;
   const double rho = st->rankOne;
   for (size_t a = 0; a < S.size(); ++a)
     c[a] = shift[a] / rho;
-  st->leverageDiagonal[k] = (1.0 + inv.d0 * sum) / (rho * inv.g) +
-                            solveReduced(m->sweptXpx, S, c, st->leverageCross + k * n);
+  keepShift(st, k, S, c, (1.0 + inv.d0 * sum) / (rho * inv.g));
+  st->leverageDiagonal[k] =
+      st->leverageBlock[k] + solveReduced(m->sweptXpx, S, c, st->leverageCross + k * n);
 }
 
 } // namespace
@@ -83,7 +96,10 @@ bool vsfStructuredPressArrays(VsfModel* m, VsfStructured* st) {
   const int64_t k = st->columns;
   st->leverageCross = vsfModelArray<double>(m, (k + 1) * st->small, false);
   st->leverageDiagonal = vsfModelArray<double>(m, k + 1, false);
-  return st->leverageCross != nullptr && st->leverageDiagonal != nullptr;
+  st->leverageShift = vsfModelArray<double>(m, (k + 1) * st->small, false);
+  st->leverageBlock = vsfModelArray<double>(m, k + 1, false);
+  return st->leverageCross != nullptr && st->leverageDiagonal != nullptr &&
+         st->leverageShift != nullptr && st->leverageBlock != nullptr;
 }
 
 void vsfStructuredPressSetUp(VsfModel* m) {
@@ -93,6 +109,8 @@ void vsfStructuredPressSetUp(VsfModel* m) {
   const int64_t k = st->columns, n = st->small;
   std::fill(st->leverageCross, st->leverageCross + (k + 1) * n, 0.0);
   std::fill(st->leverageDiagonal, st->leverageDiagonal + k + 1, 0.0);
+  std::fill(st->leverageShift, st->leverageShift + (k + 1) * n, 0.0);
+  std::fill(st->leverageBlock, st->leverageBlock + k + 1, 0.0);
   std::vector<int64_t> S;
   for (int64_t c = 1; c < n; ++c)
     if (m->sweepFlags[c] == '1')

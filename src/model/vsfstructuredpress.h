@@ -12,7 +12,9 @@ struct VsfStructured;
 // model pool, when the fit needs PRESS); false when they do not fit.
 [[nodiscard]] bool vsfStructuredPressArrays(VsfModel* model, VsfStructured* structured);
 // Before a PRESS pass: the leverage terms of the effect's columns that the pass adds to a
-// row's leverage over the small columns (VsfStructured::leverageCross and leverageDiagonal).
+// row's leverage over the small columns (VsfStructured::leverageCross and leverageDiagonal),
+// and the reduction of a row to its part outside the effect's span (leverageShift and
+// leverageBlock).
 // Nothing to do without the structured road or with the effect out of the model.
 void vsfStructuredPressSetUp(VsfModel* model);
 // Fold f's estimates of the effect's columns into `beta` (indexed by parameter), 0 for the

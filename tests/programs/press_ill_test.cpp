@@ -245,3 +245,28 @@ TEST(PressIllConditioned, LeveragesKeepTheirDigitsPastTheCrossProducts) {
     }
   }
 }
+
+TEST(PressIllConditioned, ManyLevelRoadKeepsTheLeveragesOfRowsNearItsSpan) {
+  // A column within 1e-5 of the span of a CLASS effect of 136 levels, which BACKWARD's
+  // structured road serves, and rows of weight 1e-6 whose leverages lie within 1e-6 of 1: the
+  // full model's PRESS (step 0's) is the exact one (mpmath, tests/data/manylevelpress from
+  // scripts/gen_manylevel_press_ref.py).
+  const std::string dir = std::string(QRX_TEST_DATA) + "/manylevelpress/";
+  const auto ref = qrxrun::csvRows(qrxrun::readFile(dir + "ref.csv"));
+  const std::string text = "proc varsifter data=d;\n  class m1 / param=effect;\n"
+                           "  effect p1 = polynomial(v1 / degree=2);\n  weight w;\n"
+                           "  model y = z x1 x2 x3 x4 m1 p1 / selection=backward(select=cp)"
+                           " details=all stats=press;\nrun;\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(text, "manylevelpress", {{"d.csv", qrxrun::readFile(dir + "d.csv")}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  std::vector<const Value*> fits;
+  nodesNamed(run.json["steps"][0]["output"], "FitStatistics", fits);
+  ASSERT_FALSE(fits.empty()) << run.log;
+  double press = 0;
+  for (const Value& e : (*fits[0])["entries"].items)
+    if (e["label"].s == "PRESS")
+      press = e["value"].n;
+  const double exact = std::stod(ref[1][0]);
+  EXPECT_NEAR(press, exact, 1e-8 * exact);
+}
