@@ -61,17 +61,34 @@ double vsfGatheredResidual(const double* s, const VsfRowView& r, const VsfGather
   return res;
 }
 
-double vsfStructuredReduce(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
-                           VsfGathered& g) {
+namespace {
+
+// The row's place in the structured road's many-level effect: its column j (the effect's
+// column count when the row's value stands in every column, the last set of terms) and its
+// value x. False when the effect is not in the model or the row has no value in it.
+bool effectPlace(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int64_t* j,
+                 double* x) {
   const VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
-    return 0.0;
+    return false;
   const int32_t slot = m->sparseSlot[st->effect];
   const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
   if (begin == end)
+    return false;
+  *j = end - begin == 1 ? r.storedIndex(S, begin) : st->columns;
+  *x = r.sparseValues[begin];
+  return true;
+}
+
+} // namespace
+
+double vsfStructuredReduce(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
+                           VsfGathered& g) {
+  int64_t j = 0;
+  double x = 0.0;
+  if (!effectPlace(m, S, r, &j, &x))
     return 0.0;
-  const int64_t j = end - begin == 1 ? r.storedIndex(S, begin) : st->columns;
-  const double x = r.sparseValues[begin];
+  const VsfStructured* st = m->structured;
   const double* shift = st->leverageShift + j * st->small;
   thread_local std::vector<double> row;
   row.assign(static_cast<size_t>(st->small), 0.0);
@@ -98,15 +115,11 @@ double residual(const VsfPassState* m, const VsfRowView& r, const VsfGathered& g
 // x^2 leverageDiagonal - 2 x s'leverageCross over the row's swept small columns s.
 double structuredLeverage(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
                           const VsfGathered& g) {
+  int64_t j = 0;
+  double x = 0.0;
+  if (!effectPlace(m, S, r, &j, &x))
+    return 0.0;
   const VsfStructured* st = m->structured;
-  if (st == nullptr || !st->inModel)
-    return 0.0;
-  const int32_t slot = m->sparseSlot[st->effect];
-  const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
-  if (begin == end)
-    return 0.0;
-  const int64_t j = end - begin == 1 ? r.storedIndex(S, begin) : st->columns;
-  const double x = r.sparseValues[begin];
   const double* cross = st->leverageCross + j * st->small;
   double sg = 0.0;
   for (size_t i = 0; i < g.col.size(); ++i)
