@@ -326,7 +326,7 @@ std::vector<double> blockEstimates(const VsfStructured& st, const double* swept,
 struct SweptInverse {
   const double* swept;
   const std::vector<int64_t>& S;
-  [[nodiscard]] double operator()(size_t i, size_t t) const { return swept[sym(S[i], S[t])]; }
+  [[nodiscard]] double at(size_t i, size_t t) const { return swept[sym(S[i], S[t])]; }
 };
 
 // Whether x is zero within the rounding of adding the shift h back (a few units of its last
@@ -342,7 +342,7 @@ double formOver(const SweptInverse& inv, const std::vector<double>& w,
   for (const size_t i : nonzero) {
     double v = 0.0;
     for (const size_t t : nonzero)
-      v += inv(i, t) * w[t];
+      v += inv.at(i, t) * w[t];
     q += w[i] * v;
   }
   return q;
@@ -463,7 +463,7 @@ void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S, const Swe
   double hh = 0.0;
   for (size_t i = 0; i < s; ++i) {
     for (size_t t = 0; t < s; ++t)
-      z[i] += inv(i, t) * h[t];
+      z[i] += inv.at(i, t) * h[t];
     hh += h[i] * z[i];
   }
   eachSweptRow(
