@@ -87,6 +87,11 @@ double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
     const double joined = st->joinStart != nullptr ? double(st->joinStart[st->columns]) : 0.0;
     cells +=
         (1.0 + st->foldCount) * (static_cast<double>(st->columns) * (st->dense + 6.0) + joined);
+    // A PRESS pass's leverage terms of the model: for each of the effect's columns and once
+    // for the rows with one value in every column, two rows over the small columns and two
+    // numbers (vsfStructuredPressArrays).
+    if (m->options->pressNeeded)
+      cells += (static_cast<double>(st->columns) + 1.0) * (2.0 * st->small + 2.0);
   }
   return 8.0 * cells;
 }

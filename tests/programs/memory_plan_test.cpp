@@ -46,6 +46,23 @@ TEST(MemoryPlan, CrossProductsBeyondTheMemoryEndTheStepWithTheirSize) {
   EXPECT_FALSE(qrxrun::tablesOf(plain, "SelectionSummary").empty());
 }
 
+// A PRESS pass over 3,000 levels beside seven small columns also holds each level's leverage
+// terms over the small columns (about 380 KB): under a MEMSIZE of 700K the fit by SBC fits,
+// and the fit by PRESS ends with its size before it starts.
+TEST(MemoryPlan, LeverageTermsOfAPressPassCountInThePlan) {
+  auto run = [](const std::string& criterion) {
+    return qrxrun::runProgram("options memsize=700K;\nproc varsifter data=d;\n  class g;\n  "
+                              "model y = x1-x6 g / selection=forward(select=" +
+                                  criterion + ");\nrun;\n",
+                              "plan_press_" + criterion,
+                              {{"d.csv", synthdata::tinyWeightCsv(3000, 6000)}});
+  };
+  const qrxrun::ProgramRun sbc = run("sbc"), press = run("press");
+  EXPECT_EQ(sbc.status, 0) << sbc.log;
+  EXPECT_EQ(press.status, 2) << press.log;
+  EXPECT_TRUE(qrxrun::logged(press, VsfMsg::CrossProductsDoNotFit)) << press.log;
+}
+
 // The listing without its notes (the notes say how many threads the passes ran on).
 std::string listingWithoutNotes(const std::string& log) {
   std::string kept;
