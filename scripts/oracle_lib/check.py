@@ -130,8 +130,11 @@ def design_blocks(case, error, workdir, record):
     blocks = []
     for e in case.effects:
         name = e["name"].lower()
+        # A polynomial's columns are named after its variable: v1, v1^2, ...
+        power = e["vars"][0].lower() + "^" if e["kind"] == "poly" else None
         idx = sorted(c for k, c in d.col_of.items()
-                     if k.lower() == name or k.lower().startswith(name + " "))
+                     if k.lower() == name or k.lower().startswith(name + " ")
+                     or (power and (k.lower() == power[:-1] or k.lower().startswith(power))))
         blocks.append(d.D[:, idx])
     return blocks, d.y, d.wf, d.n
 
