@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace qrxhost {
@@ -456,6 +457,7 @@ int32_t solve(QkSolver* s) {
   double t = 1.0, fy = fx;
   std::copy(v->gz.begin(), v->gz.end(), v->gy.begin());
   int32_t polishEvery = std::max(kNewtonEvery, n + 1), nextPolish = polishEvery;
+  double lastPolished = std::numeric_limits<double>::infinity();
   for (int32_t it = 0; it < kMaxIterations; ++it) {
     ++s->iterations;
     double fz = 0;
@@ -473,8 +475,14 @@ int32_t solve(QkSolver* s) {
         return rc;
       if (done)
         return QKSV_OK;
-      // A polish that kept no step waits twice as long for the next try.
-      polishEvery = polished ? polishEvery : 2 * polishEvery;
+      // A polish that kept no step, or a cycle of iterations and polish that hardly shrank
+      // the residual, waits twice as long for the next try. Each polish restarts the
+      // momentum: on near copies, whose difference the loss hardly sees, steps that shrank
+      // it by a hair came every polish and held the iterations in place until their limit.
+      const double after = residual(s, tau, v->x.data(), v->gz.data(), s->stepFactor);
+      const bool shrank = polished && after <= 0.9 * lastPolished;
+      lastPolished = after;
+      polishEvery = shrank ? polishEvery : 2 * polishEvery;
       nextPolish = it + 1 + polishEvery;
     }
     // Restart the momentum when it points against the last step, or after a polish.
