@@ -716,28 +716,44 @@ double resweepTolerance(const VsfModel* m, int64_t c) {
   return kVsfPivotRounding * std::min(r * r, structuredForm(m, c, centred));
 }
 
+// The first column of the joined CLASS effects (the sparse effects before the many-level
+// one), whose columns never meet in a row: the small columns' count without them.
+int64_t joinedFrom(const VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  return m->sparseEffectCount > 1 ? m->effectColumn[m->sparseEffectList[0]] : st->small;
+}
+
 // Sweeps the small columns the model had swept (`was`) again, in the order of its effects
 // but the many-level one, on the triangle in m->sweptXpx with no column swept. A column was
 // taken in its own order, against the model's rule; here it is refused only when the
 // rounding of this order (over the effect's columns too, when in the model) can account
-// for its pivot, and it then leaves the rank.
+// for its pivot, and it then leaves the rank. On the small triangle without the effect, the
+// joined columns go first: their block is diagonal there, so each of their sweeps touches
+// only the dense columns' rows (the sweep skips rows with nothing to add) and a joined
+// effect of many levels costs its levels times the dense columns squared, not the cube of
+// its levels. The swept triangle is the same in any order, to rounding.
 void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   const VsfStructured* st = m->structured;
   const int64_t n = st->small;
+  const int64_t joined = st->inModel ? n : joinedFrom(m);
   std::fill(m->sweepFlags, m->sweepFlags + n, '0');
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    if (e == st->effect)
-      continue;
-    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
-      if (was[static_cast<size_t>(c)] != '1')
+  const auto sweepOver = [&](int64_t from, int64_t to) {
+    for (int32_t i = 0; i < m->inModelCount; ++i) {
+      const int32_t e = m->inModelList[i];
+      if (e == st->effect)
         continue;
-      qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
-               resweepTolerance(m, c));
-      if (m->sweepFlags[c] != '1')
-        m->rank -= 1;
+      for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
+        if (c < from || c >= to || was[static_cast<size_t>(c)] != '1')
+          continue;
+        qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
+                 resweepTolerance(m, c));
+        if (m->sweepFlags[c] != '1')
+          m->rank -= 1;
+      }
     }
-  }
+  };
+  sweepOver(joined, n);
+  sweepOver(0, joined);
 }
 
 // The arrays of one state, from the model pool; false when one does not fit.
