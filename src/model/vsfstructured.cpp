@@ -179,6 +179,49 @@ template <class Fn> void eachCross(const VsfStructured& st, int64_t j, Fn fn) {
     fn(int64_t{st.joinColumn[p]}, st.joinValue[p]);
 }
 
+// The places i of the increasing small columns X at which row j of a state's cross block,
+// or `shift` (by place), may be nonzero: the dense columns and the shifted ones, and the
+// joining columns the level's rows meet; every place while rankOne rows add to every row or
+// the cross block keeps every column in place. A loop over the levels then costs the
+// levels' stored values, not levels times the small columns.
+class RowSupport {
+public:
+  RowSupport(const VsfStructured& st, const std::vector<int64_t>& X,
+             const std::vector<double>& shift)
+      : st_(st), sparse_(st.rankOne == 0.0 && st.joinStart != nullptr) {
+    for (size_t i = 0; i < X.size(); ++i)
+      if (!sparse_ || X[i] < st.dense || shift[i] != 0.0) {
+        unsorted_ = unsorted_ || X[i] >= st.dense;
+        fixed_.push_back(i);
+      }
+    if (!sparse_)
+      return;
+    place_.assign(static_cast<size_t>(st.small), -1);
+    for (size_t i = 0; i < X.size(); ++i)
+      place_[static_cast<size_t>(X[i])] = static_cast<int64_t>(i);
+  }
+  [[nodiscard]] const std::vector<size_t>& operator()(int64_t j) {
+    if (!sparse_)
+      return fixed_;
+    places_ = fixed_;
+    for (int64_t p = st_.joinStart[j]; p < st_.joinStart[j + 1]; ++p)
+      if (const int64_t i = place_[static_cast<size_t>(st_.joinColumn[p])]; i >= 0)
+        places_.push_back(static_cast<size_t>(i));
+    if (unsorted_) {
+      std::sort(places_.begin(), places_.end());
+      places_.erase(std::unique(places_.begin(), places_.end()), places_.end());
+    }
+    return places_;
+  }
+
+private:
+  const VsfStructured& st_;
+  bool sparse_;
+  bool unsorted_ = false; // a shifted joining column among the fixed places
+  std::vector<size_t> fixed_, places_;
+  std::vector<int64_t> place_;
+};
+
 // The effect's columns as its trial reads them: the cross block, the diagonal, and the
 // response row of the swept matrix, C(j, 0) less C(j, S) times the estimates of the swept
 // small columns S (whose entries in the response column are their negated estimates).
@@ -349,10 +392,11 @@ double formOver(const SweptInverse& inv, const std::vector<double>& w,
 }
 
 // Each swept column j of the effect: its row w over the swept small columns, element i
-// `element(j, C_j, i)` (C_j its cross products), with the list of w's nonzero elements, gives
-// its swept diagonal `diagonal(j, w, nonzero)`.
+// `element(j, C_j, i)` (C_j its cross products) at the places `support` gives (0 elsewhere),
+// with the list of w's nonzero elements, gives its swept diagonal `diagonal(j, w, nonzero)`.
 template <class Element, class Diagonal>
-void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagonal) {
+void eachSweptRow(VsfStructured* st, RowSupport& support, size_t s, Element element,
+                  Diagonal diagonal) {
   std::vector<double> w(s);
   std::vector<size_t> nonzero;
   nonzero.reserve(s);
@@ -362,7 +406,7 @@ void eachSweptRow(VsfStructured* st, size_t s, Element element, Diagonal diagona
       continue;
     const double* C = row(j);
     nonzero.clear();
-    for (size_t i = 0; i < s; ++i) {
+    for (const size_t i : support(j)) {
       w[i] = element(j, C, i);
       if (w[i] != 0.0)
         nonzero.push_back(i);
@@ -393,8 +437,9 @@ void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S, const Swep
     }
   for (size_t i = 0; i < s; ++i)
     c[i] = (C0[S[i]] + d0 * u[i]) / b.g;
+  RowSupport every(*st, S, std::vector<double>(s, 0.0));
   eachSweptRow(
-      st, s,
+      st, every, s,
       [&](int64_t j, const double* C, size_t i) {
         return j == b.least ? (b.a * C[S[i]] - u[i]) / b.g : (C[S[i]] - c[i]) / st->diagonal[j];
       },
@@ -428,6 +473,10 @@ std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<do
   const size_t s = S.size();
   std::vector<double> shift(s, 0.0);
   std::vector<int64_t> zeros(s, 0);
+  std::vector<size_t> shifted;
+  for (size_t i = 0; i < s; ++i)
+    if (all[static_cast<size_t>(S[i])] != 0.0)
+      shifted.push_back(i);
   int64_t levels = 0;
   VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
@@ -435,9 +484,9 @@ std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<do
       continue;
     ++levels;
     const double* C = row(j);
-    for (size_t i = 0; i < s; ++i) {
+    for (const size_t i : shifted) {
       const double h = all[static_cast<size_t>(S[i])];
-      zeros[i] += h != 0.0 && nearZero(C[S[i]] / st->diagonal[j] + h, h) ? 1 : 0;
+      zeros[i] += nearZero(C[S[i]] / st->diagonal[j] + h, h) ? 1 : 0;
     }
   }
   for (size_t i = 0; i < s; ++i)
@@ -466,8 +515,9 @@ void refreshDiagonal(const VsfModel* m, const std::vector<int64_t>& S, const Swe
       z[i] += inv.at(i, t) * h[t];
     hh += h[i] * z[i];
   }
+  RowSupport support(*st, S, h);
   eachSweptRow(
-      st, s,
+      st, support, s,
       [&](int64_t j, const double* C, size_t i) {
         const double v = C[S[i]] / st->diagonal[j] + h[i];
         return h[i] != 0.0 && nearZero(v, h[i]) ? 0.0 : v;
@@ -619,18 +669,22 @@ Coefficients coefficientsOf(const VsfModel* m, int64_t k) {
   const VsfStructured* st = m->structured;
   const int64_t n = st->small;
   Coefficients b;
+  std::vector<double> byColumn(static_cast<size_t>(n), 0.0);
   for (int64_t i = 1; i < n; ++i)
-    if (i != k && m->sweepFlags[i] == '1')
+    if (i != k && m->sweepFlags[i] == '1') {
       b.small.emplace_back(i, (k > i ? 1.0 : -1.0) * m->sweptXpx[sym(k, i)]);
+      byColumn[static_cast<size_t>(i)] = b.small.back().second;
+    }
   b.effect.assign(static_cast<size_t>(st->columns), 0.0);
-  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
-    const double* C = row(j);
-    double t = C[k];
-    for (const auto& [i, beta] : b.small)
-      t -= C[i] * beta;
+    // Over the row's stored values: the others meet a zero cross product.
+    double t = vsfStructuredCrossAt(*st, j, k);
+    eachCross(*st, j, [&](int64_t c, double v) {
+      if (c != k)
+        t -= v * byColumn[static_cast<size_t>(c)];
+    });
     b.effect[static_cast<size_t>(j)] = t;
   }
   solveBlock(*st, sweptBlockOf(*st), b.effect);
@@ -716,28 +770,44 @@ double resweepTolerance(const VsfModel* m, int64_t c) {
   return kVsfPivotRounding * std::min(r * r, structuredForm(m, c, centred));
 }
 
+// The first column of the joined CLASS effects (the sparse effects before the many-level
+// one), whose columns never meet in a row: the small columns' count without them.
+int64_t joinedFrom(const VsfModel* m) {
+  const VsfStructured* st = m->structured;
+  return m->sparseEffectCount > 1 ? m->effectColumn[m->sparseEffectList[0]] : st->small;
+}
+
 // Sweeps the small columns the model had swept (`was`) again, in the order of its effects
 // but the many-level one, on the triangle in m->sweptXpx with no column swept. A column was
 // taken in its own order, against the model's rule; here it is refused only when the
 // rounding of this order (over the effect's columns too, when in the model) can account
-// for its pivot, and it then leaves the rank.
+// for its pivot, and it then leaves the rank. On the small triangle without the effect, the
+// joined columns go first: their block is diagonal there, so each of their sweeps touches
+// only the dense columns' rows (the sweep skips rows with nothing to add) and a joined
+// effect of many levels costs its levels times the dense columns squared, not the cube of
+// its levels. The swept triangle is the same in any order, to rounding.
 void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   const VsfStructured* st = m->structured;
   const int64_t n = st->small;
+  const int64_t joined = st->inModel ? n : joinedFrom(m);
   std::fill(m->sweepFlags, m->sweepFlags + n, '0');
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    if (e == st->effect)
-      continue;
-    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
-      if (was[static_cast<size_t>(c)] != '1')
+  const auto sweepOver = [&](int64_t from, int64_t to) {
+    for (int32_t i = 0; i < m->inModelCount; ++i) {
+      const int32_t e = m->inModelList[i];
+      if (e == st->effect)
         continue;
-      qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
-               resweepTolerance(m, c));
-      if (m->sweepFlags[c] != '1')
-        m->rank -= 1;
+      for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
+        if (c < from || c >= to || was[static_cast<size_t>(c)] != '1')
+          continue;
+        qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
+                 resweepTolerance(m, c));
+        if (m->sweepFlags[c] != '1')
+          m->rank -= 1;
+      }
     }
-  }
+  };
+  sweepOver(joined, n);
+  sweepOver(0, joined);
 }
 
 // The arrays of one state, from the model pool; false when one does not fit.
@@ -899,14 +969,15 @@ std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
   nonzero.reserve(static_cast<size_t>(n));
   double delta = 0.0;
   VsfCrossRow row(st);
+  RowSupport support(st, all, h);
   for (int64_t j = 0; j < st.columns; ++j) {
     if (st.swept[j] != '1' || j == least)
       continue;
     const double* C = row(j);
     const double d = st.diagonal[j];
     nonzero.clear();
-    for (int64_t r = 0; r < n; ++r) {
-      const size_t i = static_cast<size_t>(r);
+    for (const size_t i : support(j)) {
+      const int64_t r = static_cast<int64_t>(i);
       v[i] += C[r] / d;
       w[i] = C[r] / d + h[i];
       if (h[i] != 0.0 && nearZero(w[i], h[i]))

@@ -344,6 +344,41 @@ TEST(StructuredRoad, SecondClassOfThreeHundredLevelsGivesThePackedRoadsBackwardT
   expectSecondClassOfThreeHundredLevels("backward", 8);
 }
 
+// BACKWARD beside two joined CLASS variables (h of 40 levels, k of 25, beside g of 150 on
+// 900 rows; x2 follows h's levels): each removal trial of g sweeps the small triangle again
+// with the joined columns first, whose block is diagonal within each variable but not
+// between h and k; g, on which y hardly depends, then leaves, and the later steps run on the
+// small triangle. The tables are the packed road's within 1e-9.
+TEST(StructuredRoad, BackwardBesideTwoJoinedClassesGivesThePackedRoadsTables) {
+  std::mt19937_64 gen(65);
+  std::normal_distribution<double> n;
+  std::vector<double> mean(150), shift(40), level(40);
+  for (double& v : mean)
+    v = 0.2 * n(gen);
+  for (size_t i = 0; i < shift.size(); ++i) {
+    shift[i] = n(gen);
+    level[i] = n(gen);
+  }
+  std::string data = "y,g,h,k,x1,x2,x3\n";
+  char buf[200];
+  for (int r = 0; r < 900; ++r) {
+    const int g = r < 150 ? r : static_cast<int>(gen() % 150);
+    const int h = static_cast<int>(gen() % 40), k = static_cast<int>(gen() % 25);
+    const double x1 = n(gen), x2 = level[size_t(h)] + n(gen), x3 = n(gen);
+    std::snprintf(buf, sizeof buf, "%.9g,L%03d,H%02d,K%02d,%.9g,%.9g,%.9g\n",
+                  mean[size_t(g)] + shift[size_t(h)] + 2.0 * x1 + n(gen), g, h, k, x1, x2, x3);
+    data += buf;
+  }
+  const std::string program = "proc varsifter data=d;\n  class g h k;\n  model y = g x1 x2 h x3 k "
+                              "/ selection=backward(select=sbc) details=all;\n  performance "
+                              "cpucount=1;\nrun;\n";
+  const qrxrun::ProgramRun structured =
+      structuredcheck::runHooked("structuredColumns=100", program, data, "srtwojoinstruct");
+  const qrxrun::ProgramRun packed =
+      structuredcheck::runHooked("structuredColumns=1000000", program, data, "srtwojoinpacked");
+  structuredcheck::expectPackedRoadsTables(structured, packed, "two joined CLASS variables");
+}
+
 // A second CLASS variable h of 1,000 levels joined dense beside g of 2,000 (5,000 rows, each
 // g level meeting two or three of h's; synthdata's rows, made here from their recipe): the
 // fit of g, x1 and h is numpy's least squares (scripts/gen_manylevel_second_ref.py) within
