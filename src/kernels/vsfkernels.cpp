@@ -40,6 +40,8 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, kVsfCVNobsUse);
     vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, kVsfCVYpYUse);
     vsfRegisterKernelPair(vsfCVFoldMeans, vsfCVFoldMeans_t, kVsfCVFoldMeansUse);
+    vsfRegisterKernelPair(vsfShiftSquaresFoldMeans, vsfShiftSquaresFoldMeans_t,
+                          kVsfShiftSquaresFoldMeansUse);
     vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, kVsfCVResidsUse);
     // The full cross products on the shared-triangle road: the page rewrite and the sums of
     // squares first, as their own serial passes do them, then the triangle's rows by parts.

@@ -219,7 +219,7 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
 }
 
 // Per fold, the weight and the weighted sums of the dense values (the response first) of the
-// rows that fullBody adds into the fold's sums, at into + f * (n + 1).
+// rows that the fold's sums take, at into + f * (n + 1).
 VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
   const VsfRowShape S = vsfRowShape(m);
   const int32_t n = S.dense + 1;
@@ -689,11 +689,15 @@ VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, 
                   [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
 }
 
+int64_t vsfCVFoldMeansLength(const VsfPassState* m) {
+  return int64_t{m->foldCount} * (vsfRowShape(m).dense + 2);
+}
+
 VsfStatus vsfCVFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
   // Per-page sums first, so that the fold centres see the same additions as the threaded form.
   thread_local ThreadScratch<std::vector<double>> sumsScratch;
   std::vector<double>& sums = sumsScratch.get();
-  const int64_t length = int64_t{m->foldCount} * (vsfRowShape(m).dense + 2);
+  const int64_t length = vsfCVFoldMeansLength(m);
   sums.assign(static_cast<size_t>(length), 0.0);
   const VsfStatus rc = foldMeansBody(m, page, sums.data());
   for (int64_t i = 0; i < length; ++i)
@@ -702,6 +706,17 @@ VsfStatus vsfCVFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
 }
 VsfStatus vsfCVFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return foldMeansBody(m, page, buffer);
+}
+
+VsfStatus vsfShiftSquaresFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
+  vsfShiftRowsSquares(m, page);
+  return vsfCVFoldMeans(m, page);
+}
+VsfStatus vsfShiftSquaresFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                                     int64_t) {
+  const int64_t squares = m->parmCount + 1;
+  vsfShiftRowsSquares_t(m, page, buffer, squares);
+  return foldMeansBody(m, page, buffer + squares);
 }
 
 VsfStatus vsfCenterScaleXpX(VsfPassState* m, QkPageDescriptor* page) {

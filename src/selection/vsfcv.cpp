@@ -9,6 +9,7 @@
 #include "kernels/vsfxpx.h"
 #include "model/vsffoldmove.h"
 #include "model/vsfmodel.h"
+#include "model/vsfshift.h"
 #include "model/vsfsweep.h"
 #include "numerics/foldsums.h"
 #include "numerics/packedtri.h"
@@ -29,16 +30,16 @@ using packed::at;
 using packed::diag;
 using packed::sym;
 
-// Whether the passes can sum each fold's rows about their own means: over pages shifted about
-// the means, with the intercept's column of ones among the dense columns, no ridge (whose
-// diagonal the records are added up for) and no adaptive weights (whose pass refiles the
-// rows); on the packed road the dense columns in the rows' order, on the growing road no
-// sparse columns.
+// Whether the passes can sum each fold's rows about their own means over pages shifted about
+// the means (the caller judges the shift): with the intercept's column of ones among the
+// dense columns, no ridge (whose diagonal the records are added up for) and no adaptive
+// weights (whose pass refiles the rows); on the packed road the dense columns in the rows'
+// order, on the growing road no sparse columns.
 [[nodiscard]] bool centrable(const VsfModel* m, bool full) {
   const VsfModelOptions* o = m->options;
-  if (!foldsOn(m) || m->structured != nullptr || !m->pagesShifted || m->splitSparse ||
-      m->cvexSums != nullptr || m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) ||
-      o->adaptive || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
+  if (!foldsOn(m) || m->structured != nullptr || m->splitSparse || m->cvexSums != nullptr ||
+      m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) || o->adaptive ||
+      m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
     return false;
   // The growing road moves its parts with the first sums of centred columns, 0: a sparse
   // column keeps its raw sums there.
@@ -281,21 +282,41 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
+VsfStatus vsfCVShiftPages(VsfModel* m, bool withCrossProducts) {
+  m->foldCentre = m->foldMeansTaken = nullptr;
+  // Where a shift pass may run and the folds may be centred, it takes their sums as it goes:
+  // the pages are shifted after it where it ran.
+  const bool unshifted = !m->pagesShifted;
+  if (unshifted && !withCrossProducts && centrable(m, vsfFullXpxOn(m)))
+    m->foldCentre = vsfModelArray<double>(m, vsfCVFoldMeansLength(m));
+  const VsfStatus rc = vsfShiftPages(m, withCrossProducts);
+  if (rc == VsfStatus::Ok && unshifted && m->pagesShifted)
+    m->foldMeansTaken = m->foldCentre;
+  m->foldCentre = nullptr;
+  return rc;
+}
+
 VsfStatus vsfCVCentreFolds(VsfModel* m) {
   m->foldCentre = nullptr;
   const int32_t order = vsfRowShape(m).dense + 1;
   const bool full = vsfFullXpxOn(m);
-  if (!centrable(m, full) || !centredArrays(m, order, full)) {
+  const double* taken = m->foldMeansTaken;
+  m->foldMeansTaken = nullptr;
+  if (!m->pagesShifted || !centrable(m, full) || !centredArrays(m, order, full)) {
     m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
     return VsfStatus::Ok;
   }
   const int32_t K = m->foldCount;
   m->foldCentreOrder = order;
-  const VsfStatus rc = vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, int64_t{K} * (order + 1));
+  const int64_t length = vsfCVFoldMeansLength(m);
+  const VsfStatus rc =
+      taken != nullptr ? VsfStatus::Ok : vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, length);
   if (rc != VsfStatus::Ok) {
     m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
     return rc;
   }
+  if (taken != nullptr)
+    std::memcpy(m->foldCentre, taken, sizeof(double) * static_cast<size_t>(length));
   for (int32_t f = 0; f < K; ++f) {
     double* s = m->foldCentre + static_cast<size_t>(f) * (order + 1);
     for (int32_t i = 1; i <= order; ++i)

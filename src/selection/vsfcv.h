@@ -14,6 +14,10 @@ struct VsfModel;
 // After the effect-block pass of the grown-on-demand shape: every fold's effect blocks and
 // y'y become the sums outside the fold; Ok or the failure of the y'y pass.
 [[nodiscard]] VsfStatus vsfCVBlocksOutsideFolds(VsfModel* model);
+// Shifts the pages about the means (vsfShiftPages); where the folds' records will be held
+// about their own means, the shift pass sums each fold's rows as well (foldMeansTaken), so
+// that vsfCVCentreFolds needs no pass. Ok or the shift's failure.
+[[nodiscard]] VsfStatus vsfCVShiftPages(VsfModel* model, bool withCrossProducts);
 // Before the full X'X pass on the packed road over shifted pages: the folds' own means, about
 // which the pass then sums each fold's rows (foldCentre), so that vsfCVFullOutsideFolds can
 // hold each record about its own mean. Ok (nothing set where the road does not take it) or

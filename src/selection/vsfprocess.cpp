@@ -630,7 +630,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // The structured road shifts the pages in a pass of its own.
   const bool shiftWithCrossProducts =
       full && m->structured == nullptr && prepareWithCrossProducts(m);
-  if ((rc = vsfShiftPages(m, shiftWithCrossProducts)) != VsfStatus::Ok)
+  if ((rc = vsfCVShiftPages(m, shiftWithCrossProducts)) != VsfStatus::Ok)
     return fail(m, rc);
   if (vsfCvFoldStatsAsked(*o)) {
     if ((rc = vsfCVCounts(m)) != VsfStatus::Ok)
