@@ -219,10 +219,13 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
 }
 
 // Per fold, the weight and the weighted sums of the dense values (the response first) of the
-// rows that the fold's sums take, at into + f * (n + 1).
+// rows that the fold's sums take, at into + f * (n + 1); with sparse columns, after those the
+// weighted sums of their values by parameter, at into + K (n + 1) + f N + 1 + p.
 VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
   const VsfRowShape S = vsfRowShape(m);
   const int32_t n = S.dense + 1;
+  const int64_t N = m->parmCount + 1;
+  double* sparseSums = into + static_cast<size_t>(m->foldCount) * (n + 1);
   return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     if (r.target < 0 || !addable(r.y, n, w))
@@ -231,6 +234,12 @@ VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
     s[0] += w;
     for (int32_t i = 0; i < n; ++i)
       s[1 + i] += w * r.y[i];
+    for (int32_t q = 0; q < S.sparse; ++q) {
+      const int32_t e = m->sparseEffectList[q], end = r.slotEnd(S, q);
+      double* t = sparseSums + r.target * N + 1 + m->parmOffset[e];
+      for (int32_t b = r.slotBegin(S, q); b < end; ++b)
+        t[r.storedIndex(S, b)] += w * r.sparseValues[b];
+    }
   });
 }
 
@@ -690,7 +699,8 @@ VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, 
 }
 
 int64_t vsfCVFoldMeansLength(const VsfPassState* m) {
-  return int64_t{m->foldCount} * (vsfRowShape(m).dense + 2);
+  const int64_t sparse = m->sparseEffectCount > 0 ? m->parmCount + 1 : 0;
+  return int64_t{m->foldCount} * (vsfRowShape(m).dense + 2 + sparse);
 }
 
 VsfStatus vsfCVFoldMeans(VsfPassState* m, QkPageDescriptor* page) {

@@ -25,7 +25,8 @@ void vsfXpxSpanPages(bool open);
                                        int32_t parts);
 // Per fold, the weight and the weighted sums of the dense values (the response first) of the
 // rows the fold's sums take, into model->foldCentre (dense + 2 per fold), from which the fold
-// centres are formed; vsfCVFoldMeansLength is the length.
+// centres are formed; with sparse columns, after those the sums of their values (parmCount + 1
+// per fold, by parameter as foldFirstSums holds them). vsfCVFoldMeansLength is the length.
 [[nodiscard]] VsfStatus vsfCVFoldMeans(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfCVFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
                                          double* buffer, int64_t length);

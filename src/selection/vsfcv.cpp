@@ -34,16 +34,12 @@ using packed::sym;
 // the means (the caller judges the shift): with the intercept's column of ones among the
 // dense columns, no ridge (whose diagonal the records are added up for) and no adaptive
 // weights (whose pass refiles the rows); on the packed road the dense columns in the rows'
-// order, on the growing road no sparse columns.
+// order.
 [[nodiscard]] bool centrable(const VsfModel* m, bool full) {
   const VsfModelOptions* o = m->options;
   if (!foldsOn(m) || m->structured != nullptr || m->splitSparse || m->cvexSums != nullptr ||
       m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) || o->adaptive ||
       m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
-    return false;
-  // The growing road moves its parts with the first sums of centred columns, 0: a sparse
-  // column keeps its raw sums there.
-  if (!full && m->sparseEffectCount > 0)
     return false;
   for (int32_t e = 0; e < m->effectCount && full; ++e)
     if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
@@ -69,7 +65,12 @@ using packed::sym;
     m->foldShift = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
     m->foldResidualShift = vsfModelArray<double>(m, K);
   }
-  m->foldCentre = vsfModelArray<double>(m, int64_t{K} * (order + 1));
+  m->foldCentre = vsfModelArray<double>(m, vsfCVFoldMeansLength(m));
+  // The growing road moves its parts with their columns' first sums: a sparse column's are
+  // its raw sums, taken beside the means.
+  m->foldFirstSums = !full && m->sparseEffectCount > 0 && m->foldCentre != nullptr
+                         ? m->foldCentre + int64_t{K} * (order + 1)
+                         : nullptr;
   bool ok = (!full || m->foldOwnColumn != nullptr) && m->foldShift != nullptr &&
             m->foldResidualShift != nullptr && m->foldCentre != nullptr;
   for (int32_t f = 0; f < K && ok && full; ++f) {
@@ -303,7 +304,7 @@ VsfStatus vsfCVCentreFolds(VsfModel* m) {
   const double* taken = m->foldMeansTaken;
   m->foldMeansTaken = nullptr;
   if (!m->pagesShifted || !centrable(m, full) || !centredArrays(m, order, full)) {
-    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
+    m->foldCentre = m->foldShift = m->foldPartCentre = m->foldFirstSums = nullptr;
     return VsfStatus::Ok;
   }
   const int32_t K = m->foldCount;
@@ -312,7 +313,7 @@ VsfStatus vsfCVCentreFolds(VsfModel* m) {
   const VsfStatus rc =
       taken != nullptr ? VsfStatus::Ok : vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, length);
   if (rc != VsfStatus::Ok) {
-    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
+    m->foldCentre = m->foldShift = m->foldPartCentre = m->foldFirstSums = nullptr;
     return rc;
   }
   if (taken != nullptr)
