@@ -290,6 +290,9 @@ constinit const VsfKernelUse kVsfShiftRowsSquaresUse{
     VsfPageUse::Rewrites, onePerParameterAndY, storeSquareSums, false, nullptr, true};
 constinit const VsfKernelUse kVsfShiftSquaresFoldMeansUse{
     VsfPageUse::Rewrites, squaresAndFoldMeansLength, storeSquaresFoldMeans, false, nullptr, true};
+// A page rewrite with the folds' sums of the rewritten rows, grouped as every summing pass.
+constinit const VsfKernelUse kVsfRewriteFoldMeansUse{
+    VsfPageUse::Rewrites, argLength, storeCVFoldMeans, false, nullptr, true};
 constinit const VsfKernelUse kVsfPageTransformUse{VsfPageUse::Transforms, nullptr, nullptr};
 constinit const VsfKernelUse kVsfSplitSparseTransformUse{VsfPageUse::Transforms, nullptr, nullptr,
                                                          true};

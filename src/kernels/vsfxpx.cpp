@@ -729,6 +729,27 @@ VsfStatus vsfShiftSquaresFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, do
   return foldMeansBody(m, page, buffer + squares);
 }
 
+VsfStatus vsfCenterScaleFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
+  vsfCenterScale(m, page);
+  return vsfCVFoldMeans(m, page);
+}
+VsfStatus vsfCenterScaleFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                                    int64_t) {
+  vsfCenterScale(m, page);
+  return foldMeansBody(m, page, buffer);
+}
+VsfStatus vsfAdaptiveWeightsFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
+  if (const VsfStatus rc = vsfApplyAdaptiveWeights(m, page); rc != VsfStatus::Ok)
+    return rc;
+  return vsfCVFoldMeans(m, page);
+}
+VsfStatus vsfAdaptiveWeightsFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                                        int64_t) {
+  if (const VsfStatus rc = vsfApplyAdaptiveWeights(m, page); rc != VsfStatus::Ok)
+    return rc;
+  return foldMeansBody(m, page, buffer);
+}
+
 VsfStatus vsfCenterScaleXpX(VsfPassState* m, QkPageDescriptor* page) {
   vsfCenterScale(m, page);
   return vsfFullXpX(m, page);

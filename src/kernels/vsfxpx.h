@@ -37,6 +37,14 @@ void vsfXpxSpanPages(bool open);
 [[nodiscard]] VsfStatus vsfShiftSquaresFoldMeans(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfShiftSquaresFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
                                                    double* buffer, int64_t length);
+// vsfCenterScale, or vsfApplyAdaptiveWeights, and then vsfCVFoldMeans on each page, in one
+// pass over the rows: the folds' sums of the rewritten rows come with the rewrite.
+[[nodiscard]] VsfStatus vsfCenterScaleFoldMeans(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCenterScaleFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
+                                                  double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfAdaptiveWeightsFoldMeans(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfAdaptiveWeightsFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
+                                                      double* buffer, int64_t length);
 // vsfCenterScale and then vsfFullXpX on each page, in one pass over the rows: the cross
 // products of the centred and scaled rows, added as the two passes add them.
 [[nodiscard]] VsfStatus vsfCenterScaleXpX(VsfPassState* model, QkPageDescriptor* page);

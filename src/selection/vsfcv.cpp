@@ -30,16 +30,15 @@ using packed::at;
 using packed::diag;
 using packed::sym;
 
-// Whether the passes can sum each fold's rows about their own means over pages shifted about
-// the means (the caller judges the shift): with the intercept's column of ones among the
-// dense columns, no ridge (whose diagonal the records are added up for) and no adaptive
-// weights (whose pass refiles the rows); on the packed road the dense columns in the rows'
-// order.
+// Whether the passes can sum each fold's rows about their own means over pages about the
+// means (the caller judges the pages): with the intercept's column of ones among the dense
+// columns and no ridge (whose diagonal the records are added up for); on the packed road the
+// dense columns in the rows' order.
 [[nodiscard]] bool centrable(const VsfModel* m, bool full) {
   const VsfModelOptions* o = m->options;
   if (!foldsOn(m) || m->structured != nullptr || m->splitSparse || m->cvexSums != nullptr ||
-      m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) || o->adaptive ||
-      m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
+      m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) || m->effectColumns[0] != 1 ||
+      m->sparseSlot[0] >= 0)
     return false;
   for (int32_t e = 0; e < m->effectCount && full; ++e)
     if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
@@ -239,6 +238,19 @@ void blockColumns(const VsfModel* m, int32_t e, int64_t i, int64_t& a, int64_t& 
   b = 1 + m->parmOffset[e] + (i - packed::tri(r));
 }
 
+// Room for the folds' sums that a pass rewriting the pages takes as it goes, where the folds
+// can be centred; null elsewhere.
+[[nodiscard]] double* foldMeansRoom(VsfModel* m) {
+  return centrable(m, vsfFullXpxOn(m)) ? vsfModelArray<double>(m, vsfCVFoldMeansLength(m))
+                                       : nullptr;
+}
+
+// Whether the pages hold the rows about their means over all TRAIN rows: shifted, or centred
+// (and scaled) for a standardized fit with an intercept.
+[[nodiscard]] bool pagesAboutMeans(const VsfModel* m) {
+  return m->pagesShifted || (m->options->colStandardize && !m->options->noint);
+}
+
 } // namespace
 
 VsfStatus vsfCVCounts(VsfModel* m) {
@@ -284,16 +296,27 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
 }
 
 VsfStatus vsfCVShiftPages(VsfModel* m, bool withCrossProducts) {
-  m->foldCentre = m->foldMeansTaken = nullptr;
-  // Where a shift pass may run and the folds may be centred, it takes their sums as it goes:
-  // the pages are shifted after it where it ran.
+  // Where a shift pass may run, it takes the folds' sums as it goes: the pages are shifted
+  // after it where it ran.
   const bool unshifted = !m->pagesShifted;
-  if (unshifted && !withCrossProducts && centrable(m, vsfFullXpxOn(m)))
-    m->foldCentre = vsfModelArray<double>(m, vsfCVFoldMeansLength(m));
+  double* room = unshifted && !withCrossProducts ? foldMeansRoom(m) : nullptr;
+  m->foldCentre = room;
   const VsfStatus rc = vsfShiftPages(m, withCrossProducts);
-  if (rc == VsfStatus::Ok && unshifted && m->pagesShifted)
-    m->foldMeansTaken = m->foldCentre;
   m->foldCentre = nullptr;
+  if (rc == VsfStatus::Ok && unshifted && m->pagesShifted)
+    m->foldMeansTaken = room;
+  return rc;
+}
+
+VsfStatus vsfCVRewritePages(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                            VsfSerialKernel withMeans, VsfThreadedKernel withMeansThreaded) {
+  double* room = foldMeansRoom(m);
+  m->foldCentre = room;
+  const VsfStatus rc = room != nullptr
+                           ? vsfDataPass(m, withMeans, withMeansThreaded, vsfCVFoldMeansLength(m))
+                           : vsfDataPass(m, serial, threaded, 0);
+  m->foldCentre = nullptr;
+  m->foldMeansTaken = rc == VsfStatus::Ok ? room : nullptr;
   return rc;
 }
 
@@ -303,7 +326,7 @@ VsfStatus vsfCVCentreFolds(VsfModel* m) {
   const bool full = vsfFullXpxOn(m);
   const double* taken = m->foldMeansTaken;
   m->foldMeansTaken = nullptr;
-  if (!m->pagesShifted || !centrable(m, full) || !centredArrays(m, order, full)) {
+  if (!pagesAboutMeans(m) || !centrable(m, full) || !centredArrays(m, order, full)) {
     m->foldCentre = m->foldShift = m->foldPartCentre = m->foldFirstSums = nullptr;
     return VsfStatus::Ok;
   }
