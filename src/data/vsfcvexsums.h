@@ -1,8 +1,8 @@
 // The external folds' cross products: one pass forms, fold by fold, the weighted cross
 // products of the rows (a leading one, the response and the dense values, each about a shift
-// near its mean), and every fold fit takes from them its training rows' moments and centred,
-// scaled X'X and its held-out rows' cross products on the same scale, instead of transforming
-// the pages and passing over them at every step (selection/vsfcvex.cpp).
+// among the fold's own rows), and every fold fit takes from them its training rows' moments
+// and centred, scaled X'X and its held-out rows' cross products on the same scale, instead of
+// transforming the pages and passing over them at every step (selection/vsfcvex.cpp).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 struct VsfCVExSums {
   int32_t usable = -1;       // whether the fold fits take the road; -1 not known before a fit
   int32_t order = 0;         // of each fold's triangle: the one, the response, the dense values
-  std::vector<double> shift; // per triangle position (0 for the one)
+  std::vector<double> shift; // per fold, per triangle position (0 for the one)
   // Per fold its packed triangle and its frequency total, then the count of rows that the
   // pass could not place (a missing value or weight, a fold code outside the folds).
   std::vector<double> sums;

@@ -339,6 +339,13 @@ struct VsfPassState {
   // fit: the centres by parameter (per fold parmCount + 1, the response first, 0 for the
   // intercept and sparse columns); null elsewhere.
   double* foldPartCentre;
+  // Per fold (parmCount + 1 each, by parameter as foldShift), the weighted sums of the sparse
+  // columns' values over the fold's rows, 0 elsewhere: the first sums of the columns no
+  // centre moves, which moving a part to another centre takes; null without sparse columns.
+  double* foldFirstSums;
+  // The folds' sums of the rows (vsfCVFoldMeans's) that the pass shifting the pages took for
+  // the fit's fold centres, so that they need no pass of their own; null where it took none.
+  double* foldMeansTaken;
   // Per fold, what its held-out residuals over the pages' rows take off the residual that
   // its swept coefficients give (the response's and the columns' record shifts through its
   // coefficients); null where foldShift is.

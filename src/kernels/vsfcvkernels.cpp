@@ -79,13 +79,13 @@ struct FoldRows {
   }
 };
 
-// Adds every TRAIN row, less the shift and led by a one, into its fold's triangle in `sums`.
+// Adds every TRAIN row, less its fold's shift and led by a one, into its fold's triangle in
+// `sums`.
 void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   const VsfCVExSums& X = *m->cvexSums;
   const int32_t n = X.order, K = m->foldCount;
   const int64_t L = X.foldLength();
-  const double* shift = X.shift.data();
   thread_local ThreadScratch<FoldRows> pScratch;
   FoldRows& P = pScratch.get();
   P.start(K, n);
@@ -104,6 +104,7 @@ void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
     if (w == 0.0)
       return;
     double* x = P.slot(f);
+    const double* shift = X.shift.data() + static_cast<size_t>(f) * n;
     x[0] = 1.0;
     for (int32_t i = 1; i < n; ++i)
       x[i] = r.y[i - 1] - shift[i];

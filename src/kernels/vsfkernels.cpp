@@ -40,6 +40,12 @@ void vsfRegisterKernels() {
     vsfRegisterKernelPair(vsfCVNobs, vsfCVNobs_t, kVsfCVNobsUse);
     vsfRegisterKernelPair(vsfCVYpY, vsfCVYpY_t, kVsfCVYpYUse);
     vsfRegisterKernelPair(vsfCVFoldMeans, vsfCVFoldMeans_t, kVsfCVFoldMeansUse);
+    vsfRegisterKernelPair(vsfShiftSquaresFoldMeans, vsfShiftSquaresFoldMeans_t,
+                          kVsfShiftSquaresFoldMeansUse);
+    vsfRegisterKernelPair(vsfCenterScaleFoldMeans, vsfCenterScaleFoldMeans_t,
+                          kVsfRewriteFoldMeansUse);
+    vsfRegisterKernelPair(vsfAdaptiveWeightsFoldMeans, vsfAdaptiveWeightsFoldMeans_t,
+                          kVsfRewriteFoldMeansUse);
     vsfRegisterKernelPair(vsfCVResids, vsfCVResids_t, kVsfCVResidsUse);
     // The full cross products on the shared-triangle road: the page rewrite and the sums of
     // squares first, as their own serial passes do them, then the triangle's rows by parts.

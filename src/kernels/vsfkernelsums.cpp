@@ -164,6 +164,15 @@ void storeCVNobs(VsfPassState* m, const double* B, int64_t) {
 
 int64_t argLength(const VsfPassState*, int64_t arg) { return arg; }
 void storeCVFoldMeans(VsfPassState* m, const double* B, int64_t L) { addInto(m->foldCentre, B, L); }
+int64_t squaresAndFoldMeansLength(const VsfPassState* m, int64_t arg) {
+  return m->parmCount + 1 + arg;
+}
+// The sums of squares about the shift, then the folds' sums of the shifted rows.
+void storeSquaresFoldMeans(VsfPassState* m, const double* B, int64_t L) {
+  const int64_t squares = m->parmCount + 1;
+  storeSquareSums(m, B, squares);
+  storeCVFoldMeans(m, B + squares, L - squares);
+}
 void storeCVExFoldXpx(VsfPassState* m, const double* B, int64_t) {
   addInto(m->cvexSums->sums.data(), B, static_cast<int64_t>(m->cvexSums->sums.size()));
 }
@@ -279,6 +288,11 @@ constinit const VsfKernelUse kVsfResponseSquaresUse{VsfPageUse::Reads, oneForY,
 // pass's sums of squares.
 constinit const VsfKernelUse kVsfShiftRowsSquaresUse{
     VsfPageUse::Rewrites, onePerParameterAndY, storeSquareSums, false, nullptr, true};
+constinit const VsfKernelUse kVsfShiftSquaresFoldMeansUse{
+    VsfPageUse::Rewrites, squaresAndFoldMeansLength, storeSquaresFoldMeans, false, nullptr, true};
+// A page rewrite with the folds' sums of the rewritten rows, grouped as every summing pass.
+constinit const VsfKernelUse kVsfRewriteFoldMeansUse{
+    VsfPageUse::Rewrites, argLength, storeCVFoldMeans, false, nullptr, true};
 constinit const VsfKernelUse kVsfPageTransformUse{VsfPageUse::Transforms, nullptr, nullptr};
 constinit const VsfKernelUse kVsfSplitSparseTransformUse{VsfPageUse::Transforms, nullptr, nullptr,
                                                          true};

@@ -33,6 +33,8 @@ extern const VsfKernelUse kVsfCVNobsUse;
 extern const VsfKernelUse kVsfCVYpYUse;
 extern const VsfKernelUse kVsfCVResidsUse;
 extern const VsfKernelUse kVsfCVFoldMeansUse;
+extern const VsfKernelUse kVsfShiftSquaresFoldMeansUse;
+extern const VsfKernelUse kVsfRewriteFoldMeansUse;
 extern const VsfKernelUse kVsfCVExFoldXpXUse;
 // Residual sums: PRESS, the validation and test errors.
 extern const VsfKernelUse kVsfPressUse;

@@ -24,11 +24,27 @@ void vsfXpxSpanPages(bool open);
 [[nodiscard]] VsfStatus vsfFullXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
                                        int32_t parts);
 // Per fold, the weight and the weighted sums of the dense values (the response first) of the
-// rows the full X'X adds into the fold's sums, into model->foldCentre (dense + 2 per fold),
-// from which the fold centres of that pass are formed.
+// rows the fold's sums take, into model->foldCentre (dense + 2 per fold), from which the fold
+// centres are formed; with sparse columns, after those the sums of their values (parmCount + 1
+// per fold, by parameter as foldFirstSums holds them). vsfCVFoldMeansLength is the length.
 [[nodiscard]] VsfStatus vsfCVFoldMeans(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfCVFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
                                          double* buffer, int64_t length);
+[[nodiscard]] int64_t vsfCVFoldMeansLength(const VsfPassState* model);
+// vsfShiftRowsSquares and then vsfCVFoldMeans on each page, in one pass over the rows: the
+// folds' sums of the shifted rows come with the shift; the threaded form's buffer holds the
+// sums of squares (as vsfYpwY_t's) before the folds' sums.
+[[nodiscard]] VsfStatus vsfShiftSquaresFoldMeans(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfShiftSquaresFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
+                                                   double* buffer, int64_t length);
+// vsfCenterScale, or vsfApplyAdaptiveWeights, and then vsfCVFoldMeans on each page, in one
+// pass over the rows: the folds' sums of the rewritten rows come with the rewrite.
+[[nodiscard]] VsfStatus vsfCenterScaleFoldMeans(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfCenterScaleFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
+                                                  double* buffer, int64_t length);
+[[nodiscard]] VsfStatus vsfAdaptiveWeightsFoldMeans(VsfPassState* model, QkPageDescriptor* page);
+[[nodiscard]] VsfStatus vsfAdaptiveWeightsFoldMeans_t(VsfPassState* model, QkPageDescriptor* page,
+                                                      double* buffer, int64_t length);
 // vsfCenterScale and then vsfFullXpX on each page, in one pass over the rows: the cross
 // products of the centred and scaled rows, added as the two passes add them.
 [[nodiscard]] VsfStatus vsfCenterScaleXpX(VsfPassState* model, QkPageDescriptor* page);

@@ -15,17 +15,21 @@
 
 // Part j of an element of columns a and b (0 the response, 1 + p parameter p) moved from
 // fold j's centre c_j to the means t of a record (t null: the pages' shift): the columns
-// move by d = c_j - t, the intercept's ones (index `ones`) not at all, and the part's first
-// sums are those of centred columns, 0 but for the ones' (the fold's weight W).
+// move by d = c_j - t, the intercept's ones (index `ones`) and sparse columns not at all
+// (their centres and means are 0). The part's first sums are those of centred columns, 0,
+// the ones' the fold's weight W and a sparse column's its raw sum (foldFirstSums).
 [[nodiscard]] inline long double vsfFoldMoved(const VsfModel* m, int32_t j, const double* t,
                                               int64_t a, int64_t b, double part) {
   const int64_t N = m->parmCount + 1, ones = 1 + m->parmOffset[0];
   const double* c = m->foldPartCentre + j * N;
+  const double* first = m->foldFirstSums != nullptr ? m->foldFirstSums + j * N : nullptr;
   const double W = m->foldCentre[static_cast<size_t>(j) * (m->foldCentreOrder + 1)];
+  const auto firstSum = [&](int64_t i) -> long double {
+    return i == ones ? W : first != nullptr ? first[i] : 0.0;
+  };
   const long double da = a == ones ? 0.0L : static_cast<long double>(c[a]) - (t ? t[a] : 0.0);
   const long double db = b == ones ? 0.0L : static_cast<long double>(c[b]) - (t ? t[b] : 0.0);
-  const long double sa = a == ones ? W : 0.0, sb = b == ones ? W : 0.0;
-  return part + da * sb + db * sa + W * da * db;
+  return part + da * firstSum(b) + db * firstSum(a) + W * da * db;
 }
 
 // As foldSumsOutside (numerics/foldsums.h) over elements [from, to) of the parts, each part

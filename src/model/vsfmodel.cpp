@@ -185,6 +185,7 @@ namespace {
   m->foldOwnColumn = nullptr;
   m->foldOwnColumns = 0;
   m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
+  m->foldFirstSums = m->foldMeansTaken = nullptr;
   if (!vsfCvOn(m))
     return VsfStatus::Ok;
   m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
@@ -519,6 +520,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->folds = nullptr;
   m->foldOwnColumn = nullptr;
   m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
+  m->foldFirstSums = m->foldMeansTaken = nullptr;
   m->chosenFoldCvSse = nullptr;
   m->chosenFoldBeta = nullptr;
   m->solverExtension = nullptr;

@@ -40,11 +40,12 @@ using packed::diag;
 // without the cross products): the sums of squares that the grown-on-demand matrix starts
 // from are formed about the shift, from zero, while the uncorrected response sum of squares
 // they replace is kept.
-[[nodiscard]] VsfStatus shiftPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
+[[nodiscard]] VsfStatus shiftPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                                  int64_t arg) {
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
   std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
-  if (const VsfStatus rc = vsfDataPass(m, serial, threaded, 0); rc != VsfStatus::Ok)
+  if (const VsfStatus rc = vsfDataPass(m, serial, threaded, arg); rc != VsfStatus::Ok)
     return rc;
   m->pagesShifted = 1;
   m->rawSumWYY = raw;
@@ -67,11 +68,15 @@ VsfStatus vsfShiftPages(VsfModel* m, bool withCrossProducts) {
     m->xpxPagePrep = VXP_SHIFT;
     return VsfStatus::Ok;
   }
-  return shiftPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t);
+  // The folds' sums of the shifted rows, where the caller asks for them (foldCentre).
+  if (m->foldCentre != nullptr)
+    return shiftPass(m, vsfShiftSquaresFoldMeans, vsfShiftSquaresFoldMeans_t,
+                     vsfCVFoldMeansLength(m));
+  return shiftPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0);
 }
 
 VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* m) {
-  const VsfStatus rc = shiftPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t);
+  const VsfStatus rc = shiftPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, 0);
   if (rc == VsfStatus::Ok)
     m->xpxPagePrep = VXP_DONE;
   return rc;

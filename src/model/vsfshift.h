@@ -15,7 +15,9 @@ struct VsfModel;
 // path methods, which centre their pages themselves) and recomputes the response and column
 // sums of squares about the shift. 0 or the code of the failing pass. withCrossProducts
 // leaves the shift to the pass that forms the full X'X next (xpxPagePrep VXP_SHIFT), which
-// vsfShiftPagesWithCrossProducts then runs: one pass over the rows for the three.
+// vsfShiftPagesWithCrossProducts then runs: one pass over the rows for the three. Where
+// foldCentre is set, the shift pass adds the folds' sums of the shifted rows into it
+// (vsfCVFoldMeans), so that the fold centres need no pass of their own.
 [[nodiscard]] VsfStatus vsfShiftPages(VsfModel* model, bool withCrossProducts);
 [[nodiscard]] VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* model);
 // The uncorrected total sum of squares of the response, on the data's own scale.

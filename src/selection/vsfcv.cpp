@@ -9,6 +9,7 @@
 #include "kernels/vsfxpx.h"
 #include "model/vsffoldmove.h"
 #include "model/vsfmodel.h"
+#include "model/vsfshift.h"
 #include "model/vsfsweep.h"
 #include "numerics/foldsums.h"
 #include "numerics/packedtri.h"
@@ -29,20 +30,15 @@ using packed::at;
 using packed::diag;
 using packed::sym;
 
-// Whether the passes can sum each fold's rows about their own means: over pages shifted about
-// the means, with the intercept's column of ones among the dense columns, no ridge (whose
-// diagonal the records are added up for) and no adaptive weights (whose pass refiles the
-// rows); on the packed road the dense columns in the rows' order, on the growing road no
-// sparse columns.
+// Whether the passes can sum each fold's rows about their own means over pages about the
+// means (the caller judges the pages): with the intercept's column of ones among the dense
+// columns and no ridge (whose diagonal the records are added up for); on the packed road the
+// dense columns in the rows' order.
 [[nodiscard]] bool centrable(const VsfModel* m, bool full) {
   const VsfModelOptions* o = m->options;
-  if (!foldsOn(m) || m->structured != nullptr || !m->pagesShifted || m->splitSparse ||
-      m->cvexSums != nullptr || m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) ||
-      o->adaptive || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
-    return false;
-  // The growing road moves its parts with the first sums of centred columns, 0: a sparse
-  // column keeps its raw sums there.
-  if (!full && m->sparseEffectCount > 0)
+  if (!foldsOn(m) || m->structured != nullptr || m->splitSparse || m->cvexSums != nullptr ||
+      m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) || m->effectColumns[0] != 1 ||
+      m->sparseSlot[0] >= 0)
     return false;
   for (int32_t e = 0; e < m->effectCount && full; ++e)
     if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
@@ -68,7 +64,12 @@ using packed::sym;
     m->foldShift = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
     m->foldResidualShift = vsfModelArray<double>(m, K);
   }
-  m->foldCentre = vsfModelArray<double>(m, int64_t{K} * (order + 1));
+  m->foldCentre = vsfModelArray<double>(m, vsfCVFoldMeansLength(m));
+  // The growing road moves its parts with their columns' first sums: a sparse column's are
+  // its raw sums, taken beside the means.
+  m->foldFirstSums = !full && m->sparseEffectCount > 0 && m->foldCentre != nullptr
+                         ? m->foldCentre + int64_t{K} * (order + 1)
+                         : nullptr;
   bool ok = (!full || m->foldOwnColumn != nullptr) && m->foldShift != nullptr &&
             m->foldResidualShift != nullptr && m->foldCentre != nullptr;
   for (int32_t f = 0; f < K && ok && full; ++f) {
@@ -237,6 +238,19 @@ void blockColumns(const VsfModel* m, int32_t e, int64_t i, int64_t& a, int64_t& 
   b = 1 + m->parmOffset[e] + (i - packed::tri(r));
 }
 
+// Room for the folds' sums that a pass rewriting the pages takes as it goes, where the folds
+// can be centred; null elsewhere.
+[[nodiscard]] double* foldMeansRoom(VsfModel* m) {
+  return centrable(m, vsfFullXpxOn(m)) ? vsfModelArray<double>(m, vsfCVFoldMeansLength(m))
+                                       : nullptr;
+}
+
+// Whether the pages hold the rows about their means over all TRAIN rows: shifted, or centred
+// (and scaled) for a standardized fit with an intercept.
+[[nodiscard]] bool pagesAboutMeans(const VsfModel* m) {
+  return m->pagesShifted || (m->options->colStandardize && !m->options->noint);
+}
+
 } // namespace
 
 VsfStatus vsfCVCounts(VsfModel* m) {
@@ -281,21 +295,52 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
+VsfStatus vsfCVShiftPages(VsfModel* m, bool withCrossProducts) {
+  // Where a shift pass may run, it takes the folds' sums as it goes: the pages are shifted
+  // after it where it ran.
+  const bool unshifted = !m->pagesShifted;
+  double* room = unshifted && !withCrossProducts ? foldMeansRoom(m) : nullptr;
+  m->foldCentre = room;
+  const VsfStatus rc = vsfShiftPages(m, withCrossProducts);
+  m->foldCentre = nullptr;
+  if (rc == VsfStatus::Ok && unshifted && m->pagesShifted)
+    m->foldMeansTaken = room;
+  return rc;
+}
+
+VsfStatus vsfCVRewritePages(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
+                            VsfSerialKernel withMeans, VsfThreadedKernel withMeansThreaded) {
+  double* room = foldMeansRoom(m);
+  m->foldCentre = room;
+  const VsfStatus rc = room != nullptr
+                           ? vsfDataPass(m, withMeans, withMeansThreaded, vsfCVFoldMeansLength(m))
+                           : vsfDataPass(m, serial, threaded, 0);
+  m->foldCentre = nullptr;
+  m->foldMeansTaken = rc == VsfStatus::Ok ? room : nullptr;
+  return rc;
+}
+
 VsfStatus vsfCVCentreFolds(VsfModel* m) {
   m->foldCentre = nullptr;
   const int32_t order = vsfRowShape(m).dense + 1;
   const bool full = vsfFullXpxOn(m);
-  if (!centrable(m, full) || !centredArrays(m, order, full)) {
-    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
+  const double* taken = m->foldMeansTaken;
+  m->foldMeansTaken = nullptr;
+  if (!pagesAboutMeans(m) || !centrable(m, full) || !centredArrays(m, order, full)) {
+    m->foldCentre = m->foldShift = m->foldPartCentre = m->foldFirstSums = nullptr;
     return VsfStatus::Ok;
   }
   const int32_t K = m->foldCount;
   m->foldCentreOrder = order;
-  const VsfStatus rc = vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, int64_t{K} * (order + 1));
+  const int64_t length = vsfCVFoldMeansLength(m);
+  const VsfStatus rc =
+      taken != nullptr ? VsfStatus::Ok : vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, length);
   if (rc != VsfStatus::Ok) {
-    m->foldCentre = m->foldShift = m->foldPartCentre = nullptr;
+    m->foldCentre = m->foldShift = m->foldPartCentre = m->foldFirstSums = nullptr;
     return rc;
   }
+  if (taken != nullptr)
+    std::memcpy(m->foldCentre, taken, sizeof(double) * static_cast<size_t>(length));
   for (int32_t f = 0; f < K; ++f) {
     double* s = m->foldCentre + static_cast<size_t>(f) * (order + 1);
     for (int32_t i = 1; i <= order; ++i)

@@ -1,20 +1,23 @@
 // External cross validation over the folds' cross products. A fold fit on the pages centres
 // and scales them with its training rows' moments, forms its X'X and passes over them at every
 // step for its training and held-out sums of squares. Here one pass forms each fold's cross
-// products about a shift near the means (a leading one gives the weight and the sums); a fold
-// fit adds up the other folds' for its training rows, takes their means and scales, and moves
-// its training and held-out triangles to its own centre and scale:
-//   (G_ab - d_a G_b0 - d_b G_a0 + G_00 d_a d_b) s_a s_b
-// with d the training means less the shift (0 for the intercept's column, which the pages
-// leave as it is) and s the scales (1 for the response and the intercept, 0 for a column
-// without one). Every step's sum of squares of a residual y - Zc is then the quadratic form
-// G_yy - 2 c'G_Zy + c'G_ZZ c of the triangle, which agrees with the pass to rounding.
+// products about a shift among its own rows (a leading one gives the weight and the sums),
+// so that a row far out that dominates the means over all rows costs the other folds none of
+// their digits; a fold fit moves the other folds' to its training rows' means t and adds them
+// up, in extended precision, and moves its held-out triangle there too:
+//   G_ab + d_a G_b0 + d_b G_a0 + G_00 d_a d_b,  d = the fold's shift less t
+// (d is 0 for the intercept's column, which the pages leave as it is), then scales both by s
+// (1 for the response and the intercept, 0 for a column without a scale). Every step's sum of
+// squares of a residual y - Zc is then the quadratic form G_yy - 2 c'G_Zy + c'G_ZZ c of the
+// triangle, which agrees with the pass to rounding.
 #include "selection/vsfcvexroad.h"
 
 #include "data/vsfcvexsums.h"
 #include "data/vsfdata.h"
 #include "data/vsfthread.h"
+#include "data/vsfutilfile.h"
 #include "kernels/vsfcvkernels.h"
+#include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
@@ -55,20 +58,34 @@ int32_t position(const VsfModel* m, int32_t e) { return 2 + m->denseOffset[e]; }
 
 double finiteOr0(double v) { return std::isfinite(v) && !isHostMissing(v) ? v : 0.0; }
 
-// `out` (order n - 1, the X'X layout) from triangle G (order n): centred by d, scaled by s.
-void moveTriangle(const double* G, int32_t n, const std::vector<double>& d,
-                  const std::vector<double>& s, std::vector<double>& out) {
+using Wide = long double;
+
+// Adds triangle G (order n) moved by d (about its shift less d) into `into`.
+void addMoved(const double* G, int32_t n, const std::vector<Wide>& d, std::vector<Wide>& into) {
+  const Wide g00 = G[0];
+  for (int32_t a = 0; a < n; ++a)
+    for (int32_t b = 0; b <= a; ++b)
+      into[at(a, b)] += G[at(a, b)] + d[a] * G[at(b, 0)] + d[b] * G[at(a, 0)] + g00 * d[a] * d[b];
+}
+
+// `out` (order n - 1, the X'X layout) from triangle T (order n, about the training means):
+// scaled by s.
+void scaledTriangle(const std::vector<Wide>& T, int32_t n, const std::vector<double>& s,
+                    std::vector<double>& out) {
   out.assign(static_cast<size_t>(tri(n - 1)), 0.0);
-  const double g00 = G[0];
-  for (int32_t a = 1; a < n; ++a) {
-    const double ga0 = G[at(a, 0)];
-    for (int32_t b = 1; b <= a; ++b) {
-      if (s[a] == 0.0 || s[b] == 0.0)
-        continue;
-      const double c = G[at(a, b)] - d[a] * G[at(b, 0)] - d[b] * ga0 + g00 * d[a] * d[b];
-      out[at(a - 1, b - 1)] = c * s[a] * s[b];
-    }
-  }
+  for (int32_t a = 1; a < n; ++a)
+    for (int32_t b = 1; b <= a; ++b)
+      if (s[a] != 0.0 && s[b] != 0.0)
+        out[at(a - 1, b - 1)] = static_cast<double>(T[at(a, b)]) * s[a] * s[b];
+}
+
+// Fold f's shift less t, per triangle position (0 for the one).
+std::vector<Wide> shiftLess(const VsfCVExSums& X, int32_t f, const std::vector<Wide>& t) {
+  const int32_t n = X.order;
+  std::vector<Wide> d(static_cast<size_t>(n), 0.0L);
+  for (int32_t a = 1; a < n; ++a)
+    d[a] = static_cast<Wide>(X.shift[static_cast<size_t>(f) * n + a]) - t[a];
+  return d;
 }
 
 // G_yy - 2 c'G_Zy + c'G_ZZ c over the columns `col` (withY false leaves out the response).
@@ -104,14 +121,47 @@ bool roadOpen(const VsfModel* m) {
   return bytes <= kSumsBudgetBytes && fastRoadOn(FastRoad::CvexSums);
 }
 
+// Each fold's shift: the values of its first row in the order they were read that its sums
+// take (pages held in memory), a point among its own rows; the means over all rows for a fold
+// with none there. The intercept's column keeps 0.
+void foldShifts(VsfModel* m, VsfCVExSums* X) {
+  const int32_t n = X->order, K = m->foldCount;
+  std::vector<double> means(static_cast<size_t>(n), 0.0);
+  means[1] = finiteOr0(m->sumWY);
+  for (int32_t e = 1; e < m->effectCount; ++e)
+    means[position(m, e)] = finiteOr0(m->columnSums[e]);
+  X->shift.assign(static_cast<size_t>(K) * n, 0.0);
+  std::vector<char> found(static_cast<size_t>(K), 0);
+  int32_t left = K;
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t ones = position(m, 0);
+  if (m->bags != nullptr)
+    vsfEachPageInReadOrder(m->bags, [&](uint32_t f, int64_t j, int64_t) {
+      VsfUtilFile* file = &m->bags->files[f];
+      file->page.buffer = file->memPages[j];
+      file->page.pageNumber = 0;
+      vsfEachRow(S, &file->page, [&](const VsfRowView& r) {
+        const double w = r.weight * r.freq;
+        if (r.fold < 0 || r.fold >= K || found[r.fold] || isHostMissing(w) || w == 0.0 ||
+            vsfAnyMissing(r.y, n - 1))
+          return;
+        found[r.fold] = 1;
+        --left;
+        for (int32_t a = 1; a < n; ++a)
+          X->shift[static_cast<size_t>(r.fold) * n + a] = a == ones ? 0.0 : r.y[a - 1];
+      });
+      return left > 0;
+    });
+  for (int32_t k = 0; k < K; ++k)
+    if (!found[k])
+      std::copy(means.begin(), means.end(), X->shift.begin() + static_cast<int64_t>(k) * n);
+}
+
 [[nodiscard]] VsfStatus formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {
   *usable = false;
   const int32_t n = m->denseColumnCount + 2, K = m->foldCount;
   X->order = n;
-  X->shift.assign(static_cast<size_t>(n), 0.0);
-  X->shift[1] = finiteOr0(m->sumWY);
-  for (int32_t e = 1; e < m->effectCount; ++e)
-    X->shift[position(m, e)] = finiteOr0(m->columnSums[e]);
+  foldShifts(m, X);
   const int64_t length = K * X->foldLength() + 1;
   X->sums.assign(static_cast<size_t>(length), 0.0);
   m->cvexSums = X;
@@ -144,13 +194,21 @@ void vsfCVExFoldMoments(VsfModel* m, bool* emptyFold) {
   VsfCVExSums& X = *m->cvexSums;
   const int32_t n = X.order, K = m->foldCount, k = m->heldOutFold;
   const int64_t L = X.foldLength();
-  std::vector<double> T(static_cast<size_t>(L), 0.0);
+  // The training rows' weight, count and means (the intercept's column 0), from the other
+  // folds' sums about their shifts.
+  double W = 0.0, F = 0.0;
+  std::vector<Wide> t(static_cast<size_t>(n), 0.0L);
+  const int32_t ones = position(m, 0);
   for (int32_t f = 0; f < K; ++f)
-    if (f != k)
-      for (int64_t i = 0; i < L; ++i)
-        T[i] += X.sums[f * L + i];
+    if (f != k) {
+      const double* G = X.sums.data() + f * L;
+      W += G[0];
+      F += G[L - 1];
+      for (int32_t a = 1; a < n; ++a)
+        if (a != ones)
+          t[a] += G[at(a, 0)] + static_cast<Wide>(G[0]) * X.shift[static_cast<size_t>(f) * n + a];
+    }
   const double* H = X.sums.data() + k * L;
-  const double W = T[0], F = T[L - 1];
   m->wTrain = W;
   m->nObs = F;
   m->wValidate = H[0];
@@ -161,24 +219,32 @@ void vsfCVExFoldMoments(VsfModel* m, bool* emptyFold) {
     *emptyFold = true;
     return;
   }
-  std::vector<double> d(static_cast<size_t>(n), 0.0), s(static_cast<size_t>(n), 1.0);
+  for (int32_t a = 1; a < n; ++a)
+    t[a] /= W;
+  // The training triangle is the other folds' moved to those means, the held-out one the
+  // fold's own.
+  std::vector<Wide> T(static_cast<size_t>(tri(n)), 0.0L), Hm(static_cast<size_t>(tri(n)), 0.0L);
+  for (int32_t f = 0; f < K; ++f)
+    if (f != k)
+      addMoved(X.sums.data() + f * L, n, shiftLess(X, f, t), T);
+  addMoved(H, n, shiftLess(X, k, t), Hm);
+  std::vector<double> s(static_cast<size_t>(n), 1.0);
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t a = position(m, e);
-    vsfColumnMomentsAbout(X.shift[a], T[at(a, 0)], T[diag(a)], W, F, &m->columnSums[e],
+    vsfColumnMomentsAbout(static_cast<double>(t[a]), static_cast<double>(T[at(a, 0)]),
+                          static_cast<double>(T[diag(a)]), W, F, &m->columnSums[e],
                           &m->columnSumSquares[e]);
     if (m->spreadState != nullptr)
       m->spreadState[e] = VSS_RESOLVED;
     // The intercept's column of ones is neither centred nor scaled.
     if (e > 0) {
-      d[a] = T[at(a, 0)] / W;
       const double scale = m->columnSumSquares[e];
       s[a] = isHostMissing(scale) ? 0.0 : scale;
     }
   }
-  d[1] = T[at(1, 0)] / W;
-  m->sumWY = X.shift[1] + d[1];
-  moveTriangle(T.data(), n, d, s, X.train);
-  moveTriangle(H, n, d, s, X.heldOut);
+  m->sumWY = static_cast<double>(t[1]);
+  scaledTriangle(T, n, s, X.train);
+  scaledTriangle(Hm, n, s, X.heldOut);
 }
 
 void vsfCVExSquareSums(VsfModel* m) {

@@ -388,6 +388,15 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
          m->foldCount == 0;
 }
 
+// The pass that centres and scales the pages: where no adaptive weights follow, it is their
+// last rewrite before the cross products.
+[[nodiscard]] VsfStatus centrePages(VsfModel* m) {
+  if (m->options->adaptive)
+    return vsfDataPass(m, vsfCenterScale, vsfCenterScale_t, 0);
+  return vsfCVRewritePages(m, vsfCenterScale, vsfCenterScale_t, vsfCenterScaleFoldMeans,
+                           vsfCenterScaleFoldMeans_t);
+}
+
 // The adaptive weights of the centred and scaled pages (from INEST= or from the full
 // least-squares fit), multiplied into their columns.
 [[nodiscard]] VsfStatus weightPages(VsfModel* m, bool* centred, bool* weighted) {
@@ -402,7 +411,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   if (rc != VsfStatus::Ok)
     return fail(m, rc);
-  if ((rc = pass(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0)) != VsfStatus::Ok) {
+  // The weights are the pages' last rewrite before the cross products.
+  if ((rc = vsfCVRewritePages(m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t,
+                              vsfAdaptiveWeightsFoldMeans, vsfAdaptiveWeightsFoldMeans_t)) !=
+      VsfStatus::Ok) {
+    vsfSetFitFailure(m, rc);
     *centred = false; // some pages are weighted, others not: nothing can be undone
     return rc;
   }
@@ -441,9 +454,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return VsfStatus::Ok;
   if (o->transformPages && prepareWithCrossProducts(m))
     m->xpxPagePrep = VXP_CENTRE;
-  else if (o->transformPages &&
-           (rc = pass(m, vsfCenterScale, vsfCenterScale_t, 0)) != VsfStatus::Ok)
-    return rc;
+  else if (o->transformPages && (rc = centrePages(m)) != VsfStatus::Ok)
+    return fail(m, rc);
   *centred = true;
   return o->adaptive ? weightPages(m, centred, weighted) : VsfStatus::Ok;
 }
@@ -630,7 +642,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // The structured road shifts the pages in a pass of its own.
   const bool shiftWithCrossProducts =
       full && m->structured == nullptr && prepareWithCrossProducts(m);
-  if ((rc = vsfShiftPages(m, shiftWithCrossProducts)) != VsfStatus::Ok)
+  if ((rc = vsfCVShiftPages(m, shiftWithCrossProducts)) != VsfStatus::Ok)
     return fail(m, rc);
   if (vsfCvFoldStatsAsked(*o)) {
     if ((rc = vsfCVCounts(m)) != VsfStatus::Ok)
