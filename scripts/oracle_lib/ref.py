@@ -305,3 +305,15 @@ def double_pivots(X, wf, noint, order, extra=(), skip=()):
     for c in extra:
         out[c] = S[c, c] / diag[c] if diag[c] > 0 else 0.0
     return out
+
+
+def reordered_double_pivots(X, wf, noint, order, extra=(), skip=(), draws=4, seed=0):
+    """double_pivots of the same rows summed in `draws` other orders (seeded): sums that hold
+    every digit a double can and differ only in their rounding. A pivot that moves between
+    them is one no sweep of sums in double resolves, whatever order it adds the rows in."""
+    rng = np.random.default_rng(seed)
+    out = []
+    for _ in range(draws):
+        p = rng.permutation(X.shape[0])
+        out.append(double_pivots(X[p], wf[p], noint, order, extra, skip))
+    return out

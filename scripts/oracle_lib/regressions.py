@@ -16,6 +16,7 @@ REGRESSIONS = {
     227968: "BACKWARD's undo swept back other columns than the step held",
     230177: "PRESS leverages from cross products lost their digits (69,139 against 6.73)",
     263415: "PRESS leverages from the rows' factor kept on a design whose rows lose them",
+    282130: "a spline pivot taken as resolved by sums in double from one order of the rows",
     283429: "a removal trial's retaken levels left their reduced sums to the next entry",
     303422: "a thousand levels beside PRESS and doubtful pivots: minutes of row factors",
     310387: "CV PRESS of folds summed about a mean a far held-out row dominated (weighted)",
