@@ -262,8 +262,8 @@ VsfStatus noFactor(VsfModel* m, size_t swept) {
 [[nodiscard]] VsfStatus pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
   VsfStructured* st = m->structured;
   Block block{m, st};
-  const VsfDiagonalBlock source{&block,        st->columns,   blockCross,
-                                blockDiagonal, blockResponse, st->rankOne};
+  const VsfDiagonalBlock source{&block,        st->columns, blockCross,   blockDiagonal,
+                                blockResponse, st->rankOne, st->rankCross};
   if (vsfDiagonalBlockPivots(m, source, sse, count, taken))
     return VsfStatus::Ok;
   *sse = m->sse;
@@ -925,8 +925,8 @@ bool onlyLastLevelOut(const VsfModel* m) {
       std::find(st->swept, st->swept + k - 1, '0') != st->swept + k - 1)
     return false;
   Block block{m, st};
-  const VsfDiagonalBlock source{&block,        st->columns,   blockCross,
-                                blockDiagonal, blockResponse, st->rankOne};
+  const VsfDiagonalBlock source{&block,        st->columns, blockCross,   blockDiagonal,
+                                blockResponse, st->rankOne, st->rankCross};
   return vsfCoversEveryRow(m, source);
 }
 
