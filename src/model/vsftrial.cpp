@@ -624,7 +624,9 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
       q += gamma * gamma * d + 2.0 * std::fabs(gamma) * s;
       sumGamma += std::fabs(gamma);
     } else {
-      q += c * c / d + 2.0 * std::fabs(c / d) * s;
+      // A column without its own rows (D_t = 0) is that of the rho part.
+      const double own = d > 0.0 ? d : block.rankOne;
+      q += c * c / own + 2.0 * std::fabs(c / own) * s;
     }
   }
   if (coupled != nullptr)
@@ -680,7 +682,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   std::vector<double> crossS(n); // X'X(j, S)
   std::vector<int64_t> order;    // the columns taken
   std::optional<CoupledTaken> coupled;
-  if (rho != 0.0)
+  if (rho != 0.0 && seam::levelCoupling())
     coupled.emplace(block, S);
   for (size_t i = 0; i < n; ++i) {
     H[i * na + i] = 1.0;

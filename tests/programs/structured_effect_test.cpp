@@ -103,13 +103,25 @@ TEST(StructuredEffect, EmptyLevelFitMatchesNumpyLeastSquares) {
 // clears 1e-8 of its diagonal but not the rounding its coefficients on the other levels can
 // leave, so the rank rule refuses it and keeps the intercept (scripts/gen_effect_pivot_ref.py).
 // The printed fit is numpy's, and the OUTPUT predictions leave its error sum of squares.
+// Judged as if the levels did not meet, the level is taken and the fit ends with an error.
 TEST(StructuredEffect, LevelWithinTheCouplingsRoundingLeavesTheIntercept) {
   const auto want = qrxrun::csvRows(
       qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectpivot_fit.csv"))[1];
-  const qrxrun::ProgramRun r = qrxrun::runProgram(
-      "proc varsifter data=d;\n  class g / param=effect;\n  weight w;\n"
-      "  model y = g / selection=forward(select=sbc);\n  output out=o predicted=p;\nrun;\n",
-      "sepivot", {{"d.csv", synthdata::effectPivotCsv()}}, {"o.csv"});
+  const auto run = [](const std::string& hooks, const std::string& tag) {
+    return structuredcheck::runHooked(
+        hooks,
+        "proc varsifter data=d;\n  class g / param=effect;\n  weight w;\n"
+        "  model y = g / selection=forward(select=sbc);\n  output out=o predicted=p;\nrun;\n",
+        synthdata::effectPivotCsv(), tag, {"o.csv"});
+  };
+  // The level taken on a bound blind to the coupling: the re-sweep refuses the intercept, and
+  // the fit ends rather than score the rows off the shifted estimates.
+  const qrxrun::ProgramRun blind = run("levelCoupling=0", "sepivotblind");
+  EXPECT_NE(blind.status, 0) << blind.log;
+  EXPECT_NE(blind.log.find("ERROR: The intercept's pivot was lost"), std::string::npos)
+      << blind.log;
+  EXPECT_EQ(blind.files.count("o.csv"), 0u);
+  const qrxrun::ProgramRun r = run("", "sepivot");
   ASSERT_EQ(r.status, 0) << r.log;
   const Value& out = r.json["steps"][0]["output"];
   const Value* anova = qrxrun::findTable(out, "ANOVA");
