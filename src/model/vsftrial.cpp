@@ -634,6 +634,14 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
   return q;
 }
 
+// The block's columns with rows of their own (D_j above 0).
+int64_t levelsWithRows(const VsfDiagonalBlock& block) {
+  int64_t n = 0;
+  for (int64_t j = 0; j < block.columns; ++j)
+    n += block.diagonal(block.context, j) > 0.0 ? 1 : 0;
+  return n;
+}
+
 } // namespace
 
 bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
@@ -697,12 +705,14 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   bool emptyTaken = false;
   // The rule judges the columns about their means where the intercept is swept.
   const bool aboutMeans = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[diag(1)] > 0.0;
-  const bool partition = vsfCoversEveryRow(m, block);
+  // Where the levels cover every row, the last of those with rows (a fold's sums leave some
+  // without) is the intercept less the others.
+  const int64_t covering = vsfCoversEveryRow(m, block) ? levelsWithRows(block) : -1;
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
     const double d = block.diagonal(block.context, j), b = d + rho;
-    if ((d == 0.0 && emptyTaken) || (partition && count == k - 1))
+    if ((d == 0.0 && emptyTaken) || count == covering - 1)
       continue;
     for (size_t i = 0; i < n; ++i) {
       double v = crossS[i] = block.cross(block.context, j, S[i]);
