@@ -11,7 +11,7 @@ columns taken before it) exceeds 1e-8 of its corrected sum of squares and 64 u Q
 the sizes of the corrected sums (|a_il| + |a_i1 a_l1| / a_11), the rounding the elimination
 can leave in the pivot. Each column's decision is asserted to hold with a margin of a fifth
 on both bounds, so that rounding of the reference itself cannot move it; the last column
-but one is the one whose pivot clears 1e-8 of its diagonal and not the rounding.
+(the 999th level's) is the one whose pivot clears 1e-8 of its diagonal and not the rounding.
 Run from the repository root: /usr/bin/python3 scripts/gen_effect_pivot_ref.py"""
 import os
 import sys

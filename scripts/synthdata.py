@@ -382,10 +382,10 @@ def effect_pivot_csv(levels=1000, seed=90):
     third; y = 100,000 + the level's normal effect of sd 10 + normal noise of sd 0.5; the rows
     of the 2nd level weigh 0, those of every 25th from the 4th 1e-9, the last level's (the
     reference under the effect coding) 1.5 and the others' from 0.5 to 1.5. The levels of
-    tiny weight fall below the rank rule's 1e-8 one by one, so that the last column but one
-    is left a pivot of their weights' order, above 1e-8 of its diagonal but within the
-    rounding that its coefficients on the other levels, all coupled through the reference
-    level's rows, can leave."""
+    tiny weight fall below the rank rule's 1e-8 one by one, so that the last column (the
+    999th level's) is left a pivot of their weights' order, above 1e-8 of its diagonal but
+    within the rounding that its coefficients on the other levels, all coupled through the
+    reference level's rows, can leave."""
     d = Draws(seed)
     effect = [10 * d.normal(E8) for _ in range(levels)]
     text = "y,g,w\n"
