@@ -377,6 +377,27 @@ def level_retake_csv(levels=40, rows=200, seed=1):
     return text
 
 
+def effect_pivot_csv(levels=1000, seed=90):
+    """y,g,w (eight decimals): one row for each level of g (L0001..) and a second for every
+    third; y = 100,000 + the level's normal effect of sd 10 + normal noise of sd 0.5; the rows
+    of the 2nd level weigh 0, those of every 25th from the 4th 1e-9, the last level's (the
+    reference under the effect coding) 1.5 and the others' from 0.5 to 1.5. The levels of
+    tiny weight fall below the rank rule's 1e-8 one by one, so that the last column (the
+    999th level's) is left a pivot of their weights' order, above 1e-8 of its diagonal but
+    within the rounding that its coefficients on the other levels, all coupled through the
+    reference level's rows, can leave."""
+    d = Draws(seed)
+    effect = [10 * d.normal(E8) for _ in range(levels)]
+    text = "y,g,w\n"
+    for k in range(levels):
+        for _ in range(1 + (k % 3 == 0)):
+            y = 10**13 + effect[k] + d.normal(E8 // 2)
+            w = ("0" if k == 1 else "1e-9" if k % 25 == 3 else "1.5" if k == levels - 1 else
+                 fixed(E8 // 2 + d.below(E8), 8))
+            text += "%s,%s,%s\n" % (fixed(y, 8), level(k), w)
+    return text
+
+
 if __name__ == "__main__":
     # Prints the named input, for the test that checks that synthdata.h makes the same text.
     import sys
@@ -391,5 +412,5 @@ if __name__ == "__main__":
               "levels1000": lambda: level_weight_csv(1000, 60),
               "levels3000": lambda: level_weight_csv(3000, 61),
               "removaldrift": removal_drift_csv, "twolevelsets": two_level_sets_csv,
-              "levelretake": level_retake_csv}
+              "levelretake": level_retake_csv, "effectpivot": effect_pivot_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

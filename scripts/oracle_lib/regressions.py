@@ -25,6 +25,7 @@ REGRESSIONS = {
     321062: "a re-sweep refused an active spline column whose coefficient stayed in the SSE",
     321315: "group LASSO solver at its iteration limit: near copy beside a POLY-coded CLASS",
     331850: "many-level road's PRESS leverages from the swept block beside a column near its span",
+    331875: "an EFFECT-coded level's rounding bound without its coupling: the Intercept refused",
     403205: "the oracle left a polynomial's columns out of the saturated full model's rank",
     407936: "group LASSO solver at its iteration limit: polishes that shrank by a hair",
 }

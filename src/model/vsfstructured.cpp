@@ -262,8 +262,8 @@ VsfStatus noFactor(VsfModel* m, size_t swept) {
 [[nodiscard]] VsfStatus pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
   VsfStructured* st = m->structured;
   Block block{m, st};
-  const VsfDiagonalBlock source{&block,        st->columns,   blockCross,
-                                blockDiagonal, blockResponse, st->rankOne};
+  const VsfDiagonalBlock source{&block,        st->columns, blockCross,   blockDiagonal,
+                                blockResponse, st->rankOne, st->rankCross};
   if (vsfDiagonalBlockPivots(m, source, sse, count, taken))
     return VsfStatus::Ok;
   *sse = m->sse;
@@ -777,6 +777,16 @@ int64_t joinedFrom(const VsfModel* m) {
   return m->sparseEffectCount > 1 ? m->effectColumn[m->sparseEffectList[0]] : st->small;
 }
 
+// The intercept refused on pages shifted about their means: the estimates are then those of
+// the shifted columns without an intercept, a fit the data's columns do not make, and no
+// shift can carry them back (vsfInterceptToData needs the intercept). The fit ends rather
+// than print one fit and score the rows with another.
+void interceptLost(VsfModel* m) {
+  vsfLog(VsfMsg::InterceptLostToLevels, {HostMsgArg(static_cast<int64_t>(m->structured->columns))});
+  if (m->passFailure == VsfStatus::Ok)
+    m->passFailure = VsfStatus::ReportedFailure;
+}
+
 // Sweeps the small columns the model had swept (`was`) again, in the order of its effects
 // but the many-level one, on the triangle in m->sweptXpx with no column swept. A column was
 // taken in its own order, against the model's rule; here it is refused only when the
@@ -801,8 +811,11 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
           continue;
         qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
                  resweepTolerance(m, c));
-        if (m->sweepFlags[c] != '1')
-          m->rank -= 1;
+        if (m->sweepFlags[c] == '1')
+          continue;
+        m->rank -= 1;
+        if (e == 0 && m->pagesShifted && vsfRuleCentred(m))
+          interceptLost(m);
       }
     }
   };
@@ -925,8 +938,8 @@ bool onlyLastLevelOut(const VsfModel* m) {
       std::find(st->swept, st->swept + k - 1, '0') != st->swept + k - 1)
     return false;
   Block block{m, st};
-  const VsfDiagonalBlock source{&block,        st->columns,   blockCross,
-                                blockDiagonal, blockResponse, st->rankOne};
+  const VsfDiagonalBlock source{&block,        st->columns, blockCross,   blockDiagonal,
+                                blockResponse, st->rankOne, st->rankCross};
   return vsfCoversEveryRow(m, source);
 }
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -500,12 +501,107 @@ VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* swept
   return VsfStatus::Ok;
 }
 
+namespace {
+
+// The block's columns J taken so far where it is D + rho 1 1' (rho not 0: the effect coding,
+// whose columns all meet in the reference level's rows), from which a candidate's
+// coefficients on them follow. B_J^-1 goes by Sherman-Morrison about J's column z of least D
+// (0 for a level without rows): for a candidate whose coefficients on the swept columns S are
+// beta, B_J gamma = r with r_t = rho - X'X(t, S) beta, and with a = 1 / rho + the sum over
+// the others O of 1 / D_t, T = the sum over O of r_t / D_t and g = D_z a + 1, gamma_z =
+// (r_z a - T) / g and gamma_t = (r_t - c) / D_t on O, c = (r_z + D_z T) / g. Split as
+// X'X(t, S) = C_t + R (C_t the cross products of column t's own rows, R those of the rank-one
+// rows), r_t - c = K - C_t beta with K = rho - R beta - c, so that T and the part of the
+// rounding root over O, the sum of |gamma_t| sqrt(b_t) <= |K| sum sqrt(b_t) / D_t + sum_i
+// |beta_i| sum |C_t(i)| sqrt(b_t) / D_t, come from sums kept as columns are taken (|S| a
+// candidate, not |J| |S|). A level whose rows weigh next to nothing has D_t near 0 and a
+// coefficient of ordinary size: K - C_t beta is then near 0 too, and C_t / D_t is the mean of
+// its rows.
+class CoupledTaken {
+public:
+  CoupledTaken(const VsfDiagonalBlock& block, const std::vector<int64_t>& S)
+      : block_(block), swept_(S), rho_(block.rankOne), rank_(S.size(), 0.0),
+        leastCross_(S.size(), 0.0), ownSum_(S.size(), 0.0), ownRoot_(S.size(), 0.0) {
+    for (size_t i = 0; i < S.size() && block.rankCross != nullptr; ++i)
+      rank_[i] = block.rankCross[S[i]];
+  }
+  // Column j, whose cross products with S are `cross`, joins J.
+  void take(int64_t j, const std::vector<double>& cross) {
+    const double d = block_.diagonal(block_.context, j);
+    if (least_ >= 0 && !(d < leastD_)) {
+      addOther(d, cross);
+      return;
+    }
+    if (least_ >= 0)
+      addOther(leastD_, leastCross_);
+    least_ = j;
+    leastD_ = d;
+    leastCross_ = cross;
+  }
+  // The part over J of the rounding root of a candidate whose coefficients on S are beta;
+  // keeps what its coefficients on J need (coefficient).
+  double root(const std::vector<double>& beta) {
+    if (least_ < 0)
+      return 0.0;
+    double rb = 0.0, pb = 0.0, zb = 0.0, qb = 0.0;
+    for (size_t i = 0; i < swept_.size(); ++i) {
+      rb += rank_[i] * beta[i];
+      pb += ownSum_[i] * beta[i];
+      zb += leastCross_[i] * beta[i];
+      qb += std::fabs(beta[i]) * ownRoot_[i];
+    }
+    const double base = rho_ - rb, t = base * inverseSum_ - pb;
+    const double a = 1.0 / rho_ + inverseSum_, g = leastD_ * a + 1.0, rz = rho_ - zb;
+    c_ = (rz + leastD_ * t) / g;
+    gammaLeast_ = (rz * a - t) / g;
+    return std::fabs(gammaLeast_) * std::sqrt(std::fabs(leastD_ + rho_)) +
+           std::fabs(base - c_) * rootSum_ + qb;
+  }
+  // The coefficient on taken column t of the candidate last given to root.
+  [[nodiscard]] double coefficient(int64_t t, const std::vector<double>& beta) const {
+    if (t == least_)
+      return gammaLeast_;
+    double r = rho_;
+    for (size_t i = 0; i < swept_.size(); ++i)
+      r -= block_.cross(block_.context, t, swept_[i]) * beta[i];
+    return (r - c_) / block_.diagonal(block_.context, t);
+  }
+  [[nodiscard]] double rho() const { return rho_; }
+
+private:
+  void addOther(double d, const std::vector<double>& cross) {
+    const double root = std::sqrt(std::fabs(d + rho_)) / d;
+    inverseSum_ += 1.0 / d;
+    rootSum_ += root;
+    for (size_t i = 0; i < swept_.size(); ++i) {
+      const double own = cross[i] - rank_[i];
+      ownSum_[i] += own / d;
+      ownRoot_[i] += std::fabs(own) * root;
+    }
+  }
+
+  const VsfDiagonalBlock& block_;
+  const std::vector<int64_t>& swept_;
+  double rho_;
+  std::vector<double> rank_; // R by S
+  int64_t least_ = -1;       // z, or -1 while J is empty
+  double leastD_ = 0.0;
+  std::vector<double> leastCross_;
+  // Over O: the sums of 1 / D_t, sqrt(b_t) / D_t, C_t / D_t and |C_t| sqrt(b_t) / D_t.
+  double inverseSum_ = 0.0, rootSum_ = 0.0;
+  std::vector<double> ownSum_, ownRoot_;
+  double c_ = 0.0, gammaLeast_ = 0.0; // the last candidate's
+};
+
 // vsfPivotForm of block column j with diagonal b: |v|' |X'X| |v| over j, the swept columns
-// S (coefficients beta) and the block's columns J taken before it, whose coefficients are
-// -X'X(J, S) beta / b_J; column j meets no column of J.
+// S (coefficients beta) and the block's columns J taken before it. Where the block is
+// diagonal, column j meets no column of J and the coefficients on J are -X'X(J, S) beta /
+// b_J. Under the coupling rho (`coupled`) every pair of the block's columns meets in rho, so
+// that with G the sum of |gamma_t| over J the block adds sum gamma_t^2 D_t + rho (G^2 + 2 G)
+// besides J's terms with S.
 double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::vector<int64_t>& S,
                  int64_t j, double b, const std::vector<double>& beta,
-                 const std::vector<int64_t>& taken) {
+                 const std::vector<int64_t>& taken, const CoupledTaken* coupled) {
   const size_t n = S.size();
   double q = b;
   for (size_t i = 0; i < n; ++i) {
@@ -514,6 +610,7 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
       s += std::fabs(m->xpx[sym(S[i], S[l])] * beta[l]);
     q += std::fabs(beta[i]) * (2.0 * s + std::fabs(m->xpx[diag(S[i])] * beta[i]));
   }
+  double sumGamma = 0.0;
   for (const int64_t t : taken) {
     double c = 0.0, s = 0.0;
     for (size_t i = 0; i < n; ++i) {
@@ -521,13 +618,31 @@ double blockForm(const VsfModel* m, const VsfDiagonalBlock& block, const std::ve
       c += x * beta[i];
       s += std::fabs(x * beta[i]);
     }
-    // A column without its own rows (D + rho 1 1' with D_t = 0) is that of the rho part.
-    const double d =
-        block.diagonal(block.context, t) > 0.0 ? block.diagonal(block.context, t) : block.rankOne;
-    q += c * c / d + 2.0 * std::fabs(c / d) * s;
+    const double d = block.diagonal(block.context, t);
+    if (coupled != nullptr) {
+      const double gamma = coupled->coefficient(t, beta);
+      q += gamma * gamma * d + 2.0 * std::fabs(gamma) * s;
+      sumGamma += std::fabs(gamma);
+    } else {
+      // A column without its own rows (D_t = 0) is that of the rho part.
+      const double own = d > 0.0 ? d : block.rankOne;
+      q += c * c / own + 2.0 * std::fabs(c / own) * s;
+    }
   }
+  if (coupled != nullptr)
+    q += std::fabs(coupled->rho()) * sumGamma * (sumGamma + 2.0);
   return q;
 }
+
+// The block's columns with rows of their own (D_j above 0).
+int64_t levelsWithRows(const VsfDiagonalBlock& block) {
+  int64_t n = 0;
+  for (int64_t j = 0; j < block.columns; ++j)
+    n += block.diagonal(block.context, j) > 0.0 ? 1 : 0;
+  return n;
+}
+
+} // namespace
 
 bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
   if (block.rankOne != 0.0 || m->sweepFlags[1] != '1' || !vsfRuleCentred(m))
@@ -558,7 +673,9 @@ bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
 // A pivot above 1e-8 of b_j also meets its rounding bound (vsfRoundingTolerance): column j's
 // coefficients on S are beta = L^-T H v_j and those on the block's columns J taken before it
 // -X'X(J, S) beta / b_J, whose part of the root is at most sum_i |beta_i| g_i, g_i the sum
-// over J of |X'X(j, i)| / sqrt(b_j).
+// over J of |X'X(j, i)| / sqrt(b_j). Under the coupling rho the coefficients on J are those of
+// D_J + rho 1 1' (CoupledTaken): a column that the others nearly span through the reference
+// level's rows takes the whole of them, of a size the diagonal part alone never shows.
 bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, double* sse,
                             int32_t* sweptCount, char* taken) {
   const int64_t k = block.columns;
@@ -570,7 +687,11 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   if (!vsfCholeskyOf(m->xpx, S, L))
     return false;
   std::vector<double> H(na * na, 0.0), x(na), hx(na), w(na, 0.0), beta(n), g(n, 0.0), a(n);
-  std::vector<int64_t> order; // the columns taken
+  std::vector<double> crossS(n); // X'X(j, S)
+  std::vector<int64_t> order;    // the columns taken
+  std::optional<CoupledTaken> coupled;
+  if (rho != 0.0 && seam::levelCoupling())
+    coupled.emplace(block, S);
   for (size_t i = 0; i < n; ++i) {
     H[i * na + i] = 1.0;
     a[i] = std::sqrt(std::fabs(m->xpx[diag(S[i])]));
@@ -584,15 +705,17 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   bool emptyTaken = false;
   // The rule judges the columns about their means where the intercept is swept.
   const bool aboutMeans = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[diag(1)] > 0.0;
-  const bool partition = vsfCoversEveryRow(m, block);
+  // Where the levels cover every row, the last of those with rows (a fold's sums leave some
+  // without) is the intercept less the others.
+  const int64_t covering = vsfCoversEveryRow(m, block) ? levelsWithRows(block) : -1;
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
     const double d = block.diagonal(block.context, j), b = d + rho;
-    if ((d == 0.0 && emptyTaken) || (partition && count == k - 1))
+    if ((d == 0.0 && emptyTaken) || count == covering - 1)
       continue;
     for (size_t i = 0; i < n; ++i) {
-      double v = block.cross(block.context, j, S[i]);
+      double v = crossS[i] = block.cross(block.context, j, S[i]);
       for (size_t q = 0; q < i; ++q)
         v -= L[i * n + q] * x[q];
       x[i] = v / L[i * n + i];
@@ -619,8 +742,11 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       beta[i] = v / L[i * n + i];
       root += std::fabs(beta[i]) * (a[i] + g[i]);
     }
+    if (coupled)
+      root += coupled->root(beta);
     if (!(pivot > vsfRoundingTolerance(judged, root)) &&
-        !(pivot > vsfFormTolerance(judged, blockForm(m, block, S, j, b, beta, order))))
+        !(pivot > vsfFormTolerance(judged, blockForm(m, block, S, j, b, beta, order,
+                                                     coupled ? &*coupled : nullptr))))
       continue;
     const double ty = block.response(block.context, j) - xw;
     t -= ty * ty / pivot;
@@ -630,8 +756,11 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       w[i] -= hx[i] * ty / pivot;
     }
     emptyTaken = emptyTaken || d == 0.0;
-    for (size_t i = 0; i < n; ++i)
-      g[i] += std::fabs(block.cross(block.context, j, S[i])) / std::sqrt(std::fabs(b));
+    if (coupled)
+      coupled->take(j, crossS);
+    else
+      for (size_t i = 0; i < n; ++i)
+        g[i] += std::fabs(crossS[i]) / std::sqrt(std::fabs(b));
     if (taken != nullptr)
       taken[j] = '1';
     order.push_back(j);

@@ -32,7 +32,10 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
 // the same element rankOne everywhere (D + rankOne 1 1', the effect coding: the reference
 // level's rows carry the same value in every column), as its trial reads them: X'X between
 // its column j and a column of the model, the element j of D, and column j's entry in the
-// response row of the current swept matrix.
+// response row of the current swept matrix. Where rankOne is not 0, rankCross holds, by
+// column of the model, the part of every column's cross products that the rows with the
+// same value in every column add (the reference level's rows): cross(j, c) less
+// rankCross[c] is that of column j's own rows.
 struct VsfDiagonalBlock {
   const void* context;
   int64_t columns;
@@ -40,6 +43,7 @@ struct VsfDiagonalBlock {
   double (*diagonal)(const void* context, int64_t j);
   double (*response)(const void* context, int64_t j);
   double rankOne = 0.0;
+  const double* rankCross = nullptr;
 };
 // Whether the block's columns are indicators that cover every row once (the levels of a CLASS
 // effect under the GLM coding): each column's sum equals its sum of squares and the sums add

@@ -688,6 +688,7 @@ enum class VsfMsg : int32_t {
   AdaptiveWeightCouldNot = 9104,
   TrainingRowDataPages = 9105,
   SweptColumnsNoCholesky = 9106,
+  InterceptLostToLevels = 9107,
   VariablesInputDataSetDifferent = 9120,
   InestNoParmsRow = 9130,
   XpxTooManyColumns = 9131,

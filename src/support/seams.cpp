@@ -76,6 +76,8 @@ int64_t larCrossLimit() { return testHooks().larCrossLimit.load(); }
 
 bool larRefusalAhead() { return testHooks().larRefusalAhead.load() != 0; }
 
+bool levelCoupling() { return testHooks().levelCoupling.load() != 0; }
+
 int64_t utilFreeBytes() { return testHooks().utilFreeBytes.load(); }
 
 } // namespace seam

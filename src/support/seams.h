@@ -50,6 +50,9 @@ void meetFault(WorkerFault fault);
 // Whether the least-angle path judges a candidate by the rank rule before a step ends where it
 // catches up (false: every candidate is judged at its entry).
 [[nodiscard]] bool larRefusalAhead();
+// Whether an effect-coded level's rounding bound takes the coupling of the levels through the
+// reference level's rows (false: as if the block were diagonal).
+[[nodiscard]] bool levelCoupling();
 // The free bytes of the utility directory (negative: the file system's).
 [[nodiscard]] int64_t utilFreeBytes();
 
@@ -70,6 +73,7 @@ constexpr void meetFault(WorkerFault) {}
 [[nodiscard]] constexpr int32_t structuredColumns() { return 0; }
 [[nodiscard]] constexpr int64_t larCrossLimit() { return -1; }
 [[nodiscard]] constexpr bool larRefusalAhead() { return true; }
+[[nodiscard]] constexpr bool levelCoupling() { return true; }
 [[nodiscard]] constexpr int64_t utilFreeBytes() { return -1; }
 
 #endif

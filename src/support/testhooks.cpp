@@ -54,6 +54,7 @@ void TestHooks::reset() {
   structuredColumns.reset();
   larCrossLimit.reset();
   larRefusalAhead.reset();
+  levelCoupling.reset();
   utilFreeBytes.reset();
 }
 
@@ -79,6 +80,7 @@ bool TestHooks::set(const char* text) {
                     : name == "structuredColumns" ? setNumber(structuredColumns, value)
                     : name == "larCrossLimit"     ? setNumber(larCrossLimit, value)
                     : name == "larRefusalAhead"   ? setNumber(larRefusalAhead, value)
+                    : name == "levelCoupling"     ? setNumber(levelCoupling, value)
                     : name == "utilFreeBytes"     ? setNumber(utilFreeBytes, value)
                                                   : false;
     if (!ok)

@@ -66,6 +66,10 @@ struct TestHooks {
   // entry, as for the effects it cannot judge ahead, so that a refusal at the start of a step
   // that follows a catch-up can be tested.
   HookSwitch<int32_t, 1> larRefusalAhead;
+  // Zero takes the rounding bound of an effect-coded level's pivot as if the levels taken
+  // before it did not meet it in the reference level's rows (a diagonal block), so that the
+  // intercept's refusal on the re-sweep that follows such a level can be tested.
+  HookSwitch<int32_t, 1> levelCoupling;
 
   // The free bytes of the utility directory that the disk plan of the pages takes (negative:
   // the file system's).

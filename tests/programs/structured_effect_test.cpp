@@ -1,13 +1,15 @@
 // The structured road under the effect coding when levels have no rows in the fit (a role
 // variable sends them to the test rows), none outside a random fold (one to three rows a
 // level) or rows of tiny weight: the same tables as the packed road, and the fit of numpy's
-// least squares.
+// least squares. A level whose pivot its coupling through the reference level's rows leaves
+// within rounding is refused, and the intercept stays.
 #include "programs/qrxrun.h"
 #include "programs/structuredcheck.h"
 #include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string>
@@ -95,4 +97,52 @@ TEST(StructuredEffect, EmptyLevelFitMatchesNumpyLeastSquares) {
     else
       near(qrxrun::number(*t, i, "StdErr"), stderror, key);
   }
+}
+
+// A thousand levels, one without weight and forty of weight 1e-9: the last column's pivot
+// clears 1e-8 of its diagonal but not the rounding its coefficients on the other levels can
+// leave, so the rank rule refuses it and keeps the intercept (scripts/gen_effect_pivot_ref.py).
+// The printed fit is numpy's, and the OUTPUT predictions leave its error sum of squares.
+// Judged as if the levels did not meet, the level is taken and the fit ends with an error.
+TEST(StructuredEffect, LevelWithinTheCouplingsRoundingLeavesTheIntercept) {
+  const auto want = qrxrun::csvRows(
+      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectpivot_fit.csv"))[1];
+  const auto run = [](const std::string& hooks, const std::string& tag) {
+    return structuredcheck::runHooked(
+        hooks,
+        "proc varsifter data=d;\n  class g / param=effect;\n  weight w;\n"
+        "  model y = g / selection=forward(select=sbc);\n  output out=o predicted=p;\nrun;\n",
+        synthdata::effectPivotCsv(), tag, {"o.csv"});
+  };
+  // The level taken on a bound blind to the coupling: the re-sweep refuses the intercept, and
+  // the fit ends rather than score the rows off the shifted estimates.
+  const qrxrun::ProgramRun blind = run("levelCoupling=0", "sepivotblind");
+  EXPECT_NE(blind.status, 0) << blind.log;
+  EXPECT_NE(blind.log.find("ERROR: The intercept's pivot was lost"), std::string::npos)
+      << blind.log;
+  EXPECT_EQ(blind.files.count("o.csv"), 0u);
+  const qrxrun::ProgramRun r = run("", "sepivot");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value& out = r.json["steps"][0]["output"];
+  const Value* anova = qrxrun::findTable(out, "ANOVA");
+  const Value* pe = qrxrun::findTable(out, "ParameterEstimates");
+  ASSERT_TRUE(anova != nullptr && pe != nullptr) << r.log;
+  const double sse = std::stod(want[1]);
+  EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stod(want[0]) - 1.0);
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
+  ASSERT_EQ(qrxrun::text(*pe, 0, "Parameter"), "Intercept");
+  EXPECT_EQ(qrxrun::number(*pe, 0, "DF"), 1.0);
+  EXPECT_NEAR(qrxrun::number(*pe, 0, "Estimate"), std::stod(want[2]), 1e-6);
+  const auto rows = qrxrun::csvRows(r.files.at("o.csv"));
+  ASSERT_GT(rows.size(), 1u);
+  const auto& head = rows[0];
+  const auto at = [&head](const std::string& name) {
+    return static_cast<size_t>(std::find(head.begin(), head.end(), name) - head.begin());
+  };
+  double outputSse = 0.0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double e = std::stod(rows[i][at("y")]) - std::stod(rows[i][at("p")]);
+    outputSse += std::stod(rows[i][at("w")]) * e * e;
+  }
+  EXPECT_NEAR(outputSse, sse, 1e-6 * sse);
 }

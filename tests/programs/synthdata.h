@@ -565,4 +565,26 @@ inline std::string levelRetakeCsv(int levels = 40, int rows = 200, uint64_t seed
   return text;
 }
 
+// y,g,w (eight decimals): one row for each level of g (L0001..) and a second for every third;
+// y = 100,000 + the level's normal effect of sd 10 + normal noise of sd 0.5; the rows of the
+// 2nd level weigh 0, those of every 25th from the 4th 1e-9, the last level's 1.5 and the
+// others' from 0.5 to 1.5 (the script says why).
+inline std::string effectPivotCsv(int levels = 1000, uint64_t seed = 90) {
+  Draws d(seed);
+  std::vector<int64_t> effect(static_cast<size_t>(levels));
+  for (int64_t& e : effect)
+    e = 10 * d.normal(kE8);
+  std::string text = "y,g,w\n";
+  for (int k = 0; k < levels; ++k)
+    for (int r = 0; r < (k % 3 == 0 ? 2 : 1); ++r) {
+      const int64_t y = 10000000000000 + effect[static_cast<size_t>(k)] + d.normal(kE8 / 2);
+      const std::string w = k == 1            ? "0"
+                            : k % 25 == 3     ? "1e-9"
+                            : k == levels - 1 ? "1.5"
+                                              : fixed(kE8 / 2 + d.below(kE8), 8);
+      text += fixed(y, 8) + "," + level(k) + "," + w + "\n";
+    }
+  return text;
+}
+
 } // namespace synthdata

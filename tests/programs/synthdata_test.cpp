@@ -32,7 +32,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"levels3000", synthdata::levelWeightCsv(3000, 61)},
       {"removaldrift", synthdata::removalDriftCsv()},
       {"twolevelsets", synthdata::twoLevelSetsCsv()},
-      {"levelretake", synthdata::levelRetakeCsv()}};
+      {"levelretake", synthdata::levelRetakeCsv()},
+      {"effectpivot", synthdata::effectPivotCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
