@@ -54,5 +54,10 @@ void vsfRegisterKernels() {
     vsfRegisterSharedForm(vsfShiftSquaresXpX_t, vsfShiftRowsSquares, vsfFullXpXPart);
     // The kept cross-product columns of a wide path: each worker a run of the parameters.
     vsfRegisterSharedForm(vsfEffCross_t, nullptr, vsfEffCrossPart);
+    // The effect blocks and the entering effect's rows of a many-level effect, whose folds'
+    // buffers are too wide for the page groups: each worker a run of the effects or of the
+    // entering effect's columns, so the sums are the single thread's on any thread count.
+    vsfRegisterSharedForm(vsfEffectXpX_t, nullptr, vsfEffectXpXPart);
+    vsfRegisterSharedForm(vsfEffXpX_t, nullptr, vsfEffXpXPart);
   });
 }

@@ -57,6 +57,20 @@ struct RowShare {
                   part == parts - 1 ? INT64_MAX : nd + ns * (part + 1) / parts};
 }
 
+// A run [begin, end) of the effects whose blocks a pass adds, or of the entering effect's
+// columns whose rows it adds. A serial or buffered pass owns them all; a part of a shared
+// pass owns an equal share of them, and every element it owns gets its terms in the serial
+// pass's order, so the parts together give the serial pass's sums bit for bit.
+struct RunShare {
+  int64_t begin = 0, end = INT64_MAX;
+
+  [[nodiscard]] bool owns(int64_t i) const { return i >= begin && i < end; }
+};
+
+[[nodiscard]] RunShare runShareOf(int64_t count, int32_t part, int32_t parts) {
+  return RunShare{count * part / parts, part == parts - 1 ? INT64_MAX : count * (part + 1) / parts};
+}
+
 // Page rows waiting for the blocked update of the dense triangle, a block for each of a few
 // targets (the folds' triangles of CV take rows in turn); only the rows [lo, hi) of the
 // triangle are updated. A target's rows go in row order, and an element's sums do not depend
@@ -248,7 +262,8 @@ VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
 
 // Effect blocks: each effect's sum of squares.
 template <class Target>
-VsfStatus splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+VsfStatus splitEffectBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& share,
+                          Target target) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
   std::vector<int32_t>& effect = effectScratch.get();
@@ -260,10 +275,13 @@ VsfStatus splitEffectBody(VsfPassState* m, QkPageDescriptor* page, Target target
     const double* dense = r.denseValues();
     for (size_t i = 0; i < effect.size(); ++i) {
       const double x = dense[offset[i]];
-      if (!isHostMissing(x) && x != 0.0)
+      if (share.owns(effect[i]) && !isHostMissing(x) && x != 0.0)
         *target(-1, effect[i]) += x * w * x;
     }
-    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) { *target(-1, e) += x * w * x; });
+    vsfEachSplitValue(m, S, r, [&](int32_t e, double x) {
+      if (share.owns(e))
+        *target(-1, e) += x * w * x;
+    });
   });
   return VsfStatus::Ok;
 }
@@ -355,9 +373,10 @@ template <class Target>
 
 // ---- effect blocks ----
 template <class Target>
-VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
+VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& share,
+                     Target target) {
   if (m->splitSparse)
-    return splitEffectBody(m, page, target);
+    return splitEffectBody(m, page, share, target);
   const VsfRowShape S = vsfRowShape(m);
   thread_local ThreadScratch<std::vector<double>> roomScratch;
   std::vector<double>& room = roomScratch.get();
@@ -365,7 +384,8 @@ VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
     const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
     const int32_t f = r.target;
-    for (int32_t e = 0; e < m->effectCount; ++e) {
+    const auto end = static_cast<int32_t>(std::min<int64_t>(share.end, m->effectCount));
+    for (auto e = static_cast<int32_t>(share.begin); e < end; ++e) {
       const int32_t k = m->effectColumns[e];
       if (k <= 0)
         continue;
@@ -397,11 +417,11 @@ VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
 // ---- new rows of the entering effect; target(f) gives the base that element (r, c) of
 // the whole triangle is addressed from ----
 template <class Target>
-[[nodiscard]] VsfStatus effBody(VsfPassState* m, QkPageDescriptor* page, int64_t origin,
-                                Target target) {
+[[nodiscard]] VsfStatus effBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& share,
+                                int64_t origin, Target target) {
   const int64_t m0 = m->xpxColumns;
   if (m->splitSparse)
-    return splitEffBody(m, page, target(-1) + (tri(m0) - origin));
+    return share.owns(0) ? splitEffBody(m, page, target(-1) + (tri(m0) - origin)) : VsfStatus::Ok;
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int32_t nIn = m->inModelCount;
@@ -438,7 +458,8 @@ template <class Target>
     };
     if (m->sparseSlot[k] < 0) {
       const double* x = dense + m->denseOffset[k];
-      for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
+      const auto end = static_cast<int32_t>(std::min<int64_t>(share.end, m->effectColumns[k]));
+      for (auto j = static_cast<int32_t>(share.begin); j < end; ++j) {
         const double v = w * x[j];
         if (v != 0.0)
           addRow(m0 + j, v);
@@ -447,7 +468,8 @@ template <class Target>
       const int32_t s = m->sparseSlot[k];
       const int32_t end = r.slotEnd(S, s);
       for (int32_t a = r.slotBegin(S, s); a < end; ++a)
-        addRow(m0 + r.storedIndex(S, a), w * r.sparseValues[a]);
+        if (const int32_t j = r.storedIndex(S, a); share.owns(j))
+          addRow(m0 + j, w * r.sparseValues[a]);
     }
   });
   return rc;
@@ -771,10 +793,27 @@ VsfStatus vsfShiftSquaresXpX_t(VsfPassState* m, QkPageDescriptor* page, double* 
   return vsfFullXpX_t(m, page, buffer + squares, length - squares);
 }
 
-VsfStatus vsfEffectXpX(VsfPassState* m, QkPageDescriptor* page) {
-  return effectBody(m, page, [m](int32_t f, int32_t e) {
+namespace {
+
+// The effect blocks straight into the model's blocks (the fold records' under CV).
+VsfStatus effectXpXInto(VsfPassState* m, QkPageDescriptor* page, const RunShare& share) {
+  return effectBody(m, page, share, [m](int32_t f, int32_t e) {
     return f < 0 ? m->effectBlocks[e] : m->folds[f].effectBlocks[e];
   });
+}
+
+// The entering effect's rows straight into the model's triangle (the fold records' under CV).
+VsfStatus effXpXInto(VsfPassState* m, QkPageDescriptor* page, const RunShare& share) {
+  return effBody(m, page, share, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+}
+
+} // namespace
+
+VsfStatus vsfEffectXpX(VsfPassState* m, QkPageDescriptor* page) {
+  return effectXpXInto(m, page, RunShare{});
+}
+VsfStatus vsfEffectXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+  return effectXpXInto(m, page, runShareOf(m->effectCount, part, parts));
 }
 VsfStatus vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   // Offsets of every effect's block within one fold's slice.
@@ -785,19 +824,25 @@ VsfStatus vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer
     offsets[e] = off;
     off += tri(m->effectColumns[e]);
   }
-  return effectBody(
-      m, page, [&](int32_t f, int32_t e) { return buffer + (f < 0 ? 0 : f * slice) + offsets[e]; });
+  return effectBody(m, page, RunShare{}, [&](int32_t f, int32_t e) {
+    return buffer + (f < 0 ? 0 : f * slice) + offsets[e];
+  });
 }
 
 VsfStatus vsfEffXpX(VsfPassState* m, QkPageDescriptor* page) {
-  return effBody(m, page, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+  return effXpXInto(m, page, RunShare{});
+}
+VsfStatus vsfEffXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+  const int32_t k = m->inModelList[m->inModelCount - 1];
+  return effXpXInto(m, page, runShareOf(m->splitSparse ? 1 : m->effectColumns[k], part, parts));
 }
 VsfStatus vsfEffXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
   const int64_t origin = tri(m->xpxColumns);
-  return effBody(m, page, origin, [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
+  return effBody(m, page, RunShare{}, origin,
+                 [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
 
 VsfStatus vsfYCross(VsfPassState* m, QkPageDescriptor* page) {

@@ -58,9 +58,18 @@ void vsfXpxSpanPages(bool open);
 [[nodiscard]] VsfStatus vsfEffectXpX(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfEffectXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                        int64_t length);
+// vsfEffectXpX adding only the blocks of part `part` of `parts` of the effects, for the
+// shared road: parts that each visit every page in the serial order give together the
+// serial form's sums, bit for bit.
+[[nodiscard]] VsfStatus vsfEffectXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
+                                         int32_t parts);
 [[nodiscard]] VsfStatus vsfEffXpX(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfEffXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
+// vsfEffXpX adding only the rows of part `part` of `parts` of the entering effect's
+// columns, for the shared road, bit for bit the serial form's sums as vsfEffectXpXPart's are.
+[[nodiscard]] VsfStatus vsfEffXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
+                                      int32_t parts);
 [[nodiscard]] VsfStatus vsfYCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfYCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);

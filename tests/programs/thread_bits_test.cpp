@@ -2,9 +2,11 @@
 // of a sum (LASSO with incremental cross products and WEIGHT over a spline and a polynomial
 // of degree 11 on one page; adaptive LASSO over an ORDINAL CLASS effect and a spline with a
 // response far from zero; FORWARD over a CLASS effect of 1,200 levels with WEIGHT, FREQ and
-// cross validation; LASSO over 1,100 candidates, whose kept cross-product columns each
-// thread forms over its own run of the parameters) give the very same output on 1, 2, 3 and
-// 8 threads.
+// cross validation; FORWARD by cross validation over a CLASS effect of 150 levels with the
+// cross products grown an effect at a time, whose folds' blocks and new rows each thread forms
+// over its own run of the effects or columns; LASSO over 1,100 candidates, whose kept
+// cross-product columns each thread forms over its own run of the parameters) give the very
+// same output on 1, 2, 3 and 8 threads.
 #include "programs/qrxrun.h"
 #include "programs/synthdata.h"
 
@@ -84,6 +86,19 @@ std::string manyLevelCsv() {
   return csv;
 }
 
+// 750 rows over several pages, a CLASS variable of 150 levels of five rows each, one in each
+// of five folds.
+std::string foldLevelCsv() {
+  std::string csv = "g,x1,x2,x3,y,fold\n";
+  for (int k = 0; k < 750; ++k) {
+    const double i = k, x = 18 + 18 * std::sin(1.3 * i);
+    const double y = 2 + 0.5 * x - 0.01 * x * x + std::sin(0.7 * (k / 5)) + std::cos(5.1 * i);
+    csv += std::to_string(k / 5) + "," + csvLine({x, x * x, x * x * x, y}) + "," +
+           std::to_string(k % 5) + "\n";
+  }
+  return csv;
+}
+
 struct Design {
   const char* name;
   std::function<std::string()> csv;
@@ -109,6 +124,10 @@ const Design kDesigns[] = {
      "  model y = z x1 x2 x3 m1 s1 p1 / selection=forward(select=cv stop=none maxsteps=5)"
      " details=all stats=(cp sbc press) cvmethod=split(6);\n"
      "  performance cpucount=%d;\nrun;\n"},
+    {"foldlevels", foldLevelCsv,
+     "proc varsifter data=d;\n  class g;\n"
+     "  model y = x1 x2 x3 g / selection=forward(select=cv stop=none) cvmethod=index(fold);\n"
+     "  performance buildsscp=incremental cpucount=%d;\nrun;\n"},
     {"widekept", [] { return synthdata::wideLarCsv(260, 1100); },
      "proc varsifter data=d;\n"
      "  model y = x1-x1100 / selection=lasso(stop=none steps=60) stats=(sbc aic);\n"
