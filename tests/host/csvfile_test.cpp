@@ -492,6 +492,39 @@ TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
   std::filesystem::remove(path);
 }
 
+// Readers on several threads going through a table read window by window a few observations
+// apart, as the workers of a block read do: each window is parsed once while it is kept (the
+// window the laggards are in stays while the leaders parse the next), and every reader sees
+// its observations' values.
+TEST(CsvFile, ReadersSharingWindowsParseEachWindowOnce) {
+  const std::string path = writeNumbers("qrx_shared_windows", 20000);
+  CsvReadOptions options;
+  options.threads = 2;
+  options.holdBytes = 64 << 10;
+  auto t = std::make_shared<CsvTable>();
+  CsvError e;
+  ASSERT_TRUE(readCsvFile(path, options, t.get(), &e)) << e.text;
+  ASSERT_TRUE(t->windowed());
+  CsvWindowCache windows(t);
+  const std::shared_ptr<const CsvWindow> first = windows.window(0);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(windows.window(1), nullptr);
+  EXPECT_EQ(windows.window(0), first); // kept beside the next: not parsed again
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (int k = 0; k < 8; ++k)
+    readers.emplace_back([&, k] {
+      CsvRows rows(t, &windows);
+      for (int64_t r = k; r < t->nobs; r += 8)
+        if (!rows.reach(r) || rows.num(1, r) != static_cast<double>(r) * 0.5)
+          ++wrong;
+    });
+  for (std::thread& r : readers)
+    r.join();
+  EXPECT_EQ(wrong.load(), 0);
+  std::filesystem::remove(path);
+}
+
 namespace {
 
 // Decimal texts of every shape the number reader meets: signs, leading zeros, no whole part
