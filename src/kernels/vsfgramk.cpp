@@ -40,22 +40,11 @@ Panels& panels() {
   return p;
 }
 
-// True when every value of the rows' first n columns is finite: none has an exponent of all
-// ones (an infinity or a NaN, missing values among them). The test is on the bits, which the
-// compiler takes several values at a time; a sum of the values times zero would be one chain
-// of additions, a few cycles a value, paid by every part of a shared pass for every row.
+// True when every value of the rows' first n columns is finite.
 [[nodiscard]] bool allFinite(const double* const* x, int32_t k, int32_t n) {
-  constexpr uint64_t kExponent = 0x7FF0000000000000;
-  for (int32_t r = 0; r < k; ++r) {
-    uint64_t any = 0;
-    for (int32_t j = 0; j < n; ++j) {
-      uint64_t bits;
-      std::memcpy(&bits, x[r] + j, sizeof bits);
-      any |= ((bits & kExponent) + (uint64_t{1} << 52)) >> 63; // 1 exactly for all ones
-    }
-    if (any != 0)
+  for (int32_t r = 0; r < k; ++r)
+    if (!vsfAllFinite(x[r], n))
       return false;
-  }
   return true;
 }
 
@@ -282,6 +271,14 @@ void vsfGramUpdateRows(double* T, int32_t n, const double* const* x, const doubl
       vsfRankUpdateRows(T, n, x + r, w + r, std::min(kVsfRankRows, k - r), rowBegin, hi);
     return;
   }
+  vsfGramUpdateFiniteRows(T, n, x, w, k, rowBegin, hi);
+}
+
+void vsfGramUpdateFiniteRows(double* T, int32_t n, const double* const* x, const double* w,
+                             int32_t k, int32_t rowBegin, int32_t rowEnd) {
+  const int32_t hi = std::min(rowEnd, n);
+  if (k <= 0 || rowBegin >= hi)
+    return;
   static const GramFn form = chosen();
   form(T, n, x, w, k, rowBegin, hi);
 }
