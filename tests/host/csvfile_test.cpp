@@ -442,6 +442,20 @@ std::string writeNumbers(const std::string& name, int rows) {
   return path;
 }
 
+// A file of writeNumbers read window by window (windows of some 16 KB of values) on two
+// threads; null, with the failure added, when it cannot be read.
+std::shared_ptr<CsvTable> readInWindows(const std::string& path) {
+  CsvReadOptions options;
+  options.threads = 2;
+  options.holdBytes = 64 << 10;
+  auto t = std::make_shared<CsvTable>();
+  CsvError e;
+  if (readCsvFile(path, options, t.get(), &e))
+    return t;
+  ADD_FAILURE() << e.text;
+  return nullptr;
+}
+
 } // namespace
 
 // Another process shortening the file while it is parsed: the pages that vanished read as
@@ -473,13 +487,8 @@ TEST(CsvFile, FileShortenedWhileReadIsRefusedNotACrash) {
 // 20000 observations with their values.
 TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
   const std::string path = writeNumbers("qrx_shortened_windows", 20000);
-  CsvReadOptions options;
-  options.threads = 2;
-  options.holdBytes = 64 << 10;
-  auto t = std::make_shared<CsvTable>();
-  CsvError e;
-  ASSERT_TRUE(readCsvFile(path, options, t.get(), &e)) << e.text;
-  ASSERT_TRUE(t->windowed());
+  const std::shared_ptr<CsvTable> t = readInWindows(path);
+  ASSERT_TRUE(t && t->windowed());
   ASSERT_EQ(t->nobs, 20000);
   CsvRows rows(t);
   ASSERT_TRUE(rows.reach(10));
@@ -498,13 +507,8 @@ TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
 // its observations' values.
 TEST(CsvFile, ReadersSharingWindowsParseEachWindowOnce) {
   const std::string path = writeNumbers("qrx_shared_windows", 20000);
-  CsvReadOptions options;
-  options.threads = 2;
-  options.holdBytes = 64 << 10;
-  auto t = std::make_shared<CsvTable>();
-  CsvError e;
-  ASSERT_TRUE(readCsvFile(path, options, t.get(), &e)) << e.text;
-  ASSERT_TRUE(t->windowed());
+  const std::shared_ptr<CsvTable> t = readInWindows(path);
+  ASSERT_TRUE(t && t->windowed());
   CsvWindowCache windows(t);
   const std::shared_ptr<const CsvWindow> first = windows.window(0);
   ASSERT_NE(first, nullptr);
