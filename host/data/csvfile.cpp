@@ -510,8 +510,8 @@ std::string windowFailure(const CsvTable& table) {
   return kChanged;
 }
 
-// Windows kept at most besides those being parsed: the one the readers are in and the one
-// the readers ahead of the others have gone on to.
+// Windows kept at most besides those being parsed: the one the readers behind are in and the
+// one the readers ahead have gone on to.
 constexpr size_t kKeptWindows = 2;
 
 std::shared_ptr<const CsvWindow> CsvWindowCache::window(size_t w) {
@@ -524,6 +524,10 @@ std::shared_ptr<const CsvWindow> CsvWindowCache::window(size_t w) {
       return it->window;
     ready_.wait(lock); // another reader is parsing it
   }
+  // Windows no reader holds go before another is parsed: the readers go through the
+  // observations in order, and a window left behind would only take memory (a reader alone
+  // has one window at a time).
+  std::erase_if(kept_, [](const Kept& k) { return k.ready && k.window.use_count() == 1; });
   kept_.push_back(Kept{w, nullptr, false});
   lock.unlock();
   std::shared_ptr<const CsvWindow> window;

@@ -171,10 +171,11 @@ struct CsvWindow {
 };
 
 // The windows of one table shared by readers on several threads (the workers of a block
-// read): a window is parsed once while it is kept, and the windows last parsed stay, so that
-// readers going through the observations in order a few blocks apart do not put out one
-// another's window and parse it again at every turn. A reader keeps the window it holds for
-// as long as it reads from it, whether or not the cache still keeps it.
+// read): a window is parsed once while a reader holds it, so that readers going through the
+// observations in order a few blocks apart do not put out one another's window and parse it
+// again at every turn. A window no reader holds goes when another is parsed. A reader keeps
+// the window it holds for as long as it reads from it, whether or not the cache still keeps
+// it.
 class CsvWindowCache {
 public:
   explicit CsvWindowCache(std::shared_ptr<const CsvTable> table) : table_(std::move(table)) {}

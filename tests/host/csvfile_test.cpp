@@ -502,9 +502,9 @@ TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
 }
 
 // Readers on several threads going through a table read window by window a few observations
-// apart, as the workers of a block read do: each window is parsed once while it is kept (the
-// window the laggards are in stays while the leaders parse the next), and every reader sees
-// its observations' values.
+// apart, as the workers of a block read do: each window is parsed once while a reader holds
+// it (the window the laggards are in stays while the leaders parse the next), one no reader
+// holds goes, and every reader sees its observations' values.
 TEST(CsvFile, ReadersSharingWindowsParseEachWindowOnce) {
   const std::string path = writeNumbers("qrx_shared_windows", 20000);
   const std::shared_ptr<CsvTable> t = readInWindows(path);
@@ -513,7 +513,10 @@ TEST(CsvFile, ReadersSharingWindowsParseEachWindowOnce) {
   const std::shared_ptr<const CsvWindow> first = windows.window(0);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(windows.window(1), nullptr);
-  EXPECT_EQ(windows.window(0), first); // kept beside the next: not parsed again
+  EXPECT_EQ(windows.window(0), first); // held: kept beside the next, not parsed again
+  const std::weak_ptr<const CsvWindow> left = windows.window(1);
+  ASSERT_NE(windows.window(2), nullptr);
+  EXPECT_TRUE(left.expired()); // held by no reader: gone with its memory
   std::atomic<int> wrong{0};
   std::vector<std::thread> readers;
   for (int k = 0; k < 8; ++k)
