@@ -324,15 +324,17 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
   return true;
 }
 
-// Parses window w of a table into `columns` (names, types and lengths copied from the
-// table); false when the text no longer holds what the first reading found.
-bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns) {
+// Parses window w of a table (names, types and lengths copied from the table); null when the
+// text no longer holds what the first reading found.
+std::shared_ptr<const CsvWindow> loadWindow(const CsvTable& table, size_t w) {
   const CsvSource& src = *table.source;
   std::vector<Block> blocks(src.blocks.begin() + static_cast<ptrdiff_t>(src.windowBlock[w]),
                             src.blocks.begin() + static_cast<ptrdiff_t>(src.windowBlock[w + 1]));
-  const int64_t base = src.windowRow[w];
-  const size_t rows = static_cast<size_t>(src.windowRow[w + 1] - base);
-  columns->clear();
+  auto window = std::make_shared<CsvWindow>();
+  window->first = src.windowRow[w];
+  window->end = src.windowRow[w + 1];
+  const auto rows = static_cast<size_t>(window->end - window->first);
+  std::vector<CsvColumn>* columns = &window->columns;
   columns->resize(table.columns.size());
   for (size_t c = 0; c < columns->size(); ++c) {
     (*columns)[c].name = table.columns[c].name;
@@ -342,7 +344,7 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
   }
   CsvReadOptions options;
   options.threads = src.threads;
-  const Storage to{columns, nullptr, base};
+  const Storage to{columns, nullptr, window->first};
   readBlocks(src.x, blocks, to, options);
   if (sizeCharacterColumns(blocks, *columns, static_cast<int64_t>(rows), ColumnStorage::Heap))
     writeCharacters(src.x, blocks, to, options);
@@ -351,9 +353,19 @@ bool loadWindow(const CsvTable& table, size_t w, std::vector<CsvColumn>* columns
   if (src.doneWith && !blocks.empty())
     src.doneWith(blocks.front().lo, blocks.back().hi);
   const bool changed = src.changed && src.changed->load();
-  return !changed && std::none_of(blocks.begin(), blocks.end(), [](const Block& k) {
-    return k.syntax.set || k.mismatch || k.raggedRecord >= 0;
-  });
+  if (changed || std::any_of(blocks.begin(), blocks.end(), [](const Block& k) {
+        return k.syntax.set || k.mismatch || k.raggedRecord >= 0;
+      }))
+    return nullptr;
+  return window;
+}
+
+// The window holding observation obs of a table read window by window.
+size_t windowOf(const CsvTable& table, int64_t obs) {
+  const std::vector<int64_t>& starts = table.source->windowRow;
+  return static_cast<size_t>(std::upper_bound(starts.begin(), starts.end() - 1, obs) -
+                             starts.begin()) -
+         1;
 }
 
 } // namespace
@@ -498,7 +510,51 @@ std::string windowFailure(const CsvTable& table) {
   return kChanged;
 }
 
-CsvRows::CsvRows(std::shared_ptr<const CsvTable> table) : table_(std::move(table)) {
+// Windows kept at most besides those being parsed: the one the readers behind are in and the
+// one the readers ahead have gone on to.
+constexpr size_t kKeptWindows = 2;
+
+std::shared_ptr<const CsvWindow> CsvWindowCache::window(size_t w) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    auto it = std::find_if(kept_.begin(), kept_.end(), [w](const Kept& k) { return k.index == w; });
+    if (it == kept_.end())
+      break;
+    if (it->ready)
+      return it->window;
+    ready_.wait(lock); // another reader is parsing it
+  }
+  // Windows no reader holds go before another is parsed: the readers go through the
+  // observations in order, and a window left behind would only take memory (a reader alone
+  // has one window at a time).
+  std::erase_if(kept_, [](const Kept& k) { return k.ready && k.window.use_count() == 1; });
+  kept_.push_back(Kept{w, nullptr, false});
+  lock.unlock();
+  std::shared_ptr<const CsvWindow> window;
+  try {
+    window = loadWindow(*table_, w);
+  } catch (...) {
+    // Memory the parse could not have: the readers waiting for the window try it themselves.
+    lock.lock();
+    std::erase_if(kept_, [w](const Kept& k) { return k.index == w; });
+    ready_.notify_all();
+    throw;
+  }
+  lock.lock();
+  for (Kept& k : kept_)
+    if (k.index == w) {
+      k.window = window;
+      k.ready = true;
+    }
+  // The windows parsed first go first; one still being parsed stays.
+  for (auto it = kept_.begin(); kept_.size() > kKeptWindows && it != kept_.end();)
+    it = it->ready && it->index != w ? kept_.erase(it) : it + 1;
+  ready_.notify_all();
+  return window;
+}
+
+CsvRows::CsvRows(std::shared_ptr<const CsvTable> table, CsvWindowCache* windows)
+    : table_(std::move(table)), windows_(windows) {
   if (!table_->windowed())
     end_ = table_->nobs;
 }
@@ -506,19 +562,16 @@ CsvRows::CsvRows(std::shared_ptr<const CsvTable> table) : table_(std::move(table
 bool CsvRows::load(int64_t obs) {
   if (!table_->windowed() || obs < 0 || obs >= table_->nobs || changed_)
     return false;
-  const std::vector<int64_t>& starts = table_->source->windowRow;
-  const size_t w = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end() - 1, obs) -
-                                       starts.begin()) -
-                   1;
+  const size_t w = windowOf(*table_, obs);
   first_ = end_ = 0;
-  window_.clear();
-  if (!loadWindow(*table_, w, &window_)) {
+  window_.reset(); // the window left goes before the next is parsed
+  window_ = windows_ != nullptr ? windows_->window(w) : loadWindow(*table_, w);
+  if (window_ == nullptr) {
     changed_ = true;
-    window_.clear();
     return false;
   }
-  first_ = starts[w];
-  end_ = starts[w + 1];
+  first_ = window_->first;
+  end_ = window_->end;
   return true;
 }
 

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cassert>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -162,12 +164,44 @@ bool columnHasNoValues(const CsvTable& table, size_t column);
 // file changed while it was being read.
 std::string windowFailure(const CsvTable& table);
 
+// The values of one window of a table read window by window: observations [first, end).
+struct CsvWindow {
+  int64_t first = 0, end = 0;
+  std::vector<CsvColumn> columns;
+};
+
+// The windows of one table shared by readers on several threads (the workers of a block
+// read): a window is parsed once while a reader holds it, so that readers going through the
+// observations in order a few blocks apart do not put out one another's window and parse it
+// again at every turn. A window no reader holds goes when another is parsed. A reader keeps
+// the window it holds for as long as it reads from it, whether or not the cache still keeps
+// it.
+class CsvWindowCache {
+public:
+  explicit CsvWindowCache(std::shared_ptr<const CsvTable> table) : table_(std::move(table)) {}
+  // Window w of the table, parsed here unless it is kept or another reader is parsing it (then
+  // this one waits for it); null when the text no longer holds what the first reading found.
+  std::shared_ptr<const CsvWindow> window(size_t w);
+
+private:
+  struct Kept {
+    size_t index;
+    std::shared_ptr<const CsvWindow> window;
+    bool ready;
+  };
+  std::shared_ptr<const CsvTable> table_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<Kept> kept_; // in the order their parsing began
+};
+
 // The observations of a table as a reader goes through them: all of them when the table is
 // held whole, else the window holding the observation last reached. Each reader has its own
-// window, so that several readers of one table can be at different places.
+// window, so that several readers of one table can be at different places; readers given a
+// cache take their windows from it, so that several of them parse a window once.
 class CsvRows {
 public:
-  explicit CsvRows(std::shared_ptr<const CsvTable> table);
+  explicit CsvRows(std::shared_ptr<const CsvTable> table, CsvWindowCache* windows = nullptr);
   const CsvTable& table() const { return *table_; }
   // Makes observation `obs` (0-based) readable, parsing its window when it is not held; false
   // when obs is out of range or the file changed since it was first read (changed() tells).
@@ -179,7 +213,7 @@ public:
   bool held(int64_t obs) const { return obs >= first_ && obs < end_; }
   // Column c's values of the observations held, observation obs at index obs - first().
   const CsvColumn& column(size_t c) const {
-    return table_->windowed() ? window_[c] : table_->columns[c];
+    return table_->windowed() ? window_->columns[c] : table_->columns[c];
   }
   // Values of a held observation.
   double num(size_t c, int64_t obs) const {
@@ -199,7 +233,8 @@ private:
   bool load(int64_t obs); // parses the window holding obs
 
   std::shared_ptr<const CsvTable> table_;
-  std::vector<CsvColumn> window_;
+  CsvWindowCache* windows_;
+  std::shared_ptr<const CsvWindow> window_;
   int64_t first_ = 0, end_ = 0;
   bool changed_ = false;
 };

@@ -701,12 +701,21 @@ bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use) 
     use(*ds->rows);
     return true;
   }
-  std::lock_guard<std::mutex> lock(ds->blockMutex);
-  if (!ds->blockRows)
-    ds->blockRows = std::make_unique<CsvRows>(ds->table);
-  use(*ds->blockRows);
-  if (ds->blockRows->changed())
+  // Each read has a reader of its own, so that reads on several threads copy their values at
+  // once; the windows they reach are parsed once for all of them.
+  CsvWindowCache* windows = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(ds->blockMutex);
+    if (!ds->blockWindows)
+      ds->blockWindows = std::make_unique<CsvWindowCache>(ds->table);
+    windows = ds->blockWindows.get();
+  }
+  CsvRows rows(ds->table, windows);
+  use(rows);
+  if (rows.changed()) {
+    std::lock_guard<std::mutex> lock(ds->blockMutex);
     reportChange(ds);
+  }
   return true;
 }
 

@@ -31,9 +31,10 @@ CsvRows* inputRows(HostDataSet* data, int64_t* current);
 // xobsdone (an internal error, logged once for the data set) or `data` is no open input.
 bool blockReadable(HostDataSet* data, int64_t obs);
 // For readers on other threads, apart from the read position: runs `use` with the values of
-// an open input data set. A file held whole is read by all at once; a file read window by
-// window has a reader of its own for them, one caller at a time, whose window moves as they
-// reach on. False for anything but an open input data set (`use` is not run).
+// an open input data set. A file held whole is read by all at once; of a file read window by
+// window each call has a reader of its own, whose windows the calls share (one parse of a
+// window serves every call that reaches it while it is kept). False for anything but an open
+// input data set (`use` is not run).
 bool withBlockRows(HostDataSet* data, const std::function<void(CsvRows&)>& use);
 
 // Tells the user, once per variable and data set, what will make a looked-up variable of an

@@ -45,8 +45,9 @@ struct HostDataSet {
   std::unique_ptr<qrxhost::CsvRows> rows;         // this handle's place in the table's values
   bool changeLogged = false;                      // the file's change has been reported
   mutable bool misfitLogged = false; // its options' misfit has been reported (once is enough)
-  // The reader of the block reads of a file read window by window, and its lock.
-  std::unique_ptr<qrxhost::CsvRows> blockRows;
+  // The windows the block reads of a file read window by window share, and the lock that
+  // makes them and reports a change of the file once.
+  std::unique_ptr<qrxhost::CsvWindowCache> blockWindows;
   std::mutex blockMutex;
   // Observations before this one (0-based) were given up by the reader (xobsdone): their
   // values are gone, and reading one again is refused. Block readers on other threads check it.

@@ -42,13 +42,9 @@ Panels& panels() {
 
 // True when every value of the rows' first n columns is finite.
 [[nodiscard]] bool allFinite(const double* const* x, int32_t k, int32_t n) {
-  for (int32_t r = 0; r < k; ++r) {
-    double s = 0.0;
-    for (int32_t j = 0; j < n; ++j)
-      s += x[r][j] * 0.0; // NaN exactly when some value is not finite
-    if (s != 0.0)
+  for (int32_t r = 0; r < k; ++r)
+    if (!vsfAllFinite(x[r], n))
       return false;
-  }
   return true;
 }
 
@@ -275,6 +271,14 @@ void vsfGramUpdateRows(double* T, int32_t n, const double* const* x, const doubl
       vsfRankUpdateRows(T, n, x + r, w + r, std::min(kVsfRankRows, k - r), rowBegin, hi);
     return;
   }
+  vsfGramUpdateFiniteRows(T, n, x, w, k, rowBegin, hi);
+}
+
+void vsfGramUpdateFiniteRows(double* T, int32_t n, const double* const* x, const double* w,
+                             int32_t k, int32_t rowBegin, int32_t rowEnd) {
+  const int32_t hi = std::min(rowEnd, n);
+  if (k <= 0 || rowBegin >= hi)
+    return;
   static const GramFn form = chosen();
   form(T, n, x, w, k, rowBegin, hi);
 }

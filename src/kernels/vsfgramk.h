@@ -15,3 +15,7 @@ inline constexpr int32_t kVsfGramRows = 256;
 // a value that is not finite go through vsfRankUpdateRows instead, which skips zero terms.
 void vsfGramUpdateRows(double* T, int32_t n, const double* const* x, const double* w, int32_t k,
                        int32_t rowBegin, int32_t rowEnd);
+// vsfGramUpdateRows for rows whose first n values the caller has found finite (vsfAllFinite),
+// which spares their test: a part of a shared pass would otherwise read every row once more.
+void vsfGramUpdateFiniteRows(double* T, int32_t n, const double* const* x, const double* w,
+                             int32_t k, int32_t rowBegin, int32_t rowEnd);

@@ -33,3 +33,18 @@ void vsfAddRows(double* row, int32_t len, const double* a, const double* const* 
   }
   return any != 0;
 }
+
+// True when every one of the n values is finite: none has an exponent of all ones (an
+// infinity or a NaN, the missing value among them). A test on the bits, which the compiler
+// takes several values at a time, where a sum of the values times zero would be one chain of
+// additions.
+[[nodiscard]] inline bool vsfAllFinite(const double* x, int32_t n) {
+  constexpr uint64_t kExponent = 0x7FF0000000000000;
+  uint64_t any = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    uint64_t bits;
+    std::memcpy(&bits, x + i, sizeof bits);
+    any |= ((bits & kExponent) + (uint64_t{1} << 52)) >> 63; // 1 exactly for all ones
+  }
+  return any == 0;
+}

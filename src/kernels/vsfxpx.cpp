@@ -83,6 +83,7 @@ struct PendingRows {
     const double* x[kVsfGramRows];
     double w[kVsfGramRows];
     int32_t count = 0;
+    bool finite = true; // every row's values found finite on the way in
   };
   Block blocks[kTargets];
   int next = 0; // the slot a new target takes when none is free
@@ -94,8 +95,10 @@ struct PendingRows {
 
   void flush(Block& b) {
     if (b.count > 0 && lo < hi)
-      vsfGramUpdateRows(b.target, n, b.x, b.w, b.count, lo, hi);
+      (b.finite ? vsfGramUpdateFiniteRows : vsfGramUpdateRows)(b.target, n, b.x, b.w, b.count, lo,
+                                                               hi);
     b.count = 0;
+    b.finite = true;
   }
   void flush() {
     for (Block& b : blocks)
@@ -125,8 +128,10 @@ struct PendingRows {
       hi = to;
     }
   }
-  void add(double* T, const double* row, double weight) {
+  // Adds a row; `finite` when its n values were found finite (vsfAllFinite).
+  void add(double* T, const double* row, double weight, bool finite) {
     Block& b = blockOf(T);
+    b.finite = b.finite && finite;
     b.x[b.count] = row;
     b.w[b.count++] = weight;
     if (b.count == kVsfGramRows)
@@ -141,6 +146,7 @@ struct PendingRows {
                       static_cast<size_t>(n);
     for (int32_t i = 0; i < n; ++i)
       x[i] = row[i] - centre[i];
+    b.finite = false; // a difference may overflow: the update tests the copy
     b.x[b.count] = x;
     b.w[b.count++] = weight;
     if (b.count == kVsfGramRows)
@@ -198,7 +204,10 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
-    if (!addable(r.y, n, w))
+    // One pass over the values finds them finite, which the block's update then need not
+    // test again; only a row holding another value is searched for the missing value.
+    const bool finite = vsfAllFinite(r.y, n);
+    if ((!finite && vsfAnyMissing(r.y, n)) || isHostMissing(w) || w == 0.0)
       return;
     // The dense triangle and the sparse rows are apart: the dense part can wait for the
     // page's next rows. A fold's rows are centred about the fold's own means first.
@@ -206,7 +215,7 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
     if (centre && f >= 0)
       y = pending.addCentred(T, r.y, m->foldCentre + static_cast<size_t>(f) * (n + 1) + 1, w);
     else
-      pending.add(T, r.y, w);
+      pending.add(T, r.y, w, finite);
     for (int32_t s = 0; s < S.sparse; ++s) {
       const int32_t e = m->sparseEffectList[s];
       const int32_t end = r.slotEnd(S, s);

@@ -442,6 +442,20 @@ std::string writeNumbers(const std::string& name, int rows) {
   return path;
 }
 
+// A file of writeNumbers read window by window (windows of some 16 KB of values) on two
+// threads; null, with the failure added, when it cannot be read.
+std::shared_ptr<CsvTable> readInWindows(const std::string& path) {
+  CsvReadOptions options;
+  options.threads = 2;
+  options.holdBytes = 64 << 10;
+  auto t = std::make_shared<CsvTable>();
+  CsvError e;
+  if (readCsvFile(path, options, t.get(), &e))
+    return t;
+  ADD_FAILURE() << e.text;
+  return nullptr;
+}
+
 } // namespace
 
 // Another process shortening the file while it is parsed: the pages that vanished read as
@@ -473,13 +487,8 @@ TEST(CsvFile, FileShortenedWhileReadIsRefusedNotACrash) {
 // 20000 observations with their values.
 TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
   const std::string path = writeNumbers("qrx_shortened_windows", 20000);
-  CsvReadOptions options;
-  options.threads = 2;
-  options.holdBytes = 64 << 10;
-  auto t = std::make_shared<CsvTable>();
-  CsvError e;
-  ASSERT_TRUE(readCsvFile(path, options, t.get(), &e)) << e.text;
-  ASSERT_TRUE(t->windowed());
+  const std::shared_ptr<CsvTable> t = readInWindows(path);
+  ASSERT_TRUE(t && t->windowed());
   ASSERT_EQ(t->nobs, 20000);
   CsvRows rows(t);
   ASSERT_TRUE(rows.reach(10));
@@ -489,6 +498,37 @@ TEST(CsvFile, FileShortenedBetweenWindowsIsAChange) {
   EXPECT_TRUE(rows.reach(11)); // held already
   EXPECT_FALSE(rows.reach(19999));
   EXPECT_TRUE(rows.changed());
+  std::filesystem::remove(path);
+}
+
+// Readers on several threads going through a table read window by window a few observations
+// apart, as the workers of a block read do: each window is parsed once while a reader holds
+// it (the window the laggards are in stays while the leaders parse the next), one no reader
+// holds goes, and every reader sees its observations' values.
+TEST(CsvFile, ReadersSharingWindowsParseEachWindowOnce) {
+  const std::string path = writeNumbers("qrx_shared_windows", 20000);
+  const std::shared_ptr<CsvTable> t = readInWindows(path);
+  ASSERT_TRUE(t && t->windowed());
+  CsvWindowCache windows(t);
+  const std::shared_ptr<const CsvWindow> first = windows.window(0);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(windows.window(1), nullptr);
+  EXPECT_EQ(windows.window(0), first); // held: kept beside the next, not parsed again
+  const std::weak_ptr<const CsvWindow> left = windows.window(1);
+  ASSERT_NE(windows.window(2), nullptr);
+  EXPECT_TRUE(left.expired()); // held by no reader: gone with its memory
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (int k = 0; k < 8; ++k)
+    readers.emplace_back([&, k] {
+      CsvRows rows(t, &windows);
+      for (int64_t r = k; r < t->nobs; r += 8)
+        if (!rows.reach(r) || rows.num(1, r) != static_cast<double>(r) * 0.5)
+          ++wrong;
+    });
+  for (std::thread& r : readers)
+    r.join();
+  EXPECT_EQ(wrong.load(), 0);
   std::filesystem::remove(path);
 }
 

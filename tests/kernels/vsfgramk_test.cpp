@@ -4,12 +4,15 @@
 // threaded parts and the serial pass need.
 #include "kernels/vsfgramk.h"
 #include "kernels/vsfrankk.h"
+#include "support/hostif.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -94,6 +97,29 @@ TEST(GramUpdate, SameBitsWhicheverRowsAndBlocks) {
     vsfGramUpdateRows(cut.data(), n, b.x.data() + at[c], b.w.data() + at[c], at[c + 1] - at[c], 0,
                       n);
   EXPECT_EQ(0, std::memcmp(whole.data(), cut.data(), sizeof(double) * whole.size()));
+}
+
+// A block holding a value that is not finite (an infinity, a NaN, the missing value) anywhere
+// in its rows' columns goes the rank-k road, whose zero columns are skipped rather than
+// multiplied by the infinity: the bits of vsfRankUpdateRows.
+TEST(GramUpdate, NonFiniteValuesTakeTheRankRoad) {
+  std::mt19937_64 gen(3);
+  std::normal_distribution<double> z;
+  const int32_t n = 51, k = kVsfGramRows;
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const double bad : {inf, -inf, std::nan(""), std::bit_cast<double>(kHostMissingBits)})
+    for (const int32_t column : {0, 17, n - 1}) {
+      Block b = block(
+          n, k, gen, [&] { return z(gen); }, [&] { return 1.0; });
+      b.rows[k - 1][column] = bad;
+      std::vector<double> gram(tri(n), 0.0), rank(tri(n), 0.0);
+      vsfGramUpdateRows(gram.data(), n, b.x.data(), b.w.data(), k, 0, n);
+      for (int32_t r = 0; r < k; r += kVsfRankRows)
+        vsfRankUpdateRows(rank.data(), n, b.x.data() + r, b.w.data() + r,
+                          std::min(kVsfRankRows, k - r), 0, n);
+      EXPECT_EQ(0, std::memcmp(gram.data(), rank.data(), sizeof(double) * gram.size()))
+          << bad << " in column " << column;
+    }
 }
 
 } // namespace
