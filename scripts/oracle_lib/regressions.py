@@ -28,4 +28,6 @@ REGRESSIONS = {
     331875: "an EFFECT-coded level's rounding bound without its coupling: the Intercept refused",
     403205: "the oracle left a polynomial's columns out of the saturated full model's rank",
     407936: "group LASSO solver at its iteration limit: polishes that shrank by a hair",
+    411562: "an EFFECT-coded level taken by a bound without its coupling: Intercept refused",
+    414245: "refinement from a worn swept inverse drove the error SS past the total",
 }

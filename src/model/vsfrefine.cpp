@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -171,6 +172,31 @@ void correct(VsfModel* m, const std::vector<double>& sums) {
       W[at(c, 0)] -= delta[static_cast<size_t>(c)];
 }
 
+// The estimates a refinement pass corrects: column 0 of the swept matrix (the negated
+// estimates) and, on the structured road, the effect's own correction.
+struct RefineIterate {
+  std::vector<double> column0, refined;
+  uint8_t refinedValid = 0;
+
+  void save(const VsfModel* m) {
+    column0.resize(static_cast<size_t>(m->xpxColumns));
+    for (int64_t c = 1; c < m->xpxColumns; ++c)
+      column0[static_cast<size_t>(c)] = m->sweptXpx[at(c, 0)];
+    if (const VsfStructured* st = m->structured; st != nullptr && st->refined != nullptr) {
+      refined.assign(st->refined, st->refined + st->columns);
+      refinedValid = st->refinedValid;
+    }
+  }
+  void restore(VsfModel* m) const {
+    for (int64_t c = 1; c < m->xpxColumns; ++c)
+      m->sweptXpx[at(c, 0)] = column0[static_cast<size_t>(c)];
+    if (VsfStructured* st = m->structured; st != nullptr && !refined.empty()) {
+      std::copy(refined.begin(), refined.end(), st->refined);
+      st->refinedValid = refinedValid;
+    }
+  }
+};
+
 } // namespace
 
 bool vsfFarFromOrigin(const VsfModel* m) {
@@ -189,20 +215,39 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     return VsfStatus::Ok;
   const bool structured = m->structured != nullptr && m->structured->inModel;
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
+  // A correction that leaves a larger residual sum of squares than the estimates it started
+  // from, by more than its rounding, is undone, and the refinement ends there: the swept inverse it
+  // was formed with has lost too much to steer the estimates, and repeating it only drives them
+  // further off.
+  RefineIterate before;
+  double bestSS = std::numeric_limits<double>::infinity(), bestTerms = 0.0;
   for (int32_t pass = 0; pass < 3; ++pass) {
     if (const VsfStatus rc = residualPass<false>(m, sums); rc != VsfStatus::Ok)
       return rc;
-    if (pass < 2 && structured)
+    // The rise that rounding alone can make: each residual rounds as eps times its terms.
+    const double slack = bestTerms > 0.0
+                             ? 4.0 * kVsfEps * (std::sqrt(bestSS * bestTerms) + kVsfEps * bestTerms)
+                             : 0.0;
+    if (!(sums[0] <= bestSS + slack)) {
+      before.restore(m);
+      break;
+    }
+    bestSS = sums[0];
+    bestTerms = sums.back();
+    if (pass == 2)
+      break;
+    before.save(m);
+    if (structured)
       vsfStructuredCorrect(m, sums.data() + 1, sums.data() + 1 + m->xpxColumns);
-    else if (pass < 2)
+    else
       correct(m, sums);
   }
-  m->sweptXpx[0] = sums[0];
-  m->sse = sums[0];
+  m->sweptXpx[0] = bestSS;
+  m->sse = bestSS;
   // The residuals' sum of squares from the rows rounds as the residuals do, each eps times
   // the terms it is summed from, not as the sums y'y was formed in.
   if (far)
-    m->roundingSS = std::min(m->roundingSS, kVsfEps * sums.back());
+    m->roundingSS = std::min(m->roundingSS, kVsfEps * bestTerms);
   return VsfStatus::Ok;
 }
 
