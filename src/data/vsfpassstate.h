@@ -140,7 +140,8 @@ struct VsfStructured {
   double* savedReduced;
   uint8_t savedInModel;
   uint8_t savedDiagonalStale;
-  // Under cross validation, each fold record's state (its sums the total less the fold's):
+  // Under cross validation, each fold record's state (its sums those outside the fold, about
+  // the record's own means where the folds are centred, vsfCVCentreFolds):
   // foldCount of them, whose own folds are none.
   int32_t foldCount;
   VsfStructured* folds;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <vector>
 
 namespace {
 
@@ -100,6 +101,31 @@ void addLevelCross(const VsfStructured* st, const Segment& to, const VsfPassStat
   });
 }
 
+// A fold row's dense values (n, the response first) about the fold's own means where the
+// pass sums each fold about them (foldCentre; the intercept's ones keep their centre 0), in
+// `centred`; the row's own values elsewhere.
+double* foldRow(const VsfPassState* m, int32_t f, double* y, int32_t n,
+                std::vector<double>& centred) {
+  if (m->foldCentre == nullptr)
+    return y;
+  assert(m->foldCentreOrder == n && "the fold centres cover the rows' dense values");
+  const double* c = m->foldCentre + static_cast<size_t>(f) * (n + 1) + 1;
+  centred.resize(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i)
+    centred[static_cast<size_t>(i)] = y[i] - c[i];
+  return centred.data();
+}
+
+// Adds a fold row's dense values to its fold's small triangle `T`.
+void addFoldRow(double* T, const double* y, int32_t n, double w) {
+  for (int32_t i = 0; i < n; ++i) {
+    double* R = T + packed::tri(i);
+    const double v = w * y[i];
+    for (int32_t j = 0; j <= i; ++j)
+      R[j] += v * y[j];
+  }
+}
+
 } // namespace
 
 int64_t vsfStructuredSegmentLength(const VsfStructured* st) {
@@ -132,6 +158,8 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
   const double* rows[kVsfRankRows];
   double weights[kVsfRankRows];
   int32_t pending = 0, badFolds = 0;
+  thread_local std::vector<double> centredScratch;
+  std::vector<double>& centred = centredScratch;
   auto flush = [&] {
     if (pending > 0)
       vsfRankUpdate(own.triangle, n, rows, weights, pending);
@@ -146,28 +174,26 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
       return;
     }
     const Segment to = f < 0 ? own : segmentAt(st, buffer, 1 + f);
+    VsfRowView row = r;
     if (f < 0) {
       rows[pending] = r.y;
       weights[pending++] = w;
       if (pending == kVsfRankRows)
         flush();
     } else {
-      for (int32_t i = 0; i < n; ++i) {
-        double* R = to.triangle + packed::tri(i);
-        const double v = w * r.y[i];
-        for (int32_t j = 0; j <= i; ++j)
-          R[j] += v * r.y[j];
-      }
+      row.y = foldRow(m, f, r.y, n, centred);
+      addFoldRow(to.triangle, row.y, n, w);
     }
-    addJoined(m, S, r, slot, n, w, to.triangle);
+    addJoined(m, S, row, slot, n, w, to.triangle);
     const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
     if (end - begin > 1) {
       if (end - begin == st->columns &&
           std::all_of(r.sparseValues + begin, r.sparseValues + end,
                       [&](double v) { return v == r.sparseValues[begin]; })) {
         const double c = r.sparseValues[begin];
+        assert(c == kVsfRankOneValue && "the reference level's value in every column");
         *to.rankOne += w * c * c;
-        addCross(m, S, r, slot, n, w * c, to.rankOneCross);
+        addCross(m, S, row, slot, n, w * c, to.rankOneCross);
         return;
       }
       *offDiagonal = 1.0;
@@ -175,7 +201,8 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
     for (int32_t a = begin; a < end; ++a) {
       const double xa = r.sparseValues[a];
       const int64_t j = r.storedIndex(S, a);
-      addLevelCross(st, to, m, S, r, slot, n, w * xa, j);
+      assert(xa == 1.0 && "a level's value, its own first sum's term");
+      addLevelCross(st, to, m, S, row, slot, n, w * xa, j);
       to.diagonal[j] += w * xa * xa;
     }
   });

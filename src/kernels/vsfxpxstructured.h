@@ -15,6 +15,11 @@ struct VsfRowShape;
 struct VsfRowView;
 struct VsfStructured;
 
+// The value in each of the effect's columns of the rows with one value in every column (its
+// reference level under the effect coding); a level's own rows hold 1 in its column, so that
+// a column's sum over a set of rows is its diagonal less that set's rankOne.
+inline constexpr double kVsfRankOneValue = -1.0;
+
 // The length of one set of sums: the small triangle, the effect's diagonal, its cross block
 // (dense part and joining values), and the square and small cross products of the rows with one
 // value in every column.

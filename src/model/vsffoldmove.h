@@ -1,6 +1,7 @@
-// Cross-validation fold sums on the growing road held about each fold record's own means: the
-// passes sum each fold's rows about the fold's centre, and these move the folds' parts to the
-// records' means (and to the pages' shift for the model's total) as they are added up.
+// Cross-validation fold sums held about each fold record's own means: the passes sum each
+// fold's rows about the fold's centre, and these move the folds' parts to the records' means
+// (and to the pages' shift for the model's total) as they are added up, on the packed, the
+// growing and the many-level roads.
 #pragma once
 
 #include "model/vsfmodel.h"
@@ -8,9 +9,38 @@
 #include <cstdint>
 #include <vector>
 
+// Each record's mean less the pages' shift over the first nd of n columns: the weighted mean
+// (weights W) of the other folds' centres c (K x n); (K + 1) x n, the last row 0 for the
+// model's total.
+[[nodiscard]] std::vector<double> vsfFoldRecordMeans(const std::vector<double>& W,
+                                                     const std::vector<double>& c, int32_t K,
+                                                     int64_t n, int64_t nd);
+// The folds' centres by column of the packed triangle (n columns: foldCentre's means over its
+// first foldCentreOrder, 0 for the intercept's ones and beyond them) and their weights W (the
+// ones' diagonal of each fold's part, read while the records hold the parts), and t each
+// record's means less the pages' shift, the weighted mean of the other folds' centres ((K + 1)
+// x n, the last row 0 for the model's total).
+struct VsfFoldCentres {
+  int64_t n = 0;
+  std::vector<double> W, c, t;
+  // The move of fold j's part along column a into record k (k = K: the model's total).
+  [[nodiscard]] double shift(int32_t k, int32_t j, int64_t a) const {
+    return c[static_cast<size_t>(j * n + a)] - t[static_cast<size_t>(k * n + a)];
+  }
+};
+[[nodiscard]] VsfFoldCentres vsfFoldCentres(const VsfModel* model);
+
 // Whether the folds' parts are summed about their centres on the growing road.
 [[nodiscard]] inline bool vsfFoldsMoved(const VsfModel* m) {
   return m->foldPartCentre != nullptr && m->foldCentre != nullptr;
+}
+
+// An element of a fold's part summed about centres, moved by da and db along its two
+// columns, whose first sums over the fold's rows about those centres are sa and sb, W the
+// fold's weight: part + da sb + db sa + W da db.
+[[nodiscard]] inline long double vsfMovedPart(double part, long double da, long double db,
+                                              long double sa, long double sb, double W) {
+  return part + da * sb + db * sa + W * da * db;
 }
 
 // Part j of an element of columns a and b (0 the response, 1 + p parameter p) moved from
@@ -29,7 +59,7 @@
   };
   const long double da = a == ones ? 0.0L : static_cast<long double>(c[a]) - (t ? t[a] : 0.0);
   const long double db = b == ones ? 0.0L : static_cast<long double>(c[b]) - (t ? t[b] : 0.0);
-  return part + da * firstSum(b) + db * firstSum(a) + W * da * db;
+  return vsfMovedPart(part, da, db, firstSum(a), firstSum(b), W);
 }
 
 // As foldSumsOutside (numerics/foldsums.h) over elements [from, to) of the parts, each part

@@ -160,6 +160,9 @@ double vsfFoldResponseShift(const VsfModel* m, int32_t f) {
   double shift = t[0];
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
+    // The many-level effect's columns, raw and beyond the triangle, have no shift.
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue;
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int64_t c = int64_t{m->effectColumn[e]} + q;
       if (F.sweepFlags[c] == '1')

@@ -6,9 +6,11 @@
 #include "data/vsfdata.h"
 #include "data/vsfutilfile.h"
 #include "kernels/vsfxpxstructured.h"
+#include "model/vsffoldmove.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
+#include "numerics/foldsums.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "support/hostif.h"
@@ -464,6 +466,22 @@ std::vector<double> smallShifts(const VsfModel* m) {
   return shift;
 }
 
+// Record f's means less the pages' shift by small column (foldShift by the parameter the
+// column holds; 0 for the joining effects' columns and where the records are not centred).
+std::vector<double> recordShift(const VsfModel* m, int32_t f) {
+  const VsfStructured* st = m->structured;
+  std::vector<double> shift(static_cast<size_t>(st->small), 0.0);
+  if (m->foldShift == nullptr)
+    return shift;
+  const double* t = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  shift[0] = t[0];
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    for (int32_t i = 0; i < m->effectColumns[e]; ++i)
+      if (const int64_t c = m->effectColumn[e] + i; c > 0 && c < st->small)
+        shift[static_cast<size_t>(c)] = t[1 + m->parmOffset[e] + i];
+  return shift;
+}
+
 // The shift of each swept small column (smallShifts) where adding it back to the rows of the
 // cross block divided by D_j leaves at least half the effect's swept levels an exact zero (up
 // to the rounding of the shift itself): the columns of a joined CLASS effect, which a level's
@@ -621,22 +639,9 @@ void complementOf(const double* total, double* part, int64_t n) {
   return rc;
 }
 
-// The sums of the pass, placed in the model's and the folds' records.
-[[nodiscard]] VsfStatus structuredSums(VsfModel* m) {
+// The records' effect sums as the total less each fold's part, all about the pages' shift.
+void foldsOutside(VsfModel* m) {
   VsfStructured* st = m->structured;
-  const int64_t L = vsfStructuredXpXLength(st);
-  std::fill(st->sums, st->sums + L, 0.0);
-  if (const VsfStatus rc = readOrderPass(m, st->sums, L); rc != VsfStatus::Ok)
-    return vsfReportPassFailure(m, rc);
-  st->offDiagonal = st->sums[L - 1] != 0.0 ? 1 : 0;
-  if (st->offDiagonal)
-    return VsfStatus::Ok;
-  const double* own = st->sums;
-  placeSums(st, m->xpx, own);
-  for (int32_t f = 0; f < st->foldCount; ++f)
-    placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
-  // A fold record holds the sums of the rows outside its fold (its small triangle is made
-  // so by vsfCVFullOutsideFolds, with the packed road's).
   const int64_t k = st->columns, cross = k * st->dense, joined = joinedCount(*st);
   for (int32_t f = 0; f < st->foldCount; ++f) {
     const VsfStructured& F = st->folds[f];
@@ -654,6 +659,85 @@ void complementOf(const double* total, double* part, int64_t n) {
     complementOf(st->rankCross, F.rankCross, st->small);
     F.rankOne = st->rankOne - F.rankOne;
   }
+}
+
+// Adds each fold's part of element i of an effect array to the total and makes the part the
+// other folds' parts, each part moved from its fold's centre along small column c (by the
+// column's shift times the part's first sums of the effect's column, first(f)) to the pages'
+// shift for the total and to the record's means for a record. Extended precision, the folds
+// in order, as the small triangle's elements (vsfCVFullOutsideFolds).
+template <class Part, class First>
+void movedOutside(const VsfFoldCentres& centres, double* total, Part part, First first, int64_t i,
+                  int64_t c, std::vector<double>& own) {
+  const auto K = static_cast<int32_t>(own.size());
+  const auto moved = [&](int32_t k, int32_t f) {
+    return vsfMovedPart(own[static_cast<size_t>(f)], 0.0L, centres.shift(k, f, c), first(f), 0.0L,
+                        centres.W[static_cast<size_t>(f)]);
+  };
+  long double sum = 0.0L;
+  for (int32_t f = 0; f < K; ++f) {
+    own[static_cast<size_t>(f)] = part(f)[i];
+    sum += moved(K, f);
+  }
+  total[i] += static_cast<double>(sum);
+  for (int32_t k = 0; k < K; ++k) {
+    long double rest = 0.0L;
+    for (int32_t f = 0; f < K; ++f)
+      if (f != k)
+        rest += moved(k, f);
+    part(k)[i] = static_cast<double>(rest);
+  }
+}
+
+// The records' effect sums where the pass summed each fold's rows about the fold's own means
+// (the dense small columns; the effect's and the joining effects' columns stay raw): the
+// cross products with the small columns move with the folds' centres (movedOutside), the
+// effect's first sums being a level's diagonal and the rankOne rows' kVsfRankOneValue times
+// their rankOne, before those parts become the records'; the rest are the other folds' parts.
+void foldsAboutTheirMeans(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  VsfStructured* F = st->folds;
+  const VsfFoldCentres centres = vsfFoldCentres(m);
+  std::vector<double> own(static_cast<size_t>(st->foldCount));
+  const int64_t d = st->dense;
+  for (int64_t j = 0; j < st->columns; ++j)
+    for (int64_t c = 0; c < d; ++c)
+      movedOutside(
+          centres, st->cross, [F](int32_t f) { return F[f].cross; },
+          [F, j](int32_t f) { return F[f].diagonal[j]; }, j * d + c, c, own);
+  for (int64_t c = 0; c < st->small; ++c)
+    movedOutside(
+        centres, st->rankCross, [F](int32_t f) { return F[f].rankCross; },
+        [F](int32_t f) { return kVsfRankOneValue * F[f].rankOne; }, c, c, own);
+  const int32_t K = st->foldCount;
+  foldSumsOutside(
+      st->diagonal, K, [F](int32_t f) { return F[f].diagonal; }, 0, st->columns);
+  foldSumsOutside(
+      st->joinValue, K, [F](int32_t f) { return F[f].joinValue; }, 0, joinedCount(*st));
+  foldSumsOutside(
+      &st->rankOne, K, [F](int32_t f) { return &F[f].rankOne; }, 0, 1);
+}
+
+// The sums of the pass, placed in the model's and the folds' records.
+[[nodiscard]] VsfStatus structuredSums(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  const int64_t L = vsfStructuredXpXLength(st);
+  std::fill(st->sums, st->sums + L, 0.0);
+  if (const VsfStatus rc = readOrderPass(m, st->sums, L); rc != VsfStatus::Ok)
+    return vsfReportPassFailure(m, rc);
+  st->offDiagonal = st->sums[L - 1] != 0.0 ? 1 : 0;
+  if (st->offDiagonal)
+    return VsfStatus::Ok;
+  const double* own = st->sums;
+  placeSums(st, m->xpx, own);
+  for (int32_t f = 0; f < st->foldCount; ++f)
+    placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
+  // A fold record holds the sums of the rows outside its fold (its small triangle is made
+  // so by vsfCVFullOutsideFolds, with the packed road's).
+  if (m->foldCentre != nullptr)
+    foldsAboutTheirMeans(m);
+  else
+    foldsOutside(m);
   return VsfStatus::Ok;
 }
 
@@ -1133,8 +1217,12 @@ VsfStatus vsfStructuredCrossProducts(VsfModel* m) {
       return rc;
     m->xpxColumns = columns;
     std::fill(m->xpx, m->xpx + tri(columns), 0.0);
-    for (int32_t f = 0; f < st->foldCount; ++f)
+    // The folds' own sums of the small triangle are no use to the triangle of every column,
+    // whose fold centres are taken again.
+    for (int32_t f = 0; f < st->foldCount; ++f) {
       std::fill(m->folds[f].xpx, m->folds[f].xpx + tri(columns), 0.0);
+      m->folds[f].ownXpx = nullptr;
+    }
     return VsfStatus::Ok;
   }
   // A sum that is not finite is kept in m->fitStatus, which ends the fit.
@@ -1283,6 +1371,10 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
       blockEstimates(R, m->folds[f].sweptXpx, sweptSmallOf(R, m->folds[f].sweepFlags));
   // The fold's own block is its D plus rho 1 1' with rho the fold's own.
   const double rho = st->rankOne - R.rankOne;
+  // The record is held about its own means t, the model about the pages' shift: the fold's
+  // own cross products about t are the model's moved there, C - t S1 (S1 the column's sum
+  // over all rows), less the record's.
+  const std::vector<double> t = recordShift(m, f);
   double sum = 0.0, sumU = 0.0;
   VsfCrossRow recordRow(R), modelRow(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
@@ -1292,10 +1384,14 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
     const double* Cr = recordRow(j);
     const double uj = -b[static_cast<size_t>(j)];
     const double* C = modelRow(j);
+    const double first = st->diagonal[j] + kVsfRankOneValue * st->rankOne;
+    const auto ownCross = [&](int64_t c) {
+      return C[c] - Cr[c] - t[static_cast<size_t>(c)] * first;
+    };
     const double own = st->diagonal[j] - R.diagonal[j];
-    double row = 2.0 * (C[0] - Cr[0]) + own * uj;
+    double row = 2.0 * ownCross(0) + own * uj;
     for (size_t i = 0; i < cols.size(); ++i)
-      row += 2.0 * (C[cols[i]] - Cr[cols[i]]) * u[i];
+      row += 2.0 * ownCross(cols[i]) * u[i];
     sum += uj * row;
     sumU += uj;
     *bound += std::fabs(uj) * std::sqrt(std::fabs(own + rho));

@@ -58,8 +58,9 @@ struct VsfStructured;
 // it serves it.
 [[nodiscard]] VsfMsg vsfStructuredRefusal(const VsfModel* model);
 // The pass that forms the small triangle and the effect's diagonal and cross block, and the
-// folds' (the sums outside each fold; the folds' small triangles are left to
-// vsfCVFullOutsideFolds as on the packed road). When a
+// folds' (the sums outside each fold, about each record's own means where the pass sums every
+// fold about its centre; the folds' small triangles are left to vsfCVFullOutsideFolds as on
+// the packed road). When a
 // row has two values in the effect's block the road is given up: the triangles grow to
 // every column (reporting, as they always do, a triangle that is too large) and the caller
 // forms them. Ok, or a failing pass's or the growth's status; an overflowing sum sets the fit

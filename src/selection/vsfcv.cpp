@@ -36,9 +36,8 @@ using packed::sym;
 // dense columns in the rows' order.
 [[nodiscard]] bool centrable(const VsfModel* m, bool full) {
   const VsfModelOptions* o = m->options;
-  if (!foldsOn(m) || m->structured != nullptr || m->splitSparse || m->cvexSums != nullptr ||
-      m->l2BaseXpx != nullptr || vsfMethodRidge(o->method) || m->effectColumns[0] != 1 ||
-      m->sparseSlot[0] >= 0)
+  if (!foldsOn(m) || m->splitSparse || m->cvexSums != nullptr || m->l2BaseXpx != nullptr ||
+      vsfMethodRidge(o->method) || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
     return false;
   for (int32_t e = 0; e < m->effectCount && full; ++e)
     if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
@@ -100,8 +99,7 @@ struct CentredParts {
   [[nodiscard]] Wide moved(const double* P, int32_t j, const double* dj, int64_t a, int64_t b,
                            int64_t e) const {
     const double* s = S1.data() + static_cast<size_t>(j) * n;
-    const Wide da = dj[a], db = dj[b];
-    return P[e] + da * s[b] + db * s[a] + W[j] * da * db;
+    return vsfMovedPart(P[e], dj[a], dj[b], s[a], s[b], W[j]);
   }
 };
 
@@ -119,48 +117,25 @@ void recordShifts(VsfModel* m, const std::vector<double>& t) {
   }
 }
 
-// Each record's mean less the pages' shift over the first nd columns: the weighted mean of
-// the other folds' centres c (K x n); (K + 1) x n, the last row 0 for the model's total.
-std::vector<double> recordMeans(const std::vector<double>& W, const std::vector<double>& c,
-                                int32_t K, int64_t n, int64_t nd) {
-  std::vector<double> t(static_cast<size_t>((K + 1) * n), 0.0);
-  for (int32_t k = 0; k < K; ++k) {
-    double w = 0.0;
-    for (int32_t j = 0; j < K; ++j)
-      if (j != k) {
-        w += W[j];
-        for (int64_t a = 0; a < nd; ++a)
-          t[k * n + a] += W[j] * c[j * n + a];
-      }
-    for (int64_t a = 0; a < nd; ++a)
-      t[k * n + a] = w > 0.0 ? t[k * n + a] / w : 0.0;
-  }
-  return t;
-}
-
 // Reads the parts (kept in ownXpx) and their centres, and sets foldShift.
 CentredParts centredParts(VsfModel* m) {
   CentredParts p;
+  const VsfFoldCentres centres = vsfFoldCentres(m);
   const int32_t K = p.K = m->foldCount;
-  const int64_t n = p.n = m->xpxColumns, nd = m->foldCentreOrder, ic = m->effectColumn[0];
-  p.W.assign(static_cast<size_t>(K), 0.0);
+  const int64_t n = p.n = centres.n, ic = m->effectColumn[0];
+  p.W = centres.W;
   p.S1.assign(static_cast<size_t>(K * n), 0.0);
-  std::vector<double> c(static_cast<size_t>(K * n), 0.0);
   for (int32_t f = 0; f < K; ++f) {
     const double* P = m->folds[f].ownXpx;
-    p.W[f] = P[diag(ic)];
     for (int64_t a = 0; a < n; ++a)
       p.S1[f * n + a] = P[sym(a, ic)];
-    for (int64_t a = 0; a < nd; ++a)
-      c[f * n + a] = a == ic ? 0.0 : m->foldCentre[f * (nd + 1) + 1 + a];
   }
-  const std::vector<double> t = recordMeans(p.W, c, K, n, nd);
   p.d.assign(static_cast<size_t>((K + 1) * K * n), 0.0);
   for (int32_t k = 0; k <= K; ++k)
     for (int32_t j = 0; j < K; ++j)
       for (int64_t a = 0; a < n; ++a)
-        p.d[(k * K + j) * n + a] = c[j * n + a] - t[k * n + a];
-  recordShifts(m, t);
+        p.d[(k * K + j) * n + a] = centres.shift(k, j, a);
+  recordShifts(m, centres.t);
   return p;
 }
 
@@ -220,8 +195,8 @@ void growingShifts(VsfModel* m) {
         for (int32_t q = 0; q < m->effectColumns[e]; ++q)
           c[1 + m->parmOffset[e] + q] = s[2 + m->denseOffset[e] + q];
   }
-  const std::vector<double> t(
-      recordMeans(W, std::vector<double>(m->foldPartCentre, m->foldPartCentre + K * N), K, N, N));
+  const std::vector<double> t(vsfFoldRecordMeans(
+      W, std::vector<double>(m->foldPartCentre, m->foldPartCentre + K * N), K, N, N));
   std::copy(t.begin(), t.begin() + K * N, m->foldShift);
 }
 

@@ -25,10 +25,10 @@ struct VsfModel;
 [[nodiscard]] VsfStatus vsfCVRewritePages(VsfModel* model, VsfSerialKernel serial,
                                           VsfThreadedKernel threaded, VsfSerialKernel withMeans,
                                           VsfThreadedKernel withMeansThreaded);
-// Before the full X'X pass on the packed road over shifted pages: the folds' own means, about
-// which the pass then sums each fold's rows (foldCentre), so that vsfCVFullOutsideFolds can
-// hold each record about its own mean. Ok (nothing set where the road does not take it) or
-// the pass's failure.
+// Before the full X'X pass on the packed or the many-level road over shifted pages: the folds'
+// own means, about which the pass then sums each fold's rows (foldCentre), so that
+// vsfCVFullOutsideFolds (and the many-level road's pass) can hold each record about its own
+// mean. Ok (nothing set where the road does not take it) or the pass's failure.
 [[nodiscard]] VsfStatus vsfCVCentreFolds(VsfModel* model);
 // After the full X'X pass: the model's X'X is the sum of the folds' and every fold's
 // becomes the sum outside the fold, swept copy included.

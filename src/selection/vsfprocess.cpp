@@ -668,15 +668,20 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       return fail(m, rc);
     m->sweptXpx[0] = m->xpx[0];
   } else {
+    // The folds are summed about their own means where they can be: the structured road's
+    // pass takes the centres as the packed one does.
     if (m->structured != nullptr) {
+      if ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok)
+        return fail(m, rc);
       if ((rc = vsfStructuredCrossProducts(m)) != VsfStatus::Ok)
         return fail(m, rc);
-      if (m->fitStatus == VsfFitStatus::Overflow)
+      if (m->fitStatus == VsfFitStatus::Overflow) {
+        m->foldCentre = nullptr;
         return VsfStatus::Ok;
+      }
     }
-    // Without the structured state (or after giving it up) the packed triangle of all columns,
-    // its folds summed about their own means where they can be.
-    if ((rc = vsfCVCentreFolds(m)) != VsfStatus::Ok)
+    // Without the structured state (or after giving it up) the packed triangle of all columns.
+    if (m->structured == nullptr && (rc = vsfCVCentreFolds(m)) != VsfStatus::Ok)
       return fail(m, rc);
     if (m->structured == nullptr && (rc = fullCrossProducts(m)) != VsfStatus::Ok)
       return rc;
