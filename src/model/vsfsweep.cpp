@@ -724,16 +724,31 @@ constexpr double kVsfReverseSweepLimit = 0x1p10;
   return (m->structured == nullptr || !m->structured->inModel) && !m->options->colStandardize;
 }
 
-// Whether undoing effect k's entry by reverse sweeps would lose accuracy: one of its swept
-// columns has a swept diagonal that is not positive or beyond kVsfReverseSweepLimit of its
-// unswept one (the diagonals of the columns after it only shrink as the effect's columns leave).
-[[nodiscard]] bool reverseSweepsLoseAccuracy(const VsfModel* m, int32_t k) {
-  const int32_t c0 = m->effectColumn[k];
-  for (int32_t c = c0; c < c0 + m->effectColumns[k]; ++c) {
-    const double factor = m->xpx[diag(c)] * m->sweptXpx[diag(c)];
-    if (m->sweepFlags[c] == '1' && !(factor > 0.0 && factor <= kVsfReverseSweepLimit))
+// Whether undoing the entry of columns c0 .. c0 + nk - 1 by reverse sweeps would lose
+// accuracy in one swept matrix: one of them has a swept diagonal that is not positive or
+// beyond kVsfReverseSweepLimit of its unswept one (the diagonals of the columns after it only
+// shrink as the effect's columns leave).
+[[nodiscard]] bool unsweepLoses(const double* xpx, const double* swept, const char* flags,
+                                int32_t c0, int32_t nk) {
+  for (int32_t c = c0; c < c0 + nk; ++c) {
+    const double factor = xpx[diag(c)] * swept[diag(c)];
+    if (flags[c] == '1' && !(factor > 0.0 && factor <= kVsfReverseSweepLimit))
       return true;
   }
+  return false;
+}
+
+// Whether undoing effect k's entry by reverse sweeps would lose accuracy in the model's swept
+// matrix or in a fold record's: a fold's rows may leave the effect far more nearly dependent
+// than all of them do.
+[[nodiscard]] bool reverseSweepsLoseAccuracy(const VsfModel* m, int32_t k) {
+  const int32_t c0 = m->effectColumn[k], nk = m->effectColumns[k];
+  if (unsweepLoses(m->xpx, m->sweptXpx, m->sweepFlags, c0, nk))
+    return true;
+  if (cvFolds(m))
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      if (unsweepLoses(m->folds[f].xpx, m->folds[f].sweptXpx, m->folds[f].sweepFlags, c0, nk))
+        return true;
   return false;
 }
 
