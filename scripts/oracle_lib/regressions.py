@@ -27,4 +27,5 @@ REGRESSIONS = {
     331850: "many-level road's PRESS leverages from the swept block beside a column near its span",
     403205: "the oracle left a polynomial's columns out of the saturated full model's rank",
     407936: "group LASSO solver at its iteration limit: polishes that shrank by a hair",
+    418655: "FORWARD's stop retook a column the step refused (Model DF one above the columns)",
 }
