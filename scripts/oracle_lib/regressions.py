@@ -30,5 +30,6 @@ REGRESSIONS = {
     407936: "group LASSO solver at its iteration limit: polishes that shrank by a hair",
     411562: "an EFFECT-coded level taken by a bound without its coupling: Intercept refused",
     414245: "refinement from a worn swept inverse drove the error SS past the total",
+    418655: "FORWARD's stop retook a column the step refused (Model DF one above the columns)",
     421431: "fold records reverse-swept where their own rows left the effect nearly dependent",
 }

@@ -415,37 +415,6 @@ VsfStatus vsfLeastSquares(VsfModel* m) {
   return VsfStatus::Ok;
 }
 
-VsfStatus vsfForward(VsfModel* m) {
-  double stopValue, chooseValue, selectValue;
-  vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
-  int32_t s = m->stepCount;
-  while (vsfKeepGoing(m, s)) {
-    int32_t k;
-    double v;
-    VsfStatus rc = AddCandidate(m, &k, &v);
-    if (rc != VsfStatus::Ok)
-      return rc;
-    if (k == -1) {
-      m->stopReason = VSR_NO_CANDIDATE;
-      return VsfStatus::Ok;
-    }
-    if ((rc = Add(v, m, k)) != VsfStatus::Ok)
-      return rc;
-    int32_t result = 0;
-    if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
-      return rc;
-    if (result == -1)
-      return VsfStatus::Ok;
-    vsfChoose(v, v, m, &chooseValue, 1);
-    if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
-      return rc;
-    if ((rc = growCross(m, k)) != VsfStatus::Ok)
-      return rc;
-    ++s;
-  }
-  return VsfStatus::Ok;
-}
-
 namespace {
 
 // The position of effect k in the model's list.
@@ -456,11 +425,12 @@ namespace {
   return p;
 }
 
-// The swept matrix of the last recorded step, kept before a removal when the step was refined
-// (its swept columns' variance inflation above kVsfRefineInflation): at such a condition
-// neither the removal's reverse sweeps nor a rebuild from X'X gives back the step's fit, and
-// refining the rebuilt matrix again leaves another fit than the step's estimates. Empty for a
-// step that was not refined, or when the copy cannot be had (the rebuild stands in).
+// The swept matrix of the last recorded step, kept before a removal or an entry that the stop
+// rule may undo when the step was refined (its swept columns' variance inflation above
+// kVsfRefineInflation): at such a condition neither reverse sweeps nor a rebuild from X'X
+// gives back the step's fit, and refining the rebuilt matrix again leaves another fit than
+// the step's estimates. Empty for a step that was not refined, or when the copy cannot be had
+// (the rebuild stands in).
 struct KeptStep {
   std::vector<double> swept;
   double inflation = 0.0;
@@ -476,6 +446,31 @@ void keepStep(const VsfModel* m, KeptStep* kept) {
   } catch (const std::bad_alloc&) {
     kept->swept.clear();
   }
+}
+
+// Rebuilds the packed swept matrix from X'X with exactly the columns `taken` (the last step's
+// sweep flags), effect `moved` at list position `at` (-1: the list as it stands); the
+// criteria the stop rule restored from the step's record stay.
+void resweepTaken(VsfModel* m, int32_t moved, int32_t at, const std::vector<char>& taken) {
+  const double press = m->press, validateAse = m->validateAse, testAse = m->testAse,
+               cvPress = m->cvPress;
+  vsfResweepModel(m, -1, moved, at, taken.data());
+  m->press = press;
+  m->validateAse = validateAse;
+  m->testAse = testAse;
+  m->cvPress = cvPress;
+}
+
+// Puts back the refined step's own swept matrix (`step`) with the step's error SS, so that
+// the model is the recorded fit; a step that was not kept is refined when its own condition
+// asks for it.
+[[nodiscard]] VsfStatus putBackStep(VsfModel* m, const KeptStep& step) {
+  if (step.swept.empty())
+    return vsfRefineStep(m);
+  std::copy(step.swept.begin(), step.swept.end(), m->sweptXpx);
+  m->sweptInflation = step.inflation;
+  m->sse = m->stepSSE[m->stepCount - 1];
+  return VsfStatus::Ok;
 }
 
 // The last step's state again after the stop rule undid removal k, which it does by entering
@@ -499,27 +494,83 @@ void keepStep(const VsfModel* m, KeptStep* kept) {
   } else if (m->options->colStandardize) {
     return VsfStatus::Ok; // its own intercept: no rebuild from X'X
   } else {
-    const double press = m->press, validateAse = m->validateAse, testAse = m->testAse,
-                 cvPress = m->cvPress;
-    vsfResweepModel(m, -1, k, at, taken.data());
-    m->press = press;
-    m->validateAse = validateAse;
-    m->testAse = testAse;
-    m->cvPress = cvPress;
-    if (!step.swept.empty()) {
-      std::copy(step.swept.begin(), step.swept.end(), m->sweptXpx);
-      m->sweptInflation = step.inflation;
-      m->sse = m->stepSSE[m->stepCount - 1];
-    } else if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok) {
+    resweepTaken(m, k, at, taken);
+    if (const VsfStatus rc = putBackStep(m, step); rc != VsfStatus::Ok)
       return rc;
-    }
   }
   if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
     return vsfComputeCVResids(m);
   return VsfStatus::Ok;
 }
 
+// The step an entry starts from, kept when the stop rule may undo the entry: its sweep
+// flags, and its swept matrix when it was refined.
+void keepEntryStart(const VsfModel* m, std::vector<char>* taken, KeptStep* step) {
+  if (!m->options->stopTest)
+    return;
+  taken->assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
+  keepStep(m, step);
+}
+
+// The last step's state again after the stop rule undid an entry by removing it. The
+// removal's reverse sweeps take again the model's columns that were left out, now judged on
+// a matrix that holds the entry's rounding, and can sweep in a column the step refused (a
+// rebuild of a nearly dependent model, judging afresh in list order, can take another set):
+// the model would then report another rank and error SS than the step whose estimates it
+// holds. The packed road then sweeps in exactly the columns the step held (`taken`, its
+// sweep flags before the entry) and puts back a refined step's own matrix (`step`).
+[[nodiscard]] VsfStatus undoEntry(VsfModel* m, const std::vector<char>& taken,
+                                  const KeptStep& step) {
+  if (m->structured != nullptr || m->options->colStandardize)
+    return VsfStatus::Ok;
+  const bool same = taken.size() == static_cast<size_t>(m->xpxColumns) &&
+                    std::equal(taken.begin(), taken.end(), m->sweepFlags);
+  if (same && step.swept.empty())
+    return VsfStatus::Ok;
+  if (!same)
+    resweepTaken(m, -1, 0, taken);
+  if (const VsfStatus rc = putBackStep(m, step); rc != VsfStatus::Ok)
+    return rc;
+  if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
+    return vsfComputeCVResids(m);
+  return VsfStatus::Ok;
+}
+
 } // namespace
+
+VsfStatus vsfForward(VsfModel* m) {
+  double stopValue, chooseValue, selectValue;
+  vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
+  int32_t s = m->stepCount;
+  std::vector<char> taken;
+  KeptStep step;
+  while (vsfKeepGoing(m, s)) {
+    int32_t k;
+    double v;
+    VsfStatus rc = AddCandidate(m, &k, &v);
+    if (rc != VsfStatus::Ok)
+      return rc;
+    if (k == -1) {
+      m->stopReason = VSR_NO_CANDIDATE;
+      return VsfStatus::Ok;
+    }
+    keepEntryStart(m, &taken, &step);
+    if ((rc = Add(v, m, k)) != VsfStatus::Ok)
+      return rc;
+    int32_t result = 0;
+    if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
+      return rc;
+    if (result == -1)
+      return undoEntry(m, taken, step);
+    vsfChoose(v, v, m, &chooseValue, 1);
+    if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
+      return rc;
+    if ((rc = growCross(m, k)) != VsfStatus::Ok)
+      return rc;
+    ++s;
+  }
+  return VsfStatus::Ok;
+}
 
 VsfStatus vsfBackward(VsfModel* m) {
   m->aliasIncludeDropCount = 0;
@@ -604,7 +655,8 @@ VsfStatus vsfStepwise(VsfModel* m) {
   const double lnEntry = S == 1 ? std::log(o->slEntry) : 0.0;
   const double lnStay = S == 1 ? std::log(o->slStay) : 0.0;
   VsfStatus rc;
-  std::vector<char> taken;
+  std::vector<char> taken, entryTaken;
+  KeptStep entryStep;
   if (vsfKeepGoing(m, s)) {
     int32_t lastDropped = -1;
     bool halt = false;
@@ -630,10 +682,13 @@ VsfStatus vsfStepwise(VsfModel* m) {
           selectValue = v;
       }
       if (enters) {
+        keepEntryStart(m, &entryTaken, &entryStep);
         if ((rc = Add(v, m, k)) != VsfStatus::Ok)
           return rc;
         int32_t result = 0;
         if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
+          return rc;
+        if (result != 0 && (rc = undoEntry(m, entryTaken, entryStep)) != VsfStatus::Ok)
           return rc;
         if (result == 0) {
           vsfChoose(v, v, m, &chooseValue, 1);

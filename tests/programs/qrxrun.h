@@ -379,6 +379,48 @@ inline int headerColumn(const std::vector<std::string>& header, const std::strin
 // A CSV text as rows of fields (no quoting: the runner writes none for these data).
 using ::csvRows;
 
+// A selected model's table against the same table of the step it names: the same rows and
+// columns, every number the same to `tolerance` of itself, a missing one missing too.
+inline void expectSameNumbers(const Value& selected, const Value& step, double tolerance = 1e-9) {
+  ASSERT_EQ(selected["rows"].items.size(), step["rows"].items.size());
+  for (size_t r = 0; r < step["rows"].items.size(); ++r)
+    for (const Value& c : step["columns"].items) {
+      const double a = number(selected, r, c["name"].s);
+      const double b = number(step, r, c["name"].s);
+      EXPECT_EQ(std::isnan(a), std::isnan(b)) << c["name"].s << " row " << r;
+      if (!std::isnan(b)) {
+        EXPECT_NEAR(a, b, tolerance * std::fabs(b)) << c["name"].s << " row " << r;
+      }
+    }
+}
+
+// The selected model's ANOVA and parameter estimates in a run's output, each checked against
+// the same table of the step `stepName` (expectSameNumbers); nulls, after a test failure, when
+// a node or table is missing.
+struct SelectedTables {
+  const Value* anova = nullptr;
+  const Value* estimates = nullptr;
+};
+inline SelectedTables expectSelectedIsStep(const Value& output, const std::string& stepName,
+                                           double tolerance = 1e-9) {
+  const Value* selected = nodeNamed(output, "SelectedModel");
+  const Value* step = nodeNamed(output, stepName);
+  if (selected == nullptr || step == nullptr) {
+    ADD_FAILURE() << "no selected model or no " << stepName;
+    return {};
+  }
+  SelectedTables tables{findTable(*selected, "ANOVA"), findTable(*selected, "ParameterEstimates")};
+  const Value* stepAnova = findTable(*step, "ANOVA");
+  const Value* stepEstimates = findTable(*step, "ParameterEstimates");
+  if (!tables.anova || !tables.estimates || !stepAnova || !stepEstimates) {
+    ADD_FAILURE() << "a missing ANOVA or ParameterEstimates table";
+    return {};
+  }
+  expectSameNumbers(*tables.anova, *stepAnova, tolerance);
+  expectSameNumbers(*tables.estimates, *stepEstimates, tolerance);
+  return tables;
+}
+
 // The error SS of the predictions p of y in an OUTPUT data set's text, each row weighted by
 // column `weight` when one is named.
 inline double predictedSse(const std::string& text, const std::string& weight = "") {
