@@ -116,10 +116,12 @@ def main(argv=None):
     qrx = os.path.abspath(a.qrx)
     keep = os.path.abspath(a.keep)
     seeds = list(range(a.seed, a.seed + a.cases))
+    scenarios = {}
     if a.regressions:
-        from oracle_lib.regressions import REGRESSIONS
+        from oracle_lib.regressions import REGRESSIONS, SCENARIOS
         seeds += [s for s in sorted(REGRESSIONS) if s not in seeds]
-    jobs = [(s, qrx, keep, a.scenario) for s in seeds]
+        scenarios = SCENARIOS
+    jobs = [(s, qrx, keep, a.scenario or scenarios.get(s)) for s in seeds]
     failed = pending_cases = 0
     by_pending = {}
     with multiprocessing.Pool(a.jobs) as pool:

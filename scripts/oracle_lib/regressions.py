@@ -3,6 +3,7 @@ oracle runs them beside the sample (--regressions), so that a change bringing on
 at once rather than in the next long run. Each seed maps to what it found."""
 
 REGRESSIONS = {
+    77375: "a spline's basis swept before the Intercept as the many-level effect left it",
     102733: "a fold refused a B-spline column whose sums a held-out row's mean had worn",
     200010: "1 and 8 threads summed pages apart (ill-conditioned LASSO)",
     204106: "BACKWARD's stop re-entered the undone effect last (Model DF one above the columns)",
@@ -32,4 +33,9 @@ REGRESSIONS = {
     414245: "refinement from a worn swept inverse drove the error SS past the total",
     418655: "FORWARD's stop retook a column the step refused (Model DF one above the columns)",
     421431: "fold records reverse-swept where their own rows left the effect nearly dependent",
+}
+
+# The seeds found in one scenario (--scenario), whose default draw is another program.
+SCENARIOS = {
+    77375: "manylevels",
 }

@@ -871,40 +871,60 @@ void interceptLost(VsfModel* m) {
     m->passFailure = VsfStatus::ReportedFailure;
 }
 
-// Sweeps the small columns the model had swept (`was`) again, in the order of its effects
-// but the many-level one, on the triangle in m->sweptXpx with no column swept. A column was
-// taken in its own order, against the model's rule; here it is refused only when the
-// rounding of this order (over the effect's columns too, when in the model) can account
-// for its pivot, and it then leaves the rank. On the small triangle without the effect, the
-// joined columns go first: their block is diagonal there, so each of their sweeps touches
-// only the dense columns' rows (the sweep skips rows with nothing to add) and a joined
-// effect of many levels costs its levels times the dense columns squared, not the cube of
-// its levels. The swept triangle is the same in any order, to rounding.
+// Sweeps the small columns of `was` in [from, to) again, in the order of the model's effects
+// but the many-level one, on the triangle in m->sweptXpx. A column is refused only when the
+// rounding of this order (over the effect's columns too, when in the model) can account for
+// its pivot. The count refused; `intercept` tells whether the intercept was among them.
+int64_t sweepOver(VsfModel* m, const std::vector<char>& was, int64_t from, int64_t to,
+                  bool* intercept) {
+  const VsfStructured* st = m->structured;
+  const int64_t n = st->small;
+  int64_t refused = 0;
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    if (e == st->effect)
+      continue;
+    for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
+      if (c < from || c >= to || was[static_cast<size_t>(c)] != '1')
+        continue;
+      qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
+               resweepTolerance(m, c));
+      if (m->sweepFlags[c] == '1')
+        continue;
+      ++refused;
+      *intercept = *intercept || e == 0;
+    }
+  }
+  return refused;
+}
+
+// Sweeps the small columns the model had swept (`was`) again on the triangle in
+// m->sweptXpx with no column swept; a column refused leaves the rank. On the small triangle
+// without the effect, the joined columns go first: their block is diagonal there, so each
+// of their sweeps touches only the dense columns' rows (the sweep skips rows with nothing to
+// add) and a joined effect of many levels costs its levels times the dense columns squared,
+// not the cube of its levels. The swept triangle is the same in any order, to rounding, but
+// which of nearly dependent columns is refused is not: a spline's basis, which sums to the
+// intercept, leaves the intercept swept after it a pivot of rounding's size where the
+// model's order took the intercept and refused a basis column. Where that order refuses a
+// column, the triangle is swept again in the model's order, so that the refusal falls where
+// the model's rule puts it.
 void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   const VsfStructured* st = m->structured;
   const int64_t n = st->small;
   const int64_t joined = st->inModel ? n : joinedFrom(m);
+  bool intercept = false;
   std::fill(m->sweepFlags, m->sweepFlags + n, '0');
-  const auto sweepOver = [&](int64_t from, int64_t to) {
-    for (int32_t i = 0; i < m->inModelCount; ++i) {
-      const int32_t e = m->inModelList[i];
-      if (e == st->effect)
-        continue;
-      for (int32_t c = m->effectColumn[e]; c < m->effectColumn[e] + m->effectColumns[e]; ++c) {
-        if (c < from || c >= to || was[static_cast<size_t>(c)] != '1')
-          continue;
-        qkzsweep(m->sweptXpx, c, static_cast<int32_t>(n), m->sweepFlags, m->workVector,
-                 resweepTolerance(m, c));
-        if (m->sweepFlags[c] == '1')
-          continue;
-        m->rank -= 1;
-        if (e == 0 && m->pagesShifted && vsfRuleCentred(m))
-          interceptLost(m);
-      }
-    }
-  };
-  sweepOver(joined, n);
-  sweepOver(0, joined);
+  if (joined < n) {
+    if (sweepOver(m, was, joined, n, &intercept) + sweepOver(m, was, 0, joined, &intercept) == 0)
+      return;
+    intercept = false;
+    std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
+    std::fill(m->sweepFlags, m->sweepFlags + n, '0');
+  }
+  m->rank -= static_cast<int32_t>(sweepOver(m, was, 0, n, &intercept));
+  if (intercept && m->pagesShifted && vsfRuleCentred(m))
+    interceptLost(m);
 }
 
 // The arrays of one state, from the model pool; false when one does not fit.

@@ -146,3 +146,36 @@ TEST(StructuredEffect, LevelWithinTheCouplingsRoundingLeavesTheIntercept) {
   }
   EXPECT_NEAR(outputSse, sse, 1e-6 * sse);
 }
+
+// A degree-10 spline joined to the structured road, whose tail columns weigh next to nothing
+// (weights of 0 and 1e-4): once g has left, the intercept's pivot after the spline's other
+// columns is 3.9e-12 in exact arithmetic, within the rounding of that order, while the model
+// takes the intercept first at its full diagonal. Every step keeps the intercept, and the
+// fit BACKWARD ends on is the weighted mean's (scripts/gen_spline_intercept_ref.py).
+TEST(StructuredEffect, SplineSweptBeforeTheInterceptLeavesTheIntercept) {
+  const std::string data = std::string(QRX_TEST_DATA) + "/manylevels/";
+  const auto want = qrxrun::csvRows(qrxrun::readFile(data + "splineintercept_fit.csv"))[1];
+  const qrxrun::ProgramRun r = structuredcheck::runHooked(
+      "",
+      "proc varsifter data=d;\n  class g / param=effect;\n"
+      "  effect s1 = spline(x1 / degree=10 knotmethod=equal(11));\n  weight w;\n"
+      "  model y = g s1 / selection=backward(select=sbc) details=all;\nrun;\n",
+      qrxrun::readFile(data + "splineintercept.csv"), "sesplineint");
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_EQ(r.log.find("ERROR"), std::string::npos) << r.log;
+  // The three steps' estimates, then the selected model's (the last step's).
+  const Value& out = r.json["steps"][0]["output"];
+  for (int step = 0; step < 4; ++step) {
+    const Value* pe = qrxrun::findTable(out, "ParameterEstimates", step);
+    ASSERT_NE(pe, nullptr) << step << r.log;
+    EXPECT_EQ(qrxrun::text(*pe, 0, "Parameter"), "Intercept") << step;
+    EXPECT_EQ(qrxrun::number(*pe, 0, "DF"), 1.0) << step;
+  }
+  const Value* anova = qrxrun::findTable(out, "ANOVA", 3);
+  const Value* pe = qrxrun::findTable(out, "ParameterEstimates", 3);
+  ASSERT_TRUE(anova != nullptr && pe != nullptr) << r.log;
+  const double sse = std::stod(want[1]);
+  EXPECT_EQ(qrxrun::number(*anova, 1, "DF"), std::stod(want[0]));
+  EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
+  EXPECT_NEAR(qrxrun::number(*pe, 0, "Estimate"), std::stod(want[2]), 1e-9);
+}
