@@ -202,7 +202,7 @@ public:
     for (size_t i = 0; i < X.size(); ++i)
       place_[static_cast<size_t>(X[i])] = static_cast<int64_t>(i);
   }
-  [[nodiscard]] const std::vector<size_t>& operator()(int64_t j) {
+  [[nodiscard]] const std::vector<size_t>& placesOf(int64_t j) {
     if (!sparse_)
       return fixed_;
     places_ = fixed_;
@@ -408,7 +408,7 @@ void eachSweptRow(VsfStructured* st, RowSupport& support, size_t s, Element elem
       continue;
     const double* C = row(j);
     nonzero.clear();
-    for (const size_t i : support(j)) {
+    for (const size_t i : support.placesOf(j)) {
       w[i] = element(j, C, i);
       if (w[i] != 0.0)
         nonzero.push_back(i);
@@ -1093,7 +1093,7 @@ std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
     const double* C = row(j);
     const double d = st.diagonal[j];
     nonzero.clear();
-    for (const size_t i : support(j)) {
+    for (const size_t i : support.placesOf(j)) {
       const int64_t r = static_cast<int64_t>(i);
       v[i] += C[r] / d;
       w[i] = C[r] / d + h[i];
