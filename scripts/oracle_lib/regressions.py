@@ -33,6 +33,7 @@ REGRESSIONS = {
     414245: "refinement from a worn swept inverse drove the error SS past the total",
     418655: "FORWARD's stop retook a column the step refused (Model DF one above the columns)",
     421431: "fold records reverse-swept where their own rows left the effect nearly dependent",
+    423380: "a TPF column shifted by a mean that rounded away one fold's training rows",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.

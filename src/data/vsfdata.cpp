@@ -192,6 +192,7 @@ void addColumnSums(Pass& p, const DesignRow& row, double ww) {
   double* sum = p.colSum;
   double* sumSq = p.colSumSq;
   const bool finite = std::isfinite(ww);
+  double* smallest = p.colSmallest;
   if (row.full == nullptr) {
     for (int32_t i = 0; i < row.count; ++i) {
       const double x = row.values[i];
@@ -200,6 +201,8 @@ void addColumnSums(Pass& p, const DesignRow& row, double ww) {
         sum[c] += x * ww;
         sumSq[c] += x * x * ww;
       }
+      if (smallest != nullptr && x != 0.0)
+        smallest[c] = std::min(smallest[c], std::fabs(x));
     }
     return;
   }
@@ -218,6 +221,11 @@ void addColumnSums(Pass& p, const DesignRow& row, double ww) {
     sum[c] += x * ww;
     sumSq[c] += x * x * ww;
   }
+  if (smallest != nullptr)
+    for (int32_t c = 0; c < N; ++c) {
+      const double a = std::fabs(full[c]);
+      smallest[c] = a > 0.0 && a < smallest[c] ? a : smallest[c];
+    }
 }
 
 // Adds a training row's values times its frequency f to the bridge's column sums. As in the
@@ -719,6 +727,12 @@ namespace {
   p.stageC = allocArray<int32_t>(byPool, 2 * N + 3, false);
   p.colSum = allocArray<double>(byPool, N);
   p.colSumSq = allocArray<double>(byPool, N);
+  if (s->cv || s->xcv) {
+    p.colSmallest = allocArray<double>(byPool, N, false);
+    if (p.colSmallest == nullptr)
+      return VsfStatus::NoMemory;
+    std::fill_n(p.colSmallest, N, std::numeric_limits<double>::infinity());
+  }
   m->columnSums = allocArray<double>(byPool, N);
   m->columnSumSquares = allocArray<double>(byPool, N);
   m->columnSquareSums = allocArray<double>(byPool, N);

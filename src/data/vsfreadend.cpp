@@ -73,6 +73,26 @@ constexpr double kConstantColumnTolerance = 1e-12;
 // spread formed again about its mean.
 constexpr double kResolvedSpread = 1e-4;
 
+// Below this part of a column's mean, a value shifted by the mean keeps fewer than 32 of its
+// 52 bits: too few for a fold whose training rows hold only such values to fit on them.
+constexpr double kShiftKeepsDigits = 0x1p-20;
+// The share of a column's raw mean square that its squared mean may hold for the shift to be
+// dropped: below it the raw sums lose at most a bit to the cancellation the shift avoids.
+constexpr double kShiftHelpsLittle = 0.5;
+
+// Whether column c's pages are shifted by its mean. Under cross validation a column whose mean
+// is set by a few large values, while other rows hold values far below it (a high-degree
+// spline's tail), is left unshifted: the shift would round those rows to the mean's last
+// place, and a fold fitting on them alone would see only that rounding. Such a column's mean
+// is small against its spread, so the shift gains it nothing.
+[[nodiscard]] bool shiftKeepsFoldValues(const Pass& p, int32_t c) {
+  if (p.colSmallest == nullptr)
+    return true;
+  const double W = p.t.weight[1], mean = p.colSum[c] / W;
+  return p.colSmallest[c] >= std::fabs(mean) * kShiftKeepsDigits ||
+         mean * mean * W >= kShiftHelpsLittle * p.colSumSq[c];
+}
+
 // Column means and scales, and the counts of the pass, into the model.
 void storeTotals(Pass& p) {
   VsfPassState* m = p.model;
@@ -102,7 +122,7 @@ void storeTotals(Pass& p) {
   if (!s->noint && W > 0.0) {
     m->xpxShift[0] = t.sumY / W;
     for (int32_t c = 1; c < N; ++c)
-      m->xpxShift[1 + c] = p.colSum[c] / W;
+      m->xpxShift[1 + c] = shiftKeepsFoldValues(p, c) ? p.colSum[c] / W : 0.0;
   }
   m->sumWYY = t.sumYY;
   m->effectCount = p.layout.entryCount;

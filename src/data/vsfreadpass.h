@@ -77,6 +77,10 @@ struct Pass {
   Totals t;
   double* colSum;
   double* colSumSq;
+  // Under cross validation, per column the smallest non-zero magnitude a training row holds
+  // (null otherwise): whether shifting the column by its mean would round away the values of
+  // rows that some fold fits on their own.
+  double* colSmallest = nullptr;
   VsfRoleFoldCursor foldCursor;
   bool rowsStored = false;
   // The post-fit bridge's sums.

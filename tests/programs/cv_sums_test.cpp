@@ -227,4 +227,37 @@ TEST(CvSums, FoldSumsAboutTheirOwnMeansOnTheManyLevelRoad) {
   ::unsetenv("QRX_TEST_HOOKS");
 }
 
+// A column whose mean is set by one fold's rows (t = x^20: up to 3.5e9 there, below 1e-20 on
+// the other fold's rows, far below the last place of the mean): shifted by its mean, the
+// rows the first fold's fit stands on would be its rounding. Every step's CV PRESS and the
+// order of entry against exact refits (scripts/gen_tail_fold_ref.py), on both ways of
+// building the cross products and on one thread and eight; shifted, t entered first with a
+// CV PRESS of 160 where its refits give 4e58.
+TEST(CvSums, AColumnsFarMeanLeavesTheOtherFoldsRowsTheirDigits) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/cvfolds/";
+  std::vector<std::pair<std::string, double>> ref;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "tailfold_ref.csv")))
+    if (row[0] != "effect")
+      ref.emplace_back(row[0], std::stod(row[1]));
+  ASSERT_EQ(ref.size(), 4u);
+  for (const char* build : {"full", "incremental"})
+    for (const char* cpus : {"1", "8"}) {
+      const auto r = qrxrun::runProgram(
+          std::string("proc varsifter data=tailfold;\n  model y = x z t / selection=forward("
+                      "select=cv stop=none) cvmethod=split(2);\n  performance buildsscp=") +
+              build + " cpucount=" + cpus + ";\nrun;\n",
+          std::string("tailfold") + build + cpus,
+          {{"tailfold.csv", qrxrun::readFile(dir + "tailfold.csv")}});
+      ASSERT_EQ(r.status, 0) << r.log;
+      const auto* t = qrxrun::findTable(r.json["steps"][0]["output"], "SelectionSummary");
+      ASSERT_TRUE(t != nullptr) << r.log;
+      ASSERT_EQ((*t)["rows"].items.size(), ref.size()) << r.log;
+      for (size_t s = 0; s < ref.size(); ++s) {
+        EXPECT_EQ(qrxrun::text(*t, s, "EffectEntered"), ref[s].first) << build << cpus;
+        EXPECT_NEAR(qrxrun::number(*t, s, "CVPRESS"), ref[s].second, 1e-9 * ref[s].second)
+            << build << " " << cpus << " " << s;
+      }
+    }
+}
+
 } // namespace
