@@ -9,6 +9,12 @@ Writes tests/data/farcandidates/fit.csv: for each column alone, mpmath's weighte
 squares at 60 digits (error SS); the best column, its estimate and standard error; the full
 model's error variance (x1-x6: a1 depends on x1 and x2) and the best column's BIC,
 n ln(SSE/n) + 2q(p + 2 - q) with q = n sigma^2 / SSE, and C(p), SSE/sigma^2 + 2p - n.
+Writes also tests/data/farcandidates/fitclass.csv for x1 and x3-x6 beside g, a CLASS variable
+of three levels (L0, L1, L2 in turn down the rows; three columns without an intercept), whose
+error SS alone is below the rounding of y'y: each candidate's BIC and C(p) alone, against the
+full model of them all, and for each criterion the candidate it makes best with that
+candidate's error SS. (x2 stays out: beside g its spread, 1e-9 of its size, is within the
+rounding of its sums, so that the full model's rank would be a matter of rounding.)
 Run from the repository root: /usr/bin/python3 scripts/gen_far_candidates_ref.py"""
 import csv
 
@@ -35,9 +41,48 @@ def fit(rows, cols):
     return beta, sse, A ** -1
 
 
+def with_levels(rows):
+    """The rows with g's level columns g0-g2 (1 on the row's level), checking the file's g."""
+    for i, r in enumerate(rows):
+        assert r["g"] == "L%d" % (i % 3)
+        for j in range(3):
+            r["g%d" % j] = mpmath.mpf(1 if i % 3 == j else 0)
+    return rows
+
+
+def class_candidates(rows):
+    n = len(rows)
+    plain = ["x1", "x3", "x4", "x5", "x6"]
+    columns = {c: [c] for c in plain}
+    columns["g"] = ["g0", "g1", "g2"]
+    _, full_sse, _ = fit(rows, plain + columns["g"])
+    sigma2 = full_sse / (n - 8)
+    out = [("full_sigma2", sigma2)]
+    crit = {}
+    for name, cols in columns.items():
+        sse, p = fit(rows, cols)[1], len(cols)
+        q = n * sigma2 / sse
+        crit[name] = {"sse": sse, "bic": n * mpmath.log(sse / n) + 2 * q * (p + 2 - q),
+                      "cp": sse / sigma2 + 2 * p - n}
+    for key in ("bic", "cp"):
+        best = min(crit, key=lambda c: crit[c][key])
+        out += [(key + " best", best), (key + " error_ss", crit[best]["sse"]),
+                (key, crit[best][key])]
+    return out
+
+
+def write(path, out):
+    with open(path, "w", newline="") as f:
+        wr = csv.writer(f, lineterminator="\n")
+        wr.writerow(["name", "value"])
+        for k, v in out:
+            wr.writerow([k, v if isinstance(v, str) else mpmath.nstr(v, 17)])
+
+
 def main():
     with open(DIR + "/data.csv") as f:
-        rows = [{k: mpmath.mpf(v) for k, v in r.items()} for r in csv.DictReader(f)]
+        rows = [{k: v if k == "g" else mpmath.mpf(v) for k, v in r.items()}
+                for r in csv.DictReader(f)]
     n = len(rows)
     out = []
     alone = {c: fit(rows, [c])[1] for c in NAMES}
@@ -52,11 +97,8 @@ def main():
             ("stderr", mpmath.sqrt(inv[0, 0] * sse / (n - 1))), ("full_sigma2", sigma2),
             ("bic", n * mpmath.log(sse / n) + 2 * q * (1 + 2 - q)),
             ("cp", sse / sigma2 + 2 - n)]
-    with open(DIR + "/fit.csv", "w", newline="") as f:
-        wr = csv.writer(f, lineterminator="\n")
-        wr.writerow(["name", "value"])
-        for k, v in out:
-            wr.writerow([k, v if isinstance(v, str) else mpmath.nstr(v, 17)])
+    write(DIR + "/fit.csv", out)
+    write(DIR + "/fitclass.csv", class_candidates(with_levels(rows)))
 
 
 if __name__ == "__main__":

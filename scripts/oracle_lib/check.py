@@ -94,7 +94,7 @@ def design_run(case, workdir, qrx):
     wrote none either."""
     from . import runqrx
     program = re.sub(r"selection=\w+(\([^)]*\))?", "selection=none", case.program)
-    program = re.sub(r"\s*(details=all|stats=\([^)]*\))", "", program)
+    program = re.sub(r"\s+(details=all|stats=\([^)]*\))", "", program)
     program = re.sub(r"\n\s*output [^;]*;", "", program)
     with open(os.path.join(workdir, "design.qrx"), "w") as fh:
         fh.write(program)

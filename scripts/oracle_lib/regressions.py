@@ -34,6 +34,8 @@ REGRESSIONS = {
     418655: "FORWARD's stop retook a column the step refused (Model DF one above the columns)",
     421431: "fold records reverse-swept where their own rows left the effect nearly dependent",
     423380: "a TPF column shifted by a mean that rounded away one fold's training rows",
+    460565: "the oracle's design run lost CVDETAILS= to its DETAILS= filter (saturated BY group)",
+    464160: "NOINT far response: a CLASS candidate's error SS from the swept sums, BIC missing",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.

@@ -238,7 +238,9 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   m->trialXpx = nullptr; // made by the first dense trial (vsfEffectXpXi)
   m->trialBlockShape = nullptr;
   const VsfMethodTraits& method = vsfMethod(o->method);
-  if (full && method.entryTrials && !trialSelect && m->singleColumnEffectCount < nE) {
+  // Without an intercept, a response far from 0 needs its candidates fitted on trial copies
+  // (below), which the trial block cannot give: such a model keeps to the copies.
+  if (full && method.entryTrials && !trialSelect && m->singleColumnEffectCount < nE && !o->noint) {
     m->needTrialBlock = 1;
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     m->trialBlockShape = vsfModelArray<uint8_t>(m, nE);

@@ -97,14 +97,20 @@ void clearCandidates(VsfModel* m) {
 
 double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
+// Whether the candidates' trials can be fitted on the rows: a model without an intercept, on
+// unshifted pages and the full X'X, whose trials sweep copies of the model.
+[[nodiscard]] bool trialsMayBeFar(const VsfModel* m) {
+  return m->options->noint && !m->pagesShifted && vsfFullXpxOn(m) && m->trialCopies &&
+         !m->needTrialBlock;
+}
+
 // Whether, without an intercept, the model's error SS or a single-column candidate's as the
 // swept sums give it lies below kVsfFarResponse of y'y: those sums hold it only to the
 // rounding of y'y, which can exceed it, so that the candidates' criteria, and which of them
 // is best, would be rounding noise (a response far from 0 against its spread). Each
 // candidate is then fitted and its error SS formed from the rows.
 [[nodiscard]] bool candidatesFar(const VsfModel* m) {
-  if (!m->options->noint || m->pagesShifted || !vsfFullXpxOn(m) || !m->trialCopies ||
-      m->needTrialBlock)
+  if (!trialsMayBeFar(m))
     return false;
   const double bound = kVsfFarResponse * m->totalSSUncorrected;
   if (m->sse < bound)
@@ -134,6 +140,27 @@ double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
   }
   *sse = m->sse;
   return VsfStatus::Ok;
+}
+
+// Sweeps candidate i in for a trial and gives its error SS (trialSse). A candidate of several
+// columns whose swept error SS falls below kVsfFarResponse of y'y, where the model and the
+// single columns did not (a CLASS effect standing in for the missing intercept), is swept in
+// again fully and its error SS formed from the rows.
+[[nodiscard]] VsfStatus trialEntry(VsfModel* m, int32_t i, bool far, double* sse) {
+  const uint8_t fully = m->options->fullSweep == VsfFullSweep::Always ? 1 : 0;
+  VsfStatus rc = vsfAddEffect(m, i, fully, 1);
+  if (rc == VsfStatus::Ok)
+    rc = trialSse(m, far, sse);
+  if (rc != VsfStatus::Ok || far || !trialsMayBeFar(m) || !vsfFarFromOrigin(m))
+    return rc;
+  m->effectStatus[i] = VES_CANDIDATE;
+  vsfModelReload(m, false);
+  m->trialsSweptFully = 1;
+  rc = vsfAddEffect(m, i, fully, 1);
+  if (rc == VsfStatus::Ok)
+    rc = trialSse(m, true, sse);
+  m->trialsSweptFully = 0;
+  return rc;
 }
 
 // The sums about the means that the rank rule judges a candidate column by, without the
@@ -317,10 +344,7 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
         return rc;
       newRank = oldRank + added;
     } else {
-      VsfStatus rc = vsfAddEffect(m, i, m->options->fullSweep == VsfFullSweep::Always ? 1 : 0, 1);
-      if (rc == VsfStatus::Ok)
-        rc = trialSse(m, far, &newSse);
-      if (rc != VsfStatus::Ok)
+      if (VsfStatus rc = trialEntry(m, i, far, &newSse); rc != VsfStatus::Ok)
         return rc;
       newRank = m->rank;
     }

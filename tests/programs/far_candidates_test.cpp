@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <string>
 #include <utility>
@@ -66,5 +67,42 @@ TEST(FarCandidates, TheRowsChooseTheBestCandidate) {
     const double bic = std::stod(want.at("bic")), cp = std::stod(want.at("cp"));
     EXPECT_NEAR(entry(*fit, "BIC"), bic, 1e-7 * bic);
     EXPECT_NEAR(entry(*fit, "C(p)"), cp, 1e-7 * cp);
+  }
+}
+
+// x1 and x3-x6 beside a CLASS variable g of three levels, whose columns would send the trials
+// through the trial block, which forms each candidate's error SS from the swept sums alone:
+// STEPWISE by BIC entered nothing ("No effect could be estimated"). Each criterion
+// now enters the candidate mpmath makes best (g) with its error SS and criterion.
+TEST(FarCandidates, ACandidateOfManyColumnsIsFittedOnTheRowsToo) {
+  std::map<std::string, std::string> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "fitclass.csv")))
+    want[row[0]] = row[1];
+  const std::vector<std::pair<std::string, std::string>> selections = {
+      {"bic", "stepwise(select=bic stop=none)"}, {"cp", "forward(select=cp)"}};
+  std::string program;
+  for (const auto& s : selections)
+    program +=
+        "proc varsifter data=d;\n  class g;\n  weight w;\n  model y = x1 x3 x4 x5 x6 g / noint "
+        " stats=(bic cp) selection=" +
+        s.second + ";\nrun;\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, "farcandidatesclass", {{"d.csv", qrxrun::readFile(kDir + "data.csv")}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), selections.size()) << run.log;
+  for (size_t i = 0; i < selections.size(); ++i) {
+    const std::string& key = selections[i].first;
+    SCOPED_TRACE(selections[i].second);
+    const Value* selected = qrxrun::nodeNamed(run.json["steps"][i]["output"], "SelectedModel");
+    ASSERT_NE(selected, nullptr) << run.log;
+    const Value* anova = qrxrun::findTable(*selected, "ANOVA");
+    const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
+    const Value* fit = qrxrun::nodeNamed(*selected, "FitStatistics");
+    ASSERT_TRUE(anova && estimates && fit);
+    ASSERT_GT((*estimates)["rows"].items.size(), 0u);
+    EXPECT_EQ(qrxrun::text(*estimates, 0, "Effect"), want.at(key + " best"));
+    const double sse = std::stod(want.at(key + " error_ss")), value = std::stod(want.at(key));
+    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-7 * sse);
+    EXPECT_NEAR(entry(*fit, key == "bic" ? "BIC" : "C(p)"), value, 1e-7 * std::fabs(value));
   }
 }
