@@ -238,9 +238,7 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   m->trialXpx = nullptr; // made by the first dense trial (vsfEffectXpXi)
   m->trialBlockShape = nullptr;
   const VsfMethodTraits& method = vsfMethod(o->method);
-  // Without an intercept, a response far from 0 needs its candidates fitted on trial copies
-  // (below), which the trial block cannot give: such a model keeps to the copies.
-  if (full && method.entryTrials && !trialSelect && m->singleColumnEffectCount < nE && !o->noint) {
+  if (full && method.entryTrials && !trialSelect && m->singleColumnEffectCount < nE) {
     m->needTrialBlock = 1;
     m->trialFlags = vsfModelArray<char>(m, widest + 1);
     m->trialBlockShape = vsfModelArray<uint8_t>(m, nE);
@@ -248,10 +246,10 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
       return VsfStatus::NoMemory;
   }
   // Without an intercept, a response far from 0 has its candidates fitted on trial copies
-  // (their error SSs formed from the rows) wherever the swept sums lose them.
+  // (their error SSs formed from the rows) wherever the swept sums, or the trial block's,
+  // lose them.
   if (trialSelect || (method.entryTrials && !method.removalTrials && !m->needTrialBlock) ||
-      (method.removalTrials && m->singleColumnEffectCount < nE) ||
-      (method.entryTrials && o->noint && !m->needTrialBlock))
+      (method.removalTrials && m->singleColumnEffectCount < nE) || (method.entryTrials && o->noint))
     m->trialCopies = 1;
   if (m->trialCopies && (full || method.removalTrials)) {
     m->workEffectColumn = vsfModelArray<int32_t>(m, nE);

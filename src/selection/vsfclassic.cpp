@@ -98,10 +98,9 @@ void clearCandidates(VsfModel* m) {
 double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
 // Whether the candidates' trials can be fitted on the rows: a model without an intercept, on
-// unshifted pages and the full X'X, whose trials sweep copies of the model.
+// unshifted pages and the full X'X, with copies of the model to sweep them into.
 [[nodiscard]] bool trialsMayBeFar(const VsfModel* m) {
-  return m->options->noint && !m->pagesShifted && vsfFullXpxOn(m) && m->trialCopies &&
-         !m->needTrialBlock;
+  return m->options->noint && !m->pagesShifted && vsfFullXpxOn(m) && m->trialCopies;
 }
 
 // Whether, without an intercept, the model's error SS or a single-column candidate's as the
@@ -315,6 +314,48 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
   }
 }
 
+// The criterion of a candidate's trial (missing when it adds no rank), formed while the trial
+// stands, since criteria from the rows (CV, PRESS, VALIDATE) read the trial model.
+[[nodiscard]] double trialCriterion(VsfModel* m, double oldSse, int32_t oldRank, double sse,
+                                    int32_t rank) {
+  return rank > oldRank ? vsfComputeCriterion(oldSse, sse, m, sel(m), oldRank, rank, 1, 1)
+                        : hostMissing();
+}
+
+// One candidate's trial and its criterion. A model with a trial block forms its error SS and
+// rank there; without an intercept, a block's error SS below kVsfFarResponse of y'y is
+// rounding of y'y, and the candidate is swept into a copy of the model instead and its error
+// SS formed from the rows, as are all candidates when the model's are far (`far`).
+[[nodiscard]] VsfStatus trialOf(VsfModel* m, int32_t i, bool far, bool* backedUp, double* c) {
+  const double oldSse = m->sse;
+  const int32_t oldRank = m->rank;
+  double sse;
+  if (m->needTrialBlock && !far) {
+    int32_t added = 0;
+    if (VsfStatus rc = vsfEffectXpXi(m, i, &sse, &added); rc != VsfStatus::Ok)
+      return rc;
+    if (!trialsMayBeFar(m) || !(sse < kVsfFarResponse * m->totalSSUncorrected)) {
+      *c = trialCriterion(m, oldSse, oldRank, sse, oldRank + added);
+      return VsfStatus::Ok;
+    }
+    far = true;
+  }
+  if (!*backedUp) {
+    vsfModelBackup(m, false);
+    *backedUp = true;
+  }
+  const uint8_t swept = m->trialsSweptFully;
+  m->trialsSweptFully = far ? 1 : swept;
+  const VsfStatus rc = trialEntry(m, i, far, &sse);
+  m->trialsSweptFully = swept;
+  if (rc != VsfStatus::Ok)
+    return rc;
+  *c = trialCriterion(m, oldSse, oldRank, sse, m->rank);
+  m->effectStatus[i] = VES_CANDIDATE;
+  vsfModelReload(m, false);
+  return VsfStatus::Ok;
+}
+
 VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   *effect = -1;
   *value = worst(sel(m));
@@ -330,36 +371,16 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
       continue;
     if (!all && m->effectColumns[i] <= 1)
       continue;
-    if (!m->needTrialBlock && !backedUp) {
-      vsfModelBackup(m, false);
-      backedUp = true;
-    }
-    const double oldSse = m->sse;
-    const int32_t oldRank = m->rank;
-    double newSse;
-    int32_t newRank;
-    if (m->needTrialBlock) {
-      int32_t added = 0;
-      if (VsfStatus rc = vsfEffectXpXi(m, i, &newSse, &added); rc != VsfStatus::Ok)
-        return rc;
-      newRank = oldRank + added;
-    } else {
-      if (VsfStatus rc = trialEntry(m, i, far, &newSse); rc != VsfStatus::Ok)
-        return rc;
-      newRank = m->rank;
-    }
-    if (newRank > oldRank) {
-      const double c = vsfComputeCriterion(oldSse, newSse, m, sel(m), oldRank, newRank, 1, 1);
-      if (storeCandidates(m))
-        m->candidateValue[i] = c;
-      if (!isHostMissing(c) && vsfIsBetter(sel(m), c, *value)) {
-        *effect = i;
-        *value = c;
-      }
-    }
-    if (!m->needTrialBlock) {
-      m->effectStatus[i] = VES_CANDIDATE;
-      vsfModelReload(m, false);
+    double c;
+    if (VsfStatus rc = trialOf(m, i, far, &backedUp, &c); rc != VsfStatus::Ok)
+      return rc;
+    if (isHostMissing(c))
+      continue;
+    if (storeCandidates(m))
+      m->candidateValue[i] = c;
+    if (vsfIsBetter(sel(m), c, *value)) {
+      *effect = i;
+      *value = c;
     }
   }
   m->trialsSweptFully = 0;
