@@ -53,23 +53,41 @@ def nothing_enters(case, errors, workdir=None, qrx=None):
         none_enters(case, design_blocks(case, e, workdir, record)) for e in errors)
 
 
+def entry_pvalue(X, y, wf, n, tss, keep_min):
+    """The F test's p-value without an intercept of the columns of X that exact pivots in
+    column order keep (each at least keep_min of its diagonal, as the rank rule takes them),
+    fitted on the columns scaled to unit length; None when none is kept or no error is left."""
+    if not X.size:
+        return None
+    _, _, kept = ref.pivot_ratios(ref.exact_gram(X, wf, True), list(range(X.shape[1])),
+                                  keep_min=keep_min)
+    rank = len(kept)
+    if rank == 0:
+        return None
+    s = np.sqrt(wf)
+    A = X[:, kept] * s[:, None]
+    A = A / np.maximum(np.sqrt((A * A).sum(axis=0)), 1e-300)
+    r = y * s - A @ np.linalg.lstsq(A, y * s, rcond=None)[0]
+    sse, dfe = float(r @ r), n - rank
+    if dfe <= 0 or sse <= 0:
+        return 0.0
+    return stats.f.sf((tss - sse) / rank / (sse / dfe), rank, dfe)
+
+
 def none_enters(case, blocks):
     """Whether no block of columns alone reaches the entry level, by its F test without an
-    intercept: blocks as continuous_blocks gives them, or None (no judgement)."""
+    intercept: blocks as continuous_blocks gives them, or None (no judgement). A block's
+    columns are those the rank rule must take; one whose exact pivot lies in the band where
+    it may go either way is tried both ways, and the block counts as entering only when it
+    reaches the level both ways."""
     if blocks is None:
         return False
     Xs, y, wf, n = blocks
     tss = math.fsum(wf * y * y)
     sle = 0.5 if case.method == "FORWARD" else 0.15
-    s = np.sqrt(wf)
     for X in Xs:
-        A = X * s[:, None]
-        rank = np.linalg.matrix_rank(A) if A.size else 0
-        if rank == 0:
-            continue
-        r = y * s - A @ np.linalg.lstsq(A, y * s, rcond=None)[0]
-        sse, dfe = float(r @ r), n - rank
-        if dfe <= 0 or sse <= 0 or stats.f.sf((tss - sse) / rank / (sse / dfe), rank, dfe) < sle:
+        ps = [entry_pvalue(X, y, wf, n, tss, keep) for keep in (REFUSE, ACCEPT)]
+        if all(p is not None and p < sle for p in ps):
             return False
     return True
 

@@ -36,6 +36,7 @@ REGRESSIONS = {
     423380: "a TPF column shifted by a mean that rounded away one fold's training rows",
     460565: "the oracle's design run lost CVDETAILS= to its DETAILS= filter (saturated BY group)",
     464160: "NOINT far response: a CLASS candidate's error SS from the swept sums, BIC missing",
+    471151: "the oracle judged an empty NOINT model by numpy's rank of an unscaled TPF block",
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
 }
 
