@@ -7,10 +7,13 @@
 #include "data/vsfdata.h"
 #include "data/vsfpassstate.h"
 #include "support/hoststubs.h"
+#include "support/seams.h"
 #include "support/stepcodes.h"
 #include "support/zparrows.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <functional>
 #include <new>
 #include <vector>
@@ -94,7 +97,110 @@ int64_t vsfKernelBufferLength(const VsfPassState* m, VsfThreadedKernel threaded,
   return p != nullptr && p->use.bufferLength != nullptr ? p->use.bufferLength(m, arg) : 0;
 }
 
+// Keeps the parts of a shared-triangle pass near one another in the pages. Every part reads
+// every page; left to run apart, each brings every page from memory again, and the pages are
+// far larger than the cache. Each part shows how many pages it has visited, and a part about
+// to visit page k waits while a part that has begun is more than `lead` pages behind it: a
+// page one part brought in is then still in the shared cache when the others read it. A part
+// not yet begun (the pool may run fewer workers than parts) is not waited for, nor one that
+// has ended, and the slowest part never waits, so every wait ends. Only the time a page is
+// read changes: each part still adds its pages in the same order.
+class VsfPartPacer {
+public:
+  VsfPartPacer(int32_t parts, int64_t lead)
+      : lead_(lead), wakeEvery_(std::max<int64_t>(1, lead / 8)), at_(static_cast<size_t>(parts)) {}
+
+  void begin(int32_t part) { slot(part).store(0, std::memory_order_release); }
+  // Before page k of the part; `clear` (0 at first, kept by the part) is the first page the
+  // part must check again, so that the others' counts are read once every `lead` pages. A
+  // part that has to wait waits until the slowest is within half the lead, and the parts
+  // wake the waiting every few pages only: a wait is then a few sleeps, not one a page.
+  void before(int64_t k, int64_t& clear) {
+    int64_t behind = lead_;
+    while (k >= clear) {
+      int64_t pages = kEnded;
+      Slot* who = slowest(pages);
+      if (who == nullptr || k - pages <= behind) {
+        clear = who == nullptr ? kEnded : pages + lead_ + 1;
+        return;
+      }
+      behind = lead_ / 2;
+      who->pages.wait(pages, std::memory_order_acquire);
+    }
+  }
+  void after(int32_t part, int64_t k) {
+    slot(part).store(k + 1, std::memory_order_release);
+    if ((k + 1) % wakeEvery_ == 0)
+      slot(part).notify_all();
+  }
+  void end(int32_t part) {
+    slot(part).store(kEnded, std::memory_order_release);
+    slot(part).notify_all();
+  }
+
+private:
+  static constexpr int64_t kNotBegun = -1, kEnded = INT64_MAX;
+  // A cache line per part, so that a part's count does not move the others'.
+  struct alignas(64) Slot {
+    std::atomic<int64_t> pages{kNotBegun};
+  };
+
+  std::atomic<int64_t>& slot(int32_t part) { return at_[static_cast<size_t>(part)].pages; }
+  // The begun part that has visited the fewest pages, `fewest`, and not ended; null when
+  // there is none.
+  [[nodiscard]] Slot* slowest(int64_t& fewest) {
+    Slot* who = nullptr;
+    fewest = kEnded;
+    for (Slot& s : at_)
+      if (const int64_t v = s.pages.load(std::memory_order_acquire); v >= 0 && v < fewest) {
+        fewest = v;
+        who = &s;
+      }
+    return who;
+  }
+
+  int64_t lead_, wakeEvery_;
+  std::vector<Slot> at_;
+};
+
 namespace {
+
+// The pages the parts of a shared-triangle pass may lie apart: a few MB, which the shared
+// cache holds beside the parts' blocks of rows.
+[[nodiscard]] int64_t partLead(const VsfBagVec* vec) {
+  if (const int64_t pages = seam::partLeadPages(); pages > 0)
+    return pages;
+  constexpr int64_t kLeadBytes = int64_t{8} << 20;
+  return std::max<int64_t>(1, kLeadBytes / std::max<int64_t>(1, vec->largestPageSize));
+}
+
+// A part's visit shown to the pacer from its start to its end, however it ends.
+class PacedVisit {
+public:
+  PacedVisit(VsfPartPacer* pacer, int32_t part) : pacer_(pacer), part_(part) {
+    if (pacer_ != nullptr)
+      pacer_->begin(part_);
+  }
+  PacedVisit(const PacedVisit&) = delete;
+  PacedVisit& operator=(const PacedVisit&) = delete;
+  ~PacedVisit() {
+    if (pacer_ != nullptr)
+      pacer_->end(part_);
+  }
+  void before(int64_t k) {
+    if (pacer_ != nullptr)
+      pacer_->before(k, clear_);
+  }
+  void after(int64_t k) {
+    if (pacer_ != nullptr)
+      pacer_->after(part_, k);
+  }
+
+private:
+  VsfPartPacer* pacer_;
+  int32_t part_;
+  int64_t clear_ = 0;
+};
 
 // A worker's visit on the shared-triangle road: every in-memory page in the order the rows
 // were read (page k is page k / F of file k % F), through a descriptor of its own (the files'
@@ -108,13 +214,19 @@ namespace {
     pages[f] = vec->files[f].page;
     pages[f].pageNumber = 0;
   }
+  PacedVisit pace(item->pacer, item->part);
   VsfStatus rc = VsfStatus::Ok;
-  vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
+  vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t k) {
     if (__atomic_load_n(item->stop, __ATOMIC_ACQUIRE) != 0)
       return false;
+    pace.before(k);
     pages[f].buffer = vec->files[f].memPages[j];
-    rc = item->partKernel(item->model, &pages[f], item->part, parts);
-    return rc == VsfStatus::Ok;
+    rc = item->partKernel(item->model, &pages[f], item->part, parts,
+                          item->notes != nullptr ? &item->notes[k] : nullptr);
+    if (rc != VsfStatus::Ok)
+      return false;
+    pace.after(k);
+    return true;
   });
   return rc;
 }
@@ -214,13 +326,30 @@ template <class Fill> [[nodiscard]] VsfStatus runWorkers(VsfPassState* model, Fi
   return firstFailure(items, T);
 }
 
+// The notes the parts keep on the pages held in memory, in read order, all Unknown; none
+// where memory is short, and every part then tests its rows itself.
+[[nodiscard]] std::vector<std::atomic<VsfPageNote>> pageNotes(const VsfBagVec* vec) {
+  int64_t held = 0;
+  for (uint32_t f = 0; f < vec->count; ++f)
+    held += vec->files[f].memPageCount;
+  try {
+    return std::vector<std::atomic<VsfPageNote>>(static_cast<size_t>(held));
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
 // The shared-triangle road's pass: every worker adds its part of the rows straight into the
 // model's triangles, so there is no buffer to zero and nothing to sum afterwards.
 [[nodiscard]] VsfStatus dispatchParts(VsfPassState* model, VsfPartKernel part,
                                       void (*spanPages)(bool)) {
+  VsfPartPacer pacer(model->dataSettings->threadCount, partLead(model->bags));
+  std::vector<std::atomic<VsfPageNote>> notes = pageNotes(model->bags);
   return runWorkers(model, [&](VsfWorkItem& it) {
     it.partKernel = part;
     it.spanPages = spanPages;
+    it.pacer = &pacer;
+    it.notes = notes.empty() ? nullptr : notes.data();
   });
 }
 
@@ -367,7 +496,7 @@ struct FilePage {
   zparruns(T, [&](int32_t t) {
     for (const QkPageDescriptor& page : held) {
       QkPageDescriptor own = page;
-      if ((status[static_cast<size_t>(t)] = part(model, &own, t, T)) != VsfStatus::Ok)
+      if ((status[static_cast<size_t>(t)] = part(model, &own, t, T, nullptr)) != VsfStatus::Ok)
         return;
     }
   });

@@ -5,9 +5,11 @@
 
 #include "data/vsfutilfile.h"
 
+#include <atomic>
 #include <cstdint>
 
 struct VsfPassState;
+class VsfPartPacer;
 
 // What a kernel pair is, for the buffer length and the fold into the model.
 // What a kernel's serial form does to the pages.
@@ -39,10 +41,19 @@ struct VsfKernelUse {
   bool groupsPages = true;
 };
 
+// What the parts of a shared-triangle pass tell one another of a page they all read: the
+// first part to walk it leaves what it found, and the parts after it need not look again.
+enum class VsfPageNote : uint8_t {
+  Unknown,      // no part has walked the page yet
+  RowsFinite,   // every row the walk visits holds finite values only
+  NotAllFinite, // some row holds a value that is not finite
+};
+
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
 // straight into the model's triangles, but only into the rows of part `part` of `parts`.
+// `note` is the page's note, shared by the parts (null: none kept).
 using VsfPartKernel = VsfStatus (*)(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                    int32_t parts);
+                                    int32_t parts, std::atomic<VsfPageNote>* note);
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,
 // its buffer (null when the length is 0), the length in doubles; then the worker's status
@@ -61,6 +72,9 @@ struct VsfWorkItem {
   int32_t part;
   void (*spanPages)(bool open); // the pair's, or null
   double* groups;               // the grouped road's buffers (`length` + 8 doubles each), or null
+  VsfPartPacer* pacer;          // the shared-triangle road's pace of the parts, or null
+  std::atomic<VsfPageNote>* notes; // the shared-triangle road's notes of the pages held in
+                                   // memory, in read order, or null
 };
 
 // Registers a kernel pair with its use (idempotent; a pair registered again is replaced).

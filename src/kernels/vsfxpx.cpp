@@ -188,9 +188,12 @@ void centredRoom(PendingRows& pending) {
 // the pages, of the rows in a page and, within a row, of the loops below, whichever rows are
 // shared out: the blocks of the dense triangle are cut by the page's rows and targets alone,
 // and each element of a block is formed as a whole block forms it. A part's sums are thus the
-// serial pass's, bit for bit, when the parts walk all pages in the serial order.
+// serial pass's, bit for bit, when the parts walk all pages in the serial order. Where the
+// page's note (null: none) says every row is finite, the rows are not tested again: each part
+// would read every value of every row for the test, most of them outside its share.
 template <class Target>
-VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target) {
+VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target,
+                   std::atomic<VsfPageNote>* note = nullptr) {
   const VsfRowShape S = vsfRowShape(m);
   PendingRows& pending = tPending;
   pending.cover(S.dense + 1, static_cast<int32_t>(share.denseBegin),
@@ -200,13 +203,17 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
   if (centre)
     centredRoom(pending);
   assert((!centre || m->foldCentreOrder == n) && "the fold centres cover the rows' dense values");
+  const VsfPageNote known =
+      note != nullptr ? note->load(std::memory_order_acquire) : VsfPageNote::Unknown;
+  bool pageFinite = true;
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
     // One pass over the values finds them finite, which the block's update then need not
     // test again; only a row holding another value is searched for the missing value.
-    const bool finite = vsfAllFinite(r.y, n);
+    const bool finite = known == VsfPageNote::RowsFinite || vsfAllFinite(r.y, n);
+    pageFinite = pageFinite && finite;
     if ((!finite && vsfAnyMissing(r.y, n)) || isHostMissing(w) || w == 0.0)
       return;
     // The dense triangle and the sparse rows are apart: the dense part can wait for the
@@ -238,6 +245,9 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
   // A page read from disk gives its buffer to the next one: its rows cannot wait.
   if (!tSpanning || page->pageNumber != 0 || rc != VsfStatus::Ok)
     pending.flush();
+  if (note != nullptr && known == VsfPageNote::Unknown && rc == VsfStatus::Ok)
+    note->store(pageFinite ? VsfPageNote::RowsFinite : VsfPageNote::NotAllFinite,
+                std::memory_order_release);
   return rc;
 }
 
@@ -724,9 +734,11 @@ VsfStatus vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, 
   return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
                   [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
 }
-VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
-  return fullBody(m, page, shareOf(vsfRowShape(m), m, part, parts),
-                  [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
+                         std::atomic<VsfPageNote>* note) {
+  return fullBody(
+      m, page, shareOf(vsfRowShape(m), m, part, parts),
+      [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; }, note);
 }
 
 int64_t vsfCVFoldMeansLength(const VsfPassState* m) {
@@ -821,7 +833,8 @@ VsfStatus effXpXInto(VsfPassState* m, QkPageDescriptor* page, const RunShare& sh
 VsfStatus vsfEffectXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effectXpXInto(m, page, RunShare{});
 }
-VsfStatus vsfEffectXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+VsfStatus vsfEffectXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
+                           std::atomic<VsfPageNote>*) {
   return effectXpXInto(m, page, runShareOf(m->effectCount, part, parts));
 }
 VsfStatus vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
@@ -841,7 +854,8 @@ VsfStatus vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer
 VsfStatus vsfEffXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effXpXInto(m, page, RunShare{});
 }
-VsfStatus vsfEffXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+VsfStatus vsfEffXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
+                        std::atomic<VsfPageNote>*) {
   const int32_t k = m->inModelList[m->inModelCount - 1];
   return effXpXInto(m, page, runShareOf(m->splitSparse ? 1 : m->effectColumns[k], part, parts));
 }
@@ -897,7 +911,8 @@ VsfStatus vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
     return buffer + (f < 0 ? 0 : f * slice) + j * N;
   });
 }
-VsfStatus vsfEffCrossPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts) {
+VsfStatus vsfEffCrossPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
+                          std::atomic<VsfPageNote>*) {
   CrossShare share = wholeCross(m);
   if (!m->splitSparse && crossContiguous(m)) {
     const int64_t P = m->parmCount;

@@ -5,6 +5,7 @@
 // into the model.
 #pragma once
 
+#include "data/vsfthread.h"
 #include "support/qkpgf.h"
 #include "support/stepcodes.h"
 
@@ -20,9 +21,10 @@ void vsfXpxSpanPages(bool open);
                                      int64_t length);
 // vsfFullXpX adding only into part `part` of `parts` of the rows of the model's triangles,
 // for the shared-triangle road: parts that each visit every page in the serial order give
-// together the serial form's sums, bit for bit.
+// together the serial form's sums, bit for bit. The page's note, when kept, spares all parts
+// but the first the test of the rows' values.
 [[nodiscard]] VsfStatus vsfFullXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                       int32_t parts);
+                                       int32_t parts, std::atomic<VsfPageNote>* note);
 // Per fold, the weight and the weighted sums of the dense values (the response first) of the
 // rows the fold's sums take, into model->foldCentre (dense + 2 per fold), from which the fold
 // centres are formed; with sparse columns, after those the sums of their values (parmCount + 1
@@ -62,14 +64,14 @@ void vsfXpxSpanPages(bool open);
 // shared road: parts that each visit every page in the serial order give together the
 // serial form's sums, bit for bit.
 [[nodiscard]] VsfStatus vsfEffectXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                         int32_t parts);
+                                         int32_t parts, std::atomic<VsfPageNote>* note);
 [[nodiscard]] VsfStatus vsfEffXpX(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfEffXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
 // vsfEffXpX adding only the rows of part `part` of `parts` of the entering effect's
 // columns, for the shared road, bit for bit the serial form's sums as vsfEffectXpXPart's are.
 [[nodiscard]] VsfStatus vsfEffXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                      int32_t parts);
+                                      int32_t parts, std::atomic<VsfPageNote>* note);
 [[nodiscard]] VsfStatus vsfYCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfYCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
@@ -84,4 +86,4 @@ void vsfXpxSpanPages(bool open);
 // in order) straight into the store, every page's rows in the order they were read, so the
 // sums are the single thread's bits on any thread count.
 [[nodiscard]] VsfStatus vsfEffCrossPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                        int32_t parts);
+                                        int32_t parts, std::atomic<VsfPageNote>* note);

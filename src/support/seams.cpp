@@ -80,6 +80,8 @@ bool levelCoupling() { return testHooks().levelCoupling.load() != 0; }
 
 int64_t utilFreeBytes() { return testHooks().utilFreeBytes.load(); }
 
+int64_t partLeadPages() { return testHooks().partLeadPages.load(); }
+
 } // namespace seam
 
 #endif

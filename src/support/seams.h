@@ -55,6 +55,8 @@ void meetFault(WorkerFault fault);
 [[nodiscard]] bool levelCoupling();
 // The free bytes of the utility directory (negative: the file system's).
 [[nodiscard]] int64_t utilFreeBytes();
+// The pages the parts of a shared-triangle pass may lie apart (0: chosen from the page size).
+[[nodiscard]] int64_t partLeadPages();
 
 #else
 
@@ -75,6 +77,7 @@ constexpr void meetFault(WorkerFault) {}
 [[nodiscard]] constexpr bool larRefusalAhead() { return true; }
 [[nodiscard]] constexpr bool levelCoupling() { return true; }
 [[nodiscard]] constexpr int64_t utilFreeBytes() { return -1; }
+[[nodiscard]] constexpr int64_t partLeadPages() { return 0; }
 
 #endif
 

@@ -56,6 +56,7 @@ void TestHooks::reset() {
   larRefusalAhead.reset();
   levelCoupling.reset();
   utilFreeBytes.reset();
+  partLeadPages.reset();
 }
 
 bool TestHooks::set(const char* text) {
@@ -82,6 +83,7 @@ bool TestHooks::set(const char* text) {
                     : name == "larRefusalAhead"   ? setNumber(larRefusalAhead, value)
                     : name == "levelCoupling"     ? setNumber(levelCoupling, value)
                     : name == "utilFreeBytes"     ? setNumber(utilFreeBytes, value)
+                    : name == "partLeadPages"     ? setNumber(partLeadPages, value)
                                                   : false;
     if (!ok)
       return false;

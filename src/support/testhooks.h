@@ -75,6 +75,10 @@ struct TestHooks {
   // the file system's).
   HookSwitch<int64_t, -1> utilFreeBytes;
 
+  // The pages the parts of a shared-triangle pass may lie apart (0: chosen from the page
+  // size), so that a few pages make the parts wait for one another.
+  HookSwitch<int64_t, 0> partLeadPages;
+
   // Every switch back to its default.
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False

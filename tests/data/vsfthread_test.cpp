@@ -12,16 +12,21 @@
 #include "host/pools.h"
 #include "host/supervisor.h"
 #include "host/testswitches.h"
+#include "host/workpool.h"
 #include "kernels/vsfkernelsums.h"
+#include "support/testhooks.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <thread>
 #include <unistd.h>
 
 using namespace datatest;
@@ -171,6 +176,96 @@ TEST_F(Frame, AFailingWorkerFailsThePassAndNothingIsFolded) {
         << T;
     EXPECT_EQ(run.model.sse, 0.0) << "no partial sums";
   }
+}
+
+// A part of a shared-triangle pass that checks the pace of the parts: before its page, no
+// part that has begun and not ended is more than the lead behind it (in pages ended). It
+// counts the rows it walks, and fails, late, on page gPaceFailAt of part gPaceFailPart.
+constexpr int64_t kPaceLead = 2;
+constexpr int32_t kPaceParts = 4;
+std::atomic<int64_t> gPaceEnded[kPaceParts], gPaceRows[kPaceParts];
+std::atomic<bool> gPaceBegun[kPaceParts];
+std::atomic<int32_t> gPaceAhead{0};
+int64_t gPacePages = 0;
+int32_t gPaceFailPart = -1;
+int64_t gPaceFailAt = -1;
+
+VsfStatus pacedPart(VsfPassState*, QkPageDescriptor* page, int32_t part, int32_t parts,
+                    std::atomic<VsfPageNote>*) {
+  const int64_t k = gPaceEnded[part].load();
+  for (int32_t q = 0; q < parts; ++q) {
+    const int64_t ended = gPaceEnded[q].load();
+    if (gPaceBegun[q].load() && ended < gPacePages && k - ended > kPaceLead)
+      ++gPaceAhead;
+  }
+  gPaceBegun[part] = true;
+  if (part == gPaceFailPart && k == gPaceFailAt) {
+    // Late enough that the others have caught up and wait for this part.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return kKernelFailed;
+  }
+  double rows;
+  std::memcpy(&rows, page->buffer, sizeof rows);
+  gPaceRows[part] += static_cast<int64_t>(rows);
+  gPaceEnded[part] = k + 1;
+  return VsfStatus::Ok;
+}
+VsfStatus pacedSerial(VsfPassState*, QkPageDescriptor*) { return VsfStatus::Ok; }
+VsfStatus pacedThreaded(VsfPassState*, QkPageDescriptor*, double*, int64_t) {
+  return VsfStatus::Ok;
+}
+// A buffer past the shared triangle's threshold, with no page groups: the shared road.
+int64_t pacedLength(const VsfPassState*, int64_t) { return int64_t{1} << 20; }
+
+// The parts of a shared-triangle pass keep within a few pages of one another, so that a page
+// comes from memory once for all of them, and every part still walks every row. A part that
+// fails ends the pass with its status while the others wait on it, and parts that outnumber
+// the pool's workers (run one after another) end: a part not yet begun is never waited for.
+TEST_F(Frame, SharedRoadPartsKeepPaceEndAfterAFailureAndOnFewerWorkers) {
+  const VsfKernelUse use{VsfPageUse::Reads, pacedLength, nullptr, false, nullptr, false};
+  vsfRegisterKernelPair(pacedSerial, pacedThreaded, use);
+  vsfRegisterSharedForm(pacedThreaded, nullptr, pacedPart);
+  testHooks().partLeadPages = kPaceLead;
+  Source src = makeRows(3000, true);
+  struct Case {
+    int32_t failPart;
+    bool oneWorker;
+  };
+  // One worker first, while the process has started no more (when run alone).
+  for (const Case c : {Case{-1, true}, Case{-1, false}, Case{2, false}}) {
+    SCOPED_TRACE(testing::Message() << "fail part " << c.failPart << " one worker " << c.oneWorker);
+    if (c.oneWorker) {
+      qrxhost::workPoolGrow(1);
+      qrxhost::workPoolFailStarts(true);
+    }
+    PageRun run;
+    denseEntries(run, {2, 2});
+    run.settings.threadCount = kPaceParts;
+    run.settings.threadingOn = 1;
+    ASSERT_EQ(run.read(src), 0);
+    ASSERT_EQ(run.startThreads(kPaceParts), 0);
+    ASSERT_TRUE(vsfAllPagesInMemory(&run.bags));
+    gPacePages = 0;
+    for (uint32_t f = 0; f < run.bags.count; ++f)
+      gPacePages += run.bags.files[f].memPageCount;
+    ASSERT_GT(gPacePages, 10 * kPaceLead);
+    for (int32_t q = 0; q < kPaceParts; ++q)
+      gPaceEnded[q] = gPaceRows[q] = 0, gPaceBegun[q] = false;
+    gPaceAhead = 0;
+    gPaceFailPart = c.failPart;
+    gPaceFailAt = gPacePages / 2;
+    const VsfStatus rc = vsfExecuteByThreads(&run.model, pacedSerial, pacedThreaded, 0);
+    qrxhost::workPoolFailStarts(false);
+    if (c.failPart >= 0) {
+      EXPECT_EQ(rc, kKernelFailed);
+      continue;
+    }
+    ASSERT_EQ(rc, VsfStatus::Ok);
+    EXPECT_EQ(gPaceAhead.load(), 0);
+    for (int32_t q = 0; q < kPaceParts; ++q)
+      EXPECT_EQ(gPaceRows[q].load(), 3000) << q;
+  }
+  testHooks().partLeadPages.reset();
 }
 
 TEST_F(Frame, TheThreadCountFallsWithTheMemoryBudget) {

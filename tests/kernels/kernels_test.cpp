@@ -4,6 +4,7 @@
 // validation/test ASE are checked against a least-squares fit by Gauss-Jordan inversion.
 #include "data/datafixture.h"
 #include "data/vsfthread.h"
+#include "data/vsfutilfile.h"
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
 #include "kernels/vsflarcallbacks.h"
@@ -20,8 +21,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <vector>
 
 using namespace datatest;
@@ -527,6 +530,60 @@ TEST_F(Kernels, ShiftingWithTheCrossProductsGivesTheTwoPassesResults) {
   };
   expectOnePassLikeTwo(shift, vsfShiftRowsSquares, vsfShiftRowsSquares_t, vsfShiftSquaresXpX,
                        vsfShiftSquaresXpX_t, 2.5);
+}
+
+} // namespace
+
+namespace {
+
+// The shared road's parts over the pages on this thread, one part after another, every page
+// with its note: the parts after the first read the notes the first left.
+std::vector<std::atomic<VsfPageNote>> gNotes(4096);
+int32_t gPart = 0, gParts = 1;
+size_t gPage = 0;
+VsfStatus partWithNote(VsfPassState* m, QkPageDescriptor* page) {
+  return vsfFullXpXPart(m, page, gPart, gParts, &gNotes.at(gPage++));
+}
+
+// The first part to walk a page notes whether its rows are all finite, and the later parts
+// trust the note instead of testing the rows: the rows of a page holding an infinite value
+// must still take the update that leaves out zero terms in every part (the fast one would
+// make inf times 0 a NaN), and the parts' triangle is the serial pass's bit for bit.
+TEST_F(Kernels, PartsTrustingThePageNotesGiveTheSerialTriangle) {
+  Source src = makeSource(400);
+  for (const int i : {150, 151, 152, 153})
+    src.rows[static_cast<size_t>(i)].x[1] = INFINITY;
+  KernelRun k(src, false, 1, false, true);
+  VsfModel& m = k.run.model;
+  ASSERT_TRUE(std::any_of(k.rows.begin(), k.rows.end(), [](const Row& r) {
+    return r.role == VSF_ROLE_TRAIN && std::isinf(r.x[1]);
+  }));
+  // The serial pass over a wide triangle: every page in read order within one span.
+  vsfXpxSpanPages(true);
+  const VsfStatus rc = vsfUtilRead(&m, vsfFullXpX);
+  vsfXpxSpanPages(false);
+  ASSERT_EQ(rc, VsfStatus::Ok);
+  const size_t length = static_cast<size_t>(m.xpxColumns) * (m.xpxColumns + 1) / 2;
+  const std::vector<double> serial(m.xpx, m.xpx + length);
+  std::fill(m.xpx, m.xpx + length, 0.0);
+  for (auto& note : gNotes)
+    note = VsfPageNote::Unknown;
+  gParts = 3;
+  for (gPart = 0; gPart < gParts; ++gPart) {
+    gPage = 0;
+    // Within a span, as the workers visit the pages: rows wait across pages for full blocks.
+    vsfXpxSpanPages(true);
+    const VsfStatus partRc = vsfUtilRead(&m, partWithNote);
+    vsfXpxSpanPages(false);
+    ASSERT_EQ(partRc, VsfStatus::Ok);
+  }
+  EXPECT_EQ(std::memcmp(serial.data(), m.xpx, length * sizeof(double)), 0);
+  std::map<VsfPageNote, size_t> noted;
+  for (size_t p = 0; p < gPage; ++p)
+    ++noted[gNotes[p].load()];
+  EXPECT_GT(noted[VsfPageNote::RowsFinite], 0U);
+  EXPECT_GT(noted[VsfPageNote::NotAllFinite], 0U);
+  EXPECT_EQ(noted[VsfPageNote::Unknown], 0U);
 }
 
 } // namespace
