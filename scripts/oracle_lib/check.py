@@ -578,7 +578,9 @@ class Checker:
     def rank_bands(self, d, where, taken, refused):
         """Columns whose exact pivot is at least 1e-7 of their diagonal (the double pivot
         within 1e-3 of it, from the rows summed in their own order and in four others) must
-        be taken, columns below 1e-9 must be refused."""
+        be taken, columns below 1e-9 must be refused. A refused column's pivot is taken at
+        its turn and, where the model was swept in order, against every taken column too:
+        both must lie above the band for the refusal to be a fault."""
         k = len(taken) + len(refused)
         if k == 0 or d.D.shape[0] * k * k > EXACT_LIMIT:
             return None
@@ -616,6 +618,17 @@ class Checker:
                 if extra[j] * own_sum_of_squares(X[:, j], d.wf, d.noint) < TINY_PIVOT * (1 + 1e-3)}
         flagged = [j for j in range(nt, k) if extra[j] >= ACCEPT and j not in tiny
                    and all(abs(p[j] - extra[j]) <= 1e-3 * extra[j] for p in dbls)]
+        if seq and flagged:
+            # A sweep may judge a column it refused again once the columns after it are in
+            # (a long run's blocked sweep does, from the rows): judged against every taken
+            # column, within the bands there, its refusal is sound whatever its pivot at its
+            # turn.
+            kept = [i for i in order if i < nt]
+            _, every, _ = ref.pivot_ratios(G, kept, flagged, skip)
+            later = [ref.double_pivots(X, d.wf, d.noint, kept, flagged, skip)]
+            later += ref.reordered_double_pivots(X, d.wf, d.noint, kept, flagged, skip)
+            flagged = [j for j in flagged if every[j] >= ACCEPT
+                       and all(abs(p[j] - every[j]) <= 1e-3 * every[j] for p in later)]
         for j in flagged:
             self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
                       "diagonal" % (refused[j - nt][0], extra[j]))
