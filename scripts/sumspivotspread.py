@@ -50,11 +50,7 @@ def main(argv=None):
     case = gen.make_case(a.seed, None)
     work = tempfile.mkdtemp(prefix="sumspread-")
     try:
-        with open(os.path.join(work, "d.csv"), "w") as fh:
-            fh.write(case.csv_text())
-        with open(os.path.join(work, "case.qrx"), "w") as fh:
-            fh.write(case.program)
-        _, record, err = runqrx.run(os.path.abspath(a.qrx), work)
+        _, record, err = runqrx.run_program(os.path.abspath(a.qrx), work, case)
         if record is None:
             sys.exit("qrx wrote no record: " + err[-300:])
         d, taken, refused = selected_columns(case, work, record)

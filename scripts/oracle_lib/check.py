@@ -239,6 +239,13 @@ def norm_name(s):
     return re.sub(r"\s+", " ", str(s)).strip()
 
 
+def own_sum_of_squares(x, wf, noint):
+    """The diagonal a pivot ratio is taken over: the column's weighted sum of squares about
+    its mean, or about zero without an intercept."""
+    c = x if noint else x - ref.wmean(x, wf)
+    return math.fsum(wf * c * c)
+
+
 def tolerance(kappa, floor=1e-8):
     """The relative tolerance of a quantity computed from cross products whose condition
     (after centring and scaling the columns) is kappa: a backward-stable elimination of the
@@ -589,7 +596,9 @@ class Checker:
     def rank_bands(self, d, where, taken, refused):
         """Columns whose exact pivot is at least 1e-7 of their diagonal (the double pivot
         within 1e-3 of it, from the rows summed in their own order and in four others) must
-        be taken, columns below 1e-9 must be refused."""
+        be taken, columns below 1e-9 must be refused. A refused column's pivot is taken at
+        its turn and, where the model was swept in order, against every taken column too:
+        both must lie above the band for the refusal to be a fault."""
         k = len(taken) + len(refused)
         if k == 0 or d.D.shape[0] * k * k > EXACT_LIMIT:
             return None
@@ -619,16 +628,28 @@ class Checker:
             if i < nt and ratios[i] < REFUSE:
                 self.fail("rank.refuse", where, "column %s taken with exact pivot %.3g of its diagonal"
                           % (taken[i][0], ratios[i]))
-        # A column whose whole sum of squares lies below the smallest pivot a sweep in double
-        # takes (2^-511, the first basis function of a B-spline of degree near 60) can be
-        # taken by no rule that works in double: either choice is sound for it.
-        tiny = {j for j in range(nt, k) if float(np.sum(d.wf * X[:, j] ** 2)) < TINY_PIVOT}
-        for j in range(nt, k):
-            r = extra[j]
-            if r >= ACCEPT and j not in tiny:
-                if all(abs(p[j] - r) <= 1e-3 * r for p in dbls):
-                    self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
-                              "diagonal" % (refused[j - nt][0], r))
+        # A pivot below the smallest one a sweep in double takes (2^-511: the first basis
+        # function of a B-spline of degree near 60, or a truncated power of degree 60 on the
+        # columns before it) is refused by the rule whatever its diagonal; within a rounding
+        # of that bound either choice is sound.
+        tiny = {j for j in range(nt, k)
+                if extra[j] * own_sum_of_squares(X[:, j], d.wf, d.noint) < TINY_PIVOT * (1 + 1e-3)}
+        flagged = [j for j in range(nt, k) if extra[j] >= ACCEPT and j not in tiny
+                   and all(abs(p[j] - extra[j]) <= 1e-3 * extra[j] for p in dbls)]
+        if seq and flagged:
+            # A sweep may judge a column it refused again once the columns after it are in
+            # (a long run's blocked sweep does, from the rows): judged against every taken
+            # column, within the bands there, its refusal is sound whatever its pivot at its
+            # turn.
+            kept = [i for i in order if i < nt]
+            _, every, _ = ref.pivot_ratios(G, kept, flagged, skip)
+            later = [ref.double_pivots(X, d.wf, d.noint, kept, flagged, skip)]
+            later += ref.reordered_double_pivots(X, d.wf, d.noint, kept, flagged, skip)
+            flagged = [j for j in flagged if every[j] >= ACCEPT
+                       and all(abs(p[j] - every[j]) <= 1e-3 * every[j] for p in later)]
+        for j in flagged:
+            self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
+                      "diagonal" % (refused[j - nt][0], extra[j]))
         # the taken columns that any sound rule takes: the fit can do no worse than theirs
         return [i for i in order if i < nt and ratios[i] >= ACCEPT]
 

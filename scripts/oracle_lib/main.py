@@ -31,11 +31,7 @@ def run_case(args):
     case = gen.make_case(seed, scenario)
     work = tempfile.mkdtemp(prefix="oracle-%d-" % seed)
     try:
-        with open(os.path.join(work, "d.csv"), "w") as fh:
-            fh.write(case.csv_text())
-        with open(os.path.join(work, "case.qrx"), "w") as fh:
-            fh.write(case.program)
-        status, rec, err = runqrx.run(qrx, work, cpucount=1)
+        status, rec, err = runqrx.run_program(qrx, work, case, cpucount=1)
         try:
             findings = check.Checker(case, work, rec, qrx).run() if rec else [
                 check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]

@@ -25,6 +25,15 @@ def run(qrx, workdir, program="case.qrx", cpucount=1, timeout=120):
     return proc.returncode, record, proc.stderr
 
 
+def run_program(qrx, workdir, case, cpucount=1):
+    """Writes the case's data (d.csv) and program (case.qrx) to workdir and runs them."""
+    with open(os.path.join(workdir, "d.csv"), "w") as fh:
+        fh.write(case.csv_text())
+    with open(os.path.join(workdir, "case.qrx"), "w") as fh:
+        fh.write(case.program)
+    return run(qrx, workdir, cpucount=cpucount)
+
+
 def json_int(text):
     """A whole number of the record: an int while a double holds it exactly, else the
     double it was written from (an estimate of -1.2e19 prints without a fraction, and as a

@@ -46,6 +46,13 @@ def corrupt(rec, how):
         for e in selected(r, "FitStatistics")["entries"]:
             if e["label"] == "PRESS":
                 e["value"] *= 1 + 1e-5
+    elif how == "rank.accept":
+        # x2 refused, though no column taken before or after it comes near its span
+        t = selected(r, "ParameterEstimates")
+        names = [c["name"] for c in t["columns"]]
+        for row in t["rows"]:
+            if row[names.index("Parameter")] == "x2":
+                row[names.index("DF")] = 0
     elif how == "fitstat.sbc":
         for e in selected(r, "FitStatistics")["entries"]:
             if e["label"] == "SBC":
@@ -165,7 +172,8 @@ def main(qrx):
         if base:
             print("selftest: the sound case is flagged: %s" % "; ".join(map(str, base)))
             bad += 1
-        for how in ("anova.sse", "estimate", "anova.df", "cvpress", "fitstat.sbc", "fitstat.press"):
+        for how in ("anova.sse", "estimate", "anova.df", "cvpress", "fitstat.sbc", "fitstat.press",
+                    "rank.accept"):
             found = check.Checker(case, work, corrupt(rec, how)).run()
             if not any(f.family == how and f.where == "Selected" for f in found):
                 print("selftest: a wrong %s is not flagged (%s)" % (how, "; ".join(map(str, found))))
