@@ -398,6 +398,32 @@ def effect_pivot_csv(levels=1000, seed=90):
     return text
 
 
+def effect_fold_csv(levels=170, rows=340, seed=2):
+    """y,z,c,x1,x2,m,w,f: rows of uniform levels of m but the last, whose one row (the last)
+    weighs 1e-8, the others from 0.5 to 2 (eight decimals), with frequencies 1 to 3; z is the
+    level's number plus noise of sd 1e-5 (ten decimals), c 1 on every 40th level from the 8th
+    plus noise of sd 1e-4, x1 and x2 normal, y the level's normal effect + x1 + normal noise
+    (eight decimals). Under the effect coding with SPLIT(3) folds each fold leaves a third of
+    the levels without rows and the reference level at weight 1e-8 or none; the levels that c
+    nearly follows enter a fold's elimination at pivots near 1e-7 of their diagonals, and the
+    levels after them at pivots that z leaves near 1e-8. The seed is one on which a fold's
+    levels, judged by their pivots alone, took a column more than its rows determine."""
+    d = Draws(seed)
+    effect = [d.normal(E8) for _ in range(levels)]
+    text = "y,z,c,x1,x2,m,w,f\n"
+    for r in range(rows):
+        k = levels - 1 if r == rows - 1 else d.below(levels - 1)
+        z = (k + 1) * 10**10 + d.normal(10**5)
+        c = (E8 if k % 40 == 7 else 0) + d.normal(10**4)
+        x1 = d.normal(E8)
+        x2 = d.normal(E8)
+        y = effect[k] + x1 + d.normal(E8)
+        w = "1e-8" if k == levels - 1 else fixed(E8 // 2 + d.below(3 * E8 // 2), 8)
+        text += "%s,%s,%s,%s,%s,%s,%s,%d\n" % (fixed(y, 8), fixed(z, 10), fixed(c, 8), fixed(x1, 8),
+                                              fixed(x2, 8), level(k), w, 1 + d.below(3))
+    return text
+
+
 if __name__ == "__main__":
     # Prints the named input, for the test that checks that synthdata.h makes the same text.
     import sys
@@ -412,5 +438,6 @@ if __name__ == "__main__":
               "levels1000": lambda: level_weight_csv(1000, 60),
               "levels3000": lambda: level_weight_csv(3000, 61),
               "removaldrift": removal_drift_csv, "twolevelsets": two_level_sets_csv,
-              "levelretake": level_retake_csv, "effectpivot": effect_pivot_csv}
+              "levelretake": level_retake_csv, "effectpivot": effect_pivot_csv,
+              "effectfold": effect_fold_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())

@@ -642,6 +642,39 @@ int64_t levelsWithRows(const VsfDiagonalBlock& block) {
   return n;
 }
 
+// Whether the coupled block is the effect coding of levels that, with the reference level's,
+// cover every row once: each column is 1 on its own level's rows and -1 on the reference
+// level's (its cross product with the intercept D_j - rho), and the levels' weights add up
+// to the intercept's.
+bool codesEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
+  const double rho = block.rankOne;
+  double total = rho;
+  for (int64_t j = 0; j < block.columns; ++j) {
+    const double d = block.diagonal(block.context, j), s = block.cross(block.context, j, 1);
+    if (!(std::fabs(s - (d - rho)) <= 1e-12 * (std::fabs(d) + std::fabs(rho))))
+      return false;
+    total += d;
+  }
+  return std::fabs(total - m->xpx[diag(1)]) <= 1e-10 * m->xpx[diag(1)];
+}
+
+// The most columns of the block that the rows can determine beside the swept intercept
+// (under the rule about the means), or -1 where no count bounds them. Levels that cover
+// every row span the intercept: the last of those with rows is dependent on the others
+// (a fold's sums leave some without rows). Under the effect coding the intercept and the
+// columns span the indicators of the levels with rows, the reference level's among them
+// where it has rows: the columns of the levels without rows are all minus the reference
+// level's indicator, so with the reference level's rows the columns can take one per level
+// with rows of its own, and without them one fewer (those columns are then 0 and the others
+// the levels' indicators).
+int64_t levelCap(const VsfModel* m, const VsfDiagonalBlock& block) {
+  if (block.rankOne == 0.0)
+    return vsfCoversEveryRow(m, block) ? levelsWithRows(block) - 1 : -1;
+  if (m->sweepFlags[1] != '1' || !vsfRuleCentred(m) || !codesEveryRow(m, block))
+    return -1;
+  return levelsWithRows(block);
+}
+
 } // namespace
 
 bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
@@ -705,14 +738,12 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   bool emptyTaken = false;
   // The rule judges the columns about their means where the intercept is swept.
   const bool aboutMeans = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[diag(1)] > 0.0;
-  // Where the levels cover every row, the last of those with rows (a fold's sums leave some
-  // without) is the intercept less the others.
-  const int64_t covering = vsfCoversEveryRow(m, block) ? levelsWithRows(block) : -1;
+  const int64_t cap = levelCap(m, block);
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
     const double d = block.diagonal(block.context, j), b = d + rho;
-    if ((d == 0.0 && emptyTaken) || count == covering - 1)
+    if ((d == 0.0 && emptyTaken) || count == cap)
       continue;
     for (size_t i = 0; i < n; ++i) {
       double v = crossS[i] = block.cross(block.context, j, S[i]);

@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -178,4 +179,60 @@ TEST(StructuredEffect, SplineSweptBeforeTheInterceptLeavesTheIntercept) {
   EXPECT_EQ(qrxrun::number(*anova, 1, "DF"), std::stod(want[0]));
   EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-9 * sse);
   EXPECT_NEAR(qrxrun::number(*pe, 0, "Estimate"), std::stod(want[2]), 1e-9);
+}
+
+// SPLIT(3) folds over the 144 levels of m in synthdata::effectFoldCsv: each fold leaves about
+// a third of the levels without rows, the reference level's one row weighs 1e-8 (or is held
+// out), rows carry frequencies, and c and z nearly follow the levels, so that a fold takes
+// levels at pivots near 1e-7 of their diagonals and refuses later ones near 1e-8. Under the
+// effect and the GLM coding BACKWARD by CV runs to its end (the effect coding's folds once
+// took columns past what their rows determine and refused the intercept), and at the full
+// model each fold's estimates take as many columns as the exact refit of its rows
+// (scripts/gen_effect_fold_ref.py, 50 digits), with x1's and x2's estimates those of that
+// refit within 5e-3, an eighth of their standard errors: z and c leave the folds' cross
+// products conditioned near 1e13, and sums in double hold those estimates to about 3e-3
+// under either coding. One and eight threads print the same bits.
+TEST(StructuredEffect, FoldsTakeTheColumnsTheirRowsDetermine) {
+  std::map<std::string, std::vector<std::string>> want;
+  for (const auto& row : qrxrun::csvRows(
+           qrxrun::readFile(std::string(QRX_TEST_DATA) + "/manylevels/effectfold_fits.csv")))
+    if (row[0] != "coding")
+      want[row[0] + row[1]] = row;
+  for (const char* name : {"EFFECT", "GLM"}) {
+    const std::string coding = name;
+    const auto run = [&coding](int threads) {
+      return qrxrun::runProgram("proc varsifter data=d;\n  class m / param=" + coding +
+                                    ";\n  weight w;\n  freq f;\n  model y = z c x1 x2 m / "
+                                    "selection=backward(select=cv stop=none) cvmethod=split(3) "
+                                    "details=all cvdetails=all;\n  performance cpucount=" +
+                                    std::to_string(threads) + ";\nrun;\n",
+                                "sefold" + coding + std::to_string(threads),
+                                {{"d.csv", synthdata::effectFoldCsv()}});
+    };
+    const qrxrun::ProgramRun r = run(1);
+    ASSERT_EQ(r.status, 0) << coding << r.log;
+    EXPECT_EQ(r.log.find("ERROR"), std::string::npos) << coding << r.log;
+    const Value* pe = qrxrun::findTable(r.json["steps"][0]["output"], "ParameterEstimates");
+    ASSERT_NE(pe, nullptr) << r.log;
+    const size_t rows = (*pe)["rows"].items.size();
+    for (int fold = 1; fold <= 3; ++fold) {
+      const auto& ref = want.at(coding + std::to_string(fold));
+      const std::string column = "CVEstimate" + std::to_string(fold);
+      int taken = 0;
+      for (size_t i = 0; i < rows; ++i)
+        taken += qrxrun::number(*pe, i, column) != 0.0 ? 1 : 0;
+      EXPECT_EQ(taken, std::stoi(ref[2])) << coding << " fold " << fold;
+      // Rows 3 and 4 are x1's and x2's, as the reference's last two fields.
+      for (size_t i = 3; i <= 4; ++i) {
+        const double x = std::stod(ref[i]);
+        EXPECT_NEAR(qrxrun::number(*pe, i, column), x, 5e-3)
+            << coding << " fold " << fold << " x" << i - 2;
+      }
+    }
+    const qrxrun::ProgramRun eight = run(8);
+    ASSERT_EQ(eight.status, 0) << eight.log;
+    EXPECT_EQ(qrxrun::dumpOutput(eight.json["steps"][0]["output"]),
+              qrxrun::dumpOutput(r.json["steps"][0]["output"]))
+        << coding;
+  }
 }

@@ -587,4 +587,34 @@ inline std::string effectPivotCsv(int levels = 1000, uint64_t seed = 90) {
   return text;
 }
 
+// y,z,c,x1,x2,m,w,f: rows of uniform levels of m but the last, whose one row (the last)
+// weighs 1e-8, the others from 0.5 to 2 (eight decimals), with frequencies 1 to 3; z is the
+// level's number plus noise of sd 1e-5 (ten decimals), c 1 on every 40th level from the 8th
+// plus noise of sd 1e-4, x1 and x2 normal, y the level's normal effect + x1 + normal noise
+// (eight decimals). Under the effect coding with SPLIT(3) folds each fold leaves a third of
+// the levels without rows and the reference level at weight 1e-8 or none; the levels that c
+// nearly follows enter a fold's elimination at pivots near 1e-7 of their diagonals, and the
+// levels after them at pivots that z leaves near 1e-8. The seed is one on which a fold's
+// levels, judged by their pivots alone, took a column more than its rows determine.
+inline std::string effectFoldCsv(int levels = 170, int rows = 340, uint64_t seed = 2) {
+  Draws d(seed);
+  std::vector<int64_t> effect(static_cast<size_t>(levels));
+  for (int64_t& e : effect)
+    e = d.normal(kE8);
+  std::string text = "y,z,c,x1,x2,m,w,f\n";
+  for (int r = 0; r < rows; ++r) {
+    const int64_t k = r == rows - 1 ? levels - 1 : d.below(static_cast<uint64_t>(levels - 1));
+    const int64_t z = (k + 1) * 10000000000 + d.normal(100000);
+    const int64_t c = (k % 40 == 7 ? kE8 : 0) + d.normal(10000);
+    const int64_t x1 = d.normal(kE8);
+    const int64_t x2 = d.normal(kE8);
+    const int64_t y = effect[static_cast<size_t>(k)] + x1 + d.normal(kE8);
+    const std::string w = k == levels - 1 ? "1e-8" : fixed(kE8 / 2 + d.below(3 * kE8 / 2), 8);
+    const int64_t f = 1 + d.below(3);
+    text += fixed(y, 8) + "," + fixed(z, 10) + "," + fixed(c, 8) + "," + fixed(x1, 8) + "," +
+            fixed(x2, 8) + "," + level(k) + "," + w + "," + std::to_string(f) + "\n";
+  }
+  return text;
+}
+
 } // namespace synthdata

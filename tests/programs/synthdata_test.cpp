@@ -33,7 +33,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"removaldrift", synthdata::removalDriftCsv()},
       {"twolevelsets", synthdata::twoLevelSetsCsv()},
       {"levelretake", synthdata::levelRetakeCsv()},
-      {"effectpivot", synthdata::effectPivotCsv()}};
+      {"effectpivot", synthdata::effectPivotCsv()},
+      {"effectfold", synthdata::effectFoldCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
