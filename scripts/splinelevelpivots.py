@@ -13,7 +13,14 @@ OUTDESIGN writes them, once with S1 20 refused and once with it kept (its pivot 
 refusal line), beside the pivots that elimination in double gives from sums about the means
 formed in five orders of the rows.
 
+With --reference FILE it writes instead the exact judgement of the model's columns swept in
+their order (the intercept, g's columns, S1 1 to S1 22), each refused below 1e-9 of its
+diagonal: the number of columns at least 1e-7 (taken by any sound rule), then each column
+below that with its pivot over its diagonal (refused below 1e-9, either way between).
+
     scripts/splinelevelpivots.py --qrx build/rel/app/qrx
+    scripts/splinelevelpivots.py --qrx build/rel/app/qrx \
+        --reference tests/data/manylevels/splinelevelpivots.csv
 """
 import argparse
 import csv
@@ -78,14 +85,29 @@ def show(label, names, X, wf, G, order, s20):
               % (n, " ".join("%.4g" % d[c] for d in dbls)))
 
 
+def write_reference(path, names, G):
+    ratios, _, _ = ref.pivot_ratios(G, list(range(len(names))), keep_min=1e-9)
+    with open(path, "w", newline="") as fh:
+        out = csv.writer(fh, lineterminator="\n")
+        out.writerow(["column", "ratio"])
+        out.writerow(["taken", sum(1 for r in ratios.values() if r >= 1e-7)])
+        for c, n in enumerate(names):
+            if ratios[c] < 1e-7:
+                out.writerow([n.replace("_", " "), "%.4g" % ratios[c]])
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--qrx", required=True)
+    ap.add_argument("--reference", help="write the exact judgement of every column here")
     a = ap.parse_args(argv)
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     names, X, wf = design(os.path.abspath(a.qrx), root)
     G = ref.exact_gram(X, wf, False)
+    if a.reference:
+        write_reference(a.reference, names, G)
+        return
     levels = [c for c, n in enumerate(names) if n.startswith("g_")]
     spline = [c for c, n in enumerate(names) if n.startswith("S1_")]
     s20 = names.index("S1_20")
