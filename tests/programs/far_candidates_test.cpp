@@ -29,44 +29,69 @@ double entry(const Value& fit, const std::string& label) {
   return 0.0;
 }
 
+std::map<std::string, std::string> wanted(const std::string& file) {
+  std::map<std::string, std::string> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + file)))
+    want[row[0]] = row[1];
+  return want;
+}
+
+// The program's statements before MODEL's selection, run once per selection on the data.
+qrxrun::ProgramRun runSelections(const std::string& head,
+                                 const std::vector<std::string>& selections,
+                                 const std::string& tag) {
+  std::string program;
+  for (const std::string& s : selections)
+    program += head + " stats=(bic cp) selection=" + s + ";\nrun;\n";
+  return qrxrun::runProgram(program, tag, {{"d.csv", qrxrun::readFile(kDir + "data.csv")}});
+}
+
+// The selected model's ANOVA, estimates and fit statistics in a step's output (null where
+// one is missing).
+struct Selected {
+  const Value* anova = nullptr;
+  const Value* estimates = nullptr;
+  const Value* fit = nullptr;
+  [[nodiscard]] bool complete() const { return anova && estimates && fit; }
+};
+
+Selected selectedOf(const Value& output) {
+  Selected s;
+  if (const Value* model = qrxrun::nodeNamed(output, "SelectedModel")) {
+    s.anova = qrxrun::findTable(*model, "ANOVA");
+    s.estimates = qrxrun::findTable(*model, "ParameterEstimates");
+    s.fit = qrxrun::nodeNamed(*model, "FitStatistics");
+  }
+  return s;
+}
+
 } // namespace
 
 TEST(FarCandidates, TheRowsChooseTheBestCandidate) {
-  std::map<std::string, std::string> want;
-  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "fit.csv")))
-    want[row[0]] = row[1];
-  const std::vector<std::pair<std::string, std::string>> selections = {
-      {"BIC", "stepwise(select=bic stop=none)"}, {"C(p)", "forward(select=cp)"}};
-  std::string program;
-  for (const auto& s : selections)
-    program += "proc varsifter data=d;\n  weight w;\n  model y = x1 x2 x3 x4 x5 x6 a1 / noint "
-               "stats=(bic cp) selection=" +
-               s.second + ";\nrun;\n";
-  const qrxrun::ProgramRun run = qrxrun::runProgram(
-      program, "farcandidates", {{"d.csv", qrxrun::readFile(kDir + "data.csv")}});
+  const auto want = wanted("fit.csv");
+  const std::vector<std::string> selections = {"stepwise(select=bic stop=none)",
+                                               "forward(select=cp)"};
+  const qrxrun::ProgramRun run =
+      runSelections("proc varsifter data=d;\n  weight w;\n  model y = x1 x2 x3 x4 x5 x6 a1 / noint",
+                    selections, "farcandidates");
   ASSERT_EQ(run.status, 0) << run.log;
   ASSERT_EQ(run.json["steps"].items.size(), selections.size()) << run.log;
   const double sse = std::stod(want.at("error_ss"));
   const double b = std::stod(want.at("estimate")), se = std::stod(want.at("stderr"));
   for (size_t i = 0; i < selections.size(); ++i) {
-    SCOPED_TRACE(selections[i].second);
-    const Value& output = run.json["steps"][i]["output"];
-    const Value* selected = qrxrun::nodeNamed(output, "SelectedModel");
-    ASSERT_NE(selected, nullptr) << run.log;
-    const Value* anova = qrxrun::findTable(*selected, "ANOVA");
-    const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
-    const Value* fit = qrxrun::nodeNamed(*selected, "FitStatistics");
-    ASSERT_TRUE(anova && estimates && fit);
-    ASSERT_EQ((*estimates)["rows"].items.size(), 1u);
-    EXPECT_EQ(qrxrun::text(*estimates, 0, "Parameter"), want.at("best"));
+    SCOPED_TRACE(selections[i]);
+    const Selected m = selectedOf(run.json["steps"][i]["output"]);
+    ASSERT_TRUE(m.complete()) << run.log;
+    ASSERT_EQ((*m.estimates)["rows"].items.size(), 1u);
+    EXPECT_EQ(qrxrun::text(*m.estimates, 0, "Parameter"), want.at("best"));
     // Each residual is formed from terms near 1.9e9 and rounds at about 2e-7, 1e-7 of its
     // size: the error SS and the criteria hold about seven digits.
-    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-7 * sse);
-    EXPECT_NEAR(qrxrun::number(*estimates, 0, "Estimate"), b, 1e-6 * se);
-    EXPECT_NEAR(qrxrun::number(*estimates, 0, "StdErr"), se, 1e-7 * se);
+    EXPECT_NEAR(qrxrun::number(*m.anova, 1, "SS"), sse, 1e-7 * sse);
+    EXPECT_NEAR(qrxrun::number(*m.estimates, 0, "Estimate"), b, 1e-6 * se);
+    EXPECT_NEAR(qrxrun::number(*m.estimates, 0, "StdErr"), se, 1e-7 * se);
     const double bic = std::stod(want.at("bic")), cp = std::stod(want.at("cp"));
-    EXPECT_NEAR(entry(*fit, "BIC"), bic, 1e-7 * bic);
-    EXPECT_NEAR(entry(*fit, "C(p)"), cp, 1e-7 * cp);
+    EXPECT_NEAR(entry(*m.fit, "BIC"), bic, 1e-7 * bic);
+    EXPECT_NEAR(entry(*m.fit, "C(p)"), cp, 1e-7 * cp);
   }
 }
 
@@ -75,34 +100,25 @@ TEST(FarCandidates, TheRowsChooseTheBestCandidate) {
 // STEPWISE by BIC entered nothing ("No effect could be estimated"). Each criterion
 // now enters the candidate mpmath makes best (g) with its error SS and criterion.
 TEST(FarCandidates, ACandidateOfManyColumnsIsFittedOnTheRowsToo) {
-  std::map<std::string, std::string> want;
-  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "fitclass.csv")))
-    want[row[0]] = row[1];
-  const std::vector<std::pair<std::string, std::string>> selections = {
-      {"bic", "stepwise(select=bic stop=none)"}, {"cp", "forward(select=cp)"}};
-  std::string program;
-  for (const auto& s : selections)
-    program +=
-        "proc varsifter data=d;\n  class g;\n  weight w;\n  model y = x1 x3 x4 x5 x6 g / noint "
-        " stats=(bic cp) selection=" +
-        s.second + ";\nrun;\n";
-  const qrxrun::ProgramRun run = qrxrun::runProgram(
-      program, "farcandidatesclass", {{"d.csv", qrxrun::readFile(kDir + "data.csv")}});
+  const auto want = wanted("fitclass.csv");
+  const std::vector<std::pair<std::string, std::string>> criteria = {{"bic", "BIC"},
+                                                                     {"cp", "C(p)"}};
+  const std::vector<std::string> selections = {"stepwise(select=bic stop=none)",
+                                               "forward(select=cp)"};
+  const qrxrun::ProgramRun run = runSelections(
+      "proc varsifter data=d;\n  class g;\n  weight w;\n  model y = x1 x3 x4 x5 x6 g / noint",
+      selections, "farcandidatesclass");
   ASSERT_EQ(run.status, 0) << run.log;
   ASSERT_EQ(run.json["steps"].items.size(), selections.size()) << run.log;
   for (size_t i = 0; i < selections.size(); ++i) {
-    const std::string& key = selections[i].first;
-    SCOPED_TRACE(selections[i].second);
-    const Value* selected = qrxrun::nodeNamed(run.json["steps"][i]["output"], "SelectedModel");
-    ASSERT_NE(selected, nullptr) << run.log;
-    const Value* anova = qrxrun::findTable(*selected, "ANOVA");
-    const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
-    const Value* fit = qrxrun::nodeNamed(*selected, "FitStatistics");
-    ASSERT_TRUE(anova && estimates && fit);
-    ASSERT_GT((*estimates)["rows"].items.size(), 0u);
-    EXPECT_EQ(qrxrun::text(*estimates, 0, "Effect"), want.at(key + " best"));
+    const auto& [key, label] = criteria[i];
+    SCOPED_TRACE(selections[i]);
+    const Selected m = selectedOf(run.json["steps"][i]["output"]);
+    ASSERT_TRUE(m.complete()) << run.log;
+    ASSERT_GT((*m.estimates)["rows"].items.size(), 0u);
+    EXPECT_EQ(qrxrun::text(*m.estimates, 0, "Effect"), want.at(key + " best"));
     const double sse = std::stod(want.at(key + " error_ss")), value = std::stod(want.at(key));
-    EXPECT_NEAR(qrxrun::number(*anova, 1, "SS"), sse, 1e-7 * sse);
-    EXPECT_NEAR(entry(*fit, key == "bic" ? "BIC" : "C(p)"), value, 1e-7 * std::fabs(value));
+    EXPECT_NEAR(qrxrun::number(*m.anova, 1, "SS"), sse, 1e-7 * sse);
+    EXPECT_NEAR(entry(*m.fit, label), value, 1e-7 * std::fabs(value));
   }
 }

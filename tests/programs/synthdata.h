@@ -58,14 +58,21 @@ inline std::string level(int64_t k) {
 
 constexpr int64_t kE8 = 100000000;
 
+// Each level's normal effect, in eight decimals, in level order: the first draws of the
+// generators with a level effect.
+inline std::vector<int64_t> levelEffects(Draws& d, int levels) {
+  std::vector<int64_t> effect(static_cast<size_t>(levels));
+  for (int64_t& e : effect)
+    e = d.normal(kE8);
+  return effect;
+}
+
 // y,z,x1,g: two rows per level; z is the level's number plus noise of sd 1e-7 (ten
 // decimals), x1 normal, y the level's normal effect + x1 + normal noise (eight decimals).
 // The seed is one on which a rank rule too lax takes a rounding pivot (see the script).
 inline std::string levelIndexCsv(int levels = 1500) {
   Draws d(7);
-  std::vector<int64_t> effect(levels);
-  for (int64_t& e : effect)
-    e = d.normal(kE8);
+  const std::vector<int64_t> effect = levelEffects(d, levels);
   std::string text = "y,z,x1,g\n";
   for (int r = 0; r < 2 * levels; ++r) {
     const int k = r / 2;
@@ -139,9 +146,7 @@ inline std::string splitLassoCsv(int rows = 2600, int levels = 1050, int strong 
 // normal noise, x1-x3 normal.
 inline std::string effectEmptyCsv(int levels = 60) {
   Draws d(46);
-  std::vector<int64_t> effect(levels);
-  for (int64_t& e : effect)
-    e = d.normal(kE8);
+  const std::vector<int64_t> effect = levelEffects(d, levels);
   std::string text = "y,g,x1,x2,x3,keep,w\n";
   for (int k = 0; k < levels; ++k)
     for (int r = 0; r <= k % 3; ++r) {
@@ -263,9 +268,7 @@ inline std::string wideLarCsv(int rows = 260, int cols = 1000) {
 // that judged them without the rounding of the centring took c0 on most roads.
 inline std::string constantWeightCsv(int rows = 5000, int levels = 1000, uint64_t seed = 26) {
   Draws d(seed);
-  std::vector<int64_t> effect(static_cast<size_t>(levels));
-  for (int64_t& e : effect)
-    e = d.normal(kE8);
+  const std::vector<int64_t> effect = levelEffects(d, levels);
   std::string text = "y,w,b,x1,x2,x3,c0,g\n";
   for (int r = 0; r < rows; ++r) {
     const int64_t k = r < levels ? r : d.below(static_cast<uint64_t>(levels));
@@ -364,9 +367,7 @@ inline std::string cvClassesCsv(int rows = 2000) {
 // (twelve decimals); the last level's rows weigh 1e-6 in w1e6 and 3e-8 in w3e8, the others 1.
 inline std::string levelWeightCsv(int levels, uint64_t seed) {
   Draws d(seed);
-  std::vector<int64_t> effect(static_cast<size_t>(levels));
-  for (int64_t& e : effect)
-    e = d.normal(kE8);
+  const std::vector<int64_t> effect = levelEffects(d, levels);
   std::string text = "y,g,z,x1,w1e6,w3e8\n";
   for (int r = 0; r < 2 * levels; ++r) {
     const int k = r / 2;
@@ -598,9 +599,7 @@ inline std::string effectPivotCsv(int levels = 1000, uint64_t seed = 90) {
 // levels, judged by their pivots alone, took a column more than its rows determine.
 inline std::string effectFoldCsv(int levels = 170, int rows = 340, uint64_t seed = 2) {
   Draws d(seed);
-  std::vector<int64_t> effect(static_cast<size_t>(levels));
-  for (int64_t& e : effect)
-    e = d.normal(kE8);
+  const std::vector<int64_t> effect = levelEffects(d, levels);
   std::string text = "y,z,c,x1,x2,m,w,f\n";
   for (int r = 0; r < rows; ++r) {
     const int64_t k = r == rows - 1 ? levels - 1 : d.below(static_cast<uint64_t>(levels - 1));
