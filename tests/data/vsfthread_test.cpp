@@ -179,12 +179,16 @@ TEST_F(Frame, AFailingWorkerFailsThePassAndNothingIsFolded) {
 }
 
 // A part of a shared-triangle pass that checks the pace of the parts: before its page, no
-// part that has begun and not ended is more than the lead behind it (in pages ended). It
-// counts the rows it walks, and fails, late, on page gPaceFailAt of part gPaceFailPart.
+// part that has begun and not ended is more than the lead behind it (in pages ended), beyond
+// the pages a part may walk between two looks at the others (the lead and one more), once
+// it has had such a look since the other began. It counts the rows it walks, and fails,
+// late, on page gPaceFailAt of part gPaceFailPart.
 constexpr int64_t kPaceLead = 2;
 constexpr int32_t kPaceParts = 4;
 std::atomic<int64_t> gPaceEnded[kPaceParts], gPaceRows[kPaceParts];
 std::atomic<bool> gPaceBegun[kPaceParts];
+// For each part, the pages each part had ended when it began.
+std::atomic<int64_t> gPaceBeganAt[kPaceParts][kPaceParts];
 std::atomic<int32_t> gPaceAhead{0};
 int64_t gPacePages = 0;
 int32_t gPaceFailPart = -1;
@@ -193,17 +197,26 @@ int64_t gPaceFailAt = -1;
 VsfStatus pacedPart(VsfPassState*, QkPageDescriptor* page, int32_t part, int32_t parts,
                     std::atomic<VsfPageNote>*) {
   const int64_t k = gPaceEnded[part].load();
+  const int64_t between = kPaceLead + 1;
   for (int32_t q = 0; q < parts; ++q) {
     const int64_t ended = gPaceEnded[q].load();
-    if (gPaceBegun[q].load() && ended < gPacePages && k - ended > kPaceLead)
+    const bool seen = gPaceBegun[q].load() && k - gPaceBeganAt[q][part].load() > between;
+    if (seen && ended < gPacePages && k - ended > kPaceLead + between)
       ++gPaceAhead;
   }
-  gPaceBegun[part] = true;
+  if (!gPaceBegun[part].load()) {
+    for (int32_t q = 0; q < parts; ++q)
+      gPaceBeganAt[part][q] = gPaceEnded[q].load();
+    gPaceBegun[part] = true;
+  }
   if (part == gPaceFailPart && k == gPaceFailAt) {
     // Late enough that the others have caught up and wait for this part.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return kKernelFailed;
   }
+  // Part 0 walks slowly, so that unpaced parts would run far ahead of it.
+  if (part == 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
   double rows;
   std::memcpy(&rows, page->buffer, sizeof rows);
   gPaceRows[part] += static_cast<int64_t>(rows);
@@ -251,6 +264,9 @@ TEST_F(Frame, SharedRoadPartsKeepPaceEndAfterAFailureAndOnFewerWorkers) {
     ASSERT_GT(gPacePages, 10 * kPaceLead);
     for (int32_t q = 0; q < kPaceParts; ++q)
       gPaceEnded[q] = gPaceRows[q] = 0, gPaceBegun[q] = false;
+    for (auto& began : gPaceBeganAt)
+      for (auto& at : began)
+        at = 0;
     gPaceAhead = 0;
     gPaceFailPart = c.failPart;
     gPaceFailAt = gPacePages / 2;
