@@ -424,6 +424,32 @@ def effect_fold_csv(levels=170, rows=340, seed=2):
     return text
 
 
+def level_drift_csv(levels=187, rows=779, seed=5):
+    """y,z,x1,x2,w,fold,m1: the first `levels` rows take every level of m1 (L0001..) in turn,
+    the rest uniform levels; z is the level's number (from 0) plus noise of sd 2e-5 (ten
+    decimals), x1 and x2 normal, y the level's normal effect + x1 + normal noise (eight
+    decimals); a fifteenth of the rows weigh 0 and as many 1e-9, the rest 0.5 to 2 (nine
+    decimals); folds 1 to 5. Levels whose rows weigh next to nothing have pivots below the
+    refusal line; under the effect coding, beside z, the seeds (5 for BACKWARD by index
+    folds, 75 at 1155 levels and 2540 rows for STEPWISE) are ones on which the drift of the
+    many-level road's level pivots takes such a level and the levels then span the intercept
+    to rounding."""
+    d = Draws(seed)
+    effect = [d.normal(E8) for _ in range(levels)]
+    text = "y,z,x1,x2,w,fold,m1\n"
+    for r in range(rows):
+        k = r if r < levels else d.below(levels)
+        z = k * 10**10 + d.normal(200000)
+        x1 = d.normal(E8)
+        x2 = d.normal(E8)
+        y = effect[k] + x1 + d.normal(E8)
+        u = d.below(15)
+        w = 0 if u == 0 else 1 if u == 1 else 5 * E8 + d.below(15 * E8)
+        text += "%s,%s,%s,%s,%s,%d,%s\n" % (fixed(y, 8), fixed(z, 10), fixed(x1, 8), fixed(x2, 8),
+                                          fixed(w, 9), 1 + d.below(5), level(k))
+    return text
+
+
 if __name__ == "__main__":
     # Prints the named input, for the test that checks that synthdata.h makes the same text.
     import sys
@@ -439,5 +465,6 @@ if __name__ == "__main__":
               "levels3000": lambda: level_weight_csv(3000, 61),
               "removaldrift": removal_drift_csv, "twolevelsets": two_level_sets_csv,
               "levelretake": level_retake_csv, "effectpivot": effect_pivot_csv,
-              "effectfold": effect_fold_csv}
+              "effectfold": effect_fold_csv, "leveldrift": level_drift_csv,
+              "leveldrift1155": lambda: level_drift_csv(1155, 2540, 75)}
     sys.stdout.write(MAKERS[sys.argv[1]]())

@@ -48,6 +48,7 @@ REGRESSIONS = {
     471151: "the oracle judged an empty NOINT model by numpy's rank of an unscaled TPF block",
     590078: "a fold's effect-coded levels took two columns past its rows' rank: Intercept refused",
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
+    901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
@@ -55,4 +56,5 @@ SCENARIOS = {
     77375: "manylevels",
     590078: "manylevels",
     901137: "manylevels",
+    901163: "manylevels",
 }

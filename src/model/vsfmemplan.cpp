@@ -71,7 +71,11 @@ void explainRoad(const VsfModel* m) {
 
 } // namespace
 
-double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
+namespace {
+
+// Bytes of the cross products with triangles of `columns` columns and the structured state
+// `st` (null on the packed road).
+double bytesOf(const VsfModel* m, int32_t columns, const VsfStructured* st) {
   double cells = static_cast<double>(triangleCopies(m)) * static_cast<double>(packed::tri(columns));
   if (!vsfFullXpxOn(m) && m->effectColumns != nullptr) {
     // Each effect's own block, for the model and every fold.
@@ -83,7 +87,7 @@ double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
   // The structured road's diagonal and cross block of the model and of each fold record,
   // held in the pass's buffer of those sums, and their swept diagonals, saved copies,
   // estimates and refinements.
-  if (const VsfStructured* st = m->structured; st != nullptr) {
+  if (st != nullptr) {
     const double joined = st->joinStart != nullptr ? double(st->joinStart[st->columns]) : 0.0;
     cells +=
         (1.0 + st->foldCount) * (static_cast<double>(st->columns) * (st->dense + 6.0) + joined);
@@ -94,6 +98,12 @@ double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
       cells += (static_cast<double>(st->columns) + 1.0) * (2.0 * st->small + 2.0);
   }
   return 8.0 * cells;
+}
+
+} // namespace
+
+double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
+  return bytesOf(m, columns, m->structured);
 }
 
 double vsfFitMemoryLeft(const VsfModel* m) {
@@ -120,16 +130,22 @@ namespace {
 // cross products whole (the CLASS levels and the folds' copies are known only now). The page
 // files stay as they were read: a pass over more files than threads visits every page on
 // this thread in the order the rows were read, which gives the sums of a one-thread run.
-bool passesOnOneThread(const VsfModel* m, double need) {
+bool fitsOnOneThread(const VsfModel* m, double need) {
   VsfDataSettings* s = m->dataSettings;
   if (s == nullptr || s->threadCount <= 1)
     return false;
   const int32_t threads = s->threadCount;
   s->threadCount = 1;
-  if (need > vsfFitMemoryLeft(m)) {
-    s->threadCount = threads;
+  const bool fits = need <= vsfFitMemoryLeft(m);
+  s->threadCount = threads;
+  return fits;
+}
+
+bool passesOnOneThread(const VsfModel* m, double need) {
+  if (!fitsOnOneThread(m, need))
     return false;
-  }
+  VsfDataSettings* s = m->dataSettings;
+  s->threadCount = 1;
   s->threadingOn = 0;
   s->threadBudget.limit = VTL_MEMORY;
   vsfLog(VsfMsg::NotEnoughMemoryForThreads);
@@ -137,6 +153,23 @@ bool passesOnOneThread(const VsfModel* m, double need) {
 }
 
 } // namespace
+
+int64_t vsfTrialBlockLength(const VsfModel* m) {
+  int64_t widest = 0;
+  for (int32_t e = 0; e < m->effectCount; ++e)
+    widest = std::max<int64_t>(widest, m->effectColumns[e]);
+  return packed::tri(widest + 1);
+}
+
+bool vsfPackedTriangleFits(const VsfModel* m) {
+  const int32_t columns = m->parmCount + 1;
+  if (vsfMemTri(columns) < 0)
+    return false;
+  // The dense trial block, which the trials of the packed road may make, is counted too.
+  const double trial = m->needTrialBlock ? 8.0 * double(vsfTrialBlockLength(m)) : 0.0;
+  const double need = bytesOf(m, columns, nullptr) + trial;
+  return need <= vsfFitMemoryLeft(m) || fitsOnOneThread(m, need);
+}
 
 VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraBytes) {
   // A triangle past the largest the procedure supports is refused by its own message.

@@ -20,3 +20,11 @@ struct VsfModel;
 // columns, the memory needed and what needs less.
 [[nodiscard]] VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns,
                                              double extraBytes = 0.0);
+// The cells of the dense trial block of the entry trials: the packed triangle of the widest
+// effect's columns and the response.
+[[nodiscard]] int64_t vsfTrialBlockLength(const VsfModel* m);
+// Whether the packed triangle of every column (no structured state), with the trial block
+// where the method's entry trials may make it, fits the memory the fit may use, on the page
+// threads or, as vsfPlanCrossProducts would then have it, on one; no message and no change
+// of the settings.
+[[nodiscard]] bool vsfPackedTriangleFits(const VsfModel* m);

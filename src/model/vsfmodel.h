@@ -262,6 +262,10 @@ struct VsfModel : VsfPassState {
   double finalL2;
   double* l2BaseXpx;
   uint8_t l2BaseReady;
+
+  // Set while a BY group is fitted again on the packed triangle after the structured road
+  // lost the intercept (vsfProcess): the structured road is not taken then.
+  uint8_t packedOnly = 0;
 };
 
 // Lifecycle. All return Ok, NoPoolOrHandle or NoMemory unless noted.

@@ -871,11 +871,11 @@ int64_t joinedFrom(const VsfModel* m) {
 // The intercept refused on pages shifted about their means: the estimates are then those of
 // the shifted columns without an intercept, a fit the data's columns do not make, and no
 // shift can carry them back (vsfInterceptToData needs the intercept). The fit ends rather
-// than print one fit and score the rows with another.
+// than print one fit and score the rows with another; vsfProcess then fits the BY group on
+// the packed triangle where that fits, and reports the loss where it does not.
 void interceptLost(VsfModel* m) {
-  vsfLog(VsfMsg::InterceptLostToLevels, {HostMsgArg(static_cast<int64_t>(m->structured->columns))});
   if (m->passFailure == VsfStatus::Ok)
-    m->passFailure = VsfStatus::ReportedFailure;
+    m->passFailure = VsfStatus::InterceptLost;
 }
 
 // Sweeps the small columns of `was` in [from, to) again, in the order of the model's effects
@@ -1235,7 +1235,7 @@ bool vsfJoinCheaper(int64_t columns, int64_t small, int64_t rows) {
 
 VsfStatus vsfStructuredSetUp(VsfModel* m) {
   m->structured = nullptr;
-  if (!served(m))
+  if (m->packedOnly || !served(m))
     return VsfStatus::Ok;
   VsfStructured* st = vsfModelArray<VsfStructured>(m, 1);
   if (st == nullptr)

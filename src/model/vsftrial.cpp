@@ -461,13 +461,11 @@ VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* swept
   // The dense trial block is made when a trial first needs it, for the widest effect: a
   // selection whose wide effects all go by their diagonal blocks never holds it.
   if (m->trialXpx == nullptr) {
-    int64_t widest = 0;
-    for (int32_t e = 0; e < m->effectCount; ++e)
-      widest = std::max<int64_t>(widest, m->effectColumns[e]);
-    if (const VsfStatus rc = vsfPlanCrossProducts(m, m->xpxColumns, 8.0 * tri(widest + 1));
+    const int64_t length = vsfTrialBlockLength(m);
+    if (const VsfStatus rc = vsfPlanCrossProducts(m, m->xpxColumns, 8.0 * double(length));
         rc != VsfStatus::Ok)
       return rc;
-    m->trialXpx = vsfModelArray<double>(m, tri(widest + 1), false);
+    m->trialXpx = vsfModelArray<double>(m, length, false);
     if (m->trialXpx == nullptr)
       return VsfStatus::NoMemory;
   }

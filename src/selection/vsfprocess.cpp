@@ -17,6 +17,7 @@
 #include "model/vsfadaptive.h"
 #include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
+#include "model/vsfmemplan.h"
 #include "model/vsfmodel.h"
 #include "model/vsfrefine.h"
 #include "model/vsfshift.h"
@@ -67,6 +68,37 @@ using packed::tri;
   return rc;
 }
 
+// Whether the fit ended because the structured road lost the intercept (InterceptLost from
+// a pass or kept as the fit's failure).
+[[nodiscard]] bool lostIntercept(const VsfModel* m, VsfStatus rc) {
+  return rc == VsfStatus::InterceptLost ||
+         (rc == VsfStatus::Ok && m->fitStatus == VsfFitStatus::Failed &&
+          m->fitFailure == VsfStatus::InterceptLost);
+}
+
+// The BY group's fit after the structured road lost the intercept. Where the packed
+// triangle of every column fits the memory plan, the group is fitted again from the start on
+// that triangle, which holds the intercept's pivot exactly: the same pages, and the fit a run
+// that took the packed road from the start makes. Otherwise the loss is reported and the fit
+// fails as before.
+[[nodiscard]] VsfStatus refitOnPackedTriangle(VsfModel* m, VsfStatus rc) {
+  const auto columns = static_cast<int64_t>(m->structured->columns);
+  if (!vsfPackedTriangleFits(m)) {
+    vsfLog(VsfMsg::InterceptLostToLevels, {HostMsgArg(columns)});
+    if (m->fitFailure == VsfStatus::InterceptLost)
+      m->fitFailure = VsfStatus::ReportedFailure;
+    return rc == VsfStatus::InterceptLost ? VsfStatus::ReportedFailure : rc;
+  }
+  vsfLog(VsfMsg::GroupRefitOnPackedTriangle, {HostMsgArg(columns)});
+  vsfModelByFree(m);
+  m->packedOnly = 1;
+  rc = vsfModelInit(m);
+  if (rc == VsfStatus::Ok)
+    rc = vsfProcessModel(m);
+  m->packedOnly = 0;
+  return rc;
+}
+
 [[nodiscard]] bool refuseFit(VsfModel* m, VsfStatus* rc);
 [[nodiscard]] bool spreadsRefuseFit(VsfModel* m, VsfStatus* rc);
 [[nodiscard]] VsfStatus drawSample(VsfModel* m);
@@ -105,7 +137,8 @@ VsfStatus vsfProcess(VsfModel* model, VsfResampling* resampling) {
   VsfStatus rc = vsfModelInit(model);
   if (rc != VsfStatus::Ok)
     return rc;
-  return vsfProcessModel(model);
+  rc = vsfProcessModel(model);
+  return lostIntercept(model, rc) ? refitOnPackedTriangle(model, rc) : rc;
 }
 
 VsfStatus vsfProcessModel(VsfModel* model) {

@@ -689,6 +689,7 @@ enum class VsfMsg : int32_t {
   TrainingRowDataPages = 9105,
   SweptColumnsNoCholesky = 9106,
   InterceptLostToLevels = 9107,
+  GroupRefitOnPackedTriangle = 9108,
   VariablesInputDataSetDifferent = 9120,
   InestNoParmsRow = 9130,
   XpxTooManyColumns = 9131,

@@ -52,6 +52,10 @@ enum class VsfStatus : int32_t {
   AdaptiveWeightFailed = -300, // an adaptive weight could not be formed
   SolverFailed = -310,         // the optimisation solver failed
   SolverMissing = -311,        // the optimisation solver could not be loaded
+
+  // Not yet reported: the structured road lost the intercept's pivot. vsfProcess fits the
+  // BY group again on the packed triangle, or logs the loss and hands on ReportedFailure.
+  InterceptLost = -62,
 };
 
 // The number of a status, as the functions of the module return it, and of a return code, as

@@ -616,4 +616,31 @@ inline std::string effectFoldCsv(int levels = 170, int rows = 340, uint64_t seed
   return text;
 }
 
+// y,z,x1,x2,w,fold,m1: the first `levels` rows take every level of m1 in turn, the rest
+// uniform levels; z is the level's number (from 0) plus noise of sd 2e-5 (ten decimals), x1
+// and x2 normal, y the level's normal effect + x1 + normal noise (eight decimals); a
+// fifteenth of the rows weigh 0 and as many 1e-9, the rest 0.5 to 2 (nine decimals); folds 1
+// to 5. The seeds are ones on which the many-level road's level pivots drift past the
+// intercept (see the script).
+inline std::string levelDriftCsv(int levels = 187, int rows = 779, uint64_t seed = 5) {
+  Draws d(seed);
+  std::vector<int64_t> effect(static_cast<size_t>(levels));
+  for (int64_t& e : effect)
+    e = d.normal(kE8);
+  std::string text = "y,z,x1,x2,w,fold,m1\n";
+  for (int r = 0; r < rows; ++r) {
+    const int64_t k = r < levels ? r : d.below(static_cast<uint64_t>(levels));
+    const int64_t z = k * 10000000000 + d.normal(200000);
+    const int64_t x1 = d.normal(kE8);
+    const int64_t x2 = d.normal(kE8);
+    const int64_t y = effect[static_cast<size_t>(k)] + x1 + d.normal(kE8);
+    const int64_t u = d.below(15);
+    const int64_t w = u == 0 ? 0 : u == 1 ? 1 : 5 * kE8 + d.below(15 * kE8);
+    const int64_t fold = 1 + d.below(5);
+    text += fixed(y, 8) + "," + fixed(z, 10) + "," + fixed(x1, 8) + "," + fixed(x2, 8) + "," +
+            fixed(w, 9) + "," + std::to_string(fold) + "," + level(k) + "\n";
+  }
+  return text;
+}
+
 } // namespace synthdata

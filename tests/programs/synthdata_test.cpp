@@ -34,7 +34,9 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"twolevelsets", synthdata::twoLevelSetsCsv()},
       {"levelretake", synthdata::levelRetakeCsv()},
       {"effectpivot", synthdata::effectPivotCsv()},
-      {"effectfold", synthdata::effectFoldCsv()}};
+      {"effectfold", synthdata::effectFoldCsv()},
+      {"leveldrift", synthdata::levelDriftCsv()},
+      {"leveldrift1155", synthdata::levelDriftCsv(1155, 2540, 75)}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +

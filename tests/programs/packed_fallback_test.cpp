@@ -1,0 +1,86 @@
+// Where the many-level road loses the intercept to the drift of its level pivots, the BY
+// group is fitted again on the packed triangle of every column: the run ends with return
+// code 0 and a note, and its tables and output data set are those of a run that took the
+// packed road from the start, bit for bit. Where that triangle does not fit the memory, the
+// loss stays an error, as the packed road's own run fails there.
+#include "programs/qrxrun.h"
+#include "programs/synthdata.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using minijson::Value;
+
+struct DriftCase {
+  const char* tag;
+  const char* model;
+  std::string csv;
+  int levelColumns;
+};
+
+// BACKWARD by cross validation over index folds, and STEPWISE with z forced in, over an
+// effect-coded many-level effect whose near-weightless levels drift past the intercept.
+DriftCase backwardCase() {
+  return {"pfback",
+          "y = z x1 m1 / selection=backward(select=cv stop=cv choose=adjrsq maxsteps=5) "
+          "cvmethod=index(fold)",
+          synthdata::levelDriftCsv(), 186};
+}
+DriftCase stepwiseCase() {
+  return {"pfstep", "y = z x1 x2 m1 / selection=stepwise(select=sl stop=none choose=aic include=1)",
+          synthdata::levelDriftCsv(1155, 2540, 75), 1154};
+}
+
+// Runs the case under MEMSIZE=`memsize`, with the test switches `hooks` (none when empty).
+qrxrun::ProgramRun runCase(const DriftCase& c, const std::string& memsize, const std::string& hooks,
+                           const std::string& tag) {
+  if (!hooks.empty())
+    ::setenv("QRX_TEST_HOOKS", hooks.c_str(), 1);
+  qrxrun::ProgramRun r = qrxrun::runProgram(
+      "options memsize=" + memsize +
+          ";\nproc varsifter data=d;\n  class m1 / param=effect;\n  weight w;\n  model " + c.model +
+          ";\n  output out=o p=p r=r;\n  performance nothreads;\nrun;\n",
+      tag, {{"d.csv", c.csv}}, {"o.csv"});
+  ::unsetenv("QRX_TEST_HOOKS");
+  return r;
+}
+
+} // namespace
+
+TEST(PackedFallback, LostInterceptRefitsTheGroupAsThePackedRoadFitsIt) {
+  for (const DriftCase& c : {backwardCase(), stepwiseCase()}) {
+    const qrxrun::ProgramRun refit = runCase(c, "2G", "", c.tag);
+    ASSERT_EQ(refit.status, 0) << c.tag << "\n" << refit.log;
+    const Value* note = qrxrun::logEntry(refit, VsfMsg::GroupRefitOnPackedTriangle);
+    ASSERT_NE(note, nullptr) << c.tag << "\n" << refit.log;
+    EXPECT_EQ((*note)["values"][0].n, c.levelColumns) << c.tag;
+    EXPECT_FALSE(qrxrun::logged(refit, VsfMsg::InterceptLostToLevels)) << c.tag;
+
+    const qrxrun::ProgramRun packed =
+        runCase(c, "2G", "structuredColumns=1000000", std::string(c.tag) + "packed");
+    ASSERT_EQ(packed.status, 0) << c.tag << "\n" << packed.log;
+    EXPECT_FALSE(qrxrun::logged(packed, VsfMsg::GroupRefitOnPackedTriangle)) << c.tag;
+    EXPECT_EQ(qrxrun::dumpOutput(refit.json["steps"][0]["output"]),
+              qrxrun::dumpOutput(packed.json["steps"][0]["output"]))
+        << c.tag;
+    ASSERT_EQ(refit.files.count("o.csv"), 1u) << c.tag;
+    EXPECT_TRUE(refit.files.at("o.csv") == packed.files.at("o.csv")) << c.tag;
+  }
+}
+
+TEST(PackedFallback, LostInterceptStaysAnErrorWhereThePackedTriangleDoesNotFit) {
+  // 16 MB holds the many-level road's arrays but not the packed triangle of 1158 columns.
+  const DriftCase c = stepwiseCase();
+  const qrxrun::ProgramRun lost = runCase(c, "16M", "", "pflost");
+  EXPECT_EQ(lost.status, 2) << lost.log;
+  EXPECT_EQ(qrxrun::messageCount(lost.json["steps"][0], VsfMsg::InterceptLostToLevels), 1)
+      << lost.log;
+  EXPECT_FALSE(qrxrun::logged(lost, VsfMsg::GroupRefitOnPackedTriangle)) << lost.log;
+  const qrxrun::ProgramRun packed = runCase(c, "16M", "structuredColumns=1000000", "pflostpacked");
+  EXPECT_EQ(packed.status, 2) << packed.log;
+  EXPECT_TRUE(qrxrun::logged(packed, VsfMsg::CrossProductsDoNotFit)) << packed.log;
+}
