@@ -46,6 +46,7 @@ REGRESSIONS = {
     461294: "spline columns refused at their turn that the columns taken span exactly",
     464160: "NOINT far response: a CLASS candidate's error SS from the swept sums, BIC missing",
     471151: "the oracle judged an empty NOINT model by numpy's rank of an unscaled TPF block",
+    478030: "level pivots' drift took a level past its rows: Intercept lost, now refit packed",
     590078: "a fold's effect-coded levels took two columns past its rows' rank: Intercept refused",
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
     901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
