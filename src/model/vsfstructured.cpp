@@ -116,14 +116,13 @@ VsfMsg vsfStructuredRefusal(const VsfModel* m) {
              : VsfMsg::RoadNotForFewLevels;
 }
 
-VsfCrossRow::VsfCrossRow(const VsfStructured& st, VsfCrossRows rows)
-    : st_(st), row_(static_cast<size_t>(st.small), 0.0),
-      rank_(st.rankOne != 0.0 && rows == VsfCrossRows::Column) {}
+VsfCrossRow::VsfCrossRow(const VsfStructured& st)
+    : st_(st), row_(static_cast<size_t>(st.small), 0.0) {}
 
 const double* VsfCrossRow::operator()(int64_t j) {
   const VsfStructured& st = st_;
   const int64_t d = st.dense;
-  const bool rank = rank_;
+  const bool rank = st.rankOne != 0.0;
   if (rank)
     std::fill(row_.begin() + d, row_.end(), 0.0);
   else if (last_ >= 0 && st.joinStart != nullptr)
@@ -184,15 +183,14 @@ template <class Fn> void eachCross(const VsfStructured& st, int64_t j, Fn fn) {
 
 // The places i of the increasing small columns X at which row j of a state's cross block,
 // or `shift` (by place), may be nonzero: the dense columns and the shifted ones, and the
-// joining columns the level's rows meet; every place while rankOne rows add to every row
-// (`rows` Column, VsfCrossRow's) or the cross block keeps every column in place. A loop over
-// the levels then costs the levels' stored values, not levels times the small columns.
+// joining columns the level's rows meet; every place while rankOne rows add to every row or
+// the cross block keeps every column in place. A loop over the levels then costs the
+// levels' stored values, not levels times the small columns.
 class RowSupport {
 public:
   RowSupport(const VsfStructured& st, const std::vector<int64_t>& X,
-             const std::vector<double>& shift, VsfCrossRows rows = VsfCrossRows::Column)
-      : st_(st),
-        sparse_((st.rankOne == 0.0 || rows == VsfCrossRows::OwnRows) && st.joinStart != nullptr) {
+             const std::vector<double>& shift)
+      : st_(st), sparse_(st.rankOne == 0.0 && st.joinStart != nullptr) {
     for (size_t i = 0; i < X.size(); ++i)
       if (!sparse_ || X[i] < st.dense || shift[i] != 0.0) {
         unsorted_ = unsorted_ || X[i] >= st.dense;
@@ -299,11 +297,8 @@ std::vector<int64_t> sweptSmall(const VsfModel* m) {
 // (r_j - c) / D_j with c = (r_0 + D_0 t) / g, t the sum of r_j / D_j over the others, and
 // (r_0 a - t) / g for column 0. Under the effect coding a level without rows has D_j = 0 (its
 // column is -1 on the reference level's rows alone, so at most one such column is swept, the
-// others equal to it): taken as column 0 it is never divided by. A level with rows of tiny
-// weight has a D_j near 0, and its r_j, a sum over the reference level's rows too, over D_j
-// is far larger than what the solve leaves of it: the result keeps digits relative to that
-// term only. The small triangle's reduction goes another way (vsfStructuredReduce). Without
-// rho the block is diagonal (`least` -1).
+// others equal to it) and a level with rows of tiny weight a D_j near 0: both come out
+// without loss. Without rho the block is diagonal (`least` -1).
 struct SweptBlock {
   int64_t least = -1;
   double a = 0.0, g = 1.0;
@@ -488,13 +483,11 @@ std::vector<double> recordShift(const VsfModel* m, int32_t f) {
 }
 
 // The shift of each swept small column (smallShifts) where adding it back to the rows of the
-// cross block (of the kind `rows`, levels with rows) divided by D_j leaves at least half the
-// effect's swept levels an exact zero (up to the rounding of the shift itself): the columns of
-// a joined CLASS effect, which a level's few rows meet in few levels. Other columns keep 0:
-// their rows stay dense.
+// cross block divided by D_j leaves at least half the effect's swept levels an exact zero (up
+// to the rounding of the shift itself): the columns of a joined CLASS effect, which a level's
+// few rows meet in few levels. Other columns keep 0: their rows stay dense.
 std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<double>& all,
-                                   const std::vector<int64_t>& S,
-                                   VsfCrossRows rows = VsfCrossRows::Column) {
+                                   const std::vector<int64_t>& S) {
   const size_t s = S.size();
   std::vector<double> shift(s, 0.0);
   std::vector<int64_t> zeros(s, 0);
@@ -503,9 +496,9 @@ std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<do
     if (all[static_cast<size_t>(S[i])] != 0.0)
       shifted.push_back(i);
   int64_t levels = 0;
-  VsfCrossRow row(*st, rows);
+  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
-    if (st->swept[j] != '1' || (rows == VsfCrossRows::OwnRows && st->diagonal[j] == 0.0))
+    if (st->swept[j] != '1')
       continue;
     ++levels;
     const double* C = row(j);
@@ -1074,30 +1067,28 @@ void reloadOne(VsfStructured* st) {
   st->refinedValid = 0;
 }
 
-// A -= the sum over the swept levels j with rows of S_j S_j' / D_j, S_j the cross products of
-// level j's own rows (VsfCrossRows::OwnRows), by the levels' nonzero cross products: with h
-// the level shift (levelShiftOver) over every small column, S_j = D_j (v_j - h) with v_j
-// nonzero only where level j's rows meet a joined CLASS effect's level (and at the dense
-// columns), so that the sum is P - p h' - h p' + delta h h' with P the sum of D_j v_j v_j'
-// over v_j's nonzero elements, p that of D_j v_j and delta that of D_j: the work goes with
-// the levels' nonzero cells, not levels times the small triangle. Returns the sum of
-// S_j / D_j over those levels, their means.
-std::vector<double> reduceLevels(const VsfStructured& st, const std::vector<double>& shifts,
-                                 double* A) {
+// A -= the sum over the swept levels j but `least` of C_j C_j' / D_j, by the levels'
+// nonzero cross products: with h the level shift (levelShiftOver) over every small column,
+// C_j = D_j (v_j - h) with v_j nonzero only where level j's rows meet a joined CLASS
+// effect's level (and at the dense columns), so that the sum is P - p h' - h p' + delta h h'
+// with P the sum of D_j v_j v_j' over v_j's nonzero elements, p that of D_j v_j and delta
+// that of D_j: the work goes with the levels' nonzero cells, not levels times the small
+// triangle. Returns the sum of C_j / D_j over those levels.
+std::vector<double> reduceLevels(const VsfStructured& st, int64_t least,
+                                 const std::vector<double>& shifts, double* A) {
   const int64_t n = st.small;
   std::vector<int64_t> all(static_cast<size_t>(n));
   for (int64_t r = 0; r < n; ++r)
     all[static_cast<size_t>(r)] = r;
-  const VsfCrossRows own = VsfCrossRows::OwnRows;
-  const std::vector<double> h = levelShiftOver(&st, shifts, all, own);
+  const std::vector<double> h = levelShiftOver(&st, shifts, all);
   std::vector<double> p(static_cast<size_t>(n), 0.0), v(static_cast<size_t>(n), 0.0), w(v);
   std::vector<int64_t> nonzero;
   nonzero.reserve(static_cast<size_t>(n));
   double delta = 0.0;
-  VsfCrossRow row(st, own);
-  RowSupport support(st, all, h, own);
+  VsfCrossRow row(st);
+  RowSupport support(st, all, h);
   for (int64_t j = 0; j < st.columns; ++j) {
-    if (st.swept[j] != '1' || st.diagonal[j] == 0.0)
+    if (st.swept[j] != '1' || j == least)
       continue;
     const double* C = row(j);
     const double d = st.diagonal[j];
@@ -1130,44 +1121,6 @@ std::vector<double> reduceLevels(const VsfStructured& st, const std::vector<doub
     }
   }
   return v;
-}
-
-// A -= the reference level's part of C_J' B_J^-1 C_J under the effect coding, on A already
-// less the swept levels' own rows (reduceLevels, which gave the sum of their `means`). The
-// swept columns, 1 on level j's rows and -1 on the reference level's, span with that level's
-// indicator the indicators of the levels J and L, in which they leave one direction q
-// orthogonal to them: 1 / D_j on level j's rows and 1 / rho on the reference level's. So the
-// part is S_L S_L' / rho less t t' / sigma, S_L the reference level's sums (rankCross over
-// kVsfRankOneValue), rho its weight, t = q'z = means + S_L / rho and sigma = q'q = 1 / rho
-// plus the sum of 1 / D_j. Every term is a level's sums or means: none cancels, where
-// C_j / D_j = S_j / D_j - S_L / D_j of a level of tiny weight would be far larger than the
-// level's mean and the intercept's reduced sums would keep only the rounding of the
-// difference. A swept level without rows (its column the reference level's rows alone) puts
-// q in the span: no t t' term.
-void reduceReferenceLevel(const VsfStructured& st, const std::vector<double>& means, double* A) {
-  const double rho = st.rankOne;
-  double sigma = 1.0 / rho;
-  bool any = false, empty = false;
-  for (int64_t j = 0; j < st.columns; ++j)
-    if (st.swept[j] == '1') {
-      any = true;
-      empty = empty || st.diagonal[j] == 0.0;
-      sigma += st.diagonal[j] != 0.0 ? 1.0 / st.diagonal[j] : 0.0;
-    }
-  if (!any)
-    return;
-  const size_t n = static_cast<size_t>(st.small);
-  std::vector<double> S(n), t(n);
-  for (size_t c = 0; c < n; ++c) {
-    S[c] = st.rankCross[c] / kVsfRankOneValue;
-    t[c] = means[c] + S[c] / rho;
-  }
-  const double f = empty ? 0.0 : 1.0 / sigma;
-  for (size_t r = 0; r < n; ++r) {
-    double* R = A + tri(static_cast<int64_t>(r));
-    for (size_t q = 0; q <= r; ++q)
-      R[q] -= S[r] * S[q] / rho - f * t[r] * t[q];
-  }
 }
 
 // The places of the cross block's joining part (VsfStructured::joinStart): with sparse
@@ -1498,12 +1451,23 @@ void vsfStructuredSetEstimates(VsfModel* m) {
 
 void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A,
                          const std::vector<double>& shifts) {
-  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the levels' own rows
-  // (reduceLevels), and under the effect coding the reference level's (reduceReferenceLevel).
-  std::memcpy(A, xpx, sizeof(double) * tri(st.small));
-  const std::vector<double> means = reduceLevels(st, shifts, A);
-  if (st.rankOne != 0.0)
-    reduceReferenceLevel(st, means, A);
+  const int64_t n = st.small;
+  // The small triangle less the swept columns' part, C_J' B_J^-1 C_J: the sum of
+  // C_j C_j' / D_j over J but column 0 of SweptBlock (reduceLevels), and for that column
+  // (a C_0 C_0' - D_0 v v' - v C_0' - C_0 v') / g, v the sum of C_j / D_j over the others.
+  std::memcpy(A, xpx, sizeof(double) * tri(n));
+  const SweptBlock b = sweptBlockOf(st);
+  const std::vector<double> v = reduceLevels(st, b.least, shifts, A);
+  if (b.least >= 0) {
+    VsfCrossRow row(st);
+    const double* C0 = row(b.least);
+    const double d0 = st.diagonal[b.least];
+    for (int64_t r = 0; r < n; ++r)
+      for (int64_t q = 0; q <= r; ++q) {
+        const double vr = v[static_cast<size_t>(r)], vq = v[static_cast<size_t>(q)];
+        A[tri(r) + q] -= (b.a * C0[r] * C0[q] - d0 * vr * vq - vr * C0[q] - C0[r] * vq) / b.g;
+      }
+  }
 }
 
 VsfBlockInverse vsfStructuredBlockInverse(const VsfStructured& st) {

@@ -169,23 +169,19 @@ void vsfStructuredSolve(const VsfStructured& st, std::vector<double>& r);
 [[nodiscard]] bool vsfStructuredCovariance(VsfModel* model, const std::vector<int32_t>& source,
                                            double* T);
 
-// Which rows a cross row sums: every row of the effect's column (the level's own rows and
-// the rankOne rows, which hold a value in every column), or the level's own rows alone.
-enum class VsfCrossRows : uint8_t { Column, OwnRows };
 // Row j of a state's cross block over all its small columns (VsfStructured::cross: the dense
-// columns in place, the joining effects' from their list, the rankOne rows' part added unless
-// `rows` is OwnRows), in a row of `small` values kept zero between rows, so that a row costs
-// its stored values only (all small columns while rankOne rows add to every row).
+// columns in place, the joining effects' from their list, the rankOne rows' part added), in a
+// row of `small` values kept zero between rows, so that a row costs its stored values only
+// (all small columns while rankOne rows add to every row).
 class VsfCrossRow {
 public:
-  explicit VsfCrossRow(const VsfStructured& st, VsfCrossRows rows = VsfCrossRows::Column);
+  explicit VsfCrossRow(const VsfStructured& st);
   [[nodiscard]] const double* operator()(int64_t j);
 
 private:
   const VsfStructured& st_;
   std::vector<double> row_;
   int64_t last_ = -1;
-  bool rank_;
 };
 // One element of that row.
 [[nodiscard]] double vsfStructuredCrossAt(const VsfStructured& st, int64_t j, int64_t column);

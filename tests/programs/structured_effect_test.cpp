@@ -157,11 +157,6 @@ TEST(StructuredEffect, LevelWithinTheCouplingsRoundingLeavesTheIntercept) {
 // columns is 3.9e-12 in exact arithmetic, within the rounding of that order, while the model
 // takes the intercept first at its full diagonal. Every step keeps the intercept, and the
 // fit BACKWARD ends on is the weighted mean's (scripts/gen_spline_intercept_ref.py).
-// At the first step g's levels, three of weight 1e-4 beside a reference level of 3.3, are
-// removed from the spline's columns and the intercept: the step takes every column whose
-// exact pivot is at least 1e-7 of its diagonal and refuses those below 1e-9
-// (scripts/splinelevelpivots.py); the reduction through C_j / D_j of the levels of tiny weight
-// left S1 20's pivot 170 times its exact size and took it.
 TEST(StructuredEffect, SplineSweptBeforeTheInterceptLeavesTheIntercept) {
   const std::string data = std::string(QRX_TEST_DATA) + "/manylevels/";
   const auto want = qrxrun::csvRows(qrxrun::readFile(data + "splineintercept_fit.csv"))[1];
@@ -173,35 +168,8 @@ TEST(StructuredEffect, SplineSweptBeforeTheInterceptLeavesTheIntercept) {
       qrxrun::readFile(data + "splineintercept.csv"), "sesplineint");
   ASSERT_EQ(r.status, 0) << r.log;
   EXPECT_EQ(r.log.find("ERROR"), std::string::npos) << r.log;
-  const Value& out = r.json["steps"][0]["output"];
-  const auto exact = qrxrun::csvRows(qrxrun::readFile(data + "splinelevelpivots.csv"));
-  ASSERT_GE(exact.size(), 2u);
-  const double taken = std::stod(exact[1][1]);
-  const Value* first = qrxrun::findTable(out, "ParameterEstimates", 0);
-  ASSERT_NE(first, nullptr) << r.log;
-  std::map<std::string, double> df; // by parameter, its runs of blanks made one
-  for (size_t i = 0; i < (*first)["rows"].items.size(); ++i) {
-    std::string name = qrxrun::text(*first, i, "Parameter");
-    name.erase(
-        std::unique(name.begin(), name.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
-        name.end());
-    df[name] = qrxrun::number(*first, i, "DF");
-  }
-  double undecided = 0.0;
-  for (size_t e = 2; e < exact.size(); ++e) {
-    ASSERT_EQ(df.count(exact[e][0]), 1u) << exact[e][0];
-    if (std::stod(exact[e][1]) < 1e-9) {
-      EXPECT_EQ(df.at(exact[e][0]), 0.0) << exact[e][0];
-    } else {
-      undecided += 1.0;
-    }
-  }
-  const Value* firstAnova = qrxrun::findTable(out, "ANOVA", 0);
-  ASSERT_NE(firstAnova, nullptr) << r.log;
-  const double modelDf = qrxrun::number(*firstAnova, 0, "DF");
-  EXPECT_GE(modelDf, taken);
-  EXPECT_LE(modelDf, taken + undecided);
   // The three steps' estimates, then the selected model's (the last step's).
+  const Value& out = r.json["steps"][0]["output"];
   for (int step = 0; step < 4; ++step) {
     const Value* pe = qrxrun::findTable(out, "ParameterEstimates", step);
     ASSERT_NE(pe, nullptr) << step << r.log;
