@@ -69,8 +69,10 @@ class Report(check.Checker):
         return super().rank_bands(d, where, taken, refused)
 
 
-def main(argv=None):
-    ap = argparse.ArgumentParser(description=__doc__,
+def main(argv=None, report=Report, description=__doc__):
+    """Runs the program of --seed or --kept through --qrx and checks its record with
+    `report`, a Checker whose rank_bands prints what it finds of the refused columns."""
+    ap = argparse.ArgumentParser(description=description,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--seed", type=int)
     ap.add_argument("--kept", help="a case the oracle kept (its case.pickle, d.csv, case.qrx)")
@@ -89,7 +91,7 @@ def main(argv=None):
         _, record, err = runqrx.run_program(os.path.abspath(a.qrx), work, case)
         if record is None:
             sys.exit("qrx wrote no record: " + err[-300:])
-        for f in Report(case, work, record, os.path.abspath(a.qrx)).run():
+        for f in report(case, work, record, os.path.abspath(a.qrx)).run():
             print("finding: %s" % f)
     finally:
         shutil.rmtree(work, ignore_errors=True)
