@@ -5,11 +5,12 @@ For an oracle program (drawn again from its seed, or a case the oracle kept), pr
 refused column whose exact pivot at its turn is at least 1e-7 of its diagonal: that pivot (by
 integer elimination on the rows, the columns taken before it in entry and design order), the
 spread of the pivot that elimination in double gives on sums about the means formed in double
-in five orders of the rows, the pivot's size against 2^-511 (the smallest pivot a sweep in
-double takes), and the same exact pivot and spread against every column the model took, as a
-sweep that judges the column again after the columns behind it are in sees it. A column is
-in the band where either choice is sound when its pivot at its turn is below 2^-511 or not
-held by the sums in double to 1e-3, or when the same holds of it against every taken column.
+in five orders of the rows (and from raw sums, for a B-spline basis the fit keeps unshifted),
+the pivot's size against 2^-511 (the smallest pivot a sweep in double takes), and the same
+exact pivot and spread against every column the model took, as a sweep that judges the column
+again after the columns behind it are in sees it. A column is in the band where either choice
+is sound when its pivot at its turn is below 2^-511 or not held by the sums in double to 1e-3,
+or when the same holds of it against every taken column.
 
     scripts/refusedpivots.py --seed 400250 --qrx build/rel/app/qrx
     scripts/refusedpivots.py --kept /tmp/keep/seed-444320 --qrx build/rel/app/qrx
@@ -27,13 +28,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from oracle_lib import check, gen, ref, runqrx  # noqa: E402
 
 
-def spread(X, d, order, cols, skip, exact, after):
+def spread(X, d, order, cols, skip, exact, after, raw):
     """The largest relative distance of the double pivots of `cols` from `exact`, over the
-    rows in their own order and four others: each at its turn in `order`, or (`after`)
-    after every column of it."""
+    rows in their own order and four others, and over raw sums of the columns `raw` the fit
+    keeps unshifted (check.held_pivots): each at its turn in `order`, or (`after`) after
+    every column of it."""
     extra = cols if after else ()
-    dbls = [ref.double_pivots(X, d.wf, d.noint, order, extra, skip)]
-    dbls += ref.reordered_double_pivots(X, d.wf, d.noint, order, extra, skip)
+    dbls = check.held_pivots(X, d, order, extra, skip, raw)
     return {j: max(abs(p[j] - exact[j]) / exact[j] for p in dbls) if exact[j] > 0 else np.inf
             for j in cols}
 
@@ -54,10 +55,11 @@ class Report(check.Checker):
         kept = [i for i in order if i < nt]
         turn, _, _ = ref.pivot_ratios(G, order, (), skip)
         cols = [j for j in range(nt, k) if turn[j] >= check.ACCEPT]
+        raw = check.unshifted_columns(self.case, allp)
         if cols:
-            at_turn = spread(X, d, order, cols, skip, turn, False)
+            at_turn = spread(X, d, order, cols, skip, turn, False, raw)
             _, every, _ = ref.pivot_ratios(G, kept, cols, skip)
-            later = spread(X, d, kept, cols, skip, every, True)
+            later = spread(X, d, kept, cols, skip, every, True, raw)
             for j in cols:
                 size = turn[j] * check.own_sum_of_squares(X[:, j], d.wf, d.noint)
                 print("%s %s: at its turn %.4g of its diagonal (double %.2g off, %.3g times "
@@ -67,8 +69,10 @@ class Report(check.Checker):
         return super().rank_bands(d, where, taken, refused)
 
 
-def main(argv=None):
-    ap = argparse.ArgumentParser(description=__doc__,
+def main(argv=None, report=Report, description=__doc__):
+    """Runs the program of --seed or --kept through --qrx and checks its record with
+    `report`, a Checker whose rank_bands prints what it finds of the refused columns."""
+    ap = argparse.ArgumentParser(description=description,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--seed", type=int)
     ap.add_argument("--kept", help="a case the oracle kept (its case.pickle, d.csv, case.qrx)")
@@ -87,7 +91,7 @@ def main(argv=None):
         _, record, err = runqrx.run_program(os.path.abspath(a.qrx), work, case)
         if record is None:
             sys.exit("qrx wrote no record: " + err[-300:])
-        for f in Report(case, work, record, os.path.abspath(a.qrx)).run():
+        for f in report(case, work, record, os.path.abspath(a.qrx)).run():
             print("finding: %s" % f)
     finally:
         shutil.rmtree(work, ignore_errors=True)

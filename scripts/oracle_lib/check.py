@@ -246,6 +246,30 @@ def own_sum_of_squares(x, wf, noint):
     return math.fsum(wf * c * c)
 
 
+def held_pivots(X, d, order, extra, skip, raw):
+    """The double pivots of ref.double_pivots from the rows in their own order and in four
+    others, and where the fit keeps columns `raw` unshifted, from their raw sums too: a pivot
+    must hold in all of them to count as one that sums in double resolve. One order can land
+    near the exact pivot where the sums' rounding moves it by 1%."""
+    out = [ref.double_pivots(X, d.wf, d.noint, order, extra, skip)]
+    out += ref.reordered_double_pivots(X, d.wf, d.noint, order, extra, skip)
+    if raw and not d.noint:
+        out.append(ref.double_pivots(X, d.wf, d.noint, order, extra, skip, raw))
+        out += ref.reordered_double_pivots(X, d.wf, d.noint, order, extra, skip, raw=raw)
+    return out
+
+
+def unshifted_columns(case, params):
+    """The places in `params` ((name, column, parameter row) triples) of the columns a fit
+    sums as they stand rather than shifted to their means: a B-spline basis of more than 10
+    columns, stored sparse. Their sums about the means are the raw sums less the means' term,
+    which carries rounding of the raw products' size."""
+    bsplines = {norm_name(e["name"]).upper() for e in case.effects
+                if e["kind"] == "spline" and "basis=tpf" not in e.get("opts", "")}
+    effect = [norm_name(r["Effect"]).upper() for _, _, r in params]
+    return {i for i, e in enumerate(effect) if e in bsplines and effect.count(e) > 10}
+
+
 def tolerance(kappa, floor=1e-8):
     """The relative tolerance of a quantity computed from cross products whose condition
     (after centring and scaling the columns) is kappa: a backward-stable elimination of the
@@ -595,8 +619,8 @@ class Checker:
 
     def rank_bands(self, d, where, taken, refused):
         """Columns whose exact pivot is at least 1e-7 of their diagonal (the double pivot
-        within 1e-3 of it, from the rows summed in their own order and in four others) must
-        be taken, columns below 1e-9 must be refused. A refused column's pivot is taken at
+        within 1e-3 of it, from the rows summed in their own order and in four others, and
+        from raw sums where the fit keeps the columns unshifted: held_pivots) must be taken, columns below 1e-9 must be refused. A refused column's pivot is taken at
         its turn and, where the model was swept in order, against every taken column too:
         both must lie above the band for the refusal to be a fault."""
         k = len(taken) + len(refused)
@@ -620,10 +644,8 @@ class Checker:
         extra_c = [j for j in range(nt, k) if not seq]
         ratios, extra, _ = ref.pivot_ratios(G, order, extra_c, skip)
         extra.update({j: ratios[j] for j in range(nt, k) if seq})
-        dbl = ref.double_pivots(X, d.wf, d.noint, order, extra_c, skip)
-        # the double pivot must hold for the same sums added in other orders of the rows too:
-        # one order can land near the exact pivot where the sums' rounding moves it by 1%
-        dbls = [dbl] + ref.reordered_double_pivots(X, d.wf, d.noint, order, extra_c, skip)
+        raw = unshifted_columns(self.case, allp)
+        dbls = held_pivots(X, d, order, extra_c, skip, raw)
         for i in order:
             if i < nt and ratios[i] < REFUSE:
                 self.fail("rank.refuse", where, "column %s taken with exact pivot %.3g of its diagonal"
@@ -643,8 +665,7 @@ class Checker:
             # turn.
             kept = [i for i in order if i < nt]
             _, every, _ = ref.pivot_ratios(G, kept, flagged, skip)
-            later = [ref.double_pivots(X, d.wf, d.noint, kept, flagged, skip)]
-            later += ref.reordered_double_pivots(X, d.wf, d.noint, kept, flagged, skip)
+            later = held_pivots(X, d, kept, flagged, skip, raw)
             flagged = [j for j in flagged if every[j] >= ACCEPT
                        and all(abs(p[j] - every[j]) <= 1e-3 * every[j] for p in later)]
         for j in flagged:

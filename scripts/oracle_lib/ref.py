@@ -283,15 +283,24 @@ def _ratio(a, b):
     return a / b
 
 
-def double_pivots(X, wf, noint, order, extra=(), skip=()):
+def double_pivots(X, wf, noint, order, extra=(), skip=(), raw=()):
     """The same pivots from cross products formed in double about the weighted means, by
-    elimination in double: what a sound double-precision sweep can know of them."""
+    elimination in double: what a sound double-precision sweep can know of them. The columns
+    of `raw` are summed as they stand and their sums taken about the means afterwards,
+    a_il - a_i1 a_l1 / a_11, as a fit does that keeps them unshifted: those sums carry the
+    rounding of the raw products and of the means' term, not only of the spread."""
     if noint:
         A = X * np.sqrt(wf)[:, None]
-    else:
+        G = A.T @ A
+    elif not raw:
         cx = np.array([wmean(X[:, j], wf) for j in range(X.shape[1])])
         A = (X - cx) * np.sqrt(wf)[:, None]
-    G = A.T @ A
+        G = A.T @ A
+    else:
+        cx = np.array([0.0 if j in raw else wmean(X[:, j], wf) for j in range(X.shape[1])])
+        A = X - cx
+        s = wf @ A
+        G = (A * wf[:, None]).T @ A - np.outer(s, s) / np.sum(wf)
     diag = np.diag(G).copy()
     S = G.copy()
     out = {}
@@ -307,7 +316,7 @@ def double_pivots(X, wf, noint, order, extra=(), skip=()):
     return out
 
 
-def reordered_double_pivots(X, wf, noint, order, extra=(), skip=(), draws=4, seed=0):
+def reordered_double_pivots(X, wf, noint, order, extra=(), skip=(), draws=4, seed=0, raw=()):
     """double_pivots of the same rows summed in `draws` other orders (seeded): sums that hold
     every digit a double can and differ only in their rounding. A pivot that moves between
     them is one no sweep of sums in double resolves, whatever order it adds the rows in."""
@@ -315,5 +324,5 @@ def reordered_double_pivots(X, wf, noint, order, extra=(), skip=(), draws=4, see
     out = []
     for _ in range(draws):
         p = rng.permutation(X.shape[0])
-        out.append(double_pivots(X[p], wf[p], noint, order, extra, skip))
+        out.append(double_pivots(X[p], wf[p], noint, order, extra, skip, raw))
     return out
