@@ -48,6 +48,7 @@ REGRESSIONS = {
     471151: "the oracle judged an empty NOINT model by numpy's rank of an unscaled TPF block",
     478030: "level pivots' drift took a level past its rows: Intercept lost, now refit packed",
     590078: "a fold's effect-coded levels took two columns past its rows' rank: Intercept refused",
+    663944: "INDEX levels met only in FREQ 0 rows counted as folds, cut to the rows: 9105",
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
     901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
 }
