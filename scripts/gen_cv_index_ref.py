@@ -17,7 +17,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from gen_cv_ref import cv_press  # noqa: E402
+from gen_cv_ref import forward  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUT = os.path.join(ROOT, "tests", "data", "cv")
@@ -43,18 +43,6 @@ def make_rows():
     return rows
 
 
-def forward(X, y, wf, folds):
-    cols, steps = [], [("Intercept", cv_press(X, y, wf, folds, []))]
-    while len(cols) < X.shape[1]:
-        best = min((cv_press(X, y, wf, folds, cols + [c]), c)
-                   for c in range(X.shape[1]) if c not in cols)
-        if best[0] >= steps[-1][1]:
-            break
-        cols.append(best[1])
-        steps.append((NAMES[best[1]], best[0]))
-    return steps
-
-
 def main():
     rows = make_rows()
     with open(os.path.join(OUT, "cvindex.csv"), "w", newline="") as out:
@@ -72,7 +60,7 @@ def main():
             wf = np.array([float(r[5]) for r in used])
             levels = sorted({r[6] for r in used})
             folds = np.array([levels.index(r[6]) for r in used])
-            for s, (effect, press) in enumerate(forward(X, y, wf, folds)):
+            for s, (effect, press) in enumerate(forward(X, y, wf, folds, NAMES)):
                 wr.writerow([b, s, effect, repr(press)])
 
 
