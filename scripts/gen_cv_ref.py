@@ -84,7 +84,7 @@ def cv_press(X, y, wf, folds, cols):
     return total
 
 
-def forward(X, y, wf, folds):
+def forward(X, y, wf, folds, names=NAMES):
     cols, steps = [], [("Intercept", cv_press(X, y, wf, folds, []))]
     while len(cols) < X.shape[1]:
         best = min((cv_press(X, y, wf, folds, cols + [c]), c)
@@ -92,7 +92,7 @@ def forward(X, y, wf, folds):
         if best[0] >= steps[-1][1]:
             break
         cols.append(best[1])
-        steps.append((NAMES[best[1]], best[0]))
+        steps.append((names[best[1]], best[0]))
     return steps
 
 

@@ -48,10 +48,16 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
   return vsfRoleOfValue(s->trainValue, s->validateValue, s->testValue, s->testData != 0, text, len);
 }
 
-// The fold of a TRAIN row; BLOCK folds wait for the group's TRAIN count (vsfReadCompletion).
+// The fold of a TRAIN row; BLOCK folds wait for the group's TRAIN count, and INDEX rows hold
+// their level until the levels met among the kept TRAIN rows are known (vsfReadCompletion).
 [[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
-  const int32_t level = vsfCvScheme(s->cvMethod).indexFolds ? p.src->indexLevel(p.src->self) : 0;
+  int32_t level = 0;
+  if (vsfCvScheme(s->cvMethod).indexFolds) {
+    level = p.src->indexLevel(p.src->self);
+    if (level >= 0 && level < s->folds)
+      p.indexLevelMet[level] = 1;
+  }
   return vsfTrainFold(roleFoldRule(s), p.foldCursor, s->seed, level, -1);
 }
 
@@ -732,6 +738,11 @@ namespace {
     if (p.colSmallest == nullptr)
       return VsfStatus::NoMemory;
     std::fill_n(p.colSmallest, N, std::numeric_limits<double>::infinity());
+  }
+  if (vsfCvScheme(s->cvMethod).indexFolds && hasFoldCode(s)) {
+    p.indexLevelMet = allocArray<uint8_t>(byPool, std::max(s->folds, 1));
+    if (p.indexLevelMet == nullptr)
+      return VsfStatus::NoMemory;
   }
   m->columnSums = allocArray<double>(byPool, N);
   m->columnSumSquares = allocArray<double>(byPool, N);

@@ -61,6 +61,9 @@ struct VsfReadResult {
   double* bridgeWeightedMeans;
   double* bridgeFreqMeans;
   double* bridgeEffectMeans;
+  // CVMETHOD=INDEX (BY pool): per fold, in level order, the 0-based level of the index
+  // variable it holds; a fold for each level that some kept TRAIN row holds (folds of them).
+  int32_t* indexFoldLevels;
 };
 
 // Why the read preparation lowered the page thread count.

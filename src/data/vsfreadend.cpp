@@ -1,6 +1,6 @@
 // The completion of a BY group's reading pass: the column means and scales and the counts
-// of the pass into the model, the BLOCK cross-validation folds written into the pages, the
-// page files reopened for reading, and the arrays later fits need.
+// of the pass into the model, the BLOCK and INDEX cross-validation folds written into the
+// pages, the page files reopened for reading, and the arrays later fits need.
 // Declared in data/vsfreadpass.h and data/vsfdata.h.
 #include "data/vsfreadpass.h"
 #include "data/vsfrolefold.h"
@@ -22,13 +22,10 @@
 namespace vsfread {
 namespace {
 
-// Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
-[[nodiscard]] VsfStatus blockFolds(Pass& p) {
-  const VsfDataSettings* s = p.s;
-  const int64_t n = static_cast<int64_t>(p.t.rows[1]);
-  const VsfRoleFoldRule rule{false, 0, 0, VsfCvMethod::Block, s->folds};
-  VsfRoleFoldCursor cursor;
-  int32_t fold = 0;
+// Walks the rows of every page in page order, rewriting each one's codes in place through
+// `visit` (given the row's code end: the fold is codes[-1], the role codes[-2] when rows
+// carry roles); pages on disk are read and written back.
+template <class Visit> [[nodiscard]] VsfStatus rewriteRowCodes(Pass& p, Visit&& visit) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(p.bags->pageService);
   const uint32_t F = p.bags->count;
   for (int64_t pk = 0; pk < p.writer.pagesWritten; ++pk) {
@@ -48,19 +45,64 @@ namespace {
     }
     VsfRowCursor cur;
     vsfRowCursorStart(&cur, page, file.page.pageSize);
-    while (vsfRowCursorNext(&cur, &p.layout)) {
-      int32_t* codes = cur.codeEnd;
-      // The fold is the first code of the row; a row that is not TRAIN keeps the last one.
-      if (!p.layout.hasRole || codes[-2] == VSF_ROLE_TRAIN)
-        fold = vsfTrainFold(rule, cursor, nullptr, 0, n);
-      codes[-1] = fold;
-    }
+    while (vsfRowCursorNext(&cur, &p.layout))
+      visit(cur.codeEnd);
     if (onDisk && vsfFilePage(pgf, &file, true) != 0) {
       raiseRc(*p.returnCode, StepRc::NotRestored);
       return VsfStatus::PageNotWritten;
     }
   }
   return VsfStatus::Ok;
+}
+
+[[nodiscard]] bool trainRow(const Pass& p, const int32_t* codes) {
+  return !p.layout.hasRole || codes[-2] == VSF_ROLE_TRAIN;
+}
+
+// Writes the BLOCK cross-validation folds into the TRAIN rows, in page order.
+[[nodiscard]] VsfStatus blockFolds(Pass& p) {
+  const VsfDataSettings* s = p.s;
+  const int64_t n = static_cast<int64_t>(p.t.rows[1]);
+  const VsfRoleFoldRule rule{false, 0, 0, VsfCvMethod::Block, s->folds};
+  VsfRoleFoldCursor cursor;
+  int32_t fold = 0;
+  return rewriteRowCodes(p, [&](int32_t* codes) {
+    // A row that is not TRAIN keeps the fold of the TRAIN row before it.
+    if (trainRow(p, codes))
+      fold = vsfTrainFold(rule, cursor, nullptr, 0, n);
+    codes[-1] = fold;
+  });
+}
+
+// The INDEX folds: one per level of the index variable that a kept TRAIN row holds, numbered
+// in level order. Levels met only in rows the fit does not use (a frequency below 1, a
+// missing value, another role) make no fold, so the fold count is that of the folds the
+// refits leave out. The TRAIN rows' level codes become fold numbers where some level is
+// missing; the levels of the folds go to the read result.
+[[nodiscard]] VsfStatus indexFolds(Pass& p, QkPool* pool) {
+  VsfDataSettings* s = p.s;
+  const int32_t levels = s->folds;
+  auto* foldOf = allocArray<int32_t>(pool, std::max(levels, 1), false);
+  if (foldOf == nullptr)
+    return VsfStatus::NoMemory;
+  int32_t folds = 0;
+  for (int32_t level = 0; level < levels; ++level)
+    foldOf[level] = p.indexLevelMet[level] != 0 ? folds++ : kVsfNoFold;
+  s->read.indexFoldLevels = allocArray<int32_t>(pool, std::max(folds, 1), false);
+  if (s->read.indexFoldLevels == nullptr)
+    return VsfStatus::NoMemory;
+  for (int32_t level = 0; level < levels; ++level)
+    if (foldOf[level] != kVsfNoFold)
+      s->read.indexFoldLevels[foldOf[level]] = level;
+  s->folds = folds;
+  VsfStatus rc = VsfStatus::Ok;
+  if (folds != levels)
+    rc = rewriteRowCodes(p, [&](int32_t* codes) {
+      if (trainRow(p, codes) && codes[-1] >= 0 && codes[-1] < levels)
+        codes[-1] = foldOf[codes[-1]];
+    });
+  pool->free(pool, foldOf);
+  return rc;
 }
 
 // The corrected sum of squares, relative to the uncorrected one (raw, or about a centre), at
@@ -216,8 +258,13 @@ void storeTotals(Pass& p) {
 } // namespace
 
 VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
-  storeTotals(p);
   VsfStatus rc = VsfStatus::Ok;
+  if (vsfCvScheme(p.s->cvMethod).indexFolds && p.layout.hasFold) {
+    rc = indexFolds(p, pool);
+    if (rc != VsfStatus::Ok)
+      return rc;
+  }
+  storeTotals(p);
   if (vsfCvScheme(p.s->cvMethod).foldsAfterCount && p.layout.hasFold) {
     rc = blockFolds(p);
     if (rc != VsfStatus::Ok)

@@ -82,6 +82,8 @@ struct Pass {
   // rows that some fold fits on their own.
   double* colSmallest = nullptr;
   VsfRoleFoldCursor foldCursor;
+  // CVMETHOD=INDEX: per level of the index variable, 1 once a kept TRAIN row holds it.
+  uint8_t* indexLevelMet = nullptr;
   bool rowsStored = false;
   // The post-fit bridge's sums.
   double* numeric = nullptr;
@@ -125,8 +127,9 @@ void addRowSums(Pass& p, const DesignRow& row, double y, double ww, double& sumY
 [[nodiscard]] VsfStatus vsfReadBlocks(Pass& p);
 
 // Completes a pass whose rows are all on pages: the column statistics and counts into the
-// model, the BLOCK folds, the page files reopened for reading and the arrays later fits need.
-// Ok, or the failure status (the return code raised where the pages failed).
+// model, the BLOCK folds, the INDEX folds numbered over the levels met, the page files reopened for
+// reading and the arrays later fits need. Ok, or the failure status (the return code raised where
+// the pages failed).
 [[nodiscard]] VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool);
 
 } // namespace vsfread

@@ -57,3 +57,11 @@ int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k) {
     return static_cast<int32_t>(r); // beyond the last row: the last fold that has rows
   return static_cast<int32_t>(std::min<int64_t>(r + (row - longRows) / q + 1, k));
 }
+
+int32_t vsfIndexFoldOfLevel(const int32_t* foldLevels, int32_t folds, int32_t level) {
+  if (foldLevels == nullptr)
+    return level;
+  const int32_t* end = foldLevels + std::max(folds, 0);
+  const int32_t* at = std::lower_bound(foldLevels, end, level);
+  return at != end && *at == level ? static_cast<int32_t>(at - foldLevels) : kVsfNoFold;
+}

@@ -37,3 +37,8 @@ struct VsfRoleFoldCursor {
 // The CV fold numbers of BLOCK assignment: the fold (from 1) of the `row`-th (0-based) TRAIN
 // row of n rows split into k folds.
 [[nodiscard]] int32_t vsfBlockFold(int64_t row, int64_t n, int32_t k);
+
+// The 0-based INDEX fold of a row at `level` of the index variable, given the levels of the
+// `folds` folds in level order (VsfReadResult::indexFoldLevels); kVsfNoFold when no fold
+// holds that level. Without the fold levels (null) each level is its own fold.
+[[nodiscard]] int32_t vsfIndexFoldOfLevel(const int32_t* foldLevels, int32_t folds, int32_t level);

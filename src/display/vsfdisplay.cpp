@@ -49,6 +49,14 @@ VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
   return VsfMsg::TrainingFrequenciesSumZero;
 }
 
+// The name of the CVMETHOD=INDEX variable, for the messages that name it.
+HostMsgArg indexVariableArg(const VsfContext* ctx) {
+  const LevDesign* d = vsfDesign(ctx);
+  const int32_t i = ctx->options.cvIndexVar;
+  const HostVariable* v = d != nullptr && i >= 0 && i < d->classCount ? d->classes[i].var : nullptr;
+  return v != nullptr ? HostMsgArg(v->name, v->nameLength) : HostMsgArg("", 0);
+}
+
 // Reports a failed fit's status; returns true when the group's display ends here.
 [[nodiscard]] bool reportFitStatus(VsfContext* ctx, VsfModel* m) {
   const VsfFitStatus status = m->fitStatus;
@@ -73,7 +81,9 @@ VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
     message = VsfMsg::ThereMoreExternalCross, rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::SingleFold:
-    message = VsfMsg::CrossValidationNeedsMore, rc = StepRc::GroupSkipped;
+    message = vsfCvScheme(ctx->options.cvMethod).indexFolds ? VsfMsg::CvIndexOneLevel
+                                                            : VsfMsg::CrossValidationNeedsMore;
+    rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::NoValidation:
     message = VsfMsg::ValidateRequestedCriterionBut, rc = StepRc::GroupSkipped;
@@ -96,6 +106,8 @@ VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
     vsfLog(message, {HostMsgArg(name, length), vsfGroupName()});
+  } else if (message == VsfMsg::CvIndexOneLevel) {
+    vsfLog(message, {indexVariableArg(ctx), vsfGroupName()});
   } else if (message == VsfMsg::NoPositiveWeight) {
     const HostVariable* w = ctx->stmt.proc.weightVar;
     vsfLog(message, {HostMsgArg(w->name, w->nameLength), vsfGroupName()});

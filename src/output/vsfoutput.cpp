@@ -270,8 +270,11 @@ namespace {
     assigned = roleVarCode(ctx, in);
   if (assigned == 1 && rule.cvMethod != VsfCvMethod::None) {
     const int32_t o = ctx->options.cvIndexVar;
+    const VsfDataSettings& s = ctx->dataSettings;
     const int32_t level =
-        d != nullptr && o >= 0 && o < d->classCount ? dc->levelIndex[o] : kVsfNoFold;
+        d != nullptr && o >= 0 && o < d->classCount
+            ? vsfIndexFoldOfLevel(s.read.indexFoldLevels, s.folds, dc->levelIndex[o])
+            : kVsfNoFold;
     const int32_t fold =
         vsfTrainFold(rule, r.cursor, &r.rng, level, static_cast<int64_t>(m->nTrain));
     *cvIndex = fold == kVsfNoFold ? 0 : fold + 1;

@@ -246,11 +246,14 @@ VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
     char label[16];
     const int n = std::snprintf(label, sizeof label, "%d", static_cast<int>(index));
     vsfFill(fold, foldWidth, label, std::min(n, foldWidth));
-    if (iv != nullptr && i < iv->levelCount) {
+    // The fold's level: the levels no kept TRAIN row holds have no fold.
+    const int32_t* foldLevels = ctx->dataSettings.read.indexFoldLevels;
+    const int32_t level = foldLevels != nullptr ? foldLevels[i] : i;
+    if (iv != nullptr && level < iv->levelCount) {
       if (numericIndex && iv->levelValues != nullptr)
-        indexValue = static_cast<const LevLevelValue*>(iv->levelValues)[i].value;
+        indexValue = static_cast<const LevLevelValue*>(iv->levelValues)[level].value;
       else if (indexText != nullptr && iv->levelTexts != nullptr)
-        vsfFill(indexText, indexWidth, iv->levelTexts[i], iv->levelWidth);
+        vsfFill(indexText, indexWidth, iv->levelTexts[level], iv->levelWidth);
     }
     leftOut = m->folds[i].rowCount;
     fitted = m->nUsed - leftOut;

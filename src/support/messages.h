@@ -173,6 +173,7 @@ enum class VsfMsg : int32_t {
   UnderModelAveragingStore = 269,
   SelectionMethodStoreCode = 270,
   ThereMoreExternalCross = 271,
+  CvIndexOneLevel = 272,
   CriterionSignificanceLevel = 400,
   CriterionAic = 401,
   CriterionAicc = 402,

@@ -194,6 +194,71 @@ TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
   EXPECT_EQ(folds, want);
 }
 
+// The fold codes of the stored rows in reading order, from pages in memory or on disk.
+std::vector<int32_t> pageFolds(VsfContext* ctx) {
+  const VsfModel& m = ctx->model;
+  VsfRowLayout L{};
+  L.entryCount = m.effectCount;
+  L.denseOffset = m.denseOffset;
+  L.denseColumns = m.denseColumnCount;
+  L.hasWeight = m.dataSettings->weightGiven;
+  L.hasFreq = m.dataSettings->freqGiven;
+  L.hasFold = 1;
+  auto* pgf = reinterpret_cast<QkPgfExtension*>(ctx->exts.qkpgf);
+  std::vector<int32_t> folds;
+  const uint32_t F = ctx->bags.count;
+  for (int64_t k = 0; k < m.dataSettings->read.pagesWritten; ++k) {
+    VsfUtilFile& file = ctx->bags.files[k % F];
+    const int64_t j = k / F;
+    void* page = file.memPages != nullptr && j < file.memLimit ? file.memPages[j] : nullptr;
+    if (page == nullptr) {
+      file.page.pageNumber = j - file.memLimit + 1;
+      EXPECT_EQ(pgf->qkpgfReadPage(file.file, &file.page, 0), 0);
+      page = file.page.buffer;
+    }
+    VsfRowCursor cur;
+    vsfRowCursorStart(&cur, page, file.page.pageSize);
+    while (vsfRowCursorNext(&cur, &L))
+      folds.push_back(cur.codeEnd[-1]);
+  }
+  return folds;
+}
+
+// A level whose rows all have frequency 0 makes no fold: the levels after it move down, on
+// pages in memory and on disk alike, and the read result keeps each fold's level.
+TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
+  designtest::DesignFixture f;
+  f.data("y,x,a,f\n1,2,p,1\n2,3,q,0\n3,1,p,2\n4,0.5,r,1\n5,4,q,0\n"
+         "9,2.5,r,1\n10,3.5,q,0\n11,0.25,p,1\n");
+  f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
+  f.response("y");
+  f.freq("f");
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
+  ASSERT_EQ(f.levels("a"), (std::vector<std::string>{"p", "q", "r"}));
+  for (int32_t buffers : {0, 1}) {
+    qrxhost::setPageFileSizes(128, 128, 128);
+    Context c;
+    c.ctx->design = f.ctx;
+    c.ctx->stmt.perfOptions.utilBuffers = buffers;
+    c.ctx->options.cvMethod = VsfCvMethod::Index;
+    c.ctx->options.cvOn = 1;
+    c.ctx->options.cvIndexVar = f.classIndex("a");
+    ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
+    EXPECT_EQ(c.ctx->model.foldCount, 2) << "UTIL_BUFFERS$=" << buffers;
+    if (buffers == 1) {
+      EXPECT_GT(c.ctx->bags.files[0].diskPageCount, 0);
+    }
+    const VsfReadResult& read = c.ctx->dataSettings.read;
+    ASSERT_NE(read.indexFoldLevels, nullptr);
+    EXPECT_EQ(read.indexFoldLevels[0], 0);
+    EXPECT_EQ(read.indexFoldLevels[1], 2);
+    // The used rows' a values in reading order: p p r r p.
+    EXPECT_EQ(pageFolds(c.ctx.get()), (std::vector<int32_t>{0, 0, 1, 1, 0}))
+        << "UTIL_BUFFERS$=" << buffers;
+    qrxhost::resetPageFileSettings();
+  }
+}
+
 // A held-out data set's variables, found by name as the driver's lookup finds them.
 struct HeldOutNames {
   std::vector<HostVariable*> numerics, classes;
