@@ -256,7 +256,7 @@ VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
         vsfFill(indexText, indexWidth, iv->levelTexts[level], iv->levelWidth);
     }
     leftOut = m->folds[i].rowCount;
-    fitted = m->nUsed - leftOut;
+    fitted = m->nTrain - leftOut;
     fittedSum += fitted;
     leftOutSum += leftOut;
     press = m->folds[i].cvSse;

@@ -226,6 +226,24 @@ TEST(CrossValidation, RandomFoldsAreTheSameOnEveryRoadAndGiveThePress) {
   EXPECT_NEAR(number(*d, 4, "CVPRESS"), press, 1e-9 * press);
 }
 
+// Under PARTITION the folds split the training rows only: each fold fits the training rows
+// the others hold, not the validation rows besides.
+TEST(CrossValidation, FoldsOfAPartitionFitTheTrainingRowsOnly) {
+  const auto r = runCv("  partition fraction(validate=0.3);\n" + std::string(kModel) +
+                           "selection=forward(select=cv stop=none maxsteps=2) cvmethod=split(3) "
+                           "cvdetails=all;\n",
+                       "cvpartition");
+  ASSERT_EQ(r.status, 0) << r.log;
+  const Value* d = findTable(r.json["steps"][0]["output"], "CVDetails");
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ((*d)["rows"].items.size(), 4u);
+  const double train = number(*d, 3, "NOBSLEFTOUT");
+  EXPECT_LT(train, 442.0 * 0.8);
+  for (size_t k = 0; k < 3; ++k)
+    EXPECT_EQ(number(*d, k, "NOBSFITTED"), train - number(*d, k, "NOBSLEFTOUT")) << "fold " << k;
+  EXPECT_EQ(number(*d, 3, "NOBSFITTED"), 2 * train);
+}
+
 // CVDETAILS=COEFFS: the fold estimates are the refits without each fold, the intercept on
 // the data's scale.
 TEST(CrossValidation, FoldEstimatesAreTheRefitsWithoutEachFold) {
