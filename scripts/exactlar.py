@@ -1,19 +1,21 @@
 #!/usr/bin/python3
-"""Least-angle regression (LAR) knots computed in 80-digit arithmetic (mpmath).
+"""Least-angle regression (LAR) and LASSO knots computed in 80-digit arithmetic (mpmath).
 
 The textbook equiangular path: the columns are centred about their (frequency-)weighted
 means and scaled to unit weighted norm, the response is centred; at each knot the active
 columns, signed by their correlations with the residual, move along the direction that
 keeps their correlations tied, until an inactive column's correlation catches up (or,
 with every column active, to the least-squares fit). Knot k holds the coefficients after
-k such moves, on the data's own scale, so knot k is what a run prints as Step k.
+k such moves, on the data's own scale, so knot k is what a run prints as Step k. The LASSO
+path (--lasso) ends a move also where an active coefficient reaches zero, and drops it.
 
 The data are read as the doubles they hold and carried exactly into 80 digits, so the
 centring of a column far from 0 loses nothing that matters to the answer.
 
 Used by the oracle (scripts/oracle_lib) where scikit-learn's lars_path is unreliable, and
 as a command:
-  /usr/bin/python3 scripts/exactlar.py DATA.csv RESPONSE X1,X2,... [--freq F] [--by B]
+  /usr/bin/python3 scripts/exactlar.py DATA.csv RESPONSE X1,X2,... [--freq F] [--weight W]
+      [--by B] [--lasso]
 prints each BY group's knots, one line per knot.
 """
 import argparse
@@ -72,10 +74,26 @@ def _direction(G, active, signs):
     return [AA * g for g in g1], AA
 
 
-def lar_knots(cols, b):
+def _longest_step(C, corr, a, AA, active, floor):
+    """How far the equiangular direction goes before an inactive column's correlation
+    catches up with the active ones' (C / A_A, the least-squares fit, if none does), and
+    that column (None if none)."""
+    gamma, enter = C / AA, None
+    for j in range(len(corr)):
+        if j in active:
+            continue
+        for g in ((C - corr[j]) / (AA - a[j]), (C + corr[j]) / (AA + a[j])):
+            if floor < g < gamma:
+                gamma, enter = g, j
+    return gamma, enter
+
+
+def lar_knots(cols, b, lasso=False):
     """Standardized coefficients at every knot of the LAR path (knots[0] is all zeros) and
     the active columns' absolute correlation with the residual at each knot (0 at the
-    last). Works on the cross products alone: the correlations are X'b - G beta."""
+    last). With lasso, an active coefficient that reaches zero ends the step there and
+    leaves the active set (the LASSO path). Works on the cross products alone: the
+    correlations are X'b - G beta."""
     p = len(cols)
     G = [[_dot(cols[i], cols[j]) for j in range(p)] for i in range(p)]
     xb = [_dot(c, b) for c in cols]
@@ -83,34 +101,41 @@ def lar_knots(cols, b):
     knots, tied = [list(beta)], []
     corr = list(xb)
     active = [max(range(p), key=lambda j: abs(corr[j]))]
-    while True:
+    # steps shorter than this are rounding at 80 digits: a column just dropped is tied
+    floor = abs(corr[active[0]]) * mpmath.mpf(10) ** (20 - DIGITS)
+    while len(knots) <= 10 * p:
         C = max(abs(corr[j]) for j in active)
         tied.append(C)
         signs = {j: mpmath.sign(corr[j]) for j in active}
         wv, AA = _direction(G, active, signs)
         a = [mpmath.fsum(G[j][k] * signs[k] * wv[i] for i, k in enumerate(active)) for j in range(p)]
-        gamma, enter = C / AA, None
-        for j in range(p):
-            if j in active:
-                continue
-            for g in ((C - corr[j]) / (AA - a[j]), (C + corr[j]) / (AA + a[j])):
-                if 0 < g < gamma:
-                    gamma, enter = g, j
+        gamma, enter = _longest_step(C, corr, a, AA, active, floor)
+        drop = None
+        if lasso:
+            for i, j in enumerate(active):
+                g = -beta[j] / (signs[j] * wv[i])
+                if floor < g < gamma:
+                    gamma, drop = g, j
         for i, j in enumerate(active):
             beta[j] += gamma * signs[j] * wv[i]
+        if drop is not None:
+            beta[drop] = mpmath.mpf(0)
+            active.remove(drop)
         corr = [xb[j] - mpmath.fsum(G[j][k] * beta[k] for k in range(p)) for j in range(p)]
         knots.append(list(beta))
-        if enter is None:
+        if drop is None and enter is None:
             return knots, tied + [mpmath.mpf(0)]
-        active.append(enter)
+        if drop is None:
+            active.append(enter)
+    raise RuntimeError("the path takes more than %d knots" % (10 * p))
 
 
-def path(X, y, w):
-    """LAR knots on the data's scale: a list of (intercept, [coefficients]) with the
-    correlation at each knot (on the scale of the centred, weighted response)."""
+def path(X, y, w, lasso=False):
+    """LAR (or LASSO) knots on the data's scale: a list of (intercept, [coefficients]) with
+    the correlation at each knot (on the scale of the centred, weighted response)."""
     with mpmath.workdps(DIGITS):
         cols, b, means, norms, ym = standardize(X, y, w)
-        knots, tied = lar_knots(cols, b)
+        knots, tied = lar_knots(cols, b, lasso)
         out = []
         for k in knots:
             coef = [k[j] / norms[j] for j in range(len(k))]
@@ -119,15 +144,19 @@ def path(X, y, w):
         return out, tied
 
 
-def read(path_, response, names, freq, by):
+def read(path_, response, names, freq, by, weight=None):
     """Rows of a CSV file grouped by the BY column: {level: (X columns, y, weights)}.
-    Rows whose frequency is not positive are left out; a frequency keeps its integer part."""
+    A frequency keeps its integer part, and multiplies the weight; rows whose product is
+    not positive, or that miss a value, are left out."""
     groups = {}
     with open(path_) as fh:
         for r in csv.DictReader(fh):
+            if any(r[v] == "" for v in names + [response] + [c for c in (freq, weight) if c]):
+                continue    # a row missing any value the fit uses is left out
             f = float(r[freq]) if freq else 1.0
             f = float(int(f)) if f == f else 0.0
-            if f <= 0:
+            f *= float(r[weight]) if weight else 1.0
+            if not f > 0:
                 continue
             key = r[by] if by else ""
             X, y, w = groups.setdefault(key, ([[] for _ in names], [], []))
@@ -145,11 +174,13 @@ def main():
     ap.add_argument("effects")
     ap.add_argument("--freq")
     ap.add_argument("--by")
+    ap.add_argument("--weight")
+    ap.add_argument("--lasso", action="store_true", help="the LASSO path (drops at zero)")
     a = ap.parse_args()
     names = a.effects.split(",")
-    for key, (X, y, w) in sorted(read(a.data, a.response, names, a.freq, a.by).items()):
+    for key, (X, y, w) in sorted(read(a.data, a.response, names, a.freq, a.by, a.weight).items()):
         print("BY %s" % key if a.by else "path")
-        for k, (icpt, coef) in enumerate(path(X, y, w)[0]):
+        for k, (icpt, coef) in enumerate(path(X, y, w, a.lasso)[0]):
             print("Step%d Intercept %s %s" % (k, mpmath.nstr(icpt, 17),
                   " ".join("%s %s" % (nm, mpmath.nstr(c, 17)) for nm, c in zip(names, coef))))
 

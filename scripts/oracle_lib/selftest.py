@@ -163,12 +163,13 @@ def lar_ties(X, w, y, coefs):
 
 
 def lar_reference_check():
-    """The exact LAR path meets lars_path on designs where lars_path is sound; on one where
-    an active coefficient crosses zero lars_path is judged unsound and the exact path still
-    keeps LAR's ties. Returns the number of failures."""
+    """The exact LAR path meets lars_path on a design where lars_path is sound; on one
+    where an active coefficient crosses zero lars_path is judged unsound and the exact
+    path still keeps LAR's ties; the exact LASSO path meets lars_path's on a design where
+    it drops a column. Returns the number of failures."""
     from sklearn.linear_model import lars_path
     rng = np.random.default_rng(7)
-    seen = {True: 0, False: 0}
+    todo = {"lar": 1, "crossing": 1, "drop": 1}
     bad = 0
     for _ in range(200):
         n, p = 30, 5
@@ -180,23 +181,29 @@ def lar_reference_check():
         s = np.sqrt((A * A).sum(axis=0))
         b = (y - (w @ y) / w.sum()) * sw
         ys = float(np.sqrt(b @ b))
-        alphas, _, coefs = lars_path(A / s, b / ys, method="lar")
-        sound = check.lars_sound(alphas, coefs)
-        if seen[sound]:
-            continue
-        seen[sound] = 1
-        _, exact = check.exact_lar(X, types.SimpleNamespace(wf=w, y=y), s, ys)
-        if sound and (exact.shape != coefs.shape or np.max(np.abs(exact - coefs)) > 1e-9):
-            print("selftest: the exact LAR path leaves lars_path's sound one")
-            bad += 1
-        if not sound and lar_ties(X, w, y, exact) > 1e-9:
-            print("selftest: the exact LAR path breaks LAR's ties by %g" % lar_ties(X, w, y, exact))
-            bad += 1
-        if all(seen.values()):
+        d = types.SimpleNamespace(wf=w, y=y)
+        for method in ("LAR", "LASSO"):
+            alphas, _, coefs = lars_path(A / s, b / ys, method=method.lower())
+            sound = check.lars_sound(alphas, coefs, method)
+            kind = {("LAR", True): "lar", ("LAR", False): "crossing"}.get((method, sound))
+            if method == "LASSO" and sound and coefs.shape[1] > p + 1:
+                kind = "drop"
+            if not todo.get(kind):
+                continue
+            todo[kind] = 0
+            _, exact = check.exact_lars(X, d, s, ys, method)
+            if kind == "crossing":
+                if lar_ties(X, w, y, exact) > 1e-9:
+                    print("selftest: the exact LAR path breaks LAR's ties by %g"
+                          % lar_ties(X, w, y, exact))
+                    bad += 1
+            elif exact.shape != coefs.shape or np.max(np.abs(exact - coefs)) > 1e-9:
+                print("selftest: the exact %s path leaves lars_path's sound one (%s)" % (method, kind))
+                bad += 1
+        if not any(todo.values()):
             return bad
-    print("selftest: no design where lars_path turns a LAR column round")
+    print("selftest: no design for %s" % ", ".join(k for k, v in todo.items() if v))
     return bad + 1
-
 
 def main(qrx):
     work = tempfile.mkdtemp(prefix="oracle-selftest-")
