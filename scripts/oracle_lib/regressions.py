@@ -49,10 +49,14 @@ REGRESSIONS = {
     478030: "level pivots' drift took a level past its rows: Intercept lost, now refit packed",
     590078: "a fold's effect-coded levels took two columns past its rows' rank: Intercept refused",
     612042: "a weighted B-spline column judged resolved by centred sums the fit keeps raw",
+    641624: "lars_path turned a LAR column round where its coefficient crossed zero (FREQ)",
     663944: "INDEX levels met only in FREQ 0 rows counted as folds, cut to the rows: 9105",
+    665585: "lars_path ended a LAR path at float32's epsilon, a column short of the engine",
+    672198: "lars_path turned a LAR column round where its coefficient crossed zero (BY)",
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
     901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
     1002209: "a FREQ B-spline edge column judged resolved by centred sums the fit keeps raw",
+    1207831: "lars_path ended a LASSO path at float32's epsilon, a column short (WEIGHT)",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
@@ -61,4 +65,5 @@ SCENARIOS = {
     590078: "manylevels",
     901137: "manylevels",
     901163: "manylevels",
+    1207831: "path",
 }

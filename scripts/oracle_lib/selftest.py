@@ -6,6 +6,7 @@ import json
 import os
 import shutil
 import tempfile
+import types
 
 import numpy as np
 
@@ -174,6 +175,68 @@ def unshifted_check():
     return bad
 
 
+def lar_ties(X, w, y, coefs):
+    """The largest breach of LAR's ties over the knots of coefs (on the scale of columns
+    and response scaled to unit weighted norm): at each knot but the last the active
+    columns' absolute correlations with the residual are equal and none below an inactive
+    column's; at the last, the residual is orthogonal to every column."""
+    sw = np.sqrt(w)
+    A = (X - (w @ X) / w.sum()) * sw[:, None]
+    A /= np.sqrt((A * A).sum(axis=0))
+    b = (y - (w @ y) / w.sum()) * sw
+    b /= np.sqrt(b @ b)
+    worst = 0.0
+    for k in range(1, coefs.shape[1]):
+        c = np.abs(A.T @ (b - A @ coefs[:, k]))
+        act = coefs[:, k] != 0
+        top = c[act].max() if k < coefs.shape[1] - 1 else 0.0
+        worst = max(worst, np.max(np.abs(c[act] - top)), np.max(c[~act] - top, initial=0.0))
+    return worst
+
+
+def lar_reference_check():
+    """The exact LAR path meets lars_path on a design where lars_path is sound; on one
+    where an active coefficient crosses zero lars_path is judged unsound and the exact
+    path still keeps LAR's ties; the exact LASSO path meets lars_path's on a design where
+    it drops a column. Returns the number of failures."""
+    from sklearn.linear_model import lars_path
+    rng = np.random.default_rng(7)
+    todo = {"lar": 1, "crossing": 1, "drop": 1}
+    bad = 0
+    for _ in range(200):
+        n, p = 30, 5
+        X = rng.normal(size=(n, p)) @ rng.normal(size=(p, p))
+        w = rng.integers(0, 4, size=n).astype(float)
+        y = X @ rng.normal(size=p) + rng.normal(size=n)
+        sw = np.sqrt(w)
+        A = (X - (w @ X) / w.sum()) * sw[:, None]
+        s = np.sqrt((A * A).sum(axis=0))
+        b = (y - (w @ y) / w.sum()) * sw
+        ys = float(np.sqrt(b @ b))
+        d = types.SimpleNamespace(wf=w, y=y)
+        for method in ("LAR", "LASSO"):
+            alphas, _, coefs = lars_path(A / s, b / ys, method=method.lower())
+            sound = check.lars_sound(alphas, coefs, method)
+            kind = {("LAR", True): "lar", ("LAR", False): "crossing"}.get((method, sound))
+            if method == "LASSO" and sound and coefs.shape[1] > p + 1:
+                kind = "drop"
+            if not todo.get(kind):
+                continue
+            todo[kind] = 0
+            _, exact = check.exact_lars(X, d, s, ys, method)
+            if kind == "crossing":
+                if lar_ties(X, w, y, exact) > 1e-9:
+                    print("selftest: the exact LAR path breaks LAR's ties by %g"
+                          % lar_ties(X, w, y, exact))
+                    bad += 1
+            elif exact.shape != coefs.shape or np.max(np.abs(exact - coefs)) > 1e-9:
+                print("selftest: the exact %s path leaves lars_path's sound one (%s)" % (method, kind))
+                bad += 1
+        if not any(todo.values()):
+            return bad
+    print("selftest: no design for %s" % ", ".join(k for k, v in todo.items() if v))
+    return bad + 1
+
 def main(qrx):
     work = tempfile.mkdtemp(prefix="oracle-selftest-")
     try:
@@ -223,6 +286,7 @@ def main(qrx):
         bad += refusal_check(qrx)
         bad += saturation_check(qrx)
         bad += unshifted_check()
+        bad += lar_reference_check()
         # A whole number past a double's exact integers is read as the double it is.
         big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
         if not (isinstance(big[0], float) and big[0] == -11941691272937136128.0
