@@ -353,7 +353,8 @@ TEST_F(Folds, CrossValidationDetailsEndWithTheTotalRow) {
   folds[1].rowCount = 6, folds[1].cvSse = 4.5;
   m.folds = folds.data();
   m.foldCount = 2;
-  m.nUsed = 10;
+  m.nUsed = 12; // two validation rows, which no fold fits
+  m.nTrain = 10;
   m.cvPress = 7.5;
   ASSERT_EQ(vsfpCVDetails(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();
