@@ -50,8 +50,12 @@ class Fit:
             self.cond = np.inf
         resid = b - As @ coef
         cs = coef / scale
+        self.beta_ext = cs.astype(np.longdouble)
         if noint and np.isfinite(self.cond) and R.size:
-            cs, resid = refine_far(A, b, Q, R, scale, cs)
+            sl = s.astype(np.longdouble)[:, None]
+            Al, bl = X.astype(np.longdouble) * sl, y.astype(np.longdouble) * sl[:, 0]
+            self.beta_ext, resid = refine_far(Al, bl, Q, R, scale, cs)
+            cs = self.beta_ext.astype(float)
         self.sse = float(resid @ resid)
         cov_s = Rinv @ Rinv.T        # (As'As)^-1
         covu = cov_s / np.outer(scale, scale)
@@ -79,19 +83,32 @@ class Fit:
             return X @ self.beta
         return self.cy + self.a + (X - self.cx) @ self.beta[1:]
 
+    def residual(self, X, y):
+        """The residuals of rows (held out or not) formed on the response less the centre:
+        y - cy is exact for y within a factor of two of cy, so a response far from zero
+        (1.8e9, where a double's spacing is 2.4e-7) does not round each prediction at its own
+        magnitude against residuals near 0.2 (seed 1009957). Without an intercept nothing
+        centres the response: the residuals are then formed in extended precision on the
+        extended coefficients."""
+        if self.noint:
+            r = y.astype(np.longdouble) - X.astype(np.longdouble) @ self.beta_ext
+            return r.astype(float)
+        return (y - self.cy) - (self.a + (X - self.cx) @ self.beta[1:])
 
-def refine_far(A, b, Q, R, scale, cs):
+
+def refine_far(Al, bl, Q, R, scale, cs):
     """Without an intercept nothing centres a response far from zero: the QR solution then
-    carries the rounding of b itself (eps |b|, against residuals many digits smaller), and
-    so does any residual formed in double. Two corrections on residuals formed in extended
-    precision, the coefficients kept in it, bring the estimates to those of the rows."""
-    Al, bl = A.astype(np.longdouble), b.astype(np.longdouble)
+    carries the rounding of the response itself (eps |y|, against residuals many digits
+    smaller), and so does any residual formed in double. Two corrections on residuals formed in extended
+    precision, the coefficients kept in it, bring the estimates to those of the rows. The
+    weighted rows Al, bl come formed in extended precision: y sqrt(w) rounded to a double
+    would move a weighted response near 1.8e9 by 1e-7."""
     beta = cs.astype(np.longdouble)
     for _ in range(2):
         r = bl - Al @ beta
         beta = beta + np.linalg.solve(R, Q.T @ r.astype(float)).astype(np.longdouble) / scale
     r = bl - Al @ beta
-    return beta.astype(float), r.astype(float)
+    return beta, r.astype(float)
 
 
 def fit(X, y, wf, noint):
@@ -146,7 +163,7 @@ def cv_press(X, y, wf, folds, noint):
             continue
         f = fit(X[tr], y[tr], wf[tr], noint)
         kappa = max(kappa, f.cond ** 2)
-        r = y[out] - f.predict(X[out])
+        r = f.residual(X[out], y[out])
         total += float(np.sum(wf[out] * r * r))
     return total, kappa
 

@@ -56,6 +56,7 @@ REGRESSIONS = {
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
     901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
     1002209: "a FREQ B-spline edge column judged resolved by centred sums the fit keeps raw",
+    1009957: "the oracle's fold refits predicted a weighted response near 1.8e9 at its magnitude",
     1207831: "lars_path ended a LASSO path at float32's epsilon, a column short (WEIGHT)",
 }
 

@@ -237,6 +237,34 @@ def lar_reference_check():
     print("selftest: no design for %s" % ", ".join(k for k, v in todo.items() if v))
     return bad + 1
 
+
+def far_folds_check():
+    """The fold refits of a weighted response near 1.8e9 and 4.1e8, whose held-out errors
+    are near 0.3, equal exact refits (tests/data/farresponse, from
+    scripts/gen_cv_far_weight_ref.py) with the intercept and as a column under NOINT: a
+    held-out prediction rounded at the response's magnitude errs by 2e-7 there. Returns the
+    number of wrong references."""
+    bad = 0
+    data = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+        os.path.abspath(__file__)))), "tests", "data", "farresponse")
+    head, rows = runqrx.read_csv(os.path.join(data, "farweight.csv"))
+    cols = {h: np.array([float(r[j]) for r in rows]) for j, h in enumerate(head)}
+    for g, rule, names, exact in runqrx.read_csv(os.path.join(data, "farweight_ref.csv"))[1]:
+        grp = cols["g"] == float(g)
+        n = int(grp.sum())
+        folds = {"split": np.arange(n) % 4, "block": np.repeat(np.arange(4), n // 4),
+                 "index": cols["fold"][grp]}[rule]
+        X = np.column_stack([np.ones(n)] + [cols[c][grp] for c in names.split()])
+        for noint, tol in ((False, 1e-12), (True, 1e-9)):
+            got = ref.cv_press(X if noint else X[:, 1:], cols["y"][grp], cols["w"][grp],
+                               folds, noint)[0]
+            if abs(got - float(exact)) > tol * float(exact):
+                print("selftest: group %s %s folds of %r%s: CV PRESS %r, exact %s" % (
+                    g, rule, names, " (NOINT)" if noint else "", got, exact))
+                bad += 1
+    return bad
+
+
 def main(qrx):
     work = tempfile.mkdtemp(prefix="oracle-selftest-")
     try:
@@ -287,6 +315,7 @@ def main(qrx):
         bad += saturation_check(qrx)
         bad += unshifted_check()
         bad += lar_reference_check()
+        bad += far_folds_check()
         # A whole number past a double's exact integers is read as the double it is.
         big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
         if not (isinstance(big[0], float) and big[0] == -11941691272937136128.0

@@ -213,6 +213,66 @@ TEST(FarResponse, EveryStepIsTheLeastSquaresFit) {
   }
 }
 
+// A weighted response near 1.8e9 (and a second BY group near 4.1e8) whose held-out errors are
+// near 0.3, where a double's spacing at the response is 2.4e-7: every step's CV PRESS equals
+// the exact weighted refits without each fold (scripts/gen_cv_far_weight_ref.py) within 1e-9,
+// under FORWARD, BACKWARD and STEPWISE, SPLIT, BLOCK and INDEX folds, CVDETAILS= on and off,
+// the packed and incremental cross products, with and without BY, on one thread and on eight.
+TEST(FarResponse, WeightedCvPressFollowsTheExactRefits) {
+  std::map<std::string, double> ref; // by "group folds columns"
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(kDir + "farweight_ref.csv")))
+    if (row[0] != "group")
+      ref[row[0] + " " + row[1] + " " + row[2]] = std::stod(row[3]);
+  struct Road {
+    bool by;
+    std::string folds, selection, build;
+  };
+  const std::vector<Road> roads = {
+      {false, "split", "forward(select=cv stop=none) cvdetails=all", "full"},
+      {false, "block", "backward(select=cv stop=none)", "full"},
+      {false, "split", "stepwise(select=sbc choose=cv)", "incremental"},
+      {false, "index", "stepwise(select=sl slentry=0.5 slstay=0.5 choose=cv) cvdetails=cvpress",
+       "full"},
+      {true, "block", "forward(select=cv stop=none)", "incremental"},
+      {true, "split", "backward(select=cv stop=none) cvdetails=all", "full"},
+  };
+  std::string text;
+  for (const Road& r : roads)
+    text += std::string("proc varsifter data=farweight") + (r.by ? "; by g" : "(where=(g=1))") +
+            ";\n  weight w;\n  model y = x1 x2 x3 x4 / selection=" + r.selection +
+            " cvmethod=" + (r.folds == "index" ? "index(fold)" : r.folds + "(4)") +
+            ";\n  performance buildsscp=" + r.build + " cpucount=CPUS;\nrun;\n";
+  for (const std::string cpus : {"1", "8"}) {
+    std::string program = text;
+    for (size_t at; (at = program.find("CPUS")) != std::string::npos;)
+      program.replace(at, 4, cpus);
+    const auto run = qrxrun::runProgram(
+        program, "farweight" + cpus, {{"farweight.csv", qrxrun::readFile(kDir + "farweight.csv")}});
+    ASSERT_EQ(run.status, 0) << run.log;
+    ASSERT_EQ(run.json["steps"].items.size(), roads.size()) << run.log;
+    for (size_t i = 0; i < roads.size(); ++i)
+      for (int g = 0; g < (roads[i].by ? 2 : 1); ++g) {
+        const Value* s = qrxrun::findTable(run.json["steps"][i]["output"], "SelectionSummary", g);
+        ASSERT_NE(s, nullptr) << roads[i].selection;
+        std::set<std::string> in;
+        if (roads[i].selection.rfind("backward", 0) == 0)
+          in.insert(kStamp.begin(), kStamp.end());
+        const size_t steps = (*s)["rows"].items.size();
+        EXPECT_GE(steps, 2u) << roads[i].selection;
+        for (size_t k = 0; k < steps; ++k) {
+          const std::string entered = qrxrun::text(*s, k, "EffectEntered");
+          if (!entered.empty() && entered != "Intercept")
+            in.insert(entered);
+          in.erase(qrxrun::text(*s, k, "EffectRemoved"));
+          const double want =
+              ref.at(std::to_string(g + 1) + " " + roads[i].folds + " " + inOrder(kStamp, in));
+          EXPECT_NEAR(qrxrun::number(*s, k, "CVPRESS"), want, 1e-9 * want)
+              << roads[i].selection << " group " << g + 1 << " step " << k << " cpus " << cpus;
+        }
+      }
+  }
+}
+
 // A response near 1e6 that is an exact linear function of two integer columns is still a
 // perfect fit: FORWARD stops there, with an error SS of 0.
 TEST(FarResponse, AnExactLinearResponseStopsAsAPerfectFit) {
