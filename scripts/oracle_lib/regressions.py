@@ -53,6 +53,7 @@ REGRESSIONS = {
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
     901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
     1002209: "a FREQ B-spline edge column judged resolved by centred sums the fit keeps raw",
+    1100956: "every used row of a BY group drew one RANDOM fold: a CV PRESS of no refits",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
@@ -61,4 +62,5 @@ SCENARIOS = {
     590078: "manylevels",
     901137: "manylevels",
     901163: "manylevels",
+    1100956: "cvforward",
 }
