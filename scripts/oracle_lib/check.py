@@ -120,21 +120,26 @@ def design_run(case, workdir, qrx):
     return record if record and os.path.exists(os.path.join(workdir, "dz.csv")) else None
 
 
+def named_group(error, values):
+    """The indices among the BY group values of those the error's BY group names."""
+    said = [v for v in error.get("values", []) if "BY group" in v]
+    if not said:
+        return []
+    value = said[0].split("=", 1)[1].strip()
+    return [i for i, v in enumerate(values) if num(value) == v or str(v) == value]
+
+
 def design_blocks(case, error, workdir, record):
     """The blocks of continuous_blocks for any effects, in the BY group the error names:
     each effect's columns are those its parameter names hold in OUTDESIGN's data set."""
     out = record["steps"][0]["output"]
     rows = None
     if case.by:
-        said = [v for v in error.get("values", []) if "BY group" in v]
-        if not said:
-            return None
-        value = said[0].split("=", 1)[1].strip()
         values = []
         for v in case.columns[case.by]:
             if v not in values:
                 values.append(v)
-        g = [i for i, v in enumerate(values) if num(value) == v or str(v) == value]
+        g = named_group(error, values)
         segments = by_groups(out)
         if len(g) != 1 or len(segments) != len(values):
             return None
@@ -254,14 +259,11 @@ def fold_refusals(case, errors):
     for e in errors:
         value = None
         if case.by:
-            named = [v for v in e.get("values", []) if "BY group" in v]
-            if not named:
-                return False
-            text = named[0].split("=", 1)[1].strip()
-            match = [g for g in set(groups) if num(text) == g or str(g) == text]
+            values = sorted(set(groups))
+            match = named_group(e, values)
             if len(match) != 1:
                 return False
-            value = match[0]
+            value = values[match[0]]
         held = {int(f) for f, g in zip(folds, groups) if f >= 0 and g == value}
         if len(held) != 1:
             return False
