@@ -2,12 +2,15 @@
 // other folds' rows. A BY group (or the data) whose used rows all fall in one fold is a named
 // error with a raised return code, end to end through qrx, and the other groups are still
 // fitted: RANDOM folds that the used rows all drew alike, and SPLIT or BLOCK folds of a group
-// with one used row. Rows of frequency 0 or without a response draw no fold.
+// with one used row. Rows of frequency 0 or without a response draw no fold. Folds whose
+// refits have fewer rows than parameters are fitted, leaving out what their rows cannot tell.
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 using qrxrun::Value;
 
@@ -77,5 +80,31 @@ TEST(CvFoldsHeld, OneUsedRowIsANamedError) {
     expectRefused(runFolds("  by b;\n", method, kHead + firstGroup() + one, "cvheldoneby"),
                   "the BY group B=2", 1u);
     expectRefused(runFolds("", method, kHead + one, "cvheldone"), "the DATA= data set", 0u);
+  }
+}
+
+// Both folds hold rows, but leaving fold 1 out trains on three rows for up to four parameters
+// and leaving fold 2 out on one: each refit leaves out, in the order the effects entered, the
+// columns its rows cannot determine. Every step's CV PRESS against that refit and the entry
+// order against the least CV PRESS (scripts/gen_cv_fewrows_ref.py).
+TEST(CvFoldsHeld, RefitsOnFewerRowsThanParametersLeaveColumnsOut) {
+  const qrxrun::ProgramRun r = qrxrun::runProgram(
+      "proc varsifter data=d seed=3;\n"
+      "  model y = x1 x2 x3 / selection=forward(select=cv stop=none) cvmethod=random(2);\n"
+      "run;\n",
+      "cvheldfewrows", {{"d.csv", "x1,x2,x3,y\n1,4,2,3.1\n2,1,7,5.3\n4,3,1,2.2\n7,5,6,9.4\n"}});
+  ASSERT_EQ(r.json["steps"][0]["returnCode"].n, 0) << r.log;
+  const auto summaries = qrxrun::tablesOf(r, "SelectionSummary");
+  ASSERT_EQ(summaries.size(), 1u) << r.log;
+  const Value& t = *summaries[0];
+  const std::vector<std::pair<std::string, double>> ref = {{"Intercept", 76.1977777778},
+                                                           {"x3", 62.7172335601},
+                                                           {"x2", 65.0705536332},
+                                                           {"x1", 65.0705536332}};
+  ASSERT_EQ(t["rows"].items.size(), ref.size()) << r.log;
+  for (size_t s = 0; s < ref.size(); ++s) {
+    EXPECT_EQ(qrxrun::text(t, s, "EffectEntered"), ref[s].first) << "step " << s;
+    EXPECT_NEAR(qrxrun::number(t, s, "CVPRESS"), ref[s].second, 1e-9 * ref[s].second)
+        << "step " << s;
   }
 }
