@@ -225,15 +225,21 @@ std::vector<int32_t> pageFolds(VsfContext* ctx) {
   return folds;
 }
 
-// A level whose rows all have frequency 0 makes no fold: the levels after it move down, on
-// pages in memory and on disk alike, and the read result keeps each fold's level.
-TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
-  designtest::DesignFixture f;
+// Eight rows of y, x and a CLASS a (levels p, q, r), by FREQ f: the three rows of frequency
+// 0 hold level q and no other level.
+void frequencyDesign(designtest::DesignFixture& f) {
   f.data("y,x,a,f\n1,2,p,1\n2,3,q,0\n3,1,p,2\n4,0.5,r,1\n5,4,q,0\n"
          "9,2.5,r,1\n10,3.5,q,0\n11,0.25,p,1\n");
   f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
   f.response("y");
   f.freq("f");
+}
+
+// A level whose rows all have frequency 0 makes no fold: the levels after it move down, on
+// pages in memory and on disk alike, and the read result keeps each fold's level.
+TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
+  designtest::DesignFixture f;
+  frequencyDesign(f);
   ASSERT_EQ(f.levelise(), LevBuild::Ready);
   ASSERT_EQ(f.levels("a"), (std::vector<std::string>{"p", "q", "r"}));
   for (int32_t buffers : {0, 1}) {
@@ -265,11 +271,7 @@ TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
 // RANDOM(8) those its draws name, and INDEX the two levels the used rows hold.
 TEST(ReadingPassOverDesignRows, FoldsHeldAreTheFoldsOfTheUsedRows) {
   designtest::DesignFixture f;
-  f.data("y,x,a,f\n1,2,p,1\n2,3,q,0\n3,1,p,2\n4,0.5,r,1\n5,4,q,0\n"
-         "9,2.5,r,1\n10,3.5,q,0\n11,0.25,p,1\n");
-  f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
-  f.response("y");
-  f.freq("f");
+  frequencyDesign(f);
   ASSERT_EQ(f.levelise(), LevBuild::Ready);
   struct Case {
     VsfCvMethod method;
