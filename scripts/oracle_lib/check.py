@@ -120,21 +120,26 @@ def design_run(case, workdir, qrx):
     return record if record and os.path.exists(os.path.join(workdir, "dz.csv")) else None
 
 
+def named_group(error, values):
+    """The indices among the BY group values of those the error's BY group names."""
+    said = [v for v in error.get("values", []) if "BY group" in v]
+    if not said:
+        return []
+    value = said[0].split("=", 1)[1].strip()
+    return [i for i, v in enumerate(values) if num(value) == v or str(v) == value]
+
+
 def design_blocks(case, error, workdir, record):
     """The blocks of continuous_blocks for any effects, in the BY group the error names:
     each effect's columns are those its parameter names hold in OUTDESIGN's data set."""
     out = record["steps"][0]["output"]
     rows = None
     if case.by:
-        said = [v for v in error.get("values", []) if "BY group" in v]
-        if not said:
-            return None
-        value = said[0].split("=", 1)[1].strip()
         values = []
         for v in case.columns[case.by]:
             if v not in values:
                 values.append(v)
-        g = [i for i, v in enumerate(values) if num(value) == v or str(v) == value]
+        g = named_group(error, values)
         segments = by_groups(out)
         if len(g) != 1 or len(segments) != len(values):
             return None
@@ -179,6 +184,88 @@ def saturated_full_model(case, errors, workdir=None, qrx=None):
         X = np.hstack(cols)[wf > 0]
         distinct = len({tuple(r) for r in np.column_stack([X, y[wf > 0]]).tolist()})
         if distinct > min(X.shape) or distinct > ref.exact_rank(X):
+            return False
+    return True
+
+
+# The refusals of a BY group (or the data) whose used rows hold fewer than two folds.
+FOLD_REFUSALS = ("all fall in one cross-validation fold",
+                 "has one level only among the training observations")
+
+
+def lehmer_folds(n, k, seed):
+    """RANDOM(k) folds of n rows: floor(k u), u the next value of the Lehmer stream
+    (multiplier 397204094 modulo 2^31 - 1) started at SEED=."""
+    out, s = [], seed
+    for _ in range(n):
+        s = (s * 397204094) % 2147483647
+        out.append(int(s / 2147483647.0 * k))
+    return np.array(out, int)
+
+
+def used_rows(case):
+    """The rows a fit uses, from the data alone: the response, the model's variables (and
+    the INDEX variable) present, a positive weight and a frequency of 1 or more."""
+    cols = case.columns
+    n = len(cols["y"])
+    names = {"y"} | {v for e in case.effects for v in e["vars"]}
+    if case.fold:
+        names.add(case.fold)
+    def present(v):
+        return v is not None and not (isinstance(v, float) and np.isnan(v))
+    ok = np.array([all(present(cols[c][i]) for c in names) for i in range(n)], bool)
+    for c, floor in ((case.weight, False), (case.freq, True)):
+        if c:
+            v = np.array([x if present(x) else np.nan for x in cols[c]], float)
+            v = np.floor(v) if floor else v
+            ok &= (v >= 1) if floor else (v > 0)
+    return ok
+
+
+def fold_groups(case):
+    """The fold of every used row and the BY group value of every row: RANDOM draws one
+    value of the stream for each used row in data order, through the BY groups; SPLIT and
+    BLOCK deal each group's used rows; INDEX takes the index variable."""
+    used = used_rows(case)
+    groups = list(case.columns[case.by]) if case.by else [None] * len(used)
+    kind, k = case.foldm
+    folds = np.full(len(used), -1)
+    if kind == "RANDOM":
+        seed = int(re.search(r"seed=(\d+)", case.program).group(1))
+        folds[used] = lehmer_folds(int(used.sum()), k, seed)
+    elif kind == "INDEX":
+        folds[used] = [int(case.columns[case.fold][i]) for i in np.flatnonzero(used)]
+    else:
+        for g in set(groups):
+            rows = np.flatnonzero(used & np.array([v == g for v in groups]))
+            m = len(rows)
+            if kind == "SPLIT":
+                folds[rows] = np.arange(m) % k
+            else:
+                q, r = divmod(m, k)
+                folds[rows] = np.repeat(np.arange(k), [q + 1 if j < r else q for j in range(k)])
+    return folds, groups
+
+
+def fold_refusals(case, errors):
+    """Whether every error is the refusal of cross validation for want of a second fold
+    that the data bear out: the used rows of the BY group it names (or of the data) hold
+    one fold."""
+    if not errors or case.foldm is None:
+        return False
+    if any(not any(t in e.get("text", "") for t in FOLD_REFUSALS) for e in errors):
+        return False
+    folds, groups = fold_groups(case)
+    for e in errors:
+        value = None
+        if case.by:
+            values = sorted(set(groups))
+            match = named_group(e, values)
+            if len(match) != 1:
+                return False
+            value = values[match[0]]
+        held = {int(f) for f, g in zip(folds, groups) if f >= 0 and g == value}
+        if len(held) != 1:
             return False
     return True
 
@@ -414,6 +501,10 @@ class Checker:
         if errors and (nothing_enters(case, errors, self.workdir, self.qrx)
                        or spline_too_large(case, errors)
                        or saturated_full_model(case, errors, self.workdir, self.qrx)):
+            return self.findings
+        # The refusal of a group whose used rows hold one fold: a step with errors writes no
+        # design, so the other groups go unchecked, as after the refusals above.
+        if errors and fold_refusals(case, errors):
             return self.findings
         if self.record is None or rc is None or rc > 4 or errors:
             self.fail("run.error", "run", "return code %s; %s" % (

@@ -57,6 +57,7 @@ REGRESSIONS = {
     901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
     1002209: "a FREQ B-spline edge column judged resolved by centred sums the fit keeps raw",
     1009957: "the oracle's fold refits predicted a weighted response near 1.8e9 at its magnitude",
+    1100956: "every used row of a BY group drew one RANDOM fold: a CV PRESS of no refits",
     1207831: "lars_path ended a LASSO path at float32's epsilon, a column short (WEIGHT)",
 }
 
@@ -66,5 +67,6 @@ SCENARIOS = {
     590078: "manylevels",
     901137: "manylevels",
     901163: "manylevels",
+    1100956: "cvforward",
     1207831: "path",
 }

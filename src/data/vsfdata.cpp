@@ -52,13 +52,11 @@ void addScaled(double* sums, const double* values, int32_t n, double scale) {
 // their level until the levels met among the kept TRAIN rows are known (vsfReadCompletion).
 [[nodiscard]] int32_t dataFold(Pass& p) {
   VsfDataSettings* s = p.s;
-  int32_t level = 0;
-  if (vsfCvScheme(s->cvMethod).indexFolds) {
-    level = p.src->indexLevel(p.src->self);
-    if (level >= 0 && level < s->folds)
-      p.indexLevelMet[level] = 1;
-  }
-  return vsfTrainFold(roleFoldRule(s), p.foldCursor, s->seed, level, -1);
+  const int32_t level = vsfCvScheme(s->cvMethod).indexFolds ? p.src->indexLevel(p.src->self) : 0;
+  const int32_t fold = vsfTrainFold(roleFoldRule(s), p.foldCursor, s->seed, level, -1);
+  if (fold >= 0 && fold < s->folds)
+    p.foldMet[fold] = 1;
+  return fold;
 }
 
 // Stages the sparse entries' non-zero values of a row given as its N design values, with
@@ -739,9 +737,9 @@ namespace {
       return VsfStatus::NoMemory;
     std::fill_n(p.colSmallest, N, std::numeric_limits<double>::infinity());
   }
-  if (vsfCvScheme(s->cvMethod).indexFolds && hasFoldCode(s)) {
-    p.indexLevelMet = allocArray<uint8_t>(byPool, std::max(s->folds, 1));
-    if (p.indexLevelMet == nullptr)
+  if (hasFoldCode(s)) {
+    p.foldMet = allocArray<uint8_t>(byPool, std::max(s->folds, 1));
+    if (p.foldMet == nullptr)
       return VsfStatus::NoMemory;
   }
   m->columnSums = allocArray<double>(byPool, N);

@@ -209,6 +209,9 @@ struct VsfPassState {
   // Counts.
   int32_t effectCount, parmCount, denseColumnCount, sparseEffectCount;
   int32_t singleColumnEffectCount, maxEffectColumns, includeCount, foldCount;
+  // Under cross validation, the folds that some kept TRAIN row holds: a fold's refit has no
+  // training rows when fewer than two do.
+  int32_t foldsHeld;
   int32_t optionCount;
   int32_t xpxColumns, crossColumnCount, inModelCount;
 

@@ -68,8 +68,11 @@ template <class Visit> [[nodiscard]] VsfStatus rewriteRowCodes(Pass& p, Visit&& 
   int32_t fold = 0;
   return rewriteRowCodes(p, [&](int32_t* codes) {
     // A row that is not TRAIN keeps the fold of the TRAIN row before it.
-    if (trainRow(p, codes))
+    if (trainRow(p, codes)) {
       fold = vsfTrainFold(rule, cursor, nullptr, 0, n);
+      if (fold >= 0 && fold < s->folds)
+        p.foldMet[fold] = 1;
+    }
     codes[-1] = fold;
   });
 }
@@ -87,7 +90,7 @@ template <class Visit> [[nodiscard]] VsfStatus rewriteRowCodes(Pass& p, Visit&& 
     return VsfStatus::NoMemory;
   int32_t folds = 0;
   for (int32_t level = 0; level < levels; ++level)
-    foldOf[level] = p.indexLevelMet[level] != 0 ? folds++ : kVsfNoFold;
+    foldOf[level] = p.foldMet[level] != 0 ? folds++ : kVsfNoFold;
   s->read.indexFoldLevels = allocArray<int32_t>(pool, std::max(folds, 1), false);
   if (s->read.indexFoldLevels == nullptr)
     return VsfStatus::NoMemory;
@@ -95,6 +98,9 @@ template <class Visit> [[nodiscard]] VsfStatus rewriteRowCodes(Pass& p, Visit&& 
     if (foldOf[level] != kVsfNoFold)
       s->read.indexFoldLevels[foldOf[level]] = level;
   s->folds = folds;
+  // From here on the marks are by fold: every fold holds a level met.
+  std::fill_n(p.foldMet, levels, uint8_t{0});
+  std::fill_n(p.foldMet, folds, uint8_t{1});
   VsfStatus rc = VsfStatus::Ok;
   if (folds != levels)
     rc = rewriteRowCodes(p, [&](int32_t* codes) {
@@ -103,6 +109,15 @@ template <class Visit> [[nodiscard]] VsfStatus rewriteRowCodes(Pass& p, Visit&& 
     });
   pool->free(pool, foldOf);
   return rc;
+}
+
+// The folds that some kept TRAIN row holds, once every such row has its fold.
+[[nodiscard]] int32_t foldsHeld(const Pass& p) {
+  if (!p.layout.hasFold)
+    return 0;
+  const uint8_t* begin = p.foldMet;
+  const uint8_t* end = begin + std::max(p.s->folds, 0);
+  return static_cast<int32_t>(std::count_if(begin, end, [](uint8_t met) { return met != 0; }));
 }
 
 // The corrected sum of squares, relative to the uncorrected one (raw, or about a centre), at
@@ -270,6 +285,7 @@ VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
     if (rc != VsfStatus::Ok)
       return rc;
   }
+  p.model->foldsHeld = foldsHeld(p);
   for (uint32_t f = 0; f < p.bags->count; ++f) {
     VsfUtilFile& file = p.bags->files[f];
     if (p.rowsStored && file.diskPageCount > 0) {

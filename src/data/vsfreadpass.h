@@ -82,8 +82,9 @@ struct Pass {
   // rows that some fold fits on their own.
   double* colSmallest = nullptr;
   VsfRoleFoldCursor foldCursor;
-  // CVMETHOD=INDEX: per level of the index variable, 1 once a kept TRAIN row holds it.
-  uint8_t* indexLevelMet = nullptr;
+  // Under cross validation, per fold, 1 once a kept TRAIN row holds it (INDEX: per level of the
+  // index variable until the folds are numbered over the levels met).
+  uint8_t* foldMet = nullptr;
   bool rowsStored = false;
   // The post-fit bridge's sums.
   double* numeric = nullptr;

@@ -82,7 +82,7 @@ HostMsgArg indexVariableArg(const VsfContext* ctx) {
     break;
   case VsfFitStatus::SingleFold:
     message = vsfCvScheme(ctx->options.cvMethod).indexFolds ? VsfMsg::CvIndexOneLevel
-                                                            : VsfMsg::CrossValidationNeedsMore;
+                                                            : VsfMsg::CvOneFoldHeld;
     rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::NoValidation:

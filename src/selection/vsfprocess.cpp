@@ -280,7 +280,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->fitStatus = VsfFitStatus::NoValidation;
     return true;
   }
-  if ((o->cvOn || o->cvExternal) && m->foldCount == 1) {
+  // A fold's refit needs training rows: those of the other folds.
+  if ((o->cvOn || o->cvExternal) && m->foldsHeld < 2) {
     m->fitStatus = VsfFitStatus::SingleFold;
     return true;
   }

@@ -174,6 +174,7 @@ enum class VsfMsg : int32_t {
   SelectionMethodStoreCode = 270,
   ThereMoreExternalCross = 271,
   CvIndexOneLevel = 272,
+  CvOneFoldHeld = 273,
   CriterionSignificanceLevel = 400,
   CriterionAic = 401,
   CriterionAicc = 402,

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -224,15 +225,21 @@ std::vector<int32_t> pageFolds(VsfContext* ctx) {
   return folds;
 }
 
-// A level whose rows all have frequency 0 makes no fold: the levels after it move down, on
-// pages in memory and on disk alike, and the read result keeps each fold's level.
-TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
-  designtest::DesignFixture f;
+// Eight rows of y, x and a CLASS a (levels p, q, r), by FREQ f: the three rows of frequency
+// 0 hold level q and no other level.
+void frequencyDesign(designtest::DesignFixture& f) {
   f.data("y,x,a,f\n1,2,p,1\n2,3,q,0\n3,1,p,2\n4,0.5,r,1\n5,4,q,0\n"
          "9,2.5,r,1\n10,3.5,q,0\n11,0.25,p,1\n");
   f.design({"a"}, {"x"}, {{"x", {"x"}, {}, {}}, {"a", {}, {"a"}, {}}});
   f.response("y");
   f.freq("f");
+}
+
+// A level whose rows all have frequency 0 makes no fold: the levels after it move down, on
+// pages in memory and on disk alike, and the read result keeps each fold's level.
+TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
+  designtest::DesignFixture f;
+  frequencyDesign(f);
   ASSERT_EQ(f.levelise(), LevBuild::Ready);
   ASSERT_EQ(f.levels("a"), (std::vector<std::string>{"p", "q", "r"}));
   for (int32_t buffers : {0, 1}) {
@@ -256,6 +263,39 @@ TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
     EXPECT_EQ(pageFolds(c.ctx.get()), (std::vector<int32_t>{0, 0, 1, 1, 0}))
         << "UTIL_BUFFERS$=" << buffers;
     qrxhost::resetPageFileSettings();
+  }
+}
+
+// The folds held are those the used rows' fold codes name, whatever deals them: rows of
+// frequency 0 take no fold, so SPLIT(3) over five used rows holds three folds, BLOCK(8) five,
+// RANDOM(8) those its draws name, and INDEX the two levels the used rows hold.
+TEST(ReadingPassOverDesignRows, FoldsHeldAreTheFoldsOfTheUsedRows) {
+  designtest::DesignFixture f;
+  frequencyDesign(f);
+  ASSERT_EQ(f.levelise(), LevBuild::Ready);
+  struct Case {
+    VsfCvMethod method;
+    int32_t folds;
+    int32_t held; // -1: the distinct fold codes on the pages
+  };
+  for (const Case& k : {Case{VsfCvMethod::Split, 3, 3}, Case{VsfCvMethod::Block, 8, 5},
+                        Case{VsfCvMethod::Random, 8, -1}, Case{VsfCvMethod::Index, 0, 2}}) {
+    Context c;
+    c.ctx->design = f.ctx;
+    c.ctx->options.cvMethod = k.method;
+    c.ctx->options.cvOn = 1;
+    c.ctx->options.cvFolds = k.folds;
+    c.ctx->options.cvIndexVar = f.classIndex("a");
+    c.ctx->workingSeed = 7;
+    ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
+    const std::vector<int32_t> folds = pageFolds(c.ctx.get());
+    ASSERT_EQ(folds.size(), 5u);
+    const auto distinct =
+        static_cast<int32_t>(std::set<int32_t>(folds.begin(), folds.end()).size());
+    EXPECT_EQ(c.ctx->model.foldsHeld, distinct) << static_cast<int>(k.method);
+    if (k.held >= 0) {
+      EXPECT_EQ(distinct, k.held) << static_cast<int>(k.method);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <string>
@@ -21,7 +22,7 @@ const std::vector<std::pair<std::string, std::string>> kSteps = {
     {"weight w;", "forward(select=cv stop=none) cvmethod=random(5) cvdetails=all"},
     {"freq f;", "backward(select=cv) cvmethod=block(4) cvdetails=cvpress"},
     {"", "stepwise(select=sl choose=cv stop=cv) cvmethod=index(g)"},
-    {"by sex notsorted;", "lasso(choose=cv stop=none) cvmethod=random(5) cvdetails=all"},
+    {"by sex;", "lasso(choose=cv stop=none) cvmethod=random(5) cvdetails=all"},
     {"freq f;", "lar(choose=cv stop=none) cvmethod=split(3)"},
     {"", "lasso(adaptive choose=cv stop=none) cvmethod=split(4)"},
     {"weight w;", "elasticnet(l2=0.05 choose=cv stop=none) cvmethod=split(4)"},
@@ -30,20 +31,47 @@ const std::vector<std::pair<std::string, std::string>> kSteps = {
      "forward(select=sbc choose=cv stop=none) cvmethod=random(3)"},
 };
 
+// The BY step reads the rows sorted by SEX: two groups, each of which holds every fold (a
+// group whose rows fill one fold, as most of the NOTSORTED runs of one row would, is refused).
 std::string program(const std::string& perf) {
   std::string text;
   for (const auto& [extra, selection] : kSteps)
-    text += "proc varsifter data=cvdata seed=5;\n  " + extra +
+    text += std::string("proc varsifter data=") +
+            (extra.rfind("by ", 0) == 0 ? "cvsorted" : "cvdata") + " seed=5;\n  " + extra +
             "\n  model y = age sex bmi bp s1-s6 / selection=" + selection + ";\n  performance " +
             perf + ";\nrun;\n";
   return text;
 }
 
+// The rows of a CSV text after its header, stable-sorted by the text of the second field.
+std::string sortedBySecondField(const std::string& csv) {
+  const size_t body = csv.find('\n') + 1;
+  std::vector<std::string> rows;
+  for (size_t at = body; at < csv.size();) {
+    const size_t end = csv.find('\n', at);
+    rows.push_back(csv.substr(at, end == std::string::npos ? std::string::npos : end - at + 1));
+    at = end == std::string::npos ? csv.size() : end + 1;
+  }
+  const auto second = [](const std::string& row) {
+    const size_t a = row.find(',') + 1;
+    return row.substr(a, row.find(',', a) - a);
+  };
+  std::stable_sort(rows.begin(), rows.end(), [&](const std::string& x, const std::string& y) {
+    return second(x) < second(y);
+  });
+  std::string out = csv.substr(0, body);
+  for (const auto& row : rows)
+    out += row;
+  return out;
+}
+
 void expectSameAsRows(const std::string& perf, const std::string& tag) {
   const std::string data = qrxrun::readFile(std::string(QRX_TEST_DATA) + "/cv/cvdata.csv");
-  const auto sums = qrxrun::runProgram(program(perf), tag + "s", {{"cvdata.csv", data}});
-  const auto rows = qrxrun::runProgram("%let _testroadcvsums = 0;\n" + program(perf), tag + "r",
-                                       {{"cvdata.csv", data}});
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"cvdata.csv", data}, {"cvsorted.csv", sortedBySecondField(data)}};
+  const auto sums = qrxrun::runProgram(program(perf), tag + "s", files);
+  const auto rows =
+      qrxrun::runProgram("%let _testroadcvsums = 0;\n" + program(perf), tag + "r", files);
   for (const auto* r : {&sums, &rows}) {
     ASSERT_EQ(r->status, 0) << r->log;
     ASSERT_EQ(r->json["steps"].items.size(), kSteps.size());
