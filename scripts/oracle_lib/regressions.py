@@ -56,6 +56,7 @@ REGRESSIONS = {
     901137: "NOINT trials off the trial block sent 1,221 levels' PRESS to the rows' factor",
     901163: "BACKWARD by CV on the many-level road: drifted level pivots refused the Intercept",
     1002209: "a FREQ B-spline edge column judged resolved by centred sums the fit keeps raw",
+    1205122: "group LASSO solver at its iteration limit: a POLY-coded CLASS of 28 levels",
     1207831: "lars_path ended a LASSO path at float32's epsilon, a column short (WEIGHT)",
 }
 
@@ -65,5 +66,6 @@ SCENARIOS = {
     590078: "manylevels",
     901137: "manylevels",
     901163: "manylevels",
+    1205122: "path",
     1207831: "path",
 }
