@@ -7,7 +7,7 @@
 #include "groupgap.h"
 #include "host/ext/extlist.h"
 #include "host/ext/pivotsolve.h"
-#include "refcsv.h"
+#include "levelpowers.h"
 #include "support/qksv.h"
 
 #include <gtest/gtest.h>
@@ -241,16 +241,9 @@ LeastSquares nearCopies() {
 // level's number as one group, beside two single columns (tests/data/grouplasso/
 // levelpowers.csv): scaled, the Gram matrix's eigenvalues run from 2e3 down to rounding.
 LeastSquares levelPowers() {
-  const auto rows = readReferenceRows("grouplasso/levelpowers.csv");
-  std::vector<std::vector<double>> x(29);
+  std::vector<std::vector<double>> x;
   std::vector<double> y;
-  for (const auto& r : rows) {
-    x[0].push_back(r[0]);
-    x[1].push_back(r[1]);
-    for (int k = 1; k <= 27; ++k)
-      x[k + 1].push_back(std::pow(r[2], k));
-    y.push_back(r[3]);
-  }
+  readLevelPowers(x, y);
   std::vector<int> powers(27);
   for (int k = 0; k < 27; ++k)
     powers[k] = k + 2;

@@ -12,6 +12,7 @@
 // one-column groups (nearcopy_sse.csv); the group path of a CLASS variable coded by the powers
 // of its level numbers against the optimality conditions.
 #include "groupgap.h"
+#include "levelpowers.h"
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -391,15 +392,7 @@ struct LevelPowers {
   std::vector<double> y, sd;
   std::vector<std::vector<int>> groups = {{0}, {1}, {}};
   LevelPowers() {
-    const auto rows = readCsv("levelpowers.csv");
-    x.assign(29, {});
-    for (const auto& r : rows) {
-      x[0].push_back(r[0]);
-      x[1].push_back(r[1]);
-      for (int k = 1; k <= 27; ++k)
-        x[k + 1].push_back(std::pow(r[2], k));
-      y.push_back(r[3]);
-    }
+    readLevelPowers(x, y);
     for (int k = 0; k < 27; ++k)
       groups[2].push_back(k + 2);
     centre(y);
