@@ -38,6 +38,9 @@ constexpr int32_t kNewtonEvery = 100;
 constexpr int32_t kNewtonLargest = 2000;
 constexpr int32_t kNewtonSteps = 30;
 constexpr double kSmallestNewtonStep = 1.0 / 1024;
+// The reach of the probes that measure the penalty operator's derivative, relative to the
+// coefficients' size: the longest tried, and the shortest, taken as it falls.
+constexpr double kLongestProbe = 1e-3, kShortestProbe = 1e-7;
 
 struct Solver : QkSolver {
   int32_t kind = 0;
@@ -242,10 +245,10 @@ int32_t backtrack(QkSolver* s, double tau, double fy, double* fz) {
 // steps whatever the conditioning. Its Jacobian I - P (I - H / L) is formed column by
 // column from the callbacks alone: the loss's Hessian H from the gradient's change over a
 // step of the coefficients' size (exact for a quadratic loss, and free of the cancellation
-// of a short step), the derivative P of the penalty's operator from a short step. A step
+// of a short step), the derivative P of the penalty's operator from probes of its value. A step
 // is kept only when it shrinks the residual; otherwise the iterations go on.
 struct Polish {
-  std::vector<double> jacobian, rhs, step, b, g, r, probe, gProbe, pBase;
+  std::vector<double> jacobian, rhs, step, b, g, r, probe, gProbe, pBase, pPlus, pMinus;
   // Entries the operator sets to 0 at P.b: their derivative is 0, as inside the threshold, so
   // that a probe across the threshold of a group at its edge does not set it moving.
   std::vector<char> held;
@@ -266,6 +269,47 @@ double largest(const std::vector<double>& a) {
   for (double x : a)
     m = std::max(m, std::fabs(x));
   return m;
+}
+
+// The operator at P.b + h w (gradient P.g) into out; whether every entry it holds at 0 is
+// one it holds at P.b, and the reverse.
+bool probeOperator(QkSolver* s, double tau, double L, Polish& P, const std::vector<double>& w,
+                   double h, std::vector<double>& out) {
+  const size_t n = P.b.size();
+  for (size_t i = 0; i < n; ++i)
+    P.probe[i] = P.b[i] + h * w[i];
+  proximal(s, tau, P.probe.data(), P.g.data(), L, out.data());
+  for (size_t i = 0; i < n; ++i)
+    if ((out[i] == 0.0 && s->work[i] != 0.0) != static_cast<bool>(P.held[i]))
+      return false;
+  return true;
+}
+
+// The operator's derivative along w (largest entry ws) at P.b into out. A central
+// difference over a long step: the operator's values are of the coefficients' size, and
+// its rounding over a short step swamped the penalty's own curvature (of the size of the
+// penalty over a group's norm), which on nearly dependent columns is all that holds the
+// Newton system together. The step is shortened while a probe puts a group on the other
+// side of its threshold, where the operator bends; at the shortest it is taken one-sided.
+void operatorSlope(QkSolver* s, double tau, double L, Polish& P, const std::vector<double>& w,
+                   double ws, double* out) {
+  const size_t n = P.b.size();
+  const double size = 1.0 + largest(P.b);
+  P.pPlus.resize(n);
+  P.pMinus.resize(n);
+  for (double reach = kLongestProbe; reach >= kShortestProbe; reach *= 0.01) {
+    const double h = reach * size / ws;
+    if (probeOperator(s, tau, L, P, w, h, P.pPlus) &&
+        probeOperator(s, tau, L, P, w, -h, P.pMinus)) {
+      for (size_t i = 0; i < n; ++i)
+        out[i] = (P.pPlus[i] - P.pMinus[i]) / (2 * h);
+      return;
+    }
+  }
+  const double h = kShortestProbe * size / ws;
+  probeOperator(s, tau, L, P, w, h, P.pPlus);
+  for (size_t i = 0; i < n; ++i)
+    out[i] = (P.pPlus[i] - P.pBase[i]) / h;
 }
 
 // Column j of the residual's Jacobian at P.b (gradient P.g, operator value P.pBase).
@@ -290,13 +334,9 @@ int32_t jacobianColumn(QkSolver* s, double tau, double L, Polish& P, int32_t j) 
     std::fill(col, col + n, 0.0);
     return QKSV_OK;
   }
-  const double h = 1e-7 * (1.0 + largest(P.b)) / ws;
+  operatorSlope(s, tau, L, P, w, ws, col);
   for (int32_t i = 0; i < n; ++i)
-    P.probe[i] = P.b[i] + h * w[i];
-  Solver* v = of(s);
-  proximal(s, tau, P.probe.data(), P.g.data(), L, v->p.data());
-  for (int32_t i = 0; i < n; ++i)
-    col[i] = (i == j ? 1.0 : 0.0) - (P.held[i] ? 0.0 : (v->p[i] - P.pBase[i]) / h);
+    col[i] = (i == j ? 1.0 : 0.0) - (P.held[i] ? 0.0 : col[i]);
   return QKSV_OK;
 }
 
@@ -421,10 +461,10 @@ int32_t polish(QkSolver* s, double tau, double target, bool* done, bool* moved) 
     v->x = P.b;
     v->gz = P.g;
     v->objective = t.f;
-    if (L * t.size <= target) {
-      *done = true;
-      return QKSV_OK;
-    }
+    // Past the target the steps go on while each halves the residual: they are cheap beside
+    // the iterations before them, and they tighten the fit along the directions the loss
+    // hardly sees, where a point at the target can still be far from the solution.
+    *done = *done || L * t.size <= target;
     if (t.size > 0.5 * r0)
       return QKSV_OK;
     r0 = t.size;

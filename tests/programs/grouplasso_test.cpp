@@ -9,8 +9,10 @@
 // weights from the least-squares fit or from INEST=) and QKLASSO$ against coordinate descent on
 // the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv); the group
 // path over a near copy beside a degree-11 polynomial against the exact LASSO path of its
-// one-column groups (nearcopy_sse.csv).
+// one-column groups (nearcopy_sse.csv); the group path of a CLASS variable coded by the powers
+// of its level numbers against the optimality conditions.
 #include "groupgap.h"
+#include "levelpowers.h"
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -380,6 +382,87 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughNearCopyAndHighDegreePolynomial) 
     ASSERT_GT(anova.size(), t) << run.log;
     const double sse = number(*anova[t], 1, "SS"), want = ref[t - 1][2];
     EXPECT_NEAR(sse, want, want * (t < 80 ? 1e-6 : 1e-3)) << "step " << t;
+  }
+}
+
+// The standardized columns x1, x2 and the powers 1..27 of g1's level number, as POLY codes
+// them, with the centred response, from levelpowers.csv; the groups x1, x2 and g1.
+struct LevelPowers {
+  std::vector<std::vector<double>> x;
+  std::vector<double> y, sd;
+  std::vector<std::vector<int>> groups = {{0}, {1}, {}};
+  LevelPowers() {
+    readLevelPowers(x, y);
+    for (int k = 0; k < 27; ++k)
+      groups[2].push_back(k + 2);
+    centre(y);
+    for (auto& c : x) {
+      centre(c);
+      double ss = 0;
+      for (double v : c)
+        ss += v * v;
+      sd.push_back(std::sqrt(ss / static_cast<double>(c.size() - 1)));
+      for (double& v : c)
+        v /= sd.back();
+    }
+  }
+  static void centre(std::vector<double>& c) {
+    double m = 0;
+    for (double v : c)
+      m += v / static_cast<double>(c.size());
+    for (double& v : c)
+      v -= m;
+  }
+  // X'(X b - y), and the penalty maximum: the largest |X_g'y| / sqrt(k) of a group.
+  std::vector<double> gradient(const std::vector<double>& b) const {
+    std::vector<double> r(y.size()), g(x.size(), 0.0);
+    for (size_t i = 0; i < y.size(); ++i) {
+      r[i] = -y[i];
+      for (size_t j = 0; j < x.size(); ++j)
+        r[i] += x[j][i] * b[j];
+    }
+    for (size_t j = 0; j < x.size(); ++j)
+      for (size_t i = 0; i < y.size(); ++i)
+        g[j] += x[j][i] * r[i];
+    return g;
+  }
+  double penaltyMaximum() const {
+    const std::vector<double> g = gradient(std::vector<double>(x.size(), 0.0));
+    double best = 0;
+    for (const auto& grp : groups) {
+      double n = 0;
+      for (int j : grp)
+        n += g[j] * g[j];
+      best = std::max(best, std::sqrt(n / static_cast<double>(grp.size())));
+    }
+    return best;
+  }
+};
+
+// A CLASS variable of 28 levels coded by the powers 1..27 of the level's number: near the
+// unpenalised end of the path the scaled design leaves directions its error SS hardly sees,
+// and the solver once stopped at its iteration limit (status 7, the fit ended). Every step of
+// the 100 meets the group LASSO's optimality conditions, computed here from the data, to the
+// solver's tolerance.
+TEST(GroupLassoSolverProgram, PathGoesOnThroughPowersOfALevelNumber) {
+  const ProgramRun run = runProgram(
+      "libname g 'tests/data/grouplasso';\nproc varsifter data=g.levelpowers;\n"
+      "  class g1 / param=POLY;\n"
+      "  model y = x1 x2 g1 / selection=grouplasso(stop=none) details=steps(parmest);\nrun;\n",
+      "gllevelpowers");
+  ASSERT_EQ(run.status, 0) << run.log;
+  static const LevelPowers d;
+  const double lmax = d.penaltyMaximum();
+  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
+  // Step 0 (the intercept), steps 1 to 100, then the selected model.
+  ASSERT_EQ(est.size(), 102u) << run.log;
+  double tau = lmax;
+  for (size_t t = 1; t <= 100; ++t) {
+    tau *= 0.9;
+    std::vector<double> b = {estimate(*est[t], "x1") * d.sd[0], estimate(*est[t], "x2") * d.sd[1]};
+    for (int k = 1; k <= 27; ++k)
+      b.push_back(estimate(*est[t], "g1POLY" + std::to_string(k)) * d.sd[k + 1]);
+    EXPECT_LE(groupOptimalityGap(d.groups, b, d.gradient(b), tau), 1e-5 * lmax) << "step " << t;
   }
 }
 
