@@ -753,8 +753,8 @@ constexpr double kVsfReverseSweepLimit = 0x1p10;
 }
 
 // Unsweeps effect k's columns and takes again the model's columns that were left out, since
-// one of them may have depended on a column that has just left.
-void reverseSweepEffect(VsfModel* m, int32_t k) {
+// one of them may have depended on a column that has just left. Returns whether it took one.
+[[nodiscard]] bool reverseSweepEffect(VsfModel* m, int32_t k) {
   const int32_t c0 = m->effectColumn[k], nk = m->effectColumns[k];
   const int32_t structured = m->structured != nullptr ? m->structured->effect : -1;
   if (k == structured) {
@@ -772,18 +772,22 @@ void reverseSweepEffect(VsfModel* m, int32_t k) {
   if (k != structured && structured != -1)
     vsfStructuredRetake(m); // a failure is kept in passFailure, which ends the fit
   const bool skipIntercept = m->options->colStandardize && !m->options->noint;
+  bool retook = false;
   for (int32_t p = skipIntercept ? 1 : 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     if (e == k || e == structured)
       continue;
     for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
       const int32_t c = m->effectColumn[e] + j;
-      if (m->sweepFlags[c] == '0')
+      if (m->sweepFlags[c] == '0') {
         vsfSweep(m, c);
+        retook = retook || m->sweepFlags[c] == '1';
+      }
       vsfCVSweep(m, c, '0');
     }
   }
   (void)vsfStructuredRefresh(m); // a failure is kept in passFailure, which ends the fit
+  return retook;
 }
 
 // Sweeps column k in where `taken` flags it, past the rank rule: a column a state of the
@@ -847,13 +851,17 @@ void vsfDropEffect(VsfModel* m, int32_t k, uint8_t mode) {
   const VsfStructured* st = m->structured;
   const bool reduce = st != nullptr && st->inModel && k != st->effect && !rebuild &&
                       reverseSweepsLoseAccuracy(m, k);
-  if (!rebuild)
-    reverseSweepEffect(m, k);
+  // A column taken again after the removal was judged against every column still in, those
+  // after it among them, where a fit of the remaining effects judges it against the columns
+  // before it only: the set taken then depends on the road to the model (a refused column
+  // can end up refused against columns taken after it). The matrix is then rebuilt, so that
+  // the model is the one a fit of the remaining effects takes.
+  const bool retook = !rebuild && reverseSweepEffect(m, k);
   if (reduce)
     vsfStructuredResweep(m);
   if (mode != 0)
     takeOutOfList(m, k, mode);
-  if (rebuild)
+  if (rebuild || (retook && rebuildable(m)))
     vsfResweepModel(m, mode == 0 ? k : -1);
   clearCache(m);
 }
