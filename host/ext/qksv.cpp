@@ -38,6 +38,9 @@ constexpr int32_t kNewtonEvery = 100;
 constexpr int32_t kNewtonLargest = 2000;
 constexpr int32_t kNewtonSteps = 30;
 constexpr double kSmallestNewtonStep = 1.0 / 1024;
+// The rounds of proximal and Newton steps of the fallback after the iteration limit, and
+// the rounds in a row without progress that end it.
+constexpr int32_t kFallbackRounds = 200, kFallbackStalls = 10;
 // The reach of the probes that measure the penalty operator's derivative, relative to the
 // coefficients' size: the longest tried, and the shortest, taken as it falls.
 constexpr double kLongestProbe = 1e-3, kShortestProbe = 1e-7;
@@ -472,6 +475,302 @@ int32_t polish(QkSolver* s, double tau, double target, bool* done, bool* moved) 
   return QKSV_OK;
 }
 
+// The fallback where the iterations and the polish stall: on a quadratic loss whose Hessian
+// is singular or nearly so, with groups crossing 0 near the solution, neither the
+// accelerated iterations nor the polish on the residual may reach the tolerance. The loss
+// is then taken as the quadratic it is (its Hessian H from the gradient's change, exact for
+// the callers' least squares) and the penalty as the sum of weighted group norms that its
+// operator applies, its groups and weights read off the operator itself. Proximal gradient
+// steps with the step factor of a bound on H's largest eigenvalue, which decrease the
+// objective at every step whatever H's rank, alternate with Newton steps on the groups away
+// from 0, which converge where the proximal steps crawl. The answer is taken only when the
+// solver's own residual test passes.
+struct Quadratic {
+  int32_t n = 0;
+  std::vector<double> H, c;                 // loss = b'Hb / 2 + c'b + constant
+  std::vector<int32_t> group;               // group of each entry; -1 when not penalised
+  std::vector<std::vector<int32_t>> member; // the entries of each group
+  std::vector<double> weight;               // each group's penalty weight (tau included)
+  double L = 0;                             // a bound on H's largest eigenvalue
+};
+
+// The operator's groups and weights: at a point whose groups all lie outside their
+// thresholds, an entry the operator leaves as it is is not penalised; the entries that move
+// when one entry moves share its group; a group's weight is L times its norm's shrinkage.
+bool readGroups(QkSolver* s, Quadratic& q) {
+  const int32_t n = q.n;
+  const size_t nn = static_cast<size_t>(n);
+  std::vector<double> u(nn), y(nn), yj(nn);
+  q.group.assign(nn, -1);
+  s->stepFactor = 1.0;
+  for (double scale = 1e3 * (1.0 + s->lambda * s->lambdaMax);; scale *= 1e3) {
+    if (!std::isfinite(scale))
+      return false;
+    for (size_t i = 0; i < nn; ++i)
+      u[i] = scale * (1.0 + 0.5 * static_cast<double>(i) / static_cast<double>(nn));
+    y = u;
+    double penalty = 0, norm = 0;
+    int32_t count = 0;
+    s->callbacks.penaltyOperator(s, u.data(), y.data(), &penalty, &count, &norm);
+    if (std::none_of(y.begin(), y.end(), [](double a) { return a == 0.0; }))
+      break;
+  }
+  for (int32_t j = 0; j < n; ++j) {
+    const size_t jj = static_cast<size_t>(j);
+    if (y[jj] == u[jj] || q.group[jj] >= 0)
+      continue;
+    std::vector<double> w = u;
+    w[jj] *= 1.5;
+    yj = w;
+    double penalty = 0, norm = 0;
+    int32_t count = 0;
+    s->callbacks.penaltyOperator(s, w.data(), yj.data(), &penalty, &count, &norm);
+    const int32_t g = static_cast<int32_t>(q.member.size());
+    q.member.emplace_back();
+    double un = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      const size_t ii = static_cast<size_t>(i);
+      if (i == j || (yj[ii] != y[ii] && q.group[ii] < 0)) {
+        q.group[ii] = g;
+        q.member.back().push_back(i);
+        un += u[ii] * u[ii];
+      }
+    }
+    q.weight.push_back((1.0 - y[jj] / u[jj]) * std::sqrt(un));
+  }
+  return true;
+}
+
+// H from the gradient's change over steps of the coefficients' size at b (gradient g), c
+// from the gradient at b, and the bound L of H's largest eigenvalue by its largest row sum.
+int32_t readQuadratic(QkSolver* s, const std::vector<double>& b, const std::vector<double>& g,
+                      Quadratic& q) {
+  const size_t nn = b.size();
+  q.H.assign(nn * nn, 0.0);
+  std::vector<double> probe = b, gp(nn);
+  const double h = 1.0 + largest(b);
+  for (size_t j = 0; j < nn; ++j) {
+    probe[j] = b[j] + h;
+    double f = 0;
+    if (const int32_t rc = lossAndGradient(s, probe.data(), gp.data(), &f); rc != 0)
+      return rc;
+    probe[j] = b[j];
+    for (size_t i = 0; i < nn; ++i)
+      q.H[i * nn + j] = (gp[i] - g[i]) / h;
+  }
+  q.L = 0;
+  for (size_t i = 0; i < nn; ++i) {
+    double row = 0;
+    for (size_t j = 0; j < i; ++j)
+      q.H[i * nn + j] = q.H[j * nn + i] = 0.5 * (q.H[i * nn + j] + q.H[j * nn + i]);
+    for (size_t j = 0; j < nn; ++j)
+      row += std::fabs(q.H[i * nn + j]);
+    q.L = std::max(q.L, row);
+  }
+  q.c.resize(nn);
+  for (size_t i = 0; i < nn; ++i) {
+    q.c[i] = g[i];
+    for (size_t j = 0; j < nn; ++j)
+      q.c[i] -= q.H[i * nn + j] * b[j];
+  }
+  return QKSV_OK;
+}
+
+// The quadratic's gradient Hb + c.
+std::vector<double> modelGradient(const Quadratic& q, const std::vector<double>& b) {
+  const size_t nn = b.size();
+  std::vector<double> g(q.c);
+  for (size_t i = 0; i < nn; ++i)
+    for (size_t j = 0; j < nn; ++j)
+      g[i] += q.H[i * nn + j] * b[j];
+  return g;
+}
+
+double groupNorm(const Quadratic& q, size_t g, const std::vector<double>& b) {
+  double sq = 0;
+  for (int32_t i : q.member[g])
+    sq += b[static_cast<size_t>(i)] * b[static_cast<size_t>(i)];
+  return std::sqrt(sq);
+}
+
+// The objective of the quadratic model plus the penalty.
+double modelObjective(const Quadratic& q, const std::vector<double>& b) {
+  const std::vector<double> g = modelGradient(q, b);
+  double f = 0;
+  for (size_t i = 0; i < b.size(); ++i)
+    f += 0.5 * b[i] * (g[i] + q.c[i]);
+  for (size_t g2 = 0; g2 < q.member.size(); ++g2)
+    f += q.weight[g2] * groupNorm(q, g2, b);
+  return f;
+}
+
+// One proximal gradient step with the step factor q.L.
+void proximalStep(const Quadratic& q, std::vector<double>& b) {
+  const std::vector<double> g = modelGradient(q, b);
+  for (size_t i = 0; i < b.size(); ++i)
+    b[i] -= g[i] / q.L;
+  for (size_t g2 = 0; g2 < q.member.size(); ++g2) {
+    const double norm = groupNorm(q, g2, b);
+    const double f = norm > q.weight[g2] / q.L ? 1.0 - q.weight[g2] / (q.L * norm) : 0.0;
+    for (int32_t i : q.member[g2])
+      b[static_cast<size_t>(i)] *= f;
+  }
+}
+
+// The largest violation of the optimality conditions of the quadratic model at b.
+double modelGap(const Quadratic& q, const std::vector<double>& b) {
+  const std::vector<double> g = modelGradient(q, b);
+  double gap = 0;
+  for (size_t i = 0; i < b.size(); ++i)
+    if (q.group[i] < 0)
+      gap = std::max(gap, std::fabs(g[i]));
+  for (size_t k = 0; k < q.member.size(); ++k) {
+    const double norm = groupNorm(q, k, b);
+    double sq = 0;
+    for (int32_t i : q.member[k]) {
+      const size_t ii = static_cast<size_t>(i);
+      const double e = norm > 0 ? g[ii] + q.weight[k] * b[ii] / norm : g[ii];
+      sq += e * e;
+    }
+    gap = std::max(gap, norm > 0 ? std::sqrt(sq) : std::sqrt(sq) - q.weight[k]);
+  }
+  return gap;
+}
+
+// The first single-column group that b + d carries through 0, and the fraction of d there;
+// -1 when none does.
+int32_t firstSignChange(const Quadratic& q, const std::vector<double>& b,
+                        const std::vector<double>& d, double* scale) {
+  int32_t first = -1;
+  *scale = 1.0;
+  for (size_t i = 0; i < b.size(); ++i) {
+    const int32_t g = q.group[i];
+    if (g < 0 || q.member[static_cast<size_t>(g)].size() != 1 || b[i] == 0.0)
+      continue;
+    if ((b[i] > 0) != (d[i] > 0) && std::fabs(d[i]) > std::fabs(b[i]) && -b[i] / d[i] < *scale) {
+      *scale = -b[i] / d[i];
+      first = static_cast<int32_t>(i);
+    }
+  }
+  return first;
+}
+
+// Whether t improves on b: a lower objective, or, where the objective's change is lost in
+// its rounding (along the directions the loss hardly sees), a smaller optimality gap.
+bool improves(const Quadratic& q, const std::vector<double>& t, double f0, double gap0) {
+  const double f = modelObjective(q, t);
+  const double noise = 1e-12 * (1.0 + std::fabs(f0));
+  return f < f0 - noise || (f <= f0 + noise && modelGap(q, t) < gap0);
+}
+
+// b moved along d: the whole step, or the step up to the first single-column group it
+// carries through 0 with that group set to 0, or the step halved, whichever first improves
+// on b; false when none does.
+bool acceptStep(const Quadratic& q, const std::vector<double>& d, std::vector<double>& b) {
+  const double f0 = modelObjective(q, b), gap0 = modelGap(q, b);
+  double cross = 1.0;
+  const int32_t zero = firstSignChange(q, b, d, &cross);
+  std::vector<double> t(b.size());
+  for (double scale = 1.0; scale >= 1e-6; scale *= 0.5) {
+    for (int pass = 0; pass < (scale == 1.0 && zero >= 0 ? 2 : 1); ++pass) {
+      const double along = pass == 0 ? scale : cross;
+      for (size_t i = 0; i < b.size(); ++i)
+        t[i] = b[i] + along * d[i];
+      if (pass == 1)
+        t[static_cast<size_t>(zero)] = 0.0;
+      if (improves(q, t, f0, gap0)) {
+        b.swap(t);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// A Newton step on the entries free to move (those not penalised, and the groups away from
+// 0), with the step halved until the objective falls; false when none does.
+bool newtonOnSupport(const Quadratic& q, std::vector<double>& b) {
+  std::vector<int32_t> free;
+  std::vector<double> norm(q.member.size());
+  for (size_t g = 0; g < q.member.size(); ++g)
+    norm[g] = groupNorm(q, g, b);
+  for (int32_t i = 0; i < q.n; ++i) {
+    const int32_t g = q.group[static_cast<size_t>(i)];
+    if (g < 0 || norm[static_cast<size_t>(g)] > 0)
+      free.push_back(i);
+  }
+  const size_t m = free.size(), nn = b.size();
+  if (m == 0)
+    return false;
+  const std::vector<double> grad = modelGradient(q, b);
+  std::vector<double> K(m * m), r(m), d;
+  for (size_t a = 0; a < m; ++a) {
+    const size_t i = static_cast<size_t>(free[a]);
+    const int32_t gi = q.group[i];
+    r[a] = -grad[i];
+    if (gi >= 0)
+      r[a] -= q.weight[static_cast<size_t>(gi)] * b[i] / norm[static_cast<size_t>(gi)];
+    for (size_t e = 0; e < m; ++e) {
+      const size_t j = static_cast<size_t>(free[e]);
+      K[a * m + e] = q.H[i * nn + j];
+      if (gi >= 0 && gi == q.group[j]) {
+        const double nr = norm[static_cast<size_t>(gi)];
+        K[a * m + e] += q.weight[static_cast<size_t>(gi)] / nr *
+                        ((i == j ? 1.0 : 0.0) - b[i] * b[j] / (nr * nr));
+      }
+    }
+  }
+  solvePivoted(K, r, static_cast<int32_t>(m), d);
+  std::vector<double> full(nn, 0.0);
+  for (size_t a = 0; a < m; ++a)
+    full[static_cast<size_t>(free[a])] = d[a];
+  return acceptStep(q, full, b);
+}
+
+// The fallback from the solver's point; *done when the residual test passes at its end.
+int32_t quadraticFallback(QkSolver* s, double tau, double target, bool* done) {
+  Solver* v = of(s);
+  const double L = s->stepFactor;
+  Quadratic q;
+  q.n = s->size;
+  if (!readGroups(s, q)) {
+    s->stepFactor = L;
+    return QKSV_OK;
+  }
+  s->stepFactor = L;
+  if (std::any_of(q.weight.begin(), q.weight.end(), [](double w) { return !(w >= 0); }))
+    return QKSV_OK;
+  std::vector<double> b = v->x, g(b.size());
+  if (const int32_t rc = readQuadratic(s, b, v->gz, q); rc != 0)
+    return rc;
+  if (!(q.L > 0))
+    return QKSV_OK;
+  // Rounds that leave the optimality gap where it was count towards the end: on a problem
+  // the fallback cannot mend, status 7 comes after a few of them, not after every round.
+  double gap = modelGap(q, b);
+  for (int32_t round = 0, stalled = 0; round < kFallbackRounds && stalled < kFallbackStalls;
+       ++round) {
+    proximalStep(q, b);
+    for (int32_t k = 0; k < kNewtonSteps; ++k)
+      if (!newtonOnSupport(q, b))
+        break;
+    double f = 0;
+    if (const int32_t rc = lossAndGradient(s, b.data(), g.data(), &f); rc != 0)
+      return rc;
+    const double after = modelGap(q, b);
+    stalled = after < gap ? 0 : stalled + 1;
+    gap = after;
+    if (residual(s, tau, b.data(), g.data(), L) <= target) {
+      v->x = b;
+      v->gz = g;
+      v->objective = f;
+      *done = true;
+      return QKSV_OK;
+    }
+  }
+  return QKSV_OK;
+}
+
 int32_t solve(QkSolver* s) {
   Solver* v = of(s);
   if (!v->ready)
@@ -549,7 +848,10 @@ int32_t solve(QkSolver* s) {
       return rc;
     }
   }
-  return QKSV_NO_CONVERGENCE;
+  bool done = false;
+  if (n <= kNewtonLargest && (rc = quadraticFallback(s, tau, target, &done)) != 0)
+    return rc;
+  return done ? QKSV_OK : QKSV_NO_CONVERGENCE;
 }
 
 int32_t getSolution(QkSolver* s, double* out) {

@@ -58,9 +58,11 @@ REGRESSIONS = {
     1002209: "a FREQ B-spline edge column judged resolved by centred sums the fit keeps raw",
     1009957: "the oracle's fold refits predicted a weighted response near 1.8e9 at its magnitude",
     1031946: "a removal retook spline columns against columns after them (DF 53 to 54)",
+    1057562: "group LASSO solver at its iteration limit: a spline holding x1 and its near copy",
     1100956: "every used row of a BY group drew one RANDOM fold: a CV PRESS of no refits",
     1205122: "group LASSO solver at its iteration limit: a POLY-coded CLASS of 28 levels",
     1207831: "lars_path ended a LASSO path at float32's epsilon, a column short (WEIGHT)",
+    1213223: "group LASSO solver at its iteration limit: powers, each its own group (WEIGHT)",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
@@ -72,4 +74,5 @@ SCENARIOS = {
     1100956: "cvforward",
     1205122: "path",
     1207831: "path",
+    1213223: "path",
 }

@@ -250,6 +250,30 @@ LeastSquares levelPowers() {
   return LeastSquares(x, y, {{0}, {1}, powers});
 }
 
+// A least-squares problem as a solver's caller hands it over: X'y in the first row of
+// tests/data/<path>, X'X in the rows after it. Entry 0 (the intercept) is in no group.
+LeastSquares fromGram(const std::string& path, std::vector<std::vector<int>> groups) {
+  LeastSquares q({}, {}, std::move(groups));
+  const auto rows = readReferenceRows(path);
+  q.p = static_cast<int32_t>(rows.front().size());
+  q.xty = rows.front();
+  for (size_t i = 1; i < rows.size(); ++i)
+    q.gram.insert(q.gram.end(), rows[i].begin(), rows[i].end());
+  return q;
+}
+
+// The problem the runner hands the solver for tests/data/grouplasso/weightedpowers.csv (the
+// program of GroupLassoSolverProgram.PathGoesOnThroughWeightedPowersAndEffectCodes), taken from
+// its loss callback: weighted rows with frequencies, four single columns, CLASS variables of
+// 5 and 4 levels (orthogonal effect and effect codes) as groups, and the powers 1..12 of a
+// column, each a group of its own.
+LeastSquares weightedPowers() {
+  std::vector<std::vector<int>> groups = {{1}, {2}, {3}, {4}, {5, 6, 7, 8}, {9, 10, 11}};
+  for (int d = 12; d < 24; ++d)
+    groups.push_back({d});
+  return fromGram("grouplasso/weightedpowers_gram.csv", groups);
+}
+
 int32_t lsGradFn(QkSolver* s, double* b, double* g, double* f) {
   const auto* q = static_cast<const LeastSquares*>(s->userData);
   const std::vector<double> gr = q->gradient(b);
@@ -331,6 +355,11 @@ TEST(Qksv, GroupPathConvergesOnPowersOfALevelNumber) {
   const int32_t iterations = followPath(levelPowers());
   EXPECT_LT(iterations, 30000) << iterations;
 }
+
+// The solver once met its iteration limit (status 7) on one solve of this path: the Hessian
+// has null directions, and single-column groups pass through 0 near the solution, where
+// neither the accelerated iterations nor the polish reached the tolerance.
+TEST(Qksv, GroupPathConvergesOnWeightedPowersAndEffectCodes) { followPath(weightedPowers()); }
 
 TEST(PivotSolve, SolvesSingularConsistentSystems) {
   // Rank 2: the third row is the sum of the first two, the last column is 0.
