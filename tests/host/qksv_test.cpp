@@ -262,8 +262,8 @@ LeastSquares fromGram(const std::string& path, std::vector<std::vector<int>> gro
   return q;
 }
 
-// The problem the runner hands the solver for tests/data/grouplasso/weightedpowers.csv (the
-// program of GroupLassoSolverProgram.PathGoesOnThroughWeightedPowersAndEffectCodes), taken from
+// The problem the runner handed the solver for a group LASSO path that once met the iteration
+// limit (the oracle's regression seed 1213223, which runs the program through qrx), taken from
 // its loss callback: weighted rows with frequencies, four single columns, CLASS variables of
 // 5 and 4 levels (orthogonal effect and effect codes) as groups, and the powers 1..12 of a
 // column, each a group of its own.

@@ -466,35 +466,4 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughPowersOfALevelNumber) {
   }
 }
 
-// Two paths on which the solver once met its iteration limit (status 7, the fit ended): a
-// degree-11 spline holding x1 in its span beside a near copy of x1, in BY groups; and a
-// degree-12 polynomial, each power a group of its own, beside CLASS variables in orthogonal
-// effect and effect codes, with WEIGHT and FREQ. Each must run every step of its path (tables of
-// step 0, the intercept, steps 1 to 100 and the selected model per BY group); the numbers of both
-// are checked against independent references by the oracle's regression seeds.
-TEST(GroupLassoSolverProgram, PathGoesOnThroughASplineHoldingANearCopy) {
-  const ProgramRun run = runProgram(
-      "libname g 'tests/data/grouplasso';\nproc varsifter data=g.splinecopy;\n"
-      "  effect s1 = spline(x1 / degree=11);\n  by b;\n"
-      "  model y = x1 x2 x3 c1 s1 / selection=grouplasso(stop=none) details=steps(parmest);\n"
-      "run;\n",
-      "glsplinecopy");
-  ASSERT_EQ(run.status, 0) << run.log;
-  EXPECT_EQ(tablesOfStep(run, 0, "ParameterEstimates").size(), 2 * 102u) << run.log;
-}
-
-TEST(GroupLassoSolverProgram, PathGoesOnThroughWeightedPowersAndEffectCodes) {
-  const ProgramRun run = runProgram(
-      "libname g 'tests/data/grouplasso';\nproc varsifter data=g.weightedpowers;\n"
-      "  class g1 / param=ORTHEFFECT;\n  class g2 / param=EFFECT;\n"
-      "  effect p1 = polynomial(v1 / degree=12);\n  weight w;\n  freq f;\n"
-      "  model y = x1 x2 x3 x4 g1 g2 p1 / selection=grouplasso(stop=none) details=steps(parmest);\n"
-      "run;\n",
-      "glweightedpowers");
-  // Status 1: a warning that step labels are cut.
-  ASSERT_LE(run.status, 1) << run.log;
-  EXPECT_EQ(run.log.find("ERROR"), std::string::npos) << run.log;
-  EXPECT_EQ(tablesOfStep(run, 0, "ParameterEstimates").size(), 102u) << run.log;
-}
-
 } // namespace
