@@ -63,6 +63,7 @@ REGRESSIONS = {
     1205122: "group LASSO solver at its iteration limit: a POLY-coded CLASS of 28 levels",
     1207831: "lars_path ended a LASSO path at float32's epsilon, a column short (WEIGHT)",
     1213223: "group LASSO solver at its iteration limit: powers, each its own group (WEIGHT)",
+    1902696: "FORWARD's stop undid an entry on the many-level road and lost a spline column",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.

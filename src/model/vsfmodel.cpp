@@ -226,6 +226,17 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   return c;
 }
 
+// The copies of the model's effect lists that a trial or a kept step works on.
+[[nodiscard]] VsfStatus allocateListCopies(VsfModel* m, int32_t nE) {
+  m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
+  m->cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
+  m->workInModelList = vsfModelArray<int32_t>(m, nE);
+  m->cleanInModelList = vsfModelArray<int32_t>(m, nE);
+  if (!m->workEffectColumn || !m->cleanEffectColumn || !m->workInModelList || !m->cleanInModelList)
+    return VsfStatus::NoMemory;
+  return VsfStatus::Ok;
+}
+
 // The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
 // criterion that needs no data pass) and the copies of the model that a trial works on.
 [[nodiscard]] VsfStatus allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full,
@@ -251,16 +262,20 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   if (trialSelect || (method.entryTrials && !method.removalTrials && !m->needTrialBlock) ||
       (method.removalTrials && m->singleColumnEffectCount < nE) || (method.entryTrials && o->noint))
     m->trialCopies = 1;
-  if (m->trialCopies && (full || method.removalTrials)) {
-    m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
-    m->cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
-    m->workInModelList = vsfModelArray<int32_t>(m, nE);
-    m->cleanInModelList = vsfModelArray<int32_t>(m, nE);
-    if (!m->workEffectColumn || !m->cleanEffectColumn || !m->workInModelList ||
-        !m->cleanInModelList)
-      return VsfStatus::NoMemory;
-  }
+  if (m->trialCopies && (full || method.removalTrials))
+    return allocateListCopies(m, nE);
   return VsfStatus::Ok;
+}
+
+// The structured road puts back a copy of the step a move started from when the stop rule
+// undoes the move (in forward and stepwise too): the copies trials work on, which its small
+// triangles make cheap.
+[[nodiscard]] VsfStatus allocateStructuredCopies(VsfModel* m, const VsfModelOptions* o,
+                                                 int32_t nE) {
+  if (m->structured == nullptr || !o->stopTest || m->trialCopies)
+    return VsfStatus::Ok;
+  m->trialCopies = 1;
+  return allocateListCopies(m, nE);
 }
 
 // The cross-product columns kept between the model and candidate effects (model and folds)
@@ -431,7 +446,8 @@ VsfStatus vsfModelInit(VsfModel* model) {
   const StartCapacities cap = startCapacities(m, o, full, nE, nP);
   if ((rc = allocateTrialBlocks(m, o, full, nE)) != VsfStatus::Ok)
     return rc;
-  if ((rc = vsfStructuredSetUp(m)) != VsfStatus::Ok)
+  if ((rc = vsfStructuredSetUp(m)) != VsfStatus::Ok ||
+      (rc = allocateStructuredCopies(m, o, nE)) != VsfStatus::Ok)
     return rc;
   // The structured road's triangles hold the response and the dense columns only.
   const int32_t triangleColumns = m->structured != nullptr ? m->structured->small : cap.xpx;

@@ -518,6 +518,35 @@ void resweepTaken(VsfModel* m, int32_t moved, int32_t at, const std::vector<char
   return VsfStatus::Ok;
 }
 
+// The structured road keeps a copy of the step a move starts from (keepStructured) when the
+// stop rule may undo the move. Undoing it by the opposite move judges the many-level effect's
+// columns again against other sums, and can leave another rank and error SS than the step
+// whose estimates the model holds; putBackKept puts the copy back whole (the effects'
+// statuses stay as the stop rule left them).
+[[nodiscard]] bool keepStructured(VsfModel* m) {
+  if (m->structured == nullptr || m->cleanInModelList == nullptr)
+    return false;
+  vsfModelBackup(m, true);
+  return true;
+}
+
+void putBackKept(VsfModel* m) {
+  vsfModelReload(m, true);
+  vsfModelRestore(m);
+}
+
+// putBackKept for a stop that ends the selection, with the held-out residuals of the folds
+// formed again when CVDETAILS shows them; `k` left the model by the move undone when
+// `status` is not null.
+[[nodiscard]] VsfStatus putBackKeptStop(VsfModel* m, int32_t k, const uint8_t* status) {
+  putBackKept(m);
+  if (status != nullptr)
+    m->effectStatus[k] = *status;
+  if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
+    return vsfComputeCVResids(m);
+  return VsfStatus::Ok;
+}
+
 // The last step's state again after the stop rule undid removal k, which it does by entering
 // the effect again last: there it takes its pivots against other columns than at its place in
 // the sweep order, and can leave another rank, error SS and variances than the step that was
@@ -533,8 +562,7 @@ void resweepTaken(VsfModel* m, int32_t moved, int32_t at, const std::vector<char
 [[nodiscard]] VsfStatus undoRemoval(VsfModel* m, int32_t k, bool kept, int32_t at, uint8_t status,
                                     const std::vector<char>& taken, const KeptStep& step) {
   if (kept) {
-    vsfModelReload(m, true);
-    vsfModelRestore(m);
+    putBackKept(m);
     m->effectStatus[k] = status;
   } else if (m->options->colStandardize) {
     return VsfStatus::Ok; // its own intercept: no rebuild from X'X
@@ -549,12 +577,16 @@ void resweepTaken(VsfModel* m, int32_t moved, int32_t at, const std::vector<char
 }
 
 // The step an entry starts from, kept when the stop rule may undo the entry: its sweep
-// flags, and its swept matrix when it was refined.
-void keepEntryStart(const VsfModel* m, std::vector<char>* taken, KeptStep* step) {
+// flags, and its swept matrix when it was refined; on the structured road a copy of it
+// (keepStructured), which the result says was kept.
+[[nodiscard]] bool keepEntryStart(VsfModel* m, std::vector<char>* taken, KeptStep* step) {
   if (!m->options->stopTest)
-    return;
+    return false;
+  if (keepStructured(m))
+    return true;
   taken->assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
   keepStep(m, step);
+  return false;
 }
 
 // The last step's state again after the stop rule undid an entry by removing it. The
@@ -563,9 +595,12 @@ void keepEntryStart(const VsfModel* m, std::vector<char>* taken, KeptStep* step)
 // rebuild of a nearly dependent model, judging afresh in list order, can take another set):
 // the model would then report another rank and error SS than the step whose estimates it
 // holds. The packed road then sweeps in exactly the columns the step held (`taken`, its
-// sweep flags before the entry) and puts back a refined step's own matrix (`step`).
-[[nodiscard]] VsfStatus undoEntry(VsfModel* m, const std::vector<char>& taken,
+// sweep flags before the entry) and puts back a refined step's own matrix (`step`); the
+// structured road puts back its copy (`kept`).
+[[nodiscard]] VsfStatus undoEntry(VsfModel* m, bool kept, const std::vector<char>& taken,
                                   const KeptStep& step) {
+  if (kept)
+    return putBackKeptStop(m, -1, nullptr);
   if (m->structured != nullptr || m->options->colStandardize)
     return VsfStatus::Ok;
   const bool same = taken.size() == static_cast<size_t>(m->xpxColumns) &&
@@ -599,14 +634,14 @@ VsfStatus vsfForward(VsfModel* m) {
       m->stopReason = VSR_NO_CANDIDATE;
       return VsfStatus::Ok;
     }
-    keepEntryStart(m, &taken, &step);
+    const bool kept = keepEntryStart(m, &taken, &step);
     if ((rc = Add(v, m, k)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
     if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
-      return undoEntry(m, taken, step);
+      return undoEntry(m, kept, taken, step);
     vsfChoose(v, v, m, &chooseValue, 1);
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
@@ -666,12 +701,10 @@ VsfStatus vsfBackward(VsfModel* m) {
       m->stopReason = VSR_NOTHING_TO_DROP;
       break;
     }
-    const bool kept = m->structured != nullptr;
     const uint8_t status = m->effectStatus[k];
     const int32_t at = listPosition(m, k);
-    if (kept) {
-      vsfModelBackup(m, true);
-    } else {
+    const bool kept = keepStructured(m);
+    if (!kept) {
       taken.assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
       keepStep(m, &step);
     }
@@ -727,13 +760,13 @@ VsfStatus vsfStepwise(VsfModel* m) {
           selectValue = v;
       }
       if (enters) {
-        keepEntryStart(m, &entryTaken, &entryStep);
+        const bool kept = keepEntryStart(m, &entryTaken, &entryStep);
         if ((rc = Add(v, m, k)) != VsfStatus::Ok)
           return rc;
         int32_t result = 0;
         if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
           return rc;
-        if (result != 0 && (rc = undoEntry(m, entryTaken, entryStep)) != VsfStatus::Ok)
+        if (result != 0 && (rc = undoEntry(m, kept, entryTaken, entryStep)) != VsfStatus::Ok)
           return rc;
         if (result == 0) {
           vsfChoose(v, v, m, &chooseValue, 1);
@@ -783,6 +816,8 @@ VsfStatus vsfStepwise(VsfModel* m) {
         // rule judged them along the steps, not as it would judge them afresh.
         taken.assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
         if (leaves) {
+          const uint8_t status = m->effectStatus[j];
+          const bool kept = o->stopTest && keepStructured(m);
           if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
             return rc;
           int32_t result = 0;
@@ -790,6 +825,8 @@ VsfStatus vsfStepwise(VsfModel* m) {
               VsfStatus::Ok)
             return rc;
           if (result != 0) {
+            if (kept && (rc = putBackKeptStop(m, j, &status)) != VsfStatus::Ok)
+              return rc;
             halt = true;
             break;
           }
@@ -852,7 +889,10 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
     double v;
     // With no removal left the addition is made (the SL sentinel of an empty removal
     // search would otherwise win the comparison).
-    if (kd == -1 || vsfIsBetter(S, va, vd)) {
+    const bool adds = kd == -1 || vsfIsBetter(S, va, vd);
+    const uint8_t status = m->effectStatus[adds ? ka : kd];
+    const bool kept = o->stopTest && keepStructured(m);
+    if (adds) {
       if ((rc = Add(va, m, ka)) != VsfStatus::Ok)
         return rc;
       cycling = ka == lastDropped;
@@ -872,7 +912,7 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
     if ((rc = vsfStopSelection(v, m, s, k, d, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
     if (result == -1)
-      return VsfStatus::Ok;
+      return kept ? putBackKeptStop(m, k, d == -1 ? &status : nullptr) : VsfStatus::Ok;
     vsfChoose(v, v, m, &chooseValue, d);
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
