@@ -49,6 +49,8 @@ class Fit:
             Rinv = np.linalg.pinv(R) if R.size else np.zeros((0, 0))
             self.cond = np.inf
         resid = b - As @ coef
+        self.scale, self.coef, self.Rinv = scale, coef, Rinv
+        self.rhs_norm = float(np.sqrt(b @ b))
         cs = coef / scale
         self.beta_ext = cs.astype(np.longdouble)
         if noint and np.isfinite(self.cond) and R.size:
@@ -94,6 +96,39 @@ class Fit:
             r = y.astype(np.longdouble) - X.astype(np.longdouble) @ self.beta_ext
             return r.astype(float)
         return (y - self.cy) - (self.a + (X - self.cx) @ self.beta[1:])
+
+    def heldout_spread(self, X, y, wf):
+        """How far the weighted held-out residuals (a vector, in 2-norm) may move when the
+        fit is solved from cross products summed in double rather than from the rows. With Z
+        the training columns centred, weighted and scaled to unit norm, G = Z'Z and g the
+        scaled coefficients, sums that err by E (|E| <= 16 eps |G|) and e (16 eps |Z| |b|)
+        move g by (G + E)^-1 (e - E g), so a held-out row z moves by z G^-1 (I + E G^-1)^-1
+        (e - E g): the bound below, infinite where 16 eps kappa reaches 1. Forming each
+        residual in double adds its own rounding, (p + 1) eps times the sum of its terms'
+        sizes. A fold whose held-out rows lie where G^-1 is large (a spline's training rows
+        nearly dependent, a held-out row off their span) moves by far more than its share of
+        16 eps kappa of the total."""
+        if not np.isfinite(self.cond):
+            return np.inf
+        if not self.Rinv.size:
+            return 0.0          # no columns: every prediction is 0
+        s = np.sqrt(wf)
+        if self.noint:
+            Zh, bh = X * s[:, None], y * s
+        else:
+            Zh, bh = np.column_stack([s, (X - self.cx) * s[:, None]]), (y - self.cy) * s
+        Zh = Zh / self.scale
+        u = 16 * EPS
+        gnorm = self.cond / np.linalg.norm(self.Rinv, 2)   # ||Z||, R's largest singular value
+        kappa = self.cond ** 2
+        if u * kappa >= 1:
+            return np.inf
+        M = Zh @ self.Rinv @ self.Rinv.T                     # z G^-1
+        shift = u * (gnorm ** 2 * float(np.linalg.norm(self.coef)) + gnorm * self.rhs_norm)
+        solve = float(np.linalg.norm(M, 2)) * shift / (1 - u * kappa)
+        terms = np.abs(bh) + np.abs(Zh) @ np.abs(self.coef)
+        form = (Zh.shape[1] + 1) * EPS * float(np.sqrt(terms @ terms))
+        return solve + form
 
 
 def refine_far(Al, bl, Q, R, scale, cs):
@@ -154,8 +189,13 @@ def press_sum(X, y, wf, freq, noint):
 
 
 def cv_press(X, y, wf, folds, noint):
+    """The CV PRESS of fold refits from the rows, the largest condition of a fold's cross
+    products, and the range the sum may take when each fold is solved from its cross products
+    in double: a fold whose held-out residuals may move by d (a 2-norm, heldout_spread) adds
+    between (sqrt(P) - d)^2 and (sqrt(P) + d)^2 for its own P."""
     total = 0.0
     kappa = 1.0
+    low = high = 0.0
     for k in sorted(set(folds.tolist())):
         out = folds == k
         tr = ~out
@@ -164,8 +204,12 @@ def cv_press(X, y, wf, folds, noint):
         f = fit(X[tr], y[tr], wf[tr], noint)
         kappa = max(kappa, f.cond ** 2)
         r = f.residual(X[out], y[out])
-        total += float(np.sum(wf[out] * r * r))
-    return total, kappa
+        part = float(np.sum(wf[out] * r * r))
+        total += part
+        spread = f.heldout_spread(X[out], y[out], wf[out])
+        low += max(0.0, math.sqrt(part) - spread) ** 2
+        high += (math.sqrt(part) + spread) ** 2
+    return total, kappa, low, high
 
 
 def criteria(sse, p, n, tss, noint, sigma2=None, sumw=None):

@@ -242,8 +242,10 @@ def far_folds_check():
     """The fold refits of a weighted response near 1.8e9 and 4.1e8, whose held-out errors
     are near 0.3, equal exact refits (tests/data/farresponse, from
     scripts/gen_cv_far_weight_ref.py) with the intercept and as a column under NOINT: a
-    held-out prediction rounded at the response's magnitude errs by 2e-7 there. Returns the
-    number of wrong references."""
+    held-out prediction rounded at the response's magnitude errs by 2e-7 there. With the
+    intercept these folds are well conditioned, so the range cross products in double leave
+    the sum must stay within 1e-9 of it: a sensitivity bound that loose on ordinary folds
+    would pass wrong engines. Returns the number of wrong references and ranges."""
     bad = 0
     data = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
         os.path.abspath(__file__)))), "tests", "data", "farresponse")
@@ -256,11 +258,15 @@ def far_folds_check():
                  "index": cols["fold"][grp]}[rule]
         X = np.column_stack([np.ones(n)] + [cols[c][grp] for c in names.split()])
         for noint, tol in ((False, 1e-12), (True, 1e-9)):
-            got = ref.cv_press(X if noint else X[:, 1:], cols["y"][grp], cols["w"][grp],
-                               folds, noint)[0]
+            got, _, low, high = ref.cv_press(X if noint else X[:, 1:], cols["y"][grp],
+                                             cols["w"][grp], folds, noint)
             if abs(got - float(exact)) > tol * float(exact):
                 print("selftest: group %s %s folds of %r%s: CV PRESS %r, exact %s" % (
                     g, rule, names, " (NOINT)" if noint else "", got, exact))
+                bad += 1
+            if not noint and not low <= got <= high <= low + 1e-9 * got:
+                print("selftest: group %s %s folds of %r: CV PRESS %r, range %r to %r" % (
+                    g, rule, names, got, low, high))
                 bad += 1
     return bad
 
