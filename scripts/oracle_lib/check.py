@@ -346,6 +346,20 @@ def held_pivots(X, d, order, extra, skip, raw):
     return out
 
 
+def held_above(X, d, order, cols, skip, raw, exact, after):
+    """The columns of `cols` that a sound rule must take: their exact pivot (`exact`, over
+    the diagonal) at least 1e-7 of the diagonal and above the smallest pivot a sweep in
+    double takes (2^-511, the first basis function of a B-spline of degree near 60, or a
+    truncated power of degree 60 on the columns before it, which the rule refuses whatever
+    its diagonal; within a rounding of it either choice is sound), and every double pivot
+    of held_pivots within 1e-3 of it: each at its turn in `order`, or (`after`) after every
+    column of it."""
+    dbls = held_pivots(X, d, order, list(cols) if after else (), skip, raw)
+    return [j for j in cols if exact[j] >= ACCEPT
+            and exact[j] * own_sum_of_squares(X[:, j], d.wf, d.noint) >= TINY_PIVOT * (1 + 1e-3)
+            and all(abs(p[j] - exact[j]) <= 1e-3 * exact[j] for p in dbls)]
+
+
 def unshifted_columns(case, params):
     """The places in `params` ((name, column, parameter row) triples) of the columns a fit
     sums as they stand rather than shifted to their means: a B-spline basis of more than 10
@@ -738,9 +752,10 @@ class Checker:
     def rank_bands(self, d, where, taken, refused):
         """Columns whose exact pivot is at least 1e-7 of their diagonal (the double pivot
         within 1e-3 of it, from the rows summed in their own order and in four others, and
-        from raw sums where the fit keeps the columns unshifted: held_pivots) must be taken, columns below 1e-9 must be refused. A refused column's pivot is taken at
-        its turn and, where the model was swept in order, against every taken column too:
-        both must lie above the band for the refusal to be a fault."""
+        from raw sums where the fit keeps the columns unshifted: held_pivots) must be taken,
+        columns below 1e-9 must be refused. A refused column's pivot is taken at its turn
+        and against every taken column: both must lie above the band for the refusal to be
+        a fault."""
         k = len(taken) + len(refused)
         if k == 0 or d.D.shape[0] * k * k > EXACT_LIMIT:
             return None
@@ -749,46 +764,30 @@ class Checker:
         G = ref.exact_gram(X, d.wf, d.noint)
         nt = len(taken)
         allp = taken + refused
-        # columns in the order they were swept: by the step their effect entered, then in
-        # design order. A removal can leave a column refused against columns that came
-        # later, so with removals a refused column is judged against every taken one.
-        seq = self.case.method in ("NONE", "FORWARD")
+        # columns in the order a fit of the model's effects sweeps them: by the step their
+        # effect entered, then in design order. A step after a removal that lets a refused
+        # column back in is swept so afresh.
         pos = {c: i for i, c in enumerate(sorted(allc))}
         order = sorted(range(k), key=lambda i: (self.entry.get(norm_name(allp[i][2]["Effect"]), 0),
                                                 pos[allc[i]]))
-        if not seq:
-            order = [i for i in order if i < nt]
         skip = set(range(nt, k))
-        extra_c = [j for j in range(nt, k) if not seq]
-        ratios, extra, _ = ref.pivot_ratios(G, order, extra_c, skip)
-        extra.update({j: ratios[j] for j in range(nt, k) if seq})
+        ratios, _, _ = ref.pivot_ratios(G, order, (), skip)
         raw = unshifted_columns(self.case, allp)
-        dbls = held_pivots(X, d, order, extra_c, skip, raw)
         for i in order:
             if i < nt and ratios[i] < REFUSE:
                 self.fail("rank.refuse", where, "column %s taken with exact pivot %.3g of its diagonal"
                           % (taken[i][0], ratios[i]))
-        # A pivot below the smallest one a sweep in double takes (2^-511: the first basis
-        # function of a B-spline of degree near 60, or a truncated power of degree 60 on the
-        # columns before it) is refused by the rule whatever its diagonal; within a rounding
-        # of that bound either choice is sound.
-        tiny = {j for j in range(nt, k)
-                if extra[j] * own_sum_of_squares(X[:, j], d.wf, d.noint) < TINY_PIVOT * (1 + 1e-3)}
-        flagged = [j for j in range(nt, k) if extra[j] >= ACCEPT and j not in tiny
-                   and all(abs(p[j] - extra[j]) <= 1e-3 * extra[j] for p in dbls)]
-        if seq and flagged:
-            # A sweep may judge a column it refused again once the columns after it are in
-            # (a long run's blocked sweep does, from the rows): judged against every taken
-            # column, within the bands there, its refusal is sound whatever its pivot at its
-            # turn.
+        flagged = held_above(X, d, order, range(nt, k), skip, raw, ratios, False)
+        if flagged:
+            # A sweep may judge a column it refused again once the columns after it are in:
+            # a long run's blocked sweep does, from the rows, and so do the reverse sweeps of
+            # a removal that keeps the swept matrix. Judged against every taken column,
+            # within the bands there, its refusal is sound whatever its pivot at its turn.
             kept = [i for i in order if i < nt]
             _, every, _ = ref.pivot_ratios(G, kept, flagged, skip)
-            later = held_pivots(X, d, kept, flagged, skip, raw)
-            flagged = [j for j in flagged if every[j] >= ACCEPT
-                       and all(abs(p[j] - every[j]) <= 1e-3 * every[j] for p in later)]
-        for j in flagged:
-            self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
-                      "diagonal" % (refused[j - nt][0], extra[j]))
+            for j in held_above(X, d, kept, flagged, skip, raw, every, True):
+                self.fail("rank.accept", where, "column %s refused with exact pivot %.3g of its "
+                          "diagonal" % (refused[j - nt][0], every[j]))
         # the taken columns that any sound rule takes: the fit can do no worse than theirs
         return [i for i in order if i < nt and ratios[i] >= ACCEPT]
 

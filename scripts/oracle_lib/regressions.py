@@ -58,6 +58,7 @@ REGRESSIONS = {
     1002209: "a FREQ B-spline edge column judged resolved by centred sums the fit keeps raw",
     1009957: "the oracle's fold refits predicted a weighted response near 1.8e9 at its magnitude",
     1031946: "a removal retook spline columns against columns after them (DF 53 to 54)",
+    1037774: "the oracle judged a rebuilt step's refused spline column only after later ones",
     1057562: "group LASSO solver at its iteration limit: a spline holding x1 and its near copy",
     1100956: "every used row of a BY group drew one RANDOM fold: a CV PRESS of no refits",
     1110041: "CV PRESS held to refits of a fold its double cross products cannot fix (0.29, 5.6)",
