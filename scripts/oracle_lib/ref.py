@@ -112,6 +112,14 @@ class Fit:
             return np.inf
         if not self.Rinv.size:
             return 0.0          # no columns: every prediction is 0
+        if not np.all(np.isfinite(self.Rinv)):
+            return np.inf       # no bound: the old tolerance alone judges the fold
+        try:
+            return self._spread(X, y, wf)
+        except np.linalg.LinAlgError:
+            return np.inf
+
+    def _spread(self, X, y, wf):
         s = np.sqrt(wf)
         if self.noint:
             Zh, bh = X * s[:, None], y * s
@@ -125,6 +133,8 @@ class Fit:
             return np.inf
         M = Zh @ self.Rinv @ self.Rinv.T                     # z G^-1
         shift = u * (gnorm ** 2 * float(np.linalg.norm(self.coef)) + gnorm * self.rhs_norm)
+        if not np.all(np.isfinite(M)):
+            return np.inf
         solve = float(np.linalg.norm(M, 2)) * shift / (1 - u * kappa)
         terms = np.abs(bh) + np.abs(Zh) @ np.abs(self.coef)
         form = (Zh.shape[1] + 1) * EPS * float(np.sqrt(terms @ terms))
