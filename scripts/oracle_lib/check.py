@@ -575,6 +575,8 @@ class Checker:
             self.check_lars(d, models)
         if case.method == "GROUPLASSO" and not wide:
             self.check_group_kkt(d, models)
+        if case.method in ("ELASTICNET", "ADAPTIVE"):
+            self.check_lasso_kkt(d, models)
 
     def check_nobs(self, d):
         t = find(self.out, "NObs")
@@ -1022,6 +1024,42 @@ class Checker:
                 self.fail("path.kkt", label, "effect %s breaks the optimality conditions %.3g "
                           "times the solver's tolerance (penalty maximum %.6g)"
                           % (named[g][0], breach, tau_max))
+                return
+
+    def check_lasso_kkt(self, d, models):
+        """Every step of an elastic-net or adaptive LASSO path over continuous effects is a
+        knot of its problem (ref.lasso_kkt) on the columns standardised as the group LASSO's:
+        the elastic net adds (n - 1) L2 times half the coefficients' squares, the adaptive
+        LASSO weighs each column by its least-squares coefficient's size on that scale.
+        Designs with near-collinear columns are left to the invariants, as for LAR."""
+        case = self.case
+        if any(e["kind"] != "cont" for e in case.effects) or d.noint:
+            return
+        if {"nearcopy", "aliased", "constant"} & case.tags:
+            return
+        if any(e["name"] not in d.col_of for e in case.effects):
+            return
+        cols = [d.col_of[e["name"]] for e in case.effects]
+        f = ref.fit(d.D[:, cols], d.y, d.wf, False)
+        if f.cond > 1e4:
+            return
+        Z, sd = ref.standardised(d.D[:, cols], d.wf, d.n)
+        l2 = re.search(r"l2=([0-9.e+-]+)", case.program.lower())
+        ridge = (d.n - 1) * float(l2.group(1)) if l2 else 0.0
+        weights = np.abs(f.beta[1:] * sd) if case.method == "ADAPTIVE" else None
+        yc = d.y - ref.wmean(d.y, d.wf)
+        tol = 10 * tolerance(f.cond ** 2)
+        for label, tabs in models:
+            if not label.startswith("Step") or "ParameterEstimates" not in tabs:
+                continue
+            b = np.zeros(len(cols))
+            for nm, c, r in self.params(d, tabs, label) or []:
+                if c is not None and real(r["Estimate"]):
+                    b[cols.index(c)] = r["Estimate"] * sd[cols.index(c)]
+            breach = ref.lasso_kkt(Z, yc, d.wf, b, ridge, weights)
+            if breach > tol:
+                self.fail("path.kkt", label, "the estimates miss the knot's optimality conditions "
+                          "by %.3g of the first correlation (allowed %.3g)" % (breach, tol))
                 return
 
     # ---- the selection summary and the output data set ----

@@ -452,3 +452,22 @@ def group_kkt(Z, yc, wf, b, groups, ratio, tol):
         if miss / allow > worst[0]:
             worst = (miss / allow, i)
     return worst, tau_max
+
+
+def lasso_kkt(Z, yc, wf, b, ridge=0.0, weights=None):
+    """How far a knot of a LASSO path on the columns Z breaks its optimality conditions, for
+        min 0.5 sum wf (yc - Z b)^2 + 0.5 ridge |b|^2 + lam sum_j |b_j| / a_j
+    (a_j the adaptive weights, 1 without them; a column of weight 0 is held at 0): with
+    c_j = a_j (Z_j' W (yc - Z b) - ridge b_j), every column in has c_j = lam sign(b_j) and
+    every other |c_j| <= lam. The knot's lam is not printed: it is the largest |c_j|, which
+    the columns in must all reach. Returns the worst |c_j - lam sign(b_j)| over the columns
+    in, relative to the largest |c_j| at b = 0 (0 at the empty model)."""
+    a = np.ones(Z.shape[1]) if weights is None else weights
+    Zw = Z * wf[:, None]
+    c = a * (Zw.T @ (yc - Z @ b) - ridge * b)
+    top = float(np.max(np.abs(a * (Zw.T @ yc)), initial=0.0))
+    held = (b != 0) & (a > 0)
+    if not held.any() or top == 0:
+        return 0.0
+    lam = float(np.max(np.abs(c[a > 0])))
+    return float(np.max(np.abs(c[held] - lam * np.sign(b[held])))) / top

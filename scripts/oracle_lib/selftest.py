@@ -271,6 +271,19 @@ def far_folds_check():
     return bad
 
 
+def sound_record(qrx, work, case, what):
+    """The record of the case run in `work` and the number of failures: 1 when qrx wrote no
+    record (the record is then None) or the oracle flags the sound run."""
+    _, rec, err = runqrx.run_program(qrx, work, case)
+    if rec is None:
+        print("selftest: qrx wrote no record of the %s: %s" % (what, err))
+        return None, 1
+    base = check.Checker(case, work, rec).run()
+    if base:
+        print("selftest: the sound %s is flagged: %s" % (what, "; ".join(map(str, base))))
+    return rec, 1 if base else 0
+
+
 GROUPLASSO = """proc varsifter data=d outdesign(fullmodel names)=dz;
   class g1 / param=effect;
   weight w;
@@ -300,15 +313,9 @@ def group_lasso_check(qrx):
     case.method, case.noint, case.foldm, case.program = "GROUPLASSO", False, None, GROUPLASSO
     work = tempfile.mkdtemp(prefix="oracle-selftest-")
     try:
-        _, rec, err = runqrx.run_program(qrx, work, case)
+        rec, bad = sound_record(qrx, work, case, "group LASSO path")
         if rec is None:
-            print("selftest: qrx wrote no group LASSO record: %s" % err)
-            return 1
-        bad = 0
-        base = check.Checker(case, work, rec).run()
-        if base:
-            print("selftest: the sound group LASSO path is flagged: %s" % "; ".join(map(str, base)))
-            bad += 1
+            return bad
         r = copy.deepcopy(rec)
         label, last = None, None
         for t, path in nodes(r["steps"][0]["output"]):
@@ -346,19 +353,9 @@ def main(qrx):
         case.classes = {"g1": "EFFECT"}
         case.method, case.noint, case.foldm = "FORWARD", False, ("SPLIT", 4)
         case.program = PROGRAM
-        with open(os.path.join(work, "d.csv"), "w") as fh:
-            fh.write(case.csv_text())
-        with open(os.path.join(work, "case.qrx"), "w") as fh:
-            fh.write(case.program)
-        status, rec, err = runqrx.run(qrx, work)
+        rec, bad = sound_record(qrx, work, case, "case")
         if rec is None:
-            print("selftest: qrx wrote no record: %s" % err)
-            return 1
-        bad = 0
-        base = check.Checker(case, work, rec).run()
-        if base:
-            print("selftest: the sound case is flagged: %s" % "; ".join(map(str, base)))
-            bad += 1
+            return bad
         for how in ("anova.sse", "estimate", "anova.df", "cvpress", "fitstat.sbc", "fitstat.press",
                     "rank.accept"):
             found = check.Checker(case, work, corrupt(rec, how)).run()
