@@ -150,16 +150,21 @@ def design_blocks(case, error, workdir, record):
         return None
     d = Data(case, workdir, record, rows)
     d.map_names(pn[-1])
-    blocks = []
+    return [d.D[:, idx] for idx in effect_columns(case, d.col_of)], d.y, d.wf, d.n
+
+
+def effect_columns(case, col_of):
+    """The design columns of each effect, in the effects' order, from the parameter names
+    (col_of, name -> column)."""
+    out = []
     for e in case.effects:
         name = e["name"].lower()
         # A polynomial's columns are named after its variable: v1, v1^2, ...
         power = e["vars"][0].lower() + "^" if e["kind"] == "poly" else None
-        idx = sorted(c for k, c in d.col_of.items()
-                     if k.lower() == name or k.lower().startswith(name + " ")
-                     or (power and (k.lower() == power[:-1] or k.lower().startswith(power))))
-        blocks.append(d.D[:, idx])
-    return blocks, d.y, d.wf, d.n
+        out.append(sorted(c for k, c in col_of.items()
+                          if k.lower() == name or k.lower().startswith(name + " ")
+                          or (power and (k.lower() == power[:-1] or k.lower().startswith(power)))))
+    return out
 
 
 def saturated_full_model(case, errors, workdir=None, qrx=None):
@@ -568,6 +573,10 @@ class Checker:
         self.check_output(d, models)
         if case.method in ("LAR", "LASSO"):
             self.check_lars(d, models)
+        if case.method == "GROUPLASSO" and not wide:
+            self.check_group_kkt(d, models)
+        if case.method in ("ELASTICNET", "ADAPTIVE"):
+            self.check_lasso_kkt(d, models)
 
     def check_nobs(self, d):
         t = find(self.out, "NObs")
@@ -980,6 +989,79 @@ class Checker:
                     self.fail("path.lars", label, "%s %r, lars_path %r"
                               % (nm, est.get(nm), want[j] * ys / s[j]))
                     return
+
+    def check_group_kkt(self, d, models):
+        """Every step of a group LASSO path is the optimum at its own penalty: step k solves
+        at RHO^k of the penalty maximum (no penalty is printed; this is the path's grid), on
+        the columns standardised and each effect a group weighed by the square root of its
+        column count (ref.group_kkt states the conditions and the allowance)."""
+        case = self.case
+        if d.noint:
+            return
+        opts = re.search(r"grouplasso\(([^)]*)\)", case.program.lower())
+        rho = re.search(r"rho=([0-9.e+-]+)", opts.group(1) if opts else "")
+        tol = re.search(r"tol=([0-9.e+-]+)", opts.group(1) if opts else "")
+        rho, tol = float(rho.group(1)) if rho else 0.9, float(tol.group(1)) if tol else 1e-6
+        # a polynomial's powers are effects of their own (the tables name each as its effect)
+        named = [(d.names[c], [c]) if e["kind"] == "poly" else (e["name"], g)
+                 for e, g in zip(case.effects, effect_columns(case, d.col_of)) if g
+                 for c in (g if e["kind"] == "poly" else g[:1])]
+        cols = sorted(c for _, g in named for c in g)
+        at = {c: i for i, c in enumerate(cols)}
+        Z, sd = ref.standardised(d.D[:, cols], d.wf, d.n)
+        # an effect with a constant column takes no part: it never enters and is not judged
+        named = [(nm, g) for nm, g in named if all(sd[at[c]] > 0 for c in g)]
+        groups = [[at[c] for c in g] for _, g in named]
+        yc = d.y - ref.wmean(d.y, d.wf)
+        for label, tabs in models:
+            if not label.startswith("Step") or label == "Step0" or "ParameterEstimates" not in tabs:
+                continue
+            b = np.zeros(len(cols))
+            for nm, c, r in self.params(d, tabs, label) or []:
+                if c is not None and real(r["Estimate"]):
+                    b[at[c]] = r["Estimate"] * sd[at[c]]
+            (breach, g), tau_max = ref.group_kkt(Z, yc, d.wf, b, groups, rho ** int(label[4:]), tol)
+            if breach > 1:
+                self.fail("path.kkt", label, "effect %s breaks the optimality conditions %.3g "
+                          "times the solver's tolerance (penalty maximum %.6g)"
+                          % (named[g][0], breach, tau_max))
+                return
+
+    def check_lasso_kkt(self, d, models):
+        """Every step of an elastic-net or adaptive LASSO path over continuous effects is a
+        knot of its problem (ref.lasso_kkt) on the columns standardised as the group LASSO's:
+        the elastic net adds (n - 1) L2 times half the coefficients' squares, the adaptive
+        LASSO weighs each column by its least-squares coefficient's size on that scale.
+        Designs with near-collinear columns are left to the invariants, as for LAR."""
+        case = self.case
+        if any(e["kind"] != "cont" for e in case.effects) or d.noint:
+            return
+        if {"nearcopy", "aliased", "constant"} & case.tags:
+            return
+        if any(e["name"] not in d.col_of for e in case.effects):
+            return
+        cols = [d.col_of[e["name"]] for e in case.effects]
+        f = ref.fit(d.D[:, cols], d.y, d.wf, False)
+        if f.cond > 1e4:
+            return
+        Z, sd = ref.standardised(d.D[:, cols], d.wf, d.n)
+        l2 = re.search(r"l2=([0-9.e+-]+)", case.program.lower())
+        ridge = (d.n - 1) * float(l2.group(1)) if l2 else 0.0
+        weights = np.abs(f.beta[1:] * sd) if case.method == "ADAPTIVE" else None
+        yc = d.y - ref.wmean(d.y, d.wf)
+        tol = 10 * tolerance(f.cond ** 2)
+        for label, tabs in models:
+            if not label.startswith("Step") or "ParameterEstimates" not in tabs:
+                continue
+            b = np.zeros(len(cols))
+            for nm, c, r in self.params(d, tabs, label) or []:
+                if c is not None and real(r["Estimate"]):
+                    b[cols.index(c)] = r["Estimate"] * sd[cols.index(c)]
+            breach = ref.lasso_kkt(Z, yc, d.wf, b, ridge, weights)
+            if breach > tol:
+                self.fail("path.kkt", label, "the estimates miss the knot's optimality conditions "
+                          "by %.3g of the first correlation (allowed %.3g)" % (breach, tol))
+                return
 
     # ---- the selection summary and the output data set ----
     def check_summary(self, d, models):

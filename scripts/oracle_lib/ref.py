@@ -397,3 +397,77 @@ def reordered_double_pivots(X, wf, noint, order, extra=(), skip=(), draws=4, see
         p = rng.permutation(X.shape[0])
         out.append(double_pivots(X[p], wf[p], noint, order, extra, skip, raw))
     return out
+
+
+# ---- group LASSO optimality ----
+
+def standardised(X, wf, n):
+    """The columns about their weighted means, each scaled to unit weighted variance (divisor
+    n - 1, n the observations): the parameters the group penalty weighs. A column constant
+    over the used rows has no scale and is 0; one that varies only in its last digits (a
+    spread of 0.01 about 1.3e9) is a column like any other. Also the scales (0 for a
+    constant column)."""
+    Z = np.zeros_like(X)
+    sd = np.zeros(X.shape[1])
+    for j in range(X.shape[1]):
+        c = X[:, j] - wmean(X[:, j], wf)
+        css = math.fsum(wf * c * c)
+        if n > 1 and np.ptp(X[wf > 0, j]) > 0 and css > 0:
+            sd[j] = math.sqrt(css / (n - 1))
+            Z[:, j] = c / sd[j]
+    return Z, sd
+
+
+def group_kkt(Z, yc, wf, b, groups, ratio, tol):
+    """The worst breach of the optimality conditions of
+        min 0.5 sum wf (yc - Z b)^2 + tau sum_g sqrt(k_g) |b_g|,  tau = ratio x tau_max,
+    tau_max = max_g |Z_g' W yc| / sqrt(k_g) (the penalty at which b = 0 is the solution):
+    with g = Z' W (Z b - yc), an active group must have g_g = -tau sqrt(k_g) b_g / |b_g| and
+    an inactive one |g_g| <= tau sqrt(k_g). A solver that stops when L |b - prox(b - g / L)|
+    is at most t = tol max(tau_max, 1) in every entry (L the step factor, near the largest
+    eigenvalue of Z'WZ) leaves an inactive group within sqrt(k) t of its bound, and an active
+    one within sqrt(k) t (1 + 2 tau sqrt(k) / (L |b_g|)) (the direction of b_g against that
+    of its proximal point); twice that is allowed (the solver's own L, found by doubling,
+    may fall short of L), and the gradient's rounding adds 64 eps of the size of its terms.
+    Returns (breach over its allowance, group index) for the worst group, and tau_max."""
+    Zw = Z * wf[:, None]
+    tau_max = max((float(np.linalg.norm(Zw[:, g].T @ yc)) / math.sqrt(len(g)) for g in groups),
+                  default=0.0)
+    tau = ratio * tau_max
+    lip = max(float(np.linalg.eigvalsh(Z.T @ Zw)[-1]) if Z.size else 0.0, 1e-300)
+    grad = Zw.T @ (Z @ b - yc)
+    size = np.abs(Zw).T @ (np.abs(yc) + np.abs(Z) @ np.abs(b))
+    t = 2 * tol * max(tau_max, 1.0)
+    worst = (0.0, None)
+    for i, g in enumerate(groups):
+        w = math.sqrt(len(g))
+        nb = float(np.linalg.norm(b[g]))
+        rounding = 64 * EPS * float(np.linalg.norm(size[g]))
+        if nb == 0:
+            miss = float(np.linalg.norm(grad[g])) - tau * w
+            allow = w * t + rounding
+        else:
+            miss = float(np.linalg.norm(grad[g] + tau * w * b[g] / nb))
+            allow = w * t * (1 + 2 * tau * w / (lip * nb)) + rounding
+        if miss / allow > worst[0]:
+            worst = (miss / allow, i)
+    return worst, tau_max
+
+
+def lasso_kkt(Z, yc, wf, b, ridge=0.0, weights=None):
+    """How far a knot of a LASSO path on the columns Z breaks its optimality conditions, for
+        min 0.5 sum wf (yc - Z b)^2 + 0.5 ridge |b|^2 + lam sum_j |b_j| / a_j
+    (a_j the adaptive weights, 1 without them; a column of weight 0 is held at 0): with
+    c_j = a_j (Z_j' W (yc - Z b) - ridge b_j), every column in has c_j = lam sign(b_j) and
+    every other |c_j| <= lam. The knot's lam is not printed: it is the largest |c_j|, which
+    the columns in must all reach. Returns the worst |c_j - lam sign(b_j)| over the columns
+    in, relative to the largest |c_j| at b = 0 (0 at the empty model)."""
+    a = np.ones(Z.shape[1]) if weights is None else weights
+    Zw = Z * wf[:, None]
+    c = a * (Zw.T @ (yc - Z @ b) - ridge * b)
+    top = float(np.max(np.abs(a * (Zw.T @ yc)), initial=0.0))
+    held = (b != 0) & (a > 0)
+    if not held.any() or top == 0:
+        return 0.0
+    lam = float(np.max(np.abs(c[a > 0])))
+    return float(np.max(np.abs(c[held] - lam * np.sign(b[held])))) / top

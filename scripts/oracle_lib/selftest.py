@@ -271,6 +271,71 @@ def far_folds_check():
     return bad
 
 
+def sound_record(qrx, work, case, what):
+    """The record of the case run in `work` and the number of failures: 1 when qrx wrote no
+    record (the record is then None) or the oracle flags the sound run."""
+    _, rec, err = runqrx.run_program(qrx, work, case)
+    if rec is None:
+        print("selftest: qrx wrote no record of the %s: %s" % (what, err))
+        return None, 1
+    base = check.Checker(case, work, rec).run()
+    if base:
+        print("selftest: the sound %s is flagged: %s" % (what, "; ".join(map(str, base))))
+    return rec, 1 if base else 0
+
+
+GROUPLASSO = """proc varsifter data=d outdesign(fullmodel names)=dz;
+  class g1 / param=effect;
+  weight w;
+  model y = x1 x2 g1 / selection=grouplasso(stop=none maxsteps=30) details=all;
+  output out=o predicted=p residual=r;
+run;
+"""
+
+
+def group_lasso_check(qrx):
+    """A group LASSO path over a CLASS effect and two columns under weights passes, and the
+    same record with the last step's estimate of the CLASS effect shrunk by 1e-4 (a solve stopped
+    short) is flagged as off its optimum. Returns the number of failures."""
+    case = gen.Case(4)
+    rng = case.rng
+    n = 80
+    x1, x2 = rng.normal(size=n), 3.0 * rng.normal(size=n)
+    g = rng.integers(0, 4, n)
+    case.add("x1", x1)
+    case.add("x2", x2)
+    case.add("g1", ["L%d" % v for v in g])
+    case.add("w", rng.uniform(0.5, 2.0, n))
+    case.add("y", x1 + 0.2 * x2 + np.array([0.0, 1.0, -1.0, 0.5])[g] + rng.normal(size=n))
+    case.effects = [{"name": v, "kind": "cont", "vars": [v]} for v in ("x1", "x2")]
+    case.effects.append({"name": "g1", "kind": "class", "vars": ["g1"]})
+    case.classes, case.weight = {"g1": "EFFECT"}, "w"
+    case.method, case.noint, case.foldm, case.program = "GROUPLASSO", False, None, GROUPLASSO
+    work = tempfile.mkdtemp(prefix="oracle-selftest-")
+    try:
+        rec, bad = sound_record(qrx, work, case, "group LASSO path")
+        if rec is None:
+            return bad
+        r = copy.deepcopy(rec)
+        label, last = None, None
+        for t, path in nodes(r["steps"][0]["output"]):
+            if t.get("name") == "ParameterEstimates" and path[:1] == ("StepDetails",):
+                names = [c["name"] for c in t["columns"]]
+                rows = [row for row in t["rows"] if row[names.index("Effect")] == "g1"]
+                if rows:
+                    last, label = (rows[0], names.index("Estimate")), path[1]
+        if last:
+            last[0][last[1]] *= 1 - 1e-4
+        found = check.Checker(case, work, r).run()
+        if label is None or not any(f.family == "path.kkt" and f.where == label for f in found):
+            print("selftest: a group LASSO estimate off its optimum is not flagged at %s (%s)"
+                  % (label, "; ".join(map(str, found))))
+            bad += 1
+        return bad
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def main(qrx):
     work = tempfile.mkdtemp(prefix="oracle-selftest-")
     try:
@@ -288,19 +353,9 @@ def main(qrx):
         case.classes = {"g1": "EFFECT"}
         case.method, case.noint, case.foldm = "FORWARD", False, ("SPLIT", 4)
         case.program = PROGRAM
-        with open(os.path.join(work, "d.csv"), "w") as fh:
-            fh.write(case.csv_text())
-        with open(os.path.join(work, "case.qrx"), "w") as fh:
-            fh.write(case.program)
-        status, rec, err = runqrx.run(qrx, work)
+        rec, bad = sound_record(qrx, work, case, "case")
         if rec is None:
-            print("selftest: qrx wrote no record: %s" % err)
-            return 1
-        bad = 0
-        base = check.Checker(case, work, rec).run()
-        if base:
-            print("selftest: the sound case is flagged: %s" % "; ".join(map(str, base)))
-            bad += 1
+            return bad
         for how in ("anova.sse", "estimate", "anova.df", "cvpress", "fitstat.sbc", "fitstat.press",
                     "rank.accept"):
             found = check.Checker(case, work, corrupt(rec, how)).run()
@@ -322,6 +377,7 @@ def main(qrx):
         bad += unshifted_check()
         bad += lar_reference_check()
         bad += far_folds_check()
+        bad += group_lasso_check(qrx)
         # A whole number past a double's exact integers is read as the double it is.
         big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
         if not (isinstance(big[0], float) and big[0] == -11941691272937136128.0
