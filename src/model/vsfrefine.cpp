@@ -391,10 +391,11 @@ struct FoldIterate {
   RefineGuard guard;
 };
 
-// The passes a refined fold takes at most: its corrections shrink the coefficients' error by
-// about eps times the condition of its cross products each, so a fold at 1e13 needs five to
+// The passes a refined fold takes at most: each correction shrinks the coefficients' error
+// by about eps times the condition of the fold's cross products, and a held-out row that
+// extrapolates sees that error undamped, so a fold at 6e12 takes four or five corrections to
 // reach the digits its rows fix, where the model's own step, judged on its fitted values,
-// needs two.
+// takes two.
 constexpr int32_t kFoldRefinePasses = 7;
 // A correction that moves no coefficient by more than this part of itself leaves the fold's
 // held-out error where it is.
@@ -441,8 +442,10 @@ void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
   double* W = m->folds[it.fold].sweptXpx;
   const char* flags = m->folds[it.fold].sweepFlags;
   if (!it.guard.accept(s[0], s[L - 1])) {
-    for (int64_t c = 1; c < n; ++c)
-      W[at(c, 0)] = it.column0[static_cast<size_t>(c)];
+    // Nothing to undo where the first pass's residuals are not finite.
+    if (!it.column0.empty())
+      for (int64_t c = 1; c < n; ++c)
+        W[at(c, 0)] = it.column0[static_cast<size_t>(c)];
     it.done = true;
     return;
   }
@@ -497,6 +500,7 @@ VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {
                  pass + 1 == kFoldRefinePasses);
   }
   for (const FoldIterate& it : folds)
-    m->folds[it.fold].sweptXpx[0] = it.guard.bestSS;
+    if (std::isfinite(it.guard.bestSS))
+      m->folds[it.fold].sweptXpx[0] = it.guard.bestSS;
   return VsfStatus::Ok;
 }
