@@ -298,6 +298,10 @@ struct VsfPassState {
   // Where the residual pass of a refined least-squares step adds r'r and X'r (null outside
   // that pass).
   double* refineSums;
+  // The folds whose records the residual pass of refined CV folds corrects, in the order of
+  // their sums in refineSums (null and 0 outside that pass).
+  const int32_t* refineFolds = nullptr;
+  int32_t refineFoldCount = 0;
   // The column whose pivot a row pass judges again (model/vsfrowpivot.h; null outside that
   // pass).
   const VsfRowPivotJob* rowPivot;

@@ -10,6 +10,7 @@
 #include "model/vsffoldpress.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -169,8 +170,14 @@ VsfStatus vsfComputeResids(VsfModel* m) {
 VsfStatus vsfComputeCVResids(VsfModel* m) {
   if (!vsfCvOn(m) || m->folds == nullptr || !isHostMissing(m->cvPress))
     return VsfStatus::Ok;
+  // A nearly dependent fold's coefficients are refined on its training rows, and its
+  // held-out error is then formed from the rows: the sums' quadratic form would take back
+  // the digits the refinement restored.
+  int32_t refined = 0;
+  if (const VsfStatus rc = vsfRefineFolds(m, &refined); rc != VsfStatus::Ok)
+    return rc;
   // The folds' sums give their errors without a pass, unless they would lose digits.
-  if (!vsfFoldPressFromSums(m)) {
+  if (refined > 0 || !vsfFoldPressFromSums(m)) {
     for (int32_t f = 0; f < m->foldCount; ++f)
       m->folds[f].cvSse = 0.0;
     vsfStructuredSetEstimates(m);

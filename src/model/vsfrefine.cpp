@@ -6,6 +6,7 @@
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpxstructured.h"
+#include "model/vsffoldpress.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
@@ -118,6 +119,69 @@ const VsfKernelRegistration kRefineRegistration(vsfRefineSums<false>, vsfRefineS
 const VsfKernelRegistration kLaidOutRegistration(vsfRefineSums<true>, vsfRefineSums_t<true>,
                                                  kRefineUse);
 
+// Per refined fold, its record's residual sums over the fold's training rows: r'r, X'r by
+// X'X column, the residuals' sum (which the record's column shifts take off X'r) and the
+// squared sizes of the residuals' terms; then as many compensations, which carry what
+// rounding took off each sum.
+int64_t foldSumsLength(const VsfPassState* m) { return m->xpxColumns + 3; }
+int64_t foldRefineLength(const VsfPassState* m, int64_t) {
+  return 2 * m->refineFoldCount * foldSumsLength(m);
+}
+
+// Adds x to sum, carrying the addition's rounding in comp (Neumaier): a refined fold's X'r
+// is a sum of terms far larger than it, whose rounding as they are added up would otherwise
+// set the accuracy the corrections reach.
+inline void addCompensated(double& sum, double& comp, double x) {
+  const double t = sum + x;
+  comp += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
+  sum = t;
+}
+
+// The residuals of every TRAIN row under the records of the refined folds it stands in (all
+// but its own), as the records take it: less the record's response shift, through the
+// record's coefficients (foldResidualShift).
+[[nodiscard]] VsfStatus foldResidualSumsBody(VsfPassState* m, QkPageDescriptor* page,
+                                             double* sums) {
+  const VsfRowShape S = vsfRowShape(m);
+  const int64_t L = foldSumsLength(m);
+  thread_local ThreadScratch<VsfGathered> gScratch;
+  VsfGathered& g = gScratch.get();
+  return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+    const double w = r.trainWeight;
+    for (int32_t j = 0; j < m->refineFoldCount; ++j) {
+      const int32_t f = m->refineFolds[j];
+      if (r.target == f)
+        continue;
+      const VsfFoldRecord& F = m->folds[f];
+      vsfGatherSwept(m, S, r, F.sweepFlags, g);
+      const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[f] : 0.0;
+      const double res = vsfGatheredResidual(F.sweptXpx, r, g) - shift;
+      const double size = residualTermsSize(F.sweptXpx, r, g, shift);
+      double* s = sums + 2 * j * L;
+      double* comp = s + L;
+      addCompensated(s[0], comp[0], w * res * res);
+      for (size_t i = 0; i < g.col.size(); ++i)
+        addCompensated(s[1 + g.col[i]], comp[1 + g.col[i]], w * res * g.val[i]);
+      addCompensated(s[L - 2], comp[L - 2], w * res);
+      s[L - 1] += w * size * size;
+    }
+  });
+}
+VsfStatus vsfFoldRefineSums(VsfPassState* m, QkPageDescriptor* page) {
+  return foldResidualSumsBody(m, page, m->refineSums);
+}
+VsfStatus vsfFoldRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  return foldResidualSumsBody(m, page, buffer);
+}
+void storeFoldRefineSums(VsfPassState* m, const double* B, int64_t n) {
+  for (int64_t i = 0; i < n; ++i)
+    m->refineSums[i] += B[i];
+}
+constinit const VsfKernelUse kFoldRefineUse{
+    VsfPageUse::Reads, foldRefineLength, storeFoldRefineSums, false, nullptr, true};
+const VsfKernelRegistration kFoldRefineRegistration(vsfFoldRefineSums, vsfFoldRefineSums_t,
+                                                    kFoldRefineUse);
+
 // Whether the step's reported fit is the swept matrix's least-squares fit over rows this
 // pass can read as they are.
 [[nodiscard]] bool refinable(const VsfModel* m) {
@@ -129,15 +193,27 @@ const VsfKernelRegistration kLaidOutRegistration(vsfRefineSums<true>, vsfRefineS
 
 } // namespace
 
+namespace {
+
+// The largest variance inflation a_cc (X'X)^-1_cc over the columns swept in `swept` from
+// `xpx` (n columns), the intercept left out where the rule judges sums about the means.
+double largestInflation(const double* xpx, const char* flags, const double* swept, int64_t n,
+                        bool centred) {
+  double worst = 0.0;
+  for (int64_t c = 1; c < n; ++c) {
+    if (flags[c] != '1' || (centred && c == 1))
+      continue;
+    const double d = vsfPivotDiagonal(xpx, flags, c, centred);
+    worst = std::max(worst, std::fabs(d * swept[diag(c)]));
+  }
+  return worst;
+}
+
+} // namespace
+
 double vsfLargestInflation(const VsfModel* m) {
   const bool centred = vsfRuleCentred(m);
-  double worst = 0.0;
-  for (int64_t c = 1; c < m->xpxColumns; ++c) {
-    if (m->sweepFlags[c] != '1' || (centred && c == 1))
-      continue;
-    const double d = vsfPivotDiagonal(m->xpx, m->sweepFlags, c, centred);
-    worst = std::max(worst, std::fabs(d * m->sweptXpx[diag(c)]));
-  }
+  const double worst = largestInflation(m->xpx, m->sweepFlags, m->sweptXpx, m->xpxColumns, centred);
   return std::max(worst, vsfStructuredLargestInflation(m, centred));
 }
 
@@ -153,24 +229,48 @@ template <bool laidOut>
   return rc;
 }
 
-// b += (X'X)^-1 X'r over the swept columns; column 0 holds -b and the swept block (X'X)^-1.
-void correct(VsfModel* m, const std::vector<double>& sums) {
-  const int64_t n = m->xpxColumns;
-  double* W = m->sweptXpx;
+// b += (X'X)^-1 X'r over the columns swept in W (n columns, X'r by column in xr); column 0
+// holds -b and the swept block (X'X)^-1.
+void correct(double* W, const char* flags, int64_t n, const double* xr) {
   std::vector<double> delta(static_cast<size_t>(n), 0.0);
   for (int64_t c = 1; c < n; ++c) {
-    if (m->sweepFlags[c] != '1')
+    if (flags[c] != '1')
       continue;
     double d = 0.0;
     for (int64_t l = 1; l < n; ++l)
-      if (m->sweepFlags[l] == '1')
-        d += W[sym(c, l)] * sums[static_cast<size_t>(1 + l)];
+      if (flags[l] == '1')
+        d += W[sym(c, l)] * xr[l];
     delta[static_cast<size_t>(c)] = d;
   }
   for (int64_t c = 1; c < n; ++c)
-    if (m->sweepFlags[c] == '1')
+    if (flags[c] == '1')
       W[at(c, 0)] -= delta[static_cast<size_t>(c)];
 }
+void correct(VsfModel* m, const std::vector<double>& sums) {
+  correct(m->sweptXpx, m->sweepFlags, m->xpxColumns, sums.data() + 1);
+}
+
+// The residual sum of squares of the best estimates a refinement has reached: a correction
+// that leaves a larger one than the estimates it started from, by more than its rounding, is
+// undone, and the refinement ends there: the swept inverse it was formed with has lost too
+// much to steer the estimates, and repeating it only drives them further off.
+struct RefineGuard {
+  double bestSS = std::numeric_limits<double>::infinity(), bestTerms = 0.0;
+
+  // Takes a pass's residual SS (and its terms' squared sizes) as the best when it does not
+  // rise by more than rounding alone can make, each residual rounding as eps times its terms;
+  // false when it does.
+  [[nodiscard]] bool accept(double ss, double terms) {
+    const double slack = bestTerms > 0.0
+                             ? 4.0 * kVsfEps * (std::sqrt(bestSS * bestTerms) + kVsfEps * bestTerms)
+                             : 0.0;
+    if (!(ss <= bestSS + slack))
+      return false;
+    bestSS = ss;
+    bestTerms = terms;
+    return true;
+  }
+};
 
 // The estimates a refinement pass corrects: column 0 of the swept matrix (the negated
 // estimates) and, on the structured road, the effect's own correction.
@@ -215,25 +315,15 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     return VsfStatus::Ok;
   const bool structured = m->structured != nullptr && m->structured->inModel;
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
-  // A correction that leaves a larger residual sum of squares than the estimates it started
-  // from, by more than its rounding, is undone, and the refinement ends there: the swept inverse it
-  // was formed with has lost too much to steer the estimates, and repeating it only drives them
-  // further off.
   RefineIterate before;
-  double bestSS = std::numeric_limits<double>::infinity(), bestTerms = 0.0;
+  RefineGuard guard;
   for (int32_t pass = 0; pass < 3; ++pass) {
     if (const VsfStatus rc = residualPass<false>(m, sums); rc != VsfStatus::Ok)
       return rc;
-    // The rise that rounding alone can make: each residual rounds as eps times its terms.
-    const double slack = bestTerms > 0.0
-                             ? 4.0 * kVsfEps * (std::sqrt(bestSS * bestTerms) + kVsfEps * bestTerms)
-                             : 0.0;
-    if (!(sums[0] <= bestSS + slack)) {
+    if (!guard.accept(sums[0], sums.back())) {
       before.restore(m);
       break;
     }
-    bestSS = sums[0];
-    bestTerms = sums.back();
     if (pass == 2)
       break;
     before.save(m);
@@ -242,12 +332,12 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     else
       correct(m, sums);
   }
-  m->sweptXpx[0] = bestSS;
-  m->sse = bestSS;
+  m->sweptXpx[0] = guard.bestSS;
+  m->sse = guard.bestSS;
   // The residuals' sum of squares from the rows rounds as the residuals do, each eps times
   // the terms it is summed from, not as the sums y'y was formed in.
   if (far)
-    m->roundingSS = std::min(m->roundingSS, kVsfEps * bestTerms);
+    m->roundingSS = std::min(m->roundingSS, kVsfEps * guard.bestTerms);
   return VsfStatus::Ok;
 }
 
@@ -258,5 +348,159 @@ VsfStatus vsfRefineLaidOut(VsfModel* m) {
       return rc;
     correct(m, sums);
   }
+  return VsfStatus::Ok;
+}
+
+namespace {
+
+// Whether the fold records hold least-squares fits of their swept columns over rows the
+// fold pass reads as they are: the packed road (no structured effect, no split levels stored
+// sparse) of a sequential or unselected fit without a ridge.
+[[nodiscard]] bool foldsRefinable(const VsfModel* m) {
+  return refinable(m) && m->structured == nullptr && m->folds != nullptr && m->foldCount >= 2 &&
+         !(m->l2 > 0) && m->l2BaseXpx == nullptr;
+}
+
+// The shift of each of fold f's record's columns (by X'X column): the record is held about
+// its rows' means less the pages' shift (foldShift), and its X'r about them is the pass's
+// X'r less the column's shift times the residuals' sum. 0 where the records are about the
+// pages' shift.
+void foldColumnShifts(const VsfModel* m, int32_t f, std::vector<double>& t) {
+  t.assign(static_cast<size_t>(m->xpxColumns), 0.0);
+  if (m->foldShift == nullptr)
+    return;
+  const double* shift = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+      t[static_cast<size_t>(m->effectColumn[e] + q)] = shift[1 + m->parmOffset[e] + q];
+  }
+}
+
+// One refined fold: the record's estimates before the last correction and the best residual
+// SS reached.
+struct FoldIterate {
+  int32_t fold = 0;
+  bool done = false;
+  // The last correction's largest change of a coefficient relative to it; the pass after a
+  // correction that settled (kFoldSettled, or one no smaller than half the one before) is
+  // the fold's last.
+  double change = std::numeric_limits<double>::infinity();
+  bool settled = false;
+  std::vector<double> column0;
+  RefineGuard guard;
+};
+
+// The passes a refined fold takes at most: each correction shrinks the coefficients' error
+// by about eps times the condition of the fold's cross products, and a held-out row that
+// extrapolates sees that error undamped, so a fold at 6e12 takes four or five corrections to
+// reach the digits its rows fix, where the model's own step, judged on its fitted values,
+// takes two.
+constexpr int32_t kFoldRefinePasses = 7;
+// A correction that moves no coefficient by more than this part of itself leaves the fold's
+// held-out error where it is.
+constexpr double kFoldSettled = 1e-13;
+
+// The residual pass over the training rows of the folds not yet done, into sums (per fold
+// foldSumsLength doubles, in the order of `active`).
+[[nodiscard]] VsfStatus foldResidualPass(VsfModel* m, const std::vector<int32_t>& active,
+                                         std::vector<double>& sums) {
+  const size_t L = static_cast<size_t>(foldSumsLength(m));
+  std::vector<double> raw(2 * active.size() * L, 0.0);
+  vsfSetFoldResidualShifts(m);
+  m->refineFolds = active.data();
+  m->refineFoldCount = static_cast<int32_t>(active.size());
+  m->refineSums = raw.data();
+  const VsfStatus rc = vsfDataPass(m, vsfFoldRefineSums, vsfFoldRefineSums_t, 0);
+  m->refineSums = nullptr;
+  m->refineFolds = nullptr;
+  m->refineFoldCount = 0;
+  sums.assign(active.size() * L, 0.0);
+  for (size_t j = 0; j < active.size(); ++j)
+    for (size_t i = 0; i < L; ++i)
+      sums[j * L + i] = raw[2 * j * L + i] + raw[2 * j * L + L + i];
+  return rc;
+}
+
+// The largest change of a coefficient in column 0 of W relative to its value in `before`.
+double largestChange(const double* W, const char* flags, int64_t n,
+                     const std::vector<double>& before) {
+  double worst = 0.0;
+  for (int64_t c = 1; c < n; ++c)
+    if (flags[c] == '1') {
+      const double b = before[static_cast<size_t>(c)];
+      worst = std::max(worst, std::fabs(W[at(c, 0)] - b) /
+                                  std::max(std::fabs(b), std::numeric_limits<double>::min()));
+    }
+  return worst;
+}
+
+// Takes the pass sums s of fold it: keeps the correction before them or undoes it, and
+// corrects again unless this was the fold's last pass.
+void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
+  const int64_t n = m->xpxColumns, L = foldSumsLength(m);
+  double* W = m->folds[it.fold].sweptXpx;
+  const char* flags = m->folds[it.fold].sweepFlags;
+  if (!it.guard.accept(s[0], s[L - 1])) {
+    // Nothing to undo where the first pass's residuals are not finite.
+    if (!it.column0.empty())
+      for (int64_t c = 1; c < n; ++c)
+        W[at(c, 0)] = it.column0[static_cast<size_t>(c)];
+    it.done = true;
+    return;
+  }
+  if (last || it.settled) {
+    it.done = true;
+    return;
+  }
+  std::vector<double> t, xr(static_cast<size_t>(n), 0.0);
+  foldColumnShifts(m, it.fold, t);
+  for (int64_t c = 1; c < n; ++c)
+    xr[static_cast<size_t>(c)] = s[1 + c] - t[static_cast<size_t>(c)] * s[L - 2];
+  it.column0.resize(static_cast<size_t>(n));
+  for (int64_t c = 1; c < n; ++c)
+    it.column0[static_cast<size_t>(c)] = W[at(c, 0)];
+  correct(W, flags, n, xr.data());
+  const double change = largestChange(W, flags, n, it.column0);
+  it.settled = change <= kFoldSettled || !(change < 0.5 * it.change);
+  it.change = change;
+}
+
+} // namespace
+
+double vsfFoldLargestInflation(const VsfModel* m, int32_t f) {
+  const VsfFoldRecord& F = m->folds[f];
+  return largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, vsfRuleCentred(m));
+}
+
+VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {
+  *refined = 0;
+  if (!foldsRefinable(m))
+    return VsfStatus::Ok;
+  std::vector<FoldIterate> folds;
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    if (vsfFoldLargestInflation(m, f) > kVsfRefineInflation)
+      folds.emplace_back().fold = f;
+  *refined = static_cast<int32_t>(folds.size());
+  std::vector<int32_t> active;
+  std::vector<double> sums;
+  for (int32_t pass = 0; pass < kFoldRefinePasses; ++pass) {
+    active.clear();
+    for (const FoldIterate& it : folds)
+      if (!it.done)
+        active.push_back(it.fold);
+    if (active.empty())
+      break;
+    if (const VsfStatus rc = foldResidualPass(m, active, sums); rc != VsfStatus::Ok)
+      return rc;
+    size_t j = 0;
+    for (FoldIterate& it : folds)
+      if (!it.done)
+        stepFold(m, it, sums.data() + j++ * static_cast<size_t>(foldSumsLength(m)),
+                 pass + 1 == kFoldRefinePasses);
+  }
+  for (const FoldIterate& it : folds)
+    if (std::isfinite(it.guard.bestSS))
+      m->folds[it.fold].sweptXpx[0] = it.guard.bestSS;
   return VsfStatus::Ok;
 }
