@@ -4,6 +4,7 @@ elimination), fold refits and leave-one-out residuals, and the criteria by their
 import math
 
 import numpy as np
+import scipy.linalg
 
 EPS = np.finfo(float).eps
 
@@ -46,7 +47,7 @@ class Fit:
             Rinv = np.linalg.inv(R)
         except np.linalg.LinAlgError:   # an exactly singular design: the minimum-norm answer
             coef = np.linalg.lstsq(R, Q.T @ b, rcond=None)[0] if R.size else np.zeros(0)
-            Rinv = np.linalg.pinv(R) if R.size else np.zeros((0, 0))
+            Rinv = robust_pinv(R) if R.size else np.zeros((0, 0))
             self.cond = np.inf
         resid = b - As @ coef
         self.scale, self.coef, self.Rinv = scale, coef, Rinv
@@ -139,6 +140,23 @@ class Fit:
         terms = np.abs(bh) + np.abs(Zh) @ np.abs(self.coef)
         form = (Zh.shape[1] + 1) * EPS * float(np.sqrt(terms @ terms))
         return solve + form
+
+
+def robust_pinv(R):
+    """The pseudo-inverse of R; LAPACK's divide-and-conquer SVD may fail to converge on a
+    badly scaled factor, where the plain QR-iteration SVD does not, and where neither does
+    the inverse is unknown (NaN): the fit's variances and ranges then judge nothing."""
+    try:
+        return np.linalg.pinv(R)
+    except (np.linalg.LinAlgError, SystemError):
+        pass
+    try:
+        u, sv, vt = scipy.linalg.svd(R, lapack_driver="gesvd")
+    except (np.linalg.LinAlgError, SystemError, ValueError):
+        return np.full(R.T.shape, np.nan)
+    cut = sv.max(initial=0.0) * max(R.shape) * EPS
+    inv = np.where(sv > cut, 1.0 / np.where(sv > cut, sv, 1.0), 0.0)
+    return (vt.T * inv) @ u.T
 
 
 def refine_far(Al, bl, Q, R, scale, cs):
