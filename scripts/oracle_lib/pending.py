@@ -12,11 +12,6 @@ PENDING = {
         "maximum near 1; seed 2500293 of the path scenario: x1 held out at RHO x maximum)",
         ("path.kkt",), lambda case, f: case.method == "GROUPLASSO" and "weight" in case.tags
         and f.where.endswith("Step1")),
-    "adaptive-tiny-correlations": (
-        "the adaptive LASSO path of a response near 1e-9 overshoots its first knot and ends "
-        "there (correlations near 1e-17 taken as none left; seed 2500325 of the path "
-        "scenario: x3 at -9.4e-10 against the knot's -2.5e-10, three knots in all)",
-        ("path.kkt",), lambda case: case.method == "ADAPTIVE" and "tinyy" in case.tags),
 }
 
 

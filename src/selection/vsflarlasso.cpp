@@ -41,12 +41,29 @@ constexpr double kTiny = 1.110223024625157e-16;
   return vsfDataPass(m, serial, threaded, 0);
 }
 
+// The largest adaptive weight: the weighted columns have that norm at most, so the path's
+// correlations are the response's units times it. 1 outside adaptive fits.
+[[nodiscard]] double largestAdaptiveWeight(const VsfModel* m) {
+  if (!m->options->adaptive || m->adaptiveWeight == nullptr)
+    return 1.0;
+  double largest = 0.0;
+  for (int32_t p = 0; p < m->parmCount; ++p)
+    if (const double w = m->adaptiveWeight[p]; !isHostMissing(w))
+      largest = std::max(largest, std::fabs(w));
+  return largest > 0.0 ? largest : 1.0;
+}
+
 // A tolerance of the path's correlations and step lengths, which are in the units of the
-// response (the columns have unit norm): t for a response whose norm about its mean is 1 or
-// more, t times that norm below it, so that a response measured in small units still has its
-// ties, catch-ups and end told from rounding, not all of them taken for 0.
+// response times the columns' norm (1, or the adaptive weight): t for a scale, the response's
+// norm about its mean times that column norm, of 1 or more, t times the scale below it, so
+// that a response measured in small units, or weighted by the small coefficients such a
+// response has, still has its ties, catch-ups and end told from rounding, not all of them
+// taken for 0.
 [[nodiscard]] double pathTolerance(const VsfModel* m, double t) {
-  return m->totalSS > 0.0 && m->totalSS < 1.0 ? t * std::sqrt(m->totalSS) : t;
+  if (m->totalSS <= 0.0)
+    return t;
+  const double scale = std::sqrt(m->totalSS) * largestAdaptiveWeight(m);
+  return scale < 1.0 ? t * scale : t;
 }
 
 [[nodiscard]] bool rolesPresent(const VsfModel* m) {

@@ -3,13 +3,17 @@
 // what they are on the data's own scale, and every step is still scikit-learn's lars_path
 // knot, scaled (tests/data/lars/lar.csv and lasso.csv from scripts/gen_lars_ref.py): the
 // same entries and drops, estimates and intercept times 1e-9, none of the remaining
-// candidates taken for tied with the first nor the path for ended. BACKWARD with BMI times 1e6:
-// every step's candidates for removal are those of the data as it is, BMI among them.
+// candidates taken for tied with the first nor the path for ended. The adaptive LASSO, whose
+// weights are the least-squares coefficients and so shrink with the response too, takes on the
+// scaled response the path it takes on the data, its estimates times 1e-9 (an exact reference
+// by scaling). BACKWARD with BMI times 1e6: every step's candidates for removal are those of
+// the data as it is, BMI among them.
 #include "programs/qrxrun.h"
 #include "refcsv.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -85,6 +89,48 @@ TEST(Units, ResponseInSmallUnitsTakesTheScaledPath) {
   ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
   expectKnots(run, 0, "lar");
   expectKnots(run, 1, "lasso");
+}
+
+TEST(Units, AdaptiveLassoOnAResponseInSmallUnitsTakesTheScaledPath) {
+  std::string program;
+  for (const char* data : {"plain", "tiny"})
+    program += std::string("proc varsifter data=") + data +
+               ";\n  model y = age sex bmi bp s1-s6 / selection=lasso(adaptive stop=none) "
+               "details=steps;\nrun;\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      program, "adaptiveunits",
+      {{"plain.csv", scaledDiabetes(10, 1.0)}, {"tiny.csv", scaledDiabetes(10, kUnit)}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
+  const Value& plainOut = run.json["steps"][0]["output"];
+  const Value& tinyOut = run.json["steps"][1]["output"];
+  const Value* plainSummary = qrxrun::findTable(plainOut, "SelectionSummary");
+  const Value* tinySummary = qrxrun::findTable(tinyOut, "SelectionSummary");
+  ASSERT_NE(plainSummary, nullptr) << run.log;
+  ASSERT_NE(tinySummary, nullptr) << run.log;
+  const size_t steps = (*plainSummary)["rows"].items.size();
+  ASSERT_EQ((*tinySummary)["rows"].items.size(), steps) << run.log;
+  for (size_t k = 0; k < steps; ++k)
+    for (const char* column : {"EffectEntered", "EffectRemoved"})
+      EXPECT_EQ(qrxrun::text(*tinySummary, k, column), qrxrun::text(*plainSummary, k, column))
+          << "step " << k;
+  std::vector<const Value*> plain, tiny;
+  qrxrun::collectTables(plainOut, "ParameterEstimates", plain);
+  qrxrun::collectTables(tinyOut, "ParameterEstimates", tiny);
+  ASSERT_EQ(tiny.size(), plain.size());
+  for (size_t k = 0; k < plain.size(); ++k) {
+    const size_t rows = (*plain[k])["rows"].items.size();
+    ASSERT_EQ((*tiny[k])["rows"].items.size(), rows) << "step " << k;
+    double largest = 0.0;
+    for (size_t i = 0; i < rows; ++i)
+      largest = std::max(largest, std::fabs(qrxrun::number(*plain[k], i, "Estimate")));
+    for (size_t i = 0; i < rows; ++i) {
+      EXPECT_EQ(qrxrun::text(*tiny[k], i, "Parameter"), qrxrun::text(*plain[k], i, "Parameter"));
+      EXPECT_NEAR(qrxrun::number(*tiny[k], i, "Estimate"),
+                  qrxrun::number(*plain[k], i, "Estimate") * kUnit, 1e-8 * largest * kUnit)
+          << "step " << k << " " << qrxrun::text(*plain[k], i, "Parameter");
+    }
+  }
 }
 
 TEST(Units, ColumnInLargeUnitsKeepsItsPlaceAmongTheRemovalCandidates) {
