@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -391,8 +392,11 @@ struct LevelPowers {
   std::vector<std::vector<double>> x;
   std::vector<double> y, sd;
   std::vector<std::vector<int>> groups = {{0}, {1}, {}};
-  LevelPowers() {
+  // yScale multiplies the response as read.
+  explicit LevelPowers(double yScale = 1.0) {
     readLevelPowers(x, y);
+    for (double& v : y)
+      v *= yScale;
     for (int k = 0; k < 27; ++k)
       groups[2].push_back(k + 2);
     centre(y);
@@ -463,6 +467,41 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughPowersOfALevelNumber) {
     for (int k = 1; k <= 27; ++k)
       b.push_back(estimate(*est[t], "g1POLY" + std::to_string(k)) * d.sd[k + 1]);
     EXPECT_LE(groupOptimalityGap(d.groups, b, d.gradient(b), tau), 1e-5 * lmax) << "step " << t;
+  }
+}
+
+// The same design with the response a thousandth of its size: the loss's curvature dwarfs its
+// gradient at 0, so the solver's first probe along the gradient changes the gradient by more
+// than the first step's margin over its bound. That probe once overwrote the gradient at 0,
+// leaving the first step at 0 or the path at the iteration limit; the first steps must meet
+// the optimality conditions, computed here from the data.
+TEST(GroupLassoSolverProgram, FirstStepsOfASmallResponseMeetOptimality) {
+  std::string text = "x1,x2,g1,y\n";
+  static const LevelPowers d(1e-3);
+  std::vector<std::vector<double>> raw;
+  std::vector<double> y;
+  readLevelPowers(raw, y);
+  char line[160];
+  for (size_t i = 0; i < y.size(); ++i) {
+    std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g,%.17g\n", raw[0][i], raw[1][i], raw[2][i],
+                  y[i] * 1e-3);
+    text += line;
+  }
+  const ProgramRun run = runProgram(
+      "proc varsifter data=lp;\n  class g1 / param=POLY;\n  model y = x1 x2 g1 / "
+      "selection=grouplasso(stop=none maxsteps=4 tol=1e-12) details=steps(parmest);\nrun;\n",
+      "glsmally", {{"lp.csv", text}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  const double lmax = d.penaltyMaximum();
+  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
+  ASSERT_EQ(est.size(), 6u) << run.log;
+  double tau = lmax;
+  for (size_t t = 1; t <= 4; ++t) {
+    tau *= 0.9;
+    std::vector<double> b = {estimate(*est[t], "x1") * d.sd[0], estimate(*est[t], "x2") * d.sd[1]};
+    for (int k = 1; k <= 27; ++k)
+      b.push_back(estimate(*est[t], "g1POLY" + std::to_string(k)) * d.sd[k + 1]);
+    EXPECT_LE(groupOptimalityGap(d.groups, b, d.gradient(b), tau), 1e-9 * lmax) << "step " << t;
   }
 }
 
