@@ -368,7 +368,8 @@ TEST(QkLassoProgram, AdaptiveFitsMatchCoordinateDescentOnWeightedColumns) {
 // Every step's error SS against the exact LASSO path of these one-column groups
 // (nearcopy_sse.csv, scripts/gen_grouplasso_nearcopy_ref.py); at the smallest penalties the
 // solver's stop, the optimality conditions to 1e-6 of the gradient's scale, leaves the fit
-// loose along directions the design hardly sees.
+// loose along directions the design hardly sees (from step 79 on: its error SS is 1.5e-5 off
+// at the default tolerance and 1e-13 off at TOL=1e-9).
 TEST(GroupLassoSolverProgram, PathGoesOnThroughNearCopyAndHighDegreePolynomial) {
   const auto ref = readCsv("nearcopy_sse.csv");
   ASSERT_EQ(ref.size(), 100u);
@@ -382,7 +383,7 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughNearCopyAndHighDegreePolynomial) 
     const auto anova = tablesOfStep(run, 0, "ANOVA");
     ASSERT_GT(anova.size(), t) << run.log;
     const double sse = number(*anova[t], 1, "SS"), want = ref[t - 1][2];
-    EXPECT_NEAR(sse, want, want * (t < 80 ? 1e-6 : 1e-3)) << "step " << t;
+    EXPECT_NEAR(sse, want, want * (t < 79 ? 1e-6 : 1e-3)) << "step " << t;
   }
 }
 
