@@ -442,7 +442,28 @@ struct LevelPowers {
     }
     return best;
   }
+  // The optimality gap at penalty weight tau of a step's estimates, standardized.
+  double gapOfStep(const Value& t, double tau) const {
+    std::vector<double> b = {estimate(t, "x1") * sd[0], estimate(t, "x2") * sd[1]};
+    for (int k = 1; k <= 27; ++k)
+      b.push_back(estimate(t, "g1POLY" + std::to_string(k)) * sd[k + 1]);
+    return groupOptimalityGap(groups, b, gradient(b), tau);
+  }
 };
+
+// Steps 1 to `steps` of a path of the default RHO= meet the optimality conditions to `bound`
+// times the penalty maximum; the run records step 0 (the intercept) and the selected model too.
+void expectStepsMeetOptimality(const ProgramRun& run, const LevelPowers& d, size_t steps,
+                               double bound) {
+  const double lmax = d.penaltyMaximum();
+  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
+  ASSERT_EQ(est.size(), steps + 2) << run.log;
+  double tau = lmax;
+  for (size_t t = 1; t <= steps; ++t) {
+    tau *= 0.9;
+    EXPECT_LE(d.gapOfStep(*est[t], tau), bound * lmax) << "step " << t;
+  }
+}
 
 // A CLASS variable of 28 levels coded by the powers 1..27 of the level's number: near the
 // unpenalised end of the path the scaled design leaves directions its error SS hardly sees,
@@ -457,18 +478,7 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughPowersOfALevelNumber) {
       "gllevelpowers");
   ASSERT_EQ(run.status, 0) << run.log;
   static const LevelPowers d;
-  const double lmax = d.penaltyMaximum();
-  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
-  // Step 0 (the intercept), steps 1 to 100, then the selected model.
-  ASSERT_EQ(est.size(), 102u) << run.log;
-  double tau = lmax;
-  for (size_t t = 1; t <= 100; ++t) {
-    tau *= 0.9;
-    std::vector<double> b = {estimate(*est[t], "x1") * d.sd[0], estimate(*est[t], "x2") * d.sd[1]};
-    for (int k = 1; k <= 27; ++k)
-      b.push_back(estimate(*est[t], "g1POLY" + std::to_string(k)) * d.sd[k + 1]);
-    EXPECT_LE(groupOptimalityGap(d.groups, b, d.gradient(b), tau), 1e-5 * lmax) << "step " << t;
-  }
+  expectStepsMeetOptimality(run, d, 100, 1e-5);
 }
 
 // The same design with the response a thousandth of its size: the loss's curvature dwarfs its
@@ -493,17 +503,7 @@ TEST(GroupLassoSolverProgram, FirstStepsOfASmallResponseMeetOptimality) {
       "selection=grouplasso(stop=none maxsteps=4 tol=1e-12) details=steps(parmest);\nrun;\n",
       "glsmally", {{"lp.csv", text}});
   ASSERT_EQ(run.status, 0) << run.log;
-  const double lmax = d.penaltyMaximum();
-  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
-  ASSERT_EQ(est.size(), 6u) << run.log;
-  double tau = lmax;
-  for (size_t t = 1; t <= 4; ++t) {
-    tau *= 0.9;
-    std::vector<double> b = {estimate(*est[t], "x1") * d.sd[0], estimate(*est[t], "x2") * d.sd[1]};
-    for (int k = 1; k <= 27; ++k)
-      b.push_back(estimate(*est[t], "g1POLY" + std::to_string(k)) * d.sd[k + 1]);
-    EXPECT_LE(groupOptimalityGap(d.groups, b, d.gradient(b), tau), 1e-9 * lmax) << "step " << t;
-  }
+  expectStepsMeetOptimality(run, d, 4, 1e-9);
 }
 
 } // namespace
