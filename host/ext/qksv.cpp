@@ -179,7 +179,9 @@ int32_t penaltyMaximum(QkSolver* s) {
   return QKSV_OK;
 }
 
-// A first step factor from the change of the gradient over a short step along it.
+// A first step factor from the change of the gradient over a short step along it. The
+// probe's gradient goes to its own buffer: g is the gradient at b that the solve's first
+// optimality test reads after this.
 int32_t initialStepFactor(QkSolver* s, const double* b, const double* g) {
   Solver* v = of(s);
   const int32_t n = s->size;
@@ -196,12 +198,13 @@ int32_t initialStepFactor(QkSolver* s, const double* b, const double* g) {
   for (int32_t i = 0; i < n; ++i)
     v->p[i] = b[i] - h * g[i];
   double f = 0;
-  const int32_t rc = lossAndGradient(s, v->p.data(), v->gz.data(), &f);
+  std::vector<double> gp(static_cast<size_t>(n));
+  const int32_t rc = lossAndGradient(s, v->p.data(), gp.data(), &f);
   if (rc != 0)
     return rc;
   double dg = 0;
   for (int32_t i = 0; i < n; ++i)
-    dg += (v->gz[i] - g[i]) * (v->gz[i] - g[i]);
+    dg += (gp[i] - g[i]) * (gp[i] - g[i]);
   const double L = std::sqrt(dg) / (h * gn);
   s->stepFactor = L > 0 && std::isfinite(L) ? L : 1.0;
   return QKSV_OK;

@@ -7,11 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "grouplasso-first-step": (
-        "the first group LASSO step left at 0 below the penalty maximum (weights, a penalty "
-        "maximum near 1; seed 2500293 of the path scenario: x1 held out at RHO x maximum)",
-        ("path.kkt",), lambda case, f: case.method == "GROUPLASSO" and "weight" in case.tags
-        and f.where.endswith("Step1")),
 }
 
 

@@ -66,6 +66,7 @@ REGRESSIONS = {
     1207831: "lars_path ended a LASSO path at float32's epsilon, a column short (WEIGHT)",
     1213223: "group LASSO solver at its iteration limit: powers, each its own group (WEIGHT)",
     1902696: "FORWARD's stop undid an entry on the many-level road and lost a spline column",
+    2500293: "the first group LASSO step left at 0: the step-factor probe overwrote the gradient",
     2500325: "adaptive LASSO of a response near 1e-9: weighted correlations taken as ties, 1 knot",
     2600171: "adaptive LASSO of a response near 1e-9 ended past its first knot (WEIGHT, far x)",
 }
@@ -81,6 +82,7 @@ SCENARIOS = {
     1205122: "path",
     1207831: "path",
     1213223: "path",
+    2500293: "path",
     2500325: "path",
     2600171: "path",
 }

@@ -1,9 +1,10 @@
 // The "qksv" solver on problems with closed-form solutions: a separable quadratic loss
 // 0.5 |D (b - c)|^2 with the L1 penalty (the solution soft-thresholds c by tau / d_j^2) and
 // with a group penalty (each group shrinks c_g towards 0 by tau sqrt(k) / |c_g| when D = I);
-// the penalty maximum, warm starts and the status codes of misuse; group paths over nearly
-// singular least-squares designs (near copies, powers of a level number) checked against the
-// optimality conditions computed here; the pivoted linear solve on a singular system.
+// the penalty maximum, warm starts, a cold start just below the maximum on a steep loss and
+// the status codes of misuse; group paths over nearly singular least-squares designs (near
+// copies, powers of a level number) checked against the optimality conditions computed here;
+// the pivoted linear solve on a singular system.
 #include "groupgap.h"
 #include "host/ext/extlist.h"
 #include "host/ext/pivotsolve.h"
@@ -154,6 +155,22 @@ TEST(Qksv, GroupPenaltyShrinksWholeGroups) {
   }
   EXPECT_EQ(b[2], 0.0); // the small group is exactly 0
   EXPECT_EQ(b[3], 0.0);
+}
+
+// A steep loss with a small gradient at 0 (curvature 400, gradient -2): the first step factor's
+// probe along the gradient changes it by more than the margin over the bound 1.8 at lambda 0.9,
+// and the optimality test at the cold start must still read the gradient at 0, not the probe's.
+TEST(Qksv, ColdStartJustBelowTheMaximumLeavesZero) {
+  for (int32_t kind : {QKSV_L1, QKSV_GROUP}) {
+    Session S;
+    Problem p{{0.005}, {20.0}, {{0}}};
+    ASSERT_EQ(S.setUp(p, kind), 0);
+    ASSERT_EQ(S.s->ops->setLambda(S.s, 0.9), 0);
+    ASSERT_EQ(S.s->ops->solve(S.s), 0);
+    double b = 0;
+    S.s->ops->getSolution(S.s, &b);
+    EXPECT_NEAR(b, 0.005 - 0.9 * 2.0 / 400.0, 1e-12) << "kind " << kind;
+  }
 }
 
 TEST(Qksv, MisuseGivesStatusCodes) {

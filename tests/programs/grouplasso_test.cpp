@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -367,7 +368,8 @@ TEST(QkLassoProgram, AdaptiveFitsMatchCoordinateDescentOnWeightedColumns) {
 // Every step's error SS against the exact LASSO path of these one-column groups
 // (nearcopy_sse.csv, scripts/gen_grouplasso_nearcopy_ref.py); at the smallest penalties the
 // solver's stop, the optimality conditions to 1e-6 of the gradient's scale, leaves the fit
-// loose along directions the design hardly sees.
+// loose along directions the design hardly sees (from step 79 on: its error SS is 1.5e-5 off
+// at the default tolerance and 1e-13 off at TOL=1e-9).
 TEST(GroupLassoSolverProgram, PathGoesOnThroughNearCopyAndHighDegreePolynomial) {
   const auto ref = readCsv("nearcopy_sse.csv");
   ASSERT_EQ(ref.size(), 100u);
@@ -381,7 +383,7 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughNearCopyAndHighDegreePolynomial) 
     const auto anova = tablesOfStep(run, 0, "ANOVA");
     ASSERT_GT(anova.size(), t) << run.log;
     const double sse = number(*anova[t], 1, "SS"), want = ref[t - 1][2];
-    EXPECT_NEAR(sse, want, want * (t < 80 ? 1e-6 : 1e-3)) << "step " << t;
+    EXPECT_NEAR(sse, want, want * (t < 79 ? 1e-6 : 1e-3)) << "step " << t;
   }
 }
 
@@ -391,8 +393,11 @@ struct LevelPowers {
   std::vector<std::vector<double>> x;
   std::vector<double> y, sd;
   std::vector<std::vector<int>> groups = {{0}, {1}, {}};
-  LevelPowers() {
+  // yScale multiplies the response as read.
+  explicit LevelPowers(double yScale = 1.0) {
     readLevelPowers(x, y);
+    for (double& v : y)
+      v *= yScale;
     for (int k = 0; k < 27; ++k)
       groups[2].push_back(k + 2);
     centre(y);
@@ -437,7 +442,28 @@ struct LevelPowers {
     }
     return best;
   }
+  // The optimality gap at penalty weight tau of a step's estimates, standardized.
+  double gapOfStep(const Value& t, double tau) const {
+    std::vector<double> b = {estimate(t, "x1") * sd[0], estimate(t, "x2") * sd[1]};
+    for (int k = 1; k <= 27; ++k)
+      b.push_back(estimate(t, "g1POLY" + std::to_string(k)) * sd[k + 1]);
+    return groupOptimalityGap(groups, b, gradient(b), tau);
+  }
 };
+
+// Steps 1 to `steps` of a path of the default RHO= meet the optimality conditions to `bound`
+// times the penalty maximum; the run records step 0 (the intercept) and the selected model too.
+void expectStepsMeetOptimality(const ProgramRun& run, const LevelPowers& d, size_t steps,
+                               double bound) {
+  const double lmax = d.penaltyMaximum();
+  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
+  ASSERT_EQ(est.size(), steps + 2) << run.log;
+  double tau = lmax;
+  for (size_t t = 1; t <= steps; ++t) {
+    tau *= 0.9;
+    EXPECT_LE(d.gapOfStep(*est[t], tau), bound * lmax) << "step " << t;
+  }
+}
 
 // A CLASS variable of 28 levels coded by the powers 1..27 of the level's number: near the
 // unpenalised end of the path the scaled design leaves directions its error SS hardly sees,
@@ -452,18 +478,32 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughPowersOfALevelNumber) {
       "gllevelpowers");
   ASSERT_EQ(run.status, 0) << run.log;
   static const LevelPowers d;
-  const double lmax = d.penaltyMaximum();
-  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
-  // Step 0 (the intercept), steps 1 to 100, then the selected model.
-  ASSERT_EQ(est.size(), 102u) << run.log;
-  double tau = lmax;
-  for (size_t t = 1; t <= 100; ++t) {
-    tau *= 0.9;
-    std::vector<double> b = {estimate(*est[t], "x1") * d.sd[0], estimate(*est[t], "x2") * d.sd[1]};
-    for (int k = 1; k <= 27; ++k)
-      b.push_back(estimate(*est[t], "g1POLY" + std::to_string(k)) * d.sd[k + 1]);
-    EXPECT_LE(groupOptimalityGap(d.groups, b, d.gradient(b), tau), 1e-5 * lmax) << "step " << t;
+  expectStepsMeetOptimality(run, d, 100, 1e-5);
+}
+
+// The same design with the response a thousandth of its size: the loss's curvature dwarfs its
+// gradient at 0, so the solver's first probe along the gradient changes the gradient by more
+// than the first step's margin over its bound. That probe once overwrote the gradient at 0,
+// leaving the first step at 0 or the path at the iteration limit; the first steps must meet
+// the optimality conditions, computed here from the data.
+TEST(GroupLassoSolverProgram, FirstStepsOfASmallResponseMeetOptimality) {
+  std::string text = "x1,x2,g1,y\n";
+  static const LevelPowers d(1e-3);
+  std::vector<std::vector<double>> raw;
+  std::vector<double> y;
+  readLevelPowers(raw, y);
+  char line[160];
+  for (size_t i = 0; i < y.size(); ++i) {
+    std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g,%.17g\n", raw[0][i], raw[1][i], raw[2][i],
+                  y[i] * 1e-3);
+    text += line;
   }
+  const ProgramRun run = runProgram(
+      "proc varsifter data=lp;\n  class g1 / param=POLY;\n  model y = x1 x2 g1 / "
+      "selection=grouplasso(stop=none maxsteps=4 tol=1e-12) details=steps(parmest);\nrun;\n",
+      "glsmally", {{"lp.csv", text}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  expectStepsMeetOptimality(run, d, 4, 1e-9);
 }
 
 } // namespace
