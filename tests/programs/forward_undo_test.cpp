@@ -70,37 +70,3 @@ TEST(ForwardUndo, TheSelectedModelIsTheLastStepsFit) {
     EXPECT_NEAR(qrxrun::predictedSse(run.files.at(outputs[t]), "w"), sse, 1e-5 * sse);
   }
 }
-
-// On the structured road (the diagonal and cross block of a CLASS effect of 182 levels in
-// place of its triangle) FORWARD's stop undid its last entry by taking the effect out again,
-// which judged a nearly dependent spline's columns afresh and refused one that the last step
-// held: the selected model showed Model DF one below its estimates' and another error SS.
-// The rows (tests/data/structuredundo) are the oracle's for its seed 1902696, to six digits.
-TEST(ForwardUndo, TheStructuredRoadPutsBackTheLastStep) {
-  std::string program;
-  std::vector<std::string> outputs;
-  for (const char* threads : {"1", "8"})
-    qrxrun::addOutputStep(
-        program, outputs, "d",
-        qrxrun::concat("  class m1 / param=effect;\n"
-                       "  effect s1 = spline(x1 / degree=11 knotmethod=equal(18));\n  weight w;\n"
-                       "  model y = x2 v1 m1 s1 / selection=forward(select=bic) details=all;\n"
-                       "  performance cpucount=",
-                       threads, ";\n"));
-  const std::string data = std::string(QRX_TEST_DATA) + "/structuredundo/data.csv";
-  const qrxrun::ProgramRun run =
-      qrxrun::runProgram(program, "structuredundo", {{"d.csv", qrxrun::readFile(data)}}, outputs);
-  ASSERT_EQ(run.status, 0) << run.log;
-  ASSERT_EQ(run.json["steps"].items.size(), outputs.size()) << run.log;
-  for (size_t t = 0; t < outputs.size(); ++t) {
-    const qrxrun::SelectedTables selected =
-        qrxrun::expectSelectedIsStep(run.json["steps"][t]["output"], "Step3");
-    ASSERT_TRUE(selected.anova && selected.estimates) << run.log;
-    double estimated = 0;
-    for (size_t r = 0; r < (*selected.estimates)["rows"].items.size(); ++r)
-      estimated += qrxrun::number(*selected.estimates, r, "DF");
-    EXPECT_EQ(qrxrun::number(*selected.anova, 0, "DF"), estimated - 1);
-    const double sse = qrxrun::number(*selected.anova, 1, "SS");
-    EXPECT_NEAR(qrxrun::predictedSse(run.files.at(outputs[t]), "w"), sse, 1e-8 * sse);
-  }
-}

@@ -9,17 +9,15 @@
 // weights from the least-squares fit or from INEST=) and QKLASSO$ against coordinate descent on
 // the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv); the group
 // path over a near copy beside a degree-11 polynomial against the exact LASSO path of its
-// one-column groups (nearcopy_sse.csv); the group path of a CLASS variable coded by the powers
-// of its level numbers against the optimality conditions.
+// one-column groups (nearcopy_sse.csv). The oracle's regression seeds run group LASSO paths
+// through qrx against the optimality conditions (scripts/oracle_lib/check.py).
 #include "groupgap.h"
-#include "levelpowers.h"
 #include "qrxrun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -385,125 +383,6 @@ TEST(GroupLassoSolverProgram, PathGoesOnThroughNearCopyAndHighDegreePolynomial) 
     const double sse = number(*anova[t], 1, "SS"), want = ref[t - 1][2];
     EXPECT_NEAR(sse, want, want * (t < 79 ? 1e-6 : 1e-3)) << "step " << t;
   }
-}
-
-// The standardized columns x1, x2 and the powers 1..27 of g1's level number, as POLY codes
-// them, with the centred response, from levelpowers.csv; the groups x1, x2 and g1.
-struct LevelPowers {
-  std::vector<std::vector<double>> x;
-  std::vector<double> y, sd;
-  std::vector<std::vector<int>> groups = {{0}, {1}, {}};
-  // yScale multiplies the response as read.
-  explicit LevelPowers(double yScale = 1.0) {
-    readLevelPowers(x, y);
-    for (double& v : y)
-      v *= yScale;
-    for (int k = 0; k < 27; ++k)
-      groups[2].push_back(k + 2);
-    centre(y);
-    for (auto& c : x) {
-      centre(c);
-      double ss = 0;
-      for (double v : c)
-        ss += v * v;
-      sd.push_back(std::sqrt(ss / static_cast<double>(c.size() - 1)));
-      for (double& v : c)
-        v /= sd.back();
-    }
-  }
-  static void centre(std::vector<double>& c) {
-    double m = 0;
-    for (double v : c)
-      m += v / static_cast<double>(c.size());
-    for (double& v : c)
-      v -= m;
-  }
-  // X'(X b - y), and the penalty maximum: the largest |X_g'y| / sqrt(k) of a group.
-  std::vector<double> gradient(const std::vector<double>& b) const {
-    std::vector<double> r(y.size()), g(x.size(), 0.0);
-    for (size_t i = 0; i < y.size(); ++i) {
-      r[i] = -y[i];
-      for (size_t j = 0; j < x.size(); ++j)
-        r[i] += x[j][i] * b[j];
-    }
-    for (size_t j = 0; j < x.size(); ++j)
-      for (size_t i = 0; i < y.size(); ++i)
-        g[j] += x[j][i] * r[i];
-    return g;
-  }
-  double penaltyMaximum() const {
-    const std::vector<double> g = gradient(std::vector<double>(x.size(), 0.0));
-    double best = 0;
-    for (const auto& grp : groups) {
-      double n = 0;
-      for (int j : grp)
-        n += g[j] * g[j];
-      best = std::max(best, std::sqrt(n / static_cast<double>(grp.size())));
-    }
-    return best;
-  }
-  // The optimality gap at penalty weight tau of a step's estimates, standardized.
-  double gapOfStep(const Value& t, double tau) const {
-    std::vector<double> b = {estimate(t, "x1") * sd[0], estimate(t, "x2") * sd[1]};
-    for (int k = 1; k <= 27; ++k)
-      b.push_back(estimate(t, "g1POLY" + std::to_string(k)) * sd[k + 1]);
-    return groupOptimalityGap(groups, b, gradient(b), tau);
-  }
-};
-
-// Steps 1 to `steps` of a path of the default RHO= meet the optimality conditions to `bound`
-// times the penalty maximum; the run records step 0 (the intercept) and the selected model too.
-void expectStepsMeetOptimality(const ProgramRun& run, const LevelPowers& d, size_t steps,
-                               double bound) {
-  const double lmax = d.penaltyMaximum();
-  const auto est = tablesOfStep(run, 0, "ParameterEstimates");
-  ASSERT_EQ(est.size(), steps + 2) << run.log;
-  double tau = lmax;
-  for (size_t t = 1; t <= steps; ++t) {
-    tau *= 0.9;
-    EXPECT_LE(d.gapOfStep(*est[t], tau), bound * lmax) << "step " << t;
-  }
-}
-
-// A CLASS variable of 28 levels coded by the powers 1..27 of the level's number: near the
-// unpenalised end of the path the scaled design leaves directions its error SS hardly sees,
-// and the solver once stopped at its iteration limit (status 7, the fit ended). Every step of
-// the 100 meets the group LASSO's optimality conditions, computed here from the data, to the
-// solver's tolerance.
-TEST(GroupLassoSolverProgram, PathGoesOnThroughPowersOfALevelNumber) {
-  const ProgramRun run = runProgram(
-      "libname g 'tests/data/grouplasso';\nproc varsifter data=g.levelpowers;\n"
-      "  class g1 / param=POLY;\n"
-      "  model y = x1 x2 g1 / selection=grouplasso(stop=none) details=steps(parmest);\nrun;\n",
-      "gllevelpowers");
-  ASSERT_EQ(run.status, 0) << run.log;
-  static const LevelPowers d;
-  expectStepsMeetOptimality(run, d, 100, 1e-5);
-}
-
-// The same design with the response a thousandth of its size: the loss's curvature dwarfs its
-// gradient at 0, so the solver's first probe along the gradient changes the gradient by more
-// than the first step's margin over its bound. That probe once overwrote the gradient at 0,
-// leaving the first step at 0 or the path at the iteration limit; the first steps must meet
-// the optimality conditions, computed here from the data.
-TEST(GroupLassoSolverProgram, FirstStepsOfASmallResponseMeetOptimality) {
-  std::string text = "x1,x2,g1,y\n";
-  static const LevelPowers d(1e-3);
-  std::vector<std::vector<double>> raw;
-  std::vector<double> y;
-  readLevelPowers(raw, y);
-  char line[160];
-  for (size_t i = 0; i < y.size(); ++i) {
-    std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g,%.17g\n", raw[0][i], raw[1][i], raw[2][i],
-                  y[i] * 1e-3);
-    text += line;
-  }
-  const ProgramRun run = runProgram(
-      "proc varsifter data=lp;\n  class g1 / param=POLY;\n  model y = x1 x2 g1 / "
-      "selection=grouplasso(stop=none maxsteps=4 tol=1e-12) details=steps(parmest);\nrun;\n",
-      "glsmally", {{"lp.csv", text}});
-  ASSERT_EQ(run.status, 0) << run.log;
-  expectStepsMeetOptimality(run, d, 4, 1e-9);
 }
 
 } // namespace
