@@ -1,3 +1,5 @@
+// Anonymous mappings for large column arrays: allocation, release, and handing back the
+// pages of values already read. Which arrays take a mapping is decided in colmem.h.
 #include "host/data/colmem.h"
 #include "host/pools.h"
 

@@ -1,3 +1,5 @@
+// Gaussian elimination with complete pivoting on a dense square system; the stopping rule for
+// nearly singular pivots is stated in pivotsolve.h.
 #include "host/ext/pivotsolve.h"
 
 #include <cmath>
