@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -159,8 +161,9 @@ TEST_F(Cli, RecordOnStandardOutputIsTheWholeOfIt) {
 
 // Devices given to the runner (--listing, --html, --json) and to the step (OUTPUT, STORE,
 // CODE) are written in place and stay devices; a write error on one (the full device) is exit
-// 2 with a message naming it. As root the devices are nodes made in the scratch directory,
-// so that a runner that replaced them would harm nothing; otherwise /dev/null and /dev/full.
+// 2 with a message naming it and the reason. As root the devices are nodes made in the scratch
+// directory, so that a runner that replaced them would harm nothing; otherwise /dev/null and
+// /dev/full.
 TEST_F(Cli, DevicesAreWrittenInPlace) {
   write("d.csv", clitest::kSmallData);
   std::string dev = "/dev/null", dev2 = "/dev/null", full = "/dev/full";
@@ -189,6 +192,9 @@ TEST_F(Cli, DevicesAreWrittenInPlace) {
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_TRUE(has(r, full)) << r.out;
   EXPECT_TRUE(isCharDevice(full));
+  r = run(prog, "--listing '" + full + "'"); // the system's reason is given
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_TRUE(has(r, full + ": " + std::strerror(ENOSPC))) << r.out;
   // A step that fails after writing its output there: the device is still one, and the
   // note says it was written as the step ran.
   write("bg.csv", "y,x1,g\n1,2,1\n2,3,1\n3,5,1\n4,4,1\n,1,2\n,2,2\n");
