@@ -18,6 +18,7 @@
 #include "host/runner/programrun.h"
 #include "host/runner/transcript.h"
 #include "host/supervisor.h"
+#include "host/textcase.h"
 #include "runnerfiles.h"
 #include "support/startthreads.h"
 
@@ -46,7 +47,7 @@ namespace {
 const char kUsage[] =
     "usage: qrx [options] PROGRAM.qrx\n"
     "  --work DIR          the WORK library (default: the current directory)\n"
-    "  --lib NAME=DIR      more libraries (repeatable)\n"
+    "  --lib NAME=DIR      more libraries (repeatable); --lib work=DIR is --work DIR\n"
     "  -o NAME=VALUE       host options: THREADS, CPUCOUNT, UTILPATH, VALIDVARNAME, DEBUG ...\n"
     "  --html FILE         also write the output as one self-contained HTML page\n"
     "  --json FILE         also write the whole run as JSON: log records, tables, graphs,\n"
@@ -250,10 +251,13 @@ int runWithOutputs(std::string text, const std::string& program,
     std::cerr << "qrx: cannot write the listing to standard output\n";
     status = 2;
   }
+  // The reason is read after finish has set it, never as an argument beside the call.
   std::string why;
-  if (listingBuffer && !placeRunnerFile("the listing", files.listing, listingBuffer->bytes(),
-                                        listingBuffer->finish(&why), why))
-    status = 2;
+  if (listingBuffer) {
+    const bool written = listingBuffer->finish(&why);
+    if (!placeRunnerFile("the listing", files.listing, listingBuffer->bytes(), written, why))
+      status = 2;
+  }
   if (!files.html.empty() &&
       !writeRunnerFile("the HTML page", files.html,
                        transcript.htmlPage(fs::path(program).filename().string())))
@@ -360,13 +364,22 @@ int runMain(int argc, char** argv) {
     return fail("the template catalogue was not found: " + why +
                 " (set QRX_TEMPLATE_DIR to the host's templates directory)");
 
-  if (!work.empty() && !fs::is_directory(work, ec))
-    return fail("the WORK directory " + work +
-                (fs::exists(work, ec) ? " is not a directory" : " does not exist"));
-  for (const auto& [name, dir] : libs)
-    if (!fs::is_directory(dir, ec))
-      return fail("the directory " + dir + " of library " + name +
-                  (fs::exists(dir, ec) ? " is not a directory" : " does not exist"));
+  auto dirProblem = [](const std::string& dir) {
+    const qrxhost::DirProblem p = qrxhost::libraryDirProblem(dir);
+    return p == qrxhost::DirProblem::None      ? std::string()
+           : p == qrxhost::DirProblem::Missing ? std::string(" does not exist")
+                                               : std::string(" is not a directory");
+  };
+  if (std::string problem = work.empty() ? "" : dirProblem(work); !problem.empty())
+    return fail("the WORK directory " + work + problem);
+  for (const auto& [name, dir] : libs) {
+    if (std::string problem = dirProblem(dir); !problem.empty())
+      return fail("the directory " + dir + " of library " + name + problem);
+    // --lib work=DIR sets the WORK library; with --work as well one of them would be ignored.
+    if (!work.empty() && qrxhost::asciiUpper(name) == "WORK")
+      return fail("--work " + work + " and --lib " + name + "=" + dir +
+                  " both set the WORK library; give one of them");
+  }
   auto assignLibraries = [&] {
     qrxhost::clearLibraries();
     if (!work.empty())

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 
 #include <fcntl.h>
@@ -18,10 +17,10 @@
 namespace qrxrunner {
 namespace {
 
-namespace fs = std::filesystem;
-
-// What makes two paths one file: an existing file's device and inode, a new one's resolved
-// path. Writes to the null device never clash: it keeps nothing to lose.
+// What makes two paths one file: the file a write there reaches (resolvedTarget, as the
+// runner's writes resolve it, through links and missing directories before a ..), by its
+// device and inode when it exists, else by that resolved path. Writes to the null device
+// never clash: it keeps nothing to lose.
 struct FileId {
   bool exists = false;
   bool discards = false;
@@ -33,12 +32,12 @@ struct FileId {
 FileId identify(const std::string& path) {
   FileId id;
   struct stat st {};
-  const bool found =
-      path == "-" ? ::fstat(STDOUT_FILENO, &st) == 0 : ::stat(path.c_str(), &st) == 0;
-  if (!found) {
+  if (path != "-")
     id.resolved = qrxhost::resolvedTarget(path);
+  const bool found =
+      path == "-" ? ::fstat(STDOUT_FILENO, &st) == 0 : ::stat(id.resolved.c_str(), &st) == 0;
+  if (!found)
     return id;
-  }
   id.exists = true;
   id.discards = qrxhost::isNullDevice(st);
   id.dev = st.st_dev;
@@ -92,15 +91,25 @@ void addNamedFile(const qrxhost::NamedWord& w, std::vector<ProgramFile>* files) 
                                          at});
 }
 
+// Assigns a LIBNAME statement's library as the run will: only to a directory.
+void assignLibrary(const qrxhost::ProgramItem& item) {
+  if (item.kind == qrxhost::ProgramItem::Libname &&
+      qrxhost::libraryDirProblem(item.value) == qrxhost::DirProblem::None)
+    qrxhost::setLibrary(item.name, item.value);
+}
+
 std::vector<ProgramFile> programFiles(const std::string& program, const std::string& text) {
   std::vector<ProgramFile> files{{identify(program), "the program file"}};
   qrxhost::ProgramSplitter splitter(text);
   for (qrxhost::ProgramItem item; splitter.next(&item);) {
-    if (item.kind == qrxhost::ProgramItem::Libname)
-      qrxhost::setLibrary(item.name, item.value);
-    if (item.kind == qrxhost::ProgramItem::Step)
-      for (const qrxhost::NamedWord& w : qrxhost::namedWords(item))
-        addNamedFile(w, &files);
+    assignLibrary(item);
+    if (item.kind != qrxhost::ProgramItem::Step)
+      continue;
+    // A LIBNAME inside a step takes effect before the step runs.
+    for (const qrxhost::ProgramItem& before : item.before)
+      assignLibrary(before);
+    for (const qrxhost::NamedWord& w : qrxhost::namedWords(item))
+      addNamedFile(w, &files);
   }
   return files;
 }
@@ -124,15 +133,14 @@ bool toStandardOutput(const std::string& path) {
 bool canWrite(const std::string& path, std::string* why) {
   if (toStandardOutput(path))
     return true;
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    *why = "it is a directory";
-    return false;
-  }
   // A link is written through: the file it names is the one to check, even a new one.
   const std::string target = qrxhost::resolvedTarget(path);
   struct stat st {};
   const bool existed = ::stat(target.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) {
+    *why = "it is a directory";
+    return false;
+  }
   if (existed && !S_ISREG(st.st_mode)) {
     // Opening a pipe would hand its reader an end of file.
     if (::access(target.c_str(), W_OK) == 0)

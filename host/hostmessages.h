@@ -59,6 +59,7 @@ enum class RunnerMsg : int32_t {
   MacroTextTooLong = 13,    // a %LET or %PUT text that resolves past the limit
   MacroLiteralTooLong = 14, // a %LET or %PUT text past the limit as written
   UnknownOption = 15,       // an OPTIONS name that is not a host option
+  LibraryNotDirectory = 20, // a LIBNAME path that names a file other than a directory
 };
 
 // Set 613: the post-fit module qrxauxmd (STORE and CODE).

@@ -1,6 +1,7 @@
 // Supervisor services: xexit throws the runner's HostExit, pools are arenas, messages go
 // through the catalogue into the step log. Options are set by the runner (-o, OPTIONS).
 #include "host/supervisor.h"
+#include "host/ext/qkmemfig.h"
 #include "host/hostapi.h"
 #include "host/hostlog.h"
 #include "host/kernel.h"
@@ -115,13 +116,10 @@ bool oneOf(const std::string& v, std::initializer_list<const char*> words) {
   return false;
 }
 
-// A memory size: a positive number, optionally followed by K, M or G.
+// A memory size as the memory figure reads it.
 bool memorySize(const std::string& v) {
-  char* end = nullptr;
-  double d = std::strtod(v.c_str(), &end);
-  if (end == v.c_str() || !(d > 0) || d > 1e15)
-    return false;
-  return *end == '\0' || (std::strchr("KkMmGg", *end) && end[1] == '\0');
+  int64_t kilobytes = 0;
+  return parseMemorySize(v, &kilobytes);
 }
 
 // The parser's trace modes: SYN and SEM in any case, apart by commas or blanks, or none.
@@ -166,8 +164,8 @@ const OptionRule kOptionRules[] = {
      },
      "V6, V7 or ANY"},
     {"DEBUG", debugModes, "SYN and SEM (the parser's traces), by commas or blanks"},
-    {"MEMSIZE", memorySize, "a positive size in bytes, or with the suffix K, M or G"},
-    {"CSVHOLD", memorySize, "a positive size in bytes, or with the suffix K, M or G"},
+    {"MEMSIZE", memorySize, kMemorySizeRule},
+    {"CSVHOLD", memorySize, kMemorySizeRule},
     {"PAGEFILE_PAGESIZE", [](const std::string& v) { return wholeNumber(v, 8, 0x7FFFFFF8); },
      "a whole number of bytes from 8 to 2147483640"},
 };

@@ -6,6 +6,7 @@
 #include "host/data/staging.h"
 #include "host/textcase.h"
 #include "host/utf8text.h"
+#include "support/quotedtext.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -41,6 +42,14 @@ std::string memberFile(const std::string& dir, const std::string& member, bool f
   return exact.string();
 }
 
+// A written name without the blanks around it.
+std::string trimmed(const std::string& written) {
+  const size_t b = written.find_first_not_of(" \t");
+  if (b == std::string::npos)
+    return std::string();
+  return written.substr(b, written.find_last_not_of(" \t") - b + 1);
+}
+
 } // namespace
 
 namespace dsservice {
@@ -67,7 +76,19 @@ std::string workDir() {
 
 void setLibrary(const std::string& name, const std::string& dir) {
   std::lock_guard<std::mutex> lock(gMutex);
-  gLibs[asciiUpper(name)] = dir;
+  const std::string upper = asciiUpper(name);
+  if (upper == "WORK")
+    gWork = dir; // libraryDir answers WORK from here
+  else
+    gLibs[upper] = dir;
+}
+
+DirProblem libraryDirProblem(const std::string& dir) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(dir, ec);
+  if (!fs::exists(st))
+    return DirProblem::Missing;
+  return fs::is_directory(st) ? DirProblem::None : DirProblem::NotDirectory;
 }
 
 std::optional<std::string> libraryDir(const std::string& name) {
@@ -89,13 +110,8 @@ void clearLibraries() {
 
 bool resolveDataSet(const std::string& written, bool forOutput, std::string* path,
                     std::string* display, std::string* error) {
-  std::string w = written;
-  while (!w.empty() && (w.back() == ' ' || w.back() == '\t'))
-    w.pop_back();
-  while (!w.empty() && (w.front() == ' ' || w.front() == '\t'))
-    w.erase(w.begin());
-  if (w.size() >= 2 && (w.front() == '\'' || w.front() == '"') && w.back() == w.front()) {
-    std::string p = w.substr(1, w.size() - 2);
+  const std::string w = trimmed(written);
+  if (std::string p; quotedTextValue(w, &p)) {
     if (p.empty()) {
       *error = "name";
       return false;
@@ -132,15 +148,16 @@ bool resolveStoreFile(const std::string& written, std::string* path, std::string
                       std::string* error) {
   if (!resolveDataSet(written, true, path, display, error))
     return false;
-  const bool quoted = !written.empty() && (written.front() == '\'' || written.front() == '"');
+  std::string value;
+  const bool quoted = quotedTextValue(trimmed(written), &value);
   if (!quoted && path->size() > 4 && path->compare(path->size() - 4, 4, ".csv") == 0)
     *path = path->substr(0, path->size() - 4) + ".json";
   return true;
 }
 
 std::string resolveCodeFile(const std::string& written) {
-  if (written.size() >= 2 && (written.front() == '\'' || written.front() == '"'))
-    return written.substr(1, written.size() - 2);
+  if (std::string path; quotedTextValue(trimmed(written), &path))
+    return path;
   if (written.empty())
     return std::string();
   return (fs::path(workDir()) / (asciiLower(written) + ".py")).string();

@@ -10,10 +10,16 @@
 
 namespace qrxhost {
 
-// Libraries: WORK (default: the current directory) and those of --lib and LIBNAME.
+// Libraries: WORK (default: the current directory) and those of --lib and LIBNAME. A library
+// named WORK is the WORK directory: setLibrary("work", dir) is setWorkDir(dir).
 void setWorkDir(const std::string& dir);
 std::string workDir();
 void setLibrary(const std::string& name, const std::string& dir);
+
+// What keeps a directory from being a library's: nothing, no file there, or a file there
+// that is not a directory (or a link to one).
+enum class DirProblem { None, Missing, NotDirectory };
+DirProblem libraryDirProblem(const std::string& dir);
 std::optional<std::string> libraryDir(const std::string& name);
 void clearLibraries();
 
@@ -24,11 +30,11 @@ bool resolveDataSet(const std::string& written, bool forOutput, std::string* pat
                     std::string* display, std::string* error);
 
 // The file of an item store named as written (STORE OUT=name or 'path'): a name's data set
-// file with .json for .csv, a quoted path as it is. False as resolveDataSet.
+// file with .json for .csv, a quoted path's value (quotedtext.h). False as resolveDataSet.
 bool resolveStoreFile(const std::string& written, std::string* path, std::string* display,
                       std::string* error);
 // The file of scoring code named as written (CODE FILE=name or 'path'): name.py in WORK
-// (lower case), a quoted path as it is; empty when nothing is named.
+// (lower case), a quoted path's value; empty when nothing is named.
 std::string resolveCodeFile(const std::string& written);
 
 // Why resolveDataSet refused a name, from its `error`: "the library X is not assigned" or

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <mutex>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -250,15 +251,28 @@ std::string resolvedTarget(const std::string& path) {
     const fs::path real = S_ISREG(st.st_mode) ? fs::canonical(path, ec) : fs::path(path);
     return ec ? path : real.string();
   }
+  // A name the system does not reach as given (a new file, a dangling link, or a directory
+  // that does not exist before a ..): the links of the part that exists are followed, the
+  // . and .. of the rest taken by name, and a link at the end followed to the file it names,
+  // again until nothing changes, so that every spelling of one file gives one path.
   fs::path p = fs::absolute(path, ec);
-  for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
-    const fs::path to = fs::read_symlink(p, ec);
+  if (ec)
+    return path;
+  for (int hops = 0; hops < 40; ++hops) {
+    fs::path next = fs::weakly_canonical(p, ec);
     if (ec)
       break;
-    p = to.is_absolute() ? to : p.parent_path() / to;
+    if (fs::is_symlink(next, ec)) {
+      const fs::path to = fs::read_symlink(next, ec);
+      if (ec)
+        break;
+      next = to.is_absolute() ? to : next.parent_path() / to;
+    }
+    if (next == p)
+      break;
+    p = std::move(next);
   }
-  const fs::path real = fs::weakly_canonical(p, ec);
-  return ec ? p.string() : real.string();
+  return p.string();
 }
 
 std::string stageLoneFile(const std::string& path) {

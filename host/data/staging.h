@@ -31,7 +31,9 @@ bool isNullDevice(const struct stat& st);
 bool writtenInPlace(const std::string& path);
 
 // The file that a write at `path` reaches: the end of a chain of symbolic links, followed even
-// where the file it names does not exist yet, as an absolute path without . or .. parts.
+// where the file it names does not exist yet, as an absolute path without . or .. parts; a ..
+// after a directory that does not exist is taken by name (x/../f is f). The runner's files are
+// written there and compared with the program's files there.
 std::string resolvedTarget(const std::string& path);
 
 // Writes `out` to its temporary file through `write` (given that file's path; false with the

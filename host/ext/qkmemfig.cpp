@@ -18,13 +18,15 @@
 
 namespace qrxhost {
 bool parseMemorySize(const std::string& text, int64_t* kilobytes) {
-  char* end = nullptr;
-  double v = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || !(v > 0))
+  const size_t digits = text.find_first_not_of("0123456789.");
+  const std::string number = text.substr(0, digits);
+  if (number.empty() || number == "." || std::count(number.begin(), number.end(), '.') > 1)
     return false;
   double scale = 1.0 / 1024.0;
-  if (*end != '\0') {
-    switch (std::toupper(static_cast<unsigned char>(*end))) {
+  if (digits != std::string::npos) {
+    if (digits + 1 != text.size())
+      return false;
+    switch (std::toupper(static_cast<unsigned char>(text[digits]))) {
     case 'K':
       scale = 1.0;
       break;
@@ -37,11 +39,14 @@ bool parseMemorySize(const std::string& text, int64_t* kilobytes) {
     default:
       return false;
     }
-    if (end[1] != '\0')
-      return false;
   }
-  *kilobytes = static_cast<int64_t>(v * scale);
-  return *kilobytes > 0;
+  // Compared as a double before the conversion, which a size past int64_t would make
+  // undefined.
+  const double size = std::strtod(number.c_str(), nullptr) * scale;
+  if (!(size >= 1.0) || size > static_cast<double>(kMaxMemoryKilobytes))
+    return false;
+  *kilobytes = static_cast<int64_t>(size);
+  return true;
 }
 
 uint64_t addressSpaceLeft() {

@@ -26,8 +26,17 @@ uint64_t addressSpaceLeft();
 // before its first thread starts.
 void boundMallocArenas(int64_t threads);
 
-// A size as MEMSIZE takes it (bytes, or with a K, M or G suffix) in kilobytes; false when the
-// text is not one or is below 1 KB.
+// The sizes MEMSIZE and CSVHOLD take: from 1K, the smallest figure the procedure plans with
+// (it counts in kilobytes), to 1048576G (2^40 KB), a figure whose bytes and the plans'
+// multiples of them stay well inside 64-bit integers.
+inline constexpr int64_t kMaxMemoryKilobytes = int64_t{1} << 40;
+inline constexpr const char* kMemorySizeRule =
+    "a size from 1K to 1048576G: a number of bytes, or a number with the suffix K, M or G "
+    "(a fraction of a kilobyte is dropped)";
+
+// A size as MEMSIZE and CSVHOLD take it in whole kilobytes: digits with an optional
+// fraction, then an optional K, M or G in either case; false when the text is not one or
+// its size is outside kMemorySizeRule's range.
 bool parseMemorySize(const std::string& text, int64_t* kilobytes);
 
 } // namespace qrxhost

@@ -14,6 +14,7 @@
 #include "host/textcase.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/quotedtext.h"
 #include "support/stepcodes.h"
 
 #include <algorithm>
@@ -46,8 +47,9 @@ void message(AuxMsg number, const std::string& a = "", const std::string& b = ""
   logMessage(kAuxMsgSet, static_cast<int>(number), args, 2);
 }
 
-// The text after "NAME=" in a saved statement (up to a blank outside quotes, ';' or '/'),
-// or the first word after the keyword when `bare` and no option is written.
+// The text after "NAME=" in a saved statement (a quoted string whole, with its quotes; else
+// up to a blank, ';' or '/'), or the first word after the keyword when `bare` and no option
+// is written.
 std::string optionValue(const std::string& text, const std::string& name, bool bare) {
   const std::string u = asciiUpper(text);
   size_t at = std::string::npos;
@@ -64,17 +66,15 @@ std::string optionValue(const std::string& text, const std::string& name, bool b
       return std::string();
     ++at;
   }
+  if (at < text.size() && (text[at] == '\'' || text[at] == '"'))
+    return text.substr(at, quotedTextEnd(text, at, nullptr) - at);
   std::string value;
-  char quote = 0;
   for (size_t i = at; i < text.size(); ++i) {
     const char c = text[i];
-    if (quote == 0 &&
-        (c == ';' || c == '/' ||
-         (c == ' ' && !value.empty() && text.compare(i, 3, " . ") != 0 && value.back() != '.')))
+    if (c == ';' || c == '/' ||
+        (c == ' ' && !value.empty() && text.compare(i, 3, " . ") != 0 && value.back() != '.'))
       break;
-    if (c == '\'' || c == '"')
-      quote = quote == 0 ? c : (quote == c ? 0 : quote);
-    if (c != ' ' || quote != 0)
+    if (c != ' ')
       value += c;
   }
   return value;

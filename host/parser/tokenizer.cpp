@@ -3,6 +3,7 @@
 // actions are the interpreter's (rdparse.cpp). Declared in host/parser/psparser.h.
 #include "host/parser/psparser.h"
 #include "host/utf8text.h"
+#include "support/quotedtext.h"
 
 #include <algorithm>
 #include <cctype>
@@ -38,29 +39,6 @@ struct Lexeme {
   double number = 0;
   int line = 0, column = 0;
 };
-
-// Reads the quoted string opening at s[i]: its value (doubled quotes made single) into
-// *value, and the index after the closing quote; npos when it never closes.
-size_t quotedEnd(const std::string& s, size_t i, std::string* value) {
-  const char q = s[i];
-  size_t j = i + 1;
-  for (;;) {
-    if (j >= s.size())
-      return std::string::npos;
-    if (s[j] == q) {
-      if (j + 1 < s.size() && s[j + 1] == q) {
-        if (value)
-          *value += q;
-        j += 2;
-        continue;
-      }
-      return j + 1;
-    }
-    if (value)
-      *value += s[j];
-    ++j;
-  }
-}
 
 // The lexer hands each token to its sink (sink(const Lexeme&)), so that the caller keeps
 // tokens in the form it needs and no per-token strings are made on the way.
@@ -185,7 +163,7 @@ template <class Sink> struct Lexer {
   bool quoted(Lexeme& t) {
     const int l = line, cc = col;
     scratch.clear();
-    size_t j = quotedEnd(s, i, &scratch);
+    size_t j = quotedTextEnd(s, i, &scratch);
     if (j == std::string::npos)
       return fail(PM_UNTERMINATED, l, cc, std::string(1, s[i]));
     t.cls = TC_QS;
@@ -323,7 +301,7 @@ std::string_view tokenRaw(const HostParser& parser, size_t index) {
   const size_t begin = static_cast<size_t>(t.offset);
   size_t end = begin + static_cast<size_t>(t.length);
   if (t.tokenClass == TC_QS || t.tokenClass == TC_VLITERAL) {
-    end = quotedEnd(s, begin, nullptr) + (t.tokenClass == TC_VLITERAL ? 1 : 0);
+    end = quotedTextEnd(s, begin, nullptr) + (t.tokenClass == TC_VLITERAL ? 1 : 0);
   }
   return std::string_view(s).substr(begin, end - begin);
 }

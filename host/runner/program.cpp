@@ -4,6 +4,7 @@
 
 #include "host/data/dataset.h"
 #include "host/textcase.h"
+#include "support/quotedtext.h"
 
 #include <algorithm>
 #include <cctype>
@@ -64,24 +65,14 @@ private:
 
   // A quoted string with doubled quotes inside; false (with a problem) when it never closes.
   bool skipQuoted(std::vector<ProgramProblem>* problems) {
-    const char q = t_[i_];
-    const int qline = line_;
-    advance();
-    for (;;) {
-      if (i_ >= t_.size()) {
-        problems->push_back({qline, RunnerMsg::OpenQuote, ""});
-        return false;
-      }
-      if (t_[i_] == q) {
-        advance();
-        if (i_ < t_.size() && t_[i_] == q) { // doubled quote inside the string
-          advance();
-          continue;
-        }
-        return true;
-      }
-      advance();
+    const size_t end = quotedTextEnd(t_, i_, nullptr);
+    if (end == std::string::npos) {
+      problems->push_back({line_, RunnerMsg::OpenQuote, ""});
+      return false;
     }
+    while (i_ < end)
+      advance();
+    return true;
   }
 
   const std::string& t_;
@@ -107,21 +98,9 @@ std::vector<std::string> words(const std::string& s) {
     std::string w;
     while (i < s.size() && !isBlank(s[i]) && s[i] != '=') {
       if (s[i] == '\'' || s[i] == '"') {
-        char q = s[i];
-        w += s[i++];
-        while (i < s.size()) {
-          w += s[i];
-          if (s[i] == q) {
-            if (i + 1 < s.size() && s[i + 1] == q) {
-              w += s[++i];
-              ++i;
-              continue;
-            }
-            ++i;
-            break;
-          }
-          ++i;
-        }
+        const size_t e = std::min(quotedTextEnd(s, i, nullptr), s.size());
+        w.append(s, i, e - i);
+        i = e;
         continue;
       }
       w += s[i++];
@@ -131,21 +110,10 @@ std::vector<std::string> words(const std::string& s) {
   return out;
 }
 
-bool isQuoted(const std::string& w) {
-  return w.size() >= 2 && (w.front() == '\'' || w.front() == '"') && w.back() == w.front();
-}
-
+// A word's value: a quoted string's, else the word as written.
 std::string unquote(const std::string& w) {
-  if (!isQuoted(w))
-    return w;
-  std::string out;
-  char q = w.front();
-  for (size_t i = 1; i + 1 < w.size(); ++i) {
-    out += w[i];
-    if (w[i] == q && i + 2 < w.size() && w[i + 1] == q)
-      ++i;
-  }
-  return out;
+  std::string value;
+  return quotedTextValue(w, &value) ? value : w;
 }
 
 // The first word of a statement (letters, digits, underscores, and a leading %).
@@ -467,10 +435,8 @@ bool wordChar(char c) {
 
 // The end of the word or quoted string at `b` of `t`.
 size_t wordEnd(const std::string& t, size_t b) {
-  if (b < t.size() && (t[b] == '\'' || t[b] == '"')) {
-    const size_t e = t.find(t[b], b + 1);
-    return e == std::string::npos ? t.size() : e + 1;
-  }
+  if (b < t.size() && (t[b] == '\'' || t[b] == '"'))
+    return std::min(quotedTextEnd(t, b, nullptr), t.size());
   size_t e = b;
   while (e < t.size() && wordChar(t[e]))
     ++e;

@@ -10,7 +10,6 @@
 #include "host/supervisor.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <utility>
 
 namespace qrxhost {
@@ -62,6 +61,21 @@ void runLet(const ProgramItem& item, RunRecord* run) {
     setMacro(item.name, *value);
 }
 
+// LIBNAME: the library (WORK too) refers to the directory from now on; a path that is no
+// directory is an error naming it, and the library keeps what it referred to.
+void assignLibrary(const ProgramItem& item, RunRecord* run) {
+  const DirProblem problem = libraryDirProblem(item.value);
+  if (problem == DirProblem::None) {
+    setLibrary(item.name, item.value);
+    msg(RunnerMsg::LibraryAssigned, {item.name.c_str(), item.value.c_str()});
+    return;
+  }
+  msg(problem == DirProblem::Missing ? RunnerMsg::LibraryDirectoryMissing
+                                     : RunnerMsg::LibraryNotDirectory,
+      {item.name.c_str(), item.value.c_str()});
+  run->returnCode.raise(StepRc::Error);
+}
+
 // Raises `rc` to the warning return code when the log holds a warning: a run or step with
 // warnings does not end as a clean one.
 void raiseForWarnings(const std::vector<LogRecord>& log, ReturnCode& rc) {
@@ -101,17 +115,9 @@ ProgramResult runProgram(std::string text, const std::string& programFile,
     case ProgramItem::Options:
       setOptions(item, &run);
       break;
-    case ProgramItem::Libname: {
-      std::error_code ec;
-      if (!std::filesystem::is_directory(item.value, ec)) {
-        msg(RunnerMsg::LibraryDirectoryMissing, {item.name.c_str(), item.value.c_str()});
-        run.returnCode.raise(StepRc::Error);
-      } else {
-        setLibrary(item.name, item.value);
-        msg(RunnerMsg::LibraryAssigned, {item.name.c_str(), item.value.c_str()});
-      }
+    case ProgramItem::Libname:
+      assignLibrary(item, &run);
       break;
-    }
     case ProgramItem::Put:
       if (std::optional<std::string> out = resolvedText(item, item.message, &run)) {
         // A value set by a module may hold a NUL byte; the log is text and never shows one.

@@ -5,6 +5,7 @@
 
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
+#include "support/quotedtext.h"
 
 #include <algorithm>
 #include <cstring>
@@ -93,7 +94,7 @@ void zttkus(TokenSave* s, const HostToken* token, int64_t offset, int32_t) {
       --s->length;
     std::string piece(t->text, static_cast<size_t>(t->length));
     if (t->tokenClass == TC_QS)
-      piece = "'" + piece + "'";
+      piece = quotedText(piece); // read back by the same rule, whichever quotes it holds
     if (!appendBuffer(s, piece.data(), static_cast<int64_t>(piece.size())))
       break;
     if (!tight && !appendBuffer(s, " ", 1))

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -99,6 +101,42 @@ TEST_F(Cli, RunnerFilesOverTheProgramsOutputsAreRefused) {
   }
 }
 
+// A runner file is compared where its write goes, however it is spelled: through a directory
+// that does not exist and .., through a link, or into a library a LIBNAME inside the step
+// assigns. Each case is the program's input, the program, its item store, its output or
+// another runner file: exit 2 naming both, nothing run, every file as it was.
+TEST_F(Cli, RunnerFilesAreComparedWhereTheirWritesGo) {
+  write("d.csv", clitest::kSmallData);
+  write("m.json", "old store");
+  fs::create_directories(dir / "real");
+  fs::create_symlink("d.csv", dir / "lnk");
+  fs::create_directory_symlink("real", dir / "rl");
+  const std::string store = kFit + std::string("store out=m; run;\n");
+  const std::string inStep = "proc varsifter data=d; libname lb 'rl'; model y = x1 x2; "
+                             "output out=lb.o p=p; run;\n";
+  const std::string prog = write("p.qrx", store), lib = write("l.qrx", inStep);
+  const struct Case {
+    std::string program, options, first, second;
+  } cases[] = {{prog, "--listing x/../d.csv", "x/../d.csv", "WORK.D"},
+               {prog, "--listing x/../p.qrx", "x/../p.qrx", "the program file"},
+               {prog, "--json ./x/../m.json", "./x/../m.json", "the item store"},
+               {prog, "--json x/../r.json --html r.json", "(x/../r.json)", "(r.json)"},
+               {prog, "--html y/../lnk", "y/../lnk", "WORK.D"},
+               {lib, "--listing z/../rl/o.csv", "z/../rl/o.csv", "LB.O"},
+               {lib, "--json real/o.csv", "real/o.csv", "LB.O"}};
+  for (const Case& c : cases) {
+    const Outcome r = clitest::shell("cd '" + dir.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" +
+                                     QRX_BINARY + "' " + c.options + " '" + c.program + "'");
+    EXPECT_EQ(r.status, 2) << c.options << "\n" << r.out;
+    EXPECT_TRUE(has(r, c.first) && has(r, c.second)) << r.out;
+    EXPECT_FALSE(has(r, "Model Information")) << r.out;
+    EXPECT_EQ(read("d.csv"), clitest::kSmallData) << c.options;
+    EXPECT_EQ(read("m.json"), "old store") << c.options;
+    EXPECT_EQ(read("p.qrx"), store) << c.options;
+    EXPECT_FALSE(fs::exists(dir / "r.json") || fs::exists(dir / "real" / "o.csv")) << c.options;
+  }
+}
+
 // The record sent to standard output (a link to it like /dev/stdout, or -) is all that goes
 // there: it parses, the listing is not mixed in, and the link stays a link. The link is made
 // in the scratch directory, so that a runner that replaced it would harm nothing.
@@ -123,8 +161,9 @@ TEST_F(Cli, RecordOnStandardOutputIsTheWholeOfIt) {
 
 // Devices given to the runner (--listing, --html, --json) and to the step (OUTPUT, STORE,
 // CODE) are written in place and stay devices; a write error on one (the full device) is exit
-// 2 with a message naming it. As root the devices are nodes made in the scratch directory,
-// so that a runner that replaced them would harm nothing; otherwise /dev/null and /dev/full.
+// 2 with a message naming it and the reason. As root the devices are nodes made in the scratch
+// directory, so that a runner that replaced them would harm nothing; otherwise /dev/null and
+// /dev/full.
 TEST_F(Cli, DevicesAreWrittenInPlace) {
   write("d.csv", clitest::kSmallData);
   std::string dev = "/dev/null", dev2 = "/dev/null", full = "/dev/full";
@@ -153,6 +192,9 @@ TEST_F(Cli, DevicesAreWrittenInPlace) {
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_TRUE(has(r, full)) << r.out;
   EXPECT_TRUE(isCharDevice(full));
+  r = run(prog, "--listing '" + full + "'"); // the system's reason is given
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_TRUE(has(r, full + ": " + std::strerror(ENOSPC))) << r.out;
   // A step that fails after writing its output there: the device is still one, and the
   // note says it was written as the step ran.
   write("bg.csv", "y,x1,g\n1,2,1\n2,3,1\n3,5,1\n4,4,1\n,1,2\n,2,2\n");
