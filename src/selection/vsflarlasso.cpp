@@ -531,7 +531,7 @@ void keptProducts(const VsfModel* m, int32_t first) {
 enum class Road { Packed, Kept, Pages };
 
 // The inner products of the outside columns with the direction (a data pass without the
-// full X'X); the active ones are +-A by construction.
+// full X'X); the active ones are their rates (vsfLarActiveRate) by construction.
 [[nodiscard]] VsfStatus outsideProducts(VsfModel* m, int32_t first, double A, double cmax,
                                         Road road) {
   const int32_t E = m->effectCount;
