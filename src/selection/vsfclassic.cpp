@@ -53,25 +53,25 @@ void clearCandidates(VsfModel* m) {
       m->candidateValue[e] = hostMissing();
 }
 
-// The criteria of the new model after a real add or drop.
-// A failing pass ends the fit with its code rather than leaving partial sums behind.
-[[nodiscard]] VsfStatus refresh(VsfModel* m, double value) {
+// The criteria of the new model after a real add or drop; a failing pass ends the fit with
+// its code rather than leaving partial sums behind. PRESS, CV PRESS and the held-out ASEs
+// are formed on the step's own fit and fold records, never taken from the trial that chose
+// the move: a trial extends the swept matrices by the candidate's rows, while an entry on
+// the growing road sweeps them again from X'X, and on a nearly dependent model the two
+// differ in the digits the extension loses. `value` (the move's trial criterion, when given)
+// becomes the step's own where the select criterion is one of these, so that the stop rule
+// and CHOOSE= judge the number the step prints.
+[[nodiscard]] VsfStatus refresh(VsfModel* m, double* value = nullptr) {
   const VsfModelOptions* o = m->options;
   VsfStatus rc = VsfStatus::Ok;
-  if (o->pressNeeded) {
-    if (sel(m) == VC_PRESS)
-      m->press = value;
-    else
-      rc = vsfComputePress(m);
-  }
-  if (rc == VsfStatus::Ok && vsfCvOn(m)) {
-    if (sel(m) == VC_CV && o->cvDetails == VsfCvDetails::None)
-      m->cvPress = value;
-    else
-      rc = vsfComputeCVResids(m);
-  }
+  if (o->pressNeeded)
+    rc = vsfComputePress(m);
+  if (rc == VsfStatus::Ok && vsfCvOn(m))
+    rc = vsfComputeCVResids(m);
   if (rc == VsfStatus::Ok && (vsfValidationInUse(m) || vsfTestInUse(m)))
     rc = vsfComputeResids(m);
+  if (rc == VsfStatus::Ok && value != nullptr && trialAll(m))
+    *value = vsfGetCriterion(m, sel(m));
   return rc;
 }
 
@@ -83,8 +83,7 @@ void clearCandidates(VsfModel* m) {
 
 // Brings back effect k, taken out only to learn a criterion, into the model of rank `rank`
 // whose sweep flags were `taken`.
-[[nodiscard]] VsfStatus Reenter(double value, VsfModel* m, int32_t k, int32_t rank,
-                                const char* taken = nullptr) {
+[[nodiscard]] VsfStatus Reenter(VsfModel* m, int32_t k, int32_t rank, const char* taken = nullptr) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
   if (VsfStatus rc = vsfReenterEffect(m, k, rank, all, taken); rc != VsfStatus::Ok)
     return rc;
@@ -92,7 +91,7 @@ void clearCandidates(VsfModel* m) {
   // was when recorded, so that its error SS and estimates are those of its columns.
   if (VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;
-  return refresh(m, value);
+  return refresh(m);
 }
 
 double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
@@ -209,14 +208,14 @@ double candidateForm(const CandidateSums& j, double q, const double* xc,
 
 } // namespace
 
-VsfStatus Add(double value, VsfModel* m, int32_t k) {
+VsfStatus Add(VsfModel* m, int32_t k, double* value) {
   VsfStatus rc = vsfAddEffect(m, k, m->options->fullSweep == VsfFullSweep::Never ? 0 : 1, 0);
-  if (rc != VsfStatus::Ok)
-    return rc;
-  return refresh(m, value);
+  if (rc == VsfStatus::Ok)
+    rc = refresh(m, value);
+  return rc;
 }
 
-VsfStatus Drop(double value, VsfModel* m, int32_t k) {
+VsfStatus Drop(VsfModel* m, int32_t k, double* value) {
   vsfDropEffect(m, k, 2);
   return refresh(m, value);
 }
@@ -635,7 +634,7 @@ VsfStatus vsfForward(VsfModel* m) {
       return VsfStatus::Ok;
     }
     const bool kept = keepEntryStart(m, &taken, &step);
-    if ((rc = Add(v, m, k)) != VsfStatus::Ok)
+    if ((rc = Add(m, k, &v)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
     if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
@@ -708,7 +707,7 @@ VsfStatus vsfBackward(VsfModel* m) {
       taken.assign(m->sweepFlags, m->sweepFlags + m->xpxColumns);
       keepStep(m, &step);
     }
-    if ((rc = Drop(v, m, k)) != VsfStatus::Ok)
+    if ((rc = Drop(m, k, &v)) != VsfStatus::Ok)
       return rc;
     int32_t result = 0;
     if ((rc = vsfStopSelection(v, m, s, k, -1, &stopValue, &result)) != VsfStatus::Ok)
@@ -761,7 +760,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
       }
       if (enters) {
         const bool kept = keepEntryStart(m, &entryTaken, &entryStep);
-        if ((rc = Add(v, m, k)) != VsfStatus::Ok)
+        if ((rc = Add(m, k, &v)) != VsfStatus::Ok)
           return rc;
         int32_t result = 0;
         if ((rc = vsfStopSelection(v, m, s, k, 1, &stopValue, &result)) != VsfStatus::Ok)
@@ -786,10 +785,10 @@ VsfStatus vsfStepwise(VsfModel* m) {
         if (stopCriterion == S) {
           m->stopAddValue = v;
         } else if (stopCriterion != 0) {
-          if ((rc = Add(v, m, k)) != VsfStatus::Ok)
+          if ((rc = Add(m, k)) != VsfStatus::Ok)
             return rc;
           m->stopAddValue = vsfGetCriterion(m, stopCriterion);
-          if ((rc = Drop(v, m, k)) != VsfStatus::Ok)
+          if ((rc = Drop(m, k)) != VsfStatus::Ok)
             return rc;
         }
       }
@@ -818,7 +817,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
         if (leaves) {
           const uint8_t status = m->effectStatus[j];
           const bool kept = o->stopTest && keepStructured(m);
-          if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
+          if ((rc = Drop(m, j, &w)) != VsfStatus::Ok)
             return rc;
           int32_t result = 0;
           if ((rc = vsfStopSelection(w, m, s, j, -1, &stopValue, &result, taken.data())) !=
@@ -843,10 +842,10 @@ VsfStatus vsfStepwise(VsfModel* m) {
         // j stays: it is taken out only to learn the stopCriterion criterion without it. A failure
         // of either move ends the fit: without the re-entry the model would lack j.
         const int32_t rank = m->rank;
-        if ((rc = Drop(w, m, j)) != VsfStatus::Ok)
+        if ((rc = Drop(m, j)) != VsfStatus::Ok)
           return rc;
         m->stopDropValue = vsfGetCriterion(m, stopCriterion);
-        if ((rc = Reenter(w, m, j, rank, taken.data())) != VsfStatus::Ok)
+        if ((rc = Reenter(m, j, rank, taken.data())) != VsfStatus::Ok)
           return rc;
         break;
       }
@@ -893,7 +892,7 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
     const uint8_t status = m->effectStatus[adds ? ka : kd];
     const bool kept = o->stopTest && keepStructured(m);
     if (adds) {
-      if ((rc = Add(va, m, ka)) != VsfStatus::Ok)
+      if ((rc = Add(m, ka, &va)) != VsfStatus::Ok)
         return rc;
       cycling = ka == lastDropped;
       lastDropped = -1;
@@ -901,7 +900,7 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
       v = va;
       d = 1;
     } else {
-      if ((rc = Drop(vd, m, kd)) != VsfStatus::Ok)
+      if ((rc = Drop(m, kd, &vd)) != VsfStatus::Ok)
         return rc;
       lastDropped = kd;
       k = kd;

@@ -19,5 +19,7 @@ struct VsfModel;
 [[nodiscard]] VsfStatus AddCandidate(VsfModel* model, int32_t* effect, double* value);
 void vsfBestSimple(VsfModel* model, int32_t* effect, double* value);
 void DropCandidate(VsfModel* model, int32_t* effect, double* value);
-[[nodiscard]] VsfStatus Add(double value, VsfModel* model, int32_t effect);
-[[nodiscard]] VsfStatus Drop(double value, VsfModel* model, int32_t effect);
+// Makes the move and forms the new model's criteria; `value`, when given, the move's trial
+// criterion, becomes the step's own where the select criterion is formed from the rows.
+[[nodiscard]] VsfStatus Add(VsfModel* model, int32_t effect, double* value = nullptr);
+[[nodiscard]] VsfStatus Drop(VsfModel* model, int32_t effect, double* value = nullptr);

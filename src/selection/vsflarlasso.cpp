@@ -102,6 +102,11 @@ double firstCatchUp(const VsfModel* m, double cmax, double A, int32_t* catcher) 
 
 } // namespace
 
+double vsfLarActiveRate(const VsfModel* m, int32_t k, double A, double cmax) {
+  const double c = m->corr[k];
+  return cmax > 0.0 && c != 0.0 ? A * c / cmax : c < 0 ? -A : A;
+}
+
 double vsfLarCatchUp(const VsfModel* m, double cmax, double A) {
   int32_t catcher;
   const double best = firstCatchUp(m, cmax, A, &catcher);
@@ -227,14 +232,19 @@ ActiveBlock& blockTimes(const VsfModel* m, int32_t first, const double* S, Value
   return b;
 }
 
-// The equiangular direction w = A G^-1 s over the active set, kept in `direction`; returns
-// A and sets *R, the rate at which the L1 norm of the coefficients grows along it.
-double equiangularDirection(VsfModel* m, int32_t first, double* R) {
+// The equiangular direction w = A G^-1 x over the active set, x_k = c_k / C (the active
+// correlations over the common one, cmax), kept in `direction`; returns A and sets *R, the
+// rate at which the L1 norm of the coefficients grows along it. Along w every active
+// correlation falls in proportion to itself (vsfLarActiveRate), so that the spread rounding
+// leaves among them at a catch-up stays that fraction of C as C falls: equal rates (x the
+// signs) keep the spread's size, which a path whose lambda falls by orders of magnitude then
+// turns into a large fraction of the correlations and of the coefficients they fix.
+double equiangularDirection(VsfModel* m, int32_t first, double cmax, double* R) {
   const int32_t* in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->activeSign[in[p]] = m->corr[in[p]] < 0 ? -1 : 1;
   const ActiveBlock& b = blockTimes(
-      m, first, m->sweptXpx, [m](int32_t k) { return static_cast<double>(m->activeSign[k]); });
+      m, first, m->sweptXpx, [m, cmax](int32_t k) { return vsfLarActiveRate(m, k, 1.0, cmax); });
   for (size_t i = 0; i < b.effect.size(); ++i)
     m->direction[b.effect[i]] = b.y[i];
   double sumAbs = 0.0;
@@ -521,8 +531,9 @@ void keptProducts(const VsfModel* m, int32_t first) {
 enum class Road { Packed, Kept, Pages };
 
 // The inner products of the outside columns with the direction (a data pass without the
-// full X'X); the active ones are +-A by construction.
-[[nodiscard]] VsfStatus outsideProducts(VsfModel* m, int32_t first, double A, Road road) {
+// full X'X); the active ones are their rates (vsfLarActiveRate) by construction.
+[[nodiscard]] VsfStatus outsideProducts(VsfModel* m, int32_t first, double A, double cmax,
+                                        Road road) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
   if (road == Road::Packed && m->larSquare != nullptr) {
@@ -552,7 +563,7 @@ enum class Road { Packed, Kept, Pages };
   if (rc != VsfStatus::Ok)
     return rc;
   for (int32_t p = first; p < m->inModelCount; ++p)
-    m->dirCorr[in[p]] = m->corr[in[p]] >= 0 ? A : -A;
+    m->dirCorr[in[p]] = vsfLarActiveRate(m, in[p], A, cmax);
   return VsfStatus::Ok;
 }
 
@@ -1278,8 +1289,8 @@ namespace {
 
   const Road road = full ? Road::Packed : crossKept(m, first) ? Road::Kept : Road::Pages;
   double R;
-  const double A = equiangularDirection(m, first, &R);
-  if ((rc = outsideProducts(m, first, A, road)) != VsfStatus::Ok)
+  const double A = equiangularDirection(m, first, cmax, &R);
+  if ((rc = outsideProducts(m, first, A, cmax, road)) != VsfStatus::Ok)
     return rc;
   double gamma = cmax / A;
   if (m->inModelCount != all &&

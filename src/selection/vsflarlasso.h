@@ -14,6 +14,10 @@ struct VsfModel;
 // One path step; changedEffect receives the effect added or removed, pendingDrop carries the
 // effect to remove at the start of this step in and the one that reaches zero out (-1: none).
 [[nodiscard]] VsfStatus LarLassoStep(VsfModel* model, int32_t* changedEffect, int32_t* pendingDrop);
+// The rate at which active effect k's correlation falls along the path's direction, which
+// falls the common correlation cmax at rate A: A times its correlation over cmax, so that the
+// active correlations shrink in proportion.
+[[nodiscard]] double vsfLarActiveRate(const VsfModel* model, int32_t k, double A, double cmax);
 // The step length at which the first eligible outside effect catches up with the active ones
 // (cmax / A when none does).
 double vsfLarCatchUp(const VsfModel* model, double cmax, double A);

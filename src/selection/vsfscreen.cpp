@@ -257,7 +257,7 @@ namespace {
 
 // The refresh: the screened-out correlations and the fitted values' sums from one pass,
 // new bounds, a new working set, and the direction products of the effects that joined it.
-[[nodiscard]] VsfStatus refresh(VsfModel* m, double A) {
+[[nodiscard]] VsfStatus refresh(VsfModel* m, double A, double cmax) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
   m->screenTermA = m->screenTermB = 0;
@@ -292,7 +292,7 @@ namespace {
     return rc;
   for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
-    m->dirCorr[k] = m->corr[k] >= 0 ? A : -A;
+    m->dirCorr[k] = vsfLarActiveRate(m, k, A, cmax);
   }
   return VsfStatus::Ok;
 }
@@ -305,7 +305,7 @@ VsfStatus vsfScreenStep(VsfModel* m, double cmax, double A, double* gamma, int32
     return VsfStatus::Ok;
   m->lambdaNext = cmax - A * *gamma;
   if (m->lambdaNext <= m->lambdaSure || m->screenInCount <= 5) {
-    VsfStatus rc = refresh(m, A);
+    VsfStatus rc = refresh(m, A, cmax);
     if (rc != VsfStatus::Ok)
       return rc;
     const bool all = m->inModelCount == m->effectCount - (m->options->noint ? 1 : 0);
