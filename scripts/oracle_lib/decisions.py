@@ -371,6 +371,7 @@ class Judge:
                 if abs(v - want) > allow + 1e-9 * abs(want) + 1e-300:
                     self.chk.fail("stopdetails.value", "Stop Details", "%s %s %r, exact refit %r "
                                   "(allowed %.3g)" % (e, code, v, want, allow))
+                self.stop_sound(e, adding, code, want, allow, r.get("CompareCriterion"))
             if code == "SL":
                 info = {e["label"]: e["value"] for n, _ in nodes_named(self.chk.out, "ModelInfo")
                         for e in n["entries"]}
@@ -386,6 +387,44 @@ class Judge:
                                   "last step's %s %r" % (r.get("CompareCriterion"), code, cur))
             if adding and code == self.select:
                 self.greedy(last, e, True, "Stop Details")
+
+
+    def stop_sound(self, effect, adding, code, want, allow, compare):
+        """The refused change must not improve the stop criterion by its exact value: an
+        entry's p-value not below SLE (a removal's not above SLS), another criterion's
+        value no better than the last step's."""
+        if not tables.real(compare):
+            return
+        if code == "SL":
+            wrong = want < compare - allow if adding else want > compare + allow
+        else:
+            gap = compare - want if code not in BIGGER else want - compare
+            wrong = gap > allow + 1e-9 * max(abs(want), abs(compare))
+        if wrong:
+            self.chk.fail("decision.stop", "Stop Details", "the %s of %s is refused with exact "
+                          "%s %r against %r" % ("entry" if adding else "removal", effect, code,
+                                                want, compare))
+
+
+def read_stop_steps(chk, rows):
+    """With a stop criterion, each step the selection kept improves it: an addition by
+    more than 1e-9 of its size, a removal by no less than that worse."""
+    case = chk.case
+    stop = option(case.program, "stop")
+    if case.method not in CLASSIC or stop not in COLUMN or "steps=" in case.program.lower():
+        return
+    col = COLUMN[stop][0]
+    prev = None
+    for r in rows:
+        v = infinite(r.get(col))
+        if prev is not None and v is not None and r["Step"] == prev[0] + 1:
+            adding = bool(str(r.get("EffectEntered") or "").strip())
+            gap = (v - prev[1]) if stop in BIGGER else (prev[1] - v)
+            size = 1e-9 * max(abs(v), abs(prev[1])) if math.isfinite(v) and math.isfinite(prev[1]) else 0
+            if (adding and gap < -size) or (not adding and gap < -size - 1e-9):
+                chk.fail("decision.stop", "Summary step %d" % r["Step"], "%s goes from %r to "
+                         "%r, yet the step stands" % (col, prev[1], v))
+        prev = (r["Step"], v) if v is not None else None
 
 
 def candidate_cell(r, code):
@@ -471,6 +510,7 @@ def read_summary(chk, d, models):
             read_change(chk, d, where, r, prev, s)
         prev = (s, r)
     read_opt(chk, rows)
+    read_stop_steps(chk, rows)
     read_chosen(chk, d, rows, steps, models)
 
 

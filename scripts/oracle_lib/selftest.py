@@ -382,6 +382,7 @@ def main(qrx):
         bad += lar_reference_check()
         bad += far_folds_check()
         bad += group_lasso_check(qrx)
+        bad += fold_allowance_check()
         missed, counts = read_every_number(qrx)
         bad += missed
         print("selftest: numbers changed by 1e-6 and caught: %s" % ", ".join(
@@ -615,5 +616,32 @@ def decision_corruptions(case, work, rec, name):
         found = check.Checker(case, work, r).run()
         if not any(f.family == "summary.opt" for f in found):
             print("selftest: %s with SBC's optimum marked a row off is not flagged" % name)
+            bad += 1
+    return bad
+
+
+def fold_allowance_check():
+    """A fold of 200 levels whose training rows hold x2 = x1 + 1e-6 noise (its scaled
+    condition near 2e6): the allowance of its CV PRESS, from its own rows' conditioning, must
+    stay below 1e-4 of the fold's held-out error, so that a sum 1e-3 off its exact refits
+    fails; a bound from the square of the condition allows 4e-2 there. Returns the number
+    of failures."""
+    rng = np.random.default_rng(12)
+    levels, per = 200, 10
+    n = levels * per
+    g = np.repeat(np.arange(levels), per)
+    folds = np.arange(n) % 5
+    x1 = rng.normal(size=n)
+    x2 = x1 + 1e-6 * rng.normal(size=n)
+    x2[folds == 2] = x1[folds == 2] + rng.normal(size=int((folds == 2).sum()))
+    y = x1 + 0.5 * x2 + rng.normal(size=levels)[g] + rng.normal(size=n)
+    X = np.column_stack([x1, x2] + [(g == k).astype(float) for k in range(levels - 1)])
+    w = np.ones(n)
+    tss = float(np.sum((y - y.mean()) ** 2))
+    bad = 0
+    for p in ref.fold_parts(X, y, w, w, folds, False, 1e-9 * tss):
+        if not (p["high"] - p["part"] < 1e-4 * p["part"] and p["part"] - p["low"] < 1e-4 * p["part"]):
+            print("selftest: fold %d of scaled condition %.3g allows %r to %r about %r"
+                  % (p["fold"] + 1, p["cond"], p["low"], p["high"], p["part"]))
             bad += 1
     return bad
