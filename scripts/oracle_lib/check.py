@@ -503,6 +503,7 @@ class Checker:
         self.record = record
         self.workdir = workdir
         self.out = record["steps"][0]["output"] if record and record.get("steps") else []
+        self.whole = self.out      # self.out becomes each BY group's part in turn
         self.full_sigma2 = None
         self.group = 0
 
@@ -590,7 +591,7 @@ class Checker:
             tables.read_estimates(self, d, label, tabs, an)
             if self.case.method not in LS_METHODS:
                 tables.read_path_intercept(self, d, label, tabs)
-        tables.read_header(self, d, self.out)
+        tables.read_header(self, d, self.out, self.whole)
         decisions.read_summary(self, d, models)
         if self.case.method in LS_METHODS and not wide:
             decisions.Judge(self, d, models).run()

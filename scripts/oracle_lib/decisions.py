@@ -29,9 +29,23 @@ def norm(s):
     return " ".join(str(s).split()).lower()
 
 
-def option(program, name):
-    m = re.search(r"\b%s=(\w+)" % name, program, re.I)
-    return m.group(1).upper() if m else None
+# the criteria as the model information names them
+NAMED = {"Significance Level": "SL", "AIC": "AIC", "AICC": "AICC", "SBC": "SBC", "BIC": "BIC",
+         "C(p)": "CP", "Adjusted R-Square": "ADJRSQ", "R-Square": "RSQUARE", "PRESS": "PRESS",
+         "Cross Validation PRESS": "CV", "None": "NONE"}
+
+
+def criteria_shown(out, program=""):
+    """The select, stop and choose criteria the model information shows (None where it
+    shows none or one this reading does not know). STOP=NONE lets every step stand,
+    whatever the model information calls the stop criterion."""
+    info = {e["label"]: e["value"] for n, _ in nodes_named(out, "ModelInfo") for e in n["entries"]}
+    select = NAMED.get(info.get("Select Criterion"))
+    stop = info.get("Stop Criterion")
+    stop = select if stop == "Same as the Select Criterion" else NAMED.get(stop)
+    if re.search(r"\bstop\s*=\s*none\b", program, re.I):
+        stop = "NONE"
+    return select, stop, NAMED.get(info.get("Choose Criterion"))
 
 
 def better(code, a, b):
@@ -72,12 +86,7 @@ class Judge:
         self.chk, self.d = chk, d
         case = chk.case
         self.case = case
-        self.select = option(case.program, "select") or ("SL" if case.method in CLASSIC else None)
-        stop = option(case.program, "stop")
-        self.stop = self.select if stop in (None, "SL") and self.select == "SL" else stop
-        if stop is None:
-            self.stop = self.select if case.method in CLASSIC else None
-        self.choose = option(case.program, "choose")
+        self.select, self.stop, self.choose = criteria_shown(chk.whole, chk.case.program)
         self.sigma2 = chk.full_sigma2
         self.sigma_rel = getattr(chk, "full_rel", 0.0)
         self.steps = {}
@@ -311,7 +320,9 @@ class Judge:
             step_v = now.fs.get(COLUMN[code][1]) if code in COLUMN else None
         X = self.d.D[:, now.taken] if now.taken else np.zeros((len(self.d.y), 0))
         cond = ref.fit(X, self.d.y, self.d.wf, self.d.noint).cond
-        if tables.real(step_v) and cond < 1e6 and tables.differs(v, step_v, 1e-9, 1e-300):
+        # a criterion near 0 (R-square of the empty model) is known to 1e-12 absolute
+        floor = 1e-12 if code in BIGGER else 1e-300
+        if tables.real(step_v) and cond < 1e6 and tables.differs(v, step_v, 1e-9, floor):
             self.chk.fail("candidates.entry", where, "%s's candidate %s %r, its step's %r"
                           % (effect, code, v, step_v))
 
@@ -373,7 +384,7 @@ class Judge:
                                   "(allowed %.3g)" % (e, code, v, want, allow))
                 self.stop_sound(e, adding, code, want, allow, r.get("CompareCriterion"))
             if code == "SL":
-                info = {e["label"]: e["value"] for n, _ in nodes_named(self.chk.out, "ModelInfo")
+                info = {e["label"]: e["value"] for n, _ in nodes_named(self.chk.whole, "ModelInfo")
                         for e in n["entries"]}
                 lv = info.get("Entry Significance Level (SLE)" if adding
                               else "Stay Significance Level (SLS)")
@@ -410,7 +421,7 @@ def read_stop_steps(chk, rows):
     """With a stop criterion, each step the selection kept improves it: an addition by
     more than 1e-9 of its size, a removal by no less than that worse."""
     case = chk.case
-    stop = option(case.program, "stop")
+    _, stop, _ = criteria_shown(chk.whole, chk.case.program)
     if case.method not in CLASSIC or stop not in COLUMN or "steps=" in case.program.lower():
         return
     col = COLUMN[stop][0]
@@ -606,8 +617,12 @@ def read_chosen(chk, d, rows, steps, models):
     said = [int(m.group(1)) for t in texts for m in [re.search(r"model at step (\d+)", t)] if m]
     if not said:
         return
-    choose = option(case.program, "choose")
-    if choose and choose in COLUMN:
+    info = {e["label"]: e["value"] for n, _ in nodes_named(chk.whole, "ModelInfo")
+            for e in n["entries"]}
+    _, _, choose = criteria_shown(chk.whole, chk.case.program)
+    if "Choose Criterion" in info and choose not in COLUMN:
+        return      # a choice this reading does not repeat
+    if choose:
         col = COLUMN[choose][0]
         i = best_row(rows, col, choose in BIGGER)
         want = rows[i]["Step"] if i is not None else None

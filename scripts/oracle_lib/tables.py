@@ -316,14 +316,15 @@ def read_output_residual(chk, d):
             return
 
 
-def read_header(chk, d, out):
+def read_header(chk, d, out, whole):
     """The run's header tables: the parameter count is the design's, the effect count at
     least the effects the tables name (each of the case's when all are plain), each CLASS
     variable's level count the levels it lists and those the used rows hold at most, the
     fold count and significance levels those of the program."""
     from .runqrx import nodes
     case = chk.case
-    for n, _ in nodes(out):
+    info = [n for n, _ in nodes(whole) if n.get("name") == "ModelInfo"][:1]
+    for n in [n for n, _ in nodes(out) if n.get("name") != "ModelInfo"] + info:
         name = n.get("name")
         if name == "Dimensions":
             f = {e["label"]: e["value"] for e in n["entries"]}
