@@ -911,7 +911,7 @@ class Checker:
         if ("CV PRESS" in fs and fs["CV PRESS"] is not None) or "CVDetails" in tabs:
             folds = self.folds(d)
             if folds is not None:
-                tables.read_folds(self, d, where, tabs, X, cols, folds, self.case.foldm)
+                tables.read_folds(self, d, where, tabs, X, cols, folds)
 
     def folds(self, d):
         """The fold of each used row: SPLIT, BLOCK and INDEX by their rule, RANDOM from the

@@ -204,7 +204,7 @@ def fold_columns(tabs):
     return [c for c in cols if c.startswith("CVEstimate")]
 
 
-def read_folds(chk, d, where, tabs, X, cols, folds, fm):
+def read_folds(chk, d, where, tabs, X, cols, folds):
     """Each fold's CV PRESS, row counts and estimates against the refit of the fold's
     training rows, each within its own fold's allowance (ref.fold_parts), and the total row
     the sum of the folds. The CV PRESS of the fit statistics is the sum of the folds' parts
