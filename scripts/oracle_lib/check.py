@@ -8,7 +8,7 @@ import re
 import numpy as np
 from scipy import stats
 
-from . import ref
+from . import decisions, ref, tables
 from .runqrx import factoid, nodes, num, read_csv, table_rows
 
 EPS = ref.EPS
@@ -503,6 +503,7 @@ class Checker:
         self.record = record
         self.workdir = workdir
         self.out = record["steps"][0]["output"] if record and record.get("steps") else []
+        self.whole = self.out      # self.out becomes each BY group's part in turn
         self.full_sigma2 = None
         self.group = 0
 
@@ -569,7 +570,7 @@ class Checker:
                 self.check_ls_model(d, label, tabs)
             else:
                 self.check_path_model(d, label, tabs)
-        self.check_summary(d, models)
+        self.read_tables(d, models, wide)
         self.check_output(d, models)
         if case.method in ("LAR", "LASSO"):
             self.check_lars(d, models)
@@ -577,6 +578,24 @@ class Checker:
             self.check_group_kkt(d, models)
         if case.method in ("ELASTICNET", "ADAPTIVE"):
             self.check_lasso_kkt(d, models)
+
+    def read_tables(self, d, models, wide):
+        """Every printed number of every table by its formula on the other printed numbers
+        (tables.py), the summary against the steps and the decisions (decisions.py)."""
+        sigma2 = tables.read_sigma2(self, d, models, self.full_sigma2, self.full_rel)
+        for label, tabs in models:
+            if wide and label != "Selected":
+                continue
+            an = tables.read_anova(self, d, label, tabs)
+            tables.read_fitstats(self, d, label, tabs, an, sigma2)
+            tables.read_estimates(self, d, label, tabs, an)
+            if self.case.method not in LS_METHODS:
+                tables.read_path_intercept(self, d, label, tabs)
+        tables.read_header(self, d, self.out, self.whole)
+        decisions.read_summary(self, d, models)
+        if self.case.method in LS_METHODS and not wide:
+            decisions.Judge(self, d, models).run()
+        tables.read_output_residual(self, d)
 
     def check_nobs(self, d):
         t = find(self.out, "NObs")
@@ -750,13 +769,13 @@ class Checker:
                     self.fail("anova.df", where, "model DF %s, taken columns %d" % (model["DF"], want))
         # estimates and standard errors, compared on the standardised scale
         if tol < 1e-3:
-            self.check_estimates(d, where, ps, taken, f, X, tol)
+            self.check_estimates(d, where, ps, taken, f, X, tolerance(kappa, 1e-10))
         # fit statistics
         fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
         sse_r = f.sse
         crit = ref.criteria(sse_r, p, d.n, d.tss, d.noint, self.full_sigma2, d.sumw)
         dsse = tol * tss   # absolute error allowed on the SSE
-        self.check_stats(where, fs, crit, sse_r, dsse, d, X, cols)
+        self.check_stats(where, fs, crit, sse_r, dsse, d, X, cols, tabs)
 
     def rank_bands(self, d, where, taken, refused):
         """Columns whose exact pivot is at least 1e-7 of their diagonal (the double pivot
@@ -811,6 +830,8 @@ class Checker:
             sx = math.sqrt(max(ref.wmean((x - ref.wmean(x, d.wf)) ** 2, d.wf), 0))
             stdb.append(abs(b) * sx / sy)
         big = max([1.0] + stdb)
+        if not d.noint and any(nm == "Intercept" and r["DF"] for nm, c, r in ps):
+            self.check_intercept(d, where, ps, f, X, tol * big * 10, sy, mse)
         for nm, c, r in ps:
             if nm not in bmap:
                 if c is not None and r["Estimate"] not in (0, None):
@@ -829,7 +850,30 @@ class Checker:
                 if abs(se - se_r) > rel * se_r + 1e-300 and abs(se - se_r) * sx / sy > rel:
                     self.fail("stderr", where, "%s standard error %r, reference %r" % (nm, se, se_r))
 
-    def check_stats(self, where, fs, crit, sse_r, dsse, d, X, cols):
+    def check_intercept(self, d, where, ps, f, X, tol, sy, mse):
+        """The intercept is the response's centre less the columns' centres times their
+        estimates: it errs by the estimates' errors (tol of sd(y) / sd(x) each, on the
+        standardised scale) times the columns' centres, and by the rounding of the centre."""
+        r = [r for nm, c, r in ps if nm == "Intercept"][0]
+        want = f.beta[0]
+        allow = tol * sy
+        for j in range(X.shape[1]):
+            x = X[:, j]
+            sx = math.sqrt(max(ref.wmean((x - ref.wmean(x, d.wf)) ** 2, d.wf), 0)) or 1.0
+            allow += tol * sy / sx * abs(f.cx[j])
+        allow += 8 * EPS * (abs(f.cy) + abs(want))
+        e = r["Estimate"]
+        if not real(e) or abs(e - want) > allow:
+            self.fail("estimate", where, "Intercept estimate %r, reference %r (allowed %.3g)"
+                      % (e, want, allow))
+        se = r.get("StdErr")
+        if mse is not None and real(se) and f.cov[0, 0] >= 0:
+            se_r = math.sqrt(mse * f.cov[0, 0])
+            rel = tol + 0.5 * tol * d.tss / max(f.sse, 1e-300)
+            if abs(se - se_r) > rel * se_r + 1e-300:
+                self.fail("stderr", where, "Intercept standard error %r, reference %r" % (se, se_r))
+
+    def check_stats(self, where, fs, crit, sse_r, dsse, d, X, cols, tabs):
         n = d.n
         sse_lo = max(sse_r - dsse, 1e-300)
         rel = float(dsse) / float(sse_lo)     # relative error the SSE may carry
@@ -864,20 +908,10 @@ class Checker:
             if fs["PRESS"] < pr - slack or (not near and fs["PRESS"] > pr + slack):
                 self.fail("fitstat.press", where, "PRESS %r, reference %r%s" % (
                     fs["PRESS"], pr, " or more" if near else ""))
-        if "CV PRESS" in fs and fs["CV PRESS"] is not None:
+        if ("CV PRESS" in fs and fs["CV PRESS"] is not None) or "CVDetails" in tabs:
             folds = self.folds(d)
             if folds is not None:
-                # each fold's fit has its own condition: the worst one sets the tolerance, and
-                # a fold whose held-out residuals its cross products do not determine widens
-                # the range by its own sensitivity; where one has no bound at all (16 eps kappa
-                # reaches 1) its held-out residuals may take any value: the sum is not judged
-                cv, kap, low, high = ref.cv_press(X, d.y, d.wf, folds, d.noint)
-                slack = 10 * tolerance(kap, 1e-10) * cv
-                v = fs["CV PRESS"]
-                ranged = not math.isfinite(high) or low - slack <= v <= high + slack
-                if abs(v - cv) > slack and not ranged:
-                    self.fail("cvpress", where, "CV PRESS %r, fold refits %r (%r to %r from "
-                              "cross products)" % (fs["CV PRESS"], cv, low, high))
+                tables.read_folds(self, d, where, tabs, X, cols, folds)
 
     def folds(self, d):
         """The fold of each used row: SPLIT, BLOCK and INDEX by their rule, RANDOM from the
@@ -972,7 +1006,7 @@ class Checker:
             alphas, coefs = exact_lars(X, d, s, ys, case.method)
         if len(alphas) > 2 and np.min(np.abs(np.diff(alphas))) < 1e-6 * alphas[0]:
             return      # two knots too close to tell apart
-        tol = tolerance(f.cond ** 2, 1e-7)
+        tol = tolerance(f.cond ** 2, 1e-9)
         for label, tabs in models:
             if not label.startswith("Step") or "ParameterEstimates" not in tabs:
                 continue
@@ -1064,28 +1098,6 @@ class Checker:
                 return
 
     # ---- the selection summary and the output data set ----
-    def check_summary(self, d, models):
-        t = find(self.out, "SelectionSummary")
-        if not t:
-            return
-        steps = {label: tabs for label, tabs in models if label.startswith("Step")}
-        rows = table_rows(t[0])
-        numbers = [r["Step"] for r in rows]
-        for r in rows:
-            if numbers.count(r["Step"]) > 1:
-                continue    # effects included before the selection share step 0
-            tabs = steps.get("Step%d" % r["Step"])
-            if not tabs or "FitStatistics" not in tabs:
-                continue
-            fs = factoid(tabs["FitStatistics"])
-            for col, label in (("CVPRESS", "CV PRESS"), ("SBC", "SBC"), ("AIC", "AIC"),
-                               ("ASE", "ASE"), ("PRESS", "PRESS")):
-                if col in r and label in fs and r[col] is not None and real(fs[label]):
-                    # an infinite criterion (a perfect fit) is written as text
-                    if not real(r[col]) or abs(r[col] - fs[label]) > 1e-9 * abs(fs[label]) + 1e-12:
-                        self.fail("summary", "Step%d" % r["Step"], "%s %r in the summary, %r in the "
-                                  "step" % (col, r[col], fs[label]))
-
     def check_output(self, d, models):
         sel = [tabs for label, tabs in models if label == "Selected"]
         if not sel or "ParameterEstimates" not in sel[0]:

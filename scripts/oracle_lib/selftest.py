@@ -1,9 +1,13 @@
 """The oracle's own test: a fixed sound case passes, and the same record with one printed
 number made wrong (an error SS, an estimate, a model DF, a CV PRESS, a prediction's
-estimate) is flagged by the family that owns that number."""
+estimate) is flagged by the family that owns that number; every kind of printed number of
+four well-conditioned programs changed by 1e-6 of itself is flagged, and so are a wrong
+entry, a shifted chosen step and a misplaced optimum marker."""
 import copy
 import json
+import math
 import os
+import re
 import shutil
 import tempfile
 import types
@@ -378,6 +382,11 @@ def main(qrx):
         bad += lar_reference_check()
         bad += far_folds_check()
         bad += group_lasso_check(qrx)
+        bad += fold_allowance_check()
+        missed, counts = read_every_number(qrx)
+        bad += missed
+        print("selftest: numbers changed by 1e-6 and caught: %s" % ", ".join(
+            "%s %d/%d" % (k, c, t) for k, (c, t) in sorted(counts.items())))
         # A whole number past a double's exact integers is read as the double it is.
         big = json.loads('[-11941691272937136128, 7]', parse_int=runqrx.json_int)
         if not (isinstance(big[0], float) and big[0] == -11941691272937136128.0
@@ -388,3 +397,251 @@ def main(qrx):
         return 1 if bad else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+# ---- every printed number read: each perturbed by 1e-6 must be caught ----
+READ_PROGRAMS = {
+    "forward": """proc varsifter data=d outdesign(fullmodel names)=dz;
+  class g1 / param=effect;
+  model y = x1 x2 x3 x4 g1 / selection=forward(select=sbc stop=sbc choose=cv) cvmethod=split(4)
+        cvdetails=all details=all stats=(aic aicc sbc bic cp adjrsq press ase);
+  output out=o predicted=p residual=r;
+run;
+""",
+    "stepwise": """proc varsifter data=d outdesign(fullmodel names)=dz;
+  class g1 / param=effect;
+  model y = x1 x2 x3 x4 g1 / selection=stepwise(select=sl) details=all
+        stats=(aic aicc sbc bic cp adjrsq press ase);
+  output out=o predicted=p residual=r;
+run;
+""",
+    "backward": """proc varsifter data=d outdesign(fullmodel names)=dz;
+  class g1 / param=ref;
+  model y = x1 x2 x3 x4 g1 / selection=backward(select=cp stop=cp) details=all
+        stats=(aic aicc sbc bic cp adjrsq press ase);
+  output out=o predicted=p residual=r;
+run;
+""",
+    "lasso": """proc varsifter data=d outdesign(fullmodel names)=dz;
+  model y = x1 x2 x3 x4 / selection=lasso(stop=none choose=sbc) details=all;
+  output out=o predicted=p residual=r;
+run;
+""",
+}
+# integer columns (counts, steps, markers) and text are not perturbed
+SKIP_COLUMNS = {"Step", "Rank", "DF", "Index", "nEffectsIn", "nParmsIn", "NOBSFITTED",
+                "NOBSLEFTOUT", "N", "NObsRead", "NObsUsed", "SumFreqsRead", "SumFreqsUsed",
+                "Code", "AICStep", "AICCStep", "SBCStep", "ADJRSQStep", "PRESSStep", "CVStep",
+                "BICStep", "CPStep"}
+
+
+def read_case(name, method):
+    """A well-conditioned case: three real effects, a noise column and a 3-level CLASS effect
+    of 90 rows, the response far from no fit and far from a perfect one."""
+    case = gen.Case(11)
+    rng = case.rng
+    n = 90
+    xs = [rng.normal(size=n) for _ in range(4)]
+    for j, x in enumerate(xs):
+        case.add("x%d" % (j + 1), x)
+    g = [j % 3 for j in range(n)]
+    case.add("g1", ["L%d" % v for v in g])
+    y = 5 + 1.5 * xs[0] - xs[1] + 0.6 * xs[2] + np.array([0.0, 0.8, -0.5])[g] + 0.7 * rng.normal(size=n)
+    case.add("y", y)
+    case.effects = [{"name": v, "kind": "cont", "vars": [v]} for v in ("x1", "x2", "x3", "x4")]
+    if name != "lasso":
+        case.effects.append({"name": "g1", "kind": "class", "vars": ["g1"]})
+        case.classes = {"g1": "EFFECT" if name != "backward" else "REF"}
+    case.method, case.noint = method, False
+    case.foldm = ("SPLIT", 4) if name == "forward" else None
+    case.program = READ_PROGRAMS[name]
+    return case
+
+
+def numbers(rec):
+    """(kind, path to the cell) for every printed real number of the record's tables."""
+    out = []
+    for n, path in nodes(rec["steps"][0]["output"]):
+        if n.get("kind") == "table":
+            names = [c["name"] for c in n["columns"]]
+            for i, row in enumerate(n["rows"]):
+                for j, v in enumerate(row):
+                    if (names[j] not in SKIP_COLUMNS and not names[j].startswith("Opt")
+                            and check.real(v) and v != 0 and math.isfinite(v)):
+                        out.append(("%s.%s" % (n["name"], re.sub(r"\d+$", "", names[j])),
+                                    (id(n), "rows", i, j)))
+        elif n.get("kind") == "factoid":
+            for i, e in enumerate(n["entries"]):
+                if check.real(e["value"]) and e["value"] != 0:
+                    out.append(("%s.%s" % (n["name"], e["label"]), (id(n), "entries", i, "value")))
+    return out
+
+
+def perturbed(rec, where, factor):
+    """A copy of the record with the cell `where` (numbers' path) times factor."""
+    r = copy.deepcopy(rec)
+    node = {id(n): m for n, m in zip((n for n, _ in nodes(rec["steps"][0]["output"])),
+                                     (m for m, _ in nodes(r["steps"][0]["output"])))}[where[0]]
+    cell = node[where[1]][where[2]]
+    cell[where[3]] *= factor
+    return r
+
+
+def sample(cells, per_kind):
+    """Up to per_kind cells of every kind: the first, the last and ones between."""
+    kinds = {}
+    for kind, where in cells:
+        kinds.setdefault(kind, []).append(where)
+    out = []
+    for kind, ws in sorted(kinds.items()):
+        idx = sorted(set(np.linspace(0, len(ws) - 1, min(per_kind, len(ws))).astype(int)))
+        out += [(kind, ws[i]) for i in idx]
+    return out
+
+
+def output_cells(work):
+    """OUTPUT's predictions and residuals: (column, row) of three rows each."""
+    head, rows = runqrx.read_csv(os.path.join(work, "o.csv"))
+    return [("OUTPUT.%s" % c, (head.index(c), i)) for c in ("p", "r") if c in head
+            for i in (0, len(rows) // 2, len(rows) - 1)]
+
+
+def with_output_cell(work, where, factor):
+    """o.csv with one statistic times factor; returns the text to put back."""
+    path = os.path.join(work, "o.csv")
+    text = open(path).read()
+    head, rows = runqrx.read_csv(path)
+    j, i = where
+    rows[i][j] = repr(float(rows[i][j]) * factor)
+    with open(path, "w") as fh:
+        fh.write(",".join(head) + "\n" + "".join(",".join(r) + "\n" for r in rows))
+    return text
+
+
+def read_every_number(qrx, per_kind=3):
+    """Each kind of printed number of four well-conditioned programs (FORWARD by SBC with
+    CV details, STEPWISE by significance, BACKWARD by C(p), a LASSO path) changed by 1e-6
+    of itself, a few cells of every kind: the oracle must flag each. Returns the number of
+    misses and the counts of caught and tried per kind."""
+    counts = {}
+    bad = 0
+    for name, method in (("forward", "FORWARD"), ("stepwise", "STEPWISE"),
+                         ("backward", "BACKWARD"), ("lasso", "LASSO")):
+        case = read_case(name, method)
+        work = tempfile.mkdtemp(prefix="oracle-selftest-")
+        try:
+            rec, b = sound_record(qrx, work, case, "%s program" % name)
+            bad += b
+            if rec is None:
+                continue
+            for kind, where in sample(numbers(rec), per_kind):
+                found = check.Checker(case, work, perturbed(rec, where, 1 + 1e-6)).run()
+                tally(counts, "%s:%s" % (name, kind), bool(found))
+            for kind, where in output_cells(work):
+                text = with_output_cell(work, where, 1 + 1e-6)
+                found = check.Checker(case, work, rec).run()
+                with open(os.path.join(work, "o.csv"), "w") as fh:
+                    fh.write(text)
+                tally(counts, "%s:%s" % (name, kind), bool(found))
+            bad += decision_corruptions(case, work, rec, name)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+    for kind, (caught, tried) in sorted(counts.items()):
+        if caught < tried:
+            print("selftest: %s changed by 1e-6 is caught %d of %d times" % (kind, caught, tried))
+            bad += 1
+    return bad, counts
+
+
+def tally(counts, kind, caught):
+    c = counts.setdefault(kind, [0, 0])
+    c[0] += int(caught)
+    c[1] += 1
+
+
+def summary_node(rec, name="SelectionSummary"):
+    for n, _ in nodes(rec["steps"][0]["output"]):
+        if n.get("name") == name:
+            return n
+    return None
+
+
+def decision_corruptions(case, work, rec, name):
+    """A record whose step 1 enters the runner-up in place of the winner (its tables named
+    after it), whose note selects the step after the chosen one, and whose summary marks
+    another row best: each must be flagged by the family that judges it."""
+    bad = 0
+    if name in ("forward", "stepwise"):
+        r = copy.deepcopy(rec)
+        step1 = [(n, p) for n, p in nodes(r["steps"][0]["output"]) if p[1:2] == ("Step1",)]
+        cands = [n for n, _ in step1 if n.get("name") == "Candidates"]
+        est = [n for n, _ in step1 if n.get("name") == "ParameterEstimates"]
+        if cands and est and len(cands[0]["rows"]) > 1:
+            win, second = cands[0]["rows"][0][1], cands[0]["rows"][1][1]
+            if second.startswith("x") and win.startswith("x"):
+                cols = [c["name"] for c in est[0]["columns"]]
+                for row in est[0]["rows"]:
+                    if row[cols.index("Effect")] == win:
+                        row[cols.index("Effect")] = row[cols.index("Parameter")] = second
+                found = check.Checker(case, work, r).run()
+                if not any(f.family == "decision.entry" for f in found):
+                    print("selftest: %s entering %s in place of %s is not flagged (%s)"
+                          % (name, second, win, "; ".join(map(str, found[:3]))))
+                    bad += 1
+            else:
+                print("selftest: %s: no two covariates lead step 1's candidates" % name)
+                bad += 1
+    r = copy.deepcopy(rec)
+    shifted = False
+    for n, p in nodes(r["steps"][0]["output"]):
+        if n.get("kind") == "text" and p[:1] == ("SelectedModel",):
+            m = re.search(r"model at step (\d+)", n["text"])
+            if m:
+                k = int(m.group(1))
+                n["text"] = n["text"].replace(m.group(0), "model at step %d" % (k - 1 if k else 1))
+                shifted = True
+    if shifted:
+        found = check.Checker(case, work, r).run()
+        if not any(f.family == "decision.choose" for f in found):
+            print("selftest: %s with the chosen step shifted is not flagged" % name)
+            bad += 1
+    r = copy.deepcopy(rec)
+    t = summary_node(r)
+    cols = [c["name"] for c in t["columns"]]
+    if "OptSBC" in cols:
+        j = cols.index("OptSBC")
+        marks = [row[j] for row in t["rows"]]
+        for row, m in zip(t["rows"], marks[1:] + marks[:1]):
+            row[j] = m
+        found = check.Checker(case, work, r).run()
+        if not any(f.family == "summary.opt" for f in found):
+            print("selftest: %s with SBC's optimum marked a row off is not flagged" % name)
+            bad += 1
+    return bad
+
+
+def fold_allowance_check():
+    """A fold of 200 levels whose training rows hold x2 = x1 + 1e-6 noise (its scaled
+    condition near 2e6): the allowance of its CV PRESS, from its own rows' conditioning, must
+    stay below 1e-4 of the fold's held-out error, so that a sum 1e-3 off its exact refits
+    fails; a bound from the square of the condition allows 4e-2 there. Returns the number
+    of failures."""
+    rng = np.random.default_rng(12)
+    levels, per = 200, 10
+    n = levels * per
+    g = np.repeat(np.arange(levels), per)
+    folds = np.arange(n) % 5
+    x1 = rng.normal(size=n)
+    x2 = x1 + 1e-6 * rng.normal(size=n)
+    x2[folds == 2] = x1[folds == 2] + rng.normal(size=int((folds == 2).sum()))
+    y = x1 + 0.5 * x2 + rng.normal(size=levels)[g] + rng.normal(size=n)
+    X = np.column_stack([x1, x2] + [(g == k).astype(float) for k in range(levels - 1)])
+    w = np.ones(n)
+    tss = float(np.sum((y - y.mean()) ** 2))
+    bad = 0
+    for p in ref.fold_parts(X, y, w, w, folds, False, 1e-9 * tss):
+        if not (p["high"] - p["part"] < 1e-4 * p["part"] and p["part"] - p["low"] < 1e-4 * p["part"]):
+            print("selftest: fold %d of scaled condition %.3g allows %r to %r about %r"
+                  % (p["fold"] + 1, p["cond"], p["low"], p["high"], p["part"]))
+            bad += 1
+    return bad

@@ -1,0 +1,639 @@
+"""The selection read back: the summary's every column against its step's tables, every
+Candidates and Stop Details value against the exact refit of that candidate model, which
+effect enters or leaves at each step against a greedy search on exact criteria, the stop
+step and the chosen step. A decision is judged only where the exact values of the two
+best choices differ by more than their allowances and 1e-9 of their size."""
+import math
+import re
+
+import numpy as np
+from scipy import stats
+
+from . import ref, tables
+from .runqrx import factoid, table_rows
+
+EPS = ref.EPS
+CLASSIC = ("FORWARD", "BACKWARD", "STEPWISE")
+BIGGER = ("ADJRSQ", "RSQUARE")
+# the summary's column and the fit statistic of each criterion
+COLUMN = {"AIC": ("AIC", "AIC"), "AICC": ("AICC", "AICC"), "SBC": ("SBC", "SBC"),
+          "ADJRSQ": ("AdjRSq", "Adj R-Sq"), "RSQUARE": ("RSquare", "R-Square"),
+          "CP": ("CP", "C(p)"), "BIC": ("BIC", "BIC"), "PRESS": ("PRESS", "PRESS"),
+          "CV": ("CVPRESS", "CV PRESS"), "ASE": ("ASE", "ASE")}
+# candidate models past this many rows x columns^2 are not searched (the relations judge them)
+SEARCH_LIMIT = 6_000_000
+ACCEPT, REFUSE = 1e-7, 1e-9
+
+
+def norm(s):
+    return " ".join(str(s).split()).lower()
+
+
+# the criteria as the model information names them
+NAMED = {"Significance Level": "SL", "AIC": "AIC", "AICC": "AICC", "SBC": "SBC", "BIC": "BIC",
+         "C(p)": "CP", "Adjusted R-Square": "ADJRSQ", "R-Square": "RSQUARE", "PRESS": "PRESS",
+         "Cross Validation PRESS": "CV", "None": "NONE"}
+
+
+def criteria_shown(out, program=""):
+    """The select, stop and choose criteria the model information shows (None where it
+    shows none or one this reading does not know). STOP=NONE lets every step stand,
+    whatever the model information calls the stop criterion."""
+    info = {e["label"]: e["value"] for n, _ in nodes_named(out, "ModelInfo") for e in n["entries"]}
+    select = NAMED.get(info.get("Select Criterion"))
+    stop = info.get("Stop Criterion")
+    stop = select if stop == "Same as the Select Criterion" else NAMED.get(stop)
+    if re.search(r"\bstop\s*=\s*none\b", program, re.I):
+        stop = "NONE"
+    return select, stop, NAMED.get(info.get("Choose Criterion"))
+
+
+class Step:
+    """A printed step: its effects, the columns it took and refused, its error SS."""
+
+    def __init__(self, d, label, tabs):
+        self.label, self.tabs = label, tabs
+        self.number = int(label[4:])
+        rows = table_rows(tabs["ParameterEstimates"])
+        self.effects = {norm(r["Effect"]) for r in rows} - {"intercept"}
+        named = [r for r in rows if tables_name(r) in d.col_of and tables_name(r) != "Intercept"]
+        self.taken = [d.col_of[tables_name(r)] for r in named if real_nz(r)]
+        self.refused = [d.col_of[tables_name(r)] for r in named if not real_nz(r)]
+        a = tables.anova_rows(tabs)
+        self.sse = a["Error"]["SS"] if "Error" in a else None
+        self.fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+
+
+def real_nz(r):
+    """A parameter the step holds: DF 1, or on a path without DF a non-zero estimate."""
+    if "DF" in r:
+        return r["DF"] > 0
+    return tables.real(r.get("Estimate")) and r["Estimate"] != 0
+
+
+def tables_name(r):
+    return " ".join(str(r["Parameter"]).split())
+
+
+class Judge:
+    """The exact criteria of candidate models of one BY group."""
+
+    def __init__(self, chk, d, models):
+        self.chk, self.d = chk, d
+        case = chk.case
+        self.case = case
+        self.select, self.stop, self.choose = criteria_shown(chk.whole, chk.case.program)
+        self.sigma2 = chk.full_sigma2
+        self.sigma_rel = getattr(chk, "full_rel", 0.0)
+        self.steps = {}
+        for label, tabs in models:
+            if label.startswith("Step") and "ParameterEstimates" in tabs:
+                self.steps[int(label[4:])] = Step(d, label, tabs)
+        self.effect_cols = self.effect_map(models)
+        self.folds = chk.folds(d) if case.foldm else None
+        self.cache = {}
+
+    def effect_map(self, models):
+        names = set()
+        for label, tabs in models:
+            if "ParameterEstimates" in tabs:
+                names |= {norm(r["Effect"]) for r in table_rows(tabs["ParameterEstimates"])}
+            if "Candidates" in tabs:
+                names |= {norm(r["Effect"]) for r in table_rows(tabs["Candidates"])}
+        out = {}
+        for e in names - {"intercept"}:
+            cols = sorted(c for k, c in self.d.col_of.items()
+                          if k.lower() == e or k.lower().startswith(e + " "))
+            if cols:
+                out[e] = cols
+        return out
+
+    # ---- a candidate model ----
+    def columns(self, base, effect, adding):
+        """The columns of the base step with the effect's added by the rank rule, or with
+        them removed and the columns the base refused tried again (a removal may let an
+        aliased column back in); None where a column lies in the band where either choice
+        is sound."""
+        own = set(self.effect_cols.get(effect, ()))
+        if adding:
+            return self.extend([c for c in base.taken], [c for c in self.effect_cols[effect]
+                                                         if c not in base.taken])
+        return self.extend([c for c in base.taken if c not in own],
+                           [c for c in base.refused if c not in own])
+
+    def extend(self, cols, new):
+        d = self.d
+        s = np.sqrt(d.wf)
+        def centred(c):
+            x = d.D[:, c]
+            return (x if d.noint else x - ref.wmean(x, d.wf)) * s
+        Q = None
+        if cols:
+            A = np.column_stack([centred(c) for c in cols])
+            nrm = np.sqrt((A * A).sum(axis=0))
+            if (nrm == 0).any():
+                return None
+            Q, R = np.linalg.qr(A / nrm)
+            if np.linalg.cond(R) > 1e6:
+                return None
+        for c in new:
+            a = centred(c)
+            an = float(a @ a)
+            if an == 0:
+                continue
+            r = a.copy()
+            for _ in range(2):
+                if Q is not None:
+                    r -= Q @ (Q.T @ r)
+            ratio = float(r @ r) / an
+            if REFUSE <= ratio < ACCEPT:
+                return None
+            if ratio >= ACCEPT:
+                cols.append(c)
+                q = r / math.sqrt(float(r @ r))
+                Q = q[:, None] if Q is None else np.column_stack([Q, q])
+        return cols
+
+    def value(self, code, cols, base_sse=None, base_p=None):
+        """base_sse: the base step's error SS and condition (SL only)."""
+        """(exact value, allowance) of criterion `code` for the model of columns `cols`;
+        None where it cannot be formed (no variance of the full model, a perfect fit)."""
+        key = (code, tuple(sorted(cols)), base_sse, base_p)
+        if key in self.cache:
+            return self.cache[key]
+        self.cache[key] = out = self._value(code, cols, base_sse, base_p)
+        return out
+
+    def _value(self, code, cols, base, base_p):
+        d = self.d
+        X = d.D[:, cols] if cols else np.zeros((len(d.y), 0))
+        f = ref.fit(X, d.y, d.wf, d.noint)
+        if not math.isfinite(f.cond):
+            return None
+        p = len(cols) + (0 if d.noint else 1)
+        n, tss = d.n, d.tss
+        dsse = max(1e-9, 16 * EPS * f.cond ** 2) * tss
+        if code == "CV":
+            if self.folds is None:
+                return None
+            parts = ref.fold_parts(X, d.y, d.wf, d.freq, self.folds, d.noint, 1e-9 * d.tss)
+            v = math.fsum(q["part"] for q in parts)
+            lo, hi = math.fsum(q["low"] for q in parts), math.fsum(q["high"] for q in parts)
+            return v, max(v - lo, hi - v) + 4 * EPS * v
+        if code == "PRESS":
+            pr, hmax, kap, near = ref.press_sum(X, d.y, d.wf, d.freq, d.noint)
+            if near:
+                return None
+            return pr, 10 * max(1e-9, 16 * EPS * kap) / (1 - hmax) * pr + 4 * dsse
+        base_sse, base_cond = base if base else (None, 1.0)
+        if code == "SL":
+            # the change of the error SS is found from the candidate's own sums: it errs by
+            # its conditioning relative to itself and the total, not by 1e-9 of the total
+            if base_sse is None:
+                return None
+            v = log_p(base_sse, f.sse, base_p, p, n)
+            if v is None:
+                return None
+            u = max(1e-11, 16 * EPS * max(f.cond, base_cond) ** 2)
+            diff = abs(base_sse - f.sse)
+            rel = (max(1e-9 * diff, u * tss) / max(diff, 1e-300)
+                   + u * tss / max(min(base_sse, f.sse), 1e-300))
+            if rel >= 0.5:
+                return None
+            s0, s1 = (base_sse, f.sse) if p > base_p else (f.sse, base_sse)
+            spread = [log_p(s1 + (s0 - s1) * (1 + a), s1, 0, 1, n, p_fix=(base_p, p))
+                      for a in (-rel, rel)]
+            if any(x is None for x in spread):
+                return None
+            # the engine's F tail and scipy's agree to 1e-8 of the p-value
+            return v, max(abs(x - v) for x in spread) + 1e-8
+        fn = lambda s: criterion(code, s, p, n, tss, d.noint, self.sigma2)
+        v = fn(f.sse)
+        if v is None or f.sse - dsse <= 0:
+            return None
+        spread = [fn(f.sse - dsse), fn(f.sse + dsse)]
+        allow = max(abs(s - v) for s in spread)
+        if code in ("CP", "BIC"):
+            allow += abs(v) * 2 * self.sigma_rel + 1e-9 * abs(v)
+        return v, allow
+
+    # ---- the steps ----
+    def run(self):
+        case = self.case
+        if case.method not in CLASSIC or self.select is None or not self.steps:
+            return
+        if "hierarchy=" in case.program.lower() or "drop=competitive" in case.program.lower():
+            return
+        numbers = sorted(self.steps)
+        for k in numbers:
+            if k - 1 not in self.steps:
+                continue
+            base, now = self.steps[k - 1], self.steps[k]
+            added = now.effects - base.effects
+            removed = base.effects - now.effects
+            if len(added) + len(removed) != 1:
+                continue
+            adding = bool(added)
+            effect = (added or removed).pop()
+            self.judge_step(base, now, effect, adding)
+        self.judge_stop_details()
+
+    def too_big(self, base):
+        k = len(base.taken) + max((len(v) for v in self.effect_cols.values()), default=0)
+        return len(self.d.y) * k * k > SEARCH_LIMIT
+
+    def eligible(self, base, adding):
+        forced = self.forced()
+        if adding:
+            return [e for e in self.effect_cols if e not in base.effects]
+        return [e for e in base.effects if e in self.effect_cols and e not in forced]
+
+    def forced(self):
+        m = re.search(r"include=(\d+)", self.case.program.lower())
+        k = int(m.group(1)) if m else 0
+        names = [norm(e["name"]) for e in self.case.effects][:k]
+        return set(names)
+
+    def candidate_value(self, base, effect, adding, code):
+        cols = self.columns(base, effect, adding)
+        if cols is None:
+            return None
+        if adding and len(cols) == len(base.taken):
+            return "norank"
+        if code == "SL":
+            bp = len(base.taken) + (0 if self.d.noint else 1)
+            return self.value(code, cols, self.base_sse(base), bp)
+        return self.value(code, cols)
+
+    def base_sse(self, base):
+        """The base step's error SS and scaled condition."""
+        X = self.d.D[:, base.taken] if base.taken else np.zeros((len(self.d.y), 0))
+        f = ref.fit(X, self.d.y, self.d.wf, self.d.noint)
+        return f.sse, f.cond
+
+    def judge_step(self, base, now, effect, adding):
+        code = self.select
+        if self.too_big(base) or effect not in self.effect_cols:
+            return
+        where = now.label
+        cands = table_rows(now.tabs["Candidates"]) if "Candidates" in now.tabs else []
+        printed = {}
+        for r in cands:
+            e = norm(r["Effect"])
+            v = r.get("LogPValue") if code == "SL" else candidate_cell(r, code)
+            printed[e] = v
+            if e not in self.effect_cols or not tables.real(v):
+                continue
+            got = self.candidate_value(base, e, adding, code)
+            if got is None or got == "norank":
+                continue
+            want, allow = got
+            if abs(v - want) > allow + 1e-9 * abs(want) + 1e-12:
+                self.chk.fail("candidates.value", where, "candidate %s %s %r, exact refit %r "
+                              "(allowed %.3g)" % (e, code, v, want, allow))
+            if code == "SL" and tables.real(r.get("ProbF")):
+                pf = math.exp(v) if v >= -708.3964185 else 0.0
+                if tables.differs(r["ProbF"], pf, 1e-12, 1e-300):
+                    self.chk.fail("candidates.probf", where, "candidate %s Pr > F %r, exp of its "
+                                  "log p-value %r" % (e, r["ProbF"], pf))
+        self.entry_value(base, now, effect, adding, printed, where)
+        self.greedy(base, effect, adding, where)
+
+    def entry_value(self, base, now, effect, adding, printed, where):
+        """The winner's Candidates value is what its step prints for the criterion."""
+        code = self.select
+        v = printed.get(effect)
+        if not tables.real(v):
+            return
+        if code == "SL":
+            row = self.summary_row(now.number)
+            if row is None or not tables.real(row.get("ProbF")):
+                return
+            step_v = row["ProbF"]
+            v = math.exp(v) if v >= -708.3964185 else 0.0
+        else:
+            step_v = now.fs.get(COLUMN[code][1]) if code in COLUMN else None
+        X = self.d.D[:, now.taken] if now.taken else np.zeros((len(self.d.y), 0))
+        cond = ref.fit(X, self.d.y, self.d.wf, self.d.noint).cond
+        # a criterion near 0 (R-square of the empty model) is known to 1e-12 absolute
+        floor = 1e-12 if code in BIGGER else 1e-300
+        if tables.real(step_v) and cond < 1e6 and tables.differs(v, step_v, 1e-9, floor):
+            self.chk.fail("candidates.entry", where, "%s's candidate %s %r, its step's %r"
+                          % (effect, code, v, step_v))
+
+    def greedy(self, base, effect, adding, where):
+        code = self.select
+        vals = {}
+        for e in self.eligible(base, adding):
+            got = self.candidate_value(base, e, adding, code)
+            if got is None:
+                return      # a candidate no exact value judges: the step is not judged
+            if got != "norank":
+                vals[e] = got
+        if effect not in vals or len(vals) < 2:
+            return
+        # SL: an entry takes the least p-value, a removal the largest
+        big = code in BIGGER or (code == "SL" and not adding)
+        best = max(vals, key=lambda e: vals[e][0]) if big else min(vals, key=lambda e: vals[e][0])
+        if best == effect:
+            return
+        (vb, ab), (vw, aw) = vals[best], vals[effect]
+        gap = abs(vb - vw)
+        if gap > ab + aw + 1e-9 * max(abs(vb), abs(vw)):
+            self.chk.fail("decision.entry", where, "%s %s with exact %s %r, where %s gives %r"
+                          % ("entered" if adding else "removed", effect, code, vw, best, vb))
+
+    def summary_row(self, step):
+        t = [n for n, _ in nodes_named(self.chk.out, "SelectionSummary")]
+        if not t:
+            return None
+        rows = [r for r in table_rows(t[0]) if r["Step"] == step]
+        return rows[-1] if rows else None
+
+    def judge_stop_details(self):
+        """Stop Details: each row's criterion the exact refit of the last step's model with
+        the effect added or removed, the comparison value the last step's own, and the entry
+        candidate the best addition there."""
+        t = [n for n, _ in nodes_named(self.chk.out, "StopDetails")]
+        if not t or not self.steps:
+            return
+        code = self.stop
+        if code is None or code not in COLUMN and code != "SL":
+            return
+        last = self.steps[max(self.steps)]
+        if self.too_big(last):
+            return
+        for r in table_rows(t[0]):
+            e = norm(r.get("Effect", ""))
+            adding = "entry" in str(r.get("CandidateFor", "")).lower()
+            if e not in self.effect_cols:
+                continue
+            got = self.candidate_value(last, e, adding, code)
+            v = r.get("Criterion")
+            if got not in (None, "norank") and tables.real(v):
+                want, allow = got
+                if code == "SL":
+                    want, allow = math.exp(want), math.exp(want) * (math.expm1(allow) + 1e-9)
+                if abs(v - want) > allow + 1e-9 * abs(want) + 1e-300:
+                    self.chk.fail("stopdetails.value", "Stop Details", "%s %s %r, exact refit %r "
+                                  "(allowed %.3g)" % (e, code, v, want, allow))
+                self.stop_sound(e, adding, code, want, allow, r.get("CompareCriterion"))
+            if code == "SL":
+                info = {e["label"]: e["value"] for n, _ in nodes_named(self.chk.whole, "ModelInfo")
+                        for e in n["entries"]}
+                lv = info.get("Entry Significance Level (SLE)" if adding
+                              else "Stay Significance Level (SLS)")
+                if lv is not None and r.get("CompareCriterion") != lv:
+                    self.chk.fail("stopdetails.compare", "Stop Details", "compared with %r, the "
+                                  "level %r" % (r.get("CompareCriterion"), lv))
+            else:
+                cur = last.fs.get(COLUMN[code][1])
+                if tables.real(cur) and tables.differs(r.get("CompareCriterion"), cur, 1e-12):
+                    self.chk.fail("stopdetails.compare", "Stop Details", "compared with %r, the "
+                                  "last step's %s %r" % (r.get("CompareCriterion"), code, cur))
+            if adding and code == self.select:
+                self.greedy(last, e, True, "Stop Details")
+
+
+    def stop_sound(self, effect, adding, code, want, allow, compare):
+        """The refused change must not improve the stop criterion by its exact value: an
+        entry's p-value not below SLE (a removal's not above SLS), another criterion's
+        value no better than the last step's."""
+        if not tables.real(compare):
+            return
+        if code == "SL":
+            wrong = want < compare - allow if adding else want > compare + allow
+        else:
+            gap = compare - want if code not in BIGGER else want - compare
+            wrong = gap > allow + 1e-9 * max(abs(want), abs(compare))
+        if wrong:
+            self.chk.fail("decision.stop", "Stop Details", "the %s of %s is refused with exact "
+                          "%s %r against %r" % ("entry" if adding else "removal", effect, code,
+                                                want, compare))
+
+
+def read_stop_steps(chk, rows):
+    """With a stop criterion, each step the selection kept improves it: an addition by
+    more than 1e-9 of its size, a removal by no less than that worse."""
+    case = chk.case
+    _, stop, _ = criteria_shown(chk.whole, chk.case.program)
+    if case.method not in CLASSIC or stop not in COLUMN or "steps=" in case.program.lower():
+        return
+    col = COLUMN[stop][0]
+    prev = None
+    for r in rows:
+        v = infinite(r.get(col))
+        if prev is not None and v is not None and r["Step"] == prev[0] + 1:
+            adding = bool(str(r.get("EffectEntered") or "").strip())
+            gap = (v - prev[1]) if stop in BIGGER else (prev[1] - v)
+            size = 1e-9 * max(abs(v), abs(prev[1])) if math.isfinite(v) and math.isfinite(prev[1]) else 0
+            if (adding and gap < -size) or (not adding and gap < -size - 1e-9):
+                chk.fail("decision.stop", "Summary step %d" % r["Step"], "%s goes from %r to "
+                         "%r, yet the step stands" % (col, prev[1], v))
+        prev = (r["Step"], v) if v is not None else None
+
+
+def candidate_cell(r, code):
+    col = {"RSQUARE": "RSquare", "ADJRSQ": "AdjRSq", "CV": "CVPRESS",
+           "VALIDATE": "ValidateASE"}.get(code, code)
+    return r.get(col)
+
+
+def nodes_named(out, name):
+    from .runqrx import nodes
+    return [(n, p) for n, p in nodes(out) if n.get("name") == name]
+
+
+def criterion(code, sse, p, n, tss, noint, sigma2):
+    c = ref.criteria(sse, p, n, tss, noint, sigma2)
+    return c.get({"RSQUARE": "RSQUARE"}.get(code, code))
+
+
+def log_p(sse0, sse1, p0, p1, n, p_fix=None):
+    """The log p-value of the F test of the change from p0 to p1 parameters (p_fix: the
+    pair of parameter counts when sse0 and sse1 are given as larger and smaller SS)."""
+    if p_fix is not None:
+        big, small = sse0, sse1
+        p0, p1 = p_fix
+        sse0, sse1 = (big, small) if p1 > p0 else (small, big)
+    if p1 > p0:
+        diff, df1, df2, den = sse0 - sse1, p1 - p0, n - p1, sse1
+    else:
+        diff, df1, df2, den = sse1 - sse0, p0 - p1, n - p0, sse0
+    if df1 <= 0 or df2 <= 0 or den <= 0:
+        return None
+    F = max(diff, 0.0) * df2 / (den * df1)
+    v = float(stats.f.logsf(F, df1, df2))
+    return v if math.isfinite(v) else None
+
+
+# ---- the summary against the steps ----
+def read_summary(chk, d, models):
+    """Each summary row's every criterion is the number its step prints; its parameter and
+    effect counts those of the step; F and Pr > F the test between the row and the one
+    before on the steps' printed error SS; the effect entered or removed the one the steps
+    differ by; each Opt marker on the best row; the selected model the chosen step's."""
+    t = [n for n, _ in nodes_named(chk.out, "SelectionSummary")]
+    if not t:
+        return
+    steps = {int(lb[4:]): tabs for lb, tabs in models
+             if lb.startswith("Step") and "ParameterEstimates" in tabs}
+    rows = table_rows(t[0])
+    numbers = [r["Step"] for r in rows]
+    prev = None
+    for r in rows:
+        if numbers.count(r["Step"]) > 1 and r is not [x for x in rows if x["Step"] == r["Step"]][-1]:
+            continue
+        tabs = steps.get(r["Step"])
+        where = "Summary step %d" % r["Step"]
+        if tabs is None:
+            prev = None
+            continue
+        s = Step(d, "Step%d" % r["Step"], tabs)
+        for code, (col, label) in COLUMN.items():
+            if col in r and r[col] is not None and label in s.fs and tables.real(s.fs[label]):
+                if tables.differs(r[col], s.fs[label], 1e-12):
+                    chk.fail("summary." + code.lower(), where, "%s %r, its step's %r"
+                             % (col, r[col], s.fs[label]))
+        if tables.real(r.get("ASE")) and tables.real(s.sse) and d.sumw > 0 and tables.differs(
+                r["ASE"], s.sse / d.sumw, 1e-12):
+            chk.fail("summary.ase", where, "ASE %r, its step's error SS over the weights %r"
+                     % (r["ASE"], s.sse / d.sumw))
+        model_df = tables.anova_rows(tabs).get("Model", {}).get("DF")
+        if prev is None and r is rows[0] and chk.case.method != "BACKWARD" and model_df == 0:
+            # the first row enters the intercept: no change of the error SS, F 0 and Pr > F 1
+            if r.get("FValue") != 0 or r.get("ProbF") != 1:
+                chk.fail("summary.f", where, "the intercept's entry shows F %r, Pr > F %r"
+                         % (r.get("FValue"), r.get("ProbF")))
+        a = tables.anova_rows(tabs)
+        if "Model" in a and r.get("nParmsIn") != a["Model"]["DF"] + (0 if d.noint else 1):
+            chk.fail("summary.nparms", where, "%r parameters, its step's model DF %r"
+                     % (r.get("nParmsIn"), a["Model"]["DF"]))
+        if r.get("nEffectsIn") != len(s.effects) + (0 if d.noint else 1) and chk.case.method in CLASSIC:
+            chk.fail("summary.neffects", where, "%r effects, its step holds %d"
+                     % (r.get("nEffectsIn"), len(s.effects) + (0 if d.noint else 1)))
+        if prev is not None and r["Step"] == prev[0].number + 1:
+            read_change(chk, d, where, r, prev, s)
+        prev = (s, r)
+    read_opt(chk, rows)
+    read_stop_steps(chk, rows)
+    read_chosen(chk, d, rows, steps, models)
+
+
+def read_change(chk, d, where, r, prev, s):
+    p0s, r0 = prev
+    if chk.case.method in CLASSIC:
+        ent = {norm(x) for x in str(r.get("EffectEntered") or "").split()}
+        rem = {norm(x) for x in str(r.get("EffectRemoved") or "").split()}
+        for col, said, did in (("entered", ent, s.effects - p0s.effects),
+                               ("removed", rem, p0s.effects - s.effects)):
+            if said != did:
+                chk.fail("summary." + col, where, "%s %s, its step's effects differ by %s"
+                         % (col, sorted(said), sorted(did)))
+    sse0, sse1 = p0s.sse, s.sse
+    k0, k1 = r0.get("nParmsIn"), r.get("nParmsIn")
+    if not (tables.real(sse0) and tables.real(sse1)) or k0 is None or k1 is None or k0 == k1:
+        return
+    sse0, sse1 = max(sse0, 0.0), max(sse1, 0.0)
+    n = d.n
+    if k1 > k0:
+        diff, df1, df2, den = sse0 - sse1, k1 - k0, n - k1, sse1
+    else:
+        diff, df1, df2, den = sse1 - sse0, k0 - k1, n - k0, sse0
+    if sse0 > 0 and diff / sse0 < 1.110223024625157e-14:
+        diff = 0.0
+    if den <= 0 or df2 <= 0 or diff < 0:
+        return
+    F = diff * df2 / (den * df1)
+    fv = r.get("FValue")
+    # the steps print the error SS the summary's F is formed from; a path's steps print the
+    # SSE of their estimates, which the path's own SSE meets to its columns' conditioning
+    rel = 8 * EPS
+    if chk.case.method not in CLASSIC + ("NONE",):
+        X = d.D[:, s.taken] if s.taken else np.zeros((len(d.y), 0))
+        rel = max(1e-11, 16 * EPS * ref.fit(X, d.y, d.wf, d.noint).cond ** 2) * d.tss / max(sse0, sse1, 1e-300)
+    floor = rel * max(sse0, sse1) * df2 / (den * df1)
+    if tables.differs(fv, F, 1e-10, floor):
+        chk.fail("summary.f", where, "F %r, the change's test on the steps' error SS %r" % (fv, F))
+    elif tables.real(r.get("ProbF")):
+        pf = float(stats.f.sf(fv, df1, df2))
+        if tables.differs(r["ProbF"], pf, 1e-8, 1e-300):
+            chk.fail("summary.probf", where, "Pr > F %r, F(%s, %s) tail of %r: %r"
+                     % (r["ProbF"], df1, df2, fv, pf))
+
+
+def best_row(rows, col, bigger):
+    """The index of the best row by column col (the first of equals), or None where the
+    best two differ by less than 1e-9 of their size (no rule of ties judged)."""
+    vals = [(i, v) for i, r in enumerate(rows) for v in [infinite(r.get(col))] if v is not None]
+    if not vals:
+        return None
+    order = sorted(vals, key=lambda iv: -iv[1] if bigger else iv[1])
+    if len(order) > 1 and (order[0][1] == order[1][1] or abs(order[0][1] - order[1][1])
+                           <= 1e-9 * max(abs(order[0][1]), abs(order[1][1]))):
+        return None
+    return order[0][0]
+
+
+def infinite(v):
+    """A criterion as a number: a perfect fit's infinite AIC is written as text."""
+    if v in ("-Infinity", "Infinity"):
+        return -math.inf if v[0] == "-" else math.inf
+    return v if tables.real(v) else None
+
+
+def read_opt(chk, rows):
+    """Each Opt marker on the best row, and the best-step table's step and value that row's."""
+    best_tab = [n for n, _ in nodes_named(chk.out, "BestStep")]
+    best = table_rows(best_tab[0])[0] if best_tab and best_tab[0]["rows"] else {}
+    for code, (col, _) in COLUMN.items():
+        i = best_row(rows, col, code in BIGGER)
+        if i is not None and code + "Val" in best:
+            v, step = best[code + "Val"], best.get(code + "Step")
+            if step != rows[i]["Step"] or (tables.real(rows[i][col]) and tables.differs(v, rows[i][col], 1e-12)):
+                chk.fail("summary.best", "Summary", "best %s %r at step %r, the summary's best "
+                         "%r at step %r" % (code, v, step, rows[i][col], rows[i]["Step"]))
+        opt = "Opt" + col
+        if i is None or not any(opt in r for r in rows):
+            continue
+        marked = [j for j, r in enumerate(rows) if r.get(opt) == 1]
+        if marked != [i]:
+            chk.fail("summary.opt", "Summary", "%s marks rows %s, the best %s is row %d (step %s)"
+                     % (opt, marked, col, i, rows[i]["Step"]))
+
+
+def read_chosen(chk, d, rows, steps, models):
+    """The selected model is the step the choose criterion finds best (the last step
+    without CHOOSE=), and its tables are that step's."""
+    case = chk.case
+    texts = dict(models).get("Selected", {}).get("texts", [])
+    said = [int(m.group(1)) for t in texts for m in [re.search(r"model at step (\d+)", t)] if m]
+    if not said:
+        return
+    info = {e["label"]: e["value"] for n, _ in nodes_named(chk.whole, "ModelInfo")
+            for e in n["entries"]}
+    _, _, choose = criteria_shown(chk.whole, chk.case.program)
+    if "Choose Criterion" in info and choose not in COLUMN:
+        return      # a choice this reading does not repeat
+    if choose:
+        col = COLUMN[choose][0]
+        i = best_row(rows, col, choose in BIGGER)
+        want = rows[i]["Step"] if i is not None else None
+    elif choose:
+        return
+    else:
+        want = rows[-1]["Step"]
+        reason = [n for n, _ in nodes_named(chk.out, "StopReason")]
+        if not reason:
+            return
+    if want is not None and said[0] != want:
+        chk.fail("decision.choose", "Selected", "the model at step %d is selected, the %s "
+                 "step is %d" % (said[0], "best " + choose if choose else "last", want))
+        return
+    sel = dict(models).get("Selected")
+    tabs = steps.get(said[0])
+    if sel and tabs and "ANOVA" in sel and "ANOVA" in tabs:
+        a, b = tables.anova_rows(sel), tables.anova_rows(tabs)
+        if "Error" in a and "Error" in b and tables.differs(a["Error"]["SS"], b["Error"]["SS"], 1e-12):
+            chk.fail("decision.choose", "Selected", "error SS %r, step %d's %r"
+                     % (a["Error"]["SS"], said[0], b["Error"]["SS"]))

@@ -1,0 +1,390 @@
+"""Every printed number of a model's tables read back. A number computed from other printed
+numbers by a fixed formula (a mean square, an F value and its p-value, t and its p-value, a
+criterion from the error SS) is held to that formula on the printed inputs within a few
+roundings, so that one changed digit shows; the inputs themselves are held to the exact
+refit by the least-squares checks (check.py). What no other printed number gives (the
+dependent mean, the fold estimates, each fold's CV PRESS) is held to the refit here."""
+import math
+import re
+
+import numpy as np
+from scipy import stats
+
+from . import ref
+from .runqrx import factoid, num, read_csv, table_rows
+
+EPS = ref.EPS
+# two evaluations of one formula on the same printed doubles agree to a few roundings
+SAME = 1e-11
+
+
+def real(v):
+    return isinstance(v, (int, float)) and not isinstance(v, bool) and math.isfinite(v)
+
+
+def differs(got, want, rel=SAME, floor=0.0):
+    """Whether a printed value misses its formula's value beyond rel of their size (and an
+    absolute floor); a printed value that is not a number differs from a finite one."""
+    if want is None:
+        return False
+    if not real(got):
+        return True
+    return abs(got - want) > rel * max(abs(got), abs(want)) + floor
+
+
+def anova_rows(tabs):
+    if "ANOVA" not in tabs:
+        return {}
+    return {r["Source"].split()[0]: r for r in table_rows(tabs["ANOVA"])}
+
+
+def f_sf(F, df1, df2):
+    return float(stats.f.sf(F, df1, df2))
+
+
+def read_anova(chk, d, where, tabs):
+    """Degrees of freedom from the observations, SS split, mean squares, F and Pr > F from
+    the printed SS. Returns (model DF, error DF, error SS, total SS) or None."""
+    a = anova_rows(tabs)
+    m, e = a.get("Model"), a.get("Error")
+    tot = [r for k, r in a.items() if k not in ("Model", "Error")]
+    if m is None or e is None or not tot:
+        return None
+    t = tot[0]
+    tdf = d.n - (0 if d.noint else 1)
+    if t["DF"] != tdf:
+        chk.fail("anova.totaldf", where, "total DF %r, observations give %r" % (t["DF"], tdf))
+    if e["DF"] != t["DF"] - m["DF"]:
+        chk.fail("anova.errordf", where, "error DF %r, total %r less model %r"
+                 % (e["DF"], t["DF"], m["DF"]))
+    if not (real(t["SS"]) and real(e["SS"])):
+        return None
+    if differs(m["SS"], t["SS"] - e["SS"], SAME, 4 * EPS * t["SS"]):
+        chk.fail("anova.modelss", where, "model SS %r, total less error %r"
+                 % (m["SS"], t["SS"] - e["SS"]))
+    ms = {}
+    for name, r in (("model", m), ("error", e)):
+        if r["DF"] and r["DF"] > 0:
+            ms[name] = r["SS"] / r["DF"]
+            if differs(r["MS"], ms[name]):
+                chk.fail("anova.ms", where, "%s mean square %r, SS/DF %r" % (name, r["MS"], ms[name]))
+    if "model" in ms and "error" in ms and real(m["MS"]) and real(e["MS"]) and e["MS"] > 0:
+        F = m["MS"] / e["MS"]
+        if differs(m.get("FValue"), F):
+            chk.fail("anova.f", where, "F %r, model MS over error MS %r" % (m.get("FValue"), F))
+        elif "ProbF" in m and m["ProbF"] is not None:
+            p = f_sf(m["FValue"], m["DF"], e["DF"])
+            if differs(m["ProbF"], p, 1e-8, 1e-300):
+                chk.fail("anova.probf", where, "Pr > F %r, F(%s, %s) tail of %r: %r"
+                         % (m["ProbF"], m["DF"], e["DF"], m["FValue"], p))
+    return m["DF"], e["DF"], e["SS"], t["SS"]
+
+
+def read_fitstats(chk, d, where, tabs, an, sigma2):
+    """Each fit statistic by its formula on the printed error SS and degrees of freedom; the
+    dependent mean against the rows. sigma2 is the error variance of the full model the
+    run's C(p) implies (None when not known)."""
+    fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+    if not fs:
+        return
+    mean = ref.wmean(d.y, d.wf)
+    if "Dependent Mean" in fs and differs(fs["Dependent Mean"], mean, 1e-12,
+                                          4 * EPS * float(np.max(np.abs(d.y)))):
+        chk.fail("fitstat.mean", where, "dependent mean %r, rows %r" % (fs["Dependent Mean"], mean))
+    if an is None:
+        return
+    mdf, edf, sse, tss = an
+    n = d.n
+    p = mdf + (0 if d.noint else 1)
+    want = {}
+    if edf > 0:
+        want["Root MSE"] = math.sqrt(max(sse, 0) / edf)
+    if sse > 0:
+        want["AIC"] = n * math.log(sse / n) + 2 * p + n + 2
+        want["SBC"] = n * math.log(sse / n) + p * math.log(n)
+        if n != p + 2:
+            want["AICC"] = n * (math.log(sse / n) + 1 + 2 * (p + 1) / (n - p - 2))
+    if tss > 0:
+        want["R-Square"] = max(0.0, 1 - sse / tss) if sse > 0 else 1.0
+        if n != p:
+            c = n if d.noint else n - 1
+            want["Adj R-Sq"] = 1 - c * sse / (tss * (n - p)) if sse > 0 else 1.0
+    if d.sumw > 0:
+        want["ASE"] = sse / d.sumw
+    if sigma2:
+        want["C(p)"] = sse / sigma2 + 2 * p - n
+        if sse > 0:
+            q = n * sigma2 / sse
+            want["BIC"] = n * math.log(sse / n) + 2 * q * (p + 2 - q)
+    for label, v in want.items():
+        if label not in fs or fs[label] is None:
+            continue
+        # the logs of AIC, AICC, SBC and BIC round at n eps; 1 - sse/tss at eps
+        floor = 64 * EPS * (n * (abs(math.log(max(sse, 1e-300) / n)) + 1) + 1)
+        if differs(fs[label], v, SAME, floor):
+            chk.fail("fitstat." + label.lower().replace(" ", "").replace("(", "").replace(")", "")
+                     .replace("-", ""), where, "%s %r, its formula on the printed error SS %r"
+                     % (label, fs[label], v))
+
+
+def implied_sigma2(d, models):
+    """The full model's error variance each printed C(p) implies, (SSE / (C(p) - 2p + n)):
+    one value for every step. Returns the values with their model labels."""
+    out = []
+    for label, tabs in models:
+        fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+        a = anova_rows(tabs)
+        if not real(fs.get("C(p)")) or "Model" not in a or "Error" not in a:
+            continue
+        p = a["Model"]["DF"] + (0 if d.noint else 1)
+        sse = a["Error"]["SS"]
+        den = fs["C(p)"] - 2 * p + d.n
+        if real(sse) and sse > 0 and den > 0:
+            out.append((label, sse / den))
+    return out
+
+
+def read_sigma2(chk, d, models, ref_sigma2, ref_rel):
+    """The full model's error variance that C(p) implies is one value for every step and
+    that of the refit of the full model. Returns it (None when no C(p) is printed)."""
+    got = implied_sigma2(d, models)
+    if not got:
+        return None
+    label0, s0 = got[0]
+    # C(p) - 2p + n loses the digits of its terms: a printed C(p) near 2p - n leaves a
+    # variance that rounds as much as the terms' size over their difference
+    for label, s in got[1:]:
+        if differs(s, s0, 1e-9):
+            chk.fail("fitstat.cp", label, "C(p) implies a full-model variance %r, %s's %r"
+                     % (s, label0, s0))
+    if ref_sigma2 and differs(s0, ref_sigma2, 1e-9 + 2 * ref_rel):
+        chk.fail("fitstat.cp", label0, "C(p) implies a full-model variance %r, the full model's "
+                 "refit %r" % (s0, ref_sigma2))
+    return s0
+
+
+def read_estimates(chk, d, where, tabs, an):
+    """t = Estimate / StdErr, Pr > |t| its F(1, error DF) tail, the standardized estimate
+    the estimate times the column's spread over the response's, and a DF 0 row all zeros."""
+    if "ParameterEstimates" not in tabs or an is None:
+        return
+    edf = an[1]
+    # spreads about the means, about zero without an intercept
+    centre = (lambda v: 0.0) if d.noint else (lambda v: ref.wmean(v, d.wf))
+    sy = math.sqrt(max(math.fsum(d.wf * (d.y - centre(d.y)) ** 2), 0))
+    for r in table_rows(tabs["ParameterEstimates"]):
+        name = " ".join(str(r["Parameter"]).split())
+        e, se = r.get("Estimate"), r.get("StdErr")
+        if not r.get("DF", 1):
+            if real(e) and e != 0 or real(r.get("StandardizedEst")) and r["StandardizedEst"] != 0:
+                chk.fail("estimate.df0", where, "%s of DF 0 shows estimate %r" % (name, e))
+            continue
+        if real(se) and se > 0 and real(e) and "tValue" in r:
+            t = e / se
+            if differs(r["tValue"], t):
+                chk.fail("estimate.t", where, "%s t %r, estimate over standard error %r"
+                         % (name, r["tValue"], t))
+            elif "Probt" in r and edf > 0:
+                pt = f_sf(r["tValue"] ** 2, 1, edf)
+                if differs(r["Probt"], pt, 1e-8, 1e-300):
+                    chk.fail("estimate.probt", where, "%s Pr > |t| %r, t(%s) tail %r"
+                             % (name, r["Probt"], edf, pt))
+        stb = r.get("StandardizedEst")
+        if "StandardizedEst" in r and real(e) and name != "Intercept" and name in d.col_of and sy > 0:
+            x = d.D[:, d.col_of[name]]
+            sx = math.sqrt(max(math.fsum(d.wf * (x - centre(x)) ** 2), 0))
+            want = e * sx / sy
+            if differs(stb, want, 1e-10, 1e-15 * abs(want)):
+                chk.fail("estimate.stb", where, "%s standardized estimate %r, estimate x sd(x) / "
+                         "sd(y) %r" % (name, stb, want))
+
+
+def fold_columns(tabs):
+    cols = [c["name"] for c in tabs["ParameterEstimates"]["columns"]]
+    return [c for c in cols if c.startswith("CVEstimate")]
+
+
+def read_folds(chk, d, where, tabs, X, cols, folds):
+    """Each fold's CV PRESS, row counts and estimates against the refit of the fold's
+    training rows, each within its own fold's allowance (ref.fold_parts), and the total row
+    the sum of the folds. The CV PRESS of the fit statistics is the sum of the folds' parts
+    within the sum of their allowances. Returns nothing; findings under 'cvpress'."""
+    fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+    parts = ref.fold_parts(X, d.y, d.wf, d.freq, folds, d.noint, 1e-9 * d.tss)
+    if "CV PRESS" in fs and real(fs["CV PRESS"]):
+        got = fs["CV PRESS"]
+        total = math.fsum(p["part"] for p in parts)
+        lo = math.fsum(p["low"] for p in parts)
+        hi = math.fsum(p["high"] for p in parts)
+        if not (lo - 4 * EPS * total <= got <= hi + 4 * EPS * total):
+            worst = max(parts, key=lambda p: p["high"] - p["low"])
+            chk.fail("cvpress", where, "CV PRESS %r, fold refits %r (allowed %r to %r; the "
+                     "widest fold %d of scaled condition %.3g)" % (got, total, lo, hi,
+                                                                   worst["fold"] + 1, worst["cond"]))
+    if "CVDetails" in tabs:
+        rows = table_rows(tabs["CVDetails"])
+        by_fold = {p["fold"]: p for p in parts}
+        sums = [0.0, 0.0, 0.0]
+        cols3 = ("NOBSFITTED", "NOBSLEFTOUT", "CVPRESS")
+        for r in rows:
+            k = r.get("Index")
+            if not isinstance(k, int) or k < 1:
+                continue
+            for i, col in enumerate(cols3):
+                sums[i] += r.get(col) if real(r.get(col)) else 0.0
+            if (k - 1) not in by_fold:
+                chk.fail("cvdetails.n", where, "fold %d shown, the rows hold %d folds" % (k, len(parts)))
+                continue
+            p = by_fold[k - 1]
+            for col, want in (("NOBSFITTED", p["nfit"]), ("NOBSLEFTOUT", p["nout"])):
+                if r.get(col) != want:
+                    chk.fail("cvdetails.n", where, "fold %d %s %r, rows %r" % (k, col, r.get(col), want))
+            v = r.get("CVPRESS")
+            if not real(v) or not (p["low"] - 4 * EPS * p["part"] <= v <= p["high"] + 4 * EPS * p["part"]):
+                chk.fail("cvdetails.press", where, "fold %d CV PRESS %r, its refit %r (allowed %r "
+                         "to %r, scaled condition %.3g)" % (k, v, p["part"], p["low"], p["high"],
+                                                            p["cond"]))
+        for r in rows:
+            if isinstance(r.get("Index"), int) and r["Index"] >= 1:
+                continue
+            for i, col in enumerate(cols3):
+                if real(r.get(col)) and differs(r[col], sums[i], 1e-12):
+                    chk.fail("cvdetails.total", where, "total %s %r, sum of the folds %r"
+                             % (col, r[col], sums[i]))
+    fc = fold_columns(tabs) if "ParameterEstimates" in tabs else []
+    if fc:
+        read_fold_estimates(chk, d, where, tabs, cols, parts, fc)
+
+
+def read_fold_estimates(chk, d, where, tabs, cols, parts, fc):
+    """A fold's estimate of a parameter against the refit of its training rows, on the
+    standardised scale of the fold's largest coefficient."""
+    by_fold = {p["fold"]: p for p in parts}
+    sy = math.sqrt(d.tss_c / max(d.sumw, 1e-300)) or 1.0
+    at = {c: i for i, c in enumerate(cols)}
+    for r in table_rows(tabs["ParameterEstimates"]):
+        name = " ".join(str(r["Parameter"]).split())
+        c = None if name == "Intercept" else d.col_of.get(name)
+        if not r.get("DF") or (c is not None and c not in at):
+            continue
+        for col in fc:
+            k = int(col[len("CVEstimate"):]) - 1
+            p = by_fold.get(k)
+            v = r.get(col)
+            if p is None or p["fit"] is None or not math.isfinite(p["fit"].cond):
+                continue
+            f = p["fit"]
+            off = 0 if d.noint else 1
+            if c is None:
+                if d.noint:
+                    continue
+                want = f.beta[0]
+                scale = abs(f.cy) + sy + float(np.sum(np.abs(f.beta[1:] * f.cx)))
+            else:
+                want = f.beta[at[c] + off]
+                x = d.D[p["train"], c]
+                scale = sy / max(math.sqrt(ref.wmean((x - ref.wmean(x, d.wf[p["train"]])) ** 2,
+                                                     d.wf[p["train"]])), 1e-300)
+            tol = p["rel"] * 10
+            if not real(v) or abs(v - want) > tol * scale * p["big"]:
+                chk.fail("cvdetails.estimate", where, "fold %d estimate of %s %r, its refit %r"
+                         % (k + 1, name, v, want))
+                break
+
+
+def read_output_residual(chk, d):
+    """OUTPUT's residual is the response less the prediction, on every used row."""
+    try:
+        head, rows = read_csv(chk.workdir + "/o.csv")
+    except OSError:
+        return
+    if "p" not in head or "r" not in head:
+        return
+    jp, jr = head.index("p"), head.index("r")
+    yall = d.y_all
+    for i, row in enumerate(rows):
+        p, r = num(row[jp]), num(row[jr])
+        if p is None or math.isnan(yall[i]):
+            if r is not None and p is None:
+                chk.fail("output.resid", "OUTPUT", "row %d has a residual %r and no prediction" % (i + 1, r))
+                return
+            continue
+        want = yall[i] - p
+        if r is None or abs(r - want) > 2 * EPS * (abs(yall[i]) + abs(p)):
+            chk.fail("output.resid", "OUTPUT", "row %d residual %r, response less prediction %r"
+                     % (i + 1, r, want))
+            return
+
+
+def read_header(chk, d, out, whole):
+    """The run's header tables: the parameter count is the design's, the effect count at
+    least the effects the tables name (each of the case's when all are plain), each CLASS
+    variable's level count the levels it lists and those the used rows hold at most, the
+    fold count and significance levels those of the program."""
+    from .runqrx import nodes
+    case = chk.case
+    info = [n for n, _ in nodes(whole) if n.get("name") == "ModelInfo"][:1]
+    for n in [n for n, _ in nodes(out) if n.get("name") != "ModelInfo"] + info:
+        name = n.get("name")
+        if name == "Dimensions":
+            f = {e["label"]: e["value"] for e in n["entries"]}
+            k = f.get("Number of Parameters")
+            if k is not None and k != len(d.design_idx):
+                chk.fail("header.dims", "Dimensions", "%r parameters, the design has %d columns"
+                         % (k, len(d.design_idx)))
+            e = f.get("Number of Effects")
+            # the path methods take a CLASS effect's levels as effects of their own
+            plain = (all(x["kind"] in ("cont", "class", "spline") for x in case.effects)
+                     and case.method in ("NONE", "FORWARD", "BACKWARD", "STEPWISE"))
+            want = len(case.effects) + (0 if d.noint else 1)
+            if e is not None and (not isinstance(e, int) or (plain and e != want)):
+                chk.fail("header.dims", "Dimensions", "%r effects, the model names %d" % (e, want))
+        elif name == "ClassLevelInfo":
+            for r in table_rows(n):
+                var = str(r["Class"])
+                listed = len(str(r["Values"]).split())
+                # a long list of values is cut
+                if r["Levels"] != listed and not (listed > 50 and r["Levels"] > listed):
+                    chk.fail("header.levels", "ClassLevelInfo", "%s has %r levels, lists %d"
+                             % (var, r["Levels"], listed))
+                elif var in case.columns:
+                    used = len(set(np.array(case.columns[var], dtype=object)[d.used].tolist()))
+                    if r["Levels"] < used:
+                        chk.fail("header.levels", "ClassLevelInfo", "%s has %r levels, the used "
+                                 "rows %d" % (var, r["Levels"], used))
+        elif name == "ModelInfo":
+            f = {e["label"]: e["value"] for e in n["entries"]}
+            k = f.get("Number of Folds")
+            if k is not None and case.foldm and case.foldm[0] != "INDEX" and k != case.foldm[1]:
+                chk.fail("header.folds", "ModelInfo", "%r folds, the program asks %d" % (k, case.foldm[1]))
+            for label, opt, default in (("Entry Significance Level (SLE)", "slentry",
+                                         {"FORWARD": 0.5, "STEPWISE": 0.15}),
+                                        ("Stay Significance Level (SLS)", "slstay",
+                                         {"STEPWISE": 0.15})):
+                m = re.search(r"\b%s=([0-9.e+-]+)" % opt, case.program, re.I)
+                want = float(m.group(1)) if m else default.get(case.method)
+                if label in f and want is not None and f[label] != want:
+                    chk.fail("header.levels", "ModelInfo", "%s %r, the program's %r" % (label, f[label], want))
+
+
+def read_path_intercept(chk, d, where, tabs):
+    """A path step's intercept is the response's mean less the columns' means times their
+    estimates: the path is fitted on centred columns."""
+    if d.noint or "ParameterEstimates" not in tabs:
+        return
+    rows = table_rows(tabs["ParameterEstimates"])
+    b0 = [r["Estimate"] for r in rows if " ".join(str(r["Parameter"]).split()) == "Intercept"]
+    if not b0:
+        return
+    want = ref.wmean(d.y, d.wf)
+    size = abs(want)
+    for r in rows:
+        name = " ".join(str(r["Parameter"]).split())
+        if name == "Intercept" or not real(r.get("Estimate")) or name not in d.col_of:
+            continue
+        t = r["Estimate"] * ref.wmean(d.D[:, d.col_of[name]], d.wf)
+        want -= t
+        size += abs(t)
+    if differs(b0[0], want, 0.0, 1e-12 * size + 1e-300):
+        chk.fail("path.intercept", where, "intercept %r, the mean less the columns' means times "
+                 "their estimates %r" % (b0[0], want))
