@@ -570,6 +570,7 @@ class Checker:
             else:
                 self.check_path_model(d, label, tabs)
         self.check_summary(d, models)
+        self.check_candidates(models)
         self.check_output(d, models)
         if case.method in ("LAR", "LASSO"):
             self.check_lars(d, models)
@@ -1085,6 +1086,31 @@ class Checker:
                     if not real(r[col]) or abs(r[col] - fs[label]) > 1e-9 * abs(fs[label]) + 1e-12:
                         self.fail("summary", "Step%d" % r["Step"], "%s %r in the summary, %r in the "
                                   "step" % (col, r[col], fs[label]))
+
+    def check_candidates(self, models):
+        """The criterion a step's Candidates table shows for the effect the step moved is the
+        criterion that step prints in the summary: the trial and the move fit the same model."""
+        t = find(self.out, "SelectionSummary")
+        if not t:
+            return
+        steps = {label: tabs for label, tabs in models if label.startswith("Step")}
+        for r in table_rows(t[0]):
+            moved = r.get("EffectEntered") or r.get("EffectRemoved")
+            tabs = steps.get("Step%d" % r["Step"])
+            if not moved or not tabs or "Candidates" not in tabs:
+                continue
+            for c in table_rows(tabs["Candidates"]):
+                if c.get("Effect") != moved:
+                    continue
+                for col, v in c.items():
+                    if col in ("Rank", "Effect") or col not in r:
+                        continue
+                    w = r[col]
+                    if not (real(v) and real(w)):
+                        continue
+                    if abs(v - w) > 1e-9 * max(abs(v), abs(w)) + 1e-9:
+                        self.fail("candidates", "Step%d" % r["Step"], "%s %r for %s among the "
+                                  "candidates, %r once it moved" % (col, v, moved, w))
 
     def check_output(self, d, models):
         sel = [tabs for label, tabs in models if label == "Selected"]

@@ -65,6 +65,7 @@ struct TrialBlock {
   const VsfModel* m;
   int64_t first;
   std::vector<double> root, pivot; // by block pivot; root 0 where refused
+  double inflation = 0.0;          // the largest vsfPivotInflation of its pivots
 };
 double trialTolerance(void* context, int32_t k, double current, const double* column) {
   TrialBlock* b = static_cast<TrialBlock*>(context);
@@ -85,6 +86,7 @@ double trialTolerance(void* context, int32_t k, double current, const double* co
     b->root[static_cast<size_t>(k)] = r;
     b->pivot[static_cast<size_t>(k)] = current;
   }
+  b->inflation = std::max(b->inflation, vsfPivotInflation(m, c, current, current > tol));
   return tol;
 }
 
@@ -452,6 +454,7 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol) {
 }
 
 VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
+  m->trialInflation = 0.0;
   if (m->structured != nullptr && effect == m->structured->effect)
     return vsfStructuredTrial(m, sse, sweptCount);
   if (!seam::denseRoad() && lowRankTrial(m, effect, sse, sweptCount))
@@ -496,6 +499,7 @@ VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* swept
   }
   *sse = T[0] >= 0 ? T[0] : 0.0;
   *sweptCount = count;
+  m->trialInflation = block.inflation;
   return VsfStatus::Ok;
 }
 
