@@ -525,6 +525,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->trialsSweptFully = 0;
   m->savedSweptXpx = m->savedXpx = nullptr;
   m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
+  m->savedSweptInflation = 0;
   m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
   m->savedInModelList = m->savedEffectColumn = nullptr;
   m->savedEffectStatus = nullptr;

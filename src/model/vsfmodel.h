@@ -229,6 +229,7 @@ struct VsfModel : VsfPassState {
   double* savedSweptXpx;
   double* savedXpx;
   double savedSse, savedCvPress, savedPress, savedValidateAse, savedTestAse;
+  double savedSweptInflation; // a trial's re-sweep from X'X starts its own count
   int32_t savedXpxColumns, savedXpxCapacity, savedRank, savedInModelCount;
   int32_t* savedInModelList;
   int32_t* savedEffectColumn;

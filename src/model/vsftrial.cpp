@@ -283,6 +283,7 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
   m->savedTestAse = m->testAse;
   m->savedPress = m->press;
   m->savedSse = m->sse;
+  m->savedSweptInflation = m->sweptInflation;
   m->savedCvPress = m->cvPress;
   m->savedXpx = m->xpx;
   m->savedSweptXpx = m->sweptXpx;
@@ -393,6 +394,7 @@ void vsfModelReload(VsfModel* m, bool forDrop) {
   m->inModelCount = m->savedInModelCount;
   m->rank = m->savedRank;
   m->sse = m->savedSse;
+  m->sweptInflation = m->savedSweptInflation;
   vsfStructuredReload(m);
   if (forDrop) {
     copyN(m->inModelList, m->cleanInModelList, m->effectCount);
@@ -420,6 +422,7 @@ void vsfModelRestore(VsfModel* m) {
   m->testAse = m->savedTestAse;
   m->press = m->savedPress;
   m->sse = m->savedSse;
+  m->sweptInflation = m->savedSweptInflation;
   m->cvPress = m->savedCvPress;
   m->xpx = m->savedXpx;
   m->sweptXpx = m->savedSweptXpx;

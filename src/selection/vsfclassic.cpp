@@ -307,14 +307,15 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
       if (!(d > tol) && d > vsfSweepTolerance(q))
         tol = vsfFormTolerance(q, candidateForm(judged, raw, m->workVector, coef));
     }
-    // A column whose pivot shows an inflation its entry would refine is tried by its entry.
-    if (entries != nullptr && d > tol &&
-        vsfTrialIsEntry(m, (full ? vsfPivotDiagonal(m->xpx, m->sweepFlags, m->effectColumn[i],
-                                                    vsfRuleCentred(m))
-                                 : q) /
-                               d)) {
-      (*entries)[static_cast<size_t>(i)] = 1;
-      continue;
+    // A column whose pivot shows an inflation its entry would refine is tried by its entry:
+    // its judged diagonal (q without the full X'X) over its pivot.
+    if (entries != nullptr && d > tol) {
+      const double own =
+          full ? vsfPivotDiagonal(m->xpx, m->sweepFlags, m->effectColumn[i], vsfRuleCentred(m)) : q;
+      if (vsfTrialIsEntry(m, own / d)) {
+        (*entries)[static_cast<size_t>(i)] = 1;
+        continue;
+      }
     }
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
@@ -346,15 +347,20 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
 }
 
 // One candidate's trial and its criterion. A model with a trial block forms its error SS and
-// rank there; without an intercept, a block's error SS below kVsfFarResponse of y'y is
-// rounding of y'y, and the candidate is swept into a copy of the model instead and its error
-// SS formed from the rows, as are all candidates when the model's are far (`far`).
+// rank there, unless the trial must be the candidate's entry (vsfTrialIsEntry: the model or
+// the block's elimination is nearly dependent), which sweeps it into a copy of the model and
+// refines it as its step would; without an intercept, a block's error SS below
+// kVsfFarResponse of y'y is rounding of y'y, and the candidate is swept into a copy of the
+// model instead and its error SS formed from the rows, as are all candidates when the model's
+// are far (`far`).
 [[nodiscard]] VsfStatus trialOf(VsfModel* m, int32_t i, bool far, bool* backedUp, double* c) {
   const double oldSse = m->sse;
   const int32_t oldRank = m->rank;
   double sse;
   bool entry = vsfTrialIsEntry(m, 0.0);
-  if (m->needTrialBlock && !far && !entry) {
+  // The trial block reads the model's own swept matrix, which a backed-up search has
+  // collapsed: from then on the candidates are swept into the copies.
+  if (m->needTrialBlock && !far && !entry && !*backedUp) {
     int32_t added = 0;
     if (VsfStatus rc = vsfEffectXpXi(m, i, &sse, &added); rc != VsfStatus::Ok)
       return rc;
@@ -458,6 +464,12 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
     if (!dropEligible(m, i))
       continue;
     if (!backedUp) {
+      if (const VsfStatus rc = vsfAddTrialCopies(m); rc != VsfStatus::Ok) {
+        if (m->passFailure == VsfStatus::Ok)
+          m->passFailure = rc; // ends the search as a failed pass does
+        *effect = -1;
+        return;
+      }
       vsfModelBackup(m, true);
       backedUp = true;
     }
