@@ -44,6 +44,9 @@ struct VsfEffectEntry {
   // (joinSmallEffects): its columns go into the road's triangle, before the many-level
   // effect's, while its values stay sparse in the pages.
   uint8_t joined = 0;
+  // The effect holds a constructed effect (a spline's or polynomial's columns): its sparse
+  // values are not the 0/1 codes of CLASS levels that the structured road sums as such.
+  uint8_t constructed = 0;
 };
 
 // A PARTITION TRAIN=, VALIDATE= or TEST= value: length 0 absent, negative blank.

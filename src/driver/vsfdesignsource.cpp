@@ -416,8 +416,8 @@ void joinSmallEffects(const VsfModelOptions& o, const VsfDataSettings* s, VsfEff
     if (entries[i].sparseVote && (many < 0 || entries[i].columnCount > entries[many].columnCount))
       many = i;
   }
-  if (many < 0)
-    return;
+  if (many < 0 || entries[many].constructed)
+    return; // no many-level CLASS effect for them to join
   // The road's triangle: the response and every column but the many-level effect's.
   const int64_t k = entries[many].columnCount;
   if (!vsfJoinCheaper(k, 1 + total - k, s->expectedRows))
@@ -544,6 +544,7 @@ VsfStatus vsfData(VsfContext* ctx) {
         }
     entries[i] = VsfEffectEntry{e, count, split ? r->columns : nullptr, eff.firstColumn,
                                 designSparseVote(d, eff)};
+    entries[i].constructed = eff.constructedCount > 0 ? 1 : 0;
   }
   s->expectedRows = ctx->stmt.proc.byCount == 0 && ctx->data != nullptr ? xdsnobs(ctx->data) : -1;
   joinSmallEffects(o, s, entries, E);

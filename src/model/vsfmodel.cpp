@@ -425,6 +425,7 @@ VsfStatus vsfModelInit(VsfModel* model) {
   if (rc != VsfStatus::Ok)
     return rc;
   m->sweptInflation = 0.0;
+  m->trialInflation = 0.0;
   // Nothing to fit: no training rows, or a validation criterion without validation rows.
   if (m->nTrain == 0)
     return VsfStatus::Ok;
@@ -524,6 +525,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->trialsSweptFully = 0;
   m->savedSweptXpx = m->savedXpx = nullptr;
   m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
+  m->savedSweptInflation = 0;
   m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
   m->savedInModelList = m->savedEffectColumn = nullptr;
   m->savedEffectStatus = nullptr;
@@ -687,6 +689,39 @@ VsfStatus vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
     vsfLog(VsfMsg::XpxDoesNotFit,
            {HostMsgArg(newCapacity - 1), HostMsgArg(static_cast<int64_t>(sizeof(double)) * n)});
   return grown;
+}
+
+VsfStatus vsfAddTrialCopies(VsfModel* m) {
+  if (m->trialCopies)
+    return VsfStatus::Ok;
+  m->trialCopies = 1; // counted by the plan
+  const int32_t cap = m->xpxCapacity;
+  const int64_t n = vsfMemTri(cap);
+  const double block = m->needTrialBlock ? 8.0 * double(vsfTrialBlockLength(m)) : 0.0;
+  VsfStatus rc = vsfPlanCrossProducts(m, cap, block);
+  if (rc == VsfStatus::Ok)
+    rc = allocateListCopies(m, m->effectCount);
+  const auto copies = [&](double*& work, double*& swept, double*& clean, char*& workFlags,
+                          char*& cleanFlags) {
+    work = vsfModelArray<double>(m, n);
+    swept = vsfModelArray<double>(m, n);
+    clean = vsfModelArray<double>(m, n);
+    workFlags = vsfModelArray<char>(m, cap);
+    cleanFlags = vsfModelArray<char>(m, cap);
+    return work && swept && clean && workFlags && cleanFlags;
+  };
+  if (rc == VsfStatus::Ok &&
+      !copies(m->workXpx, m->workSweptXpx, m->cleanSweptXpx, m->workSweepFlags, m->cleanSweepFlags))
+    rc = VsfStatus::NoMemory;
+  if (vsfCvOn(m))
+    for (int32_t f = 0; f < m->foldCount && rc == VsfStatus::Ok; ++f) {
+      VsfFoldRecord& F = m->folds[f];
+      if (!copies(F.workXpx, F.workSweptXpx, F.cleanSweptXpx, F.workSweepFlags, F.cleanSweepFlags))
+        rc = VsfStatus::NoMemory;
+    }
+  if (rc != VsfStatus::Ok)
+    m->trialCopies = 0;
+  return rc;
 }
 
 VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength) {

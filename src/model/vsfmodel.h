@@ -118,6 +118,10 @@ struct VsfModel : VsfPassState {
   // The largest variance inflation the swept matrix has held since it was last formed from
   // X'X: reverse sweeps keep the rounding of the states they undo (vsfRefineStep).
   double sweptInflation;
+  // The largest variance inflation the last trial's elimination of a candidate's columns
+  // showed (a column's diagonal over its pivot after the model's and the candidate's columns
+  // before it; infinite where it refused a pivot): vsfTrialIsEntry.
+  double trialInflation;
   int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
 
   // The trial block.
@@ -225,6 +229,7 @@ struct VsfModel : VsfPassState {
   double* savedSweptXpx;
   double* savedXpx;
   double savedSse, savedCvPress, savedPress, savedValidateAse, savedTestAse;
+  double savedSweptInflation; // a trial's re-sweep from X'X starts its own count
   int32_t savedXpxColumns, savedXpxCapacity, savedRank, savedInModelCount;
   int32_t* savedInModelList;
   int32_t* savedEffectColumn;
@@ -287,6 +292,10 @@ void vsfSetFitFailure(VsfModel* model, VsfStatus failure);
 // NoMemory after the message that they do not fit, or ReportedFailure after the
 // message that the procedure supports no triangle that large.
 [[nodiscard]] VsfStatus vsfAddXpXMemory(VsfModel* model, int32_t newCapacity);
+// Gives the full X'X road the copies of the model that a trial sweeps into (model->
+// trialCopies) when a trial first needs them: a trial that is its candidate's entry. Ok,
+// the memory plan's reported failure, or NoMemory.
+[[nodiscard]] VsfStatus vsfAddTrialCopies(VsfModel* model);
 [[nodiscard]] VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength);
 [[nodiscard]] VsfStatus vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity);
 void vsfResetChosenStep(VsfModel* model);

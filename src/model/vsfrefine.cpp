@@ -304,6 +304,13 @@ bool vsfFarFromOrigin(const VsfModel* m) {
          m->sweptXpx[0] < kVsfFarResponse * m->totalSSUncorrected;
 }
 
+bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
+  if (m->splitSparse)
+    return false;
+  return trialInflation > kVsfTrialInflationShare * kVsfRefineInflation ||
+         (refinable(m) && m->sweptInflation > kVsfRefineInflation);
+}
+
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
 
 VsfStatus vsfRefineSwept(VsfModel* m) {

@@ -21,6 +21,19 @@ constexpr double kVsfRefineInflation = 1e6;
 // error SS fewer than ten of its digits.
 constexpr double kVsfFarResponse = 1e-6;
 
+// The share of kVsfRefineInflation past which a candidate's trial is its entry
+// (vsfTrialIsEntry): the inflation a trial's elimination shows is that of its last columns
+// against those before them, which the entry's largest inflation over every column can
+// exceed by some factor.
+constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
+
+// Whether a candidate's trial must be its entry itself (swept in fully and refined as the
+// step that takes it would be), so that the criterion the trial gives is the one the entry
+// prints: the model's step was refined (model->sweptInflation), or the trial's elimination
+// showed an inflation past kVsfTrialInflationShare of kVsfRefineInflation or a refused pivot
+// (`trialInflation`), where the entry's rank rule looks at the rows and its error SS at the
+// refinement.
+[[nodiscard]] bool vsfTrialIsEntry(const VsfModel* model, double trialInflation);
 // Whether the model has no intercept and its swept error SS is below kVsfFarResponse of the
 // response's uncorrected sum of squares: a response far from 0 against its spread.
 [[nodiscard]] bool vsfFarFromOrigin(const VsfModel* model);

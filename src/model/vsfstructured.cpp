@@ -58,6 +58,14 @@ using packed::tri;
   return m->foldCount == 0;
 }
 
+// Whether the last sparse effect is a constructed one (a B-spline basis of many columns): the
+// road sums the levels' 0/1 codes, which a constructed effect's values are not.
+[[nodiscard]] bool lastSparseConstructed(const VsfModel* m) {
+  const VsfDataSettings* s = m->dataSettings;
+  const int32_t last = m->sparseEffectList[m->sparseEffectCount - 1];
+  return s != nullptr && last < s->entryCount && s->entries[last].constructed != 0;
+}
+
 } // namespace
 
 int32_t vsfStructuredLeastColumns(int64_t small) {
@@ -83,7 +91,7 @@ int32_t vsfStructuredEffect(const VsfModel* m) {
     if (s == nullptr || e >= s->entryCount || s->entries[e].joined == 0)
       return -1;
   }
-  return m->sparseEffectList[count - 1];
+  return lastSparseConstructed(m) ? -1 : m->sparseEffectList[count - 1];
 }
 
 // The fits the structured road serves: a served method on the packed X'X, with nothing that
@@ -106,6 +114,8 @@ VsfMsg vsfStructuredRefusal(const VsfModel* m) {
   if (!vsfFullXpxOn(m))
     return VsfMsg::RoadNotForGrowingProducts;
   if (m->sparseEffectCount < 1)
+    return VsfMsg::RoadNotForFewLevels;
+  if (lastSparseConstructed(m))
     return VsfMsg::RoadNotForFewLevels;
   const int32_t e = vsfStructuredEffect(m);
   if (e < 0)

@@ -33,6 +33,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -73,7 +74,10 @@ int32_t partialRun(VsfModel* m, int64_t first, int64_t count) {
         r += std::fabs(W[at(j, first + p)] / W[diag(first + p)]) * root[static_cast<size_t>(p)];
     const double s = W[diag(j)];
     const bool centred = vsfRuleCentred(m);
-    if (!(s > vsfPivotTolerance(m->xpx, W, m->sweepFlags, m->xpxColumns, j, centred, nullptr, r)))
+    const bool take =
+        s > vsfPivotTolerance(m->xpx, W, m->sweepFlags, m->xpxColumns, j, centred, nullptr, r);
+    m->trialInflation = std::max(m->trialInflation, vsfPivotInflation(m, j, s, take));
+    if (!take)
       continue;
     r += vsfPivotRoot(m->xpx, W, m->sweepFlags, m->xpxColumns, j, centred);
     root[static_cast<size_t>(q)] = r;
@@ -238,6 +242,13 @@ struct JudgedSums {
 };
 
 } // namespace
+
+double vsfPivotInflation(const VsfModel* m, int64_t k, double pivot, bool taken) {
+  const double d = vsfPivotDiagonal(m->xpx, m->sweepFlags, k, vsfRuleCentred(m));
+  if (!(d > 0.0))
+    return 0.0;
+  return taken ? d / pivot : std::numeric_limits<double>::infinity();
+}
 
 double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred) {
   return JudgedSums(xpx, flags, k, centred).sum(k, k);
@@ -599,7 +610,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
           for (int32_t c = m0; c < m1; ++c)
             m->folds[f].sweepFlags[c] = '0';
       vsfUpdateXpXi(m);
-      if (trialSelect(m) || trial == 0) {
+      if (trialSelect(m) || trial == 0 || m->trialsSweptFully) {
         sweepInRun(m, m0, m1 - m0);
         // An entry that makes the model nearly dependent is judged as every later entry will
         // judge the model's columns, by elimination from X'X: a column the extension took

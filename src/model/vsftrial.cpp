@@ -65,6 +65,7 @@ struct TrialBlock {
   const VsfModel* m;
   int64_t first;
   std::vector<double> root, pivot; // by block pivot; root 0 where refused
+  double inflation = 0.0;          // the largest vsfPivotInflation of its pivots
 };
 double trialTolerance(void* context, int32_t k, double current, const double* column) {
   TrialBlock* b = static_cast<TrialBlock*>(context);
@@ -85,6 +86,7 @@ double trialTolerance(void* context, int32_t k, double current, const double* co
     b->root[static_cast<size_t>(k)] = r;
     b->pivot[static_cast<size_t>(k)] = current;
   }
+  b->inflation = std::max(b->inflation, vsfPivotInflation(m, c, current, current > tol));
   return tol;
 }
 
@@ -281,6 +283,7 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
   m->savedTestAse = m->testAse;
   m->savedPress = m->press;
   m->savedSse = m->sse;
+  m->savedSweptInflation = m->sweptInflation;
   m->savedCvPress = m->cvPress;
   m->savedXpx = m->xpx;
   m->savedSweptXpx = m->sweptXpx;
@@ -391,6 +394,7 @@ void vsfModelReload(VsfModel* m, bool forDrop) {
   m->inModelCount = m->savedInModelCount;
   m->rank = m->savedRank;
   m->sse = m->savedSse;
+  m->sweptInflation = m->savedSweptInflation;
   vsfStructuredReload(m);
   if (forDrop) {
     copyN(m->inModelList, m->cleanInModelList, m->effectCount);
@@ -418,6 +422,7 @@ void vsfModelRestore(VsfModel* m) {
   m->testAse = m->savedTestAse;
   m->press = m->savedPress;
   m->sse = m->savedSse;
+  m->sweptInflation = m->savedSweptInflation;
   m->cvPress = m->savedCvPress;
   m->xpx = m->savedXpx;
   m->sweptXpx = m->savedSweptXpx;
@@ -452,6 +457,7 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol) {
 }
 
 VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
+  m->trialInflation = 0.0;
   if (m->structured != nullptr && effect == m->structured->effect)
     return vsfStructuredTrial(m, sse, sweptCount);
   if (!seam::denseRoad() && lowRankTrial(m, effect, sse, sweptCount))
@@ -496,6 +502,7 @@ VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* swept
   }
   *sse = T[0] >= 0 ? T[0] : 0.0;
   *sweptCount = count;
+  m->trialInflation = block.inflation;
   return VsfStatus::Ok;
 }
 

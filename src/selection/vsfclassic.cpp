@@ -124,40 +124,54 @@ double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
   return false;
 }
 
+// Refines a trial's model as the step that makes the move would be (vsfRefineStep); the
+// rounding bound and the inflation the refinement notes stay with the model the trial
+// returns to.
+[[nodiscard]] VsfStatus refineTrial(VsfModel* m) {
+  const double rounding = m->roundingSS, inflation = m->sweptInflation;
+  const VsfStatus rc = vsfRefineStep(m);
+  m->roundingSS = rounding;
+  m->sweptInflation = inflation;
+  return rc;
+}
+
 // The error SS of a candidate swept in for a trial, formed from the rows when the swept sums
-// have lost it (vsfFarFromOrigin); the rounding bound and the inflation the refinement notes
-// stay with the model the trial returns to.
-[[nodiscard]] VsfStatus trialSse(VsfModel* m, bool far, double* sse) {
-  if (far && vsfFarFromOrigin(m)) {
-    const double rounding = m->roundingSS, inflation = m->sweptInflation;
-    const VsfStatus rc = vsfRefineStep(m);
-    m->roundingSS = rounding;
-    m->sweptInflation = inflation;
-    if (rc != VsfStatus::Ok)
+// have lost it (vsfFarFromOrigin) or, for a trial that is the candidate's entry (`entry`), as
+// the step that takes it refines it; the rounding bound and the inflation the refinement
+// notes stay with the model the trial returns to.
+[[nodiscard]] VsfStatus trialSse(VsfModel* m, bool far, bool entry, double* sse) {
+  if ((far && vsfFarFromOrigin(m)) || entry)
+    if (const VsfStatus rc = refineTrial(m); rc != VsfStatus::Ok)
       return rc;
-  }
   *sse = m->sse;
   return VsfStatus::Ok;
 }
 
-// Sweeps candidate i in for a trial and gives its error SS (trialSse). A candidate of several
-// columns whose swept error SS falls below kVsfFarResponse of y'y, where the model and the
-// single columns did not (a CLASS effect standing in for the missing intercept), is swept in
-// again fully and its error SS formed from the rows.
-[[nodiscard]] VsfStatus trialEntry(VsfModel* m, int32_t i, bool far, double* sse) {
+// Sweeps candidate i in for a trial and gives its error SS (trialSse); with `entry` the trial
+// is the candidate's entry (vsfTrialIsEntry), swept in fully and refined. A trial whose
+// partial elimination shows that it must be the entry is swept in again so; so is a candidate
+// of several columns whose swept error SS falls below kVsfFarResponse of y'y, where the model
+// and the single columns did not (a CLASS effect standing in for the missing intercept), its
+// error SS then formed from the rows.
+[[nodiscard]] VsfStatus trialEntry(VsfModel* m, int32_t i, bool far, bool entry, double* sse) {
   const uint8_t fully = m->options->fullSweep == VsfFullSweep::Always ? 1 : 0;
+  m->trialInflation = 0.0;
   VsfStatus rc = vsfAddEffect(m, i, fully, 1);
   if (rc == VsfStatus::Ok)
-    rc = trialSse(m, far, sse);
-  if (rc != VsfStatus::Ok || far || !trialsMayBeFar(m) || !vsfFarFromOrigin(m))
+    rc = trialSse(m, far, entry, sse);
+  if (rc != VsfStatus::Ok)
+    return rc;
+  const bool again = !m->trialsSweptFully && vsfTrialIsEntry(m, m->trialInflation);
+  if (!again && (far || !trialsMayBeFar(m) || !vsfFarFromOrigin(m)))
     return rc;
   m->effectStatus[i] = VES_CANDIDATE;
   vsfModelReload(m, false);
+  const uint8_t swept = m->trialsSweptFully;
   m->trialsSweptFully = 1;
   rc = vsfAddEffect(m, i, fully, 1);
   if (rc == VsfStatus::Ok)
-    rc = trialSse(m, true, sse);
-  m->trialsSweptFully = 0;
+    rc = trialSse(m, true, again || entry, sse);
+  m->trialsSweptFully = swept;
   return rc;
 }
 
@@ -220,7 +234,7 @@ VsfStatus Drop(VsfModel* m, int32_t k, double* value) {
   return refresh(m, value);
 }
 
-void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
+void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint8_t>* entries) {
   std::vector<std::tuple<int32_t, int32_t, double>> coef;
   int32_t bestEffect = -1;
   double best = -1.0;
@@ -292,6 +306,16 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
       if (!(d > tol) && d > vsfSweepTolerance(q))
         tol = vsfFormTolerance(q, candidateForm(judged, raw, m->workVector, coef));
     }
+    // A column whose pivot shows an inflation its entry would refine is tried by its entry:
+    // its judged diagonal (q without the full X'X) over its pivot.
+    if (entries != nullptr && d > tol) {
+      const double own =
+          full ? vsfPivotDiagonal(m->xpx, m->sweepFlags, m->effectColumn[i], vsfRuleCentred(m)) : q;
+      if (vsfTrialIsEntry(m, own / d)) {
+        (*entries)[static_cast<size_t>(i)] = 1;
+        continue;
+      }
+    }
     const double reduction = d > tol ? r * r / d : -1.0;
     if (storeCandidates(m))
       m->candidateValue[i] =
@@ -322,30 +346,40 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value) {
 }
 
 // One candidate's trial and its criterion. A model with a trial block forms its error SS and
-// rank there; without an intercept, a block's error SS below kVsfFarResponse of y'y is
-// rounding of y'y, and the candidate is swept into a copy of the model instead and its error
-// SS formed from the rows, as are all candidates when the model's are far (`far`).
+// rank there, unless the trial must be the candidate's entry (vsfTrialIsEntry: the model or
+// the block's elimination is nearly dependent), which sweeps it into a copy of the model and
+// refines it as its step would; without an intercept, a block's error SS below
+// kVsfFarResponse of y'y is rounding of y'y, and the candidate is swept into a copy of the
+// model instead and its error SS formed from the rows, as are all candidates when the model's
+// are far (`far`).
 [[nodiscard]] VsfStatus trialOf(VsfModel* m, int32_t i, bool far, bool* backedUp, double* c) {
   const double oldSse = m->sse;
   const int32_t oldRank = m->rank;
   double sse;
-  if (m->needTrialBlock && !far) {
+  bool entry = vsfTrialIsEntry(m, 0.0);
+  // The trial block reads the model's own swept matrix, which a backed-up search has
+  // collapsed: from then on the candidates are swept into the copies.
+  if (m->needTrialBlock && !far && !entry && !*backedUp) {
     int32_t added = 0;
     if (VsfStatus rc = vsfEffectXpXi(m, i, &sse, &added); rc != VsfStatus::Ok)
       return rc;
-    if (!trialsMayBeFar(m) || !(sse < kVsfFarResponse * m->totalSSUncorrected)) {
+    entry = vsfTrialIsEntry(m, m->trialInflation);
+    const bool farTrial = trialsMayBeFar(m) && sse < kVsfFarResponse * m->totalSSUncorrected;
+    if (!entry && !farTrial) {
       *c = trialCriterion(m, oldSse, oldRank, sse, oldRank + added);
       return VsfStatus::Ok;
     }
-    far = true;
+    far = farTrial;
   }
   if (!*backedUp) {
+    if (VsfStatus rc = vsfAddTrialCopies(m); rc != VsfStatus::Ok)
+      return rc;
     vsfModelBackup(m, false);
     *backedUp = true;
   }
   const uint8_t swept = m->trialsSweptFully;
-  m->trialsSweptFully = far ? 1 : swept;
-  const VsfStatus rc = trialEntry(m, i, far, &sse);
+  m->trialsSweptFully = far || entry ? 1 : swept;
+  const VsfStatus rc = trialEntry(m, i, far, entry, &sse);
   m->trialsSweptFully = swept;
   if (rc != VsfStatus::Ok)
     return rc;
@@ -360,15 +394,18 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   *value = worst(sel(m));
   clearCandidates(m);
   const bool far = candidatesFar(m);
-  const bool all = trialAll(m) || far;
+  const bool all = trialAll(m) || far || vsfTrialIsEntry(m, 0.0);
   m->trialsSweptFully = far ? 1 : 0;
-  if (!all)
-    vsfBestSimple(m, effect, value);
+  std::vector<uint8_t> entries;
+  if (!all) {
+    entries.assign(static_cast<size_t>(m->effectCount), 0);
+    vsfBestSimple(m, effect, value, &entries);
+  }
   bool backedUp = false;
   for (int32_t i = 0; i < m->effectCount; ++i) {
     if (!addEligible(m, i))
       continue;
-    if (!all && m->effectColumns[i] <= 1)
+    if (!all && m->effectColumns[i] <= 1 && entries[static_cast<size_t>(i)] == 0)
       continue;
     double c;
     if (VsfStatus rc = trialOf(m, i, far, &backedUp, &c); rc != VsfStatus::Ok)
@@ -397,7 +434,9 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
     return;
   if (storeCandidates(m) && m->options->drop != VsfDrop::Competitive)
     clearCandidates(m);
-  if (m->singleColumnEffectCount == m->effectCount && !trialAll(m)) {
+  // A model whose step was refined has each removal tried as the step that removes it.
+  const bool entry = vsfTrialIsEntry(m, 0.0);
+  if (m->singleColumnEffectCount == m->effectCount && !trialAll(m) && !entry) {
     double smallest = DBL_MAX;
     for (int32_t i = 0; i < m->effectCount; ++i) {
       if (!dropEligible(m, i) || m->effectColumns[i] != 1)
@@ -424,10 +463,23 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
     if (!dropEligible(m, i))
       continue;
     if (!backedUp) {
+      if (const VsfStatus rc = vsfAddTrialCopies(m); rc != VsfStatus::Ok) {
+        if (m->passFailure == VsfStatus::Ok)
+          m->passFailure = rc; // ends the search as a failed pass does
+        *effect = -1;
+        return;
+      }
       vsfModelBackup(m, true);
       backedUp = true;
     }
-    vsfDropEffect(m, i, trialAll(m) ? 1 : 0);
+    vsfDropEffect(m, i, trialAll(m) || entry ? 1 : 0);
+    if (entry && refineTrial(m) != VsfStatus::Ok) {
+      // The pass's failure is kept in passFailure, which ends the search.
+      m->effectStatus[i] = VES_SELECTED;
+      vsfModelReload(m, true);
+      vsfModelRestore(m);
+      return;
+    }
     const double c = vsfGetCriterion(m, S);
     const bool wins = S == 1 ? vsfIsBetter(1, *value, c) : vsfIsBetter(S, c, *value);
     if (wins) {

@@ -7,6 +7,7 @@
 #include "support/stepcodes.h"
 
 #include <cstdint>
+#include <vector>
 
 struct VsfModel;
 
@@ -17,7 +18,10 @@ struct VsfModel;
 [[nodiscard]] VsfStatus vsfCompetitiveStepwise(VsfModel* model);
 
 [[nodiscard]] VsfStatus AddCandidate(VsfModel* model, int32_t* effect, double* value);
-void vsfBestSimple(VsfModel* model, int32_t* effect, double* value);
+// The best single-column candidate from the swept matrix; a column whose entry would be
+// refined is left to its trial, flagged in `entries` (by effect) when given.
+void vsfBestSimple(VsfModel* model, int32_t* effect, double* value,
+                   std::vector<uint8_t>* entries = nullptr);
 void DropCandidate(VsfModel* model, int32_t* effect, double* value);
 // Makes the move and forms the new model's criteria; `value`, when given, the move's trial
 // criterion, becomes the step's own where the select criterion is formed from the rows.

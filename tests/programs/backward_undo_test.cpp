@@ -53,8 +53,8 @@ void expectStepsFit(const std::string& seed, const std::string& build) {
 
 } // namespace
 
-// The undo restores the columns the step held: swept afresh in list order the same effects
-// would hold twelve of the spline's columns, not the step's nine.
+// The undo restores the columns the step held: nine of the spline's, the set the rank rule
+// took along the removals.
 TEST(BackwardUndo, TheSelectedModelIsTheLastStepsLeastSquaresFit) {
   expectStepsFit("1666", "full");
 }

@@ -323,6 +323,59 @@ TEST(ConstructedEffects, HighDegreeSplinesReportTheFitOfTheirPredictions) {
   }
 }
 
+// A cubic spline of 134 columns beside x1 and x2 on 100 rows, which the work rule would send
+// down the many-level road: its values are not the 0/1 codes of CLASS levels, so that its
+// block is summed as the packed road sums it (a debug build used to stop on the levels'
+// assertion, leaving its scratch files). The criterion FORWARD shows for the spline among the
+// first step's candidates is the SBC of the intercept and the spline fitted alone (it was
+// 168.3 against -251.5), and each step's entered effect shows the SBC its step prints.
+TEST(ConstructedEffects, WideSplineBesideFewRowsShowsItsOwnFitAmongTheCandidates) {
+  std::string data = "x,x1,x2,y\n";
+  for (int i = 1; i <= 100; ++i) {
+    const double x = std::round(100 * std::fmod(i * 0.6180339887, 1.0)) / 10; // ties
+    const double x1 = std::sin(1.3 * i), x2 = std::cos(0.7 * i);
+    const double y = std::sin(x) + 0.5 * x1 + 0.3 * x2 + 0.4 * std::sin(37.1 * i);
+    data += std::to_string(x) + "," + std::to_string(x1) + "," + std::to_string(x2) + "," +
+            std::to_string(y) + "\n";
+  }
+  const std::string spline = "  effect s = spline(x / degree=3 knotmethod=equal(130));\n";
+  const qrxrun::ProgramRun run = qrxrun::runProgram(
+      "proc varsifter data=d;\n" + spline +
+          "  model y = x1 x2 s / selection=forward(select=sbc) details=all;\nrun;\n"
+          "proc varsifter data=d;\n" +
+          spline + "  model y = s / selection=none;\nrun;\n",
+      "widesplinefew", {{"d.csv", data}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
+  double alone = 0;
+  for (const Value& e : qrxrun::nodeNamed(run.json["steps"][1]["output"], "FitStatistics")
+                            ->
+                            operator[]("entries")
+                            .items)
+    if (e["label"].s == "SBC")
+      alone = e["value"].n;
+  const std::vector<const Value*> candidates = qrxrun::tablesOf(run, "Candidates");
+  ASSERT_FALSE(candidates.empty()) << run.log;
+  bool shown = false;
+  for (size_t i = 0; i < (*candidates[0])["rows"].items.size(); ++i)
+    if (qrxrun::text(*candidates[0], i, "Effect") == "S") {
+      EXPECT_NEAR(qrxrun::number(*candidates[0], i, "SBC"), alone, 1e-9 * std::fabs(alone));
+      shown = true;
+    }
+  EXPECT_TRUE(shown) << run.log;
+  const Value* summary = qrxrun::findTable(run.json["steps"][0]["output"], "SelectionSummary");
+  ASSERT_NE(summary, nullptr) << run.log;
+  for (size_t r = 1; r < (*summary)["rows"].items.size() && r <= candidates.size(); ++r) {
+    const std::string entered = qrxrun::text(*summary, r, "EffectEntered");
+    const Value& t = *candidates[r - 1];
+    for (size_t i = 0; i < t["rows"].items.size(); ++i)
+      if (qrxrun::text(t, i, "Effect") == entered) {
+        const double sbc = qrxrun::number(*summary, r, "SBC");
+        EXPECT_NEAR(qrxrun::number(t, i, "SBC"), sbc, 1e-9 * std::fabs(sbc)) << entered;
+      }
+  }
+}
+
 } // namespace
 
 // With a spline in the design, a row is predicted only when every effect of the MODEL

@@ -15,7 +15,8 @@ namespace {
 std::string program(const std::string& method) {
   return qrxrun::concat("proc varsifter data=d;\n  effect s1 = spline(x1 / degree=9);\n",
                         "  model y = x1 x2 x3 s1 / selection=", method,
-                        "(select=SL stop=none choose=ADJRSQ) details=all;\nrun;\n");
+                        "(select=SL stop=none choose=ADJRSQ",
+                        method == "stepwise" ? " sle=0.2 sls=0.2" : "", ") details=all;\nrun;\n");
 }
 
 } // namespace
