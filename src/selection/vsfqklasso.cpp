@@ -127,16 +127,18 @@ void holdAtZero(const VsfModel* m, double* v) {
   const int32_t P = m->parmCount;
   const bool group = groupKernels(o);
   ++m->solverEvaluations;
+  // Unavailable effects and parameters of weight 0 (an aliased level, whose column the pages
+  // keep unweighted) take no part: their coefficients are 0 in the solver's vector and in the
+  // copy the kernels multiply the rows by, for the loss as for the gradient. A value the
+  // solver moved them to would otherwise enter the loss while the gradient ignored it.
+  if (group)
+    holdAtZero(m, b);
   double* own = group ? m->solverBeta : m->pathBeta;
   std::memcpy(own, b, sizeof(double) * P);
   m->sse = 0;
   if (!group)
     m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
   vsfReSetInModelFlags(m, b);
-  // Unavailable effects and parameters of weight 0 take no part: their coefficients stay 0
-  // in the solver.
-  if (group && gradient != nullptr)
-    holdAtZero(m, b);
   VsfStatus rc = VsfStatus::Ok;
   if (m->solverGram != nullptr) {
     std::vector<double> bm;
