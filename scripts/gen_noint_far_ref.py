@@ -9,10 +9,11 @@ on columns a near -3.5e7 and b near 1.1e4 that are themselves far from zero (a a
 written to 4 decimals, t to 3).
 
 noint_ref.csv: for y on every subset of the effects g (its three level indicators, which
-span the constant), x1 and x2, and for t on a and b, statsmodels' OLS without a constant:
-the error SS, the estimates and their standard errors in the columns' order (g's levels
-first). The fits take the response less a combination of the columns with round
-coefficients that is exact in doubles (the constant through g's indicators, t less
+span the constant), x1 and x2, on every subset of a constant column c (all 1), x1 and x2
+that holds c, and for t on a and b, statsmodels' OLS without a constant:
+the error SS, the estimates and their standard errors in the columns' order (g's levels, or
+c, first). The fits take the response less a combination of the columns with round
+coefficients that is exact in doubles (the constant through g's indicators or c, t less
 round multiples of a and b), so that no fit loses the response's digits to its level;
 the estimates are carried back by adding the coefficients.
 Run from the repository root: /usr/bin/python3 scripts/gen_noint_far_ref.py"""
@@ -72,6 +73,13 @@ def references():
                               for j in range(X.shape[1])])
             sse, est, se = fit(X, d["y"], shift)
             out.append(["y", " ".join(subset), "%.15g" % sse,
+                        " ".join("%.17g" % v for v in est), " ".join("%.12g" % v for v in se)])
+    for k in range(0, 3):
+        for subset in itertools.combinations(["x1", "x2"], k):
+            X = np.column_stack([np.ones(len(d["y"]))] + [d[e] for e in subset])
+            shift = np.array([LEVEL] + [0.0] * k)
+            sse, est, se = fit(X, d["y"], shift)
+            out.append(["y", " ".join(("c",) + subset), "%.15g" % sse,
                         " ".join("%.17g" % v for v in est), " ".join("%.12g" % v for v in se)])
     X = np.column_stack([d["a"], d["b"]])
     sse, est, se = fit(X, d["t"], np.array([-1.0844, 0.025]))

@@ -11,8 +11,12 @@
 //   gradient entry at 0; for the group penalty what callback [0] leaves). A negative lambda
 //   counts as 0, the unpenalised fit.
 // - A solve stops when the proximal-gradient residual L * |b - prox(b - grad(b) / L)| at the
-//   point returned is at most tolerance x max(lambdaMax, 1) in every entry: the optimality
-//   (KKT) conditions hold to the tolerance, relative to the scale of the gradient at 0.
+//   point returned is at most tolerance x lambdaMax in every entry: the optimality (KKT)
+//   conditions hold to the tolerance, relative to the scale of the gradient at 0, which is the
+//   response's own scale (a response in other units gives the same path in those units). The
+//   target never falls below a few units of rounding of the gradient at the solve's start,
+//   sqrt(2 loss L), so that a penalty maximum that is itself rounding does not ask for more
+//   digits than the gradient has.
 // - getObjective gives the loss at the solution (without the penalty); getResult the penalty
 //   maximum (absolute).
 #include "host/ext/qksv.h"
@@ -774,6 +778,19 @@ int32_t quadraticFallback(QkSolver* s, double tau, double target, bool* done) {
   return QKSV_OK;
 }
 
+// The unit round-off, and the units of it in a gradient entry's rounding that the stop's
+// target stays above.
+constexpr double kUnitRoundoff = 0x1p-53, kGradientRoundings = 64.0;
+
+// The residual a solve stops at: the tolerance times the penalty maximum (the gradient's
+// scale at 0, in the response's units), never below the rounding of a gradient entry,
+// |x_j' r| <= sqrt(L) |r| with |r| = sqrt(2 loss) at the solve's start.
+double stopTarget(const QkSolver* s, double loss) {
+  const double rounding = kGradientRoundings * kUnitRoundoff *
+                          std::sqrt(std::max(2.0 * loss, 0.0) * std::max(s->stepFactor, 0.0));
+  return std::max(static_cast<const Solver*>(s)->tolerance * s->lambdaMax, rounding);
+}
+
 int32_t solve(QkSolver* s) {
   Solver* v = of(s);
   if (!v->ready)
@@ -784,7 +801,6 @@ int32_t solve(QkSolver* s) {
   const int32_t n = s->size;
   const double lam = s->lambda > 0 ? s->lambda : 0.0;
   const double tau = s->relative ? lam * s->lambdaMax : lam;
-  const double target = v->tolerance * std::max(s->lambdaMax, 1.0);
 
   double fx = 0;
   if ((rc = lossAndGradient(s, v->x.data(), v->gz.data(), &fx)) != 0)
@@ -792,6 +808,7 @@ int32_t solve(QkSolver* s) {
   if (s->stepFactor <= 0 && (rc = initialStepFactor(s, v->x.data(), v->gz.data())) != 0)
     return rc;
   v->objective = fx;
+  const double target = stopTarget(s, fx);
   if (residual(s, tau, v->x.data(), v->gz.data(), s->stepFactor) <= target)
     return QKSV_OK;
 

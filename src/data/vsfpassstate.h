@@ -326,6 +326,8 @@ struct VsfPassState {
 
   // Criteria and sums of squares of the current model.
   double press, sumWYY, sumWY, sse, validateAse, testAse;
+  // The value vsfResponseSquares takes the response about (0: as the pages hold it).
+  double responseCentre;
 
   // Folds.
   VsfFoldRecord* folds;

@@ -124,14 +124,18 @@ VsfStatus vsfYpwY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int
 
 VsfStatus vsfResponseSquares(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
-  vsfEachWeightedRow(m, S, page,
-                     [m](const VsfRowView& r, double w) { m->sumWYY += w * r.y[0] * r.y[0]; });
+  const double c = m->responseCentre;
+  vsfEachWeightedRow(m, S, page, [m, c](const VsfRowView& r, double w) {
+    m->sumWYY += w * (r.y[0] - c) * (r.y[0] - c);
+  });
   return VsfStatus::Ok;
 }
 VsfStatus vsfResponseSquares_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const VsfRowShape S = vsfRowShape(m);
-  vsfEachWeightedRow(m, S, page,
-                     [buffer](const VsfRowView& r, double w) { buffer[0] += w * r.y[0] * r.y[0]; });
+  const double c = m->responseCentre;
+  vsfEachWeightedRow(m, S, page, [buffer, c](const VsfRowView& r, double w) {
+    buffer[0] += w * (r.y[0] - c) * (r.y[0] - c);
+  });
   return VsfStatus::Ok;
 }
 

@@ -17,8 +17,9 @@ struct VsfPassState;
 [[nodiscard]] VsfStatus vsfYpwY(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfYpwY_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                   int64_t length);
-// The weighted sum of squares of the response alone, as the pages hold it, into sumWYY; it
-// reads only the rows' response and weights, so it serves split levels stored sparse too.
+// The weighted sum of squares of the response alone about responseCentre (0: as the pages
+// hold it), into sumWYY; it reads only the rows' response and weights, so it serves split
+// levels stored sparse too.
 [[nodiscard]] VsfStatus vsfResponseSquares(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfResponseSquares_t(VsfPassState* model, QkPageDescriptor* page,
                                              double* buffer, int64_t length);

@@ -14,6 +14,7 @@
 #include "model/vsfformulas.h"
 #include "model/vsfmemplan.h"
 #include "model/vsfserialize.h"
+#include "model/vsfshift.h"
 #include "model/vsfsolverest.h"
 #include "numerics/packedtri.h"
 #include "support/cvscheme.h"
@@ -110,6 +111,16 @@ void vsfSetFitFailure(VsfModel* m, VsfStatus failure) {
 }
 
 bool vsfRoundingZero(const VsfModel* m, double ss) { return ss < kVsfEps * m->roundingSS; }
+
+bool vsfPerfectFit(const VsfModel* m) {
+  double total = m->totalSS;
+  if (m->options->noint) {
+    total = m->totalSSUncorrected;
+    if (m->responseSpreadFormed != 0)
+      total = std::min(total, m->responseSpread);
+  }
+  return m->sse <= 1e-8 * total || vsfRoundingZero(m, m->sse);
+}
 
 bool vsfCvOn(const VsfModel* m) { return m->options != nullptr && m->options->cvOn != 0; }
 bool vsfCvExternalOn(const VsfModel* m) {
@@ -514,6 +525,8 @@ void forgetPoolArrays(VsfModel* m) {
   m->screenBound = m->screenStat = nullptr;
   m->screenFlag = nullptr;
   m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = m->roundingSS = 0;
+  m->responseSpread = 0.0;
+  m->responseSpreadFormed = 0;
   m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
   m->stepScratchPos = nullptr;
   m->fitStatus = VsfFitStatus::Done;
@@ -890,6 +903,11 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     m->totalSS = 0.0;
   if (vsfRoundingZero(m, m->sse))
     m->sse = 0.0;
+  // Without an intercept a fit that looks perfect against y'y is judged again against the
+  // response's spread, formed once from the rows.
+  if (o->noint && vsfPerfectFit(m))
+    if (const VsfStatus rc = vsfFormResponseSpread(m); rc != VsfStatus::Ok)
+      return rc;
   if (s == m->stepCapacity) {
     VsfStatus rc = vsfAddStepMemory(m, 2 * s);
     if (rc != VsfStatus::Ok)

@@ -211,6 +211,10 @@ struct VsfModel : VsfPassState {
   // and never below kVsfEps of the uncorrected total, the rounding of the response's own
   // values (vsfRoundingTotal).
   double roundingSS;
+  // Under NOINT, the response's sum of squares about its mean, from the rows
+  // (vsfFormResponseSpread), once responseSpreadFormed is set.
+  double responseSpread;
+  uint8_t responseSpreadFormed;
 
   // The scratch file of the step records and the position the next record goes to.
   VsfScratch* stepScratch;
@@ -283,6 +287,13 @@ void vsfSetFitFailure(VsfModel* model, VsfStatus failure);
 // Whether a sum of squares of the response is rounding noise of the sums the fit holds
 // (below kVsfEps of roundingSS): an SSE or total that small is zero.
 [[nodiscard]] bool vsfRoundingZero(const VsfModel* model, double ss);
+// Whether the model's error SS is a negligible part (1e-8) of the total it explains, or
+// rounding noise: the corrected total with an intercept (a response far from 0 with a small
+// spread is not fitted by its mean alone); without one the uncorrected total, or where the
+// response's spread about its mean is formed (responseSpread) the smaller of the two. An
+// error SS formed from the rows keeps its digits below 1e-8 of y'y, so a fit that leaves a
+// far response's spread unexplained is not perfect.
+[[nodiscard]] bool vsfPerfectFit(const VsfModel* model);
 // The fall of the SSE into recorded step i where the path formed it, else NaN.
 [[nodiscard]] inline double vsfStepSSEFall(const VsfModel* m, int32_t i) {
   return m->stepSSEFall != nullptr && i > 0 ? m->stepSSEFall[i] : hostMissing();

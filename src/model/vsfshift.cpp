@@ -12,6 +12,8 @@
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
+#include "support/hostif.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -84,8 +86,51 @@ VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* m) {
 
 double vsfUncorrectedTotal(const VsfModel* m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }
 
+void vsfSetTotals(VsfModel* m) {
+  m->totalSSUncorrected = vsfUncorrectedTotal(m);
+  m->roundingSS = vsfRoundingTotal(m);
+  m->responseSpreadFormed = 0;
+  if (m->options->noint)
+    m->totalSS = m->totalSSUncorrected;
+}
+
+VsfStatus vsfFormResponseSpread(VsfModel* m) {
+  if (!m->options->noint || m->responseSpreadFormed != 0)
+    return VsfStatus::Ok;
+  const double raw = m->sumWYY;
+  m->sumWYY = 0.0;
+  m->responseCentre = isHostMissing(m->sumWY) ? 0.0 : m->sumWY;
+  const VsfStatus rc = vsfDataPass(m, vsfResponseSquares, vsfResponseSquares_t, 0);
+  m->responseCentre = 0.0;
+  if (rc == VsfStatus::Ok) {
+    m->responseSpread = m->sumWYY;
+    m->responseSpreadFormed = 1;
+  }
+  m->sumWYY = raw;
+  return rc;
+}
+
+namespace {
+
+// Whether every error SS of a penalized path or a solver's fit without an intercept is the
+// sum of its residuals' squares over the rows, or a form in the cross products only where
+// that keeps its digits: no least-squares coefficients (the swept corner) and no external
+// cross validation (its folds' sums).
+[[nodiscard]] bool pathSseFromRows(const VsfModel* m) {
+  const VsfModelOptions* o = m->options;
+  return o->noint &&
+         (vsfMethodHasPath(o->method) || vsfMethodIs(o->method, VsfMethodFamily::Solver)) &&
+         !vsfMethodLsCoefficients(o->method) && !o->cvExternal;
+}
+
+} // namespace
+
 double vsfRoundingTotal(const VsfModel* m) {
-  const double held = m->pagesShifted ? m->xpx[0] : m->totalSSUncorrected;
+  // Sums about the shift carry the rounding of the spread they hold; an error SS summed over
+  // the rows carries only the rounding of the response's own values.
+  const double held = m->pagesShifted      ? m->xpx[0]
+                      : pathSseFromRows(m) ? 0.0
+                                           : m->totalSSUncorrected;
   return std::max(held, kVsfEps * m->totalSSUncorrected);
 }
 

@@ -22,6 +22,14 @@ struct VsfModel;
 [[nodiscard]] VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* model);
 // The uncorrected total sum of squares of the response, on the data's own scale.
 double vsfUncorrectedTotal(const VsfModel* model);
+// The fit's totals once its cross products are formed: totalSSUncorrected, roundingSS, and
+// under NOINT totalSS (the uncorrected total); the response's spread (responseSpread) is
+// not yet formed.
+void vsfSetTotals(VsfModel* model);
+// Under NOINT, the response's sum of squares about its TRAIN mean into responseSpread, once
+// per fit, from the rows (the raw sums' y'y - W ybar^2 keep none of the digits of a response
+// far from zero). Returns a failing pass's status.
+[[nodiscard]] VsfStatus vsfFormResponseSpread(VsfModel* model);
 // The response's sum of squares whose rounding the fit's swept sums carry (roundingSS): the
 // one the cross products hold (about the shift on shifted pages, where a response far from
 // zero keeps its digits), at least kVsfEps of the uncorrected total, below which a spread is

@@ -754,13 +754,6 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first, const double* gamma) 
   return t;
 }
 
-// The trials of an L2 search take the SSE from the matrix instead of a data pass per step; it
-// agrees with the pass to rounding relative to y'y.
-double matrixSse(const VsfModel* m, int32_t first) {
-  const double sse = matrixSseTerms(m, first, nullptr).sse;
-  return sse < 0 ? 0.0 : sse;
-}
-
 // The plain path's SSE from the matrix when it keeps its digits (false: take the rows);
 // `gamma` as activeForm takes it.
 [[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first, const double* gamma) {
@@ -881,7 +874,11 @@ thread_local bool tAhead = false;
     if (vsfMethodLsCoefficients(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
     } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
-      m->sse = matrixSse(m, first);
+      // An L2 search's trial takes the SSE from the matrix, or from the rows where the
+      // matrix would lose its digits (a response far from zero without an intercept).
+      if (!sseFromMatrix(m, first, nullptr) &&
+          (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
+        return rc;
     } else if (m->cvexSums != nullptr) {
       vsfCVExResidualSums(m);
     } else if (tAhead) {

@@ -404,6 +404,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
+  m->responseCentre = 0.0;
   const VsfStatus rc = pass(m, vsfResponseSquares, vsfResponseSquares_t, 0);
   m->xpx[0] = m->sumWYY;
   m->sumWYY = raw;
@@ -729,10 +730,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // Sums of squares beyond the largest double would give no statistic at all.
   if (!vsfCrossProductsFinite(m))
     return VsfStatus::Ok;
-  m->totalSSUncorrected = vsfUncorrectedTotal(m);
-  m->roundingSS = vsfRoundingTotal(m);
-  if (o->noint)
-    m->totalSS = m->totalSSUncorrected;
+  vsfSetTotals(m);
 
   // The full model first: BACKWARD starts from it; CP and BIC need its variance.
   if (vsfMethodStartsFull(o->method) || o->fullModelFirst) {
@@ -781,10 +779,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
-  m->totalSSUncorrected = vsfUncorrectedTotal(m);
-  m->roundingSS = vsfRoundingTotal(m);
-  if (o->noint)
-    m->totalSS = m->totalSSUncorrected;
+  vsfSetTotals(m);
 
   rc = selectOnProducts(m);
   // A pass that failed where its code could not be returned (a criterion) fails the fit.

@@ -10,6 +10,7 @@
 #include "kernels/vsfqkkernels.h"
 #include "kernels/vsfxpx.h"
 #include "model/vsfadaptive.h"
+#include "model/vsffoldpress.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsolverest.h"
 #include "model/vsfsweep.h"
@@ -127,16 +128,18 @@ void holdAtZero(const VsfModel* m, double* v) {
   const int32_t P = m->parmCount;
   const bool group = groupKernels(o);
   ++m->solverEvaluations;
+  // Unavailable effects and parameters of weight 0 (an aliased level, whose column the pages
+  // keep unweighted) take no part: their coefficients are 0 in the solver's vector and in the
+  // copy the kernels multiply the rows by, for the loss as for the gradient. A value the
+  // solver moved them to would otherwise enter the loss while the gradient ignored it.
+  if (group)
+    holdAtZero(m, b);
   double* own = group ? m->solverBeta : m->pathBeta;
   std::memcpy(own, b, sizeof(double) * P);
   m->sse = 0;
   if (!group)
     m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
   vsfReSetInModelFlags(m, b);
-  // Unavailable effects and parameters of weight 0 take no part: their coefficients stay 0
-  // in the solver.
-  if (group && gradient != nullptr)
-    holdAtZero(m, b);
   VsfStatus rc = VsfStatus::Ok;
   if (m->solverGram != nullptr) {
     std::vector<double> bm;
@@ -163,6 +166,34 @@ void holdAtZero(const VsfModel* m, double* v) {
   if (group && gradient != nullptr)
     holdAtZero(m, gradient);
   return 0;
+}
+
+// The size of the terms of the loss formed from X'X at coefficients b, (sqrt y'y +
+// sum |b_j| sqrt x_j'x_j)^2 by Cauchy-Schwarz: its rounding is a small multiple of the unit
+// round-off times this.
+double gramTerms(const VsfModel* m, const double* b) {
+  const double* G = m->solverGram;
+  double root = std::sqrt(std::fabs(G[0]));
+  for (int32_t j = 0; j < m->parmCount; ++j)
+    root += std::fabs(b[j]) * std::sqrt(std::fabs(G[sym(1 + j, 1 + j)]));
+  return root * root;
+}
+
+// The error SS at the solution b whose loss the solver gave: twice that loss, or where it
+// came from X'X and cancelled there (a response far from zero without an intercept, whose
+// y'y the form holds), the loss summed over the rows at b.
+[[nodiscard]] VsfStatus solutionSse(QkSolver* s, const double* b, double loss) {
+  VsfModel* m = modelOf(s);
+  m->sse = 2.0 * loss;
+  if (m->solverGram == nullptr || m->sse >= kVsfCancellationShare * gramTerms(m, b))
+    return VsfStatus::Ok;
+  double* gram = m->solverGram;
+  m->solverGram = nullptr;
+  std::vector<double> copy(b, b + m->parmCount);
+  const int32_t rc = evaluate(s, copy.data(), nullptr, &loss);
+  m->solverGram = gram;
+  m->sse = 2.0 * loss;
+  return statusFromCode(rc);
 }
 
 double blockSquares(const VsfModel* m, int32_t e, const double* x) {
@@ -514,7 +545,8 @@ VsfStatus vsfQkLasso(VsfModel* m) {
   double result = 0;
   ops->getResult(s, &result);
   m->lambdaMax = result;
-  m->sse = 2.0 * loss;
+  if ((rc = solutionSse(s, out, loss)) != VsfStatus::Ok)
+    return rc;
   vsfReSetInModelFlags(m, out);
   vsfScaleBeta(m);
   return VsfStatus::Ok;
@@ -553,7 +585,8 @@ namespace {
   ops->getSolution(s, m->solverBeta);
   double loss = 0;
   ops->getObjective(s, &loss);
-  m->sse = 2.0 * loss;
+  if ((rc = solutionSse(s, m->solverBeta, loss)) != VsfStatus::Ok)
+    return rc;
   vsfReSetInModelFlags(m, m->solverBeta);
   return vsfQkValidateTest(m);
 }

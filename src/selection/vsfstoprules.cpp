@@ -51,15 +51,6 @@ double startValue(VsfModel* m, int32_t c) {
   }
 }
 
-// A fit is perfect when its error SS is a negligible part of the total it explains: the
-// corrected total when the model has an intercept (a response far from 0 with a small spread
-// is not fitted by its mean alone), the uncorrected one without. An error SS within the
-// rounding of the sums the fit holds counts as zero either way.
-bool perfectFit(const VsfModel* m) {
-  const double total = m->options->noint ? m->totalSSUncorrected : m->totalSS;
-  return m->sse <= 1e-8 * total || vsfRoundingZero(m, m->sse);
-}
-
 } // namespace
 
 void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double* selectValue) {
@@ -108,7 +99,7 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
       limit = static_cast<int64_t>(m->stepLimit) + 1;
     }
   } else {
-    if (!o->parmStandardize && perfectFit(m)) {
+    if (!o->parmStandardize && vsfPerfectFit(m)) {
       m->stopReason = VSR_PERFECT_FIT;
       result = 0;
       decided = true;

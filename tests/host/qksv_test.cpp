@@ -4,7 +4,7 @@
 // the penalty maximum, warm starts, a cold start just below the maximum on a steep loss and
 // the status codes of misuse; group paths over nearly singular least-squares designs (near
 // copies, powers of a level number) checked against the optimality conditions computed here;
-// the pivoted linear solve on a singular system.
+// the pivoted linear solve on a singular system; the stop relative to the response's units.
 #include "groupgap.h"
 #include "host/ext/extlist.h"
 #include "host/ext/pivotsolve.h"
@@ -328,6 +328,14 @@ double optimalityGap(const LeastSquares& q, const std::vector<double>& b, double
   return groupOptimalityGap(q.groups, b, q.gradient(b.data()), tau) / lmax;
 }
 
+// q with its response in other units: X'y times k, y'y times k^2.
+LeastSquares inUnits(LeastSquares q, double k) {
+  for (double& v : q.xty)
+    v *= k;
+  q.yy *= k * k;
+  return q;
+}
+
 // Follows the group path v = 0.9^t, t = 1..100, on q with warm starts, each step checked
 // against the optimality conditions; the solver's iteration count at the end.
 int32_t followPath(const LeastSquares& q) {
@@ -371,6 +379,15 @@ TEST(Qksv, GroupPathConvergesOnPowersOfALevelNumber) {
   // 7). The whole path takes about 9,300 iterations.
   const int32_t iterations = followPath(levelPowers());
   EXPECT_LT(iterations, 30000) << iterations;
+}
+
+// The stop is relative to the response's own scale: the same paths with the response in
+// millionths (a penalty maximum far below 1) meet the optimality conditions to the same part
+// of the penalty maximum at every step. A stop at the tolerance times max(penalty maximum, 1)
+// left them loose by a tenth of it.
+TEST(Qksv, GroupPathStopsRelativeToTheResponsesScale) {
+  followPath(inUnits(nearCopies(), 1e-6));
+  followPath(inUnits(levelPowers(), 1e-6));
 }
 
 // The solver once met its iteration limit (status 7) on one solve of this path: the Hessian

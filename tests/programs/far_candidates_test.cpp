@@ -4,7 +4,7 @@
 // rounding of y'y, so its criterion is formed from the rows: STEPWISE by BIC, whose value
 // the swept sums left missing, and FORWARD by C(p) both enter the column that fits best and
 // report mpmath's least squares of it (tests/data/farcandidates, from
-// scripts/gen_far_candidates_ref.py).
+// scripts/gen_far_candidates_ref.py); the first entry is the selected model under STEPS=1.
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -69,8 +69,10 @@ Selected selectedOf(const Value& output) {
 
 TEST(FarCandidates, TheRowsChooseTheBestCandidate) {
   const auto want = wanted("fit.csv");
-  const std::vector<std::string> selections = {"stepwise(select=bic stop=none)",
-                                               "forward(select=cp)"};
+  // STEPS=1: the selections go on past the first entry (x5, x6 and x4 follow, no longer cut
+  // off as a perfect fit against y'y), and the first is the one checked here.
+  const std::vector<std::string> selections = {"stepwise(select=bic stop=none steps=1)",
+                                               "forward(select=cp steps=1)"};
   const qrxrun::ProgramRun run =
       runSelections("proc varsifter data=d;\n  weight w;\n  model y = x1 x2 x3 x4 x5 x6 a1 / noint",
                     selections, "farcandidates");
@@ -103,8 +105,8 @@ TEST(FarCandidates, ACandidateOfManyColumnsIsFittedOnTheRowsToo) {
   const auto want = wanted("fitclass.csv");
   const std::vector<std::pair<std::string, std::string>> criteria = {{"bic", "BIC"},
                                                                      {"cp", "C(p)"}};
-  const std::vector<std::string> selections = {"stepwise(select=bic stop=none)",
-                                               "forward(select=cp)"};
+  const std::vector<std::string> selections = {"stepwise(select=bic stop=none steps=1)",
+                                               "forward(select=cp steps=1)"};
   const qrxrun::ProgramRun run = runSelections(
       "proc varsifter data=d;\n  class g;\n  weight w;\n  model y = x1 x3 x4 x5 x6 g / noint",
       selections, "farcandidatesclass");

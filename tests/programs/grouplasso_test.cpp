@@ -7,8 +7,9 @@
 // against the knots of the LASSO path, and at L1 norms and penalty values against the exact
 // LASSO path (qklasso_l1.csv); with ADAPTIVE, QKGLASSO$ (SEX a CLASS effect of two columns,
 // weights from the least-squares fit or from INEST=) and QKLASSO$ against coordinate descent on
-// the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv); the group
-// path over a near copy beside a degree-11 polynomial against the exact LASSO path of its
+// the weighted standardized columns (qkglasso_adaptive.csv, qklasso_adaptive.csv), and at
+// L1 = 0 over CLASS effects of 4 and 8 levels against least squares (qkglasso_class_ls.csv); the
+// group path over a near copy beside a degree-11 polynomial against the exact LASSO path of its
 // one-column groups (nearcopy_sse.csv). The oracle's regression seeds run group LASSO paths
 // through qrx against the optimality conditions (scripts/oracle_lib/check.py).
 #include "groupgap.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -357,6 +359,39 @@ TEST(QkLassoProgram, AdaptiveFitsMatchCoordinateDescentOnWeightedColumns) {
         EXPECT_NEAR(estimate(*est[0], method.parms[j]), r[6 + j], r[6 + n + j])
             << method.name << " step " << k << " case " << r[0] << " " << method.parms[j];
     }
+  }
+}
+
+// ADAPTIVE with the solver at L1 = 0 is the least-squares fit, whatever the weights, also
+// where a CLASS effect has more than two levels (house type of 4 and district of 8 levels,
+// and type alone): each estimate within 1e-6 of its standard error of statsmodels' OLS
+// (qkglasso_class_ls.csv, scripts/gen_qkglasso_class_ref.py), on both roads of the cross
+// products. The last level of each, aliased in the least-squares fit that gives the weights,
+// has weight 0; the solver must hold its coefficient at 0 in the loss as in the gradient,
+// else the other levels take up the value it wanders to (0.16 of the house type's levels).
+TEST(QkLassoProgram, AdaptiveFitAtL1ZeroIsLeastSquaresOverManyLevels) {
+  std::map<std::string, std::vector<std::pair<std::string, std::pair<double, double>>>> ref;
+  const auto rows = qrxrun::csvRows(
+      qrxrun::readFile(std::string(QRX_TEST_DATA) + "/grouplasso/qkglasso_class_ls.csv"));
+  for (size_t i = 1; i < rows.size(); ++i)
+    ref[rows[i][0]].push_back({rows[i][1], {std::stod(rows[i][2]), std::stod(rows[i][3])}});
+  const std::pair<std::string, std::string> cases[] = {{"full", "area rooms age type district"},
+                                                       {"type", "type"}};
+  std::string text;
+  for (const char* road : {"incremental", "full"})
+    for (const auto& c : cases)
+      text += "proc varsifter data=ex.houses;\n  performance buildsscp=" + std::string(road) +
+              ";\n  class type district;\n  model price = " + c.second +
+              " / selection=qkglasso$(stop=l1 l1=0 l1choice=ratio tol=1e-10 adaptive);\nrun;\n";
+  const ProgramRun run = runProgram(text, "qkclassls");
+  ASSERT_EQ(run.status, 0) << run.log;
+  for (size_t k = 0; k < 2 * std::size(cases); ++k) {
+    const auto& c = cases[k % std::size(cases)];
+    const auto est = tablesOfStep(run, k, "ParameterEstimates");
+    ASSERT_EQ(est.size(), 1u) << run.log;
+    for (const auto& [name, want] : ref.at(c.first))
+      EXPECT_NEAR(estimate(*est[0], name), want.first, 1e-6 * want.second)
+          << "step " << k << " " << c.first << " " << name;
   }
 }
 

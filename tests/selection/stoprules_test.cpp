@@ -57,6 +57,16 @@ TEST(StopRules, APerfectFitIsJudgedAgainstTheCorrectedTotal) {
   c.m.sse = 1e-9 * c.m.totalSSUncorrected;
   EXPECT_EQ(c.keepGoing(0), 0);
   EXPECT_EQ(c.m.stopReason, VSR_PERFECT_FIT);
+  // Once the response's spread about its mean is formed from the rows, an error SS below 1e-8
+  // of y'y that leaves 40% of that spread (the model is the constant alone) is no perfect fit;
+  // one below 1e-8 of the spread is.
+  c.m.responseSpread = 1000.0;
+  c.m.responseSpreadFormed = 1;
+  EXPECT_EQ(c.keepGoing(0), 1);
+  EXPECT_EQ(c.m.stopReason, VSR_NONE);
+  c.m.sse = 0.9e-8 * c.m.responseSpread;
+  EXPECT_EQ(c.keepGoing(0), 0);
+  EXPECT_EQ(c.m.stopReason, VSR_PERFECT_FIT);
 }
 
 TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
