@@ -362,7 +362,7 @@ def make_effects(case):
     weights(case, n, 0.2)
     if not lag and rng.random() < 0.35:
         # several BY variables: the rows sorted by them; the checks see one combined key
-        nb = int(rng.integers(2, 4))
+        nb = 2 if n < 150 else int(rng.integers(2, 4))
         keys = sorted(tuple(int(v) for v in rng.integers(0, 2, nb)) for _ in range(n))
         for j in range(nb):
             case.add("b%d" % (j + 1), [float(t[j]) for t in keys])
@@ -378,7 +378,9 @@ def make_effects(case):
         chosen.append("hierarchy")
     case.opt["effects"] = chosen
     case.tags.add("effects")
-    method, parts = ls_selection(case)
+    # a BY group of few rows may saturate the full model: CP and BIC then refuse, soundly
+    method, parts = ls_selection(case, ("SBC", "AIC", "SL", "ADJRSQ") if case.byvars else
+                                 ("SBC", "AIC", "SL", "CP", "ADJRSQ"))
     if rng.random() < 0.2:
         method, parts = "NONE", []
         case.method = "NONE"
@@ -421,6 +423,14 @@ def make_tiedlevels(case):
     eps = 10.0 ** -rng.uniform(3, 6)
     x1 = mean[g] + eps * rng.normal(size=n)
     x2 = rng.normal(size=n)
+    nearfold = rng.random() < 0.4
+    if nearfold:
+        # nearly a copy of x1 except on the rows of one SPLIT fold: the training rows of the
+        # other folds hold x1 and x2 nearly dependent, the held-out ones do not
+        k = int(rng.integers(3, 6))
+        x2 = x1 + eps * rng.normal(size=n)
+        on = np.arange(n) % k == 0
+        x2[on] = x1[on] + rng.normal(size=int(on.sum()))
     y = 2 * x1 - x2 + rng.normal(size=levels)[g] + rng.normal(size=n)
     case.add("x1", x1)
     case.add("x2", x2)
@@ -434,9 +444,13 @@ def make_tiedlevels(case):
     case.tags |= {"manylevels", "tiedlevels"}
     method, parts = ls_selection(case, ("SBC", "CP", "AIC", "CV"))
     extra = []
+    if nearfold:
+        parts[0] = "select=CV"
     if "select=CV" in parts:
-        extra.append("cvmethod=split(%d)" % int(rng.integers(3, 6)))
-        case.foldm = ("SPLIT", int(extra[0][15:-1]))
+        k = k if nearfold else int(rng.integers(3, 6))
+        extra.append("cvmethod=split(%d)" % k)
+        case.foldm = ("SPLIT", k)
+        case.tags.add("nearfold" if nearfold else "cv")
     program(case, ["selection=%s(%s)" % (method.lower(), " ".join(parts)), "details=all"] + extra)
 
 
@@ -476,7 +490,8 @@ def make_nointfar(case):
 # ---- INDEX folds ----
 def make_indexcv(case):
     rng = case.rng
-    n = int(rng.integers(60, 250))
+    # few rows beside a cubic's 19 columns: the late steps' folds are nearly saturated
+    n = int(rng.integers(40, 70)) if rng.random() < 0.5 else int(rng.integers(70, 250))
     cols, order, y = draw_rows(case, n, 3)
     add_rows(case, cols, order)
     deg = int(rng.integers(2, 4))

@@ -7,6 +7,7 @@ import copy
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 
@@ -440,10 +441,44 @@ class FeatureChecks:
         if what == "lscoeffs":
             for step, tabs in self.step_models():
                 self.ls_estimates("Step%d" % step, tabs, nonzero=True)
+        if what == "screen" and self.case.opt["screen"] == "sasvi":
+            self.unscreened()
         if what == "qk" and self.case.opt.get("l1") == 0.0:
             sel = self.selected()
             if sel is not None:
                 self.min_sse("Selected", sel)
+
+    def unscreened(self):
+        """Safe screening drops only effects the step's optimum leaves out: the path is the
+        path without it."""
+        from . import relations
+        prog = self.case.program.replace("screen=sasvi ", "")
+        other, _, _ = relations.rerun(relations.transformed(self.case, program=prog), self.work,
+                                      "unscreened", self.qrx)
+        if other is None:
+            self.fail("screen", "run", "the path without screening did not run")
+            return
+        for f in relations.Compare("screen", self.case, other, self.rec, tol=1e-9,
+                                   work=self.work).run():
+            self.findings.append(f)
+
+    # ---- effects ----
+    def check_effects(self):
+        """Under HIERARCHY=SINGLE no step holds a crossing or nesting without the model's
+        effects it is made of."""
+        if not re.search(r"hierarchy=single(?!class)", self.case.program):
+            return
+        names = {e["name"].lower() for e in self.case.effects}
+        for label, tabs in printed_models(self.out):
+            if "ParameterEstimates" not in tabs:
+                continue
+            now = {check.norm_name(r["Effect"]).lower() for r in table_rows(tabs["ParameterEstimates"])}
+            for e in now:
+                parts = [p for p in e.replace("(", "*").replace(")", "").split("*") if p]
+                missing = [p for p in parts if p != e and p in names and p not in now]
+                if len(parts) > 1 and missing:
+                    self.fail("hierarchy", label, "%s in the model without %s" % (e, " ".join(missing)))
+                    return
 
     def ls_estimates(self, where, tabs, nonzero):
         d = self.d

@@ -107,8 +107,8 @@ def main(argv=None):
         print("oracle: no qrx at %s (build it or give --qrx)" % a.qrx)
         return 2
     if a.selftest:
-        from oracle_lib import selftest
-        return selftest.main(os.path.abspath(a.qrx))
+        from oracle_lib import featselftest, selftest
+        return selftest.main(os.path.abspath(a.qrx)) | featselftest.main(os.path.abspath(a.qrx))
     if a.recheck:
         return recheck(a.recheck, os.path.abspath(a.qrx))
     qrx = os.path.abspath(a.qrx)

@@ -10,6 +10,12 @@ PENDING = {
     "noint-far": ("NOINT beside a response far from zero: a step's error SS 0 where its estimates "
                   "leave thousands, and a stop for a perfect fit (issue 74, item 5)",
                   ("noint.",), lambda case: case.noint),
+    "manylevel-cv": ("the many-level road's CV PRESS beside folds whose training rows are nearly "
+                     "dependent: 5,012,768.949 against fold refits and the packed road's "
+                     "5,012,767.849 (issue 74, item 3)",
+                     ("rel.road.", "rel.buildsscp."),
+                     lambda case, f: "manylevels" in case.tags and "cvmethod=" in case.program
+                     and ("CV PRESS" in f.text or f.family.endswith(".select"))),
     "grouplasso-units": ("group LASSO's stop in the response's units: Y scaled by 2^k takes "
                          "another path (issue 74, item 7)",
                          ("rel.scale.",), lambda case: case.method == "GROUPLASSO"),

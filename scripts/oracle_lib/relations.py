@@ -35,6 +35,15 @@ def order_free(case):
     return not any(s in p for s in ("fraction(", "modelaverage", "lag(", "cvex"))
 
 
+# The packed road's entry of an effect of k levels costs k^3 / 2: past this many levels its
+# run takes minutes, and those designs are judged by the other relations and the refits.
+ROAD_LEVELS = 700
+
+
+def levels(case):
+    return max([len(set(case.columns[c])) for c in case.classes] or [0])
+
+
 def applicable(case):
     p = case.program
     ls = case.method in check.LS_METHODS
@@ -49,7 +58,8 @@ def applicable(case):
         out.append("cvdetails")
     if ls and "modelaverage" not in p:
         out.append("buildsscp")
-    if ls and "manylevels" in case.tags and "hierarchy=" not in p and not case.by:
+    if ls and "manylevels" in case.tags and "hierarchy=" not in p and not case.by \
+            and levels(case) <= ROAD_LEVELS:
         out.append("road")
     return out
 
@@ -172,8 +182,8 @@ class Compare:
 
     def conditioning(self, tabs):
         """kappa (squared condition of the centred, scaled columns) of a printed model, its
-        PRESS and largest leverage from the case's own design: (kappa, press, hmax), or None
-        where the design cannot be read."""
+        PRESS (None where a row lies on the leverage cut), largest leverage and total from the
+        case's own design, or None where the design cannot be read."""
         if self.work is None:
             return None
         try:
@@ -193,10 +203,17 @@ class Compare:
             for nm, r in estimates(tabs).items():
                 if nm != "Intercept" and r.get("DF", 1) not in (0, None):
                     cols.append(d.col_of[nm])
+            if self.case.method not in check.LS_METHODS:
+                # a path's every step hangs on every column's correlations (and the adaptive
+                # weights on the fit of them all)
+                cols = sorted({c for nm, c in d.col_of.items() if nm != "Intercept"})
+                f = ref.fit(d.D[:, cols], d.y, d.wf, d.noint)
+                return f.cond ** 2, None, 0.0, d.tss
             X = d.D[:, cols] if cols else np.zeros((len(d.y), 0))
             f = ref.fit(X, d.y, d.wf, d.noint)
-            pr, hmax, kap, _ = ref.press_sum(X, d.y, d.wf, d.freq, d.noint)
-            return max(f.cond ** 2, kap), pr, hmax
+            pr, hmax, kap, near = ref.press_sum(X, d.y, d.wf, d.freq, d.noint)
+            # a row on the leverage cut adds to one run's PRESS and not the other's
+            return max(f.cond ** 2, kap), (None if near else pr), hmax, d.tss
         except (KeyError, ValueError, IndexError, np.linalg.LinAlgError):
             return None
 
@@ -207,7 +224,8 @@ class Compare:
         if "tol" not in cache:
             c = self.conditioning(tabs)
             cache["tol"] = None if c is None else max(self.tol, 20 * check.tolerance(c[0], 1e-10))
-            cache["press"] = None if c is None else cache["tol"] / max(1 - c[2], 1e-300)
+            cache["press"] = None if c is None or c[1] is None else \
+                cache["tol"] / max(1 - c[2], 1e-300) + 4 * cache["tol"] * c[3] / max(c[1], 1e-300)
         return cache["tol"], cache["press"]
 
     def fail(self, family, where, text):
@@ -311,6 +329,9 @@ class Compare:
 
     def estimates(self, where, ta, tb, cache):
         pa, pb = estimates(ta), estimates(tb)
+        if {nm for nm, r in pa.items() if r.get("DF") == 0} != \
+                {nm for nm, r in pb.items() if r.get("DF") == 0}:
+            return      # other columns of an aliased set refused: another basis of one span
         for nm, r in pa.items():
             o = pb.get(nm)
             if o is None or not real(r.get("Estimate")) or not real(o.get("Estimate")):
