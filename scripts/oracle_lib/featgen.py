@@ -264,14 +264,17 @@ def make_penalized(case):
     rng = case.rng
     n = int(rng.integers(40, 250))
     k = int(rng.integers(3, 8))
+    what = pick(rng, PENALIZED)
+    # the solver's fits beside a CLASS effect of three or more levels half the time
     classes = [("g1", int(rng.integers(2, 6)), pick(rng, ["GLM", "REF", "EFFECT"]))] \
         if rng.random() < 0.35 else []
+    if what == "qk" and rng.random() < 0.5:
+        classes = [("g1", int(rng.integers(3, 10)), pick(rng, ["GLM", "REF", "EFFECT"]))]
     cols, order, y = draw_rows(case, n, k, classes)
     add_rows(case, cols, order)
     effects_of(case, order)
     case.add("y", y)
     weights(case, n, 0.2)
-    what = pick(rng, PENALIZED)
     case.opt["penalized"] = what
     extra = []
     if what == "lscoeffs":

@@ -127,12 +127,55 @@ def feature_checks(qrx, work):
     with open(path, "w") as fh:
         json.dump(good, fh)
 
+    bad += penalized_checks(qrx, work)
+    case, rec = find_seed(qrx, work, "extdata", lambda c: c.method != "LASSO")
+    if case is not None:
+        wrong = bump(rec, "SelectionSummary", "TestASE", row=1)
+        bad += expect("a wrong test ASE of TESTDATA=", features.judge(case, work, wrong, qrx),
+                      "role.ase")
+    case, rec = find_seed(qrx, work, "partition", lambda c: c.opt["partition"] == "rolevar")
+    if case is not None:
+        # a role variable's TEST rows written out as training rows
+        head, rows = runqrx.read_csv(os.path.join(work, "o.csv"))
+        j = head.index("_ROLE_")
+        with open(os.path.join(work, "o.csv"), "w") as fh:
+            fh.write(",".join(head) + "\n")
+            for r in rows:
+                fh.write(",".join("TRAIN" if i == j and v == "TEST" else v
+                                  for i, v in enumerate(r)) + "\n")
+        bad += expect("rows of another role", features.judge(case, work, rec, qrx), "role")
     case, rec = find_seed(qrx, work, "modelavg", lambda c: c.opt["modelavg"] == "whole")
     if case is None:
         print("featselftest: no sound model-average case")
         return bad + 1
     bad += expect("a wrong mean estimate", features.judge(
         case, work, bump(rec, "AvgParmEst", "Mean"), qrx), "modelavg.whole")
+    return bad
+
+
+def penalized_checks(qrx, work):
+    """LSCOEFFS' estimates are each step's least squares; at L1=0 the solver's fit is."""
+    bad = 0
+    case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "lscoeffs")
+    if case is None:
+        print("featselftest: no sound LSCOEFFS case")
+        return 1
+    wrong = bump(rec, "ParameterEstimates", "Estimate", row=1, factor=1.001, every=True)
+    bad += expect("an estimate off least squares under LSCOEFFS",
+                  features.judge(case, work, wrong, qrx), "lscoeffs")
+    case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt.get("l1") == 0.0)
+    if case is None:
+        print("featselftest: no sound case at L1=0")
+        return bad + 1
+    wrong = copy.deepcopy(rec)
+    for n, path in nodes(wrong["steps"][0]["output"]):
+        if n.get("name") == "ParameterEstimates":
+            j = [c["name"] for c in n["columns"]].index("Estimate")
+            for r in n["rows"]:
+                r[j] = r[j] * 1.05 if isinstance(r[j], float) else r[j]
+    fc = features.FeatureChecks(case, work, wrong, qrx, case, work)
+    fc.check_penalized()
+    bad += expect("a solver's fit at L1=0 off least squares", fc.findings, "qk.l1zero")
     return bad
 
 
@@ -174,7 +217,32 @@ def relation_checks(qrx, work):
                 print("featselftest: a tie is flagged: %s" % "; ".join(map(str, out)))
                 bad += 1
             break
-    # the relations' transforms keep what they must: FREQ=2 against each row twice
+    # the error SS of a step against the SSE of its own estimates (NOINT's check, which
+    # holds for every least-squares step)
+    fc = features.FeatureChecks(case, work, rec, qrx, case, work)
+    fc.check_nointfar()
+    if fc.findings:
+        print("featselftest: a sound step's error SS is flagged: %s" % fc.findings[0])
+        bad += 1
+    fc = features.FeatureChecks(case, work, bump(rec, "ANOVA", "SS", row=1, every=True), qrx,
+                                case, work)
+    fc.check_nointfar()
+    bad += expect("an error SS off its estimates' SSE", fc.findings, "noint.sse")
+    # eight threads against one: the last bits of one standard error in a copy of the record
+    other = bump(rec, "ParameterEstimates", "StdErr", row=1, factor=1 + 2.0 ** -50)
+    if relations.table_bits(rec, copy.deepcopy(rec)):
+        print("featselftest: a record differs from its copy in its bits")
+        bad += 1
+    if other is not None:
+        bad += expect("a standard error's last bits", relations.table_bits(rec, other),
+                      "rel.threads.bits")
+    # the relations that apply: no permutation where folds are dealt by the rows' order
+    c2 = copy.copy(case)
+    c2.program = case.program.replace("details=all", "details=all cvmethod=split(3)", 1)
+    if "permute" in relations.applicable(c2) or "permute" not in relations.applicable(case):
+        print("featselftest: the permutation applies where SPLIT folds follow the rows' order")
+        bad += 1
+    # the relations that apply: FREQ=2 against each row written twice
     n = len(case.columns["y"])
     t = relations.transformed(case, {"f2": [2.0] * n}, rows=[i for i in range(n) for _ in (0, 1)])
     if len(t.columns["y"]) != 2 * n or t.columns["y"][1] != case.columns["y"][0]:

@@ -491,6 +491,21 @@ def rel_threads(case, work, rec, qrx):
     other, sub, err = rerun(case, work, "threads", qrx, cpucount=8)
     if other is None:
         return [Finding("rel.threads.run", "run", "no record: %s" % err[-200:])]
+    found = table_bits(rec, other)
+    if found:
+        return found
+    for name in ("o.csv", "so.csv", "st.json", "code.py"):
+        pa, pb = os.path.join(work, name), os.path.join(sub, name)
+        if os.path.exists(pa) and os.path.exists(pb):
+            with open(pa, "rb") as fa, open(pb, "rb") as fb:
+                if fa.read() != fb.read():
+                    return [Finding("rel.threads.bits", name, "one and eight threads write "
+                                    "other files")]
+    return []
+
+
+def table_bits(rec, other):
+    """Where two records print other tables or other bits in any cell (timings aside)."""
     ta = [(p, n) for n, p in runqrx.nodes(rec["steps"][0]["output"])
           if n.get("kind") in ("table", "factoid")]
     tb = [(p, n) for n, p in runqrx.nodes(other["steps"][0]["output"])
@@ -503,13 +518,6 @@ def rel_threads(case, work, rec, qrx):
         if x.get("rows") != y.get("rows") or x.get("entries") != y.get("entries"):
             return [Finding("rel.threads.bits", "/".join(p + (x["name"],)),
                             "one and eight threads print other numbers: %s" % first_diff(x, y))]
-    for name in ("o.csv", "so.csv", "st.json", "code.py"):
-        pa, pb = os.path.join(work, name), os.path.join(sub, name)
-        if os.path.exists(pa) and os.path.exists(pb):
-            with open(pa, "rb") as fa, open(pb, "rb") as fb:
-                if fa.read() != fb.read():
-                    return [Finding("rel.threads.bits", name, "one and eight threads write "
-                                    "other files")]
     return []
 
 
