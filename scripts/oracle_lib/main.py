@@ -72,10 +72,10 @@ def recheck(kept, qrx):
         case = pickle.load(fh)
     work = tempfile.mkdtemp(prefix="oracle-recheck-")
     try:
-        for name in ("d.csv", "case.qrx"):
+        for name in ("d.csv", "case.qrx") + tuple(getattr(case, "extra", {})):
             shutil.copy(os.path.join(kept, name), work)
         status, rec, err = runqrx.run(qrx, work)
-        findings = check.Checker(case, work, rec, qrx).run() if rec else [
+        findings = features.judge(case, work, rec, qrx) if rec else [
             check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
         for f in findings:
             p = pending_for(case, f)
