@@ -18,7 +18,7 @@ import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from oracle_lib import check, gen, runqrx  # noqa: E402
+from oracle_lib import check, features, gen, relations, runqrx  # noqa: E402
 from oracle_lib.pending import PENDING, pending_for  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -33,8 +33,10 @@ def run_case(args):
     try:
         status, rec, err = runqrx.run_program(qrx, work, case, cpucount=1)
         try:
-            findings = check.Checker(case, work, rec, qrx).run() if rec else [
+            findings = features.judge(case, work, rec, qrx) if rec else [
                 check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
+            if rec and not any(f.family.endswith(".error") for f in findings):
+                findings += relations.run(case, work, rec, qrx)
         except Exception:
             findings = [check.Finding("oracle.error", "oracle", traceback.format_exc()[-600:])]
         if case.threads and rec and not any(f.family == "run.error" for f in findings):
@@ -49,7 +51,7 @@ def run_case(args):
             kept = os.path.join(keep, "seed-%d" % seed)
             shutil.rmtree(kept, ignore_errors=True)
             os.makedirs(kept)
-            for name in ("d.csv", "case.qrx"):
+            for name in ("d.csv", "case.qrx") + tuple(getattr(case, "extra", {})):
                 shutil.copy(os.path.join(work, name), kept)
             with open(os.path.join(kept, "case.pickle"), "wb") as fh:
                 pickle.dump(case, fh)
@@ -70,10 +72,10 @@ def recheck(kept, qrx):
         case = pickle.load(fh)
     work = tempfile.mkdtemp(prefix="oracle-recheck-")
     try:
-        for name in ("d.csv", "case.qrx"):
+        for name in ("d.csv", "case.qrx") + tuple(getattr(case, "extra", {})):
             shutil.copy(os.path.join(kept, name), work)
         status, rec, err = runqrx.run(qrx, work)
-        findings = check.Checker(case, work, rec, qrx).run() if rec else [
+        findings = features.judge(case, work, rec, qrx) if rec else [
             check.Finding("run.error", "run", "exit %d, no JSON: %s" % (status, err[-300:]))]
         for f in findings:
             p = pending_for(case, f)
@@ -105,8 +107,8 @@ def main(argv=None):
         print("oracle: no qrx at %s (build it or give --qrx)" % a.qrx)
         return 2
     if a.selftest:
-        from oracle_lib import selftest
-        return selftest.main(os.path.abspath(a.qrx))
+        from oracle_lib import featselftest, selftest
+        return selftest.main(os.path.abspath(a.qrx)) | featselftest.main(os.path.abspath(a.qrx))
     if a.recheck:
         return recheck(a.recheck, os.path.abspath(a.qrx))
     qrx = os.path.abspath(a.qrx)

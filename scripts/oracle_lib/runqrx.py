@@ -15,7 +15,7 @@ def run(qrx, workdir, program="case.qrx", cpucount=1, timeout=120):
            "--json", out, "--listing", os.path.join(workdir, "listing%d.txt" % cpucount),
            os.path.join(workdir, program)]
     try:
-        proc = subprocess.run(cmd, capture_output=True, text=True, timeout=timeout)
+        proc = subprocess.run(cmd, capture_output=True, text=True, timeout=timeout, cwd=workdir)
     except subprocess.TimeoutExpired:
         return -1, None, "timed out after %ds" % timeout
     record = None
@@ -31,6 +31,9 @@ def run_program(qrx, workdir, case, cpucount=1):
         fh.write(case.csv_text())
     with open(os.path.join(workdir, "case.qrx"), "w") as fh:
         fh.write(case.program)
+    for name, text in getattr(case, "extra", {}).items():
+        with open(os.path.join(workdir, name), "w") as fh:
+            fh.write(text)
     return run(qrx, workdir, cpucount=cpucount)
 
 

@@ -1,0 +1,263 @@
+"""The oracle's own test of features.py and relations.py: sound runs of drawn feature cases
+pass, and each number those checks own, made wrong by 1e-6 relative (a validation ASE, a
+SCORE prediction, the CODE file's answer, a STORE estimate, a model average, an error SS
+under NOINT), or a decision made wrong (the model CHOOSE= selects, an entry), is flagged by
+its family; the comparison of two runs flags a lost bit, a changed entry and a changed DF,
+and lets a tie pass."""
+import copy
+import json
+import os
+import shutil
+import tempfile
+
+import numpy as np
+
+from . import featgen, features, gen, relations, runqrx
+from .runqrx import nodes
+
+
+def sound(qrx, work, scenario, seed):
+    case = gen.Case(seed)
+    case.scenario = scenario
+    featgen.make(case)
+    _, rec, err = runqrx.run_program(qrx, work, case)
+    return case, rec, err
+
+
+def bump(rec, table, column, row=1, factor=1 + 1e-6, every=False):
+    """The record with one cell of the first table so named (of every one) scaled; None when
+    it has none."""
+    r = copy.deepcopy(rec)
+    done = False
+    for n, _ in nodes(r["steps"][0]["output"]):
+        if n.get("name") == table and n.get("kind") == "table":
+            names = [c["name"] for c in n["columns"]]
+            if column in names and len(n["rows"]) > row:
+                j = names.index(column)
+                if isinstance(n["rows"][row][j], (int, float)) and n["rows"][row][j]:
+                    n["rows"][row][j] *= factor
+                    done = True
+                    if not every:
+                        return r
+    return r if done else None
+
+
+def edit_csv(path, column, row, fn):
+    with open(path) as fh:
+        text = fh.read()
+    lines = text.split("\n")
+    head = lines[0].split(",")
+    cells = lines[row + 1].split(",")
+    j = head.index(column)
+    cells[j] = repr(fn(float(cells[j])))
+    lines[row + 1] = ",".join(cells)
+    with open(path, "w") as fh:
+        fh.write("\n".join(lines))
+    return text
+
+
+def expect(label, found, family):
+    if any(f.family.startswith(family) for f in found):
+        return 0
+    print("featselftest: %s is not flagged as %s (%s)" % (label, family, "; ".join(map(str, found))))
+    return 1
+
+
+def find_seed(qrx, work, scenario, want, first=1):
+    """The first seed whose case of the scenario satisfies want(case) and runs soundly."""
+    for seed in range(first, first + 60):
+        case = gen.Case(seed)
+        case.scenario = scenario
+        featgen.make(case)
+        if not want(case):
+            continue
+        _, rec, _ = runqrx.run_program(qrx, work, case)
+        if rec and not features.judge(case, work, rec, qrx):
+            return case, rec
+    return None, None
+
+
+def feature_checks(qrx, work):
+    bad = 0
+    case, rec = find_seed(qrx, work, "partition", lambda c: "choose=validate" in c.program
+                          and c.method == "FORWARD")
+    if case is None:
+        print("featselftest: no sound partition case")
+        return 1
+    for col in ("ValidationASE", "TestASE"):
+        wrong = bump(rec, "SelectionSummary", col)
+        if wrong is not None:
+            bad += expect("a wrong " + col, features.judge(case, work, wrong, qrx), "role.ase")
+    # the selected model made another step's: CHOOSE=VALIDATE's step is judged
+    wrong = bump(rec, "SelectionSummary", "ValidationASE", row=0, factor=1e-3)
+    bad += expect("a step of least validation ASE not selected",
+                  features.judge(case, work, wrong, qrx), "choose")
+
+    case, rec = find_seed(qrx, work, "scoring", lambda c: c.method in ("NONE", "FORWARD"))
+    if case is None:
+        print("featselftest: no sound scoring case")
+        return bad + 1
+    text = edit_csv(os.path.join(work, "so.csv"), "ps", 2, lambda v: v * (1 + 1e-6))
+    bad += expect("a wrong SCORE prediction", features.judge(case, work, rec, qrx), "score")
+    with open(os.path.join(work, "so.csv"), "w") as fh:
+        fh.write(text)
+    code = os.path.join(work, "code.py")
+    with open(code) as fh:
+        src = fh.read()
+    with open(code, "w") as fh:
+        fh.write(src.replace("import math", "import math\n_bias = 1 + 1e-6", 1)
+                 .replace("def score(row):", "def score(row):\n    return _score(row) * _bias\n\n\n"
+                          "def _score(row):", 1))
+    bad += expect("scoring code off by 1e-6", features.judge(case, work, rec, qrx), "code")
+    with open(code, "w") as fh:
+        fh.write(src)
+    path = os.path.join(work, "st.json")
+    with open(path) as fh:
+        store = json.load(fh)
+    good = copy.deepcopy(store)
+    store["groups"][0]["parameters"][1]["estimate"] *= 1 + 1e-6
+    with open(path, "w") as fh:
+        json.dump(store, fh)
+    bad += expect("a wrong stored estimate", features.judge(case, work, rec, qrx), "store")
+    store = copy.deepcopy(good)
+    store["groups"][0]["errorVariance"] *= 1 + 1e-6
+    with open(path, "w") as fh:
+        json.dump(store, fh)
+    bad += expect("a wrong stored error variance", features.judge(case, work, rec, qrx), "store")
+    with open(path, "w") as fh:
+        json.dump(good, fh)
+
+    bad += penalized_checks(qrx, work)
+    case, rec = find_seed(qrx, work, "extdata", lambda c: c.method != "LASSO")
+    if case is not None:
+        wrong = bump(rec, "SelectionSummary", "TestASE", row=1)
+        bad += expect("a wrong test ASE of TESTDATA=", features.judge(case, work, wrong, qrx),
+                      "role.ase")
+    case, rec = find_seed(qrx, work, "partition", lambda c: c.opt["partition"] == "rolevar")
+    if case is not None:
+        # a role variable's TEST rows written out as training rows
+        head, rows = runqrx.read_csv(os.path.join(work, "o.csv"))
+        j = head.index("_ROLE_")
+        with open(os.path.join(work, "o.csv"), "w") as fh:
+            fh.write(",".join(head) + "\n")
+            for r in rows:
+                fh.write(",".join("TRAIN" if i == j and v == "TEST" else v
+                                  for i, v in enumerate(r)) + "\n")
+        bad += expect("rows of another role", features.judge(case, work, rec, qrx), "role")
+    case, rec = find_seed(qrx, work, "modelavg", lambda c: c.opt["modelavg"] == "whole")
+    if case is None:
+        print("featselftest: no sound model-average case")
+        return bad + 1
+    bad += expect("a wrong mean estimate", features.judge(
+        case, work, bump(rec, "AvgParmEst", "Mean"), qrx), "modelavg.whole")
+    return bad
+
+
+def penalized_checks(qrx, work):
+    """LSCOEFFS' estimates are each step's least squares; at L1=0 the solver's fit is."""
+    bad = 0
+    case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "lscoeffs")
+    if case is None:
+        print("featselftest: no sound LSCOEFFS case")
+        return 1
+    wrong = bump(rec, "ParameterEstimates", "Estimate", row=1, factor=1.001, every=True)
+    bad += expect("an estimate off least squares under LSCOEFFS",
+                  features.judge(case, work, wrong, qrx), "lscoeffs")
+    case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt.get("l1") == 0.0)
+    if case is None:
+        print("featselftest: no sound case at L1=0")
+        return bad + 1
+    wrong = copy.deepcopy(rec)
+    for n, path in nodes(wrong["steps"][0]["output"]):
+        if n.get("name") == "ParameterEstimates":
+            j = [c["name"] for c in n["columns"]].index("Estimate")
+            for r in n["rows"]:
+                r[j] = r[j] * 1.05 if isinstance(r[j], float) else r[j]
+    fc = features.FeatureChecks(case, work, wrong, qrx, case, work)
+    fc.check_penalized()
+    bad += expect("a solver's fit at L1=0 off least squares", fc.findings, "qk.l1zero")
+    return bad
+
+
+def relation_checks(qrx, work):
+    """The comparison of two runs on records of one sound run and their corruptions."""
+    bad = 0
+    case, rec = find_seed(qrx, work, "splines", lambda c: c.method == "FORWARD"
+                          and "stop=none" in c.program)
+    if case is None:
+        print("featselftest: no sound FORWARD case")
+        return 1
+    same = relations.Compare("t", case, rec, copy.deepcopy(rec), exact=True, work=work).run()
+    if same:
+        print("featselftest: a run differs from its own copy: %s" % "; ".join(map(str, same)))
+        bad += 1
+    wrong = bump(rec, "ANOVA", "SS", row=1, factor=1 + 2.0 ** -52)
+    if wrong is not None:
+        bad += expect("an error SS one bit off", relations.Compare(
+            "t", case, rec, wrong, exact=True, work=work).run(), "rel.t.bits")
+    wrong = bump(rec, "ANOVA", "SS", row=1, factor=1 + 1e-6)
+    if wrong is not None:
+        bad += expect("an error SS 1e-6 off", relations.Compare(
+            "t", case, rec, wrong, tol=1e-9, work=work).run(), "rel.t.ss")
+    # another entry at step 1, with the error SS another effect leaves (the same SS would
+    # be a tie, which either run may break its own way)
+    wrong = bump(rec, "ANOVA", "SS", row=1, factor=1.01, every=True)
+    for n, path in nodes(wrong["steps"][0]["output"]) if wrong else []:
+        if n.get("name") == "SelectionSummary" and len(n["rows"]) > 1:
+            j = [c["name"] for c in n["columns"]].index("EffectEntered")
+            n["rows"][1][j] = "another"
+            out = relations.Compare("t", case, rec, wrong, work=work).run()
+            bad += expect("another entry", out, "rel.t.select")
+            tie = copy.deepcopy(rec)
+            for m, _ in nodes(tie["steps"][0]["output"]):
+                if m.get("name") == "SelectionSummary":
+                    m["rows"][1][j] = "another"
+            out = relations.Compare("t", case, rec, tie, work=work).run()
+            if out:
+                print("featselftest: a tie is flagged: %s" % "; ".join(map(str, out)))
+                bad += 1
+            break
+    # the error SS of a step against the SSE of its own estimates (NOINT's check, which
+    # holds for every least-squares step)
+    fc = features.FeatureChecks(case, work, rec, qrx, case, work)
+    fc.check_nointfar()
+    if fc.findings:
+        print("featselftest: a sound step's error SS is flagged: %s" % fc.findings[0])
+        bad += 1
+    fc = features.FeatureChecks(case, work, bump(rec, "ANOVA", "SS", row=1, every=True), qrx,
+                                case, work)
+    fc.check_nointfar()
+    bad += expect("an error SS off its estimates' SSE", fc.findings, "noint.sse")
+    # eight threads against one: the last bits of one standard error in a copy of the record
+    other = bump(rec, "ParameterEstimates", "StdErr", row=1, factor=1 + 2.0 ** -50)
+    if relations.table_bits(rec, copy.deepcopy(rec)):
+        print("featselftest: a record differs from its copy in its bits")
+        bad += 1
+    if other is not None:
+        bad += expect("a standard error's last bits", relations.table_bits(rec, other),
+                      "rel.threads.bits")
+    # the relations that apply: no permutation where folds are dealt by the rows' order
+    c2 = copy.copy(case)
+    c2.program = case.program.replace("details=all", "details=all cvmethod=split(3)", 1)
+    if "permute" in relations.applicable(c2) or "permute" not in relations.applicable(case):
+        print("featselftest: the permutation applies where SPLIT folds follow the rows' order")
+        bad += 1
+    # the relations that apply: FREQ=2 against each row written twice
+    n = len(case.columns["y"])
+    t = relations.transformed(case, {"f2": [2.0] * n}, rows=[i for i in range(n) for _ in (0, 1)])
+    if len(t.columns["y"]) != 2 * n or t.columns["y"][1] != case.columns["y"][0]:
+        print("featselftest: rows written twice are not the data's rows in order")
+        bad += 1
+    return bad
+
+
+def main(qrx):
+    np.seterr(all="ignore")
+    work = tempfile.mkdtemp(prefix="oracle-featselftest-")
+    try:
+        bad = feature_checks(qrx, work)
+        bad += relation_checks(qrx, work)
+        print("featselftest: %s" % ("passed" if not bad else "%d failed" % bad))
+        return 1 if bad else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)

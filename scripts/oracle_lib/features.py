@@ -1,0 +1,566 @@
+"""Checks of the features featgen.py draws, beside those of check.py: the validation and test
+errors of data roles and external data, SCORE's predictions, the CODE file run by Python and
+the STORE read back, model averaging over samples that are the whole data, LSCOEFFS and the
+solver's fit at L1=0. judge() runs check.Checker on the view of the run it can read (the
+training rows of data roles, one key for several BY variables) and then these checks."""
+import copy
+import json
+import math
+import os
+import re
+import shutil
+import subprocess
+
+import numpy as np
+
+from . import check, ref
+from .check import Finding, find, printed_models, real
+from .runqrx import read_csv, table_rows
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+LS = check.LS_METHODS
+ROLES = {"TR": "TRAIN", "VA": "VALIDATE", "TE": "TEST"}
+
+
+def view(case, work):
+    """The case and work directory as check.Checker reads them: the design without the data
+    roles and the BY variables (one combined key stands for them), the training rows alone
+    (weight 0 elsewhere), and a CLASS effect that a crossing names judged with the others."""
+    feat = getattr(case, "feature", None)
+    if feat not in ("partition", "effects"):
+        return case, work
+    vcase = copy.copy(case)
+    vcase.columns = dict(case.columns)
+    vcase.effects = [dict(e) for e in case.effects]
+    vdir = os.path.join(work, "view")
+    os.makedirs(vdir, exist_ok=True)
+    for name in os.listdir(work):
+        if name.endswith((".csv", ".qrx")):
+            shutil.copy(os.path.join(work, name), vdir)
+    drop = {"_ROLE_"} | set(case.byvars or [])
+    path = os.path.join(vdir, "dz.csv")
+    if os.path.exists(path):
+        head, rows = read_csv(path)
+        keep = [i for i, h in enumerate(head) if h not in drop]
+        with open(path, "w") as fh:
+            for r in [head] + rows:
+                fh.write(",".join(r[i] for i in keep) + "\n")
+    if feat == "partition":
+        role = roles_of(work)
+        if role is not None:
+            w = np.array(case.columns[case.weight], float) if case.weight else np.ones(len(role))
+            vcase.columns["w_train"] = list(np.where(role == "TRAIN", w, 0.0))
+            vcase.weight = "w_train"
+    names = [e["name"] for e in case.effects]
+    for e in vcase.effects:
+        if e["kind"] == "class" and any(e["name"] + "*" in m or "*" + e["name"] in m
+                                        or "(" + e["name"] in m for m in names):
+            e["kind"] = "other"
+    return vcase, vdir
+
+
+def roles_of(work):
+    path = os.path.join(work, "o.csv")
+    if not os.path.exists(path):
+        return None
+    head, rows = read_csv(path)
+    if "_ROLE_" not in head:
+        return None
+    j = head.index("_ROLE_")
+    return np.array([r[j] for r in rows])
+
+
+def judge(case, work, rec, qrx):
+    """check.Checker's findings on the view of the run, then the feature's own."""
+    vcase, vdir = view(case, work)
+    findings = check.Checker(vcase, vdir, rec, qrx).run()
+    feat = getattr(case, "feature", None)
+    if feat == "partition":
+        # the NObs table's "Used" row counts every role; the training rows are judged below
+        findings = [f for f in findings if f.family != "nobs"]
+    if not feat or any(f.family in ("run.error", "oracle.error") for f in findings):
+        return findings
+    fc = FeatureChecks(case, work, rec, qrx, vcase, vdir)
+    getattr(fc, "check_" + feat, lambda: None)()
+    return findings + fc.findings
+
+
+def tol_of(f):
+    """16 eps kappa of a refit, at least 1e-10: the relative error of what it predicts."""
+    return check.tolerance(f.cond ** 2, 1e-10)
+
+
+class FeatureChecks:
+    def __init__(self, case, work, rec, qrx, vcase, vdir):
+        self.case, self.work, self.rec, self.qrx = case, work, rec, qrx
+        self.vcase, self.vdir = vcase, vdir
+        self.out = rec["steps"][0]["output"]
+        self.findings = []
+        self.d = None
+        pn = find(self.out, "ParameterNames")
+        if pn and os.path.exists(os.path.join(vdir, "dz.csv")):
+            self.d = check.Data(vcase, vdir, rec)
+            self.d.map_names(pn[-1])
+
+    def fail(self, family, where, text):
+        self.findings.append(Finding(family, where, text))
+
+    # ---- helpers ----
+    def taken(self, tabs):
+        """(name, design column) of a printed model's parameters that have a column and a
+        degree of freedom (the Intercept as column None)."""
+        out = []
+        for r in table_rows(tabs["ParameterEstimates"]):
+            name = check.norm_name(r["Parameter"])
+            if r.get("DF", 1) in (0, None):
+                continue
+            if name == "Intercept":
+                out.append((name, None, r))
+            elif name in self.d.col_of:
+                out.append((name, self.d.col_of[name], r))
+            else:
+                return None
+        return out
+
+    def refit(self, ps):
+        cols = [c for _, c, _ in ps if c is not None]
+        X = self.d.D[:, cols] if cols else np.zeros((len(self.d.y), 0))
+        return ref.fit(X, self.d.y, self.d.wf, self.d.noint), cols
+
+    def ext_columns(self, names, cols, n):
+        """The columns of parameters named as the tables or the item store name them (x1,
+        'g1 L002', 'g1_L002') over rows given as column lists; NaN where a row has no value
+        (a missing variable or a level the fit never met); None for a name it cannot build."""
+        out = []
+        for name in names:
+            if name == "Intercept":
+                out.append(np.ones(n))
+                continue
+            if name in cols and name not in self.case.classes:
+                out.append(np.array([np.nan if v is None else float(v) for v in cols[name]]))
+                continue
+            built = None
+            for c, coding in self.case.classes.items():
+                for sep in (" ", "_"):
+                    if name.startswith(c + sep) and c in cols:
+                        built = self.level_column(c, coding, name[len(c) + 1:], cols[c])
+            if built is None:
+                return None
+            out.append(built)
+        return np.column_stack(out) if out else np.zeros((n, 0))
+
+    def level_column(self, c, coding, level, values):
+        known = sorted(set(self.case.columns[c]))
+        if coding not in ("GLM", "REF", "EFFECT") or level not in known:
+            return None
+        last = known[-1]
+        col = []
+        for v in values:
+            if v not in known:
+                col.append(np.nan)
+            elif coding == "EFFECT" and v == last:
+                col.append(-1.0)
+            else:
+                col.append(1.0 if v == level else 0.0)
+        return np.array(col)
+
+    def selected(self):
+        for label, tabs in printed_models(self.out):
+            if label == "Selected" and "ParameterEstimates" in tabs:
+                return tabs
+        return None
+
+    def step_models(self):
+        return [(int(lb[4:]), t) for lb, t in printed_models(self.out)
+                if lb.startswith("Step") and "ParameterEstimates" in t]
+
+    def predictions(self, tabs, X_of):
+        """Predictions of a printed model on other rows: the least-squares refit of its taken
+        columns for the least-squares methods, its printed estimates for the others; with
+        the sizes of the terms summed (for the allowance) and the relative tolerance."""
+        ps = self.taken(tabs)
+        if ps is None:
+            return None
+        names = [nm for nm, _, _ in ps]
+        Xe = X_of(names)
+        if Xe is None:
+            return None
+        if self.case.method in LS:
+            f, _ = self.refit(ps)
+            other = [i for i, nm in enumerate(names) if nm != "Intercept"]
+            Xn = Xe[:, other]
+            k0 = 0 if self.d.noint else 1
+            pred = f.predict(Xn)
+            mag = np.abs(Xn) @ np.abs(f.beta[k0:]) + (abs(f.beta[0]) if k0 else 0.0)
+            return pred, mag, tol_of(f)
+        beta = np.array([float(r["Estimate"]) if real(r["Estimate"]) else 0.0 for _, _, r in ps])
+        pred = Xe @ beta
+        mag = np.abs(Xe) @ np.abs(beta)
+        tol = 1e-12
+        return pred, mag, tol
+
+    def role_ase(self, where, row, Xe, y, wf, tabs, column):
+        """A step's validation or test ASE against the refit's predictions on those rows."""
+        v = row.get(column)
+        if v is None or not real(v) or len(y) == 0:
+            return
+        got = self.predictions(tabs, lambda names: self.ext_columns(names, Xe, len(y)))
+        if got is None:
+            return
+        pred, mag, tol = got
+        ok = ~np.isnan(pred)
+        r = y[ok] - pred[ok]
+        sw = math.fsum(wf[ok])
+        want = math.fsum(wf[ok] * r * r) / sw
+        spread = math.fsum(wf[ok] * (y[ok] - np.average(y[ok], weights=wf[ok])) ** 2) / sw
+        slack = 10 * tol * (want + spread) + 1e-12 * (want + spread) + \
+            4 * ref.EPS * float(np.max(mag[ok], initial=0)) * math.sqrt(want + 1e-300)
+        if abs(v - want) > slack:
+            self.fail("role.ase", where, "%s %r, refit's %r (allowed %.2g)" % (column, v, want, slack))
+
+    def chosen_by(self, column):
+        """The selected model is the step whose column is least (the first such step)."""
+        t = find(self.out, "SelectionSummary")
+        sel = self.selected()
+        if not t or sel is None:
+            return
+        rows = [r for r in table_rows(t[0]) if real(r.get(column))]
+        if not rows:
+            return
+        best = min(rows, key=lambda r: r[column])
+        steps = dict(self.step_models())
+        tabs = steps.get(best["Step"])
+        if tabs is None:
+            return
+        ties = [r for r in rows if abs(r[column] - best[column]) <= 1e-9 * abs(best[column])]
+        effs = check.Checker.effects_of(sel)
+        if all(check.Checker.effects_of(steps[r["Step"]]) != effs for r in ties if r["Step"] in steps):
+            self.fail("choose", "Selected", "the selected model is not step %d of least %s %r"
+                      % (best["Step"], column, best[column]))
+
+    # ---- data roles ----
+    def check_partition(self):
+        case = self.case
+        role = roles_of(self.work)
+        if role is None or self.d is None:
+            self.fail("role", "OUTPUT", "no _ROLE_ in the output data set")
+            return
+        if case.opt["partition"] == "rolevar":
+            want = np.array([ROLES[v] for v in case.columns["role"]])
+            if not (role == want).all():
+                self.fail("role", "OUTPUT", "%d rows with another role than the role variable "
+                          "gives" % int((role != want).sum()))
+        nobs = table_rows(find(self.out, "NObs")[0])[0]
+        w = np.array(case.columns[case.weight], float) if case.weight else np.ones(len(role))
+        for key, name in (("NObsTraining", "TRAIN"), ("NObsValidation", "VALIDATE"),
+                          ("NObsTest", "TEST")):
+            n = int(((role == name) & (w > 0)).sum())
+            if key in nobs and nobs[key] != n:
+                self.fail("role.nobs", "NObs", "%s %r, rows of that role %d" % (key, nobs[key], n))
+        t = find(self.out, "SelectionSummary")
+        if not t:
+            return
+        summary = {r["Step"]: r for r in table_rows(t[0])}
+        y = np.array(case.columns["y"], float)
+        cols = case.columns
+        for step, tabs in self.step_models():
+            row = summary.get(step)
+            if row is None:
+                continue
+            for column, name in (("ValidationASE", "VALIDATE"), ("TestASE", "TEST")):
+                rows = np.flatnonzero((role == name) & (w > 0))
+                sub = {c: [cols[c][i] for i in rows] for c in cols}
+                self.role_ase("Step%d" % step, row, sub, y[rows], w[rows], tabs, column)
+        if "choose=validate" in case.program:
+            self.chosen_by("ValidationASE")
+
+    def check_extdata(self):
+        cols, full, vrows, trows = self.case.opt["valdata"]
+        t = find(self.out, "SelectionSummary")
+        if not t or self.d is None:
+            return
+        summary = {r["Step"]: r for r in table_rows(t[0])}
+        for step, tabs in self.step_models():
+            row = summary.get(step)
+            if row is None:
+                continue
+            for column, rows in (("ValidationASE", vrows), ("TestASE", trows)):
+                sub = {c: [cols[c][i] for i in rows] for c in full}
+                y = np.array(sub["y"], float)
+                self.role_ase("Step%d" % step, row, sub, y, np.ones(len(y)), tabs, column)
+        self.chosen_by("ValidationASE")
+
+    # ---- SCORE, CODE and STORE ----
+    def check_scoring(self):
+        sc, order = self.case.opt["score"]
+        n = len(sc["y"])
+        sel = self.selected()
+        if sel is None or self.d is None:
+            return
+        head, rows = read_csv(os.path.join(self.work, "so.csv"))
+        if "ps" not in head or len(rows) != n:
+            self.fail("score", "SCORE", "no predictions ps for the %d scoring rows" % n)
+            return
+        ps = np.array([np.nan if r[head.index("ps")] in ("", ".") else float(r[head.index("ps")])
+                       for r in rows])
+        got = self.predictions(sel, lambda names: self.ext_columns(names, sc, n))
+        if got is not None:
+            pred, mag, tol = got
+            self.compare("score", "SCORE", ps, pred, 10 * tol * mag + 1e-12 * np.abs(pred) + 1e-300)
+            if "rs" in head:
+                rs = np.array([np.nan if r[head.index("rs")] in ("", ".") else
+                               float(r[head.index("rs")]) for r in rows])
+                y = np.array(sc["y"], float)
+                self.compare("score.residual", "SCORE", rs, y - ps,
+                             4 * ref.EPS * (np.abs(y) + np.abs(ps)) + 1e-300)
+        self.check_code(ps, n)
+        self.check_store(sel, ps, sc, n)
+
+    def compare(self, family, where, got, want, slack):
+        miss = np.isnan(got) != np.isnan(want)
+        if miss.any():
+            i = int(np.argmax(miss))
+            self.fail(family, where, "row %d: %r where the reference gives %r" % (i, got[i], want[i]))
+            return
+        ok = ~np.isnan(want)
+        bad = np.abs(got[ok] - want[ok]) > np.broadcast_to(slack, want.shape)[ok]
+        if bad.any():
+            i = int(np.flatnonzero(ok)[np.argmax(bad)])
+            self.fail(family, where, "%d rows differ, e.g. row %d: %r against %r"
+                      % (int(bad.sum()), i, got[i], want[i]))
+
+    def check_code(self, ps, n):
+        code = os.path.join(self.work, "code.py")
+        if not os.path.exists(code):
+            self.fail("code", "CODE", "no scoring code written")
+            return
+        run = subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "scripts", "run_scoring_code.py"),
+                              code, os.path.join(self.work, "s.csv")],
+                             capture_output=True, text=True, timeout=60)
+        lines = run.stdout.split("\n")[:n]
+        if run.returncode != 0 or len(lines) != n:
+            self.fail("code", "CODE", "the scoring code failed: %s" % run.stderr[-300:])
+            return
+        got = np.array([float(v) if v else np.nan for v in lines])
+        self.compare("code", "CODE", got, ps, 1e-12 * np.abs(ps) + 1e-300 +
+                     1e-12 * np.nanmax(np.abs(ps), initial=0))
+
+    def check_store(self, sel, ps, sc, n):
+        path = os.path.join(self.work, "st.json")
+        if not os.path.exists(path):
+            self.fail("store", "STORE", "no item store written")
+            return
+        with open(path) as fh:
+            store = json.load(fh)
+        g = store["groups"][0]
+        printed = {check.norm_name(r["Parameter"]): r for r in table_rows(sel["ParameterEstimates"])}
+        names, beta = [], []
+        for p in g["parameters"]:
+            names.append(p["name"])
+            beta.append(p["estimate"])
+        key = {check.norm_name(k).replace(" ", "_"): k for k in printed}
+        for nm, b in zip(names, beta):
+            r = printed.get(key.get(nm.replace(" ", "_"), nm))
+            if r is None or not real(r["Estimate"]):
+                if b not in (0, None):
+                    self.fail("store", "STORE", "%s stored as %r, not printed" % (nm, b))
+                continue
+            if b != r["Estimate"]:
+                self.fail("store", "STORE", "%s stored as %r, printed %r" % (nm, b, r["Estimate"]))
+        anova = {r["Source"].split()[0]: r for r in table_rows(sel["ANOVA"])} if "ANOVA" in sel else {}
+        err = anova.get("Error")
+        if err and self.case.method in LS and real(err.get("MS")):
+            if g.get("errorDF") != err["DF"] or abs(g["errorVariance"] - err["MS"]) > 1e-12 * abs(err["MS"]):
+                self.fail("store", "STORE", "error variance %r on %r DF, the ANOVA's %r on %r"
+                          % (g.get("errorVariance"), g.get("errorDF"), err["MS"], err["DF"]))
+        X = self.ext_columns(names, sc, n)
+        if X is not None:
+            b = np.array([v or 0.0 for v in beta], float)
+            pred = X @ b
+            mag = np.abs(X) @ np.abs(b)
+            self.compare("store.predict", "STORE", pred, ps, 64 * ref.EPS * mag + 1e-300)
+
+    # ---- model averaging ----
+    def check_modelavg(self):
+        t = find(self.out, "AvgParmEst")
+        freq = find(self.out, "ModelSelectFreq")
+        if not t or not freq or self.d is None:
+            self.fail("modelavg", "run", "no average estimates")
+            return
+        est = {check.norm_name(r["Parameter"]): r for r in table_rows(t[0])}
+        models = table_rows(freq[0])
+        pct = find(self.out, "EffectSelectPct")
+        if pct:
+            for r in table_rows(pct[0]):
+                want = math.fsum(m["SelectionPct"] for m in models
+                                 if r["Effect"] in m["EffectsInModel"].split())
+                if abs(r["SelectionPct"] - want) > 1e-9 * 100:
+                    self.fail("modelavg.pct", r["Effect"], "selection percentage %r, models' %r"
+                              % (r["SelectionPct"], want))
+        if self.case.opt["modelavg"] != "whole":
+            return
+        if len(models) != 1 or abs(models[0]["SelectionPct"] - 100) > 1e-9:
+            self.fail("modelavg.whole", "ModelSelectFreq", "samples of the whole data chose %d "
+                      "models" % len(models))
+            return
+        names = [nm for nm in est if nm != "Intercept"]
+        cols = [self.d.col_of.get(nm) for nm in names]
+        if any(c is None for c in cols):
+            return
+        d = self.d
+        keep = [j for j, nm in enumerate(names) if est[nm]["NumberNonzero"]]
+        f = ref.fit(d.D[:, [cols[j] for j in keep]], d.y, d.wf, d.noint)
+        tol = tol_of(f)
+        sy = math.sqrt(d.tss_c / max(d.sumw, 1e-300)) or 1.0
+        k0 = 0 if d.noint else 1
+        want = {names[j]: f.beta[k0 + i] for i, j in enumerate(keep)}
+        if not d.noint:
+            want["Intercept"] = f.beta[0]
+        for nm, r in est.items():
+            b = want.get(nm, 0.0)
+            x = np.ones(len(d.y)) if nm == "Intercept" else d.D[:, d.col_of[nm]]
+            sx = math.sqrt(max(ref.wmean((x - ref.wmean(x, d.wf)) ** 2, d.wf), 0)) or 1.0
+            if abs(r["Mean"] - b) * sx / sy > 10 * tol * (1 + abs(b) * sx / sy) + 1e-12 * abs(b) \
+                    or abs(r["StdDev"] or 0) > 1e-12 * abs(b) + 1e-300:
+                self.fail("modelavg.whole", nm, "mean estimate %r (sd %r) over samples of the whole "
+                          "data, least squares %r" % (r["Mean"], r["StdDev"], b))
+        head, rows = read_csv(os.path.join(self.work, "o.csv"))
+        j = head.index("p")
+        p = np.array([float(r[j]) if r[j] else np.nan for r in rows])[d.used]
+        xb = np.full(len(d.y), est["Intercept"]["Mean"] if "Intercept" in est else 0.0)
+        mag = np.abs(xb)
+        for nm in names:
+            xb = xb + est[nm]["Mean"] * d.D[:, d.col_of[nm]]
+            mag = mag + np.abs(est[nm]["Mean"] * d.D[:, d.col_of[nm]])
+        self.compare("modelavg.pred", "OUTPUT", p, xb, 64 * ref.EPS * mag + 1e-300)
+
+    # ---- penalized options ----
+    def check_penalized(self):
+        what = self.case.opt["penalized"]
+        if self.d is None:
+            return
+        if what == "lscoeffs":
+            for step, tabs in self.step_models():
+                self.ls_estimates("Step%d" % step, tabs, nonzero=True)
+        if what == "screen" and self.case.opt["screen"] == "sasvi":
+            self.unscreened()
+        if what == "qk" and self.case.opt.get("l1") == 0.0:
+            # the solver's one fit, printed after its step 0
+            top = [n for n in self.out if n.get("name") == "ParameterEstimates"]
+            if top:
+                self.min_sse("ParameterEstimates", {"ParameterEstimates": top[-1]})
+
+    def unscreened(self):
+        """Safe screening drops only effects the step's optimum leaves out: the path is the
+        path without it."""
+        from . import relations
+        prog = self.case.program.replace("screen=sasvi ", "")
+        other, _, _ = relations.rerun(relations.transformed(self.case, program=prog), self.work,
+                                      "unscreened", self.qrx)
+        if other is None:
+            self.fail("screen", "run", "the path without screening did not run")
+            return
+        for f in relations.Compare("screen", self.case, other, self.rec, tol=1e-9,
+                                   work=self.work).run():
+            self.findings.append(f)
+
+    # ---- effects ----
+    def check_effects(self):
+        """Under HIERARCHY=SINGLE no step holds a crossing or nesting without the model's
+        effects it is made of."""
+        if not re.search(r"hierarchy=single(?!class)", self.case.program):
+            return
+        names = {e["name"].lower() for e in self.case.effects}
+        for label, tabs in printed_models(self.out):
+            if "ParameterEstimates" not in tabs:
+                continue
+            now = {check.norm_name(r["Effect"]).lower() for r in table_rows(tabs["ParameterEstimates"])}
+            for e in now:
+                parts = [p for p in e.replace("(", "*").replace(")", "").split("*") if p]
+                missing = [p for p in parts if p != e and p in names and p not in now]
+                if len(parts) > 1 and missing:
+                    self.fail("hierarchy", label, "%s in the model without %s" % (e, " ".join(missing)))
+                    return
+
+    def ls_estimates(self, where, tabs, nonzero):
+        d = self.d
+        ps = [(nm, c, r) for nm, c, r in (self.taken(tabs) or [])
+              if not nonzero or (real(r["Estimate"]) and r["Estimate"] != 0)]
+        if not ps:
+            return
+        f, cols = self.refit(ps)
+        tol = tol_of(f)
+        if tol > 1e-4:
+            return
+        sy = math.sqrt(d.tss_c / max(d.sumw, 1e-300)) or 1.0
+        k0 = 0 if d.noint else 1
+        i = 0
+        for nm, c, r in ps:
+            if c is None:
+                b, sx = f.beta[0], 1.0
+            else:
+                b = f.beta[k0 + i]
+                x = d.D[:, c]
+                sx = math.sqrt(max(ref.wmean((x - ref.wmean(x, d.wf)) ** 2, d.wf), 0))
+                i += 1
+                if abs(r["Estimate"] - b) * sx / sy > 10 * tol * max(1.0, abs(b) * sx / sy):
+                    self.fail("lscoeffs", where, "%s estimate %r, least squares of the step's "
+                              "columns %r" % (nm, r["Estimate"], b))
+                    return
+
+    def min_sse(self, where, tabs):
+        """At L1=0 the solver's fit is least squares over every column."""
+        d = self.d
+        cols = [c for nm, c in d.col_of.items() if nm != "Intercept"]
+        X = d.D[:, sorted(set(cols))]
+        lo = ref.min_sse(X, d.y, d.wf, d.noint)
+        pred = np.zeros(len(d.y))
+        for r in table_rows(tabs["ParameterEstimates"]):
+            nm = check.norm_name(r["Parameter"])
+            e = float(r["Estimate"]) if real(r["Estimate"]) else 0.0
+            pred += e if nm == "Intercept" else e * d.D[:, d.col_of[nm]]
+        sse = math.fsum(d.wf * (d.y - pred) ** 2)
+        # the solver stops at TOL=1e-6 of its gradient: its SSE may lie above the least by
+        # about that share of the total
+        if sse > lo + 1e-6 * d.tss:
+            self.fail("qk.l1zero", where, "SSE of the estimates at L1=0 %r, least squares %r "
+                      "(total %r)" % (sse, lo, d.tss))
+
+    # ---- NOINT beside a far response ----
+    def check_nointfar(self):
+        """Without an intercept a response near 1e9 leaves an uncorrected total near n 1e18,
+        against which check.py's allowances say little: each step's error SS must be the SSE
+        of its own printed estimates (summed in extended precision) within 1e-7 of it, and a
+        stop for a perfect fit needs a model whose least-squares SSE is nil beside the
+        response's own spread."""
+        d = self.d
+        if d is None:
+            return
+        yl = d.y.astype(np.longdouble)
+        for label, tabs in printed_models(self.out):
+            err = anova_of(tabs).get("Error")
+            if err is None or "ParameterEstimates" not in tabs:
+                continue
+            pred = np.zeros(len(d.y), np.longdouble)
+            for r in table_rows(tabs["ParameterEstimates"]):
+                nm = check.norm_name(r["Parameter"])
+                if real(r["Estimate"]) and nm in d.col_of:
+                    pred += np.longdouble(r["Estimate"]) * d.D[:, d.col_of[nm]].astype(np.longdouble)
+            sse = float(np.sum(d.wf.astype(np.longdouble) * (yl - pred) ** 2))
+            slack = 1e-7 * sse + 1e-9 * d.tss_c
+            if not real(err["SS"]) or abs(err["SS"] - sse) > slack:
+                self.fail("noint.sse", label, "error SS %r, SSE of the printed estimates %r "
+                          "(corrected total %r)" % (err["SS"], sse, d.tss_c))
+        stop = find(self.out, "StopReason")
+        sel = self.selected()
+        if stop and sel is not None and "perfectly" in table_rows(stop[0])[0]["Reason"]:
+            ps = self.taken(sel)
+            if ps is not None:
+                f, _ = self.refit(ps)
+                if f.sse > 1e-6 * d.tss_c:
+                    self.fail("noint.perfect", "Selected", "stopped for a perfect fit where least "
+                              "squares leave %r (corrected total %r)" % (f.sse, d.tss_c))
+
+
+def anova_of(tabs):
+    return {r["Source"].split()[0]: r for r in table_rows(tabs["ANOVA"])} if "ANOVA" in tabs else {}
