@@ -13,6 +13,12 @@
 
 namespace {
 [[nodiscard]] bool big(int32_t code) { return code == VC_RSQUARE || code == VC_ADJRSQ; }
+// PRESS, the validation ASE, CV PRESS and the held-out error are in the response's squared
+// units; the other criteria are not (a change of units shifts AIC, AICC and SBC by one
+// constant and leaves the rest as they are).
+[[nodiscard]] bool inResponseUnits(int32_t code) {
+  return code == VC_PRESS || code == VC_VALIDATE || code == VC_CV || code == VC_CVEX;
+}
 } // namespace
 
 int64_t vsfMemTri(int32_t n) {
@@ -33,7 +39,11 @@ int32_t vsfIsBetter(int32_t code, double a, double b) {
 int32_t vsfIsEpsBetter(int32_t code, double a, double b) {
   if (isHostMissing(a) || isHostMissing(b))
     return 0;
-  return big(code) ? a > b + kVsfEps : a < b - kVsfEps;
+  // A margin fixed in the response's units would decide by the units: on a response in
+  // thousandths an ASE of 1e-9 would need to fall by 1e-4 of itself to count. Those criteria
+  // take the margin relative to the value they are compared with.
+  const double margin = inResponseUnits(code) ? kVsfEps * std::fabs(b) : kVsfEps;
+  return big(code) ? a > b + margin : a < b - margin;
 }
 
 int32_t vsfIsFUZZBetter(int32_t code, int32_t direction, double a, double b, double fuzz) {

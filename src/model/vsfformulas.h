@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <limits>
 
-// The absolute margin of the stepwise tests and the zero threshold of recorded sums.
+// The margin of the stepwise tests (absolute; relative for the criteria in the response's
+// squared units) and the zero threshold of recorded sums.
 inline constexpr double kVsfEps = 1.110223024625157e-13;
 // The relative tolerance of the F test.
 inline constexpr double kVsfFTol = 1.110223024625157e-14;

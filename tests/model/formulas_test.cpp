@@ -69,6 +69,19 @@ TEST(Formulas, Comparisons) {
   EXPECT_EQ(vsfIsFUZZBetter(2, 1, 3 * (1 - 1e-14), 3, 1e-12), 0);
 }
 
+// The stepwise margin decides alike in any units of the response: a validation ASE (or PRESS,
+// CV PRESS) that falls by 3e-6 of itself counts whether it is near 1e-9 or 1e3, and a fall of
+// 1e-14 of itself counts in neither; AIC keeps its absolute margin.
+TEST(Formulas, StepwiseMarginFollowsTheResponsesUnits) {
+  for (const int32_t code : {VC_PRESS, VC_VALIDATE, VC_CV, VC_CVEX})
+    for (const double scale : {std::ldexp(1.0, -30), 1.0, std::ldexp(1.0, 10)}) {
+      const double b = 1.9257652 * scale;
+      EXPECT_EQ(vsfIsEpsBetter(code, 1.9257594 * scale, b), 1) << code << " " << scale;
+      EXPECT_EQ(vsfIsEpsBetter(code, b * (1 - 1e-14), b), 0) << code << " " << scale;
+    }
+  EXPECT_EQ(vsfIsEpsBetter(VC_AIC, 1e3 - 1e-12, 1e3), 1);
+}
+
 TEST(Formulas, TriangleSizeAndSorts) {
   EXPECT_EQ(vsfMemTri(23169), 268412865);
   // Sizes are 64-bit: triangles of 2^31 bytes and more are counted.
