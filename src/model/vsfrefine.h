@@ -49,15 +49,15 @@ constexpr double kVsfFarResponse = 1e-6;
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns, the intercept
 // left out, a_cc as the rank rule judges it.
 [[nodiscard]] double vsfLargestInflation(const VsfModel* model);
-// The largest variance inflation of the columns swept in fold f's record, as
-// vsfLargestInflation judges the model's.
-[[nodiscard]] double vsfFoldLargestInflation(const VsfModel* model, int32_t f);
+// The largest variance inflation of the columns swept in fold f's record (the structured
+// road's effect among them), as vsfLargestInflation judges the model's.
+[[nodiscard]] double vsfFoldLargestInflation(VsfModel* model, int32_t f);
 // Refines the coefficients of each CV fold record whose largest variance inflation exceeds
-// kVsfRefineInflation on the packed road of a least-squares fit: corrections in column 0 of
-// its swept matrix, each from one pass over the fold's training rows (those of the other
-// folds, as the record sums them, X'r summed with compensation) until one settles, and a
-// last pass for its training error SS, which replaces the swept one; a correction that
-// raises the residual SS beyond rounding is undone. Sets *refined to the number of folds
-// refined, whose held-out errors the caller must then form from the rows. Returns a pass's
-// failure, Ok otherwise.
+// kVsfRefineInflation on the packed or the structured road of a least-squares fit (the
+// many-level effect's estimates corrected by its elimination, vsfStructuredCorrect): corrections in
+// column 0 of its swept matrix, each from one pass over the fold's training rows (those of the
+// other folds, as the record sums them, X'r summed with compensation) until one settles, and a last
+// pass for its training error SS, which replaces the swept one; a correction that raises the
+// residual SS beyond rounding is undone. Sets *refined to the number of folds refined, whose
+// held-out errors the caller must then form from the rows. Returns a pass's failure, Ok otherwise.
 [[nodiscard]] VsfStatus vsfRefineFolds(VsfModel* model, int32_t* refined);

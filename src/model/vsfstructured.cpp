@@ -947,31 +947,38 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   return true;
 }
 
-// Runs `work` on the model's own state, then on each fold record's with the model's
-// triangles, flags and structured state pointing at the fold's for the while (the model's
-// rank kept: folds count none). The first failing status.
+} // namespace
+
+VsfRecordView::VsfRecordView(VsfModel* m, int32_t f)
+    : m_(m), xpx_(m->xpx), swept_(m->sweptXpx), flags_(m->sweepFlags), structured_(m->structured),
+      rank_(m->rank) {
+  VsfFoldRecord& F = m->folds[f];
+  m->xpx = F.xpx;
+  m->sweptXpx = F.sweptXpx;
+  m->sweepFlags = F.sweepFlags;
+  if (structured_ != nullptr)
+    m->structured = &structured_->folds[f];
+}
+
+VsfRecordView::~VsfRecordView() {
+  m_->xpx = xpx_;
+  m_->sweptXpx = swept_;
+  m_->sweepFlags = flags_;
+  m_->structured = structured_;
+  m_->rank = rank_;
+}
+
+namespace {
+
+// Runs `work` on the model's own state, then on each fold record's (VsfRecordView). The first
+// failing status.
 template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   VsfStatus rc = work();
-  VsfStructured* st = m->structured;
-  if (st->foldCount == 0)
-    return rc;
-  double *xpx = m->xpx, *swept = m->sweptXpx;
-  char* flags = m->sweepFlags;
-  const int32_t rank = m->rank;
-  for (int32_t f = 0; f < st->foldCount; ++f) {
-    VsfFoldRecord& F = m->folds[f];
-    m->xpx = F.xpx;
-    m->sweptXpx = F.sweptXpx;
-    m->sweepFlags = F.sweepFlags;
-    m->structured = &st->folds[f];
+  for (int32_t f = 0; f < m->structured->foldCount; ++f) {
+    const VsfRecordView view(m, f);
     const VsfStatus r = work();
     rc = rc != VsfStatus::Ok ? rc : r;
   }
-  m->xpx = xpx;
-  m->sweptXpx = swept;
-  m->sweepFlags = flags;
-  m->structured = st;
-  m->rank = rank;
   return rc;
 }
 
@@ -1267,10 +1274,15 @@ void vsfStructuredLeave(VsfModel* m) {
 
 VsfStatus vsfStructuredRefresh(VsfModel* m) {
   VsfStructured* st = m->structured;
-  if (st == nullptr || !st->inModel)
+  if (st == nullptr)
     return VsfStatus::Ok;
-  st->refinedValid = 0;
-  st->diagonalStale = 1;
+  for (int32_t f = -1; f < st->foldCount; ++f) {
+    VsfStructured& s = f < 0 ? *st : st->folds[f];
+    if (!s.inModel)
+      continue;
+    s.refinedValid = 0;
+    s.diagonalStale = 1;
+  }
   return VsfStatus::Ok;
 }
 

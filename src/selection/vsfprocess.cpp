@@ -547,9 +547,10 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       if ((rc = enter(k)) != VsfStatus::Ok)
         return fail(m, rc);
   }
-  // Without an intercept a response far from 0 leaves the full model's error SS within the
-  // rounding of y'y: the rows resolve it. The inflation noted stays with this matrix only.
-  if (vsfFarFromOrigin(m)) {
+  // The full model's error SS sets the variance of C(p) and BIC at every step: a nearly
+  // dependent full model (or, without an intercept, a response far from 0) is refined on its
+  // rows as any step is, on every road. The inflation noted stays with this matrix only.
+  {
     const double inflation = m->sweptInflation;
     if ((rc = vsfRefineStep(m)) != VsfStatus::Ok)
       return fail(m, rc);
