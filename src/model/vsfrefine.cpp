@@ -329,6 +329,9 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
   RefineIterate before;
   RefineGuard guard;
+  // How far the last accepted pass moved the error SS: the swept one's distance from the
+  // rows' at the first pass, then each correction's drop.
+  double previous = m->sweptXpx[0], moved = 0.0;
   for (int32_t pass = 0; pass < 3; ++pass) {
     if (const VsfStatus rc = residualPass<false>(m, sums); rc != VsfStatus::Ok)
       return rc;
@@ -336,6 +339,8 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
       before.restore(m);
       break;
     }
+    moved = std::fabs(previous - sums[0]);
+    previous = sums[0];
     if (pass == 2)
       break;
     before.save(m);
@@ -344,6 +349,12 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     else
       correct(m, sums);
   }
+  // The structured road's corrections go through the levels' elimination, whose reduced
+  // triangle can hold too few digits to steer them: where the last still moves the error SS
+  // by more than kVsfRefineSettled of the total, the fit is not the least-squares one the
+  // packed road's corrections reach, and the road gives way to it.
+  if (structured && moved > kVsfRefineSettled * m->totalSS)
+    vsfStructuredGiveUp(m);
   m->sweptXpx[0] = guard.bestSS;
   m->sse = guard.bestSS;
   // The residuals' sum of squares from the rows rounds as the residuals do, each eps times

@@ -15,6 +15,11 @@ struct VsfModel;
 // within 1e-8 of the total.
 constexpr double kVsfRefineInflation = 1e6;
 
+// The part of the corrected total sum of squares by which the last correction of a refined
+// step may still move its error SS on the structured road (vsfRefineSwept): the packed road's
+// second correction moves it by some 1e-12 of the total.
+constexpr double kVsfRefineSettled = 1e-10;
+
 // The part of the response's uncorrected sum of squares below which the error SS of a model
 // without an intercept is refined: its cross products are about 0, so the swept error SS and
 // the estimates carry the rounding of y'y (eps y'y), which below this part of y'y leaves the

@@ -7,6 +7,7 @@
 #include "data/vsfutilfile.h"
 #include "kernels/vsfxpxstructured.h"
 #include "model/vsffoldmove.h"
+#include "model/vsfmemplan.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
@@ -922,9 +923,12 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
     std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
     std::fill(m->sweepFlags, m->sweepFlags + n, '0');
   }
-  m->rank -= static_cast<int32_t>(sweepOver(m, was, 0, n, &intercept));
+  const int64_t refused = sweepOver(m, was, 0, n, &intercept);
+  m->rank -= static_cast<int32_t>(refused);
   if (intercept && m->pagesShifted && vsfRuleCentred(m))
     interceptLost(m);
+  else if (refused > 0 && st->inModel)
+    vsfStructuredGiveUp(m);
 }
 
 // The arrays of one state, from the model pool; false when one does not fit.
@@ -1430,6 +1434,11 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
     *total += std::fabs(uj) * std::sqrt(std::fabs(st->diagonal[j] + st->rankOne));
   }
   return sum + rho * sumU * sumU;
+}
+
+void vsfStructuredGiveUp(VsfModel* m) {
+  if (m->passFailure == VsfStatus::Ok && vsfPackedTriangleFits(m))
+    m->passFailure = VsfStatus::FitLostToLevels;
 }
 
 void vsfStructuredEmpty(VsfModel* m) {

@@ -152,6 +152,14 @@ void vsfStructuredResweep(VsfModel* model);
                                            const std::vector<int64_t>& cols,
                                            const std::vector<double>& u, double* bound,
                                            double* total);
+// Where the road cannot give the packed road's fit and the packed triangle fits the memory
+// plan, ends the fit (FitLostToLevels in passFailure), which vsfProcess makes again on the
+// packed triangle: a small column the model had taken refused when swept again after the
+// effect's columns (its pivot within the rounding of the reduced triangle, where the packed
+// triangle, which takes the small columns first and judges the levels after them, keeps
+// it), or a refinement whose corrections no longer settle (vsfRefineSwept). Where the
+// packed triangle does not fit, the road goes on.
+void vsfStructuredGiveUp(VsfModel* model);
 // The effect out of the model and the folds' models when they are emptied after the full
 // model's fit (its triangles are the caller's).
 void vsfStructuredEmpty(VsfModel* model);
