@@ -1,104 +1,73 @@
 #!/usr/bin/python3
-"""CV PRESS by exact fold refits where a fold's training rows are nearly dependent, beside a
-CLASS effect of many levels.
+"""CV PRESS by exact fold refits where the training rows of some folds are nearly dependent,
+beside a CLASS effect of many levels: the data are scripts/synthdata.py's fold_copy_csv
+(levels of g with ten rows each, x2 within 10^-e of x1 except on fold 1's rows), which the
+test makes at run time from the same recipe; the folds are SPLIT(5) (row r in fold r mod 5).
 
-Two designs, each `levels` levels of g with ten rows apiece (level i on rows 10i..10i+9), the
-folds SPLIT(5) (row r in fold r mod 5, so every level has two rows in every fold):
-  copy: x2 = x1 + eps * noise except on fold 1's rows, where x2 = x1 + noise; the folds that
-        leave fold 1 out see x2 within eps of x1.
-  tied: z = (level index) + eps * noise, a column within eps of the span of g's columns.
-y = x1 + a level effect + noise. For the models that enter the MODEL statement's effects in
-turn (the first two from the start, then g; z, aliased by g at eps 1e-7, then left out), the sum over the folds of the held-out squared
-errors of the least-squares refit without the fold, in mpmath at 60 digits on the rows as
-written: with g in the model the refit is taken within the levels (the training rows' level
-means taken off the response and the columns, the slopes those of the rest, a held-out row's
-fit its level's training mean plus the slopes times its columns less theirs).
+For the models x1 x2 (with an intercept) and x1 x2 g, the sum over the folds of the held-out
+squared errors of the least-squares refit without the fold, in mpmath at 60 digits on the
+values as written: with g the refit is taken within the levels (the training rows' level
+means taken off the response and the columns, the slopes those of the rest, and a held-out
+row's fit its level's training mean plus the slopes times its columns less theirs).
 
-Writes DIR/NAME.csv (the data, every number with 17 digits) and DIR/NAME_ref.csv (step,
-CV PRESS).
+Writes tests/data/structuredfolds/press_ref.csv: levels, e, step (0: x1 x2; 1: with g),
+CV PRESS.
 """
-import argparse
 import os
+import sys
 
 import mpmath as mp
-import numpy as np
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import synthdata  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+OUT = os.path.join(ROOT, "tests", "data", "structuredfolds")
 K = 5
+# (levels, e): the family the test runs.
+CASES = [(100, 3), (100, 4), (100, 5), (100, 6), (1000, 5), (3000, 6)]
 
 
-def design(kind, levels, eps, seed):
-    rng = np.random.default_rng(seed)
-    n = 10 * levels
-    g = np.arange(n) // 10
-    fold = np.arange(n) % K
-    x1 = rng.standard_normal(n)
-    noise = rng.standard_normal(n)
-    if kind == "copy":
-        x2 = x1 + np.where(fold == 1, 1.0, eps) * noise
-        cols = {"x1": x1, "x2": x2}
-    else:
-        cols = {"z": g + eps * noise, "x1": x1}
-    y = x1 + rng.standard_normal(levels)[g] + rng.standard_normal(n)
-    return g, fold, cols, y
-
-
-def fold_error(g, fold, X, y, by_level, out):
-    """Held-out squared error of the refit without fold `out` on the columns X (rows as mpf
-    lists), with an intercept or within the levels of g."""
-    p = len(X[0]) if X else 0
-    train = [i for i in range(len(y)) if fold[i] != out]
+def fold_error(g, X, y, by_level, out):
+    """Held-out squared error of the refit without fold `out` on the columns X, with an
+    intercept or within the levels of g."""
+    n, p = len(y), len(X[0])
+    train = [i for i in range(n) if i % K != out]
     key = (lambda i: g[i]) if by_level else (lambda i: 0)
     groups = {}
     for i in train:
         groups.setdefault(key(i), []).append(i)
-    means = {}
-    for k, rows in groups.items():
-        m = mp.mpf(len(rows))
-        means[k] = ([mp.fsum(X[i][c] for i in rows) / m for c in range(p)],
-                    mp.fsum(y[i] for i in rows) / m)
+    means = {k: ([mp.fsum(X[i][c] for i in rows) / len(rows) for c in range(p)],
+                 mp.fsum(y[i] for i in rows) / len(rows)) for k, rows in groups.items()}
+    dx = {i: [X[i][c] - means[key(i)][0][c] for c in range(p)] for i in train}
     A, b = mp.zeros(p, p), mp.zeros(p, 1)
     for c in range(p):
-        dc = [X[i][c] - means[key(i)][0][c] for i in train]
-        b[c] = mp.fsum(d * (y[i] - means[key(i)][1]) for d, i in zip(dc, train))
+        b[c] = mp.fsum(dx[i][c] * (y[i] - means[key(i)][1]) for i in train)
         for e in range(c, p):
-            A[c, e] = A[e, c] = mp.fsum(d * (X[i][e] - means[key(i)][0][e])
-                                        for d, i in zip(dc, train))
-    beta = mp.lu_solve(A, b) if p else []
+            A[c, e] = A[e, c] = mp.fsum(dx[i][c] * dx[i][e] for i in train)
+    beta = mp.lu_solve(A, b)
     err = []
-    for i in range(len(y)):
-        if fold[i] == out:
-            mx, my = means[key(i)]
-            fit = my + mp.fsum(beta[c] * (X[i][c] - mx[c]) for c in range(p))
-            err.append((y[i] - fit) ** 2)
+    for i in range(out, n, K):
+        mx, my = means[key(i)]
+        fit = my + mp.fsum(beta[c] * (X[i][c] - mx[c]) for c in range(p))
+        err.append((y[i] - fit) ** 2)
     return mp.fsum(err)
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--kind", choices=["copy", "tied"], default="copy")
-    ap.add_argument("--levels", type=int, default=200)
-    ap.add_argument("--eps", type=float, default=1e-3)
-    ap.add_argument("--seed", type=int, default=74)
-    ap.add_argument("--dir", required=True)
-    ap.add_argument("--name", required=True)
-    a = ap.parse_args()
     mp.mp.dps = 60
-    g, fold, cols, y = design(a.kind, a.levels, a.eps, a.seed)
-    names = list(cols)
-    with open(os.path.join(a.dir, a.name + ".csv"), "w") as f:
-        f.write(",".join(["g"] + names + ["y"]) + "\n")
-        for i in range(len(y)):
-            f.write(",".join(["L%d" % g[i]] + ["%.17g" % cols[c][i] for c in names] +
-                             ["%.17g" % y[i]]) + "\n")
-    X = [[mp.mpf(float(cols[c][i])) for c in names] for i in range(len(y))]
-    Y = [mp.mpf(float(v)) for v in y]
-    with open(os.path.join(a.dir, a.name + "_ref.csv"), "w") as f:
-        f.write("step,cvpress\n")
+    os.makedirs(OUT, exist_ok=True)
+    lines = ["levels,e,step,press"]
+    for levels, e in CASES:
+        _, rows = synthdata.columns(synthdata.fold_copy_csv(levels, e))
+        y = [mp.mpf(r[0]) for r in rows]
+        g = [r[1] for r in rows]
+        X = [[mp.mpf(r[2]), mp.mpf(r[3])] for r in rows]
         for step, by_level in enumerate([False, True]):
-            # z within eps of g's span is aliased once g is in (the rank rule drops it).
-            Xs = [r[1:] for r in X] if by_level and a.kind == "tied" else X
-            press = mp.fsum(fold_error(g, fold, Xs, Y, by_level, o) for o in range(K))
-            f.write("%d,%s\n" % (step, mp.nstr(press, 20)))
+            press = mp.fsum(fold_error(g, X, y, by_level, f) for f in range(K))
+            lines.append("%d,%d,%d,%s" % (levels, e, step, mp.nstr(press, 20)))
+    with open(os.path.join(OUT, "press_ref.csv"), "w") as f:
+        f.write("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
