@@ -554,8 +554,10 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   // The full model's error SS sets the variance of C(p) and BIC at every step: a nearly
   // dependent full model (or, without an intercept, a response far from 0) is refined on its
-  // rows as any step is, on every road. The inflation noted stays with this matrix only.
-  {
+  // rows as any step is, on every road. BACKWARD keeps it as its first step, refined when
+  // that step is recorded, as a fit without selection is. The inflation noted stays with
+  // this matrix only.
+  if (vsfFarFromOrigin(m) || !vsfMethodStartsFull(o->method)) {
     const double inflation = m->sweptInflation;
     if ((rc = vsfRefineStep(m)) != VsfStatus::Ok)
       return fail(m, rc);
