@@ -1526,7 +1526,11 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
   const bool about = centred && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
   double worst = 0.0;
   for (int64_t j = 0; j < st->columns; ++j) {
-    if (st->swept[j] != '1')
+    // A level without rows (under the effect coding, its column -1 on the reference level's
+    // rows alone, as in a fold record whose training rows miss the level) inflates its
+    // variance by the coding's own coupling of every column, which the block's closed-form
+    // inverse holds exactly: no rounding of a sweep for the refinement to restore.
+    if (st->swept[j] != '1' || st->diagonal[j] == 0.0)
       continue;
     const double c = about ? vsfStructuredCrossAt(*st, j, 1) : 0.0;
     const double d = st->diagonal[j] + st->rankOne - (about ? c * c / x[diag(1)] : 0.0);
