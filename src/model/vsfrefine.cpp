@@ -494,9 +494,14 @@ void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
 
 } // namespace
 
-double vsfFoldLargestInflation(VsfModel* m, int32_t f) {
-  const VsfRecordView record(m, f);
-  return vsfLargestInflation(m);
+double vsfFoldLargestInflation(const VsfModel* m, int32_t f) {
+  const VsfFoldRecord& F = m->folds[f];
+  const bool centred = vsfRuleCentred(m);
+  // The many-level effect's columns count as the model's own state has them, settled with
+  // each step: a record's differ by its fold's rows alone, and forming every record's swept
+  // diagonal at each criterion would cost k s^2 a fold.
+  return std::max(largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, centred),
+                  vsfStructuredLargestInflation(m, centred));
 }
 
 VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {
