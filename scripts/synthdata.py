@@ -450,6 +450,26 @@ def level_drift_csv(levels=187, rows=779, seed=5):
     return text
 
 
+def fold_copy_csv(levels=200, e=3):
+    """y,g,x1,x2 (x1 and x2 in 8 + e decimals, y in eight): ten rows a level (level k on rows
+    10k..10k+9), so that SPLIT(5) folds (row r in fold r mod 5) leave every level two rows
+    each; x1 normal, x2 = x1 plus normal noise of sd 10^-e except on fold 1's rows (r mod 5
+    == 1), where the noise has sd 1: the folds that leave fold 1 out see x2 within 10^-e of
+    x1, and their refits extrapolate onto fold 1's rows. y = the level's normal effect + x1 +
+    normal noise."""
+    d = Draws(74 + e)
+    effect = [d.normal(E8) for _ in range(levels)]
+    unit = 10**e
+    text = "y,g,x1,x2\n"
+    for r in range(10 * levels):
+        k = r // 10
+        x1 = d.normal(E8) * unit
+        x2 = x1 + (d.normal(E8) * unit if r % 5 == 1 else d.normal(E8))
+        y = effect[k] + x1 // unit + d.normal(E8)
+        text += "%s,%s,%s,%s\n" % (fixed(y, 8), level(k), fixed(x1, 8 + e), fixed(x2, 8 + e))
+    return text
+
+
 if __name__ == "__main__":
     # Prints the named input, for the test that checks that synthdata.h makes the same text.
     import sys
@@ -466,5 +486,7 @@ if __name__ == "__main__":
               "removaldrift": removal_drift_csv, "twolevelsets": two_level_sets_csv,
               "levelretake": level_retake_csv, "effectpivot": effect_pivot_csv,
               "effectfold": effect_fold_csv, "leveldrift": level_drift_csv,
-              "leveldrift1155": lambda: level_drift_csv(1155, 2540, 75)}
+              "leveldrift1155": lambda: level_drift_csv(1155, 2540, 75),
+              "foldcopy": fold_copy_csv}
     sys.stdout.write(MAKERS[sys.argv[1]]())
+

@@ -120,10 +120,12 @@ const VsfKernelRegistration kLaidOutRegistration(vsfRefineSums<true>, vsfRefineS
                                                  kRefineUse);
 
 // Per refined fold, its record's residual sums over the fold's training rows: r'r, X'r by
-// X'X column, the residuals' sum (which the record's column shifts take off X'r) and the
-// squared sizes of the residuals' terms; then as many compensations, which carry what
-// rounding took off each sum.
-int64_t foldSumsLength(const VsfPassState* m) { return m->xpxColumns + 3; }
+// X'X column, on the structured road X'r by column of the many-level effect, the residuals'
+// sum (which the record's column shifts take off X'r) and the squared sizes of the
+// residuals' terms; then as many compensations, which carry what rounding took off each sum.
+int64_t foldSumsLength(const VsfPassState* m) {
+  return m->xpxColumns + 3 + (m->structured != nullptr ? m->structured->columns : 0);
+}
 int64_t foldRefineLength(const VsfPassState* m, int64_t) {
   return 2 * m->refineFoldCount * foldSumsLength(m);
 }
@@ -139,7 +141,8 @@ inline void addCompensated(double& sum, double& comp, double x) {
 
 // The residuals of every TRAIN row under the records of the refined folds it stands in (all
 // but its own), as the records take it: less the record's response shift, through the
-// record's coefficients (foldResidualShift).
+// record's coefficients (foldResidualShift) and its many-level effect's estimates, whose
+// columns stay raw in the records.
 [[nodiscard]] VsfStatus foldResidualSumsBody(VsfPassState* m, QkPageDescriptor* page,
                                              double* sums) {
   const VsfRowShape S = vsfRowShape(m);
@@ -155,13 +158,22 @@ inline void addCompensated(double& sum, double& comp, double x) {
       const VsfFoldRecord& F = m->folds[f];
       vsfGatherSwept(m, S, r, F.sweepFlags, g);
       const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[f] : 0.0;
-      const double res = vsfGatheredResidual(F.sweptXpx, r, g) - shift;
-      const double size = residualTermsSize(F.sweptXpx, r, g, shift);
+      const double effectFit = vsfStructuredFitted(m, f, S, r);
+      const double res = vsfGatheredResidual(F.sweptXpx, r, g) - shift - effectFit;
+      const double size =
+          residualTermsSize(F.sweptXpx, r, g, std::fabs(shift) + std::fabs(effectFit));
       double* s = sums + 2 * j * L;
       double* comp = s + L;
       addCompensated(s[0], comp[0], w * res * res);
       for (size_t i = 0; i < g.col.size(); ++i)
         addCompensated(s[1 + g.col[i]], comp[1 + g.col[i]], w * res * g.val[i]);
+      if (m->structured != nullptr && m->structured->folds[f].inModel) {
+        const int32_t slot = m->sparseSlot[m->structured->effect];
+        for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a) {
+          const int64_t e = 1 + m->xpxColumns + r.storedIndex(S, a);
+          addCompensated(s[e], comp[e], w * res * r.sparseValues[a]);
+        }
+      }
       addCompensated(s[L - 2], comp[L - 2], w * res);
       s[L - 1] += w * size * size;
     }
@@ -324,6 +336,9 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
   RefineIterate before;
   RefineGuard guard;
+  // How far the last accepted pass moved the error SS: the swept one's distance from the
+  // rows' at the first pass, then each correction's drop.
+  double previous = m->sweptXpx[0], moved = 0.0;
   for (int32_t pass = 0; pass < 3; ++pass) {
     if (const VsfStatus rc = residualPass<false>(m, sums); rc != VsfStatus::Ok)
       return rc;
@@ -331,6 +346,8 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
       before.restore(m);
       break;
     }
+    moved = std::fabs(previous - sums[0]);
+    previous = sums[0];
     if (pass == 2)
       break;
     before.save(m);
@@ -339,6 +356,12 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     else
       correct(m, sums);
   }
+  // The structured road's corrections go through the levels' elimination, whose reduced
+  // triangle can hold too few digits to steer them: where the last still moves the error SS
+  // by more than kVsfRefineSettled of the total, the fit is not the least-squares one the
+  // packed road's corrections reach, and the road gives way to it.
+  if (structured && moved > kVsfRefineSettled * m->totalSS)
+    vsfStructuredGiveUp(m);
   m->sweptXpx[0] = guard.bestSS;
   m->sse = guard.bestSS;
   // The residuals' sum of squares from the rows rounds as the residuals do, each eps times
@@ -361,17 +384,18 @@ VsfStatus vsfRefineLaidOut(VsfModel* m) {
 namespace {
 
 // Whether the fold records hold least-squares fits of their swept columns over rows the
-// fold pass reads as they are: the packed road (no structured effect, no split levels stored
+// fold pass reads as they are: the packed or the structured road (no split levels stored
 // sparse) of a sequential or unselected fit without a ridge.
 [[nodiscard]] bool foldsRefinable(const VsfModel* m) {
-  return refinable(m) && m->structured == nullptr && m->folds != nullptr && m->foldCount >= 2 &&
-         !(m->l2 > 0) && m->l2BaseXpx == nullptr;
+  return refinable(m) && m->folds != nullptr && m->foldCount >= 2 && !(m->l2 > 0) &&
+         m->l2BaseXpx == nullptr;
 }
 
 // The shift of each of fold f's record's columns (by X'X column): the record is held about
 // its rows' means less the pages' shift (foldShift), and its X'r about them is the pass's
 // X'r less the column's shift times the residuals' sum. 0 where the records are about the
-// pages' shift.
+// pages' shift. The structured road's many-level effect, whose columns lie past the
+// triangle's, stays raw.
 void foldColumnShifts(const VsfModel* m, int32_t f, std::vector<double>& t) {
   t.assign(static_cast<size_t>(m->xpxColumns), 0.0);
   if (m->foldShift == nullptr)
@@ -379,7 +403,7 @@ void foldColumnShifts(const VsfModel* m, int32_t f, std::vector<double>& t) {
   const double* shift = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
-    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+    for (int32_t q = 0; q < m->effectColumns[e] && m->effectColumn[e] + q < m->xpxColumns; ++q)
       t[static_cast<size_t>(m->effectColumn[e] + q)] = shift[1 + m->parmOffset[e] + q];
   }
 }
@@ -394,7 +418,7 @@ struct FoldIterate {
   // the fold's last.
   double change = std::numeric_limits<double>::infinity();
   bool settled = false;
-  std::vector<double> column0;
+  RefineIterate before;
   RefineGuard guard;
 };
 
@@ -415,6 +439,7 @@ constexpr double kFoldSettled = 1e-13;
   const size_t L = static_cast<size_t>(foldSumsLength(m));
   std::vector<double> raw(2 * active.size() * L, 0.0);
   vsfSetFoldResidualShifts(m);
+  vsfStructuredSetEstimates(m);
   m->refineFolds = active.data();
   m->refineFoldCount = static_cast<int32_t>(active.size());
   m->refineSums = raw.data();
@@ -443,16 +468,16 @@ double largestChange(const double* W, const char* flags, int64_t n,
 }
 
 // Takes the pass sums s of fold it: keeps the correction before them or undoes it, and
-// corrects again unless this was the fold's last pass.
+// corrects again unless this was the fold's last pass. The record's state stands in for the
+// model's (VsfRecordView), so that the structured road's effect is corrected by its own
+// elimination as the model's is.
 void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
   const int64_t n = m->xpxColumns, L = foldSumsLength(m);
-  double* W = m->folds[it.fold].sweptXpx;
-  const char* flags = m->folds[it.fold].sweepFlags;
+  const VsfRecordView record(m, it.fold);
   if (!it.guard.accept(s[0], s[L - 1])) {
     // Nothing to undo where the first pass's residuals are not finite.
-    if (!it.column0.empty())
-      for (int64_t c = 1; c < n; ++c)
-        W[at(c, 0)] = it.column0[static_cast<size_t>(c)];
+    if (!it.before.column0.empty())
+      it.before.restore(m);
     it.done = true;
     return;
   }
@@ -464,11 +489,12 @@ void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
   foldColumnShifts(m, it.fold, t);
   for (int64_t c = 1; c < n; ++c)
     xr[static_cast<size_t>(c)] = s[1 + c] - t[static_cast<size_t>(c)] * s[L - 2];
-  it.column0.resize(static_cast<size_t>(n));
-  for (int64_t c = 1; c < n; ++c)
-    it.column0[static_cast<size_t>(c)] = W[at(c, 0)];
-  correct(W, flags, n, xr.data());
-  const double change = largestChange(W, flags, n, it.column0);
+  it.before.save(m);
+  if (m->structured != nullptr && m->structured->inModel)
+    vsfStructuredCorrect(m, xr.data(), s + 1 + n);
+  else
+    correct(m->sweptXpx, m->sweepFlags, n, xr.data());
+  const double change = largestChange(m->sweptXpx, m->sweepFlags, n, it.before.column0);
   it.settled = change <= kFoldSettled || !(change < 0.5 * it.change);
   it.change = change;
 }
@@ -477,7 +503,12 @@ void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
 
 double vsfFoldLargestInflation(const VsfModel* m, int32_t f) {
   const VsfFoldRecord& F = m->folds[f];
-  return largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, vsfRuleCentred(m));
+  const bool centred = vsfRuleCentred(m);
+  // The many-level effect's columns count as the model's own state has them, settled with
+  // each step: a record's differ by its fold's rows alone, and forming every record's swept
+  // diagonal at each criterion would cost k s^2 a fold.
+  return std::max(largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, centred),
+                  vsfStructuredLargestInflation(m, centred));
 }
 
 VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {

@@ -15,6 +15,11 @@ struct VsfModel;
 // within 1e-8 of the total.
 constexpr double kVsfRefineInflation = 1e6;
 
+// The part of the corrected total sum of squares by which the last correction of a refined
+// step may still move its error SS on the structured road (vsfRefineSwept): the packed road's
+// second correction moves it by some 1e-12 of the total.
+constexpr double kVsfRefineSettled = 1e-10;
+
 // The part of the response's uncorrected sum of squares below which the error SS of a model
 // without an intercept is refined: its cross products are about 0, so the swept error SS and
 // the estimates carry the rounding of y'y (eps y'y), which below this part of y'y leaves the
@@ -63,14 +68,15 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // left out, a_cc as the rank rule judges it.
 [[nodiscard]] double vsfLargestInflation(const VsfModel* model);
 // The largest variance inflation of the columns swept in fold f's record, as
-// vsfLargestInflation judges the model's.
+// vsfLargestInflation judges the model's; the structured road's effect columns as the
+// model's state has them.
 [[nodiscard]] double vsfFoldLargestInflation(const VsfModel* model, int32_t f);
 // Refines the coefficients of each CV fold record whose largest variance inflation exceeds
-// kVsfRefineInflation on the packed road of a least-squares fit: corrections in column 0 of
-// its swept matrix, each from one pass over the fold's training rows (those of the other
-// folds, as the record sums them, X'r summed with compensation) until one settles, and a
-// last pass for its training error SS, which replaces the swept one; a correction that
-// raises the residual SS beyond rounding is undone. Sets *refined to the number of folds
-// refined, whose held-out errors the caller must then form from the rows. Returns a pass's
-// failure, Ok otherwise.
+// kVsfRefineInflation on the packed or the structured road of a least-squares fit (the
+// many-level effect's estimates corrected by its elimination, vsfStructuredCorrect): corrections in
+// column 0 of its swept matrix, each from one pass over the fold's training rows (those of the
+// other folds, as the record sums them, X'r summed with compensation) until one settles, and a last
+// pass for its training error SS, which replaces the swept one; a correction that raises the
+// residual SS beyond rounding is undone. Sets *refined to the number of folds refined, whose
+// held-out errors the caller must then form from the rows. Returns a pass's failure, Ok otherwise.
 [[nodiscard]] VsfStatus vsfRefineFolds(VsfModel* model, int32_t* refined);

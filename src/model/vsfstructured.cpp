@@ -7,6 +7,7 @@
 #include "data/vsfutilfile.h"
 #include "kernels/vsfxpxstructured.h"
 #include "model/vsffoldmove.h"
+#include "model/vsfmemplan.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"
 #include "model/vsftrial.h"
@@ -932,9 +933,12 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
     std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * tri(n));
     std::fill(m->sweepFlags, m->sweepFlags + n, '0');
   }
-  m->rank -= static_cast<int32_t>(sweepOver(m, was, 0, n, &intercept));
+  const int64_t refused = sweepOver(m, was, 0, n, &intercept);
+  m->rank -= static_cast<int32_t>(refused);
   if (intercept && m->pagesShifted && vsfRuleCentred(m))
     interceptLost(m);
+  else if (refused > 0 && st->inModel)
+    vsfStructuredGiveUp(m);
 }
 
 // The arrays of one state, from the model pool; false when one does not fit.
@@ -957,31 +961,38 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   return true;
 }
 
-// Runs `work` on the model's own state, then on each fold record's with the model's
-// triangles, flags and structured state pointing at the fold's for the while (the model's
-// rank kept: folds count none). The first failing status.
+} // namespace
+
+VsfRecordView::VsfRecordView(VsfModel* m, int32_t f)
+    : m_(m), xpx_(m->xpx), swept_(m->sweptXpx), flags_(m->sweepFlags), structured_(m->structured),
+      rank_(m->rank) {
+  VsfFoldRecord& F = m->folds[f];
+  m->xpx = F.xpx;
+  m->sweptXpx = F.sweptXpx;
+  m->sweepFlags = F.sweepFlags;
+  if (structured_ != nullptr)
+    m->structured = &structured_->folds[f];
+}
+
+VsfRecordView::~VsfRecordView() {
+  m_->xpx = xpx_;
+  m_->sweptXpx = swept_;
+  m_->sweepFlags = flags_;
+  m_->structured = structured_;
+  m_->rank = rank_;
+}
+
+namespace {
+
+// Runs `work` on the model's own state, then on each fold record's (VsfRecordView). The first
+// failing status.
 template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   VsfStatus rc = work();
-  VsfStructured* st = m->structured;
-  if (st->foldCount == 0)
-    return rc;
-  double *xpx = m->xpx, *swept = m->sweptXpx;
-  char* flags = m->sweepFlags;
-  const int32_t rank = m->rank;
-  for (int32_t f = 0; f < st->foldCount; ++f) {
-    VsfFoldRecord& F = m->folds[f];
-    m->xpx = F.xpx;
-    m->sweptXpx = F.sweptXpx;
-    m->sweepFlags = F.sweepFlags;
-    m->structured = &st->folds[f];
+  for (int32_t f = 0; f < m->structured->foldCount; ++f) {
+    const VsfRecordView view(m, f);
     const VsfStatus r = work();
     rc = rc != VsfStatus::Ok ? rc : r;
   }
-  m->xpx = xpx;
-  m->sweptXpx = swept;
-  m->sweepFlags = flags;
-  m->structured = st;
-  m->rank = rank;
   return rc;
 }
 
@@ -1277,10 +1288,15 @@ void vsfStructuredLeave(VsfModel* m) {
 
 VsfStatus vsfStructuredRefresh(VsfModel* m) {
   VsfStructured* st = m->structured;
-  if (st == nullptr || !st->inModel)
+  if (st == nullptr)
     return VsfStatus::Ok;
-  st->refinedValid = 0;
-  st->diagonalStale = 1;
+  for (int32_t f = -1; f < st->foldCount; ++f) {
+    VsfStructured& s = f < 0 ? *st : st->folds[f];
+    if (!s.inModel)
+      continue;
+    s.refinedValid = 0;
+    s.diagonalStale = 1;
+  }
   return VsfStatus::Ok;
 }
 
@@ -1430,6 +1446,11 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
   return sum + rho * sumU * sumU;
 }
 
+void vsfStructuredGiveUp(VsfModel* m) {
+  if (m->passFailure == VsfStatus::Ok && vsfPackedTriangleFits(m))
+    m->passFailure = VsfStatus::FitLostToLevels;
+}
+
 void vsfStructuredEmpty(VsfModel* m) {
   VsfStructured* st = m->structured;
   if (st == nullptr)
@@ -1515,7 +1536,11 @@ double vsfStructuredLargestInflation(const VsfModel* m, bool centred) {
   const bool about = centred && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
   double worst = 0.0;
   for (int64_t j = 0; j < st->columns; ++j) {
-    if (st->swept[j] != '1')
+    // A level without rows (under the effect coding, its column -1 on the reference level's
+    // rows alone, as in a fold record whose training rows miss the level) inflates its
+    // variance by the coding's own coupling of every column, which the block's closed-form
+    // inverse holds exactly: no rounding of a sweep for the refinement to restore.
+    if (st->swept[j] != '1' || st->diagonal[j] == 0.0)
       continue;
     const double c = about ? vsfStructuredCrossAt(*st, j, 1) : 0.0;
     const double d = st->diagonal[j] + st->rankOne - (about ? c * c / x[diag(1)] : 0.0);

@@ -22,6 +22,24 @@
 struct VsfModel;
 struct VsfStructured;
 
+// For its lifetime the model's triangles, sweep flags and structured state (where the road
+// has one) are fold f's record's, so that the work of one state runs on a record as on the
+// model; the model's rank comes back with the rest (records count none).
+class VsfRecordView {
+public:
+  VsfRecordView(VsfModel* model, int32_t fold);
+  ~VsfRecordView();
+  VsfRecordView(const VsfRecordView&) = delete;
+  VsfRecordView& operator=(const VsfRecordView&) = delete;
+
+private:
+  VsfModel* m_;
+  double *xpx_, *swept_;
+  char* flags_;
+  VsfStructured* structured_;
+  int32_t rank_;
+};
+
 // Whether the structured road costs less than the packed triangle for an effect of `columns`
 // columns beside `small` others (the response and the dense columns). Entering the effect
 // into one state sweeps its k columns over the packed triangle of all k + s columns, k (k +
@@ -77,8 +95,10 @@ struct VsfStructured;
 // unsweeping of them): the triangle is the model's small columns swept again without them.
 void vsfStructuredLeave(VsfModel* model);
 // After a column of the small triangle is swept with the effect in the model: the swept
-// diagonal of the effect's columns is to be formed again, which its readers do on demand
-// (a removal or entry trial that is undone never forms it). Ok.
+// diagonal of the effect's columns, in the model's state and each fold record's (whose
+// records sweep the same columns), is to be formed again, which its readers do on demand (a
+// removal or entry trial that is undone never forms it), and the refinement's corrections of
+// its estimates no longer hold. Ok.
 [[nodiscard]] VsfStatus vsfStructuredRefresh(VsfModel* model);
 // Forms the swept diagonal that vsfStructuredRefresh left to be formed: each step's record
 // settles it, so that a model whose swept columns have no Cholesky factor ends the fit at
@@ -132,6 +152,14 @@ void vsfStructuredResweep(VsfModel* model);
                                            const std::vector<int64_t>& cols,
                                            const std::vector<double>& u, double* bound,
                                            double* total);
+// Where the road cannot give the packed road's fit and the packed triangle fits the memory
+// plan, ends the fit (FitLostToLevels in passFailure), which vsfProcess makes again on the
+// packed triangle: a small column the model had taken refused when swept again after the
+// effect's columns (its pivot within the rounding of the reduced triangle, where the packed
+// triangle, which takes the small columns first and judges the levels after them, keeps
+// it), or a refinement whose corrections no longer settle (vsfRefineSwept). Where the
+// packed triangle does not fit, the road goes on.
+void vsfStructuredGiveUp(VsfModel* model);
 // The effect out of the model and the folds' models when they are emptied after the full
 // model's fit (its triangles are the caller's).
 void vsfStructuredEmpty(VsfModel* model);

@@ -68,19 +68,22 @@ using packed::tri;
   return rc;
 }
 
-// Whether the fit ended because the structured road lost the intercept (InterceptLost from
-// a pass or kept as the fit's failure).
-[[nodiscard]] bool lostIntercept(const VsfModel* m, VsfStatus rc) {
-  return rc == VsfStatus::InterceptLost ||
-         (rc == VsfStatus::Ok && m->fitStatus == VsfFitStatus::Failed &&
-          m->fitFailure == VsfStatus::InterceptLost);
+// Whether the fit ended because the structured road lost the intercept or a column the
+// packed road keeps (InterceptLost or FitLostToLevels from a pass or kept as the fit's failure).
+[[nodiscard]] bool lostToLevels(const VsfModel* m, VsfStatus rc) {
+  const auto lost = [](VsfStatus s) {
+    return s == VsfStatus::InterceptLost || s == VsfStatus::FitLostToLevels;
+  };
+  return lost(rc) ||
+         (rc == VsfStatus::Ok && m->fitStatus == VsfFitStatus::Failed && lost(m->fitFailure));
 }
 
-// The BY group's fit after the structured road lost the intercept. Where the packed
-// triangle of every column fits the memory plan, the group is fitted again from the start on
-// that triangle, which holds the intercept's pivot exactly: the same pages, and the fit a run
-// that took the packed road from the start makes. Otherwise the loss is reported and the fit
-// fails as before.
+// The BY group's fit after the structured road lost the intercept or a column the packed
+// road keeps (the latter only where the packed triangle fits). Where the packed triangle of
+// every column fits the memory plan, the group is fitted again from the start on that
+// triangle, which holds the pivot: the same pages, and the fit a run that took the packed
+// road from the start makes. Otherwise the intercept's loss is reported and the fit fails as
+// before.
 [[nodiscard]] VsfStatus refitOnPackedTriangle(VsfModel* m, VsfStatus rc) {
   const auto columns = static_cast<int64_t>(m->structured->columns);
   if (!vsfPackedTriangleFits(m)) {
@@ -89,7 +92,9 @@ using packed::tri;
       m->fitFailure = VsfStatus::ReportedFailure;
     return rc == VsfStatus::InterceptLost ? VsfStatus::ReportedFailure : rc;
   }
-  vsfLog(VsfMsg::GroupRefitOnPackedTriangle, {HostMsgArg(columns)});
+  const bool fit = rc == VsfStatus::FitLostToLevels || m->fitFailure == VsfStatus::FitLostToLevels;
+  vsfLog(fit ? VsfMsg::FitRefitOnPackedTriangle : VsfMsg::GroupRefitOnPackedTriangle,
+         {HostMsgArg(columns)});
   vsfModelByFree(m);
   m->packedOnly = 1;
   rc = vsfModelInit(m);
@@ -138,7 +143,7 @@ VsfStatus vsfProcess(VsfModel* model, VsfResampling* resampling) {
   if (rc != VsfStatus::Ok)
     return rc;
   rc = vsfProcessModel(model);
-  return lostIntercept(model, rc) ? refitOnPackedTriangle(model, rc) : rc;
+  return lostToLevels(model, rc) ? refitOnPackedTriangle(model, rc) : rc;
 }
 
 VsfStatus vsfProcessModel(VsfModel* model) {
@@ -548,9 +553,12 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       if ((rc = enter(k)) != VsfStatus::Ok)
         return fail(m, rc);
   }
-  // Without an intercept a response far from 0 leaves the full model's error SS within the
-  // rounding of y'y: the rows resolve it. The inflation noted stays with this matrix only.
-  if (vsfFarFromOrigin(m)) {
+  // The full model's error SS sets the variance of C(p) and BIC at every step: a nearly
+  // dependent full model (or, without an intercept, a response far from 0) is refined on its
+  // rows as any step is, on every road. BACKWARD keeps it as its first step, refined when
+  // that step is recorded, as a fit without selection is. The inflation noted stays with
+  // this matrix only.
+  if (vsfFarFromOrigin(m) || !vsfMethodStartsFull(o->method)) {
     const double inflation = m->sweptInflation;
     if ((rc = vsfRefineStep(m)) != VsfStatus::Ok)
       return fail(m, rc);

@@ -692,6 +692,7 @@ enum class VsfMsg : int32_t {
   SweptColumnsNoCholesky = 9106,
   InterceptLostToLevels = 9107,
   GroupRefitOnPackedTriangle = 9108,
+  FitRefitOnPackedTriangle = 9109,
   VariablesInputDataSetDifferent = 9120,
   InestNoParmsRow = 9130,
   XpxTooManyColumns = 9131,

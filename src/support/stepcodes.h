@@ -56,6 +56,11 @@ enum class VsfStatus : int32_t {
   // Not yet reported: the structured road lost the intercept's pivot. vsfProcess fits the
   // BY group again on the packed triangle, or logs the loss and hands on ReportedFailure.
   InterceptLost = -62,
+  // Not yet reported: the structured road lost, to the rounding of the effect's elimination, a
+  // small column the model had taken or the digits its refinement restores (set only where
+  // the packed triangle fits, vsfStructuredGiveUp). vsfProcess fits the BY group again on the
+  // packed triangle.
+  FitLostToLevels = -63,
 };
 
 // The number of a status, as the functions of the module return it, and of a return code, as

@@ -6,6 +6,7 @@
 
 #include "programs/pivotcorpus.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -36,8 +37,10 @@ private:
   uint64_t state_;
 };
 
-// The integer v in units of 10^-decimals as text with that many decimals.
+// The integer v in units of 10^-decimals as text with that many decimals (at most 18, the
+// most an int64_t unit holds).
 inline std::string fixed(int64_t v, int decimals) {
+  decimals = std::clamp(decimals, 0, 18);
   int64_t unit = 1;
   for (int i = 0; i < decimals; ++i)
     unit *= 10;
@@ -639,6 +642,28 @@ inline std::string levelDriftCsv(int levels = 187, int rows = 779, uint64_t seed
     const int64_t fold = 1 + d.below(5);
     text += fixed(y, 8) + "," + fixed(z, 10) + "," + fixed(x1, 8) + "," + fixed(x2, 8) + "," +
             fixed(w, 9) + "," + std::to_string(fold) + "," + level(k) + "\n";
+  }
+  return text;
+}
+
+// y,g,x1,x2 (x1 and x2 in 8 + e decimals, y in eight): ten rows a level (level k on rows
+// 10k..10k+9), so that SPLIT(5) folds leave every level two rows each; x1 normal, x2 = x1
+// plus normal noise of sd 10^-e except on fold 1's rows (r mod 5 == 1), where its sd is 1:
+// the folds that leave fold 1 out see x2 within 10^-e of x1. y = the level's normal effect
+// + x1 + normal noise.
+inline std::string foldCopyCsv(int levels = 200, int e = 3) {
+  Draws d(74 + static_cast<uint64_t>(e));
+  const std::vector<int64_t> effect = levelEffects(d, levels);
+  int64_t unit = 1;
+  for (int i = 0; i < e; ++i)
+    unit *= 10;
+  std::string text = "y,g,x1,x2\n";
+  for (int r = 0; r < 10 * levels; ++r) {
+    const int k = r / 10;
+    const int64_t x1 = d.normal(kE8) * unit;
+    const int64_t x2 = x1 + (r % 5 == 1 ? d.normal(kE8) * unit : d.normal(kE8));
+    const int64_t y = effect[static_cast<size_t>(k)] + x1 / unit + d.normal(kE8);
+    text += fixed(y, 8) + "," + level(k) + "," + fixed(x1, 8 + e) + "," + fixed(x2, 8 + e) + "\n";
   }
   return text;
 }

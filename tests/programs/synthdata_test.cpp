@@ -36,7 +36,8 @@ TEST(SynthData, TheScriptMakesTheSameText) {
       {"effectpivot", synthdata::effectPivotCsv()},
       {"effectfold", synthdata::effectFoldCsv()},
       {"leveldrift", synthdata::levelDriftCsv()},
-      {"leveldrift1155", synthdata::levelDriftCsv(1155, 2540, 75)}};
+      {"leveldrift1155", synthdata::levelDriftCsv(1155, 2540, 75)},
+      {"foldcopy", synthdata::foldCopyCsv()}};
   for (const auto& [name, text] : inputs) {
     std::string out;
     ASSERT_EQ(qrxrun::runCommand("/usr/bin/python3 '" + std::string(QRX_SOURCE_DIR) +
