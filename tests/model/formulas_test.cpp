@@ -7,6 +7,7 @@
 #include "model/vsftrial.h"
 #include "numerics/qkzsweep.h"
 #include "support/hostif.h"
+#include "support/vsfoptions.h"
 
 #include <gtest/gtest.h>
 
