@@ -34,11 +34,13 @@ enum class DataMsg : int32_t {
   UnnamedColumns = 20,       // columns of a CSV header without a name, and the names given
   // Files of a step other than data sets (item store, scoring code), and the step's outputs
   // put in place together.
-  FileWriteFailed = 30,  // an output file that cannot be put in place
-  FileKept = 31,         // an existing output file left as it was after a failed step
-  FileSkipped = 32,      // a new output file not written after a failed step
-  OldFileKeptAside = 33, // an old file that could not be put back, and where it is
-  WrittenInPlace = 34,   // a device or pipe written as the step ran, before it failed
+  FileWriteFailed = 30,       // an output file that cannot be put in place
+  FileKept = 31,              // an existing output file left as it was after a failed step
+  FileSkipped = 32,           // a new output file not written after a failed step
+  OldFileKeptAside = 33,      // an old file that could not be put back, and where it is
+  WrittenInPlace = 34,        // a device or pipe written as the step ran, before it failed
+  DataSetNotRegularFile = 35, // a data set whose file is a device, a pipe or a socket
+  OutputRowNoMemory = 36,     // an output data set's rows past the memory to be had
 };
 
 // Set 611: the program runner.
@@ -60,6 +62,7 @@ enum class RunnerMsg : int32_t {
   MacroLiteralTooLong = 14, // a %LET or %PUT text past the limit as written
   UnknownOption = 15,       // an OPTIONS name that is not a host option
   LibraryNotDirectory = 20, // a LIBNAME path that names a file other than a directory
+  StepOutOfMemory = 21,     // a step that ran out of memory, and the address-space limit
 };
 
 // Set 613: the post-fit module qrxauxmd (STORE and CODE).

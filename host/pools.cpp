@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <cassert>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace qrxhost {
 namespace {
@@ -123,6 +126,23 @@ QkPool* createArenaPool(const std::string& name, bool counted) {
 int livePoolCount() { return gLivePools.load(); }
 
 size_t takeLargestFailedRequest() { return gLargestFailed.exchange(0); }
+
+std::string memorySizeText(size_t bytes) {
+  char size[32];
+  const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  if (mb >= 1024)
+    std::snprintf(size, sizeof size, "%.1f GB", mb / 1024.0);
+  else
+    std::snprintf(size, sizeof size, "%.1f MB", mb);
+  return size;
+}
+
+std::string addressLimitText() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return "no limit";
+  return memorySizeText(static_cast<size_t>(limit.rlim_cur));
+}
 
 void noteFailedRequest(size_t size) {
   size_t seen = gLargestFailed.load(std::memory_order_relaxed);

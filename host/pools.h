@@ -28,6 +28,10 @@ int poolAtDestroy(QkPool* pool, void (*cleanup)(void*), void* object);
 size_t takeLargestFailedRequest();
 // Notes a request of `size` bytes that could not be met.
 void noteFailedRequest(size_t size);
+// A size of memory as a message shows it: "12.3 MB", or "1.5 GB" from a gigabyte on.
+std::string memorySizeText(size_t bytes);
+// The address-space limit of the process as a message shows it ("no limit" when none).
+std::string addressLimitText();
 
 // Makes a T in the pool; its destructor runs when the pool is destroyed. Null on failure.
 template <class T, class... Args> T* arenaNew(QkPool* pool, Args&&... args) {

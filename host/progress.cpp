@@ -31,7 +31,7 @@ void ProgressLine::start() {
   if (running_)
     return;
   running_ = true;
-  started_ = std::chrono::steady_clock::now();
+  started_ = clock_();
 }
 
 void ProgressLine::show(const std::string& text) {
@@ -53,7 +53,7 @@ void ProgressLine::showStep(const std::string& text) {
 void ProgressLine::showLocked(const std::string& text) {
   if (!terminal_ || !running_)
     return;
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = clock_();
   if (now - started_ < delay_ || (shown_ && now - lastShown_ < pause_))
     return;
   lastShown_ = now;
@@ -77,9 +77,10 @@ void ProgressLine::finish() {
   group_.clear();
 }
 
-void ProgressLine::redirect(int fd, bool terminal, std::chrono::milliseconds delay) {
+void ProgressLine::redirect(int fd, bool terminal, std::chrono::milliseconds delay, Clock clock) {
   std::lock_guard<std::mutex> lock(mutex_);
   fd_ = fd;
+  clock_ = clock;
   terminal_ = terminal;
   delay_ = delay;
   shown_ = running_ = false;

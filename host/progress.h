@@ -28,8 +28,11 @@ public:
   // Erases the line if one is shown and stops the clock (the step ended).
   void finish();
 
-  // Test hook: write to `fd` as if it were a terminal (or not), with this delay.
-  void redirect(int fd, bool terminal, std::chrono::milliseconds delay);
+  using Clock = std::chrono::steady_clock::time_point (*)();
+  // Test hook: write to `fd` as if it were a terminal (or not), with this delay, reading the
+  // time from `clock`.
+  void redirect(int fd, bool terminal, std::chrono::milliseconds delay,
+                Clock clock = &std::chrono::steady_clock::now);
 
 private:
   ProgressLine();
@@ -44,6 +47,7 @@ private:
   std::string group_;
   std::chrono::milliseconds delay_{3000};
   std::chrono::milliseconds pause_{250}; // the least time between two texts
+  Clock clock_ = &std::chrono::steady_clock::now;
   std::chrono::steady_clock::time_point started_, lastShown_;
 };
 

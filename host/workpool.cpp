@@ -39,19 +39,31 @@ public:
     return growLocked(wanted);
   }
 
-  // Starts workers so that `idle` of them are free besides those that run or will run the
-  // tasks already posted (a split started inside a task, or while other tasks hold workers,
-  // finds workers of its own); returns how many are free that way.
-  int32_t growIdle(int32_t idle) {
+  // Starts workers so that up to `idle` of them are free besides those that tasks posted and
+  // not yet ended and the splits under way hold (a split started inside a task, or while
+  // other tasks hold workers, finds workers of its own), and books them for a split until
+  // releaseHelpers; returns how many it booked. A helper of a split that has ended holds
+  // nothing, however late it runs, so the workers started depend on the work under way, not
+  // on how fast the threads were scheduled.
+  int32_t bookHelpers(int32_t idle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto taken = static_cast<int32_t>(std::min<size_t>(busy_ + queue_.size(), kMaxWorkers));
-    return std::max(growLocked(taken + idle) - taken, 0);
+    const auto taken = static_cast<int32_t>(std::min<size_t>(tasks_ + helping_, kMaxWorkers));
+    const int32_t booked = std::clamp(growLocked(taken + idle) - taken, 0, idle);
+    helping_ += static_cast<size_t>(booked);
+    return booked;
+  }
+  void releaseHelpers(int32_t booked) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    helping_ -= static_cast<size_t>(booked);
   }
 
-  void post(std::function<void()> task) {
+  // A split's helper (`helper`) is counted by its split's booking; any other task from its
+  // posting to its end.
+  void post(std::function<void()> task, bool helper) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(std::move(task));
+      queue_.push_back(Task{std::move(task), helper});
+      tasks_ += helper ? 0 : 1;
     }
     wake_.notify_one();
   }
@@ -87,26 +99,31 @@ private:
       wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (queue_.empty())
         return; // stopping with nothing left
-      std::function<void()> task = std::move(queue_.front());
+      Task task = std::move(queue_.front());
       queue_.pop_front();
-      ++busy_;
       lock.unlock();
       try {
-        task();
+        task.run();
       } catch (...) {
         // A task keeps its own failures: nothing may leave a worker.
       }
-      task = nullptr; // what the task holds goes before the next wait
+      task.run = nullptr; // what the task holds goes before the next wait
       lock.lock();
-      --busy_;
+      tasks_ -= task.helper ? 0 : 1;
     }
   }
 
+  struct Task {
+    std::function<void()> run;
+    bool helper;
+  };
+
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
+  std::deque<Task> queue_;
   std::vector<SizedThread> workers_;
-  size_t busy_ = 0; // workers running a task
+  size_t tasks_ = 0;   // tasks other than helpers, posted and not yet ended
+  size_t helping_ = 0; // workers booked by the splits under way
   bool stopping_ = false;
   bool startFailed_ = false;
   bool failStarts_ = false;
@@ -157,7 +174,7 @@ void claim(Split& s) {
 void postHelpers(const std::shared_ptr<Split>& split, int32_t helpers) {
   try {
     for (int32_t h = 0; h < helpers; ++h)
-      pool().post([split] { claim(*split); });
+      pool().post([split] { claim(*split); }, true);
   } catch (const std::bad_alloc&) {
   }
 }
@@ -174,17 +191,21 @@ void workRuns(int32_t runs, const std::function<void(int32_t)>& body) {
   split->body = &body;
   split->runs = runs;
   split->left = runs;
-  postHelpers(split, std::min(pool().growIdle(runs - 1), runs - 1));
+  const int32_t helpers = pool().bookHelpers(runs - 1);
+  postHelpers(split, helpers);
   claim(*split);
-  std::unique_lock<std::mutex> lock(split->mutex);
-  split->done.wait(lock, [&] { return split->left == 0; });
+  {
+    std::unique_lock<std::mutex> lock(split->mutex);
+    split->done.wait(lock, [&] { return split->left == 0; });
+  }
+  pool().releaseHelpers(helpers);
   if (split->failure)
     std::rethrow_exception(split->failure);
 }
 
 int32_t workPoolGrow(int32_t wanted) { return pool().grow(wanted); }
 
-void workPost(std::function<void()> task) { pool().post(std::move(task)); }
+void workPost(std::function<void()> task) { pool().post(std::move(task), false); }
 
 int32_t workPoolStarted() { return pool().started(); }
 

@@ -119,6 +119,22 @@ void endStepOnUnreadRows(HostDataSet* ds) {
 
 namespace {
 
+// What a file that is not a regular file is, in the words of a message.
+const char* fileKind(fs::file_type type) {
+  switch (type) {
+  case fs::file_type::character:
+    return "a character device";
+  case fs::file_type::block:
+    return "a block device";
+  case fs::file_type::fifo:
+    return "a named pipe (FIFO)";
+  case fs::file_type::socket:
+    return "a socket";
+  default:
+    return "a special file";
+  }
+}
+
 // The threads that read a data set: one when the THREADS option turns threading off, else
 // the processor count (CPUCOUNT).
 int readerThreads() {
@@ -184,8 +200,16 @@ HostDataSet* dsOpen(const char* name, int32_t length) {
     fail(DataMsg::FileUnreadable, {path.c_str(), "it is a directory, not a file"});
     return nullptr;
   }
-  if (!fs::is_regular_file(path, ec)) {
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found || status.type() == fs::file_type::none) {
     fail(DataMsg::DataSetNotFound, {display.c_str(), path.c_str()});
+    return nullptr;
+  }
+  if (status.type() != fs::file_type::regular) {
+    std::string where = path;
+    if (fs::is_symlink(path, ec))
+      where += " (a link to " + fs::weakly_canonical(path, ec).string() + ")";
+    fail(DataMsg::DataSetNotRegularFile, {display.c_str(), where.c_str(), fileKind(status.type())});
     return nullptr;
   }
   std::string key = fs::weakly_canonical(path, ec).string();

@@ -6,6 +6,7 @@
 #include "host/data/outfile.h"
 #include "host/data/serviceresult.h"
 #include "host/data/staging.h"
+#include "host/pools.h"
 #include "host/seams.h"
 #include "host/utf8text.h"
 
@@ -13,6 +14,7 @@
 #include <cassert>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,11 +95,54 @@ int32_t dsPutc(HostDataSet* out, int32_t number, const char* text, int32_t lengt
   return 0;
 }
 
+namespace {
+
+// The bytes an output's columns hold.
+size_t heldBytes(const HostDataSet& ds) {
+  size_t bytes = 0;
+  for (const auto& c : ds.outNums)
+    bytes += c.capacity() * sizeof(double);
+  for (const auto& c : ds.outStrs) {
+    bytes += c.capacity() * sizeof(std::string);
+    for (const std::string& s : c)
+      bytes += s.capacity() > 15 ? s.capacity() : 0;
+  }
+  return bytes;
+}
+
+// Makes room in every column for one more row: false, with nothing changed and the message
+// naming the output, its row and the memory asked for, when the memory is not to be had (an
+// output data set is held in memory until its step ends).
+bool roomForRow(HostDataSet* ds) {
+  size_t asked = 0;
+  try {
+    for (auto& c : ds->outNums)
+      if (c.size() == c.capacity()) {
+        asked = std::max<size_t>(2 * c.capacity(), 64) * sizeof(double);
+        c.reserve(asked / sizeof(double));
+      }
+    for (auto& c : ds->outStrs)
+      if (c.size() == c.capacity()) {
+        asked = std::max<size_t>(2 * c.capacity(), 64) * sizeof(std::string);
+        c.reserve(asked / sizeof(std::string));
+      }
+  } catch (const std::bad_alloc&) {
+    const std::string held = memorySizeText(heldBytes(*ds)), more = memorySizeText(asked),
+                      limit = addressLimitText();
+    report(DataMsg::OutputRowNoMemory,
+           {ds->display.c_str(), ds->outRows + 1, held.c_str(), more.c_str(), limit.c_str()});
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
 int32_t dsAppend(HostDataSet* out) {
   HostDataSet* ds = liveOutput(out);
   if (!ds)
     return -1;
-  if (seam::refuseOutputRow())
+  if (seam::refuseOutputRow() || !roomForRow(ds))
     return -1;
   assert(ds->rowNum.size() == ds->vars.size() && ds->outNums.size() == ds->vars.size() &&
          "one row slot and one column per variable");

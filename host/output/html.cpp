@@ -7,6 +7,7 @@
 #include "host/output/numformat.h"
 #include "host/output/tableview.h"
 #include "host/output/vegachart.h"
+#include "host/utf8text.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -209,10 +210,29 @@ void appendNodes(std::string& out, const std::vector<std::unique_ptr<OutputNode>
 
 } // namespace
 
+// Markup characters as entities; a byte that starts no UTF-8 sequence (a CLASS value read as
+// Latin-1, say) as the character of its number, &#xNN;, the one the JSON record writes as
+// \u00NN, so that the page is valid UTF-8.
 std::string htmlEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      if (const size_t length = utf8Sequence(text, i); length > 0) {
+        out.append(text, i, length);
+        i += length;
+      } else {
+        static const char kHex[] = "0123456789ABCDEF";
+        const auto byte = static_cast<unsigned char>(c);
+        out += "&#x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+        out += ';';
+        ++i;
+      }
+      continue;
+    }
     switch (c) {
     case '&':
       out += "&amp;";
@@ -232,6 +252,7 @@ std::string htmlEscape(const std::string& text) {
     default:
       out += c;
     }
+    ++i;
   }
   return out;
 }

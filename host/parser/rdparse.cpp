@@ -11,9 +11,12 @@
 #include "support/protocol.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -57,6 +60,10 @@ struct Interp {
   // Number-list item under construction.
   double numStart = 0, numTo = 0, numBy = 1;
   bool numHasTo = false;
+  // The keywords an optional part or a repeated list could have begun with at token
+  // declinedAt, where it ended: a statement that stops there names them.
+  size_t declinedAt = SIZE_MAX;
+  std::set<std::string, std::less<>> declined{};
   // BY statement state.
   int byItemStart = -1;
   bool byDescending = false;
@@ -130,6 +137,31 @@ struct Interp {
       out += (k ? ", " : "") + items[k];
     if (items.size() > kShown)
       out += " or one of " + std::to_string(items.size() - kShown) + " more";
+    return out;
+  }
+
+  // Notes the keywords `n` could have begun with at the current token, which it did not take.
+  void noteDeclined(const GNode* n) {
+    if (declinedAt != ps->pos) {
+      declinedAt = ps->pos;
+      declined.clear();
+    }
+    for (const std::string& w : n->firstWords)
+      // hidden keywords are not advertised, neither as written nor as their '$'-less twin
+      if (!w.empty() && std::isalpha(static_cast<unsigned char>(w[0])) && w.back() != '$' &&
+          n->firstWords.count(w + '$') == 0)
+        declined.insert(w);
+  }
+
+  // The keywords an option list that ended at the current token could have taken there, as
+  // " or one of the options A, B, ...", or "" when none ended there.
+  std::string declinedOptions() const {
+    if (declinedAt != ps->pos || declined.empty())
+      return "";
+    std::string out = " or one of the options ";
+    size_t k = 0;
+    for (const std::string& w : declined)
+      out += (k++ ? ", " : "") + w;
     return out;
   }
 
@@ -679,7 +711,7 @@ struct Interp {
       return;
     case GKind::Word:
       if (!wordMatches(n, look()))
-        error(PM_SYNTAX, look(), shown(look()), expected(n));
+        error(PM_SYNTAX, look(), shown(look()), expected(n) + declinedOptions());
       consume(n);
       return;
     case GKind::Class:
@@ -690,6 +722,8 @@ struct Interp {
     case GKind::Opt:
       if (canStart(n->kids[0], look()))
         walk(n->kids[0], depth + 1);
+      else
+        noteDeclined(n->kids[0]);
       return;
     case GKind::Rep:
       while (canStart(n->kids[0], look())) {
@@ -698,6 +732,7 @@ struct Interp {
         if (ps->pos == before)
           break;
       }
+      noteDeclined(n->kids[0]);
       return;
     case GKind::Alt: {
       const TokenAt& t = look();
@@ -713,6 +748,7 @@ struct Interp {
         }
       for (const GNode* k : n->kids)
         if (k->nullable) {
+          noteDeclined(n);
           walk(k, depth + 1);
           return;
         }
@@ -734,6 +770,8 @@ struct Interp {
     size_t begin = ps->pos;
     list = ListTarget{};
     rangePending = false;
+    declinedAt = SIZE_MAX;
+    declined.clear();
     byItemStart = -1;
     byDescending = false;
     root->current = nullptr;
@@ -741,8 +779,11 @@ struct Interp {
       if (!canStart(start, look()))
         error(PM_STATEMENT, look(), shown(look()));
       walk(start, 0);
-      if (look().text != ";")
-        error(PM_SYNTAX, look(), shown(look()), ";");
+      if (look().text != ";") {
+        std::string expectedHere(";");
+        expectedHere += declinedOptions();
+        error(PM_SYNTAX, look(), shown(look()), expectedHere);
+      }
       ++ps->pos;
       return true;
     } catch (const StatementError&) {

@@ -39,7 +39,9 @@ template <class Fn> ReturnCode guarded(Fn fn, bool* exited) {
     return ReturnCode::fromModule(e.code);
   } catch (const std::bad_alloc&) {
     // Not a fault of the program: the note on the largest request that failed follows.
-    logLine(HostSeverity::Error, "The step ran out of memory and stops.");
+    const std::string limit = addressLimitText();
+    HostMsgArg arg(limit.c_str());
+    logMessage(kRunnerMsgSet, static_cast<int>(RunnerMsg::StepOutOfMemory), &arg, 1);
     raiseStepReturnCode(StepRc::Error);
   } catch (const std::exception& e) {
     internalError(e.what());
@@ -55,14 +57,9 @@ void reportFailedMemoryRequest(ReturnCode rc) {
   const size_t bytes = takeLargestFailedRequest();
   if (bytes == 0 || rc <= codeOf(StepRc::Warning))
     return;
-  char size[32];
-  const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
-  if (mb >= 1024)
-    std::snprintf(size, sizeof size, "%.1f GB", mb / 1024.0);
-  else
-    std::snprintf(size, sizeof size, "%.1f MB", mb);
-  HostMsgArg arg(size);
-  logMessage(kRunnerMsgSet, static_cast<int>(RunnerMsg::MemoryRequestFailed), &arg, 1);
+  const std::string size = memorySizeText(bytes), limit = addressLimitText();
+  HostMsgArg args[2] = {HostMsgArg(size.c_str()), HostMsgArg(limit.c_str())};
+  logMessage(kRunnerMsgSet, static_cast<int>(RunnerMsg::MemoryRequestFailed), args, 2);
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "support/stepcodes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -31,9 +32,10 @@ QkUpathExtension* upathOf(QkExtensionSet* exts) {
   return reinterpret_cast<QkUpathExtension*>(exts->qkupath);
 }
 
-// Reports a failed creation: the failing call and status in the journal, then
-// VsfMsg::UtilityFileCouldNotCreated.
-void reportCreateFailure(uint8_t createStatus, int32_t rc) {
+// Reports a failed creation of `rec` (`err` the reason the system gave): the failing call and
+// status in the journal, then VsfMsg::UtilityFileCouldNotCreated.
+void reportCreateFailure(const QkExtensionSet* exts, const VsfUtilFile& rec, uint8_t createStatus,
+                         int32_t rc, int err) {
   QkHandle* qk = Exported_QKHandle;
   if (createStatus != 0 && qk != nullptr && qk->journal != nullptr &&
       qk->journal->report != nullptr) {
@@ -45,7 +47,7 @@ void reportCreateFailure(uint8_t createStatus, int32_t rc) {
                   rc);
     qk->journal->report(qk->journal, static_cast<uint32_t>(rc), 2, text);
   }
-  vsfLog(VsfMsg::UtilityFileCouldNotCreated);
+  vsfReportNotCreated(VsfMsg::UtilityFileCouldNotCreated, exts, rec.path, rec.pathLength, err);
 }
 
 // Runs the kernel on one disk page: read, run, then write back (rewriting kernels) or
@@ -105,9 +107,10 @@ VsfStatus vsfBagVecAddElt(VsfBagVec* vec, QkExtensionSet* exts, const VsfPerfSet
   *out = rec;
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   uint8_t createStatus = 0;
+  errno = 0;
   const int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
-    reportCreateFailure(createStatus, rc);
+    reportCreateFailure(exts, *rec, createStatus, rc, errno);
     return VsfStatus::UtilFileNotMade;
   }
   vec->largestPageSize = std::max(vec->largestPageSize, rec->page.pageSize);
@@ -118,9 +121,10 @@ VsfStatus vsfBagInit(VsfUtilFile* rec, QkExtensionSet* exts, const VsfPerfSettin
                      int64_t request) {
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   uint8_t createStatus = 0;
+  errno = 0;
   const int32_t rc = vsfCreateUtil(rec, exts, perf, request, &createStatus);
   if (rc != 0) {
-    reportCreateFailure(createStatus, rc);
+    reportCreateFailure(exts, *rec, createStatus, rc, errno);
     return VsfStatus::UtilFileNotMade;
   }
   return VsfStatus::Ok;
@@ -156,6 +160,24 @@ QkChar* vsfNumberedPath(int64_t dirLength, const QkChar* dirName, const char* st
   path[out.size()] = 0;
   *length = static_cast<int64_t>(out.size());
   return path;
+}
+
+void vsfReportNotCreated(VsfMsg message, const QkExtensionSet* exts, const QkChar* path,
+                         int64_t pathLength, int err) {
+  std::string where;
+  if (path != nullptr) {
+    where = "the file " + qkUtf8(path, pathLength);
+  } else if (exts != nullptr && exts->utilDir != nullptr) {
+    where = "in the directory " + std::string(exts->utilDir, size_t(exts->utilDirLength));
+  } else {
+    char dir[4096];
+    const int32_t n = xoption("UTILPATH", dir, static_cast<int32_t>(sizeof dir));
+    where = n > 0 ? "in the directory " + std::string(dir, static_cast<size_t>(n))
+                  : std::string("in the system's temporary directory");
+  }
+  const char* reason = err != 0 ? std::strerror(err) : "the file service gave no reason";
+  vsfLog(message,
+         {HostMsgArg(where.c_str(), static_cast<int32_t>(where.size())), HostMsgArg(reason)});
 }
 
 int32_t vsfNewUtilPath(QkExtensionSet* exts, QkChar** path, int64_t* length) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/messages.h"
 #include "support/qkpgf.h"
 #include "support/stepcodes.h"
 
@@ -83,6 +84,12 @@ struct QkExtensionSet {
 // A new path for a page or scratch file in the extension set's utility directory, from the
 // path service (free it with qkupathFreePathname); 0 or the service's status.
 [[nodiscard]] int32_t vsfNewUtilPath(QkExtensionSet* exts, QkChar** path, int64_t* length);
+
+// Logs `message` (VsfMsg::UtilityFileCouldNotCreated or VsfMsg::ScratchFileNotCreated) for a
+// page or scratch file that could not be made: its path, or the utility directory of `exts`
+// when no path could be made there, and the reason the system gave (`err`, 0 when none).
+void vsfReportNotCreated(VsfMsg message, const QkExtensionSet* exts, const QkChar* path,
+                         int64_t pathLength, int err);
 
 // The PERFORMANCE settings the page files read: UTIL_PAGESIZE$ in kilobytes (0 not given).
 struct VsfPerfSettings {

@@ -17,6 +17,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/poolalloc.h"
+#include "support/seams.h"
 #include "support/vmhandlers.h"
 #include "support/vsfpools.h"
 #include "support/wobmth.h"
@@ -153,6 +154,7 @@ void runByGroup(VsfContext* ctx, VsfStepTable& steps) {
   if (ctx->design.design != nullptr)
     ctx->largestColumnCount = std::max(ctx->largestColumnCount, ctx->design.design->columnCount);
 
+  seam::beforeFit(ctx->byCount);
   vsfExitError(ctx, steps.vsfFitAndDisplay(ctx));
 
   steps.vsfBagVecRelease(&ctx->bags, &ctx->exts);

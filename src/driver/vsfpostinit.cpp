@@ -5,6 +5,7 @@
 #include "driver/vsfpostinit.h"
 #include "driver/vsfresponse.h"
 
+#include "data/vsfutilfile.h"
 #include "design/levhier.h"
 #include "driver/vsfbridge.h"
 #include "driver/vsfparse.h"
@@ -26,6 +27,7 @@
 #include "support/wobmth.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -1060,8 +1062,10 @@ VsfStatus vsfInitializeModel(VsfContext* ctx) {
   // The group's scratch file goes to the utility directory in force (SHAREDDRIVE$= of
   // model averaging, else UTILPATH): the step records need it either way.
   uint8_t status = 0;
+  errno = 0;
   if (vsfCreateScratch(&ctx->scratch, &ctx->exts, 0, 0, nullptr, 0, &status) != 0) {
-    vsfLog(VsfMsg::ScratchFileNotCreated);
+    vsfReportNotCreated(VsfMsg::ScratchFileNotCreated, &ctx->exts, ctx->scratch.path,
+                        ctx->scratch.pathLength, errno);
     return statusOf(DriverResult::ScratchNotCreated);
   }
   return VsfStatus::Ok;

@@ -106,14 +106,26 @@ double vsfCrossProductBytes(const VsfModel* m, int32_t columns) {
   return bytesOf(m, columns, m->structured);
 }
 
+namespace {
+
+// The memory figure the fit plans with (MEMSIZE, or what the system has), in bytes; 0 when
+// the host gives none.
+double memoryFigure(const VsfModel* m) {
+  const double memory = m->dataSettings != nullptr ? m->dataSettings->threadBudget.memory : 0.0;
+  if (memory > 0.0)
+    return memory;
+  int64_t kilobytes = 0;
+  if (wmrlmem(&kilobytes) != 0 || kilobytes <= 0)
+    return 0.0;
+  return 1024.0 * static_cast<double>(kilobytes);
+}
+
+} // namespace
+
 double vsfFitMemoryLeft(const VsfModel* m) {
-  double memory = m->dataSettings != nullptr ? m->dataSettings->threadBudget.memory : 0.0;
-  if (memory <= 0.0) {
-    int64_t kilobytes = 0;
-    if (wmrlmem(&kilobytes) != 0 || kilobytes <= 0)
-      return 1e300; // no figure: nothing to plan against (the read preparation says so)
-    memory = 1024.0 * static_cast<double>(kilobytes);
-  }
+  double memory = memoryFigure(m);
+  if (memory <= 0.0)
+    return 1e300; // no figure: nothing to plan against (the read preparation says so)
   if (const VsfBagVec* bags = m->bags; bags != nullptr)
     for (uint32_t f = 0; f < bags->count; ++f)
       memory -= static_cast<double>(bags->files[f].memPageCount) * bags->files[f].page.pageSize;
@@ -179,6 +191,24 @@ VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraB
   const double left = vsfFitMemoryLeft(m);
   if (need <= left || passesOnOneThread(m, need))
     return VsfStatus::Ok;
+  char needText[32], leftText[32];
+  vsfSizeText(need, needText, sizeof needText);
+  vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
+  if (m->sparseEffectCount < 1) {
+    // No CLASS effect of many levels: no effect is to blame and no other road holds less;
+    // the memory figure is too small for this fit. It must grow by at least what is
+    // missing (the pages kept in memory, which may already take more than the figure, grow
+    // with it too, so this is the least, not always enough).
+    const double figure = memoryFigure(m);
+    char figureText[32], wantText[32];
+    vsfSizeText(figure, figureText, sizeof figureText);
+    vsfSizeText(figure + need - left, wantText, sizeof wantText);
+    vsfLog(VsfMsg::MemoryFigureTooSmall,
+           {HostMsgArg(static_cast<int64_t>(columns - 1)), HostMsgArg(needText),
+            HostMsgArg(triangleCopies(m)), HostMsgArg(leftText), HostMsgArg(figureText),
+            HostMsgArg(wantText)});
+    return VsfStatus::ReportedFailure;
+  }
   int32_t effect = -1;
   int64_t effectColumns = 0;
   widestEffect(m, &effect, &effectColumns);
@@ -187,9 +217,6 @@ VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraB
       effect >= 0 && s->effectName != nullptr ? s->effectName(s->nameSource, effect) : nullptr;
   if (name == nullptr)
     name = "";
-  char needText[32], leftText[32];
-  vsfSizeText(need, needText, sizeof needText);
-  vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
   vsfLog(VsfMsg::CrossProductsDoNotFit,
          {HostMsgArg(name, static_cast<int32_t>(std::strlen(name))), HostMsgArg(effectColumns),
           HostMsgArg(needText), HostMsgArg(triangleCopies(m)), HostMsgArg(columns - 1),

@@ -243,7 +243,11 @@ void vsfCloseObject(RvqObject* object) {
     zrvqexit(rc);
 }
 
+// A level note heads the tables that follow it; under NOPRINT no table follows, so no note
+// is given either and the listing stays empty.
 void vsfLevelNote(VsfContext* ctx, int32_t level, RvqText* text, bool flag358) {
+  if (ctx->noprint)
+    return;
   if (flag358)
     vsfCall(ctx->outputManager, RvqMethod::LevelNote,
             {rvqInt(RvqAttrId::NoteLevel, level), rvqFlag(RvqAttrId::NoteSwitch, 1),

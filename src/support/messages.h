@@ -700,6 +700,7 @@ enum class VsfMsg : int32_t {
   CrossProductsDoNotFit = 9171,
   FoldCopiesNeedLess = 9172,
   FewerColumnsNeedLess = 9173,
+  MemoryFigureTooSmall = 9194, // a fit without a many-level CLASS effect past the memory figure
   StructuredRoadNotTaken = 9182,
   RoadNotForMethod = 9183,
   RoadNotForExternalCv = 9184,

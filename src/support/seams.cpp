@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <csignal>
 #include <new>
 #include <stdexcept>
 
@@ -77,6 +78,11 @@ int64_t larCrossLimit() { return testHooks().larCrossLimit.load(); }
 bool larRefusalAhead() { return testHooks().larRefusalAhead.load() != 0; }
 
 bool levelCoupling() { return testHooks().levelCoupling.load() != 0; }
+
+void beforeFit(int64_t byGroup) {
+  if (byGroup == testHooks().stopBeforeFit.load())
+    (void)std::raise(SIGSTOP);
+}
 
 int64_t utilFreeBytes() { return testHooks().utilFreeBytes.load(); }
 

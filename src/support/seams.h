@@ -57,6 +57,9 @@ void meetFault(WorkerFault fault);
 [[nodiscard]] int64_t utilFreeBytes();
 // The pages the parts of a shared-triangle pass may lie apart (0: chosen from the page size).
 [[nodiscard]] int64_t partLeadPages();
+// Called before the fit of BY group `byGroup` (1-based): the process stops itself there when
+// the tests ask for that group.
+void beforeFit(int64_t byGroup);
 
 #else
 
@@ -78,6 +81,7 @@ constexpr void meetFault(WorkerFault) {}
 [[nodiscard]] constexpr bool levelCoupling() { return true; }
 [[nodiscard]] constexpr int64_t utilFreeBytes() { return -1; }
 [[nodiscard]] constexpr int64_t partLeadPages() { return 0; }
+constexpr void beforeFit(int64_t) {}
 
 #endif
 

@@ -57,6 +57,7 @@ void TestHooks::reset() {
   levelCoupling.reset();
   utilFreeBytes.reset();
   partLeadPages.reset();
+  stopBeforeFit.reset();
 }
 
 bool TestHooks::set(const char* text) {
@@ -84,6 +85,7 @@ bool TestHooks::set(const char* text) {
                     : name == "levelCoupling"     ? setNumber(levelCoupling, value)
                     : name == "utilFreeBytes"     ? setNumber(utilFreeBytes, value)
                     : name == "partLeadPages"     ? setNumber(partLeadPages, value)
+                    : name == "stopBeforeFit"     ? setNumber(stopBeforeFit, value)
                                                   : false;
     if (!ok)
       return false;

@@ -79,6 +79,10 @@ struct TestHooks {
   // size), so that a few pages make the parts wait for one another.
   HookSwitch<int64_t, 0> partLeadPages;
 
+  // The BY group (1-based; 0 none) before whose fit the process stops itself (SIGSTOP), so
+  // that a test sees the files of a run in the middle of its work, at a known point.
+  HookSwitch<int64_t, 0> stopBeforeFit;
+
   // Every switch back to its default.
   void reset();
   // Sets the switches named in `text` ("name=value,..."; null or empty sets none). False

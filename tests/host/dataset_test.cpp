@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace qrxhost;
@@ -165,6 +166,30 @@ TEST_F(DataSets, NotFoundUnassignedLibraryAndMalformedFilesAreMessages) {
   EXPECT_EQ(e[2].values.at(1).i, 3); // the line of the ragged row
   EXPECT_EQ(MsgId::of(e[3]), qrxhost::DataMsg::BadDataSetName);
   EXPECT_GE(stepReturnCode(), 1012);
+}
+
+// A data set whose file is a device or a pipe, directly or through a link, is refused as
+// what it is, not as missing, and the refusal names the data set and the file; a link that
+// leads nowhere is missing.
+TEST_F(DataSets, SpecialFilesAreRefusedAsWhatTheyAre) {
+  fs::create_symlink("/dev/null", dir / "nul.csv");
+  ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
+  fs::create_symlink(dir / "gone.csv", dir / "dangling.csv");
+  EXPECT_EQ(open("nul"), nullptr);
+  EXPECT_EQ(open("pipe"), nullptr); // refused before it is opened: no wait for a writer
+  EXPECT_EQ(open("dangling"), nullptr);
+  std::vector<LogRecord> e = errors();
+  ASSERT_EQ(e.size(), 3u);
+  for (size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(MsgId::of(e[k]), qrxhost::DataMsg::DataSetNotRegularFile) << k;
+    ASSERT_EQ(e[k].values.size(), 3u) << k;
+    EXPECT_EQ(e[k].values[0].s, k == 0 ? "WORK.NUL" : "WORK.PIPE");
+  }
+  EXPECT_NE(e[0].values[1].s.find("/dev/null"), std::string::npos) << e[0].values[1].s;
+  EXPECT_EQ(e[0].values[2].s, "a character device");
+  EXPECT_NE(e[1].values[1].s.find("pipe.csv"), std::string::npos) << e[1].values[1].s;
+  EXPECT_EQ(e[1].values[2].s, "a named pipe (FIFO)");
+  EXPECT_EQ(MsgId::of(e[2]), qrxhost::DataMsg::DataSetNotFound);
 }
 
 TEST_F(DataSets, ByGroupsAreRunsOfEqualValues) {

@@ -1,5 +1,6 @@
 // The renderers on documents built by hand: listing layout of tables and factoids, the
 // JSON node shape, JSON quoting of awkward texts, and the number formats.
+#include "host/output/html.h"
 #include "host/output/jsonnodes.h"
 #include "host/output/numformat.h"
 #include "host/output/rvqoutput.h"
@@ -8,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <string>
 
 using namespace qrxhost;
 
@@ -167,6 +170,24 @@ TEST(OutputJson, QuotingKeepsTheDocumentValid) {
   EXPECT_EQ(jsonQuote("end\xC3"), R"("end\u00c3")");               // cut sequence
   EXPECT_EQ(jsonQuote("\xC0\xAF"), R"("\u00c0\u00af")");           // overlong form
   EXPECT_EQ(jsonQuote("\xED\xA0\x80"), R"("\u00ed\u00a0\u0080")"); // surrogate
+}
+
+// The page takes a byte that starts no UTF-8 sequence as the character the JSON record gives
+// it (U+0080 to U+00FF), written as a character reference so that the page is valid UTF-8;
+// valid UTF-8 and the markup characters are kept or escaped as before.
+TEST(OutputHtml, BytesThatAreNotUtf8AreTheJsonRecordsCharacters) {
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    const std::string text(1, static_cast<char>(byte));
+    char json[16], html[16];
+    std::snprintf(json, sizeof json, "\"\\u%04x\"", static_cast<unsigned>(byte));
+    std::snprintf(html, sizeof html, "&#x%02X;", static_cast<unsigned>(byte));
+    EXPECT_EQ(jsonQuote(text), json) << byte;
+    EXPECT_EQ(htmlEscape(text), html) << byte;
+  }
+  EXPECT_EQ(htmlEscape("caf\xE9 <b> & \"na\xC3\xAFve\""),
+            "caf&#xE9; &lt;b&gt; &amp; &quot;na\xC3\xAFve&quot;");
+  EXPECT_EQ(htmlEscape("end\xC3"), "end&#xC3;");               // cut sequence
+  EXPECT_EQ(htmlEscape("\xED\xA0\x80"), "&#xED;&#xA0;&#x80;"); // surrogate
 }
 
 TEST(OutputJson, NumbersRoundTripAndSpecialValues) {

@@ -235,3 +235,22 @@ TEST_F(Grammar, SyntaxErrorListsNeitherFormOfAHiddenKeyword) {
   ASSERT_GE(e->values.size(), 4u);
   EXPECT_EQ(e->values[3].s, "A, B");
 }
+
+// A word that no option of the statement takes, where the options may go on, is met by the
+// end the statement expects and by every option it could have taken there (no hidden one);
+// an error inside an option names what that option takes, not the statement's options.
+TEST_F(Grammar, MisspelledOptionIsMetByTheOptionsOfTheStatement) {
+  EXPECT_EQ(run("test flag nmu=3; test num=x; vars x1 x2 =;"), 1);
+  std::vector<const LogRecord*> errors;
+  for (const LogRecord& r : log)
+    if (r.set == kParserMsgSet && r.number == PM_SYNTAX)
+      errors.push_back(&r);
+  ASSERT_EQ(errors.size(), 3u);
+  ASSERT_GE(errors[0]->values.size(), 4u);
+  EXPECT_EQ(errors[0]->values[2].s, "nmu");
+  EXPECT_EQ(errors[0]->values[3].s, "; or one of the options FLAG, LIST, MODE, NAMES, NUM, TXT");
+  EXPECT_EQ(errors[1]->values[3].s.find("FLAG"), std::string::npos) << errors[1]->values[3].s;
+  // a list of names ends where a name cannot come: there is no option to name
+  EXPECT_EQ(errors[2]->values[3].s.find("one of the options"), std::string::npos)
+      << errors[2]->values[3].s;
+}

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace qrxhost;
@@ -21,6 +20,11 @@ std::string drain(int fd) {
   return out;
 }
 
+// The tests' clock: it moves only when a test moves it, so what is shown does not depend on
+// how fast the test runs.
+std::chrono::steady_clock::time_point gNow{};
+std::chrono::steady_clock::time_point testClock() { return gNow; }
+
 } // namespace
 
 TEST(ProgressLine, OnlyOnATerminalAndOnlyAfterTheDelay) {
@@ -28,21 +32,23 @@ TEST(ProgressLine, OnlyOnATerminalAndOnlyAfterTheDelay) {
   ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
   ProgressLine& line = ProgressLine::instance();
 
-  line.redirect(fds[1], false, 0ms); // not a terminal: silent
+  line.redirect(fds[1], false, 0ms, testClock); // not a terminal: silent
   line.start();
   line.show("reading WORK.A: 10 rows");
   line.finish();
   EXPECT_EQ(drain(fds[0]), "");
 
-  line.redirect(fds[1], true, 1h); // a terminal, but the step is short
+  line.redirect(fds[1], true, 1h, testClock); // a terminal, but the step is short
   line.start();
+  gNow += 59min;
   line.show("reading WORK.A: 10 rows");
   line.finish();
   EXPECT_EQ(drain(fds[0]), "");
 
-  line.redirect(fds[1], true, 0ms);
+  line.redirect(fds[1], true, 0ms, testClock);
   line.start();
   line.show("reading WORK.A: 10 rows");
+  gNow += 249ms;
   line.show("reading WORK.A: 20 rows"); // too soon after the first: skipped
   line.finish();
   EXPECT_EQ(drain(fds[0]), "\r\x1b[Kreading WORK.A: 10 rows\r\x1b[K");
@@ -58,10 +64,10 @@ TEST(ProgressLine, StepsAreShownAfterTheirByGroupUntilTheStepEnds) {
   int fds[2];
   ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
   ProgressLine& line = ProgressLine::instance();
-  line.redirect(fds[1], true, 0ms);
+  line.redirect(fds[1], true, 0ms, testClock);
   line.start();
   line.showGroup("WORK.A: BY group 2 of 3");
-  std::this_thread::sleep_for(300ms); // past the pause between two texts
+  gNow += 250ms; // the pause between two texts is over
   line.showStep("selection step 4, 5 effects in the model");
   line.finish();
   EXPECT_EQ(drain(fds[0]),

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <set>
@@ -35,20 +36,28 @@ private:
 };
 
 // Runs a triangle split of `rows` rows on `threads` threads; every row is seen exactly once.
-// Returns the distinct threads that ran rows.
-size_t expectEveryRowOnce(int32_t threads, int64_t rows) {
+void expectEveryRowOnce(int32_t threads, int64_t rows) {
   std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
-  std::mutex m;
-  std::set<std::thread::id> ids;
   zparrows(threads, 0, rows, [&](int64_t first, int64_t last) {
     for (int64_t i = first; i < last; ++i)
       ++seen[static_cast<size_t>(i)];
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::lock_guard<std::mutex> lock(m);
-    ids.insert(std::this_thread::get_id());
   });
   for (int64_t i = 0; i < rows; ++i)
     EXPECT_EQ(seen[static_cast<size_t>(i)].load(), 1) << threads << " threads, row " << i;
+}
+
+// A triangle split whose runs each wait until a second thread has run one: it ends only when
+// a worker took a run, however the threads are scheduled. Returns the threads that ran.
+size_t threadsMeeting(int32_t threads, int64_t rows) {
+  std::mutex m;
+  std::condition_variable met;
+  std::set<std::thread::id> ids;
+  zparrows(threads, 0, rows, [&](int64_t, int64_t) {
+    std::unique_lock<std::mutex> lock(m);
+    ids.insert(std::this_thread::get_id());
+    met.notify_all();
+    met.wait(lock, [&] { return ids.size() >= 2; });
+  });
   return ids.size();
 }
 
@@ -56,7 +65,7 @@ size_t expectEveryRowOnce(int32_t threads, int64_t rows) {
 
 // Many splits reuse the same workers: a sweep step must not start threads.
 TEST_F(WorkPool, SplitsReuseTheHostsWorkers) {
-  EXPECT_GE(expectEveryRowOnce(8, 4000), 2u) << "the split ran on the workers";
+  EXPECT_GE(threadsMeeting(8, 4000), 2u) << "the split ran on the workers";
   const int32_t workers = qrxhost::workPoolStarted();
   EXPECT_GE(workers, 1);
   for (int step = 0; step < 100; ++step)

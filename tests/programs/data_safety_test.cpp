@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +20,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -49,15 +47,17 @@ std::vector<std::string> strayFiles(const fs::path& dir, std::initializer_list<c
   return stray;
 }
 
-// Starts qrx on `program` with its output thrown away; returns its process id.
-pid_t startQrx(const std::string& program) {
+// Starts the hooked runner on `program` with its output thrown away and the test switches
+// `hooks` set; returns its process id.
+pid_t startQrx(const std::string& program, const std::string& hooks) {
   pid_t pid = ::fork();
   if (pid == 0) {
     int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
     ::dup2(null, 2);
     ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-    ::execl(QRX_BINARY, QRX_BINARY, program.c_str(), static_cast<char*>(nullptr));
+    ::setenv("QRX_TEST_HOOKS", hooks.c_str(), 1);
+    ::execl(QRX_HOOKED_BINARY, QRX_HOOKED_BINARY, program.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return pid;
@@ -65,24 +65,21 @@ pid_t startQrx(const std::string& program) {
 
 bool emptyDir(const fs::path& dir) { return fs::is_empty(dir); }
 
-// Runs qrx on `program`, sends it `sig` as soon as `seen` holds (polled every 2 ms for up to
-// a minute) and waits for it: true when it was seen while the run went on and the run died
-// by that signal.
-bool killedOnceSeen(const std::string& program, int sig, const std::function<bool()>& seen) {
-  const pid_t pid = startQrx(program);
+// Runs qrx on `program` until it stops itself before the fit of BY group `byGroup`, checks
+// `seen` there, sends it `sig` and lets it go on: true when `seen` held at that point and the
+// run died by that signal. No clock is read: the run waits where it stopped until the
+// signal comes.
+bool killedBeforeFit(const std::string& program, int sig, int byGroup,
+                     const std::function<bool()>& seen) {
+  const pid_t pid = startQrx(program, "stopBeforeFit=" + std::to_string(byGroup));
   if (pid <= 0)
     return false;
   int status = 0;
-  bool found = false;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!found && std::chrono::steady_clock::now() < until) {
-    found = seen();
-    if (!found && ::waitpid(pid, &status, WNOHANG) == pid)
-      return false; // ended before it was seen
-    if (!found)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  if (::waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status))
+    return false; // ended before it came to that group
+  const bool found = seen();
   ::kill(pid, found ? sig : SIGKILL);
+  ::kill(pid, SIGCONT);
   if (::waitpid(pid, &status, 0) != pid)
     return false;
   return found && WIFSIGNALED(status) && WTERMSIG(status) == sig;
@@ -139,8 +136,8 @@ TEST_F(Cli, KilledRunRemovesItsFiles) {
                                         "  output out=w.o p=p;\nrun;\n");
   for (int sig : {SIGINT, SIGTERM}) {
     SCOPED_TRACE("signal " + std::to_string(sig));
-    ASSERT_TRUE(killedOnceSeen(prog, sig, [&] { return !emptyDir(dir / "util"); }))
-        << "no utility file appeared while the run went on";
+    ASSERT_TRUE(killedBeforeFit(prog, sig, 1, [&] { return !emptyDir(dir / "util"); }))
+        << "no utility file was there when the fit began";
     EXPECT_TRUE(emptyDir(dir / "util"));
     EXPECT_EQ(strayFiles(dir, {"big.csv", "util", "p.qrx"}), std::vector<std::string>{});
   }
@@ -156,10 +153,10 @@ TEST_F(Cli, KilledRunWritesNoItemStore) {
                          "  model y = x1-x20 / selection=stepwise(select=sbc);\n"
                          "  store out=w.k;\n  code file='" +
                          (dir / "c.py").string() + "';\nrun;\n");
-  // killed once a file of the first group's outputs (staged or in place) appears
-  ASSERT_TRUE(killedOnceSeen(prog, SIGINT, [&] {
+  // killed before the second group's fit, when the first group's outputs are staged
+  ASSERT_TRUE(killedBeforeFit(prog, SIGINT, 2, [&] {
     return !strayFiles(dir, {"big.csv", "p.qrx"}).empty();
-  })) << "the first group made no output file while the run went on";
+  })) << "the first group had made no output file when the second group's fit began";
   EXPECT_EQ(strayFiles(dir, {"big.csv", "p.qrx"}), std::vector<std::string>{});
 }
 

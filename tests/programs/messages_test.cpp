@@ -187,3 +187,55 @@ TEST_F(Cli, HostMessagesSayWhatIsWrong) {
   EXPECT_EQ(store.status, 2) << store.out;
   EXPECT_TRUE(has(store, "R.K") && has(store, "k.json")) << store.out;
 }
+
+namespace {
+
+// The first record of message `id` in the log of a run's JSON record, or null.
+const minijson::Value* firstLogged(const minijson::Value& record, MsgId id) {
+  for (const minijson::Value& step : record["steps"].items)
+    for (const minijson::Value& r : step["log"].items)
+      if (r.has("set") && id.is(static_cast<int>(r["set"].n), static_cast<int>(r["number"].n)))
+        return &r;
+  return nullptr;
+}
+
+} // namespace
+
+// Messages a user can act on, each with what failed, where and why: a utility directory the
+// procedure cannot write to (the directory and the system's reason), a MEMSIZE= too small
+// for a fit that has no CLASS effect (no effect is blamed and no CLASS road offered, the
+// memory it plans with and the least MEMSIZE= are named), and a misspelled MODEL option
+// (the options the statement takes are named).
+TEST_F(Cli, MessagesNameWhatWhereAndWhy) {
+  write("d.csv", clitest::kSmallData);
+  const std::string model = "proc varsifter data=d; model y = x1 x2";
+  const std::string prog =
+      write("p.qrx", "options utilpath='/proc/sys';\n" + model + "; run;\noptions utilpath='" +
+                         dir.string() + "' memsize=1K;\n" + model + "; run;\n" + model +
+                         " / selction=stepwise; run;\n");
+  const Outcome r = run(prog, "--json '" + (dir / "r.json").string() + "'");
+  EXPECT_EQ(r.status, 2) << r.out;
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("r.json"), &v, &err)) << err;
+
+  const minijson::Value* scratch = firstLogged(v, VsfMsg::ScratchFileNotCreated);
+  ASSERT_NE(scratch, nullptr) << r.out;
+  ASSERT_EQ((*scratch)["values"].items.size(), 2u);
+  EXPECT_NE((*scratch)["values"][0].s.find("/proc/sys"), std::string::npos) << r.out;
+  EXPECT_NE((*scratch)["values"][1].s, "") << r.out; // the system's reason
+
+  EXPECT_EQ(firstLogged(v, VsfMsg::CrossProductsDoNotFit), nullptr) << r.out;
+  EXPECT_EQ(firstLogged(v, VsfMsg::StructuredRoadNotTaken), nullptr) << r.out;
+  const minijson::Value* memory = firstLogged(v, VsfMsg::MemoryFigureTooSmall);
+  ASSERT_NE(memory, nullptr) << r.out;
+  ASSERT_EQ((*memory)["values"].items.size(), 6u);
+  EXPECT_EQ((*memory)["values"][0].n, 3); // design columns: the intercept, x1 and x2
+  EXPECT_EQ((*memory)["values"][4].s, "1.0 KB") << r.out;
+
+  const minijson::Value* syntax = firstLogged(v, qrxhost::PM_SYNTAX);
+  ASSERT_NE(syntax, nullptr) << r.out;
+  EXPECT_EQ((*syntax)["values"][2].s, "selction");
+  for (const char* option : {"SELECTION", "STB", "NOINT", "DETAILS", "STATS"})
+    EXPECT_NE((*syntax)["values"][3].s.find(option), std::string::npos) << option << r.out;
+}

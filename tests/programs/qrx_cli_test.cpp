@@ -268,3 +268,51 @@ TEST_F(Cli, ProgressLineOnATerminalShowsByGroupAndSteps) {
   EXPECT_FALSE(clitest::has(plain, "selection step")) << plain.out;
   EXPECT_FALSE(clitest::has(plain, "\x1b[K")) << plain.out;
 }
+
+namespace {
+
+// Whether an output node is, or holds, anything shown: a text (a heading or a note line), a
+// table or a graph; a group alone shows nothing.
+bool showsSomething(const minijson::Value& node) {
+  if (node["kind"].s != "group")
+    return true;
+  for (const minijson::Value& kid : node["children"].items)
+    if (showsSomething(kid))
+      return true;
+  return false;
+}
+
+} // namespace
+
+// NOPRINT prints nothing to the listing on any road (a selection, a fit without one, BY
+// groups, model averaging with its refit, scoring); the JSON record shows nothing either,
+// while the outputs are still written.
+TEST_F(Cli, NoprintLeavesTheListingEmpty) {
+  write("d.csv", "y,x1,x2,g\n3.1,1,2,1\n4.9,2,1,1\n7.2,3,3,1\n8.8,4,2,1\n11.1,5,5,1\n"
+                 "12.7,6,4,2\n15.2,7,6,2\n16.8,8,5,2\n18.1,9,8,2\n21.3,10,7,2\n");
+  const std::string prog =
+      write("p.qrx", "proc varsifter data=d noprint; by g; model y = x1 x2 / selection=stepwise;"
+                     " run;\n"
+                     "proc varsifter data=d noprint; by g; model y = x1 x2 / selection=none;"
+                     " output out=o p=p; run;\n"
+                     "proc varsifter data=d noprint seed=3; model y = x1 x2 / selection=forward;\n"
+                     "  modelaverage nsamples=3 refit(best=1 nsamples=2);\n"
+                     "  score data=d out=s p=p; run;\n");
+  const std::string json = (dir / "r.json").string();
+  // standard error (the log) goes elsewhere: what is left is the listing
+  const Outcome r =
+      clitest::shell("{ ASAN_OPTIONS=detect_leaks=0 '" QRX_BINARY "' --work '" + dir.string() +
+                     "' --json '" + json + "' '" + prog + "' 2>/dev/null; }");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  minijson::Value v;
+  std::string err;
+  ASSERT_TRUE(minijson::parse(read("r.json"), &v, &err)) << err;
+  ASSERT_EQ(v["steps"].items.size(), 3u);
+  for (const minijson::Value& step : v["steps"].items)
+    for (const minijson::Value& node : step["output"].items)
+      EXPECT_FALSE(showsSomething(node))
+          << "step on line " << step["line"].n << ": " << node["name"].s;
+  EXPECT_TRUE(fs::exists(dir / "o.csv"));
+  EXPECT_TRUE(fs::exists(dir / "s.csv"));
+}

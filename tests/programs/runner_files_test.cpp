@@ -215,18 +215,22 @@ TEST_F(Cli, PipeGetsTheListing) {
   const std::string prog = write("p.qrx", kFit + std::string("run;\n"));
   const fs::path fifo = dir / "listing.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Both ends are open before the run starts: the read end first (a non-blocking open needs
+  // no writer), then a write end held for the run, so that the reader sees the end of the
+  // data only once the runner has closed the pipe, or never opened it, whatever the order in
+  // which the threads are scheduled.
+  const int readEnd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(readEnd, 0);
+  const int holder = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::fcntl(readEnd, F_SETFL, ::fcntl(readEnd, F_GETFL) & ~O_NONBLOCK), 0);
   std::string got;
   std::thread reader([&] {
-    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
     char buf[4096];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
+    for (ssize_t n; (n = ::read(readEnd, buf, sizeof buf)) > 0;)
       got.append(buf, static_cast<size_t>(n));
-    ::close(fd);
+    ::close(readEnd);
   });
-  // Held open for the run, so that the reader ends when it is closed even if the runner
-  // never opens the pipe.
-  const int holder = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(holder, 0);
   Outcome r = run(prog, "--listing '" + fifo.string() + "'");
   ::close(holder);
   reader.join();
