@@ -17,16 +17,6 @@ PENDING = {
         "a LASSO step's F in the summary from an error SS 1e-5 off the SSE of the step's "
         "printed estimates (seed 652, step 46: F 15.548092 against 15.548230)",
         ("summary.f",), lambda case: case.seed in (652,)),
-    "manylevel-cv": ("the many-level road's CV PRESS beside folds whose training rows are nearly "
-                     "dependent: 5,012,768.949 against fold refits and the packed road's "
-                     "5,012,767.849 (issue 74, item 3; seeds 185, tiedlevels 1 15 3000000)",
-                     ("rel.road.", "rel.buildsscp."),
-                     lambda case, f: "manylevels" in case.tags and "cvmethod=" in case.program
-                     and ("CV PRESS" in f.text or f.family.endswith(".select"))),
-    "validate-units": ("SELECT=VALIDATE's stop in the response's units: Y x 2^-15 stops at a "
-                       "local minimum a step early where x3 lowers the validation ASE from "
-                       "1.9257652 to 1.9257594 (seed 515 of the extdata scenario)",
-                       ("rel.scale.select",), lambda case: "select=VALIDATE" in case.program),
 }
 
 

@@ -10,7 +10,7 @@ flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 pids=""
 i=0
 for f in "$src/tests/fuzz/parser_fuzz.cpp" "$src/src/driver/vsfselg.cpp" \
-  "$src/src/support/zcase.cpp" "$src/src/support/zcasetab.cpp" \
+  "$src/src/support/zcase.cpp" "$src/src/support/zcasetab.cpp" "$src/src/support/quotedtext.cpp" \
   "$src"/host/parser/*.cpp "$src/host/utf8text.cpp"; do
   i=$((i + 1))
   # shellcheck disable=SC2086
