@@ -96,26 +96,12 @@ def read_fitstats(chk, d, where, tabs, an, sigma2):
     mdf, edf, sse, tss = an
     n = d.n
     p = mdf + (0 if d.noint else 1)
-    want = {}
+    labels = {"AIC": "AIC", "SBC": "SBC", "AICC": "AICC", "RSQUARE": "R-Square",
+              "ADJRSQ": "Adj R-Sq", "ASE": "ASE", "CP": "C(p)", "BIC": "BIC"}
+    formulas = ref.criteria(sse, p, n, tss, d.noint, sigma2 or None, d.sumw if d.sumw > 0 else None)
+    want = {labels[k]: v for k, v in formulas.items() if k in labels}
     if edf > 0:
         want["Root MSE"] = math.sqrt(max(sse, 0) / edf)
-    if sse > 0:
-        want["AIC"] = n * math.log(sse / n) + 2 * p + n + 2
-        want["SBC"] = n * math.log(sse / n) + p * math.log(n)
-        if n != p + 2:
-            want["AICC"] = n * (math.log(sse / n) + 1 + 2 * (p + 1) / (n - p - 2))
-    if tss > 0:
-        want["R-Square"] = max(0.0, 1 - sse / tss) if sse > 0 else 1.0
-        if n != p:
-            c = n if d.noint else n - 1
-            want["Adj R-Sq"] = 1 - c * sse / (tss * (n - p)) if sse > 0 else 1.0
-    if d.sumw > 0:
-        want["ASE"] = sse / d.sumw
-    if sigma2:
-        want["C(p)"] = sse / sigma2 + 2 * p - n
-        if sse > 0:
-            q = n * sigma2 / sse
-            want["BIC"] = n * math.log(sse / n) + 2 * q * (p + 2 - q)
     for label, v in want.items():
         if label not in fs or fs[label] is None:
             continue
