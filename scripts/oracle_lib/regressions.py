@@ -91,6 +91,16 @@ REGRESSIONS = {
     310: "NOINT beside a degree-60 spline: CV PRESS 5.50e45 against refits of 2.42e49",
     357: "CV PRESS 2.5e-9 of the total off the fold refits at scaled condition 940",
     652: "a LASSO step's F from an error SS 1e-5 off the SSE of its printed estimates",
+    4000000: "the chosen AIC step against the summary's optimum (CVDETAILS, WEIGHT)",
+    4000170: "CV PRESS of a fold at scaled condition 3.8e7 off its refit (incremental)",
+    4000230: "a polynomial candidate's PRESS 1e-8 off the PRESS its step forms",
+    4000243: "NOINT far response: FULL and INCREMENTAL builds take other steps",
+    4000321: "ELASTICNET beside a near copy takes another path with Y x 2^k",
+    4000350: "CV details of folds at scaled condition 1e8 far from their refits",
+    4000624: "ELASTICNET beside a near copy: 2 steps against 1 with Y x 2^k",
+    4000814: "C(p) optimum marked on another row than the best, by BY group",
+    4000878: "a wide spline's CV PRESS at step 0 far from the fold refits",
+    4000945: "STEPWISE over a wide spline: rows permuted give 5 steps against 6",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
