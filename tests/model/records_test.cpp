@@ -35,14 +35,8 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
     int64_t pos = 0;
     for (int32_t step = 0; step < live.stepCount; ++step) {
       VsfModel back{};
-      QkPoolAttributes attrs{};
-      attrs.flags = 1;
-      back.pool = Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "step pool");
-      back.options = &fit.opt;
-      back.stepScratch = &fit.scratch;
-      back.stepScratchPos = &pos;
       const int64_t before = pos;
-      ASSERT_EQ(vsfRestoreModel(&back), VsfStatus::Ok);
+      ASSERT_EQ(fit.restoreStep(back, &pos), VsfStatus::Ok);
       ASSERT_EQ(back.stepCount, step + 1);
       const int64_t nS = step + 1, nX = back.aliasDropCount;
       const int64_t size = 4 + 232 + 52 + 8 * nE + 4 * nX + 4 * nS + 4 * (nS + 1) + 4 * nS +

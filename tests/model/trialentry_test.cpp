@@ -54,13 +54,7 @@ TEST_F(TrialEntry, EveryCandidatePrintsTheCriterionOfItsMove) {
     int32_t mask = 0, checked = 0;
     for (int32_t step = 0; step < live.stepCount; ++step) {
       VsfModel back{};
-      QkPoolAttributes attrs{};
-      attrs.flags = 1;
-      back.pool = Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "step pool");
-      back.options = &fit.opt;
-      back.stepScratch = &fit.scratch;
-      back.stepScratchPos = &pos;
-      ASSERT_EQ(vsfRestoreModel(&back), VsfStatus::Ok);
+      ASSERT_EQ(fit.restoreStep(back, &pos), VsfStatus::Ok);
       const int32_t before = mask;
       if (step > 0)
         mask ^= 1 << (live.stepEffect[step] - 1);

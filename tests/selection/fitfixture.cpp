@@ -5,6 +5,7 @@
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
 #include "model/vsfformulas.h"
+#include "model/vsfserialize.h"
 #include "refcsv.h"
 #include "selection/vsfprocess.h"
 
@@ -164,6 +165,16 @@ void Fit::go() {
   if (initRc != VsfStatus::Ok)
     return;
   processRc = vsfProcessModel(&model);
+}
+
+VsfStatus Fit::restoreStep(VsfModel& back, int64_t* pos) {
+  QkPoolAttributes attrs{};
+  attrs.flags = 1;
+  back.pool = Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "step pool");
+  back.options = &opt;
+  back.stepScratch = &scratch;
+  back.stepScratchPos = pos;
+  return vsfRestoreModel(&back);
 }
 
 Fit::~Fit() {

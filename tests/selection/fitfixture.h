@@ -69,6 +69,9 @@ struct Fit {
   VsfModel& m() { return run.model; }
   // Reads the pages, initialises the model and runs one fit.
   void go();
+  // Reads the next step record (written with FitSetup::records) at *pos into `back`, in a
+  // pool of its own that vsfModelByFree releases.
+  VsfStatus restoreStep(VsfModel& back, int64_t* pos);
 };
 
 // The criterion of recorded step s, by code, from the model's step history.
