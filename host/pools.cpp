@@ -150,6 +150,22 @@ void noteFailedRequest(size_t size) {
     ;
 }
 
+namespace {
+
+std::atomic<bool> gUnsizedFailure{false};
+
+// The new handler: notes the failure and lets operator new throw as it would have.
+[[noreturn]] void noteNewFailure() {
+  gUnsizedFailure.store(true);
+  throw std::bad_alloc();
+}
+
+} // namespace
+
+void installNewFailureNote() { std::set_new_handler(noteNewFailure); }
+
+bool takeUnsizedFailure() { return gUnsizedFailure.exchange(false); }
+
 void clearArenaPool(QkPool* pool) {
   if (pool)
     releaseAll(arenaOf(pool));

@@ -28,6 +28,11 @@ int poolAtDestroy(QkPool* pool, void (*cleanup)(void*), void* object);
 size_t takeLargestFailedRequest();
 // Notes a request of `size` bytes that could not be met.
 void noteFailedRequest(size_t size);
+// Makes every failed allocation of the C++ heap (whose size the host does not see) a noted
+// failure too; takeUnsizedFailure() says whether one happened since the last call, and
+// clears it.
+void installNewFailureNote();
+bool takeUnsizedFailure();
 // A size of memory as a message shows it: "12.3 MB", or "1.5 GB" from a gigabyte on.
 std::string memorySizeText(size_t bytes);
 // The address-space limit of the process as a message shows it ("no limit" when none).

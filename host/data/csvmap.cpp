@@ -3,6 +3,7 @@
 // csvmap.h; the parse of the mapped text is csvfile.cpp's.
 #include "host/data/csvmap.h"
 #include "host/ext/qkmemfig.h"
+#include "host/pools.h"
 
 #include <cerrno>
 #include <csignal>
@@ -155,6 +156,10 @@ bool MappedFile::mapPiece(size_t begin, size_t end, MappedPiece* piece) const {
   void* p = ::mmap(nullptr, end - from, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(from));
   if (p == MAP_FAILED) {
     const int err = errno;
+    // A piece the address space has no room for is a memory request like any other: the
+    // step's note then gives its size and the run's limit.
+    if (err == ENOMEM)
+      noteFailedRequest(end - from);
     std::lock_guard<std::mutex> lock(gGuardMutex);
     if (pieceErrno_.load() == 0) {
       pieceFrom_ = from;

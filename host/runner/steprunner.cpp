@@ -55,9 +55,11 @@ template <class Fn> ReturnCode guarded(Fn fn, bool* exited) {
 // was and what makes a run need less; a step that recovered from it says nothing.
 void reportFailedMemoryRequest(ReturnCode rc) {
   const size_t bytes = takeLargestFailedRequest();
-  if (bytes == 0 || rc <= codeOf(StepRc::Warning))
+  const bool unsized = takeUnsizedFailure();
+  if ((bytes == 0 && !unsized) || rc <= codeOf(StepRc::Warning))
     return;
-  const std::string size = memorySizeText(bytes), limit = addressLimitText();
+  const std::string size = bytes > 0 ? "a block of " + memorySizeText(bytes) : "a block",
+                    limit = addressLimitText();
   HostMsgArg args[2] = {HostMsgArg(size.c_str()), HostMsgArg(limit.c_str())};
   logMessage(kRunnerMsgSet, static_cast<int>(RunnerMsg::MemoryRequestFailed), args, 2);
 }
@@ -70,6 +72,7 @@ StepOutcome runStep(ProcedureModule& module, StepSource source) {
   out.record.line = source.firstLine;
   resetStepState();
   resetTaskBlocks();
+  installNewFailureNote();
   setCurrentStepSource(std::move(source));
   HostControlBlock* cb = hostControlBlock();
   OutputDocument* doc = beginStepOutput();

@@ -3,6 +3,8 @@
 // reader against a plain reference reader on random texts cut into small blocks.
 #include "host/csvreference.h"
 #include "host/data/csvfile.h"
+#include "host/data/csvmap.h"
+#include "host/pools.h"
 #include "support/hostif.h"
 
 #include <gtest/gtest.h>
@@ -457,6 +459,23 @@ std::shared_ptr<CsvTable> readInWindows(const std::string& path) {
 }
 
 } // namespace
+
+// A piece the address space has no room for is refused with the system's reason and
+// counted as a failed memory request, so the step's note gives its size and the limit.
+TEST(CsvFile, PieceWithoutRoomIsAFailedMemoryRequest) {
+  const std::string path = writeNumbers("qrx_noroom", 100);
+  MappedFile file;
+  CsvError e;
+  ASSERT_TRUE(file.open(path, 1, &e)) << e.text;
+  ASSERT_TRUE(file.inPieces());
+  (void)takeLargestFailedRequest();
+  const size_t huge = size_t{1} << 60;
+  MappedPiece piece;
+  EXPECT_FALSE(file.mapPiece(0, huge, &piece));
+  EXPECT_NE(file.readError().find("cannot be mapped into memory"), std::string::npos);
+  EXPECT_EQ(takeLargestFailedRequest(), huge);
+  std::filesystem::remove(path);
+}
 
 // Another process shortening the file while it is parsed: the pages that vanished read as
 // zeros instead of ending the process with a bus error, and the reading is refused as a

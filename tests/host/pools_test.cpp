@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 using namespace qrxhost;
@@ -97,4 +98,16 @@ TEST(Pools, ModuleRecordsMadeThroughTheStubsAreDestroyedWithThePool) {
   EXPECT_EQ(*counter, 2);
   EXPECT_EQ(counter.use_count(), 1);
   v_global_gcb_anchor = saved;
+}
+
+// A failed allocation of the C++ heap, whose size the host cannot see, is still noted for
+// the step's out-of-memory note, once, and operator new still throws.
+TEST(Pools, FailedHeapAllocationIsNotedOnce) {
+  qrxhost::installNewFailureNote();
+  (void)qrxhost::takeUnsizedFailure();
+  const std::new_handler handler = std::get_new_handler();
+  ASSERT_NE(handler, nullptr);
+  EXPECT_THROW(handler(), std::bad_alloc);
+  EXPECT_TRUE(qrxhost::takeUnsizedFailure());
+  EXPECT_FALSE(qrxhost::takeUnsizedFailure());
 }
