@@ -113,23 +113,21 @@ private:
 }
 
 // The terms of the coming steps after the current one (already the first entry), walked on a
-// copy of the path: as many as a pass can afford, up to the path's end.
-void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
+// copy of the path: as many as a pass can afford, up to the path's end. The steps run as the
+// look-ahead's (no sums, no estimates) on the walk's scratch `s`.
+void walkAhead(const VsfModel* m, LarScratch& s, int32_t pendingDrop, VsfLarAhead& a) {
   const int64_t dense = m->denseColumnCount;
   const int64_t budget = std::max<int64_t>(4 * dense, 64);
   int64_t cost = entryCost(static_cast<int64_t>(a.offsets[0].size()), dense);
   PathCopy copy(m);
   VsfModel* c = copy.model();
-  // The steps below run without their sums until the walk ends, also by an exception.
-  struct Ahead {
-    Ahead() { tAhead = true; }
-    ~Ahead() { tAhead = false; }
-  } ahead;
+  const LarWalk ahead{LarMode::Ahead, &s};
   std::vector<int32_t> offsets;
   std::vector<double> betas;
   while (a.offsets.size() < kAheadSteps && cost < budget) {
     int32_t changed = -1;
-    if (LarLassoStep(c, &changed, &pendingDrop) != VsfStatus::Ok || c->stopReason != VSR_NONE)
+    if (LarLassoStep(c, ahead, &changed, &pendingDrop) != VsfStatus::Ok ||
+        c->stopReason != VSR_NONE)
       break;
     pathTerms(c, offsets, betas);
     a.offsets.push_back(offsets);
@@ -140,7 +138,7 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
 
 } // namespace
 
-[[nodiscard]] VsfStatus residualAhead(VsfModel* m, int32_t pendingDrop) {
+[[nodiscard]] VsfStatus residualAhead(VsfModel* m, LarScratch& s, int32_t pendingDrop) {
   VsfLarAhead& a = *m->larAhead;
   try {
     std::vector<int32_t> offsets;
@@ -152,7 +150,7 @@ void walkAhead(const VsfModel* m, int32_t pendingDrop, VsfLarAhead& a) {
     }
     a.offsets.assign(1, offsets);
     a.betas.assign(1, betas);
-    walkAhead(m, pendingDrop, a);
+    walkAhead(m, s, pendingDrop, a);
     a.sse.assign(a.offsets.size(), 0.0);
   } catch (const std::bad_alloc&) {
     // Without memory to look ahead, the step takes a pass of its own.

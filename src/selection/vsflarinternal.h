@@ -5,7 +5,6 @@
 
 #include "data/vsfutilfile.h"
 #include "support/stepcodes.h"
-#include "support/threadscratch.h"
 
 #include <cstdint>
 #include <vector>
@@ -27,6 +26,40 @@ struct VsfLarSquare {
 
 namespace larpath {
 
+// The active effects in the order of their columns, with per-column scratch of the products.
+struct ActiveBlock {
+  std::vector<int64_t> column;   // the active columns, increasing
+  std::vector<int32_t> effect;   // the effect of each
+  std::vector<double> x, y, run; // the vector, the product, a gathered run of a row
+  std::vector<int32_t> byColumn; // per column: its active effect, -1 for none
+};
+
+// The scratch of one walk of the path, made by vsfLarLasso and handed to each step, and by
+// the steps to the look-ahead's steps on the same thread. What it holds lasts a step at most:
+// every use forms it afresh, except the kept road's products, which a step forms with the
+// direction and reads again for its correlations and its fall of the SSE.
+struct LarScratch {
+  ActiveBlock block;                // the active block of the packed X'X and its product
+  std::vector<const double*> rows;  // the rows (or kept columns) a run of products reads,
+  std::vector<double> weights;      // and their weights; the workers get their addresses
+  std::vector<double> keptProducts; // every column's product with the direction, kept road
+};
+
+// How a step runs: as the fit's own, or as a step of the look-ahead on a copy of the path's
+// state, which forms no residual sums and no estimates.
+enum class LarMode { Fit, Ahead };
+
+// What a step is given besides the model: its mode and the walk's scratch.
+struct LarWalk {
+  LarMode mode;
+  LarScratch* scratch;
+};
+
+// One path step; changedEffect receives the effect added or removed, pendingDrop carries the
+// effect to remove at the start of this step in and the one that reaches zero out (-1: none).
+[[nodiscard]] VsfStatus LarLassoStep(VsfModel* model, const LarWalk& walk, int32_t* changedEffect,
+                                     int32_t* pendingDrop);
+
 constexpr double kBig = 1.7976931348623157e308;
 constexpr double kTiny = 1.110223024625157e-16;
 
@@ -42,19 +75,18 @@ enum class Road { Packed, Kept, Pages };
 // ---- the direction and its products (vsflarproducts.cpp)
 
 // The equiangular direction over the active set from `first` on; returns A and sets *R.
-double equiangularDirection(VsfModel* m, int32_t first, double cmax, double* R);
+double equiangularDirection(VsfModel* m, LarScratch& s, int32_t first, double cmax, double* R);
 // The inner product of column j with the direction, from the full X'X.
 double directionProduct(const VsfModel* m, int32_t first, int32_t j);
 // Keeps the square on the packed road when it is small enough (false: the triangle serves).
 [[nodiscard]] bool squareOpen(const VsfModel* m, VsfLarSquare& q);
 // The inner products of the outside columns with the direction on `road`.
-[[nodiscard]] VsfStatus outsideProducts(VsfModel* m, int32_t first, double A, double cmax,
-                                        Road road);
+[[nodiscard]] VsfStatus outsideProducts(VsfModel* m, LarScratch& s, int32_t first, double A,
+                                        double cmax, Road road);
 // b'X'X b - lambda b'b over the active coefficients b (`gamma` given when the step's products
 // are at hand).
-double activeForm(const VsfModel* m, int32_t first, double lambda, const double* gamma);
-// Every column's inner product with the direction from the kept cross products.
-extern thread_local ThreadScratch<std::vector<double>> tKeptProducts;
+double activeForm(const VsfModel* m, LarScratch& s, int32_t first, double lambda,
+                  const double* gamma);
 
 // ---- the kept cross products (vsflarkept.cpp)
 
@@ -72,18 +104,17 @@ bool crossKept(const VsfModel* m, int32_t first);
 // Whether a step's fall of the SSE comes from its move.
 [[nodiscard]] bool fallFromMove(const VsfModel* m);
 // The fall of the SSE as the active coefficients move gamma along the direction.
-[[nodiscard]] double moveFall(const VsfModel* m, int32_t first, double gamma, Road road);
+[[nodiscard]] double moveFall(const VsfModel* m, const LarScratch& s, int32_t first, double gamma,
+                              Road road);
 // The correlations and sums of squares of the new residual.
-[[nodiscard]] VsfStatus updateResidual(VsfModel* m, int32_t first, double gamma, double A,
-                                       Road road, int32_t pendingDrop);
-// A run of the path ahead of the fit, on a copy of its state: no residual sums, no estimates.
-extern thread_local bool tAhead;
+[[nodiscard]] VsfStatus updateResidual(VsfModel* m, const LarWalk& walk, int32_t first,
+                                       double gamma, double A, Road road, int32_t pendingDrop);
 
 // ---- looking ahead (vsflarahead.cpp)
 
 // Whether the look-ahead serves this path.
 [[nodiscard]] bool lookAheadOpen(const VsfModel* m);
 // The step's SSE from the look-ahead's pass, walking a new look-ahead where it has none.
-[[nodiscard]] VsfStatus residualAhead(VsfModel* m, int32_t pendingDrop);
+[[nodiscard]] VsfStatus residualAhead(VsfModel* m, LarScratch& s, int32_t pendingDrop);
 
 } // namespace larpath

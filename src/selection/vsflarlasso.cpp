@@ -270,7 +270,8 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
   m->beta[0] = m->sumWY - S;
 }
 
-[[nodiscard]] VsfStatus walkPath(VsfModel* m, double* stopValue, double* chooseValue);
+[[nodiscard]] VsfStatus walkPath(VsfModel* m, const LarWalk& walk, double* stopValue,
+                                 double* chooseValue);
 
 } // namespace
 
@@ -382,10 +383,12 @@ void keepTheMove(VsfModel* m, int32_t entered, int32_t* changedEffect) {
 // (Refused) or after moving the active set on (Moved); the step goes on from there.
 enum class Stretch { Done, Refused, Moved };
 
-[[nodiscard]] VsfStatus stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
-                                    Stretch* how);
+[[nodiscard]] VsfStatus stepStretch(VsfModel* m, const LarWalk& walk, int32_t* changedEffect,
+                                    int32_t* pendingDrop, Stretch* how);
 
 } // namespace
+
+namespace larpath {
 
 // A step: the most correlated candidate enters (or the pending drop leaves) and the active
 // set moves along its equiangular direction, to where the next candidate the rank rule takes
@@ -393,12 +396,13 @@ enum class Stretch { Done, Refused, Moved };
 // zero. A candidate refused only at its entry leaves the path too; the step then goes on from
 // the same point with the active set alone, to where the next candidate catches up (which
 // then enters) or a coefficient reaches zero.
-VsfStatus LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop) {
+VsfStatus LarLassoStep(VsfModel* m, const LarWalk& walk, int32_t* changedEffect,
+                       int32_t* pendingDrop) {
   Stretch how = Stretch::Done;
   m->sseFall = 0.0;
   m->sseFallKnown = fallFromMove(m) ? 1 : 0;
   do {
-    if (VsfStatus rc = stepStretch(m, changedEffect, pendingDrop, &how); rc != VsfStatus::Ok)
+    if (VsfStatus rc = stepStretch(m, walk, changedEffect, pendingDrop, &how); rc != VsfStatus::Ok)
       return rc;
   } while (how != Stretch::Done && m->stopReason == VSR_NONE);
   // A step that went on past a refused entry and ended without another change (the path's
@@ -408,10 +412,14 @@ VsfStatus LarLassoStep(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop
   return VsfStatus::Ok;
 }
 
+} // namespace larpath
+
 namespace {
 
-[[nodiscard]] VsfStatus stepStretch(VsfModel* m, int32_t* changedEffect, int32_t* pendingDrop,
-                                    Stretch* how) {
+[[nodiscard]] VsfStatus stepStretch(VsfModel* m, const LarWalk& walk, int32_t* changedEffect,
+                                    int32_t* pendingDrop, Stretch* how) {
+  LarScratch& scratch = *walk.scratch;
+  const bool ahead = walk.mode == LarMode::Ahead;
   const VsfModelOptions* o = m->options;
   const int32_t first = m->includeCount;
   const int32_t all = vsfScreenFullCount(m);
@@ -464,8 +472,8 @@ namespace {
 
   const Road road = full ? Road::Packed : crossKept(m, first) ? Road::Kept : Road::Pages;
   double R;
-  const double A = equiangularDirection(m, first, cmax, &R);
-  if ((rc = outsideProducts(m, first, A, cmax, road)) != VsfStatus::Ok)
+  const double A = equiangularDirection(m, scratch, first, cmax, &R);
+  if ((rc = outsideProducts(m, scratch, first, A, cmax, road)) != VsfStatus::Ok)
     return rc;
   double gamma = cmax / A;
   if (m->inModelCount != all &&
@@ -510,16 +518,16 @@ namespace {
   }
 
   if (m->sseFallKnown != 0)
-    m->sseFall += moveFall(m, first, gamma, road);
+    m->sseFall += moveFall(m, scratch, first, gamma, road);
   moveCoefficients(m, first, gamma, *pendingDrop, reached);
   // The look-ahead's copy has no rows to refine on: its end keeps the path's coefficients, and
   // the fit's own step then forms its sums afresh.
-  if (m->lambda == 0.0 && *pendingDrop == -1 && !tAhead &&
+  if (m->lambda == 0.0 && *pendingDrop == -1 && !ahead &&
       (rc = endAtLeastSquares(m, first)) != VsfStatus::Ok)
     return rc;
-  if ((rc = updateResidual(m, first, gamma, A, road, *pendingDrop)) != VsfStatus::Ok)
+  if ((rc = updateResidual(m, walk, first, gamma, A, road, *pendingDrop)) != VsfStatus::Ok)
     return rc;
-  if (!tAhead)
+  if (!ahead)
     dataScaleEstimates(m, first, sy);
   if (refused && !reached)
     *how = Stretch::Moved;
@@ -562,6 +570,7 @@ VsfStatus vsfLarLasso(VsfModel* m) {
   const VsfScreenMethod screen = o->screen;
   VsfLarAhead ahead;
   VsfLarSquare square;
+  LarScratch scratch;
   if ((rc = vsfScreenStart(m)) == VsfStatus::Ok) {
     // The _testroadahead switch at 0 keeps the pass per step, for comparing the two.
     const bool sumsOn = fastRoadOn(FastRoad::LarLookAhead);
@@ -571,7 +580,7 @@ VsfStatus vsfLarLasso(VsfModel* m) {
     m->larSquare = squareOpen(m, square) ? &square : nullptr;
     // A row of X'X formed ahead of its entry serves this path only.
     m->formedEntry = 0;
-    rc = walkPath(m, &stopValue, &chooseValue);
+    rc = walkPath(m, LarWalk{LarMode::Fit, &scratch}, &stopValue, &chooseValue);
     m->formedEntry = 0;
     m->larAhead = nullptr;
     m->larMatrixSse = 0;
@@ -584,7 +593,8 @@ VsfStatus vsfLarLasso(VsfModel* m) {
 
 namespace {
 
-[[nodiscard]] VsfStatus walkPath(VsfModel* m, double* stopValue, double* chooseValue) {
+[[nodiscard]] VsfStatus walkPath(VsfModel* m, const LarWalk& walk, double* stopValue,
+                                 double* chooseValue) {
   const VsfModelOptions* o = m->options;
   VsfStatus rc;
   m->lambda = m->lambdaMax;
@@ -613,7 +623,7 @@ namespace {
     }
     int32_t changed = -1;
     const bool dropping = pendingDrop != -1;
-    if ((rc = LarLassoStep(m, &changed, &pendingDrop)) != VsfStatus::Ok)
+    if ((rc = LarLassoStep(m, walk, &changed, &pendingDrop)) != VsfStatus::Ok)
       return rc;
     // A step takes an effect out or enters one; past a refused entry it may only move, or
     // take out an effect that reached zero on the way.

@@ -9,7 +9,6 @@
 #include "numerics/packedtri.h"
 #include "selection/vsflarinternal.h"
 #include "selection/vsflarlasso.h"
-#include "support/threadscratch.h"
 #include "support/zparrows.h"
 
 #include <algorithm>
@@ -33,19 +32,9 @@ using packed::sym;
 // and uses it twice, for the product's element i and for those before i, over contiguous
 // memory the compiler vectorises.
 
-// The active effects in the order of their columns, with per-column scratch of the products.
-struct ActiveBlock {
-  std::vector<int64_t> column;   // the active columns, increasing
-  std::vector<int32_t> effect;   // the effect of each
-  std::vector<double> x, y, run; // the vector, the product, a gathered run of a row
-  std::vector<int32_t> byColumn; // per column: its active effect, -1 for none
-};
-thread_local ThreadScratch<ActiveBlock> tBlock;
-
-// The active set's effects ordered by column into tBlock (a scan of the columns rather than
-// a sort), with room for the products.
-ActiveBlock& activeBlock(const VsfModel* m, int32_t first) {
-  ActiveBlock& b = tBlock.get();
+// The active set's effects ordered by column into the walk's block `b` (a scan of the columns
+// rather than a sort), with room for the products.
+ActiveBlock& activeBlock(const VsfModel* m, ActiveBlock& b, int32_t first) {
   int64_t columns = 0;
   for (int32_t p = first; p < m->inModelCount; ++p)
     columns = std::max(columns, int64_t{m->effectColumn[m->inModelList[p]]} + 1);
@@ -103,10 +92,11 @@ __attribute__((target_clones("avx2", "default"))) void blockProduct(const double
 }
 
 // The product S x of the packed S over the active block, with x[i] = value(k) for the i-th
-// active effect k in column order; the product is left in tBlock.y, indexed as tBlock.effect.
+// active effect k in column order; the product is left in s.block.y, indexed as s.block.effect.
 template <class Value>
-ActiveBlock& blockTimes(const VsfModel* m, int32_t first, const double* S, Value value) {
-  ActiveBlock& b = activeBlock(m, first);
+ActiveBlock& blockTimes(const VsfModel* m, LarScratch& s, int32_t first, const double* S,
+                        Value value) {
+  ActiveBlock& b = activeBlock(m, s.block, first);
   const size_t n = b.column.size();
   for (size_t i = 0; i < n; ++i)
     b.x[i] = value(b.effect[i]);
@@ -123,12 +113,12 @@ ActiveBlock& blockTimes(const VsfModel* m, int32_t first, const double* S, Value
 // leaves among them at a catch-up stays that fraction of C as C falls: equal rates (x the
 // signs) keep the spread's size, which a path whose lambda falls by orders of magnitude then
 // turns into a large fraction of the correlations and of the coefficients they fix.
-double equiangularDirection(VsfModel* m, int32_t first, double cmax, double* R) {
+double equiangularDirection(VsfModel* m, LarScratch& s, int32_t first, double cmax, double* R) {
   const int32_t* in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
     m->activeSign[in[p]] = m->corr[in[p]] < 0 ? -1 : 1;
   const ActiveBlock& b = blockTimes(
-      m, first, m->sweptXpx, [m, cmax](int32_t k) { return vsfLarActiveRate(m, k, 1.0, cmax); });
+      m, s, first, m->sweptXpx, [m, cmax](int32_t k) { return vsfLarActiveRate(m, k, 1.0, cmax); });
   for (size_t i = 0; i < b.effect.size(); ++i)
     m->direction[b.effect[i]] = b.y[i];
   double sumAbs = 0.0;
@@ -226,12 +216,10 @@ __attribute__((target_clones("avx2", "default"))) void addRows(double* __restric
 // Every column's inner product with the direction: the active effects' rows of the square in
 // the order of the active effects, with the columns split over the sweep's threads (each
 // column's terms in the same order whatever the split).
-void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
+void squareProducts(const VsfModel* m, LarScratch& s, int32_t first, VsfLarSquare& q) {
   std::fill(q.product.begin(), q.product.end(), 0.0);
-  thread_local ThreadScratch<std::vector<const double*>> rowsScratch;
-  std::vector<const double*>& rows = rowsScratch.get();
-  thread_local ThreadScratch<std::vector<double>> weightsScratch;
-  std::vector<double>& weights = weightsScratch.get();
+  std::vector<const double*>& rows = s.rows;
+  std::vector<double>& weights = s.weights;
   rows.clear();
   weights.clear();
   for (int32_t p = first; p < m->inModelCount; ++p) {
@@ -239,7 +227,7 @@ void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
     rows.push_back(q.square.data() + m->effectColumn[k] * q.n);
     weights.push_back(m->direction[k]);
   }
-  // The lists are this thread's: the workers get their addresses.
+  // The lists are the walk's: the workers get their addresses.
   const double* const* row = rows.data();
   const double* weight = weights.data();
   const size_t count = rows.size();
@@ -255,24 +243,17 @@ void squareProducts(const VsfModel* m, int32_t first, VsfLarSquare& q) {
 // saves.
 constexpr int64_t kKeptRunTerms = int64_t{1} << 20;
 
-} // namespace
-
-// Every column's inner product with the direction from the kept cross products, indexed as
-// the kept columns are (effectFirstColumn): four active effects' kept columns at a time over
-// contiguous memory (addRows), each product's terms in the order of the active effects, with
-// the columns split over the sweep's threads. The step's correlations reuse them.
-thread_local ThreadScratch<std::vector<double>> tKeptProducts;
-
-namespace {
-
-void keptProducts(const VsfModel* m, int32_t first) {
+// Every column's inner product with the direction from the kept cross products, into
+// s.keptProducts indexed as the kept columns are (effectFirstColumn): four active effects'
+// kept columns at a time over contiguous memory (addRows), each product's terms in the order
+// of the active effects, with the columns split over the sweep's threads. The step's
+// correlations reuse them.
+void keptProducts(const VsfModel* m, LarScratch& s, int32_t first) {
   const int64_t N = m->parmCount + 1;
-  std::vector<double>& t = tKeptProducts.get();
+  std::vector<double>& t = s.keptProducts;
   t.assign(static_cast<size_t>(N), 0.0);
-  thread_local ThreadScratch<std::vector<const double*>> columnsScratch;
-  std::vector<const double*>& columns = columnsScratch.get();
-  thread_local ThreadScratch<std::vector<double>> weightsScratch;
-  std::vector<double>& weights = weightsScratch.get();
+  std::vector<const double*>& columns = s.rows;
+  std::vector<double>& weights = s.weights;
   columns.clear();
   weights.clear();
   for (int32_t p = first; p < m->inModelCount; ++p) {
@@ -280,7 +261,7 @@ void keptProducts(const VsfModel* m, int32_t first) {
     columns.push_back(m->cross + m->crossSlot[k] * N);
     weights.push_back(m->direction[k]);
   }
-  // The lists are this thread's: the workers get their addresses.
+  // The lists are the walk's: the workers get their addresses.
   const double* const* column = columns.data();
   const double* weight = weights.data();
   const size_t count = columns.size();
@@ -294,12 +275,12 @@ void keptProducts(const VsfModel* m, int32_t first) {
 
 // The inner products of the outside columns with the direction (a data pass without the
 // full X'X); the active ones are their rates (vsfLarActiveRate) by construction.
-[[nodiscard]] VsfStatus outsideProducts(VsfModel* m, int32_t first, double A, double cmax,
-                                        Road road) {
+[[nodiscard]] VsfStatus outsideProducts(VsfModel* m, LarScratch& s, int32_t first, double A,
+                                        double cmax, Road road) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
   if (road == Road::Packed && m->larSquare != nullptr) {
-    squareProducts(m, first, *m->larSquare);
+    squareProducts(m, s, first, *m->larSquare);
     const double* t = m->larSquare->product.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
@@ -307,8 +288,8 @@ void keptProducts(const VsfModel* m, int32_t first) {
     return VsfStatus::Ok;
   }
   if (road == Road::Kept) {
-    keptProducts(m, first);
-    const double* t = tKeptProducts.get().data();
+    keptProducts(m, s, first);
+    const double* t = s.keptProducts.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
         m->dirCorr[j] = t[m->effectFirstColumn[j]];
@@ -368,7 +349,8 @@ void keepForm(const VsfModel* m, int32_t first, VsfLarSquare& q, double form) {
 // when the step's products a = X'X w are at hand), the step's own terms give it in O(|A|):
 // (b0 + g w)'X'X (b0 + g w) = b0'X'X b0 + g a'(2 b0 + g w). Otherwise it is formed from the
 // matrix, and kept for the next step where it has no ridge.
-double activeForm(const VsfModel* m, int32_t first, double lambda, const double* gamma) {
+double activeForm(const VsfModel* m, LarScratch& s, int32_t first, double lambda,
+                  const double* gamma) {
   VsfLarSquare* q = m->larSquare;
   if (q != nullptr && lambda == 0.0 && gamma != nullptr && movedFromForm(m, first, *q, *gamma)) {
     const double g = *gamma;
@@ -382,7 +364,7 @@ double activeForm(const VsfModel* m, int32_t first, double lambda, const double*
     keepForm(m, first, *q, form);
     return form;
   }
-  const ActiveBlock& b = blockTimes(m, first, m->xpx, [m](int32_t k) { return m->pathBeta[k]; });
+  const ActiveBlock& b = blockTimes(m, s, first, m->xpx, [m](int32_t k) { return m->pathBeta[k]; });
   double form = 0.0;
   for (size_t i = 0; i < b.effect.size(); ++i)
     form += b.x[i] * (b.y[i] - lambda * b.x[i]);

@@ -29,7 +29,8 @@ struct MatrixSse {
   double sse = 0.0, bound = 0.0;
 };
 
-MatrixSse matrixSseTerms(const VsfModel* m, int32_t first, const double* gamma) {
+MatrixSse matrixSseTerms(const VsfModel* m, LarScratch& scratch, int32_t first,
+                         const double* gamma) {
   const VsfModelOptions* o = m->options;
   const bool ridge = vsfMethodRidge(o->method) && m->l2 > 0;
   const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
@@ -42,7 +43,7 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first, const double* gamma) 
     xy += bk * m->xpx[sym(ck, 0)];
     root += std::fabs(bk) * std::sqrt(std::fabs(m->xpx[sym(ck, ck)]));
   }
-  const double quad = activeForm(m, first, lambda, gamma);
+  const double quad = activeForm(m, scratch, first, lambda, gamma);
   MatrixSse t;
   t.sse = m->xpx[0] - 2.0 * s * xy + s * s * quad;
   root = std::sqrt(std::fabs(m->xpx[0])) + s * root;
@@ -52,8 +53,9 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first, const double* gamma) 
 
 // The plain path's SSE from the matrix when it keeps its digits (false: take the rows);
 // `gamma` as activeForm takes it.
-[[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first, const double* gamma) {
-  const MatrixSse t = matrixSseTerms(m, first, gamma);
+[[nodiscard]] bool sseFromMatrix(VsfModel* m, LarScratch& scratch, int32_t first,
+                                 const double* gamma) {
+  const MatrixSse t = matrixSseTerms(m, scratch, first, gamma);
   if (!std::isfinite(t.sse) || t.sse < kVsfCancellationShare * t.bound)
     return false;
   m->sse = t.sse;
@@ -75,9 +77,10 @@ namespace {
 
 // Active effect k's inner product with the direction: from the step's products where the
 // road formed them, else +-A, which the equiangular direction gives it.
-[[nodiscard]] double activeProduct(const VsfModel* m, int32_t first, int32_t k, Road road) {
+[[nodiscard]] double activeProduct(const VsfModel* m, const LarScratch& scratch, int32_t first,
+                                   int32_t k, Road road) {
   if (road == Road::Kept)
-    return tKeptProducts.get()[static_cast<size_t>(m->effectFirstColumn[k])];
+    return scratch.keptProducts[static_cast<size_t>(m->effectFirstColumn[k])];
   if (road == Road::Pages)
     return m->dirCorr[k];
   const VsfLarSquare* q = m->larSquare;
@@ -92,11 +95,12 @@ namespace {
 // SSE(b + gamma w) = gamma w'(2c - gamma a). The difference of the two SSEs carries their
 // rounding, some 1e-13 of them, which the F of a step that is small against them magnifies;
 // this keeps the digits of the step's own terms.
-[[nodiscard]] double moveFall(const VsfModel* m, int32_t first, double gamma, Road road) {
+[[nodiscard]] double moveFall(const VsfModel* m, const LarScratch& scratch, int32_t first,
+                              double gamma, Road road) {
   double sum = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
-    sum += m->direction[k] * (2.0 * m->corr[k] - gamma * activeProduct(m, first, k, road));
+    sum += m->direction[k] * (2.0 * m->corr[k] - gamma * activeProduct(m, scratch, first, k, road));
   }
   return gamma * sum;
 }
@@ -118,18 +122,17 @@ void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
 
 } // namespace
 
-// A run of the path ahead of the fit, on a copy of its state: no residual sums, no estimates.
-thread_local bool tAhead = false;
-
 // The correlations and sums of squares of the new residual: from a data pass, or from the
 // full X'X or the kept cross products (the least-squares coefficients' SSE is the swept
 // corner). With the full X'X over the SSE's rows, or the active block of X'X that the kept
 // road holds, the path's SSE is a quadratic form in it; where that would lose digits the
 // kept road passes over the active columns, and the packed road takes the look-ahead's pass,
-// which forms the SSE for several steps.
-[[nodiscard]] VsfStatus updateResidual(VsfModel* m, int32_t first, double gamma, double A,
-                                       Road road, int32_t pendingDrop) {
+// which forms the SSE for several steps. A step of the look-ahead (walk.mode) wants only the
+// correlations on the packed road.
+[[nodiscard]] VsfStatus updateResidual(VsfModel* m, const LarWalk& walk, int32_t first,
+                                       double gamma, double A, Road road, int32_t pendingDrop) {
   const VsfModelOptions* o = m->options;
+  LarScratch& scratch = *walk.scratch;
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
   VsfStatus rc;
@@ -146,13 +149,13 @@ thread_local bool tAhead = false;
       m->sse = m->sweptXpx[0];
   } else if (road == Road::Kept) {
     // Every effect's direction product was formed with the candidates'.
-    const double* t = tKeptProducts.get().data();
+    const double* t = scratch.keptProducts.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] != VES_INTERCEPT)
         m->corr[j] -= gamma * t[m->effectFirstColumn[j]];
     if (vsfMethodLsCoefficients(o->method))
       m->sse = m->sweptXpx[0];
-    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, first, nullptr)) &&
+    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, scratch, first, nullptr)) &&
              (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
       return rc;
   } else if (road == Road::Pages) {
@@ -180,17 +183,18 @@ thread_local bool tAhead = false;
     } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
       // An L2 search's trial takes the SSE from the matrix, or from the rows where the
       // matrix would lose its digits (a response far from zero without an intercept).
-      if (!sseFromMatrix(m, first, nullptr) &&
+      if (!sseFromMatrix(m, scratch, first, nullptr) &&
           (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
         return rc;
     } else if (m->cvexSums != nullptr) {
       vsfCVExResidualSums(m);
-    } else if (tAhead) {
+    } else if (walk.mode == LarMode::Ahead) {
       // Looking ahead: only the coefficients are wanted.
-    } else if (m->larMatrixSse != 0 && sseFromMatrix(m, first, formed ? &gamma : nullptr)) {
+    } else if (m->larMatrixSse != 0 &&
+               sseFromMatrix(m, scratch, first, formed ? &gamma : nullptr)) {
       // The SSE came from the matrix.
     } else if (m->larAhead != nullptr) {
-      if ((rc = residualAhead(m, pendingDrop)) != VsfStatus::Ok)
+      if ((rc = residualAhead(m, scratch, pendingDrop)) != VsfStatus::Ok)
         return rc;
     } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok) {
       return rc;
