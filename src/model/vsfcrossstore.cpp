@@ -1,5 +1,6 @@
 // The stored cross products x_k'X of entered effects: the response's column, the columns of
 // a batch of effects formed in one data pass, and every fold's from the folds' own parts.
+// Declared in model/vsfsweep.h.
 #include "model/vsfsweep.h"
 
 #include "kernels/vsfxpx.h"

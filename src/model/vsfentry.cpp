@@ -1,7 +1,7 @@
 // An effect's entry into the model: its new rows of X'X (from kept or stored cross products,
 // its own block, or one data pass; every fold's from the folds' own parts), the extension of
 // the swept matrix by them or a sweep of every column again, and the judgement of an entry
-// the rank rule would refuse.
+// the rank rule would refuse. Declared in model/vsfsweep.h.
 #include "model/vsfsweep.h"
 
 #include "kernels/vsfxpx.h"

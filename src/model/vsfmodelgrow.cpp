@@ -1,6 +1,6 @@
 // The growth of a fit's arrays as it goes: the step history, the X'X triangles and their
 // sweep flags (every fold's and the trial copies' too), the trial copies made late, the
-// kept cross-product columns and the group methods' change list.
+// kept cross-product columns and the group methods' change list. Declared in model/vsfmodel.h.
 #include "model/vsfmodel.h"
 
 #include "model/vsfformulas.h"

@@ -1,6 +1,6 @@
 // The rank rule: the tolerance of a column's pivot, from the rounding bound of its
 // elimination in the judged sums (about the means where the intercept is swept), its tight
-// form, the row pass of a doubtful pivot, and the tiny pivot.
+// form, the row pass of a doubtful pivot, and the tiny pivot. Declared in model/vsfsweep.h.
 #include "model/vsfsweep.h"
 
 #include "model/vsfmodel.h"

@@ -1,7 +1,7 @@
 // Recording a fit's step: the step's history entries (its sums of squares judged once against
 // rounding), the folds' estimates, the chosen step's snapshot under CHOOSE= and its restore,
 // the group methods' change list, the progress display, and the step's record on the scratch
-// file.
+// file. Declared in model/vsfmodel.h.
 #include "model/vsfmodel.h"
 
 #include "data/vsfscratchfile.h"

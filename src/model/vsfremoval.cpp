@@ -1,7 +1,7 @@
 // An effect's removal from the model: reverse sweeps of its columns where they keep their
 // accuracy, else a rebuild of the swept matrix from X'X; the columns retaken after it, the
 // re-entry of an effect at its old place, and the physical deletion of a growing triangle's
-// columns.
+// columns. Declared in model/vsfsweep.h.
 #include "model/vsfsweep.h"
 
 #include "model/vsffoldmove.h"

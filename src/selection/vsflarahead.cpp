@@ -1,5 +1,6 @@
 // Looking ahead on the least-angle path: the coming steps walked on a copy of the path's
 // state, and one pass over the rows that forms the SSE of all their coefficient vectors.
+// Declared in selection/vsflarinternal.h.
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfrowwalk.h"
 #include "model/vsfmodel.h"

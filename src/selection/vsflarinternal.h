@@ -11,6 +11,9 @@
 
 struct VsfModel;
 
+// The square copy of the packed X'X that the path keeps where it is small (VsfModel's
+// larSquare), with every column's product with the step's direction and the kept form of the
+// active coefficients (vsflarproducts.cpp).
 struct VsfLarSquare {
   int64_t n = 0;
   std::vector<double> square;  // n x n

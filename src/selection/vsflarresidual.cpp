@@ -1,6 +1,6 @@
 // The path's new residual after a step: its correlations, its SSE (from the packed X'X, the
 // kept cross products, the look-ahead's pass or a pass over the pages), the held-out sums,
-// and the fall of the SSE that the step's own terms give.
+// and the fall of the SSE that the step's own terms give. Declared in selection/vsflarinternal.h.
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfrowwalk.h"
 #include "model/vsffoldpress.h"
