@@ -1,6 +1,6 @@
 // The PRESS pass of a step: the leave-one-out residuals of the model's coefficients, with a
-// factor formed afresh for the leverages of a nearly dependent design. Declared in
-// model/vsfsweep.h.
+// factor formed afresh for the leverages of a nearly dependent design.
+// Declared in model/vsfsweep.h.
 #include "model/vsfsweep.h"
 
 #include "kernels/vsfresid.h"

@@ -1,7 +1,7 @@
 // The cross products the path keeps without the packed X'X: which fits keep them and within
 // what bound, which effects' columns one pass forms at an entry (the entrant's and those of
-// the likely next entrants), and whether a step's active set has them all. Declared in
-// selection/vsflarinternal.h and selection/vsflarlasso.h.
+// the likely next entrants), and whether a step's active set has them all.
+// Declared in selection/vsflarinternal.h and selection/vsflarlasso.h.
 #include "kernels/vsfrowwalk.h"
 #include "model/vsfmodel.h"
 #include "model/vsfsweep.h"

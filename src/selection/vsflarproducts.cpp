@@ -1,8 +1,8 @@
 // The path's equiangular direction and its inner products with every column: over the
 // active block of the packed X'X, over the square copy of X'X the path keeps where it is
 // small, or from the kept cross products, and else a pass over the pages; and the quadratic
-// form of the active coefficients in X'X that the matrix's SSE takes. Declared in
-// selection/vsflarinternal.h.
+// form of the active coefficients in X'X that the matrix's SSE takes.
+// Declared in selection/vsflarinternal.h.
 #include "data/vsfthread.h"
 #include "kernels/vsflarcallbacks.h"
 #include "model/vsfmodel.h"
