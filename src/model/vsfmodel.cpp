@@ -1,38 +1,23 @@
-// Lifecycle of one fit: the model pool and every per-fit array (vsfModelInit), step
-// recording with the chosen-step snapshot, growth of the step history, X'X triangles,
-// cross-product store and change list, reset, restore of the chosen step and release.
-// Sweeping, criteria, trials and the step-record layout live in their own units.
+// A fit's model state: the model pool and every per-fit array (vsfModelInit), the step limit,
+// the fit's status words and switches, and the release of the pool for the next fit. The
+// growth of its arrays is in vsfmodelgrow.cpp, the step records in vsfrecordstep.cpp;
+// sweeping, criteria, trials and the step-record layout live in their own units.
 #include "model/vsfmodel.h"
-#include "data/vsfscratchfile.h"
-#include "model/vsfrefine.h"
 
-#include "model/vsfstructured.h"
-#include "model/vsfstructuredpress.h"
-
-#include "model/vsfcriteria.h"
-#include "model/vsffoldpress.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmemplan.h"
-#include "model/vsfserialize.h"
-#include "model/vsfshift.h"
-#include "model/vsfsolverest.h"
+#include "model/vsfmodelinternal.h"
+#include "model/vsfstructured.h"
 #include "numerics/packedtri.h"
 #include "support/cvscheme.h"
-#include "support/hoststubs.h"
-#include "support/messages.h"
 #include "support/poolalloc.h"
-#include "support/qknr.h"
-#include "support/stepcodes.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
-#include <cassert>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <string>
-#include <type_traits>
+
+using namespace modelstate;
 
 namespace {
 
@@ -71,12 +56,17 @@ namespace {
   return vsfCvOn(m) && m->foldCount > 0 && vsfCvFoldStatsAsked(*m->options);
 }
 [[nodiscard]] bool foldEstimates(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
+
+} // namespace
+
+namespace modelstate {
+
 // Whether each step sets the folds' estimates (their arrays exist then).
 [[nodiscard]] bool foldBetaKept(const VsfModel* m) {
   return vsfCvOn(m) && m->foldCount > 0 && m->folds != nullptr && foldEstimates(m);
 }
 
-} // namespace
+} // namespace modelstate
 
 int32_t vsfFitStatusMessage(VsfFitStatus fitStatus) {
   switch (fitStatus) {
@@ -237,6 +227,10 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
   return c;
 }
 
+} // namespace
+
+namespace modelstate {
+
 // The copies of the model's effect lists that a trial or a kept step works on.
 [[nodiscard]] VsfStatus allocateListCopies(VsfModel* m, int32_t nE) {
   m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
@@ -247,6 +241,10 @@ StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, boo
     return VsfStatus::NoMemory;
   return VsfStatus::Ok;
 }
+
+} // namespace modelstate
+
+namespace {
 
 // The trial block of a multi-column candidate (forward and stepwise on the full X'X by a
 // criterion that needs no data pass) and the copies of the model that a trial works on.
@@ -563,492 +561,4 @@ void forgetPoolArrays(VsfModel* m) {
 void vsfModelByFree(VsfModel* model) {
   poolDestroy(model->pool);
   forgetPoolArrays(model);
-}
-
-VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
-  VsfModel* m = model;
-  const VsfModelOptions* o = m->options;
-  if (newCapacity == -1)
-    newCapacity = 2 * m->stepCapacity;
-  if (newCapacity <= 0)
-    return VsfStatus::NoMemory;
-  const bool first = m->stepCapacity == 0;
-  auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
-    using T = std::remove_reference_t<decltype(*arr)>;
-    T* base = arr == nullptr ? nullptr : arr - (front ? 1 : 0);
-    T* out = first ? vsfModelArray<T>(m, count, true) : vsfModelResize<T>(m, base, count);
-    if (out == nullptr)
-      return false;
-    arr = out + (front ? 1 : 0);
-    return true;
-  };
-  if (!grow(m->stepEffect, newCapacity, false) || !grow(m->stepParms, newCapacity, false) ||
-      !grow(m->stepRank, newCapacity + 1LL, true) ||
-      !grow(m->stepEffects, newCapacity + 1LL, true) || !grow(m->stepSSE, newCapacity + 1LL, true))
-    return VsfStatus::NoMemory;
-  m->stepRank[-1] = 0;
-  if (o->pressNeeded && !grow(m->stepPress, newCapacity, false))
-    return VsfStatus::NoMemory;
-  if (vsfValidationInUse(m) && !grow(m->stepValidateAse, newCapacity, false))
-    return VsfStatus::NoMemory;
-  if (vsfTestInUse(m) && !grow(m->stepTestAse, newCapacity, false))
-    return VsfStatus::NoMemory;
-  if (vsfCvOn(m) && !grow(m->stepCvPress, newCapacity, false))
-    return VsfStatus::NoMemory;
-  if (o->stdL1History && !grow(m->stepStdL1Norm, newCapacity, false))
-    return VsfStatus::NoMemory;
-  if (vsfMethodHasPath(o->method)) {
-    if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
-        !grow(m->stepL2Norm, newCapacity, false) || !grow(m->stepSSEFall, newCapacity, false))
-      return VsfStatus::NoMemory;
-    if (vsfCvExternalOn(m) && (!grow(m->stepHeldOutError, newCapacity, false) ||
-                               !grow(m->stepHeldOutTestError, newCapacity, false)))
-      return VsfStatus::NoMemory;
-  }
-  m->stepCapacity = newCapacity;
-  return VsfStatus::Ok;
-}
-
-namespace {
-
-// Grows every X'X triangle and its sweep flags to `newCapacity` columns of `n` elements.
-[[nodiscard]] VsfStatus vsfGrowXpX(VsfModel* m, int32_t newCapacity, int64_t n) {
-  const int64_t oldTri = vsfMemTri(m->xpxColumns);
-
-  auto growFlags = [&](char*& flags, char*& saved) -> bool {
-    char* old = flags;
-    char* out = vsfModelResize<char>(m, flags, newCapacity);
-    if (out == nullptr)
-      return false;
-    for (int32_t i = m->xpxColumns; i < newCapacity; ++i)
-      out[i] = '0';
-    flags = out;
-    if (saved == old && old != nullptr)
-      saved = out;
-    return true;
-  };
-  auto growTri = [&](double*& arr, double*& saved, bool zeroTail) -> bool {
-    double* old = arr;
-    double* out = vsfModelResize<double>(m, arr, n);
-    if (out == nullptr)
-      return false;
-    // A new block comes zeroed from the pool: writing its zeros again would touch every
-    // page of a triangle the data may never reach.
-    if (zeroTail && old != nullptr)
-      std::fill(out + oldTri, out + n, 0.0);
-    arr = out;
-    if (saved == old && old != nullptr)
-      saved = out;
-    return true;
-  };
-  double* none = nullptr;
-  char* noFlags = nullptr;
-  if (!growFlags(m->sweepFlags, m->savedSweepFlags))
-    return VsfStatus::NoMemory;
-  if (!growTri(m->xpx, m->savedXpx, true))
-    return VsfStatus::NoMemory;
-  double* oldSwept = m->sweptXpx;
-  if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
-    return VsfStatus::NoMemory;
-  if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
-    m->savedXpxCapacity = newCapacity;
-  if (m->trialCopies) {
-    // Growth happens on the growing shape only, where the working copies are separate
-    // arrays (and at creation, where all are still null).
-    if (!growTri(m->workXpx, none = nullptr, false) ||
-        !growTri(m->workSweptXpx, none = nullptr, false) ||
-        !growTri(m->cleanSweptXpx, none = nullptr, false) ||
-        !growFlags(m->workSweepFlags, noFlags = nullptr) ||
-        !growFlags(m->cleanSweepFlags, noFlags = nullptr))
-      return VsfStatus::NoMemory;
-  }
-  if (vsfCvOn(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
-      if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
-          !growTri(F.sweptXpx, F.savedSweptXpx, false))
-        return VsfStatus::NoMemory;
-      if (m->trialCopies && (!growTri(F.workXpx, none = nullptr, false) ||
-                             !growTri(F.workSweptXpx, none = nullptr, false) ||
-                             !growTri(F.cleanSweptXpx, none = nullptr, false) ||
-                             !growFlags(F.workSweepFlags, noFlags = nullptr) ||
-                             !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
-        return VsfStatus::NoMemory;
-    }
-  assert(newCapacity >= m->xpxColumns && "X'X keeps its columns as it grows");
-  m->xpxCapacity = newCapacity;
-  return VsfStatus::Ok;
-}
-
-} // namespace
-
-VsfStatus vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
-  VsfModel* m = model;
-  if (newCapacity == -1)
-    newCapacity = 2 * m->xpxColumns;
-  if (newCapacity <= m->xpxColumns)
-    return VsfStatus::Ok;
-  const int64_t n = vsfMemTri(newCapacity);
-  if (n < 0) {
-    // The response is column 0 of the triangle; the message counts design columns.
-    vsfLog(VsfMsg::XpxTooManyColumns,
-           {HostMsgArg(newCapacity - 1), HostMsgArg(kVsfMaxTriangleColumns - 1)});
-    return VsfStatus::ReportedFailure;
-  }
-  if (const VsfStatus planned = vsfPlanCrossProducts(m, newCapacity); planned != VsfStatus::Ok)
-    return planned;
-  const VsfStatus grown = vsfGrowXpX(m, newCapacity, n);
-  if (grown != VsfStatus::Ok)
-    vsfLog(VsfMsg::XpxDoesNotFit,
-           {HostMsgArg(newCapacity - 1), HostMsgArg(static_cast<int64_t>(sizeof(double)) * n)});
-  return grown;
-}
-
-VsfStatus vsfAddTrialCopies(VsfModel* m) {
-  if (m->trialCopies)
-    return VsfStatus::Ok;
-  m->trialCopies = 1; // counted by the plan
-  const int32_t cap = m->xpxCapacity;
-  const int64_t n = vsfMemTri(cap);
-  const double block = m->needTrialBlock ? 8.0 * double(vsfTrialBlockLength(m)) : 0.0;
-  VsfStatus rc = vsfPlanCrossProducts(m, cap, block);
-  if (rc == VsfStatus::Ok)
-    rc = allocateListCopies(m, m->effectCount);
-  const auto copies = [&](double*& work, double*& swept, double*& clean, char*& workFlags,
-                          char*& cleanFlags) {
-    work = vsfModelArray<double>(m, n);
-    swept = vsfModelArray<double>(m, n);
-    clean = vsfModelArray<double>(m, n);
-    workFlags = vsfModelArray<char>(m, cap);
-    cleanFlags = vsfModelArray<char>(m, cap);
-    return work && swept && clean && workFlags && cleanFlags;
-  };
-  if (rc == VsfStatus::Ok &&
-      !copies(m->workXpx, m->workSweptXpx, m->cleanSweptXpx, m->workSweepFlags, m->cleanSweepFlags))
-    rc = VsfStatus::NoMemory;
-  if (vsfCvOn(m))
-    for (int32_t f = 0; f < m->foldCount && rc == VsfStatus::Ok; ++f) {
-      VsfFoldRecord& F = m->folds[f];
-      if (!copies(F.workXpx, F.workSweptXpx, F.cleanSweptXpx, F.workSweepFlags, F.cleanSweepFlags))
-        rc = VsfStatus::NoMemory;
-    }
-  if (rc != VsfStatus::Ok)
-    m->trialCopies = 0;
-  return rc;
-}
-
-VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLength) {
-  VsfModel* m = model;
-  if (newCapacity == -1)
-    newCapacity = 2 * m->crossCapacity;
-  const int64_t size = static_cast<int64_t>(newCapacity) * rowLength;
-  const int64_t oldSize = static_cast<int64_t>(m->crossCapacity) * rowLength;
-  if (size <= 0)
-    return VsfStatus::NoMemory;
-  assert(newCapacity >= m->crossColumnCount && "the kept cross products keep their columns");
-  auto grow = [&](double*& arr) -> bool {
-    double* out = vsfModelResize<double>(m, arr, size);
-    if (out == nullptr)
-      return false;
-    if (oldSize < size && arr != nullptr)
-      std::fill(out + oldSize, out + size, 0.0);
-    arr = out;
-    return true;
-  };
-  if (!grow(m->cross))
-    return VsfStatus::NoMemory;
-  if (vsfCvOn(m))
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      if (!grow(m->folds[f].cross))
-        return VsfStatus::NoMemory;
-  m->crossCapacity = newCapacity;
-  return VsfStatus::Ok;
-}
-
-VsfStatus vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
-  if (newCapacity <= 0)
-    return VsfStatus::NoMemory;
-  int32_t* out = model->changeListCapacity == 0
-                     ? vsfModelArray<int32_t>(model, newCapacity)
-                     : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
-  if (out == nullptr)
-    return VsfStatus::NoMemory;
-  model->changeList = out;
-  model->changeListCapacity = newCapacity;
-  return VsfStatus::Ok;
-}
-
-namespace {
-
-// The host's progress display of a long selection: the step just recorded.
-void showStepProgress(int32_t step, int32_t effectsIn) {
-  char text[80];
-  const int n =
-      std::snprintf(text, sizeof text, "selection step %d, %d effect%s in the model",
-                    static_cast<int>(step), static_cast<int>(effectsIn), effectsIn == 1 ? "" : "s");
-  if (n > 0)
-    xprogress(text, std::min(n, static_cast<int>(sizeof text) - 1));
-}
-
-// A fold's estimates on the data's scale. The penalized paths fit centred and scaled columns
-// (adaptively weighted when asked): each slope goes back by its column's weight and scale, and
-// the intercept adds the response's mean less the slopes at the columns' means. The other
-// methods fit shifted columns.
-void foldBetaToData(const VsfModel* m, double* beta, const char* flags) {
-  const VsfModelOptions* o = m->options;
-  if (!o->colStandardize) {
-    vsfInterceptToData(m, beta, flags);
-    return;
-  }
-  double S = 0.0;
-  for (int32_t e = 1; e < m->effectCount; ++e)
-    for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
-      const int32_t q = m->parmOffset[e] + j;
-      if (beta[q] == 0.0)
-        continue;
-      if (o->adaptive && m->adaptiveWeight != nullptr)
-        beta[q] *= m->adaptiveWeight[q];
-      beta[q] *= m->columnSumSquares[q];
-      S += beta[q] * m->columnSums[q];
-    }
-  if (!o->noint)
-    beta[0] += m->sumWY - S;
-}
-
-// Each fold's least-squares estimates of the effects in the model, read from its swept
-// matrix (the structured road's many-level effect from its record's own state); an effect
-// column the fold's sweep left out (aliased) gets 0.
-void setFoldEstimates(VsfModel* m) {
-  const int32_t nP = m->parmCount;
-  vsfStructuredSetEstimates(m);
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    VsfFoldRecord& F = m->folds[f];
-    if (F.beta == nullptr)
-      continue;
-    std::fill(F.beta, F.beta + nP, 0.0);
-    vsfStructuredFoldEstimates(m, f, F.beta);
-    for (int32_t e = 0; e < m->effectCount; ++e) {
-      if (m->effectStatus[e] == VES_CANDIDATE || m->effectStatus[e] == VES_UNAVAILABLE ||
-          (m->structured != nullptr && e == m->structured->effect))
-        continue;
-      for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
-        const int64_t k = m->effectColumn[e] + j;
-        F.beta[m->parmOffset[e] + j] = F.sweepFlags[k] == '1' ? -F.sweptXpx[packed::at(k, 0)] : 0.0;
-      }
-    }
-    // A record held about its own means gives its intercept about them.
-    if (m->effectStatus[0] == VES_INTERCEPT)
-      F.beta[0] += vsfFoldResponseShift(m, f);
-    foldBetaToData(m, F.beta, F.sweepFlags);
-  }
-}
-
-// The folds' estimates into the chosen step's copy, or (restore) back from it.
-void copyFoldBeta(VsfModel* m, bool restore) {
-  if (m->chosenFoldBeta == nullptr)
-    return;
-  const int32_t nP = m->parmCount;
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    double* kept = m->chosenFoldBeta + int64_t(f) * nP;
-    double* beta = m->folds[f].beta;
-    if (beta != nullptr)
-      std::memcpy(restore ? beta : kept, restore ? kept : beta, sizeof(double) * nP);
-  }
-}
-
-} // namespace
-
-namespace {
-
-// Logs a step record that could not be written: the step, the scratch file, the size of the
-// block that failed and the system's reason.
-void reportRecordFailure(const VsfModel* m, int32_t step, const VsfRecordFailure& failure) {
-  const VsfScratch* scratch = m->stepScratch;
-  const std::string path = scratch != nullptr && scratch->path != nullptr
-                               ? qkUtf8(scratch->path, scratch->pathLength)
-                               : std::string("(not created)");
-  const char* reason =
-      failure.err != 0 ? std::strerror(failure.err) : "the scratch-file service gave no reason";
-  vsfLog(VsfMsg::RecordStepCouldNot,
-         {HostMsgArg(static_cast<int64_t>(step)), HostMsgArg(path.c_str()),
-          HostMsgArg(failure.bytes), HostMsgArg(reason)});
-}
-
-// A criterion's sum of squared errors (perWeight 1), or its mean per unit of weight (the
-// training weight), as the step records it: 0 where the sum is rounding noise of the sums
-// the fit holds, the judgement the step's SSE gets, else as it stands. A fixed cut would
-// zero every PRESS of a response whose scale is itself tiny.
-[[nodiscard]] double roundingZeroed(const VsfModel* m, double value, double perWeight) {
-  return vsfRoundingZero(m, std::fabs(value) * perWeight) ? 0.0 : value;
-}
-
-} // namespace
-
-VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
-  VsfModel* m = model;
-  const VsfModelOptions* o = m->options;
-  if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
-    return VsfStatus::Ok;
-  const int32_t s = m->stepCount;
-  if (const VsfStatus rc = vsfStructuredSettle(m); rc != VsfStatus::Ok)
-    return rc;
-  // A nearly dependent step reports the fit of its estimates, formed from the rows.
-  if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
-    return rc;
-  // Sums of squares that are rounding noise of the sums the fit holds are zero. Decided once
-  // here, before the step's record, its estimates' variances and its tables take the error
-  // SS, so that the summary and every table of the step show one fit (and so that the model
-  // does not depend on whether its step records are written).
-  if (vsfRoundingZero(m, m->totalSS))
-    m->totalSS = 0.0;
-  if (vsfRoundingZero(m, m->sse))
-    m->sse = 0.0;
-  // Without an intercept a fit that looks perfect against y'y is judged again against the
-  // response's spread, formed once from the rows.
-  if (o->noint && vsfPerfectFit(m))
-    if (const VsfStatus rc = vsfFormResponseSpread(m); rc != VsfStatus::Ok)
-      return rc;
-  if (s == m->stepCapacity) {
-    VsfStatus rc = vsfAddStepMemory(m, 2 * s);
-    if (rc != VsfStatus::Ok)
-      return rc;
-  }
-  assert(s >= 0 && s < m->stepCapacity && "the step records have room for the step");
-  if (vsfMethodHasPath(o->method)) {
-    m->stepPathValue[s] = m->lambdaMax > 0 ? m->lambda / m->lambdaMax : 1.0;
-    m->stepL1Norm[s] = m->l1Norm;
-    m->stepL2Norm[s] = m->l2Norm;
-    m->stepSSEFall[s] = m->sseFallKnown != 0 ? m->sseFall : hostMissing();
-    m->sseFallKnown = 0;
-    if (vsfCvExternalOn(m)) {
-      m->stepHeldOutError[s] = m->heldOutError;
-      if (m->heldOutFold != m->foldCount && o->colStandardize)
-        m->stepHeldOutTestError[s] = m->heldOutTestError;
-    }
-  }
-  m->stepEffect[s] = effect;
-  m->stepRank[s] = m->rank;
-  int32_t parms = 0;
-  for (int32_t i = 0; i < m->inModelCount; ++i)
-    parms += m->effectColumns[m->inModelList[i]];
-  m->stepParms[s] = parms;
-  m->stepEffects[s] = m->inModelCount;
-  m->stepSSE[s] = m->sse;
-  // The step's tables show what its record holds: one zero-or-not judgement for each.
-  m->press = roundingZeroed(m, m->press, 1.0);
-  m->validateAse = roundingZeroed(m, m->validateAse, m->wTrain);
-  m->testAse = roundingZeroed(m, m->testAse, m->wTrain);
-  m->cvPress = roundingZeroed(m, m->cvPress, 1.0);
-  if (m->stepPress)
-    m->stepPress[s] = m->press;
-  if (m->stepValidateAse)
-    m->stepValidateAse[s] = m->validateAse;
-  if (m->stepTestAse)
-    m->stepTestAse[s] = m->testAse;
-  if (m->stepCvPress)
-    m->stepCvPress[s] = m->cvPress;
-
-  const int32_t nP = m->parmCount, nE = m->effectCount;
-  if (!o->parmStandardize) {
-    vsfStdBeta(m);
-    vsfDiagXpXi(m);
-  } else {
-    vsfScaleBeta(m);
-  }
-
-  if (foldBetaKept(m))
-    setFoldEstimates(m);
-  if (s == m->chosenStep && m->chosenBeta != nullptr) {
-    std::memcpy(m->chosenBeta, m->beta, sizeof(double) * nP);
-    std::memcpy(m->chosenStdBeta, m->stdBeta, sizeof(double) * nP);
-    std::memcpy(m->chosenBetaVariance, m->betaVariance, sizeof(double) * nP);
-    std::memcpy(m->chosenInModelList, m->inModelList, sizeof(int32_t) * nE);
-    std::memcpy(m->chosenEffectStatus, m->effectStatus, nE);
-    if (m->chosenFoldCvSse != nullptr)
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        m->chosenFoldCvSse[f] = m->folds[f].cvSse;
-    copyFoldBeta(m, false);
-  }
-
-  if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
-    if (m->changeListCapacity < nE + m->changeListLength) {
-      VsfStatus rc =
-          vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
-      if (rc != VsfStatus::Ok)
-        return rc;
-    }
-    int32_t changes = 0;
-    int32_t* out = m->changeList + m->changeListLength;
-    if (m->changeListLength == 0) {
-      for (int32_t i = 0; i < m->inModelCount; ++i)
-        out[changes++] = m->inModelList[i];
-    } else {
-      int32_t a = 0, b = 0;
-      while (a < m->inModelCount && b < m->prevInModelCount) {
-        int32_t x = m->inModelList[a], y = m->prevInModelList[b];
-        if (x == y) {
-          ++a;
-          ++b;
-        } else if (x < y) {
-          out[changes++] = x;
-          ++a;
-        } else {
-          out[changes++] = -y;
-          ++b;
-        }
-      }
-      while (a < m->inModelCount)
-        out[changes++] = m->inModelList[a++];
-      while (b < m->prevInModelCount)
-        out[changes++] = -m->prevInModelList[b++];
-    }
-    m->changeListLength += changes;
-    m->stepEffect[s] = changes;
-    std::memcpy(m->prevInModelList, m->inModelList, sizeof(int32_t) * nE);
-    m->prevInModelCount = m->inModelCount;
-  }
-
-  m->stepCount = s + 1;
-  showStepProgress(s, m->inModelCount);
-
-  if (o->stepRecordBits != 0 && o->recordSteps != 0) {
-    if (VsfRecordFailure failure; vsfSerializeModel(m, &failure) != VsfStatus::Ok) {
-      // The step stays in the history, but the fit cannot go on without its record.
-      reportRecordFailure(m, s, failure);
-      return VsfStatus::PageNotWritten;
-    }
-  }
-  return VsfStatus::Ok;
-}
-
-void vsfResetChosenStep(VsfModel* model) {
-  VsfModel* m = model;
-  if (m->fitStatus != VsfFitStatus::Done || m->options->choose == VC_NONE_GIVEN ||
-      m->chosenBeta == nullptr)
-    return;
-  const int32_t c = m->chosenStep;
-  const int32_t nP = m->parmCount, nE = m->effectCount;
-  m->rank = m->stepRank[c];
-  m->inModelCount = m->stepEffects[c];
-  m->sse = m->stepSSE[c];
-  if (m->stepValidateAse)
-    m->validateAse = m->stepValidateAse[c];
-  if (m->stepTestAse)
-    m->testAse = m->stepTestAse[c];
-  if (m->stepPress)
-    m->press = m->stepPress[c];
-  if (m->stepCvPress)
-    m->cvPress = m->stepCvPress[c];
-  if (vsfCvExternalOn(m) && m->stepHeldOutError)
-    m->heldOutError = m->stepHeldOutError[c];
-  m->stepCount = c + 1;
-  std::memcpy(m->beta, m->chosenBeta, sizeof(double) * nP);
-  std::memcpy(m->stdBeta, m->chosenStdBeta, sizeof(double) * nP);
-  std::memcpy(m->betaVariance, m->chosenBetaVariance, sizeof(double) * nP);
-  std::memcpy(m->inModelList, m->chosenInModelList, sizeof(int32_t) * nE);
-  std::memcpy(m->effectStatus, m->chosenEffectStatus, nE);
-  if (m->chosenFoldCvSse != nullptr)
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      m->folds[f].cvSse = m->chosenFoldCvSse[f];
-  copyFoldBeta(m, true);
 }

@@ -187,7 +187,7 @@ struct VsfModel : VsfPassState {
   // Set by the path when its steps take their SSE from the packed X'X (its rows are the
   // SSE's rows); 0 when every step sums its residuals over the rows.
   uint8_t larMatrixSse;
-  // The path's square copy of the packed X'X and its direction products (vsflarlasso.cpp);
+  // The path's square copy of the packed X'X and its direction products (vsflarproducts.cpp);
   // null when the path reads the triangle.
   struct VsfLarSquare* larSquare;
 

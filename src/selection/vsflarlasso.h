@@ -11,9 +11,6 @@ struct VsfModel;
 
 // Walks the path to its end or to a stop rule; Ok or the first failure.
 [[nodiscard]] VsfStatus vsfLarLasso(VsfModel* model);
-// One path step; changedEffect receives the effect added or removed, pendingDrop carries the
-// effect to remove at the start of this step in and the one that reaches zero out (-1: none).
-[[nodiscard]] VsfStatus LarLassoStep(VsfModel* model, int32_t* changedEffect, int32_t* pendingDrop);
 // The rate at which active effect k's correlation falls along the path's direction, which
 // falls the common correlation cmax at rate A: A times its correlation over cmax, so that the
 // active correlations shrink in proportion.
