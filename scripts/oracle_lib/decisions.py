@@ -582,12 +582,32 @@ def infinite(v):
     return v if tables.real(v) else None
 
 
+def choosable(rows, method):
+    """The index of the first row a choice may take: the starting model's last row. The rows
+    before it enter the forced effects one by one (INCLUDE=) and are no model of the path,
+    so the choose criterion's optimum (its mark, its best-step value) is never one of them.
+    BACKWARD's rows of step 0 after the first take aliased effects out of the full model,
+    whose fit they keep: any of them may be chosen."""
+    if method == "BACKWARD" or not rows:
+        return 0
+    return [i for i, r in enumerate(rows) if r.get("Step") == rows[0].get("Step")][-1]
+
+
+def choose_best(rows, col, bigger, method):
+    """The best row by the choose criterion among the rows a choice may take."""
+    start = choosable(rows, method)
+    i = best_row(rows[start:], col, bigger)
+    return None if i is None else start + i
+
+
 def read_opt(chk, rows):
     """Each Opt marker on the best row, and the best-step table's step and value that row's."""
     best_tab = [n for n, _ in nodes_named(chk.out, "BestStep")]
     best = table_rows(best_tab[0])[0] if best_tab and best_tab[0]["rows"] else {}
+    choose = criteria_shown(chk.whole, chk.case.program)[2]
     for code, (col, _) in COLUMN.items():
-        i = best_row(rows, col, code in BIGGER)
+        i = choose_best(rows, col, code in BIGGER, chk.case.method) if code == choose else \
+            best_row(rows, col, code in BIGGER)
         if i is not None and code + "Val" in best:
             v, step = best[code + "Val"], best.get(code + "Step")
             if step != rows[i]["Step"] or (tables.real(rows[i][col]) and tables.differs(v, rows[i][col], 1e-12)):
@@ -617,7 +637,7 @@ def read_chosen(chk, d, rows, steps, models):
         return      # a choice this reading does not repeat
     if choose:
         col = COLUMN[choose][0]
-        i = best_row(rows, col, choose in BIGGER)
+        i = choose_best(rows, col, choose in BIGGER, chk.case.method)
         want = rows[i]["Step"] if i is not None else None
     elif choose:
         return

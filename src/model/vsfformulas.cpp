@@ -121,7 +121,7 @@ double vsfLogPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effect
   }
   sse0 = std::max(sse0, 0.0);
   sse1 = std::max(sse1, 0.0);
-  if (std::isnan(fall))
+  if (std::isnan(fall) || std::fabs(fall - (sse0 - sse1)) > kVsfFallAgree * std::max(sse0, sse1))
     fall = sse0 - sse1;
   double diff, df1, df2, numerator, denominator;
   if (rank1 > rank0) {

@@ -11,6 +11,9 @@
 inline constexpr double kVsfEps = 1.110223024625157e-13;
 // The relative tolerance of the F test.
 inline constexpr double kVsfFTol = 1.110223024625157e-14;
+// How far, relative to the larger SSE, a fall formed apart may part from the difference of
+// the two SSEs and still be taken: the SSEs are formed to some 1e-13 of themselves.
+inline constexpr double kVsfFallAgree = 8 * kVsfEps;
 // Below this log the exponential underflows.
 inline constexpr double kVsfLogUnderflow = -708.3964185;
 
@@ -38,7 +41,9 @@ double vsfRsquare(double sse, double tss);
 double vsfAdjrsq(int32_t p, int32_t noint, double sse, double tss, double n);
 // The p-value (and its log) of the F test between fits of SSE sse0 and sse1. `fall`, where
 // given (not NaN), is sse0 - sse1 formed apart from the two sums, which lose its digits where
-// it is small against them; NaN takes their difference.
+// it is small against them; NaN takes their difference, and so does a fall that parts from
+// it by more than the sums' own rounding (kVsfFallAgree of the larger): the fall's terms have
+// then drifted from the fits the sums belong to.
 double vsfPval(int32_t rank0, int32_t rank1, int32_t effects0, int32_t effects1, double* F,
                double sse0, double sse1, double n, double fuzz,
                double fall = std::numeric_limits<double>::quiet_NaN());

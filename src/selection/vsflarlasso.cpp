@@ -58,16 +58,15 @@ using packed::sym;
 }
 
 // A tolerance of the path's correlations and step lengths, which are in the units of the
-// response times the columns' norm (1, or the adaptive weight): t for a scale, the response's
-// norm about its mean times that column norm, of 1 or more, t times the scale below it, so
-// that a response measured in small units, or weighted by the small coefficients such a
-// response has, still has its ties, catch-ups and end told from rounding, not all of them
-// taken for 0.
+// response times the columns' norm (1, or the adaptive weight): t times that scale, the
+// response's norm about its mean times the column norm, so that ties, catch-ups and the end
+// are told from rounding alike in any units of the response. (Held at t for a scale above 1,
+// two near copies whose correlations differ by 4e-11 of them were a tie with Y and not with
+// Y x 4, and the two paths parted at the first step.)
 [[nodiscard]] double pathTolerance(const VsfModel* m, double t) {
   if (m->totalSS <= 0.0)
     return t;
-  const double scale = std::sqrt(m->totalSS) * largestAdaptiveWeight(m);
-  return scale < 1.0 ? t * scale : t;
+  return t * std::sqrt(m->totalSS) * largestAdaptiveWeight(m);
 }
 
 } // namespace

@@ -55,6 +55,23 @@ TEST(Formulas, FTestBoundaries) {
   EXPECT_NEAR(p, 0.073388034770740, 1e-9);
 }
 
+// A fall formed apart from the two SSEs is taken while it agrees with their difference within
+// the SSEs' rounding (a small step keeps its digits), and the difference otherwise. A LASSO
+// step (oracle seed 652, step 46) whose move's correlations had drifted gave a fall 8.9e-6
+// of itself short of the SSEs' difference: F 15.548092 where the SSEs of the printed
+// estimates, summed in 50-digit arithmetic (mpmath), give 15.5482303733.
+TEST(Formulas, FTestTakesTheFallWhereItAgreesWithTheSSEs) {
+  double F = 0;
+  const double sse0 = 11.290092031339158, sse1 = 8.9665306325888601;
+  const double drifted = (sse0 - sse1) * (1 - 8.91e-6);
+  vsfLogPval(20, 21, 20, 21, &F, sse0, sse1, 81, 1e-12, drifted);
+  EXPECT_NEAR(F, 15.5482303733, 1e-9);
+  // A step of 1e-11 of the SSE: the difference keeps only three digits of it, the fall all.
+  const double big = 13.168946502397288, fall = 1.234567890123e-10;
+  vsfLogPval(20, 21, 20, 21, &F, big, big - fall, 81, 1e-12, fall);
+  EXPECT_DOUBLE_EQ(F, fall * 60 / (big - fall));
+}
+
 TEST(Formulas, Comparisons) {
   const double miss = hostMissing();
   EXPECT_EQ(vsfIsBetter(2, 1, 1), 0);
