@@ -3,9 +3,10 @@
 # (10,000 x 20,000) CSV (bench/gen_csvread_data.py, the file bench/cvchoose.sh uses), one
 # thread, and fread + glmnet's default path on the same file (bench/peer_glmnetpath.R, one
 # thread), interleaved REPS (3) times. Prints the medians of qrx's selection phase (its Timing
-# row), its whole run's CPU (user + system) and wall seconds and peak resident MB, and of
-# glmnet's path (CPU and wall) and fread + glmnet; then the ratios selection / glmnet path
-# and whole run / (fread + glmnet), in CPU where both have it. QRXS="a b" times several
+# row, wall seconds: on a loaded machine above its CPU), its whole run's CPU (user + system)
+# and wall seconds and peak resident MB, and of glmnet's path (CPU and wall) and fread +
+# glmnet; then the ratios selection / glmnet path and whole run / (fread + glmnet), in CPU
+# where both have it. QRXS="a b" times several
 # binaries in turn (the first is the baseline), and each one's listing must match the
 # first's but for the timings. Needs r-cran-data.table and r-cran-glmnet.
 # Run from the repository root: [REPS=n] [QRXS="a b"] bench/widepath.sh [ROWS] [COLS] [STEPS]
