@@ -11,7 +11,8 @@ diskcapGb="${DISKCAP:-4}"
 # capped LIMIT LOG command... : runs the command (standard output and error into LOG), killed
 # with its whole process group after LIMIT seconds, unable to map more than MEMCAP GB or to
 # write a file beyond DISKCAP GB. Sets ranSecs (wall seconds), ranUser (user CPU seconds,
-# which a loaded machine disturbs less) and ranMb (peak resident MB);
+# which a loaded machine disturbs less), ranCpu (user and system CPU seconds) and ranMb (peak
+# resident MB);
 # on a failure ranSecs is ">LIMIT" (killed by the limit), "disk" (a file passed the cap) or
 # "failed" (a non-zero status, see LOG; status 1, qrx's "ended with warnings", passes when
 # warningsPass=1) and ranMb is "-".
@@ -19,10 +20,10 @@ capped() {
   local limit="$1" log="$2" rc=0
   shift 2
   rm -f "$log.time"
-  timeout -k 10 "$limit" /usr/bin/time -f "%e %M %U" -o "$log.time" \
+  timeout -k 10 "$limit" /usr/bin/time -f "%e %M %U %S" -o "$log.time" \
     prlimit --as=$((memcapGb * 1073741824)) --fsize=$((diskcapGb * 1073741824)) --core=0 \
     "$@" >"$log" 2>&1 || rc=$?
-  ranMb="-" ranUser="-"
+  ranMb="-" ranUser="-" ranCpu="-"
   if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     ranSecs=">$limit"
   elif [ "$rc" = 153 ]; then # SIGXFSZ: a file would have passed DISKCAP
@@ -30,8 +31,10 @@ capped() {
   elif [ "$rc" != 0 ] && { [ "$rc" != 1 ] || [ "${warningsPass:-0}" != 1 ]; }; then
     ranSecs="failed"
   else
-    read -r ranSecs kb ranUser < <(tail -n 1 "$log.time")
+    local sys
+    read -r ranSecs kb ranUser sys < <(tail -n 1 "$log.time")
     ranMb=$((kb / 1024))
+    ranCpu=$(awk -v u="$ranUser" -v s="$sys" 'BEGIN {printf "%.2f", u + s}')
   fi
 }
 
@@ -107,4 +110,12 @@ guardedQrx() {
   wait "$watcher" 2>/dev/null || true
   rm -rf "${util:?}"
   [ ! -s "$log.disk" ] || ranSecs=disk ranMb=-
+}
+
+# sameListing A B : whether two qrx listings agree but for the lines that name the threads and
+# the timings (prints the first difference otherwise).
+sameListing() {
+  local drop='^(Setup and Parsing|Reading Data|Levelization|Candidate Evaluation|Results and Displays|Cleanup|Other|Total) |Thread'
+  diff <(grep -Ev "$drop" "$1") <(grep -Ev "$drop" "$2") | head -n 4
+  [ "${PIPESTATUS[0]}" = 0 ]
 }

@@ -326,11 +326,13 @@ bool parseText(const Text& x, const CsvReadOptions& options, CsvTable* out, CsvE
 
 // Parses window w of a table (names, types and lengths copied from the table); null when the
 // text no longer holds what the first reading found.
-std::shared_ptr<const CsvWindow> loadWindow(const CsvTable& table, size_t w) {
+std::shared_ptr<const CsvWindow> loadWindow(const CsvTable& table, size_t w,
+                                            std::shared_ptr<CsvColumnPool> pool) {
   const CsvSource& src = *table.source;
   std::vector<Block> blocks(src.blocks.begin() + static_cast<ptrdiff_t>(src.windowBlock[w]),
                             src.blocks.begin() + static_cast<ptrdiff_t>(src.windowBlock[w + 1]));
   auto window = std::make_shared<CsvWindow>();
+  window->pool = std::move(pool);
   window->first = src.windowRow[w];
   window->end = src.windowRow[w + 1];
   const auto rows = static_cast<size_t>(window->end - window->first);
@@ -339,8 +341,12 @@ std::shared_ptr<const CsvWindow> loadWindow(const CsvTable& table, size_t w) {
   for (size_t c = 0; c < columns->size(); ++c) {
     (*columns)[c].name = table.columns[c].name;
     (*columns)[c].numeric = table.columns[c].numeric;
-    if ((*columns)[c].numeric)
-      (*columns)[c].nums.allocate(rows);
+    if ((*columns)[c].numeric) {
+      if (window->pool != nullptr)
+        (*columns)[c].nums = window->pool->take(rows);
+      else
+        (*columns)[c].nums.allocate(rows);
+    }
   }
   CsvReadOptions options;
   options.threads = src.threads;
@@ -514,6 +520,44 @@ std::string windowFailure(const CsvTable& table) {
 // one the readers ahead have gone on to.
 constexpr size_t kKeptWindows = 2;
 
+ColumnBuffer<double> CsvColumnPool::take(size_t n) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    // Windows differ a little in their rows: a buffer of up to twice the room serves.
+    for (auto it = kept_.begin(); it != kept_.end(); ++it)
+      if (it->size() >= n && it->size() / 2 <= n) {
+        ColumnBuffer<double> b = std::move(*it);
+        kept_.erase(it);
+        return b;
+      }
+  }
+  ColumnBuffer<double> b;
+  b.allocate(n);
+  return b;
+}
+
+void CsvColumnPool::give(ColumnBuffer<double>&& buffer) {
+  ColumnBuffer<double> mine = std::move(buffer); // freed here, outside the lock, when not kept
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (!mine.empty() && kept_.size() < keep_)
+    kept_.push_back(std::move(mine));
+}
+
+CsvWindow::~CsvWindow() {
+  if (pool == nullptr)
+    return;
+  for (CsvColumn& c : columns)
+    if (c.numeric)
+      pool->give(std::move(c.nums));
+}
+
+CsvWindowCache::CsvWindowCache(std::shared_ptr<const CsvTable> table) : table_(std::move(table)) {
+  size_t numeric = 0;
+  for (const CsvColumn& c : table_->columns)
+    numeric += c.numeric ? 1 : 0;
+  pool_ = std::make_shared<CsvColumnPool>(numeric);
+}
+
 std::shared_ptr<const CsvWindow> CsvWindowCache::window(size_t w) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -532,7 +576,7 @@ std::shared_ptr<const CsvWindow> CsvWindowCache::window(size_t w) {
   lock.unlock();
   std::shared_ptr<const CsvWindow> window;
   try {
-    window = loadWindow(*table_, w);
+    window = loadWindow(*table_, w, pool_);
   } catch (...) {
     // Memory the parse could not have: the readers waiting for the window try it themselves.
     lock.lock();
@@ -565,7 +609,7 @@ bool CsvRows::load(int64_t obs) {
   const size_t w = windowOf(*table_, obs);
   first_ = end_ = 0;
   window_.reset(); // the window left goes before the next is parsed
-  window_ = windows_ != nullptr ? windows_->window(w) : loadWindow(*table_, w);
+  window_ = windows_ != nullptr ? windows_->window(w) : loadWindow(*table_, w, nullptr);
   if (window_ == nullptr) {
     changed_ = true;
     return false;

@@ -164,10 +164,36 @@ bool columnHasNoValues(const CsvTable& table, size_t column);
 // file changed while it was being read.
 std::string windowFailure(const CsvTable& table);
 
+// The numeric buffers of windows no reader holds any more, kept for the next windows' parses:
+// a window's columns then take memory in use already, not fresh pages that the system zeroes
+// and, on many threads, maps and unmaps at the cost of every thread. At most `keep` buffers
+// are kept (a window's numeric columns: the readers leave one window as they reach the next).
+class CsvColumnPool {
+public:
+  explicit CsvColumnPool(size_t keep) : keep_(keep) {}
+  // A buffer for n values: a kept one of room enough (up to twice n; its values stale: a
+  // parse writes the n it uses), else a new one of n.
+  ColumnBuffer<double> take(size_t n);
+  void give(ColumnBuffer<double>&& buffer);
+
+private:
+  std::mutex mutex_;
+  std::vector<ColumnBuffer<double>> kept_;
+  size_t keep_;
+};
+
 // The values of one window of a table read window by window: observations [first, end).
+// Its numeric buffers go back to `pool` (if any) when the last reader lets it go; a buffer
+// from the pool may have room past the window's rows.
 struct CsvWindow {
   int64_t first = 0, end = 0;
   std::vector<CsvColumn> columns;
+  std::shared_ptr<CsvColumnPool> pool;
+
+  CsvWindow() = default;
+  CsvWindow(const CsvWindow&) = delete;
+  CsvWindow& operator=(const CsvWindow&) = delete;
+  ~CsvWindow();
 };
 
 // The windows of one table shared by readers on several threads (the workers of a block
@@ -178,7 +204,7 @@ struct CsvWindow {
 // it.
 class CsvWindowCache {
 public:
-  explicit CsvWindowCache(std::shared_ptr<const CsvTable> table) : table_(std::move(table)) {}
+  explicit CsvWindowCache(std::shared_ptr<const CsvTable> table);
   // Window w of the table, parsed here unless it is kept or another reader is parsing it (then
   // this one waits for it); null when the text no longer holds what the first reading found.
   std::shared_ptr<const CsvWindow> window(size_t w);
@@ -190,6 +216,7 @@ private:
     bool ready;
   };
   std::shared_ptr<const CsvTable> table_;
+  std::shared_ptr<CsvColumnPool> pool_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::vector<Kept> kept_; // in the order their parsing began

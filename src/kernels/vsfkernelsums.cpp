@@ -277,7 +277,8 @@ constinit const VsfKernelUse kVsfEffectXpXUse{VsfPageUse::Reads, effectXpxLength
                                               true};
 constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEffXpx, true};
 constinit const VsfKernelUse kVsfYCrossUse{VsfPageUse::Reads, yCrossLength, storeYCross};
-constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, storeEffCross, true};
+constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, storeEffCross, true,
+                                             vsfXpxSpanPages};
 constinit const VsfKernelUse kVsfMomentsUse{VsfPageUse::Reads, momentsLength, storeMoments};
 constinit const VsfKernelUse kVsfSpreadsUse{
     VsfPageUse::Reads, twoPerParameter, storeSpreads, true, nullptr, true};

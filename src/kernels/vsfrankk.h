@@ -21,6 +21,11 @@ void vsfRankUpdateRows(double* T, int32_t n, const double* const* x, const doubl
 // row[j] += a[0] x[0][j] + ... + a[k - 1] x[k - 1][j] for j < len, the products added one
 // after another in row order, as adding the rows one at a time would.
 void vsfAddRows(double* row, int32_t len, const double* a, const double* const* x, int32_t k);
+// vsfAddRows for four rows out[c] taking the same k rows x with their own multipliers a[c]
+// (k each), every element's products added in row order as vsfAddRows adds them: the bits
+// of four calls of vsfAddRows, with each value of x read once for the four.
+void vsfAddRowsToFour(double* const* out, int32_t len, const double* const* a,
+                      const double* const* x, int32_t k);
 
 // True when any of the n values is the missing value (top 16 bits set): the row test of the
 // cross-product kernel, written as one loop the compiler can vectorise.

@@ -363,6 +363,7 @@ struct CrossShare {
   [[nodiscard]] bool owns(int32_t column) const {
     return column >= columnBegin && column < columnEnd;
   }
+  bool operator==(const CrossShare&) const = default;
 };
 
 [[nodiscard]] CrossShare wholeCross(const VsfPassState* m) { return CrossShare{0, m->parmCount}; }
@@ -605,22 +606,82 @@ void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, const CrossShare& 
   std::stable_sort(terms.begin(), terms.end(), [](const PageTerm& a, const PageTerm& b) {
     return std::less<const double*>()(a.into, b.into);
   });
-  for (const PageTerm& t : terms)
-    vs.push_back(t.v);
-  // Slice by slice, so that the rows' slices stay in the first-level cache for every column.
-  constexpr int32_t kSlice = 512;
+  thread_local ThreadScratch<std::vector<size_t>> startScratch;
+  std::vector<size_t>& start = startScratch.get(); // column c's terms: [start[c], start[c + 1])
+  start.clear();
+  for (size_t i = 0; i < terms.size(); ++i) {
+    vs.push_back(terms[i].v);
+    if (i == 0 || terms[i].into != terms[i - 1].into)
+      start.push_back(i);
+  }
+  start.push_back(terms.size());
+  const size_t columns = start.size() - 1;
+  // Whether column c takes the same rows as column c - 1 (dense data: every column does), so
+  // that four such columns take each row's values in one reading.
+  thread_local ThreadScratch<std::vector<uint8_t>> sameScratch;
+  std::vector<uint8_t>& same = sameScratch.get();
+  same.assign(columns, 0);
+  for (size_t c = 1; c < columns; ++c)
+    same[c] = start[c + 1] - start[c] == start[c] - start[c - 1] &&
+              std::equal(terms.begin() + static_cast<ptrdiff_t>(start[c]),
+                         terms.begin() + static_cast<ptrdiff_t>(start[c + 1]),
+                         terms.begin() + static_cast<ptrdiff_t>(start[c - 1]),
+                         [](const PageTerm& a, const PageTerm& b) { return a.x == b.x; });
+  // Slice by slice, and in a slice kVsfRankRows rows at a time for every column in turn: a
+  // chunk of the rows' slices stays in the first-level cache while the columns take it.
+  constexpr int32_t kSlice = 256;
   for (int32_t p0 = share.begin; p0 < share.end; p0 += kSlice) {
     const int32_t len = std::min(kSlice, share.end - p0);
-    for (size_t i = 0; i < terms.size();) {
-      size_t e = i;
-      xs.clear();
-      for (; e < terms.size() && terms[e].into == terms[i].into; ++e)
-        xs.push_back(terms[e].x + p0);
-      vsfAddRows(terms[i].into + p0, len, vs.data() + i, xs.data(), static_cast<int32_t>(e - i));
-      i = e;
+    xs.resize(terms.size());
+    for (size_t i = 0; i < terms.size(); ++i)
+      xs[i] = terms[i].x + p0;
+    for (size_t q = 0, more = 1; more != 0; q += kVsfRankRows) {
+      more = 0;
+      for (size_t c = 0; c < columns;) {
+        const size_t b = start[c] + q, e = start[c + 1];
+        if (b >= e) {
+          ++c;
+          continue;
+        }
+        more = 1;
+        const auto k = static_cast<int32_t>(std::min<size_t>(kVsfRankRows, e - b));
+        if (c + 4 <= columns && same[c + 1] && same[c + 2] && same[c + 3]) {
+          double* out[4];
+          const double* a[4];
+          for (size_t i = 0; i < 4; ++i) {
+            out[i] = terms[start[c + i]].into + p0;
+            a[i] = vs.data() + start[c + i] + q;
+          }
+          vsfAddRowsToFour(out, len, a, xs.data() + b, k);
+          c += 4;
+        } else {
+          vsfAddRows(terms[b].into + p0, len, vs.data() + b, xs.data() + b, k);
+          ++c;
+        }
+      }
     }
   }
 }
+
+// A thread's page terms waiting to be added, `rows` rows' worth, over `share`. Within a span
+// the terms of pages held in memory wait past their page's end until kSpanRows rows have
+// gathered: a page of wide rows holds a few, and each store column is then read and written
+// once per kSpanRows rows instead of once per page. An element's terms are still added one
+// after another in row order, so where the pages are cut does not move a bit.
+struct PendingTerms {
+  static constexpr int32_t kSpanRows = 64;
+  std::vector<PageTerm> terms;
+  int32_t rows = 0;
+  CrossShare share;
+
+  void flush() {
+    if (!terms.empty())
+      addPageTerms(terms, rows, share);
+    terms.clear();
+    rows = 0;
+  }
+};
+thread_local ThreadScratch<PendingTerms> tTerms;
 
 // Whether the pass's rows hold the parameters in order, so that a row's terms are added a
 // page at a time over runs of parameters.
@@ -649,10 +710,10 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare
   std::vector<double*>& into = intoScratch.get();
   thread_local ThreadScratch<std::vector<double>> byScratch;
   std::vector<double>& by = byScratch.get();
-  thread_local ThreadScratch<std::vector<PageTerm>> pendingScratch;
-  std::vector<PageTerm>& pending = pendingScratch.get();
-  pending.clear();
-  int32_t rows = 0;
+  PendingTerms& pending = tTerms.get();
+  if (pending.share != share)
+    pending.flush();
+  pending.share = share;
   thread_local ThreadScratch<std::vector<double>> roomScratch;
   std::vector<double>& room = roomScratch.get();
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
@@ -689,14 +750,16 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare
       if (share.response)
         into[i][0] += r.y[0] * by[i];
       if (contiguous)
-        pending.push_back(PageTerm{into[i] + 1, r.denseValues(), by[i]});
+        pending.terms.push_back(PageTerm{into[i] + 1, r.denseValues(), by[i]});
       else
         addParms(m, S, r, into[i], by[i], false);
     }
-    ++rows;
+    ++pending.rows;
   });
-  if (contiguous)
-    addPageTerms(pending, rows, share);
+  // A page read from disk gives its buffer to the next one: its terms cannot wait.
+  if (!tSpanning || page->pageNumber != 0 || rc != VsfStatus::Ok ||
+      pending.rows >= PendingTerms::kSpanRows)
+    pending.flush();
   return rc;
 }
 
@@ -722,6 +785,7 @@ bool vsfDenseInParameterOrder(const VsfPassState* m) {
 
 void vsfXpxSpanPages(bool open) {
   tPending.flush();
+  tTerms.get().flush();
   tSpanning = open;
 }
 

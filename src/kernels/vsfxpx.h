@@ -14,8 +14,9 @@
 struct VsfPassState;
 
 [[nodiscard]] VsfStatus vsfFullXpX(VsfPassState* model, QkPageDescriptor* page);
-// The full X'X kernels' span of pages (the frame's spanPages): within it the rows of pages
-// held in memory wait for full blocks across pages; closing it adds what waits.
+// The span of pages of the full X'X and kept-column kernels (the frame's spanPages): within
+// it the rows of pages held in memory wait for full blocks across pages; closing it adds what
+// waits.
 void vsfXpxSpanPages(bool open);
 [[nodiscard]] VsfStatus vsfFullXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                      int64_t length);

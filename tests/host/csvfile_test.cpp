@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -548,6 +549,37 @@ TEST(CsvFile, ReadersSharingWindowsParseEachWindowOnce) {
   for (std::thread& r : readers)
     r.join();
   EXPECT_EQ(wrong.load(), 0);
+  std::filesystem::remove(path);
+}
+
+// A window parsed after one that no reader holds any more takes that window's buffers, memory
+// in use already rather than fresh pages, and holds its own observations' values in them, not
+// the stale ones.
+TEST(CsvFile, WindowsParsedInTurnReuseTheBuffersOfThoseLeft) {
+  const std::string path = writeNumbers("qrx_reused_windows", 20000);
+  const std::shared_ptr<CsvTable> t = readInWindows(path);
+  ASSERT_TRUE(t && t->windowed());
+  CsvWindowCache windows(t);
+  std::set<const double*> left;
+  {
+    const std::shared_ptr<const CsvWindow> first = windows.window(0);
+    ASSERT_NE(first, nullptr);
+    for (const CsvColumn& c : first->columns)
+      left.insert(c.nums.data());
+  }
+  ASSERT_NE(windows.window(1), nullptr);
+  const std::shared_ptr<const CsvWindow> third = windows.window(2); // the buffers passed on
+  ASSERT_NE(third, nullptr);
+  size_t reused = 0;
+  for (const CsvColumn& c : third->columns)
+    reused += left.count(c.nums.data());
+  EXPECT_EQ(reused, third->columns.size());
+  for (int64_t obs = third->first; obs < third->end; ++obs) {
+    const auto i = static_cast<size_t>(obs - third->first);
+    ASSERT_EQ(third->columns[0].nums[i], static_cast<double>(obs)) << obs;
+    ASSERT_EQ(third->columns[1].nums[i], static_cast<double>(obs) * 0.5) << obs;
+    ASSERT_EQ(third->columns[2].nums[i], -static_cast<double>(obs)) << obs;
+  }
   std::filesystem::remove(path);
 }
 
