@@ -150,16 +150,6 @@ const double* VsfCrossRow::operator()(int64_t j) {
   return row_.data();
 }
 
-double vsfStructuredCrossAt(const VsfStructured& st, int64_t j, int64_t c) {
-  const double rank = st.rankOne != 0.0 ? st.rankCross[c] : 0.0;
-  if (c < st.dense)
-    return st.cross[j * st.dense + c] + rank;
-  const int32_t* first = st.joinColumn + st.joinStart[j];
-  const int32_t* last = st.joinColumn + st.joinStart[j + 1];
-  const int32_t* at = std::lower_bound(first, last, static_cast<int32_t>(c));
-  return (at != last && *at == c ? st.joinValue[at - st.joinColumn] : 0.0) + rank;
-}
-
 namespace {
 
 [[nodiscard]] bool served(const VsfModel* m) { return vsfStructuredRefusal(m) == VsfMsg{}; }
@@ -507,15 +497,14 @@ std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<do
     if (all[static_cast<size_t>(S[i])] != 0.0)
       shifted.push_back(i);
   int64_t levels = 0;
-  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
     ++levels;
-    const double* C = row(j);
+    // The shifted columns' elements alone, not the whole row.
     for (const size_t i : shifted) {
       const double h = all[static_cast<size_t>(S[i])];
-      zeros[i] += nearZero(C[S[i]] / st->diagonal[j] + h, h) ? 1 : 0;
+      zeros[i] += nearZero(vsfStructuredCrossAt(*st, j, S[i]) / st->diagonal[j] + h, h) ? 1 : 0;
     }
   }
   for (size_t i = 0; i < s; ++i)
@@ -1421,18 +1410,19 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
   // own cross products about t are the model's moved there, C - t S1 (S1 the column's sum
   // over all rows), less the record's.
   const std::vector<double> t = recordShift(m, f);
-  double sum = 0.0, sumU = 0.0;
-  VsfCrossRow recordRow(R), modelRow(*st);
+  // The bounds are summed in locals, level after level onto the caller's sums, which the
+  // loop would otherwise store at every level.
+  double sum = 0.0, sumU = 0.0, boundSum = *bound, totalSum = *total;
   for (int64_t j = 0; j < st->columns; ++j) {
     if (R.swept[j] != '1')
       continue;
-    // Minus the record's coefficient of column j against the fold's own sums of its column.
-    const double* Cr = recordRow(j);
+    // Minus the record's coefficient of column j against the fold's own sums of its column,
+    // read at the swept columns alone rather than as whole rows.
     const double uj = -b[static_cast<size_t>(j)];
-    const double* C = modelRow(j);
     const double first = st->diagonal[j] + kVsfRankOneValue * st->rankOne;
     const auto ownCross = [&](int64_t c) {
-      return C[c] - Cr[c] - t[static_cast<size_t>(c)] * first;
+      return vsfStructuredCrossAt(*st, j, c) - vsfStructuredCrossAt(R, j, c) -
+             t[static_cast<size_t>(c)] * first;
     };
     const double own = st->diagonal[j] - R.diagonal[j];
     double row = 2.0 * ownCross(0) + own * uj;
@@ -1440,9 +1430,11 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
       row += 2.0 * ownCross(cols[i]) * u[i];
     sum += uj * row;
     sumU += uj;
-    *bound += std::fabs(uj) * std::sqrt(std::fabs(own + rho));
-    *total += std::fabs(uj) * std::sqrt(std::fabs(st->diagonal[j] + st->rankOne));
+    boundSum += std::fabs(uj) * std::sqrt(std::fabs(own + rho));
+    totalSum += std::fabs(uj) * std::sqrt(std::fabs(st->diagonal[j] + st->rankOne));
   }
+  *bound = boundSum;
+  *total = totalSum;
   return sum + rho * sumU * sumU;
 }
 
