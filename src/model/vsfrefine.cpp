@@ -50,14 +50,21 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
   }
 }
 
-// The size of the terms a row's residual is summed from, |y| + sum |x_c b_c| (the structured
-// effect's fit as one term): the residual rounds as eps times it.
-double residualTermsSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
-                         double structuredFit) {
-  double size = std::fabs(r.y[0]) + std::fabs(structuredFit);
-  for (size_t i = 0; i < g.col.size(); ++i)
-    size += std::fabs(swept[at(g.col[i], 0)] * g.val[i]);
-  return size;
+// The row's residual under the swept matrix's coefficients before the terms outside it are
+// taken off (vsfGatheredResidual's sum, in its order), and in *size the size of the terms it
+// is summed from, |y| + |outside| + sum |x_c b_c| (`outside` the terms beyond the swept
+// columns, as one): the residual rounds as eps times it. One loop forms both.
+double residualAndSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
+                       double outside, double* size) {
+  double res = r.y[0];
+  double terms = std::fabs(r.y[0]) + std::fabs(outside);
+  for (size_t i = 0; i < g.col.size(); ++i) {
+    const double t = swept[at(g.col[i], 0)] * g.val[i];
+    res += t;
+    terms += std::fabs(t);
+  }
+  *size = terms;
+  return res;
 }
 
 // The training rows' weighted residual sum of squares under the swept matrix's coefficients
@@ -78,9 +85,9 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums, int
     else
       gather(S, r, g);
     const double structuredFit = vsfStructuredFitted(m, -1, S, r);
-    const double res = vsfGatheredResidual(m->sweptXpx, r, g) - structuredFit;
+    double size = 0.0;
+    const double res = residualAndSize(m->sweptXpx, r, g, structuredFit, &size) - structuredFit;
     sums[0] += w * res * res;
-    const double size = residualTermsSize(m->sweptXpx, r, g, structuredFit);
     sums[length - 1] += w * size * size;
     for (size_t i = 0; i < g.col.size(); ++i)
       sums[1 + g.col[i]] += w * res * g.val[i];
@@ -163,9 +170,10 @@ inline void addCompensated(double& sum, double& comp, double x) {
       gathers[static_cast<size_t>(j)](S, r, g);
       const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[f] : 0.0;
       const double effectFit = vsfStructuredFitted(m, f, S, r);
-      const double res = vsfGatheredResidual(F.sweptXpx, r, g) - shift - effectFit;
-      const double size =
-          residualTermsSize(F.sweptXpx, r, g, std::fabs(shift) + std::fabs(effectFit));
+      double size = 0.0;
+      const double res =
+          residualAndSize(F.sweptXpx, r, g, std::fabs(shift) + std::fabs(effectFit), &size) -
+          shift - effectFit;
       double* s = sums + 2 * j * L;
       double* comp = s + L;
       addCompensated(s[0], comp[0], w * res * res);
