@@ -39,7 +39,8 @@
 # (the CV roads and the penalized roads: x1 selected; store: g selected).
 # A sweep over the level count, as in LEVELS="1000 2500 5000 10000 25000 50000 100000"
 # ROADS=forward, shows how each road grows with the levels.
-# QUICK=1 runs 200 and 2,000 levels on 10,000 rows. HLEVELS (default 5) gives h its levels
+# QUICK=1 runs 200 and 2,000 levels on 10,000 rows. PROGRAMS_ONLY=1 writes the data and the
+# roads' programs (build/bench/roads/ROAD.qrx) and runs nothing, for bench/sidebyside.sh. HLEVELS (default 5) gives h its levels
 # (a second many-level CLASS variable beside g, as in HLEVELS=1000 ROADS="forwardh backwardh").
 # Run from the repository root: [LEVELS=...] [ROADS=...] [QUICK=1] bench/manylevels_roads.sh [QRX]
 set -euo pipefail
@@ -145,6 +146,7 @@ for levels in ${LEVELS:-10000 100000}; do
   fi
   for road in ${ROADS:-forward forwardcv cvdetails press stepwise backward lasso adaptive enet effect}; do
     prog="$(program "$road" "$data")"
+    [ "${PROGRAMS_ONLY:-0}" != 1 ] || continue
     declare -A secs=() mb=() users=()
     pf=() pw=() pu=() verdict=""
     for ((i = 0; i < reps; ++i)); do

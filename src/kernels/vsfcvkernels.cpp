@@ -38,12 +38,15 @@ template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* pag
 
 [[nodiscard]] VsfStatus cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
+  std::vector<VsfSweptGather> gathers;
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    gathers.emplace_back(m, m->folds[f].sweepFlags);
   return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
     // The row's residual under its fold's model, fitted without the fold's rows.
     thread_local ThreadScratch<VsfGathered> gScratch;
     VsfGathered& g = gScratch.get();
     const VsfFoldRecord& F = m->folds[k];
-    vsfGatherSwept(m, S, r, F.sweepFlags, g);
+    gathers[static_cast<size_t>(k)](S, r, g);
     const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[k] : 0.0;
     const double res =
         vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r) - shift;

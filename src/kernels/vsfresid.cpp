@@ -17,38 +17,42 @@ namespace {
 
 using packed::sym;
 
-void gather(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, VsfGathered& g) {
-  vsfGatherSwept(m, S, r, m->sweepFlags, g);
-}
-
 } // namespace
 
-void vsfGatherSwept(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
-                    const char* flags, VsfGathered& g) {
-  g.col.clear();
-  g.val.clear();
-  const double* dense = r.denseValues();
+VsfSweptGather::VsfSweptGather(const VsfPassState* m, const char* flags) : flags_(flags) {
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
     const int32_t c0 = m->effectColumn[e];
     if (m->structured != nullptr && e == m->structured->effect)
       continue; // outside the triangle: vsfStructuredFitted
-    if (m->sparseSlot[e] < 0) {
-      const double* x = dense + m->denseOffset[e];
-      for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-        if (flags[c0 + q] == '1' && x[q] != 0.0) {
-          g.col.push_back(c0 + q);
-          g.val.push_back(x[q]);
-        }
-    } else {
-      const int32_t s = m->sparseSlot[e];
-      const int32_t end = r.slotEnd(S, s);
-      for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
-        const int32_t c = c0 + r.storedIndex(S, b);
-        if (flags[c] == '1') {
-          g.col.push_back(c);
-          g.val.push_back(r.sparseValues[b]);
-        }
+    if (m->sparseSlot[e] >= 0) {
+      parts_.push_back({m->sparseSlot[e], c0, 0});
+      continue;
+    }
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q)
+      if (flags[c0 + q] == '1')
+        parts_.push_back({-1, c0 + q, m->denseOffset[e] + q});
+  }
+}
+
+void VsfSweptGather::operator()(const VsfRowShape& S, const VsfRowView& r, VsfGathered& g) const {
+  g.col.clear();
+  g.val.clear();
+  const double* dense = r.denseValues();
+  for (const Part& p : parts_) {
+    if (p.slot < 0) {
+      if (const double x = dense[p.place]; x != 0.0) {
+        g.col.push_back(p.column);
+        g.val.push_back(x);
+      }
+      continue;
+    }
+    const int32_t end = r.slotEnd(S, p.slot);
+    for (int32_t b = r.slotBegin(S, p.slot); b < end; ++b) {
+      const int32_t c = p.column + r.storedIndex(S, b);
+      if (flags_[c] == '1') {
+        g.col.push_back(c);
+        g.val.push_back(r.sparseValues[b]);
       }
     }
   }
@@ -193,13 +197,14 @@ template <class F> void eachPressRow(VsfPassState* m, QkPageDescriptor* page, F&
   const VsfRowShape S = vsfRowShape(m);
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
+  const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
       return;
     const double freq = S.hasResample ? r.rfreq : r.freq;
     if (freq == 0.0)
       return;
-    gather(m, S, r, g);
+    gather(S, r, g);
     f(S, r, r.weight, freq, g);
   });
 }
@@ -236,11 +241,12 @@ void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
+  const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)
       return;
     const double w = r.weight * r.freq;
-    gather(m, S, r, g);
+    gather(S, r, g);
     const double res = residual(m, r, g) - vsfStructuredFitted(m, -1, S, r);
     sums[r.role == VSF_ROLE_VALIDATE ? 0 : 1] += w * res * res;
   });

@@ -17,9 +17,26 @@ struct VsfGathered {
   std::vector<int32_t> col;
   std::vector<double> val;
 };
-// Gathers the row's values of the in-model columns whose sweep flag is '1'.
-void vsfGatherSwept(const VsfPassState* model, const VsfRowShape& S, const VsfRowView& r,
-                    const char* flags, VsfGathered& g);
+// Gathers a row's values of the in-model columns whose sweep flag (in `flags`) is '1': their
+// places in the row worked out once, for a page of rows, not again at every row; the values
+// come in the in-model effects' order, each effect's columns in turn, nonzero dense values
+// and every stored sparse one.
+class VsfSweptGather {
+public:
+  VsfSweptGather(const VsfPassState* model, const char* flags);
+  void operator()(const VsfRowShape& S, const VsfRowView& r, VsfGathered& g) const;
+
+private:
+  // A dense column (slot < 0) at its place among the row's dense values, or a sparse
+  // effect's slot and its first column.
+  struct Part {
+    int32_t slot;
+    int32_t column;
+    int32_t place;
+  };
+  std::vector<Part> parts_;
+  const char* flags_;
+};
 // On the structured road with its many-level effect in the model, turns the row's gathered
 // values s (of the swept small columns) into s - x C'B^-1 e over every swept small column, its
 // part outside the effect's span (x the row's effect value, e its column or all ones), and

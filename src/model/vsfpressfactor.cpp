@@ -79,10 +79,11 @@ void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
   thread_local std::vector<double> z;
+  const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w) || !(w > 0.0))
       return;
-    vsfGatherSwept(m, S, r, m->sweepFlags, g);
+    gather(S, r, g);
     vsfStructuredReduce(m, S, r, g);
     z.assign(static_cast<size_t>(f.count), 0.0);
     int64_t first = f.count;

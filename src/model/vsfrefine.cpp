@@ -50,14 +50,21 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
   }
 }
 
-// The size of the terms a row's residual is summed from, |y| + sum |x_c b_c| (the structured
-// effect's fit as one term): the residual rounds as eps times it.
-double residualTermsSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
-                         double structuredFit) {
-  double size = std::fabs(r.y[0]) + std::fabs(structuredFit);
-  for (size_t i = 0; i < g.col.size(); ++i)
-    size += std::fabs(swept[at(g.col[i], 0)] * g.val[i]);
-  return size;
+// The row's residual under the swept matrix's coefficients before the terms outside it are
+// taken off (vsfGatheredResidual's sum, in its order), and in *size the size of the terms it
+// is summed from, |y| + |outside| + sum |x_c b_c| (`outside` the terms beyond the swept
+// columns, as one): the residual rounds as eps times it. One loop forms both.
+double residualAndSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
+                       double outside, double* size) {
+  double res = r.y[0];
+  double terms = std::fabs(r.y[0]) + std::fabs(outside);
+  for (size_t i = 0; i < g.col.size(); ++i) {
+    const double t = swept[at(g.col[i], 0)] * g.val[i];
+    res += t;
+    terms += std::fabs(t);
+  }
+  *size = terms;
+  return res;
 }
 
 // The training rows' weighted residual sum of squares under the swept matrix's coefficients
@@ -69,17 +76,18 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums, int
   const VsfRowShape S = vsfRowShape(m);
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
+  const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w))
       return;
     if constexpr (laidOut)
       gatherLaidOut(m, S, r, g);
     else
-      vsfGatherSwept(m, S, r, m->sweepFlags, g);
+      gather(S, r, g);
     const double structuredFit = vsfStructuredFitted(m, -1, S, r);
-    const double res = vsfGatheredResidual(m->sweptXpx, r, g) - structuredFit;
+    double size = 0.0;
+    const double res = residualAndSize(m->sweptXpx, r, g, structuredFit, &size) - structuredFit;
     sums[0] += w * res * res;
-    const double size = residualTermsSize(m->sweptXpx, r, g, structuredFit);
     sums[length - 1] += w * size * size;
     for (size_t i = 0; i < g.col.size(); ++i)
       sums[1 + g.col[i]] += w * res * g.val[i];
@@ -149,6 +157,9 @@ inline void addCompensated(double& sum, double& comp, double x) {
   const int64_t L = foldSumsLength(m);
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
+  std::vector<VsfSweptGather> gathers;
+  for (int32_t j = 0; j < m->refineFoldCount; ++j)
+    gathers.emplace_back(m, m->folds[m->refineFolds[j]].sweepFlags);
   return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     for (int32_t j = 0; j < m->refineFoldCount; ++j) {
@@ -156,12 +167,13 @@ inline void addCompensated(double& sum, double& comp, double x) {
       if (r.target == f)
         continue;
       const VsfFoldRecord& F = m->folds[f];
-      vsfGatherSwept(m, S, r, F.sweepFlags, g);
+      gathers[static_cast<size_t>(j)](S, r, g);
       const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[f] : 0.0;
       const double effectFit = vsfStructuredFitted(m, f, S, r);
-      const double res = vsfGatheredResidual(F.sweptXpx, r, g) - shift - effectFit;
-      const double size =
-          residualTermsSize(F.sweptXpx, r, g, std::fabs(shift) + std::fabs(effectFit));
+      double size = 0.0;
+      const double res =
+          residualAndSize(F.sweptXpx, r, g, std::fabs(shift) + std::fabs(effectFit), &size) -
+          shift - effectFit;
       double* s = sums + 2 * j * L;
       double* comp = s + L;
       addCompensated(s[0], comp[0], w * res * res);
@@ -501,23 +513,30 @@ void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
 
 } // namespace
 
-double vsfFoldLargestInflation(const VsfModel* m, int32_t f) {
+namespace {
+
+// The largest variance inflation of the columns swept in fold f's record, as
+// vsfLargestInflation judges the model's, given the many-level effect's part (`effect`): its
+// columns count as the model's own state has them, settled with each step, since a record's
+// differ by its fold's rows alone and forming every record's swept diagonal at each criterion
+// would cost k s^2 a fold.
+double foldInflation(const VsfModel* m, int32_t f, double effect) {
   const VsfFoldRecord& F = m->folds[f];
-  const bool centred = vsfRuleCentred(m);
-  // The many-level effect's columns count as the model's own state has them, settled with
-  // each step: a record's differ by its fold's rows alone, and forming every record's swept
-  // diagonal at each criterion would cost k s^2 a fold.
-  return std::max(largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, centred),
-                  vsfStructuredLargestInflation(m, centred));
+  return std::max(
+      largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, vsfRuleCentred(m)), effect);
 }
+
+} // namespace
 
 VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {
   *refined = 0;
   if (!foldsRefinable(m))
     return VsfStatus::Ok;
+  // The effect's part is the same for every fold: one pass over its k columns, not one a fold.
+  const double effect = vsfStructuredLargestInflation(m, vsfRuleCentred(m));
   std::vector<FoldIterate> folds;
   for (int32_t f = 0; f < m->foldCount; ++f)
-    if (vsfFoldLargestInflation(m, f) > kVsfRefineInflation)
+    if (foldInflation(m, f, effect) > kVsfRefineInflation)
       folds.emplace_back().fold = f;
   *refined = static_cast<int32_t>(folds.size());
   std::vector<int32_t> active;

@@ -67,10 +67,6 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns, the intercept
 // left out, a_cc as the rank rule judges it.
 [[nodiscard]] double vsfLargestInflation(const VsfModel* model);
-// The largest variance inflation of the columns swept in fold f's record, as
-// vsfLargestInflation judges the model's; the structured road's effect columns as the
-// model's state has them.
-[[nodiscard]] double vsfFoldLargestInflation(const VsfModel* model, int32_t f);
 // Refines the coefficients of each CV fold record whose largest variance inflation exceeds
 // kVsfRefineInflation on the packed or the structured road of a least-squares fit (the
 // many-level effect's estimates corrected by its elimination, vsfStructuredCorrect): corrections in

@@ -13,14 +13,15 @@
 // same elimination.
 #pragma once
 
+#include "data/vsfpassstate.h"
 #include "support/messages.h"
 #include "support/stepcodes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 struct VsfModel;
-struct VsfStructured;
 
 // For its lifetime the model's triangles, sweep flags and structured state (where the road
 // has one) are fold f's record's, so that the work of one state runs on a record as on the
@@ -211,5 +212,19 @@ private:
   std::vector<double> row_;
   int64_t last_ = -1;
 };
-// One element of that row.
-[[nodiscard]] double vsfStructuredCrossAt(const VsfStructured& st, int64_t j, int64_t column);
+// One element of that row, as VsfCrossRow forms it to the sign of a zero (the rankOne rows'
+// sums added only where kept), without forming the row: inline, since the levels' loops read
+// a few elements of every row.
+[[nodiscard]] inline double vsfStructuredCrossAt(const VsfStructured& st, int64_t j,
+                                                 int64_t column) {
+  double v = 0.0;
+  if (column < st.dense) {
+    v = st.cross[j * st.dense + column];
+  } else {
+    const int32_t* first = st.joinColumn + st.joinStart[j];
+    const int32_t* last = st.joinColumn + st.joinStart[j + 1];
+    const int32_t* at = std::lower_bound(first, last, static_cast<int32_t>(column));
+    v = at != last && *at == column ? st.joinValue[at - st.joinColumn] : 0.0;
+  }
+  return st.rankOne != 0.0 ? v + st.rankCross[column] : v;
+}

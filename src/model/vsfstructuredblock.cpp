@@ -92,15 +92,14 @@ std::vector<double> levelShiftOver(const VsfStructured* st, const std::vector<do
     if (all[static_cast<size_t>(S[i])] != 0.0)
       shifted.push_back(i);
   int64_t levels = 0;
-  VsfCrossRow row(*st);
   for (int64_t j = 0; j < st->columns; ++j) {
     if (st->swept[j] != '1')
       continue;
     ++levels;
-    const double* C = row(j);
+    // The shifted columns' elements alone, not the whole row.
     for (const size_t i : shifted) {
       const double h = all[static_cast<size_t>(S[i])];
-      zeros[i] += nearZero(C[S[i]] / st->diagonal[j] + h, h) ? 1 : 0;
+      zeros[i] += nearZero(vsfStructuredCrossAt(*st, j, S[i]) / st->diagonal[j] + h, h) ? 1 : 0;
     }
   }
   for (size_t i = 0; i < s; ++i)
@@ -192,16 +191,6 @@ const double* VsfCrossRow::operator()(int64_t j) {
       row_[static_cast<size_t>(c)] += st.rankCross[c];
   last_ = j;
   return row_.data();
-}
-
-double vsfStructuredCrossAt(const VsfStructured& st, int64_t j, int64_t c) {
-  const double rank = st.rankOne != 0.0 ? st.rankCross[c] : 0.0;
-  if (c < st.dense)
-    return st.cross[j * st.dense + c] + rank;
-  const int32_t* first = st.joinColumn + st.joinStart[j];
-  const int32_t* last = st.joinColumn + st.joinStart[j + 1];
-  const int32_t* at = std::lower_bound(first, last, static_cast<int32_t>(c));
-  return (at != last && *at == c ? st.joinValue[at - st.joinColumn] : 0.0) + rank;
 }
 
 void vsfStructuredReduce(const VsfStructured& st, const double* xpx, double* A,

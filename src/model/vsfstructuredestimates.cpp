@@ -286,18 +286,19 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
   // own cross products about t are the model's moved there, C - t S1 (S1 the column's sum
   // over all rows), less the record's.
   const std::vector<double> t = recordShift(m, f);
-  double sum = 0.0, sumU = 0.0;
-  VsfCrossRow recordRow(R), modelRow(*st);
+  // The bounds are summed in locals, level after level onto the caller's sums, which the
+  // loop would otherwise store at every level.
+  double sum = 0.0, sumU = 0.0, boundSum = *bound, totalSum = *total;
   for (int64_t j = 0; j < st->columns; ++j) {
     if (R.swept[j] != '1')
       continue;
-    // Minus the record's coefficient of column j against the fold's own sums of its column.
-    const double* Cr = recordRow(j);
+    // Minus the record's coefficient of column j against the fold's own sums of its column,
+    // read at the swept columns alone rather than as whole rows.
     const double uj = -b[static_cast<size_t>(j)];
-    const double* C = modelRow(j);
     const double first = st->diagonal[j] + kVsfRankOneValue * st->rankOne;
     const auto ownCross = [&](int64_t c) {
-      return C[c] - Cr[c] - t[static_cast<size_t>(c)] * first;
+      return vsfStructuredCrossAt(*st, j, c) - vsfStructuredCrossAt(R, j, c) -
+             t[static_cast<size_t>(c)] * first;
     };
     const double own = st->diagonal[j] - R.diagonal[j];
     double row = 2.0 * ownCross(0) + own * uj;
