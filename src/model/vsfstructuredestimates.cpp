@@ -306,9 +306,11 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
       row += 2.0 * ownCross(cols[i]) * u[i];
     sum += uj * row;
     sumU += uj;
-    *bound += std::fabs(uj) * std::sqrt(std::fabs(own + rho));
-    *total += std::fabs(uj) * std::sqrt(std::fabs(st->diagonal[j] + st->rankOne));
+    boundSum += std::fabs(uj) * std::sqrt(std::fabs(own + rho));
+    totalSum += std::fabs(uj) * std::sqrt(std::fabs(st->diagonal[j] + st->rankOne));
   }
+  *bound = boundSum;
+  *total = totalSum;
   return sum + rho * sumU * sumU;
 }
 
