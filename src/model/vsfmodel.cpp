@@ -112,6 +112,11 @@ void vsfSetFitFailure(VsfModel* m, VsfStatus failure) {
 
 bool vsfRoundingZero(const VsfModel* m, double ss) { return ss < kVsfEps * m->roundingSS; }
 
+void vsfSetFullMse(VsfModel* m) {
+  const bool noError = m->nObs <= m->rank || vsfRoundingZero(m, m->sse);
+  m->fullMse = noError ? 0.0 : m->sse / (m->nObs - m->rank);
+}
+
 bool vsfPerfectFit(const VsfModel* m) {
   double total = m->totalSS;
   if (m->options->noint) {
@@ -903,6 +908,11 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     m->totalSS = 0.0;
   if (vsfRoundingZero(m, m->sse))
     m->sse = 0.0;
+  // BACKWARD's first step is its full model, whose variance C(p) and BIC take at every step:
+  // the one of the fit this step records (refined above where it is nearly dependent), so that
+  // its C(p) is its rank.
+  if (s == 0 && vsfMethodStartsFull(o->method))
+    vsfSetFullMse(m);
   // Without an intercept a fit that looks perfect against y'y is judged again against the
   // response's spread, formed once from the rows.
   if (o->noint && vsfPerfectFit(m))

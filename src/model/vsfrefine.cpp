@@ -311,16 +311,20 @@ struct RefineIterate {
 
 } // namespace
 
+bool vsfBelowFarResponse(const VsfModel* m, double ss) {
+  return ss < kVsfFarResponse * m->totalSSUncorrected;
+}
+
 bool vsfFarFromOrigin(const VsfModel* m) {
   return m->options != nullptr && m->options->noint && !m->pagesShifted &&
-         m->sweptXpx[0] < kVsfFarResponse * m->totalSSUncorrected;
+         vsfBelowFarResponse(m, m->sweptXpx[0]);
 }
 
 bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
   if (m->splitSparse)
     return false;
   return trialInflation > kVsfTrialInflationShare * kVsfRefineInflation ||
-         (refinable(m) && m->sweptInflation > kVsfRefineInflation);
+         (refinable(m) && vsfNearlyDependent(m->sweptInflation));
 }
 
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
@@ -330,7 +334,7 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     return VsfStatus::Ok;
   m->sweptInflation = std::max(m->sweptInflation, vsfLargestInflation(m));
   const bool far = vsfFarFromOrigin(m);
-  if (!(m->sweptInflation > kVsfRefineInflation) && !far)
+  if (!vsfNearlyDependent(m->sweptInflation) && !far)
     return VsfStatus::Ok;
   const bool structured = m->structured != nullptr && m->structured->inModel;
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
@@ -517,7 +521,7 @@ VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {
     return VsfStatus::Ok;
   std::vector<FoldIterate> folds;
   for (int32_t f = 0; f < m->foldCount; ++f)
-    if (vsfFoldLargestInflation(m, f) > kVsfRefineInflation)
+    if (vsfNearlyDependent(vsfFoldLargestInflation(m, f)))
       folds.emplace_back().fold = f;
   *refined = static_cast<int32_t>(folds.size());
   std::vector<int32_t> active;

@@ -109,9 +109,7 @@ double blockTolerance(void* context, int32_t k, double current, const double* co
                    ? 0.0
                    : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
                                        vsfRuleCentred(m), column);
-  if (current != 0.0 && std::fabs(current) < vsfTinyPivot())
-    tol = vsfTinyPivot();
-  return tol;
+  return vsfTinyPivotFloor(current, tol);
 }
 
 // Sweeps columns first .. first + count - 1 into the model in order. Many columns without
@@ -353,10 +351,7 @@ double sweepTolerance(const VsfModel* m, int64_t k) {
                    ? 0.0
                    : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
                                        vsfRuleCentred(m), nullptr, vsfStructuredPivotRoot(m, k));
-  const double s = m->sweptXpx[diag(k)];
-  if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
-    tol = vsfTinyPivot();
-  return tol;
+  return vsfTinyPivotFloor(m->sweptXpx[diag(k)], tol);
 }
 
 } // namespace
@@ -409,11 +404,9 @@ double foldTolerance(const VsfModel* m, const VsfFoldRecord& F, int32_t k) {
   const bool centred = vsfRuleCentred(m);
   const double own = std::fabs(F.xpx[diag(k)]);
   const double root = vsfPivotRoot(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred);
-  const double tol = kVsfPivotRounding * std::max(root * root, own);
-  if (F.sweptXpx[diag(k)] > tol)
-    return tol;
-  return kVsfPivotRounding *
-         std::max(vsfPivotForm(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred), own);
+  return vsfBoundTolerance(F.sweptXpx[diag(k)], std::max(root * root, own), [&] {
+    return std::max(vsfPivotForm(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred), own);
+  });
 }
 
 // foldTolerance `tol`, or 0 where it refuses a pivot within its band that the fold's rows
@@ -438,14 +431,12 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
   if (!cvFolds(m))
     return;
   const double s = m->sweptXpx[diag(k)];
-  const bool tiny = s != 0.0 && std::fabs(s) < vsfTinyPivot();
   for (int32_t f = 0; f < m->foldCount; ++f) {
     VsfFoldRecord& F = m->folds[f];
     if (F.sweepFlags[k] != state || (state == '0' && m->sweepFlags[k] != '1'))
       continue;
-    double tol = state == '1' ? 0.0 : foldRowTolerance(m, f, k, foldTolerance(m, F, k));
-    if (tiny)
-      tol = vsfTinyPivot();
+    const double tol = vsfTinyPivotFloor(
+        s, state == '1' ? 0.0 : foldRowTolerance(m, f, k, foldTolerance(m, F, k)));
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol, vsfSweepThreads(m));
   }
 }
@@ -598,7 +589,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     // Extending the swept matrix by the new rows multiplies them by the inverse of the swept
     // block, whose rounding grows with its conditioning: a nearly dependent model sweeps
     // every column again from X'X instead, so that the new pivots are those of elimination.
-    if (vsfLargestInflation(m) > kVsfRefineInflation)
+    if (vsfNearlyDependent(vsfLargestInflation(m)))
       resweepAll = 1;
     if (resweepAll) {
       resweepFromXpx(m, m1);
@@ -615,7 +606,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
         // An entry that makes the model nearly dependent is judged as every later entry will
         // judge the model's columns, by elimination from X'X: a column the extension took
         // would otherwise be refused at the next entry, while its coefficient is in the fit.
-        if (vsfLargestInflation(m) > kVsfRefineInflation)
+        if (vsfNearlyDependent(vsfLargestInflation(m)))
           resweepFromXpx(m, m1);
       } else {
         (void)partialRun(m, m0, m1 - m0);
@@ -645,7 +636,7 @@ VsfStatus vsfEntryRefused(VsfModel* m, int32_t k, bool* refused) {
     return VsfStatus::Ok;
   }
   // The entry would sweep every column again from X'X: it judges the column itself.
-  if (vsfLargestInflation(m) > kVsfRefineInflation)
+  if (vsfNearlyDependent(vsfLargestInflation(m)))
     return VsfStatus::Ok;
   const int32_t m0 = m->xpxColumns;
   if (const VsfStatus rc = growTriangle(m, m0 + 1); rc != VsfStatus::Ok)
@@ -807,7 +798,7 @@ constexpr double kVsfReverseSweepLimit = 0x1p10;
 void sweepTaken(VsfModel* m, int32_t k, const char* taken) {
   if (taken[k] == '1') {
     const double s = m->sweptXpx[diag(k)];
-    const double tol = s != 0.0 && std::fabs(s) < vsfTinyPivot() ? vsfTinyPivot() : 0.0;
+    const double tol = vsfTinyPivotFloor(s, 0.0);
     qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol, vsfSweepThreads(m));
     m->rank += m->sweepFlags[k] == '1' ? 1 : 0;
   }

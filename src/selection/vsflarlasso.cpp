@@ -758,7 +758,7 @@ MatrixSse matrixSseTerms(const VsfModel* m, int32_t first, const double* gamma) 
 // `gamma` as activeForm takes it.
 [[nodiscard]] bool sseFromMatrix(VsfModel* m, int32_t first, const double* gamma) {
   const MatrixSse t = matrixSseTerms(m, first, gamma);
-  if (!std::isfinite(t.sse) || t.sse < kVsfCancellationShare * t.bound)
+  if (!vsfFormKeepsDigits(t.sse, t.bound))
     return false;
   m->sse = t.sse;
   return true;
