@@ -229,6 +229,10 @@ double vsfLargestInflation(const VsfModel* m) {
   return std::max(worst, vsfStructuredLargestInflation(m, centred));
 }
 
+double vsfStepInflation(const VsfModel* m) {
+  return std::max(m->sweptInflation, vsfLargestInflation(m));
+}
+
 namespace {
 
 template <bool laidOut>
@@ -332,7 +336,7 @@ VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) :
 VsfStatus vsfRefineSwept(VsfModel* m) {
   if (m->splitSparse)
     return VsfStatus::Ok;
-  m->sweptInflation = std::max(m->sweptInflation, vsfLargestInflation(m));
+  m->sweptInflation = vsfStepInflation(m);
   const bool far = vsfFarFromOrigin(m);
   if (!vsfNearlyDependent(m->sweptInflation) && !far)
     return VsfStatus::Ok;

@@ -78,6 +78,10 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns, the intercept
 // left out, a_cc as the rank rule judges it.
 [[nodiscard]] double vsfLargestInflation(const VsfModel* model);
+// The inflation a step's fit is judged by: the larger of vsfLargestInflation and the largest
+// the swept matrix has held since it was formed from X'X (model->sweptInflation), whose
+// rounding it still carries.
+[[nodiscard]] double vsfStepInflation(const VsfModel* model);
 // The largest variance inflation of the columns swept in fold f's record, as
 // vsfLargestInflation judges the model's; the structured road's effect columns as the
 // model's state has them.

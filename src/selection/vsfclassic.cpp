@@ -533,7 +533,7 @@ struct KeptStep {
 
 void keepStep(const VsfModel* m, KeptStep* kept) {
   kept->swept.clear();
-  kept->inflation = std::max(m->sweptInflation, vsfLargestInflation(m));
+  kept->inflation = vsfStepInflation(m);
   if (!vsfNearlyDependent(kept->inflation))
     return;
   try {
