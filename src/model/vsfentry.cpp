@@ -230,7 +230,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     // Extending the swept matrix by the new rows multiplies them by the inverse of the swept
     // block, whose rounding grows with its conditioning: a nearly dependent model sweeps
     // every column again from X'X instead, so that the new pivots are those of elimination.
-    if (vsfLargestInflation(m) > kVsfRefineInflation)
+    if (vsfNearlyDependent(vsfLargestInflation(m)))
       resweepAll = 1;
     if (resweepAll) {
       resweepFromXpx(m, m1);
@@ -247,7 +247,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
         // An entry that makes the model nearly dependent is judged as every later entry will
         // judge the model's columns, by elimination from X'X: a column the extension took
         // would otherwise be refused at the next entry, while its coefficient is in the fit.
-        if (vsfLargestInflation(m) > kVsfRefineInflation)
+        if (vsfNearlyDependent(vsfLargestInflation(m)))
           resweepFromXpx(m, m1);
       } else {
         (void)partialRun(m, m0, m1 - m0);
@@ -277,7 +277,7 @@ VsfStatus vsfEntryRefused(VsfModel* m, int32_t k, bool* refused) {
     return VsfStatus::Ok;
   }
   // The entry would sweep every column again from X'X: it judges the column itself.
-  if (vsfLargestInflation(m) > kVsfRefineInflation)
+  if (vsfNearlyDependent(vsfLargestInflation(m)))
     return VsfStatus::Ok;
   const int32_t m0 = m->xpxColumns;
   if (const VsfStatus rc = growTriangle(m, m0 + 1); rc != VsfStatus::Ok)

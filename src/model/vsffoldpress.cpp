@@ -123,8 +123,7 @@ struct OwnSums {
   // The terms in recovered sums: the effect's always, the small columns' unless kept.
   const double recovered =
       own.kept != nullptr ? effect * (effect + 2.0 * total) : (total + effect) * (total + effect);
-  return std::isfinite(sum) && sum >= kVsfCancellationShare * bound * bound &&
-         sum >= kVsfRecoveredRounding * recovered;
+  return vsfFormKeepsDigits(sum, bound * bound) && sum >= kVsfRecoveredRounding * recovered;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // held-out error under the coefficients fitted without it, with no pass over the rows.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 struct VsfModel;
@@ -10,6 +11,13 @@ struct VsfModel;
 // loses digits to cancellation when it falls below this share of the bound on its terms'
 // size; there it is summed over the rows instead.
 inline constexpr double kVsfCancellationShare = 1e-5;
+// Whether a sum of squares `ss` formed from cross products keeps its digits: finite and at
+// least kVsfCancellationShare of `terms`, the square of the bound on its terms' size. Every
+// road that forms an error SS so (a fold's held-out error, a path's step, a solver's loss)
+// sums it over the rows where this fails.
+[[nodiscard]] inline bool vsfFormKeepsDigits(double ss, double terms) {
+  return std::isfinite(ss) && ss >= kVsfCancellationShare * terms;
+}
 
 // Sets every fold's cvSse from the sums and returns true; false (nothing set) when the sums
 // cannot give them to full precision or steer an L2 search, where the caller takes the pass

@@ -102,6 +102,11 @@ void vsfSetFitFailure(VsfModel* m, VsfStatus failure) {
 
 bool vsfRoundingZero(const VsfModel* m, double ss) { return ss < kVsfEps * m->roundingSS; }
 
+void vsfSetFullMse(VsfModel* m) {
+  const bool noError = m->nObs <= m->rank || vsfRoundingZero(m, m->sse);
+  m->fullMse = noError ? 0.0 : m->sse / (m->nObs - m->rank);
+}
+
 bool vsfPerfectFit(const VsfModel* m) {
   double total = m->totalSS;
   if (m->options->noint) {

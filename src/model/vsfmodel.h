@@ -287,6 +287,11 @@ void vsfSetFitFailure(VsfModel* model, VsfStatus failure);
 // Whether a sum of squares of the response is rounding noise of the sums the fit holds
 // (below kVsfEps of roundingSS): an SSE or total that small is zero.
 [[nodiscard]] bool vsfRoundingZero(const VsfModel* model, double ss);
+// Sets the full model's error variance, which C(p) and BIC take at every step, from the
+// model's error SS (model->sse): 0 without error degrees of freedom or where that SS is
+// rounding noise of the sums the fit holds (judged against those sums, so that a response of
+// any scale keeps its variance).
+void vsfSetFullMse(VsfModel* model);
 // Whether the model's error SS is a negligible part (1e-8) of the total it explains, or
 // rounding noise: the corrected total with an intercept (a response far from 0 with a small
 // spread is not fitted by its mean alone); without one the uncorrected total, or where the

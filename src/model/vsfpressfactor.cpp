@@ -22,7 +22,7 @@ namespace {
 [[nodiscard]] bool nearlyDependent(const VsfModel* m) {
   if (m->splitSparse || m->xpx == nullptr)
     return false;
-  return std::max(m->sweptInflation, vsfLargestInflation(m)) > kVsfLeverageInflation;
+  return vsfStepInflation(m) > kVsfLeverageInflation;
 }
 
 // The places of the columns the PRESS pass gathers: every swept column of an in-model effect.

@@ -156,6 +156,11 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
     m->totalSS = 0.0;
   if (vsfRoundingZero(m, m->sse))
     m->sse = 0.0;
+  // BACKWARD's first step is its full model, whose variance C(p) and BIC take at every step:
+  // the one of the fit this step records (refined above where it is nearly dependent), so that
+  // its C(p) is its rank.
+  if (s == 0 && vsfMethodStartsFull(o->method))
+    vsfSetFullMse(m);
   // Without an intercept a fit that looks perfect against y'y is judged again against the
   // response's spread, formed once from the rows.
   if (o->noint && vsfPerfectFit(m))

@@ -241,6 +241,10 @@ double vsfLargestInflation(const VsfModel* m) {
   return std::max(worst, vsfStructuredLargestInflation(m, centred));
 }
 
+double vsfStepInflation(const VsfModel* m) {
+  return std::max(m->sweptInflation, vsfLargestInflation(m));
+}
+
 namespace {
 
 template <bool laidOut>
@@ -323,16 +327,20 @@ struct RefineIterate {
 
 } // namespace
 
+bool vsfBelowFarResponse(const VsfModel* m, double ss) {
+  return ss < kVsfFarResponse * m->totalSSUncorrected;
+}
+
 bool vsfFarFromOrigin(const VsfModel* m) {
   return m->options != nullptr && m->options->noint && !m->pagesShifted &&
-         m->sweptXpx[0] < kVsfFarResponse * m->totalSSUncorrected;
+         vsfBelowFarResponse(m, m->sweptXpx[0]);
 }
 
 bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
   if (m->splitSparse)
     return false;
   return trialInflation > kVsfTrialInflationShare * kVsfRefineInflation ||
-         (refinable(m) && m->sweptInflation > kVsfRefineInflation);
+         (refinable(m) && vsfNearlyDependent(m->sweptInflation));
 }
 
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
@@ -340,9 +348,9 @@ VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) :
 VsfStatus vsfRefineSwept(VsfModel* m) {
   if (m->splitSparse)
     return VsfStatus::Ok;
-  m->sweptInflation = std::max(m->sweptInflation, vsfLargestInflation(m));
+  m->sweptInflation = vsfStepInflation(m);
   const bool far = vsfFarFromOrigin(m);
-  if (!(m->sweptInflation > kVsfRefineInflation) && !far)
+  if (!vsfNearlyDependent(m->sweptInflation) && !far)
     return VsfStatus::Ok;
   const bool structured = m->structured != nullptr && m->structured->inModel;
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
@@ -536,7 +544,7 @@ VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {
   const double effect = vsfStructuredLargestInflation(m, vsfRuleCentred(m));
   std::vector<FoldIterate> folds;
   for (int32_t f = 0; f < m->foldCount; ++f)
-    if (foldInflation(m, f, effect) > kVsfRefineInflation)
+    if (vsfNearlyDependent(foldInflation(m, f, effect)))
       folds.emplace_back().fold = f;
   *refined = static_cast<int32_t>(folds.size());
   std::vector<int32_t> active;

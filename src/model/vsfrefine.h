@@ -14,6 +14,12 @@ struct VsfModel;
 // step is refined: below it the sweep's error SS agrees with the estimates' own to well
 // within 1e-8 of the total.
 constexpr double kVsfRefineInflation = 1e6;
+// Whether a fit whose swept columns' largest variance inflation is `inflation` is nearly
+// dependent: its step, or a fold's record, is refined on the rows, a candidate's trial is its
+// entry, an entry sweeps every column again from X'X and a step a stop rule may undo is kept.
+[[nodiscard]] inline bool vsfNearlyDependent(double inflation) {
+  return inflation > kVsfRefineInflation;
+}
 
 // The part of the corrected total sum of squares by which the last correction of a refined
 // step may still move its error SS on the structured road (vsfRefineSwept): the packed road's
@@ -39,8 +45,13 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // (`trialInflation`), where the entry's rank rule looks at the rows and its error SS at the
 // refinement.
 [[nodiscard]] bool vsfTrialIsEntry(const VsfModel* model, double trialInflation);
+// Whether an error SS `ss` formed from the swept sums lies below kVsfFarResponse of the
+// response's uncorrected sum of squares, whose rounding those sums carry: the model's own,
+// a candidate's trial or a single column's score, judged alike.
+[[nodiscard]] bool vsfBelowFarResponse(const VsfModel* model, double ss);
 // Whether the model has no intercept and its swept error SS is below kVsfFarResponse of the
-// response's uncorrected sum of squares: a response far from 0 against its spread.
+// response's uncorrected sum of squares (vsfBelowFarResponse): a response far from 0 against
+// its spread.
 [[nodiscard]] bool vsfFarFromOrigin(const VsfModel* model);
 // Refines the current step of a least-squares fit (no selection, or the sequential methods)
 // when its swept columns' largest variance inflation, or the largest the swept matrix has held
@@ -67,6 +78,10 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // The largest variance inflation a_cc (X'X)^-1_cc of the model's swept columns, the intercept
 // left out, a_cc as the rank rule judges it.
 [[nodiscard]] double vsfLargestInflation(const VsfModel* model);
+// The inflation a step's fit is judged by: the larger of vsfLargestInflation and the largest
+// the swept matrix has held since it was formed from X'X (model->sweptInflation), whose
+// rounding it still carries.
+[[nodiscard]] double vsfStepInflation(const VsfModel* model);
 // Refines the coefficients of each CV fold record whose largest variance inflation exceeds
 // kVsfRefineInflation on the packed or the structured road of a least-squares fit (the
 // many-level effect's estimates corrected by its elimination, vsfStructuredCorrect): corrections in

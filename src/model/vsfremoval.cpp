@@ -121,7 +121,7 @@ constexpr double kVsfReverseSweepLimit = 0x1p10;
 void sweepTaken(VsfModel* m, int32_t k, const char* taken) {
   if (taken[k] == '1') {
     const double s = m->sweptXpx[diag(k)];
-    const double tol = s != 0.0 && std::fabs(s) < vsfTinyPivot() ? vsfTinyPivot() : 0.0;
+    const double tol = vsfTinyPivotFloor(s, 0.0);
     qkzsweep(m->sweptXpx, k, m->xpxColumns, m->sweepFlags, m->workVector, tol, vsfSweepThreads(m));
     m->rank += m->sweepFlags[k] == '1' ? 1 : 0;
   }

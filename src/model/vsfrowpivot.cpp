@@ -272,12 +272,13 @@ VsfStatus judge(VsfModel* m, const Judged& A, int64_t k, double floor, double* p
   const Factored f = factored(orderedColumns(rows, J.width), count, L.swept);
   const double p = f.pivot;
   // Householder's factor is exact for rows off by a few u of each column's length, which
-  // moves the root of the pivot by at most that times the residual's terms.
-  const double bound = kVsfRowPivotRounding * static_cast<double>(L.swept + 2) *
+  // moves the root of the pivot by at most that times the residual's terms; the factor is
+  // the rank rule's own.
+  const double bound = kVsfPivotRounding * static_cast<double>(L.swept + 2) *
                        std::sqrt(static_cast<double>(count)) * f.root;
   // The bound holds to first order: swept columns whose factor's condition times that
   // rounding is not small leave the rows' pivot as doubtful as the sums'.
-  const double first = kVsfRowPivotRounding * static_cast<double>(L.swept + 2) *
+  const double first = kVsfPivotRounding * static_cast<double>(L.swept + 2) *
                        std::sqrt(static_cast<double>(count)) * f.condition;
   if (!(p > floor) || !(std::sqrt(p) > bound) || !(first <= kVsfRowPivotFirstOrder))
     return VsfStatus::Ok;

@@ -24,18 +24,13 @@ struct VsfRowPivotJob {
   std::mutex* lock = nullptr;          // guards `rows`
 };
 
-// The factor of the row pivot's rounding bound: a column is taken from the rows when the
-// root of its row pivot exceeds this times (2 + the swept columns) sqrt(rows) r, r the size
-// of its residual's terms, |x_k| plus the sum of |b_c| |x_c| over the swept columns.
-constexpr double kVsfRowPivotRounding = 64.0 * 0x1p-53;
-
 // The part of its row pivot within which the swept sums' pivot of a column taken from the
 // rows lies: the sweep carries on from those sums, and a column whose pivot they have lost
 // would leave every later pivot and the fit to their rounding. The swept matrix is left as
 // the elimination made it, so that the rule's rounding bound still holds for later pivots.
 constexpr double kVsfRowPivotAgreement = 1e-2;
 
-// The most that the first-order rounding of the row pivot, kVsfRowPivotRounding (2 + the
+// The most that the first-order rounding of the row pivot, kVsfPivotRounding (2 + the
 // swept columns) sqrt(rows) times the condition of the swept columns' factor (their lengths
 // scaled out), may reach for the rows to judge it.
 constexpr double kVsfRowPivotFirstOrder = 1e-3;

@@ -130,10 +130,8 @@ double resweepTolerance(const VsfModel* m, int64_t c) {
   if (!st->inModel)
     return kVsfPivotRounding * r * r;
   r += structuredRoot(m, c);
-  const double tol = kVsfPivotRounding * r * r;
-  if (m->sweptXpx[diag(c)] > tol)
-    return tol;
-  return kVsfPivotRounding * std::min(r * r, structuredForm(m, c, centred));
+  return vsfBoundTolerance(m->sweptXpx[diag(c)], r * r,
+                           [&] { return std::min(r * r, structuredForm(m, c, centred)); });
 }
 
 // The first column of the joined CLASS effects (the sparse effects before the many-level

@@ -107,9 +107,7 @@ double blockTolerance(void* context, int32_t k, double current, const double* co
                    ? 0.0
                    : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
                                        vsfRuleCentred(m), column);
-  if (current != 0.0 && std::fabs(current) < vsfTinyPivot())
-    tol = vsfTinyPivot();
-  return tol;
+  return vsfTinyPivotFloor(current, tol);
 }
 
 } // namespace
@@ -187,10 +185,7 @@ double sweepTolerance(const VsfModel* m, int64_t k) {
                    ? 0.0
                    : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
                                        vsfRuleCentred(m), nullptr, vsfStructuredPivotRoot(m, k));
-  const double s = m->sweptXpx[diag(k)];
-  if (s != 0.0 && std::fabs(s) < vsfTinyPivot())
-    tol = vsfTinyPivot();
-  return tol;
+  return vsfTinyPivotFloor(m->sweptXpx[diag(k)], tol);
 }
 
 double entryTolerance(VsfModel* m, int64_t k) {
@@ -228,11 +223,9 @@ double foldTolerance(const VsfModel* m, const VsfFoldRecord& F, int32_t k) {
   const bool centred = vsfRuleCentred(m);
   const double own = std::fabs(F.xpx[diag(k)]);
   const double root = vsfPivotRoot(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred);
-  const double tol = kVsfPivotRounding * std::max(root * root, own);
-  if (F.sweptXpx[diag(k)] > tol)
-    return tol;
-  return kVsfPivotRounding *
-         std::max(vsfPivotForm(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred), own);
+  return vsfBoundTolerance(F.sweptXpx[diag(k)], std::max(root * root, own), [&] {
+    return std::max(vsfPivotForm(F.xpx, F.sweptXpx, F.sweepFlags, n, k, centred), own);
+  });
 }
 
 // foldTolerance `tol`, or 0 where it refuses a pivot within its band that the fold's rows
@@ -257,14 +250,12 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
   if (!cvFolds(m))
     return;
   const double s = m->sweptXpx[diag(k)];
-  const bool tiny = s != 0.0 && std::fabs(s) < vsfTinyPivot();
   for (int32_t f = 0; f < m->foldCount; ++f) {
     VsfFoldRecord& F = m->folds[f];
     if (F.sweepFlags[k] != state || (state == '0' && m->sweepFlags[k] != '1'))
       continue;
-    double tol = state == '1' ? 0.0 : foldRowTolerance(m, f, k, foldTolerance(m, F, k));
-    if (tiny)
-      tol = vsfTinyPivot();
+    const double tol = vsfTinyPivotFloor(
+        s, state == '1' ? 0.0 : foldRowTolerance(m, f, k, foldTolerance(m, F, k)));
     qkzsweep(F.sweptXpx, k, m->xpxColumns, F.sweepFlags, m->workVector, tol, vsfSweepThreads(m));
   }
 }

@@ -35,6 +35,13 @@ void vsfCopyTriangle(const VsfModel* model, double* to, const double* from, int6
 
 // The sweep tolerance floor of a nearly zero swept diagonal (bits 0x20000000002302AC).
 double vsfTinyPivot();
+// The tolerance `tol` of a pivot whose swept diagonal is `pivot`, raised to vsfTinyPivot where
+// that diagonal is not 0 and below it: every sweep of a column, taken in or judged again,
+// refuses such a pivot, whatever its rule gave.
+inline double vsfTinyPivotFloor(double pivot, double tol) {
+  const double tiny = vsfTinyPivot();
+  return pivot != 0.0 && std::fabs(pivot) < tiny ? tiny : tol;
+}
 
 // The rank rule. A column joins the model only when its pivot (its swept diagonal) exceeds
 // both 1e-8 of its diagonal and a small multiple of the rounding error the elimination can
@@ -85,6 +92,17 @@ inline double vsfRoundingTolerance(double diagonal, double root) {
 // vsfRoundingTolerance of a column whose tight form |v|'|X'X||v| (vsfPivotForm) is `form`.
 inline double vsfFormTolerance(double diagonal, double form) {
   return vsfRoundingTolerance(diagonal, std::sqrt(form));
+}
+// The rounding bound alone, with no part of the diagonal, of a column swept again where the
+// model's judgement of its columns stands (a fold's refit of them, the many-level road's
+// re-sweep behind the effect's columns): kVsfPivotRounding times `rough` (the root's square),
+// or where that refuses `pivot`, times `tight()` (the tight form), which the caller forms
+// only then.
+template <class Tight> double vsfBoundTolerance(double pivot, double rough, Tight tight) {
+  const double tol = kVsfPivotRounding * rough;
+  if (pivot > tol)
+    return tol;
+  return kVsfPivotRounding * tight();
 }
 // The root r of column k's rounding bound in the model matrix `xpx` (unswept), `swept` and
 // `flags` of order n: sqrt(xpx(k,k)) plus, over the swept columns i, |swept(k,i)|

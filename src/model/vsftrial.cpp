@@ -647,7 +647,7 @@ int64_t levelsWithRows(const VsfDiagonalBlock& block) {
   return n;
 }
 
-// Whether the coupled block is the effect coding of levels that, with the reference level's,
+// Whether the block's levels, with the reference level's rows (rho, 0 under the GLM coding),
 // cover every row once: each column is 1 on its own level's rows and -1 on the reference
 // level's (its cross product with the intercept D_j - rho), and the levels' weights add up
 // to the intercept's.
@@ -683,16 +683,8 @@ int64_t levelCap(const VsfModel* m, const VsfDiagonalBlock& block) {
 } // namespace
 
 bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
-  if (block.rankOne != 0.0 || m->sweepFlags[1] != '1' || !vsfRuleCentred(m))
-    return false;
-  double total = 0.0;
-  for (int64_t j = 0; j < block.columns; ++j) {
-    const double d = block.diagonal(block.context, j), s = block.cross(block.context, j, 1);
-    if (!(std::fabs(s - d) <= 1e-12 * std::fabs(d)))
-      return false;
-    total += d;
-  }
-  return std::fabs(total - m->xpx[diag(1)]) <= 1e-10 * m->xpx[diag(1)];
+  return block.rankOne == 0.0 && m->sweepFlags[1] == '1' && vsfRuleCentred(m) &&
+         codesEveryRow(m, block);
 }
 
 // The pivots of a candidate whose own block B of X'X is diagonal, with the model's swept

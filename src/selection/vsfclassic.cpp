@@ -110,15 +110,14 @@ double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 [[nodiscard]] bool candidatesFar(const VsfModel* m) {
   if (!trialsMayBeFar(m))
     return false;
-  const double bound = kVsfFarResponse * m->totalSSUncorrected;
-  if (m->sse < bound)
+  if (vsfBelowFarResponse(m, m->sse))
     return true;
   for (int32_t i = 0; i < m->effectCount; ++i) {
     if (m->effectColumns[i] != 1 || !addEligible(m, i))
       continue;
     const int64_t c = m->effectColumn[i];
     const double d = m->sweptXpx[at(c, c)], r = m->sweptXpx[at(c, 0)];
-    if (d > 0.0 && m->sse - r * r / d < bound)
+    if (d > 0.0 && vsfBelowFarResponse(m, m->sse - r * r / d))
       return true;
   }
   return false;
@@ -364,7 +363,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
     if (VsfStatus rc = vsfEffectXpXi(m, i, &sse, &added); rc != VsfStatus::Ok)
       return rc;
     entry = vsfTrialIsEntry(m, m->trialInflation);
-    const bool farTrial = trialsMayBeFar(m) && sse < kVsfFarResponse * m->totalSSUncorrected;
+    const bool farTrial = trialsMayBeFar(m) && vsfBelowFarResponse(m, sse);
     if (!entry && !farTrial) {
       *c = trialCriterion(m, oldSse, oldRank, sse, oldRank + added);
       return VsfStatus::Ok;
@@ -534,8 +533,8 @@ struct KeptStep {
 
 void keepStep(const VsfModel* m, KeptStep* kept) {
   kept->swept.clear();
-  kept->inflation = std::max(m->sweptInflation, vsfLargestInflation(m));
-  if (!(kept->inflation > kVsfRefineInflation))
+  kept->inflation = vsfStepInflation(m);
+  if (!vsfNearlyDependent(kept->inflation))
     return;
   try {
     kept->swept.assign(m->sweptXpx, m->sweptXpx + packed::tri(m->xpxColumns));

@@ -56,7 +56,7 @@ MatrixSse matrixSseTerms(const VsfModel* m, LarScratch& scratch, int32_t first,
 [[nodiscard]] bool sseFromMatrix(VsfModel* m, LarScratch& scratch, int32_t first,
                                  const double* gamma) {
   const MatrixSse t = matrixSseTerms(m, scratch, first, gamma);
-  if (!std::isfinite(t.sse) || t.sse < kVsfCancellationShare * t.bound)
+  if (!vsfFormKeepsDigits(t.sse, t.bound))
     return false;
   m->sse = t.sse;
   return true;

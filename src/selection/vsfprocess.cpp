@@ -556,8 +556,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // The full model's error SS sets the variance of C(p) and BIC at every step: a nearly
   // dependent full model (or, without an intercept, a response far from 0) is refined on its
   // rows as any step is, on every road. BACKWARD keeps it as its first step, refined when
-  // that step is recorded, as a fit without selection is. The inflation noted stays with
-  // this matrix only.
+  // that step is recorded, and takes the variance again from that record (vsfRecordStep). The
+  // inflation noted stays with this matrix only.
   if (vsfFarFromOrigin(m) || !vsfMethodStartsFull(o->method)) {
     const double inflation = m->sweptInflation;
     if ((rc = vsfRefineStep(m)) != VsfStatus::Ok)
@@ -567,11 +567,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
-  // No error variance without error degrees of freedom, or where the error SS is rounding
-  // noise of the sums the fit holds; judged against those sums, so that a response of any
-  // scale keeps its variance.
-  const bool noError = m->nObs <= m->rank || vsfRoundingZero(m, m->sse);
-  m->fullMse = noError ? 0.0 : m->sse / (m->nObs - m->rank);
+  vsfSetFullMse(m);
   if (m->fullMse == 0.0 && asks(o, VC_CP)) {
     m->fitStatus = VsfFitStatus::ZeroFullMse;
     return VsfStatus::Ok;

@@ -185,7 +185,7 @@ double gramTerms(const VsfModel* m, const double* b) {
 [[nodiscard]] VsfStatus solutionSse(QkSolver* s, const double* b, double loss) {
   VsfModel* m = modelOf(s);
   m->sse = 2.0 * loss;
-  if (m->solverGram == nullptr || m->sse >= kVsfCancellationShare * gramTerms(m, b))
+  if (m->solverGram == nullptr || vsfFormKeepsDigits(m->sse, gramTerms(m, b)))
     return VsfStatus::Ok;
   double* gram = m->solverGram;
   m->solverGram = nullptr;

@@ -84,3 +84,47 @@ TEST_F(TrialEntry, EveryCandidatePrintsTheCriterionOfItsMove) {
 }
 
 } // namespace
+
+namespace {
+
+struct SetSSE {
+  int32_t rank = 0;
+  double sse = 0.0;
+};
+
+// BACKWARD's full model is its first step and sets the variance C(p) takes at every step. Over
+// nearly dependent powers of x whose error SS is 1e-7 of the total, that variance is the
+// refined fit's, as FORWARD's is: step 0's C(p) is its rank, and each step's C(p) the exact
+// one (references: scripts/gen_backward_full_ref.py). From the swept sums alone step 0's C(p)
+// was 6.98988 for a rank of 7.
+TEST_F(TrialEntry, BackwardFullModelIsTheRefinedFit) {
+  const Design d = readDesign("backwardfull");
+  std::map<int32_t, SetSSE> sets;
+  for (const auto& r :
+       readNumberRows(std::string(QRX_TEST_DATA) + "/selection/backwardfull_sets.csv"))
+    sets[static_cast<int32_t>(r[0])] = {static_cast<int32_t>(r[1]), r[2]};
+  for (VsfMethod method : {VsfMethod::Backward, VsfMethod::Forward}) {
+    FitSetup s;
+    s.method = method;
+    s.select = 7; // CP
+    s.records = true;
+    Fit fit(d, s);
+    fit.go();
+    ASSERT_EQ(fit.processRc, VsfStatus::Ok) << method;
+    VsfModel& live = fit.m();
+    const double n = live.nObs, full = sets.at(63).sse / (n - sets.at(63).rank);
+    EXPECT_NEAR(live.fullMse, full, 1e-10 * full) << method;
+    ASSERT_GE(live.stepCount, 3) << method;
+    int32_t mask = method == VsfMethod::Backward ? 63 : 0;
+    for (int32_t step = 0; step < live.stepCount; ++step) {
+      if (step > 0)
+        mask ^= 1 << (live.stepEffect[step] - 1);
+      const double exact = sets.at(mask).sse / full - n + 2.0 * sets.at(mask).rank;
+      // The error SS within 1e-10 of its own size (the total at FORWARD's first step).
+      const double tol = 1e-6 + 1e-10 * sets.at(mask).sse / full;
+      EXPECT_NEAR(stepCriterion(live, 7, step), exact, tol) << method << " step " << step;
+    }
+  }
+}
+
+} // namespace
