@@ -377,7 +377,7 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
     if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != VsfStatus::Ok)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
-      const int32_t stop = o.stop != VC_NONE_GIVEN ? o.stop : o.select;
+      const int32_t stop = o.stop != VsfCriterion::NoneGiven ? o.stop : o.select;
       double current = vsfGetCriterion(m, stop);
       if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != VsfStatus::Ok)
         return rc;

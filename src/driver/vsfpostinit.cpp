@@ -66,34 +66,34 @@ void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args
 // Marks the statistic of a criterion among the fit statistics shown.
 void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
   switch (code) {
-  case VC_SL:
+  case VsfCriterion::Sl:
     o.statF = o.statSl = 1;
     break;
-  case VC_AIC:
+  case VsfCriterion::Aic:
     o.statAic = 1;
     break;
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     o.statAicc = 1;
     break;
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     o.statSbc = 1;
     break;
-  case VC_BIC:
+  case VsfCriterion::Bic:
     o.statBic = 1;
     break;
-  case VC_CP:
+  case VsfCriterion::Cp:
     o.statCp = 1;
     break;
-  case VC_PRESS:
+  case VsfCriterion::Press:
     o.statPress = 1;
     break;
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     o.statRsquare = 1;
     break;
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     o.statAdjrsq = 1;
     break;
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     if (validateMarks)
       o.statAse = 1;
     break;
@@ -491,7 +491,7 @@ namespace {
   const bool lasso = lassoType(ctx->options);
   const bool group = groupType(ctx->options);
   if (!vsfMethodSelects(o.method))
-    o.choose = VC_NONE_GIVEN;
+    o.choose = VsfCriterion::NoneGiven;
   if ((lasso || group) && o.include != 0)
     return fail(ctx, VsfMsg::IncludeNotAvailableSelection, DriverResult::Refused);
   if (st.responseCount > 0 && st.responses[0] != nullptr)
@@ -527,7 +527,7 @@ constexpr double kPackedMemoryShare = 0.5;
 // criterion, STEPS=, else MAXSTEPS= or one per effect. 0 when a criterion may stop it
 // anywhere.
 [[nodiscard]] int32_t knownSteps(const VsfModelOptions& o, int32_t effects) {
-  if (o.stop != VC_NONE_GIVEN || o.stopCount != 0)
+  if (o.stop != VsfCriterion::NoneGiven || o.stopCount != 0)
     return 0;
   if (o.steps > 0)
     return std::min(o.steps, effects);
@@ -693,8 +693,8 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
   if (o.statBic || o.statCp) {
     if (po.sscpIncremental) {
       warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredBecause);
-    } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) && !anyCriterion(o, VC_CP) &&
-               !anyCriterion(o, VC_BIC)) {
+    } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) && !anyCriterion(o, VsfCriterion::Cp) &&
+               !anyCriterion(o, VsfCriterion::Bic)) {
       ctx->statsOnlyFull = 1;
     }
     o.fullXpx = 1;
@@ -732,18 +732,18 @@ void splitLabelStyle(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
-    if (o.choose == VC_PRESS || o.stop == VC_PRESS)
+    if (o.choose == VsfCriterion::Press || o.stop == VsfCriterion::Press)
       return fail(ctx, VsfMsg::PressCannotUsedStopChoose, DriverResult::PressAsStopChoose);
     note(VsfMsg::PressStatisticNotAvailableSelectionLar);
   } else if (o.pressNeeded && vsfMethodRidge(o.method)) {
     o.pressNeeded = 0;
-    if (o.stop == VC_PRESS)
+    if (o.stop == VsfCriterion::Press)
       return fail(ctx, VsfMsg::PressCannotUsedStopCriterion, DriverResult::PressCriterion);
-    if (o.choose == VC_PRESS)
+    if (o.choose == VsfCriterion::Press)
       return fail(ctx, VsfMsg::PressCannotUsedChoose, DriverResult::PressCriterion);
     note(VsfMsg::PressStatisticNotAvailableSelectionElasticnet);
   }
-  o.stopTest = o.stop != VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0;
+  o.stopTest = o.stop != VsfCriterion::NoneGiven && o.steps == 0 && o.stopCount == 0;
   return VsfStatus::Ok;
 }
 
@@ -766,8 +766,8 @@ void splitLabelStyle(VsfContext* ctx) {
   }
   ctx->partitionOn =
       ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr || p.testData != nullptr;
-  if (o.stop == VC_VALIDATE && o.validateFraction <= 0 && !roleTextGiven(ps.validateLength) &&
-      p.valData == nullptr)
+  if (o.stop == VsfCriterion::Validate && o.validateFraction <= 0 &&
+      !roleTextGiven(ps.validateLength) && p.valData == nullptr)
     return fail(ctx, VsfMsg::StopValidateNeedsValidation, DriverResult::StopValidateNoRows);
   o.validateInUse = ctx->validateDataFlag;
   o.testInUse = ctx->testDataFlag;
@@ -787,9 +787,10 @@ void derivedSwitches(VsfContext* ctx) {
                    pl.critStepAxis == VsfStepAxis::NormBeta;
   // The NORMB step axis reads the standardized-L1 series, so the fit keeps it then.
   o.stdL1History = ctx->normbAxis ? 1 : 0;
-  o.trialAll = o.select == VC_PRESS || o.select == VC_VALIDATE || o.select == VC_CV;
-  o.cvOn = o.cvMethod != VsfCvMethod::None && o.choose != VC_CVEX;
-  o.cvExternal = o.cvMethod != VsfCvMethod::None && o.choose == VC_CVEX;
+  o.trialAll = o.select == VsfCriterion::Press || o.select == VsfCriterion::Validate ||
+               o.select == VsfCriterion::Cv;
+  o.cvOn = o.cvMethod != VsfCvMethod::None && o.choose != VsfCriterion::Cvex;
+  o.cvExternal = o.cvMethod != VsfCvMethod::None && o.choose == VsfCriterion::Cvex;
   if (vsfCvScheme(o.cvMethod).indexFolds) {
     int32_t index = -1;
     for (int32_t i = 0; i < d->classCount && index < 0; ++i)

@@ -322,19 +322,19 @@ std::string choices(StmtSlotKey auto slot, std::initializer_list<Keyword> keywor
 }
 // The criteria SELECT=, STOP= and CHOOSE= share, from AIC to CV.
 std::string criteria(ModelSlot slot) {
-  return choices(slot, {{"'AIC'", VC_AIC},
-                        {"'AICC'", VC_AICC},
-                        {"'SBC'", VC_SBC},
-                        {"'RSQUARE'", VC_RSQUARE},
-                        {"'ADJRSQ'", VC_ADJRSQ},
-                        {"'CP'", VC_CP},
-                        {"'BIC'", VC_BIC},
-                        {"'PRESS'", VC_PRESS},
-                        {"'VALIDATE'", VC_VALIDATE},
-                        {"'CV'/'CROSSVALIDATE'/'XVALIDATE$'", VC_CV}});
+  return choices(slot, {{"'AIC'", VsfCriterion::Aic},
+                        {"'AICC'", VsfCriterion::Aicc},
+                        {"'SBC'", VsfCriterion::Sbc},
+                        {"'RSQUARE'", VsfCriterion::RSquare},
+                        {"'ADJRSQ'", VsfCriterion::AdjRsq},
+                        {"'CP'", VsfCriterion::Cp},
+                        {"'BIC'", VsfCriterion::Bic},
+                        {"'PRESS'", VsfCriterion::Press},
+                        {"'VALIDATE'", VsfCriterion::Validate},
+                        {"'CV'/'CROSSVALIDATE'/'XVALIDATE$'", VsfCriterion::Cv}});
 }
 std::string significance(ModelSlot slot) {
-  return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VC_SL);
+  return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VsfCriterion::Sl);
 }
 // keywords '=' range slot form: a bounded number option.
 std::string numberOption(const char* keywords, const std::string& bounds, StmtSlotKey auto slot,
@@ -365,12 +365,12 @@ const std::string kModelStmt =
     " [ '/' { modelopt } ] " + endStatement();
 const std::string kCrit11 =
     "( " + significance(ModelSlot::Select) + " | " + criteria(ModelSlot::Select) + " )";
-const std::string kCrit12 = "( " + significance(ModelSlot::Stop) + " | " +
-                            criteria(ModelSlot::Stop) + " | " +
-                            choices(ModelSlot::Stop, {{"'NONE'", VC_NONE}, {"'L1'", VC_L1}}) + " )";
-const std::string kCrit14 = "( " + criteria(ModelSlot::Choose) + " | " +
-                            choices(ModelSlot::Choose, {{"'CVEXTERNAL'/'CVEX'/'EXCV'", VC_CVEX}}) +
-                            " )";
+const std::string kCrit12 =
+    "( " + significance(ModelSlot::Stop) + " | " + criteria(ModelSlot::Stop) + " | " +
+    choices(ModelSlot::Stop, {{"'NONE'", VsfCriterion::None}, {"'L1'", VsfCriterion::L1}}) + " )";
+const std::string kCrit14 =
+    "( " + criteria(ModelSlot::Choose) + " | " +
+    choices(ModelSlot::Choose, {{"'CVEXTERNAL'/'CVEX'/'EXCV'", VsfCriterion::Cvex}}) + " )";
 const std::string kSlEntry =
     numberOption("'SLENTRY'/'SLE'", range(0, 1), ModelSlot::SlEntry, "number");
 const std::string kSlStay =

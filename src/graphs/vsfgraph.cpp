@@ -29,29 +29,33 @@ struct CriterionRow {
 };
 
 const CriterionRow kCriteria[] = {
-    {VC_AIC, "AIC", "AIC", "AICVal", "AICPlot", VsfMsg::CriterionLongAkaikesInformationCriterion,
-     VsfMsg::GraphCriterionAic, VsfMsg::CriterionAic, false},
-    {VC_AICC, "AICC", "AICC", "AICCVal", "AICCPlot",
+    {VsfCriterion::Aic, "AIC", "AIC", "AICVal", "AICPlot",
+     VsfMsg::CriterionLongAkaikesInformationCriterion, VsfMsg::GraphCriterionAic,
+     VsfMsg::CriterionAic, false},
+    {VsfCriterion::Aicc, "AICC", "AICC", "AICCVal", "AICCPlot",
      VsfMsg::CriterionLongCorrectedAkaikesInformationCriterion, VsfMsg::GraphCriterionAicc,
      VsfMsg::CriterionAicc, false},
-    {VC_SBC, "SBC", "SBC", "SBCVal", "SBCPlot", VsfMsg::CriterionLongSchwarzBayesianCriterion,
-     VsfMsg::GraphCriterionSbc, VsfMsg::CriterionSbc, false},
-    {VC_ADJRSQ, "AdjRSq", "ADJRSQ", "ADJRSQVal", "AdjRSqPlot", VsfMsg::CriterionLongAdjustedRSquare,
-     VsfMsg::FitStatAdjRSq, VsfMsg::CriterionAdjustedRSquare, false},
-    {VC_CP, "CP", "CP", "CPVal", "CPPlot", VsfMsg::CriterionLongMallowsCP, VsfMsg::CriterionCP,
-     VsfMsg::CriterionCP, false},
-    {VC_BIC, "BIC", "BIC", "BICVal", "BICPlot",
+    {VsfCriterion::Sbc, "SBC", "SBC", "SBCVal", "SBCPlot",
+     VsfMsg::CriterionLongSchwarzBayesianCriterion, VsfMsg::GraphCriterionSbc, VsfMsg::CriterionSbc,
+     false},
+    {VsfCriterion::AdjRsq, "AdjRSq", "ADJRSQ", "ADJRSQVal", "AdjRSqPlot",
+     VsfMsg::CriterionLongAdjustedRSquare, VsfMsg::FitStatAdjRSq, VsfMsg::CriterionAdjustedRSquare,
+     false},
+    {VsfCriterion::Cp, "CP", "CP", "CPVal", "CPPlot", VsfMsg::CriterionLongMallowsCP,
+     VsfMsg::CriterionCP, VsfMsg::CriterionCP, false},
+    {VsfCriterion::Bic, "BIC", "BIC", "BICVal", "BICPlot",
      VsfMsg::CriterionLongSawasBayesianInformationCriterion, VsfMsg::GraphCriterionBic,
      VsfMsg::CriterionBic, false},
-    {VC_PRESS, "PRESS", "PRESS", "PRESSVal", "PRESSPlot",
+    {VsfCriterion::Press, "PRESS", "PRESS", "PRESSVal", "PRESSPlot",
      VsfMsg::CriterionLongPredictedResidualSumSquares, VsfMsg::GraphCriterionPress,
      VsfMsg::CriterionPress, false},
-    {VC_VALIDATE, "ValidationASE", "Validate", "ValidateVal", "ValidateASEPlot",
+    {VsfCriterion::Validate, "ValidationASE", "Validate", "ValidateVal", "ValidateASEPlot",
      VsfMsg::CriterionLongAverageSquaredErrorValidation, VsfMsg::GraphCriterionValidationAse,
      VsfMsg::CriterionValidationAse, false},
-    {VC_CV, "CVPRESS", "CV", "CVVal", "CVPRESSPlot", VsfMsg::CriterionLongFoldCrossValidationPress,
-     VsfMsg::CriterionLongCvPressFolds, VsfMsg::CriterionLongCvPress, true},
-    {VC_CVEX, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot",
+    {VsfCriterion::Cv, "CVPRESS", "CV", "CVVal", "CVPRESSPlot",
+     VsfMsg::CriterionLongFoldCrossValidationPress, VsfMsg::CriterionLongCvPressFolds,
+     VsfMsg::CriterionLongCvPress, true},
+    {VsfCriterion::Cvex, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot",
      VsfMsg::CriterionLongFoldExternalCrossValidation, VsfMsg::CriterionLongExternalCvPressFolds,
      VsfMsg::GraphCriterionExternalCvPress, true},
 };
@@ -83,25 +87,25 @@ RvqObject* rangeView(VsfContext* ctx, const VsfStepRange& range, RvqText* summar
 
 VsfMsg vsfgSelectedStepMessage(int32_t choose) {
   switch (choose) {
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return VsfMsg::SelectedStepAic;
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return VsfMsg::SelectedStepAicc;
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return VsfMsg::SelectedStepSbc;
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return VsfMsg::SelectedStepAdjustedRSquare;
-  case VC_CP:
+  case VsfCriterion::Cp:
     return VsfMsg::SelectedStepCP;
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return VsfMsg::SelectedStepBic;
-  case VC_PRESS:
+  case VsfCriterion::Press:
     return VsfMsg::SelectedStepPress;
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     return VsfMsg::SelectedStepValidationAse;
-  case VC_CV:
+  case VsfCriterion::Cv:
     return VsfMsg::SelectedStepCvPress;
-  case VC_CVEX:
+  case VsfCriterion::Cvex:
     return VsfMsg::SelectedStepExternalCv;
   default:
     return VsfMsg::SelectedStep;

@@ -29,41 +29,41 @@ namespace {
 double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects, double fall) {
   const double n = m->nObs;
-  assert(code >= VC_NONE_GIVEN && code <= VC_L1 && "a criterion code");
+  assert(code >= VsfCriterion::NoneGiven && code <= VsfCriterion::L1 && "a criterion code");
   switch (code) {
-  case VC_SL: {
+  case VsfCriterion::Sl: {
     double F;
     return vsfLogPval(prevRank, rank, prevEffects, effects, &F, prevSse, sse, n, m->fuzz, fall);
   }
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return vsfAic(rank, sse, n);
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return vsfAicc(rank, sse, n);
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return vsfSbc(rank, sse, n);
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     return vsfRsquare(sse, m->totalSS);
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return vsfAdjrsq(rank, m->options->noint, sse, m->totalSS, n);
-  case VC_CP:
+  case VsfCriterion::Cp:
     return vsfCp(rank, sse, n, m->fullMse);
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return vsfBic(rank, sse, n, m->fullMse);
   // A failed pass is reported by vsfDataPass and leaves the statistic missing, which the
   // criterion then is.
-  case VC_PRESS:
+  case VsfCriterion::Press:
     (void)vsfComputePress(m);
     return m->press;
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     (void)vsfComputeResids(m);
     return m->validateAse;
-  case VC_CV:
+  case VsfCriterion::Cv:
     (void)vsfComputeCVResids(m);
     return m->cvPress;
-  case VC_CVEX:
+  case VsfCriterion::Cvex:
     vsfComputeCVEXPRESS(m);
     return m->heldOutError;
-  case VC_L1:
+  case VsfCriterion::L1:
     return m->l1Target;
   default:
     return prevSse;
@@ -300,32 +300,32 @@ void vsfDiagXpXi(VsfModel* m) {
 
 double vsfStepCriterion(const VsfModel* m, int32_t code, int32_t i) {
   const VsfModelOptions& o = *m->options;
-  assert(code >= VC_NONE_GIVEN && code <= VC_L1 && "a criterion code");
+  assert(code >= VsfCriterion::NoneGiven && code <= VsfCriterion::L1 && "a criterion code");
   assert(i >= 0 && i < m->stepCount && "a recorded step");
   const double sse = m->stepSSE[i], n = m->nObs;
   const int32_t p = m->stepRank[i];
   switch (code) {
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return vsfAic(p, sse, n);
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return vsfAicc(p, sse, n);
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return vsfSbc(p, sse, n);
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     return vsfRsquare(sse, m->totalSS);
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
-  case VC_CP:
+  case VsfCriterion::Cp:
     return o.fullModelFirst ? vsfCp(p, sse, n, m->fullMse) : hostMissing();
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return o.fullModelFirst ? vsfBic(p, sse, n, m->fullMse) : hostMissing();
-  case VC_PRESS:
+  case VsfCriterion::Press:
     return o.pressNeeded && m->stepPress != nullptr ? m->stepPress[i] : hostMissing();
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     return o.validateInUse && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
-  case VC_CV:
+  case VsfCriterion::Cv:
     return o.cvOn && m->stepCvPress != nullptr ? m->stepCvPress[i] : hostMissing();
-  case VC_CVEX:
+  case VsfCriterion::Cvex:
     return o.cvExternal && m->stepHeldOutError != nullptr ? m->stepHeldOutError[i] : hostMissing();
   default:
     return hostMissing();

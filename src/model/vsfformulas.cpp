@@ -12,12 +12,15 @@
 #include <utility>
 
 namespace {
-[[nodiscard]] bool big(int32_t code) { return code == VC_RSQUARE || code == VC_ADJRSQ; }
+[[nodiscard]] bool big(int32_t code) {
+  return code == VsfCriterion::RSquare || code == VsfCriterion::AdjRsq;
+}
 // PRESS, the validation ASE, CV PRESS and the held-out error are in the response's squared
 // units; the other criteria are not (a change of units shifts AIC, AICC and SBC by one
 // constant and leaves the rest as they are).
 [[nodiscard]] bool inResponseUnits(int32_t code) {
-  return code == VC_PRESS || code == VC_VALIDATE || code == VC_CV || code == VC_CVEX;
+  return code == VsfCriterion::Press || code == VsfCriterion::Validate ||
+         code == VsfCriterion::Cv || code == VsfCriterion::Cvex;
 }
 } // namespace
 

@@ -44,7 +44,7 @@ using packed::sym;
 using packed::tri;
 
 [[nodiscard]] bool trialSelect(const VsfModel* m) {
-  const int32_t s = m->options->select;
+  const VsfCriterion s = m->options->select;
   return s == 9 || s == 10 || s == 11;
 }
 [[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }

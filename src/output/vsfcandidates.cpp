@@ -23,23 +23,23 @@ struct CriterionColumn {
 
 CriterionColumn criterionColumn(int32_t select) {
   switch (select) {
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return {"AIC", "AIC"};
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return {"AICC", "AICC"};
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return {"SBC", "SBC"};
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     return {"RSquare", "R Square"};
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return {"AdjRSq", "Adjusted R Square"};
-  case VC_CP:
+  case VsfCriterion::Cp:
     return {"CP", "C(p)"};
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return {"BIC", "BIC"};
-  case VC_PRESS:
+  case VsfCriterion::Press:
     return {"PRESS", "PRESS"};
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     return {"ValidateASE", "Validate ASE"};
   default:
     return {"CVPRESS", "CV PRESS"};
@@ -65,7 +65,7 @@ VsfStatus vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRank
       values[k] = m->candidateValue[k], index[n] = k, ++n;
   // Ascending when smaller is better (and SL additions), descending otherwise; the
   // largest doubles (no value worked out) sort with the worst.
-  const bool ascending = o.select == VC_SL ? out->addition : !vsfBigBetter(o.select);
+  const bool ascending = o.select == VsfCriterion::Sl ? out->addition : !vsfBigBetter(o.select);
   vsfQsort(values, n, index, ascending ? 1 : 0);
   for (int32_t i = 0; i < n; ++i)
     values[i] = m->candidateValue[index[i]];
@@ -140,7 +140,7 @@ VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
       return VsfStatus::NoMemory;
     out.charColumn("CandidateFor", candidateFor, forWidth);
   }
-  if (o.select == VC_SL) {
+  if (o.select == VsfCriterion::Sl) {
     out.numberColumn("LogPValue", &logp);
     out.numberColumn("ProbF", &probf);
   } else {
@@ -160,7 +160,7 @@ VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
     int32_t len = 0;
     const char* name = vsfEffectName(ctx, k, &len);
     vsfFill(effect, We, name, len);
-    if (o.select == VC_SL) {
+    if (o.select == VsfCriterion::Sl) {
       logp = v;
       probf = isHostMissing(v) ? v : v >= -708.3964185 ? std::exp(v) : 0.0;
     } else {

@@ -32,7 +32,8 @@ constexpr VsfMsg kCriterionName[] = {VsfMsg::ModelInfoSameSelectCriterion,
 
 // The step the kept fit reports: the chosen one, else the last.
 [[nodiscard]] int32_t reportedStep(const VsfModel* m) {
-  if (m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount)
+  if (m->options->choose != VsfCriterion::NoneGiven && m->chosenStep >= 0 &&
+      m->chosenStep < m->stepCount)
     return m->chosenStep;
   return m->stepCount - 1;
 }
@@ -45,7 +46,8 @@ bool vsfTuneRowEmpty(const double* row) {
 
 int32_t vsfElasticNetCriterion(const VsfModelOptions& o) {
   const int32_t c = o.choose;
-  return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o.stop : c;
+  return (c == VsfCriterion::NoneGiven || c == VsfCriterion::Sl || c == VsfCriterion::None) ? o.stop
+                                                                                            : c;
 }
 
 VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx) {

@@ -72,11 +72,12 @@ VsfStatus vsfpModelInfo(VsfContext* ctx) {
       out.entry(VsfMsg::ModelInfoStopWhenModelHolds, intValue(o.stopCount));
     else
       out.entry(VsfMsg::ModelInfoStopCriterion,
-                msgValue(o.stop == VC_NONE_GIVEN ? VsfMsg::ModelInfoSameSelectCriterion
-                                                 : kMsgCriterionNames[o.stop - 1]));
-    if (o.choose != VC_NONE_GIVEN)
+                msgValue(o.stop == VsfCriterion::NoneGiven ? VsfMsg::ModelInfoSameSelectCriterion
+                                                           : kMsgCriterionNames[o.stop - 1]));
+    if (o.choose != VsfCriterion::NoneGiven)
       out.entry(VsfMsg::ModelInfoChooseCriterion, msgValue(kMsgCriterionNames[o.choose - 1]));
-    bool sl = o.select == VC_SL || o.stop == VC_SL || o.choose == VC_SL;
+    bool sl =
+        o.select == VsfCriterion::Sl || o.stop == VsfCriterion::Sl || o.choose == VsfCriterion::Sl;
     if (sl && vsfMethod(o.method).entryTrials)
       out.entry(VsfMsg::ModelInfoEntrySignificanceLevelSle, dblValue(o.slEntry));
     if (sl && vsfMethod(o.method).removalTrials)

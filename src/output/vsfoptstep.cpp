@@ -22,7 +22,7 @@ constexpr int32_t kCodes = 14;
 
 // Criteria with a value per step: all but SL and the no-criterion codes.
 [[nodiscard]] bool hasValues(int32_t code) {
-  return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE;
+  return code != VsfCriterion::NoneGiven && code != VsfCriterion::Sl && code != VsfCriterion::None;
 }
 
 } // namespace
@@ -72,7 +72,7 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
     const double b = best[c];
     if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
       continue;
-    if (o.choose != VC_NONE_GIVEN && c == o.choose) {
+    if (o.choose != VsfCriterion::NoneGiven && c == o.choose) {
       optimalSteps[c] = m->chosenStep;
       continue;
     }
@@ -120,7 +120,7 @@ void numberSteps(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* opt
     shown[c] = d < 0 ? 0 : d;
     slot[c] = (start == 0 && !backward) ? std::max(s, 0) : shown[c];
   }
-  if (o.choose == VC_NONE_GIVEN)
+  if (o.choose == VsfCriterion::NoneGiven)
     *chosenStep = steps - (backward ? 1 : start);
   else
     *chosenStep = shown[o.choose < kCodes ? o.choose : 0];
@@ -171,15 +171,15 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, in
     int32_t code;
     const char* stem;
     bool present;
-  } groups[] = {{VC_AIC, "AIC", true},
-                {VC_AICC, "AICC", true},
-                {VC_SBC, "SBC", true},
-                {VC_ADJRSQ, "ADJRSQ", true},
-                {VC_PRESS, "PRESS", o.pressNeeded != 0},
-                {VC_VALIDATE, "Validate", o.validateInUse != 0},
-                {VC_CV, "CV", o.cvOn != 0},
-                {VC_BIC, "BIC", m->fullMse != 0},
-                {VC_CP, "CP", m->fullMse != 0}};
+  } groups[] = {{VsfCriterion::Aic, "AIC", true},
+                {VsfCriterion::Aicc, "AICC", true},
+                {VsfCriterion::Sbc, "SBC", true},
+                {VsfCriterion::AdjRsq, "ADJRSQ", true},
+                {VsfCriterion::Press, "PRESS", o.pressNeeded != 0},
+                {VsfCriterion::Validate, "Validate", o.validateInUse != 0},
+                {VsfCriterion::Cv, "CV", o.cvOn != 0},
+                {VsfCriterion::Bic, "BIC", m->fullMse != 0},
+                {VsfCriterion::Cp, "CP", m->fullMse != 0}};
   // With the standardized-L1 series kept, each optimum also shows where it lies on the
   // path: its norm over the last step's.
   const bool normB = normBetaKept(o) && normBetaHistory(m) != nullptr;

@@ -20,32 +20,32 @@ namespace {
 // The message of VSR_NO_IMPROVEMENT by STOP criterion (0 when there is none).
 [[nodiscard]] VsfMsg noImprovementMessage(int32_t stop, VsfMethod method) {
   switch (stop) {
-  case VC_SL:
+  case VsfCriterion::Sl:
     if (const VsfMethodTraits* t = vsfMethodTraits(method);
         t != nullptr && t->bound == VsfStepBound::EachOnce && !t->removes)
       return VsfMsg::SelectionStoppedBecauseNoCandidateEntry;
     if (vsfMethodStartsFull(method))
       return VsfMsg::SelectionStoppedBecauseNoEffectModel;
     return VsfMsg::SelectionStoppedNoCandidate;
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return VsfMsg::SelectionStoppedLocalMinimumAic;
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return VsfMsg::SelectionStoppedLocalMinimumAicc;
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return VsfMsg::SelectionStoppedLocalMinimumSbc;
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     return VsfMsg::SelectionStoppedLocalMaximumR;
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return VsfMsg::SelectionStoppedLocalMaximumAdjusted;
-  case VC_CP:
+  case VsfCriterion::Cp:
     return VsfMsg::SelectionStoppedLocalMinimumC;
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return VsfMsg::SelectionStoppedLocalMinimumBic;
-  case VC_PRESS:
+  case VsfCriterion::Press:
     return VsfMsg::SelectionStoppedLocalMinimumPress;
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     return VsfMsg::SelectionStoppedLocalMinimumValidation;
-  case VC_CV:
+  case VsfCriterion::Cv:
     return VsfMsg::SelectionStoppedLocalMinimumCross;
   default:
     return VsfMsg{};
@@ -54,7 +54,7 @@ namespace {
 
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
 [[nodiscard]] int32_t stopCriterion(const VsfModelOptions& o) {
-  return o.stop != VC_NONE_GIVEN ? o.stop : o.select;
+  return o.stop != VsfCriterion::NoneGiven ? o.stop : o.select;
 }
 
 } // namespace
@@ -83,11 +83,11 @@ VsfStatus vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   case VSR_NO_IMPROVEMENT: {
     const int32_t stop = stopCriterion(o);
     const VsfMsg number = noImprovementMessage(stop, o.method);
-    if (stop == VC_SL && number == VsfMsg::SelectionStoppedBecauseNoCandidateEntry)
+    if (stop == VsfCriterion::Sl && number == VsfMsg::SelectionStoppedBecauseNoCandidateEntry)
       message(number, {o.slEntry});
-    else if (stop == VC_SL && number == VsfMsg::SelectionStoppedBecauseNoEffectModel)
+    else if (stop == VsfCriterion::Sl && number == VsfMsg::SelectionStoppedBecauseNoEffectModel)
       message(number, {o.slStay});
-    else if (stop == VC_SL)
+    else if (stop == VsfCriterion::Sl)
       message(number, {o.slEntry, o.slStay});
     else if (number != VsfMsg{})
       message(number, {});
@@ -169,7 +169,7 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
       {VsfMsg::StopDetailsPress, VsfMsg::StopDetailsComparePress},
       {VsfMsg::StopDetailsValidationAse, VsfMsg::StopDetailsCompareValidationAse},
       {VsfMsg::StopDetailsCvPress, VsfMsg::StopDetailsCompareCvPress}};
-  if (stop < VC_SL || stop > VC_CV)
+  if (stop < VsfCriterion::Sl || stop > VsfCriterion::Cv)
     return VsfStatus::NoMemory;
   VsfOut out(ctx);
   RvqText* head1 = msgText(headers[stop][0]);
@@ -225,7 +225,7 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
   out.column({rvqColumnType(RvqColumnType::Double), vsfaName("CompareCriterion"),
               vsfaDyn("CompareCriterionHeader"), rvqTextHandle(RvqAttrId::Value, head2),
               vsfaBound(&compare)});
-  if (stop == VC_SL)
+  if (stop == VsfCriterion::Sl)
     out.charColumn("SignificanceLabel", sig, 5);
   out.endColumns();
   out.bind("Stat.VARSIFTER.StopDetails");
@@ -241,7 +241,7 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
     vsfMsgCopy(message, candidateFor, forWidth);
     vsfFill(effect, width, name, nameLength);
     criterion = value;
-    if (stop == VC_SL) {
+    if (stop == VsfCriterion::Sl) {
       criterion = slValue(criterion);
       compare = slBound;
       comparison = slComparison;
@@ -271,7 +271,7 @@ VsfStatus vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t r
   const int32_t s = vsfMethodStartsFull(o.method) ? 1 : m->includeCount;
   const int32_t k = m->stepCount - s;
   RvqText* note = nullptr;
-  if (o.choose == VC_NONE_GIVEN) {
+  if (o.choose == VsfCriterion::NoneGiven) {
     note = msgText(reason == 5 ? VsfMsg::ModelStepSelectedPerfect : VsfMsg::ModelStepSelected, {k});
   } else {
     const int32_t length =

@@ -222,11 +222,13 @@ struct SummaryTable {
     if (l1Column != nullptr)
       stepL1 = stepL1Value(m, o.l1Choice, i);
     nParms = p;
-    optAdj = optimal[VC_ADJRSQ] == i, optAic = optimal[VC_AIC] == i;
-    optAicc = optimal[VC_AICC] == i, optSbc = optimal[VC_SBC] == i;
-    optBic = optimal[VC_BIC] == i, optCp = optimal[VC_CP] == i;
-    optPress = press && optimal[VC_PRESS] == i, optVal = optimal[VC_VALIDATE] == i;
-    optCv = cv && optimal[VC_CV] == i, optCvex = cvex && optimal[VC_CVEX] == i;
+    optAdj = optimal[VsfCriterion::AdjRsq] == i, optAic = optimal[VsfCriterion::Aic] == i;
+    optAicc = optimal[VsfCriterion::Aicc] == i, optSbc = optimal[VsfCriterion::Sbc] == i;
+    optBic = optimal[VsfCriterion::Bic] == i, optCp = optimal[VsfCriterion::Cp] == i;
+    optPress = press && optimal[VsfCriterion::Press] == i,
+    optVal = optimal[VsfCriterion::Validate] == i;
+    optCv = cv && optimal[VsfCriterion::Cv] == i,
+    optCvex = cvex && optimal[VsfCriterion::Cvex] == i;
   }
 
   // The effects entered and removed at history entry i; a group method's changes are read

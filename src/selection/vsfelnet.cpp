@@ -24,7 +24,9 @@ constexpr double kGoldenStep = 0.3819660112501051;    // 2 - the golden ratio
 // NONE.
 [[nodiscard]] int32_t searchCriterion(const VsfModelOptions* o) {
   const int32_t c = o->choose;
-  return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o->stop : c;
+  return (c == VsfCriterion::NoneGiven || c == VsfCriterion::Sl || c == VsfCriterion::None)
+             ? o->stop
+             : c;
 }
 
 // The criterion's value at step k of the trial just fitted (smaller is better; 0 for a
@@ -32,16 +34,16 @@ constexpr double kGoldenStep = 0.3819660112501051;    // 2 - the golden ratio
 double trialValue(const VsfModel* m, int32_t k) {
   const int32_t code = searchCriterion(m->options);
   switch (code) {
-  case VC_AIC:
-  case VC_AICC:
-  case VC_SBC:
-  case VC_CP:
-  case VC_BIC:
-  case VC_PRESS:
-  case VC_VALIDATE:
-  case VC_CV:
+  case VsfCriterion::Aic:
+  case VsfCriterion::Aicc:
+  case VsfCriterion::Sbc:
+  case VsfCriterion::Cp:
+  case VsfCriterion::Bic:
+  case VsfCriterion::Press:
+  case VsfCriterion::Validate:
+  case VsfCriterion::Cv:
     return vsfStepCriterion(m, code, k);
-  case VC_ADJRSQ: {
+  case VsfCriterion::AdjRsq: {
     const double v = vsfStepCriterion(m, code, k);
     return isHostMissing(v) ? v : -v;
   }
@@ -99,8 +101,8 @@ double vsfProcessCriterionEN(double l2, VsfModel* model) {
     return codeOf(rc);
   if (m->fitStatus != VsfFitStatus::Done)
     return -1.0;
-  const bool chosen =
-      m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount;
+  const bool chosen = m->options->choose != VsfCriterion::NoneGiven && m->chosenStep >= 0 &&
+                      m->chosenStep < m->stepCount;
   const int32_t k = chosen ? m->chosenStep : m->stepCount - 1;
   const double value = k >= 0 ? trialValue(m, k) : hostMissing();
   if (k >= 0)

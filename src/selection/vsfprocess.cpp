@@ -281,7 +281,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->fitStatus = VsfFitStatus::NoTrain;
     return true;
   }
-  if (m->freqValidate == 0 && asks(o, VC_VALIDATE)) {
+  if (m->freqValidate == 0 && asks(o, VsfCriterion::Validate)) {
     m->fitStatus = VsfFitStatus::NoValidation;
     return true;
   }
@@ -572,7 +572,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // scale keeps its variance.
   const bool noError = m->nObs <= m->rank || vsfRoundingZero(m, m->sse);
   m->fullMse = noError ? 0.0 : m->sse / (m->nObs - m->rank);
-  if (m->fullMse == 0.0 && asks(o, VC_CP)) {
+  if (m->fullMse == 0.0 && asks(o, VsfCriterion::Cp)) {
     m->fitStatus = VsfFitStatus::ZeroFullMse;
     return VsfStatus::Ok;
   }
@@ -752,7 +752,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return fail(m, rc);
 
   if (!vsfMethodStartsFull(o->method)) {
-    if (o->choose != VC_NONE_GIVEN)
+    if (o->choose != VsfCriterion::NoneGiven)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
       if ((rc = vsfAddEffect(m, k, 0, 0)) != VsfStatus::Ok)

@@ -13,21 +13,21 @@ struct ParsedStatement;
 
 // Criterion codes of SELECT=, STOP= and CHOOSE=.
 enum VsfCriterion : uint8_t {
-  VC_NONE_GIVEN = 0,
-  VC_SL = 1,
-  VC_AIC = 2,
-  VC_AICC = 3,
-  VC_SBC = 4,
-  VC_RSQUARE = 5,
-  VC_ADJRSQ = 6,
-  VC_CP = 7,
-  VC_BIC = 8,
-  VC_PRESS = 9,
-  VC_VALIDATE = 10,
-  VC_CV = 11,
-  VC_NONE = 12,
-  VC_CVEX = 13,
-  VC_L1 = 14,
+  NoneGiven = 0,
+  Sl = 1,
+  Aic = 2,
+  Aicc = 3,
+  Sbc = 4,
+  RSquare = 5,
+  AdjRsq = 6,
+  Cp = 7,
+  Bic = 8,
+  Press = 9,
+  Validate = 10,
+  Cv = 11,
+  None = 12,
+  Cvex = 13,
+  L1 = 14,
 };
 
 // Selection methods; each has its row in kVsfMethodTraits (support/vsfmethods.h), and code
@@ -94,8 +94,8 @@ struct VsfModelOptions {
   uint8_t noint;
   VsfDrop drop;
   VsfCriterion select;
-  VsfCriterion stop;   // VC_NONE_GIVEN: none
-  VsfCriterion choose; // VC_NONE_GIVEN: none
+  VsfCriterion stop;   // VsfCriterion::NoneGiven: none
+  VsfCriterion choose; // VsfCriterion::NoneGiven: none
   VsfHierarchy hierarchy;
   uint8_t stepDetails; // bit 0: DETAILS=STEPS or ALL
   uint8_t orderSelect;

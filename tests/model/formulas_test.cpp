@@ -74,13 +74,14 @@ TEST(Formulas, Comparisons) {
 // CV PRESS) that falls by 3e-6 of itself counts whether it is near 1e-9 or 1e3, and a fall of
 // 1e-14 of itself counts in neither; AIC keeps its absolute margin.
 TEST(Formulas, StepwiseMarginFollowsTheResponsesUnits) {
-  for (const int32_t code : {VC_PRESS, VC_VALIDATE, VC_CV, VC_CVEX})
+  for (const int32_t code :
+       {VsfCriterion::Press, VsfCriterion::Validate, VsfCriterion::Cv, VsfCriterion::Cvex})
     for (const double scale : {std::ldexp(1.0, -30), 1.0, std::ldexp(1.0, 10)}) {
       const double b = 1.9257652 * scale;
       EXPECT_EQ(vsfIsEpsBetter(code, 1.9257594 * scale, b), 1) << code << " " << scale;
       EXPECT_EQ(vsfIsEpsBetter(code, b * (1 - 1e-14), b), 0) << code << " " << scale;
     }
-  EXPECT_EQ(vsfIsEpsBetter(VC_AIC, 1e3 - 1e-12, 1e3), 1);
+  EXPECT_EQ(vsfIsEpsBetter(VsfCriterion::Aic, 1e3 - 1e-12, 1e3), 1);
 }
 
 TEST(Formulas, TriangleSizeAndSorts) {

@@ -87,8 +87,8 @@ TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
   int32_t optimal[14], chosen = 0;
   RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), VsfStatus::Ok);
-  EXPECT_EQ(optimal[VC_SBC], 3);
-  EXPECT_EQ(ctx->results.optimalStep[VC_SBC], 3);
+  EXPECT_EQ(optimal[VsfCriterion::Sbc], 3);
+  EXPECT_EQ(ctx->results.optimalStep[VsfCriterion::Sbc], 3);
   ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "SelectionSummary").at(0);

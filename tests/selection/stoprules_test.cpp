@@ -137,7 +137,7 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
 TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
   Counts c(VsfMethod::Lasso, 6);
   c.m.inModelCount = 2;
-  c.opt.stop = VC_L1;
+  c.opt.stop = VsfCriterion::L1;
   c.m.lambdaMax = 8.0;
   c.m.lambda = 2.0;
   c.m.l1Norm = 3.0;
@@ -352,7 +352,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
-  fit->opt.choose = VC_SBC; // SBC, neither SELECT nor STOP: computed from the model
+  fit->opt.choose = VsfCriterion::Sbc; // SBC, neither SELECT nor STOP: computed from the model
   const double v = vsfGetCriterion(&m, 4);
   m.chosenStep = 1;
   double chosen = v; // a tie
@@ -365,7 +365,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   vsfChoose(0, 0, &m, &chosen, 1);
   EXPECT_EQ(m.chosenStep, m.stepCount);
   EXPECT_EQ(chosen, v);
-  fit->opt.choose = VC_NONE_GIVEN; // no CHOOSE=: nothing moves
+  fit->opt.choose = VsfCriterion::NoneGiven; // no CHOOSE=: nothing moves
   m.chosenStep = 1;
   vsfChoose(0, 0, &m, &chosen, 1);
   EXPECT_EQ(m.chosenStep, 1);
@@ -380,16 +380,16 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   const int32_t s = m.stepCount;
   const double sse = m.stepSSE[s - 1], n = m.nObs;
   const int32_t p = m.stepRank[s - 1];
-  o.select = VC_SBC;
-  o.stop = VC_AIC;
-  o.choose = VC_RSQUARE;
+  o.select = VsfCriterion::Sbc;
+  o.stop = VsfCriterion::Aic;
+  o.choose = VsfCriterion::RSquare;
   double stop, choose, select;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(stop, vsfAic(p, sse, n));
   EXPECT_EQ(select, vsfSbc(p, sse, n));
   EXPECT_EQ(choose, vsfRsquare(sse, m.totalSS));
-  o.select = VC_SL; // SL has no start value; STOP 0 takes SELECT's
-  o.stop = VC_NONE_GIVEN;
+  o.select = VsfCriterion::Sl; // SL has no start value; STOP 0 takes SELECT's
+  o.stop = VsfCriterion::NoneGiven;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_TRUE(isHostMissing(select));
   EXPECT_TRUE(isHostMissing(stop));
@@ -409,9 +409,9 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   m.cvexCurve = nullptr;
   // Before any step the smaller-is-better criteria start at DBL_MAX, the others at -DBL_MAX.
   m.stepCount = 0;
-  o.select = VC_AIC;
-  o.stop = VC_SBC;
-  o.choose = VC_ADJRSQ;
+  o.select = VsfCriterion::Aic;
+  o.stop = VsfCriterion::Sbc;
+  o.choose = VsfCriterion::AdjRsq;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(stop, DBL_MAX);
   EXPECT_EQ(select, DBL_MAX);
