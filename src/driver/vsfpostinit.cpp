@@ -59,12 +59,12 @@ void warn(VsfContext* ctx, VsfMsg number, std::initializer_list<HostMsgArg> args
   return vsfMethodIs(m, VsfMethodFamily::LeastAngle) && !vsfMethodRidge(m);
 }
 
-[[nodiscard]] bool anyCriterion(const VsfModelOptions& o, uint8_t code) {
+[[nodiscard]] bool anyCriterion(const VsfModelOptions& o, VsfCriterion code) {
   return o.select == code || o.stop == code || o.choose == code;
 }
 
 // Marks the statistic of a criterion among the fit statistics shown.
-void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
+void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
   switch (code) {
   case VsfCriterion::Sl:
     o.statF = o.statSl = 1;
@@ -97,7 +97,11 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
     if (validateMarks)
       o.statAse = 1;
     break;
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Cv:
+  case VsfCriterion::None:
+  case VsfCriterion::Cvex:
+  case VsfCriterion::L1:
     break;
   }
 }

@@ -45,7 +45,7 @@ using packed::tri;
 
 [[nodiscard]] bool trialSelect(const VsfModel* m) {
   const VsfCriterion s = m->options->select;
-  return s == 9 || s == 10 || s == 11;
+  return s == VsfCriterion::Press || s == VsfCriterion::Validate || s == VsfCriterion::Cv;
 }
 [[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
 
