@@ -15,6 +15,7 @@
 #include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <cstring>
@@ -448,12 +449,10 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 [[nodiscard]] VsfStatus checkGroupLassoCriteria(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (vsfMethod(o.method).limitedCriteria) {
-    if (o.stop == VsfCriterion::Sl || o.stop == VsfCriterion::Cp || o.stop == VsfCriterion::Bic ||
-        o.stop == VsfCriterion::Press || o.stop == VsfCriterion::Cv)
+    if (vsfCriterion(o.stop).limitedRefuses)
       return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, StepRc::Error,
                       DriverResult::CriterionNotAvailable);
-    if (o.choose == VsfCriterion::Cp || o.choose == VsfCriterion::Bic ||
-        o.choose == VsfCriterion::Press || o.choose == VsfCriterion::Cv)
+    if (vsfCriterion(o.choose).limitedRefuses)
       return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, StepRc::Error,
                       DriverResult::CriterionNotAvailable);
   }

@@ -7,6 +7,7 @@
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/stepcodes.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -320,21 +321,15 @@ template <class Item> std::string keywordItems(std::initializer_list<Keyword> ke
 std::string choices(StmtSlotKey auto slot, std::initializer_list<Keyword> keywords) {
   return keywordItems(keywords, [slot](int code) { return storeCode(slot, code); });
 }
-// The criteria SELECT=, STOP= and CHOOSE= share, from AIC to CV.
-std::string criteria(ModelSlot slot) {
-  return choices(slot, {{"'AIC'", VsfCriterion::Aic},
-                        {"'AICC'", VsfCriterion::Aicc},
-                        {"'SBC'", VsfCriterion::Sbc},
-                        {"'RSQUARE'", VsfCriterion::RSquare},
-                        {"'ADJRSQ'", VsfCriterion::AdjRsq},
-                        {"'CP'", VsfCriterion::Cp},
-                        {"'BIC'", VsfCriterion::Bic},
-                        {"'PRESS'", VsfCriterion::Press},
-                        {"'VALIDATE'", VsfCriterion::Validate},
-                        {"'CV'/'CROSSVALIDATE'/'XVALIDATE$'", VsfCriterion::Cv}});
-}
-std::string significance(ModelSlot slot) {
-  return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VsfCriterion::Sl);
+// The criteria an option takes (`takes` tells which, from their rows), each keyword storing
+// its code in the option's slot.
+std::string criteria(ModelSlot slot, bool (*takes)(const VsfCriterionTraits&)) {
+  std::string text;
+  for (const VsfCriterionTraits& t : kVsfCriterionTraits)
+    if (takes(t))
+      text += (text.empty() ? "( " : " | ") + std::string(t.keyword) + " " +
+              storeCode(slot, t.criterion.get());
+  return text + " )";
 }
 // keywords '=' range slot form: a bounded number option.
 std::string numberOption(const char* keywords, const std::string& bounds, StmtSlotKey auto slot,
@@ -364,13 +359,11 @@ const std::string kModelStmt =
     effect(EffectCode::SharedOn) + " { effect } " + effect(EffectCode::SharedOff) +
     " [ '/' { modelopt } ] " + endStatement();
 const std::string kCrit11 =
-    "( " + significance(ModelSlot::Select) + " | " + criteria(ModelSlot::Select) + " )";
+    criteria(ModelSlot::Select, [](const VsfCriterionTraits& t) { return t.inSelect.get(); });
 const std::string kCrit12 =
-    "( " + significance(ModelSlot::Stop) + " | " + criteria(ModelSlot::Stop) + " | " +
-    choices(ModelSlot::Stop, {{"'NONE'", VsfCriterion::None}, {"'L1'", VsfCriterion::L1}}) + " )";
+    criteria(ModelSlot::Stop, [](const VsfCriterionTraits& t) { return t.inStop.get(); });
 const std::string kCrit14 =
-    "( " + criteria(ModelSlot::Choose) + " | " +
-    choices(ModelSlot::Choose, {{"'CVEXTERNAL'/'CVEX'/'EXCV'", VsfCriterion::Cvex}}) + " )";
+    criteria(ModelSlot::Choose, [](const VsfCriterionTraits& t) { return t.inChoose.get(); });
 const std::string kSlEntry =
     numberOption("'SLENTRY'/'SLE'", range(0, 1), ModelSlot::SlEntry, "number");
 const std::string kSlStay =

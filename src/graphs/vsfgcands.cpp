@@ -126,8 +126,8 @@ VsfStatus vsfgCandidates(VsfContext* ctx, VsfModel* step) {
       low = std::min(low, ranked.values[i]), high = std::max(high, ranked.values[i]);
   const double baseline = low <= high ? low - 0.05 * (high - low) : 0.0;
   // Candidates for SELECT=SL are ranked by their log p-values.
-  VsfCriterionLabels labels = vsfgCriterionLabels(
-      o.select == VsfCriterion::Cvex ? int32_t{VsfCriterion::Aicc} : int32_t{o.select});
+  VsfCriterionLabels labels =
+      vsfgCriterionLabels(o.select == VsfCriterion::Cvex ? VsfCriterion::Aicc : o.select);
   if (o.select == VsfCriterion::Sl) {
     labels.criterionLongLabel = VsfMsg::LogPValue;
     labels.criterionShortLabel = VsfMsg::LogPValue;

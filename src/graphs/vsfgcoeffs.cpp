@@ -258,9 +258,9 @@ void coefficientGraphs(CoefData& data, VsfStepAxis axis) {
   const VsfModelOptions& o = data.o;
   const VsfPlotSettings& pl = ctx->stmt.plots;
   const bool unpack = pl.coefUnpack != 0;
-  const int32_t k = o.choose != VsfCriterion::NoneGiven ? o.choose
-                    : o.stop != VsfCriterion::NoneGiven ? o.stop
-                                                        : 3;
+  const VsfCriterion k = o.choose != VsfCriterion::NoneGiven ? o.choose
+                         : o.stop != VsfCriterion::NoneGiven ? o.stop
+                                                             : VsfCriterion::Aicc;
   const VsfCriterionLabels lc = vsfgCriterionLabels(k);
   const bool pMode = k == VsfCriterion::Sl, logp = pl.coefLogp != 0;
   RvqText *pLabel = nullptr, *addVar = nullptr, *dropVar = nullptr;

@@ -6,6 +6,7 @@
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/wobmth.h"
 
@@ -167,38 +168,8 @@ RvqText* vsfgMethodText(const VsfContext* ctx) {
                                                              : nullptr;
 }
 
-namespace {
-
-const VsfCriterionLabels kCriterionLabels[] = {
-    {VsfCriterion::Sl, "PVAL", VsfMsg::PValue, VsfMsg::PValue, false},
-    {VsfCriterion::Aic, "AIC", VsfMsg::CriterionLongAkaikesInformationCriterion,
-     VsfMsg::GraphCriterionAic, false},
-    {VsfCriterion::Aicc, "AICC", VsfMsg::CriterionLongCorrectedAkaikesInformationCriterion,
-     VsfMsg::GraphCriterionAicc, false},
-    {VsfCriterion::Sbc, "SBC", VsfMsg::CriterionLongSchwarzBayesianCriterion,
-     VsfMsg::GraphCriterionSbc, false},
-    {VsfCriterion::RSquare, "RSquare", VsfMsg::GraphCriterionRSquare, VsfMsg::GraphCriterionRSquare,
-     false},
-    {VsfCriterion::AdjRsq, "AdjRSq", VsfMsg::CriterionLongAdjustedRSquare, VsfMsg::FitStatAdjRSq,
-     false},
-    {VsfCriterion::Cp, "CP", VsfMsg::CriterionLongMallowsCP, VsfMsg::CriterionCP, false},
-    {VsfCriterion::Bic, "BIC", VsfMsg::CriterionLongSawasBayesianInformationCriterion,
-     VsfMsg::GraphCriterionBic, false},
-    {VsfCriterion::Press, "PRESS", VsfMsg::CriterionLongPredictedResidualSumSquares,
-     VsfMsg::GraphCriterionPress, false},
-    {VsfCriterion::Validate, "ValidationASE", VsfMsg::CriterionLongAverageSquaredErrorValidation,
-     VsfMsg::GraphCriterionValidationAse, false},
-    {VsfCriterion::Cv, "CVPRESS", VsfMsg::CriterionLongFoldCrossValidationPress,
-     VsfMsg::GraphCriterionCvPress, true},
-    {VsfCriterion::Cvex, "CVEXPRESS", VsfMsg::CriterionLongFoldExternalCrossValidation,
-     VsfMsg::GraphCriterionExternalCvPress, true},
-};
-
-} // namespace
-
-VsfCriterionLabels vsfgCriterionLabels(int32_t criterion) {
-  for (const VsfCriterionLabels& c : kCriterionLabels)
-    if (c.criterion == criterion)
-      return c;
-  return kCriterionLabels[2]; // AICC
+VsfCriterionLabels vsfgCriterionLabels(VsfCriterion criterion) {
+  const VsfCriterionTraits& c =
+      vsfCriterion(vsfCriterion(criterion).label.get() != nullptr ? criterion : VsfCriterion::Aicc);
+  return {c.criterion, c.label, *c.longLabel.get(), *c.shortLabel.get(), c.folds};
 }

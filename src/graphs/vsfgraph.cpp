@@ -8,6 +8,7 @@
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfcriterion.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -15,50 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-struct CriterionRow {
-  int32_t code;
-  const char* name;
-  const char* stem; // optimal-step table columns: <stem>Step, <stem>StepLabel, ...
-  const char* valueColumn;
-  const char* graphName;
-  VsfMsg axisLabel;  // the axis label
-  VsfMsg shortLabel; // the short label
-  VsfMsg panelLabel; // the label in the panel
-  bool folds;        // the axis and short labels carry the fold count
-};
-
-const CriterionRow kCriteria[] = {
-    {VsfCriterion::Aic, "AIC", "AIC", "AICVal", "AICPlot",
-     VsfMsg::CriterionLongAkaikesInformationCriterion, VsfMsg::GraphCriterionAic,
-     VsfMsg::CriterionAic, false},
-    {VsfCriterion::Aicc, "AICC", "AICC", "AICCVal", "AICCPlot",
-     VsfMsg::CriterionLongCorrectedAkaikesInformationCriterion, VsfMsg::GraphCriterionAicc,
-     VsfMsg::CriterionAicc, false},
-    {VsfCriterion::Sbc, "SBC", "SBC", "SBCVal", "SBCPlot",
-     VsfMsg::CriterionLongSchwarzBayesianCriterion, VsfMsg::GraphCriterionSbc, VsfMsg::CriterionSbc,
-     false},
-    {VsfCriterion::AdjRsq, "AdjRSq", "ADJRSQ", "ADJRSQVal", "AdjRSqPlot",
-     VsfMsg::CriterionLongAdjustedRSquare, VsfMsg::FitStatAdjRSq, VsfMsg::CriterionAdjustedRSquare,
-     false},
-    {VsfCriterion::Cp, "CP", "CP", "CPVal", "CPPlot", VsfMsg::CriterionLongMallowsCP,
-     VsfMsg::CriterionCP, VsfMsg::CriterionCP, false},
-    {VsfCriterion::Bic, "BIC", "BIC", "BICVal", "BICPlot",
-     VsfMsg::CriterionLongSawasBayesianInformationCriterion, VsfMsg::GraphCriterionBic,
-     VsfMsg::CriterionBic, false},
-    {VsfCriterion::Press, "PRESS", "PRESS", "PRESSVal", "PRESSPlot",
-     VsfMsg::CriterionLongPredictedResidualSumSquares, VsfMsg::GraphCriterionPress,
-     VsfMsg::CriterionPress, false},
-    {VsfCriterion::Validate, "ValidationASE", "Validate", "ValidateVal", "ValidateASEPlot",
-     VsfMsg::CriterionLongAverageSquaredErrorValidation, VsfMsg::GraphCriterionValidationAse,
-     VsfMsg::CriterionValidationAse, false},
-    {VsfCriterion::Cv, "CVPRESS", "CV", "CVVal", "CVPRESSPlot",
-     VsfMsg::CriterionLongFoldCrossValidationPress, VsfMsg::CriterionLongCvPressFolds,
-     VsfMsg::CriterionLongCvPress, true},
-    {VsfCriterion::Cvex, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot",
-     VsfMsg::CriterionLongFoldExternalCrossValidation, VsfMsg::CriterionLongExternalCvPressFolds,
-     VsfMsg::GraphCriterionExternalCvPress, true},
-};
 
 RvqText* labelText(const VsfContext* ctx, VsfMsg number, bool folds) {
   return folds ? msgText(number, {ctx->options.cvFolds}) : msgText(number);
@@ -85,42 +42,17 @@ RvqObject* rangeView(VsfContext* ctx, const VsfStepRange& range, RvqText* summar
 
 } // namespace
 
-VsfMsg vsfgSelectedStepMessage(int32_t choose) {
-  switch (choose) {
-  case VsfCriterion::Aic:
-    return VsfMsg::SelectedStepAic;
-  case VsfCriterion::Aicc:
-    return VsfMsg::SelectedStepAicc;
-  case VsfCriterion::Sbc:
-    return VsfMsg::SelectedStepSbc;
-  case VsfCriterion::AdjRsq:
-    return VsfMsg::SelectedStepAdjustedRSquare;
-  case VsfCriterion::Cp:
-    return VsfMsg::SelectedStepCP;
-  case VsfCriterion::Bic:
-    return VsfMsg::SelectedStepBic;
-  case VsfCriterion::Press:
-    return VsfMsg::SelectedStepPress;
-  case VsfCriterion::Validate:
-    return VsfMsg::SelectedStepValidationAse;
-  case VsfCriterion::Cv:
-    return VsfMsg::SelectedStepCvPress;
-  case VsfCriterion::Cvex:
-    return VsfMsg::SelectedStepExternalCv;
-  default:
-    return VsfMsg::SelectedStep;
-  }
-}
+VsfMsg vsfgSelectedStepMessage(VsfCriterion choose) { return vsfCriterion(choose).selectedStep; }
 
-void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText** yLabel,
+void vsfgCriterionAxisLabels(const VsfContext* ctx, VsfCriterion criterion, RvqText** yLabel,
                              RvqText** shortLabel) {
-  for (const CriterionRow& c : kCriteria)
-    if (c.code == criterion) {
-      *yLabel = labelText(ctx, c.axisLabel, c.folds);
-      *shortLabel = labelText(ctx, c.shortLabel, c.folds);
-      return;
-    }
-  *yLabel = *shortLabel = nullptr;
+  const VsfCriterionTraits& c = vsfCriterion(criterion);
+  if (c.plotStem.get() == nullptr) {
+    *yLabel = *shortLabel = nullptr;
+    return;
+  }
+  *yLabel = labelText(ctx, *c.longLabel.get(), c.folds);
+  *shortLabel = labelText(ctx, *c.plotShortLabel.get(), c.folds);
 }
 
 VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
@@ -151,19 +83,20 @@ VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalStep
   RvqText* both[2] = {summary, best};
   VsfGraphCall panel;
   int32_t counted = 0;
-  for (const CriterionRow& c : kCriteria) {
-    if (optimalSteps[c.code] == -1)
+  for (const VsfCriterionTraits& c : kVsfCriterionTraits) {
+    const size_t slot = vsfCriterionSlot(c.criterion);
+    if (c.plotStem.get() == nullptr || optimalSteps[slot] == -1)
       continue;
     char column[40];
-    std::snprintf(column, sizeof column, "%s%s", c.stem, stepColumnSuffix(axis));
-    const int32_t opt = ctx->results.optimalStep[c.code];
+    std::snprintf(column, sizeof column, "%s%s", c.plotStem.get(), stepColumnSuffix(axis));
+    const int32_t opt = ctx->results.optimalStep[slot];
     const bool outside = range.given && (opt < range.first || opt > range.last);
-    RvqText* valueText = outside ? nullptr : vsfText(c.valueColumn);
+    RvqText* valueText = outside ? nullptr : vsfText(c.plotValue);
     if (unpack) {
-      RvqText* yLabel = labelText(ctx, c.axisLabel, c.folds);
-      RvqText* shortLabel = labelText(ctx, c.shortLabel, c.folds);
+      RvqText* yLabel = labelText(ctx, *c.longLabel.get(), c.folds);
+      RvqText* shortLabel = labelText(ctx, *c.plotShortLabel.get(), c.folds);
       VsfGraphCall g;
-      g.head(c.graphName,
+      g.head(c.plotName,
              msgText(kMsgCriterionByAxisTitles[vsfgAxisRow(axis)], {HostMsgArg::text(yLabel)}),
              shortLabel);
       if (view == nullptr) {
@@ -175,7 +108,7 @@ VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalStep
         g.view(view);
       }
       g.text("_SELECTEDSTEPLABEL", selectedLabel);
-      g.text("_CRITERION", vsfText(c.name));
+      g.text("_CRITERION", vsfText(c.label));
       g.text("_OPTSTEP", vsfText(column));
       g.text("_OPTVAL", valueText);
       g.text("_YLABEL", yLabel);
@@ -188,9 +121,9 @@ VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalStep
       ++counted;
       char name[32];
       std::snprintf(name, sizeof name, "_CRITERION%d", counted);
-      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(c.name)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(c.label)));
       std::snprintf(name, sizeof name, "_LABEL%d", counted);
-      panel.nested(name, rvqTextHandle(RvqAttrId::Value, msgText(c.panelLabel)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, msgText(*c.panelLabel.get())));
       std::snprintf(name, sizeof name, "_OPTSTEP%d", counted);
       panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(column)));
       std::snprintf(name, sizeof name, "_OPTVAL%d", counted);

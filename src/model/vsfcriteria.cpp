@@ -15,6 +15,7 @@
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -26,10 +27,9 @@
 namespace {
 
 // `fall`: prevSse - sse where the path formed it, else NaN.
-double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
+double criterion(VsfModel* m, VsfCriterion code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects, double fall) {
   const double n = m->nObs;
-  assert(code >= VsfCriterion::NoneGiven && code <= VsfCriterion::L1 && "a criterion code");
   switch (code) {
   case VsfCriterion::Sl: {
     double F;
@@ -65,9 +65,11 @@ double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t 
     return m->heldOutError;
   case VsfCriterion::L1:
     return m->l1Target;
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::None:
     return prevSse;
   }
+  return prevSse;
 }
 
 // Effects that contribute parameters: neither a candidate nor unavailable.
@@ -137,7 +139,7 @@ void vsfInterceptToData(const VsfModel* m, double* beta, const char* flags) {
   beta[0] = b0;
 }
 
-double vsfGetCriterion(VsfModel* m, int32_t code) {
+double vsfGetCriterion(VsfModel* m, VsfCriterion code) {
   const int32_t s = m->stepCount;
   const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
   const int32_t prevRank = m->stepRank[s - 1];
@@ -146,8 +148,8 @@ double vsfGetCriterion(VsfModel* m, int32_t code) {
                    m->sseFallKnown != 0 ? m->sseFall : hostMissing());
 }
 
-double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, int32_t code, int32_t prevRank,
-                           int32_t rank, int32_t prevEffects, int32_t effects) {
+double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, VsfCriterion code,
+                           int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects) {
   return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects, hostMissing());
 }
 
@@ -298,9 +300,8 @@ void vsfDiagXpXi(VsfModel* m) {
   interceptVarianceToData(m);
 }
 
-double vsfStepCriterion(const VsfModel* m, int32_t code, int32_t i) {
+double vsfStepCriterion(const VsfModel* m, VsfCriterion code, int32_t i) {
   const VsfModelOptions& o = *m->options;
-  assert(code >= VsfCriterion::NoneGiven && code <= VsfCriterion::L1 && "a criterion code");
   assert(i >= 0 && i < m->stepCount && "a recorded step");
   const double sse = m->stepSSE[i], n = m->nObs;
   const int32_t p = m->stepRank[i];
@@ -327,7 +328,11 @@ double vsfStepCriterion(const VsfModel* m, int32_t code, int32_t i) {
     return o.cvOn && m->stepCvPress != nullptr ? m->stepCvPress[i] : hostMissing();
   case VsfCriterion::Cvex:
     return o.cvExternal && m->stepHeldOutError != nullptr ? m->stepHeldOutError[i] : hostMissing();
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Sl:
+  case VsfCriterion::None:
+  case VsfCriterion::L1:
     return hostMissing();
   }
+  return hostMissing();
 }

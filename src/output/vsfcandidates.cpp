@@ -9,43 +9,12 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-
-namespace {
-struct CriterionColumn {
-  const char* name;
-  const char* label;
-};
-
-CriterionColumn criterionColumn(int32_t select) {
-  switch (select) {
-  case VsfCriterion::Aic:
-    return {"AIC", "AIC"};
-  case VsfCriterion::Aicc:
-    return {"AICC", "AICC"};
-  case VsfCriterion::Sbc:
-    return {"SBC", "SBC"};
-  case VsfCriterion::RSquare:
-    return {"RSquare", "R Square"};
-  case VsfCriterion::AdjRsq:
-    return {"AdjRSq", "Adjusted R Square"};
-  case VsfCriterion::Cp:
-    return {"CP", "C(p)"};
-  case VsfCriterion::Bic:
-    return {"BIC", "BIC"};
-  case VsfCriterion::Press:
-    return {"PRESS", "PRESS"};
-  case VsfCriterion::Validate:
-    return {"ValidateASE", "Validate ASE"};
-  default:
-    return {"CVPRESS", "CV PRESS"};
-  }
-}
-} // namespace
 
 VsfStatus vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRanking* out) {
   const VsfModelOptions& o = ctx->options;
@@ -144,10 +113,12 @@ VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
     out.numberColumn("LogPValue", &logp);
     out.numberColumn("ProbF", &probf);
   } else {
-    CriterionColumn cc = criterionColumn(o.select);
+    // CV PRESS names the column of a criterion without its own.
+    const VsfCriterionTraits& cc =
+        vsfCriterion(vsfCriterion(o.select).candidateName.get() ? o.select : VsfCriterion::Cv);
     out.column({rvqColumnType(RvqColumnType::Double), vsfaTemplate("Criterion"),
-                vsfaBound(&criterion), vsfaName(cc.name), vsfaDyn("_criterionLabel"),
-                rvqTextHandle(RvqAttrId::Value, vsfText(cc.label))});
+                vsfaBound(&criterion), vsfaName(cc.candidateName), vsfaDyn("_criterionLabel"),
+                rvqTextHandle(RvqAttrId::Value, vsfText(cc.candidateLabel))});
   }
   out.endColumns();
   out.bind("Stat.VARSIFTER.Candidates",

@@ -11,6 +11,7 @@
 #include "support/nomemory.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <algorithm>
@@ -222,13 +223,16 @@ struct SummaryTable {
     if (l1Column != nullptr)
       stepL1 = stepL1Value(m, o.l1Choice, i);
     nParms = p;
-    optAdj = optimal[VsfCriterion::AdjRsq] == i, optAic = optimal[VsfCriterion::Aic] == i;
-    optAicc = optimal[VsfCriterion::Aicc] == i, optSbc = optimal[VsfCriterion::Sbc] == i;
-    optBic = optimal[VsfCriterion::Bic] == i, optCp = optimal[VsfCriterion::Cp] == i;
-    optPress = press && optimal[VsfCriterion::Press] == i,
-    optVal = optimal[VsfCriterion::Validate] == i;
-    optCv = cv && optimal[VsfCriterion::Cv] == i,
-    optCvex = cvex && optimal[VsfCriterion::Cvex] == i;
+    optAdj = optimal[vsfCriterionSlot(VsfCriterion::AdjRsq)] == i,
+    optAic = optimal[vsfCriterionSlot(VsfCriterion::Aic)] == i;
+    optAicc = optimal[vsfCriterionSlot(VsfCriterion::Aicc)] == i,
+    optSbc = optimal[vsfCriterionSlot(VsfCriterion::Sbc)] == i;
+    optBic = optimal[vsfCriterionSlot(VsfCriterion::Bic)] == i,
+    optCp = optimal[vsfCriterionSlot(VsfCriterion::Cp)] == i;
+    optPress = press && optimal[vsfCriterionSlot(VsfCriterion::Press)] == i,
+    optVal = optimal[vsfCriterionSlot(VsfCriterion::Validate)] == i;
+    optCv = cv && optimal[vsfCriterionSlot(VsfCriterion::Cv)] == i,
+    optCvex = cvex && optimal[vsfCriterionSlot(VsfCriterion::Cvex)] == i;
   }
 
   // The effects entered and removed at history entry i; a group method's changes are read

@@ -9,6 +9,7 @@
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
 #include "support/logline.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfoptions.h"
 
 #include <cmath>
@@ -20,19 +21,10 @@ namespace {
 constexpr double kGoldenInterval = 2.618033988749895; // 1 + the golden ratio
 constexpr double kGoldenStep = 0.3819660112501051;    // 2 - the golden ratio
 
-// The criterion the trials are judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
-// NONE.
-[[nodiscard]] int32_t searchCriterion(const VsfModelOptions* o) {
-  const int32_t c = o->choose;
-  return (c == VsfCriterion::NoneGiven || c == VsfCriterion::Sl || c == VsfCriterion::None)
-             ? o->stop
-             : c;
-}
-
 // The criterion's value at step k of the trial just fitted (smaller is better; 0 for a
 // search without a criterion).
 double trialValue(const VsfModel* m, int32_t k) {
-  const int32_t code = searchCriterion(m->options);
+  const VsfCriterion code = vsfElasticNetCriterion(*m->options);
   switch (code) {
   case VsfCriterion::Aic:
   case VsfCriterion::Aicc:
@@ -47,9 +39,15 @@ double trialValue(const VsfModel* m, int32_t k) {
     const double v = vsfStepCriterion(m, code, k);
     return isHostMissing(v) ? v : -v;
   }
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Sl:
+  case VsfCriterion::RSquare:
+  case VsfCriterion::None:
+  case VsfCriterion::Cvex:
+  case VsfCriterion::L1:
     return 0.0;
   }
+  return 0.0;
 }
 
 // Row l2Trial of the tuning rows, when they are kept.

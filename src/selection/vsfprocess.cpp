@@ -50,7 +50,7 @@ namespace {
 using packed::diag;
 using packed::tri;
 
-[[nodiscard]] bool asks(const VsfModelOptions* o, int32_t code) {
+[[nodiscard]] bool asks(const VsfModelOptions* o, VsfCriterion code) {
   return o->select == code || o->stop == code || o->choose == code;
 }
 

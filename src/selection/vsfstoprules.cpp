@@ -9,6 +9,7 @@
 #include "model/vsfrefine.h"
 #include "model/vsfsweep.h"
 #include "support/hostif.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -17,7 +18,7 @@
 
 namespace {
 
-double startValue(VsfModel* m, int32_t c) {
+double startValue(VsfModel* m, VsfCriterion c) {
   const int32_t s = m->stepCount;
   const double sse = m->stepSSE[s - 1];
   const int32_t p = m->stepRank[s - 1];
@@ -46,9 +47,13 @@ double startValue(VsfModel* m, int32_t c) {
     return first ? DBL_MAX : m->cvPress;
   case VsfCriterion::Cvex:
     return first ? DBL_MAX : m->heldOutError;
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Sl:
+  case VsfCriterion::None:
+  case VsfCriterion::L1:
     return hostMissing();
   }
+  return hostMissing();
 }
 
 } // namespace
@@ -159,7 +164,7 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
     *result = 0;
     return VsfStatus::Ok;
   }
-  const int32_t crit = o->stop != VsfCriterion::NoneGiven ? o->stop : o->select;
+  const VsfCriterion crit = o->stop != VsfCriterion::NoneGiven ? o->stop : o->select;
   if (crit != o->select)
     v = vsfGetCriterion(m, crit);
   *result = -1;
@@ -171,25 +176,25 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
     const double D = std::fabs(v / 1000.0 - old / 1000.0);
     const double T = std::fabs(v / 1000.0) * m->fuzz;
     switch (crit) {
-    case 1:
+    case VsfCriterion::Sl:
       stands = d == 1 ? v < std::log(o->slEntry) : v > std::log(o->slStay);
       if (!stands)
         *stopValue = v;
       break;
-    case 2:
-    case 3:
-    case 4:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
+    case VsfCriterion::Aic:
+    case VsfCriterion::Aicc:
+    case VsfCriterion::Sbc:
+    case VsfCriterion::Cp:
+    case VsfCriterion::Bic:
+    case VsfCriterion::Press:
+    case VsfCriterion::Validate:
+    case VsfCriterion::Cv:
       stands = isHostMissing(old) || (d == 1 ? (D > T && v < old) : (D <= T || v <= old));
       if (stands)
         *stopValue = v;
       break;
-    case 5:
-    case 6:
+    case VsfCriterion::RSquare:
+    case VsfCriterion::AdjRsq:
       if (isHostMissing(old)) {
         *stopValue = v;
         stands = false;
@@ -199,7 +204,11 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
           *stopValue = v;
       }
       break;
-    default:
+    // No value of its own to compare here: the step stands.
+    case VsfCriterion::NoneGiven:
+    case VsfCriterion::None:
+    case VsfCriterion::Cvex:
+    case VsfCriterion::L1:
       stands = true;
       break;
     }
@@ -274,7 +283,7 @@ void vsfChoose(double selectValue, double stopValue, VsfModel* m, double* choose
   }
 }
 
-int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double* best, double value,
+int32_t vsfCriterionImproves(VsfCriterion criterion, int32_t isEntry, double* best, double value,
                              double level) {
   if (criterion == VsfCriterion::Sl)
     return isEntry ? value < level : value > level;

@@ -11,9 +11,10 @@
 
 struct ParsedStatement;
 
-// Criterion codes of SELECT=, STOP= and CHOOSE=.
-enum VsfCriterion : uint8_t {
-  NoneGiven = 0,
+// Criteria of SELECT=, STOP= and CHOOSE=; each has its row in kVsfCriterionTraits
+// (support/vsfcriterion.h), and code asks the row what a criterion is.
+enum class VsfCriterion : uint8_t {
+  NoneGiven = 0, // the option was not given
   Sl = 1,
   Aic = 2,
   Aicc = 3,
@@ -25,9 +26,10 @@ enum VsfCriterion : uint8_t {
   Press = 9,
   Validate = 10,
   Cv = 11,
-  None = 12,
+  None = 12, // STOP=NONE
   Cvex = 13,
   L1 = 14,
+  Last = L1, // the highest code: a new criterion moves it and adds its traits row
 };
 
 // Selection methods; each has its row in kVsfMethodTraits (support/vsfmethods.h), and code
@@ -94,8 +96,8 @@ struct VsfModelOptions {
   uint8_t noint;
   VsfDrop drop;
   VsfCriterion select;
-  VsfCriterion stop;   // VsfCriterion::NoneGiven: none
-  VsfCriterion choose; // VsfCriterion::NoneGiven: none
+  VsfCriterion stop;   // NoneGiven: none
+  VsfCriterion choose; // NoneGiven: none
   VsfHierarchy hierarchy;
   uint8_t stepDetails; // bit 0: DETAILS=STEPS or ALL
   uint8_t orderSelect;

@@ -29,7 +29,7 @@ struct Ranking : ::testing::Test {
   }
   void TearDown() override { xmpoold(pool); }
 
-  std::vector<int32_t> rank(std::vector<double> v, int32_t select, std::vector<double>* out) {
+  std::vector<int32_t> rank(std::vector<double> v, VsfCriterion select, std::vector<double>* out) {
     values = std::move(v);
     VsfModel& m = ctx->model;
     m.pool = pool;
@@ -38,7 +38,7 @@ struct Ranking : ::testing::Test {
     m.stepCount = 2;
     m.stepEffect = stepEffect.data();
     m.stepEffects = stepEffects.data() + 1; // entry -1 is kept
-    ctx->options.select = static_cast<VsfCriterion>(select);
+    ctx->options.select = select;
     VsfCandidateRanking r;
     EXPECT_EQ(vsfRankCandidates(ctx.get(), &m, &r), VsfStatus::Ok);
     EXPECT_TRUE(r.addition);

@@ -97,7 +97,7 @@ struct PathColumns : ResultsFixture {
   }
 
   void summary() {
-    int32_t optimal[14], chosen = 0;
+    int32_t optimal[kVsfCriterionCount], chosen = 0;
     RvqText* ref = nullptr;
     ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
     ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);
@@ -169,7 +169,7 @@ TEST_F(PathColumns, NormBetaIsEachNormOverTheLastOne) {
   EXPECT_NEAR(ctx->results.chosenNormBeta, knots[best].l1 / last, 1e-14);
   // Without graphics the summary has no NormBeta column.
   ctx->stmt.plots.graphicsEnabled = 0;
-  int32_t optimal[14], chosen = 0;
+  int32_t optimal[kVsfCriterionCount], chosen = 0;
   RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
   ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);

@@ -30,8 +30,8 @@ std::vector<TuneRef> readTune(const std::string& name) {
 struct Search {
   PathFit f;
   std::vector<double> rows;
-  Search(VsfL2Search kind, double lo, double hi, int32_t steps, int32_t choose, int32_t stop = 0,
-         const Design& d = diabetes())
+  Search(VsfL2Search kind, double lo, double hi, int32_t steps, VsfCriterion choose,
+         VsfCriterion stop = VsfCriterion::NoneGiven, const Design& d = diabetes())
       : f(setup(choose, stop), d) {
     f.fit.opt.pressNeeded = choose == VsfCriterion::Press;
     EXPECT_EQ(f.fit.run.read(f.fit.src), 0);
@@ -46,11 +46,11 @@ struct Search {
     m.enTuneRows = rows.data();
     m.enTuneCapacity = std::max(steps, 3);
   }
-  static PathSetup setup(int32_t choose, int32_t stop) {
+  static PathSetup setup(VsfCriterion choose, VsfCriterion stop) {
     PathSetup p;
     p.method = VsfMethod::ElasticNet;
-    p.choose = choose;
-    p.stop = stop;
+    p.choose = static_cast<int32_t>(choose);
+    p.stop = static_cast<int32_t>(stop);
     return p;
   }
   VsfModel& m() { return f.m(); }
@@ -127,7 +127,7 @@ TEST(ElasticNetSearch, GoldenSectionWithThreeStepsTriesTheEndsAndTheGoldenPoint)
 
 // Without CHOOSE= and with STOP=NONE every trial's value is 0: the first L2 stays.
 TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
-  Search s(VsfL2Search::Grid, 0.001, 1.0, 4, 0, VsfCriterion::None);
+  Search s(VsfL2Search::Grid, 0.001, 1.0, 4, VsfCriterion::NoneGiven, VsfCriterion::None);
   ASSERT_EQ(s.run(), VsfStatus::Ok);
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(s.row(i)[3], 0.0) << i;
@@ -202,11 +202,11 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
 // smallest value, and that value is the criterion of the final fit's chosen step.
 TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
   static const Design partition = fittest::readDesign("partition");
-  for (int32_t code :
+  for (VsfCriterion code :
        {VsfCriterion::Aic, VsfCriterion::Aicc, VsfCriterion::Sbc, VsfCriterion::AdjRsq,
         VsfCriterion::Cp, VsfCriterion::Bic, VsfCriterion::Press, VsfCriterion::Validate}) {
-    const std::string tag = "criterion " + std::to_string(code);
-    Search s(VsfL2Search::Grid, 0.0, 10.0, 4, code, 0,
+    const std::string tag = "criterion " + std::to_string(static_cast<int>(code));
+    Search s(VsfL2Search::Grid, 0.0, 10.0, 4, code, VsfCriterion::NoneGiven,
              code == VsfCriterion::Validate ? partition : diabetes());
     ASSERT_EQ(s.run(), VsfStatus::Ok) << tag;
     ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done) << tag;
@@ -219,7 +219,7 @@ TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
     VsfModel& m = s.m();
     EXPECT_EQ(m.finalL2, s.row(best)[0]) << tag;
     const double sign = code == VsfCriterion::AdjRsq ? -1.0 : 1.0;
-    const double value = sign * fittest::stepCriterion(m, code, m.chosenStep);
+    const double value = sign * fittest::stepCriterion(m, static_cast<int32_t>(code), m.chosenStep);
     expectClose(value, s.row(best)[3], std::fabs(value), 1e-9, tag + " chosen value");
   }
 }

@@ -285,7 +285,7 @@ TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   ASSERT_TRUE(inModel(m, k));
   double stopValue = -DBL_MAX; // nothing can beat it
   int32_t result = 0;
-  const double v = vsfGetCriterion(&m, 2);
+  const double v = vsfGetCriterion(&m, VsfCriterion::Aic);
   ASSERT_EQ(vsfStopSelection(v, &m, 0, k, 1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
   EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
@@ -312,9 +312,9 @@ TEST_F(Moves, ARefusedRemovalIsEnteredAgain) {
   ASSERT_FALSE(inModel(m, j));
   ASSERT_GT(m.sse, sse);
   m.press = -1.0; // as the removal's own computation would leave it
-  double stopValue = vsfGetCriterion(&m, 2) - 10.0; // the removal is clearly worse
+  double stopValue = vsfGetCriterion(&m, VsfCriterion::Aic) - 10.0; // the removal is clearly worse
   int32_t result = 0;
-  const double v = vsfGetCriterion(&m, 2);
+  const double v = vsfGetCriterion(&m, VsfCriterion::Aic);
   ASSERT_EQ(vsfStopSelection(v, &m, 0, j, -1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
   EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
@@ -339,8 +339,9 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
     m.stopReason = reason;
     double stopValue = DBL_MAX; // the step itself would stand
     int32_t result = 0;
-    ASSERT_EQ(vsfStopSelection(vsfGetCriterion(&m, 2), &m, 0, k, 1, &stopValue, &result),
-              VsfStatus::Ok);
+    ASSERT_EQ(
+        vsfStopSelection(vsfGetCriterion(&m, VsfCriterion::Aic), &m, 0, k, 1, &stopValue, &result),
+        VsfStatus::Ok);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(m.stopReason, reason);
     EXPECT_FALSE(inModel(m, k));
@@ -353,7 +354,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
   fit->opt.choose = VsfCriterion::Sbc; // SBC, neither SELECT nor STOP: computed from the model
-  const double v = vsfGetCriterion(&m, 4);
+  const double v = vsfGetCriterion(&m, VsfCriterion::Sbc);
   m.chosenStep = 1;
   double chosen = v; // a tie
   vsfChoose(0, 0, &m, &chosen, 1);
