@@ -121,7 +121,7 @@ void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
     const int32_t first = d->constructedMap[k].first;
     if (first < 0 || first >= d->constructedCount)
       break;
-    if (d->constructed[first].kind == EV_SPLINE && !stmtFlag(s, EffectFlag::Split))
+    if (d->constructed[first].kind == EffectVarKind::Spline && !stmtFlag(s, EffectFlag::Split))
       return true;
   }
   return false;
@@ -139,10 +139,11 @@ void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
         continue;
       HostMsgArg name(ev.label != nullptr ? ev.label : ev.name,
                       ev.label != nullptr ? ev.labelLength : ev.nameLength);
-      if (ev.kind == EV_MULTIMEMBER || ev.kind == EV_COLLECTION || ev.kind == EV_LAG)
+      if (ev.kind == EffectVarKind::MultiMember || ev.kind == EffectVarKind::Collection ||
+          ev.kind == EffectVarKind::Lag)
         return fail(ctx, VsfMsg::ConstructedEffectMultimemberCollection, DriverResult::Refused,
                     {name});
-      if (ev.kind == EV_POLYNOMIAL && ev.poly != nullptr && ev.poly->noSeparate)
+      if (ev.kind == EffectVarKind::Polynomial && ev.poly != nullptr && ev.poly->noSeparate)
         return fail(ctx, VsfMsg::PolynomialEffectNoseparateCannot,
                     DriverResult::PolynomialNoSeparate, {name});
     }
@@ -721,8 +722,8 @@ void splitLabelStyle(VsfContext* ctx) {
       classSplit = d->classes[i].split != 0;
     bool splineSplit = false;
     for (int32_t k = 0; k < d->constructedCount && !splineSplit; ++k)
-      splineSplit = d->constructed[k].kind == EV_SPLINE && d->constructed[k].spline != nullptr &&
-                    d->constructed[k].spline->split;
+      splineSplit = d->constructed[k].kind == EffectVarKind::Spline &&
+                    d->constructed[k].spline != nullptr && d->constructed[k].spline->split;
     if (classSplit || splineSplit) {
       warn(ctx, classSplit ? VsfMsg::SplitClassVariablesNeed : VsfMsg::SplitSplineEffectsNeed);
       d->splitWarned = 1;

@@ -517,18 +517,20 @@ const std::string kEffectStmt =
     startList(EffectSlot::Name, ListKind::Names) + " name '=' efkind " + endStatement();
 const std::string kEffectKind =
     "( " +
-    effectKind("'MULTIMEMBER'/'MM'", EV_MULTIMEMBER, ListKind::Variables, "varlist",
+    effectKind("'MULTIMEMBER'/'MM'", EffectVarKind::MultiMember, ListKind::Variables, "varlist",
                " [ '/' { mmopt } ] ')'") +
     " | " +
-    effectKind("'COLLECTION'/'VARIABLES$'/'VARS$'", EV_COLLECTION, ListKind::Variables, "varlist",
-               "   [ '/' { efdetails } ] ')'") +
+    effectKind("'COLLECTION'/'VARIABLES$'/'VARS$'", EffectVarKind::Collection, ListKind::Variables,
+               "varlist", "   [ '/' { efdetails } ] ')'") +
     " | " +
-    effectKind("'SPLINE'/'SPL'", EV_SPLINE, ListKind::Values, "varlist",
+    effectKind("'SPLINE'/'SPL'", EffectVarKind::Spline, ListKind::Values, "varlist",
                " [ '/' { splopt } ] ')'") +
     " | " +
-    effectKind("'POLY'/'POLYNOMIAL'", EV_POLYNOMIAL, ListKind::Values, "varlist",
+    effectKind("'POLY'/'POLYNOMIAL'", EffectVarKind::Polynomial, ListKind::Values, "varlist",
                " [ '/' { polyopt } ] ')'") +
-    " | " + effectKind("'LAG'", EV_LAG, ListKind::Variables, "varitem", " [ '/' { lagopt } ] ')'") +
+    " | " +
+    effectKind("'LAG'", EffectVarKind::Lag, ListKind::Variables, "varitem",
+               " [ '/' { lagopt } ] ')'") +
     " )";
 const std::string kEffectDetails = flagged("'DETAILS'", EffectFlag::Details) +
                                    " [ '(' 'DELIMITER' '=' " + appendText(EffectSlot::Delimiter) +

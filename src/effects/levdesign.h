@@ -18,11 +18,11 @@ struct InModelMask; // design library: which effects and variables the model use
 
 // Kinds of constructed effect.
 enum EffectVarKind : int32_t {
-  EV_MULTIMEMBER = 1,
-  EV_COLLECTION = 2,
-  EV_SPLINE = 3,
-  EV_POLYNOMIAL = 4,
-  EV_LAG = 5,
+  MultiMember = 1,
+  Collection = 2,
+  Spline = 3,
+  Polynomial = 4,
+  Lag = 5,
 };
 
 enum KnotMethod : uint8_t {

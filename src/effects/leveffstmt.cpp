@@ -162,16 +162,16 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 [[nodiscard]] VsfStatus countStatement(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   switch (v.kind) {
-  case EV_MULTIMEMBER:
-  case EV_COLLECTION:
+  case EffectVarKind::MultiMember:
+  case EffectVarKind::Collection:
     *count = 1;
     return VsfStatus::Ok;
-  case EV_LAG:
+  case EffectVarKind::Lag:
     *count = 1;
     if (listCount(s, EffectSlot::Within) > 1 || stmtSlot(s, EffectSlot::Role) != nullptr)
       ++design->lagListCount;
     return VsfStatus::Ok;
-  case EV_POLYNOMIAL: {
+  case EffectVarKind::Polynomial: {
     int32_t parts = zlevPolyNefts(s, v.n);
     if (parts == INT32_MAX || parts < 1) {
       vsfLog(EffMsg::PolynomialEffectMoreTerms, {nameArg(v)});
@@ -181,7 +181,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
     *count = parts;
     return VsfStatus::Ok;
   }
-  case EV_SPLINE:
+  case EffectVarKind::Spline:
     return countSpline(design, v, count);
   default:
     *count = 1;
@@ -427,7 +427,7 @@ struct Builder {
       LevEftVar* rec = t == 0 ? first : b.take();
       if (rec == nullptr)
         return failWith(design, EffMsg::PolynomialEffectMoreTerms, {nameArg(v)});
-      rec->kind = EV_POLYNOMIAL;
+      rec->kind = EffectVarKind::Polynomial;
       rec->partTotal = info->nTerms;
       rec->firstPartIndex = firstIndex;
       rec->splitPart = 1;
@@ -503,7 +503,7 @@ struct Builder {
         if (rec->name == nullptr)
           return VsfStatus::NoMemory;
         rec->nameLength = w;
-        rec->kind = EV_SPLINE;
+        rec->kind = EffectVarKind::Spline;
         rec->splitPart = 1;
         rec->numericCount = 1;
         rec->firstPartIndex = groupFirst;
@@ -644,23 +644,23 @@ VsfStatus zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     int32_t made = 1;
     VsfStatus r = VsfStatus::Ok;
     switch (v.kind) {
-    case EV_MULTIMEMBER:
+    case EffectVarKind::MultiMember:
       r = buildMultimember(b, v, first);
       break;
-    case EV_COLLECTION:
+    case EffectVarKind::Collection:
       r = buildCollection(b, v, first);
       break;
-    case EV_SPLINE:
+    case EffectVarKind::Spline:
       r = buildSpline(b, v, first, &made);
       break;
-    case EV_POLYNOMIAL:
+    case EffectVarKind::Polynomial:
       r = buildPolynomial(b, v, first, &made);
       if (r == VsfStatus::Ok && first->poly->standardize != PS_NONE) {
         moments = moments || first->poly->stdMethod == PM_MOMENTS;
         wmoments = wmoments || first->poly->stdMethod == PM_WMOMENTS;
       }
       break;
-    case EV_LAG:
+    case EffectVarKind::Lag:
       r = buildLag(b, v, first);
       break;
     default:
@@ -678,7 +678,7 @@ VsfStatus zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     (*map)[index].first = firstIndex;
     (*map)[index].parts = made;
     first->partCount = made;
-    char* label = (made == 1 && v.kind != EV_POLYNOMIAL && first->name != nullptr)
+    char* label = (made == 1 && v.kind != EffectVarKind::Polynomial && first->name != nullptr)
                       ? first->name
                       : levStrdup(v.name, v.nameLength);
     if (label == nullptr)
