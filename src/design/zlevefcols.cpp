@@ -266,8 +266,6 @@ void zlevGetEftVarCols(LevRegContext* ctx, LevEftVar* record) {
     if (ev.lag != nullptr)
       lagColumns(ctx, ev);
     break;
-  default:
-    break;
   }
   ev.columnsDone = 1;
 }

@@ -287,8 +287,6 @@ VsfStatus zlevefti(LevRegContext* ctx) {
     case EffectVarKind::Lag:
       rc = ev.lag != nullptr ? setUpLag(ctx, ev) : VsfStatus::Ok;
       break;
-    default:
-      break;
     }
     if (rc != VsfStatus::Ok)
       return rc;

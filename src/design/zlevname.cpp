@@ -124,7 +124,7 @@ void zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
         add(levelPart(v, i));
     }
     break;
-  default:
+  case EffectVarKind::MultiMember:
     break;
   }
 }

@@ -122,9 +122,11 @@ int32_t zlevEftClValN(const LevDesign*, const LevEftVar* ev) {
   case EffectVarKind::Collection:
   case EffectVarKind::Lag:
     return ev->classCount > 0 || ev->kind == EffectVarKind::Lag ? 1 : 0;
-  default:
+  case EffectVarKind::Spline:
+  case EffectVarKind::Polynomial:
     return 0;
   }
+  return 0;
 }
 
 int32_t zlevEfClValN(const LevDesign* d, const LevEffect* ef) {

@@ -65,9 +65,8 @@ double missingValue() { return hostMissing(); }
     return true;
   case EffectVarKind::Lag:
     return !d->constructedReady || (ev.lag != nullptr && ev.lag->lagged != -1);
-  default:
-    return true;
   }
+  return true;
 }
 
 [[nodiscard]] bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef,

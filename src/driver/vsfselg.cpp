@@ -4,6 +4,7 @@
 #include "driver/vsfselg.h"
 
 #include "effects/levdesign.h"
+#include "effects/levkinds.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/stepcodes.h"
@@ -505,33 +506,21 @@ const std::string kClassGlobalOptions =
     flagged("'SPLIT'", ClassFlag::SplitAll) + " | 'DELIMITER' '=' " +
     appendText(ClassSlot::Delimiter) + " QS )";
 
-// EFFECT: a kind's keywords, its code, the variable list's kind, the list and its options.
-std::string effectKind(const char* keywords, int kind, int listKind, const char* list,
-                       const char* options) {
-  return std::string(keywords) + " " + storeCode(EffectSlot::Kind, kind) + " '(' " +
-         startList(EffectSlot::Variables, listKind) + " " + list + options;
+// EFFECT: each kind of the traits table, its keywords storing its code, then its list and
+// its options.
+std::string effectKinds() {
+  std::string text;
+  for (const EffectKindTraits& t : kEffectKindTraits)
+    text += (text.empty() ? "( " : " | ") + std::string(t.keyword) + " " +
+            storeCode(EffectSlot::Kind, t.kind.get()) + " '(' " +
+            startList(EffectSlot::Variables, t.listKind) + " " + t.listItem.get() + t.options.get();
+  return text + " )";
 }
 
 const std::string kEffectStmt =
     newNode(NodeSlots::Effect) + " " + effect(EffectCode::EffectStatement) + " 'EFFECT' " +
     startList(EffectSlot::Name, ListKind::Names) + " name '=' efkind " + endStatement();
-const std::string kEffectKind =
-    "( " +
-    effectKind("'MULTIMEMBER'/'MM'", EffectVarKind::MultiMember, ListKind::Variables, "varlist",
-               " [ '/' { mmopt } ] ')'") +
-    " | " +
-    effectKind("'COLLECTION'/'VARIABLES$'/'VARS$'", EffectVarKind::Collection, ListKind::Variables,
-               "varlist", "   [ '/' { efdetails } ] ')'") +
-    " | " +
-    effectKind("'SPLINE'/'SPL'", EffectVarKind::Spline, ListKind::Values, "varlist",
-               " [ '/' { splopt } ] ')'") +
-    " | " +
-    effectKind("'POLY'/'POLYNOMIAL'", EffectVarKind::Polynomial, ListKind::Values, "varlist",
-               " [ '/' { polyopt } ] ')'") +
-    " | " +
-    effectKind("'LAG'", EffectVarKind::Lag, ListKind::Variables, "varitem",
-               " [ '/' { lagopt } ] ')'") +
-    " )";
+const std::string kEffectKind = effectKinds();
 const std::string kEffectDetails = flagged("'DETAILS'", EffectFlag::Details) +
                                    " [ '(' 'DELIMITER' '=' " + appendText(EffectSlot::Delimiter) +
                                    " QS ')' ]";

@@ -27,7 +27,7 @@ struct StatementView {
   ParsedStatement* stmt;
   const char* name;
   int32_t nameLength;
-  int32_t kind;
+  EffectVarKind kind;
   int32_t n;        // variables after removing repeats
   int32_t* numbers; // the variables' data-set numbers (a private copy)
 };
@@ -60,7 +60,8 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 
 // Reads statement `s`: its name and its variables without repeats (first occurrence kept).
 [[nodiscard]] bool view(ParsedStatement* s, StatementView& v) {
-  v = StatementView{s, "", 0, stmtInt(s, EffectSlot::Kind, 0), 0, nullptr};
+  // The rule names a kind in every EFFECT statement.
+  v = StatementView{s, "", 0, stmtCode(s, EffectSlot::Kind, EffectVarKind::Collection), 0, nullptr};
   const OptionSlot* names = stmtSlot(s, EffectSlot::Name);
   // A list without a name leaves the name empty.
   if (names != nullptr)
@@ -183,10 +184,9 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   }
   case EffectVarKind::Spline:
     return countSpline(design, v, count);
-  default:
-    *count = 1;
-    return VsfStatus::Ok;
   }
+  *count = 1;
+  return VsfStatus::Ok;
 }
 
 // Numeric records for the statement's variables; refuses character variables.
@@ -662,10 +662,6 @@ VsfStatus zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
       break;
     case EffectVarKind::Lag:
       r = buildLag(b, v, first);
-      break;
-    default:
-      r = failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)},
-                   StepRc::StatementError);
       break;
     }
     if (r != VsfStatus::Ok) {

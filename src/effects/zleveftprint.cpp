@@ -104,8 +104,6 @@ void zlevPrintEftDetails(RvqObject* parent, LevDesign* design) {
       else
         zlevPrintLagDesign(parent, r, design);
       break;
-    default:
-      break;
     }
     endObject(group);
   }

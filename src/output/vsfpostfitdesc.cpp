@@ -7,6 +7,7 @@
 #include "design/levlevel.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
+#include "effects/levkinds.h"
 #include "output/vsfcontext.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfselrow.h"
@@ -272,7 +273,7 @@ std::string constructedName(const LevEftVar& ev) {
   const LevEftVar& src = ev.continuation ? d->constructed[ev.firstPartIndex] : ev;
   PostFitConstructed c{};
   c.name = h.keep(constructedName(ev));
-  c.kind = ev.kind;
+  c.kind = levEffectKind(ev.kind).postFitKind;
   c.valueCount = src.valueCount;
   c.offset = ev.values != nullptr && src.values != nullptr ? int32_t(ev.values - src.values) : 0;
   c.columnCount = ev.columnCount;
@@ -441,12 +442,6 @@ void vsfNameReducedParameters(PostFitDescription& h, const LevDesign& reduced,
   }
 }
 
-static_assert(int32_t(PFK_SPLINE) == int32_t(EffectVarKind::Spline) &&
-                  int32_t(PFK_LAG) == int32_t(EffectVarKind::Lag) &&
-                  int32_t(PFK_COLLECTION) == int32_t(EffectVarKind::Collection) &&
-                  int32_t(PFK_POLYNOMIAL) == int32_t(EffectVarKind::Polynomial) &&
-                  int32_t(PFK_MULTIMEMBER) == int32_t(EffectVarKind::MultiMember),
-              "the description gives the design's kinds of constructed effect");
 static_assert(int32_t(PFB_BSPLINE) == int32_t(SB_BSPLINE) && int32_t(PFB_TPF) == int32_t(SB_TPF));
 static_assert(int32_t(PFS_CENTERSCALE) == int32_t(PS_CENTERSCALE) &&
               int32_t(PFS_SCALE) == int32_t(PS_SCALE) && int32_t(PFS_CENTER) == int32_t(PS_CENTER));

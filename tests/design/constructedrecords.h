@@ -56,7 +56,8 @@ struct SplineAndPolynomial {
   SplineAndPolynomial(const SplineAndPolynomial&) = delete;
   SplineAndPolynomial& operator=(const SplineAndPolynomial&) = delete;
 
-  static LevEftVar record(int32_t kind, std::vector<int32_t>& vars, std::vector<double>& values) {
+  static LevEftVar record(EffectVarKind kind, std::vector<int32_t>& vars,
+                          std::vector<double>& values) {
     LevEftVar ev{};
     ev.kind = kind;
     ev.numericCount = static_cast<int32_t>(vars.size());

@@ -56,10 +56,11 @@ struct PrintTest : ::testing::Test {
   }
   void TearDown() override { qrxhost::discardOutputs(); }
 
-  ParsedStatement* effect(const std::string& name, int kind, const std::vector<std::string>& vars) {
+  ParsedStatement* effect(const std::string& name, EffectVarKind kind,
+                          const std::vector<std::string>& vars) {
     ParsedStatement* s = host.addStatement("EFFECT");
     host.setNameList(s, 1, {name});
-    host.setNumber(s, 2, kind);
+    host.setNumber(s, 2, static_cast<int>(kind));
     host.setVarList(s, 3, vars);
     FakeHost::setFlag(s, 4); // DETAILS
     return s;
@@ -123,7 +124,7 @@ std::vector<std::string> columnNames(const Value& table) {
 TEST_F(PrintTest, NothingWithoutDetails) {
   ParsedStatement* s = host.addStatement("EFFECT");
   host.setNameList(s, 1, {"col"});
-  host.setNumber(s, 2, EffectVarKind::Collection);
+  host.setNumber(s, 2, static_cast<int>(EffectVarKind::Collection));
   host.setVarList(s, 3, {"a", "x"});
   build("x");
   Value v = print();

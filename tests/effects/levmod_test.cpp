@@ -35,10 +35,10 @@ struct DesignTest : ::testing::Test {
     design.levelWidthOption = -1; // no TRUNCATE
   }
   // EFFECT name = kind(vars) with options set by `options` on the node.
-  ParsedStatement* effect(const std::string& name, int kind, const Names& vars) {
+  ParsedStatement* effect(const std::string& name, EffectVarKind kind, const Names& vars) {
     ParsedStatement* s = host.addStatement("EFFECT");
     host.setNameList(s, 1, {name});
-    host.setNumber(s, 2, kind);
+    host.setNumber(s, 2, static_cast<int>(kind));
     host.setVarList(s, 3, vars);
     return s;
   }
@@ -304,7 +304,7 @@ TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
   other.addVar("name", 2, 8);
   ParsedStatement* s = other.addStatement("EFFECT");
   other.setNameList(s, 1, {"col"});
-  other.setNumber(s, 2, EffectVarKind::Collection);
+  other.setNumber(s, 2, static_cast<int>(EffectVarKind::Collection));
   other.setVarList(s, 3, {"x", "name"});
   ParsedStatement* m = other.model("x");
   LevDesign d{};
@@ -605,10 +605,10 @@ TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
       host.addVar(v);
     host.addVar("a", 2, 4);
     host.setClass({"a", "b"});
-    auto effect = [&](const std::string& name, int kind, const Names& vars) {
+    auto effect = [&](const std::string& name, EffectVarKind kind, const Names& vars) {
       ParsedStatement* s = host.addStatement("EFFECT");
       host.setNameList(s, 1, {name});
-      host.setNumber(s, 2, kind);
+      host.setNumber(s, 2, static_cast<int>(kind));
       host.setVarList(s, 3, vars);
       return s;
     };
