@@ -75,7 +75,7 @@ void BM_LassoChooseCv(benchmark::State& state) {
   setup.opt.screen = VsfScreenMethod::None;
   setup.opt.transformPages = 1;
   setup.opt.restorePages = 1;
-  setup.opt.choose = VC_CV;
+  setup.opt.choose = VsfCriterion::Cv;
   if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   const int64_t before = vsfPassCount();
@@ -92,7 +92,7 @@ void BM_ForwardByCv(benchmark::State& state) {
   const int32_t cols = 20;
   benchfit::Rows& r = benchfit::rows(rowsOf(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(state.range(1)), cols, VsfMethod::Forward);
-  setup.opt.select = setup.opt.stop = VC_CV;
+  setup.opt.select = setup.opt.stop = VsfCriterion::Cv;
   setup.opt.trialAll = 1;
   setup.opt.steps = kSignal;
   setup.opt.fullXpx = 1;
@@ -121,7 +121,7 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   setup.opt.fullXpx = 1;
   setup.opt.colStandardize = 1;
   setup.opt.screen = VsfScreenMethod::None;
-  setup.opt.choose = VC_CVEX;
+  setup.opt.choose = VsfCriterion::Cvex;
   setup.model.l2Search = VsfL2Search::None;
   if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");

@@ -77,8 +77,8 @@ void BM_ElasticNetSearch(benchmark::State& state) {
   const int32_t cols = static_cast<int32_t>(state.range(1));
   benchfit::Rows& r = benchfit::rows(static_cast<size_t>(state.range(0)), cols, kSignal);
   Setup setup(threadsOf(state.range(2)), cols, VsfMethod::ElasticNet, true);
-  setup.opt.choose = VC_SBC;
-  setup.opt.stop = VC_NONE;
+  setup.opt.choose = VsfCriterion::Sbc;
+  setup.opt.stop = VsfCriterion::None;
   setup.s.enTuneRows = 1;
   setup.s.l2Steps = 50;
   if (setup.read(r) != VsfStatus::Ok)

@@ -22,7 +22,7 @@ constexpr int32_t kSteps = 20;
 // FORWARD by SBC for kSteps steps, with the full X'X or the grown one.
 struct Setup : benchfit::Setup {
   Setup(int32_t threads, bool full) : benchfit::Setup(threads, kCols, VsfMethod::Forward) {
-    opt.select = opt.stop = VC_SBC;
+    opt.select = opt.stop = VsfCriterion::Sbc;
     opt.steps = kSteps;
     opt.fullXpx = full;
     opt.storeCross = !full;

@@ -23,7 +23,7 @@ void BM_FullXpXPass(benchmark::State& state) {
   const int32_t T = state.range(1) == 0 ? static_cast<int32_t>(std::thread::hardware_concurrency())
                                         : static_cast<int32_t>(state.range(1));
   benchfit::Setup setup(T, kCols, VsfMethod::Forward);
-  setup.opt.select = setup.opt.stop = VC_SBC;
+  setup.opt.select = setup.opt.stop = VsfCriterion::Sbc;
   setup.opt.fullXpx = true;
   if (setup.read(r) != VsfStatus::Ok || vsfModelInit(&setup.model) != VsfStatus::Ok)
     throw std::runtime_error("set-up failed");

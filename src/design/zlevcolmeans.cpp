@@ -17,13 +17,13 @@ Kinds kindsOf(const LevDesign* d, const LevEffect& ef) {
   Kinds k;
   for (int32_t i = 0; i < ef.constructedCount; ++i) {
     const LevEftVar& ev = d->constructed[ef.constructed[i]];
-    if (ev.kind == EV_POLYNOMIAL) {
+    if (ev.kind == EffectVarKind::Polynomial) {
       k.polynomial += 1;
       k.splitPolynomial += ev.splitPart ? 1 : 0;
-    } else if (ev.kind == EV_SPLINE) {
+    } else if (ev.kind == EffectVarKind::Spline) {
       k.spline += 1;
       k.splitSpline += ev.splitPart ? 1 : 0;
-    } else if (ev.kind == EV_COLLECTION && ev.numericCount > 0) {
+    } else if (ev.kind == EffectVarKind::Collection && ev.numericCount > 0) {
       k.collection = &ev;
     }
   }
@@ -109,7 +109,7 @@ void splineMeans(const LevDesign* d, const LevEffect& ef, const Kinds& k, const 
   for (int32_t c = 0; c < n; ++c) {
     const int32_t* row = ef.columnTable + static_cast<size_t>(c) * ef.columnRowWidth;
     for (int32_t e = 0; e < ef.constructedCount; ++e)
-      if (d->constructed[ef.constructed[e]].kind == EV_SPLINE)
+      if (d->constructed[ef.constructed[e]].kind == EffectVarKind::Spline)
         keys[static_cast<size_t>(c)].push_back(row[e]);
     auto& g = groups[keys[static_cast<size_t>(c)]];
     g.first += s[c];

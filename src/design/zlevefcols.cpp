@@ -248,25 +248,23 @@ void zlevGetEftVarCols(LevRegContext* ctx, LevEftVar* record) {
   if (ev.valueCount > 0)
     std::memset(ev.values, 0, sizeof(double) * static_cast<size_t>(ev.valueCount));
   switch (ev.kind) {
-  case EV_MULTIMEMBER:
+  case EffectVarKind::MultiMember:
     multimemberColumns(ctx, ev);
     break;
-  case EV_COLLECTION:
+  case EffectVarKind::Collection:
     collectionColumns(ctx, ev);
     break;
-  case EV_SPLINE:
+  case EffectVarKind::Spline:
     if (ev.spline != nullptr && ev.spline->varKnots != nullptr)
       splineColumns(ctx, ev);
     break;
-  case EV_POLYNOMIAL:
+  case EffectVarKind::Polynomial:
     if (ev.poly != nullptr && ev.poly->basisWork != nullptr)
       polynomialColumns(ctx, ev);
     break;
-  case EV_LAG:
+  case EffectVarKind::Lag:
     if (ev.lag != nullptr)
       lagColumns(ctx, ev);
-    break;
-  default:
     break;
   }
   ev.columnsDone = 1;

@@ -35,7 +35,7 @@ void gatherPercentiles(LevRegContext* ctx, LevPercentiles& pd) {
   std::vector<char> marked(static_cast<size_t>(d->numericCount), 0);
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     const LevEftVar& ev = d->constructed[k];
-    if (ev.kind == EV_SPLINE && ev.firstPart && ev.spline != nullptr &&
+    if (ev.kind == EffectVarKind::Spline && ev.firstPart && ev.spline != nullptr &&
         ev.spline->knotMethod == KM_PERCENTILES)
       for (int32_t j = 0; j < std::max(ev.variableCount, ev.numericCount); ++j)
         marked[static_cast<size_t>(ev.numeric[j])] = 1;
@@ -258,11 +258,11 @@ VsfStatus zlevefti(LevRegContext* ctx) {
     ev.columnsDone = 0;
     VsfStatus rc = VsfStatus::Ok;
     switch (ev.kind) {
-    case EV_MULTIMEMBER:
+    case EffectVarKind::MultiMember:
       multimemberUnion(ctx, ev);
       allocateValues(ctx, ev, ev.columnCount);
       break;
-    case EV_COLLECTION: {
+    case EffectVarKind::Collection: {
       int32_t n = ev.numericCount;
       for (int32_t j = 0; j < ev.classCount; ++j)
         n += d->classes[ev.classes[j]].levelCount - (fullRank(d) ? 1 : 0);
@@ -270,11 +270,11 @@ VsfStatus zlevefti(LevRegContext* ctx) {
       allocateValues(ctx, ev, n);
       break;
     }
-    case EV_SPLINE:
+    case EffectVarKind::Spline:
       rc = ev.spline != nullptr ? setUpSpline(ctx, ev, percentiles, placing, following)
                                 : VsfStatus::Ok;
       break;
-    case EV_POLYNOMIAL:
+    case EffectVarKind::Polynomial:
       ev.values = ev.termValues;
       ev.valueCount = ev.continuation || ev.poly == nullptr ? 0 : ev.poly->nTerms;
       if (!ev.continuation && ev.poly != nullptr) {
@@ -284,10 +284,8 @@ VsfStatus zlevefti(LevRegContext* ctx) {
         rc = standardisePolynomial(d, ev);
       }
       break;
-    case EV_LAG:
+    case EffectVarKind::Lag:
       rc = ev.lag != nullptr ? setUpLag(ctx, ev) : VsfStatus::Ok;
-      break;
-    default:
       break;
     }
     if (rc != VsfStatus::Ok)

@@ -113,7 +113,7 @@ VsfStatus zlevhier(HierarchyRequest* req) {
     std::vector<int32_t>& constructed = lists[static_cast<size_t>(2 * e + 1)];
     for (int32_t k = 0; k < ef.constructedCount; ++k) {
       const LevEftVar& ev = d->constructed[ef.constructed[k]];
-      if (ev.kind == EV_POLYNOMIAL && (ev.poly == nullptr || !ev.poly->noSeparate))
+      if (ev.kind == EffectVarKind::Polynomial && (ev.poly == nullptr || !ev.poly->noSeparate))
         numerics.insert(numerics.end(), ev.numeric, ev.numeric + ev.numericCount);
       else
         constructed.push_back(ef.constructed[k]);

@@ -89,7 +89,7 @@ void zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
   };
   const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   switch (ev->kind) {
-  case EV_COLLECTION:
+  case EffectVarKind::Collection:
     for (int32_t j = 0; j < ev->numericCount; ++j)
       add(varName(d->numerics[ev->numeric[j]]));
     for (int32_t j = 0; j < ev->classCount; ++j) {
@@ -98,7 +98,7 @@ void zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
         add(varName(v) + ":" + levelPart(v, i));
     }
     break;
-  case EV_SPLINE: {
+  case EffectVarKind::Spline: {
     if (ev->spline != nullptr && ev->spline->split)
       break;
     const int32_t per = ev->spline != nullptr && ev->spline->columnsPerVariable > 0
@@ -113,18 +113,18 @@ void zlevEftVarParmLevName(LevRegContext* ctx, LevEftVar* ev) {
           add(varName(d->numerics[ev->numeric[v]]) + ":" + std::to_string(j));
     break;
   }
-  case EV_POLYNOMIAL:
+  case EffectVarKind::Polynomial:
     if (ev->splitPart)
       add("");
     break;
-  case EV_LAG:
+  case EffectVarKind::Lag:
     if (ev->lag != nullptr) {
       const LevVariable& v = d->classes[ev->lag->laggedVariable];
       for (int32_t i = 0; i < v.levelCount - (fullRank ? 1 : 0); ++i)
         add(levelPart(v, i));
     }
     break;
-  default:
+  case EffectVarKind::MultiMember:
     break;
   }
 }

@@ -61,7 +61,7 @@ int32_t* inverseOf(LevDesign* d, const LevEftVar& ev, int32_t j) {
   if (map == nullptr)
     return nullptr;
   std::fill_n(map, ev.columnCount, -1);
-  if (ev.kind == EV_MULTIMEMBER) {
+  if (ev.kind == EffectVarKind::MultiMember) {
     for (int32_t L = 0; ev.memberMaps != nullptr && L < v.levelCount; ++L)
       if (ev.memberMaps[j][L] >= 0 && ev.memberMaps[j][L] < ev.columnCount)
         map[ev.memberMaps[j][L]] = L;
@@ -82,7 +82,7 @@ int32_t* inverseOf(LevDesign* d, const LevEftVar& ev, int32_t j) {
 int32_t zlevMapEftLevInverse(LevDesign* d) {
   for (int32_t r = 0; r < d->constructedCount; ++r) {
     LevEftVar& ev = d->constructed[r];
-    if (ev.kind != EV_MULTIMEMBER && ev.kind != EV_COLLECTION)
+    if (ev.kind != EffectVarKind::MultiMember && ev.kind != EffectVarKind::Collection)
       continue;
     if (ev.columnCount <= 0 || ev.classCount <= 0 || d->libraryPool == nullptr)
       return 1;
@@ -99,7 +99,7 @@ int32_t zlevMapEftLevInverse(LevDesign* d) {
 int32_t zlevLSMBylevel(LevRegContext* ctx, int32_t v, int32_t* out) {
   LevDesign* d = ctx->design;
   const LevEftVar& ev = d->constructed[v];
-  if (ev.kind != EV_COLLECTION)
+  if (ev.kind != EffectVarKind::Collection)
     return kVsfNotFound;
   const bool fullRank = has(d->designFlags, LevDesignFlag::NonGlm);
   int32_t n = 0, base = ev.numericCount;
@@ -118,13 +118,15 @@ int32_t zlevLSMBylevel(LevRegContext* ctx, int32_t v, int32_t* out) {
 
 int32_t zlevEftClValN(const LevDesign*, const LevEftVar* ev) {
   switch (ev->kind) {
-  case EV_MULTIMEMBER:
-  case EV_COLLECTION:
-  case EV_LAG:
-    return ev->classCount > 0 || ev->kind == EV_LAG ? 1 : 0;
-  default:
+  case EffectVarKind::MultiMember:
+  case EffectVarKind::Collection:
+  case EffectVarKind::Lag:
+    return ev->classCount > 0 || ev->kind == EffectVarKind::Lag ? 1 : 0;
+  case EffectVarKind::Spline:
+  case EffectVarKind::Polynomial:
     return 0;
   }
+  return 0;
 }
 
 int32_t zlevEfClValN(const LevDesign* d, const LevEffect* ef) {

@@ -27,7 +27,7 @@ double missingValue() { return hostMissing(); }
 [[nodiscard]] bool constructedPresent(LevRegContext* ctx, LevDesign* d, const LevEftVar& ev,
                                       LevEffect& ef, LevRowStatusSet* status) {
   switch (ev.kind) {
-  case EV_MULTIMEMBER: {
+  case EffectVarKind::MultiMember: {
     int32_t sum = 0;
     double weights = 0;
     for (int32_t k = 0; k < ev.classCount; ++k) {
@@ -49,7 +49,7 @@ double missingValue() { return hostMissing(); }
     }
     return !(ev.stdize && ev.numericCount > 0 && (isHostMissing(weights) || weights == 0));
   }
-  case EV_COLLECTION:
+  case EffectVarKind::Collection:
     for (int32_t k = 0; k < ev.classCount; ++k)
       if (ctx->levelIndex[ev.classes[k]] == -1)
         return false;
@@ -57,17 +57,16 @@ double missingValue() { return hostMissing(); }
       if (isHostMissing(ctx->numeric[ev.numeric[k]]))
         return false;
     return true;
-  case EV_SPLINE:
-  case EV_POLYNOMIAL:
+  case EffectVarKind::Spline:
+  case EffectVarKind::Polynomial:
     for (int32_t k = 0; k < ev.numericCount; ++k)
       if (isHostMissing(ctx->numeric[ev.numeric[k]]))
         return false;
     return true;
-  case EV_LAG:
+  case EffectVarKind::Lag:
     return !d->constructedReady || (ev.lag != nullptr && ev.lag->lagged != -1);
-  default:
-    return true;
   }
+  return true;
 }
 
 [[nodiscard]] bool effectConstructedPresent(LevRegContext* ctx, LevDesign* d, LevEffect& ef,
@@ -85,7 +84,7 @@ double missingValue() { return hostMissing(); }
   LevRowStatusSet status;
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     LevEftVar& ev = d->constructed[k];
-    if (ev.kind != EV_LAG || ev.lag == nullptr)
+    if (ev.kind != EffectVarKind::Lag || ev.lag == nullptr)
       continue;
     ev.lag->lagged = -1;
     if (zlevGetEftLaggedLevel(ctx, ev.lag) == -1)
@@ -204,10 +203,10 @@ InModelMask* SetInmodel(LevRegContext* ctx) {
       m->constructed[ef.constructed[k]] = '1';
       for (int32_t j = 0; j < ev.classCount; ++j)
         m->classes[ev.classes[j]] = '1';
-      if (ev.kind != EV_MULTIMEMBER)
+      if (ev.kind != EffectVarKind::MultiMember)
         for (int32_t j = 0; j < ev.numericCount; ++j)
           m->numerics[ev.numeric[j]] = '1';
-      if (ev.kind == EV_LAG && ev.lag != nullptr) {
+      if (ev.kind == EffectVarKind::Lag && ev.lag != nullptr) {
         for (int32_t j = 0; j < ev.lag->withinCount; ++j)
           m->classes[ev.lag->within[j]] = '1';
         if (ev.lag->periodVariable != 0)

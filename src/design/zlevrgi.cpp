@@ -180,7 +180,7 @@ namespace {
 void checkMultimemberMissing(LevDesign* d) {
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     const LevEftVar& ev = d->constructed[k];
-    if (ev.kind != EV_MULTIMEMBER)
+    if (ev.kind != EffectVarKind::MultiMember)
       continue;
     int32_t withMissing = 0;
     for (int32_t j = 0; j < ev.classCount; ++j)
@@ -490,7 +490,7 @@ void zlevtrm(LevRegContext* ctx, LevReleaseSet what) {
       d->numerics[j].levelCount = 0;
     if (!what.has(LevRelease::LibraryPool))
       for (int32_t k = 0; k < d->constructedCount; ++k)
-        if (d->constructed[k].kind != EV_POLYNOMIAL) {
+        if (d->constructed[k].kind != EffectVarKind::Polynomial) {
           d->constructed[k].columnNames = nullptr;
           d->constructed[k].columnNameLengths = nullptr;
         }

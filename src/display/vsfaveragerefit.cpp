@@ -62,9 +62,9 @@ uint8_t* refitEffects(VsfContext* ctx) {
 // The selection settings of a plain fit of the flagged effects on the full cross products.
 void plainFitSettings(VsfModelOptions& o) {
   o.method = VsfMethod::None;
-  o.choose = VC_NONE_GIVEN;
-  o.stop = VC_NONE_GIVEN;
-  o.select = VC_NONE_GIVEN;
+  o.choose = VsfCriterion::NoneGiven;
+  o.stop = VsfCriterion::NoneGiven;
+  o.select = VsfCriterion::NoneGiven;
   o.stopTest = 0;
   o.trialAll = 0;
   o.fullModelFirst = 0;

@@ -28,6 +28,7 @@
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
 #include "support/stepcodes.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfpools.h"
 
@@ -364,7 +365,7 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
         {vsfaLabel(msgText(VsfMsg::SelectionSummary)), rvqFlag(RvqAttrId::GroupKind, 1)});
     if (vsfGraphicsOn(ctx) && (rc = vsfgStepLabels(ctx, m)) != VsfStatus::Ok)
       return rc;
-    int32_t optimal[14];
+    int32_t optimal[kVsfCriterionCount];
     int32_t chosen = 0;
     RvqText* bestRef = nullptr;
     RvqText* summaryRef = nullptr;
@@ -377,7 +378,7 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
     if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != VsfStatus::Ok)
       return rc;
     if (m->stopReason == VSR_NO_IMPROVEMENT) {
-      const int32_t stop = o.stop != VC_NONE_GIVEN ? o.stop : o.select;
+      const VsfCriterion stop = o.stop != VsfCriterion::NoneGiven ? o.stop : o.select;
       double current = vsfGetCriterion(m, stop);
       if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != VsfStatus::Ok)
         return rc;

@@ -38,7 +38,7 @@ constexpr double kPackedMemoryShare = 0.5;
 // criterion, STEPS=, else MAXSTEPS= or one per effect. 0 when a criterion may stop it
 // anywhere.
 [[nodiscard]] int32_t knownSteps(const VsfModelOptions& o, int32_t effects) {
-  if (o.stop != VC_NONE_GIVEN || o.stopCount != 0)
+  if (o.stop != VsfCriterion::NoneGiven || o.stopCount != 0)
     return 0;
   if (o.steps > 0)
     return std::min(o.steps, effects);

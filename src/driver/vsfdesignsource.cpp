@@ -388,7 +388,7 @@ uint8_t designSparseVote(const LevDesign* d, const LevEffect& e) {
   t.codings = codings;
   for (int32_t i = 0; i < e.constructedCount && !t.bigBsplineBasis; ++i) {
     const LevEftVar& c = d->constructed[e.constructed[i]];
-    t.bigBsplineBasis = c.kind == EV_SPLINE && !c.continuation && c.columnCount > 10 &&
+    t.bigBsplineBasis = c.kind == EffectVarKind::Spline && !c.continuation && c.columnCount > 10 &&
                         c.spline != nullptr && c.spline->basis == SB_BSPLINE;
   }
   return static_cast<uint8_t>(useSparseRepresentation(t));

@@ -52,7 +52,7 @@ VsfStatus parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
                     DriverResult::AveragingCombination);
   // Each sample's draws would have to be replayed across the external folds; the resampling
   // road does not do that, so the combination is refused before any data is read.
-  if (ctx->options.choose == VC_CVEX)
+  if (ctx->options.choose == VsfCriterion::Cvex)
     return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, StepRc::StatementError,
                     DriverResult::AveragingCombination);
   a.on = 1;

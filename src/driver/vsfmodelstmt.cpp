@@ -15,6 +15,7 @@
 #include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/protocol.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <cstring>
@@ -116,9 +117,9 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   o.noint = stmtFlag(m, ModelFlag::NoInt);
   o.include = stmtInt(m, ModelSlot::Include, 0);
   o.forcedIn = o.include;
-  o.select = stmtCode(m, ModelSlot::Select, VC_SBC);
-  o.choose = stmtCode(m, ModelSlot::Choose, VC_NONE_GIVEN);
-  o.stop = stmtCode(m, ModelSlot::Stop, VC_NONE_GIVEN);
+  o.select = stmtCode(m, ModelSlot::Select, VsfCriterion::Sbc);
+  o.choose = stmtCode(m, ModelSlot::Choose, VsfCriterion::NoneGiven);
+  o.stop = stmtCode(m, ModelSlot::Stop, VsfCriterion::NoneGiven);
   o.maxSteps = stmtInt(m, ModelSlot::MaxSteps, 0);
   o.steps = stmtInt(m, ModelSlot::Steps, 0);
   o.stopCount = stmtInt(m, ModelSlot::StopCount, 0);
@@ -211,7 +212,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   if (vsfMethod(method).l1Bound) {
     o.l1Choice = stmtCode(m, ModelSlot::L1Choice, VsfL1Choice::Ratio);
     o.stopL1Choice = o.l1Choice;
-    if (o.stop == VC_L1) {
+    if (o.stop == VsfCriterion::L1) {
       if (o.l1 < 0) {
         vsfLog(VsfMsg::StopL1WithoutL1);
         o.l1 = 0;
@@ -229,7 +230,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
       o.stopL1Choice = VsfL1Choice::Ratio;
     }
   } else {
-    if (o.stop == VC_L1)
+    if (o.stop == VsfCriterion::L1)
       return stmtFail(ctx, VsfMsg::StopL1AvailableOnly, StepRc::StatementError,
                       DriverResult::StopL1Method);
     if (given(m, ModelSlot::L1))
@@ -248,11 +249,11 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
 // External cross validation, refused for the methods without it.
 void readExternalCv(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfModelOptions& o = ctx->options;
-  if (o.choose == VC_CVEX) {
+  if (o.choose == VsfCriterion::Cvex) {
     o.showCvex = stmtFlag(m, ModelFlag::ShowCvex);
     if (!vsfMethodHasPath(method)) {
       vsfLog(VsfMsg::ChooseCvexNotAvailable);
-      o.choose = VC_NONE_GIVEN;
+      o.choose = VsfCriterion::NoneGiven;
     }
   } else {
     o.showCvex = 0;
@@ -294,8 +295,8 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   VsfCriterion defaultStop = o.select;
   const VsfMethodTraits& row = vsfMethod(method);
   if (row.penalty != VsfPenalty::None) {
-    o.select = VC_NONE_GIVEN;
-    defaultStop = VC_SBC;
+    o.select = VsfCriterion::NoneGiven;
+    defaultStop = VsfCriterion::Sbc;
     if (stmtFlag(m, ModelFlag::LsCoeffs)) {
       if (const std::optional<VsfMsg>& refusal = row.lsRefusal.get())
         return stmtFail(ctx, *refusal, StepRc::StatementError, DriverResult::LsCoeffsMethod);
@@ -315,14 +316,14 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
       vsfLog(VsfMsg::TolUsedOnlySolver);
   }
 
-  if (o.steps >= 1 && (o.stop != VC_NONE_GIVEN || o.stopCount != 0)) {
+  if (o.steps >= 1 && (o.stop != VsfCriterion::NoneGiven || o.stopCount != 0)) {
     vsfLog(VsfMsg::StopIgnoredWhenSteps);
-    o.stop = VC_NONE_GIVEN;
+    o.stop = VsfCriterion::NoneGiven;
     o.stopCount = 0;
   }
-  if (o.stop == VC_NONE)
-    o.stop = VC_NONE_GIVEN;
-  else if (o.stop == VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0)
+  if (o.stop == VsfCriterion::None)
+    o.stop = VsfCriterion::NoneGiven;
+  else if (o.stop == VsfCriterion::NoneGiven && o.steps == 0 && o.stopCount == 0)
     o.stop = defaultStop;
   return VsfStatus::Ok;
 }
@@ -335,7 +336,7 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, VsfMethod metho
   o.slEntry = stmtNumber(m, ModelSlot::SlEntry, sleDefault);
   o.slStay = stmtNumber(m, ModelSlot::SlStay, slsDefault);
   if (given(m, ModelSlot::SlEntry)) {
-    if (o.select != VC_SL && o.stop != VC_SL)
+    if (o.select != VsfCriterion::Sl && o.stop != VsfCriterion::Sl)
       vsfLog(VsfMsg::SlentryUsedOnlyWhen);
     if (o.slEntry == 0 || o.slEntry == 1) {
       stmtWarn(ctx, VsfMsg::SlentryMustLieStrictly);
@@ -343,7 +344,7 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, VsfMethod metho
     }
   }
   if (given(m, ModelSlot::SlStay)) {
-    if (o.select != VC_SL && o.stop != VC_SL)
+    if (o.select != VsfCriterion::Sl && o.stop != VsfCriterion::Sl)
       vsfLog(VsfMsg::SlstayUsedOnlyWhen);
     if (o.slStay == 0 || o.slStay == 1) {
       stmtWarn(ctx, VsfMsg::SlstayMustLieStrictly);
@@ -394,7 +395,7 @@ void readStatisticsAndDetails(VsfContext* ctx, ParsedStatement* m) {
 void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.drop = stmtCode(m, ModelSlot::Drop, VsfDrop::BeforeAdd);
-  if (o.drop != VsfDrop::BeforeAdd && o.select == VC_SL) {
+  if (o.drop != VsfDrop::BeforeAdd && o.select == VsfCriterion::Sl) {
     stmtWarn(ctx, VsfMsg::DropCompetitiveDropAfteradd);
     o.drop = VsfDrop::BeforeAdd;
   }
@@ -408,11 +409,12 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 // Cross validation: CVMETHOD= and CVDETAILS= when a criterion needs it.
 [[nodiscard]] VsfStatus readCrossValidation(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
-  bool cv = o.stop == VC_CV || o.choose == VC_CV || o.choose == VC_CVEX || o.select == VC_CV;
+  bool cv = o.stop == VsfCriterion::Cv || o.choose == VsfCriterion::Cv ||
+            o.choose == VsfCriterion::Cvex || o.select == VsfCriterion::Cv;
   if (cv) {
     o.cvMethod = VsfCvMethod::Random;
     o.cvFolds = 5;
-    if (o.choose == VC_CVEX && o.stop == VC_CV)
+    if (o.choose == VsfCriterion::Cvex && o.stop == VsfCriterion::Cv)
       return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, StepRc::Error,
                       DriverResult::CvexCombination);
     if (stmtFlag(m, ModelFlag::CvMethod)) {
@@ -447,11 +449,10 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
 [[nodiscard]] VsfStatus checkGroupLassoCriteria(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (vsfMethod(o.method).limitedCriteria) {
-    if (o.stop == VC_SL || o.stop == VC_CP || o.stop == VC_BIC || o.stop == VC_PRESS ||
-        o.stop == VC_CV)
+    if (vsfCriterion(o.stop).limitedRefuses)
       return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, StepRc::Error,
                       DriverResult::CriterionNotAvailable);
-    if (o.choose == VC_CP || o.choose == VC_BIC || o.choose == VC_PRESS || o.choose == VC_CV)
+    if (vsfCriterion(o.choose).limitedRefuses)
       return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, StepRc::Error,
                       DriverResult::CriterionNotAvailable);
   }

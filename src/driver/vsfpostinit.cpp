@@ -55,45 +55,49 @@ namespace {
   return vsfMethodIs(m, VsfMethodFamily::LeastAngle) && !vsfMethodRidge(m);
 }
 
-[[nodiscard]] bool anyCriterion(const VsfModelOptions& o, uint8_t code) {
+[[nodiscard]] bool anyCriterion(const VsfModelOptions& o, VsfCriterion code) {
   return o.select == code || o.stop == code || o.choose == code;
 }
 
 // Marks the statistic of a criterion among the fit statistics shown.
-void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
+void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
   switch (code) {
-  case VC_SL:
+  case VsfCriterion::Sl:
     o.statF = o.statSl = 1;
     break;
-  case VC_AIC:
+  case VsfCriterion::Aic:
     o.statAic = 1;
     break;
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     o.statAicc = 1;
     break;
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     o.statSbc = 1;
     break;
-  case VC_BIC:
+  case VsfCriterion::Bic:
     o.statBic = 1;
     break;
-  case VC_CP:
+  case VsfCriterion::Cp:
     o.statCp = 1;
     break;
-  case VC_PRESS:
+  case VsfCriterion::Press:
     o.statPress = 1;
     break;
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     o.statRsquare = 1;
     break;
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     o.statAdjrsq = 1;
     break;
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     if (validateMarks)
       o.statAse = 1;
     break;
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Cv:
+  case VsfCriterion::None:
+  case VsfCriterion::Cvex:
+  case VsfCriterion::L1:
     break;
   }
 }
@@ -113,7 +117,7 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
     const int32_t first = d->constructedMap[k].first;
     if (first < 0 || first >= d->constructedCount)
       break;
-    if (d->constructed[first].kind == EV_SPLINE && !stmtFlag(s, EffectFlag::Split))
+    if (d->constructed[first].kind == EffectVarKind::Spline && !stmtFlag(s, EffectFlag::Split))
       return true;
   }
   return false;
@@ -131,10 +135,11 @@ void markStatistic(VsfModelOptions& o, uint8_t code, bool validateMarks) {
         continue;
       HostMsgArg name(ev.label != nullptr ? ev.label : ev.name,
                       ev.label != nullptr ? ev.labelLength : ev.nameLength);
-      if (ev.kind == EV_MULTIMEMBER || ev.kind == EV_COLLECTION || ev.kind == EV_LAG)
+      if (ev.kind == EffectVarKind::MultiMember || ev.kind == EffectVarKind::Collection ||
+          ev.kind == EffectVarKind::Lag)
         return fail(ctx, VsfMsg::ConstructedEffectMultimemberCollection, DriverResult::Refused,
                     {name});
-      if (ev.kind == EV_POLYNOMIAL && ev.poly != nullptr && ev.poly->noSeparate)
+      if (ev.kind == EffectVarKind::Polynomial && ev.poly != nullptr && ev.poly->noSeparate)
         return fail(ctx, VsfMsg::PolynomialEffectNoseparateCannot,
                     DriverResult::PolynomialNoSeparate, {name});
     }
@@ -255,7 +260,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
   const bool lasso = lassoType(ctx->options);
   const bool group = groupType(ctx->options);
   if (!vsfMethodSelects(o.method))
-    o.choose = VC_NONE_GIVEN;
+    o.choose = VsfCriterion::NoneGiven;
   if ((lasso || group) && o.include != 0)
     return fail(ctx, VsfMsg::IncludeNotAvailableSelection, DriverResult::Refused);
   if (st.responseCount > 0 && st.responses[0] != nullptr)
@@ -317,8 +322,8 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
   if (o.statBic || o.statCp) {
     if (po.sscpIncremental) {
       warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredBecause);
-    } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) && !anyCriterion(o, VC_CP) &&
-               !anyCriterion(o, VC_BIC)) {
+    } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) && !anyCriterion(o, VsfCriterion::Cp) &&
+               !anyCriterion(o, VsfCriterion::Bic)) {
       ctx->statsOnlyFull = 1;
     }
     o.fullXpx = 1;
@@ -341,8 +346,8 @@ void splitLabelStyle(VsfContext* ctx) {
       classSplit = d->classes[i].split != 0;
     bool splineSplit = false;
     for (int32_t k = 0; k < d->constructedCount && !splineSplit; ++k)
-      splineSplit = d->constructed[k].kind == EV_SPLINE && d->constructed[k].spline != nullptr &&
-                    d->constructed[k].spline->split;
+      splineSplit = d->constructed[k].kind == EffectVarKind::Spline &&
+                    d->constructed[k].spline != nullptr && d->constructed[k].spline->split;
     if (classSplit || splineSplit) {
       warn(ctx, classSplit ? VsfMsg::SplitClassVariablesNeed : VsfMsg::SplitSplineEffectsNeed);
       d->splitWarned = 1;
@@ -356,18 +361,18 @@ void splitLabelStyle(VsfContext* ctx) {
   VsfModelOptions& o = ctx->options;
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
-    if (o.choose == VC_PRESS || o.stop == VC_PRESS)
+    if (o.choose == VsfCriterion::Press || o.stop == VsfCriterion::Press)
       return fail(ctx, VsfMsg::PressCannotUsedStopChoose, DriverResult::PressAsStopChoose);
     note(VsfMsg::PressStatisticNotAvailableSelectionLar);
   } else if (o.pressNeeded && vsfMethodRidge(o.method)) {
     o.pressNeeded = 0;
-    if (o.stop == VC_PRESS)
+    if (o.stop == VsfCriterion::Press)
       return fail(ctx, VsfMsg::PressCannotUsedStopCriterion, DriverResult::PressCriterion);
-    if (o.choose == VC_PRESS)
+    if (o.choose == VsfCriterion::Press)
       return fail(ctx, VsfMsg::PressCannotUsedChoose, DriverResult::PressCriterion);
     note(VsfMsg::PressStatisticNotAvailableSelectionElasticnet);
   }
-  o.stopTest = o.stop != VC_NONE_GIVEN && o.steps == 0 && o.stopCount == 0;
+  o.stopTest = o.stop != VsfCriterion::NoneGiven && o.steps == 0 && o.stopCount == 0;
   return VsfStatus::Ok;
 }
 
@@ -390,8 +395,8 @@ void splitLabelStyle(VsfContext* ctx) {
   }
   ctx->partitionOn =
       ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr || p.testData != nullptr;
-  if (o.stop == VC_VALIDATE && o.validateFraction <= 0 && !roleTextGiven(ps.validateLength) &&
-      p.valData == nullptr)
+  if (o.stop == VsfCriterion::Validate && o.validateFraction <= 0 &&
+      !roleTextGiven(ps.validateLength) && p.valData == nullptr)
     return fail(ctx, VsfMsg::StopValidateNeedsValidation, DriverResult::StopValidateNoRows);
   o.validateInUse = ctx->validateDataFlag;
   o.testInUse = ctx->testDataFlag;
@@ -411,9 +416,10 @@ void derivedSwitches(VsfContext* ctx) {
                    pl.critStepAxis == VsfStepAxis::NormBeta;
   // The NORMB step axis reads the standardized-L1 series, so the fit keeps it then.
   o.stdL1History = ctx->normbAxis ? 1 : 0;
-  o.trialAll = o.select == VC_PRESS || o.select == VC_VALIDATE || o.select == VC_CV;
-  o.cvOn = o.cvMethod != VsfCvMethod::None && o.choose != VC_CVEX;
-  o.cvExternal = o.cvMethod != VsfCvMethod::None && o.choose == VC_CVEX;
+  o.trialAll = o.select == VsfCriterion::Press || o.select == VsfCriterion::Validate ||
+               o.select == VsfCriterion::Cv;
+  o.cvOn = o.cvMethod != VsfCvMethod::None && o.choose != VsfCriterion::Cvex;
+  o.cvExternal = o.cvMethod != VsfCvMethod::None && o.choose == VsfCriterion::Cvex;
   if (vsfCvScheme(o.cvMethod).indexFolds) {
     int32_t index = -1;
     for (int32_t i = 0; i < d->classCount && index < 0; ++i)

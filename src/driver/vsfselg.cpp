@@ -4,9 +4,11 @@
 #include "driver/vsfselg.h"
 
 #include "effects/levdesign.h"
+#include "effects/levkinds.h"
 #include "support/hoststubs.h"
 #include "support/parsedstmt.h"
 #include "support/stepcodes.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -320,21 +322,15 @@ template <class Item> std::string keywordItems(std::initializer_list<Keyword> ke
 std::string choices(StmtSlotKey auto slot, std::initializer_list<Keyword> keywords) {
   return keywordItems(keywords, [slot](int code) { return storeCode(slot, code); });
 }
-// The criteria SELECT=, STOP= and CHOOSE= share, from AIC to CV.
-std::string criteria(ModelSlot slot) {
-  return choices(slot, {{"'AIC'", VC_AIC},
-                        {"'AICC'", VC_AICC},
-                        {"'SBC'", VC_SBC},
-                        {"'RSQUARE'", VC_RSQUARE},
-                        {"'ADJRSQ'", VC_ADJRSQ},
-                        {"'CP'", VC_CP},
-                        {"'BIC'", VC_BIC},
-                        {"'PRESS'", VC_PRESS},
-                        {"'VALIDATE'", VC_VALIDATE},
-                        {"'CV'/'CROSSVALIDATE'/'XVALIDATE$'", VC_CV}});
-}
-std::string significance(ModelSlot slot) {
-  return "'SIGNIFICANCELEVEL'/'SL' " + storeCode(slot, VC_SL);
+// The criteria an option takes (`takes` tells which, from their rows), each keyword storing
+// its code in the option's slot.
+std::string criteria(ModelSlot slot, bool (*takes)(const VsfCriterionTraits&)) {
+  std::string text;
+  for (const VsfCriterionTraits& t : kVsfCriterionTraits)
+    if (takes(t))
+      text += (text.empty() ? "( " : " | ") + std::string(t.keyword) + " " +
+              storeCode(slot, t.criterion.get());
+  return text + " )";
 }
 // keywords '=' range slot form: a bounded number option.
 std::string numberOption(const char* keywords, const std::string& bounds, StmtSlotKey auto slot,
@@ -364,13 +360,11 @@ const std::string kModelStmt =
     effect(EffectCode::SharedOn) + " { effect } " + effect(EffectCode::SharedOff) +
     " [ '/' { modelopt } ] " + endStatement();
 const std::string kCrit11 =
-    "( " + significance(ModelSlot::Select) + " | " + criteria(ModelSlot::Select) + " )";
-const std::string kCrit12 = "( " + significance(ModelSlot::Stop) + " | " +
-                            criteria(ModelSlot::Stop) + " | " +
-                            choices(ModelSlot::Stop, {{"'NONE'", VC_NONE}, {"'L1'", VC_L1}}) + " )";
-const std::string kCrit14 = "( " + criteria(ModelSlot::Choose) + " | " +
-                            choices(ModelSlot::Choose, {{"'CVEXTERNAL'/'CVEX'/'EXCV'", VC_CVEX}}) +
-                            " )";
+    criteria(ModelSlot::Select, [](const VsfCriterionTraits& t) { return t.inSelect.get(); });
+const std::string kCrit12 =
+    criteria(ModelSlot::Stop, [](const VsfCriterionTraits& t) { return t.inStop.get(); });
+const std::string kCrit14 =
+    criteria(ModelSlot::Choose, [](const VsfCriterionTraits& t) { return t.inChoose.get(); });
 const std::string kSlEntry =
     numberOption("'SLENTRY'/'SLE'", range(0, 1), ModelSlot::SlEntry, "number");
 const std::string kSlStay =
@@ -512,31 +506,21 @@ const std::string kClassGlobalOptions =
     flagged("'SPLIT'", ClassFlag::SplitAll) + " | 'DELIMITER' '=' " +
     appendText(ClassSlot::Delimiter) + " QS )";
 
-// EFFECT: a kind's keywords, its code, the variable list's kind, the list and its options.
-std::string effectKind(const char* keywords, int kind, int listKind, const char* list,
-                       const char* options) {
-  return std::string(keywords) + " " + storeCode(EffectSlot::Kind, kind) + " '(' " +
-         startList(EffectSlot::Variables, listKind) + " " + list + options;
+// EFFECT: each kind of the traits table, its keywords storing its code, then its list and
+// its options.
+std::string effectKinds() {
+  std::string text;
+  for (const EffectKindTraits& t : kEffectKindTraits)
+    text += (text.empty() ? "( " : " | ") + std::string(t.keyword) + " " +
+            storeCode(EffectSlot::Kind, t.kind.get()) + " '(' " +
+            startList(EffectSlot::Variables, t.listKind) + " " + t.listItem.get() + t.options.get();
+  return text + " )";
 }
 
 const std::string kEffectStmt =
     newNode(NodeSlots::Effect) + " " + effect(EffectCode::EffectStatement) + " 'EFFECT' " +
     startList(EffectSlot::Name, ListKind::Names) + " name '=' efkind " + endStatement();
-const std::string kEffectKind =
-    "( " +
-    effectKind("'MULTIMEMBER'/'MM'", EV_MULTIMEMBER, ListKind::Variables, "varlist",
-               " [ '/' { mmopt } ] ')'") +
-    " | " +
-    effectKind("'COLLECTION'/'VARIABLES$'/'VARS$'", EV_COLLECTION, ListKind::Variables, "varlist",
-               "   [ '/' { efdetails } ] ')'") +
-    " | " +
-    effectKind("'SPLINE'/'SPL'", EV_SPLINE, ListKind::Values, "varlist",
-               " [ '/' { splopt } ] ')'") +
-    " | " +
-    effectKind("'POLY'/'POLYNOMIAL'", EV_POLYNOMIAL, ListKind::Values, "varlist",
-               " [ '/' { polyopt } ] ')'") +
-    " | " + effectKind("'LAG'", EV_LAG, ListKind::Variables, "varitem", " [ '/' { lagopt } ] ')'") +
-    " )";
+const std::string kEffectKind = effectKinds();
 const std::string kEffectDetails = flagged("'DETAILS'", EffectFlag::Details) +
                                    " [ '(' 'DELIMITER' '=' " + appendText(EffectSlot::Delimiter) +
                                    " QS ')' ]";

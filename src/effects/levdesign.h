@@ -16,13 +16,15 @@ struct QkPool;
 struct EffectCell;  // design library: current value and GLM column of a model effect
 struct InModelMask; // design library: which effects and variables the model uses
 
-// Kinds of constructed effect.
-enum EffectVarKind : int32_t {
-  EV_MULTIMEMBER = 1,
-  EV_COLLECTION = 2,
-  EV_SPLINE = 3,
-  EV_POLYNOMIAL = 4,
-  EV_LAG = 5,
+// Kinds of constructed effect; each has its row in kEffectKindTraits (effects/levkinds.h).
+// The codes are the grammar's EFFECT kind codes.
+enum class EffectVarKind : int32_t {
+  MultiMember = 1,
+  Collection = 2,
+  Spline = 3,
+  Polynomial = 4,
+  Lag = 5,
+  Last = Lag, // the highest code: a new kind moves it and adds its traits row
 };
 
 enum KnotMethod : uint8_t {
@@ -246,7 +248,7 @@ struct LevEftVar {
   int32_t nameLength;
   char* label; // display label: the EFFECT statement's name
   int32_t labelLength;
-  int32_t kind; // EffectVarKind
+  EffectVarKind kind;
   int32_t numericCount;
   int32_t* numeric; // numeric LevVariable indexes
   int32_t classCount;

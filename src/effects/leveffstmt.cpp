@@ -27,7 +27,7 @@ struct StatementView {
   ParsedStatement* stmt;
   const char* name;
   int32_t nameLength;
-  int32_t kind;
+  EffectVarKind kind;
   int32_t n;        // variables after removing repeats
   int32_t* numbers; // the variables' data-set numbers (a private copy)
 };
@@ -60,7 +60,8 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 
 // Reads statement `s`: its name and its variables without repeats (first occurrence kept).
 [[nodiscard]] bool view(ParsedStatement* s, StatementView& v) {
-  v = StatementView{s, "", 0, stmtInt(s, EffectSlot::Kind, 0), 0, nullptr};
+  // The rule names a kind in every EFFECT statement.
+  v = StatementView{s, "", 0, stmtCode(s, EffectSlot::Kind, EffectVarKind::Collection), 0, nullptr};
   const OptionSlot* names = stmtSlot(s, EffectSlot::Name);
   // A list without a name leaves the name empty.
   if (names != nullptr)
@@ -162,16 +163,16 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
 [[nodiscard]] VsfStatus countStatement(LevDesign* design, const StatementView& v, int32_t* count) {
   const ParsedStatement* s = v.stmt;
   switch (v.kind) {
-  case EV_MULTIMEMBER:
-  case EV_COLLECTION:
+  case EffectVarKind::MultiMember:
+  case EffectVarKind::Collection:
     *count = 1;
     return VsfStatus::Ok;
-  case EV_LAG:
+  case EffectVarKind::Lag:
     *count = 1;
     if (listCount(s, EffectSlot::Within) > 1 || stmtSlot(s, EffectSlot::Role) != nullptr)
       ++design->lagListCount;
     return VsfStatus::Ok;
-  case EV_POLYNOMIAL: {
+  case EffectVarKind::Polynomial: {
     int32_t parts = zlevPolyNefts(s, v.n);
     if (parts == INT32_MAX || parts < 1) {
       vsfLog(EffMsg::PolynomialEffectMoreTerms, {nameArg(v)});
@@ -181,12 +182,11 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
     *count = parts;
     return VsfStatus::Ok;
   }
-  case EV_SPLINE:
+  case EffectVarKind::Spline:
     return countSpline(design, v, count);
-  default:
-    *count = 1;
-    return VsfStatus::Ok;
   }
+  *count = 1;
+  return VsfStatus::Ok;
 }
 
 // Numeric records for the statement's variables; refuses character variables.
@@ -427,7 +427,7 @@ struct Builder {
       LevEftVar* rec = t == 0 ? first : b.take();
       if (rec == nullptr)
         return failWith(design, EffMsg::PolynomialEffectMoreTerms, {nameArg(v)});
-      rec->kind = EV_POLYNOMIAL;
+      rec->kind = EffectVarKind::Polynomial;
       rec->partTotal = info->nTerms;
       rec->firstPartIndex = firstIndex;
       rec->splitPart = 1;
@@ -503,7 +503,7 @@ struct Builder {
         if (rec->name == nullptr)
           return VsfStatus::NoMemory;
         rec->nameLength = w;
-        rec->kind = EV_SPLINE;
+        rec->kind = EffectVarKind::Spline;
         rec->splitPart = 1;
         rec->numericCount = 1;
         rec->firstPartIndex = groupFirst;
@@ -644,28 +644,24 @@ VsfStatus zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     int32_t made = 1;
     VsfStatus r = VsfStatus::Ok;
     switch (v.kind) {
-    case EV_MULTIMEMBER:
+    case EffectVarKind::MultiMember:
       r = buildMultimember(b, v, first);
       break;
-    case EV_COLLECTION:
+    case EffectVarKind::Collection:
       r = buildCollection(b, v, first);
       break;
-    case EV_SPLINE:
+    case EffectVarKind::Spline:
       r = buildSpline(b, v, first, &made);
       break;
-    case EV_POLYNOMIAL:
+    case EffectVarKind::Polynomial:
       r = buildPolynomial(b, v, first, &made);
       if (r == VsfStatus::Ok && first->poly->standardize != PS_NONE) {
         moments = moments || first->poly->stdMethod == PM_MOMENTS;
         wmoments = wmoments || first->poly->stdMethod == PM_WMOMENTS;
       }
       break;
-    case EV_LAG:
+    case EffectVarKind::Lag:
       r = buildLag(b, v, first);
-      break;
-    default:
-      r = failWith(design, EffMsg::EffectStatementNoVariables, {nameArg(v)},
-                   StepRc::StatementError);
       break;
     }
     if (r != VsfStatus::Ok) {
@@ -678,7 +674,7 @@ VsfStatus zlevProcessEffectStatements(LevDesign* design, HostDataSet* data,
     (*map)[index].first = firstIndex;
     (*map)[index].parts = made;
     first->partCount = made;
-    char* label = (made == 1 && v.kind != EV_POLYNOMIAL && first->name != nullptr)
+    char* label = (made == 1 && v.kind != EffectVarKind::Polynomial && first->name != nullptr)
                       ? first->name
                       : levStrdup(v.name, v.nameLength);
     if (label == nullptr)

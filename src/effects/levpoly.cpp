@@ -271,7 +271,8 @@ int32_t zlevPolyTermLabel(const LevDesign* design, const LevEftVar* record, int3
 
 VsfStatus zlevPolyLabel(LevDesign* design, LevEftVar* record, const char* name,
                         int32_t nameLength) {
-  if (record->kind != EV_POLYNOMIAL || record->name != nullptr || record->poly == nullptr)
+  if (record->kind != EffectVarKind::Polynomial || record->name != nullptr ||
+      record->poly == nullptr)
     return VsfStatus::Ok;
   const PolyInfo* info = record->poly;
   if (!info->noSeparate) {

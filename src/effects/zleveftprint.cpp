@@ -47,7 +47,7 @@ constexpr int32_t kValuesMax = 253; // the longest Values text
 void zlevEftLevelInfo(RvqObject* parent, LevDesign*, LevEftVar* record) {
   char values[kValuesMax + 1];
   const int32_t length = joinLevelNames(record, values);
-  bool mm = record->kind == EV_MULTIMEMBER;
+  bool mm = record->kind == EffectVarKind::MultiMember;
   RvqText* label = msgText(mm ? VsfMsg::ConstructedLevelsMultimemberEffect
                               : VsfMsg::ConstructedLevelsCollectionEffect,
                            {HostMsgArg(record->label, record->labelLength)});
@@ -78,11 +78,11 @@ void zlevPrintEftDetails(RvqObject* parent, LevDesign* design) {
     RvqObject* group = openGroup(parent, textf("%.*s", r->labelLength, r->label), 1, 288,
                                  text("ConstructedEffect"));
     switch (r->kind) {
-    case EV_MULTIMEMBER:
-    case EV_COLLECTION:
+    case EffectVarKind::MultiMember:
+    case EffectVarKind::Collection:
       zlevEftLevelInfo(parent, design, r);
       break;
-    case EV_SPLINE: {
+    case EffectVarKind::Spline: {
       zlevPrintSplineKnots(parent, design, r);
       RvqObject* basis =
           openGroup(parent, text("BasisDetails"), 0, 296, msgText(VsfMsg::ConstructedBasisDetails));
@@ -93,18 +93,16 @@ void zlevPrintEftDetails(RvqObject* parent, LevDesign* design) {
       endObject(basis);
       break;
     }
-    case EV_POLYNOMIAL:
+    case EffectVarKind::Polynomial:
       zlevPrintPolynomialDetails(parent, r);
       zlevPrintPolynomialScaling(parent, design, r);
       break;
-    case EV_LAG:
+    case EffectVarKind::Lag:
       zlevPrintLagInfo(parent, r, design);
       if (r->lag != nullptr && r->lag->levels)
         zlevPrintLagDesignLevels(parent, r, design);
       else
         zlevPrintLagDesign(parent, r, design);
-      break;
-    default:
       break;
     }
     endObject(group);

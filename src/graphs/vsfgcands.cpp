@@ -127,8 +127,8 @@ VsfStatus vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const double baseline = low <= high ? low - 0.05 * (high - low) : 0.0;
   // Candidates for SELECT=SL are ranked by their log p-values.
   VsfCriterionLabels labels =
-      vsfgCriterionLabels(o.select == VC_CVEX ? int32_t{VC_AICC} : int32_t{o.select});
-  if (o.select == VC_SL) {
+      vsfgCriterionLabels(o.select == VsfCriterion::Cvex ? VsfCriterion::Aicc : o.select);
+  if (o.select == VsfCriterion::Sl) {
     labels.criterionLongLabel = VsfMsg::LogPValue;
     labels.criterionShortLabel = VsfMsg::LogPValue;
   }

@@ -69,7 +69,7 @@ struct CoefData {
   CoefData(VsfContext* c, VsfModel* model) : ctx(c), m(model), o(c->options), out(c) {
     normB = normBetaKept(o) && normBetaHistory(m) != nullptr;
     press = o.pressNeeded && m->stepPress != nullptr;
-    cv = o.cvOn && m->stepCvPress != nullptr && o.choose != VC_CVEX;
+    cv = o.cvOn && m->stepCvPress != nullptr && o.choose != VsfCriterion::Cvex;
     cvex = o.cvExternal && m->stepHeldOutError != nullptr;
     validation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
   }
@@ -258,9 +258,11 @@ void coefficientGraphs(CoefData& data, VsfStepAxis axis) {
   const VsfModelOptions& o = data.o;
   const VsfPlotSettings& pl = ctx->stmt.plots;
   const bool unpack = pl.coefUnpack != 0;
-  const int32_t k = o.choose != VC_NONE_GIVEN ? o.choose : o.stop != VC_NONE_GIVEN ? o.stop : 3;
+  const VsfCriterion k = o.choose != VsfCriterion::NoneGiven ? o.choose
+                         : o.stop != VsfCriterion::NoneGiven ? o.stop
+                                                             : VsfCriterion::Aicc;
   const VsfCriterionLabels lc = vsfgCriterionLabels(k);
-  const bool pMode = k == VC_SL, logp = pl.coefLogp != 0;
+  const bool pMode = k == VsfCriterion::Sl, logp = pl.coefLogp != 0;
   RvqText *pLabel = nullptr, *addVar = nullptr, *dropVar = nullptr;
   double baseline = 0;
   if (pMode) {

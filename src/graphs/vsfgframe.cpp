@@ -6,6 +6,7 @@
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/wobmth.h"
 
@@ -167,36 +168,8 @@ RvqText* vsfgMethodText(const VsfContext* ctx) {
                                                              : nullptr;
 }
 
-namespace {
-
-const VsfCriterionLabels kCriterionLabels[] = {
-    {VC_SL, "PVAL", VsfMsg::PValue, VsfMsg::PValue, false},
-    {VC_AIC, "AIC", VsfMsg::CriterionLongAkaikesInformationCriterion, VsfMsg::GraphCriterionAic,
-     false},
-    {VC_AICC, "AICC", VsfMsg::CriterionLongCorrectedAkaikesInformationCriterion,
-     VsfMsg::GraphCriterionAicc, false},
-    {VC_SBC, "SBC", VsfMsg::CriterionLongSchwarzBayesianCriterion, VsfMsg::GraphCriterionSbc,
-     false},
-    {VC_RSQUARE, "RSquare", VsfMsg::GraphCriterionRSquare, VsfMsg::GraphCriterionRSquare, false},
-    {VC_ADJRSQ, "AdjRSq", VsfMsg::CriterionLongAdjustedRSquare, VsfMsg::FitStatAdjRSq, false},
-    {VC_CP, "CP", VsfMsg::CriterionLongMallowsCP, VsfMsg::CriterionCP, false},
-    {VC_BIC, "BIC", VsfMsg::CriterionLongSawasBayesianInformationCriterion,
-     VsfMsg::GraphCriterionBic, false},
-    {VC_PRESS, "PRESS", VsfMsg::CriterionLongPredictedResidualSumSquares,
-     VsfMsg::GraphCriterionPress, false},
-    {VC_VALIDATE, "ValidationASE", VsfMsg::CriterionLongAverageSquaredErrorValidation,
-     VsfMsg::GraphCriterionValidationAse, false},
-    {VC_CV, "CVPRESS", VsfMsg::CriterionLongFoldCrossValidationPress, VsfMsg::GraphCriterionCvPress,
-     true},
-    {VC_CVEX, "CVEXPRESS", VsfMsg::CriterionLongFoldExternalCrossValidation,
-     VsfMsg::GraphCriterionExternalCvPress, true},
-};
-
-} // namespace
-
-VsfCriterionLabels vsfgCriterionLabels(int32_t criterion) {
-  for (const VsfCriterionLabels& c : kCriterionLabels)
-    if (c.criterion == criterion)
-      return c;
-  return kCriterionLabels[2]; // AICC
+VsfCriterionLabels vsfgCriterionLabels(VsfCriterion criterion) {
+  const VsfCriterionTraits& c =
+      vsfCriterion(vsfCriterion(criterion).label.get() != nullptr ? criterion : VsfCriterion::Aicc);
+  return {c.criterion, c.label, *c.longLabel.get(), *c.shortLabel.get(), c.folds};
 }

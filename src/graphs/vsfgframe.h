@@ -6,6 +6,7 @@
 #include "support/hostif.h"
 #include "support/messages.h"
 #include "support/protocol.h"
+#include "support/vsfoptions.h"
 
 #include <cstdint>
 #include <vector>
@@ -85,10 +86,10 @@ RvqText* vsfgMethodText(const VsfContext* ctx);
 // its long and short labels (the long label of CV and CVEX carries the fold count); AICC
 // for a code without its own.
 struct VsfCriterionLabels {
-  int32_t criterion;
+  VsfCriterion criterion;
   const char* column;
   VsfMsg criterionLongLabel;
   VsfMsg criterionShortLabel;
   bool folds; // the long label carries the fold count
 };
-VsfCriterionLabels vsfgCriterionLabels(int32_t criterion);
+VsfCriterionLabels vsfgCriterionLabels(VsfCriterion criterion);

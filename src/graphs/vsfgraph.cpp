@@ -8,6 +8,7 @@
 #include "output/vsfprint.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfcriterion.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -15,46 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-struct CriterionRow {
-  int32_t code;
-  const char* name;
-  const char* stem; // optimal-step table columns: <stem>Step, <stem>StepLabel, ...
-  const char* valueColumn;
-  const char* graphName;
-  VsfMsg axisLabel;  // the axis label
-  VsfMsg shortLabel; // the short label
-  VsfMsg panelLabel; // the label in the panel
-  bool folds;        // the axis and short labels carry the fold count
-};
-
-const CriterionRow kCriteria[] = {
-    {VC_AIC, "AIC", "AIC", "AICVal", "AICPlot", VsfMsg::CriterionLongAkaikesInformationCriterion,
-     VsfMsg::GraphCriterionAic, VsfMsg::CriterionAic, false},
-    {VC_AICC, "AICC", "AICC", "AICCVal", "AICCPlot",
-     VsfMsg::CriterionLongCorrectedAkaikesInformationCriterion, VsfMsg::GraphCriterionAicc,
-     VsfMsg::CriterionAicc, false},
-    {VC_SBC, "SBC", "SBC", "SBCVal", "SBCPlot", VsfMsg::CriterionLongSchwarzBayesianCriterion,
-     VsfMsg::GraphCriterionSbc, VsfMsg::CriterionSbc, false},
-    {VC_ADJRSQ, "AdjRSq", "ADJRSQ", "ADJRSQVal", "AdjRSqPlot", VsfMsg::CriterionLongAdjustedRSquare,
-     VsfMsg::FitStatAdjRSq, VsfMsg::CriterionAdjustedRSquare, false},
-    {VC_CP, "CP", "CP", "CPVal", "CPPlot", VsfMsg::CriterionLongMallowsCP, VsfMsg::CriterionCP,
-     VsfMsg::CriterionCP, false},
-    {VC_BIC, "BIC", "BIC", "BICVal", "BICPlot",
-     VsfMsg::CriterionLongSawasBayesianInformationCriterion, VsfMsg::GraphCriterionBic,
-     VsfMsg::CriterionBic, false},
-    {VC_PRESS, "PRESS", "PRESS", "PRESSVal", "PRESSPlot",
-     VsfMsg::CriterionLongPredictedResidualSumSquares, VsfMsg::GraphCriterionPress,
-     VsfMsg::CriterionPress, false},
-    {VC_VALIDATE, "ValidationASE", "Validate", "ValidateVal", "ValidateASEPlot",
-     VsfMsg::CriterionLongAverageSquaredErrorValidation, VsfMsg::GraphCriterionValidationAse,
-     VsfMsg::CriterionValidationAse, false},
-    {VC_CV, "CVPRESS", "CV", "CVVal", "CVPRESSPlot", VsfMsg::CriterionLongFoldCrossValidationPress,
-     VsfMsg::CriterionLongCvPressFolds, VsfMsg::CriterionLongCvPress, true},
-    {VC_CVEX, "CVEXPRESS", "CVEX", "CVEXVal", "CVEXPRESSPlot",
-     VsfMsg::CriterionLongFoldExternalCrossValidation, VsfMsg::CriterionLongExternalCvPressFolds,
-     VsfMsg::GraphCriterionExternalCvPress, true},
-};
 
 RvqText* labelText(const VsfContext* ctx, VsfMsg number, bool folds) {
   return folds ? msgText(number, {ctx->options.cvFolds}) : msgText(number);
@@ -81,42 +42,17 @@ RvqObject* rangeView(VsfContext* ctx, const VsfStepRange& range, RvqText* summar
 
 } // namespace
 
-VsfMsg vsfgSelectedStepMessage(int32_t choose) {
-  switch (choose) {
-  case VC_AIC:
-    return VsfMsg::SelectedStepAic;
-  case VC_AICC:
-    return VsfMsg::SelectedStepAicc;
-  case VC_SBC:
-    return VsfMsg::SelectedStepSbc;
-  case VC_ADJRSQ:
-    return VsfMsg::SelectedStepAdjustedRSquare;
-  case VC_CP:
-    return VsfMsg::SelectedStepCP;
-  case VC_BIC:
-    return VsfMsg::SelectedStepBic;
-  case VC_PRESS:
-    return VsfMsg::SelectedStepPress;
-  case VC_VALIDATE:
-    return VsfMsg::SelectedStepValidationAse;
-  case VC_CV:
-    return VsfMsg::SelectedStepCvPress;
-  case VC_CVEX:
-    return VsfMsg::SelectedStepExternalCv;
-  default:
-    return VsfMsg::SelectedStep;
-  }
-}
+VsfMsg vsfgSelectedStepMessage(VsfCriterion choose) { return vsfCriterion(choose).selectedStep; }
 
-void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText** yLabel,
+void vsfgCriterionAxisLabels(const VsfContext* ctx, VsfCriterion criterion, RvqText** yLabel,
                              RvqText** shortLabel) {
-  for (const CriterionRow& c : kCriteria)
-    if (c.code == criterion) {
-      *yLabel = labelText(ctx, c.axisLabel, c.folds);
-      *shortLabel = labelText(ctx, c.shortLabel, c.folds);
-      return;
-    }
-  *yLabel = *shortLabel = nullptr;
+  const VsfCriterionTraits& c = vsfCriterion(criterion);
+  if (c.plotStem.get() == nullptr) {
+    *yLabel = *shortLabel = nullptr;
+    return;
+  }
+  *yLabel = labelText(ctx, *c.longLabel.get(), c.folds);
+  *shortLabel = labelText(ctx, *c.plotShortLabel.get(), c.folds);
 }
 
 VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps,
@@ -147,19 +83,20 @@ VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalStep
   RvqText* both[2] = {summary, best};
   VsfGraphCall panel;
   int32_t counted = 0;
-  for (const CriterionRow& c : kCriteria) {
-    if (optimalSteps[c.code] == -1)
+  for (const VsfCriterionTraits& c : kVsfCriterionTraits) {
+    const size_t slot = vsfCriterionSlot(c.criterion);
+    if (c.plotStem.get() == nullptr || optimalSteps[slot] == -1)
       continue;
     char column[40];
-    std::snprintf(column, sizeof column, "%s%s", c.stem, stepColumnSuffix(axis));
-    const int32_t opt = ctx->results.optimalStep[c.code];
+    std::snprintf(column, sizeof column, "%s%s", c.plotStem.get(), stepColumnSuffix(axis));
+    const int32_t opt = ctx->results.optimalStep[slot];
     const bool outside = range.given && (opt < range.first || opt > range.last);
-    RvqText* valueText = outside ? nullptr : vsfText(c.valueColumn);
+    RvqText* valueText = outside ? nullptr : vsfText(c.plotValue);
     if (unpack) {
-      RvqText* yLabel = labelText(ctx, c.axisLabel, c.folds);
-      RvqText* shortLabel = labelText(ctx, c.shortLabel, c.folds);
+      RvqText* yLabel = labelText(ctx, *c.longLabel.get(), c.folds);
+      RvqText* shortLabel = labelText(ctx, *c.plotShortLabel.get(), c.folds);
       VsfGraphCall g;
-      g.head(c.graphName,
+      g.head(c.plotName,
              msgText(kMsgCriterionByAxisTitles[vsfgAxisRow(axis)], {HostMsgArg::text(yLabel)}),
              shortLabel);
       if (view == nullptr) {
@@ -171,7 +108,7 @@ VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalStep
         g.view(view);
       }
       g.text("_SELECTEDSTEPLABEL", selectedLabel);
-      g.text("_CRITERION", vsfText(c.name));
+      g.text("_CRITERION", vsfText(c.label));
       g.text("_OPTSTEP", vsfText(column));
       g.text("_OPTVAL", valueText);
       g.text("_YLABEL", yLabel);
@@ -184,9 +121,9 @@ VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalStep
       ++counted;
       char name[32];
       std::snprintf(name, sizeof name, "_CRITERION%d", counted);
-      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(c.name)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(c.label)));
       std::snprintf(name, sizeof name, "_LABEL%d", counted);
-      panel.nested(name, rvqTextHandle(RvqAttrId::Value, msgText(c.panelLabel)));
+      panel.nested(name, rvqTextHandle(RvqAttrId::Value, msgText(*c.panelLabel.get())));
       std::snprintf(name, sizeof name, "_OPTSTEP%d", counted);
       panel.nested(name, rvqTextHandle(RvqAttrId::Value, vsfText(column)));
       std::snprintf(name, sizeof name, "_OPTVAL%d", counted);

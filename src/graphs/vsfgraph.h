@@ -8,6 +8,7 @@
 #include "support/hostif.h"
 #include "support/messages.h"
 #include "support/stepcodes.h"
+#include "support/vsfoptions.h"
 
 #include <cstdint>
 
@@ -36,10 +37,10 @@ struct VsfModel;
 
 // The label of the chosen step by the criterion that chose it ("Selected Step" for a code
 // without its own).
-[[nodiscard]] VsfMsg vsfgSelectedStepMessage(int32_t criterion);
+[[nodiscard]] VsfMsg vsfgSelectedStepMessage(VsfCriterion criterion);
 // The axis and short labels of a criterion's plot (with the fold count for CV and CVEX);
 // both null for a code without a criterion plot.
-void vsfgCriterionAxisLabels(const VsfContext* ctx, int32_t criterion, RvqText** yLabel,
+void vsfgCriterionAxisLabels(const VsfContext* ctx, VsfCriterion criterion, RvqText** yLabel,
                              RvqText** shortLabel);
 // The L2 search of an elastic-net fit (SHOWL2SEARCH$): the "ElasticNetTuneL2" data and its
 // graphs against the trial number and log10 of L2, with the kept L2 marked.

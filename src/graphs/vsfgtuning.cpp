@@ -11,6 +11,7 @@
 #include "output/vsfscreentables.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfcriterion.h"
 
 #include <cmath>
 
@@ -134,7 +135,7 @@ VsfStatus vsfgElasticNet(VsfContext* ctx, VsfModel* m) {
   ctx->printStart = zdattim();
   const VsfStepAxisList byTrial = tuningAxis(m, true, chosenRow);
   const VsfStepAxisList byL2 = tuningAxis(m, false, chosenRow);
-  const int32_t c = vsfElasticNetCriterion(o);
+  const VsfCriterion c = vsfElasticNetCriterion(o);
   RvqText* selected = msgText(vsfgSelectedStepMessage(c));
   const int32_t graphs = cvex ? 3 : 7;
   for (int32_t k = 0; k < graphs; ++k) {

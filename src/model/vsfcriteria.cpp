@@ -15,6 +15,7 @@
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -26,48 +27,49 @@
 namespace {
 
 // `fall`: prevSse - sse where the path formed it, else NaN.
-double criterion(VsfModel* m, int32_t code, double prevSse, double sse, int32_t prevRank,
+double criterion(VsfModel* m, VsfCriterion code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects, double fall) {
   const double n = m->nObs;
-  assert(code >= VC_NONE_GIVEN && code <= VC_L1 && "a criterion code");
   switch (code) {
-  case VC_SL: {
+  case VsfCriterion::Sl: {
     double F;
     return vsfLogPval(prevRank, rank, prevEffects, effects, &F, prevSse, sse, n, m->fuzz, fall);
   }
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return vsfAic(rank, sse, n);
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return vsfAicc(rank, sse, n);
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return vsfSbc(rank, sse, n);
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     return vsfRsquare(sse, m->totalSS);
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return vsfAdjrsq(rank, m->options->noint, sse, m->totalSS, n);
-  case VC_CP:
+  case VsfCriterion::Cp:
     return vsfCp(rank, sse, n, m->fullMse);
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return vsfBic(rank, sse, n, m->fullMse);
   // A failed pass is reported by vsfDataPass and leaves the statistic missing, which the
   // criterion then is.
-  case VC_PRESS:
+  case VsfCriterion::Press:
     (void)vsfComputePress(m);
     return m->press;
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     (void)vsfComputeResids(m);
     return m->validateAse;
-  case VC_CV:
+  case VsfCriterion::Cv:
     (void)vsfComputeCVResids(m);
     return m->cvPress;
-  case VC_CVEX:
+  case VsfCriterion::Cvex:
     vsfComputeCVEXPRESS(m);
     return m->heldOutError;
-  case VC_L1:
+  case VsfCriterion::L1:
     return m->l1Target;
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::None:
     return prevSse;
   }
+  return prevSse;
 }
 
 // Effects that contribute parameters: neither a candidate nor unavailable.
@@ -137,7 +139,7 @@ void vsfInterceptToData(const VsfModel* m, double* beta, const char* flags) {
   beta[0] = b0;
 }
 
-double vsfGetCriterion(VsfModel* m, int32_t code) {
+double vsfGetCriterion(VsfModel* m, VsfCriterion code) {
   const int32_t s = m->stepCount;
   const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
   const int32_t prevRank = m->stepRank[s - 1];
@@ -146,8 +148,8 @@ double vsfGetCriterion(VsfModel* m, int32_t code) {
                    m->sseFallKnown != 0 ? m->sseFall : hostMissing());
 }
 
-double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, int32_t code, int32_t prevRank,
-                           int32_t rank, int32_t prevEffects, int32_t effects) {
+double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, VsfCriterion code,
+                           int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects) {
   return criterion(m, code, prevSse, sse, prevRank, rank, prevEffects, effects, hostMissing());
 }
 
@@ -298,36 +300,39 @@ void vsfDiagXpXi(VsfModel* m) {
   interceptVarianceToData(m);
 }
 
-double vsfStepCriterion(const VsfModel* m, int32_t code, int32_t i) {
+double vsfStepCriterion(const VsfModel* m, VsfCriterion code, int32_t i) {
   const VsfModelOptions& o = *m->options;
-  assert(code >= VC_NONE_GIVEN && code <= VC_L1 && "a criterion code");
   assert(i >= 0 && i < m->stepCount && "a recorded step");
   const double sse = m->stepSSE[i], n = m->nObs;
   const int32_t p = m->stepRank[i];
   switch (code) {
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return vsfAic(p, sse, n);
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return vsfAicc(p, sse, n);
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return vsfSbc(p, sse, n);
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     return vsfRsquare(sse, m->totalSS);
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
-  case VC_CP:
+  case VsfCriterion::Cp:
     return o.fullModelFirst ? vsfCp(p, sse, n, m->fullMse) : hostMissing();
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return o.fullModelFirst ? vsfBic(p, sse, n, m->fullMse) : hostMissing();
-  case VC_PRESS:
+  case VsfCriterion::Press:
     return o.pressNeeded && m->stepPress != nullptr ? m->stepPress[i] : hostMissing();
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     return o.validateInUse && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
-  case VC_CV:
+  case VsfCriterion::Cv:
     return o.cvOn && m->stepCvPress != nullptr ? m->stepCvPress[i] : hostMissing();
-  case VC_CVEX:
+  case VsfCriterion::Cvex:
     return o.cvExternal && m->stepHeldOutError != nullptr ? m->stepHeldOutError[i] : hostMissing();
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Sl:
+  case VsfCriterion::None:
+  case VsfCriterion::L1:
     return hostMissing();
   }
+  return hostMissing();
 }

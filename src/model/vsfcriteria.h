@@ -4,16 +4,17 @@
 #pragma once
 
 #include "support/stepcodes.h"
+#include "support/vsfoptions.h"
 
 #include <cstdint>
 
 struct VsfModel;
 
-double vsfGetCriterion(VsfModel* model, int32_t code);
+double vsfGetCriterion(VsfModel* model, VsfCriterion code);
 // The value of criterion `code` at recorded step `step`, from the step history; missing when
 // the fit keeps no such value (SL, a criterion whose history or full model is not kept).
-double vsfStepCriterion(const VsfModel* model, int32_t code, int32_t step);
-double vsfComputeCriterion(double prevSse, double sse, VsfModel* model, int32_t code,
+double vsfStepCriterion(const VsfModel* model, VsfCriterion code, int32_t step);
+double vsfComputeCriterion(double prevSse, double sse, VsfModel* model, VsfCriterion code,
                            int32_t prevRank, int32_t rank, int32_t prevEffects, int32_t effects);
 [[nodiscard]] VsfStatus vsfComputeResids(VsfModel* model);
 [[nodiscard]] VsfStatus vsfComputeCVResids(VsfModel* model);

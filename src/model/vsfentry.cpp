@@ -32,8 +32,8 @@ using packed::sym;
 using packed::tri;
 
 [[nodiscard]] bool trialSelect(const VsfModel* m) {
-  const int32_t s = m->options->select;
-  return s == 9 || s == 10 || s == 11;
+  const VsfCriterion s = m->options->select;
+  return s == VsfCriterion::Press || s == VsfCriterion::Validate || s == VsfCriterion::Cv;
 }
 
 // Fills new row r of a triangle from stored cross products (and, for the entering effect's

@@ -5,21 +5,11 @@
 
 #include "numerics/zlogfnc.h"
 #include "support/hostif.h"
-#include "support/vsfoptions.h"
+#include "support/vsfcriterion.h"
 
 #include <cfloat>
 #include <cmath>
 #include <utility>
-
-namespace {
-[[nodiscard]] bool big(int32_t code) { return code == VC_RSQUARE || code == VC_ADJRSQ; }
-// PRESS, the validation ASE, CV PRESS and the held-out error are in the response's squared
-// units; the other criteria are not (a change of units shifts AIC, AICC and SBC by one
-// constant and leaves the rest as they are).
-[[nodiscard]] bool inResponseUnits(int32_t code) {
-  return code == VC_PRESS || code == VC_VALIDATE || code == VC_CV || code == VC_CVEX;
-}
-} // namespace
 
 int64_t vsfMemTri(int32_t n) {
   if (n < 0 || n > kVsfMaxTriangleColumns)
@@ -27,33 +17,30 @@ int64_t vsfMemTri(int32_t n) {
   return static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2;
 }
 
-int32_t vsfBigBetter(int32_t code) { return big(code) ? 1 : 0; }
-int32_t vsfSmallBetter(int32_t code) { return big(code) ? 0 : 1; }
-
-int32_t vsfIsBetter(int32_t code, double a, double b) {
+int32_t vsfIsBetter(VsfCriterion code, double a, double b) {
   if (isHostMissing(a) || isHostMissing(b))
     return 0;
-  return big(code) ? a > b : a < b;
+  return vsfBigBetter(code) ? a > b : a < b;
 }
 
-int32_t vsfIsEpsBetter(int32_t code, double a, double b) {
+int32_t vsfIsEpsBetter(VsfCriterion code, double a, double b) {
   if (isHostMissing(a) || isHostMissing(b))
     return 0;
   // A margin fixed in the response's units would decide by the units: on a response in
   // thousandths an ASE of 1e-9 would need to fall by 1e-4 of itself to count. Those criteria
   // take the margin relative to the value they are compared with.
-  const double margin = inResponseUnits(code) ? kVsfEps * std::fabs(b) : kVsfEps;
-  return big(code) ? a > b + margin : a < b - margin;
+  const double margin = vsfCriterionInResponseUnits(code) ? kVsfEps * std::fabs(b) : kVsfEps;
+  return vsfBigBetter(code) ? a > b + margin : a < b - margin;
 }
 
-int32_t vsfIsFUZZBetter(int32_t code, int32_t direction, double a, double b, double fuzz) {
+int32_t vsfIsFUZZBetter(VsfCriterion code, int32_t direction, double a, double b, double fuzz) {
   if (isHostMissing(a) || isHostMissing(b))
     return 0;
   const double D = std::fabs(a / 1000.0 - b / 1000.0);
   const double T = fuzz * std::fabs(a / 1000.0);
   if (direction == 1)
-    return big(code) ? (D > T && a > b) : (D > T && a < b);
-  return big(code) ? (D <= T || a >= b) : (D <= T || a <= b);
+    return vsfBigBetter(code) ? (D > T && a > b) : (D > T && a < b);
+  return vsfBigBetter(code) ? (D <= T || a >= b) : (D <= T || a <= b);
 }
 
 double vsfAic(int32_t p, double sse, double n) {

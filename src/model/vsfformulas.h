@@ -3,6 +3,8 @@
 // allocation, no failure; degenerate input gives a fixed value.
 #pragma once
 
+#include "support/vsfcriterion.h"
+
 #include <cstdint>
 #include <limits>
 
@@ -25,11 +27,9 @@ inline constexpr int64_t kVsfTriangleTooLarge = -1;
 // Elements of a packed triangle of n columns (64-bit), or kVsfTriangleTooLarge above
 // kVsfMaxTriangleColumns.
 [[nodiscard]] int64_t vsfMemTri(int32_t n);
-[[nodiscard]] int32_t vsfBigBetter(int32_t code);
-[[nodiscard]] int32_t vsfSmallBetter(int32_t code);
-[[nodiscard]] int32_t vsfIsBetter(int32_t code, double a, double b);
-[[nodiscard]] int32_t vsfIsEpsBetter(int32_t code, double a, double b);
-[[nodiscard]] int32_t vsfIsFUZZBetter(int32_t code, int32_t direction, double a, double b,
+[[nodiscard]] int32_t vsfIsBetter(VsfCriterion code, double a, double b);
+[[nodiscard]] int32_t vsfIsEpsBetter(VsfCriterion code, double a, double b);
+[[nodiscard]] int32_t vsfIsFUZZBetter(VsfCriterion code, int32_t direction, double a, double b,
                                       double fuzz);
 
 double vsfAic(int32_t p, double sse, double n);

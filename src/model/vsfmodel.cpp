@@ -51,7 +51,9 @@ namespace {
   return static_cast<int32_t>(limit);
 }
 
-[[nodiscard]] bool chooseGiven(const VsfModel* m) { return m->options->choose != VC_NONE_GIVEN; }
+[[nodiscard]] bool chooseGiven(const VsfModel* m) {
+  return m->options->choose != VsfCriterion::NoneGiven;
+}
 [[nodiscard]] bool foldStats(const VsfModel* m) {
   return vsfCvOn(m) && m->foldCount > 0 && vsfCvFoldStatsAsked(*m->options);
 }
@@ -255,8 +257,9 @@ namespace {
 // criterion that needs no data pass) and the copies of the model that a trial works on.
 [[nodiscard]] VsfStatus allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full,
                                             int32_t nE) {
-  const int32_t sel = o->select;
-  const bool trialSelect = sel == VC_PRESS || sel == VC_VALIDATE || sel == VC_CV;
+  const VsfCriterion sel = o->select;
+  const bool trialSelect =
+      sel == VsfCriterion::Press || sel == VsfCriterion::Validate || sel == VsfCriterion::Cv;
   int32_t widest = 0;
   for (int32_t e = 0; e < nE; ++e)
     widest = std::max(widest, m->effectColumns[e]);
@@ -337,8 +340,9 @@ namespace {
   if (o->parmStandardize) {
     if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
       return VsfStatus::NoMemory;
-    if (o->stop != VC_NONE_GIVEN && (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
-                                     !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
+    if (o->stop != VsfCriterion::NoneGiven &&
+        (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
+         !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
       return VsfStatus::NoMemory;
   }
   if (o->colStandardize) {
@@ -348,8 +352,8 @@ namespace {
     m->activeSign = vsfModelArray<int32_t>(m, nE);
     if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
       return VsfStatus::NoMemory;
-    if (o->stop != VC_NONE_GIVEN && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
-                                     !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
+    if (o->stop != VsfCriterion::NoneGiven && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
+                                               !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
       return VsfStatus::NoMemory;
   }
   if (!full) {
@@ -444,7 +448,8 @@ VsfStatus vsfModelInit(VsfModel* model) {
   if (m->nTrain == 0)
     return VsfStatus::Ok;
   if (m->freqValidate == 0 &&
-      (o->choose == VC_VALIDATE || o->stop == VC_VALIDATE || o->select == VC_VALIDATE))
+      (o->choose == VsfCriterion::Validate || o->stop == VsfCriterion::Validate ||
+       o->select == VsfCriterion::Validate))
     return VsfStatus::Ok;
   if (m->includeCount == 0)
     m->includeCount = o->forcedIn;

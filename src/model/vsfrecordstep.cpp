@@ -281,7 +281,7 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
 
 void vsfResetChosenStep(VsfModel* model) {
   VsfModel* m = model;
-  if (m->fitStatus != VsfFitStatus::Done || m->options->choose == VC_NONE_GIVEN ||
+  if (m->fitStatus != VsfFitStatus::Done || m->options->choose == VsfCriterion::NoneGiven ||
       m->chosenBeta == nullptr)
     return;
   const int32_t c = m->chosenStep;

@@ -154,7 +154,7 @@ VsfStatus vsfSerializeModel(VsfModel* m, VsfRecordFailure* failure) {
   w.put(m->stdBeta, nP);
   if (o->storeCandidates)
     w.put(m->candidateValue, nE);
-  if (o->choose != VC_NONE_GIVEN) {
+  if (o->choose != VsfCriterion::NoneGiven) {
     w.put(m->chosenBeta, nP);
     w.put(m->chosenBetaVariance, nP);
     w.put(m->chosenStdBeta, nP);
@@ -220,7 +220,7 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
   m->stepEffects = stepEffects + 1;
   m->stepSSE = stepSSE + 1;
   stepSSE[0] = m->totalSS;
-  if (o->choose != VC_NONE_GIVEN &&
+  if (o->choose != VsfCriterion::NoneGiven &&
       (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
        !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
        !need(m->chosenEffectStatus, nE)))
@@ -283,7 +283,7 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
   r.get(m->stdBeta, nP);
   if (o->storeCandidates)
     r.get(m->candidateValue, nE);
-  if (o->choose != VC_NONE_GIVEN) {
+  if (o->choose != VsfCriterion::NoneGiven) {
     r.get(m->chosenBeta, nP);
     r.get(m->chosenBetaVariance, nP);
     r.get(m->chosenStdBeta, nP);
@@ -361,7 +361,7 @@ VsfStatus vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position)
   w.one<int32_t>(static_cast<int32_t>(m->fitStatus));
   if (w.rc != VsfStatus::Ok || vsfFitFailed(m->fitStatus))
     return w.rc;
-  const bool chosen = m->options->choose != VC_NONE_GIVEN;
+  const bool chosen = m->options->choose != VsfCriterion::NoneGiven;
   const int32_t n = chosen ? m->stepEffects[m->chosenStep] : m->inModelCount;
   w.one<int32_t>(n);
   w.put(chosen ? m->chosenInModelList : m->inModelList, n);

@@ -33,9 +33,9 @@ constexpr double kWorthwhileWork = 1e6;
   const VsfMethodTraits& method = vsfMethod(m->options->method);
   if (method.startsFull)
     return true;
-  const int32_t select = m->options->select;
-  return method.entryTrials &&
-         (m->needTrialBlock || select == VC_CV || select == VC_PRESS || select == VC_VALIDATE);
+  const VsfCriterion select = m->options->select;
+  return method.entryTrials && (m->needTrialBlock || select == VsfCriterion::Cv ||
+                                select == VsfCriterion::Press || select == VsfCriterion::Validate);
 }
 
 // Cross validation by fold records (their estimates of the effect from their own states),

@@ -9,43 +9,12 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-
-namespace {
-struct CriterionColumn {
-  const char* name;
-  const char* label;
-};
-
-CriterionColumn criterionColumn(int32_t select) {
-  switch (select) {
-  case VC_AIC:
-    return {"AIC", "AIC"};
-  case VC_AICC:
-    return {"AICC", "AICC"};
-  case VC_SBC:
-    return {"SBC", "SBC"};
-  case VC_RSQUARE:
-    return {"RSquare", "R Square"};
-  case VC_ADJRSQ:
-    return {"AdjRSq", "Adjusted R Square"};
-  case VC_CP:
-    return {"CP", "C(p)"};
-  case VC_BIC:
-    return {"BIC", "BIC"};
-  case VC_PRESS:
-    return {"PRESS", "PRESS"};
-  case VC_VALIDATE:
-    return {"ValidateASE", "Validate ASE"};
-  default:
-    return {"CVPRESS", "CV PRESS"};
-  }
-}
-} // namespace
 
 VsfStatus vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRanking* out) {
   const VsfModelOptions& o = ctx->options;
@@ -65,7 +34,7 @@ VsfStatus vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRank
       values[k] = m->candidateValue[k], index[n] = k, ++n;
   // Ascending when smaller is better (and SL additions), descending otherwise; the
   // largest doubles (no value worked out) sort with the worst.
-  const bool ascending = o.select == VC_SL ? out->addition : !vsfBigBetter(o.select);
+  const bool ascending = o.select == VsfCriterion::Sl ? out->addition : !vsfBigBetter(o.select);
   vsfQsort(values, n, index, ascending ? 1 : 0);
   for (int32_t i = 0; i < n; ++i)
     values[i] = m->candidateValue[index[i]];
@@ -140,14 +109,16 @@ VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
       return VsfStatus::NoMemory;
     out.charColumn("CandidateFor", candidateFor, forWidth);
   }
-  if (o.select == VC_SL) {
+  if (o.select == VsfCriterion::Sl) {
     out.numberColumn("LogPValue", &logp);
     out.numberColumn("ProbF", &probf);
   } else {
-    CriterionColumn cc = criterionColumn(o.select);
+    // CV PRESS names the column of a criterion without its own.
+    const VsfCriterionTraits& cc =
+        vsfCriterion(vsfCriterion(o.select).candidateName.get() ? o.select : VsfCriterion::Cv);
     out.column({rvqColumnType(RvqColumnType::Double), vsfaTemplate("Criterion"),
-                vsfaBound(&criterion), vsfaName(cc.name), vsfaDyn("_criterionLabel"),
-                rvqTextHandle(RvqAttrId::Value, vsfText(cc.label))});
+                vsfaBound(&criterion), vsfaName(cc.candidateName), vsfaDyn("_criterionLabel"),
+                rvqTextHandle(RvqAttrId::Value, vsfText(cc.candidateLabel))});
   }
   out.endColumns();
   out.bind("Stat.VARSIFTER.Candidates",
@@ -160,7 +131,7 @@ VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
     int32_t len = 0;
     const char* name = vsfEffectName(ctx, k, &len);
     vsfFill(effect, We, name, len);
-    if (o.select == VC_SL) {
+    if (o.select == VsfCriterion::Sl) {
       logp = v;
       probf = isHostMissing(v) ? v : v >= -708.3964185 ? std::exp(v) : 0.0;
     } else {

@@ -6,6 +6,7 @@
 #include "output/vsfprint.h"
 #include "output/vsfscreentables.h"
 #include "support/messages.h"
+#include "support/vsfcriterion.h"
 
 namespace {
 
@@ -13,26 +14,10 @@ namespace {
 constexpr VsfMsg kSearchName[] = {VsfMsg::ElasticNetNone, VsfMsg::ElasticNetNone,
                                   VsfMsg::ElasticNetGoldenSection,
                                   VsfMsg::ElasticNetLogarithmicGrid};
-// The message naming each criterion code (0: the select criterion's).
-constexpr VsfMsg kCriterionName[] = {VsfMsg::ModelInfoSameSelectCriterion,
-                                     VsfMsg::CriterionSignificanceLevel,
-                                     VsfMsg::CriterionAic,
-                                     VsfMsg::CriterionAicc,
-                                     VsfMsg::CriterionSbc,
-                                     VsfMsg::CriterionRSquare,
-                                     VsfMsg::CriterionAdjustedRSquare,
-                                     VsfMsg::CriterionCP,
-                                     VsfMsg::CriterionBic,
-                                     VsfMsg::CriterionPress,
-                                     VsfMsg::CriterionValidationAse,
-                                     VsfMsg::CriterionCrossValidationPress,
-                                     VsfMsg::CriterionNone,
-                                     VsfMsg::CriterionExternalCrossValidation,
-                                     VsfMsg::CriterionL1Norm};
-
 // The step the kept fit reports: the chosen one, else the last.
 [[nodiscard]] int32_t reportedStep(const VsfModel* m) {
-  if (m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount)
+  if (m->options->choose != VsfCriterion::NoneGiven && m->chosenStep >= 0 &&
+      m->chosenStep < m->stepCount)
     return m->chosenStep;
   return m->stepCount - 1;
 }
@@ -41,11 +26,6 @@ constexpr VsfMsg kCriterionName[] = {VsfMsg::ModelInfoSameSelectCriterion,
 
 bool vsfTuneRowEmpty(const double* row) {
   return row[0] == 0 && row[1] == 0 && row[2] == 0 && row[3] == 0;
-}
-
-int32_t vsfElasticNetCriterion(const VsfModelOptions& o) {
-  const int32_t c = o.choose;
-  return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o.stop : c;
 }
 
 VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx) {
@@ -67,9 +47,11 @@ VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx) {
     out.entry(VsfMsg::ElasticNetL2UpperBound, rvqDouble(RvqAttrId::Value, m->l2High));
     out.entry(VsfMsg::ElasticNetNumberL2Values, rvqInt(RvqAttrId::Value, m->l2Steps));
   }
-  const int32_t c = vsfElasticNetCriterion(o);
-  out.entry(VsfMsg::ElasticNetSearchCriterion,
-            rvqTextHandle(RvqAttrId::Value, msgText(kCriterionName[c >= 0 && c <= 14 ? c : 0])));
+  // No criterion named: the select criterion's.
+  const VsfMsg name = vsfCriterion(vsfElasticNetCriterion(o))
+                          .name.get()
+                          .value_or(VsfMsg::ModelInfoSameSelectCriterion);
+  out.entry(VsfMsg::ElasticNetSearchCriterion, rvqTextHandle(RvqAttrId::Value, msgText(name)));
   // Under external cross validation the kept L2 is judged by the folds' averaged curve: its
   // best path position is the outcome; the final fit's own step is the selection's to show.
   const int32_t k = reportedStep(m);

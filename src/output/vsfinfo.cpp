@@ -10,6 +10,7 @@
 #include "support/cvscheme.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 namespace {
@@ -65,18 +66,19 @@ VsfStatus vsfpModelInfo(VsfContext* ctx) {
     out.entry(VsfMsg::ModelInfoMaximumNumberSteps, intValue(o.maxSteps));
   if (vsfMethodSelects(o.method)) {
     if (vsfMethodPenalty(o.method) == VsfPenalty::None)
-      out.entry(VsfMsg::ModelInfoSelectCriterion, msgValue(kMsgCriterionNames[o.select - 1]));
+      out.entry(VsfMsg::ModelInfoSelectCriterion, msgValue(vsfCriterionName(o.select)));
     if (o.steps != 0)
       out.entry(VsfMsg::ModelInfoNumberSteps, intValue(o.steps));
     else if (o.stopCount != 0)
       out.entry(VsfMsg::ModelInfoStopWhenModelHolds, intValue(o.stopCount));
     else
       out.entry(VsfMsg::ModelInfoStopCriterion,
-                msgValue(o.stop == VC_NONE_GIVEN ? VsfMsg::ModelInfoSameSelectCriterion
-                                                 : kMsgCriterionNames[o.stop - 1]));
-    if (o.choose != VC_NONE_GIVEN)
-      out.entry(VsfMsg::ModelInfoChooseCriterion, msgValue(kMsgCriterionNames[o.choose - 1]));
-    bool sl = o.select == VC_SL || o.stop == VC_SL || o.choose == VC_SL;
+                msgValue(o.stop == VsfCriterion::NoneGiven ? VsfMsg::ModelInfoSameSelectCriterion
+                                                           : vsfCriterionName(o.stop)));
+    if (o.choose != VsfCriterion::NoneGiven)
+      out.entry(VsfMsg::ModelInfoChooseCriterion, msgValue(vsfCriterionName(o.choose)));
+    bool sl =
+        o.select == VsfCriterion::Sl || o.stop == VsfCriterion::Sl || o.choose == VsfCriterion::Sl;
     if (sl && vsfMethod(o.method).entryTrials)
       out.entry(VsfMsg::ModelInfoEntrySignificanceLevelSle, dblValue(o.slEntry));
     if (sl && vsfMethod(o.method).removalTrials)

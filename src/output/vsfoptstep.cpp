@@ -9,41 +9,35 @@
 #include "output/vsfprinters.h"
 #include "support/hoststubs.h"
 #include "support/nomemory.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-constexpr int32_t kCodes = 14;
-
-// Criteria with a value per step: all but SL and the no-criterion codes.
-[[nodiscard]] bool hasValues(int32_t code) {
-  return code != VC_NONE_GIVEN && code != VC_SL && code != VC_NONE;
-}
-
-} // namespace
-
-namespace {
+constexpr size_t kCodes = kVsfCriterionCount;
 
 // The best value of each criterion over the steps and the step that first reaches it.
 void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
-  for (int32_t c = 0; c < kCodes; ++c)
+  for (size_t c = 0; c < kCodes; ++c)
     best[c] = hostMissing();
   double maximum[kCodes], minimum[kCodes];
-  for (int32_t c = 0; c < kCodes; ++c)
+  for (size_t c = 0; c < kCodes; ++c)
     maximum[c] = -DBL_MAX, minimum[c] = DBL_MAX;
   for (int32_t i = 0; i < steps; ++i) {
-    for (int32_t c = 0; c < kCodes; ++c) {
-      if (!hasValues(c))
+    for (const VsfCriterionTraits& t : kVsfCriterionTraits) {
+      if (!t.stepValues)
         continue;
-      double v = vsfStepCriterion(m, c, i);
+      const size_t c = vsfCriterionSlot(t.criterion);
+      double v = vsfStepCriterion(m, t.criterion, i);
       if (isHostMissing(v))
         continue;
-      const bool big = vsfBigBetter(c) != 0;
+      const bool big = t.largerBetter;
       if (v > maximum[c]) {
         maximum[c] = v;
         if (big)
@@ -68,18 +62,19 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
       static_cast<int32_t*>(m->pool->allocate(m->pool, sizeof(int32_t) * steps, kQkZeroed));
   if (flags == nullptr)
     return VsfStatus::NoMemory;
-  for (int32_t c = 0; c < kCodes; ++c) {
+  for (const VsfCriterionTraits& t : kVsfCriterionTraits) {
+    const size_t c = vsfCriterionSlot(t.criterion);
     const double b = best[c];
-    if (!hasValues(c) || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
+    if (!t.stepValues || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
       continue;
-    if (o.choose != VC_NONE_GIVEN && c == o.choose) {
+    if (o.choose != VsfCriterion::NoneGiven && t.criterion == o.choose) {
       optimalSteps[c] = m->chosenStep;
       continue;
     }
     std::memset(flags, 0, sizeof(int32_t) * steps);
     int32_t fewest = INT32_MAX;
     for (int32_t i = 0; i < steps; ++i) {
-      double v = vsfStepCriterion(m, c, i);
+      double v = vsfStepCriterion(m, t.criterion, i);
       if (!isHostMissing(v) && std::fabs(v / 1000 - b / 1000) <= std::fabs(v / 1000) * m->fuzz) {
         flags[i] = 1;
         fewest = std::min(fewest, m->stepEffects[i]);
@@ -114,16 +109,16 @@ void numberSteps(VsfContext* ctx, VsfModel* m, int32_t steps, const int32_t* opt
   const VsfModelOptions& o = ctx->options;
   const bool backward = vsfMethodStartsFull(o.method);
   const int32_t start = m->includeCount;
-  for (int32_t c = 0; c < kCodes; ++c) {
+  for (size_t c = 0; c < kCodes; ++c) {
     const int32_t s = optimalSteps[c];
     int32_t d = backward ? s : (start == 0 ? s + 1 : s - (start - 1));
     shown[c] = d < 0 ? 0 : d;
     slot[c] = (start == 0 && !backward) ? std::max(s, 0) : shown[c];
   }
-  if (o.choose == VC_NONE_GIVEN)
+  if (o.choose == VsfCriterion::NoneGiven)
     *chosenStep = steps - (backward ? 1 : start);
   else
-    *chosenStep = shown[o.choose < kCodes ? o.choose : 0];
+    *chosenStep = shown[vsfCriterionSlot(o.choose)];
 }
 
 // The chosen step's label and norm, which the graphs show.
@@ -167,45 +162,48 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, in
     return;
   }
   out.charColumn("OptLabel", optLabel, 13);
+  // The table's columns, criterion by criterion in this order, each where its values are
+  // kept; the columns are named by the criterion plot's stems.
   struct Group {
-    int32_t code;
-    const char* stem;
+    VsfCriterion criterion;
     bool present;
-  } groups[] = {{VC_AIC, "AIC", true},
-                {VC_AICC, "AICC", true},
-                {VC_SBC, "SBC", true},
-                {VC_ADJRSQ, "ADJRSQ", true},
-                {VC_PRESS, "PRESS", o.pressNeeded != 0},
-                {VC_VALIDATE, "Validate", o.validateInUse != 0},
-                {VC_CV, "CV", o.cvOn != 0},
-                {VC_BIC, "BIC", m->fullMse != 0},
-                {VC_CP, "CP", m->fullMse != 0}};
+  } groups[] = {{VsfCriterion::Aic, true},
+                {VsfCriterion::Aicc, true},
+                {VsfCriterion::Sbc, true},
+                {VsfCriterion::AdjRsq, true},
+                {VsfCriterion::Press, o.pressNeeded != 0},
+                {VsfCriterion::Validate, o.validateInUse != 0},
+                {VsfCriterion::Cv, o.cvOn != 0},
+                {VsfCriterion::Bic, m->fullMse != 0},
+                {VsfCriterion::Cp, m->fullMse != 0}};
   // With the standardized-L1 series kept, each optimum also shows where it lies on the
   // path: its norm over the last step's.
   const bool normB = normBetaKept(o) && normBetaHistory(m) != nullptr;
   double vals[kCodes], normBetas[kCodes];
-  for (int32_t c = 0; c < kCodes; ++c)
+  for (size_t c = 0; c < kCodes; ++c)
     normBetas[c] = vsfNormBeta(m, optimalSteps[c]);
   for (const Group& g : groups) {
     if (!g.present)
       continue;
+    const size_t c = vsfCriterionSlot(g.criterion);
+    const char* stem = vsfCriterion(g.criterion).plotStem;
     char name[40];
-    std::snprintf(name, sizeof name, "%sStep", g.stem);
-    out.intColumn(name, &shown[g.code]);
-    std::snprintf(name, sizeof name, "%sStepLabel", g.stem);
-    const int32_t ls = slot[g.code] < ctx->results.stepLabelCount ? slot[g.code] : 0;
+    std::snprintf(name, sizeof name, "%sStep", stem);
+    out.intColumn(name, &shown[c]);
+    std::snprintf(name, sizeof name, "%sStepLabel", stem);
+    const int32_t ls = slot[c] < ctx->results.stepLabelCount ? slot[c] : 0;
     VsfLabel& label = ctx->results.stepLabels[ls];
     out.charColumn(name, const_cast<char*>(label.text != nullptr ? label.text : " "),
                    label.length > 0 ? label.length : 1);
     if (normB) {
-      std::snprintf(name, sizeof name, "%sNormBeta", g.stem);
-      out.numberColumn(name, &normBetas[g.code]);
+      std::snprintf(name, sizeof name, "%sNormBeta", stem);
+      out.numberColumn(name, &normBetas[c]);
     }
-    vals[g.code] = optimalSteps[g.code] >= 0 ? vsfStepCriterion(m, g.code, optimalSteps[g.code])
-                                             : hostMissing();
-    std::snprintf(name, sizeof name, "%sVal", g.stem);
+    vals[c] =
+        optimalSteps[c] >= 0 ? vsfStepCriterion(m, g.criterion, optimalSteps[c]) : hostMissing();
+    std::snprintf(name, sizeof name, "%sVal", stem);
     out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name),
-                rvqInt(RvqAttrId::FormatCode, 0), vsfaBound(&vals[g.code])});
+                rvqInt(RvqAttrId::FormatCode, 0), vsfaBound(&vals[c])});
   }
   out.endColumns();
   out.bind(
@@ -223,7 +221,7 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, in
 VsfStatus vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32_t* chosenStep,
                       RvqText** dataRef) {
   int32_t* shown = ctx->results.optimalStep;
-  for (int32_t c = 0; c < kCodes; ++c)
+  for (size_t c = 0; c < kCodes; ++c)
     optimalSteps[c] = shown[c] = -1;
   const int32_t steps = m->stepCount;
   if (m->pool == nullptr)
@@ -231,7 +229,7 @@ VsfStatus vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32
   if (steps <= 0) {
     // A fit without a recorded step (NOINT, nothing forced in, nothing entered) is legal:
     // no criterion has an optimum and the starting model is the chosen one.
-    for (int32_t c = 0; c < kCodes; ++c)
+    for (size_t c = 0; c < kCodes; ++c)
       shown[c] = 0;
     *chosenStep = 0;
     return VsfStatus::Ok;

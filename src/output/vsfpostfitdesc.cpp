@@ -7,6 +7,7 @@
 #include "design/levlevel.h"
 #include "design/levreg.h"
 #include "design/levrow.h"
+#include "effects/levkinds.h"
 #include "output/vsfcontext.h"
 #include "output/vsfoutdesign.h"
 #include "output/vsfselrow.h"
@@ -272,13 +273,13 @@ std::string constructedName(const LevEftVar& ev) {
   const LevEftVar& src = ev.continuation ? d->constructed[ev.firstPartIndex] : ev;
   PostFitConstructed c{};
   c.name = h.keep(constructedName(ev));
-  c.kind = ev.kind;
+  c.kind = levEffectKind(ev.kind).postFitKind;
   c.valueCount = src.valueCount;
   c.offset = ev.values != nullptr && src.values != nullptr ? int32_t(ev.values - src.values) : 0;
   c.columnCount = ev.columnCount;
   auto& nums = h.intLists.emplace_back();
   auto& classes = h.intLists.emplace_back();
-  if (src.kind == EV_POLYNOMIAL && src.poly != nullptr)
+  if (src.kind == EffectVarKind::Polynomial && src.poly != nullptr)
     for (int32_t i = 0; i < src.poly->nVariables; ++i)
       nums.push_back(numericIndex(h, d, src.poly->variables[i], numerics));
   else
@@ -290,14 +291,14 @@ std::string constructedName(const LevEftVar& ev) {
   c.numerics = nums.data();
   c.classCount = int32_t(classes.size());
   c.classes = classes.data();
-  if (src.kind == EV_SPLINE && src.spline != nullptr)
+  if (src.kind == EffectVarKind::Spline && src.spline != nullptr)
     describeSpline(h, *src.spline, src.numericCount, &c);
-  else if (src.kind == EV_POLYNOMIAL && src.poly != nullptr)
+  else if (src.kind == EffectVarKind::Polynomial && src.poly != nullptr)
     describePolynomial(h, *src.poly, &c);
-  else if (src.kind == EV_MULTIMEMBER)
+  else if (src.kind == EffectVarKind::MultiMember)
     describeMultimember(h, d, src, &c);
   else
-    c.reproducible = src.kind == EV_COLLECTION;
+    c.reproducible = src.kind == EffectVarKind::Collection;
   c.reproducible = c.reproducible && ev.values != nullptr && src.values != nullptr;
   h.constructedOf[size_t(k)] = int32_t(h.constructed.size());
   h.constructed.push_back(c);
@@ -441,11 +442,6 @@ void vsfNameReducedParameters(PostFitDescription& h, const LevDesign& reduced,
   }
 }
 
-static_assert(int32_t(PFK_SPLINE) == int32_t(EV_SPLINE) && int32_t(PFK_LAG) == int32_t(EV_LAG) &&
-                  int32_t(PFK_COLLECTION) == int32_t(EV_COLLECTION) &&
-                  int32_t(PFK_POLYNOMIAL) == int32_t(EV_POLYNOMIAL) &&
-                  int32_t(PFK_MULTIMEMBER) == int32_t(EV_MULTIMEMBER),
-              "the description gives the design's kinds of constructed effect");
 static_assert(int32_t(PFB_BSPLINE) == int32_t(SB_BSPLINE) && int32_t(PFB_TPF) == int32_t(SB_TPF));
 static_assert(int32_t(PFS_CENTERSCALE) == int32_t(PS_CENTERSCALE) &&
               int32_t(PFS_SCALE) == int32_t(PS_SCALE) && int32_t(PFS_CENTER) == int32_t(PS_CENTER));

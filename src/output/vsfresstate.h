@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/hostif.h"
+#include "support/vsfcriterion.h"
 
 #include <cstdint>
 
@@ -30,8 +31,8 @@ struct VsfResultsState {
   int32_t parmLabelWidth;
   uint8_t* labelKept;
   int32_t keptLabelWidth;
-  // Optimal steps by criterion code, as displayed step numbers.
-  int32_t optimalStep[14];
+  // Optimal steps by criterion slot (vsfCriterionSlot), as displayed step numbers.
+  int32_t optimalStep[kVsfCriterionCount];
   double chosenStepValue;
   RvqText* chosenStepLabelText;
   double lastNormBeta;

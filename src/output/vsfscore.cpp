@@ -72,7 +72,7 @@ struct LagScoring {
       const LevEffect& ef = d->effects[lev];
       for (int32_t k = 0; k < ef.constructedCount; ++k) {
         LevEftVar* ev = &d->constructed[ef.constructed[k]];
-        if (ev->kind == EV_LAG && ev->lag != nullptr &&
+        if (ev->kind == EffectVarKind::Lag && ev->lag != nullptr &&
             std::find(lags.begin(), lags.end(), ev->lag) == lags.end()) {
           lags.push_back(ev->lag);
           records.push_back(ev);

@@ -17,9 +17,6 @@ struct VsfModelOptions;
 // fit's tuning-row count to the rows it showed.
 [[nodiscard]] VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx);
 [[nodiscard]] VsfStatus vsfpElasticNetL2(VsfContext* ctx);
-// The criterion the L2 search judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
-// NONE.
-[[nodiscard]] int32_t vsfElasticNetCriterion(const VsfModelOptions& options);
 // A tuning row that no trial wrote (L2, L1 ratio, effect count and criterion all 0): it
 // ends the rows shown.
 [[nodiscard]] bool vsfTuneRowEmpty(const double* row);

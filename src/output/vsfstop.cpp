@@ -9,52 +9,32 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
-// The message of VSR_NO_IMPROVEMENT by STOP criterion (0 when there is none).
-[[nodiscard]] VsfMsg noImprovementMessage(int32_t stop, VsfMethod method) {
-  switch (stop) {
-  case VC_SL:
+// The message of VSR_NO_IMPROVEMENT by STOP criterion (none when there is none); SL's
+// depends on the way the method steps.
+[[nodiscard]] std::optional<VsfMsg> noImprovementMessage(VsfCriterion stop, VsfMethod method) {
+  if (stop == VsfCriterion::Sl) {
     if (const VsfMethodTraits* t = vsfMethodTraits(method);
         t != nullptr && t->bound == VsfStepBound::EachOnce && !t->removes)
       return VsfMsg::SelectionStoppedBecauseNoCandidateEntry;
     if (vsfMethodStartsFull(method))
       return VsfMsg::SelectionStoppedBecauseNoEffectModel;
-    return VsfMsg::SelectionStoppedNoCandidate;
-  case VC_AIC:
-    return VsfMsg::SelectionStoppedLocalMinimumAic;
-  case VC_AICC:
-    return VsfMsg::SelectionStoppedLocalMinimumAicc;
-  case VC_SBC:
-    return VsfMsg::SelectionStoppedLocalMinimumSbc;
-  case VC_RSQUARE:
-    return VsfMsg::SelectionStoppedLocalMaximumR;
-  case VC_ADJRSQ:
-    return VsfMsg::SelectionStoppedLocalMaximumAdjusted;
-  case VC_CP:
-    return VsfMsg::SelectionStoppedLocalMinimumC;
-  case VC_BIC:
-    return VsfMsg::SelectionStoppedLocalMinimumBic;
-  case VC_PRESS:
-    return VsfMsg::SelectionStoppedLocalMinimumPress;
-  case VC_VALIDATE:
-    return VsfMsg::SelectionStoppedLocalMinimumValidation;
-  case VC_CV:
-    return VsfMsg::SelectionStoppedLocalMinimumCross;
-  default:
-    return VsfMsg{};
   }
+  return vsfCriterion(stop).noImprovement;
 }
 
 // The STOP criterion as the model core applies it (SELECT's when STOP= is not given).
-[[nodiscard]] int32_t stopCriterion(const VsfModelOptions& o) {
-  return o.stop != VC_NONE_GIVEN ? o.stop : o.select;
+[[nodiscard]] VsfCriterion stopCriterion(const VsfModelOptions& o) {
+  return o.stop != VsfCriterion::NoneGiven ? o.stop : o.select;
 }
 
 } // namespace
@@ -81,16 +61,16 @@ VsfStatus vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
     message(VsfMsg::SelectionStoppedWhenModel, {o.stopCount});
     break;
   case VSR_NO_IMPROVEMENT: {
-    const int32_t stop = stopCriterion(o);
-    const VsfMsg number = noImprovementMessage(stop, o.method);
-    if (stop == VC_SL && number == VsfMsg::SelectionStoppedBecauseNoCandidateEntry)
-      message(number, {o.slEntry});
-    else if (stop == VC_SL && number == VsfMsg::SelectionStoppedBecauseNoEffectModel)
-      message(number, {o.slStay});
-    else if (stop == VC_SL)
-      message(number, {o.slEntry, o.slStay});
-    else if (number != VsfMsg{})
-      message(number, {});
+    const VsfCriterion stop = stopCriterion(o);
+    const std::optional<VsfMsg> number = noImprovementMessage(stop, o.method);
+    if (number == VsfMsg::SelectionStoppedBecauseNoCandidateEntry)
+      message(*number, {o.slEntry});
+    else if (number == VsfMsg::SelectionStoppedBecauseNoEffectModel)
+      message(*number, {o.slStay});
+    else if (stop == VsfCriterion::Sl)
+      message(*number, {o.slEntry, o.slStay});
+    else if (number)
+      message(*number, {});
     break;
   }
   case VSR_PERFECT_FIT:
@@ -155,25 +135,13 @@ VsfStatus vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
 
 VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double current) {
   const VsfModelOptions& o = ctx->options;
-  const int32_t stop = stopCriterion(o);
-  static const VsfMsg headers[12][2] = {
-      {VsfMsg{}, VsfMsg{}},
-      {VsfMsg::StopDetailsPrF, VsfMsg::StopDetailsSignificanceLevel},
-      {VsfMsg::StopDetailsAic, VsfMsg::StopDetailsCompareAic},
-      {VsfMsg::StopDetailsAicc, VsfMsg::StopDetailsCompareAicc},
-      {VsfMsg::StopDetailsSbc, VsfMsg::StopDetailsCompareSbc},
-      {VsfMsg::StopDetailsRSquare, VsfMsg::StopDetailsCompareRSquare},
-      {VsfMsg::StopDetailsAdjRSq, VsfMsg::StopDetailsCompareAdjRSq},
-      {VsfMsg::StopDetailsCP, VsfMsg::StopDetailsCompareCP},
-      {VsfMsg::StopDetailsBic, VsfMsg::StopDetailsCompareBic},
-      {VsfMsg::StopDetailsPress, VsfMsg::StopDetailsComparePress},
-      {VsfMsg::StopDetailsValidationAse, VsfMsg::StopDetailsCompareValidationAse},
-      {VsfMsg::StopDetailsCvPress, VsfMsg::StopDetailsCompareCvPress}};
-  if (stop < VC_SL || stop > VC_CV)
+  const VsfCriterion stop = stopCriterion(o);
+  const VsfCriterionTraits& t = vsfCriterion(stop);
+  if (!t.stopHeader.get() || !t.stopCompare.get())
     return VsfStatus::NoMemory;
   VsfOut out(ctx);
-  RvqText* head1 = msgText(headers[stop][0]);
-  RvqText* head2 = msgText(headers[stop][1]);
+  RvqText* head1 = msgText(*t.stopHeader.get());
+  RvqText* head2 = msgText(*t.stopCompare.get());
   double criterion = 0.0, compare = current;
   char comparison = ' ';
   const char larger = vsfBigBetter(stop) ? '<' : '>';
@@ -225,7 +193,7 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
   out.column({rvqColumnType(RvqColumnType::Double), vsfaName("CompareCriterion"),
               vsfaDyn("CompareCriterionHeader"), rvqTextHandle(RvqAttrId::Value, head2),
               vsfaBound(&compare)});
-  if (stop == VC_SL)
+  if (stop == VsfCriterion::Sl)
     out.charColumn("SignificanceLabel", sig, 5);
   out.endColumns();
   out.bind("Stat.VARSIFTER.StopDetails");
@@ -241,7 +209,7 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
     vsfMsgCopy(message, candidateFor, forWidth);
     vsfFill(effect, width, name, nameLength);
     criterion = value;
-    if (stop == VC_SL) {
+    if (stop == VsfCriterion::Sl) {
       criterion = slValue(criterion);
       compare = slBound;
       comparison = slComparison;
@@ -271,15 +239,15 @@ VsfStatus vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t r
   const int32_t s = vsfMethodStartsFull(o.method) ? 1 : m->includeCount;
   const int32_t k = m->stepCount - s;
   RvqText* note = nullptr;
-  if (o.choose == VC_NONE_GIVEN) {
+  if (o.choose == VsfCriterion::NoneGiven) {
     note = msgText(reason == 5 ? VsfMsg::ModelStepSelectedPerfect : VsfMsg::ModelStepSelected, {k});
   } else {
-    const int32_t length =
-        kMsgCriterionNames.has(o.choose - 1) ? vsfMsgLength(kMsgCriterionNames[o.choose - 1]) : 0;
+    const std::optional<VsfMsg> chooseName = vsfCriterion(o.choose).name;
+    const int32_t length = chooseName ? vsfMsgLength(*chooseName) : 0;
     char* name = static_cast<char*>(poolTake(pool, length));
     if (length == 0 || name == nullptr)
       return VsfStatus::NoMemory;
-    vsfMsgCopy(kMsgCriterionNames[o.choose - 1], name, length);
+    vsfMsgCopy(*chooseName, name, length);
     note = msgText(VsfMsg::ModelStepSelectedWhere, {HostMsgArg(name, length), k});
   }
   vsfTextLine(ctx, 'c', note);

@@ -11,6 +11,7 @@
 #include "support/nomemory.h"
 #include "support/notbuilt.h"
 #include "support/poolalloc.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 
 #include <algorithm>
@@ -222,11 +223,16 @@ struct SummaryTable {
     if (l1Column != nullptr)
       stepL1 = stepL1Value(m, o.l1Choice, i);
     nParms = p;
-    optAdj = optimal[VC_ADJRSQ] == i, optAic = optimal[VC_AIC] == i;
-    optAicc = optimal[VC_AICC] == i, optSbc = optimal[VC_SBC] == i;
-    optBic = optimal[VC_BIC] == i, optCp = optimal[VC_CP] == i;
-    optPress = press && optimal[VC_PRESS] == i, optVal = optimal[VC_VALIDATE] == i;
-    optCv = cv && optimal[VC_CV] == i, optCvex = cvex && optimal[VC_CVEX] == i;
+    optAdj = optimal[vsfCriterionSlot(VsfCriterion::AdjRsq)] == i,
+    optAic = optimal[vsfCriterionSlot(VsfCriterion::Aic)] == i;
+    optAicc = optimal[vsfCriterionSlot(VsfCriterion::Aicc)] == i,
+    optSbc = optimal[vsfCriterionSlot(VsfCriterion::Sbc)] == i;
+    optBic = optimal[vsfCriterionSlot(VsfCriterion::Bic)] == i,
+    optCp = optimal[vsfCriterionSlot(VsfCriterion::Cp)] == i;
+    optPress = press && optimal[vsfCriterionSlot(VsfCriterion::Press)] == i,
+    optVal = optimal[vsfCriterionSlot(VsfCriterion::Validate)] == i;
+    optCv = cv && optimal[vsfCriterionSlot(VsfCriterion::Cv)] == i,
+    optCvex = cvex && optimal[vsfCriterionSlot(VsfCriterion::Cvex)] == i;
   }
 
   // The effects entered and removed at history entry i; a group method's changes are read

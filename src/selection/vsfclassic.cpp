@@ -13,6 +13,7 @@
 #include "numerics/packedtri.h"
 #include "selection/vsfstoprules.h"
 #include "support/hostif.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -27,11 +28,8 @@ namespace {
 using packed::at;
 using packed::sym;
 
-[[nodiscard]] int32_t sel(const VsfModel* m) { return m->options->select; }
-[[nodiscard]] bool trialAll(const VsfModel* m) {
-  const int32_t s = sel(m);
-  return s == 9 || s == 10 || s == 11;
-}
+[[nodiscard]] VsfCriterion sel(const VsfModel* m) { return m->options->select; }
+[[nodiscard]] bool trialAll(const VsfModel* m) { return vsfCriterionTrialPass(sel(m)); }
 [[nodiscard]] bool storeCandidates(const VsfModel* m) {
   return m->options->storeCandidates != 0 && m->candidateValue != nullptr;
 }
@@ -94,7 +92,7 @@ void clearCandidates(VsfModel* m) {
   return refresh(m);
 }
 
-double worst(int32_t code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
+double worst(VsfCriterion code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
 // Whether the candidates' trials can be fitted on the rows: a model without an intercept, on
 // unshifted pages and the full X'X, with copies of the model to sweep them into.
@@ -426,9 +424,9 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
 }
 
 void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
-  const int32_t S = sel(m);
+  const VsfCriterion S = sel(m);
   *effect = -1;
-  *value = (S == 1 || vsfBigBetter(S)) ? -DBL_MAX : DBL_MAX;
+  *value = (S == VsfCriterion::Sl || vsfBigBetter(S)) ? -DBL_MAX : DBL_MAX;
   if (m->inModelCount <= 1)
     return;
   if (storeCandidates(m) && m->options->drop != VsfDrop::Competitive)
@@ -480,7 +478,8 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
       return;
     }
     const double c = vsfGetCriterion(m, S);
-    const bool wins = S == 1 ? vsfIsBetter(1, *value, c) : vsfIsBetter(S, c, *value);
+    const bool wins = S == VsfCriterion::Sl ? vsfIsBetter(VsfCriterion::Sl, *value, c)
+                                            : vsfIsBetter(S, c, *value);
     if (wins) {
       *effect = i;
       *value = c;
@@ -775,13 +774,13 @@ VsfStatus vsfBackward(VsfModel* m) {
 
 VsfStatus vsfStepwise(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const int32_t S = o->select, stopCriterion = o->stop;
+  const VsfCriterion S = o->select, stopCriterion = o->stop;
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
   int32_t s = m->stepCount;
-  const double lnEntry = S == 1 ? std::log(o->slEntry) : 0.0;
-  const double lnStay = S == 1 ? std::log(o->slStay) : 0.0;
+  const double lnEntry = S == VsfCriterion::Sl ? std::log(o->slEntry) : 0.0;
+  const double lnStay = S == VsfCriterion::Sl ? std::log(o->slStay) : 0.0;
   VsfStatus rc;
   std::vector<char> taken, entryTaken;
   KeptStep entryStep;
@@ -802,7 +801,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
         break;
       }
       bool enters;
-      if (S == 1) {
+      if (S == VsfCriterion::Sl) {
         enters = v < lnEntry;
       } else {
         enters = vsfIsEpsBetter(S, v, selectValue) != 0;
@@ -835,7 +834,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
         halt = true;
         if (stopCriterion == S) {
           m->stopAddValue = v;
-        } else if (stopCriterion != 0) {
+        } else if (stopCriterion != VsfCriterion::NoneGiven) {
           if ((rc = Add(m, k)) != VsfStatus::Ok)
             return rc;
           m->stopAddValue = vsfGetCriterion(m, stopCriterion);
@@ -855,7 +854,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
         if (j == -1)
           break;
         bool leaves;
-        if (S == 1) {
+        if (S == VsfCriterion::Sl) {
           leaves = w > lnStay;
         } else {
           leaves = vsfIsEpsBetter(S, w, selectValue) != 0;
@@ -888,7 +887,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
           halt = false;
           continue;
         }
-        if (stopCriterion == S || stopCriterion == 0)
+        if (stopCriterion == S || stopCriterion == VsfCriterion::NoneGiven)
           break;
         // j stays: it is taken out only to learn the stopCriterion criterion without it. A failure
         // of either move ends the fit: without the re-entry the model would lack j.
@@ -908,14 +907,14 @@ VsfStatus vsfStepwise(VsfModel* m) {
     if (S == stopCriterion && (o->steps == 0 || m->stepCount >= o->steps))
       m->stopReason = VSR_NO_IMPROVEMENT;
     else
-      m->stopReason = S == 1 ? VSR_STEPWISE_SL : VSR_STEPWISE_OTHER;
+      m->stopReason = S == VsfCriterion::Sl ? VSR_STEPWISE_SL : VSR_STEPWISE_OTHER;
   }
   return VsfStatus::Ok;
 }
 
 VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const int32_t S = o->select;
+  const VsfCriterion S = o->select;
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);

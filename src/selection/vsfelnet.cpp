@@ -9,6 +9,7 @@
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
 #include "support/logline.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfoptions.h"
 
 #include <cmath>
@@ -20,34 +21,33 @@ namespace {
 constexpr double kGoldenInterval = 2.618033988749895; // 1 + the golden ratio
 constexpr double kGoldenStep = 0.3819660112501051;    // 2 - the golden ratio
 
-// The criterion the trials are judged by: CHOOSE=, or STOP= when CHOOSE= names none, SL or
-// NONE.
-[[nodiscard]] int32_t searchCriterion(const VsfModelOptions* o) {
-  const int32_t c = o->choose;
-  return (c == VC_NONE_GIVEN || c == VC_SL || c == VC_NONE) ? o->stop : c;
-}
-
 // The criterion's value at step k of the trial just fitted (smaller is better; 0 for a
 // search without a criterion).
 double trialValue(const VsfModel* m, int32_t k) {
-  const int32_t code = searchCriterion(m->options);
+  const VsfCriterion code = vsfElasticNetCriterion(*m->options);
   switch (code) {
-  case VC_AIC:
-  case VC_AICC:
-  case VC_SBC:
-  case VC_CP:
-  case VC_BIC:
-  case VC_PRESS:
-  case VC_VALIDATE:
-  case VC_CV:
+  case VsfCriterion::Aic:
+  case VsfCriterion::Aicc:
+  case VsfCriterion::Sbc:
+  case VsfCriterion::Cp:
+  case VsfCriterion::Bic:
+  case VsfCriterion::Press:
+  case VsfCriterion::Validate:
+  case VsfCriterion::Cv:
     return vsfStepCriterion(m, code, k);
-  case VC_ADJRSQ: {
+  case VsfCriterion::AdjRsq: {
     const double v = vsfStepCriterion(m, code, k);
     return isHostMissing(v) ? v : -v;
   }
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Sl:
+  case VsfCriterion::RSquare:
+  case VsfCriterion::None:
+  case VsfCriterion::Cvex:
+  case VsfCriterion::L1:
     return 0.0;
   }
+  return 0.0;
 }
 
 // Row l2Trial of the tuning rows, when they are kept.
@@ -99,8 +99,8 @@ double vsfProcessCriterionEN(double l2, VsfModel* model) {
     return codeOf(rc);
   if (m->fitStatus != VsfFitStatus::Done)
     return -1.0;
-  const bool chosen =
-      m->options->choose != VC_NONE_GIVEN && m->chosenStep >= 0 && m->chosenStep < m->stepCount;
+  const bool chosen = m->options->choose != VsfCriterion::NoneGiven && m->chosenStep >= 0 &&
+                      m->chosenStep < m->stepCount;
   const int32_t k = chosen ? m->chosenStep : m->stepCount - 1;
   const double value = k >= 0 ? trialValue(m, k) : hostMissing();
   if (k >= 0)

@@ -176,7 +176,7 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
 // shortens *gamma; true when the target is reached.
 [[nodiscard]] bool newPathValue(VsfModel* m, double cmax, double A, double R, double* gamma) {
   const VsfModelOptions* o = m->options;
-  const VsfL1Choice kind = o->stop == VC_L1 ? o->stopL1Choice : VsfL1Choice::None;
+  const VsfL1Choice kind = o->stop == VsfCriterion::L1 ? o->stopL1Choice : VsfL1Choice::None;
   const double target = m->l1Target;
   const double next = cmax - A * *gamma;
   bool reached = false;
@@ -616,7 +616,7 @@ namespace {
       o->screen == VsfScreenMethod::Sis ? m->screenKeep + m->includeCount : m->effectCount;
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
-    if (o->stop != VC_NONE_GIVEN) {
+    if (o->stop != VsfCriterion::NoneGiven) {
       std::memcpy(m->savedBeta, m->beta, sizeof(double) * parms);
       std::memcpy(m->savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }

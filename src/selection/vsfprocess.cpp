@@ -50,7 +50,7 @@ namespace {
 using packed::diag;
 using packed::tri;
 
-[[nodiscard]] bool asks(const VsfModelOptions* o, int32_t code) {
+[[nodiscard]] bool asks(const VsfModelOptions* o, VsfCriterion code) {
   return o->select == code || o->stop == code || o->choose == code;
 }
 
@@ -281,7 +281,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->fitStatus = VsfFitStatus::NoTrain;
     return true;
   }
-  if (m->freqValidate == 0 && asks(o, VC_VALIDATE)) {
+  if (m->freqValidate == 0 && asks(o, VsfCriterion::Validate)) {
     m->fitStatus = VsfFitStatus::NoValidation;
     return true;
   }
@@ -568,7 +568,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
   vsfSetFullMse(m);
-  if (m->fullMse == 0.0 && asks(o, VC_CP)) {
+  if (m->fullMse == 0.0 && asks(o, VsfCriterion::Cp)) {
     m->fitStatus = VsfFitStatus::ZeroFullMse;
     return VsfStatus::Ok;
   }
@@ -748,7 +748,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return fail(m, rc);
 
   if (!vsfMethodStartsFull(o->method)) {
-    if (o->choose != VC_NONE_GIVEN)
+    if (o->choose != VsfCriterion::NoneGiven)
       m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
       if ((rc = vsfAddEffect(m, k, 0, 0)) != VsfStatus::Ok)

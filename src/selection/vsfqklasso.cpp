@@ -493,7 +493,7 @@ namespace {
 [[nodiscard]] VsfStatus solveAtTarget(VsfModel* m, QkSolver* s, std::vector<double>& b,
                                       double* loss) {
   const VsfModelOptions* o = m->options;
-  const VsfL1Choice choice = o->stop == VC_L1 ? o->stopL1Choice : VsfL1Choice::Ratio;
+  const VsfL1Choice choice = o->stop == VsfCriterion::L1 ? o->stopL1Choice : VsfL1Choice::Ratio;
   VsfStatus rc = VsfStatus::Ok;
   if (choice == VsfL1Choice::Norm) {
     if ((rc = solveAtNorm(s, m->l1Target, o->tol, b)) != VsfStatus::Ok)
@@ -618,7 +618,7 @@ VsfStatus vsfGroupLasso(VsfModel* m) {
   m->l1Norm = m->l2Norm = 0;
   m->lambdaMax = 1.0;
   const int32_t parms = m->parmCount;
-  const bool stopL1 = o->stop == VC_L1;
+  const bool stopL1 = o->stop == VsfCriterion::L1;
   int32_t t = o->noint ? 0 : 1;
   double v = o->rho;
   while (vsfKeepGoing(m, t)) {

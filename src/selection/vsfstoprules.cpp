@@ -9,6 +9,7 @@
 #include "model/vsfrefine.h"
 #include "model/vsfsweep.h"
 #include "support/hostif.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -17,38 +18,42 @@
 
 namespace {
 
-double startValue(VsfModel* m, int32_t c) {
+double startValue(VsfModel* m, VsfCriterion c) {
   const int32_t s = m->stepCount;
   const double sse = m->stepSSE[s - 1];
   const int32_t p = m->stepRank[s - 1];
   const double n = m->nObs;
   const bool first = s == 0;
   switch (c) {
-  case VC_AIC:
+  case VsfCriterion::Aic:
     return first ? DBL_MAX : vsfAic(p, sse, n);
-  case VC_AICC:
+  case VsfCriterion::Aicc:
     return first ? DBL_MAX : vsfAicc(p, sse, n);
-  case VC_SBC:
+  case VsfCriterion::Sbc:
     return first ? DBL_MAX : vsfSbc(p, sse, n);
-  case VC_RSQUARE:
+  case VsfCriterion::RSquare:
     return first ? -DBL_MAX : vsfRsquare(sse, m->totalSS);
-  case VC_ADJRSQ:
+  case VsfCriterion::AdjRsq:
     return first ? -DBL_MAX : vsfAdjrsq(p, m->options->noint, sse, m->totalSS, n);
-  case VC_CP:
+  case VsfCriterion::Cp:
     return first ? DBL_MAX : vsfCp(p, sse, n, m->fullMse);
-  case VC_BIC:
+  case VsfCriterion::Bic:
     return first ? DBL_MAX : vsfBic(p, sse, n, m->fullMse);
-  case VC_PRESS:
+  case VsfCriterion::Press:
     return first ? DBL_MAX : m->press;
-  case VC_VALIDATE:
+  case VsfCriterion::Validate:
     return first ? DBL_MAX : m->validateAse;
-  case VC_CV:
+  case VsfCriterion::Cv:
     return first ? DBL_MAX : m->cvPress;
-  case VC_CVEX:
+  case VsfCriterion::Cvex:
     return first ? DBL_MAX : m->heldOutError;
-  default:
+  case VsfCriterion::NoneGiven:
+  case VsfCriterion::Sl:
+  case VsfCriterion::None:
+  case VsfCriterion::L1:
     return hostMissing();
   }
+  return hostMissing();
 }
 
 } // namespace
@@ -56,7 +61,7 @@ double startValue(VsfModel* m, int32_t c) {
 void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double* selectValue) {
   const VsfModelOptions* o = m->options;
   *stopValue = startValue(m, o->stop);
-  if (o->choose == VC_NONE_GIVEN)
+  if (o->choose == VsfCriterion::NoneGiven)
     *chooseValue = hostMissing();
   else if (o->choose == o->stop)
     *chooseValue = *stopValue;
@@ -69,7 +74,7 @@ void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double
                    : m->cvexCurve != nullptr      ? m->cvexCurve[0]
                                                   : hostMissing();
   if (selectValue != nullptr) {
-    if (o->select == VC_SL)
+    if (o->select == VsfCriterion::Sl)
       *selectValue = hostMissing();
     else if (o->select == o->stop)
       *selectValue = *stopValue;
@@ -77,7 +82,7 @@ void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double
       *selectValue = *chooseValue;
     else
       *selectValue = startValue(m, o->select);
-    if (o->stop == VC_NONE_GIVEN)
+    if (o->stop == VsfCriterion::NoneGiven)
       *stopValue = *selectValue;
   }
 }
@@ -127,7 +132,7 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
       result = 0;
     }
   }
-  if (o->stop == VC_L1 && o->stopL1Choice != VsfL1Choice::None && m->l1Target >= 0) {
+  if (o->stop == VsfCriterion::L1 && o->stopL1Choice != VsfL1Choice::None && m->l1Target >= 0) {
     double q = 0, t = 0;
     switch (o->stopL1Choice) {
     case VsfL1Choice::Ratio:
@@ -159,7 +164,7 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
     *result = 0;
     return VsfStatus::Ok;
   }
-  const int32_t crit = o->stop != VC_NONE_GIVEN ? o->stop : o->select;
+  const VsfCriterion crit = o->stop != VsfCriterion::NoneGiven ? o->stop : o->select;
   if (crit != o->select)
     v = vsfGetCriterion(m, crit);
   *result = -1;
@@ -171,25 +176,25 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
     const double D = std::fabs(v / 1000.0 - old / 1000.0);
     const double T = std::fabs(v / 1000.0) * m->fuzz;
     switch (crit) {
-    case 1:
+    case VsfCriterion::Sl:
       stands = d == 1 ? v < std::log(o->slEntry) : v > std::log(o->slStay);
       if (!stands)
         *stopValue = v;
       break;
-    case 2:
-    case 3:
-    case 4:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
+    case VsfCriterion::Aic:
+    case VsfCriterion::Aicc:
+    case VsfCriterion::Sbc:
+    case VsfCriterion::Cp:
+    case VsfCriterion::Bic:
+    case VsfCriterion::Press:
+    case VsfCriterion::Validate:
+    case VsfCriterion::Cv:
       stands = isHostMissing(old) || (d == 1 ? (D > T && v < old) : (D <= T || v <= old));
       if (stands)
         *stopValue = v;
       break;
-    case 5:
-    case 6:
+    case VsfCriterion::RSquare:
+    case VsfCriterion::AdjRsq:
       if (isHostMissing(old)) {
         *stopValue = v;
         stands = false;
@@ -199,7 +204,11 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
           *stopValue = v;
       }
       break;
-    default:
+    // No value of its own to compare here: the step stands.
+    case VsfCriterion::NoneGiven:
+    case VsfCriterion::None:
+    case VsfCriterion::Cvex:
+    case VsfCriterion::L1:
       stands = true;
       break;
     }
@@ -259,7 +268,7 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
 void vsfChoose(double selectValue, double stopValue, VsfModel* m, double* chooseValue,
                int32_t direction) {
   const VsfModelOptions* o = m->options;
-  if (o->choose == VC_NONE_GIVEN)
+  if (o->choose == VsfCriterion::NoneGiven)
     return;
   double v;
   if (o->choose == o->select)
@@ -274,9 +283,9 @@ void vsfChoose(double selectValue, double stopValue, VsfModel* m, double* choose
   }
 }
 
-int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double* best, double value,
+int32_t vsfCriterionImproves(VsfCriterion criterion, int32_t isEntry, double* best, double value,
                              double level) {
-  if (criterion == VC_SL)
+  if (criterion == VsfCriterion::Sl)
     return isEntry ? value < level : value > level;
   if (vsfIsEpsBetter(criterion, value, *best)) {
     *best = value;

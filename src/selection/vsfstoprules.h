@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/stepcodes.h"
+#include "support/vsfoptions.h"
 
 #include <cstdint>
 
@@ -18,5 +19,5 @@ void vsfInitCriteria(VsfModel* model, double* stopValue, double* chooseValue, do
                                          int32_t* result, const char* taken = nullptr);
 void vsfChoose(double selectValue, double stopValue, VsfModel* model, double* chooseValue,
                int32_t direction);
-[[nodiscard]] int32_t vsfCriterionImproves(int32_t criterion, int32_t isEntry, double* best,
+[[nodiscard]] int32_t vsfCriterionImproves(VsfCriterion criterion, int32_t isEntry, double* best,
                                            double value, double level);

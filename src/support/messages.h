@@ -892,8 +892,6 @@ template <MessageName M>
 // FREQ variable, the WEIGHT variable.
 inline constexpr MsgRun<VsfMsg> kMsgTestDataVariables{VsfMsg::VariableNotFoundTestdata, 6};
 inline constexpr MsgRun<VsfMsg> kMsgValDataVariables{VsfMsg::VariableNotFoundValdata, 6};
-// Criterion names by criterion code - 1 (SELECT=, STOP=, CHOOSE=; the last is STOP=L1).
-inline constexpr MsgRun<VsfMsg> kMsgCriterionNames{VsfMsg::CriterionSignificanceLevel, 14};
 // By the HIERARCHY= code (none, single, single for CLASS effects).
 inline constexpr MsgRun<VsfMsg> kMsgHierarchyNames{VsfMsg::HierarchyNone, 3};
 // A polynomial effect's standardization: by method - 1 and by kind - 1.

@@ -5,14 +5,13 @@
 #pragma once
 
 #include "support/messages.h"
+#include "support/vsfcolumn.h"
 #include "support/vsfoptions.h"
 
 #include <array>
-#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <utility>
 
 // The kinds of selection method.
 enum class VsfMethodFamily : uint8_t {
@@ -46,20 +45,6 @@ enum class VsfPenalty : uint8_t {
   None,    // the least-squares fits of the classic methods
   Columns, // a bound on the sum of the columns' absolute coefficients (the LASSO type)
   Groups,  // a bound over each effect's parameters together (the group LASSOs)
-};
-
-// A column of the traits table. It has no default, so a row that leaves a column out does
-// not compile (a plain member would be zeroed with at most a warning).
-template <class T> class VsfColumn {
-public:
-  template <class U>
-  requires std::constructible_from<T, U>
-  constexpr VsfColumn(U value) : value_(std::move(value)) {}
-  constexpr operator const T&() const { return value_; }
-  [[nodiscard]] constexpr const T& get() const { return value_; }
-
-private:
-  T value_;
 };
 
 // One row per method. Every question code asks about a method is a column here: a new method

@@ -11,23 +11,25 @@
 
 struct ParsedStatement;
 
-// Criterion codes of SELECT=, STOP= and CHOOSE=.
-enum VsfCriterion : uint8_t {
-  VC_NONE_GIVEN = 0,
-  VC_SL = 1,
-  VC_AIC = 2,
-  VC_AICC = 3,
-  VC_SBC = 4,
-  VC_RSQUARE = 5,
-  VC_ADJRSQ = 6,
-  VC_CP = 7,
-  VC_BIC = 8,
-  VC_PRESS = 9,
-  VC_VALIDATE = 10,
-  VC_CV = 11,
-  VC_NONE = 12,
-  VC_CVEX = 13,
-  VC_L1 = 14,
+// Criteria of SELECT=, STOP= and CHOOSE=; each has its row in kVsfCriterionTraits
+// (support/vsfcriterion.h), and code asks the row what a criterion is.
+enum class VsfCriterion : uint8_t {
+  NoneGiven = 0, // the option was not given
+  Sl = 1,
+  Aic = 2,
+  Aicc = 3,
+  Sbc = 4,
+  RSquare = 5,
+  AdjRsq = 6,
+  Cp = 7,
+  Bic = 8,
+  Press = 9,
+  Validate = 10,
+  Cv = 11,
+  None = 12, // STOP=NONE
+  Cvex = 13,
+  L1 = 14,
+  Last = L1, // the highest code: a new criterion moves it and adds its traits row
 };
 
 // Selection methods; each has its row in kVsfMethodTraits (support/vsfmethods.h), and code
@@ -94,8 +96,8 @@ struct VsfModelOptions {
   uint8_t noint;
   VsfDrop drop;
   VsfCriterion select;
-  VsfCriterion stop;   // VC_NONE_GIVEN: none
-  VsfCriterion choose; // VC_NONE_GIVEN: none
+  VsfCriterion stop;   // NoneGiven: none
+  VsfCriterion choose; // NoneGiven: none
   VsfHierarchy hierarchy;
   uint8_t stepDetails; // bit 0: DETAILS=STEPS or ALL
   uint8_t orderSelect;

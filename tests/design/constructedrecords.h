@@ -44,9 +44,9 @@ struct SplineAndPolynomial {
     poly.termList = terms.data();
     poly.variables = polyVars.data();
     poly.basisWork = polyWork.data();
-    records[0] = record(EV_SPLINE, splineVars, splineValues);
+    records[0] = record(EffectVarKind::Spline, splineVars, splineValues);
     records[0].spline = &spline;
-    records[1] = record(EV_POLYNOMIAL, polyVars, polyValues);
+    records[1] = record(EffectVarKind::Polynomial, polyVars, polyValues);
     records[1].poly = &poly;
     design.constructed = records;
     design.constructedCount = 2;
@@ -56,7 +56,8 @@ struct SplineAndPolynomial {
   SplineAndPolynomial(const SplineAndPolynomial&) = delete;
   SplineAndPolynomial& operator=(const SplineAndPolynomial&) = delete;
 
-  static LevEftVar record(int32_t kind, std::vector<int32_t>& vars, std::vector<double>& values) {
+  static LevEftVar record(EffectVarKind kind, std::vector<int32_t>& vars,
+                          std::vector<double>& values) {
     LevEftVar ev{};
     ev.kind = kind;
     ev.numericCount = static_cast<int32_t>(vars.size());

@@ -143,12 +143,12 @@ struct MemberFixture {
     design.classCount = 2;
     design.designFlags = fullRank ? LevDesignFlag::NonGlm : LevDesignFlags{};
     LevEftVar &m = records[0], &k = records[1];
-    m.kind = EV_MULTIMEMBER;
+    m.kind = EffectVarKind::MultiMember;
     m.classCount = 2;
     m.classes = members.data();
     m.columnCount = 4;
     m.memberMaps = maps.data();
-    k.kind = EV_COLLECTION;
+    k.kind = EffectVarKind::Collection;
     k.numericCount = 1;
     k.numeric = numerics.data();
     k.classCount = 2;

@@ -27,9 +27,9 @@ TEST(ParseDriver, BareModelIsStepwiseSbc) {
   ASSERT_EQ(r.result, 0);
   const VsfModelOptions& o = r.ctx->options;
   EXPECT_EQ(o.method, VsfMethod::Stepwise);
-  EXPECT_EQ(o.select, VC_SBC);
-  EXPECT_EQ(o.stop, VC_SBC);
-  EXPECT_EQ(o.choose, VC_NONE_GIVEN);
+  EXPECT_EQ(o.select, VsfCriterion::Sbc);
+  EXPECT_EQ(o.stop, VsfCriterion::Sbc);
+  EXPECT_EQ(o.choose, VsfCriterion::NoneGiven);
   EXPECT_DOUBLE_EQ(o.slEntry, 0.15);
   EXPECT_DOUBLE_EQ(o.slStay, 0.15);
   EXPECT_DOUBLE_EQ(o.fuzz, 1e-12);

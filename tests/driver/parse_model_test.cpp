@@ -20,8 +20,8 @@ TEST(ParseModel, LassoLeastSquaresAndAdaptive) {
   auto r = model("selection=lasso(lscoeffs)");
   ASSERT_EQ(r.result, 0);
   EXPECT_EQ(r.ctx->options.method, VsfMethod::LassoLs);
-  EXPECT_EQ(r.ctx->options.select, VC_NONE_GIVEN);
-  EXPECT_EQ(r.ctx->options.stop, VC_SBC);
+  EXPECT_EQ(r.ctx->options.select, VsfCriterion::NoneGiven);
+  EXPECT_EQ(r.ctx->options.stop, VsfCriterion::Sbc);
   EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.5);
   EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.1);
   r = model("selection=lasso(lscoeffs adaptive(gamma=2))");
@@ -63,7 +63,7 @@ TEST(ParseModel, StopAndSignificanceLevels) {
   ASSERT_EQ(r.result, 0);
   EXPECT_TRUE(r.has(VsfMsg::StopIgnoredWhenSteps));
   EXPECT_EQ(r.ctx->options.steps, 3);
-  EXPECT_EQ(r.ctx->options.stop, VC_NONE_GIVEN);
+  EXPECT_EQ(r.ctx->options.stop, VsfCriterion::NoneGiven);
   EXPECT_EQ(r.ctx->options.stopCount, 0);
 
   r = model("slentry=1");
@@ -79,7 +79,7 @@ TEST(ParseModel, StopAndSignificanceLevels) {
   EXPECT_TRUE(r.has(VsfMsg::SlstayMustLieStrictly));
   EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.15);
   r = model("stop=none");
-  EXPECT_EQ(r.ctx->options.stop, VC_NONE_GIVEN);
+  EXPECT_EQ(r.ctx->options.stop, VsfCriterion::NoneGiven);
   r = model("maxsteps=2 steps=5");
   EXPECT_TRUE(r.has(VsfMsg::MaxstepsLessThanSteps));
   EXPECT_EQ(r.ctx->options.maxSteps, 5);
@@ -184,7 +184,7 @@ TEST(ParseModel, PenaltiesAndScreening) {
   EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::None);
   r = model("choose=cvex");
   EXPECT_TRUE(r.has(VsfMsg::ChooseCvexNotAvailable));
-  EXPECT_EQ(r.ctx->options.choose, VC_NONE_GIVEN);
+  EXPECT_EQ(r.ctx->options.choose, VsfCriterion::NoneGiven);
 }
 
 TEST(ParseModel, DropOrderSelectAndFlags) {

@@ -115,7 +115,7 @@ TEST_F(ChainTest, UnknownNameIsRefused) {
 
 TEST_F(ChainTest, EffectStatementAfterModelIsRefused) {
   host.model("c");
-  host.effectStmt("sp", 3, {"c"});
+  host.effectStmt("sp", EffectVarKind::Spline, {"c"});
   EXPECT_EQ(host.count(EffMsg::StatementKeywordMustCome), 1);
   ASSERT_FALSE(host.messages.empty());
   EXPECT_EQ(host.messages.back().values, (Names{"EFFECT"}));
@@ -169,7 +169,7 @@ TEST_F(ChainTest, NumberedRangeGivesMainEffectsInOrder) {
 }
 
 TEST_F(ChainTest, ConstructedEffectNamesComeFromEffectStatements) {
-  host.effectStmt("spl", 3, {"c"});
+  host.effectStmt("spl", EffectVarKind::Spline, {"c"});
   ParsedStatement* m = host.model("spl spl*a");
   EXPECT_EQ(host.root.status, 0);
   EXPECT_EQ(host.effectNames(m, 1), (Names{"spl", "spl*a"}));
@@ -179,15 +179,15 @@ TEST_F(ChainTest, ConstructedEffectNamesComeFromEffectStatements) {
 }
 
 TEST_F(ChainTest, EffectStatementNamedLikeAVariableIsRefused) {
-  host.effectStmt("c", 3, {"d"});
+  host.effectStmt("c", EffectVarKind::Spline, {"d"});
   host.model("d");
   EXPECT_EQ(host.count(EffMsg::EffectStatementNameName), 1);
   EXPECT_EQ(host.root.status, 2000);
 }
 
 TEST_F(ChainTest, TwoEffectStatementsWithOneNameAreRefused) {
-  host.effectStmt("sp", 3, {"c"});
-  host.effectStmt("sp", 3, {"d"});
+  host.effectStmt("sp", EffectVarKind::Spline, {"c"});
+  host.effectStmt("sp", EffectVarKind::Spline, {"d"});
   host.model("c");
   EXPECT_EQ(host.count(EffMsg::TwoEffectStatementsDefine), 1);
 }

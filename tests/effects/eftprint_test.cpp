@@ -56,10 +56,11 @@ struct PrintTest : ::testing::Test {
   }
   void TearDown() override { qrxhost::discardOutputs(); }
 
-  ParsedStatement* effect(const std::string& name, int kind, const std::vector<std::string>& vars) {
+  ParsedStatement* effect(const std::string& name, EffectVarKind kind,
+                          const std::vector<std::string>& vars) {
     ParsedStatement* s = host.addStatement("EFFECT");
     host.setNameList(s, 1, {name});
-    host.setNumber(s, 2, kind);
+    host.setNumber(s, 2, static_cast<int>(kind));
     host.setVarList(s, 3, vars);
     FakeHost::setFlag(s, 4); // DETAILS
     return s;
@@ -123,7 +124,7 @@ std::vector<std::string> columnNames(const Value& table) {
 TEST_F(PrintTest, NothingWithoutDetails) {
   ParsedStatement* s = host.addStatement("EFFECT");
   host.setNameList(s, 1, {"col"});
-  host.setNumber(s, 2, EV_COLLECTION);
+  host.setNumber(s, 2, static_cast<int>(EffectVarKind::Collection));
   host.setVarList(s, 3, {"a", "x"});
   build("x");
   Value v = print();
@@ -131,7 +132,7 @@ TEST_F(PrintTest, NothingWithoutDetails) {
 }
 
 TEST_F(PrintTest, MultimemberLevelTableJoinsLevelNames) {
-  ParsedStatement* s = effect("mm", EV_MULTIMEMBER, {"a", "b"});
+  ParsedStatement* s = effect("mm", EffectVarKind::MultiMember, {"a", "b"});
   host.setText(s, 14, ",");
   build("x");
   setColumns(design.constructed[0], {"p", "q", "r"});
@@ -150,7 +151,7 @@ TEST_F(PrintTest, MultimemberLevelTableJoinsLevelNames) {
 }
 
 TEST_F(PrintTest, LongLevelListEndsWithDots) {
-  effect("col", EV_COLLECTION, {"a", "b"});
+  effect("col", EffectVarKind::Collection, {"a", "b"});
   build("x");
   std::vector<std::string> names(40, std::string(9, 'n'));
   setColumns(design.constructed[0], names);
@@ -169,7 +170,7 @@ TEST_F(PrintTest, LongLevelListEndsWithDots) {
 // The Values text of a COLLECTION effect with these level names; false: no Values column.
 struct LevelText : PrintTest {
   std::pair<bool, std::string> values(const std::vector<std::string>& names) {
-    effect("col", EV_COLLECTION, {"a", "b"});
+    effect("col", EffectVarKind::Collection, {"a", "b"});
     build("x");
     setColumns(design.constructed[0], names);
     Value v = print();
@@ -207,7 +208,7 @@ TEST_F(LevelText, FirstNameOf249) {
 TEST_F(LevelText, FirstNameOf254) { EXPECT_FALSE(values({std::string(254, 'm'), "p"}).first); }
 
 TEST_F(PrintTest, SplineVariablesWithDifferentKnotCounts) {
-  effect("sp", EV_SPLINE, {"x", "z"});
+  effect("sp", EffectVarKind::Spline, {"x", "z"});
   build("sp");
   SplineInfo* info = design.constructed[0].spline;
   // The tables run over the first variable's five knots; z has three.
@@ -243,7 +244,7 @@ TEST_F(PrintTest, SplineVariablesWithDifferentKnotCounts) {
 }
 
 TEST_F(PrintTest, BsplineKnotsAndBasisRows) {
-  effect("sp", EV_SPLINE, {"x"});
+  effect("sp", EffectVarKind::Spline, {"x"});
   build("sp");
   LevEftVar& r = design.constructed[0];
   SplineInfo* info = r.spline;
@@ -277,7 +278,7 @@ TEST_F(PrintTest, BsplineKnotsAndBasisRows) {
 }
 
 TEST_F(PrintTest, TpfBasisRowsLowerThePowerOnRepeatedKnots) {
-  ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
+  ParsedStatement* s = effect("sp", EffectVarKind::Spline, {"x"});
   host.setNumber(s, 10, SB_TPF);
   build("sp");
   static double knots[3] = {1, 2, 2};
@@ -301,7 +302,7 @@ TEST_F(PrintTest, TpfBasisRowsLowerThePowerOnRepeatedKnots) {
 }
 
 TEST_F(PrintTest, PolynomialDetailsAndScaling) {
-  ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x", "z"});
+  ParsedStatement* p = effect("p", EffectVarKind::Polynomial, {"x", "z"});
   host.setNumber(p, 15, 2);
   FakeHost::setFlag(p, 21); // STANDARDIZE
   host.setNumber(p, 20, PM_MOMENTS);
@@ -339,7 +340,7 @@ TEST_F(PrintTest, PolynomialDetailsAndScaling) {
 }
 
 TEST_F(PrintTest, LagInformationAndDesignLevels) {
-  ParsedStatement* s = effect("lg", EV_LAG, {"a"});
+  ParsedStatement* s = effect("lg", EffectVarKind::Lag, {"a"});
   host.setVarList(s, 24, {"t"});
   host.setVarList(s, 23, {"s"});
   FakeHost::setFlag(s, 1); // DETAILS(LEVELS)

@@ -423,13 +423,13 @@ ParsedStatement* FakeHost::model(const std::string& effects, int nameLen) {
   return stmt;
 }
 
-ParsedStatement* FakeHost::effectStmt(const std::string& name, int kind,
+ParsedStatement* FakeHost::effectStmt(const std::string& name, EffectVarKind kind,
                                       const std::vector<std::string>& vars) {
   ParsedStatement* stmt = addStatement("EFFECT");
   setCurrent(stmt, 1);
   action(14);
   setNameList(stmt, 1, {name});
-  setNumber(stmt, 2, kind);
+  setNumber(stmt, 2, static_cast<int>(kind));
   setVarList(stmt, 3, vars);
   return stmt;
 }

@@ -56,7 +56,7 @@ public:
   ParsedStatement* model(const std::string& effects, int nameLen = 20);
   // An EFFECT statement named `name`: action 14 at its start, then the name in slot 1;
   // kind in slot 2, variables in slot 3.
-  ParsedStatement* effectStmt(const std::string& name, int kind,
+  ParsedStatement* effectStmt(const std::string& name, EffectVarKind kind,
                               const std::vector<std::string>& vars);
 
   // Option helpers on a statement.

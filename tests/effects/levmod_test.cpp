@@ -35,10 +35,10 @@ struct DesignTest : ::testing::Test {
     design.levelWidthOption = -1; // no TRUNCATE
   }
   // EFFECT name = kind(vars) with options set by `options` on the node.
-  ParsedStatement* effect(const std::string& name, int kind, const Names& vars) {
+  ParsedStatement* effect(const std::string& name, EffectVarKind kind, const Names& vars) {
     ParsedStatement* s = host.addStatement("EFFECT");
     host.setNameList(s, 1, {name});
-    host.setNumber(s, 2, kind);
+    host.setNumber(s, 2, static_cast<int>(kind));
     host.setVarList(s, 3, vars);
     return s;
   }
@@ -121,7 +121,7 @@ TEST_F(DesignTest, NoClassStatementGivesNoClassRecords) {
 }
 
 TEST_F(DesignTest, PolynomialTermsInGradedOrder) {
-  ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
+  ParsedStatement* p = effect("p", EffectVarKind::Polynomial, {"x1", "x2"});
   host.setNumber(p, 15, 2);
   ASSERT_EQ(build("p"), VsfStatus::Ok);
   EXPECT_EQ(constructedNames(), (Names{"x1", "x2", "x1^2", "x1*x2", "x2^2"}));
@@ -137,7 +137,7 @@ TEST_F(DesignTest, PolynomialTermsInGradedOrder) {
 }
 
 TEST_F(DesignTest, PolynomialWithoutSeparationIsOneRecordOfAllTerms) {
-  ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
+  ParsedStatement* p = effect("p", EffectVarKind::Polynomial, {"x1", "x2"});
   host.setNumber(p, 15, 2);
   FakeHost::setFlag(p, 20);
   ASSERT_EQ(build("p"), VsfStatus::Ok);
@@ -154,18 +154,18 @@ TEST_F(DesignTest, PolynomialWithoutSeparationIsOneRecordOfAllTerms) {
 }
 
 TEST_F(DesignTest, PolynomialLabelStyles) {
-  ParsedStatement* e = effect("e", EV_POLYNOMIAL, {"x", "y"});
+  ParsedStatement* e = effect("e", EffectVarKind::Polynomial, {"x", "y"});
   host.setNumber(e, 15, 3);
   host.setNumber(e, 21, 1);
-  ParsedStatement* f = effect("f", EV_POLYNOMIAL, {"x"});
+  ParsedStatement* f = effect("f", EffectVarKind::Polynomial, {"x"});
   host.setNumber(f, 15, 2);
   FakeHost::setFlag(f, 24);
-  ParsedStatement* g = effect("q", EV_POLYNOMIAL, {"x", "y"});
+  ParsedStatement* g = effect("q", EffectVarKind::Polynomial, {"x", "y"});
   host.setNumber(g, 15, 3);
   FakeHost::setFlag(g, 23);
   host.setText(g, 18, "**");
   FakeHost::setFlag(g, 26);
-  ParsedStatement* h = effect("p", EV_POLYNOMIAL, {"x"});
+  ParsedStatement* h = effect("p", EffectVarKind::Polynomial, {"x"});
   host.setNumber(h, 15, 2);
   FakeHost::setFlag(h, 25);
   FakeHost::setFlag(h, 21);
@@ -183,14 +183,14 @@ TEST_F(DesignTest, PolynomialLabelStyles) {
 }
 
 TEST_F(DesignTest, PolynomialWithClassVariableIsRefused) {
-  effect("p", EV_POLYNOMIAL, {"x", "b"});
+  effect("p", EffectVarKind::Polynomial, {"x", "b"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::PolynomialEffectCannotContain), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
 TEST_F(DesignTest, CharacterVariableInSplineOrPolynomialIsRefused) {
-  effect("sp", EV_SPLINE, {"x", "name"});
+  effect("sp", EffectVarKind::Spline, {"x", "name"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::CharacterVariable), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
@@ -199,7 +199,7 @@ TEST_F(DesignTest, CharacterVariableInSplineOrPolynomialIsRefused) {
 }
 
 TEST_F(DesignTest, SplitSplineGivesOneRecordPerColumn) {
-  ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
+  ParsedStatement* s = effect("sp", EffectVarKind::Spline, {"x"});
   FakeHost::setFlag(s, 3);
   ASSERT_EQ(build("sp"), VsfStatus::Ok);
   Names expected;
@@ -219,7 +219,7 @@ TEST_F(DesignTest, SplitSplineGivesOneRecordPerColumn) {
 }
 
 TEST_F(DesignTest, MultiscaleSplineIsSplitByVariableAndScale) {
-  ParsedStatement* s = effect("sp", EV_SPLINE, {"x", "z"});
+  ParsedStatement* s = effect("sp", EffectVarKind::Spline, {"x", "z"});
   host.setNumber(s, 13, KM_MULTISCALE);
   host.setNumber(s, 11, 0);
   host.setNumber(s, 12, 1);
@@ -231,7 +231,7 @@ TEST_F(DesignTest, MultiscaleSplineIsSplitByVariableAndScale) {
 }
 
 TEST_F(DesignTest, SelectionSplitFlagSplitsEverySpline) {
-  effect("sp", EV_SPLINE, {"x"});
+  effect("sp", EffectVarKind::Spline, {"x"});
   design.designFlags2 = LevDesignFlag2::SplineSplit;
   ASSERT_EQ(build("sp"), VsfStatus::Ok);
   EXPECT_EQ(design.constructedCount, 7);
@@ -240,7 +240,7 @@ TEST_F(DesignTest, SelectionSplitFlagSplitsEverySpline) {
 }
 
 TEST_F(DesignTest, KnotListDropsSurplusRepeats) {
-  ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
+  ParsedStatement* s = effect("sp", EffectVarKind::Spline, {"x"});
   host.setNumber(s, 13, KM_LIST);
   host.setDoubles(s, 9, {5, 1, 1, 1, 1, 1, 3});
   ASSERT_EQ(build("sp"), VsfStatus::Ok);
@@ -253,7 +253,7 @@ TEST_F(DesignTest, KnotListDropsSurplusRepeats) {
 }
 
 TEST_F(DesignTest, ListWithBoundaryNeedsTwiceTheDegreeValues) {
-  ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
+  ParsedStatement* s = effect("sp", EffectVarKind::Spline, {"x"});
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setDoubles(s, 9, {1, 2, 3, 4, 5});
   EXPECT_NE(build("sp"), VsfStatus::Ok);
@@ -262,7 +262,7 @@ TEST_F(DesignTest, ListWithBoundaryNeedsTwiceTheDegreeValues) {
 }
 
 TEST_F(DesignTest, ListWithBoundaryUnderTpfBecomesList) {
-  ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
+  ParsedStatement* s = effect("sp", EffectVarKind::Spline, {"x"});
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setNumber(s, 10, SB_TPF);
   host.setDoubles(s, 9, {1, 2, 3, 4, 5});
@@ -272,7 +272,7 @@ TEST_F(DesignTest, ListWithBoundaryUnderTpfBecomesList) {
 }
 
 TEST_F(DesignTest, MultimemberWeightCountMustMatch) {
-  ParsedStatement* s = effect("mm", EV_MULTIMEMBER, {"a", "b", "c"});
+  ParsedStatement* s = effect("mm", EffectVarKind::MultiMember, {"a", "b", "c"});
   host.setVarList(s, 4, {"w1", "w2"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::WeightListMultimemberEffect), 1);
@@ -280,13 +280,13 @@ TEST_F(DesignTest, MultimemberWeightCountMustMatch) {
 }
 
 TEST_F(DesignTest, MultimemberNeedsClassVariables) {
-  effect("mm", EV_MULTIMEMBER, {"a", "x", "z"});
+  effect("mm", EffectVarKind::MultiMember, {"a", "x", "z"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::VariableMultimemberEffectNot), 2);
 }
 
 TEST_F(DesignTest, MultimemberMarksItsMembers) {
-  ParsedStatement* s = effect("mm", EV_MULTIMEMBER, {"a", "b"});
+  ParsedStatement* s = effect("mm", EffectVarKind::MultiMember, {"a", "b"});
   host.setVarList(s, 4, {"w1", "w2"});
   ASSERT_EQ(build("mm"), VsfStatus::Ok);
   EXPECT_EQ(design.classes[0].multimemberMember, 1);
@@ -296,7 +296,7 @@ TEST_F(DesignTest, MultimemberMarksItsMembers) {
 }
 
 TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
-  effect("col", EV_COLLECTION, {"x", "x", "z"});
+  effect("col", EffectVarKind::Collection, {"x", "x", "z"});
   ASSERT_EQ(build("col"), VsfStatus::Ok);
   EXPECT_EQ(design.constructed[0].numericCount, 2);
   FakeHost other;
@@ -304,7 +304,7 @@ TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
   other.addVar("name", 2, 8);
   ParsedStatement* s = other.addStatement("EFFECT");
   other.setNameList(s, 1, {"col"});
-  other.setNumber(s, 2, EV_COLLECTION);
+  other.setNumber(s, 2, static_cast<int>(EffectVarKind::Collection));
   other.setVarList(s, 3, {"x", "name"});
   ParsedStatement* m = other.model("x");
   LevDesign d{};
@@ -313,7 +313,7 @@ TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
 }
 
 TEST_F(DesignTest, LagAddsPeriodAndWithinAsReferenceClassVariables) {
-  ParsedStatement* s = effect("lg", EV_LAG, {"a"});
+  ParsedStatement* s = effect("lg", EffectVarKind::Lag, {"a"});
   host.setVarList(s, 24, {"t"});
   host.setVarList(s, 23, {"s", "g"});
   ASSERT_EQ(build("x"), VsfStatus::Ok);
@@ -329,23 +329,23 @@ TEST_F(DesignTest, LagAddsPeriodAndWithinAsReferenceClassVariables) {
 }
 
 TEST_F(DesignTest, LagWithoutPeriodOrWithinIsRefused) {
-  ParsedStatement* s = effect("lg", EV_LAG, {"a"});
+  ParsedStatement* s = effect("lg", EffectVarKind::Lag, {"a"});
   host.setVarList(s, 23, {"s"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::LagEffectNeedsPeriod), 1);
 }
 
 TEST_F(DesignTest, EffectStatementWithoutVariablesEndsWith3000) {
-  effect("e", EV_COLLECTION, {});
+  effect("e", EffectVarKind::Collection, {});
   EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::EffectStatementNoVariables), 1);
   EXPECT_EQ(design.worstReturnCode, 3000);
 }
 
 TEST_F(DesignTest, CrossingTwoSplitEffectsVariesTheSecondFastest) {
-  ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x1"});
+  ParsedStatement* p = effect("p", EffectVarKind::Polynomial, {"x1"});
   host.setNumber(p, 15, 2);
-  ParsedStatement* q = effect("q", EV_POLYNOMIAL, {"x2"});
+  ParsedStatement* q = effect("q", EffectVarKind::Polynomial, {"x2"});
   host.setNumber(q, 15, 3);
   ASSERT_EQ(build("p*q"), VsfStatus::Ok);
   EXPECT_EQ(effectNames(), (Names{"Intercept", "x1*x2", "x1*x2^2", "x1*x2^3", "x1^2*x2",
@@ -357,8 +357,8 @@ TEST_F(DesignTest, CrossingTwoSplitEffectsVariesTheSecondFastest) {
 
 TEST_F(DesignTest, LevelListHoldsSharedClassVariableOnceAtTheEnd) {
   host.setClass({"a", "b", "g"});
-  effect("c1", EV_COLLECTION, {"g", "x"});
-  effect("c2", EV_COLLECTION, {"g", "b", "z"});
+  effect("c1", EffectVarKind::Collection, {"g", "x"});
+  effect("c2", EffectVarKind::Collection, {"g", "b", "z"});
   ASSERT_EQ(build("c1*c2*g"), VsfStatus::Ok);
   const LevEffect& e = design.effects[1];
   std::vector<int32_t> levels(e.levelVars, e.levelVars + e.levelVarCount);
@@ -368,9 +368,9 @@ TEST_F(DesignTest, LevelListHoldsSharedClassVariableOnceAtTheEnd) {
 
 TEST_F(DesignTest, MadeNamesAreCutToNamelen) {
   host.setClass({"a", "b", "g"});
-  effect("spline1", EV_COLLECTION, {"x"});
-  effect("spline2", EV_COLLECTION, {"z"});
-  effect("spline3", EV_COLLECTION, {"y"});
+  effect("spline1", EffectVarKind::Collection, {"x"});
+  effect("spline2", EffectVarKind::Collection, {"z"});
+  effect("spline3", EffectVarKind::Collection, {"y"});
   ASSERT_EQ(build("spline1*spline2*b spline1*spline3*a"), VsfStatus::Ok);
   EXPECT_EQ(std::string(design.effects[1].name), "spline1*spline2*b");
   // spline1*spline3*a is 17 characters; with NAMELEN 20 it is whole.
@@ -381,7 +381,7 @@ TEST_F(DesignTest, MadeNamesAreCutToNamelen) {
   e.constructedCount = 2;
   e.crossed = cls;
   e.crossedCount = 1;
-  effect("unused", EV_COLLECTION, {"x"});
+  effect("unused", EffectVarKind::Collection, {"x"});
   design.nameLen = 16;
   zlevMakeEffectName(&design, &e);
   EXPECT_EQ(std::string(e.name), "spline1*spline2*");
@@ -488,7 +488,7 @@ TEST(BinomialTest, MatchesPascalTriangleAndSaturates) {
 namespace {
 
 TEST_F(DesignTest, CharacterDesignRoleVariableIsRefused) {
-  ParsedStatement* s = effect("lg", EV_LAG, {"a"});
+  ParsedStatement* s = effect("lg", EffectVarKind::Lag, {"a"});
   host.setVarList(s, 24, {"t"});
   host.setVarList(s, 23, {"s"});
   host.setVarList(s, 25, {"name"});
@@ -500,7 +500,7 @@ TEST_F(DesignTest, CharacterDesignRoleVariableIsRefused) {
 TEST_F(DesignTest, RecordCountIsWhatWasBuilt) {
   // LISTWITHBOUNDARY with a B-spline makes knots - degree + 1 columns per variable: with six
   // knots and degree 3, four records, though the options as written count ten.
-  ParsedStatement* s = effect("sp", EV_SPLINE, {"x"});
+  ParsedStatement* s = effect("sp", EffectVarKind::Spline, {"x"});
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setDoubles(s, 9, {0, 0, 0, 1, 1, 1});
   FakeHost::setFlag(s, 3);
@@ -508,7 +508,7 @@ TEST_F(DesignTest, RecordCountIsWhatWasBuilt) {
   EXPECT_EQ(design.constructedCount, 4);
   EXPECT_EQ(constructedNames(), (Names{"sp:1", "sp:2", "sp:3", "sp:4"}));
   for (int32_t i = 0; i < design.constructedCount; ++i)
-    EXPECT_EQ(design.constructed[i].kind, EV_SPLINE);
+    EXPECT_EQ(design.constructed[i].kind, EffectVarKind::Spline);
 }
 
 TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
@@ -517,7 +517,7 @@ TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
     many.push_back(std::string("v").append(std::to_string(i)));
     host.addVar(many.back());
   }
-  ParsedStatement* p = effect("p", EV_POLYNOMIAL, many);
+  ParsedStatement* p = effect("p", EffectVarKind::Polynomial, many);
   host.setNumber(p, 15, 20);
   EXPECT_NE(build("x"), VsfStatus::Ok);
   EXPECT_EQ(host.count(EffMsg::PolynomialEffectMoreTerms), 1);
@@ -525,7 +525,7 @@ TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
 }
 
 TEST_F(DesignTest, ConstructedEffectAsRangeEndIsASyntaxError) {
-  effect("spl", EV_COLLECTION, {"x"});
+  effect("spl", EffectVarKind::Collection, {"x"});
   host.model("spl-x1");
   EXPECT_EQ(host.count(EffMsg::OnlyOneListOperator), 1);
   EXPECT_EQ(host.root.status, 2000); // the parse fails (3000), the run is not ended here
@@ -579,7 +579,7 @@ TEST_F(DesignTest, CrossingPastThePartLimitIsNamed) {
   const char* vars[] = {"x1", "x2", "z"};
   const char* names[] = {"p", "q", "r"};
   for (int i = 0; i < 3; ++i) {
-    ParsedStatement* s = effect(names[i], EV_POLYNOMIAL, {vars[i]});
+    ParsedStatement* s = effect(names[i], EffectVarKind::Polynomial, {vars[i]});
     host.setNumber(s, 15, 300);
   }
   EXPECT_EQ(build("p*q*r"), VsfStatus::ReportedFailure);
@@ -605,25 +605,25 @@ TEST(DesignMemoryTest, EveryAllocationFailureOfTheBuildIsOutOfMemory) {
       host.addVar(v);
     host.addVar("a", 2, 4);
     host.setClass({"a", "b"});
-    auto effect = [&](const std::string& name, int kind, const Names& vars) {
+    auto effect = [&](const std::string& name, EffectVarKind kind, const Names& vars) {
       ParsedStatement* s = host.addStatement("EFFECT");
       host.setNameList(s, 1, {name});
-      host.setNumber(s, 2, kind);
+      host.setNumber(s, 2, static_cast<int>(kind));
       host.setVarList(s, 3, vars);
       return s;
     };
-    host.setVarList(effect("mm", EV_MULTIMEMBER, {"a", "b"}), 4, {"w1", "w2"});
-    effect("col", EV_COLLECTION, {"x", "b", "z"});
-    ParsedStatement* sp = effect("sp", EV_SPLINE, {"x", "z"});
+    host.setVarList(effect("mm", EffectVarKind::MultiMember, {"a", "b"}), 4, {"w1", "w2"});
+    effect("col", EffectVarKind::Collection, {"x", "b", "z"});
+    ParsedStatement* sp = effect("sp", EffectVarKind::Spline, {"x", "z"});
     host.setNumber(sp, 13, KM_MULTISCALE);
     host.setNumber(sp, 11, 0);
     host.setNumber(sp, 12, 1);
     FakeHost::setFlag(sp, 3);
-    ParsedStatement* p = effect("p", EV_POLYNOMIAL, {"x1", "x2"});
+    ParsedStatement* p = effect("p", EffectVarKind::Polynomial, {"x1", "x2"});
     host.setNumber(p, 15, 2);
     FakeHost::setFlag(p, 21); // STANDARDIZE(METHOD=MOMENTS)
     host.setNumber(p, 20, PM_MOMENTS);
-    ParsedStatement* lg = effect("lg", EV_LAG, {"a"});
+    ParsedStatement* lg = effect("lg", EffectVarKind::Lag, {"a"});
     host.setVarList(lg, 24, {"t"});
     host.setVarList(lg, 23, {"s", "g"});
     host.setVarList(lg, 25, {"r"});

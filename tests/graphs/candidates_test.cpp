@@ -29,7 +29,7 @@ struct Ranking : ::testing::Test {
   }
   void TearDown() override { xmpoold(pool); }
 
-  std::vector<int32_t> rank(std::vector<double> v, int32_t select, std::vector<double>* out) {
+  std::vector<int32_t> rank(std::vector<double> v, VsfCriterion select, std::vector<double>* out) {
     values = std::move(v);
     VsfModel& m = ctx->model;
     m.pool = pool;
@@ -38,7 +38,7 @@ struct Ranking : ::testing::Test {
     m.stepCount = 2;
     m.stepEffect = stepEffect.data();
     m.stepEffects = stepEffects.data() + 1; // entry -1 is kept
-    ctx->options.select = static_cast<VsfCriterion>(select);
+    ctx->options.select = select;
     VsfCandidateRanking r;
     EXPECT_EQ(vsfRankCandidates(ctx.get(), &m, &r), VsfStatus::Ok);
     EXPECT_TRUE(r.addition);
@@ -52,15 +52,15 @@ struct Ranking : ::testing::Test {
 TEST_F(Ranking, CandidatesWithoutAValueStayAmongTheWorst) {
   std::vector<double> v;
   // SBC: smallest first; +DBL_MAX (no value worked out) last, the missing value left out.
-  EXPECT_EQ(rank({3.0, DBL_MAX, hostMissing(), 1.0, 2.0}, VC_SBC, &v),
+  EXPECT_EQ(rank({3.0, DBL_MAX, hostMissing(), 1.0, 2.0}, VsfCriterion::Sbc, &v),
             (std::vector<int32_t>{3, 4, 0, 1}));
   EXPECT_EQ(v, (std::vector<double>{1.0, 2.0, 3.0, DBL_MAX}));
   // Adjusted R-square: largest first; -DBL_MAX last.
-  EXPECT_EQ(rank({0.2, -DBL_MAX, 0.5, hostMissing()}, VC_ADJRSQ, &v),
+  EXPECT_EQ(rank({0.2, -DBL_MAX, 0.5, hostMissing()}, VsfCriterion::AdjRsq, &v),
             (std::vector<int32_t>{2, 0, 1}));
   EXPECT_EQ(v.back(), -DBL_MAX);
   // SL on an entry step: the smallest log p-value first.
-  EXPECT_EQ(rank({-2.0, -9.0, -4.0}, VC_SL, &v), (std::vector<int32_t>{1, 2, 0}));
+  EXPECT_EQ(rank({-2.0, -9.0, -4.0}, VsfCriterion::Sl, &v), (std::vector<int32_t>{1, 2, 0}));
 }
 
 } // namespace

@@ -88,7 +88,7 @@ struct KernelRun {
       EXPECT_EQ(run.startThreads(threads), 0);
     }
     opt.method = VsfMethod::None;
-    opt.select = VC_SBC;
+    opt.select = VsfCriterion::Sbc;
     opt.fullXpx = full;
     opt.forcedIn = 1;
     opt.validateInUse = opt.testInUse = 1;

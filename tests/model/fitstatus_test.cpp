@@ -191,7 +191,8 @@ TEST_F(FitStatus, FailingStopDetailsMoveOfStepwiseEndsTheFit) {
   s.method = VsfMethod::Stepwise;
   s.select = 1; // SL
   // SBC: the stop details need their own criterion
-  EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions& o) { o.stop = VC_SBC; }), 10);
+  EXPECT_GT(failEveryNthPageIo(d, s, 7, [](VsfModelOptions& o) { o.stop = VsfCriterion::Sbc; }),
+            10);
 }
 
 TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {

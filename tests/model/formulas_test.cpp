@@ -74,30 +74,33 @@ TEST(Formulas, FTestTakesTheFallWhereItAgreesWithTheSSEs) {
 
 TEST(Formulas, Comparisons) {
   const double miss = hostMissing();
-  EXPECT_EQ(vsfIsBetter(2, 1, 1), 0);
-  EXPECT_EQ(vsfIsBetter(5, 1, 1), 0);
-  EXPECT_EQ(vsfIsBetter(2, 1, miss), 0);
-  EXPECT_EQ(vsfIsBetter(2, miss, 1), 0);
-  EXPECT_EQ(vsfIsBetter(5, 2, 1), 1);
-  EXPECT_EQ(vsfIsEpsBetter(2, 1 - 1e-14, 1), 0);
-  EXPECT_EQ(vsfIsEpsBetter(2, 1 - 1e-12, 1), 1);
-  EXPECT_EQ(vsfIsFUZZBetter(2, 1, 3, 3, 1e-12), 0);
-  EXPECT_EQ(vsfIsFUZZBetter(2, -1, 3, 3, 1e-12), 1);
-  EXPECT_EQ(vsfIsFUZZBetter(2, -1, 3 * (1 + 1e-14), 3, 1e-12), 1); // within FUZZ
-  EXPECT_EQ(vsfIsFUZZBetter(2, 1, 3 * (1 - 1e-14), 3, 1e-12), 0);
+  EXPECT_EQ(vsfIsBetter(VsfCriterion::Aic, 1, 1), 0);
+  EXPECT_EQ(vsfIsBetter(VsfCriterion::RSquare, 1, 1), 0);
+  EXPECT_EQ(vsfIsBetter(VsfCriterion::Aic, 1, miss), 0);
+  EXPECT_EQ(vsfIsBetter(VsfCriterion::Aic, miss, 1), 0);
+  EXPECT_EQ(vsfIsBetter(VsfCriterion::RSquare, 2, 1), 1);
+  EXPECT_EQ(vsfIsEpsBetter(VsfCriterion::Aic, 1 - 1e-14, 1), 0);
+  EXPECT_EQ(vsfIsEpsBetter(VsfCriterion::Aic, 1 - 1e-12, 1), 1);
+  EXPECT_EQ(vsfIsFUZZBetter(VsfCriterion::Aic, 1, 3, 3, 1e-12), 0);
+  EXPECT_EQ(vsfIsFUZZBetter(VsfCriterion::Aic, -1, 3, 3, 1e-12), 1);
+  EXPECT_EQ(vsfIsFUZZBetter(VsfCriterion::Aic, -1, 3 * (1 + 1e-14), 3, 1e-12), 1); // within FUZZ
+  EXPECT_EQ(vsfIsFUZZBetter(VsfCriterion::Aic, 1, 3 * (1 - 1e-14), 3, 1e-12), 0);
 }
 
 // The stepwise margin decides alike in any units of the response: a validation ASE (or PRESS,
 // CV PRESS) that falls by 3e-6 of itself counts whether it is near 1e-9 or 1e3, and a fall of
 // 1e-14 of itself counts in neither; AIC keeps its absolute margin.
 TEST(Formulas, StepwiseMarginFollowsTheResponsesUnits) {
-  for (const int32_t code : {VC_PRESS, VC_VALIDATE, VC_CV, VC_CVEX})
+  for (const VsfCriterion code :
+       {VsfCriterion::Press, VsfCriterion::Validate, VsfCriterion::Cv, VsfCriterion::Cvex})
     for (const double scale : {std::ldexp(1.0, -30), 1.0, std::ldexp(1.0, 10)}) {
       const double b = 1.9257652 * scale;
-      EXPECT_EQ(vsfIsEpsBetter(code, 1.9257594 * scale, b), 1) << code << " " << scale;
-      EXPECT_EQ(vsfIsEpsBetter(code, b * (1 - 1e-14), b), 0) << code << " " << scale;
+      EXPECT_EQ(vsfIsEpsBetter(code, 1.9257594 * scale, b), 1)
+          << static_cast<int>(code) << " " << scale;
+      EXPECT_EQ(vsfIsEpsBetter(code, b * (1 - 1e-14), b), 0)
+          << static_cast<int>(code) << " " << scale;
     }
-  EXPECT_EQ(vsfIsEpsBetter(VC_AIC, 1e3 - 1e-12, 1e3), 1);
+  EXPECT_EQ(vsfIsEpsBetter(VsfCriterion::Aic, 1e3 - 1e-12, 1e3), 1);
 }
 
 TEST(Formulas, TriangleSizeAndSorts) {

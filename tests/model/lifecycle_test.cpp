@@ -41,7 +41,7 @@ struct Bare {
     m.prevInModelList = prevInModel.data();
     m.nTrain = m.nObs = 100;
     opt.method = method;
-    opt.select = VC_SBC;
+    opt.select = VsfCriterion::Sbc;
     opt.forcedIn = 1;
     opt.fullXpx = 1;
     m.options = &opt;

@@ -1,6 +1,7 @@
 // The display of one fit through vsfResults: the tables of a plain fit in display order, a
 // failed fit reported by its message and return code alone, and a failure of the selected
 // model's tables passed on to the caller instead of being dropped.
+#include "failingpool.h"
 #include "resultsfixture.h"
 
 #include "display/vsfdisplay.h"
@@ -89,9 +90,12 @@ TEST_F(Display, OtherNegativeStatusesRaiseTheReturnCodeSilently) {
 
 TEST_F(Display, AFailureOfTheSelectedModelTablesIsPassedOn) {
   fit();
-  // A CHOOSE= criterion without a name text makes the selection note fail.
-  ctx->options.choose = static_cast<VsfCriterion>(15);
+  // The selection's tables draw on the model's pool; one that has run dry makes them fail.
+  QkPool* own = ctx->model.pool;
+  FailingPool dry(own, 0);
+  ctx->model.pool = dry.get();
   EXPECT_EQ(vsfResults(ctx.get()), VsfStatus::NoMemory);
+  ctx->model.pool = own;
 }
 
 TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {

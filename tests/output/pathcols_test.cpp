@@ -52,7 +52,7 @@ struct PathColumns : ResultsFixture {
     setEffects({"Intercept", "AGE", "SEX", "BMI", "BP", "S1", "S2", "S3", "S4", "S5", "S6"});
     VsfModel& m = ctx->model;
     ctx->options.method = VsfMethod::Lasso;
-    ctx->options.select = VC_NONE_GIVEN;
+    ctx->options.select = VsfCriterion::NoneGiven;
     m.nObs = n;
     m.wTrain = n;
     m.totalSS = knots[0].sse;
@@ -97,7 +97,7 @@ struct PathColumns : ResultsFixture {
   }
 
   void summary() {
-    int32_t optimal[14], chosen = 0;
+    int32_t optimal[kVsfCriterionCount], chosen = 0;
     RvqText* ref = nullptr;
     ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
     ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);
@@ -153,7 +153,7 @@ TEST_F(PathColumns, TheStepPositionFollowsL1Choice) {
 TEST_F(PathColumns, NormBetaIsEachNormOverTheLastOne) {
   lassoHistory();
   normSeries(57.25);
-  ctx->options.choose = VC_SBC;
+  ctx->options.choose = VsfCriterion::Sbc;
   // The step SBC chooses, from the reference SSEs: n ln(SSE/n) + p ln n.
   size_t best = 0;
   double bestValue = 1e300;
@@ -169,7 +169,7 @@ TEST_F(PathColumns, NormBetaIsEachNormOverTheLastOne) {
   EXPECT_NEAR(ctx->results.chosenNormBeta, knots[best].l1 / last, 1e-14);
   // Without graphics the summary has no NormBeta column.
   ctx->stmt.plots.graphicsEnabled = 0;
-  int32_t optimal[14], chosen = 0;
+  int32_t optimal[kVsfCriterionCount], chosen = 0;
   RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
   ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);

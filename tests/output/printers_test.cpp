@@ -37,7 +37,7 @@ struct Printers : ResultsFixture {
 
 TEST_F(Printers, ForwardSummaryRowsCriteriaAndMarkers) {
   forwardPath();
-  int32_t optimal[14], chosen = 0;
+  int32_t optimal[kVsfCriterionCount], chosen = 0;
   RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &ctx->model, optimal, &chosen, &ref), VsfStatus::Ok);
   ASSERT_EQ(vsfpSummary(ctx.get(), &ctx->model, pool, optimal, &ref), VsfStatus::Ok);
@@ -84,11 +84,11 @@ TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
   // with the same size: the tie goes to the later step.
   setHistory({0, 1, 2, 1}, {1, 2, 3, 2}, {1, 2, 3, 2}, {100.0, 40.0, 38.0, 40.0});
   ASSERT_LT(sbc(40, 20, 2), sbc(38, 20, 3));
-  int32_t optimal[14], chosen = 0;
+  int32_t optimal[kVsfCriterionCount], chosen = 0;
   RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), VsfStatus::Ok);
-  EXPECT_EQ(optimal[VC_SBC], 3);
-  EXPECT_EQ(ctx->results.optimalStep[VC_SBC], 3);
+  EXPECT_EQ(optimal[vsfCriterionSlot(VsfCriterion::Sbc)], 3);
+  EXPECT_EQ(ctx->results.optimalStep[vsfCriterionSlot(VsfCriterion::Sbc)], 3);
   ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "SelectionSummary").at(0);
@@ -108,7 +108,7 @@ TEST_F(Printers, NoStartingEntriesNumberStepsFromOne) {
   m.wTrain = 20;
   ctx->options.noint = 1;
   setHistory({1, 2}, {1, 2}, {1, 2}, {50.0, 45.0});
-  int32_t optimal[14], chosen = 0;
+  int32_t optimal[kVsfCriterionCount], chosen = 0;
   RvqText* ref = nullptr;
   ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), VsfStatus::Ok);
   ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), VsfStatus::Ok);

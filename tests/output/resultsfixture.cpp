@@ -32,7 +32,7 @@ void ResultsFixture::SetUp() {
   ctx->model.options = &ctx->options;
   ctx->model.fuzz = 1e-8;
   ctx->options.method = VsfMethod::Forward;
-  ctx->options.select = VC_SBC;
+  ctx->options.select = VsfCriterion::Sbc;
   ctx->stmt.proc.nameLen = 20;
 }
 

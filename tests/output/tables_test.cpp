@@ -100,7 +100,7 @@ TEST_F(Tables, AnovaRowsOfAFit) {
 TEST_F(Tables, StopDetailsUnderSignificanceLevels) {
   setEffects({"Intercept", "X1", "X2"});
   VsfModel& m = ctx->model;
-  ctx->options.stop = VC_SL;
+  ctx->options.stop = VsfCriterion::Sl;
   ctx->options.slEntry = 0.15;
   m.stopAddEffect = 2;
   m.stopAddValue = -800.0; // log p-value below the exponential's range
@@ -162,7 +162,7 @@ TEST_F(Tables, ClassVariablesWithoutLevelsStillGetTheirTable) {
 TEST_F(Tables, ModelInformationByMethod) {
   setEffects({"Intercept", "X1"});
   ctx->options.method = VsfMethod::Stepwise;
-  ctx->options.select = VC_SL;
+  ctx->options.select = VsfCriterion::Sl;
   ctx->options.slEntry = 0.15, ctx->options.slStay = 0.15;
   ctx->options.trainFraction = 1.0;
   ASSERT_EQ(vsfpModelInfo(ctx.get()), VsfStatus::Ok);

@@ -30,10 +30,10 @@ std::vector<TuneRef> readTune(const std::string& name) {
 struct Search {
   PathFit f;
   std::vector<double> rows;
-  Search(VsfL2Search kind, double lo, double hi, int32_t steps, int32_t choose, int32_t stop = 0,
-         const Design& d = diabetes())
+  Search(VsfL2Search kind, double lo, double hi, int32_t steps, VsfCriterion choose,
+         VsfCriterion stop = VsfCriterion::NoneGiven, const Design& d = diabetes())
       : f(setup(choose, stop), d) {
-    f.fit.opt.pressNeeded = choose == VC_PRESS;
+    f.fit.opt.pressNeeded = choose == VsfCriterion::Press;
     EXPECT_EQ(f.fit.run.read(f.fit.src), 0);
     VsfModel& m = f.m();
     m.options = &f.fit.opt;
@@ -46,11 +46,11 @@ struct Search {
     m.enTuneRows = rows.data();
     m.enTuneCapacity = std::max(steps, 3);
   }
-  static PathSetup setup(int32_t choose, int32_t stop) {
+  static PathSetup setup(VsfCriterion choose, VsfCriterion stop) {
     PathSetup p;
     p.method = VsfMethod::ElasticNet;
-    p.choose = choose;
-    p.stop = stop;
+    p.choose = static_cast<int32_t>(choose);
+    p.stop = static_cast<int32_t>(stop);
     return p;
   }
   VsfModel& m() { return f.m(); }
@@ -95,7 +95,7 @@ TEST(ElasticNetSearch, GridTrialsAreTheAugmentedLassoFits) {
   EXPECT_NEAR(want[1].l2, 1e-8, 1e-20);
   EXPECT_NEAR(want[2].l2, std::pow(10.0, -3.5), 1e-16);
   EXPECT_NEAR(want[3].l2, 10.0, 1e-12);
-  Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VC_SBC);
+  Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VsfCriterion::Sbc);
   ASSERT_EQ(s.run(), VsfStatus::Ok);
   ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done);
   expectRows(s, want, "grid");
@@ -107,7 +107,7 @@ TEST(ElasticNetSearch, GridTrialsAreTheAugmentedLassoFits) {
 TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
   const auto want = readTune("enet_search_golden");
   ASSERT_EQ(want.size(), 8u);
-  Search s(VsfL2Search::Golden, 0.0, 1.0, 8, VC_SBC);
+  Search s(VsfL2Search::Golden, 0.0, 1.0, 8, VsfCriterion::Sbc);
   ASSERT_EQ(s.run(), VsfStatus::Ok);
   ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done);
   expectRows(s, want, "golden");
@@ -117,7 +117,7 @@ TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
 // L2STEPS=3 (and fewer): the three points L2LOW, the golden point and L2HIGH.
 TEST(ElasticNetSearch, GoldenSectionWithThreeStepsTriesTheEndsAndTheGoldenPoint) {
   for (int32_t steps : {2, 3}) {
-    Search s(VsfL2Search::Golden, 0.0, 1.0, steps, VC_SBC);
+    Search s(VsfL2Search::Golden, 0.0, 1.0, steps, VsfCriterion::Sbc);
     ASSERT_EQ(s.run(), VsfStatus::Ok);
     EXPECT_EQ(s.row(0)[0], 0.0);
     EXPECT_NEAR(s.row(1)[0], 1.0 / 2.618033988749895, 1e-15);
@@ -127,7 +127,7 @@ TEST(ElasticNetSearch, GoldenSectionWithThreeStepsTriesTheEndsAndTheGoldenPoint)
 
 // Without CHOOSE= and with STOP=NONE every trial's value is 0: the first L2 stays.
 TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
-  Search s(VsfL2Search::Grid, 0.001, 1.0, 4, 0, VC_NONE);
+  Search s(VsfL2Search::Grid, 0.001, 1.0, 4, VsfCriterion::NoneGiven, VsfCriterion::None);
   ASSERT_EQ(s.run(), VsfStatus::Ok);
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(s.row(i)[3], 0.0) << i;
@@ -137,7 +137,7 @@ TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
 
 // CHOOSE=ADJRSQ: the search minimises minus the adjusted R-square of the chosen step.
 TEST(ElasticNetSearch, AdjustedRSquareIsNegated) {
-  Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VC_ADJRSQ);
+  Search s(VsfL2Search::Grid, 0.0, 10.0, 4, VsfCriterion::AdjRsq);
   ASSERT_EQ(s.run(), VsfStatus::Ok);
   VsfModel& m = s.m();
   size_t best = 0;
@@ -202,10 +202,12 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
 // smallest value, and that value is the criterion of the final fit's chosen step.
 TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
   static const Design partition = fittest::readDesign("partition");
-  for (int32_t code : {VC_AIC, VC_AICC, VC_SBC, VC_ADJRSQ, VC_CP, VC_BIC, VC_PRESS, VC_VALIDATE}) {
-    const std::string tag = "criterion " + std::to_string(code);
-    Search s(VsfL2Search::Grid, 0.0, 10.0, 4, code, 0,
-             code == VC_VALIDATE ? partition : diabetes());
+  for (VsfCriterion code :
+       {VsfCriterion::Aic, VsfCriterion::Aicc, VsfCriterion::Sbc, VsfCriterion::AdjRsq,
+        VsfCriterion::Cp, VsfCriterion::Bic, VsfCriterion::Press, VsfCriterion::Validate}) {
+    const std::string tag = "criterion " + std::to_string(static_cast<int>(code));
+    Search s(VsfL2Search::Grid, 0.0, 10.0, 4, code, VsfCriterion::NoneGiven,
+             code == VsfCriterion::Validate ? partition : diabetes());
     ASSERT_EQ(s.run(), VsfStatus::Ok) << tag;
     ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done) << tag;
     size_t best = 0;
@@ -216,8 +218,8 @@ TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
     }
     VsfModel& m = s.m();
     EXPECT_EQ(m.finalL2, s.row(best)[0]) << tag;
-    const double sign = code == VC_ADJRSQ ? -1.0 : 1.0;
-    const double value = sign * fittest::stepCriterion(m, code, m.chosenStep);
+    const double sign = code == VsfCriterion::AdjRsq ? -1.0 : 1.0;
+    const double value = sign * fittest::stepCriterion(m, static_cast<int32_t>(code), m.chosenStep);
     expectClose(value, s.row(best)[3], std::fabs(value), 1e-9, tag + " chosen value");
   }
 }

@@ -29,8 +29,8 @@ PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   static const Design d = fittest::readDesign("classdata");
   testHooks().solverGramLimit = gramLimit;
   Fit fit(d, s);
-  fit.opt.stop = VC_NONE_GIVEN;
-  fit.opt.select = VC_NONE_GIVEN;
+  fit.opt.stop = VsfCriterion::NoneGiven;
+  fit.opt.select = VsfCriterion::NoneGiven;
   fit.opt.stopTest = 0;
   fit.opt.parmStandardize = 1;
   fit.opt.transformPages = 1;

@@ -269,12 +269,12 @@ TEST(LarEdges, PagesAreRestoredByAFitThatEndsBeforeItsMethod) {
   VsfModel& m = f.m();
   f.fit.opt.transformPages = 0;
   f.fit.opt.restorePages = 1;
-  f.fit.opt.stop = VC_VALIDATE; // VALIDATE without validation rows: the fit ends at once
+  f.fit.opt.stop = VsfCriterion::Validate; // VALIDATE without validation rows: the fit ends at once
   vsfModelByFree(&m);
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
   ASSERT_EQ(m.fitStatus, VsfFitStatus::NoValidation);
-  f.fit.opt.stop = VC_NONE_GIVEN;
+  f.fit.opt.stop = VsfCriterion::NoneGiven;
   f.fit.opt.transformPages = 1;
   expectSamePathOnRefit(m, want);
 }

@@ -63,7 +63,7 @@ PathFit::PathFit(const PathSetup& p, const Design& d) : fit(d, setupOf(p)), ines
   o.screen = VsfScreenMethod::None;
   o.storeCross = 0;
   o.transformPages = 1;
-  o.select = VC_NONE_GIVEN;
+  o.select = VsfCriterion::NoneGiven;
   o.stop = static_cast<VsfCriterion>(p.stop);
   o.choose = static_cast<VsfCriterion>(p.choose);
   o.fullModelFirst = p.stop == 7 || p.choose == 7 || p.stop == 8 || p.choose == 8;

@@ -137,7 +137,7 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
 TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
   Counts c(VsfMethod::Lasso, 6);
   c.m.inModelCount = 2;
-  c.opt.stop = VC_L1;
+  c.opt.stop = VsfCriterion::L1;
   c.m.lambdaMax = 8.0;
   c.m.lambda = 2.0;
   c.m.l1Norm = 3.0;
@@ -285,7 +285,7 @@ TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   ASSERT_TRUE(inModel(m, k));
   double stopValue = -DBL_MAX; // nothing can beat it
   int32_t result = 0;
-  const double v = vsfGetCriterion(&m, 2);
+  const double v = vsfGetCriterion(&m, VsfCriterion::Aic);
   ASSERT_EQ(vsfStopSelection(v, &m, 0, k, 1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
   EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
@@ -312,9 +312,9 @@ TEST_F(Moves, ARefusedRemovalIsEnteredAgain) {
   ASSERT_FALSE(inModel(m, j));
   ASSERT_GT(m.sse, sse);
   m.press = -1.0; // as the removal's own computation would leave it
-  double stopValue = vsfGetCriterion(&m, 2) - 10.0; // the removal is clearly worse
+  double stopValue = vsfGetCriterion(&m, VsfCriterion::Aic) - 10.0; // the removal is clearly worse
   int32_t result = 0;
-  const double v = vsfGetCriterion(&m, 2);
+  const double v = vsfGetCriterion(&m, VsfCriterion::Aic);
   ASSERT_EQ(vsfStopSelection(v, &m, 0, j, -1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
   EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
@@ -339,8 +339,9 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
     m.stopReason = reason;
     double stopValue = DBL_MAX; // the step itself would stand
     int32_t result = 0;
-    ASSERT_EQ(vsfStopSelection(vsfGetCriterion(&m, 2), &m, 0, k, 1, &stopValue, &result),
-              VsfStatus::Ok);
+    ASSERT_EQ(
+        vsfStopSelection(vsfGetCriterion(&m, VsfCriterion::Aic), &m, 0, k, 1, &stopValue, &result),
+        VsfStatus::Ok);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(m.stopReason, reason);
     EXPECT_FALSE(inModel(m, k));
@@ -352,8 +353,8 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   std::unique_ptr<Fit> fit(forwardFit(d));
   ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
-  fit->opt.choose = VC_SBC; // SBC, neither SELECT nor STOP: computed from the model
-  const double v = vsfGetCriterion(&m, 4);
+  fit->opt.choose = VsfCriterion::Sbc; // SBC, neither SELECT nor STOP: computed from the model
+  const double v = vsfGetCriterion(&m, VsfCriterion::Sbc);
   m.chosenStep = 1;
   double chosen = v; // a tie
   vsfChoose(0, 0, &m, &chosen, 1);
@@ -365,7 +366,7 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   vsfChoose(0, 0, &m, &chosen, 1);
   EXPECT_EQ(m.chosenStep, m.stepCount);
   EXPECT_EQ(chosen, v);
-  fit->opt.choose = VC_NONE_GIVEN; // no CHOOSE=: nothing moves
+  fit->opt.choose = VsfCriterion::NoneGiven; // no CHOOSE=: nothing moves
   m.chosenStep = 1;
   vsfChoose(0, 0, &m, &chosen, 1);
   EXPECT_EQ(m.chosenStep, 1);
@@ -380,16 +381,16 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   const int32_t s = m.stepCount;
   const double sse = m.stepSSE[s - 1], n = m.nObs;
   const int32_t p = m.stepRank[s - 1];
-  o.select = VC_SBC;
-  o.stop = VC_AIC;
-  o.choose = VC_RSQUARE;
+  o.select = VsfCriterion::Sbc;
+  o.stop = VsfCriterion::Aic;
+  o.choose = VsfCriterion::RSquare;
   double stop, choose, select;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(stop, vsfAic(p, sse, n));
   EXPECT_EQ(select, vsfSbc(p, sse, n));
   EXPECT_EQ(choose, vsfRsquare(sse, m.totalSS));
-  o.select = VC_SL; // SL has no start value; STOP 0 takes SELECT's
-  o.stop = VC_NONE_GIVEN;
+  o.select = VsfCriterion::Sl; // SL has no start value; STOP 0 takes SELECT's
+  o.stop = VsfCriterion::NoneGiven;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_TRUE(isHostMissing(select));
   EXPECT_TRUE(isHostMissing(stop));
@@ -409,9 +410,9 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   m.cvexCurve = nullptr;
   // Before any step the smaller-is-better criteria start at DBL_MAX, the others at -DBL_MAX.
   m.stepCount = 0;
-  o.select = VC_AIC;
-  o.stop = VC_SBC;
-  o.choose = VC_ADJRSQ;
+  o.select = VsfCriterion::Aic;
+  o.stop = VsfCriterion::Sbc;
+  o.choose = VsfCriterion::AdjRsq;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(stop, DBL_MAX);
   EXPECT_EQ(select, DBL_MAX);
