@@ -526,7 +526,7 @@ VsfStatus storeRow(Pass& p, int32_t which, const DesignRow& row, double y, doubl
   if (role != VSF_ROLE_TRAIN)
     return VsfStatus::Ok;
   if (s->resampling && p.t.freq[1] > 2147483647.0) {
-    vsfLog(VsfMsg::SumFrequenciesTrainingObservationsExceeds, {2147483647});
+    vsfLog(VsfMsg::TrainingFrequenciesBeyondResampling, {2147483647});
     raiseRc(*p.returnCode, StepRc::Error);
     return VsfStatus::FrequencyOverflow;
   }
@@ -620,13 +620,12 @@ namespace {
   if (rc != VsfStatus::Ok || which == 0)
     return rc;
   if (unknownClass)
-    vsfLog(which == 1 ? VsfMsg::ObservationsTestdataDataSetClass
-                      : VsfMsg::ObservationsValdataDataSetClass);
+    vsfLog(which == 1 ? VsfMsg::TestdataClassLevelsNotInData : VsfMsg::ValdataClassLevelsNotInData);
   for (int32_t e = 0; e < s->modelEffectCount; ++e)
     if (counters[e] != 0) {
       const char* name = src->effectName(src->self, e);
-      vsfLog(which == 1 ? VsfMsg::ObservationsTestdataDataSetLevels
-                        : VsfMsg::ObservationsValdataDataSetLevels,
+      vsfLog(which == 1 ? VsfMsg::TestdataEffectLevelsNotInData
+                        : VsfMsg::ValdataEffectLevelsNotInData,
              {HostMsgArg(name != nullptr ? name : "",
                          name != nullptr ? static_cast<int32_t>(std::strlen(name)) : 0)});
     }

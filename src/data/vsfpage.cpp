@@ -111,9 +111,8 @@ int32_t vsfFilePage(QkPgfExtension* pgf, VsfUtilFile* file, bool write) {
   const int32_t rc = write ? pgf->qkpgfWritePage(file->file, &file->page, 0)
                            : pgf->qkpgfReadPage(file->file, &file->page, 0);
   if (rc != 0)
-    reportPageFailure(write ? VsfMsg::PageUtilityFileCouldNotWritten
-                            : VsfMsg::PageUtilityFileCouldNotRead,
-                      *file, errno);
+    reportPageFailure(write ? VsfMsg::UtilityPageNotWritten : VsfMsg::UtilityPageNotRead, *file,
+                      errno);
   return rc;
 }
 

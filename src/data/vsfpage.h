@@ -99,7 +99,7 @@ inline void vsfPageWriterStart(VsfPageWriter* w, VsfBagVec*) {
 [[nodiscard]] bool vsfPagePut(VsfPageWriter* w, const double* doubles, int32_t nd,
                               const int32_t* codes, int32_t nc);
 // Closes the open page into its file: Ok, or PageNotWritten after
-// VsfMsg::PageUtilityFileCouldNotWritten
+// VsfMsg::UtilityPageNotWritten
 // or VsfMsg::PagesDoNotFitOnDisk (the utility directory has too little room left).
 [[nodiscard]] VsfStatus vsfPageClose(VsfPageWriter* w, VsfBagVec* bags);
 

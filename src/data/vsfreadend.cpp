@@ -293,7 +293,7 @@ VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
       // A model with an intercept shifts its pages about the means before its cross products.
       const bool rewrite = p.s->rewritePages || p.s->resampling || !p.s->noint;
       if (vsfReopenUtil(&file, exts, p.s->utilAccess, rewrite, &step) != 0) {
-        vsfLog(step == 1 ? VsfMsg::UtilityFileCouldNotClosed : VsfMsg::UtilityFileCouldNotReopened);
+        vsfLog(step == 1 ? VsfMsg::UtilityFileNotClosed : VsfMsg::UtilityFileNotReopened);
         raiseRc(*p.returnCode, StepRc::NotRestored);
         return step == 1 ? VsfStatus::UtilFileNotClosed : VsfStatus::UtilFileNotReopened;
       }

@@ -33,7 +33,7 @@ QkUpathExtension* upathOf(QkExtensionSet* exts) {
 }
 
 // Reports a failed creation of `rec` (`err` the reason the system gave): the failing call and
-// status in the journal, then VsfMsg::UtilityFileCouldNotCreated.
+// status in the journal, then VsfMsg::UtilityFileNotCreated.
 void reportCreateFailure(const QkExtensionSet* exts, const VsfUtilFile& rec, uint8_t createStatus,
                          int32_t rc, int err) {
   QkHandle* qk = Exported_QKHandle;
@@ -47,7 +47,7 @@ void reportCreateFailure(const QkExtensionSet* exts, const VsfUtilFile& rec, uin
                   rc);
     qk->journal->report(qk->journal, static_cast<uint32_t>(rc), 2, text);
   }
-  vsfReportNotCreated(VsfMsg::UtilityFileCouldNotCreated, exts, rec.path, rec.pathLength, err);
+  vsfReportNotCreated(VsfMsg::UtilityFileNotCreated, exts, rec.path, rec.pathLength, err);
 }
 
 // Runs the kernel on one disk page: read, run, then write back (rewriting kernels) or

@@ -85,7 +85,7 @@ struct QkExtensionSet {
 // path service (free it with qkupathFreePathname); 0 or the service's status.
 [[nodiscard]] int32_t vsfNewUtilPath(QkExtensionSet* exts, QkChar** path, int64_t* length);
 
-// Logs `message` (VsfMsg::UtilityFileCouldNotCreated or VsfMsg::ScratchFileNotCreated) for a
+// Logs `message` (VsfMsg::UtilityFileNotCreated or VsfMsg::ScratchFileNotCreated) for a
 // page or scratch file that could not be made: its path, or the utility directory of `exts`
 // when no path could be made there, and the reason the system gave (`err`, 0 when none).
 void vsfReportNotCreated(VsfMsg message, const QkExtensionSet* exts, const QkChar* path,

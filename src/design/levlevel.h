@@ -122,7 +122,7 @@ void ShellSort(char* records, int32_t n, int64_t* permutation, const char* first
 // The level width a variable's values need: its format width, else 12 for numbers and the
 // storage length for characters.
 [[nodiscard]] int32_t levValueWidth(const HostVariable* var);
-// Writes LevMsg::SomeValuesClassVariable once per variable when its level width is smaller
+// Writes LevMsg::ClassValuesCutToWidth once per variable when its level width is smaller
 // than its values need.
 void levWidthCheck(LevVariable* variable);
 // True when a REF= text names a level value: both left-justified (unless the variable keeps

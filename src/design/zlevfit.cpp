@@ -67,7 +67,7 @@ double* copyOf(LevRegContext* ctx, const double* a, int64_t n) {
 // ends.
 void checkSize(int32_t n) {
   if ((static_cast<double>(n) + 1) * n * 0.5 * 8 > kLargestMatrixBytes) {
-    vsfLog(LevMsg::CodingMatrixClassVariable);
+    vsfLog(LevMsg::CodingMatrixTooLarge);
     xexit(StepRc::Error, 0);
   }
 }

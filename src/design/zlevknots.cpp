@@ -48,12 +48,12 @@ double startingMargin(int32_t d) {
   return s.knotCount;
 }
 
-// The list knots must lie within the data: else EffMsg::KnotListVariableLies and the design's
+// The list knots must lie within the data: else EffMsg::KnotOutsideDataRange and the design's
 // return code StepRc::GroupDesignError.
 [[nodiscard]] bool listOutside(LevDesign* d, const SplineInfo& s, const LevVariable& v, double lo,
                                double hi) {
   if (s.knotCount > 0 && (s.knotList[0] < lo || s.knotList[s.knotCount - 1] > hi)) {
-    vsfLog(EffMsg::KnotListVariableLies, {variableName(v)});
+    vsfLog(EffMsg::KnotOutsideDataRange, {variableName(v)});
     levRaise(d, StepRc::GroupDesignError);
     return true;
   }
@@ -193,12 +193,12 @@ VsfStatus zlevBSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercentil
       // Both boundary groups come from the list: it needs degree + 2 values at least.
       K = n;
       if (n < d + 2) {
-        vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree, {d, d + 2});
+        vsfLog(EffMsg::ListwithboundaryTooFewValues, {d, d + 2});
         levRaise(dsg, StepRc::GroupDesignError);
         return VsfStatus::ReportedFailure;
       }
       if (s.knotList[d] < lo || s.knotList[n - 1 - r] > hi) {
-        vsfLog(EffMsg::BoundaryKnotsKnotmethodListwithboundary, {variableName(v)});
+        vsfLog(EffMsg::BoundaryKnotsDoNotEncloseData, {variableName(v)});
         levRaise(dsg, StepRc::GroupDesignError);
         return VsfStatus::ReportedFailure;
       }
@@ -251,7 +251,7 @@ VsfStatus zlevTPFSplineKnots(LevRegContext* ctx, LevEftVar* ev, const LevPercent
       for (int32_t j = 0; j < ev->numericCount; ++j)
         for (int32_t i = 1; i < n; ++i)
           if (s.varKnots[j][i] == s.varKnots[j][i - 1]) {
-            vsfLog(EffMsg::NaturalCubicSplineTwo);
+            vsfLog(EffMsg::NaturalSplineEqualKnots);
             return VsfStatus::ReportedFailure;
           }
   }

@@ -160,7 +160,7 @@ VsfStatus zlevLagDesignCreate(LevRegContext* ctx, LagSpec* lag, LevEftVar* ev, H
         for (int32_t r = 0; r < ctx->responseCount && y != nullptr; ++r)
           responseMissing = responseMissing || isHostMissing(y[r]);
         if (!responseMissing) {
-          vsfLog(EffMsg::ObservationLagEffectWhose,
+          vsfLog(EffMsg::LagUnobservedRowHasResponse,
                  {labelOf(*ev), numericName(d, lag->roleVariable)});
           return VsfStatus::ReportedFailure;
         }

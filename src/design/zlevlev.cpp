@@ -96,7 +96,7 @@ void levWidthCheck(LevVariable* v) {
     return;
   if (v->levelWidth >= levValueWidth(v->var))
     return;
-  vsfLog(LevMsg::SomeValuesClassVariable,
+  vsfLog(LevMsg::ClassValuesCutToWidth,
          {HostMsgArg(v->var->name, v->var->nameLength), HostMsgArg(v->levelWidth)});
   v->widthWarned = 1;
 }

@@ -415,7 +415,7 @@ void zlevchk(LevRegContext* ctx) {
   for (int32_t i = 0; i < d->classCount; ++i) {
     const LevVariable& v = d->classes[i];
     if (v.levelCount == 1 && v.var != nullptr)
-      vsfLog(LevMsg::ClassVariableOnlyOne, {HostMsgArg(v.var->name, v.var->nameLength),
-                                            HostMsgArg(v.levelTexts[0], v.levelWidth)});
+      vsfLog(LevMsg::ClassVariableOneLevel, {HostMsgArg(v.var->name, v.var->nameLength),
+                                             HostMsgArg(v.levelTexts[0], v.levelWidth)});
   }
 }

@@ -175,8 +175,8 @@ int32_t zlevedf(LevDesign* d, int32_t e) {
 
 namespace {
 
-// MULTIMEMBER members must agree on MISSING (else EffMsg::SomeButNotAllClass ends the run); a
-// member with MISSING is then treated as an ordinary CLASS variable.
+// MULTIMEMBER members must agree on MISSING (else EffMsg::MultimemberMissingOptionMixed ends the
+// run); a member with MISSING is then treated as an ordinary CLASS variable.
 void checkMultimemberMissing(LevDesign* d) {
   for (int32_t k = 0; k < d->constructedCount; ++k) {
     const LevEftVar& ev = d->constructed[k];
@@ -186,7 +186,7 @@ void checkMultimemberMissing(LevDesign* d) {
     for (int32_t j = 0; j < ev.classCount; ++j)
       withMissing += d->classes[ev.classes[j]].missing != 0;
     if (withMissing != 0 && withMissing != ev.classCount) {
-      vsfLog(EffMsg::SomeButNotAllClass, {HostMsgArg(ev.name, ev.nameLength)});
+      vsfLog(EffMsg::MultimemberMissingOptionMixed, {HostMsgArg(ev.name, ev.nameLength)});
       xexit(StepRc::StatementError, 0);
     }
   }
@@ -233,7 +233,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
 // The levelisation pass over the group: the CLASS levels in their order with resolved
 // reference levels, and the centre and half-range of every numeric variable. NoLevels when
 // no levelisation context can be made, ReferenceNotLevel after
-// LevMsg::ReferenceLevelGivenClass.
+// LevMsg::ReferenceLevelNotALevel.
 [[nodiscard]] LevBuild levelise(LevRegContext* ctx, HostDataSet* data, QkPool* pool) {
   LevDesign* d = ctx->design;
   LevelizeContext* lctx = zlevini(data, d);
@@ -270,7 +270,7 @@ HostDataSet* prepareSource(LevRegContext* ctx, LevReadBlock* rb) {
       match = v.referenceText != nullptr &&
               levRefMatches(v.referenceText, node->formatted, v.levelWidth, v.keepJustification);
     if (!match) {
-      vsfLog(LevMsg::ReferenceLevelGivenClass,
+      vsfLog(LevMsg::ReferenceLevelNotALevel,
              {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
       levRaise(d, StepRc::GroupDesignError);
       xmpoold(lctx->pool);

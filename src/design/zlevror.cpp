@@ -251,7 +251,7 @@ void sortLevels(LevelizeContext* context, LevVariable& v, int32_t index, char** 
 }
 
 // Turns the reference selector into a level index; a REF= value that is no level ends the
-// run after LevMsg::ReferenceLevelGivenClass.
+// run after LevMsg::ReferenceLevelNotALevel.
 void resolveReference(LevVariable& v, char** values) {
   const int32_t n = v.levelCount;
   int32_t ref = v.referenceSelector;
@@ -266,7 +266,7 @@ void resolveReference(LevVariable& v, char** values) {
           levRefMatches(v.referenceText, values[k], v.levelWidth, v.keepJustification))
         ref = k;
     if (ref < 0) {
-      vsfLog(LevMsg::ReferenceLevelGivenClass,
+      vsfLog(LevMsg::ReferenceLevelNotALevel,
              {HostMsgArg(v.var ? v.var->name : "", v.var ? v.var->nameLength : 0)});
       xexit(StepRc::StatementError, 0);
     }
@@ -334,11 +334,11 @@ std::vector<double> rawCodingRows(const LevVariable& v) {
 
 // The orthogonal coding matrix in pool: the raw rows centred, orthonormalised and scaled by
 // the square root of the level count. A matrix too large to address ends the run after
-// LevMsg::CodingMatrixClassVariable.
+// LevMsg::CodingMatrixTooLarge.
 double* orthogonalCoding(QkPool* pool, const LevVariable& v) {
   const int32_t n = v.levelCount, w = n - 1;
   if (static_cast<double>(n - 1) * n * 8.0 > 9007199254740992.0) {
-    vsfLog(LevMsg::CodingMatrixClassVariable);
+    vsfLog(LevMsg::CodingMatrixTooLarge);
     xexit(StepRc::Error, 0);
   }
   const std::vector<double> A = rawCodingRows(v);

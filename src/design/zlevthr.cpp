@@ -166,7 +166,7 @@ bool readyWorkers(LevelizeThreadControl* c) {
   return code >= 0 && code < count ? kMessage[code] : EffMsg::LevelisationWorkerStoppedFault;
 }
 
-// Stops every worker; a failed one is reported with EffMsg::LevelisationWorkersStoppedAfter
+// Stops every worker; a failed one is reported with EffMsg::LevelisationRedoneOnMainThread
 // (once) and the failure's own message, each raising the design's return code to StepRc::Error.
 void stopWorkers(LevelizeThreadControl* c) {
   bool reported = false;
@@ -175,7 +175,7 @@ void stopWorkers(LevelizeThreadControl* c) {
     if (c->failureMessage != EffMsg{} && w.mathError != 0)
       c->failureMessage = mathErrorMessage(w.mathError);
     if (w.failed && !reported) {
-      vsfLog(EffMsg::LevelisationWorkersStoppedAfter);
+      vsfLog(EffMsg::LevelisationRedoneOnMainThread);
       levRaise(c->design, StepRc::Error);
       reported = true;
     }
@@ -235,7 +235,7 @@ void handOver(LevelizeThreadControl* c, Worker* w) {
     return true;
   w->failed = true;
   if (c->failureMessage == EffMsg{})
-    c->failureMessage = w->status == kNoMemory ? EffMsg::LevelisationWorkerRanOut
+    c->failureMessage = w->status == kNoMemory ? EffMsg::LevelisationWorkerOutOfMemory
                                                : EffMsg::LevelisationWorkerStoppedFault;
   return false;
 }

@@ -43,7 +43,7 @@ namespace {
 // statement) no row with a response has a positive weight; else the frequencies sum to 0.
 VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
   if (m->nRead > 0 && m->nMissingResponse >= m->nRead)
-    return VsfMsg::EveryValueResponseVariable;
+    return VsfMsg::ResponseAllMissing;
   if (ctx->stmt.proc.weightVar != nullptr && m->nRead > 0 && m->nUnweighted > 0 &&
       m->nUnweighted + m->nMissingResponse >= m->nRead)
     return VsfMsg::NoPositiveWeight;
@@ -67,10 +67,10 @@ HostMsgArg indexVariableArg(const VsfContext* ctx) {
   StepRc rc = StepRc::GroupDesignError;
   switch (status) {
   case VsfFitStatus::Overflow:
-    message = VsfMsg::SumsSquaresTooLarge, rc = StepRc::Error;
+    message = VsfMsg::SumsOfSquaresTooLarge, rc = StepRc::Error;
     break;
   case VsfFitStatus::RidgeTooLarge:
-    message = VsfMsg::L2ValueElasticNet, rc = StepRc::Error;
+    message = VsfMsg::L2ValueTooLarge, rc = StepRc::Error;
     break;
   case VsfFitStatus::NoTrain:
     message = noTrainingMessage(ctx, m), rc = StepRc::GroupSkipped;
@@ -79,7 +79,7 @@ HostMsgArg indexVariableArg(const VsfContext* ctx) {
     message = VsfMsg::NoEffectEstimable, rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::TooManyFolds:
-    message = VsfMsg::ThereMoreExternalCross, rc = StepRc::GroupSkipped;
+    message = VsfMsg::MoreExternalFoldsThanRows, rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::SingleFold:
     message = vsfCvScheme(ctx->options.cvMethod).indexFolds ? VsfMsg::CvIndexOneLevel
@@ -87,10 +87,10 @@ HostMsgArg indexVariableArg(const VsfContext* ctx) {
     rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::NoValidation:
-    message = VsfMsg::ValidateRequestedCriterionBut, rc = StepRc::GroupSkipped;
+    message = VsfMsg::ValidateCriterionWithoutValidationData, rc = StepRc::GroupSkipped;
     break;
   case VsfFitStatus::ZeroFullMse:
-    message = VsfMsg::CpBicCriterionNeeds, rc = StepRc::GroupDesignError;
+    message = VsfMsg::CpBicNeedFullModelVariance, rc = StepRc::GroupDesignError;
     break;
   case VsfFitStatus::NoMemory:
     message = VsfMsg::StepFailed, rc = StepRc::GroupNoMemory;
@@ -100,10 +100,10 @@ HostMsgArg indexVariableArg(const VsfContext* ctx) {
     break;
   }
   const HostVariable* y = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
-  if (y != nullptr && (message == VsfMsg::EveryValueResponseVariable ||
-                       (message == VsfMsg::SumsSquaresTooLarge && m->overflowEffect < 0))) {
+  if (y != nullptr && (message == VsfMsg::ResponseAllMissing ||
+                       (message == VsfMsg::SumsOfSquaresTooLarge && m->overflowEffect < 0))) {
     vsfLog(message, {HostMsgArg(y->name, y->nameLength), vsfGroupName()});
-  } else if (message == VsfMsg::SumsSquaresTooLarge && m->overflowEffect >= 0) {
+  } else if (message == VsfMsg::SumsOfSquaresTooLarge && m->overflowEffect >= 0) {
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, m->overflowEffect, &length);
     vsfLog(message, {HostMsgArg(name, length), vsfGroupName()});
@@ -112,7 +112,7 @@ HostMsgArg indexVariableArg(const VsfContext* ctx) {
   } else if (message == VsfMsg::NoPositiveWeight) {
     const HostVariable* w = ctx->stmt.proc.weightVar;
     vsfLog(message, {HostMsgArg(w->name, w->nameLength), vsfGroupName()});
-  } else if (message == VsfMsg::L2ValueElasticNet) {
+  } else if (message == VsfMsg::L2ValueTooLarge) {
     vsfLog(message, {HostMsgArg(m->l2), HostMsgArg(m->nObs), vsfGroupName()});
   } else if (message != VsfMsg{}) {
     vsfLog(message, {vsfGroupName()});
@@ -447,7 +447,7 @@ VsfStatus vsfResults(VsfContext* ctx) {
   if (reportFitStatus(ctx, m))
     return VsfStatus::Ok;
   if (o.cvOn && m->foldCount < o.cvFolds && !vsfCvScheme(o.cvMethod).indexFolds)
-    vsfLog(VsfMsg::CrossValidationFoldsRequested, {o.cvFolds, m->foldCount});
+    vsfLog(VsfMsg::CrossValidationFewerFolds, {o.cvFolds, m->foldCount});
   if (o.adaptive && m->adaptiveAliased) {
     vsfLog(VsfMsg::AdaptiveFitNotFullRank, {HostMsgArg(m->adaptiveAliased)});
     vsfRaiseRC(ctx, StepRc::Warning);

@@ -157,7 +157,7 @@ void buildShapeAndThreads(VsfContext* ctx) {
   o.fullSweep = po.fullSweep;
   if (o.fullXpx && po.fullSweep != VsfFullSweep::Never) {
     if (po.sscpFull)
-      note(VsfMsg::CrossProductsMatrixAll);
+      note(VsfMsg::CrossProductsBuiltWhole);
     po.fullSweep = VsfFullSweep::Never;
     o.fullSweep = VsfFullSweep::Never;
   }

@@ -102,9 +102,9 @@ struct ClassStatementReader {
     }
     bool nonGlm = has(d->designFlags, LevDesignFlag::NonGlm);
     if (nonGlm && slotCount(gParam, OSK_DBLLIST) == 0 && nPer > 0 && distinct < nvar)
-      vsfLog(VsfMsg::ParamGivenSomeClass);
+      vsfLog(VsfMsg::ParamGivenForSomeClassOnly);
     if (!nonGlm && nPer > 0)
-      vsfLog(VsfMsg::GlmCodingForceParam);
+      vsfLog(VsfMsg::GlmCodingIgnoresParam);
   }
 
   // ORDER= for all variables and per variable.
@@ -194,9 +194,9 @@ struct ClassStatementReader {
       }
     };
     prefix(ClassSlot::CprefixAll, ClassSlot::CprefixPosition, ClassSlot::Cprefix, d->cprefixDefault,
-           &LevVariable::cprefix, VsfMsg::CprefixUsedOnlyParmlabelstyle);
+           &LevVariable::cprefix, VsfMsg::CprefixOnlyWithInterlaced);
     prefix(ClassSlot::LprefixAll, ClassSlot::LprefixPosition, ClassSlot::Lprefix, d->lprefixDefault,
-           &LevVariable::lprefix, VsfMsg::LprefixUsedOnlyParmlabelstyle);
+           &LevVariable::lprefix, VsfMsg::LprefixOnlyWithInterlaced);
   }
 
   // MISSING for all variables and per variable.
@@ -213,7 +213,7 @@ struct ClassStatementReader {
       }
     });
     if (cleared)
-      vsfLog(HostMsg::MissingIgnoredClassVariables);
+      vsfLog(HostMsg::MissingIgnoredForPolyCoding);
   }
 
   // SHOWCODING, and DELIMITER=: the host stores a quoted string's character count: an empty
@@ -226,11 +226,11 @@ struct ClassStatementReader {
     const char* text = slotLastText(delim, &n);
     char c = ' ';
     if (delim && n == 0)
-      vsfLog(VsfMsg::DelimiterEmptyBlankUsed);
+      vsfLog(VsfMsg::DelimiterEmptyUsesBlank);
     if (n >= 1)
       c = text[0];
     if (n > 1)
-      vsfLog(VsfMsg::OnlyFirstCharacterDelimiter);
+      vsfLog(VsfMsg::DelimiterFirstCharacterOnly);
     cs.delimiter = static_cast<uint8_t>(c);
     d->delimiter = c;
   }

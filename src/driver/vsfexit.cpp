@@ -61,9 +61,9 @@ constexpr StatusExit kStatusExits[] = {
     {VsfStatus::NoMemory, VsfMsg::OutOfMemory, StepRc::NoResources},
     {VsfStatus::NoPage, VsfMsg::OutOfMemory, StepRc::NoResources},
     {VsfStatus::NotRestored, VsfMsg::StepNotRestored, StepRc::NotRestored},
-    {VsfStatus::NoHostExtension, VsfMsg::HostExtensionProcedureNeeds, StepRc::Error},
-    {VsfStatus::NoOutputBlock, VsfMsg::ProcedureCouldNotCreate, StepRc::Error},
-    {VsfStatus::DataNotReadable, VsfMsg::InputDataSetCannot, StepRc::Error},
+    {VsfStatus::NoHostExtension, VsfMsg::HostExtensionNotLoaded, StepRc::Error},
+    {VsfStatus::NoOutputBlock, VsfMsg::OutputBlockNotCreated, StepRc::Error},
+    {VsfStatus::DataNotReadable, VsfMsg::InputDataSetNotReadable, StepRc::Error},
 };
 
 } // namespace

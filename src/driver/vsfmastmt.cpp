@@ -48,12 +48,12 @@ namespace {
 VsfStatus parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   VsfModelAverageSettings& a = ctx->stmt.ma;
   if (ctx->options.l2Search != VsfL2Search::None)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedSearch, StepRc::StatementError,
+    return stmtFail(ctx, VsfMsg::ModelAveragingNotWithL2Search, StepRc::StatementError,
                     DriverResult::AveragingCombination);
   // Each sample's draws would have to be replayed across the external folds; the resampling
   // road does not do that, so the combination is refused before any data is read.
   if (ctx->options.choose == VsfCriterion::Cvex)
-    return stmtFail(ctx, VsfMsg::ModelAveragingCannotCombinedExternal, StepRc::StatementError,
+    return stmtFail(ctx, VsfMsg::ModelAveragingNotWithExternalCv, StepRc::StatementError,
                     DriverResult::AveragingCombination);
   a.on = 1;
   ctx->options.modelAverage = 1;
@@ -65,7 +65,7 @@ VsfStatus parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
 
   a.alpha = stmtNumber(m, AverageSlot::Alpha, 0.5);
   if (a.alpha == 0)
-    return stmtFail(ctx, VsfMsg::AlphaMustLargerThan, StepRc::StatementError,
+    return stmtFail(ctx, VsfMsg::AlphaNotPositive, StepRc::StatementError,
                     DriverResult::OutOfRange);
 
   a.averageMethod = stmtCode(m, AverageSlot::AverageMethod, VsfAverageMethod::Mean);
@@ -85,7 +85,7 @@ VsfStatus parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   a.sampleSize = stmtNumber(m, AverageSlot::SampleSize, 0);
   double pct = stmtNumber(m, AverageSlot::SamplePct, -1);
   if (pct == 0)
-    return stmtFail(ctx, VsfMsg::SamplingPercentageMustLarger, StepRc::StatementError,
+    return stmtFail(ctx, VsfMsg::SamplingPercentageNotPositive, StepRc::StatementError,
                     DriverResult::OutOfRange);
   if (pct == -1)
     pct = 0;
@@ -106,7 +106,7 @@ VsfStatus parse_bootstrap(VsfContext* ctx, ParsedStatement* m) {
   if (stmtFlag(m, AverageFlag::NoTables)) {
     if (stmtFlag(m, AverageFlag::EspTable) || stmtFlag(m, AverageFlag::MsfTable) ||
         stmtFlag(m, AverageFlag::PestTable))
-      vsfLog(VsfMsg::TablesNoneTurnsOff);
+      vsfLog(VsfMsg::TablesNoneOverridesNamed);
     a.espLevel = a.msfLevel = a.pestLevel = 0;
     a.nonzeroParms = 0;
   }

@@ -47,7 +47,7 @@ namespace {
     if (slotCount(idx, OSK_INTLIST) > 0)
       o.cvIndexVar = idx->items.ints[0];
     if (inIntList(stmtSlot(first, ProcSlot::DirectVariables), o.cvIndexVar))
-      return stmtFail(ctx, VsfMsg::CvmethodIndexVariableMust, StepRc::Error,
+      return stmtFail(ctx, VsfMsg::CvIndexVariableInModel, StepRc::Error,
                       DriverResult::CvIndexNotClass);
     if (!inIntList(stmtSlot(first, ProcSlot::ClassVariables), o.cvIndexVar)) {
       auto* extra = static_cast<ExtraVariableSource*>(
@@ -93,10 +93,10 @@ namespace {
   const OptionSlot* resp = stmtSlot(m, ModelSlot::Response);
   int32_t nresp = slotCount(resp, OSK_INTLIST);
   if (nresp == 0)
-    return stmtFail(ctx, VsfMsg::ModelStatementNamesNo, StepRc::StatementError,
+    return stmtFail(ctx, VsfMsg::ModelWithoutResponse, StepRc::StatementError,
                     DriverResult::NoResponse);
   if (nresp > 1)
-    return stmtFail(ctx, VsfMsg::ModelStatementAllowsOnly, StepRc::StatementError,
+    return stmtFail(ctx, VsfMsg::ModelAllowsOneResponse, StepRc::StatementError,
                     DriverResult::ResponseCount);
   st.responseCount = nresp;
   st.responses = static_cast<HostVariable**>(
@@ -127,7 +127,7 @@ void readSelectionOptions(VsfContext* ctx, ParsedStatement* m) {
   o.details = stmtCode(m, ModelSlot::Details, VsfDetails::None);
   o.fuzz = stmtNumber(m, ModelSlot::Fuzz, 1e-12);
   if (o.fuzz > 1e-6) {
-    vsfLog(VsfMsg::FuzzLargerThan1e);
+    vsfLog(VsfMsg::FuzzAboveLimit);
     o.fuzz = 1e-6;
   }
   if (!o.noint)
@@ -146,7 +146,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   o.l2High = stmtNumber(m, ModelSlot::L2High, 1.0);
   if (vsfMethodRidge(method)) {
     if (given(m, ModelSlot::L2) && o.l2 != -1.0 && o.l2 < 0) {
-      vsfLog(VsfMsg::L2MustNotNegative);
+      vsfLog(VsfMsg::L2Negative);
       o.l2 = -1.0;
     }
     if (o.l2 >= 0) {
@@ -167,37 +167,37 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
       o.l2 = o.l2Low;
       o.l2Search = VsfL2Search::None;
       o.showL2Search = 0;
-      vsfLog(VsfMsg::L2highNotLargerThan);
+      vsfLog(VsfMsg::L2highNotAboveL2low);
     } else if (o.l2Search == VsfL2Search::None) {
       o.l2Search = VsfL2Search::Grid;
     }
   } else {
     if (o.enscale) {
-      vsfLog(VsfMsg::EnscaleUsedOnlySelection);
+      vsfLog(VsfMsg::EnscaleOnlyWithElasticnet);
       o.enscale = 0;
     }
     if (given(m, ModelSlot::L2)) {
-      vsfLog(VsfMsg::L2UsedOnlySelection);
+      vsfLog(VsfMsg::L2OnlyWithElasticnet);
       o.l2 = 0;
     }
     if (o.l2Search != VsfL2Search::None) {
-      vsfLog(VsfMsg::L2searchUsedOnlySelection);
+      vsfLog(VsfMsg::L2searchOnlyWithElasticnet);
       o.l2Search = VsfL2Search::None;
     }
     if (o.l2Steps != 50) {
-      vsfLog(VsfMsg::L2stepsUsedOnlySelection);
+      vsfLog(VsfMsg::L2stepsOnlyWithElasticnet);
       o.l2Steps = 1;
     }
     if (o.l2Low != 0) {
-      vsfLog(VsfMsg::L2lowUsedOnlySelection);
+      vsfLog(VsfMsg::L2lowOnlyWithElasticnet);
       o.l2Low = 0;
     }
     if (o.l2High != 1) {
-      vsfLog(VsfMsg::L2highUsedOnlySelection);
+      vsfLog(VsfMsg::L2highOnlyWithElasticnet);
       o.l2High = 0;
     }
     if (o.showL2Search) {
-      vsfLog(VsfMsg::Showl2searchUsedOnlySelection);
+      vsfLog(VsfMsg::Showl2searchOnlyWithElasticnet);
       o.showL2Search = 0;
     }
   }
@@ -220,7 +220,7 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
     } else {
       o.stopL1Choice = VsfL1Choice::None;
       if (given(m, ModelSlot::L1)) {
-        vsfLog(VsfMsg::L1UsedOnlyStop);
+        vsfLog(VsfMsg::L1OnlyWithStopL1);
         o.l1 = -1;
       }
     }
@@ -231,12 +231,12 @@ void readElasticNet(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
     }
   } else {
     if (o.stop == VsfCriterion::L1)
-      return stmtFail(ctx, VsfMsg::StopL1AvailableOnly, StepRc::StatementError,
+      return stmtFail(ctx, VsfMsg::StopL1NeedsL1Path, StepRc::StatementError,
                       DriverResult::StopL1Method);
     if (given(m, ModelSlot::L1))
-      vsfLog(VsfMsg::L1UsedOnlyMethods);
+      vsfLog(VsfMsg::L1OnlyWithL1Path);
     if (given(m, ModelSlot::L1Choice))
-      vsfLog(VsfMsg::L1choiceUsedOnlyMethods);
+      vsfLog(VsfMsg::L1choiceOnlyWithL1Path);
     o.l1 = -1;
     o.stopL1Choice = VsfL1Choice::None;
     o.l1Choice = VsfL1Choice::None;
@@ -258,7 +258,7 @@ void readExternalCv(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   } else {
     o.showCvex = 0;
     if (stmtFlag(m, ModelFlag::ShowCvex))
-      vsfLog(VsfMsg::ShowcvexUsedOnlyChoose);
+      vsfLog(VsfMsg::ShowcvexOnlyWithCvex);
   }
 }
 
@@ -271,7 +271,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
   } else {
     o.screen = stmtCode(m, ModelSlot::Screen, VsfScreenMethod::None);
     if (o.screen != VsfScreenMethod::None) {
-      vsfLog(VsfMsg::ScreenAvailableOnlySelection);
+      vsfLog(VsfMsg::ScreenOnlyWithLassoElasticnet);
       o.screen = VsfScreenMethod::None;
     }
   }
@@ -282,7 +282,7 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
     if (!given(m, ModelSlot::KeepRatio))
       o.keepNum = stmtInt(m, ModelSlot::KeepNum, 100);
     if (given(m, ModelSlot::KeepNum) && given(m, ModelSlot::KeepRatio))
-      vsfLog(VsfMsg::BothKeepnumKeepratioGiven);
+      vsfLog(VsfMsg::KeepnumAndKeepratioGiven);
     o.keepNumWork = 0;
     o.keepRatioWork = 0;
   }
@@ -311,9 +311,9 @@ void readScreening(VsfContext* ctx, ParsedStatement* m, VsfMethod method) {
     o.tol = stmtNumber(m, ModelSlot::Tol, 1e-6);
   } else {
     if (given(m, ModelSlot::Rho))
-      vsfLog(VsfMsg::RhoUsedOnlySolver);
+      vsfLog(VsfMsg::RhoOnlyForSolver);
     if (given(m, ModelSlot::Tol))
-      vsfLog(VsfMsg::TolUsedOnlySolver);
+      vsfLog(VsfMsg::TolOnlyForSolver);
   }
 
   if (o.steps >= 1 && (o.stop != VsfCriterion::NoneGiven || o.stopCount != 0)) {
@@ -337,17 +337,17 @@ void readSignificanceLevels(VsfContext* ctx, ParsedStatement* m, VsfMethod metho
   o.slStay = stmtNumber(m, ModelSlot::SlStay, slsDefault);
   if (given(m, ModelSlot::SlEntry)) {
     if (o.select != VsfCriterion::Sl && o.stop != VsfCriterion::Sl)
-      vsfLog(VsfMsg::SlentryUsedOnlyWhen);
+      vsfLog(VsfMsg::SlentryUsedOnlyWithSl);
     if (o.slEntry == 0 || o.slEntry == 1) {
-      stmtWarn(ctx, VsfMsg::SlentryMustLieStrictly);
+      stmtWarn(ctx, VsfMsg::SlentryOutsideZeroOne);
       o.slEntry = sleDefault;
     }
   }
   if (given(m, ModelSlot::SlStay)) {
     if (o.select != VsfCriterion::Sl && o.stop != VsfCriterion::Sl)
-      vsfLog(VsfMsg::SlstayUsedOnlyWhen);
+      vsfLog(VsfMsg::SlstayUsedOnlyWithSl);
     if (o.slStay == 0 || o.slStay == 1) {
-      stmtWarn(ctx, VsfMsg::SlstayMustLieStrictly);
+      stmtWarn(ctx, VsfMsg::SlstayOutsideZeroOne);
       o.slStay = slsDefault;
     }
   }
@@ -396,7 +396,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   o.drop = stmtCode(m, ModelSlot::Drop, VsfDrop::BeforeAdd);
   if (o.drop != VsfDrop::BeforeAdd && o.select == VsfCriterion::Sl) {
-    stmtWarn(ctx, VsfMsg::DropCompetitiveDropAfteradd);
+    stmtWarn(ctx, VsfMsg::DropCompetitiveAfteraddNotWithSl);
     o.drop = VsfDrop::BeforeAdd;
   }
   o.orderSelect = stmtFlag(m, ModelFlag::OrderSelect);
@@ -415,7 +415,7 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
     o.cvMethod = VsfCvMethod::Random;
     o.cvFolds = 5;
     if (o.choose == VsfCriterion::Cvex && o.stop == VsfCriterion::Cv)
-      return stmtFail(ctx, VsfMsg::ChooseCvexCannotCombined, StepRc::Error,
+      return stmtFail(ctx, VsfMsg::ChooseCvexNotWithStopCv, StepRc::Error,
                       DriverResult::CvexCombination);
     if (stmtFlag(m, ModelFlag::CvMethod)) {
       if (stmtFlag(m, ModelFlag::CvIndex)) {
@@ -438,9 +438,9 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   } else {
     o.cvMethod = VsfCvMethod::None;
     if (stmtFlag(m, ModelFlag::CvMethod))
-      vsfLog(VsfMsg::CvmethodIgnoredBecauseNo);
+      vsfLog(VsfMsg::CvmethodIgnoredWithoutCv);
     if (stmtFlag(m, ModelFlag::CvDetails))
-      vsfLog(VsfMsg::CvdetailsIgnoredBecauseNo);
+      vsfLog(VsfMsg::CvdetailsIgnoredWithoutCv);
   }
   return VsfStatus::Ok;
 }
@@ -450,10 +450,10 @@ void readDropAndOrder(VsfContext* ctx, ParsedStatement* m) {
   VsfModelOptions& o = ctx->options;
   if (vsfMethod(o.method).limitedCriteria) {
     if (vsfCriterion(o.stop).limitedRefuses)
-      return stmtFail(ctx, VsfMsg::StopCriterionNotAvailable, StepRc::Error,
+      return stmtFail(ctx, VsfMsg::StopCriterionNotForGrouplasso, StepRc::Error,
                       DriverResult::CriterionNotAvailable);
     if (vsfCriterion(o.choose).limitedRefuses)
-      return stmtFail(ctx, VsfMsg::ChooseCriterionNotAvailable, StepRc::Error,
+      return stmtFail(ctx, VsfMsg::ChooseCriterionNotForGrouplasso, StepRc::Error,
                       DriverResult::CriterionNotAvailable);
   }
   return VsfStatus::Ok;

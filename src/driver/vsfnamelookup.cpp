@@ -31,7 +31,7 @@ HostMsgArg nameArg(const HostVariable* v) {
   int32_t r = xbylist(ctx->data, names->data);
   names->bySync = 1;
   if (r == 1)
-    return fail(ctx, VsfMsg::VariablesInputDataSetDifferent, DriverResult::ByVariableType,
+    return fail(ctx, VsfMsg::ByVariablesDifferentType, DriverResult::ByVariableType,
                 {dsName.arg()});
   if (r == 2) {
     warn(ctx, warning, {dsName.arg()});
@@ -105,7 +105,7 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
           p.weightGiven ? lookup(p.weightVar, &names.weight, VsfMsg::WeightVariableNotFoundScore,
                                  VsfMsg::WeightVariableDifferentTypeScore, true)
                         : 0;
-      VsfStatus rc = matchBy(ctx, &names, VsfMsg::VariablesInputDataSetNotAllScore);
+      VsfStatus rc = matchBy(ctx, &names, VsfMsg::ByVariablesNotAllInScore);
       if (rc != VsfStatus::Ok)
         return rc;
     } else {
@@ -135,11 +135,11 @@ namespace postinit {
       return rc;
   }
   if (p.valData != nullptr)
-    if (VsfStatus rc = matchBy(ctx, &ctx->valNames, VsfMsg::VariablesInputDataSetNotAllValdata);
+    if (VsfStatus rc = matchBy(ctx, &ctx->valNames, VsfMsg::ByVariablesNotAllInValdata);
         rc != VsfStatus::Ok)
       return rc;
   if (p.testData != nullptr)
-    if (VsfStatus rc = matchBy(ctx, &ctx->testNames, VsfMsg::VariablesInputDataSetNotAllTestdata);
+    if (VsfStatus rc = matchBy(ctx, &ctx->testNames, VsfMsg::ByVariablesNotAllInTestdata);
         rc != VsfStatus::Ok)
       return rc;
   if (VsfStatus rc = checkScores(ctx); rc != VsfStatus::Ok)

@@ -117,29 +117,29 @@ VsfStatus parse_partition(VsfContext* ctx, ParsedStatement* p) {
   bool testData = ctx->stmt.proc.testData != nullptr;
   if (ps.roleVar == 0) {
     if (stmtFlag(p, PartitionFlag::ValidateFraction) && valData)
-      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError,
+      return stmtFail(ctx, VsfMsg::ValidationGivenTwice, StepRc::StatementError,
                       DriverResult::ValidationRowsTwice);
     if (stmtFlag(p, PartitionFlag::TestFraction) && testData)
-      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError,
+      return stmtFail(ctx, VsfMsg::TestGivenTwice, StepRc::StatementError,
                       DriverResult::TestRowsTwice);
     if (stmtFlag(p, PartitionFlag::ValidateFraction) || stmtFlag(p, PartitionFlag::TestFraction)) {
       o.validateFraction = stmtNumber(p, roleSlot(PartitionFlag::ValidateFraction), 0);
       o.testFraction = stmtNumber(p, roleSlot(PartitionFlag::TestFraction), 0);
       o.trainFraction = 1 - o.testFraction - o.validateFraction;
       if (!(o.trainFraction > 0))
-        return stmtFail(ctx, VsfMsg::PartitionFractionsLeaveNo, StepRc::Error,
+        return stmtFail(ctx, VsfMsg::PartitionLeavesNoTraining, StepRc::Error,
                         DriverResult::PartitionNoTraining);
     }
   } else {
     if (!stmtFlag(p, PartitionFlag::Train) && !stmtFlag(p, PartitionFlag::Validate) &&
         !stmtFlag(p, PartitionFlag::Test))
-      return stmtFail(ctx, VsfMsg::PartitionStatementNamesRole, StepRc::Error,
+      return stmtFail(ctx, VsfMsg::PartitionRoleWithoutValues, StepRc::Error,
                       DriverResult::PartitionNoRole);
     if (stmtFlag(p, PartitionFlag::Validate) && valData)
-      return stmtFail(ctx, VsfMsg::ValidationObservationsCannotGiven, StepRc::StatementError,
+      return stmtFail(ctx, VsfMsg::ValidationGivenTwice, StepRc::StatementError,
                       DriverResult::ValidationRowsTwice);
     if (stmtFlag(p, PartitionFlag::Test) && testData)
-      return stmtFail(ctx, VsfMsg::TestObservationsCannotGiven, StepRc::StatementError,
+      return stmtFail(ctx, VsfMsg::TestGivenTwice, StepRc::StatementError,
                       DriverResult::TestRowsTwice);
     const PartitionFlag roles[] = {PartitionFlag::Train, PartitionFlag::Validate,
                                    PartitionFlag::Test};

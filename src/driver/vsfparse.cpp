@@ -198,7 +198,7 @@ VsfStatus vsfParse(VsfContext* ctx) {
     result = statusOf(code);
   };
   check(ctx->modelCount == 0, VsfMsg::ModelStatementRequired, DriverResult::NoModelStatement);
-  check(ctx->classCount != 0, VsfMsg::ClassStatementMustCome, DriverResult::ClassAfterModel);
+  check(ctx->classCount != 0, VsfMsg::ClassStatementAfterModel, DriverResult::ClassAfterModel);
   check(ctx->modelCount > 1, VsfMsg::OnlyOneModelStatement, DriverResult::Refused);
   check(ctx->partitionCount > 1, VsfMsg::OnlyOnePartitionStatement, DriverResult::Refused);
   check(ctx->weightCount > 1, VsfMsg::OnlyOneWeightStatement, DriverResult::Refused);

@@ -137,18 +137,17 @@ void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
                       ev.label != nullptr ? ev.labelLength : ev.nameLength);
       if (ev.kind == EffectVarKind::MultiMember || ev.kind == EffectVarKind::Collection ||
           ev.kind == EffectVarKind::Lag)
-        return fail(ctx, VsfMsg::ConstructedEffectMultimemberCollection, DriverResult::Refused,
-                    {name});
+        return fail(ctx, VsfMsg::ConstructedEffectNotForMethod, DriverResult::Refused, {name});
       if (ev.kind == EffectVarKind::Polynomial && ev.poly != nullptr && ev.poly->noSeparate)
-        return fail(ctx, VsfMsg::PolynomialEffectNoseparateCannot,
+        return fail(ctx, VsfMsg::NoseparatePolynomialNotForMethod,
                     DriverResult::PolynomialNoSeparate, {name});
     }
     unsplitSpline = splineWithoutSplit(d);
     if (unsplitSpline)
-      note(VsfMsg::SplineEffectsSplitInto);
+      note(VsfMsg::SplineEffectsSplitIntoColumns);
   }
   if (d->effectCount < 2 && o.noint)
-    return fail(ctx, VsfMsg::ModelNoEffectsNoint, DriverResult::NoEffects);
+    return fail(ctx, VsfMsg::NointModelWithoutEffects, DriverResult::NoEffects);
   return VsfStatus::Ok;
 }
 
@@ -160,7 +159,7 @@ void reconcilePlots(VsfContext* ctx) {
   if (!vsfMethodSelects(o.method) || lassoType(o) || groupType(o)) {
     if (pl.candLevel != 0 || pl.selgLevel != 0 || candDetails) {
       if (!(pl.candLevel == kPlotByAll && pl.selgLevel == kPlotByAll && !candDetails))
-        note(VsfMsg::CandidateDetailsCandidatesSelectogram);
+        note(VsfMsg::CandidateDetailsNotForMethod);
       pl.candLevel = 0;
       pl.selgLevel = 0;
       o.stepCandidates = 0;
@@ -179,7 +178,7 @@ void reconcilePlots(VsfContext* ctx) {
   for (VsfStepAxis* axis : {&pl.coefStepAxis, &pl.aseStepAxis, &pl.critStepAxis})
     if (*axis == VsfStepAxis::NormBeta && !pathMethod) {
       *axis = VsfStepAxis::Step;
-      warn(ctx, VsfMsg::StepaxisNormbAvailableOnly);
+      warn(ctx, VsfMsg::StepaxisNormbOnlyOnPaths);
     }
 }
 
@@ -192,13 +191,13 @@ void dropResamplingStats(VsfContext* ctx) {
     bool counted;
   };
   static const Drop kDrops[] = {
-      {OS_SAMPLEPRED, VsfMsg::SamplepredOutputStatementNeeds, VsfMsg::SamplepredScoreStatementNeeds,
+      {OS_SAMPLEPRED, VsfMsg::OutputSamplepredNeedsAveraging, VsfMsg::ScoreSamplepredNeedsAveraging,
        false},
-      {OS_SAMPLEFREQ, VsfMsg::SamplefreqOutputStatementNeeds, VsfMsg{}, false},
-      {OS_STDDEV, VsfMsg::StddevOutputStatementNeeds, VsfMsg::StddevScoreStatementNeeds, true},
-      {OS_LOWER, VsfMsg::LowerOutputStatementNeeds, VsfMsg::LowerScoreStatementNeeds, true},
-      {OS_UPPER, VsfMsg::UpperOutputStatementNeeds, VsfMsg::UpperScoreStatementNeeds, true},
-      {OS_MEDIAN, VsfMsg::MedianOutputStatementNeeds, VsfMsg::MedianScoreStatementNeeds, true},
+      {OS_SAMPLEFREQ, VsfMsg::OutputSamplefreqNeedsAveraging, VsfMsg{}, false},
+      {OS_STDDEV, VsfMsg::OutputStddevNeedsAveraging, VsfMsg::ScoreStddevNeedsAveraging, true},
+      {OS_LOWER, VsfMsg::OutputLowerNeedsAveraging, VsfMsg::ScoreLowerNeedsAveraging, true},
+      {OS_UPPER, VsfMsg::OutputUpperNeedsAveraging, VsfMsg::ScoreUpperNeedsAveraging, true},
+      {OS_MEDIAN, VsfMsg::OutputMedianNeedsAveraging, VsfMsg::ScoreMedianNeedsAveraging, true},
   };
   VsfOutputSpec& out = ctx->stmt.output;
   for (const Drop& drop : kDrops)
@@ -239,7 +238,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
   if (ma.refit) {
     if (ctx->options.noint) {
       if (ma.refitBest == 0)
-        return fail(ctx, VsfMsg::NointBestModelSize, DriverResult::NointBestModelSize);
+        return fail(ctx, VsfMsg::NointBestModelSizeBelowOne, DriverResult::NointBestModelSize);
     } else if (ma.refitBest >= 0) {
       ma.refitBest += 1; // BEST= counts the intercept too; -1 stays "not given"
     }
@@ -295,14 +294,14 @@ void penalizedMethodSettings(VsfContext* ctx) {
         o.split = 1;
         st.cls.splitAny = 1;
         ctx->forcedSplit = 1;
-        note(VsfMsg::ClassVariablesSplitSelection);
+        note(VsfMsg::ClassVariablesSplitForMethod);
       }
     }
     po.allDense = 1;
     po.allSparse = 0;
     if (o.hierarchy != VsfHierarchy::None) {
       o.hierarchy = VsfHierarchy::None;
-      note(VsfMsg::HierarchyNotAvailableSelection);
+      note(VsfMsg::HierarchyNotForMethod);
     }
   }
 }
@@ -321,7 +320,7 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
   o.fullModelFirst = 0;
   if (o.statBic || o.statCp) {
     if (po.sscpIncremental) {
-      warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredBecause);
+      warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredForCpBic);
     } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) && !anyCriterion(o, VsfCriterion::Cp) &&
                !anyCriterion(o, VsfCriterion::Bic)) {
       ctx->statsOnlyFull = 1;
@@ -349,7 +348,8 @@ void splitLabelStyle(VsfContext* ctx) {
       splineSplit = d->constructed[k].kind == EffectVarKind::Spline &&
                     d->constructed[k].spline != nullptr && d->constructed[k].spline->split;
     if (classSplit || splineSplit) {
-      warn(ctx, classSplit ? VsfMsg::SplitClassVariablesNeed : VsfMsg::SplitSplineEffectsNeed);
+      warn(ctx, classSplit ? VsfMsg::SplitClassNeedsSeparateLabels
+                           : VsfMsg::SplitSplineNeedsSeparateLabels);
       d->splitWarned = 1;
       d->parmLabelStyle = LSTYLE_SEPARATE;
     }
@@ -362,15 +362,15 @@ void splitLabelStyle(VsfContext* ctx) {
   if (o.pressNeeded && larOrLasso(o.method)) {
     o.pressNeeded = 0;
     if (o.choose == VsfCriterion::Press || o.stop == VsfCriterion::Press)
-      return fail(ctx, VsfMsg::PressCannotUsedStopChoose, DriverResult::PressAsStopChoose);
-    note(VsfMsg::PressStatisticNotAvailableSelectionLar);
+      return fail(ctx, VsfMsg::PressNotStopChooseOfLarLasso, DriverResult::PressAsStopChoose);
+    note(VsfMsg::PressNotShownForLarLasso);
   } else if (o.pressNeeded && vsfMethodRidge(o.method)) {
     o.pressNeeded = 0;
     if (o.stop == VsfCriterion::Press)
-      return fail(ctx, VsfMsg::PressCannotUsedStopCriterion, DriverResult::PressCriterion);
+      return fail(ctx, VsfMsg::PressNotStopOfElasticnet, DriverResult::PressCriterion);
     if (o.choose == VsfCriterion::Press)
-      return fail(ctx, VsfMsg::PressCannotUsedChoose, DriverResult::PressCriterion);
-    note(VsfMsg::PressStatisticNotAvailableSelectionElasticnet);
+      return fail(ctx, VsfMsg::PressNotChooseOfElasticnet, DriverResult::PressCriterion);
+    note(VsfMsg::PressNotShownForElasticnet);
   }
   o.stopTest = o.stop != VsfCriterion::NoneGiven && o.steps == 0 && o.stopCount == 0;
   return VsfStatus::Ok;
@@ -397,7 +397,7 @@ void splitLabelStyle(VsfContext* ctx) {
       ps.roleVar > 0 || o.trainFraction != 1.0 || p.valData != nullptr || p.testData != nullptr;
   if (o.stop == VsfCriterion::Validate && o.validateFraction <= 0 &&
       !roleTextGiven(ps.validateLength) && p.valData == nullptr)
-    return fail(ctx, VsfMsg::StopValidateNeedsValidation, DriverResult::StopValidateNoRows);
+    return fail(ctx, VsfMsg::StopValidateNeedsValidationData, DriverResult::StopValidateNoRows);
   o.validateInUse = ctx->validateDataFlag;
   o.testInUse = ctx->testDataFlag;
   return VsfStatus::Ok;
@@ -435,7 +435,7 @@ void derivedSwitches(VsfContext* ctx) {
   const int32_t available = d->effectCount - (o.noint ? 1 : 0);
   if (o.forcedIn > available) {
     o.forcedIn = available;
-    note(VsfMsg::NumberEffectsIncludeExceeds);
+    note(VsfMsg::IncludeExceedsEffects);
     o.fullXpx = 1;
     ctx->fullForFewEffects = 0;
   }
@@ -545,11 +545,11 @@ void titleAndPostFitStatements(VsfContext* ctx) {
   if (st.ma.on) {
     ctx->postFitAllowed = 0;
     if (handOver)
-      note(VsfMsg::UnderModelAveragingStore);
+      note(VsfMsg::AveragingStoreUsesAveragedEstimates);
   } else if (lasso) {
     ctx->postFitAllowed = 0;
     if (handOver)
-      note(VsfMsg::SelectionMethodStoreCode);
+      note(VsfMsg::StoreUsesSelectedEstimates);
   }
 }
 
@@ -568,11 +568,11 @@ void roleVariable(VsfContext* ctx) {
     return;
   VsfPartitionSettings& ps = ctx->stmt.partition;
   if (ctx->stmt.proc.valData != nullptr || ctx->stmt.proc.testData != nullptr) {
-    note(VsfMsg::VariableRoleInputDataSetIgnoredBecauseValdata);
+    note(VsfMsg::RoleVariableIgnoredForValdata);
   } else if (ps.given || ctx->partitionCount > 0) {
-    note(VsfMsg::VariableRoleInputDataSetIgnoredBecausePartition);
+    note(VsfMsg::RoleVariableIgnoredForPartition);
   } else {
-    note(VsfMsg::VariableRoleInputDataSetAssigns);
+    note(VsfMsg::RoleVariableAssignsRoles);
     ps.roleVar = number;
     ps.trainText = "TRAIN";
     ps.trainLength = 5;

@@ -150,7 +150,7 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
   VsfPlotSettings& g = ctx->stmt.plots;
   if (stmtFlag(first, ProcFlag::Plots)) {
     if (ctx->noprint) {
-      vsfLog(OptionMsg::GraphsNotProducedBecauseNoprint);
+      vsfLog(OptionMsg::GraphsOffUnderNoprint);
       return;
     }
     if (stmtFlag(first, ProcFlag::PlotNone)) {
@@ -162,11 +162,11 @@ void parse_plots(VsfContext* ctx, ParsedStatement* first) {
       return;
     }
     if (!g.graphicsEnabled) {
-      vsfLog(OptionMsg::GraphsNotProducedBecauseGraphics);
+      vsfLog(OptionMsg::GraphsOffWithoutGraphics);
       return;
     }
     if (!stmtFlag(first, ProcFlag::PlotRequests)) {
-      vsfLog(OptionMsg::PlotsWithoutListPlots);
+      vsfLog(OptionMsg::PlotsWithoutList);
       g.graphicsEnabled = 0;
       return;
     }

@@ -52,17 +52,17 @@ VsfStatus vsfCheckResponseSide(VsfContext* ctx) {
   };
   const HostVariable* y = st.responseCount > 0 ? st.responses[0] : nullptr;
   if (y != nullptr && y->type != 1)
-    fail(VsfMsg::ResponseVariableCharacterResponse, {nameOf(y)});
+    fail(VsfMsg::ResponseIsCharacter, {nameOf(y)});
   else if (y != nullptr && isClassVariable(ctx->design.design, y))
-    fail(VsfMsg::ResponseVariableClassStatement, {nameOf(y)});
+    fail(VsfMsg::ResponseIsClassVariable, {nameOf(y)});
   if (st.proc.weightGiven && st.proc.weightVar != nullptr && st.proc.weightVar->type != 1)
-    fail(VsfMsg::VariableCharacterMustNumeric, {"WEIGHT", nameOf(st.proc.weightVar)});
+    fail(VsfMsg::RoleVariableIsCharacter, {"WEIGHT", nameOf(st.proc.weightVar)});
   if (st.proc.freqGiven && st.proc.freqVar != nullptr && st.proc.freqVar->type != 1)
-    fail(VsfMsg::VariableCharacterMustNumeric, {"FREQ", nameOf(st.proc.freqVar)});
+    fail(VsfMsg::RoleVariableIsCharacter, {"FREQ", nameOf(st.proc.freqVar)});
   if (failures == 0) {
     if (y != nullptr && isDesignVariable(ctx->design.design, y)) {
       // Not an error (the fit runs), but every criterion then reports a perfect fit.
-      vsfLog(VsfMsg::ResponseVariableAlsoVariable, {nameOf(y)});
+      vsfLog(VsfMsg::ResponseAlsoInEffects, {nameOf(y)});
       vsfRaiseRC(ctx, StepRc::Warning);
     }
     return VsfStatus::Ok;

@@ -196,7 +196,7 @@ VsfStatus InsertElemInList(EffectParseState*, int32_t position, EffectChainNode*
         continue;
       if (withValue && value != nullptr && std::memcmp(node->values[i].text, value, 16) != 0) {
         if (duringValue) {
-          vsfLog(EffMsg::NestingVariableGivenTwo);
+          vsfLog(EffMsg::NestingVariableTwoValues);
           effSetStatus(StepRc::SyntaxError);
           return VsfStatus::ReportedFailure;
         }
@@ -361,7 +361,7 @@ VsfStatus AddEffToChain(EffectParseState* state, EffectChainNode* node, EffectCh
   }
   if (state->directRestriction != 0 && node->type == ECT_ORDINARY && node->lists[0].count > 0 &&
       !stepHasEffectStatement()) {
-    vsfLog(EffMsg::EffectContinuousVariablesNeeds);
+    vsfLog(EffMsg::ContinuousEffectNeedsEffectStatement);
     zeffre(nullptr, node);
     effSetStatus(StepRc::SyntaxError);
     state->barTail = &state->barHead;

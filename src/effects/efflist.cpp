@@ -62,7 +62,7 @@ struct ListEnds {
     EffectChainNode* a = state->barHead;
     EffectChainNode* b = a ? a->next : nullptr;
     if (a == nullptr || b == nullptr) {
-      vsfLog(EffMsg::EachEndVariableRange);
+      vsfLog(EffMsg::VariableRangeEndNotSingle);
       effFail(kEffStatusSyntax);
       freeBarTerms(state);
       return false;
@@ -169,7 +169,7 @@ struct ListEnds {
     if (effStatus() != 0)
       return false;
     if (b < a) {
-      vsfLog(EffMsg::PositionalVariableRangeGiven);
+      vsfLog(EffMsg::PositionalRangeReversed);
       effFail(kEffStatusSyntax);
       return false;
     }
@@ -220,7 +220,7 @@ void addListEffects(EffectParseState* state, int32_t k, const int32_t* ids, int3
 void effExpandVariableList(EffectParseState* state) {
   int32_t sum = effCounterSum(state);
   if (sum != 1) {
-    vsfLog(EffMsg::OnlyOneListOperator);
+    vsfLog(EffMsg::OneListOperatorPerList);
     effFail(kEffStatusSyntax);
     freeBarTerms(state);
     return;

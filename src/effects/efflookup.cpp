@@ -154,7 +154,7 @@ void BuildEftVarList(EffectParseState* state) {
     if (effNameAt(effSlotAt(s, keyOf(EffectSlot::Name))->items.names, 0, &name, &length) != 0)
       continue;
     if (isVariableOfDataSet(state, name, length)) {
-      vsfLog(EffMsg::EffectStatementNameName, {HostMsgArg(name, length)});
+      vsfLog(EffMsg::EffectNameIsVariable, {HostMsgArg(name, length)});
       effFail(kEffStatusSyntax);
       return;
     }
@@ -162,7 +162,7 @@ void BuildEftVarList(EffectParseState* state) {
       const char* earlier = state->constructedNames[i];
       int32_t n = static_cast<int32_t>(std::strlen(earlier));
       if (n == length && effCollate(earlier, n, name, length) == 0) {
-        vsfLog(EffMsg::TwoEffectStatementsDefine, {HostMsgArg(name, length)});
+        vsfLog(EffMsg::EffectDefinedTwice, {HostMsgArg(name, length)});
         effFail(kEffStatusSyntax);
         return;
       }
@@ -309,7 +309,7 @@ int32_t FindListElem(EffectParseState* state, int32_t id, int32_t defaultList, i
 int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const char** name,
                      int32_t* length, int32_t* number, int32_t* position) {
   if (effVariableCount(term) != 1) {
-    vsfLog(EffMsg::EachEndVariableRange);
+    vsfLog(EffMsg::VariableRangeEndNotSingle);
     effFail(kEffStatusSyntax);
     return 0;
   }
@@ -328,14 +328,14 @@ int32_t GetSimpleEff(EffectParseState* state, const EffectChainNode* term, const
   int32_t code =
       term->lists[0].count > 0 ? keyOf(ProcSlot::DirectVariables) : keyOf(ProcSlot::ClassVariables);
   if (term->lists[code - 1].count == 0) {
-    vsfLog(EffMsg::EachEndVariableRange); // a nested name alone is no range end
+    vsfLog(EffMsg::VariableRangeEndNotSingle); // a nested name alone is no range end
     effFail(kEffStatusSyntax);
     return 0;
   }
   *position = term->lists[code - 1].items[0];
   if (effIsConstructed(*position)) {
     // A constructed effect cannot end a variable range: a syntax error of the statement.
-    vsfLog(EffMsg::OnlyOneListOperator);
+    vsfLog(EffMsg::OneListOperatorPerList);
     effFail(kEffStatusSyntax);
     return 0;
   }
@@ -387,7 +387,7 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
     int32_t at = zlstmev(names->items.names, n, name, length);
     if (at < n)
       return at;
-    vsfLog(EffMsg::FactorNotFoundFactor, {HostMsgArg(name, length), effStmtNameArg(stmt)});
+    vsfLog(EffMsg::FactorNotInFactorList, {HostMsgArg(name, length), effStmtNameArg(stmt)});
     effFail(kEffStatusSyntax);
     return kVsfNotFound;
   }
@@ -400,7 +400,7 @@ int32_t RepeatedFactor(EffectParseState* state, const char* name, int32_t length
       FindListElem(state, id, state->defaultList, &position, false, ECT_ORDINARY) ==
           keyOf(ProcSlot::ClassVariables))
     return position;
-  vsfLog(EffMsg::FactorNotFoundAmong, {HostMsgArg(name, length)});
+  vsfLog(EffMsg::FactorNotClassVariable, {HostMsgArg(name, length)});
   effFail(kEffStatusSyntax);
   return kVsfNotFound;
 }

@@ -1,6 +1,6 @@
 // Effect names of parsed effects: components from the four variable lists, shortening of
 // the longest components until the name fits NAMELEN, and the fixed names Intercept,
-// ALL_PARM and LONGNAME EFFECT. EffMsg::EffectNameCannotFitted reports a name that cannot be
+// ALL_PARM and LONGNAME EFFECT. EffMsg::EffectNameTooLong reports a name that cannot be
 // fitted.
 #include "effects/effname.h"
 
@@ -112,7 +112,7 @@ void FillEffName(EffectParseState* state, EffectChainNode* node) {
   int32_t pieces = lists[0].count + lists[1].count + lists[2].count + 2 * lists[3].count +
                    (node->type == ECT_RESPONSE ? 1 : 0);
   if (pieces > kMaxComponents) {
-    vsfLog(EffMsg::EffectNameCannotFitted);
+    vsfLog(EffMsg::EffectNameTooLong);
     effSetFixedName(node, "LONGNAME EFFECT");
     return;
   }
@@ -164,7 +164,7 @@ void FillEffName(EffectParseState* state, EffectChainNode* node) {
     needed -= 1;
   while (needed > state->nameLen) {
     if (cap <= 1) {
-      vsfLog(EffMsg::EffectNameCannotFitted);
+      vsfLog(EffMsg::EffectNameTooLong);
       effSetFixedName(node, "LONGNAME EFFECT");
       return;
     }

@@ -122,7 +122,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
                     {startScale, endScale, nameArg(v)});
   bool noPowers = stmtFlag(s, EffectFlag::NoPowers), noInt = stmtFlag(s, EffectFlag::NoInt);
   if (natural && knots <= 2) {
-    vsfLog(EffMsg::NaturalCubicSplineEffect, {nameArg(v)});
+    vsfLog(EffMsg::NaturalSplineTooFewKnots, {nameArg(v)});
     if (noPowers || noInt)
       knots = 2;
   }
@@ -201,7 +201,7 @@ HostMsgArg variableArg(HostDataSet* data, int32_t number) {
   bool refused = false;
   for (int32_t i = 0; i < v.n; ++i)
     if (numbers[i] > 0) {
-      vsfLog(EffMsg::CharacterVariable, {variableArg(data, v.numbers[i]), nameArg(v)});
+      vsfLog(EffMsg::ConstructedVariableIsCharacter, {variableArg(data, v.numbers[i]), nameArg(v)});
       refused = true;
     }
   if (!refused)
@@ -248,7 +248,7 @@ struct Builder {
   r->stdize = stmtFlag(s, EffectFlag::Stdize) ? 1 : 0;
   const OptionSlot* weight = stmtSlot(s, EffectSlot::Weight);
   if (weight != nullptr && weight->value.list.count != v.n)
-    return failWith(design, EffMsg::WeightListMultimemberEffect, {nameArg(v)});
+    return failWith(design, EffMsg::MultimemberWeightCountWrong, {nameArg(v)});
   r->classes = levNew<int32_t>(static_cast<size_t>(v.n));
   if (r->name == nullptr || r->classes == nullptr)
     return VsfStatus::NoMemory;
@@ -256,7 +256,7 @@ struct Builder {
   for (int32_t i = 0; i < v.n; ++i) {
     int32_t at = levClassIndex(design, v.numbers[i]);
     if (at < 0) {
-      vsfLog(EffMsg::VariableMultimemberEffectNot, {variableArg(b.data, v.numbers[i]), nameArg(v)});
+      vsfLog(EffMsg::MultimemberVariableNotClass, {variableArg(b.data, v.numbers[i]), nameArg(v)});
       allClass = false;
     } else {
       r->classes[i] = at;
@@ -313,7 +313,7 @@ struct Builder {
   bool refused = false;
   for (int32_t i = 0; i < nOthers; ++i)
     if (numbers[i] > 0) {
-      vsfLog(EffMsg::VariableCollectionEffectCharacter,
+      vsfLog(EffMsg::CollectionVariableCharacterNotClass,
              {variableArg(b.data, others[i]), nameArg(v)});
       refused = true;
     }
@@ -363,7 +363,7 @@ struct Builder {
     design->lagList[design->lagListCount++] = lag;
   int32_t lagged = v.n > 0 ? levClassIndex(design, v.numbers[0]) : -1;
   if (lagged < 0)
-    return failWith(design, EffMsg::VariableLagEffectNot,
+    return failWith(design, EffMsg::LagVariableNotClass,
                     {v.n > 0 ? variableArg(b.data, v.numbers[0]) : HostMsgArg(""), nameArg(v)});
   r->classes = levNew<int32_t>(1);
   if (r->classes == nullptr)
@@ -547,7 +547,7 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
   if (slot == nullptr)
     return;
   // The host keeps the text's own length: an empty text logs EffMsg::DelimiterValueEffectEmpty,
-  // more than one character logs EffMsg::OnlyFirstCharacterDelimiter and the first one is used.
+  // more than one character logs EffMsg::DelimiterFirstCharacterOnly and the first one is used.
   int32_t length = slot->value.list.count;
   if (length < 1) {
     vsfLog(EffMsg::DelimiterValueEffectEmpty, {nameArg(v)});
@@ -555,7 +555,7 @@ void setDelimiter(const StatementView& v, LevEftVar* first) {
   }
   first->delimiter = slot->items.text != nullptr ? slot->items.text[0] : ' ';
   if (length > 1)
-    vsfLog(EffMsg::OnlyFirstCharacterDelimiter, {nameArg(v)});
+    vsfLog(EffMsg::DelimiterFirstCharacterOnly, {nameArg(v)});
 }
 
 [[nodiscard]] VsfStatus makeUsageBlocks(LevDesign* design, bool moments, bool wmoments) {

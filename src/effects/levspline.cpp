@@ -104,7 +104,7 @@ int32_t zlevRepeatedKnotCheck(SplineInfo* info, const char* name, int32_t nameLe
     if (!isHostMissing(list[i]))
       list[kept++] = list[i];
   info->knotCount = kept;
-  vsfLog(EffMsg::SplineEffectKnotValue, {nameArg(name, nameLength), info->degree + 1});
+  vsfLog(EffMsg::SplineKnotRepeatsCut, {nameArg(name, nameLength), info->degree + 1});
   return 1;
 }
 
@@ -112,7 +112,7 @@ VsfStatus zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariable
                           const ParsedStatement* s, const char* name, int32_t nameLength) {
   readCommon(design, info, s);
   if (info->basis == SB_BSPLINE && info->natural) {
-    warn(design, EffMsg::NaturalCubicSplineUses, {nameArg(name, nameLength)});
+    warn(design, EffMsg::NaturalSplineBasisIgnored, {nameArg(name, nameLength)});
     info->basis = SB_TPF;
   } else if (info->basis == SB_NOT_GIVEN) {
     info->basis = info->natural ? SB_TPF : SB_BSPLINE;
@@ -133,7 +133,7 @@ VsfStatus zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariable
     }
   } else {
     if (info->dataBoundary && limits) {
-      warn(design, EffMsg::KnotminKnotmaxIgnoredWhen);
+      warn(design, EffMsg::KnotminKnotmaxIgnoredWithDataboundary);
       info->knotMin = info->knotMax = hostMissing();
       limits = false;
     }
@@ -143,7 +143,7 @@ VsfStatus zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariable
     }
   }
   if (info->natural && info->degree != 3) {
-    warn(design, EffMsg::NaturalCubicSplineDegree, {nameArg(name, nameLength)});
+    warn(design, EffMsg::NaturalSplineDegreeIgnored, {nameArg(name, nameLength)});
     info->degree = 3;
   }
   int32_t entries = info->separate ? 1 : nVariables;
@@ -173,7 +173,7 @@ VsfStatus zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariable
     // Both boundary groups and at least one interval between them come from the list.
     if (info->knotMethod == KM_LISTWITHBOUNDARY && info->basis == SB_BSPLINE &&
         info->knotCount < std::max(2 * info->degree, info->degree + 2)) {
-      vsfLog(EffMsg::KnotmethodListwithboundarySplineDegree,
+      vsfLog(EffMsg::ListwithboundaryTooFewValues,
              {info->degree, std::max(2 * info->degree, info->degree + 2)});
       levRaise(design, StepRc::Error);
       return VsfStatus::ReportedFailure;
@@ -185,7 +185,7 @@ VsfStatus zlevParseSpline(LevDesign* design, SplineInfo* info, int32_t nVariable
   if (info->natural && info->knotList != nullptr && info->knotCount > 1) {
     for (int32_t i = 1; i < info->knotCount; ++i)
       if (info->knotList[i] == info->knotList[i - 1]) {
-        vsfLog(EffMsg::KnotListNaturalCubic, {nameArg(name, nameLength)});
+        vsfLog(EffMsg::NaturalSplineRepeatedKnots, {nameArg(name, nameLength)});
         levRaise(design, StepRc::Error);
         return VsfStatus::ReportedFailure;
       }
@@ -220,7 +220,7 @@ int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info, int32_t,
   int32_t columns;
   if (info->natural) {
     if (info->knotCount < 3) {
-      vsfLog(EffMsg::NaturalCubicSplineEffect);
+      vsfLog(EffMsg::NaturalSplineTooFewKnots);
       info->knotCount = 2;
     }
     columns = info->knotCount;

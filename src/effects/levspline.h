@@ -20,7 +20,7 @@ struct ParsedStatement;
 [[nodiscard]] int32_t zlevPartialParseSpline(LevDesign* design, SplineInfo* info,
                                              int32_t nVariables, const ParsedStatement* options);
 // Removes knot values repeated more than degree + 1 times from the sorted list; 1 when it
-// removed any (EffMsg::SplineEffectKnotValue), else 0.
+// removed any (EffMsg::SplineKnotRepeatsCut), else 0.
 [[nodiscard]] int32_t zlevRepeatedKnotCheck(SplineInfo* info, const char* name, int32_t nameLength);
 // Sorts ascending in place (Shell sort with power-of-two gaps).
 void zlevQSort(double* values, int32_t n);

@@ -201,7 +201,7 @@ void actionNested(EffectParseState* state, const HostToken* token) {
     if (effStatus() != 0)
       return;
     if (id < -1) {
-      vsfLog(EffMsg::ConstructedEffectUnknownName, {HostMsgArg(name, length)});
+      vsfLog(EffMsg::NestingNameNotVariable, {HostMsgArg(name, length)});
       effFail(kEffStatusSyntax);
       return;
     }
@@ -209,7 +209,7 @@ void actionNested(EffectParseState* state, const HostToken* token) {
     if (effStatus() != 0)
       return;
     if (code == keyOf(ProcSlot::DirectVariables)) {
-      vsfLog(EffMsg::ContinuousVariableCannotUsed);
+      vsfLog(EffMsg::ContinuousVariableCannotNest);
       effFail(kEffStatusSyntax);
       return;
     }
@@ -310,7 +310,7 @@ void checkDirectVariables(EffectParseState* state) {
     int32_t length = 0;
     // A variable without a name is still refused; the message then names it as empty.
     (void)effVariableName(state, number, &text, &length);
-    vsfLog(EffMsg::VariableCharacterVariableCannot, {HostMsgArg(text, length)});
+    vsfLog(EffMsg::CharacterVariableNotContinuous, {HostMsgArg(text, length)});
     direct->value.list.count = state->savedCount;
     effFail(kEffStatusSyntax);
     return;
@@ -489,7 +489,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
       const char* word = state->factorsSlot != 0                                  ? "FACTORS"
                          : state->defaultList == keyOf(ProcSlot::DirectVariables) ? "CLASS"
                                                                                   : "DIRECT";
-      vsfLog(EffMsg::StatementKeywordMustCome, {word});
+      vsfLog(EffMsg::StatementKeywordAfterEffects, {word});
       effFail(kEffStatusSyntax);
     }
     break;
@@ -499,7 +499,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
                             ? static_cast<int32_t>(std::trunc(value))
                             : 0;
     if (effCounterSum(state) == 0) {
-      vsfLog(EffMsg::OrderLimitIgnoredBecause);
+      vsfLog(EffMsg::OrderLimitWithoutBar);
       state->orderLimit = 0;
     }
     break;
@@ -509,7 +509,7 @@ void zeffect(HostParser* parser, const HostToken* token, const EffectAction* act
     break;
   case EffectCode::EffectStatement:
     if (state->chainHead != nullptr) {
-      vsfLog(EffMsg::StatementKeywordMustCome, {"EFFECT"});
+      vsfLog(EffMsg::StatementKeywordAfterEffects, {"EFFECT"});
       effFail(kEffStatusSyntax);
     }
     break;

@@ -347,7 +347,7 @@ VsfStatus vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t sa
     return VsfStatus::Ok;
   CoefData data(ctx, m);
   if (!vsfgStepRange(ctx, m, pl.coefStart, pl.coefEnd, &data.range)) {
-    vsfLog(VsfMsg::StepRangeCoefficientPlot);
+    vsfLog(VsfMsg::CoefficientPlotStepRangeEmpty);
     vsfRaiseRC(ctx, StepRc::Warning);
     return VsfStatus::Ok;
   }

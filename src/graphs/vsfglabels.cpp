@@ -148,7 +148,7 @@ VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     ++k;
   }
   if (cut)
-    vsfLog(VsfMsg::SomeStepLabelsLonger, {limit});
+    vsfLog(VsfMsg::StepLabelsCut, {limit});
   r.stepLabelWidth = longest;
   ctx->graphTime += zdattim() - start;
   return VsfStatus::Ok;
@@ -244,7 +244,7 @@ VsfStatus vsfgParmLabels(VsfContext* ctx, VsfModel* m) {
   });
   r.parmLabelWidth = std::min(longest, maxLabel);
   if (cut)
-    vsfLog(VsfMsg::SomeParameterLabelsLonger, {maxLabel});
+    vsfLog(VsfMsg::ParameterLabelsCut, {maxLabel});
   return VsfStatus::Ok;
 }
 

@@ -67,7 +67,7 @@ VsfStatus vsfgCriterion(VsfContext* ctx, VsfModel* m, const int32_t* optimalStep
   const VsfStepAxis axis = vsfgAutoAxis(pl.critStepAxis, m, unpack ? 26 : 11);
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.critStart, pl.critEnd, &range)) {
-    vsfLog(VsfMsg::StepRangeCriterionPlots);
+    vsfLog(VsfMsg::CriterionPlotsStepRangeEmpty);
     vsfRaiseRC(ctx, StepRc::Warning);
     return VsfStatus::Ok;
   }
@@ -166,7 +166,7 @@ VsfStatus vsfgAse(VsfContext* ctx, VsfModel* m, int32_t chosenStep, RvqText** su
   const VsfStepAxis axis = vsfgAutoAxis(pl.aseStepAxis, m, 26);
   VsfStepRange range{};
   if (!vsfgStepRange(ctx, m, pl.aseStart, pl.aseEnd, &range)) {
-    vsfLog(VsfMsg::StepRangeAsePlot);
+    vsfLog(VsfMsg::AsePlotStepRangeEmpty);
     vsfRaiseRC(ctx, StepRc::Warning);
     return VsfStatus::Ok;
   }

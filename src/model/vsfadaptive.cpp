@@ -55,7 +55,7 @@ namespace {
       kept.insert(kept.end(), m->folds[f].xpx, m->folds[f].xpx + T);
       std::fill(m->folds[f].xpx, m->folds[f].xpx + T, 0.0);
     }
-  // A failing pass is reported (VsfMsg::PassOverDataPages) before its code is returned.
+  // A failing pass is reported (VsfMsg::DataPagePassFailed) before its code is returned.
   const VsfStatus rc = vsfDataPass(m, vsfFullXpX, vsfFullXpX_t, 0);
   if (folds)
     for (int32_t f = 0; f < m->foldCount; ++f) {

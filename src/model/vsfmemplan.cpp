@@ -222,9 +222,9 @@ VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraB
           HostMsgArg(needText), HostMsgArg(triangleCopies(m)), HostMsgArg(columns - 1),
           HostMsgArg(leftText)});
   if (vsfCvOn(m) && m->foldCount > 0)
-    vsfLog(VsfMsg::FoldCopiesNeedLess, {HostMsgArg(m->foldCount)});
+    vsfLog(VsfMsg::FoldCopiesDoNotFit, {HostMsgArg(m->foldCount)});
   else
-    vsfLog(VsfMsg::FewerColumnsNeedLess);
+    vsfLog(VsfMsg::FewerColumnsNeedLessMemory);
   explainRoad(m);
   return VsfStatus::ReportedFailure;
 }

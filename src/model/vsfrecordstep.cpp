@@ -122,7 +122,7 @@ void reportRecordFailure(const VsfModel* m, int32_t step, const VsfRecordFailure
                                : std::string("(not created)");
   const char* reason =
       failure.err != 0 ? std::strerror(failure.err) : "the scratch-file service gave no reason";
-  vsfLog(VsfMsg::RecordStepCouldNot,
+  vsfLog(VsfMsg::StepRecordNotWritten,
          {HostMsgArg(static_cast<int64_t>(step)), HostMsgArg(path.c_str()),
           HostMsgArg(failure.bytes), HostMsgArg(reason)});
 }

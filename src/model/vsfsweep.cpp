@@ -151,9 +151,9 @@ VsfStatus vsfDataPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thr
 
 VsfStatus vsfReportPassFailure(VsfModel* m, VsfStatus rc) {
   if (rc == VsfStatus::BadFoldRow) {
-    vsfLog(VsfMsg::TrainingRowDataPages, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
+    vsfLog(VsfMsg::TrainingRowFoldOutOfRange, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
   } else if (rc != VsfStatus::Ok) {
-    vsfLog(VsfMsg::PassOverDataPages, {HostMsgArg(static_cast<long>(codeOf(rc)))});
+    vsfLog(VsfMsg::DataPagePassFailed, {HostMsgArg(static_cast<long>(codeOf(rc)))});
   }
   // A negative code says what failed (out of memory among them) and passes up as it is; a
   // positive one (a page service's code) means nothing past the message just logged.

@@ -14,7 +14,7 @@
 struct VsfModel;
 
 // One data pass of a kernel pair through the threading frame; a failure is reported
-// (VsfMsg::PassOverDataPages) and its status returned, so that no caller goes on with partial
+// (VsfMsg::DataPagePassFailed) and its status returned, so that no caller goes on with partial
 // sums.
 [[nodiscard]] VsfStatus vsfDataPass(VsfModel* model, VsfSerialKernel serial,
                                     VsfThreadedKernel threaded, int64_t length);

@@ -356,7 +356,7 @@ VsfStatus vsfPostBootstrap(VsfContext* ctx) {
   a.sampleCount = S;
   if (usable == 0) {
     // A group without a usable resample is skipped, whether or not OUTDESIGN= is asked.
-    vsfLog(VsfMsg::NoResampleGroupGave, {vsfGroupName()});
+    vsfLog(VsfMsg::NoResampleFitUsable, {vsfGroupName()});
     vsfRaiseRC(ctx, StepRc::GroupSkipped);
     a.usableCount = 0;
     return VsfStatus::Ok;
@@ -372,7 +372,7 @@ VsfStatus vsfPostBootstrap(VsfContext* ctx) {
   for (int32_t s = 0; s < S; ++s)
     N += a.sampleUsed[s];
   if (N == 0) {
-    vsfLog(VsfMsg::NoSelectedModelReaches,
+    vsfLog(VsfMsg::NoModelReachesSubsetLimits,
            {HostMsgArg(static_cast<int64_t>(largest)),
             HostMsgArg(static_cast<int64_t>(std::max(ctx->stmt.ma.minModelFreq, 1)))});
     vsfRaiseRC(ctx, StepRc::Warning);

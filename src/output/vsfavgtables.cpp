@@ -250,7 +250,7 @@ VsfStatus vsfpAverageEstimates(VsfContext* ctx, bool nonzero, bool refit) {
     }
   }
   out.endRows();
-  out.publish(leftOut ? msgText(VsfMsg::EffectsSelectedFewerThan, {HostMsgArg(ma.pestMinPct)})
+  out.publish(leftOut ? msgText(VsfMsg::RarelySelectedEffectsNotShown, {HostMsgArg(ma.pestMinPct)})
                       : nullptr);
   out.finish();
   return VsfStatus::Ok;

@@ -111,7 +111,7 @@ VsfStatus vsfpClassInfo(VsfContext* ctx, QkPool* pool) {
   }
   if (cut) {
     valuesWidth = kValuesLimit;
-    vsfLog(VsfMsg::ListLevelsSomeClass);
+    vsfLog(VsfMsg::ClassLevelListCut);
   }
   // A design whose CLASS variables have no levels still gets its table, without values.
   char* values = valuesWidth > 0 ? static_cast<char*>(poolTake(pool, valuesWidth)) : nullptr;

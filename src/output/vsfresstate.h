@@ -50,7 +50,7 @@ struct VsfResultsState {
   double effectsTableTime;
   double macroTime;
   double scoreTime;
-  // _VSFIND / _VSFMOD: VsfMsg::MacroVariablesGroupsAfter already given.
+  // _VSFIND / _VSFMOD: VsfMsg::MacroVariablesPastMaxmacro already given.
   uint8_t macroLimitWarned;
   uint8_t designMacroLimitWarned;
 };

@@ -293,7 +293,7 @@ struct TextCells {
         char observation[24];
         const int32_t k = std::snprintf(observation, sizeof observation, "%lld",
                                         static_cast<long long>(next - 1));
-        vsfLog(VsfMsg::ValueObservationScoreData,
+        vsfLog(VsfMsg::ScoreValueNotNumber,
                {HostMsgArg(v->name, v->nameLength), HostMsgArg(observation, k), HostMsgArg(text, n),
                 HostDataSetName(in).arg()});
       }
@@ -309,7 +309,7 @@ struct TextCells {
     char more[24];
     const int32_t k =
         std::snprintf(more, sizeof more, "%lld", static_cast<long long>(bad - kListed));
-    vsfLog(VsfMsg::MoreObservationsScoreData, {HostMsgArg(more, k), HostDataSetName(in).arg()});
+    vsfLog(VsfMsg::MoreScoreValuesNotNumbers, {HostMsgArg(more, k), HostDataSetName(in).arg()});
   }
 };
 

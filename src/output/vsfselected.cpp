@@ -90,7 +90,7 @@ HostMacroTable* macroAnchor() {
   return xalanch(task ? task->macroWord : nullptr);
 }
 
-// Sets `stem` and `stem<n>` under the MAXMACRO rules, with VsfMsg::MacroVariablesGroupsAfter once
+// Sets `stem` and `stem<n>` under the MAXMACRO rules, with VsfMsg::MacroVariablesPastMaxmacro once
 // past the limit.
 void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* value,
                 int32_t length, uint8_t* warned) {
@@ -106,7 +106,7 @@ void setByMacro(VsfContext* ctx, const char* stem, int32_t byIndex, const char* 
       (void)xjsympc(anchor, name, n, 71, 0, value, length);
     } else if (byIndex == maxMacro + 1 && !*warned) {
       *warned = 1;
-      vsfLog(VsfMsg::MacroVariablesGroupsAfter, {maxMacro});
+      vsfLog(VsfMsg::MacroVariablesPastMaxmacro, {maxMacro});
     }
   }
   if (byIndex == 1)

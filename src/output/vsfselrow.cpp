@@ -142,7 +142,7 @@ bool vsfRowPredictable(VsfSelectedModel* sm, const LevRegContext* dc, LevRowStat
 
 void vsfNoteUnformedRows(int64_t rows, HostDataSet* data) {
   if (rows > 0)
-    vsfLog(VsfMsg::ObservationsDataSetMissing,
+    vsfLog(VsfMsg::PredictionsMissingForEffect,
            {HostDataSetName(data).arg(), HostMsgArg(static_cast<long long>(rows))});
 }
 

@@ -25,9 +25,9 @@ namespace {
   if (stop == VsfCriterion::Sl) {
     if (const VsfMethodTraits* t = vsfMethodTraits(method);
         t != nullptr && t->bound == VsfStepBound::EachOnce && !t->removes)
-      return VsfMsg::SelectionStoppedBecauseNoCandidateEntry;
+      return VsfMsg::SelectionStoppedNoEntrySignificant;
     if (vsfMethodStartsFull(method))
-      return VsfMsg::SelectionStoppedBecauseNoEffectModel;
+      return VsfMsg::SelectionStoppedNoRemovalSignificant;
   }
   return vsfCriterion(stop).noImprovement;
 }
@@ -52,20 +52,20 @@ VsfStatus vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   };
   switch (reason) {
   case VSR_STEP_LIMIT:
-    message(VsfMsg::SelectionStoppedBecauseMaximum, {steps});
+    message(VsfMsg::SelectionStoppedAtMaxsteps, {steps});
     break;
   case VSR_STEPS:
     message(VsfMsg::SelectionStoppedStepCount, {o.steps});
     break;
   case VSR_STOP_COUNT:
-    message(VsfMsg::SelectionStoppedWhenModel, {o.stopCount});
+    message(VsfMsg::SelectionStoppedAtStopSize, {o.stopCount});
     break;
   case VSR_NO_IMPROVEMENT: {
     const VsfCriterion stop = stopCriterion(o);
     const std::optional<VsfMsg> number = noImprovementMessage(stop, o.method);
-    if (number == VsfMsg::SelectionStoppedBecauseNoCandidateEntry)
+    if (number == VsfMsg::SelectionStoppedNoEntrySignificant)
       message(*number, {o.slEntry});
-    else if (number == VsfMsg::SelectionStoppedBecauseNoEffectModel)
+    else if (number == VsfMsg::SelectionStoppedNoRemovalSignificant)
       message(*number, {o.slStay});
     else if (stop == VsfCriterion::Sl)
       message(*number, {o.slEntry, o.slStay});
@@ -74,38 +74,38 @@ VsfStatus vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
     break;
   }
   case VSR_PERFECT_FIT:
-    message(VsfMsg::SelectionStoppedBecauseModelFits, {o.maxSteps});
+    message(VsfMsg::SelectionStoppedPerfectFit, {o.maxSteps});
     break;
   case VSR_NO_CANDIDATE:
-    message(VsfMsg::SelectionStoppedBecauseNoCandidateLeft, {});
+    message(VsfMsg::SelectionStoppedNoCandidateLeft, {});
     break;
   case VSR_ALL_ENTERED:
-    message(VsfMsg::SelectionStoppedBecauseAll, {});
+    message(VsfMsg::SelectionStoppedAllEffectsIn, {});
     break;
   case VSR_DOWN_TO_INTERCEPT:
-    message(VsfMsg::SelectionStoppedBecauseModelDown, {});
+    message(VsfMsg::SelectionStoppedAtIntercept, {});
     break;
   case VSR_CYCLING:
-    message(VsfMsg::SelectionStoppedBecauseWould, {});
+    message(VsfMsg::SelectionStoppedWouldCycle, {});
     break;
   case VSR_NOTHING_TO_DROP:
-    message(VsfMsg::SelectionStoppedBecauseNoEffectCould, {});
+    message(VsfMsg::SelectionStoppedNoEffectDroppable, {});
     break;
   case VSR_STEPWISE_SL:
-    message(VsfMsg::SelectionStoppedNoCandidate, {o.slEntry, o.slStay});
+    message(VsfMsg::SelectionStoppedNoEntryNoRemoval, {o.slEntry, o.slStay});
     if (o.steps != 0)
-      vsfLog(VsfMsg::SelectionStoppedAfterStepsStepsSlentry, {o.steps, o.slEntry, o.slStay});
+      vsfLog(VsfMsg::SelectionStoppedAtStepsBeforeSl, {o.steps, o.slEntry, o.slStay});
     break;
   case VSR_STEPWISE_OTHER:
-    message(VsfMsg::SelectionStoppedBecauseNoEffectChanges, {});
+    message(VsfMsg::SelectionStoppedNoEffectChanges, {});
     if (o.steps != 0)
       vsfLog(VsfMsg::SelectionStoppedAfterStepsSteps, {o.steps});
     break;
   case VSR_DOWN_TO_FORCED:
-    message(VsfMsg::SelectionStoppedBecauseOnly, {});
+    message(VsfMsg::SelectionStoppedOnlyForcedLeft, {});
     break;
   case VSR_L1_TARGET:
-    message(VsfMsg::SelectionStoppedBecauseL1, {});
+    message(VsfMsg::SelectionStoppedL1Reached, {});
     break;
   case VSR_PATH_END:
     message(VsfMsg::SelectionStoppedEndOfPath, {});

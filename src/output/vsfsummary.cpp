@@ -367,7 +367,7 @@ VsfStatus vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t*
             rvqTextHandle(RvqAttrId::Value, msgText(t.method.summaryTitle.get())),
             vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, 0), vsfaDataRef(dataRef)});
   out.endRows();
-  out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::EffectsLinearCombinationsOther)
+  out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::AliasedEffectsRemoved)
                                                   : nullptr);
   out.finish();
   return VsfStatus::Ok;

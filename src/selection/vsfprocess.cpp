@@ -446,7 +446,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   VsfStatus rc = statusFromCode(weights);
   if (weights > 0) {
     // A weight that cannot be formed would leave its column unweighted.
-    vsfLog(VsfMsg::AdaptiveWeightCouldNot, {HostMsgArg(static_cast<int64_t>(weights))});
+    vsfLog(VsfMsg::AdaptiveWeightNotComputed, {HostMsgArg(static_cast<int64_t>(weights))});
     rc = VsfStatus::AdaptiveWeightFailed;
   }
   if (rc != VsfStatus::Ok)

@@ -228,14 +228,14 @@ struct SolverSession {
   [[nodiscard]] VsfStatus open() {
     ext = reinterpret_cast<QkSvExtension*>(qkLoadByName(Exported_QKHandle, "qksv"));
     if (ext == nullptr) {
-      vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
+      vsfLog(VsfMsg::HostExtensionNotLoaded, {});
       return VsfStatus::SolverMissing;
     }
     m->solverExtension = ext;
     alignas(8) unsigned char parameters[128] = {};
     solver = ext->create(ext, parameters, Exported_QKHandle->journal);
     if (solver == nullptr) {
-      vsfLog(VsfMsg::HostExtensionProcedureNeeds, {});
+      vsfLog(VsfMsg::HostExtensionNotLoaded, {});
       return VsfStatus::SolverMissing;
     }
     return vsfSolverGram(m);

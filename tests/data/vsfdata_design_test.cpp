@@ -378,9 +378,9 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
     qrxhost::resetPageFileSettings();
     // TESTDATA=: g9 is no level of g (195); (g1,r) of the row without response is no
     // combination of g*a (180). VALDATA=: (g1,q) is none either (181).
-    EXPECT_EQ(f.messages(), (std::vector<MsgId>{VsfMsg::ObservationsTestdataDataSetClass,
-                                                VsfMsg::ObservationsTestdataDataSetLevels,
-                                                VsfMsg::ObservationsValdataDataSetLevels}));
+    EXPECT_EQ(f.messages(), (std::vector<MsgId>{VsfMsg::TestdataClassLevelsNotInData,
+                                                VsfMsg::TestdataEffectLevelsNotInData,
+                                                VsfMsg::ValdataEffectLevelsNotInData}));
     VsfModel& m = c.ctx->model;
     EXPECT_EQ(m.nTrain, static_cast<double>(kept));
     EXPECT_EQ(m.testDataRead, 5);

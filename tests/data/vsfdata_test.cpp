@@ -280,8 +280,8 @@ TEST_F(DataRead, TestAndValidationDataAreStoredWithTheirRolesAndReportUnknownLev
   EXPECT_EQ(run.model.nUsed, 2) << "rows used count DATA= only";
   EXPECT_EQ(src.ended, 2);
   auto logged = loggedNumbers();
-  EXPECT_EQ(logged, (std::vector<MsgId>{VsfMsg::ObservationsTestdataDataSetClass,
-                                        VsfMsg::ObservationsValdataDataSetLevels}));
+  EXPECT_EQ(logged, (std::vector<MsgId>{VsfMsg::TestdataClassLevelsNotInData,
+                                        VsfMsg::ValdataEffectLevelsNotInData}));
 
   // A TESTDATA= set out of step with the BY group is skipped; VALDATA= is still read.
   src.testOutOfStep = true;
@@ -347,8 +347,7 @@ TEST_F(DataRead, AUtilityDirectoryThatCannotTakeFilesIsReportedAndNothingIsRead)
     denseEntries(run, {1});
     EXPECT_EQ(run.read(src), -4);
     auto logged = loggedNumbers();
-    EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::UtilityFileCouldNotCreated),
-              logged.end());
+    EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::UtilityFileNotCreated), logged.end());
   }
   qrxhost::setHostOption("UTILPATH", "");
 }

@@ -344,7 +344,7 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
       for (const auto& r : qrxhost::takeLog())
         if (r.numbered) {
           logged.push_back(MsgId::of(r));
-          if (logged.back() == VsfMsg::PageUtilityFileCouldNotWritten)
+          if (logged.back() == VsfMsg::UtilityPageNotWritten)
             written = r.text;
         }
     }
@@ -354,10 +354,10 @@ TEST_F(Frame, EveryInjectedIoFailureEndsWithAMessageACodeAndNoFileLeft) {
     ++failures;
     // While reading, each failure has its message and raises the return code; in a
     // later pass the page-file status fails the pass.
-    const std::map<int32_t, VsfMsg> messageOf = {{-11, VsfMsg::PageUtilityFileCouldNotRead},
-                                                 {-12, VsfMsg::PageUtilityFileCouldNotWritten},
-                                                 {-40, VsfMsg::UtilityFileCouldNotClosed},
-                                                 {-41, VsfMsg::UtilityFileCouldNotReopened}};
+    const std::map<int32_t, VsfMsg> messageOf = {{-11, VsfMsg::UtilityPageNotRead},
+                                                 {-12, VsfMsg::UtilityPageNotWritten},
+                                                 {-40, VsfMsg::UtilityFileNotClosed},
+                                                 {-41, VsfMsg::UtilityFileNotReopened}};
     if (auto it = messageOf.find(rc); it != messageOf.end()) {
       EXPECT_GE(returnCode, 1020) << n;
       EXPECT_NE(std::find(logged.begin(), logged.end(), it->second), logged.end()) << n;

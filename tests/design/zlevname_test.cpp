@@ -147,7 +147,7 @@ TEST(Names, SingleLevelNote) {
   ASSERT_EQ(f.levelise(), LevBuild::Ready);
   f.messages();
   zlevchk(&f.ctx);
-  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ClassVariableOnlyOne});
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ClassVariableOneLevel});
 }
 
 } // namespace

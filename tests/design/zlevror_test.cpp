@@ -253,7 +253,7 @@ TEST_F(Reference, AnUnknownReferenceSkipsTheGroupWith394) {
   f.cls("a")->referenceText = text;
   f.messages();
   EXPECT_EQ(f.levelise(), LevBuild::ReferenceNotLevel);
-  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ReferenceLevelGivenClass});
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ReferenceLevelNotALevel});
   EXPECT_GE(f.des.worstReturnCode, 112);
 }
 

@@ -141,7 +141,7 @@ TEST(Source, ANarrowLevelWidthWarnsOnceAndCutsValues) {
   f.messages();
   ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_EQ(f.levels("a"), (std::vector<std::string>{"long", "shor"}));
-  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::SomeValuesClassVariable});
+  EXPECT_EQ(f.messages(), std::vector<MsgId>{LevMsg::ClassValuesCutToWidth});
   f.end();
   ASSERT_EQ(f.levelise(), LevBuild::Ready);
   EXPECT_TRUE(f.messages().empty());

@@ -180,13 +180,13 @@ TEST_F(ThreadTest, AFailedWorkerIsReportedAndThePassRedoneSerially) {
     WorkerFault fault;
     EffMsg message;
   } cases[] = {
-      {1, WorkerFault::NoMemory, EffMsg::LevelisationWorkerRanOut},
+      {1, WorkerFault::NoMemory, EffMsg::LevelisationWorkerOutOfMemory},
       {2, WorkerFault::Invalid, EffMsg::LevelisationWorkerStoppedFloatingPointErrorInvalid},
       {3, WorkerFault::DivideByZero, EffMsg::LevelisationWorkerStoppedFloatingPointErrorDivision},
       {2, WorkerFault::Overflow, EffMsg::LevelisationWorkerStoppedFloatingPointErrorOverflow},
       {2, WorkerFault::Exception, EffMsg::LevelisationWorkerStoppedFault},
       {last, WorkerFault::Overflow, EffMsg::LevelisationWorkerStoppedFloatingPointErrorOverflow},
-      {last, WorkerFault::NoMemory, EffMsg::LevelisationWorkerRanOut},
+      {last, WorkerFault::NoMemory, EffMsg::LevelisationWorkerOutOfMemory},
   };
   for (const Case& c : cases) {
     testHooks().levelFaultBuffer = c.buffer;
@@ -196,7 +196,7 @@ TEST_F(ThreadTest, AFailedWorkerIsReportedAndThePassRedoneSerially) {
     EXPECT_TRUE(run(4) == serial) << "buffer " << c.buffer;
     const std::vector<MsgId> logged = f.messages();
     EXPECT_EQ(
-        std::count(logged.begin(), logged.end(), MsgId(EffMsg::LevelisationWorkersStoppedAfter)), 1)
+        std::count(logged.begin(), logged.end(), MsgId(EffMsg::LevelisationRedoneOnMainThread)), 1)
         << "buffer " << c.buffer;
     EXPECT_EQ(std::count(logged.begin(), logged.end(), c.message), 1) << "buffer " << c.buffer;
     EXPECT_EQ(f.des.worstReturnCode, 1012);

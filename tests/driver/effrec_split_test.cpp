@@ -34,7 +34,7 @@ protected:
 TEST_F(SplitEffects, LassoSplitsEveryClassVariable) {
   StepRun r =
       postinit::run("proc varsifter data=sp; class a b; model y = x1 a / selection=lasso; run;");
-  EXPECT_EQ(r.count(VsfMsg::ClassVariablesSplitSelection), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::ClassVariablesSplitForMethod), 1) << r.messages();
   EXPECT_EQ(r.forcedSplit, 1);
   EXPECT_EQ(r.options.split, 1);
   EXPECT_EQ(r.classSplit, (std::vector<int32_t>{1, 1}));
@@ -51,7 +51,7 @@ TEST_F(SplitEffects, LassoSplitsEveryClassVariable) {
   // Without a CLASS effect in the model nothing is split.
   StepRun plain =
       postinit::run("proc varsifter data=sp; class a; model y = x1 / selection=lasso; run;");
-  EXPECT_FALSE(plain.has(VsfMsg::ClassVariablesSplitSelection)) << plain.messages();
+  EXPECT_FALSE(plain.has(VsfMsg::ClassVariablesSplitForMethod)) << plain.messages();
   EXPECT_EQ(plain.options.split, 0);
 }
 

@@ -104,7 +104,7 @@ TEST_F(InestStartValues, EmptyInestEndsTheRun) {
 TEST_F(InestStartValues, GroupMissingFromInestEndsTheRun) {
   StepRun r = step("iegap");
   EXPECT_EQ(r.count(VsfMsg::InestDataSetNoObservations), 1) << r.messages();
-  EXPECT_FALSE(r.has(VsfMsg::ProcedureCouldNotCreate)); // no unrelated exit message
+  EXPECT_FALSE(r.has(VsfMsg::OutputBlockNotCreated)); // no unrelated exit message
   EXPECT_GE(r.returnCode, 108);
   ASSERT_EQ(r.groups.size(), 1u);
   EXPECT_EQ(r.groups[0].startValues, (std::vector<double>{1, 2, 3}));

@@ -45,10 +45,10 @@ TEST(ParseDriver, StatementCounts) {
   EXPECT_EQ(r.ctx->returnCode, 3000);
 
   r = parse("data=d; model y = x1; class a;");
-  EXPECT_TRUE(r.has(VsfMsg::ClassStatementMustCome));
+  EXPECT_TRUE(r.has(VsfMsg::ClassStatementAfterModel));
   EXPECT_EQ(r.result, codeOf(DriverResult::ClassAfterModel));
   r = parse("data=d; class a; model y = x1 a;");
-  EXPECT_FALSE(r.has(VsfMsg::ClassStatementMustCome));
+  EXPECT_FALSE(r.has(VsfMsg::ClassStatementAfterModel));
   EXPECT_EQ(r.result, 0);
 
   // Every failing check logs; the last one gives the result.
@@ -220,12 +220,12 @@ TEST(ParseDriver, EffectActionsReachTheCallbackInOrder) {
   EXPECT_EQ(effectCount(parsetest::node("MODEL")), 5); // x1 x2*x3 x1(a) x2 x3
   // A character variable as a continuous effect is refused by the callback.
   r = parse("data=d; model y = c;");
-  EXPECT_TRUE(r.has(EffMsg::VariableCharacterVariableCannot));
+  EXPECT_TRUE(r.has(EffMsg::CharacterVariableNotContinuous));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   // An EFFECT statement after the MODEL effects is refused too.
   r = parse("data=d; model y = x1; effect s = spline(x2);");
-  EXPECT_TRUE(r.has(EffMsg::StatementKeywordMustCome));
+  EXPECT_TRUE(r.has(EffMsg::StatementKeywordAfterEffects));
   EXPECT_EQ(r.result, codeOf(DriverResult::Refused));
 }
 

@@ -30,7 +30,7 @@ TEST(ParseModel, LassoLeastSquaresAndAdaptive) {
   EXPECT_EQ(r.ctx->returnCode, 4);
   EXPECT_DOUBLE_EQ(r.ctx->options.gamma, 2.0);
   r = model("selection=lar(adaptive)");
-  EXPECT_TRUE(r.has(VsfMsg::AdaptiveNotAvailableSelectionLar));
+  EXPECT_TRUE(r.has(VsfMsg::AdaptiveNotWithLar));
   EXPECT_EQ(r.ctx->options.adaptive, 0);
 }
 
@@ -46,14 +46,14 @@ TEST(ParseModel, ElasticNetL2Settings) {
   r = model("selection=elasticnet(l2low=2 l2high=1)");
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 2.0);
   EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
-  EXPECT_TRUE(r.has(VsfMsg::L2highNotLargerThan));
+  EXPECT_TRUE(r.has(VsfMsg::L2highNotAboveL2low));
   r = model("selection=elasticnet(l2=-1.5)");
-  EXPECT_TRUE(r.has(VsfMsg::L2MustNotNegative));
+  EXPECT_TRUE(r.has(VsfMsg::L2Negative));
   // L2 options on another method are dropped with their messages.
   r = model("selection=lasso(l2=0.3 l2search=grid enscale)");
-  EXPECT_TRUE(r.has(VsfMsg::L2UsedOnlySelection));
-  EXPECT_TRUE(r.has(VsfMsg::L2searchUsedOnlySelection));
-  EXPECT_TRUE(r.has(VsfMsg::EnscaleUsedOnlySelection));
+  EXPECT_TRUE(r.has(VsfMsg::L2OnlyWithElasticnet));
+  EXPECT_TRUE(r.has(VsfMsg::L2searchOnlyWithElasticnet));
+  EXPECT_TRUE(r.has(VsfMsg::EnscaleOnlyWithElasticnet));
   EXPECT_DOUBLE_EQ(r.ctx->options.l2, 0);
   EXPECT_EQ(r.ctx->options.l2Search, VsfL2Search::None);
 }
@@ -67,16 +67,16 @@ TEST(ParseModel, StopAndSignificanceLevels) {
   EXPECT_EQ(r.ctx->options.stopCount, 0);
 
   r = model("slentry=1");
-  EXPECT_TRUE(r.has(VsfMsg::SlentryUsedOnlyWhen));
-  EXPECT_TRUE(r.has(VsfMsg::SlentryMustLieStrictly));
+  EXPECT_TRUE(r.has(VsfMsg::SlentryUsedOnlyWithSl));
+  EXPECT_TRUE(r.has(VsfMsg::SlentryOutsideZeroOne));
   EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.15);
   EXPECT_EQ(r.ctx->returnCode, 4);
   r = model("slentry=0.2 select=aic");
-  EXPECT_TRUE(r.has(VsfMsg::SlentryUsedOnlyWhen));
-  EXPECT_FALSE(r.has(VsfMsg::SlentryMustLieStrictly));
+  EXPECT_TRUE(r.has(VsfMsg::SlentryUsedOnlyWithSl));
+  EXPECT_FALSE(r.has(VsfMsg::SlentryOutsideZeroOne));
   EXPECT_DOUBLE_EQ(r.ctx->options.slEntry, 0.2);
   r = model("select=sl sls=0");
-  EXPECT_TRUE(r.has(VsfMsg::SlstayMustLieStrictly));
+  EXPECT_TRUE(r.has(VsfMsg::SlstayOutsideZeroOne));
   EXPECT_DOUBLE_EQ(r.ctx->options.slStay, 0.15);
   r = model("stop=none");
   EXPECT_EQ(r.ctx->options.stop, VsfCriterion::NoneGiven);
@@ -107,13 +107,13 @@ TEST(ParseModel, StatisticsAndDetails) {
   r = model("details=steps(candidates(show=all))");
   EXPECT_EQ(r.ctx->options.candidatesShown, 2147483647);
   r = model("fuzz=0.5");
-  EXPECT_TRUE(r.has(VsfMsg::FuzzLargerThan1e));
+  EXPECT_TRUE(r.has(VsfMsg::FuzzAboveLimit));
   EXPECT_DOUBLE_EQ(r.ctx->options.fuzz, 1e-6);
 }
 
 TEST(ParseModel, CrossValidation) {
   auto r = model("cvmethod=block(4)");
-  EXPECT_TRUE(r.has(VsfMsg::CvmethodIgnoredBecauseNo));
+  EXPECT_TRUE(r.has(VsfMsg::CvmethodIgnoredWithoutCv));
   EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::None);
   r = model("choose=cv cvmethod=block(4) cvdetails=coeffs");
   EXPECT_EQ(r.ctx->options.cvMethod, VsfCvMethod::Block);
@@ -129,33 +129,33 @@ TEST(ParseModel, CrossValidation) {
   ASSERT_NE(r.ctx->design.design->extra, nullptr);
   EXPECT_EQ(r.ctx->design.design->extra->classCount, 1);
   r = model("selection=lasso(choose=cvex stop=cv)");
-  EXPECT_TRUE(r.has(VsfMsg::ChooseCvexCannotCombined));
+  EXPECT_TRUE(r.has(VsfMsg::ChooseCvexNotWithStopCv));
   EXPECT_EQ(r.result, codeOf(DriverResult::CvexCombination));
   EXPECT_EQ(r.ctx->returnCode, 1012);
 }
 
 TEST(ParseModel, Refusals) {
   auto r = parse("data=d; model = x1;");
-  EXPECT_TRUE(r.has(VsfMsg::ModelStatementNamesNo));
+  EXPECT_TRUE(r.has(VsfMsg::ModelWithoutResponse));
   EXPECT_EQ(r.result, codeOf(DriverResult::NoResponse));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d; model y x3 = x1;");
-  EXPECT_TRUE(r.has(VsfMsg::ModelStatementAllowsOnly));
+  EXPECT_TRUE(r.has(VsfMsg::ModelAllowsOneResponse));
   EXPECT_EQ(r.result, codeOf(DriverResult::ResponseCount));
   r = model("selection=forward(stop=l1)");
-  EXPECT_TRUE(r.has(VsfMsg::StopL1AvailableOnly));
+  EXPECT_TRUE(r.has(VsfMsg::StopL1NeedsL1Path));
   EXPECT_EQ(r.result, codeOf(DriverResult::StopL1Method));
   r = model("selection=elasticnet(lscoeffs)");
-  EXPECT_TRUE(r.has(VsfMsg::LscoeffsNotAvailableSelectionElasticnet));
+  EXPECT_TRUE(r.has(VsfMsg::LscoeffsNotWithElasticnet));
   EXPECT_EQ(r.result, codeOf(DriverResult::LsCoeffsMethod));
   r = model("selection=grouplasso(lscoeffs)");
-  EXPECT_TRUE(r.has(VsfMsg::LscoeffsNotAvailableSelectionMethod));
+  EXPECT_TRUE(r.has(VsfMsg::LscoeffsNotForMethod));
   r = model("selection=grouplasso(stop=sl)");
-  EXPECT_TRUE(r.has(VsfMsg::StopCriterionNotAvailable));
+  EXPECT_TRUE(r.has(VsfMsg::StopCriterionNotForGrouplasso));
   EXPECT_EQ(r.result, codeOf(DriverResult::CriterionNotAvailable));
   EXPECT_EQ(r.ctx->returnCode, 1012);
   r = model("selection=grouplasso(choose=press)");
-  EXPECT_TRUE(r.has(VsfMsg::ChooseCriterionNotAvailable));
+  EXPECT_TRUE(r.has(VsfMsg::ChooseCriterionNotForGrouplasso));
 }
 
 TEST(ParseModel, PenaltiesAndScreening) {
@@ -164,7 +164,7 @@ TEST(ParseModel, PenaltiesAndScreening) {
   EXPECT_DOUBLE_EQ(r.ctx->options.l1, 0);
   EXPECT_EQ(r.ctx->options.stopL1Choice, VsfL1Choice::Ratio);
   r = model("selection=lasso(l1=2)");
-  EXPECT_TRUE(r.has(VsfMsg::L1UsedOnlyStop));
+  EXPECT_TRUE(r.has(VsfMsg::L1OnlyWithStopL1));
   EXPECT_DOUBLE_EQ(r.ctx->options.l1, -1);
   r = model("selection=grouplasso(l1choice=norm)");
   EXPECT_TRUE(r.has(VsfMsg::SelectionGrouplassoUsesL1choice));
@@ -174,13 +174,13 @@ TEST(ParseModel, PenaltiesAndScreening) {
   EXPECT_DOUBLE_EQ(r.ctx->options.tol, 1e-6);
   r = model("selection=lasso(screen=sis(keepnum=5 keepratio=0.5))");
   EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::Sis);
-  EXPECT_TRUE(r.has(VsfMsg::BothKeepnumKeepratioGiven));
+  EXPECT_TRUE(r.has(VsfMsg::KeepnumAndKeepratioGiven));
   EXPECT_EQ(r.ctx->options.keepNum, 5);
   r = model("selection=lasso(screen=sis)");
   EXPECT_EQ(r.ctx->options.keepNum, 100);
   r = model("selection=lar(screen=sasvi rho=0.5)");
-  EXPECT_TRUE(r.has(VsfMsg::ScreenAvailableOnlySelection));
-  EXPECT_TRUE(r.has(VsfMsg::RhoUsedOnlySolver));
+  EXPECT_TRUE(r.has(VsfMsg::ScreenOnlyWithLassoElasticnet));
+  EXPECT_TRUE(r.has(VsfMsg::RhoOnlyForSolver));
   EXPECT_EQ(r.ctx->options.screen, VsfScreenMethod::None);
   r = model("choose=cvex");
   EXPECT_TRUE(r.has(VsfMsg::ChooseCvexNotAvailable));
@@ -189,7 +189,7 @@ TEST(ParseModel, PenaltiesAndScreening) {
 
 TEST(ParseModel, DropOrderSelectAndFlags) {
   auto r = model("select=sl drop=competitive");
-  EXPECT_TRUE(r.has(VsfMsg::DropCompetitiveDropAfteradd));
+  EXPECT_TRUE(r.has(VsfMsg::DropCompetitiveAfteraddNotWithSl));
   EXPECT_EQ(r.ctx->options.drop, VsfDrop::BeforeAdd);
   r = model("drop=afteradd");
   EXPECT_EQ(r.ctx->options.drop, VsfDrop::AfterAdd);
@@ -216,7 +216,7 @@ namespace {
 TEST(ParseModel, IndexVariableAmongTheModelVariables) {
   // x1 is a direct variable of the model (the effect callback's list): refused.
   auto r = parse("data=d; model y = x1 x2 / choose=cv cvmethod=index(x1);");
-  EXPECT_TRUE(r.has(VsfMsg::CvmethodIndexVariableMust));
+  EXPECT_TRUE(r.has(VsfMsg::CvIndexVariableInModel));
   EXPECT_EQ(r.result, codeOf(DriverResult::CvIndexNotClass));
   EXPECT_EQ(r.ctx->returnCode, 1012);
   // A CLASS variable needs no extra-variable block.

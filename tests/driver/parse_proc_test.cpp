@@ -117,10 +117,10 @@ TEST(ParsePlots, LevelsAndMessages) {
   EXPECT_TRUE(r.has(OptionMsg::PlotsNoneTurnsOff));
   EXPECT_EQ(r.ctx->stmt.plots.graphicsEnabled, 0);
   r = parse("data=d plots(unpack); model y=x1;");
-  EXPECT_TRUE(r.has(OptionMsg::PlotsWithoutListPlots));
+  EXPECT_TRUE(r.has(OptionMsg::PlotsWithoutList));
   EXPECT_EQ(r.ctx->stmt.plots.graphicsEnabled, 0);
   r = parse("data=d noprint plots=all; model y=x1;");
-  EXPECT_TRUE(r.has(OptionMsg::GraphsNotProducedBecauseNoprint));
+  EXPECT_TRUE(r.has(OptionMsg::GraphsOffUnderNoprint));
   r = parse("data=d plots(startstep=5 endstep=2)=criteria; model y=x1;");
   EXPECT_TRUE(r.has(VsfMsg::StartstepLargerThanEndstep));
   EXPECT_EQ(r.ctx->stmt.plots.startStep, -1);
@@ -179,14 +179,14 @@ TEST(ParseClass, DefaultsAndCodings) {
   EXPECT_EQ(classVar(r.ctx, 5)->coding, 2);
   EXPECT_EQ(classVar(r.ctx, 6)->coding, 0);
   EXPECT_TRUE(has(r.ctx->design.design->designFlags, LevDesignFlag::NonGlm));
-  EXPECT_FALSE(r.has(VsfMsg::ParamGivenSomeClass));
+  EXPECT_FALSE(r.has(VsfMsg::ParamGivenForSomeClassOnly));
 
   r = parse("data=d; class a(param=ref) b; model y=a b;");
-  EXPECT_TRUE(r.has(VsfMsg::ParamGivenSomeClass));
+  EXPECT_TRUE(r.has(VsfMsg::ParamGivenForSomeClassOnly));
   EXPECT_EQ(classVar(r.ctx, 6)->coding, 0);
 
   r = parse("data=d; class a(param=ref) / param=glm; model y=a;");
-  EXPECT_TRUE(r.has(VsfMsg::GlmCodingForceParam));
+  EXPECT_TRUE(r.has(VsfMsg::GlmCodingIgnoresParam));
   EXPECT_EQ(classVar(r.ctx, 5)->coding, 2);
 }
 
@@ -213,7 +213,7 @@ TEST(ParseClass, OrderReferenceAndSwitches) {
             " model y=a b;");
   ASSERT_EQ(r.result, 0);
   EXPECT_EQ(classVar(r.ctx, 5)->missing, 0);
-  EXPECT_TRUE(r.has(HostMsg::MissingIgnoredClassVariables));
+  EXPECT_TRUE(r.has(HostMsg::MissingIgnoredForPolyCoding));
   EXPECT_EQ(r.ctx->stmt.cls.splitCount, 1);
   EXPECT_EQ(r.ctx->stmt.cls.splitAll, 0);
   EXPECT_EQ(classVar(r.ctx, 6)->split, 1);
@@ -223,21 +223,21 @@ TEST(ParseClass, OrderReferenceAndSwitches) {
 
   r = parse("data=d; class a / truncate delimiter='ab'; model y=a;");
   EXPECT_EQ(r.ctx->design.design->levelWidthOption, 0);
-  EXPECT_TRUE(r.has(VsfMsg::OnlyFirstCharacterDelimiter));
+  EXPECT_TRUE(r.has(VsfMsg::DelimiterFirstCharacterOnly));
   EXPECT_EQ(r.ctx->stmt.cls.delimiter, 'a');
 }
 
 TEST(ParseClass, Prefixes) {
   auto r = parse("data=d; class a(cprefix=2) b / lprefix=0; model y=a b;");
   ASSERT_EQ(r.result, 0);
-  EXPECT_TRUE(r.has(VsfMsg::CprefixUsedOnlyParmlabelstyle));
-  EXPECT_TRUE(r.has(VsfMsg::LprefixUsedOnlyParmlabelstyle));
+  EXPECT_TRUE(r.has(VsfMsg::CprefixOnlyWithInterlaced));
+  EXPECT_TRUE(r.has(VsfMsg::LprefixOnlyWithInterlaced));
   EXPECT_EQ(r.ctx->returnCode, 4);
   EXPECT_EQ(classVar(r.ctx, 5)->cprefix, 2);
   EXPECT_EQ(classVar(r.ctx, 6)->cprefix, -1);
   EXPECT_EQ(classVar(r.ctx, 6)->lprefix, 0);
   r = parse("data=d parmlabelstyle=interlaced; class a(cprefix=1); model y=a;");
-  EXPECT_FALSE(r.has(VsfMsg::CprefixUsedOnlyParmlabelstyle));
+  EXPECT_FALSE(r.has(VsfMsg::CprefixOnlyWithInterlaced));
   EXPECT_EQ(r.ctx->returnCode, 0);
 }
 

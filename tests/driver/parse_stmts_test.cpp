@@ -131,20 +131,20 @@ TEST(ParsePartition, FractionsAndRoles) {
   EXPECT_TRUE(r.ctx->stmt.partition.validationAsked && r.ctx->stmt.partition.testAsked);
 
   r = parse("data=d; model y=x1; partition fraction(validate=0.5 test=0.5);");
-  EXPECT_TRUE(r.has(VsfMsg::PartitionFractionsLeaveNo));
+  EXPECT_TRUE(r.has(VsfMsg::PartitionLeavesNoTraining));
   EXPECT_EQ(r.result, codeOf(DriverResult::PartitionNoTraining));
   EXPECT_EQ(r.ctx->returnCode, 1012);
 
   r = parse("data=d testdata=e; model y=x1; partition fraction(test=0.2);");
-  EXPECT_TRUE(r.has(VsfMsg::TestObservationsCannotGiven));
+  EXPECT_TRUE(r.has(VsfMsg::TestGivenTwice));
   EXPECT_EQ(r.result, codeOf(DriverResult::TestRowsTwice));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d valdata=e; model y=x1; partition fraction(validate=0.2);");
-  EXPECT_TRUE(r.has(VsfMsg::ValidationObservationsCannotGiven));
+  EXPECT_TRUE(r.has(VsfMsg::ValidationGivenTwice));
   EXPECT_EQ(r.result, codeOf(DriverResult::ValidationRowsTwice));
 
   r = parse("data=d; model y=x1; partition rolevar=r;");
-  EXPECT_TRUE(r.has(VsfMsg::PartitionStatementNamesRole));
+  EXPECT_TRUE(r.has(VsfMsg::PartitionRoleWithoutValues));
   EXPECT_EQ(r.result, codeOf(DriverResult::PartitionNoRole));
 
   r = parse("data=d; model y=x1; partition rolevar=r(train='  a ' test='   ');");
@@ -204,22 +204,22 @@ TEST(ParseModelAverage, SamplingTablesAndRefusals) {
   EXPECT_EQ(r.ctx->stmt.ma.pestLevel, 1);
   r = parse("data=d; model y=x1; modelaverage tables=none;");
   EXPECT_EQ(r.ctx->stmt.ma.espLevel + r.ctx->stmt.ma.pestLevel, 0);
-  EXPECT_FALSE(r.has(VsfMsg::TablesNoneTurnsOff));
+  EXPECT_FALSE(r.has(VsfMsg::TablesNoneOverridesNamed));
   r = parse("data=d; model y=x1; modelaverage tables=(none parmest);");
-  EXPECT_TRUE(r.has(VsfMsg::TablesNoneTurnsOff));
+  EXPECT_TRUE(r.has(VsfMsg::TablesNoneOverridesNamed));
   r = parse("data=d; model y=x1; modelaverage refit(all) schedule$=static;");
   EXPECT_EQ(r.ctx->stmt.ma.refitBest, -1);
   EXPECT_DOUBLE_EQ(r.ctx->stmt.ma.refitMinPct, 0);
   EXPECT_EQ(r.ctx->stmt.ma.scheduleChunk, -1);
   EXPECT_EQ(r.ctx->stmt.ma.refitChunk, -1);
   r = parse("data=d; model y=x1; modelaverage alpha=0;");
-  EXPECT_TRUE(r.has(VsfMsg::AlphaMustLargerThan));
+  EXPECT_TRUE(r.has(VsfMsg::AlphaNotPositive));
   EXPECT_EQ(r.result, codeOf(DriverResult::OutOfRange));
   r = parse("data=d; model y=x1; modelaverage sampling=urs(pct=0);");
-  EXPECT_TRUE(r.has(VsfMsg::SamplingPercentageMustLarger));
+  EXPECT_TRUE(r.has(VsfMsg::SamplingPercentageNotPositive));
   EXPECT_EQ(r.result, codeOf(DriverResult::OutOfRange));
   r = parse("data=d; model y=x1 / selection=elasticnet; modelaverage;");
-  EXPECT_TRUE(r.has(VsfMsg::ModelAveragingCannotCombinedSearch));
+  EXPECT_TRUE(r.has(VsfMsg::ModelAveragingNotWithL2Search));
   EXPECT_EQ(r.result, codeOf(DriverResult::AveragingCombination));
   EXPECT_EQ(r.ctx->returnCode, 3000);
   r = parse("data=d; model y=x1; modelaverage shareddrive$='/nonexistent/qrx';");

@@ -65,25 +65,25 @@ TEST_F(PostInitData, HeldOutDataSetsMustCarryTheModelVariables) {
 
 TEST_F(PostInitData, HeldOutDataSetsWithoutTheByVariablesAreUsedWhole) {
   StepRun val = step("valdata=pnoby");
-  EXPECT_EQ(val.count(VsfMsg::VariablesInputDataSetNotAllValdata), 1) << val.messages();
+  EXPECT_EQ(val.count(VsfMsg::ByVariablesNotAllInValdata), 1) << val.messages();
   EXPECT_EQ(val.valBySync, 0);
   EXPECT_EQ(val.returnCode, 4);
   EXPECT_EQ(val.groups.size(), 2u);
 
   StepRun test = step("testdata=pnoby");
-  EXPECT_EQ(test.count(VsfMsg::VariablesInputDataSetNotAllTestdata), 1) << test.messages();
+  EXPECT_EQ(test.count(VsfMsg::ByVariablesNotAllInTestdata), 1) << test.messages();
   EXPECT_EQ(test.testBySync, 0);
 
   // A BY variable of another type cannot be matched at all.
   StepRun type = step("valdata=pcharby");
   EXPECT_EQ(type.postInitResult, codeOf(DriverResult::ByVariableType)) << type.messages();
-  EXPECT_EQ(type.count(VsfMsg::VariablesInputDataSetDifferent), 1);
+  EXPECT_EQ(type.count(VsfMsg::ByVariablesDifferentType), 1);
   EXPECT_EQ(type.returnCode, 1012);
 }
 
 TEST_F(PostInitData, RoleVariableOfTheInputDataSet) {
   StepRun roles = postinit::run("proc varsifter data=prole; model y = x1 x2; run;");
-  EXPECT_EQ(roles.count(VsfMsg::VariableRoleInputDataSetAssigns), 1) << roles.messages();
+  EXPECT_EQ(roles.count(VsfMsg::RoleVariableAssignsRoles), 1) << roles.messages();
   EXPECT_GT(roles.partition.roleVar, 0);
   EXPECT_EQ(std::string(roles.partition.trainText, roles.partition.trainLength), "TRAIN");
   EXPECT_EQ(std::string(roles.partition.validateText, roles.partition.validateLength), "VALIDATE");
@@ -93,22 +93,20 @@ TEST_F(PostInitData, RoleVariableOfTheInputDataSet) {
 
   StepRun partition = postinit::run(
       "proc varsifter data=prole; model y = x1 x2; partition fraction(validate=0.25); run;");
-  EXPECT_EQ(partition.count(VsfMsg::VariableRoleInputDataSetIgnoredBecausePartition), 1)
-      << partition.messages();
-  EXPECT_FALSE(partition.has(VsfMsg::VariableRoleInputDataSetAssigns));
+  EXPECT_EQ(partition.count(VsfMsg::RoleVariableIgnoredForPartition), 1) << partition.messages();
+  EXPECT_FALSE(partition.has(VsfMsg::RoleVariableAssignsRoles));
   EXPECT_EQ(partition.partition.roleVar, 0);
 
   StepRun held = postinit::run("proc varsifter data=prole valdata=prole; model y = x1 x2; run;");
-  EXPECT_EQ(held.count(VsfMsg::VariableRoleInputDataSetIgnoredBecauseValdata), 1)
-      << held.messages();
-  EXPECT_FALSE(held.has(VsfMsg::VariableRoleInputDataSetAssigns));
+  EXPECT_EQ(held.count(VsfMsg::RoleVariableIgnoredForValdata), 1) << held.messages();
+  EXPECT_FALSE(held.has(VsfMsg::RoleVariableAssignsRoles));
   EXPECT_EQ(held.partition.roleVar, 0);
 
   // Without a _ROLE_ variable nothing is said.
   StepRun plain = step("");
-  EXPECT_FALSE(plain.has(VsfMsg::VariableRoleInputDataSetAssigns) ||
-               plain.has(VsfMsg::VariableRoleInputDataSetIgnoredBecausePartition) ||
-               plain.has(VsfMsg::VariableRoleInputDataSetIgnoredBecauseValdata))
+  EXPECT_FALSE(plain.has(VsfMsg::RoleVariableAssignsRoles) ||
+               plain.has(VsfMsg::RoleVariableIgnoredForPartition) ||
+               plain.has(VsfMsg::RoleVariableIgnoredForValdata))
       << plain.messages();
 }
 
@@ -129,17 +127,17 @@ TEST_F(PostInitData, ScoreDataSets) {
 
   // Without the BY variables the SCORE data set is scored whole.
   StepRun whole = step("", "model y = x1 x2; score data=pnoby out=so3;");
-  EXPECT_EQ(whole.count(VsfMsg::VariablesInputDataSetNotAllScore), 1) << whole.messages();
+  EXPECT_EQ(whole.count(VsfMsg::ByVariablesNotAllInScore), 1) << whole.messages();
   EXPECT_EQ(whole.returnCode, 4);
 }
 
 TEST_F(PostInitData, ResamplingStatisticsNeedModelAveraging) {
   StepRun r = step(
       "", "model y = x1 x2; output out=o1 stddev upper pred; score data=pv out=so4 samplepred;");
-  EXPECT_EQ(r.count(VsfMsg::StddevOutputStatementNeeds), 1) << r.messages();
-  EXPECT_EQ(r.count(VsfMsg::UpperOutputStatementNeeds), 1);
-  EXPECT_EQ(r.count(VsfMsg::SamplepredScoreStatementNeeds), 1);
-  EXPECT_FALSE(r.has(VsfMsg::LowerOutputStatementNeeds));
+  EXPECT_EQ(r.count(VsfMsg::OutputStddevNeedsAveraging), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::OutputUpperNeedsAveraging), 1);
+  EXPECT_EQ(r.count(VsfMsg::ScoreSamplepredNeedsAveraging), 1);
+  EXPECT_FALSE(r.has(VsfMsg::OutputLowerNeedsAveraging));
   EXPECT_EQ(r.returnCode, 4);
 }
 

@@ -27,32 +27,31 @@ protected:
 
 TEST_F(PostInitOptions, ElasticNetWithPressCriteriaFails) {
   StepRun r = step("; model y = x1 x2 / selection=elasticnet(choose=press);");
-  EXPECT_EQ(r.count(VsfMsg::PressCannotUsedChoose), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::PressNotChooseOfElasticnet), 1) << r.messages();
   EXPECT_EQ(r.returnCode, 1012);
   EXPECT_EQ(r.postInitResult, codeOf(DriverResult::PressCriterion));
   EXPECT_TRUE(r.groups.empty()); // the run ends before any BY group
 
   StepRun stop = step("; model y = x1 x2 / selection=elasticnet(stop=press);");
-  EXPECT_EQ(stop.count(VsfMsg::PressCannotUsedStopCriterion), 1) << stop.messages();
+  EXPECT_EQ(stop.count(VsfMsg::PressNotStopOfElasticnet), 1) << stop.messages();
   EXPECT_EQ(stop.returnCode, 1012);
 
   // PRESS only as a statistic: a note, PRESS is not computed, the run goes on.
   StepRun stat = step("; model y = x1 x2 / selection=elasticnet stats=press;");
-  EXPECT_EQ(stat.count(VsfMsg::PressStatisticNotAvailableSelectionElasticnet), 1)
-      << stat.messages();
-  EXPECT_FALSE(stat.has(VsfMsg::PressCannotUsedChoose));
+  EXPECT_EQ(stat.count(VsfMsg::PressNotShownForElasticnet), 1) << stat.messages();
+  EXPECT_FALSE(stat.has(VsfMsg::PressNotChooseOfElasticnet));
   EXPECT_EQ(stat.options.pressNeeded, 0);
   EXPECT_EQ(stat.groups.size(), 1u);
 }
 
 TEST_F(PostInitOptions, LarAndLassoRefusePressCriteria) {
   StepRun r = step("; model y = x1 x2 / selection=lasso(choose=press);");
-  EXPECT_EQ(r.count(VsfMsg::PressCannotUsedStopChoose), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::PressNotStopChooseOfLarLasso), 1) << r.messages();
   EXPECT_EQ(r.postInitResult, codeOf(DriverResult::PressAsStopChoose));
   EXPECT_EQ(r.returnCode, 1012);
 
   StepRun note = step("; model y = x1 x2 / selection=lar stats=press;");
-  EXPECT_EQ(note.count(VsfMsg::PressStatisticNotAvailableSelectionLar), 1) << note.messages();
+  EXPECT_EQ(note.count(VsfMsg::PressNotShownForLarLasso), 1) << note.messages();
   EXPECT_EQ(note.postInitResult, 0);
 }
 
@@ -68,7 +67,7 @@ TEST_F(PostInitOptions, IncludeWithPenalizedMethodsAndNointWithoutEffects) {
   EXPECT_EQ(none.options.forcedIn, 1);
 
   StepRun cut = step("; model y = x1 x2 / selection=forward include=5;");
-  EXPECT_EQ(cut.count(VsfMsg::NumberEffectsIncludeExceeds), 1) << cut.messages();
+  EXPECT_EQ(cut.count(VsfMsg::IncludeExceedsEffects), 1) << cut.messages();
   EXPECT_EQ(cut.options.forcedIn, 3); // Intercept, x1, x2
   EXPECT_EQ(cut.options.fullXpx, 1);
 }
@@ -89,7 +88,7 @@ TEST_F(PostInitOptions, NoprintSuppressesPerformanceTables) {
 
 TEST_F(PostInitOptions, HierarchyAndDropRulesFollowTheMethod) {
   StepRun r = step("; model y = x1 x2 / selection=lasso hierarchy=single;");
-  EXPECT_EQ(r.count(VsfMsg::HierarchyNotAvailableSelection), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::HierarchyNotForMethod), 1) << r.messages();
   EXPECT_EQ(r.options.hierarchy, VsfHierarchy::None);
   EXPECT_EQ(r.options.drop, VsfDrop::BeforeAdd);
   EXPECT_EQ(r.options.colStandardize, 1); // the penalized paths work on standardized columns
@@ -98,7 +97,7 @@ TEST_F(PostInitOptions, HierarchyAndDropRulesFollowTheMethod) {
   EXPECT_EQ(fw.options.drop, VsfDrop::BeforeAdd);
   EXPECT_EQ(fw.options.colStandardize, 0);
   EXPECT_NE(fw.options.stepRecordBits & 2, 0);
-  EXPECT_FALSE(fw.has(VsfMsg::HierarchyNotAvailableSelection));
+  EXPECT_FALSE(fw.has(VsfMsg::HierarchyNotForMethod));
 }
 
 TEST_F(PostInitOptions, FullCrossProductsAndIncrementalBuild) {
@@ -135,13 +134,13 @@ TEST_F(PostInitOptions, CriteriaMarkTheirStatistics) {
 
 TEST_F(PostInitOptions, StopValidateNeedsValidationData) {
   StepRun r = step("; model y = x1 x2 / selection=forward(stop=validate);");
-  EXPECT_EQ(r.count(VsfMsg::StopValidateNeedsValidation), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::StopValidateNeedsValidationData), 1) << r.messages();
   EXPECT_EQ(r.postInitResult, codeOf(DriverResult::StopValidateNoRows));
   EXPECT_EQ(r.returnCode, 1012);
 
   StepRun ok = step(
       "; model y = x1 x2 / selection=forward(stop=validate); partition fraction(validate=0.3);");
-  EXPECT_FALSE(ok.has(VsfMsg::StopValidateNeedsValidation)) << ok.messages();
+  EXPECT_FALSE(ok.has(VsfMsg::StopValidateNeedsValidationData)) << ok.messages();
   EXPECT_EQ(ok.options.validateInUse, 1);
 }
 
@@ -167,25 +166,25 @@ protected:
 TEST_F(PostInitEffects, ConstructedEffectsThePenalizedPathsCannotTake) {
   StepRun coll = postinit::run(
       "proc varsifter data=de; effect c = collection(x1 x2); model y = c / selection=lasso; run;");
-  EXPECT_EQ(coll.count(VsfMsg::ConstructedEffectMultimemberCollection), 1) << coll.messages();
+  EXPECT_EQ(coll.count(VsfMsg::ConstructedEffectNotForMethod), 1) << coll.messages();
   EXPECT_EQ(coll.postInitResult, codeOf(DriverResult::Refused));
   EXPECT_EQ(coll.returnCode, 1012);
 
   StepRun poly = postinit::run("proc varsifter data=de; effect p = polynomial(x1 x2 / degree=2 "
                                "noseparate); model y = p / selection=lar; run;");
-  EXPECT_EQ(poly.count(VsfMsg::PolynomialEffectNoseparateCannot), 1) << poly.messages();
+  EXPECT_EQ(poly.count(VsfMsg::NoseparatePolynomialNotForMethod), 1) << poly.messages();
   EXPECT_EQ(poly.postInitResult, codeOf(DriverResult::PolynomialNoSeparate));
 
   // The same collection is fine for the classic methods.
   StepRun fw = postinit::run("proc varsifter data=de; effect c = collection(x1 x2); model y = c / "
                              "selection=forward; run;");
-  EXPECT_FALSE(fw.has(VsfMsg::ConstructedEffectMultimemberCollection)) << fw.messages();
+  EXPECT_FALSE(fw.has(VsfMsg::ConstructedEffectNotForMethod)) << fw.messages();
   EXPECT_EQ(fw.postInitResult, 0);
 }
 
 TEST_F(PostInitEffects, NointNeedsAnEffect) {
   StepRun r = postinit::run("proc varsifter data=de; model y = / noint; run;");
-  EXPECT_EQ(r.count(VsfMsg::ModelNoEffectsNoint), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::NointModelWithoutEffects), 1) << r.messages();
   EXPECT_EQ(r.postInitResult, codeOf(DriverResult::NoEffects));
   EXPECT_EQ(r.returnCode, 1012);
 }
@@ -193,10 +192,10 @@ TEST_F(PostInitEffects, NointNeedsAnEffect) {
 TEST_F(PostInitEffects, SplitMeetsInterlacedLabels) {
   StepRun r = postinit::run(
       "proc varsifter data=de parmlabelstyle=interlaced; class a(split); model y = x1 a; run;");
-  EXPECT_EQ(r.count(VsfMsg::SplitClassVariablesNeed), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::SplitClassNeedsSeparateLabels), 1) << r.messages();
   EXPECT_EQ(r.returnCode, 4);
   StepRun quiet = postinit::run("proc varsifter data=de; class a(split); model y = x1 a; run;");
-  EXPECT_FALSE(quiet.has(VsfMsg::SplitClassVariablesNeed)) << quiet.messages();
+  EXPECT_FALSE(quiet.has(VsfMsg::SplitClassNeedsSeparateLabels)) << quiet.messages();
 }
 
 } // namespace
@@ -207,12 +206,12 @@ TEST_F(PostInitEffects, SplinesOfThePenalizedPathsAreSplit) {
   StepRun r = postinit::run(
       "proc varsifter data=de; effect s = spline(x1 / knotmethod=equal(2)); model y = s / "
       "selection=lasso; run;");
-  EXPECT_EQ(r.count(VsfMsg::SplineEffectsSplitInto), 1) << r.messages();
+  EXPECT_EQ(r.count(VsfMsg::SplineEffectsSplitIntoColumns), 1) << r.messages();
   EXPECT_EQ(r.postInitResult, 0);
   StepRun split = postinit::run(
       "proc varsifter data=de; effect s = spline(x1 / split knotmethod=equal(2)); model y = s / "
       "selection=lasso; run;");
-  EXPECT_FALSE(split.has(VsfMsg::SplineEffectsSplitInto)) << split.messages();
+  EXPECT_FALSE(split.has(VsfMsg::SplineEffectsSplitIntoColumns)) << split.messages();
 }
 
 } // namespace

@@ -184,14 +184,14 @@ TEST_F(ProcedureMain, LogOnlyOutputStatusLetsTheRunGoOn) {
 TEST_F(ProcedureMain, MissingExtensionEndsWithMessageAndCode) {
   host().missingExtension = "qkavlt";
   EXPECT_EQ(fakehost::runMain(), 1012);
-  EXPECT_EQ(host().count(VsfMsg::HostExtensionProcedureNeeds), 1);
+  EXPECT_EQ(host().count(VsfMsg::HostExtensionNotLoaded), 1);
   expectNothingLeft(); // the three loaded extensions were unloaded
 }
 
 TEST_F(ProcedureMain, MissingOutputBlockEndsWithMessageAndCode) {
   host().noObjectBlock = true;
   EXPECT_EQ(fakehost::runMain(), 1012);
-  EXPECT_EQ(host().count(VsfMsg::ProcedureCouldNotCreate), 1);
+  EXPECT_EQ(host().count(VsfMsg::OutputBlockNotCreated), 1);
   expectNothingLeft();
 }
 

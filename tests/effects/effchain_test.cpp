@@ -86,20 +86,20 @@ TEST_F(ChainTest, CrossingThatNestsACrossedVariableIsDiscarded) {
 
 TEST_F(ChainTest, NestedDirectVariableIsRefused) {
   host.model("b(c)");
-  EXPECT_EQ(host.count(EffMsg::ContinuousVariableCannotUsed), 1);
+  EXPECT_EQ(host.count(EffMsg::ContinuousVariableCannotNest), 1);
   EXPECT_EQ(host.root.status, 2000);
 }
 
 TEST_F(ChainTest, OrderLimitWithoutOperatorLogsAndIsIgnored) {
   ParsedStatement* m = host.model("c @2");
-  EXPECT_EQ(host.count(EffMsg::OrderLimitIgnoredBecause), 1);
+  EXPECT_EQ(host.count(EffMsg::OrderLimitWithoutBar), 1);
   EXPECT_EQ(host.root.status, 0);
   EXPECT_EQ(host.effectNames(m, 1), (Names{"c"}));
 }
 
 TEST_F(ChainTest, CharacterVariableAsContinuousEffectIsRefused) {
   host.model("c name");
-  EXPECT_EQ(host.count(EffMsg::VariableCharacterVariableCannot), 1);
+  EXPECT_EQ(host.count(EffMsg::CharacterVariableNotContinuous), 1);
   EXPECT_EQ(host.root.status, 2000);
   ASSERT_FALSE(host.messages.empty());
   EXPECT_EQ(host.messages.back().values, (Names{"name"}));
@@ -116,7 +116,7 @@ TEST_F(ChainTest, UnknownNameIsRefused) {
 TEST_F(ChainTest, EffectStatementAfterModelIsRefused) {
   host.model("c");
   host.effectStmt("sp", EffectVarKind::Spline, {"c"});
-  EXPECT_EQ(host.count(EffMsg::StatementKeywordMustCome), 1);
+  EXPECT_EQ(host.count(EffMsg::StatementKeywordAfterEffects), 1);
   ASSERT_FALSE(host.messages.empty());
   EXPECT_EQ(host.messages.back().values, (Names{"EFFECT"}));
   EXPECT_EQ(host.root.status, 2000);
@@ -150,7 +150,7 @@ TEST_F(ChainTest, FailedListGrowthEndsTheRunWithTheHostsCode) {
 
 TEST_F(ChainTest, RangeAndBarInOneEffectIsRefused) {
   host.model("c-d|b");
-  EXPECT_EQ(host.count(EffMsg::OnlyOneListOperator), 1);
+  EXPECT_EQ(host.count(EffMsg::OneListOperatorPerList), 1);
   EXPECT_EQ(host.root.status, 2000);
 }
 
@@ -181,7 +181,7 @@ TEST_F(ChainTest, ConstructedEffectNamesComeFromEffectStatements) {
 TEST_F(ChainTest, EffectStatementNamedLikeAVariableIsRefused) {
   host.effectStmt("c", EffectVarKind::Spline, {"d"});
   host.model("d");
-  EXPECT_EQ(host.count(EffMsg::EffectStatementNameName), 1);
+  EXPECT_EQ(host.count(EffMsg::EffectNameIsVariable), 1);
   EXPECT_EQ(host.root.status, 2000);
 }
 
@@ -189,7 +189,7 @@ TEST_F(ChainTest, TwoEffectStatementsWithOneNameAreRefused) {
   host.effectStmt("sp", EffectVarKind::Spline, {"c"});
   host.effectStmt("sp", EffectVarKind::Spline, {"d"});
   host.model("c");
-  EXPECT_EQ(host.count(EffMsg::TwoEffectStatementsDefine), 1);
+  EXPECT_EQ(host.count(EffMsg::EffectDefinedTwice), 1);
 }
 
 TEST_F(ChainTest, SecondSetUpLeavesTheInstalledCallback) {
@@ -215,7 +215,7 @@ TEST_F(NameTest, LongestComponentsAreShortenedFirst) {
   host.setClass({"ABCDEFGHIJKLMNOP", "XYZ", "Q"});
   ParsedStatement* m = host.model("ABCDEFGHIJKLMNOP*XYZ ABCDEFGHIJKLMNOP*XYZ*Q");
   EXPECT_EQ(host.effectNames(m, 1), (Names{"ABCDEFGHIJKLMNOP*XYZ", "ABCDEFGHIJKLMN*XYZ*Q"}));
-  EXPECT_EQ(host.count(EffMsg::EffectNameCannotFitted), 0);
+  EXPECT_EQ(host.count(EffMsg::EffectNameTooLong), 0);
 }
 
 TEST_F(NameTest, EquallyLongComponentsCutEarlierFirst) {
@@ -239,7 +239,7 @@ TEST_F(NameTest, UnfittableNameIsLongnameEffect) {
   // Eleven one-letter names need 21 characters: nothing can be cut below one character.
   ParsedStatement* m = host.model(effect);
   EXPECT_EQ(host.effectNames(m, 1), (Names{"LONGNAME EFFECT"}));
-  EXPECT_EQ(host.count(EffMsg::EffectNameCannotFitted), 1);
+  EXPECT_EQ(host.count(EffMsg::EffectNameTooLong), 1);
 }
 
 TEST_F(NameTest, MoreThanSixteenComponentsIsLongnameWithoutFitting) {
@@ -253,7 +253,7 @@ TEST_F(NameTest, MoreThanSixteenComponentsIsLongnameWithoutFitting) {
   host.setClass(vars);
   ParsedStatement* m = host.model(effect, 200);
   EXPECT_EQ(host.effectNames(m, 1), (Names{"LONGNAME EFFECT"}));
-  EXPECT_EQ(host.count(EffMsg::EffectNameCannotFitted), 1);
+  EXPECT_EQ(host.count(EffMsg::EffectNameTooLong), 1);
 }
 
 TEST_F(NameTest, NestedEffectIsWrittenWithParentheses) {
@@ -316,7 +316,7 @@ TEST_F(ValueTest, NestedValueMovesTheVariableToTheValueList) {
 
 TEST_F(ValueTest, OneVariableWithTwoValuesInOneEffectIsRefused) {
   host.model("c(b=1*b=2)");
-  EXPECT_EQ(host.count(EffMsg::NestingVariableGivenTwo), 1);
+  EXPECT_EQ(host.count(EffMsg::NestingVariableTwoValues), 1);
   EXPECT_EQ(host.root.status, 2000);
 }
 
@@ -325,7 +325,7 @@ TEST_F(ValueTest, CrossingWithConflictingValuesIsDroppedSilently) {
   host.setClass({"a", "b", "e"});
   ParsedStatement* m = host.model("a(b=1)|e(b=2)");
   EXPECT_EQ(host.root.status, 0);
-  EXPECT_EQ(host.count(EffMsg::NestingVariableGivenTwo), 0);
+  EXPECT_EQ(host.count(EffMsg::NestingVariableTwoValues), 0);
   EXPECT_EQ(host.effectNames(m, 1), (Names{"a(b=1)", "e(b=2)"}));
 }
 
@@ -338,7 +338,7 @@ TEST_F(ValueTest, ValuesAreNeverCut) {
   // character each and the effect still cannot be named.
   ParsedStatement* m = host.model("c(b=1234567890123456)", 12);
   EXPECT_EQ(host.effectNames(m, 1), (Names{"LONGNAME EFFECT"}));
-  EXPECT_EQ(host.count(EffMsg::EffectNameCannotFitted), 1);
+  EXPECT_EQ(host.count(EffMsg::EffectNameTooLong), 1);
 }
 
 } // namespace

@@ -49,19 +49,19 @@ struct ProgramTest : ::testing::Test {
 
 TEST_F(ProgramTest, CharacterContinuousEffectEndsWith3000) {
   qrxhost::StepRecord step = run("class g;\nmodel y = x name;");
-  EXPECT_EQ(count(step, EffMsg::VariableCharacterVariableCannot), 1);
+  EXPECT_EQ(count(step, EffMsg::CharacterVariableNotContinuous), 1);
   EXPECT_EQ(step.returnCode, 3000);
 }
 
 TEST_F(ProgramTest, EffectStatementAfterModelIsRefused) {
   qrxhost::StepRecord step = run("model y = x;\neffect sp = spline(x);");
-  EXPECT_EQ(count(step, EffMsg::StatementKeywordMustCome), 1);
+  EXPECT_EQ(count(step, EffMsg::StatementKeywordAfterEffects), 1);
   EXPECT_EQ(step.returnCode, 3000);
 }
 
 TEST_F(ProgramTest, CharacterSplineVariableIsRefused) {
   qrxhost::StepRecord step = run("class g;\neffect sp = spline(name x);\nmodel y = sp;");
-  EXPECT_EQ(count(step, EffMsg::CharacterVariable), 1);
+  EXPECT_EQ(count(step, EffMsg::ConstructedVariableIsCharacter), 1);
   EXPECT_GE(step.returnCode, 1012);
 }
 

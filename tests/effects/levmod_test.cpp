@@ -192,7 +192,7 @@ TEST_F(DesignTest, PolynomialWithClassVariableIsRefused) {
 TEST_F(DesignTest, CharacterVariableInSplineOrPolynomialIsRefused) {
   effect("sp", EffectVarKind::Spline, {"x", "name"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
-  EXPECT_EQ(host.count(EffMsg::CharacterVariable), 1);
+  EXPECT_EQ(host.count(EffMsg::ConstructedVariableIsCharacter), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
   for (int32_t i = 0; i < design.numericCount; ++i)
     EXPECT_NE(design.numerics[i].var, nullptr);
@@ -244,7 +244,7 @@ TEST_F(DesignTest, KnotListDropsSurplusRepeats) {
   host.setNumber(s, 13, KM_LIST);
   host.setDoubles(s, 9, {5, 1, 1, 1, 1, 1, 3});
   ASSERT_EQ(build("sp"), VsfStatus::Ok);
-  EXPECT_EQ(host.count(EffMsg::SplineEffectKnotValue), 1);
+  EXPECT_EQ(host.count(EffMsg::SplineKnotRepeatsCut), 1);
   const SplineInfo* info = design.constructed[0].spline;
   ASSERT_EQ(info->knotCount, 6);
   std::vector<double> knots(info->knotList, info->knotList + 6);
@@ -257,7 +257,7 @@ TEST_F(DesignTest, ListWithBoundaryNeedsTwiceTheDegreeValues) {
   host.setNumber(s, 13, KM_LISTWITHBOUNDARY);
   host.setDoubles(s, 9, {1, 2, 3, 4, 5});
   EXPECT_NE(build("sp"), VsfStatus::Ok);
-  EXPECT_EQ(host.count(EffMsg::KnotmethodListwithboundarySplineDegree), 1);
+  EXPECT_EQ(host.count(EffMsg::ListwithboundaryTooFewValues), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
@@ -275,14 +275,14 @@ TEST_F(DesignTest, MultimemberWeightCountMustMatch) {
   ParsedStatement* s = effect("mm", EffectVarKind::MultiMember, {"a", "b", "c"});
   host.setVarList(s, 4, {"w1", "w2"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
-  EXPECT_EQ(host.count(EffMsg::WeightListMultimemberEffect), 1);
+  EXPECT_EQ(host.count(EffMsg::MultimemberWeightCountWrong), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
 TEST_F(DesignTest, MultimemberNeedsClassVariables) {
   effect("mm", EffectVarKind::MultiMember, {"a", "x", "z"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
-  EXPECT_EQ(host.count(EffMsg::VariableMultimemberEffectNot), 2);
+  EXPECT_EQ(host.count(EffMsg::MultimemberVariableNotClass), 2);
 }
 
 TEST_F(DesignTest, MultimemberMarksItsMembers) {
@@ -309,7 +309,7 @@ TEST_F(DesignTest, CollectionDropsRepeatsAndRefusesCharacterVariables) {
   ParsedStatement* m = other.model("x");
   LevDesign d{};
   EXPECT_NE(zlevmod(&d, other.dataSet, 1, 2, m, 1, 0, 0), VsfStatus::Ok);
-  EXPECT_EQ(other.count(EffMsg::VariableCollectionEffectCharacter), 1);
+  EXPECT_EQ(other.count(EffMsg::CollectionVariableCharacterNotClass), 1);
 }
 
 TEST_F(DesignTest, LagAddsPeriodAndWithinAsReferenceClassVariables) {
@@ -413,8 +413,8 @@ TEST_F(SplineOptionTest, NaturalSplineRefusesBsplineAndOtherDegrees) {
   EXPECT_EQ(parse(), VsfStatus::Ok);
   EXPECT_EQ(info.basis, SB_TPF);
   EXPECT_EQ(info.degree, 3);
-  EXPECT_EQ(host.count(EffMsg::NaturalCubicSplineUses), 1);
-  EXPECT_EQ(host.count(EffMsg::NaturalCubicSplineDegree), 1);
+  EXPECT_EQ(host.count(EffMsg::NaturalSplineBasisIgnored), 1);
+  EXPECT_EQ(host.count(EffMsg::NaturalSplineDegreeIgnored), 1);
   EXPECT_EQ(design.worstReturnCode, 4);
 }
 
@@ -443,7 +443,7 @@ TEST_F(SplineOptionTest, DataBoundaryClearsKnotLimitsOnce) {
   EXPECT_EQ(parse(), VsfStatus::Ok);
   EXPECT_TRUE(isHostMissing(info.knotMin));
   EXPECT_TRUE(isHostMissing(info.knotMax));
-  EXPECT_EQ(host.count(EffMsg::KnotminKnotmaxIgnoredWhen), 1);
+  EXPECT_EQ(host.count(EffMsg::KnotminKnotmaxIgnoredWithDataboundary), 1);
   EXPECT_EQ(host.count(EffMsg::KnotminKnotmaxIgnoredKnotmethod), 0);
 }
 
@@ -452,7 +452,7 @@ TEST_F(SplineOptionTest, NaturalSplineWithEqualKnotsFails) {
   host.setNumber(s, 13, KM_LIST);
   host.setDoubles(s, 9, {1, 2, 2, 3});
   EXPECT_EQ(parse(), VsfStatus::ReportedFailure);
-  EXPECT_EQ(host.count(EffMsg::KnotListNaturalCubic), 1);
+  EXPECT_EQ(host.count(EffMsg::NaturalSplineRepeatedKnots), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
@@ -493,7 +493,7 @@ TEST_F(DesignTest, CharacterDesignRoleVariableIsRefused) {
   host.setVarList(s, 23, {"s"});
   host.setVarList(s, 25, {"name"});
   EXPECT_NE(build("x"), VsfStatus::Ok);
-  EXPECT_EQ(host.count(EffMsg::CharacterVariable), 1);
+  EXPECT_EQ(host.count(EffMsg::ConstructedVariableIsCharacter), 1);
   EXPECT_EQ(design.worstReturnCode, 1012);
 }
 
@@ -527,7 +527,7 @@ TEST_F(DesignTest, PolynomialWithTooManyTermsIsRefused) {
 TEST_F(DesignTest, ConstructedEffectAsRangeEndIsASyntaxError) {
   effect("spl", EffectVarKind::Collection, {"x"});
   host.model("spl-x1");
-  EXPECT_EQ(host.count(EffMsg::OnlyOneListOperator), 1);
+  EXPECT_EQ(host.count(EffMsg::OneListOperatorPerList), 1);
   EXPECT_EQ(host.root.status, 2000); // the parse fails (3000), the run is not ended here
 }
 

@@ -89,7 +89,7 @@ TEST_F(Labels, StepsAreNumberedWithTheirSign) {
   EXPECT_EQ(ctx->results.firstLabelledEntry, 1);
   EXPECT_EQ(ctx->results.effectInPath[2], 1);
   EXPECT_EQ(ctx->results.effectInPath[3], 0);
-  EXPECT_EQ(warnings(VsfMsg::SomeStepLabelsLonger), 0);
+  EXPECT_EQ(warnings(VsfMsg::StepLabelsCut), 0);
 }
 
 TEST_F(Labels, TenthStepHasTwoDigitsAndLongLabelsAreCutOnce) {
@@ -108,7 +108,7 @@ TEST_F(Labels, TenthStepHasTwoDigitsAndLongLabelsAreCutOnce) {
   auto l = labels();
   EXPECT_EQ(l[9], "9+Effect9Wit");
   EXPECT_EQ(l[10], "10+Effect10W");
-  EXPECT_EQ(warnings(VsfMsg::SomeStepLabelsLonger), 1);
+  EXPECT_EQ(warnings(VsfMsg::StepLabelsCut), 1);
 }
 
 TEST_F(Labels, BackwardStartsFromTheFullModel) {

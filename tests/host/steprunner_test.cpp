@@ -200,7 +200,7 @@ TEST_F(Runner, ProgramWithTwoStepsOptionsAndHostStatements) {
   EXPECT_NE(std::find(echoed.begin(), echoed.end(), "t=3"), echoed.end());
   // each step's log holds its own records only
   ASSERT_EQ(res.record.steps[0].log.size(), 1u);
-  EXPECT_EQ(MsgId::of(res.record.steps[0].log[0]), VsfMsg::VariableRoleInputDataSetAssigns);
+  EXPECT_EQ(MsgId::of(res.record.steps[0].log[0]), VsfMsg::RoleVariableAssignsRoles);
   // and the whole record is valid JSON of the documented shape
   minijson::Value v;
   std::string err;

@@ -422,7 +422,8 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   loggedNumbers(); // drop what was logged so far
   EXPECT_EQ(vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::BadFoldRow);
   auto logged = loggedNumbers();
-  EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::TrainingRowDataPages), logged.end());
+  EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::TrainingRowFoldOutOfRange),
+            logged.end());
   // X'y walks the rows as the X'X does: the same row fails its pass.
   std::vector<std::vector<double>> cross(3, std::vector<double>(3, 0.0));
   for (int f = 0; f < 3; ++f)

@@ -155,11 +155,11 @@ int failEveryNthPageIo(const Design& d, const FitSetup& s, int stride,
     qrxhost::failUtilityIoAt(0);
     if (m.fitStatus == VsfFitStatus::Done) {
       finished = true;
-      EXPECT_FALSE(FitStatus::logged(VsfMsg::PassOverDataPages));
+      EXPECT_FALSE(FitStatus::logged(VsfMsg::DataPagePassFailed));
       EXPECT_GT(m.stepCount, 2);
     } else {
       EXPECT_TRUE(vsfFitFailed(m.fitStatus)) << n;
-      EXPECT_TRUE(FitStatus::logged(VsfMsg::PassOverDataPages)) << n;
+      EXPECT_TRUE(FitStatus::logged(VsfMsg::DataPagePassFailed)) << n;
       ++failures;
     }
   }
@@ -214,7 +214,7 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
     EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed) << n;
     EXPECT_EQ(m.fitFailure, VsfStatus::PageNotWritten) << n;
     EXPECT_EQ(m.stepCount, 1) << n; // the step stays in the history
-    EXPECT_TRUE(logged(VsfMsg::RecordStepCouldNot)) << n;
+    EXPECT_TRUE(logged(VsfMsg::StepRecordNotWritten)) << n;
   }
 }
 

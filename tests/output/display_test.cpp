@@ -72,7 +72,7 @@ TEST_F(Display, AFailedFitShowsOnlyItsCountsAndMessage) {
   EXPECT_EQ(ctx->returnCode, 112);
   int reported = 0;
   for (const auto& r : qrxhost::takeLog())
-    reported += r.numbered && MsgId(VsfMsg::CpBicCriterionNeeds).is(r.set, r.number);
+    reported += r.numbered && MsgId(VsfMsg::CpBicNeedFullModelVariance).is(r.set, r.number);
   EXPECT_EQ(reported, 1);
   auto out = output();
   EXPECT_EQ(order(out), std::vector<std::string>{"NObs"});

@@ -243,7 +243,7 @@ TEST_F(Printers, SelectedEffectsAndMacroVariables) {
   EXPECT_FALSE(qrxhost::getMacro("_VSFIND3").has_value());
   int warned = 0;
   for (const auto& r : qrxhost::takeLog())
-    warned += r.numbered && MsgId(VsfMsg::MacroVariablesGroupsAfter).is(r.set, r.number);
+    warned += r.numbered && MsgId(VsfMsg::MacroVariablesPastMaxmacro).is(r.set, r.number);
   EXPECT_EQ(warned, 1);
   ASSERT_EQ(vsfpModelString(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();

@@ -131,7 +131,7 @@ TEST_F(Cli, FailedScratchWriteNamesFileSizeAndReason) {
                              json.string() + "' '" + prog + "'");
   EXPECT_EQ(r.status, 2) << r.out;
   const Value record = parsedFile(json);
-  const auto failed = records(record, VsfMsg::RecordStepCouldNot);
+  const auto failed = records(record, VsfMsg::StepRecordNotWritten);
   ASSERT_EQ(failed.size(), 1u) << r.out;
   const Value& v = (*failed[0])["values"];
   EXPECT_FALSE(v[1].s.empty());

@@ -425,7 +425,7 @@ TEST(ConstructedEffects, RowsLostToUnselectedEffectsAreCountedInANote) {
   }
   for (const auto& row : qrxrun::csvRows(run.files.at("scored.csv")))
     EXPECT_TRUE(row.size() < 2 || row[1].empty() || row[1] == "p");
-  EXPECT_EQ(qrxrun::messageCount(run.json["steps"][0], VsfMsg::ObservationsDataSetMissing), 2)
+  EXPECT_EQ(qrxrun::messageCount(run.json["steps"][0], VsfMsg::PredictionsMissingForEffect), 2)
       << run.log;
   EXPECT_NE(run.log.find("6 observations of the data set WORK.PRED"), std::string::npos) << run.log;
   EXPECT_NE(run.log.find("5 observations of the data set WORK.SCORE"), std::string::npos)

@@ -64,7 +64,7 @@ TEST(CvFoldsHeld, RandomFoldsAllDrawnAlikeAreANamedError) {
   const qrxrun::ProgramRun refused = runFolds(
       "  by b;\n", "random(2)", kHead + firstGroup() + secondGroup("u0m0uu"), "cvheldrandom");
   expectRefused(refused, "the BY group B=2", 1u);
-  EXPECT_FALSE(qrxrun::logged(refused, VsfMsg::CrossValidationNeedsMore)) << refused.log;
+  EXPECT_FALSE(qrxrun::logged(refused, VsfMsg::CrossValidationNeedsTwoFolds)) << refused.log;
 
   const qrxrun::ProgramRun fitted = runFolds(
       "  by b;\n", "random(2)", kHead + firstGroup() + secondGroup("uuuuuu"), "cvheldrandomall");

@@ -112,7 +112,7 @@ TEST(CvIndexLevels, OneUsedLevelIsANamedError) {
     EXPECT_EQ((*e)["values"][0].s, "K");
     EXPECT_EQ((*e)["values"][1].s, by ? "the BY group B=2" : "the DATA= data set") << r.log;
     EXPECT_GE(r.json["steps"][0]["returnCode"].n, 108) << r.log;
-    EXPECT_FALSE(qrxrun::logged(r, VsfMsg::TrainingRowDataPages)) << r.log;
+    EXPECT_FALSE(qrxrun::logged(r, VsfMsg::TrainingRowFoldOutOfRange)) << r.log;
     EXPECT_EQ(qrxrun::tablesOf(r, "SelectionSummary").size(), by ? 1u : 0u) << r.log;
   }
 }

@@ -166,17 +166,17 @@ TEST_F(DataValues, UnusableResponseWeightAndFreqNameTheVariable) {
     int status;
   };
   const Case cases[] = {
-      {"proc varsifter data=chary; model y = x1; run;", VsfMsg::ResponseVariableCharacterResponse,
+      {"proc varsifter data=chary; model y = x1; run;", VsfMsg::ResponseIsCharacter,
        "response variable y", 2},
-      {"proc varsifter data=d; class c; model c = x1 x2; run;",
-       VsfMsg::ResponseVariableCharacterResponse, "variable c", 2},
-      {"proc varsifter data=d; class f; model f = x1 x2; run;",
-       VsfMsg::ResponseVariableClassStatement, "variable f", 2},
-      {"proc varsifter data=d; model y = x1 x2; weight c; run;",
-       VsfMsg::VariableCharacterMustNumeric, "WEIGHT variable c", 2},
-      {"proc varsifter data=d; model y = x1 x2; freq c; run;", VsfMsg::VariableCharacterMustNumeric,
+      {"proc varsifter data=d; class c; model c = x1 x2; run;", VsfMsg::ResponseIsCharacter,
+       "variable c", 2},
+      {"proc varsifter data=d; class f; model f = x1 x2; run;", VsfMsg::ResponseIsClassVariable,
+       "variable f", 2},
+      {"proc varsifter data=d; model y = x1 x2; weight c; run;", VsfMsg::RoleVariableIsCharacter,
+       "WEIGHT variable c", 2},
+      {"proc varsifter data=d; model y = x1 x2; freq c; run;", VsfMsg::RoleVariableIsCharacter,
        "FREQ variable c", 2},
-      {"proc varsifter data=missy; model y = x1; run;", VsfMsg::EveryValueResponseVariable,
+      {"proc varsifter data=missy; model y = x1; run;", VsfMsg::ResponseAllMissing,
        "response variable y", 2},
   };
   for (const Case& c : cases) {
@@ -352,9 +352,9 @@ TEST_F(DataValues, SumsOfSquaresBeyondTheLargestDoubleEndTheFitNamingTheVariable
     write("huge.csv", std::string(c.csv) + base);
     Outcome r = run(std::string("proc varsifter data=huge; ") + c.program + "; run;\n");
     EXPECT_EQ(r.status, 2) << c.program << "\n" << r.log;
-    EXPECT_TRUE(logs(r, VsfMsg::SumsSquaresTooLarge)) << c.program << "\n" << r.log;
-    EXPECT_NE(textOf(r, VsfMsg::SumsSquaresTooLarge).find(c.variable), std::string::npos)
-        << textOf(r, VsfMsg::SumsSquaresTooLarge);
+    EXPECT_TRUE(logs(r, VsfMsg::SumsOfSquaresTooLarge)) << c.program << "\n" << r.log;
+    EXPECT_NE(textOf(r, VsfMsg::SumsOfSquaresTooLarge).find(c.variable), std::string::npos)
+        << textOf(r, VsfMsg::SumsOfSquaresTooLarge);
     EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << c.program;
   }
 }
@@ -544,8 +544,8 @@ TEST_F(DataValues, RidgeTermTooLargeToHoldIsRefusedNamingL2) {
                                 "selection=elasticnet(") +
                     option + "); run;\n");
     EXPECT_EQ(r.status, 2) << option << "\n" << r.log;
-    EXPECT_TRUE(logs(r, VsfMsg::L2ValueElasticNet)) << option << "\n" << r.log;
-    EXPECT_FALSE(logs(r, VsfMsg::SumsSquaresTooLarge)) << option << "\n" << r.log;
+    EXPECT_TRUE(logs(r, VsfMsg::L2ValueTooLarge)) << option << "\n" << r.log;
+    EXPECT_FALSE(logs(r, VsfMsg::SumsOfSquaresTooLarge)) << option << "\n" << r.log;
     EXPECT_EQ(table(r, "ParameterEstimates"), nullptr) << option;
   }
   // (7 - 1) x 1e153 is still below the bound.

@@ -99,9 +99,7 @@ TEST(EffectStatements, AModelEffectThatUsesOneFits) {
   // A constructed effect that the method cannot take is refused as such first.
   const qrxrun::Run lasso = qrxrun::run(program(kUnusedEffects, "age c", "lasso"), "effect_lasso");
   ASSERT_EQ(lasso.json["steps"].items.size(), 1u) << lasso.log;
-  EXPECT_EQ(
-      qrxrun::messageCount(lasso.json["steps"][0], VsfMsg::ConstructedEffectMultimemberCollection),
-      1)
+  EXPECT_EQ(qrxrun::messageCount(lasso.json["steps"][0], VsfMsg::ConstructedEffectNotForMethod), 1)
       << lasso.log;
 }
 

@@ -203,8 +203,8 @@ TEST(Graphs, StepRangesAndAnEmptyRange) {
   }
   // STARTSTEP=20 on a path of six steps: both warnings, return code 4, no graph.
   const Value& startStep = r.json["steps"].items[1];
-  EXPECT_GT(qrxrun::messageCount(startStep, VsfMsg::StepRangeCriterionPlots), 0);
-  EXPECT_GT(qrxrun::messageCount(startStep, VsfMsg::StepRangeAsePlot), 0);
+  EXPECT_GT(qrxrun::messageCount(startStep, VsfMsg::CriterionPlotsStepRangeEmpty), 0);
+  EXPECT_GT(qrxrun::messageCount(startStep, VsfMsg::AsePlotStepRangeEmpty), 0);
   EXPECT_EQ(r.json["steps"].items[1]["returnCode"].n, 4);
   EXPECT_EQ(r.status, 1);
 }
@@ -419,7 +419,7 @@ TEST(Graphs, CoefficientLabelsThinnedAndStepRanges) {
   EXPECT_TRUE(part.items[1]["AIC"].kind == Value::Null);
   // STARTSTEP=40 on 25 steps: warning 227, return code 4, no coefficient graph.
   const Value& last = r.json["steps"].items[2];
-  EXPECT_GT(qrxrun::messageCount(last, VsfMsg::StepRangeCoefficientPlot), 0);
+  EXPECT_GT(qrxrun::messageCount(last, VsfMsg::CoefficientPlotStepRangeEmpty), 0);
   EXPECT_EQ(last["returnCode"].n, 4);
 }
 

@@ -169,8 +169,8 @@ TEST(HeldOutData, CountsAndValidationAndTestErrorsOfAForwardSelection) {
                  "forward", d.files());
   ASSERT_EQ(r.json["returnCode"].n, 0) << r.log;
   // The unknown level of TESTDATA= is noted, and nothing is said of VALDATA=.
-  EXPECT_TRUE(logged(r, VsfMsg::ObservationsTestdataDataSetClass)) << r.log;
-  EXPECT_FALSE(logged(r, VsfMsg::ObservationsValdataDataSetClass)) << r.log;
+  EXPECT_TRUE(logged(r, VsfMsg::TestdataClassLevelsNotInData)) << r.log;
+  EXPECT_FALSE(logged(r, VsfMsg::ValdataClassLevelsNotInData)) << r.log;
 
   const auto nobs = tablesOf(r, "NObs");
   ASSERT_EQ(nobs.size(), 3u) << r.log;

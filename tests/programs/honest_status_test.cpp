@@ -86,13 +86,13 @@ TEST(HonestStatus, FailedFitsAreErrorsThatNameTheirGroup) {
       {"noprint_missing_response",
        "proc varsifter data=d noprint;\n by g;\n model y = x;\n output out=o p=p;\nrun;\n",
        {{"d.csv", kByData}, {"o.csv", old}},
-       {VsfMsg::EveryValueResponseVariable, qrxhost::DataMsg::OutputKept},
+       {VsfMsg::ResponseAllMissing, qrxhost::DataMsg::OutputKept},
        {},
        2},
       {"noprint_huge_response",
        "proc varsifter data=h noprint;\n model y = x;\nrun;\n",
        {{"h.csv", hugeResponse()}},
-       {VsfMsg::SumsSquaresTooLarge},
+       {VsfMsg::SumsOfSquaresTooLarge},
        {},
        2},
   };
@@ -111,13 +111,13 @@ TEST(HonestStatus, FailedFitsAreErrorsThatNameTheirGroup) {
   };
   for (const Named& n :
        std::vector<Named>{{"proc varsifter data=d;\n by g;\n model y = x;\nrun;\n",
-                           VsfMsg::EveryValueResponseVariable, "g=2"},
+                           VsfMsg::ResponseAllMissing, "g=2"},
                           {"proc varsifter data=d;\n by g;\n freq f;\n model y = x;\nrun;\n",
                            VsfMsg::TrainingFrequenciesSumZero, "g=3"},
                           {"proc varsifter data=d;\n by g;\n class c;\n model y = x c;\nrun;\n",
                            VsfMsg::ClassLevelsNotDetermined, "g=3"},
                           {"proc varsifter data=d(where=(g=2));\n model y = x;\nrun;\n",
-                           VsfMsg::EveryValueResponseVariable, ""}}) {
+                           VsfMsg::ResponseAllMissing, ""}}) {
     SCOPED_TRACE(n.program);
     const qrxrun::ProgramRun r =
         qrxrun::runProgram(n.program, "honest_named", {{"d.csv", kByData}});
@@ -222,12 +222,12 @@ TEST(HonestStatus, MessagesNameWhatToChange) {
        "proc varsifter data=d;\n model y = x1 x2;\n modelaverage nsamples=3;\nrun;\n",
        {{"d.csv", small}},
        {},
-       {VsfMsg::UnderModelAveragingStore, VsfMsg::SelectionMethodStoreCode},
+       {VsfMsg::AveragingStoreUsesAveragedEstimates, VsfMsg::StoreUsesSelectedEstimates},
        0},
       {"notes_with_store",
        "proc varsifter data=d;\n model y = x1 x2 / selection=lasso;\n store out=ms;\nrun;\n",
        {{"d.csv", small}},
-       {VsfMsg::SelectionMethodStoreCode},
+       {VsfMsg::StoreUsesSelectedEstimates},
        {},
        0},
       {"score_kept",

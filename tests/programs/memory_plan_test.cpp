@@ -36,7 +36,7 @@ TEST(MemoryPlan, CrossProductsBeyondTheMemoryEndTheStepWithTheirSize) {
   EXPECT_EQ((*error)["values"][1].n, 120);
   EXPECT_EQ((*error)["values"][3].n, 30);
   EXPECT_EQ((*error)["values"][4].n, 124);
-  EXPECT_NE(qrxrun::logEntry(cv, VsfMsg::FoldCopiesNeedLess), nullptr)
+  EXPECT_NE(qrxrun::logEntry(cv, VsfMsg::FoldCopiesDoNotFit), nullptr)
       << "what needs less: fewer folds";
   EXPECT_TRUE(qrxrun::tablesOf(cv, "SelectionSummary").empty());
 

@@ -130,7 +130,7 @@ TEST_F(Cli, CrossProductsNoteNamesNoInternalOption) {
   bool seen = false;
   for (const minijson::Value& rec : v["steps"][0]["log"].items)
     if (rec.has("number") &&
-        MsgId(VsfMsg::CrossProductsMatrixAll).is(rec["set"].n, rec["number"].n)) {
+        MsgId(VsfMsg::CrossProductsBuiltWhole).is(rec["set"].n, rec["number"].n)) {
       seen = true;
       EXPECT_EQ(rec["text"].s.find('$'), std::string::npos) << rec["text"].s;
       EXPECT_EQ(rec["text"].s.find("SWEEP"), std::string::npos) << rec["text"].s;

@@ -101,7 +101,7 @@ TEST(ModelAverage, LassoCountsAgree) {
 TEST(ModelAverage, ExternalCrossValidationIsRefused) {
   ProgramRun r = run(program("LASSO(CHOOSE=CVEX)", ""), "ma_cvex");
   EXPECT_NE(r.status, 0) << r.log;
-  EXPECT_TRUE(logged(r, VsfMsg::ModelAveragingCannotCombinedExternal)) << r.log;
+  EXPECT_TRUE(logged(r, VsfMsg::ModelAveragingNotWithExternalCv)) << r.log;
   for (const char* name : {"NObs", "SelectionSummary", "EffectSelectPct"})
     EXPECT_EQ(findTable(r.json["steps"][0]["output"], name), nullptr) << name;
 }

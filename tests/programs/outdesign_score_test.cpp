@@ -328,7 +328,7 @@ TEST(Score, VariablesAreLookedUpByNameAndCheckedByRow) {
   EXPECT_TRUE(s2[2].size() < 3 || s2[2][2].empty());
   EXPECT_NEAR(std::stod(s2[3][2]), b[0] + b[1] * 80, 1e-8);
   EXPECT_TRUE(s2[4].size() < 3 || s2[4][2].empty());
-  const std::string bad = logText(run, VsfMsg::ValueObservationScoreData);
+  const std::string bad = logText(run, VsfMsg::ScoreValueNotNumber);
   EXPECT_NE(bad.find("Horsepower"), std::string::npos) << bad;
   EXPECT_NE(bad.find("abc"), std::string::npos) << bad;
   EXPECT_NE(bad.find(" 2 "), std::string::npos) << bad;

@@ -68,9 +68,9 @@ TEST(PackedDefault, StepwiseKindsFormThePackedMatrixWithTheSameResults) {
     ASSERT_EQ(passes.status, 0) << passes.log;
     EXPECT_EQ(crossProducts(packed), "Built in full") << sel;
     EXPECT_NE(crossProducts(passes), "Built in full") << sel;
-    EXPECT_EQ(qrxrun::messageCount(packed.json["steps"][0], VsfMsg::CrossProductsMatrixAll), 0)
+    EXPECT_EQ(qrxrun::messageCount(packed.json["steps"][0], VsfMsg::CrossProductsBuiltWhole), 0)
         << sel;
-    EXPECT_EQ(qrxrun::messageCount(asked.json["steps"][0], VsfMsg::CrossProductsMatrixAll), 1)
+    EXPECT_EQ(qrxrun::messageCount(asked.json["steps"][0], VsfMsg::CrossProductsBuiltWhole), 1)
         << sel;
     expectSameEstimates(packed, passes);
   }

@@ -217,7 +217,8 @@ TEST_F(Cli, MultimemberMissingDisagreementIsACataloguedError) {
   ASSERT_TRUE(minijson::parse(read("run.json"), &v, &err)) << err << "\n" << r.out;
   int found = 0;
   for (const minijson::Value& rec : v["steps"][0]["log"].items)
-    if (rec.has("set") && MsgId(EffMsg::SomeButNotAllClass).is(rec["set"].n, rec["number"].n)) {
+    if (rec.has("set") &&
+        MsgId(EffMsg::MultimemberMissingOptionMixed).is(rec["set"].n, rec["number"].n)) {
       ++found;
       EXPECT_EQ(rec["severity"].s, "ERROR");
       EXPECT_NE(rec["text"].s.find("multimember effect M"), std::string::npos) << rec["text"].s;

@@ -64,7 +64,7 @@ TEST(ThreadedLevels, AFloatingPointFaultInAWorkerIsReportedAndThePassRedone) {
   const std::string on = "%let _testthread = 1;\n";
   const qrxrun::ProgramRun clean = runStep(on, "thrc");
   ASSERT_EQ(clean.status, 0) << clean.log;
-  EXPECT_FALSE(qrxrun::logged(clean, EffMsg::LevelisationWorkersStoppedAfter)) << clean.log;
+  EXPECT_FALSE(qrxrun::logged(clean, EffMsg::LevelisationRedoneOnMainThread)) << clean.log;
   const std::string expected = qrxrun::dumpOutput(serial.json["steps"][0]["output"]);
   EXPECT_EQ(qrxrun::dumpOutput(clean.json["steps"][0]["output"]), expected);
   // The fifth buffer exists only when the rows are spread over several buffers a pass.
@@ -74,14 +74,14 @@ TEST(ThreadedLevels, AFloatingPointFaultInAWorkerIsReportedAndThePassRedone) {
   } cases[] = {{"Overflow", EffMsg::LevelisationWorkerStoppedFloatingPointErrorOverflow},
                {"DivideByZero", EffMsg::LevelisationWorkerStoppedFloatingPointErrorDivision},
                {"Invalid", EffMsg::LevelisationWorkerStoppedFloatingPointErrorInvalid},
-               {"NoMemory", EffMsg::LevelisationWorkerRanOut}};
+               {"NoMemory", EffMsg::LevelisationWorkerOutOfMemory}};
   for (const Case& c : cases) {
     const qrxrun::ProgramRun r =
         runStep(on, "thrf", std::string("levelFaultBuffer=5,levelWorkerFault=") + c.fault);
     EXPECT_EQ(r.status, 2) << c.fault << "\n" << r.log;
     EXPECT_TRUE(qrxrun::logged(r, c.message)) << c.fault << "\n" << r.log;
-    EXPECT_TRUE(qrxrun::logged(r, EffMsg::LevelisationWorkersStoppedAfter)) << c.fault << "\n"
-                                                                            << r.log;
+    EXPECT_TRUE(qrxrun::logged(r, EffMsg::LevelisationRedoneOnMainThread)) << c.fault << "\n"
+                                                                           << r.log;
     EXPECT_EQ(qrxrun::dumpOutput(r.json["steps"][0]["output"]), expected) << c.fault;
   }
 }

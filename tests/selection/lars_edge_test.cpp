@@ -216,11 +216,11 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       qrxhost::failUtilityIoAt(0);
       if (rc == VsfStatus::Ok && m.fitStatus == VsfFitStatus::Done) {
         finished = true;
-        EXPECT_FALSE(logged(VsfMsg::PassOverDataPages));
+        EXPECT_FALSE(logged(VsfMsg::DataPagePassFailed));
         EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
       } else {
         EXPECT_TRUE(vsfFitFailed(m.fitStatus)) << n;
-        EXPECT_TRUE(logged(VsfMsg::PassOverDataPages)) << n;
+        EXPECT_TRUE(logged(VsfMsg::DataPagePassFailed)) << n;
         ++failures;
       }
     }
