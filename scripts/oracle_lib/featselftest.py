@@ -6,6 +6,7 @@ its family; the comparison of two runs flags a lost bit, a changed entry and a c
 and lets a tie pass."""
 import copy
 import json
+import math
 import os
 import shutil
 import tempfile
@@ -93,7 +94,8 @@ def feature_checks(qrx, work):
     bad += expect("a step of least validation ASE not selected",
                   features.judge(case, work, wrong, qrx), "choose")
 
-    case, rec = find_seed(qrx, work, "scoring", lambda c: c.method in ("NONE", "FORWARD"))
+    case, rec = find_seed(qrx, work, "scoring", lambda c: c.method == "NONE" and any(
+        v in ("EFFECT", "REF") for v in c.classes.values()))
     if case is None:
         print("featselftest: no sound scoring case")
         return bad + 1
@@ -124,8 +126,7 @@ def feature_checks(qrx, work):
     with open(path, "w") as fh:
         json.dump(store, fh)
     bad += expect("a wrong stored error variance", features.judge(case, work, rec, qrx), "store")
-    with open(path, "w") as fh:
-        json.dump(good, fh)
+    bad += store_checks(case, rec, qrx, work, good)
 
     bad += penalized_checks(qrx, work)
     case, rec = find_seed(qrx, work, "extdata", lambda c: c.method != "LASSO")
@@ -150,6 +151,40 @@ def feature_checks(qrx, work):
         return bad + 1
     bad += expect("a wrong mean estimate", features.judge(
         case, work, bump(rec, "AvgParmEst", "Mean"), qrx), "modelavg.whole")
+    return bad
+
+
+def store_checks(case, rec, qrx, work, good):
+    """The item store read back: a covariance entry, a coding row and OUTPUT's prediction
+    that the store and the scoring code give, each made wrong by 1e-6."""
+    bad = 0
+    path = os.path.join(work, "st.json")
+    g = good["groups"][0]
+    k = len(g["parameters"])
+    wrongs = [("a stored variance", "store.cov", lambda s: s["covariance"][1].__setitem__(
+        1, s["covariance"][1][1] * (1 + 1e-6)))]
+    if k > 2:
+        wrongs.append(("a stored covariance", "store.cov", lambda s: [
+            s["covariance"][i].__setitem__(j, s["covariance"][i][j] * (1 + 1e-6) + 1e-3 * math.sqrt(
+                s["covariance"][1][1] * s["covariance"][2][2])) for i, j in ((1, 2), (2, 1))]))
+    coded = [c for c in g["classes"] if c.get("codingRows")]
+    if coded:
+        wrongs.append(("a coding row", "store.predict", lambda s: s["groups"][0]["classes"][
+            0]["codingRows"][0].__setitem__(0, 1 + 1e-6)))
+    for label, family, edit in wrongs:
+        store = copy.deepcopy(good)
+        edit(store["groups"][0] if family == "store.cov" else store)
+        with open(path, "w") as fh:
+            json.dump(store, fh)
+        bad += expect(label + " off by 1e-6", features.judge(case, work, rec, qrx), family)
+    with open(path, "w") as fh:
+        json.dump(good, fh)
+    text = edit_csv(os.path.join(work, "o.csv"), "p", 2, lambda v: v * (1 + 1e-6))
+    found = features.judge(case, work, rec, qrx)
+    bad += expect("OUTPUT against the scoring code", found, "code")
+    bad += expect("OUTPUT against the item store", found, "store.predict")
+    with open(os.path.join(work, "o.csv"), "w") as fh:
+        fh.write(text)
     return bad
 
 

@@ -313,8 +313,11 @@ class FeatureChecks:
                 y = np.array(sc["y"], float)
                 self.compare("score.residual", "SCORE", rs, y - ps,
                              4 * ref.EPS * (np.abs(y) + np.abs(ps)) + 1e-300)
-        self.check_code(ps, n)
+        self.check_code("s.csv", ps, "CODE")
+        p = self.output_pred()
+        self.check_code("d.csv", p, "CODE on the data")
         self.check_store(sel, ps, sc, n)
+        self.store_predicts(self.case.columns, p, "STORE on the data")
 
     def compare(self, family, where, got, want, slack):
         miss = np.isnan(got) != np.isnan(want)
@@ -329,21 +332,30 @@ class FeatureChecks:
             self.fail(family, where, "%d rows differ, e.g. row %d: %r against %r"
                       % (int(bad.sum()), i, got[i], want[i]))
 
-    def check_code(self, ps, n):
+    def check_code(self, data, want, where):
+        """The CODE file run by Python over a data set gives the predictions want (SCORE's on
+        the scoring rows, OUTPUT's on the fit's own data)."""
         code = os.path.join(self.work, "code.py")
         if not os.path.exists(code):
             self.fail("code", "CODE", "no scoring code written")
             return
         run = subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "scripts", "run_scoring_code.py"),
-                              code, os.path.join(self.work, "s.csv")],
+                              code, os.path.join(self.work, data)],
                              capture_output=True, text=True, timeout=60)
+        n = len(want)
         lines = run.stdout.split("\n")[:n]
         if run.returncode != 0 or len(lines) != n:
-            self.fail("code", "CODE", "the scoring code failed: %s" % run.stderr[-300:])
+            self.fail("code", where, "the scoring code failed: %s" % run.stderr[-300:])
             return
         got = np.array([float(v) if v else np.nan for v in lines])
-        self.compare("code", "CODE", got, ps, 1e-12 * np.abs(ps) + 1e-300 +
-                     1e-12 * np.nanmax(np.abs(ps), initial=0))
+        self.compare("code", where, got, want, 1e-12 * np.abs(want) + 1e-300 +
+                     1e-12 * np.nanmax(np.abs(want), initial=0))
+
+    def output_pred(self):
+        """OUTPUT's predictions, one per row of the data (NaN where it predicts nothing)."""
+        head, rows = read_csv(os.path.join(self.work, "o.csv"))
+        j = head.index("p")
+        return np.array([float(r[j]) if r[j] not in ("", ".") else np.nan for r in rows])
 
     def check_store(self, sel, ps, sc, n):
         path = os.path.join(self.work, "st.json")
@@ -373,12 +385,52 @@ class FeatureChecks:
             if g.get("errorDF") != err["DF"] or abs(g["errorVariance"] - err["MS"]) > 1e-12 * abs(err["MS"]):
                 self.fail("store", "STORE", "error variance %r on %r DF, the ANOVA's %r on %r"
                           % (g.get("errorVariance"), g.get("errorDF"), err["MS"], err["DF"]))
-        X = self.ext_columns(names, sc, n)
-        if X is not None:
-            b = np.array([v or 0.0 for v in beta], float)
-            pred = X @ b
-            mag = np.abs(X) @ np.abs(b)
-            self.compare("store.predict", "STORE", pred, ps, 64 * ref.EPS * mag + 1e-300)
+        self.store_predicts(sc, ps, "STORE")
+        self.store_covariance(g, sel, key)
+
+    def store_predicts(self, cols, want, where):
+        """The item store read as a user reads it: each parameter's column made from its
+        effect's variables and its CLASS variable's levels and coding rows as the store
+        gives them, times the stored estimate, gives the predictions want."""
+        with open(os.path.join(self.work, "st.json")) as fh:
+            g = json.load(fh)["groups"][0]
+        X = store_columns(g, cols, len(want))
+        if X is None:
+            return
+        b = np.array([p["estimate"] or 0.0 for p in g["parameters"]], float)
+        pred = X @ b
+        mag = np.abs(X) @ np.abs(b)
+        self.compare("store.predict", where, pred, want, 64 * ref.EPS * mag + 1e-300)
+
+    def store_covariance(self, g, sel, key):
+        """The stored covariance: its diagonal the printed standard errors squared, and under
+        least squares the error variance times the inverse cross products of a refit."""
+        cov = g.get("covariance")
+        if not cov:
+            return
+        cov = np.array([[np.nan if v is None else v for v in r] for r in cov], float)
+        names = [p["name"] for p in g["parameters"]]
+        printed = {check.norm_name(r["Parameter"]): r for r in table_rows(sel["ParameterEstimates"])}
+        rows = [printed.get(key.get(nm.replace(" ", "_"), nm)) for nm in names]
+        for i, r in enumerate(rows):
+            se = r.get("StdErr") if r else None
+            if real(se) and abs(math.sqrt(max(cov[i, i], 0.0)) - se) > 1e-12 * abs(se) + 1e-300:
+                self.fail("store.cov", "STORE", "%s variance %r, printed standard error %r"
+                          % (names[i], cov[i, i], se))
+                return
+        ps = self.taken(sel) if self.case.method in LS else None
+        s2 = g.get("errorVariance")
+        if ps is None or not real(s2) or [check.norm_name(nm).replace(" ", "_") for nm, _, _ in ps] \
+                != [nm.replace(" ", "_") for nm in names]:
+            return
+        f, _ = self.refit(ps)
+        want = s2 * f.cov
+        sd = np.sqrt(np.abs(np.diag(want)))
+        slack = 10 * tol_of(f) * np.outer(sd, sd) + 1e-300
+        if (np.abs(cov - want) > slack).any():
+            i, j = np.unravel_index(int(np.argmax(np.abs(cov - want) - slack)), cov.shape)
+            self.fail("store.cov", "STORE", "covariance of %s and %s %r, least squares %r"
+                      % (names[i], names[j], cov[i, j], want[i, j]))
 
     # ---- model averaging ----
     def check_modelavg(self):
@@ -560,6 +612,34 @@ class FeatureChecks:
                 if f.sse > 1e-6 * d.tss_c:
                     self.fail("noint.perfect", "Selected", "stopped for a perfect fit where least "
                               "squares leave %r (corrected total %r)" % (f.sse, d.tss_c))
+
+
+def store_columns(g, cols, n):
+    """The design columns of an item store group's parameters over rows given as column
+    lists, from the store's own description (NaN where a row has no value or a level the
+    store does not know); None for a constructed or crossed CLASS effect."""
+    effects = {e["name"]: e for e in g["effects"]}
+    classes = {c["name"]: c for c in g["classes"]}
+    out = []
+    for p in g["parameters"]:
+        e = effects.get(p["effect"])
+        if e is None or e["constructed"] or len(e["classes"]) > 1:
+            return None
+        col = np.ones(n)
+        for v in e["continuous"]:
+            col = col * np.array([np.nan if x is None else float(x) for x in cols[v]])
+        for c in e["classes"]:
+            info = classes[c]
+            rows = info.get("codingRows")
+            levels = {lv: i for i, lv in enumerate(info["levels"])}
+            code = []
+            for x in cols[c]:
+                i = levels.get(x)
+                code.append(np.nan if i is None else
+                            float(rows[i][p["column"]]) if rows else float(i == p["column"]))
+            col = col * np.array(code)
+        out.append(col)
+    return np.column_stack(out) if out else np.zeros((n, 0))
 
 
 def anova_of(tabs):
