@@ -15,7 +15,7 @@ import numpy as np
 
 from . import check, ref
 from .check import Finding, find, printed_models, real
-from .runqrx import read_csv, table_rows
+from .runqrx import factoid, read_csv, table_rows
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 LS = check.LS_METHODS
@@ -496,11 +496,53 @@ class FeatureChecks:
                 self.ls_estimates("Step%d" % step, tabs, nonzero=True)
         if what == "screen" and self.case.opt["screen"] == "sasvi":
             self.unscreened()
+        if what == "cvex":
+            self.cvex()
         if what == "qk" and self.case.opt.get("l1") == 0.0:
             # the solver's one fit, printed after its step 0
             top = [n for n in self.out if n.get("name") == "ParameterEstimates"]
             if top:
                 self.min_sse("ParameterEstimates", {"ParameterEstimates": top[-1]})
+
+    def cvex(self):
+        """External cross validation: each step's printed value is the summary's, and the
+        summary's is the folds' held-out errors along their own paths, averaged on the merged
+        grid of their knots and read at the step's path value."""
+        t = find(self.out, "SelectionSummary")
+        if not t:
+            return
+        rows = table_rows(t[0])
+        summary = {r["Step"]: r.get("CVEXPRESS") for r in rows}
+        chosen = [r["Step"] for r in rows if r.get("OptCVEXPRESS") == 1]
+        for step, tabs in self.step_models() + [(chosen[0] if chosen else None,
+                                                  self.selected() or {})]:
+            fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+            v = fs.get("External CV PRESS")
+            if v is not None and summary.get(step) is not None and v != summary[step]:
+                where = "Step%d" % step if tabs is not self.selected() else "Selected"
+                self.fail("cvex.step", where, "External CV PRESS %r, the summary's %r"
+                          % (v, summary[step]))
+        m = re.search(r"cvmethod=(split|block|random)\((\d+)\)", self.case.program)
+        d = self.d
+        if not m or d.noint:
+            return
+        fcase = copy.copy(self.case)
+        fcase.foldm = (m.group(1).upper(), int(m.group(2)))
+        folds = check.fold_groups(fcase)[0][d.used]
+        cols = sorted({c for nm, c in d.col_of.items() if nm != "Intercept"})
+        X = d.D[:, cols]
+        lar = "selection=lar" in self.case.program
+        knots, _ = ref.lasso_knots(X, d.y, d.wf, np.ones(len(d.y), bool), lar)
+        got = np.array([r.get("CVEXPRESS") for r in rows], float)
+        if len(knots) != len(got) or np.isnan(got).any():
+            return
+        want, _, curve = ref.cvex_errors(X, d.y, d.wf, folds, fcase.foldm[1], knots, lar)
+        slack = 1e-9 * float(np.max(curve))
+        bad = np.flatnonzero(np.abs(got - want) > slack)
+        if len(bad):
+            i = int(bad[0])
+            self.fail("cvex.press", "Step%d" % rows[i]["Step"], "External CV PRESS %r, the "
+                      "folds' paths give %r (%d steps differ)" % (got[i], want[i], len(bad)))
 
     def unscreened(self):
         """Safe screening drops only effects the step's optimum leaves out: the path is the

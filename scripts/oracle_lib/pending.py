@@ -28,6 +28,12 @@ PENDING = {
         "against 6)",
         ("",), lambda case: case.seed in (4000000, 4000170, 4000230, 4000243, 4000321, 4000350,
                                           4000624, 4000814, 4000878, 4000945)),
+    "cvex-step": (
+        "CHOOSE=CVEX: every step's Fit Statistics print External CV PRESS 0 while the "
+        "selection summary gives the step's held-out error (seed 26 of the penalized "
+        "scenario, step 1: 0 against 1.18947851, which the folds' own LASSO paths give to "
+        "1e-15); the selected model prints its value",
+        ("cvex.step",), lambda case: "choose=cvex" in case.program),
 }
 
 

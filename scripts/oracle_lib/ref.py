@@ -556,3 +556,53 @@ def fold_parts(X, y, wf, freq, folds, noint, floor=0.0):
                  big=max(1.0, float(np.max(np.abs(f.coef[(0 if noint else 1):]), initial=0.0))
                          / max(f.rhs_norm, 1e-300)))
     return out
+
+
+def lasso_knots(X, y, wf, rows, lar=False):
+    """The LASSO (or LAR) path on the given rows of standardised columns (weighted centres
+    and spreads of those rows): the knots' path values lambda / lambda_max, descending from
+    1, and a function giving the predictions of any rows at any path value (the
+    coefficients are linear in lambda between knots)."""
+    from sklearn.linear_model import lars_path
+    w = wf[rows]
+    xc = np.array([wmean(X[rows, j], w) for j in range(X.shape[1])])
+    sd = np.sqrt(np.array([wmean((X[rows, j] - xc[j]) ** 2, w) for j in range(X.shape[1])]))
+    sd[sd == 0] = 1.0
+    yc = wmean(y[rows], w)
+    s = np.sqrt(w)[:, None]
+    A = (X[rows] - xc) / sd * s
+    alphas, _, coefs = lars_path(A, (y[rows] - yc) * s[:, 0], method="lar" if lar else "lasso")
+    t = alphas / alphas[0] if alphas[0] > 0 else np.ones(len(alphas))
+
+    def predict(Z, g):
+        """Predictions of the rows Z at path value g (the last knot's below it)."""
+        j = int(np.searchsorted(-t, -g, side="left"))
+        if j >= len(t):
+            b = coefs[:, -1]
+        elif j == 0 or t[j] == g:
+            b = coefs[:, j]
+        else:
+            u = (t[j - 1] - g) / (t[j - 1] - t[j])
+            b = coefs[:, j - 1] + u * (coefs[:, j] - coefs[:, j - 1])
+        return yc + ((Z - xc) / sd) @ b
+    return t, predict
+
+
+def cvex_errors(X, y, wf, folds, k, steps, lar=False):
+    """External cross validation along the path: each fold's path fitted without it, its
+    held-out weighted mean squared error at every knot of every fold's path (the merged
+    grid), averaged over the folds; then at each path value of steps (the whole data's
+    knots) the average interpolated linearly between the grid points that bracket it."""
+    paths = []
+    for f in range(k):
+        train, held = folds != f, folds == f
+        t, predict = lasso_knots(X, y, wf, train, lar)
+        paths.append((t, predict, X[held], y[held], wf[held]))
+    grid = np.unique(np.concatenate([p[0] for p in paths]))[::-1]
+    curve = np.zeros(len(grid))
+    for t, predict, Xh, yh, wh in paths:
+        for j, g in enumerate(grid):
+            r = yh - predict(Xh, max(g, t[-1]))
+            curve[j] += math.fsum(wh * r * r) / math.fsum(wh)
+    curve /= k
+    return np.interp(-np.asarray(steps), -grid, curve), grid, curve
