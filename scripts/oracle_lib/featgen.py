@@ -289,7 +289,7 @@ def make_penalized(case):
         kind = pick(rng, ["split", "block", "random"])
         extra.append("cvmethod=%s(%d)" % (kind, int(rng.integers(3, 8))))
     elif what == "l2search":
-        sel = "elasticnet(l2search=%s l2low=%g l2high=%g l2steps=%d choose=sbc)" % (
+        sel = "elasticnet(l2search=%s l2low=%g l2high=%g l2steps=%d choose=sbc showl2search$)" % (
             pick(rng, ["grid", "golden"]), 10.0 ** rng.uniform(-4, -2),
             10.0 ** rng.uniform(-1, 0.5), int(rng.integers(2, 7)))
     elif what == "qk":

@@ -8,6 +8,7 @@ import copy
 import json
 import math
 import os
+import re
 import shutil
 import tempfile
 
@@ -213,7 +214,46 @@ def penalized_checks(qrx, work):
     fc = features.FeatureChecks(case, work, wrong, qrx, case, work)
     fc.check_penalized()
     bad += expect("a solver's fit at L1=0 off least squares", fc.findings, "qk.l1zero")
-    return bad + cvex_checks(qrx, work)
+    bad += cvex_checks(qrx, work) + l2search_checks(qrx, work)
+    # the adaptive LASSO's weights follow GAMMA=: the path judged as another gamma's is not
+    case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "adaptive"
+                          and "selection=lasso" in c.program and not c.classes)
+    if case is None:
+        print("featselftest: no sound adaptive LASSO case")
+        return bad + 1
+    other = copy.copy(case)
+    g = float(re.search(r"gamma=([0-9.e+-]+)", case.program).group(1))
+    other.program = case.program.replace("gamma=%g" % g, "gamma=%r" % (g * 1.05))
+    return bad + expect("adaptive weights of another gamma", features.judge(other, work, rec, qrx),
+                        "path.kkt")
+
+
+def l2search_checks(qrx, work):
+    """The elastic net's L2 search: a trial's criterion, the trial marked optimal and the
+    chosen L2."""
+    case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "l2search"
+                          and not c.classes)
+    if case is None:
+        print("featselftest: no sound L2 search case")
+        return 1
+    bad = expect("a trial's criterion off by 1e-6", features.judge(case, work, bump(
+        rec, "ElasticNetTuneL2", "CriterionValue", row=0), qrx), "l2search.crit")
+    wrong = copy.deepcopy(rec)
+    for n, _ in nodes(wrong["steps"][0]["output"]):
+        if n.get("name") == "ElasticNetTuneL2":
+            j = [c["name"] for c in n["columns"]].index("OptCriterion")
+            for r in n["rows"]:
+                r[j] = 1 - r[j]
+    bad += expect("another trial marked optimal", features.judge(case, work, wrong, qrx),
+                  "l2search.choose")
+    wrong = copy.deepcopy(rec)
+    for n, _ in nodes(wrong["steps"][0]["output"]):
+        if n.get("name") == "ElasticNetParaSummary":
+            for e in n["entries"]:
+                if e["label"] == "Chosen L2":
+                    e["value"] *= 1 + 1e-6
+    return bad + expect("a chosen L2 off by 1e-6", features.judge(case, work, wrong, qrx),
+                        "l2search.choose")
 
 
 def cvex_checks(qrx, work):

@@ -498,6 +498,8 @@ class FeatureChecks:
             self.unscreened()
         if what == "cvex":
             self.cvex()
+        if what == "l2search":
+            self.l2search()
         if what == "qk" and self.case.opt.get("l1") == 0.0:
             # the solver's one fit, printed after its step 0
             top = [n for n in self.out if n.get("name") == "ParameterEstimates"]
@@ -543,6 +545,44 @@ class FeatureChecks:
             i = int(bad[0])
             self.fail("cvex.press", "Step%d" % rows[i]["Step"], "External CV PRESS %r, the "
                       "folds' paths give %r (%d steps differ)" % (got[i], want[i], len(bad)))
+
+    def l2search(self):
+        """Each trial of the elastic net's L2 search (SHOWL2SEARCH$'s table): its criterion is
+        the least over the steps it took of the elastic-net path at its L2, and the search
+        keeps the trial of the least criterion."""
+        t = find(self.out, "ElasticNetTuneL2")
+        d = self.d
+        if not t or d.noint or any(e["kind"] != "cont" for e in self.case.effects):
+            return
+        crit = re.search(r"choose=(\w+)", self.case.program).group(1).upper()
+        cols = [d.col_of[e["name"]] for e in self.case.effects if e["name"] in d.col_of]
+        f = ref.fit(d.D[:, cols], d.y, d.wf, False)
+        Z, _ = ref.standardised(d.D[:, cols], d.wf, d.n)
+        yc = d.y - ref.wmean(d.y, d.wf)
+        rows = table_rows(t[0])
+        for r in rows:
+            b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :r["nSteps"]]
+            vals = [ref.criteria(math.fsum(d.wf * (yc - Z @ b[:, k]) ** 2),
+                                 1 + int((b[:, k] != 0).sum()), d.n, d.tss, False).get(crit)
+                    for k in range(b.shape[1])]
+            if None in vals or not vals:
+                return
+            want = min(vals)
+            slack = 10 * check.tolerance(f.cond ** 2) * d.n + 1e-9 * abs(want)
+            if abs(r["CriterionValue"] - want) > slack:
+                self.fail("l2search.crit", "ElasticNetTuneL2", "trial %d at L2 %r: %s %r, the "
+                          "elastic-net path's least %r" % (r["Step"], r["L2"], crit,
+                                                          r["CriterionValue"], want))
+        best = min(r["CriterionValue"] for r in rows)
+        opt = [r["Step"] for r in rows if r["OptCriterion"] == 1]
+        if [r["Step"] for r in rows if r["CriterionValue"] == best][:1] != opt:
+            self.fail("l2search.choose", "ElasticNetTuneL2", "trial %s marked optimal, the least "
+                      "criterion %r" % (opt, best))
+        para = find(self.out, "ElasticNetParaSummary")
+        chosen = factoid(para[0]).get("Chosen L2") if para else None
+        if opt and chosen != [r["L2"] for r in rows if r["Step"] == opt[0]][0]:
+            self.fail("l2search.choose", "ElasticNetParaSummary", "Chosen L2 %r, trial %d's L2 %r"
+                      % (chosen, opt[0], [r["L2"] for r in rows if r["Step"] == opt[0]][0]))
 
     def unscreened(self):
         """Safe screening drops only effects the step's optimum leaves out: the path is the

@@ -606,3 +606,14 @@ def cvex_errors(X, y, wf, folds, k, steps, lar=False):
             curve[j] += math.fsum(wh * r * r) / math.fsum(wh)
     curve /= k
     return np.interp(-np.asarray(steps), -grid, curve), grid, curve
+
+
+def enet_knots(Z, yc, wf, ridge):
+    """The knots of the elastic-net path on the columns Z (the response yc about its mean):
+    the LASSO path of the rows sqrt(wf) Z stacked on sqrt(ridge) I, whose cross products are
+    Z'WZ + ridge I; the coefficients at each knot, one column per knot."""
+    from sklearn.linear_model import lars_path
+    k = Z.shape[1]
+    A = np.vstack([Z * np.sqrt(wf)[:, None], math.sqrt(ridge) * np.eye(k)])
+    b = np.concatenate([yc * np.sqrt(wf), np.zeros(k)])
+    return lars_path(A, b, method="lasso")[2]
