@@ -91,6 +91,8 @@ class Judge:
                 self.steps[int(label[4:])] = Step(d, label, tabs)
         self.effect_cols = self.effect_map(models)
         self.folds = chk.folds(d) if case.foldm else None
+        m = re.search(r"hierarchy=(single|singleclass)\b", case.program.lower())
+        self.hierarchy = m.group(1) if m else None
         self.cache = {}
 
     def effect_map(self, models):
@@ -222,7 +224,8 @@ class Judge:
         case = self.case
         if case.method not in CLASSIC or self.select is None or not self.steps:
             return
-        if "hierarchy=" in case.program.lower() or "drop=competitive" in case.program.lower():
+        if "drop=competitive" in case.program.lower() or (
+                self.hierarchy and any("polynomial(" in e.get("decl", "") for e in case.effects)):
             return
         numbers = sorted(self.steps)
         for k in numbers:
@@ -243,10 +246,37 @@ class Judge:
         return len(self.d.y) * k * k > SEARCH_LIMIT
 
     def eligible(self, base, adding):
+        """The candidates of a step: under HIERARCHY= an effect enters only after every
+        effect it contains, and leaves only while no effect in the model contains it."""
         forced = self.forced()
+        inside = lambda e, o: o != e and self.contains(e, o)
         if adding:
-            return [e for e in self.effect_cols if e not in base.effects]
-        return [e for e in base.effects if e in self.effect_cols and e not in forced]
+            return [e for e in self.effect_cols if e not in base.effects
+                    and all(o in base.effects for o in self.effect_cols if inside(e, o))]
+        return [e for e in base.effects if e in self.effect_cols and e not in forced
+                and not any(inside(o, e) for o in base.effects if o in self.effect_cols)]
+
+    def contains(self, a, b):
+        """Whether effect a contains effect b by HIERARCHY='s rule: b's CLASS variables,
+        continuous variables and constructed effects each a part (as multisets) of a's, one
+        of them a strict part; under SINGLECLASS effects without a CLASS variable contain
+        none and lie in none. Always false without HIERARCHY=."""
+        if not self.hierarchy:
+            return False
+        pa, pb = self.parts(a), self.parts(b)
+        if self.hierarchy == "singleclass" and not pa[0] and not pb[0]:
+            return False
+        sub = [all(x.count(v) <= y.count(v) for v in x) for x, y in zip(pb, pa)]
+        return all(sub) and any(len(x) < len(y) for x, y in zip(pb, pa))
+
+    def parts(self, effect):
+        names = effect.replace("(", "*").replace(")", "").split("*")
+        classes = {c.lower() for c in self.case.classes} | {
+            c.lower() for c in self.case.opt.get("plainclass", ())} if hasattr(
+            self.case, "opt") else {c.lower() for c in self.case.classes}
+        cont = {c.lower() for c in self.case.columns} - classes
+        return (sorted(v for v in names if v in classes), sorted(v for v in names if v in cont),
+                sorted(v for v in names if v not in classes and v not in cont))
 
     def forced(self):
         m = re.search(r"include=(\d+)", self.case.program.lower())
@@ -324,7 +354,12 @@ class Judge:
     def greedy(self, base, effect, adding, where):
         code = self.select
         vals = {}
-        for e in self.eligible(base, adding):
+        eligible = self.eligible(base, adding)
+        if self.hierarchy and effect not in eligible:
+            self.chk.fail("decision.hierarchy", where, "%s %s against HIERARCHY=%s" % (
+                "entered" if adding else "removed", effect, self.hierarchy.upper()))
+            return
+        for e in eligible:
             got = self.candidate_value(base, e, adding, code)
             if got is None:
                 return      # a candidate no exact value judges: the step is not judged

@@ -131,7 +131,7 @@ def feature_checks(qrx, work):
     bad += expect("a wrong stored error variance", features.judge(case, work, rec, qrx), "store")
     bad += store_checks(case, rec, qrx, work, good)
 
-    bad += penalized_checks(qrx, work)
+    bad += penalized_checks(qrx, work) + hierarchy_checks(qrx, work)
     case, rec = find_seed(qrx, work, "extdata", lambda c: c.method != "LASSO")
     if case is not None:
         wrong = bump(rec, "SelectionSummary", "TestASE", row=1)
@@ -188,6 +188,29 @@ def store_checks(case, rec, qrx, work, good):
     bad += expect("OUTPUT against the item store", found, "store.predict")
     with open(os.path.join(work, "o.csv"), "w") as fh:
         fh.write(text)
+    return bad
+
+
+def hierarchy_checks(qrx, work):
+    """HIERARCHY= in the greedy decisions: a sound run judged as if it had no hierarchy (or,
+    without one, as if it had) shows a decision the rule forbids or one it does not explain."""
+    bad = 0
+    for have, family, first in ((True, "decision.entry", 1), (False, "decision.hierarchy", 10)):
+        while True:
+            case, rec = find_seed(qrx, work, "effects", lambda c: c.method in (
+                "FORWARD", "BACKWARD", "STEPWISE") and ("hierarchy=" in c.program) == have,
+                first=first)
+            if case is None:
+                print("featselftest: no case shows a decision %s HIERARCHY=" % (
+                    "under" if have else "without"))
+                bad += 1
+                break
+            other = copy.copy(case)
+            other.program = re.sub(r"hierarchy=\w+", "hierarchy=none", case.program) if have \
+                else case.program.replace("details=all", "details=all hierarchy=single", 1)
+            if any(f.family == family for f in features.judge(other, work, rec, qrx)):
+                break
+            first = case.seed + 1
     return bad
 
 
