@@ -25,6 +25,13 @@ SEARCH_LIMIT = 6_000_000
 ACCEPT, REFUSE = 1e-7, 1e-9
 
 
+def same_tol(case):
+    """How far two prints of one model's number may differ: 1e-12, but 1e-9 under competitive
+    stepwise, whose steps are compared by their candidates' trial fits while each step prints
+    its own refit, and whose chosen model is restored from a snapshot of either."""
+    return 1e-9 if "drop=competitive" in case.program.lower() else 1e-12
+
+
 def norm(s):
     return " ".join(str(s).split()).lower()
 
@@ -93,6 +100,8 @@ class Judge:
         self.folds = chk.folds(d) if case.foldm else None
         m = re.search(r"hierarchy=(single|singleclass)\b", case.program.lower())
         self.hierarchy = m.group(1) if m else None
+        # competitive stepwise weighs the best entry against the best removal at every step
+        self.competitive = "drop=competitive" in case.program.lower()
         self.cache = {}
 
     def effect_map(self, models):
@@ -224,7 +233,7 @@ class Judge:
         case = self.case
         if case.method not in CLASSIC or self.select is None or not self.steps:
             return
-        if "drop=competitive" in case.program.lower() or (
+        if (self.competitive and self.select == "SL") or (
                 self.hierarchy and any("polynomial(" in e.get("decl", "") for e in case.effects)):
             return
         numbers = sorted(self.steps)
@@ -255,6 +264,11 @@ class Judge:
                     and all(o in base.effects for o in self.effect_cols if inside(e, o))]
         return [e for e in base.effects if e in self.effect_cols and e not in forced
                 and not any(inside(o, e) for o in base.effects if o in self.effect_cols)]
+
+    def direction(self, base, effect, adding):
+        """Whether the candidate enters: under competitive stepwise every effect out of the
+        base is a candidate entry and every one in it a candidate removal."""
+        return effect not in base.effects if self.competitive else adding
 
     def contains(self, a, b):
         """Whether effect a contains effect b by HIERARCHY='s rule: b's CLASS variables,
@@ -314,7 +328,7 @@ class Judge:
             printed[e] = v
             if e not in self.effect_cols or not tables.real(v):
                 continue
-            got = self.candidate_value(base, e, adding, code)
+            got = self.candidate_value(base, e, self.direction(base, e, adding), code)
             if got is None or got == "norank":
                 continue
             want, allow = got
@@ -359,8 +373,10 @@ class Judge:
             self.chk.fail("decision.hierarchy", where, "%s %s against HIERARCHY=%s" % (
                 "entered" if adding else "removed", effect, self.hierarchy.upper()))
             return
+        if self.competitive:
+            eligible = self.eligible(base, True) + self.eligible(base, False)
         for e in eligible:
-            got = self.candidate_value(base, e, adding, code)
+            got = self.candidate_value(base, e, self.direction(base, e, adding), code)
             if got is None:
                 return      # a candidate no exact value judges: the step is not judged
             if got != "norank":
@@ -423,7 +439,8 @@ class Judge:
                                   "level %r" % (r.get("CompareCriterion"), lv))
             else:
                 cur = last.fs.get(COLUMN[code][1])
-                if tables.real(cur) and tables.differs(r.get("CompareCriterion"), cur, 1e-12):
+                if tables.real(cur) and tables.differs(r.get("CompareCriterion"), cur,
+                                                       same_tol(self.case)):
                     self.chk.fail("stopdetails.compare", "Stop Details", "compared with %r, the "
                                   "last step's %s %r" % (r.get("CompareCriterion"), code, cur))
             if adding and code == self.select:
@@ -669,6 +686,7 @@ def read_chosen(chk, d, rows, steps, models):
     tabs = steps.get(said[0])
     if sel and tabs and "ANOVA" in sel and "ANOVA" in tabs:
         a, b = tables.anova_rows(sel), tables.anova_rows(tabs)
-        if "Error" in a and "Error" in b and tables.differs(a["Error"]["SS"], b["Error"]["SS"], 1e-12):
+        if "Error" in a and "Error" in b and tables.differs(a["Error"]["SS"], b["Error"]["SS"],
+                                                           same_tol(chk.case)):
             chk.fail("decision.choose", "Selected", "error SS %r, step %d's %r"
                      % (a["Error"]["SS"], said[0], b["Error"]["SS"]))

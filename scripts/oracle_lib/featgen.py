@@ -88,6 +88,10 @@ def ls_selection(case, crits=("SBC", "AIC", "SL", "CP", "ADJRSQ")):
     parts = ["select=%s" % pick(rng, list(crits))]
     if rng.random() < 0.5:
         parts.append("stop=none")
+    # competitive stepwise from a stream of its own, so that the cases keep their other draws
+    if method == "STEPWISE" and np.random.default_rng([case.seed, 31]).random() < 0.3:
+        parts.append("drop=competitive")
+        case.tags.add("competitive")
     return method, parts
 
 

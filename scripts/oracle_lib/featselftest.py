@@ -14,7 +14,7 @@ import tempfile
 
 import numpy as np
 
-from . import featgen, features, gen, relations, runqrx
+from . import featgen, features, gen, relations, runqrx, selftest
 from .runqrx import nodes
 
 
@@ -132,6 +132,7 @@ def feature_checks(qrx, work):
     bad += store_checks(case, rec, qrx, work, good)
 
     bad += penalized_checks(qrx, work) + hierarchy_checks(qrx, work)
+    bad += competitive_checks(qrx, work)
     case, rec = find_seed(qrx, work, "extdata", lambda c: c.method != "LASSO")
     if case is not None:
         wrong = bump(rec, "SelectionSummary", "TestASE", row=1)
@@ -189,6 +190,23 @@ def store_checks(case, rec, qrx, work, good):
     with open(os.path.join(work, "o.csv"), "w") as fh:
         fh.write(text)
     return bad
+
+
+def competitive_checks(qrx, work):
+    """Competitive stepwise: an entry swapped for the runner-up, the chosen step shifted."""
+    first = 1
+    while True:
+        case, rec = find_seed(qrx, work, "effects", lambda c: "drop=competitive" in c.program
+                              and "select=SL" not in c.program and not c.byvars, first=first)
+        if case is None:
+            print("featselftest: no sound competitive stepwise case")
+            return 1
+        lead = [r[1] for n, p in nodes(rec["steps"][0]["output"])
+                if p[1:2] == ("Step1",) and n.get("name") == "Candidates" for r in n["rows"]][:2]
+        if len(lead) == 2 and all(e.startswith("x") and "*" not in e and "(" not in e
+                                  for e in lead):
+            return selftest.decision_corruptions(case, work, rec, "stepwise")
+        first = case.seed + 1
 
 
 def hierarchy_checks(qrx, work):
