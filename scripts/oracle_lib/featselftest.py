@@ -132,7 +132,7 @@ def feature_checks(qrx, work):
     bad += store_checks(case, rec, qrx, work, good)
 
     bad += penalized_checks(qrx, work) + hierarchy_checks(qrx, work)
-    bad += competitive_checks(qrx, work)
+    bad += competitive_checks(qrx, work) + many_level_checks(qrx, work)
     case, rec = find_seed(qrx, work, "extdata", lambda c: c.method != "LASSO")
     if case is not None:
         wrong = bump(rec, "SelectionSummary", "TestASE", row=1)
@@ -207,6 +207,23 @@ def competitive_checks(qrx, work):
                                   for e in lead):
             return selftest.decision_corruptions(case, work, rec, "stepwise")
         first = case.seed + 1
+
+
+def many_level_checks(qrx, work):
+    """BACKWARD beside a CLASS effect of hundreds of levels: every candidate is judged through
+    the levels' means; candidate values off by 1e-6 are flagged."""
+    case, rec = find_seed(qrx, work, "tiedlevels", lambda c: c.method == "BACKWARD"
+                          and "select=CV" not in c.program)
+    if case is None:
+        print("featselftest: no sound many-level BACKWARD case")
+        return 1
+    code = re.search(r"select=(\w+)", case.program).group(1).upper()
+    wrong = bump(rec, "Candidates", {"ADJRSQ": "AdjRSq"}.get(code, code), row=0, every=True)
+    if wrong is None:
+        print("featselftest: the many-level case %d prints no candidates" % case.seed)
+        return 1
+    return expect("many-level candidates off by 1e-6", features.judge(case, work, wrong, qrx),
+                  "candidates.value")
 
 
 def hierarchy_checks(qrx, work):
