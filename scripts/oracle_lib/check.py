@@ -947,7 +947,8 @@ class Checker:
         if "_CVINDEX_" not in head:
             return None
         j = head.index("_CVINDEX_")
-        vals = np.array([num(r[j]) if num(r[j]) is not None else -1 for r in rows], float)
+        # _CVINDEX_ numbers the folds from 1
+        vals = np.array([num(r[j]) if num(r[j]) is not None else 0 for r in rows], float) - 1
         return vals[d.used]
 
     # ---- path methods ----

@@ -753,8 +753,15 @@ def read_opt(chk, rows):
     """Each Opt marker on the best row, and the best-step table's step and value that row's."""
     best_tab = [n for n, _ in nodes_named(chk.out, "BestStep")]
     best = table_rows(best_tab[0])[0] if best_tab and best_tab[0]["rows"] else {}
+    # the effects INCLUDE= forces in print rows of step 0 before its model is whole: the
+    # CHOOSE= criterion's mark is on the model chosen, which holds them (the last row of a
+    # step); the others' on the best of all rows
+    whole = [j for j in range(len(rows)) if j + 1 == len(rows) or rows[j + 1]["Step"] != rows[j]["Step"]]
+    choose = criteria_shown(chk.whole, chk.case.program)[2]
     for code, (col, _) in COLUMN.items():
-        i = best_row(rows, col, code in BIGGER)
+        among = whole if code == choose else list(range(len(rows)))
+        i = best_row([rows[j] for j in among], col, code in BIGGER)
+        i = None if i is None else among[i]
         if i is not None and code + "Val" in best:
             v, step = best[code + "Val"], best.get(code + "Step")
             if step != rows[i]["Step"] or (tables.real(rows[i][col]) and tables.differs(v, rows[i][col], 1e-12)):

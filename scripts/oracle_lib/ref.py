@@ -528,24 +528,30 @@ def rows_spread(f, X, y, wf):
     return solve / (1 - u * f.cond) + form
 
 
-def fold_parts(X, y, wf, freq, folds, noint, floor=0.0):
+def fold_parts(X, y, wf, freq, folds, noint, floor=0.0, nfolds=None):
     """Per fold: its held-out weighted squared error by the refit of its training rows
     ('part'), the range its rows' own conditioning allows ('low', 'high', rows_spread), the
     fit, the scaled condition, the rows fitted and left out, the training rows, and
     the relative accuracy of its estimates ('rel', on the scale of its largest standardised
     coefficient 'big'). Each fold's range is widened by `floor` on either side (a sum held
-    to 1e-9 of the corrected total wherever the rows' bound is tighter than that)."""
+    to 1e-9 of the corrected total wherever the rows' bound is tighter than that). With
+    nfolds the folds are 0 to nfolds - 1, those no row draws among them (a random fold of
+    a small BY group) held out of nothing; else the folds the rows hold, numbered in order."""
     out = []
-    for i, k in enumerate(sorted(v for v in set(folds.tolist()) if v >= 0)):
+    present = sorted(v for v in set(folds.tolist()) if v >= 0)
+    for i, k in enumerate(range(nfolds) if nfolds else present):
         held = folds == k
         tr = ~held
-        p = {"fold": i, "nfit": int(np.sum(tr)), "nout": int(np.sum(held)),
+        p = {"fold": k if nfolds else i, "nfit": int(np.sum(tr)), "nout": int(np.sum(held)),
              "train": tr, "fit": None, "cond": np.inf, "part": 0.0, "low": 0.0, "high": np.inf,
              "rel": 1.0, "big": 1.0}
         out.append(p)
         if tr.sum() == 0:
             continue
         f = fit(X[tr], y[tr], wf[tr], noint)
+        if not held.any():
+            p.update(fit=f, cond=f.cond, high=floor, rel=max(1e-10, 16 * EPS * f.cond ** 2))
+            continue
         r = f.residual(X[held], y[held])
         part = float(np.sum(wf[held] * r * r))
         spread = rows_spread(f, X[held], y[held], wf[held])

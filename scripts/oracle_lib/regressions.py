@@ -87,6 +87,10 @@ REGRESSIONS = {
     3000001: "NOINT beside a far response: a perfect-fit stop where least squares leave 2,000",
     3000000: "many-level road's CV PRESS beside folds of nearly dependent training rows",
     515: "STEPWISE by VALIDATE on Y x 2^-15 stopped a step early: an absolute margin",
+    417: "the oracle took a removal that left AIC as it was (x1 inside a spline) for a change "
+         "of path with the rows permuted",
+    5000198: "the oracle marked CHOOSE=ADJRSQ's best on an INCLUDE= row before step 0 was whole",
+    5000329: "the oracle renumbered RANDOM folds around one a small BY group never drew",
     # open faults, pending (pending.py) until their mends land
     310: "NOINT beside a degree-60 spline: CV PRESS 5.50e45 against refits of 2.42e49",
     357: "CV PRESS 2.5e-9 of the total off the fold refits at scaled condition 940",

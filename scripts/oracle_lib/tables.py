@@ -196,7 +196,10 @@ def read_folds(chk, d, where, tabs, X, cols, folds):
     the sum of the folds. The CV PRESS of the fit statistics is the sum of the folds' parts
     within the sum of their allowances. Returns nothing; findings under 'cvpress'."""
     fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
-    parts = ref.fold_parts(X, d.y, d.wf, d.freq, folds, d.noint, 1e-9 * d.tss)
+    # random folds are numbered as drawn: a small BY group may draw none of one
+    fm = chk.case.foldm
+    parts = ref.fold_parts(X, d.y, d.wf, d.freq, folds, d.noint, 1e-9 * d.tss,
+                           fm[1] if fm and fm[0] == "RANDOM" else None)
     if "CV PRESS" in fs and real(fs["CV PRESS"]):
         got = fs["CV PRESS"]
         total = math.fsum(p["part"] for p in parts)
