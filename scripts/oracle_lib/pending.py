@@ -30,9 +30,9 @@ PENDING = {
                                           4000624, 4000814, 4000878, 4000945)),
     "cvex-step": (
         "CHOOSE=CVEX: every step's Fit Statistics print External CV PRESS 0 while the "
-        "selection summary gives the step's held-out error (seed 26 of the penalized "
-        "scenario, step 1: 0 against 1.18947851, which the folds' own LASSO paths give to "
-        "1e-15); the selected model prints its value",
+        "selection summary gives the step's held-out error (seed 170, LAR with BLOCK(5) folds, "
+        "step 1: 0 against 4.247003270, which the folds' own LAR paths give to 1e-14; also "
+        "seed 528); the selected model prints its value",
         ("cvex.step",), lambda case: "choose=cvex" in case.program),
 }
 

@@ -105,6 +105,7 @@ REGRESSIONS = {
     4000814: "C(p) optimum marked on another row than the best, by BY group",
     4000878: "a wide spline's CV PRESS at step 0 far from the fold refits",
     4000945: "STEPWISE over a wide spline: rows permuted give 5 steps against 6",
+    528: "CHOOSE=CVEX: each step's Fit Statistics print External CV PRESS 0",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
