@@ -749,17 +749,23 @@ def infinite(v):
     return v if tables.real(v) else None
 
 
+def choosable(case, rows):
+    """The summary rows CHOOSE= may take: the intercept and the effects INCLUDE= forces in
+    print rows of step 0 before its model is whole, of which only the last is a model the
+    selection holds (BACKWARD's step 0 rows all hold the full model's numbers)."""
+    if "selection=backward" in case.program.lower():
+        return list(range(len(rows)))
+    return [j for j in range(len(rows)) if j + 1 == len(rows) or rows[j + 1]["Step"] != rows[j]["Step"]]
+
+
 def read_opt(chk, rows):
     """Each Opt marker on the best row, and the best-step table's step and value that row's."""
     best_tab = [n for n, _ in nodes_named(chk.out, "BestStep")]
     best = table_rows(best_tab[0])[0] if best_tab and best_tab[0]["rows"] else {}
-    # the effects INCLUDE= forces in print rows of step 0 before its model is whole: the
-    # CHOOSE= criterion's mark is on the model chosen, which holds them (the last row of a
-    # step); the others' on the best of all rows
-    whole = [j for j in range(len(rows)) if j + 1 == len(rows) or rows[j + 1]["Step"] != rows[j]["Step"]]
     choose = criteria_shown(chk.whole, chk.case.program)[2]
     for code, (col, _) in COLUMN.items():
-        among = whole if code == choose else list(range(len(rows)))
+        # the CHOOSE= criterion's mark is on the model chosen; the others' on the best row
+        among = choosable(chk.case, rows) if code == choose else list(range(len(rows)))
         i = best_row([rows[j] for j in among], col, code in BIGGER)
         i = None if i is None else among[i]
         if i is not None and code + "Val" in best:
@@ -791,8 +797,9 @@ def read_chosen(chk, d, rows, steps, models):
         return      # a choice this reading does not repeat
     if choose:
         col = COLUMN[choose][0]
-        i = best_row(rows, col, choose in BIGGER)
-        want = rows[i]["Step"] if i is not None else None
+        among = choosable(case, rows)
+        i = best_row([rows[j] for j in among], col, choose in BIGGER)
+        want = rows[among[i]]["Step"] if i is not None else None
     elif choose:
         return
     else:

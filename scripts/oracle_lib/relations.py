@@ -291,6 +291,14 @@ class Compare:
             v1, v2 = r1.get(c), r2.get(c)
             if real(v1) and real(v2) and abs(v1 * self.ss - v2) <= lim * abs(v2):
                 return True
+        # an earlier step refused other columns of an effect (columns in the band where either
+        # choice is sound, which model() judges): the paths may part from there
+        refused = lambda tabs: {nm for nm, r in estimates(tabs).items() if r.get("DF") == 0}
+        for k in range(r1["Step"]):
+            t1, t2 = ma.get("Step%d" % k), mb.get("Step%d" % k)
+            if t1 and t2 and "ParameterEstimates" in t1 and "ParameterEstimates" in t2 \
+                    and refused(t1) != refused(t2):
+                return True
         return False
 
     def idle_step(self, models, k):
