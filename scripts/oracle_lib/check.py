@@ -227,6 +227,13 @@ def used_rows(case):
     return ok
 
 
+def adaptive_gamma(program):
+    """GAMMA= of an adaptive LASSO (1 when not given), None for any other method (LAR
+    ignores ADAPTIVE)."""
+    m = re.search(r"selection=lasso\(adaptive(\(gamma=([0-9.e+-]+)\))?", program.lower())
+    return None if m is None else float(m.group(2) or 1.0)
+
+
 def fold_groups(case):
     """The fold of every used row and the BY group value of every row: RANDOM draws one
     value of the stream for each used row in data order, through the BY groups; SPLIT and
@@ -576,7 +583,7 @@ class Checker:
             self.check_lars(d, models)
         if case.method == "GROUPLASSO" and not wide:
             self.check_group_kkt(d, models)
-        if case.method in ("ELASTICNET", "ADAPTIVE"):
+        if case.method in ("ELASTICNET", "ADAPTIVE") or adaptive_gamma(case.program):
             self.check_lasso_kkt(d, models)
 
     def read_tables(self, d, models, wide):
@@ -940,7 +947,8 @@ class Checker:
         if "_CVINDEX_" not in head:
             return None
         j = head.index("_CVINDEX_")
-        vals = np.array([num(r[j]) if num(r[j]) is not None else -1 for r in rows], float)
+        # _CVINDEX_ numbers the folds from 1
+        vals = np.array([num(r[j]) if num(r[j]) is not None else 0 for r in rows], float) - 1
         return vals[d.used]
 
     # ---- path methods ----
@@ -1081,7 +1089,8 @@ class Checker:
         Z, sd = ref.standardised(d.D[:, cols], d.wf, d.n)
         l2 = re.search(r"l2=([0-9.e+-]+)", case.program.lower())
         ridge = (d.n - 1) * float(l2.group(1)) if l2 else 0.0
-        weights = np.abs(f.beta[1:] * sd) if case.method == "ADAPTIVE" else None
+        gamma = adaptive_gamma(case.program)
+        weights = np.abs(f.beta[1:] * sd) ** gamma if gamma else None
         yc = d.y - ref.wmean(d.y, d.wf)
         tol = 10 * tolerance(f.cond ** 2)
         for label, tabs in models:

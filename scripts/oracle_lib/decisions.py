@@ -23,6 +23,15 @@ COLUMN = {"AIC": ("AIC", "AIC"), "AICC": ("AICC", "AICC"), "SBC": ("SBC", "SBC")
 # candidate models past this many rows x columns^2 are not searched (the relations judge them)
 SEARCH_LIMIT = 6_000_000
 ACCEPT, REFUSE = 1e-7, 1e-9
+# a CLASS effect of more columns enters the candidate models through its levels' means
+BIG = 50
+
+
+def same_tol(case):
+    """How far two prints of one model's number may differ: 1e-12, but 1e-9 under competitive
+    stepwise, whose steps are compared by their candidates' trial fits while each step prints
+    its own refit, and whose chosen model is restored from a snapshot of either."""
+    return 1e-9 if "drop=competitive" in case.program.lower() else 1e-12
 
 
 def norm(s):
@@ -91,7 +100,12 @@ class Judge:
                 self.steps[int(label[4:])] = Step(d, label, tabs)
         self.effect_cols = self.effect_map(models)
         self.folds = chk.folds(d) if case.foldm else None
+        m = re.search(r"hierarchy=(single|singleclass)\b", case.program.lower())
+        self.hierarchy = m.group(1) if m else None
+        # competitive stepwise weighs the best entry against the best removal at every step
+        self.competitive = "drop=competitive" in case.program.lower()
         self.cache = {}
+        self.big = self.many_levels()
 
     def effect_map(self, models):
         names = set()
@@ -154,6 +168,100 @@ class Judge:
                 Q = q[:, None] if Q is None else np.column_stack([Q, q])
         return cols
 
+    # ---- models with a CLASS effect of many levels, through its groups ----
+    def many_levels(self):
+        """The CLASS effects of more than BIG columns (GLM, REF or EFFECT coding beside an
+        intercept: with it their columns span the indicators of their levels), each with
+        the level of every used row."""
+        out = {}
+        if self.d.noint:
+            return out
+        names = {c.lower(): c for c in self.case.classes}
+        for e, cols in self.effect_cols.items():
+            c = names.get(e)
+            if c and len(cols) > BIG and self.case.classes[c] in ("GLM", "REF", "EFFECT"):
+                out[e] = np.unique(np.array(self.case.columns[c], dtype=object)[self.d.used],
+                                   return_inverse=True)[1]
+        return out
+
+    def grouped_fit(self, effects, given, trial=()):
+        """(error SS, scaled condition, parameters, least share of a given column left within
+        the levels) of the least-squares model of the effects where one of them has many
+        levels: the response and the other columns less their weighted means within its
+        levels (the model's fit is the fit of those within the levels). The columns given
+        (the ones a printed step took) are taken; the trial columns, which come after them,
+        are taken or refused by the rank rule on what is left of each. None where a trial
+        column falls in the band where either is sound or two effects have many levels."""
+        key = ("grouped", tuple(sorted(effects)), tuple(given), tuple(trial))
+        if key not in self.cache:
+            self.cache[key] = self._grouped_fit(effects, given, trial)
+        return self.cache[key]
+
+    def _grouped_fit(self, effects, given, trial):
+        d = self.d
+        big = [e for e in effects if e in self.big]
+        if len(big) > 1:
+            return None
+        # without the effect of many levels its one level is the intercept
+        g = self.big[big[0]] if big else np.zeros(len(d.y), int)
+        wsum = np.bincount(g, d.wf)
+        within = lambda v: v - (np.bincount(g, d.wf * v) / np.where(wsum > 0, wsum, 1))[g]
+        s = np.sqrt(d.wf)
+        kept, Q, least = [], np.zeros((len(d.y), 0)), 1.0
+        for k, c in enumerate(list(given) + list(trial)):
+            x = d.D[:, c]
+            r = within(x) * s
+            whole = float(np.sum(d.wf * (x - ref.wmean(x, d.wf)) ** 2))
+            for _ in range(2):
+                r = r - Q @ (Q.T @ r)
+            ratio = float(r @ r) / whole if whole > 0 else 0.0
+            if k >= len(given):
+                if REFUSE <= ratio < ACCEPT:
+                    return None
+                if ratio < REFUSE:
+                    continue
+            least = min(least, ratio)
+            kept.append(within(x))
+            if ratio > 0:
+                Q = np.column_stack([Q, r / math.sqrt(float(r @ r))])
+        X = np.column_stack(kept) if kept else np.zeros((len(d.y), 0))
+        f = ref.fit(X, within(d.y), d.wf, True)
+        # a column nearly a function of the levels conditions the whole design by the share
+        # of it left within them
+        cond = max(f.cond if kept else 1.0, 1 / math.sqrt(max(least, 1e-300)))
+        return f.sse, cond, int((wsum > 0).sum()) + len(kept), least
+
+    def grouped_value(self, code, base, effect, adding):
+        """A candidate's criterion through grouped_fit: the base's columns less a removed
+        effect's, and an entering effect's columns or the base's refused ones tried after
+        them; "norank" for an entry that adds no column; None where it cannot be judged (CV
+        and PRESS need the rows' leverages)."""
+        own = {c for e in self.big for c in self.effect_cols[e]}
+        if own & set(base.refused) or code in ("CV", "PRESS"):
+            return None     # a base that refused a level's column is not the levels' model
+        small = lambda cols: [c for c in cols if c not in own]
+        mine = set(self.effect_cols.get(effect, ()))
+        if adding:
+            after = base.effects | {effect}
+            given, trial = small(base.taken), small(c for c in self.effect_cols[effect]
+                                                    if c not in base.taken)
+        else:
+            after = base.effects - {effect}
+            given = small(c for c in base.taken if c not in mine)
+            trial = small(c for c in base.refused if c not in mine)
+        got, was = self.grouped_fit(after, given, trial), self.grouped_fit(
+            base.effects, small(base.taken))
+        if got is None or (code == "SL" and was is None):
+            return None
+        # the levels' columns enter after those already in: where one of those is nearly a
+        # function of the levels, the effect refuses a column of its own instead
+        if adding and effect in self.big and got[3] < ACCEPT:
+            return None
+        if adding and was is not None and got[2] == was[2]:
+            return "norank"
+        return self.formula_value(code, got[0], got[1], got[2], was and was[:2],
+                                  was and was[2])
+
     def value(self, code, cols, base_sse=None, base_p=None):
         """base_sse: the base step's error SS and condition (SL only)."""
         """(exact value, allowance) of criterion `code` for the model of columns `cols`;
@@ -171,8 +279,7 @@ class Judge:
         if not math.isfinite(f.cond):
             return None
         p = len(cols) + (0 if d.noint else 1)
-        n, tss = d.n, d.tss
-        dsse = max(1e-9, 16 * EPS * f.cond ** 2) * tss
+        dsse = max(1e-9, 16 * EPS * f.cond ** 2) * d.tss
         if code == "CV":
             if self.folds is None:
                 return None
@@ -185,22 +292,30 @@ class Judge:
             if near:
                 return None
             return pr, 10 * max(1e-9, 16 * EPS * kap) / (1 - hmax) * pr + 4 * dsse
+        return self.formula_value(code, f.sse, f.cond, p, base, base_p)
+
+    def formula_value(self, code, sse, cond, p, base, base_p):
+        """(value, allowance) of a criterion formed from a model's error SS (its columns'
+        scaled condition cond, p parameters) and, for SL, the base's error SS and condition."""
+        d = self.d
+        n, tss = d.n, d.tss
+        dsse = max(1e-9, 16 * EPS * cond ** 2) * tss
         base_sse, base_cond = base if base else (None, 1.0)
         if code == "SL":
             # the change of the error SS is found from the candidate's own sums: it errs by
             # its conditioning relative to itself and the total, not by 1e-9 of the total
             if base_sse is None:
                 return None
-            v = log_p(base_sse, f.sse, base_p, p, n)
+            v = log_p(base_sse, sse, base_p, p, n)
             if v is None:
                 return None
-            u = max(1e-11, 16 * EPS * max(f.cond, base_cond) ** 2)
-            diff = abs(base_sse - f.sse)
+            u = max(1e-11, 16 * EPS * max(cond, base_cond) ** 2)
+            diff = abs(base_sse - sse)
             rel = (max(1e-9 * diff, u * tss) / max(diff, 1e-300)
-                   + u * tss / max(min(base_sse, f.sse), 1e-300))
+                   + u * tss / max(min(base_sse, sse), 1e-300))
             if rel >= 0.5:
                 return None
-            s0, s1 = (base_sse, f.sse) if p > base_p else (f.sse, base_sse)
+            s0, s1 = (base_sse, sse) if p > base_p else (sse, base_sse)
             spread = [log_p(s1 + (s0 - s1) * (1 + a), s1, 0, 1, n, p_fix=(base_p, p))
                       for a in (-rel, rel)]
             if any(x is None for x in spread):
@@ -208,10 +323,10 @@ class Judge:
             # the engine's F tail and scipy's agree to 1e-8 of the p-value
             return v, max(abs(x - v) for x in spread) + 1e-8
         fn = lambda s: criterion(code, s, p, n, tss, d.noint, self.sigma2)
-        v = fn(f.sse)
-        if v is None or f.sse - dsse <= 0:
+        v = fn(sse)
+        if v is None or sse - dsse <= 0:
             return None
-        spread = [fn(f.sse - dsse), fn(f.sse + dsse)]
+        spread = [fn(sse - dsse), fn(sse + dsse)]
         allow = max(abs(s - v) for s in spread)
         if code in ("CP", "BIC"):
             allow += abs(v) * 2 * self.sigma_rel + 1e-9 * abs(v)
@@ -222,7 +337,8 @@ class Judge:
         case = self.case
         if case.method not in CLASSIC or self.select is None or not self.steps:
             return
-        if "hierarchy=" in case.program.lower() or "drop=competitive" in case.program.lower():
+        if (self.competitive and self.select == "SL") or (
+                self.hierarchy and any("polynomial(" in e.get("decl", "") for e in case.effects)):
             return
         numbers = sorted(self.steps)
         for k in numbers:
@@ -239,14 +355,50 @@ class Judge:
         self.judge_stop_details()
 
     def too_big(self, base):
-        k = len(base.taken) + max((len(v) for v in self.effect_cols.values()), default=0)
+        """Whether the refits of a step's candidates cost too much; the columns of an effect
+        of many levels count nothing, as grouped_fit takes them through their levels."""
+        own = {c for e in self.big for c in self.effect_cols[e]}
+        k = len([c for c in base.taken if c not in own]) + max(
+            (len(v) for e, v in self.effect_cols.items() if e not in self.big), default=0)
         return len(self.d.y) * k * k > SEARCH_LIMIT
 
     def eligible(self, base, adding):
+        """The candidates of a step: under HIERARCHY= an effect enters only after every
+        effect it contains, and leaves only while no effect in the model contains it."""
         forced = self.forced()
+        inside = lambda e, o: o != e and self.contains(e, o)
         if adding:
-            return [e for e in self.effect_cols if e not in base.effects]
-        return [e for e in base.effects if e in self.effect_cols and e not in forced]
+            return [e for e in self.effect_cols if e not in base.effects
+                    and all(o in base.effects for o in self.effect_cols if inside(e, o))]
+        return [e for e in base.effects if e in self.effect_cols and e not in forced
+                and not any(inside(o, e) for o in base.effects if o in self.effect_cols)]
+
+    def direction(self, base, effect, adding):
+        """Whether the candidate enters: under competitive stepwise every effect out of the
+        base is a candidate entry and every one in it a candidate removal."""
+        return effect not in base.effects if self.competitive else adding
+
+    def contains(self, a, b):
+        """Whether effect a contains effect b by HIERARCHY='s rule: b's CLASS variables,
+        continuous variables and constructed effects each a part (as multisets) of a's, one
+        of them a strict part; under SINGLECLASS effects without a CLASS variable contain
+        none and lie in none. Always false without HIERARCHY=."""
+        if not self.hierarchy:
+            return False
+        pa, pb = self.parts(a), self.parts(b)
+        if self.hierarchy == "singleclass" and not pa[0] and not pb[0]:
+            return False
+        sub = [all(x.count(v) <= y.count(v) for v in x) for x, y in zip(pb, pa)]
+        return all(sub) and any(len(x) < len(y) for x, y in zip(pb, pa))
+
+    def parts(self, effect):
+        names = effect.replace("(", "*").replace(")", "").split("*")
+        classes = {c.lower() for c in self.case.classes} | {
+            c.lower() for c in self.case.opt.get("plainclass", ())} if hasattr(
+            self.case, "opt") else {c.lower() for c in self.case.classes}
+        cont = {c.lower() for c in self.case.columns} - classes
+        return (sorted(v for v in names if v in classes), sorted(v for v in names if v in cont),
+                sorted(v for v in names if v not in classes and v not in cont))
 
     def forced(self):
         m = re.search(r"include=(\d+)", self.case.program.lower())
@@ -255,6 +407,8 @@ class Judge:
         return set(names)
 
     def candidate_value(self, base, effect, adding, code):
+        if self.big and (base.effects | {effect}) & set(self.big):
+            return self.grouped_value(code, base, effect, adding)
         cols = self.columns(base, effect, adding)
         if cols is None:
             return None
@@ -284,7 +438,7 @@ class Judge:
             printed[e] = v
             if e not in self.effect_cols or not tables.real(v):
                 continue
-            got = self.candidate_value(base, e, adding, code)
+            got = self.candidate_value(base, e, self.direction(base, e, adding), code)
             if got is None or got == "norank":
                 continue
             want, allow = got
@@ -313,8 +467,13 @@ class Judge:
             v = math.exp(v) if v >= -708.3964185 else 0.0
         else:
             step_v = now.fs.get(COLUMN[code][1]) if code in COLUMN else None
-        X = self.d.D[:, now.taken] if now.taken else np.zeros((len(self.d.y), 0))
-        cond = ref.fit(X, self.d.y, self.d.wf, self.d.noint).cond
+        if now.effects & set(self.big):
+            own = {c for e in self.big for c in self.effect_cols[e]}
+            got = self.grouped_fit(now.effects, [c for c in now.taken if c not in own])
+            cond = got[1] if got else math.inf
+        else:
+            X = self.d.D[:, now.taken] if now.taken else np.zeros((len(self.d.y), 0))
+            cond = ref.fit(X, self.d.y, self.d.wf, self.d.noint).cond
         # a criterion near 0 (R-square of the empty model) is known to 1e-12 absolute
         floor = 1e-12 if code in BIGGER else 1e-300
         if tables.real(step_v) and cond < 1e6 and tables.differs(v, step_v, 1e-9, floor):
@@ -324,8 +483,15 @@ class Judge:
     def greedy(self, base, effect, adding, where):
         code = self.select
         vals = {}
-        for e in self.eligible(base, adding):
-            got = self.candidate_value(base, e, adding, code)
+        eligible = self.eligible(base, adding)
+        if self.hierarchy and effect not in eligible:
+            self.chk.fail("decision.hierarchy", where, "%s %s against HIERARCHY=%s" % (
+                "entered" if adding else "removed", effect, self.hierarchy.upper()))
+            return
+        if self.competitive:
+            eligible = self.eligible(base, True) + self.eligible(base, False)
+        for e in eligible:
+            got = self.candidate_value(base, e, self.direction(base, e, adding), code)
             if got is None:
                 return      # a candidate no exact value judges: the step is not judged
             if got != "norank":
@@ -388,7 +554,8 @@ class Judge:
                                   "level %r" % (r.get("CompareCriterion"), lv))
             else:
                 cur = last.fs.get(COLUMN[code][1])
-                if tables.real(cur) and tables.differs(r.get("CompareCriterion"), cur, 1e-12):
+                if tables.real(cur) and tables.differs(r.get("CompareCriterion"), cur,
+                                                       same_tol(self.case)):
                     self.chk.fail("stopdetails.compare", "Stop Details", "compared with %r, the "
                                   "last step's %s %r" % (r.get("CompareCriterion"), code, cur))
             if adding and code == self.select:
@@ -582,22 +749,13 @@ def infinite(v):
     return v if tables.real(v) else None
 
 
-def choosable(rows, method):
-    """The index of the first row a choice may take: the starting model's last row. The rows
-    before it enter the forced effects one by one (INCLUDE=) and are no model of the path,
-    so the choose criterion's optimum (its mark, its best-step value) is never one of them.
-    BACKWARD's rows of step 0 after the first take aliased effects out of the full model,
-    whose fit they keep: any of them may be chosen."""
-    if method == "BACKWARD" or not rows:
-        return 0
-    return [i for i, r in enumerate(rows) if r.get("Step") == rows[0].get("Step")][-1]
-
-
-def choose_best(rows, col, bigger, method):
-    """The best row by the choose criterion among the rows a choice may take."""
-    start = choosable(rows, method)
-    i = best_row(rows[start:], col, bigger)
-    return None if i is None else start + i
+def choosable(case, rows):
+    """The summary rows CHOOSE= may take: the intercept and the effects INCLUDE= forces in
+    print rows of step 0 before its model is whole, of which only the last is a model the
+    selection holds (BACKWARD's step 0 rows all hold the full model's numbers)."""
+    if "selection=backward" in case.program.lower():
+        return list(range(len(rows)))
+    return [j for j in range(len(rows)) if j + 1 == len(rows) or rows[j + 1]["Step"] != rows[j]["Step"]]
 
 
 def read_opt(chk, rows):
@@ -606,8 +764,10 @@ def read_opt(chk, rows):
     best = table_rows(best_tab[0])[0] if best_tab and best_tab[0]["rows"] else {}
     choose = criteria_shown(chk.whole, chk.case.program)[2]
     for code, (col, _) in COLUMN.items():
-        i = choose_best(rows, col, code in BIGGER, chk.case.method) if code == choose else \
-            best_row(rows, col, code in BIGGER)
+        # the CHOOSE= criterion's mark is on the model chosen; the others' on the best row
+        among = choosable(chk.case, rows) if code == choose else list(range(len(rows)))
+        i = best_row([rows[j] for j in among], col, code in BIGGER)
+        i = None if i is None else among[i]
         if i is not None and code + "Val" in best:
             v, step = best[code + "Val"], best.get(code + "Step")
             if step != rows[i]["Step"] or (tables.real(rows[i][col]) and tables.differs(v, rows[i][col], 1e-12)):
@@ -637,8 +797,9 @@ def read_chosen(chk, d, rows, steps, models):
         return      # a choice this reading does not repeat
     if choose:
         col = COLUMN[choose][0]
-        i = choose_best(rows, col, choose in BIGGER, chk.case.method)
-        want = rows[i]["Step"] if i is not None else None
+        among = choosable(case, rows)
+        i = best_row([rows[j] for j in among], col, choose in BIGGER)
+        want = rows[among[i]]["Step"] if i is not None else None
     elif choose:
         return
     else:
@@ -654,6 +815,7 @@ def read_chosen(chk, d, rows, steps, models):
     tabs = steps.get(said[0])
     if sel and tabs and "ANOVA" in sel and "ANOVA" in tabs:
         a, b = tables.anova_rows(sel), tables.anova_rows(tabs)
-        if "Error" in a and "Error" in b and tables.differs(a["Error"]["SS"], b["Error"]["SS"], 1e-12):
+        if "Error" in a and "Error" in b and tables.differs(a["Error"]["SS"], b["Error"]["SS"],
+                                                           same_tol(chk.case)):
             chk.fail("decision.choose", "Selected", "error SS %r, step %d's %r"
                      % (a["Error"]["SS"], said[0], b["Error"]["SS"]))

@@ -88,6 +88,10 @@ def ls_selection(case, crits=("SBC", "AIC", "SL", "CP", "ADJRSQ")):
     parts = ["select=%s" % pick(rng, list(crits))]
     if rng.random() < 0.5:
         parts.append("stop=none")
+    # competitive stepwise from a stream of its own, so that the cases keep their other draws
+    if method == "STEPWISE" and np.random.default_rng([case.seed, 31]).random() < 0.3:
+        parts.append("drop=competitive")
+        case.tags.add("competitive")
     return method, parts
 
 
@@ -289,7 +293,7 @@ def make_penalized(case):
         kind = pick(rng, ["split", "block", "random"])
         extra.append("cvmethod=%s(%d)" % (kind, int(rng.integers(3, 8))))
     elif what == "l2search":
-        sel = "elasticnet(l2search=%s l2low=%g l2high=%g l2steps=%d choose=sbc)" % (
+        sel = "elasticnet(l2search=%s l2low=%g l2high=%g l2steps=%d choose=sbc showl2search$)" % (
             pick(rng, ["grid", "golden"]), 10.0 ** rng.uniform(-4, -2),
             10.0 ** rng.uniform(-1, 0.5), int(rng.integers(2, 7)))
     elif what == "qk":

@@ -15,7 +15,7 @@ import numpy as np
 
 from . import check, ref
 from .check import Finding, find, printed_models, real
-from .runqrx import read_csv, table_rows
+from .runqrx import factoid, read_csv, table_rows
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 LS = check.LS_METHODS
@@ -313,8 +313,11 @@ class FeatureChecks:
                 y = np.array(sc["y"], float)
                 self.compare("score.residual", "SCORE", rs, y - ps,
                              4 * ref.EPS * (np.abs(y) + np.abs(ps)) + 1e-300)
-        self.check_code(ps, n)
+        self.check_code("s.csv", ps, "CODE")
+        p = self.output_pred()
+        self.check_code("d.csv", p, "CODE on the data")
         self.check_store(sel, ps, sc, n)
+        self.store_predicts(self.case.columns, p, "STORE on the data")
 
     def compare(self, family, where, got, want, slack):
         miss = np.isnan(got) != np.isnan(want)
@@ -329,21 +332,30 @@ class FeatureChecks:
             self.fail(family, where, "%d rows differ, e.g. row %d: %r against %r"
                       % (int(bad.sum()), i, got[i], want[i]))
 
-    def check_code(self, ps, n):
+    def check_code(self, data, want, where):
+        """The CODE file run by Python over a data set gives the predictions want (SCORE's on
+        the scoring rows, OUTPUT's on the fit's own data)."""
         code = os.path.join(self.work, "code.py")
         if not os.path.exists(code):
             self.fail("code", "CODE", "no scoring code written")
             return
         run = subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "scripts", "run_scoring_code.py"),
-                              code, os.path.join(self.work, "s.csv")],
+                              code, os.path.join(self.work, data)],
                              capture_output=True, text=True, timeout=60)
+        n = len(want)
         lines = run.stdout.split("\n")[:n]
         if run.returncode != 0 or len(lines) != n:
-            self.fail("code", "CODE", "the scoring code failed: %s" % run.stderr[-300:])
+            self.fail("code", where, "the scoring code failed: %s" % run.stderr[-300:])
             return
         got = np.array([float(v) if v else np.nan for v in lines])
-        self.compare("code", "CODE", got, ps, 1e-12 * np.abs(ps) + 1e-300 +
-                     1e-12 * np.nanmax(np.abs(ps), initial=0))
+        self.compare("code", where, got, want, 1e-12 * np.abs(want) + 1e-300 +
+                     1e-12 * np.nanmax(np.abs(want), initial=0))
+
+    def output_pred(self):
+        """OUTPUT's predictions, one per row of the data (NaN where it predicts nothing)."""
+        head, rows = read_csv(os.path.join(self.work, "o.csv"))
+        j = head.index("p")
+        return np.array([float(r[j]) if r[j] not in ("", ".") else np.nan for r in rows])
 
     def check_store(self, sel, ps, sc, n):
         path = os.path.join(self.work, "st.json")
@@ -373,12 +385,52 @@ class FeatureChecks:
             if g.get("errorDF") != err["DF"] or abs(g["errorVariance"] - err["MS"]) > 1e-12 * abs(err["MS"]):
                 self.fail("store", "STORE", "error variance %r on %r DF, the ANOVA's %r on %r"
                           % (g.get("errorVariance"), g.get("errorDF"), err["MS"], err["DF"]))
-        X = self.ext_columns(names, sc, n)
-        if X is not None:
-            b = np.array([v or 0.0 for v in beta], float)
-            pred = X @ b
-            mag = np.abs(X) @ np.abs(b)
-            self.compare("store.predict", "STORE", pred, ps, 64 * ref.EPS * mag + 1e-300)
+        self.store_predicts(sc, ps, "STORE")
+        self.store_covariance(g, sel, key)
+
+    def store_predicts(self, cols, want, where):
+        """The item store read as a user reads it: each parameter's column made from its
+        effect's variables and its CLASS variable's levels and coding rows as the store
+        gives them, times the stored estimate, gives the predictions want."""
+        with open(os.path.join(self.work, "st.json")) as fh:
+            g = json.load(fh)["groups"][0]
+        X = store_columns(g, cols, len(want))
+        if X is None:
+            return
+        b = np.array([p["estimate"] or 0.0 for p in g["parameters"]], float)
+        pred = X @ b
+        mag = np.abs(X) @ np.abs(b)
+        self.compare("store.predict", where, pred, want, 64 * ref.EPS * mag + 1e-300)
+
+    def store_covariance(self, g, sel, key):
+        """The stored covariance: its diagonal the printed standard errors squared, and under
+        least squares the error variance times the inverse cross products of a refit."""
+        cov = g.get("covariance")
+        if not cov:
+            return
+        cov = np.array([[np.nan if v is None else v for v in r] for r in cov], float)
+        names = [p["name"] for p in g["parameters"]]
+        printed = {check.norm_name(r["Parameter"]): r for r in table_rows(sel["ParameterEstimates"])}
+        rows = [printed.get(key.get(nm.replace(" ", "_"), nm)) for nm in names]
+        for i, r in enumerate(rows):
+            se = r.get("StdErr") if r else None
+            if real(se) and abs(math.sqrt(max(cov[i, i], 0.0)) - se) > 1e-12 * abs(se) + 1e-300:
+                self.fail("store.cov", "STORE", "%s variance %r, printed standard error %r"
+                          % (names[i], cov[i, i], se))
+                return
+        ps = self.taken(sel) if self.case.method in LS else None
+        s2 = g.get("errorVariance")
+        if ps is None or not real(s2) or [check.norm_name(nm).replace(" ", "_") for nm, _, _ in ps] \
+                != [nm.replace(" ", "_") for nm in names]:
+            return
+        f, _ = self.refit(ps)
+        want = s2 * f.cov
+        sd = np.sqrt(np.abs(np.diag(want)))
+        slack = 10 * tol_of(f) * np.outer(sd, sd) + 1e-300
+        if (np.abs(cov - want) > slack).any():
+            i, j = np.unravel_index(int(np.argmax(np.abs(cov - want) - slack)), cov.shape)
+            self.fail("store.cov", "STORE", "covariance of %s and %s %r, least squares %r"
+                      % (names[i], names[j], cov[i, j], want[i, j]))
 
     # ---- model averaging ----
     def check_modelavg(self):
@@ -444,11 +496,93 @@ class FeatureChecks:
                 self.ls_estimates("Step%d" % step, tabs, nonzero=True)
         if what == "screen" and self.case.opt["screen"] == "sasvi":
             self.unscreened()
+        if what == "cvex":
+            self.cvex()
+        if what == "l2search":
+            self.l2search()
         if what == "qk" and self.case.opt.get("l1") == 0.0:
             # the solver's one fit, printed after its step 0
             top = [n for n in self.out if n.get("name") == "ParameterEstimates"]
             if top:
                 self.min_sse("ParameterEstimates", {"ParameterEstimates": top[-1]})
+
+    def cvex(self):
+        """External cross validation: each step's printed value is the summary's, and the
+        summary's is the folds' held-out errors along their own paths, averaged on the merged
+        grid of their knots and read at the step's path value."""
+        t = find(self.out, "SelectionSummary")
+        if not t:
+            return
+        rows = table_rows(t[0])
+        summary = {r["Step"]: r.get("CVEXPRESS") for r in rows}
+        chosen = [r["Step"] for r in rows if r.get("OptCVEXPRESS") == 1]
+        for step, tabs in self.step_models() + [(chosen[0] if chosen else None,
+                                                  self.selected() or {})]:
+            fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+            v = fs.get("External CV PRESS")
+            if v is not None and summary.get(step) is not None and v != summary[step]:
+                where = "Step%d" % step if tabs is not self.selected() else "Selected"
+                self.fail("cvex.step", where, "External CV PRESS %r, the summary's %r"
+                          % (v, summary[step]))
+        m = re.search(r"cvmethod=(split|block|random)\((\d+)\)", self.case.program)
+        d = self.d
+        if not m or d.noint:
+            return
+        fcase = copy.copy(self.case)
+        fcase.foldm = (m.group(1).upper(), int(m.group(2)))
+        folds = check.fold_groups(fcase)[0][d.used]
+        cols = sorted({c for nm, c in d.col_of.items() if nm != "Intercept"})
+        X = d.D[:, cols]
+        lar = "selection=lar" in self.case.program
+        knots, _ = ref.lasso_knots(X, d.y, d.wf, np.ones(len(d.y), bool), lar)
+        got = np.array([r.get("CVEXPRESS") for r in rows], float)
+        if len(knots) != len(got) or np.isnan(got).any():
+            return
+        want, _, curve = ref.cvex_errors(X, d.y, d.wf, folds, fcase.foldm[1], knots, lar)
+        slack = 1e-9 * float(np.max(curve))
+        bad = np.flatnonzero(np.abs(got - want) > slack)
+        if len(bad):
+            i = int(bad[0])
+            self.fail("cvex.press", "Step%d" % rows[i]["Step"], "External CV PRESS %r, the "
+                      "folds' paths give %r (%d steps differ)" % (got[i], want[i], len(bad)))
+
+    def l2search(self):
+        """Each trial of the elastic net's L2 search (SHOWL2SEARCH$'s table): its criterion is
+        the least over the steps it took of the elastic-net path at its L2, and the search
+        keeps the trial of the least criterion."""
+        t = find(self.out, "ElasticNetTuneL2")
+        d = self.d
+        if not t or d.noint or any(e["kind"] != "cont" for e in self.case.effects):
+            return
+        crit = re.search(r"choose=(\w+)", self.case.program).group(1).upper()
+        cols = [d.col_of[e["name"]] for e in self.case.effects if e["name"] in d.col_of]
+        f = ref.fit(d.D[:, cols], d.y, d.wf, False)
+        Z, _ = ref.standardised(d.D[:, cols], d.wf, d.n)
+        yc = d.y - ref.wmean(d.y, d.wf)
+        rows = table_rows(t[0])
+        for r in rows:
+            b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :r["nSteps"]]
+            vals = [ref.criteria(math.fsum(d.wf * (yc - Z @ b[:, k]) ** 2),
+                                 1 + int((b[:, k] != 0).sum()), d.n, d.tss, False).get(crit)
+                    for k in range(b.shape[1])]
+            if None in vals or not vals:
+                return
+            want = min(vals)
+            slack = 10 * check.tolerance(f.cond ** 2) * d.n + 1e-9 * abs(want)
+            if abs(r["CriterionValue"] - want) > slack:
+                self.fail("l2search.crit", "ElasticNetTuneL2", "trial %d at L2 %r: %s %r, the "
+                          "elastic-net path's least %r" % (r["Step"], r["L2"], crit,
+                                                          r["CriterionValue"], want))
+        best = min(r["CriterionValue"] for r in rows)
+        opt = [r["Step"] for r in rows if r["OptCriterion"] == 1]
+        if [r["Step"] for r in rows if r["CriterionValue"] == best][:1] != opt:
+            self.fail("l2search.choose", "ElasticNetTuneL2", "trial %s marked optimal, the least "
+                      "criterion %r" % (opt, best))
+        para = find(self.out, "ElasticNetParaSummary")
+        chosen = factoid(para[0]).get("Chosen L2") if para else None
+        if opt and chosen != [r["L2"] for r in rows if r["Step"] == opt[0]][0]:
+            self.fail("l2search.choose", "ElasticNetParaSummary", "Chosen L2 %r, trial %d's L2 %r"
+                      % (chosen, opt[0], [r["L2"] for r in rows if r["Step"] == opt[0]][0]))
 
     def unscreened(self):
         """Safe screening drops only effects the step's optimum leaves out: the path is the
@@ -560,6 +694,34 @@ class FeatureChecks:
                 if f.sse > 1e-6 * d.tss_c:
                     self.fail("noint.perfect", "Selected", "stopped for a perfect fit where least "
                               "squares leave %r (corrected total %r)" % (f.sse, d.tss_c))
+
+
+def store_columns(g, cols, n):
+    """The design columns of an item store group's parameters over rows given as column
+    lists, from the store's own description (NaN where a row has no value or a level the
+    store does not know); None for a constructed or crossed CLASS effect."""
+    effects = {e["name"]: e for e in g["effects"]}
+    classes = {c["name"]: c for c in g["classes"]}
+    out = []
+    for p in g["parameters"]:
+        e = effects.get(p["effect"])
+        if e is None or e["constructed"] or len(e["classes"]) > 1:
+            return None
+        col = np.ones(n)
+        for v in e["continuous"]:
+            col = col * np.array([np.nan if x is None else float(x) for x in cols[v]])
+        for c in e["classes"]:
+            info = classes[c]
+            rows = info.get("codingRows")
+            levels = {lv: i for i, lv in enumerate(info["levels"])}
+            code = []
+            for x in cols[c]:
+                i = levels.get(x)
+                code.append(np.nan if i is None else
+                            float(rows[i][p["column"]]) if rows else float(i == p["column"]))
+            col = col * np.array(code)
+        out.append(col)
+    return np.column_stack(out) if out else np.zeros((n, 0))
 
 
 def anova_of(tabs):

@@ -528,24 +528,30 @@ def rows_spread(f, X, y, wf):
     return solve / (1 - u * f.cond) + form
 
 
-def fold_parts(X, y, wf, freq, folds, noint, floor=0.0):
+def fold_parts(X, y, wf, freq, folds, noint, floor=0.0, nfolds=None):
     """Per fold: its held-out weighted squared error by the refit of its training rows
     ('part'), the range its rows' own conditioning allows ('low', 'high', rows_spread), the
     fit, the scaled condition, the rows fitted and left out, the training rows, and
     the relative accuracy of its estimates ('rel', on the scale of its largest standardised
     coefficient 'big'). Each fold's range is widened by `floor` on either side (a sum held
-    to 1e-9 of the corrected total wherever the rows' bound is tighter than that)."""
+    to 1e-9 of the corrected total wherever the rows' bound is tighter than that). With
+    nfolds the folds are 0 to nfolds - 1, those no row draws among them (a random fold of
+    a small BY group) held out of nothing; else the folds the rows hold, numbered in order."""
     out = []
-    for i, k in enumerate(sorted(v for v in set(folds.tolist()) if v >= 0)):
+    present = sorted(v for v in set(folds.tolist()) if v >= 0)
+    for i, k in enumerate(range(nfolds) if nfolds else present):
         held = folds == k
         tr = ~held
-        p = {"fold": i, "nfit": int(np.sum(tr)), "nout": int(np.sum(held)),
+        p = {"fold": k if nfolds else i, "nfit": int(np.sum(tr)), "nout": int(np.sum(held)),
              "train": tr, "fit": None, "cond": np.inf, "part": 0.0, "low": 0.0, "high": np.inf,
              "rel": 1.0, "big": 1.0}
         out.append(p)
         if tr.sum() == 0:
             continue
         f = fit(X[tr], y[tr], wf[tr], noint)
+        if not held.any():
+            p.update(fit=f, cond=f.cond, high=floor, rel=max(1e-10, 16 * EPS * f.cond ** 2))
+            continue
         r = f.residual(X[held], y[held])
         part = float(np.sum(wf[held] * r * r))
         spread = rows_spread(f, X[held], y[held], wf[held])
@@ -556,3 +562,64 @@ def fold_parts(X, y, wf, freq, folds, noint, floor=0.0):
                  big=max(1.0, float(np.max(np.abs(f.coef[(0 if noint else 1):]), initial=0.0))
                          / max(f.rhs_norm, 1e-300)))
     return out
+
+
+def lasso_knots(X, y, wf, rows, lar=False):
+    """The LASSO (or LAR) path on the given rows of standardised columns (weighted centres
+    and spreads of those rows): the knots' path values lambda / lambda_max, descending from
+    1, and a function giving the predictions of any rows at any path value (the
+    coefficients are linear in lambda between knots)."""
+    from sklearn.linear_model import lars_path
+    w = wf[rows]
+    xc = np.array([wmean(X[rows, j], w) for j in range(X.shape[1])])
+    sd = np.sqrt(np.array([wmean((X[rows, j] - xc[j]) ** 2, w) for j in range(X.shape[1])]))
+    sd[sd == 0] = 1.0
+    yc = wmean(y[rows], w)
+    s = np.sqrt(w)[:, None]
+    A = (X[rows] - xc) / sd * s
+    alphas, _, coefs = lars_path(A, (y[rows] - yc) * s[:, 0], method="lar" if lar else "lasso")
+    t = alphas / alphas[0] if alphas[0] > 0 else np.ones(len(alphas))
+
+    def predict(Z, g):
+        """Predictions of the rows Z at path value g (the last knot's below it)."""
+        j = int(np.searchsorted(-t, -g, side="left"))
+        if j >= len(t):
+            b = coefs[:, -1]
+        elif j == 0 or t[j] == g:
+            b = coefs[:, j]
+        else:
+            u = (t[j - 1] - g) / (t[j - 1] - t[j])
+            b = coefs[:, j - 1] + u * (coefs[:, j] - coefs[:, j - 1])
+        return yc + ((Z - xc) / sd) @ b
+    return t, predict
+
+
+def cvex_errors(X, y, wf, folds, k, steps, lar=False):
+    """External cross validation along the path: each fold's path fitted without it, its
+    held-out weighted mean squared error at every knot of every fold's path (the merged
+    grid), averaged over the folds; then at each path value of steps (the whole data's
+    knots) the average interpolated linearly between the grid points that bracket it."""
+    paths = []
+    for f in range(k):
+        train, held = folds != f, folds == f
+        t, predict = lasso_knots(X, y, wf, train, lar)
+        paths.append((t, predict, X[held], y[held], wf[held]))
+    grid = np.unique(np.concatenate([p[0] for p in paths]))[::-1]
+    curve = np.zeros(len(grid))
+    for t, predict, Xh, yh, wh in paths:
+        for j, g in enumerate(grid):
+            r = yh - predict(Xh, max(g, t[-1]))
+            curve[j] += math.fsum(wh * r * r) / math.fsum(wh)
+    curve /= k
+    return np.interp(-np.asarray(steps), -grid, curve), grid, curve
+
+
+def enet_knots(Z, yc, wf, ridge):
+    """The knots of the elastic-net path on the columns Z (the response yc about its mean):
+    the LASSO path of the rows sqrt(wf) Z stacked on sqrt(ridge) I, whose cross products are
+    Z'WZ + ridge I; the coefficients at each knot, one column per knot."""
+    from sklearn.linear_model import lars_path
+    k = Z.shape[1]
+    A = np.vstack([Z * np.sqrt(wf)[:, None], math.sqrt(ridge) * np.eye(k)])
+    b = np.concatenate([yc * np.sqrt(wf), np.zeros(k)])
+    return lars_path(A, b, method="lasso")[2]

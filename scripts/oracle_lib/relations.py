@@ -262,8 +262,10 @@ class Compare:
                           % (step_key(r1), step_key(r2)))
                 return
         if upto is None and len(ra) != len(rb):
-            self.fail("select", where + "summary", "%d steps against %d" % (len(ra), len(rb)))
-            return
+            if not self.idle_step(ma if len(ra) > len(rb) else mb, min(len(ra), len(rb))):
+                self.fail("select", where + "summary", "%d steps against %d" % (len(ra), len(rb)))
+                return
+            upto = min(len(ra), len(rb))
         for label, tabs in ma.items():
             if label not in mb or (upto is not None and (label == "Selected" or int(label[4:]) >= upto)):
                 continue
@@ -289,7 +291,24 @@ class Compare:
             v1, v2 = r1.get(c), r2.get(c)
             if real(v1) and real(v2) and abs(v1 * self.ss - v2) <= lim * abs(v2):
                 return True
+        # an earlier step refused other columns of an effect (columns in the band where either
+        # choice is sound, which model() judges): the paths may part from there
+        refused = lambda tabs: {nm for nm, r in estimates(tabs).items() if r.get("DF") == 0}
+        for k in range(r1["Step"]):
+            t1, t2 = ma.get("Step%d" % k), mb.get("Step%d" % k)
+            if t1 and t2 and "ParameterEstimates" in t1 and "ParameterEstimates" in t2 \
+                    and refused(t1) != refused(t2):
+                return True
         return False
+
+    def idle_step(self, models, k):
+        """Whether step k of the longer run leaves the error SS of step k - 1 within 1e-7 of
+        the total (an effect that the others span removed, or one that adds nothing): the
+        criterion then ties with the stop, and either run may take or refuse the step."""
+        e0 = anova(models.get("Step%d" % (k - 1), {})).get("Error", {}).get("SS")
+        e1 = anova(models.get("Step%d" % k, {})).get("Error", {}).get("SS")
+        tss = self.total(models)
+        return bool(real(e0) and real(e1) and tss and abs(e1 - e0) <= 1e-7 * tss)
 
     def close(self, va, vb, scale):
         if not (real(va) and real(vb)):
