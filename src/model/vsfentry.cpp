@@ -26,11 +26,6 @@ using namespace sweeping;
 
 namespace {
 
-using packed::at;
-using packed::diag;
-using packed::sym;
-using packed::tri;
-
 [[nodiscard]] bool trialSelect(const VsfModel* m) {
   const VsfCriterion s = m->options->select;
   return s == VsfCriterion::Press || s == VsfCriterion::Validate || s == VsfCriterion::Cv;

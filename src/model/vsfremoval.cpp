@@ -24,15 +24,6 @@ using namespace sweeping;
 
 namespace {
 
-using packed::at;
-using packed::diag;
-using packed::sym;
-using packed::tri;
-
-} // namespace
-
-namespace {
-
 // A reverse sweep of column c divides by its swept diagonal, the diagonal of the inverse of
 // the swept block; that times c's unswept diagonal is the factor by which the columns left in
 // the model fall short of explaining c, and by which the reverse sweep magnifies the rounding

@@ -30,15 +30,6 @@
 
 using namespace sweeping;
 
-namespace {
-
-using packed::at;
-using packed::diag;
-using packed::sym;
-using packed::tri;
-
-} // namespace
-
 namespace sweeping {
 
 [[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }

@@ -2,11 +2,19 @@
 // vsfcrossstore.cpp): the helpers they share. Nothing else includes it.
 #pragma once
 
+#include "numerics/packedtri.h"
+
 #include <cstdint>
 
 struct VsfModel;
 
 namespace sweeping {
+
+// The packed triangle's index helpers, as every sweeping file names them.
+using packed::at;
+using packed::diag;
+using packed::sym;
+using packed::tri;
 
 // Whether the fit sweeps cross-validation folds with the model.
 [[nodiscard]] bool cvFolds(const VsfModel* m);
