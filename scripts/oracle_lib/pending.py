@@ -21,12 +21,6 @@ PENDING = {
         "polynomial candidate's PRESS 1e-8 off the PRESS its step forms, leverages within "
         "1.4e-7 of 1), 4000945 (STEPWISE over a wide spline: rows permuted, 5 steps against 6)",
         ("",), lambda case: case.seed in (4000170, 4000230, 4000350, 4000878, 4000945)),
-    "noint-include-perfect": (
-        "NOINT with a constant column and x1 forced in by INCLUDE=2 beside a response near "
-        "3.6e7 (seed 5000746): step 0 prints Error SS 90.346904 (the least-squares SSE of c0 "
-        "and x1; the response's corrected total is 114.97), yet the selection stops for a "
-        "perfect fit and the selected model, that same step, prints Error SS 0 and F Infinity",
-        ("decision.choose", "noint."), lambda case: case.seed in (5000746,)),
     "cv-rows-wide": (
         "issue 74's class: a wide spline's CV PRESS 3.18993e23 against fold refits of "
         "3.19362e23, below their allowance from 3.18998e23 at scaled condition 1.2e13 "

@@ -558,6 +558,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // rows as any step is, on every road. BACKWARD keeps it as its first step, refined when
   // that step is recorded, and takes the variance again from that record (vsfRecordStep). The
   // inflation noted stays with this matrix only.
+  const double rounding = m->roundingSS;
   if (vsfFarFromOrigin(m) || !vsfMethodStartsFull(o->method)) {
     const double inflation = m->sweptInflation;
     if ((rc = vsfRefineStep(m)) != VsfStatus::Ok)
@@ -568,6 +569,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
   vsfSetFullMse(m);
+  // The rounding bound the refinement gave is the full model's error SS's only: each step
+  // refined on its rows sets its own.
+  m->roundingSS = rounding;
   if (m->fullMse == 0.0 && asks(o, VsfCriterion::Cp)) {
     m->fitStatus = VsfFitStatus::ZeroFullMse;
     return VsfStatus::Ok;
@@ -781,9 +785,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     }
   }
 
+  // The totals stay as the cross products set them: the forced steps' refinements lowered the
+  // rounding bound of their error SS from the rows and formed the response's spread, which
+  // the selection judges that error SS by.
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
-  vsfSetTotals(m);
 
   rc = selectOnProducts(m);
   // A pass that failed where its code could not be returned (a criterion) fails the fit.
