@@ -94,9 +94,9 @@ bool typeFits(const HostVariable* want, const HostVariable* have, HostDataSet* d
         return true;
       };
       const HostVariable* response = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
-      names.responseFound =
-          lookup(response, &names.response, VsfMsg::ResponseVariableNotFound,
-                 VsfMsg::ResponseVariableDifferentType, sc.spec.stats[OS_RESID].on != 0);
+      names.responseFound = lookup(response, &names.response, VsfMsg::ResponseVariableNotFound,
+                                   VsfMsg::ResponseVariableDifferentType,
+                                   sc.spec.stat(VsfOutputStatIndex::Resid).on != 0);
       names.freqFound = p.freqGiven
                             ? lookup(p.freqVar, &names.freq, VsfMsg::FreqVariableNotFoundScore,
                                      VsfMsg::FreqVariableDifferentTypeScore, true)

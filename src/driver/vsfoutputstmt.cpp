@@ -11,38 +11,22 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/protocol.h"
+#include "support/vsfoutputstat.h"
 
 #include <cstring>
 
 namespace {
 
-// Statistic keyword order of the readers with their flag and entry.
-struct StatRow {
-  OutputFlag flag;
-  VsfOutputStatIndex entry;
-  bool column;
-};
-const StatRow kStats[] = {
-    {OutputFlag::Pred, OS_PRED, true},
-    {OutputFlag::Resid, OS_RESID, true},
-    {OutputFlag::SamplePred, OS_SAMPLEPRED, false},
-    {OutputFlag::SampleFreq, OS_SAMPLEFREQ, false},
-    {OutputFlag::StdDev, OS_STDDEV, true},
-    {OutputFlag::Upper, OS_UPPER, true},
-    {OutputFlag::Lower, OS_LOWER, true},
-    {OutputFlag::Median, OS_MEDIAN, true},
-};
-
-void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool sampleFreq) {
-  for (const StatRow& r : kStats) {
-    VsfOutputStat& st = spec->stats[r.entry];
-    st.on = stmtFlag(s, r.flag) && (sampleFreq || r.entry != OS_SAMPLEFREQ);
+void readStats(const ParsedStatement* s, VsfOutputSpec* spec, bool outputStatement) {
+  for (const VsfOutputStatTraits& r : kVsfOutputStatTraits) {
+    VsfOutputStat& st = spec->stat(r.stat);
+    st.on = stmtFlag(s, r.flag.get()) && (outputStatement || r.scoreKeyword.get() != nullptr);
     if (!st.on)
       continue;
-    if (r.column)
+    if (r.counted)
       spec->columnCount++;
     st.reserved = 0;
-    const OptionSlot* names = stmtSlot(s, statNameSlot(r.flag));
+    const OptionSlot* names = stmtSlot(s, statNameSlot(r.flag.get()));
     const char* text = nullptr;
     int32_t len = 0;
     if (names && names->kind == OSK_NAMELIST && zgetnmr(names->items.names, 0, &text, &len) == 0) {

@@ -21,6 +21,7 @@
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
 #include "support/vsfmethods.h"
+#include "support/vsfoutputstat.h"
 #include "support/wobmth.h"
 
 #include <algorithm>
@@ -182,41 +183,28 @@ void reconcilePlots(VsfContext* ctx) {
     }
 }
 
-// Resampling statistics need model averaging.
+// Resampling statistics need model averaging. Their warnings come in this order, not in
+// the statistics' code order.
+void dropStat(VsfContext* ctx, VsfOutputSpec& spec, const VsfOutputStatTraits& row, VsfMsg msg) {
+  VsfOutputStat& st = spec.stat(row.stat);
+  if (!st.on)
+    return;
+  st.on = 0;
+  if (row.counted && spec.columnCount > 0)
+    spec.columnCount -= 1;
+  warn(ctx, msg);
+}
 void dropResamplingStats(VsfContext* ctx) {
-  struct Drop {
-    int index;
-    VsfMsg outputMessage;
-    VsfMsg scoreMessage;
-    bool counted;
-  };
-  static const Drop kDrops[] = {
-      {OS_SAMPLEPRED, VsfMsg::OutputSamplepredNeedsAveraging, VsfMsg::ScoreSamplepredNeedsAveraging,
-       false},
-      {OS_SAMPLEFREQ, VsfMsg::OutputSamplefreqNeedsAveraging, VsfMsg{}, false},
-      {OS_STDDEV, VsfMsg::OutputStddevNeedsAveraging, VsfMsg::ScoreStddevNeedsAveraging, true},
-      {OS_LOWER, VsfMsg::OutputLowerNeedsAveraging, VsfMsg::ScoreLowerNeedsAveraging, true},
-      {OS_UPPER, VsfMsg::OutputUpperNeedsAveraging, VsfMsg::ScoreUpperNeedsAveraging, true},
-      {OS_MEDIAN, VsfMsg::OutputMedianNeedsAveraging, VsfMsg::ScoreMedianNeedsAveraging, true},
-  };
-  VsfOutputSpec& out = ctx->stmt.output;
-  for (const Drop& drop : kDrops)
-    if (out.stats[drop.index].on) {
-      out.stats[drop.index].on = 0;
-      if (drop.counted && out.columnCount > 0)
-        out.columnCount -= 1;
-      warn(ctx, drop.outputMessage);
-    }
-  for (int32_t s = 0; s < ctx->scoreCount; ++s) {
-    VsfOutputSpec& spec = ctx->scores[s].spec;
-    for (const Drop& drop : kDrops)
-      if (drop.scoreMessage != VsfMsg{} && spec.stats[drop.index].on) {
-        spec.stats[drop.index].on = 0;
-        if (drop.counted && spec.columnCount > 0)
-          spec.columnCount -= 1;
-        warn(ctx, drop.scoreMessage);
-      }
-  }
+  using enum VsfOutputStatIndex;
+  static constexpr VsfOutputStatIndex kDrops[] = {SamplePred, SampleFreq, StdDev,
+                                                  Lower,      Upper,      Median};
+  for (VsfOutputStatIndex i : kDrops)
+    if (const VsfOutputStatTraits& row = vsfOutputStat(i); row.outputDropped.get())
+      dropStat(ctx, ctx->stmt.output, row, *row.outputDropped.get());
+  for (int32_t s = 0; s < ctx->scoreCount; ++s)
+    for (VsfOutputStatIndex i : kDrops)
+      if (const VsfOutputStatTraits& row = vsfOutputStat(i); row.scoreDropped.get())
+        dropStat(ctx, ctx->scores[s].spec, row, *row.scoreDropped.get());
 }
 
 [[nodiscard]] bool anyStatistic(const VsfOutputSpec& spec) {
@@ -226,7 +214,7 @@ void dropResamplingStats(VsfContext* ctx) {
   return false;
 }
 void impliedPredicted(VsfOutputSpec& spec) {
-  spec.stats[OS_PRED].on = 1;
+  spec.stat(VsfOutputStatIndex::Pred).on = 1;
   spec.columnCount = std::max(spec.columnCount, 1);
 }
 
@@ -247,7 +235,7 @@ void impliedPredicted(VsfOutputSpec& spec) {
   if (VsfStatus rc = vsfResamplingSetUp(&ctx->resampling, ctx->mainPool, ma, &ctx->exts);
       rc != VsfStatus::Ok)
     return rc;
-  ctx->resampling->settings.keepFreqs = ctx->stmt.output.stats[OS_SAMPLEFREQ].on;
+  ctx->resampling->settings.keepFreqs = ctx->stmt.output.stat(VsfOutputStatIndex::SampleFreq).on;
   return VsfStatus::Ok;
 }
 

@@ -11,6 +11,7 @@
 #include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
+#include "support/vsfoutputstat.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -110,10 +111,12 @@ std::string startList(StmtSlotKey auto slot, int kind) {
 std::string appendText(StmtSlotKey auto slot) {
   return act(GrammarAction::AppendValue, {keyOf(slot), ValueForm::Text});
 }
-// A statistic keyword: its flag, and the slot of the output name that may follow.
-std::string stat(const char* keywords, OutputFlag flag) {
-  return std::string(keywords) + " " + setFlag(flag) + " [ '=' " +
-         startList(statNameSlot(flag), ListKind::Names) + " outname ]";
+// A statistic's keywords in OUTPUT (or SCORE): its flag, and the slot of the output name
+// that may follow.
+std::string stat(VsfOutputStatIndex index, bool score = false) {
+  const VsfOutputStatTraits& row = vsfOutputStat(index);
+  return std::string(score ? row.scoreKeyword : row.outputKeyword) + " " + setFlag(row.flag.get()) +
+         " [ '=' " + startList(statNameSlot(row.flag.get()), ListKind::Names) + " outname ]";
 }
 
 const std::string kPartition =
@@ -128,25 +131,23 @@ const std::string kPartition =
     storeNumber(roleSlot(PartitionFlag::ValidateFraction)) + " number   | 'TEST' '=' " +
     setFlag(PartitionFlag::TestFraction) + " " + range(0, 1) + " " +
     storeNumber(roleSlot(PartitionFlag::TestFraction)) + " number } ')' ) ] " + endStatement();
+// The statistics OUTPUT and SCORE both take, with the same keywords.
 const std::string kStatOptions =
-    "( " + stat("'PRED'/'PREDICTED'/'P'", OutputFlag::Pred) + " | " +
-    stat("'RESID'/'RESIDUAL'/'R'", OutputFlag::Resid) + " | " +
-    stat("'SAMPLEPRED'/'SP'", OutputFlag::SamplePred) + " | " +
-    stat("'STDDEV'/'STANDARDDEVIATION'", OutputFlag::StdDev) + " | " +
-    stat("'UPPER'/'UPPERQUANTILE$'/'UQUANT$'", OutputFlag::Upper) + " | " +
-    stat("'LOWER'/'LOWERQUANTILE$'/'LQUANT$'", OutputFlag::Lower) + " )";
+    "( " + stat(VsfOutputStatIndex::Pred) + " | " + stat(VsfOutputStatIndex::Resid) + " | " +
+    stat(VsfOutputStatIndex::SamplePred) + " | " + stat(VsfOutputStatIndex::StdDev) + " | " +
+    stat(VsfOutputStatIndex::Upper) + " | " + stat(VsfOutputStatIndex::Lower) + " )";
 const std::string kOutput =
     newNode(NodeSlots::Output) + " 'OUTPUT' { 'OUT' '=' dsname " +
     dataSet(GrammarAction::DataSet, OutputSlot::Out, DataSetAccess::Create, kOutputWords) +
-    " | statopt | " + stat("'SAMPLEFREQ'/'SF'", OutputFlag::SampleFreq) + " | " +
-    stat("'MEDIAN'", OutputFlag::Median) + " } " +
+    " | statopt | " + stat(VsfOutputStatIndex::SampleFreq) + " | " +
+    stat(VsfOutputStatIndex::Median) + " } " +
     dataSet(GrammarAction::DefaultDataSet, OutputSlot::Out, DataSetAccess::Create, kOutputWords) +
     " " + endStatement();
 const std::string kScore =
     newNode(NodeSlots::Output) + " 'SCORE' { 'DATA' '=' dsname " +
     openDataSet(OutputSlot::ScoreData) + " | 'OUT' '=' dsname " +
     dataSet(GrammarAction::DataSet, OutputSlot::ScoreOut, DataSetAccess::Create, kScoreOutWords) +
-    " | statopt | " + stat("'MEDIAN'/'MED'", OutputFlag::Median) + " } " +
+    " | statopt | " + stat(VsfOutputStatIndex::Median, true) + " } " +
     dataSet(GrammarAction::DefaultDataSet, OutputSlot::ScoreOut, DataSetAccess::Create,
             kScoreOutWords) +
     " " + endStatement();

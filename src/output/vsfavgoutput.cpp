@@ -12,10 +12,12 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfoutputstat.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -33,10 +35,11 @@ std::string statName(const VsfOutputStat& stat, const char* fallback) {
 // The R columns of SAMPLEFREQ or SAMPLEPRED; a prefix cut to fit is logged
 // (VsfMsg::SamplePrefixTooLong).
 [[nodiscard]] VsfStatus defineSampleColumns(VsfContext* ctx, HostDataSet* out,
-                                            const VsfOutputStat& stat, const char* fallback,
-                                            const char* option, int32_t** columns) {
+                                            const VsfOutputStat& stat,
+                                            const VsfOutputStatTraits& row, int32_t** columns) {
   const int32_t R = vsfOutputResamples(ctx);
-  const std::string prefix = statName(stat, fallback);
+  const std::string prefix = statName(stat, row.defaultName);
+  const char* option = row.option;
   bool cut = false;
   const std::vector<std::string> names = vsfResampleColumnNames(prefix, R, &cut);
   const std::string last = names.empty() ? std::string() : names.back();
@@ -75,26 +78,21 @@ std::vector<std::string> vsfResampleColumnNames(const std::string& prefix, int32
 
 VsfStatus vsfDefineResampleColumns(VsfContext* ctx, const VsfOutputSpec& spec, HostDataSet* out,
                                    VsfOutputColumns& c) {
-  struct Named {
-    int index;
-    const char* fallback;
-    int32_t* column;
-  };
-  const Named named[] = {{OS_MEDIAN, "median", &c.median},
-                         {OS_STDDEV, "stdDev", &c.stddev},
-                         {OS_LOWER, "lower", &c.lower},
-                         {OS_UPPER, "upper", &c.upper}};
-  for (const Named& n : named)
-    if (spec.stats[n.index].on &&
-        (*n.column = defineNumber(out, statName(spec.stats[n.index], n.fallback))) <= 0)
+  // The data set's columns come in this order, not in the statistics' code order.
+  using enum VsfOutputStatIndex;
+  const std::pair<VsfOutputStatIndex, int32_t*> single[] = {
+      {Median, &c.median}, {StdDev, &c.stddev}, {Lower, &c.lower}, {Upper, &c.upper}};
+  for (const auto& [index, column] : single)
+    if (spec.stat(index).on &&
+        (*column =
+             defineNumber(out, statName(spec.stat(index), vsfOutputStat(index).defaultName))) <= 0)
       return VsfStatus::ColumnRefused;
+  const std::pair<VsfOutputStatIndex, int32_t**> perResample[] = {{SampleFreq, &c.sampleFreq},
+                                                                  {SamplePred, &c.samplePred}};
   VsfStatus rc = VsfStatus::Ok;
-  if (spec.stats[OS_SAMPLEFREQ].on)
-    rc = defineSampleColumns(ctx, out, spec.stats[OS_SAMPLEFREQ], "sampleFreq", "SAMPLEFREQ",
-                             &c.sampleFreq);
-  if (rc == VsfStatus::Ok && spec.stats[OS_SAMPLEPRED].on)
-    rc = defineSampleColumns(ctx, out, spec.stats[OS_SAMPLEPRED], "samplePred", "SAMPLEPRED",
-                             &c.samplePred);
+  for (const auto& [index, columns] : perResample)
+    if (rc == VsfStatus::Ok && spec.stat(index).on)
+      rc = defineSampleColumns(ctx, out, spec.stat(index), vsfOutputStat(index), columns);
   return rc;
 }
 
@@ -106,8 +104,11 @@ void vsfAveragePrepare(VsfContext* ctx, const VsfModel* m, const VsfOutputSpec& 
   const VsfAverageSummary& a = ctx->average;
   p.on = true;
   p.usable = a.averagedCount > 0 && a.sampleModels != nullptr;
-  p.quantiles = spec.stats[OS_MEDIAN].on || spec.stats[OS_LOWER].on || spec.stats[OS_UPPER].on;
-  p.resampleStats = p.quantiles || spec.stats[OS_STDDEV].on || spec.stats[OS_SAMPLEPRED].on;
+  for (const VsfOutputStatTraits& row : kVsfOutputStatTraits)
+    if (spec.stat(row.stat).on) {
+      p.quantiles = p.quantiles || row.quantile;
+      p.resampleStats = p.resampleStats || row.resamplePredictions;
+    }
   p.resamples = a.sampleCount;
   if (!p.usable)
     return;

@@ -19,6 +19,7 @@
 #include "support/messages.h"
 #include "support/nomemory.h"
 #include "support/poolalloc.h"
+#include "support/vsfoutputstat.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,8 +43,11 @@ const HostVariable* responseVariable(const VsfContext* ctx) {
   return roles && p.given;
 }
 
-[[nodiscard]] int32_t defineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
-                                 const HostVariable* response) {
+// A per-response column: the name given, else the row's prefix before the response's name.
+[[nodiscard]] int32_t defineStat(HostDataSet* out, const VsfOutputSpec& spec,
+                                 VsfOutputStatIndex index, const HostVariable* response) {
+  const VsfOutputStat& stat = spec.stat(index);
+  const char* prefix = vsfOutputStat(index).defaultName;
   char name[40];
   int32_t length = 0;
   if (stat.nameLength > 0 && stat.name != nullptr) {
@@ -114,10 +118,10 @@ VsfStatus vsfPrep(VsfContext* ctx) {
     c.cvIndex = xdsdefvar(out, "_CVINDEX_", 9, 1, 8);
   const HostVariable* response = responseVariable(ctx);
   const VsfOutputSpec& spec = ctx->stmt.output;
-  if (spec.stats[OS_PRED].on)
-    c.pred = defineStat(out, spec.stats[OS_PRED], "p_", response);
-  if (spec.stats[OS_RESID].on)
-    c.resid = defineStat(out, spec.stats[OS_RESID], "r_", response);
+  if (spec.stat(VsfOutputStatIndex::Pred).on)
+    c.pred = defineStat(out, spec, VsfOutputStatIndex::Pred, response);
+  if (spec.stat(VsfOutputStatIndex::Resid).on)
+    c.resid = defineStat(out, spec, VsfOutputStatIndex::Resid, response);
   if (VsfStatus rc = vsfDefineResampleColumns(ctx, spec, out, c); rc != VsfStatus::Ok)
     return rc;
   if (ctx->stmt.proc.byCount > 0)
@@ -404,7 +408,7 @@ bool vsfRolesWritten(const VsfContext* ctx) { return rolesWritten(ctx); }
 
 int32_t vsfRoleVarCode(VsfContext* ctx, HostDataSet* in) { return roleVarCode(ctx, in); }
 
-int32_t vsfDefineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
+int32_t vsfDefineStat(HostDataSet* out, const VsfOutputSpec& spec, VsfOutputStatIndex index,
                       const HostVariable* response) {
-  return defineStat(out, stat, prefix, response);
+  return defineStat(out, spec, index, response);
 }

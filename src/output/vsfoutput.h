@@ -15,7 +15,8 @@ struct VsfModel;
 struct LevRegContext;
 struct HostDataSet;
 struct HostVariable;
-struct VsfOutputStat;
+struct VsfOutputSpec;
+enum class VsfOutputStatIndex : uint8_t;
 
 // Column numbers of the OUTPUT data set for the run (0 for a column not written), made once
 // by vsfPrep and read by the rows of every BY group. The arrays are in the run's main pool.
@@ -57,7 +58,8 @@ void vsfFinishOutput(VsfContext* ctx);
 
 // How the output data sets draw the roles and folds of their rows: as the reading pass did.
 [[nodiscard]] VsfRoleFoldRule vsfOutputRoleFoldRule(const VsfContext* ctx);
-// Defines the column of statistic `stat`: its given name, else `prefix` and the response's
-// name (at most 30 characters of it). The variable number, or negative when refused.
-[[nodiscard]] int32_t vsfDefineStat(HostDataSet* out, const VsfOutputStat& stat, const char* prefix,
-                                    const HostVariable* response);
+// Defines the column of per-response statistic `index` of `spec`: its given name, else its
+// row's prefix and the response's name (at most 30 characters of it). The variable number,
+// or negative when refused.
+[[nodiscard]] int32_t vsfDefineStat(HostDataSet* out, const VsfOutputSpec& spec,
+                                    VsfOutputStatIndex index, const HostVariable* response);

@@ -136,10 +136,10 @@ struct LagScoring {
     e->inputNumeric.push_back(v->type == 1);
   }
   const HostVariable* response = ctx->stmt.responseCount > 0 ? ctx->stmt.responses[0] : nullptr;
-  if (sc.spec.stats[OS_PRED].on)
-    e->pred = vsfDefineStat(out, sc.spec.stats[OS_PRED], "p_", response);
-  if (sc.spec.stats[OS_RESID].on)
-    e->resid = vsfDefineStat(out, sc.spec.stats[OS_RESID], "r_", response);
+  if (sc.spec.stat(VsfOutputStatIndex::Pred).on)
+    e->pred = vsfDefineStat(out, sc.spec, VsfOutputStatIndex::Pred, response);
+  if (sc.spec.stat(VsfOutputStatIndex::Resid).on)
+    e->resid = vsfDefineStat(out, sc.spec, VsfOutputStatIndex::Resid, response);
   if (VsfStatus rc = vsfDefineResampleColumns(ctx, sc.spec, out, e->averaging); rc != VsfStatus::Ok)
     return rc;
   // Its options may name only these columns: a misfit ends the step before any data pass.
@@ -432,7 +432,7 @@ void scoreInfo(VsfContext* ctx, int32_t index, const ScoreStats& st, bool freq, 
   if (ctx->noprint)
     return;
   const VsfScoreSpec& sc = ctx->scores[index];
-  const bool resid = sc.spec.stats[OS_RESID].on != 0;
+  const bool resid = sc.spec.stat(VsfOutputStatIndex::Resid).on != 0;
   VsfOut out(ctx);
   if (!out.createFactoid("ScoreInfo", "Stat.VARSIFTER.ScoreInfo", msgText(VsfMsg::ScoreInformation),
                          nullptr))

@@ -234,22 +234,30 @@ struct VsfOutputStat {
   const char* name;   // into the host's name list
 };
 
-enum VsfOutputStatIndex : int {
-  OS_PRED = 0,
-  OS_STDDEV,
-  OS_UPPER,
-  OS_LOWER,
-  OS_RESID,
-  OS_MEDIAN,
-  OS_SAMPLEFREQ,
-  OS_SAMPLEPRED,
-  OS_COUNT
+// The statistics of OUTPUT and SCORE; each has its row in kVsfOutputStatTraits
+// (support/vsfoutputstat.h), and code asks the row what a statistic is.
+enum class VsfOutputStatIndex : uint8_t {
+  Pred = 0,
+  StdDev,
+  Upper,
+  Lower,
+  Resid,
+  Median,
+  SampleFreq,
+  SamplePred,
+  Last = SamplePred
 };
+inline constexpr int kVsfOutputStatCount = static_cast<int>(VsfOutputStatIndex::Last) + 1;
 
 struct VsfOutputSpec {
   HostDataSet* out;
   int32_t columnCount; // PRED, RESID, STDDEV, UPPER, LOWER, MEDIAN requested
-  VsfOutputStat stats[OS_COUNT];
+  VsfOutputStat stats[kVsfOutputStatCount];
+
+  [[nodiscard]] VsfOutputStat& stat(VsfOutputStatIndex i) { return stats[static_cast<int>(i)]; }
+  [[nodiscard]] const VsfOutputStat& stat(VsfOutputStatIndex i) const {
+    return stats[static_cast<int>(i)];
+  }
 };
 
 struct VsfScoreSpec {

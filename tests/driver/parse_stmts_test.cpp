@@ -98,11 +98,11 @@ TEST(ParseOutput, StatisticsAndNames) {
   const VsfOutputSpec& s = r.ctx->stmt.output;
   EXPECT_NE(s.out, nullptr);
   EXPECT_EQ(s.columnCount, 2);
-  EXPECT_EQ(s.stats[OS_PRED].on, 1);
-  EXPECT_EQ(s.stats[OS_PRED].nameLength, 0);
-  ASSERT_EQ(s.stats[OS_RESID].nameLength, 3);
-  EXPECT_EQ(std::string(s.stats[OS_RESID].name, 3), "res");
-  EXPECT_EQ(s.stats[OS_SAMPLEPRED].on, 1);
+  EXPECT_EQ(s.stat(VsfOutputStatIndex::Pred).on, 1);
+  EXPECT_EQ(s.stat(VsfOutputStatIndex::Pred).nameLength, 0);
+  ASSERT_EQ(s.stat(VsfOutputStatIndex::Resid).nameLength, 3);
+  EXPECT_EQ(std::string(s.stat(VsfOutputStatIndex::Resid).name, 3), "res");
+  EXPECT_EQ(s.stat(VsfOutputStatIndex::SamplePred).on, 1);
   EXPECT_EQ(r.ctx->options.hasOutput, 1);
 }
 
@@ -112,9 +112,9 @@ TEST(ParseScore, RecordsInStatementOrder) {
   ASSERT_EQ(r.ctx->scoreCount, 2);
   const VsfScoreSpec* s = r.ctx->scores;
   EXPECT_NE(s[0].data, s[1].data);
-  EXPECT_EQ(s[0].spec.stats[OS_PRED].on, 1);
-  EXPECT_EQ(s[0].spec.stats[OS_SAMPLEFREQ].on, 0); // never on for SCORE
-  EXPECT_EQ(s[1].spec.stats[OS_MEDIAN].on, 1);
+  EXPECT_EQ(s[0].spec.stat(VsfOutputStatIndex::Pred).on, 1);
+  EXPECT_EQ(s[0].spec.stat(VsfOutputStatIndex::SampleFreq).on, 0); // never on for SCORE
+  EXPECT_EQ(s[1].spec.stat(VsfOutputStatIndex::Median).on, 1);
   EXPECT_EQ(s[1].spec.columnCount, 1);
   r = parse("data=d; model y=x1; score data=e out=s1 sf;");
   EXPECT_TRUE(r.has(qrxhost::PM_SYNTAX)); // SAMPLEFREQ is no SCORE option
