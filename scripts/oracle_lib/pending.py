@@ -26,12 +26,6 @@ PENDING = {
         "3.19362e23, below their allowance from 3.18998e23 at scaled condition 1.2e13 "
         "(seed 5000727, steps 5 and the selected model)",
         ("cvpress",), lambda case: case.seed in (5000727,)),
-    "cvex-step": (
-        "CHOOSE=CVEX: every step's Fit Statistics print External CV PRESS 0 while the "
-        "selection summary gives the step's held-out error (seed 170, LAR with BLOCK(5) folds, "
-        "step 1: 0 against 4.247003270, which the folds' own LAR paths give to 1e-14; also "
-        "seed 528); the selected model prints its value",
-        ("cvex.step",), lambda case: "choose=cvex" in case.program),
 }
 
 

@@ -104,6 +104,8 @@ REGRESSIONS = {
     5000556: "the oracle chose among INCLUDE= rows of step 0 before its model was whole (CP)",
     5000656: "the oracle held a spread about 1.6e9 to 1e-10 (standardized estimate)",
     5000746: "NOINT, INCLUDE=2: forced steps' totals reset; perfect-fit stop at SSE 90.35 of 115",
+    528: "CHOOSE=CVEX: each step's Fit Statistics print External CV PRESS 0",
+    170: "CHOOSE=CVEX, LAR with BLOCK(5) folds: step Fit Statistics External CV PRESS 0",
     # open faults, pending (pending.py) until their mends land
     310: "NOINT beside a degree-60 spline: CV PRESS 5.50e45 against refits of 2.42e49",
     357: "CV PRESS 2.5e-9 of the total off the fold refits at scaled condition 940",
@@ -112,7 +114,6 @@ REGRESSIONS = {
     4000350: "CV details of folds at scaled condition 1e8 far from their refits",
     4000878: "a wide spline's CV PRESS at step 0 far from the fold refits",
     4000945: "STEPWISE over a wide spline: rows permuted give 5 steps against 6",
-    528: "CHOOSE=CVEX: each step's Fit Statistics print External CV PRESS 0",
     5000727: "a wide spline's CV PRESS below its fold refits' allowance at condition 1.2e13",
 }
 
@@ -134,4 +135,5 @@ SCENARIOS = {
     515: "extdata",
     3000001: "nointfar",
     528: "penalized",
+    170: "penalized",
 }

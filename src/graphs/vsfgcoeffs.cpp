@@ -6,6 +6,7 @@
 #include "graphs/vsfgframe.h"
 #include "graphs/vsfglabels.h"
 #include "graphs/vsfgraph.h"
+#include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "model/vsfserialize.h"
 #include "output/vsfcontext.h"
@@ -147,7 +148,7 @@ struct CoefData {
     if (cv)
       values[SV_CVPRESS] = m->stepCvPress[i];
     if (cvex)
-      values[SV_CVEXPRESS] = m->stepHeldOutError[i];
+      values[SV_CVEXPRESS] = vsfStepCriterion(m, VsfCriterion::Cvex, i);
     // Filled whenever the fit kept the validation history, missing otherwise: the column
     // exists whenever validation data are declared.
     validationAse = m->stepValidateAse != nullptr && vsfValidationInUse(m) ? m->stepValidateAse[i]

@@ -211,6 +211,11 @@ void vsfComputeCVEXPRESS(VsfModel* m) {
     m->heldOutError = c[std::min(m->stepCount, m->cvexGridCount - 1)];
     return;
   }
+  // The steps of the effects in before selection sit at the path's start.
+  if (m->stepCount < m->includeCount) {
+    m->heldOutError = c[0];
+    return;
+  }
   // The final fit: the averaged curve interpolated linearly at the step's path position.
   const double x = o->l1Choice == VsfL1Choice::Norm    ? m->l1Norm
                    : o->l1Choice == VsfL1Choice::Value ? m->lambda

@@ -3,6 +3,7 @@
 // library's.
 #include "output/vsffitstats.h"
 
+#include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "numerics/zlogfnc.h"
 #include "output/vsfcontext.h"
@@ -135,8 +136,11 @@ VsfStatus vsfpFitStats(VsfContext* ctx, VsfModel* m) {
     number(VsfMsg::FitStatAseTest, m->testAse);
   if (o.cvOn)
     number(VsfMsg::FitStatCvPress, m->cvPress);
+  // A step record and the selected model both end at the step they show, whose held-out
+  // error the step history keeps: the value the selection summary shows for that step.
   if (o.cvExternal)
-    number(VsfMsg::GraphCriterionExternalCvPress, m->heldOutError);
+    number(VsfMsg::GraphCriterionExternalCvPress,
+           m->stepCount > 0 ? vsfStepCriterion(m, VsfCriterion::Cvex, m->stepCount - 1) : miss);
   out.endRows();
   out.release();
   out.finish();

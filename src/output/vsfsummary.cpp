@@ -2,6 +2,7 @@
 // entered or removed, the model's size and its fit criteria, and a marker on the step that
 // each criterion judges best. It binds after its rows; its data feeds the criterion plots.
 // Declared in output/vsfprinters.h.
+#include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
@@ -218,7 +219,7 @@ struct SummaryTable {
     vase = hasValidation && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
     tase = hasTest && m->stepTestAse != nullptr ? m->stepTestAse[i] : hostMissing();
     cvp = cv ? m->stepCvPress[i] : hostMissing();
-    cvexp = cvex ? m->stepHeldOutError[i] : hostMissing();
+    cvexp = cvex ? vsfStepCriterion(m, VsfCriterion::Cvex, i) : hostMissing();
     normBeta = normB ? vsfNormBeta(m, i) : hostMissing();
     if (l1Column != nullptr)
       stepL1 = stepL1Value(m, o.l1Choice, i);

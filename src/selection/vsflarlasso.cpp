@@ -602,11 +602,12 @@ namespace {
     m->stepPathValue[0] = 1.0;
     m->stepL1Norm[0] = 0.0;
     m->stepL2Norm[0] = 0.0;
-    // The intercept's step: a fold fit holds out the error of the mean; the final fit
-    // starts on the averaged curve.
+    // The intercept's step: a fold fit holds out the error of the mean, known only now; the
+    // final fit recorded the averaged curve's start with the step.
     if (o->cvExternal) {
       m->stepHeldOutTestError[0] = 0.0;
-      m->stepHeldOutError[0] = m->heldOutFold == m->foldCount ? m->cvexCurve[0] : m->heldOutError;
+      if (m->heldOutFold != m->foldCount)
+        m->stepHeldOutError[0] = m->heldOutError;
     }
   }
 

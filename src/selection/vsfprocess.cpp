@@ -765,15 +765,16 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       }
       if (o->pressNeeded && (rc = vsfComputePress(m)) != VsfStatus::Ok)
         return fail(m, rc);
-      if (o->parmStandardize) {
+      if (o->parmStandardize)
         rc = vsfQkValidateTest(m);
-        // The final fit of external cross validation takes the averaged curve's entry.
-        if (rc == VsfStatus::Ok && o->cvExternal)
-          vsfComputeCVEXPRESS(m);
-      } else if (vsfValidationInUse(m) || vsfTestInUse(m))
+      else if (vsfValidationInUse(m) || vsfTestInUse(m))
         rc = vsfComputeResids(m);
       if (rc != VsfStatus::Ok)
         return fail(m, rc);
+      // The final fit of external cross validation takes the averaged curve's entry, before
+      // the step's record keeps it.
+      if (o->cvExternal)
+        vsfComputeCVEXPRESS(m);
       if (vsfCvOn(m) && (rc = vsfComputeCVResids(m)) != VsfStatus::Ok)
         return fail(m, rc);
       if (o->colStandardize)
