@@ -114,6 +114,15 @@ REGRESSIONS = {
     4000350: "CV details of folds at scaled condition 1e8 far from their refits",
     4000878: "a wide spline's CV PRESS at step 0 far from the fold refits",
     4000945: "STEPWISE over a wide spline: rows permuted give 5 steps against 6",
+    6000131: "CV PRESS far below the fold refits (fold at scaled condition 1.2e8, tied levels)",
+    6000198: "the many-level and packed roads enter v1^2 and v1 at step 6 (far covariate)",
+    6000268: "CV PRESS off the fold refits (condition 4.9e7); the roads enter m1 and x2",
+    6000300: "model SS 0 where the total less the error is -1.1e-11 (tied levels, BACKWARD)",
+    6000321: "NOINT far mean, BACKWARD by BY group: step 0's estimates 1.4e-8 off",
+    6000365: "a candidate's SL 1.4e-8 off its step's (NOINT far mean)",
+    6000545: "CV PRESS far below the fold refits (fold at scaled condition 2.5e8, missing)",
+    6000589: "CV PRESS far below the fold refits (fold at scaled condition 2.4e8)",
+    6000843: "a candidate's SBC 2.3e-9 off its step's (many levels, tied levels, WEIGHT)",
     5000727: "a wide spline's CV PRESS below its fold refits' allowance at condition 1.2e13",
 }
 
