@@ -145,4 +145,8 @@ SCENARIOS = {
     3000001: "nointfar",
     528: "penalized",
     170: "penalized",
+    6000131: "tiedlevels",
+    6000268: "tiedlevels",
+    6000300: "tiedlevels",
+    6000843: "tiedlevels",
 }
