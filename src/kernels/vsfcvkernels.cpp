@@ -39,6 +39,7 @@ template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* pag
 [[nodiscard]] VsfStatus cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   std::vector<VsfSweptGather> gathers;
+  gathers.reserve(static_cast<size_t>(m->foldCount));
   for (int32_t f = 0; f < m->foldCount; ++f)
     gathers.emplace_back(m, m->folds[f].sweepFlags);
   return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {

@@ -158,6 +158,7 @@ inline void addCompensated(double& sum, double& comp, double x) {
   thread_local ThreadScratch<VsfGathered> gScratch;
   VsfGathered& g = gScratch.get();
   std::vector<VsfSweptGather> gathers;
+  gathers.reserve(static_cast<size_t>(m->refineFoldCount));
   for (int32_t j = 0; j < m->refineFoldCount; ++j)
     gathers.emplace_back(m, m->folds[m->refineFolds[j]].sweepFlags);
   return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
