@@ -225,8 +225,9 @@ TEST_F(OneEvaluation, AnUndoneEntryLeavesTheRecordedStep) {
   for (int32_t step = 1; step < m.stepCount; ++step)
     mask ^= 1 << (m.stepEffect[step] - 1);
   for (const auto& r : readNumberRows(dataPath("selection/splinetrial_sets.csv")))
-    if (static_cast<int32_t>(r[0]) == mask)
+    if (static_cast<int32_t>(r[0]) == mask) {
       EXPECT_NEAR(m.stepSSE[last(m)], r[2], 1e-9 * r[2]);
+    }
   EXPECT_EQ(m.sse, m.stepSSE[last(m)]);
   vsfStdBeta(&m);
   VsfModel back{};
