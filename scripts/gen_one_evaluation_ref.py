@@ -14,6 +14,11 @@ test:
   rounding noise (sse);
 - tinypivot: x2 of size 2^-270 (its sum of squares below the tiny pivot 1.49e-154 that every
   sweep refuses) beside x1, y depending on both: the fit without x2 (rank, sse);
+- rowpivot: without an intercept, c1 = 2^30 h1, c2 = c1 + 2^20 h2, c3 = 2^20 h2 + 2^15 h3
+  and w = c3 - c2 + c1 + 2^6 h4 over 64 rows (h the columns of a Hadamard matrix): w's pivot
+  after them is 3.8e-6 of its sum of squares, within the rounding bound of its elimination
+  (coefficients of 1 on columns 2^15 times its size), though every sum and every step of
+  that elimination is exact (rank, sse, and the error SS without w);
 - foldmove: 40 rows in 4 blocks of 10 (CVMETHOD=BLOCK), x1 near 1e6 with a spread of 1 and
   each fold about its own centre: the CV PRESS of the exact refits (cvpress);
 - foldbound: x2 = x1 + 1e-5 e on the rows of folds 2 to 4 and x1 + N(0, 1) on fold 1's, so
@@ -108,6 +113,32 @@ def tiny_pivot_case(out):
     out += [["tinypivot", "rank", 2], ["tinypivot", "sse", float(sse)]]
 
 
+def hadamard(n):
+    h = np.ones((1, 1))
+    while h.shape[0] < n:
+        h = np.block([[h, h], [h, -h]])
+    return h
+
+
+def row_pivot_case(out):
+    n = 64
+    h = hadamard(n)
+    c1 = 2.0**30 * h[:, 1]
+    c2 = c1 + 2.0**20 * h[:, 2]
+    c3 = 2.0**20 * h[:, 2] + 2.0**15 * h[:, 3]
+    w = 2.0**15 * h[:, 3] + 2.0**6 * h[:, 4]
+    rng = np.random.default_rng(14)
+    y = np.array([fraction(a, 20) for a in c1 + c2 + c3 + 3 * w + rng.normal(size=n)])
+    write_design("rowpivot", y, [c1, c2, c3, w])
+    _, pivot = exact_fit(w, [c1, c2, c3], intercept=False)
+    ratio = pivot / sum(mpmath.mpf(float(a)) ** 2 for a in w)
+    assert 1e-6 < ratio < 1e-5, ratio
+    _, sse = exact_fit(y, [c1, c2, c3, w], intercept=False)
+    _, without = exact_fit(y, [c1, c2, c3], intercept=False)
+    out += [["rowpivot", "rank", 4], ["rowpivot", "sse", float(sse)],
+            ["rowpivot", "without", float(without)]]
+
+
 def blocks(n, k):
     return [i * k // n + 1 for i in range(n)]
 
@@ -145,6 +176,7 @@ def main():
     out = []
     rounding_cases(out)
     tiny_pivot_case(out)
+    row_pivot_case(out)
     fold_cases(out)
     with open(os.path.join(OUT, "onerule_ref.csv"), "w") as f:
         f.write("case,quantity,value\n")

@@ -77,6 +77,22 @@ struct OneEvaluation : ::testing::Test {
   void SetUp() override { datatest::setUpHost(); }
 };
 
+// The rank rule's second look from the rows (vsfRowTolerance over vsfRowPivot): without an
+// intercept, w = c3 - c2 + c1 + 2^6 h4 beside c1 = 2^30 h1, c2 = c1 + 2^20 h2 and c3 = 2^20 h2
+// + 2^15 h3 has a pivot of 3.8e-6 of its diagonal, within the rounding bound of its
+// elimination in the sums (coefficients of 1 on columns 2^15 times its size) and clear from
+// the rows: the fit takes w, with the exact fit's rank and error SS (without w, 3.6e4 times it).
+TEST_F(OneEvaluation, ADoubtfulPivotIsTakenWhereTheRowsDetermineIt) {
+  Fit f(readDesign("onerule_rowpivot"), leastSquares());
+  noIntercept(f);
+  f.go();
+  ASSERT_EQ(f.processRc, VsfStatus::Ok);
+  VsfModel& m = f.m();
+  EXPECT_EQ(m.stepRank[last(m)], ruleRef("rowpivot", "rank"));
+  const double sse = ruleRef("rowpivot", "sse");
+  EXPECT_NEAR(m.stepSSE[last(m)], sse, 1e-6 * sse);
+}
+
 // A sum of squares is 0 where it is rounding noise of the sums (vsfRoundingZero): an exact
 // linear response leaves an error SS of rounding alone, recorded as 0, and the full model's
 // variance is then 0 (vsfSetFullMse), which C(p) cannot take. An error SS of 6e-12 of the
