@@ -19,6 +19,8 @@ test:
   after them is 3.8e-6 of its sum of squares, within the rounding bound of its elimination
   (coefficients of 1 on columns 2^15 times its size), though every sum and every step of
   that elimination is exact (rank, sse, and the error SS without w);
+- trialshare: x2 = x1 + 3e-4 z beside x1 (a variance inflation of 1.1e7) and y = 10 x1 + 0.5 z
+  with noise of 1e-3, an error SS of 1e-8 of the total: the error SS of both (sse3);
 - foldmove: 40 rows in 4 blocks of 10 (CVMETHOD=BLOCK), x1 near 1e6 with a spread of 1 and
   each fold about its own centre: the CV PRESS of the exact refits (cvpress);
 - foldbound: x2 = x1 + 1e-5 e on the rows of folds 2 to 4 and x1 + N(0, 1) on fold 1's, so
@@ -139,6 +141,18 @@ def row_pivot_case(out):
             ["rowpivot", "without", float(without)]]
 
 
+def trial_share_case(out):
+    rng = np.random.default_rng(16)
+    n = 200
+    x1 = np.array([fraction(v, 30) for v in rng.normal(size=n)])
+    z = np.array([fraction(v, 30) for v in rng.normal(size=n)])
+    x2 = np.array([fraction(v, 40) for v in x1 + 3e-4 * z])
+    y = np.array([fraction(v, 40) for v in 10 * x1 + 0.5 * z + 1e-3 * rng.normal(size=n)])
+    write_design("trialshare", y, [x1, x2])
+    _, sse = exact_fit(y, [x1, x2])
+    out.append(["trialshare", "sse3", float(sse)])
+
+
 def blocks(n, k):
     return [i * k // n + 1 for i in range(n)]
 
@@ -177,6 +191,7 @@ def main():
     rounding_cases(out)
     tiny_pivot_case(out)
     row_pivot_case(out)
+    trial_share_case(out)
     fold_cases(out)
     with open(os.path.join(OUT, "onerule_ref.csv"), "w") as f:
         f.write("case,quantity,value\n")

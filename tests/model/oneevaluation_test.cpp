@@ -259,4 +259,34 @@ TEST_F(OneEvaluation, AnUndoneEntryLeavesTheRecordedStep) {
   vsfModelByFree(&back);
 }
 
+// A trial whose elimination shows a variance inflation past 1/64 of the refinement's is the
+// candidate's entry (vsfTrialIsEntry), though the model it starts from was not refined: x2 =
+// x1 + 3e-4 z beside the intercept and x1 (inflation 1.1e7) leaves an error SS of 1e-8 of the
+// total, and FORWARD by SBC shows for the second column's trial the exact SBC of both, where
+// the swept sums gave one 0.15 off.
+TEST_F(OneEvaluation, ANearlyDependentTrialIsItsEntry) {
+  FitSetup s;
+  s.select = 4; // SBC
+  s.records = true;
+  Fit f(readDesign("onerule_trialshare"), s);
+  f.opt.storeCandidates = 1;
+  f.opt.stop = VsfCriterion::None;
+  f.go();
+  ASSERT_EQ(f.processRc, VsfStatus::Ok);
+  VsfModel& m = f.m();
+  ASSERT_EQ(m.stepCount, 3);
+  const double n = m.nObs, sse = ruleRef("trialshare", "sse3");
+  const double exact = n * std::log(sse / n) + 3 * std::log(n);
+  int64_t pos = 0;
+  for (int32_t step = 0; step < m.stepCount; ++step) {
+    VsfModel back{};
+    ASSERT_EQ(f.restoreStep(back, &pos), VsfStatus::Ok);
+    if (step == 2) {
+      EXPECT_NEAR(back.candidateValue[m.stepEffect[step]], exact, 1e-6);
+    }
+    vsfModelByFree(&back);
+  }
+  EXPECT_NEAR(stepCriterion(m, 4, 2), exact, 1e-6);
+}
+
 } // namespace
