@@ -172,8 +172,8 @@ TEST_F(OneEvaluation, AFoldKeepsAModelColumnAboveTheRoundingBound) {
 }
 
 // A held-out error formed from the fold's sums keeps its digits only above 1e-5 of the bound
-// on its terms (vsfFormKeepsDigits); a nearly exact fit's (1e-10 of a total of 67) comes from
-// the rows.
+// on its terms (vsfFormKeepsDigits); a nearly exact fit's (a CV PRESS of 1.9e-10 beside a
+// total of 67) comes from the rows.
 TEST_F(OneEvaluation, ANearlyExactHeldOutErrorComesFromTheRows) {
   const double exact = ruleRef("foldform", "cvpress");
   for (bool full : {true, false})
@@ -226,7 +226,7 @@ TEST_F(OneEvaluation, IllConditionedPressTakesItsLeveragesFromTheRows) {
 // (tests/data/selection/splinetrial, whose fits scripts/gen_trial_entry_ref.py computes),
 // FORWARD by SBC stops where an entry raises SBC, and the selected model is its last step:
 // the estimates and error SS its record holds, not those of the entry's removal refined
-// again (some 3e-10 apart). Both are within 2e-10 of the exact estimates, so only the
+// again (some 3e-10 apart). Both are within 3e-10 of the exact estimates, so only the
 // agreement tells them apart; the step's error SS is the exact least-squares one.
 TEST_F(OneEvaluation, AnUndoneEntryLeavesTheRecordedStep) {
   FitSetup s;
