@@ -182,7 +182,7 @@ TEST_F(OneEvaluation, ANearlyExactHeldOutErrorComesFromTheRows) {
 
 // Without an intercept an error SS below 1e-6 of y'y is judged from the rows
 // (vsfBelowFarResponse): a response near -2.2e8 with a spread of 1 fitted by a constant
-// column and x1 (tests/data/farresponse, mpmath by scripts/gen_far_response_ref.py) has the
+// column and x1 (tests/data/farresponse, references by scripts/gen_noint_far_ref.py) has the
 // least-squares error SS, which the swept sums hold only to the rounding of y'y (1e1).
 TEST_F(OneEvaluation, AFarResponseHasItsErrorSSFromTheRows) {
   Fit f(columnsDesign("farresponse/noint.csv", {"one", "x1"}), leastSquares());
