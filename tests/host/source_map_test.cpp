@@ -1,7 +1,7 @@
 // The source map stays true to the sources. Every name in backquotes in docs/architecture.md
-// is a word of the code under src/, host/ or app/ (a prefix "vsfp*" or a suffix "*_t" begins
-// or ends one), and every path in backquotes exists. Every .cpp under src/ and host/ has a
-// header of its own name, or its head comment says "Declared in" and names headers that
+// and docs/internals.md is a word of the code under src/, host/ or app/ (a prefix "vsfp*" or a
+// suffix "*_t" begins or ends one), and every path in backquotes exists. Every .cpp under src/ and
+// host/ has a header of its own name, or its head comment says "Declared in" and names headers that
 // exist and that the file includes (directly or through the headers it includes).
 #include <gtest/gtest.h>
 
@@ -103,24 +103,26 @@ std::string unknownName(const std::string& span, const std::set<std::string>& fi
 }
 
 TEST(SourceMap, EveryNameOfTheArchitectureExists) {
-  const fs::path doc = kRoot / "docs" / "architecture.md";
-  ASSERT_TRUE(fs::exists(doc));
-  const std::string text = readFile(doc);
   const std::set<std::string> files = sourceFileNames();
-  static const std::regex quoted("`([^`\n]+)`");
-  std::vector<std::string> unknown;
-  int checked = 0;
-  for (std::sregex_iterator it(text.begin(), text.end(), quoted), end; it != end; ++it) {
-    ++checked;
-    std::string span = (*it)[1].str();
-    if (std::string u = unknownName(span, files); !u.empty())
-      unknown.push_back(u);
+  for (const char* name : {"architecture.md", "internals.md"}) {
+    const fs::path doc = kRoot / "docs" / name;
+    ASSERT_TRUE(fs::exists(doc)) << name;
+    const std::string text = readFile(doc);
+    static const std::regex quoted("`([^`\n]+)`");
+    std::vector<std::string> unknown;
+    int checked = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), quoted), end; it != end; ++it) {
+      ++checked;
+      std::string span = (*it)[1].str();
+      if (std::string u = unknownName(span, files); !u.empty())
+        unknown.push_back(u);
+    }
+    EXPECT_GT(checked, 100) << name;
+    std::string list;
+    for (const std::string& u : unknown)
+      list += " " + u;
+    EXPECT_TRUE(unknown.empty()) << "names of " << name << " not found in the code:" << list;
   }
-  EXPECT_GT(checked, 100);
-  std::string list;
-  for (const std::string& u : unknown)
-    list += " " + u;
-  EXPECT_TRUE(unknown.empty()) << "names not found in the code:" << list;
 }
 
 // The leading comment lines of a file, joined by blanks.
