@@ -305,12 +305,6 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
   return VsfStatus::Ok;
 }
 
-// Whether an entry's values are stored dense (else sparse: the non-zero ones with their
-// columns).
-[[nodiscard]] bool storedDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
-  return !s->forceSparse && (s->forceDense || !e.sparseVote);
-}
-
 // Whether the split levels go into sparse slots of runs of entries (splitSparse): every entry
 // is one column, and some are voted sparse.
 [[nodiscard]] bool splitSparseLayout(const VsfDataSettings* s) {
@@ -337,7 +331,7 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
     return 0;
   int64_t doubles = s->weightGiven + s->freqGiven + s->resampling + 1;
   for (int32_t i = 0; i < s->entryCount; ++i) {
-    if (!storedDense(s, s->entries[i]))
+    if (!vsfEntryStoredDense(s, s->entries[i]))
       return 0;
     doubles += s->entries[i].columnCount;
   }
@@ -783,12 +777,12 @@ void layOutEntries(Pass& p) {
   // The sparse effects that join the structured road take the first slots and columns, so
   // that the many-level effect's columns come last.
   const auto joined = [&](int32_t i) {
-    return !m->splitSparse && s->entries[i].joined != 0 && !storedDense(s, s->entries[i]);
+    return !m->splitSparse && s->entries[i].joined != 0 && !vsfEntryStoredDense(s, s->entries[i]);
   };
   const auto place = [&](int32_t i) {
     const VsfEffectEntry& e = s->entries[i];
     m->effectColumns[i] = e.columnCount;
-    if (m->splitSparse ? !e.sparseVote : storedDense(s, e)) {
+    if (m->splitSparse ? !e.sparseVote : vsfEntryStoredDense(s, e)) {
       m->denseOffset[i] = denseColumns;
       m->sparseSlot[i] = -1;
       denseColumns += e.columnCount;

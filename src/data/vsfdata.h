@@ -17,6 +17,7 @@
 #include <cstdint>
 
 struct LevReadBlock;
+struct VsfDataSettings;
 struct VsfPassState;
 
 // Partition roles of a row.
@@ -81,6 +82,26 @@ struct VsfThreadBudget {
   double memory, fitWork, threadWork;
 };
 
+// The structured road planned for a fit over one many-level CLASS effect before its data
+// are read (vsfStructuredPlan): the effect's entry (-1: the fit takes another road), its
+// columns, the small columns beside it (the response's with every other column), the dense
+// ones among those, and a bound on the places of the joining effects' columns in its cross
+// block.
+struct VsfRoadShape {
+  int32_t entry = -1;
+  int64_t columns = 0, small = 0, dense = 0, joined = 0;
+};
+// The doubles of the structured road's arrays beside its triangles: the effect's diagonal and
+// cross block, with its swept diagonal, saved copies, estimates and refinements, for the model
+// and each of `folds` fold records, and with `press` the leverage terms of a PRESS pass: two
+// rows over the small columns and two numbers for each of the effect's columns and once for
+// the rows with one value in every column (vsfStructuredPressArrays).
+[[nodiscard]] double vsfStructuredCells(const VsfRoadShape& road, int32_t folds, bool press);
+// Whether the reading pass stores an entry's values dense (else its non-zero values with
+// their columns).
+[[nodiscard]] bool vsfEntryStoredDense(const VsfDataSettings* settings,
+                                       const VsfEffectEntry& entry);
+
 // Everything the reading pass, the read preparation and the frame read of the options,
 // the PERFORMANCE settings and the context.
 struct VsfDataSettings {
@@ -133,6 +154,10 @@ struct VsfDataSettings {
   const void* nameSource;
   // The observations the reading pass expects (DATA= without BY groups), -1 not known.
   int64_t expectedRows;
+  // The structured road the fit is planned to take (entry -1: none), and whether its steps
+  // make PRESS passes, for the read preparation's estimate of what the fit holds.
+  VsfRoadShape road;
+  uint8_t press;
   int64_t* seed; // the working seed of the uniform stream
   // What vsfData's pass left (the bridge means among it), for the driver and the bridge.
   VsfReadResult read;

@@ -41,12 +41,34 @@ namespace {
 // Cells of a packed triangle of order n.
 uint64_t triangle(uint64_t n) { return n * (n + 1) / 2; }
 
+// The bytes of the arrays over every design column that a fit holds beside its cross
+// products: the reading pass's column sums, spreads, shifts and staged row (some twelve
+// numbers a column) and the model's estimates with their standardised, saved and chosen
+// copies and variances (ten).
+constexpr double kColumnBytes = 8.0 * 22.0;
+
+// Bytes the fit holds once on the structured road (VsfDataSettings::road): the small
+// triangles (the matrix, its swept form and three working copies, and the same for every
+// fold), the road's arrays beside them (vsfStructuredCells), the arrays over every column
+// (with each fold's estimates), the step records and the per-effect arrays.
+double roadEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t steps) {
+  const VsfRoadShape& road = s->road;
+  const int32_t folds = s->cv ? std::max(s->folds, 1) : 0;
+  const double triangles = 8.0 * 5.0 * (1.0 + folds) * double(triangle(uint64_t(road.small)));
+  const double arrays = 8.0 * vsfStructuredCells(road, folds, s->press != 0);
+  const double columns = (kColumnBytes + 8.0 * folds) * double(file.columnCount);
+  return triangles + arrays + columns + 28.0 * double(std::max<int64_t>(steps, 0)) +
+         17.0 * double(s->entryCount);
+}
+
 // Bytes the fit holds once, whatever the number of page threads: the cross-products matrix
 // and its swept copy (two packed triangles of order p' + 1; without the full build the matrix
 // grows with the steps, so p' is capped at 1000), a third for the trial block or working copy
 // that a selection sweeps, one more per fold under cross validation, the step records, the
 // per-effect arrays and, with the incremental build, the cross-product columns of the steps.
 double fitEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t steps) {
+  if (s->road.entry >= 0)
+    return roadEstimate(s, file, steps);
   const uint64_t p = file.columnCount;
   const uint64_t E = static_cast<uint64_t>(s->entryCount);
   uint64_t pc = p, sc = static_cast<uint64_t>(steps < 0 ? 0 : steps);
@@ -75,7 +97,9 @@ double fitEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t st
 double threadEstimate(const VsfDataSettings* s, const VsfUtilFile& file) {
   const uint64_t p = file.columnCount;
   uint64_t cells = 0;
-  if (s->fullBuild) {
+  if (s->road.entry >= 0) {
+    cells = triangle(uint64_t(s->road.small)); // the small triangle's rank-k updates
+  } else if (s->fullBuild) {
     cells = triangle(p + 1);
   } else {
     uint64_t widest = 0;
@@ -92,6 +116,19 @@ double threadEstimate(const VsfDataSettings* s, const VsfUtilFile& file) {
 }
 
 } // namespace
+
+bool vsfEntryStoredDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
+  return !s->forceSparse && (s->forceDense || !e.sparseVote);
+}
+
+double vsfStructuredCells(const VsfRoadShape& road, int32_t folds, bool press) {
+  const double k = static_cast<double>(road.columns);
+  double cells = (1.0 + std::max(folds, 0)) *
+                 (k * (static_cast<double>(road.dense) + 6.0) + static_cast<double>(road.joined));
+  if (press)
+    cells += (k + 1.0) * (2.0 * static_cast<double>(road.small) + 2.0);
+  return cells;
+}
 
 VsfStatus vsfPrepRead(VsfDataSettings* s, VsfBagVec* bags, int32_t* returnCode) {
   const int64_t steps = stepEstimate(s);

@@ -5,6 +5,8 @@
 #include "driver/vsfpostinit.h"
 #include "driver/vsfpostinitparts.h"
 
+#include "data/vsfdata.h"
+#include "model/vsfstructured.h"
 #include "output/vsfcontext.h"
 #include "selection/vsflarlasso.h"
 #include "support/hoststubs.h"
@@ -184,4 +186,28 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
          o.screen == VsfScreenMethod::None && o.colStandardize && !o.parmStandardize && !o.cvOn &&
          !o.cvExternal && o.cvMethod == VsfCvMethod::None && !o.pressNeeded &&
          o.hierarchy == VsfHierarchy::None && !ctx->partitionOn && ctx->dataReadOnce;
+}
+
+void vsfPlanRoad(VsfContext* ctx, VsfDataSettings* s) {
+  VsfModelOptions& o = ctx->options;
+  VsfRoadShape road;
+  const bool served = vsfStructuredPlan(o, *s, &road) == VsfMsg{};
+  // The growing build holds the many-level effect's own block, k^2 / 2 for k levels, and
+  // passes over the rows at each step; the road holds k times the small columns and passes
+  // once. Where the road serves the fit it costs less, and the build it needs is taken.
+  if (ctx->growingByChoice) {
+    o.fullXpx = served ? 1 : 0;
+    o.storeCross = o.fullXpx ? 0 : ctx->storeCrossGrowing;
+    o.fullSweep = o.fullXpx ? VsfFullSweep::Never : ctx->stmt.perfOptions.fullSweep;
+    ctx->fullBuildUsed = o.fullXpx;
+  }
+  s->road = served && o.fullXpx ? road : VsfRoadShape{};
+  s->press = o.pressNeeded;
+  if (served && !o.fullXpx) {
+    char text[200];
+    const int32_t n =
+        msgString(text, static_cast<int32_t>(sizeof text), VsfMsg::RoadNotForGrowingProducts);
+    vsfLog(VsfMsg::StructuredRoadNotTaken,
+           {HostMsgArg(vsfStructuredLeastColumns(road.small)), HostMsgArg(text, std::max(n, 0))});
+  }
 }

@@ -492,8 +492,6 @@ VsfStatus vsfData(VsfContext* ctx) {
     fillRunSettings(ctx, s);
     ctx->dataSettingsReady = 1;
   }
-  s->fullBuild = o.fullXpx || ctx->stmt.perfOptions.sscpFull;
-  s->incrementalBuild = !s->fullBuild && !s->rewritePages && vsfMethodSelects(o.method);
   s->splitSparse = vsfSplitSparseRows(ctx) ? 1 : 0;
   // The reading pass may lower the thread count; it starts from the run's current one.
   s->threadCount = std::max(ctx->perf.threadCount, 1);
@@ -555,6 +553,10 @@ VsfStatus vsfData(VsfContext* ctx) {
     s->folds = d->classes[o.cvIndexVar].levelCount;
   s->entries = entries;
   s->entryCount = E;
+  // The many-level road and the build it needs are chosen with the effect list in hand.
+  vsfPlanRoad(ctx, s);
+  s->fullBuild = o.fullXpx || ctx->stmt.perfOptions.sscpFull;
+  s->incrementalBuild = !s->fullBuild && !s->rewritePages && vsfMethodSelects(o.method);
   // The adaptive weights' fit over sparse split levels solves the levels of one split effect
   // of which a row holds one level at most.
   if (s->splitSparse && o.adaptive && !o.adaptiveInest &&

@@ -429,6 +429,9 @@ void derivedSwitches(VsfContext* ctx) {
   }
   o.storeCross = !o.fullXpx && !lasso && vsfMethodSelects(o.method);
   ctx->fullBuildUsed = o.fullXpx;
+  const VsfPerfOptions& po = st.perfOptions;
+  ctx->growingByChoice = !o.fullXpx && !po.sscpIncremental && !po.sscpFull;
+  ctx->storeCrossGrowing = !lasso && vsfMethodSelects(o.method);
 }
 
 // Selects the variables of DATA= to read.

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 struct VsfContext;
+struct VsfDataSettings;
 struct HostDataSet;
 struct HostVariable;
 
@@ -20,6 +21,13 @@ struct HostVariable;
 // after splitting) the path keeps the entered effects' cross products instead. The first
 // BY group decides for the run, whose data settings are filled once.
 void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns);
+// The road of the BY group's fit over one many-level CLASS effect, planned from its effect
+// list (`settings`' entries) before the reading pass: where the fit takes the structured road
+// with its cross products built whole and the procedure chose to grow them as effects
+// enter, they are built whole; where only the user's BUILDSSCP=INCREMENTAL keeps the fit off
+// the road, a note says so. The road taken goes into the settings (VsfDataSettings::road) for
+// the read preparation's estimate.
+void vsfPlanRoad(VsfContext* ctx, VsfDataSettings* settings);
 // Whether the BY group's split levels are stored sparse (VsfDataSettings::splitSparse): the
 // plain LAR or LASSO path on the kept cross products, whose passes centre and scale the
 // sparse values in their sums, with nothing that reads the pages another way.

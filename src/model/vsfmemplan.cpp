@@ -84,18 +84,12 @@ double bytesOf(const VsfModel* m, int32_t columns, const VsfStructured* st) {
       blocks += static_cast<double>(packed::tri(std::max(m->effectColumns[e], 0)));
     cells += blocks * static_cast<double>(1 + (vsfCvOn(m) ? std::max(m->foldCount, 0) : 0));
   }
-  // The structured road's diagonal and cross block of the model and of each fold record,
-  // held in the pass's buffer of those sums, and their swept diagonals, saved copies,
-  // estimates and refinements.
+  // The structured road's diagonal and cross block of the model and of each fold record, held
+  // in the pass's buffer of those sums, with the arrays that go with them.
   if (st != nullptr) {
-    const double joined = st->joinStart != nullptr ? double(st->joinStart[st->columns]) : 0.0;
-    cells +=
-        (1.0 + st->foldCount) * (static_cast<double>(st->columns) * (st->dense + 6.0) + joined);
-    // A PRESS pass's leverage terms of the model: for each of the effect's columns and once
-    // for the rows with one value in every column, two rows over the small columns and two
-    // numbers (vsfStructuredPressArrays).
-    if (m->options->pressNeeded)
-      cells += (static_cast<double>(st->columns) + 1.0) * (2.0 * st->small + 2.0);
+    const int64_t joined = st->joinStart != nullptr ? st->joinStart[st->columns] : 0;
+    const VsfRoadShape road{st->effect, st->columns, st->small, st->dense, joined};
+    cells += vsfStructuredCells(road, st->foldCount, m->options->pressNeeded != 0);
   }
   return 8.0 * cells;
 }

@@ -13,6 +13,7 @@
 // same elimination.
 #pragma once
 
+#include "data/vsfdata.h"
 #include "data/vsfpassstate.h"
 #include "support/messages.h"
 #include "support/stepcodes.h"
@@ -22,6 +23,7 @@
 #include <vector>
 
 struct VsfModel;
+struct VsfModelOptions;
 
 // For its lifetime the model's triangles, sweep flags and structured state (where the road
 // has one) are fold f's record's, so that the work of one state runs on a record as on the
@@ -76,6 +78,16 @@ private:
 // Why the structured road does not serve this fit, as the message that says so; VsfMsg{} when
 // it serves it.
 [[nodiscard]] VsfMsg vsfStructuredRefusal(const VsfModel* model);
+// What the options alone (with the fold records' count `folds`) say of the road: the message
+// of the first rule the fit fails, VsfMsg{} when they let it take the road.
+[[nodiscard]] VsfMsg vsfStructuredFitRefusal(const VsfModelOptions& options, int32_t folds);
+// The road of a fit planned before its data are read, from its options and effect list, as it
+// would be with the cross products built whole: VsfMsg{} with the road's shape in `road` when
+// the fit takes the structured road, else the message of the rule it fails (and `road` has no
+// entry). The reading pass may still give the road up for rows with two values in the
+// effect's block.
+[[nodiscard]] VsfMsg vsfStructuredPlan(const VsfModelOptions& options,
+                                       const VsfDataSettings& settings, VsfRoadShape* road);
 // The pass that forms the small triangle and the effect's diagonal and cross block, and the
 // folds' (the sums outside each fold, about each record's own means where the pass sums every
 // fold about its centre; the folds' small triangles are left to vsfCVFullOutsideFolds as on

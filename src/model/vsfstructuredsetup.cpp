@@ -25,25 +25,19 @@ namespace {
 constexpr double kWorthwhileWork = 1e6;
 
 // The methods the road serves: BACKWARD, whose removal trials unsweep in the small state,
-// and FORWARD and STEPWISE whose trial of a multi-column effect goes by its block or, when
-// they select by cross validation, PRESS or the validation rows' error, by its entry into
-// the model and the folds (the validation rows' residuals then take the effect's estimates
-// from its state, as after a step).
-[[nodiscard]] bool servedMethod(const VsfModel* m) {
-  const VsfMethodTraits& method = vsfMethod(m->options->method);
-  if (method.startsFull)
-    return true;
-  const VsfCriterion select = m->options->select;
-  return method.entryTrials && (m->needTrialBlock || select == VsfCriterion::Cv ||
-                                select == VsfCriterion::Press || select == VsfCriterion::Validate);
+// and FORWARD and STEPWISE, whose trial of a multi-column effect goes by its block on the
+// whole cross products or, when they select by cross validation, PRESS or the validation
+// rows' error, by its entry into the model and the folds (the validation rows' residuals then
+// take the effect's estimates from its state, as after a step).
+[[nodiscard]] bool servedMethod(const VsfModelOptions& o) {
+  const VsfMethodTraits& method = vsfMethod(o.method);
+  return (method.startsFull || method.entryTrials) && !o.adaptive;
 }
 
 // Cross validation by fold records (their estimates of the effect from their own states),
 // or no folds at all.
-[[nodiscard]] bool servedFolds(const VsfModel* m) {
-  if (vsfCvOn(m))
-    return m->foldCount >= 2;
-  return m->foldCount == 0;
+[[nodiscard]] bool servedFolds(const VsfModelOptions& o, int32_t folds) {
+  return o.cvOn ? folds >= 2 : folds == 0;
 }
 
 // Whether the last sparse effect is a constructed one (a B-spline basis of many columns): the
@@ -144,36 +138,83 @@ int32_t vsfStructuredEffect(const VsfModel* m) {
   return lastSparseConstructed(m) ? -1 : m->sparseEffectList[count - 1];
 }
 
-// The fits the structured road serves: a served method on the packed X'X, with nothing that
-// needs other sums than X'X and the folds' (resamples), no hierarchy or standardisation;
-// the one sparse effect is the last in column order and has many columns.
-VsfMsg vsfStructuredRefusal(const VsfModel* m) {
-  const VsfModelOptions* o = m->options;
-  if (!servedMethod(m) || o->adaptive || m->l2BaseXpx != nullptr)
+VsfMsg vsfStructuredFitRefusal(const VsfModelOptions& o, int32_t folds) {
+  if (!servedMethod(o))
     return VsfMsg::RoadNotForMethod;
-  if (o->cvExternal || m->cvexSums != nullptr)
+  if (o.cvExternal)
     return VsfMsg::RoadNotForExternalCv;
-  if (!servedFolds(m))
+  if (!servedFolds(o, folds))
     return VsfMsg::RoadNotForOneFold;
-  if (o->modelAverage || m->resampler != nullptr)
+  if (o.modelAverage)
     return VsfMsg::RoadNotForAveraging;
-  if (o->hierarchy != VsfHierarchy::None)
+  if (o.hierarchy != VsfHierarchy::None)
     return VsfMsg::RoadNotForHierarchy;
-  if (o->colStandardize || o->parmStandardize)
+  if (o.colStandardize || o.parmStandardize)
     return VsfMsg::RoadNotForStandardised;
-  if (!vsfFullXpxOn(m))
-    return VsfMsg::RoadNotForGrowingProducts;
-  if (m->sparseEffectCount < 1)
-    return VsfMsg::RoadNotForFewLevels;
-  if (lastSparseConstructed(m))
+  return VsfMsg{};
+}
+
+// The fits the structured road serves (vsfStructuredFitRefusal), with nothing that needs other
+// sums than X'X and the folds' (resamples, external cross validation, an L2 search); the one
+// sparse effect is the last in column order and has many columns, and the cross products are
+// built whole. That rule comes last: the build is chosen for the road where the rest let the
+// fit take it (vsfStructuredPlan), so that only the user's BUILDSSCP=INCREMENTAL fails it
+// alone.
+VsfMsg vsfStructuredRefusal(const VsfModel* m) {
+  if (m->l2BaseXpx != nullptr)
+    return VsfMsg::RoadNotForMethod;
+  if (m->cvexSums != nullptr)
+    return VsfMsg::RoadNotForExternalCv;
+  if (m->resampler != nullptr)
+    return VsfMsg::RoadNotForAveraging;
+  if (const VsfMsg fit = vsfStructuredFitRefusal(*m->options, m->foldCount); fit != VsfMsg{})
+    return fit;
+  if (m->sparseEffectCount < 1 || lastSparseConstructed(m))
     return VsfMsg::RoadNotForFewLevels;
   const int32_t e = vsfStructuredEffect(m);
   if (e < 0)
     return VsfMsg::RoadNotForSeveralSparse;
-  return m->effectColumn[e] + m->effectColumns[e] == m->parmCount + 1 &&
-                 vsfStructuredCheaper(m->effectColumns[e], m->effectColumn[e])
-             ? VsfMsg{}
-             : VsfMsg::RoadNotForFewLevels;
+  if (m->effectColumn[e] + m->effectColumns[e] != m->parmCount + 1 ||
+      !vsfStructuredCheaper(m->effectColumns[e], m->effectColumn[e]))
+    return VsfMsg::RoadNotForFewLevels;
+  return vsfFullXpxOn(m) ? VsfMsg{} : VsfMsg::RoadNotForGrowingProducts;
+}
+
+VsfMsg vsfStructuredPlan(const VsfModelOptions& o, const VsfDataSettings& s, VsfRoadShape* road) {
+  *road = VsfRoadShape{};
+  const int32_t folds = s.cv || s.xcv ? s.folds : 0;
+  if (const VsfMsg fit = vsfStructuredFitRefusal(o, folds); fit != VsfMsg{})
+    return fit;
+  // The effects stored sparse that do not join the road: the road takes the one of them,
+  // which the reading pass places last.
+  int32_t many = -1, alone = 0, joinedEntries = 0;
+  int64_t total = 0, joinedColumns = 0;
+  for (int32_t i = 0; i < s.entryCount; ++i) {
+    const VsfEffectEntry& e = s.entries[i];
+    total += std::max(e.columnCount, 0);
+    if (vsfEntryStoredDense(&s, e))
+      continue;
+    if (e.joined != 0) {
+      ++joinedEntries;
+      joinedColumns += e.columnCount;
+    } else {
+      ++alone;
+      many = i;
+    }
+  }
+  if (many < 0 || s.entries[many].constructed != 0)
+    return VsfMsg::RoadNotForFewLevels;
+  if (alone > 1)
+    return VsfMsg::RoadNotForSeveralSparse;
+  const int64_t k = s.entries[many].columnCount, small = 1 + total - k;
+  if (!vsfStructuredCheaper(k, small))
+    return VsfMsg::RoadNotForFewLevels;
+  // Each level keeps the joining columns its rows meet: no more than all of them, nor than
+  // one for each joining effect of each row.
+  const double rows = s.expectedRows >= 0 ? double(s.expectedRows) : 1e300;
+  *road = {many, k, small, small - joinedColumns,
+           int64_t(std::min(double(k) * double(joinedColumns), rows * joinedEntries))};
+  return VsfMsg{};
 }
 
 bool vsfStructuredCheaper(int64_t columns, int64_t small) {

@@ -115,6 +115,10 @@ struct VsfContext {
   uint8_t coefPlotBit;
   uint8_t normbAxis; // some plot asks STEPAXIS=NORMB
   uint8_t fullBuildUsed;
+  // The build was left to the procedure (no BUILDSSCP=), which chose to grow the cross
+  // products as effects enter: the road planned for each BY group may build them whole.
+  uint8_t growingByChoice;
+  uint8_t storeCrossGrowing; // the storeCross switch of the growing build
   uint8_t forcedSplit;       // SPLIT forced on every CLASS variable (LASSO-type methods)
   uint8_t fullForFewEffects; // the full X'X was chosen only because the effects are few
   uint8_t* outClassFlags;    // output flag arrays

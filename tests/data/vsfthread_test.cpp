@@ -617,6 +617,49 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   EXPECT_EQ(run.model.sse, want);
 }
 
+// A fit planned on the structured road over 20,000 levels beside the intercept and three
+// numerics holds the road's arrays, not the packed triangle of 20,005 columns (1.6 GB a copy):
+// the read preparation prices the arrays the fit allocates, within a quarter of their exact
+// count, and keeps its four threads under a memory figure of 256 MB. A PRESS pass adds its
+// leverage terms, two rows of the five small columns and two numbers for each level and once
+// more (vsfStructuredPressArrays), to the byte.
+TEST_F(Frame, TheStructuredRoadIsPricedByTheArraysItHolds) {
+  qrxhost::resetPageFileSettings();
+  constexpr double k = 20000, small = 5, N = 4 + k;
+  auto estimate = [&](bool press) {
+    Source src;
+    qrxhost::setMemoryFigureForTest(256 * 1024);
+    PageRun run;
+    denseEntries(run, {1, 1, 1, 1, static_cast<int32_t>(k)});
+    run.entries[4].sparseVote = 1;
+    run.settings.method = VsfMethod::Forward;
+    run.settings.threadCount = 4;
+    run.settings.threadingOn = 1;
+    run.settings.cpuCount = 4;
+    run.settings.road = {4, static_cast<int64_t>(k), 5, 5, 0};
+    run.settings.press = press ? 1 : 0;
+    EXPECT_EQ(run.read(src), 0);
+    qrxhost::setMemoryFigureForTest(0);
+    EXPECT_EQ(run.settings.threadCount, 4);
+    EXPECT_EQ(run.settings.threadBudget.limit, VTL_NONE);
+    return run.settings.threadBudget.fitWork;
+  };
+  const double plain = estimate(false), press = estimate(true);
+  // What the fit allocates: per level its diagonal, its cross row of the five small columns,
+  // the swept diagonal with its saved copy, the estimates and their refinement (doubles) and
+  // two flags; the small triangle in its five copies; over every column the pass's ten
+  // arrays of doubles (values, staging, sums of the columns, of their squares twice more,
+  // shifts, two spread sums), two codes and a flag, and the model's estimates, standardised
+  // estimates and variances, the chosen step's three and the two saved for a stop criterion.
+  const double road = 8 * k * (1 + small + 4) + 2 * k;
+  const double triangles = 8 * 5 * small * (small + 1) / 2;
+  const double columns = N * (8 * 10 + 4 * 2 + 1 + 8 * 8);
+  const double count = road + triangles + columns;
+  EXPECT_GE(plain, count);
+  EXPECT_LE(plain, 1.25 * count);
+  EXPECT_EQ(press - plain, 8 * ((k + 1) * 2 * small + 2 * (k + 1)));
+}
+
 TEST_F(Frame, UtilBuffersSetsEveryFilesInMemoryLimit) {
   Source src = makeRows(80, true);
   PageRun run;
