@@ -72,7 +72,9 @@ struct Setup {
     HostControlBlock* cb = qrxhost::hostControlBlock();
     v_global_gcb_anchor = cb;
     Exported_QKHandle = cb->qkHandle;
-    vsfRegisterKernelPair(xpxSerial, xpxThreaded, kVsfFullXpXUse);
+    VsfKernelUse use = kVsfFullXpXUse;
+    use.span = nullptr; // the bench's own forms, which keep nothing between pages
+    vsfRegisterKernelPair(xpxSerial, xpxThreaded, use);
     byPool = qrxhost::createArenaPool("bench BY");
     pagePool = qrxhost::createArenaPool("bench pages");
     modelPool = qrxhost::createArenaPool("bench model");

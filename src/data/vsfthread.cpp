@@ -202,11 +202,42 @@ private:
   int64_t clear_ = 0;
 };
 
+// One thread's visit of a pass's pages for a pair with span forms: the span, opened first and
+// released however the visit ends; finish() adds what waits once the pages are done. Without
+// span forms there is no span, and the plain forms add each page's rows at its end.
+class SpanVisit {
+public:
+  explicit SpanVisit(const VsfSpanForms* forms)
+      : forms_(forms), span_(forms != nullptr ? forms->open() : nullptr) {}
+  SpanVisit(const SpanVisit&) = delete;
+  SpanVisit& operator=(const SpanVisit&) = delete;
+  ~SpanVisit() {
+    if (span_ != nullptr)
+      forms_->release(span_);
+  }
+  [[nodiscard]] VsfPageSpan* span() const { return span_; }
+  // The threaded kernel's call of a page: the span form where there is one.
+  [[nodiscard]] VsfStatus threaded(VsfThreadedKernel plain, VsfPassState* model,
+                                   QkPageDescriptor* page, double* buffer, int64_t length) const {
+    return span_ != nullptr ? forms_->threaded(model, page, buffer, length, span_)
+                            : plain(model, page, buffer, length);
+  }
+  // Adds what waits, once the visit's pages are done.
+  void finish() const {
+    if (span_ != nullptr)
+      forms_->finish(span_);
+  }
+
+private:
+  const VsfSpanForms* forms_;
+  VsfPageSpan* span_;
+};
+
 // A worker's visit on the shared-triangle road: every in-memory page in the order the rows
 // were read (page k is page k / F of file k % F), through a descriptor of its own (the files'
 // descriptors are shared). That is the one file's order of a single thread, so every element
 // of the triangle receives its terms in the same order whatever the thread count.
-[[nodiscard]] VsfStatus visitForPart(const VsfWorkItem* item) {
+[[nodiscard]] VsfStatus visitForPart(const VsfWorkItem* item, VsfPageSpan* span) {
   const VsfBagVec* vec = item->model->bags;
   const int32_t parts = item->model->dataSettings->threadCount;
   std::vector<QkPageDescriptor> pages(vec->count);
@@ -222,7 +253,7 @@ private:
     pace.before(k);
     pages[f].buffer = vec->files[f].memPages[j];
     rc = item->partKernel(item->model, &pages[f], item->part, parts,
-                          item->notes != nullptr ? &item->notes[k] : nullptr);
+                          item->notes != nullptr ? &item->notes[k] : nullptr, span);
     if (rc != VsfStatus::Ok)
       return false;
     pace.after(k);
@@ -242,7 +273,7 @@ constexpr int32_t kPageGroups = 24;
 }
 
 // A worker's visit on the grouped road: its file's pages, page j being page j T + t of the pass.
-[[nodiscard]] VsfStatus visitGroups(const VsfWorkItem* item) {
+[[nodiscard]] VsfStatus visitGroups(const VsfWorkItem* item, const SpanVisit& visit) {
   const int32_t T = item->model->dataSettings->threadCount;
   VsfUtilFile* rec = item->file;
   for (int64_t j = 0; j < rec->memPageCount; ++j) {
@@ -251,12 +282,31 @@ constexpr int32_t kPageGroups = 24;
     rec->page.buffer = rec->memPages[j];
     rec->page.pageNumber = 0;
     const VsfStatus rc =
-        item->kernel(item->model, &rec->page,
-                     groupBuffer(item->groups, item->length, j * T + item->part), item->length);
+        visit.threaded(item->kernel, item->model, &rec->page,
+                       groupBuffer(item->groups, item->length, j * T + item->part), item->length);
     if (rc != VsfStatus::Ok)
       return rc;
   }
   return VsfStatus::Ok;
+}
+
+// A worker's visit of its pages by the item's road, within its span.
+[[nodiscard]] VsfStatus visitOfItem(VsfWorkItem* item) {
+  const SpanVisit visit(item->span);
+  VsfStatus rc = VsfStatus::Ok;
+  if (item->partKernel != nullptr)
+    rc = visitForPart(item, visit.span());
+  else if (item->groups != nullptr)
+    rc = visitGroups(item, visit);
+  else
+    rc = vsfUtilReadFileWith(item->model, reinterpret_cast<const void*>(item->kernel), item->file,
+                             item->stop, [&](QkPageDescriptor* page) {
+                               return visit.threaded(item->kernel, item->model, page, item->buffer,
+                                                     item->length);
+                             });
+  if (rc == VsfStatus::Ok)
+    visit.finish();
+  return rc;
 }
 
 } // namespace
@@ -265,20 +315,12 @@ void utilReadWrapper(void*, void* p) {
   auto* item = static_cast<VsfWorkItem*>(p);
   // A visit that never returns here (the pool stopped it) leaves a failure behind.
   item->status = VsfStatus::WorkerVanished;
-  if (item->spanPages != nullptr)
-    item->spanPages(true);
   VsfStatus rc = VsfStatus::NoMemory;
   try {
-    rc = item->partKernel != nullptr ? visitForPart(item)
-         : item->groups != nullptr
-             ? visitGroups(item)
-             : vsfUtilReadByThreadsStoppable(item->model, item->kernel, item->buffer, item->length,
-                                             item->file, item->stop);
+    rc = visitOfItem(item);
   } catch (const std::bad_alloc&) {
     // A kernel's scratch that could not be had: the pass fails as out of memory.
   }
-  if (item->spanPages != nullptr)
-    item->spanPages(false);
   item->status = rc;
   if (rc != VsfStatus::Ok && item->stop != nullptr)
     __atomic_store_n(item->stop, 1, __ATOMIC_RELEASE);
@@ -342,12 +384,12 @@ template <class Fill> [[nodiscard]] VsfStatus runWorkers(VsfPassState* model, Fi
 // The shared-triangle road's pass: every worker adds its part of the rows straight into the
 // model's triangles, so there is no buffer to zero and nothing to sum afterwards.
 [[nodiscard]] VsfStatus dispatchParts(VsfPassState* model, VsfPartKernel part,
-                                      void (*spanPages)(bool)) {
+                                      const VsfSpanForms* span) {
   VsfPartPacer pacer(model->dataSettings->threadCount, partLead(model->bags));
   std::vector<std::atomic<VsfPageNote>> notes = pageNotes(model->bags);
   return runWorkers(model, [&](VsfWorkItem& it) {
     it.partKernel = part;
-    it.spanPages = spanPages;
+    it.span = span;
     it.pacer = &pacer;
     it.notes = notes.empty() ? nullptr : notes.data();
   });
@@ -373,7 +415,7 @@ VsfStatus dispatch(VsfPassState* model, VsfThreadedKernel threaded, int64_t arg)
     it.model = model;
     it.kernel = threaded;
     it.length = L;
-    it.spanPages = pair != nullptr ? pair->use.spanPages : nullptr;
+    it.span = pair != nullptr ? pair->use.span : nullptr;
     it.stop = stop;
     if (L > 0) {
       // Eight doubles of slack keep the workers' buffers off each other's cache lines.
@@ -456,7 +498,7 @@ constexpr int64_t kSharedTriangleDoubles = 256 * 257 / 2;
 
 [[nodiscard]] bool sharedRoadPays(VsfPassState* m, const KernelPair& p, int64_t arg, int32_t T) {
   const VsfBagVec* vec = m->bags;
-  const bool diskPages = p.use.spanPages == nullptr && p.before == nullptr;
+  const bool diskPages = p.use.span == nullptr && p.before == nullptr;
   int64_t pageDoubles = 0;
   for (uint32_t f = 0; f < vec->count; ++f) {
     if (vec->files[f].diskPageCount != 0 && !diskPages)
@@ -496,7 +538,8 @@ struct FilePage {
   zparruns(T, [&](int32_t t) {
     for (const QkPageDescriptor& page : held) {
       QkPageDescriptor own = page;
-      if ((status[static_cast<size_t>(t)] = part(model, &own, t, T, nullptr)) != VsfStatus::Ok)
+      if ((status[static_cast<size_t>(t)] = part(model, &own, t, T, nullptr, nullptr)) !=
+          VsfStatus::Ok)
         return;
     }
   });
@@ -549,7 +592,7 @@ struct FilePage {
     if (rc != VsfStatus::Ok)
       return rc;
   }
-  const VsfStatus rc = dispatchParts(model, p.part, p.use.spanPages);
+  const VsfStatus rc = dispatchParts(model, p.part, p.use.span);
   cleanup(model);
   if (rc != VsfStatus::Ok)
     return rc;
@@ -580,18 +623,17 @@ namespace {
 [[nodiscard]] VsfStatus visitGroupsSerially(VsfPassState* model, const KernelPair& p,
                                             double* groups, int64_t L) {
   VsfBagVec* vec = model->bags;
-  if (p.use.spanPages != nullptr)
-    p.use.spanPages(true);
+  const SpanVisit visit(p.use.span);
   VsfStatus rc = VsfStatus::Ok;
   vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t k) {
     VsfUtilFile* rec = &vec->files[f];
     rec->page.buffer = rec->memPages[j];
     rec->page.pageNumber = 0;
-    rc = p.threaded(model, &rec->page, groupBuffer(groups, L, k), L);
+    rc = visit.threaded(p.threaded, model, &rec->page, groupBuffer(groups, L, k), L);
     return rc == VsfStatus::Ok;
   });
-  if (p.use.spanPages != nullptr)
-    p.use.spanPages(false);
+  if (rc == VsfStatus::Ok)
+    visit.finish();
   return rc;
 }
 
@@ -603,7 +645,7 @@ namespace {
     it.kernel = p.threaded;
     it.length = L;
     it.groups = groups;
-    it.spanPages = p.use.spanPages;
+    it.span = p.use.span;
   });
 }
 
@@ -632,12 +674,16 @@ namespace {
 // The serial road: one visit of every page on this thread, within the pair's span.
 [[nodiscard]] VsfStatus serialPass(VsfPassState* model, VsfSerialKernel serial) {
   const KernelPair* p = pairOfEither(reinterpret_cast<const void*>(serial));
-  void (*span)(bool) = p != nullptr ? p->use.spanPages : nullptr;
-  if (span != nullptr)
-    span(true);
-  const VsfStatus rc = vsfUtilRead(model, serial);
-  if (span != nullptr)
-    span(false);
+  const VsfSpanForms* forms = p != nullptr ? p->use.span : nullptr;
+  if (forms == nullptr)
+    return vsfUtilRead(model, serial);
+  const SpanVisit visit(forms);
+  const VsfStatus rc =
+      vsfUtilReadWith(model, reinterpret_cast<const void*>(serial), [&](QkPageDescriptor* page) {
+        return forms->serial(model, page, visit.span());
+      });
+  if (rc == VsfStatus::Ok)
+    visit.finish();
   return rc;
 }
 

@@ -11,6 +11,26 @@
 struct VsfPassState;
 class VsfPartPacer;
 
+// What one thread's visit of the pages of a pass keeps waiting past a page's end: the rows of
+// the full X'X kernels waiting for a full block of the Gram kernel, the kept-column kernel's
+// terms. Defined by the kernels that keep it (kernels/vsfxpx.cpp); the frame only carries it.
+struct VsfPageSpan;
+
+// The forms of a kernel pair whose rows may wait past a page's end, each taking the visit's
+// span besides the plain form's arguments. The frame opens a span for every thread's visit of
+// the pages (the serial road's, each worker's, each part's), hands it with every page, finishes
+// it after the last page, which adds what waits, and releases it however the visit ends. A
+// page read from disk gives its buffer to the next, so its rows are added at its end. Called
+// without a span (the plain forms), the kernels add every page's rows at its end.
+struct VsfSpanForms {
+  VsfPageSpan* (*open)();             // a new span; std::bad_alloc when none can be had
+  void (*finish)(VsfPageSpan* span);  // adds what waits (std::bad_alloc as open)
+  void (*release)(VsfPageSpan* span); // frees the span, dropping what waits
+  VsfStatus (*serial)(VsfPassState* model, QkPageDescriptor* page, VsfPageSpan* span);
+  VsfStatus (*threaded)(VsfPassState* model, QkPageDescriptor* page, double* buffer, int64_t length,
+                        VsfPageSpan* span);
+};
+
 // What a kernel pair is, for the buffer length and the fold into the model.
 // What a kernel's serial form does to the pages.
 enum class VsfPageUse : uint8_t {
@@ -31,10 +51,9 @@ struct VsfKernelUse {
   // Whether its serial form reads split levels stored sparse (summing them raw); any other
   // pass over such pages is refused as a bug.
   bool readsSplitSparse = false;
-  // Called with true on each visiting thread before its pages and with false after them
-  // (null: not called): a kernel may then keep rows of pages held in memory waiting past the
-  // page's end, and adds them when told the visit is over.
-  void (*spanPages)(bool open) = nullptr;
+  // The pair's forms that keep rows of pages held in memory waiting past a page's end within
+  // one thread's visit (null: its plain forms add every page's rows at its end).
+  const VsfSpanForms* span = nullptr;
   // Whether its threaded form's sums may be formed in page groups (the grouped road): a
   // buffer per group of pages, summed in group order, whichever thread adds into it. Every
   // pass with sums takes it, so that 1, 2, 3, 4, 6 and 8 threads give the same bits.
@@ -45,15 +64,18 @@ struct VsfKernelUse {
 // first part to walk it leaves what it found, and the parts after it need not look again.
 enum class VsfPageNote : uint8_t {
   Unknown,      // no part has walked the page yet
-  RowsFinite,   // every row the walk visits holds finite values only
+  RowsFinite,   // every row the walk visits holds finite values only, as the pass adds them
+                // (less its fold's centre where the rows are centred)
   NotAllFinite, // some row holds a value that is not finite
 };
 
 // The form of a cross-product kernel for the shared-triangle road: it adds a page's terms
 // straight into the model's triangles, but only into the rows of part `part` of `parts`.
-// `note` is the page's note, shared by the parts (null: none kept).
+// `note` is the page's note, shared by the parts (null: none kept); `span` the part's visit's
+// span of the pair's span forms (null: every page's rows are added at its end).
 using VsfPartKernel = VsfStatus (*)(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                    int32_t parts, std::atomic<VsfPageNote>* note);
+                                    int32_t parts, std::atomic<VsfPageNote>* note,
+                                    VsfPageSpan* span);
 
 // One work item per page worker, in order: its page file, the model, the threaded kernel,
 // its buffer (null when the length is 0), the length in doubles; then the worker's status
@@ -70,9 +92,9 @@ struct VsfWorkItem {
   int32_t* stop;
   VsfPartKernel partKernel;
   int32_t part;
-  void (*spanPages)(bool open); // the pair's, or null
-  double* groups;               // the grouped road's buffers (`length` + 8 doubles each), or null
-  VsfPartPacer* pacer;          // the shared-triangle road's pace of the parts, or null
+  const VsfSpanForms* span; // the pair's span forms, or null
+  double* groups;           // the grouped road's buffers (`length` + 8 doubles each), or null
+  VsfPartPacer* pacer;      // the shared-triangle road's pace of the parts, or null
   std::atomic<VsfPageNote>* notes; // the shared-triangle road's notes of the pages held in
                                    // memory, in read order, or null
 };

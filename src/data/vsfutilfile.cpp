@@ -386,14 +386,14 @@ namespace {
 
 // Every page in the order its rows were read. With the pages in memory a pass then sums the
 // rows in the order a single thread's one file holds them, whatever the number of files.
-[[nodiscard]] VsfStatus visitInReadOrder(VsfPassState* model, VsfSerialKernel kernel) {
+[[nodiscard]] VsfStatus visitInReadOrder(VsfPassState* model, const VsfPageRun& kernel) {
   VsfBagVec* vec = model->bags;
   VsfStatus rc = VsfStatus::Ok;
   vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
     VsfUtilFile* rec = &vec->files[f];
     rec->page.buffer = rec->memPages[j];
     rec->page.pageNumber = 0;
-    rc = kernel(model, &rec->page);
+    rc = kernel(&rec->page);
     return rc == VsfStatus::Ok;
   });
   return rc;
@@ -402,6 +402,11 @@ namespace {
 } // namespace
 
 VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
+  return vsfUtilReadWith(model, reinterpret_cast<const void*>(kernel),
+                         [&](QkPageDescriptor* page) { return kernel(model, page); });
+}
+
+VsfStatus vsfUtilReadWith(VsfPassState* model, const void* identity, const VsfPageRun& kernel) {
   VsfBagVec* vec = model->bags;
   if (model->resampler != nullptr)
     model->resampler->freqReadPos = model->resampler->freqStartPos;
@@ -409,8 +414,8 @@ VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
     return VsfStatus::Ok;
   auto* pgf = reinterpret_cast<QkPgfExtension*>(vec->pageService);
   const uint32_t F = vec->count;
-  bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
-  if (vsfIsResampleKernel(kernel)) {
+  bool rewrite = vsfKernelRewritesPages(identity);
+  if (vsfKernelPageUse(identity) == VsfPageUse::Resamples) {
     // Reading order: page j of every file in file order, in memory first, then on disk.
     VsfUtilFile* files = vec->files;
     for (int64_t j = 0; j < files[0].memPageCount; ++j)
@@ -419,7 +424,7 @@ VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
           break;
         files[f].page.buffer = files[f].memPages[j];
         files[f].page.pageNumber = 0;
-        VsfStatus rc = kernel(model, &files[f].page);
+        VsfStatus rc = kernel(&files[f].page);
         if (rc != VsfStatus::Ok)
           return rc;
       }
@@ -428,8 +433,7 @@ VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
         if (files[f].diskPageCount < n)
           break;
         files[f].page.pageNumber = n;
-        VsfStatus rc =
-            visitDiskPage(pgf, &files[f], true, [&] { return kernel(model, &files[f].page); });
+        VsfStatus rc = visitDiskPage(pgf, &files[f], true, [&] { return kernel(&files[f].page); });
         if (rc != VsfStatus::Ok)
           return rc;
       }
@@ -442,13 +446,13 @@ VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel) {
     for (int64_t j = 0; j < rec->memPageCount; ++j) {
       rec->page.buffer = rec->memPages[j];
       rec->page.pageNumber = 0;
-      VsfStatus rc = kernel(model, &rec->page);
+      VsfStatus rc = kernel(&rec->page);
       if (rc != VsfStatus::Ok)
         return rc;
     }
     for (int64_t n = 1; n <= rec->diskPageCount; ++n) {
       rec->page.pageNumber = n;
-      VsfStatus rc = visitDiskPage(pgf, rec, rewrite, [&] { return kernel(model, &rec->page); });
+      VsfStatus rc = visitDiskPage(pgf, rec, rewrite, [&] { return kernel(&rec->page); });
       if (rc != VsfStatus::Ok)
         return rc;
     }
@@ -473,15 +477,22 @@ VsfStatus vsfWithPage(VsfBagVec* vec, uint32_t f, int64_t j,
 VsfStatus vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel kernel,
                                         double* buffer, int64_t length, VsfUtilFile* rec,
                                         const int32_t* stop) {
+  return vsfUtilReadFileWith(
+      model, reinterpret_cast<const void*>(kernel), rec, stop,
+      [&](QkPageDescriptor* page) { return kernel(model, page, buffer, length); });
+}
+
+VsfStatus vsfUtilReadFileWith(VsfPassState* model, const void* identity, VsfUtilFile* rec,
+                              const int32_t* stop, const VsfPageRun& kernel) {
   auto* pgf = reinterpret_cast<QkPgfExtension*>(model->bags->pageService);
-  bool rewrite = vsfKernelRewritesPages(reinterpret_cast<const void*>(kernel));
+  bool rewrite = vsfKernelRewritesPages(identity);
   auto stopped = [stop] { return stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0; };
   for (int64_t j = 0; j < rec->memPageCount; ++j) {
     if (stopped())
       return VsfStatus::Ok;
     rec->page.buffer = rec->memPages[j];
     rec->page.pageNumber = 0;
-    VsfStatus rc = kernel(model, &rec->page, buffer, length);
+    VsfStatus rc = kernel(&rec->page);
     if (rc != VsfStatus::Ok)
       return rc;
   }
@@ -489,8 +500,7 @@ VsfStatus vsfUtilReadByThreadsStoppable(VsfPassState* model, VsfThreadedKernel k
     if (stopped())
       return VsfStatus::Ok;
     rec->page.pageNumber = n;
-    VsfStatus rc =
-        visitDiskPage(pgf, rec, rewrite, [&] { return kernel(model, &rec->page, buffer, length); });
+    VsfStatus rc = visitDiskPage(pgf, rec, rewrite, [&] { return kernel(&rec->page); });
     if (rc != VsfStatus::Ok)
       return rc;
   }

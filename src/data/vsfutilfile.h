@@ -190,6 +190,17 @@ template <class Visit> void vsfEachLaterPageInReadOrder(const VsfBagVec* vec, Vi
                                     const std::function<VsfStatus(const QkPageDescriptor&)>& run);
 
 [[nodiscard]] VsfStatus vsfUtilRead(VsfPassState* model, VsfSerialKernel kernel);
+// A page's call of a pass's kernel, in whichever form the visitor makes it.
+using VsfPageRun = std::function<VsfStatus(QkPageDescriptor* page)>;
+// vsfUtilRead calling kernel(page) on every page; `identity` (the pair's serial form) tells
+// what the pass does to the pages.
+[[nodiscard]] VsfStatus vsfUtilReadWith(VsfPassState* model, const void* identity,
+                                        const VsfPageRun& kernel);
+// vsfUtilReadByThreadsStoppable calling kernel(page) on every page of `rec`; `identity` (the
+// pair's threaded form) tells what the pass does to the pages.
+[[nodiscard]] VsfStatus vsfUtilReadFileWith(VsfPassState* model, const void* identity,
+                                            VsfUtilFile* rec, const int32_t* stop,
+                                            const VsfPageRun& kernel);
 [[nodiscard]] VsfStatus vsfUtilReadByThreads(VsfPassState* model, VsfThreadedKernel kernel,
                                              double* buffer, int64_t length, VsfUtilFile* rec);
 // The same, stopping before a page when *stop has become non-zero (another worker failed).

@@ -11,7 +11,7 @@
 #include "kernels/vsfxpx.h"
 #include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 
 #include <vector>
 
@@ -34,25 +34,6 @@ template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* pag
     fn(r, r.fold, f, r.weight * f);
   });
   return bad != 0 ? VsfStatus::BadFoldRow : VsfStatus::Ok;
-}
-
-[[nodiscard]] VsfStatus cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
-  const VsfRowShape S = vsfRowShape(m);
-  std::vector<VsfSweptGather> gathers;
-  gathers.reserve(static_cast<size_t>(m->foldCount));
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    gathers.emplace_back(m, m->folds[f].sweepFlags);
-  return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
-    // The row's residual under its fold's model, fitted without the fold's rows.
-    thread_local ThreadScratch<VsfGathered> gScratch;
-    VsfGathered& g = gScratch.get();
-    const VsfFoldRecord& F = m->folds[k];
-    gathers[static_cast<size_t>(k)](S, r, g);
-    const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[k] : 0.0;
-    const double res =
-        vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r) - shift;
-    sums[k] += w * res * res;
-  });
 }
 
 // Per fold, the shifted rows waiting for their rank-k update.
@@ -83,6 +64,36 @@ struct FoldRows {
   }
 };
 
+} // namespace
+
+// The thread's scratch of the cross-validation kernels (support/scratcharena.h).
+struct VsfCvScratch {
+  VsfGathered gathered;     // a row's swept columns under its fold's model
+  FoldRows rows;            // foldXpXBody's rows, started afresh on every page
+  std::vector<double> sums; // vsfCVResids' per-page sums
+};
+VsfCvScratch& VsfScratchArena::cv() { return part(cv_); }
+
+namespace {
+
+[[nodiscard]] VsfStatus cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
+  const VsfRowShape S = vsfRowShape(m);
+  std::vector<VsfSweptGather> gathers;
+  gathers.reserve(static_cast<size_t>(m->foldCount));
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    gathers.emplace_back(m, m->folds[f].sweepFlags);
+  VsfGathered& g = VsfScratchArena::mine().cv().gathered;
+  return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
+    // The row's residual under its fold's model, fitted without the fold's rows.
+    const VsfFoldRecord& F = m->folds[k];
+    gathers[static_cast<size_t>(k)](S, r, g);
+    const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[k] : 0.0;
+    const double res =
+        vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r) - shift;
+    sums[k] += w * res * res;
+  });
+}
+
 // Adds every TRAIN row, less its fold's shift and led by a one, into its fold's triangle in
 // `sums`.
 void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
@@ -90,8 +101,7 @@ void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfCVExSums& X = *m->cvexSums;
   const int32_t n = X.order, K = m->foldCount;
   const int64_t L = X.foldLength();
-  thread_local ThreadScratch<FoldRows> pScratch;
-  FoldRows& P = pScratch.get();
+  FoldRows& P = VsfScratchArena::mine().cv().rows;
   P.start(K, n);
   double& unplaced = sums[K * L];
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -170,8 +180,7 @@ VsfStatus vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, in
 
 VsfStatus vsfCVResids(VsfPassState* m, QkPageDescriptor* page) {
   // Per-page sums first, so that the records see the same additions as the threaded form.
-  thread_local ThreadScratch<std::vector<double>> sumsScratch;
-  std::vector<double>& sums = sumsScratch.get();
+  std::vector<double>& sums = VsfScratchArena::mine().cv().sums;
   sums.assign(static_cast<size_t>(m->foldCount), 0.0);
   const VsfStatus rc = cvResidsBody(m, page, sums.data());
   for (int32_t k = 0; k < m->foldCount; ++k)

@@ -7,7 +7,7 @@
 
 #include "kernels/vsfrankk.h"
 #include "numerics/packedtri.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,16 +29,20 @@ constexpr int32_t kChunk = 256;
 // Blocks of fewer rows skip the packing, which would cost more than it saves.
 constexpr int32_t kFewRows = 16;
 
-// The packed panels of one block, reused by the thread's next block.
-struct Panels {
-  std::vector<double> a, b;
-};
+// The rows the packing reads side by side: few enough for the processor to fetch each ahead.
+constexpr int32_t kPackRows = 8;
 
-Panels& panels() {
-  thread_local ThreadScratch<Panels> pScratch;
-  Panels& p = pScratch.get();
-  return p;
-}
+} // namespace
+
+// The packed panels of one block, and the centred copies of a few rows, reused by the
+// thread's next block.
+struct VsfGramScratch {
+  std::vector<double> a, b;
+  std::vector<double> few;
+};
+VsfGramScratch& VsfScratchArena::gram() { return part(gram_); }
+
+namespace {
 
 // True when every value of the rows' first n columns is finite.
 [[nodiscard]] bool allFinite(const double* const* x, int32_t k, int32_t n) {
@@ -48,42 +52,125 @@ Panels& panels() {
   return true;
 }
 
-// The rows' columns [0, cols) as blocks of NR columns, rows in order within a block, the last
-// block padded with zeros.
-template <int NR>
-VSF_GRAM_INLINE void packColumns(double* B, const double* const* x, int32_t k, int32_t cols) {
-  for (int32_t j0 = 0; j0 < cols; j0 += NR) {
-    const int32_t m = std::min(NR, cols - j0);
-    for (int32_t r = 0; r < k; ++r, B += NR) {
-      for (int32_t c = 0; c < m; ++c)
-        B[c] = x[r][j0 + c];
-      for (int32_t c = m; c < NR; ++c)
-        B[c] = 0.0;
-    }
-  }
-}
-
-// The weighted values w[r] x[r][i] of rows [i0, i1) of the triangle (i0 a multiple of MR) as
-// blocks of MR, padded with zeros past n.
-template <int MR>
-VSF_GRAM_INLINE void packWeighted(double* A, const double* const* x, const double* w, int32_t k,
-                                  int32_t i0, int32_t i1) {
-  for (int32_t b = i0; b < i1; b += MR) {
-    const int32_t m = std::min(MR, i1 - b);
-    for (int32_t r = 0; r < k; ++r, A += MR) {
-      for (int32_t c = 0; c < m; ++c)
-        A[c] = x[r][b + c] * w[r];
-      for (int32_t c = m; c < MR; ++c)
-        A[c] = 0.0;
-    }
-  }
-}
-
 // Vectors of V doubles, loaded and stored with memcpy at any address.
 template <int V> struct VecOf;
 template <> struct VecOf<2> { typedef double type __attribute__((vector_size(16))); };
 template <> struct VecOf<4> { typedef double type __attribute__((vector_size(32))); };
 template <> struct VecOf<8> { typedef double type __attribute__((vector_size(64))); };
+
+// The value of a row at column i as a block packs it: less the centre where there is one.
+template <bool Centred>
+VSF_GRAM_INLINE double packed(const double* __restrict row, const double* __restrict centre,
+                              int32_t i) {
+  if constexpr (Centred)
+    return row[i] - centre[i];
+  else
+    return row[i];
+}
+
+// The rows' columns [0, cols) as blocks of NR columns, rows in order within a block, the last
+// block padded with zeros; less the centre where there is one (the rows are then centred as
+// they are packed, each value once, as a centred copy would hold it). A few rows at a time
+// are read from start to end, which the processor fetches ahead of the loop (the rows of a
+// shared pass lie on pages far larger than the caches), while the panel is written in order.
+template <int NR, int V, bool Centred>
+VSF_GRAM_INLINE void packColumnsOf(double* __restrict B, const double* const* x,
+                                   const double* __restrict centre, int32_t k, int32_t cols) {
+  using Vec = typename VecOf<V>::type;
+  const int64_t stride = static_cast<int64_t>(k) * NR; // one block of NR columns
+  const int32_t whole = cols / NR * NR;
+  for (int32_t r0 = 0; r0 < k; r0 += kPackRows) {
+    const int32_t r1 = std::min(k, r0 + kPackRows);
+    double* __restrict block = B + static_cast<int64_t>(r0) * NR;
+    for (int32_t j0 = 0; j0 < whole; j0 += NR, block += stride)
+      for (int32_t r = r0; r < r1; ++r) {
+        double* out = block + (r - r0) * NR;
+        for (int32_t c = 0; c < NR; c += V) {
+          Vec v;
+          std::memcpy(&v, x[r] + j0 + c, sizeof v);
+          if constexpr (Centred) {
+            Vec u;
+            std::memcpy(&u, centre + j0 + c, sizeof u);
+            v -= u;
+          }
+          std::memcpy(out + c, &v, sizeof v);
+        }
+      }
+    if (whole < cols)
+      for (int32_t r = r0; r < r1; ++r) {
+        double* __restrict out = block + (r - r0) * NR;
+        const int32_t m = cols - whole;
+        for (int32_t c = 0; c < m; ++c)
+          out[c] = packed<Centred>(x[r], centre, whole + c);
+        for (int32_t c = m; c < NR; ++c)
+          out[c] = 0.0;
+      }
+  }
+}
+
+template <int NR, int V>
+VSF_GRAM_INLINE void packColumns(double* B, const double* const* x, const double* centre, int32_t k,
+                                 int32_t cols) {
+  if (centre != nullptr)
+    packColumnsOf<NR, V, true>(B, x, centre, k, cols);
+  else
+    packColumnsOf<NR, V, false>(B, x, centre, k, cols);
+}
+
+// The weighted values w[r] x[r][i] (x[r][i] less the centre where there is one) of rows
+// [i0, i1) of the triangle (i0 a multiple of MR) as blocks of MR, padded with zeros past i1;
+// a few rows at a time read from start to end, as packColumns reads them.
+template <int MR, int V, bool Centred>
+VSF_GRAM_INLINE void packWeightedOf(double* __restrict A, const double* const* x,
+                                    const double* __restrict centre, const double* w, int32_t k,
+                                    int32_t i0, int32_t i1) {
+  using Vec = typename VecOf<V>::type;
+  const int64_t stride = static_cast<int64_t>(k) * MR; // one block of MR rows
+  const int32_t whole = i0 + (i1 - i0) / MR * MR;
+  for (int32_t r0 = 0; r0 < k; r0 += kPackRows) {
+    const int32_t r1 = std::min(k, r0 + kPackRows);
+    double* __restrict block = A + static_cast<int64_t>(r0) * MR;
+    for (int32_t b = i0; b < whole; b += MR, block += stride)
+      for (int32_t r = r0; r < r1; ++r) {
+        double* out = block + (r - r0) * MR;
+        if constexpr (MR % V == 0) {
+          const Vec wr = w[r] - Vec{}; // the weight in every lane (x - 0 is x)
+          for (int32_t c = 0; c < MR; c += V) {
+            Vec v;
+            std::memcpy(&v, x[r] + b + c, sizeof v);
+            if constexpr (Centred) {
+              Vec u;
+              std::memcpy(&u, centre + b + c, sizeof u);
+              v -= u;
+            }
+            v *= wr;
+            std::memcpy(out + c, &v, sizeof v);
+          }
+        } else {
+          for (int32_t c = 0; c < MR; ++c)
+            out[c] = packed<Centred>(x[r], centre, b + c) * w[r];
+        }
+      }
+    if (whole < i1)
+      for (int32_t r = r0; r < r1; ++r) {
+        double* __restrict out = block + (r - r0) * MR;
+        const int32_t m = i1 - whole;
+        for (int32_t c = 0; c < m; ++c)
+          out[c] = packed<Centred>(x[r], centre, whole + c) * w[r];
+        for (int32_t c = m; c < MR; ++c)
+          out[c] = 0.0;
+      }
+  }
+}
+
+template <int MR, int V>
+VSF_GRAM_INLINE void packWeighted(double* A, const double* const* x, const double* centre,
+                                  const double* w, int32_t k, int32_t i0, int32_t i1) {
+  if (centre != nullptr)
+    packWeightedOf<MR, V, true>(A, x, centre, w, k, i0, i1);
+  else
+    packWeightedOf<MR, V, false>(A, x, centre, w, k, i0, i1);
+}
 
 // C[i][j] += A[r][i] B[r][j] for r < k (C[i] the tile's row i), in row order, the tile held as MR x
 // NR / V vectors of V values. The file is built with contraction on, so where the processor fuses a
@@ -201,20 +288,39 @@ VSF_GRAM_INLINE void fewRows(double* T, const double* const* x, const double* w,
   }
 }
 
+// The first `cols` values of the k rows less the centre, copied into `room`, and pointers to
+// the copies in `rows`.
+void centredCopies(std::vector<double>& room, const double** rows, const double* const* x,
+                   const double* centre, int32_t k, int32_t cols) {
+  room.resize(static_cast<size_t>(k) * static_cast<size_t>(cols));
+  for (int32_t r = 0; r < k; ++r) {
+    double* y = room.data() + static_cast<size_t>(r) * static_cast<size_t>(cols);
+    for (int32_t i = 0; i < cols; ++i)
+      y[i] = x[r][i] - centre[i];
+    rows[r] = y;
+  }
+}
+
 template <int MR, int NR, int V>
-VSF_GRAM_INLINE void gram(double* T, int32_t n, const double* const* x, const double* w, int32_t k,
-                          int32_t lo, int32_t hi) {
+VSF_GRAM_INLINE void gram(double* T, int32_t n, const double* const* x, const double* centre,
+                          const double* w, int32_t k, int32_t lo, int32_t hi) {
+  VsfGramScratch& p = VsfScratchArena::mine().gram();
   if (k < kFewRows) {
-    fewRows(T, x, w, k, lo, hi);
+    if (centre == nullptr) {
+      fewRows(T, x, w, k, lo, hi);
+      return;
+    }
+    const double* rows[kFewRows];
+    centredCopies(p.few, rows, x, centre, k, hi);
+    fewRows(T, rows, w, k, lo, hi);
     return;
   }
-  Panels& p = panels();
   const int32_t i0 = lo / MR * MR;
   const int32_t rowsA = (hi - i0 + MR - 1) / MR * MR, colsB = (hi + NR - 1) / NR * NR;
   p.a.resize(static_cast<size_t>(rowsA) * k);
   p.b.resize(static_cast<size_t>(colsB) * k);
-  packWeighted<MR>(p.a.data(), x, w, k, i0, std::min(i0 + rowsA, n));
-  packColumns<NR>(p.b.data(), x, k, hi);
+  packWeighted<MR, V>(p.a.data(), x, centre, w, k, i0, std::min(i0 + rowsA, n));
+  packColumns<NR, V>(p.b.data(), x, centre, k, hi);
   // Columns in chunks of kChunk, so that a chunk's panel stays in the core's cache while
   // the row blocks pass over it.
   for (int32_t j = 0; j < hi; j += kChunk)
@@ -225,38 +331,47 @@ VSF_GRAM_INLINE void gram(double* T, int32_t n, const double* const* x, const do
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VSF_GRAM_DISPATCH 1
-__attribute__((target("avx512f,avx512dq,avx2,fma"))) void gramAvx512(double* T, int32_t n,
-                                                                     const double* const* x,
-                                                                     const double* w, int32_t k,
-                                                                     int32_t lo, int32_t hi) {
-  gram<8, 16, 8>(T, n, x, w, k, lo, hi);
+__attribute__((target("avx512f,avx512dq,avx2,fma"))) void
+gramAvx512(double* T, int32_t n, const double* const* x, const double* centre, const double* w,
+           int32_t k, int32_t lo, int32_t hi) {
+  gram<8, 16, 8>(T, n, x, centre, w, k, lo, hi);
 }
 __attribute__((target("avx2,fma"))) void gramAvx2(double* T, int32_t n, const double* const* x,
-                                                  const double* w, int32_t k, int32_t lo,
-                                                  int32_t hi) {
-  gram<6, 8, 4>(T, n, x, w, k, lo, hi);
+                                                  const double* centre, const double* w, int32_t k,
+                                                  int32_t lo, int32_t hi) {
+  gram<6, 8, 4>(T, n, x, centre, w, k, lo, hi);
 }
 #endif
 
-void gramPlain(double* T, int32_t n, const double* const* x, const double* w, int32_t k, int32_t lo,
-               int32_t hi) {
-  gram<4, 4, 2>(T, n, x, w, k, lo, hi);
+void gramPlain(double* T, int32_t n, const double* const* x, const double* centre, const double* w,
+               int32_t k, int32_t lo, int32_t hi) {
+  gram<4, 4, 2>(T, n, x, centre, w, k, lo, hi);
 }
 
-using GramFn = void (*)(double*, int32_t, const double* const*, const double*, int32_t, int32_t,
-                        int32_t);
+using GramFn = void (*)(double*, int32_t, const double* const*, const double*, const double*,
+                        int32_t, int32_t, int32_t);
 
-// The form for this processor, chosen once.
-GramFn chosen() {
+// The form for this processor and the rows of its tiles (MR), chosen once.
+struct Form {
+  GramFn fn;
+  int32_t rows;
+};
+
+Form choose() {
 #if defined(VSF_GRAM_DISPATCH)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
       __builtin_cpu_supports("fma"))
-    return gramAvx512;
+    return Form{gramAvx512, 8};
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-    return gramAvx2;
+    return Form{gramAvx2, 6};
 #endif
-  return gramPlain;
+  return Form{gramPlain, 4};
+}
+
+const Form& chosen() {
+  static const Form form = choose();
+  return form;
 }
 
 } // namespace
@@ -279,6 +394,15 @@ void vsfGramUpdateFiniteRows(double* T, int32_t n, const double* const* x, const
   const int32_t hi = std::min(rowEnd, n);
   if (k <= 0 || rowBegin >= hi)
     return;
-  static const GramFn form = chosen();
-  form(T, n, x, w, k, rowBegin, hi);
+  chosen().fn(T, n, x, nullptr, w, k, rowBegin, hi);
 }
+
+void vsfGramUpdateCentredRows(double* T, int32_t n, const double* const* x, const double* centre,
+                              const double* w, int32_t k, int32_t rowBegin, int32_t rowEnd) {
+  const int32_t hi = std::min(rowEnd, n);
+  if (k <= 0 || rowBegin >= hi)
+    return;
+  chosen().fn(T, n, x, centre, w, k, rowBegin, hi);
+}
+
+int32_t vsfGramRowBlock() { return chosen().rows; }

@@ -19,3 +19,11 @@ void vsfGramUpdateRows(double* T, int32_t n, const double* const* x, const doubl
 // which spares their test: a part of a shared pass would otherwise read every row once more.
 void vsfGramUpdateFiniteRows(double* T, int32_t n, const double* const* x, const double* w,
                              int32_t k, int32_t rowBegin, int32_t rowEnd);
+// vsfGramUpdateFiniteRows of the rows less `centre` (n values), whose differences the caller
+// has found finite (vsfAllFiniteLess): each value is centred as the block is packed, to the
+// bits of a centred copy, so that a part of a shared pass centres only the values it packs.
+void vsfGramUpdateCentredRows(double* T, int32_t n, const double* const* x, const double* centre,
+                              const double* w, int32_t k, int32_t rowBegin, int32_t rowEnd);
+// The rows of the triangle that the tiles of this processor's form take at a time: rows of a
+// block updated apart at one of its multiples share no tile, which both updates would form.
+[[nodiscard]] int32_t vsfGramRowBlock();

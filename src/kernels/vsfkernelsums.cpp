@@ -267,18 +267,18 @@ void storeSasviAvecOut(VsfPassState* m, const double* B, int64_t) {
 
 // Constant-initialised, so that a registration at start-up never reads one unset.
 constinit const VsfKernelUse kVsfFullXpXUse{VsfPageUse::Reads, xpxLength, storeXpx, false,
-                                            vsfXpxSpanPages,   true};
-constinit const VsfKernelUse kVsfCenterScaleXpXUse{VsfPageUse::Rewrites, xpxLength, storeXpx, false,
-                                                   vsfXpxSpanPages,      true};
-constinit const VsfKernelUse kVsfShiftSquaresXpXUse{VsfPageUse::Rewrites, shiftSquaresXpxLength,
-                                                    storeShiftSquaresXpx, false,
-                                                    vsfXpxSpanPages,      true};
+                                            &kVsfFullXpXSpan,  true};
+constinit const VsfKernelUse kVsfCenterScaleXpXUse{
+    VsfPageUse::Rewrites, xpxLength, storeXpx, false, &kVsfCenterScaleXpXSpan, true};
+constinit const VsfKernelUse kVsfShiftSquaresXpXUse{VsfPageUse::Rewrites,     shiftSquaresXpxLength,
+                                                    storeShiftSquaresXpx,     false,
+                                                    &kVsfShiftSquaresXpXSpan, true};
 constinit const VsfKernelUse kVsfEffectXpXUse{VsfPageUse::Reads, effectXpxLength, storeEffectXpx,
                                               true};
 constinit const VsfKernelUse kVsfEffXpXUse{VsfPageUse::Reads, argSlices, storeEffXpx, true};
 constinit const VsfKernelUse kVsfYCrossUse{VsfPageUse::Reads, yCrossLength, storeYCross};
 constinit const VsfKernelUse kVsfEffCrossUse{VsfPageUse::Reads, argSlices, storeEffCross, true,
-                                             vsfXpxSpanPages};
+                                             &kVsfEffCrossSpan};
 constinit const VsfKernelUse kVsfMomentsUse{VsfPageUse::Reads, momentsLength, storeMoments};
 constinit const VsfKernelUse kVsfSpreadsUse{
     VsfPageUse::Reads, twoPerParameter, storeSpreads, true, nullptr, true};

@@ -7,7 +7,7 @@
 #include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrowwalk.h"
 #include "numerics/packedtri.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -205,16 +205,30 @@ struct SplitTerms {
   }
 };
 
+} // namespace
+
+// The thread's scratch of the path kernels (support/scratcharena.h): each body lays its terms
+// out afresh on every page.
+struct VsfLarScratch {
+  PathTerms terms;                     // a body's path terms
+  std::vector<PathTerms> ahead;        // the look-ahead's, one per entry
+  SplitTerms split;                    // the split bodies' combination
+  Targets targets;                     // a body's correlated effects
+  std::vector<int32_t> effect, offset; // the split bodies' dense effects
+};
+VsfLarScratch& VsfScratchArena::lar() { return part(lar_); }
+
+namespace {
+
 // vsfLarCorr (withCorr) and vsfLarRss on split levels stored sparse: the plain path's
 // training rows, every effect but the intercept correlated; the intercept's place (effect 0)
 // holds the residual's sum until vsfSplitCorrect centres the levels' sums with it.
 void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<SplitTerms> tScratch;
-  SplitTerms& T = tScratch.get();
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfLarScratch& scratch = VsfScratchArena::mine().lar();
+  SplitTerms& T = scratch.split;
+  std::vector<int32_t>& effect = scratch.effect;
+  std::vector<int32_t>& offset = scratch.offset;
   T.build(m, m->pathBeta);
   vsfDenseEffects(m, effect, offset);
   // The correlations follow the path's coefficients, the SSE the reported (elastic-net
@@ -245,11 +259,10 @@ void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bo
 // vsfLarAvec on split levels stored sparse: the candidates' products with the direction.
 void splitAvecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<SplitTerms> tScratch;
-  SplitTerms& T = tScratch.get();
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfLarScratch& scratch = VsfScratchArena::mine().lar();
+  SplitTerms& T = scratch.split;
+  std::vector<int32_t>& effect = scratch.effect;
+  std::vector<int32_t>& offset = scratch.offset;
   T.build(m, m->direction);
   vsfDenseEffects(m, effect, offset);
   auto candidate = [m](int32_t e) {
@@ -280,10 +293,9 @@ void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
     return;
   }
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<PathTerms> tScratch;
-  PathTerms& T = tScratch.get();
-  thread_local ThreadScratch<Targets> kScratch;
-  Targets& K = kScratch.get();
+  VsfLarScratch& scratch = VsfScratchArena::mine().lar();
+  PathTerms& T = scratch.terms;
+  Targets& K = scratch.targets;
   const bool ls = vsfMethodLsCoefficients(m->options->method);
   T.build(m, true, kBeta | (ls ? kLs : 0) | (S.xcv && !ls ? kDir : 0));
   K.clear();
@@ -326,8 +338,7 @@ void aheadBody(VsfPassState* m, QkPageDescriptor* page, double* sse) {
   const VsfRowShape S = vsfRowShape(m);
   const VsfLarAhead& A = *m->larAhead;
   const size_t n = A.offsets.size();
-  thread_local ThreadScratch<std::vector<PathTerms>> tScratch;
-  std::vector<PathTerms>& T = tScratch.get();
+  std::vector<PathTerms>& T = VsfScratchArena::mine().lar().ahead;
   if (T.size() < n)
     T.resize(n);
   for (size_t i = 0; i < n; ++i)
@@ -351,10 +362,9 @@ void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
     return;
   }
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<PathTerms> tScratch;
-  PathTerms& T = tScratch.get();
-  thread_local ThreadScratch<Targets> kScratch;
-  Targets& K = kScratch.get();
+  VsfLarScratch& scratch = VsfScratchArena::mine().lar();
+  PathTerms& T = scratch.terms;
+  Targets& K = scratch.targets;
   T.build(m, false, kDir);
   K.clear();
   const VsfScreenMethod screen = m->options->screen;
@@ -381,10 +391,9 @@ void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
 // direction products of the same effects.
 void sasviOutBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool direction) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<PathTerms> tScratch;
-  PathTerms& T = tScratch.get();
-  thread_local ThreadScratch<Targets> kScratch;
-  Targets& K = kScratch.get();
+  VsfLarScratch& scratch = VsfScratchArena::mine().lar();
+  PathTerms& T = scratch.terms;
+  Targets& K = scratch.targets;
   T.build(m, false, kBeta | (direction ? kDir : 0));
   K.clear();
   for (int32_t i = 0; i < m->screenOutCount; ++i)
@@ -405,10 +414,9 @@ void sasviOutBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, boo
 
 void sasviAvecOutBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<PathTerms> tScratch;
-  PathTerms& T = tScratch.get();
-  thread_local ThreadScratch<Targets> kScratch;
-  Targets& K = kScratch.get();
+  VsfLarScratch& scratch = VsfScratchArena::mine().lar();
+  PathTerms& T = scratch.terms;
+  Targets& K = scratch.targets;
   T.build(m, false, kDir);
   K.clear();
   for (int32_t i = 0; i < m->screenNewCount; ++i)
@@ -426,8 +434,7 @@ void sasviAvecOutBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) 
 void plainCorrBody(VsfPassState* m, QkPageDescriptor* page, double* corr) {
   const VsfRowShape S = vsfRowShape(m);
   const double* sw = m->sweptXpx;
-  thread_local ThreadScratch<Targets> kScratch;
-  Targets& K = kScratch.get();
+  Targets& K = VsfScratchArena::mine().lar().targets;
   K.clear();
   for (int32_t k = 0; k < m->effectCount; ++k)
     if (m->effectStatus[k] == VES_CANDIDATE && m->effectColumns[k] == 1 && m->sparseSlot[k] < 0)

@@ -8,7 +8,7 @@
 #include "data/vsfthread.h"
 #include "kernels/vsfkernelsums.h"
 #include "kernels/vsfrowwalk.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 
 #include <vector>
 
@@ -94,10 +94,20 @@ struct Terms {
   }
 };
 
+} // namespace
+
+// The thread's scratch of the solver kernels (support/scratcharena.h): the terms, laid out
+// afresh on every page.
+struct VsfQkScratch {
+  Terms terms;
+};
+VsfQkScratch& VsfScratchArena::qk() { return part(qk_); }
+
+namespace {
+
 void lossBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withGradient) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<Terms> tScratch;
-  Terms& T = tScratch.get();
+  Terms& T = VsfScratchArena::mine().qk().terms;
   T.build(m, withGradient);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double mult) {
     const double e = T.error(m, S, r);
@@ -109,8 +119,7 @@ void lossBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
 
 void validateBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<Terms> tScratch;
-  Terms& T = tScratch.get();
+  Terms& T = VsfScratchArena::mine().qk().terms;
   T.build(m, false);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     double* into = nullptr;

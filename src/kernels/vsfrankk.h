@@ -53,3 +53,17 @@ void vsfAddRowsToFour(double* const* out, int32_t len, const double* const* a,
   }
   return any == 0;
 }
+
+// True when every x[i] - c[i] of the first n is finite (a difference of finite values may
+// overflow), as vsfAllFinite finds a copy of the differences.
+[[nodiscard]] inline bool vsfAllFiniteLess(const double* x, const double* c, int32_t n) {
+  constexpr uint64_t kExponent = 0x7FF0000000000000;
+  uint64_t any = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const double d = x[i] - c[i];
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    any |= ((bits & kExponent) + (uint64_t{1} << 52)) >> 63;
+  }
+  return any == 0;
+}

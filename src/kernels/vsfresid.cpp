@@ -7,7 +7,7 @@
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpxstructured.h"
 #include "numerics/packedtri.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +18,16 @@ namespace {
 using packed::sym;
 
 } // namespace
+
+// The thread's scratch of the PRESS and residual kernels (support/scratcharena.h).
+struct VsfResidScratch {
+  VsfGathered gathered;         // a row's swept columns (eachPressRow, residsOfPage)
+  VsfGathered reduced;          // the same, reduced for the factor (leverage)
+  std::vector<double> row;      // vsfStructuredReduce's row of the small columns
+  std::vector<double> z;        // factorForm's solution
+  std::vector<int64_t> nonzero; // and its places that are not 0
+};
+VsfResidScratch& VsfScratchArena::resid() { return part(resid_); }
 
 VsfSweptGather::VsfSweptGather(const VsfPassState* m, const char* flags) : flags_(flags) {
   for (int32_t i = 0; i < m->inModelCount; ++i) {
@@ -94,7 +104,7 @@ double vsfStructuredReduce(const VsfPassState* m, const VsfRowShape& S, const Vs
     return 0.0;
   const VsfStructured* st = m->structured;
   const double* shift = st->leverageShift + j * st->small;
-  thread_local std::vector<double> row;
+  std::vector<double>& row = VsfScratchArena::mine().resid().row;
   row.assign(static_cast<size_t>(st->small), 0.0);
   for (size_t i = 0; i < g.col.size(); ++i)
     row[static_cast<size_t>(g.col[i])] = g.val[i];
@@ -149,8 +159,9 @@ double sweptForm(const double* s, const VsfGathered& g) {
 // place, each row of L against the places of the solution that are not 0 (a row of one CLASS
 // level's column and a few single columns keeps the solution as sparse as itself).
 double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
-  thread_local std::vector<double> z;
-  thread_local std::vector<int64_t> nonzero;
+  VsfResidScratch& scratch = VsfScratchArena::mine().resid();
+  std::vector<double>& z = scratch.z;
+  std::vector<int64_t>& nonzero = scratch.nonzero;
   z.assign(static_cast<size_t>(f.count), 0.0);
   nonzero.clear();
   int64_t first = f.count;
@@ -185,7 +196,7 @@ double leverage(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r
                 const VsfGathered& g) {
   if (m->leverageFactor == nullptr)
     return structuredLeverage(m, S, r, g) + sweptForm(m->sweptXpx, g);
-  thread_local VsfGathered p;
+  VsfGathered& p = VsfScratchArena::mine().resid().reduced;
   p = g;
   const double block = vsfStructuredReduce(m, S, r, p);
   return block + factorForm(*m->leverageFactor, p);
@@ -195,8 +206,7 @@ double leverage(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r
 // counts in the PRESS sum.
 template <class F> void eachPressRow(VsfPassState* m, QkPageDescriptor* page, F&& f) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<VsfGathered> gScratch;
-  VsfGathered& g = gScratch.get();
+  VsfGathered& g = VsfScratchArena::mine().resid().gathered;
   const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
@@ -229,7 +239,7 @@ void leverageSumsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   eachPressRow(
       m, page,
       [&](const VsfRowShape& S, const VsfRowView& r, double v, double f, const VsfGathered& g) {
-        thread_local VsfGathered p;
+        VsfGathered& p = VsfScratchArena::mine().resid().reduced;
         p = g;
         vsfStructuredReduce(m, S, r, p);
         sums[0] += f * v * factorForm(*m->leverageFactor, p);
@@ -239,8 +249,7 @@ void leverageSumsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
 
 void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<VsfGathered> gScratch;
-  VsfGathered& g = gScratch.get();
+  VsfGathered& g = VsfScratchArena::mine().resid().gathered;
   const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (r.role != VSF_ROLE_VALIDATE && r.role != VSF_ROLE_TEST)

@@ -7,10 +7,18 @@
 
 #include "kernels/vsfrowwalk.h"
 #include "support/hostif.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 #include "support/vsfoptions.h"
 
 #include <vector>
+
+// The thread's scratch of the page transforms (support/scratcharena.h): the columns a page's
+// call rewrites, listed afresh on every page.
+struct VsfTransformScratch {
+  std::vector<int32_t> effect, offset;
+  std::vector<double> weight;
+};
+VsfTransformScratch& VsfScratchArena::transform() { return part(transform_); }
 
 namespace {
 
@@ -39,9 +47,9 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
   const bool noint = m->options != nullptr && m->options->noint != 0;
   const double ybar = m->sumWY;
   // The single-column effects stored dense, listed once a page: split values stay raw.
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfTransformScratch& scratch = VsfScratchArena::mine().transform();
+  std::vector<int32_t>& effect = scratch.effect;
+  std::vector<int32_t>& offset = scratch.offset;
   if (byEffect)
     vsfDenseEffects(m, effect, offset);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
@@ -97,10 +105,9 @@ template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
     return;
   // The weighted columns stored dense, listed once a page: split levels stored sparse take
   // their weight in their scale (vsfSplitScale), and a row visits only its dense values.
-  thread_local ThreadScratch<std::vector<int32_t>> offsetScratch;
-  std::vector<int32_t>& offset = offsetScratch.get();
-  thread_local ThreadScratch<std::vector<double>> weightScratch;
-  std::vector<double>& weight = weightScratch.get();
+  VsfTransformScratch& scratch = VsfScratchArena::mine().transform();
+  std::vector<int32_t>& offset = scratch.offset;
+  std::vector<double>& weight = scratch.weight;
   offset.clear();
   weight.clear();
   if (m->options != nullptr && m->options->parmStandardize)

@@ -5,19 +5,20 @@
 
 #include "kernels/vsfgramk.h"
 #include "kernels/vsfmoments.h"
+#include "kernels/vsfpageterms.h"
 #include "kernels/vsfrankk.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsftransform.h"
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "numerics/zvector.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 
 #include <algorithm>
 #include <cassert>
 #include <climits>
 #include <functional>
-#include <type_traits>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -39,17 +40,20 @@ struct RowShare {
 }
 
 // Part `part` of `parts`: the dense block's rows cut where the elements before reach the
-// part's fraction of its triangle (row i has i + 1 elements, so rows are not equal work);
-// the sparse rows cut into equal counts, each taking about as many page rows as the next.
+// part's fraction of its triangle (row i has i + 1 elements, so rows are not equal work), at
+// the nearest multiple of the Gram kernel's tile rows, so that no part forms a tile another
+// forms too; the sparse rows cut into equal counts, each taking about as many page rows as
+// the next.
 [[nodiscard]] RowShare shareOf(const VsfRowShape& S, const VsfPassState* m, int32_t part,
                                int32_t parts) {
   const int64_t nd = S.dense + 1, ns = m->xpxColumns - nd;
+  const int64_t tile = vsfGramRowBlock();
   auto denseCut = [&](int64_t t) {
     const int64_t goal = tri(nd) * t / parts;
     int64_t i = 0;
     while (i < nd && tri(i) < goal)
       ++i;
-    return i;
+    return t == parts ? nd : std::min(nd, (i + tile / 2) / tile * tile);
   };
   // The first and last parts also take any row outside the sparse block, so that the
   // parts together own every row.
@@ -75,30 +79,50 @@ struct RunShare {
 // targets (the folds' triangles of CV take rows in turn); only the rows [lo, hi) of the
 // triangle are updated. A target's rows go in row order, and an element's sums do not depend
 // on where its blocks are cut, so a block is added when full, when its slot is wanted for
-// another target, or at the page's end.
+// another target, or at the end of the page (of the span's pages within a span). A fold's
+// rows wait as they are, with the fold's centre: the Gram kernel centres each value as it
+// packs the block, so a part of a shared pass centres only the values of its own rows.
 struct PendingRows {
   static constexpr int kTargets = 10;
   struct Block {
     double* target = nullptr;
+    const double* centre = nullptr; // the target's rows less this (n values), or null
     const double* x[kVsfGramRows];
     double w[kVsfGramRows];
     int32_t count = 0;
-    bool finite = true; // every row's values found finite on the way in
+    bool finite = true; // every row's values (less the centre) found finite on the way in
   };
   Block blocks[kTargets];
   int next = 0; // the slot a new target takes when none is free
   int32_t n = 0;
   int32_t lo = 0, hi = 0;
-  // Room for kVsfGramRows rows of order n per block, for rows centred on the way in (null
-  // until a pass centres them).
-  double* centred = nullptr;
+  // Centred copies of a block holding a value that is not finite, which takes the update that
+  // skips zero terms.
+  std::vector<double> copies;
 
   void flush(Block& b) {
-    if (b.count > 0 && lo < hi)
-      (b.finite ? vsfGramUpdateFiniteRows : vsfGramUpdateRows)(b.target, n, b.x, b.w, b.count, lo,
-                                                               hi);
+    if (b.count > 0 && lo < hi) {
+      if (b.centre == nullptr)
+        (b.finite ? vsfGramUpdateFiniteRows : vsfGramUpdateRows)(b.target, n, b.x, b.w, b.count, lo,
+                                                                 hi);
+      else if (b.finite)
+        vsfGramUpdateCentredRows(b.target, n, b.x, b.centre, b.w, b.count, lo, hi);
+      else
+        flushCopies(b);
+    }
     b.count = 0;
     b.finite = true;
+  }
+  void flushCopies(Block& b) {
+    copies.resize(static_cast<size_t>(b.count) * static_cast<size_t>(n));
+    const double* rows[kVsfGramRows];
+    for (int32_t r = 0; r < b.count; ++r) {
+      double* y = copies.data() + static_cast<size_t>(r) * static_cast<size_t>(n);
+      for (int32_t i = 0; i < n; ++i)
+        y[i] = b.x[r][i] - b.centre[i];
+      rows[r] = y;
+    }
+    vsfGramUpdateRows(b.target, n, rows, b.w, b.count, lo, hi);
   }
   void flush() {
     for (Block& b : blocks)
@@ -128,60 +152,36 @@ struct PendingRows {
       hi = to;
     }
   }
-  // Adds a row; `finite` when its n values were found finite (vsfAllFinite).
-  void add(double* T, const double* row, double weight, bool finite) {
+  // Adds a row, less `centre` (null: none); `finite` when its n values (less the centre) were
+  // found finite (vsfAllFinite, vsfAllFiniteLess). The row stays where it is until added.
+  void add(double* T, const double* centre, const double* row, double weight, bool finite) {
     Block& b = blockOf(T);
+    if (b.count > 0 && b.centre != centre)
+      flush(b);
+    b.centre = centre;
     b.finite = b.finite && finite;
     b.x[b.count] = row;
     b.w[b.count++] = weight;
     if (b.count == kVsfGramRows)
       flush(b);
   }
-  // Adds row less centre (n values), copied into the block's room; returns the copy, which
-  // stays valid until the row is added.
-  const double* addCentred(double* T, const double* row, const double* centre, double weight) {
-    Block& b = blockOf(T);
-    double* x =
-        centred + (static_cast<size_t>(&b - blocks) * kVsfGramRows + static_cast<size_t>(b.count)) *
-                      static_cast<size_t>(n);
-    for (int32_t i = 0; i < n; ++i)
-      x[i] = row[i] - centre[i];
-    b.finite = false; // a difference may overflow: the update tests the copy
-    b.x[b.count] = x;
-    b.w[b.count++] = weight;
-    if (b.count == kVsfGramRows)
-      flush(b);
-    return x;
-  }
 };
 
-// Each visiting thread's waiting rows. Within a span of pages (the frame's visit of a pass) the
-// rows of pages held in memory wait past their page's end, so that the blocks are full even
-// where a page holds a few wide rows; the span's end adds them. Outside a span every page
-// adds its own rows.
-static_assert(std::is_trivially_destructible_v<PendingRows>,
-              "a thread_local that registers no destructor");
-thread_local PendingRows tPending;
-thread_local bool tSpanning = false;
+} // namespace
 
-// Gives the pending rows room for centred rows of the current order (set by cover()), adding
-// the rows that wait before the room moves.
-void centredRoom(PendingRows& pending) {
-  thread_local ThreadScratch<std::vector<double>> room;
-  std::vector<double>& v = room.get();
-  const size_t need =
-      static_cast<size_t>(PendingRows::kTargets) * kVsfGramRows * static_cast<size_t>(pending.n);
-  if (v.size() < need) {
-    pending.flush();
-    v.resize(need);
-  }
-  pending.centred = v.data();
-}
+// The thread's scratch of the cross-product kernels (support/scratcharena.h): buffers set
+// afresh on every call, each of one body.
+struct VsfXpxScratch {
+  std::vector<int32_t> effect, offset;       // the split bodies' dense effects
+  std::vector<int32_t> column, columnOffset; // splitEffBody's in-model dense columns
+  std::vector<double> room;                  // a row less its fold's centre (vsfCentredRow)
+  std::vector<double> centred;               // fullBody's row less its fold's centre
+  std::vector<double*> rowInto;              // effCrossBody's store columns of a row
+  std::vector<double> rowBy;                 // and their multipliers
+};
+VsfXpxScratch& VsfScratchArena::xpx() { return part(xpx_); }
 
-// True when the row's dense values and its weight can be added (zscp's test).
-[[nodiscard]] bool addable(const double* x, int32_t n, double w) {
-  return !vsfAnyMissing(x, n) && !isHostMissing(w) && w != 0.0;
-}
+namespace {
 
 // ---- full X'X ----
 // Only the rows of `share` are added into. Every element receives its terms in the order of
@@ -191,18 +191,24 @@ void centredRoom(PendingRows& pending) {
 // serial pass's, bit for bit, when the parts walk all pages in the serial order. Where the
 // page's note (null: none) says every row is finite, the rows are not tested again: each part
 // would read every value of every row for the test, most of them outside its share.
+// The row's values less c (n of them), in `room`.
+const double* lessCentre(std::vector<double>& room, const double* y, const double* c, int32_t n) {
+  room.resize(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i)
+    room[static_cast<size_t>(i)] = y[i] - c[i];
+  return room.data();
+}
+
 template <class Target>
 VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target,
-                   std::atomic<VsfPageNote>* note = nullptr) {
+                   PendingRows& pending, bool spanning, std::atomic<VsfPageNote>* note = nullptr) {
   const VsfRowShape S = vsfRowShape(m);
-  PendingRows& pending = tPending;
   pending.cover(S.dense + 1, static_cast<int32_t>(share.denseBegin),
                 static_cast<int32_t>(share.denseEnd));
   const int32_t n = S.dense + 1;
-  const bool centre = m->foldCentre != nullptr;
-  if (centre)
-    centredRoom(pending);
-  assert((!centre || m->foldCentreOrder == n) && "the fold centres cover the rows' dense values");
+  assert((m->foldCentre == nullptr || m->foldCentreOrder == n) &&
+         "the fold centres cover the rows' dense values");
+  std::vector<double>& centred = VsfScratchArena::mine().xpx().centred;
   const VsfPageNote known =
       note != nullptr ? note->load(std::memory_order_acquire) : VsfPageNote::Unknown;
   bool pageFinite = true;
@@ -210,19 +216,20 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
     const double w = r.trainWeight;
     const int32_t f = r.target;
     double* T = target(f);
-    // One pass over the values finds them finite, which the block's update then need not
-    // test again; only a row holding another value is searched for the missing value.
-    const bool finite = known == VsfPageNote::RowsFinite || vsfAllFinite(r.y, n);
+    // A fold's rows are centred about the fold's own means: they wait with the centre, and
+    // the Gram kernel centres them as it packs them. One pass over the values (less the
+    // centre) finds them finite, which the block's update then need not test again; only a
+    // row holding another value is searched for the missing value.
+    const double* c = vsfFoldCentre(m, n, f);
+    const bool finite = known == VsfPageNote::RowsFinite ||
+                        (c != nullptr ? vsfAllFiniteLess(r.y, c, n) : vsfAllFinite(r.y, n));
     pageFinite = pageFinite && finite;
     if ((!finite && vsfAnyMissing(r.y, n)) || isHostMissing(w) || w == 0.0)
       return;
     // The dense triangle and the sparse rows are apart: the dense part can wait for the
-    // page's next rows. A fold's rows are centred about the fold's own means first.
-    const double* y = r.y;
-    if (centre && f >= 0)
-      y = pending.addCentred(T, r.y, m->foldCentre + static_cast<size_t>(f) * (n + 1) + 1, w);
-    else
-      pending.add(T, r.y, w, finite);
+    // page's next rows.
+    pending.add(T, c, r.y, w, finite);
+    const double* y = nullptr; // the row as the sparse rows take it, formed when first wanted
     for (int32_t s = 0; s < S.sparse; ++s) {
       const int32_t e = m->sparseEffectList[s];
       const int32_t end = r.slotEnd(S, s);
@@ -231,6 +238,8 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
         const int64_t row = m->effectColumn[e] + r.storedIndex(S, a);
         if (!share.ownsSparse(row))
           continue;
+        if (y == nullptr)
+          y = c != nullptr ? lessCentre(centred, r.y, c, n) : r.y;
         double* R = T + tri(row);
         zvaxpy(R, R, y, n, w * xa);
         for (int32_t sb = 0; sb <= s; ++sb) {
@@ -242,38 +251,14 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
       }
     }
   });
-  // A page read from disk gives its buffer to the next one: its rows cannot wait.
-  if (!tSpanning || page->pageNumber != 0 || rc != VsfStatus::Ok)
+  // Outside a span every page adds its own rows; a page read from disk gives its buffer to the
+  // next one, so its rows cannot wait either.
+  if (!spanning || page->pageNumber != 0 || rc != VsfStatus::Ok)
     pending.flush();
   if (note != nullptr && known == VsfPageNote::Unknown && rc == VsfStatus::Ok)
     note->store(pageFinite ? VsfPageNote::RowsFinite : VsfPageNote::NotAllFinite,
                 std::memory_order_release);
   return rc;
-}
-
-// Per fold, the weight and the weighted sums of the dense values (the response first) of the
-// rows that the fold's sums take, at into + f * (n + 1); with sparse columns, after those the
-// weighted sums of their values by parameter, at into + K (n + 1) + f N + 1 + p.
-VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
-  const VsfRowShape S = vsfRowShape(m);
-  const int32_t n = S.dense + 1;
-  const int64_t N = m->parmCount + 1;
-  double* sparseSums = into + static_cast<size_t>(m->foldCount) * (n + 1);
-  return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
-    const double w = r.trainWeight;
-    if (r.target < 0 || !addable(r.y, n, w))
-      return;
-    double* s = into + static_cast<size_t>(r.target) * (n + 1);
-    s[0] += w;
-    for (int32_t i = 0; i < n; ++i)
-      s[1 + i] += w * r.y[i];
-    for (int32_t q = 0; q < S.sparse; ++q) {
-      const int32_t e = m->sparseEffectList[q], end = r.slotEnd(S, q);
-      double* t = sparseSums + r.target * N + 1 + m->parmOffset[e];
-      for (int32_t b = r.slotBegin(S, q); b < end; ++b)
-        t[r.storedIndex(S, b)] += w * r.sparseValues[b];
-    }
-  });
 }
 
 // ---- split levels stored sparse (splitSparse): every effect one column; the sums take the
@@ -284,9 +269,9 @@ template <class Target>
 VsfStatus splitEffectBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& share,
                           Target target) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfXpxScratch& scratch = VsfScratchArena::mine().xpx();
+  std::vector<int32_t>& effect = scratch.effect;
+  std::vector<int32_t>& offset = scratch.offset;
   vsfDenseEffects(m, effect, offset);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w))
@@ -333,9 +318,9 @@ VsfStatus splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, 
 // The entering effect's row of the model's X'X: its products with the in-model columns.
 [[nodiscard]] VsfStatus splitEffBody(VsfPassState* m, QkPageDescriptor* page, double* R) {
   const int32_t k = m->inModelList[m->inModelCount - 1];
-  thread_local ThreadScratch<std::vector<int32_t>> columnScratch, offsetScratch;
-  std::vector<int32_t>& column = columnScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfXpxScratch& scratch = VsfScratchArena::mine().xpx();
+  std::vector<int32_t>& column = scratch.column;
+  std::vector<int32_t>& offset = scratch.columnOffset;
   column.clear();
   offset.clear();
   for (int32_t i = 0; i < m->inModelCount; ++i) {
@@ -374,9 +359,9 @@ struct CrossShare {
 template <class Target>
 [[nodiscard]] VsfStatus splitEffCrossBody(VsfPassState* m, QkPageDescriptor* page,
                                           const CrossShare& share, Target target) {
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfXpxScratch& scratch = VsfScratchArena::mine().xpx();
+  std::vector<int32_t>& effect = scratch.effect;
+  std::vector<int32_t>& offset = scratch.offset;
   vsfDenseEffects(m, effect, offset);
   for (int32_t& e : effect)
     e = 1 + m->parmOffset[e];
@@ -398,8 +383,7 @@ VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& sh
   if (m->splitSparse)
     return splitEffectBody(m, page, share, target);
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<std::vector<double>> roomScratch;
-  std::vector<double>& room = roomScratch.get();
+  std::vector<double>& room = VsfScratchArena::mine().xpx().room;
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
     const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
@@ -445,8 +429,7 @@ template <class Target>
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
   const int32_t nIn = m->inModelCount;
-  thread_local ThreadScratch<std::vector<double>> roomScratch;
-  std::vector<double>& room = roomScratch.get();
+  std::vector<double>& room = VsfScratchArena::mine().xpx().room;
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
     const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
@@ -524,8 +507,7 @@ template <class Target>
 VsfStatus yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = vsfDenseInParameterOrder(m);
-  thread_local ThreadScratch<std::vector<double>> roomScratch;
-  std::vector<double>& room = roomScratch.get();
+  std::vector<double>& room = VsfScratchArena::mine().xpx().room;
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
     const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
@@ -540,148 +522,24 @@ VsfStatus yCrossBody(VsfPassState* m, QkPageDescriptor* page, Target target) {
   return rc;
 }
 
-// into[i][p] += x[p] * v[i] for every column i and p in [begin, end), a slice of x at a time
-// for every column, so that a slice is read from memory once however many columns there are.
-// GCC adds an AVX2 version, chosen when the program loads.
-__attribute__((target_clones("avx2", "default"))) void
-addScaledColumns(double* const* into, const double* v, size_t columns, const double* x,
-                 int32_t begin, int32_t end) {
-  constexpr int32_t kSlice = 512; // doubles of x kept in the first-level cache
-  for (int32_t p0 = begin; p0 < end; p0 += kSlice) {
-    const int32_t p1 = std::min(p0 + kSlice, end);
-    size_t i = 0;
-    // Four columns at a time share each value of x.
-    for (; i + 4 <= columns; i += 4) {
-      double* __restrict a = into[i];
-      double* __restrict b = into[i + 1];
-      double* __restrict c = into[i + 2];
-      double* __restrict d = into[i + 3];
-      const double ua = v[i], ub = v[i + 1], uc = v[i + 2], ud = v[i + 3];
-      for (int32_t p = p0; p < p1; ++p) {
-        const double xp = x[p];
-        a[p] += xp * ua;
-        b[p] += xp * ub;
-        c[p] += xp * uc;
-        d[p] += xp * ud;
-      }
-    }
-    for (; i < columns; ++i) {
-      double* out = into[i];
-      const double u = v[i];
-      for (int32_t p = p0; p < p1; ++p)
-        out[p] += x[p] * u;
-    }
-  }
-}
-
-// A term of a page's contiguous rows: x (a row's parameters) times v into a store column.
-struct PageTerm {
-  double* into;
-  const double* x;
-  double v;
-};
-
-// Adds the page's terms (`rows` rows' worth, in row order), the parameters of `share` of
-// each: a single row's into all its columns slice by slice, several rows' into each column
-// at once, so that a column is read and written once per page. Every element still receives
-// its terms one after another in row order, however the parameters are cut.
-void addPageTerms(std::vector<PageTerm>& terms, int32_t rows, const CrossShare& share) {
-  thread_local ThreadScratch<std::vector<double*>> intoScratch;
-  std::vector<double*>& into = intoScratch.get();
-  thread_local ThreadScratch<std::vector<const double*>> xsScratch;
-  std::vector<const double*>& xs = xsScratch.get();
-  thread_local ThreadScratch<std::vector<double>> vsScratch;
-  std::vector<double>& vs = vsScratch.get();
-  into.clear();
-  vs.clear();
-  if (rows == 1) {
-    for (const PageTerm& t : terms) {
-      into.push_back(t.into);
-      vs.push_back(t.v);
-    }
-    if (!terms.empty())
-      addScaledColumns(into.data(), vs.data(), terms.size(), terms[0].x, share.begin, share.end);
-    return;
-  }
-  std::stable_sort(terms.begin(), terms.end(), [](const PageTerm& a, const PageTerm& b) {
-    return std::less<const double*>()(a.into, b.into);
-  });
-  thread_local ThreadScratch<std::vector<size_t>> startScratch;
-  std::vector<size_t>& start = startScratch.get(); // column c's terms: [start[c], start[c + 1])
-  start.clear();
-  for (size_t i = 0; i < terms.size(); ++i) {
-    vs.push_back(terms[i].v);
-    if (i == 0 || terms[i].into != terms[i - 1].into)
-      start.push_back(i);
-  }
-  start.push_back(terms.size());
-  const size_t columns = start.size() - 1;
-  // Whether column c takes the same rows as column c - 1 (dense data: every column does), so
-  // that four such columns take each row's values in one reading.
-  thread_local ThreadScratch<std::vector<uint8_t>> sameScratch;
-  std::vector<uint8_t>& same = sameScratch.get();
-  same.assign(columns, 0);
-  for (size_t c = 1; c < columns; ++c)
-    same[c] = start[c + 1] - start[c] == start[c] - start[c - 1] &&
-              std::equal(terms.begin() + static_cast<ptrdiff_t>(start[c]),
-                         terms.begin() + static_cast<ptrdiff_t>(start[c + 1]),
-                         terms.begin() + static_cast<ptrdiff_t>(start[c - 1]),
-                         [](const PageTerm& a, const PageTerm& b) { return a.x == b.x; });
-  // Slice by slice, and in a slice kVsfRankRows rows at a time for every column in turn: a
-  // chunk of the rows' slices stays in the first-level cache while the columns take it.
-  constexpr int32_t kSlice = 256;
-  for (int32_t p0 = share.begin; p0 < share.end; p0 += kSlice) {
-    const int32_t len = std::min(kSlice, share.end - p0);
-    xs.resize(terms.size());
-    for (size_t i = 0; i < terms.size(); ++i)
-      xs[i] = terms[i].x + p0;
-    for (size_t q = 0, more = 1; more != 0; q += kVsfRankRows) {
-      more = 0;
-      for (size_t c = 0; c < columns;) {
-        const size_t b = start[c] + q, e = start[c + 1];
-        if (b >= e) {
-          ++c;
-          continue;
-        }
-        more = 1;
-        const auto k = static_cast<int32_t>(std::min<size_t>(kVsfRankRows, e - b));
-        if (c + 4 <= columns && same[c + 1] && same[c + 2] && same[c + 3]) {
-          double* out[4];
-          const double* a[4];
-          for (size_t i = 0; i < 4; ++i) {
-            out[i] = terms[start[c + i]].into + p0;
-            a[i] = vs.data() + start[c + i] + q;
-          }
-          vsfAddRowsToFour(out, len, a, xs.data() + b, k);
-          c += 4;
-        } else {
-          vsfAddRows(terms[b].into + p0, len, vs.data() + b, xs.data() + b, k);
-          ++c;
-        }
-      }
-    }
-  }
-}
-
-// A thread's page terms waiting to be added, `rows` rows' worth, over `share`. Within a span
+// A visit's page terms waiting to be added, `rows` rows' worth, over `share`. Within a span
 // the terms of pages held in memory wait past their page's end until kSpanRows rows have
 // gathered: a page of wide rows holds a few, and each store column is then read and written
 // once per kSpanRows rows instead of once per page. An element's terms are still added one
 // after another in row order, so where the pages are cut does not move a bit.
 struct PendingTerms {
   static constexpr int32_t kSpanRows = 64;
-  std::vector<PageTerm> terms;
+  std::vector<VsfPageTerm> terms;
   int32_t rows = 0;
   CrossShare share;
 
   void flush() {
     if (!terms.empty())
-      addPageTerms(terms, rows, share);
+      vsfAddPageTerms(terms, rows, share.begin, share.end);
     terms.clear();
     rows = 0;
   }
 };
-thread_local ThreadScratch<PendingTerms> tTerms;
 
 // Whether the pass's rows hold the parameters in order, so that a row's terms are added a
 // page at a time over runs of parameters.
@@ -698,7 +556,7 @@ thread_local ThreadScratch<PendingTerms> tTerms;
 // every one of them unless the rows hold the parameters in order.
 template <class Target>
 VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare& share,
-                       Target target) {
+                       Target target, PendingTerms& pending, bool spanning) {
   if (m->splitSparse)
     return splitEffCrossBody(m, page, share, target);
   const VsfRowShape S = vsfRowShape(m);
@@ -706,16 +564,13 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare
   const int32_t last = m->inModelList[m->inModelCount - 1];
   const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
   const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
-  thread_local ThreadScratch<std::vector<double*>> intoScratch;
-  std::vector<double*>& into = intoScratch.get();
-  thread_local ThreadScratch<std::vector<double>> byScratch;
-  std::vector<double>& by = byScratch.get();
-  PendingTerms& pending = tTerms.get();
+  VsfXpxScratch& scratch = VsfScratchArena::mine().xpx();
+  std::vector<double*>& into = scratch.rowInto;
+  std::vector<double>& by = scratch.rowBy;
   if (pending.share != share)
     pending.flush();
   pending.share = share;
-  thread_local ThreadScratch<std::vector<double>> roomScratch;
-  std::vector<double>& room = roomScratch.get();
+  std::vector<double>& room = scratch.room;
   const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& raw) {
     const VsfTrainRow r = vsfCentredRow(m, S, raw, raw.target, room);
     const double w = r.trainWeight;
@@ -750,14 +605,15 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare
       if (share.response)
         into[i][0] += r.y[0] * by[i];
       if (contiguous)
-        pending.terms.push_back(PageTerm{into[i] + 1, r.denseValues(), by[i]});
+        pending.terms.push_back(VsfPageTerm{into[i] + 1, r.denseValues(), by[i]});
       else
         addParms(m, S, r, into[i], by[i], false);
     }
     ++pending.rows;
   });
-  // A page read from disk gives its buffer to the next one: its terms cannot wait.
-  if (!tSpanning || page->pageNumber != 0 || rc != VsfStatus::Ok ||
+  // Outside a span every page adds its own terms; a page read from disk gives its buffer to the
+  // next one, so its terms cannot wait either.
+  if (!spanning || page->pageNumber != 0 || rc != VsfStatus::Ok ||
       pending.rows >= PendingTerms::kSpanRows)
     pending.flush();
   return rc;
@@ -783,78 +639,95 @@ bool vsfDenseInParameterOrder(const VsfPassState* m) {
   return true;
 }
 
-void vsfXpxSpanPages(bool open) {
-  tPending.flush();
-  tTerms.get().flush();
-  tSpanning = open;
+// What one thread's visit of the pages of a full X'X or kept-column pass keeps waiting (the
+// frame's span, data/vsfthread.h): the dense triangle's rows and the kept columns' terms.
+struct VsfPageSpan {
+  PendingRows rows;
+  PendingTerms terms;
+};
+
+namespace {
+
+VsfPageSpan* openSpan() { return new VsfPageSpan; }
+void finishSpan(VsfPageSpan* span) {
+  span->rows.flush();
+  span->terms.flush();
+}
+void releaseSpan(VsfPageSpan* span) { delete span; }
+
+// A call without a span: a span of the page alone, whose rows and terms the body adds by the
+// page's end.
+template <class Body> VsfStatus alone(Body body) {
+  const std::unique_ptr<VsfPageSpan> own(openSpan());
+  return body(*own, false);
 }
 
-VsfStatus vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {
-  return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
-                  [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
-}
-VsfStatus vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  const int64_t slice = tri(m->xpxColumns);
-  return fullBody(m, page, wholeTriangle(vsfRowShape(m)),
-                  [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); });
-}
-VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
-                         std::atomic<VsfPageNote>* note) {
+// The full X'X into the model's triangles (the fold records' under CV) or a worker's buffer.
+VsfStatus fullInto(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan& span, bool spanning) {
   return fullBody(
-      m, page, shareOf(vsfRowShape(m), m, part, parts),
-      [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; }, note);
+      m, page, wholeTriangle(vsfRowShape(m)),
+      [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; }, span.rows, spanning);
+}
+VsfStatus fullIntoBuffer(VsfPassState* m, QkPageDescriptor* page, double* buffer, VsfPageSpan& span,
+                         bool spanning) {
+  const int64_t slice = tri(m->xpxColumns);
+  return fullBody(
+      m, page, wholeTriangle(vsfRowShape(m)),
+      [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); }, span.rows, spanning);
 }
 
-int64_t vsfCVFoldMeansLength(const VsfPassState* m) {
-  const int64_t sparse = m->sparseEffectCount > 0 ? m->parmCount + 1 : 0;
-  return int64_t{m->foldCount} * (vsfRowShape(m).dense + 2 + sparse);
+VsfStatus fullSpanned(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan* span) {
+  return fullInto(m, page, *span, true);
 }
-
-VsfStatus vsfCVFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
-  // Per-page sums first, so that the fold centres see the same additions as the threaded form.
-  thread_local ThreadScratch<std::vector<double>> sumsScratch;
-  std::vector<double>& sums = sumsScratch.get();
-  const int64_t length = vsfCVFoldMeansLength(m);
-  sums.assign(static_cast<size_t>(length), 0.0);
-  const VsfStatus rc = foldMeansBody(m, page, sums.data());
-  for (int64_t i = 0; i < length; ++i)
-    m->foldCentre[i] += sums[static_cast<size_t>(i)];
-  return rc;
+VsfStatus fullSpanned_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t,
+                        VsfPageSpan* span) {
+  return fullIntoBuffer(m, page, buffer, *span, true);
 }
-VsfStatus vsfCVFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  return foldMeansBody(m, page, buffer);
+VsfStatus centerScaleSpanned(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan* span) {
+  vsfCenterScale(m, page);
+  return fullInto(m, page, *span, true);
 }
-
-VsfStatus vsfShiftSquaresFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
+VsfStatus centerScaleSpanned_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t,
+                               VsfPageSpan* span) {
+  vsfCenterScale(m, page);
+  return fullIntoBuffer(m, page, buffer, *span, true);
+}
+VsfStatus shiftSquaresSpanned(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan* span) {
   vsfShiftRowsSquares(m, page);
-  return vsfCVFoldMeans(m, page);
+  return fullInto(m, page, *span, true);
 }
-VsfStatus vsfShiftSquaresFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
-                                     int64_t) {
+VsfStatus shiftSquaresSpanned_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t,
+                                VsfPageSpan* span) {
   const int64_t squares = m->parmCount + 1;
   vsfShiftRowsSquares_t(m, page, buffer, squares);
-  return foldMeansBody(m, page, buffer + squares);
+  return fullIntoBuffer(m, page, buffer + squares, *span, true);
 }
 
-VsfStatus vsfCenterScaleFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
-  vsfCenterScale(m, page);
-  return vsfCVFoldMeans(m, page);
+} // namespace
+
+constinit const VsfSpanForms kVsfFullXpXSpan{openSpan, finishSpan, releaseSpan, fullSpanned,
+                                             fullSpanned_t};
+constinit const VsfSpanForms kVsfCenterScaleXpXSpan{openSpan, finishSpan, releaseSpan,
+                                                    centerScaleSpanned, centerScaleSpanned_t};
+constinit const VsfSpanForms kVsfShiftSquaresXpXSpan{openSpan, finishSpan, releaseSpan,
+                                                     shiftSquaresSpanned, shiftSquaresSpanned_t};
+
+VsfStatus vsfFullXpX(VsfPassState* m, QkPageDescriptor* page) {
+  return alone([&](VsfPageSpan& span, bool spanning) { return fullInto(m, page, span, spanning); });
 }
-VsfStatus vsfCenterScaleFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
-                                    int64_t) {
-  vsfCenterScale(m, page);
-  return foldMeansBody(m, page, buffer);
+VsfStatus vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
+  return alone([&](VsfPageSpan& span, bool spanning) {
+    return fullIntoBuffer(m, page, buffer, span, spanning);
+  });
 }
-VsfStatus vsfAdaptiveWeightsFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
-  if (const VsfStatus rc = vsfApplyAdaptiveWeights(m, page); rc != VsfStatus::Ok)
-    return rc;
-  return vsfCVFoldMeans(m, page);
-}
-VsfStatus vsfAdaptiveWeightsFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
-                                        int64_t) {
-  if (const VsfStatus rc = vsfApplyAdaptiveWeights(m, page); rc != VsfStatus::Ok)
-    return rc;
-  return foldMeansBody(m, page, buffer);
+VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
+                         std::atomic<VsfPageNote>* note, VsfPageSpan* span) {
+  auto body = [&](VsfPageSpan& to, bool spanning) {
+    return fullBody(
+        m, page, shareOf(vsfRowShape(m), m, part, parts),
+        [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; }, to.rows, spanning, note);
+  };
+  return span != nullptr ? body(*span, true) : alone(body);
 }
 
 VsfStatus vsfCenterScaleXpX(VsfPassState* m, QkPageDescriptor* page) {
@@ -898,7 +771,7 @@ VsfStatus vsfEffectXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effectXpXInto(m, page, RunShare{});
 }
 VsfStatus vsfEffectXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
-                           std::atomic<VsfPageNote>*) {
+                           std::atomic<VsfPageNote>*, VsfPageSpan*) {
   return effectXpXInto(m, page, runShareOf(m->effectCount, part, parts));
 }
 VsfStatus vsfEffectXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
@@ -919,7 +792,7 @@ VsfStatus vsfEffXpX(VsfPassState* m, QkPageDescriptor* page) {
   return effXpXInto(m, page, RunShare{});
 }
 VsfStatus vsfEffXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
-                        std::atomic<VsfPageNote>*) {
+                        std::atomic<VsfPageNote>*, VsfPageSpan*) {
   const int32_t k = m->inModelList[m->inModelCount - 1];
   return effXpXInto(m, page, runShareOf(m->splitSparse ? 1 : m->effectColumns[k], part, parts));
 }
@@ -953,30 +826,54 @@ namespace {
 }
 
 // The kept columns' products over the share, straight into the model's store.
-VsfStatus effCrossInto(VsfPassState* m, QkPageDescriptor* page, const CrossShare& share) {
+VsfStatus effCrossInto(VsfPassState* m, QkPageDescriptor* page, const CrossShare& share,
+                       VsfPageSpan& span, bool spanning) {
   const int64_t N = m->parmCount + 1;
   const int64_t c0 = m->crossColumnCount;
-  return effCrossBody(m, page, share, [=](int32_t f, int32_t j) {
-    return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N;
-  });
+  return effCrossBody(
+      m, page, share,
+      [=](int32_t f, int32_t j) { return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N; },
+      span.terms, spanning);
 }
 
-} // namespace
-
-VsfStatus vsfEffCross(VsfPassState* m, QkPageDescriptor* page) {
-  return effCrossInto(m, page, wholeCross(m));
-}
-VsfStatus vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+// The kept columns' products into a worker's buffer.
+VsfStatus effCrossIntoBuffer(VsfPassState* m, QkPageDescriptor* page, double* buffer,
+                             int64_t length, VsfPageSpan& span, bool spanning) {
   const int64_t N = m->parmCount + 1;
   const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
-  return effCrossBody(m, page, wholeCross(m), [=](int32_t f, int32_t j) {
-    return buffer + (f < 0 ? 0 : f * slice) + j * N;
+  return effCrossBody(
+      m, page, wholeCross(m),
+      [=](int32_t f, int32_t j) { return buffer + (f < 0 ? 0 : f * slice) + j * N; }, span.terms,
+      spanning);
+}
+
+VsfStatus effCrossSpanned(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan* span) {
+  return effCrossInto(m, page, wholeCross(m), *span, true);
+}
+VsfStatus effCrossSpanned_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length,
+                            VsfPageSpan* span) {
+  return effCrossIntoBuffer(m, page, buffer, length, *span, true);
+}
+
+} // namespace
+
+constinit const VsfSpanForms kVsfEffCrossSpan{openSpan, finishSpan, releaseSpan, effCrossSpanned,
+                                              effCrossSpanned_t};
+
+VsfStatus vsfEffCross(VsfPassState* m, QkPageDescriptor* page) {
+  return alone([&](VsfPageSpan& span, bool spanning) {
+    return effCrossInto(m, page, wholeCross(m), span, spanning);
+  });
+}
+VsfStatus vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+  return alone([&](VsfPageSpan& span, bool spanning) {
+    return effCrossIntoBuffer(m, page, buffer, length, span, spanning);
   });
 }
 VsfStatus vsfEffCrossPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
-                          std::atomic<VsfPageNote>*) {
+                          std::atomic<VsfPageNote>*, VsfPageSpan* span) {
   CrossShare share = wholeCross(m);
   if (!m->splitSparse && crossContiguous(m)) {
     const int64_t P = m->parmCount;
@@ -988,5 +885,8 @@ VsfStatus vsfEffCrossPart(VsfPassState* m, QkPageDescriptor* page, int32_t part,
     share.columnBegin = static_cast<int32_t>(C * part / parts);
     share.columnEnd = static_cast<int32_t>(C * (part + 1) / parts);
   }
-  return effCrossInto(m, page, share);
+  if (span != nullptr)
+    return effCrossInto(m, page, share, *span, true);
+  return alone(
+      [&](VsfPageSpan& own, bool spanning) { return effCrossInto(m, page, share, own, spanning); });
 }

@@ -13,19 +13,25 @@
 
 struct VsfPassState;
 
+// The plain forms add every page's rows by the page's end. The frame calls the span forms
+// instead (data/vsfthread.h): within one thread's visit the rows of pages held in memory wait
+// for full blocks of the Gram kernel across pages, and finishing the span adds what waits.
 [[nodiscard]] VsfStatus vsfFullXpX(VsfPassState* model, QkPageDescriptor* page);
-// The span of pages of the full X'X and kept-column kernels (the frame's spanPages): within
-// it the rows of pages held in memory wait for full blocks across pages; closing it adds what
-// waits.
-void vsfXpxSpanPages(bool open);
+// The span forms of vsfFullXpX, vsfCenterScaleXpX, vsfShiftSquaresXpX and vsfEffCross.
+extern const VsfSpanForms kVsfFullXpXSpan;
+extern const VsfSpanForms kVsfCenterScaleXpXSpan;
+extern const VsfSpanForms kVsfShiftSquaresXpXSpan;
+extern const VsfSpanForms kVsfEffCrossSpan;
 [[nodiscard]] VsfStatus vsfFullXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                      int64_t length);
 // vsfFullXpX adding only into part `part` of `parts` of the rows of the model's triangles,
 // for the shared-triangle road: parts that each visit every page in the serial order give
 // together the serial form's sums, bit for bit. The page's note, when kept, spares all parts
-// but the first the test of the rows' values.
+// but the first the test of the rows' values. Within the part's span (null: none) rows wait
+// across pages as the span forms' do.
 [[nodiscard]] VsfStatus vsfFullXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                       int32_t parts, std::atomic<VsfPageNote>* note);
+                                       int32_t parts, std::atomic<VsfPageNote>* note,
+                                       VsfPageSpan* span);
 // Per fold, the weight and the weighted sums of the dense values (the response first) of the
 // rows the fold's sums take, into model->foldCentre (dense + 2 per fold), from which the fold
 // centres are formed; with sparse columns, after those the sums of their values (parmCount + 1
@@ -65,14 +71,16 @@ void vsfXpxSpanPages(bool open);
 // shared road: parts that each visit every page in the serial order give together the
 // serial form's sums, bit for bit.
 [[nodiscard]] VsfStatus vsfEffectXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                         int32_t parts, std::atomic<VsfPageNote>* note);
+                                         int32_t parts, std::atomic<VsfPageNote>* note,
+                                         VsfPageSpan* span);
 [[nodiscard]] VsfStatus vsfEffXpX(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfEffXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
 // vsfEffXpX adding only the rows of part `part` of `parts` of the entering effect's
 // columns, for the shared road, bit for bit the serial form's sums as vsfEffectXpXPart's are.
 [[nodiscard]] VsfStatus vsfEffXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                      int32_t parts, std::atomic<VsfPageNote>* note);
+                                      int32_t parts, std::atomic<VsfPageNote>* note,
+                                      VsfPageSpan* span);
 [[nodiscard]] VsfStatus vsfYCross(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfYCross_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
@@ -87,4 +95,5 @@ void vsfXpxSpanPages(bool open);
 // in order) straight into the store, every page's rows in the order they were read, so the
 // sums are the single thread's bits on any thread count.
 [[nodiscard]] VsfStatus vsfEffCrossPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
-                                        int32_t parts, std::atomic<VsfPageNote>* note);
+                                        int32_t parts, std::atomic<VsfPageNote>* note,
+                                        VsfPageSpan* span);

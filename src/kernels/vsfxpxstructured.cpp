@@ -8,10 +8,17 @@
 #include "kernels/vsfxpx.h"
 #include "numerics/packedtri.h"
 #include "numerics/zvector.h"
+#include "support/scratcharena.h"
 
 #include <algorithm>
 #include <cassert>
 #include <vector>
+
+// The thread's scratch of the structured road's cross products (support/scratcharena.h).
+struct VsfStructuredScratch {
+  std::vector<double> centred; // a row less its fold's centre
+};
+VsfStructuredScratch& VsfScratchArena::structured() { return part(structured_); }
 
 namespace {
 
@@ -158,8 +165,7 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
   const double* rows[kVsfRankRows];
   double weights[kVsfRankRows];
   int32_t pending = 0, badFolds = 0;
-  thread_local std::vector<double> centredScratch;
-  std::vector<double>& centred = centredScratch;
+  std::vector<double>& centred = VsfScratchArena::mine().structured().centred;
   auto flush = [&] {
     if (pending > 0)
       vsfRankUpdate(own.triangle, n, rows, weights, pending);

@@ -9,12 +9,19 @@
 #include "model/vsfrefine.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
+
+// The thread's scratch of the leverage factor's rows (support/scratcharena.h).
+struct VsfPressScratch {
+  VsfGathered gathered;  // a row's swept columns
+  std::vector<double> z; // the row rotated into the factor
+};
+VsfPressScratch& VsfScratchArena::press() { return part(press_); }
 
 namespace {
 
@@ -76,9 +83,9 @@ void rotateIn(double* lower, int64_t k, double* z, int64_t first) {
 void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
   const VsfRowShape S = vsfRowShape(m);
   const VsfLeverageFactor& f = *m->leverageFactor;
-  thread_local ThreadScratch<VsfGathered> gScratch;
-  VsfGathered& g = gScratch.get();
-  thread_local std::vector<double> z;
+  VsfPressScratch& scratch = VsfScratchArena::mine().press();
+  VsfGathered& g = scratch.gathered;
+  std::vector<double>& z = scratch.z;
   const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w) || !(w > 0.0))

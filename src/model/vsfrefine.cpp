@@ -12,7 +12,7 @@
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -20,6 +20,12 @@
 #include <cmath>
 #include <limits>
 #include <vector>
+
+// The thread's scratch of the refinement's sums (support/scratcharena.h).
+struct VsfRefineScratch {
+  VsfGathered gathered; // a row's swept columns
+};
+VsfRefineScratch& VsfScratchArena::refine() { return part(refine_); }
 
 namespace {
 
@@ -74,8 +80,7 @@ double residualAndSize(const double* swept, const VsfRowView& r, const VsfGather
 template <bool laidOut>
 void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums, int64_t length) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<VsfGathered> gScratch;
-  VsfGathered& g = gScratch.get();
+  VsfGathered& g = VsfScratchArena::mine().refine().gathered;
   const VsfSweptGather gather(m, m->sweepFlags);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w))
@@ -155,8 +160,7 @@ inline void addCompensated(double& sum, double& comp, double x) {
                                              double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   const int64_t L = foldSumsLength(m);
-  thread_local ThreadScratch<VsfGathered> gScratch;
-  VsfGathered& g = gScratch.get();
+  VsfGathered& g = VsfScratchArena::mine().refine().gathered;
   std::vector<VsfSweptGather> gathers;
   gathers.reserve(static_cast<size_t>(m->refineFoldCount));
   for (int32_t j = 0; j < m->refineFoldCount; ++j)

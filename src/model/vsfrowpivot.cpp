@@ -8,7 +8,7 @@
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/hostif.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -18,6 +18,12 @@
 #include <mutex>
 #include <numeric>
 #include <vector>
+
+// The thread's scratch of the row pivots' collection (support/scratcharena.h).
+struct VsfRowPivotScratch {
+  VsfGathered gathered; // a row's swept columns
+};
+VsfRowPivotScratch& VsfScratchArena::rowPivot() { return part(rowPivot_); }
 
 namespace {
 
@@ -52,8 +58,7 @@ void gatherModel(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& 
 void collectRows(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowPivotJob& J = *m->rowPivot;
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<VsfGathered> gScratch;
-  VsfGathered& g = gScratch.get();
+  VsfGathered& g = VsfScratchArena::mine().rowPivot().gathered;
   std::vector<double> rows;
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w) || !(w > 0.0) || (J.fold >= 0 && vsfFoldOf(m, S, r) == J.fold))

@@ -12,12 +12,20 @@
 #include "numerics/packedtri.h"
 #include "numerics/qkzsweep.h"
 #include "support/notbuilt.h"
-#include "support/threadscratch.h"
+#include "support/scratcharena.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+// The thread's scratch of the split levels' adaptive sums (support/scratcharena.h): the dense
+// effects, listed afresh on every call.
+struct VsfSplitFitScratch {
+  std::vector<int32_t> effect, offset;             // a body's
+  std::vector<int32_t> layoutEffect, layoutOffset; // layoutOf's, which the bodies call
+};
+VsfSplitFitScratch& VsfScratchArena::splitFit() { return part(splitFit_); }
 
 namespace {
 
@@ -36,18 +44,18 @@ struct Layout {
 };
 
 Layout layoutOf(const VsfPassState* m) {
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfSplitFitScratch& scratch = VsfScratchArena::mine().splitFit();
+  std::vector<int32_t>& effect = scratch.layoutEffect;
+  std::vector<int32_t>& offset = scratch.layoutOffset;
   vsfDenseEffects(m, effect, offset);
   return Layout{static_cast<int64_t>(effect.size()), m->effectCount};
 }
 
 void fitSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfSplitFitScratch& scratch = VsfScratchArena::mine().splitFit();
+  std::vector<int32_t>& effect = scratch.effect;
+  std::vector<int32_t>& offset = scratch.offset;
   vsfDenseEffects(m, effect, offset);
   const Layout L = layoutOf(m);
   double* G = B + L.gram();
@@ -104,9 +112,9 @@ int64_t residualSumsLength(const VsfPassState* m, int64_t) {
 
 void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   const VsfRowShape S = vsfRowShape(m);
-  thread_local ThreadScratch<std::vector<int32_t>> effectScratch, offsetScratch;
-  std::vector<int32_t>& effect = effectScratch.get();
-  std::vector<int32_t>& offset = offsetScratch.get();
+  VsfSplitFitScratch& scratch = VsfScratchArena::mine().splitFit();
+  std::vector<int32_t>& effect = scratch.effect;
+  std::vector<int32_t>& offset = scratch.offset;
   vsfDenseEffects(m, effect, offset);
   const int64_t d = static_cast<int64_t>(effect.size());
   const double* b = m->splitFitSums;

@@ -195,7 +195,7 @@ int32_t gPaceFailPart = -1;
 int64_t gPaceFailAt = -1;
 
 VsfStatus pacedPart(VsfPassState*, QkPageDescriptor* page, int32_t part, int32_t parts,
-                    std::atomic<VsfPageNote>*) {
+                    std::atomic<VsfPageNote>*, VsfPageSpan*) {
   const int64_t k = gPaceEnded[part].load();
   const int64_t between = kPaceLead + 1;
   for (int32_t q = 0; q < parts; ++q) {

@@ -7,6 +7,7 @@
 #include "data/vsfutilfile.h"
 #include "host/ext/qkpgf.h"
 #include "kernels/vsfkernels.h"
+#include "kernels/vsfkernelsums.h"
 #include "kernels/vsflarcallbacks.h"
 #include "kernels/vsfmoments.h"
 #include "kernels/vsfresid.h"
@@ -25,6 +26,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <new>
 #include <vector>
 
 using namespace datatest;
@@ -542,8 +544,22 @@ namespace {
 std::vector<std::atomic<VsfPageNote>> gNotes(4096);
 int32_t gPart = 0, gParts = 1;
 size_t gPage = 0;
+VsfPageSpan* gSpan = nullptr;
 VsfStatus partWithNote(VsfPassState* m, QkPageDescriptor* page) {
-  return vsfFullXpXPart(m, page, gPart, gParts, &gNotes.at(gPage++));
+  return vsfFullXpXPart(m, page, gPart, gParts, &gNotes.at(gPage++), gSpan);
+}
+VsfStatus fullInSpan(VsfPassState* m, QkPageDescriptor* page) {
+  return kVsfFullXpXSpan.serial(m, page, gSpan);
+}
+
+// Runs `pass` within a span of its own, as a worker's visit of the pages does.
+VsfStatus inSpan(VsfPassState* m, VsfSerialKernel pass) {
+  gSpan = kVsfFullXpXSpan.open();
+  const VsfStatus rc = vsfUtilRead(m, pass);
+  kVsfFullXpXSpan.finish(gSpan);
+  kVsfFullXpXSpan.release(gSpan);
+  gSpan = nullptr;
+  return rc;
 }
 
 // The first part to walk a page notes whether its rows are all finite, and the later parts
@@ -560,9 +576,7 @@ TEST_F(Kernels, PartsTrustingThePageNotesGiveTheSerialTriangle) {
     return r.role == VSF_ROLE_TRAIN && std::isinf(r.x[1]);
   }));
   // The serial pass over a wide triangle: every page in read order within one span.
-  vsfXpxSpanPages(true);
-  const VsfStatus rc = vsfUtilRead(&m, vsfFullXpX);
-  vsfXpxSpanPages(false);
+  const VsfStatus rc = inSpan(&m, fullInSpan);
   ASSERT_EQ(rc, VsfStatus::Ok);
   const size_t length = static_cast<size_t>(m.xpxColumns) * (m.xpxColumns + 1) / 2;
   const std::vector<double> serial(m.xpx, m.xpx + length);
@@ -573,9 +587,7 @@ TEST_F(Kernels, PartsTrustingThePageNotesGiveTheSerialTriangle) {
   for (gPart = 0; gPart < gParts; ++gPart) {
     gPage = 0;
     // Within a span, as the workers visit the pages: rows wait across pages for full blocks.
-    vsfXpxSpanPages(true);
-    const VsfStatus partRc = vsfUtilRead(&m, partWithNote);
-    vsfXpxSpanPages(false);
+    const VsfStatus partRc = inSpan(&m, partWithNote);
     ASSERT_EQ(partRc, VsfStatus::Ok);
   }
   EXPECT_EQ(std::memcmp(serial.data(), m.xpx, length * sizeof(double)), 0);
@@ -585,6 +597,64 @@ TEST_F(Kernels, PartsTrustingThePageNotesGiveTheSerialTriangle) {
   EXPECT_GT(noted[VsfPageNote::RowsFinite], 0U);
   EXPECT_GT(noted[VsfPageNote::NotAllFinite], 0U);
   EXPECT_EQ(noted[VsfPageNote::Unknown], 0U);
+}
+
+} // namespace
+
+namespace {
+
+// The full X'X pass whose span forms fail for want of memory at page gFailAt of their visit.
+int gFailAt = -1, gVisited = 0;
+VsfStatus failingSpanned(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan* span) {
+  if (gVisited++ == gFailAt)
+    throw std::bad_alloc();
+  return kVsfFullXpXSpan.serial(m, page, span);
+}
+VsfStatus failingSpanned_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length,
+                           VsfPageSpan* span) {
+  if (gVisited++ == gFailAt)
+    throw std::bad_alloc();
+  return kVsfFullXpXSpan.threaded(m, page, buffer, length, span);
+}
+VsfStatus failingPlain(VsfPassState* m, QkPageDescriptor* page) { return vsfFullXpX(m, page); }
+VsfStatus failingPlain_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
+  return vsfFullXpX_t(m, page, buffer, length);
+}
+
+std::vector<double> triangleOf(const VsfModel& m) {
+  return std::vector<double>(m.xpx,
+                             m.xpx + static_cast<size_t>(m.xpxColumns) * (m.xpxColumns + 1) / 2);
+}
+
+// A fit whose cross-product pass fails part-way leaves nothing behind on its thread: the rows
+// its span kept waiting are dropped with the span, not added into its triangle by the next
+// fit's pass on that thread (which would write into a fit already given up, its memory maybe
+// freed), and that pass gives the triangle it gives run on its own.
+TEST_F(Kernels, AFitFailedPartWayLeavesNoRowsForTheNextFitOnItsThread) {
+  Source src = makeSource(400);
+  KernelRun failed(src, false, 1, false, true), next(src, false, 1, false, true);
+  ASSERT_GE(next.run.model.bags->files[0].memPageCount, 3);
+  ASSERT_EQ(vsfExecuteByThreads(&next.run.model, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
+  const std::vector<double> alone = triangleOf(next.run.model);
+
+  const VsfSpanForms failing{kVsfFullXpXSpan.open, kVsfFullXpXSpan.finish, kVsfFullXpXSpan.release,
+                             failingSpanned, failingSpanned_t};
+  VsfKernelUse use = kVsfFullXpXUse;
+  use.span = &failing;
+  use.groupsPages = false; // the serial road: the rows wait for the model's own triangle
+  vsfRegisterKernelPair(failingPlain, failingPlain_t, use);
+  gVisited = 0;
+  gFailAt = 2;
+  EXPECT_THROW((void)vsfExecuteByThreads(&failed.run.model, failingPlain, failingPlain_t, 0),
+               std::bad_alloc);
+  gFailAt = -1;
+  const std::vector<double> atFailure = triangleOf(failed.run.model);
+
+  VsfModel& m = next.run.model;
+  std::fill(m.xpx, m.xpx + alone.size(), 0.0);
+  ASSERT_EQ(vsfExecuteByThreads(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
+  EXPECT_EQ(std::memcmp(triangleOf(m).data(), alone.data(), alone.size() * sizeof(double)), 0);
+  EXPECT_EQ(triangleOf(failed.run.model), atFailure);
 }
 
 } // namespace
