@@ -55,8 +55,9 @@ TEST(RoadBuild, ManyLevelsTakeTheirRoadWithTheWholeBuildUnlessTheUserAsksOtherwi
     ASSERT_NE(a, nullptr) << name << chosen.log;
     ASSERT_NE(b, nullptr) << name << growing.log;
     EXPECT_EQ(qrxrun::firstDifference(*a, *b, "", 1e-7, 1e-8), "") << name;
-    if (std::string(name) == "ParameterEstimates")
+    if (std::string(name) == "ParameterEstimates") {
       EXPECT_NE(qrxrun::dumpOutput(*a), qrxrun::dumpOutput(*b)) << "the same sums: no road";
+    }
   }
   EXPECT_FALSE(qrxrun::logged(chosen, VsfMsg::StructuredRoadNotTaken)) << chosen.log;
   const Value* note = qrxrun::logEntry(growing, VsfMsg::StructuredRoadNotTaken);
