@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -141,39 +142,65 @@ VsfStatus vsfWritePage(VsfUtilFile* file, QkExtension* pageService, int64_t k, v
 
 namespace {
 
-// Takes up to `wanted` buffers from what the reserve may still make; 0 when it may make none.
-size_t takeAllowance(VsfPageReserve* reserve, size_t wanted) {
+// The buffers of the next block this thread makes, at most `wanted`, taken from what the reserve
+// may still make; 0 when those ready and those other threads are making reach the target, or
+// when it may make no more. Buffers in the making count as ready: every worker that found the
+// reserve short would otherwise add a block of its own, touching wide pages for no row.
+size_t claimBlock(VsfPageReserve* reserve, size_t wanted) {
   std::lock_guard<std::mutex> lock(reserve->mutex);
+  if (reserve->ready.size() + static_cast<size_t>(reserve->making) >=
+      static_cast<size_t>(reserve->target))
+    return 0;
   const size_t count =
       std::min<size_t>(wanted, static_cast<size_t>(std::max<int64_t>(reserve->allowance, 0)));
   reserve->allowance -= static_cast<int64_t>(count);
+  reserve->making += static_cast<int64_t>(count);
   return count;
 }
 
 } // namespace
 
+int64_t vsfPagesForRows(uint32_t pageSize, int64_t rows, int64_t rowBytes) {
+  assert(rows >= 0 && rowBytes > 0 && "a count of rows of some bytes each");
+  // A row goes on while 4 bytes more than it are free past the row count.
+  const int64_t perPage = std::max<int64_t>((vsfPageEnd(pageSize) - 8 - 4) / rowBytes, 1);
+  return (rows + perPage - 1) / perPage;
+}
+
+bool vsfPageReserveStart(VsfPageReserve* reserve, QkPool* pool, uint32_t pageSize, int64_t inMemory,
+                         int64_t rows, int64_t rowBytes, int64_t ahead) {
+  reserve->pool = pool;
+  reserve->pageSize = pageSize;
+  if (pageSize == 0 || rowBytes <= 0)
+    return false;
+  reserve->allowance = std::min(std::max<int64_t>(inMemory, 0),
+                                vsfPagesForRows(pageSize, std::max<int64_t>(rows, 0), rowBytes));
+  reserve->target =
+      static_cast<int32_t>(std::clamp<int64_t>(std::min(ahead, reserve->allowance), 0, INT32_MAX));
+  return reserve->target > 0;
+}
+
 bool vsfPageReserveTopUp(VsfPageReserve* reserve) {
   assert(reserve->pageSize > 0 && reserve->target >= 0 && "a reserve of pages of one size");
-  const size_t pages = static_cast<size_t>(reserve->target);
+  // Blocks of at least kVsfReserveBlockBytes: fewer, larger blocks, each a mapping of its
+  // own, keep the threads' first touches from queueing behind one another as much.
+  const size_t wanted = std::max(static_cast<size_t>(reserve->target),
+                                 (kVsfReserveBlockBytes + reserve->pageSize - 1) /
+                                     static_cast<size_t>(reserve->pageSize));
   for (;;) {
-    {
+    const size_t count = claimBlock(reserve, wanted);
+    if (count == 0) {
       std::lock_guard<std::mutex> lock(reserve->mutex);
-      if (reserve->ready.size() >= pages)
-        return true;
+      return reserve->making > 0 || reserve->ready.size() >= static_cast<size_t>(reserve->target);
     }
-    // Blocks of at least kVsfReserveBlockBytes: fewer, larger blocks, each a mapping of its
-    // own, keep the threads' first touches from queueing behind one another as much.
-    const size_t count =
-        takeAllowance(reserve, std::max(pages, (kVsfReserveBlockBytes + reserve->pageSize - 1) /
-                                                   static_cast<size_t>(reserve->pageSize)));
-    if (count == 0)
-      return false;
     auto* block = static_cast<unsigned char*>(
         reserve->pool->allocate(reserve->pool, count * reserve->pageSize, kQkZeroed));
+    if (block != nullptr)
+      std::memset(block, 0, count * reserve->pageSize); // the first touch, here, not in the writer
+    std::lock_guard<std::mutex> lock(reserve->mutex);
+    reserve->making -= static_cast<int64_t>(count);
     if (block == nullptr)
       return false;
-    std::memset(block, 0, count * reserve->pageSize); // the first touch, here, not in the writer
-    std::lock_guard<std::mutex> lock(reserve->mutex);
     for (size_t i = 0; i < count; ++i)
       reserve->ready.push_back(block + i * reserve->pageSize);
   }

@@ -41,10 +41,11 @@ struct VsfRowLayout {
 
 // Page buffers made ready ahead of the page writer: taken from the page pool and written once
 // by the threads that have time, so that the writer's first touch of a page costs no fault.
-// They are cut from blocks of at least `target` pages and kVsfReserveBlockBytes: one
-// allocation per block rather than one per page, since every growth of a thread's heap changes
-// the address space and stalls the page faults of all threads. Pages held in memory are never
-// freed one by one: the blocks go with the page pool.
+// They are cut from blocks of at least `target` pages and kVsfReserveBlockBytes (fewer where
+// the allowance runs out): one allocation per block rather than one per page, since every
+// growth of a thread's heap changes the address space and stalls the page faults of all
+// threads. One thread makes a block while the reserve is short; the others go on with their
+// rows. Pages held in memory are never freed one by one: the blocks go with the page pool.
 inline constexpr size_t kVsfReserveBlockBytes = size_t{4} << 20;
 
 struct VsfPageReserve {
@@ -52,14 +53,28 @@ struct VsfPageReserve {
   uint32_t pageSize = 0;
   int32_t target = 0; // buffers to keep ready
   // Buffers it may still make: no more than the pages the files hold in memory, so that
-  // under a small memory figure its blocks take no memory the plan gave elsewhere.
+  // under a small memory figure its blocks take no memory the plan gave elsewhere, nor than
+  // the pages the rows to come can fill, so that wide pages are not touched for nothing.
   int64_t allowance = 0;
+  int64_t making = 0; // buffers a thread is making now
   std::mutex mutex;
   std::vector<void*> ready;
 };
 
-// Keeps `target` buffers ready (called by the reading threads between their blocks); false
-// when the pool gives no more memory (the writer then allocates for itself).
+// The most pages that `rows` rows of at most rowBytes bytes each open when they are written
+// one after another (a page already open may take some of them first): a page closes only
+// when a row no longer fits, so each but the last holds as many rows of rowBytes as fit.
+[[nodiscard]] int64_t vsfPagesForRows(uint32_t pageSize, int64_t rows, int64_t rowBytes);
+
+// Sets up a reserve of pages of pageSize from `pool` for `rows` rows of at most rowBytes
+// bytes each: `ahead` buffers kept ready, and no more made in all than the pages those rows
+// can fill or than the files still hold in memory (`inMemory`). False when it would make none.
+[[nodiscard]] bool vsfPageReserveStart(VsfPageReserve* reserve, QkPool* pool, uint32_t pageSize,
+                                       int64_t inMemory, int64_t rows, int64_t rowBytes,
+                                       int64_t ahead);
+// Keeps `target` buffers ready, counting those another thread is making (called by the
+// reading threads between their blocks); false when the pool gives no more memory or the
+// allowance is spent with none in the making (the writer then allocates for itself).
 [[nodiscard]] bool vsfPageReserveTopUp(VsfPageReserve* reserve);
 // Forgets the buffers not taken (their blocks go with the page pool).
 void vsfPageReserveRelease(VsfPageReserve* reserve);

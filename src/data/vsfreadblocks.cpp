@@ -502,8 +502,19 @@ void askRelease(Road& road, int64_t next) {
          src->blockEnd != nullptr;
 }
 
+// The most bytes a row of the road takes on its page: the layout's fixed doubles and codes,
+// and a double and a code for each sparse value it may store (no more than the values a row
+// of the sparse road lists, nor than the design's columns).
+[[nodiscard]] int64_t rowBytesBound(const Pass& p, const Road& road) {
+  const VsfRowLayout& L = p.layout;
+  int64_t stored = 0;
+  if (L.sparseCount > 0)
+    stored = road.sparse ? std::min(road.width, road.columns) : road.columns;
+  return 8 * int64_t{L.fixedDoubles()} + 4 * int64_t{L.fixedCodes()} + 12 * stored;
+}
+
 // The page reserve of the road when the pass's pages are held in memory and share one size: as
-// many buffers as about two blocks' rows fill.
+// many buffers as about two blocks' rows fill, and no more in all than the road's rows fill.
 [[nodiscard]] bool startReserve(Pass& p, const Road& road, VsfPageReserve* reserve) {
   const VsfBagVec* bags = p.bags;
   if (bags == nullptr || bags->count == 0)
@@ -515,13 +526,14 @@ void askRelease(Road& road, int64_t next) {
       return false;
     inMemory += std::max<int64_t>(bags->files[i].memLimit - bags->files[i].memPageCount, 0);
   }
+  if (size == 0)
+    return false;
+  // At least eight buffers ready, or where pages are wide as many as two reserve blocks hold
+  // (two at least): such a page holds the rows of many blocks.
+  const int64_t least = std::clamp<int64_t>(2 * kVsfReserveBlockBytes / size, 2, 8);
   const int64_t bytes = 2 * static_cast<int64_t>(road.blockRows) * road.width * 8;
-  reserve->pool = p.pagePool;
-  reserve->pageSize = size;
-  reserve->allowance = inMemory;
-  reserve->target = static_cast<int32_t>(
-      std::min<int64_t>(std::clamp<int64_t>(bytes / size + 1, 8, 1024), inMemory));
-  return size > 0 && reserve->target > 0;
+  return vsfPageReserveStart(reserve, p.pagePool, size, inMemory, road.span, rowBytesBound(p, road),
+                             std::clamp<int64_t>(bytes / size + 1, least, 1024));
 }
 
 // Whether the workers may copy the rows onto their pages after the main thread has placed
