@@ -11,12 +11,14 @@
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
+#include "numerics/compsum.h"
 #include "numerics/packedtri.h"
 #include "support/threadscratch.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -51,20 +53,32 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
 }
 
 // The row's residual under the swept matrix's coefficients before the terms outside it are
-// taken off (vsfGatheredResidual's sum, in its order), and in *size the size of the terms it
-// is summed from, |y| + |outside| + sum |x_c b_c| (`outside` the terms beyond the swept
-// columns, as one): the residual rounds as eps times it. One loop forms both.
+// taken off (vsfGatheredResidual's sum, with its rounding carried), and in *size the size of
+// the terms it is summed from, |y| + |outside| + sum |x_c b_c| (`outside` the terms beyond the
+// swept columns, as one). The compensation keeps the residual's digits where it is the small
+// difference of large terms (a response and a covariate near 1e9 without an intercept, whose every
+// product and partial sum would otherwise round by eps times 1e9 and leave the corrections that
+// noise to fit). One loop forms both.
 double residualAndSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
                        double outside, double* size) {
-  double res = r.y[0];
+  CompensatedSum res(r.y[0]);
   double terms = std::fabs(r.y[0]) + std::fabs(outside);
   for (size_t i = 0; i < g.col.size(); ++i) {
-    const double t = swept[at(g.col[i], 0)] * g.val[i];
-    res += t;
-    terms += std::fabs(t);
+    const double b = swept[at(g.col[i], 0)];
+    res.addProduct(b, g.val[i]);
+    terms += std::fabs(b * g.val[i]);
   }
   *size = terms;
-  return res;
+  return res.value();
+}
+
+// Adds x to sum, carrying the addition's rounding in comp (Neumaier): a refined fold's X'r
+// is a sum of terms far larger than it, whose rounding as they are added up would otherwise
+// set the accuracy the corrections reach.
+inline void addCompensated(double& sum, double& comp, double x) {
+  const double t = sum + x;
+  comp += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
+  sum = t;
 }
 
 // The training rows' weighted residual sum of squares under the swept matrix's coefficients
@@ -87,22 +101,26 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums, int
     const double structuredFit = vsfStructuredFitted(m, -1, S, r);
     double size = 0.0;
     const double res = residualAndSize(m->sweptXpx, r, g, structuredFit, &size) - structuredFit;
-    sums[0] += w * res * res;
-    sums[length - 1] += w * size * size;
+    const int64_t L = length / 2;
+    double* comp = sums + L;
+    addCompensated(sums[0], comp[0], w * res * res);
+    sums[L - 1] += w * size * size;
     for (size_t i = 0; i < g.col.size(); ++i)
-      sums[1 + g.col[i]] += w * res * g.val[i];
+      addCompensated(sums[1 + g.col[i]], comp[1 + g.col[i]], w * res * g.val[i]);
     // The structured road's many-level effect, whose columns follow the triangle's.
     if (m->structured != nullptr && m->structured->inModel) {
-      double* effect = sums + 1 + m->xpxColumns;
+      const int64_t e0 = 1 + m->xpxColumns;
       const int32_t slot = m->sparseSlot[m->structured->effect];
-      for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
-        effect[r.storedIndex(S, a)] += w * res * r.sparseValues[a];
+      for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a) {
+        const int64_t e = e0 + r.storedIndex(S, a);
+        addCompensated(sums[e], comp[e], w * res * r.sparseValues[a]);
+      }
     }
   });
 }
 
 int64_t refineSumsLength(const VsfPassState* m, int64_t) {
-  return 2 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0);
+  return 2 * (2 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0));
 }
 template <bool laidOut> VsfStatus vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
   residualSumsBody<laidOut>(m, page, m->refineSums, refineSumsLength(m, 0));
@@ -136,15 +154,6 @@ int64_t foldSumsLength(const VsfPassState* m) {
 }
 int64_t foldRefineLength(const VsfPassState* m, int64_t) {
   return 2 * m->refineFoldCount * foldSumsLength(m);
-}
-
-// Adds x to sum, carrying the addition's rounding in comp (Neumaier): a refined fold's X'r
-// is a sum of terms far larger than it, whose rounding as they are added up would otherwise
-// set the accuracy the corrections reach.
-inline void addCompensated(double& sum, double& comp, double x) {
-  const double t = sum + x;
-  comp += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
-  sum = t;
 }
 
 // The residuals of every TRAIN row under the records of the refined folds it stands in (all
@@ -250,11 +259,15 @@ namespace {
 
 template <bool laidOut>
 [[nodiscard]] VsfStatus residualPass(VsfModel* m, std::vector<double>& sums) {
-  std::fill(sums.begin(), sums.end(), 0.0);
+  const size_t L = static_cast<size_t>(refineSumsLength(m, 0)) / 2;
+  sums.assign(2 * L, 0.0);
   vsfStructuredSetEstimates(m);
   m->refineSums = sums.data();
   const VsfStatus rc = vsfDataPass(m, vsfRefineSums<laidOut>, vsfRefineSums_t<laidOut>, 0);
   m->refineSums = nullptr;
+  for (size_t i = 0; i < L; ++i)
+    sums[i] += sums[L + i];
+  sums.resize(L);
   return rc;
 }
 
@@ -326,6 +339,28 @@ struct RefineIterate {
   }
 };
 
+// A digest of the fit the swept matrix holds: its error SS, its coefficients and their flags,
+// and on the structured road the effect's swept columns and whether its own correction stands
+// (FNV-1a over their bits), which any sweep, entry, removal or correction changes.
+uint64_t fitDigest(const VsfModel* m) {
+  uint64_t h = 1469598103934665603ull;
+  const auto mix = [&h](uint64_t v) {
+    h ^= v;
+    h *= 1099511628211ull;
+  };
+  mix(static_cast<uint64_t>(m->xpxColumns));
+  for (int64_t c = 0; c < m->xpxColumns; ++c) {
+    mix(std::bit_cast<uint64_t>(m->sweptXpx[at(c, 0)]));
+    mix(static_cast<uint64_t>(m->sweepFlags[c]));
+  }
+  if (const VsfStructured* st = m->structured; st != nullptr && st->inModel) {
+    mix(static_cast<uint64_t>(st->refinedValid));
+    for (int64_t j = 0; j < st->columns; ++j)
+      mix(static_cast<uint64_t>(st->swept[j]));
+  }
+  return h == 0 ? 1 : h;
+}
+
 } // namespace
 
 bool vsfBelowFarResponse(const VsfModel* m, double ss) {
@@ -340,8 +375,11 @@ bool vsfFarFromOrigin(const VsfModel* m) {
 bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
   if (m->splitSparse)
     return false;
+  // The model's step was refined (nearly dependent, or far from the origin, whose error SS
+  // the rows resolve): a move's error SS is then the rows' too, whose rounding differs from
+  // that of the swept sums' r^2 / d by more than the criteria can absorb.
   return trialInflation > kVsfTrialInflationShare * kVsfRefineInflation ||
-         (refinable(m) && vsfNearlyDependent(m->sweptInflation));
+         (refinable(m) && (vsfNearlyDependent(m->sweptInflation) || vsfFarFromOrigin(m)));
 }
 
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
@@ -353,6 +391,14 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
   const bool far = vsfFarFromOrigin(m);
   if (!vsfNearlyDependent(m->sweptInflation) && !far)
     return VsfStatus::Ok;
+  // A fit refined already keeps its estimates: corrections again would move them by their
+  // rounding, and a criterion that reads them (a PRESS whose leverages lie within 1e-7 of 1)
+  // would differ between the step and the trial that made the same move.
+  if (m->refinedDigest != 0 && m->refinedDigest == fitDigest(m)) {
+    if (far)
+      m->roundingSS = std::min(m->roundingSS, m->refinedRounding);
+    return VsfStatus::Ok;
+  }
   const bool structured = m->structured != nullptr && m->structured->inModel;
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
   RefineIterate before;
@@ -385,10 +431,12 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     vsfStructuredGiveUp(m);
   m->sweptXpx[0] = guard.bestSS;
   m->sse = guard.bestSS;
+  m->refinedDigest = fitDigest(m);
   // The residuals' sum of squares from the rows rounds as the residuals do, each eps times
   // the terms it is summed from, not as the sums y'y was formed in.
+  m->refinedRounding = kVsfEps * guard.bestTerms;
   if (far)
-    m->roundingSS = std::min(m->roundingSS, kVsfEps * guard.bestTerms);
+    m->roundingSS = std::min(m->roundingSS, m->refinedRounding);
   return VsfStatus::Ok;
 }
 
