@@ -53,32 +53,31 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
 }
 
 // The row's residual under the swept matrix's coefficients before the terms outside it are
-// taken off (vsfGatheredResidual's sum, with its rounding carried), and in *size the size of
-// the terms it is summed from, |y| + |outside| + sum |x_c b_c| (`outside` the terms beyond the
-// swept columns, as one). The compensation keeps the residual's digits where it is the small
-// difference of large terms (a response and a covariate near 1e9 without an intercept, whose every
-// product and partial sum would otherwise round by eps times 1e9 and leave the corrections that
-// noise to fit). One loop forms both.
+// taken off (vsfGatheredResidual's sum, in its order), and in *size the size of the terms it
+// is summed from, |y| + |outside| + sum |x_c b_c| (`outside` the terms beyond the swept
+// columns, as one): the residual rounds as eps times it. One loop forms both. A residual that
+// is the small difference of large terms (a response and a covariate near 1e9 without an
+// intercept, whose every product and partial sum rounds by eps times 1e9) is summed again with
+// its rounding carried (CompensatedSum), so that the corrections do not fit that noise.
 double residualAndSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
                        double outside, double* size) {
-  CompensatedSum res(r.y[0]);
+  double res = r.y[0];
   double terms = std::fabs(r.y[0]) + std::fabs(outside);
   for (size_t i = 0; i < g.col.size(); ++i) {
-    const double b = swept[at(g.col[i], 0)];
-    res.addProduct(b, g.val[i]);
-    terms += std::fabs(b * g.val[i]);
+    const double t = swept[at(g.col[i], 0)] * g.val[i];
+    res += t;
+    terms += std::fabs(t);
   }
   *size = terms;
-  return res.value();
-}
-
-// Adds x to sum, carrying the addition's rounding in comp (Neumaier): a refined fold's X'r
-// is a sum of terms far larger than it, whose rounding as they are added up would otherwise
-// set the accuracy the corrections reach.
-inline void addCompensated(double& sum, double& comp, double x) {
-  const double t = sum + x;
-  comp += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
-  sum = t;
+  // Summed plainly the residual errs by some eps times its terms' size: past 2^-32 of itself
+  // it is summed again with the rounding carried (most rows of a sound fit never are).
+  if (!(terms * 0x1p-20 <= std::fabs(res))) {
+    CompensatedSum exact(r.y[0]);
+    for (size_t i = 0; i < g.col.size(); ++i)
+      exact.addProduct(swept[at(g.col[i], 0)], g.val[i]);
+    res = exact.value();
+  }
+  return res;
 }
 
 // The training rows' weighted residual sum of squares under the swept matrix's coefficients
@@ -101,26 +100,22 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums, int
     const double structuredFit = vsfStructuredFitted(m, -1, S, r);
     double size = 0.0;
     const double res = residualAndSize(m->sweptXpx, r, g, structuredFit, &size) - structuredFit;
-    const int64_t L = length / 2;
-    double* comp = sums + L;
-    addCompensated(sums[0], comp[0], w * res * res);
-    sums[L - 1] += w * size * size;
+    sums[0] += w * res * res;
+    sums[length - 1] += w * size * size;
     for (size_t i = 0; i < g.col.size(); ++i)
-      addCompensated(sums[1 + g.col[i]], comp[1 + g.col[i]], w * res * g.val[i]);
+      sums[1 + g.col[i]] += w * res * g.val[i];
     // The structured road's many-level effect, whose columns follow the triangle's.
     if (m->structured != nullptr && m->structured->inModel) {
-      const int64_t e0 = 1 + m->xpxColumns;
+      double* effect = sums + 1 + m->xpxColumns;
       const int32_t slot = m->sparseSlot[m->structured->effect];
-      for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a) {
-        const int64_t e = e0 + r.storedIndex(S, a);
-        addCompensated(sums[e], comp[e], w * res * r.sparseValues[a]);
-      }
+      for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
+        effect[r.storedIndex(S, a)] += w * res * r.sparseValues[a];
     }
   });
 }
 
 int64_t refineSumsLength(const VsfPassState* m, int64_t) {
-  return 2 * (2 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0));
+  return 2 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0);
 }
 template <bool laidOut> VsfStatus vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
   residualSumsBody<laidOut>(m, page, m->refineSums, refineSumsLength(m, 0));
@@ -154,6 +149,15 @@ int64_t foldSumsLength(const VsfPassState* m) {
 }
 int64_t foldRefineLength(const VsfPassState* m, int64_t) {
   return 2 * m->refineFoldCount * foldSumsLength(m);
+}
+
+// Adds x to sum, carrying the addition's rounding in comp (Neumaier): a refined fold's X'r
+// is a sum of terms far larger than it, whose rounding as they are added up would otherwise
+// set the accuracy the corrections reach.
+inline void addCompensated(double& sum, double& comp, double x) {
+  const double t = sum + x;
+  comp += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
+  sum = t;
 }
 
 // The residuals of every TRAIN row under the records of the refined folds it stands in (all
@@ -259,15 +263,11 @@ namespace {
 
 template <bool laidOut>
 [[nodiscard]] VsfStatus residualPass(VsfModel* m, std::vector<double>& sums) {
-  const size_t L = static_cast<size_t>(refineSumsLength(m, 0)) / 2;
-  sums.assign(2 * L, 0.0);
+  std::fill(sums.begin(), sums.end(), 0.0);
   vsfStructuredSetEstimates(m);
   m->refineSums = sums.data();
   const VsfStatus rc = vsfDataPass(m, vsfRefineSums<laidOut>, vsfRefineSums_t<laidOut>, 0);
   m->refineSums = nullptr;
-  for (size_t i = 0; i < L; ++i)
-    sums[i] += sums[L + i];
-  sums.resize(L);
   return rc;
 }
 
