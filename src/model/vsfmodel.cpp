@@ -444,6 +444,8 @@ VsfStatus vsfModelInit(VsfModel* model) {
     return rc;
   m->sweptInflation = 0.0;
   m->trialInflation = 0.0;
+  m->refinedDigest = 0;
+  m->refinedRounding = 0.0;
   // Nothing to fit: no training rows, or a validation criterion without validation rows.
   if (m->nTrain == 0)
     return VsfStatus::Ok;

@@ -122,6 +122,13 @@ struct VsfModel : VsfPassState {
   // showed (a column's diagonal over its pivot after the model's and the candidate's columns
   // before it; infinite where it refused a pivot): vsfTrialIsEntry.
   double trialInflation;
+  // The fit vsfRefineSwept last refined, by a digest of its swept matrix's column 0 (0: none):
+  // a fit is refined once, so that a step's criteria, its record and a candidate's trial that
+  // is the step all read the estimates of one refinement.
+  uint64_t refinedDigest;
+  // That refinement's bound on its residuals' rounding (kVsfEps times their terms' squared
+  // sizes), which a fit far from the origin takes as its roundingSS whenever it is refined.
+  double refinedRounding;
   int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
 
   // The trial block.

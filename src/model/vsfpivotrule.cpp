@@ -52,10 +52,8 @@ struct JudgedSums {
 } // namespace
 
 double vsfPivotInflation(const VsfModel* m, int64_t k, double pivot, bool taken) {
-  const double d = vsfPivotDiagonal(m->xpx, m->sweepFlags, k, vsfRuleCentred(m));
-  if (!(d > 0.0))
-    return 0.0;
-  return taken ? d / pivot : std::numeric_limits<double>::infinity();
+  return vsfInflationOf(vsfPivotDiagonal(m->xpx, m->sweepFlags, k, vsfRuleCentred(m)), pivot,
+                        taken);
 }
 
 double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred) {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -34,11 +35,14 @@ namespace {
 
 // The places of the columns the PRESS pass gathers: every swept column of an in-model effect.
 // The columns of effects of several columns (a CLASS effect's levels, of which a row has one)
-// come first and the single columns (the intercept, continuous effects) last, each in X'X
-// order: a row's rotations then fill in only its few places and the dense tail, where the
-// intercept first would fill in every place after it, a thousand levels' worth per row.
+// come first and the single columns (the intercept, continuous effects) last, each in the
+// order of the design's parameters: a row's rotations then fill in only its few places and the
+// dense tail, where the intercept first would fill in every place after it, a thousand levels'
+// worth per row. The order is the design's, not X'X's, which a candidate's trial lays out
+// otherwise than its entry does: the factor, and so the leverages, are then the same bits on
+// either, which a leverage within 1e-7 of 1 needs (its 1 - h errs by eps kappa of h).
 void placeColumns(const VsfModel* m, VsfLeverageFactor& f) {
-  std::vector<std::pair<int, int64_t>> columns; // (single, column)
+  std::vector<std::tuple<int, int64_t, int64_t>> columns; // (single, parameter, column)
   f.place.assign(static_cast<size_t>(m->xpxColumns), -1);
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
@@ -47,12 +51,12 @@ void placeColumns(const VsfModel* m, VsfLeverageFactor& f) {
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int64_t c = m->effectColumn[e] + q;
       if (m->sweepFlags[c] == '1')
-        columns.emplace_back(m->effectColumns[e] == 1 ? 1 : 0, c);
+        columns.emplace_back(m->effectColumns[e] == 1 ? 1 : 0, m->parmOffset[e] + q, c);
     }
   }
   std::sort(columns.begin(), columns.end());
   for (size_t p = 0; p < columns.size(); ++p)
-    f.place[static_cast<size_t>(columns[p].second)] = static_cast<int32_t>(p);
+    f.place[static_cast<size_t>(std::get<2>(columns[p]))] = static_cast<int32_t>(p);
   f.count = static_cast<int32_t>(columns.size());
 }
 

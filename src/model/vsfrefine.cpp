@@ -11,12 +11,14 @@
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
+#include "numerics/compsum.h"
 #include "numerics/packedtri.h"
 #include "support/scratcharena.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -59,7 +61,10 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
 // The row's residual under the swept matrix's coefficients before the terms outside it are
 // taken off (vsfGatheredResidual's sum, in its order), and in *size the size of the terms it
 // is summed from, |y| + |outside| + sum |x_c b_c| (`outside` the terms beyond the swept
-// columns, as one): the residual rounds as eps times it. One loop forms both.
+// columns, as one): the residual rounds as eps times it. One loop forms both. A residual that
+// is the small difference of large terms (a response and a covariate near 1e9 without an
+// intercept, whose every product and partial sum rounds by eps times 1e9) is summed again with
+// its rounding carried (CompensatedSum), so that the corrections do not fit that noise.
 double residualAndSize(const double* swept, const VsfRowView& r, const VsfGathered& g,
                        double outside, double* size) {
   double res = r.y[0];
@@ -70,6 +75,14 @@ double residualAndSize(const double* swept, const VsfRowView& r, const VsfGather
     terms += std::fabs(t);
   }
   *size = terms;
+  // Summed plainly the residual errs by some eps times its terms' size: past 2^-32 of itself
+  // it is summed again with the rounding carried (most rows of a sound fit never are).
+  if (!(terms * 0x1p-20 <= std::fabs(res))) {
+    CompensatedSum exact(r.y[0]);
+    for (size_t i = 0; i < g.col.size(); ++i)
+      exact.addProduct(swept[at(g.col[i], 0)], g.val[i]);
+    res = exact.value();
+  }
   return res;
 }
 
@@ -330,6 +343,28 @@ struct RefineIterate {
   }
 };
 
+// A digest of the fit the swept matrix holds: its error SS, its coefficients and their flags,
+// and on the structured road the effect's swept columns and whether its own correction stands
+// (FNV-1a over their bits), which any sweep, entry, removal or correction changes.
+uint64_t fitDigest(const VsfModel* m) {
+  uint64_t h = 1469598103934665603ull;
+  const auto mix = [&h](uint64_t v) {
+    h ^= v;
+    h *= 1099511628211ull;
+  };
+  mix(static_cast<uint64_t>(m->xpxColumns));
+  for (int64_t c = 0; c < m->xpxColumns; ++c) {
+    mix(std::bit_cast<uint64_t>(m->sweptXpx[at(c, 0)]));
+    mix(static_cast<uint64_t>(m->sweepFlags[c]));
+  }
+  if (const VsfStructured* st = m->structured; st != nullptr && st->inModel) {
+    mix(static_cast<uint64_t>(st->refinedValid));
+    for (int64_t j = 0; j < st->columns; ++j)
+      mix(static_cast<uint64_t>(st->swept[j]));
+  }
+  return h == 0 ? 1 : h;
+}
+
 } // namespace
 
 bool vsfBelowFarResponse(const VsfModel* m, double ss) {
@@ -344,8 +379,11 @@ bool vsfFarFromOrigin(const VsfModel* m) {
 bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
   if (m->splitSparse)
     return false;
+  // The model's step was refined (nearly dependent, or far from the origin, whose error SS
+  // the rows resolve): a move's error SS is then the rows' too, whose rounding differs from
+  // that of the swept sums' r^2 / d by more than the criteria can absorb.
   return trialInflation > kVsfTrialInflationShare * kVsfRefineInflation ||
-         (refinable(m) && vsfNearlyDependent(m->sweptInflation));
+         (refinable(m) && (vsfNearlyDependent(m->sweptInflation) || vsfFarFromOrigin(m)));
 }
 
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
@@ -357,6 +395,14 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
   const bool far = vsfFarFromOrigin(m);
   if (!vsfNearlyDependent(m->sweptInflation) && !far)
     return VsfStatus::Ok;
+  // A fit refined already keeps its estimates: corrections again would move them by their
+  // rounding, and a criterion that reads them (a PRESS whose leverages lie within 1e-7 of 1)
+  // would differ between the step and the trial that made the same move.
+  if (m->refinedDigest != 0 && m->refinedDigest == fitDigest(m)) {
+    if (far)
+      m->roundingSS = std::min(m->roundingSS, m->refinedRounding);
+    return VsfStatus::Ok;
+  }
   const bool structured = m->structured != nullptr && m->structured->inModel;
   std::vector<double> sums(static_cast<size_t>(refineSumsLength(m, 0)));
   RefineIterate before;
@@ -389,10 +435,12 @@ VsfStatus vsfRefineSwept(VsfModel* m) {
     vsfStructuredGiveUp(m);
   m->sweptXpx[0] = guard.bestSS;
   m->sse = guard.bestSS;
+  m->refinedDigest = fitDigest(m);
   // The residuals' sum of squares from the rows rounds as the residuals do, each eps times
   // the terms it is summed from, not as the sums y'y was formed in.
+  m->refinedRounding = kVsfEps * guard.bestTerms;
   if (far)
-    m->roundingSS = std::min(m->roundingSS, kVsfEps * guard.bestTerms);
+    m->roundingSS = std::min(m->roundingSS, m->refinedRounding);
   return VsfStatus::Ok;
 }
 

@@ -40,10 +40,11 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 
 // Whether a candidate's trial must be its entry itself (swept in fully and refined as the
 // step that takes it would be), so that the criterion the trial gives is the one the entry
-// prints: the model's step was refined (model->sweptInflation), or the trial's elimination
-// showed an inflation past kVsfTrialInflationShare of kVsfRefineInflation or a refused pivot
-// (`trialInflation`), where the entry's rank rule looks at the rows and its error SS at the
-// refinement.
+// prints: the model's step was refined (model->sweptInflation, or a model without an
+// intercept far from the origin, vsfFarFromOrigin), or the trial's elimination, dense or by
+// diagonal blocks, showed an inflation past kVsfTrialInflationShare of kVsfRefineInflation or
+// a refused pivot (`trialInflation`), where the entry's rank rule looks at the rows and its
+// error SS at the refinement.
 [[nodiscard]] bool vsfTrialIsEntry(const VsfModel* model, double trialInflation);
 // Whether an error SS `ss` formed from the swept sums lies below kVsfFarResponse of the
 // response's uncorrected sum of squares, whose rounding those sums carry: the model's own,
@@ -62,7 +63,9 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // rounding): two
 // corrections of the coefficients in column 0 of the swept matrix, each from one pass over
 // the rows, and a third pass for the error SS, which replaces the swept one (and the
-// model's SSE). Returns a pass's failure, Ok otherwise.
+// model's SSE). A fit is refined once: one that the last refinement left as it is
+// (model->refinedDigest) keeps its estimates, so that a step's criteria, its record and a
+// trial that is the step read the same ones. Returns a pass's failure, Ok otherwise.
 [[nodiscard]] VsfStatus vsfRefineStep(VsfModel* model);
 // The refinement of vsfRefineStep for any fit whose swept matrix holds the least-squares fit
 // of the columns swept over the rows as the pages hold them (the least-angle path's end among

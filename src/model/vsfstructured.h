@@ -105,7 +105,8 @@ private:
 // factor (logged, kept in passFailure).
 [[nodiscard]] VsfStatus vsfStructuredEnter(VsfModel* model);
 // Takes the effect's columns out of the model and each fold record (vsfDropEffect's
-// unsweeping of them): the triangle is the model's small columns swept again without them.
+// unsweeping of them): the triangle is the model's small columns swept again without them,
+// from X'X, so that the model's inflation starts again (model->sweptInflation).
 void vsfStructuredLeave(VsfModel* model);
 // After a column of the small triangle is swept with the effect in the model: the swept
 // diagonal of the effect's columns, in the model's state and each fold record's (whose

@@ -63,12 +63,15 @@ double blockResponse(const void* c, int64_t j) {
   return t;
 }
 
-[[nodiscard]] VsfStatus pivots(VsfModel* m, double* sse, int32_t* count, char* taken) {
+// The effect's pivots against the model's swept columns; `inflation`, when given, receives the
+// largest inflation they show (a trial's, which vsfTrialIsEntry judges).
+[[nodiscard]] VsfStatus pivots(VsfModel* m, double* sse, int32_t* count, char* taken,
+                               double* inflation = nullptr) {
   VsfStructured* st = m->structured;
   Block block{m, st};
   const VsfDiagonalBlock source{&block,        st->columns, blockCross,   blockDiagonal,
                                 blockResponse, st->rankOne, st->rankCross};
-  if (vsfDiagonalBlockPivots(m, source, sse, count, taken))
+  if (vsfDiagonalBlockPivots(m, source, sse, count, taken, inflation))
     return VsfStatus::Ok;
   *sse = m->sse;
   *count = 0;
@@ -206,7 +209,7 @@ VsfRecordView::~VsfRecordView() {
 }
 
 VsfStatus vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
-  return pivots(m, sse, sweptCount, nullptr);
+  return pivots(m, sse, sweptCount, nullptr, &m->trialInflation);
 }
 
 VsfStatus vsfStructuredEnter(VsfModel* m) {
@@ -218,6 +221,9 @@ void vsfStructuredLeave(VsfModel* m) {
     leaveOne(m);
     return VsfStatus::Ok;
   });
+  // The triangle is swept again from X'X: it no longer carries the rounding of the largest
+  // inflation it held (vsfStepInflation), as after a rebuild (vsfResweepModel).
+  m->sweptInflation = 0.0;
 }
 
 void vsfStructuredSave(VsfModel* m) {

@@ -59,9 +59,16 @@ inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * 
 // Column k's diagonal as the rule judges it: about the means when `centred` and the intercept
 // is swept, a_kk - a_k1^2 / a_11.
 double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred);
-// The variance inflation that candidate column k's elimination shows, its diagonal as the rule
-// judges it over `pivot` where the pivot was taken; infinite for a pivot refused (the entry
-// judges it again), 0 for a column without spread. The largest goes to model->trialInflation.
+// The variance inflation that a candidate column's elimination shows, its diagonal as the rule
+// judges it (`judged`) over `pivot` where the pivot was taken; infinite for a pivot refused
+// (the entry judges it again), 0 for a column without spread. Every trial's elimination, dense
+// or by diagonal blocks, judges its pivots by it; the largest goes to model->trialInflation.
+inline double vsfInflationOf(double judged, double pivot, bool taken) {
+  if (!(judged > 0.0))
+    return 0.0;
+  return taken ? judged / pivot : std::numeric_limits<double>::infinity();
+}
+// vsfInflationOf for column k of the model's X'X.
 double vsfPivotInflation(const VsfModel* model, int64_t k, double pivot, bool taken);
 // The size of the terms of a judged sum a_il - a_i1 a_l1 / a_11 (`mean` the second term, 0
 // where the rule judges a_il as it stands), |a_il| + |a_i1 a_l1 / a_11|: the sums about the

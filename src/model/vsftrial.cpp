@@ -187,7 +187,7 @@ double packedResponse(const void* c, int64_t j) {
     return false;
   PackedBlock block{m, m->effectColumn[effect]};
   const VsfDiagonalBlock source{&block, k, packedCross, packedDiagonal, packedResponse};
-  return vsfDiagonalBlockPivots(m, source, sse, sweptCount, nullptr);
+  return vsfDiagonalBlockPivots(m, source, sse, sweptCount, nullptr, &m->trialInflation);
 }
 
 } // namespace
@@ -707,7 +707,7 @@ bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
 // D_J + rho 1 1' (CoupledTaken): a column that the others nearly span through the reference
 // level's rows takes the whole of them, of a size the diagonal part alone never shows.
 bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, double* sse,
-                            int32_t* sweptCount, char* taken) {
+                            int32_t* sweptCount, char* taken, double* inflation) {
   const int64_t k = block.columns;
   const std::vector<int64_t> S = sweptColumns(m);
   const size_t n = S.size();
@@ -760,21 +760,26 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     const double pivot = d - quad;
     const double x1 = aboutMeans ? block.cross(block.context, j, 1) : 0.0;
     const double judged = aboutMeans ? b - x1 * x1 / m->xpx[diag(1)] : b;
-    if (!(pivot > vsfSweepTolerance(judged)))
-      continue;
-    double root = std::sqrt(std::fabs(b));
-    for (size_t i = n; i-- > 0;) {
-      double v = hx[i];
-      for (size_t q = i + 1; q < n; ++q)
-        v -= L[q * n + i] * beta[q];
-      beta[i] = v / L[i * n + i];
-      root += std::fabs(beta[i]) * (a[i] + g[i]);
+    bool take = pivot > vsfSweepTolerance(judged);
+    if (take) {
+      double root = std::sqrt(std::fabs(b));
+      for (size_t i = n; i-- > 0;) {
+        double v = hx[i];
+        for (size_t q = i + 1; q < n; ++q)
+          v -= L[q * n + i] * beta[q];
+        beta[i] = v / L[i * n + i];
+        root += std::fabs(beta[i]) * (a[i] + g[i]);
+      }
+      if (coupled)
+        root += coupled->root(beta);
+      take = pivot > vsfRoundingTolerance(judged, root) ||
+             pivot > vsfFormTolerance(judged, blockForm(m, block, S, j, b, beta, order,
+                                                        coupled ? &*coupled : nullptr));
     }
-    if (coupled)
-      root += coupled->root(beta);
-    if (!(pivot > vsfRoundingTolerance(judged, root)) &&
-        !(pivot > vsfFormTolerance(judged, blockForm(m, block, S, j, b, beta, order,
-                                                     coupled ? &*coupled : nullptr))))
+    // The inflation the pivot shows, infinite where it is refused, as the dense trial judges.
+    if (inflation != nullptr)
+      *inflation = std::max(*inflation, vsfInflationOf(judged, pivot, take));
+    if (!take)
       continue;
     const double ty = block.response(block.context, j) - xw;
     t -= ty * ty / pivot;

@@ -52,7 +52,10 @@ struct VsfDiagonalBlock {
 [[nodiscard]] bool vsfCoversEveryRow(const VsfModel* model, const VsfDiagonalBlock& block);
 // The trial of adding such an effect to the model by its pivots in column order: the SSE,
 // the number of columns swept and, when `taken` is given, '1' for each column swept ('0'
-// for a column dependent on the model and the columns before it). False when the model's
+// for a column dependent on the model and the columns before it). When `inflation` is given
+// it receives the largest inflation its judged pivots show (vsfInflationOf), as the dense
+// trial's do, so that vsfTrialIsEntry judges either trial alike. False when the model's
 // swept columns have no Cholesky factor.
 [[nodiscard]] bool vsfDiagonalBlockPivots(const VsfModel* model, const VsfDiagonalBlock& block,
-                                          double* sse, int32_t* sweptCount, char* taken);
+                                          double* sse, int32_t* sweptCount, char* taken,
+                                          double* inflation = nullptr);
