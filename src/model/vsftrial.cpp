@@ -740,7 +740,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     if (taken != nullptr)
       taken[j] = '0';
     const double d = block.diagonal(block.context, j), b = d + rho;
-    if ((d == 0.0 && emptyTaken) || count == cap)
+    if ((d == 0.0 && emptyTaken) || count == cap ||
+        (block.modelTaken != nullptr && block.modelTaken[j] != '1'))
       continue;
     for (size_t i = 0; i < n; ++i) {
       double v = crossS[i] = block.cross(block.context, j, S[i]);
@@ -760,7 +761,9 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     const double pivot = d - quad;
     const double x1 = aboutMeans ? block.cross(block.context, j, 1) : 0.0;
     const double judged = aboutMeans ? b - x1 * x1 / m->xpx[diag(1)] : b;
-    if (!(pivot > vsfSweepTolerance(judged)))
+    // A fold's refit judges the bound alone: the floor is the model's judgement.
+    const double floor = block.modelTaken != nullptr ? 0.0 : vsfSweepTolerance(judged);
+    if (!(pivot > floor))
       continue;
     double root = std::sqrt(std::fabs(b));
     for (size_t i = n; i-- > 0;) {
@@ -772,9 +775,9 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     }
     if (coupled)
       root += coupled->root(beta);
-    if (!(pivot > vsfRoundingTolerance(judged, root)) &&
-        !(pivot > vsfFormTolerance(judged, blockForm(m, block, S, j, b, beta, order,
-                                                     coupled ? &*coupled : nullptr))))
+    if (!(pivot > std::max(floor, kVsfPivotRounding * root * root)) &&
+        !(pivot > std::max(floor, kVsfPivotRounding * blockForm(m, block, S, j, b, beta, order,
+                                                                coupled ? &*coupled : nullptr))))
       continue;
     const double ty = block.response(block.context, j) - xw;
     t -= ty * ty / pivot;
