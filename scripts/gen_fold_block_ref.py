@@ -14,6 +14,11 @@ set's last level column relative to its sum of squares about the mean (to show i
 the floor of 1e-8): tests/data/foldblock/ref.csv (columns taken as '1'/'0' by level, error
 SS, that ratio).
 
+Beside them, a reference-coded CLASS whose reference level weighs next to nothing
+(reference_rows): tests/data/foldblock/refrows.csv (level, y, weight) and refcoded.csv (the
+error SS of the fit that takes every level's column, and the last level's pivot over its
+centred sum of squares).
+
 Run from the repository root: /usr/bin/python3 scripts/gen_fold_block_ref.py
 """
 import math
@@ -65,10 +70,49 @@ def fit(data, taken):
     return sse, pivot / centred
 
 
+# A reference-coded CLASS of 300 levels of two rows each beside a reference level whose two
+# rows weigh 2e-8 each: the levels' weights fall 6.7e-11 of the total short of the
+# intercept's, and the last level's pivot is 2e-8 of its diagonal, above the rule's floor.
+REF_LEVELS, REF_WEIGHT = 300, 2e-8
+
+
+def reference_rows():
+    out = []
+    for j in range(REF_LEVELS + 1):
+        for r in range(2):
+            y = 0.05 * ((7 * j) % 13) + (0.1 if r else 0.0) + (10.0 if j == REF_LEVELS else 0.0)
+            out.append((j, float(y), REF_WEIGHT if j == REF_LEVELS else 1.0))
+    return out
+
+
+def reference_fit(data):
+    """Error SS of the weighted fit on the intercept and every level's column (the
+    reference level's rows have none), and the last column's pivot over its centred sum of
+    squares: the levels' columns are orthogonal but for the intercept, so the fit is each
+    level's weighted mean, and the last pivot w_l w_r / (w_l + w_r) against w_l - w_l^2 / W."""
+    sse = mp.mpf(0)
+    for j in range(REF_LEVELS + 1):
+        rows = [(mp.mpf(y), mp.mpf(w)) for lv, y, w in data if lv == j]
+        mean = mp.fsum(y * w for y, w in rows) / mp.fsum(w for _, w in rows)
+        sse += mp.fsum(w * (y - mean) ** 2 for y, w in rows)
+    wl = mp.fsum(mp.mpf(w) for lv, _, w in data if lv == REF_LEVELS - 1)
+    wr = mp.fsum(mp.mpf(w) for lv, _, w in data if lv == REF_LEVELS)
+    total = mp.fsum(mp.mpf(w) for _, _, w in data)
+    return sse, (wl * wr / (wl + wr)) / (wl - wl * wl / total)
+
+
 def main():
     mp.mp.dps = 60
-    data = rows()
     os.makedirs(OUT, exist_ok=True)
+    ref = reference_rows()
+    with open(os.path.join(OUT, "refrows.csv"), "w") as f:
+        f.write("level,y,w\n")
+        for j, y, w in ref:
+            f.write("%d,%r,%r\n" % (j, y, w))
+    sse, ratio = reference_fit(ref)
+    with open(os.path.join(OUT, "refcoded.csv"), "w") as f:
+        f.write("sse,ratio\n%s,%s\n" % (mp.nstr(sse, 17), mp.nstr(ratio, 6)))
+    data = rows()
     with open(os.path.join(OUT, "rows.csv"), "w") as f:
         f.write("level,x,y\n")
         for j, x, y in data:

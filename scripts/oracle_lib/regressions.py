@@ -112,6 +112,8 @@ REGRESSIONS = {
              "which holds v1^2 back until v1 has entered",
     6000268: "a fold's many-level effect judged again by the whole rule: CV PRESS 286,028 "
              "against refits of 4.9e13, and the roads entered m1 and x2",
+    8300117: "the many-level road capped reference-coded levels whose reference level weighs "
+             "2e-8 of 476 as if they covered every row (Model DF 195 against 196)",
     # open faults, pending (pending.py) until their mends land
     310: "NOINT beside a degree-60 spline: CV PRESS 5.50e45 against refits of 2.42e49",
     357: "CV PRESS 2.5e-9 of the total off the fold refits at scaled condition 940",
@@ -152,4 +154,5 @@ SCENARIOS = {
     6000268: "tiedlevels",
     6000300: "tiedlevels",
     6000843: "tiedlevels",
+    8300117: "manylevels",
 }

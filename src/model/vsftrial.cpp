@@ -650,7 +650,10 @@ int64_t levelsWithRows(const VsfDiagonalBlock& block) {
 // Whether the block's levels, with the reference level's rows (rho, 0 under the GLM coding),
 // cover every row once: each column is 1 on its own level's rows and -1 on the reference
 // level's (its cross product with the intercept D_j - rho), and the levels' weights add up
-// to the intercept's.
+// to the intercept's within the rounding of the two sums of the same weights, each (n + 1) u
+// of the total over n rows. A relative 1e-10 took a reference level weighing 2e-8 of 476
+// for none, and the cap then refused the last level, whose pivot was 1.8e-8 of its diagonal
+// (the packed road took it).
 bool codesEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
   const double rho = block.rankOne;
   double total = rho;
@@ -660,7 +663,9 @@ bool codesEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
       return false;
     total += d;
   }
-  return std::fabs(total - m->xpx[diag(1)]) <= 1e-10 * m->xpx[diag(1)];
+  const double rows = std::max(m->nRead, static_cast<double>(block.columns));
+  const double rounding = 2.0 * (rows + 1.0) * 0x1p-53 * m->xpx[diag(1)];
+  return std::fabs(total - m->xpx[diag(1)]) <= rounding;
 }
 
 // The most columns of the block that the rows can determine beside the swept intercept
