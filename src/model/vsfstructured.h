@@ -100,7 +100,8 @@ private:
 // The trial SSE of adding the effect and the number of its columns that would be swept; Ok,
 // or ReportedFailure as for vsfStructuredEnter.
 [[nodiscard]] VsfStatus vsfStructuredTrial(VsfModel* model, double* sse, int32_t* sweptCount);
-// Enters the effect (vsfAddEffect's work for it) into the model and each fold record; Ok,
+// Enters the effect (vsfAddEffect's work for it) into the model and each fold record (the
+// records refit the columns the model took, VsfDiagonalBlock::modelTaken); Ok,
 // NoMemory, or ReportedFailure when the model's swept columns have no Cholesky
 // factor (logged, kept in passFailure).
 [[nodiscard]] VsfStatus vsfStructuredEnter(VsfModel* model);

@@ -63,14 +63,16 @@ double blockResponse(const void* c, int64_t j) {
   return t;
 }
 
-// The effect's pivots against the model's swept columns; `inflation`, when given, receives the
-// largest inflation they show (a trial's, which vsfTrialIsEntry judges).
+// The effect's pivots in the state m holds: judged by the whole rule, or where `modelTaken`
+// is given (a fold record's state) the model's columns refitted (VsfDiagonalBlock);
+// `inflation`, when given, receives the largest inflation they show (a trial's, which
+// vsfTrialIsEntry judges).
 [[nodiscard]] VsfStatus pivots(VsfModel* m, double* sse, int32_t* count, char* taken,
-                               double* inflation = nullptr) {
+                               const char* modelTaken = nullptr, double* inflation = nullptr) {
   VsfStructured* st = m->structured;
   Block block{m, st};
-  const VsfDiagonalBlock source{&block,        st->columns, blockCross,   blockDiagonal,
-                                blockResponse, st->rankOne, st->rankCross};
+  const VsfDiagonalBlock source{&block,        st->columns, blockCross,    blockDiagonal,
+                                blockResponse, st->rankOne, st->rankCross, modelTaken};
   if (vsfDiagonalBlockPivots(m, source, sse, count, taken, inflation))
     return VsfStatus::Ok;
   *sse = m->sse;
@@ -83,26 +85,31 @@ double blockResponse(const void* c, int64_t j) {
   return noFactor(m, static_cast<size_t>(swept));
 }
 
-// Runs `work` on the model's own state, then on each fold record's (VsfRecordView). The first
-// failing status.
+// Runs `work` on the model's own state, then on each fold record's (VsfRecordView), passing
+// it the model's state (null on the model's own turn). The first failing status.
 template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
-  VsfStatus rc = work();
-  for (int32_t f = 0; f < m->structured->foldCount; ++f) {
+  const VsfStructured* model = m->structured;
+  VsfStatus rc = work(nullptr);
+  for (int32_t f = 0; f < model->foldCount; ++f) {
     const VsfRecordView view(m, f);
-    const VsfStatus r = work();
+    const VsfStatus r = work(model);
     rc = rc != VsfStatus::Ok ? rc : r;
   }
   return rc;
 }
 
-// The entry of the effect into one state.
-[[nodiscard]] VsfStatus enterOne(VsfModel* m) {
+// The entry of the effect into one state: the model's by the rank rule, a fold record's
+// (`model` the model's state, the effect entered there first) the model's columns refitted
+// on the fold's sums, as the packed road's folds refit the model's columns (vsfCVSweep).
+[[nodiscard]] VsfStatus enterOne(VsfModel* m, const VsfStructured* model) {
   VsfStructured* st = m->structured;
   const int64_t n = st->small;
   double sse;
   int32_t count;
   st->refinedValid = 0;
-  if (const VsfStatus rc = pivots(m, &sse, &count, st->swept); rc != VsfStatus::Ok)
+  if (const VsfStatus rc =
+          pivots(m, &sse, &count, st->swept, model != nullptr ? model->swept : nullptr);
+      rc != VsfStatus::Ok)
     return rc;
   double* A = st->reduced;
   vsfStructuredReduce(*st, m->xpx, A, smallShifts(m));
@@ -209,15 +216,15 @@ VsfRecordView::~VsfRecordView() {
 }
 
 VsfStatus vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
-  return pivots(m, sse, sweptCount, nullptr, &m->trialInflation);
+  return pivots(m, sse, sweptCount, nullptr, nullptr, &m->trialInflation);
 }
 
 VsfStatus vsfStructuredEnter(VsfModel* m) {
-  return eachState(m, [m] { return enterOne(m); });
+  return eachState(m, [m](const VsfStructured* model) { return enterOne(m, model); });
 }
 
 void vsfStructuredLeave(VsfModel* m) {
-  (void)eachState(m, [m] {
+  (void)eachState(m, [m](const VsfStructured*) {
     leaveOne(m);
     return VsfStatus::Ok;
   });
@@ -261,7 +268,7 @@ bool vsfStructuredDropSmall(VsfModel* m, int32_t k) {
       ++(c >= c0 && c < c0 + count ? leaving : staying);
   if (leaving <= staying)
     return false;
-  (void)eachState(m, [&] {
+  (void)eachState(m, [&](const VsfStructured*) {
     dropSmallOne(m, c0, count);
     return VsfStatus::Ok;
   });
@@ -271,21 +278,21 @@ bool vsfStructuredDropSmall(VsfModel* m, int32_t k) {
 void vsfStructuredRetake(VsfModel* m) {
   if (m->structured == nullptr)
     return;
-  (void)eachState(m, [m]() -> VsfStatus {
+  (void)eachState(m, [m](const VsfStructured* model) -> VsfStatus {
     const VsfStructured* st = m->structured;
     if (!st->inModel ||
         std::find(st->swept, st->swept + st->columns, '0') == st->swept + st->columns ||
         onlyLastLevelOut(m))
       return VsfStatus::Ok;
     leaveOne(m);
-    return enterOne(m);
+    return enterOne(m, model);
   });
 }
 
 void vsfStructuredResweep(VsfModel* m) {
   if (m->structured == nullptr || !m->structured->inModel)
     return;
-  (void)eachState(m, [m] {
+  (void)eachState(m, [m](const VsfStructured*) {
     const VsfStructured* st = m->structured;
     std::vector<char> was(m->sweepFlags, m->sweepFlags + st->small);
     std::memcpy(m->sweptXpx, st->reduced, sizeof(double) * tri(st->small));

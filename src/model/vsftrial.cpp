@@ -650,7 +650,10 @@ int64_t levelsWithRows(const VsfDiagonalBlock& block) {
 // Whether the block's levels, with the reference level's rows (rho, 0 under the GLM coding),
 // cover every row once: each column is 1 on its own level's rows and -1 on the reference
 // level's (its cross product with the intercept D_j - rho), and the levels' weights add up
-// to the intercept's.
+// to the intercept's within the rounding of the two sums of the same weights, each (n + 1) u
+// of the total over n rows. A relative 1e-10 took a reference level weighing 2e-8 of 476
+// for none, and the cap then refused the last level, whose pivot was 1.8e-8 of its diagonal
+// (the packed road took it).
 bool codesEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
   const double rho = block.rankOne;
   double total = rho;
@@ -660,7 +663,9 @@ bool codesEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
       return false;
     total += d;
   }
-  return std::fabs(total - m->xpx[diag(1)]) <= 1e-10 * m->xpx[diag(1)];
+  const double rows = std::max(m->nRead, static_cast<double>(block.columns));
+  const double rounding = 2.0 * (rows + 1.0) * 0x1p-53 * m->xpx[diag(1)];
+  return std::fabs(total - m->xpx[diag(1)]) <= rounding;
 }
 
 // The most columns of the block that the rows can determine beside the swept intercept
@@ -740,7 +745,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     if (taken != nullptr)
       taken[j] = '0';
     const double d = block.diagonal(block.context, j), b = d + rho;
-    if ((d == 0.0 && emptyTaken) || count == cap)
+    if ((d == 0.0 && emptyTaken) || count == cap ||
+        (block.modelTaken != nullptr && block.modelTaken[j] != '1'))
       continue;
     for (size_t i = 0; i < n; ++i) {
       double v = crossS[i] = block.cross(block.context, j, S[i]);
@@ -760,7 +766,9 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     const double pivot = d - quad;
     const double x1 = aboutMeans ? block.cross(block.context, j, 1) : 0.0;
     const double judged = aboutMeans ? b - x1 * x1 / m->xpx[diag(1)] : b;
-    bool take = pivot > vsfSweepTolerance(judged);
+    // A fold's refit judges the bound alone: the floor is the model's judgement.
+    const double floor = block.modelTaken != nullptr ? 0.0 : vsfSweepTolerance(judged);
+    bool take = pivot > floor;
     if (take) {
       double root = std::sqrt(std::fabs(b));
       for (size_t i = n; i-- > 0;) {
@@ -772,9 +780,9 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       }
       if (coupled)
         root += coupled->root(beta);
-      take = pivot > vsfRoundingTolerance(judged, root) ||
-             pivot > vsfFormTolerance(judged, blockForm(m, block, S, j, b, beta, order,
-                                                        coupled ? &*coupled : nullptr));
+      take = pivot > std::max(floor, kVsfPivotRounding * root * root) ||
+             pivot > std::max(floor, kVsfPivotRounding * blockForm(m, block, S, j, b, beta, order,
+                                                                   coupled ? &*coupled : nullptr));
     }
     // The inflation the pivot shows, infinite where it is refused, as the dense trial judges.
     if (inflation != nullptr)

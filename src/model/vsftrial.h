@@ -35,7 +35,11 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
 // response row of the current swept matrix. Where rankOne is not 0, rankCross holds, by
 // column of the model, the part of every column's cross products that the rows with the
 // same value in every column add (the reference level's rows): cross(j, c) less
-// rankCross[c] is that of column j's own rows.
+// rankCross[c] is that of column j's own rows. Where `modelTaken` is given ('1' for each
+// column the model took), the pivots are a fold record's refit of the model's columns: a
+// column the model left out stays out, and one it took is taken unless its pivot cannot be
+// told from the rounding bound (no floor at 1e-8 of the diagonal, as vsfCVSweep judges the
+// packed road's folds).
 struct VsfDiagonalBlock {
   const void* context;
   int64_t columns;
@@ -44,6 +48,7 @@ struct VsfDiagonalBlock {
   double (*response)(const void* context, int64_t j);
   double rankOne = 0.0;
   const double* rankCross = nullptr;
+  const char* modelTaken = nullptr;
 };
 // Whether the block's columns are indicators that cover every row once (the levels of a CLASS
 // effect under the GLM coding): each column's sum equals its sum of squares and the sums add
