@@ -175,10 +175,11 @@ VsfStatus vsfComputeCVResids(VsfModel* m) {
   // Each fold's error and held-out leverage from the sums in one loop; a fold whose sums cannot
   // hold its error is refitted from its rows, and the held-out errors then come from the rows:
   // the sums' quadratic form would take back the digits the refit restored.
-  std::vector<double> errors, leverage;
-  const bool stand = vsfFoldSums(m, errors, leverage);
+  std::vector<double> inflation, errors, leverage;
+  vsfFoldInflations(m, inflation);
+  const bool stand = vsfFoldSums(m, inflation, errors, leverage);
   int32_t refined = 0;
-  if (const VsfStatus rc = vsfRefineFolds(m, leverage, &refined); rc != VsfStatus::Ok)
+  if (const VsfStatus rc = vsfRefineFolds(m, inflation, leverage, &refined); rc != VsfStatus::Ok)
     return rc;
   if (refined > 0 || !stand) {
     for (int32_t f = 0; f < m->foldCount; ++f)

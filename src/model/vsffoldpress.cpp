@@ -128,11 +128,14 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
 // (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size, or, for sums recovered
 // from the total (the structured road's many-level effect, or wherever they are not kept),
 // against the rounding they carry: u (sqrt T00 + sum |u_c| sqrt T_cc)^2, T the total's
-// diagonal. In the same loop over D, the trace of the record's swept block (its training
-// rows' inverse cross products) times D over the columns its model swept: the held-out rows'
-// weighted leverages under the training fit, added up.
-[[nodiscard]] bool foldError(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
-                             const std::vector<int64_t>& ownCols,
+// diagonal. In *leverage the held-out rows' weighted leverages under the training fit added
+// up, trace(S D) with S the record's swept block (its training rows' inverse cross products)
+// over the columns its model swept, or the bound n sum S_cc D_cc on it (n columns: both blocks
+// are positive semidefinite, so |S_cq D_cq| <= sqrt(S_cc D_cc S_qq D_qq)) where the bound
+// already keeps the fold on its sums at `inflation`: the trace, formed in the same loop as
+// the error, costs about as much again as the error.
+[[nodiscard]] bool foldError(const VsfModel* m, int32_t f, double inflation,
+                             const std::vector<int64_t>& cols, const std::vector<int64_t>& ownCols,
                              const std::vector<double>& diagonal, double* error, double* leverage) {
   const VsfFoldRecord& F = m->folds[f];
   const double* S = F.sweptXpx;
@@ -140,10 +143,15 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
   const OwnSums own = ownSums(m, f, diagonal, shift);
   const size_t n = cols.size();
   std::vector<double> u(n);
+  double diagonals = 0.0;
+  for (size_t i = 0; i < n; ++i)
+    diagonals += std::fabs(S[at(cols[i], cols[i])] * own.diag(cols[i], ownCols[i]));
+  const double most = static_cast<double>(n) * diagonals;
+  const bool trace = !vsfFoldSumsHoldDigits(inflation, most, false);
   const double d00 = own.at(0, 0, 0, 0);
   double bound = std::sqrt(std::fabs(d00));
   double total = std::sqrt(std::fabs(diagonal[0]));
-  double sum = d00, trace = 0.0;
+  double sum = d00, sd = 0.0;
   for (size_t i = 0; i < n; ++i) {
     const int64_t c = cols[i], kc = ownCols[i];
     const double dcc = own.diag(c, kc);
@@ -154,13 +162,14 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
     for (size_t j = 0; j < i; ++j) {
       const double d = own.at(c, cols[j], kc, ownCols[j]);
       row += 2.0 * d * u[j];
-      cross += S[sym(c, cols[j])] * d;
+      if (trace)
+        cross += S[sym(c, cols[j])] * d;
     }
     row += dcc * u[i];
     sum += u[i] * row;
-    trace += 2.0 * cross + S[at(c, c)] * dcc;
+    sd += 2.0 * cross + S[at(c, c)] * dcc;
   }
-  *leverage = std::fabs(trace);
+  *leverage = trace ? std::fabs(sd) : most;
   double effect = 0.0;
   sum += vsfStructuredFoldPart(m, f, cols, u, &bound, &effect);
   *error = sum;
@@ -184,7 +193,8 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
 
 } // namespace
 
-bool vsfFoldSums(const VsfModel* m, std::vector<double>& errors, std::vector<double>& leverage) {
+bool vsfFoldSums(const VsfModel* m, const std::vector<double>& inflation,
+                 std::vector<double>& errors, std::vector<double>& leverage) {
   const size_t K = static_cast<size_t>(std::max(m->foldCount, 0));
   errors.assign(K, 0.0);
   leverage.assign(K, 0.0);
@@ -195,7 +205,8 @@ bool vsfFoldSums(const VsfModel* m, std::vector<double>& errors, std::vector<dou
   for (int32_t f = 0; f < m->foldCount; ++f) {
     const size_t i = static_cast<size_t>(f);
     sweptColumns(m, m->folds[f].sweepFlags, cols, ownCols);
-    stand = foldError(m, f, cols, ownCols, diagonal, &errors[i], &leverage[i]) && stand;
+    stand =
+        foldError(m, f, inflation[i], cols, ownCols, diagonal, &errors[i], &leverage[i]) && stand;
   }
   return stand;
 }

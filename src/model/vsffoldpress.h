@@ -39,12 +39,13 @@ inline constexpr double kVsfCancellationShare = 1e-5;
 [[nodiscard]] bool vsfFoldLostColumn(const VsfModel* model, int32_t f);
 // Per fold, from the sums of its record and its own rows with no pass over the rows: its
 // held-out error (`errors`) and its held-out rows' weighted leverages under its training fit,
-// added up (`leverage`: the trace of its record's swept block times its own cross products).
-// Returns whether the errors may stand: false where one would lose digits
-// (vsfFormKeepsDigits) or where they cannot steer an L2 search, and the caller takes the pass
-// over the rows.
-[[nodiscard]] bool vsfFoldSums(const VsfModel* model, std::vector<double>& errors,
-                               std::vector<double>& leverage);
+// added up (`leverage`: the trace of its record's swept block times its own cross products,
+// or a bound on it where the bound already keeps the fold on its sums at its training
+// inflation `inflation[f]`, vsfFoldInflations). Returns whether the errors may stand: false
+// where one would lose digits (vsfFormKeepsDigits) or where they cannot steer an L2 search,
+// and the caller takes the pass over the rows.
+[[nodiscard]] bool vsfFoldSums(const VsfModel* model, const std::vector<double>& inflation,
+                               std::vector<double>& errors, std::vector<double>& leverage);
 
 // The response's shift of fold f's record less its swept coefficients' sum over the columns'
 // shifts (foldShift): added to the intercept the record's sweep gives, the fold's intercept on

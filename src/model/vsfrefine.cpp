@@ -542,18 +542,27 @@ double foldInflation(const VsfModel* m, int32_t f, double effect) {
 
 } // namespace
 
-VsfStatus vsfRefineFolds(VsfModel* m, const std::vector<double>& leverage, int32_t* refined) {
+void vsfFoldInflations(const VsfModel* m, std::vector<double>& inflation) {
+  inflation.assign(static_cast<size_t>(std::max(m->foldCount, 0)), 0.0);
+  if (!foldsRefinable(m))
+    return;
+  // The effect's part is the same for every fold: one pass over its k columns, not one a fold.
+  const double effect = vsfStructuredLargestInflation(m, vsfRuleCentred(m));
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    inflation[static_cast<size_t>(f)] = foldInflation(m, f, effect);
+}
+
+VsfStatus vsfRefineFolds(VsfModel* m, const std::vector<double>& inflation,
+                         const std::vector<double>& leverage, int32_t* refined) {
   *refined = 0;
   if (!foldsRefinable(m))
     return VsfStatus::Ok;
-  // The effect's part is the same for every fold: one pass over its k columns, not one a fold.
-  const double effect = vsfStructuredLargestInflation(m, vsfRuleCentred(m));
   // The folds whose sums cannot hold their held-out error take a factor of their training
   // rows where it serves them, the rest of them the refinement.
   std::vector<int32_t> factored, left;
   std::vector<FoldIterate> folds;
   for (int32_t f = 0; f < m->foldCount; ++f) {
-    if (!vsfFoldSumsHoldDigits(foldInflation(m, f, effect), leverage[static_cast<size_t>(f)],
+    if (!vsfFoldSumsHoldDigits(inflation[static_cast<size_t>(f)], leverage[static_cast<size_t>(f)],
                                vsfFoldLostColumn(m, f))) {
       ++*refined;
       if (vsfFoldFactorServes(m, f))

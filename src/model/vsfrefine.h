@@ -85,8 +85,9 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 [[nodiscard]] double vsfStepInflation(const VsfModel* model);
 // Refits from its rows each CV fold record of a least-squares fit (on the packed, growing or
 // structured road) whose sums cannot hold its held-out error (vsfFoldSumsHoldDigits, given
-// the fold's largest variance inflation, its held-out rows' summed leverage `leverage[f]`
-// from vsfFoldSums and whether its record lost a column of the model): from a factor of its
+// the fold's largest variance inflation `inflation[f]` from vsfFoldInflations, its held-out
+// rows' summed leverage `leverage[f]` from vsfFoldSums and whether its record lost a column
+// of the model): from a factor of its
 // training rows where one serves it (vsfFoldsFromFactor), else by refinement: corrections in
 // column 0 of its swept matrix, each from one pass over the fold's training rows (those of the
 // other folds, as the record sums them, X'r summed with compensation; the many-level effect's
@@ -95,5 +96,9 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // residual SS beyond rounding is undone. Sets *refined to the number of folds refitted, whose
 // held-out errors the caller must then form from the rows. Returns a pass's failure, Ok
 // otherwise.
-[[nodiscard]] VsfStatus vsfRefineFolds(VsfModel* model, const std::vector<double>& leverage,
-                                       int32_t* refined);
+[[nodiscard]] VsfStatus vsfRefineFolds(VsfModel* model, const std::vector<double>& inflation,
+                                       const std::vector<double>& leverage, int32_t* refined);
+// Per fold, the largest variance inflation of its record's swept columns, as
+// vsfLargestInflation judges the model's, the many-level effect's columns counted as the
+// model's settled state has them (0 for every fold of a fit whose folds are not refined).
+void vsfFoldInflations(const VsfModel* model, std::vector<double>& inflation);
