@@ -17,6 +17,7 @@ struct VsfScratch;
 struct VsfDataSettings;
 struct VsfLarAhead;
 struct VsfCVExSums;
+struct VsfFoldFactors;
 struct VsfLeverageFactor;
 struct VsfRowPivotJob;
 
@@ -314,6 +315,9 @@ struct VsfPassState {
   // Where the pass that weighs that factor against the swept block adds each source's sum of
   // the training rows' leverages (null outside it).
   double* leverageSums;
+  // The factors of the training rows of the folds refitted from them (model/vsffoldfactor.h),
+  // which that pass rotates its rows into; null outside it.
+  VsfFoldFactors* foldFactors = nullptr;
   // The effects stored dense, in the order of their values in a row.
   int32_t* denseEffectList;
   int32_t denseEffectCount;

@@ -172,14 +172,16 @@ VsfStatus vsfComputeResids(VsfModel* m) {
 VsfStatus vsfComputeCVResids(VsfModel* m) {
   if (!vsfCvOn(m) || m->folds == nullptr || !isHostMissing(m->cvPress))
     return VsfStatus::Ok;
-  // A nearly dependent fold's coefficients are refined on its training rows, and its
-  // held-out error is then formed from the rows: the sums' quadratic form would take back
-  // the digits the refinement restored.
+  // Each fold's error and held-out leverage from the sums in one loop; a fold whose sums cannot
+  // hold its error is refitted from its rows, and the held-out errors then come from the rows:
+  // the sums' quadratic form would take back the digits the refit restored.
+  std::vector<double> inflation, errors, leverage;
+  vsfFoldInflations(m, inflation);
+  const bool stand = vsfFoldSums(m, inflation, errors, leverage);
   int32_t refined = 0;
-  if (const VsfStatus rc = vsfRefineFolds(m, &refined); rc != VsfStatus::Ok)
+  if (const VsfStatus rc = vsfRefineFolds(m, inflation, leverage, &refined); rc != VsfStatus::Ok)
     return rc;
-  // The folds' sums give their errors without a pass, unless they would lose digits.
-  if (refined > 0 || !vsfFoldPressFromSums(m)) {
+  if (refined > 0 || !stand) {
     for (int32_t f = 0; f < m->foldCount; ++f)
       m->folds[f].cvSse = 0.0;
     vsfStructuredSetEstimates(m);
@@ -187,6 +189,9 @@ VsfStatus vsfComputeCVResids(VsfModel* m) {
     const VsfStatus rc = vsfDataPass(m, vsfCVResids, vsfCVResids_t, 0);
     if (rc != VsfStatus::Ok)
       return rc; // cvPress stays missing: never a partial sum
+  } else {
+    for (int32_t f = 0; f < m->foldCount; ++f)
+      m->folds[f].cvSse = errors[static_cast<size_t>(f)];
   }
   double sum = 0.0;
   for (int32_t f = 0; f < m->foldCount; ++f)

@@ -6,10 +6,12 @@
 
 #include "model/vsfmodel.h"
 #include "model/vsfstructured.h"
+#include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "support/protocol.h"
 #include "support/testthread.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <limits>
@@ -65,27 +67,60 @@ void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
 
 // A fold's own cross products: those kept beside its record, else the total less the record,
 // whose every element then carries up to u of the total's size (the rounding of the record).
-// An element is named by its columns in the model's current layout (r, q) and in the kept
-// sums' (kr, kq), which differ while a trial has collapsed the model's triangle.
+// Where the record is held about its own training means (`shift` by X'X column, the response
+// first and the intercept's 0: the means less the pages' shift) the total is moved to them
+// first through the intercept's sums (column 1), x - s about the pages' shift. An element is
+// named by its columns in the model's current layout (r, q) and in the kept sums' (kr, kq),
+// which differ while a trial has collapsed the model's triangle.
 struct OwnSums {
   const double* total;
   const double* rest;
   const double* kept;
   const std::vector<double>& diagonal;
+  const std::vector<double>& shift;
 
+  // The total's (r, q) element (`element`) about the record's means.
+  [[nodiscard]] double moved(int64_t r, int64_t q, double element) const {
+    if (shift.empty())
+      return element;
+    const double a = shift[static_cast<size_t>(r)], b = shift[static_cast<size_t>(q)];
+    return element - a * total[sym(1, q)] - b * total[sym(1, r)] + a * b * total[packed::at(1, 1)];
+  }
   [[nodiscard]] double at(int64_t r, int64_t q, int64_t kr, int64_t kq) const {
-    return kept != nullptr ? kept[sym(kr, kq)] : total[sym(r, q)] - rest[sym(r, q)];
+    return kept != nullptr ? kept[sym(kr, kq)] : moved(r, q, total[sym(r, q)]) - rest[sym(r, q)];
   }
   [[nodiscard]] double diag(int64_t c, int64_t kc) const {
     return kept != nullptr ? kept[packed::at(kc, kc)]
-                           : diagonal[static_cast<size_t>(c)] - rest[packed::at(c, c)];
+                           : moved(c, c, diagonal[static_cast<size_t>(c)]) - rest[packed::at(c, c)];
   }
 };
 
-[[nodiscard]] OwnSums ownSums(const VsfModel* m, int32_t f, const std::vector<double>& diagonal) {
+// The shift of each X'X column of fold f's record from the pages' (OwnSums::shift), where the
+// records are held about their own means, the model has an intercept in column 1 and the
+// fold's own sums are not kept; else empty.
+void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& shift) {
+  shift.clear();
+  if (kept || m->foldShift == nullptr || !vsfRuleCentred(m) || m->xpxColumns < 2)
+    return;
+  const double* t = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  shift.assign(static_cast<size_t>(m->xpxColumns), 0.0);
+  shift[0] = t[0];
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue;
+    for (int32_t q = 0; q < m->effectColumns[e] && m->effectColumn[e] + q < m->xpxColumns; ++q)
+      shift[static_cast<size_t>(m->effectColumn[e] + q)] = t[1 + m->parmOffset[e] + q];
+  }
+  shift[1] = 0.0;
+}
+
+[[nodiscard]] OwnSums ownSums(const VsfModel* m, int32_t f, const std::vector<double>& diagonal,
+                              std::vector<double>& shift) {
   const VsfFoldRecord& F = m->folds[f];
   const bool kept = F.ownXpx != nullptr && vsfFullXpxOn(m) && m->foldOwnColumns > 0;
-  return OwnSums{m->xpx, F.xpx, kept ? F.ownXpx : nullptr, diagonal};
+  recordShift(m, f, kept, shift);
+  return OwnSums{m->xpx, F.xpx, kept ? F.ownXpx : nullptr, diagonal, shift};
 }
 
 // The fold's weighted squared error [1 u']D[1 u']' with D the fold's own cross products and u
@@ -93,30 +128,48 @@ struct OwnSums {
 // (sqrt D00 + sum |u_c| sqrt D_cc)^2, which bounds every term's size, or, for sums recovered
 // from the total (the structured road's many-level effect, or wherever they are not kept),
 // against the rounding they carry: u (sqrt T00 + sum |u_c| sqrt T_cc)^2, T the total's
-// diagonal.
-[[nodiscard]] bool foldError(const VsfModel* m, int32_t f, const std::vector<int64_t>& cols,
-                             const std::vector<int64_t>& ownCols,
-                             const std::vector<double>& diagonal, double* error) {
+// diagonal. In *leverage the held-out rows' weighted leverages under the training fit added
+// up, trace(S D) with S the record's swept block (its training rows' inverse cross products)
+// over the columns its model swept, or the bound n sum S_cc D_cc on it (n columns: both blocks
+// are positive semidefinite, so |S_cq D_cq| <= sqrt(S_cc D_cc S_qq D_qq)) where the bound
+// already keeps the fold on its sums at `inflation`: the trace, formed in the same loop as
+// the error, costs about as much again as the error.
+[[nodiscard]] bool foldError(const VsfModel* m, int32_t f, double inflation,
+                             const std::vector<int64_t>& cols, const std::vector<int64_t>& ownCols,
+                             const std::vector<double>& diagonal, double* error, double* leverage) {
   const VsfFoldRecord& F = m->folds[f];
-  const OwnSums own = ownSums(m, f, diagonal);
+  const double* S = F.sweptXpx;
+  std::vector<double> shift;
+  const OwnSums own = ownSums(m, f, diagonal, shift);
   const size_t n = cols.size();
   std::vector<double> u(n);
+  double diagonals = 0.0;
+  for (size_t i = 0; i < n; ++i)
+    diagonals += std::fabs(S[at(cols[i], cols[i])] * own.diag(cols[i], ownCols[i]));
+  const double most = static_cast<double>(n) * diagonals;
+  const bool trace = !vsfFoldSumsHoldDigits(inflation, most, false);
   const double d00 = own.at(0, 0, 0, 0);
   double bound = std::sqrt(std::fabs(d00));
   double total = std::sqrt(std::fabs(diagonal[0]));
-  double sum = d00;
+  double sum = d00, sd = 0.0;
   for (size_t i = 0; i < n; ++i) {
     const int64_t c = cols[i], kc = ownCols[i];
     const double dcc = own.diag(c, kc);
-    u[i] = F.sweptXpx[at(c, 0)];
+    u[i] = S[at(c, 0)];
     bound += std::fabs(u[i]) * std::sqrt(std::fabs(dcc));
     total += std::fabs(u[i]) * std::sqrt(std::fabs(diagonal[static_cast<size_t>(c)]));
-    double row = 2.0 * own.at(c, 0, kc, 0);
-    for (size_t j = 0; j < i; ++j)
-      row += 2.0 * own.at(c, cols[j], kc, ownCols[j]) * u[j];
+    double row = 2.0 * own.at(c, 0, kc, 0), cross = 0.0;
+    for (size_t j = 0; j < i; ++j) {
+      const double d = own.at(c, cols[j], kc, ownCols[j]);
+      row += 2.0 * d * u[j];
+      if (trace)
+        cross += S[sym(c, cols[j])] * d;
+    }
     row += dcc * u[i];
     sum += u[i] * row;
+    sd += 2.0 * cross + S[at(c, c)] * dcc;
   }
+  *leverage = trace ? std::fabs(sd) : most;
   double effect = 0.0;
   sum += vsfStructuredFoldPart(m, f, cols, u, &bound, &effect);
   *error = sum;
@@ -126,9 +179,8 @@ struct OwnSums {
   return vsfFormKeepsDigits(sum, bound * bound) && sum >= kVsfRecoveredRounding * recovered;
 }
 
-} // namespace
-
-bool vsfFoldPressFromSums(VsfModel* m) {
+// Whether the folds' errors from the sums may stand where they keep their digits.
+[[nodiscard]] bool sumsMayGiveErrors(const VsfModel* m) {
   // An L2 search's optimum moves with the last digits of the criteria it compares: its trials
   // and final fit keep the pass, so that the ridge it settles on is the one it always chose.
   if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
@@ -136,19 +188,27 @@ bool vsfFoldPressFromSums(VsfModel* m) {
     return false;
   // Records held about their own means have their own sums kept about the same means; the
   // total, about the pages' shift, cannot give them.
-  if (m->foldShift != nullptr && (m->foldOwnColumns == 0 || !vsfFullXpxOn(m)))
-    return false;
+  return m->foldShift == nullptr || (m->foldOwnColumns > 0 && vsfFullXpxOn(m));
+}
+
+} // namespace
+
+bool vsfFoldSums(const VsfModel* m, const std::vector<double>& inflation,
+                 std::vector<double>& errors, std::vector<double>& leverage) {
+  const size_t K = static_cast<size_t>(std::max(m->foldCount, 0));
+  errors.assign(K, 0.0);
+  leverage.assign(K, 0.0);
   std::vector<int64_t> cols, ownCols;
-  std::vector<double> diagonal, errors(static_cast<size_t>(m->foldCount));
+  std::vector<double> diagonal;
   rowDiagonal(m, diagonal);
+  bool stand = sumsMayGiveErrors(m);
   for (int32_t f = 0; f < m->foldCount; ++f) {
+    const size_t i = static_cast<size_t>(f);
     sweptColumns(m, m->folds[f].sweepFlags, cols, ownCols);
-    if (!foldError(m, f, cols, ownCols, diagonal, &errors[static_cast<size_t>(f)]))
-      return false;
+    stand =
+        foldError(m, f, inflation[i], cols, ownCols, diagonal, &errors[i], &leverage[i]) && stand;
   }
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->folds[f].cvSse = errors[static_cast<size_t>(f)];
-  return true;
+  return stand;
 }
 
 double vsfFoldResponseShift(const VsfModel* m, int32_t f) {
@@ -177,4 +237,12 @@ void vsfSetFoldResidualShifts(VsfModel* m) {
   assert(m->foldResidualShift != nullptr && "the residual shifts come with the record shifts");
   for (int32_t f = 0; f < m->foldCount; ++f)
     m->foldResidualShift[f] = vsfFoldResponseShift(m, f);
+}
+
+bool vsfFoldLostColumn(const VsfModel* m, int32_t f) {
+  const VsfFoldRecord& F = m->folds[f];
+  for (int64_t c = 1; c < m->xpxColumns; ++c)
+    if (m->sweepFlags[c] == '1' && F.sweepFlags[c] != '1' && F.xpx[at(c, c)] != 0.0)
+      return true;
+  return false;
 }

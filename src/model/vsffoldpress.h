@@ -2,8 +2,11 @@
 // held-out error under the coefficients fitted without it, with no pass over the rows.
 #pragma once
 
+#include "model/vsfrefine.h"
+
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 struct VsfModel;
 
@@ -19,10 +22,30 @@ inline constexpr double kVsfCancellationShare = 1e-5;
   return std::isfinite(ss) && ss >= kVsfCancellationShare * terms;
 }
 
-// Sets every fold's cvSse from the sums and returns true; false (nothing set) when the sums
-// cannot give them to full precision or steer an L2 search, where the caller takes the pass
-// over the rows.
-[[nodiscard]] bool vsfFoldPressFromSums(VsfModel* model);
+// Whether a fold's sums hold the digits of its held-out error, given the largest variance
+// inflation of its training columns (`inflation`), its held-out rows' summed leverage under
+// the training fit (`leverage`, vsfFoldSums) and whether its record refused a
+// column of the model that its training rows hold (`lost`, vsfFoldLostColumn): the error of
+// the coefficients the sums give grows with the inflation, and a held-out row far out among
+// the training rows (of leverage h) sees it magnified by about 1 + h, which may not pass the
+// threshold of the model's own refinement (kVsfRefineInflation); a column the sums could not
+// tell from their rounding leaves the fold refitting another model. The one test that sends
+// a fold's coefficients and held-out error to its rows.
+[[nodiscard]] inline bool vsfFoldSumsHoldDigits(double inflation, double leverage, bool lost) {
+  return !lost && inflation * (1.0 + leverage) <= kVsfRefineInflation;
+}
+// Whether fold f's record left out a column the model swept in whose diagonal in the record's
+// sums is not 0 (a level none of the training rows hold is 0 there, and stays out).
+[[nodiscard]] bool vsfFoldLostColumn(const VsfModel* model, int32_t f);
+// Per fold, from the sums of its record and its own rows with no pass over the rows: its
+// held-out error (`errors`) and its held-out rows' weighted leverages under its training fit,
+// added up (`leverage`: the trace of its record's swept block times its own cross products,
+// or a bound on it where the bound already keeps the fold on its sums at its training
+// inflation `inflation[f]`, vsfFoldInflations). Returns whether the errors may stand: false
+// where one would lose digits (vsfFormKeepsDigits) or where they cannot steer an L2 search,
+// and the caller takes the pass over the rows.
+[[nodiscard]] bool vsfFoldSums(const VsfModel* model, const std::vector<double>& inflation,
+                               std::vector<double>& errors, std::vector<double>& leverage);
 
 // The response's shift of fold f's record less its swept coefficients' sum over the columns'
 // shifts (foldShift): added to the intercept the record's sweep gives, the fold's intercept on

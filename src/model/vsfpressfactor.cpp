@@ -24,6 +24,25 @@ struct VsfPressScratch {
 };
 VsfPressScratch& VsfScratchArena::press() { return part(press_); }
 
+void vsfRotateIn(double* lower, int64_t k, double* z, int64_t first) {
+  for (int64_t j = first; j < k; ++j) {
+    const double a = z[j];
+    if (a == 0.0)
+      continue;
+    double& r = lower[j * (j + 1) / 2 + j];
+    const double rho = std::hypot(r, a);
+    const double c = r / rho, s = a / rho;
+    r = rho;
+    for (int64_t l = j + 1; l < k; ++l) {
+      double& t = lower[l * (l + 1) / 2 + j];
+      const double zl = z[l];
+      const double rt = t;
+      t = c * rt + s * zl;
+      z[l] = c * zl - s * rt;
+    }
+  }
+}
+
 namespace {
 
 // Whether the design's swept columns lose the leverages' digits in the swept block.
@@ -60,28 +79,6 @@ void placeColumns(const VsfModel* m, VsfLeverageFactor& f) {
   f.count = static_cast<int32_t>(columns.size());
 }
 
-// Adds the row z (k places, z[first..] its only nonzero values) to the factor L = R' (packed
-// by rows of L, R upper triangular with R'R the rows' cross products) by a plane rotation of
-// each of its places into R's row of that place. z is spent.
-void rotateIn(double* lower, int64_t k, double* z, int64_t first) {
-  for (int64_t j = first; j < k; ++j) {
-    const double a = z[j];
-    if (a == 0.0)
-      continue;
-    double& r = lower[j * (j + 1) / 2 + j];
-    const double rho = std::hypot(r, a);
-    const double c = r / rho, s = a / rho;
-    r = rho;
-    for (int64_t l = j + 1; l < k; ++l) {
-      double& t = lower[l * (l + 1) / 2 + j];
-      const double zl = z[l];
-      const double rt = t;
-      t = c * rt + s * zl;
-      z[l] = c * zl - s * rt;
-    }
-  }
-}
-
 // Rotates every training row of the page, scaled by the square root of its weight, into
 // `lower`.
 void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
@@ -104,7 +101,7 @@ void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
       z[static_cast<size_t>(p)] = root * g.val[i];
       first = std::min<int64_t>(first, p);
     }
-    rotateIn(lower, f.count, z.data(), first);
+    vsfRotateIn(lower, f.count, z.data(), first);
   });
 }
 

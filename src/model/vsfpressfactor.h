@@ -18,6 +18,11 @@ struct VsfLeverageFactor;
 // 1e-10.
 constexpr double kVsfLeverageInflation = 1e4;
 
+// Adds the row z (k places, z[first..] its only nonzero values) to the factor L = R' (packed
+// by rows of L, R upper triangular with R'R the rows' cross products) by a plane rotation of
+// each of its places into R's row of that place. z is spent.
+void vsfRotateIn(double* lower, int64_t k, double* z, int64_t first);
+
 // Forms the factor of the model's swept columns (those the PRESS pass gathers) by one pass
 // over the training rows when their largest variance inflation, or the largest the swept
 // matrix has held, exceeds kVsfLeverageInflation, and sets `formed`. On the structured road

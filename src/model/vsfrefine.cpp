@@ -6,6 +6,7 @@
 #include "kernels/vsfresid.h"
 #include "kernels/vsfrowwalk.h"
 #include "kernels/vsfxpxstructured.h"
+#include "model/vsffoldfactor.h"
 #include "model/vsffoldpress.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
@@ -491,6 +492,8 @@ struct FoldIterate {
   // the fold's last.
   double change = std::numeric_limits<double>::infinity();
   bool settled = false;
+  // The factor of the fold's training rows that corrects its refit, where it has one.
+  const VsfFoldFactors::Fold* factor = nullptr;
   RefineIterate before;
   RefineGuard guard;
 };
@@ -563,7 +566,9 @@ void stepFold(VsfModel* m, FoldIterate& it, const double* s, bool last) {
   for (int64_t c = 1; c < n; ++c)
     xr[static_cast<size_t>(c)] = s[1 + c] - t[static_cast<size_t>(c)] * s[L - 2];
   it.before.save(m);
-  if (m->structured != nullptr && m->structured->inModel)
+  if (it.factor != nullptr)
+    vsfFoldFactorCorrect(m, *it.factor, xr.data(), s[L - 2], s + 1 + n);
+  else if (m->structured != nullptr && m->structured->inModel)
     vsfStructuredCorrect(m, xr.data(), s + 1 + n);
   else
     correct(m->sweptXpx, m->sweepFlags, n, xr.data());
@@ -589,17 +594,47 @@ double foldInflation(const VsfModel* m, int32_t f, double effect) {
 
 } // namespace
 
-VsfStatus vsfRefineFolds(VsfModel* m, int32_t* refined) {
+void vsfFoldInflations(const VsfModel* m, std::vector<double>& inflation) {
+  inflation.assign(static_cast<size_t>(std::max(m->foldCount, 0)), 0.0);
+  if (!foldsRefinable(m))
+    return;
+  // The effect's part is the same for every fold: one pass over its k columns, not one a fold.
+  const double effect = vsfStructuredLargestInflation(m, vsfRuleCentred(m));
+  for (int32_t f = 0; f < m->foldCount; ++f)
+    inflation[static_cast<size_t>(f)] = foldInflation(m, f, effect);
+}
+
+VsfStatus vsfRefineFolds(VsfModel* m, const std::vector<double>& inflation,
+                         const std::vector<double>& leverage, int32_t* refined) {
   *refined = 0;
   if (!foldsRefinable(m))
     return VsfStatus::Ok;
-  // The effect's part is the same for every fold: one pass over its k columns, not one a fold.
-  const double effect = vsfStructuredLargestInflation(m, vsfRuleCentred(m));
+  // The folds whose sums cannot hold their held-out error take a factor of their training
+  // rows where it serves them, the rest of them the refinement.
+  std::vector<int32_t> factored, left;
   std::vector<FoldIterate> folds;
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    if (vsfNearlyDependent(foldInflation(m, f, effect)))
-      folds.emplace_back().fold = f;
-  *refined = static_cast<int32_t>(folds.size());
+  for (int32_t f = 0; f < m->foldCount; ++f) {
+    if (!vsfFoldSumsHoldDigits(inflation[static_cast<size_t>(f)], leverage[static_cast<size_t>(f)],
+                               vsfFoldLostColumn(m, f))) {
+      ++*refined;
+      if (vsfFoldFactorServes(m, f))
+        factored.push_back(f);
+      else
+        folds.emplace_back().fold = f;
+    }
+  }
+  // The refits from the factors are corrected by them on the rows as the others by their sums.
+  VsfFoldFactors factors;
+  if (const VsfStatus rc = vsfFoldsFromFactor(m, factored, factors, left); rc != VsfStatus::Ok)
+    return rc;
+  for (const VsfFoldFactors::Fold& F : factors.folds)
+    if (std::find(left.begin(), left.end(), F.fold) == left.end()) {
+      FoldIterate& it = folds.emplace_back();
+      it.fold = F.fold;
+      it.factor = &F;
+    }
+  for (const int32_t f : left)
+    folds.emplace_back().fold = f;
   std::vector<int32_t> active;
   std::vector<double> sums;
   for (int32_t pass = 0; pass < kFoldRefinePasses; ++pass) {

@@ -7,6 +7,7 @@
 #include "support/stepcodes.h"
 
 #include <cstdint>
+#include <vector>
 
 struct VsfModel;
 
@@ -85,12 +86,22 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // the swept matrix has held since it was formed from X'X (model->sweptInflation), whose
 // rounding it still carries.
 [[nodiscard]] double vsfStepInflation(const VsfModel* model);
-// Refines the coefficients of each CV fold record whose largest variance inflation exceeds
-// kVsfRefineInflation on the packed or the structured road of a least-squares fit (the
-// many-level effect's estimates corrected by its elimination, vsfStructuredCorrect): corrections in
+// Refits from its rows each CV fold record of a least-squares fit (on the packed, growing or
+// structured road) whose sums cannot hold its held-out error (vsfFoldSumsHoldDigits, given
+// the fold's largest variance inflation `inflation[f]` from vsfFoldInflations, its held-out
+// rows' summed leverage `leverage[f]` from vsfFoldSums and whether its record lost a column
+// of the model): from a factor of its
+// training rows where one serves it (vsfFoldsFromFactor), else by refinement: corrections in
 // column 0 of its swept matrix, each from one pass over the fold's training rows (those of the
-// other folds, as the record sums them, X'r summed with compensation) until one settles, and a last
+// other folds, as the record sums them, X'r summed with compensation; the many-level effect's
+// estimates corrected by its elimination, vsfStructuredCorrect) until one settles, and a last
 // pass for its training error SS, which replaces the swept one; a correction that raises the
-// residual SS beyond rounding is undone. Sets *refined to the number of folds refined, whose
-// held-out errors the caller must then form from the rows. Returns a pass's failure, Ok otherwise.
-[[nodiscard]] VsfStatus vsfRefineFolds(VsfModel* model, int32_t* refined);
+// residual SS beyond rounding is undone. Sets *refined to the number of folds refitted, whose
+// held-out errors the caller must then form from the rows. Returns a pass's failure, Ok
+// otherwise.
+[[nodiscard]] VsfStatus vsfRefineFolds(VsfModel* model, const std::vector<double>& inflation,
+                                       const std::vector<double>& leverage, int32_t* refined);
+// Per fold, the largest variance inflation of its record's swept columns, as
+// vsfLargestInflation judges the model's, the many-level effect's columns counted as the
+// model's settled state has them (0 for every fold of a fit whose folds are not refined).
+void vsfFoldInflations(const VsfModel* model, std::vector<double>& inflation);

@@ -131,6 +131,12 @@ void vsfStructuredLeave(VsfModel* model);
 // with the effect's columns (`effectSums`), by the same elimination: the small columns' in
 // column 0 of the swept matrix, the effect's kept in its state until the state changes.
 void vsfStructuredCorrect(VsfModel* model, const double* smallSums, const double* effectSums);
+// Makes the model's state (a fold record's under VsfRecordView) give `estimates` (by column
+// of the effect, those of its swept columns) as its effect's estimates beside the small
+// columns' in column 0 of its swept matrix: a refit of a fold from a factor of its rows
+// (vsfFoldsFromFactor). The difference from its elimination is held as the state's
+// refinement.
+void vsfStructuredEstimatesAre(VsfModel* model, const double* estimates);
 // The effect's estimates on the shifted scale and their standardized values, and the
 // diagonal of (X'X)^-1 of its columns (-1 for columns not swept), into the model's arrays.
 void vsfStructuredBeta(VsfModel* model, double responseScale);

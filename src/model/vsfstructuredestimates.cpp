@@ -389,3 +389,12 @@ void vsfStructuredCorrect(VsfModel* m, const double* smallSums, const double* ef
       st->refined[j] = (st->refinedValid ? st->refined[j] : 0.0) + h[static_cast<size_t>(j)];
   st->refinedValid = 1;
 }
+
+void vsfStructuredEstimatesAre(VsfModel* m, const double* estimates) {
+  VsfStructured& s = *m->structured;
+  s.refinedValid = 0;
+  const std::vector<double> b = blockEstimates(s, m->sweptXpx, sweptSmall(m));
+  for (int64_t j = 0; j < s.columns; ++j)
+    s.refined[j] = s.swept[j] == '1' ? estimates[j] - b[static_cast<size_t>(j)] : 0.0;
+  s.refinedValid = 1;
+}
