@@ -36,7 +36,7 @@ struct Setup : benchfit::Setup {
     opt.cvOn = 1;
     opt.cvMethod = VsfCvMethod::Split;
     opt.cvFolds = kFolds;
-    model.l1Target = -1;
+    model.path.l1Target = -1;
   }
 };
 
@@ -48,9 +48,9 @@ void fitOnce(Setup& setup) {
     throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
                              std::to_string(static_cast<int32_t>(setup.model.fitStatus)));
   VsfModel& m = setup.model;
-  if (m.stepCount < kSignal + 1)
+  if (m.history.stepCount < kSignal + 1)
     throw std::runtime_error("too few steps");
-  std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);
+  std::vector<int32_t> first(m.history.stepEffect + 1, m.history.stepEffect + 1 + kSignal);
   std::sort(first.begin(), first.end());
   for (int32_t i = 0; i < kSignal; ++i)
     if (first[i] != i + 1)
@@ -83,7 +83,7 @@ void BM_LassoChooseCv(benchmark::State& state) {
     fitOnce(setup);
   state.counters["passes_per_fit"] =
       static_cast<double>(vsfPassCount() - before) / static_cast<double>(state.iterations());
-  state.counters["steps"] = setup.model.stepCount;
+  state.counters["steps"] = setup.model.history.stepCount;
   state.counters["rows"] = static_cast<double>(r.n);
   state.counters["threads"] = setup.s.threadCount;
 }
@@ -122,7 +122,7 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   setup.opt.colStandardize = 1;
   setup.opt.screen = VsfScreenMethod::None;
   setup.opt.choose = VsfCriterion::Cvex;
-  setup.model.l2Search = VsfL2Search::None;
+  setup.model.elnet.l2Search = VsfL2Search::None;
   if (setup.read(r) != VsfStatus::Ok)
     throw std::runtime_error("reading pass failed");
   VsfModel& m = setup.model;
@@ -131,7 +131,7 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   for (auto _ : state) {
     vsfModelByFree(&m);
     if (vsfProcess(&m, nullptr) != VsfStatus::Ok || m.fitStatus != VsfFitStatus::Done ||
-        m.stepCount < kSignal + 1)
+        m.history.stepCount < kSignal + 1)
       throw std::runtime_error("external cross validation failed");
     state.PauseTiming();
     const int64_t at = vsfPassCount();
@@ -143,7 +143,7 @@ void BM_LassoChooseCvex(benchmark::State& state) {
   const double fits = static_cast<double>(state.iterations()) * (kFolds + 1);
   state.counters["passes_per_fit"] =
       static_cast<double>(vsfPassCount() - before - restorePasses) / fits;
-  state.counters["grid"] = m.cvexGridCount;
+  state.counters["grid"] = m.cvex.cvexGridCount;
   state.counters["rows"] = static_cast<double>(r.n);
   state.counters["threads"] = setup.s.threadCount;
 }

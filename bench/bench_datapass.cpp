@@ -127,7 +127,7 @@ void BM_ReadingPass(benchmark::State& state) {
   const int32_t T = threadsOf(state);
   for (auto _ : state) {
     auto setup = std::make_unique<Setup>(T);
-    if (setup->read(r) != VsfStatus::Ok || setup->model.nTrain != static_cast<double>(r.n))
+    if (setup->read(r) != VsfStatus::Ok || setup->model.totals.nTrain != static_cast<double>(r.n))
       throw std::runtime_error("reading pass failed");
     state.PauseTiming(); // releasing the pages is not part of the pass
     setup.reset();

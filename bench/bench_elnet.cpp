@@ -46,7 +46,7 @@ struct Setup : benchfit::Setup {
     opt.stopTest = 1;
     opt.transformPages = 1;
     opt.restorePages = 1;
-    model.l1Target = -1;
+    model.path.l1Target = -1;
   }
   void fail(const std::string& what) {
     throw std::runtime_error(what + ": status " +
@@ -62,12 +62,12 @@ void BM_ElasticNetFit(benchmark::State& state) {
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
     vsfModelByFree(&setup.model);
-    setup.model.l2 = 0.01;
-    setup.model.l2Search = VsfL2Search::None;
+    setup.model.elnetPass.l2 = 0.01;
+    setup.model.elnet.l2Search = VsfL2Search::None;
     if (vsfDriveElasticNet(&setup.model) != VsfStatus::Ok ||
         setup.model.fitStatus != VsfFitStatus::Done)
       setup.fail("fit failed");
-    if (setup.model.stepCount < cols + 1)
+    if (setup.model.history.stepCount < cols + 1)
       setup.fail("the path did not reach the full model");
   }
   state.counters["threads"] = setup.s.threadCount;
@@ -86,20 +86,20 @@ void BM_ElasticNetSearch(benchmark::State& state) {
   VsfModel& m = setup.model;
   for (auto _ : state) {
     vsfModelByFree(&m);
-    std::fill(m.enTuneRows, m.enTuneRows + 7 * m.enTuneCapacity, 0.0);
-    m.l2Search = VsfL2Search::Grid;
-    m.l2Steps = 50;
-    m.l2Low = 0;
-    m.l2High = 1;
+    std::fill(m.elnetPass.enTuneRows, m.elnetPass.enTuneRows + 7 * m.elnetPass.enTuneCapacity, 0.0);
+    m.elnet.l2Search = VsfL2Search::Grid;
+    m.elnetPass.l2Steps = 50;
+    m.elnet.l2Low = 0;
+    m.elnet.l2High = 1;
     setup.opt.transformPages = 1;
     setup.opt.restorePages = 0;
     if (vsfDriveElasticNet(&m) != VsfStatus::Ok || m.fitStatus != VsfFitStatus::Done)
       setup.fail("search failed");
     bool found = false;
     for (int32_t t = 0; t < 50; ++t) {
-      if (m.enTuneRows[7 * t + 6] == 0)
+      if (m.elnetPass.enTuneRows[7 * t + 6] == 0)
         setup.fail("trial " + std::to_string(t) + " left no row");
-      found = found || m.enTuneRows[7 * t] == m.finalL2;
+      found = found || m.elnetPass.enTuneRows[7 * t] == m.elnet.finalL2;
     }
     if (!found)
       setup.fail("the chosen L2 is none of the trials");
@@ -109,7 +109,7 @@ void BM_ElasticNetSearch(benchmark::State& state) {
       setup.fail("restoring the pages failed");
     state.ResumeTiming();
   }
-  state.counters["finalL2"] = m.finalL2;
+  state.counters["finalL2"] = m.elnet.finalL2;
   state.counters["threads"] = setup.s.threadCount;
 }
 
@@ -130,13 +130,13 @@ void BM_Screening(benchmark::State& state) {
         m.fitStatus != VsfFitStatus::Done)
       setup.fail("fit failed");
     // Checked result: the effects the response depends on entered first.
-    std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);
+    std::vector<int32_t> first(m.history.stepEffect + 1, m.history.stepEffect + 1 + kSignal);
     std::sort(first.begin(), first.end());
     for (int32_t i = 0; i < kSignal; ++i)
       if (first[i] != i + 1)
         setup.fail("unexpected effect entered first");
   }
-  state.counters["steps"] = m.stepCount;
+  state.counters["steps"] = m.history.stepCount;
 }
 
 void registerSizes() {

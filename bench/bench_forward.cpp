@@ -46,9 +46,10 @@ void BM_Forward20(benchmark::State& state) {
                                std::to_string(static_cast<int32_t>(setup.model.fitStatus)));
     // Checked result: the intercept and exactly the 20 effects the response depends on.
     VsfModel& m = setup.model;
-    if (m.stepCount != kSteps + 1)
+    if (m.history.stepCount != kSteps + 1)
       throw std::runtime_error("wrong number of steps");
-    std::vector<int32_t> entered(m.stepEffect + 1, m.stepEffect + m.stepCount);
+    std::vector<int32_t> entered(m.history.stepEffect + 1,
+                                 m.history.stepEffect + m.history.stepCount);
     std::sort(entered.begin(), entered.end());
     for (int32_t i = 0; i < kSteps; ++i)
       if (entered[i] != i + 1)

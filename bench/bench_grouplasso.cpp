@@ -39,7 +39,7 @@ struct Setup : benchfit::Setup {
     opt.restorePages = 1;
     opt.rho = 0.9;
     opt.tol = 1e-6;
-    model.l1Target = -1;
+    model.path.l1Target = -1;
   }
 };
 
@@ -54,21 +54,21 @@ void BM_GroupLassoPath(benchmark::State& state) {
     throw std::runtime_error("reading pass failed");
   for (auto _ : state) {
     vsfModelByFree(&setup.model);
-    setup.model.solverPasses = setup.model.solverEvaluations = 0;
+    setup.model.solver.solverPasses = setup.model.solver.solverEvaluations = 0;
     const VsfStatus init = vsfModelInit(&setup.model);
     const VsfStatus fit = init == VsfStatus::Ok ? vsfProcessModel(&setup.model) : init;
     if (fit != VsfStatus::Ok || setup.model.fitStatus != VsfFitStatus::Done)
       throw std::runtime_error("fit failed: " + std::to_string(codeOf(fit)) + ", status " +
                                std::to_string(static_cast<int32_t>(setup.model.fitStatus)));
     VsfModel& m = setup.model;
-    if (m.stepCount != 101)
-      throw std::runtime_error("the path took " + std::to_string(m.stepCount) + " steps");
-    if (m.stepEffects[10] != 3)
+    if (m.history.stepCount != 101)
+      throw std::runtime_error("the path took " + std::to_string(m.history.stepCount) + " steps");
+    if (m.history.stepEffects[10] != 3)
       throw std::runtime_error("unexpected model at step 10");
-    state.counters["dataPasses"] = static_cast<double>(m.solverPasses);
-    state.counters["evaluations"] = static_cast<double>(m.solverEvaluations);
-    state.counters["evalPerFit"] = static_cast<double>(m.solverEvaluations) / 100.0;
-    state.counters["passesPerFit"] = static_cast<double>(m.solverPasses) / 100.0;
+    state.counters["dataPasses"] = static_cast<double>(m.solver.solverPasses);
+    state.counters["evaluations"] = static_cast<double>(m.solver.solverEvaluations);
+    state.counters["evalPerFit"] = static_cast<double>(m.solver.solverEvaluations) / 100.0;
+    state.counters["passesPerFit"] = static_cast<double>(m.solver.solverPasses) / 100.0;
   }
   state.counters["threads"] = setup.s.threadCount;
   testHooks().solverGramLimit = -1;

@@ -32,7 +32,7 @@ struct Setup : benchfit::Setup {
     opt.stopTest = 1;
     opt.transformPages = 1;
     opt.restorePages = 1;
-    model.l1Target = -1;
+    model.path.l1Target = -1;
   }
 };
 
@@ -54,14 +54,14 @@ void BM_LassoPath(benchmark::State& state) {
     // Checked result: the 10 effects the response depends on lead, and the path ends with
     // every effect in.
     VsfModel& m = setup.model;
-    if (m.stepCount < cols + 1 || m.stopReason != VSR_ALL_ENTERED)
+    if (m.history.stepCount < cols + 1 || m.stop.stopReason != VSR_ALL_ENTERED)
       throw std::runtime_error("the path did not reach the full model");
-    std::vector<int32_t> first(m.stepEffect + 1, m.stepEffect + 1 + kSignal);
+    std::vector<int32_t> first(m.history.stepEffect + 1, m.history.stepEffect + 1 + kSignal);
     std::sort(first.begin(), first.end());
     for (int32_t i = 0; i < kSignal; ++i)
       if (first[i] != i + 1)
         throw std::runtime_error("unexpected effect entered first");
-    state.counters["steps"] = m.stepCount;
+    state.counters["steps"] = m.history.stepCount;
   }
   state.counters["threads"] = setup.s.threadCount;
 }

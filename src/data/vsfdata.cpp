@@ -70,7 +70,7 @@ void stageSparseFull(Pass& p, const double* full, int32_t& nd, int32_t& nc, int3
   for (int32_t k = 0; k < L.sparseCount; ++k) {
     // A slot's entries run from its first; a run of split entries codes their order in it.
     const int32_t first = L.sparseList[k];
-    for (int32_t i = first; i < L.entryCount && p.model->sparseSlot[i] == k; ++i) {
+    for (int32_t i = first; i < L.entryCount && p.model->layout.sparseSlot[i] == k; ++i) {
       const VsfEffectEntry& e = s->entries[i];
       for (int32_t c = 0; c < e.columnCount; ++c) {
         double v = full[e.firstColumn + (e.columnList ? e.columnList[c] : c)];
@@ -353,10 +353,10 @@ void addBridgeColumnSums(Pass& p, const DesignRow& row, double f) {
       if (column < 0 || column >= N || p.columnPlace[column] != kNoPlace ||
           (e.columnList != nullptr && c > 0 && at <= e.columnList[c - 1]))
         return false;
-      p.columnPlace[column] =
-          L.denseOffset[i] >= 0 ? L.denseOffset[i] + c : kSparsePlace - p.model->sparseSlot[i];
+      p.columnPlace[column] = L.denseOffset[i] >= 0 ? L.denseOffset[i] + c
+                                                    : kSparsePlace - p.model->layout.sparseSlot[i];
       p.columnCode[column] =
-          L.denseOffset[i] >= 0 ? c : c + (i - L.sparseList[p.model->sparseSlot[i]]);
+          L.denseOffset[i] >= 0 ? c : c + (i - L.sparseList[p.model->layout.sparseSlot[i]]);
     }
   }
   return true;
@@ -735,17 +735,17 @@ namespace {
     if (p.foldMet == nullptr)
       return VsfStatus::NoMemory;
   }
-  m->columnSums = allocArray<double>(byPool, N);
-  m->columnSumSquares = allocArray<double>(byPool, N);
-  m->columnSquareSums = allocArray<double>(byPool, N);
-  m->spreadState = allocArray<uint8_t>(byPool, N);
-  m->spreadSums = allocArray<double>(byPool, 2 * static_cast<int64_t>(N));
-  m->xpxShift = allocArray<double>(byPool, N + 1);
-  m->sparseEffectList = allocArray<int32_t>(byPool, E);
-  m->sparseSlot = allocArray<int32_t>(byPool, E);
-  m->denseEffectList = allocArray<int32_t>(byPool, E);
+  m->moments.columnSums = allocArray<double>(byPool, N);
+  m->moments.columnSumSquares = allocArray<double>(byPool, N);
+  m->moments.columnSquareSums = allocArray<double>(byPool, N);
+  m->moments.spreadState = allocArray<uint8_t>(byPool, N);
+  m->moments.spreadSums = allocArray<double>(byPool, 2 * static_cast<int64_t>(N));
+  m->shift.xpxShift = allocArray<double>(byPool, N + 1);
+  m->layout.sparseEffectList = allocArray<int32_t>(byPool, E);
+  m->layout.sparseSlot = allocArray<int32_t>(byPool, E);
+  m->layout.denseEffectList = allocArray<int32_t>(byPool, E);
   m->effectColumn = allocArray<int32_t>(byPool, E);
-  m->denseOffset = allocArray<int32_t>(byPool, E);
+  m->layout.denseOffset = allocArray<int32_t>(byPool, E);
   m->effectColumns = allocArray<int32_t>(byPool, E);
   m->inModelList = allocArray<int32_t>(byPool, E);
   m->prevInModelList = allocArray<int32_t>(byPool, E);
@@ -757,11 +757,11 @@ namespace {
     if (!p.numeric || !p.bridgeWSum || !p.bridgeFSum || !p.bridgeColSum)
       return VsfStatus::NoMemory;
   }
-  if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->columnSums ||
-      !m->columnSumSquares || !m->columnSquareSums || !m->spreadState || !m->spreadSums ||
-      !m->xpxShift || !m->sparseEffectList || !m->sparseSlot || !m->denseEffectList ||
-      !m->effectColumn || !m->denseOffset || !m->effectColumns || !m->inModelList ||
-      !m->prevInModelList)
+  if (!p.full || !p.stageD || !p.stageC || !p.colSum || !p.colSumSq || !m->moments.columnSums ||
+      !m->moments.columnSumSquares || !m->moments.columnSquareSums || !m->moments.spreadState ||
+      !m->moments.spreadSums || !m->shift.xpxShift || !m->layout.sparseEffectList ||
+      !m->layout.sparseSlot || !m->layout.denseEffectList || !m->effectColumn ||
+      !m->layout.denseOffset || !m->effectColumns || !m->inModelList || !m->prevInModelList)
     return VsfStatus::NoMemory;
   return VsfStatus::Ok;
 }
@@ -773,29 +773,30 @@ void layOutEntries(Pass& p) {
   VsfPassState* m = p.model;
   const int32_t N = s->columnCount, E = s->entryCount;
   int32_t dense = 0, sparse = 0, denseColumns = 0;
-  m->splitSparse = splitSparseLayout(s) ? 1 : 0;
+  m->layout.splitSparse = splitSparseLayout(s) ? 1 : 0;
   // The sparse effects that join the structured road take the first slots and columns, so
   // that the many-level effect's columns come last.
   const auto joined = [&](int32_t i) {
-    return !m->splitSparse && s->entries[i].joined != 0 && !vsfEntryStoredDense(s, s->entries[i]);
+    return !m->layout.splitSparse && s->entries[i].joined != 0 &&
+           !vsfEntryStoredDense(s, s->entries[i]);
   };
   const auto place = [&](int32_t i) {
     const VsfEffectEntry& e = s->entries[i];
     m->effectColumns[i] = e.columnCount;
-    if (m->splitSparse ? !e.sparseVote : vsfEntryStoredDense(s, e)) {
-      m->denseOffset[i] = denseColumns;
-      m->sparseSlot[i] = -1;
+    if (m->layout.splitSparse ? !e.sparseVote : vsfEntryStoredDense(s, e)) {
+      m->layout.denseOffset[i] = denseColumns;
+      m->layout.sparseSlot[i] = -1;
       denseColumns += e.columnCount;
-      m->denseEffectList[dense++] = i;
-    } else if (m->splitSparse && i > 0 && m->sparseSlot[i - 1] >= 0 &&
+      m->layout.denseEffectList[dense++] = i;
+    } else if (m->layout.splitSparse && i > 0 && m->layout.sparseSlot[i - 1] >= 0 &&
                s->entries[i - 1].effect == e.effect) {
       // The next level of the split effect before it: the same slot.
-      m->denseOffset[i] = -1;
-      m->sparseSlot[i] = m->sparseSlot[i - 1];
+      m->layout.denseOffset[i] = -1;
+      m->layout.sparseSlot[i] = m->layout.sparseSlot[i - 1];
     } else {
-      m->denseOffset[i] = -1;
-      m->sparseSlot[i] = sparse;
-      m->sparseEffectList[sparse++] = i;
+      m->layout.denseOffset[i] = -1;
+      m->layout.sparseSlot[i] = sparse;
+      m->layout.sparseEffectList[sparse++] = i;
     }
   };
   for (int32_t i = 0; i < E; ++i)
@@ -804,24 +805,24 @@ void layOutEntries(Pass& p) {
   for (int32_t i = 0; i < E; ++i)
     if (!joined(i))
       place(i);
-  m->denseEffectCount = dense;
+  m->layout.denseEffectCount = dense;
   // First compact columns: dense entries from 1 in list order, then the sparse ones in the
   // order of their slots.
   int32_t next = 1;
   for (int32_t i = 0; i < E; ++i)
-    if (m->denseOffset[i] >= 0) {
+    if (m->layout.denseOffset[i] >= 0) {
       m->effectColumn[i] = next;
       next += s->entries[i].columnCount;
     }
   for (int32_t pass = 0; pass < 2; ++pass)
     for (int32_t i = 0; i < E; ++i)
-      if (m->denseOffset[i] < 0 && joined(i) == (pass == 0)) {
+      if (m->layout.denseOffset[i] < 0 && joined(i) == (pass == 0)) {
         m->effectColumn[i] = next;
         next += s->entries[i].columnCount;
       }
   p.layout.entryCount = E;
-  p.layout.denseOffset = m->denseOffset;
-  p.layout.sparseList = m->sparseEffectList;
+  p.layout.denseOffset = m->layout.denseOffset;
+  p.layout.sparseList = m->layout.sparseEffectList;
   p.layout.sparseCount = sparse;
   p.layout.denseColumns = denseColumns;
   p.layout.hasWeight = s->weightGiven;

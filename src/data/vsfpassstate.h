@@ -162,18 +162,10 @@ struct VsfStructured {
   double* sums;
 };
 
-struct VsfPassState {
-  // Links into the run (set per BY group).
-  VsfModelOptions* options;
-  VsfBagVec* bags;
-  ThreadPuddle* puddle;
-  QkPool* pool; // the "model pool"; null between fits
-
-  // Not const: the fit's memory plan may lower the page thread count (vsfPlanCrossProducts).
-  VsfDataSettings* dataSettings;
-  VsfResampler* resampler;
-
-  // Data totals, written by vsfData.
+// The data totals of the BY group: the rows, frequencies and weights read and used in each role.
+// The reading pass (vsfData, data/vsfreadend.cpp) writes them; the criteria, the NObs tables and
+// the resampler read them.
+struct VsfDataTotals {
   double freqUsed, freqRead, nUsed, nRead, nTrain, nObs;
   // valDataUsed, testDataUsed: the frequency sums read from VALDATA= and TESTDATA= (the
   // NObs tables' SumFreqsRead), not counts used.
@@ -184,14 +176,22 @@ struct VsfPassState {
   double nNoRole, freqNoRole, wTrain, wValidate, wTest, nObsRead, nTrainRead;
   double nMissingResponse; // DATA= rows read whose response is missing
   double nUnweighted;      // DATA= rows with a response left out for a weight missing or <= 0
+};
 
-  // Elastic-net settings and L2-search state.
+// The elastic net's part that the passes read: the ridge term of the current fit and its setting,
+// and the rows of the L2 search's tuning table (selection/vsfelnet.cpp fills them; VsfModel's elnet
+// holds the rest of the search).
+struct VsfElnetPass {
   double l2;
   int32_t l2Steps, enSetting;
   double* enTuneRows;
   int32_t enTuneCapacity;
+};
 
-  // External cross validation.
+// External cross validation's part that the passes read and add to: the held-out fold and its
+// errors, the fold keys and values, the tuning grid and curve, and the fold cross products
+// (selection/vsfcvex.cpp, vsfcvexroad.cpp; VsfModel's cvex holds the choice).
+struct VsfCVExPass {
   double heldOutError;
   int32_t heldOutFold;
   int32_t* cvexKeys;
@@ -203,137 +203,33 @@ struct VsfPassState {
   double* cvexFoldKnots;
   double heldOutTestError;
 
-  // Screening and path-step state.
-  int32_t screenInCount, screenOutCount, screenNewCount;
-  double screenTermA, screenTermB;
-
-  // Counts.
-  int32_t effectCount, parmCount, denseColumnCount, sparseEffectCount;
-  int32_t singleColumnEffectCount, maxEffectColumns, includeCount, foldCount;
-  // Under cross validation, the folds that some kept TRAIN row holds: a fold's refit has no
-  // training rows when fewer than two do.
-  int32_t foldsHeld;
-  int32_t optionCount;
-  int32_t xpxColumns, crossColumnCount, inModelCount;
-
-  // Effect blocks and cross products.
-  double** effectBlocks;
-  double* xpx;
-  double* sweptXpx;
-  double* cross;
-  char* sweepFlags;
-  // The effects whose cross products the next cross-product pass forms, in store order
-  // (null: the effect that entered last); set by vsfAddCrossBatch for its pass.
-  const int32_t* crossBatch = nullptr;
-  int32_t crossBatchCount = 0;
-  uint8_t crossBatchContiguous = 0; // vsfDenseInParameterOrder for the batch's pass
-
-  // Estimates and work vectors.
-  double* corr;
-  double* adaptiveWeight;
-
-  // Effect tables.
-  uint8_t* effectStatus;
-  int32_t* parmOffset;
-
-  // Penalized-path and solver vectors.
-  double* dirCorr;
-  double* direction;
-  double* pathBeta;
-  double* solverBeta;
-  // The least-angle path's residual sums of the coming steps, found by one pass (null when
-  // the path takes a pass per step); set by the path for the time it runs.
-  VsfLarAhead* larAhead;
   // External cross validation's fold cross products (null when the fold fits pass over the
   // pages); set by vsfDriveCVExternal for its pass and its fold fits.
   VsfCVExSums* cvexSums;
+};
 
-  // Screening vectors.
+// The screening of the path's candidates as the passes see it (selection/vsfscreen.cpp): the
+// effects screened in, out and newly in, and the terms the screening pass sums (VsfModel's screen
+// holds the rule).
+struct VsfScreenPass {
+  int32_t screenInCount, screenOutCount, screenNewCount;
+  double screenTermA, screenTermB;
+
   int32_t* screenInList;
   int32_t* screenOutList;
   int32_t* screenNewList;
+};
 
-  // Per-parameter tables of the BY group (BY pool). Their names are those of the sums a
-  // moments pass forms; what they hold changes with the stage of the fit:
-  //   columnSums        during a moments pass (vsfMoments) the weighted TRAIN column sums;
-  //                     after the reading pass (vsfData) the TRAIN column means (0 under
-  //                     NOSTANDARDIZE), which the page transform centres about and the
-  //                     intercept is recovered from.
-  //   columnSumSquares  during a moments pass the weighted TRAIN sums of squares; after the
-  //                     reading pass the column scales, 1 / standard deviation (missing for
-  //                     a constant column, 1 under NOSTANDARDIZE), which turn standardized
-  //                     estimates back to the data's scale.
-  //   columnSquareSums  the weighted TRAIN sums of squares of the columns: raw after the
-  //                     reading pass, about the page shift once the pages are shifted
-  //                     (vsfYpwY adds them up again); the diagonal the candidate tests use.
-  double* columnSums;
-  double* columnSumSquares;
-  double* columnSquareSums;
-  // Per parameter, whether the sums that formed its scale resolve it (VsfSpreadState): set
-  // with the scales, cleared once a fit has formed the unresolved ones again about the means
-  // (their sums of deviations and of squared deviations in spreadSums, 2 x parmCount).
-  uint8_t* spreadState;
-  double* spreadSums;
-  // The shift the pages are held about while a model with an intercept is fitted: [0] the
-  // response's TRAIN mean, [1 + p] parameter p's (0 for the intercept and sparse columns).
-  // Cross products about it keep the sweep's singularity test and its precision meaningful
-  // for columns with a large offset. pagesShifted is set once the pages hold shifted values
-  // (VsfModel's rawSumWYY keeps the uncorrected response sum of squares).
-  double* xpxShift;
-  uint8_t pagesShifted;
-  // The centring and scaling, or the shift, of the pages when it is left to the pass that
-  // forms the full X'X (VsfXpxPagePrep): the rows are then read once for both.
-  uint8_t xpxPagePrep;
-  // Stored sparse, a slot holds one effect's values, or (splitSparse) a run of single-column
-  // split effects whose stored value b is effect sparseEffectList[s] + its stored index, kept
-  // raw: the kernels centre and scale them in their sums (vsfSplitCorrect).
-  int32_t* sparseEffectList;
-  int32_t* sparseSlot;
-  uint8_t splitSparse;
-  // Whether the adaptive weights are applied to the columns: on the pages for dense columns,
-  // and for split levels stored sparse as a factor of their scale (vsfSplitScale).
-  uint8_t splitWeighted;
-  // Where the split-level least-squares pass of the adaptive weights adds its sums (null
-  // outside that pass).
-  double* splitFitSums;
-  // Where the residual pass of a refined least-squares step adds r'r and X'r (null outside
-  // that pass).
-  double* refineSums;
-  // The folds whose records the residual pass of refined CV folds corrects, in the order of
-  // their sums in refineSums (null and 0 outside that pass).
-  const int32_t* refineFolds = nullptr;
-  int32_t refineFoldCount = 0;
-  // The column whose pivot a row pass judges again (model/vsfrowpivot.h; null outside that
-  // pass).
-  const VsfRowPivotJob* rowPivot;
-  // The PRESS pass's leverages on a nearly dependent design, from a factor of the model's
-  // columns formed afresh (kernels/vsfresid.h); null outside that pass and on sound designs,
-  // where the swept block gives them.
-  const VsfLeverageFactor* leverageFactor;
-  // Where the pass that forms that factor from the rows rotates them in (null outside it).
-  double* leverageRows;
-  // Where the pass that weighs that factor against the swept block adds each source's sum of
-  // the training rows' leverages (null outside it).
-  double* leverageSums;
-  // The factors of the training rows of the folds refitted from them (model/vsffoldfactor.h),
-  // which that pass rotates its rows into; null outside it.
-  VsfFoldFactors* foldFactors = nullptr;
-  // The effects stored dense, in the order of their values in a row.
-  int32_t* denseEffectList;
-  int32_t denseEffectCount;
-  int32_t* effectColumn;
-  int32_t* effectColumnCopy; // the averaged-model refit's copy of effectColumn
-  int32_t* denseOffset;
-  int32_t* effectColumns;
-  int32_t* inModelList;
-  int32_t* prevInModelList;
+// The cross-validation folds: their count, the fold records (each the sums without the fold's rows
+// and its trial state), their kept own sums and the centres the records are held about. The fold
+// code (selection/vsfcv.cpp, model/vsffoldpress.cpp, model/vsffoldmove.cpp) fills it; the reading
+// pass sets the counts.
+struct VsfFoldState {
+  int32_t foldCount;
+  // Under cross validation, the folds that some kept TRAIN row holds: a fold's refit has no
+  // training rows when fewer than two do.
+  int32_t foldsHeld;
 
-  // Criteria and sums of squares of the current model.
-  double press, sumWYY, sumWY, sse, validateAse, testAse;
-  // The value vsfResponseSquares takes the response about (0: as the pages hold it).
-  double responseCentre;
-
-  // Folds.
   VsfFoldRecord* folds;
   int32_t foldOwnColumns; // the columns of the folds' kept own sums (ownXpx), 0 when none
   // Per effect, its first column in the kept own sums' layout: a trial collapses the model's
@@ -364,6 +260,206 @@ struct VsfPassState {
   // its swept coefficients give (the response's and the columns' record shifts through its
   // coefficients); null where foldShift is.
   double* foldResidualShift;
+};
+
+// The effects whose cross products the next cross-product pass forms, set by vsfAddCrossBatch
+// (model/vsfcrossstore.cpp) for its pass.
+struct VsfCrossBatch {
+  // The effects whose cross products the next cross-product pass forms, in store order
+  // (null: the effect that entered last); set by vsfAddCrossBatch for its pass.
+  const int32_t* crossBatch = nullptr;
+  int32_t crossBatchCount = 0;
+  uint8_t crossBatchContiguous = 0; // vsfDenseInParameterOrder for the batch's pass
+};
+
+// The penalized path's and the solver's vectors that the kernels read and fill: the correlations,
+// the direction and its correlations, the path's and the solver's estimates, and the least-angle
+// path's sums of the coming steps (selection/vsflarlasso.cpp, vsfqklasso.cpp; VsfModel's path and
+// solver hold the rest).
+struct VsfPathPass {
+  double* corr;
+
+  double* dirCorr;
+  double* direction;
+  double* pathBeta;
+  double* solverBeta;
+  // The least-angle path's residual sums of the coming steps, found by one pass (null when
+  // the path takes a pass per step); set by the path for the time it runs.
+  VsfLarAhead* larAhead;
+};
+
+// The adaptive weights of the columns and the split-level least-squares pass that forms them
+// (model/vsfadaptive.cpp, model/vsfsplitadaptive.cpp).
+struct VsfAdaptivePass {
+  double* adaptiveWeight;
+
+  // Whether the adaptive weights are applied to the columns: on the pages for dense columns,
+  // and for split levels stored sparse as a factor of their scale (vsfSplitScale).
+  uint8_t splitWeighted;
+  // Where the split-level least-squares pass of the adaptive weights adds its sums (null
+  // outside that pass).
+  double* splitFitSums;
+};
+
+// The per-parameter sums of the BY group (BY pool) that a moments pass forms and the reading pass
+// turns into the means and scales the pages and estimates take (kernels/vsfmoments.cpp,
+// data/vsfdata.cpp).
+struct VsfColumnMoments {
+  // Per-parameter tables of the BY group (BY pool). Their names are those of the sums a
+  // moments pass forms; what they hold changes with the stage of the fit:
+  //   columnSums        during a moments pass (vsfMoments) the weighted TRAIN column sums;
+  //                     after the reading pass (vsfData) the TRAIN column means (0 under
+  //                     NOSTANDARDIZE), which the page transform centres about and the
+  //                     intercept is recovered from.
+  //   columnSumSquares  during a moments pass the weighted TRAIN sums of squares; after the
+  //                     reading pass the column scales, 1 / standard deviation (missing for
+  //                     a constant column, 1 under NOSTANDARDIZE), which turn standardized
+  //                     estimates back to the data's scale.
+  //   columnSquareSums  the weighted TRAIN sums of squares of the columns: raw after the
+  //                     reading pass, about the page shift once the pages are shifted
+  //                     (vsfYpwY adds them up again); the diagonal the candidate tests use.
+  double* columnSums;
+  double* columnSumSquares;
+  double* columnSquareSums;
+  // Per parameter, whether the sums that formed its scale resolve it (VsfSpreadState): set
+  // with the scales, cleared once a fit has formed the unresolved ones again about the means
+  // (their sums of deviations and of squared deviations in spreadSums, 2 x parmCount).
+  uint8_t* spreadState;
+  double* spreadSums;
+};
+
+// The shift the pages are held about while a model with an intercept is fitted, and how the pass
+// that forms the full X'X prepares the pages (model/vsfshift.cpp).
+struct VsfPageShift {
+  // The shift the pages are held about while a model with an intercept is fitted: [0] the
+  // response's TRAIN mean, [1 + p] parameter p's (0 for the intercept and sparse columns).
+  // Cross products about it keep the sweep's singularity test and its precision meaningful
+  // for columns with a large offset. pagesShifted is set once the pages hold shifted values
+  // (VsfModel's rawSumWYY keeps the uncorrected response sum of squares).
+  double* xpxShift;
+  uint8_t pagesShifted;
+  // The centring and scaling, or the shift, of the pages when it is left to the pass that
+  // forms the full X'X (VsfXpxPagePrep): the rows are then read once for both.
+  uint8_t xpxPagePrep;
+
+  // The value vsfResponseSquares takes the response about (0: as the pages hold it).
+  double responseCentre;
+};
+
+// Where a row's values lie on the pages: the effects stored dense and their offsets, and the slots
+// of those stored sparse. The reading pass (data/vsfdata.cpp) sets it; every kernel that walks the
+// rows reads it.
+struct VsfPageLayout {
+  int32_t denseColumnCount, sparseEffectCount;
+
+  // Stored sparse, a slot holds one effect's values, or (splitSparse) a run of single-column
+  // split effects whose stored value b is effect sparseEffectList[s] + its stored index, kept
+  // raw: the kernels centre and scale them in their sums (vsfSplitCorrect).
+  int32_t* sparseEffectList;
+  int32_t* sparseSlot;
+  uint8_t splitSparse;
+  // The effects stored dense, in the order of their values in a row.
+  int32_t* denseEffectList;
+  int32_t denseEffectCount;
+  int32_t* denseOffset;
+};
+
+// The residual pass of a refined least-squares step (model/vsfrefine.cpp): where it adds r'r and
+// X'r, and the CV folds whose records it corrects. Null and 0 outside that pass.
+struct VsfRefinePass {
+  // Where the residual pass of a refined least-squares step adds r'r and X'r (null outside
+  // that pass).
+  double* refineSums;
+  // The folds whose records the residual pass of refined CV folds corrects, in the order of
+  // their sums in refineSums (null and 0 outside that pass).
+  const int32_t* refineFolds = nullptr;
+  int32_t refineFoldCount = 0;
+};
+
+// The PRESS pass's leverages on a nearly dependent design (model/vsfpressfactor.cpp): the factor of
+// the model's columns formed afresh, and where the passes that form and weigh it add their rows and
+// sums. Null outside those passes.
+struct VsfLeveragePass {
+  // The PRESS pass's leverages on a nearly dependent design, from a factor of the model's
+  // columns formed afresh (kernels/vsfresid.h); null outside that pass and on sound designs,
+  // where the swept block gives them.
+  const VsfLeverageFactor* leverageFactor;
+  // Where the pass that forms that factor from the rows rotates them in (null outside it).
+  double* leverageRows;
+  // Where the pass that weighs that factor against the swept block adds each source's sum of
+  // the training rows' leverages (null outside it).
+  double* leverageSums;
+};
+
+struct VsfPassState {
+  // Links into the run (set per BY group).
+  VsfModelOptions* options;
+  VsfBagVec* bags;
+  ThreadPuddle* puddle;
+  QkPool* pool; // the "model pool"; null between fits
+
+  // Not const: the fit's memory plan may lower the page thread count (vsfPlanCrossProducts).
+  VsfDataSettings* dataSettings;
+  VsfResampler* resampler;
+
+  // Data totals, written by vsfData.
+  VsfDataTotals totals;
+
+  // Elastic-net settings and L2-search state.
+  VsfElnetPass elnetPass;
+
+  // External cross validation.
+  VsfCVExPass cvexPass;
+
+  // Screening.
+  VsfScreenPass screenPass;
+
+  // Counts.
+  int32_t effectCount, parmCount;
+  int32_t singleColumnEffectCount, maxEffectColumns, includeCount;
+  int32_t optionCount;
+  int32_t xpxColumns, crossColumnCount, inModelCount;
+
+  // Effect blocks and cross products.
+  double** effectBlocks;
+  double* xpx;
+  double* sweptXpx;
+  double* cross;
+  char* sweepFlags;
+  VsfCrossBatch batch;
+
+  // Adaptive weights.
+  VsfAdaptivePass adaptive;
+
+  // Effect tables.
+  uint8_t* effectStatus;
+  int32_t* parmOffset;
+
+  // Penalized-path and solver vectors.
+  VsfPathPass pathPass;
+
+  VsfColumnMoments moments;
+  VsfPageShift shift;
+  VsfPageLayout layout;
+  VsfRefinePass refine;
+  // The column whose pivot a row pass judges again (model/vsfrowpivot.h; null outside that
+  // pass).
+  const VsfRowPivotJob* rowPivot;
+  VsfLeveragePass leverage;
+  // The factors of the training rows of the folds refitted from them (model/vsffoldfactor.h),
+  // which that pass rotates its rows into; null outside it.
+  VsfFoldFactors* foldFactors = nullptr;
+  int32_t* effectColumn;
+  int32_t* effectColumnCopy; // the averaged-model refit's copy of effectColumn
+  int32_t* effectColumns;
+  int32_t* inModelList;
+  int32_t* prevInModelList;
+
+  // Criteria and sums of squares of the current model.
+  double press, sumWYY, sumWY, sse, validateAse, testAse;
+
+  // Folds.
+  VsfFoldState cv;
   // The structured cross products of the fit, null on the road of the packed triangle of all
   // columns.
   VsfStructured* structured;

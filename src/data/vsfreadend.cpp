@@ -159,33 +159,33 @@ void storeTotals(Pass& p) {
   const int32_t N = s->columnCount;
   if (s->noStandardize) {
     for (int32_t c = 0; c < N; ++c) {
-      m->columnSums[c] = 0.0;
-      m->columnSumSquares[c] = 1.0;
+      m->moments.columnSums[c] = 0.0;
+      m->moments.columnSumSquares[c] = 1.0;
     }
     m->sumWY = 0.0;
   } else if (W > 0.0) {
     for (int32_t c = 0; c < N; ++c)
-      vsfColumnMoments(p.colSum[c], p.colSumSq[c], W, F, s->noint, &m->columnSums[c],
-                       &m->columnSumSquares[c], &m->spreadState[c]);
+      vsfColumnMoments(p.colSum[c], p.colSumSq[c], W, F, s->noint, &m->moments.columnSums[c],
+                       &m->moments.columnSumSquares[c], &m->moments.spreadState[c]);
     m->sumWY = t.sumY / W;
   }
   for (int32_t c = 0; c < N; ++c)
-    m->columnSquareSums[c] = p.colSumSq[c];
+    m->moments.columnSquareSums[c] = p.colSumSq[c];
   // The TRAIN means as the shift of the cross products; none without an intercept.
-  m->pagesShifted = 0;
-  m->xpxPagePrep = VXP_NONE;
+  m->shift.pagesShifted = 0;
+  m->shift.xpxPagePrep = VXP_NONE;
   for (int32_t c = 0; c <= N; ++c)
-    m->xpxShift[c] = 0.0;
+    m->shift.xpxShift[c] = 0.0;
   if (!s->noint && W > 0.0) {
-    m->xpxShift[0] = t.sumY / W;
+    m->shift.xpxShift[0] = t.sumY / W;
     for (int32_t c = 1; c < N; ++c)
-      m->xpxShift[1 + c] = shiftKeepsFoldValues(p, c) ? p.colSum[c] / W : 0.0;
+      m->shift.xpxShift[1 + c] = shiftKeepsFoldValues(p, c) ? p.colSum[c] / W : 0.0;
   }
   m->sumWYY = t.sumYY;
   m->effectCount = p.layout.entryCount;
   m->parmCount = N;
-  m->denseColumnCount = p.layout.denseColumns;
-  m->sparseEffectCount = p.layout.sparseCount;
+  m->layout.denseColumnCount = p.layout.denseColumns;
+  m->layout.sparseEffectCount = p.layout.sparseCount;
   int32_t single = 0, widest = 0;
   for (int32_t i = 0; i < p.layout.entryCount; ++i) {
     single += s->entries[i].columnCount == 1;
@@ -193,29 +193,29 @@ void storeTotals(Pass& p) {
   }
   m->singleColumnEffectCount = single;
   m->maxEffectColumns = widest;
-  m->foldCount = (s->cv || s->xcv) ? s->folds : 0;
+  m->cv.foldCount = (s->cv || s->xcv) ? s->folds : 0;
   m->optionCount = s->optionCount;
-  m->nUsed = t.kept - t.rows[0];
-  m->freqUsed = t.freqKept - t.freq[0];
-  m->nRead = t.obsRead;
-  m->nMissingResponse = t.missingResponse;
-  m->nUnweighted = t.unweighted;
-  m->freqRead = t.freqRead;
-  m->nTrain = m->nTrainRead = t.rows[1];
-  m->nObs = m->nObsRead = t.freq[1];
-  m->wTrain = t.weight[1];
-  m->nValidate = t.rows[2];
-  m->freqValidate = t.freq[2];
-  m->wValidate = t.weight[2];
-  m->nTest = t.rows[3];
-  m->freqTest = t.freq[3];
-  m->wTest = t.weight[3];
-  m->nNoRole = t.rows[0];
-  m->freqNoRole = t.freq[0];
-  m->testDataRead = t.extraRead[1];
-  m->testDataUsed = t.extraFreq[1];
-  m->valDataRead = t.extraRead[2];
-  m->valDataUsed = t.extraFreq[2];
+  m->totals.nUsed = t.kept - t.rows[0];
+  m->totals.freqUsed = t.freqKept - t.freq[0];
+  m->totals.nRead = t.obsRead;
+  m->totals.nMissingResponse = t.missingResponse;
+  m->totals.nUnweighted = t.unweighted;
+  m->totals.freqRead = t.freqRead;
+  m->totals.nTrain = m->totals.nTrainRead = t.rows[1];
+  m->totals.nObs = m->totals.nObsRead = t.freq[1];
+  m->totals.wTrain = t.weight[1];
+  m->totals.nValidate = t.rows[2];
+  m->totals.freqValidate = t.freq[2];
+  m->totals.wValidate = t.weight[2];
+  m->totals.nTest = t.rows[3];
+  m->totals.freqTest = t.freq[3];
+  m->totals.wTest = t.weight[3];
+  m->totals.nNoRole = t.rows[0];
+  m->totals.freqNoRole = t.freq[0];
+  m->totals.testDataRead = t.extraRead[1];
+  m->totals.testDataUsed = t.extraFreq[1];
+  m->totals.valDataRead = t.extraRead[2];
+  m->totals.valDataUsed = t.extraFreq[2];
 }
 
 // The arrays later drivers need: the refit copy, the L2 tuning rows, the external
@@ -232,9 +232,10 @@ void storeTotals(Pass& p) {
   }
   if (s->enTuneRows) {
     // The golden-section search makes three trials however few L2STEPS= asks for.
-    m->enTuneCapacity = std::max(s->l2Steps, 3);
-    m->enTuneRows = allocArray<double>(pool, 7 * static_cast<int64_t>(m->enTuneCapacity));
-    if (m->enTuneRows == nullptr)
+    m->elnetPass.enTuneCapacity = std::max(s->l2Steps, 3);
+    m->elnetPass.enTuneRows =
+        allocArray<double>(pool, 7 * static_cast<int64_t>(m->elnetPass.enTuneCapacity));
+    if (m->elnetPass.enTuneRows == nullptr)
       return VsfStatus::NoMemory;
   }
   if (!s->xcv)
@@ -246,26 +247,28 @@ void storeTotals(Pass& p) {
     const int64_t room = vsfCVExFoldRoom(s->maxSteps, s->steps, s->noint, E, s->forcedIn);
     if (k * room > INT32_MAX)
       return VsfStatus::NoMemory;
-    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * room);
-    m->cvexValues = allocArray<double>(pool, 6 * k * room);
-    m->cvexGrid = allocArray<double>(pool, k * room);
-    m->cvexCurve = allocArray<double>(pool, k * room);
-    m->cvexFoldKnots = allocArray<double>(pool, room);
+    m->cvexPass.cvexKeys = allocArray<int32_t>(pool, 3 * k * room);
+    m->cvexPass.cvexValues = allocArray<double>(pool, 6 * k * room);
+    m->cvexPass.cvexGrid = allocArray<double>(pool, k * room);
+    m->cvexPass.cvexCurve = allocArray<double>(pool, k * room);
+    m->cvexPass.cvexFoldKnots = allocArray<double>(pool, room);
   } else if (vsfMethodRoad(s->method, VsfFitRoad::GroupLasso)) {
     const int64_t steps = vsfCVExGroupRoom(s->maxSteps, s->steps, s->forcedIn);
     if (k * steps > INT32_MAX)
       return VsfStatus::NoMemory;
-    m->cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
-    m->cvexValues = allocArray<double>(pool, 2 * k * steps);
-    m->cvexCurve = allocArray<double>(pool, steps);
-    m->cvexGrid = m->cvexFoldKnots = m->cvexCurve; // the penalty sequence needs no merge
+    m->cvexPass.cvexKeys = allocArray<int32_t>(pool, 3 * k * steps);
+    m->cvexPass.cvexValues = allocArray<double>(pool, 2 * k * steps);
+    m->cvexPass.cvexCurve = allocArray<double>(pool, steps);
+    m->cvexPass.cvexGrid = m->cvexPass.cvexFoldKnots =
+        m->cvexPass.cvexCurve; // the penalty sequence needs no merge
   } else {
     return VsfStatus::Ok;
   }
-  m->cvexFoldEnd = allocArray<int32_t>(pool, k);
-  m->cvexFoldLambdaMax = allocArray<double>(pool, k);
-  if (!m->cvexKeys || !m->cvexValues || !m->cvexFoldEnd || !m->cvexFoldLambdaMax || !m->cvexGrid ||
-      !m->cvexCurve || !m->cvexFoldKnots)
+  m->cvexPass.cvexFoldEnd = allocArray<int32_t>(pool, k);
+  m->cvexPass.cvexFoldLambdaMax = allocArray<double>(pool, k);
+  if (!m->cvexPass.cvexKeys || !m->cvexPass.cvexValues || !m->cvexPass.cvexFoldEnd ||
+      !m->cvexPass.cvexFoldLambdaMax || !m->cvexPass.cvexGrid || !m->cvexPass.cvexCurve ||
+      !m->cvexPass.cvexFoldKnots)
     return VsfStatus::NoMemory;
   return VsfStatus::Ok;
 }
@@ -285,7 +288,7 @@ VsfStatus vsfReadCompletion(Pass& p, QkExtensionSet* exts, QkPool* pool) {
     if (rc != VsfStatus::Ok)
       return rc;
   }
-  p.model->foldsHeld = foldsHeld(p);
+  p.model->cv.foldsHeld = foldsHeld(p);
   for (uint32_t f = 0; f < p.bags->count; ++f) {
     VsfUtilFile& file = p.bags->files[f];
     if (p.rowsStored && file.diskPageCount > 0) {

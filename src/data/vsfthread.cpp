@@ -693,7 +693,7 @@ VsfStatus vsfExecuteByThreads(VsfPassState* model, VsfSerialKernel serial,
                               VsfThreadedKernel threaded, int64_t arg) {
   passCount.fetch_add(1, std::memory_order_relaxed);
   if (const KernelPair* p = pairOfEither(reinterpret_cast<const void*>(serial));
-      model->splitSparse && (p == nullptr || !p->use.readsSplitSparse)) {
+      model->layout.splitSparse && (p == nullptr || !p->use.readsSplitSparse)) {
     xebug("vsfExecuteByThreads: a pass that cannot read split levels stored sparse");
     return VsfStatus::InternalError;
   }

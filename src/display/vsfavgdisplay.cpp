@@ -30,8 +30,8 @@ namespace {
   VsfModel sample{};
   sample.options = ctx->model.options;
   sample.dataSettings = ctx->model.dataSettings;
-  sample.stepScratch = r->modelScratch;
-  sample.stepScratchPos = position;
+  sample.history.stepScratch = r->modelScratch;
+  sample.history.stepScratchPos = position;
   sample.pool = ctx->byPool;
   // With step details the sample's step records are shown before its selected model.
   const VsfModelOptions& o = ctx->options;

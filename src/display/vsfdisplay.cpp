@@ -42,10 +42,10 @@ namespace {
 // Why no observation is left to train on: every response missing, or (with a WEIGHT
 // statement) no row with a response has a positive weight; else the frequencies sum to 0.
 VsfMsg noTrainingMessage(const VsfContext* ctx, const VsfModel* m) {
-  if (m->nRead > 0 && m->nMissingResponse >= m->nRead)
+  if (m->totals.nRead > 0 && m->totals.nMissingResponse >= m->totals.nRead)
     return VsfMsg::ResponseAllMissing;
-  if (ctx->stmt.proc.weightVar != nullptr && m->nRead > 0 && m->nUnweighted > 0 &&
-      m->nUnweighted + m->nMissingResponse >= m->nRead)
+  if (ctx->stmt.proc.weightVar != nullptr && m->totals.nRead > 0 && m->totals.nUnweighted > 0 &&
+      m->totals.nUnweighted + m->totals.nMissingResponse >= m->totals.nRead)
     return VsfMsg::NoPositiveWeight;
   return VsfMsg::TrainingFrequenciesSumZero;
 }
@@ -113,7 +113,7 @@ HostMsgArg indexVariableArg(const VsfContext* ctx) {
     const HostVariable* w = ctx->stmt.proc.weightVar;
     vsfLog(message, {HostMsgArg(w->name, w->nameLength), vsfGroupName()});
   } else if (message == VsfMsg::L2ValueTooLarge) {
-    vsfLog(message, {HostMsgArg(m->l2), HostMsgArg(m->nObs), vsfGroupName()});
+    vsfLog(message, {HostMsgArg(m->elnetPass.l2), HostMsgArg(m->totals.nObs), vsfGroupName()});
   } else if (message != VsfMsg{}) {
     vsfLog(message, {vsfGroupName()});
   }
@@ -176,13 +176,13 @@ namespace {
 // The note of a step of a single effect: the effect that entered, or left when the count of
 // effects fell.
 void noteEffectChange(VsfContext* ctx, const VsfModel& step, int32_t noteLevel) {
-  const int32_t last = step.stepCount - 1;
-  const int32_t effect = last >= 0 ? step.stepEffect[last] : -1;
+  const int32_t last = step.history.stepCount - 1;
+  const int32_t effect = last >= 0 ? step.history.stepEffect[last] : -1;
   if (effect < 0)
     return;
   int32_t length = 0;
   const char* name = vsfEffectName(ctx, effect, &length);
-  const bool fell = last > 0 && step.stepEffects[last] < step.stepEffects[last - 1];
+  const bool fell = last > 0 && step.history.stepEffects[last] < step.history.stepEffects[last - 1];
   vsfLevelNote(
       ctx, noteLevel,
       msgText(fell ? VsfMsg::EffectRemoved : VsfMsg::EffectEntered, {HostMsgArg(name, length)}),
@@ -193,8 +193,8 @@ void noteEffectChange(VsfContext* ctx, const VsfModel& step, int32_t noteLevel) 
 // that left, from the step's last entries of the change list (a left effect negated).
 [[nodiscard]] VsfStatus noteGroupChange(VsfContext* ctx, const VsfModel& step, QkPool* pool,
                                         int32_t noteLevel) {
-  const int32_t last = step.stepCount - 1;
-  const int32_t changeCount = last >= 0 ? step.stepEffect[last] : 0;
+  const int32_t last = step.history.stepCount - 1;
+  const int32_t changeCount = last >= 0 ? step.history.stepEffect[last] : 0;
   if (changeCount <= 0) {
     vsfLevelNote(ctx, noteLevel, msgText(VsfMsg::NoEffectEnteredLeft), true);
     return VsfStatus::Ok;
@@ -206,9 +206,9 @@ void noteEffectChange(VsfContext* ctx, const VsfModel& step, int32_t noteLevel) 
   if (entered == nullptr || removed == nullptr)
     return VsfStatus::NoMemory;
   int32_t enteredLength = 0, removedLength = 0;
-  const int32_t firstChange = step.changeListLength - changeCount;
-  for (int32_t at = std::max(firstChange, 0); at < step.changeListLength; ++at) {
-    const int32_t code = step.changeList[at];
+  const int32_t firstChange = step.history.changeListLength - changeCount;
+  for (int32_t at = std::max(firstChange, 0); at < step.history.changeListLength; ++at) {
+    const int32_t code = step.history.changeList[at];
     int32_t length = 0;
     const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &length);
     char* list = code < 0 ? removed : entered;
@@ -281,12 +281,13 @@ VsfStatus vsfDisplaySteps(VsfContext* ctx, void* scratch, int64_t* position, int
                       {vsfaLabel(msgText(VsfMsg::StepDetails)), rvqFlag(RvqAttrId::GroupKind, 0)});
   // A sample's records run until the first record with another tag.
   const int32_t recordLimit =
-      sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->stepCount;
+      sampleTag != -1 ? std::numeric_limits<int32_t>::max() : fit->history.stepCount;
   for (int32_t record = 0; record < recordLimit; ++record) {
     VsfModel step{};
     step.options = fit->options;
-    step.stepScratch = scratch != nullptr ? static_cast<VsfScratch*>(scratch) : fit->stepScratch;
-    step.stepScratchPos = scratchPosition;
+    step.history.stepScratch =
+        scratch != nullptr ? static_cast<VsfScratch*>(scratch) : fit->history.stepScratch;
+    step.history.stepScratchPos = scratchPosition;
     step.dataSettings = fit->dataSettings;
     if (sampleTag != -1) {
       bool stepOfSample = false;
@@ -347,8 +348,8 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
   const VsfMethod method = o.method;
   // The path's own fit (not its least-squares coefficients') has the SSE of its last step.
   if (vsfMethodIs(method, VsfMethodFamily::LeastAngle) && !vsfMethodLsCoefficients(method) &&
-      m->stepCount > 0) {
-    m->sse = m->stepSSE[m->stepCount - 1];
+      m->history.stepCount > 0) {
+    m->sse = m->history.stepSSE[m->history.stepCount - 1];
     if (vsfRoundingZero(m, m->sse))
       m->sse = 0;
   }
@@ -373,11 +374,11 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
       return rc;
     if ((rc = vsfpSummary(ctx, m, m->pool, optimal, &summaryRef)) != VsfStatus::Ok)
       return rc;
-    const int32_t k =
-        vsfMethodStartsFull(method) ? m->stepCount - 1 : m->stepCount - m->includeCount;
-    if ((rc = vsfpStopReason(ctx, m->stopReason, k)) != VsfStatus::Ok)
+    const int32_t k = vsfMethodStartsFull(method) ? m->history.stepCount - 1
+                                                  : m->history.stepCount - m->includeCount;
+    if ((rc = vsfpStopReason(ctx, m->stop.stopReason, k)) != VsfStatus::Ok)
       return rc;
-    if (m->stopReason == VSR_NO_IMPROVEMENT) {
+    if (m->stop.stopReason == VSR_NO_IMPROVEMENT) {
       const VsfCriterion stop = o.stop != VsfCriterion::NoneGiven ? o.stop : o.select;
       double current = vsfGetCriterion(m, stop);
       if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != VsfStatus::Ok)
@@ -396,7 +397,7 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
   if (!solverOnly) {
     openSelModelGroup(ctx, true);
     vsfResetChosenStep(m);
-    if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stopReason)) != VsfStatus::Ok)
+    if ((rc = vsfpNoteSelected(ctx, m, m->pool, m->stop.stopReason)) != VsfStatus::Ok)
       return rc;
     if ((rc = vsfpModelString(ctx, m, m->pool)) != VsfStatus::Ok)
       return rc;
@@ -446,8 +447,8 @@ VsfStatus vsfResults(VsfContext* ctx) {
     return rc;
   if (reportFitStatus(ctx, m))
     return VsfStatus::Ok;
-  if (o.cvOn && m->foldCount < o.cvFolds && !vsfCvScheme(o.cvMethod).indexFolds)
-    vsfLog(VsfMsg::CrossValidationFewerFolds, {o.cvFolds, m->foldCount});
+  if (o.cvOn && m->cv.foldCount < o.cvFolds && !vsfCvScheme(o.cvMethod).indexFolds)
+    vsfLog(VsfMsg::CrossValidationFewerFolds, {o.cvFolds, m->cv.foldCount});
   if (o.adaptive && m->adaptiveAliased) {
     vsfLog(VsfMsg::AdaptiveFitNotFullRank, {HostMsgArg(m->adaptiveAliased)});
     vsfRaiseRC(ctx, StepRc::Warning);

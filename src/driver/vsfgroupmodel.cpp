@@ -22,17 +22,17 @@ VsfStatus vsfInitializeModel(VsfContext* ctx) {
   m.scratchHolder = &ctx->scratch;
   const VsfModelOptions& o = ctx->options;
   m.fuzz = o.fuzz;
-  m.l2 = o.l2;
-  m.l2Steps = o.l2Steps;
-  m.l2Search = o.l2Search;
-  m.enSetting = o.enscale;
-  m.l2Low = o.l2Low;
-  m.l2High = o.l2High;
-  m.screenSetting = o.screenSteps;
-  m.screenKeep = o.keepNum;
-  m.screenKeepRatio = o.keepRatio;
-  m.screenSetting2 = o.keepRatioWork;
-  m.l1Target = o.l1;
+  m.elnetPass.l2 = o.l2;
+  m.elnetPass.l2Steps = o.l2Steps;
+  m.elnet.l2Search = o.l2Search;
+  m.elnetPass.enSetting = o.enscale;
+  m.elnet.l2Low = o.l2Low;
+  m.elnet.l2High = o.l2High;
+  m.screen.screenSetting = o.screenSteps;
+  m.screen.screenKeep = o.keepNum;
+  m.screen.screenKeepRatio = o.keepRatio;
+  m.screen.screenSetting2 = o.keepRatioWork;
+  m.path.l1Target = o.l1;
   // The per-group fit-control words.
   vsfStartGroupFit(&ctx->options);
   m.optionCount = 0;

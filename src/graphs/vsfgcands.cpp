@@ -60,7 +60,7 @@ struct CandidateRows {
            {vsfaDyn("_TITLE"), rvqTextHandle(RvqAttrId::Value, title),
             rvqFlag(RvqAttrId::GraphsOnly, ctx->stmt.proc.showInternal ? 0 : 1),
             vsfaDataRef(dataRef)});
-  const int32_t changed = m->stepEffect[m->stepCount - 1];
+  const int32_t changed = m->history.stepEffect[m->history.stepCount - 1];
   int32_t kind = 1;
   for (int32_t i = 0; i < shown; ++i) {
     const int32_t k = ranked.effects[i];
@@ -93,7 +93,7 @@ VsfStatus vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   const double start = zdattim();
   if (ctx->effectRecordCount <= 0 && step->effectCount <= 0)
     return VsfStatus::NoMemory;
-  if (step->candidateValue == nullptr || step->stepCount <= 0)
+  if (step->candidateValue == nullptr || step->history.stepCount <= 0)
     return VsfStatus::Ok;
   VsfCandidateRanking ranked;
   if (vsfRankCandidates(ctx, step, &ranked) != VsfStatus::Ok)
@@ -134,7 +134,7 @@ VsfStatus vsfgCandidates(VsfContext* ctx, VsfModel* step) {
   }
   RvqText* longLabel = labels.folds ? msgText(labels.criterionLongLabel, {o.cvFolds})
                                     : msgText(labels.criterionLongLabel);
-  const int32_t s = vsfgShownStep(ctx, step, step->stepCount - 1);
+  const int32_t s = vsfgShownStep(ctx, step, step->history.stepCount - 1);
   RvqText* label = msgText(competitive ? VsfMsg::PlotBestCandidatesStep
                            : kind == 1 ? VsfMsg::PlotBestCandidatesEntryStep
                                        : VsfMsg::PlotBestCandidatesRemovalStep,

@@ -69,10 +69,10 @@ struct CoefData {
 
   CoefData(VsfContext* c, VsfModel* model) : ctx(c), m(model), o(c->options), out(c) {
     normB = normBetaKept(o) && normBetaHistory(m) != nullptr;
-    press = o.pressNeeded && m->stepPress != nullptr;
-    cv = o.cvOn && m->stepCvPress != nullptr && o.choose != VsfCriterion::Cvex;
-    cvex = o.cvExternal && m->stepHeldOutError != nullptr;
-    validation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
+    press = o.pressNeeded && m->history.stepPress != nullptr;
+    cv = o.cvOn && m->history.stepCvPress != nullptr && o.choose != VsfCriterion::Cvex;
+    cvex = o.cvExternal && m->history.stepHeldOutError != nullptr;
+    validation = m->totals.wValidate > 0 || ctx->stmt.partition.validationAsked;
   }
 
   void valueColumn(const char* name, double* v, VsfMsg header) {
@@ -132,8 +132,8 @@ struct CoefData {
   // The criteria of history entry i, and the p-value of the change from entry i - 1.
   void fillStepValues(int32_t i) {
     std::fill(values, values + SV_COUNT, hostMissing());
-    const double n = m->nObs, sse = m->stepSSE[i];
-    const int32_t p = m->stepRank[i];
+    const double n = m->totals.nObs, sse = m->history.stepSSE[i];
+    const int32_t p = m->history.stepRank[i];
     values[SV_AIC] = vsfAic(p, sse, n);
     values[SV_AICC] = vsfAicc(p, sse, n);
     values[SV_SBC] = vsfSbc(p, sse, n);
@@ -144,27 +144,29 @@ struct CoefData {
       values[SV_BIC] = vsfBic(p, sse, n, m->fullMse);
     }
     if (press)
-      values[SV_PRESS] = m->stepPress[i];
+      values[SV_PRESS] = m->history.stepPress[i];
     if (cv)
-      values[SV_CVPRESS] = m->stepCvPress[i];
+      values[SV_CVPRESS] = m->history.stepCvPress[i];
     if (cvex)
       values[SV_CVEXPRESS] = vsfStepCriterion(m, VsfCriterion::Cvex, i);
     // Filled whenever the fit kept the validation history, missing otherwise: the column
     // exists whenever validation data are declared.
-    validationAse = m->stepValidateAse != nullptr && vsfValidationInUse(m) ? m->stepValidateAse[i]
-                                                                           : hostMissing();
+    validationAse = m->history.stepValidateAse != nullptr && vsfValidationInUse(m)
+                        ? m->history.stepValidateAse[i]
+                        : hostMissing();
     normBeta = normB ? vsfNormBeta(m, i) : hostMissing();
     if (i < 1)
       return;
     double F = 0;
-    const double L = vsfLogPval(m->stepRank[i - 1], p, m->stepEffects[i - 1], m->stepEffects[i], &F,
-                                m->stepSSE[i - 1], sse, n, m->fuzz, vsfStepSSEFall(m, i));
+    const double L = vsfLogPval(m->history.stepRank[i - 1], p, m->history.stepEffects[i - 1],
+                                m->history.stepEffects[i], &F, m->history.stepSSE[i - 1], sse, n,
+                                m->fuzz, vsfStepSSEFall(m, i));
     double pValue = hostMissing();
     if (!isHostMissing(L)) {
       pValue = L < kLogPUnderflow ? 0.0 : std::exp(L);
       logLow = std::min(logLow, L), logHigh = std::max(logHigh, L);
     }
-    const bool added = p > m->stepRank[i - 1];
+    const bool added = p > m->history.stepRank[i - 1];
     values[added ? SV_PVALADD : SV_PVALDROP] = pValue;
     values[added ? SV_LOGPVALADD : SV_LOGPVALDROP] = L;
   }
@@ -218,11 +220,11 @@ struct CoefData {
   const VsfResultsState& r = ctx->results;
   int64_t start = 0;
   int64_t* pos = sampleTag >= 0 && position != nullptr ? position : &start;
-  for (int32_t i = 0; i < m->stepCount; ++i) {
+  for (int32_t i = 0; i < m->history.stepCount; ++i) {
     VsfModel record{};
     record.options = m->options;
-    record.stepScratch = m->stepScratch;
-    record.stepScratchPos = pos;
+    record.history.stepScratch = m->history.stepScratch;
+    record.history.stepScratchPos = pos;
     record.dataSettings = m->dataSettings;
     if (sampleTag >= 0) {
       bool stepOfSample = false;
@@ -280,7 +282,7 @@ void coefficientGraphs(CoefData& data, VsfStepAxis axis) {
   VsfStepAxisList list =
       vsfgStepAxisList(ctx, axis, static_cast<int32_t>(ctx->results.chosenStepValue), data.range);
   RvqText* criterion = vsfText(lc.column);
-  const int32_t steps = data.m->stepCount - 1;
+  const int32_t steps = data.m->history.stepCount - 1;
   VsfGraphCall g;
   g.head(
       unpack ? "CoefficientPlot" : "CoefficientPanel",
@@ -356,7 +358,7 @@ VsfStatus vsfgCoeffs(VsfContext* ctx, VsfModel* m, int64_t* position, int32_t sa
   VsfStatus rc = data.defineColumns();
   if (rc == VsfStatus::Ok && data.out.table == nullptr)
     return VsfStatus::Ok;
-  if (rc == VsfStatus::Ok && m->stepCount >= 1)
+  if (rc == VsfStatus::Ok && m->history.stepCount >= 1)
     rc = walkRecords(data, position, sampleTag);
   if (rc != VsfStatus::Ok)
     return rc;

@@ -90,14 +90,14 @@ void VsfGraphCall::call(VsfContext* ctx) {
 int32_t vsfgLastShownStep(const VsfContext* ctx, const VsfModel* m) {
   // BACKWARD shows history entry s as step s; the other methods number the entries after
   // the starting model from 1 (from 1 at the first entry when there is no starting model).
-  return vsfMethodStartsFull(ctx->options.method) ? m->stepCount - 1
-                                                  : m->stepCount - m->includeCount;
+  return vsfMethodStartsFull(ctx->options.method) ? m->history.stepCount - 1
+                                                  : m->history.stepCount - m->includeCount;
 }
 
 VsfStepAxis vsfgAutoAxis(VsfStepAxis setting, const VsfModel* m, int32_t threshold) {
   if (setting != VsfStepAxis::Auto)
     return setting;
-  return m->stepCount <= threshold ? VsfStepAxis::StepLabel : VsfStepAxis::Step;
+  return m->history.stepCount <= threshold ? VsfStepAxis::StepLabel : VsfStepAxis::Step;
 }
 
 bool vsfgStepRange(const VsfContext* ctx, const VsfModel* m, int32_t firstStep, int32_t lastStep,

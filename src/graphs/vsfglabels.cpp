@@ -42,7 +42,7 @@ VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   const double start = zdattim();
   VsfResultsState& r = ctx->results;
   QkPool* pool = m->pool;
-  const int32_t effects = m->effectCount, steps = m->stepCount;
+  const int32_t effects = m->effectCount, steps = m->history.stepCount;
   if (steps <= 0) {
     // Nothing was recorded (NOINT with nothing entered): no labels, and no failure.
     r.effectInPath = nullptr;
@@ -63,11 +63,11 @@ VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
     std::fill(r.effectInPath, r.effectInPath + effects, 1);
   } else if (!multi) {
     for (int32_t i = 0; i < steps; ++i)
-      if (m->stepEffect[i] >= 0 && m->stepEffect[i] < effects)
-        r.effectInPath[m->stepEffect[i]] = 1;
+      if (m->history.stepEffect[i] >= 0 && m->history.stepEffect[i] < effects)
+        r.effectInPath[m->history.stepEffect[i]] = 1;
   } else {
-    for (int32_t i = 0; i < m->changeListLength; ++i) {
-      int32_t e = std::abs(m->changeList[i]);
+    for (int32_t i = 0; i < m->history.changeListLength; ++i) {
+      int32_t e = std::abs(m->history.changeList[i]);
       if (e < effects)
         r.effectInPath[e] = 1;
     }
@@ -106,19 +106,20 @@ VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
   int32_t cursor = ctx->options.noint ? 0 : 1;
   for (int32_t i = r.firstLabelledEntry; i < steps; ++i) {
     if (!multi) {
-      const int32_t e = m->stepEffect[i];
+      const int32_t e = m->history.stepEffect[i];
       if (e < 0)
         continue;
       int32_t nameLength = 0;
       const char* name = vsfEffectName(ctx, e, &nameLength);
-      const bool fell = backward || (i > 0 && m->stepEffects[i] < m->stepEffects[i - 1]);
+      const bool fell =
+          backward || (i > 0 && m->history.stepEffects[i] < m->history.stepEffects[i - 1]);
       int32_t n = std::snprintf(buffer, static_cast<size_t>(limit + 600), "%d%c%.*s", k,
                                 fell ? '-' : '+', std::min(nameLength, 512), name);
       if (n > limit)
         n = limit, cut = true;
       put(buffer, n);
     } else {
-      const int32_t changes = m->stepEffect[i];
+      const int32_t changes = m->history.stepEffect[i];
       if (changes <= 0) {
         int32_t n = std::min(digits(k) + 1, limit);
         std::snprintf(buffer, static_cast<size_t>(limit + 600), "%d ", k);
@@ -126,8 +127,8 @@ VsfStatus vsfgStepLabels(VsfContext* ctx, VsfModel* m) {
       } else {
         int32_t n = std::snprintf(buffer, static_cast<size_t>(limit + 1), "%d", k);
         n = std::min(n, limit);
-        for (int32_t c = 0; c < changes && cursor < m->changeListLength; ++c, ++cursor) {
-          const int32_t code = m->changeList[cursor];
+        for (int32_t c = 0; c < changes && cursor < m->history.changeListLength; ++c, ++cursor) {
+          const int32_t code = m->history.changeList[cursor];
           int32_t nameLength = 0;
           const char* name = vsfEffectName(ctx, std::abs(code), &nameLength);
           if (n < limit)

@@ -57,10 +57,10 @@ RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
   }
   out.endColumns();
   out.bind("Stat.VARSIFTER.ElasticNetTuneL2", {hiddenUnlessShown(ctx), vsfaDataRef(dataRef)});
-  for (int32_t i = 0; i < m->enTuneCapacity && m->enTuneRows != nullptr; ++i) {
-    const double* row = m->enTuneRows + 7 * static_cast<int64_t>(i);
+  for (int32_t i = 0; i < m->elnetPass.enTuneCapacity && m->elnetPass.enTuneRows != nullptr; ++i) {
+    const double* row = m->elnetPass.enTuneRows + 7 * static_cast<int64_t>(i);
     if (vsfTuneRowEmpty(row)) {
-      m->enTuneCapacity = i;
+      m->elnetPass.enTuneCapacity = i;
       break;
     }
     step = i + 1;
@@ -68,7 +68,7 @@ RvqAttr hiddenUnlessShown(const VsfContext* ctx) {
     logL2 = logAxis(row[0], kLogL2Floor);
     l1 = row[1];
     value = row[3];
-    opt = row[0] == m->finalL2 ? 1 : 0;
+    opt = row[0] == m->elnet.finalL2 ? 1 : 0;
     nVar = static_cast<int32_t>(row[2]);
     l2Norm = row[4];
     l1Norm = row[5];
@@ -115,8 +115,9 @@ VsfStepAxisList tuningAxis(const VsfModel* m, bool byTrial, int32_t chosenRow) {
                      msgText(byTrial ? VsfMsg::TuningL2SearchStep : VsfMsg::TuningLogL2)));
   pair("_STEPTIP", rvqTextHandle(RvqAttrId::Value, nullptr));
   if (chosenRow >= 1)
-    pair("_CHOSENVALUE", byTrial ? rvqInt(RvqAttrId::Value, chosenRow)
-                                 : rvqDouble(RvqAttrId::Value, logAxis(m->finalL2, kLogL2Floor)));
+    pair("_CHOSENVALUE", byTrial
+                             ? rvqInt(RvqAttrId::Value, chosenRow)
+                             : rvqDouble(RvqAttrId::Value, logAxis(m->elnet.finalL2, kLogL2Floor)));
   list.intTicks = vsfText("FALSE");
   return list;
 }
@@ -181,9 +182,10 @@ VsfStatus vsfgCvExternal(VsfContext* ctx, VsfModel* m) {
     out.numberColumn("ASEValidate", &error);
     out.endColumns();
     out.bind("Stat.VARSIFTER.CVEXTERNAL", {hiddenUnlessShown(ctx), vsfaDataRef(&dataRef)});
-    for (int32_t j = 0; j < m->cvexGridCount && m->cvexGrid != nullptr; ++j) {
-      error = m->cvexCurve[j];
-      l1 = choice == VsfL1Choice::Norm ? m->cvexGrid[j] : logAxis(m->cvexGrid[j], kLogL1Floor);
+    for (int32_t j = 0; j < m->cvex.cvexGridCount && m->cvexPass.cvexGrid != nullptr; ++j) {
+      error = m->cvexPass.cvexCurve[j];
+      l1 = choice == VsfL1Choice::Norm ? m->cvexPass.cvexGrid[j]
+                                       : logAxis(m->cvexPass.cvexGrid[j], kLogL1Floor);
       // The point the fit chose: the first smallest error; a missing one never counts.
       if (!std::isnan(error) && (!found || error < best)) {
         found = true;

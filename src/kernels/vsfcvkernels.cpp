@@ -27,7 +27,7 @@ template <class Fn> VsfStatus eachCounted(VsfPassState* m, QkPageDescriptor* pag
     const double f = S.hasResample ? r.rfreq : r.freq;
     if (S.hasResample && f == 0.0)
       return;
-    if (r.fold < 0 || r.fold >= m->foldCount) {
+    if (r.fold < 0 || r.fold >= m->cv.foldCount) {
       ++bad;
       return;
     }
@@ -79,15 +79,15 @@ namespace {
 [[nodiscard]] VsfStatus cvResidsBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
   std::vector<VsfSweptGather> gathers;
-  gathers.reserve(static_cast<size_t>(m->foldCount));
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    gathers.emplace_back(m, m->folds[f].sweepFlags);
+  gathers.reserve(static_cast<size_t>(m->cv.foldCount));
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    gathers.emplace_back(m, m->cv.folds[f].sweepFlags);
   VsfGathered& g = VsfScratchArena::mine().cv().gathered;
   return eachCounted(m, page, [&](const VsfRowView& r, int32_t k, double, double w) {
     // The row's residual under its fold's model, fitted without the fold's rows.
-    const VsfFoldRecord& F = m->folds[k];
+    const VsfFoldRecord& F = m->cv.folds[k];
     gathers[static_cast<size_t>(k)](S, r, g);
-    const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[k] : 0.0;
+    const double shift = m->cv.foldResidualShift != nullptr ? m->cv.foldResidualShift[k] : 0.0;
     const double res =
         vsfGatheredResidual(F.sweptXpx, r, g) - vsfStructuredFitted(m, k, S, r) - shift;
     sums[k] += w * res * res;
@@ -98,8 +98,8 @@ namespace {
 // `sums`.
 void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
   const VsfRowShape S = vsfRowShape(m);
-  const VsfCVExSums& X = *m->cvexSums;
-  const int32_t n = X.order, K = m->foldCount;
+  const VsfCVExSums& X = *m->cvexPass.cvexSums;
+  const int32_t n = X.order, K = m->cv.foldCount;
   const int64_t L = X.foldLength();
   FoldRows& P = VsfScratchArena::mine().cv().rows;
   P.start(K, n);
@@ -140,7 +140,7 @@ void foldXpXBody(VsfPassState* m, QkPageDescriptor* page, double* sums) {
 } // namespace
 
 VsfStatus vsfCVExFoldXpX(VsfPassState* m, QkPageDescriptor* page) {
-  foldXpXBody(m, page, m->cvexSums->sums.data());
+  foldXpXBody(m, page, m->cvexPass.cvexSums->sums.data());
   return VsfStatus::Ok;
 }
 VsfStatus vsfCVExFoldXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
@@ -150,14 +150,14 @@ VsfStatus vsfCVExFoldXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buff
 
 VsfStatus vsfCVNobs(VsfPassState* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView&, int32_t k, double f, double w) {
-    VsfFoldRecord& F = m->folds[k];
+    VsfFoldRecord& F = m->cv.folds[k];
     F.rowCount += 1.0;
     F.freqCount += f;
     F.weightCount += w;
   });
 }
 VsfStatus vsfCVNobs_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
-  const int32_t K = m->foldCount;
+  const int32_t K = m->cv.foldCount;
   return eachCounted(m, page, [=](const VsfRowView&, int32_t k, double f, double w) {
     buffer[k] += 1.0;
     buffer[K + k] += f;
@@ -168,7 +168,7 @@ VsfStatus vsfCVNobs_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, i
 VsfStatus vsfCVYpY(VsfPassState* m, QkPageDescriptor* page) {
   return eachCounted(m, page, [m](const VsfRowView& r, int32_t k, double, double w) {
     const double y = foldResponse(m, r, k);
-    m->folds[k].xpx[0] += w * y * y;
+    m->cv.folds[k].xpx[0] += w * y * y;
   });
 }
 VsfStatus vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
@@ -181,10 +181,10 @@ VsfStatus vsfCVYpY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, in
 VsfStatus vsfCVResids(VsfPassState* m, QkPageDescriptor* page) {
   // Per-page sums first, so that the records see the same additions as the threaded form.
   std::vector<double>& sums = VsfScratchArena::mine().cv().sums;
-  sums.assign(static_cast<size_t>(m->foldCount), 0.0);
+  sums.assign(static_cast<size_t>(m->cv.foldCount), 0.0);
   const VsfStatus rc = cvResidsBody(m, page, sums.data());
-  for (int32_t k = 0; k < m->foldCount; ++k)
-    m->folds[k].cvSse += sums[static_cast<size_t>(k)];
+  for (int32_t k = 0; k < m->cv.foldCount; ++k)
+    m->cv.folds[k].cvSse += sums[static_cast<size_t>(k)];
   return rc;
 }
 VsfStatus vsfCVResids_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {

@@ -30,7 +30,7 @@ VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
   const VsfRowShape S = vsfRowShape(m);
   const int32_t n = S.dense + 1;
   const int64_t N = m->parmCount + 1;
-  double* sparseSums = into + static_cast<size_t>(m->foldCount) * (n + 1);
+  double* sparseSums = into + static_cast<size_t>(m->cv.foldCount) * (n + 1);
   return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
     if (r.target < 0 || !addable(r.y, n, w))
@@ -40,7 +40,7 @@ VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
     for (int32_t i = 0; i < n; ++i)
       s[1 + i] += w * r.y[i];
     for (int32_t q = 0; q < S.sparse; ++q) {
-      const int32_t e = m->sparseEffectList[q], end = r.slotEnd(S, q);
+      const int32_t e = m->layout.sparseEffectList[q], end = r.slotEnd(S, q);
       double* t = sparseSums + r.target * N + 1 + m->parmOffset[e];
       for (int32_t b = r.slotBegin(S, q); b < end; ++b)
         t[r.storedIndex(S, b)] += w * r.sparseValues[b];
@@ -51,8 +51,8 @@ VsfStatus foldMeansBody(VsfPassState* m, QkPageDescriptor* page, double* into) {
 } // namespace
 
 int64_t vsfCVFoldMeansLength(const VsfPassState* m) {
-  const int64_t sparse = m->sparseEffectCount > 0 ? m->parmCount + 1 : 0;
-  return int64_t{m->foldCount} * (vsfRowShape(m).dense + 2 + sparse);
+  const int64_t sparse = m->layout.sparseEffectCount > 0 ? m->parmCount + 1 : 0;
+  return int64_t{m->cv.foldCount} * (vsfRowShape(m).dense + 2 + sparse);
 }
 
 VsfStatus vsfCVFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
@@ -62,7 +62,7 @@ VsfStatus vsfCVFoldMeans(VsfPassState* m, QkPageDescriptor* page) {
   sums.assign(static_cast<size_t>(length), 0.0);
   const VsfStatus rc = foldMeansBody(m, page, sums.data());
   for (int64_t i = 0; i < length; ++i)
-    m->foldCentre[i] += sums[static_cast<size_t>(i)];
+    m->cv.foldCentre[i] += sums[static_cast<size_t>(i)];
   return rc;
 }
 VsfStatus vsfCVFoldMeans_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {

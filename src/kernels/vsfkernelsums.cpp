@@ -24,7 +24,7 @@ using packed::tri;
   return m->dataSettings != nullptr && m->dataSettings->xcv != 0;
 }
 // The buffer's slices: one per fold under cross validation, else one.
-[[nodiscard]] int64_t slices(const VsfPassState* m) { return cvOn(m) ? m->foldCount : 1; }
+[[nodiscard]] int64_t slices(const VsfPassState* m) { return cvOn(m) ? m->cv.foldCount : 1; }
 
 void addInto(double* dst, const double* src, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
@@ -38,10 +38,10 @@ void copyInto(double* dst, const double* src, int64_t n) {
 // with the model's own target.
 template <typename Target, typename Put>
 void bySlice(VsfPassState* m, const double* B, int64_t L, Target target, Put put) {
-  const int32_t K = m->foldCount;
+  const int32_t K = m->cv.foldCount;
   if (cvOn(m) && K > 0)
     for (int32_t f = 0; f < K; ++f)
-      put(target(&m->folds[f]), B + f * (L / K), L / K);
+      put(target(&m->cv.folds[f]), B + f * (L / K), L / K);
   else
     put(target(nullptr), B, L);
 }
@@ -62,7 +62,7 @@ int64_t shiftSquaresXpxLength(const VsfPassState* m, int64_t) {
 void storeShiftSquaresXpx(VsfPassState* m, const double* B, int64_t L) {
   const int32_t P = m->parmCount;
   m->sumWYY = B[0];
-  copyInto(m->columnSquareSums, B + 1, P);
+  copyInto(m->moments.columnSquareSums, B + 1, P);
   addInto(m->xpx, B + P + 1, L - (P + 1));
 }
 
@@ -117,25 +117,25 @@ int64_t momentsLength(const VsfPassState* m, int64_t) {
 void storeMoments(VsfPassState* m, const double* B, int64_t) {
   const int32_t P = m->parmCount;
   m->sumWY = B[0];
-  copyInto(m->columnSums, B + 1, P);
-  copyInto(m->columnSumSquares, B + 1 + P, P);
+  copyInto(m->moments.columnSums, B + 1, P);
+  copyInto(m->moments.columnSumSquares, B + 1 + P, P);
   if (xcvOn(m)) {
-    m->wTrain += B[2 * P + 1];
-    m->nObs += B[2 * P + 2];
-    m->wValidate += B[2 * P + 3];
-    m->freqValidate += B[2 * P + 4];
+    m->totals.wTrain += B[2 * P + 1];
+    m->totals.nObs += B[2 * P + 2];
+    m->totals.wValidate += B[2 * P + 3];
+    m->totals.freqValidate += B[2 * P + 4];
   }
 }
 
 int64_t twoPerParameter(const VsfPassState* m, int64_t) { return 2 * int64_t{m->parmCount}; }
 void storeSpreads(VsfPassState* m, const double* B, int64_t) {
-  copyInto(m->spreadSums, B, 2 * int64_t{m->parmCount});
+  copyInto(m->moments.spreadSums, B, 2 * int64_t{m->parmCount});
 }
 
 int64_t onePerParameterAndY(const VsfPassState* m, int64_t) { return m->parmCount + 1; }
 void storeSquareSums(VsfPassState* m, const double* B, int64_t) {
   m->sumWYY = B[0];
-  copyInto(m->columnSquareSums, B + 1, m->parmCount);
+  copyInto(m->moments.columnSquareSums, B + 1, m->parmCount);
 }
 
 int64_t oneForY(const VsfPassState*, int64_t) { return 1; }
@@ -143,27 +143,29 @@ void storeResponseSquares(VsfPassState* m, const double* B, int64_t) { m->sumWYY
 
 // ---- cross validation -------------------------------------------------------------------
 
-int64_t onePerFold(const VsfPassState* m, int64_t) { return m->foldCount; }
+int64_t onePerFold(const VsfPassState* m, int64_t) { return m->cv.foldCount; }
 void storeCVYpY(VsfPassState* m, const double* B, int64_t) {
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->folds[f].xpx[0] = B[f];
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    m->cv.folds[f].xpx[0] = B[f];
 }
 void storeCVResids(VsfPassState* m, const double* B, int64_t) {
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->folds[f].cvSse += B[f];
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    m->cv.folds[f].cvSse += B[f];
 }
-int64_t threePerFold(const VsfPassState* m, int64_t) { return 3 * int64_t{m->foldCount}; }
+int64_t threePerFold(const VsfPassState* m, int64_t) { return 3 * int64_t{m->cv.foldCount}; }
 void storeCVNobs(VsfPassState* m, const double* B, int64_t) {
-  const int32_t K = m->foldCount;
+  const int32_t K = m->cv.foldCount;
   for (int32_t f = 0; f < K; ++f) {
-    m->folds[f].rowCount += B[f];
-    m->folds[f].freqCount += B[K + f];
-    m->folds[f].weightCount += B[2 * K + f];
+    m->cv.folds[f].rowCount += B[f];
+    m->cv.folds[f].freqCount += B[K + f];
+    m->cv.folds[f].weightCount += B[2 * K + f];
   }
 }
 
 int64_t argLength(const VsfPassState*, int64_t arg) { return arg; }
-void storeCVFoldMeans(VsfPassState* m, const double* B, int64_t L) { addInto(m->foldCentre, B, L); }
+void storeCVFoldMeans(VsfPassState* m, const double* B, int64_t L) {
+  addInto(m->cv.foldCentre, B, L);
+}
 int64_t squaresAndFoldMeansLength(const VsfPassState* m, int64_t arg) {
   return m->parmCount + 1 + arg;
 }
@@ -174,7 +176,8 @@ void storeSquaresFoldMeans(VsfPassState* m, const double* B, int64_t L) {
   storeCVFoldMeans(m, B + squares, L - squares);
 }
 void storeCVExFoldXpx(VsfPassState* m, const double* B, int64_t) {
-  addInto(m->cvexSums->sums.data(), B, static_cast<int64_t>(m->cvexSums->sums.size()));
+  addInto(m->cvexPass.cvexSums->sums.data(), B,
+          static_cast<int64_t>(m->cvexPass.cvexSums->sums.size()));
 }
 
 // ---- residual sums and the solver ---------------------------------------------------------
@@ -191,7 +194,7 @@ void storeResids(VsfPassState* m, const double* B, int64_t) {
 
 void storeGradient(VsfPassState* m, const double* B, int64_t) {
   m->sse += B[0];
-  addInto(m->corr, B + 1, m->parmCount);
+  addInto(m->pathPass.corr, B + 1, m->parmCount);
 }
 
 int64_t validateTestLength(const VsfPassState* m, int64_t) { return xcvOn(m) ? 3 : 2; }
@@ -199,15 +202,17 @@ void storeValidateTest(VsfPassState* m, const double* B, int64_t) {
   m->validateAse += B[0];
   m->testAse += B[1];
   if (xcvOn(m))
-    m->heldOutError += B[2];
+    m->cvexPass.heldOutError += B[2];
 }
 
 // ---- the least-angle path ---------------------------------------------------------------
 
 int64_t onePerEffect(const VsfPassState* m, int64_t) { return m->effectCount; }
-void storeCorr(VsfPassState* m, const double* B, int64_t) { addInto(m->corr, B, m->effectCount); }
+void storeCorr(VsfPassState* m, const double* B, int64_t) {
+  addInto(m->pathPass.corr, B, m->effectCount);
+}
 void storeDirCorr(VsfPassState* m, const double* B, int64_t) {
-  addInto(m->dirCorr, B, m->effectCount);
+  addInto(m->pathPass.dirCorr, B, m->effectCount);
 }
 
 int64_t larCorrLength(const VsfPassState* m, int64_t) {
@@ -218,10 +223,10 @@ void storeLarCorr(VsfPassState* m, const double* B, int64_t) {
   m->sse += B[0];
   m->validateAse += B[1];
   m->testAse += B[2];
-  addInto(m->corr, B + 3, E);
+  addInto(m->pathPass.corr, B + 3, E);
   if (xcvOn(m)) {
-    m->heldOutError += B[E + 3];
-    m->heldOutTestError += B[E + 4];
+    m->cvexPass.heldOutError += B[E + 3];
+    m->cvexPass.heldOutTestError += B[E + 4];
   }
 }
 
@@ -231,25 +236,26 @@ void storeLarRss(VsfPassState* m, const double* B, int64_t) {
   m->validateAse += B[1];
   m->testAse += B[2];
   if (xcvOn(m)) {
-    m->heldOutError += B[3];
-    m->heldOutTestError += B[4];
+    m->cvexPass.heldOutError += B[3];
+    m->cvexPass.heldOutTestError += B[4];
   }
 }
 
 void storeLarRssAhead(VsfPassState* m, const double* B, int64_t) {
-  addInto(m->larAhead->sse.data(), B, static_cast<int64_t>(m->larAhead->sse.size()));
+  addInto(m->pathPass.larAhead->sse.data(), B,
+          static_cast<int64_t>(m->pathPass.larAhead->sse.size()));
 }
 
 // The screening terms, then the correlations of the screened-out effects (and, with the
 // direction, their direction correlations).
 void storeScreenedOut(VsfPassState* m, const double* B, bool direction) {
-  m->screenTermA += B[0];
-  m->screenTermB += B[1];
-  for (int32_t i = 0; i < m->screenOutCount; ++i) {
-    const int32_t e = m->screenOutList[i];
-    m->corr[e] += B[e + 2];
+  m->screenPass.screenTermA += B[0];
+  m->screenPass.screenTermB += B[1];
+  for (int32_t i = 0; i < m->screenPass.screenOutCount; ++i) {
+    const int32_t e = m->screenPass.screenOutList[i];
+    m->pathPass.corr[e] += B[e + 2];
     if (direction)
-      m->dirCorr[e] += B[e + m->effectCount + 2];
+      m->pathPass.dirCorr[e] += B[e + m->effectCount + 2];
   }
 }
 int64_t sasviLength(const VsfPassState* m, int64_t) { return 2 * int64_t{m->effectCount} + 2; }
@@ -257,9 +263,9 @@ void storeSasvi(VsfPassState* m, const double* B, int64_t) { storeScreenedOut(m,
 int64_t sasviCorrOutLength(const VsfPassState* m, int64_t) { return m->effectCount + 2; }
 void storeSasviCorrOut(VsfPassState* m, const double* B, int64_t) { storeScreenedOut(m, B, false); }
 void storeSasviAvecOut(VsfPassState* m, const double* B, int64_t) {
-  for (int32_t i = 0; i < m->screenNewCount; ++i) {
-    const int32_t e = m->screenNewList[i];
-    m->dirCorr[e] += B[e];
+  for (int32_t i = 0; i < m->screenPass.screenNewCount; ++i) {
+    const int32_t e = m->screenPass.screenNewList[i];
+    m->pathPass.dirCorr[e] += B[e];
   }
 }
 

@@ -31,8 +31,8 @@ inline double dot(const double* a, const double* x, int32_t n) { return vsfDot(a
 
 // The factor of the reported elastic-net coefficients over the path's (1 elsewhere).
 double elasticNetScale(const VsfPassState* m) {
-  if (vsfMethodRidge(m->options->method) && m->enSetting == 1 && m->l2 > 0)
-    return (m->nObs - 1.0) * m->l2 + 1.0;
+  if (vsfMethodRidge(m->options->method) && m->elnetPass.enSetting == 1 && m->elnetPass.l2 > 0)
+    return (m->totals.nObs - 1.0) * m->elnetPass.l2 + 1.0;
   return 1.0;
 }
 
@@ -58,15 +58,15 @@ struct PathTerms {
     for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
       const int32_t k = m->inModelList[p];
       const int64_t c = m->effectColumn[k];
-      offset.push_back(m->denseOffset[k]);
+      offset.push_back(m->layout.denseOffset[k]);
       if (need & kBeta)
-        beta.push_back(m->pathBeta[k]);
+        beta.push_back(m->pathPass.pathBeta[k]);
       if (need & kDir)
-        dir.push_back(s * m->direction[k]);
+        dir.push_back(s * m->pathPass.direction[k]);
       if (need & kLs)
         ls.push_back(m->sweptXpx[packed::at(c, 0)]);
     }
-    layOut(m->denseColumnCount, need);
+    layOut(m->layout.denseColumnCount, need);
   }
   // The path coefficients of given terms (unscaled), laid out as build lays out its own.
   void assign(const std::vector<int32_t>& offsets, const std::vector<double>& betas,
@@ -133,7 +133,7 @@ struct Targets {
   std::vector<int32_t> effect, offset;
   void add(const VsfPassState* m, int32_t k) {
     effect.push_back(k);
-    offset.push_back(m->denseOffset[k]);
+    offset.push_back(m->layout.denseOffset[k]);
   }
   void clear() {
     effect.clear();
@@ -152,7 +152,7 @@ struct Targets {
 inline double trainMultiplier(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
   if (r.role != VSF_ROLE_TRAIN)
     return 0.0;
-  if (S.xcv && r.fold == m->heldOutFold)
+  if (S.xcv && r.fold == m->cvexPass.heldOutFold)
     return 0.0;
   bool skip;
   const double mult = rowMultiplier(S, r, skip);
@@ -182,8 +182,8 @@ struct SplitTerms {
     const bool noint = m->options->noint != 0;
     for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
       const int32_t k = m->inModelList[p];
-      if (m->denseOffset[k] >= 0) {
-        offset.push_back(m->denseOffset[k]);
+      if (m->layout.denseOffset[k] >= 0) {
+        offset.push_back(m->layout.denseOffset[k]);
         coef.push_back(c[k]);
         continue;
       }
@@ -191,7 +191,7 @@ struct SplitTerms {
       split[k] = t;
       touched.push_back(k);
       if (!noint)
-        constant += t * m->columnSums[k];
+        constant += t * m->moments.columnSums[k];
     }
   }
   [[nodiscard]] double value(const VsfPassState* m, const VsfRowShape& S,
@@ -229,7 +229,7 @@ void splitCorrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bo
   SplitTerms& T = scratch.split;
   std::vector<int32_t>& effect = scratch.effect;
   std::vector<int32_t>& offset = scratch.offset;
-  T.build(m, m->pathBeta);
+  T.build(m, m->pathPass.pathBeta);
   vsfDenseEffects(m, effect, offset);
   // The correlations follow the path's coefficients, the SSE the reported (elastic-net
   // rescaled) ones, as corrBody's.
@@ -263,7 +263,7 @@ void splitAvecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
   SplitTerms& T = scratch.split;
   std::vector<int32_t>& effect = scratch.effect;
   std::vector<int32_t>& offset = scratch.offset;
-  T.build(m, m->direction);
+  T.build(m, m->pathPass.direction);
   vsfDenseEffects(m, effect, offset);
   auto candidate = [m](int32_t e) {
     return e >= m->includeCount && m->effectStatus[e] == VES_CANDIDATE;
@@ -288,7 +288,7 @@ void splitAvecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
 
 // vsfLarCorr (withCorr) and vsfLarRss.
 void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool withCorr) {
-  if (m->splitSparse) {
+  if (m->layout.splitSparse) {
     splitCorrBody(m, page, out, withCorr);
     return;
   }
@@ -315,7 +315,7 @@ void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
     const double fit = T.fitted(r.y);
     const double res = r.y[0] - fit;
     const double e = ls ? T.lsResidual(r.y) : r.y[0] - T.s * fit;
-    const bool heldOut = S.xcv && r.role == VSF_ROLE_TRAIN && r.fold == m->heldOutFold;
+    const bool heldOut = S.xcv && r.role == VSF_ROLE_TRAIN && r.fold == m->cvexPass.heldOutFold;
     if (r.role == VSF_ROLE_TRAIN && !heldOut) {
       *out.sse += mult * e * e;
       if (withCorr)
@@ -336,13 +336,13 @@ void corrBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, bool wi
 // corrBody forms the sum of its own terms: the same rows, the same order, the same arithmetic.
 void aheadBody(VsfPassState* m, QkPageDescriptor* page, double* sse) {
   const VsfRowShape S = vsfRowShape(m);
-  const VsfLarAhead& A = *m->larAhead;
+  const VsfLarAhead& A = *m->pathPass.larAhead;
   const size_t n = A.offsets.size();
   std::vector<PathTerms>& T = VsfScratchArena::mine().lar().ahead;
   if (T.size() < n)
     T.resize(n);
   for (size_t i = 0; i < n; ++i)
-    T[i].assign(A.offsets[i], A.betas[i], m->denseColumnCount);
+    T[i].assign(A.offsets[i], A.betas[i], m->layout.denseColumnCount);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     bool skip;
     const double mult = rowMultiplier(S, r, skip);
@@ -357,7 +357,7 @@ void aheadBody(VsfPassState* m, QkPageDescriptor* page, double* sse) {
 }
 
 void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
-  if (m->splitSparse) {
+  if (m->layout.splitSparse) {
     splitAvecBody(m, page, dirCorr);
     return;
   }
@@ -374,8 +374,8 @@ void avecBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) {
       if (m->effectStatus[k] == VES_CANDIDATE)
         K.add(m, k);
   } else if (screen >= VsfScreenMethod::Sasvi && screen <= VsfScreenMethod::Dpp) {
-    for (int32_t i = 0; i < m->screenInCount; ++i)
-      K.add(m, m->screenInList[i]);
+    for (int32_t i = 0; i < m->screenPass.screenInCount; ++i)
+      K.add(m, m->screenPass.screenInList[i]);
   }
   if (K.effect.empty() || T.offset.empty())
     return;
@@ -396,8 +396,8 @@ void sasviOutBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out, boo
   Targets& K = scratch.targets;
   T.build(m, false, kBeta | (direction ? kDir : 0));
   K.clear();
-  for (int32_t i = 0; i < m->screenOutCount; ++i)
-    K.add(m, m->screenOutList[i]);
+  for (int32_t i = 0; i < m->screenPass.screenOutCount; ++i)
+    K.add(m, m->screenPass.screenOutList[i]);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double mult = trainMultiplier(m, S, r);
     if (mult == 0.0)
@@ -419,8 +419,8 @@ void sasviAvecOutBody(VsfPassState* m, QkPageDescriptor* page, double* dirCorr) 
   Targets& K = scratch.targets;
   T.build(m, false, kDir);
   K.clear();
-  for (int32_t i = 0; i < m->screenNewCount; ++i)
-    K.add(m, m->screenNewList[i]);
+  for (int32_t i = 0; i < m->screenPass.screenNewCount; ++i)
+    K.add(m, m->screenPass.screenNewList[i]);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     const double mult = trainMultiplier(m, S, r);
     if (mult == 0.0)
@@ -437,7 +437,8 @@ void plainCorrBody(VsfPassState* m, QkPageDescriptor* page, double* corr) {
   Targets& K = VsfScratchArena::mine().lar().targets;
   K.clear();
   for (int32_t k = 0; k < m->effectCount; ++k)
-    if (m->effectStatus[k] == VES_CANDIDATE && m->effectColumns[k] == 1 && m->sparseSlot[k] < 0)
+    if (m->effectStatus[k] == VES_CANDIDATE && m->effectColumns[k] == 1 &&
+        m->layout.sparseSlot[k] < 0)
       K.add(m, k);
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     if (S.hasRole && r.role != VSF_ROLE_TRAIN)
@@ -451,14 +452,14 @@ void plainCorrBody(VsfPassState* m, QkPageDescriptor* page, double* corr) {
     for (int32_t i = 0; i < m->inModelCount; ++i) {
       const int32_t e = m->inModelList[i];
       const int64_t c0 = m->effectColumn[e];
-      if (m->sparseSlot[e] < 0) {
+      if (m->layout.sparseSlot[e] < 0) {
         for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
           const int64_t c = c0 + q;
           if (m->sweepFlags[c] == '1')
-            res += sw[packed::at(c, 0)] * dense[m->denseOffset[e] + q];
+            res += sw[packed::at(c, 0)] * dense[m->layout.denseOffset[e] + q];
         }
       } else {
-        const int32_t s = m->sparseSlot[e];
+        const int32_t s = m->layout.sparseSlot[e];
         const int32_t end = r.slotEnd(S, s);
         for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
           const int64_t c = c0 + r.storedIndex(S, b);
@@ -469,7 +470,7 @@ void plainCorrBody(VsfPassState* m, QkPageDescriptor* page, double* corr) {
     }
     for (size_t i = 0; i < K.effect.size(); ++i) {
       const int32_t k = K.effect[i];
-      corr[k] += mult * res * (dense[K.offset[i]] - m->columnSums[k]);
+      corr[k] += mult * res * (dense[K.offset[i]] - m->moments.columnSums[k]);
     }
   });
 }
@@ -479,13 +480,13 @@ Sinks modelSums(VsfPassState* m) {
   s.sse = &m->sse;
   s.validate = &m->validateAse;
   s.test = &m->testAse;
-  s.heldOut = &m->heldOutError;
-  s.heldOutTest = &m->heldOutTestError;
-  s.corr = m->corr;
-  s.dirCorr = m->dirCorr;
-  s.termA = &m->screenTermA;
-  s.termB = &m->screenTermB;
-  s.aheadSse = m->larAhead != nullptr ? m->larAhead->sse.data() : nullptr;
+  s.heldOut = &m->cvexPass.heldOutError;
+  s.heldOutTest = &m->cvexPass.heldOutTestError;
+  s.corr = m->pathPass.corr;
+  s.dirCorr = m->pathPass.dirCorr;
+  s.termA = &m->screenPass.screenTermA;
+  s.termB = &m->screenPass.screenTermB;
+  s.aheadSse = m->pathPass.larAhead != nullptr ? m->pathPass.larAhead->sse.data() : nullptr;
   return s;
 }
 

@@ -21,7 +21,7 @@ struct VsfPassState;
 [[nodiscard]] VsfStatus vsfLarRss(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfLarRss_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                     int64_t length);
-// The training rows' residual sums of squares of every entry of model->larAhead (rows with
+// The training rows' residual sums of squares of every entry of model->pathPass.larAhead (rows with
 // roles or external folds are not for it).
 [[nodiscard]] VsfStatus vsfLarRssAhead(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfLarRssAhead_t(VsfPassState* model, QkPageDescriptor* page,

@@ -14,11 +14,11 @@ void eachParm(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, 
   const double* dense = r.denseValues();
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t p0 = m->parmOffset[e];
-    if (m->sparseSlot[e] < 0) {
+    if (m->layout.sparseSlot[e] < 0) {
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-        fn(p0 + q, dense[m->denseOffset[e] + q]);
+        fn(p0 + q, dense[m->layout.denseOffset[e] + q]);
     } else {
-      const int32_t s = m->sparseSlot[e];
+      const int32_t s = m->layout.sparseSlot[e];
       const int32_t end = r.slotEnd(S, s);
       for (int32_t b = r.slotBegin(S, s); b < end; ++b)
         fn(p0 + r.storedIndex(S, b), r.sparseValues[b]);
@@ -37,7 +37,7 @@ void momentsBody(VsfPassState* m, QkPageDescriptor* page, double* sumY, double* 
       return;
     const double v = r.weight * f;
     if (train) {
-      if (S.xcv && r.fold == m->heldOutFold) {
+      if (S.xcv && r.fold == m->cvexPass.heldOutFold) {
         totals[2] += v;
         totals[3] += f;
         return;
@@ -49,7 +49,7 @@ void momentsBody(VsfPassState* m, QkPageDescriptor* page, double* sumY, double* 
         sums[p] += v * x;
         squares[p] += v * x * x;
       });
-    } else if (S.xcv && r.role == VSF_ROLE_VALIDATE && m->heldOutFold == m->foldCount) {
+    } else if (S.xcv && r.role == VSF_ROLE_VALIDATE && m->cvexPass.heldOutFold == m->cv.foldCount) {
       totals[2] += v;
       totals[3] += f;
     }
@@ -66,18 +66,18 @@ template <class Fn> void ypwyBody(VsfPassState* m, QkPageDescriptor* page, Fn ad
 
 void spreadsBody(VsfPassState* m, QkPageDescriptor* page, double* deviations, double* squares) {
   const VsfRowShape S = vsfRowShape(m);
-  const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
+  const bool shifted = m->shift.pagesShifted && m->shift.xpxShift != nullptr;
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     const double* dense = r.denseValues();
     for (int32_t e = 1; e < m->effectCount; ++e) {
-      if (m->sparseSlot[e] >= 0)
+      if (m->layout.sparseSlot[e] >= 0)
         continue;
       for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
         const int32_t p = m->parmOffset[e] + q;
-        if (m->spreadState[p] != VSS_ABOUT_MEAN)
+        if (m->moments.spreadState[p] != VSS_ABOUT_MEAN)
           continue;
-        const double centre = m->columnSums[p] - (shifted ? m->xpxShift[1 + p] : 0.0);
-        const double d = dense[m->denseOffset[e] + q] - centre;
+        const double centre = m->moments.columnSums[p] - (shifted ? m->shift.xpxShift[1 + p] : 0.0);
+        const double d = dense[m->layout.denseOffset[e] + q] - centre;
         deviations[p] += w * d;
         squares[p] += w * d * d;
       }
@@ -89,12 +89,12 @@ void spreadsBody(VsfPassState* m, QkPageDescriptor* page, double* deviations, do
 
 VsfStatus vsfMoments(VsfPassState* m, QkPageDescriptor* page) {
   double totals[4] = {0, 0, 0, 0};
-  momentsBody(m, page, &m->sumWY, m->columnSums, m->columnSumSquares, totals);
+  momentsBody(m, page, &m->sumWY, m->moments.columnSums, m->moments.columnSumSquares, totals);
   if (vsfRowShape(m).xcv) {
-    m->wTrain += totals[0];
-    m->nObs += totals[1];
-    m->wValidate += totals[2];
-    m->freqValidate += totals[3];
+    m->totals.wTrain += totals[0];
+    m->totals.nObs += totals[1];
+    m->totals.wValidate += totals[2];
+    m->totals.freqValidate += totals[3];
   }
   return VsfStatus::Ok;
 }
@@ -113,7 +113,7 @@ VsfStatus vsfYpwY(VsfPassState* m, QkPageDescriptor* page) {
     if (p < 0)
       m->sumWYY += v;
     else
-      m->columnSquareSums[p] += v;
+      m->moments.columnSquareSums[p] += v;
   });
   return VsfStatus::Ok;
 }
@@ -124,7 +124,7 @@ VsfStatus vsfYpwY_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int
 
 VsfStatus vsfResponseSquares(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
-  const double c = m->responseCentre;
+  const double c = m->shift.responseCentre;
   vsfEachWeightedRow(m, S, page, [m, c](const VsfRowView& r, double w) {
     m->sumWYY += w * (r.y[0] - c) * (r.y[0] - c);
   });
@@ -132,7 +132,7 @@ VsfStatus vsfResponseSquares(VsfPassState* m, QkPageDescriptor* page) {
 }
 VsfStatus vsfResponseSquares_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const VsfRowShape S = vsfRowShape(m);
-  const double c = m->responseCentre;
+  const double c = m->shift.responseCentre;
   vsfEachWeightedRow(m, S, page, [buffer, c](const VsfRowView& r, double w) {
     buffer[0] += w * (r.y[0] - c) * (r.y[0] - c);
   });
@@ -150,7 +150,7 @@ VsfStatus vsfShiftRowsSquares_t(VsfPassState* m, QkPageDescriptor* page, double*
 }
 
 VsfStatus vsfSpreads(VsfPassState* m, QkPageDescriptor* page) {
-  spreadsBody(m, page, m->spreadSums, m->spreadSums + m->parmCount);
+  spreadsBody(m, page, m->moments.spreadSums, m->moments.spreadSums + m->parmCount);
   return VsfStatus::Ok;
 }
 VsfStatus vsfSpreads_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {

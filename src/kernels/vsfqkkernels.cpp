@@ -31,18 +31,18 @@ struct Terms {
   std::vector<int32_t> sparseAll; // sparse effects whose gradient is formed
 
   void build(const VsfPassState* m, bool withGradient) {
-    coef.assign(static_cast<size_t>(m->denseColumnCount), 0.0);
+    coef.assign(static_cast<size_t>(m->layout.denseColumnCount), 0.0);
     sparseIn.clear();
     gradient.clear();
     sparseAll.clear();
     for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
       const int32_t k = m->inModelList[p];
-      if (m->sparseSlot[k] >= 0) {
+      if (m->layout.sparseSlot[k] >= 0) {
         sparseIn.push_back(k);
         continue;
       }
       for (int32_t q = 0; q < m->effectColumns[k]; ++q)
-        coef[m->denseOffset[k] + q] = m->solverBeta[m->parmOffset[k] + q];
+        coef[m->layout.denseOffset[k] + q] = m->pathPass.solverBeta[m->parmOffset[k] + q];
     }
     if (!withGradient)
       return;
@@ -50,11 +50,11 @@ struct Terms {
       const int32_t c = m->effectColumns[k];
       if (c == 0)
         continue;
-      if (m->sparseSlot[k] >= 0) {
+      if (m->layout.sparseSlot[k] >= 0) {
         sparseAll.push_back(k);
         continue;
       }
-      Span s{m->parmOffset[k], m->denseOffset[k], c};
+      Span s{m->parmOffset[k], m->layout.denseOffset[k], c};
       if (!gradient.empty()) {
         Span& last = gradient.back();
         if (last.parm + last.count == s.parm && last.dense + last.count == s.dense) {
@@ -70,9 +70,9 @@ struct Terms {
   double error(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) const {
     double e = vsfDot(coef.data(), r.denseValues(), static_cast<int64_t>(coef.size())) - r.y[0];
     for (int32_t k : sparseIn) {
-      const int32_t s = m->sparseSlot[k], end = r.slotEnd(S, s);
+      const int32_t s = m->layout.sparseSlot[k], end = r.slotEnd(S, s);
       for (int32_t v = r.slotBegin(S, s); v < end; ++v)
-        e += m->solverBeta[m->parmOffset[k] + r.storedIndex(S, v)] * r.sparseValues[v];
+        e += m->pathPass.solverBeta[m->parmOffset[k] + r.storedIndex(S, v)] * r.sparseValues[v];
     }
     return e;
   }
@@ -87,7 +87,7 @@ struct Terms {
         c[q] += g * v[q];
     }
     for (int32_t k : sparseAll) {
-      const int32_t s = m->sparseSlot[k], end = r.slotEnd(S, s);
+      const int32_t s = m->layout.sparseSlot[k], end = r.slotEnd(S, s);
       for (int32_t v = r.slotBegin(S, s); v < end; ++v)
         corr[m->parmOffset[k] + r.storedIndex(S, v)] += g * r.sparseValues[v];
     }
@@ -128,7 +128,7 @@ void validateBody(VsfPassState* m, QkPageDescriptor* page, const Sinks& out) {
       into = out.validate;
     } else if (r.role == VSF_ROLE_TEST) {
       into = out.test;
-    } else if (r.role == VSF_ROLE_TRAIN && S.xcv && r.fold == m->heldOutFold) {
+    } else if (r.role == VSF_ROLE_TRAIN && S.xcv && r.fold == m->cvexPass.heldOutFold) {
       into = out.heldOut;
       if (S.hasResample)
         mult = r.weight * r.rfreq;
@@ -158,7 +158,7 @@ VsfStatus vsfFunValue_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
 VsfStatus vsfGradient(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.sse = &m->sse;
-  s.corr = m->corr;
+  s.corr = m->pathPass.corr;
   lossBody(m, page, s, true);
   return VsfStatus::Ok;
 }
@@ -174,7 +174,7 @@ VsfStatus vsfValidateTest(VsfPassState* m, QkPageDescriptor* page) {
   Sinks s;
   s.validate = &m->validateAse;
   s.test = &m->testAse;
-  s.heldOut = &m->heldOutError;
+  s.heldOut = &m->cvexPass.heldOutError;
   validateBody(m, page, s);
   return VsfStatus::Ok;
 }

@@ -42,7 +42,7 @@ VsfStatus vsfResampleFreqs(VsfPassState* m, QkPageDescriptor* page) {
   VsfResampler* r = m->resampler;
   const VsfResampleSettings* s = r->settings;
   const VsfRowShape S = vsfRowShape(m);
-  const double N = m->nObs;
+  const double N = m->totals.nObs;
   const double size = vsfSampleSize(s, N);
   const bool subsample = s->subsample != 0;
   int64_t row = 0;

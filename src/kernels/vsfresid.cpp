@@ -35,13 +35,13 @@ VsfSweptGather::VsfSweptGather(const VsfPassState* m, const char* flags) : flags
     const int32_t c0 = m->effectColumn[e];
     if (m->structured != nullptr && e == m->structured->effect)
       continue; // outside the triangle: vsfStructuredFitted
-    if (m->sparseSlot[e] >= 0) {
-      parts_.push_back({m->sparseSlot[e], c0, 0});
+    if (m->layout.sparseSlot[e] >= 0) {
+      parts_.push_back({m->layout.sparseSlot[e], c0, 0});
       continue;
     }
     for (int32_t q = 0; q < m->effectColumns[e]; ++q)
       if (flags[c0 + q] == '1')
-        parts_.push_back({-1, c0 + q, m->denseOffset[e] + q});
+        parts_.push_back({-1, c0 + q, m->layout.denseOffset[e] + q});
   }
 }
 
@@ -85,7 +85,7 @@ bool effectPlace(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& 
   const VsfStructured* st = m->structured;
   if (st == nullptr || !st->inModel)
     return false;
-  const int32_t slot = m->sparseSlot[st->effect];
+  const int32_t slot = m->layout.sparseSlot[st->effect];
   const int32_t begin = r.slotBegin(S, slot), end = r.slotEnd(S, slot);
   if (begin == end)
     return false;
@@ -194,12 +194,12 @@ double factorForm(const VsfLeverageFactor& f, const VsfGathered& g) {
 // from the swept block with the many-level effect's terms.
 double leverage(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
                 const VsfGathered& g) {
-  if (m->leverageFactor == nullptr)
+  if (m->leverage.leverageFactor == nullptr)
     return structuredLeverage(m, S, r, g) + sweptForm(m->sweptXpx, g);
   VsfGathered& p = VsfScratchArena::mine().resid().reduced;
   p = g;
   const double block = vsfStructuredReduce(m, S, r, p);
-  return block + factorForm(*m->leverageFactor, p);
+  return block + factorForm(*m->leverage.leverageFactor, p);
 }
 
 // Calls f(row, weight, frequency, gathered columns) for every training row of the page that
@@ -242,7 +242,7 @@ void leverageSumsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
         VsfGathered& p = VsfScratchArena::mine().resid().reduced;
         p = g;
         vsfStructuredReduce(m, S, r, p);
-        sums[0] += f * v * factorForm(*m->leverageFactor, p);
+        sums[0] += f * v * factorForm(*m->leverage.leverageFactor, p);
         sums[1] += f * v * sweptForm(m->sweptXpx, p);
       });
 }
@@ -264,7 +264,7 @@ void residsOfPage(VsfPassState* m, QkPageDescriptor* page, double* sums) {
 } // namespace
 
 VsfStatus vsfLeverageSums(VsfPassState* m, QkPageDescriptor* page) {
-  leverageSumsOfPage(m, page, m->leverageSums);
+  leverageSumsOfPage(m, page, m->leverage.leverageSums);
   return VsfStatus::Ok;
 }
 VsfStatus vsfPress(VsfPassState* m, QkPageDescriptor* page) {

@@ -58,9 +58,9 @@ struct VsfLeverageFactor {
   std::vector<double> lower;  // L, packed by rows (place i's row at i(i+1)/2)
 };
 
-// Adds to model->leverageSums[0] the training rows' leverages from model->leverageFactor, and
-// to [1] those from the swept block: on a sound source each sum is the number of the factor's
-// columns. Serial: its caller reads every page on one thread.
+// Adds to model->leverage.leverageSums[0] the training rows' leverages from
+// model->leverage.leverageFactor, and to [1] those from the swept block: on a sound source each sum
+// is the number of the factor's columns. Serial: its caller reads every page on one thread.
 [[nodiscard]] VsfStatus vsfLeverageSums(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfPress(VsfPassState* model, QkPageDescriptor* page);
 [[nodiscard]] VsfStatus vsfPress_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,

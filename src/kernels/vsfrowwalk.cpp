@@ -17,8 +17,8 @@ VsfRowShape vsfRowShape(const VsfPassState* m) {
     S.xcv = s->cvMethod != VsfCvMethod::None && s->xcv != 0;
   }
   S.lead = S.hasWeight + S.hasFreq + S.hasResample;
-  S.dense = m->denseColumnCount;
-  S.sparse = m->sparseEffectCount;
+  S.dense = m->layout.denseColumnCount;
+  S.sparse = m->layout.sparseEffectCount;
   S.fixedCodes = S.hasFold + S.hasRole;
   return S;
 }

@@ -94,12 +94,12 @@ template <class Fn> inline void vsfEachRow(const VsfRowShape& S, QkPageDescripto
 }
 
 // Calls fn(effect, value) for every stored value of a row whose sparse slots hold runs of
-// split effects (VsfPassState::splitSparse), in slot order.
+// split effects (VsfPassState::layout.splitSparse), in slot order.
 template <class Fn>
 inline void vsfEachSplitValue(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r,
                               Fn&& fn) {
   for (int32_t s = 0; s < S.sparse; ++s) {
-    const int32_t first = m->sparseEffectList[s], end = r.slotEnd(S, s);
+    const int32_t first = m->layout.sparseEffectList[s], end = r.slotEnd(S, s);
     for (int32_t b = r.slotBegin(S, s); b < end; ++b)
       fn(first + r.storedIndex(S, b), r.sparseValues[b]);
   }
@@ -119,11 +119,12 @@ inline void vsfEachSplitValue(const VsfPassState* m, const VsfRowShape& S, const
 // The scale of split effect e stored sparse (its value on the pages is raw: the fit's column is
 // (x - mean) scale), times its adaptive weight once the weights apply; 0 for a constant column.
 [[nodiscard]] inline double vsfSplitScale(const VsfPassState* m, int32_t e) {
-  const double scale = m->columnSumSquares[e];
+  const double scale = m->moments.columnSumSquares[e];
   if (isHostMissing(scale))
     return 0.0;
-  if (m->splitWeighted && m->adaptiveWeight != nullptr && !isHostMissing(m->adaptiveWeight[e]))
-    return scale * m->adaptiveWeight[e];
+  if (m->adaptive.splitWeighted && m->adaptive.adaptiveWeight != nullptr &&
+      !isHostMissing(m->adaptive.adaptiveWeight[e]))
+    return scale * m->adaptive.adaptiveWeight[e];
   return scale;
 }
 
@@ -133,13 +134,13 @@ inline void vsfDenseEffects(const VsfPassState* m, std::vector<int32_t>& effect,
   effect.clear();
   offset.clear();
   // The reading pass lists them; a model set up otherwise is searched.
-  const bool listed = m->denseEffectList != nullptr;
-  const int32_t n = listed ? m->denseEffectCount : m->effectCount;
+  const bool listed = m->layout.denseEffectList != nullptr;
+  const int32_t n = listed ? m->layout.denseEffectCount : m->effectCount;
   for (int32_t i = 0; i < n; ++i)
-    if (const int32_t e = listed ? m->denseEffectList[i] : i;
-        m->denseOffset[e] >= 0 && m->effectColumns[e] == 1) {
+    if (const int32_t e = listed ? m->layout.denseEffectList[i] : i;
+        m->layout.denseOffset[e] >= 0 && m->effectColumns[e] == 1) {
       effect.push_back(e);
-      offset.push_back(m->denseOffset[e]);
+      offset.push_back(m->layout.denseOffset[e]);
     }
 }
 
@@ -149,7 +150,7 @@ inline void vsfDenseEffects(const VsfPassState* m, std::vector<int32_t>& effect,
 inline double vsfTrainWeight(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r) {
   if (S.hasRole && r.role != VSF_ROLE_TRAIN)
     return 0.0;
-  if (S.xcv && r.fold == m->heldOutFold)
+  if (S.xcv && r.fold == m->cvexPass.heldOutFold)
     return 0.0;
   if (S.hasResample)
     return r.rfreq == 0.0 ? 0.0 : r.weight * r.rfreq;
@@ -166,7 +167,7 @@ enum VsfFoldTarget : int32_t {
                                        const VsfRowView& r) {
   if (!S.cv)
     return kVsfFoldModel;
-  return (r.fold >= 0 && r.fold < m->foldCount) ? r.fold : kVsfFoldOutOfRange;
+  return (r.fold >= 0 && r.fold < m->cv.foldCount) ? r.fold : kVsfFoldOutOfRange;
 }
 
 // Calls body(row, weight) for every row of the page with a non-zero training weight
@@ -215,11 +216,12 @@ template <class Body>
 }
 
 // Fold f's centre over the rows' response and dense values (n = dense + 1 of them) where the
-// fold records' sums are formed about their folds' own means (VsfPassState's foldCentre);
+// fold records' sums are formed about their folds' own means (VsfPassState's cv.foldCentre);
 // null for the model's rows (f < 0) or where they are not.
 [[nodiscard]] inline const double* vsfFoldCentre(const VsfPassState* m, int32_t n, int32_t f) {
-  return m->foldCentre != nullptr && f >= 0 ? m->foldCentre + static_cast<size_t>(f) * (n + 1) + 1
-                                            : nullptr;
+  return m->cv.foldCentre != nullptr && f >= 0
+             ? m->cv.foldCentre + static_cast<size_t>(f) * (n + 1) + 1
+             : nullptr;
 }
 
 // The row as fold f's sums take it: with a centre (vsfFoldCentre), a copy whose response and

@@ -59,7 +59,7 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
       r.y[0] = Undo ? r.y[0] + ybar : r.y[0] - ybar;
     double* dense = r.denseValues();
     auto one = [&](double& x, int32_t at) {
-      const double mean = m->columnSums[at], scale = m->columnSumSquares[at];
+      const double mean = m->moments.columnSums[at], scale = m->moments.columnSumSquares[at];
       x = Undo ? backward(x, mean, scale, noint) : forward(x, mean, scale, noint);
     };
     if (byEffect) {
@@ -77,8 +77,9 @@ template <bool Undo> void standardize(VsfPassState* m, QkPageDescriptor* page, b
 void effectWeights(const VsfPassState* m, std::vector<int32_t>& offset,
                    std::vector<double>& weight) {
   for (int32_t e = 1; e < m->effectCount; ++e)
-    if (const double a = m->adaptiveWeight[e]; !isHostMissing(a) && m->denseOffset[e] >= 0) {
-      offset.push_back(m->denseOffset[e]);
+    if (const double a = m->adaptive.adaptiveWeight[e];
+        !isHostMissing(a) && m->layout.denseOffset[e] >= 0) {
+      offset.push_back(m->layout.denseOffset[e]);
       weight.push_back(a);
     }
 }
@@ -89,11 +90,12 @@ void effectWeights(const VsfPassState* m, std::vector<int32_t>& offset,
 void parameterWeights(const VsfPassState* m, std::vector<int32_t>& offset,
                       std::vector<double>& weight) {
   for (int32_t e = 1; e < m->effectCount; ++e) {
-    if (m->denseOffset[e] < 0)
+    if (m->layout.denseOffset[e] < 0)
       continue;
     for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-      if (const double a = m->adaptiveWeight[m->parmOffset[e] + q]; !isHostMissing(a) && a != 0) {
-        offset.push_back(m->denseOffset[e] + q);
+      if (const double a = m->adaptive.adaptiveWeight[m->parmOffset[e] + q];
+          !isHostMissing(a) && a != 0) {
+        offset.push_back(m->layout.denseOffset[e] + q);
         weight.push_back(a);
       }
   }
@@ -101,7 +103,7 @@ void parameterWeights(const VsfPassState* m, std::vector<int32_t>& offset,
 
 template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
-  if (m->effectCount < 2 || m->adaptiveWeight == nullptr)
+  if (m->effectCount < 2 || m->adaptive.adaptiveWeight == nullptr)
     return;
   // The weighted columns stored dense, listed once a page: split levels stored sparse take
   // their weight in their scale (vsfSplitScale), and a row visits only its dense values.
@@ -129,15 +131,15 @@ template <bool Undo> void adaptive(VsfPassState* m, QkPageDescriptor* page) {
 // Every row's response and dense values less the model's shift (0 leaves a column as it is).
 void shiftRows(VsfPassState* m, QkPageDescriptor* page) {
   const VsfRowShape S = vsfRowShape(m);
-  const double* shift = m->xpxShift;
+  const double* shift = m->shift.xpxShift;
   vsfEachRow(S, page, [&](const VsfRowView& r) {
     r.y[0] -= shift[0];
     double* dense = r.denseValues();
     for (int32_t e = 0; e < m->effectCount; ++e) {
-      if (m->sparseSlot[e] >= 0)
+      if (m->layout.sparseSlot[e] >= 0)
         continue;
       const double* c = shift + 1 + m->parmOffset[e];
-      double* x = dense + m->denseOffset[e];
+      double* x = dense + m->layout.denseOffset[e];
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
         x[q] -= c[q];
     }

@@ -206,7 +206,7 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
   pending.cover(S.dense + 1, static_cast<int32_t>(share.denseBegin),
                 static_cast<int32_t>(share.denseEnd));
   const int32_t n = S.dense + 1;
-  assert((m->foldCentre == nullptr || m->foldCentreOrder == n) &&
+  assert((m->cv.foldCentre == nullptr || m->cv.foldCentreOrder == n) &&
          "the fold centres cover the rows' dense values");
   std::vector<double>& centred = VsfScratchArena::mine().xpx().centred;
   const VsfPageNote known =
@@ -231,7 +231,7 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
     pending.add(T, c, r.y, w, finite);
     const double* y = nullptr; // the row as the sparse rows take it, formed when first wanted
     for (int32_t s = 0; s < S.sparse; ++s) {
-      const int32_t e = m->sparseEffectList[s];
+      const int32_t e = m->layout.sparseEffectList[s];
       const int32_t end = r.slotEnd(S, s);
       for (int32_t a = r.slotBegin(S, s); a < end; ++a) {
         const double xa = r.sparseValues[a];
@@ -243,7 +243,7 @@ VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& shar
         double* R = T + tri(row);
         zvaxpy(R, R, y, n, w * xa);
         for (int32_t sb = 0; sb <= s; ++sb) {
-          const int32_t eb = m->sparseEffectList[sb];
+          const int32_t eb = m->layout.sparseEffectList[sb];
           const int32_t bEnd = sb == s ? a + 1 : r.slotEnd(S, sb);
           for (int32_t b = r.slotBegin(S, sb); b < bEnd; ++b)
             R[m->effectColumn[eb] + r.storedIndex(S, b)] += w * xa * r.sparseValues[b];
@@ -300,7 +300,8 @@ VsfStatus splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, 
   const VsfRowShape S = vsfRowShape(m);
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     const double* dense = r.denseValues();
-    const double x = m->denseOffset[k] >= 0 ? dense[m->denseOffset[k]] : vsfSplitValue(m, S, r, k);
+    const double x =
+        m->layout.denseOffset[k] >= 0 ? dense[m->layout.denseOffset[k]] : vsfSplitValue(m, S, r, k);
     const double v = w * x;
     if (v == 0.0)
       return;
@@ -325,9 +326,9 @@ VsfStatus splitEnteringBody(VsfPassState* m, QkPageDescriptor* page, int32_t k, 
   offset.clear();
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
-    if (m->denseOffset[e] >= 0) {
+    if (m->layout.denseOffset[e] >= 0) {
       column.push_back(m->effectColumn[e]);
-      offset.push_back(m->denseOffset[e]);
+      offset.push_back(m->layout.denseOffset[e]);
     }
   }
   return splitEnteringBody(m, page, k, R, column, offset, [m, k](int32_t e) {
@@ -366,8 +367,8 @@ template <class Target>
   for (int32_t& e : effect)
     e = 1 + m->parmOffset[e];
   const int32_t last = m->inModelList[m->inModelCount - 1];
-  const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
-  const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
+  const int32_t* batch = m->batch.crossBatch != nullptr ? m->batch.crossBatch : &last;
+  const int32_t count = m->batch.crossBatch != nullptr ? m->batch.crossBatchCount : 1;
   for (int32_t b = share.columnBegin; b < std::min(count, share.columnEnd); ++b)
     if (const VsfStatus rc = splitEnteringBody(m, page, batch[b], target(-1, b), effect, offset,
                                                [m](int32_t e) { return 1 + m->parmOffset[e]; });
@@ -380,7 +381,7 @@ template <class Target>
 template <class Target>
 VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& share,
                      Target target) {
-  if (m->splitSparse)
+  if (m->layout.splitSparse)
     return splitEffectBody(m, page, share, target);
   const VsfRowShape S = vsfRowShape(m);
   std::vector<double>& room = VsfScratchArena::mine().xpx().room;
@@ -393,18 +394,18 @@ VsfStatus effectBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& sh
       const int32_t k = m->effectColumns[e];
       if (k <= 0)
         continue;
-      if (k == 1 && m->sparseSlot[e] < 0) {
+      if (k == 1 && m->layout.sparseSlot[e] < 0) {
         // A single column's square, as zscp forms it, without its call per column.
-        const double x = r.denseValues()[m->denseOffset[e]];
+        const double x = r.denseValues()[m->layout.denseOffset[e]];
         if (!isHostMissing(x) && x != 0.0 && !isHostMissing(w))
           *target(f, e) += x * w * x;
         continue;
       }
       double* E = target(f, e);
-      if (m->sparseSlot[e] < 0) {
-        zscp(r.denseValues() + m->denseOffset[e], k, E, w);
+      if (m->layout.sparseSlot[e] < 0) {
+        zscp(r.denseValues() + m->layout.denseOffset[e], k, E, w);
       } else {
-        const int32_t s = m->sparseSlot[e];
+        const int32_t s = m->layout.sparseSlot[e];
         const int32_t b0 = r.slotBegin(S, s), end = r.slotEnd(S, s);
         for (int32_t a = b0; a < end; ++a) {
           const int64_t ia = r.storedIndex(S, a);
@@ -424,7 +425,7 @@ template <class Target>
 [[nodiscard]] VsfStatus effBody(VsfPassState* m, QkPageDescriptor* page, const RunShare& share,
                                 int64_t origin, Target target) {
   const int64_t m0 = m->xpxColumns;
-  if (m->splitSparse)
+  if (m->layout.splitSparse)
     return share.owns(0) ? splitEffBody(m, page, target(-1) + (tri(m0) - origin)) : VsfStatus::Ok;
   const VsfRowShape S = vsfRowShape(m);
   const int32_t k = m->inModelList[m->inModelCount - 1];
@@ -442,13 +443,13 @@ template <class Target>
       for (int32_t i = 0; i < nIn; ++i) {
         const int32_t e = m->inModelList[i];
         const int64_t c0 = m->effectColumn[e];
-        if (m->sparseSlot[e] < 0) {
-          const double* x = dense + m->denseOffset[e];
+        if (m->layout.sparseSlot[e] < 0) {
+          const double* x = dense + m->layout.denseOffset[e];
           const int32_t n = m->effectColumns[e];
           for (int32_t q = 0; q < n && c0 + q <= row; ++q)
             R[c0 + q] += x[q] * v;
         } else {
-          const int32_t s = m->sparseSlot[e];
+          const int32_t s = m->layout.sparseSlot[e];
           const int32_t end = r.slotEnd(S, s);
           for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
             const int64_t c = c0 + r.storedIndex(S, b);
@@ -459,8 +460,8 @@ template <class Target>
         }
       }
     };
-    if (m->sparseSlot[k] < 0) {
-      const double* x = dense + m->denseOffset[k];
+    if (m->layout.sparseSlot[k] < 0) {
+      const double* x = dense + m->layout.denseOffset[k];
       const auto end = static_cast<int32_t>(std::min<int64_t>(share.end, m->effectColumns[k]));
       for (auto j = static_cast<int32_t>(share.begin); j < end; ++j) {
         const double v = w * x[j];
@@ -468,7 +469,7 @@ template <class Target>
           addRow(m0 + j, v);
       }
     } else {
-      const int32_t s = m->sparseSlot[k];
+      const int32_t s = m->layout.sparseSlot[k];
       const int32_t end = r.slotEnd(S, s);
       for (int32_t a = r.slotBegin(S, s); a < end; ++a)
         if (const int32_t j = r.storedIndex(S, a); share.owns(j))
@@ -490,12 +491,12 @@ inline void addParms(const VsfPassState* m, const VsfRowShape& S, const VsfRowVi
   }
   for (int32_t e = 0; e < m->effectCount; ++e) {
     double* out = t + 1 + m->parmOffset[e];
-    if (m->sparseSlot[e] < 0) {
+    if (m->layout.sparseSlot[e] < 0) {
       const int32_t n = m->effectColumns[e];
       if (n > 0)
-        zvaxpy(out, out, dense + m->denseOffset[e], n, u);
+        zvaxpy(out, out, dense + m->layout.denseOffset[e], n, u);
     } else {
-      const int32_t s = m->sparseSlot[e];
+      const int32_t s = m->layout.sparseSlot[e];
       const int32_t end = r.slotEnd(S, s);
       for (int32_t b = r.slotBegin(S, s); b < end; ++b)
         out[r.storedIndex(S, b)] += r.sparseValues[b] * u;
@@ -547,8 +548,9 @@ struct PendingTerms {
   // A batch knows the layout already: the test takes a loop over the effects, and a page
   // here may hold a single row.
   // Centred rows are copies that do not outlive the row: their terms are added at once.
-  return m->foldCentre == nullptr &&
-         (m->crossBatch != nullptr ? m->crossBatchContiguous != 0 : vsfDenseInParameterOrder(m));
+  return m->cv.foldCentre == nullptr &&
+         (m->batch.crossBatch != nullptr ? m->batch.crossBatchContiguous != 0
+                                         : vsfDenseInParameterOrder(m));
 }
 
 // target(f, j) gives store column j of the pass: the columns of the batch's effects in turn
@@ -557,13 +559,13 @@ struct PendingTerms {
 template <class Target>
 VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare& share,
                        Target target, PendingTerms& pending, bool spanning) {
-  if (m->splitSparse)
+  if (m->layout.splitSparse)
     return splitEffCrossBody(m, page, share, target);
   const VsfRowShape S = vsfRowShape(m);
   const bool contiguous = crossContiguous(m);
   const int32_t last = m->inModelList[m->inModelCount - 1];
-  const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &last;
-  const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
+  const int32_t* batch = m->batch.crossBatch != nullptr ? m->batch.crossBatch : &last;
+  const int32_t count = m->batch.crossBatch != nullptr ? m->batch.crossBatchCount : 1;
   VsfXpxScratch& scratch = VsfScratchArena::mine().xpx();
   std::vector<double*>& into = scratch.rowInto;
   std::vector<double>& by = scratch.rowBy;
@@ -586,15 +588,15 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare
     int32_t first = 0; // the store column of the effect's first column
     for (int32_t b = 0; b < count; ++b) {
       const int32_t k = batch[b];
-      if (m->sparseSlot[k] < 0) {
-        const double* x = r.denseValues() + m->denseOffset[k];
+      if (m->layout.sparseSlot[k] < 0) {
+        const double* x = r.denseValues() + m->layout.denseOffset[k];
         for (int32_t j = 0; j < m->effectColumns[k]; ++j) {
           const double v = w * x[j];
           if (v != 0.0)
             column(first + j, v);
         }
       } else {
-        const int32_t s = m->sparseSlot[k];
+        const int32_t s = m->layout.sparseSlot[k];
         const int32_t end = r.slotEnd(S, s);
         for (int32_t a = r.slotBegin(S, s); a < end; ++a)
           column(first + r.storedIndex(S, a), w * r.sparseValues[a]);
@@ -631,10 +633,10 @@ VsfStatus effCrossBody(VsfPassState* m, QkPageDescriptor* page, const CrossShare
 // True when every effect is dense and stored in parameter order, so that the dense values
 // of a row are its parameters in order.
 bool vsfDenseInParameterOrder(const VsfPassState* m) {
-  if (m->sparseEffectCount != 0)
+  if (m->layout.sparseEffectCount != 0)
     return false;
   for (int32_t e = 0; e < m->effectCount; ++e)
-    if (m->effectColumns[e] > 0 && m->denseOffset[e] != m->parmOffset[e])
+    if (m->effectColumns[e] > 0 && m->layout.denseOffset[e] != m->parmOffset[e])
       return false;
   return true;
 }
@@ -666,7 +668,7 @@ template <class Body> VsfStatus alone(Body body) {
 VsfStatus fullInto(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan& span, bool spanning) {
   return fullBody(
       m, page, wholeTriangle(vsfRowShape(m)),
-      [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; }, span.rows, spanning);
+      [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; }, span.rows, spanning);
 }
 VsfStatus fullIntoBuffer(VsfPassState* m, QkPageDescriptor* page, double* buffer, VsfPageSpan& span,
                          bool spanning) {
@@ -725,7 +727,7 @@ VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, 
   auto body = [&](VsfPageSpan& to, bool spanning) {
     return fullBody(
         m, page, shareOf(vsfRowShape(m), m, part, parts),
-        [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; }, to.rows, spanning, note);
+        [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; }, to.rows, spanning, note);
   };
   return span != nullptr ? body(*span, true) : alone(body);
 }
@@ -756,13 +758,13 @@ namespace {
 // The effect blocks straight into the model's blocks (the fold records' under CV).
 VsfStatus effectXpXInto(VsfPassState* m, QkPageDescriptor* page, const RunShare& share) {
   return effectBody(m, page, share, [m](int32_t f, int32_t e) {
-    return f < 0 ? m->effectBlocks[e] : m->folds[f].effectBlocks[e];
+    return f < 0 ? m->effectBlocks[e] : m->cv.folds[f].effectBlocks[e];
   });
 }
 
 // The entering effect's rows straight into the model's triangle (the fold records' under CV).
 VsfStatus effXpXInto(VsfPassState* m, QkPageDescriptor* page, const RunShare& share) {
-  return effBody(m, page, share, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->folds[f].xpx; });
+  return effBody(m, page, share, 0, [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; });
 }
 
 } // namespace
@@ -794,10 +796,11 @@ VsfStatus vsfEffXpX(VsfPassState* m, QkPageDescriptor* page) {
 VsfStatus vsfEffXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
                         std::atomic<VsfPageNote>*, VsfPageSpan*) {
   const int32_t k = m->inModelList[m->inModelCount - 1];
-  return effXpXInto(m, page, runShareOf(m->splitSparse ? 1 : m->effectColumns[k], part, parts));
+  return effXpXInto(m, page,
+                    runShareOf(m->layout.splitSparse ? 1 : m->effectColumns[k], part, parts));
 }
 VsfStatus vsfEffXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t length) {
-  const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
+  const int64_t K = m->cv.foldCount > 0 ? m->cv.foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
   const int64_t origin = tri(m->xpxColumns);
@@ -806,7 +809,7 @@ VsfStatus vsfEffXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, i
 }
 
 VsfStatus vsfYCross(VsfPassState* m, QkPageDescriptor* page) {
-  return yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->folds[f].cross; });
+  return yCrossBody(m, page, [m](int32_t f) { return f < 0 ? m->cross : m->cv.folds[f].cross; });
 }
 VsfStatus vsfYCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   const int64_t N = m->parmCount + 1;
@@ -817,11 +820,11 @@ namespace {
 
 // The store columns of the pass's batch (of the entering effect without a batch).
 [[nodiscard]] int64_t crossBatchColumns(const VsfPassState* m) {
-  if (m->crossBatch == nullptr)
+  if (m->batch.crossBatch == nullptr)
     return m->effectColumns[m->inModelList[m->inModelCount - 1]];
   int64_t columns = 0;
-  for (int32_t b = 0; b < m->crossBatchCount; ++b)
-    columns += m->effectColumns[m->crossBatch[b]];
+  for (int32_t b = 0; b < m->batch.crossBatchCount; ++b)
+    columns += m->effectColumns[m->batch.crossBatch[b]];
   return columns;
 }
 
@@ -832,7 +835,9 @@ VsfStatus effCrossInto(VsfPassState* m, QkPageDescriptor* page, const CrossShare
   const int64_t c0 = m->crossColumnCount;
   return effCrossBody(
       m, page, share,
-      [=](int32_t f, int32_t j) { return (f < 0 ? m->cross : m->folds[f].cross) + (c0 + j) * N; },
+      [=](int32_t f, int32_t j) {
+        return (f < 0 ? m->cross : m->cv.folds[f].cross) + (c0 + j) * N;
+      },
       span.terms, spanning);
 }
 
@@ -840,7 +845,7 @@ VsfStatus effCrossInto(VsfPassState* m, QkPageDescriptor* page, const CrossShare
 VsfStatus effCrossIntoBuffer(VsfPassState* m, QkPageDescriptor* page, double* buffer,
                              int64_t length, VsfPageSpan& span, bool spanning) {
   const int64_t N = m->parmCount + 1;
-  const int64_t K = m->foldCount > 0 ? m->foldCount : 1;
+  const int64_t K = m->cv.foldCount > 0 ? m->cv.foldCount : 1;
   const bool cv = vsfRowShape(m).cv;
   const int64_t slice = cv ? length / K : length;
   return effCrossBody(
@@ -875,7 +880,7 @@ VsfStatus vsfEffCross_t(VsfPassState* m, QkPageDescriptor* page, double* buffer,
 VsfStatus vsfEffCrossPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
                           std::atomic<VsfPageNote>*, VsfPageSpan* span) {
   CrossShare share = wholeCross(m);
-  if (!m->splitSparse && crossContiguous(m)) {
+  if (!m->layout.splitSparse && crossContiguous(m)) {
     const int64_t P = m->parmCount;
     share.begin = static_cast<int32_t>(P * part / parts);
     share.end = static_cast<int32_t>(P * (part + 1) / parts);

@@ -33,7 +33,7 @@ extern const VsfSpanForms kVsfEffCrossSpan;
                                        int32_t parts, std::atomic<VsfPageNote>* note,
                                        VsfPageSpan* span);
 // Per fold, the weight and the weighted sums of the dense values (the response first) of the
-// rows the fold's sums take, into model->foldCentre (dense + 2 per fold), from which the fold
+// rows the fold's sums take, into model->cv.foldCentre (dense + 2 per fold), from which the fold
 // centres are formed; with sparse columns, after those the sums of their values (parmCount + 1
 // per fold, by parameter as foldFirstSums holds them). vsfCVFoldMeansLength is the length.
 [[nodiscard]] VsfStatus vsfCVFoldMeans(VsfPassState* model, QkPageDescriptor* page);

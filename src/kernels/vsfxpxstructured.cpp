@@ -58,7 +58,7 @@ template <class Fn>
 void eachJoinedValue(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& r, int32_t slot,
                      Fn fn) {
   for (int32_t s = 0; s < slot; ++s) {
-    const int32_t first = m->effectColumn[m->sparseEffectList[s]];
+    const int32_t first = m->effectColumn[m->layout.sparseEffectList[s]];
     for (int32_t a = r.slotBegin(S, s); a < r.slotEnd(S, s); ++a)
       fn(first + r.storedIndex(S, a), r.sparseValues[a]);
   }
@@ -113,10 +113,10 @@ void addLevelCross(const VsfStructured* st, const Segment& to, const VsfPassStat
 // `centred`; the row's own values elsewhere.
 double* foldRow(const VsfPassState* m, int32_t f, double* y, int32_t n,
                 std::vector<double>& centred) {
-  if (m->foldCentre == nullptr)
+  if (m->cv.foldCentre == nullptr)
     return y;
-  assert(m->foldCentreOrder == n && "the fold centres cover the rows' dense values");
-  const double* c = m->foldCentre + static_cast<size_t>(f) * (n + 1) + 1;
+  assert(m->cv.foldCentreOrder == n && "the fold centres cover the rows' dense values");
+  const double* c = m->cv.foldCentre + static_cast<size_t>(f) * (n + 1) + 1;
   centred.resize(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i)
     centred[static_cast<size_t>(i)] = y[i] - c[i];
@@ -161,7 +161,7 @@ VsfStatus vsfStructuredXpX_t(VsfPassState* m, QkPageDescriptor* page, double* bu
   const Segment own = segmentAt(st, buffer, 0);
   double* offDiagonal = buffer + length - 1;
   const VsfRowShape S = vsfRowShape(m);
-  const int32_t n = S.dense + 1, slot = m->sparseSlot[st->effect];
+  const int32_t n = S.dense + 1, slot = m->layout.sparseSlot[st->effect];
   const double* rows[kVsfRankRows];
   double weights[kVsfRankRows];
   int32_t pending = 0, badFolds = 0;
@@ -220,7 +220,7 @@ void vsfStructuredJoinPairs(const VsfPassState* m, QkPageDescriptor* page,
                             std::vector<std::pair<int32_t, int32_t>>& pairs) {
   const VsfStructured* st = m->structured;
   const VsfRowShape S = vsfRowShape(m);
-  const int32_t slot = m->sparseSlot[st->effect];
+  const int32_t slot = m->layout.sparseSlot[st->effect];
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double) {
     if (r.slotEnd(S, slot) - r.slotBegin(S, slot) != 1)
       return; // none, the rankOne rows' (held apart), or a block the road gives up
@@ -239,7 +239,7 @@ double vsfStructuredFitted(const VsfPassState* m, int32_t fold, const VsfRowShap
   const VsfStructured* st = fold < 0 ? m->structured : &m->structured->folds[fold];
   if (!st->inModel)
     return 0.0;
-  const int32_t slot = m->sparseSlot[st->effect];
+  const int32_t slot = m->layout.sparseSlot[st->effect];
   double fit = 0.0;
   for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
     fit += st->estimates[r.storedIndex(S, a)] * r.sparseValues[a];

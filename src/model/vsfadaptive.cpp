@@ -32,9 +32,9 @@ bool vsfAdaptiveWeighted(const VsfModel* m, int32_t e) {
 }
 
 double vsfAdaptiveFactor(const VsfModel* m, int32_t p) {
-  if (!m->options->adaptive || m->adaptiveWeight == nullptr)
+  if (!m->options->adaptive || m->adaptive.adaptiveWeight == nullptr)
     return 1.0;
-  const double w = m->adaptiveWeight[p];
+  const double w = m->adaptive.adaptiveWeight[p];
   return isHostMissing(w) ? 1.0 : w;
 }
 
@@ -48,18 +48,18 @@ namespace {
 // row's cross products under its fold, not in the model's X'X: the folds' sums are added
 // into it, and what the folds held before the pass is put back.
 [[nodiscard]] VsfStatus fullXpxOverFolds(VsfModel* m, int64_t T) {
-  const bool folds = vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
+  const bool folds = vsfCvOn(m) && m->cv.folds != nullptr && m->cv.foldCount > 0;
   std::vector<double> kept;
   if (folds)
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      kept.insert(kept.end(), m->folds[f].xpx, m->folds[f].xpx + T);
-      std::fill(m->folds[f].xpx, m->folds[f].xpx + T, 0.0);
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      kept.insert(kept.end(), m->cv.folds[f].xpx, m->cv.folds[f].xpx + T);
+      std::fill(m->cv.folds[f].xpx, m->cv.folds[f].xpx + T, 0.0);
     }
   // A failing pass is reported (VsfMsg::DataPagePassFailed) before its code is returned.
   const VsfStatus rc = vsfDataPass(m, vsfFullXpX, vsfFullXpX_t, 0);
   if (folds)
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      double* x = m->folds[f].xpx;
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      double* x = m->cv.folds[f].xpx;
       for (int64_t i = 0; i < T; ++i)
         m->xpx[i] += x[i];
       std::copy(kept.begin() + f * T, kept.begin() + (f + 1) * T, x);
@@ -81,11 +81,11 @@ namespace {
     const bool swept = m->sweepFlags[c] != '0';
     aliased += swept ? 0 : 1;
     if (!swept && n > 1) {
-      m->adaptiveWeight[parm + i] = 0.0;
+      m->adaptive.adaptiveWeight[parm + i] = 0.0;
       continue;
     }
     int32_t status;
-    m->adaptiveWeight[parm + i] =
+    m->adaptive.adaptiveWeight[parm + i] =
         vsfAdaptiveWeightOf(m->sweptXpx[packed::at(c, 0)], m->options->gamma, &status);
     if (status != 0)
       return status;
@@ -100,7 +100,7 @@ namespace {
 } // namespace
 
 int32_t vsfLSAdaptiveWeights(VsfModel* m) {
-  if (m->splitSparse)
+  if (m->layout.splitSparse)
     return vsfSplitLSAdaptiveWeights(m);
   m->adaptiveAliased = 0;
   // Cross products grown on demand hold only the response so far: the full matrix of the
@@ -108,13 +108,15 @@ int32_t vsfLSAdaptiveWeights(VsfModel* m) {
   const bool grown = !vsfFullXpxOn(m);
   const int32_t grownColumns = m->xpxColumns;
   if (grown) {
-    const int32_t cols = m->denseColumnCount + 1;
+    const int32_t cols = m->layout.denseColumnCount + 1;
     if (const VsfStatus rc = vsfAddXpXMemory(m, cols); rc != VsfStatus::Ok)
       return codeOf(rc);
     m->xpxColumns = cols;
     std::memset(m->xpx, 0, sizeof(double) * (static_cast<int64_t>(cols) * (cols + 1) / 2));
   }
-  auto column = [&](int32_t e) { return grown ? m->denseOffset[e] + 1 : m->effectColumn[e]; };
+  auto column = [&](int32_t e) {
+    return grown ? m->layout.denseOffset[e] + 1 : m->effectColumn[e];
+  };
   const int64_t T = static_cast<int64_t>(m->xpxColumns) * (m->xpxColumns + 1) / 2;
   if (const VsfStatus rc = fullXpxOverFolds(m, T); rc != VsfStatus::Ok) {
     m->xpxColumns = grownColumns;
@@ -171,11 +173,11 @@ int32_t vsfInEstAdaptiveWeights(VsfModel* m) {
       // for a number: it is reported instead of weighting the column by garbage.
       if (isHostMissing(v) || std::isnan(v))
         return kPowNotANumber;
-      const double scale = m->columnSumSquares[q];
+      const double scale = m->moments.columnSumSquares[q];
       if (!isHostMissing(scale) && scale != 0.0)
         v = v / scale;
       int32_t status;
-      m->adaptiveWeight[q] = vsfAdaptiveWeightOf(v, m->options->gamma, &status);
+      m->adaptive.adaptiveWeight[q] = vsfAdaptiveWeightOf(v, m->options->gamma, &status);
       if (status != 0)
         return status;
     }

@@ -29,7 +29,7 @@ namespace {
 // `fall`: prevSse - sse where the path formed it, else NaN.
 double criterion(VsfModel* m, VsfCriterion code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects, double fall) {
-  const double n = m->nObs;
+  const double n = m->totals.nObs;
   switch (code) {
   case VsfCriterion::Sl: {
     double F;
@@ -62,9 +62,9 @@ double criterion(VsfModel* m, VsfCriterion code, double prevSse, double sse, int
     return m->cvPress;
   case VsfCriterion::Cvex:
     vsfComputeCVEXPRESS(m);
-    return m->heldOutError;
+    return m->cvexPass.heldOutError;
   case VsfCriterion::L1:
-    return m->l1Target;
+    return m->path.l1Target;
   case VsfCriterion::NoneGiven:
   case VsfCriterion::None:
     return prevSse;
@@ -85,7 +85,7 @@ double criterion(VsfModel* m, VsfCriterion code, double prevSse, double sse, int
 // The intercept's column when the pages are shifted and the intercept is swept in (by the
 // sweep flags given), else kVsfNotFound.
 [[nodiscard]] int64_t shiftedInterceptColumn(const VsfModel* m, const char* flags) {
-  if (!m->pagesShifted || m->effectColumns[0] != 1 || !contributes(m, 0))
+  if (!m->shift.pagesShifted || m->effectColumns[0] != 1 || !contributes(m, 0))
     return kVsfNotFound;
   const int64_t c = m->effectColumn[0];
   return flags[c] == '1' ? c : kVsfNotFound;
@@ -108,7 +108,7 @@ void interceptVarianceToData(VsfModel* m) {
       continue;
     for (int32_t i = 0; i < m->effectColumns[e]; ++i) {
       const int64_t c = m->effectColumn[e] + i;
-      const double s = m->xpxShift[1 + m->parmOffset[e] + i];
+      const double s = m->shift.xpxShift[1 + m->parmOffset[e] + i];
       if (m->sweepFlags[c] == '1' && s != 0.0) {
         cols.push_back(c);
         a.push_back(-s);
@@ -133,19 +133,19 @@ void interceptVarianceToData(VsfModel* m) {
 void vsfInterceptToData(const VsfModel* m, double* beta, const char* flags) {
   if (shiftedInterceptColumn(m, flags) < 0)
     return;
-  double b0 = beta[0] + m->xpxShift[0];
+  double b0 = beta[0] + m->shift.xpxShift[0];
   for (int32_t q = 1; q < m->parmCount; ++q)
-    b0 -= beta[q] * m->xpxShift[1 + q];
+    b0 -= beta[q] * m->shift.xpxShift[1 + q];
   beta[0] = b0;
 }
 
 double vsfGetCriterion(VsfModel* m, VsfCriterion code) {
-  const int32_t s = m->stepCount;
-  const double prevSse = s > 0 ? m->stepSSE[s - 1] : m->totalSS;
-  const int32_t prevRank = m->stepRank[s - 1];
-  const int32_t prevEffects = m->stepEffects[s - 1];
+  const int32_t s = m->history.stepCount;
+  const double prevSse = s > 0 ? m->history.stepSSE[s - 1] : m->totalSS;
+  const int32_t prevRank = m->history.stepRank[s - 1];
+  const int32_t prevEffects = m->history.stepEffects[s - 1];
   return criterion(m, code, prevSse, m->sse, prevRank, m->rank, prevEffects, m->inModelCount,
-                   m->sseFallKnown != 0 ? m->sseFall : hostMissing());
+                   m->path.sseFallKnown != 0 ? m->path.sseFall : hostMissing());
 }
 
 double vsfComputeCriterion(double prevSse, double sse, VsfModel* m, VsfCriterion code,
@@ -164,13 +164,14 @@ VsfStatus vsfComputeResids(VsfModel* m) {
     m->validateAse = m->testAse = hostMissing(); // never a partial sum
     return rc;
   }
-  m->validateAse = m->wValidate == 0.0 ? hostMissing() : m->validateAse / m->wValidate;
-  m->testAse = m->wTest == 0.0 ? hostMissing() : m->testAse / m->wTest;
+  m->validateAse =
+      m->totals.wValidate == 0.0 ? hostMissing() : m->validateAse / m->totals.wValidate;
+  m->testAse = m->totals.wTest == 0.0 ? hostMissing() : m->testAse / m->totals.wTest;
   return rc;
 }
 
 VsfStatus vsfComputeCVResids(VsfModel* m) {
-  if (!vsfCvOn(m) || m->folds == nullptr || !isHostMissing(m->cvPress))
+  if (!vsfCvOn(m) || m->cv.folds == nullptr || !isHostMissing(m->cvPress))
     return VsfStatus::Ok;
   // Each fold's error and held-out leverage from the sums in one loop; a fold whose sums cannot
   // hold its error is refitted from its rows, and the held-out errors then come from the rows:
@@ -182,59 +183,59 @@ VsfStatus vsfComputeCVResids(VsfModel* m) {
   if (const VsfStatus rc = vsfRefineFolds(m, inflation, leverage, &refined); rc != VsfStatus::Ok)
     return rc;
   if (refined > 0 || !stand) {
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      m->folds[f].cvSse = 0.0;
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      m->cv.folds[f].cvSse = 0.0;
     vsfStructuredSetEstimates(m);
     vsfSetFoldResidualShifts(m);
     const VsfStatus rc = vsfDataPass(m, vsfCVResids, vsfCVResids_t, 0);
     if (rc != VsfStatus::Ok)
       return rc; // cvPress stays missing: never a partial sum
   } else {
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      m->folds[f].cvSse = errors[static_cast<size_t>(f)];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      m->cv.folds[f].cvSse = errors[static_cast<size_t>(f)];
   }
   double sum = 0.0;
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    sum += m->folds[f].cvSse;
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    sum += m->cv.folds[f].cvSse;
   m->cvPress = sum;
   return VsfStatus::Ok;
 }
 
 void vsfComputeCVEXPRESS(VsfModel* m) {
   if (!vsfCvExternalOn(m)) {
-    m->heldOutError = hostMissing();
+    m->cvexPass.heldOutError = hostMissing();
     return;
   }
   // The fold fits set it from the kernels.
-  if (m->heldOutFold != m->foldCount || m->cvexGridCount <= 0)
+  if (m->cvexPass.heldOutFold != m->cv.foldCount || m->cvex.cvexGridCount <= 0)
     return;
   const VsfModelOptions* o = m->options;
-  const double *g = m->cvexGrid, *c = m->cvexCurve;
+  const double *g = m->cvexPass.cvexGrid, *c = m->cvexPass.cvexCurve;
   if (vsfGroupMethod(o->method)) {
     // The group path's steps walk the folds' penalty ratios: the curve's entry of the step
     // (a step past every fold's last takes the curve's last entry).
-    m->heldOutError = c[std::min(m->stepCount, m->cvexGridCount - 1)];
+    m->cvexPass.heldOutError = c[std::min(m->history.stepCount, m->cvex.cvexGridCount - 1)];
     return;
   }
   // The steps of the effects in before selection sit at the path's start.
-  if (m->stepCount < m->includeCount) {
-    m->heldOutError = c[0];
+  if (m->history.stepCount < m->includeCount) {
+    m->cvexPass.heldOutError = c[0];
     return;
   }
   // The final fit: the averaged curve interpolated linearly at the step's path position.
-  const double x = o->l1Choice == VsfL1Choice::Norm    ? m->l1Norm
-                   : o->l1Choice == VsfL1Choice::Value ? m->lambda
-                   : m->lambdaMax > 0                  ? m->lambda / m->lambdaMax
+  const double x = o->l1Choice == VsfL1Choice::Norm    ? m->path.l1Norm
+                   : o->l1Choice == VsfL1Choice::Value ? m->path.lambda
+                   : m->path.lambdaMax > 0             ? m->path.lambda / m->path.lambdaMax
                                                        : 1.0;
-  const int32_t L = m->cvexGridCount - 1;
+  const int32_t L = m->cvex.cvexGridCount - 1;
   int32_t lo = 0, hi = L;
   if (o->l1Choice == VsfL1Choice::Norm) {
     if (g[L] <= x) {
-      m->heldOutError = c[L];
+      m->cvexPass.heldOutError = c[L];
       return;
     }
     if (x <= g[0]) {
-      m->heldOutError = c[0];
+      m->cvexPass.heldOutError = c[0];
       return;
     }
     while (hi - lo > 1) {
@@ -243,11 +244,11 @@ void vsfComputeCVEXPRESS(VsfModel* m) {
     }
   } else {
     if (x <= g[L]) {
-      m->heldOutError = c[L];
+      m->cvexPass.heldOutError = c[L];
       return;
     }
     if (x >= g[0]) {
-      m->heldOutError = c[0];
+      m->cvexPass.heldOutError = c[0];
       return;
     }
     while (hi - lo > 1) {
@@ -255,19 +256,20 @@ void vsfComputeCVEXPRESS(VsfModel* m) {
       (g[mid] < x ? hi : lo) = mid;
     }
   }
-  m->heldOutError = c[hi] + (x - g[hi]) * (c[lo] - c[hi]) / (g[lo] - g[hi]);
+  m->cvexPass.heldOutError = c[hi] + (x - g[hi]) * (c[lo] - c[hi]) / (g[lo] - g[hi]);
 }
 
 void vsfStdBeta(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
-  if (o->stdL1History && m->stepStdL1Norm != nullptr) {
+  const double sy =
+      m->totals.nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->totals.nObs - 1)) : 0.0;
+  if (o->stdL1History && m->history.stepStdL1Norm != nullptr) {
     double L = 0.0;
     for (int32_t e = 0; e < m->effectCount; ++e)
       if (m->effectStatus[e] != VES_CANDIDATE && m->effectStatus[e] != VES_UNAVAILABLE)
         for (int32_t j = 0; j < m->effectColumns[e]; ++j)
           L += std::fabs(m->stdBeta[m->parmOffset[e] + j]);
-    m->stepStdL1Norm[m->stepCount] = sy > 0 ? L / sy : hostMissing();
+    m->history.stepStdL1Norm[m->history.stepCount] = sy > 0 ? L / sy : hostMissing();
   }
   if (o->colStandardize)
     return;
@@ -283,7 +285,8 @@ void vsfStdBeta(VsfModel* m) {
     for (int32_t i = 0; i < n; ++i, ++q) {
       const int64_t c = m->effectColumn[e] + i;
       m->beta[q] = m->sweepFlags[c] == '1' ? -m->sweptXpx[packed::at(c, 0)] : 0.0;
-      const double sx = m->columnSumSquares != nullptr ? m->columnSumSquares[q] : hostMissing();
+      const double sx =
+          m->moments.columnSumSquares != nullptr ? m->moments.columnSumSquares[q] : hostMissing();
       if (sy > 0 && !isHostMissing(sx) && sx > 0)
         m->stdBeta[q] = m->beta[q] / (sx * sy);
     }
@@ -312,9 +315,9 @@ void vsfDiagXpXi(VsfModel* m) {
 
 double vsfStepCriterion(const VsfModel* m, VsfCriterion code, int32_t i) {
   const VsfModelOptions& o = *m->options;
-  assert(i >= 0 && i < m->stepCount && "a recorded step");
-  const double sse = m->stepSSE[i], n = m->nObs;
-  const int32_t p = m->stepRank[i];
+  assert(i >= 0 && i < m->history.stepCount && "a recorded step");
+  const double sse = m->history.stepSSE[i], n = m->totals.nObs;
+  const int32_t p = m->history.stepRank[i];
   switch (code) {
   case VsfCriterion::Aic:
     return vsfAic(p, sse, n);
@@ -331,13 +334,16 @@ double vsfStepCriterion(const VsfModel* m, VsfCriterion code, int32_t i) {
   case VsfCriterion::Bic:
     return o.fullModelFirst ? vsfBic(p, sse, n, m->fullMse) : hostMissing();
   case VsfCriterion::Press:
-    return o.pressNeeded && m->stepPress != nullptr ? m->stepPress[i] : hostMissing();
+    return o.pressNeeded && m->history.stepPress != nullptr ? m->history.stepPress[i]
+                                                            : hostMissing();
   case VsfCriterion::Validate:
-    return o.validateInUse && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
+    return o.validateInUse && m->history.stepValidateAse != nullptr ? m->history.stepValidateAse[i]
+                                                                    : hostMissing();
   case VsfCriterion::Cv:
-    return o.cvOn && m->stepCvPress != nullptr ? m->stepCvPress[i] : hostMissing();
+    return o.cvOn && m->history.stepCvPress != nullptr ? m->history.stepCvPress[i] : hostMissing();
   case VsfCriterion::Cvex:
-    return o.cvExternal && m->stepHeldOutError != nullptr ? m->stepHeldOutError[i] : hostMissing();
+    return o.cvExternal && m->history.stepHeldOutError != nullptr ? m->history.stepHeldOutError[i]
+                                                                  : hostMissing();
   case VsfCriterion::NoneGiven:
   case VsfCriterion::Sl:
   case VsfCriterion::None:

@@ -24,11 +24,11 @@ void crossOutsideFolds(VsfModel* m, int64_t first, const std::vector<int64_t>& p
   const int64_t from = first * N, to = (first + static_cast<int64_t>(parm.size())) * N;
   if (!vsfFoldsMoved(m)) {
     foldSumsOutside(
-        m->cross, m->foldCount, [m](int32_t f) { return m->folds[f].cross; }, from, to);
+        m->cross, m->cv.foldCount, [m](int32_t f) { return m->cv.folds[f].cross; }, from, to);
     return;
   }
   vsfFoldSumsMoved(
-      m, m->cross, [m](int32_t f) { return m->folds[f].cross; }, from, to,
+      m, m->cross, [m](int32_t f) { return m->cv.folds[f].cross; }, from, to,
       [&parm, first, N](int64_t i, int64_t& a, int64_t& b) {
         a = parm[static_cast<size_t>(i / N - first)];
         b = i % N;
@@ -66,12 +66,12 @@ VsfStatus vsfAddCrossBatch(VsfModel* m, const int32_t* effects, int32_t count) {
   assert(need <= m->crossCapacity && "the kept cross products have room for the batch");
   const int64_t L = static_cast<int64_t>(columns) * N;
   if (L != 0) {
-    m->crossBatch = effects;
-    m->crossBatchCount = count;
-    m->crossBatchContiguous = vsfDenseInParameterOrder(m) ? 1 : 0;
+    m->batch.crossBatch = effects;
+    m->batch.crossBatchCount = count;
+    m->batch.crossBatchContiguous = vsfDenseInParameterOrder(m) ? 1 : 0;
     const VsfStatus rc = vsfDataPass(m, vsfEffCross, vsfEffCross_t, L);
-    m->crossBatch = nullptr;
-    m->crossBatchCount = 0;
+    m->batch.crossBatch = nullptr;
+    m->batch.crossBatchCount = 0;
     if (rc != VsfStatus::Ok)
       return rc;
   }

@@ -87,7 +87,7 @@ namespace {
 void entryRowsOutsideFolds(VsfModel* m, int32_t k, int64_t from, int64_t to) {
   if (!vsfFoldsMoved(m)) {
     foldSumsOutside(
-        m->xpx, m->foldCount, [m](int32_t f) { return m->folds[f].xpx; }, from, to);
+        m->xpx, m->cv.foldCount, [m](int32_t f) { return m->cv.folds[f].xpx; }, from, to);
     return;
   }
   // Each triangle column's parameter (1 + p; the response 0).
@@ -100,7 +100,7 @@ void entryRowsOutsideFolds(VsfModel* m, int32_t k, int64_t from, int64_t to) {
       parm[static_cast<size_t>(c0 + q)] = 1 + m->parmOffset[e] + q;
   }
   vsfFoldSumsMoved(
-      m, m->xpx, [m](int32_t f) { return m->folds[f].xpx; }, from, to,
+      m, m->xpx, [m](int32_t f) { return m->cv.folds[f].xpx; }, from, to,
       [&parm, m0](int64_t i, int64_t& a, int64_t& b) {
         const int64_t r = packed::rowOf(i, m0);
         a = parm[static_cast<size_t>(r)];
@@ -116,37 +116,38 @@ void entryRowsOutsideFolds(VsfModel* m, int32_t k, int64_t from, int64_t to) {
   const int32_t nk = m->effectColumns[k];
   const int32_t m0 = m->xpxColumns, m1 = m0 + nk;
   const bool stored = o->storeCross != 0 && m->cross != nullptr;
-  if (!stored && m->larCrossBytes > 0 && m->crossSlot[k] != -1 && !cvFolds(m)) {
+  if (!stored && m->path.larCrossBytes > 0 && m->crossSlot[k] != -1 && !cvFolds(m)) {
     rowsFromOwnCross(m, k);
   } else if (stored && m->crossSlot[k] != -1) {
     for (int32_t c = 0; c < nk; ++c) {
       rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, false);
       if (cvFolds(m))
-        for (int32_t f = 0; f < m->foldCount; ++f)
-          rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c,
-                       false);
+        for (int32_t f = 0; f < m->cv.foldCount; ++f)
+          rowFromCross(m, m->cv.folds[f].xpx, m->cv.folds[f].cross, m->cv.folds[f].effectBlocks, k,
+                       c, false);
     }
   } else if (stored && trial == 1) {
     for (int32_t c = 0; c < nk; ++c) {
       rowFromCross(m, m->xpx, m->cross, m->effectBlocks, k, c, true);
       if (cvFolds(m))
-        for (int32_t f = 0; f < m->foldCount; ++f)
-          rowFromCross(m, m->folds[f].xpx, m->folds[f].cross, m->folds[f].effectBlocks, k, c, true);
+        for (int32_t f = 0; f < m->cv.foldCount; ++f)
+          rowFromCross(m, m->cv.folds[f].xpx, m->cv.folds[f].cross, m->cv.folds[f].effectBlocks, k,
+                       c, true);
     }
   } else {
     const int64_t from = tri(m0), to = tri(m1);
     std::fill(m->xpx + from, m->xpx + to, 0.0);
     if (cvFolds(m))
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        std::fill(m->folds[f].xpx + from, m->folds[f].xpx + to, 0.0);
+      for (int32_t f = 0; f < m->cv.foldCount; ++f)
+        std::fill(m->cv.folds[f].xpx + from, m->cv.folds[f].xpx + to, 0.0);
     m->effectColumn[k] = m0;
     if (const VsfStatus rc = vsfDataPass(m, vsfEffXpX, vsfEffXpX_t, to - from); rc != VsfStatus::Ok)
       return rc;
     if (cvFolds(m))
       entryRowsOutsideFolds(m, k, from, to);
-    if (vsfMethodRidge(o->method) && m->l2 > 0 && m->effectStatus[k] == VES_SELECTED)
+    if (vsfMethodRidge(o->method) && m->elnetPass.l2 > 0 && m->effectStatus[k] == VES_SELECTED)
       for (int32_t r = m0; r < m1; ++r)
-        m->xpx[diag(r)] += (m->nObs - 1) * m->l2;
+        m->xpx[diag(r)] += (m->totals.nObs - 1) * m->elnetPass.l2;
   }
   m->effectColumn[k] = m0;
   return VsfStatus::Ok;
@@ -159,9 +160,9 @@ void resweepFromXpx(VsfModel* m, int32_t m1) {
   std::fill(m->sweepFlags, m->sweepFlags + m1, '0');
   std::memcpy(m->sweptXpx, m->xpx, sizeof(double) * T);
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      std::fill(m->folds[f].sweepFlags, m->folds[f].sweepFlags + m1, '0');
-      std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      std::fill(m->cv.folds[f].sweepFlags, m->cv.folds[f].sweepFlags + m1, '0');
+      std::memcpy(m->cv.folds[f].sweptXpx, m->cv.folds[f].xpx, sizeof(double) * T);
     }
   m->rank = 0;
   for (int32_t c = 1; c < m1; ++c)
@@ -204,7 +205,7 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     } else {
       vsfEffectXpXiCollapse(m, k);
       const int32_t c0 = m->effectColumn[k];
-      if (trialSelect(m) || m->trialsSweptFully) {
+      if (trialSelect(m) || m->trial.trialsSweptFully) {
         sweepInRun(m, c0, nk);
       } else {
         (void)partialRun(m, c0, nk);
@@ -233,11 +234,11 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
       for (int32_t c = m0; c < m1; ++c)
         m->sweepFlags[c] = '0';
       if (cvFolds(m))
-        for (int32_t f = 0; f < m->foldCount; ++f)
+        for (int32_t f = 0; f < m->cv.foldCount; ++f)
           for (int32_t c = m0; c < m1; ++c)
-            m->folds[f].sweepFlags[c] = '0';
+            m->cv.folds[f].sweepFlags[c] = '0';
       vsfUpdateXpXi(m);
-      if (trialSelect(m) || trial == 0 || m->trialsSweptFully) {
+      if (trialSelect(m) || trial == 0 || m->trial.trialsSweptFully) {
         sweepInRun(m, m0, m1 - m0);
         // An entry that makes the model nearly dependent is judged as every later entry will
         // judge the model's columns, by elimination from X'X: a column the extension took
@@ -254,11 +255,12 @@ VsfStatus vsfAddEffect(VsfModel* m, int32_t k, uint8_t resweepAll, uint8_t trial
     if (const VsfStatus rc = vsfStructuredRefresh(m); rc != VsfStatus::Ok)
       return rc;
   clearCache(m);
-  if (trial == 0 && m->hierarchy && m->hierListA != nullptr && m->hierListB != nullptr) {
-    for (int32_t i = 0; i < m->hierDropCountInit[k]; ++i)
-      m->hierAddCount[m->hierListB[k][i]] -= 1;
-    for (int32_t i = 0; i < m->hierAddCountInit[k]; ++i)
-      m->hierDropCount[m->hierListA[k][i]] -= 1;
+  if (trial == 0 && m->hier.hierarchy && m->hier.hierListA != nullptr &&
+      m->hier.hierListB != nullptr) {
+    for (int32_t i = 0; i < m->hier.hierDropCountInit[k]; ++i)
+      m->hier.hierAddCount[m->hier.hierListB[k][i]] -= 1;
+    for (int32_t i = 0; i < m->hier.hierAddCountInit[k]; ++i)
+      m->hier.hierDropCount[m->hier.hierListA[k][i]] -= 1;
   }
   return VsfStatus::Ok;
 }
@@ -340,6 +342,6 @@ void vsfUpdateXpXi(VsfModel* m) {
   };
   extend(m->xpx, m->sweptXpx, m->sweepFlags);
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      extend(m->folds[f].xpx, m->folds[f].sweptXpx, m->folds[f].sweepFlags);
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      extend(m->cv.folds[f].xpx, m->cv.folds[f].sweptXpx, m->cv.folds[f].sweepFlags);
 }

@@ -73,7 +73,7 @@ void placeColumns(const VsfModel* m, int32_t f, VsfFoldFactors::Fold& F) {
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
     if (c >= m->effectColumn[e] && c < int64_t{m->effectColumn[e]} + m->effectColumns[e])
-      return m->sparseSlot == nullptr || m->sparseSlot[e] < 0;
+      return m->layout.sparseSlot == nullptr || m->layout.sparseSlot[e] < 0;
   }
   return false;
 }
@@ -84,12 +84,12 @@ void placeColumns(const VsfModel* m, int32_t f, VsfFoldFactors::Fold& F) {
 // columns' spread and not their distance from the frame's origin. Sparse columns stay raw, as
 // the records keep them.
 void placeCentres(const VsfModel* m, VsfFoldFactors::Fold& F, bool centred) {
-  const VsfFoldRecord& R = m->folds[F.fold];
+  const VsfFoldRecord& R = m->cv.folds[F.fold];
   const size_t k = F.column.size();
   F.centre.assign(k + 1, 0.0);
   F.mean.assign(k + 1, 0.0);
-  const double* t = m->foldShift != nullptr
-                        ? m->foldShift + static_cast<size_t>(F.fold) * (m->parmCount + 1)
+  const double* t = m->cv.foldShift != nullptr
+                        ? m->cv.foldShift + static_cast<size_t>(F.fold) * (m->parmCount + 1)
                         : nullptr;
   std::vector<double> shift(static_cast<size_t>(m->xpxColumns), 0.0);
   if (t != nullptr)
@@ -137,7 +137,7 @@ VsfStatus foldFactorRows(VsfPassState* m, QkPageDescriptor* page) {
         if (g.col[i] < m->xpxColumns && F.place[static_cast<size_t>(g.col[i])] >= 0)
           z[static_cast<size_t>(F.place[static_cast<size_t>(g.col[i])])] = g.val[i];
       if (!F.effectPlace.empty()) {
-        const int32_t slot = m->sparseSlot[m->structured->effect];
+        const int32_t slot = m->layout.sparseSlot[m->structured->effect];
         for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
           if (const int32_t p = F.effectPlace[static_cast<size_t>(r.storedIndex(S, a))]; p >= 0)
             z[static_cast<size_t>(p)] = r.sparseValues[a];
@@ -158,7 +158,7 @@ VsfStatus foldFactorRows(VsfPassState* m, QkPageDescriptor* page) {
 // swept block over them is as worn as those sums; its inflation keeps the fold on its
 // factor. False where a pivot is 0 or not a number.
 [[nodiscard]] bool takeColumns(VsfModel* m, const VsfFoldFactors::Fold& F) {
-  VsfFoldRecord& R = m->folds[F.fold];
+  VsfFoldRecord& R = m->cv.folds[F.fold];
   for (const int64_t c : F.column) {
     if (c < 0 || R.sweepFlags[c] == '1')
       continue;
@@ -195,7 +195,7 @@ VsfStatus foldFactorRows(VsfPassState* m, QkPageDescriptor* page) {
     return false;
   // The intercept about the training means moved back to the record's frame (whose intercept
   // column carries no shift): b1 = a + mean(y) - sum b_c mean(x_c).
-  double* W = m->folds[F.fold].sweptXpx;
+  double* W = m->cv.folds[F.fold].sweptXpx;
   double moved = F.mean[static_cast<size_t>(k)];
   for (int64_t p = 0; p < k; ++p)
     moved -= b[static_cast<size_t>(p)] * F.mean[static_cast<size_t>(p)];
@@ -236,7 +236,7 @@ VsfStatus vsfFoldsFromFactor(VsfModel* m, const std::vector<int32_t>& folds,
   for (const int32_t f : folds) {
     VsfFoldFactors::Fold& F = factors.folds.emplace_back();
     placeColumns(m, f, F);
-    placeCentres(m, F, centred && m->folds[f].sweepFlags[1] == '1');
+    placeCentres(m, F, centred && m->cv.folds[f].sweepFlags[1] == '1');
     const size_t n = F.column.size() + 1;
     F.lower.assign(n * (n + 1) / 2, 0.0);
     F.norm2.assign(n, 0.0);

@@ -22,14 +22,14 @@ std::vector<double> vsfFoldRecordMeans(const std::vector<double>& W, const std::
 
 VsfFoldCentres vsfFoldCentres(const VsfModel* m) {
   VsfFoldCentres p;
-  const int32_t K = m->foldCount;
-  const int64_t n = p.n = m->xpxColumns, nd = m->foldCentreOrder, ic = m->effectColumn[0];
+  const int32_t K = m->cv.foldCount;
+  const int64_t n = p.n = m->xpxColumns, nd = m->cv.foldCentreOrder, ic = m->effectColumn[0];
   p.W.assign(static_cast<size_t>(K), 0.0);
   p.c.assign(static_cast<size_t>(K * n), 0.0);
   for (int32_t f = 0; f < K; ++f) {
-    p.W[f] = m->folds[f].xpx[packed::diag(ic)];
+    p.W[f] = m->cv.folds[f].xpx[packed::diag(ic)];
     for (int64_t a = 0; a < nd; ++a)
-      p.c[f * n + a] = a == ic ? 0.0 : m->foldCentre[f * (nd + 1) + 1 + a];
+      p.c[f * n + a] = a == ic ? 0.0 : m->cv.foldCentre[f * (nd + 1) + 1 + a];
   }
   p.t = vsfFoldRecordMeans(p.W, p.c, K, n, nd);
   return p;

@@ -32,7 +32,7 @@ struct VsfFoldCentres {
 
 // Whether the folds' parts are summed about their centres on the growing road.
 [[nodiscard]] inline bool vsfFoldsMoved(const VsfModel* m) {
-  return m->foldPartCentre != nullptr && m->foldCentre != nullptr;
+  return m->cv.foldPartCentre != nullptr && m->cv.foldCentre != nullptr;
 }
 
 // An element of a fold's part summed about centres, moved by da and db along its two
@@ -51,9 +51,9 @@ struct VsfFoldCentres {
 [[nodiscard]] inline long double vsfFoldMoved(const VsfModel* m, int32_t j, const double* t,
                                               int64_t a, int64_t b, double part) {
   const int64_t N = m->parmCount + 1, ones = 1 + m->parmOffset[0];
-  const double* c = m->foldPartCentre + j * N;
-  const double* first = m->foldFirstSums != nullptr ? m->foldFirstSums + j * N : nullptr;
-  const double W = m->foldCentre[static_cast<size_t>(j) * (m->foldCentreOrder + 1)];
+  const double* c = m->cv.foldPartCentre + j * N;
+  const double* first = m->cv.foldFirstSums != nullptr ? m->cv.foldFirstSums + j * N : nullptr;
+  const double W = m->cv.foldCentre[static_cast<size_t>(j) * (m->cv.foldCentreOrder + 1)];
   const auto firstSum = [&](int64_t i) -> long double {
     return i == ones ? W : first != nullptr ? first[i] : 0.0;
   };
@@ -68,7 +68,7 @@ struct VsfFoldCentres {
 // names element i's columns. The sums are extended, and every element adds the folds in order.
 template <class Part, class Cols>
 void vsfFoldSumsMoved(VsfModel* m, double* total, Part part, int64_t from, int64_t to, Cols cols) {
-  const int32_t K = m->foldCount;
+  const int32_t K = m->cv.foldCount;
   const int64_t N = m->parmCount + 1;
   std::vector<double> own(static_cast<size_t>(K));
   for (int64_t i = from; i < to; ++i) {
@@ -81,7 +81,7 @@ void vsfFoldSumsMoved(VsfModel* m, double* total, Part part, int64_t from, int64
     }
     total[i] += static_cast<double>(sum);
     for (int32_t k = 0; k < K; ++k) {
-      const double* t = m->foldShift + k * N;
+      const double* t = m->cv.foldShift + k * N;
       long double rest = 0.0L;
       for (int32_t j = 0; j < K; ++j)
         if (j != k)

@@ -42,7 +42,7 @@ void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& co
       if (flags[c] != '1')
         continue;
       cols.push_back(c);
-      ownCols.push_back(m->foldOwnColumn != nullptr ? int64_t{m->foldOwnColumn[e]} + q : c);
+      ownCols.push_back(m->cv.foldOwnColumn != nullptr ? int64_t{m->cv.foldOwnColumn[e]} + q : c);
     }
   }
 }
@@ -54,14 +54,14 @@ void rowDiagonal(const VsfModel* m, std::vector<double>& d) {
   const int64_t columns = m->xpxColumns;
   d.assign(static_cast<size_t>(columns), 0.0);
   for (int64_t c = 0; c < columns; ++c) {
-    if (m->l2 <= 0) {
+    if (m->elnetPass.l2 <= 0) {
       d[static_cast<size_t>(c)] = m->xpx[at(c, c)];
       continue;
     }
     double sum = 0.0;
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      sum += m->folds[f].xpx[at(c, c)];
-    d[static_cast<size_t>(c)] = sum / (m->foldCount - 1);
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      sum += m->cv.folds[f].xpx[at(c, c)];
+    d[static_cast<size_t>(c)] = sum / (m->cv.foldCount - 1);
   }
 }
 
@@ -100,9 +100,9 @@ struct OwnSums {
 // fold's own sums are not kept; else empty.
 void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& shift) {
   shift.clear();
-  if (kept || m->foldShift == nullptr || !vsfRuleCentred(m) || m->xpxColumns < 2)
+  if (kept || m->cv.foldShift == nullptr || !vsfRuleCentred(m) || m->xpxColumns < 2)
     return;
-  const double* t = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  const double* t = m->cv.foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
   shift.assign(static_cast<size_t>(m->xpxColumns), 0.0);
   shift[0] = t[0];
   for (int32_t i = 0; i < m->inModelCount; ++i) {
@@ -117,8 +117,8 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
 
 [[nodiscard]] OwnSums ownSums(const VsfModel* m, int32_t f, const std::vector<double>& diagonal,
                               std::vector<double>& shift) {
-  const VsfFoldRecord& F = m->folds[f];
-  const bool kept = F.ownXpx != nullptr && vsfFullXpxOn(m) && m->foldOwnColumns > 0;
+  const VsfFoldRecord& F = m->cv.folds[f];
+  const bool kept = F.ownXpx != nullptr && vsfFullXpxOn(m) && m->cv.foldOwnColumns > 0;
   recordShift(m, f, kept, shift);
   return OwnSums{m->xpx, F.xpx, kept ? F.ownXpx : nullptr, diagonal, shift};
 }
@@ -137,7 +137,7 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
 [[nodiscard]] bool foldError(const VsfModel* m, int32_t f, double inflation,
                              const std::vector<int64_t>& cols, const std::vector<int64_t>& ownCols,
                              const std::vector<double>& diagonal, double* error, double* leverage) {
-  const VsfFoldRecord& F = m->folds[f];
+  const VsfFoldRecord& F = m->cv.folds[f];
   const double* S = F.sweptXpx;
   std::vector<double> shift;
   const OwnSums own = ownSums(m, f, diagonal, shift);
@@ -183,28 +183,29 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
 [[nodiscard]] bool sumsMayGiveErrors(const VsfModel* m) {
   // An L2 search's optimum moves with the last digits of the criteria it compares: its trials
   // and final fit keep the pass, so that the ridge it settles on is the one it always chose.
-  if (m->foldCount < 2 || m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid ||
-      m->l2BaseXpx != nullptr || !fastRoadOn(FastRoad::CvSums))
+  if (m->cv.foldCount < 2 || m->elnet.l2Search == VsfL2Search::Golden ||
+      m->elnet.l2Search == VsfL2Search::Grid || m->elnet.l2BaseXpx != nullptr ||
+      !fastRoadOn(FastRoad::CvSums))
     return false;
   // Records held about their own means have their own sums kept about the same means; the
   // total, about the pages' shift, cannot give them.
-  return m->foldShift == nullptr || (m->foldOwnColumns > 0 && vsfFullXpxOn(m));
+  return m->cv.foldShift == nullptr || (m->cv.foldOwnColumns > 0 && vsfFullXpxOn(m));
 }
 
 } // namespace
 
 bool vsfFoldSums(const VsfModel* m, const std::vector<double>& inflation,
                  std::vector<double>& errors, std::vector<double>& leverage) {
-  const size_t K = static_cast<size_t>(std::max(m->foldCount, 0));
+  const size_t K = static_cast<size_t>(std::max(m->cv.foldCount, 0));
   errors.assign(K, 0.0);
   leverage.assign(K, 0.0);
   std::vector<int64_t> cols, ownCols;
   std::vector<double> diagonal;
   rowDiagonal(m, diagonal);
   bool stand = sumsMayGiveErrors(m);
-  for (int32_t f = 0; f < m->foldCount; ++f) {
+  for (int32_t f = 0; f < m->cv.foldCount; ++f) {
     const size_t i = static_cast<size_t>(f);
-    sweptColumns(m, m->folds[f].sweepFlags, cols, ownCols);
+    sweptColumns(m, m->cv.folds[f].sweepFlags, cols, ownCols);
     stand =
         foldError(m, f, inflation[i], cols, ownCols, diagonal, &errors[i], &leverage[i]) && stand;
   }
@@ -212,10 +213,10 @@ bool vsfFoldSums(const VsfModel* m, const std::vector<double>& inflation,
 }
 
 double vsfFoldResponseShift(const VsfModel* m, int32_t f) {
-  if (m->foldShift == nullptr)
+  if (m->cv.foldShift == nullptr)
     return 0.0;
-  const VsfFoldRecord& F = m->folds[f];
-  const double* t = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  const VsfFoldRecord& F = m->cv.folds[f];
+  const double* t = m->cv.foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
   double shift = t[0];
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
@@ -232,15 +233,15 @@ double vsfFoldResponseShift(const VsfModel* m, int32_t f) {
 }
 
 void vsfSetFoldResidualShifts(VsfModel* m) {
-  if (m->foldShift == nullptr)
+  if (m->cv.foldShift == nullptr)
     return;
-  assert(m->foldResidualShift != nullptr && "the residual shifts come with the record shifts");
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->foldResidualShift[f] = vsfFoldResponseShift(m, f);
+  assert(m->cv.foldResidualShift != nullptr && "the residual shifts come with the record shifts");
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    m->cv.foldResidualShift[f] = vsfFoldResponseShift(m, f);
 }
 
 bool vsfFoldLostColumn(const VsfModel* m, int32_t f) {
-  const VsfFoldRecord& F = m->folds[f];
+  const VsfFoldRecord& F = m->cv.folds[f];
   for (int64_t c = 1; c < m->xpxColumns; ++c)
     if (m->sweepFlags[c] == '1' && F.sweepFlags[c] != '1' && F.xpx[at(c, c)] != 0.0)
       return true;

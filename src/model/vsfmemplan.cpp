@@ -20,8 +20,8 @@ namespace {
 // The copies of the triangle that the model grows together: the matrix and its swept form,
 // the three working copies of a trial, and the same again for every fold.
 int64_t triangleCopies(const VsfModel* m) {
-  const int64_t one = 2 + (m->trialCopies ? 3 : 0);
-  return one * (1 + (vsfCvOn(m) ? std::max(m->foldCount, 0) : 0));
+  const int64_t one = 2 + (m->trial.trialCopies ? 3 : 0);
+  return one * (1 + (vsfCvOn(m) ? std::max(m->cv.foldCount, 0) : 0));
 }
 
 // The model effect with the most columns (split entries summed into their effect) and its
@@ -51,8 +51,8 @@ void widestEffect(const VsfModel* m, int32_t* effect, int64_t* columns) {
 int64_t smallColumns(const VsfModel* m) {
   if (const int32_t e = vsfStructuredEffect(m); e >= 0)
     return m->effectColumn[e];
-  return m->sparseEffectCount >= 1 ? m->effectColumn[m->sparseEffectList[0]]
-                                   : static_cast<int64_t>(m->parmCount) + 1;
+  return m->layout.sparseEffectCount >= 1 ? m->effectColumn[m->layout.sparseEffectList[0]]
+                                          : static_cast<int64_t>(m->parmCount) + 1;
 }
 
 // Why the fit does not take the structured road, which holds less for an effect of many
@@ -82,7 +82,7 @@ double bytesOf(const VsfModel* m, int32_t columns, const VsfStructured* st) {
     double blocks = 0.0;
     for (int32_t e = 0; e < m->effectCount; ++e)
       blocks += static_cast<double>(packed::tri(std::max(m->effectColumns[e], 0)));
-    cells += blocks * static_cast<double>(1 + (vsfCvOn(m) ? std::max(m->foldCount, 0) : 0));
+    cells += blocks * static_cast<double>(1 + (vsfCvOn(m) ? std::max(m->cv.foldCount, 0) : 0));
   }
   // The structured road's diagonal and cross block of the model and of each fold record, held
   // in the pass's buffer of those sums, with the arrays that go with them.
@@ -172,7 +172,7 @@ bool vsfPackedTriangleFits(const VsfModel* m) {
   if (vsfMemTri(columns) < 0)
     return false;
   // The dense trial block, which the trials of the packed road may make, is counted too.
-  const double trial = m->needTrialBlock ? 8.0 * double(vsfTrialBlockLength(m)) : 0.0;
+  const double trial = m->trial.needTrialBlock ? 8.0 * double(vsfTrialBlockLength(m)) : 0.0;
   const double need = bytesOf(m, columns, nullptr) + trial;
   return need <= vsfFitMemoryLeft(m) || fitsOnOneThread(m, need);
 }
@@ -188,7 +188,7 @@ VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraB
   char needText[32], leftText[32];
   vsfSizeText(need, needText, sizeof needText);
   vsfSizeText(std::max(left, 0.0), leftText, sizeof leftText);
-  if (m->sparseEffectCount < 1) {
+  if (m->layout.sparseEffectCount < 1) {
     // No CLASS effect of many levels: no effect is to blame and no other road holds less;
     // the memory figure is too small for this fit. It must grow by at least what is
     // missing (the pages kept in memory, which may already take more than the figure, grow
@@ -215,8 +215,8 @@ VsfStatus vsfPlanCrossProducts(const VsfModel* m, int32_t columns, double extraB
          {HostMsgArg(name, static_cast<int32_t>(std::strlen(name))), HostMsgArg(effectColumns),
           HostMsgArg(needText), HostMsgArg(triangleCopies(m)), HostMsgArg(columns - 1),
           HostMsgArg(leftText)});
-  if (vsfCvOn(m) && m->foldCount > 0)
-    vsfLog(VsfMsg::FoldCopiesDoNotFit, {HostMsgArg(m->foldCount)});
+  if (vsfCvOn(m) && m->cv.foldCount > 0)
+    vsfLog(VsfMsg::FoldCopiesDoNotFit, {HostMsgArg(m->cv.foldCount)});
   else
     vsfLog(VsfMsg::FewerColumnsNeedLessMemory);
   explainRoad(m);

@@ -55,7 +55,7 @@ namespace {
   return m->options->choose != VsfCriterion::NoneGiven;
 }
 [[nodiscard]] bool foldStats(const VsfModel* m) {
-  return vsfCvOn(m) && m->foldCount > 0 && vsfCvFoldStatsAsked(*m->options);
+  return vsfCvOn(m) && m->cv.foldCount > 0 && vsfCvFoldStatsAsked(*m->options);
 }
 [[nodiscard]] bool foldEstimates(const VsfModel* m) { return vsfCvFoldBetaAsked(*m->options); }
 
@@ -65,7 +65,7 @@ namespace modelstate {
 
 // Whether each step sets the folds' estimates (their arrays exist then).
 [[nodiscard]] bool foldBetaKept(const VsfModel* m) {
-  return vsfCvOn(m) && m->foldCount > 0 && m->folds != nullptr && foldEstimates(m);
+  return vsfCvOn(m) && m->cv.foldCount > 0 && m->cv.folds != nullptr && foldEstimates(m);
 }
 
 } // namespace modelstate
@@ -105,8 +105,8 @@ void vsfSetFitFailure(VsfModel* m, VsfStatus failure) {
 bool vsfRoundingZero(const VsfModel* m, double ss) { return ss < kVsfEps * m->roundingSS; }
 
 void vsfSetFullMse(VsfModel* m) {
-  const bool noError = m->nObs <= m->rank || vsfRoundingZero(m, m->sse);
-  m->fullMse = noError ? 0.0 : m->sse / (m->nObs - m->rank);
+  const bool noError = m->totals.nObs <= m->rank || vsfRoundingZero(m, m->sse);
+  m->fullMse = noError ? 0.0 : m->sse / (m->totals.nObs - m->rank);
 }
 
 bool vsfPerfectFit(const VsfModel* m) {
@@ -152,35 +152,37 @@ namespace {
   // A resample's step records go to its resampler's file, after those of earlier samples.
   if (m->resampler != nullptr) {
     m->resampler->copiesSeen = m->resampler->drawnTotal = 0.0;
-    m->stepScratch = m->resampler->modelScratch;
-    m->stepScratchPos = &m->resampler->modelScratchPos;
+    m->history.stepScratch = m->resampler->modelScratch;
+    m->history.stepScratchPos = &m->resampler->modelScratchPos;
     return VsfStatus::Ok;
   }
-  m->stepScratch = m->scratchHolder;
-  m->stepScratchPos = vsfModelArray<int64_t>(m, 1);
-  if (m->stepScratchPos == nullptr)
+  m->history.stepScratch = m->scratchHolder;
+  m->history.stepScratchPos = vsfModelArray<int64_t>(m, 1);
+  if (m->history.stepScratchPos == nullptr)
     return VsfStatus::NoMemory;
-  *m->stepScratchPos = 0;
+  *m->history.stepScratchPos = 0;
   return VsfStatus::Ok;
 }
 
 // The hierarchy switch, and (without SPLIT) the working counts of the hierarchy lists,
 // started from the counts the post-init checks made.
 [[nodiscard]] VsfStatus setUpHierarchy(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
-  m->hierarchy = (o->hierarchy != VsfHierarchy::None || vsfMethodStartsFull(o->method)) ? 1 : 0;
+  m->hier.hierarchy =
+      (o->hierarchy != VsfHierarchy::None || vsfMethodStartsFull(o->method)) ? 1 : 0;
   if (o->split)
     return VsfStatus::Ok;
-  m->hierAddCountInit = o->hierAddCountInit;
-  m->hierDropCountInit = o->hierDropCountInit;
-  m->hierListA = o->hierListA;
-  m->hierListB = o->hierListB;
-  m->hierAddCount = vsfModelArray<int32_t>(m, nE);
-  m->hierDropCount = vsfModelArray<int32_t>(m, nE);
-  if (m->hierAddCount == nullptr || m->hierDropCount == nullptr)
+  m->hier.hierAddCountInit = o->hierAddCountInit;
+  m->hier.hierDropCountInit = o->hierDropCountInit;
+  m->hier.hierListA = o->hierListA;
+  m->hier.hierListB = o->hierListB;
+  m->hier.hierAddCount = vsfModelArray<int32_t>(m, nE);
+  m->hier.hierDropCount = vsfModelArray<int32_t>(m, nE);
+  if (m->hier.hierAddCount == nullptr || m->hier.hierDropCount == nullptr)
     return VsfStatus::NoMemory;
-  if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierDropCountInit != nullptr) {
-    std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * nE);
-    std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * nE);
+  if (m->hier.hierarchy && m->hier.hierAddCountInit != nullptr &&
+      m->hier.hierDropCountInit != nullptr) {
+    std::memcpy(m->hier.hierAddCount, m->hier.hierAddCountInit, sizeof(int32_t) * nE);
+    std::memcpy(m->hier.hierDropCount, m->hier.hierDropCountInit, sizeof(int32_t) * nE);
   }
   return VsfStatus::Ok;
 }
@@ -188,20 +190,20 @@ namespace {
 // The fold records of cross validation (no more folds than training rows, except for
 // random folds), with room for each fold's estimates when they are shown.
 [[nodiscard]] VsfStatus allocateFolds(VsfModel* m, const VsfModelOptions* o, int32_t nP) {
-  if (m->foldCount > m->nTrain && !vsfCvScheme(o->cvMethod).seeded)
-    m->foldCount = static_cast<int32_t>(m->nTrain);
-  m->foldOwnColumn = nullptr;
-  m->foldOwnColumns = 0;
-  m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
-  m->foldFirstSums = m->foldMeansTaken = nullptr;
+  if (m->cv.foldCount > m->totals.nTrain && !vsfCvScheme(o->cvMethod).seeded)
+    m->cv.foldCount = static_cast<int32_t>(m->totals.nTrain);
+  m->cv.foldOwnColumn = nullptr;
+  m->cv.foldOwnColumns = 0;
+  m->cv.foldCentre = m->cv.foldShift = m->cv.foldResidualShift = m->cv.foldPartCentre = nullptr;
+  m->cv.foldFirstSums = m->cv.foldMeansTaken = nullptr;
   if (!vsfCvOn(m))
     return VsfStatus::Ok;
-  m->folds = vsfModelArray<VsfFoldRecord>(m, m->foldCount);
-  if (m->folds == nullptr)
+  m->cv.folds = vsfModelArray<VsfFoldRecord>(m, m->cv.foldCount);
+  if (m->cv.folds == nullptr)
     return VsfStatus::NoMemory;
   if (foldEstimates(m) && o->cvDetails != VsfCvDetails::None)
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      if ((m->folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      if ((m->cv.folds[f].beta = vsfModelArray<double>(m, nP)) == nullptr)
         return VsfStatus::NoMemory;
   return VsfStatus::Ok;
 }
@@ -216,13 +218,13 @@ struct StartCapacities {
 };
 StartCapacities startCapacities(const VsfModel* m, const VsfModelOptions* o, bool full, int32_t nE,
                                 int32_t nP) {
-  StartCapacities c{nP + 1, m->stepLimit, 0};
+  StartCapacities c{nP + 1, m->stop.stepLimit, 0};
   if (full)
     return c;
   const double ratio = static_cast<double>(nP) / nE;
   int64_t est;
   if (o->steps == 0) {
-    c.steps = std::max(1, m->stepLimit / 2);
+    c.steps = std::max(1, m->stop.stepLimit / 2);
     est = static_cast<int64_t>(c.steps * ratio + 1.5);
   } else {
     est = static_cast<int64_t>(o->steps * ratio + 1.5);
@@ -240,11 +242,12 @@ namespace modelstate {
 
 // The copies of the model's effect lists that a trial or a kept step works on.
 [[nodiscard]] VsfStatus allocateListCopies(VsfModel* m, int32_t nE) {
-  m->workEffectColumn = vsfModelArray<int32_t>(m, nE);
-  m->cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
-  m->workInModelList = vsfModelArray<int32_t>(m, nE);
-  m->cleanInModelList = vsfModelArray<int32_t>(m, nE);
-  if (!m->workEffectColumn || !m->cleanEffectColumn || !m->workInModelList || !m->cleanInModelList)
+  m->trial.workEffectColumn = vsfModelArray<int32_t>(m, nE);
+  m->trial.cleanEffectColumn = vsfModelArray<int32_t>(m, nE);
+  m->trial.workInModelList = vsfModelArray<int32_t>(m, nE);
+  m->trial.cleanInModelList = vsfModelArray<int32_t>(m, nE);
+  if (!m->trial.workEffectColumn || !m->trial.cleanEffectColumn || !m->trial.workInModelList ||
+      !m->trial.cleanInModelList)
     return VsfStatus::NoMemory;
   return VsfStatus::Ok;
 }
@@ -263,23 +266,23 @@ namespace {
   int32_t widest = 0;
   for (int32_t e = 0; e < nE; ++e)
     widest = std::max(widest, m->effectColumns[e]);
-  m->trialXpx = nullptr; // made by the first dense trial (vsfEffectXpXi)
-  m->trialBlockShape = nullptr;
+  m->trial.trialXpx = nullptr; // made by the first dense trial (vsfEffectXpXi)
+  m->trial.trialBlockShape = nullptr;
   const VsfMethodTraits& method = vsfMethod(o->method);
   if (full && method.entryTrials && !trialSelect && m->singleColumnEffectCount < nE) {
-    m->needTrialBlock = 1;
-    m->trialFlags = vsfModelArray<char>(m, widest + 1);
-    m->trialBlockShape = vsfModelArray<uint8_t>(m, nE);
-    if (m->trialFlags == nullptr || m->trialBlockShape == nullptr)
+    m->trial.needTrialBlock = 1;
+    m->trial.trialFlags = vsfModelArray<char>(m, widest + 1);
+    m->trial.trialBlockShape = vsfModelArray<uint8_t>(m, nE);
+    if (m->trial.trialFlags == nullptr || m->trial.trialBlockShape == nullptr)
       return VsfStatus::NoMemory;
   }
   // Without an intercept, a response far from 0 has its candidates fitted on trial copies
   // (their error SSs formed from the rows) wherever the swept sums, or the trial block's,
   // lose them.
-  if (trialSelect || (method.entryTrials && !method.removalTrials && !m->needTrialBlock) ||
+  if (trialSelect || (method.entryTrials && !method.removalTrials && !m->trial.needTrialBlock) ||
       (method.removalTrials && m->singleColumnEffectCount < nE) || (method.entryTrials && o->noint))
-    m->trialCopies = 1;
-  if (m->trialCopies && (full || method.removalTrials))
+    m->trial.trialCopies = 1;
+  if (m->trial.trialCopies && (full || method.removalTrials))
     return allocateListCopies(m, nE);
   return VsfStatus::Ok;
 }
@@ -289,9 +292,9 @@ namespace {
 // triangles make cheap.
 [[nodiscard]] VsfStatus allocateStructuredCopies(VsfModel* m, const VsfModelOptions* o,
                                                  int32_t nE) {
-  if (m->structured == nullptr || !o->stopTest || m->trialCopies)
+  if (m->structured == nullptr || !o->stopTest || m->trial.trialCopies)
     return VsfStatus::Ok;
-  m->trialCopies = 1;
+  m->trial.trialCopies = 1;
   return allocateListCopies(m, nE);
 }
 
@@ -302,9 +305,9 @@ namespace {
   if (m->cross == nullptr)
     return VsfStatus::NoMemory;
   if (cv)
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      if ((m->folds[f].cross = vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) ==
-          nullptr)
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      if ((m->cv.folds[f].cross =
+               vsfModelArray<double>(m, static_cast<int64_t>(nP + 1) * crossCap)) == nullptr)
         return VsfStatus::NoMemory;
   m->crossCapacity = crossCap;
   return VsfStatus::Ok;
@@ -315,45 +318,47 @@ namespace {
 [[nodiscard]] VsfStatus allocateFitArrays(VsfModel* m, const VsfModelOptions* o, bool full,
                                           int32_t nE, int32_t nP) {
   if (o->parmStandardize) {
-    m->changeList = vsfModelArray<int32_t>(m, 2LL * nE);
-    if (m->changeList == nullptr)
+    m->history.changeList = vsfModelArray<int32_t>(m, 2LL * nE);
+    if (m->history.changeList == nullptr)
       return VsfStatus::NoMemory;
-    m->changeListCapacity = 2 * nE;
+    m->history.changeListCapacity = 2 * nE;
   }
   if (vsfMethodStartsFull(o->method)) {
-    m->hierarchy = 1;
-    if ((m->aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
+    m->hier.hierarchy = 1;
+    if ((m->aliasDrops.aliasDropList = vsfModelArray<int32_t>(m, nE)) == nullptr)
       return VsfStatus::NoMemory;
   }
   m->effectStatus = vsfModelArray<uint8_t>(m, nE);
   m->parmOffset = vsfModelArray<int32_t>(m, nE);
-  m->workVector = vsfModelArray<double>(m, std::max(m->foldCount, nP + 1));
-  m->corr = vsfModelArray<double>(m, vsfGroupMethod(o->method) ? nP : nE);
+  m->workVector = vsfModelArray<double>(m, std::max(m->cv.foldCount, nP + 1));
+  m->pathPass.corr = vsfModelArray<double>(m, vsfGroupMethod(o->method) ? nP : nE);
   m->beta = vsfModelArray<double>(m, nP);
   m->stdBeta = vsfModelArray<double>(m, nP);
   m->betaVariance = vsfModelArray<double>(m, nP);
-  if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->corr || !m->beta || !m->stdBeta ||
-      !m->betaVariance)
+  if (!m->effectStatus || !m->parmOffset || !m->workVector || !m->pathPass.corr || !m->beta ||
+      !m->stdBeta || !m->betaVariance)
     return VsfStatus::NoMemory;
-  if (o->adaptive && (m->adaptiveWeight = vsfModelArray<double>(m, nP)) == nullptr)
+  if (o->adaptive && (m->adaptive.adaptiveWeight = vsfModelArray<double>(m, nP)) == nullptr)
     return VsfStatus::NoMemory;
   if (o->parmStandardize) {
-    if ((m->solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
+    if ((m->pathPass.solverBeta = vsfModelArray<double>(m, nP)) == nullptr)
       return VsfStatus::NoMemory;
     if (o->stop != VsfCriterion::NoneGiven &&
-        (!(m->savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
-         !(m->savedSolverBetaB = vsfModelArray<double>(m, nP))))
+        (!(m->solver.savedSolverBetaA = vsfModelArray<double>(m, nP)) ||
+         !(m->solver.savedSolverBetaB = vsfModelArray<double>(m, nP))))
       return VsfStatus::NoMemory;
   }
   if (o->colStandardize) {
-    m->pathBeta = vsfModelArray<double>(m, nP);
-    m->dirCorr = vsfModelArray<double>(m, nE);
-    m->direction = vsfModelArray<double>(m, nE);
-    m->activeSign = vsfModelArray<int32_t>(m, nE);
-    if (!m->pathBeta || !m->dirCorr || !m->direction || !m->activeSign)
+    m->pathPass.pathBeta = vsfModelArray<double>(m, nP);
+    m->pathPass.dirCorr = vsfModelArray<double>(m, nE);
+    m->pathPass.direction = vsfModelArray<double>(m, nE);
+    m->path.activeSign = vsfModelArray<int32_t>(m, nE);
+    if (!m->pathPass.pathBeta || !m->pathPass.dirCorr || !m->pathPass.direction ||
+        !m->path.activeSign)
       return VsfStatus::NoMemory;
-    if (o->stop != VsfCriterion::NoneGiven && (!(m->savedBeta = vsfModelArray<double>(m, nP)) ||
-                                               !(m->savedStdBeta = vsfModelArray<double>(m, nP))))
+    if (o->stop != VsfCriterion::NoneGiven &&
+        (!(m->path.savedBeta = vsfModelArray<double>(m, nP)) ||
+         !(m->path.savedStdBeta = vsfModelArray<double>(m, nP))))
       return VsfStatus::NoMemory;
   }
   if (!full) {
@@ -370,23 +375,24 @@ namespace {
 // The copy of the chosen model kept under CHOOSE= (chosenStep -1 without CHOOSE=).
 [[nodiscard]] VsfStatus allocateChosen(VsfModel* m, int32_t nE, int32_t nP) {
   if (!chooseGiven(m)) {
-    m->chosenStep = -1;
+    m->chosen.chosenStep = -1;
     return VsfStatus::Ok;
   }
-  m->chosenBeta = vsfModelArray<double>(m, nP);
-  m->chosenStdBeta = vsfModelArray<double>(m, nP);
-  m->chosenBetaVariance = vsfModelArray<double>(m, nP);
-  m->chosenInModelList = vsfModelArray<int32_t>(m, nE);
-  m->chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
-  if (!m->chosenBeta || !m->chosenStdBeta || !m->chosenBetaVariance || !m->chosenInModelList ||
-      !m->chosenEffectStatus)
+  m->chosen.chosenBeta = vsfModelArray<double>(m, nP);
+  m->chosen.chosenStdBeta = vsfModelArray<double>(m, nP);
+  m->chosen.chosenBetaVariance = vsfModelArray<double>(m, nP);
+  m->chosen.chosenInModelList = vsfModelArray<int32_t>(m, nE);
+  m->chosen.chosenEffectStatus = vsfModelArray<uint8_t>(m, nE);
+  if (!m->chosen.chosenBeta || !m->chosen.chosenStdBeta || !m->chosen.chosenBetaVariance ||
+      !m->chosen.chosenInModelList || !m->chosen.chosenEffectStatus)
     return VsfStatus::NoMemory;
-  if (foldStats(m) && (m->chosenFoldCvSse = vsfModelArray<double>(m, m->foldCount)) == nullptr)
+  if (foldStats(m) &&
+      (m->chosen.chosenFoldCvSse = vsfModelArray<double>(m, m->cv.foldCount)) == nullptr)
     return VsfStatus::NoMemory;
-  if (foldBetaKept(m) &&
-      (m->chosenFoldBeta = vsfModelArray<double>(m, int64_t(m->foldCount) * nP)) == nullptr)
+  if (foldBetaKept(m) && (m->chosen.chosenFoldBeta =
+                              vsfModelArray<double>(m, int64_t(m->cv.foldCount) * nP)) == nullptr)
     return VsfStatus::NoMemory;
-  m->chosenStep = 0;
+  m->chosen.chosenStep = 0;
   return VsfStatus::Ok;
 }
 
@@ -401,8 +407,8 @@ namespace {
   for (int32_t i = 0; i + 1 < nE; ++i)
     m->effectFirstColumn[i + 1] = m->effectFirstColumn[i] + m->effectColumns[i];
   if (cv)
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      if ((m->folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      if ((m->cv.folds[f].effectBlocks = vsfModelArray<double*>(m, nE)) == nullptr)
         return VsfStatus::NoMemory;
   for (int32_t e = 0; e < nE; ++e) {
     const int64_t c = m->effectColumns[e];
@@ -411,8 +417,8 @@ namespace {
     if ((m->effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
       return VsfStatus::NoMemory;
     if (cv)
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        if ((m->folds[f].effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
+      for (int32_t f = 0; f < m->cv.foldCount; ++f)
+        if ((m->cv.folds[f].effectBlocks[e] = vsfModelArray<double>(m, packed::tri(c))) == nullptr)
           return VsfStatus::NoMemory;
   }
   return VsfStatus::Ok;
@@ -431,7 +437,7 @@ void setStartState(VsfModel* m, const VsfModelOptions* o, int32_t nE) {
       m->effectStatus[e] = VES_UNAVAILABLE;
   }
   m->press = m->validateAse = m->testAse = m->cvPress = hostMissing();
-  m->heldOutError = hostMissing();
+  m->cvexPass.heldOutError = hostMissing();
 }
 
 } // namespace
@@ -443,13 +449,13 @@ VsfStatus vsfModelInit(VsfModel* model) {
   if (rc != VsfStatus::Ok)
     return rc;
   m->sweptInflation = 0.0;
-  m->trialInflation = 0.0;
+  m->trial.trialInflation = 0.0;
   m->refinedDigest = 0;
   m->refinedRounding = 0.0;
   // Nothing to fit: no training rows, or a validation criterion without validation rows.
-  if (m->nTrain == 0)
+  if (m->totals.nTrain == 0)
     return VsfStatus::Ok;
-  if (m->freqValidate == 0 &&
+  if (m->totals.freqValidate == 0 &&
       (o->choose == VsfCriterion::Validate || o->stop == VsfCriterion::Validate ||
        o->select == VsfCriterion::Validate))
     return VsfStatus::Ok;
@@ -460,7 +466,7 @@ VsfStatus vsfModelInit(VsfModel* model) {
   const int32_t base = o->noint ? nE - 1 : nE;
   if ((rc = setUpHierarchy(m, o, nE)) != VsfStatus::Ok)
     return rc;
-  m->stepLimit = limitFor(m, o, base);
+  m->stop.stepLimit = limitFor(m, o, base);
   if ((rc = allocateFolds(m, o, nP)) != VsfStatus::Ok)
     return rc;
   const bool cv = vsfCvOn(m);
@@ -500,72 +506,79 @@ namespace {
 // Clears every pointer into the model's pool (and the counts and statistics of the fit
 // that lived there), so that the model can be initialised again for another fit.
 void forgetPoolArrays(VsfModel* m) {
-  m->xpxColumns = m->crossColumnCount = m->stepCount = m->rank = m->inModelCount = 0;
-  m->changeListLength = 0;
-  m->xpxCapacity = m->crossCapacity = m->stepCapacity = m->changeListCapacity = 0;
+  m->xpxColumns = m->crossColumnCount = m->history.stepCount = m->rank = m->inModelCount = 0;
+  m->history.changeListLength = 0;
+  m->xpxCapacity = m->crossCapacity = m->history.stepCapacity = m->history.changeListCapacity = 0;
   m->effectBlocks = nullptr;
-  m->trialXpx = nullptr;
-  m->trialFlags = nullptr;
-  m->trialBlockShape = nullptr;
-  m->needTrialBlock = 0;
+  m->trial.trialXpx = nullptr;
+  m->trial.trialFlags = nullptr;
+  m->trial.trialBlockShape = nullptr;
+  m->trial.needTrialBlock = 0;
   m->xpx = m->sweptXpx = m->cross = nullptr;
   m->structured = nullptr;
-  m->stepSSE = m->stepPress = m->stepValidateAse = m->stepTestAse = m->stepCvPress = nullptr;
-  m->stepStdL1Norm = m->stepPathValue = m->stepL1Norm = m->stepL2Norm = nullptr;
-  m->stepSSEFall = nullptr;
-  m->sseFallKnown = 0;
-  m->stepHeldOutError = m->stepHeldOutTestError = nullptr;
-  m->stepEffect = m->changeList = m->stepRank = m->stepParms = m->stepEffects = nullptr;
+  m->history.stepSSE = m->history.stepPress = m->history.stepValidateAse = m->history.stepTestAse =
+      m->history.stepCvPress = nullptr;
+  m->history.stepStdL1Norm = m->history.stepPathValue = m->history.stepL1Norm =
+      m->history.stepL2Norm = nullptr;
+  m->history.stepSSEFall = nullptr;
+  m->path.sseFallKnown = 0;
+  m->history.stepHeldOutError = m->history.stepHeldOutTestError = nullptr;
+  m->history.stepEffect = m->history.changeList = m->history.stepRank = m->history.stepParms =
+      m->history.stepEffects = nullptr;
   m->sweepFlags = nullptr;
-  m->chosenBetaVariance = m->chosenBeta = m->chosenStdBeta = nullptr;
-  m->chosenInModelList = nullptr;
-  m->chosenEffectStatus = nullptr;
-  m->chosenStep = 0;
-  m->workVector = m->corr = m->beta = m->stdBeta = m->candidateValue = nullptr;
-  m->betaVariance = m->adaptiveWeight = nullptr;
+  m->chosen.chosenBetaVariance = m->chosen.chosenBeta = m->chosen.chosenStdBeta = nullptr;
+  m->chosen.chosenInModelList = nullptr;
+  m->chosen.chosenEffectStatus = nullptr;
+  m->chosen.chosenStep = 0;
+  m->workVector = m->pathPass.corr = m->beta = m->stdBeta = m->candidateValue = nullptr;
+  m->betaVariance = m->adaptive.adaptiveWeight = nullptr;
   m->effectStatus = nullptr;
   m->crossSlot = m->effectFirstColumn = nullptr;
-  m->dirCorr = m->direction = m->pathBeta = m->solverBeta = m->savedBeta = nullptr;
-  m->savedStdBeta = m->savedSolverBetaA = m->savedSolverBetaB = nullptr;
-  m->activeSign = nullptr;
+  m->pathPass.dirCorr = m->pathPass.direction = m->pathPass.pathBeta = m->pathPass.solverBeta =
+      m->path.savedBeta = nullptr;
+  m->path.savedStdBeta = m->solver.savedSolverBetaA = m->solver.savedSolverBetaB = nullptr;
+  m->path.activeSign = nullptr;
   m->adaptiveAliased = 0;
-  m->aliasDropCount = m->aliasIncludeDropCount = 0;
-  m->aliasDropList = nullptr;
+  m->aliasDrops.aliasDropCount = m->aliasDrops.aliasIncludeDropCount = 0;
+  m->aliasDrops.aliasDropList = nullptr;
   m->press = 0;
-  m->screenBound = m->screenStat = nullptr;
-  m->screenFlag = nullptr;
+  m->screen.screenBound = m->screen.screenStat = nullptr;
+  m->screen.screenFlag = nullptr;
   m->totalSSUncorrected = m->totalSS = m->sse = m->fullMse = m->roundingSS = 0;
   m->responseSpread = 0.0;
   m->responseSpreadFormed = 0;
-  m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
-  m->stepScratchPos = nullptr;
+  m->validateAse = m->testAse = m->cvexPass.heldOutError = m->cvexPass.heldOutTestError = 0;
+  m->history.stepScratchPos = nullptr;
   m->fitStatus = VsfFitStatus::Done;
   m->fitFailure = VsfStatus::Ok;
-  m->stopReason = VSR_NONE;
-  m->stopAddEffect = m->stopDropEffect = 0;
-  m->stopAddValue = m->stopDropValue = 0;
-  m->trialCopies = 0;
-  m->trialsSweptFully = 0;
-  m->savedSweptXpx = m->savedXpx = nullptr;
-  m->savedSse = m->savedCvPress = m->savedPress = m->savedValidateAse = m->savedTestAse = 0;
-  m->savedSweptInflation = 0;
-  m->savedXpxColumns = m->savedXpxCapacity = m->savedRank = m->savedInModelCount = 0;
-  m->savedInModelList = m->savedEffectColumn = nullptr;
-  m->savedEffectStatus = nullptr;
-  m->savedSweepFlags = nullptr;
-  m->workSweptXpx = m->cleanSweptXpx = m->workXpx = nullptr;
-  m->workEffectColumn = m->cleanEffectColumn = m->workInModelList = m->cleanInModelList = nullptr;
-  m->trialColumns = 0;
-  m->workSweepFlags = m->cleanSweepFlags = nullptr;
+  m->stop.stopReason = VSR_NONE;
+  m->stop.stopAddEffect = m->stop.stopDropEffect = 0;
+  m->stop.stopAddValue = m->stop.stopDropValue = 0;
+  m->trial.trialCopies = 0;
+  m->trial.trialsSweptFully = 0;
+  m->trial.savedSweptXpx = m->trial.savedXpx = nullptr;
+  m->trial.savedSse = m->trial.savedCvPress = m->trial.savedPress = m->trial.savedValidateAse =
+      m->trial.savedTestAse = 0;
+  m->trial.savedSweptInflation = 0;
+  m->trial.savedXpxColumns = m->trial.savedXpxCapacity = m->trial.savedRank =
+      m->trial.savedInModelCount = 0;
+  m->trial.savedInModelList = m->trial.savedEffectColumn = nullptr;
+  m->trial.savedEffectStatus = nullptr;
+  m->trial.savedSweepFlags = nullptr;
+  m->trial.workSweptXpx = m->trial.cleanSweptXpx = m->trial.workXpx = nullptr;
+  m->trial.workEffectColumn = m->trial.cleanEffectColumn = m->trial.workInModelList =
+      m->trial.cleanInModelList = nullptr;
+  m->trial.trialColumns = 0;
+  m->trial.workSweepFlags = m->trial.cleanSweepFlags = nullptr;
   m->cvPress = 0;
-  m->folds = nullptr;
-  m->foldOwnColumn = nullptr;
-  m->foldCentre = m->foldShift = m->foldResidualShift = m->foldPartCentre = nullptr;
-  m->foldFirstSums = m->foldMeansTaken = nullptr;
-  m->chosenFoldCvSse = nullptr;
-  m->chosenFoldBeta = nullptr;
-  m->solverExtension = nullptr;
-  m->hierAddCount = m->hierDropCount = nullptr;
+  m->cv.folds = nullptr;
+  m->cv.foldOwnColumn = nullptr;
+  m->cv.foldCentre = m->cv.foldShift = m->cv.foldResidualShift = m->cv.foldPartCentre = nullptr;
+  m->cv.foldFirstSums = m->cv.foldMeansTaken = nullptr;
+  m->chosen.chosenFoldCvSse = nullptr;
+  m->chosen.chosenFoldBeta = nullptr;
+  m->solver.solverExtension = nullptr;
+  m->hier.hierAddCount = m->hier.hierDropCount = nullptr;
 }
 
 } // namespace

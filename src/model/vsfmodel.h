@@ -66,173 +66,92 @@ enum class VsfFitStatus : int32_t {
 // The message of set 848 that reports a fit status (0 when there is none).
 [[nodiscard]] int32_t vsfFitStatusMessage(VsfFitStatus fitStatus);
 
-// The fit: the pass state the data passes and kernels work on, then what only the model and
-// the layers above it use.
-struct VsfModel : VsfPassState {
-  // Links into the run (set per BY group).
-  VsfPerfBlock* perf;
-  VsfScratch* scratchHolder; // the context slot of the step-record scratch file
-  VsfFitStatus fitStatus;
-  VsfStatus fitFailure;   // Failed: the failing step's status (not kept in the step records)
-  VsfStatus passFailure;  // the first failing data pass of the fit (Ok: none)
-  int32_t overflowEffect; // Overflow: the effect whose sums overflow, -1 the response
-  VsfResampleDriver* resampleDriver;
-
-  double fuzz;
-  void* solverExtension;
-
-  // Elastic-net L2-search state.
+// The elastic net's L2 search (selection/vsfelnet.cpp): its setting and bounds, the trial in
+// progress, the L2 of the kept fit, and the cross products before the ridge that every trial
+// shares.
+struct VsfL2Tune {
   VsfL2Search l2Search;
   double l2Low, l2High;
 
-  // Penalized-path state.
+  // The elastic-net L2 search: the trial in progress, the rows enTuneRows has room for, the
+  // L2 of the kept fit, and the cross products before the ridge that every trial shares
+  // (l2BaseXpx owned by the search, filled by its first trial; null outside a search).
+  int32_t l2Trial;
+  double finalL2;
+  double* l2BaseXpx;
+  uint8_t l2BaseReady;
+};
+
+// The penalized path's state (selection/vsflarlasso.cpp and its parts): the penalty and norms of
+// the current step, the L1 target, the SSE's fall over the step, the estimates saved before a step,
+// and how the path holds its cross products.
+struct VsfPathState {
   double lambdaMax, lambda, l1Norm, l2Norm;
-  double* stepL1Norm;
-  double* stepL2Norm;
-  double* stepPathValue;
-  double* stepHeldOutTestError;
   double l1Target;
   // The fall of the SSE over the path's current step, formed from its move where sseFallKnown,
   // and per recorded step (missing where not formed): a step's F takes it in place of the
   // difference of two SSEs, which loses the digits of a step that is small against them.
   double sseFall;
   uint8_t sseFallKnown;
-  double* stepSSEFall;
 
-  // External cross validation.
-  double* stepHeldOutError;
-  int32_t cvexGridCount;
-  double cvexChosenValue;
-  int32_t cvexRecordCount;
-
-  // Screening and path-step state.
-  int32_t screenPower;
-  double screenRatio, lambdaSure, lambdaRatioSum, lambdaNext;
-  int32_t screenKeep, screenSetting;
-  double screenKeepRatio, screenSetting2;
-
-  // Counts.
-  int32_t stepLimit;
-  int32_t stepCount, rank, prevInModelCount;
-  int32_t droppedFrom; // the list position of the effect vsfDropEffect last took out
-  // The largest variance inflation the swept matrix has held since it was last formed from
-  // X'X: reverse sweeps keep the rounding of the states they undo (vsfRefineStep).
-  double sweptInflation;
-  // The largest variance inflation the last trial's elimination of a candidate's columns
-  // showed (a column's diagonal over its pivot after the model's and the candidate's columns
-  // before it; infinite where it refused a pivot): vsfTrialIsEntry.
-  double trialInflation;
-  // The fit vsfRefineSwept last refined, by a digest of its swept matrix's column 0 (0: none):
-  // a fit is refined once, so that a step's criteria, its record and a candidate's trial that
-  // is the step all read the estimates of one refinement.
-  uint64_t refinedDigest;
-  // That refinement's bound on its residuals' rounding (kVsfEps times their terms' squared
-  // sizes), which a fit far from the origin takes as its roundingSS whenever it is refined.
-  double refinedRounding;
-  int32_t changeListLength, xpxCapacity, crossCapacity, stepCapacity, changeListCapacity;
-
-  // The trial block.
-  double* trialXpx;
-  char* trialFlags;
-  // Per effect: whether its own block of X'X was found diagonal (vsftrial.cpp's shapes).
-  uint8_t* trialBlockShape;
-  uint8_t needTrialBlock;
-  uint8_t hierarchy; // containment rules apply (HIERARCHY= or BACKWARD)
-
-  // Step history (stepRank, stepEffects, stepSSE have an element at index -1).
-  double* stepSSE;
-  double* stepPress;
-  double* stepValidateAse;
-  double* stepTestAse;
-  double* stepCvPress;
-  double* stepStdL1Norm;
-  int32_t* stepEffect;
-  int32_t* changeList;
-  int32_t* stepRank;
-  int32_t* stepParms;
-  int32_t* stepEffects;
-
-  // Chosen-step snapshot.
-  double* chosenBetaVariance;
-  double* chosenBeta;
-  double* chosenStdBeta;
-  int32_t* chosenInModelList;
-  int32_t chosenStep;
-  uint8_t* chosenEffectStatus;
-
-  // Estimates and work vectors.
-  double* workVector;
-  double* beta;
-  double* stdBeta;
-  double* candidateValue;
-  double* betaVariance;
-
-  // Effect tables.
-  int32_t* crossSlot;
-  int32_t* effectFirstColumn;
-  int32_t* hierAddCount;
-  int32_t* hierDropCount;
-  const int32_t* hierAddCountInit;
-  const int32_t* hierDropCountInit;
-  int32_t* const* hierListA;
-  int32_t* const* hierListB;
-
-  // Penalized-path and solver vectors.
   double* savedBeta;
   double* savedStdBeta;
-  double* savedSolverBetaA;
-  double* savedSolverBetaB;
   int32_t* activeSign;
-  int32_t adaptiveAliased; // effects the least-squares adaptive weights left out as aliased
   // The most bytes of cross-product columns (x_k'X of entered effects) that the path keeps
   // without the packed X'X; 0 when it takes the passes per step. Set by the path.
   int64_t larCrossBytes;
-  // The effect whose new row of X'X vsfEntryRefused formed past the triangle's columns, plus
-  // one (0: none), and the column count it was formed at: its entry at that count takes the
-  // row as it stands instead of forming it again.
-  int32_t formedEntry, formedEntryAt;
   // Set by the path when its steps take their SSE from the packed X'X (its rows are the
   // SSE's rows); 0 when every step sums its residuals over the rows.
   uint8_t larMatrixSse;
   // The path's square copy of the packed X'X and its direction products (vsflarproducts.cpp);
   // null when the path reads the triangle.
   struct VsfLarSquare* larSquare;
+};
 
-  // Screening vectors.
+// External cross validation's choice (selection/vsfcvex.cpp): the size of the grid, the value
+// chosen and the fold records kept.
+struct VsfCVExChoice {
+  int32_t cvexGridCount;
+  double cvexChosenValue;
+  int32_t cvexRecordCount;
+};
+
+// The screening rule of the path (selection/vsfscreen.cpp): its settings, the bounds and statistics
+// of the candidates, and the flags of those screened out.
+struct VsfScreenRule {
+  int32_t screenPower;
+  double screenRatio, lambdaSure, lambdaRatioSum, lambdaNext;
+  int32_t screenKeep, screenSetting;
+  double screenKeepRatio, screenSetting2;
+
   double* screenBound;
   uint8_t* screenFlag;
   double* screenStat;
+};
 
-  // The uncorrected response sum of squares (see VsfPassState's xpxShift).
-  double rawSumWYY;
-  double* inestEstimates;
+// Why and where the selection stopped, and the step limit it stops at (selection/vsfstoprules.cpp).
+struct VsfStopState {
+  int32_t stepLimit;
 
-  // Aliased effects dropped before step 0 of BACKWARD.
-  int32_t aliasDropCount, aliasIncludeDropCount;
-  int32_t* aliasDropList;
-
-  // Criteria and sums of squares of the current model.
-  double totalSSUncorrected, totalSS, fullMse;
-  // The response's sum of squares whose rounding every swept SSE carries: that of the sums
-  // the cross products were formed from (about the shift where the pages were shifted),
-  // and never below kVsfEps of the uncorrected total, the rounding of the response's own
-  // values (vsfRoundingTotal).
-  double roundingSS;
-  // Under NOINT, the response's sum of squares about its mean, from the rows
-  // (vsfFormResponseSpread), once responseSpreadFormed is set.
-  double responseSpread;
-  uint8_t responseSpreadFormed;
-
-  // The scratch file of the step records and the position the next record goes to.
-  VsfScratch* stepScratch;
-  int64_t* stepScratchPos;
-
-  // Stop block.
   uint8_t stopReason;
   int32_t stopAddEffect, stopDropEffect;
   double stopAddValue, stopDropValue;
+};
 
-  // Trial-model state.
+// The trials of a search (model/vsftrial.cpp): the trial block, the model saved before the trials,
+// the work and clean copies a candidate is swept into, and what the last trial showed.
+struct VsfTrialState {
+  // The largest variance inflation the last trial's elimination of a candidate's columns
+  // showed (a column's diagonal over its pivot after the model's and the candidate's columns
+  // before it; infinite where it refused a pivot): vsfTrialIsEntry.
+  double trialInflation;
+
+  double* trialXpx;
+  char* trialFlags;
+  // Per effect: whether its own block of X'X was found diagonal (vsftrial.cpp's shapes).
+  uint8_t* trialBlockShape;
+  uint8_t needTrialBlock;
+
   uint8_t trialCopies;
   // Whether a candidate's trial sweeps it in fully (its coefficients in the swept matrix), so
   // that its fit can be refined on the rows.
@@ -256,13 +175,82 @@ struct VsfModel : VsfPassState {
   int32_t trialColumns;
   char* workSweepFlags;
   char* cleanSweepFlags;
+};
 
-  // Folds.
-  double cvPress;
+// The step history (model/vsfrecordstep.cpp records it, model/vsfmodelgrow.cpp grows it): per step
+// its criteria, effect, rank and path values (stepRank, stepEffects and stepSSE have an element at
+// index -1), the change list, and the scratch file of the step records with the position the next
+// record goes to.
+struct VsfStepHistory {
+  double* stepL1Norm;
+  double* stepL2Norm;
+  double* stepPathValue;
+  double* stepHeldOutTestError;
+  double* stepSSEFall;
+
+  double* stepHeldOutError;
+
+  int32_t stepCount;
+  int32_t changeListLength, stepCapacity, changeListCapacity;
+
+  double* stepSSE;
+  double* stepPress;
+  double* stepValidateAse;
+  double* stepTestAse;
+  double* stepCvPress;
+  double* stepStdL1Norm;
+  int32_t* stepEffect;
+  int32_t* changeList;
+  int32_t* stepRank;
+  int32_t* stepParms;
+  int32_t* stepEffects;
+
+  VsfScratch* stepScratch;
+  int64_t* stepScratchPos;
+};
+
+// The chosen step's snapshot (model/vsfrecordstep.cpp): its estimates and their variances, its
+// model, and under cross validation its fold errors and estimates.
+struct VsfChosenStep {
+  double* chosenBetaVariance;
+  double* chosenBeta;
+  double* chosenStdBeta;
+  int32_t* chosenInModelList;
+  int32_t chosenStep;
+  uint8_t* chosenEffectStatus;
+
   double* chosenFoldCvSse;
   // The chosen step's fold estimates (fold f at f x parmCount), kept under CHOOSE= when the
   // fold estimates are shown.
   double* chosenFoldBeta;
+};
+
+// The containment rules (HIERARCHY= or BACKWARD; model/vsfentry.cpp, model/vsfremoval.cpp): whether
+// they apply, and per effect the counts and lists that hold back its entry and its removal.
+struct VsfHierarchyState {
+  uint8_t hierarchy; // containment rules apply (HIERARCHY= or BACKWARD)
+
+  int32_t* hierAddCount;
+  int32_t* hierDropCount;
+  const int32_t* hierAddCountInit;
+  const int32_t* hierDropCountInit;
+  int32_t* const* hierListA;
+  int32_t* const* hierListB;
+};
+
+// The aliased effects dropped before step 0 of BACKWARD (selection/vsfclassic.cpp).
+struct VsfAliasDrops {
+  int32_t aliasDropCount, aliasIncludeDropCount;
+  int32_t* aliasDropList;
+};
+
+// The solver-based fits (selection/vsfqklasso.cpp): the solver's extension and saved estimates, the
+// packed X'X its loss and gradient read, and its counts of passes and evaluations.
+struct VsfSolverState {
+  void* solverExtension;
+
+  double* savedSolverBetaA;
+  double* savedSolverBetaB;
 
   // Solver-based fits: the packed X'X of the response and every parameter (parameter p in
   // column 1 + p) that the solver's loss and gradient read instead of passing over the pages,
@@ -270,14 +258,102 @@ struct VsfModel : VsfPassState {
   // loss and gradient evaluations the solver asked for (each a data pass without solverGram).
   double* solverGram;
   int64_t solverPasses, solverEvaluations;
+};
 
-  // The elastic-net L2 search: the trial in progress, the rows enTuneRows has room for, the
-  // L2 of the kept fit, and the cross products before the ridge that every trial shares
-  // (l2BaseXpx owned by the search, filled by its first trial; null outside a search).
-  int32_t l2Trial;
-  double finalL2;
-  double* l2BaseXpx;
-  uint8_t l2BaseReady;
+// The fit: the pass state the data passes and kernels work on, then what only the model and
+// the layers above it use.
+struct VsfModel : VsfPassState {
+  // Links into the run (set per BY group).
+  VsfPerfBlock* perf;
+  VsfScratch* scratchHolder; // the context slot of the step-record scratch file
+  VsfFitStatus fitStatus;
+  VsfStatus fitFailure;   // Failed: the failing step's status (not kept in the step records)
+  VsfStatus passFailure;  // the first failing data pass of the fit (Ok: none)
+  int32_t overflowEffect; // Overflow: the effect whose sums overflow, -1 the response
+  VsfResampleDriver* resampleDriver;
+
+  double fuzz;
+
+  // Elastic-net L2-search state.
+  VsfL2Tune elnet;
+
+  // Penalized-path state.
+  VsfPathState path;
+
+  // External cross validation.
+  VsfCVExChoice cvex;
+
+  // Screening.
+  VsfScreenRule screen;
+
+  // Counts.
+  int32_t rank, prevInModelCount;
+  int32_t droppedFrom; // the list position of the effect vsfDropEffect last took out
+  // The largest variance inflation the swept matrix has held since it was last formed from
+  // X'X: reverse sweeps keep the rounding of the states they undo (vsfRefineStep).
+  double sweptInflation;
+  // The fit vsfRefineSwept last refined, by a digest of its swept matrix's column 0 (0: none):
+  // a fit is refined once, so that a step's criteria, its record and a candidate's trial that
+  // is the step all read the estimates of one refinement.
+  uint64_t refinedDigest;
+  // That refinement's bound on its residuals' rounding (kVsfEps times their terms' squared
+  // sizes), which a fit far from the origin takes as its roundingSS whenever it is refined.
+  double refinedRounding;
+  int32_t xpxCapacity, crossCapacity;
+
+  // The trials of a search.
+  VsfTrialState trial;
+
+  // Step history (stepRank, stepEffects, stepSSE have an element at index -1).
+  VsfStepHistory history;
+
+  // Chosen-step snapshot.
+  VsfChosenStep chosen;
+
+  // Estimates and work vectors.
+  double* workVector;
+  double* beta;
+  double* stdBeta;
+  double* candidateValue;
+  double* betaVariance;
+
+  // Effect tables.
+  int32_t* crossSlot;
+  int32_t* effectFirstColumn;
+  VsfHierarchyState hier;
+
+  int32_t adaptiveAliased; // effects the least-squares adaptive weights left out as aliased
+  // The effect whose new row of X'X vsfEntryRefused formed past the triangle's columns, plus
+  // one (0: none), and the column count it was formed at: its entry at that count takes the
+  // row as it stands instead of forming it again.
+  int32_t formedEntry, formedEntryAt;
+
+  // The uncorrected response sum of squares (see VsfPassState's shift.xpxShift).
+  double rawSumWYY;
+  double* inestEstimates;
+
+  // Aliased effects dropped before step 0 of BACKWARD.
+  VsfAliasDrops aliasDrops;
+
+  // Criteria and sums of squares of the current model.
+  double totalSSUncorrected, totalSS, fullMse;
+  // The response's sum of squares whose rounding every swept SSE carries: that of the sums
+  // the cross products were formed from (about the shift where the pages were shifted),
+  // and never below kVsfEps of the uncorrected total, the rounding of the response's own
+  // values (vsfRoundingTotal).
+  double roundingSS;
+  // Under NOINT, the response's sum of squares about its mean, from the rows
+  // (vsfFormResponseSpread), once responseSpreadFormed is set.
+  double responseSpread;
+  uint8_t responseSpreadFormed;
+
+  // Stop block.
+  VsfStopState stop;
+
+  // Folds.
+  double cvPress;
+
+  VsfSolverState solver;
 
   // Set while a BY group is fitted again on the packed triangle after the structured road
   // lost the intercept (vsfProcess): the structured road is not taken then.
@@ -308,7 +384,7 @@ void vsfSetFullMse(VsfModel* model);
 [[nodiscard]] bool vsfPerfectFit(const VsfModel* model);
 // The fall of the SSE into recorded step i where the path formed it, else NaN.
 [[nodiscard]] inline double vsfStepSSEFall(const VsfModel* m, int32_t i) {
-  return m->stepSSEFall != nullptr && i > 0 ? m->stepSSEFall[i] : hostMissing();
+  return m->history.stepSSEFall != nullptr && i > 0 ? m->history.stepSSEFall[i] : hostMissing();
 }
 [[nodiscard]] VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity);
 // Grows the X'X triangles to `newCapacity` columns (-1: twice the columns in use): Ok,

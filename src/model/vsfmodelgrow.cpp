@@ -24,10 +24,10 @@ VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
   VsfModel* m = model;
   const VsfModelOptions* o = m->options;
   if (newCapacity == -1)
-    newCapacity = 2 * m->stepCapacity;
+    newCapacity = 2 * m->history.stepCapacity;
   if (newCapacity <= 0)
     return VsfStatus::NoMemory;
-  const bool first = m->stepCapacity == 0;
+  const bool first = m->history.stepCapacity == 0;
   auto grow = [&](auto*& arr, int64_t count, bool front) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
     T* base = arr == nullptr ? nullptr : arr - (front ? 1 : 0);
@@ -37,30 +37,34 @@ VsfStatus vsfAddStepMemory(VsfModel* model, int32_t newCapacity) {
     arr = out + (front ? 1 : 0);
     return true;
   };
-  if (!grow(m->stepEffect, newCapacity, false) || !grow(m->stepParms, newCapacity, false) ||
-      !grow(m->stepRank, newCapacity + 1LL, true) ||
-      !grow(m->stepEffects, newCapacity + 1LL, true) || !grow(m->stepSSE, newCapacity + 1LL, true))
+  if (!grow(m->history.stepEffect, newCapacity, false) ||
+      !grow(m->history.stepParms, newCapacity, false) ||
+      !grow(m->history.stepRank, newCapacity + 1LL, true) ||
+      !grow(m->history.stepEffects, newCapacity + 1LL, true) ||
+      !grow(m->history.stepSSE, newCapacity + 1LL, true))
     return VsfStatus::NoMemory;
-  m->stepRank[-1] = 0;
-  if (o->pressNeeded && !grow(m->stepPress, newCapacity, false))
+  m->history.stepRank[-1] = 0;
+  if (o->pressNeeded && !grow(m->history.stepPress, newCapacity, false))
     return VsfStatus::NoMemory;
-  if (vsfValidationInUse(m) && !grow(m->stepValidateAse, newCapacity, false))
+  if (vsfValidationInUse(m) && !grow(m->history.stepValidateAse, newCapacity, false))
     return VsfStatus::NoMemory;
-  if (vsfTestInUse(m) && !grow(m->stepTestAse, newCapacity, false))
+  if (vsfTestInUse(m) && !grow(m->history.stepTestAse, newCapacity, false))
     return VsfStatus::NoMemory;
-  if (vsfCvOn(m) && !grow(m->stepCvPress, newCapacity, false))
+  if (vsfCvOn(m) && !grow(m->history.stepCvPress, newCapacity, false))
     return VsfStatus::NoMemory;
-  if (o->stdL1History && !grow(m->stepStdL1Norm, newCapacity, false))
+  if (o->stdL1History && !grow(m->history.stepStdL1Norm, newCapacity, false))
     return VsfStatus::NoMemory;
   if (vsfMethodHasPath(o->method)) {
-    if (!grow(m->stepPathValue, newCapacity, false) || !grow(m->stepL1Norm, newCapacity, false) ||
-        !grow(m->stepL2Norm, newCapacity, false) || !grow(m->stepSSEFall, newCapacity, false))
+    if (!grow(m->history.stepPathValue, newCapacity, false) ||
+        !grow(m->history.stepL1Norm, newCapacity, false) ||
+        !grow(m->history.stepL2Norm, newCapacity, false) ||
+        !grow(m->history.stepSSEFall, newCapacity, false))
       return VsfStatus::NoMemory;
-    if (vsfCvExternalOn(m) && (!grow(m->stepHeldOutError, newCapacity, false) ||
-                               !grow(m->stepHeldOutTestError, newCapacity, false)))
+    if (vsfCvExternalOn(m) && (!grow(m->history.stepHeldOutError, newCapacity, false) ||
+                               !grow(m->history.stepHeldOutTestError, newCapacity, false)))
       return VsfStatus::NoMemory;
   }
-  m->stepCapacity = newCapacity;
+  m->history.stepCapacity = newCapacity;
   return VsfStatus::Ok;
 }
 
@@ -98,36 +102,36 @@ namespace {
   };
   double* none = nullptr;
   char* noFlags = nullptr;
-  if (!growFlags(m->sweepFlags, m->savedSweepFlags))
+  if (!growFlags(m->sweepFlags, m->trial.savedSweepFlags))
     return VsfStatus::NoMemory;
-  if (!growTri(m->xpx, m->savedXpx, true))
+  if (!growTri(m->xpx, m->trial.savedXpx, true))
     return VsfStatus::NoMemory;
   double* oldSwept = m->sweptXpx;
-  if (!growTri(m->sweptXpx, m->savedSweptXpx, false))
+  if (!growTri(m->sweptXpx, m->trial.savedSweptXpx, false))
     return VsfStatus::NoMemory;
-  if (oldSwept != nullptr && m->savedSweptXpx == m->sweptXpx)
-    m->savedXpxCapacity = newCapacity;
-  if (m->trialCopies) {
+  if (oldSwept != nullptr && m->trial.savedSweptXpx == m->sweptXpx)
+    m->trial.savedXpxCapacity = newCapacity;
+  if (m->trial.trialCopies) {
     // Growth happens on the growing shape only, where the working copies are separate
     // arrays (and at creation, where all are still null).
-    if (!growTri(m->workXpx, none = nullptr, false) ||
-        !growTri(m->workSweptXpx, none = nullptr, false) ||
-        !growTri(m->cleanSweptXpx, none = nullptr, false) ||
-        !growFlags(m->workSweepFlags, noFlags = nullptr) ||
-        !growFlags(m->cleanSweepFlags, noFlags = nullptr))
+    if (!growTri(m->trial.workXpx, none = nullptr, false) ||
+        !growTri(m->trial.workSweptXpx, none = nullptr, false) ||
+        !growTri(m->trial.cleanSweptXpx, none = nullptr, false) ||
+        !growFlags(m->trial.workSweepFlags, noFlags = nullptr) ||
+        !growFlags(m->trial.cleanSweepFlags, noFlags = nullptr))
       return VsfStatus::NoMemory;
   }
   if (vsfCvOn(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       if (!growFlags(F.sweepFlags, F.savedSweepFlags) || !growTri(F.xpx, F.savedXpx, true) ||
           !growTri(F.sweptXpx, F.savedSweptXpx, false))
         return VsfStatus::NoMemory;
-      if (m->trialCopies && (!growTri(F.workXpx, none = nullptr, false) ||
-                             !growTri(F.workSweptXpx, none = nullptr, false) ||
-                             !growTri(F.cleanSweptXpx, none = nullptr, false) ||
-                             !growFlags(F.workSweepFlags, noFlags = nullptr) ||
-                             !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
+      if (m->trial.trialCopies && (!growTri(F.workXpx, none = nullptr, false) ||
+                                   !growTri(F.workSweptXpx, none = nullptr, false) ||
+                                   !growTri(F.cleanSweptXpx, none = nullptr, false) ||
+                                   !growFlags(F.workSweepFlags, noFlags = nullptr) ||
+                                   !growFlags(F.cleanSweepFlags, noFlags = nullptr)))
         return VsfStatus::NoMemory;
     }
   assert(newCapacity >= m->xpxColumns && "X'X keeps its columns as it grows");
@@ -160,12 +164,12 @@ VsfStatus vsfAddXpXMemory(VsfModel* model, int32_t newCapacity) {
 }
 
 VsfStatus vsfAddTrialCopies(VsfModel* m) {
-  if (m->trialCopies)
+  if (m->trial.trialCopies)
     return VsfStatus::Ok;
-  m->trialCopies = 1; // counted by the plan
+  m->trial.trialCopies = 1; // counted by the plan
   const int32_t cap = m->xpxCapacity;
   const int64_t n = vsfMemTri(cap);
-  const double block = m->needTrialBlock ? 8.0 * double(vsfTrialBlockLength(m)) : 0.0;
+  const double block = m->trial.needTrialBlock ? 8.0 * double(vsfTrialBlockLength(m)) : 0.0;
   VsfStatus rc = vsfPlanCrossProducts(m, cap, block);
   if (rc == VsfStatus::Ok)
     rc = allocateListCopies(m, m->effectCount);
@@ -179,16 +183,17 @@ VsfStatus vsfAddTrialCopies(VsfModel* m) {
     return work && swept && clean && workFlags && cleanFlags;
   };
   if (rc == VsfStatus::Ok &&
-      !copies(m->workXpx, m->workSweptXpx, m->cleanSweptXpx, m->workSweepFlags, m->cleanSweepFlags))
+      !copies(m->trial.workXpx, m->trial.workSweptXpx, m->trial.cleanSweptXpx,
+              m->trial.workSweepFlags, m->trial.cleanSweepFlags))
     rc = VsfStatus::NoMemory;
   if (vsfCvOn(m))
-    for (int32_t f = 0; f < m->foldCount && rc == VsfStatus::Ok; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount && rc == VsfStatus::Ok; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       if (!copies(F.workXpx, F.workSweptXpx, F.cleanSweptXpx, F.workSweepFlags, F.cleanSweepFlags))
         rc = VsfStatus::NoMemory;
     }
   if (rc != VsfStatus::Ok)
-    m->trialCopies = 0;
+    m->trial.trialCopies = 0;
   return rc;
 }
 
@@ -213,8 +218,8 @@ VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLen
   if (!grow(m->cross))
     return VsfStatus::NoMemory;
   if (vsfCvOn(m))
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      if (!grow(m->folds[f].cross))
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      if (!grow(m->cv.folds[f].cross))
         return VsfStatus::NoMemory;
   m->crossCapacity = newCapacity;
   return VsfStatus::Ok;
@@ -223,12 +228,12 @@ VsfStatus vsfAddCrossMemory(VsfModel* model, int32_t newCapacity, int32_t rowLen
 VsfStatus vsfAddEffChangeMemory(VsfModel* model, int32_t newCapacity) {
   if (newCapacity <= 0)
     return VsfStatus::NoMemory;
-  int32_t* out = model->changeListCapacity == 0
+  int32_t* out = model->history.changeListCapacity == 0
                      ? vsfModelArray<int32_t>(model, newCapacity)
-                     : vsfModelResize<int32_t>(model, model->changeList, newCapacity);
+                     : vsfModelResize<int32_t>(model, model->history.changeList, newCapacity);
   if (out == nullptr)
     return VsfStatus::NoMemory;
-  model->changeList = out;
-  model->changeListCapacity = newCapacity;
+  model->history.changeList = out;
+  model->history.changeListCapacity = newCapacity;
   return VsfStatus::Ok;
 }

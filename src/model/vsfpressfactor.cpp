@@ -47,7 +47,7 @@ namespace {
 
 // Whether the design's swept columns lose the leverages' digits in the swept block.
 [[nodiscard]] bool nearlyDependent(const VsfModel* m) {
-  if (m->splitSparse || m->xpx == nullptr)
+  if (m->layout.splitSparse || m->xpx == nullptr)
     return false;
   return vsfStepInflation(m) > kVsfLeverageInflation;
 }
@@ -83,7 +83,7 @@ void placeColumns(const VsfModel* m, VsfLeverageFactor& f) {
 // `lower`.
 void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
   const VsfRowShape S = vsfRowShape(m);
-  const VsfLeverageFactor& f = *m->leverageFactor;
+  const VsfLeverageFactor& f = *m->leverage.leverageFactor;
   VsfPressScratch& scratch = VsfScratchArena::mine().press();
   VsfGathered& g = scratch.gathered;
   std::vector<double>& z = scratch.z;
@@ -108,7 +108,7 @@ void rowsOfPage(VsfPassState* m, QkPageDescriptor* page, double* lower) {
 // The pass's kernel. The rotations do not add up as sums do, so the pass runs on this thread
 // over every page in one order: one and eight threads give the same bits.
 VsfStatus vsfLeverageRows(VsfPassState* m, QkPageDescriptor* page) {
-  rowsOfPage(m, page, m->leverageRows);
+  rowsOfPage(m, page, m->leverage.leverageRows);
   return VsfStatus::Ok;
 }
 
@@ -131,11 +131,11 @@ VsfStatus vsfLeverageRows(VsfPassState* m, QkPageDescriptor* page) {
 // dependence less cleanly than its sweeps did (a huge weight on a few rows) loses here.
 [[nodiscard]] VsfStatus factorHolds(VsfModel* m, const VsfLeverageFactor& f, bool& holds) {
   double sums[2] = {0.0, 0.0};
-  m->leverageFactor = &f;
-  m->leverageSums = sums;
+  m->leverage.leverageFactor = &f;
+  m->leverage.leverageSums = sums;
   const VsfStatus rc = vsfUtilRead(m, vsfLeverageSums);
-  m->leverageFactor = nullptr;
-  m->leverageSums = nullptr;
+  m->leverage.leverageFactor = nullptr;
+  m->leverage.leverageSums = nullptr;
   if (rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
   const double k = f.count;
@@ -152,11 +152,11 @@ VsfStatus vsfLeverageFactorFor(VsfModel* m, VsfLeverageFactor& f, bool& formed) 
   placeColumns(m, f);
   const int64_t k = f.count;
   f.lower.assign(static_cast<size_t>(k * (k + 1) / 2), 0.0);
-  m->leverageFactor = &f;
-  m->leverageRows = f.lower.data();
+  m->leverage.leverageFactor = &f;
+  m->leverage.leverageRows = f.lower.data();
   const VsfStatus rc = vsfUtilRead(m, vsfLeverageRows);
-  m->leverageFactor = nullptr;
-  m->leverageRows = nullptr;
+  m->leverage.leverageFactor = nullptr;
+  m->leverage.leverageRows = nullptr;
   if (rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
   if (!finish(f))

@@ -23,12 +23,12 @@ VsfStatus vsfComputePress(VsfModel* m) {
   VsfLeverageFactor factor;
   bool formed = false;
   VsfStatus rc = vsfLeverageFactorFor(m, factor, formed);
-  m->leverageFactor = formed ? &factor : nullptr;
+  m->leverage.leverageFactor = formed ? &factor : nullptr;
   if (rc == VsfStatus::Ok && formed)
     rc = vsfRefineStep(m);
   if (rc == VsfStatus::Ok)
     rc = vsfDataPass(m, vsfPress, vsfPress_t, 0);
-  m->leverageFactor = nullptr;
+  m->leverage.leverageFactor = nullptr;
   if (rc != VsfStatus::Ok)
     m->press = hostMissing(); // never a partial sum
   return rc;

@@ -59,10 +59,10 @@ void foldBetaToData(const VsfModel* m, double* beta, const char* flags) {
       const int32_t q = m->parmOffset[e] + j;
       if (beta[q] == 0.0)
         continue;
-      if (o->adaptive && m->adaptiveWeight != nullptr)
-        beta[q] *= m->adaptiveWeight[q];
-      beta[q] *= m->columnSumSquares[q];
-      S += beta[q] * m->columnSums[q];
+      if (o->adaptive && m->adaptive.adaptiveWeight != nullptr)
+        beta[q] *= m->adaptive.adaptiveWeight[q];
+      beta[q] *= m->moments.columnSumSquares[q];
+      S += beta[q] * m->moments.columnSums[q];
     }
   if (!o->noint)
     beta[0] += m->sumWY - S;
@@ -74,8 +74,8 @@ void foldBetaToData(const VsfModel* m, double* beta, const char* flags) {
 void setFoldEstimates(VsfModel* m) {
   const int32_t nP = m->parmCount;
   vsfStructuredSetEstimates(m);
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    VsfFoldRecord& F = m->folds[f];
+  for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+    VsfFoldRecord& F = m->cv.folds[f];
     if (F.beta == nullptr)
       continue;
     std::fill(F.beta, F.beta + nP, 0.0);
@@ -98,12 +98,12 @@ void setFoldEstimates(VsfModel* m) {
 
 // The folds' estimates into the chosen step's copy, or (restore) back from it.
 void copyFoldBeta(VsfModel* m, bool restore) {
-  if (m->chosenFoldBeta == nullptr)
+  if (m->chosen.chosenFoldBeta == nullptr)
     return;
   const int32_t nP = m->parmCount;
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    double* kept = m->chosenFoldBeta + int64_t(f) * nP;
-    double* beta = m->folds[f].beta;
+  for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+    double* kept = m->chosen.chosenFoldBeta + int64_t(f) * nP;
+    double* beta = m->cv.folds[f].beta;
     if (beta != nullptr)
       std::memcpy(restore ? beta : kept, restore ? kept : beta, sizeof(double) * nP);
   }
@@ -116,7 +116,7 @@ namespace {
 // Logs a step record that could not be written: the step, the scratch file, the size of the
 // block that failed and the system's reason.
 void reportRecordFailure(const VsfModel* m, int32_t step, const VsfRecordFailure& failure) {
-  const VsfScratch* scratch = m->stepScratch;
+  const VsfScratch* scratch = m->history.stepScratch;
   const std::string path = scratch != nullptr && scratch->path != nullptr
                                ? qkUtf8(scratch->path, scratch->pathLength)
                                : std::string("(not created)");
@@ -142,7 +142,7 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   const VsfModelOptions* o = m->options;
   if (effect != -100 && effect != -1 && m->effectStatus[effect] == VES_UNAVAILABLE)
     return VsfStatus::Ok;
-  const int32_t s = m->stepCount;
+  const int32_t s = m->history.stepCount;
   if (const VsfStatus rc = vsfStructuredSettle(m); rc != VsfStatus::Ok)
     return rc;
   // A nearly dependent step reports the fit of its estimates, formed from the rows.
@@ -166,45 +166,45 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   if (o->noint && vsfPerfectFit(m))
     if (const VsfStatus rc = vsfFormResponseSpread(m); rc != VsfStatus::Ok)
       return rc;
-  if (s == m->stepCapacity) {
+  if (s == m->history.stepCapacity) {
     VsfStatus rc = vsfAddStepMemory(m, 2 * s);
     if (rc != VsfStatus::Ok)
       return rc;
   }
-  assert(s >= 0 && s < m->stepCapacity && "the step records have room for the step");
+  assert(s >= 0 && s < m->history.stepCapacity && "the step records have room for the step");
   if (vsfMethodHasPath(o->method)) {
-    m->stepPathValue[s] = m->lambdaMax > 0 ? m->lambda / m->lambdaMax : 1.0;
-    m->stepL1Norm[s] = m->l1Norm;
-    m->stepL2Norm[s] = m->l2Norm;
-    m->stepSSEFall[s] = m->sseFallKnown != 0 ? m->sseFall : hostMissing();
-    m->sseFallKnown = 0;
+    m->history.stepPathValue[s] = m->path.lambdaMax > 0 ? m->path.lambda / m->path.lambdaMax : 1.0;
+    m->history.stepL1Norm[s] = m->path.l1Norm;
+    m->history.stepL2Norm[s] = m->path.l2Norm;
+    m->history.stepSSEFall[s] = m->path.sseFallKnown != 0 ? m->path.sseFall : hostMissing();
+    m->path.sseFallKnown = 0;
     if (vsfCvExternalOn(m)) {
-      m->stepHeldOutError[s] = m->heldOutError;
-      if (m->heldOutFold != m->foldCount && o->colStandardize)
-        m->stepHeldOutTestError[s] = m->heldOutTestError;
+      m->history.stepHeldOutError[s] = m->cvexPass.heldOutError;
+      if (m->cvexPass.heldOutFold != m->cv.foldCount && o->colStandardize)
+        m->history.stepHeldOutTestError[s] = m->cvexPass.heldOutTestError;
     }
   }
-  m->stepEffect[s] = effect;
-  m->stepRank[s] = m->rank;
+  m->history.stepEffect[s] = effect;
+  m->history.stepRank[s] = m->rank;
   int32_t parms = 0;
   for (int32_t i = 0; i < m->inModelCount; ++i)
     parms += m->effectColumns[m->inModelList[i]];
-  m->stepParms[s] = parms;
-  m->stepEffects[s] = m->inModelCount;
-  m->stepSSE[s] = m->sse;
+  m->history.stepParms[s] = parms;
+  m->history.stepEffects[s] = m->inModelCount;
+  m->history.stepSSE[s] = m->sse;
   // The step's tables show what its record holds: one zero-or-not judgement for each.
   m->press = roundingZeroed(m, m->press, 1.0);
-  m->validateAse = roundingZeroed(m, m->validateAse, m->wTrain);
-  m->testAse = roundingZeroed(m, m->testAse, m->wTrain);
+  m->validateAse = roundingZeroed(m, m->validateAse, m->totals.wTrain);
+  m->testAse = roundingZeroed(m, m->testAse, m->totals.wTrain);
   m->cvPress = roundingZeroed(m, m->cvPress, 1.0);
-  if (m->stepPress)
-    m->stepPress[s] = m->press;
-  if (m->stepValidateAse)
-    m->stepValidateAse[s] = m->validateAse;
-  if (m->stepTestAse)
-    m->stepTestAse[s] = m->testAse;
-  if (m->stepCvPress)
-    m->stepCvPress[s] = m->cvPress;
+  if (m->history.stepPress)
+    m->history.stepPress[s] = m->press;
+  if (m->history.stepValidateAse)
+    m->history.stepValidateAse[s] = m->validateAse;
+  if (m->history.stepTestAse)
+    m->history.stepTestAse[s] = m->testAse;
+  if (m->history.stepCvPress)
+    m->history.stepCvPress[s] = m->cvPress;
 
   const int32_t nP = m->parmCount, nE = m->effectCount;
   if (!o->parmStandardize) {
@@ -216,28 +216,28 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
 
   if (foldBetaKept(m))
     setFoldEstimates(m);
-  if (s == m->chosenStep && m->chosenBeta != nullptr) {
-    std::memcpy(m->chosenBeta, m->beta, sizeof(double) * nP);
-    std::memcpy(m->chosenStdBeta, m->stdBeta, sizeof(double) * nP);
-    std::memcpy(m->chosenBetaVariance, m->betaVariance, sizeof(double) * nP);
-    std::memcpy(m->chosenInModelList, m->inModelList, sizeof(int32_t) * nE);
-    std::memcpy(m->chosenEffectStatus, m->effectStatus, nE);
-    if (m->chosenFoldCvSse != nullptr)
-      for (int32_t f = 0; f < m->foldCount; ++f)
-        m->chosenFoldCvSse[f] = m->folds[f].cvSse;
+  if (s == m->chosen.chosenStep && m->chosen.chosenBeta != nullptr) {
+    std::memcpy(m->chosen.chosenBeta, m->beta, sizeof(double) * nP);
+    std::memcpy(m->chosen.chosenStdBeta, m->stdBeta, sizeof(double) * nP);
+    std::memcpy(m->chosen.chosenBetaVariance, m->betaVariance, sizeof(double) * nP);
+    std::memcpy(m->chosen.chosenInModelList, m->inModelList, sizeof(int32_t) * nE);
+    std::memcpy(m->chosen.chosenEffectStatus, m->effectStatus, nE);
+    if (m->chosen.chosenFoldCvSse != nullptr)
+      for (int32_t f = 0; f < m->cv.foldCount; ++f)
+        m->chosen.chosenFoldCvSse[f] = m->cv.folds[f].cvSse;
     copyFoldBeta(m, false);
   }
 
   if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
-    if (m->changeListCapacity < nE + m->changeListLength) {
-      VsfStatus rc =
-          vsfAddEffChangeMemory(m, std::max(2 * m->changeListLength, nE + m->changeListLength));
+    if (m->history.changeListCapacity < nE + m->history.changeListLength) {
+      VsfStatus rc = vsfAddEffChangeMemory(
+          m, std::max(2 * m->history.changeListLength, nE + m->history.changeListLength));
       if (rc != VsfStatus::Ok)
         return rc;
     }
     int32_t changes = 0;
-    int32_t* out = m->changeList + m->changeListLength;
-    if (m->changeListLength == 0) {
+    int32_t* out = m->history.changeList + m->history.changeListLength;
+    if (m->history.changeListLength == 0) {
       for (int32_t i = 0; i < m->inModelCount; ++i)
         out[changes++] = m->inModelList[i];
     } else {
@@ -260,13 +260,13 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
       while (b < m->prevInModelCount)
         out[changes++] = -m->prevInModelList[b++];
     }
-    m->changeListLength += changes;
-    m->stepEffect[s] = changes;
+    m->history.changeListLength += changes;
+    m->history.stepEffect[s] = changes;
     std::memcpy(m->prevInModelList, m->inModelList, sizeof(int32_t) * nE);
     m->prevInModelCount = m->inModelCount;
   }
 
-  m->stepCount = s + 1;
+  m->history.stepCount = s + 1;
   showStepProgress(s, m->inModelCount);
 
   if (o->stepRecordBits != 0 && o->recordSteps != 0) {
@@ -282,31 +282,31 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
 void vsfResetChosenStep(VsfModel* model) {
   VsfModel* m = model;
   if (m->fitStatus != VsfFitStatus::Done || m->options->choose == VsfCriterion::NoneGiven ||
-      m->chosenBeta == nullptr)
+      m->chosen.chosenBeta == nullptr)
     return;
-  const int32_t c = m->chosenStep;
+  const int32_t c = m->chosen.chosenStep;
   const int32_t nP = m->parmCount, nE = m->effectCount;
-  m->rank = m->stepRank[c];
-  m->inModelCount = m->stepEffects[c];
-  m->sse = m->stepSSE[c];
-  if (m->stepValidateAse)
-    m->validateAse = m->stepValidateAse[c];
-  if (m->stepTestAse)
-    m->testAse = m->stepTestAse[c];
-  if (m->stepPress)
-    m->press = m->stepPress[c];
-  if (m->stepCvPress)
-    m->cvPress = m->stepCvPress[c];
-  if (vsfCvExternalOn(m) && m->stepHeldOutError)
-    m->heldOutError = m->stepHeldOutError[c];
-  m->stepCount = c + 1;
-  std::memcpy(m->beta, m->chosenBeta, sizeof(double) * nP);
-  std::memcpy(m->stdBeta, m->chosenStdBeta, sizeof(double) * nP);
-  std::memcpy(m->betaVariance, m->chosenBetaVariance, sizeof(double) * nP);
-  std::memcpy(m->inModelList, m->chosenInModelList, sizeof(int32_t) * nE);
-  std::memcpy(m->effectStatus, m->chosenEffectStatus, nE);
-  if (m->chosenFoldCvSse != nullptr)
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      m->folds[f].cvSse = m->chosenFoldCvSse[f];
+  m->rank = m->history.stepRank[c];
+  m->inModelCount = m->history.stepEffects[c];
+  m->sse = m->history.stepSSE[c];
+  if (m->history.stepValidateAse)
+    m->validateAse = m->history.stepValidateAse[c];
+  if (m->history.stepTestAse)
+    m->testAse = m->history.stepTestAse[c];
+  if (m->history.stepPress)
+    m->press = m->history.stepPress[c];
+  if (m->history.stepCvPress)
+    m->cvPress = m->history.stepCvPress[c];
+  if (vsfCvExternalOn(m) && m->history.stepHeldOutError)
+    m->cvexPass.heldOutError = m->history.stepHeldOutError[c];
+  m->history.stepCount = c + 1;
+  std::memcpy(m->beta, m->chosen.chosenBeta, sizeof(double) * nP);
+  std::memcpy(m->stdBeta, m->chosen.chosenStdBeta, sizeof(double) * nP);
+  std::memcpy(m->betaVariance, m->chosen.chosenBetaVariance, sizeof(double) * nP);
+  std::memcpy(m->inModelList, m->chosen.chosenInModelList, sizeof(int32_t) * nE);
+  std::memcpy(m->effectStatus, m->chosen.chosenEffectStatus, nE);
+  if (m->chosen.chosenFoldCvSse != nullptr)
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      m->cv.folds[f].cvSse = m->chosen.chosenFoldCvSse[f];
   copyFoldBeta(m, true);
 }

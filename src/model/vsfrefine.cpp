@@ -48,7 +48,7 @@ void gatherLaidOut(const VsfPassState* m, const VsfRowShape& S, const VsfRowView
       g.val.push_back(r.y[c]);
     }
   for (int32_t s = 0; s < S.sparse; ++s) {
-    const int32_t e = m->sparseEffectList[s], end = r.slotEnd(S, s);
+    const int32_t e = m->layout.sparseEffectList[s], end = r.slotEnd(S, s);
     for (int32_t b = r.slotBegin(S, s); b < end; ++b) {
       const int32_t c = m->effectColumn[e] + r.storedIndex(S, b);
       if (c < m->xpxColumns && m->sweepFlags[c] == '1') {
@@ -113,7 +113,7 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* sums, int
     // The structured road's many-level effect, whose columns follow the triangle's.
     if (m->structured != nullptr && m->structured->inModel) {
       double* effect = sums + 1 + m->xpxColumns;
-      const int32_t slot = m->sparseSlot[m->structured->effect];
+      const int32_t slot = m->layout.sparseSlot[m->structured->effect];
       for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a)
         effect[r.storedIndex(S, a)] += w * res * r.sparseValues[a];
     }
@@ -124,7 +124,7 @@ int64_t refineSumsLength(const VsfPassState* m, int64_t) {
   return 2 + m->xpxColumns + (m->structured != nullptr ? m->structured->columns : 0);
 }
 template <bool laidOut> VsfStatus vsfRefineSums(VsfPassState* m, QkPageDescriptor* page) {
-  residualSumsBody<laidOut>(m, page, m->refineSums, refineSumsLength(m, 0));
+  residualSumsBody<laidOut>(m, page, m->refine.refineSums, refineSumsLength(m, 0));
   return VsfStatus::Ok;
 }
 template <bool laidOut>
@@ -134,7 +134,7 @@ VsfStatus vsfRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffe
 }
 void storeRefineSums(VsfPassState* m, const double* B, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
-    m->refineSums[i] += B[i];
+    m->refine.refineSums[i] += B[i];
 }
 
 // Summed in groups of pages (the grouped road), so that one and eight threads refine the same
@@ -154,7 +154,7 @@ int64_t foldSumsLength(const VsfPassState* m) {
   return m->xpxColumns + 3 + (m->structured != nullptr ? m->structured->columns : 0);
 }
 int64_t foldRefineLength(const VsfPassState* m, int64_t) {
-  return 2 * m->refineFoldCount * foldSumsLength(m);
+  return 2 * m->refine.refineFoldCount * foldSumsLength(m);
 }
 
 // Adds x to sum, carrying the addition's rounding in comp (Neumaier): a refined fold's X'r
@@ -176,18 +176,18 @@ inline void addCompensated(double& sum, double& comp, double x) {
   const int64_t L = foldSumsLength(m);
   VsfGathered& g = VsfScratchArena::mine().refine().gathered;
   std::vector<VsfSweptGather> gathers;
-  gathers.reserve(static_cast<size_t>(m->refineFoldCount));
-  for (int32_t j = 0; j < m->refineFoldCount; ++j)
-    gathers.emplace_back(m, m->folds[m->refineFolds[j]].sweepFlags);
+  gathers.reserve(static_cast<size_t>(m->refine.refineFoldCount));
+  for (int32_t j = 0; j < m->refine.refineFoldCount; ++j)
+    gathers.emplace_back(m, m->cv.folds[m->refine.refineFolds[j]].sweepFlags);
   return vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
     const double w = r.trainWeight;
-    for (int32_t j = 0; j < m->refineFoldCount; ++j) {
-      const int32_t f = m->refineFolds[j];
+    for (int32_t j = 0; j < m->refine.refineFoldCount; ++j) {
+      const int32_t f = m->refine.refineFolds[j];
       if (r.target == f)
         continue;
-      const VsfFoldRecord& F = m->folds[f];
+      const VsfFoldRecord& F = m->cv.folds[f];
       gathers[static_cast<size_t>(j)](S, r, g);
-      const double shift = m->foldResidualShift != nullptr ? m->foldResidualShift[f] : 0.0;
+      const double shift = m->cv.foldResidualShift != nullptr ? m->cv.foldResidualShift[f] : 0.0;
       const double effectFit = vsfStructuredFitted(m, f, S, r);
       double size = 0.0;
       const double res =
@@ -199,7 +199,7 @@ inline void addCompensated(double& sum, double& comp, double x) {
       for (size_t i = 0; i < g.col.size(); ++i)
         addCompensated(s[1 + g.col[i]], comp[1 + g.col[i]], w * res * g.val[i]);
       if (m->structured != nullptr && m->structured->folds[f].inModel) {
-        const int32_t slot = m->sparseSlot[m->structured->effect];
+        const int32_t slot = m->layout.sparseSlot[m->structured->effect];
         for (int32_t a = r.slotBegin(S, slot); a < r.slotEnd(S, slot); ++a) {
           const int64_t e = 1 + m->xpxColumns + r.storedIndex(S, a);
           addCompensated(s[e], comp[e], w * res * r.sparseValues[a]);
@@ -211,14 +211,14 @@ inline void addCompensated(double& sum, double& comp, double x) {
   });
 }
 VsfStatus vsfFoldRefineSums(VsfPassState* m, QkPageDescriptor* page) {
-  return foldResidualSumsBody(m, page, m->refineSums);
+  return foldResidualSumsBody(m, page, m->refine.refineSums);
 }
 VsfStatus vsfFoldRefineSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
   return foldResidualSumsBody(m, page, buffer);
 }
 void storeFoldRefineSums(VsfPassState* m, const double* B, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
-    m->refineSums[i] += B[i];
+    m->refine.refineSums[i] += B[i];
 }
 constinit const VsfKernelUse kFoldRefineUse{
     VsfPageUse::Reads, foldRefineLength, storeFoldRefineSums, false, nullptr, true};
@@ -231,7 +231,7 @@ const VsfKernelRegistration kFoldRefineRegistration(vsfFoldRefineSums, vsfFoldRe
   const VsfModelOptions* o = m->options;
   return (vsfMethodIs(o->method, VsfMethodFamily::NoSelection) ||
           vsfMethodIs(o->method, VsfMethodFamily::Sequential)) &&
-         !m->splitSparse && !o->parmStandardize && !o->colStandardize;
+         !m->layout.splitSparse && !o->parmStandardize && !o->colStandardize;
 }
 
 } // namespace
@@ -270,9 +270,9 @@ template <bool laidOut>
 [[nodiscard]] VsfStatus residualPass(VsfModel* m, std::vector<double>& sums) {
   std::fill(sums.begin(), sums.end(), 0.0);
   vsfStructuredSetEstimates(m);
-  m->refineSums = sums.data();
+  m->refine.refineSums = sums.data();
   const VsfStatus rc = vsfDataPass(m, vsfRefineSums<laidOut>, vsfRefineSums_t<laidOut>, 0);
-  m->refineSums = nullptr;
+  m->refine.refineSums = nullptr;
   return rc;
 }
 
@@ -373,12 +373,12 @@ bool vsfBelowFarResponse(const VsfModel* m, double ss) {
 }
 
 bool vsfFarFromOrigin(const VsfModel* m) {
-  return m->options != nullptr && m->options->noint && !m->pagesShifted &&
+  return m->options != nullptr && m->options->noint && !m->shift.pagesShifted &&
          vsfBelowFarResponse(m, m->sweptXpx[0]);
 }
 
 bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
-  if (m->splitSparse)
+  if (m->layout.splitSparse)
     return false;
   // The model's step was refined (nearly dependent, or far from the origin, whose error SS
   // the rows resolve): a move's error SS is then the rows' too, whose rounding differs from
@@ -390,7 +390,7 @@ bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
 VsfStatus vsfRefineStep(VsfModel* m) { return refinable(m) ? vsfRefineSwept(m) : VsfStatus::Ok; }
 
 VsfStatus vsfRefineSwept(VsfModel* m) {
-  if (m->splitSparse)
+  if (m->layout.splitSparse)
     return VsfStatus::Ok;
   m->sweptInflation = vsfStepInflation(m);
   const bool far = vsfFarFromOrigin(m);
@@ -461,8 +461,8 @@ namespace {
 // fold pass reads as they are: the packed or the structured road (no split levels stored
 // sparse) of a sequential or unselected fit without a ridge.
 [[nodiscard]] bool foldsRefinable(const VsfModel* m) {
-  return refinable(m) && m->folds != nullptr && m->foldCount >= 2 && !(m->l2 > 0) &&
-         m->l2BaseXpx == nullptr;
+  return refinable(m) && m->cv.folds != nullptr && m->cv.foldCount >= 2 && !(m->elnetPass.l2 > 0) &&
+         m->elnet.l2BaseXpx == nullptr;
 }
 
 // The shift of each of fold f's record's columns (by X'X column): the record is held about
@@ -472,9 +472,9 @@ namespace {
 // triangle's, stays raw.
 void foldColumnShifts(const VsfModel* m, int32_t f, std::vector<double>& t) {
   t.assign(static_cast<size_t>(m->xpxColumns), 0.0);
-  if (m->foldShift == nullptr)
+  if (m->cv.foldShift == nullptr)
     return;
-  const double* shift = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  const double* shift = m->cv.foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
   for (int32_t i = 0; i < m->inModelCount; ++i) {
     const int32_t e = m->inModelList[i];
     for (int32_t q = 0; q < m->effectColumns[e] && m->effectColumn[e] + q < m->xpxColumns; ++q)
@@ -516,13 +516,13 @@ constexpr double kFoldSettled = 1e-13;
   std::vector<double> raw(2 * active.size() * L, 0.0);
   vsfSetFoldResidualShifts(m);
   vsfStructuredSetEstimates(m);
-  m->refineFolds = active.data();
-  m->refineFoldCount = static_cast<int32_t>(active.size());
-  m->refineSums = raw.data();
+  m->refine.refineFolds = active.data();
+  m->refine.refineFoldCount = static_cast<int32_t>(active.size());
+  m->refine.refineSums = raw.data();
   const VsfStatus rc = vsfDataPass(m, vsfFoldRefineSums, vsfFoldRefineSums_t, 0);
-  m->refineSums = nullptr;
-  m->refineFolds = nullptr;
-  m->refineFoldCount = 0;
+  m->refine.refineSums = nullptr;
+  m->refine.refineFolds = nullptr;
+  m->refine.refineFoldCount = 0;
   sums.assign(active.size() * L, 0.0);
   for (size_t j = 0; j < active.size(); ++j)
     for (size_t i = 0; i < L; ++i)
@@ -587,7 +587,7 @@ namespace {
 // differ by its fold's rows alone and forming every record's swept diagonal at each criterion
 // would cost k s^2 a fold.
 double foldInflation(const VsfModel* m, int32_t f, double effect) {
-  const VsfFoldRecord& F = m->folds[f];
+  const VsfFoldRecord& F = m->cv.folds[f];
   return std::max(
       largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, vsfRuleCentred(m)), effect);
 }
@@ -595,12 +595,12 @@ double foldInflation(const VsfModel* m, int32_t f, double effect) {
 } // namespace
 
 void vsfFoldInflations(const VsfModel* m, std::vector<double>& inflation) {
-  inflation.assign(static_cast<size_t>(std::max(m->foldCount, 0)), 0.0);
+  inflation.assign(static_cast<size_t>(std::max(m->cv.foldCount, 0)), 0.0);
   if (!foldsRefinable(m))
     return;
   // The effect's part is the same for every fold: one pass over its k columns, not one a fold.
   const double effect = vsfStructuredLargestInflation(m, vsfRuleCentred(m));
-  for (int32_t f = 0; f < m->foldCount; ++f)
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
     inflation[static_cast<size_t>(f)] = foldInflation(m, f, effect);
 }
 
@@ -613,7 +613,7 @@ VsfStatus vsfRefineFolds(VsfModel* m, const std::vector<double>& inflation,
   // rows where it serves them, the rest of them the refinement.
   std::vector<int32_t> factored, left;
   std::vector<FoldIterate> folds;
-  for (int32_t f = 0; f < m->foldCount; ++f) {
+  for (int32_t f = 0; f < m->cv.foldCount; ++f) {
     if (!vsfFoldSumsHoldDigits(inflation[static_cast<size_t>(f)], leverage[static_cast<size_t>(f)],
                                vsfFoldLostColumn(m, f))) {
       ++*refined;
@@ -654,6 +654,6 @@ VsfStatus vsfRefineFolds(VsfModel* m, const std::vector<double>& inflation,
   }
   for (const FoldIterate& it : folds)
     if (std::isfinite(it.guard.bestSS))
-      m->folds[it.fold].sweptXpx[0] = it.guard.bestSS;
+      m->cv.folds[it.fold].sweptXpx[0] = it.guard.bestSS;
   return VsfStatus::Ok;
 }

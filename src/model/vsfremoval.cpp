@@ -62,8 +62,9 @@ constexpr double kVsfReverseSweepLimit = 0x1p10;
   if (unsweepLoses(m->xpx, m->sweptXpx, m->sweepFlags, c0, nk))
     return true;
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f)
-      if (unsweepLoses(m->folds[f].xpx, m->folds[f].sweptXpx, m->folds[f].sweepFlags, c0, nk))
+    for (int32_t f = 0; f < m->cv.foldCount; ++f)
+      if (unsweepLoses(m->cv.folds[f].xpx, m->cv.folds[f].sweptXpx, m->cv.folds[f].sweepFlags, c0,
+                       nk))
         return true;
   return false;
 }
@@ -137,11 +138,12 @@ void takeOutOfList(VsfModel* m, int32_t k, uint8_t mode) {
     m->inModelList[i] = m->inModelList[i + 1];
   m->inModelCount -= 1;
   m->effectStatus[k] = VES_CANDIDATE;
-  if (mode == 2 && m->hierarchy && m->hierListA != nullptr && m->hierListB != nullptr) {
-    for (int32_t i = 0; i < m->hierDropCountInit[k]; ++i)
-      m->hierAddCount[m->hierListB[k][i]] += 1;
-    for (int32_t i = 0; i < m->hierAddCountInit[k]; ++i)
-      m->hierDropCount[m->hierListA[k][i]] += 1;
+  if (mode == 2 && m->hier.hierarchy && m->hier.hierListA != nullptr &&
+      m->hier.hierListB != nullptr) {
+    for (int32_t i = 0; i < m->hier.hierDropCountInit[k]; ++i)
+      m->hier.hierAddCount[m->hier.hierListB[k][i]] += 1;
+    for (int32_t i = 0; i < m->hier.hierAddCountInit[k]; ++i)
+      m->hier.hierDropCount[m->hier.hierListA[k][i]] += 1;
   }
 }
 
@@ -188,8 +190,8 @@ void vsfResweepModel(VsfModel* m, int32_t except, int32_t moved, int32_t movedAt
   vsfCopyTriangle(m, m->sweptXpx, m->xpx, n);
   std::fill(m->sweepFlags, m->sweepFlags + n, '0');
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       std::memcpy(F.sweptXpx, F.xpx, sizeof(double) * static_cast<size_t>(tri(n)));
       std::fill(F.sweepFlags, F.sweepFlags + n, '0');
     }
@@ -248,10 +250,10 @@ void vsfPhysicalDelete(VsfModel* m, int32_t p) {
   shrink(m->sweptXpx);
   shrinkFlags(m->sweepFlags);
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      shrink(m->folds[f].xpx);
-      shrink(m->folds[f].sweptXpx);
-      shrinkFlags(m->folds[f].sweepFlags);
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      shrink(m->cv.folds[f].xpx);
+      shrink(m->cv.folds[f].sweptXpx);
+      shrinkFlags(m->cv.folds[f].sweepFlags);
     }
   for (int32_t i = p; i < m->inModelCount; ++i)
     m->effectColumn[m->inModelList[i]] -= static_cast<int32_t>(w);

@@ -36,15 +36,15 @@ void gatherModel(const VsfPassState* m, const VsfRowShape& S, const VsfRowView& 
   for (int32_t p = 0; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
     const int32_t c0 = m->effectColumn[e];
-    if (m->sparseSlot[e] < 0) {
-      const double* x = r.denseValues() + m->denseOffset[e];
+    if (m->layout.sparseSlot[e] < 0) {
+      const double* x = r.denseValues() + m->layout.denseOffset[e];
       for (int32_t q = 0; q < m->effectColumns[e]; ++q)
         if (x[q] != 0.0) {
           g.col.push_back(c0 + q);
           g.val.push_back(x[q]);
         }
     } else {
-      const int32_t slot = m->sparseSlot[e];
+      const int32_t slot = m->layout.sparseSlot[e];
       for (int32_t b = r.slotBegin(S, slot); b < r.slotEnd(S, slot); ++b) {
         g.col.push_back(c0 + r.storedIndex(S, b));
         g.val.push_back(r.sparseValues[b]);
@@ -92,11 +92,11 @@ const VsfKernelRegistration kRowPivotRegistration(rowPivotRows, rowPivotRows_t, 
 // Whether the rows hold the sums judged and their swept columns (`flags`): the intercept
 // among them where the pages are shifted about means.
 bool rowsJudge(const VsfModel* m, const char* flags) {
-  if (m->structured != nullptr || m->splitSparse || m->options == nullptr)
+  if (m->structured != nullptr || m->layout.splitSparse || m->options == nullptr)
     return false;
   if (vsfMethodRidge(m->options->method))
     return false;
-  return !m->pagesShifted || flags[1] == '1';
+  return !m->shift.pagesShifted || flags[1] == '1';
 }
 
 // The sums a pivot is judged in: the model's or a fold's.
@@ -260,7 +260,7 @@ VsfStatus judge(VsfModel* m, const Judged& A, int64_t k, double floor, double* p
   J.width = static_cast<int32_t>(L.at.size());
   // Bounded: a design whose rows would not fit in kVsfRowPivotValues, or whose factor would
   // take more than kVsfRowPivotWork, keeps the refusal.
-  const double rowsTimesWidth = static_cast<double>(m->nRead) * J.width;
+  const double rowsTimesWidth = static_cast<double>(m->totals.nRead) * J.width;
   if (rowsTimesWidth > kVsfRowPivotValues || rowsTimesWidth * J.width > kVsfRowPivotWork)
     return VsfStatus::Ok;
   J.place = L.place.data();
@@ -307,6 +307,6 @@ VsfStatus vsfRowPivot(VsfModel* m, int64_t k, double diagonal, double* pivot) {
 }
 
 VsfStatus vsfFoldRowPivot(VsfModel* m, int32_t f, int64_t k, double* pivot) {
-  VsfFoldRecord& F = m->folds[f];
+  VsfFoldRecord& F = m->cv.folds[f];
   return judge(m, {F.sweptXpx, F.sweepFlags, f}, k, 0.0, pivot);
 }

@@ -60,30 +60,52 @@ struct Reader {
 // The statistics in record order.
 constexpr int kStatCount = 29;
 double* const* statFields(VsfModel* m, double* (&f)[kStatCount]) {
-  double* list[kStatCount] = {&m->nObs,         &m->freqUsed,
-                              &m->freqRead,     &m->nUsed,
-                              &m->nRead,        &m->nTrain,
-                              &m->nValidate,    &m->freqValidate,
-                              &m->nTest,        &m->freqTest,
-                              &m->nNoRole,      &m->freqNoRole,
-                              &m->totalSS,      &m->totalSSUncorrected,
-                              &m->fullMse,      &m->sse,
-                              &m->sumWY,        &m->wTrain,
-                              &m->press,        &m->validateAse,
-                              &m->testAse,      &m->cvPress,
-                              &m->testDataRead, &m->testDataUsed,
-                              &m->valDataRead,  &m->valDataUsed,
-                              &m->wValidate,    &m->wTest,
+  double* list[kStatCount] = {&m->totals.nObs,
+                              &m->totals.freqUsed,
+                              &m->totals.freqRead,
+                              &m->totals.nUsed,
+                              &m->totals.nRead,
+                              &m->totals.nTrain,
+                              &m->totals.nValidate,
+                              &m->totals.freqValidate,
+                              &m->totals.nTest,
+                              &m->totals.freqTest,
+                              &m->totals.nNoRole,
+                              &m->totals.freqNoRole,
+                              &m->totalSS,
+                              &m->totalSSUncorrected,
+                              &m->fullMse,
+                              &m->sse,
+                              &m->sumWY,
+                              &m->totals.wTrain,
+                              &m->press,
+                              &m->validateAse,
+                              &m->testAse,
+                              &m->cvPress,
+                              &m->totals.testDataRead,
+                              &m->totals.testDataUsed,
+                              &m->totals.valDataRead,
+                              &m->totals.valDataUsed,
+                              &m->totals.wValidate,
+                              &m->totals.wTest,
                               &m->roundingSS};
   std::memcpy(f, list, sizeof list);
   return f;
 }
 
 int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
-  int32_t* list[13] = {&m->effectCount,    &m->parmCount,      &m->stepCount,
-                       &m->rank,           &m->inModelCount,   &m->singleColumnEffectCount,
-                       &m->xpxColumns,     &m->stepLimit,      &m->chosenStep,
-                       &m->foldCount,      &m->aliasDropCount, &m->includeCount,
+  int32_t* list[13] = {&m->effectCount,
+                       &m->parmCount,
+                       &m->history.stepCount,
+                       &m->rank,
+                       &m->inModelCount,
+                       &m->singleColumnEffectCount,
+                       &m->xpxColumns,
+                       &m->stop.stepLimit,
+                       &m->chosen.chosenStep,
+                       &m->cv.foldCount,
+                       &m->aliasDrops.aliasDropCount,
+                       &m->includeCount,
                        &m->adaptiveAliased};
   std::memcpy(c, list, sizeof list);
   return c;
@@ -92,7 +114,8 @@ int32_t* const* countFields(VsfModel* m, int32_t* (&c)[13]) {
 } // namespace
 
 VsfStatus vsfSerializeModel(VsfModel* m, VsfRecordFailure* failure) {
-  Writer w{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  Writer w{m->history.stepScratch != nullptr ? m->history.stepScratch->file : nullptr,
+           m->history.stepScratchPos};
   if (w.file == nullptr || w.pos == nullptr)
     return VsfStatus::PageNotWritten;
   // A resampler's records start with its sample tag, so that a reader can tell a sample's
@@ -114,30 +137,30 @@ VsfStatus vsfSerializeModel(VsfModel* m, VsfRecordFailure* failure) {
   w.put(counts, 13);
   if (w.rc != VsfStatus::Ok || vsfFitFailed(m->fitStatus))
     return told(w, failure);
-  const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount;
+  const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->history.stepCount;
   const VsfModelOptions* o = m->options;
   w.put(m->inModelList, nE);
   w.put(m->parmOffset, nE);
-  if (m->aliasDropCount != 0)
-    w.put(m->aliasDropList, m->aliasDropCount);
-  w.put(m->stepEffect, nS);
-  w.put(m->stepRank - 1, nS + 1);
-  w.put(m->stepParms, nS);
-  w.put(m->stepEffects - 1, nS + 1);
-  w.put(m->stepSSE, nS);
+  if (m->aliasDrops.aliasDropCount != 0)
+    w.put(m->aliasDrops.aliasDropList, m->aliasDrops.aliasDropCount);
+  w.put(m->history.stepEffect, nS);
+  w.put(m->history.stepRank - 1, nS + 1);
+  w.put(m->history.stepParms, nS);
+  w.put(m->history.stepEffects - 1, nS + 1);
+  w.put(m->history.stepSSE, nS);
   if (o->pressNeeded)
-    w.put(m->stepPress, nS);
+    w.put(m->history.stepPress, nS);
   if (vsfValidationInUse(m))
-    w.put(m->stepValidateAse, nS);
+    w.put(m->history.stepValidateAse, nS);
   if (vsfTestInUse(m))
-    w.put(m->stepTestAse, nS);
+    w.put(m->history.stepTestAse, nS);
   if (o->stdL1History)
-    w.put(m->stepStdL1Norm, nS);
+    w.put(m->history.stepStdL1Norm, nS);
   if (vsfCvOn(m)) {
-    w.put(m->stepCvPress, nS);
-    if (cvDetailsGiven(m) && m->foldCount >= 1)
-      for (int32_t f = 0; f < m->foldCount; ++f) {
-        const VsfFoldRecord& F = m->folds[f];
+    w.put(m->history.stepCvPress, nS);
+    if (cvDetailsGiven(m) && m->cv.foldCount >= 1)
+      for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+        const VsfFoldRecord& F = m->cv.folds[f];
         if (foldStatsAsked(m)) {
           const double four[4] = {F.cvSse, F.rowCount, F.freqCount, F.weightCount};
           w.put(four, 4);
@@ -147,7 +170,7 @@ VsfStatus vsfSerializeModel(VsfModel* m, VsfRecordFailure* failure) {
       }
   }
   if (vsfCvExternalOn(m))
-    w.put(m->stepHeldOutError, nS);
+    w.put(m->history.stepHeldOutError, nS);
   w.put(m->effectStatus, nE);
   w.put(m->beta, nP);
   w.put(m->betaVariance, nP);
@@ -155,29 +178,30 @@ VsfStatus vsfSerializeModel(VsfModel* m, VsfRecordFailure* failure) {
   if (o->storeCandidates)
     w.put(m->candidateValue, nE);
   if (o->choose != VsfCriterion::NoneGiven) {
-    w.put(m->chosenBeta, nP);
-    w.put(m->chosenBetaVariance, nP);
-    w.put(m->chosenStdBeta, nP);
-    w.put(m->chosenInModelList, nE);
-    w.put(m->chosenEffectStatus, nE);
+    w.put(m->chosen.chosenBeta, nP);
+    w.put(m->chosen.chosenBetaVariance, nP);
+    w.put(m->chosen.chosenStdBeta, nP);
+    w.put(m->chosen.chosenInModelList, nE);
+    w.put(m->chosen.chosenEffectStatus, nE);
   }
   uint8_t stop[32] = {};
-  stop[0] = m->stopReason;
-  std::memcpy(stop + 8, &m->stopAddEffect, 4);
-  std::memcpy(stop + 12, &m->stopDropEffect, 4);
-  std::memcpy(stop + 16, &m->stopAddValue, 8);
-  std::memcpy(stop + 24, &m->stopDropValue, 8);
+  stop[0] = m->stop.stopReason;
+  std::memcpy(stop + 8, &m->stop.stopAddEffect, 4);
+  std::memcpy(stop + 12, &m->stop.stopDropEffect, 4);
+  std::memcpy(stop + 16, &m->stop.stopAddValue, 8);
+  std::memcpy(stop + 24, &m->stop.stopDropValue, 8);
   w.put(stop, 32);
   if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
-    w.one<int32_t>(m->changeListLength);
-    if (m->changeListLength != 0)
-      w.put(m->changeList, m->changeListLength);
+    w.one<int32_t>(m->history.changeListLength);
+    if (m->history.changeListLength != 0)
+      w.put(m->history.changeList, m->history.changeListLength);
   }
   return told(w, failure);
 }
 
 VsfStatus vsfRestoreModel(VsfModel* m) {
-  Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  Reader r{m->history.stepScratch != nullptr ? m->history.stepScratch->file : nullptr,
+           m->history.stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
     return VsfStatus::NotRestored;
   int32_t status = 0;
@@ -199,7 +223,8 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
     *cf[i] = counts[i];
   if (vsfFitFailed(m->fitStatus))
     return VsfStatus::Ok;
-  const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->stepCount, nF = m->foldCount;
+  const int32_t nE = m->effectCount, nP = m->parmCount, nS = m->history.stepCount,
+                nF = m->cv.foldCount;
   const VsfModelOptions* o = m->options;
   auto need = [&](auto*& arr, int64_t count) -> bool {
     using T = std::remove_reference_t<decltype(*arr)>;
@@ -210,27 +235,28 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
   int32_t* stepEffects = nullptr;
   double* stepSSE = nullptr;
   if (!need(m->effectStatus, nE) || !need(m->inModelList, nE) || !need(m->parmOffset, nE) ||
-      (m->aliasDropCount != 0 && !need(m->aliasDropList, m->aliasDropCount)) ||
-      !need(m->stepEffect, nS) || !need(stepRank, nS + 1) || !need(m->stepParms, nS) ||
-      !need(stepEffects, nS + 1) || !need(stepSSE, nS + 1) || !need(m->beta, nP) ||
-      !need(m->betaVariance, nP) || !need(m->stdBeta, nP) ||
+      (m->aliasDrops.aliasDropCount != 0 &&
+       !need(m->aliasDrops.aliasDropList, m->aliasDrops.aliasDropCount)) ||
+      !need(m->history.stepEffect, nS) || !need(stepRank, nS + 1) ||
+      !need(m->history.stepParms, nS) || !need(stepEffects, nS + 1) || !need(stepSSE, nS + 1) ||
+      !need(m->beta, nP) || !need(m->betaVariance, nP) || !need(m->stdBeta, nP) ||
       (o->storeCandidates && !need(m->candidateValue, nE)))
     return VsfStatus::NoMemory;
-  m->stepRank = stepRank + 1;
-  m->stepEffects = stepEffects + 1;
-  m->stepSSE = stepSSE + 1;
+  m->history.stepRank = stepRank + 1;
+  m->history.stepEffects = stepEffects + 1;
+  m->history.stepSSE = stepSSE + 1;
   stepSSE[0] = m->totalSS;
   if (o->choose != VsfCriterion::NoneGiven &&
-      (!need(m->chosenBetaVariance, nP) || !need(m->chosenBeta, nP) ||
-       !need(m->chosenStdBeta, nP) || !need(m->chosenInModelList, nE) ||
-       !need(m->chosenEffectStatus, nE)))
+      (!need(m->chosen.chosenBetaVariance, nP) || !need(m->chosen.chosenBeta, nP) ||
+       !need(m->chosen.chosenStdBeta, nP) || !need(m->chosen.chosenInModelList, nE) ||
+       !need(m->chosen.chosenEffectStatus, nE)))
     return VsfStatus::NoMemory;
   if (cvDetailsGiven(m)) {
-    if (!need(m->folds, nF))
+    if (!need(m->cv.folds, nF))
       return VsfStatus::NoMemory;
     if (foldBetaAsked(m)) {
       for (int32_t f = 0; f < nF; ++f)
-        if (!need(m->folds[f].beta, nP))
+        if (!need(m->cv.folds[f].beta, nP))
           return VsfStatus::NoMemory;
       if (!need(m->workVector, nF))
         return VsfStatus::NoMemory;
@@ -238,31 +264,31 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
   }
   r.get(m->inModelList, nE);
   r.get(m->parmOffset, nE);
-  if (m->aliasDropCount != 0)
-    r.get(m->aliasDropList, m->aliasDropCount);
-  r.get(m->stepEffect, nS);
+  if (m->aliasDrops.aliasDropCount != 0)
+    r.get(m->aliasDrops.aliasDropList, m->aliasDrops.aliasDropCount);
+  r.get(m->history.stepEffect, nS);
   r.get(stepRank, nS + 1);
-  r.get(m->stepParms, nS);
+  r.get(m->history.stepParms, nS);
   r.get(stepEffects, nS + 1);
-  r.get(m->stepSSE, nS);
+  r.get(m->history.stepSSE, nS);
   auto series = [&](double*& arr) {
     if (r.rc == VsfStatus::Ok && nS > 0 && !need(arr, nS))
       r.rc = VsfStatus::NoMemory;
     r.get(arr, nS);
   };
   if (o->pressNeeded)
-    series(m->stepPress);
+    series(m->history.stepPress);
   if (vsfValidationInUse(m))
-    series(m->stepValidateAse);
+    series(m->history.stepValidateAse);
   if (vsfTestInUse(m))
-    series(m->stepTestAse);
+    series(m->history.stepTestAse);
   if (o->stdL1History)
-    series(m->stepStdL1Norm);
+    series(m->history.stepStdL1Norm);
   if (vsfCvOn(m)) {
-    series(m->stepCvPress);
+    series(m->history.stepCvPress);
     if (cvDetailsGiven(m) && nF >= 1)
       for (int32_t f = 0; f < nF; ++f) {
-        VsfFoldRecord& F = m->folds[f];
+        VsfFoldRecord& F = m->cv.folds[f];
         if (foldStatsAsked(m)) {
           double four[4] = {};
           r.get(four, 4);
@@ -276,7 +302,7 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
       }
   }
   if (vsfCvExternalOn(m))
-    series(m->stepHeldOutError);
+    series(m->history.stepHeldOutError);
   r.get(m->effectStatus, nE);
   r.get(m->beta, nP);
   r.get(m->betaVariance, nP);
@@ -284,32 +310,33 @@ VsfStatus vsfRestoreModel(VsfModel* m) {
   if (o->storeCandidates)
     r.get(m->candidateValue, nE);
   if (o->choose != VsfCriterion::NoneGiven) {
-    r.get(m->chosenBeta, nP);
-    r.get(m->chosenBetaVariance, nP);
-    r.get(m->chosenStdBeta, nP);
-    r.get(m->chosenInModelList, nE);
-    r.get(m->chosenEffectStatus, nE);
+    r.get(m->chosen.chosenBeta, nP);
+    r.get(m->chosen.chosenBetaVariance, nP);
+    r.get(m->chosen.chosenStdBeta, nP);
+    r.get(m->chosen.chosenInModelList, nE);
+    r.get(m->chosen.chosenEffectStatus, nE);
   }
   uint8_t stop[32] = {};
   r.get(stop, 32);
-  m->stopReason = stop[0];
-  std::memcpy(&m->stopAddEffect, stop + 8, 4);
-  std::memcpy(&m->stopDropEffect, stop + 12, 4);
-  std::memcpy(&m->stopAddValue, stop + 16, 8);
-  std::memcpy(&m->stopDropValue, stop + 24, 8);
+  m->stop.stopReason = stop[0];
+  std::memcpy(&m->stop.stopAddEffect, stop + 8, 4);
+  std::memcpy(&m->stop.stopDropEffect, stop + 12, 4);
+  std::memcpy(&m->stop.stopAddValue, stop + 16, 8);
+  std::memcpy(&m->stop.stopDropValue, stop + 24, 8);
   if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
-    r.get(&m->changeListLength, 1);
-    if (r.rc == VsfStatus::Ok && m->changeListLength != 0) {
-      if (!need(m->changeList, m->changeListLength))
+    r.get(&m->history.changeListLength, 1);
+    if (r.rc == VsfStatus::Ok && m->history.changeListLength != 0) {
+      if (!need(m->history.changeList, m->history.changeListLength))
         return VsfStatus::NoMemory;
-      r.get(m->changeList, m->changeListLength);
+      r.get(m->history.changeList, m->history.changeListLength);
     }
   }
   return r.rc;
 }
 
 VsfStatus vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
-  Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  Reader r{m->history.stepScratch != nullptr ? m->history.stepScratch->file : nullptr,
+           m->history.stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
     return VsfStatus::NotRestored;
   // Every step record of the sample precedes its final record: each is read in full (into a
@@ -326,8 +353,8 @@ VsfStatus vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
     VsfModel step{};
     step.options = m->options;
     step.dataSettings = m->dataSettings;
-    step.stepScratch = m->stepScratch;
-    step.stepScratchPos = m->stepScratchPos;
+    step.history.stepScratch = m->history.stepScratch;
+    step.history.stepScratchPos = m->history.stepScratchPos;
     step.pool = vsfCreateNamedPool(1, "step pool");
     if (step.pool == nullptr)
       return VsfStatus::NotRestored;
@@ -340,7 +367,8 @@ VsfStatus vsfSeekFinalRecord(VsfModel* m, int32_t sample) {
 
 VsfStatus vsfNextSampleStep(VsfModel* m, int32_t sample, bool* stepOfSample) {
   *stepOfSample = false;
-  Reader r{m->stepScratch != nullptr ? m->stepScratch->file : nullptr, m->stepScratchPos};
+  Reader r{m->history.stepScratch != nullptr ? m->history.stepScratch->file : nullptr,
+           m->history.stepScratchPos};
   if (r.file == nullptr || r.pos == nullptr)
     return VsfStatus::NotRestored;
   const int64_t before = *r.pos;
@@ -362,10 +390,10 @@ VsfStatus vsfSerializeResample(VsfModel* m, QkByteFile* file, int64_t* position)
   if (w.rc != VsfStatus::Ok || vsfFitFailed(m->fitStatus))
     return w.rc;
   const bool chosen = m->options->choose != VsfCriterion::NoneGiven;
-  const int32_t n = chosen ? m->stepEffects[m->chosenStep] : m->inModelCount;
+  const int32_t n = chosen ? m->history.stepEffects[m->chosen.chosenStep] : m->inModelCount;
   w.one<int32_t>(n);
-  w.put(chosen ? m->chosenInModelList : m->inModelList, n);
-  w.put(chosen ? m->chosenBeta : m->beta, m->parmCount);
+  w.put(chosen ? m->chosen.chosenInModelList : m->inModelList, n);
+  w.put(chosen ? m->chosen.chosenBeta : m->beta, m->parmCount);
   return w.rc;
 }
 

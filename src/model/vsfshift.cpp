@@ -46,10 +46,10 @@ using packed::diag;
                                   int64_t arg) {
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
-  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  std::fill(m->moments.columnSquareSums, m->moments.columnSquareSums + m->parmCount, 0.0);
   if (const VsfStatus rc = vsfDataPass(m, serial, threaded, arg); rc != VsfStatus::Ok)
     return rc;
-  m->pagesShifted = 1;
+  m->shift.pagesShifted = 1;
   m->rawSumWYY = raw;
   return VsfStatus::Ok;
 }
@@ -58,20 +58,20 @@ using packed::diag;
 
 VsfStatus vsfShiftPages(VsfModel* m, bool withCrossProducts) {
   const VsfModelOptions* o = m->options;
-  if (m->pagesShifted || m->xpxShift == nullptr || o->noint || o->colStandardize ||
+  if (m->shift.pagesShifted || m->shift.xpxShift == nullptr || o->noint || o->colStandardize ||
       o->parmStandardize)
     return VsfStatus::Ok;
   // Sparse columns stay as they are, and so does the intercept's column of ones.
   for (int32_t e = 0; e < m->effectCount; ++e)
-    if (e == 0 || m->sparseSlot[e] >= 0)
-      std::fill(m->xpxShift + 1 + m->parmOffset[e],
-                m->xpxShift + 1 + m->parmOffset[e] + m->effectColumns[e], 0.0);
+    if (e == 0 || m->layout.sparseSlot[e] >= 0)
+      std::fill(m->shift.xpxShift + 1 + m->parmOffset[e],
+                m->shift.xpxShift + 1 + m->parmOffset[e] + m->effectColumns[e], 0.0);
   if (withCrossProducts) {
-    m->xpxPagePrep = VXP_SHIFT;
+    m->shift.xpxPagePrep = VXP_SHIFT;
     return VsfStatus::Ok;
   }
   // The folds' sums of the shifted rows, where the caller asks for them (foldCentre).
-  if (m->foldCentre != nullptr)
+  if (m->cv.foldCentre != nullptr)
     return shiftPass(m, vsfShiftSquaresFoldMeans, vsfShiftSquaresFoldMeans_t,
                      vsfCVFoldMeansLength(m));
   return shiftPass(m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0);
@@ -80,11 +80,13 @@ VsfStatus vsfShiftPages(VsfModel* m, bool withCrossProducts) {
 VsfStatus vsfShiftPagesWithCrossProducts(VsfModel* m) {
   const VsfStatus rc = shiftPass(m, vsfShiftSquaresXpX, vsfShiftSquaresXpX_t, 0);
   if (rc == VsfStatus::Ok)
-    m->xpxPagePrep = VXP_DONE;
+    m->shift.xpxPagePrep = VXP_DONE;
   return rc;
 }
 
-double vsfUncorrectedTotal(const VsfModel* m) { return m->pagesShifted ? m->rawSumWYY : m->xpx[0]; }
+double vsfUncorrectedTotal(const VsfModel* m) {
+  return m->shift.pagesShifted ? m->rawSumWYY : m->xpx[0];
+}
 
 void vsfSetTotals(VsfModel* m) {
   m->totalSSUncorrected = vsfUncorrectedTotal(m);
@@ -99,9 +101,9 @@ VsfStatus vsfFormResponseSpread(VsfModel* m) {
     return VsfStatus::Ok;
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
-  m->responseCentre = isHostMissing(m->sumWY) ? 0.0 : m->sumWY;
+  m->shift.responseCentre = isHostMissing(m->sumWY) ? 0.0 : m->sumWY;
   const VsfStatus rc = vsfDataPass(m, vsfResponseSquares, vsfResponseSquares_t, 0);
-  m->responseCentre = 0.0;
+  m->shift.responseCentre = 0.0;
   if (rc == VsfStatus::Ok) {
     m->responseSpread = m->sumWYY;
     m->responseSpreadFormed = 1;
@@ -128,9 +130,9 @@ namespace {
 double vsfRoundingTotal(const VsfModel* m) {
   // Sums about the shift carry the rounding of the spread they hold; an error SS summed over
   // the rows carries only the rounding of the response's own values.
-  const double held = m->pagesShifted      ? m->xpx[0]
-                      : pathSseFromRows(m) ? 0.0
-                                           : m->totalSSUncorrected;
+  const double held = m->shift.pagesShifted ? m->xpx[0]
+                      : pathSseFromRows(m)  ? 0.0
+                                            : m->totalSSUncorrected;
   return std::max(held, kVsfEps * m->totalSSUncorrected);
 }
 

@@ -39,8 +39,9 @@ void vsfReSetInModelFlags(VsfModel* m, const double* b) {
 
 void vsfScaleBeta(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const double* source = o->parmStandardize ? m->solverBeta : m->pathBeta;
-  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
+  const double* source = o->parmStandardize ? m->pathPass.solverBeta : m->pathPass.pathBeta;
+  const double sy =
+      m->totals.nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->totals.nObs - 1)) : 0.0;
   // Effects that left the model keep no estimate from an earlier step.
   std::fill(m->beta, m->beta + m->parmCount, 0.0);
   std::fill(m->stdBeta, m->stdBeta + m->parmCount, 0.0);
@@ -54,8 +55,8 @@ void vsfScaleBeta(VsfModel* m) {
       const double b = source[c] * vsfAdaptiveFactor(m, c);
       if (sy > 0)
         m->stdBeta[c] = b / sy;
-      m->beta[c] = b * m->columnSumSquares[c];
-      S += m->beta[c] * m->columnSums[c];
+      m->beta[c] = b * m->moments.columnSumSquares[c];
+      S += m->beta[c] * m->moments.columnSums[c];
     }
   }
   m->beta[0] = o->noint ? 0.0 : m->sumWY - S;

@@ -86,7 +86,7 @@ void fitSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
 }
 
 VsfStatus vsfSplitFitSums(VsfPassState* m, QkPageDescriptor* page) {
-  fitSumsBody(m, page, m->splitFitSums);
+  fitSumsBody(m, page, m->adaptive.splitFitSums);
   return VsfStatus::Ok;
 }
 VsfStatus vsfSplitFitSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
@@ -96,7 +96,7 @@ VsfStatus vsfSplitFitSums_t(VsfPassState* m, QkPageDescriptor* page, double* buf
 int64_t fitSumsLength(const VsfPassState* m, int64_t) { return layoutOf(m).length(); }
 void storeFitSums(VsfPassState* m, const double* B, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
-    m->splitFitSums[i] += B[i];
+    m->adaptive.splitFitSums[i] += B[i];
 }
 
 constinit const VsfKernelUse kFitSumsUse{VsfPageUse::Reads, fitSumsLength, storeFitSums, true};
@@ -117,7 +117,7 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
   std::vector<int32_t>& offset = scratch.offset;
   vsfDenseEffects(m, effect, offset);
   const int64_t d = static_cast<int64_t>(effect.size());
-  const double* b = m->splitFitSums;
+  const double* b = m->adaptive.splitFitSums;
   vsfEachWeightedRow(m, S, page, [&](const VsfRowView& r, double w) {
     if (isHostMissing(w))
       return;
@@ -135,7 +135,7 @@ void residualSumsBody(VsfPassState* m, QkPageDescriptor* page, double* B) {
 }
 
 VsfStatus vsfSplitResidualSums(VsfPassState* m, QkPageDescriptor* page) {
-  residualSumsBody(m, page, m->splitFitSums + residualSumsLength(m, 0));
+  residualSumsBody(m, page, m->adaptive.splitFitSums + residualSumsLength(m, 0));
   return VsfStatus::Ok;
 }
 VsfStatus vsfSplitResidualSums_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, int64_t) {
@@ -143,7 +143,7 @@ VsfStatus vsfSplitResidualSums_t(VsfPassState* m, QkPageDescriptor* page, double
   return VsfStatus::Ok;
 }
 void storeResidualSums(VsfPassState* m, const double* B, int64_t n) {
-  double* sums = m->splitFitSums + n;
+  double* sums = m->adaptive.splitFitSums + n;
   for (int64_t i = 0; i < n; ++i)
     sums[i] += B[i];
 }
@@ -172,14 +172,14 @@ struct SplitFit {
   // magnifies by 1 / r, so the pivot's bound is u (a + v^2 / r^2). A level that fails leaves
   // the fit (aliased).
   void sweepLevels(std::vector<uint8_t>& out) {
-    const double W = m->wTrain;
+    const double W = m->totals.wTrain;
     const bool intercept = !m->options->noint;
     for (int32_t e = 0; e < m->effectCount; ++e) {
-      if (m->denseOffset[e] >= 0 || !vsfAdaptiveWeighted(m, e))
+      if (m->layout.denseOffset[e] >= 0 || !vsfAdaptiveWeighted(m, e))
         continue;
       const double* l = B + L.level(e);
       const double scale = vsfSplitScale(m, e);
-      const double mean = intercept ? m->columnSums[e] : 0.0;
+      const double mean = intercept ? m->moments.columnSums[e] : 0.0;
       const double ae = scale * scale * l[0];
       const double ve = scale * mean * std::sqrt(W);
       const double pivot = ae - ve * ve / r;
@@ -290,9 +290,9 @@ struct Schur {
       buf[1 + d + F.levels[q]] = b.levels[q] * F.s[q];
       buf[0] += b.levels[q] * F.s[q] * F.centre[q];
     }
-    m->splitFitSums = buf.data();
+    m->adaptive.splitFitSums = buf.data();
     const VsfStatus rc = vsfDataPass(m, vsfSplitResidualSums, vsfSplitResidualSums_t, 0);
-    m->splitFitSums = nullptr;
+    m->adaptive.splitFitSums = nullptr;
     if (rc != VsfStatus::Ok)
       return rc;
     const double* R = buf.data() + k;
@@ -312,7 +312,7 @@ struct Schur {
 
 int32_t setWeight(VsfModel* m, int32_t e, double b) {
   int32_t status = 0;
-  m->adaptiveWeight[e] = vsfAdaptiveWeightOf(b, m->options->gamma, &status);
+  m->adaptive.adaptiveWeight[e] = vsfAdaptiveWeightOf(b, m->options->gamma, &status);
   return status;
 }
 
@@ -335,9 +335,9 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
   F.m = m;
   F.L = layoutOf(m);
   std::vector<double> sums(static_cast<size_t>(F.L.length()), 0.0);
-  m->splitFitSums = sums.data();
+  m->adaptive.splitFitSums = sums.data();
   const VsfStatus rc = vsfDataPass(m, vsfSplitFitSums, vsfSplitFitSums_t, 0);
-  m->splitFitSums = nullptr;
+  m->adaptive.splitFitSums = nullptr;
   if (rc != VsfStatus::Ok)
     return codeOf(rc);
   // The reading pass keeps the dense rows for any other layout (vsfOneSplitEffect).
@@ -398,7 +398,7 @@ int32_t vsfSplitLSAdaptiveWeights(VsfModel* m) {
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (aliased[e]) {
       m->effectStatus[e] = VES_UNAVAILABLE;
-      m->adaptiveWeight[e] = 0.0;
+      m->adaptive.adaptiveWeight[e] = 0.0;
       m->adaptiveAliased += 1;
     }
   return 0;

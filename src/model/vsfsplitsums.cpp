@@ -25,11 +25,11 @@ Column columnOf(const VsfModel* m, int32_t e) {
   if (e < 0)
     return c;
   if (m->effectStatus[e] == VES_INTERCEPT) {
-    c.sum = m->wTrain;
-  } else if (m->denseOffset[e] < 0) {
+    c.sum = m->totals.wTrain;
+  } else if (m->layout.denseOffset[e] < 0) {
     c.scale = vsfSplitScale(m, e);
-    c.mean = m->options->noint ? 0.0 : m->columnSums[e];
-    c.sum = c.mean * m->wTrain;
+    c.mean = m->options->noint ? 0.0 : m->moments.columnSums[e];
+    c.sum = c.mean * m->totals.wTrain;
   }
   return c;
 }
@@ -58,9 +58,9 @@ Sums sumsOf(VsfSerialKernel serial) {
 } // namespace
 
 void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
-  if (!m->splitSparse)
+  if (!m->layout.splitSparse)
     return;
-  const double W = m->wTrain;
+  const double W = m->totals.wTrain;
   const int32_t E = m->effectCount;
   const int32_t k = m->inModelCount > 0 ? m->inModelList[m->inModelCount - 1] : -1;
   const Column y;
@@ -68,7 +68,7 @@ void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
   switch (kind) {
   case Sums::EffectXpX:
     for (int32_t e = 0; e < E; ++e)
-      if (m->denseOffset[e] < 0 && m->effectBlocks[e] != nullptr) {
+      if (m->layout.denseOffset[e] < 0 && m->effectBlocks[e] != nullptr) {
         const Column c = columnOf(m, e);
         m->effectBlocks[e][0] = product(c, c, m->effectBlocks[e][0], W);
       }
@@ -86,8 +86,8 @@ void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
   case Sums::EffCross: {
     // The kept columns of the pass's batch (of the entering effect without one), one each.
     const int64_t N = m->parmCount + 1;
-    const int32_t* batch = m->crossBatch != nullptr ? m->crossBatch : &k;
-    const int32_t count = m->crossBatch != nullptr ? m->crossBatchCount : 1;
+    const int32_t* batch = m->batch.crossBatch != nullptr ? m->batch.crossBatch : &k;
+    const int32_t count = m->batch.crossBatch != nullptr ? m->batch.crossBatchCount : 1;
     for (int32_t b = 0; b < count; ++b) {
       double* t = m->cross + (m->crossColumnCount + b) * N;
       const Column cb = columnOf(m, batch[b]);
@@ -101,13 +101,13 @@ void vsfSplitCorrect(VsfModel* m, VsfSerialKernel serial) {
   case Sums::LarAvec: {
     // The intercept's place holds the sum of the residual or the direction's combination: a
     // level's product with it is s (R - m sum). Without an intercept nothing is centred.
-    double* target = kind == Sums::LarCorr ? m->corr : m->dirCorr;
+    double* target = kind == Sums::LarCorr ? m->pathPass.corr : m->pathPass.dirCorr;
     const bool intercept = m->effectStatus[0] == VES_INTERCEPT;
     const double sum = intercept ? target[0] : 0.0;
     if (intercept)
       target[0] = 0.0;
     for (int32_t e = 0; e < E; ++e)
-      if (m->denseOffset[e] < 0) {
+      if (m->layout.denseOffset[e] < 0) {
         const Column c = columnOf(m, e);
         target[e] = c.scale * (target[e] - c.mean * sum);
       }

@@ -1,4 +1,4 @@
-// The sums of a fit whose split levels are stored sparse (VsfPassState::splitSparse): the
+// The sums of a fit whose split levels are stored sparse (VsfPassState::layout.splitSparse): the
 // kernels sum the split values raw, and the centring and scaling that the pages of the other
 // columns carry is applied to those sums after each pass.
 #pragma once

@@ -64,17 +64,17 @@ bool nearZero(double x, double h) {
   return std::fabs(x) <= 8.0 * std::numeric_limits<double>::epsilon() * std::fabs(h);
 }
 
-// The shift of each small column's rows (m->xpxShift by the parameter the column holds, 0
+// The shift of each small column's rows (m->shift.xpxShift by the parameter the column holds, 0
 // where the pages are not shifted).
 std::vector<double> smallShifts(const VsfModel* m) {
   const VsfStructured* st = m->structured;
   std::vector<double> shift(static_cast<size_t>(st->small), 0.0);
-  if (!m->pagesShifted || m->xpxShift == nullptr)
+  if (!m->shift.pagesShifted || m->shift.xpxShift == nullptr)
     return shift;
   for (int32_t e = 0; e < m->effectCount; ++e)
     for (int32_t i = 0; i < m->effectColumns[e]; ++i)
       if (const int64_t c = m->effectColumn[e] + i; c > 0 && c < st->small)
-        shift[static_cast<size_t>(c)] = m->xpxShift[1 + m->parmOffset[e] + i];
+        shift[static_cast<size_t>(c)] = m->shift.xpxShift[1 + m->parmOffset[e] + i];
   return shift;
 }
 

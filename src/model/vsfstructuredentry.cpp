@@ -199,7 +199,7 @@ void reloadOne(VsfStructured* st) {
 VsfRecordView::VsfRecordView(VsfModel* m, int32_t f)
     : m_(m), xpx_(m->xpx), swept_(m->sweptXpx), flags_(m->sweepFlags), structured_(m->structured),
       rank_(m->rank) {
-  VsfFoldRecord& F = m->folds[f];
+  VsfFoldRecord& F = m->cv.folds[f];
   m->xpx = F.xpx;
   m->sweptXpx = F.sweptXpx;
   m->sweepFlags = F.sweepFlags;
@@ -216,7 +216,7 @@ VsfRecordView::~VsfRecordView() {
 }
 
 VsfStatus vsfStructuredTrial(VsfModel* m, double* sse, int32_t* sweptCount) {
-  return pivots(m, sse, sweptCount, nullptr, nullptr, &m->trialInflation);
+  return pivots(m, sse, sweptCount, nullptr, nullptr, &m->trial.trialInflation);
 }
 
 VsfStatus vsfStructuredEnter(VsfModel* m) {

@@ -147,9 +147,9 @@ void refreshRankOne(const VsfModel* m, const std::vector<int64_t>& S, const Swep
 std::vector<double> recordShift(const VsfModel* m, int32_t f) {
   const VsfStructured* st = m->structured;
   std::vector<double> shift(static_cast<size_t>(st->small), 0.0);
-  if (m->foldShift == nullptr)
+  if (m->cv.foldShift == nullptr)
     return shift;
-  const double* t = m->foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
+  const double* t = m->cv.foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
   shift[0] = t[0];
   for (int32_t e = 0; e < m->effectCount; ++e)
     for (int32_t i = 0; i < m->effectColumns[e]; ++i)
@@ -257,7 +257,8 @@ void vsfStructuredBeta(VsfModel* m, double responseScale) {
     if (st->swept[j] != '1')
       continue;
     m->beta[q] = b[static_cast<size_t>(j)];
-    const double sx = m->columnSumSquares != nullptr ? m->columnSumSquares[q] : hostMissing();
+    const double sx =
+        m->moments.columnSumSquares != nullptr ? m->moments.columnSumSquares[q] : hostMissing();
     if (responseScale > 0 && !isHostMissing(sx) && sx > 0)
       m->stdBeta[q] = m->beta[q] / (sx * responseScale);
   }
@@ -279,7 +280,7 @@ double vsfStructuredFoldPart(const VsfModel* m, int32_t f, const std::vector<int
     return 0.0;
   const VsfStructured& R = st->folds[f];
   const std::vector<double> b =
-      blockEstimates(R, m->folds[f].sweptXpx, sweptSmallOf(R, m->folds[f].sweepFlags));
+      blockEstimates(R, m->cv.folds[f].sweptXpx, sweptSmallOf(R, m->cv.folds[f].sweepFlags));
   // The fold's own block is its D plus rho 1 1' with rho the fold's own.
   const double rho = st->rankOne - R.rankOne;
   // The record is held about its own means t, the model about the pages' shift: the fold's
@@ -320,8 +321,8 @@ void vsfStructuredSetEstimates(VsfModel* m) {
     return;
   for (int32_t f = -1; f < st->foldCount; ++f) {
     VsfStructured& s = f < 0 ? *st : st->folds[f];
-    const double* swept = f < 0 ? m->sweptXpx : m->folds[f].sweptXpx;
-    const char* flags = f < 0 ? m->sweepFlags : m->folds[f].sweepFlags;
+    const double* swept = f < 0 ? m->sweptXpx : m->cv.folds[f].sweptXpx;
+    const char* flags = f < 0 ? m->sweepFlags : m->cv.folds[f].sweepFlags;
     if (!s.inModel) {
       std::fill(s.estimates, s.estimates + s.columns, 0.0);
       continue;

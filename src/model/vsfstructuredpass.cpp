@@ -178,10 +178,10 @@ void foldsAboutTheirMeans(VsfModel* m) {
   const double* own = st->sums;
   placeSums(st, m->xpx, own);
   for (int32_t f = 0; f < st->foldCount; ++f)
-    placeSums(&st->folds[f], m->folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
+    placeSums(&st->folds[f], m->cv.folds[f].xpx, own + (1 + f) * vsfStructuredSegmentLength(st));
   // A fold record holds the sums of the rows outside its fold (its small triangle is made
   // so by vsfCVFullOutsideFolds, with the packed road's).
-  if (m->foldCentre != nullptr)
+  if (m->cv.foldCentre != nullptr)
     foldsAboutTheirMeans(m);
   else
     foldsOutside(m);
@@ -206,8 +206,8 @@ VsfStatus vsfStructuredCrossProducts(VsfModel* m) {
     // The folds' own sums of the small triangle are no use to the triangle of every column,
     // whose fold centres are taken again.
     for (int32_t f = 0; f < st->foldCount; ++f) {
-      std::fill(m->folds[f].xpx, m->folds[f].xpx + tri(columns), 0.0);
-      m->folds[f].ownXpx = nullptr;
+      std::fill(m->cv.folds[f].xpx, m->cv.folds[f].xpx + tri(columns), 0.0);
+      m->cv.folds[f].ownXpx = nullptr;
     }
     return VsfStatus::Ok;
   }

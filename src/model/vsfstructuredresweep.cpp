@@ -138,7 +138,8 @@ double resweepTolerance(const VsfModel* m, int64_t c) {
 // one), whose columns never meet in a row: the small columns' count without them.
 int64_t joinedFrom(const VsfModel* m) {
   const VsfStructured* st = m->structured;
-  return m->sparseEffectCount > 1 ? m->effectColumn[m->sparseEffectList[0]] : st->small;
+  return m->layout.sparseEffectCount > 1 ? m->effectColumn[m->layout.sparseEffectList[0]]
+                                         : st->small;
 }
 
 // The intercept refused on pages shifted about their means: the estimates are then those of
@@ -208,7 +209,7 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
   }
   const int64_t refused = sweepOver(m, was, 0, n, &intercept);
   m->rank -= static_cast<int32_t>(refused);
-  if (intercept && m->pagesShifted && vsfRuleCentred(m))
+  if (intercept && m->shift.pagesShifted && vsfRuleCentred(m))
     interceptLost(m);
   else if (refused > 0 && st->inModel)
     vsfStructuredGiveUp(m);

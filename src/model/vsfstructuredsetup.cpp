@@ -44,7 +44,7 @@ constexpr double kWorthwhileWork = 1e6;
 // road sums the levels' 0/1 codes, which a constructed effect's values are not.
 [[nodiscard]] bool lastSparseConstructed(const VsfModel* m) {
   const VsfDataSettings* s = m->dataSettings;
-  const int32_t last = m->sparseEffectList[m->sparseEffectCount - 1];
+  const int32_t last = m->layout.sparseEffectList[m->layout.sparseEffectCount - 1];
   return s != nullptr && last < s->entryCount && s->entries[last].constructed != 0;
 }
 
@@ -79,9 +79,10 @@ constexpr double kWorthwhileWork = 1e6;
   st->joinStart = nullptr;
   st->joinColumn = nullptr;
   VsfBagVec* vec = m->bags;
-  if (m->sparseEffectCount < 2 || vec == nullptr || vec->count == 0 || !vsfAllPagesInMemory(vec))
+  if (m->layout.sparseEffectCount < 2 || vec == nullptr || vec->count == 0 ||
+      !vsfAllPagesInMemory(vec))
     return true;
-  st->dense = m->effectColumn[m->sparseEffectList[0]];
+  st->dense = m->effectColumn[m->layout.sparseEffectList[0]];
   std::vector<std::pair<int32_t, int32_t>> pairs;
   m->structured = st;
   vsfEachPageInReadOrder(vec, [&](uint32_t f, int64_t j, int64_t) {
@@ -126,16 +127,16 @@ int32_t vsfStructuredLeastColumns(int64_t small) {
 }
 
 int32_t vsfStructuredEffect(const VsfModel* m) {
-  const int32_t count = m->sparseEffectCount;
+  const int32_t count = m->layout.sparseEffectCount;
   if (count < 1)
     return -1;
   const VsfDataSettings* s = m->dataSettings;
   for (int32_t i = 0; i + 1 < count; ++i) {
-    const int32_t e = m->sparseEffectList[i];
+    const int32_t e = m->layout.sparseEffectList[i];
     if (s == nullptr || e >= s->entryCount || s->entries[e].joined == 0)
       return -1;
   }
-  return lastSparseConstructed(m) ? -1 : m->sparseEffectList[count - 1];
+  return lastSparseConstructed(m) ? -1 : m->layout.sparseEffectList[count - 1];
 }
 
 VsfMsg vsfStructuredFitRefusal(const VsfModelOptions& o, int32_t folds) {
@@ -161,15 +162,15 @@ VsfMsg vsfStructuredFitRefusal(const VsfModelOptions& o, int32_t folds) {
 // fit take it (vsfStructuredPlan), so that only the user's BUILDSSCP=INCREMENTAL fails it
 // alone.
 VsfMsg vsfStructuredRefusal(const VsfModel* m) {
-  if (m->l2BaseXpx != nullptr)
+  if (m->elnet.l2BaseXpx != nullptr)
     return VsfMsg::RoadNotForMethod;
-  if (m->cvexSums != nullptr)
+  if (m->cvexPass.cvexSums != nullptr)
     return VsfMsg::RoadNotForExternalCv;
   if (m->resampler != nullptr)
     return VsfMsg::RoadNotForAveraging;
-  if (const VsfMsg fit = vsfStructuredFitRefusal(*m->options, m->foldCount); fit != VsfMsg{})
+  if (const VsfMsg fit = vsfStructuredFitRefusal(*m->options, m->cv.foldCount); fit != VsfMsg{})
     return fit;
-  if (m->sparseEffectCount < 1 || lastSparseConstructed(m))
+  if (m->layout.sparseEffectCount < 1 || lastSparseConstructed(m))
     return VsfMsg::RoadNotForFewLevels;
   const int32_t e = vsfStructuredEffect(m);
   if (e < 0)
@@ -250,7 +251,7 @@ VsfStatus vsfStructuredSetUp(VsfModel* m) {
   st->small = m->effectColumn[st->effect];
   if (!joinPattern(m, st))
     return VsfStatus::NoMemory;
-  st->foldCount = vsfCvOn(m) ? m->foldCount : 0;
+  st->foldCount = vsfCvOn(m) ? m->cv.foldCount : 0;
   st->folds = st->foldCount > 0 ? vsfModelArray<VsfStructured>(m, st->foldCount) : nullptr;
   if (st->foldCount > 0 && st->folds == nullptr)
     return VsfStatus::NoMemory;

@@ -32,7 +32,7 @@ using namespace sweeping;
 
 namespace sweeping {
 
-[[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
+[[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->cv.foldCount > 0; }
 
 void clearCache(VsfModel* m) {
   m->testAse = m->validateAse = m->press = m->cvPress = hostMissing();
@@ -61,7 +61,7 @@ int32_t partialRun(VsfModel* m, int64_t first, int64_t count) {
     const bool centred = vsfRuleCentred(m);
     const bool take =
         s > vsfPivotTolerance(m->xpx, W, m->sweepFlags, m->xpxColumns, j, centred, nullptr, r);
-    m->trialInflation = std::max(m->trialInflation, vsfPivotInflation(m, j, s, take));
+    m->trial.trialInflation = std::max(m->trial.trialInflation, vsfPivotInflation(m, j, s, take));
     if (!take)
       continue;
     r += vsfPivotRoot(m->xpx, W, m->sweepFlags, m->xpxColumns, j, centred);
@@ -135,14 +135,14 @@ VsfStatus vsfDataPass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel thr
                       int64_t length) {
   if (const VsfStatus rc = vsfExecuteByThreads(m, serial, threaded, length); rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
-  if (m->splitSparse)
+  if (m->layout.splitSparse)
     vsfSplitCorrect(m, serial);
   return VsfStatus::Ok;
 }
 
 VsfStatus vsfReportPassFailure(VsfModel* m, VsfStatus rc) {
   if (rc == VsfStatus::BadFoldRow) {
-    vsfLog(VsfMsg::TrainingRowFoldOutOfRange, {HostMsgArg(static_cast<int64_t>(m->foldCount))});
+    vsfLog(VsfMsg::TrainingRowFoldOutOfRange, {HostMsgArg(static_cast<int64_t>(m->cv.foldCount))});
   } else if (rc != VsfStatus::Ok) {
     vsfLog(VsfMsg::DataPagePassFailed, {HostMsgArg(static_cast<long>(codeOf(rc)))});
   }
@@ -222,7 +222,7 @@ double foldTolerance(const VsfModel* m, const VsfFoldRecord& F, int32_t k) {
 // foldTolerance `tol`, or 0 where it refuses a pivot within its band that the fold's rows
 // clear (vsfFoldRowPivot). A failed pass was reported; the pivot stays refused.
 double foldRowTolerance(VsfModel* m, int32_t f, int32_t k, double tol) {
-  const double s = m->folds[f].sweptXpx[diag(k)];
+  const double s = m->cv.folds[f].sweptXpx[diag(k)];
   double p = 0.0;
   if (s > tol || !(s + tol > 0.0) || vsfFoldRowPivot(m, f, k, &p) != VsfStatus::Ok || !(p > 0.0))
     return tol;
@@ -241,8 +241,8 @@ void vsfCVSweep(VsfModel* m, int32_t k, char state) {
   if (!cvFolds(m))
     return;
   const double s = m->sweptXpx[diag(k)];
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    VsfFoldRecord& F = m->folds[f];
+  for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+    VsfFoldRecord& F = m->cv.folds[f];
     if (F.sweepFlags[k] != state || (state == '0' && m->sweepFlags[k] != '1'))
       continue;
     const double tol = vsfTinyPivotFloor(

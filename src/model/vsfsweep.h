@@ -62,7 +62,7 @@ double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool ce
 // The variance inflation that a candidate column's elimination shows, its diagonal as the rule
 // judges it (`judged`) over `pivot` where the pivot was taken; infinite for a pivot refused
 // (the entry judges it again), 0 for a column without spread. Every trial's elimination, dense
-// or by diagonal blocks, judges its pivots by it; the largest goes to model->trialInflation.
+// or by diagonal blocks, judges its pivots by it; the largest goes to model->trial.trialInflation.
 inline double vsfInflationOf(double judged, double pivot, bool taken) {
   if (!(judged > 0.0))
     return 0.0;

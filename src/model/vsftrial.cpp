@@ -26,7 +26,7 @@ using packed::diag;
 using packed::sym;
 using packed::tri;
 
-[[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->foldCount > 0; }
+[[nodiscard]] bool cvFolds(const VsfModel* m) { return vsfCvOn(m) && m->cv.foldCount > 0; }
 
 // What is known of the block of X'X between an effect's own columns.
 constexpr uint8_t kTrialShapeUnknown = 0;
@@ -100,7 +100,7 @@ int32_t collapseInto(VsfModel* m, const Target& t, bool forDrop, bool setColumns
     const int32_t e = m->inModelList[i];
     const int64_t s = m->effectColumn[e], c = m->effectColumns[e];
     if (setColumns)
-      m->workEffectColumn[e] = static_cast<int32_t>(k);
+      m->trial.workEffectColumn[e] = static_cast<int32_t>(k);
     for (int64_t j = 0; j < c; ++j)
       t.workFlags[k + j] = t.flags[s + j];
     k += c;
@@ -134,7 +134,7 @@ int32_t collapseInto(VsfModel* m, const Target& t, bool forDrop, bool setColumns
 // one CLASS effect under the GLM and reference codings, whose columns never meet in a row.
 // The answer is kept per effect, since X'X does not change during a selection.
 [[nodiscard]] bool diagonalBlock(VsfModel* m, int32_t effect) {
-  uint8_t& shape = m->trialBlockShape[effect];
+  uint8_t& shape = m->trial.trialBlockShape[effect];
   if (shape == kTrialShapeUnknown) {
     const int64_t s = m->effectColumn[effect], c = m->effectColumns[effect];
     bool zero = true;
@@ -180,14 +180,14 @@ double packedResponse(const void* c, int64_t j) {
 
 [[nodiscard]] bool lowRankTrial(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
   const int64_t k = m->effectColumns[effect];
-  if (k < 2 || m->trialBlockShape == nullptr || !diagonalBlock(m, effect))
+  if (k < 2 || m->trial.trialBlockShape == nullptr || !diagonalBlock(m, effect))
     return false;
   const double dn = static_cast<double>(sweptColumns(m).size()), dk = static_cast<double>(k);
   if (dk * dn * dn + dn * dn * dn > dk * dk * dk / 6.0)
     return false;
   PackedBlock block{m, m->effectColumn[effect]};
   const VsfDiagonalBlock source{&block, k, packedCross, packedDiagonal, packedResponse};
-  return vsfDiagonalBlockPivots(m, source, sse, sweptCount, nullptr, &m->trialInflation);
+  return vsfDiagonalBlockPivots(m, source, sse, sweptCount, nullptr, &m->trial.trialInflation);
 }
 
 } // namespace
@@ -248,21 +248,21 @@ void vsfModelCopy(VsfModel* m, bool forDrop) {
   const int64_t T = tri(m->xpxColumns);
   const int32_t nE = m->effectCount;
   const bool fixed = fixedXpx(m);
-  m->trialColumns = m->xpxColumns;
-  copyN(m->cleanSweptXpx, m->sweptXpx, T);
+  m->trial.trialColumns = m->xpxColumns;
+  copyN(m->trial.cleanSweptXpx, m->sweptXpx, T);
   if (!fixed)
-    copyN(m->workXpx, m->xpx, T);
+    copyN(m->trial.workXpx, m->xpx, T);
   if (forDrop) {
-    copyN(m->workInModelList, m->inModelList, nE);
-    copyN(m->cleanInModelList, m->workInModelList, nE);
-    copyN(m->workSweepFlags, m->sweepFlags, m->xpxColumns);
-    copyN(m->cleanSweepFlags, m->workSweepFlags, m->xpxColumns);
-    copyN(m->workEffectColumn, m->effectColumn, nE);
-    copyN(m->cleanEffectColumn, m->workEffectColumn, nE);
+    copyN(m->trial.workInModelList, m->inModelList, nE);
+    copyN(m->trial.cleanInModelList, m->trial.workInModelList, nE);
+    copyN(m->trial.workSweepFlags, m->sweepFlags, m->xpxColumns);
+    copyN(m->trial.cleanSweepFlags, m->trial.workSweepFlags, m->xpxColumns);
+    copyN(m->trial.workEffectColumn, m->effectColumn, nE);
+    copyN(m->trial.cleanEffectColumn, m->trial.workEffectColumn, nE);
   }
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       F.cleanCvSse = F.cvSse;
       copyN(F.cleanSweptXpx, F.sweptXpx, T);
       if (!fixed)
@@ -275,25 +275,25 @@ void vsfModelCopy(VsfModel* m, bool forDrop) {
 }
 
 void vsfModelBackup(VsfModel* m, bool forDrop) {
-  m->savedInModelCount = m->inModelCount;
-  m->savedRank = m->rank;
-  m->savedXpxColumns = m->xpxColumns;
-  m->savedXpxCapacity = m->xpxCapacity;
-  m->savedValidateAse = m->validateAse;
-  m->savedTestAse = m->testAse;
-  m->savedPress = m->press;
-  m->savedSse = m->sse;
-  m->savedSweptInflation = m->sweptInflation;
-  m->savedCvPress = m->cvPress;
-  m->savedXpx = m->xpx;
-  m->savedSweptXpx = m->sweptXpx;
-  m->savedEffectColumn = m->effectColumn;
-  m->savedEffectStatus = m->effectStatus;
-  m->savedSweepFlags = m->sweepFlags;
-  m->savedInModelList = m->inModelList;
+  m->trial.savedInModelCount = m->inModelCount;
+  m->trial.savedRank = m->rank;
+  m->trial.savedXpxColumns = m->xpxColumns;
+  m->trial.savedXpxCapacity = m->xpxCapacity;
+  m->trial.savedValidateAse = m->validateAse;
+  m->trial.savedTestAse = m->testAse;
+  m->trial.savedPress = m->press;
+  m->trial.savedSse = m->sse;
+  m->trial.savedSweptInflation = m->sweptInflation;
+  m->trial.savedCvPress = m->cvPress;
+  m->trial.savedXpx = m->xpx;
+  m->trial.savedSweptXpx = m->sweptXpx;
+  m->trial.savedEffectColumn = m->effectColumn;
+  m->trial.savedEffectStatus = m->effectStatus;
+  m->trial.savedSweepFlags = m->sweepFlags;
+  m->trial.savedInModelList = m->inModelList;
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       F.savedCvSse = F.cvSse;
       F.savedXpx = F.xpx;
       F.savedSweptXpx = F.sweptXpx;
@@ -307,16 +307,16 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
     return;
   }
   vsfModelCollapse(m, forDrop);
-  m->xpx = m->workXpx;
-  m->sweptXpx = m->workSweptXpx;
-  m->effectColumn = m->workEffectColumn;
-  m->sweepFlags = m->workSweepFlags;
-  m->xpxColumns = m->trialColumns;
+  m->xpx = m->trial.workXpx;
+  m->sweptXpx = m->trial.workSweptXpx;
+  m->effectColumn = m->trial.workEffectColumn;
+  m->sweepFlags = m->trial.workSweepFlags;
+  m->xpxColumns = m->trial.trialColumns;
   if (forDrop)
-    m->inModelList = m->workInModelList;
+    m->inModelList = m->trial.workInModelList;
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       F.xpx = F.workXpx;
       F.sweptXpx = F.workSweptXpx;
       F.sweepFlags = F.workSweepFlags;
@@ -324,28 +324,34 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
 }
 
 void vsfModelCollapse(VsfModel* m, bool forDrop) {
-  Target t{m->sweptXpx,       m->xpx,           m->sweepFlags,     m->workSweptXpx, m->workXpx,
-           m->workSweepFlags, m->cleanSweptXpx, m->cleanSweepFlags};
+  Target t{m->sweptXpx,
+           m->xpx,
+           m->sweepFlags,
+           m->trial.workSweptXpx,
+           m->trial.workXpx,
+           m->trial.workSweepFlags,
+           m->trial.cleanSweptXpx,
+           m->trial.cleanSweepFlags};
   int32_t k = collapseInto(m, t, forDrop, true);
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       Target ft{F.sweptXpx,       F.xpx,           F.sweepFlags,     F.workSweptXpx, F.workXpx,
                 F.workSweepFlags, F.cleanSweptXpx, F.cleanSweepFlags};
       collapseInto(m, ft, forDrop, false);
       F.cleanCvSse = F.cvSse;
     }
-  m->trialColumns = k;
+  m->trial.trialColumns = k;
   if (forDrop) {
-    copyN(m->workInModelList, m->inModelList, m->effectCount);
-    copyN(m->cleanInModelList, m->workInModelList, m->effectCount);
-    copyN(m->cleanEffectColumn, m->workEffectColumn, m->effectCount);
+    copyN(m->trial.workInModelList, m->inModelList, m->effectCount);
+    copyN(m->trial.cleanInModelList, m->trial.workInModelList, m->effectCount);
+    copyN(m->trial.cleanEffectColumn, m->trial.workEffectColumn, m->effectCount);
   }
 }
 
 void vsfEffectXpXiCollapse(VsfModel* m, int32_t effect) {
   const int64_t c = m->effectColumns[effect];
-  const int64_t S0 = m->savedEffectColumn[effect];
+  const int64_t S0 = m->trial.savedEffectColumn[effect];
   const int64_t base = m->xpxColumns;
   m->effectColumn[effect] = static_cast<int32_t>(base);
   auto fill = [&](const double* srcSwept, const double* srcXpx, const char* srcFlags,
@@ -357,9 +363,9 @@ void vsfEffectXpXiCollapse(VsfModel* m, int32_t effect) {
       dstSwept[out] = srcSwept[at(S, 0)];
       dstXpx[out] = srcXpx[at(S, 0)];
       ++out;
-      for (int32_t i = 0; i < m->savedInModelCount; ++i) {
-        const int32_t e = m->savedInModelList[i];
-        const int64_t s = m->savedEffectColumn[e];
+      for (int32_t i = 0; i < m->trial.savedInModelCount; ++i) {
+        const int32_t e = m->trial.savedInModelList[i];
+        const int64_t s = m->trial.savedEffectColumn[e];
         for (int64_t q = s; q < s + m->effectColumns[e]; ++q) {
           const double v = srcSwept[sym(S, q)];
           dstSwept[out] = (q > S && srcFlags[q] != '0') ? -v : v;
@@ -374,10 +380,11 @@ void vsfEffectXpXiCollapse(VsfModel* m, int32_t effect) {
       }
     }
   };
-  fill(m->savedSweptXpx, m->savedXpx, m->savedSweepFlags, m->sweptXpx, m->xpx, m->sweepFlags);
+  fill(m->trial.savedSweptXpx, m->trial.savedXpx, m->trial.savedSweepFlags, m->sweptXpx, m->xpx,
+       m->sweepFlags);
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       fill(F.savedSweptXpx, F.savedXpx, F.savedSweepFlags, F.sweptXpx, F.xpx, F.sweepFlags);
     }
   m->xpxColumns += static_cast<int32_t>(c);
@@ -385,25 +392,25 @@ void vsfEffectXpXiCollapse(VsfModel* m, int32_t effect) {
 
 void vsfModelReload(VsfModel* m, bool forDrop) {
   forDrop = forDrop || m->structured != nullptr; // as vsfModelBackup copied them
-  const int64_t T = tri(m->trialColumns);
+  const int64_t T = tri(m->trial.trialColumns);
   const bool fixed = fixedXpx(m);
-  copyN(m->sweptXpx, m->cleanSweptXpx, T);
+  copyN(m->sweptXpx, m->trial.cleanSweptXpx, T);
   if (!fixed)
-    copyN(m->xpx, m->workXpx, T);
-  m->xpxColumns = m->trialColumns;
-  m->inModelCount = m->savedInModelCount;
-  m->rank = m->savedRank;
-  m->sse = m->savedSse;
-  m->sweptInflation = m->savedSweptInflation;
+    copyN(m->xpx, m->trial.workXpx, T);
+  m->xpxColumns = m->trial.trialColumns;
+  m->inModelCount = m->trial.savedInModelCount;
+  m->rank = m->trial.savedRank;
+  m->sse = m->trial.savedSse;
+  m->sweptInflation = m->trial.savedSweptInflation;
   vsfStructuredReload(m);
   if (forDrop) {
-    copyN(m->inModelList, m->cleanInModelList, m->effectCount);
-    copyN(m->effectColumn, m->cleanEffectColumn, m->effectCount);
-    copyN(m->sweepFlags, m->cleanSweepFlags, m->xpxColumns);
+    copyN(m->inModelList, m->trial.cleanInModelList, m->effectCount);
+    copyN(m->effectColumn, m->trial.cleanEffectColumn, m->effectCount);
+    copyN(m->sweepFlags, m->trial.cleanSweepFlags, m->xpxColumns);
   }
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       F.cvSse = F.cleanCvSse;
       copyN(F.sweptXpx, F.cleanSweptXpx, T);
       if (!fixed)
@@ -414,25 +421,25 @@ void vsfModelReload(VsfModel* m, bool forDrop) {
 }
 
 void vsfModelRestore(VsfModel* m) {
-  m->inModelCount = m->savedInModelCount;
-  m->rank = m->savedRank;
-  m->xpxColumns = m->savedXpxColumns;
-  m->xpxCapacity = m->savedXpxCapacity;
-  m->validateAse = m->savedValidateAse;
-  m->testAse = m->savedTestAse;
-  m->press = m->savedPress;
-  m->sse = m->savedSse;
-  m->sweptInflation = m->savedSweptInflation;
-  m->cvPress = m->savedCvPress;
-  m->xpx = m->savedXpx;
-  m->sweptXpx = m->savedSweptXpx;
-  m->effectColumn = m->savedEffectColumn;
-  m->effectStatus = m->savedEffectStatus;
-  m->sweepFlags = m->savedSweepFlags;
-  m->inModelList = m->savedInModelList;
+  m->inModelCount = m->trial.savedInModelCount;
+  m->rank = m->trial.savedRank;
+  m->xpxColumns = m->trial.savedXpxColumns;
+  m->xpxCapacity = m->trial.savedXpxCapacity;
+  m->validateAse = m->trial.savedValidateAse;
+  m->testAse = m->trial.savedTestAse;
+  m->press = m->trial.savedPress;
+  m->sse = m->trial.savedSse;
+  m->sweptInflation = m->trial.savedSweptInflation;
+  m->cvPress = m->trial.savedCvPress;
+  m->xpx = m->trial.savedXpx;
+  m->sweptXpx = m->trial.savedSweptXpx;
+  m->effectColumn = m->trial.savedEffectColumn;
+  m->effectStatus = m->trial.savedEffectStatus;
+  m->sweepFlags = m->trial.savedSweepFlags;
+  m->inModelList = m->trial.savedInModelList;
   if (cvFolds(m))
-    for (int32_t f = 0; f < m->foldCount; ++f) {
-      VsfFoldRecord& F = m->folds[f];
+    for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+      VsfFoldRecord& F = m->cv.folds[f];
       F.cvSse = F.savedCvSse;
       F.xpx = F.savedXpx;
       F.sweptXpx = F.savedSweptXpx;
@@ -457,7 +464,7 @@ int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol) {
 }
 
 VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* sweptCount) {
-  m->trialInflation = 0.0;
+  m->trial.trialInflation = 0.0;
   if (m->structured != nullptr && effect == m->structured->effect)
     return vsfStructuredTrial(m, sse, sweptCount);
   if (!seam::denseRoad() && lowRankTrial(m, effect, sse, sweptCount))
@@ -466,16 +473,16 @@ VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* swept
   const int64_t s = m->effectColumn[effect];
   // The dense trial block is made when a trial first needs it, for the widest effect: a
   // selection whose wide effects all go by their diagonal blocks never holds it.
-  if (m->trialXpx == nullptr) {
+  if (m->trial.trialXpx == nullptr) {
     const int64_t length = vsfTrialBlockLength(m);
     if (const VsfStatus rc = vsfPlanCrossProducts(m, m->xpxColumns, 8.0 * double(length));
         rc != VsfStatus::Ok)
       return rc;
-    m->trialXpx = vsfModelArray<double>(m, length, false);
-    if (m->trialXpx == nullptr)
+    m->trial.trialXpx = vsfModelArray<double>(m, length, false);
+    if (m->trial.trialXpx == nullptr)
       return VsfStatus::NoMemory;
   }
-  double* T = m->trialXpx;
+  double* T = m->trial.trialXpx;
   const double* W = m->sweptXpx;
   T[0] = W[0];
   for (int64_t r = 1; r <= c; ++r) {
@@ -502,7 +509,7 @@ VsfStatus vsfEffectXpXi(VsfModel* m, int32_t effect, double* sse, int32_t* swept
   }
   *sse = T[0] >= 0 ? T[0] : 0.0;
   *sweptCount = count;
-  m->trialInflation = block.inflation;
+  m->trial.trialInflation = block.inflation;
   return VsfStatus::Ok;
 }
 
@@ -663,7 +670,7 @@ bool codesEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
       return false;
     total += d;
   }
-  const double rows = std::max(m->nRead, static_cast<double>(block.columns));
+  const double rows = std::max(m->totals.nRead, static_cast<double>(block.columns));
   const double rounding = 2.0 * (rows + 1.0) * 0x1p-53 * m->xpx[diag(1)];
   return std::fabs(total - m->xpx[diag(1)]) <= rounding;
 }

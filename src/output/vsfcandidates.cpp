@@ -25,8 +25,9 @@ VsfStatus vsfRankCandidates(const VsfContext* ctx, VsfModel* m, VsfCandidateRank
   double* values = static_cast<double*>(poolTake(pool, int64_t(count) * 8));
   if (index == nullptr || values == nullptr)
     return VsfStatus::NoMemory;
-  const int32_t last = m->stepCount - 1;
-  const int32_t a = m->stepEffects[last], b = m->stepEffects[last - 1]; // [-1] is kept
+  const int32_t last = m->history.stepCount - 1;
+  const int32_t a = m->history.stepEffects[last],
+                b = m->history.stepEffects[last - 1]; // [-1] is kept
   out->addition = a > b || (a == b && !vsfMethodStartsFull(o.method));
   int32_t n = 0;
   for (int32_t k = 0; k < count; ++k)
@@ -55,7 +56,7 @@ void vsfFreeCandidates(VsfModel* m, VsfCandidateRanking* ranking) {
 VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   const VsfModelOptions& o = ctx->options;
   VsfOut out(ctx);
-  if (m->effectCount <= 0 || m->candidateValue == nullptr || m->stepCount <= 0)
+  if (m->effectCount <= 0 || m->candidateValue == nullptr || m->history.stepCount <= 0)
     return VsfStatus::Ok; // no candidate values were kept for this step: nothing to rank
   QkPool* pool = m->pool;
   VsfCandidateRanking ranked;
@@ -123,7 +124,7 @@ VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* m) {
   out.endColumns();
   out.bind("Stat.VARSIFTER.Candidates",
            {vsfaDyn("_TITLE"), rvqTextHandle(RvqAttrId::Value, title), vsfaLabel(title)});
-  const int32_t changed = m->stepEffect[m->stepCount - 1];
+  const int32_t changed = m->history.stepEffect[m->history.stepCount - 1];
   for (int32_t i = 0; i < r; ++i) {
     const int32_t k = ranked.effects[i];
     const double v = ranked.values[i];

@@ -33,9 +33,9 @@ VsfStatus vsfpCvExternal(VsfContext* ctx) {
   }
   out.endColumns();
   out.bind("Stat.VARSIFTER.CVEXTERNAL");
-  for (int32_t i = 0; i < m->cvexRecordCount && path; ++i) {
-    const int32_t* key = m->cvexKeys + 3 * i;
-    const double* v = m->cvexValues + 6 * i;
+  for (int32_t i = 0; i < m->cvex.cvexRecordCount && path; ++i) {
+    const int32_t* key = m->cvexPass.cvexKeys + 3 * i;
+    const double* v = m->cvexPass.cvexValues + 6 * i;
     fold = key[0];
     step = key[1];
     nVar = key[2];
@@ -45,20 +45,21 @@ VsfStatus vsfpCvExternal(VsfContext* ctx) {
     l2Norm = v[3];
     curvature = v[4];
     error = v[5];
-    value = v[0] * m->cvexFoldLambdaMax[fold];
+    value = v[0] * m->cvexPass.cvexFoldLambdaMax[fold];
     out.emit();
   }
   // The group LASSO's records hold {penalty ratio, held-out error}: its steps are not
   // interpolated, so the Interpolation column shows the missing value.
   for (int32_t i = 0;
-       i < m->cvexRecordCount && vsfMethodRoad(ctx->options.method, VsfFitRoad::GroupLasso); ++i) {
-    const int32_t* key = m->cvexKeys + 3 * i;
+       i < m->cvex.cvexRecordCount && vsfMethodRoad(ctx->options.method, VsfFitRoad::GroupLasso);
+       ++i) {
+    const int32_t* key = m->cvexPass.cvexKeys + 3 * i;
     fold = key[0];
     step = key[1];
     nVar = key[2];
-    ratio = m->cvexValues[2 * i];
+    ratio = m->cvexPass.cvexValues[2 * i];
     curvature = hostMissing();
-    error = m->cvexValues[2 * i + 1];
+    error = m->cvexPass.cvexValues[2 * i + 1];
     out.emit();
   }
   out.endRows();

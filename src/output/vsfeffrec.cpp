@@ -356,8 +356,8 @@ VsfStatus vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
   auto* containedByCount = poolArray<int32_t>(pool, std::max(R, 1));
   if (containsCount == nullptr || containedByCount == nullptr)
     return VsfStatus::NoMemory;
-  m.hierAddCountInit = containsCount;
-  m.hierDropCountInit = containedByCount;
+  m.hier.hierAddCountInit = containsCount;
+  m.hier.hierDropCountInit = containedByCount;
   if (ctx->options.hierarchy == VsfHierarchy::None && !vsfMethodStartsFull(ctx->options.method))
     return VsfStatus::Ok;
   auto* listA = poolArray<int32_t*>(pool, std::max(R, 1));
@@ -409,10 +409,10 @@ VsfStatus vsfSplitHierarchy(VsfContext* ctx, QkPool* pool) {
   }
   std::copy(containsCount, containsCount + R, addCount);
   std::copy(containedByCount, containedByCount + R, dropCount);
-  m.hierListA = listA;
-  m.hierListB = listB;
-  m.hierAddCount = addCount;
-  m.hierDropCount = dropCount;
+  m.hier.hierListA = listA;
+  m.hier.hierListB = listB;
+  m.hier.hierAddCount = addCount;
+  m.hier.hierDropCount = dropCount;
   return VsfStatus::Ok;
 }
 

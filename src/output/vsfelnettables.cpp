@@ -16,10 +16,10 @@ constexpr VsfMsg kSearchName[] = {VsfMsg::ElasticNetNone, VsfMsg::ElasticNetNone
                                   VsfMsg::ElasticNetLogarithmicGrid};
 // The step the kept fit reports: the chosen one, else the last.
 [[nodiscard]] int32_t reportedStep(const VsfModel* m) {
-  if (m->options->choose != VsfCriterion::NoneGiven && m->chosenStep >= 0 &&
-      m->chosenStep < m->stepCount)
-    return m->chosenStep;
-  return m->stepCount - 1;
+  if (m->options->choose != VsfCriterion::NoneGiven && m->chosen.chosenStep >= 0 &&
+      m->chosen.chosenStep < m->history.stepCount)
+    return m->chosen.chosenStep;
+  return m->history.stepCount - 1;
 }
 
 } // namespace
@@ -43,9 +43,9 @@ VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx) {
   out.entry(VsfMsg::ElasticNetL2SearchMethod,
             rvqTextHandle(RvqAttrId::Value, msgText(kSearchName[static_cast<int32_t>(search)])));
   if (searched) {
-    out.entry(VsfMsg::ElasticNetL2LowerBound, rvqDouble(RvqAttrId::Value, m->l2Low));
-    out.entry(VsfMsg::ElasticNetL2UpperBound, rvqDouble(RvqAttrId::Value, m->l2High));
-    out.entry(VsfMsg::ElasticNetNumberL2Values, rvqInt(RvqAttrId::Value, m->l2Steps));
+    out.entry(VsfMsg::ElasticNetL2LowerBound, rvqDouble(RvqAttrId::Value, m->elnet.l2Low));
+    out.entry(VsfMsg::ElasticNetL2UpperBound, rvqDouble(RvqAttrId::Value, m->elnet.l2High));
+    out.entry(VsfMsg::ElasticNetNumberL2Values, rvqInt(RvqAttrId::Value, m->elnetPass.l2Steps));
   }
   // No criterion named: the select criterion's.
   const VsfMsg name = vsfCriterion(vsfElasticNetCriterion(o))
@@ -57,14 +57,16 @@ VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx) {
   const int32_t k = reportedStep(m);
   if (o.cvExternal) {
     out.entry(VsfMsg::ElasticNetL1RatioSelectedStep,
-              rvqDouble(RvqAttrId::Value, m->cvexChosenValue));
+              rvqDouble(RvqAttrId::Value, m->cvex.cvexChosenValue));
   } else if (k >= 0) {
-    out.entry(VsfMsg::ElasticNetLargestPathCorrelation, rvqDouble(RvqAttrId::Value, m->lambdaMax));
+    out.entry(VsfMsg::ElasticNetLargestPathCorrelation,
+              rvqDouble(RvqAttrId::Value, m->path.lambdaMax));
     out.entry(VsfMsg::ElasticNetL1RatioSelectedStep,
-              rvqDouble(RvqAttrId::Value, m->stepPathValue[k]));
-    out.entry(VsfMsg::ElasticNetEffectsSelectedModel, rvqInt(RvqAttrId::Value, m->stepEffects[k]));
+              rvqDouble(RvqAttrId::Value, m->history.stepPathValue[k]));
+    out.entry(VsfMsg::ElasticNetEffectsSelectedModel,
+              rvqInt(RvqAttrId::Value, m->history.stepEffects[k]));
   }
-  out.entry(VsfMsg::ElasticNetChosenL2, rvqDouble(RvqAttrId::Value, m->finalL2));
+  out.entry(VsfMsg::ElasticNetChosenL2, rvqDouble(RvqAttrId::Value, m->elnet.finalL2));
   out.endRows();
   out.release();
   out.finish();
@@ -73,7 +75,7 @@ VsfStatus vsfpElasticNetParaSummary(VsfContext* ctx) {
 
 VsfStatus vsfpElasticNetL2(VsfContext* ctx) {
   VsfModel* m = &ctx->model;
-  if (m->enTuneRows == nullptr)
+  if (m->elnetPass.enTuneRows == nullptr)
     return VsfStatus::Ok;
   int32_t step = 0, opt = 0, nVar = 0, nSteps = 0;
   double l2 = 0, ratio = 0, value = 0, l2Norm = 0, l1Norm = 0;
@@ -96,8 +98,8 @@ VsfStatus vsfpElasticNetL2(VsfContext* ctx) {
   out.endColumns();
   out.bind("Stat.VARSIFTER.ElasticNetTuneL2");
   int32_t shown = 0;
-  for (; shown < m->enTuneCapacity; ++shown) {
-    const double* row = m->enTuneRows + 7 * static_cast<int64_t>(shown);
+  for (; shown < m->elnetPass.enTuneCapacity; ++shown) {
+    const double* row = m->elnetPass.enTuneRows + 7 * static_cast<int64_t>(shown);
     if (vsfTuneRowEmpty(row))
       break;
     step = shown + 1;
@@ -108,10 +110,10 @@ VsfStatus vsfpElasticNetL2(VsfContext* ctx) {
     l2Norm = row[4];
     l1Norm = row[5];
     nSteps = static_cast<int32_t>(row[6]);
-    opt = row[0] == m->finalL2 ? 1 : 0;
+    opt = row[0] == m->elnet.finalL2 ? 1 : 0;
     out.emit();
   }
-  m->enTuneCapacity = shown;
+  m->elnetPass.enTuneCapacity = shown;
   out.endRows();
   out.publish();
   out.finish();

@@ -62,7 +62,7 @@ VsfStatus vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   if (source == nullptr)
     return VsfStatus::NoMemory;
   VsfAnovaValues v =
-      vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->nObs, m->rank, noint);
+      vsfAnovaCompute(m->sse, m->totalSS, m->totalSSUncorrected, m->totals.nObs, m->rank, noint);
   double df = 0, ss = 0, ms = 0, f = 0, p = 0;
   VsfOut out(ctx);
   if (!out.create("ANOVA", msgText(VsfMsg::AnovaAnalysisVariance)))
@@ -94,7 +94,7 @@ VsfStatus vsfpAnova(VsfContext* ctx, VsfModel* m, QkPool* pool) {
 VsfStatus vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   const VsfModelOptions& o = ctx->options;
   const double sse = std::max(m->sse, 0.0);
-  const double n = m->nObs;
+  const double n = m->totals.nObs;
   const int32_t p = m->rank;
   const double miss = hostMissing();
   VsfOut out(ctx);
@@ -130,9 +130,9 @@ VsfStatus vsfpFitStats(VsfContext* ctx, VsfModel* m) {
     number(o.validateInUse || o.testInUse ? VsfMsg::FitStatAseTrain : VsfMsg::FitStatAse,
            w != 0 ? sse / w : miss);
   }
-  if (m->wValidate > 0 || ctx->stmt.partition.validationAsked)
+  if (m->totals.wValidate > 0 || ctx->stmt.partition.validationAsked)
     number(VsfMsg::FitStatAseValidate, m->validateAse);
-  if (m->wTest > 0 || ctx->stmt.partition.testAsked)
+  if (m->totals.wTest > 0 || ctx->stmt.partition.testAsked)
     number(VsfMsg::FitStatAseTest, m->testAse);
   if (o.cvOn)
     number(VsfMsg::FitStatCvPress, m->cvPress);
@@ -140,7 +140,9 @@ VsfStatus vsfpFitStats(VsfContext* ctx, VsfModel* m) {
   // error the step history keeps: the value the selection summary shows for that step.
   if (o.cvExternal)
     number(VsfMsg::GraphCriterionExternalCvPress,
-           m->stepCount > 0 ? vsfStepCriterion(m, VsfCriterion::Cvex, m->stepCount - 1) : miss);
+           m->history.stepCount > 0
+               ? vsfStepCriterion(m, VsfCriterion::Cvex, m->history.stepCount - 1)
+               : miss);
   out.endRows();
   out.release();
   out.finish();

@@ -218,13 +218,13 @@ std::vector<double> reducedTriangle(VsfModel* m, const ReducedDesign& r,
   if (!made)
     return {};
   const int32_t interceptColumn = m->effectColumns[0] == 1 ? m->effectColumn[0] : -1;
-  if (m->pagesShifted && m->xpxShift != nullptr)
+  if (m->shift.pagesShifted && m->shift.xpxShift != nullptr)
     for (int32_t r0 = 0; r0 < N; ++r0)
       if (source[size_t(r0)] >= 0 && source[size_t(r0)] == interceptColumn) {
         std::vector<double> shift(size_t(N), 0.0);
         for (int32_t q = 0; q < N; ++q)
           if (source[size_t(q)] >= 0 && q != r0)
-            shift[size_t(q)] = m->xpxShift[1 + parmOfReduced[size_t(q)]];
+            shift[size_t(q)] = m->shift.xpxShift[1 + parmOfReduced[size_t(q)]];
         interceptRowToData(T.data(), N, r0, shift);
       }
   for (int32_t i = 0; i < N; ++i)
@@ -301,7 +301,7 @@ void handFullModel(PostFitBridge* bridge, VsfModel* m, const LevDesign* d,
   PostFitBridgeMethods* methods = bridge->methods;
   if (!triangle.empty())
     methods->set(bridge, PFI_COVARIANCE, triangle.data(), 0);
-  const double df = m->nObs - m->rank;
+  const double df = m->totals.nObs - m->rank;
   bridge->statistics.values[1] = df > 0 ? std::max(m->sse, 0.0) / df : hostMissing();
   bridge->statistics.values[4] = df;
   const VsfReadResult* read = m->dataSettings != nullptr ? &m->dataSettings->read : nullptr;

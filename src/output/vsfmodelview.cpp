@@ -102,22 +102,22 @@ bool vsfShowPValues(const VsfContext* ctx) {
   return ctx->stmt.showPValues != 0 || !vsfMethodSelects(ctx->options.method);
 }
 
-double vsfTrainingWeight(const VsfModel* model) { return model->wTrain; }
+double vsfTrainingWeight(const VsfModel* model) { return model->totals.wTrain; }
 
 bool normBetaKept(const VsfModelOptions& options) { return options.stdL1History != 0; }
 
 bool l1Shown(const VsfModelOptions& options) { return options.showStepL1 != 0; }
 
 const double* normBetaHistory(const VsfModel* model) {
-  return model->options != nullptr && normBetaKept(*model->options) ? model->stepStdL1Norm
+  return model->options != nullptr && normBetaKept(*model->options) ? model->history.stepStdL1Norm
                                                                     : nullptr;
 }
 
 double vsfNormBeta(const VsfModel* model, int32_t i) {
   const double* h = normBetaHistory(model);
-  if (h == nullptr || i < 0 || i >= model->stepCount)
+  if (h == nullptr || i < 0 || i >= model->history.stepCount)
     return hostMissing();
-  const double last = h[model->stepCount - 1], here = h[i];
+  const double last = h[model->history.stepCount - 1], here = h[i];
   if (isHostMissing(last) || !(last > 0) || isHostMissing(here))
     return hostMissing();
   return here / last;

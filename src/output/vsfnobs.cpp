@@ -40,9 +40,9 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   const bool freq = ctx->stmt.proc.freqGiven != 0;
   HostDataSet* val = ctx->stmt.proc.valData;
   HostDataSet* test = ctx->stmt.proc.testData;
-  const bool valCond = m->nValidate > 0 || ctx->stmt.partition.validationAsked;
-  const bool testCond = m->nTest > 0 || ctx->stmt.partition.testAsked;
-  const bool ignCond = m->nNoRole > 0;
+  const bool valCond = m->totals.nValidate > 0 || ctx->stmt.partition.validationAsked;
+  const bool testCond = m->totals.nTest > 0 || ctx->stmt.partition.testAsked;
+  const bool ignCond = m->totals.nNoRole > 0;
 
   int32_t labelWidth =
       widest({VsfMsg::NobsNumberObservationsRead, VsfMsg::NobsNumberObservationsUsed});
@@ -80,49 +80,49 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
       return VsfStatus::Ok;
   }
   labelColumns(out, row, labelWidth);
-  out.numberColumn("NObsRead", &m->nRead);
-  out.numberColumn("NObsUsed", &m->nUsed);
-  out.numberColumn("SumFreqsRead", &m->freqRead);
-  out.numberColumn("SumFreqsUsed", &m->freqUsed);
+  out.numberColumn("NObsRead", &m->totals.nRead);
+  out.numberColumn("NObsUsed", &m->totals.nUsed);
+  out.numberColumn("SumFreqsRead", &m->totals.freqRead);
+  out.numberColumn("SumFreqsUsed", &m->totals.freqUsed);
   if (partitioned) {
     // NObsTraining is the count of training rows used (nTrainRead holds that count).
-    out.numberColumn("NObsTraining", &m->nTrainRead);
-    out.numberColumn("SumTrainingFreqs", &m->nObs);
+    out.numberColumn("NObsTraining", &m->totals.nTrainRead);
+    out.numberColumn("SumTrainingFreqs", &m->totals.nObs);
     if (val == nullptr) {
-      out.numberColumn("NObsValidation", &m->nValidate);
-      out.numberColumn("SumValidationFreqs", &m->freqValidate);
+      out.numberColumn("NObsValidation", &m->totals.nValidate);
+      out.numberColumn("SumValidationFreqs", &m->totals.freqValidate);
     }
     if (test == nullptr) {
-      out.numberColumn("NObsTest", &m->nTest);
-      out.numberColumn("SumTestFreqs", &m->freqTest);
+      out.numberColumn("NObsTest", &m->totals.nTest);
+      out.numberColumn("SumTestFreqs", &m->totals.freqTest);
     }
-    out.numberColumn("NObsIgnored", &m->nNoRole);
-    out.numberColumn("SumIgnoredFreqs", &m->freqNoRole);
+    out.numberColumn("NObsIgnored", &m->totals.nNoRole);
+    out.numberColumn("SumIgnoredFreqs", &m->totals.freqNoRole);
   }
   out.endColumns();
   out.bind("Stat.VARSIFTER.NObs");
-  emitRow(out, row, VsfMsg::NobsNumberObservationsRead, m->nRead);
-  emitRow(out, row, VsfMsg::NobsNumberObservationsUsed, m->nUsed);
+  emitRow(out, row, VsfMsg::NobsNumberObservationsRead, m->totals.nRead);
+  emitRow(out, row, VsfMsg::NobsNumberObservationsUsed, m->totals.nUsed);
   if (partitioned) {
-    emitRow(out, row, VsfMsg::NobsNumberObservationsUsedTraining, m->nTrain);
+    emitRow(out, row, VsfMsg::NobsNumberObservationsUsedTraining, m->totals.nTrain);
     if (valCond && val == nullptr)
-      emitRow(out, row, VsfMsg::NobsNumberObservationsUsedValidation, m->nValidate);
+      emitRow(out, row, VsfMsg::NobsNumberObservationsUsedValidation, m->totals.nValidate);
     if (testCond && test == nullptr)
-      emitRow(out, row, VsfMsg::NobsNumberObservationsUsedTesting, m->nTest);
+      emitRow(out, row, VsfMsg::NobsNumberObservationsUsedTesting, m->totals.nTest);
     if (ignCond)
-      emitRow(out, row, VsfMsg::NobsNumberObservationsWithoutRole, m->nNoRole);
+      emitRow(out, row, VsfMsg::NobsNumberObservationsWithoutRole, m->totals.nNoRole);
   }
   if (freq) {
-    emitRow(out, row, VsfMsg::NobsSumFrequenciesRead, m->freqRead);
-    emitRow(out, row, VsfMsg::NobsSumFrequenciesUsed, m->freqUsed);
+    emitRow(out, row, VsfMsg::NobsSumFrequenciesRead, m->totals.freqRead);
+    emitRow(out, row, VsfMsg::NobsSumFrequenciesUsed, m->totals.freqUsed);
     if (partitioned) {
-      emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedTraining, m->nObs);
+      emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedTraining, m->totals.nObs);
       if (valCond && val == nullptr)
-        emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedValidation, m->freqValidate);
+        emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedValidation, m->totals.freqValidate);
       if (testCond && test == nullptr)
-        emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedTesting, m->freqTest);
+        emitRow(out, row, VsfMsg::NobsSumFrequenciesUsedTesting, m->totals.freqTest);
       if (ignCond)
-        emitRow(out, row, VsfMsg::NobsSumFrequenciesWithoutRole, m->freqNoRole);
+        emitRow(out, row, VsfMsg::NobsSumFrequenciesWithoutRole, m->totals.freqNoRole);
     }
   }
   out.endRows();
@@ -141,11 +141,11 @@ void emitRow(VsfOut& out, NobsRow& row, VsfMsg label, double n) {
   const bool isTest = data == ctx->stmt.proc.testData;
   // Frequency rows when this data set has the FREQ variable, whatever DATA= has.
   const bool ownFreq = (isTest ? ctx->testNames : ctx->valNames).freqFound != 0;
-  double* read = isTest ? &m->testDataRead : &m->valDataRead;
-  double* used = isTest ? &m->nTest : &m->nValidate;
+  double* read = isTest ? &m->totals.testDataRead : &m->totals.valDataRead;
+  double* used = isTest ? &m->totals.nTest : &m->totals.nValidate;
   // The separate data sets' frequency sums: read sums are kept with the used ones.
-  double* freqRead = isTest ? &m->testDataUsed : &m->valDataUsed;
-  double* freqUsed = isTest ? &m->freqTest : &m->freqValidate;
+  double* freqRead = isTest ? &m->totals.testDataUsed : &m->totals.valDataUsed;
+  double* freqUsed = isTest ? &m->totals.freqTest : &m->totals.freqValidate;
   const VsfMsg label = isTest ? VsfMsg::NobsObservationProfileTestData
                               : VsfMsg::NobsObservationProfileValidationData;
   const VsfMsg sourceMsg = isTest ? VsfMsg::NobsTestData : VsfMsg::NobsValidationData;

@@ -68,7 +68,7 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
     if (!t.stepValues || isHostMissing(b) || b == DBL_MAX || b == -DBL_MAX)
       continue;
     if (o.choose != VsfCriterion::NoneGiven && t.criterion == o.choose) {
-      optimalSteps[c] = m->chosenStep;
+      optimalSteps[c] = m->chosen.chosenStep;
       continue;
     }
     std::memset(flags, 0, sizeof(int32_t) * steps);
@@ -77,21 +77,21 @@ void findBest(VsfModel* m, int32_t steps, double* best, int32_t* optimalSteps) {
       double v = vsfStepCriterion(m, t.criterion, i);
       if (!isHostMissing(v) && std::fabs(v / 1000 - b / 1000) <= std::fabs(v / 1000) * m->fuzz) {
         flags[i] = 1;
-        fewest = std::min(fewest, m->stepEffects[i]);
+        fewest = std::min(fewest, m->history.stepEffects[i]);
       }
     }
     int32_t smallestRank = INT32_MAX, flagged = 0;
     for (int32_t i = 0; i < steps; ++i) {
-      if (flags[i] && m->stepEffects[i] != fewest)
+      if (flags[i] && m->history.stepEffects[i] != fewest)
         flags[i] = 0;
       if (flags[i]) {
         ++flagged;
-        smallestRank = std::min(smallestRank, m->stepRank[i]);
+        smallestRank = std::min(smallestRank, m->history.stepRank[i]);
       }
     }
     if (flagged > 1)
       for (int32_t i = 0; i < steps; ++i)
-        if (flags[i] && m->stepRank[i] != smallestRank)
+        if (flags[i] && m->history.stepRank[i] != smallestRank)
           flags[i] = 0;
     for (int32_t i = steps - 1; i >= 0; --i)
       if (flags[i]) {
@@ -223,7 +223,7 @@ VsfStatus vsfpOptStep(VsfContext* ctx, VsfModel* m, int32_t* optimalSteps, int32
   int32_t* shown = ctx->results.optimalStep;
   for (size_t c = 0; c < kCodes; ++c)
     optimalSteps[c] = shown[c] = -1;
-  const int32_t steps = m->stepCount;
+  const int32_t steps = m->history.stepCount;
   if (m->pool == nullptr)
     return VsfStatus::NoMemory;
   if (steps <= 0) {

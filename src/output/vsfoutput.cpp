@@ -280,7 +280,7 @@ namespace {
             ? vsfIndexFoldOfLevel(s.read.indexFoldLevels, s.folds, dc->levelIndex[o])
             : kVsfNoFold;
     const int32_t fold =
-        vsfTrainFold(rule, r.cursor, &r.rng, level, static_cast<int64_t>(m->nTrain));
+        vsfTrainFold(rule, r.cursor, &r.rng, level, static_cast<int64_t>(m->totals.nTrain));
     *cvIndex = fold == kVsfNoFold ? 0 : fold + 1;
   }
   return assigned;

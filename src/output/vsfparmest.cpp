@@ -48,7 +48,7 @@ struct ParmEstTable {
   [[nodiscard]] VsfStatus takeBuffers() {
     if (cols.measure(m, o.noint) != VsfStatus::Ok)
       return VsfStatus::NoMemory;
-    folds = (vsfCvFoldBetaAsked(o) && m->folds != nullptr) ? m->foldCount : 0;
+    folds = (vsfCvFoldBetaAsked(o) && m->cv.folds != nullptr) ? m->cv.foldCount : 0;
     foldValues = folds > 0 ? static_cast<double*>(poolTake(pool, int64_t(folds) * 8)) : nullptr;
     if (folds > 0 && foldValues == nullptr)
       return VsfStatus::NoMemory;
@@ -111,7 +111,7 @@ struct ParmEstTable {
       const double diag = m->betaVariance != nullptr ? m->betaVariance[p] : -1.0;
       df = diag != -1.0 ? 1 : 0;
       for (int32_t f = 0; f < folds; ++f)
-        foldValues[f] = m->folds[f].beta != nullptr ? m->folds[f].beta[p] : hostMissing();
+        foldValues[f] = m->cv.folds[f].beta != nullptr ? m->cv.folds[f].beta[p] : hostMissing();
       if (df == 0) {
         estimate = 0, stdEst = 0;
         stdErr = tValue = probt = hostMissing();
@@ -162,12 +162,12 @@ struct ParmEstTable {
         }
       };
       if (group) {
-        for (int32_t i = 0; i < m->changeListLength; ++i)
-          if (m->changeList[i] >= 0)
-            visit(m->changeList[i]);
+        for (int32_t i = 0; i < m->history.changeListLength; ++i)
+          if (m->history.changeList[i] >= 0)
+            visit(m->history.changeList[i]);
       } else {
-        for (int32_t i = 0; i < m->stepCount; ++i)
-          visit(m->stepEffect[i]);
+        for (int32_t i = 0; i < m->history.stepCount; ++i)
+          visit(m->history.stepEffect[i]);
       }
     }
     return VsfStatus::Ok;
@@ -185,7 +185,7 @@ VsfStatus vsfpParmEst(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t stepOr
     return VsfStatus::NoMemory; // after the object was made
   if (out.table == nullptr)
     return VsfStatus::Ok;
-  t.dfe = m->nObs - m->rank;
+  t.dfe = m->totals.nObs - m->rank;
   t.mse = t.dfe > 0 ? m->sse / t.dfe : hostMissing();
   if (t.emitRows(stepOrder) != VsfStatus::Ok)
     return VsfStatus::NoMemory; // after the object was made
@@ -203,7 +203,7 @@ VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   char control = ' ';
   char fold[16];
   const int32_t foldWidth =
-      std::max(5, std::snprintf(fold, sizeof fold, "%d", static_cast<int>(m->foldCount)));
+      std::max(5, std::snprintf(fold, sizeof fold, "%d", static_cast<int>(m->cv.foldCount)));
   const LevDesign* d = vsfDesign(ctx);
   const int32_t var = ctx->options.cvIndexVar;
   const LevVariable* iv = vsfCvScheme(ctx->options.cvMethod).indexFolds && d != nullptr &&
@@ -241,7 +241,7 @@ VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
   out.endColumns();
   out.bind("Stat.VARSIFTER.CVDetails");
   double fittedSum = 0, leftOutSum = 0;
-  for (int32_t i = 0; i < m->foldCount && m->folds != nullptr; ++i) {
+  for (int32_t i = 0; i < m->cv.foldCount && m->cv.folds != nullptr; ++i) {
     index = i + 1;
     char label[16];
     const int n = std::snprintf(label, sizeof label, "%d", static_cast<int>(index));
@@ -255,11 +255,11 @@ VsfStatus vsfpCVDetails(VsfContext* ctx, VsfModel* m, QkPool* pool) {
       else if (indexText != nullptr && iv->levelTexts != nullptr)
         vsfFill(indexText, indexWidth, iv->levelTexts[level], iv->levelWidth);
     }
-    leftOut = m->folds[i].rowCount;
-    fitted = m->nTrain - leftOut;
+    leftOut = m->cv.folds[i].rowCount;
+    fitted = m->totals.nTrain - leftOut;
     fittedSum += fitted;
     leftOutSum += leftOut;
-    press = m->folds[i].cvSse;
+    press = m->cv.folds[i].cvSse;
     control = ' ';
     out.emit();
   }

@@ -37,8 +37,8 @@ VsfStatus vsfParmLabels(VsfContext* ctx, VsfModel* m, int32_t which) {
     const uint8_t s = m->effectStatus[k];
     if (which == 0)
       return true;
-    if (which == 3 && m->chosenEffectStatus != nullptr) {
-      const uint8_t c = m->chosenEffectStatus[k];
+    if (which == 3 && m->chosen.chosenEffectStatus != nullptr) {
+      const uint8_t c = m->chosen.chosenEffectStatus[k];
       return vsfInModelStatus(c);
     }
     return vsfInModelStatus(s);

@@ -34,14 +34,14 @@ VsfStatus vsfpScreenInfo(VsfContext* ctx) {
     out.entry(VsfMsg::ScreeningMethod,
               rvqTextHandle(RvqAttrId::Value, msgText(VsfMsg::ScreenSureIndependence)));
     const RvqAttr pvalue3 = rvqTextHandle(RvqAttrId::FormatName, vsfText("pvalue.3"));
-    if (m->screenKeepRatio == -1)
-      out.entry(
-          VsfMsg::ScreenKeepNumber,
-          rvqInt(RvqAttrId::Value, o.screen == VsfScreenMethod::Sis ? o.keepNum : m->screenKeep));
+    if (m->screen.screenKeepRatio == -1)
+      out.entry(VsfMsg::ScreenKeepNumber,
+                rvqInt(RvqAttrId::Value,
+                       o.screen == VsfScreenMethod::Sis ? o.keepNum : m->screen.screenKeep));
     else
-      out.entry(VsfMsg::ScreenKeepRatio, rvqDouble(RvqAttrId::Value, m->screenKeepRatio),
+      out.entry(VsfMsg::ScreenKeepRatio, rvqDouble(RvqAttrId::Value, m->screen.screenKeepRatio),
                 {pvalue3});
-    const int32_t K = m->screenKeep;
+    const int32_t K = m->screen.screenKeep;
     out.entry(VsfMsg::ScreenNumberEffectsKept, rvqInt(RvqAttrId::Value, K));
     const int32_t candidates = m->effectCount - m->includeCount;
     const double kept = candidates > 0 ? static_cast<double>(K) / candidates : 0.0;
@@ -56,10 +56,10 @@ VsfStatus vsfpScreenInfo(VsfContext* ctx) {
 VsfStatus vsfpSISInfo(VsfContext* ctx) {
   const VsfModel* m = &ctx->model;
   const int32_t W = vsfLongestEffectName(ctx);
-  if (W == 0 || m->screenStat == nullptr || m->screenInList == nullptr)
+  if (W == 0 || m->screen.screenStat == nullptr || m->screenPass.screenInList == nullptr)
     return VsfStatus::NoMemory;
   const int32_t candidates = m->effectCount - m->includeCount;
-  const int32_t K = m->screenKeep;
+  const int32_t K = m->screen.screenKeep;
   const int32_t shown = std::min(K + kShownOut, candidates);
   std::vector<char> name(static_cast<size_t>(W));
   int32_t rank = 0, out1 = 0;
@@ -77,9 +77,9 @@ VsfStatus vsfpSISInfo(VsfContext* ctx) {
   for (int32_t r = 0; r < shown; ++r) {
     rank = r + 1;
     int32_t length = 0;
-    const char* text = vsfEffectName(ctx, m->screenInList[r], &length);
+    const char* text = vsfEffectName(ctx, m->screenPass.screenInList[r], &length);
     vsfFill(name.data(), W, text, length);
-    stat = m->screenStat[r];
+    stat = m->screen.screenStat[r];
     out1 = rank > K ? 1 : 0;
     out.emit();
   }

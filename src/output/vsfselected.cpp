@@ -73,13 +73,13 @@ template <class F>
   };
   // Effects before selection (intercept and INCLUDE=) and in step order after them.
   if (vsfGroupMethod(ctx->options.method)) {
-    for (int32_t i = 0; i < m->changeListLength; ++i)
-      if (m->changeList[i] >= first)
-        once(m->changeList[i]);
+    for (int32_t i = 0; i < m->history.changeListLength; ++i)
+      if (m->history.changeList[i] >= first)
+        once(m->history.changeList[i]);
   } else {
-    for (int32_t i = 0; i < m->stepCount; ++i)
-      if (m->stepEffect[i] >= first)
-        once(m->stepEffect[i]);
+    for (int32_t i = 0; i < m->history.stepCount; ++i)
+      if (m->history.stepEffect[i] >= first)
+        once(m->history.stepEffect[i]);
   }
   pool->free(pool, done);
   return VsfStatus::Ok;

@@ -157,7 +157,7 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
                 vsfaBound(&compare)});
     out.endColumns();
     out.bind("Stat.VARSIFTER.StopDetails");
-    criterion = m->stopAddValue;
+    criterion = m->stop.stopAddValue;
     comparison = larger;
     out.emit();
     out.endRows();
@@ -166,14 +166,15 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
     return VsfStatus::Ok;
   }
   int32_t width = 0, addLen = 0, dropLen = 0;
-  const char* addName = m->stopAddEffect > 0 ? vsfEffectName(ctx, m->stopAddEffect, &addLen) : "";
+  const char* addName =
+      m->stop.stopAddEffect > 0 ? vsfEffectName(ctx, m->stop.stopAddEffect, &addLen) : "";
   const char* dropName =
-      m->stopDropEffect > 0 ? vsfEffectName(ctx, m->stopDropEffect, &dropLen) : "";
+      m->stop.stopDropEffect > 0 ? vsfEffectName(ctx, m->stop.stopDropEffect, &dropLen) : "";
   width = std::max(addLen, dropLen);
   const int32_t forWidth =
       std::max(vsfMsgLength(VsfMsg::StopDetailsEntry), vsfMsgLength(VsfMsg::StopDetailsRemoval));
   // Without a candidate there is nothing to compare: no table, and no failure either.
-  if ((m->stopAddEffect <= 0 && m->stopDropEffect <= 0) || width == 0)
+  if ((m->stop.stopAddEffect <= 0 && m->stop.stopDropEffect <= 0) || width == 0)
     return VsfStatus::Ok;
   if (forWidth == 0)
     return VsfStatus::NoMemory;
@@ -220,12 +221,12 @@ VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double cur
     }
     out.emit();
   };
-  if (m->stopAddEffect > 0)
-    candidateRow(VsfMsg::StopDetailsEntry, addName, addLen, m->stopAddValue, o.slEntry, '>',
+  if (m->stop.stopAddEffect > 0)
+    candidateRow(VsfMsg::StopDetailsEntry, addName, addLen, m->stop.stopAddValue, o.slEntry, '>',
                  "(SLE)");
-  if (m->stopDropEffect > 0)
-    candidateRow(VsfMsg::StopDetailsRemoval, dropName, dropLen, m->stopDropValue, o.slStay, '<',
-                 "(SLS)");
+  if (m->stop.stopDropEffect > 0)
+    candidateRow(VsfMsg::StopDetailsRemoval, dropName, dropLen, m->stop.stopDropValue, o.slStay,
+                 '<', "(SLS)");
   out.endRows();
   out.publish();
   out.finish();
@@ -237,7 +238,7 @@ VsfStatus vsfpNoteSelected(VsfContext* ctx, VsfModel* m, QkPool* pool, int32_t r
   if (!vsfMethodSelects(o.method))
     return VsfStatus::Ok;
   const int32_t s = vsfMethodStartsFull(o.method) ? 1 : m->includeCount;
-  const int32_t k = m->stepCount - s;
+  const int32_t k = m->history.stepCount - s;
   RvqText* note = nullptr;
   if (o.choose == VsfCriterion::NoneGiven) {
     note = msgText(reason == 5 ? VsfMsg::ModelStepSelectedPerfect : VsfMsg::ModelStepSelected, {k});

@@ -36,11 +36,11 @@ double showInfinity(double v) {
 // (the ratio times the reference value). Missing when the fit records no path.
 double stepL1Value(const VsfModel* m, VsfL1Choice choice, int32_t i) {
   if (choice == VsfL1Choice::Norm)
-    return m->stepL1Norm != nullptr ? m->stepL1Norm[i] : hostMissing();
-  if (m->stepPathValue == nullptr)
+    return m->history.stepL1Norm != nullptr ? m->history.stepL1Norm[i] : hostMissing();
+  if (m->history.stepPathValue == nullptr)
     return hostMissing();
-  const double ratio = m->stepPathValue[i];
-  return choice == VsfL1Choice::Value ? ratio * m->lambdaMax : ratio;
+  const double ratio = m->history.stepPathValue[i];
+  return choice == VsfL1Choice::Value ? ratio * m->path.lambdaMax : ratio;
 }
 
 } // namespace
@@ -79,14 +79,14 @@ struct SummaryTable {
   SummaryTable(VsfContext* c, VsfModel* model, QkPool* p, const int32_t* opt)
       : ctx(c), m(model), pool(p), optimal(opt), o(c->options), method(*vsfMethodTraits(o.method)),
         backward(method.startsFull), multi(vsfGroupMethod(c->options.method)),
-        steps(model->stepCount) {
+        steps(model->history.stepCount) {
     graphics = vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr;
     hasRemoved = method.removes;
-    hasValidation = m->wValidate > 0 || ctx->stmt.partition.validationAsked;
-    hasTest = m->wTest > 0 || ctx->stmt.partition.testAsked;
-    press = o.pressNeeded && m->stepPress != nullptr;
-    cv = o.cvOn && m->stepCvPress != nullptr;
-    cvex = o.cvExternal && m->stepHeldOutError != nullptr;
+    hasValidation = m->totals.wValidate > 0 || ctx->stmt.partition.validationAsked;
+    hasTest = m->totals.wTest > 0 || ctx->stmt.partition.testAsked;
+    press = o.pressNeeded && m->history.stepPress != nullptr;
+    cv = o.cvOn && m->history.stepCvPress != nullptr;
+    cvex = o.cvExternal && m->history.stepHeldOutError != nullptr;
     if (l1Shown(o)) {
       if (o.l1Choice == VsfL1Choice::Ratio)
         l1Column = "StepL1Ratio";
@@ -109,7 +109,7 @@ struct SummaryTable {
     if (multi) {
       int32_t most = 1;
       for (int32_t i = 0; i < steps; ++i)
-        most = std::max(most, m->stepEffect[i]);
+        most = std::max(most, m->history.stepEffect[i]);
       W = most * (nameWidth + 1);
     }
     W = std::max(W, 1);
@@ -196,10 +196,10 @@ struct SummaryTable {
 
   // The fit statistics of history entry i and whether each criterion judges it best.
   void fill(int32_t i) {
-    const double n = m->nObs;
-    const double sse = m->stepSSE[i];
-    const int32_t p = m->stepRank[i];
-    const double prevSse = i == 0 ? m->totalSS : m->stepSSE[i - 1];
+    const double n = m->totals.nObs;
+    const double sse = m->history.stepSSE[i];
+    const int32_t p = m->history.stepRank[i];
+    const double prevSse = i == 0 ? m->totalSS : m->history.stepSSE[i - 1];
     const double w = vsfTrainingWeight(m);
     ase = w != 0 ? sse / w : hostMissing();
     rsq = vsfRsquare(sse, m->totalSS);
@@ -212,13 +212,14 @@ struct SummaryTable {
       bic = vsfBic(p, sse, n, m->fullMse);
     }
     double F = hostMissing();
-    probf = vsfPval(m->stepRank[i - 1], p, m->stepEffects[i - 1], m->stepEffects[i], &F, prevSse,
-                    sse, n, m->fuzz, vsfStepSSEFall(m, i));
+    probf = vsfPval(m->history.stepRank[i - 1], p, m->history.stepEffects[i - 1],
+                    m->history.stepEffects[i], &F, prevSse, sse, n, m->fuzz, vsfStepSSEFall(m, i));
     fval = showInfinity(F);
-    pr = press ? m->stepPress[i] : hostMissing();
-    vase = hasValidation && m->stepValidateAse != nullptr ? m->stepValidateAse[i] : hostMissing();
-    tase = hasTest && m->stepTestAse != nullptr ? m->stepTestAse[i] : hostMissing();
-    cvp = cv ? m->stepCvPress[i] : hostMissing();
+    pr = press ? m->history.stepPress[i] : hostMissing();
+    vase = hasValidation && m->history.stepValidateAse != nullptr ? m->history.stepValidateAse[i]
+                                                                  : hostMissing();
+    tase = hasTest && m->history.stepTestAse != nullptr ? m->history.stepTestAse[i] : hostMissing();
+    cvp = cv ? m->history.stepCvPress[i] : hostMissing();
     cvexp = cvex ? vsfStepCriterion(m, VsfCriterion::Cvex, i) : hostMissing();
     normBeta = normB ? vsfNormBeta(m, i) : hostMissing();
     if (l1Column != nullptr)
@@ -251,8 +252,9 @@ struct SummaryTable {
     }
     if (multi) {
       int32_t pe = 0, pr2 = 0;
-      for (int32_t c = 0; c < m->stepEffect[i] && *cursor < m->changeListLength; ++c, ++*cursor) {
-        int32_t code = m->changeList[*cursor], len = 0;
+      for (int32_t c = 0; c < m->history.stepEffect[i] && *cursor < m->history.changeListLength;
+           ++c, ++*cursor) {
+        int32_t code = m->history.changeList[*cursor], len = 0;
         const char* name = vsfEffectName(ctx, code < 0 ? -code : code, &len);
         char* buf = code < 0 ? removed : entered;
         int32_t& at = code < 0 ? pr2 : pe;
@@ -263,12 +265,12 @@ struct SummaryTable {
       }
       return;
     }
-    const int32_t e = m->stepEffect[i];
+    const int32_t e = m->history.stepEffect[i];
     if (e < 0)
       return;
     int32_t len = 0;
     const char* name = vsfEffectName(ctx, e, &len);
-    const bool fell = i > 0 && m->stepEffects[i] < m->stepEffects[i - 1];
+    const bool fell = i > 0 && m->history.stepEffects[i] < m->history.stepEffects[i - 1];
     vsfFill(fell ? removed : entered, W, name, len);
   }
 
@@ -303,16 +305,16 @@ struct SummaryTable {
     nEffects = m->effectCount - (o.noint ? 1 : 0);
     std::memset(removed, ' ', static_cast<size_t>(W));
     fval = vsfUnavailable(), probf = vsfUnavailable();
-    if (m->wValidate == 0 && ctx->stmt.partition.validationAsked)
+    if (m->totals.wValidate == 0 && ctx->stmt.partition.validationAsked)
       vase = hostMissing();
-    if (m->wTest == 0 && ctx->stmt.partition.testAsked)
+    if (m->totals.wTest == 0 && ctx->stmt.partition.testAsked)
       tase = hostMissing();
     control = ' ';
     label(0);
     out->emit();
-    for (int32_t j = 0; j < m->aliasDropCount; ++j) {
+    for (int32_t j = 0; j < m->aliasDrops.aliasDropCount; ++j) {
       int32_t len = 0;
-      const char* name = vsfEffectName(ctx, m->aliasDropList[j], &len);
+      const char* name = vsfEffectName(ctx, m->aliasDrops.aliasDropList[j], &len);
       vsfFill(removed, W, name, len);
       --nEffects;
       optAdj = optAic = optAicc = optSbc = optBic = optCp = optPress = optVal = optCv = optCvex = 0;
@@ -332,10 +334,10 @@ struct SummaryTable {
       names(i, cursor);
       step = backward ? i : k;
       if (multi || i == 0)
-        nEffects = m->stepEffects[i];
+        nEffects = m->history.stepEffects[i];
       else // a path step that only moves (past a refused entry) keeps the count
-        nEffects += (m->stepEffects[i] > m->stepEffects[i - 1]) -
-                    (m->stepEffects[i] < m->stepEffects[i - 1]);
+        nEffects += (m->history.stepEffects[i] > m->history.stepEffects[i - 1]) -
+                    (m->history.stepEffects[i] < m->history.stepEffects[i - 1]);
       control = (startingRows && i == first) ? '-' : ' ';
       label(slot);
       out->emit();
@@ -368,8 +370,9 @@ VsfStatus vsfpSummary(VsfContext* ctx, VsfModel* m, QkPool* pool, const int32_t*
             rvqTextHandle(RvqAttrId::Value, msgText(t.method.summaryTitle.get())),
             vsfaDyn("printFootnote"), rvqInt(RvqAttrId::Value, 0), vsfaDataRef(dataRef)});
   out.endRows();
-  out.publish(t.backward && m->aliasDropCount > 0 ? msgText(VsfMsg::AliasedEffectsRemoved)
-                                                  : nullptr);
+  out.publish(t.backward && m->aliasDrops.aliasDropCount > 0
+                  ? msgText(VsfMsg::AliasedEffectsRemoved)
+                  : nullptr);
   out.finish();
   return VsfStatus::Ok;
 }

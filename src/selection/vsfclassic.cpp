@@ -35,14 +35,15 @@ using packed::sym;
 }
 [[nodiscard]] bool addEligible(const VsfModel* m, int32_t e) {
   return m->effectStatus[e] == VES_CANDIDATE &&
-         (m->hierAddCount == nullptr || m->hierAddCount[e] == 0);
+         (m->hier.hierAddCount == nullptr || m->hier.hierAddCount[e] == 0);
 }
 [[nodiscard]] bool dropEligible(const VsfModel* m, int32_t e) {
   if (m->effectStatus[e] != VES_SELECTED)
     return false;
-  if (!m->hierarchy || m->hierDropCount == nullptr || m->hierDropCountInit == nullptr)
+  if (!m->hier.hierarchy || m->hier.hierDropCount == nullptr ||
+      m->hier.hierDropCountInit == nullptr)
     return true;
-  return m->hierDropCount[e] == m->hierDropCountInit[e];
+  return m->hier.hierDropCount[e] == m->hier.hierDropCountInit[e];
 }
 
 void clearCandidates(VsfModel* m) {
@@ -97,7 +98,7 @@ double worst(VsfCriterion code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX
 // Whether the candidates' trials can be fitted on the rows: a model without an intercept, on
 // unshifted pages and the full X'X, with copies of the model to sweep them into.
 [[nodiscard]] bool trialsMayBeFar(const VsfModel* m) {
-  return m->options->noint && !m->pagesShifted && vsfFullXpxOn(m) && m->trialCopies;
+  return m->options->noint && !m->shift.pagesShifted && vsfFullXpxOn(m) && m->trial.trialCopies;
 }
 
 // Whether, without an intercept, the model's error SS or a single-column candidate's as the
@@ -152,23 +153,23 @@ double worst(VsfCriterion code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX
 // error SS then formed from the rows.
 [[nodiscard]] VsfStatus trialEntry(VsfModel* m, int32_t i, bool far, bool entry, double* sse) {
   const uint8_t fully = m->options->fullSweep == VsfFullSweep::Always ? 1 : 0;
-  m->trialInflation = 0.0;
+  m->trial.trialInflation = 0.0;
   VsfStatus rc = vsfAddEffect(m, i, fully, 1);
   if (rc == VsfStatus::Ok)
     rc = trialSse(m, far, entry, sse);
   if (rc != VsfStatus::Ok)
     return rc;
-  const bool again = !m->trialsSweptFully && vsfTrialIsEntry(m, m->trialInflation);
+  const bool again = !m->trial.trialsSweptFully && vsfTrialIsEntry(m, m->trial.trialInflation);
   if (!again && (far || !trialsMayBeFar(m) || !vsfFarFromOrigin(m)))
     return rc;
   m->effectStatus[i] = VES_CANDIDATE;
   vsfModelReload(m, false);
-  const uint8_t swept = m->trialsSweptFully;
-  m->trialsSweptFully = 1;
+  const uint8_t swept = m->trial.trialsSweptFully;
+  m->trial.trialsSweptFully = 1;
   rc = vsfAddEffect(m, i, fully, 1);
   if (rc == VsfStatus::Ok)
     rc = trialSse(m, true, again || entry, sse);
-  m->trialsSweptFully = swept;
+  m->trial.trialsSweptFully = swept;
   return rc;
 }
 
@@ -252,7 +253,7 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
       tol = vsfCandidateTolerance(m, c);
     } else {
       const int64_t row = m->effectFirstColumn[i];
-      q = m->columnSquareSums[row - 1];
+      q = m->moments.columnSquareSums[row - 1];
       r = m->cross[row];
       // Stored cross products of x with every swept in-model column.
       double* xc = m->workVector;
@@ -356,11 +357,11 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
   bool entry = vsfTrialIsEntry(m, 0.0);
   // The trial block reads the model's own swept matrix, which a backed-up search has
   // collapsed: from then on the candidates are swept into the copies.
-  if (m->needTrialBlock && !far && !entry && !*backedUp) {
+  if (m->trial.needTrialBlock && !far && !entry && !*backedUp) {
     int32_t added = 0;
     if (VsfStatus rc = vsfEffectXpXi(m, i, &sse, &added); rc != VsfStatus::Ok)
       return rc;
-    entry = vsfTrialIsEntry(m, m->trialInflation);
+    entry = vsfTrialIsEntry(m, m->trial.trialInflation);
     const bool farTrial = trialsMayBeFar(m) && vsfBelowFarResponse(m, sse);
     if (!entry && !farTrial) {
       *c = trialCriterion(m, oldSse, oldRank, sse, oldRank + added);
@@ -374,10 +375,10 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
     vsfModelBackup(m, false);
     *backedUp = true;
   }
-  const uint8_t swept = m->trialsSweptFully;
-  m->trialsSweptFully = far || entry ? 1 : swept;
+  const uint8_t swept = m->trial.trialsSweptFully;
+  m->trial.trialsSweptFully = far || entry ? 1 : swept;
   const VsfStatus rc = trialEntry(m, i, far, entry, &sse);
-  m->trialsSweptFully = swept;
+  m->trial.trialsSweptFully = swept;
   if (rc != VsfStatus::Ok)
     return rc;
   *c = trialCriterion(m, oldSse, oldRank, sse, m->rank);
@@ -392,7 +393,7 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   clearCandidates(m);
   const bool far = candidatesFar(m);
   const bool all = trialAll(m) || far || vsfTrialIsEntry(m, 0.0);
-  m->trialsSweptFully = far ? 1 : 0;
+  m->trial.trialsSweptFully = far ? 1 : 0;
   std::vector<uint8_t> entries;
   if (!all) {
     entries.assign(static_cast<size_t>(m->effectCount), 0);
@@ -416,7 +417,7 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
       *value = c;
     }
   }
-  m->trialsSweptFully = 0;
+  m->trial.trialsSweptFully = 0;
   if (backedUp)
     vsfModelRestore(m);
   // A failed pass behind a candidate's criterion ends the search with its code.
@@ -505,7 +506,7 @@ VsfStatus vsfLeastSquares(VsfModel* m) {
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
   }
-  m->stopReason = VSR_LEAST_SQUARES;
+  m->stop.stopReason = VSR_LEAST_SQUARES;
   return VsfStatus::Ok;
 }
 
@@ -563,7 +564,7 @@ void resweepTaken(VsfModel* m, int32_t moved, int32_t at, const std::vector<char
     return vsfRefineStep(m);
   std::copy(step.swept.begin(), step.swept.end(), m->sweptXpx);
   m->sweptInflation = step.inflation;
-  m->sse = m->stepSSE[m->stepCount - 1];
+  m->sse = m->history.stepSSE[m->history.stepCount - 1];
   return VsfStatus::Ok;
 }
 
@@ -573,7 +574,7 @@ void resweepTaken(VsfModel* m, int32_t moved, int32_t at, const std::vector<char
 // whose estimates the model holds; putBackKept puts the copy back whole (the effects'
 // statuses stay as the stop rule left them).
 [[nodiscard]] bool keepStructured(VsfModel* m) {
-  if (m->structured == nullptr || m->cleanInModelList == nullptr)
+  if (m->structured == nullptr || m->trial.cleanInModelList == nullptr)
     return false;
   vsfModelBackup(m, true);
   return true;
@@ -591,7 +592,7 @@ void putBackKept(VsfModel* m) {
   putBackKept(m);
   if (status != nullptr)
     m->effectStatus[k] = *status;
-  if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
+  if (m->history.stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
     return vsfComputeCVResids(m);
   return VsfStatus::Ok;
 }
@@ -620,7 +621,7 @@ void putBackKept(VsfModel* m) {
     if (const VsfStatus rc = putBackStep(m, step); rc != VsfStatus::Ok)
       return rc;
   }
-  if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
+  if (m->history.stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
     return vsfComputeCVResids(m);
   return VsfStatus::Ok;
 }
@@ -660,7 +661,7 @@ void putBackKept(VsfModel* m) {
     resweepTaken(m, -1, 0, taken);
   if (const VsfStatus rc = putBackStep(m, step); rc != VsfStatus::Ok)
     return rc;
-  if (m->stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
+  if (m->history.stepCvPress != nullptr && m->options->cvDetails != VsfCvDetails::None)
     return vsfComputeCVResids(m);
   return VsfStatus::Ok;
 }
@@ -670,7 +671,7 @@ void putBackKept(VsfModel* m) {
 VsfStatus vsfForward(VsfModel* m) {
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
-  int32_t s = m->stepCount;
+  int32_t s = m->history.stepCount;
   std::vector<char> taken;
   KeptStep step;
   while (vsfKeepGoing(m, s)) {
@@ -680,7 +681,7 @@ VsfStatus vsfForward(VsfModel* m) {
     if (rc != VsfStatus::Ok)
       return rc;
     if (k == -1) {
-      m->stopReason = VSR_NO_CANDIDATE;
+      m->stop.stopReason = VSR_NO_CANDIDATE;
       return VsfStatus::Ok;
     }
     const bool kept = keepEntryStart(m, &taken, &step);
@@ -702,7 +703,7 @@ VsfStatus vsfForward(VsfModel* m) {
 }
 
 VsfStatus vsfBackward(VsfModel* m) {
-  m->aliasIncludeDropCount = 0;
+  m->aliasDrops.aliasIncludeDropCount = 0;
   int32_t dropped = 0;
   for (int32_t p = m->inModelCount - 1; p >= 0; --p) {
     const int32_t e = m->inModelList[p];
@@ -713,13 +714,13 @@ VsfStatus vsfBackward(VsfModel* m) {
     if (anySwept)
       continue;
     if (m->effectStatus[e] == VES_FORCED)
-      ++m->aliasIncludeDropCount;
+      ++m->aliasDrops.aliasIncludeDropCount;
     vsfDropEffect(m, e, 2);
-    m->aliasDropList[dropped++] = e;
+    m->aliasDrops.aliasDropList[dropped++] = e;
   }
-  m->aliasDropCount = dropped;
+  m->aliasDrops.aliasDropCount = dropped;
   if (m->options->hierarchy == VsfHierarchy::None)
-    m->hierarchy = 0;
+    m->hier.hierarchy = 0;
   const double s0 = m->sweptXpx[0];
   m->sse = s0 < 0 ? 0.0 : s0;
   VsfStatus rc = VsfStatus::Ok;
@@ -729,15 +730,15 @@ VsfStatus vsfBackward(VsfModel* m) {
     return rc;
   if ((vsfValidationInUse(m) || vsfTestInUse(m)) && (rc = vsfComputeResids(m)) != VsfStatus::Ok)
     return rc;
-  m->stepRank[-1] = m->rank;
-  m->stepEffects[-1] = m->inModelCount;
-  m->stepCount = 0;
+  m->history.stepRank[-1] = m->rank;
+  m->history.stepEffects[-1] = m->inModelCount;
+  m->history.stepCount = 0;
   rc = vsfRecordStep(m, -1);
   if (rc != VsfStatus::Ok)
     return rc;
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
-  int32_t s = m->stepCount;
+  int32_t s = m->history.stepCount;
   std::vector<char> taken;
   KeptStep step;
   while (vsfKeepGoing(m, s)) {
@@ -747,7 +748,7 @@ VsfStatus vsfBackward(VsfModel* m) {
     if (m->passFailure != VsfStatus::Ok)
       return m->passFailure;
     if (k == -1) {
-      m->stopReason = VSR_NOTHING_TO_DROP;
+      m->stop.stopReason = VSR_NOTHING_TO_DROP;
       break;
     }
     const uint8_t status = m->effectStatus[k];
@@ -778,7 +779,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
-  int32_t s = m->stepCount;
+  int32_t s = m->history.stepCount;
   const double lnEntry = S == VsfCriterion::Sl ? std::log(o->slEntry) : 0.0;
   const double lnStay = S == VsfCriterion::Sl ? std::log(o->slStay) : 0.0;
   VsfStatus rc;
@@ -793,11 +794,11 @@ VsfStatus vsfStepwise(VsfModel* m) {
       if ((rc = AddCandidate(m, &k, &v)) != VsfStatus::Ok)
         return rc;
       if (k == -1) {
-        m->stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+        m->stop.stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
         break;
       }
       if (k == lastDropped) {
-        m->stopReason = VSR_CYCLING;
+        m->stop.stopReason = VSR_CYCLING;
         break;
       }
       bool enters;
@@ -830,14 +831,14 @@ VsfStatus vsfStepwise(VsfModel* m) {
           halt = true;
         }
       } else {
-        m->stopAddEffect = k;
+        m->stop.stopAddEffect = k;
         halt = true;
         if (stopCriterion == S) {
-          m->stopAddValue = v;
+          m->stop.stopAddValue = v;
         } else if (stopCriterion != VsfCriterion::NoneGiven) {
           if ((rc = Add(m, k)) != VsfStatus::Ok)
             return rc;
-          m->stopAddValue = vsfGetCriterion(m, stopCriterion);
+          m->stop.stopAddValue = vsfGetCriterion(m, stopCriterion);
           if ((rc = Drop(m, k)) != VsfStatus::Ok)
             return rc;
         }
@@ -849,8 +850,8 @@ VsfStatus vsfStepwise(VsfModel* m) {
         DropCandidate(m, &j, &w);
         if (m->passFailure != VsfStatus::Ok)
           return m->passFailure;
-        m->stopDropEffect = j;
-        m->stopDropValue = w;
+        m->stop.stopDropEffect = j;
+        m->stop.stopDropValue = w;
         if (j == -1)
           break;
         bool leaves;
@@ -894,7 +895,7 @@ VsfStatus vsfStepwise(VsfModel* m) {
         const int32_t rank = m->rank;
         if ((rc = Drop(m, j)) != VsfStatus::Ok)
           return rc;
-        m->stopDropValue = vsfGetCriterion(m, stopCriterion);
+        m->stop.stopDropValue = vsfGetCriterion(m, stopCriterion);
         if ((rc = Reenter(m, j, rank, taken.data())) != VsfStatus::Ok)
           return rc;
         break;
@@ -903,11 +904,11 @@ VsfStatus vsfStepwise(VsfModel* m) {
         break;
     }
   }
-  if (m->stopReason == VSR_NONE) {
-    if (S == stopCriterion && (o->steps == 0 || m->stepCount >= o->steps))
-      m->stopReason = VSR_NO_IMPROVEMENT;
+  if (m->stop.stopReason == VSR_NONE) {
+    if (S == stopCriterion && (o->steps == 0 || m->history.stepCount >= o->steps))
+      m->stop.stopReason = VSR_NO_IMPROVEMENT;
     else
-      m->stopReason = S == VsfCriterion::Sl ? VSR_STEPWISE_SL : VSR_STEPWISE_OTHER;
+      m->stop.stopReason = S == VsfCriterion::Sl ? VSR_STEPWISE_SL : VSR_STEPWISE_OTHER;
   }
   return VsfStatus::Ok;
 }
@@ -918,7 +919,7 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
   const int32_t base = o->noint ? m->effectCount - 1 : m->effectCount;
   double stopValue, chooseValue, selectValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, &selectValue);
-  int32_t s = m->stepCount;
+  int32_t s = m->history.stepCount;
   int32_t lastDropped = -1;
   VsfStatus rc;
   while (vsfKeepGoing(m, s)) {
@@ -927,7 +928,7 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
     if ((rc = AddCandidate(m, &ka, &va)) != VsfStatus::Ok)
       return rc;
     if (ka == -1) {
-      m->stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+      m->stop.stopReason = m->inModelCount == base ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
       return VsfStatus::Ok;
     }
     DropCandidate(m, &kd, &vd);
@@ -966,7 +967,7 @@ VsfStatus vsfCompetitiveStepwise(VsfModel* m) {
     if ((rc = vsfRecordStep(m, k)) != VsfStatus::Ok)
       return rc;
     if (cycling) {
-      m->stopReason = VSR_CYCLING;
+      m->stop.stopReason = VSR_CYCLING;
       return VsfStatus::Ok;
     }
     if (d == 1 && (rc = growCross(m, k)) != VsfStatus::Ok)

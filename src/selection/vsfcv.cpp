@@ -23,7 +23,7 @@
 namespace {
 
 [[nodiscard]] bool foldsOn(const VsfModel* m) {
-  return vsfCvOn(m) && m->folds != nullptr && m->foldCount > 0;
+  return vsfCvOn(m) && m->cv.folds != nullptr && m->cv.foldCount > 0;
 }
 
 using packed::at;
@@ -36,12 +36,13 @@ using packed::sym;
 // dense columns in the rows' order.
 [[nodiscard]] bool centrable(const VsfModel* m, bool full) {
   const VsfModelOptions* o = m->options;
-  if (!foldsOn(m) || m->splitSparse || m->cvexSums != nullptr || m->l2BaseXpx != nullptr ||
-      vsfMethodRidge(o->method) || m->effectColumns[0] != 1 || m->sparseSlot[0] >= 0)
+  if (!foldsOn(m) || m->layout.splitSparse || m->cvexPass.cvexSums != nullptr ||
+      m->elnet.l2BaseXpx != nullptr || vsfMethodRidge(o->method) || m->effectColumns[0] != 1 ||
+      m->layout.sparseSlot[0] >= 0)
     return false;
   for (int32_t e = 0; e < m->effectCount && full; ++e)
-    if (m->effectColumns[e] > 0 && m->sparseSlot[e] < 0 &&
-        m->effectColumn[e] != 1 + m->denseOffset[e])
+    if (m->effectColumns[e] > 0 && m->layout.sparseSlot[e] < 0 &&
+        m->effectColumn[e] != 1 + m->layout.denseOffset[e])
       return false;
   return true;
 }
@@ -49,30 +50,30 @@ using packed::sym;
 // The arrays of the centred road (kept for the fit's later passes); false when one cannot
 // be had, and the records are then summed about the pages' shift.
 [[nodiscard]] bool centredArrays(VsfModel* m, int32_t order, bool full) {
-  const int32_t K = m->foldCount;
+  const int32_t K = m->cv.foldCount;
   const int64_t T = packed::tri(m->xpxColumns);
-  m->foldPartCentre = nullptr;
+  m->cv.foldPartCentre = nullptr;
   if (!full) {
-    m->foldPartCentre = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
-    if (m->foldPartCentre == nullptr)
+    m->cv.foldPartCentre = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
+    if (m->cv.foldPartCentre == nullptr)
       return false;
   }
-  if (full && m->foldOwnColumn == nullptr)
-    m->foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
-  if (m->foldShift == nullptr) {
-    m->foldShift = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
-    m->foldResidualShift = vsfModelArray<double>(m, K);
+  if (full && m->cv.foldOwnColumn == nullptr)
+    m->cv.foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
+  if (m->cv.foldShift == nullptr) {
+    m->cv.foldShift = vsfModelArray<double>(m, int64_t{K} * (m->parmCount + 1));
+    m->cv.foldResidualShift = vsfModelArray<double>(m, K);
   }
-  m->foldCentre = vsfModelArray<double>(m, vsfCVFoldMeansLength(m));
+  m->cv.foldCentre = vsfModelArray<double>(m, vsfCVFoldMeansLength(m));
   // The growing road moves its parts with their columns' first sums: a sparse column's are
   // its raw sums, taken beside the means.
-  m->foldFirstSums = !full && m->sparseEffectCount > 0 && m->foldCentre != nullptr
-                         ? m->foldCentre + int64_t{K} * (order + 1)
-                         : nullptr;
-  bool ok = (!full || m->foldOwnColumn != nullptr) && m->foldShift != nullptr &&
-            m->foldResidualShift != nullptr && m->foldCentre != nullptr;
+  m->cv.foldFirstSums = !full && m->layout.sparseEffectCount > 0 && m->cv.foldCentre != nullptr
+                            ? m->cv.foldCentre + int64_t{K} * (order + 1)
+                            : nullptr;
+  bool ok = (!full || m->cv.foldOwnColumn != nullptr) && m->cv.foldShift != nullptr &&
+            m->cv.foldResidualShift != nullptr && m->cv.foldCentre != nullptr;
   for (int32_t f = 0; f < K && ok && full; ++f) {
-    VsfFoldRecord& F = m->folds[f];
+    VsfFoldRecord& F = m->cv.folds[f];
     if (F.ownXpx == nullptr)
       F.ownXpx = vsfModelArray<double>(m, T, false);
     ok = F.ownXpx != nullptr;
@@ -106,12 +107,12 @@ struct CentredParts {
 // foldShift from the records' shifts t, per fold by the pass's triangle columns.
 void recordShifts(VsfModel* m, const std::vector<double>& t) {
   const int64_t n = m->xpxColumns, N = m->parmCount + 1;
-  for (int32_t k = 0; k < m->foldCount; ++k) {
-    double* s = m->foldShift + k * N;
+  for (int32_t k = 0; k < m->cv.foldCount; ++k) {
+    double* s = m->cv.foldShift + k * N;
     std::fill(s, s + N, 0.0);
     s[0] = t[k * n];
     for (int32_t e = 0; e < m->effectCount; ++e)
-      if (m->sparseSlot[e] < 0)
+      if (m->layout.sparseSlot[e] < 0)
         for (int32_t q = 0; q < m->effectColumns[e]; ++q)
           s[1 + m->parmOffset[e] + q] = t[k * n + m->effectColumn[e] + q];
   }
@@ -121,12 +122,12 @@ void recordShifts(VsfModel* m, const std::vector<double>& t) {
 CentredParts centredParts(VsfModel* m) {
   CentredParts p;
   const VsfFoldCentres centres = vsfFoldCentres(m);
-  const int32_t K = p.K = m->foldCount;
+  const int32_t K = p.K = m->cv.foldCount;
   const int64_t n = p.n = centres.n, ic = m->effectColumn[0];
   p.W = centres.W;
   p.S1.assign(static_cast<size_t>(K * n), 0.0);
   for (int32_t f = 0; f < K; ++f) {
-    const double* P = m->folds[f].ownXpx;
+    const double* P = m->cv.folds[f].ownXpx;
     for (int64_t a = 0; a < n; ++a)
       p.S1[f * n + a] = P[sym(a, ic)];
   }
@@ -145,7 +146,7 @@ CentredParts centredParts(VsfModel* m) {
 void combineCentred(VsfModel* m) {
   const CentredParts p = centredParts(m);
   const int32_t K = p.K;
-  const int64_t nd = m->foldCentreOrder, ic = m->effectColumn[0];
+  const int64_t nd = m->cv.foldCentreOrder, ic = m->effectColumn[0];
   auto moves = [nd, ic](int64_t c) { return c < nd && c != ic; };
   for (int64_t a = 0; a < p.n; ++a)
     for (int64_t b = 0; b <= a; ++b) {
@@ -154,23 +155,23 @@ void combineCentred(VsfModel* m) {
       // summed about the pages' shift, and are added up as there.
       if (!moves(a) && !moves(b)) {
         foldSumsOutside(
-            m->xpx, K, [m](int32_t f) { return m->folds[f].xpx; }, e, e + 1);
+            m->xpx, K, [m](int32_t f) { return m->cv.folds[f].xpx; }, e, e + 1);
         continue;
       }
       Wide total = 0.0;
       for (int32_t j = 0; j < K; ++j)
-        total += p.moved(m->folds[j].ownXpx, j, p.shift(K, j), a, b, e);
+        total += p.moved(m->cv.folds[j].ownXpx, j, p.shift(K, j), a, b, e);
       m->xpx[e] += static_cast<double>(total);
       for (int32_t k = 0; k < K; ++k) {
         Wide sum = 0.0;
         for (int32_t j = 0; j < K; ++j)
           if (j != k)
-            sum += p.moved(m->folds[j].ownXpx, j, p.shift(k, j), a, b, e);
-        m->folds[k].xpx[e] = static_cast<double>(sum);
+            sum += p.moved(m->cv.folds[j].ownXpx, j, p.shift(k, j), a, b, e);
+        m->cv.folds[k].xpx[e] = static_cast<double>(sum);
       }
     }
   for (int32_t k = 0; k < K; ++k) {
-    double* own = m->folds[k].ownXpx;
+    double* own = m->cv.folds[k].ownXpx;
     const double* dk = p.shift(k, k);
     for (int64_t a = 0; a < p.n; ++a)
       for (int64_t b = 0; b <= a; ++b)
@@ -181,29 +182,29 @@ void combineCentred(VsfModel* m) {
 // On the growing road: the folds' centres by parameter and each record's means (foldShift),
 // the weighted mean of the other folds' centres.
 void growingShifts(VsfModel* m) {
-  const int32_t K = m->foldCount, nd = m->foldCentreOrder;
+  const int32_t K = m->cv.foldCount, nd = m->cv.foldCentreOrder;
   const int64_t N = m->parmCount + 1;
   std::vector<double> W(static_cast<size_t>(K));
   for (int32_t f = 0; f < K; ++f) {
-    const double* s = m->foldCentre + static_cast<size_t>(f) * (nd + 1);
-    double* c = m->foldPartCentre + f * N;
+    const double* s = m->cv.foldCentre + static_cast<size_t>(f) * (nd + 1);
+    double* c = m->cv.foldPartCentre + f * N;
     W[f] = s[0];
     std::fill(c, c + N, 0.0);
     c[0] = s[1];
     for (int32_t e = 1; e < m->effectCount; ++e)
-      if (m->sparseSlot[e] < 0)
+      if (m->layout.sparseSlot[e] < 0)
         for (int32_t q = 0; q < m->effectColumns[e]; ++q)
-          c[1 + m->parmOffset[e] + q] = s[2 + m->denseOffset[e] + q];
+          c[1 + m->parmOffset[e] + q] = s[2 + m->layout.denseOffset[e] + q];
   }
   const std::vector<double> t(vsfFoldRecordMeans(
-      W, std::vector<double>(m->foldPartCentre, m->foldPartCentre + K * N), K, N, N));
-  std::copy(t.begin(), t.begin() + K * N, m->foldShift);
+      W, std::vector<double>(m->cv.foldPartCentre, m->cv.foldPartCentre + K * N), K, N, N));
+  std::copy(t.begin(), t.begin() + K * N, m->cv.foldShift);
 }
 
 // total += the sum of the folds' parts; each part becomes the sum of the others'.
 template <class Part> void complement(VsfModel* m, double* total, Part part, int64_t n) {
   foldSumsOutside(
-      total, m->foldCount, [m, part](int32_t f) { return part(m, f); }, 0, n);
+      total, m->cv.foldCount, [m, part](int32_t f) { return part(m, f); }, 0, n);
 }
 
 // The columns of element i of effect e's packed block, by parameter (1 + p).
@@ -223,7 +224,7 @@ void blockColumns(const VsfModel* m, int32_t e, int64_t i, int64_t& a, int64_t& 
 // Whether the pages hold the rows about their means over all TRAIN rows: shifted, or centred
 // (and scaled) for a standardized fit with an intercept.
 [[nodiscard]] bool pagesAboutMeans(const VsfModel* m) {
-  return m->pagesShifted || (m->options->colStandardize && !m->options->noint);
+  return m->shift.pagesShifted || (m->options->colStandardize && !m->options->noint);
 }
 
 } // namespace
@@ -231,8 +232,8 @@ void blockColumns(const VsfModel* m, int32_t e, int64_t i, int64_t& a, int64_t& 
 VsfStatus vsfCVCounts(VsfModel* m) {
   if (!foldsOn(m))
     return VsfStatus::Ok;
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->folds[f].rowCount = m->folds[f].freqCount = m->folds[f].weightCount = 0.0;
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    m->cv.folds[f].rowCount = m->cv.folds[f].freqCount = m->cv.folds[f].weightCount = 0.0;
   return vsfDataPass(m, vsfCVNobs, vsfCVNobs_t, 0);
 }
 
@@ -243,15 +244,15 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
     const int64_t n = packed::tri(m->effectColumns[e]);
     if (n > 0 && vsfFoldsMoved(m))
       vsfFoldSumsMoved(
-          m, m->effectBlocks[e], [m, e](int32_t f) { return m->folds[f].effectBlocks[e]; }, 0, n,
+          m, m->effectBlocks[e], [m, e](int32_t f) { return m->cv.folds[f].effectBlocks[e]; }, 0, n,
           [m, e](int64_t i, int64_t& a, int64_t& b) { blockColumns(m, e, i, a, b); });
     else if (n > 0)
       complement(
           m, m->effectBlocks[e],
-          [e](VsfModel* mm, int32_t f) { return mm->folds[f].effectBlocks[e]; }, n);
+          [e](VsfModel* mm, int32_t f) { return mm->cv.folds[f].effectBlocks[e]; }, n);
   }
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->folds[f].xpx[0] = 0.0;
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    m->cv.folds[f].xpx[0] = 0.0;
   const VsfStatus rc = vsfDataPass(m, vsfCVYpY, vsfCVYpY_t, 0);
   if (rc != VsfStatus::Ok)
     return rc;
@@ -260,67 +261,67 @@ VsfStatus vsfCVBlocksOutsideFolds(VsfModel* m) {
   double total = 0.0;
   if (vsfFoldsMoved(m))
     vsfFoldSumsMoved(
-        m, &total, [m](int32_t f) { return m->folds[f].xpx; }, 0, 1,
+        m, &total, [m](int32_t f) { return m->cv.folds[f].xpx; }, 0, 1,
         [](int64_t, int64_t& a, int64_t& b) { a = b = 0; });
   else
     complement(
-        m, &total, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, 1);
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    m->folds[f].sweptXpx[0] = m->folds[f].xpx[0];
+        m, &total, [](VsfModel* mm, int32_t f) { return mm->cv.folds[f].xpx; }, 1);
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    m->cv.folds[f].sweptXpx[0] = m->cv.folds[f].xpx[0];
   return VsfStatus::Ok;
 }
 
 VsfStatus vsfCVShiftPages(VsfModel* m, bool withCrossProducts) {
   // Where a shift pass may run, it takes the folds' sums as it goes: the pages are shifted
   // after it where it ran.
-  const bool unshifted = !m->pagesShifted;
+  const bool unshifted = !m->shift.pagesShifted;
   double* room = unshifted && !withCrossProducts ? foldMeansRoom(m) : nullptr;
-  m->foldCentre = room;
+  m->cv.foldCentre = room;
   const VsfStatus rc = vsfShiftPages(m, withCrossProducts);
-  m->foldCentre = nullptr;
-  if (rc == VsfStatus::Ok && unshifted && m->pagesShifted)
-    m->foldMeansTaken = room;
+  m->cv.foldCentre = nullptr;
+  if (rc == VsfStatus::Ok && unshifted && m->shift.pagesShifted)
+    m->cv.foldMeansTaken = room;
   return rc;
 }
 
 VsfStatus vsfCVRewritePages(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded,
                             VsfSerialKernel withMeans, VsfThreadedKernel withMeansThreaded) {
   double* room = foldMeansRoom(m);
-  m->foldCentre = room;
+  m->cv.foldCentre = room;
   const VsfStatus rc = room != nullptr
                            ? vsfDataPass(m, withMeans, withMeansThreaded, vsfCVFoldMeansLength(m))
                            : vsfDataPass(m, serial, threaded, 0);
-  m->foldCentre = nullptr;
-  m->foldMeansTaken = rc == VsfStatus::Ok ? room : nullptr;
+  m->cv.foldCentre = nullptr;
+  m->cv.foldMeansTaken = rc == VsfStatus::Ok ? room : nullptr;
   return rc;
 }
 
 VsfStatus vsfCVCentreFolds(VsfModel* m) {
-  m->foldCentre = nullptr;
+  m->cv.foldCentre = nullptr;
   const int32_t order = vsfRowShape(m).dense + 1;
   const bool full = vsfFullXpxOn(m);
-  const double* taken = m->foldMeansTaken;
-  m->foldMeansTaken = nullptr;
+  const double* taken = m->cv.foldMeansTaken;
+  m->cv.foldMeansTaken = nullptr;
   if (!pagesAboutMeans(m) || !centrable(m, full) || !centredArrays(m, order, full)) {
-    m->foldCentre = m->foldShift = m->foldPartCentre = m->foldFirstSums = nullptr;
+    m->cv.foldCentre = m->cv.foldShift = m->cv.foldPartCentre = m->cv.foldFirstSums = nullptr;
     return VsfStatus::Ok;
   }
-  const int32_t K = m->foldCount;
-  m->foldCentreOrder = order;
+  const int32_t K = m->cv.foldCount;
+  m->cv.foldCentreOrder = order;
   const int64_t length = vsfCVFoldMeansLength(m);
   const VsfStatus rc =
       taken != nullptr ? VsfStatus::Ok : vsfDataPass(m, vsfCVFoldMeans, vsfCVFoldMeans_t, length);
   if (rc != VsfStatus::Ok) {
-    m->foldCentre = m->foldShift = m->foldPartCentre = m->foldFirstSums = nullptr;
+    m->cv.foldCentre = m->cv.foldShift = m->cv.foldPartCentre = m->cv.foldFirstSums = nullptr;
     return rc;
   }
   if (taken != nullptr)
-    std::memcpy(m->foldCentre, taken, sizeof(double) * static_cast<size_t>(length));
+    std::memcpy(m->cv.foldCentre, taken, sizeof(double) * static_cast<size_t>(length));
   for (int32_t f = 0; f < K; ++f) {
-    double* s = m->foldCentre + static_cast<size_t>(f) * (order + 1);
+    double* s = m->cv.foldCentre + static_cast<size_t>(f) * (order + 1);
     for (int32_t i = 1; i <= order; ++i)
       s[i] = s[0] > 0.0 ? s[i] / s[0] : 0.0;
-    s[1 + 1 + m->denseOffset[0]] = 0.0; // the intercept's ones stay as they are
+    s[1 + 1 + m->layout.denseOffset[0]] = 0.0; // the intercept's ones stay as they are
   }
   if (!full)
     growingShifts(m);
@@ -333,39 +334,39 @@ void vsfCVFullOutsideFolds(VsfModel* m) {
   const int64_t T = packed::tri(m->xpxColumns);
   // Each fold's own sums, kept where memory allows (the held-out errors otherwise recover
   // them from the total, at the cost of its rounding). The triangle's size is the model's.
-  m->foldOwnColumns = m->xpxColumns;
-  if (m->foldOwnColumn == nullptr)
-    m->foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
-  if (m->foldOwnColumn == nullptr)
-    m->foldOwnColumns = 0;
+  m->cv.foldOwnColumns = m->xpxColumns;
+  if (m->cv.foldOwnColumn == nullptr)
+    m->cv.foldOwnColumn = vsfModelArray<int32_t>(m, m->effectCount, false);
+  if (m->cv.foldOwnColumn == nullptr)
+    m->cv.foldOwnColumns = 0;
   else
-    std::memcpy(m->foldOwnColumn, m->effectColumn,
+    std::memcpy(m->cv.foldOwnColumn, m->effectColumn,
                 sizeof(int32_t) * static_cast<size_t>(m->effectCount));
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    VsfFoldRecord& F = m->folds[f];
+  for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+    VsfFoldRecord& F = m->cv.folds[f];
     if (F.ownXpx == nullptr)
       F.ownXpx = vsfModelArray<double>(m, T, false);
     if (F.ownXpx == nullptr)
-      m->foldOwnColumns = 0;
+      m->cv.foldOwnColumns = 0;
     else
       std::memcpy(F.ownXpx, F.xpx, sizeof(double) * T);
   }
-  if (m->foldCentre != nullptr && m->foldOwnColumns > 0)
+  if (m->cv.foldCentre != nullptr && m->cv.foldOwnColumns > 0)
     combineCentred(m);
   else
     complement(
-        m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->folds[f].xpx; }, T);
-  m->foldCentre = nullptr;
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    std::memcpy(m->folds[f].sweptXpx, m->folds[f].xpx, sizeof(double) * T);
+        m, m->xpx, [](VsfModel* mm, int32_t f) { return mm->cv.folds[f].xpx; }, T);
+  m->cv.foldCentre = nullptr;
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    std::memcpy(m->cv.folds[f].sweptXpx, m->cv.folds[f].xpx, sizeof(double) * T);
 }
 
 void vsfCVEmptyFolds(VsfModel* m, bool full) {
   if (!foldsOn(m))
     return;
   const int64_t T = full ? packed::tri(m->xpxColumns) : 1;
-  for (int32_t f = 0; f < m->foldCount; ++f) {
-    VsfFoldRecord& F = m->folds[f];
+  for (int32_t f = 0; f < m->cv.foldCount; ++f) {
+    VsfFoldRecord& F = m->cv.folds[f];
     std::memcpy(F.sweptXpx, F.xpx, sizeof(double) * T);
     std::memset(F.sweepFlags, '0', static_cast<size_t>(m->xpxColumns));
   }

@@ -34,10 +34,12 @@ enum RecordValue { RV_PATH = 0, RV_L2, RV_L1NORM, RV_L2NORM, RV_CURVATURE, RV_ER
   return c == VsfL1Choice::Norm || c == VsfL1Choice::Value ? c : VsfL1Choice::Ratio;
 }
 
-const double* recordValues(const VsfModel* m, int32_t i) { return m->cvexValues + kValues * i; }
+const double* recordValues(const VsfModel* m, int32_t i) {
+  return m->cvexPass.cvexValues + kValues * i;
+}
 
 [[nodiscard]] int32_t foldBegin(const VsfModel* m, int32_t f) {
-  return f == 0 ? 0 : m->cvexFoldEnd[f - 1];
+  return f == 0 ? 0 : m->cvexPass.cvexFoldEnd[f - 1];
 }
 
 // The knot of record i (of fold f) on the grid's axis.
@@ -46,7 +48,7 @@ double knotValue(const VsfModel* m, VsfL1Choice choice, int32_t f, int32_t i) {
   if (choice == VsfL1Choice::Norm)
     return v[RV_L1NORM];
   if (choice == VsfL1Choice::Value)
-    return v[RV_PATH] * m->cvexFoldLambdaMax[f];
+    return v[RV_PATH] * m->cvexPass.cvexFoldLambdaMax[f];
   return v[RV_PATH];
 }
 
@@ -59,16 +61,16 @@ double knotValue(const VsfModel* m, VsfL1Choice choice, int32_t f, int32_t i) {
 // more steps than the fold's room (the path's own step limit) is a bug, journalled as an
 // internal error rather than written past.
 [[nodiscard]] VsfStatus foldKeys(VsfModel* m, int32_t k, int64_t room) {
-  if (m->stepCount > room)
+  if (m->history.stepCount > room)
     return statusFromCode(
         vsfNotBuiltInternal("external cross validation: a fold fit outgrew its records"));
   const int32_t begin = foldBegin(m, k);
-  m->cvexFoldEnd[k] = begin + m->stepCount;
-  for (int32_t s = 0; s < m->stepCount; ++s) {
-    int32_t* key = m->cvexKeys + 3 * (begin + s);
+  m->cvexPass.cvexFoldEnd[k] = begin + m->history.stepCount;
+  for (int32_t s = 0; s < m->history.stepCount; ++s) {
+    int32_t* key = m->cvexPass.cvexKeys + 3 * (begin + s);
     key[0] = k;
     key[1] = s;
-    key[2] = m->stepRank[s];
+    key[2] = m->history.stepRank[s];
   }
   return VsfStatus::Ok;
 }
@@ -78,16 +80,16 @@ double knotValue(const VsfModel* m, VsfL1Choice choice, int32_t f, int32_t i) {
 // smallest goes to cvexChosenValue, 0 when there is none. Returns the smallest entry, the
 // largest double when there is none.
 template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt valueAt) {
-  m->cvexChosenValue = 0;
+  m->cvex.cvexChosenValue = 0;
   int32_t fitted = 0;
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    fitted += m->cvexFoldEnd[f] > foldBegin(m, f) ? 1 : 0;
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    fitted += m->cvexPass.cvexFoldEnd[f] > foldBegin(m, f) ? 1 : 0;
   double best = kBig;
   for (int32_t j = 0; j < M && fitted > 0; ++j) {
-    m->cvexCurve[j] /= fitted;
-    if (m->cvexCurve[j] < best) {
-      best = m->cvexCurve[j];
-      m->cvexChosenValue = valueAt(j);
+    m->cvexPass.cvexCurve[j] /= fitted;
+    if (m->cvexPass.cvexCurve[j] < best) {
+      best = m->cvexPass.cvexCurve[j];
+      m->cvex.cvexChosenValue = valueAt(j);
     }
   }
   return best;
@@ -98,25 +100,25 @@ template <class ValueAt> double averageCurve(VsfModel* m, int32_t M, ValueAt val
   const int32_t begin = foldBegin(m, k);
   if (VsfStatus rc = foldKeys(m, k, foldRoom(m)); rc != VsfStatus::Ok)
     return rc;
-  const double w = m->wValidate;
+  const double w = m->totals.wValidate;
   const bool linear = m->options->linearCvex != 0;
-  for (int32_t s = 0; s < m->stepCount; ++s) {
+  for (int32_t s = 0; s < m->history.stepCount; ++s) {
     const int32_t i = begin + s;
-    double* v = m->cvexValues + kValues * i;
-    double q = linear ? 0.0 : m->stepHeldOutTestError[s];
-    double e = m->stepHeldOutError[s];
+    double* v = m->cvexPass.cvexValues + kValues * i;
+    double q = linear ? 0.0 : m->history.stepHeldOutTestError[s];
+    double e = m->history.stepHeldOutError[s];
     if (w != 0) {
       q /= w;
       e /= w;
     }
-    v[RV_PATH] = m->stepPathValue[s];
-    v[RV_L2] = std::max(m->l2, 0.0); // -1: not given, no ridge term (LAR, LASSO)
-    v[RV_L1NORM] = m->stepL1Norm[s];
-    v[RV_L2NORM] = m->stepL2Norm[s];
+    v[RV_PATH] = m->history.stepPathValue[s];
+    v[RV_L2] = std::max(m->elnetPass.l2, 0.0); // -1: not given, no ridge term (LAR, LASSO)
+    v[RV_L1NORM] = m->history.stepL1Norm[s];
+    v[RV_L2NORM] = m->history.stepL2Norm[s];
     v[RV_CURVATURE] = q;
     v[RV_ERROR] = e;
   }
-  m->cvexFoldLambdaMax[k] = m->lambdaMax;
+  m->cvexPass.cvexFoldLambdaMax[k] = m->path.lambdaMax;
   return VsfStatus::Ok;
 }
 
@@ -169,14 +171,15 @@ double errorAt(const VsfModel* m, VsfL1Choice choice, int32_t b, int32_t i, doub
 
 [[nodiscard]] int32_t mergeGrid(VsfModel* m, VsfL1Choice choice) {
   int32_t M = 0;
-  for (int32_t i = 0; i < m->cvexFoldEnd[0]; ++i)
-    m->cvexGrid[M++] = knotValue(m, choice, 0, i);
-  for (int32_t f = 1; f < m->foldCount; ++f) {
-    const int32_t b = foldBegin(m, f), n = m->cvexFoldEnd[f] - b;
+  for (int32_t i = 0; i < m->cvexPass.cvexFoldEnd[0]; ++i)
+    m->cvexPass.cvexGrid[M++] = knotValue(m, choice, 0, i);
+  for (int32_t f = 1; f < m->cv.foldCount; ++f) {
+    const int32_t b = foldBegin(m, f), n = m->cvexPass.cvexFoldEnd[f] - b;
     for (int32_t i = 0; i < n; ++i)
-      m->cvexFoldKnots[i] = knotValue(m, choice, f, b + i);
-    std::copy(m->cvexGrid, m->cvexGrid + M, m->cvexCurve);
-    M = vsfmerge(m->cvexFoldKnots, m->cvexCurve, m->cvexGrid, n, M, choice == VsfL1Choice::Norm);
+      m->cvexPass.cvexFoldKnots[i] = knotValue(m, choice, f, b + i);
+    std::copy(m->cvexPass.cvexGrid, m->cvexPass.cvexGrid + M, m->cvexPass.cvexCurve);
+    M = vsfmerge(m->cvexPass.cvexFoldKnots, m->cvexPass.cvexCurve, m->cvexPass.cvexGrid, n, M,
+                 choice == VsfL1Choice::Norm);
   }
   return M;
 }
@@ -184,43 +187,43 @@ double errorAt(const VsfModel* m, VsfL1Choice choice, int32_t b, int32_t i, doub
 // Adds fold f's error at every grid point into the curve; points past its last knot take
 // its last error. A fold without records (an empty training part) adds nothing.
 void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
-  const int32_t b = foldBegin(m, f), z = m->cvexFoldEnd[f] - 1;
+  const int32_t b = foldBegin(m, f), z = m->cvexPass.cvexFoldEnd[f] - 1;
   if (z < b)
     return;
-  const double lambda = m->cvexFoldLambdaMax[f];
+  const double lambda = m->cvexPass.cvexFoldLambdaMax[f];
   int32_t j = 0, i = b;
   while (j < M && i <= z) {
-    if (reaches(m, choice, f, i, m->cvexGrid[j])) {
-      m->cvexCurve[j] += errorAt(m, choice, b, i, m->cvexGrid[j], lambda);
+    if (reaches(m, choice, f, i, m->cvexPass.cvexGrid[j])) {
+      m->cvexPass.cvexCurve[j] += errorAt(m, choice, b, i, m->cvexPass.cvexGrid[j], lambda);
       ++j;
     } else {
       ++i;
     }
   }
   for (; j < M; ++j)
-    m->cvexCurve[j] += recordValues(m, z)[RV_ERROR];
+    m->cvexPass.cvexCurve[j] += recordValues(m, z)[RV_ERROR];
 }
 
 // The fit with fold k held out, on pages standardised with its own training rows' moments
 // and restored after it; Ok (with the fit status in fitStatus) or the fit's failure code.
 [[nodiscard]] VsfStatus fitFold(VsfModel* m, int32_t k) {
   VsfModelOptions* o = m->options;
-  m->heldOutFold = k;
+  m->cvexPass.heldOutFold = k;
   // The forced steps record the path position before the path sets it: not the last fit's.
-  m->lambda = m->lambdaMax = 0;
+  m->path.lambda = m->path.lambdaMax = 0;
   o->recordSteps = 0;
   o->transformPages = 1;
   o->restorePages = 1;
   // The least-angle path's folds keep their cross products (when they can) between fits;
   // the fit itself sees them only when it takes that road.
-  VsfCVExSums* sums = m->cvexSums;
-  m->cvexSums = nullptr;
+  VsfCVExSums* sums = m->cvexPass.cvexSums;
+  m->cvexPass.cvexSums = nullptr;
   VsfStatus rc = vsfModelInit(m);
   if (rc == VsfStatus::Ok && sums != nullptr)
     rc = vsfCVExTakeRoad(m, sums);
   if (rc == VsfStatus::Ok)
     rc = vsfProcessModel(m);
-  m->cvexSums = sums;
+  m->cvexPass.cvexSums = sums;
   return rc;
 }
 
@@ -238,8 +241,8 @@ void addFold(VsfModel* m, VsfL1Choice choice, int32_t f, int32_t M) {
 // one by the averaged curve.
 [[nodiscard]] VsfStatus finalFit(VsfModel* m) {
   VsfModelOptions* o = m->options;
-  m->heldOutFold = m->foldCount;
-  m->lambda = m->lambdaMax = 0;
+  m->cvexPass.heldOutFold = m->cv.foldCount;
+  m->path.lambda = m->path.lambdaMax = 0;
   o->recordSteps = 1;
   o->transformPages = 1;
   o->restorePages = 0;
@@ -273,24 +276,24 @@ double vsfCVExMergeAndCurve(VsfModel* model) {
   VsfModel* m = model;
   const VsfL1Choice choice = choiceOf(m);
   const int32_t M = mergeGrid(m, choice);
-  m->cvexGridCount = M;
-  std::fill(m->cvexCurve, m->cvexCurve + M, 0.0);
-  for (int32_t f = 0; f < m->foldCount; ++f)
+  m->cvex.cvexGridCount = M;
+  std::fill(m->cvexPass.cvexCurve, m->cvexPass.cvexCurve + M, 0.0);
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
     addFold(m, choice, f, M);
-  return averageCurve(m, M, [m](int32_t j) { return m->cvexGrid[j]; });
+  return averageCurve(m, M, [m](int32_t j) { return m->cvexPass.cvexGrid[j]; });
 }
 
 double vsfCVExRunAndMerge(VsfModel* model) {
   VsfModel* m = model;
-  m->cvexRecordCount = 0;
-  for (int32_t k = 0; k < m->foldCount; ++k) {
+  m->cvex.cvexRecordCount = 0;
+  for (int32_t k = 0; k < m->cv.foldCount; ++k) {
     const VsfStatus rc = foldFit(m, k);
     if (rc != VsfStatus::Ok)
       return codeOf(rc);
     if (m->fitStatus != VsfFitStatus::Done)
       return -1.0;
   }
-  m->cvexRecordCount = m->cvexFoldEnd[m->foldCount - 1];
+  m->cvex.cvexRecordCount = m->cvexPass.cvexFoldEnd[m->cv.foldCount - 1];
   return vsfCVExMergeAndCurve(m);
 }
 
@@ -301,18 +304,18 @@ namespace {
 // ends with a fit status or fails ends the search; *failure keeps a failure's code.
 VsfL2Trial cvexTrial(VsfModel* m, VsfStatus* failure) {
   return [m, failure](int32_t index, double l2, double* value) {
-    m->l2 = l2;
+    m->elnetPass.l2 = l2;
     *value = vsfCVExRunAndMerge(m);
     if (m->fitStatus != VsfFitStatus::Done || *value < 0) {
       *failure = m->fitStatus != VsfFitStatus::Done ? VsfStatus::Ok
                                                     : statusFromCode(static_cast<int32_t>(*value));
       return false;
     }
-    if (m->enTuneRows != nullptr && index >= 0 && index < m->enTuneCapacity) {
-      double* row = m->enTuneRows + 7 * static_cast<int64_t>(index);
+    if (m->elnetPass.enTuneRows != nullptr && index >= 0 && index < m->elnetPass.enTuneCapacity) {
+      double* row = m->elnetPass.enTuneRows + 7 * static_cast<int64_t>(index);
       std::fill(row, row + 7, 0.0);
       row[0] = l2;
-      row[1] = m->cvexChosenValue;
+      row[1] = m->cvex.cvexChosenValue;
       row[3] = *value;
     }
     return true;
@@ -327,12 +330,14 @@ VsfL2Trial cvexTrial(VsfModel* m, VsfStatus* failure) {
   VsfStatus failure = VsfStatus::InternalError;
   const VsfL2Trial trial = cvexTrial(m, &failure);
   bool ranToEnd;
-  const double best = m->l2Search == VsfL2Search::Golden
-                          ? vsfGoldenSectionWalk(m->l2Low, m->l2High, m->l2Steps, trial, &ranToEnd)
-                          : vsfLogGridWalk(m->l2Low, m->l2High, m->l2Steps, trial);
+  const double best =
+      m->elnet.l2Search == VsfL2Search::Golden
+          ? vsfGoldenSectionWalk(m->elnet.l2Low, m->elnet.l2High, m->elnetPass.l2Steps, trial,
+                                 &ranToEnd)
+          : vsfLogGridWalk(m->elnet.l2Low, m->elnet.l2High, m->elnetPass.l2Steps, trial);
   if (best < 0)
     return failure;
-  m->l2 = best;
+  m->elnetPass.l2 = best;
   return VsfStatus::Ok;
 }
 
@@ -351,26 +356,26 @@ VsfL2Trial cvexTrial(VsfModel* m, VsfStatus* failure) {
   const int32_t begin = foldBegin(m, k), L = groupRoom(m);
   if (VsfStatus rc = foldKeys(m, k, L); rc != VsfStatus::Ok)
     return rc;
-  const double w = m->wValidate;
+  const double w = m->totals.wValidate;
   double e = 0;
-  for (int32_t s = 0; s < m->stepCount; ++s) {
+  for (int32_t s = 0; s < m->history.stepCount; ++s) {
     const int32_t i = begin + s;
-    e = w != 0 ? m->stepHeldOutError[s] / w : m->stepHeldOutError[s];
-    m->cvexValues[2 * i] = m->stepPathValue[s];
-    m->cvexValues[2 * i + 1] = e;
-    m->cvexCurve[s] += e;
+    e = w != 0 ? m->history.stepHeldOutError[s] / w : m->history.stepHeldOutError[s];
+    m->cvexPass.cvexValues[2 * i] = m->history.stepPathValue[s];
+    m->cvexPass.cvexValues[2 * i + 1] = e;
+    m->cvexPass.cvexCurve[s] += e;
   }
-  for (int32_t s = m->stepCount; s < L && m->stepCount > 0; ++s)
-    m->cvexCurve[s] += e;
-  m->cvexFoldLambdaMax[k] = m->lambdaMax;
+  for (int32_t s = m->history.stepCount; s < L && m->history.stepCount > 0; ++s)
+    m->cvexPass.cvexCurve[s] += e;
+  m->cvexPass.cvexFoldLambdaMax[k] = m->path.lambdaMax;
   return VsfStatus::Ok;
 }
 
 // The penalty ratio of step s, from a fold that recorded it (0 when none did).
 double groupStepRatio(const VsfModel* m, int32_t s) {
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    if (m->cvexFoldEnd[f] - foldBegin(m, f) > s)
-      return m->cvexValues[2 * (foldBegin(m, f) + s)];
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    if (m->cvexPass.cvexFoldEnd[f] - foldBegin(m, f) > s)
+      return m->cvexPass.cvexValues[2 * (foldBegin(m, f) + s)];
   return 0;
 }
 
@@ -378,18 +383,18 @@ double groupStepRatio(const VsfModel* m, int32_t s) {
 // penalty ratio of its first smallest entry in cvexChosenValue.
 void groupCurve(VsfModel* m) {
   int32_t M = 0;
-  for (int32_t f = 0; f < m->foldCount; ++f)
-    M = std::max(M, m->cvexFoldEnd[f] - foldBegin(m, f));
-  m->cvexGridCount = M;
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    M = std::max(M, m->cvexPass.cvexFoldEnd[f] - foldBegin(m, f));
+  m->cvex.cvexGridCount = M;
   averageCurve(m, M, [m](int32_t s) { return groupStepRatio(m, s); });
 }
 
 // The group LASSO's road: the fold fits, the curve, the final fit. A fold fit that ends with
 // a fit status reports it for the BY group without a final fit, as on the path road.
 [[nodiscard]] VsfStatus driveGroup(VsfModel* m) {
-  m->cvexRecordCount = m->cvexGridCount = 0;
-  std::fill(m->cvexCurve, m->cvexCurve + groupRoom(m), 0.0);
-  for (int32_t k = 0; k < m->foldCount; ++k) {
+  m->cvex.cvexRecordCount = m->cvex.cvexGridCount = 0;
+  std::fill(m->cvexPass.cvexCurve, m->cvexPass.cvexCurve + groupRoom(m), 0.0);
+  for (int32_t k = 0; k < m->cv.foldCount; ++k) {
     VsfStatus rc = fitFold(m, k);
     if (rc == VsfStatus::Ok && m->fitStatus != VsfFitStatus::Done)
       return VsfStatus::Ok;
@@ -399,7 +404,7 @@ void groupCurve(VsfModel* m) {
       return rc;
     vsfModelByFree(m);
   }
-  m->cvexRecordCount = m->cvexFoldEnd[m->foldCount - 1];
+  m->cvex.cvexRecordCount = m->cvexPass.cvexFoldEnd[m->cv.foldCount - 1];
   groupCurve(m);
   return finalFit(m);
 }
@@ -417,17 +422,17 @@ VsfStatus vsfDriveCVExternal(VsfModel* model) {
   const VsfMethod method = o->method;
   if (vsfMethodRidge(method))
     o->method = vsfMethod(method).lsBase;
-  const bool search = vsfMethodRidge(o->method) &&
-                      (m->l2Search == VsfL2Search::Golden || m->l2Search == VsfL2Search::Grid);
+  const bool search = vsfMethodRidge(o->method) && (m->elnet.l2Search == VsfL2Search::Golden ||
+                                                    m->elnet.l2Search == VsfL2Search::Grid);
   // The fold fits (of every L2 trial) take their sums from the folds' cross products where
   // they can; the final fit passes over the pages.
   VsfCVExSums sums;
-  m->cvexSums = &sums;
+  m->cvexPass.cvexSums = &sums;
   VsfStatus rc = search ? searchL2(m) : VsfStatus::Ok;
   // The records, the grid and the curve that the final fit and the tables use are those of
   // the chosen L2.
   const double r = rc == VsfStatus::Ok ? vsfCVExRunAndMerge(m) : 0.0;
-  m->cvexSums = nullptr;
+  m->cvexPass.cvexSums = nullptr;
   o->method = method;
   // A fold fit that ended with a status reports it for the BY group: no final fit.
   if (m->fitStatus != VsfFitStatus::Done)
@@ -436,6 +441,6 @@ VsfStatus vsfDriveCVExternal(VsfModel* model) {
     return rc;
   if (r < 0)
     return statusFromCode(static_cast<int32_t>(r));
-  m->finalL2 = m->l2;
+  m->elnet.finalL2 = m->elnetPass.l2;
   return finalFit(m);
 }

@@ -44,17 +44,17 @@ constexpr double kSumsBudgetBytes = 512.0 * 1024 * 1024;
 // Every effect one dense column, the X'X (of parmCount + 1 columns) its response and those
 // columns in order.
 bool singleDenseColumns(const VsfModel* m) {
-  if (m->parmCount != m->effectCount || m->denseColumnCount != m->parmCount)
+  if (m->parmCount != m->effectCount || m->layout.denseColumnCount != m->parmCount)
     return false;
   for (int32_t e = 0; e < m->effectCount; ++e)
-    if (m->effectColumns[e] != 1 || m->sparseSlot[e] >= 0 ||
-        m->effectColumn[e] != 1 + m->denseOffset[e])
+    if (m->effectColumns[e] != 1 || m->layout.sparseSlot[e] >= 0 ||
+        m->effectColumn[e] != 1 + m->layout.denseOffset[e])
       return false;
   return true;
 }
 
 // Triangle position of effect e's column (0 the one, 1 the response).
-int32_t position(const VsfModel* m, int32_t e) { return 2 + m->denseOffset[e]; }
+int32_t position(const VsfModel* m, int32_t e) { return 2 + m->layout.denseOffset[e]; }
 
 double finiteOr0(double v) { return std::isfinite(v) && !isHostMissing(v) ? v : 0.0; }
 
@@ -107,16 +107,16 @@ bool roadOpen(const VsfModel* m) {
   if (!o->cvExternal || o->cvOn || !vsfFullXpxOn(m) || !o->colStandardize || o->parmStandardize ||
       o->noint || o->adaptive || !vsfMethodIs(o->method, VsfMethodFamily::LeastAngle) ||
       o->validateInUse || o->testInUse || m->resampler != nullptr ||
-      o->screen != VsfScreenMethod::None || m->hierarchy || m->foldCount < 2 ||
+      o->screen != VsfScreenMethod::None || m->hier.hierarchy || m->cv.foldCount < 2 ||
       m->dataSettings == nullptr || !singleDenseColumns(m))
     return false;
   const VsfRowShape S = vsfRowShape(m);
   if (!S.xcv || S.cv || S.hasRole || S.hasResample || S.sparse != 0)
     return false;
   // Every page thread's buffer and the sums hold a triangle per fold.
-  const double n = m->denseColumnCount + 2.0;
-  const double bytes =
-      8.0 * m->foldCount * (n * (n + 1) / 2 + 1) * (std::max(m->dataSettings->threadCount, 1) + 1);
+  const double n = m->layout.denseColumnCount + 2.0;
+  const double bytes = 8.0 * m->cv.foldCount * (n * (n + 1) / 2 + 1) *
+                       (std::max(m->dataSettings->threadCount, 1) + 1);
   // The _testroadcvexsums switch at 0 keeps the fold fits on the pages, for comparing.
   return bytes <= kSumsBudgetBytes && fastRoadOn(FastRoad::CvexSums);
 }
@@ -125,11 +125,11 @@ bool roadOpen(const VsfModel* m) {
 // take (pages held in memory), a point among its own rows; the means over all rows for a fold
 // with none there. The intercept's column keeps 0.
 void foldShifts(VsfModel* m, VsfCVExSums* X) {
-  const int32_t n = X->order, K = m->foldCount;
+  const int32_t n = X->order, K = m->cv.foldCount;
   std::vector<double> means(static_cast<size_t>(n), 0.0);
   means[1] = finiteOr0(m->sumWY);
   for (int32_t e = 1; e < m->effectCount; ++e)
-    means[position(m, e)] = finiteOr0(m->columnSums[e]);
+    means[position(m, e)] = finiteOr0(m->moments.columnSums[e]);
   X->shift.assign(static_cast<size_t>(K) * n, 0.0);
   std::vector<char> found(static_cast<size_t>(K), 0);
   int32_t left = K;
@@ -159,14 +159,14 @@ void foldShifts(VsfModel* m, VsfCVExSums* X) {
 
 [[nodiscard]] VsfStatus formSums(VsfModel* m, VsfCVExSums* X, bool* usable) {
   *usable = false;
-  const int32_t n = m->denseColumnCount + 2, K = m->foldCount;
+  const int32_t n = m->layout.denseColumnCount + 2, K = m->cv.foldCount;
   X->order = n;
   foldShifts(m, X);
   const int64_t length = K * X->foldLength() + 1;
   X->sums.assign(static_cast<size_t>(length), 0.0);
-  m->cvexSums = X;
+  m->cvexPass.cvexSums = X;
   const VsfStatus rc = vsfDataPass(m, vsfCVExFoldXpX, vsfCVExFoldXpX_t, length);
-  m->cvexSums = nullptr;
+  m->cvexPass.cvexSums = nullptr;
   if (rc != VsfStatus::Ok)
     return rc;
   *usable = X->sums.back() == 0.0 &&
@@ -186,13 +186,13 @@ VsfStatus vsfCVExTakeRoad(VsfModel* m, VsfCVExSums* X) {
       return rc;
     X->usable = usable ? 1 : 0;
   }
-  m->cvexSums = X->usable == 1 ? X : nullptr;
+  m->cvexPass.cvexSums = X->usable == 1 ? X : nullptr;
   return VsfStatus::Ok;
 }
 
 void vsfCVExFoldMoments(VsfModel* m, bool* emptyFold) {
-  VsfCVExSums& X = *m->cvexSums;
-  const int32_t n = X.order, K = m->foldCount, k = m->heldOutFold;
+  VsfCVExSums& X = *m->cvexPass.cvexSums;
+  const int32_t n = X.order, K = m->cv.foldCount, k = m->cvexPass.heldOutFold;
   const int64_t L = X.foldLength();
   // The training rows' weight, count and means (the intercept's column 0), from the other
   // folds' sums about their shifts.
@@ -209,13 +209,13 @@ void vsfCVExFoldMoments(VsfModel* m, bool* emptyFold) {
           t[a] += G[at(a, 0)] + static_cast<Wide>(G[0]) * X.shift[static_cast<size_t>(f) * n + a];
     }
   const double* H = X.sums.data() + k * L;
-  m->wTrain = W;
-  m->nObs = F;
-  m->wValidate = H[0];
-  m->freqValidate = H[L - 1];
+  m->totals.wTrain = W;
+  m->totals.nObs = F;
+  m->totals.wValidate = H[0];
+  m->totals.freqValidate = H[L - 1];
   if (W == 0) {
-    m->wTrain += m->wValidate;
-    m->nObs += m->freqValidate;
+    m->totals.wTrain += m->totals.wValidate;
+    m->totals.nObs += m->totals.freqValidate;
     *emptyFold = true;
     return;
   }
@@ -232,13 +232,13 @@ void vsfCVExFoldMoments(VsfModel* m, bool* emptyFold) {
   for (int32_t e = 0; e < m->effectCount; ++e) {
     const int32_t a = position(m, e);
     vsfColumnMomentsAbout(static_cast<double>(t[a]), static_cast<double>(T[at(a, 0)]),
-                          static_cast<double>(T[diag(a)]), W, F, &m->columnSums[e],
-                          &m->columnSumSquares[e]);
-    if (m->spreadState != nullptr)
-      m->spreadState[e] = VSS_RESOLVED;
+                          static_cast<double>(T[diag(a)]), W, F, &m->moments.columnSums[e],
+                          &m->moments.columnSumSquares[e]);
+    if (m->moments.spreadState != nullptr)
+      m->moments.spreadState[e] = VSS_RESOLVED;
     // The intercept's column of ones is neither centred nor scaled.
     if (e > 0) {
-      const double scale = m->columnSumSquares[e];
+      const double scale = m->moments.columnSumSquares[e];
       s[a] = isHostMissing(scale) ? 0.0 : scale;
     }
   }
@@ -248,34 +248,35 @@ void vsfCVExFoldMoments(VsfModel* m, bool* emptyFold) {
 }
 
 void vsfCVExSquareSums(VsfModel* m) {
-  const std::vector<double>& Z = m->cvexSums->train;
+  const std::vector<double>& Z = m->cvexPass.cvexSums->train;
   m->sumWYY = Z[0];
   for (int32_t e = 0; e < m->effectCount; ++e)
-    m->columnSquareSums[e] = Z[diag(m->effectColumn[e])];
+    m->moments.columnSquareSums[e] = Z[diag(m->effectColumn[e])];
 }
 
 void vsfCVExCrossProducts(VsfModel* m) {
-  const std::vector<double>& Z = m->cvexSums->train;
+  const std::vector<double>& Z = m->cvexPass.cvexSums->train;
   std::copy(Z.begin(), Z.end(), m->xpx);
 }
 
 void vsfCVExResidualSums(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const VsfCVExSums& X = *m->cvexSums;
+  const VsfCVExSums& X = *m->cvexPass.cvexSums;
   const bool ls = vsfMethodLsCoefficients(o->method);
-  const double scale = vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0
-                           ? (m->nObs - 1.0) * m->l2 + 1.0
-                           : 1.0;
+  const double scale =
+      vsfMethodRidge(o->method) && m->elnetPass.enSetting == 1 && m->elnetPass.l2 > 0
+          ? (m->totals.nObs - 1.0) * m->elnetPass.l2 + 1.0
+          : 1.0;
   std::vector<int64_t> col;
   std::vector<double> beta, dir;
   for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
     const int64_t c = m->effectColumn[k];
     col.push_back(c);
-    beta.push_back(ls ? -m->sweptXpx[at(c, 0)] : scale * m->pathBeta[k]);
-    dir.push_back(ls ? 0.0 : scale * m->direction[k]);
+    beta.push_back(ls ? -m->sweptXpx[at(c, 0)] : scale * m->pathPass.pathBeta[k]);
+    dir.push_back(ls ? 0.0 : scale * m->pathPass.direction[k]);
   }
   m->sse = quadratic(X.train, col, beta, true);
-  m->heldOutError = quadratic(X.heldOut, col, beta, true);
-  m->heldOutTestError = ls ? 0.0 : quadratic(X.heldOut, col, dir, false);
+  m->cvexPass.heldOutError = quadratic(X.heldOut, col, beta, true);
+  m->cvexPass.heldOutTestError = ls ? 0.0 : quadratic(X.heldOut, col, dir, false);
 }

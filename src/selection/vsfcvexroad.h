@@ -15,7 +15,7 @@ struct VsfCVExSums;
 // can be taken (the least-angle path on the full X'X over single dense columns with an
 // intercept, no roles, weights that are the rows' own, no screening, adaptive weights or
 // resampling, every row placed and every sum finite), the pass that forms the folds' cross
-// products into `sums`. The fit takes the road (model->cvexSums set) when it can. Ok, or a
+// products into `sums`. The fit takes the road (model->cvexPass.cvexSums set) when it can. Ok, or a
 // failing pass's code.
 [[nodiscard]] VsfStatus vsfCVExTakeRoad(VsfModel* model, VsfCVExSums* sums);
 // The held-out fold's fit: its training and held-out totals, its training rows' means and

@@ -52,15 +52,16 @@ double trialValue(const VsfModel* m, int32_t k) {
 
 // Row l2Trial of the tuning rows, when they are kept.
 void writeTuneRow(VsfModel* m, double l2, int32_t k, double value) {
-  if (m->enTuneRows == nullptr || m->l2Trial < 0 || m->l2Trial >= m->enTuneCapacity)
+  if (m->elnetPass.enTuneRows == nullptr || m->elnet.l2Trial < 0 ||
+      m->elnet.l2Trial >= m->elnetPass.enTuneCapacity)
     return;
-  double* row = m->enTuneRows + 7 * static_cast<int64_t>(m->l2Trial);
+  double* row = m->elnetPass.enTuneRows + 7 * static_cast<int64_t>(m->elnet.l2Trial);
   row[0] = l2;
-  row[1] = m->stepPathValue[k];
-  row[2] = m->stepRank[k];
+  row[1] = m->history.stepPathValue[k];
+  row[2] = m->history.stepRank[k];
   row[3] = value;
-  row[4] = m->stepL2Norm[k];
-  row[5] = m->stepL1Norm[k];
+  row[4] = m->history.stepL2Norm[k];
+  row[5] = m->history.stepL1Norm[k];
   row[6] = k + 1.0;
 }
 
@@ -75,7 +76,7 @@ void startTrials(VsfModelOptions* o) {
 // One fit per trial; a trial that ends with a fit status ends the search.
 VsfL2Trial fitTrial(VsfModel* m) {
   return [m](int32_t index, double l2, double* value) {
-    m->l2Trial = index;
+    m->elnet.l2Trial = index;
     *value = vsfProcessCriterionEN(l2, m);
     m->options->transformPages = 0;
     return m->fitStatus == VsfFitStatus::Done;
@@ -94,14 +95,14 @@ double vsfProcessCriterionEN(double l2, VsfModel* model) {
   VsfStatus rc = vsfModelInit(m);
   if (rc != VsfStatus::Ok)
     return codeOf(rc);
-  m->l2 = l2;
+  m->elnetPass.l2 = l2;
   if ((rc = vsfProcessModel(m)) != VsfStatus::Ok)
     return codeOf(rc);
   if (m->fitStatus != VsfFitStatus::Done)
     return -1.0;
-  const bool chosen = m->options->choose != VsfCriterion::NoneGiven && m->chosenStep >= 0 &&
-                      m->chosenStep < m->stepCount;
-  const int32_t k = chosen ? m->chosenStep : m->stepCount - 1;
+  const bool chosen = m->options->choose != VsfCriterion::NoneGiven && m->chosen.chosenStep >= 0 &&
+                      m->chosen.chosenStep < m->history.stepCount;
+  const int32_t k = chosen ? m->chosen.chosenStep : m->history.stepCount - 1;
   const double value = k >= 0 ? trialValue(m, k) : hostMissing();
   if (k >= 0)
     writeTuneRow(m, l2, k, value);
@@ -180,7 +181,8 @@ double vsfProcessGoldenSection(VsfModel* model) {
   VsfModel* m = model;
   startTrials(m->options);
   bool ranToEnd;
-  const double best = vsfGoldenSectionWalk(m->l2Low, m->l2High, m->l2Steps, fitTrial(m), &ranToEnd);
+  const double best = vsfGoldenSectionWalk(m->elnet.l2Low, m->elnet.l2High, m->elnetPass.l2Steps,
+                                           fitTrial(m), &ranToEnd);
   if (ranToEnd) {
     char line[80];
     std::snprintf(line, sizeof line, "chosen L2 by golden section search = %.5e:", best);
@@ -192,20 +194,20 @@ double vsfProcessGoldenSection(VsfModel* model) {
 double vsfProcessLogGridSearch(VsfModel* model) {
   VsfModel* m = model;
   startTrials(m->options);
-  return vsfLogGridWalk(m->l2Low, m->l2High, m->l2Steps, fitTrial(m));
+  return vsfLogGridWalk(m->elnet.l2Low, m->elnet.l2High, m->elnetPass.l2Steps, fitTrial(m));
 }
 
 VsfStatus vsfDriveElasticNet(VsfModel* model) {
   VsfModel* m = model;
   VsfModelOptions* o = m->options;
   VsfStatus rc;
-  if (m->l2Search == VsfL2Search::None) {
+  if (m->elnet.l2Search == VsfL2Search::None) {
     if ((rc = vsfModelInit(m)) != VsfStatus::Ok)
       return rc;
-    m->finalL2 = m->l2;
+    m->elnet.finalL2 = m->elnetPass.l2;
     return vsfProcessModel(m);
   }
-  if (m->l2Search != VsfL2Search::Golden && m->l2Search != VsfL2Search::Grid)
+  if (m->elnet.l2Search != VsfL2Search::Golden && m->elnet.l2Search != VsfL2Search::Grid)
     return VsfStatus::Ok;
   // The cross products before the ridge, formed by the first trial's pass and shared by
   // every later trial and the final fit. Folds keep sums of their own, which are formed
@@ -214,22 +216,22 @@ VsfStatus vsfDriveElasticNet(VsfModel* model) {
   if (vsfFullXpxOn(m) && !o->cvOn && !o->cvExternal) {
     const int64_t columns = static_cast<int64_t>(m->parmCount) + 1;
     base.assign(static_cast<size_t>(columns * (columns + 1) / 2), 0.0);
-    m->l2BaseXpx = base.data();
-    m->l2BaseReady = 0;
+    m->elnet.l2BaseXpx = base.data();
+    m->elnet.l2BaseReady = 0;
   }
-  const double L =
-      m->l2Search == VsfL2Search::Golden ? vsfProcessGoldenSection(m) : vsfProcessLogGridSearch(m);
+  const double L = m->elnet.l2Search == VsfL2Search::Golden ? vsfProcessGoldenSection(m)
+                                                            : vsfProcessLogGridSearch(m);
   rc = VsfStatus::Ok;
   if (m->fitStatus == VsfFitStatus::Done) {
     if ((rc = vsfModelInit(m)) == VsfStatus::Ok) {
       o->transformPages = 0;
       o->recordSteps = 1;
-      m->l2 = L;
-      m->finalL2 = L;
+      m->elnetPass.l2 = L;
+      m->elnet.finalL2 = L;
       rc = vsfProcessModel(m);
     }
   }
-  m->l2BaseXpx = nullptr;
-  m->l2BaseReady = 0;
+  m->elnet.l2BaseXpx = nullptr;
+  m->elnet.l2BaseReady = 0;
   return rc;
 }

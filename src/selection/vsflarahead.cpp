@@ -40,11 +40,11 @@ constexpr size_t kAheadSteps = 16; // entries of one look-ahead at most
 // validation holds no rows out, so its residual pass is the plain one: its folds do not count.
 [[nodiscard]] bool lookAheadOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
+  const bool xcvFinal = o->cvExternal && m->cvexPass.heldOutFold == m->cv.foldCount;
   if (!vsfFullXpxOn(m) || !vsfMethod(o->method).lookAhead || o->adaptive ||
       (o->cvExternal && !xcvFinal) || rolesPresent(m) || o->screen != VsfScreenMethod::None ||
-      vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 || m->l2BaseXpx != nullptr ||
-      (m->foldCount > 0 && !xcvFinal))
+      vsfSafeScreening(m) || m->hier.hierarchy || m->elnetPass.l2 > 0 ||
+      m->elnet.l2BaseXpx != nullptr || (m->cv.foldCount > 0 && !xcvFinal))
     return false;
   const VsfRowShape S = vsfRowShape(m);
   return !S.hasRole && (!S.hasFold || xcvFinal) && (!S.xcv || xcvFinal) && !S.cv && S.sparse == 0;
@@ -57,8 +57,8 @@ void pathTerms(const VsfModel* m, std::vector<int32_t>& offsets, std::vector<dou
   offsets.clear();
   betas.clear();
   for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
-    offsets.push_back(m->denseOffset[m->inModelList[p]]);
-    betas.push_back(m->pathBeta[m->inModelList[p]]);
+    offsets.push_back(m->layout.denseOffset[m->inModelList[p]]);
+    betas.push_back(m->pathPass.pathBeta[m->inModelList[p]]);
   }
 }
 
@@ -78,20 +78,20 @@ public:
     const size_t P = static_cast<size_t>(m->parmCount);
     const size_t X = static_cast<size_t>(m->xpxColumns);
     own(c_.sweptXpx, swept_, m->sweptXpx, static_cast<size_t>(packed::tri(m->xpxColumns)));
-    own(c_.corr, corr_, m->corr, E);
-    own(c_.dirCorr, dirCorr_, m->dirCorr, E);
-    own(c_.direction, direction_, m->direction, E);
-    own(c_.pathBeta, pathBeta_, m->pathBeta, P);
+    own(c_.pathPass.corr, corr_, m->pathPass.corr, E);
+    own(c_.pathPass.dirCorr, dirCorr_, m->pathPass.dirCorr, E);
+    own(c_.pathPass.direction, direction_, m->pathPass.direction, E);
+    own(c_.pathPass.pathBeta, pathBeta_, m->pathPass.pathBeta, P);
     own(c_.workVector, work_, m->workVector, P + 1);
-    own(c_.activeSign, sign_, m->activeSign, E);
+    own(c_.path.activeSign, sign_, m->path.activeSign, E);
     own(c_.inModelList, inModel_, m->inModelList, E);
     own(c_.effectStatus, status_, m->effectStatus, E);
     own(c_.sweepFlags, flags_, m->sweepFlags, X);
     c_.bags = nullptr;
     c_.puddle = nullptr;
-    c_.beta = c_.stdBeta = c_.savedBeta = c_.savedStdBeta = nullptr;
-    c_.larAhead = nullptr;
-    c_.larSquare = nullptr;
+    c_.beta = c_.stdBeta = c_.path.savedBeta = c_.path.savedStdBeta = nullptr;
+    c_.pathPass.larAhead = nullptr;
+    c_.path.larSquare = nullptr;
   }
   VsfModel* model() { return &c_; }
 
@@ -117,7 +117,7 @@ private:
 // copy of the path: as many as a pass can afford, up to the path's end. The steps run as the
 // look-ahead's (no sums, no estimates) on the walk's scratch `s`.
 void walkAhead(const VsfModel* m, LarScratch& s, int32_t pendingDrop, VsfLarAhead& a) {
-  const int64_t dense = m->denseColumnCount;
+  const int64_t dense = m->layout.denseColumnCount;
   const int64_t budget = std::max<int64_t>(4 * dense, 64);
   int64_t cost = entryCost(static_cast<int64_t>(a.offsets[0].size()), dense);
   PathCopy copy(m);
@@ -128,7 +128,7 @@ void walkAhead(const VsfModel* m, LarScratch& s, int32_t pendingDrop, VsfLarAhea
   while (a.offsets.size() < kAheadSteps && cost < budget) {
     int32_t changed = -1;
     if (LarLassoStep(c, ahead, &changed, &pendingDrop) != VsfStatus::Ok ||
-        c->stopReason != VSR_NONE)
+        c->stop.stopReason != VSR_NONE)
       break;
     pathTerms(c, offsets, betas);
     a.offsets.push_back(offsets);
@@ -140,7 +140,7 @@ void walkAhead(const VsfModel* m, LarScratch& s, int32_t pendingDrop, VsfLarAhea
 } // namespace
 
 [[nodiscard]] VsfStatus residualAhead(VsfModel* m, LarScratch& s, int32_t pendingDrop) {
-  VsfLarAhead& a = *m->larAhead;
+  VsfLarAhead& a = *m->pathPass.larAhead;
   try {
     std::vector<int32_t> offsets;
     std::vector<double> betas;

@@ -50,13 +50,13 @@ int64_t crossBudget(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   if (vsfFullXpxOn(m) || m->crossSlot == nullptr ||
       !vsfMethodIs(o->method, VsfMethodFamily::LeastAngle) || vsfMethodRidge(o->method) ||
-      (o->adaptive && !m->splitSparse) || o->cvExternal || rolesPresent(m) ||
-      o->screen != VsfScreenMethod::None || vsfSafeScreening(m) || m->hierarchy || m->l2 > 0 ||
-      m->l2BaseXpx != nullptr || m->foldCount > 0)
+      (o->adaptive && !m->layout.splitSparse) || o->cvExternal || rolesPresent(m) ||
+      o->screen != VsfScreenMethod::None || vsfSafeScreening(m) || m->hier.hierarchy ||
+      m->elnetPass.l2 > 0 || m->elnet.l2BaseXpx != nullptr || m->cv.foldCount > 0)
     return 0;
   const VsfRowShape S = vsfRowShape(m);
   if (S.hasRole || S.hasFold || S.xcv || S.cv || S.hasResample ||
-      (S.sparse != 0 && !m->splitSparse))
+      (S.sparse != 0 && !m->layout.splitSparse))
     return 0;
   const int64_t limit = seam::larCrossLimit();
   if (limit >= 0)
@@ -80,8 +80,9 @@ namespace {
   const int64_t N = m->parmCount + 1, column = N * static_cast<int64_t>(sizeof(double));
   const int64_t need = m->crossColumnCount + more;
   const int64_t cap = m->crossCapacity;
-  return need * column <= m->larCrossBytes &&
-         !(cap <= need && std::min(std::max(2 * cap, cap + need), N) * column > m->larCrossBytes);
+  return need * column <= m->path.larCrossBytes &&
+         !(cap <= need &&
+           std::min(std::max(2 * cap, cap + need), N) * column > m->path.larCrossBytes);
 }
 
 // The most effects whose cross products one pass forms: the rows are read once for all of
@@ -98,18 +99,18 @@ void likelyEntrants(const VsfModel* m, std::vector<int32_t>& batch) {
   std::vector<int32_t> pool;
   for (int32_t j = m->includeCount; j < m->effectCount; ++j)
     if (m->effectStatus[j] == VES_CANDIDATE && m->crossSlot[j] == -1 && j != batch[0] &&
-        m->effectColumns[j] == 1 && m->sparseSlot[j] < 0)
+        m->effectColumns[j] == 1 && m->layout.sparseSlot[j] < 0)
       pool.push_back(j);
   const size_t want = std::min(kCrossBatch - batch.size(), pool.size());
   const auto larger = [m](int32_t a, int32_t b) {
-    const double ca = std::fabs(m->corr[a]), cb = std::fabs(m->corr[b]);
+    const double ca = std::fabs(m->pathPass.corr[a]), cb = std::fabs(m->pathPass.corr[b]);
     return ca > cb || (ca == cb && a < b);
   };
   std::partial_sort(pool.begin(), pool.begin() + static_cast<ptrdiff_t>(want), pool.end(), larger);
   const int64_t N = m->parmCount + 1, column = N * static_cast<int64_t>(sizeof(double));
   for (size_t i = 0; i < want; ++i) {
     const int64_t kept = m->crossColumnCount + static_cast<int64_t>(batch.size()) + 1;
-    if (2 * kept * column > m->larCrossBytes ||
+    if (2 * kept * column > m->path.larCrossBytes ||
         !crossRoom(m, static_cast<int64_t>(batch.size()) + 1))
       break;
     batch.push_back(pool[i]);
@@ -123,7 +124,7 @@ namespace larpath {
 // Keeps the entering effect's cross products, with those of the likely next entrants, when
 // the bound holds them; before the effect enters, whose new rows of X'X then come from them.
 [[nodiscard]] VsfStatus keepCross(VsfModel* m, int32_t k) {
-  if (m->larCrossBytes <= 0 || m->crossSlot[k] != -1 || m->effectColumns[k] != 1 ||
+  if (m->path.larCrossBytes <= 0 || m->crossSlot[k] != -1 || m->effectColumns[k] != 1 ||
       !crossRoom(m, 1))
     return VsfStatus::Ok;
   std::vector<int32_t> batch{k};
@@ -133,7 +134,7 @@ namespace larpath {
 
 // Whether every active effect has its cross products kept.
 bool crossKept(const VsfModel* m, int32_t first) {
-  if (m->larCrossBytes <= 0)
+  if (m->path.larCrossBytes <= 0)
     return false;
   for (int32_t p = first; p < m->inModelCount; ++p)
     if (m->crossSlot[m->inModelList[p]] == -1)

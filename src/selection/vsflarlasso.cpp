@@ -48,11 +48,11 @@ using packed::sym;
 // The largest adaptive weight: the weighted columns have that norm at most, so the path's
 // correlations are the response's units times it. 1 outside adaptive fits.
 [[nodiscard]] double largestAdaptiveWeight(const VsfModel* m) {
-  if (!m->options->adaptive || m->adaptiveWeight == nullptr)
+  if (!m->options->adaptive || m->adaptive.adaptiveWeight == nullptr)
     return 1.0;
   double largest = 0.0;
   for (int32_t p = 0; p < m->parmCount; ++p)
-    if (const double w = m->adaptiveWeight[p]; !isHostMissing(w))
+    if (const double w = m->adaptive.adaptiveWeight[p]; !isHostMissing(w))
       largest = std::max(largest, std::fabs(w));
   return largest > 0.0 ? largest : 1.0;
 }
@@ -82,7 +82,7 @@ double firstCatchUp(const VsfModel* m, double cmax, double A, int32_t* catcher) 
   for (int32_t j = m->includeCount; j < m->effectCount; ++j) {
     if (!vsfScreenEligible(m, j))
       continue;
-    const double c = m->corr[j], a = m->dirCorr[j];
+    const double c = m->pathPass.corr[j], a = m->pathPass.dirCorr[j];
     double g1 = (A - a) == 0.0 ? kBig : (cmax - c) / (A - a);
     double g2 = (A + a) == 0.0 ? kBig : (cmax + c) / (A + a);
     if (g1 < tiny)
@@ -101,7 +101,7 @@ double firstCatchUp(const VsfModel* m, double cmax, double A, int32_t* catcher) 
 } // namespace
 
 double vsfLarActiveRate(const VsfModel* m, int32_t k, double A, double cmax) {
-  const double c = m->corr[k];
+  const double c = m->pathPass.corr[k];
   return cmax > 0.0 && c != 0.0 ? A * c / cmax : c < 0 ? -A : A;
 }
 
@@ -124,7 +124,7 @@ namespace {
   for (int32_t j = first; j < E; ++j) {
     if (!vsfScreenEligible(m, j))
       continue;
-    const double c = std::fabs(m->corr[j]);
+    const double c = std::fabs(m->pathPass.corr[j]);
     if (c > cmax + fuzz) {
       candidate = j;
       cmax = c;
@@ -132,7 +132,7 @@ namespace {
   }
   for (int32_t j = first; j < E; ++j)
     if (j != candidate && vsfScreenEligible(m, j) &&
-        std::fabs(std::fabs(m->corr[j]) - cmax) < tie) {
+        std::fabs(std::fabs(m->pathPass.corr[j]) - cmax) < tie) {
       m->effectStatus[j] = VES_UNAVAILABLE;
       vsfScreenTied(m, j);
     }
@@ -147,8 +147,8 @@ double firstZeroCrossing(const VsfModel* m, int32_t first, int32_t* effect) {
   int32_t drop = -1;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
-    const double w = m->direction[k];
-    const double r = w == 0.0 ? kBig : -m->pathBeta[k] / w;
+    const double w = m->pathPass.direction[k];
+    const double r = w == 0.0 ? kBig : -m->pathPass.pathBeta[k] / w;
     if (r > kTiny && r < best) {
       best = r;
       drop = k;
@@ -177,43 +177,43 @@ void lassoZeroCrossing(const VsfModel* m, int32_t first, double* gamma, int32_t*
 [[nodiscard]] bool newPathValue(VsfModel* m, double cmax, double A, double R, double* gamma) {
   const VsfModelOptions* o = m->options;
   const VsfL1Choice kind = o->stop == VsfCriterion::L1 ? o->stopL1Choice : VsfL1Choice::None;
-  const double target = m->l1Target;
+  const double target = m->path.l1Target;
   const double next = cmax - A * *gamma;
   bool reached = false;
   switch (kind) {
   case VsfL1Choice::Ratio:
-    if (target >= 0 && target * m->lambdaMax > next) {
-      *gamma = (cmax - target * m->lambdaMax) / A;
-      m->lambda = target * m->lambdaMax;
+    if (target >= 0 && target * m->path.lambdaMax > next) {
+      *gamma = (cmax - target * m->path.lambdaMax) / A;
+      m->path.lambda = target * m->path.lambdaMax;
       reached = true;
     } else {
-      m->lambda = next;
+      m->path.lambda = next;
     }
     break;
   case VsfL1Choice::Norm:
-    if (target >= 0 && R > 0 && target < *gamma * R + m->l1Norm) {
-      *gamma = (target - m->l1Norm) / R;
-      m->l1Norm = target;
+    if (target >= 0 && R > 0 && target < *gamma * R + m->path.l1Norm) {
+      *gamma = (target - m->path.l1Norm) / R;
+      m->path.l1Norm = target;
       reached = true;
     } else {
-      m->lambda = next;
+      m->path.lambda = next;
     }
     break;
   case VsfL1Choice::Value:
     if (target >= 0 && next < target) {
       *gamma = (cmax - target) / A;
-      m->lambda = target;
+      m->path.lambda = target;
       reached = true;
     } else {
-      m->lambda = next;
+      m->path.lambda = next;
     }
     break;
   default:
-    m->lambda = next;
+    m->path.lambda = next;
     break;
   }
-  if (m->lambda < 0)
-    m->lambda = 0;
+  if (m->path.lambda < 0)
+    m->path.lambda = 0;
   return reached;
 }
 
@@ -224,20 +224,20 @@ void setPathNorms(VsfModel* m, int32_t first) {
   const int32_t* in = m->inModelList;
   double l1 = 0.0, l2 = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
-    const double b = m->pathBeta[in[p]];
+    const double b = m->pathPass.pathBeta[in[p]];
     l1 += std::fabs(b);
     l2 += b * b;
   }
-  m->l1Norm = l1;
-  m->l2Norm = std::sqrt(l2);
+  m->path.l1Norm = l1;
+  m->path.l2Norm = std::sqrt(l2);
 }
 
 void moveCoefficients(VsfModel* m, int32_t first, double gamma, int32_t pendingDrop, bool reached) {
   const int32_t* in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
-    m->pathBeta[in[p]] += gamma * m->direction[in[p]];
+    m->pathPass.pathBeta[in[p]] += gamma * m->pathPass.direction[in[p]];
   if (pendingDrop != -1 && !reached)
-    m->pathBeta[pendingDrop] = 0.0;
+    m->pathPass.pathBeta[pendingDrop] = 0.0;
   setPathNorms(m, first);
 }
 
@@ -253,15 +253,15 @@ void dataScaleEstimates(VsfModel* m, int32_t first, double sy) {
     if (vsfMethodLsCoefficients(o->method)) {
       b = -m->sweptXpx[sym(m->effectColumn[k], 0)];
     } else {
-      b = m->pathBeta[k];
-      if (vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0)
-        b *= 1.0 + (m->nObs - 1) * m->l2;
+      b = m->pathPass.pathBeta[k];
+      if (vsfMethodRidge(o->method) && m->elnetPass.enSetting == 1 && m->elnetPass.l2 > 0)
+        b *= 1.0 + (m->totals.nObs - 1) * m->elnetPass.l2;
     }
     if (o->adaptive)
-      b *= m->adaptiveWeight[k];
-    const double css = m->columnSumSquares[k];
+      b *= m->adaptive.adaptiveWeight[k];
+    const double css = m->moments.columnSumSquares[k];
     b *= css;
-    S += m->columnSums[k] * b;
+    S += m->moments.columnSums[k] * b;
     m->beta[k] = b;
     if (sy > 0 && !isHostMissing(css) && css > 0)
       m->stdBeta[k] = b / (css * sy);
@@ -333,7 +333,7 @@ void refuseEntry(VsfModel* m, int32_t k) {
 [[nodiscard]] double activeCorrelation(const VsfModel* m, int32_t first) {
   double c = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p)
-    c = std::max(c, std::fabs(m->corr[m->inModelList[p]]));
+    c = std::max(c, std::fabs(m->pathPass.corr[m->inModelList[p]]));
   return c;
 }
 
@@ -362,7 +362,7 @@ void refuseEntry(VsfModel* m, int32_t k) {
     return rc;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t e = m->inModelList[p];
-    m->pathBeta[e] = -m->sweptXpx[at(m->effectColumn[e], 0)];
+    m->pathPass.pathBeta[e] = -m->sweptXpx[at(m->effectColumn[e], 0)];
   }
   setPathNorms(m, first);
   return VsfStatus::Ok;
@@ -398,12 +398,12 @@ namespace larpath {
 VsfStatus LarLassoStep(VsfModel* m, const LarWalk& walk, int32_t* changedEffect,
                        int32_t* pendingDrop) {
   Stretch how = Stretch::Done;
-  m->sseFall = 0.0;
-  m->sseFallKnown = fallFromMove(m) ? 1 : 0;
+  m->path.sseFall = 0.0;
+  m->path.sseFallKnown = fallFromMove(m) ? 1 : 0;
   do {
     if (VsfStatus rc = stepStretch(m, walk, changedEffect, pendingDrop, &how); rc != VsfStatus::Ok)
       return rc;
-  } while (how != Stretch::Done && m->stopReason == VSR_NONE);
+  } while (how != Stretch::Done && m->stop.stopReason == VSR_NONE);
   // A step that went on past a refused entry and ended without another change (the path's
   // end or the L1 target) is the move itself: it enters nothing.
   if (*changedEffect >= 0 && m->effectStatus[*changedEffect] == VES_UNAVAILABLE)
@@ -427,7 +427,8 @@ namespace {
   const bool moved = *how == Stretch::Moved;
   *how = Stretch::Done;
 
-  const double sy = m->nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->nObs - 1)) : 0.0;
+  const double sy =
+      m->totals.nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->totals.nObs - 1)) : 0.0;
 
   if (*pendingDrop != -1) {
     vsfDropEffect(m, *pendingDrop, 1);
@@ -442,7 +443,7 @@ namespace {
     if (candidate == -1) {
       // A move past a refused entry is a step of its own; the next one finds the end.
       if (!moved)
-        m->stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
+        m->stop.stopReason = m->inModelCount == all ? VSR_ALL_ENTERED : VSR_NO_CANDIDATE;
       return VsfStatus::Ok;
     }
     *changedEffect = entered = candidate;
@@ -465,7 +466,7 @@ namespace {
   }
   *pendingDrop = -1;
   if (m->inModelCount <= first) {
-    m->stopReason = VSR_ALL_ENTERED;
+    m->stop.stopReason = VSR_ALL_ENTERED;
     return VsfStatus::Ok;
   }
 
@@ -484,44 +485,45 @@ namespace {
     lassoZeroCrossing(m, first, &gamma, pendingDrop, &dropRatio, &dropEffect);
   if ((rc = vsfScreenStep(m, cmax, A, &gamma, pendingDrop, dropRatio, dropEffect)) != VsfStatus::Ok)
     return rc;
-  const double lambdaBefore = m->lambda, l1Before = m->l1Norm;
+  const double lambdaBefore = m->path.lambda, l1Before = m->path.l1Norm;
   const bool reached = newPathValue(m, cmax, A, R, &gamma);
   // A step of cmax / A (nothing left to catch up, no drop) runs to the path's end, where
   // lambda is 0: cmax - A (cmax / A) would leave the rounding of the cross products instead.
   if (!reached && *pendingDrop == -1 && gamma == cmax / A)
-    m->lambda = 0.0;
+    m->path.lambda = 0.0;
 
   // The path ends when the step no longer moves, or when lambda stops falling.
   if (!reached && *pendingDrop == -1) {
-    const double shift = entered >= 0 ? std::fabs(gamma * m->direction[entered]) : 0.0;
+    const double shift = entered >= 0 ? std::fabs(gamma * m->pathPass.direction[entered]) : 0.0;
     uint8_t end = VSR_NONE;
     const double still = pathTolerance(m, 1e-8);
     if (shift <= still && A * gamma <= still)
       end = VSR_PATH_END;
-    else if (m->stepCount >= 2 &&
-             m->stepPathValue[m->stepCount - 1] * m->lambdaMax + pathTolerance(m, m->fuzz) <=
-                 m->lambda)
+    else if (m->history.stepCount >= 2 &&
+             m->history.stepPathValue[m->history.stepCount - 1] * m->path.lambdaMax +
+                     pathTolerance(m, m->fuzz) <=
+                 m->path.lambda)
       end = VSR_PATH_END2;
     if (end != VSR_NONE && moved) {
       // The step has moved past a refused entry: it is that move, recorded with the estimates
       // it left, and the next step finds the end.
-      m->lambda = lambdaBefore;
-      m->l1Norm = l1Before;
+      m->path.lambda = lambdaBefore;
+      m->path.l1Norm = l1Before;
       keepTheMove(m, entered, changedEffect);
       return VsfStatus::Ok;
     }
     if (end != VSR_NONE) {
-      m->stopReason = end;
+      m->stop.stopReason = end;
       return VsfStatus::Ok;
     }
   }
 
-  if (m->sseFallKnown != 0)
-    m->sseFall += moveFall(m, scratch, first, gamma, road);
+  if (m->path.sseFallKnown != 0)
+    m->path.sseFall += moveFall(m, scratch, first, gamma, road);
   moveCoefficients(m, first, gamma, *pendingDrop, reached);
   // The look-ahead's copy has no rows to refine on: its end keeps the path's coefficients, and
   // the fit's own step then forms its sums afresh.
-  if (m->lambda == 0.0 && *pendingDrop == -1 && !ahead &&
+  if (m->path.lambda == 0.0 && *pendingDrop == -1 && !ahead &&
       (rc = endAtLeastSquares(m, first)) != VsfStatus::Ok)
     return rc;
   if ((rc = updateResidual(m, walk, first, gamma, A, road, *pendingDrop)) != VsfStatus::Ok)
@@ -541,29 +543,30 @@ VsfStatus vsfLarLasso(VsfModel* m) {
   VsfStatus rc;
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
-  m->sseFallKnown = 0;
+  m->path.sseFallKnown = 0;
 
-  m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
+  m->sse = m->validateAse = m->testAse = m->cvexPass.heldOutError = m->cvexPass.heldOutTestError =
+      0.0;
   if (!vsfFullXpxOn(m)) {
-    std::memset(m->corr, 0, sizeof(double) * m->parmCount);
+    std::memset(m->pathPass.corr, 0, sizeof(double) * m->parmCount);
     if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != VsfStatus::Ok)
       return rc;
   } else {
     for (int32_t j = 0; j < E; ++j)
-      m->corr[j] = m->xpx[sym(m->effectColumn[j], 0)];
+      m->pathPass.corr[j] = m->xpx[sym(m->effectColumn[j], 0)];
     // The held-out sums need a pass over the rows.
     if (!o->cvExternal)
       m->sse = m->sweptXpx[0];
-    else if (m->cvexSums != nullptr)
+    else if (m->cvexPass.cvexSums != nullptr)
       vsfCVExResidualSums(m);
     else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
       return rc;
   }
 
-  m->lambdaMax = 0.0;
+  m->path.lambdaMax = 0.0;
   for (int32_t j = m->includeCount; j < E; ++j)
-    if (m->effectStatus[j] == VES_CANDIDATE && std::fabs(m->corr[j]) > m->lambdaMax)
-      m->lambdaMax = std::fabs(m->corr[j]);
+    if (m->effectStatus[j] == VES_CANDIDATE && std::fabs(m->pathPass.corr[j]) > m->path.lambdaMax)
+      m->path.lambdaMax = std::fabs(m->pathPass.corr[j]);
 
   // A rule switched off for this fit (nothing correlated) is the user's again for the next.
   const VsfScreenMethod screen = o->screen;
@@ -573,18 +576,18 @@ VsfStatus vsfLarLasso(VsfModel* m) {
   if ((rc = vsfScreenStart(m)) == VsfStatus::Ok) {
     // The _testroadahead switch at 0 keeps the pass per step, for comparing the two.
     const bool sumsOn = fastRoadOn(FastRoad::LarLookAhead);
-    m->larAhead = lookAheadOpen(m) && sumsOn ? &ahead : nullptr;
-    m->larCrossBytes = crossBudget(m);
-    m->larMatrixSse = (matrixSseOpen(m) || m->larCrossBytes > 0) && sumsOn ? 1 : 0;
-    m->larSquare = squareOpen(m, square) ? &square : nullptr;
+    m->pathPass.larAhead = lookAheadOpen(m) && sumsOn ? &ahead : nullptr;
+    m->path.larCrossBytes = crossBudget(m);
+    m->path.larMatrixSse = (matrixSseOpen(m) || m->path.larCrossBytes > 0) && sumsOn ? 1 : 0;
+    m->path.larSquare = squareOpen(m, square) ? &square : nullptr;
     // A row of X'X formed ahead of its entry serves this path only.
     m->formedEntry = 0;
     rc = walkPath(m, LarWalk{LarMode::Fit, &scratch}, &stopValue, &chooseValue);
     m->formedEntry = 0;
-    m->larAhead = nullptr;
-    m->larMatrixSse = 0;
-    m->larSquare = nullptr;
-    m->larCrossBytes = 0;
+    m->pathPass.larAhead = nullptr;
+    m->path.larMatrixSse = 0;
+    m->path.larSquare = nullptr;
+    m->path.larCrossBytes = 0;
   }
   o->screen = screen;
   return rc;
@@ -596,30 +599,30 @@ namespace {
                                  double* chooseValue) {
   const VsfModelOptions* o = m->options;
   VsfStatus rc;
-  m->lambda = m->lambdaMax;
-  m->l1Norm = m->l2Norm = 0.0;
-  if (!o->noint && m->stepCount > 0) {
-    m->stepPathValue[0] = 1.0;
-    m->stepL1Norm[0] = 0.0;
-    m->stepL2Norm[0] = 0.0;
+  m->path.lambda = m->path.lambdaMax;
+  m->path.l1Norm = m->path.l2Norm = 0.0;
+  if (!o->noint && m->history.stepCount > 0) {
+    m->history.stepPathValue[0] = 1.0;
+    m->history.stepL1Norm[0] = 0.0;
+    m->history.stepL2Norm[0] = 0.0;
     // The intercept's step: a fold fit holds out the error of the mean, known only now; the
     // final fit recorded the averaged curve's start with the step.
     if (o->cvExternal) {
-      m->stepHeldOutTestError[0] = 0.0;
-      if (m->heldOutFold != m->foldCount)
-        m->stepHeldOutError[0] = m->heldOutError;
+      m->history.stepHeldOutTestError[0] = 0.0;
+      if (m->cvexPass.heldOutFold != m->cv.foldCount)
+        m->history.stepHeldOutError[0] = m->cvexPass.heldOutError;
     }
   }
 
   int32_t pendingDrop = -1;
   int32_t t = o->noint ? 0 : 1;
   const int32_t target =
-      o->screen == VsfScreenMethod::Sis ? m->screenKeep + m->includeCount : m->effectCount;
+      o->screen == VsfScreenMethod::Sis ? m->screen.screenKeep + m->includeCount : m->effectCount;
   const int32_t parms = m->parmCount;
   while (vsfKeepGoing(m, t)) {
     if (o->stop != VsfCriterion::NoneGiven) {
-      std::memcpy(m->savedBeta, m->beta, sizeof(double) * parms);
-      std::memcpy(m->savedStdBeta, m->stdBeta, sizeof(double) * parms);
+      std::memcpy(m->path.savedBeta, m->beta, sizeof(double) * parms);
+      std::memcpy(m->path.savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }
     int32_t changed = -1;
     const bool dropping = pendingDrop != -1;
@@ -630,16 +633,16 @@ namespace {
     const bool dropped = dropping || (changed >= 0 && m->effectStatus[changed] == VES_CANDIDATE);
     const int32_t d = dropped ? -1 : 1;
     // A refused entry at the path's end leaves nothing to record.
-    if ((m->stopReason != VSR_NONE && m->stopReason != VSR_PATH_END &&
-         m->stopReason != VSR_PATH_END2) ||
-        (changed == -1 && m->stopReason != VSR_NONE))
+    if ((m->stop.stopReason != VSR_NONE && m->stop.stopReason != VSR_PATH_END &&
+         m->stop.stopReason != VSR_PATH_END2) ||
+        (changed == -1 && m->stop.stopReason != VSR_NONE))
       return VsfStatus::Ok;
     int32_t result = 0;
     if ((rc = vsfStopSelection(0.0, m, t, changed, d, stopValue, &result)) != VsfStatus::Ok)
       return rc;
-    if (m->stopReason == VSR_NO_IMPROVEMENT) {
-      std::memcpy(m->beta, m->savedBeta, sizeof(double) * parms);
-      std::memcpy(m->stdBeta, m->savedStdBeta, sizeof(double) * parms);
+    if (m->stop.stopReason == VSR_NO_IMPROVEMENT) {
+      std::memcpy(m->beta, m->path.savedBeta, sizeof(double) * parms);
+      std::memcpy(m->stdBeta, m->path.savedStdBeta, sizeof(double) * parms);
     }
     if (result == -1)
       return VsfStatus::Ok;
@@ -649,7 +652,7 @@ namespace {
     if ((rc = vsfRecordStep(m, changed)) != VsfStatus::Ok)
       return rc;
     if (m->inModelCount == target && pendingDrop == -1) {
-      m->stopReason = VSR_ALL_ENTERED;
+      m->stop.stopReason = VSR_ALL_ENTERED;
       return VsfStatus::Ok;
     }
     ++t;

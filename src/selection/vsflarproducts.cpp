@@ -117,21 +117,21 @@ ActiveBlock& blockTimes(const VsfModel* m, LarScratch& s, int32_t first, const d
 double equiangularDirection(VsfModel* m, LarScratch& s, int32_t first, double cmax, double* R) {
   const int32_t* in = m->inModelList;
   for (int32_t p = first; p < m->inModelCount; ++p)
-    m->activeSign[in[p]] = m->corr[in[p]] < 0 ? -1 : 1;
+    m->path.activeSign[in[p]] = m->pathPass.corr[in[p]] < 0 ? -1 : 1;
   const ActiveBlock& b = blockTimes(
       m, s, first, m->sweptXpx, [m, cmax](int32_t k) { return vsfLarActiveRate(m, k, 1.0, cmax); });
   for (size_t i = 0; i < b.effect.size(); ++i)
-    m->direction[b.effect[i]] = b.y[i];
+    m->pathPass.direction[b.effect[i]] = b.y[i];
   double sumAbs = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p)
-    sumAbs += std::fabs(m->direction[in[p]]);
+    sumAbs += std::fabs(m->pathPass.direction[in[p]]);
   const double A = 1.0 / std::sqrt(sumAbs);
   double rate = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = in[p];
-    const double w = A * m->direction[k];
-    m->direction[k] = w;
-    rate += m->pathBeta[k] * w >= 0 ? std::fabs(w) : -std::fabs(w);
+    const double w = A * m->pathPass.direction[k];
+    m->pathPass.direction[k] = w;
+    rate += m->pathPass.pathBeta[k] * w >= 0 ? std::fabs(w) : -std::fabs(w);
   }
   *R = rate < 0 ? 0 : rate;
   return A;
@@ -142,7 +142,8 @@ double directionProduct(const VsfModel* m, int32_t first, int32_t j) {
   double a = 0.0;
   const int64_t cj = m->effectColumn[j];
   for (int32_t p = first; p < m->inModelCount; ++p)
-    a += m->xpx[sym(cj, m->effectColumn[m->inModelList[p]])] * m->direction[m->inModelList[p]];
+    a += m->xpx[sym(cj, m->effectColumn[m->inModelList[p]])] *
+         m->pathPass.direction[m->inModelList[p]];
   return a;
 }
 
@@ -226,7 +227,7 @@ void squareProducts(const VsfModel* m, LarScratch& s, int32_t first, VsfLarSquar
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
     rows.push_back(q.square.data() + m->effectColumn[k] * q.n);
-    weights.push_back(m->direction[k]);
+    weights.push_back(m->pathPass.direction[k]);
   }
   // The lists are the walk's: the workers get their addresses.
   const double* const* row = rows.data();
@@ -260,7 +261,7 @@ void keptProducts(const VsfModel* m, LarScratch& s, int32_t first) {
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
     columns.push_back(m->cross + m->crossSlot[k] * N);
-    weights.push_back(m->direction[k]);
+    weights.push_back(m->pathPass.direction[k]);
   }
   // The lists are the walk's: the workers get their addresses.
   const double* const* column = columns.data();
@@ -280,12 +281,12 @@ void keptProducts(const VsfModel* m, LarScratch& s, int32_t first) {
                                         double cmax, Road road) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
-  if (road == Road::Packed && m->larSquare != nullptr) {
-    squareProducts(m, s, first, *m->larSquare);
-    const double* t = m->larSquare->product.data();
+  if (road == Road::Packed && m->path.larSquare != nullptr) {
+    squareProducts(m, s, first, *m->path.larSquare);
+    const double* t = m->path.larSquare->product.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
-        m->dirCorr[j] = t[m->effectColumn[j]];
+        m->pathPass.dirCorr[j] = t[m->effectColumn[j]];
     return VsfStatus::Ok;
   }
   if (road == Road::Kept) {
@@ -293,21 +294,21 @@ void keptProducts(const VsfModel* m, LarScratch& s, int32_t first) {
     const double* t = s.keptProducts.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
-        m->dirCorr[j] = t[m->effectFirstColumn[j]];
+        m->pathPass.dirCorr[j] = t[m->effectFirstColumn[j]];
     return VsfStatus::Ok;
   }
   if (road == Road::Packed) {
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
-        m->dirCorr[j] = directionProduct(m, first, j);
+        m->pathPass.dirCorr[j] = directionProduct(m, first, j);
     return VsfStatus::Ok;
   }
-  std::memset(m->dirCorr, 0, sizeof(double) * E);
+  std::memset(m->pathPass.dirCorr, 0, sizeof(double) * E);
   VsfStatus rc = pass(m, vsfLarAvec, vsfLarAvec_t);
   if (rc != VsfStatus::Ok)
     return rc;
   for (int32_t p = first; p < m->inModelCount; ++p)
-    m->dirCorr[in[p]] = vsfLarActiveRate(m, in[p], A, cmax);
+    m->pathPass.dirCorr[in[p]] = vsfLarActiveRate(m, in[p], A, cmax);
   return VsfStatus::Ok;
 }
 
@@ -323,7 +324,7 @@ namespace {
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
     const double before = q.formBeta[static_cast<size_t>(k)];
-    if (m->pathBeta[k] != before + gamma * m->direction[k])
+    if (m->pathPass.pathBeta[k] != before + gamma * m->pathPass.direction[k])
       return false;
     terms += before != 0.0 ? 1 : 0;
   }
@@ -336,8 +337,8 @@ void keepForm(const VsfModel* m, int32_t first, VsfLarSquare& q, double form) {
   q.formTerms = 0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
-    q.formBeta[static_cast<size_t>(k)] = m->pathBeta[k];
-    q.formTerms += m->pathBeta[k] != 0.0 ? 1 : 0;
+    q.formBeta[static_cast<size_t>(k)] = m->pathPass.pathBeta[k];
+    q.formTerms += m->pathPass.pathBeta[k] != 0.0 ? 1 : 0;
   }
   q.form = form;
   q.formFresh = true;
@@ -352,20 +353,21 @@ void keepForm(const VsfModel* m, int32_t first, VsfLarSquare& q, double form) {
 // matrix, and kept for the next step where it has no ridge.
 double activeForm(const VsfModel* m, LarScratch& s, int32_t first, double lambda,
                   const double* gamma) {
-  VsfLarSquare* q = m->larSquare;
+  VsfLarSquare* q = m->path.larSquare;
   if (q != nullptr && lambda == 0.0 && gamma != nullptr && movedFromForm(m, first, *q, *gamma)) {
     const double g = *gamma;
     double terms = 0.0;
     for (int32_t p = first; p < m->inModelCount; ++p) {
       const int32_t k = m->inModelList[p];
       const double a = q->product[static_cast<size_t>(m->effectColumn[k])];
-      terms += a * (2.0 * q->formBeta[static_cast<size_t>(k)] + g * m->direction[k]);
+      terms += a * (2.0 * q->formBeta[static_cast<size_t>(k)] + g * m->pathPass.direction[k]);
     }
     const double form = q->form + g * terms;
     keepForm(m, first, *q, form);
     return form;
   }
-  const ActiveBlock& b = blockTimes(m, s, first, m->xpx, [m](int32_t k) { return m->pathBeta[k]; });
+  const ActiveBlock& b =
+      blockTimes(m, s, first, m->xpx, [m](int32_t k) { return m->pathPass.pathBeta[k]; });
   double form = 0.0;
   for (size_t i = 0; i < b.effect.size(); ++i)
     form += b.x[i] * (b.y[i] - lambda * b.x[i]);

@@ -32,14 +32,16 @@ struct MatrixSse {
 MatrixSse matrixSseTerms(const VsfModel* m, LarScratch& scratch, int32_t first,
                          const double* gamma) {
   const VsfModelOptions* o = m->options;
-  const bool ridge = vsfMethodRidge(o->method) && m->l2 > 0;
-  const double lambda = ridge ? (m->nObs - 1) * m->l2 : 0.0;
-  const double s = vsfMethodRidge(o->method) && m->enSetting == 1 && m->l2 > 0 ? 1.0 + lambda : 1.0;
+  const bool ridge = vsfMethodRidge(o->method) && m->elnetPass.l2 > 0;
+  const double lambda = ridge ? (m->totals.nObs - 1) * m->elnetPass.l2 : 0.0;
+  const double s = vsfMethodRidge(o->method) && m->elnetPass.enSetting == 1 && m->elnetPass.l2 > 0
+                       ? 1.0 + lambda
+                       : 1.0;
   double xy = 0.0, root = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
     const int64_t ck = m->effectColumn[k];
-    const double bk = m->pathBeta[k];
+    const double bk = m->pathPass.pathBeta[k];
     xy += bk * m->xpx[sym(ck, 0)];
     root += std::fabs(bk) * std::sqrt(std::fabs(m->xpx[sym(ck, ck)]));
   }
@@ -69,8 +71,8 @@ MatrixSse matrixSseTerms(const VsfModel* m, LarScratch& scratch, int32_t first,
 // correlations and the SSE over the same rows).
 [[nodiscard]] bool fallFromMove(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  return !vsfMethodLsCoefficients(o->method) && !(vsfMethodRidge(o->method) && m->l2 > 0) &&
-         !rolesPresent(m) && !o->cvExternal;
+  return !vsfMethodLsCoefficients(o->method) &&
+         !(vsfMethodRidge(o->method) && m->elnetPass.l2 > 0) && !rolesPresent(m) && !o->cvExternal;
 }
 
 namespace {
@@ -82,8 +84,8 @@ namespace {
   if (road == Road::Kept)
     return scratch.keptProducts[static_cast<size_t>(m->effectFirstColumn[k])];
   if (road == Road::Pages)
-    return m->dirCorr[k];
-  const VsfLarSquare* q = m->larSquare;
+    return m->pathPass.dirCorr[k];
+  const VsfLarSquare* q = m->path.larSquare;
   return q != nullptr && q->formed ? q->product[static_cast<size_t>(m->effectColumn[k])]
                                    : directionProduct(m, first, k);
 }
@@ -100,7 +102,8 @@ namespace {
   double sum = 0.0;
   for (int32_t p = first; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
-    sum += m->direction[k] * (2.0 * m->corr[k] - gamma * activeProduct(m, scratch, first, k, road));
+    sum += m->pathPass.direction[k] *
+           (2.0 * m->pathPass.corr[k] - gamma * activeProduct(m, scratch, first, k, road));
   }
   return gamma * sum;
 }
@@ -110,12 +113,12 @@ namespace {
 // The correlations of the new residual on the packed road, from the step's products with the
 // direction where the square formed them.
 void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
-  VsfLarSquare* q = m->larSquare;
+  VsfLarSquare* q = m->path.larSquare;
   const int32_t E = m->effectCount;
   for (int32_t j = first; j < E; ++j)
     if (m->effectStatus[j] != VES_INTERCEPT)
-      m->corr[j] -= gamma * (q != nullptr && q->formed ? q->product[m->effectColumn[j]]
-                                                       : directionProduct(m, first, j));
+      m->pathPass.corr[j] -= gamma * (q != nullptr && q->formed ? q->product[m->effectColumn[j]]
+                                                                : directionProduct(m, first, j));
   if (q != nullptr)
     q->formed = false;
 }
@@ -136,13 +139,14 @@ void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
   const int32_t E = m->effectCount;
   const int32_t* in = m->inModelList;
   VsfStatus rc;
-  m->sse = m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0.0;
-  if (road == Road::Kept && m->splitSparse) {
+  m->sse = m->validateAse = m->testAse = m->cvexPass.heldOutError = m->cvexPass.heldOutTestError =
+      0.0;
+  if (road == Road::Kept && m->layout.splitSparse) {
     // Over split levels stored sparse the pass that sums the SSE forms every correlation for
     // little more: a row holds few values. Taking them from the new residual, as the dense
     // rows' passes do, keeps them from drifting by the rounding of each step's update, which
     // the length of a later short step (a difference of two near correlations) magnifies.
-    std::memset(m->corr, 0, sizeof(double) * m->parmCount);
+    std::memset(m->pathPass.corr, 0, sizeof(double) * m->parmCount);
     if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != VsfStatus::Ok)
       return rc;
     if (vsfMethodLsCoefficients(o->method))
@@ -152,48 +156,49 @@ void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
     const double* t = scratch.keptProducts.data();
     for (int32_t j = first; j < E; ++j)
       if (m->effectStatus[j] != VES_INTERCEPT)
-        m->corr[j] -= gamma * t[m->effectFirstColumn[j]];
+        m->pathPass.corr[j] -= gamma * t[m->effectFirstColumn[j]];
     if (vsfMethodLsCoefficients(o->method))
       m->sse = m->sweptXpx[0];
-    else if (!(m->larMatrixSse != 0 && sseFromMatrix(m, scratch, first, nullptr)) &&
+    else if (!(m->path.larMatrixSse != 0 && sseFromMatrix(m, scratch, first, nullptr)) &&
              (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
       return rc;
   } else if (road == Road::Pages) {
     if (o->screen == VsfScreenMethod::None) {
-      std::memset(m->corr, 0, sizeof(double) * m->parmCount);
+      std::memset(m->pathPass.corr, 0, sizeof(double) * m->parmCount);
       if ((rc = pass(m, vsfLarCorr, vsfLarCorr_t)) != VsfStatus::Ok)
         return rc;
-      if (m->l2 > 0)
+      if (m->elnetPass.l2 > 0)
         for (int32_t p = first; p < m->inModelCount; ++p)
-          m->corr[in[p]] -= (m->nObs - 1) * m->l2 * m->pathBeta[in[p]];
+          m->pathPass.corr[in[p]] -=
+              (m->totals.nObs - 1) * m->elnetPass.l2 * m->pathPass.pathBeta[in[p]];
     } else {
       if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
         return rc;
       for (int32_t j = first; j < E; ++j)
-        m->corr[j] -= gamma * m->dirCorr[j];
+        m->pathPass.corr[j] -= gamma * m->pathPass.dirCorr[j];
     }
   } else {
-    VsfLarSquare* q = m->larSquare;
+    VsfLarSquare* q = m->path.larSquare;
     const bool formed = q != nullptr && q->formed;
     if (q != nullptr)
       q->formFresh = false;
     packedCorrelations(m, first, gamma);
     if (vsfMethodLsCoefficients(o->method) && !rolesPresent(m) && !o->cvExternal) {
       m->sse = m->sweptXpx[0];
-    } else if (m->l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
+    } else if (m->elnet.l2BaseXpx != nullptr && !rolesPresent(m) && !o->cvExternal) {
       // An L2 search's trial takes the SSE from the matrix, or from the rows where the
       // matrix would lose its digits (a response far from zero without an intercept).
       if (!sseFromMatrix(m, scratch, first, nullptr) &&
           (rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok)
         return rc;
-    } else if (m->cvexSums != nullptr) {
+    } else if (m->cvexPass.cvexSums != nullptr) {
       vsfCVExResidualSums(m);
     } else if (walk.mode == LarMode::Ahead) {
       // Looking ahead: only the coefficients are wanted.
-    } else if (m->larMatrixSse != 0 &&
+    } else if (m->path.larMatrixSse != 0 &&
                sseFromMatrix(m, scratch, first, formed ? &gamma : nullptr)) {
       // The SSE came from the matrix.
-    } else if (m->larAhead != nullptr) {
+    } else if (m->pathPass.larAhead != nullptr) {
       if ((rc = residualAhead(m, scratch, pendingDrop)) != VsfStatus::Ok)
         return rc;
     } else if ((rc = pass(m, vsfLarRss, vsfLarRss_t)) != VsfStatus::Ok) {
@@ -203,11 +208,12 @@ void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
     if (q != nullptr && !q->formFresh)
       q->formTerms = -1;
   }
-  m->heldOutTestError /= A;
-  m->heldOutTestError /= A;
+  m->cvexPass.heldOutTestError /= A;
+  m->cvexPass.heldOutTestError /= A;
   if (rolesPresent(m)) {
-    m->validateAse = m->wValidate == 0 ? hostMissing() : m->validateAse / m->wValidate;
-    m->testAse = m->wTest == 0 ? hostMissing() : m->testAse / m->wTest;
+    m->validateAse =
+        m->totals.wValidate == 0 ? hostMissing() : m->validateAse / m->totals.wValidate;
+    m->testAse = m->totals.wTest == 0 ? hostMissing() : m->testAse / m->totals.wTest;
   }
   return VsfStatus::Ok;
 }
@@ -218,7 +224,7 @@ void packedCorrelations(VsfModel* m, int32_t first, double gamma) {
 // products' road (no roles or folds) holds the active effects' block of X'X likewise.
 [[nodiscard]] bool matrixSseOpen(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  const bool xcvFinal = o->cvExternal && m->heldOutFold == m->foldCount;
+  const bool xcvFinal = o->cvExternal && m->cvexPass.heldOutFold == m->cv.foldCount;
   if (!vsfFullXpxOn(m) || vsfMethodLsCoefficients(o->method) || rolesPresent(m) ||
       (o->cvExternal && !xcvFinal))
     return false;

@@ -168,9 +168,9 @@ VsfStatus vsfProcessModel(VsfModel* model) {
     if (rc == VsfStatus::Ok && (rc = foldSumsOfSquares(m)) == VsfStatus::Ok)
       rc = fitOnPages(m, start);
     // Centring left to a pass that did not run, or failed part-way, is nothing to undo.
-    if (m->xpxPagePrep == VXP_CENTRE)
+    if (m->shift.xpxPagePrep == VXP_CENTRE)
       centred = false;
-    m->xpxPagePrep = VXP_NONE;
+    m->shift.xpxPagePrep = VXP_NONE;
   }
   // The pages go back to the data on every road once they were transformed, also when the
   // fit failed or ended without a usable model.
@@ -180,9 +180,10 @@ VsfStatus vsfProcessModel(VsfModel* model) {
       rc = undo;
   }
   // The held-out fold's rows go back to the training totals.
-  if (o->cvExternal && o->transformPages && m->heldOutFold != m->foldCount && !emptyFold) {
-    m->wTrain += m->wValidate;
-    m->nObs += m->freqValidate;
+  if (o->cvExternal && o->transformPages && m->cvexPass.heldOutFold != m->cv.foldCount &&
+      !emptyFold) {
+    m->totals.wTrain += m->totals.wValidate;
+    m->totals.nObs += m->totals.freqValidate;
   }
   return rc;
 }
@@ -203,9 +204,9 @@ namespace {
   if (rc != VsfStatus::Ok)
     return rc;
   r->freqEnd = r->freqScratchPos;
-  m->nObs = r->drawnTotal;
-  m->nTrain = r->copiesSeen;
-  m->wTrain = r->sampleWeight;
+  m->totals.nObs = r->drawnTotal;
+  m->totals.nTrain = r->copiesSeen;
+  m->totals.wTrain = r->sampleWeight;
   return VsfStatus::Ok;
 }
 
@@ -213,38 +214,39 @@ namespace {
 // in place.
 void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   uint8_t state = VSS_RESOLVED;
-  vsfColumnMoments(m->columnSums[p], m->columnSumSquares[p], W, F, m->options->noint != 0,
-                   &m->columnSums[p], &m->columnSumSquares[p], &state);
-  if (m->spreadState != nullptr)
-    m->spreadState[p] = state;
+  vsfColumnMoments(m->moments.columnSums[p], m->moments.columnSumSquares[p], W, F,
+                   m->options->noint != 0, &m->moments.columnSums[p],
+                   &m->moments.columnSumSquares[p], &state);
+  if (m->moments.spreadState != nullptr)
+    m->moments.spreadState[p] = state;
 }
 
 // The sample's column means and scales and its response mean. On shifted pages the sums
 // are about the shift, which is added back to the means (the scales do not change).
 [[nodiscard]] VsfStatus sampleMoments(VsfModel* m) {
   const int32_t P = m->parmCount;
-  const double W = m->wTrain;
+  const double W = m->totals.wTrain;
   // Under NOSTANDARDIZE the means stay 0 and the scales 1, as for the data.
   if (m->dataSettings != nullptr && m->dataSettings->noStandardize)
     return VsfStatus::Ok;
   if (!(W > 0.0)) {
-    std::fill(m->columnSums, m->columnSums + P, hostMissing());
-    std::fill(m->columnSumSquares, m->columnSumSquares + P, hostMissing());
+    std::fill(m->moments.columnSums, m->moments.columnSums + P, hostMissing());
+    std::fill(m->moments.columnSumSquares, m->moments.columnSumSquares + P, hostMissing());
     m->sumWY = hostMissing();
     return VsfStatus::Ok;
   }
   m->sumWY = 0.0;
-  std::fill(m->columnSums, m->columnSums + P, 0.0);
-  std::fill(m->columnSumSquares, m->columnSumSquares + P, 0.0);
+  std::fill(m->moments.columnSums, m->moments.columnSums + P, 0.0);
+  std::fill(m->moments.columnSumSquares, m->moments.columnSumSquares + P, 0.0);
   if (VsfStatus rc = pass(m, vsfMoments, vsfMoments_t, 0); rc != VsfStatus::Ok)
     return rc;
-  const bool shifted = m->pagesShifted && m->xpxShift != nullptr;
+  const bool shifted = m->shift.pagesShifted && m->shift.xpxShift != nullptr;
   for (int32_t p = 0; p < P; ++p) {
-    rawColumnMoments(m, p, W, m->nObs);
+    rawColumnMoments(m, p, W, m->totals.nObs);
     if (shifted)
-      m->columnSums[p] += m->xpxShift[1 + p];
+      m->moments.columnSums[p] += m->shift.xpxShift[1 + p];
   }
-  m->sumWY = m->sumWY / W + (shifted ? m->xpxShift[0] : 0.0);
+  m->sumWY = m->sumWY / W + (shifted ? m->shift.xpxShift[0] : 0.0);
   return VsfStatus::Ok;
 }
 
@@ -252,11 +254,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // pages), and its uncorrected response sum of squares.
 [[nodiscard]] VsfStatus sampleSquares(VsfModel* m) {
   m->sumWYY = 0.0;
-  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  std::fill(m->moments.columnSquareSums, m->moments.columnSquareSums + m->parmCount, 0.0);
   if (VsfStatus rc = pass(m, vsfYpwY, vsfYpwY_t, 0); rc != VsfStatus::Ok)
     return rc;
-  if (m->pagesShifted && m->xpxShift != nullptr) {
-    const double s = m->xpxShift[0], W = m->wTrain;
+  if (m->shift.pagesShifted && m->shift.xpxShift != nullptr) {
+    const double s = m->shift.xpxShift[0], W = m->totals.wTrain;
     m->rawSumWYY = m->sumWYY + 2.0 * s * W * (m->sumWY - s) + s * s * W;
   }
   return VsfStatus::Ok;
@@ -277,20 +279,20 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // or with *rc a failure code; false when the fit goes on.
 [[nodiscard]] bool refuseFit(VsfModel* m, VsfStatus* rc) {
   const VsfModelOptions* o = m->options;
-  if (m->nObs == 0) {
+  if (m->totals.nObs == 0) {
     m->fitStatus = VsfFitStatus::NoTrain;
     return true;
   }
-  if (m->freqValidate == 0 && asks(o, VsfCriterion::Validate)) {
+  if (m->totals.freqValidate == 0 && asks(o, VsfCriterion::Validate)) {
     m->fitStatus = VsfFitStatus::NoValidation;
     return true;
   }
   // A fold's refit needs training rows: those of the other folds.
-  if ((o->cvOn || o->cvExternal) && m->foldsHeld < 2) {
+  if ((o->cvOn || o->cvExternal) && m->cv.foldsHeld < 2) {
     m->fitStatus = VsfFitStatus::SingleFold;
     return true;
   }
-  if (o->cvExternal && static_cast<double>(m->foldCount) > m->nObs) {
+  if (o->cvExternal && static_cast<double>(m->cv.foldCount) > m->totals.nObs) {
     m->fitStatus = VsfFitStatus::TooManyFolds;
     return true;
   }
@@ -315,23 +317,23 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // wValidate and freqValidate. A fold whose training part is empty is not fitted.
 [[nodiscard]] VsfStatus foldMoments(VsfModel* m, bool* emptyFold) {
   const VsfModelOptions* o = m->options;
-  if (!o->cvExternal || !o->transformPages || !(m->wTrain > 0))
+  if (!o->cvExternal || !o->transformPages || !(m->totals.wTrain > 0))
     return VsfStatus::Ok;
-  if (m->cvexSums != nullptr) {
+  if (m->cvexPass.cvexSums != nullptr) {
     vsfCVExFoldMoments(m, emptyFold);
     return VsfStatus::Ok;
   }
-  m->wTrain = m->nObs = m->wValidate = m->freqValidate = 0;
+  m->totals.wTrain = m->totals.nObs = m->totals.wValidate = m->totals.freqValidate = 0;
   m->sumWY = 0;
-  std::fill(m->columnSums, m->columnSums + m->parmCount, 0.0);
-  std::fill(m->columnSumSquares, m->columnSumSquares + m->parmCount, 0.0);
+  std::fill(m->moments.columnSums, m->moments.columnSums + m->parmCount, 0.0);
+  std::fill(m->moments.columnSumSquares, m->moments.columnSumSquares + m->parmCount, 0.0);
   VsfStatus rc = pass(m, vsfMoments, vsfMoments_t, 0);
   if (rc != VsfStatus::Ok)
     return rc;
-  const double W = m->wTrain, N = m->nObs;
-  if (W == 0 && m->heldOutFold != m->foldCount) {
-    m->wTrain += m->wValidate;
-    m->nObs += m->freqValidate;
+  const double W = m->totals.wTrain, N = m->totals.nObs;
+  if (W == 0 && m->cvexPass.heldOutFold != m->cv.foldCount) {
+    m->totals.wTrain += m->totals.wValidate;
+    m->totals.nObs += m->totals.freqValidate;
     *emptyFold = true;
     return VsfStatus::Ok;
   }
@@ -348,7 +350,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // the others. True when the fit does not go on (else with *rc a failing pass's status).
 [[nodiscard]] bool spreadsRefuseFit(VsfModel* m, VsfStatus* rc) {
   const VsfModelOptions* o = m->options;
-  uint8_t* state = m->spreadState;
+  uint8_t* state = m->moments.spreadState;
   const bool standardized = o->colStandardize || o->parmStandardize;
   // Pages an earlier fit left centred were resolved by that fit.
   if (state == nullptr || (standardized && !o->transformPages))
@@ -363,7 +365,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         return true;
       }
       // Sparse columns hold codes and basis values, which the raw sums resolve.
-      if (state[p] == VSS_ABOUT_MEAN && m->sparseSlot[e] < 0)
+      if (state[p] == VSS_ABOUT_MEAN && m->layout.sparseSlot[e] < 0)
         pending = true;
       else
         state[p] = VSS_RESOLVED;
@@ -371,13 +373,14 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (!pending)
     return false;
   const int32_t P = m->parmCount;
-  std::fill(m->spreadSums, m->spreadSums + 2 * P, 0.0);
+  std::fill(m->moments.spreadSums, m->moments.spreadSums + 2 * P, 0.0);
   if ((*rc = pass(m, vsfSpreads, vsfSpreads_t, 0)) != VsfStatus::Ok)
     return true;
   for (int32_t p = 1; p < P; ++p)
     if (state[p] == VSS_ABOUT_MEAN) {
-      vsfColumnMomentsAbout(m->columnSums[p], m->spreadSums[p], m->spreadSums[P + p], m->wTrain,
-                            m->nObs, &m->columnSums[p], &m->columnSumSquares[p]);
+      vsfColumnMomentsAbout(m->moments.columnSums[p], m->moments.spreadSums[p],
+                            m->moments.spreadSums[P + p], m->totals.wTrain, m->totals.nObs,
+                            &m->moments.columnSums[p], &m->moments.columnSumSquares[p]);
       state[p] = VSS_RESOLVED;
     }
   return false;
@@ -388,12 +391,12 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 [[nodiscard]] VsfStatus foldSumsOfSquares(VsfModel* m) {
   if (!m->options->cvExternal || !m->options->transformPages)
     return VsfStatus::Ok;
-  if (m->cvexSums != nullptr) {
+  if (m->cvexPass.cvexSums != nullptr) {
     vsfCVExSquareSums(m);
     return VsfStatus::Ok;
   }
   m->sumWYY = 0;
-  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  std::fill(m->moments.columnSquareSums, m->moments.columnSquareSums + m->parmCount, 0.0);
   return pass(m, vsfYpwY, vsfYpwY_t, 0);
 }
 
@@ -402,14 +405,14 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // small spread, whose raw sums keep none of its digits), summed again from the centred pages
 // in a pass of their own.
 [[nodiscard]] VsfStatus centredResponseSquares(VsfModel* m) {
-  const double W = m->wTrain, mean = m->sumWY;
-  if (vsfSpreadState(W * mean, m->xpx[0], W, m->nObs, false) != VSS_ABOUT_MEAN) {
+  const double W = m->totals.wTrain, mean = m->sumWY;
+  if (vsfSpreadState(W * mean, m->xpx[0], W, m->totals.nObs, false) != VSS_ABOUT_MEAN) {
     m->xpx[0] -= W * mean * mean;
     return VsfStatus::Ok;
   }
   const double raw = m->sumWYY;
   m->sumWYY = 0.0;
-  m->responseCentre = 0.0;
+  m->shift.responseCentre = 0.0;
   const VsfStatus rc = pass(m, vsfResponseSquares, vsfResponseSquares_t, 0);
   m->xpx[0] = m->sumWYY;
   m->sumWYY = raw;
@@ -424,8 +427,8 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 [[nodiscard]] bool prepareWithCrossProducts(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
   return vsfFullXpxOn(m) && !o->adaptive && !o->cvExternal && !vsfCvFoldStatsAsked(*o) &&
-         m->resampler == nullptr && o->screen < VsfScreenMethod::Sasvi && m->l2BaseXpx == nullptr &&
-         m->foldCount == 0;
+         m->resampler == nullptr && o->screen < VsfScreenMethod::Sasvi &&
+         m->elnet.l2BaseXpx == nullptr && m->cv.foldCount == 0;
 }
 
 // The pass that centres and scales the pages: where no adaptive weights follow, it is their
@@ -460,7 +463,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     return rc;
   }
   *weighted = true;
-  m->splitWeighted = 1;
+  m->adaptive.splitWeighted = 1;
   return VsfStatus::Ok;
 }
 
@@ -474,7 +477,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     // columns multiplied by their weights); an effect with a constant column cannot take part.
     for (int32_t k = 1; k < m->effectCount; ++k)
       for (int32_t q = 0; q < m->effectColumns[k]; ++q)
-        if (isHostMissing(m->columnSumSquares[m->parmOffset[k] + q]))
+        if (isHostMissing(m->moments.columnSumSquares[m->parmOffset[k] + q]))
           m->effectStatus[k] = VES_UNAVAILABLE;
     if (o->transformPages &&
         (rc = pass(m, vsfCenterScaleEffect, vsfCenterScaleEffect_t, 0)) != VsfStatus::Ok)
@@ -484,16 +487,16 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   }
   // The path methods work on centred and scaled single-column effects.
   for (int32_t k = 1; k < m->effectCount; ++k)
-    if (isHostMissing(m->columnSumSquares[k]))
+    if (isHostMissing(m->moments.columnSumSquares[k]))
       m->effectStatus[k] = VES_UNAVAILABLE;
   // Without transformPages an earlier fit of the same road left the pages centred. Where the
   // next pass forms the full X'X, that pass centres the rows it reads. A fold fit over the
   // folds' cross products leaves the pages as they are.
-  m->xpxPagePrep = VXP_NONE;
-  if (m->cvexSums != nullptr)
+  m->shift.xpxPagePrep = VXP_NONE;
+  if (m->cvexPass.cvexSums != nullptr)
     return VsfStatus::Ok;
   if (o->transformPages && prepareWithCrossProducts(m))
-    m->xpxPagePrep = VXP_CENTRE;
+    m->shift.xpxPagePrep = VXP_CENTRE;
   else if (o->transformPages && (rc = centrePages(m)) != VsfStatus::Ok)
     return fail(m, rc);
   *centred = true;
@@ -508,7 +511,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (weighted &&
       (rc = pass(m, vsfUndoAdaptiveWeights, vsfUndoAdaptiveWeights_t, 0)) != VsfStatus::Ok)
     return rc;
-  m->splitWeighted = 0;
+  m->adaptive.splitWeighted = 0;
   if (centred && m->options->parmStandardize)
     return pass(m, vsfUndoCenterScaleEffect, vsfUndoCenterScaleEffect_t, 0);
   if (centred && (rc = pass(m, vsfUndoCenterScale, vsfUndoCenterScale_t, 0)) != VsfStatus::Ok)
@@ -536,7 +539,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       for (int32_t k = start; k < m->effectCount; ++k) {
         if (m->effectStatus[k] != VES_CANDIDATE)
           continue;
-        if (m->hierAddCount == nullptr || m->hierAddCount[k] == 0) {
+        if (m->hier.hierAddCount == nullptr || m->hier.hierAddCount[k] == 0) {
           if ((rc = enter(k)) != VsfStatus::Ok)
             return fail(m, rc);
           progress = true;
@@ -586,9 +589,11 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       if (m->effectStatus[k] != VES_UNAVAILABLE)
         m->effectStatus[k] = VES_CANDIDATE;
     std::memset(m->inModelList, 0, sizeof(int32_t) * m->effectCount);
-    if (m->hierarchy && m->hierAddCountInit != nullptr && m->hierAddCount != nullptr) {
-      std::memcpy(m->hierAddCount, m->hierAddCountInit, sizeof(int32_t) * m->effectCount);
-      std::memcpy(m->hierDropCount, m->hierDropCountInit, sizeof(int32_t) * m->effectCount);
+    if (m->hier.hierarchy && m->hier.hierAddCountInit != nullptr &&
+        m->hier.hierAddCount != nullptr) {
+      std::memcpy(m->hier.hierAddCount, m->hier.hierAddCountInit, sizeof(int32_t) * m->effectCount);
+      std::memcpy(m->hier.hierDropCount, m->hier.hierDropCountInit,
+                  sizeof(int32_t) * m->effectCount);
     }
     m->inModelCount = 0;
     m->rank = 0;
@@ -609,19 +614,19 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // for its trials (the pages do not change between them).
 [[nodiscard]] VsfStatus fullCrossProducts(VsfModel* m) {
   const int64_t length = tri(m->xpxColumns);
-  if (m->cvexSums != nullptr) {
+  if (m->cvexPass.cvexSums != nullptr) {
     vsfCVExCrossProducts(m);
     return VsfStatus::Ok;
   }
-  if (m->l2BaseXpx != nullptr && m->l2BaseReady) {
-    std::memcpy(m->xpx, m->l2BaseXpx, sizeof(double) * length);
+  if (m->elnet.l2BaseXpx != nullptr && m->elnet.l2BaseReady) {
+    std::memcpy(m->xpx, m->elnet.l2BaseXpx, sizeof(double) * length);
     return VsfStatus::Ok;
   }
   VsfStatus rc;
-  switch (m->xpxPagePrep) {
+  switch (m->shift.xpxPagePrep) {
   case VXP_CENTRE:
     if ((rc = pass(m, vsfCenterScaleXpX, vsfCenterScaleXpX_t, 0)) == VsfStatus::Ok)
-      m->xpxPagePrep = VXP_DONE;
+      m->shift.xpxPagePrep = VXP_DONE;
     break;
   case VXP_SHIFT:
     // A failing shift ends the fit, as when it has a pass of its own.
@@ -632,9 +637,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     rc = pass(m, vsfFullXpX, vsfFullXpX_t, 0);
     break;
   }
-  if (rc == VsfStatus::Ok && m->l2BaseXpx != nullptr) {
-    std::memcpy(m->l2BaseXpx, m->xpx, sizeof(double) * length);
-    m->l2BaseReady = 1;
+  if (rc == VsfStatus::Ok && m->elnet.l2BaseXpx != nullptr) {
+    std::memcpy(m->elnet.l2BaseXpx, m->xpx, sizeof(double) * length);
+    m->elnet.l2BaseReady = 1;
   }
   return rc;
 }
@@ -643,9 +648,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 // the path squares those sums, so beyond about 1E154 they cannot be held.
 [[nodiscard]] bool ridgeTooLarge(const VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  if (!vsfMethodRidge(o->method) || !(m->l2 > 0))
+  if (!vsfMethodRidge(o->method) || !(m->elnetPass.l2 > 0))
     return false;
-  const double ridge = (m->nObs - 1) * m->l2 + 1.0;
+  const double ridge = (m->totals.nObs - 1) * m->elnetPass.l2 + 1.0;
   return !(ridge < std::sqrt(std::numeric_limits<double>::max()));
 }
 
@@ -719,7 +724,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       if ((rc = vsfStructuredCrossProducts(m)) != VsfStatus::Ok)
         return fail(m, rc);
       if (m->fitStatus == VsfFitStatus::Overflow) {
-        m->foldCentre = nullptr;
+        m->cv.foldCentre = nullptr;
         return VsfStatus::Ok;
       }
     }
@@ -730,9 +735,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
       return rc;
     vsfCVFullOutsideFolds(m);
     // The elastic net's ridge term on every design column's diagonal.
-    if (vsfMethodRidge(o->method) && m->l2 > 0)
+    if (vsfMethodRidge(o->method) && m->elnetPass.l2 > 0)
       for (int32_t i = m->xpxColumns - m->effectCount + 1; i < m->xpxColumns; ++i)
-        m->xpx[diag(i)] += (m->nObs - 1) * m->l2;
+        m->xpx[diag(i)] += (m->totals.nObs - 1) * m->elnetPass.l2;
     vsfCopyTriangle(m, m->sweptXpx, m->xpx, m->xpxColumns);
   }
   // Sums of squares beyond the largest double would give no statistic at all.
@@ -753,7 +758,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
 
   if (!vsfMethodStartsFull(o->method)) {
     if (o->choose != VsfCriterion::NoneGiven)
-      m->chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
+      m->chosen.chosenStep = m->includeCount - 1 < 0 ? 0 : m->includeCount - 1;
     for (int32_t k = start; k < start + m->includeCount && k < m->effectCount; ++k) {
       if ((rc = vsfAddEffect(m, k, 0, 0)) != VsfStatus::Ok)
         return fail(m, rc);

@@ -48,7 +48,7 @@ constexpr int32_t kNormSearchSolves = 200;
 VsfModel* modelOf(QkSolver* s) { return static_cast<VsfModel*>(s->userData); }
 
 [[nodiscard]] VsfStatus pass(VsfModel* m, VsfSerialKernel serial, VsfThreadedKernel threaded) {
-  ++m->solverPasses;
+  ++m->solver.solverPasses;
   return vsfDataPass(m, serial, threaded, 0);
 }
 
@@ -69,7 +69,7 @@ void inModelCoefficients(const VsfModel* m, const double* b, std::vector<double>
 // the parameters whose gradient the kernels form (flagged in `want`).
 double gramLoss(const VsfModel* m, const std::vector<double>& b, const std::vector<char>* want,
                 double* g) {
-  const double* G = m->solverGram;
+  const double* G = m->solver.solverGram;
   const int32_t P = m->parmCount;
   double quad = 0, lin = 0;
   std::vector<double> xb(static_cast<size_t>(P), 0.0);
@@ -127,21 +127,21 @@ void holdAtZero(const VsfModel* m, double* v) {
   const VsfModelOptions* o = m->options;
   const int32_t P = m->parmCount;
   const bool group = groupKernels(o);
-  ++m->solverEvaluations;
+  ++m->solver.solverEvaluations;
   // Unavailable effects and parameters of weight 0 (an aliased level, whose column the pages
   // keep unweighted) take no part: their coefficients are 0 in the solver's vector and in the
   // copy the kernels multiply the rows by, for the loss as for the gradient. A value the
   // solver moved them to would otherwise enter the loss while the gradient ignored it.
   if (group)
     holdAtZero(m, b);
-  double* own = group ? m->solverBeta : m->pathBeta;
+  double* own = group ? m->pathPass.solverBeta : m->pathPass.pathBeta;
   std::memcpy(own, b, sizeof(double) * P);
   m->sse = 0;
   if (!group)
-    m->validateAse = m->testAse = m->heldOutError = m->heldOutTestError = 0;
+    m->validateAse = m->testAse = m->cvexPass.heldOutError = m->cvexPass.heldOutTestError = 0;
   vsfReSetInModelFlags(m, b);
   VsfStatus rc = VsfStatus::Ok;
-  if (m->solverGram != nullptr) {
+  if (m->solver.solverGram != nullptr) {
     std::vector<double> bm;
     inModelCoefficients(m, own, bm);
     std::vector<char> want;
@@ -151,7 +151,7 @@ void holdAtZero(const VsfModel* m, double* v) {
     m->sse = 2.0 * *loss;
   } else {
     if (gradient != nullptr) {
-      std::memset(m->corr, 0, sizeof(double) * (group ? P : m->effectCount));
+      std::memset(m->pathPass.corr, 0, sizeof(double) * (group ? P : m->effectCount));
       rc = group ? pass(m, vsfGradient, vsfGradient_t) : pass(m, vsfLarCorr, vsfLarCorr_t);
     } else {
       rc = group ? pass(m, vsfFunValue, vsfFunValue_t) : pass(m, vsfLarRss, vsfLarRss_t);
@@ -161,7 +161,7 @@ void holdAtZero(const VsfModel* m, double* v) {
     *loss = 0.5 * m->sse;
     if (gradient != nullptr)
       for (int32_t i = 0; i < P; ++i)
-        gradient[i] = group ? m->corr[i] : -m->corr[i];
+        gradient[i] = group ? m->pathPass.corr[i] : -m->pathPass.corr[i];
   }
   if (group && gradient != nullptr)
     holdAtZero(m, gradient);
@@ -172,7 +172,7 @@ void holdAtZero(const VsfModel* m, double* v) {
 // sum |b_j| sqrt x_j'x_j)^2 by Cauchy-Schwarz: its rounding is a small multiple of the unit
 // round-off times this.
 double gramTerms(const VsfModel* m, const double* b) {
-  const double* G = m->solverGram;
+  const double* G = m->solver.solverGram;
   double root = std::sqrt(std::fabs(G[0]));
   for (int32_t j = 0; j < m->parmCount; ++j)
     root += std::fabs(b[j]) * std::sqrt(std::fabs(G[sym(1 + j, 1 + j)]));
@@ -185,13 +185,13 @@ double gramTerms(const VsfModel* m, const double* b) {
 [[nodiscard]] VsfStatus solutionSse(QkSolver* s, const double* b, double loss) {
   VsfModel* m = modelOf(s);
   m->sse = 2.0 * loss;
-  if (m->solverGram == nullptr || vsfFormKeepsDigits(m->sse, gramTerms(m, b)))
+  if (m->solver.solverGram == nullptr || vsfFormKeepsDigits(m->sse, gramTerms(m, b)))
     return VsfStatus::Ok;
-  double* gram = m->solverGram;
-  m->solverGram = nullptr;
+  double* gram = m->solver.solverGram;
+  m->solver.solverGram = nullptr;
   std::vector<double> copy(b, b + m->parmCount);
   const int32_t rc = evaluate(s, copy.data(), nullptr, &loss);
-  m->solverGram = gram;
+  m->solver.solverGram = gram;
   m->sse = 2.0 * loss;
   return statusFromCode(rc);
 }
@@ -221,8 +221,8 @@ struct SolverSession {
     }
     if (ext != nullptr)
       ext->header.unload(&ext->header);
-    m->solverExtension = nullptr;
-    m->solverGram = nullptr;
+    m->solver.solverExtension = nullptr;
+    m->solver.solverGram = nullptr;
   }
   // Loads the extension, creates the solver and forms X'X for the callbacks when it fits.
   [[nodiscard]] VsfStatus open() {
@@ -231,7 +231,7 @@ struct SolverSession {
       vsfLog(VsfMsg::HostExtensionNotLoaded, {});
       return VsfStatus::SolverMissing;
     }
-    m->solverExtension = ext;
+    m->solver.solverExtension = ext;
     alignas(8) unsigned char parameters[128] = {};
     solver = ext->create(ext, parameters, Exported_QKHandle->journal);
     if (solver == nullptr) {
@@ -369,16 +369,16 @@ struct RatioPoint {
 } // namespace
 
 VsfStatus vsfSolverGram(VsfModel* m) {
-  m->solverGram = nullptr;
+  m->solver.solverGram = nullptr;
   const int64_t cols = static_cast<int64_t>(m->parmCount) + 1;
-  if (m->sparseEffectCount != 0 || m->denseColumnCount != m->parmCount ||
+  if (m->layout.sparseEffectCount != 0 || m->layout.denseColumnCount != m->parmCount ||
       tri(cols) * static_cast<int64_t>(sizeof(double)) > gramLimit())
     return VsfStatus::Ok;
   for (int32_t e = 0; e < m->effectCount; ++e)
     if (m->effectColumns[e] > 0 && m->effectColumn[e] != 1 + m->parmOffset[e])
       return VsfStatus::Ok;
   if (vsfFullXpxOn(m) && m->xpxColumns == cols) {
-    m->solverGram = m->xpx;
+    m->solver.solverGram = m->xpx;
     return VsfStatus::Ok;
   }
   double* G = vsfModelArray<double>(m, tri(cols));
@@ -394,7 +394,7 @@ VsfStatus vsfSolverGram(VsfModel* m) {
   m->xpxColumns = keepColumns;
   if (rc != VsfStatus::Ok)
     return rc;
-  m->solverGram = G;
+  m->solver.solverGram = G;
   return VsfStatus::Ok;
 }
 
@@ -473,15 +473,15 @@ int32_t vsfGroupLassoLambdaMax(QkSolver* s) {
 
 VsfStatus vsfQkValidateTest(VsfModel* m) {
   const VsfModelOptions* o = m->options;
-  m->validateAse = m->testAse = m->heldOutError = 0;
+  m->validateAse = m->testAse = m->cvexPass.heldOutError = 0;
   // Without VALIDATE, TEST or held-out rows the pass would add nothing.
   if (o->validateInUse || o->testInUse || o->cvExternal) {
     const VsfStatus rc = pass(m, vsfValidateTest, vsfValidateTest_t);
     if (rc != VsfStatus::Ok)
       return rc;
   }
-  m->validateAse = m->wValidate > 0 ? m->validateAse / m->wValidate : hostMissing();
-  m->testAse = m->wTest > 0 ? m->testAse / m->wTest : hostMissing();
+  m->validateAse = m->totals.wValidate > 0 ? m->validateAse / m->totals.wValidate : hostMissing();
+  m->testAse = m->totals.wTest > 0 ? m->testAse / m->totals.wTest : hostMissing();
   return VsfStatus::Ok;
 }
 
@@ -496,18 +496,18 @@ namespace {
   const VsfL1Choice choice = o->stop == VsfCriterion::L1 ? o->stopL1Choice : VsfL1Choice::Ratio;
   VsfStatus rc = VsfStatus::Ok;
   if (choice == VsfL1Choice::Norm) {
-    if ((rc = solveAtNorm(s, m->l1Target, o->tol, b)) != VsfStatus::Ok)
+    if ((rc = solveAtNorm(s, m->path.l1Target, o->tol, b)) != VsfStatus::Ok)
       return rc;
     // The interpolated coefficients were not the solver's last point.
     std::vector<double> copy = b;
     return statusFromCode(vsfQkLossFun(s, copy.data(), loss));
   }
-  double r = m->l1Target;
+  double r = m->path.l1Target;
   if (choice == VsfL1Choice::Value) {
     double lambdaMax = 0;
     if ((rc = penaltyMaximum(s, &lambdaMax)) != VsfStatus::Ok)
       return rc;
-    r = lambdaMax > 0 ? m->l1Target / lambdaMax : 1.0;
+    r = lambdaMax > 0 ? m->path.l1Target / lambdaMax : 1.0;
   }
   if ((rc = solveAtRatio(s, r, nullptr, b)) != VsfStatus::Ok)
     return rc;
@@ -526,7 +526,7 @@ VsfStatus vsfQkLasso(VsfModel* m) {
   QkSolver* s = session.solver;
   const QkSolverOps* ops = s->ops;
   if ((rc = failed(ops->setProblemSize(s, m->parmCount))) != VsfStatus::Ok ||
-      (rc = failed(ops->setLambda(s, m->l1Target))) != VsfStatus::Ok ||
+      (rc = failed(ops->setLambda(s, m->path.l1Target))) != VsfStatus::Ok ||
       (rc = failed(ops->setPenaltyKind(s, QKSV_L1))) != VsfStatus::Ok ||
       (rc = failed(ops->prepare(s))) != VsfStatus::Ok)
     return rc;
@@ -540,11 +540,11 @@ VsfStatus vsfQkLasso(VsfModel* m) {
   double loss = 0;
   if ((rc = solveAtTarget(m, s, b, &loss)) != VsfStatus::Ok)
     return rc;
-  double* out = o->parmStandardize ? m->solverBeta : m->pathBeta;
+  double* out = o->parmStandardize ? m->pathPass.solverBeta : m->pathPass.pathBeta;
   std::memcpy(out, b.data(), sizeof(double) * static_cast<size_t>(m->parmCount));
   double result = 0;
   ops->getResult(s, &result);
-  m->lambdaMax = result;
+  m->path.lambdaMax = result;
   if ((rc = solutionSse(s, out, loss)) != VsfStatus::Ok)
     return rc;
   vsfReSetInModelFlags(m, out);
@@ -582,12 +582,12 @@ namespace {
   if ((rc = failed(ops->setLambda(s, v))) != VsfStatus::Ok ||
       (rc = failed(ops->solve(s))) != VsfStatus::Ok)
     return rc;
-  ops->getSolution(s, m->solverBeta);
+  ops->getSolution(s, m->pathPass.solverBeta);
   double loss = 0;
   ops->getObjective(s, &loss);
-  if ((rc = solutionSse(s, m->solverBeta, loss)) != VsfStatus::Ok)
+  if ((rc = solutionSse(s, m->pathPass.solverBeta, loss)) != VsfStatus::Ok)
     return rc;
-  vsfReSetInModelFlags(m, m->solverBeta);
+  vsfReSetInModelFlags(m, m->pathPass.solverBeta);
   return vsfQkValidateTest(m);
 }
 
@@ -595,11 +595,11 @@ namespace {
 void coefficientNorms(VsfModel* m) {
   double l1 = 0, l2 = 0;
   for (int32_t p = 0; p < m->parmCount; ++p) {
-    l1 += std::fabs(m->solverBeta[p]);
-    l2 += m->solverBeta[p] * m->solverBeta[p];
+    l1 += std::fabs(m->pathPass.solverBeta[p]);
+    l2 += m->pathPass.solverBeta[p] * m->pathPass.solverBeta[p];
   }
-  m->l1Norm = l1;
-  m->l2Norm = std::sqrt(l2);
+  m->path.l1Norm = l1;
+  m->path.l2Norm = std::sqrt(l2);
 }
 
 } // namespace
@@ -615,19 +615,19 @@ VsfStatus vsfGroupLasso(VsfModel* m) {
     return rc;
   double stopValue, chooseValue;
   vsfInitCriteria(m, &stopValue, &chooseValue, nullptr);
-  m->l1Norm = m->l2Norm = 0;
-  m->lambdaMax = 1.0;
+  m->path.l1Norm = m->path.l2Norm = 0;
+  m->path.lambdaMax = 1.0;
   const int32_t parms = m->parmCount;
   const bool stopL1 = o->stop == VsfCriterion::L1;
   int32_t t = o->noint ? 0 : 1;
   double v = o->rho;
   while (vsfKeepGoing(m, t)) {
-    if (stopL1 && v <= m->l1Target)
-      v = m->l1Target;
+    if (stopL1 && v <= m->path.l1Target)
+      v = m->path.l1Target;
     // The estimates of the last step, for a step that the STOP= criterion refuses.
-    double *savedBeta = m->savedSolverBetaA, *savedStdBeta = m->savedSolverBetaB;
+    double *savedBeta = m->solver.savedSolverBetaA, *savedStdBeta = m->solver.savedSolverBetaB;
     const bool keep = savedBeta != nullptr && savedStdBeta != nullptr;
-    if (keep && (!stopL1 || v == m->l1Target)) {
+    if (keep && (!stopL1 || v == m->path.l1Target)) {
       std::memcpy(savedBeta, m->beta, sizeof(double) * parms);
       std::memcpy(savedStdBeta, m->stdBeta, sizeof(double) * parms);
     }
@@ -637,7 +637,7 @@ VsfStatus vsfGroupLasso(VsfModel* m) {
     int32_t result = 0;
     if ((rc = vsfStopSelection(0.0, m, t, 0, 1, &stopValue, &result)) != VsfStatus::Ok)
       return rc;
-    if (m->stopReason == VSR_NO_IMPROVEMENT && keep) {
+    if (m->stop.stopReason == VSR_NO_IMPROVEMENT && keep) {
       std::memcpy(m->beta, savedBeta, sizeof(double) * parms);
       std::memcpy(m->stdBeta, savedStdBeta, sizeof(double) * parms);
       vsfReSetInModelFlags(m, m->beta);
@@ -645,21 +645,22 @@ VsfStatus vsfGroupLasso(VsfModel* m) {
     if (result == -1)
       break;
     vsfChoose(stopValue, stopValue, m, &chooseValue, 1);
-    m->lambda = v;
+    m->path.lambda = v;
     // A step whose record cannot be written would be missing from the tables.
     if ((rc = vsfRecordStep(m, -100)) != VsfStatus::Ok)
       return rc;
-    if (stopL1 && std::fabs(m->lambda / 1000 - (m->l1Target * m->lambdaMax) / 1000) <=
-                      std::fabs(m->lambda / 1000) * m->fuzz) {
-      m->stopReason = VSR_L1_TARGET;
+    if (stopL1 &&
+        std::fabs(m->path.lambda / 1000 - (m->path.l1Target * m->path.lambdaMax) / 1000) <=
+            std::fabs(m->path.lambda / 1000) * m->fuzz) {
+      m->stop.stopReason = VSR_L1_TARGET;
       break;
     }
-    s->ops->setStartValues(s, m->solverBeta);
+    s->ops->setStartValues(s, m->pathPass.solverBeta);
     v *= o->rho;
     ++t;
   }
   double result = 0;
   s->ops->getResult(s, &result);
-  m->lambdaMax = result;
+  m->path.lambdaMax = result;
   return VsfStatus::Ok;
 }

@@ -26,7 +26,7 @@ struct QkSolver;
 [[nodiscard]] int32_t vsfGroupLassoLambdaMax(QkSolver* solver);
 
 // The packed X'X of the response and every parameter (parameter p in column 1 + p) in
-// model->solverGram, from the full cross products or one pass over the pages, when the design
-// is all dense and the triangle fits the memory budget; otherwise solverGram stays null and the
-// callbacks pass over the pages. Returns Ok or the failure of a pass.
+// model->solver.solverGram, from the full cross products or one pass over the pages, when the
+// design is all dense and the triangle fits the memory budget; otherwise solverGram stays null and
+// the callbacks pass over the pages. Returns Ok or the failure of a pass.
 [[nodiscard]] VsfStatus vsfSolverGram(VsfModel* model);

@@ -48,7 +48,8 @@ QkPool* resamplePool() {
 double bytesPerSample(const VsfResampling* d, const VsfModel* m) {
   const double fixed = 2.0 * sizeof(int64_t) + 1.0 + 96.0;
   const double model = 12.0 * std::max(m->parmCount, 1);
-  const double frequencies = d->settings.keepFreqs ? 4.0 * static_cast<double>(m->nObs) : 0.0;
+  const double frequencies =
+      d->settings.keepFreqs ? 4.0 * static_cast<double>(m->totals.nObs) : 0.0;
   return fixed + model + frequencies;
 }
 
@@ -139,9 +140,9 @@ VsfStatus vsfDriveResample(VsfResampling* d, VsfModel* m) {
     return rc;
   for (int32_t i = 0; i < d->count; ++i) {
     VsfResampler* r = &d->resamplers[i];
-    r->savedNObs = m->nObs;
-    r->savedNTrain = m->nTrain;
-    r->savedWTrain = m->wTrain;
+    r->savedNObs = m->totals.nObs;
+    r->savedNTrain = m->totals.nTrain;
+    r->savedWTrain = m->totals.wTrain;
     m->resampler = r;
     if (VsfStatus rc = vsfProcessResample(d, m, r); rc != VsfStatus::Ok)
       return rc;
@@ -185,9 +186,9 @@ VsfStatus vsfProcessResample(VsfResampling* d, VsfModel* m, VsfResampler* r) {
       return VsfStatus::PageNotWritten;
     if (m->fitStatus == VsfFitStatus::Done)
       ++d->successCount;
-    m->nObs = r->savedNObs;
-    m->nTrain = r->savedNTrain;
-    m->wTrain = r->savedWTrain;
+    m->totals.nObs = r->savedNObs;
+    m->totals.nTrain = r->savedNTrain;
+    m->totals.wTrain = r->savedWTrain;
   }
   return VsfStatus::Ok;
 }

@@ -35,13 +35,13 @@ double guarded(double num, double den) { return den < kGuard ? kBig : num / den;
 
 // The bound of candidate j in the Sasvi form (factor 2) or the DPP form (factor 1).
 void simpleBound(VsfModel* m, int32_t j, double factor) {
-  const double lambda = m->lambda, c = m->corr[j], t = m->screenStat[j];
-  const double s = std::sqrt(m->columnSquareSums[j] * m->sumWYY);
+  const double lambda = m->path.lambda, c = m->pathPass.corr[j], t = m->screen.screenStat[j];
+  const double s = std::sqrt(m->moments.columnSquareSums[j] * m->sumWYY);
   const double up = guarded(factor * (1 - c / lambda), s + t);
   const double dn = guarded(factor * (1 + c / lambda), s - t);
   const double bound = 1 / (std::min(up, dn) + 1 / lambda);
-  if (bound < m->screenBound[j])
-    m->screenBound[j] = bound;
+  if (bound < m->screen.screenBound[j])
+    m->screen.screenBound[j] = bound;
 }
 
 void simpleBounds(VsfModel* m, double factor) {
@@ -53,10 +53,11 @@ void simpleBounds(VsfModel* m, double factor) {
 // The refined Sasvi bound of candidate j, from the fitted values' sums a = |Xb|^2 and
 // b = (Xb)'y of the last refresh.
 void refinedBound(VsfModel* m, int32_t j) {
-  const double a = m->screenTermA, b = m->screenTermB, Q = m->sumWYY, lambda = m->lambda;
+  const double a = m->screenPass.screenTermA, b = m->screenPass.screenTermB, Q = m->sumWYY,
+               lambda = m->path.lambda;
   const double q = Q - b * b / a;
-  const double x = m->columnSquareSums[j];
-  double t = m->screenStat[j], c = m->corr[j];
+  const double x = m->moments.columnSquareSums[j];
+  double t = m->screen.screenStat[j], c = m->pathPass.corr[j];
   double d = t - c;
   const double v = x - d * d / a;
   double u = t - d * b / a;
@@ -78,17 +79,17 @@ void refinedBound(VsfModel* m, int32_t j) {
       dn = (std::sqrt(k * k - (g / lambda - (p + 2) * (p + 2)) * D) - k) / D;
     }
   }
-  m->screenBound[j] = 1 / (1 / lambda + std::min(up, dn));
+  m->screen.screenBound[j] = 1 / (1 / lambda + std::min(up, dn));
 }
 
 // The working set and the screened-out list, in effect order, from the flags.
 void rebuildLists(VsfModel* m) {
-  m->screenInCount = m->screenOutCount = 0;
+  m->screenPass.screenInCount = m->screenPass.screenOutCount = 0;
   for (int32_t j = 0; j < m->effectCount; ++j) {
-    if (m->screenFlag[j] == VES_SCREEN_SET)
-      m->screenInList[m->screenInCount++] = j;
-    else if (m->screenFlag[j] == VES_CANDIDATE)
-      m->screenOutList[m->screenOutCount++] = j;
+    if (m->screen.screenFlag[j] == VES_SCREEN_SET)
+      m->screenPass.screenInList[m->screenPass.screenInCount++] = j;
+    else if (m->screen.screenFlag[j] == VES_CANDIDATE)
+      m->screenPass.screenOutList[m->screenPass.screenOutCount++] = j;
   }
 }
 
@@ -98,50 +99,52 @@ void addActiveByRatio(VsfModel* m) {
   const int32_t E = m->effectCount;
   int32_t out = 0;
   for (int32_t j = 0; j < E; ++j)
-    out += m->screenFlag[j] == VES_CANDIDATE;
+    out += m->screen.screenFlag[j] == VES_CANDIDATE;
   bool enough = false;
   if (out >= kAddTarget) {
-    m->screenInCount = 0;
-    m->lambdaSure = m->lambdaNext;
+    m->screenPass.screenInCount = 0;
+    m->screen.lambdaSure = m->screen.lambdaNext;
     int32_t added = 0;
     for (int32_t it = 0; it < kAddIterations && !enough; ++it) {
-      m->lambdaSure *= m->screenRatio;
+      m->screen.lambdaSure *= m->screen.screenRatio;
       for (int32_t j = 0; j < E; ++j)
-        if (m->screenFlag[j] == VES_CANDIDATE && m->screenBound[j] > m->lambdaSure) {
-          m->screenFlag[j] = VES_SCREEN_SET;
+        if (m->screen.screenFlag[j] == VES_CANDIDATE &&
+            m->screen.screenBound[j] > m->screen.lambdaSure) {
+          m->screen.screenFlag[j] = VES_SCREEN_SET;
           ++added;
         }
       enough = added >= kAddTarget;
     }
   }
   if (!enough) {
-    m->lambdaSure = 0;
+    m->screen.lambdaSure = 0;
     for (int32_t j = 0; j < E; ++j)
-      if (m->screenFlag[j] == VES_CANDIDATE)
-        m->screenFlag[j] = VES_SCREEN_SET;
+      if (m->screen.screenFlag[j] == VES_CANDIDATE)
+        m->screen.screenFlag[j] = VES_SCREEN_SET;
   }
   rebuildLists(m);
 }
 
 void trace(const VsfModel* m, const char* format, int32_t newCount) {
   char line[200];
-  std::snprintf(line, sizeof line, format, m->stepCount, m->screenInCount, newCount, m->screenRatio,
-                m->lambdaSure, m->lambda);
+  std::snprintf(line, sizeof line, format, m->history.stepCount, m->screenPass.screenInCount,
+                newCount, m->screen.screenRatio, m->screen.lambdaSure, m->path.lambda);
   vsfLogLine(line);
 }
 
 [[nodiscard]] VsfStatus allocateScreening(VsfModel* m) {
   const int32_t E = m->effectCount;
-  m->screenBound = vsfModelArray<double>(m, E);
-  m->screenStat = vsfModelArray<double>(m, E);
-  m->screenFlag = vsfModelArray<uint8_t>(m, E);
-  m->screenInList = vsfModelArray<int32_t>(m, E);
-  m->screenOutList = vsfModelArray<int32_t>(m, E);
-  m->screenNewList = vsfModelArray<int32_t>(m, E);
-  if (m->screenBound == nullptr || m->screenStat == nullptr || m->screenFlag == nullptr ||
-      m->screenInList == nullptr || m->screenOutList == nullptr || m->screenNewList == nullptr)
+  m->screen.screenBound = vsfModelArray<double>(m, E);
+  m->screen.screenStat = vsfModelArray<double>(m, E);
+  m->screen.screenFlag = vsfModelArray<uint8_t>(m, E);
+  m->screenPass.screenInList = vsfModelArray<int32_t>(m, E);
+  m->screenPass.screenOutList = vsfModelArray<int32_t>(m, E);
+  m->screenPass.screenNewList = vsfModelArray<int32_t>(m, E);
+  if (m->screen.screenBound == nullptr || m->screen.screenStat == nullptr ||
+      m->screen.screenFlag == nullptr || m->screenPass.screenInList == nullptr ||
+      m->screenPass.screenOutList == nullptr || m->screenPass.screenNewList == nullptr)
     return VsfStatus::NoMemory;
-  m->screenInCount = m->screenOutCount = m->screenNewCount = 0;
+  m->screenPass.screenInCount = m->screenPass.screenOutCount = m->screenPass.screenNewCount = 0;
   return VsfStatus::Ok;
 }
 
@@ -158,19 +161,19 @@ void sureIndependence(VsfModel* m) {
     k = static_cast<int32_t>(o->keepRatio * candidates);
   if (k < 1)
     k = 1;
-  m->screenKeep = k;
-  m->screenKeepRatio = o->keepRatio;
+  m->screen.screenKeep = k;
+  m->screen.screenKeepRatio = o->keepRatio;
   for (int32_t r = 0; r < candidates; ++r) {
     const int32_t j = first + r;
-    const double c = std::fabs(m->corr[j]);
-    const double s = std::sqrt(m->sumWYY * m->columnSquareSums[j]);
-    m->screenStat[r] = c < s ? c / s : c;
-    m->screenInList[r] = j;
+    const double c = std::fabs(m->pathPass.corr[j]);
+    const double s = std::sqrt(m->sumWYY * m->moments.columnSquareSums[j]);
+    m->screen.screenStat[r] = c < s ? c / s : c;
+    m->screenPass.screenInList[r] = j;
   }
-  doubleSort(m->screenStat, m->screenInList, candidates);
+  doubleSort(m->screen.screenStat, m->screenPass.screenInList, candidates);
   for (int32_t r = k; r < candidates; ++r)
-    m->effectStatus[m->screenInList[r]] = VES_UNAVAILABLE;
-  m->screenInCount = candidates;
+    m->effectStatus[m->screenPass.screenInList[r]] = VES_UNAVAILABLE;
+  m->screenPass.screenInCount = candidates;
 }
 
 void printHeader(const VsfModel* m) {
@@ -187,13 +190,13 @@ bool vsfSafeScreening(const VsfModel* m) {
 }
 
 bool vsfScreenEligible(const VsfModel* m, int32_t j) {
-  return vsfSafeScreening(m) ? m->screenFlag[j] == VES_SCREEN_SET
+  return vsfSafeScreening(m) ? m->screen.screenFlag[j] == VES_SCREEN_SET
                              : m->effectStatus[j] == VES_CANDIDATE;
 }
 
 int32_t vsfScreenFullCount(const VsfModel* m) {
   if (m->options->screen == VsfScreenMethod::Sis)
-    return m->screenKeep + m->includeCount;
+    return m->screen.screenKeep + m->includeCount;
   return m->effectCount - (m->options->noint ? 1 : 0);
 }
 
@@ -202,14 +205,14 @@ VsfStatus vsfScreenSquareSums(VsfModel* m) {
   if (o->screen < VsfScreenMethod::Sasvi)
     return VsfStatus::Ok;
   m->sumWYY = 0.0;
-  std::fill(m->columnSquareSums, m->columnSquareSums + m->parmCount, 0.0);
+  std::fill(m->moments.columnSquareSums, m->moments.columnSquareSums + m->parmCount, 0.0);
   VsfStatus rc = vsfDataPass(m, vsfYpwY, vsfYpwY_t, 0);
   if (rc != VsfStatus::Ok)
     return rc;
   // The ridge of the elastic net belongs to every column's sum of squares in the bounds.
-  if (elasticNet(m) && m->l2 > 0 && vsfSafeScreening(m))
+  if (elasticNet(m) && m->elnetPass.l2 > 0 && vsfSafeScreening(m))
     for (int32_t k = 0; k < m->effectCount; ++k)
-      m->columnSquareSums[k] += (m->nObs - 1) * m->l2;
+      m->moments.columnSquareSums[k] += (m->totals.nObs - 1) * m->elnetPass.l2;
   return VsfStatus::Ok;
 }
 
@@ -217,8 +220,8 @@ VsfStatus vsfScreenStart(VsfModel* m) {
   VsfModelOptions* o = m->options;
   if (o->screen == VsfScreenMethod::Base) {
     // BASE$ screens nothing out: every candidate is kept.
-    m->screenKeep = m->effectCount - m->includeCount;
-    m->screenKeepRatio = -1;
+    m->screen.screenKeep = m->effectCount - m->includeCount;
+    m->screen.screenKeepRatio = -1;
     return VsfStatus::Ok;
   }
   if (o->screen == VsfScreenMethod::Sis) {
@@ -229,23 +232,23 @@ VsfStatus vsfScreenStart(VsfModel* m) {
   }
   if (!vsfSafeScreening(m))
     return VsfStatus::Ok;
-  if (m->lambdaMax == 0) {
+  if (m->path.lambdaMax == 0) {
     o->screen = VsfScreenMethod::None;
     return VsfStatus::Ok;
   }
   if (allocateScreening(m) != VsfStatus::Ok)
     return VsfStatus::NoMemory;
   const int32_t E = m->effectCount;
-  m->lambdaRatioSum = 0;
-  m->screenPower = o->screenSteps; // SCREENSTEPS$=, 4 by default
-  std::memcpy(m->screenStat, m->corr, sizeof(double) * E);
-  std::memcpy(m->screenFlag, m->effectStatus, static_cast<size_t>(E));
-  m->lambda = m->lambdaMax;
-  m->screenRatio = 0.9;
-  m->lambdaNext = m->lambdaMax;
-  m->screenTermA = m->screenTermB = 0;
+  m->screen.lambdaRatioSum = 0;
+  m->screen.screenPower = o->screenSteps; // SCREENSTEPS$=, 4 by default
+  std::memcpy(m->screen.screenStat, m->pathPass.corr, sizeof(double) * E);
+  std::memcpy(m->screen.screenFlag, m->effectStatus, static_cast<size_t>(E));
+  m->path.lambda = m->path.lambdaMax;
+  m->screen.screenRatio = 0.9;
+  m->screen.lambdaNext = m->path.lambdaMax;
+  m->screenPass.screenTermA = m->screenPass.screenTermB = 0;
   for (int32_t j = m->includeCount; j < E; ++j)
-    m->screenBound[j] = m->lambdaMax;
+    m->screen.screenBound[j] = m->path.lambdaMax;
   simpleBounds(m, 2.0);
   addActiveByRatio(m);
   if (o->showScreen)
@@ -260,19 +263,22 @@ namespace {
 [[nodiscard]] VsfStatus refresh(VsfModel* m, double A, double cmax) {
   const VsfModelOptions* o = m->options;
   const int32_t E = m->effectCount;
-  m->screenTermA = m->screenTermB = 0;
-  for (int32_t i = 0; i < m->screenOutCount; ++i)
-    m->corr[m->screenOutList[i]] = 0;
+  m->screenPass.screenTermA = m->screenPass.screenTermB = 0;
+  for (int32_t i = 0; i < m->screenPass.screenOutCount; ++i)
+    m->pathPass.corr[m->screenPass.screenOutList[i]] = 0;
   VsfStatus rc = vsfDataPass(m, vsfLarSasviCorrOut, vsfLarSasviCorrOut_t, 0);
   if (rc != VsfStatus::Ok)
     return rc;
-  if (elasticNet(m) && m->l2 > 0)
-    m->screenTermA += (m->nObs - 1) * m->l2 * m->l2Norm * m->l2Norm;
-  std::memcpy(m->screenFlag, m->effectStatus, static_cast<size_t>(E));
+  if (elasticNet(m) && m->elnetPass.l2 > 0)
+    m->screenPass.screenTermA +=
+        (m->totals.nObs - 1) * m->elnetPass.l2 * m->path.l2Norm * m->path.l2Norm;
+  std::memcpy(m->screen.screenFlag, m->effectStatus, static_cast<size_t>(E));
   const int32_t f = o->noint ? 0 : 1;
-  if (m->stepCount > f && m->lambdaRatioSum > 0)
-    m->screenRatio = std::pow(m->lambdaRatioSum / (m->stepCount - f), m->screenPower);
-  if (o->screen == VsfScreenMethod::Sasvi && m->screenTermB > 0 && m->screenTermA > 0) {
+  if (m->history.stepCount > f && m->screen.lambdaRatioSum > 0)
+    m->screen.screenRatio =
+        std::pow(m->screen.lambdaRatioSum / (m->history.stepCount - f), m->screen.screenPower);
+  if (o->screen == VsfScreenMethod::Sasvi && m->screenPass.screenTermB > 0 &&
+      m->screenPass.screenTermA > 0) {
     for (int32_t j = m->includeCount; j < E; ++j)
       if (m->effectStatus[j] == VES_CANDIDATE)
         refinedBound(m, j);
@@ -280,19 +286,19 @@ namespace {
     simpleBounds(m, o->screen == VsfScreenMethod::Dpp ? 1.0 : 2.0);
   }
   addActiveByRatio(m);
-  m->screenNewCount = 0;
+  m->screenPass.screenNewCount = 0;
   for (int32_t j = m->includeCount; j < E; ++j) {
-    if (m->screenFlag[j] == VES_SCREEN_SET && m->dirCorr[j] == 0.0)
-      m->screenNewList[m->screenNewCount++] = j;
-    else if (m->screenFlag[j] == VES_CANDIDATE)
-      m->dirCorr[j] = 0;
+    if (m->screen.screenFlag[j] == VES_SCREEN_SET && m->pathPass.dirCorr[j] == 0.0)
+      m->screenPass.screenNewList[m->screenPass.screenNewCount++] = j;
+    else if (m->screen.screenFlag[j] == VES_CANDIDATE)
+      m->pathPass.dirCorr[j] = 0;
   }
-  if (m->screenNewCount > 0 &&
+  if (m->screenPass.screenNewCount > 0 &&
       (rc = vsfDataPass(m, vsfLarSasviAvecOut, vsfLarSasviAvecOut_t, 0)) != VsfStatus::Ok)
     return rc;
   for (int32_t p = m->includeCount; p < m->inModelCount; ++p) {
     const int32_t k = m->inModelList[p];
-    m->dirCorr[k] = vsfLarActiveRate(m, k, A, cmax);
+    m->pathPass.dirCorr[k] = vsfLarActiveRate(m, k, A, cmax);
   }
   return VsfStatus::Ok;
 }
@@ -303,8 +309,8 @@ VsfStatus vsfScreenStep(VsfModel* m, double cmax, double A, double* gamma, int32
                         double dropRatio, int32_t dropEffect) {
   if (!vsfSafeScreening(m))
     return VsfStatus::Ok;
-  m->lambdaNext = cmax - A * *gamma;
-  if (m->lambdaNext <= m->lambdaSure || m->screenInCount <= 5) {
+  m->screen.lambdaNext = cmax - A * *gamma;
+  if (m->screen.lambdaNext <= m->screen.lambdaSure || m->screenPass.screenInCount <= 5) {
     VsfStatus rc = refresh(m, A, cmax);
     if (rc != VsfStatus::Ok)
       return rc;
@@ -317,19 +323,20 @@ VsfStatus vsfScreenStep(VsfModel* m, double cmax, double A, double* gamma, int32
       *pendingDrop = -1;
     }
     if (m->options->showScreen)
-      trace(m, ">>>>>>>>>> %d, \t %d, \t %d,  \t %.5f, \t %.5f, \t%.5f", m->screenNewCount);
+      trace(m, ">>>>>>>>>> %d, \t %d, \t %d,  \t %.5f, \t %.5f, \t%.5f",
+            m->screenPass.screenNewCount);
   }
-  m->lambdaRatioSum += (cmax - A * *gamma) / m->lambda;
+  m->screen.lambdaRatioSum += (cmax - A * *gamma) / m->path.lambda;
   return VsfStatus::Ok;
 }
 
 void vsfScreenEntered(VsfModel* m, int32_t effect) {
   if (!vsfSafeScreening(m))
     return;
-  m->screenFlag[effect] = VES_SELECTED;
-  for (int32_t i = 0; i < m->screenInCount; ++i)
-    if (m->screenInList[i] == effect) {
-      m->screenInList[i] = m->screenInList[--m->screenInCount];
+  m->screen.screenFlag[effect] = VES_SELECTED;
+  for (int32_t i = 0; i < m->screenPass.screenInCount; ++i)
+    if (m->screenPass.screenInList[i] == effect) {
+      m->screenPass.screenInList[i] = m->screenPass.screenInList[--m->screenPass.screenInCount];
       break;
     }
 }
@@ -337,13 +344,13 @@ void vsfScreenEntered(VsfModel* m, int32_t effect) {
 void vsfScreenDropped(VsfModel* m, int32_t effect) {
   if (!vsfSafeScreening(m))
     return;
-  m->screenFlag[effect] = VES_SCREEN_SET;
-  m->screenInList[m->screenInCount++] = effect;
+  m->screen.screenFlag[effect] = VES_SCREEN_SET;
+  m->screenPass.screenInList[m->screenPass.screenInCount++] = effect;
 }
 
 void vsfScreenTied(VsfModel* m, int32_t effect) {
   if (vsfSafeScreening(m))
-    m->screenFlag[effect] = VES_UNAVAILABLE;
+    m->screen.screenFlag[effect] = VES_UNAVAILABLE;
 }
 
 void doubleSort(double* values, int32_t* indices, int32_t n) {

@@ -19,10 +19,10 @@
 namespace {
 
 double startValue(VsfModel* m, VsfCriterion c) {
-  const int32_t s = m->stepCount;
-  const double sse = m->stepSSE[s - 1];
-  const int32_t p = m->stepRank[s - 1];
-  const double n = m->nObs;
+  const int32_t s = m->history.stepCount;
+  const double sse = m->history.stepSSE[s - 1];
+  const int32_t p = m->history.stepRank[s - 1];
+  const double n = m->totals.nObs;
   const bool first = s == 0;
   switch (c) {
   case VsfCriterion::Aic:
@@ -46,7 +46,7 @@ double startValue(VsfModel* m, VsfCriterion c) {
   case VsfCriterion::Cv:
     return first ? DBL_MAX : m->cvPress;
   case VsfCriterion::Cvex:
-    return first ? DBL_MAX : m->heldOutError;
+    return first ? DBL_MAX : m->cvexPass.heldOutError;
   case VsfCriterion::NoneGiven:
   case VsfCriterion::Sl:
   case VsfCriterion::None:
@@ -70,9 +70,9 @@ void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double
   // External cross validation: the final fit starts from the curve's first point, a fold
   // fit from its own held-out error.
   if (vsfCvExternalOn(m))
-    *chooseValue = m->heldOutFold != m->foldCount ? m->heldOutError
-                   : m->cvexCurve != nullptr      ? m->cvexCurve[0]
-                                                  : hostMissing();
+    *chooseValue = m->cvexPass.heldOutFold != m->cv.foldCount ? m->cvexPass.heldOutError
+                   : m->cvexPass.cvexCurve != nullptr         ? m->cvexPass.cvexCurve[0]
+                                                              : hostMissing();
   if (selectValue != nullptr) {
     if (o->select == VsfCriterion::Sl)
       *selectValue = hostMissing();
@@ -89,67 +89,68 @@ void vsfInitCriteria(VsfModel* m, double* stopValue, double* chooseValue, double
 
 int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
   const VsfModelOptions* o = m->options;
-  const int32_t forced = m->includeCount - m->aliasIncludeDropCount;
+  const int32_t forced = m->includeCount - m->aliasDrops.aliasIncludeDropCount;
   const int32_t all = m->effectCount - (o->noint ? 1 : 0);
   int32_t result = 1;
   int64_t stepsLimit = 0, limit = 0;
   bool decided = false;
   if (vsfMethodStartsFull(o->method)) {
     if (m->inModelCount == 1 && o->noint) {
-      m->stopReason = VSR_DOWN_TO_INTERCEPT;
+      m->stop.stopReason = VSR_DOWN_TO_INTERCEPT;
       result = 0;
       decided = true;
     } else {
       stepsLimit = static_cast<int64_t>(o->steps) + 1;
-      limit = static_cast<int64_t>(m->stepLimit) + 1;
+      limit = static_cast<int64_t>(m->stop.stepLimit) + 1;
     }
   } else {
     if (!o->parmStandardize && vsfPerfectFit(m)) {
-      m->stopReason = VSR_PERFECT_FIT;
+      m->stop.stopReason = VSR_PERFECT_FIT;
       result = 0;
       decided = true;
     } else {
       stepsLimit = static_cast<int64_t>(o->steps) + forced;
-      limit = static_cast<int64_t>(m->stepLimit) + forced;
+      limit = static_cast<int64_t>(m->stop.stepLimit) + forced;
     }
   }
   if (!decided) {
     if (o->steps != 0 && s >= stepsLimit) {
-      m->stopReason = VSR_STEPS;
+      m->stop.stopReason = VSR_STEPS;
       result = 0;
     } else if (s >= limit) {
-      m->stopReason =
+      m->stop.stopReason =
           (!o->parmStandardize && m->inModelCount == all) ? VSR_ALL_ENTERED : VSR_STEP_LIMIT;
       result = 0;
     } else if (o->stopCount != 0 && o->stopCount == m->inModelCount) {
-      m->stopReason = VSR_STOP_COUNT;
+      m->stop.stopReason = VSR_STOP_COUNT;
       result = 0;
     } else if (m->inModelCount == all && vsfMethod(o->method).stopsWhenAllIn) {
-      m->stopReason = VSR_ALL_ENTERED;
+      m->stop.stopReason = VSR_ALL_ENTERED;
       result = 0;
     } else if (m->inModelCount == forced && vsfMethodStartsFull(o->method)) {
-      m->stopReason = VSR_DOWN_TO_FORCED;
+      m->stop.stopReason = VSR_DOWN_TO_FORCED;
       result = 0;
     }
   }
-  if (o->stop == VsfCriterion::L1 && o->stopL1Choice != VsfL1Choice::None && m->l1Target >= 0) {
+  if (o->stop == VsfCriterion::L1 && o->stopL1Choice != VsfL1Choice::None &&
+      m->path.l1Target >= 0) {
     double q = 0, t = 0;
     switch (o->stopL1Choice) {
     case VsfL1Choice::Ratio:
-      q = m->lambda;
-      t = m->l1Target * m->lambdaMax;
+      q = m->path.lambda;
+      t = m->path.l1Target * m->path.lambdaMax;
       break;
     case VsfL1Choice::Norm:
-      q = m->l1Norm;
-      t = m->l1Target;
+      q = m->path.l1Norm;
+      t = m->path.l1Target;
       break;
     default:
-      q = m->lambda;
-      t = m->l1Target;
+      q = m->path.lambda;
+      t = m->path.l1Target;
       break;
     }
     if (std::fabs(q / 1000.0 - t / 1000.0) <= std::fabs(q / 1000.0) * m->fuzz) {
-      m->stopReason = VSR_L1_TARGET;
+      m->stop.stopReason = VSR_L1_TARGET;
       result = 0;
     }
   }
@@ -159,7 +160,7 @@ int32_t vsfKeepGoing(VsfModel* m, int32_t s) {
 VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d, double* stopValue,
                            int32_t* result, const char* taken) {
   const VsfModelOptions* o = m->options;
-  const bool pathEnd = m->stopReason == VSR_PATH_END || m->stopReason == VSR_PATH_END2;
+  const bool pathEnd = m->stop.stopReason == VSR_PATH_END || m->stop.stopReason == VSR_PATH_END2;
   if (!o->stopTest && !pathEnd) {
     *result = 0;
     return VsfStatus::Ok;
@@ -219,28 +220,28 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
       return VsfStatus::Ok;
     *result = -1;
   } else {
-    m->stopReason = VSR_NO_IMPROVEMENT;
+    m->stop.stopReason = VSR_NO_IMPROVEMENT;
     if (vsfMethodRoad(o->method, VsfFitRoad::GroupLasso)) {
-      m->stopAddValue = v;
-      m->sse = m->stepSSE[m->stepCount - 1];
-      if (m->stepValidateAse)
-        m->validateAse = m->stepValidateAse[m->stepCount - 1];
-      if (m->stepTestAse)
-        m->testAse = m->stepTestAse[m->stepCount - 1];
+      m->stop.stopAddValue = v;
+      m->sse = m->history.stepSSE[m->history.stepCount - 1];
+      if (m->history.stepValidateAse)
+        m->validateAse = m->history.stepValidateAse[m->history.stepCount - 1];
+      if (m->history.stepTestAse)
+        m->testAse = m->history.stepTestAse[m->history.stepCount - 1];
       return VsfStatus::Ok;
     }
   }
   // Undo the step (a path step that only moved, k = -1, changed no effect).
   if (d == 1) {
-    m->stopAddEffect = k;
-    m->stopAddValue = v;
+    m->stop.stopAddEffect = k;
+    m->stop.stopAddValue = v;
     if (k >= 0)
       vsfDropEffect(m, k, 2);
   } else {
-    m->stopDropEffect = k;
-    m->stopDropValue = v;
-    const int32_t last = m->stepCount - 1;
-    const VsfStatus rc = vsfReenterEffect(m, k, m->stepRank[last],
+    m->stop.stopDropEffect = k;
+    m->stop.stopDropValue = v;
+    const int32_t last = m->history.stepCount - 1;
+    const VsfStatus rc = vsfReenterEffect(m, k, m->history.stepRank[last],
                                           o->fullSweep == VsfFullSweep::Always ? 1 : 0, taken);
     if (rc != VsfStatus::Ok)
       return rc;
@@ -249,16 +250,16 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
   // it was when recorded, so that its error SS is that of its estimates.
   if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;
-  const int32_t last = m->stepCount - 1;
-  if (m->stepPress)
-    m->press = m->stepPress[last];
-  if (m->stepValidateAse)
-    m->validateAse = m->stepValidateAse[last];
-  if (m->stepTestAse)
-    m->testAse = m->stepTestAse[last];
-  if (m->stepCvPress) {
+  const int32_t last = m->history.stepCount - 1;
+  if (m->history.stepPress)
+    m->press = m->history.stepPress[last];
+  if (m->history.stepValidateAse)
+    m->validateAse = m->history.stepValidateAse[last];
+  if (m->history.stepTestAse)
+    m->testAse = m->history.stepTestAse[last];
+  if (m->history.stepCvPress) {
     if (o->cvDetails == VsfCvDetails::None)
-      m->cvPress = m->stepCvPress[last];
+      m->cvPress = m->history.stepCvPress[last];
     else if (VsfStatus rc = vsfComputeCVResids(m); rc != VsfStatus::Ok)
       return rc;
   }
@@ -279,7 +280,7 @@ void vsfChoose(double selectValue, double stopValue, VsfModel* m, double* choose
     v = vsfGetCriterion(m, o->choose);
   if (vsfIsFUZZBetter(o->choose, direction, v, *chooseValue, m->fuzz) || m->sse <= 0) {
     *chooseValue = v;
-    m->chosenStep = m->stepCount;
+    m->chosen.chosenStep = m->history.stepCount;
   }
 }
 

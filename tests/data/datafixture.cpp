@@ -76,10 +76,10 @@ void release(void* p, int64_t) { self(p)->releases.emplace_back(self(p)->which, 
 template <class Fn> void eachRow(VsfPassState* m, QkPageDescriptor* page, Fn fn) {
   VsfRowLayout L{};
   L.entryCount = m->effectCount;
-  L.denseOffset = m->denseOffset;
-  L.sparseList = m->sparseEffectList;
-  L.sparseCount = m->sparseEffectCount;
-  L.denseColumns = m->denseColumnCount;
+  L.denseOffset = m->layout.denseOffset;
+  L.sparseList = m->layout.sparseEffectList;
+  L.sparseCount = m->layout.sparseEffectCount;
+  L.denseColumns = m->layout.denseColumnCount;
   const VsfDataSettings* s = m->dataSettings;
   L.hasWeight = s->weightGiven;
   L.hasFreq = s->freqGiven;
@@ -127,7 +127,8 @@ VsfStatus sumYThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64
   return VsfStatus::Ok;
 }
 VsfStatus entrySerial(VsfPassState* m, QkPageDescriptor* page) {
-  eachRow(m, page, [m](const VsfRowLayout& L, VsfRowCursor& c) { entryAdd(m, L, c, m->corr); });
+  eachRow(m, page,
+          [m](const VsfRowLayout& L, VsfRowCursor& c) { entryAdd(m, L, c, m->pathPass.corr); });
   return VsfStatus::Ok;
 }
 VsfStatus entryThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
@@ -137,7 +138,7 @@ VsfStatus entryThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int6
 void foldAdd(VsfPassState* m, const VsfRowLayout& L, const VsfRowCursor& c, double* rows,
              double* freqs, double* weights) {
   int32_t fold = c.codeEnd[-1];
-  if (fold < 0 || fold >= m->foldCount)
+  if (fold < 0 || fold >= m->cv.foldCount)
     return;
   double f = L.hasFreq ? c.doubles[L.hasWeight] : 1.0;
   rows[fold] += 1;
@@ -148,18 +149,18 @@ VsfStatus foldSerial(VsfPassState* m, QkPageDescriptor* page) {
   eachRow(m, page, [m](const VsfRowLayout& L, VsfRowCursor& c) {
     for (int32_t k = 0; k < 1; ++k) {
       int32_t fold = c.codeEnd[-1];
-      if (fold < 0 || fold >= m->foldCount)
+      if (fold < 0 || fold >= m->cv.foldCount)
         return;
       double f = L.hasFreq ? c.doubles[L.hasWeight] : 1.0;
-      m->folds[fold].rowCount += 1;
-      m->folds[fold].freqCount += f;
-      m->folds[fold].weightCount += wfOf(L, c);
+      m->cv.folds[fold].rowCount += 1;
+      m->cv.folds[fold].freqCount += f;
+      m->cv.folds[fold].weightCount += wfOf(L, c);
     }
   });
   return VsfStatus::Ok;
 }
 VsfStatus foldThreaded(VsfPassState* m, QkPageDescriptor* page, double* b, int64_t) {
-  const int32_t K = m->foldCount;
+  const int32_t K = m->cv.foldCount;
   eachRow(m, page, [m, b, K](const VsfRowLayout& L, VsfRowCursor& c) {
     foldAdd(m, L, c, b, b + K, b + 2 * K);
   });
@@ -269,10 +270,10 @@ int32_t PageRun::read(Source& src) {
 VsfRowLayout PageRun::layout() const {
   VsfRowLayout L{};
   L.entryCount = model.effectCount;
-  L.denseOffset = model.denseOffset;
-  L.sparseList = model.sparseEffectList;
-  L.sparseCount = model.sparseEffectCount;
-  L.denseColumns = model.denseColumnCount;
+  L.denseOffset = model.layout.denseOffset;
+  L.sparseList = model.layout.sparseEffectList;
+  L.sparseCount = model.layout.sparseEffectCount;
+  L.denseColumns = model.layout.denseColumnCount;
   L.hasWeight = settings.weightGiven;
   L.hasFreq = settings.freqGiven;
   L.hasResample = settings.resampling;

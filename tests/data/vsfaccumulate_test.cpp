@@ -35,22 +35,22 @@ struct Fold {
   Fold() {
     m.parmCount = 3;
     m.effectCount = 2;
-    m.foldCount = 2;
+    m.cv.foldCount = 2;
     m.xpxColumns = 2;
     m.crossColumnCount = 1;
     m.effectColumns = columns;
     m.xpx = xpx.data();
     m.cross = cross.data();
-    m.corr = corr.data();
-    m.dirCorr = dir.data();
-    m.columnSums = sums.data();
-    m.columnSumSquares = squares.data();
-    m.columnSquareSums = squareSums.data();
+    m.pathPass.corr = corr.data();
+    m.pathPass.dirCorr = dir.data();
+    m.moments.columnSums = sums.data();
+    m.moments.columnSumSquares = squares.data();
+    m.moments.columnSquareSums = squareSums.data();
     for (int f = 0; f < 2; ++f) {
       folds[f].xpx = fx[f].data();
       folds[f].cross = fc[f].data();
     }
-    m.folds = folds;
+    m.cv.folds = folds;
     s.threadCount = 2;
     m.dataSettings = &s;
     m.puddle = &puddle;
@@ -144,10 +144,10 @@ TEST(Accumulate, SumsInSlotOrderAndFoldsByKernel) {
     EXPECT_EQ(f.m.sumWY, 101);
     EXPECT_EQ(f.sums, (std::vector<double>{202, 303, 404}));
     EXPECT_EQ(f.squares, (std::vector<double>{505, 606, 707}));
-    EXPECT_EQ(f.m.wTrain, 808);
-    EXPECT_EQ(f.m.nObs, 909);
-    EXPECT_EQ(f.m.wValidate, 1010);
-    EXPECT_EQ(f.m.freqValidate, 1111);
+    EXPECT_EQ(f.m.totals.wTrain, 808);
+    EXPECT_EQ(f.m.totals.nObs, 909);
+    EXPECT_EQ(f.m.totals.wValidate, 1010);
+    EXPECT_EQ(f.m.totals.freqValidate, 1111);
   }
   {
     Fold f;
@@ -158,17 +158,17 @@ TEST(Accumulate, SumsInSlotOrderAndFoldsByKernel) {
     EXPECT_EQ(f.m.testAse, 303);
     EXPECT_EQ(f.corr[0], 404);
     EXPECT_EQ(f.corr[1], 505);
-    EXPECT_EQ(f.m.heldOutError, 606);
-    EXPECT_EQ(f.m.heldOutTestError, 707);
+    EXPECT_EQ(f.m.cvexPass.heldOutError, 606);
+    EXPECT_EQ(f.m.cvexPass.heldOutTestError, 707);
   }
   {
     Fold f; // only the effects of the screening list take their entries
     int32_t out[1] = {1};
-    f.m.screenOutList = out;
-    f.m.screenOutCount = 1;
+    f.m.screenPass.screenOutList = out;
+    f.m.screenPass.screenOutCount = 1;
     f.run(threadedOf<8>);
-    EXPECT_EQ(f.m.screenTermA, 101);
-    EXPECT_EQ(f.m.screenTermB, 202);
+    EXPECT_EQ(f.m.screenPass.screenTermA, 101);
+    EXPECT_EQ(f.m.screenPass.screenTermB, 202);
     EXPECT_EQ(f.corr[0], 0);
     EXPECT_EQ(f.corr[1], 404); // B[1 + 2]
     EXPECT_EQ(f.dir[1], 606);  // B[1 + E + 2]

@@ -71,10 +71,10 @@ std::vector<std::pair<double, std::vector<double>>> pageRows(VsfContext* ctx) {
   const VsfDataSettings* s = m.dataSettings;
   VsfRowLayout L{};
   L.entryCount = m.effectCount;
-  L.denseOffset = m.denseOffset;
-  L.sparseList = m.sparseEffectList;
-  L.sparseCount = m.sparseEffectCount;
-  L.denseColumns = m.denseColumnCount;
+  L.denseOffset = m.layout.denseOffset;
+  L.sparseList = m.layout.sparseEffectList;
+  L.sparseCount = m.layout.sparseEffectCount;
+  L.denseColumns = m.layout.denseColumnCount;
   L.hasWeight = s->weightGiven;
   L.hasFreq = s->freqGiven;
   L.hasFold = s->cvMethod != VsfCvMethod::None && (s->cv || s->xcv);
@@ -141,12 +141,12 @@ TEST(ReadingPassOverDesignRows, PagesHoldTheDesignRowsOfEveryUsableObservation) 
     ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
     qrxhost::resetPageFileSettings();
     VsfModel& m = c.ctx->model;
-    EXPECT_EQ(m.nRead, 11);
-    EXPECT_EQ(m.nTrain, 8);
+    EXPECT_EQ(m.totals.nRead, 11);
+    EXPECT_EQ(m.totals.nTrain, 8);
     EXPECT_EQ(m.parmCount, f.des.columnCount);
     // The 5-level GLM effect g is stored sparse, the others dense.
-    EXPECT_EQ(m.sparseEffectCount, 1);
-    EXPECT_EQ(m.sparseEffectList[0], 2);
+    EXPECT_EQ(m.layout.sparseEffectCount, 1);
+    EXPECT_EQ(m.layout.sparseEffectList[0], 2);
     if (buffers == 1) {
       int64_t disk = 0;
       for (uint32_t k = 0; k < c.ctx->bags.count; ++k)
@@ -175,7 +175,7 @@ TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
   c.ctx->options.cvOn = 1;
   c.ctx->options.cvIndexVar = f.classIndex("a");
   ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
-  EXPECT_EQ(c.ctx->model.foldCount, 3);
+  EXPECT_EQ(c.ctx->model.cv.foldCount, 3);
   // The usable rows' a values in reading order: p q p r q r q p.
   const std::vector<int32_t> want = {0, 1, 0, 2, 1, 2, 1, 0};
   std::vector<int32_t> folds;
@@ -183,8 +183,8 @@ TEST(ReadingPassOverDesignRows, IndexFoldsAreTheLevelsOfTheIndexVariable) {
   ASSERT_EQ(file.diskPageCount, 0);
   VsfRowLayout L{};
   L.entryCount = c.ctx->model.effectCount;
-  L.denseOffset = c.ctx->model.denseOffset;
-  L.denseColumns = c.ctx->model.denseColumnCount;
+  L.denseOffset = c.ctx->model.layout.denseOffset;
+  L.denseColumns = c.ctx->model.layout.denseColumnCount;
   L.hasFold = 1;
   for (int64_t j = 0; j < file.memPageCount; ++j) {
     VsfRowCursor cur;
@@ -200,8 +200,8 @@ std::vector<int32_t> pageFolds(VsfContext* ctx) {
   const VsfModel& m = ctx->model;
   VsfRowLayout L{};
   L.entryCount = m.effectCount;
-  L.denseOffset = m.denseOffset;
-  L.denseColumns = m.denseColumnCount;
+  L.denseOffset = m.layout.denseOffset;
+  L.denseColumns = m.layout.denseColumnCount;
   L.hasWeight = m.dataSettings->weightGiven;
   L.hasFreq = m.dataSettings->freqGiven;
   L.hasFold = 1;
@@ -251,7 +251,7 @@ TEST(ReadingPassOverDesignRows, IndexFoldsSkipLevelsNoUsedRowHolds) {
     c.ctx->options.cvOn = 1;
     c.ctx->options.cvIndexVar = f.classIndex("a");
     ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
-    EXPECT_EQ(c.ctx->model.foldCount, 2) << "UTIL_BUFFERS$=" << buffers;
+    EXPECT_EQ(c.ctx->model.cv.foldCount, 2) << "UTIL_BUFFERS$=" << buffers;
     if (buffers == 1) {
       EXPECT_GT(c.ctx->bags.files[0].diskPageCount, 0);
     }
@@ -292,7 +292,7 @@ TEST(ReadingPassOverDesignRows, FoldsHeldAreTheFoldsOfTheUsedRows) {
     ASSERT_EQ(folds.size(), 5u);
     const auto distinct =
         static_cast<int32_t>(std::set<int32_t>(folds.begin(), folds.end()).size());
-    EXPECT_EQ(c.ctx->model.foldsHeld, distinct) << static_cast<int>(k.method);
+    EXPECT_EQ(c.ctx->model.cv.foldsHeld, distinct) << static_cast<int>(k.method);
     if (k.held >= 0) {
       EXPECT_EQ(distinct, k.held) << static_cast<int>(k.method);
     }
@@ -382,13 +382,13 @@ TEST(ReadingPassOverDesignRows, HeldOutSetsAreReadThroughTheDesignAndPutBack) {
                                                 VsfMsg::TestdataEffectLevelsNotInData,
                                                 VsfMsg::ValdataEffectLevelsNotInData}));
     VsfModel& m = c.ctx->model;
-    EXPECT_EQ(m.nTrain, static_cast<double>(kept));
-    EXPECT_EQ(m.testDataRead, 5);
-    EXPECT_EQ(m.nTest, 2);
-    EXPECT_EQ(m.wTest, 2);
-    EXPECT_EQ(m.valDataRead, 2);
-    EXPECT_EQ(m.nValidate, 1);
-    EXPECT_EQ(m.nUsed, static_cast<double>(kept)) << "rows used count DATA= only";
+    EXPECT_EQ(m.totals.nTrain, static_cast<double>(kept));
+    EXPECT_EQ(m.totals.testDataRead, 5);
+    EXPECT_EQ(m.totals.nTest, 2);
+    EXPECT_EQ(m.totals.wTest, 2);
+    EXPECT_EQ(m.totals.valDataRead, 2);
+    EXPECT_EQ(m.totals.nValidate, 1);
+    EXPECT_EQ(m.totals.nUsed, static_cast<double>(kept)) << "rows used count DATA= only";
     int64_t disk = 0;
     for (uint32_t k = 0; k < c.ctx->bags.count; ++k)
       disk += c.ctx->bags.files[k].diskPageCount;
@@ -453,10 +453,10 @@ TEST(ReadingPassOverDesignRows, AHeldOutSetWithoutFreqCountsEachRowOnce) {
   c.ctx->stmt.proc.valData = vs;
   c.ctx->valNames = names.record;
   ASSERT_EQ(vsfData(c.ctx.get()), VsfStatus::Ok);
-  EXPECT_EQ(c.ctx->model.nObs, 6);
-  EXPECT_EQ(c.ctx->model.nValidate, 3);
-  EXPECT_EQ(c.ctx->model.freqValidate, 3);
-  EXPECT_EQ(c.ctx->model.valDataUsed, 3);
+  EXPECT_EQ(c.ctx->model.totals.nObs, 6);
+  EXPECT_EQ(c.ctx->model.totals.nValidate, 3);
+  EXPECT_EQ(c.ctx->model.totals.freqValidate, 3);
+  EXPECT_EQ(c.ctx->model.totals.valDataUsed, 3);
   // The VALDATA= rows hold its own values, with frequency 1.
   const auto stored = pageRows(c.ctx.get());
   ASSERT_EQ(stored.size(), 6u);
@@ -510,7 +510,7 @@ TEST(ReadingPassOverDesignRows, SplitRecordsStoreTheirColumnsAndEnterFirstAsReco
     double g2 = 0;
     for (auto& [y, x] : want)
       g2 += x[static_cast<size_t>(f.des.effects[2].firstColumn + 1)];
-    EXPECT_DOUBLE_EQ(m.columnSums[f.des.effects[2].firstColumn + 1], g2 / want.size());
+    EXPECT_DOUBLE_EQ(m.moments.columnSums[f.des.effects[2].firstColumn + 1], g2 / want.size());
   }
   // A record that lists a column outside its effect is refused, not read.
   int32_t bad[1] = {9};
@@ -611,9 +611,10 @@ int32_t weightedPass(designtest::DesignFixture& f, int32_t threads, std::vector<
     return rc;
   const VsfModel& m = c.ctx->model;
   keep(c.ctx.get());
-  *sums = {m.nRead, m.nTrain, m.freqRead, m.wTrain, m.sumWY, m.sumWYY};
+  *sums = {m.totals.nRead, m.totals.nTrain, m.totals.freqRead, m.totals.wTrain, m.sumWY, m.sumWYY};
   for (int32_t k = 0; k < m.parmCount; ++k)
-    for (const double* a : {m.columnSums, m.columnSumSquares, m.columnSquareSums})
+    for (const double* a :
+         {m.moments.columnSums, m.moments.columnSumSquares, m.moments.columnSquareSums})
       sums->push_back(a[k]);
   return rc;
 }

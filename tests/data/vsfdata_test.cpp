@@ -59,17 +59,18 @@ TEST_F(DataRead, KeepsDropsAndCountsRowsByFrequencyWeightAndStatus) {
     ASSERT_EQ(run.read(src), 0);
     // Kept: row 1 (f = 2) and row 6 (w 0.5, f 3). Dropped: f 0.4 (but read), weight 0,
     // response missing, explanatory missing, missing frequency.
-    EXPECT_EQ(run.model.nRead, 7);
-    EXPECT_EQ(run.model.freqRead, 2 + 1 + 1 + 1 + 3); // 0.4 and the missing one add nothing
-    EXPECT_EQ(run.model.nTrain, 2);
-    EXPECT_EQ(run.model.nObs, 5);
-    EXPECT_DOUBLE_EQ(run.model.wTrain, 2 * 1 + 3 * 0.5);
+    EXPECT_EQ(run.model.totals.nRead, 7);
+    EXPECT_EQ(run.model.totals.freqRead, 2 + 1 + 1 + 1 + 3); // 0.4 and the missing one add nothing
+    EXPECT_EQ(run.model.totals.nTrain, 2);
+    EXPECT_EQ(run.model.totals.nObs, 5);
+    EXPECT_DOUBLE_EQ(run.model.totals.wTrain, 2 * 1 + 3 * 0.5);
     // Response mean and column statistics from the weighted TRAIN sums.
     const double W = 3.5, sumY = 1 * 2 + 6 * 1.5;
     EXPECT_DOUBLE_EQ(run.model.sumWY, sumY / W);
     const double sum0 = 1 * 2 + 2 * 1.5, ss0 = 1 * 2 + 4 * 1.5;
-    EXPECT_DOUBLE_EQ(run.model.columnSums[0], sum0 / W);
-    EXPECT_DOUBLE_EQ(run.model.columnSumSquares[0], 1 / std::sqrt((ss0 - sum0 * sum0 / W) / 4));
+    EXPECT_DOUBLE_EQ(run.model.moments.columnSums[0], sum0 / W);
+    EXPECT_DOUBLE_EQ(run.model.moments.columnSumSquares[0],
+                     1 / std::sqrt((ss0 - sum0 * sum0 / W) / 4));
     auto rows = run.rowDoubles();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (std::vector<double>{1, 2, 1, 1, 2})); // w f y x0 x1
@@ -79,7 +80,7 @@ TEST_F(DataRead, KeepsDropsAndCountsRowsByFrequencyWeightAndStatus) {
     PageRun run;
     denseEntries(run, {2});
     ASSERT_EQ(run.read(src), 0);
-    EXPECT_EQ(run.model.nTrain, 4); // rows 1, 2, 3, 6; 4 and 5 fail by status
+    EXPECT_EQ(run.model.totals.nTrain, 4); // rows 1, 2, 3, 6; 4 and 5 fail by status
   }
 }
 
@@ -137,8 +138,8 @@ TEST_F(DataRead, SplitAndBlockFoldsAndRoleValues) {
     for (auto& c : run.rowCodes())
       roles.push_back(c.at(0));
     EXPECT_EQ(roles, (std::vector<int32_t>{1, 4, 0, 1}));
-    EXPECT_EQ(run.model.nNoRole, 1);
-    EXPECT_EQ(run.model.nUsed, 3);
+    EXPECT_EQ(run.model.totals.nNoRole, 1);
+    EXPECT_EQ(run.model.totals.nUsed, 3);
   }
 }
 
@@ -151,8 +152,8 @@ TEST_F(DataRead, SparseRowsStoreNonZeroValuesWithCumulativeCounts) {
   src.rows = {obs(1, {9, 0, 2, 0, 0, 3, 0, 0, 0, 0, 0, 4}),
               obs(2, {8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})};
   ASSERT_EQ(run.read(src), 0);
-  EXPECT_EQ(run.model.denseColumnCount, 1);
-  EXPECT_EQ(run.model.sparseEffectCount, 2);
+  EXPECT_EQ(run.model.layout.denseColumnCount, 1);
+  EXPECT_EQ(run.model.layout.sparseEffectCount, 2);
   EXPECT_EQ(run.model.effectColumn[0], 1);
   EXPECT_EQ(run.model.effectColumn[1], 2);
   EXPECT_EQ(run.model.effectColumn[2], 7);
@@ -181,7 +182,8 @@ TEST_F(DataRead, PagesForcedToDiskHoldTheSameBytesAsPagesInMemory) {
     int64_t disk = 0;
     for (uint32_t f = 0; f < run.bags.count; ++f)
       disk += run.bags.files[f].diskPageCount;
-    return std::tuple{run.rowDoubles(), disk, run.model.columnSums[1], run.model.nObs};
+    return std::tuple{run.rowDoubles(), disk, run.model.moments.columnSums[1],
+                      run.model.totals.nObs};
   };
   auto [inMemory, disk0, mean0, n0] = readWith(100000, 65536, 1);
   EXPECT_EQ(disk0, 0);
@@ -241,8 +243,8 @@ TEST_F(DataRead, EmptyInputWritesNoPageAndStillSucceeds) {
   src.rows = {obs(1, {1}, 1, 1, LevRowStatus::Response)};
   ASSERT_EQ(run.read(src), 0);
   EXPECT_EQ(run.result.pagesWritten, 0);
-  EXPECT_EQ(run.model.nTrain, 0);
-  EXPECT_EQ(run.model.columnSums[0], 0.0);
+  EXPECT_EQ(run.model.totals.nTrain, 0);
+  EXPECT_EQ(run.model.moments.columnSums[0], 0.0);
 }
 
 } // namespace
@@ -269,15 +271,15 @@ TEST_F(DataRead, TestAndValidationDataAreStoredWithTheirRolesAndReportUnknownLev
   for (auto& c : run.rowCodes())
     roles.push_back(c.at(0));
   EXPECT_EQ(roles, (std::vector<int32_t>{1, 1, 4, 2}));
-  EXPECT_EQ(run.model.nTrain, 2);
-  EXPECT_EQ(run.model.nTest, 1);
-  EXPECT_EQ(run.model.freqTest, 2);
+  EXPECT_EQ(run.model.totals.nTrain, 2);
+  EXPECT_EQ(run.model.totals.nTest, 1);
+  EXPECT_EQ(run.model.totals.freqTest, 2);
   // The test ASE is averaged over the weight sum: held-out rows add weight x frequency.
-  EXPECT_EQ(run.model.wTest, 2.0);
-  EXPECT_EQ(run.model.wValidate, 1.0);
-  EXPECT_EQ(run.model.testDataRead, 3);
-  EXPECT_EQ(run.model.valDataRead, 3);
-  EXPECT_EQ(run.model.nUsed, 2) << "rows used count DATA= only";
+  EXPECT_EQ(run.model.totals.wTest, 2.0);
+  EXPECT_EQ(run.model.totals.wValidate, 1.0);
+  EXPECT_EQ(run.model.totals.testDataRead, 3);
+  EXPECT_EQ(run.model.totals.valDataRead, 3);
+  EXPECT_EQ(run.model.totals.nUsed, 2) << "rows used count DATA= only";
   EXPECT_EQ(src.ended, 2);
   auto logged = loggedNumbers();
   EXPECT_EQ(logged, (std::vector<MsgId>{VsfMsg::TestdataClassLevelsNotInData,
@@ -290,8 +292,8 @@ TEST_F(DataRead, TestAndValidationDataAreStoredWithTheirRolesAndReportUnknownLev
   again.settings.roleCodes = 1;
   again.settings.testData = again.settings.valData = 1;
   ASSERT_EQ(again.read(src), 0);
-  EXPECT_EQ(again.model.nTest, 0);
-  EXPECT_EQ(again.model.nValidate, 1);
+  EXPECT_EQ(again.model.totals.nTest, 0);
+  EXPECT_EQ(again.model.totals.nValidate, 1);
 }
 
 TEST_F(DataRead, FractionRolesAndRandomFoldsAreTheSameOnEveryRun) {
@@ -311,7 +313,8 @@ TEST_F(DataRead, FractionRolesAndRandomFoldsAreTheSameOnEveryRun) {
     run.settings.cv = 1;
     run.settings.folds = 4;
     EXPECT_EQ(run.read(src), 0);
-    return std::tuple{run.rowCodes(), run.model.nTrain, run.model.nTest, run.model.nValidate};
+    return std::tuple{run.rowCodes(), run.model.totals.nTrain, run.model.totals.nTest,
+                      run.model.totals.nValidate};
   };
   auto [a, trainA, testA, valA] = codes(4321);
   auto [b, trainB, testB, valB] = codes(4321);
@@ -459,9 +462,9 @@ TEST_F(DataRead, ColumnMeansAndScalesFollowTheTrainRows) {
     Source src;
     src.rows = {obs(4, {3, -2})};
     ASSERT_EQ(run.read(src), 0);
-    EXPECT_EQ(run.model.columnSums[0], 3);
-    EXPECT_EQ(run.model.columnSums[1], -2);
-    EXPECT_TRUE(isHostMissing(run.model.columnSumSquares[0]));
+    EXPECT_EQ(run.model.moments.columnSums[0], 3);
+    EXPECT_EQ(run.model.moments.columnSums[1], -2);
+    EXPECT_TRUE(isHostMissing(run.model.moments.columnSumSquares[0]));
     EXPECT_EQ(run.model.sumWY, 4);
   }
   {
@@ -471,18 +474,18 @@ TEST_F(DataRead, ColumnMeansAndScalesFollowTheTrainRows) {
     PageRun run;
     denseEntries(run, {2});
     ASSERT_EQ(run.read(src), 0);
-    EXPECT_TRUE(isHostMissing(run.model.columnSumSquares[0]));
+    EXPECT_TRUE(isHostMissing(run.model.moments.columnSumSquares[0]));
     const double mean = 7.0 / 3, var = ((1 - mean) * (1 - mean) + (2 - mean) * (2 - mean) +
                                         (4 - mean) * (4 - mean)) /
                                        2;
-    EXPECT_NEAR(run.model.columnSumSquares[1], 1 / std::sqrt(var), 1e-14);
+    EXPECT_NEAR(run.model.moments.columnSumSquares[1], 1 / std::sqrt(var), 1e-14);
     PageRun noint;
     denseEntries(noint, {2});
     noint.settings.noint = 1;
     ASSERT_EQ(noint.read(src), 0);
-    EXPECT_NEAR(noint.model.columnSumSquares[0], 1 / std::sqrt(75.0 / 2), 1e-14);
-    EXPECT_NEAR(noint.model.columnSumSquares[1], 1 / std::sqrt(21.0 / 2), 1e-14);
-    EXPECT_EQ(noint.model.columnSquareSums[1], 21.0);
+    EXPECT_NEAR(noint.model.moments.columnSumSquares[0], 1 / std::sqrt(75.0 / 2), 1e-14);
+    EXPECT_NEAR(noint.model.moments.columnSumSquares[1], 1 / std::sqrt(21.0 / 2), 1e-14);
+    EXPECT_EQ(noint.model.moments.columnSquareSums[1], 21.0);
   }
   {
     // NOSTD: means 0, scales 1, response mean 0.
@@ -492,8 +495,8 @@ TEST_F(DataRead, ColumnMeansAndScalesFollowTheTrainRows) {
     denseEntries(run, {1});
     run.settings.noStandardize = 1;
     ASSERT_EQ(run.read(src), 0);
-    EXPECT_EQ(run.model.columnSums[0], 0);
-    EXPECT_EQ(run.model.columnSumSquares[0], 1);
+    EXPECT_EQ(run.model.moments.columnSums[0], 0);
+    EXPECT_EQ(run.model.moments.columnSumSquares[0], 1);
     EXPECT_EQ(run.model.sumWY, 0);
     EXPECT_EQ(run.model.sumWYY, 5);
   }
@@ -526,7 +529,7 @@ TEST_F(DataRead, ThePageTableGrowsToTheInMemoryLimit) {
 // The external cross-validation curve holds the averaged held-out error (a double) at every
 // grid point; the merged grid can have a point for every record of every fold.
 TEST_F(DataRead, ExternalCrossValidationCurveIsDoublesForEveryRecord) {
-  static_assert(std::is_same_v<decltype(VsfModel::cvexCurve), double*>);
+  static_assert(std::is_same_v<decltype(VsfModel::cvexPass.cvexCurve), double*>);
   Source src;
   for (int i = 0; i < 12; ++i)
     src.rows.push_back(obs(i, {double(i % 5)}));
@@ -538,11 +541,11 @@ TEST_F(DataRead, ExternalCrossValidationCurveIsDoublesForEveryRecord) {
   run.settings.method = VsfMethod::Lasso;
   ASSERT_EQ(run.read(src), 0);
   VsfModel& m = run.model;
-  ASSERT_NE(m.cvexCurve, nullptr);
+  ASSERT_NE(m.cvexPass.cvexCurve, nullptr);
   const int64_t records = 2 * 3 + 1; // 2E steps and the step before the first
   for (int64_t i = 0; i < 3 * records; ++i)
-    m.cvexCurve[i] = 0.25 + double(i);
-  EXPECT_EQ(m.cvexCurve[3 * records - 1], 0.25 + double(3 * records - 1));
+    m.cvexPass.cvexCurve[i] = 0.25 + double(i);
+  EXPECT_EQ(m.cvexPass.cvexCurve[3 * records - 1], 0.25 + double(3 * records - 1));
 }
 
 // Rows of one size: the default page is cut after the rows it holds (40 rows of 50 doubles:
@@ -564,7 +567,7 @@ TEST_F(DataRead, PagesOfRowsOfOneSizeAreCutAfterTheRowsTheyHold) {
     run.settings.utilPageSize = perfPageKb;
     EXPECT_EQ(run.read(src), 0);
     return std::tuple{run.bags.files[0].page.pageSize, run.result.maxRowsPerPage,
-                      run.result.pagesWritten, run.rowDoubles(), run.model.columnSums[1]};
+                      run.result.pagesWritten, run.rowDoubles(), run.model.moments.columnSums[1]};
   };
   auto [cut, cutRows, cutPages, cutDoubles, cutSum] = readWith(0, false);
   EXPECT_EQ(cut, 16016u);
@@ -599,7 +602,7 @@ TEST_F(DataRead, ThePassGivesUpDataRowsBehindTheOneBeingRead) {
     run.settings.testData = 1;
     run.settings.roleCodes = 1;
     ASSERT_EQ(run.read(src), 0);
-    EXPECT_EQ(run.model.nTrain, static_cast<double>(n));
+    EXPECT_EQ(run.model.totals.nTrain, static_cast<double>(n));
     if (!release) {
       EXPECT_TRUE(src.releases.empty());
       continue;

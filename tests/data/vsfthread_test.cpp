@@ -83,7 +83,7 @@ struct Frame : ::testing::Test {
     run.settings.utilBuffers = 2;
     ASSERT_EQ(run.read(src), 0);
     ASSERT_EQ(run.startThreads(T), 0);
-    run.model.corr =
+    run.model.pathPass.corr =
         static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
   }
 };
@@ -104,11 +104,12 @@ TEST_F(Frame, ThreadedSumsEqualSerialSumsForEveryThreadCount) {
       ASSERT_EQ(vsfExecuteByThreads(&run.model, entrySums, entrySums_t, 0), VsfStatus::Ok);
       if (integral) { // exact sums: equal to the bit whatever the order of additions
         EXPECT_EQ(run.model.sse, want.sumY) << T;
-        EXPECT_EQ(run.model.corr[0], want.entry[0]) << T;
-        EXPECT_EQ(run.model.corr[1], want.entry[1]) << T;
+        EXPECT_EQ(run.model.pathPass.corr[0], want.entry[0]) << T;
+        EXPECT_EQ(run.model.pathPass.corr[1], want.entry[1]) << T;
       } else {
         EXPECT_NEAR(run.model.sse, want.sumY, 1e-12 * std::fabs(want.sumY)) << T;
-        EXPECT_NEAR(run.model.corr[0], want.entry[0], 1e-12 * std::fabs(want.entry[0])) << T;
+        EXPECT_NEAR(run.model.pathPass.corr[0], want.entry[0], 1e-12 * std::fabs(want.entry[0]))
+            << T;
       }
       EXPECT_EQ(run.puddle.items, nullptr) << "items given back";
     }
@@ -124,7 +125,7 @@ TEST_F(Frame, FoldCountsArePerFoldAndExact) {
     run.settings.folds = 3;
     prepare(run, src, T);
     VsfFoldRecord folds[3] = {};
-    run.model.folds = folds;
+    run.model.cv.folds = folds;
     ASSERT_EQ(vsfExecuteByThreads(&run.model, foldCounts, foldCounts_t, 0), VsfStatus::Ok);
     for (int f = 0; f < 3; ++f) {
       double rows = 0, freqs = 0, weights = 0;
@@ -302,7 +303,7 @@ TEST_F(Frame, TheThreadCountFallsWithTheMemoryBudget) {
     for (uint32_t f = 0; f < run.bags.count; ++f)
       EXPECT_EQ(run.bags.files[f].memLimit, 1);
     // Four files were made; the frame now runs serially over all of them.
-    run.model.corr =
+    run.model.pathPass.corr =
         static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 2, kQkZeroed));
     ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), VsfStatus::Ok);
     EXPECT_EQ(run.model.sse, reference(src).sumY);
@@ -501,8 +502,8 @@ VsfStatus resampleSerial(VsfPassState* m, QkPageDescriptor* page) {
   VsfRowCursor c;
   VsfRowLayout L{};
   L.entryCount = m->effectCount;
-  L.denseOffset = m->denseOffset;
-  L.denseColumns = m->denseColumnCount;
+  L.denseOffset = m->layout.denseOffset;
+  L.denseColumns = m->layout.denseColumnCount;
   L.hasResample = 1;
   vsfRowCursorStart(&c, page->buffer, page->pageSize);
   bool first = true;
@@ -608,7 +609,7 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
   EXPECT_EQ(run.bags.files[3].memLimit, std::max<int64_t>(1, static_cast<int64_t>(B / 5 / page)));
   // Five files and five threads: the frame runs on the threads, with the same sums.
   ASSERT_EQ(run.startThreads(5), 0);
-  run.model.corr =
+  run.model.pathPass.corr =
       static_cast<double*>(run.modelPool->allocate(run.modelPool, sizeof(double) * 11, kQkZeroed));
   ASSERT_EQ(vsfExecuteByThreads(&run.model, sumY, sumY_t, 0), VsfStatus::Ok);
   double want = 0;

@@ -90,12 +90,15 @@ VsfStatus recordFit(VsfContext* ctx) {
     g.startValues.assign(ctx->model.inestEstimates, ctx->model.inestEstimates + ctx->inestCount);
   }
   const VsfModel& m = ctx->model;
-  if (ctx->options.split && m.hierAddCountInit != nullptr) {
-    g.containsCounts.assign(m.hierAddCountInit, m.hierAddCountInit + ctx->effectRecordCount);
-    g.containedByCounts.assign(m.hierDropCountInit, m.hierDropCountInit + ctx->effectRecordCount);
-    if (m.hierListA != nullptr)
+  if (ctx->options.split && m.hier.hierAddCountInit != nullptr) {
+    g.containsCounts.assign(m.hier.hierAddCountInit,
+                            m.hier.hierAddCountInit + ctx->effectRecordCount);
+    g.containedByCounts.assign(m.hier.hierDropCountInit,
+                               m.hier.hierDropCountInit + ctx->effectRecordCount);
+    if (m.hier.hierListA != nullptr)
       for (int32_t i = 0; i < ctx->effectRecordCount; ++i)
-        g.containsLists.emplace_back(m.hierListA[i], m.hierListA[i] + m.hierAddCountInit[i]);
+        g.containsLists.emplace_back(m.hier.hierListA[i],
+                                     m.hier.hierListA[i] + m.hier.hierAddCountInit[i]);
   }
   gRun->groups.push_back(g);
   return VsfStatus::Ok;

@@ -35,9 +35,9 @@ struct Ranking : ::testing::Test {
     m.pool = pool;
     m.effectCount = static_cast<int32_t>(values.size());
     m.candidateValue = values.data();
-    m.stepCount = 2;
-    m.stepEffect = stepEffect.data();
-    m.stepEffects = stepEffects.data() + 1; // entry -1 is kept
+    m.history.stepCount = 2;
+    m.history.stepEffect = stepEffect.data();
+    m.history.stepEffects = stepEffects.data() + 1; // entry -1 is kept
     ctx->options.select = select;
     VsfCandidateRanking r;
     EXPECT_EQ(vsfRankCandidates(ctx.get(), &m, &r), VsfStatus::Ok);

@@ -53,9 +53,9 @@ struct Labels : ::testing::Test {
     return ints.back().data() + (leading ? 1 : 0);
   }
   void history(const std::vector<int32_t>& effect, const std::vector<int32_t>& count) {
-    ctx->model.stepCount = static_cast<int32_t>(effect.size());
-    ctx->model.stepEffect = ints1(effect);
-    ctx->model.stepEffects = ints1(count, true);
+    ctx->model.history.stepCount = static_cast<int32_t>(effect.size());
+    ctx->model.history.stepEffect = ints1(effect);
+    ctx->model.history.stepEffects = ints1(count, true);
   }
   std::vector<std::string> labels() const {
     std::vector<std::string> out;
@@ -128,8 +128,8 @@ TEST_F(Labels, GroupMethodsListEveryChangeOfAStep) {
   ctx->options.method = VsfMethod::GroupLasso;
   ctx->model.includeCount = 1;
   // Change list: intercept, +A +B at step 1, nothing at step 2, -A +C at step 3.
-  ctx->model.changeList = ints1({0, 1, 2, -1, 3});
-  ctx->model.changeListLength = 5;
+  ctx->model.history.changeList = ints1({0, 1, 2, -1, 3});
+  ctx->model.history.changeListLength = 5;
   history({1, 2, 0, 2}, {1, 3, 3, 3});
   ASSERT_EQ(vsfgStepLabels(ctx.get(), &ctx->model), VsfStatus::Ok);
   auto l = labels();

@@ -120,18 +120,18 @@ struct KernelRun {
       r.role = c[0];
       r.x.assign(P, 0.0);
       const double* dense = d.data() + 3;
-      const double* stored = dense + m.denseColumnCount;
+      const double* stored = dense + m.layout.denseColumnCount;
       int32_t p0 = 0;
       for (int32_t e = 0; e < m.effectCount; ++e) {
-        if (m.sparseSlot[e] < 0) {
+        if (m.layout.sparseSlot[e] < 0) {
           for (int32_t q = 0; q < m.effectColumns[e]; ++q)
-            r.x[p0 + q] = dense[m.denseOffset[e] + q];
+            r.x[p0 + q] = dense[m.layout.denseOffset[e] + q];
         } else {
-          const int32_t s = m.sparseSlot[e];
+          const int32_t s = m.layout.sparseSlot[e];
           const int32_t begin = s == 0 ? 0 : c[1 + s - 1];
           const int32_t end = c[1 + s];
           for (int32_t v = begin; v < end; ++v)
-            r.x[p0 + c[1 + m.sparseEffectCount + v]] = stored[v];
+            r.x[p0 + c[1 + m.layout.sparseEffectCount + v]] = stored[v];
         }
         p0 += m.effectColumns[e];
       }
@@ -185,9 +185,9 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
 
           // Moments and sums of squares.
           m.sumWY = m.sumWYY = 0;
-          std::fill(m.columnSums, m.columnSums + k.P, 0.0);
-          std::fill(m.columnSumSquares, m.columnSumSquares + k.P, 0.0);
-          std::fill(m.columnSquareSums, m.columnSquareSums + k.P, 0.0);
+          std::fill(m.moments.columnSums, m.moments.columnSums + k.P, 0.0);
+          std::fill(m.moments.columnSumSquares, m.moments.columnSumSquares + k.P, 0.0);
+          std::fill(m.moments.columnSquareSums, m.moments.columnSquareSums + k.P, 0.0);
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfMoments, vsfMoments_t, 0), VsfStatus::Ok);
           ASSERT_EQ(vsfExecuteByThreads(&m, vsfYpwY, vsfYpwY_t, 0), VsfStatus::Ok);
           double sy = 0, syy = 0;
@@ -204,9 +204,9 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           near(m.sumWY, sy, "sum wy");
           near(m.sumWYY, syy, "sum wyy");
           for (int32_t p = 0; p < k.P; ++p) {
-            near(m.columnSums[p], sx[p], "column sums");
-            near(m.columnSumSquares[p], sxx[p], "column sums of squares");
-            near(m.columnSquareSums[p], sxx[p], "diagonal of X'WX");
+            near(m.moments.columnSums[p], sx[p], "column sums");
+            near(m.moments.columnSumSquares[p], sxx[p], "column sums of squares");
+            near(m.moments.columnSquareSums[p], sxx[p], "diagonal of X'WX");
           }
         }
         {
@@ -286,10 +286,10 @@ TEST_F(Kernels, CrossProductsAndMomentsEqualDirectSums) {
           for (int32_t e : batch)
             crossMatches(e, "cross products of a batch");
           // On the kept road an effect with kept cross products enters without a pass.
-          m.larCrossBytes = int64_t{1} << 30;
+          m.path.larCrossBytes = int64_t{1} << 30;
           const int64_t passes = vsfPassCount();
           ASSERT_EQ(vsfAddEffect(&m, 5, 0, 0), VsfStatus::Ok);
-          m.larCrossBytes = 0;
+          m.path.larCrossBytes = 0;
           EXPECT_EQ(vsfPassCount(), passes);
           parms.push_back(m.parmOffset[5]);
           grownMatches("X'X grown from kept cross products");
@@ -375,7 +375,7 @@ TEST_F(Kernels, PressAndPredictionErrorsEqualALeastSquaresFit) {
       EXPECT_NEAR(m.press, press, 1e-9 * press);
       EXPECT_NEAR(m.validateAse, ase[0] / wv, 1e-9 * ase[0] / wv);
       EXPECT_NEAR(m.testAse, ase[1] / wt, 1e-9 * ase[1] / wt);
-      EXPECT_EQ(m.wValidate, wv);
+      EXPECT_EQ(m.totals.wValidate, wv);
       // Cached: a second request runs no pass and keeps the value.
       const double before = m.press;
       ASSERT_EQ(vsfComputePress(&m), VsfStatus::Ok);
@@ -410,18 +410,18 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   std::vector<double> xpx(T, 0.0);
   m.xpx = xpx.data();
   m.xpxColumns = 3;
-  m.folds = folds.data();
+  m.cv.folds = folds.data();
   vsfRegisterKernels();
 
-  m.foldCount = 3;
+  m.cv.foldCount = 3;
   ASSERT_EQ(vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::Ok);
   double rows = 0;
   for (int f = 0; f < 3; ++f)
     rows += sums[f][2]; // element (1, 1), the intercept: the rows of the fold
   EXPECT_EQ(rows, 9);
 
-  m.foldCount = 2; // the rows of fold 2 now lie outside the folds
-  loggedNumbers(); // drop what was logged so far
+  m.cv.foldCount = 2; // the rows of fold 2 now lie outside the folds
+  loggedNumbers();    // drop what was logged so far
   EXPECT_EQ(vsfDataPass(&m, vsfFullXpX, vsfFullXpX_t, 0), VsfStatus::BadFoldRow);
   auto logged = loggedNumbers();
   EXPECT_NE(std::find(logged.begin(), logged.end(), VsfMsg::TrainingRowFoldOutOfRange),
@@ -439,8 +439,8 @@ TEST_F(Kernels, ARowOutsideTheFoldsFailsThePass) {
   m.cross = nullptr;
   m.parmOffset = nullptr;
   m.xpx = nullptr;
-  m.folds = nullptr;
-  m.foldCount = 0;
+  m.cv.folds = nullptr;
+  m.cv.foldCount = 0;
 }
 
 // vsfCorr centres a single-column candidate k by the k-th entry of columnSums. With an empty
@@ -452,21 +452,21 @@ TEST_F(Kernels, PlainCorrelationCentresByTheEntryOfTheEffect) {
   VsfModel& m = k.run.model;
   ASSERT_NE(m.parmOffset[5], 5);
   for (int32_t p = 0; p < k.P; ++p)
-    m.columnSums[p] = 0.1 * (p + 1);
+    m.moments.columnSums[p] = 0.1 * (p + 1);
   m.inModelCount = 0;
   for (int32_t e = 0; e < m.effectCount; ++e) {
     m.effectStatus[e] = VES_CANDIDATE;
-    m.corr[e] = 0.0;
+    m.pathPass.corr[e] = 0.0;
   }
   ASSERT_EQ(vsfExecuteByThreads(&m, vsfCorr, vsfCorr_t, 0), VsfStatus::Ok);
   for (int32_t e : {1, 2, 5}) {
     double want = 0;
     for (const Row& r : k.rows)
       if (r.role == VSF_ROLE_TRAIN)
-        want += r.w * r.f * r.y * (r.x[m.parmOffset[e]] - m.columnSums[e]);
-    near(m.corr[e], want, "corr");
+        want += r.w * r.f * r.y * (r.x[m.parmOffset[e]] - m.moments.columnSums[e]);
+    near(m.pathPass.corr[e], want, "corr");
   }
-  EXPECT_EQ(m.corr[3], 0.0); // more than one column: not a candidate of this kernel
+  EXPECT_EQ(m.pathPass.corr[3], 0.0); // more than one column: not a candidate of this kernel
 }
 
 namespace {
@@ -498,7 +498,7 @@ void expectOnePassLikeTwo(Prepare prepare, VsfSerialKernel first, VsfThreadedKer
       EXPECT_EQ(std::memcmp(a.xpx, b.xpx, sizeof(double) * length), 0);
       EXPECT_NE(a.xpx[0], 0.0);
       EXPECT_EQ(std::memcmp(&a.sumWYY, &b.sumWYY, sizeof(double)), 0);
-      EXPECT_EQ(std::memcmp(a.columnSquareSums, b.columnSquareSums,
+      EXPECT_EQ(std::memcmp(a.moments.columnSquareSums, b.moments.columnSquareSums,
                             sizeof(double) * static_cast<size_t>(a.parmCount)),
                 0);
       const auto pagesA = twoPasses.run.rowDoubles(), pagesB = onePass.run.rowDoubles();
@@ -512,8 +512,8 @@ TEST_F(Kernels, CentringWithTheCrossProductsGivesTheTwoPassesResults) {
   auto centre = [](VsfModel& m) {
     m.sumWY = 2.25;
     for (int32_t e = 1; e < m.effectCount; ++e) {
-      m.columnSums[e] = 0.3 * e - 0.1;
-      m.columnSumSquares[e] = 1.5 / e;
+      m.moments.columnSums[e] = 0.3 * e - 0.1;
+      m.moments.columnSumSquares[e] = 1.5 / e;
     }
   };
   expectOnePassLikeTwo(centre, vsfCenterScale, vsfCenterScale_t, vsfCenterScaleXpX,
@@ -523,13 +523,13 @@ TEST_F(Kernels, CentringWithTheCrossProductsGivesTheTwoPassesResults) {
 // The shift, its sums of squares and the full X'X in one pass over the rows.
 TEST_F(Kernels, ShiftingWithTheCrossProductsGivesTheTwoPassesResults) {
   auto shift = [](VsfModel& m) {
-    ASSERT_NE(m.xpxShift, nullptr);
-    std::fill(m.xpxShift, m.xpxShift + m.parmCount + 1, 0.0);
-    m.xpxShift[0] = 2.5;
+    ASSERT_NE(m.shift.xpxShift, nullptr);
+    std::fill(m.shift.xpxShift, m.shift.xpxShift + m.parmCount + 1, 0.0);
+    m.shift.xpxShift[0] = 2.5;
     for (int32_t p = 2; p <= m.parmCount; ++p)
-      m.xpxShift[p] = 0.25 * p - 0.5;
+      m.shift.xpxShift[p] = 0.25 * p - 0.5;
     m.sumWYY = 0.0;
-    std::fill(m.columnSquareSums, m.columnSquareSums + m.parmCount, 0.0);
+    std::fill(m.moments.columnSquareSums, m.moments.columnSquareSums + m.parmCount, 0.0);
   };
   expectOnePassLikeTwo(shift, vsfShiftRowsSquares, vsfShiftRowsSquares_t, vsfShiftSquaresXpX,
                        vsfShiftSquaresXpX_t, 2.5);

@@ -71,8 +71,8 @@ TEST_F(Transforms, ForwardThenUndoRestoresEveryRow) {
           // Means and inverse scales, by effect number (= parameter here); effect 4 has none.
           const double mean[5] = {1, 0.1, 1.0, 2.0, 0.2}, scale[5] = {1, 2.0, 0.5, 4.0, 1};
           for (int p = 0; p < 5; ++p) {
-            m.columnSums[p] = mean[p];
-            m.columnSumSquares[p] = p == 4 ? hostMissing() : scale[p];
+            m.moments.columnSums[p] = mean[p];
+            m.moments.columnSumSquares[p] = p == 4 ? hostMissing() : scale[p];
           }
           m.sumWY = 9.5;
           auto fwd = byEffect ? vsfCenterScale : vsfCenterScaleEffect;
@@ -118,7 +118,7 @@ TEST_F(Transforms, AdaptiveWeightsMultiplyAndDivideBack) {
   m.options = &opt;
   vsfRegisterKernels();
   double weights[3] = {hostMissing(), 0.0, 2.5};
-  m.adaptiveWeight = weights;
+  m.adaptive.adaptiveWeight = weights;
   const auto before = run.rowDoubles();
   ASSERT_EQ(vsfExecuteByThreads(&m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0),
             VsfStatus::Ok);
@@ -132,7 +132,7 @@ TEST_F(Transforms, AdaptiveWeightsMultiplyAndDivideBack) {
     EXPECT_EQ(after[i][2], 0.0);              // no division by 0
     EXPECT_DOUBLE_EQ(after[i][3], before[i][3]);
   }
-  m.adaptiveWeight = nullptr;
+  m.adaptive.adaptiveWeight = nullptr;
 }
 
 // Under parameter standardization every column of an effect takes the weight of its own
@@ -157,7 +157,7 @@ TEST_F(Transforms, ParameterWeightsReachEveryColumnOfAnEffectAndDivideBack) {
   int32_t parmOffset[3] = {0, 1, 2};
   ASSERT_EQ(m.parmOffset, nullptr); // the reading pass lays out the pages, not the parameters
   m.parmOffset = parmOffset;
-  m.adaptiveWeight = weights;
+  m.adaptive.adaptiveWeight = weights;
   const auto before = run.rowDoubles();
   ASSERT_EQ(vsfExecuteByThreads(&m, vsfApplyAdaptiveWeights, vsfApplyAdaptiveWeights_t, 0),
             VsfStatus::Ok);
@@ -171,7 +171,7 @@ TEST_F(Transforms, ParameterWeightsReachEveryColumnOfAnEffectAndDivideBack) {
       EXPECT_EQ(mid[i][1 + p], before[i][1 + p] * w) << i << " " << p;
       EXPECT_DOUBLE_EQ(after[i][1 + p], before[i][1 + p]) << i << " " << p;
     }
-  m.adaptiveWeight = nullptr;
+  m.adaptive.adaptiveWeight = nullptr;
   m.parmOffset = nullptr;
 }
 
@@ -206,10 +206,10 @@ TEST_F(Transforms, ShiftingTheRowsFormsTheSumsOfSquaresAboutTheShift) {
       m.parmOffset = parmOffset.data();
       // The response's shift, then the intercept's (none) and the three columns'.
       std::vector<double> shift = {21.0, 0.0, 3.0, 1.5, -0.25};
-      m.xpxShift = shift.data();
+      m.shift.xpxShift = shift.data();
       const auto before = run.rowDoubles();
       m.sumWYY = 0.0;
-      std::fill(m.columnSquareSums, m.columnSquareSums + m.parmCount, 0.0);
+      std::fill(m.moments.columnSquareSums, m.moments.columnSquareSums + m.parmCount, 0.0);
       ASSERT_EQ(vsfExecuteByThreads(&m, vsfShiftRowsSquares, vsfShiftRowsSquares_t, 0),
                 VsfStatus::Ok);
       const auto after = run.rowDoubles();
@@ -227,7 +227,7 @@ TEST_F(Transforms, ShiftingTheRowsFormsTheSumsOfSquaresAboutTheShift) {
       const double tol = threads == 1 ? 0.0 : 1e-12;
       EXPECT_NEAR(m.sumWYY, yy, tol * yy);
       for (int p = 0; p < 4; ++p)
-        EXPECT_NEAR(m.columnSquareSums[p], squares[p], tol * squares[p]) << p;
+        EXPECT_NEAR(m.moments.columnSquareSums[p], squares[p], tol * squares[p]) << p;
     }
 }
 

@@ -49,8 +49,8 @@ TEST_F(FitStatus, ResponseWithoutVariance) {
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::Done);
-    EXPECT_EQ(fit.m().stepCount, 1);
-    EXPECT_EQ(fit.m().stopReason, VSR_PERFECT_FIT);
+    EXPECT_EQ(fit.m().history.stepCount, 1);
+    EXPECT_EQ(fit.m().stop.stopReason, VSR_PERFECT_FIT);
   }
   {
     FitSetup s;
@@ -59,7 +59,7 @@ TEST_F(FitStatus, ResponseWithoutVariance) {
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::ZeroFullMse);
-    EXPECT_EQ(fit.m().stepCount, 0);
+    EXPECT_EQ(fit.m().history.stepCount, 0);
     EXPECT_EQ(vsfFitStatusMessage(fit.m().fitStatus), 132);
   }
 }
@@ -76,9 +76,9 @@ TEST_F(FitStatus, FewerRowsThanParametersKeepsTheRankAndDropsAliasedEffects) {
     ASSERT_EQ(fit.processRc, VsfStatus::Ok);
     VsfModel& m = fit.m();
     // The full model has rank 6: five effects have no swept column and leave before step 0.
-    EXPECT_EQ(m.aliasDropCount, 5);
-    EXPECT_EQ(m.stepRank[0], 6);
-    EXPECT_EQ(m.stepEffects[0], 6);
+    EXPECT_EQ(m.aliasDrops.aliasDropCount, 5);
+    EXPECT_EQ(m.history.stepRank[0], 6);
+    EXPECT_EQ(m.history.stepEffects[0], 6);
   }
   {
     FitSetup s;
@@ -105,7 +105,7 @@ TEST_F(FitStatus, AllRowsMissing) {
   ASSERT_EQ(fit.initRc, VsfStatus::Ok);
   EXPECT_EQ(fit.processRc, VsfStatus::Ok);
   EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::NoTrain);
-  EXPECT_EQ(fit.m().stepCount, 0);
+  EXPECT_EQ(fit.m().history.stepCount, 0);
   EXPECT_EQ(vsfFitStatusMessage(VsfFitStatus::NoTrain), 131);
 }
 
@@ -129,7 +129,7 @@ TEST_F(FitStatus, DuplicatedColumnIsAliasedWithVarianceMinusOne) {
     EXPECT_EQ(m.betaVariance[dup], -1.0);
     EXPECT_EQ(m.beta[dup], 0.0);
     EXPECT_GT(m.betaVariance[m.parmOffset[3]], 0.0);
-    EXPECT_EQ(m.stopReason, VSR_LEAST_SQUARES);
+    EXPECT_EQ(m.stop.stopReason, VSR_LEAST_SQUARES);
   }
 }
 
@@ -156,7 +156,7 @@ int failEveryNthPageIo(const Design& d, const FitSetup& s, int stride,
     if (m.fitStatus == VsfFitStatus::Done) {
       finished = true;
       EXPECT_FALSE(FitStatus::logged(VsfMsg::DataPagePassFailed));
-      EXPECT_GT(m.stepCount, 2);
+      EXPECT_GT(m.history.stepCount, 2);
     } else {
       EXPECT_TRUE(vsfFitFailed(m.fitStatus)) << n;
       EXPECT_TRUE(FitStatus::logged(VsfMsg::DataPagePassFailed)) << n;
@@ -213,7 +213,7 @@ TEST_F(FitStatus, FailingStepRecordWriteEndsTheFit) {
     qrxhost::failUtilityIoAt(0);
     EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed) << n;
     EXPECT_EQ(m.fitFailure, VsfStatus::PageNotWritten) << n;
-    EXPECT_EQ(m.stepCount, 1) << n; // the step stays in the history
+    EXPECT_EQ(m.history.stepCount, 1) << n; // the step stays in the history
     EXPECT_TRUE(logged(VsfMsg::StepRecordNotWritten)) << n;
   }
 }
@@ -233,7 +233,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     // Model averaging is built, but never runs without its resamplers.
     fit.opt.modelAverage = 1;
     EXPECT_EQ(vsfProcess(&m, nullptr), VsfStatus::InternalError);
-    EXPECT_EQ(m.stepCount, 0);
+    EXPECT_EQ(m.history.stepCount, 0);
     fit.opt.modelAverage = 0;
   }
   for (VsfMethod method : {VsfMethod::Lar, VsfMethod::Lasso, VsfMethod::GroupLasso}) {
@@ -243,7 +243,7 @@ TEST_F(FitStatus, RoadsNotBuiltYetFailWithTheirMessage) {
     fit.go();
     EXPECT_EQ(fit.processRc, VsfStatus::InternalError);
     EXPECT_TRUE(vsfFitFailed(fit.m().fitStatus));
-    EXPECT_EQ(fit.m().stepCount, 0);
+    EXPECT_EQ(fit.m().history.stepCount, 0);
     EXPECT_TRUE(logged(VsfMsg::RoadFitNotAvailable));
   }
   {

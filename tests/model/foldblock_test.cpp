@@ -43,7 +43,7 @@ struct LevelsState {
     }
     if (level < levels)
       diagonal[static_cast<size_t>(level)] += w;
-    m.nRead += 1.0;
+    m.totals.nRead += 1.0;
   }
   void sweep() {
     swept = xpx;

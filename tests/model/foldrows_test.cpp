@@ -54,14 +54,14 @@ TEST_F(FoldRows, AFarHeldOutRowSendsItsFoldAloneToTheRows) {
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok) << full;
     VsfModel& m = fit.m();
-    ASSERT_EQ(m.foldCount, static_cast<int32_t>(ref.size())) << full;
+    ASSERT_EQ(m.cv.foldCount, static_cast<int32_t>(ref.size())) << full;
     std::vector<double> inflation, errors, leverage;
     vsfFoldInflations(&m, inflation);
     (void)vsfFoldSums(&m, inflation, errors, leverage);
     // The fitted model's CV PRESS, formed afresh by the one function every road calls.
     m.cvPress = hostMissing();
     ASSERT_EQ(vsfComputeCVResids(&m), VsfStatus::Ok) << full;
-    for (int32_t f = 0; f < m.foldCount; ++f) {
+    for (int32_t f = 0; f < m.cv.foldCount; ++f) {
       const FoldRef& r = ref[static_cast<size_t>(f)];
       // The summed leverage itself where the rule needs it, else a bound on it.
       if (r.sumsHold)
@@ -73,7 +73,7 @@ TEST_F(FoldRows, AFarHeldOutRowSendsItsFoldAloneToTheRows) {
                                       vsfFoldLostColumn(&m, f)),
                 r.sumsHold)
           << full << " fold " << f;
-      EXPECT_NEAR(m.folds[f].cvSse, r.error, r.allowed) << full << " fold " << f;
+      EXPECT_NEAR(m.cv.folds[f].cvSse, r.error, r.allowed) << full << " fold " << f;
     }
   }
 }

@@ -34,8 +34,8 @@ struct HierarchyTest : ::testing::Test {
 };
 
 int32_t position(const VsfModel& m, int32_t effect) {
-  for (int32_t s = 0; s < m.stepCount; ++s)
-    if (m.stepEffect[s] == effect)
+  for (int32_t s = 0; s < m.history.stepCount; ++s)
+    if (m.history.stepEffect[s] == effect)
       return s;
   return -1;
 }
@@ -92,7 +92,7 @@ TEST_F(HierarchyTest, CountsThatNeverReachZeroDoNotHang) {
   ASSERT_EQ(fit.processRc, VsfStatus::Ok);
   const VsfModel& m = fit.m();
   EXPECT_EQ(m.fitStatus, VsfFitStatus::Done);
-  EXPECT_EQ(m.stepEffects[0], 5); // the full model without x2
+  EXPECT_EQ(m.history.stepEffects[0], 5); // the full model without x2
   for (int32_t i = 0; i < m.inModelCount; ++i)
     EXPECT_NE(m.inModelList[i], 5);
 }

@@ -35,11 +35,11 @@ struct Bare {
     m.parmCount = p;
     m.effectColumns = columns.data();
     m.effectColumn = effectColumn.data();
-    m.denseOffset = denseOffset.data();
-    m.sparseSlot = sparseSlot.data();
+    m.layout.denseOffset = denseOffset.data();
+    m.layout.sparseSlot = sparseSlot.data();
     m.inModelList = inModel.data();
     m.prevInModelList = prevInModel.data();
-    m.nTrain = m.nObs = 100;
+    m.totals.nTrain = m.totals.nObs = 100;
     opt.method = method;
     opt.select = VsfCriterion::Sbc;
     opt.forcedIn = 1;
@@ -53,7 +53,7 @@ TEST(Lifecycle, StepLimitsByMethod) {
   {
     Bare b(std::vector<int32_t>(10, 1), VsfMethod::Stepwise);
     ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
-    EXPECT_EQ(b.m.stepLimit, 20);
+    EXPECT_EQ(b.m.stop.stepLimit, 20);
   }
   {
     Bare b(std::vector<int32_t>(10, 1), VsfMethod::Stepwise);
@@ -61,21 +61,21 @@ TEST(Lifecycle, StepLimitsByMethod) {
     b.opt.include = 1;
     b.opt.forcedIn = 2;
     ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
-    EXPECT_EQ(b.m.stepLimit, 4);
+    EXPECT_EQ(b.m.stop.stepLimit, 4);
   }
   {
     Bare b(std::vector<int32_t>(6, 1), VsfMethod::None); // NONE ignores MAXSTEPS= and STEPS=
     b.opt.maxSteps = 2;
     b.opt.steps = 1;
     ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
-    EXPECT_EQ(b.m.stepLimit, 6);
+    EXPECT_EQ(b.m.stop.stepLimit, 6);
   }
   {
     Bare b(std::vector<int32_t>(5, 1), VsfMethod::Forward);
     b.opt.noint = 1;
     b.opt.forcedIn = 0;
     ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
-    EXPECT_EQ(b.m.stepLimit, 4);
+    EXPECT_EQ(b.m.stop.stepLimit, 4);
     EXPECT_EQ(b.m.effectStatus[0], VES_UNAVAILABLE);
     EXPECT_EQ(b.m.effectStatus[1], VES_CANDIDATE);
   }
@@ -91,8 +91,8 @@ TEST(Lifecycle, CapacitiesOfAnXpxGrownOnDemand) {
   b.opt.maxSteps = 40;
   ASSERT_EQ(b.m.parmCount, 200);
   ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
-  EXPECT_EQ(b.m.stepLimit, 40);
-  EXPECT_EQ(b.m.stepCapacity, 20);
+  EXPECT_EQ(b.m.stop.stepLimit, 40);
+  EXPECT_EQ(b.m.history.stepCapacity, 20);
   EXPECT_EQ(b.m.xpxCapacity, 81);
   EXPECT_EQ(b.m.crossCapacity, 81);
   EXPECT_EQ(b.m.xpxColumns, 1);
@@ -104,13 +104,13 @@ TEST(Lifecycle, CapacitiesOfAnXpxGrownOnDemand) {
 TEST(Lifecycle, FoldCountFollowsTheTrainingRows) {
   for (VsfCvMethod method : {VsfCvMethod::Random, VsfCvMethod::Block}) {
     Bare b(std::vector<int32_t>(3, 1), VsfMethod::Forward);
-    b.m.nTrain = b.m.nObs = 7;
-    b.m.foldCount = 10;
+    b.m.totals.nTrain = b.m.totals.nObs = 7;
+    b.m.cv.foldCount = 10;
     b.opt.cvOn = 1;
     b.opt.cvMethod = method; // RANDOM keeps 10, BLOCK lowers to 7
     ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
-    EXPECT_EQ(b.m.foldCount, method == VsfCvMethod::Random ? 10 : 7);
-    ASSERT_NE(b.m.folds, nullptr);
+    EXPECT_EQ(b.m.cv.foldCount, method == VsfCvMethod::Random ? 10 : 7);
+    ASSERT_NE(b.m.cv.folds, nullptr);
   }
 }
 
@@ -118,18 +118,18 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   Bare b(std::vector<int32_t>(4, 1), VsfMethod::Forward);
   ASSERT_EQ(vsfModelInit(&b.m), VsfStatus::Ok);
   VsfModel& m = b.m;
-  const int32_t cap = m.stepCapacity;
+  const int32_t cap = m.history.stepCapacity;
   for (int32_t s = 0; s < cap; ++s) {
-    m.stepEffect[s] = 100 + s;
-    m.stepSSE[s] = 0.5 * s;
+    m.history.stepEffect[s] = 100 + s;
+    m.history.stepSSE[s] = 0.5 * s;
   }
   ASSERT_EQ(vsfAddStepMemory(&m, -1), VsfStatus::Ok);
-  EXPECT_EQ(m.stepCapacity, 2 * cap);
-  EXPECT_EQ(m.stepRank[-1], 0);
-  EXPECT_EQ(m.stepSSE[-1], 0.0);
+  EXPECT_EQ(m.history.stepCapacity, 2 * cap);
+  EXPECT_EQ(m.history.stepRank[-1], 0);
+  EXPECT_EQ(m.history.stepSSE[-1], 0.0);
   for (int32_t s = 0; s < cap; ++s) {
-    EXPECT_EQ(m.stepEffect[s], 100 + s);
-    EXPECT_EQ(m.stepSSE[s], 0.5 * s);
+    EXPECT_EQ(m.history.stepEffect[s], 100 + s);
+    EXPECT_EQ(m.history.stepSSE[s], 0.5 * s);
   }
   // X'X capacity not above the columns held: nothing changes.
   const int32_t before = m.xpxCapacity;
@@ -155,9 +155,9 @@ TEST(Lifecycle, GrowthKeepsContentsAndFrontElements) {
   EXPECT_EQ(m.sweepFlags[2 * before - 1], '0');
   // A step of an unavailable effect records nothing.
   m.effectStatus[2] = VES_UNAVAILABLE;
-  const int32_t steps = m.stepCount;
+  const int32_t steps = m.history.stepCount;
   EXPECT_EQ(vsfRecordStep(&m, 2), VsfStatus::Ok);
-  EXPECT_EQ(m.stepCount, steps);
+  EXPECT_EQ(m.history.stepCount, steps);
 }
 
 // Sums of squares that are rounding noise against the uncorrected total are zeroed when a

@@ -65,7 +65,7 @@ FitSetup leastSquares() {
 }
 
 // The last step of a fit: the model of every effect under least squares.
-int32_t last(VsfModel& m) { return m.stepCount - 1; }
+int32_t last(VsfModel& m) { return m.history.stepCount - 1; }
 
 void noIntercept(Fit& fit) {
   fit.opt.noint = 1;
@@ -88,10 +88,10 @@ TEST_F(OneEvaluation, ADoubtfulPivotIsTakenWhereTheRowsDetermineIt) {
   f.go();
   ASSERT_EQ(f.processRc, VsfStatus::Ok);
   VsfModel& m = f.m();
-  EXPECT_EQ(m.stepRank[last(m)], ruleRef("rowpivot", "rank"));
+  EXPECT_EQ(m.history.stepRank[last(m)], ruleRef("rowpivot", "rank"));
   const double sse = ruleRef("rowpivot", "sse");
   ASSERT_GT(ruleRef("rowpivot", "without"), 1e4 * sse);
-  EXPECT_NEAR(m.stepSSE[last(m)], sse, 1e-6 * sse);
+  EXPECT_NEAR(m.history.stepSSE[last(m)], sse, 1e-6 * sse);
 }
 
 // A sum of squares is 0 where it is rounding noise of the sums (vsfRoundingZero): an exact
@@ -104,7 +104,7 @@ TEST_F(OneEvaluation, RoundingNoiseIsZeroAndNothingAboveIt) {
     f.go();
     ASSERT_EQ(f.processRc, VsfStatus::Ok);
     ASSERT_LT(ruleRef("zero", "sse"), 1e-20 * ruleRef("zero", "total"));
-    EXPECT_EQ(f.m().stepSSE[last(f.m())], 0.0);
+    EXPECT_EQ(f.m().history.stepSSE[last(f.m())], 0.0);
     EXPECT_NEAR(f.m().totalSS, ruleRef("zero", "total"), 1e-12 * ruleRef("zero", "total"));
   }
   {
@@ -119,7 +119,7 @@ TEST_F(OneEvaluation, RoundingNoiseIsZeroAndNothingAboveIt) {
     f.go();
     ASSERT_EQ(f.processRc, VsfStatus::Ok);
     const double sse = ruleRef("tiny", "sse");
-    EXPECT_NEAR(f.m().stepSSE[last(f.m())], sse, 1e-4 * sse);
+    EXPECT_NEAR(f.m().history.stepSSE[last(f.m())], sse, 1e-4 * sse);
   }
 }
 
@@ -131,9 +131,9 @@ TEST_F(OneEvaluation, APivotBelowTheTinyPivotIsRefused) {
   f.go();
   ASSERT_EQ(f.processRc, VsfStatus::Ok);
   VsfModel& m = f.m();
-  EXPECT_EQ(m.stepRank[last(m)], ruleRef("tinypivot", "rank"));
+  EXPECT_EQ(m.history.stepRank[last(m)], ruleRef("tinypivot", "rank"));
   const double sse = ruleRef("tinypivot", "sse");
-  EXPECT_NEAR(m.stepSSE[last(m)], sse, 1e-10 * sse);
+  EXPECT_NEAR(m.history.stepSSE[last(m)], sse, 1e-10 * sse);
 }
 
 // CV by 4 blocks of rows, FORWARD with no stop, the CV PRESS of its last step (every effect).
@@ -149,8 +149,8 @@ double lastCvPress(const std::string& name, bool full) {
   f.run.settings.folds = 4;
   f.go();
   EXPECT_EQ(f.processRc, VsfStatus::Ok);
-  EXPECT_EQ(f.m().stepEffects[last(f.m())], 3);
-  return f.m().stepCvPress[last(f.m())];
+  EXPECT_EQ(f.m().history.stepEffects[last(f.m())], 3);
+  return f.m().history.stepCvPress[last(f.m())];
 }
 
 // The folds' sums move from each fold's centre to each record's training means (the fold
@@ -195,7 +195,7 @@ TEST_F(OneEvaluation, AFarResponseHasItsErrorSSFromTheRows) {
     if (r.size() > 2 && r[1] == "c x1")
       sse = std::stod(r[2]);
   ASSERT_GT(sse, 0.0);
-  EXPECT_NEAR(f.m().stepSSE[last(f.m())], sse, 1e-8 * sse);
+  EXPECT_NEAR(f.m().history.stepSSE[last(f.m())], sse, 1e-8 * sse);
 }
 
 // A nearly dependent design's PRESS leverages come from a factor of its rows (the PRESS
@@ -218,7 +218,7 @@ TEST_F(OneEvaluation, IllConditionedPressTakesItsLeveragesFromTheRows) {
     f.opt.pressNeeded = 1;
     f.go();
     ASSERT_EQ(f.processRc, VsfStatus::Ok);
-    EXPECT_NEAR(f.m().stepPress[last(f.m())], press, 1e-7 * press) << columns;
+    EXPECT_NEAR(f.m().history.stepPress[last(f.m())], press, 1e-7 * press) << columns;
   }
 }
 
@@ -237,19 +237,19 @@ TEST_F(OneEvaluation, AnUndoneEntryLeavesTheRecordedStep) {
   f.go();
   ASSERT_EQ(f.processRc, VsfStatus::Ok);
   VsfModel& m = f.m();
-  ASSERT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
+  ASSERT_EQ(m.stop.stopReason, VSR_NO_IMPROVEMENT);
   int32_t mask = 0;
-  for (int32_t step = 1; step < m.stepCount; ++step)
-    mask ^= 1 << (m.stepEffect[step] - 1);
+  for (int32_t step = 1; step < m.history.stepCount; ++step)
+    mask ^= 1 << (m.history.stepEffect[step] - 1);
   for (const auto& r : readNumberRows(dataPath("selection/splinetrial_sets.csv")))
     if (static_cast<int32_t>(r[0]) == mask) {
-      EXPECT_NEAR(m.stepSSE[last(m)], r[2], 1e-9 * r[2]);
+      EXPECT_NEAR(m.history.stepSSE[last(m)], r[2], 1e-9 * r[2]);
     }
-  EXPECT_EQ(m.sse, m.stepSSE[last(m)]);
+  EXPECT_EQ(m.sse, m.history.stepSSE[last(m)]);
   vsfStdBeta(&m);
   VsfModel back{};
   int64_t pos = 0;
-  for (int32_t step = 0; step < m.stepCount; ++step) {
+  for (int32_t step = 0; step < m.history.stepCount; ++step) {
     if (step > 0)
       vsfModelByFree(&back);
     back = VsfModel{};
@@ -275,15 +275,15 @@ TEST_F(OneEvaluation, ANearlyDependentTrialIsItsEntry) {
   f.go();
   ASSERT_EQ(f.processRc, VsfStatus::Ok);
   VsfModel& m = f.m();
-  ASSERT_EQ(m.stepCount, 3);
-  const double n = m.nObs, sse = ruleRef("trialshare", "sse3");
+  ASSERT_EQ(m.history.stepCount, 3);
+  const double n = m.totals.nObs, sse = ruleRef("trialshare", "sse3");
   const double exact = n * std::log(sse / n) + 3 * std::log(n);
   int64_t pos = 0;
-  for (int32_t step = 0; step < m.stepCount; ++step) {
+  for (int32_t step = 0; step < m.history.stepCount; ++step) {
     VsfModel back{};
     ASSERT_EQ(f.restoreStep(back, &pos), VsfStatus::Ok);
     if (step == 2) {
-      EXPECT_NEAR(back.candidateValue[m.stepEffect[step]], exact, 1e-6);
+      EXPECT_NEAR(back.candidateValue[m.history.stepEffect[step]], exact, 1e-6);
     }
     vsfModelByFree(&back);
   }

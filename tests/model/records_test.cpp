@@ -33,28 +33,29 @@ TEST_F(Records, EveryStepReadsBackAsWritten) {
     ASSERT_EQ(live.fitStatus, VsfFitStatus::Done);
     const int32_t nE = live.effectCount, nP = live.parmCount;
     int64_t pos = 0;
-    for (int32_t step = 0; step < live.stepCount; ++step) {
+    for (int32_t step = 0; step < live.history.stepCount; ++step) {
       VsfModel back{};
       const int64_t before = pos;
       ASSERT_EQ(fit.restoreStep(back, &pos), VsfStatus::Ok);
-      ASSERT_EQ(back.stepCount, step + 1);
-      const int64_t nS = step + 1, nX = back.aliasDropCount;
+      ASSERT_EQ(back.history.stepCount, step + 1);
+      const int64_t nS = step + 1, nX = back.aliasDrops.aliasDropCount;
       const int64_t size = 4 + 232 + 52 + 8 * nE + 4 * nX + 4 * nS + 4 * (nS + 1) + 4 * nS +
                            4 * (nS + 1) + 8 * nS + 8 * nS /* PRESS */ + nE + 24 * nP + 24 * nP +
                            4 * nE + nE /* chosen */ + 32;
       EXPECT_EQ(pos - before, size) << "method " << method << " step " << step;
       for (int32_t i = 0; i <= step; ++i) {
-        EXPECT_EQ(back.stepEffect[i], live.stepEffect[i]);
-        EXPECT_EQ(back.stepRank[i], live.stepRank[i]);
-        EXPECT_EQ(back.stepSSE[i], live.stepSSE[i]);
-        EXPECT_EQ(back.stepPress[i], live.stepPress[i]);
+        EXPECT_EQ(back.history.stepEffect[i], live.history.stepEffect[i]);
+        EXPECT_EQ(back.history.stepRank[i], live.history.stepRank[i]);
+        EXPECT_EQ(back.history.stepSSE[i], live.history.stepSSE[i]);
+        EXPECT_EQ(back.history.stepPress[i], live.history.stepPress[i]);
       }
-      EXPECT_EQ(back.stepSSE[-1], back.totalSS);
-      if (step == live.stepCount - 1) {
+      EXPECT_EQ(back.history.stepSSE[-1], back.totalSS);
+      if (step == live.history.stepCount - 1) {
         EXPECT_EQ(0, std::memcmp(back.beta, live.beta, sizeof(double) * nP));
         EXPECT_EQ(0, std::memcmp(back.effectStatus, live.effectStatus, nE));
-        EXPECT_EQ(back.chosenStep, live.chosenStep);
-        EXPECT_EQ(0, std::memcmp(back.chosenBeta, live.chosenBeta, sizeof(double) * nP));
+        EXPECT_EQ(back.chosen.chosenStep, live.chosen.chosenStep);
+        EXPECT_EQ(0,
+                  std::memcmp(back.chosen.chosenBeta, live.chosen.chosenBeta, sizeof(double) * nP));
       }
       vsfModelByFree(&back);
     }
@@ -71,13 +72,13 @@ TEST_F(Records, ChosenStepIsRestoredByResetChosenStep) {
   fit.go();
   VsfModel& m = fit.m();
   ASSERT_EQ(m.fitStatus, VsfFitStatus::Done);
-  const int32_t c = m.chosenStep;
+  const int32_t c = m.chosen.chosenStep;
   ASSERT_GE(c, 0);
-  ASSERT_LT(c, m.stepCount);
-  const double sse = m.stepSSE[c];
-  const int32_t rank = m.stepRank[c];
+  ASSERT_LT(c, m.history.stepCount);
+  const double sse = m.history.stepSSE[c];
+  const int32_t rank = m.history.stepRank[c];
   vsfResetChosenStep(&m);
-  EXPECT_EQ(m.stepCount, c + 1);
+  EXPECT_EQ(m.history.stepCount, c + 1);
   EXPECT_EQ(m.sse, sse);
   EXPECT_EQ(m.rank, rank);
   // The chosen step's SBC is the smallest over the path.

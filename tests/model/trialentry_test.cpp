@@ -49,17 +49,17 @@ TEST_F(TrialEntry, EveryCandidatePrintsTheCriterionOfItsMove) {
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok) << method;
     VsfModel& live = fit.m();
-    ASSERT_GE(live.stepCount, 3) << method;
+    ASSERT_GE(live.history.stepCount, 3) << method;
     int64_t pos = 0;
     int32_t mask = 0, checked = 0;
-    for (int32_t step = 0; step < live.stepCount; ++step) {
+    for (int32_t step = 0; step < live.history.stepCount; ++step) {
       VsfModel back{};
       ASSERT_EQ(fit.restoreStep(back, &pos), VsfStatus::Ok);
       const int32_t before = mask;
       if (step > 0)
-        mask ^= 1 << (live.stepEffect[step] - 1);
+        mask ^= 1 << (live.history.stepEffect[step] - 1);
       // The step's own criterion and rank: the least-squares fit of its effects.
-      EXPECT_EQ(live.stepRank[step], sets.at(mask).rank) << method << " step " << step;
+      EXPECT_EQ(live.history.stepRank[step], sets.at(mask).rank) << method << " step " << step;
       EXPECT_NEAR(stepCriterion(live, 4, step), sets.at(mask).sbc, kTol) << method << step;
       // The candidates tried from the step before: each the fit of the model it leads to.
       double best = HUGE_VAL;
@@ -112,13 +112,13 @@ TEST_F(TrialEntry, BackwardFullModelIsTheRefinedFit) {
     fit.go();
     ASSERT_EQ(fit.processRc, VsfStatus::Ok) << method;
     VsfModel& live = fit.m();
-    const double n = live.nObs, full = sets.at(63).sse / (n - sets.at(63).rank);
+    const double n = live.totals.nObs, full = sets.at(63).sse / (n - sets.at(63).rank);
     EXPECT_NEAR(live.fullMse, full, 1e-10 * full) << method;
-    ASSERT_GE(live.stepCount, 3) << method;
+    ASSERT_GE(live.history.stepCount, 3) << method;
     int32_t mask = method == VsfMethod::Backward ? 63 : 0;
-    for (int32_t step = 0; step < live.stepCount; ++step) {
+    for (int32_t step = 0; step < live.history.stepCount; ++step) {
       if (step > 0)
-        mask ^= 1 << (live.stepEffect[step] - 1);
+        mask ^= 1 << (live.history.stepEffect[step] - 1);
       const double exact = sets.at(mask).sse / full - n + 2.0 * sets.at(mask).rank;
       // The error SS within 1e-10 of its own size (the total at FORWARD's first step).
       const double tol = 1e-6 + 1e-10 * sets.at(mask).sse / full;

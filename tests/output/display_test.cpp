@@ -23,8 +23,8 @@ struct Display : ResultsFixture {
   void fit() {
     setEffects({"Intercept", "X1", "X2", "X3"});
     VsfModel& m = ctx->model;
-    m.totalSS = 100.0, m.totalSSUncorrected = 500.0, m.nObs = 20, m.wTrain = 20;
-    m.nRead = m.nUsed = 20;
+    m.totalSS = 100.0, m.totalSSUncorrected = 500.0, m.totals.nObs = 20, m.totals.wTrain = 20;
+    m.totals.nRead = m.totals.nUsed = 20;
     m.includeCount = 1;
     setHistory({0, 2, 1}, {1, 2, 3}, {1, 2, 3}, {100.0, 40.0, 30.0});
     m.sse = 30.0, m.rank = 3;
@@ -32,7 +32,7 @@ struct Display : ResultsFixture {
     m.inModelCount = 3;
     for (int k = 0; k < 3; ++k)
       m.inModelList[k] = k, m.betaVariance[k] = 0.1, m.beta[k] = k + 1.0;
-    m.stopReason = 7;
+    m.stop.stopReason = 7;
   }
   std::vector<std::string> order(const minijson::Value& nodes) {
     std::vector<std::string> out;
@@ -102,8 +102,8 @@ TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
   setEffects({"Intercept", "X1"});
   VsfModel& m = ctx->model;
   ctx->options.noint = 1;
-  m.nObs = 10, m.wTrain = 10, m.totalSS = 5, m.totalSSUncorrected = 50, m.sse = 50;
-  m.nRead = m.nUsed = 10;
+  m.totals.nObs = 10, m.totals.wTrain = 10, m.totalSS = 5, m.totalSSUncorrected = 50, m.sse = 50;
+  m.totals.nRead = m.totals.nUsed = 10;
   m.effectStatus[0] = 5; // the intercept is unavailable under NOINT
   setHistory({}, {}, {}, {});
   ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
@@ -116,7 +116,7 @@ TEST_F(Display, ANointFitWithoutStepsPrintsEmptyTables) {
 TEST_F(Display, AFitWithoutSelectionStillShowsItsSummary) {
   fit();
   ctx->options.method = VsfMethod::None;
-  ctx->model.stopReason = 9;
+  ctx->model.stop.stopReason = 9;
   ASSERT_EQ(vsfResults(ctx.get()), VsfStatus::Ok);
   auto out = output();
   EXPECT_EQ(find(out, "SelectionSummary").size(), 1u);

@@ -53,8 +53,8 @@ struct PathColumns : ResultsFixture {
     VsfModel& m = ctx->model;
     ctx->options.method = VsfMethod::Lasso;
     ctx->options.select = VsfCriterion::NoneGiven;
-    m.nObs = n;
-    m.wTrain = n;
+    m.totals.nObs = n;
+    m.totals.wTrain = n;
     m.totalSS = knots[0].sse;
     m.includeCount = 1;
     std::vector<int32_t> effect, count, rank;
@@ -66,14 +66,14 @@ struct PathColumns : ResultsFixture {
       sse.push_back(k.sse);
     }
     setHistory(effect, count, rank, sse);
-    m.stepPathValue = doubleArray(knots.size());
-    m.stepL1Norm = doubleArray(knots.size());
+    m.history.stepPathValue = doubleArray(knots.size());
+    m.history.stepL1Norm = doubleArray(knots.size());
     for (size_t i = 0; i < knots.size(); ++i) {
-      m.stepPathValue[i] = knots[i].pathValue;
-      m.stepL1Norm[i] = knots[i].l1;
+      m.history.stepPathValue[i] = knots[i].pathValue;
+      m.history.stepL1Norm[i] = knots[i].l1;
     }
-    m.lambdaMax = lambdaMax();
-    ASSERT_GT(m.lambdaMax, 0);
+    m.path.lambdaMax = lambdaMax();
+    ASSERT_GT(m.path.lambdaMax, 0);
   }
 
   // Graphics on with one label per entry, and the standardized-L1 series kept: the path
@@ -91,9 +91,9 @@ struct PathColumns : ResultsFixture {
     ctx->results.stepLabelCount = static_cast<int32_t>(labels.size());
     ctx->results.stepLabelWidth = 3;
     ctx->options.stdL1History = 1;
-    m.stepStdL1Norm = doubleArray(knots.size());
+    m.history.stepStdL1Norm = doubleArray(knots.size());
     for (size_t i = 0; i < knots.size(); ++i)
-      m.stepStdL1Norm[i] = knots[i].l1 / scale;
+      m.history.stepStdL1Norm[i] = knots[i].l1 / scale;
   }
 
   void summary() {
@@ -162,7 +162,7 @@ TEST_F(PathColumns, NormBetaIsEachNormOverTheLastOne) {
     if (v < bestValue)
       bestValue = v, best = i;
   }
-  ctx->model.chosenStep = static_cast<int32_t>(best);
+  ctx->model.chosen.chosenStep = static_cast<int32_t>(best);
   summary();
   const double last = knots.back().l1;
   EXPECT_NEAR(ctx->results.lastNormBeta, last / 57.25, 1e-14 * last);
@@ -207,8 +207,8 @@ TEST_F(PathColumns, NormBetaIsEachNormOverTheLastOne) {
 TEST_F(PathColumns, ANormSeriesEndingAtZeroLeavesNormBetaMissing) {
   lassoHistory();
   normSeries(1.0);
-  ctx->model.stepStdL1Norm[knots.size() - 1] = 0.0;
-  ctx->model.stepStdL1Norm[3] = hostMissing();
+  ctx->model.history.stepStdL1Norm[knots.size() - 1] = 0.0;
+  ctx->model.history.stepStdL1Norm[3] = hostMissing();
   summary();
   EXPECT_EQ(ctx->results.lastNormBeta, 0.0);
   EXPECT_EQ(ctx->results.chosenNormBeta, 1.0) << "a zero last norm gives the chosen step 1";
@@ -224,7 +224,7 @@ TEST_F(PathColumns, ANormSeriesEndingAtZeroLeavesNormBetaMissing) {
 TEST_F(PathColumns, AMissingNormInsideTheSeriesStaysMissing) {
   lassoHistory();
   normSeries(2.0);
-  ctx->model.stepStdL1Norm[3] = hostMissing();
+  ctx->model.history.stepStdL1Norm[3] = hostMissing();
   summary();
   auto out = output();
   const auto& t = *find(out, "SelectionSummary").at(0);

@@ -27,8 +27,8 @@ struct Printers : ResultsFixture {
     VsfModel& m = ctx->model;
     m.totalSS = 100.0;
     m.totalSSUncorrected = 500.0;
-    m.nObs = 20;
-    m.wTrain = 20;
+    m.totals.nObs = 20;
+    m.totals.wTrain = 20;
     m.includeCount = 1;
     setHistory({0, 2, 1}, {1, 2, 3}, {1, 2, 3}, {100.0, 40.0, 30.0});
     ctx->options.statAll = 1;
@@ -57,7 +57,7 @@ TEST_F(Printers, ForwardSummaryRowsCriteriaAndMarkers) {
     EXPECT_EQ(cell(t, r, "EffectEntered"), entered[r]);
     EXPECT_EQ(number(t, r, "nEffectsIn"), r + 1);
     EXPECT_EQ(cell(t, r, "Control"), control[r]);
-    const double sse = ctx->model.stepSSE[r];
+    const double sse = ctx->model.history.stepSSE[r];
     const double expect = sbc(sse, 20, static_cast<int>(r) + 1);
     EXPECT_NEAR(number(t, r, "SBC"), expect, 1e-12 * std::fabs(expect));
     EXPECT_NEAR(number(t, r, "RSquare"), 1 - sse / 100.0, 1e-14);
@@ -76,8 +76,8 @@ TEST_F(Printers, StepwiseRemovalAndTheFuzzTieRule) {
   setEffects({"Intercept", "X1", "X2"});
   VsfModel& m = ctx->model;
   m.totalSS = 100.0;
-  m.nObs = 20;
-  m.wTrain = 20;
+  m.totals.nObs = 20;
+  m.totals.wTrain = 20;
   m.includeCount = 1;
   ctx->options.method = VsfMethod::Stepwise;
   // Step 1 enters X1, step 2 enters X2, step 3 removes X1 and returns to the SSE of step 1
@@ -104,8 +104,8 @@ TEST_F(Printers, NoStartingEntriesNumberStepsFromOne) {
   setEffects({"Intercept", "X1", "X2"});
   VsfModel& m = ctx->model;
   m.totalSS = 100.0;
-  m.nObs = 20;
-  m.wTrain = 20;
+  m.totals.nObs = 20;
+  m.totals.wTrain = 20;
   ctx->options.noint = 1;
   setHistory({1, 2}, {1, 2}, {1, 2}, {50.0, 45.0});
   int32_t optimal[kVsfCriterionCount], chosen = 0;
@@ -138,7 +138,7 @@ TEST_F(Printers, ParameterEstimatesStandardErrorsAndTests) {
   // t = 2.5 with 10 error degrees of freedom (reference: scipy's t tail).
   std::vector<double> ref = tprobRow();
   ASSERT_EQ(ref[0], 2.5);
-  m.nObs = 13;
+  m.totals.nObs = 13;
   m.rank = 3;
   m.sse = 10.0; // MSE 1
   m.effectStatus[0] = 2;
@@ -168,7 +168,7 @@ TEST_F(Printers, ParameterEstimatesStandardErrorsAndTests) {
 TEST_F(Printers, PerfectFitShowsInfiniteTValues) {
   setEffects({"Intercept", "X1"});
   VsfModel& m = ctx->model;
-  m.nObs = 10, m.rank = 2, m.sse = 0.0;
+  m.totals.nObs = 10, m.rank = 2, m.sse = 0.0;
   m.effectStatus[0] = 2, m.effectStatus[1] = 1;
   m.beta[0] = 1.0, m.betaVariance[0] = 0.5;
   m.beta[1] = -3.0, m.betaVariance[1] = 0.5;
@@ -185,7 +185,7 @@ TEST_F(Printers, PerfectFitShowsInfiniteTValues) {
 TEST_F(Printers, ObservationCountsWithoutPartition) {
   setEffects({"Intercept"});
   VsfModel& m = ctx->model;
-  m.nRead = 442, m.nUsed = 440, m.freqRead = 442, m.freqUsed = 440;
+  m.totals.nRead = 442, m.totals.nUsed = 440, m.totals.freqRead = 442, m.totals.freqUsed = 440;
   ASSERT_EQ(vsfpNobs(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "NObs").at(0);

@@ -87,17 +87,17 @@ void ResultsFixture::setHistory(const std::vector<int32_t>& effect,
                                 const std::vector<int32_t>& rank, const std::vector<double>& sse) {
   VsfModel& m = ctx->model;
   const size_t n = effect.size();
-  m.stepCount = static_cast<int32_t>(n);
-  m.stepEffect = intArray(n);
-  m.stepEffects = intArray(n + 1) + 1;
-  m.stepRank = intArray(n + 1) + 1;
-  m.stepSSE = doubleArray(n + 1) + 1;
-  m.stepSSE[-1] = m.totalSS;
+  m.history.stepCount = static_cast<int32_t>(n);
+  m.history.stepEffect = intArray(n);
+  m.history.stepEffects = intArray(n + 1) + 1;
+  m.history.stepRank = intArray(n + 1) + 1;
+  m.history.stepSSE = doubleArray(n + 1) + 1;
+  m.history.stepSSE[-1] = m.totalSS;
   for (size_t i = 0; i < n; ++i) {
-    m.stepEffect[i] = effect[i];
-    m.stepEffects[i] = effectCount[i];
-    m.stepRank[i] = rank[i];
-    m.stepSSE[i] = sse[i];
+    m.history.stepEffect[i] = effect[i];
+    m.history.stepEffects[i] = effectCount[i];
+    m.history.stepRank[i] = rank[i];
+    m.history.stepSSE[i] = sse[i];
   }
 }
 

@@ -56,7 +56,8 @@ using Tables = ResultsFixture;
 TEST_F(Tables, FitStatisticsOfAPerfectFit) {
   setEffects({"Intercept", "X1"});
   VsfModel& m = ctx->model;
-  m.nObs = 10, m.rank = 2, m.sse = 0.0, m.totalSS = 40.0, m.wTrain = 10, m.sumWY = 3.5;
+  m.totals.nObs = 10, m.rank = 2, m.sse = 0.0, m.totalSS = 40.0, m.totals.wTrain = 10,
+  m.sumWY = 3.5;
   ctx->options.statAse = 1;
   ASSERT_EQ(vsfpFitStats(ctx.get(), &m), VsfStatus::Ok);
   auto out = output();
@@ -79,7 +80,7 @@ TEST_F(Tables, FitStatisticsOfAPerfectFit) {
 TEST_F(Tables, AnovaRowsOfAFit) {
   setEffects({"Intercept", "X1", "X2"});
   VsfModel& m = ctx->model;
-  m.nObs = 30, m.rank = 2, m.sse = 10.0, m.totalSS = 10.5;
+  m.totals.nObs = 30, m.rank = 2, m.sse = 10.0, m.totalSS = 10.5;
   ASSERT_EQ(vsfpAnova(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "ANOVA").at(0);
@@ -102,9 +103,9 @@ TEST_F(Tables, StopDetailsUnderSignificanceLevels) {
   VsfModel& m = ctx->model;
   ctx->options.stop = VsfCriterion::Sl;
   ctx->options.slEntry = 0.15;
-  m.stopAddEffect = 2;
-  m.stopAddValue = -800.0; // log p-value below the exponential's range
-  m.stopDropEffect = 0;
+  m.stop.stopAddEffect = 2;
+  m.stop.stopAddValue = -800.0; // log p-value below the exponential's range
+  m.stop.stopDropEffect = 0;
   ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m, 0.0), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "StopDetails").at(0);
@@ -201,7 +202,7 @@ TEST_F(Tables, DimensionsLeaveOutTheInterceptUnderNoint) {
 TEST_F(Tables, TheToleratedManagerStatusLetsThePrinterGoOn) {
   setEffects({"Intercept", "X1"});
   VsfModel& m = ctx->model;
-  m.nRead = 5, m.nUsed = 5;
+  m.totals.nRead = 5, m.totals.nUsed = 5;
   // The create call reports the log-only status after doing its work.
   qrxhost::injectOutputFailure(147, qrxhost::kOutputLogOnly, 0);
   ASSERT_EQ(vsfpNobs(ctx.get(), &m), VsfStatus::Ok);
@@ -351,10 +352,10 @@ TEST_F(Folds, CrossValidationDetailsEndWithTheTotalRow) {
   std::vector<VsfFoldRecord> folds(2);
   folds[0].rowCount = 4, folds[0].cvSse = 3.0;
   folds[1].rowCount = 6, folds[1].cvSse = 4.5;
-  m.folds = folds.data();
-  m.foldCount = 2;
-  m.nUsed = 12; // two validation rows, which no fold fits
-  m.nTrain = 10;
+  m.cv.folds = folds.data();
+  m.cv.foldCount = 2;
+  m.totals.nUsed = 12; // two validation rows, which no fold fits
+  m.totals.nTrain = 10;
   m.cvPress = 7.5;
   ASSERT_EQ(vsfpCVDetails(ctx.get(), &m, pool), VsfStatus::Ok);
   auto out = output();

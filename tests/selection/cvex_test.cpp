@@ -54,15 +54,15 @@ struct Records {
       const double v[6] = {r[2], -1.0, r[3], 0.0, r[6], r[5]};
       std::copy(v, v + 6, values.begin() + 6 * static_cast<long>(i));
     }
-    m.foldCount = static_cast<int32_t>(foldEnd.size());
-    m.cvexKeys = keys.data();
-    m.cvexValues = values.data();
-    m.cvexFoldEnd = foldEnd.data();
-    m.cvexFoldLambdaMax = lambdaMax.data();
-    m.cvexGrid = grid.data();
-    m.cvexCurve = curve.data();
-    m.cvexFoldKnots = knots.data();
-    m.cvexRecordCount = static_cast<int32_t>(n);
+    m.cv.foldCount = static_cast<int32_t>(foldEnd.size());
+    m.cvexPass.cvexKeys = keys.data();
+    m.cvexPass.cvexValues = values.data();
+    m.cvexPass.cvexFoldEnd = foldEnd.data();
+    m.cvexPass.cvexFoldLambdaMax = lambdaMax.data();
+    m.cvexPass.cvexGrid = grid.data();
+    m.cvexPass.cvexCurve = curve.data();
+    m.cvexPass.cvexFoldKnots = knots.data();
+    m.cvex.cvexRecordCount = static_cast<int32_t>(n);
   }
 };
 
@@ -81,16 +81,18 @@ void expectCurve(VsfL1Choice choice, const char* file) {
   Records r(choice);
   const auto ref = readCsv(file);
   const double best = vsfCVExMergeAndCurve(&r.m);
-  ASSERT_EQ(r.m.cvexGridCount, static_cast<int32_t>(ref.size())) << file;
+  ASSERT_EQ(r.m.cvex.cvexGridCount, static_cast<int32_t>(ref.size())) << file;
   double refBest = 1e300, refAt = 0;
   for (size_t j = 0; j < ref.size(); ++j) {
-    EXPECT_NEAR(r.m.cvexGrid[j], ref[j][0], 1e-12 * (1 + std::fabs(ref[j][0]))) << file << j;
-    EXPECT_NEAR(r.m.cvexCurve[j], ref[j][1], 1e-9 * ref[j][1]) << file << " grid point " << j;
+    EXPECT_NEAR(r.m.cvexPass.cvexGrid[j], ref[j][0], 1e-12 * (1 + std::fabs(ref[j][0])))
+        << file << j;
+    EXPECT_NEAR(r.m.cvexPass.cvexCurve[j], ref[j][1], 1e-9 * ref[j][1])
+        << file << " grid point " << j;
     if (ref[j][1] < refBest)
       refBest = ref[j][1], refAt = ref[j][0];
   }
   EXPECT_NEAR(best, refBest, 1e-9 * refBest) << file;
-  EXPECT_NEAR(r.m.cvexChosenValue, refAt, 1e-12 * (1 + std::fabs(refAt))) << file;
+  EXPECT_NEAR(r.m.cvex.cvexChosenValue, refAt, 1e-12 * (1 + std::fabs(refAt))) << file;
 }
 
 TEST(CvExternal, CurveAtEveryGridPointIsTheHeldOutErrorOfTheFoldPaths) {
@@ -112,17 +114,17 @@ TEST(CvExternal, LinearSegmentsAndPointsPastTheLastKnot) {
     // fold 0: knots 1, 0.5 with errors 4, 2; fold 1: knots 1, 0.6, 0.2 with errors 6, 3, 1.
     std::vector<double> v{1, 0, 0, 0,   0, 4, 0.5, 0, 0, 0,   0, 2, 1, 0, 0,
                           0, 0, 6, 0.6, 0, 0, 0,   0, 3, 0.2, 0, 0, 0, 0, 1};
-    r.m.foldCount = static_cast<int32_t>(ends.size());
-    r.m.cvexFoldEnd = ends.data();
-    r.m.cvexFoldLambdaMax = lmax.data();
-    r.m.cvexValues = v.data();
+    r.m.cv.foldCount = static_cast<int32_t>(ends.size());
+    r.m.cvexPass.cvexFoldEnd = ends.data();
+    r.m.cvexPass.cvexFoldLambdaMax = lmax.data();
+    r.m.cvexPass.cvexValues = v.data();
     const double best = vsfCVExMergeAndCurve(&r.m);
-    ASSERT_EQ(r.m.cvexGridCount, 4);
+    ASSERT_EQ(r.m.cvex.cvexGridCount, 4);
     const double expect[] = {5, (2.4 + 3) / 2, (2 + 2.5) / 2, (2 + 1) / 2.0};
     for (int j = 0; j < 4; ++j)
-      EXPECT_NEAR(r.m.cvexCurve[j], expect[j], 1e-14) << ends.size() << " folds, " << j;
+      EXPECT_NEAR(r.m.cvexPass.cvexCurve[j], expect[j], 1e-14) << ends.size() << " folds, " << j;
     EXPECT_DOUBLE_EQ(best, 1.5);
-    EXPECT_DOUBLE_EQ(r.m.cvexChosenValue, 0.2);
+    EXPECT_DOUBLE_EQ(r.m.cvex.cvexChosenValue, 0.2);
   }
 }
 

@@ -38,13 +38,13 @@ struct Search {
     VsfModel& m = f.m();
     m.options = &f.fit.opt;
     m.fuzz = f.fit.opt.fuzz;
-    m.l2Search = kind;
-    m.l2Low = lo;
-    m.l2High = hi;
-    m.l2Steps = steps;
+    m.elnet.l2Search = kind;
+    m.elnet.l2Low = lo;
+    m.elnet.l2High = hi;
+    m.elnetPass.l2Steps = steps;
     rows.assign(7 * static_cast<size_t>(std::max(steps, 3)), 0.0);
-    m.enTuneRows = rows.data();
-    m.enTuneCapacity = std::max(steps, 3);
+    m.elnetPass.enTuneRows = rows.data();
+    m.elnetPass.enTuneCapacity = std::max(steps, 3);
   }
   static PathSetup setup(VsfCriterion choose, VsfCriterion stop) {
     PathSetup p;
@@ -99,7 +99,7 @@ TEST(ElasticNetSearch, GridTrialsAreTheAugmentedLassoFits) {
   ASSERT_EQ(s.run(), VsfStatus::Ok);
   ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done);
   expectRows(s, want, "grid");
-  EXPECT_EQ(s.m().finalL2, argminL2(want));
+  EXPECT_EQ(s.m().elnet.finalL2, argminL2(want));
   // The final fit is the chosen trial's path, recorded step by step.
   checkSeries(s.m(), readPath("enet_l2_0"), "grid final fit");
 }
@@ -111,7 +111,7 @@ TEST(ElasticNetSearch, GoldenSectionTrialsAndChoice) {
   ASSERT_EQ(s.run(), VsfStatus::Ok);
   ASSERT_EQ(s.m().fitStatus, VsfFitStatus::Done);
   expectRows(s, want, "golden");
-  EXPECT_EQ(s.m().finalL2, argminL2(want));
+  EXPECT_EQ(s.m().elnet.finalL2, argminL2(want));
 }
 
 // L2STEPS=3 (and fewer): the three points L2LOW, the golden point and L2HIGH.
@@ -132,7 +132,7 @@ TEST(ElasticNetSearch, NoCriterionKeepsTheFirstTrial) {
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(s.row(i)[3], 0.0) << i;
   EXPECT_NEAR(s.row(3)[0], 1.0, 1e-12);
-  EXPECT_EQ(s.m().finalL2, 0.001);
+  EXPECT_EQ(s.m().elnet.finalL2, 0.001);
 }
 
 // CHOOSE=ADJRSQ: the search minimises minus the adjusted R-square of the chosen step.
@@ -151,10 +151,11 @@ TEST(ElasticNetSearch, AdjustedRSquareIsNegated) {
     if (r[3] < s.row(best)[3])
       best = i;
   }
-  EXPECT_EQ(m.finalL2, s.row(best)[0]);
+  EXPECT_EQ(m.elnet.finalL2, s.row(best)[0]);
   // The final fit's chosen step has that adjusted R-square.
-  const int32_t k = m.chosenStep;
-  const double adj = vsfAdjrsq(m.stepRank[k], 0, m.stepSSE[k], m.totalSS, m.nObs);
+  const int32_t k = m.chosen.chosenStep;
+  const double adj =
+      vsfAdjrsq(m.history.stepRank[k], 0, m.history.stepSSE[k], m.totalSS, m.totals.nObs);
   EXPECT_NEAR(-adj, s.row(best)[3], 1e-12);
 }
 
@@ -178,23 +179,27 @@ TEST(ElasticNetSearch, SharedCrossProductsGiveEachTrialItsOwnPath) {
     m.options = &shared.fit.opt;
     m.fuzz = shared.fit.opt.fuzz;
     std::vector<double> base(static_cast<size_t>((m.parmCount + 1) * (m.parmCount + 2) / 2));
-    m.l2BaseXpx = base.data();
-    m.l2BaseReady = 0;
+    m.elnet.l2BaseXpx = base.data();
+    m.elnet.l2BaseReady = 0;
     // A first fit at another L2 fills the shared cross products.
     ASSERT_EQ(vsfProcessCriterionEN(grid[(k + 1) % grid.size()].l2, &m) >= 0 ? 0 : 1, 0);
-    ASSERT_EQ(m.l2BaseReady, 1);
+    ASSERT_EQ(m.elnet.l2BaseReady, 1);
     shared.fit.opt.transformPages = 0;
     ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
-    m.l2 = grid[k].l2;
+    m.elnetPass.l2 = grid[k].l2;
     ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
     ASSERT_EQ(m.fitStatus, VsfFitStatus::Done);
     checkSeries(m, readPath("enet_l2_" + std::to_string(k)), tag + " shared");
-    ASSERT_EQ(m.stepCount, fresh.m().stepCount);
-    for (int32_t s = 0; s < m.stepCount; ++s) {
-      EXPECT_NEAR(m.stepSSE[s], fresh.m().stepSSE[s], 1e-12 * fresh.m().stepSSE[0]) << tag;
-      EXPECT_NEAR(m.stepL1Norm[s], fresh.m().stepL1Norm[s], 1e-12 * (1 + m.stepL1Norm[s])) << tag;
+    ASSERT_EQ(m.history.stepCount, fresh.m().history.stepCount);
+    for (int32_t s = 0; s < m.history.stepCount; ++s) {
+      EXPECT_NEAR(m.history.stepSSE[s], fresh.m().history.stepSSE[s],
+                  1e-12 * fresh.m().history.stepSSE[0])
+          << tag;
+      EXPECT_NEAR(m.history.stepL1Norm[s], fresh.m().history.stepL1Norm[s],
+                  1e-12 * (1 + m.history.stepL1Norm[s]))
+          << tag;
     }
-    m.l2BaseXpx = nullptr;
+    m.elnet.l2BaseXpx = nullptr;
   }
 }
 
@@ -217,9 +222,10 @@ TEST(ElasticNetSearch, EveryCriterionChoosesItsSmallestTrial) {
         best = i;
     }
     VsfModel& m = s.m();
-    EXPECT_EQ(m.finalL2, s.row(best)[0]) << tag;
+    EXPECT_EQ(m.elnet.finalL2, s.row(best)[0]) << tag;
     const double sign = code == VsfCriterion::AdjRsq ? -1.0 : 1.0;
-    const double value = sign * fittest::stepCriterion(m, static_cast<int32_t>(code), m.chosenStep);
+    const double value =
+        sign * fittest::stepCriterion(m, static_cast<int32_t>(code), m.chosen.chosenStep);
     expectClose(value, s.row(best)[3], std::fabs(value), 1e-9, tag + " chosen value");
   }
 }

@@ -172,8 +172,8 @@ VsfStatus Fit::restoreStep(VsfModel& back, int64_t* pos) {
   attrs.flags = 1;
   back.pool = Exported_QKHandle->createPool(Exported_QKHandle, &attrs, nullptr, "step pool");
   back.options = &opt;
-  back.stepScratch = &scratch;
-  back.stepScratchPos = pos;
+  back.history.stepScratch = &scratch;
+  back.history.stepScratchPos = pos;
   return vsfRestoreModel(&back);
 }
 
@@ -185,13 +185,13 @@ Fit::~Fit() {
 }
 
 double stepCriterion(VsfModel& m, int32_t code, int32_t s) {
-  const double n = m.nObs, sse = m.stepSSE[s];
-  const int32_t p = m.stepRank[s];
+  const double n = m.totals.nObs, sse = m.history.stepSSE[s];
+  const int32_t p = m.history.stepRank[s];
   switch (code) {
   case 1: {
     double F;
-    return vsfLogPval(m.stepRank[s - 1], p, m.stepEffects[s - 1], m.stepEffects[s], &F,
-                      m.stepSSE[s - 1], sse, n, m.fuzz);
+    return vsfLogPval(m.history.stepRank[s - 1], p, m.history.stepEffects[s - 1],
+                      m.history.stepEffects[s], &F, m.history.stepSSE[s - 1], sse, n, m.fuzz);
   }
   case 2:
     return vsfAic(p, sse, n);
@@ -206,9 +206,9 @@ double stepCriterion(VsfModel& m, int32_t code, int32_t s) {
   case 8:
     return vsfBic(p, sse, n, m.fullMse);
   case 9:
-    return m.stepPress[s];
+    return m.history.stepPress[s];
   case 10:
-    return m.stepValidateAse[s];
+    return m.history.stepValidateAse[s];
   default:
     return 0;
   }

@@ -46,14 +46,14 @@ PathResult groupPath(const FitSetup& s, int64_t gramLimit) {
   EXPECT_EQ(fit.readRc, 0);
   EXPECT_EQ(fit.processRc, VsfStatus::Ok);
   EXPECT_EQ(m.fitStatus, VsfFitStatus::Done);
-  for (int32_t i = 0; i < m.stepCount; ++i) {
-    r.sse.push_back(m.stepSSE[i]);
-    r.effects.push_back(m.stepEffects[i]);
-    r.rank.push_back(m.stepRank[i]);
+  for (int32_t i = 0; i < m.history.stepCount; ++i) {
+    r.sse.push_back(m.history.stepSSE[i]);
+    r.effects.push_back(m.history.stepEffects[i]);
+    r.rank.push_back(m.history.stepRank[i]);
   }
   r.beta.assign(m.beta, m.beta + m.parmCount);
-  r.passes = m.solverPasses;
-  r.evaluations = m.solverEvaluations;
+  r.passes = m.solver.solverPasses;
+  r.evaluations = m.solver.solverEvaluations;
   return r;
 }
 

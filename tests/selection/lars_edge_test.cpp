@@ -33,8 +33,8 @@ Design smallDesign(bool dup, bool sum) {
 }
 
 bool entered(const VsfModel& m, int32_t e) {
-  for (int32_t s = 1; s < m.stepCount; ++s)
-    if (m.stepEffect[s] == e)
+  for (int32_t s = 1; s < m.history.stepCount; ++s)
+    if (m.history.stepEffect[s] == e)
       return true;
   return false;
 }
@@ -53,7 +53,7 @@ TEST(LarEdges, TiedCorrelationsLeaveThePathToTheLowerIndex) {
     EXPECT_FALSE(entered(m, 2)) << method;
     EXPECT_TRUE(entered(m, 1)) << method;
     EXPECT_TRUE(entered(m, 3)) << method;
-    EXPECT_EQ(m.stopReason, VSR_NO_CANDIDATE) << method;
+    EXPECT_EQ(m.stop.stopReason, VSR_NO_CANDIDATE) << method;
   }
 }
 
@@ -86,11 +86,11 @@ TEST(LarEdges, ZeroInestEstimateKeepsItsEffectOffThePath) {
   PathFit f(p, d);
   f.go();
   VsfModel& m = f.m();
-  EXPECT_EQ(m.adaptiveWeight[2], 0.0);
+  EXPECT_EQ(m.adaptive.adaptiveWeight[2], 0.0);
   EXPECT_FALSE(entered(m, 2));
   // With GAMMA=2 the weights are the squared estimates on the standardized scale.
-  const double s1 = 1.0 / m.columnSumSquares[1];
-  EXPECT_NEAR(m.adaptiveWeight[1], s1 * s1, 1e-14 * s1 * s1);
+  const double s1 = 1.0 / m.moments.columnSumSquares[1];
+  EXPECT_NEAR(m.adaptive.adaptiveWeight[1], s1 * s1, 1e-14 * s1 * s1);
 }
 
 TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
@@ -114,7 +114,7 @@ TEST(LarEdges, WeightsThatCannotBeFormedEndTheFit) {
   EXPECT_EQ(rc, VsfStatus::AdaptiveWeightFailed);
   EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed);
   EXPECT_EQ(m.fitFailure, rc);
-  EXPECT_EQ(m.stepCount, 0);
+  EXPECT_EQ(m.history.stepCount, 0);
 }
 
 // Screening on a design with three candidates: SIS with KEEPNUM=1 keeps the most correlated
@@ -134,14 +134,16 @@ TEST(LarEdges, ScreeningOnAFewCandidates) {
     f.go();
     VsfModel& m = f.m();
     if (screen == VsfScreenMethod::Sis) {
-      ASSERT_EQ(m.stepCount, 2) << "the intercept and the one kept effect";
-      EXPECT_EQ(m.stepEffect[1], plain.m().stepEffect[1]);
-      EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
+      ASSERT_EQ(m.history.stepCount, 2) << "the intercept and the one kept effect";
+      EXPECT_EQ(m.history.stepEffect[1], plain.m().history.stepEffect[1]);
+      EXPECT_EQ(m.stop.stopReason, VSR_ALL_ENTERED);
     } else {
-      ASSERT_EQ(m.stepCount, plain.m().stepCount);
-      for (int32_t s = 0; s < m.stepCount; ++s) {
-        EXPECT_EQ(m.stepEffect[s], plain.m().stepEffect[s]) << s;
-        EXPECT_NEAR(m.stepSSE[s], plain.m().stepSSE[s], 1e-10 * plain.m().stepSSE[0]) << s;
+      ASSERT_EQ(m.history.stepCount, plain.m().history.stepCount);
+      for (int32_t s = 0; s < m.history.stepCount; ++s) {
+        EXPECT_EQ(m.history.stepEffect[s], plain.m().history.stepEffect[s]) << s;
+        EXPECT_NEAR(m.history.stepSSE[s], plain.m().history.stepSSE[s],
+                    1e-10 * plain.m().history.stepSSE[0])
+            << s;
       }
     }
   }
@@ -156,9 +158,9 @@ void expectSamePathOnRefit(VsfModel& m, const std::vector<double>& sse) {
   ASSERT_EQ(vsfModelInit(&m), VsfStatus::Ok);
   ASSERT_EQ(vsfProcessModel(&m), VsfStatus::Ok);
   ASSERT_EQ(m.fitStatus, VsfFitStatus::Done);
-  ASSERT_EQ(m.stepCount, static_cast<int32_t>(sse.size()));
+  ASSERT_EQ(m.history.stepCount, static_cast<int32_t>(sse.size()));
   for (size_t s = 0; s < sse.size(); ++s)
-    EXPECT_NEAR(m.stepSSE[s], sse[s], 1e-10 * sse[0]) << s;
+    EXPECT_NEAR(m.history.stepSSE[s], sse[s], 1e-10 * sse[0]) << s;
 }
 
 // The SSE series of a LAR fit on the data (one that hands its pages back).
@@ -168,7 +170,8 @@ std::vector<double> larPathOnTheData(const Design& d) {
   PathFit clean(p, d);
   clean.fit.opt.restorePages = 1;
   clean.go();
-  return std::vector<double>(clean.m().stepSSE, clean.m().stepSSE + clean.m().stepCount);
+  return std::vector<double>(clean.m().history.stepSSE,
+                             clean.m().history.stepSSE + clean.m().history.stepCount);
 }
 
 } // namespace
@@ -180,7 +183,8 @@ TEST(LarEdges, PagesAreRestoredWhenAsked) {
   PathFit f(p, d);
   f.fit.opt.restorePages = 1;
   f.go();
-  const auto first = std::vector<double>(f.m().stepSSE, f.m().stepSSE + f.m().stepCount);
+  const auto first =
+      std::vector<double>(f.m().history.stepSSE, f.m().history.stepSSE + f.m().history.stepCount);
   // A second fit on the restored pages transforms them again and walks the same path.
   expectSamePathOnRefit(f.m(), first);
 }
@@ -217,7 +221,7 @@ TEST(LarEdges, FailingDataPassEndsThePathWithItsMessage) {
       if (rc == VsfStatus::Ok && m.fitStatus == VsfFitStatus::Done) {
         finished = true;
         EXPECT_FALSE(logged(VsfMsg::DataPagePassFailed));
-        EXPECT_EQ(m.stopReason, VSR_ALL_ENTERED);
+        EXPECT_EQ(m.stop.stopReason, VSR_ALL_ENTERED);
       } else {
         EXPECT_TRUE(vsfFitFailed(m.fitStatus)) << n;
         EXPECT_TRUE(logged(VsfMsg::DataPagePassFailed)) << n;

@@ -36,7 +36,7 @@ TEST(LarPath, LarAndLassoFollowTheReferenceOnEveryRoad) {
       const std::string tag = std::string(name) + (r.full ? " packed" : " passes") + " threads " +
                               std::to_string(r.threads);
       checkSeries(f.m(), want, tag);
-      EXPECT_EQ(f.m().stopReason, VSR_ALL_ENTERED) << tag;
+      EXPECT_EQ(f.m().stop.stopReason, VSR_ALL_ENTERED) << tag;
     }
   }
 }
@@ -67,9 +67,9 @@ TEST(LarPath, PackedPathsPassOverTheRowsFarFewerTimesThanTheyTakeSteps) {
           methodName(method) + std::string(" threads ") + std::to_string(threads);
       // The centring and the cross products; a pass per step would make at least as many
       // passes as steps.
-      EXPECT_GE(f.m().stepCount, 11) << tag;
+      EXPECT_GE(f.m().history.stepCount, 11) << tag;
       EXPECT_LE(passes, 2) << tag;
-      EXPECT_EQ(f.m().stopReason, VSR_ALL_ENTERED) << tag;
+      EXPECT_EQ(f.m().stop.stopReason, VSR_ALL_ENTERED) << tag;
     }
 }
 
@@ -123,9 +123,9 @@ TEST(LarPath, PathValuesHoldWhereTheCorrelationsFallByOrdersOfMagnitude) {
     p.method = std::string(name) == "lar" ? VsfMethod::Lar : VsfMethod::Lasso;
     PathFit f(p, d);
     f.go();
-    ASSERT_EQ(f.m().stepCount, static_cast<int32_t>(want.size())) << name;
+    ASSERT_EQ(f.m().history.stepCount, static_cast<int32_t>(want.size())) << name;
     for (size_t t = 1; t < want.size(); ++t)
-      expectClose(f.m().stepPathValue[t], want[t], want[t] > 0 ? want[t] : 1.0, 1e-9,
+      expectClose(f.m().history.stepPathValue[t], want[t], want[t] > 0 ? want[t] : 1.0, 1e-9,
                   std::string(name) + " knot " + std::to_string(t));
   }
 }

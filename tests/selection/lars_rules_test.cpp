@@ -82,11 +82,11 @@ TEST(LarRules, StopAndChooseByAicSbcAndCp) {
       f.go();
       VsfModel& m = f.m();
       const std::string tag = "criterion " + std::to_string(code) + (stop ? " STOP" : " CHOOSE");
-      EXPECT_EQ(m.stepCount, want.recorded) << tag;
-      EXPECT_EQ(m.chosenStep, want.chosen) << tag;
+      EXPECT_EQ(m.history.stepCount, want.recorded) << tag;
+      EXPECT_EQ(m.chosen.chosenStep, want.chosen) << tag;
       if (stop) {
         ASSERT_LT(want.recorded, static_cast<int>(path.size())) << tag << ": the path must stop";
-        EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT) << tag;
+        EXPECT_EQ(m.stop.stopReason, VSR_NO_IMPROVEMENT) << tag;
         // The refused step is undone: the estimates are those of the last recorded knot.
         const Knot& k = path[want.recorded - 1];
         for (int j = 1; j <= 10; ++j)
@@ -121,14 +121,14 @@ TEST(LarRules, ChooseValidatePicksTheSmallestValidationError) {
     f.go();
     VsfModel& m = f.m();
     const std::string tag = full ? "packed" : "passes";
-    ASSERT_EQ(m.stepCount, static_cast<int32_t>(ase.size())) << tag;
+    ASSERT_EQ(m.history.stepCount, static_cast<int32_t>(ase.size())) << tag;
     for (size_t t = 0; t < ase.size(); ++t) {
       const std::string at = tag + " step " + std::to_string(t);
-      expectClose(m.stepSSE[t], sse[t], sse[t], 1e-10, at + " SSE");
-      expectClose(m.stepValidateAse[t], ase[t], ase[t], 1e-10, at + " validation ASE");
-      expectClose(m.stepTestAse[t], tse[t], tse[t], 1e-10, at + " test ASE");
+      expectClose(m.history.stepSSE[t], sse[t], sse[t], 1e-10, at + " SSE");
+      expectClose(m.history.stepValidateAse[t], ase[t], ase[t], 1e-10, at + " validation ASE");
+      expectClose(m.history.stepTestAse[t], tse[t], tse[t], 1e-10, at + " test ASE");
     }
-    EXPECT_EQ(m.chosenStep, static_cast<int32_t>(best)) << tag;
+    EXPECT_EQ(m.chosen.chosenStep, static_cast<int32_t>(best)) << tag;
   }
 }
 
@@ -167,17 +167,17 @@ TEST(LarRules, StopAtAnL1TargetInsideASegment) {
     f.go();
     VsfModel& m = f.m();
     const std::string tag = "L1CHOICE " + std::to_string(c.choice);
-    EXPECT_EQ(m.stopReason, VSR_L1_TARGET) << tag;
-    ASSERT_EQ(m.stepCount, static_cast<int32_t>(seg + 1)) << tag;
+    EXPECT_EQ(m.stop.stopReason, VSR_L1_TARGET) << tag;
+    ASSERT_EQ(m.history.stepCount, static_cast<int32_t>(seg + 1)) << tag;
     if (c.choice == 2)
-      expectClose(m.l1Norm, c.target, c.target, 1e-12, tag + " L1 norm");
+      expectClose(m.path.l1Norm, c.target, c.target, 1e-12, tag + " L1 norm");
     else
-      expectClose(m.stepPathValue[seg], ratio, 1.0, 1e-12, tag + " path value");
+      expectClose(m.history.stepPathValue[seg], ratio, 1.0, 1e-12, tag + " path value");
     const Knot &a = path[seg - 1], &b = path[seg];
     for (int j = 1; j <= 10; ++j) {
       const double want = a.b[j - 1] + frac * (b.b[j - 1] - a.b[j - 1]);
-      expectClose(m.effectStatus[j] == VES_SELECTED ? m.pathBeta[j] : 0.0, want, maxAbs(b.b), 1e-9,
-                  tag + " b" + std::to_string(j));
+      expectClose(m.effectStatus[j] == VES_SELECTED ? m.pathPass.pathBeta[j] : 0.0, want,
+                  maxAbs(b.b), 1e-9, tag + " b" + std::to_string(j));
     }
   }
 }

@@ -94,7 +94,7 @@ TEST(LarVariants, MissingInestEstimateEndsTheFitWithItsMessage) {
   EXPECT_EQ(rc, VsfStatus::AdaptiveWeightFailed);
   EXPECT_EQ(m.fitStatus, VsfFitStatus::Failed);
   EXPECT_EQ(m.fitFailure, rc);
-  EXPECT_EQ(m.stepCount, 0);
+  EXPECT_EQ(m.history.stepCount, 0);
 }
 
 TEST(LarVariants, ElasticNetAtAFixedL2IsTheLassoOfTheAugmentedData) {
@@ -148,12 +148,12 @@ TEST(LarVariants, ElasticNetThroughTheProcessEntry) {
     VsfModel& m = f.m();
     m.options = &f.fit.opt;
     m.fuzz = f.fit.opt.fuzz;
-    m.l2Search = static_cast<VsfL2Search>(search);
-    m.l2Low = m.l2High = 0.01;
-    m.l2Steps = 3;
+    m.elnet.l2Search = static_cast<VsfL2Search>(search);
+    m.elnet.l2Low = m.elnet.l2High = 0.01;
+    m.elnetPass.l2Steps = 3;
     ASSERT_EQ(vsfProcess(&m, nullptr), VsfStatus::Ok) << search;
     ASSERT_EQ(m.fitStatus, VsfFitStatus::Done) << search;
-    EXPECT_EQ(m.finalL2, 0.01) << search;
+    EXPECT_EQ(m.elnet.finalL2, 0.01) << search;
     checkSeries(m, want, "ELASTICNET through vsfProcess, L2SEARCH " + std::to_string(search));
   }
 }

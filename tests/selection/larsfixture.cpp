@@ -74,9 +74,9 @@ PathFit::PathFit(const PathSetup& p, const Design& d) : fit(d, setupOf(p)), ines
   o.gamma = p.gamma;
   o.stopL1Choice = static_cast<VsfL1Choice>(p.l1Choice);
   VsfModel& m = fit.m();
-  m.l2 = p.l2;
-  m.enSetting = p.enSetting;
-  m.l1Target = p.l1Target;
+  m.elnetPass.l2 = p.l2;
+  m.elnetPass.enSetting = p.enSetting;
+  m.path.l1Target = p.l1Target;
 }
 
 void PathFit::go() {
@@ -113,15 +113,15 @@ double maxAbs(const std::vector<double>& v) {
 }
 
 void checkSeries(VsfModel& m, const std::vector<Knot>& want, const std::string& tag) {
-  ASSERT_EQ(m.stepCount, static_cast<int32_t>(want.size())) << tag;
+  ASSERT_EQ(m.history.stepCount, static_cast<int32_t>(want.size())) << tag;
   for (size_t t = 1; t < want.size(); ++t) {
     const Knot& k = want[t];
     const std::string at = tag + " step " + std::to_string(t);
-    EXPECT_EQ(m.stepEffect[t], std::abs(k.change)) << at;
-    EXPECT_EQ(m.stepEffects[t], k.active + 1) << at;
-    expectClose(m.stepPathValue[t], k.pathValue, 1.0, 1e-9, at + " path value");
-    expectClose(m.stepL1Norm[t], k.l1, k.l1, 1e-9, at + " L1");
-    expectClose(m.stepSSE[t], k.sse, k.sse, 1e-10, at + " SSE");
+    EXPECT_EQ(m.history.stepEffect[t], std::abs(k.change)) << at;
+    EXPECT_EQ(m.history.stepEffects[t], k.active + 1) << at;
+    expectClose(m.history.stepPathValue[t], k.pathValue, 1.0, 1e-9, at + " path value");
+    expectClose(m.history.stepL1Norm[t], k.l1, k.l1, 1e-9, at + " L1");
+    expectClose(m.history.stepSSE[t], k.sse, k.sse, 1e-10, at + " SSE");
   }
 }
 
@@ -133,11 +133,12 @@ void checkKnots(PathSetup p, const std::vector<Knot>& want, const std::string& t
     VsfModel& m = f.m();
     const Knot& k = want[t];
     const std::string at = tag + " knot " + std::to_string(t);
-    ASSERT_EQ(m.stepCount, static_cast<int32_t>(t + 1)) << at;
+    ASSERT_EQ(m.history.stepCount, static_cast<int32_t>(t + 1)) << at;
     const double bs = maxAbs(k.b), betas = maxAbs(k.beta);
     for (int j = 1; j <= 10; ++j) {
       const bool in = m.effectStatus[j] == VES_SELECTED;
-      expectClose(in ? m.pathBeta[j] : 0.0, k.b[j - 1], bs, 1e-8, at + " b" + std::to_string(j));
+      expectClose(in ? m.pathPass.pathBeta[j] : 0.0, k.b[j - 1], bs, 1e-8,
+                  at + " b" + std::to_string(j));
       if (in)
         expectClose(m.beta[j], k.beta[j - 1], betas, 1e-8, at + " beta" + std::to_string(j));
       else

@@ -17,7 +17,7 @@ TEST(MethodCode, UnknownCodesFailTheFitWithoutRunningARoad) {
     ASSERT_EQ(f.readRc, 0) << code;
     ASSERT_EQ(f.initRc, VsfStatus::Ok) << code;
     EXPECT_NE(f.processRc, VsfStatus::Ok) << code;
-    EXPECT_EQ(f.m().stepCount, 0) << code;
+    EXPECT_EQ(f.m().history.stepCount, 0) << code;
   }
 }
 

@@ -62,26 +62,27 @@ void checkCase(const Case& c) {
   ASSERT_EQ(fit.processRc, VsfStatus::Ok) << tag;
   VsfModel& m = fit.m();
   ASSERT_EQ(m.fitStatus, VsfFitStatus::Done) << tag;
-  EXPECT_EQ(m.stepCount, static_cast<int32_t>(want.size())) << tag;
-  for (int32_t st = 0; st < std::min<int32_t>(m.stepCount, static_cast<int32_t>(want.size()));
-       ++st) {
+  EXPECT_EQ(m.history.stepCount, static_cast<int32_t>(want.size())) << tag;
+  for (int32_t st = 0;
+       st < std::min<int32_t>(m.history.stepCount, static_cast<int32_t>(want.size())); ++st) {
     const StepRef& r = want[st];
     const std::string at = tag + " step " + std::to_string(st);
-    EXPECT_EQ(m.stepEffect[st], r.effect) << at;
-    EXPECT_EQ(m.stepRank[st], r.rank) << at;
-    expectRel(m.stepSSE[st], r.sse, 1e-10, at + " SSE");
-    expectRel(vsfRsquare(m.stepSSE[st], m.totalSS), r.rsquare, 1e-10, at + " R-square");
+    EXPECT_EQ(m.history.stepEffect[st], r.effect) << at;
+    EXPECT_EQ(m.history.stepRank[st], r.rank) << at;
+    expectRel(m.history.stepSSE[st], r.sse, 1e-10, at + " SSE");
+    expectRel(vsfRsquare(m.history.stepSSE[st], m.totalSS), r.rsquare, 1e-10, at + " R-square");
     if (r.hasValidate)
-      expectRel(m.stepValidateAse[st], r.validate, 1e-10, at + " validation ASE");
+      expectRel(m.history.stepValidateAse[st], r.validate, 1e-10, at + " validation ASE");
     if (r.hasTest)
-      expectRel(m.stepTestAse[st], r.test, 1e-10, at + " test ASE");
+      expectRel(m.history.stepTestAse[st], r.test, 1e-10, at + " test ASE");
     if (!r.missing && st > 0) {
       const double v = stepCriterion(m, codeOf(c.crit), st);
       ASSERT_FALSE(isHostMissing(v)) << at;
       // The F tail of the numerical library agrees with the reference to about 1e-9. CP is
       // SSE/sigma^2 + 2p - n, a difference of terms of size n: it is compared on that scale.
       if (c.crit == "CP")
-        EXPECT_LE(std::fabs(v - r.value) / std::max(std::fabs(r.value), m.nObs), 1e-10) << at;
+        EXPECT_LE(std::fabs(v - r.value) / std::max(std::fabs(r.value), m.totals.nObs), 1e-10)
+            << at;
       else
         expectRel(v, r.value, c.crit == "SL" ? 1e-8 : 1e-10, at + " " + c.crit);
     }
@@ -150,15 +151,15 @@ TEST(ReferenceInclude, ForcedEffectsThenStepsAdditions) {
       fit.go();
       ASSERT_EQ(fit.processRc, VsfStatus::Ok);
       VsfModel& m = fit.m();
-      ASSERT_EQ(m.stepCount, 6) << data;
-      EXPECT_EQ(m.stopReason, VSR_STEPS);
-      EXPECT_GE(m.chosenStep, 2); // the choice starts at the last forced step
+      ASSERT_EQ(m.history.stepCount, 6) << data;
+      EXPECT_EQ(m.stop.stopReason, VSR_STEPS);
+      EXPECT_GE(m.chosen.chosenStep, 2); // the choice starts at the last forced step
       EXPECT_EQ(m.effectStatus[0], VES_INTERCEPT);
       EXPECT_EQ(m.effectStatus[1], VES_FORCED);
       EXPECT_EQ(m.effectStatus[2], VES_FORCED);
       for (int32_t st = 0; st < 6; ++st) {
-        EXPECT_EQ(m.stepEffect[st], want[st].effect) << data << " step " << st;
-        expectRel(m.stepSSE[st], want[st].sse, 1e-10, "SSE");
+        EXPECT_EQ(m.history.stepEffect[st], want[st].effect) << data << " step " << st;
+        expectRel(m.history.stepSSE[st], want[st].sse, 1e-10, "SSE");
       }
     }
   }

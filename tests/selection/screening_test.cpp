@@ -65,13 +65,13 @@ Series fitWith(const Design& d, const PathSetup& p, VsfScreenMethod screen) {
   f.go();
   VsfModel& m = f.m();
   Series s;
-  for (int32_t t = 0; t < m.stepCount; ++t) {
-    s.effect.push_back(m.stepEffect[t]);
-    s.sse.push_back(m.stepSSE[t]);
-    s.pathValue.push_back(m.stepPathValue[t]);
-    s.l1.push_back(m.stepL1Norm[t]);
+  for (int32_t t = 0; t < m.history.stepCount; ++t) {
+    s.effect.push_back(m.history.stepEffect[t]);
+    s.sse.push_back(m.history.stepSSE[t]);
+    s.pathValue.push_back(m.history.stepPathValue[t]);
+    s.l1.push_back(m.history.stepL1Norm[t]);
   }
-  s.screenedOut = m.screenOutCount;
+  s.screenedOut = m.screenPass.screenOutCount;
   return s;
 }
 
@@ -134,19 +134,19 @@ void expectSisKeepsTheTop(const Design& d, int32_t keep) {
   f.fit.opt.keepRatio = -1;
   f.go();
   VsfModel& m = f.m();
-  ASSERT_EQ(m.screenKeep, keep);
+  ASSERT_EQ(m.screen.screenKeep, keep);
   std::set<int32_t> kept, want(order.begin(), order.begin() + keep);
   for (int32_t j = 1; j < m.effectCount; ++j)
     if (m.effectStatus[j] != VES_UNAVAILABLE)
       kept.insert(j);
   EXPECT_EQ(kept, want);
   for (int32_t rank = 0; rank < m.effectCount - 1; ++rank) {
-    EXPECT_EQ(m.screenInList[rank], order[rank]) << rank;
-    EXPECT_NEAR(m.screenStat[rank], r[order[rank] - 1], 1e-12) << rank;
+    EXPECT_EQ(m.screenPass.screenInList[rank], order[rank]) << rank;
+    EXPECT_NEAR(m.screen.screenStat[rank], r[order[rank] - 1], 1e-12) << rank;
   }
   // Only kept candidates enter the path.
-  for (int32_t t = 1; t < m.stepCount; ++t)
-    EXPECT_TRUE(want.count(m.stepEffect[t])) << t;
+  for (int32_t t = 1; t < m.history.stepCount; ++t)
+    EXPECT_TRUE(want.count(m.history.stepEffect[t])) << t;
 }
 
 bool longTests() { return std::getenv("QRX_LONG_TESTS") != nullptr; }
@@ -177,7 +177,7 @@ TEST(Screening, SisKeepCountLimits) {
     f.fit.opt.keepNum = 1000;
     f.fit.opt.keepRatio = ratio;
     f.go();
-    EXPECT_EQ(f.m().screenKeep, ratio < 0 ? 40 : 1) << ratio;
+    EXPECT_EQ(f.m().screen.screenKeep, ratio < 0 ? 40 : 1) << ratio;
   }
 }
 

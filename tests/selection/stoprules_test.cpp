@@ -31,14 +31,14 @@ struct Counts {
     m.options = &opt;
     m.effectCount = effects;
     m.includeCount = 1; // the intercept
-    m.stepLimit = 100;
+    m.stop.stepLimit = 100;
     m.totalSSUncorrected = 1000.0;
     m.totalSS = 1000.0; // the corrected total
     m.sse = 50.0;
     m.fuzz = opt.fuzz;
   }
   int32_t keepGoing(int32_t s) {
-    m.stopReason = VSR_NONE;
+    m.stop.stopReason = VSR_NONE;
     return vsfKeepGoing(&m, s);
   }
 };
@@ -51,22 +51,22 @@ TEST(StopRules, APerfectFitIsJudgedAgainstTheCorrectedTotal) {
   c.m.totalSSUncorrected = 4e11; // 40 values near 1e5
   c.m.totalSS = c.m.sse = 1000.0;
   EXPECT_EQ(c.keepGoing(0), 1);
-  EXPECT_EQ(c.m.stopReason, VSR_NONE);
+  EXPECT_EQ(c.m.stop.stopReason, VSR_NONE);
   c.opt.noint = 1; // without an intercept the uncorrected total is the one explained
   c.m.totalSS = c.m.totalSSUncorrected;
   c.m.sse = 1e-9 * c.m.totalSSUncorrected;
   EXPECT_EQ(c.keepGoing(0), 0);
-  EXPECT_EQ(c.m.stopReason, VSR_PERFECT_FIT);
+  EXPECT_EQ(c.m.stop.stopReason, VSR_PERFECT_FIT);
   // Once the response's spread about its mean is formed from the rows, an error SS below 1e-8
   // of y'y that leaves 40% of that spread (the model is the constant alone) is no perfect fit;
   // one below 1e-8 of the spread is.
   c.m.responseSpread = 1000.0;
   c.m.responseSpreadFormed = 1;
   EXPECT_EQ(c.keepGoing(0), 1);
-  EXPECT_EQ(c.m.stopReason, VSR_NONE);
+  EXPECT_EQ(c.m.stop.stopReason, VSR_NONE);
   c.m.sse = 0.9e-8 * c.m.responseSpread;
   EXPECT_EQ(c.keepGoing(0), 0);
-  EXPECT_EQ(c.m.stopReason, VSR_PERFECT_FIT);
+  EXPECT_EQ(c.m.stop.stopReason, VSR_PERFECT_FIT);
 }
 
 TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
@@ -74,34 +74,34 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
     Counts c(VsfMethod::Forward, 6); // FORWARD
     c.m.inModelCount = 3;
     EXPECT_EQ(c.keepGoing(3), 1);
-    EXPECT_EQ(c.m.stopReason, VSR_NONE);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_NONE);
     c.m.sse = 1e-8 * 1000.0; // a perfect fit comes first
     EXPECT_EQ(c.keepGoing(3), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_PERFECT_FIT);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_PERFECT_FIT);
     c.m.sse = 50.0;
     c.opt.steps = 2; // two steps beyond the forced intercept
     EXPECT_EQ(c.keepGoing(2), 1);
     EXPECT_EQ(c.keepGoing(3), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_STEPS);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_STEPS);
     c.opt.steps = 0;
-    c.m.stepLimit = 4; // MAXSTEPS: the limit is shifted by the forced effects
+    c.m.stop.stepLimit = 4; // MAXSTEPS: the limit is shifted by the forced effects
     EXPECT_EQ(c.keepGoing(4), 1);
     EXPECT_EQ(c.keepGoing(5), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_STEP_LIMIT);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_STEP_LIMIT);
     c.m.inModelCount = 6; // at the limit with everything in
     EXPECT_EQ(c.keepGoing(5), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_ALL_ENTERED);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_ALL_ENTERED);
     c.opt.parmStandardize = 1; // the group solvers always say 1
     EXPECT_EQ(c.keepGoing(5), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_STEP_LIMIT);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_STEP_LIMIT);
     c.opt.parmStandardize = 0;
-    c.m.stepLimit = 100;
+    c.m.stop.stepLimit = 100;
     EXPECT_EQ(c.keepGoing(5), 0); // FORWARD with every effect in
-    EXPECT_EQ(c.m.stopReason, VSR_ALL_ENTERED);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_ALL_ENTERED);
     c.m.inModelCount = 3;
     c.opt.stopCount = 3; // STOP=3 effects
     EXPECT_EQ(c.keepGoing(3), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_STOP_COUNT);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_STOP_COUNT);
   }
   {
     Counts c(VsfMethod::Stepwise, 6); // STEPWISE goes on with every effect in: one may leave
@@ -111,7 +111,7 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
     c.m.inModelCount = 5;
     c.opt.method = VsfMethod::Lar; // LAR
     EXPECT_EQ(c.keepGoing(5), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_ALL_ENTERED);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_ALL_ENTERED);
   }
   {
     Counts c(VsfMethod::Backward,
@@ -122,15 +122,15 @@ TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
     c.opt.steps = 2;
     EXPECT_EQ(c.keepGoing(2), 1);
     EXPECT_EQ(c.keepGoing(3), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_STEPS);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_STEPS);
     c.opt.steps = 0;
     c.m.inModelCount = 1; // only the forced intercept is left
     EXPECT_EQ(c.keepGoing(5), 0);
-    EXPECT_EQ(c.m.stopReason, VSR_DOWN_TO_FORCED);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_DOWN_TO_FORCED);
     c.opt.noint = 1;
     c.m.includeCount = 0;
     EXPECT_EQ(c.keepGoing(5), 0); // one effect left under NOINT
-    EXPECT_EQ(c.m.stopReason, VSR_DOWN_TO_INTERCEPT);
+    EXPECT_EQ(c.m.stop.stopReason, VSR_DOWN_TO_INTERCEPT);
   }
 }
 
@@ -138,9 +138,9 @@ TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
   Counts c(VsfMethod::Lasso, 6);
   c.m.inModelCount = 2;
   c.opt.stop = VsfCriterion::L1;
-  c.m.lambdaMax = 8.0;
-  c.m.lambda = 2.0;
-  c.m.l1Norm = 3.0;
+  c.m.path.lambdaMax = 8.0;
+  c.m.path.lambda = 2.0;
+  c.m.path.l1Norm = 3.0;
   struct Case {
     uint8_t choice;
     double target;
@@ -153,12 +153,12 @@ TEST(StopRules, KeepGoingStopsAtTheL1TargetByEachChoice) {
                {3, 1.0, false}};
   for (const Case& k : cases) {
     c.opt.stopL1Choice = static_cast<VsfL1Choice>(k.choice);
-    c.m.l1Target = k.target;
+    c.m.path.l1Target = k.target;
     EXPECT_EQ(c.keepGoing(2), k.stops ? 0 : 1) << int(k.choice) << " " << k.target;
-    EXPECT_EQ(c.m.stopReason, k.stops ? VSR_L1_TARGET : VSR_NONE);
+    EXPECT_EQ(c.m.stop.stopReason, k.stops ? VSR_L1_TARGET : VSR_NONE);
   }
   c.opt.stopL1Choice = VsfL1Choice::Norm;
-  c.m.l1Target = -1; // no target
+  c.m.path.l1Target = -1; // no target
   EXPECT_EQ(c.keepGoing(2), 1);
 }
 
@@ -168,8 +168,8 @@ struct Judge : Counts {
   std::vector<double> sse = {0, 90.0, 40.0}; // the element in front, then two steps
   double stopValue = 0;
   Judge() : Counts(VsfMethod::GroupLasso, 6) {
-    m.stepSSE = sse.data() + 1;
-    m.stepCount = 2;
+    m.history.stepSSE = sse.data() + 1;
+    m.history.stepCount = 2;
     opt.stopTest = 1;
   }
   // *result: 0 the step stands, -1 it fails.
@@ -177,7 +177,7 @@ struct Judge : Counts {
     opt.stop = static_cast<VsfCriterion>(crit);
     opt.select = static_cast<VsfCriterion>(crit);
     stopValue = old;
-    m.stopReason = VSR_NONE;
+    m.stop.stopReason = VSR_NONE;
     int32_t result = 7;
     EXPECT_EQ(vsfStopSelection(v, &m, 0, 1, direction, &stopValue, &result), VsfStatus::Ok);
     return result;
@@ -193,7 +193,7 @@ TEST(StopRules, StopSelectionTestsEachCriterionClass) {
   EXPECT_EQ(j.judge(1, std::log(0.149), 0, 1), 0);
   EXPECT_EQ(j.judge(1, std::log(0.15), 0, 1), -1);
   EXPECT_EQ(j.stopValue, std::log(0.15)); // the value of the failed step is kept
-  EXPECT_EQ(j.m.stopReason, VSR_NO_IMPROVEMENT);
+  EXPECT_EQ(j.m.stop.stopReason, VSR_NO_IMPROVEMENT);
   EXPECT_EQ(j.judge(1, std::log(0.11), 0, -1), 0);
   EXPECT_EQ(j.judge(1, std::log(0.1), 0, -1), -1);
 
@@ -226,7 +226,7 @@ TEST(StopRules, StopSelectionTestsEachCriterionClass) {
   for (int32_t crit : {12, 14})
     EXPECT_EQ(j.judge(crit, 1e300, 0.0, 1), 0) << crit;
   EXPECT_EQ(j.judge(4, hostMissing(), 100.0, 1), -1);
-  EXPECT_EQ(j.m.stopReason, VSR_NO_IMPROVEMENT);
+  EXPECT_EQ(j.m.stop.stopReason, VSR_NO_IMPROVEMENT);
   // A removal always stands once the fit is perfect.
   j.m.sse = 0.0;
   EXPECT_EQ(j.judge(4, 1e300, 100.0, -1), 0);
@@ -239,7 +239,7 @@ TEST(StopRules, StopSelectionTestsEachCriterionClass) {
   j.m.sse = 12.0;
   EXPECT_EQ(j.judge(4, 101.0, 100.0, 1), -1);
   EXPECT_EQ(j.m.sse, 40.0);
-  EXPECT_EQ(j.m.stopAddValue, 101.0);
+  EXPECT_EQ(j.m.stop.stopAddValue, 101.0);
 }
 
 // A forward fit on classdata, then single moves judged by the rule with AIC.
@@ -288,9 +288,9 @@ TEST_F(Moves, ARefusedAdditionIsTakenOut) {
   const double v = vsfGetCriterion(&m, VsfCriterion::Aic);
   ASSERT_EQ(vsfStopSelection(v, &m, 0, k, 1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
-  EXPECT_EQ(m.stopAddEffect, k);
-  EXPECT_EQ(m.stopAddValue, v);
+  EXPECT_EQ(m.stop.stopReason, VSR_NO_IMPROVEMENT);
+  EXPECT_EQ(m.stop.stopAddEffect, k);
+  EXPECT_EQ(m.stop.stopAddValue, v);
   EXPECT_FALSE(inModel(m, k));
   EXPECT_EQ(m.inModelCount, count);
   EXPECT_EQ(m.rank, rank);
@@ -317,9 +317,9 @@ TEST_F(Moves, ARefusedRemovalIsEnteredAgain) {
   const double v = vsfGetCriterion(&m, VsfCriterion::Aic);
   ASSERT_EQ(vsfStopSelection(v, &m, 0, j, -1, &stopValue, &result), VsfStatus::Ok);
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(m.stopReason, VSR_NO_IMPROVEMENT);
-  EXPECT_EQ(m.stopDropEffect, j);
-  EXPECT_EQ(m.stopDropValue, v);
+  EXPECT_EQ(m.stop.stopReason, VSR_NO_IMPROVEMENT);
+  EXPECT_EQ(m.stop.stopDropEffect, j);
+  EXPECT_EQ(m.stop.stopDropValue, v);
   EXPECT_TRUE(inModel(m, j));
   EXPECT_EQ(m.inModelCount, count);
   EXPECT_EQ(m.rank, rank);
@@ -336,14 +336,14 @@ TEST_F(Moves, AStepAtTheEndOfALarPathIsUndoneAndKeepsItsReason) {
     const int32_t k = firstCandidateOut(m);
     ASSERT_GE(k, 0);
     ASSERT_EQ(vsfAddEffect(&m, k, 0, 0), VsfStatus::Ok);
-    m.stopReason = reason;
+    m.stop.stopReason = reason;
     double stopValue = DBL_MAX; // the step itself would stand
     int32_t result = 0;
     ASSERT_EQ(
         vsfStopSelection(vsfGetCriterion(&m, VsfCriterion::Aic), &m, 0, k, 1, &stopValue, &result),
         VsfStatus::Ok);
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(m.stopReason, reason);
+    EXPECT_EQ(m.stop.stopReason, reason);
     EXPECT_FALSE(inModel(m, k));
   }
 }
@@ -355,21 +355,21 @@ TEST_F(Moves, ChooseKeepsTheEarlierStepOnATieForAnAddition) {
   VsfModel& m = fit->m();
   fit->opt.choose = VsfCriterion::Sbc; // SBC, neither SELECT nor STOP: computed from the model
   const double v = vsfGetCriterion(&m, VsfCriterion::Sbc);
-  m.chosenStep = 1;
+  m.chosen.chosenStep = 1;
   double chosen = v; // a tie
   vsfChoose(0, 0, &m, &chosen, 1);
-  EXPECT_EQ(m.chosenStep, 1);
+  EXPECT_EQ(m.chosen.chosenStep, 1);
   vsfChoose(0, 0, &m, &chosen, -1); // a removal takes the tie
-  EXPECT_EQ(m.chosenStep, m.stepCount);
-  m.chosenStep = 1;
+  EXPECT_EQ(m.chosen.chosenStep, m.history.stepCount);
+  m.chosen.chosenStep = 1;
   chosen = v + 1.0;
   vsfChoose(0, 0, &m, &chosen, 1);
-  EXPECT_EQ(m.chosenStep, m.stepCount);
+  EXPECT_EQ(m.chosen.chosenStep, m.history.stepCount);
   EXPECT_EQ(chosen, v);
   fit->opt.choose = VsfCriterion::NoneGiven; // no CHOOSE=: nothing moves
-  m.chosenStep = 1;
+  m.chosen.chosenStep = 1;
   vsfChoose(0, 0, &m, &chosen, 1);
-  EXPECT_EQ(m.chosenStep, 1);
+  EXPECT_EQ(m.chosen.chosenStep, 1);
 }
 
 TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
@@ -378,9 +378,9 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   ASSERT_EQ(fit->processRc, VsfStatus::Ok);
   VsfModel& m = fit->m();
   VsfModelOptions& o = fit->opt;
-  const int32_t s = m.stepCount;
-  const double sse = m.stepSSE[s - 1], n = m.nObs;
-  const int32_t p = m.stepRank[s - 1];
+  const int32_t s = m.history.stepCount;
+  const double sse = m.history.stepSSE[s - 1], n = m.totals.nObs;
+  const int32_t p = m.history.stepRank[s - 1];
   o.select = VsfCriterion::Sbc;
   o.stop = VsfCriterion::Aic;
   o.choose = VsfCriterion::RSquare;
@@ -397,19 +397,19 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   // External cross validation: the final fit starts from the curve's first point.
   std::vector<double> curve = {3.5, 2.0};
   o.cvExternal = 1;
-  m.cvexCurve = curve.data();
-  m.foldCount = 4;
-  m.heldOutFold = 4;
-  m.heldOutError = 9.0;
+  m.cvexPass.cvexCurve = curve.data();
+  m.cv.foldCount = 4;
+  m.cvexPass.heldOutFold = 4;
+  m.cvexPass.heldOutError = 9.0;
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(choose, 3.5);
-  m.heldOutFold = 1; // a fold fit: its own held-out error
+  m.cvexPass.heldOutFold = 1; // a fold fit: its own held-out error
   vsfInitCriteria(&m, &stop, &choose, &select);
   EXPECT_EQ(choose, 9.0);
   o.cvExternal = 0;
-  m.cvexCurve = nullptr;
+  m.cvexPass.cvexCurve = nullptr;
   // Before any step the smaller-is-better criteria start at DBL_MAX, the others at -DBL_MAX.
-  m.stepCount = 0;
+  m.history.stepCount = 0;
   o.select = VsfCriterion::Aic;
   o.stop = VsfCriterion::Sbc;
   o.choose = VsfCriterion::AdjRsq;
@@ -417,7 +417,7 @@ TEST_F(Moves, StartValuesComeFromTheLastRecordedStep) {
   EXPECT_EQ(stop, DBL_MAX);
   EXPECT_EQ(select, DBL_MAX);
   EXPECT_EQ(choose, -DBL_MAX);
-  m.stepCount = s;
+  m.history.stepCount = s;
 }
 
 // The reasons the methods give themselves, through whole fits.
@@ -434,7 +434,7 @@ struct MethodReasons : ::testing::Test {
     fit.go();
     EXPECT_EQ(fit.processRc, VsfStatus::Ok);
     EXPECT_EQ(fit.m().fitStatus, VsfFitStatus::Done);
-    return fit.m().stopReason;
+    return fit.m().stop.stopReason;
   }
 };
 

@@ -28,14 +28,14 @@ Snapshot run(const Design& d, FitSetup s) {
   Snapshot out;
   VsfModel& m = fit.m();
   EXPECT_EQ(m.fitStatus, VsfFitStatus::Done);
-  for (int32_t i = 0; i < m.stepCount; ++i) {
-    out.effects.push_back(m.stepEffect[i]);
-    out.ranks.push_back(m.stepRank[i]);
-    out.sse.push_back(m.stepSSE[i]);
-    if (m.stepPress != nullptr)
-      out.press.push_back(m.stepPress[i]);
+  for (int32_t i = 0; i < m.history.stepCount; ++i) {
+    out.effects.push_back(m.history.stepEffect[i]);
+    out.ranks.push_back(m.history.stepRank[i]);
+    out.sse.push_back(m.history.stepSSE[i]);
+    if (m.history.stepPress != nullptr)
+      out.press.push_back(m.history.stepPress[i]);
   }
-  out.stopReason = m.stopReason;
+  out.stopReason = m.stop.stopReason;
   return out;
 }
 
