@@ -1,19 +1,12 @@
 #!/usr/bin/python3
 """References for candidates whose criterion must be the one their step prints, and for steps
-that must print the least-squares fit, on three designs. Writes, under tests/data/trialstep:
+that must print the least-squares fit, on two designs. Writes, under tests/data/trialstep:
 
 far.csv: 60 rows of x1, x2 (normal, spreads 0.2 and 3), c (a covariate near 1.9e9 with a
 spread of 0.05) and y (near 1.91e9, spread about 6); fitted without an intercept, c stands in
 for it, and every error SS is about 1e-16 of y'y.
 far_ref.csv: for every subset of x1 x2 c that holds c, the error SS (mpmath at 60 digits on the
 doubles of the file) and the estimates in the columns' order.
-
-ties.csv: 1,000 rows of a CLASS g of 200 levels (5 rows each), x1 (the level's value plus a
-spread of 3e-5, so that g nearly spans it: a variance inflation near 1e9 once both are in), x2,
-a weight w in [0.5, 1.5] and y.
-ties_ref.csv: for every subset of x1 x2 g beside the intercept, the weighted rank (GLM coding of
-g), error SS and SBC = n log(SSE / n) + rank log(n), from numpy's QR of the weighted columns
-with two corrections on residuals in long double.
 
 poly.csv: 25 rows of x1 and v (normal) and y near 1e5: the raw powers of v to degree 10 beside
 x1 leave a row at leverage 1e-7 from 1.
@@ -29,7 +22,6 @@ Run from the repository root: /usr/bin/python3 scripts/gen_trial_step_ref.py
 """
 import csv
 import itertools
-import math
 import os
 
 import mpmath as mp
@@ -90,54 +82,6 @@ def far():
     write("far_ref.csv", ["columns", "sse", "estimates"], rows)
 
 
-def refined_sse(X, y, w):
-    """Weighted least squares by QR with two corrections on residuals in long double: the
-    error SS and the rank (singular values above 1e-10 of the largest, columns scaled)."""
-    s = np.sqrt(w)
-    A = X * s[:, None]
-    scale = np.sqrt((A * A).sum(axis=0))
-    sv = np.linalg.svd(A / scale, compute_uv=False)
-    rank = int((sv > 1e-10 * sv[0]).sum())
-    beta = np.linalg.lstsq(A / scale, y * s, rcond=None)[0]
-    Al, bl = (A / scale).astype(np.longdouble), (y * s).astype(np.longdouble)
-    for _ in range(2):
-        r = bl - Al @ beta.astype(np.longdouble)
-        beta = beta + np.linalg.lstsq(A / scale, r.astype(float), rcond=None)[0]
-    r = bl - Al @ beta.astype(np.longdouble)
-    return float((r * r).sum()), rank
-
-
-def ties():
-    rng = np.random.default_rng(20261212)
-    levels, per = 200, 5
-    n = levels * per
-    g = np.repeat(np.arange(levels), per)
-    value = rng.normal(size=levels)
-    x1 = value[g] + rng.normal(scale=3e-5, size=n)
-    x2 = rng.normal(size=n)
-    w = rng.uniform(0.5, 1.5, size=n)
-    y = 2.0 * x1 - x2 + 0.7 * rng.normal(size=levels)[g] + rng.normal(size=n)
-    order = rng.permutation(n)
-    g, x1, x2, w, y = g[order], x1[order], x2[order], w[order], y[order]
-    names = ["L%03d" % (k + 1) for k in g]
-    write("ties.csv", ["g", "x1", "x2", "w", "y"], zip(names, x1, x2, w, y))
-    D = np.zeros((n, levels))
-    D[np.arange(n), g] = 1.0
-    rows = []
-    for mask in range(8):
-        X = [np.ones(n)]
-        if mask & 1:
-            X.append(x1)
-        if mask & 2:
-            X.append(x2)
-        if mask & 4:
-            X.append(D)
-        X = np.column_stack(X)
-        sse, rank = refined_sse(X, y, w)
-        rows.append([mask, rank, sse, n * math.log(sse / n) + rank * math.log(n)])
-    write("ties_ref.csv", ["mask", "rank", "sse", "sbc"], rows)
-
-
 def poly():
     rng = np.random.default_rng(20261219)
     n = 25
@@ -176,7 +120,6 @@ def main():
     os.makedirs(OUT, exist_ok=True)
     far()
     compsum()
-    ties()
     poly()
 
 

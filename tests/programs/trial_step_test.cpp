@@ -4,22 +4,16 @@
 // - without an intercept beside a covariate near 1.9e9, a removal's p-value from the swept
 //   sums against the step's error SS from the rows (1.4e-8 apart), and estimates from
 //   residuals whose every product rounded by eps times 1.9e9;
-// - a CLASS effect of 200 levels that nearly spans x1, whose trial by its diagonal blocks
-//   showed no variance inflation and so was not its entry (SBC 2e-9 apart), on either road;
-//   the removal of the effect that leaves the intercept alone, whose error SS must be the
-//   corrected total;
 // - raw powers of v to degree 10 on 25 rows, whose PRESS with a leverage 1e-7 from 1 the
 //   trial and the step formed from factors of the rows in other column orders and from
 //   estimates refined once and twice (1e-8 apart).
 #include "programs/qrxrun.h"
-#include "programs/structuredcheck.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -108,44 +102,6 @@ TEST(TrialStep, FarResponseRemovalsAreTheirSteps) {
     EXPECT_NEAR(qrxrun::number(*estimates, i, "Estimate"), full[1 + i],
                 1e-10 * std::fabs(full[1 + i]))
         << qrxrun::text(*estimates, i, "Parameter");
-}
-
-TEST(TrialStep, NearlySpanningLevelsEnterAsTheirTrialsSay) {
-  std::map<int, double> sbc; // by mask over x1 x2 g (bits 1 2 4)
-  for (const auto& row : refRows("ties_ref.csv"))
-    if (row[0] != "mask")
-      sbc[std::stoi(row[0])] = std::stod(row[3]);
-  const std::string data = qrxrun::readFile(kDir + "ties.csv");
-  const std::string forward = "proc varsifter data=d;\n  class g;\n  weight w;\n  model y = x1 x2 "
-                              "g / selection=forward(select=SBC stop=none) details=all;\nrun;\n";
-  // The many-level road and, with the test switch raising its threshold, the packed road.
-  for (const std::string hooks : {"", "structuredColumns=1000000"}) {
-    const qrxrun::ProgramRun r = structuredcheck::runHooked(hooks, forward, data, "trialties");
-    ASSERT_EQ(r.status, 0) << r.log;
-    const std::vector<std::string> moved = expectWinnersAreSteps(r, "SBC", "SBC", 1e-9);
-    ASSERT_EQ(moved.size(), 3u) << hooks;
-    const Value* summary = qrxrun::findTable(r.json["steps"][0]["output"], "SelectionSummary");
-    int mask = 0;
-    for (size_t s = 1; s <= moved.size(); ++s) {
-      mask |= moved[s - 1] == "x1" ? 1 : moved[s - 1] == "x2" ? 2 : 4;
-      EXPECT_NEAR(qrxrun::number(*summary, s, "SBC"), sbc.at(mask), 1e-7) << hooks << " " << s;
-    }
-  }
-  // BACKWARD takes x1 and x2 out before the levels: the last removal leaves the intercept
-  // alone, whose error SS is the corrected total itself.
-  const qrxrun::ProgramRun back = structuredcheck::runHooked(
-      "",
-      "proc varsifter data=d;\n  class g;\n  weight w;\n  model y = x1 x2 g / "
-      "selection=backward(select=CP stop=none) details=all;\nrun;\n",
-      data, "trialtiesback");
-  ASSERT_EQ(back.status, 0) << back.log;
-  const Value* anova =
-      qrxrun::findTable(*qrxrun::nodeNamed(back.json["steps"][0]["output"], "Step3"), "ANOVA");
-  ASSERT_NE(anova, nullptr) << back.log;
-  EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), 0.0);
-  EXPECT_EQ(qrxrun::number(*anova, 1, "SS"), qrxrun::number(*anova, 2, "SS"));
-  EXPECT_NEAR(qrxrun::number(*anova, 2, "SS"), std::stod(refRows("ties_ref.csv")[1][2]),
-              1e-12 * qrxrun::number(*anova, 2, "SS"));
 }
 
 TEST(TrialStep, PolynomialPressOfACandidateIsItsSteps) {
