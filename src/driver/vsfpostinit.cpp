@@ -20,6 +20,7 @@
 #include "support/messages.h"
 #include "support/parsedstmt.h"
 #include "support/poolalloc.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoutputstat.h"
 #include "support/wobmth.h"
@@ -56,44 +57,29 @@ namespace {
   return vsfMethodIs(m, VsfMethodFamily::LeastAngle) && !vsfMethodRidge(m);
 }
 
-[[nodiscard]] bool anyCriterion(const VsfModelOptions& o, VsfCriterion code) {
-  return o.select == code || o.stop == code || o.choose == code;
-}
-
-// Marks the statistic of a criterion among the fit statistics shown.
-void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
+// The flag of the fit statistic that shows a criterion's value (null: none shows it).
+[[nodiscard]] uint8_t VsfModelOptions::*statisticOf(VsfCriterion code) {
   switch (code) {
   case VsfCriterion::Sl:
-    o.statF = o.statSl = 1;
-    break;
+    return &VsfModelOptions::statSl;
   case VsfCriterion::Aic:
-    o.statAic = 1;
-    break;
+    return &VsfModelOptions::statAic;
   case VsfCriterion::Aicc:
-    o.statAicc = 1;
-    break;
+    return &VsfModelOptions::statAicc;
   case VsfCriterion::Sbc:
-    o.statSbc = 1;
-    break;
+    return &VsfModelOptions::statSbc;
   case VsfCriterion::Bic:
-    o.statBic = 1;
-    break;
+    return &VsfModelOptions::statBic;
   case VsfCriterion::Cp:
-    o.statCp = 1;
-    break;
+    return &VsfModelOptions::statCp;
   case VsfCriterion::Press:
-    o.statPress = 1;
-    break;
+    return &VsfModelOptions::statPress;
   case VsfCriterion::RSquare:
-    o.statRsquare = 1;
-    break;
+    return &VsfModelOptions::statRsquare;
   case VsfCriterion::AdjRsq:
-    o.statAdjrsq = 1;
-    break;
+    return &VsfModelOptions::statAdjrsq;
   case VsfCriterion::Validate:
-    if (validateMarks)
-      o.statAse = 1;
-    break;
+    return &VsfModelOptions::statAse;
   case VsfCriterion::NoneGiven:
   case VsfCriterion::Cv:
   case VsfCriterion::None:
@@ -101,6 +87,28 @@ void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
   case VsfCriterion::L1:
     break;
   }
+  return nullptr;
+}
+
+// Marks the statistic of a criterion among the fit statistics shown (the significance level
+// with its F); the validation ASE only where `validateMarks`.
+void markStatistic(VsfModelOptions& o, VsfCriterion code, bool validateMarks) {
+  const auto flag = statisticOf(code);
+  if (flag == nullptr || (flag == &VsfModelOptions::statAse && !validateMarks))
+    return;
+  o.*flag = 1;
+  if (flag == &VsfModelOptions::statSl)
+    o.statF = 1;
+}
+
+// True when a fit statistic shown needs the full model's variance.
+[[nodiscard]] bool fullModelStatisticShown(const VsfModelOptions& o) {
+  for (const VsfCriterionTraits& t : kVsfCriterionTraits) {
+    const auto flag = statisticOf(t.criterion);
+    if (vsfCriterionFullModel(t.criterion) && flag != nullptr && o.*flag != 0)
+      return true;
+  }
+  return false;
 }
 
 [[nodiscard]] bool roleTextGiven(int32_t length) { return length != 0; }
@@ -306,11 +314,11 @@ void heldOutAndFitStatistics(VsfContext* ctx) {
   if (ctx->testDataFlag || ctx->validateDataFlag)
     o.statAse = 1;
   o.fullModelFirst = 0;
-  if (o.statBic || o.statCp) {
+  if (fullModelStatisticShown(o)) {
     if (po.sscpIncremental) {
       warn(ctx, VsfMsg::BuildsscpIncrementalIgnoredForCpBic);
-    } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) && !anyCriterion(o, VsfCriterion::Cp) &&
-               !anyCriterion(o, VsfCriterion::Bic)) {
+    } else if (!o.fullXpx && !vsfMethodStartsFull(o.method) &&
+               !vsfCriterionAsked(o, vsfCriterionFullModel)) {
       ctx->statsOnlyFull = 1;
     }
     o.fullXpx = 1;

@@ -147,6 +147,30 @@ void keepChosenStep(VsfContext* ctx, VsfModel* m, int32_t steps, int32_t chosenS
   }
 }
 
+// Whether the fit kept a value per step of the criterion: what the value is worked out from
+// was at hand (a full model's variance of 0 gives C(p) none and leaves BIC out beside it).
+[[nodiscard]] bool valuesKept(const VsfModelOptions& o, const VsfModel* m, VsfCriterion criterion) {
+  switch (vsfCriterion(criterion).data) {
+  case VsfCriterionData::FitOnly:
+    return true;
+  case VsfCriterionData::FullModel:
+  case VsfCriterionData::FullModelScale:
+    return m->fullMse != 0;
+  case VsfCriterionData::Press:
+    return o.pressNeeded != 0;
+  case VsfCriterionData::Validation:
+    return o.validateInUse != 0;
+  case VsfCriterionData::CvFolds:
+    return o.cvOn != 0;
+  case VsfCriterionData::ExternalFolds:
+    return o.cvExternal != 0;
+  case VsfCriterionData::Nothing:
+  case VsfCriterionData::PathBound:
+    break;
+  }
+  return false;
+}
+
 // The data table of the graphs (BestStep): each criterion's optimal step, its label, value
 // and norm.
 void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, int32_t* shown,
@@ -164,29 +188,20 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, in
   out.charColumn("OptLabel", optLabel, 13);
   // The table's columns, criterion by criterion in this order, each where its values are
   // kept; the columns are named by the criterion plot's stems.
-  struct Group {
-    VsfCriterion criterion;
-    bool present;
-  } groups[] = {{VsfCriterion::Aic, true},
-                {VsfCriterion::Aicc, true},
-                {VsfCriterion::Sbc, true},
-                {VsfCriterion::AdjRsq, true},
-                {VsfCriterion::Press, o.pressNeeded != 0},
-                {VsfCriterion::Validate, o.validateInUse != 0},
-                {VsfCriterion::Cv, o.cvOn != 0},
-                {VsfCriterion::Bic, m->fullMse != 0},
-                {VsfCriterion::Cp, m->fullMse != 0}};
+  const VsfCriterion groups[] = {VsfCriterion::Aic,    VsfCriterion::Aicc,  VsfCriterion::Sbc,
+                                 VsfCriterion::AdjRsq, VsfCriterion::Press, VsfCriterion::Validate,
+                                 VsfCriterion::Cv,     VsfCriterion::Bic,   VsfCriterion::Cp};
   // With the standardized-L1 series kept, each optimum also shows where it lies on the
   // path: its norm over the last step's.
   const bool normB = normBetaKept(o) && normBetaHistory(m) != nullptr;
   double vals[kCodes], normBetas[kCodes];
   for (size_t c = 0; c < kCodes; ++c)
     normBetas[c] = vsfNormBeta(m, optimalSteps[c]);
-  for (const Group& g : groups) {
-    if (!g.present)
+  for (const VsfCriterion g : groups) {
+    if (!valuesKept(o, m, g))
       continue;
-    const size_t c = vsfCriterionSlot(g.criterion);
-    const char* stem = vsfCriterion(g.criterion).plotStem;
+    const size_t c = vsfCriterionSlot(g);
+    const char* stem = vsfCriterion(g).plotStem;
     char name[40];
     std::snprintf(name, sizeof name, "%sStep", stem);
     out.intColumn(name, &shown[c]);
@@ -199,8 +214,7 @@ void bestStepTable(VsfContext* ctx, VsfModel* m, const int32_t* optimalSteps, in
       std::snprintf(name, sizeof name, "%sNormBeta", stem);
       out.numberColumn(name, &normBetas[c]);
     }
-    vals[c] =
-        optimalSteps[c] >= 0 ? vsfStepCriterion(m, g.criterion, optimalSteps[c]) : hostMissing();
+    vals[c] = optimalSteps[c] >= 0 ? vsfStepCriterion(m, g, optimalSteps[c]) : hostMissing();
     std::snprintf(name, sizeof name, "%sVal", stem);
     out.column({rvqColumnType(RvqColumnType::Double), vsfaName(name),
                 rvqInt(RvqAttrId::FormatCode, 0), vsfaBound(&vals[c])});

@@ -37,6 +37,7 @@
 #include "support/messages.h"
 #include "support/notbuilt.h"
 #include "support/stepcodes.h"
+#include "support/vsfcriterion.h"
 #include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
@@ -50,8 +51,9 @@ namespace {
 using packed::diag;
 using packed::tri;
 
-[[nodiscard]] bool asks(const VsfModelOptions* o, VsfCriterion code) {
-  return o->select == code || o->stop == code || o->choose == code;
+// True when SELECT=, STOP= or CHOOSE= asks for a criterion worked out from `data`.
+[[nodiscard]] bool asks(const VsfModelOptions* o, VsfCriterionData data) {
+  return vsfCriterionAsked(*o, [data](VsfCriterion c) { return vsfCriterion(c).data == data; });
 }
 
 // A data pass: a failing pass ends the fit with its code (the sums are partial).
@@ -283,7 +285,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
     m->fitStatus = VsfFitStatus::NoTrain;
     return true;
   }
-  if (m->totals.freqValidate == 0 && asks(o, VsfCriterion::Validate)) {
+  if (m->totals.freqValidate == 0 && asks(o, VsfCriterionData::Validation)) {
     m->fitStatus = VsfFitStatus::NoValidation;
     return true;
   }
@@ -575,7 +577,7 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   // The rounding bound the refinement gave is the full model's error SS's only: each step
   // refined on its rows sets its own.
   m->roundingSS = rounding;
-  if (m->fullMse == 0.0 && asks(o, VsfCriterion::Cp)) {
+  if (m->fullMse == 0.0 && asks(o, VsfCriterionData::FullModelScale)) {
     m->fitStatus = VsfFitStatus::ZeroFullMse;
     return VsfStatus::Ok;
   }

@@ -15,14 +15,16 @@
 
 // What a criterion's value is worked out from.
 enum class VsfCriterionData : uint8_t {
-  Nothing,       // no value: the option was not given, or STOP=NONE
-  FitOnly,       // the fit's SSE and rank (and the total sum of squares)
-  FullModel,     // the full model's mean square error as well (CP, BIC)
-  Press,         // the PRESS residuals: a pass over the data
-  Validation,    // the validation rows: a pass over the data
-  CvFolds,       // the cross-validation folds: a pass over the data
-  ExternalFolds, // the external cross validation's fold fits
-  PathBound,     // the path's L1 norm (STOP=L1)
+  Nothing,        // no value: the option was not given, or STOP=NONE
+  FitOnly,        // the fit's SSE and rank (and the total sum of squares)
+  FullModel,      // the full model's mean square error as well (BIC)
+  FullModelScale, // the error SS over the full model's mean square error (CP): a variance of 0
+                  // leaves it no value, and a fit that asks for it ends
+  Press,          // the PRESS residuals: a pass over the data
+  Validation,     // the validation rows: a pass over the data
+  CvFolds,        // the cross-validation folds: a pass over the data
+  ExternalFolds,  // the external cross validation's fold fits
+  PathBound,      // the path's L1 norm (STOP=L1)
 };
 
 // One row per criterion. Every question code asks about a criterion is a column here: a new
@@ -245,7 +247,7 @@ inline constexpr VsfCriterionTable kVsfCriterionTraits{{
      .inChoose = true,
      .name = VsfMsg::CriterionCP,
      .largerBetter = false,
-     .data = VsfCriterionData::FullModel,
+     .data = VsfCriterionData::FullModelScale,
      .stepValues = true,
      .limitedRefuses = true,
      .label = "CP",
@@ -504,6 +506,19 @@ static_assert(vsfCriterionRowsAgree(kVsfCriterionTraits),
   const VsfCriterionData data = vsfCriterion(criterion).data;
   return data == VsfCriterionData::Press || data == VsfCriterionData::Validation ||
          data == VsfCriterionData::CvFolds;
+}
+
+// True when the criterion's value needs the full model's variance: the fit then fits the
+// full model first and keeps its mean square error.
+[[nodiscard]] constexpr bool vsfCriterionFullModel(VsfCriterion criterion) {
+  const VsfCriterionData data = vsfCriterion(criterion).data;
+  return data == VsfCriterionData::FullModel || data == VsfCriterionData::FullModelScale;
+}
+
+// True when SELECT=, STOP= or CHOOSE= asks for a criterion for which `holds` is true.
+template <class Holds>
+[[nodiscard]] constexpr bool vsfCriterionAsked(const VsfModelOptions& o, Holds holds) {
+  return holds(o.select) || holds(o.stop) || holds(o.choose);
 }
 
 // True when the criterion is in the response's squared units (PRESS, the validation ASE, CV
