@@ -37,23 +37,15 @@ using packed::sym;
 // numbers, not the X'X layout, which a trial collapses to the order of entry: a candidate's
 // trial and its step rotate the rows in one order and give one refit to the last bit.
 void placeColumns(const VsfModel* m, int32_t f, VsfFoldFactors::Fold& F) {
-  const char* flags = m->sweepFlags;
   std::vector<std::tuple<int, int64_t, int64_t>> columns; // (single, effect and column, column)
   const VsfStructured* st = foldEffect(m, f);
   if (st != nullptr)
     for (int64_t j = 0; j < st->columns; ++j)
       if (st->swept[j] == '1')
         columns.emplace_back(-1, j, -1 - j);
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    if (m->structured != nullptr && e == m->structured->effect)
-      continue;
-    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
-      const int64_t c = int64_t{m->effectColumn[e]} + q;
-      if (c < m->xpxColumns && flags[c] == '1')
-        columns.emplace_back(m->effectColumns[e] == 1 ? 1 : 0, int64_t{e} * m->xpxColumns + q, c);
-    }
-  }
+  for (const VsfSweptColumn& s : vsfSweptColumns(m, m->sweepFlags))
+    columns.emplace_back(m->effectColumns[s.effect] == 1 ? 1 : 0,
+                         int64_t{s.effect} * m->xpxColumns + s.q, s.column);
   std::sort(columns.begin(), columns.end());
   F.fold = f;
   F.place.assign(static_cast<size_t>(m->xpxColumns), -1);

@@ -26,24 +26,16 @@ using packed::sym;
 // rounding, at most u of the total's size, stays within 1e-10 of it.
 constexpr double kVsfRecoveredRounding = std::numeric_limits<double>::epsilon() / 2 / 1e-10;
 
-// The X'X columns of the in-model effects that the fold's model has swept in (the structured
-// road's many-level effect has none in the triangle), and each one's column in the layout of
-// the kept own sums where they are kept.
+// The X'X columns the fold's model has swept in (vsfSweptColumns), and each one's column in
+// the layout of the kept own sums where they are kept.
 void sweptColumns(const VsfModel* m, const char* flags, std::vector<int64_t>& cols,
                   std::vector<int64_t>& ownCols) {
   cols.clear();
   ownCols.clear();
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    if (m->structured != nullptr && e == m->structured->effect)
-      continue;
-    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
-      const int64_t c = int64_t{m->effectColumn[e]} + q;
-      if (flags[c] != '1')
-        continue;
-      cols.push_back(c);
-      ownCols.push_back(m->cv.foldOwnColumn != nullptr ? int64_t{m->cv.foldOwnColumn[e]} + q : c);
-    }
+  for (const VsfSweptColumn& s : vsfSweptColumns(m, flags)) {
+    cols.push_back(s.column);
+    ownCols.push_back(m->cv.foldOwnColumn != nullptr ? int64_t{m->cv.foldOwnColumn[s.effect]} + s.q
+                                                     : s.column);
   }
 }
 
@@ -218,17 +210,9 @@ double vsfFoldResponseShift(const VsfModel* m, int32_t f) {
   const VsfFoldRecord& F = m->cv.folds[f];
   const double* t = m->cv.foldShift + static_cast<size_t>(f) * (m->parmCount + 1);
   double shift = t[0];
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    // The many-level effect's columns, raw and beyond the triangle, have no shift.
-    if (m->structured != nullptr && e == m->structured->effect)
-      continue;
-    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
-      const int64_t c = int64_t{m->effectColumn[e]} + q;
-      if (F.sweepFlags[c] == '1')
-        shift += F.sweptXpx[at(c, 0)] * t[1 + m->parmOffset[e] + q];
-    }
-  }
+  // The many-level effect's columns, raw and beyond the triangle, have no shift.
+  for (const VsfSweptColumn& s : vsfSweptColumns(m, F.sweepFlags))
+    shift += F.sweptXpx[at(s.column, 0)] * t[1 + m->parmOffset[s.effect] + s.q];
   return shift;
 }
 

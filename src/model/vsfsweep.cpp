@@ -185,6 +185,21 @@ double entryTolerance(VsfModel* m, int64_t k) {
 
 } // namespace
 
+std::vector<VsfSweptColumn> vsfSweptColumns(const VsfModel* m, const char* flags) {
+  std::vector<VsfSweptColumn> swept;
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue;
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+      const int64_t c = int64_t{m->effectColumn[e]} + q;
+      if (c > 0 && c < m->xpxColumns && flags[c] == '1')
+        swept.push_back({e, q, c});
+    }
+  }
+  return swept;
+}
+
 bool vsfSweepRefuses(VsfModel* m, int64_t k) {
   assert(k > 0 && k < m->xpxColumns && m->sweepFlags[k] != '1' && "an unswept column");
   // qkzsweep takes a pivot above a non-negative tolerance, and never a NaN.

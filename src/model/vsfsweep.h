@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "data/vsfutilfile.h"
 #include "support/stepcodes.h"
@@ -185,6 +186,16 @@ void vsfDropEffect(VsfModel* model, int32_t effect, uint8_t mode);
 void vsfResweepModel(VsfModel* model, int32_t except, int32_t moved = -1, int32_t movedAt = 0,
                      const char* taken = nullptr);
 void vsfSweep(VsfModel* model, int32_t column);
+// An X'X column of an in-model effect (its q-th column) that a swept state has swept in.
+struct VsfSweptColumn {
+  int32_t effect;
+  int32_t q;
+  int64_t column;
+};
+// The columns of the in-model effects, in the model's list order, that `flags` (the model's
+// or a fold record's sweep flags) has swept in; the structured road's many-level effect has
+// none in the triangle.
+[[nodiscard]] std::vector<VsfSweptColumn> vsfSweptColumns(const VsfModel* model, const char* flags);
 // Whether vsfSweep would refuse unswept column k of the full X'X now (the rank rule against
 // the columns swept so far, a doubtful pivot judged from the rows), leaving the model as it
 // is.

@@ -149,14 +149,8 @@ int32_t collapseInto(VsfModel* m, const Target& t, bool forDrop, bool setColumns
 // The columns swept into the current model (the response and the unswept ones left out).
 std::vector<int64_t> sweptColumns(const VsfModel* m) {
   std::vector<int64_t> S;
-  for (int32_t i = 0; i < m->inModelCount; ++i) {
-    const int32_t e = m->inModelList[i];
-    if (m->structured != nullptr && e == m->structured->effect)
-      continue; // its columns are not in the triangle
-    for (int64_t q = m->effectColumn[e]; q < m->effectColumn[e] + m->effectColumns[e]; ++q)
-      if (q > 0 && m->sweepFlags[q] == '1')
-        S.push_back(q);
-  }
+  for (const VsfSweptColumn& s : vsfSweptColumns(m, m->sweepFlags))
+    S.push_back(s.column);
   return S;
 }
 
