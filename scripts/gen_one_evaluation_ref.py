@@ -27,7 +27,10 @@ LU), with no part of the code under test:
   that fold 1's refit sees x2 at some 1e-10 of its diagonal: the CV PRESS of the exact refits
   with x2 in every fold (cvpress) and with x2 left out of fold 1's (dropped);
 - foldform: y = 1 + x1 + x2 + 2e-6 e, a CV PRESS of 1.9e-10 beside a total of 67, which the
-  folds' sums cannot give to its digits: the CV PRESS of the exact refits (cvpress).
+  folds' sums cannot give to its digits: the CV PRESS of the exact refits (cvpress);
+- stepmemory: x2 = x1 + 1.18e-3 z, x3 = z + w and x4 apart, y = 1 + x1 + z + x4 + 1e-5 e:
+  x2's variance inflation is 1.3e6 beside x3 and 5.5e5 without it, x3's 2.4 (the inflations
+  are asserted); the error SS of x1, x2 and x4 (sse124).
 
 Run from the repository root: /usr/bin/python3 scripts/gen_one_evaluation_ref.py
 """
@@ -185,6 +188,29 @@ def fold_cases(out):
     out.append(["foldform", "cvpress", float(cv_press(y, [x1, x2], folds))])
 
 
+def inflation(columns, j):
+    """Column j's variance inflation among the columns and the intercept."""
+    n = len(columns[0])
+    X = np.column_stack([np.ones(n)] + list(columns))
+    centred = columns[j] - columns[j].mean()
+    return float(centred @ centred * np.linalg.inv(X.T @ X)[j + 1, j + 1])
+
+
+def step_memory_case(out):
+    rng = np.random.default_rng(33)
+    n = 100
+    x1, z, w, x4 = ([fraction(v, 30) for v in rng.normal(size=n)] for _ in range(4))
+    x1, z, w, x4 = np.array(x1), np.array(z), np.array(w), np.array(x4)
+    x2 = np.array([fraction(v, 40) for v in x1 + 1.18e-3 * z])
+    x3 = np.array([fraction(v, 30) for v in z + w])
+    y = np.array([fraction(v, 50) for v in 1 + x1 + z + x4 + 1e-5 * rng.normal(size=n)])
+    assert 1.2e6 < inflation([x1, x2, x3, x4], 1) and inflation([x1, x2, x4], 1) < 6e5
+    assert inflation([x1, x2, x3, x4], 2) < 3
+    write_design("stepmemory", y, [x1, x2, x3, x4])
+    _, sse = exact_fit(y, [x1, x2, x4])
+    out.append(["stepmemory", "sse124", float(sse)])
+
+
 def main():
     out = []
     rounding_cases(out)
@@ -192,6 +218,7 @@ def main():
     row_pivot_case(out)
     trial_share_case(out)
     fold_cases(out)
+    step_memory_case(out)
     with open(os.path.join(OUT, "onerule_ref.csv"), "w") as f:
         f.write("case,quantity,value\n")
         for case, quantity, value in out:

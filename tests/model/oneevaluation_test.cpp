@@ -7,6 +7,8 @@
 #include "selection/fitfixture.h"
 
 #include "model/vsfcriteria.h"
+#include "model/vsfrefine.h"
+#include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
 #include "refcsv.h"
 
@@ -136,12 +138,21 @@ TEST_F(OneEvaluation, APivotBelowTheTinyPivotIsRefused) {
   EXPECT_NEAR(m.history.stepSSE[last(m)], sse, 1e-10 * sse);
 }
 
-// CV by 4 blocks of rows, FORWARD with no stop, the CV PRESS of its last step (every effect).
-double lastCvPress(const std::string& name, bool full) {
+// CV by 4 blocks of rows, FORWARD with no stop (or the elastic net's path to its end, on
+// pages centred and scaled), the CV PRESS of its last step (every effect).
+double lastCvPress(const std::string& name, bool full, VsfMethod method = VsfMethod::Forward) {
   FitSetup s;
-  s.select = 11; // CV
+  s.method = method;
+  s.select = method == VsfMethod::Forward ? 11 : 0; // CV
   s.full = full;
   Fit f(readDesign(name), s);
+  if (method == VsfMethod::ElasticNet) {
+    f.run.settings.rewritePages = f.run.settings.forceDense = 1;
+    f.opt.colStandardize = f.opt.transformPages = 1;
+    f.opt.storeCross = 0;
+    f.opt.screen = VsfScreenMethod::None;
+    f.opt.choose = VsfCriterion::Cv;
+  }
   f.opt.stop = VsfCriterion::None;
   f.opt.cvOn = 1;
   f.run.settings.cv = 1;
@@ -165,11 +176,32 @@ TEST_F(OneEvaluation, FoldSumsMoveToEachRecordsMeans) {
 // A fold refits the model's columns by the rounding bound alone (vsfBoundTolerance): x2 at
 // 1e-10 of its diagonal on fold 1's training rows is no rounding, and fold 1 keeps it, as the
 // exact refits do; the floor at 1e-8 of the diagonal would have left it out (CV PRESS 34.7).
+// The elastic net's folds have neither the rows' second look at a pivot (vsfFoldRowPivot) nor
+// a factor of their rows behind the bound, and their sums hold that CV PRESS to 1e-6.
 TEST_F(OneEvaluation, AFoldKeepsAModelColumnAboveTheRoundingBound) {
   const double exact = ruleRef("foldbound", "cvpress");
   ASSERT_GT(exact, 1e3 * ruleRef("foldbound", "dropped"));
   for (bool full : {true, false})
     EXPECT_NEAR(lastCvPress("onerule_foldbound", full), exact, 1e-6 * exact) << full;
+  EXPECT_NEAR(lastCvPress("onerule_foldbound", true, VsfMethod::ElasticNet), exact, 1e-5 * exact);
+}
+
+// A step's inflation counts the largest its swept matrix has held (vsfStepInflation): beside
+// x3 = z + w, x2 = x1 + 1.18e-3 z has an inflation of 1.3e6; x4's and x3's removals by reverse
+// sweeps leave it 5.5e5, and x4 entering again is swept into the matrix that held 1.3e6, whose
+// rounding its step is refined of: the exact error SS (the swept sums' was 7e-7 off).
+TEST_F(OneEvaluation, AStepCountsTheInflationItsMatrixHeld) {
+  Fit f(readDesign("onerule_stepmemory"), leastSquares());
+  f.go();
+  ASSERT_EQ(f.processRc, VsfStatus::Ok);
+  VsfModel& m = f.m();
+  vsfDropEffect(&m, 4, 1);
+  vsfDropEffect(&m, 3, 1);
+  ASSERT_EQ(vsfRefineStep(&m), VsfStatus::Ok);
+  ASSERT_EQ(vsfAddEffect(&m, 4, 0, 0), VsfStatus::Ok);
+  ASSERT_EQ(vsfRefineStep(&m), VsfStatus::Ok);
+  const double sse = ruleRef("stepmemory", "sse124");
+  EXPECT_NEAR(m.sse, sse, 1e-8 * sse);
 }
 
 // A held-out error formed from the fold's sums keeps its digits only above 1e-5 of the bound
