@@ -59,7 +59,8 @@ LagDesignBlock* tableOf(LevRegContext* ctx, LagSpec& lag) {
 
 void renumber(LagDesignBlock& table, const LagSpec& lag) {
   int32_t g = 0;
-  for (void* node = ztreord(table.subjectTree); node != nullptr; node = ztreord(table.subjectTree))
+  ZtreWalk walk(table.subjectTree);
+  for (void* node = walk.next(); node != nullptr; node = walk.next())
     *groupOf(node, lag) = g++;
 }
 
