@@ -8,6 +8,7 @@
 #include "model/vsfserialize.h"
 #include "refcsv.h"
 #include "selection/vsfprocess.h"
+#include "support/vsfcriterion.h"
 
 #include <fstream>
 #include <stdexcept>
@@ -135,7 +136,7 @@ Fit::Fit(const Design& d, const FitSetup& s) {
   opt.fullXpx = s.full;
   opt.storeCross = !s.full && vsfMethodSelects(s.method);
   opt.fullSweep = s.full ? VsfFullSweep::Never : static_cast<VsfFullSweep>(s.fullSweep);
-  opt.fullModelFirst = s.select == 7 || s.select == 8 || s.choose == 7 || s.choose == 8;
+  opt.fullModelFirst = vsfCriterionAsked(opt, vsfCriterionFullModel);
   opt.pressNeeded = s.select == 9 || s.choose == 9;
   opt.trialAll = s.select == 9;
   opt.stopTest = 1;

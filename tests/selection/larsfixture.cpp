@@ -4,6 +4,7 @@
 #include "refcsv.h"
 #include "selection/vsfprocess.h"
 #include "support/hostif.h"
+#include "support/vsfcriterion.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +67,7 @@ PathFit::PathFit(const PathSetup& p, const Design& d) : fit(d, setupOf(p)), ines
   o.select = VsfCriterion::NoneGiven;
   o.stop = static_cast<VsfCriterion>(p.stop);
   o.choose = static_cast<VsfCriterion>(p.choose);
-  o.fullModelFirst = p.stop == 7 || p.choose == 7 || p.stop == 8 || p.choose == 8;
+  o.fullModelFirst = vsfCriterionAsked(o, vsfCriterionFullModel);
   o.steps = p.steps;
   o.stopTest = p.steps == 0 ? 1 : 0;
   o.adaptive = p.adaptive;

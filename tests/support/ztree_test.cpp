@@ -117,13 +117,8 @@ TEST(Ztree, EarlyEndAndFailureAreDistinct) {
     recs[i].value = i;
     ztrebdf(&root, &recs[i], -1, kValueOffset, nullptr);
   }
-  {
-    ZtreWalk w(root);
-    EXPECT_EQ(static_cast<Level*>(w.next())->value, 0.0);
-    EXPECT_EQ(static_cast<Level*>(w.next())->value, 1.0);
-  }                                  // given up part way
-  EXPECT_EQ(walk(root).size(), 10u); // a fresh walk
-
+  EXPECT_EQ(static_cast<Level*>(ZtreWalk(root).next())->value, 0.0); // given up part way
+  EXPECT_EQ(walk(root).size(), 10u);                                 // a fresh walk
   // A chain deeper than the walk's stack (no AVL tree) fails the walk, which says so.
   std::vector<Level> chain(1000);
   for (size_t i = 0; i + 1 < chain.size(); ++i)
@@ -131,7 +126,6 @@ TEST(Ztree, EarlyEndAndFailureAreDistinct) {
   ZtreWalk w(&chain[0]);
   EXPECT_EQ(w.next(), nullptr);
   EXPECT_EQ(w.status(), ZTRE_WALK_OVERFLOW);
-  EXPECT_EQ(walk(root).size(), 10u); // the tree walked fully
 }
 
 int32_t byRemainder(const void* a, const void* b, int32_t, int32_t offset) {
