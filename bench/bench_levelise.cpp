@@ -121,8 +121,7 @@ Result levelise(int64_t rows, int32_t workers) {
   for (int32_t v = 0; v < kVars; ++v) {
     r.levels.push_back(l->levelCounts[v]);
     int64_t total = 0;
-    ZtreWalk walk(l->trees[v]);
-    for (void* node = walk.next(); node != nullptr; node = walk.next())
+    for (void* node = ztreord(l->trees[v]); node != nullptr; node = ztreord(l->trees[v]))
       total += static_cast<LevelNode*>(node)->frequency;
     r.frequency.push_back(total);
   }

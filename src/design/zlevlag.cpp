@@ -59,8 +59,7 @@ LagDesignBlock* tableOf(LevRegContext* ctx, LagSpec& lag) {
 
 void renumber(LagDesignBlock& table, const LagSpec& lag) {
   int32_t g = 0;
-  ZtreWalk walk(table.subjectTree);
-  for (void* node = walk.next(); node != nullptr; node = walk.next())
+  for (void* node = ztreord(table.subjectTree); node != nullptr; node = ztreord(table.subjectTree))
     *groupOf(node, lag) = g++;
 }
 

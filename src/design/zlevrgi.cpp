@@ -140,8 +140,7 @@ void levelCombinations(LevRegContext* ctx, LevDesign* d, QkPool* pool) {
       continue;
     }
     int32_t i = 0;
-    ZtreWalk walk(roots[e]);
-    for (void* node = walk.next(); node != nullptr; node = walk.next(), ++i) {
+    for (void* node = ztreord(roots[e]); node != nullptr; node = ztreord(roots[e]), ++i) {
       const auto* slots = reinterpret_cast<const int32_t*>(static_cast<const char*>(node) + kKeyAt);
       int32_t* row = ef.combinationTable + static_cast<size_t>(i) * c;
       for (int32_t j = 0; j < ef.crossedCount; ++j)

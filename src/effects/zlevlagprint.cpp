@@ -144,7 +144,6 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
       bind(parent, data, label, "LagDesignLevels", "PeriodVarLabel", periodVarLabel(period));
   for (int32_t bi = 0; bi < b.count; ++bi) {
     const LagDesignBlock* block = b.list[bi];
-    ZtreWalk subjectWalk(block->subjectTree);
     e.role = bi == 0 ? 1 : 0;
     if (bi == 1)
       e.control = '-';
@@ -152,7 +151,7 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
       if (block->subjectTree == nullptr) {
         if (nw > 0)
           subjects[0] = static_cast<double>(r + 1);
-      } else if (void* node = subjectWalk.next()) {
+      } else if (void* node = ztreord(block->subjectTree)) {
         const int32_t* keys = subjectKeys(node);
         for (int32_t i = 0; i < nw; ++i)
           subjects[static_cast<size_t>(i)] = keys[i] + 1.0;
@@ -164,6 +163,8 @@ void zlevPrintLagDesignLevels(RvqObject* parent, LevEftVar* record, LevDesign* d
       row(data);
       e.control = ' ';
     }
+    if (block->subjectTree != nullptr)
+      ztreofx(block->subjectTree);
   }
   finish(parent, data, table);
 }
@@ -271,7 +272,6 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
   };
   for (int32_t bi = 0; bi < b.count; ++bi) {
     const LagDesignBlock* block = b.list[bi];
-    ZtreWalk subjectWalk(block->subjectTree);
     e.role = bi == 0 ? 1 : 0;
     if (bi == 1)
       e.control = '-';
@@ -279,7 +279,7 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
       if (block->subjectTree == nullptr) {
         if (nw > 0)
           setSubject(0, static_cast<int32_t>(r));
-      } else if (void* node = subjectWalk.next()) {
+      } else if (void* node = ztreord(block->subjectTree)) {
         const int32_t* keys = subjectKeys(node);
         for (int32_t i = 0; i < nw; ++i)
           setSubject(i, keys[i]);
@@ -305,6 +305,8 @@ void zlevPrintLagDesign(RvqObject* parent, LevEftVar* record, LevDesign* design)
       row(data);
       e.control = ' ';
     }
+    if (block->subjectTree != nullptr)
+      ztreofx(block->subjectTree);
   }
   finish(parent, data, table);
 }

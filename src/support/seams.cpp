@@ -61,6 +61,12 @@ void meetFault(WorkerFault fault) {
   (void)result;
 }
 
+bool failTreeWalk() {
+  auto& failures = testHooks().treeWalkFailures;
+  int32_t left = failures.load();
+  return left > 0 && failures.compare_exchange_strong(left, left - 1);
+}
+
 int64_t solverGramLimit() { return testHooks().solverGramLimit.load(); }
 
 bool denseRoad() { return testHooks().denseRoad.load() != 0; }

@@ -37,6 +37,8 @@ void noteSparseRows(bool sparse);
 // as the real fault would be met.
 [[nodiscard]] WorkerFault nextLevelBufferFault();
 void meetFault(WorkerFault fault);
+// Whether the next walk-record allocation of the tree walk fails.
+[[nodiscard]] bool failTreeWalk();
 // The largest X'X triangle, in bytes, the solver keeps (negative: the default budget).
 [[nodiscard]] int64_t solverGramLimit();
 // Whether the candidate trials of diagonal-block CLASS effects take the dense road.
@@ -70,6 +72,7 @@ constexpr void noteSparseRows(bool) {}
 [[nodiscard]] constexpr int32_t readReleaseRows() { return 0; }
 [[nodiscard]] constexpr WorkerFault nextLevelBufferFault() { return WorkerFault::None; }
 constexpr void meetFault(WorkerFault) {}
+[[nodiscard]] constexpr bool failTreeWalk() { return false; }
 [[nodiscard]] constexpr int64_t solverGramLimit() { return -1; }
 [[nodiscard]] constexpr bool denseRoad() { return false; }
 [[nodiscard]] constexpr int32_t structuredColumns() { return 0; }

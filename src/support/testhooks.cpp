@@ -48,6 +48,7 @@ void TestHooks::reset() {
   levelFaultBuffer.reset();
   levelWorkerFault.reset();
   levelBuffersHandedOver.reset();
+  treeWalkFailures.reset();
   solverGramLimit.reset();
   denseRoad.reset();
   structuredColumns.reset();
@@ -75,6 +76,7 @@ bool TestHooks::set(const char* text) {
                     : name == "readDenseRows"     ? setNumber(readDenseRows, value)
                     : name == "levelFaultBuffer"  ? setNumber(levelFaultBuffer, value)
                     : name == "levelWorkerFault"  ? setFault(levelWorkerFault, value)
+                    : name == "treeWalkFailures"  ? setNumber(treeWalkFailures, value)
                     : name == "solverGramLimit"   ? setNumber(solverGramLimit, value)
                     : name == "denseRoad"         ? setNumber(denseRoad, value)
                     : name == "structuredColumns" ? setNumber(structuredColumns, value)

@@ -43,6 +43,9 @@ struct TestHooks {
   HookSwitch<WorkerFault, WorkerFault::None> levelWorkerFault;
   HookSwitch<int64_t, 0> levelBuffersHandedOver;
 
+  // The next n walk-record allocations of the tree walk fail.
+  HookSwitch<int32_t, 0> treeWalkFailures;
+
   // The largest X'X triangle, in bytes, that the solver keeps (negative: the default
   // budget; 0 sends every loss and gradient over the pages).
   HookSwitch<int64_t, -1> solverGramLimit;

@@ -1,14 +1,27 @@
 // Plain AVL insertion (with a rebalancing point, as in the classic one-pass algorithm),
-// lookup, and an in-order walk whose position its caller holds, so that an abandoned walk
-// never leaves the tree altered nor any state behind.
+// lookup, and an in-order walk whose state lives in a per-thread list beside the tree, so
+// that an abandoned walk never leaves the tree altered.
 #include "support/ztree.h"
 
 #include "support/hostif.h"
 #include "support/hoststubs.h"
+#include "support/seams.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
+
+constexpr int kWalkStack = 960;
+
+struct WalkRecord {
+  const void* root;
+  WalkRecord* next;
+  int32_t top; // number of entries on the stack
+  ZtreNode* stack[kWalkStack + 1];
+};
+
+thread_local WalkRecord* walks = nullptr;
 
 inline ZtreNode* N(void* p) { return static_cast<ZtreNode*>(p); }
 inline ZtreNode*& child(ZtreNode* n, int dir) { return dir > 0 ? n->right : n->left; }
@@ -23,6 +36,29 @@ void reportInternal(const char* text) {
 [[nodiscard]] int32_t compareKeys(ZtreCompare compare, const void* a, const void* b, int32_t length,
                                   int32_t offset) {
   return compare ? compare(a, b, length, offset) : ztrecc(a, b, length, offset);
+}
+
+WalkRecord** findWalk(const void* root) {
+  for (WalkRecord** w = &walks; *w; w = &(*w)->next)
+    if ((*w)->root == root)
+      return w;
+  return nullptr;
+}
+
+void endWalk(WalkRecord** w) {
+  WalkRecord* dead = *w;
+  *w = dead->next;
+  delete dead;
+}
+
+// Pushes n and its left spine; false when the stack would overflow.
+[[nodiscard]] bool pushSpine(WalkRecord* w, ZtreNode* n) {
+  for (; n; n = n->left) {
+    if (w->top >= kWalkStack)
+      return false;
+    w->stack[w->top++] = n;
+  }
+  return true;
 }
 
 } // namespace
@@ -148,24 +184,50 @@ void* ztrefdf(void** root, const void* keyRecord, int32_t length, int32_t offset
   return nullptr;
 }
 
-ZtreWalk::ZtreWalk(void* root) { (void)pushSpine(N(root)); }
-
-bool ZtreWalk::pushSpine(ZtreNode* n) {
-  for (; n; n = n->left) {
-    if (top_ >= kStack) {
-      top_ = 0;
-      status_ = ZTRE_WALK_OVERFLOW;
-      reportInternal("ztree walk: overflow stack");
-      return false;
+void* ztreord(void* root, int32_t* status) {
+  if (status)
+    *status = ZTRE_WALK_OK;
+  if (!root)
+    return nullptr;
+  WalkRecord** slot = findWalk(root);
+  if (!slot) {
+    WalkRecord* w = seam::failTreeWalk() ? nullptr : new (std::nothrow) WalkRecord;
+    if (!w) {
+      reportInternal("ZTREORD: no memory for the walk");
+      if (status)
+        *status = ZTRE_WALK_NO_MEMORY;
+      return nullptr;
     }
-    stack_[top_++] = n;
+    w->root = root;
+    w->top = 0;
+    w->next = walks;
+    walks = w;
+    slot = &walks;
+    if (!pushSpine(w, N(root))) {
+      endWalk(slot);
+      reportInternal("ZTREORD: overflow stack");
+      if (status)
+        *status = ZTRE_WALK_OVERFLOW;
+      return nullptr;
+    }
   }
-  return true;
+  WalkRecord* w = *slot;
+  if (w->top == 0) {
+    endWalk(slot);
+    return nullptr;
+  }
+  ZtreNode* n = w->stack[--w->top];
+  if (!pushSpine(w, n->right)) {
+    endWalk(slot);
+    reportInternal("ZTREORD: overflow stack");
+    if (status)
+      *status = ZTRE_WALK_OVERFLOW;
+    return nullptr;
+  }
+  return n;
 }
 
-void* ZtreWalk::next() {
-  if (top_ == 0)
-    return nullptr;
-  ZtreNode* n = stack_[--top_];
-  return pushSpine(n->right) ? n : nullptr;
+void ztreofx(void* root) {
+  if (WalkRecord** slot = findWalk(root))
+    endWalk(slot);
 }

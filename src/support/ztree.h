@@ -20,10 +20,11 @@ struct ZtreNode {
 // or positive.
 using ZtreCompare = int32_t (*)(const void* a, const void* b, int32_t length, int32_t offset);
 
-// Statuses of a walk (ZtreWalk).
+// Statuses of ztreord.
 enum ZtreWalkStatus : int32_t {
-  ZTRE_WALK_OK = 0,        // a record, or the regular end of the walk
-  ZTRE_WALK_OVERFLOW = -3, // the tree is deeper than the walk stack (not an AVL tree)
+  ZTRE_WALK_OK = 0,         // a record, or the regular end of the walk
+  ZTRE_WALK_NO_MEMORY = -2, // the walk record could not be allocated
+  ZTRE_WALK_OVERFLOW = -3,  // the tree is deeper than the walk stack (not an AVL tree)
 };
 
 // Default key rule without a compare routine: length above 0 byte order over the length;
@@ -36,23 +37,10 @@ void* ztrebdf(void** root, void* node, int32_t length, int32_t offset, ZtreCompa
 // Finds the record whose key equals the key record's; null when none.
 void* ztrefdf(void** root, const void* keyRecord, int32_t length, int32_t offset,
               ZtreCompare compare);
-// An in-order walk of a tree whose position its caller holds: each next() returns the next
-// record in ascending key order, starting with the smallest, and null after the last. The
-// tree is not touched, so a walk given up part way leaves nothing behind; another walk of the
-// same tree starts again from the smallest. A null result with status() negative is a
-// failure, not the end (reported to the host's internal-error service).
-class ZtreWalk {
-public:
-  explicit ZtreWalk(void* root);
-  [[nodiscard]] void* next();
-  [[nodiscard]] int32_t status() const { return status_; }
-
-private:
-  static constexpr int32_t kStack = 960; // an AVL tree of 2^600 records is no deeper
-  // Pushes n and its left spine; false (the walk ended as failed) when the stack would
-  // overflow.
-  [[nodiscard]] bool pushSpine(ZtreNode* n);
-  ZtreNode* stack_[kStack];
-  int32_t top_ = 0; // entries on the stack
-  int32_t status_ = ZTRE_WALK_OK;
-};
+// In-order walk: each call returns the next record in ascending key order, starting with the
+// smallest; null after the last, after which the next call starts again. The tree is not
+// touched: the walk state is kept apart, per thread and root. A null result with *status
+// negative is a failure, not the end (reported to the host's internal-error service).
+void* ztreord(void* root, int32_t* status = nullptr);
+// Ends a walk of the root early and releases its state; nothing when no walk is under way.
+void ztreofx(void* root);

@@ -143,8 +143,7 @@ TEST_F(ThreadTest, LevelStatisticsEqualTheSerialPass) {
     std::vector<std::string> out;
     for (int32_t i = 0; i < f.des.classCount; ++i) {
       out.push_back("count " + std::to_string(l->levelCounts[i]));
-      ZtreWalk walk(l->trees[i]);
-      for (void* n = walk.next(); n != nullptr; n = walk.next()) {
+      for (void* n = ztreord(l->trees[i]); n != nullptr; n = ztreord(l->trees[i])) {
         const auto* node = static_cast<const LevelNode*>(n);
         const LevVariable& v = f.des.classes[i];
         std::string value = v.var->type == 1

@@ -4,6 +4,7 @@
 #include "support/ztree.h"
 
 #include "support/hostif.h"
+#include "support/testhooks.h"
 
 #include <gtest/gtest.h>
 
@@ -34,10 +35,10 @@ int height(ZtreNode* n) {
 
 std::vector<double> walk(void* root) {
   std::vector<double> out;
-  ZtreWalk w(root);
-  while (void* n = w.next())
+  int32_t st = 0;
+  while (void* n = ztreord(root, &st))
     out.push_back(static_cast<Level*>(n)->value);
-  EXPECT_EQ(w.status(), ZTRE_WALK_OK);
+  EXPECT_EQ(st, ZTRE_WALK_OK);
   return out;
 }
 
@@ -72,10 +73,9 @@ TEST(Ztree, MissingKeysAreOneLevelBelowNumbers) {
   ztrebdf(&root, &a, -1, kValueOffset, nullptr);
   EXPECT_EQ(ztrebdf(&root, &b, -1, kValueOffset, nullptr), &b);
   EXPECT_EQ(ztrebdf(&root, &c, -1, kValueOffset, nullptr), &b);
-  ZtreWalk w(root);
-  EXPECT_EQ(w.next(), &b);
-  EXPECT_EQ(w.next(), &a);
-  EXPECT_EQ(w.next(), nullptr);
+  EXPECT_EQ(ztreord(root), &b);
+  EXPECT_EQ(ztreord(root), &a);
+  EXPECT_EQ(ztreord(root), nullptr);
 }
 
 TEST(Ztree, ByteKeysAndWalkRestart) {
@@ -90,7 +90,7 @@ TEST(Ztree, ByteKeysAndWalkRestart) {
   }
   std::vector<double> order = walk(root);
   EXPECT_EQ(order, (std::vector<double>{1, 5, 2, 3, 0}));
-  // Another walk starts again.
+  // After the end the next call starts again.
   EXPECT_EQ(walk(root), order);
 }
 
@@ -100,14 +100,13 @@ TEST(Ztree, WalkOfOneNodeLeavesRootAlone) {
   void* root = nullptr;
   ztrebdf(&root, &only, -1, kValueOffset, nullptr);
   ZtreNode saved = only.links;
-  ZtreWalk w(root);
-  EXPECT_EQ(w.next(), &only);
+  EXPECT_EQ(ztreord(root), &only);
   // The root node is not put into any special state while the walk is under way.
   EXPECT_EQ(only.links.left, saved.left);
   EXPECT_EQ(only.links.balance, saved.balance);
-  EXPECT_EQ(w.next(), nullptr);
+  EXPECT_EQ(ztreord(root), nullptr);
   EXPECT_EQ(root, &only);
-  EXPECT_EQ(ZtreWalk(nullptr).next(), nullptr);
+  EXPECT_EQ(ztreord(nullptr), nullptr);
 }
 
 TEST(Ztree, EarlyEndAndFailureAreDistinct) {
@@ -117,15 +116,18 @@ TEST(Ztree, EarlyEndAndFailureAreDistinct) {
     recs[i].value = i;
     ztrebdf(&root, &recs[i], -1, kValueOffset, nullptr);
   }
-  EXPECT_EQ(static_cast<Level*>(ZtreWalk(root).next())->value, 0.0); // given up part way
-  EXPECT_EQ(walk(root).size(), 10u);                                 // a fresh walk
-  // A chain deeper than the walk's stack (no AVL tree) fails the walk, which says so.
-  std::vector<Level> chain(1000);
-  for (size_t i = 0; i + 1 < chain.size(); ++i)
-    chain[i].links.left = &chain[i + 1].links;
-  ZtreWalk w(&chain[0]);
-  EXPECT_EQ(w.next(), nullptr);
-  EXPECT_EQ(w.status(), ZTRE_WALK_OVERFLOW);
+  ztreofx(root); // no walk under way: nothing happens
+  EXPECT_EQ(static_cast<Level*>(ztreord(root))->value, 0.0);
+  EXPECT_EQ(static_cast<Level*>(ztreord(root))->value, 1.0);
+  ztreofx(root);
+  EXPECT_EQ(static_cast<Level*>(ztreord(root))->value, 0.0); // a fresh walk
+  ztreofx(root);
+
+  testHooks().treeWalkFailures = 1;
+  int32_t st = 0;
+  EXPECT_EQ(ztreord(root, &st), nullptr);
+  EXPECT_EQ(st, ZTRE_WALK_NO_MEMORY);
+  EXPECT_EQ(walk(root).size(), 10u); // the tree is intact and walks fully afterwards
 }
 
 int32_t byRemainder(const void* a, const void* b, int32_t, int32_t offset) {
