@@ -72,12 +72,13 @@ TEST(RoadBuild, ManyLevelsTakeTheirRoadWithTheWholeBuildWhereItHoldsLess) {
         << name;
   EXPECT_FALSE(qrxrun::logged(chosen, VsfMsg::StructuredRoadNotTaken)) << chosen.log;
   EXPECT_FALSE(qrxrun::logged(asked, VsfMsg::StructuredRoadNotTaken)) << asked.log;
-  // 400 levels beside 12 small columns, 10 of them dense: the road's 400 (10 + 6) doubles
-  // (51.2 KB) against the block's 400 x 401 / 2 (641.6 KB).
+  // 400 levels beside 12 small columns (the response, the intercept and ten numeric effects,
+  // all dense): the road's 400 x (12 + 6) doubles, 57,600 bytes (56.25 KB), against the
+  // block's 400 x 401 / 2 doubles, 641,600 bytes (626.6 KB).
   const Value* note = qrxrun::logEntry(asked, VsfMsg::GrowingBuildTakesRoad);
   ASSERT_NE(note, nullptr) << asked.log;
-  EXPECT_EQ((*note)["values"][0].s, "400") << asked.log;
-  EXPECT_EQ((*note)["values"][1].s, "50.0 KB") << asked.log;
+  EXPECT_EQ((*note)["values"][0].n, 400) << asked.log;
+  EXPECT_EQ((*note)["values"][1].s, "56.2 KB") << asked.log;
   EXPECT_EQ((*note)["values"][2].s, "626.6 KB") << asked.log;
 }
 
