@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# STEPWISE by 5-fold cross validation, run to its last step (STOP=NONE, so that g enters), over
+# STEPWISE by 5-fold cross validation, run until no effect changes the model (STOP=NONE), over
 # one CLASS variable g of LEVELS levels (default 3000) beside three numerics x1..x3
 # (bench/gen_manylevels_data.py, ROWS rows, default 6000; written to build/bench/ when missing,
-# untimed), run under the build the procedure chooses and under PERFORMANCE
+# untimed): g is tried at every step, and enters from about ten rows a level (ROWS=30000). Run
+# under the build the procedure chooses and under PERFORMANCE
 # BUILDSSCP=INCREMENTAL, the two interleaved REPS times (default 3) on THREADS threads (default
 # 1). For each build it prints the medians of the wall seconds and of the CPU seconds (user and
 # system) and the largest peak resident memory, then the ratio of the incremental build's
