@@ -13,12 +13,6 @@ PENDING = {
         "condition 1.2e8: the many-level road's fold state leaves out a level its training rows "
         "hold, which a factor of the rows cannot put back into that state)",
         ("",), lambda case: case.seed in (6000131,)),
-    "growing-many-levels": (
-        "BUILDSSCP=INCREMENTAL asked for over a CLASS effect of about 3,000 levels keeps the fit "
-        "off the many-level road, and the growing road's STEPWISE by CV then takes over five "
-        "minutes where the default build takes a second (seeds 9300028, 8200222: the relation "
-        "run times out)",
-        ("rel.buildsscp.run",), lambda case: case.seed in (9300028, 8200222)),
 }
 
 

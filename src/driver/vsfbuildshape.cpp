@@ -12,6 +12,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/seams.h"
+#include "support/sizetext.h"
 #include "support/vsfmethods.h"
 
 #include <algorithm>
@@ -99,6 +100,28 @@ constexpr double kPackedMemoryShare = 0.5;
   const double p = effects;
   return p * p / 2.0 <= stepsCost(ctx, p, knownSteps(ctx->options, effects)) &&
          packedFits(ctx, effects + 1);
+}
+
+// The note on a fit the many-level road serves whose user asked for the growing build: the
+// road taken, with the bytes of its sums of the effect against the effect's own blocks that
+// the growing build would form first (the model's and each fold's); or the growing build kept,
+// because those blocks hold less.
+void explainAskedGrowth(const VsfRoadShape& road, bool taken, double roadCells,
+                        double blockCells) {
+  if (taken) {
+    char roadText[32], blockText[32];
+    vsfSizeText(8.0 * roadCells, roadText, sizeof roadText);
+    vsfSizeText(8.0 * blockCells, blockText, sizeof blockText);
+    vsfLog(VsfMsg::GrowingBuildTakesRoad,
+           {HostMsgArg(static_cast<long long>(road.columns)), HostMsgArg(roadText),
+            HostMsgArg(blockText)});
+    return;
+  }
+  char text[240];
+  const int32_t n =
+      msgString(text, static_cast<int32_t>(sizeof text), VsfMsg::RoadNotForGrowingProducts);
+  vsfLog(VsfMsg::StructuredRoadNotTaken,
+         {HostMsgArg(vsfStructuredLeastColumns(road.small)), HostMsgArg(text, std::max(n, 0))});
 }
 
 } // namespace
@@ -194,20 +217,23 @@ void vsfPlanRoad(VsfContext* ctx, VsfDataSettings* s) {
   const bool served = vsfStructuredPlan(o, *s, &road) == VsfMsg{};
   // The growing build holds the many-level effect's own block, k^2 / 2 for k levels, and
   // passes over the rows at each step; the road holds k times the small columns and passes
-  // once. Where the road serves the fit it costs less, and the build it needs is taken.
-  if (ctx->growingByChoice) {
-    o.fullXpx = served ? 1 : 0;
+  // once. Where the road serves the fit it costs less, and the build it needs is taken; where
+  // the user asked for the growing build, only while the road's sums of the effect hold no
+  // more than the block the growing build forms before its first step, which is what that
+  // build is asked for to spare.
+  const int32_t folds = s->cv ? std::max(s->folds, 1) : 0;
+  const double roadCells = vsfStructuredCells(road, folds, o.pressNeeded != 0);
+  const double blockCells =
+      (1.0 + folds) * static_cast<double>(road.columns) * double(road.columns + 1) / 2.0;
+  const bool lighter = roadCells <= blockCells;
+  if (ctx->growingByChoice || ctx->growingAsked) {
+    o.fullXpx = served && (ctx->growingByChoice || lighter) ? 1 : 0;
     o.storeCross = o.fullXpx ? 0 : ctx->storeCrossGrowing;
     o.fullSweep = o.fullXpx ? VsfFullSweep::Never : ctx->stmt.perfOptions.fullSweep;
     ctx->fullBuildUsed = o.fullXpx;
   }
   s->road = served && o.fullXpx ? road : VsfRoadShape{};
   s->press = o.pressNeeded;
-  if (served && !o.fullXpx) {
-    char text[200];
-    const int32_t n =
-        msgString(text, static_cast<int32_t>(sizeof text), VsfMsg::RoadNotForGrowingProducts);
-    vsfLog(VsfMsg::StructuredRoadNotTaken,
-           {HostMsgArg(vsfStructuredLeastColumns(road.small)), HostMsgArg(text, std::max(n, 0))});
-  }
+  if (served && ctx->growingAsked)
+    explainAskedGrowth(road, o.fullXpx != 0, roadCells, blockCells);
 }

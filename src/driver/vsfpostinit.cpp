@@ -439,6 +439,7 @@ void derivedSwitches(VsfContext* ctx) {
   ctx->fullBuildUsed = o.fullXpx;
   const VsfPerfOptions& po = st.perfOptions;
   ctx->growingByChoice = !o.fullXpx && !po.sscpIncremental && !po.sscpFull;
+  ctx->growingAsked = !o.fullXpx && po.sscpIncremental;
   ctx->storeCrossGrowing = !lasso && vsfMethodSelects(o.method);
 }
 

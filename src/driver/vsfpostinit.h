@@ -24,8 +24,9 @@ void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns);
 // The road of the BY group's fit over one many-level CLASS effect, planned from its effect
 // list (`settings`' entries) before the reading pass: where the fit takes the structured road
 // with its cross products built whole and the procedure chose to grow them as effects
-// enter, they are built whole; where only the user's BUILDSSCP=INCREMENTAL keeps the fit off
-// the road, a note says so. The road taken goes into the settings (VsfDataSettings::road) for
+// enter, they are built whole; where the user asked for that growth (BUILDSSCP=INCREMENTAL),
+// only where the road's sums of the effect hold less than the effect's own blocks that the
+// growth forms first, and a note says which build the fit takes and why. The road taken goes into the settings (VsfDataSettings::road) for
 // the read preparation's estimate.
 void vsfPlanRoad(VsfContext* ctx, VsfDataSettings* settings);
 // Whether the BY group's split levels are stored sparse (VsfDataSettings::splitSparse): the

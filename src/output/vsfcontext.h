@@ -118,6 +118,9 @@ struct VsfContext {
   // The build was left to the procedure (no BUILDSSCP=), which chose to grow the cross
   // products as effects enter: the road planned for each BY group may build them whole.
   uint8_t growingByChoice;
+  // The user asked for that growth (BUILDSSCP=INCREMENTAL) and nothing set it aside: the road
+  // builds them whole only where its sums of the effect hold less than the effect's block.
+  uint8_t growingAsked;
   uint8_t storeCrossGrowing; // the storeCross switch of the growing build
   uint8_t forcedSplit;       // SPLIT forced on every CLASS variable (LASSO-type methods)
   uint8_t fullForFewEffects; // the full X'X was chosen only because the effects are few

@@ -702,6 +702,7 @@ enum class VsfMsg : int32_t {
   FewerColumnsNeedLessMemory = 9173,
   MemoryFigureTooSmall = 9194, // a fit without a many-level CLASS effect past the memory figure
   StructuredRoadNotTaken = 9182,
+  GrowingBuildTakesRoad = 9195, // BUILDSSCP=INCREMENTAL served by the many-level road
   RoadNotForMethod = 9183,
   RoadNotForExternalCv = 9184,
   RoadNotForOneFold = 9185,
