@@ -31,6 +31,12 @@ LU), with no part of the code under test:
 - stepmemory: x2 = x1 + 1.18e-3 z, x3 = z + w and x4 apart, y = 1 + x1 + z + x4 + 1e-5 e:
   x2's variance inflation is 1.3e6 beside x3 and 5.5e5 without it, x3's 2.4 (the inflations
   are asserted); the error SS of x1, x2 and x4 (sse124).
+- bicorder: nine covariates on 16 rows, where BIC at one rank does not fall with the error SS
+  (its penalty 2q(p + 2 - q), q = n sigma^2 / SSE, once p + 2 passes 2 sqrt(n)): FORWARD and
+  BACKWARD by BIC with no stop, each step the move of the best exact BIC, which at some steps
+  is not the move of the smallest error SS (asserted): the effect moved at each step (forward
+  k, backward k, as the column's number, 1 for x1) and the step's BIC (forward_bic k,
+  backward_bic k; backward step 0 is the full model).
 
 Run from the repository root: /usr/bin/python3 scripts/gen_one_evaluation_ref.py
 """
@@ -209,6 +215,51 @@ def step_memory_case(out):
     write_design("stepmemory", y, [x1, x2, x3, x4])
     _, sse = exact_fit(y, [x1, x2, x4])
     out.append(["stepmemory", "sse124", float(sse)])
+def bic(sse, p, n, sigma2):
+    q = n * sigma2 / sse
+    return n * mpmath.log(sse / n) + 2 * q * (p + 2 - q)
+
+
+def bic_path(y, columns, forward, sigma2):
+    """The greedy path by exact BIC (forward: entries from the intercept; else removals from
+    the full model), and whether some step's move is not the one of the smallest error SS:
+    per step the column moved and the step's BIC."""
+    n, k = len(y), len(columns)
+    inn = [] if forward else list(range(k))
+    steps, parts = [], False
+    while len(inn) < k if forward else inn:
+        moves = [j for j in range(k) if j not in inn] if forward else list(inn)
+        sse = {}
+        for j in moves:
+            cols = inn + [j] if forward else [i for i in inn if i != j]
+            sse[j] = exact_fit(y, [columns[i] for i in cols])[1]
+        p = len(inn) + (2 if forward else 0)
+        best = min(moves, key=lambda j: bic(sse[j], p, n, sigma2))
+        parts = parts or best != min(moves, key=lambda j: sse[j])
+        steps.append((best, bic(sse[best], p, n, sigma2)))
+        if forward:
+            inn.append(best)
+        else:
+            inn.remove(best)
+    return steps, parts
+
+
+def bic_order_case(out):
+    rng = np.random.default_rng(0)
+    n, k = 16, 9
+    columns = [np.array([fraction(v, 20) for v in rng.normal(size=n)]) for _ in range(k)]
+    y = np.array([fraction(v, 20) for v in
+                  sum(rng.normal() * c for c in columns) + 0.5 * rng.normal(size=n)])
+    write_design("bicorder", y, columns)
+    full = exact_fit(y, columns)[1]
+    sigma2 = full / (n - k - 1)
+    out.append(["bicorder", "backward_bic 0", float(bic(full, k + 1, n, sigma2))])
+    for forward, name in ((True, "forward"), (False, "backward")):
+        steps, parts = bic_path(y, columns, forward, sigma2)
+        assert parts, name
+        for s, (j, value) in enumerate(steps, start=1):
+            out += [["bicorder", "%s %d" % (name, s), j + 1],
+                    ["bicorder", "%s_bic %d" % (name, s), float(value)]]
 
 
 def main():
@@ -219,6 +270,7 @@ def main():
     trial_share_case(out)
     fold_cases(out)
     step_memory_case(out)
+    bic_order_case(out)
     with open(os.path.join(OUT, "onerule_ref.csv"), "w") as f:
         f.write("case,quantity,value\n")
         for case, quantity, value in out:

@@ -136,6 +136,14 @@ REGRESSIONS = {
              "split CV swept the levels' block at each step and ran past five minutes",
     8200222: "BUILDSSCP=INCREMENTAL over some 3,000 levels grew its cross products: FORWARD "
              "by split CV timed out in the relation run against the full build",
+    8100387: "FORWARD by BIC entered the largest fall of the error SS, x1 (BIC -124.906), "
+             "where x4 gives -133.425: BIC at rank 54 of 97 rows rises as the SSE falls",
+    8500065: "the oracle took a full model of other rank (a degree-52 spline in the band, rows "
+             "permuted) and so another BIC path for another selection",
+    8300136: "the oracle mapped the sums of the packed road's model, which refused another "
+             "level in the band (L185 for L184), onto the many-level road's",
+    8300285: "the oracle held a fold's estimates to a refit its training rows leave "
+             "undetermined (NOINT, EFFECT-coded levels; refit estimates near 1e85)",
     # open faults, pending (pending.py) until their mends land
     6000131: "CV PRESS far below the fold refits (fold at scaled condition 1.2e8, tied levels)",
 }
@@ -166,4 +174,6 @@ SCENARIOS = {
     8300117: "manylevels",
     9300028: "tiedlevels",
     8200222: "tiedlevels",
+    8300136: "manylevels",
+    8300285: "manylevels",
 }

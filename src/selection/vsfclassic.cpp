@@ -218,6 +218,27 @@ double candidateForm(const CandidateSums& j, double q, const double* xc,
   return f;
 }
 
+// Shows candidate i's criterion c (missing where its move adds no rank) and takes it where c
+// beats the best so far. The search compares the criteria themselves, never the error SS
+// behind them: at one rank BIC need not fall as the error SS does (its penalty 2q(p + 2 - q),
+// q = n sigma^2 / SSE, rises faster than n log SSE falls over a range of SSE once p + 2
+// passes 2 sqrt(n)), and the candidate of the larger reduction can show the worse BIC.
+void takeIfBetter(VsfModel* m, int32_t i, double c, int32_t* effect, double* value) {
+  if (storeCandidates(m))
+    m->candidateValue[i] = c;
+  if (vsfIsBetter(sel(m), c, *value)) {
+    *effect = i;
+    *value = c;
+  }
+}
+
+// Whether a removal whose step shows criterion c beats the best removal so far: by SL the
+// least significant effect (the largest p-value) leaves.
+[[nodiscard]] bool removalWins(VsfCriterion S, double c, double best) {
+  return S == VsfCriterion::Sl ? vsfIsBetter(VsfCriterion::Sl, best, c) != 0
+                               : vsfIsBetter(S, c, best) != 0;
+}
+
 } // namespace
 
 VsfStatus Add(VsfModel* m, int32_t k, double* value) {
@@ -234,8 +255,6 @@ VsfStatus Drop(VsfModel* m, int32_t k, double* value) {
 
 void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint8_t>* entries) {
   std::vector<std::tuple<int32_t, int32_t, double>> coef;
-  int32_t bestEffect = -1;
-  double best = -1.0;
   const bool full = vsfFullXpxOn(m);
   const int64_t N = m->parmCount + 1;
   for (int32_t i = 0; i < m->effectCount; ++i) {
@@ -315,23 +334,11 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
       }
     }
     const double reduction = d > tol ? r * r / d : -1.0;
-    if (storeCandidates(m))
-      m->candidateValue[i] =
-          reduction > 0 ? vsfComputeCriterion(m->sse, m->sse - reduction, m, sel(m), m->rank,
-                                              m->rank + 1, m->inModelCount, m->inModelCount)
-                        : hostMissing();
-    if (reduction > best) {
-      best = reduction;
-      bestEffect = i;
-    }
-  }
-  if (best > 0) {
-    const double c = vsfComputeCriterion(m->sse, m->sse - best, m, sel(m), m->rank, m->rank + 1,
-                                         m->inModelCount, m->inModelCount);
-    if (vsfIsBetter(sel(m), c, *value)) {
-      *effect = bestEffect;
-      *value = c;
-    }
+    const double c = reduction > 0
+                         ? vsfComputeCriterion(m->sse, m->sse - reduction, m, sel(m), m->rank,
+                                               m->rank + 1, m->inModelCount, m->inModelCount)
+                         : hostMissing();
+    takeIfBetter(m, i, c, effect, value);
   }
 }
 
@@ -408,14 +415,8 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
     double c;
     if (VsfStatus rc = trialOf(m, i, far, &backedUp, &c); rc != VsfStatus::Ok)
       return rc;
-    if (isHostMissing(c))
-      continue;
-    if (storeCandidates(m))
-      m->candidateValue[i] = c;
-    if (vsfIsBetter(sel(m), c, *value)) {
-      *effect = i;
-      *value = c;
-    }
+    if (!isHostMissing(c))
+      takeIfBetter(m, i, c, effect, value);
   }
   m->trial.trialsSweptFully = 0;
   if (backedUp)
@@ -435,25 +436,23 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
   // A model whose step was refined has each removal tried as the step that removes it.
   const bool entry = vsfTrialIsEntry(m, 0.0);
   if (m->singleColumnEffectCount == m->effectCount && !trialAll(m) && !entry) {
-    double smallest = DBL_MAX;
+    // As for entries, the removals' criteria are compared, not their error SS.
     for (int32_t i = 0; i < m->effectCount; ++i) {
       if (!dropEligible(m, i) || m->effectColumns[i] != 1)
         continue;
-      const int64_t c = m->effectColumn[i];
-      const double d = m->sweptXpx[at(c, c)];
-      const double r = m->sweptXpx[at(c, 0)];
-      const double increase = d > 0 ? r * r / d : DBL_MAX;
+      const int64_t col = m->effectColumn[i];
+      const double d = m->sweptXpx[at(col, col)];
+      const double r = m->sweptXpx[at(col, 0)];
+      const double c =
+          d > 0 ? vsfComputeCriterion(m->sse, m->sse + r * r / d, m, S, m->rank, m->rank - 1, 1, 1)
+                : hostMissing();
       if (storeCandidates(m))
-        m->candidateValue[i] =
-            d > 0 ? vsfComputeCriterion(m->sse, m->sse + increase, m, S, m->rank, m->rank - 1, 1, 1)
-                  : hostMissing();
-      if (increase < smallest) {
-        smallest = increase;
+        m->candidateValue[i] = c;
+      if (removalWins(S, c, *value)) {
         *effect = i;
+        *value = c;
       }
     }
-    if (*effect != -1)
-      *value = vsfComputeCriterion(m->sse, m->sse + smallest, m, S, m->rank, m->rank - 1, 1, 1);
     return;
   }
   bool backedUp = false;
@@ -479,9 +478,7 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
       return;
     }
     const double c = vsfGetCriterion(m, S);
-    const bool wins = S == VsfCriterion::Sl ? vsfIsBetter(VsfCriterion::Sl, *value, c)
-                                            : vsfIsBetter(S, c, *value);
-    if (wins) {
+    if (removalWins(S, c, *value)) {
       *effect = i;
       *value = c;
     }

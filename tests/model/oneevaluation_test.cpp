@@ -323,3 +323,35 @@ TEST_F(OneEvaluation, ANearlyDependentTrialIsItsEntry) {
 }
 
 } // namespace
+
+// The search compares the candidates' criteria, not the error SS behind them (takeIfBetter,
+// removalWins): on 16 rows beside a full model of rank 10, BIC at one rank rises with the
+// error SS over a range, and the move of the largest fall (or smallest rise) of the error SS
+// is not always the one of the best BIC. FORWARD and BACKWARD by BIC with no stop, on the full
+// X'X and on the cross products grown on demand, move at every step the effect of the best
+// exact BIC and print it (scripts/gen_one_evaluation_ref.py, case bicorder).
+TEST_F(OneEvaluation, TheSearchComparesCriteriaNotErrorSS) {
+  for (const VsfMethod method : {VsfMethod::Forward, VsfMethod::Backward})
+    for (const bool full : {true, false}) {
+      if (method == VsfMethod::Backward && !full)
+        continue; // BACKWARD builds the full X'X
+      FitSetup s;
+      s.method = method;
+      s.select = 8; // BIC
+      s.full = full;
+      Fit f(readDesign("onerule_bicorder"), s);
+      f.opt.stop = VsfCriterion::None;
+      f.go();
+      ASSERT_EQ(f.processRc, VsfStatus::Ok);
+      VsfModel& m = f.m();
+      const std::string name = method == VsfMethod::Forward ? "forward" : "backward";
+      ASSERT_EQ(m.history.stepCount, 10) << name;
+      for (int32_t step = 1; step < m.history.stepCount; ++step) {
+        const std::string at = " " + std::to_string(step);
+        EXPECT_EQ(m.history.stepEffect[step], static_cast<int32_t>(ruleRef("bicorder", name + at)))
+            << name << at << (full ? " full" : " grown");
+        const double want = ruleRef("bicorder", name + "_bic" + at);
+        EXPECT_NEAR(stepCriterion(m, 8, step), want, 1e-9 * (1.0 + std::fabs(want))) << name << at;
+      }
+    }
+}
