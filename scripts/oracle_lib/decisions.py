@@ -257,10 +257,66 @@ class Judge:
         # function of the levels, the effect refuses a column of its own instead
         if adding and effect in self.big and got[3] < ACCEPT:
             return None
-        if adding and was is not None and got[2] == was[2]:
+        rank = got[2]
+        if adding and effect in self.big:
+            # a level the rows barely part from the levels after it (a reference level whose
+            # rows weigh 1e-8) has a pivot of that weight: refused below the band, unjudged in it
+            short = self.levels_refused(effect, given)
+            if short is None:
+                return None
+            rank -= short
+        if adding and was is not None and rank == was[2]:
             return "norank"
-        return self.formula_value(code, got[0], got[1], got[2], was and was[:2],
+        return self.formula_value(code, got[0], got[1], rank, was and was[:2],
                                   was and was[2])
+
+    def levels_refused(self, effect, given):
+        """How many dimensions of the levels' span the rank rule leaves out when the
+        many-level effect's columns enter, in their own order, after the intercept and the
+        given columns: each column is taken above the band and refused below it, on its pivot
+        against the columns taken before it; None where a pivot lies in the band."""
+        key = ("levels", effect, tuple(given))
+        if key not in self.cache:
+            self.cache[key] = self._levels_refused(effect, given)
+        return self.cache[key]
+
+    def _levels_refused(self, effect, given):
+        d = self.d
+        g, cols = self.big[effect], self.effect_cols[effect]
+        nlev = int(g.max()) + 1
+        # the effect's columns are a function of the level: L holds each level's row
+        L = np.zeros((nlev, len(cols)))
+        L[g] = d.D[:, cols]
+        wlev = np.bincount(g, d.wf, minlength=nlev)
+        s = np.sqrt(d.wf)
+        Z = [s] + [(d.D[:, c] - ref.wmean(d.D[:, c], d.wf)) * s for c in given]
+        Q, R = np.linalg.qr(np.column_stack(Z) / np.sqrt(
+            [float(z @ z) or 1.0 for z in Z]))
+        if np.linalg.cond(R) > 1e6:
+            return None
+        # each level's sum of its rows' sqrt(w) q: the columns' parts in the span of Z
+        P = np.column_stack([np.bincount(g, s * Q[:, a], minlength=nlev)
+                             for a in range(Q.shape[1])])
+        G = L.T @ (wlev[:, None] * L)
+        PL = P.T @ L
+        M = G - PL.T @ PL
+        tot = float(np.sum(d.wf))
+        judged = np.diag(G) - (wlev @ L) ** 2 / tot
+        # the columns in their order, each taken or refused by its pivot on those taken before
+        # it (a refused one leaves the later ones their own pivots)
+        taken = 0
+        for j in range(len(cols)):
+            piv = M[j, j]
+            ratio = piv / judged[j] if judged[j] > 0 else 0.0
+            if ratio < REFUSE:
+                continue
+            if ratio < ACCEPT:
+                return None
+            c = M[j + 1:, j]
+            M[j + 1:, j + 1:] -= np.outer(c, c) / piv
+            taken += 1
+        # with the intercept the columns span the indicators of the levels with rows
+        return int((wlev > 0).sum()) - 1 - taken
 
     def value(self, code, cols, base_sse=None, base_p=None):
         """base_sse: the base step's error SS and condition (SL only)."""

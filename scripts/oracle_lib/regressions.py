@@ -124,6 +124,22 @@ REGRESSIONS = {
              "against refits of 4.9e13, and the roads entered m1 and x2",
     8300117: "the many-level road capped reference-coded levels whose reference level weighs "
              "2e-8 of 476 as if they covered every row (Model DF 195 against 196)",
+    8300165: "a small CLASS candidate tried by its diagonal block over the small columns "
+             "beside the swept levels: C(p) 3848.87 against its step's 1623.92",
+    8300172: "a small CLASS candidate tried by its diagonal block over the small columns "
+             "beside the swept levels: AICC 534.41 against its step's 198.09",
+    8300060: "the oracle counted a level whose pivot lies in the band (4.6e-9 of its diagonal, "
+             "a reference level of weight 2e-8): AICC 1191.45 for the rule's 1186.16",
+    8300099: "the oracle counted an effect-coded level whose pivot lies in the band (1.7e-9): "
+             "Adj R-Sq 0.422592 for the rule's 0.423147",
+    8300114: "the oracle counted effect-coded levels with a pivot in the band (1.4e-9) beside "
+             "levels of weight 1e-9 and one without rows",
+    8300115: "the oracle counted a level whose pivot lies in the band (7.0e-9): log p-value "
+             "-1.1752 for the rule's -1.2661",
+    8300156: "the oracle counted a level whose pivot lies in the band (9.8e-9): AICC 2759.88 for "
+             "the rule's 2755.69",
+    8300191: "the oracle counted an effect-coded level whose pivot lies below the band: Adj "
+             "R-Sq 0.217154 for the rule's 0.218941",
     310: "NOINT beside a degree-60 spline: CV PRESS 5.50e45 from fold sums, refits 2.42e49",
     357: "CV PRESS from fold sums 2.5e-9 off the refits: held-out rows at leverage 4.3e7",
     4000170: "CV PRESS of a fold at scaled condition 3.8e7 from its sums, off its refit",
@@ -176,4 +192,12 @@ SCENARIOS = {
     8200222: "tiedlevels",
     8300136: "manylevels",
     8300285: "manylevels",
+    8300060: "manylevels",
+    8300099: "manylevels",
+    8300114: "manylevels",
+    8300115: "manylevels",
+    8300156: "manylevels",
+    8300165: "manylevels",
+    8300172: "manylevels",
+    8300191: "manylevels",
 }

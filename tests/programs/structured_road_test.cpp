@@ -207,6 +207,37 @@ TEST(StructuredRoad, SmallClassBesideMatchesSparseLeastSquares) {
   }
 }
 
+// FORWARD by SBC that enters g (60 levels) first and then tries h (5 levels) beside it, under
+// the GLM, reference and effect codings of h, on both roads: every candidate's SBC is its
+// model's least-squares SBC (scripts/gen_class_beside_levels_ref.py, mpmath at 40 digits) and
+// so is what its step prints. Under the GLM coding h's block of X'X is diagonal, but not that
+// of the reduced triangle beside g's swept levels: tried by its block's pivots over the small
+// columns alone, h showed an SBC of 360.90 against its model's and its step's 330.15.
+TEST(StructuredRoad, SmallClassTriedBesideTheLevelsIsItsLeastSquaresFit) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/classbesidelevels/";
+  std::map<std::string, double> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "sbc.csv")))
+    if (row[0] != "step")
+      want[row[0] + " " + row[1]] = std::stod(row[2]);
+  ASSERT_EQ(want.size(), 10u);
+  const std::string data = qrxrun::readFile(dir + "d.csv");
+  for (const std::string coding : {"glm", "ref", "effect"}) {
+    const std::string program = "proc varsifter data=d;\n  class g;\n  class h / param=" + coding +
+                                ";\n  model y = g h x1 x2 / selection=forward(select=sbc "
+                                "stop=none) details=all;\nrun;\n";
+    for (const std::string hooks : {"structuredColumns=10", "structuredColumns=1000000"}) {
+      const qrxrun::ProgramRun r = structuredcheck::runHooked(hooks, program, data, "srbeside");
+      ASSERT_EQ(r.status, 0) << r.log;
+      structuredcheck::expectCandidateCriteria(r, want, "SBC", " " + coding + " " + hooks);
+      const Value* summary = qrxrun::findTable(r.json["steps"][0]["output"], "SelectionSummary");
+      ASSERT_NE(summary, nullptr);
+      EXPECT_EQ(qrxrun::text(*summary, 2, "EffectEntered"), "h") << coding << " " << hooks;
+      EXPECT_NEAR(qrxrun::number(*summary, 2, "SBC"), want.at("2 h"), 1e-9 * want.at("2 h"))
+          << coding << " " << hooks;
+    }
+  }
+}
+
 // The structured road's sums take the rows in the serial pass's order whatever the number of
 // page files: one and eight threads give the same output bit for bit.
 TEST(StructuredRoad, OneAndEightThreadsGiveTheSameBits) {
