@@ -656,12 +656,12 @@ namespace {
                                        int64_t L) {
   QkPool* pool = model->pool;
   const size_t bytes = sizeof(double) * static_cast<size_t>(kPageGroups * (L + 8));
-  // Zeroed here, on this thread: the groups' buffers are all read when they are summed, and
-  // a page the workers first read and then write is faulted twice, the second time flushing
-  // the address caches of every thread.
-  auto* groups = static_cast<double*>(pool->allocate(pool, bytes, 0));
+  auto* groups = static_cast<double*>(pool->allocate(pool, bytes, kQkZeroed));
   if (groups == nullptr)
     return VsfStatus::NoMemory;
+  // The first touch, here, by a write: the groups' buffers are all read when they are summed,
+  // and a page the workers first read and then write is faulted twice, the second time
+  // flushing the address caches of every thread.
   std::memset(groups, 0, bytes);
   VsfStatus rc =
       workers ? dispatchGroups(model, p, groups, L) : visitGroupsSerially(model, p, groups, L);
