@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <vector>
@@ -658,6 +659,10 @@ namespace {
   auto* groups = static_cast<double*>(pool->allocate(pool, bytes, kQkZeroed));
   if (groups == nullptr)
     return VsfStatus::NoMemory;
+  // The first touch, here, by a write: the groups' buffers are all read when they are summed,
+  // and a page the workers first read and then write is faulted twice, the second time
+  // flushing the address caches of every thread.
+  std::memset(groups, 0, bytes);
   VsfStatus rc =
       workers ? dispatchGroups(model, p, groups, L) : visitGroupsSerially(model, p, groups, L);
   if (workers)

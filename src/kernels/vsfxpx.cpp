@@ -35,31 +35,81 @@ struct RowShare {
   [[nodiscard]] bool ownsSparse(int64_t row) const { return row >= sparseBegin && row < sparseEnd; }
 };
 
-[[nodiscard]] RowShare wholeTriangle(const VsfRowShape& S) {
-  return RowShare{0, S.dense + 1, 0, INT64_MAX};
-}
-
-// Part `part` of `parts`: the dense block's rows cut where the elements before reach the
-// part's fraction of its triangle (row i has i + 1 elements, so rows are not equal work), at
-// the nearest multiple of the Gram kernel's tile rows, so that no part forms a tile another
-// forms too; the sparse rows cut into equal counts, each taking about as many page rows as
-// the next.
-[[nodiscard]] RowShare shareOf(const VsfRowShape& S, const VsfPassState* m, int32_t part,
-                               int32_t parts) {
+// The triangle's rows from a fraction a / parts of its work to b / parts (0 <= a <= b <=
+// parts): the dense block's rows cut where the elements before reach the fraction (row i has
+// i + 1 elements, so rows are not equal work), at the nearest multiple of the Gram kernel's
+// tile rows, so that no two shares form the same tile; the sparse rows cut into equal counts,
+// each taking about as many page rows as the next. The share from 0 also takes any row before
+// the sparse block and the share to `parts` any row past it, so that shares that meet cover
+// every row once.
+[[nodiscard]] RowShare shareBetween(const VsfRowShape& S, const VsfPassState* m, int64_t a,
+                                    int64_t b, int32_t parts) {
   const int64_t nd = S.dense + 1, ns = m->xpxColumns - nd;
   const int64_t tile = vsfGramRowBlock();
   auto denseCut = [&](int64_t t) {
+    if (t == parts)
+      return nd;
+    // The first row whose elements before reach the goal, found by halving.
     const int64_t goal = tri(nd) * t / parts;
-    int64_t i = 0;
-    while (i < nd && tri(i) < goal)
-      ++i;
-    return t == parts ? nd : std::min(nd, (i + tile / 2) / tile * tile);
+    int64_t lo = 0, hi = nd;
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if (tri(mid) < goal)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    return std::min(nd, (lo + tile / 2) / tile * tile);
   };
-  // The first and last parts also take any row outside the sparse block, so that the
-  // parts together own every row.
-  return RowShare{denseCut(part), denseCut(part + 1), part == 0 ? 0 : nd + ns * part / parts,
-                  part == parts - 1 ? INT64_MAX : nd + ns * (part + 1) / parts};
+  return RowShare{denseCut(a), denseCut(b), a == 0 ? 0 : nd + ns * a / parts,
+                  b == parts ? INT64_MAX : nd + ns * b / parts};
 }
+
+// The rows of each target's triangle (each fold's under CV, else the model's one) a pass adds
+// into. A serial or buffered pass owns every triangle whole. On the shared-triangle road the
+// targets' triangles are laid end to end and part `part` of `parts` owns an equal share of
+// that work: the end of one target, a run of whole ones, the start of another, each cut as
+// shareBetween cuts a triangle. A part thus walks the rows of a few targets only and leaves
+// the others' rows unread, where a cut of every triangle would have each part test and pack
+// every row; the shares of one target still meet, so every element has one owner, which adds
+// its terms in the serial order.
+class TargetShares {
+public:
+  // Every target's whole triangle.
+  explicit TargetShares(const VsfRowShape& S) : whole_{0, S.dense + 1, 0, INT64_MAX} {}
+  // Part `part` of `parts` of the targets' triangles, kept in `room` (the thread's scratch,
+  // left alone while these shares are in use).
+  TargetShares(const VsfRowShape& S, const VsfPassState* m, int32_t part, int32_t parts,
+               std::vector<RowShare>& room)
+      : targets_(S.cv ? std::max(m->cv.foldCount, 1) : 1) {
+    // Part p covers the targets from targets p / parts to targets (p + 1) / parts, target g
+    // from a fraction (targets p - g parts) / parts of its work.
+    const int64_t begin = int64_t{targets_} * part, end = int64_t{targets_} * (part + 1);
+    first_ = static_cast<int32_t>(begin / parts);
+    const auto last = static_cast<int32_t>((end + parts - 1) / parts);
+    room.clear();
+    for (int32_t g = first_; g < last; ++g)
+      room.push_back(shareBetween(S, m, std::max<int64_t>(begin - int64_t{g} * parts, 0),
+                                  std::min<int64_t>(end - int64_t{g} * parts, parts), parts));
+    shares_ = room.data();
+    count_ = static_cast<int32_t>(room.size());
+  }
+  // The share of target f (a fold, or kVsfFoldModel for the model's own sums); null where
+  // the part owns no row of its triangle.
+  [[nodiscard]] const RowShare* of(int32_t f) const {
+    if (shares_ == nullptr)
+      return &whole_;
+    const int32_t i = std::max(f, 0) - first_;
+    return i >= 0 && i < count_ ? &shares_[i] : nullptr;
+  }
+  // Whether the part walks every row of a page (it owns rows of every target).
+  [[nodiscard]] bool walksEveryRow() const { return targets_ == 1; }
+
+private:
+  RowShare whole_;
+  int32_t targets_ = 1, first_ = 0, count_ = 0;
+  const RowShare* shares_ = nullptr;
+};
 
 // A run [begin, end) of the effects whose blocks a pass adds, or of the entering effect's
 // columns whose rows it adds. A serial or buffered pass owns them all; a part of a shared
@@ -75,13 +125,13 @@ struct RunShare {
   return RunShare{count * part / parts, part == parts - 1 ? INT64_MAX : count * (part + 1) / parts};
 }
 
-// Page rows waiting for the blocked update of the dense triangle, a block for each of a few
-// targets (the folds' triangles of CV take rows in turn); only the rows [lo, hi) of the
-// triangle are updated. A target's rows go in row order, and an element's sums do not depend
-// on where its blocks are cut, so a block is added when full, when its slot is wanted for
-// another target, or at the end of the page (of the span's pages within a span). A fold's
-// rows wait as they are, with the fold's centre: the Gram kernel centres each value as it
-// packs the block, so a part of a shared pass centres only the values of its own rows.
+// Page rows waiting for the blocked update of the dense triangles, a block for each of a few
+// targets (the folds' triangles of CV take rows in turn), each updating only its rows [lo, hi)
+// of its triangle. A target's rows go in row order, and an element's sums do not depend on
+// where its blocks are cut, so a block is added when full, when its slot is wanted for another
+// target, or at the end of the page (of the span's pages within a span). A fold's rows wait
+// as they are, with the fold's centre: the Gram kernel centres each value as it packs the
+// block, so a part of a shared pass centres only the values of its own rows.
 struct PendingRows {
   static constexpr int kTargets = 10;
   struct Block {
@@ -90,23 +140,23 @@ struct PendingRows {
     const double* x[kVsfGramRows];
     double w[kVsfGramRows];
     int32_t count = 0;
+    int32_t lo = 0, hi = 0;
     bool finite = true; // every row's values (less the centre) found finite on the way in
   };
   Block blocks[kTargets];
   int next = 0; // the slot a new target takes when none is free
   int32_t n = 0;
-  int32_t lo = 0, hi = 0;
   // Centred copies of a block holding a value that is not finite, which takes the update that
   // skips zero terms.
   std::vector<double> copies;
 
   void flush(Block& b) {
-    if (b.count > 0 && lo < hi) {
+    if (b.count > 0 && b.lo < b.hi) {
       if (b.centre == nullptr)
-        (b.finite ? vsfGramUpdateFiniteRows : vsfGramUpdateRows)(b.target, n, b.x, b.w, b.count, lo,
-                                                                 hi);
+        (b.finite ? vsfGramUpdateFiniteRows : vsfGramUpdateRows)(b.target, n, b.x, b.w, b.count,
+                                                                 b.lo, b.hi);
       else if (b.finite)
-        vsfGramUpdateCentredRows(b.target, n, b.x, b.centre, b.w, b.count, lo, hi);
+        vsfGramUpdateCentredRows(b.target, n, b.x, b.centre, b.w, b.count, b.lo, b.hi);
       else
         flushCopies(b);
     }
@@ -122,7 +172,7 @@ struct PendingRows {
         y[i] = b.x[r][i] - b.centre[i];
       rows[r] = y;
     }
-    vsfGramUpdateRows(b.target, n, rows, b.w, b.count, lo, hi);
+    vsfGramUpdateRows(b.target, n, rows, b.w, b.count, b.lo, b.hi);
   }
   void flush() {
     for (Block& b : blocks)
@@ -143,22 +193,24 @@ struct PendingRows {
     b.target = T;
     return b;
   }
-  // Sets the triangle's order and the rows [lo, hi) updated, adding what waits for others.
-  void cover(int32_t order, int32_t from, int32_t to) {
-    if (order != n || from != lo || to != hi) {
+  // Sets the triangles' order, adding what waits for others.
+  void cover(int32_t order) {
+    if (order != n) {
       flush();
       n = order;
-      lo = from;
-      hi = to;
     }
   }
-  // Adds a row, less `centre` (null: none); `finite` when its n values (less the centre) were
-  // found finite (vsfAllFinite, vsfAllFiniteLess). The row stays where it is until added.
-  void add(double* T, const double* centre, const double* row, double weight, bool finite) {
+  // Adds a row, less `centre` (null: none), to the rows [lo, hi) of T; `finite` when its n
+  // values (less the centre) were found finite (vsfAllFinite, vsfAllFiniteLess). The row stays
+  // where it is until added.
+  void add(double* T, int32_t lo, int32_t hi, const double* centre, const double* row,
+           double weight, bool finite) {
     Block& b = blockOf(T);
-    if (b.count > 0 && b.centre != centre)
+    if (b.count > 0 && (b.centre != centre || b.lo != lo || b.hi != hi))
       flush(b);
     b.centre = centre;
+    b.lo = lo;
+    b.hi = hi;
     b.finite = b.finite && finite;
     b.x[b.count] = row;
     b.w[b.count++] = weight;
@@ -176,6 +228,7 @@ struct VsfXpxScratch {
   std::vector<int32_t> column, columnOffset; // splitEffBody's in-model dense columns
   std::vector<double> room;                  // a row less its fold's centre (vsfCentredRow)
   std::vector<double> centred;               // fullBody's row less its fold's centre
+  std::vector<RowShare> shares;              // a part's shares of the folds' triangles
   std::vector<double*> rowInto;              // effCrossBody's store columns of a row
   std::vector<double> rowBy;                 // and their multipliers
 };
@@ -184,11 +237,11 @@ VsfXpxScratch& VsfScratchArena::xpx() { return part(xpx_); }
 namespace {
 
 // ---- full X'X ----
-// Only the rows of `share` are added into. Every element receives its terms in the order of
-// the pages, of the rows in a page and, within a row, of the loops below, whichever rows are
-// shared out: the blocks of the dense triangle are cut by the page's rows and targets alone,
-// and each element of a block is formed as a whole block forms it. A part's sums are thus the
-// serial pass's, bit for bit, when the parts walk all pages in the serial order. Where the
+// Only the rows of each target's share are added into. Every element receives its terms in
+// the order of the pages, of the rows in a page and, within a row, of the loops below,
+// whichever rows are shared out: the blocks of the dense triangle are cut by the page's rows and
+// targets alone, and each element of a block is formed as a whole block forms it. A part's sums are
+// thus the serial pass's, bit for bit, when the parts walk all pages in the serial order. Where the
 // page's note (null: none) says every row is finite, the rows are not tested again: each part
 // would read every value of every row for the test, most of them outside its share.
 // The row's values less c (n of them), in `room`.
@@ -199,63 +252,123 @@ const double* lessCentre(std::vector<double>& room, const double* y, const doubl
   return room.data();
 }
 
+// The rows a part of a shared pass adds, a few rows behind its walk of the page. Such a part
+// reads the rows of a few folds only, scattered over the page, which the processor does not
+// fetch ahead as it does rows read one after another: each row is asked for as the walk meets
+// it and added kDepth rows later, once its values have come.
+class RowsAhead {
+public:
+  static constexpr int kDepth = 4;
+  // Asks for the row's first n values and keeps it; returns the row kDepth rows before it,
+  // now to be added, or null.
+  const VsfTrainRow* push(const VsfTrainRow& r, int32_t n) {
+    for (int32_t i = 0; i < n; i += 8)
+      __builtin_prefetch(r.y + i);
+    const VsfTrainRow* due = nullptr;
+    if (count_ == kDepth) {
+      out_ = ring_[head_];
+      due = &out_;
+    } else {
+      ++count_;
+    }
+    ring_[head_] = r;
+    head_ = (head_ + 1) % kDepth;
+    return due;
+  }
+  // The rows kept, oldest first.
+  template <class Fn> void drain(Fn&& fn) {
+    for (int k = 0; k < count_; ++k)
+      fn(ring_[(head_ + kDepth - count_ + k) % kDepth]);
+    count_ = 0;
+  }
+
+private:
+  VsfTrainRow ring_[kDepth];
+  VsfTrainRow out_;
+  int head_ = 0, count_ = 0;
+};
+
+// The full X'X's terms of one row into its target's triangle, the rows of `share` only;
+// `known` when the page's note says every row is finite, and `pageFinite` cleared by a row
+// found to hold another value.
 template <class Target>
-VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const RowShare& share, Target target,
-                   PendingRows& pending, bool spanning, std::atomic<VsfPageNote>* note = nullptr) {
-  const VsfRowShape S = vsfRowShape(m);
-  pending.cover(S.dense + 1, static_cast<int32_t>(share.denseBegin),
-                static_cast<int32_t>(share.denseEnd));
+void fullRow(VsfPassState* m, const VsfRowShape& S, const VsfTrainRow& r, const RowShare& share,
+             Target target, PendingRows& pending, bool known, bool& pageFinite) {
   const int32_t n = S.dense + 1;
-  assert((m->cv.foldCentre == nullptr || m->cv.foldCentreOrder == n) &&
-         "the fold centres cover the rows' dense values");
-  std::vector<double>& centred = VsfScratchArena::mine().xpx().centred;
-  const VsfPageNote known =
-      note != nullptr ? note->load(std::memory_order_acquire) : VsfPageNote::Unknown;
-  bool pageFinite = true;
-  const VsfStatus rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
-    const double w = r.trainWeight;
-    const int32_t f = r.target;
-    double* T = target(f);
-    // A fold's rows are centred about the fold's own means: they wait with the centre, and
-    // the Gram kernel centres them as it packs them. One pass over the values (less the
-    // centre) finds them finite, which the block's update then need not test again; only a
-    // row holding another value is searched for the missing value.
-    const double* c = vsfFoldCentre(m, n, f);
-    const bool finite = known == VsfPageNote::RowsFinite ||
-                        (c != nullptr ? vsfAllFiniteLess(r.y, c, n) : vsfAllFinite(r.y, n));
-    pageFinite = pageFinite && finite;
-    if ((!finite && vsfAnyMissing(r.y, n)) || isHostMissing(w) || w == 0.0)
-      return;
-    // The dense triangle and the sparse rows are apart: the dense part can wait for the
-    // page's next rows.
-    pending.add(T, c, r.y, w, finite);
-    const double* y = nullptr; // the row as the sparse rows take it, formed when first wanted
-    for (int32_t s = 0; s < S.sparse; ++s) {
-      const int32_t e = m->layout.sparseEffectList[s];
-      const int32_t end = r.slotEnd(S, s);
-      for (int32_t a = r.slotBegin(S, s); a < end; ++a) {
-        const double xa = r.sparseValues[a];
-        const int64_t row = m->effectColumn[e] + r.storedIndex(S, a);
-        if (!share.ownsSparse(row))
-          continue;
-        if (y == nullptr)
-          y = c != nullptr ? lessCentre(centred, r.y, c, n) : r.y;
-        double* R = T + tri(row);
-        zvaxpy(R, R, y, n, w * xa);
-        for (int32_t sb = 0; sb <= s; ++sb) {
-          const int32_t eb = m->layout.sparseEffectList[sb];
-          const int32_t bEnd = sb == s ? a + 1 : r.slotEnd(S, sb);
-          for (int32_t b = r.slotBegin(S, sb); b < bEnd; ++b)
-            R[m->effectColumn[eb] + r.storedIndex(S, b)] += w * xa * r.sparseValues[b];
-        }
+  const double w = r.trainWeight;
+  const int32_t f = r.target;
+  double* T = target(f);
+  // A fold's rows are centred about the fold's own means: they wait with the centre, and
+  // the Gram kernel centres them as it packs them. One pass over the values (less the
+  // centre) finds them finite, which the block's update then need not test again; only a
+  // row holding another value is searched for the missing value.
+  const double* c = vsfFoldCentre(m, n, f);
+  const bool finite = known || (c != nullptr ? vsfAllFiniteLess(r.y, c, n) : vsfAllFinite(r.y, n));
+  pageFinite = pageFinite && finite;
+  if ((!finite && vsfAnyMissing(r.y, n)) || isHostMissing(w) || w == 0.0)
+    return;
+  // The dense triangle and the sparse rows are apart: the dense part can wait for the
+  // page's next rows.
+  pending.add(T, static_cast<int32_t>(share.denseBegin), static_cast<int32_t>(share.denseEnd), c,
+              r.y, w, finite);
+  const double* y = nullptr; // the row as the sparse rows take it, formed when first wanted
+  for (int32_t s = 0; s < S.sparse; ++s) {
+    const int32_t e = m->layout.sparseEffectList[s];
+    const int32_t end = r.slotEnd(S, s);
+    for (int32_t a = r.slotBegin(S, s); a < end; ++a) {
+      const double xa = r.sparseValues[a];
+      const int64_t row = m->effectColumn[e] + r.storedIndex(S, a);
+      if (!share.ownsSparse(row))
+        continue;
+      if (y == nullptr)
+        y = c != nullptr ? lessCentre(VsfScratchArena::mine().xpx().centred, r.y, c, n) : r.y;
+      double* R = T + tri(row);
+      zvaxpy(R, R, y, n, w * xa);
+      for (int32_t sb = 0; sb <= s; ++sb) {
+        const int32_t eb = m->layout.sparseEffectList[sb];
+        const int32_t bEnd = sb == s ? a + 1 : r.slotEnd(S, sb);
+        for (int32_t b = r.slotBegin(S, sb); b < bEnd; ++b)
+          R[m->effectColumn[eb] + r.storedIndex(S, b)] += w * xa * r.sparseValues[b];
       }
     }
-  });
+  }
+}
+
+template <class Target>
+VsfStatus fullBody(VsfPassState* m, QkPageDescriptor* page, const TargetShares& shares,
+                   Target target, PendingRows& pending, bool spanning,
+                   std::atomic<VsfPageNote>* note = nullptr) {
+  const VsfRowShape S = vsfRowShape(m);
+  const int32_t n = S.dense + 1;
+  pending.cover(n);
+  assert((m->cv.foldCentre == nullptr || m->cv.foldCentreOrder == n) &&
+         "the fold centres cover the rows' dense values");
+  const bool known =
+      note != nullptr && note->load(std::memory_order_acquire) == VsfPageNote::RowsFinite;
+  bool pageFinite = true;
+  auto add = [&](const VsfTrainRow& r) {
+    fullRow(m, S, r, *shares.of(r.target), target, pending, known, pageFinite);
+  };
+  VsfStatus rc = VsfStatus::Ok;
+  if (shares.walksEveryRow()) {
+    rc = vsfEachTrainRow(m, S, page, add);
+  } else {
+    // A row of a target whose triangle the part owns nothing of is not read.
+    RowsAhead ahead;
+    rc = vsfEachTrainRow(m, S, page, [&](const VsfTrainRow& r) {
+      if (shares.of(r.target) != nullptr)
+        if (const VsfTrainRow* due = ahead.push(r, n))
+          add(*due);
+    });
+    ahead.drain(add);
+  }
   // Outside a span every page adds its own rows; a page read from disk gives its buffer to the
   // next one, so its rows cannot wait either.
   if (!spanning || page->pageNumber != 0 || rc != VsfStatus::Ok)
     pending.flush();
-  if (note != nullptr && known == VsfPageNote::Unknown && rc == VsfStatus::Ok)
+  // Only a part that tested every row of the page can tell the others what it found.
+  if (note != nullptr && !known && note->load(std::memory_order_relaxed) == VsfPageNote::Unknown &&
+      rc == VsfStatus::Ok && shares.walksEveryRow())
     note->store(pageFinite ? VsfPageNote::RowsFinite : VsfPageNote::NotAllFinite,
                 std::memory_order_release);
   return rc;
@@ -667,14 +780,14 @@ template <class Body> VsfStatus alone(Body body) {
 // The full X'X into the model's triangles (the fold records' under CV) or a worker's buffer.
 VsfStatus fullInto(VsfPassState* m, QkPageDescriptor* page, VsfPageSpan& span, bool spanning) {
   return fullBody(
-      m, page, wholeTriangle(vsfRowShape(m)),
+      m, page, TargetShares(vsfRowShape(m)),
       [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; }, span.rows, spanning);
 }
 VsfStatus fullIntoBuffer(VsfPassState* m, QkPageDescriptor* page, double* buffer, VsfPageSpan& span,
                          bool spanning) {
   const int64_t slice = tri(m->xpxColumns);
   return fullBody(
-      m, page, wholeTriangle(vsfRowShape(m)),
+      m, page, TargetShares(vsfRowShape(m)),
       [=](int32_t f) { return buffer + (f < 0 ? 0 : f * slice); }, span.rows, spanning);
 }
 
@@ -725,9 +838,10 @@ VsfStatus vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, 
 VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
                          std::atomic<VsfPageNote>* note, VsfPageSpan* span) {
   auto body = [&](VsfPageSpan& to, bool spanning) {
+    const TargetShares shares(vsfRowShape(m), m, part, parts, VsfScratchArena::mine().xpx().shares);
     return fullBody(
-        m, page, shareOf(vsfRowShape(m), m, part, parts),
-        [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; }, to.rows, spanning, note);
+        m, page, shares, [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; }, to.rows,
+        spanning, note);
   };
   return span != nullptr ? body(*span, true) : alone(body);
 }

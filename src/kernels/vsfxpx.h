@@ -24,11 +24,12 @@ extern const VsfSpanForms kVsfShiftSquaresXpXSpan;
 extern const VsfSpanForms kVsfEffCrossSpan;
 [[nodiscard]] VsfStatus vsfFullXpX_t(VsfPassState* model, QkPageDescriptor* page, double* buffer,
                                      int64_t length);
-// vsfFullXpX adding only into part `part` of `parts` of the rows of the model's triangles,
-// for the shared-triangle road: parts that each visit every page in the serial order give
-// together the serial form's sums, bit for bit. The page's note, when kept, spares all parts
-// but the first the test of the rows' values. Within the part's span (null: none) rows wait
-// across pages as the span forms' do.
+// vsfFullXpX adding only into part `part` of `parts` of the rows of the model's triangles
+// (under CV, of the folds' triangles laid end to end, so that a part reads the rows of a few
+// folds only), for the shared-triangle road: parts that each visit every page in the serial
+// order give together the serial form's sums, bit for bit. The page's note, when kept, spares
+// all parts but the first the test of the rows' values where the parts read every row. Within
+// the part's span (null: none) rows wait across pages as the span forms' do.
 [[nodiscard]] VsfStatus vsfFullXpXPart(VsfPassState* model, QkPageDescriptor* page, int32_t part,
                                        int32_t parts, std::atomic<VsfPageNote>* note,
                                        VsfPageSpan* span);

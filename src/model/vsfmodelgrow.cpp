@@ -92,9 +92,11 @@ namespace {
     if (out == nullptr)
       return false;
     // A new block comes zeroed from the pool: writing its zeros again would touch every
-    // page of a triangle the data may never reach.
-    if (zeroTail && old != nullptr)
-      std::fill(out + oldTri, out + n, 0.0);
+    // page of a triangle the data may never reach. The full X'X pass reaches every page,
+    // and writing them here first spares its workers a fault on each page read before it is
+    // written, which on several threads costs a flush of every thread's address cache.
+    if (zeroTail && (old != nullptr || vsfFullXpxOn(m)))
+      std::fill(out + (old != nullptr ? oldTri : 0), out + n, 0.0);
     arr = out;
     if (saved == old && old != nullptr)
       saved = out;

@@ -68,7 +68,8 @@ struct KernelRun {
   std::vector<Row> rows;
   int32_t P = 0;
 
-  KernelRun(Source& src, bool sparse, int32_t threads, bool disk, bool full) {
+  // With `folds`, every row carries a SPLIT fold code besides its role.
+  KernelRun(Source& src, bool sparse, int32_t threads, bool disk, bool full, int32_t folds = 0) {
     qrxhost::resetPageFileSettings();
     if (disk)
       qrxhost::setPageFileSizes(512, 512, 512);
@@ -85,6 +86,11 @@ struct KernelRun {
     run.settings.validateFraction = 0.25;
     run.settings.trainFraction = 0.55;
     run.settings.roleCodes = 1;
+    if (folds > 0) {
+      run.settings.cv = 1;
+      run.settings.cvMethod = VsfCvMethod::Split;
+      run.settings.folds = folds;
+    }
     EXPECT_EQ(run.read(src), 0);
     if (threads > 1) {
       EXPECT_EQ(run.startThreads(threads), 0);
@@ -113,11 +119,13 @@ struct KernelRun {
     for (size_t i = 0; i < doubles.size(); ++i) {
       const auto& d = doubles[i];
       const auto& c = codes[i];
+      // The fold code, where there is one, comes before the role.
+      const int32_t fixed = run.settings.cv != 0 ? 2 : 1;
       Row r;
       r.w = d[0];
       r.f = d[1];
       r.y = d[2];
-      r.role = c[0];
+      r.role = c[fixed - 1];
       r.x.assign(P, 0.0);
       const double* dense = d.data() + 3;
       const double* stored = dense + m.layout.denseColumnCount;
@@ -128,10 +136,10 @@ struct KernelRun {
             r.x[p0 + q] = dense[m.layout.denseOffset[e] + q];
         } else {
           const int32_t s = m.layout.sparseSlot[e];
-          const int32_t begin = s == 0 ? 0 : c[1 + s - 1];
-          const int32_t end = c[1 + s];
+          const int32_t begin = s == 0 ? 0 : c[fixed + s - 1];
+          const int32_t end = c[fixed + s];
           for (int32_t v = begin; v < end; ++v)
-            r.x[p0 + c[1 + m.layout.sparseEffectCount + v]] = stored[v];
+            r.x[p0 + c[fixed + m.layout.sparseEffectCount + v]] = stored[v];
         }
         p0 += m.effectColumns[e];
       }
@@ -597,6 +605,67 @@ TEST_F(Kernels, PartsTrustingThePageNotesGiveTheSerialTriangle) {
   EXPECT_GT(noted[VsfPageNote::RowsFinite], 0U);
   EXPECT_GT(noted[VsfPageNote::NotAllFinite], 0U);
   EXPECT_EQ(noted[VsfPageNote::Unknown], 0U);
+}
+
+// Under cross validation the parts share out the folds' triangles laid end to end, so that a
+// part reads the rows of a few folds only: a fold may be cut between parts at any row of its
+// dense triangle or of its sparse rows. However many parts, every element of every fold's
+// triangle (its rows centred about the fold's means, some holding an infinite value) is the
+// serial pass's bit for bit, and the folds' triangles hold every training row once.
+TEST_F(Kernels, PartsSharingOutTheFoldsGiveTheSerialFoldTriangles) {
+  Source src = makeSource(400);
+  for (const int i : {150, 151, 152, 153})
+    src.rows[static_cast<size_t>(i)].x[1] = INFINITY;
+  constexpr int32_t kFolds = 5;
+  KernelRun k(src, true, 1, false, true, kFolds);
+  VsfModel& m = k.run.model;
+  const int32_t n = m.layout.denseColumnCount + 1;
+  const size_t length = static_cast<size_t>(m.xpxColumns) * (m.xpxColumns + 1) / 2;
+  std::vector<std::vector<double>> sums(kFolds, std::vector<double>(length, 0.0));
+  std::vector<VsfFoldRecord> folds(kFolds);
+  for (int32_t f = 0; f < kFolds; ++f)
+    folds[f].xpx = sums[static_cast<size_t>(f)].data();
+  // Each fold's centre: its weight (unused here), then a mean for the response and each dense
+  // value; the intercept's stays 0.
+  std::vector<double> centre(static_cast<size_t>(kFolds) * (n + 1), 0.0);
+  for (int32_t f = 0; f < kFolds; ++f)
+    for (int32_t i = 1; i <= n; ++i)
+      centre[static_cast<size_t>(f * (n + 1) + i)] = i == 2 ? 0.0 : 0.125 * (f + 1) - 0.0625 * i;
+  m.cv.folds = folds.data();
+  m.cv.foldCount = kFolds;
+  m.cv.foldCentre = centre.data();
+  m.cv.foldCentreOrder = n;
+  ASSERT_EQ(inSpan(&m, fullInSpan), VsfStatus::Ok);
+  const std::vector<std::vector<double>> serial = sums;
+  // Element (1, 1) of a fold's triangle is the sum of its rows' weights: together the folds
+  // hold every training row.
+  double weights = 0.0, trainWeights = 0.0;
+  for (const std::vector<double>& fold : serial)
+    weights += fold[2];
+  for (const Row& r : k.rows)
+    if (r.role == VSF_ROLE_TRAIN)
+      trainWeights += r.w * r.f;
+  EXPECT_EQ(weights, trainWeights);
+  for (const int32_t parts : {2, 3, 4, 8}) {
+    SCOPED_TRACE(testing::Message() << parts << " parts");
+    for (std::vector<double>& fold : sums)
+      std::fill(fold.begin(), fold.end(), 0.0);
+    gParts = parts;
+    for (gPart = 0; gPart < gParts; ++gPart) {
+      gPage = 0;
+      for (auto& note : gNotes)
+        note = VsfPageNote::Unknown;
+      ASSERT_EQ(inSpan(&m, partWithNote), VsfStatus::Ok);
+    }
+    for (int32_t f = 0; f < kFolds; ++f)
+      EXPECT_EQ(std::memcmp(serial[static_cast<size_t>(f)].data(),
+                            sums[static_cast<size_t>(f)].data(), length * sizeof(double)),
+                0)
+          << "fold " << f;
+  }
+  m.cv.folds = nullptr;
+  m.cv.foldCount = 0;
+  m.cv.foldCentre = nullptr;
 }
 
 } // namespace
