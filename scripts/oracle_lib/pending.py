@@ -13,6 +13,12 @@ PENDING = {
         "condition 1.2e8: the many-level road's fold state leaves out a level its training rows "
         "hold, which a factor of the rows cannot put back into that state)",
         ("",), lambda case: case.seed in (6000131,)),
+    "row-order-pivots": (
+        "a wide spline's doubtful pivot judged by the 1% agreement of the sums' pivot with the "
+        "rows': the sums' pivot sits 0.25 to 0.45 u Q below the rows' on these designs, so the "
+        "order of the rows moves it across the 1% edge and the permuted run selects another "
+        "model (8300118: 1.0079% refused, 0.9938% taken; 8300140: 0.94% taken, 1.51% refused)",
+        ("rel.permute",), lambda case: case.seed in (8300118, 8300140)),
 }
 
 
