@@ -7,12 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "fresh-6": (
-        "open findings of 1,000 fresh programs (seeds 6000000-6000999) on the build that split "
-        "the model files: 6000131 (CV PRESS far below the fold refits, a fold at scaled "
-        "condition 1.2e8: the many-level road's fold state leaves out a level its training rows "
-        "hold, which a factor of the rows cannot put back into that state)",
-        ("",), lambda case: case.seed in (6000131,)),
     "growing-many-levels": (
         "BUILDSSCP=INCREMENTAL asked for over a CLASS effect of about 3,000 levels keeps the fit "
         "off the many-level road, and the growing road's STEPWISE by CV then takes over five "

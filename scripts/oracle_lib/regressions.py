@@ -132,8 +132,8 @@ REGRESSIONS = {
     6000545: "CV PRESS far below the fold refits: a fold at condition 2.5e8 refused a column",
     6000589: "CV PRESS far below the fold refits: a fold at condition 2.4e8 refused a column",
     5000727: "a wide spline's CV PRESS below its fold refits' allowance at condition 1.2e13",
-    # open faults, pending (pending.py) until their mends land
-    6000131: "CV PRESS far below the fold refits (fold at scaled condition 1.2e8, tied levels)",
+    6000131: "CV PRESS far below the fold refits: a fold's many-level state lost a level its "
+             "rows hold (scaled condition 1.2e8, tied levels)",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
