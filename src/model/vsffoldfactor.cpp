@@ -32,10 +32,11 @@ using packed::sym;
 
 // The model's swept columns by place, each X'X column's place: the fold refits the model's
 // columns, and those its sums lost the factor judges from its rows. The many-level effect's
-// columns the record's state has swept or lost (VsfStructured::lost) come first: a row has one or few of them, and its
-// rotations then fill in only those places and the rest. The places follow the effects'
-// numbers, not the X'X layout, which a trial collapses to the order of entry: a candidate's
-// trial and its step rotate the rows in one order and give one refit to the last bit.
+// columns the record's state has swept or its sums lost (VsfStructured::lost) come first: a
+// row has one or few of them, and its rotations then fill in only those places and the rest.
+// The places follow the effects' numbers, not the X'X layout, which a trial collapses to the
+// order of entry: a candidate's trial and its step rotate the rows in one order and give one
+// refit to the last bit.
 void placeColumns(const VsfModel* m, int32_t f, VsfFoldFactors::Fold& F) {
   const char* flags = m->sweepFlags;
   std::vector<std::tuple<int, int64_t, int64_t>> columns; // (single, effect and column, column)

@@ -187,7 +187,7 @@ void vsfStructuredGiveUp(VsfModel* model);
 [[nodiscard]] bool vsfStructuredLostLevel(const VsfModel* model, int32_t f);
 // Takes the columns a fold record's sums lost (VsfStructured::lost) into its state, under
 // VsfRecordView, for a refit from a factor of its rows that holds them (vsfFoldsFromFactor):
-// the reduced triangle without them, and the small columns the record had swept swept again
+// the reduced triangle less their part too, and the small columns the record had swept again
 // over it by either sign of pivot, as the factor's refit sweeps the small columns its sums
 // refused; the state is as worn as its sums, and only the refit's estimates stand. The columns
 // leave the state again before its small columns are next swept by the sums' rule. False where

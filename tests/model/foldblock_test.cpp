@@ -93,8 +93,8 @@ Pivots pivots(LevelsState& s, const char* modelTaken) {
   block.modelTaken = modelTaken;
   Pivots p;
   std::vector<char> taken(static_cast<size_t>(s.levels), '?'), lost(taken);
-  EXPECT_TRUE(vsfDiagonalBlockPivots(&s.m, block, &p.sse, &p.count, taken.data(), nullptr,
-                                     lost.data()));
+  EXPECT_TRUE(
+      vsfDiagonalBlockPivots(&s.m, block, &p.sse, &p.count, taken.data(), nullptr, lost.data()));
   p.taken.assign(taken.begin(), taken.end());
   p.lost.assign(lost.begin(), lost.end());
   return p;
