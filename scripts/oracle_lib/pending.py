@@ -11,8 +11,9 @@ PENDING = {
         "BUILDSSCP=INCREMENTAL asked for over a CLASS effect of about 3,000 levels keeps the fit "
         "off the many-level road, and the growing road's STEPWISE by CV then takes over five "
         "minutes where the default build takes a second (seeds 9300028, 8200222: the relation "
-        "run times out)",
-        ("rel.buildsscp.run",), lambda case: case.seed in (9300028, 8200222)),
+        "run times out; 7100087 of the tied levels, 1,526 levels, 30 s of CPU against 0.2 s, "
+        "times out on a loaded machine)",
+        ("rel.buildsscp.run",), lambda case: case.seed in (9300028, 8200222, 7100087)),
 }
 
 
