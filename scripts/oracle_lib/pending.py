@@ -7,6 +7,11 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
+    "tied-road-cv": (
+        "seed 7100022 of the tied levels (EFFECT coding, BACKWARD by CV, a fold nearly "
+        "dependent): step 0's CV PRESS is 5.879e13 on the many-level road, which the fold refits "
+        "check passes, and 1.675e12 on the packed road (HIERARCHY=SINGLE), not yet looked into",
+        ("rel.road.stat",), lambda case: case.seed in (7100022,)),
     "growing-many-levels": (
         "BUILDSSCP=INCREMENTAL asked for over a CLASS effect of about 3,000 levels keeps the fit "
         "off the many-level road, and the growing road's STEPWISE by CV then takes over five "
