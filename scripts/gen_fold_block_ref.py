@@ -19,6 +19,14 @@ Beside them, a reference-coded CLASS whose reference level weighs next to nothin
 error SS of the fit that takes every level's column, and the last level's pivot over its
 centred sum of squares).
 
+A fold whose sums lose a level its rows hold (lost_rows): five GLM-coded levels, the fourth
+without rows (as a fold's training rows can miss a level), and x its level's value plus a
+spread of LOST_DELTA, so that with the intercept and x swept the third level's pivot is
+7e-18 of its centred sum of squares: no sum in double holds it, while the rows do (the
+pivot is not 0, and a factor of the rows, at their condition near 4e8, resolves it). Written
+as tests/data/foldblock/lostrows.csv (level, x, y) and lostref.csv (the error SS of the fit
+on the intercept, x and the first two levels' columns, and that pivot ratio).
+
 Run from the repository root: /usr/bin/python3 scripts/gen_fold_block_ref.py
 """
 import math
@@ -101,9 +109,58 @@ def reference_fit(data):
     return sse, (wl * wr / (wl + wr)) / (wl - wl * wl / total)
 
 
+# The lost level's rows: levels 0, 1, 2 and 4 of five rows each at x near 1, 2, 3 and 5.
+LOST_X, LOST_DELTA = {0: 1.0, 1: 2.0, 2: 3.0, 4: 5.0}, 1e-9
+
+
+def lost_rows():
+    out, i = [], 0
+    for j, centre in LOST_X.items():
+        for e in range(PER):
+            x = centre + LOST_DELTA * (e - 2) * (1.0 + 0.3 * j) * (1.0 + 0.1 * ((e * e) % 3))
+            y = 1.0 + 0.3 * j + 0.8 * math.sin(1.7 * i) + 0.2 * x
+            out.append((j, float(x), float(y)))
+            i += 1
+    return out
+
+
+def lost_fit(data):
+    """Error SS of the fit on the intercept, x and the first two levels' columns, and the
+    third level's pivot after them over its centred sum of squares."""
+    n = len(data)
+    one = [mp.mpf(1)] * n
+    x = [mp.mpf(v) for _, v, _ in data]
+    y = [mp.mpf(v) for _, _, v in data]
+    level = lambda j: [mp.mpf(1 if lv == j else 0) for lv, _, _ in data]
+    cols = [one, x, level(0), level(1), level(2)]
+    p = len(cols)
+    A = mp.matrix(p, p)
+    b = mp.matrix(p, 1)
+    for a in range(p):
+        b[a] = mp.fsum(cols[a][i] * y[i] for i in range(n))
+        for c in range(p):
+            A[a, c] = mp.fsum(cols[a][i] * cols[c][i] for i in range(n))
+    q = p - 1
+    B = mp.matrix([[A[a, c] for c in range(q)] for a in range(q)])
+    beta = mp.lu_solve(B, mp.matrix([b[a] for a in range(q)]))
+    sse = mp.fsum((y[i] - mp.fsum(beta[a] * cols[a][i] for a in range(q))) ** 2 for i in range(n))
+    r = mp.lu_solve(B, mp.matrix([A[a, q] for a in range(q)]))
+    pivot = A[q, q] - mp.fsum(r[a] * A[a, q] for a in range(q))
+    centred = A[q, q] - mp.fsum(cols[q]) ** 2 / n
+    return sse, pivot / centred
+
+
 def main():
     mp.mp.dps = 60
     os.makedirs(OUT, exist_ok=True)
+    lost = lost_rows()
+    with open(os.path.join(OUT, "lostrows.csv"), "w") as f:
+        f.write("level,x,y\n")
+        for j, x, y in lost:
+            f.write("%d,%r,%r\n" % (j, x, y))
+    sse, ratio = lost_fit(lost)
+    with open(os.path.join(OUT, "lostref.csv"), "w") as f:
+        f.write("sse,ratio\n%s,%s\n" % (mp.nstr(sse, 17), mp.nstr(ratio, 6)))
     ref = reference_rows()
     with open(os.path.join(OUT, "refrows.csv"), "w") as f:
         f.write("level,y,w\n")

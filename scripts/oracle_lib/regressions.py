@@ -160,12 +160,13 @@ REGRESSIONS = {
              "level in the band (L185 for L184), onto the many-level road's",
     8300285: "the oracle held a fold's estimates to a refit its training rows leave "
              "undetermined (NOINT, EFFECT-coded levels; refit estimates near 1e85)",
+    6000131: "CV PRESS far below the fold refits: a fold's many-level state lost a level its "
+             "rows hold (scaled condition 1.2e8, tied levels)",
     # open faults, pending (pending.py) until their mends land
     8300118: "rows permuted: a degree-58 spline's doubtful pivot refused in one order, taken in "
              "the other (the 1% agreement of the sums' pivot with the rows')",
     8300140: "rows permuted: a degree-59 spline's doubtful pivot taken in one order, refused in "
              "the other (the 1% agreement of the sums' pivot with the rows')",
-    6000131: "CV PRESS far below the fold refits (fold at scaled condition 1.2e8, tied levels)",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.

@@ -124,6 +124,10 @@ struct VsfStructured {
   double* joinValue;
   double* rankCross;
   char* swept;           // k: '1' for its columns swept in while it is in the model
+  // k, in a fold record: '1' for a column the model took whose pivot in the record's sums
+  // the rounding bound refused while the fold's training rows hold its level (the fold is
+  // refitted from its rows, which may take it into the state: swept '1' as well).
+  char* lost;
   double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
   uint8_t diagonalStale; // set while sweptDiagonal waits to be formed (vsfStructuredSettle)
   double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
@@ -137,6 +141,7 @@ struct VsfStructured {
   uint8_t inModel;
   // The state before the trials of a search (vsfStructuredSave).
   char* savedSwept;
+  char* savedLost;
   double* savedSweptDiagonal;
   double* savedReduced;
   uint8_t savedInModel;

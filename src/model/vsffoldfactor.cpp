@@ -32,16 +32,17 @@ using packed::sym;
 
 // The model's swept columns by place, each X'X column's place: the fold refits the model's
 // columns, and those its sums lost the factor judges from its rows. The many-level effect's
-// columns the record's state has swept come first: a row has one or few of them, and its
-// rotations then fill in only those places and the rest. The places follow the effects'
-// numbers, not the X'X layout, which a trial collapses to the order of entry: a candidate's
-// trial and its step rotate the rows in one order and give one refit to the last bit.
+// columns the record's state has swept or its sums lost (VsfStructured::lost) come first: a
+// row has one or few of them, and its rotations then fill in only those places and the rest.
+// The places follow the effects' numbers, not the X'X layout, which a trial collapses to the
+// order of entry: a candidate's trial and its step rotate the rows in one order and give one
+// refit to the last bit.
 void placeColumns(const VsfModel* m, int32_t f, VsfFoldFactors::Fold& F) {
   std::vector<std::tuple<int, int64_t, int64_t>> columns; // (single, effect and column, column)
   const VsfStructured* st = foldEffect(m, f);
   if (st != nullptr)
     for (int64_t j = 0; j < st->columns; ++j)
-      if (st->swept[j] == '1')
+      if (st->swept[j] == '1' || st->lost[j] == '1')
         columns.emplace_back(-1, j, -1 - j);
   for (const VsfSweptColumn& s : vsfSweptColumns(m, m->sweepFlags))
     columns.emplace_back(m->effectColumns[s.effect] == 1 ? 1 : 0,
@@ -182,6 +183,11 @@ VsfStatus foldFactorRows(VsfPassState* m, QkPageDescriptor* page) {
         !std::isfinite(s / d))
       return false;
     b[static_cast<size_t>(j)] = s / d;
+  }
+  if (!F.effectPlace.empty()) {
+    const VsfRecordView record(m, F.fold);
+    if (!vsfStructuredTakeLost(m))
+      return false;
   }
   if (!takeColumns(m, F))
     return false;

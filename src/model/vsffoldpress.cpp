@@ -229,5 +229,5 @@ bool vsfFoldLostColumn(const VsfModel* m, int32_t f) {
   for (int64_t c = 1; c < m->xpxColumns; ++c)
     if (m->sweepFlags[c] == '1' && F.sweepFlags[c] != '1' && F.xpx[at(c, c)] != 0.0)
       return true;
-  return false;
+  return vsfStructuredLostLevel(m, f);
 }

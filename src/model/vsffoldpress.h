@@ -35,7 +35,8 @@ inline constexpr double kVsfCancellationShare = 1e-5;
   return !lost && inflation * (1.0 + leverage) <= kVsfRefineInflation;
 }
 // Whether fold f's record left out a column the model swept in whose diagonal in the record's
-// sums is not 0 (a level none of the training rows hold is 0 there, and stays out).
+// sums is not 0 (a level none of the training rows hold is 0 there, and stays out), the
+// many-level effect's among them (vsfStructuredLostLevel).
 [[nodiscard]] bool vsfFoldLostColumn(const VsfModel* model, int32_t f);
 // Per fold, from the sums of its record and its own rows with no pass over the rows: its
 // held-out error (`errors`) and its held-out rows' weighted leverages under its training fit,

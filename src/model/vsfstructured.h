@@ -181,6 +181,18 @@ void vsfStructuredResweep(VsfModel* model);
 // it), or a refinement whose corrections no longer settle (vsfRefineSwept). Where the
 // packed triangle does not fit, the road goes on.
 void vsfStructuredGiveUp(VsfModel* model);
+// Whether fold f's record's state left out a column of the effect that the model took while
+// the fold's training rows hold its level (VsfStructured::lost): its sums lost the column's
+// digits, and the fold refits another model unless its rows refit it.
+[[nodiscard]] bool vsfStructuredLostLevel(const VsfModel* model, int32_t f);
+// Takes the columns a fold record's sums lost (VsfStructured::lost) into its state, under
+// VsfRecordView, for a refit from a factor of its rows that holds them (vsfFoldsFromFactor):
+// the reduced triangle less their part too, and the small columns the record had swept again
+// over it by either sign of pivot, as the factor's refit sweeps the small columns its sums
+// refused; the state is as worn as its sums, and only the refit's estimates stand. The columns
+// leave the state again before its small columns are next swept by the sums' rule. False where
+// a small column's pivot is then 0.
+[[nodiscard]] bool vsfStructuredTakeLost(VsfModel* model);
 // The effect out of the model and the folds' models when they are emptied after the full
 // model's fit (its triangles are the caller's).
 void vsfStructuredEmpty(VsfModel* model);

@@ -6,8 +6,10 @@
 #include "model/vsfstructuredparts.h"
 
 #include "model/vsfmodel.h"
+#include "model/vsfsweep.h"
 #include "model/vsftrial.h"
 #include "numerics/packedtri.h"
+#include "numerics/qkzsweep.h"
 #include "support/hostif.h"
 #include "support/messages.h"
 
@@ -64,21 +66,24 @@ double blockResponse(const void* c, int64_t j) {
 }
 
 // The effect's pivots in the state m holds: judged by the whole rule, or where `modelTaken`
-// is given (a fold record's state) the model's columns refitted (VsfDiagonalBlock);
-// `inflation`, when given, receives the largest inflation they show (a trial's, which
-// vsfTrialIsEntry judges).
+// is given (a fold record's state) the model's columns refitted (VsfDiagonalBlock), with
+// those its sums lost into the state's `lost`; `inflation`, when given, receives the largest
+// inflation they show (a trial's, which vsfTrialIsEntry judges).
 [[nodiscard]] VsfStatus pivots(VsfModel* m, double* sse, int32_t* count, char* taken,
                                const char* modelTaken = nullptr, double* inflation = nullptr) {
   VsfStructured* st = m->structured;
   Block block{m, st};
   const VsfDiagonalBlock source{&block,        st->columns, blockCross,    blockDiagonal,
                                 blockResponse, st->rankOne, st->rankCross, modelTaken};
-  if (vsfDiagonalBlockPivots(m, source, sse, count, taken, inflation))
+  char* lost = modelTaken != nullptr ? st->lost : nullptr;
+  if (vsfDiagonalBlockPivots(m, source, sse, count, taken, inflation, lost))
     return VsfStatus::Ok;
   *sse = m->sse;
   *count = 0;
   if (taken != nullptr)
     std::fill(taken, taken + st->columns, '0');
+  if (lost != nullptr)
+    std::fill(lost, lost + st->columns, '0');
   int64_t swept = 0;
   for (int64_t c = 1; c < st->small; ++c)
     swept += m->sweepFlags[c] == '1' ? 1 : 0;
@@ -123,6 +128,28 @@ template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
   return vsfStructuredSettle(m);
 }
 
+// The levels a fold's refit took into its state past its sums' judgement (vsfStructuredTakeLost)
+// leave it before its small columns are swept again on its reduced triangle by the sums' rule:
+// against those levels a small column's pivot is as worn as theirs, and the rule would refuse
+// it. They stay lost, as the state's pivots left them.
+void releaseLost(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (!st->inModel)
+    return;
+  bool released = false;
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->lost[j] == '1' && st->swept[j] == '1') {
+      st->swept[j] = '0';
+      m->rank -= 1;
+      released = true;
+    }
+  if (!released)
+    return;
+  vsfStructuredReduce(*st, m->xpx, st->reduced, smallShifts(m));
+  st->refinedValid = 0;
+  st->diagonalStale = 1;
+}
+
 // The effect's columns out of one state.
 void leaveOne(VsfModel* m) {
   VsfStructured* st = m->structured;
@@ -132,6 +159,7 @@ void leaveOne(VsfModel* m) {
       st->swept[j] = '0';
       m->rank -= 1;
     }
+  std::fill(st->lost, st->lost + st->columns, '0');
   st->inModel = 0;
   st->refinedValid = 0;
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
@@ -145,6 +173,7 @@ void leaveOne(VsfModel* m) {
 void dropSmallOne(VsfModel* m, int64_t c0, int64_t count) {
   VsfStructured* st = m->structured;
   const int64_t n = st->small;
+  releaseLost(m);
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
   for (int64_t c = c0; c < c0 + count; ++c)
     if (was[static_cast<size_t>(c)] == '1') {
@@ -180,6 +209,7 @@ bool onlyLastLevelOut(const VsfModel* m) {
 // reload must be refreshed against the one their state had.
 void saveOne(VsfStructured* st) {
   std::memcpy(st->savedSwept, st->swept, static_cast<size_t>(st->columns));
+  std::memcpy(st->savedLost, st->lost, static_cast<size_t>(st->columns));
   std::memcpy(st->savedSweptDiagonal, st->sweptDiagonal, sizeof(double) * st->columns);
   std::memcpy(st->savedReduced, st->reduced, sizeof(double) * tri(st->small));
   st->savedInModel = st->inModel;
@@ -187,6 +217,7 @@ void saveOne(VsfStructured* st) {
 }
 void reloadOne(VsfStructured* st) {
   std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
+  std::memcpy(st->lost, st->savedLost, static_cast<size_t>(st->columns));
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
   std::memcpy(st->reduced, st->savedReduced, sizeof(double) * tri(st->small));
   st->inModel = st->savedInModel;
@@ -293,12 +324,51 @@ void vsfStructuredResweep(VsfModel* m) {
   if (m->structured == nullptr || !m->structured->inModel)
     return;
   (void)eachState(m, [m](const VsfStructured*) {
+    releaseLost(m);
     const VsfStructured* st = m->structured;
     std::vector<char> was(m->sweepFlags, m->sweepFlags + st->small);
     std::memcpy(m->sweptXpx, st->reduced, sizeof(double) * tri(st->small));
     resweepSmall(m, was);
     return vsfStructuredRefresh(m);
   });
+}
+
+bool vsfStructuredLostLevel(const VsfModel* m, int32_t f) {
+  const VsfStructured* st = m->structured;
+  if (st == nullptr || st->folds == nullptr || !st->inModel || !st->folds[f].inModel)
+    return false;
+  const VsfStructured& R = st->folds[f];
+  return std::find(R.lost, R.lost + R.columns, '1') != R.lost + R.columns;
+}
+
+bool vsfStructuredTakeLost(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st == nullptr || !st->inModel)
+    return true;
+  int32_t taken = 0;
+  for (int64_t j = 0; j < st->columns; ++j)
+    if (st->lost[j] == '1' && st->swept[j] != '1') {
+      st->swept[j] = '1';
+      ++taken;
+    }
+  if (taken == 0)
+    return true;
+  m->rank += taken;
+  const int64_t n = st->small;
+  const std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
+  vsfStructuredReduce(*st, m->xpx, st->reduced, smallShifts(m));
+  std::memcpy(m->sweptXpx, st->reduced, sizeof(double) * tri(n));
+  std::fill(m->sweepFlags, m->sweepFlags + n, '0');
+  st->refinedValid = 0;
+  st->diagonalStale = 1;
+  bool all = true;
+  for (int64_t c = 1; c < n; ++c)
+    if (was[static_cast<size_t>(c)] == '1') {
+      qkzsweep(m->sweptXpx, static_cast<int32_t>(c), static_cast<int32_t>(n), m->sweepFlags,
+               m->workVector, -vsfTinyPivot());
+      all = all && m->sweepFlags[c] == '1';
+    }
+  return all;
 }
 
 void vsfStructuredEmpty(VsfModel* m) {
@@ -308,6 +378,7 @@ void vsfStructuredEmpty(VsfModel* m) {
   for (int32_t f = -1; f < st->foldCount; ++f) {
     VsfStructured& s = f < 0 ? *st : st->folds[f];
     std::fill(s.swept, s.swept + s.columns, '0');
+    std::fill(s.lost, s.lost + s.columns, '0');
     s.inModel = 0;
     s.refinedValid = 0;
   }

@@ -57,14 +57,18 @@ constexpr double kWorthwhileWork = 1e6;
   st->sweptDiagonal = vsfModelArray<double>(m, k);
   st->reduced = vsfModelArray<double>(m, tri(st->small));
   st->savedSwept = vsfModelArray<char>(m, k);
+  st->lost = vsfModelArray<char>(m, k);
+  st->savedLost = vsfModelArray<char>(m, k);
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
   st->savedReduced = vsfModelArray<double>(m, tri(st->small));
   st->estimates = vsfModelArray<double>(m, k);
   st->refined = vsfModelArray<double>(m, k);
-  if (!st->swept || !st->sweptDiagonal || !st->reduced || !st->savedSwept ||
-      !st->savedSweptDiagonal || !st->savedReduced || !st->estimates || !st->refined)
+  if (!st->swept || !st->sweptDiagonal || !st->reduced || !st->savedSwept || !st->lost ||
+      !st->savedLost || !st->savedSweptDiagonal || !st->savedReduced || !st->estimates ||
+      !st->refined)
     return false;
   std::fill(st->swept, st->swept + k, '0');
+  std::fill(st->lost, st->lost + k, '0');
   st->refinedValid = 0;
   st->diagonalStale = 0;
   return true;

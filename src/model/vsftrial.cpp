@@ -720,7 +720,7 @@ bool vsfCoversEveryRow(const VsfModel* m, const VsfDiagonalBlock& block) {
 // D_J + rho 1 1' (CoupledTaken): a column that the others nearly span through the reference
 // level's rows takes the whole of them, of a size the diagonal part alone never shows.
 bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, double* sse,
-                            int32_t* sweptCount, char* taken, double* inflation) {
+                            int32_t* sweptCount, char* taken, double* inflation, char* lost) {
   const int64_t k = block.columns;
   const std::vector<int64_t> S = sweptColumns(m);
   const size_t n = S.size();
@@ -745,6 +745,9 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   }
   double t = m->sweptXpx[0];
   int32_t count = 0;
+  // The columns a fold's refit holds: those taken and those its sums lost, which its rows
+  // refit, so that the cap leaves out the one that the others and the intercept span.
+  int64_t held = 0;
   bool emptyTaken = false;
   // The rule judges the columns about their means where the intercept is swept.
   const bool aboutMeans = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[diag(1)] > 0.0;
@@ -752,8 +755,10 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
   for (int64_t j = 0; j < k; ++j) {
     if (taken != nullptr)
       taken[j] = '0';
+    if (lost != nullptr)
+      lost[j] = '0';
     const double d = block.diagonal(block.context, j), b = d + rho;
-    if ((d == 0.0 && emptyTaken) || count == cap ||
+    if ((d == 0.0 && emptyTaken) || held == cap ||
         (block.modelTaken != nullptr && block.modelTaken[j] != '1'))
       continue;
     for (size_t i = 0; i < n; ++i) {
@@ -795,8 +800,16 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     // The inflation the pivot shows, infinite where it is refused, as the dense trial judges.
     if (inflation != nullptr)
       *inflation = std::max(*inflation, vsfInflationOf(judged, pivot, take));
-    if (!take)
+    if (!take) {
+      // A column the model took that the bound alone refused (the cap and a level without
+      // rows of its own leave out columns no rows could give).
+      if (block.modelTaken != nullptr && d > 0.0) {
+        ++held;
+        if (lost != nullptr)
+          lost[j] = '1';
+      }
       continue;
+    }
     const double ty = block.response(block.context, j) - xw;
     t -= ty * ty / pivot;
     for (size_t i = 0; i < na; ++i) {
@@ -814,6 +827,7 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       taken[j] = '1';
     order.push_back(j);
     ++count;
+    ++held;
   }
   *sse = t >= 0 ? t : 0.0;
   *sweptCount = count;

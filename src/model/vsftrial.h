@@ -59,8 +59,12 @@ struct VsfDiagonalBlock {
 // the number of columns swept and, when `taken` is given, '1' for each column swept ('0'
 // for a column dependent on the model and the columns before it). When `inflation` is given
 // it receives the largest inflation its judged pivots show (vsfInflationOf), as the dense
-// trial's do, so that vsfTrialIsEntry judges either trial alike. False when the model's
-// swept columns have no Cholesky factor.
+// trial's do, so that vsfTrialIsEntry judges either trial alike. When `lost` is given (a fold
+// record's refit, `modelTaken` given) it receives '1' for each column the model took whose
+// pivot the rounding bound refused while its level has rows of its own (D_j above 0): the
+// fold's sums lost its digits, which its training rows may still hold ('0' elsewhere). The
+// refit holds such a column, so it counts toward the cap of the levels that cover every row
+// as a column taken does. False when the model's swept columns have no Cholesky factor.
 [[nodiscard]] bool vsfDiagonalBlockPivots(const VsfModel* model, const VsfDiagonalBlock& block,
                                           double* sse, int32_t* sweptCount, char* taken,
-                                          double* inflation = nullptr);
+                                          double* inflation = nullptr, char* lost = nullptr);
