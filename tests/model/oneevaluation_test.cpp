@@ -347,7 +347,8 @@ TEST_F(OneEvaluation, TheSearchComparesCriteriaNotErrorSS) {
       const std::string name = method == VsfMethod::Forward ? "forward" : "backward";
       ASSERT_EQ(m.history.stepCount, 10) << name;
       for (int32_t step = 1; step < m.history.stepCount; ++step) {
-        const std::string at = " " + std::to_string(step);
+        std::string at(1, ' ');
+        at += std::to_string(step);
         EXPECT_EQ(m.history.stepEffect[step], static_cast<int32_t>(ruleRef("bicorder", name + at)))
             << name << at << (full ? " full" : " grown");
         const double want = ruleRef("bicorder", name + "_bic" + at);
