@@ -123,7 +123,7 @@ struct VsfStructured {
   const int32_t* joinColumn;
   double* joinValue;
   double* rankCross;
-  char* swept;           // k: '1' for its columns swept in while it is in the model
+  char* swept; // k: '1' for its columns swept in while it is in the model
   // k, in a fold record: '1' for a column the model took whose pivot in the record's sums
   // the rounding bound refused while the fold's training rows hold its level (the fold is
   // refitted from its rows, which may take it into the state: swept '1' as well).

@@ -106,15 +106,13 @@ constexpr double kPackedMemoryShare = 0.5;
 // road taken, with the bytes of its sums of the effect against the effect's own blocks that
 // the growing build would form first (the model's and each fold's); or the growing build kept,
 // because those blocks hold less.
-void explainAskedGrowth(const VsfRoadShape& road, bool taken, double roadCells,
-                        double blockCells) {
+void explainAskedGrowth(const VsfRoadShape& road, bool taken, double roadCells, double blockCells) {
   if (taken) {
     char roadText[32], blockText[32];
     vsfSizeText(8.0 * roadCells, roadText, sizeof roadText);
     vsfSizeText(8.0 * blockCells, blockText, sizeof blockText);
-    vsfLog(VsfMsg::GrowingBuildTakesRoad,
-           {HostMsgArg(static_cast<long long>(road.columns)), HostMsgArg(roadText),
-            HostMsgArg(blockText)});
+    vsfLog(VsfMsg::GrowingBuildTakesRoad, {HostMsgArg(static_cast<long long>(road.columns)),
+                                           HostMsgArg(roadText), HostMsgArg(blockText)});
     return;
   }
   char text[240];

@@ -26,8 +26,8 @@ void vsfSplitCrossRoad(VsfContext* ctx, int32_t columns);
 // with its cross products built whole and the procedure chose to grow them as effects
 // enter, they are built whole; where the user asked for that growth (BUILDSSCP=INCREMENTAL),
 // only where the road's sums of the effect hold less than the effect's own blocks that the
-// growth forms first, and a note says which build the fit takes and why. The road taken goes into the settings (VsfDataSettings::road) for
-// the read preparation's estimate.
+// growth forms first, and a note says which build the fit takes and why. The road taken goes into
+// the settings (VsfDataSettings::road) for the read preparation's estimate.
 void vsfPlanRoad(VsfContext* ctx, VsfDataSettings* settings);
 // Whether the BY group's split levels are stored sparse (VsfDataSettings::splitSparse): the
 // plain LAR or LASSO path on the kept cross products, whose passes centre and scale the

@@ -32,8 +32,8 @@ qrxrun::ProgramRun fit(const std::string& model, int levels, const std::string& 
                        const std::string& tag) {
   return qrxrun::runProgram(
       "proc varsifter data=d;\n  class g;\n  weight w;\n  model y = " + model +
-          " g / selection=forward(select=sbc stop=none);\n  performance details notiming$" +
-          build + ";\nrun;\n",
+          " g / selection=forward(select=sbc stop=none);\n  performance details notiming$" + build +
+          ";\nrun;\n",
       tag, {{"d.csv", synthdata::tinyWeightCsv(levels, 1200)}});
 }
 
