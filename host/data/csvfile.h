@@ -170,7 +170,10 @@ std::string windowFailure(const CsvTable& table);
 // are kept (a window's numeric columns: the readers leave one window as they reach the next).
 class CsvColumnPool {
 public:
-  explicit CsvColumnPool(size_t keep) : keep_(keep) {}
+  // Room for the kept buffers is taken here, so that giving one back never allocates: a
+  // window gives its buffers back from its destructor, where a failed allocation under an
+  // address-space limit would end the process.
+  explicit CsvColumnPool(size_t keep) : keep_(keep) { kept_.reserve(keep); }
   // A buffer for n values: a kept one of room enough (up to twice n; its values stale: a
   // parse writes the n it uses), else a new one of n.
   ColumnBuffer<double> take(size_t n);
