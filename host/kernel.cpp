@@ -94,6 +94,8 @@ QkThreadServices makeServices(int64_t number) {
   return s;
 }
 
+// The running thread's services record, which the host hands out by address: its number
+// (set when the pool starts the thread; 0 on the main thread) and the event calls.
 thread_local QkThreadServices tServices = makeServices(0);
 
 QkEvent* createEvent(QkHandle*) { return new QkEvent; }

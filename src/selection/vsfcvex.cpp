@@ -283,18 +283,18 @@ double vsfCVExMergeAndCurve(VsfModel* model) {
   return averageCurve(m, M, [m](int32_t j) { return m->cvexPass.cvexGrid[j]; });
 }
 
-double vsfCVExRunAndMerge(VsfModel* model) {
+VsfStatus vsfCVExRunAndMerge(VsfModel* model, double* smallest) {
   VsfModel* m = model;
   m->cvex.cvexRecordCount = 0;
   for (int32_t k = 0; k < m->cv.foldCount; ++k) {
-    const VsfStatus rc = foldFit(m, k);
-    if (rc != VsfStatus::Ok)
-      return codeOf(rc);
+    if (const VsfStatus rc = foldFit(m, k); rc != VsfStatus::Ok)
+      return rc;
     if (m->fitStatus != VsfFitStatus::Done)
-      return -1.0;
+      return VsfStatus::Ok;
   }
   m->cvex.cvexRecordCount = m->cvexPass.cvexFoldEnd[m->cv.foldCount - 1];
-  return vsfCVExMergeAndCurve(m);
+  *smallest = vsfCVExMergeAndCurve(m);
+  return VsfStatus::Ok;
 }
 
 namespace {
@@ -305,10 +305,10 @@ namespace {
 VsfL2Trial cvexTrial(VsfModel* m, VsfStatus* failure) {
   return [m, failure](int32_t index, double l2, double* value) {
     m->elnetPass.l2 = l2;
-    *value = vsfCVExRunAndMerge(m);
-    if (m->fitStatus != VsfFitStatus::Done || *value < 0) {
-      *failure = m->fitStatus != VsfFitStatus::Done ? VsfStatus::Ok
-                                                    : statusFromCode(static_cast<int32_t>(*value));
+    *value = 0.0;
+    const VsfStatus rc = vsfCVExRunAndMerge(m, value);
+    if (m->fitStatus != VsfFitStatus::Done || rc != VsfStatus::Ok) {
+      *failure = m->fitStatus != VsfFitStatus::Done ? VsfStatus::Ok : rc;
       return false;
     }
     if (m->elnetPass.enTuneRows != nullptr && index >= 0 && index < m->elnetPass.enTuneCapacity) {
@@ -431,7 +431,9 @@ VsfStatus vsfDriveCVExternal(VsfModel* model) {
   VsfStatus rc = search ? searchL2(m) : VsfStatus::Ok;
   // The records, the grid and the curve that the final fit and the tables use are those of
   // the chosen L2.
-  const double r = rc == VsfStatus::Ok ? vsfCVExRunAndMerge(m) : 0.0;
+  double smallest = 0.0;
+  if (rc == VsfStatus::Ok)
+    rc = vsfCVExRunAndMerge(m, &smallest);
   m->cvexPass.cvexSums = nullptr;
   o->method = method;
   // A fold fit that ended with a status reports it for the BY group: no final fit.
@@ -439,8 +441,6 @@ VsfStatus vsfDriveCVExternal(VsfModel* model) {
     return VsfStatus::Ok;
   if (rc != VsfStatus::Ok)
     return rc;
-  if (r < 0)
-    return statusFromCode(static_cast<int32_t>(r));
   m->elnet.finalL2 = m->elnetPass.l2;
   return finalFit(m);
 }

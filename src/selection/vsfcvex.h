@@ -11,9 +11,10 @@ struct VsfModel;
 
 // The road: fold fits, merge, curve, final fit. Ok, or the failure of a fit.
 [[nodiscard]] VsfStatus vsfDriveCVExternal(VsfModel* model);
-// The fold fits and the merged curve; the smallest averaged error (the largest double when
-// the grid is empty), -1.0 when a fold fit ends with a fit status, or a fit's failure code.
-double vsfCVExRunAndMerge(VsfModel* model);
+// The fold fits and the merged curve, with the smallest averaged error in *smallest (the
+// largest double when the grid is empty). Ok also when a fold fit ends with a fit status,
+// which fitStatus then holds and *smallest is not set; else the failure of a fit.
+[[nodiscard]] VsfStatus vsfCVExRunAndMerge(VsfModel* model, double* smallest);
 // Merges the sorted arrays a (na values) and b (nb values) into out, equal values once;
 // descending unless `ascending`. Returns the count written.
 [[nodiscard]] int32_t vsfmerge(const double* a, const double* b, double* out, int32_t na,

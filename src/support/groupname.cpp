@@ -22,7 +22,8 @@ void vsfSetGroupName(const char* byLine, int32_t length) {
 }
 
 HostMsgArg vsfGroupName() {
-  // Formed where a message needs it, in the thread that logs the message.
+  // Formed where a message needs it, in the thread that logs the message: a buffer per
+  // thread, so that workers logging at once do not write over each other's text.
   thread_local char name[600];
   const int32_t n = gByLength > 0
                         ? msgString(name, static_cast<int32_t>(sizeof name), VsfMsg::TheByGroup,

@@ -1,6 +1,7 @@
 // Plain AVL insertion (with a rebalancing point, as in the classic one-pass algorithm),
-// lookup, and an in-order walk whose state lives in a per-thread list beside the tree, so
-// that an abandoned walk never leaves the tree altered.
+// lookup, and an in-order walk whose state hangs from the root while it is under way: the
+// root is then in walk mode, its left word pointing to the walk record that holds its own
+// words, which the walk's end or ztreofx puts back.
 #include "support/ztree.h"
 
 #include "support/hostif.h"
@@ -13,15 +14,14 @@
 namespace {
 
 constexpr int kWalkStack = 960;
+// The balance a root in walk mode holds, which no node of an AVL tree has.
+constexpr int16_t kWalkMode = 17;
 
 struct WalkRecord {
-  const void* root;
-  WalkRecord* next;
-  int32_t top; // number of entries on the stack
+  ZtreNode saved; // the root's own words
+  int32_t top;    // number of entries on the stack
   ZtreNode* stack[kWalkStack + 1];
 };
-
-thread_local WalkRecord* walks = nullptr;
 
 inline ZtreNode* N(void* p) { return static_cast<ZtreNode*>(p); }
 inline ZtreNode*& child(ZtreNode* n, int dir) { return dir > 0 ? n->right : n->left; }
@@ -38,22 +38,28 @@ void reportInternal(const char* text) {
   return compare ? compare(a, b, length, offset) : ztrecc(a, b, length, offset);
 }
 
-WalkRecord** findWalk(const void* root) {
-  for (WalkRecord** w = &walks; *w; w = &(*w)->next)
-    if ((*w)->root == root)
-      return w;
-  return nullptr;
+// The walk record of a root in walk mode; null when no walk is under way.
+WalkRecord* walkOf(ZtreNode* root) {
+  return root != nullptr && root->balance == kWalkMode
+             ? static_cast<WalkRecord*>(static_cast<void*>(root->left))
+             : nullptr;
 }
 
-void endWalk(WalkRecord** w) {
-  WalkRecord* dead = *w;
-  *w = dead->next;
-  delete dead;
+// A node's left child, read from the walk record for a root in walk mode.
+ZtreNode* leftOf(ZtreNode* n) {
+  const WalkRecord* w = walkOf(n);
+  return w != nullptr ? w->saved.left : n->left;
+}
+
+// Puts the root's own words back and frees the walk record.
+void endWalk(ZtreNode* root, WalkRecord* w) {
+  *root = w->saved;
+  delete w;
 }
 
 // Pushes n and its left spine; false when the stack would overflow.
 [[nodiscard]] bool pushSpine(WalkRecord* w, ZtreNode* n) {
-  for (; n; n = n->left) {
+  for (; n; n = leftOf(n)) {
     if (w->top >= kWalkStack)
       return false;
     w->stack[w->top++] = n;
@@ -83,6 +89,8 @@ int32_t ztrecc(const void* a, const void* b, int32_t length, int32_t offset) {
 
 void* ztrebdf(void** root, void* node, int32_t length, int32_t offset, ZtreCompare compare) {
   ZtreNode* n = N(node);
+  // An insertion moves nodes under a walk's stack: it ends the walk under way.
+  ztreofx(*root);
   if (*root == nullptr) {
     n->left = n->right = nullptr;
     n->balance = 0;
@@ -179,55 +187,67 @@ void* ztrefdf(void** root, const void* keyRecord, int32_t length, int32_t offset
     int32_t c = compareKeys(compare, keyRecord, p, length, offset);
     if (c == 0)
       return p;
-    p = c < 0 ? p->left : p->right;
+    p = c < 0 ? leftOf(p) : p->right;
   }
   return nullptr;
 }
+
+namespace {
+
+// Starts a walk of the root: the walk record takes the root's words and the root goes into
+// walk mode. Null, with *status set, when the record cannot be had or the tree is too deep.
+WalkRecord* startWalk(ZtreNode* root, int32_t* status) {
+  auto* w = seam::failTreeWalk() ? nullptr : new (std::nothrow) WalkRecord;
+  if (!w) {
+    reportInternal("ZTREORD: no memory for the walk");
+    if (status)
+      *status = ZTRE_WALK_NO_MEMORY;
+    return nullptr;
+  }
+  w->saved = *root;
+  w->top = 0;
+  root->left = static_cast<ZtreNode*>(static_cast<void*>(w));
+  root->balance = kWalkMode;
+  return w;
+}
+
+// Ends the walk after a stack overflow: the tree is deeper than an AVL tree can be.
+void* overflowed(ZtreNode* root, WalkRecord* w, int32_t* status) {
+  endWalk(root, w);
+  reportInternal("ZTREORD: overflow stack");
+  if (status)
+    *status = ZTRE_WALK_OVERFLOW;
+  return nullptr;
+}
+
+} // namespace
 
 void* ztreord(void* root, int32_t* status) {
   if (status)
     *status = ZTRE_WALK_OK;
   if (!root)
     return nullptr;
-  WalkRecord** slot = findWalk(root);
-  if (!slot) {
-    WalkRecord* w = seam::failTreeWalk() ? nullptr : new (std::nothrow) WalkRecord;
-    if (!w) {
-      reportInternal("ZTREORD: no memory for the walk");
-      if (status)
-        *status = ZTRE_WALK_NO_MEMORY;
+  ZtreNode* r = N(root);
+  WalkRecord* w = walkOf(r);
+  if (!w) {
+    w = startWalk(r, status);
+    if (!w)
       return nullptr;
-    }
-    w->root = root;
-    w->top = 0;
-    w->next = walks;
-    walks = w;
-    slot = &walks;
-    if (!pushSpine(w, N(root))) {
-      endWalk(slot);
-      reportInternal("ZTREORD: overflow stack");
-      if (status)
-        *status = ZTRE_WALK_OVERFLOW;
-      return nullptr;
-    }
+    if (!pushSpine(w, r))
+      return overflowed(r, w, status);
   }
-  WalkRecord* w = *slot;
   if (w->top == 0) {
-    endWalk(slot);
+    endWalk(r, w);
     return nullptr;
   }
   ZtreNode* n = w->stack[--w->top];
-  if (!pushSpine(w, n->right)) {
-    endWalk(slot);
-    reportInternal("ZTREORD: overflow stack");
-    if (status)
-      *status = ZTRE_WALK_OVERFLOW;
-    return nullptr;
-  }
+  // The root's right word is its own in walk mode too.
+  if (!pushSpine(w, n->right))
+    return overflowed(r, w, status);
   return n;
 }
 
 void ztreofx(void* root) {
-  if (WalkRecord** slot = findWalk(root))
-    endWalk(slot);
+  if (WalkRecord* w = walkOf(N(root)))
+    endWalk(N(root), w);
 }

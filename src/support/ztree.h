@@ -31,16 +31,19 @@ enum ZtreWalkStatus : int32_t {
 // below 0 one double (missing values first); 0 all keys equal.
 [[nodiscard]] int32_t ztrecc(const void* a, const void* b, int32_t length, int32_t offset);
 
-// Inserts node; returns node, or the record with an equal key (the tree is then unchanged),
-// or null after an inconsistent comparison (reported as "ztrebld: invalid compare").
+// Inserts node (ending a walk under way); returns node, or the record with an equal key (the
+// tree is then unchanged), or null after an inconsistent comparison (reported as "ztrebld:
+// invalid compare").
 void* ztrebdf(void** root, void* node, int32_t length, int32_t offset, ZtreCompare compare);
 // Finds the record whose key equals the key record's; null when none.
 void* ztrefdf(void** root, const void* keyRecord, int32_t length, int32_t offset,
               ZtreCompare compare);
 // In-order walk: each call returns the next record in ascending key order, starting with the
-// smallest; null after the last, after which the next call starts again. The tree is not
-// touched: the walk state is kept apart, per thread and root. A null result with *status
-// negative is a failure, not the end (reported to the host's internal-error service).
+// smallest; null after the last, after which the next call starts again. While the walk is
+// under way the root is in walk mode (balance 17, its left word pointing to the walk record
+// that keeps its own words); the walk's end, ztreofx or an insertion puts the root back, and
+// a lookup reads through it. A null result with *status negative is a failure, not the end
+// (reported to the host's internal-error service).
 void* ztreord(void* root, int32_t* status = nullptr);
 // Ends a walk of the root early and releases its state; nothing when no walk is under way.
 void ztreofx(void* root);

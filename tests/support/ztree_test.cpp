@@ -1,6 +1,6 @@
 // Plain AVL level trees: insertion agreeing with std::set and keeping the AVL shape, the
 // caller's comparison and its inconsistency report, lookups, and the in-order walk with
-// its end, early end, failure status and untouched root.
+// its end, early end, failure status and the root's walk mode.
 #include "support/ztree.h"
 
 #include "support/hostif.h"
@@ -101,11 +101,13 @@ TEST(Ztree, WalkOfOneNodeLeavesRootAlone) {
   ztrebdf(&root, &only, -1, kValueOffset, nullptr);
   ZtreNode saved = only.links;
   EXPECT_EQ(ztreord(root), &only);
-  // The root node is not put into any special state while the walk is under way.
-  EXPECT_EQ(only.links.left, saved.left);
-  EXPECT_EQ(only.links.balance, saved.balance);
+  // The root is in walk mode while the walk is under way, and its words come back after.
+  EXPECT_EQ(only.links.balance, 17);
+  EXPECT_EQ(ztrefdf(&root, &only, -1, kValueOffset, nullptr), &only);
   EXPECT_EQ(ztreord(root), nullptr);
   EXPECT_EQ(root, &only);
+  EXPECT_EQ(only.links.left, saved.left);
+  EXPECT_EQ(only.links.balance, saved.balance);
   EXPECT_EQ(ztreord(nullptr), nullptr);
 }
 
@@ -121,13 +123,22 @@ TEST(Ztree, EarlyEndAndFailureAreDistinct) {
   EXPECT_EQ(static_cast<Level*>(ztreord(root))->value, 1.0);
   ztreofx(root);
   EXPECT_EQ(static_cast<Level*>(ztreord(root))->value, 0.0); // a fresh walk
+  // Lookups read through the root in walk mode; an insertion ends the walk.
+  for (const Level& r : recs)
+    EXPECT_EQ(ztrefdf(&root, &r, -1, kValueOffset, nullptr), &r);
+  Level extra{};
+  extra.value = 10.5;
+  EXPECT_EQ(ztrebdf(&root, &extra, -1, kValueOffset, nullptr), &extra);
+  EXPECT_GT(height(static_cast<ZtreNode*>(root)), 0);
+  EXPECT_EQ(static_cast<Level*>(ztreord(root))->value, 0.0);
   ztreofx(root);
+  EXPECT_EQ(walk(root).size(), 11u);
 
   testHooks().treeWalkFailures = 1;
   int32_t st = 0;
   EXPECT_EQ(ztreord(root, &st), nullptr);
   EXPECT_EQ(st, ZTRE_WALK_NO_MEMORY);
-  EXPECT_EQ(walk(root).size(), 10u); // the tree is intact and walks fully afterwards
+  EXPECT_EQ(walk(root).size(), 11u); // the tree is intact and walks fully afterwards
 }
 
 int32_t byRemainder(const void* a, const void* b, int32_t, int32_t offset) {
