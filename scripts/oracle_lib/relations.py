@@ -459,11 +459,20 @@ class Compare:
 
 
 # ---- the relations ----
+def scaled_l1(program, f):
+    """The program with an L1 target in the response's units (L1CHOICE=NORM: the norm of
+    the coefficients on standardised columns; VALUE: the penalty) multiplied by f, so that
+    the scaled run stops where the first does; a RATIO target is free of the units."""
+    def scale(m):
+        return "l1=%r l1choice=%s" % (float(m.group(1)) * f, m.group(2))
+    return re.sub(r"l1=([-+0-9.eE]+) l1choice=(norm|value)", scale, program)
+
+
 def rel_scale(case, work, rec, qrx):
     rng = np.random.default_rng([case.seed, 37])
     k = int(rng.integers(1, 21)) * (1 if rng.random() < 0.5 else -1)
     f = 2.0 ** k
-    t = transformed(case, {"y": with_y(ycol(case) * f)})
+    t = transformed(case, {"y": with_y(ycol(case) * f)}, program=scaled_l1(case.program, f))
     t.extra = map_extra_y(case, lambda v: v * f)
     other, _, _ = rerun(t, work, "scale", qrx)
     if other is None:
