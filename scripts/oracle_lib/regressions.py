@@ -164,6 +164,13 @@ REGRESSIONS = {
              "rows hold (scaled condition 1.2e8, tied levels)",
     9500034: "Y x 2^k kept LASSO's L1CHOICE=NORM target, which is in the response's units, "
              "so the scaled run stopped elsewhere on its path",
+    9501639: "Y x 2^k: STEPWISE by AIC removed x2, which x2(g1) spans, at an AIC 1.2e-13 "
+             "below its step's in one run and entered x5 in the other; the oracle held the "
+             "rounding's tie as a fault",
+    9500769: "the oracle judged a CVDETAILS fold whose training rows leave a column "
+             "undetermined (refit of scaled condition 1.6e66, allowance nan)",
+    9500802: "BACKWARD by SL: the removal the stop rule undid left the rebuilt sums' error SS "
+             "(1.4e-12 off step 4's) in the selected model's tables",
     # open faults, pending (pending.py) until their mends land
     7100022: "the roads' CV PRESS 5.879e13 and 1.675e12 at step 0: the many-level road's folds "
              "take back a lost level, the packed road's do not",
