@@ -25,12 +25,6 @@ PENDING = {
         "holds more than the growing road: STEPWISE by CV takes 30 s of CPU against 0.2 s by "
         "default (7100087 of the tied levels; the relation run times out on a loaded machine)",
         ("rel.buildsscp.run",), lambda case: case.seed in (7100087,)),
-    "levels-fold-estimates": (
-        "seed 8300285 of the many levels (NOINT, EFFECT-coded levels, WEIGHT and FREQ, FORWARD "
-        "by CV with CVDETAILS): at step 5, fold 2's estimates of the m1 levels lie some 7e-5 "
-        "from the fold's exact refit (L001 -1.79507 against -1.79500), on 174e0b13 too; the "
-        "undetermined fold 8 of the same seed is no longer judged, this fold is not yet triaged",
-        ("cvdetails.estimate",), lambda case: case.seed in (8300285,)),
 }
 
 
