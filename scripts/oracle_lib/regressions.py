@@ -176,7 +176,18 @@ REGRESSIONS = {
     7100022: "the roads' CV PRESS 5.879e13 and 1.675e12 at step 0: the packed road's fold "
              "factors gave up on the repeated columns of levels without training rows and left "
              "refused a level the rows determine, which the many-level road's refitted",
+    9501826: "Y x 2^k kept LASSO's L1CHOICE=NORM target (3 steps against 6), as 9500034",
+    9502325: "BACKWARD by ADJRSQ: the undone removal left the rebuilt sums' error SS in the "
+             "selected model's tables (1.2e-12 off step 3's), as 9500802",
+    9503461: "rows permuted: BACKWARD removed x1, which a degree-60 TPF spline spans, in one "
+             "order and S1 in the other; the oracle held that tie with not moving as a fault",
     # open faults, pending (pending.py) until their mends land
+    9502786: "a removal candidate beside a spline that spans it: Adj R-Sq of the step's rank "
+             "against the exact refit's",
+    9502921: "Y + c: CV PRESS of folds whose refits are undetermined, 3.2e32 against 3.3e32",
+    9503160: "rows permuted: CV PRESS of folds whose refits are undetermined, 2.7e44 against "
+             "1.5e44",
+    9503841: "rows permuted: INDEX folds' CV PRESS 2.1e-9 apart, held to the step's allowance",
     8300118: "rows permuted: a degree-58 spline's doubtful pivot refused in one order, taken in "
              "the other (the 1% agreement of the sums' pivot with the rows')",
     8300140: "rows permuted: a degree-59 spline's doubtful pivot taken in one order, refused in "
