@@ -287,31 +287,83 @@ def penalized_checks(qrx, work):
 
 
 def l2search_checks(qrx, work):
-    """The elastic net's L2 search: a trial's criterion, the trial marked optimal and the
-    chosen L2."""
-    case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "l2search"
-                          and not c.classes)
-    if case is None:
-        print("featselftest: no sound L2 search case")
-        return 1
-    bad = expect("a trial's criterion off by 1e-6", features.judge(case, work, bump(
-        rec, "ElasticNetTuneL2", "CriterionValue", row=0), qrx), "l2search.crit")
-    wrong = copy.deepcopy(rec)
-    for n, _ in nodes(wrong["steps"][0]["output"]):
-        if n.get("name") == "ElasticNetTuneL2":
-            j = [c["name"] for c in n["columns"]].index("OptCriterion")
-            for r in n["rows"]:
-                r[j] = 1 - r[j]
-    bad += expect("another trial marked optimal", features.judge(case, work, wrong, qrx),
-                  "l2search.choose")
-    wrong = copy.deepcopy(rec)
-    for n, _ in nodes(wrong["steps"][0]["output"]):
-        if n.get("name") == "ElasticNetParaSummary":
+    """The elastic net's L2 search, on a golden-section search of at least four trials and
+    a grid: a trial's criterion, L2 and the graph's copy of it, a trial dropped, another trial
+    marked optimal, the chosen L2, the summary's settings and the final fit's criterion."""
+    bad = 0
+    for method in ("golden", "grid"):
+        case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "l2search"
+                              and not c.classes and "l2search=" + method in c.program
+                              and int(re.search(r"l2steps=(\d+)", c.program).group(1)) >= 4)
+        if case is None:
+            print("featselftest: no sound %s L2 search case" % method)
+            bad += 1
+            continue
+        bad += l2search_wrongs(case, rec, qrx, work, method)
+    return bad
+
+
+def l2search_wrongs(case, rec, qrx, work, method):
+    def edited(fn, table="ElasticNetTuneL2", first=True):
+        r = copy.deepcopy(rec)
+        for n, _ in nodes(r["steps"][0]["output"]):
+            if n.get("name") == table:
+                fn(n, [c["name"] for c in n.get("columns", [])])
+                if first:
+                    break
+        return r
+
+    def entry(label, factor):
+        def fn(n, _):
             for e in n["entries"]:
-                if e["label"] == "Chosen L2":
-                    e["value"] *= 1 + 1e-6
-    return bad + expect("a chosen L2 off by 1e-6", features.judge(case, work, wrong, qrx),
-                        "l2search.choose")
+                if e["label"] == label:
+                    e["value"] *= factor
+        return fn
+
+    def flip(n, cols):
+        j = cols.index("OptCriterion")
+        for r in n["rows"]:
+            r[j] = 1 - r[j]
+
+    def graph(n, cols):
+        if "LogL2" in cols:
+            n["rows"][1][cols.index("LogL2")] *= 1 + 1e-6
+
+    def final(n, cols):
+        j = cols.index(crit)
+        for r in n["rows"]:
+            r[j] = r[j] * (1 + 1e-6) if isinstance(r[j], float) else r[j]
+    crit = re.search(r"choose=(\w+)", case.program).group(1).upper()
+    wrongs = [
+        ("a trial's criterion off by 1e-6", "l2search.crit",
+         bump(rec, "ElasticNetTuneL2", "CriterionValue", row=0)),
+        ("a trial's L2 off by 1e-6", "l2search.trial",
+         bump(rec, "ElasticNetTuneL2", "L2", row=3)),
+        ("the last trial dropped", "l2search.trial",
+         edited(lambda n, _: n["rows"].pop(), first=False)),
+        ("another trial marked optimal", "l2search.choose", edited(flip)),
+        ("a chosen L2 off by 1e-6", "l2search.info",
+         edited(entry("Chosen L2", 1 + 1e-6), "ElasticNetParaSummary")),
+        ("an upper bound off by 1e-6", "l2search.info",
+         edited(entry("L2 Upper Bound", 1 + 1e-6), "ElasticNetParaSummary")),
+        ("the graph's log L2 off by 1e-6", "l2search.graph",
+         edited(graph, first=False) if len(find_all(rec, "ElasticNetTuneL2")) > 1 else None),
+        ("the final fit's criterion off by 1e-6", "l2search.final",
+         edited(final, "SelectionSummary")),
+    ]
+    bad = 0
+    for label, family, wrong in wrongs:
+        if wrong is None:
+            print("featselftest: the %s L2 search shows no graph table" % method)
+            bad += 1
+            continue
+        bad += expect("%s (%s search)" % (label, method), features.judge(case, work, wrong, qrx),
+                      family)
+    return bad
+
+
+def find_all(rec, name):
+    return [n for n, _ in nodes(rec["steps"][0]["output"]) if n.get("name") == name]
 
 
 def cvex_checks(qrx, work):

@@ -553,15 +553,18 @@ class FeatureChecks:
         the least over the steps it took of the elastic-net path at its L2, and the search
         keeps the trial of the least criterion."""
         t = find(self.out, "ElasticNetTuneL2")
+        if not t:
+            return
+        rows = table_rows(t[0])
+        self.l2search_replay(rows, t[1:])
         d = self.d
-        if not t or d.noint or any(e["kind"] != "cont" for e in self.case.effects):
+        if d.noint or any(e["kind"] != "cont" for e in self.case.effects):
             return
         crit = re.search(r"choose=(\w+)", self.case.program).group(1).upper()
         cols = [d.col_of[e["name"]] for e in self.case.effects if e["name"] in d.col_of]
         f = ref.fit(d.D[:, cols], d.y, d.wf, False)
         Z, _ = ref.standardised(d.D[:, cols], d.wf, d.n)
         yc = d.y - ref.wmean(d.y, d.wf)
-        rows = table_rows(t[0])
         for r in rows:
             b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :r["nSteps"]]
             vals = [ref.criteria(math.fsum(d.wf * (yc - Z @ b[:, k]) ** 2),
@@ -585,6 +588,64 @@ class FeatureChecks:
         if opt and chosen != [r["L2"] for r in rows if r["Step"] == opt[0]][0]:
             self.fail("l2search.choose", "ElasticNetParaSummary", "Chosen L2 %r, trial %d's L2 %r"
                       % (chosen, opt[0], [r["L2"] for r in rows if r["Step"] == opt[0]][0]))
+
+    def l2search_replay(self, rows, others):
+        """The search's decisions replayed from its printed criteria (ref.l2_search): each
+        trial's L2 is the one the rule tries after the trials before it, there are as many
+        trials as the rule makes, the trials at the L2 it keeps are marked and it is the
+        Chosen L2, the summary echoes the program's settings and the kept trial, the graph's
+        copy of the table is the table (LogL2 its L2's log10, -8 below 1e-8), and the final
+        fit's least criterion is the kept trial's."""
+        prog = self.case.program.lower()
+        m = re.search(r"l2search=(grid|golden) l2low=(\S+) l2high=(\S+) l2steps=(\d+)", prog)
+        if not m or not rows:
+            return
+        method, lo, hi, steps = m.group(1).upper(), float(m.group(2)), float(m.group(3)), \
+            int(m.group(4))
+        xs, best = ref.l2_search(method, lo, hi, steps, [r["CriterionValue"] for r in rows])
+        for r, x in zip(rows, xs):
+            if abs(r["L2"] - x) > 1e-12 * abs(x):
+                self.fail("l2search.trial", "ElasticNetTuneL2", "trial %d at L2 %r, the %s "
+                          "search tries %r after the trials before it" % (r["Step"], r["L2"],
+                                                                          method, x))
+                return
+        if len(xs) != len(rows) or [r["Step"] for r in rows] != list(range(1, len(rows) + 1)):
+            self.fail("l2search.trial", "ElasticNetTuneL2", "%d trials shown, the %s search "
+                      "makes %d" % (len(rows), method, len(xs)))
+            return
+        kept = [r for r in rows if r["L2"] == best]
+        marked = [r["Step"] for r in rows if r["OptCriterion"] == 1]
+        if marked != [r["Step"] for r in kept]:
+            self.fail("l2search.choose", "ElasticNetTuneL2", "trials %s marked optimal, the "
+                      "search keeps L2 %r" % (marked, best))
+        para = find(self.out, "ElasticNetParaSummary")
+        info = factoid(para[0]) if para else {}
+        crit = re.search(r"choose=(\w+)", prog).group(1).upper()
+        want = {"L2 Search Method": {"GRID": "Logarithmic Grid", "GOLDEN": "Golden Section"}[
+                    method], "L2 Lower Bound": lo, "L2 Upper Bound": hi,
+                "Number of L2 Values": steps, "Search Criterion": crit, "Chosen L2": best}
+        if kept:
+            want["L1 Ratio of the Selected Step"] = kept[0]["L1Ratio"]
+            want["Effects in the Selected Model"] = kept[0]["nVar"]
+        for label, v in want.items():
+            if label in info and info[label] != v:
+                self.fail("l2search.info", "ElasticNetParaSummary", "%s %r, the search's %r"
+                          % (label, info[label], v))
+        for t in others:
+            for r, o in zip(rows, table_rows(t)):
+                same = {k: o.get("L1" if k == "L1Ratio" else k) for k in r}
+                # the log axis ends at -8, where an L2 of 0 is drawn
+                log = math.log10(r["L2"]) if r["L2"] >= 1e-8 else -8.0
+                if same != r or not real(o["LogL2"]) or abs(o["LogL2"] - log) > 1e-13 * abs(log):
+                    self.fail("l2search.graph", "ElasticNetTuneL2", "the graph's trial %d %r, "
+                              "the table's %r" % (r["Step"], o, r))
+                    break
+        s = find(self.out, "SelectionSummary")
+        vals = [r.get(crit) for r in table_rows(s[0])] if s and kept else []
+        vals = [v for v in vals if real(v)]
+        if vals and check.tables.differs(min(vals), kept[0]["CriterionValue"], 1e-12, 1e-300):
+            self.fail("l2search.final", "SelectionSummary", "the final fit's least %s %r, the "
+                      "kept trial's %r" % (crit, min(vals), kept[0]["CriterionValue"]))
 
     def unscreened(self):
         """Safe screening drops only effects the step's optimum leaves out: the path is the

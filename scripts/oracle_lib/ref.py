@@ -623,3 +623,70 @@ def enet_knots(Z, yc, wf, ridge):
     A = np.vstack([Z * np.sqrt(wf)[:, None], math.sqrt(ridge) * np.eye(k)])
     b = np.concatenate([yc * np.sqrt(wf), np.zeros(k)])
     return lars_path(A, b, method="lasso")[2]
+
+
+GOLDEN = (3 - math.sqrt(5)) / 2     # 2 - the golden ratio: the share of a bracket's larger side
+
+
+def l2_search(method, lo, hi, steps, crits):
+    """The L2 values the elastic net's search tries, given the criteria its trials gave in
+    order (a missing one as None), and the L2 it keeps. GRID: lo and then steps - 1 values
+    evenly spaced in log10 up to hi (with lo = 0: 0, then steps - 1 values from hi 1e-8, or
+    1e-8 when hi is 1 or more, up to hi), ending at a missing criterion. GOLDEN: lo, the
+    golden point c = lo + (hi - lo) / (1 + golden ratio) and hi, then each trial at the
+    golden share of the bracket's larger side from c, the bracket closing on a trial better
+    than c and else shrinking to it, until steps trials (at least three) or a bracket below
+    1e-8 of its points. The kept L2 is the first trial of the strictly least criterion.
+    Returns (L2 values, kept L2); the values stop early where crits runs out."""
+    f = [math.nan if v is None else float(v) for v in crits]
+    xs = []
+
+    def trial(x):
+        xs.append(x)
+        return f[len(xs) - 1] if len(xs) <= len(f) else None
+
+    if method == "GRID":
+        s = lo if lo != 0 else (hi * 1e-8 if hi < 1 else 1e-8)
+        a, b = math.log10(s), math.log10(hi)
+        step = (b - a) / (steps - 1) if lo != 0 else ((b - a) / (steps - 2) if steps >= 3 else 0.0)
+        best, fbest = lo, trial(lo)
+        for i in range(1, steps):
+            if fbest is None:
+                break
+            v = 10 ** (a + i * step) if lo != 0 else (10 ** (a + (i - 1) * step) if steps >= 3
+                                                      else hi)
+            fv = trial(v)
+            if fv is None or math.isnan(fv) or math.isnan(fbest):
+                break
+            if fv < fbest:
+                best, fbest = v, fv
+        return xs, best
+    a, b = lo, hi
+    c = a + (b - a) / (1 + (1 + math.sqrt(5)) / 2)
+    fa, fc, fb = trial(a), trial(c), trial(b)
+    if fb is None:
+        return xs, None
+    best, fbest = a, fa
+    if fc < fbest:
+        best, fbest = c, fc
+    if fb < fbest:
+        best, fbest = b, fb
+    for _ in range(3, steps):
+        x = c + GOLDEN * (b - c) if (c - a) < (b - c) else c - GOLDEN * (c - a)
+        if abs(b - a) < 1e-8 * (abs(x) + abs(c)):
+            break
+        fx = trial(x)
+        if fx is None:
+            break
+        if fx < fbest:
+            best, fbest = x, fx
+        if fx < fc:
+            if (b - c) <= (c - a):
+                b, c = c, x
+            else:
+                a, c = c, x
+        elif (c - a) < (b - c):
+            b = x
+        else:
+            a = x
+    return xs, best
