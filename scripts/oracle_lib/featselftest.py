@@ -133,6 +133,7 @@ def feature_checks(qrx, work):
 
     bad += penalized_checks(qrx, work) + hierarchy_checks(qrx, work)
     bad += competitive_checks(qrx, work) + many_level_checks(qrx, work)
+    bad += many_level_loo_checks(qrx, work)
     case, rec = find_seed(qrx, work, "extdata", lambda c: c.method != "LASSO")
     if case is not None:
         wrong = bump(rec, "SelectionSummary", "TestASE", row=1)
@@ -224,6 +225,91 @@ def many_level_checks(qrx, work):
         return 1
     return expect("many-level candidates off by 1e-6", features.judge(case, work, wrong, qrx),
                   "candidates.value")
+
+
+LEVELS_PROGRAM = """proc varsifter data=d outdesign(fullmodel names)=dz;
+  class m1 / param=%s;
+  model y = x1 x2 m1 / selection=forward(select=%s stop=none) details=all %s;
+  output out=o predicted=p residual=r;
+run;
+"""
+
+
+def levels_case(code, coding, seed):
+    """A well-conditioned FORWARD by CV PRESS (SPLIT(3): some levels lose every training
+    row in a fold) or PRESS over x1, x2 and a CLASS effect of 150 levels of three rows
+    each, the levels and x1 both strong, so that the levels and a covariate lead a step."""
+    case = gen.Case(seed)
+    rng = case.rng
+    levels = 150
+    g = rng.permutation(np.repeat(np.arange(levels), 3))
+    n = len(g)
+    x1, x2 = rng.normal(size=n), rng.normal(size=n)
+    case.add("x1", x1)
+    case.add("x2", x2)
+    case.add("m1", ["L%03d" % (v + 1) for v in g])
+    case.add("y", 2.2 * x1 + 0.3 * x2 + 2 * rng.normal(size=levels)[g] + rng.normal(size=n))
+    case.effects = [{"name": v, "kind": "cont", "vars": [v]} for v in ("x1", "x2")]
+    case.effects.append({"name": "m1", "kind": "class", "vars": ["m1"]})
+    case.classes = {"m1": coding}
+    case.method, case.noint = "FORWARD", False
+    case.foldm = ("SPLIT", 3) if code == "CV" else None
+    case.tags = {"manylevels"}
+    case.program = LEVELS_PROGRAM % (coding, code, "cvmethod=split(3)" if code == "CV" else "")
+    return case
+
+
+def many_level_loo_checks(qrx, work):
+    """CV PRESS and PRESS beside a CLASS effect of 150 levels, through the levels' means: at
+    the first step led by the levels and a covariate, the levels' candidate value off by 1e-6
+    is flagged, and so is the runner-up in the winner's place."""
+    bad = 0
+    for code, coding in (("CV", "GLM"), ("CV", "REF"), ("PRESS", "EFFECT")):
+        case = levels_case(code, coding, 41)
+        _, rec, _ = runqrx.run_program(qrx, work, case)
+        found = features.judge(case, work, rec, qrx) if rec else ["no run"]
+        step = levels_step(rec)
+        if found or step is None:
+            print("featselftest: the %s case by %s is not sound or no step is led by the levels "
+                  "and a covariate: %s" % (coding, code, "; ".join(map(str, found))))
+            bad += 1
+            continue
+        wrong = copy.deepcopy(rec)
+        for n, path in nodes(wrong["steps"][0]["output"]):
+            if n.get("name") == "Candidates" and path[1:2] == (step,):
+                j = [c["name"] for c in n["columns"]].index({"CV": "CVPRESS"}.get(code, code))
+                for r in n["rows"]:
+                    r[j] *= 1 + 1e-6 if r[1] == "m1" else 1
+        bad += expect("the levels' %s candidate off by 1e-6 (%s)" % (code, coding),
+                      features.judge(case, work, wrong, qrx), "candidates.value")
+        bad += expect("the runner-up in the winner's place (%s, %s)" % (code, coding),
+                      features.judge(case, work, swapped(rec, step), qrx), "decision.entry")
+    return bad
+
+
+def levels_step(rec):
+    """The first step whose two leading candidates are m1 and a covariate."""
+    for n, path in nodes(rec["steps"][0]["output"]):
+        if n.get("name") == "Candidates":
+            lead = [r[1] for r in n["rows"][:2]]
+            if len(lead) == 2 and "m1" in lead and [e for e in lead if e != "m1"][0][0] in "xz":
+                return path[1]
+    return None
+
+
+def swapped(rec, step):
+    """The record with the step's winner and runner-up exchanged in its estimates."""
+    r = copy.deepcopy(rec)
+    pair = [[row[1] for row in n["rows"][:2]] for n, p in nodes(r["steps"][0]["output"])
+            if n.get("name") == "Candidates" and p[1:2] == (step,)][0]
+    for n, p in nodes(r["steps"][0]["output"]):
+        if n.get("name") == "ParameterEstimates" and p[1:2] == (step,):
+            cols = [c["name"] for c in n["columns"]]
+            for row in n["rows"]:
+                if row[cols.index("Effect")] in pair:
+                    other = pair[1 - pair.index(row[cols.index("Effect")])]
+                    row[cols.index("Effect")] = row[cols.index("Parameter")] = other
+    return r
 
 
 def hierarchy_checks(qrx, work):
