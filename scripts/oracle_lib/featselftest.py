@@ -378,14 +378,22 @@ def l2search_checks(qrx, work):
     marked optimal, the chosen L2, the summary's settings and the final fit's criterion."""
     bad = 0
     for method in ("golden", "grid"):
-        case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "l2search"
-                              and not c.classes and "l2search=" + method in c.program
-                              and int(re.search(r"l2steps=(\d+)", c.program).group(1)) >= 4)
-        if case is None:
-            print("featselftest: no sound %s L2 search case" % method)
-            bad += 1
-            continue
-        bad += l2search_wrongs(case, rec, qrx, work, method)
+        first = 1
+        while True:
+            case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] ==
+                                  "l2search" and not c.classes and "l2search=" + method in
+                                  c.program and int(re.search(r"l2steps=(\d+)", c.program)
+                                                    .group(1)) >= 4, first=first)
+            if case is None:
+                print("featselftest: no sound %s L2 search case with a trial inside its path"
+                      % method)
+                bad += 1
+                break
+            trials = runqrx.table_rows(find_all(rec, "ElasticNetTuneL2")[0])
+            if all(any(r[c] for r in trials) for c in ("L1Ratio", "L1Norm", "L2Norm")):
+                bad += l2search_wrongs(case, rec, qrx, work, method)
+                break
+            first = case.seed + 1
     return bad
 
 
@@ -420,7 +428,22 @@ def l2search_wrongs(case, rec, qrx, work, method):
         for r in n["rows"]:
             r[j] = r[j] * (1 + 1e-6) if isinstance(r[j], float) else r[j]
     crit = re.search(r"choose=(\w+)", case.program).group(1).upper()
-    wrongs = [
+
+    def both(col, row, fn):
+        """One cell of a trial in the table and in the graph's copy (L1Ratio is its L1)."""
+        def edit(n, cols):
+            for name in (col, "L1" if col == "L1Ratio" else col):
+                if name in cols:
+                    n["rows"][row][cols.index(name)] = fn(n["rows"][row][cols.index(name)])
+                    return
+        return edited(edit, first=False)
+    trials = runqrx.table_rows(find_all(rec, "ElasticNetTuneL2")[0])
+    steps = [("a trial's %s off by 1e-6" % col, "l2search.step",
+              both(col, [i for i, r in enumerate(trials) if r[col]][0],
+                   lambda v: v * (1 + 1e-6))) for col in ("L1Ratio", "L1Norm", "L2Norm")]
+    steps.append(("a trial's parameter count one more", "l2search.step",
+                  both("nVar", 0, lambda v: v + 1)))
+    wrongs = steps + [
         ("a trial's criterion off by 1e-6", "l2search.crit",
          bump(rec, "ElasticNetTuneL2", "CriterionValue", row=0)),
         ("a trial's L2 off by 1e-6", "l2search.trial",

@@ -313,11 +313,39 @@ class FeatureChecks:
                 y = np.array(sc["y"], float)
                 self.compare("score.residual", "SCORE", rs, y - ps,
                              4 * ref.EPS * (np.abs(y) + np.abs(ps)) + 1e-300)
+            self.score_info(sc, n, pred, 10 * tol * mag + 1e-12 * np.abs(pred))
         self.check_code("s.csv", ps, "CODE")
         p = self.output_pred()
         self.check_code("d.csv", p, "CODE on the data")
         self.check_store(sel, ps, sc, n)
         self.store_predicts(self.case.columns, p, "STORE on the data")
+
+    def score_info(self, sc, n, pred, slack):
+        """ScoreInfo: the scoring rows read, those the model predicts (no needed value
+        missing, no level the fit never met), those of them with a response, and the
+        weighted SSE of the reference's predictions there (the weight and frequency of the
+        scoring rows where they carry those variables)."""
+        info = factoid(find(self.out, "ScoreInfo")[0]) if find(self.out, "ScoreInfo") else {}
+        y = np.array([np.nan if v is None else float(v) for v in sc["y"]])
+        w = np.ones(n)
+        for v in (self.case.weight, self.case.freq):
+            if v and v in sc:
+                w = w * np.array([0.0 if x is None else float(x) for x in sc[v]])
+        used = ~np.isnan(pred)
+        resp = used & ~np.isnan(y)
+        r = np.where(resp, y - pred, 0.0)
+        sse = math.fsum(w[resp] * r[resp] ** 2)
+        allow = 2 * math.fsum(w[resp] * np.abs(r[resp]) * slack[resp]) + 1e-12 * sse + 1e-300
+        want = {"Number of Observations Read": n, "Number of Observations Used": int(used.sum()),
+                "Number of Observations Used with a Response": int(resp.sum())}
+        for label, v in want.items():
+            if label in info and info[label] != v:
+                self.fail("score.info", "ScoreInfo", "%s %r, the scoring rows give %r"
+                          % (label, info[label], v))
+        got = info.get("Weighted SSE")
+        if "Weighted SSE" in info and not (real(got) and abs(got - sse) <= allow):
+            self.fail("score.info", "ScoreInfo", "Weighted SSE %r, the reference's predictions "
+                      "give %r (allowed %.3g)" % (got, sse, allow))
 
     def compare(self, family, where, got, want, slack):
         miss = np.isnan(got) != np.isnan(want)
@@ -566,7 +594,7 @@ class FeatureChecks:
         Z, _ = ref.standardised(d.D[:, cols], d.wf, d.n)
         yc = d.y - ref.wmean(d.y, d.wf)
         for r in rows:
-            b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :r["nSteps"]]
+            b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :int(r["nSteps"])]
             vals = [ref.criteria(math.fsum(d.wf * (yc - Z @ b[:, k]) ** 2),
                                  1 + int((b[:, k] != 0).sum()), d.n, d.tss, False).get(crit)
                     for k in range(b.shape[1])]
@@ -578,6 +606,7 @@ class FeatureChecks:
                 self.fail("l2search.crit", "ElasticNetTuneL2", "trial %d at L2 %r: %s %r, the "
                           "elastic-net path's least %r" % (r["Step"], r["L2"], crit,
                                                           r["CriterionValue"], want))
+            self.l2search_step(r, Z, yc, b, 10 * check.tolerance(f.cond ** 2, 1e-10))
         best = min(r["CriterionValue"] for r in rows)
         opt = [r["Step"] for r in rows if r["OptCriterion"] == 1]
         if [r["Step"] for r in rows if r["CriterionValue"] == best][:1] != opt:
@@ -588,6 +617,28 @@ class FeatureChecks:
         if opt and chosen != [r["L2"] for r in rows if r["Step"] == opt[0]][0]:
             self.fail("l2search.choose", "ElasticNetParaSummary", "Chosen L2 %r, trial %d's L2 %r"
                       % (chosen, opt[0], [r["L2"] for r in rows if r["Step"] == opt[0]][0]))
+
+    def l2search_step(self, r, Z, yc, b, tol):
+        """A trial's evaluated step (its last, nSteps - 1, of the knots b on the standardised
+        columns Z): its parameter count with the intercept, the L1 and L2 norms of its
+        coefficients, and its path value, the largest gradient of the ridge-augmented loss
+        as a share of the first."""
+        k = b.shape[1] - 1
+        g = b[:, k]
+        ridge = (self.d.n - 1) * r["L2"]
+        grad = Z.T @ (self.d.wf * (yc - Z @ g)) - ridge * g
+        first = float(np.max(np.abs(Z.T @ (self.d.wf * yc)), initial=0.0))
+        want = {"nVar": 1 + int((g != 0).sum()), "L1Norm": float(np.abs(g).sum()),
+                "L2Norm": float(np.sqrt(g @ g)),
+                "L1Ratio": float(np.max(np.abs(grad), initial=0.0)) / first if first else None}
+        for col, v in want.items():
+            if v is None or col not in r:
+                continue
+            allow = tol * (1 if col == "L1Ratio" else abs(v)) + 1e-12 * abs(v)
+            if r[col] != v if col == "nVar" else not (real(r[col]) and abs(r[col] - v) <= allow):
+                self.fail("l2search.step", "ElasticNetTuneL2", "trial %d at L2 %r: %s %r, its "
+                          "step %d of the path gives %r" % (r["Step"], r["L2"], col, r[col],
+                                                            k, v))
 
     def l2search_replay(self, rows, others):
         """The search's decisions replayed from its printed criteria (ref.l2_search): each
