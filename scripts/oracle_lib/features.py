@@ -519,8 +519,16 @@ class FeatureChecks:
                 if abs(r["SelectionPct"] - want) > 1e-9 * 100:
                     self.fail("modelavg.pct", r["Effect"], "selection percentage %r, models' %r"
                               % (r["SelectionPct"], want))
+        self.modelavg_counts(models, est)
         if self.case.opt["modelavg"] != "whole":
             return
+        for nm, r in est.items():
+            # every sample the same fit: its estimates' quantiles are their mean (a sum of
+            # equal terms divided by their count, to its rounding)
+            if any(check.tables.differs(r.get(c), r["Mean"], 1e-13) for c in (
+                    "Median", "LowerQuantile", "UpperQuantile") if c in r) and r["NumberNonzero"]:
+                self.fail("modelavg.whole", nm, "quantiles %r of samples that all give %r" % (
+                    [r.get(c) for c in ("Median", "LowerQuantile", "UpperQuantile")], r["Mean"]))
         if len(models) != 1 or abs(models[0]["SelectionPct"] - 100) > 1e-9:
             self.fail("modelavg.whole", "ModelSelectFreq", "samples of the whole data chose %d "
                       "models" % len(models))
@@ -555,6 +563,51 @@ class FeatureChecks:
             xb = xb + est[nm]["Mean"] * d.D[:, d.col_of[nm]]
             mag = mag + np.abs(est[nm]["Mean"] * d.D[:, d.col_of[nm]])
         self.compare("modelavg.pred", "OUTPUT", p, xb, 64 * ref.EPS * mag + 1e-300)
+
+    def modelavg_counts(self, models, est):
+        """The samples' counts: the information's sample count and percentage those of
+        MODELAVERAGE, each model's count of samples summing to them and its percentage,
+        effect count and effect marks its effects', and each parameter's count of nonzero
+        samples the samples of the models holding its effect (its percentage of them)."""
+        prog = self.case.program.lower()
+        m = re.search(r"nsamples=(\d+)", prog)
+        if not m:
+            return
+        ns = int(m.group(1))
+        info = factoid(find(self.out, "ModelAverageInfo")[0]) if find(
+            self.out, "ModelAverageInfo") else {}
+        pc = re.search(r"percent=([0-9.]+)", prog)
+        want = {"Number of Samples": ns}
+        if pc:
+            want["Sample Percentage"] = float(pc.group(1))
+        for label, v in want.items():
+            if label in info and info[label] != v:
+                self.fail("modelavg.counts", "ModelAverageInfo", "%s %r, MODELAVERAGE's %r"
+                          % (label, info[label], v))
+        if sum(r["TimesSelected"] for r in models) != ns:
+            self.fail("modelavg.counts", "ModelSelectFreq", "models selected %r times in all, "
+                      "%d samples" % ([r["TimesSelected"] for r in models], ns))
+        for r in models:
+            effs = r["EffectsInModel"].split()
+            marks = {k: v for k, v in r.items() if k not in (
+                "TimesSelected", "SelectionPct", "NEffectsInModel", "FreqScore",
+                "EffectsInModel", "Control")}
+            bad = [k for k, v in marks.items() if v != (1 if k in effs else 0)]
+            if bad or r["NEffectsInModel"] != len(effs) or abs(
+                    r["SelectionPct"] - 100 * r["TimesSelected"] / ns) > 1e-12 * 100:
+                self.fail("modelavg.counts", "ModelSelectFreq", "model %r: %r effects, %r%% of "
+                          "the samples, marks %r" % (r["EffectsInModel"], r["NEffectsInModel"],
+                                                     r["SelectionPct"], bad))
+        for nm, r in est.items():
+            eff = r.get("Effect")
+            if eff is None or "NumberNonzero" not in r:
+                continue
+            times = sum(m["TimesSelected"] for m in models if eff in m["EffectsInModel"].split())
+            # a parameter of a selected effect may still be 0 (an aliased level): at most
+            if r["NumberNonzero"] > times or abs(
+                    r["NonZeroPct"] - 100 * r["NumberNonzero"] / ns) > 1e-12 * 100:
+                self.fail("modelavg.counts", nm, "nonzero in %r samples (%r%%), its effect in "
+                          "%d of %d" % (r["NumberNonzero"], r["NonZeroPct"], times, ns))
 
     # ---- penalized options ----
     def check_penalized(self):
