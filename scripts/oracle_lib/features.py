@@ -289,6 +289,12 @@ class FeatureChecks:
             return
         summary = {r["Step"]: r for r in table_rows(t[0])}
         self.role_fitstats(summary)
+        # without data roles every row the fit uses trains it
+        for r in table_rows(find(self.out, "NObs")[0]) if find(self.out, "NObs") else []:
+            for key, whole in (("NObsTraining", "NObsUsed"), ("SumTrainingFreqs", "SumFreqsUsed")):
+                if key in r and r[key] != r.get(whole):
+                    self.fail("role.nobs", "NObs", "%s: %s %r, %s %r" % (
+                        r["Label"], key, r[key], whole, r.get(whole)))
         for step, tabs in self.step_models():
             row = summary.get(step)
             if row is None:
@@ -688,6 +694,12 @@ class FeatureChecks:
         f = ref.fit(d.D[:, cols], d.y, d.wf, False)
         Z, _ = ref.standardised(d.D[:, cols], d.wf, d.n)
         yc = d.y - ref.wmean(d.y, d.wf)
+        para = find(self.out, "ElasticNetParaSummary")
+        first = float(np.max(np.abs(Z.T @ (d.wf * yc)), initial=0.0))
+        got = factoid(para[0]).get("Largest Path Correlation") if para else None
+        if got is not None and not (real(got) and abs(got - first) <= 1e-10 * first):
+            self.fail("l2search.info", "ElasticNetParaSummary", "Largest Path Correlation %r, "
+                      "the standardised columns' largest %r" % (got, first))
         for r in rows:
             b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :int(r["nSteps"])]
             vals = [ref.criteria(math.fsum(d.wf * (yc - Z @ b[:, k]) ** 2),
