@@ -186,9 +186,13 @@ def read_every_feature_number(qrx, work):
             print("featselftest: no sound %s case to sweep" % scenario)
             bad += 1
             continue
-        for kind, where in selftest.sample(selftest.numbers(rec), 2):
-            caught = bool(features.judge(case, work, selftest.perturbed(rec, where, 1 + 1e-6),
-                                         qrx))
+        tried = [(kind, lambda w=where: features.judge(
+            case, work, selftest.perturbed(rec, w, 1 + 1e-6), qrx))
+            for kind, where in selftest.sample(selftest.numbers(rec), 2)]
+        if scenario == "scoring":
+            tried += file_numbers(case, rec, work, qrx)
+        for kind, judge in tried:
+            caught = bool(judge())
             if kind in UNJUDGED and not caught:
                 unread.add(kind)
                 continue
@@ -201,6 +205,64 @@ def read_every_feature_number(qrx, work):
     print("featselftest: feature numbers changed by 1e-6 and caught: %d kinds; not read: %s"
           % (len(counts), ", ".join(sorted(unread))))
     return bad
+
+
+def file_numbers(case, rec, work, qrx):
+    """(kind, judge) for two numbers of every kind of the files a scoring case writes: the
+    item store's leaves (a real number times 1 + 1e-6, a whole one plus 1) and SCORE's and
+    OUTPUT's statistics; each judge writes the file changed, judges the run and puts the
+    file back."""
+    out = []
+    path = os.path.join(work, "st.json")
+    with open(path) as fh:
+        good = fh.read()
+    kinds = {}
+    for leaf in json_leaves(json.loads(good), ()):
+        kinds.setdefault("STORE." + ".".join("#" if isinstance(k, int) else k for k in leaf),
+                         []).append(leaf)
+
+    def store_judge(leaf):
+        st = json.loads(good)
+        at = st
+        for k in leaf[:-1]:
+            at = at[k]
+        v = at[leaf[-1]]
+        at[leaf[-1]] = v * (1 + 1e-6) if isinstance(v, float) else v + 1
+        with open(path, "w") as fh:
+            json.dump(st, fh)
+        try:
+            return features.judge(case, work, rec, qrx)
+        finally:
+            with open(path, "w") as fh:
+                fh.write(good)
+    for kind, leaves in sorted(kinds.items()):
+        out += [(kind, lambda lf=lf: store_judge(lf)) for lf in {leaves[0]: 0, leaves[-1]: 0}]
+    for name, cols in (("so.csv", ("ps", "rs")), ("o.csv", ("p", "r"))):
+        head, rows = runqrx.read_csv(os.path.join(work, name))
+        for c in cols:
+            filled = [i for i, r in enumerate(rows) if r[head.index(c)] not in ("", ".")]
+            for i in filled[:1] + filled[-1:]:
+                out.append(("%s.%s" % (name, c), lambda n=name, c=c, i=i: csv_judge(
+                    case, rec, work, qrx, n, c, i)))
+    return out
+
+
+def json_leaves(o, path):
+    """The paths of the nonzero numbers of a JSON value."""
+    if isinstance(o, dict):
+        return [p for k, v in o.items() for p in json_leaves(v, path + (k,))]
+    if isinstance(o, list):
+        return [p for i, v in enumerate(o) for p in json_leaves(v, path + (i,))]
+    return [path] if isinstance(o, (int, float)) and not isinstance(o, bool) and o else []
+
+
+def csv_judge(case, rec, work, qrx, name, column, row):
+    text = edit_csv(os.path.join(work, name), column, row, lambda v: v * (1 + 1e-6))
+    try:
+        return features.judge(case, work, rec, qrx)
+    finally:
+        with open(os.path.join(work, name), "w") as fh:
+            fh.write(text)
 
 
 def store_checks(case, rec, qrx, work, good):

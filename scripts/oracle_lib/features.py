@@ -440,6 +440,9 @@ class FeatureChecks:
             return
         with open(path) as fh:
             store = json.load(fh)
+        if store.get("version") != 1:
+            self.fail("store.layout", "STORE", "item store version %r, this reading's 1"
+                      % store.get("version"))
         g = store["groups"][0]
         printed = {check.norm_name(r["Parameter"]): r for r in table_rows(sel["ParameterEstimates"])}
         names, beta = [], []
@@ -461,8 +464,47 @@ class FeatureChecks:
             if g.get("errorDF") != err["DF"] or abs(g["errorVariance"] - err["MS"]) > 1e-12 * abs(err["MS"]):
                 self.fail("store", "STORE", "error variance %r on %r DF, the ANOVA's %r on %r"
                           % (g.get("errorVariance"), g.get("errorDF"), err["MS"], err["DF"]))
+        self.store_layout(g)
         self.store_predicts(sc, ps, "STORE")
         self.store_covariance(g, sel, key)
+
+    def store_layout(self, g):
+        """The item store's layout: each selected effect listed once, with its column count
+        the block its parameters' columns lie in, each CLASS variable's level width its
+        longest level's and its coding rows one per level, as wide as its effect's block."""
+        names = [e.get("name") for e in g["effects"]]
+        twice = sorted({nm for nm in names if names.count(nm) > 1})
+        if twice:
+            self.fail("store.layout", "STORE", "effects listed more than once: %s" % twice)
+        width = {e.get("name"): e.get("columns") for e in g["effects"]}
+        classes = {c["name"]: c for c in g["classes"]}
+        for e in g["effects"]:
+            # a plain effect's block: one column times each CLASS variable's (its levels
+            # under GLM, one fewer under the other codings)
+            if e.get("constructed") or any(c not in classes for c in e["classes"]):
+                continue
+            want = 1
+            for c in e["classes"]:
+                want *= len(classes[c]["levels"]) - (classes[c].get("coding") != "GLM")
+            if e.get("columns") != want:
+                self.fail("store.layout", "STORE", "effect %s of %r columns, its variables "
+                          "make %d" % (e.get("name"), e.get("columns"), want))
+        for p in g["parameters"]:
+            k = width.get(p["effect"])
+            if k is None or not 0 <= p["column"] < k:
+                self.fail("store.layout", "STORE", "%s at column %r of its effect's %r"
+                          % (p["name"], p["column"], k))
+        for c in g["classes"]:
+            longest = max((len(lv.encode()) for lv in c["levels"]), default=0)
+            rows = c.get("codingRows")
+            k = width.get(c["name"])
+            if c.get("levelWidth") != longest or rows and (
+                    len(rows) != len(c["levels"]) or k is not None and
+                    any(len(r) != k for r in rows)):
+                self.fail("store.layout", "STORE", "%s: level width %r (longest level %d), "
+                          "coding rows %s for %d levels of %r columns" % (
+                              c["name"], c.get("levelWidth"), longest,
+                              rows and "%dx%d" % (len(rows), len(rows[0])), len(c["levels"]), k))
 
     def store_predicts(self, cols, want, where):
         """The item store read as a user reads it: each parameter's column made from its
@@ -936,6 +978,8 @@ def store_columns(g, cols, n):
             rows = info.get("codingRows")
             levels = {lv: i for i, lv in enumerate(info["levels"])}
             code = []
+            if rows and not all(0 <= p["column"] < len(r) for r in rows):
+                return None     # store_layout names the column out of its block
             for x in cols[c]:
                 i = levels.get(x)
                 code.append(np.nan if i is None else
