@@ -1,9 +1,10 @@
 """The oracle's own test of features.py and relations.py: sound runs of drawn feature cases
 pass, and each number those checks own, made wrong by 1e-6 relative (a validation ASE, a
 SCORE prediction, the CODE file's answer, a STORE estimate, a model average, an error SS
-under NOINT), or a decision made wrong (the model CHOOSE= selects, an entry), is flagged by
-its family; the comparison of two runs flags a lost bit, a changed entry and a changed DF,
-and lets a tie pass."""
+under NOINT, an L2 trial; and two of every kind of number of a case of every feature), or a
+decision made wrong (the model CHOOSE= selects, an entry, the L2 search's next trial and
+kept trial, a many-level CV PRESS or PRESS entry), is flagged by its family; the comparison
+of two runs flags a lost bit, a changed entry and a changed DF, and lets a tie pass."""
 import copy
 import json
 import math
