@@ -3,19 +3,24 @@
 (y, z, c, x1, x2, a CLASS variable m, a weight w and a frequency f), the fits of the model
 y = z c x1 x2 m to the training rows of each of SPLIT(3)'s folds (row i in fold i mod 3),
 with m coded PARAM=EFFECT (the last level the reference) and PARAM=GLM: weighted least
-squares (weights w f) in 50-digit arithmetic (mpmath) on the columns that the rank rule
-takes of the intercept, z, c, x1, x2 and m's in that order; for each, the number of columns
-taken and the estimates of x1 and x2, which the levels do not nearly span (those of the
-intercept, z, c and the levels are ill-determined: z and c nearly follow the levels).
+squares (weights w f) in 50-digit arithmetic (mpmath) on the columns each fold refits; for
+each, the number of columns and the estimates of x1 and x2, which the levels do not nearly
+span (those of the intercept, z, c and the levels are ill-determined: z and c nearly follow
+the levels).
 
-The rule takes a column when its pivot (the weighted sum of squares of its residual on the
-columns taken before it) exceeds 1e-8 of its corrected sum of squares and 64 u Q, Q =
-|v|' S |v| with v = (1, coefficients on the columns taken before it but the intercept) and S
-the sizes of the corrected sums (|a_il| + |a_i1 a_l1| / a_11), the rounding the elimination
-can leave in the pivot. Each decision is asserted to hold with a margin of a fifth on both
-bounds, so that rounding of the reference itself cannot move it; the levels that c nearly
-follows are taken at pivots near 1e-7 of their diagonals, and levels after them refused
-near 1e-8. Run from the repository root: /usr/bin/python3 scripts/gen_effect_fold_ref.py"""
+A fold refits the model's columns, those the rank rule takes on all the rows, of the
+intercept, z, c, x1, x2 and m's in that order, but for those its training rows do not
+determine (a pivot of 0 in exact arithmetic: a level without training rows, or under the
+effect coding the repeated column of another such level). The rule takes a column when its
+pivot (the weighted sum of squares of its residual on the columns taken before it) exceeds
+1e-8 of its corrected sum of squares and 64 u Q, Q = |v|' S |v| with v = (1, coefficients on
+the columns taken before it but the intercept) and S the sizes of the corrected sums (|a_il| +
+|a_i1 a_l1| / a_11), the rounding the elimination can leave in the pivot. Each decision is
+asserted to hold with a margin of a fifth on both bounds, so that rounding of the reference
+itself cannot move it. Under the effect coding the model takes level L0168, whose pivot in
+each fold's rows lies near 2e-8, within that bound of the fold's sums (2.1e-7): the fold's
+rows determine it, and the fold refits it. Run from the repository root:
+/usr/bin/python3 scripts/gen_effect_fold_ref.py"""
 import os
 import sys
 
@@ -112,16 +117,37 @@ def taken_columns(A):
     return taken
 
 
+def determined(A, cols):
+    """The columns of `cols`, in order, whose pivot on those kept before them is not 0 in
+    exact arithmetic (below 1e-30 of the column's diagonal: the reference's own rounding)."""
+    M = [row[:] for row in A]
+    kept = []
+    for c in cols:
+        pivot = M[c][c]
+        if not pivot > mp.mpf("1e-30") * max(A[c][c], mp.mpf(1)):
+            continue
+        kept.append(c)
+        for i in cols:
+            if i <= c or M[i][c] == 0:
+                continue
+            f = M[i][c] / pivot
+            for j in cols:
+                if j > c and M[c][j] != 0:
+                    M[i][j] -= f * M[c][j]
+    return kept
+
+
 def fold_fits(rows, coding):
-    """(fold, columns taken, x1's estimate, x2's) for each fold's training rows."""
+    """(fold, columns refitted, x1's estimate, x2's) for each fold's training rows."""
     X = design(rows, coding)
     y = [mp.mpf(float(r["y"])) for r in rows]
     wf = [mp.mpf(float(r["w"])) * int(r["f"]) for r in rows]
+    model = taken_columns(gram(X, wf))
     fits = []
     for fold in range(3):
         train = [i for i in range(len(rows)) if i % 3 != fold]
         A = gram([X[i] for i in train], [wf[i] for i in train])
-        taken = taken_columns(A)
+        taken = determined(A, model)
         xy = [mp.fsum(wf[i] * X[i][j] * y[i] for i in train) for j in range(len(A))]
         b = solve(A, taken, xy)
         assert taken[:5] == [0, 1, 2, 3, 4], taken[:5]

@@ -13,24 +13,11 @@ PENDING = {
         "order of the rows moves it across the 1% edge and the permuted run selects another "
         "model (8300118: 1.0079% refused, 0.9938% taken; 8300140: 0.94% taken, 1.51% refused)",
         ("rel.permute",), lambda case: case.seed in (8300118, 8300140)),
-    "tied-road-cv": (
-        "seed 7100022 of the tied levels (EFFECT coding, BACKWARD by CV, a fold nearly "
-        "dependent): step 0's CV PRESS is 5.879e13 on the many-level road, whose folds now take "
-        "back a level their sums lost, and 1.675e12 on the packed road (HIERARCHY=SINGLE), "
-        "which both roads printed before; the fold refits check passes either value, so the "
-        "roads decide that fold's level apart",
-        ("rel.road.stat",), lambda case: case.seed in (7100022,)),
     "growing-many-levels": (
         "BUILDSSCP=INCREMENTAL over a CLASS effect of 1,526 levels where the many-level road "
         "holds more than the growing road: STEPWISE by CV takes 30 s of CPU against 0.2 s by "
         "default (7100087 of the tied levels; the relation run times out on a loaded machine)",
         ("rel.buildsscp.run",), lambda case: case.seed in (7100087,)),
-    "levels-fold-estimates": (
-        "seed 8300285 of the many levels (NOINT, EFFECT-coded levels, WEIGHT and FREQ, FORWARD "
-        "by CV with CVDETAILS): at step 5, fold 2's estimates of the m1 levels lie some 7e-5 "
-        "from the fold's exact refit (L001 -1.79507 against -1.79500), on 174e0b13 too; the "
-        "undetermined fold 8 of the same seed is no longer judged, this fold is not yet triaged",
-        ("cvdetails.estimate",), lambda case: case.seed in (8300285,)),
     "store-split-effects": (
         "the item store of a LAR or LASSO path that selects several levels of a CLASS effect "
         "lists the effect once per selected level, each entry with the whole block's column "

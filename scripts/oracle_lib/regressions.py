@@ -159,14 +159,26 @@ REGRESSIONS = {
     8300136: "the oracle mapped the sums of the packed road's model, which refused another "
              "level in the band (L185 for L184), onto the many-level road's",
     8300285: "the oracle held a fold's estimates to a refit its training rows leave "
-             "undetermined (NOINT, EFFECT-coded levels; refit estimates near 1e85)",
+             "undetermined (NOINT, EFFECT-coded levels; refit estimates near 1e85); and a "
+             "fold's sums far from the origin (NOINT, y near 1e5) gave its levels' estimates "
+             "7e-5 off its refit (L001 -1.79507 for -1.79500)",
     6000131: "CV PRESS far below the fold refits: a fold's many-level state lost a level its "
              "rows hold (scaled condition 1.2e8, tied levels)",
     7310013: "the oracle took an aliased GLM level of weight 3e-6 by its pivot's rounding "
              "(1.1e-7 of its diagonal): a candidate's AICC one parameter off (the oracle's)",
+    9500034: "Y x 2^k kept LASSO's L1CHOICE=NORM target, which is in the response's units, "
+             "so the scaled run stopped elsewhere on its path",
+    9501639: "Y x 2^k: STEPWISE by AIC removed x2, which x2(g1) spans, at an AIC 1.2e-13 "
+             "below its step's in one run and entered x5 in the other; the oracle held the "
+             "rounding's tie as a fault",
+    9500769: "the oracle judged a CVDETAILS fold whose training rows leave a column "
+             "undetermined (refit of scaled condition 1.6e66, allowance nan)",
+    9500802: "BACKWARD by SL: the removal the stop rule undid left the rebuilt sums' error SS "
+             "(1.4e-12 off step 4's) in the selected model's tables",
+    7100022: "the roads' CV PRESS 5.879e13 and 1.675e12 at step 0: the packed road's fold "
+             "factors gave up on the repeated columns of levels without training rows and left "
+             "refused a level the rows determine, which the many-level road's refitted",
     # open faults, pending (pending.py) until their mends land
-    7100022: "the roads' CV PRESS 5.879e13 and 1.675e12 at step 0: the many-level road's folds "
-             "take back a lost level, the packed road's do not",
     8300118: "rows permuted: a degree-58 spline's doubtful pivot refused in one order, taken in "
              "the other (the 1% agreement of the sums' pivot with the rows')",
     8300140: "rows permuted: a degree-59 spline's doubtful pivot taken in one order, refused in "

@@ -97,6 +97,20 @@ struct VsfRoadShape {
 // rows over the small columns and two numbers for each of the effect's columns and once for
 // the rows with one value in every column (vsfStructuredPressArrays).
 [[nodiscard]] double vsfStructuredCells(const VsfRoadShape& road, int32_t folds, bool press);
+// The cross products of the road a fit takes: `copies` packed triangles of order
+// `triangleOrder` (the matrix, its swept form and working copies, the folds' included), the
+// growing build's own blocks of the effects (`blockCells`, every copy), and on the many-level
+// road (`road` with columns) its arrays beside the triangles (vsfStructuredCells).
+struct VsfCrossShape {
+  int64_t triangleOrder = 0, copies = 0;
+  double blockCells = 0.0;
+  VsfRoadShape road;
+  int32_t folds = 0;
+  bool press = false;
+};
+// The doubles of those cross products: the one price of a road, which the read preparation
+// and the fit's own plan (vsfPlanCrossProducts) both take.
+[[nodiscard]] double vsfCrossProductCells(const VsfCrossShape& shape);
 // Whether the reading pass stores an entry's values dense (else its non-zero values with
 // their columns).
 [[nodiscard]] bool vsfEntryStoredDense(const VsfDataSettings* settings,
@@ -154,10 +168,11 @@ struct VsfDataSettings {
   const void* nameSource;
   // The observations the reading pass expects (DATA= without BY groups), -1 not known.
   int64_t expectedRows;
-  // The structured road the fit is planned to take (entry -1: none), and whether its steps
-  // make PRESS passes, for the read preparation's estimate of what the fit holds.
+  // The structured road the fit is planned to take (entry -1: none), whether its steps
+  // make PRESS passes and whether it sweeps working copies of its triangles for its trials,
+  // for the read preparation's estimate of what the fit holds.
   VsfRoadShape road;
-  uint8_t press;
+  uint8_t press, trialCopies;
   int64_t* seed; // the working seed of the uniform stream
   // What vsfData's pass left (the bridge means among it), for the driver and the bridge.
   VsfReadResult read;

@@ -41,52 +41,71 @@ namespace {
 // Cells of a packed triangle of order n.
 uint64_t triangle(uint64_t n) { return n * (n + 1) / 2; }
 
-// The bytes of the arrays over every design column that a fit holds beside its cross
-// products: the reading pass's column sums, spreads, shifts and staged row (some twelve
-// numbers a column) and the model's estimates with their standardised, saved and chosen
-// copies and variances (ten).
-constexpr double kColumnBytes = 8.0 * 22.0;
+// The bytes a fit holds for each design column beside its cross products: the reading pass's
+// column sums, spreads, shifts and staged row and the model's estimates with their
+// standardised, saved and chosen copies and variances (22 numbers), and the row of the
+// parameter estimates table the results keep of it (some 400 bytes, measured on 100,000
+// rows of that table).
+constexpr double kColumnBytes = 8.0 * 22.0 + 400.0;
+// Under cross validation, each fold's numbers for each design column: its estimates, its
+// centre, the centre's partial sums and the shift of its rows.
+constexpr double kFoldColumnBytes = 8.0 * 4.0;
+// The bytes a level of an effect stored sparse (a CLASS variable of many levels) keeps in the
+// level tables from the levelisation on: its slots in the tables that find a row's level, its
+// node and its formatted value (some 240 bytes, measured at 100,000 levels).
+constexpr double kLevelBytes = 240.0;
 
-// Bytes the fit holds once on the structured road (VsfDataSettings::road): the small
-// triangles (the matrix, its swept form and three working copies, and the same for every
-// fold), the road's arrays beside them (vsfStructuredCells), the arrays over every column
-// (with each fold's estimates), the step records and the per-effect arrays.
-double roadEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t steps) {
-  const VsfRoadShape& road = s->road;
-  const int32_t folds = s->cv ? std::max(s->folds, 1) : 0;
-  const double triangles = 8.0 * 5.0 * (1.0 + folds) * double(triangle(uint64_t(road.small)));
-  const double arrays = 8.0 * vsfStructuredCells(road, folds, s->press != 0);
-  const double columns = (kColumnBytes + 8.0 * folds) * double(file.columnCount);
-  return triangles + arrays + columns + 28.0 * double(std::max<int64_t>(steps, 0)) +
+// The levels of the effects stored sparse, whose tables the levelisation holds.
+double sparseLevels(const VsfDataSettings* s) {
+  double levels = 0.0;
+  for (int32_t e = 0; e < s->entryCount && s->entries != nullptr; ++e)
+    if (!vsfEntryStoredDense(s, s->entries[e]))
+      levels += static_cast<double>(std::max(s->entries[e].columnCount, 0));
+  return levels;
+}
+
+// Bytes a fit holds beside its cross products on every road: the arrays over every design
+// column (with each fold's under cross validation), the level tables of the effects stored
+// sparse, the records of `steps` steps and the per-effect arrays.
+double besideCrossProducts(const VsfDataSettings* s, const VsfUtilFile& file, int64_t steps,
+                           int32_t folds) {
+  const double columns = (kColumnBytes + kFoldColumnBytes * folds) * double(file.columnCount);
+  return columns + kLevelBytes * sparseLevels(s) + 28.0 * double(std::max<int64_t>(steps, 0)) +
          17.0 * double(s->entryCount);
 }
 
-// Bytes the fit holds once, whatever the number of page threads: the cross-products matrix
-// and its swept copy (two packed triangles of order p' + 1; without the full build the matrix
-// grows with the steps, so p' is capped at 1000), a third for the trial block or working copy
-// that a selection sweeps, one more per fold under cross validation, the step records, the
-// per-effect arrays and, with the incremental build, the cross-product columns of the steps.
+// Bytes the fit holds once, whatever the number of page threads, on the road it is planned to
+// take: its cross products (vsfCrossProductCells) and what it holds beside them. The
+// triangles are the matrix and its swept form, with the three working copies of its trials
+// where it keeps them (VsfDataSettings::trialCopies), and the same for every fold; on the
+// many-level road (VsfDataSettings::road) they are of the small columns, otherwise of every
+// column (without the full build the matrix grows with the steps, so its order is capped at
+// 1001 and the steps at 1000, and the incremental build's cross-product columns of the steps
+// are held beside it).
 double fitEstimate(const VsfDataSettings* s, const VsfUtilFile& file, int64_t steps) {
-  if (s->road.entry >= 0)
-    return roadEstimate(s, file, steps);
-  const uint64_t p = file.columnCount;
-  const uint64_t E = static_cast<uint64_t>(s->entryCount);
-  uint64_t pc = p, sc = static_cast<uint64_t>(steps < 0 ? 0 : steps);
-  if (!s->fullBuild && p >= 1000) {
-    pc = 1000;
-    sc = 1000;
+  const int32_t folds = s->cv ? std::max(s->folds, 1) : 0;
+  const int64_t p = file.columnCount;
+  int64_t recorded = std::max<int64_t>(steps, 0);
+  VsfCrossShape shape;
+  shape.folds = folds;
+  shape.press = s->press != 0;
+  double stepColumns = 0.0;
+  shape.copies = (2 + (s->trialCopies != 0 ? 3 : 0)) * (1 + folds);
+  if (s->road.entry >= 0) {
+    shape.road = s->road;
+    shape.triangleOrder = s->road.small;
+  } else {
+    int64_t order = p + 1;
+    if (!s->fullBuild && p >= 1000) {
+      order = 1001;
+      recorded = 1000;
+    }
+    shape.triangleOrder = order;
+    if (s->incrementalBuild)
+      stepColumns = 8.0 * double(p) * double(recorded);
   }
-  const uint64_t folds = s->cv ? static_cast<uint64_t>(std::max(s->folds, 1)) : 0;
-  const uint64_t selecting = vsfMethodSelects(s->method) ? 1 : 0;
-  double est =
-      static_cast<double>(9 * pc + 28 * sc + 8 * (2 + selecting + folds) * triangle(pc + 1));
-  if (vsfMethodSelects(s->method))
-    est += static_cast<double>(9 * E);
-  if (s->incrementalBuild)
-    est += static_cast<double>(8 * p * sc);
-  if (vsfMethodSelects(s->method) && s->numericOptionByte)
-    est += static_cast<double>(8 * E);
-  return est;
+  return 8.0 * vsfCrossProductCells(shape) + stepColumns +
+         besideCrossProducts(s, file, recorded, folds);
 }
 
 // Bytes one page thread holds during a pass: the page it reads into and the partial sums of
@@ -119,6 +138,16 @@ double threadEstimate(const VsfDataSettings* s, const VsfUtilFile& file) {
 
 bool vsfEntryStoredDense(const VsfDataSettings* s, const VsfEffectEntry& e) {
   return !s->forceSparse && (s->forceDense || !e.sparseVote);
+}
+
+double vsfCrossProductCells(const VsfCrossShape& c) {
+  double cells =
+      static_cast<double>(std::max<int64_t>(c.copies, 0)) *
+          static_cast<double>(triangle(uint64_t(std::max<int64_t>(c.triangleOrder, 0)))) +
+      c.blockCells;
+  if (c.road.columns > 0)
+    cells += vsfStructuredCells(c.road, c.folds, c.press);
+  return cells;
 }
 
 double vsfStructuredCells(const VsfRoadShape& road, int32_t folds, bool press) {

@@ -6,6 +6,7 @@
 #include "driver/vsfpostinitparts.h"
 
 #include "data/vsfdata.h"
+#include "model/vsfmemplan.h"
 #include "model/vsfstructured.h"
 #include "output/vsfcontext.h"
 #include "selection/vsflarlasso.h"
@@ -16,6 +17,7 @@
 #include "support/vsfmethods.h"
 
 #include <algorithm>
+#include <vector>
 
 using namespace postinit;
 
@@ -209,6 +211,25 @@ bool vsfSplitSparseRows(const VsfContext* ctx) {
          o.hierarchy == VsfHierarchy::None && !ctx->partitionOn && ctx->dataReadOnce;
 }
 
+namespace {
+
+// Whether some model effect has more than one column (its entries' columns summed).
+bool multiColumnEffect(const VsfDataSettings& s) {
+  int32_t effects = 0;
+  for (int32_t i = 0; i < s.entryCount; ++i)
+    effects = std::max(effects, s.entries[i].effect + 1);
+  std::vector<int64_t> columns(static_cast<size_t>(effects), 0);
+  for (int32_t i = 0; i < s.entryCount; ++i) {
+    const VsfEffectEntry& e = s.entries[i];
+    if (e.columnCount > 1 ||
+        (e.effect >= 0 && (columns[static_cast<size_t>(e.effect)] += e.columnCount) > 1))
+      return true;
+  }
+  return false;
+}
+
+} // namespace
+
 void vsfPlanRoad(VsfContext* ctx, VsfDataSettings* s) {
   VsfModelOptions& o = ctx->options;
   VsfRoadShape road;
@@ -232,6 +253,7 @@ void vsfPlanRoad(VsfContext* ctx, VsfDataSettings* s) {
   }
   s->road = served && o.fullXpx ? road : VsfRoadShape{};
   s->press = o.pressNeeded;
+  s->trialCopies = vsfTrialCopiesKept(o, o.fullXpx != 0, multiColumnEffect(*s), s->road.entry >= 0);
   if (served && ctx->growingAsked)
     explainAskedGrowth(road, o.fullXpx != 0, roadCells, blockCells);
 }

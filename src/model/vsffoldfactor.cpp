@@ -152,8 +152,9 @@ VsfStatus foldFactorRows(VsfPassState* m, QkPageDescriptor* page) {
 // factor. False where a pivot is 0 or not a number.
 [[nodiscard]] bool takeColumns(VsfModel* m, const VsfFoldFactors::Fold& F) {
   VsfFoldRecord& R = m->cv.folds[F.fold];
-  for (const int64_t c : F.column) {
-    if (c < 0 || R.sweepFlags[c] == '1')
+  for (size_t p = 0; p < F.column.size(); ++p) {
+    const int64_t c = F.column[p];
+    if (c < 0 || R.sweepFlags[c] == '1' || F.dropped[p] != 0)
       continue;
     qkzsweep(R.sweptXpx, static_cast<int32_t>(c), m->xpxColumns, R.sweepFlags, m->workVector,
              -vsfTinyPivot(), vsfSweepThreads(m));
@@ -163,24 +164,70 @@ VsfStatus foldFactorRows(VsfPassState* m, QkPageDescriptor* page) {
   return true;
 }
 
+// Whether the rotations' rounding, kVsfPivotRounding of place j's column length, covers its
+// pivot in F's factor: the fold's rows do not determine that column beside the places before it.
+[[nodiscard]] bool undetermined(const VsfFoldFactors::Fold& F, int64_t j) {
+  const double d = F.lower[static_cast<size_t>(j * (j + 1) / 2 + j)];
+  return !(d > kVsfPivotRounding * std::sqrt(F.norm2[static_cast<size_t>(j)]));
+}
+
+// Whether fold F's record's sums took the column of place j (swept it, or the record's state
+// swept the level).
+[[nodiscard]] bool sumsTook(const VsfModel* m, const VsfFoldFactors::Fold& F, int64_t j) {
+  const int64_t c = F.column[static_cast<size_t>(j)];
+  if (c >= 0)
+    return m->cv.folds[F.fold].sweepFlags[c] == '1';
+  return m->structured->folds[F.fold].swept[-1 - c] == '1';
+}
+
+// The rows judge each column the fold's sums refused: one they do not determine beside the
+// places before it (a level without training rows of its own that another such level's column
+// repeats, or a column as nearly dependent in the rows as in the sums) stays out of the
+// refit, as its sums left it, and its row of the factor is rotated into the places after it,
+// so that the factor is that of the columns the refit holds. The others the refit takes. False
+// where a column the sums took has no pivot in the rows.
+[[nodiscard]] bool dropUndetermined(VsfModel* m, VsfFoldFactors::Fold& F) {
+  const int64_t k = static_cast<int64_t>(F.column.size());
+  F.dropped.assign(static_cast<size_t>(k), 0);
+  std::vector<double> z(static_cast<size_t>(k + 1));
+  for (int64_t j = 0; j < k; ++j) {
+    if (!undetermined(F, j))
+      continue;
+    if (sumsTook(m, F, j))
+      return false;
+    F.dropped[static_cast<size_t>(j)] = 1;
+    std::fill(z.begin(), z.end(), 0.0);
+    for (int64_t l = j; l <= k; ++l)
+      std::swap(z[static_cast<size_t>(l)], F.lower[static_cast<size_t>(l * (l + 1) / 2 + j)]);
+    z[static_cast<size_t>(j)] = 0.0;
+    vsfRotateIn(F.lower.data(), k + 1, z.data(), j + 1);
+    // A level the rows do not determine is not lost: its state leaves it out.
+    if (const int64_t c = F.column[static_cast<size_t>(j)]; c < 0)
+      m->structured->folds[F.fold].lost[-1 - c] = '0';
+  }
+  return true;
+}
+
 // Solves the factor for the coefficients of its places and puts them, in the record's frame,
 // into column 0 of the record's swept matrix with the training error SS at element 0; false
-// (the record untouched) where a place has no pivot or a coefficient is not finite.
-[[nodiscard]] bool solveInto(VsfModel* m, const VsfFoldFactors::Fold& F) {
+// (the record untouched but for the levels dropUndetermined leaves out) where a column its
+// sums took has no pivot or a coefficient is not finite.
+[[nodiscard]] bool solveInto(VsfModel* m, VsfFoldFactors::Fold& F) {
+  if (!dropUndetermined(m, F))
+    return false;
   const int64_t k = static_cast<int64_t>(F.column.size());
   const auto R = [&](int64_t j, int64_t l) {
     return F.lower[static_cast<size_t>(l * (l + 1) / 2 + j)];
   };
   std::vector<double> b(static_cast<size_t>(k), 0.0);
   for (int64_t j = k - 1; j >= 0; --j) {
+    if (F.dropped[static_cast<size_t>(j)] != 0)
+      continue;
     double s = R(j, k);
     for (int64_t l = j + 1; l < k; ++l)
       s -= R(j, l) * b[static_cast<size_t>(l)];
-    // A place whose pivot the rotations' rounding, kVsfPivotRounding of its column's length,
-    // covers is one the rows do not determine either.
     const double d = R(j, j);
-    if (!(d > kVsfPivotRounding * std::sqrt(F.norm2[static_cast<size_t>(j)])) ||
-        !std::isfinite(s / d))
+    if (!std::isfinite(s / d))
       return false;
     b[static_cast<size_t>(j)] = s / d;
   }
@@ -202,7 +249,7 @@ VsfStatus foldFactorRows(VsfPassState* m, QkPageDescriptor* page) {
     const int64_t c = F.column[static_cast<size_t>(p)];
     if (c < 0)
       effect[static_cast<size_t>(-1 - c)] = b[static_cast<size_t>(p)];
-    else
+    else if (F.dropped[static_cast<size_t>(p)] == 0)
       W[at(c, 0)] = -(b[static_cast<size_t>(p)] + (c == 1 ? moved : 0.0));
   }
   W[0] = R(k, k) * R(k, k);
@@ -246,7 +293,7 @@ VsfStatus vsfFoldsFromFactor(VsfModel* m, const std::vector<int32_t>& folds,
   m->foldFactors = nullptr;
   if (rc != VsfStatus::Ok)
     return vsfReportPassFailure(m, rc);
-  for (const VsfFoldFactors::Fold& F : factors.folds)
+  for (VsfFoldFactors::Fold& F : factors.folds)
     if (!solveInto(m, F))
       left.push_back(F.fold);
   return VsfStatus::Ok;
@@ -262,12 +309,20 @@ void vsfFoldFactorCorrect(VsfModel* m, const VsfFoldFactors::Fold& F, const doub
     const int64_t c = F.column[p];
     d[p] = c >= 0 ? xr[c] - F.mean[p] * residualSum : effectXr[-1 - c];
   }
+  // A place the refit left out (Fold::dropped) has a zero row in R and no correction.
+  for (size_t j = 0; j < k; ++j)
+    if (F.dropped[j] != 0)
+      d[j] = 0.0;
   for (size_t j = 0; j < k; ++j) {
+    if (F.dropped[j] != 0)
+      continue;
     for (size_t l = 0; l < j; ++l)
       d[j] -= R(l, j) * d[l];
     d[j] /= R(j, j);
   }
   for (size_t j = k; j-- > 0;) {
+    if (F.dropped[j] != 0)
+      continue;
     for (size_t l = j + 1; l < k; ++l)
       d[j] -= R(j, l) * d[l];
     d[j] /= R(j, j);
@@ -283,7 +338,7 @@ void vsfFoldFactorCorrect(VsfModel* m, const VsfFoldFactors::Fold& F, const doub
     const int64_t c = F.column[p];
     if (c < 0)
       effect[static_cast<size_t>(-1 - c)] += d[p];
-    else
+    else if (F.dropped[p] == 0)
       m->sweptXpx[at(c, 0)] -= d[p] + (c == 1 ? moved : 0.0);
   }
   if (!effect.empty())

@@ -26,6 +26,9 @@ struct VsfFoldFactors {
     std::vector<double> mean;         // by place, the part of the centre that is the training mean
     std::vector<double> norm2;        // by place, the sum of squares of its values as rotated in
     std::vector<double> lower;
+    // by place, 1 for a column its sums refused that its rows do not determine either: left
+    // out of the refit, its row of the factor rotated into the places after it
+    std::vector<char> dropped;
   };
   std::vector<Fold> folds;
 };
@@ -43,8 +46,10 @@ constexpr int32_t kVsfFoldFactorColumns = 512;
 // vsfRefineFolds) from a factor of its training rows formed by one pass over them, kept in
 // `factors`: its coefficients, about the training rows' means from its sums, go to column 0 of
 // its swept matrix (the many-level effect's to its state) and its training error SS to
-// element 0, where its held-out pass takes them. A fold whose factor has a column without a
-// pivot keeps its record and is put in `left`. Returns the pass's failure, Ok otherwise.
+// element 0, where its held-out pass takes them. The factor judges each column the fold's
+// sums refused: one whose pivot its rows' rounding covers stays out, the others are taken. A
+// fold whose factor has no pivot for a column its sums took keeps its record and is put in
+// `left`. Returns the pass's failure, Ok otherwise.
 [[nodiscard]] VsfStatus vsfFoldsFromFactor(VsfModel* model, const std::vector<int32_t>& folds,
                                            VsfFoldFactors& factors, std::vector<int32_t>& left);
 

@@ -139,7 +139,7 @@ void recordShift(const VsfModel* m, int32_t f, bool kept, std::vector<double>& s
   for (size_t i = 0; i < n; ++i)
     diagonals += std::fabs(S[at(cols[i], cols[i])] * own.diag(cols[i], ownCols[i]));
   const double most = static_cast<double>(n) * diagonals;
-  const bool trace = !vsfFoldSumsHoldDigits(inflation, most, false);
+  const bool trace = !vsfFoldSumsHoldDigits(inflation, most, false, false);
   const double d00 = own.at(0, 0, 0, 0);
   double bound = std::sqrt(std::fabs(d00));
   double total = std::sqrt(std::fabs(diagonal[0]));

@@ -25,14 +25,17 @@ inline constexpr double kVsfCancellationShare = 1e-5;
 // Whether a fold's sums hold the digits of its held-out error, given the largest variance
 // inflation of its training columns (`inflation`), its held-out rows' summed leverage under
 // the training fit (`leverage`, vsfFoldSums) and whether its record refused a
-// column of the model that its training rows hold (`lost`, vsfFoldLostColumn): the error of
-// the coefficients the sums give grows with the inflation, and a held-out row far out among
-// the training rows (of leverage h) sees it magnified by about 1 + h, which may not pass the
-// threshold of the model's own refinement (kVsfRefineInflation); a column the sums could not
-// tell from their rounding leaves the fold refitting another model. The one test that sends
-// a fold's coefficients and held-out error to its rows.
-[[nodiscard]] inline bool vsfFoldSumsHoldDigits(double inflation, double leverage, bool lost) {
-  return !lost && inflation * (1.0 + leverage) <= kVsfRefineInflation;
+// column of the model that its training rows hold (`lost`, vsfFoldLostColumn) and whether its
+// fit lies far from the origin (`far`, vsfFoldFarFromOrigin): the error of the coefficients
+// the sums give grows with the inflation, and a held-out row far out among the training rows
+// (of leverage h) sees it magnified by about 1 + h, which may not pass the threshold of the
+// model's own refinement (kVsfRefineInflation); a column the sums could not tell from their
+// rounding leaves the fold refitting another model; and sums far from the origin carry the
+// rounding of y'y into the coefficients, as they do the model's (vsfFarFromOrigin). The one
+// test that sends a fold's coefficients and held-out error to its rows.
+[[nodiscard]] inline bool vsfFoldSumsHoldDigits(double inflation, double leverage, bool lost,
+                                                bool far) {
+  return !lost && !far && inflation * (1.0 + leverage) <= kVsfRefineInflation;
 }
 // Whether fold f's record left out a column the model swept in whose diagonal in the record's
 // sums is not 0 (a level none of the training rows hold is 0 there, and stays out), the

@@ -10,6 +10,7 @@
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/sizetext.h"
+#include "support/vsfmethods.h"
 #include "support/vsfoptions.h"
 
 #include <algorithm>
@@ -74,24 +75,29 @@ void explainRoad(const VsfModel* m) {
 namespace {
 
 // Bytes of the cross products with triangles of `columns` columns and the structured state
-// `st` (null on the packed road).
+// `st` (null on the packed road), priced as the read preparation prices the road
+// (vsfCrossProductCells).
 double bytesOf(const VsfModel* m, int32_t columns, const VsfStructured* st) {
-  double cells = static_cast<double>(triangleCopies(m)) * static_cast<double>(packed::tri(columns));
+  const int32_t folds = vsfCvOn(m) ? std::max(m->cv.foldCount, 0) : 0;
+  VsfCrossShape shape;
+  shape.triangleOrder = columns;
+  shape.copies = triangleCopies(m);
+  shape.folds = folds;
+  shape.press = m->options->pressNeeded != 0;
   if (!vsfFullXpxOn(m) && m->effectColumns != nullptr) {
     // Each effect's own block, for the model and every fold.
-    double blocks = 0.0;
     for (int32_t e = 0; e < m->effectCount; ++e)
-      blocks += static_cast<double>(packed::tri(std::max(m->effectColumns[e], 0)));
-    cells += blocks * static_cast<double>(1 + (vsfCvOn(m) ? std::max(m->cv.foldCount, 0) : 0));
+      shape.blockCells += static_cast<double>(packed::tri(std::max(m->effectColumns[e], 0)));
+    shape.blockCells *= static_cast<double>(1 + folds);
   }
   // The structured road's diagonal and cross block of the model and of each fold record, held
   // in the pass's buffer of those sums, with the arrays that go with them.
   if (st != nullptr) {
     const int64_t joined = st->joinStart != nullptr ? st->joinStart[st->columns] : 0;
-    const VsfRoadShape road{st->effect, st->columns, st->small, st->dense, joined};
-    cells += vsfStructuredCells(road, st->foldCount, m->options->pressNeeded != 0);
+    shape.road = VsfRoadShape{st->effect, st->columns, st->small, st->dense, joined};
+    shape.folds = st->foldCount;
   }
-  return 8.0 * cells;
+  return 8.0 * vsfCrossProductCells(shape);
 }
 
 } // namespace
@@ -159,6 +165,34 @@ bool passesOnOneThread(const VsfModel* m, double need) {
 }
 
 } // namespace
+
+namespace {
+
+// Whether the fit's criterion is judged by trials of the candidates on copies of the model
+// (PRESS, the validation rows' error, cross validation).
+bool trialCriterion(const VsfModelOptions& o) {
+  return o.select == VsfCriterion::Press || o.select == VsfCriterion::Validate ||
+         o.select == VsfCriterion::Cv;
+}
+
+} // namespace
+
+bool vsfTrialBlockKept(const VsfModelOptions& o, bool full, bool multiColumn) {
+  return full && vsfMethod(o.method).entryTrials && !trialCriterion(o) && multiColumn;
+}
+
+bool vsfTrialCopiesKept(const VsfModelOptions& o, bool full, bool multiColumn, bool structured) {
+  const VsfMethodTraits& method = vsfMethod(o.method);
+  // Without an intercept, a response far from 0 has its candidates fitted on trial copies
+  // (their error SSs formed from the rows) wherever the swept sums, or the trial block's,
+  // lose them. The many-level road puts back a copy of the step a move started from when
+  // the stop rule undoes the move.
+  return trialCriterion(o) ||
+         (method.entryTrials && !method.removalTrials &&
+          !vsfTrialBlockKept(o, full, multiColumn)) ||
+         (method.removalTrials && multiColumn) || (method.entryTrials && o.noint) ||
+         (structured && o.stopTest);
+}
 
 int64_t vsfTrialBlockLength(const VsfModel* m) {
   int64_t widest = 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 struct VsfModel;
+struct VsfModelOptions;
 
 // Bytes the fit holds when its triangles have `columns` columns.
 [[nodiscard]] double vsfCrossProductBytes(const VsfModel* m, int32_t columns);
@@ -28,3 +29,13 @@ struct VsfModel;
 // threads or, as vsfPlanCrossProducts would then have it, on one; no message and no change
 // of the settings.
 [[nodiscard]] bool vsfPackedTriangleFits(const VsfModel* m);
+// Whether a fit of these options makes the dense trial block of its multi-column candidates
+// (forward and stepwise entry trials on the full X'X by a criterion that needs no data pass;
+// `multiColumn`: some effect has several columns).
+[[nodiscard]] bool vsfTrialBlockKept(const VsfModelOptions& options, bool full, bool multiColumn);
+// Whether it sweeps three working copies of its triangles (and of every fold's) for its
+// trials, beside the matrix and its swept form: the one rule of the fit's set-up and of the
+// read preparation's estimate (VsfDataSettings::trialCopies). `structured`: the fit takes the
+// many-level road.
+[[nodiscard]] bool vsfTrialCopiesKept(const VsfModelOptions& options, bool full, bool multiColumn,
+                                      bool structured);

@@ -260,29 +260,22 @@ namespace {
 // criterion that needs no data pass) and the copies of the model that a trial works on.
 [[nodiscard]] VsfStatus allocateTrialBlocks(VsfModel* m, const VsfModelOptions* o, bool full,
                                             int32_t nE) {
-  const VsfCriterion sel = o->select;
-  const bool trialSelect =
-      sel == VsfCriterion::Press || sel == VsfCriterion::Validate || sel == VsfCriterion::Cv;
   int32_t widest = 0;
   for (int32_t e = 0; e < nE; ++e)
     widest = std::max(widest, m->effectColumns[e]);
   m->trial.trialXpx = nullptr; // made by the first dense trial (vsfEffectXpXi)
   m->trial.trialBlockShape = nullptr;
-  const VsfMethodTraits& method = vsfMethod(o->method);
-  if (full && method.entryTrials && !trialSelect && m->singleColumnEffectCount < nE) {
+  const bool multiColumn = m->singleColumnEffectCount < nE;
+  if (vsfTrialBlockKept(*o, full, multiColumn)) {
     m->trial.needTrialBlock = 1;
     m->trial.trialFlags = vsfModelArray<char>(m, widest + 1);
     m->trial.trialBlockShape = vsfModelArray<uint8_t>(m, nE);
     if (m->trial.trialFlags == nullptr || m->trial.trialBlockShape == nullptr)
       return VsfStatus::NoMemory;
   }
-  // Without an intercept, a response far from 0 has its candidates fitted on trial copies
-  // (their error SSs formed from the rows) wherever the swept sums, or the trial block's,
-  // lose them.
-  if (trialSelect || (method.entryTrials && !method.removalTrials && !m->trial.needTrialBlock) ||
-      (method.removalTrials && m->singleColumnEffectCount < nE) || (method.entryTrials && o->noint))
+  if (vsfTrialCopiesKept(*o, full, multiColumn, false))
     m->trial.trialCopies = 1;
-  if (m->trial.trialCopies && (full || method.removalTrials))
+  if (m->trial.trialCopies && (full || vsfMethod(o->method).removalTrials))
     return allocateListCopies(m, nE);
   return VsfStatus::Ok;
 }
@@ -292,7 +285,8 @@ namespace {
 // triangles make cheap.
 [[nodiscard]] VsfStatus allocateStructuredCopies(VsfModel* m, const VsfModelOptions* o,
                                                  int32_t nE) {
-  if (m->structured == nullptr || !o->stopTest || m->trial.trialCopies)
+  if (m->structured == nullptr || m->trial.trialCopies ||
+      !vsfTrialCopiesKept(*o, vsfFullXpxOn(m), m->singleColumnEffectCount < nE, true))
     return VsfStatus::Ok;
   m->trial.trialCopies = 1;
   return allocateListCopies(m, nE);

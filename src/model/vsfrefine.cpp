@@ -377,6 +377,11 @@ bool vsfFarFromOrigin(const VsfModel* m) {
          vsfBelowFarResponse(m, m->sweptXpx[0]);
 }
 
+bool vsfFoldFarFromOrigin(VsfModel* m, int32_t f) {
+  const VsfRecordView record(m, f);
+  return vsfFarFromOrigin(m);
+}
+
 bool vsfTrialIsEntry(const VsfModel* m, double trialInflation) {
   if (m->layout.splitSparse)
     return false;
@@ -615,7 +620,7 @@ VsfStatus vsfRefineFolds(VsfModel* m, const std::vector<double>& inflation,
   std::vector<FoldIterate> folds;
   for (int32_t f = 0; f < m->cv.foldCount; ++f) {
     if (!vsfFoldSumsHoldDigits(inflation[static_cast<size_t>(f)], leverage[static_cast<size_t>(f)],
-                               vsfFoldLostColumn(m, f))) {
+                               vsfFoldLostColumn(m, f), vsfFoldFarFromOrigin(m, f))) {
       ++*refined;
       if (vsfFoldFactorServes(m, f))
         factored.push_back(f);

@@ -55,6 +55,10 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // response's uncorrected sum of squares (vsfBelowFarResponse): a response far from 0 against
 // its spread.
 [[nodiscard]] bool vsfFarFromOrigin(const VsfModel* model);
+// Whether fold f's record, standing in for the model (VsfRecordView), is far from the origin
+// by the model's own test (vsfFarFromOrigin): its sums then hold its coefficients no better
+// than the model's hold its own, whatever the inflation of its columns.
+[[nodiscard]] bool vsfFoldFarFromOrigin(VsfModel* model, int32_t f);
 // Refines the current step of a least-squares fit (no selection, or the sequential methods)
 // when its swept columns' largest variance inflation, or the largest the swept matrix has held
 // since it was formed from X'X (model->sweptInflation), exceeds kVsfRefineInflation, or when

@@ -555,12 +555,15 @@ void resweepTaken(VsfModel* m, int32_t moved, int32_t at, const std::vector<char
 
 // Puts back the refined step's own swept matrix (`step`) with the step's error SS, so that
 // the model is the recorded fit; a step that was not kept is refined when its own condition
-// asks for it.
+// asks for it, and takes the step's error SS too.
 [[nodiscard]] VsfStatus putBackStep(VsfModel* m, const KeptStep& step) {
-  if (step.swept.empty())
-    return vsfRefineStep(m);
-  std::copy(step.swept.begin(), step.swept.end(), m->sweptXpx);
-  m->sweptInflation = step.inflation;
+  if (step.swept.empty()) {
+    if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
+      return rc;
+  } else {
+    std::copy(step.swept.begin(), step.swept.end(), m->sweptXpx);
+    m->sweptInflation = step.inflation;
+  }
   m->sse = m->history.stepSSE[m->history.stepCount - 1];
   return VsfStatus::Ok;
 }

@@ -247,10 +247,13 @@ VsfStatus vsfStopSelection(double v, VsfModel* m, int32_t, int32_t k, int32_t d,
       return rc;
   }
   // The model is the last recorded step's again; a nearly dependent one is refined again, as
-  // it was when recorded, so that its error SS is that of its estimates.
+  // it was when recorded, so that its estimates are the step's. Its error SS is the step's
+  // record: the undo's sums give it again only to their rounding, and the selected model
+  // prints the step's numbers.
   if (const VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
     return rc;
   const int32_t last = m->history.stepCount - 1;
+  m->sse = m->history.stepSSE[last];
   if (m->history.stepPress)
     m->press = m->history.stepPress[last];
   if (m->history.stepValidateAse)

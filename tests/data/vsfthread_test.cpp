@@ -561,9 +561,11 @@ TEST_F(Frame, ResampleFrequenciesVisitPagesInReadingOrderAlwaysSeriallyAndRewrit
 namespace {
 
 // What a fit over p design columns holds once: the cross-products matrix, its swept copy and
-// a selection's working copy (three packed triangles of order p + 1), 28 bytes a step and
-// 9 a model effect; and what each page thread holds: its page and the partial sums of the
-// effects' own triangles (built incrementally), plus 2p + 5 doubles.
+// the three working copies of a selection's trials (five packed triangles of order p + 1),
+// 576 bytes a column (22 doubles of the pass and the model, and the row of the parameter
+// estimates table), 28 bytes a step and 17 a model effect; and what each page thread holds:
+// its page and the partial sums of the effects' own triangles (built incrementally), plus
+// 2p + 5 doubles.
 struct Reckoning {
   double fit, thread;
 };
@@ -572,7 +574,7 @@ Reckoning reckoningOf(double p, double g, double steps, const std::vector<int32_
   for (int32_t c : effects)
     cells += c * (c + 1) / 2.0;
   const double triangle = (p + 1) * (p + 2) / 2;
-  return {9 * p + 28 * steps + 3 * 8 * triangle + 9.0 * static_cast<double>(effects.size()),
+  return {576 * p + 28 * steps + 5 * 8 * triangle + 17.0 * static_cast<double>(effects.size()),
           g + 8 * (cells + 2 * p + 5)};
 }
 
@@ -593,6 +595,7 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
     o.x.resize(12, 0.5);
   run.settings.method = VsfMethod::Stepwise;
   run.settings.steps = 5;
+  run.settings.trialCopies = 1; // STEPWISE removal trials with an effect of two columns
   run.settings.threadCount = 8;
   run.settings.threadingOn = 1;
   run.settings.cpuCount = 8;
@@ -620,7 +623,8 @@ TEST_F(Frame, TheBudgetThatFeedsFiveOfEightThreadsLowersTheCountToFive) {
 
 // A fit planned on the structured road over 20,000 levels beside the intercept and three
 // numerics holds the road's arrays, not the packed triangle of 20,005 columns (1.6 GB a copy):
-// the read preparation prices the arrays the fit allocates, within a quarter of their exact
+// the read preparation prices the arrays the fit allocates, with the level tables and the
+// parameter estimates table the step holds beside them, within a quarter of their exact
 // count, and keeps its four threads under a memory figure of 256 MB. A PRESS pass adds its
 // leverage terms, two rows of the five small columns and two numbers for each level and once
 // more (vsfStructuredPressArrays), to the byte.
@@ -639,6 +643,7 @@ TEST_F(Frame, TheStructuredRoadIsPricedByTheArraysItHolds) {
     run.settings.cpuCount = 4;
     run.settings.road = {4, static_cast<int64_t>(k), 5, 5, 0};
     run.settings.press = press ? 1 : 0;
+    run.settings.trialCopies = 1; // a stop criterion puts back the step a move started from
     EXPECT_EQ(run.read(src), 0);
     qrxhost::setMemoryFigureForTest(0);
     EXPECT_EQ(run.settings.threadCount, 4);
@@ -652,13 +657,61 @@ TEST_F(Frame, TheStructuredRoadIsPricedByTheArraysItHolds) {
   // arrays of doubles (values, staging, sums of the columns, of their squares twice more,
   // shifts, two spread sums), two codes and a flag, and the model's estimates, standardised
   // estimates and variances, the chosen step's three and the two saved for a stop criterion.
+  // Beside them, measured on a run over 100,000 levels (bench/memestimate.sh's sbc and cv
+  // cases under heaptrack): the level tables, 23.6 MB (236 bytes a level), and the rows of the
+  // parameter estimates table, 40.67 MB (406.7 bytes a parameter).
   const double road = 8 * k * (1 + small + 4) + 2 * k;
   const double triangles = 8 * 5 * small * (small + 1) / 2;
   const double columns = N * (8 * 10 + 4 * 2 + 1 + 8 * 8);
-  const double count = road + triangles + columns;
+  const double count = road + triangles + columns + 236.0 * k + 406.7 * N;
   EXPECT_GE(plain, count);
   EXPECT_LE(plain, 1.25 * count);
   EXPECT_EQ(press - plain, 8 * ((k + 1) * 2 * small + 2 * (k + 1)));
+}
+
+// The one price of a fit's cross products (vsfCrossProductCells, which the read preparation
+// and the fit's own plan both take), in doubles, worked by hand for a fit on each road and
+// checked against what the fits allocated, measured under heaptrack (bench/memestimate.sh's
+// cases; MiB as heaptrack prints them).
+TEST(CrossProductPrice, EachRoadIsPricedByTheArraysItsFitAllocates) {
+  // The packed road: FORWARD over 999 numerics, the matrix of order 1,000 with its swept form
+  // and three working copies, 5 x 500,500 doubles; measured 19.13 MiB (20,059,000 bytes, the
+  // sweep flags with them) against 20,020,000.
+  VsfCrossShape packedFit;
+  packedFit.triangleOrder = 1000;
+  packedFit.copies = 5;
+  EXPECT_EQ(vsfCrossProductCells(packedFit), 2502500.0);
+  // The growing build adds the effects' own blocks as given.
+  packedFit.blockCells = 1234.0;
+  EXPECT_EQ(vsfCrossProductCells(packedFit), 2503734.0);
+
+  // The many-level road by SBC over 100,000 levels beside the intercept, x1-x3 and the
+  // response (five small columns, all dense): five triangles of 15 and, per level, eleven
+  // doubles counted: its cross row of 5 and its diagonal, its swept diagonal with the saved
+  // copy, its estimate and refinement, and four one-byte flags; measured 8.01 MiB (8,399,000
+  // bytes) against 8,800,600.
+  VsfCrossShape sbc;
+  sbc.triangleOrder = 5;
+  sbc.copies = 5;
+  sbc.road = VsfRoadShape{4, 100000, 5, 5, 0};
+  EXPECT_EQ(vsfCrossProductCells(sbc), 75.0 + 1100000.0);
+
+  // By PRESS beside 60 numerics (62 small columns): the road's 100,000 x 68 and the leverage
+  // terms, two rows of the 62 columns and two numbers for each level and once more, 100,001 x
+  // 126; measured 51.54 MiB (54,043,000 bytes) against 54,478,120 and 96.13 MiB (100,799,000
+  // bytes) against 100,801,008.
+  VsfCrossShape press = sbc;
+  press.triangleOrder = 62;
+  press.road = VsfRoadShape{61, 100000, 62, 62, 0};
+  press.press = true;
+  EXPECT_EQ(vsfCrossProductCells(press), 5.0 * 1953.0 + 6800000.0 + 12600126.0);
+
+  // By 5-fold cross validation: the model's and every fold's record, 30 triangles and six
+  // times the road; measured 48.07 MiB (50,405,000 bytes) against 52,803,600.
+  VsfCrossShape cv = sbc;
+  cv.copies = 30;
+  cv.folds = 5;
+  EXPECT_EQ(vsfCrossProductCells(cv), 30.0 * 15.0 + 6.0 * 1100000.0);
 }
 
 TEST_F(Frame, UtilBuffersSetsEveryFilesInMemoryLimit) {

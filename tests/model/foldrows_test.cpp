@@ -70,7 +70,7 @@ TEST_F(FoldRows, AFarHeldOutRowSendsItsFoldAloneToTheRows) {
         EXPECT_NEAR(leverage[static_cast<size_t>(f)], r.leverage, 1e-5 * r.leverage)
             << full << " fold " << f;
       EXPECT_EQ(vsfFoldSumsHoldDigits(r.inflation, leverage[static_cast<size_t>(f)],
-                                      vsfFoldLostColumn(&m, f)),
+                                      vsfFoldLostColumn(&m, f), vsfFoldFarFromOrigin(&m, f)),
                 r.sumsHold)
           << full << " fold " << f;
       EXPECT_NEAR(m.cv.folds[f].cvSse, r.error, r.allowed) << full << " fold " << f;

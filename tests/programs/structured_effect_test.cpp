@@ -187,15 +187,17 @@ TEST(StructuredEffect, SplineSweptBeforeTheInterceptLeavesTheIntercept) {
 
 // SPLIT(3) folds over the 144 levels of m in synthdata::effectFoldCsv: each fold leaves about
 // a third of the levels without rows, the reference level's one row weighs 1e-8 (or is held
-// out), rows carry frequencies, and c and z nearly follow the levels, so that a fold takes
-// levels at pivots near 1e-7 of their diagonals and refuses later ones near 1e-8. Under the
-// effect and the GLM coding BACKWARD by CV runs to its end (the effect coding's folds once
-// took columns past what their rows determine and refused the intercept), and at the full
-// model each fold's estimates take as many columns as the exact refit of its rows
-// (scripts/gen_effect_fold_ref.py, 50 digits), with x1's and x2's estimates those of that
-// refit within 5e-3, an eighth of their standard errors: z and c leave the folds' cross
-// products conditioned near 1e13, and sums in double hold those estimates to about 3e-3
-// under either coding. One and eight threads print the same bits.
+// out), rows carry frequencies, and c and z nearly follow the levels, so that levels come at
+// pivots near 1e-7 and 1e-8 of their diagonals. Under the effect and the GLM coding BACKWARD
+// by CV runs to its end (the effect coding's folds once took columns past what their rows
+// determine and refused the intercept), and at the full model each fold refits the model's
+// columns that its rows determine, as the exact refit of its rows does
+// (scripts/gen_effect_fold_ref.py, 50 digits): under the effect coding a level whose pivot in
+// the fold's sums lies within their rounding bound, which the fold's rows still determine,
+// and not the repeated columns of the levels without training rows. x1's and x2's estimates
+// are those of that refit within 5e-3, an eighth of their standard errors: z and c leave the
+// folds' cross products conditioned near 1e13, and sums in double hold those estimates to
+// about 3e-3 under either coding. One and eight threads print the same bits.
 TEST(StructuredEffect, FoldsTakeTheColumnsTheirRowsDetermine) {
   std::map<std::string, std::vector<std::string>> want;
   for (const auto& row : qrxrun::csvRows(
