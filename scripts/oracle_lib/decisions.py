@@ -186,7 +186,7 @@ class Judge:
 
     def grouped_fit(self, effects, given, trial=()):
         """(error SS, scaled condition, parameters, least share of a given column left within
-        the levels) of the least-squares model of the effects where one of them has many
+        the levels, the columns taken) of the least-squares model of the effects where one of them has many
         levels: the response and the other columns less their weighted means within its
         levels (the model's fit is the fit of those within the levels). The columns given
         (the ones a printed step took) are taken; the trial columns, which come after them,
@@ -207,7 +207,7 @@ class Judge:
         wsum = np.bincount(g, d.wf)
         within = lambda v: v - (np.bincount(g, d.wf * v) / np.where(wsum > 0, wsum, 1))[g]
         s = np.sqrt(d.wf)
-        kept, Q, least = [], np.zeros((len(d.y), 0)), 1.0
+        kept, cols, Q, least = [], [], np.zeros((len(d.y), 0)), 1.0
         for k, c in enumerate(list(given) + list(trial)):
             x = d.D[:, c]
             r = within(x) * s
@@ -222,6 +222,7 @@ class Judge:
                     continue
             least = min(least, ratio)
             kept.append(within(x))
+            cols.append(c)
             if ratio > 0:
                 Q = np.column_stack([Q, r / math.sqrt(float(r @ r))])
         X = np.column_stack(kept) if kept else np.zeros((len(d.y), 0))
@@ -229,15 +230,16 @@ class Judge:
         # a column nearly a function of the levels conditions the whole design by the share
         # of it left within them
         cond = max(f.cond if kept else 1.0, 1 / math.sqrt(max(least, 1e-300)))
-        return f.sse, cond, int((wsum > 0).sum()) + len(kept), least
+        return f.sse, cond, int((wsum > 0).sum()) + len(kept), least, cols
 
     def grouped_value(self, code, base, effect, adding):
         """A candidate's criterion through grouped_fit: the base's columns less a removed
         effect's, and an entering effect's columns or the base's refused ones tried after
-        them; "norank" for an entry that adds no column; None where it cannot be judged (CV
-        and PRESS need the rows' leverages)."""
+        them; "norank" for an entry that adds no column; None where it cannot be judged.
+        CV and PRESS come from the rows' residuals and leverages within the levels
+        (grouped_loo)."""
         own = {c for e in self.big for c in self.effect_cols[e]}
-        if own & set(base.refused) or code in ("CV", "PRESS"):
+        if own & set(base.refused):
             return None     # a base that refused a level's column is not the levels' model
         small = lambda cols: [c for c in cols if c not in own]
         mine = set(self.effect_cols.get(effect, ()))
@@ -267,8 +269,43 @@ class Judge:
             rank -= short
         if adding and was is not None and rank == was[2]:
             return "norank"
+        if code in ("CV", "PRESS"):
+            # a level the rank rule refuses leaves a model other than the levels' means
+            return None if rank != got[2] else self.grouped_loo(code, after, got[4], got[1])
         return self.formula_value(code, got[0], got[1], rank, was and was[:2],
                                   was and was[2])
+
+    def grouped_loo(self, code, effects, cols, cond):
+        """(value, allowance) of PRESS or CV PRESS of the model of the effects where one has
+        many levels, from the within-level fit of the columns taken: a row's leverage is its
+        weight's share of its level's plus its leverage within the levels, and each fold's
+        refit takes the levels' means of its training rows. None where no exact value is
+        affordable or its allowance would pass an error of 1e-4 of the value."""
+        d = self.d
+        big = [e for e in effects if e in self.big]
+        g = self.big[big[0]] if big else np.zeros(len(d.y), int)
+        X = d.D[:, cols] if cols else np.zeros((len(d.y), 0))
+        if code == "PRESS":
+            got = ref.grouped_press(g, X, d.y, d.wf, d.freq, cond)
+            if got is None:
+                return None
+            pr, hmax = got
+            dsse = max(1e-9, 16 * EPS * cond ** 2) * d.tss
+            allow = 10 * max(1e-9, 16 * EPS * cond ** 2) / (1 - hmax) * pr + 4 * dsse
+        else:
+            if self.folds is None:
+                return None
+            codes = None
+            if big:
+                codes = np.zeros((int(g.max()) + 1, len(self.effect_cols[big[0]])))
+                codes[g] = d.D[:, self.effect_cols[big[0]]]
+            parts = ref.grouped_fold_parts(g, X, d.y, d.wf, self.folds, 1e-9 * d.tss, codes)
+            if parts is None:
+                return None
+            pr = math.fsum(q["part"] for q in parts)
+            lo, hi = math.fsum(q["low"] for q in parts), math.fsum(q["high"] for q in parts)
+            allow = max(pr - lo, hi - pr) + 4 * EPS * pr
+        return None if allow > 1e-4 * pr else (pr, allow)
 
     def levels_refused(self, effect, given):
         """How many dimensions of the levels' span the rank rule leaves out when the
@@ -303,14 +340,19 @@ class Judge:
         tot = float(np.sum(d.wf))
         judged = np.diag(G) - (wlev @ L) ** 2 / tot
         # the columns in their order, each taken or refused by its pivot on those taken before
-        # it (a refused one leaves the later ones their own pivots)
+        # it (a refused one leaves the later ones their own pivots); the elimination in double
+        # errs by some eps of the largest sums, which a level of tiny weight cannot tell from
+        # its pivot (an aliased GLM column of weight 3e-6 beside 1e3 came out 1.1e-7 of its
+        # diagonal, seed 7310013 of the many levels): such a pivot is not judged
         taken = 0
+        noise = 64 * EPS * max(tot, float(np.max(np.diag(G), initial=0.0)))
         for j in range(len(cols)):
             piv = M[j, j]
             ratio = piv / judged[j] if judged[j] > 0 else 0.0
-            if ratio < REFUSE:
+            err = noise / judged[j] if judged[j] > 0 else 0.0
+            if ratio + err < REFUSE:
                 continue
-            if ratio < ACCEPT:
+            if ratio - err < ACCEPT:
                 return None
             c = M[j + 1:, j]
             M[j + 1:, j + 1:] -= np.outer(c, c) / piv

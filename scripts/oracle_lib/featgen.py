@@ -293,9 +293,11 @@ def make_penalized(case):
         kind = pick(rng, ["split", "block", "random"])
         extra.append("cvmethod=%s(%d)" % (kind, int(rng.integers(3, 8))))
     elif what == "l2search":
+        # the lowest draws search from L2 = 0 (the grid then starts at 0 and hi 1e-8)
+        how, low = pick(rng, ["grid", "golden"]), rng.uniform(-4, -2)
         sel = "elasticnet(l2search=%s l2low=%g l2high=%g l2steps=%d choose=sbc showl2search$)" % (
-            pick(rng, ["grid", "golden"]), 10.0 ** rng.uniform(-4, -2),
-            10.0 ** rng.uniform(-1, 0.5), int(rng.integers(2, 7)))
+            how, 10.0 ** low if low > -3.7 else 0.0, 10.0 ** rng.uniform(-1, 0.5),
+            int(rng.integers(2, 7)))
     elif what == "qk":
         l1 = 0.0 if rng.random() < 0.5 else rng.uniform(0.1, 0.9)
         case.opt["l1"] = l1

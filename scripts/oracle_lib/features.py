@@ -250,17 +250,25 @@ class FeatureChecks:
             if not (role == want).all():
                 self.fail("role", "OUTPUT", "%d rows with another role than the role variable "
                           "gives" % int((role != want).sum()))
-        nobs = table_rows(find(self.out, "NObs")[0])[0]
         w = np.array(case.columns[case.weight], float) if case.weight else np.ones(len(role))
-        for key, name in (("NObsTraining", "TRAIN"), ("NObsValidation", "VALIDATE"),
-                          ("NObsTest", "TEST")):
-            n = int(((role == name) & (w > 0)).sum())
-            if key in nobs and nobs[key] != n:
-                self.fail("role.nobs", "NObs", "%s %r, rows of that role %d" % (key, nobs[key], n))
+        fr = np.array(case.columns[case.freq], float) if case.freq else np.ones(len(role))
+        for r in table_rows(find(self.out, "NObs")[0]):
+            for key, name, label in (("Training", "TRAIN", "Training"),
+                                     ("Validation", "VALIDATE", "Validation"),
+                                     ("Test", "TEST", "Testing")):
+                on = (role == name) & (w > 0)
+                want = {"NObs" + key: int(on.sum()), "Sum%sFreqs" % key: float(fr[on].sum())}
+                if r["Label"].endswith("Used for " + label):
+                    want["N"] = int(on.sum())
+                for col, v in want.items():
+                    if col in r and r[col] != v:
+                        self.fail("role.nobs", "NObs", "%s: %s %r, rows of that role %r"
+                                  % (r["Label"], col, r[col], v))
         t = find(self.out, "SelectionSummary")
         if not t:
             return
         summary = {r["Step"]: r for r in table_rows(t[0])}
+        self.role_fitstats(summary)
         y = np.array(case.columns["y"], float)
         cols = case.columns
         for step, tabs in self.step_models():
@@ -280,6 +288,13 @@ class FeatureChecks:
         if not t or self.d is None:
             return
         summary = {r["Step"]: r for r in table_rows(t[0])}
+        self.role_fitstats(summary)
+        # without data roles every row the fit uses trains it
+        for r in table_rows(find(self.out, "NObs")[0]) if find(self.out, "NObs") else []:
+            for key, whole in (("NObsTraining", "NObsUsed"), ("SumTrainingFreqs", "SumFreqsUsed")):
+                if key in r and r[key] != r.get(whole):
+                    self.fail("role.nobs", "NObs", "%s: %s %r, %s %r" % (
+                        r["Label"], key, r[key], whole, r.get(whole)))
         for step, tabs in self.step_models():
             row = summary.get(step)
             if row is None:
@@ -289,6 +304,39 @@ class FeatureChecks:
                 y = np.array(sub["y"], float)
                 self.role_ase("Step%d" % step, row, sub, y, np.ones(len(y)), tabs, column)
         self.chosen_by("ValidationASE")
+
+    def role_fitstats(self, summary):
+        """Each step's fit statistics of the roles are its summary row's (the selected
+        model's the chosen step's), and the best-step table's validation step and value
+        the summary's least validation ASE (its first step)."""
+        pairs = (("ASE (Train)", "ASE"), ("ASE (Validate)", "ValidationASE"),
+                 ("ASE (Test)", "TestASE"))
+        models = [(step, tabs) for step, tabs in self.step_models()]
+        rows = [r for r in summary.values() if real(r.get("ValidationASE"))]
+        i = check.decisions.best_row(rows, "ValidationASE", False)
+        least = min((r["ValidationASE"] for r in rows), default=None)
+        sel = self.selected()
+        note = [t for t in (sel or {}).get("texts", []) if "model at step" in t]
+        m = re.search(r"model at step (\d+)", note[0]) if note else None
+        if sel is not None and m:
+            models.append((int(m.group(1)), sel))
+        for step, tabs in models:
+            fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+            row = summary.get(step)
+            for label, col in pairs:
+                # the two are formed apart: a last-bit difference is seen (partition seed 88)
+                if row is not None and label in fs and col in row and (
+                        real(row[col]) and check.tables.differs(fs[label], row[col], 1e-12)
+                        or not real(row[col]) and fs[label] != row[col]):
+                    self.fail("role.fitstats", "Step%d" % step, "%s %r, the summary's %s %r"
+                              % (label, fs[label], col, row[col]))
+        bs = find(self.out, "BestStep")
+        bs = table_rows(bs[0])[0] if bs and bs[0]["rows"] else {}
+        # a step is judged where no other comes within 1e-9 of it (no rule of ties)
+        if least is not None and "ValidateVal" in bs and (bs["ValidateVal"] != least or (
+                i is not None and bs.get("ValidateStep") != rows[i]["Step"])):
+            self.fail("role.best", "BestStep", "least validation ASE %r at step %r, the "
+                      "summary's %r" % (bs["ValidateVal"], bs.get("ValidateStep"), least))
 
     # ---- SCORE, CODE and STORE ----
     def check_scoring(self):
@@ -313,11 +361,39 @@ class FeatureChecks:
                 y = np.array(sc["y"], float)
                 self.compare("score.residual", "SCORE", rs, y - ps,
                              4 * ref.EPS * (np.abs(y) + np.abs(ps)) + 1e-300)
+            self.score_info(sc, n, pred, 10 * tol * mag + 1e-12 * np.abs(pred))
         self.check_code("s.csv", ps, "CODE")
         p = self.output_pred()
         self.check_code("d.csv", p, "CODE on the data")
         self.check_store(sel, ps, sc, n)
         self.store_predicts(self.case.columns, p, "STORE on the data")
+
+    def score_info(self, sc, n, pred, slack):
+        """ScoreInfo: the scoring rows read, those the model predicts (no needed value
+        missing, no level the fit never met), those of them with a response, and the
+        weighted SSE of the reference's predictions there (the weight and frequency of the
+        scoring rows where they carry those variables)."""
+        info = factoid(find(self.out, "ScoreInfo")[0]) if find(self.out, "ScoreInfo") else {}
+        y = np.array([np.nan if v is None else float(v) for v in sc["y"]])
+        w = np.ones(n)
+        for v in (self.case.weight, self.case.freq):
+            if v and v in sc:
+                w = w * np.array([0.0 if x is None else float(x) for x in sc[v]])
+        used = ~np.isnan(pred)
+        resp = used & ~np.isnan(y)
+        r = np.where(resp, y - pred, 0.0)
+        sse = math.fsum(w[resp] * r[resp] ** 2)
+        allow = 2 * math.fsum(w[resp] * np.abs(r[resp]) * slack[resp]) + 1e-12 * sse + 1e-300
+        want = {"Number of Observations Read": n, "Number of Observations Used": int(used.sum()),
+                "Number of Observations Used with a Response": int(resp.sum())}
+        for label, v in want.items():
+            if label in info and info[label] != v:
+                self.fail("score.info", "ScoreInfo", "%s %r, the scoring rows give %r"
+                          % (label, info[label], v))
+        got = info.get("Weighted SSE")
+        if "Weighted SSE" in info and not (real(got) and abs(got - sse) <= allow):
+            self.fail("score.info", "ScoreInfo", "Weighted SSE %r, the reference's predictions "
+                      "give %r (allowed %.3g)" % (got, sse, allow))
 
     def compare(self, family, where, got, want, slack):
         miss = np.isnan(got) != np.isnan(want)
@@ -364,6 +440,9 @@ class FeatureChecks:
             return
         with open(path) as fh:
             store = json.load(fh)
+        if store.get("version") != 1:
+            self.fail("store.layout", "STORE", "item store version %r, this reading's 1"
+                      % store.get("version"))
         g = store["groups"][0]
         printed = {check.norm_name(r["Parameter"]): r for r in table_rows(sel["ParameterEstimates"])}
         names, beta = [], []
@@ -385,8 +464,47 @@ class FeatureChecks:
             if g.get("errorDF") != err["DF"] or abs(g["errorVariance"] - err["MS"]) > 1e-12 * abs(err["MS"]):
                 self.fail("store", "STORE", "error variance %r on %r DF, the ANOVA's %r on %r"
                           % (g.get("errorVariance"), g.get("errorDF"), err["MS"], err["DF"]))
+        self.store_layout(g)
         self.store_predicts(sc, ps, "STORE")
         self.store_covariance(g, sel, key)
+
+    def store_layout(self, g):
+        """The item store's layout: each selected effect listed once, with its column count
+        the block its parameters' columns lie in, each CLASS variable's level width its
+        longest level's and its coding rows one per level, as wide as its effect's block."""
+        names = [e.get("name") for e in g["effects"]]
+        twice = sorted({nm for nm in names if names.count(nm) > 1})
+        if twice:
+            self.fail("store.layout", "STORE", "effects listed more than once: %s" % twice)
+        width = {e.get("name"): e.get("columns") for e in g["effects"]}
+        classes = {c["name"]: c for c in g["classes"]}
+        for e in g["effects"]:
+            # a plain effect's block: one column times each CLASS variable's (its levels
+            # under GLM, one fewer under the other codings)
+            if e.get("constructed") or any(c not in classes for c in e["classes"]):
+                continue
+            want = 1
+            for c in e["classes"]:
+                want *= len(classes[c]["levels"]) - (classes[c].get("coding") != "GLM")
+            if e.get("columns") != want:
+                self.fail("store.layout", "STORE", "effect %s of %r columns, its variables "
+                          "make %d" % (e.get("name"), e.get("columns"), want))
+        for p in g["parameters"]:
+            k = width.get(p["effect"])
+            if k is None or not 0 <= p["column"] < k:
+                self.fail("store.layout", "STORE", "%s at column %r of its effect's %r"
+                          % (p["name"], p["column"], k))
+        for c in g["classes"]:
+            longest = max((len(lv.encode()) for lv in c["levels"]), default=0)
+            rows = c.get("codingRows")
+            k = width.get(c["name"])
+            if c.get("levelWidth") != longest or rows and (
+                    len(rows) != len(c["levels"]) or k is not None and
+                    any(len(r) != k for r in rows)):
+                self.fail("store.layout", "STORE", "%s: level width %r (longest level %d), "
+                          "coding rows %s for %d levels of %r columns" % (
+                              c["name"], c.get("levelWidth"), longest,
+                              rows and "%dx%d" % (len(rows), len(rows[0])), len(c["levels"]), k))
 
     def store_predicts(self, cols, want, where):
         """The item store read as a user reads it: each parameter's column made from its
@@ -449,8 +567,16 @@ class FeatureChecks:
                 if abs(r["SelectionPct"] - want) > 1e-9 * 100:
                     self.fail("modelavg.pct", r["Effect"], "selection percentage %r, models' %r"
                               % (r["SelectionPct"], want))
+        self.modelavg_counts(models, est)
         if self.case.opt["modelavg"] != "whole":
             return
+        for nm, r in est.items():
+            # every sample the same fit: its estimates' quantiles are their mean (a sum of
+            # equal terms divided by their count, to its rounding)
+            if any(check.tables.differs(r.get(c), r["Mean"], 1e-13) for c in (
+                    "Median", "LowerQuantile", "UpperQuantile") if c in r) and r["NumberNonzero"]:
+                self.fail("modelavg.whole", nm, "quantiles %r of samples that all give %r" % (
+                    [r.get(c) for c in ("Median", "LowerQuantile", "UpperQuantile")], r["Mean"]))
         if len(models) != 1 or abs(models[0]["SelectionPct"] - 100) > 1e-9:
             self.fail("modelavg.whole", "ModelSelectFreq", "samples of the whole data chose %d "
                       "models" % len(models))
@@ -485,6 +611,51 @@ class FeatureChecks:
             xb = xb + est[nm]["Mean"] * d.D[:, d.col_of[nm]]
             mag = mag + np.abs(est[nm]["Mean"] * d.D[:, d.col_of[nm]])
         self.compare("modelavg.pred", "OUTPUT", p, xb, 64 * ref.EPS * mag + 1e-300)
+
+    def modelavg_counts(self, models, est):
+        """The samples' counts: the information's sample count and percentage those of
+        MODELAVERAGE, each model's count of samples summing to them and its percentage,
+        effect count and effect marks its effects', and each parameter's count of nonzero
+        samples the samples of the models holding its effect (its percentage of them)."""
+        prog = self.case.program.lower()
+        m = re.search(r"nsamples=(\d+)", prog)
+        if not m:
+            return
+        ns = int(m.group(1))
+        info = factoid(find(self.out, "ModelAverageInfo")[0]) if find(
+            self.out, "ModelAverageInfo") else {}
+        pc = re.search(r"percent=([0-9.]+)", prog)
+        want = {"Number of Samples": ns}
+        if pc:
+            want["Sample Percentage"] = float(pc.group(1))
+        for label, v in want.items():
+            if label in info and info[label] != v:
+                self.fail("modelavg.counts", "ModelAverageInfo", "%s %r, MODELAVERAGE's %r"
+                          % (label, info[label], v))
+        if sum(r["TimesSelected"] for r in models) != ns:
+            self.fail("modelavg.counts", "ModelSelectFreq", "models selected %r times in all, "
+                      "%d samples" % ([r["TimesSelected"] for r in models], ns))
+        for r in models:
+            effs = r["EffectsInModel"].split()
+            marks = {k: v for k, v in r.items() if k not in (
+                "TimesSelected", "SelectionPct", "NEffectsInModel", "FreqScore",
+                "EffectsInModel", "Control")}
+            bad = [k for k, v in marks.items() if v != (1 if k in effs else 0)]
+            if bad or r["NEffectsInModel"] != len(effs) or abs(
+                    r["SelectionPct"] - 100 * r["TimesSelected"] / ns) > 1e-12 * 100:
+                self.fail("modelavg.counts", "ModelSelectFreq", "model %r: %r effects, %r%% of "
+                          "the samples, marks %r" % (r["EffectsInModel"], r["NEffectsInModel"],
+                                                     r["SelectionPct"], bad))
+        for nm, r in est.items():
+            eff = r.get("Effect")
+            if eff is None or "NumberNonzero" not in r:
+                continue
+            times = sum(m["TimesSelected"] for m in models if eff in m["EffectsInModel"].split())
+            # a parameter of a selected effect may still be 0 (an aliased level): at most
+            if r["NumberNonzero"] > times or abs(
+                    r["NonZeroPct"] - 100 * r["NumberNonzero"] / ns) > 1e-12 * 100:
+                self.fail("modelavg.counts", nm, "nonzero in %r samples (%r%%), its effect in "
+                          "%d of %d" % (r["NumberNonzero"], r["NonZeroPct"], times, ns))
 
     # ---- penalized options ----
     def check_penalized(self):
@@ -553,17 +724,26 @@ class FeatureChecks:
         the least over the steps it took of the elastic-net path at its L2, and the search
         keeps the trial of the least criterion."""
         t = find(self.out, "ElasticNetTuneL2")
+        if not t:
+            return
+        rows = table_rows(t[0])
+        self.l2search_replay(rows, t[1:])
         d = self.d
-        if not t or d.noint or any(e["kind"] != "cont" for e in self.case.effects):
+        if d.noint or any(e["kind"] != "cont" for e in self.case.effects):
             return
         crit = re.search(r"choose=(\w+)", self.case.program).group(1).upper()
         cols = [d.col_of[e["name"]] for e in self.case.effects if e["name"] in d.col_of]
         f = ref.fit(d.D[:, cols], d.y, d.wf, False)
         Z, _ = ref.standardised(d.D[:, cols], d.wf, d.n)
         yc = d.y - ref.wmean(d.y, d.wf)
-        rows = table_rows(t[0])
+        para = find(self.out, "ElasticNetParaSummary")
+        first = float(np.max(np.abs(Z.T @ (d.wf * yc)), initial=0.0))
+        got = factoid(para[0]).get("Largest Path Correlation") if para else None
+        if got is not None and not (real(got) and abs(got - first) <= 1e-10 * first):
+            self.fail("l2search.info", "ElasticNetParaSummary", "Largest Path Correlation %r, "
+                      "the standardised columns' largest %r" % (got, first))
         for r in rows:
-            b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :r["nSteps"]]
+            b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])[:, :int(r["nSteps"])]
             vals = [ref.criteria(math.fsum(d.wf * (yc - Z @ b[:, k]) ** 2),
                                  1 + int((b[:, k] != 0).sum()), d.n, d.tss, False).get(crit)
                     for k in range(b.shape[1])]
@@ -575,6 +755,7 @@ class FeatureChecks:
                 self.fail("l2search.crit", "ElasticNetTuneL2", "trial %d at L2 %r: %s %r, the "
                           "elastic-net path's least %r" % (r["Step"], r["L2"], crit,
                                                           r["CriterionValue"], want))
+            self.l2search_step(r, Z, yc, b, 10 * check.tolerance(f.cond ** 2, 1e-10))
         best = min(r["CriterionValue"] for r in rows)
         opt = [r["Step"] for r in rows if r["OptCriterion"] == 1]
         if [r["Step"] for r in rows if r["CriterionValue"] == best][:1] != opt:
@@ -585,6 +766,86 @@ class FeatureChecks:
         if opt and chosen != [r["L2"] for r in rows if r["Step"] == opt[0]][0]:
             self.fail("l2search.choose", "ElasticNetParaSummary", "Chosen L2 %r, trial %d's L2 %r"
                       % (chosen, opt[0], [r["L2"] for r in rows if r["Step"] == opt[0]][0]))
+
+    def l2search_step(self, r, Z, yc, b, tol):
+        """A trial's evaluated step (its last, nSteps - 1, of the knots b on the standardised
+        columns Z): its parameter count with the intercept, the L1 and L2 norms of its
+        coefficients, and its path value, the largest gradient of the ridge-augmented loss
+        as a share of the first."""
+        k = b.shape[1] - 1
+        g = b[:, k]
+        ridge = (self.d.n - 1) * r["L2"]
+        grad = Z.T @ (self.d.wf * (yc - Z @ g)) - ridge * g
+        first = float(np.max(np.abs(Z.T @ (self.d.wf * yc)), initial=0.0))
+        want = {"nVar": 1 + int((g != 0).sum()), "L1Norm": float(np.abs(g).sum()),
+                "L2Norm": float(np.sqrt(g @ g)),
+                "L1Ratio": float(np.max(np.abs(grad), initial=0.0)) / first if first else None}
+        for col, v in want.items():
+            if v is None or col not in r:
+                continue
+            allow = tol * (1 if col == "L1Ratio" else abs(v)) + 1e-12 * abs(v)
+            if r[col] != v if col == "nVar" else not (real(r[col]) and abs(r[col] - v) <= allow):
+                self.fail("l2search.step", "ElasticNetTuneL2", "trial %d at L2 %r: %s %r, its "
+                          "step %d of the path gives %r" % (r["Step"], r["L2"], col, r[col],
+                                                            k, v))
+
+    def l2search_replay(self, rows, others):
+        """The search's decisions replayed from its printed criteria (ref.l2_search): each
+        trial's L2 is the one the rule tries after the trials before it, there are as many
+        trials as the rule makes, the trials at the L2 it keeps are marked and it is the
+        Chosen L2, the summary echoes the program's settings and the kept trial, the graph's
+        copy of the table is the table (LogL2 its L2's log10, -8 below 1e-8), and the final
+        fit's least criterion is the kept trial's."""
+        prog = self.case.program.lower()
+        m = re.search(r"l2search=(grid|golden) l2low=(\S+) l2high=(\S+) l2steps=(\d+)", prog)
+        if not m or not rows:
+            return
+        method, lo, hi, steps = m.group(1).upper(), float(m.group(2)), float(m.group(3)), \
+            int(m.group(4))
+        xs, best = ref.l2_search(method, lo, hi, steps, [r["CriterionValue"] for r in rows])
+        for r, x in zip(rows, xs):
+            if abs(r["L2"] - x) > 1e-12 * abs(x):
+                self.fail("l2search.trial", "ElasticNetTuneL2", "trial %d at L2 %r, the %s "
+                          "search tries %r after the trials before it" % (r["Step"], r["L2"],
+                                                                          method, x))
+                return
+        if len(xs) != len(rows) or [r["Step"] for r in rows] != list(range(1, len(rows) + 1)):
+            self.fail("l2search.trial", "ElasticNetTuneL2", "%d trials shown, the %s search "
+                      "makes %d" % (len(rows), method, len(xs)))
+            return
+        kept = [r for r in rows if r["L2"] == best]
+        marked = [r["Step"] for r in rows if r["OptCriterion"] == 1]
+        if marked != [r["Step"] for r in kept]:
+            self.fail("l2search.choose", "ElasticNetTuneL2", "trials %s marked optimal, the "
+                      "search keeps L2 %r" % (marked, best))
+        para = find(self.out, "ElasticNetParaSummary")
+        info = factoid(para[0]) if para else {}
+        crit = re.search(r"choose=(\w+)", prog).group(1).upper()
+        want = {"L2 Search Method": {"GRID": "Logarithmic Grid", "GOLDEN": "Golden Section"}[
+                    method], "L2 Lower Bound": lo, "L2 Upper Bound": hi,
+                "Number of L2 Values": steps, "Search Criterion": crit, "Chosen L2": best}
+        if kept:
+            want["L1 Ratio of the Selected Step"] = kept[0]["L1Ratio"]
+            want["Effects in the Selected Model"] = kept[0]["nVar"]
+        for label, v in want.items():
+            if label in info and info[label] != v:
+                self.fail("l2search.info", "ElasticNetParaSummary", "%s %r, the search's %r"
+                          % (label, info[label], v))
+        for t in others:
+            for r, o in zip(rows, table_rows(t)):
+                same = {k: o.get("L1" if k == "L1Ratio" else k) for k in r}
+                # the log axis ends at -8, where an L2 of 0 is drawn
+                log = math.log10(r["L2"]) if r["L2"] >= 1e-8 else -8.0
+                if same != r or not real(o["LogL2"]) or abs(o["LogL2"] - log) > 1e-13 * abs(log):
+                    self.fail("l2search.graph", "ElasticNetTuneL2", "the graph's trial %d %r, "
+                              "the table's %r" % (r["Step"], o, r))
+                    break
+        s = find(self.out, "SelectionSummary")
+        vals = [r.get(crit) for r in table_rows(s[0])] if s and kept else []
+        vals = [v for v in vals if real(v)]
+        if vals and check.tables.differs(min(vals), kept[0]["CriterionValue"], 1e-12, 1e-300):
+            self.fail("l2search.final", "SelectionSummary", "the final fit's least %s %r, the "
+                      "kept trial's %r" % (crit, min(vals), kept[0]["CriterionValue"]))
 
     def unscreened(self):
         """Safe screening drops only effects the step's optimum leaves out: the path is the
@@ -717,6 +978,8 @@ def store_columns(g, cols, n):
             rows = info.get("codingRows")
             levels = {lv: i for i, lv in enumerate(info["levels"])}
             code = []
+            if rows and not all(0 <= p["column"] < len(r) for r in rows):
+                return None     # store_layout names the column out of its block
             for x in cols[c]:
                 i = levels.get(x)
                 code.append(np.nan if i is None else

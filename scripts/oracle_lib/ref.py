@@ -623,3 +623,188 @@ def enet_knots(Z, yc, wf, ridge):
     A = np.vstack([Z * np.sqrt(wf)[:, None], math.sqrt(ridge) * np.eye(k)])
     b = np.concatenate([yc * np.sqrt(wf), np.zeros(k)])
     return lars_path(A, b, method="lasso")[2]
+
+
+GOLDEN = (3 - math.sqrt(5)) / 2     # 2 - the golden ratio: the share of a bracket's larger side
+
+
+def l2_search(method, lo, hi, steps, crits):
+    """The L2 values the elastic net's search tries, given the criteria its trials gave in
+    order (a missing one as None), and the L2 it keeps. GRID: lo and then steps - 1 values
+    evenly spaced in log10 up to hi (with lo = 0: 0, then steps - 1 values from hi 1e-8, or
+    1e-8 when hi is 1 or more, up to hi), ending at a missing criterion. GOLDEN: lo, the
+    golden point c = lo + (hi - lo) / (1 + golden ratio) and hi, then each trial at the
+    golden share of the bracket's larger side from c, the bracket closing on a trial better
+    than c and else shrinking to it, until steps trials (at least three) or a bracket below
+    1e-8 of its points. The kept L2 is the first trial of the strictly least criterion.
+    Returns (L2 values, kept L2); the values stop early where crits runs out."""
+    f = [math.nan if v is None else float(v) for v in crits]
+    xs = []
+
+    def trial(x):
+        xs.append(x)
+        return f[len(xs) - 1] if len(xs) <= len(f) else None
+
+    if method == "GRID":
+        s = lo if lo != 0 else (hi * 1e-8 if hi < 1 else 1e-8)
+        a, b = math.log10(s), math.log10(hi)
+        step = (b - a) / (steps - 1) if lo != 0 else ((b - a) / (steps - 2) if steps >= 3 else 0.0)
+        best, fbest = lo, trial(lo)
+        for i in range(1, steps):
+            if fbest is None:
+                break
+            v = 10 ** (a + i * step) if lo != 0 else (10 ** (a + (i - 1) * step) if steps >= 3
+                                                      else hi)
+            fv = trial(v)
+            if fv is None or math.isnan(fv) or math.isnan(fbest):
+                break
+            if fv < fbest:
+                best, fbest = v, fv
+        return xs, best
+    a, b = lo, hi
+    c = a + (b - a) / (1 + (1 + math.sqrt(5)) / 2)
+    fa, fc, fb = trial(a), trial(c), trial(b)
+    if fb is None:
+        return xs, None
+    best, fbest = a, fa
+    if fc < fbest:
+        best, fbest = c, fc
+    if fb < fbest:
+        best, fbest = b, fb
+    for _ in range(3, steps):
+        x = c + GOLDEN * (b - c) if (c - a) < (b - c) else c - GOLDEN * (c - a)
+        if abs(b - a) < 1e-8 * (abs(x) + abs(c)):
+            break
+        fx = trial(x)
+        if fx is None:
+            break
+        if fx < fbest:
+            best, fbest = x, fx
+        if fx < fc:
+            if (b - c) <= (c - a):
+                b, c = c, x
+            else:
+                a, c = c, x
+        elif (c - a) < (b - c):
+            b = x
+        else:
+            a = x
+    return xs, best
+
+
+def _within(g, wf, rows):
+    """v less its weighted mean within its level over the given rows (those means taken
+    on every row), and the levels' weights on those rows."""
+    wsum = np.bincount(g[rows], wf[rows], minlength=int(g.max()) + 1)
+    safe = np.where(wsum > 0, wsum, 1.0)
+    return (lambda v: v - (np.bincount(g[rows], wf[rows] * v[rows],
+                                       minlength=len(wsum)) / safe)[g]), wsum
+
+
+def grouped_press(g, X, y, wf, freq, cond):
+    """PRESS of the least-squares fit of y on the columns X and the indicators of the
+    levels g (which hold the intercept), as press_sum forms it: the fit is that of the
+    columns and response less their means within the levels, and a row's leverage is its
+    weight's share of its level's plus its leverage within the levels. cond is the design's
+    scaled condition (a column nearly a function of the levels counts). Returns (PRESS,
+    largest leverage kept), None where a row may fall either side of the cut."""
+    within, wsum = _within(g, wf, np.ones(len(y), bool))
+    w = wf / freq
+    h1 = w / np.where(wsum > 0, wsum, 1.0)[g]
+    r = within(y)
+    if X.shape[1]:
+        f = fit(np.column_stack([within(X[:, j]) for j in range(X.shape[1])]), r, wf, True)
+        if not math.isfinite(f.cond):
+            return None
+        h1 = h1 + f.h * w
+        r = f.resid_raw
+    gap = np.abs(1 - h1)
+    drift = 16 * EPS * cond * np.abs(h1)
+    keep = (gap > 1e-7) & (gap > 1e-8 + drift)
+    if (~keep & ((gap > 1e-9) | (gap >= 1e-8 - drift))).any():
+        return None
+    hmax = float(np.max(h1[keep])) if keep.any() else 0.0
+    return float(np.sum(freq[keep] * w[keep] * (r[keep] / (1 - h1[keep])) ** 2)), hmax
+
+
+def lost_level_weights(codes, have):
+    """How a fold whose training rows miss some levels predicts those levels: the intercept
+    and the levels' coding rows codes (one row per level) fitted on the levels it has (the
+    columns in their order, each refused when the ones before it span it, as the rank rule
+    refuses an exactly aliased column), so that a missed level's mean is a fixed combination
+    of the others'. Returns the matrix of those combinations (missed levels by levels had),
+    None where the taken columns do not span the levels had."""
+    lost = np.setdiff1d(np.arange(len(codes)), have)
+    A = np.column_stack([np.ones(len(codes)), codes])
+    Q, taken = np.zeros((len(have), 0)), []
+    for j in range(A.shape[1]):
+        a = A[have, j]
+        r = a - Q @ (Q.T @ a)
+        r = r - Q @ (Q.T @ r)
+        if float(r @ r) > 1e-9 * max(float(a @ a), 1e-300):
+            taken.append(j)
+            Q = np.column_stack([Q, r / math.sqrt(float(r @ r))])
+    if len(taken) != len(have):
+        return None
+    return np.linalg.solve(A[np.ix_(have, taken)].T, A[np.ix_(lost, taken)].T).T
+
+
+def grouped_fold_parts(g, X, y, wf, folds, floor, codes=None):
+    """fold_parts of the fit of y on the columns X and the indicators of the levels g: each
+    fold's refit takes the levels' weighted means of its training rows and the within-level
+    fit of the columns, and predicts a held-out row by its level's mean plus that fit. A
+    level no training row weighs takes the combination of the others' means that the
+    levels' coding rows codes give it (lost_level_weights) where that is one level's mean
+    (the GLM and REF codings: the last level the fold has); else such a fold is not judged. A fold's allowance is rows_spread of the within-level fit, scaled by how
+    much of the columns' spread the levels leave (a column nearly a function of the levels
+    loses that much to the levels' sums in the engine's design). None where the rank rule
+    may refuse a level's or a column's part in a fold: a level whose later levels weigh
+    less than 1e-5 of it with them, a column less than 1e-6 of whose spread the levels
+    leave (ten times the least share the rank rule takes)."""
+    out = []
+    for k in sorted(set(folds.tolist())):
+        held, tr = folds == k, folds != k
+        wtr = np.bincount(g[tr], wf[tr], minlength=int(g.max()) + 1)
+        have = np.flatnonzero(wtr > 0)
+        lost = np.setdiff1d(np.arange(len(wtr)), have)
+        tail = np.cumsum(wtr[::-1])[::-1][1:]
+        on = have[:-1]
+        if not len(have) or (tail[on] < 1e-5 * (tail[on] + wtr[on])).any():
+            return None
+        # the means of every level as the fold's fit gives them: its own training rows' or,
+        # for a level it misses, the combination the coding gives
+        mix = np.zeros((len(wtr), len(have)))
+        mix[have, np.arange(len(have))] = 1.0
+        if len(lost) and (wtr[g[held & (wf > 0)]] <= 0).any():
+            if codes is None or len(have) > 600:
+                return None
+            comb = lost_level_weights(codes, have)
+            # a combination of many levels' means (EFFECT coding) is as uncertain as its
+            # rounding there, which the fold's own conditioning does not bound: not judged
+            if comb is None or np.abs(comb).sum(axis=1).max() > 1 + 1e-9:
+                return None
+            mix[lost] = comb
+        safe = np.where(wtr > 0, wtr, 1.0)
+        within = lambda v: v - (mix @ (np.bincount(g[tr], wf[tr] * v[tr], minlength=len(wtr))
+                                       / safe)[have])[g]
+        yw = within(y)
+        Xw = np.column_stack([within(X[:, j]) for j in range(X.shape[1])]) if X.shape[1] \
+            else np.zeros((len(y), 0))
+        least = 1.0
+        for j in range(X.shape[1]):
+            whole = float(np.sum(wf[tr] * (X[tr, j] - wmean(X[tr, j], wf[tr])) ** 2))
+            share = float(np.sum(wf[tr] * Xw[tr, j] ** 2)) / whole if whole > 0 else 0.0
+            least = min(least, share)
+        if least < 1e-6:
+            return None
+        if X.shape[1]:
+            f = fit(Xw[tr], yw[tr], wf[tr], True)
+            r = f.residual(Xw[held], yw[held])
+            spread = rows_spread(f, Xw[held], yw[held], wf[held]) / math.sqrt(least)
+        else:
+            r, spread = yw[held], 0.0
+        part = float(np.sum(wf[held] * r * r))
+        low = (max(0.0, math.sqrt(part) - spread) ** 2 if math.isfinite(spread) else 0.0)
+        out.append({"fold": k, "part": part, "low": low - floor,
+                    "high": (math.sqrt(part) + spread) ** 2 + floor})
+    return out

@@ -366,6 +366,16 @@ def read_header(chk, d, out, whole):
             k = f.get("Number of Folds")
             if k is not None and case.foldm and case.foldm[0] != "INDEX" and k != case.foldm[1]:
                 chk.fail("header.folds", "ModelInfo", "%r folds, the program asks %d" % (k, case.foldm[1]))
+            # the settings the program gives: SEED= and the folds of external cross validation
+            m = re.search(r"\bseed=(\d+)", case.program, re.I)
+            if m and "Random Number Seed" in f and f["Random Number Seed"] != int(m.group(1)):
+                chk.fail("header.seed", "ModelInfo", "seed %r, the program's %s"
+                         % (f["Random Number Seed"], m.group(1)))
+            m = re.search(r"cvmethod=\w+\((\d+)\)", case.program, re.I)
+            k = f.get("Number of External Folds")
+            if m and k is not None and k != int(m.group(1)):
+                chk.fail("header.folds", "ModelInfo", "%r external folds, the program asks %s"
+                         % (k, m.group(1)))
             for label, opt, default in (("Entry Significance Level (SLE)", "slentry",
                                          {"FORWARD": 0.5, "STEPWISE": 0.15}),
                                         ("Stay Significance Level (SLS)", "slstay",
