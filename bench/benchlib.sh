@@ -8,6 +8,15 @@
 memcapGb="${MEMCAP:-8}"
 diskcapGb="${DISKCAP:-4}"
 
+# benchStart NAME QRX : the qrx under test (its absolute path) and the script's work folder
+# build/bench/NAME, made. Sets qrx, dir (build/bench) and work.
+benchStart() {
+  qrx="$(realpath "$2")"
+  dir=build/bench
+  work="$dir/$1"
+  mkdir -p "$work"
+}
+
 # capped LIMIT LOG command... : runs the command (standard output and error into LOG), killed
 # with its whole process group after LIMIT seconds, unable to map more than MEMCAP GB or to
 # write a file beyond DISKCAP GB. Sets ranSecs (wall seconds), ranUser (user CPU seconds,

@@ -25,9 +25,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 source bench/benchlib.sh
-qrx="$(realpath "${1:-./qrx}")"
-dir=build/bench
-mkdir -p "$dir/cvchoose"
+benchStart cvchoose "${1:-./qrx}"
 if [ "${QUICK:-0}" = 1 ]; then
   : "${REPS:=1}" "${CV_ROWS:=5000}" "${CV_COLS:=30}" "${BIG_ROWS:=50000}" "${BIG_COLS:=49}"
   : "${LAR_SIZES:=20000x49 5000x200}" "${WIDE_ROWS:=500}" "${WIDE_COLS:=2000}" "${WIDE_STEPS:=100}"

@@ -15,10 +15,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 source bench/benchlib.sh
-qrx="$(realpath "${1:-./qrx}")"
-dir=build/bench
-work="$dir/growing"
-mkdir -p "$work"
+benchStart growing "${1:-./qrx}"
 levels="${LEVELS:-3000}" rows="${ROWS:-6000}" reps="${REPS:-3}" threads="${THREADS:-1}"
 limit="${LIMIT:-600}"
 data="lev${levels}r${rows}h"

@@ -18,11 +18,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 source bench/benchlib.sh
-qrx="$(realpath "${1:-./qrx}")"
 old="$(realpath "${2:?the older qrx to compare with}")"
-dir=build/bench
-work="$dir/illforward"
-mkdir -p "$work"
+benchStart illforward "${1:-./qrx}"
 reps="${REPS:-3}" rows="${ROWS:-5000}" steps="${STEPS:-5}"
 data="ill$rows"
 if [ ! -f "$dir/$data.csv" ]; then

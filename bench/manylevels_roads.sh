@@ -47,10 +47,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 source bench/benchlib.sh
-qrx="$(realpath "${1:-./qrx}")"
-dir=build/bench
-work="$dir/roads"
-mkdir -p "$work"
+benchStart roads "${1:-./qrx}"
 if [ "${QUICK:-0}" = 1 ]; then
   : "${LEVELS:=200 2000}" "${ROWS:=10000}"
 fi

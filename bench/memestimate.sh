@@ -23,10 +23,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 source bench/benchlib.sh
-qrx="$(realpath "${1:-./qrx}")"
-dir=build/bench
-work="$dir/memestimate"
-mkdir -p "$work"
+benchStart memestimate "${1:-./qrx}"
 reps="${REPS:-3}" limit="${LIMIT:-120}"
 
 # data NAME ARGS... : writes build/bench/NAME.csv with a generator when it is missing.
