@@ -681,6 +681,7 @@ def l2_search(method, lo, hi, steps, crits):
         if fx < fbest:
             best, fbest = x, fx
         if fx < fc:
+            fc = fx
             if (b - c) <= (c - a):
                 b, c = c, x
             else:
