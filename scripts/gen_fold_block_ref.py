@@ -34,6 +34,8 @@ import os
 
 import mpmath as mp
 
+import mpfit
+
 OUT = "tests/data/foldblock"
 LEVELS, PER, DELTA = 4, 5, 2e-5
 # The sets: the whole rule's (the third level's column refused), the model's columns (all
@@ -133,17 +135,10 @@ def lost_fit(data):
     y = [mp.mpf(v) for _, _, v in data]
     level = lambda j: [mp.mpf(1 if lv == j else 0) for lv, _, _ in data]
     cols = [one, x, level(0), level(1), level(2)]
-    p = len(cols)
-    A = mp.matrix(p, p)
-    b = mp.matrix(p, 1)
-    for a in range(p):
-        b[a] = mp.fsum(cols[a][i] * y[i] for i in range(n))
-        for c in range(p):
-            A[a, c] = mp.fsum(cols[a][i] * cols[c][i] for i in range(n))
-    q = p - 1
+    q = len(cols) - 1
+    sse, _, _ = mpfit.least_squares([[c[i] for c in cols[:q]] for i in range(n)], y)
+    A = mp.matrix([[mp.fsum(u[i] * v[i] for i in range(n)) for v in cols] for u in cols])
     B = mp.matrix([[A[a, c] for c in range(q)] for a in range(q)])
-    beta = mp.lu_solve(B, mp.matrix([b[a] for a in range(q)]))
-    sse = mp.fsum((y[i] - mp.fsum(beta[a] * cols[a][i] for a in range(q))) ** 2 for i in range(n))
     r = mp.lu_solve(B, mp.matrix([A[a, q] for a in range(q)]))
     pivot = A[q, q] - mp.fsum(r[a] * A[a, q] for a in range(q))
     centred = A[q, q] - mp.fsum(cols[q]) ** 2 / n
