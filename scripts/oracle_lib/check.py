@@ -502,6 +502,38 @@ def find(output, name):
     return [n for n, _ in nodes(output) if n.get("name") == name]
 
 
+def row_folds(case, workdir, d):
+    """The fold of each used row: SPLIT, BLOCK and INDEX by their rule, RANDOM from the
+    _CVINDEX_ the OUTPUT data set carries (checked there against nothing else)."""
+    fm = case.foldm
+    if fm is None:
+        return None
+    kind, k = fm
+    m = int(d.used.sum())
+    if kind == "SPLIT":
+        return np.arange(m) % k
+    if kind == "BLOCK":
+        nobs = int(d.n)
+        if nobs != m:
+            return None
+        q, r = divmod(m, k)
+        sizes = [q + 1 if i < r else q for i in range(k)]
+        return np.repeat(np.arange(k), sizes)
+    if kind == "INDEX":
+        if case.by:
+            return None
+        f = np.array(case.columns["fold"], float)[d.used]
+        levels = sorted(set(f.tolist()))
+        return np.array([levels.index(v) for v in f])
+    head, rows = read_csv(os.path.join(workdir, "o.csv"))
+    if "_CVINDEX_" not in head:
+        return None
+    j = head.index("_CVINDEX_")
+    # _CVINDEX_ numbers the folds from 1
+    vals = np.array([num(r[j]) if num(r[j]) is not None else 0 for r in rows], float) - 1
+    return vals[d.used]
+
+
 class Checker:
     def __init__(self, case, workdir, record, qrx=None):
         self.case = case
@@ -921,35 +953,7 @@ class Checker:
                 tables.read_folds(self, d, where, tabs, X, cols, folds)
 
     def folds(self, d):
-        """The fold of each used row: SPLIT, BLOCK and INDEX by their rule, RANDOM from the
-        _CVINDEX_ the OUTPUT data set carries (checked there against nothing else)."""
-        fm = self.case.foldm
-        if fm is None:
-            return None
-        kind, k = fm
-        m = int(d.used.sum())
-        if kind == "SPLIT":
-            return np.arange(m) % k
-        if kind == "BLOCK":
-            nobs = int(d.n)
-            if nobs != m:
-                return None
-            q, r = divmod(m, k)
-            sizes = [q + 1 if i < r else q for i in range(k)]
-            return np.repeat(np.arange(k), sizes)
-        if kind == "INDEX":
-            if self.case.by:
-                return None
-            f = np.array(self.case.columns["fold"], float)[d.used]
-            levels = sorted(set(f.tolist()))
-            return np.array([levels.index(v) for v in f])
-        head, rows = read_csv(os.path.join(self.workdir, "o.csv"))
-        if "_CVINDEX_" not in head:
-            return None
-        j = head.index("_CVINDEX_")
-        # _CVINDEX_ numbers the folds from 1
-        vals = np.array([num(r[j]) if num(r[j]) is not None else 0 for r in rows], float) - 1
-        return vals[d.used]
+        return row_folds(self.case, self.workdir, d)
 
     # ---- path methods ----
     def check_path_model(self, d, label, tabs):

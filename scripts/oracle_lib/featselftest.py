@@ -391,6 +391,32 @@ def many_level_loo_checks(qrx, work):
                       features.judge(case, work, wrong, qrx), "candidates.value")
         bad += expect("the runner-up in the winner's place (%s, %s)" % (code, coding),
                       features.judge(case, work, swapped(rec, step), qrx), "decision.entry")
+        if code == "CV" and coding == "GLM":
+            bad += fold_width_checks(case, rec, work)
+    return bad
+
+
+def with_cv_press(rec, factor):
+    """The record with every step's CV PRESS fit statistic scaled."""
+    r = copy.deepcopy(rec)
+    for n, path in nodes(r["steps"][0]["output"]):
+        if n.get("name") == "FitStatistics" and path[0] == "StepDetails":
+            for e in n["entries"]:
+                if e["label"] == "CV PRESS" and isinstance(e["value"], float):
+                    e["value"] *= factor
+    return r
+
+
+def fold_width_checks(case, rec, work):
+    """Two runs' CV PRESS held to the width its folds' refits allow: 1e-6 apart is flagged,
+    1e-13 apart (inside the folds' own allowance, outside a 1e-15 tolerance) is not."""
+    bad = expect("a CV PRESS 1e-6 off another run's", relations.Compare(
+        "t", case, rec, with_cv_press(rec, 1 + 1e-6), tol=1e-15, work=work).run(), "rel.t.stat")
+    near = relations.Compare("t", case, rec, with_cv_press(rec, 1 + 1e-13), tol=1e-15,
+                             work=work).run()
+    if near:
+        print("featselftest: a CV PRESS inside its folds' allowance is flagged: %s" % near[0])
+        bad += 1
     return bad
 
 

@@ -24,13 +24,6 @@ PENDING = {
         "Adj R-Sq, 0.497736, where the exact refit's rank falls by one (0.504050); which side "
         "of the rank rule's band that column lies on is not yet traced (9502786)",
         ("candidates.value",), lambda case: case.seed in (9502786,)),
-    "relation-fold-allowance": (
-        "the shift and permute relations hold CV PRESS to the step's own allowance, not its "
-        "folds': folds whose refits are undetermined print 3.2e32 against 3.3e32 (9502921) and "
-        "2.7e44 against 1.5e44 (9503160), and INDEX folds 2.1e-9 apart (9503841), while each "
-        "run passes the direct check against its fold refits",
-        ("rel.shift.stat", "rel.permute.stat"),
-        lambda case: case.seed in (9502921, 9503160, 9503841)),
     "store-split-effects": (
         "the item store of a LAR or LASSO path that selects several levels of a CLASS effect "
         "lists the effect once per selected level, each entry with the whole block's column "

@@ -183,13 +183,14 @@ REGRESSIONS = {
              "selected model's tables (1.2e-12 off step 3's), as 9500802",
     9503461: "rows permuted: BACKWARD removed x1, which a degree-60 TPF spline spans, in one "
              "order and S1 in the other; the oracle held that tie with not moving as a fault",
-    # open faults, pending (pending.py) until their mends land
-    9502786: "a removal candidate beside a spline that spans it: Adj R-Sq of the step's rank "
-             "against the exact refit's",
     9502921: "Y + c: CV PRESS of folds whose refits are undetermined, 3.2e32 against 3.3e32",
     9503160: "rows permuted: CV PRESS of folds whose refits are undetermined, 2.7e44 against "
              "1.5e44",
-    9503841: "rows permuted: INDEX folds' CV PRESS 2.1e-9 apart, held to the step's allowance",
+    9503841: "rows permuted: INDEX folds' CV PRESS 2.1e-9 apart, held to the step's allowance "
+             "rather than the folds'",
+    # open faults, pending (pending.py) until their mends land
+    9502786: "a removal candidate beside a spline that spans it: Adj R-Sq of the step's rank "
+             "against the exact refit's",
     8300118: "rows permuted: a degree-58 spline's doubtful pivot refused in one order, taken in "
              "the other (the 1% agreement of the sums' pivot with the rows')",
     8300140: "rows permuted: a degree-59 spline's doubtful pivot taken in one order, refused in "

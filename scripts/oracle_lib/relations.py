@@ -197,29 +197,38 @@ class Compare:
         # a solver's estimates are known to its stop tolerance only
         self.solver = case.method == "GROUPLASSO" or "qk" in case.program
 
+    def design(self, tabs):
+        """The case's own design read for the printed model's BY group (kept for the group),
+        and the model's columns; None where the design cannot be read."""
+        if self.work is None:
+            return None
+        if self.data is None:
+            vcase, vdir = features.view(self.case, self.work)
+            segs = segments(self.case, self.a)
+            seg = segs[self.group]
+            rows = None
+            if self.case.by:
+                values = list(dict.fromkeys(self.case.columns[self.case.by]))
+                rows = np.array(self.case.columns[self.case.by]) == values[self.group]
+            d = check.Data(vcase, vdir, self.a, rows)
+            d.map_names(find(seg, "ParameterNames")[-1])
+            self.data, self.view = d, (vcase, vdir)
+        d = self.data
+        cols = []
+        for nm, r in estimates(tabs).items():
+            if nm != "Intercept" and r.get("DF", 1) not in (0, None):
+                cols.append(d.col_of[nm])
+        return d, cols
+
     def conditioning(self, tabs):
         """kappa (squared condition of the centred, scaled columns) of a printed model, its
         PRESS (None where a row lies on the leverage cut), largest leverage and total from the
         case's own design, or None where the design cannot be read."""
-        if self.work is None:
-            return None
         try:
-            if self.data is None:
-                vcase, vdir = features.view(self.case, self.work)
-                segs = segments(self.case, self.a)
-                seg = segs[self.group]
-                rows = None
-                if self.case.by:
-                    values = list(dict.fromkeys(self.case.columns[self.case.by]))
-                    rows = np.array(self.case.columns[self.case.by]) == values[self.group]
-                d = check.Data(vcase, vdir, self.a, rows)
-                d.map_names(find(seg, "ParameterNames")[-1])
-                self.data = d
-            d = self.data
-            cols = []
-            for nm, r in estimates(tabs).items():
-                if nm != "Intercept" and r.get("DF", 1) not in (0, None):
-                    cols.append(d.col_of[nm])
+            got = self.design(tabs)
+            if got is None:
+                return None
+            d, cols = got
             if self.case.method not in check.LS_METHODS:
                 # a path's every step hangs on every column's correlations (and the adaptive
                 # weights on the fit of them all)
@@ -233,6 +242,32 @@ class Compare:
             return max(f.cond ** 2, kap), (None if near else pr), hmax, d.tss
         except (KeyError, ValueError, IndexError, np.linalg.LinAlgError):
             return None
+
+    def fold_width(self, tabs, cache):
+        """How far apart two runs' CV PRESS of a least-squares step may lie when each is
+        within its folds' own allowances (ref.fold_parts, as the direct check holds them):
+        the width of the range the fold refits allow, in the first run's units; infinite
+        where a fold's refit leaves its held-out rows undetermined, None where the folds or
+        the design cannot be read."""
+        if "folds" not in cache:
+            cache["folds"] = None
+            try:
+                got = self.design(tabs) if self.case.method in check.LS_METHODS else None
+                folds = check.row_folds(*self.view, got[0]) if got else None
+            except (KeyError, ValueError, IndexError, OSError, np.linalg.LinAlgError):
+                got, folds = None, None
+            if got is not None and folds is not None:
+                d, cols = got
+                X = d.D[:, cols] if cols else np.zeros((len(d.y), 0))
+                fm = self.case.foldm
+                parts = ref.fold_parts(X, d.y, d.wf, d.freq, folds, d.noint, 1e-9 * d.tss,
+                                       fm[1] if fm and fm[0] == "RANDOM" else None)
+                lo = math.fsum(p["low"] for p in parts)
+                hi = math.fsum(p["high"] for p in parts)
+                total = math.fsum(p["part"] for p in parts)
+                cache["folds"] = hi - lo + 8 * check.EPS * abs(total) \
+                    if all(math.isfinite(v) for v in (lo, hi, total)) else math.inf
+        return cache["folds"]
 
     def allowed(self, tabs, cache):
         """The relative allowance of a model's numbers: the case's own, or where the model's
@@ -455,6 +490,14 @@ class Compare:
             tol, ptol = self.allowed(ta, cache)
             if self.rel == "cvdetails" and label == "CV PRESS":
                 tol = self.tol      # one computation, whether its details are shown or not
+            elif label == "CV PRESS":
+                # each run within its own folds' allowance: apart by at most its width
+                width = self.fold_width(ta, cache)
+                if width is not None:
+                    if diff > width * self.ss:
+                        self.fail("stat", where, "%s %r (mapped %r) against %r (the folds "
+                                  "allow %.3g apart)" % (label, va, want, vb, width * self.ss))
+                    continue
             elif label == "PRESS":
                 tol = ptol
             if tol is not None and diff > tol * max(abs(want), abs(vb)):
