@@ -24,14 +24,6 @@ PENDING = {
         "Adj R-Sq, 0.497736, where the exact refit's rank falls by one (0.504050); which side "
         "of the rank rule's band that column lies on is not yet traced (9502786)",
         ("candidates.value",), lambda case: case.seed in (9502786,)),
-    "store-split-effects": (
-        "the item store of a LAR or LASSO path that selects several levels of a CLASS effect "
-        "lists the effect once per selected level, each entry with the whole block's column "
-        "count (scoring seed 2: g1 three times, 4 columns each, for g1_L001, g1_L002 and "
-        "g1_L004), where the store lists each selected effect once; the parameters and the "
-        "predictions are sound",
-        ("store.layout",), lambda case, finding: case.method in ("LAR", "LASSO")
-        and "more than once" in finding.text),
 }
 
 

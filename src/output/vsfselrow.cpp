@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {} // namespace
-
 void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedModel* out) {
   *out = VsfSelectedModel{};
   const LevDesign* d = ctx->design.design;
@@ -32,6 +30,9 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
   out->unseenCombinations.assign(static_cast<size_t>(d->effectCount), 0);
   if (!fitted || m->effectStatus == nullptr)
     return;
+  // The split records of a CLASS effect each select some of its block's columns; the
+  // effect itself is listed once, as the reduced design of the hand-over holds it.
+  std::vector<uint8_t> listed(static_cast<size_t>(d->effectCount), 0);
   for (int32_t k = 0; k < m->effectCount; ++k) {
     if (!vsfInModelStatus(m->effectStatus[k]))
       continue;
@@ -40,7 +41,6 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
     if (lev < 0 || lev >= d->effectCount)
       continue;
     const LevEffect& e = d->effects[lev];
-    out->designEffects.push_back(lev);
     const int32_t count = rec != nullptr ? rec->parmCount : e.columnCount;
     const int32_t* cols = rec != nullptr ? rec->columns : nullptr;
     const int32_t offset = m->parmOffset != nullptr ? m->parmOffset[k] : e.firstColumn;
@@ -48,6 +48,10 @@ void vsfSelectedModelOf(const VsfContext* ctx, const VsfModel* m, VsfSelectedMod
       out->parms.push_back(offset + j);
       out->columns.push_back(e.firstColumn + (cols != nullptr ? cols[j] : j));
     }
+    if (listed[static_cast<size_t>(lev)] != 0)
+      continue;
+    listed[static_cast<size_t>(lev)] = 1;
+    out->designEffects.push_back(lev);
     for (int32_t j = 0; j < e.allClassCount; ++j)
       if (e.allClass[j] >= 0 && e.allClass[j] < d->classCount)
         out->needClass[static_cast<size_t>(e.allClass[j])] = 1;

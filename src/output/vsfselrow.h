@@ -18,7 +18,9 @@ struct HostVariable;
 
 struct VsfSelectedModel {
   bool usable = false; // fit status 0 with estimates; under model averaging: resamples averaged
-  std::vector<int32_t> designEffects;      // design effect of each selected effect, in effect order
+  // The design effects of the selected effects, each once (a split CLASS effect's selected
+  // levels share theirs), in effect order.
+  std::vector<int32_t> designEffects;
   std::vector<int32_t> parms;              // model parameter number of each selected parameter
   std::vector<int32_t> columns;            // its design column
   std::vector<uint8_t> needClass;          // per CLASS variable of the design
