@@ -68,6 +68,7 @@ class Step:
         named = [r for r in rows if tables_name(r) in d.col_of and tables_name(r) != "Intercept"]
         self.taken = [d.col_of[tables_name(r)] for r in named if real_nz(r)]
         self.refused = [d.col_of[tables_name(r)] for r in named if not real_nz(r)]
+        self.printed = [d.col_of[tables_name(r)] for r in named]
         a = tables.anova_rows(tabs)
         self.sse = a["Error"]["SS"] if "Error" in a else None
         self.fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
@@ -132,8 +133,16 @@ class Judge:
         if adding:
             return self.extend([c for c in base.taken], [c for c in self.effect_cols[effect]
                                                          if c not in base.taken])
-        return self.extend([c for c in base.taken if c not in own],
-                           [c for c in base.refused if c not in own])
+        back = [c for c in base.refused if c not in own]
+        cols = self.extend([c for c in base.taken if c not in own], back)
+        if back and cols is not None:
+            # A column taken back is judged by the fit of the remaining effects, each column
+            # against those before it: where that order takes another set (or meets a pivot in
+            # the band), which columns the data determine hangs on the order, not the data.
+            fresh = self.extend([], [c for c in base.printed if c not in own])
+            if fresh is None or sorted(fresh) != sorted(cols):
+                return None
+        return cols
 
     def extend(self, cols, new):
         d = self.d

@@ -18,12 +18,6 @@ PENDING = {
         "holds more than the growing road: STEPWISE by CV takes 30 s of CPU against 0.2 s by "
         "default (7100087 of the tied levels; the relation run times out on a loaded machine)",
         ("rel.buildsscp.run",), lambda case: case.seed in (7100087,)),
-    "spanned-removal-rank": (
-        "BACKWARD by ADJRSQ beside s1 = spline(x1 / degree=11): x1's removal candidate keeps "
-        "the model's rank (its removal takes back a refused column of s1) and shows the step's "
-        "Adj R-Sq, 0.497736, where the exact refit's rank falls by one (0.504050); which side "
-        "of the rank rule's band that column lies on is not yet traced (9502786)",
-        ("candidates.value",), lambda case: case.seed in (9502786,)),
 }
 
 
