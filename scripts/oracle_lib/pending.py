@@ -13,11 +13,6 @@ PENDING = {
         "order of the rows moves it across the 1% edge and the permuted run selects another "
         "model (8300118: 1.0079% refused, 0.9938% taken; 8300140: 0.94% taken, 1.51% refused)",
         ("rel.permute",), lambda case: case.seed in (8300118, 8300140)),
-    "growing-many-levels": (
-        "BUILDSSCP=INCREMENTAL over a CLASS effect of 1,526 levels where the many-level road "
-        "holds more than the growing road: STEPWISE by CV takes 30 s of CPU against 0.2 s by "
-        "default (7100087 of the tied levels; the relation run times out on a loaded machine)",
-        ("rel.buildsscp.run",), lambda case: case.seed in (7100087,)),
 }
 
 
