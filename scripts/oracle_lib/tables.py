@@ -368,8 +368,8 @@ def read_header(chk, d, out, whole):
                                                 "some" if split else "no"))
             for r in table_rows(n):
                 if "Split" in r and r["Split"] != int(str(r["Class"]) in split):
-                    chk.fail("header.split", "ClassLevelInfo", "%s split %r, the method %s it"
-                             % (r["Class"], r["Split"], "splits" if str(r["Class"]) in split
+                    chk.fail("header.split", "ClassLevelInfo", "%s split %r, the method %s"
+                             % (r["Class"], r["Split"], "splits it" if str(r["Class"]) in split
                                 else "keeps it whole"))
                 var = str(r["Class"])
                 words = str(r["Values"]).split()
@@ -409,16 +409,16 @@ def read_header(chk, d, out, whole):
                     chk.fail("header.levels", "ModelInfo", "%s %r, the program's %r" % (label, f[label], want))
 
 
-# the methods that split every CLASS variable into one effect per design column (LSCOEFFS
-# turns LAR and LASSO into other methods, which keep CLASS effects whole)
+# the path methods that take each column of a CLASS effect as an effect of its own (LAR and
+# LASSO under LSCOEFFS too: the path is theirs)
 SPLITTING = ("lar", "lasso", "elasticnet", "qklasso$")
 
 
 def split_classes(case):
     """The CLASS variables the run splits: all of them where a splitting method meets a
     model effect that holds one."""
-    m = re.search(r"selection=([\w$]+)(\([^;]*\))?", case.program, re.I)
-    if not m or m.group(1).lower() not in SPLITTING or "lscoeffs" in (m.group(2) or "").lower():
+    m = re.search(r"selection=([\w$]+)", case.program, re.I)
+    if not m or m.group(1).lower() not in SPLITTING:
         return set()
     classes = set(case.classes) | set(getattr(case, "opt", {}).get("plainclass", ()))
     held = {w for e in case.effects for v in [e["name"]] + list(e.get("vars", ()))
