@@ -961,6 +961,11 @@ def read_opt(chk, rows):
                 chk.fail("summary.best", "Summary", "best %s %r at step %r, the summary's best "
                          "%r at step %r" % (code, v, step, rows[i][col], rows[i]["Step"]))
         opt = "Opt" + col
+        if i is None and code != choose:
+            # near ties: the row the tie rule picks, where its step is printed once
+            i = fuzzy_best(rows, col, code in BIGGER, fuzz_of(chk.case.program))
+            if i is not None and [r["Step"] for r in rows].count(rows[i]["Step"]) > 1:
+                i = None
         if i is None or not any(opt in r for r in rows):
             continue
         marked = [j for j, r in enumerate(rows) if r.get(opt) == 1]
