@@ -4,8 +4,8 @@ SCORE prediction, the CODE file's answer, a STORE estimate, a model average, an 
 under NOINT, an L2 trial; and two of every kind of number of a case of every feature), or a
 decision made wrong (the model CHOOSE= selects, an entry, the L2 search's next trial and
 kept trial, a many-level CV PRESS or PRESS entry, an optimum marker among near ties), is
-flagged by its family; the comparison
-of two runs flags a lost bit, a changed entry and a changed DF, and lets a tie pass."""
+flagged by its family; the comparison of two runs flags a lost bit, a changed entry and a
+changed DF, and lets a tie pass."""
 import copy
 import json
 import math
