@@ -856,7 +856,7 @@ def read_summary(chk, d, models):
             # without an intercept the first step enters its effect into the empty model,
             # whose error SS is the uncorrected total
             tot = [v for k, v in a.items() if k not in ("Model", "Error")]
-            if tot and "Error" in a and a["Model"]["DF"] == r.get("nParmsIn"):
+            if tot and "Error" in a and "Model" in a and a["Model"]["DF"] == r.get("nParmsIn"):
                 read_f(chk, d, where, r, tot[0]["SS"], a["Error"]["SS"], 0, r.get("nParmsIn"),
                        8 * EPS)
         prev = (s, r)
@@ -978,19 +978,18 @@ def read_best_value(chk, rows, best, code, col, by_rule):
     """The best-step table's value of a criterion is the summary's at the step it names,
     and (but for the CHOOSE= criterion, whose step is the chosen model's) that step is the
     one the tie rule picks (fuzzy_best)."""
-    stem = code
-    if stem + "Val" not in best:
+    if code + "Val" not in best:
         return
+    step, v = best.get(code + "Step"), best[code + "Val"]
     # the rows INCLUDE= prints before step 0's model is whole all bear step 0
-    at = [r[col] for r in rows if r["Step"] == best.get(stem + "Step") and tables.real(r.get(col))]
-    v = best[stem + "Val"]
+    at = [r[col] for r in rows if r["Step"] == step and tables.real(r.get(col))]
     if at and all(tables.differs(v, x, 1e-12) for x in at):
         chk.fail("summary.best", "BestStep", "best %s %r at step %r, the summary's %s there"
-                 % (code, v, best.get(stem + "Step"), " or ".join(map(repr, at))))
+                 % (code, v, step, " or ".join(map(repr, at))))
     i = fuzzy_best(rows, col, code in BIGGER, fuzz_of(chk.case.program)) if by_rule else None
-    if i is not None and best.get(stem + "Step") != rows[i]["Step"]:
+    if i is not None and step != rows[i]["Step"]:
         chk.fail("summary.best", "BestStep", "best %s at step %r, the tie rule picks step %r "
-                 "of the summary" % (code, best.get(stem + "Step"), rows[i]["Step"]))
+                 "of the summary" % (code, step, rows[i]["Step"]))
 
 
 def fuzz_of(program):
