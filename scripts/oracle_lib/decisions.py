@@ -25,6 +25,8 @@ SEARCH_LIMIT = 6_000_000
 ACCEPT, REFUSE = 1e-7, 1e-9
 # a CLASS effect of more columns enters the candidate models through its levels' means
 BIG = 50
+# the exact pivots of an entry's columns past this many rows x columns^2 cost too much
+EXACT_LIMIT = 4_000_000
 
 
 def same_tol(case):
@@ -111,7 +113,7 @@ class Judge:
         """The full model's error variance of C(p) and BIC and its relative error: the one
         the printed C(p) of a step implies, SSE / (C(p) - 2p + n), from the step where that
         divisor is largest (the relation holds every step to it, and the full model's refit
-        holds it); else the refit's."""
+        holds it where the full model's rank is not in doubt); else the refit's."""
         best = None
         for label, tabs in models:
             fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
@@ -122,7 +124,7 @@ class Judge:
             den = fs["C(p)"] - 2 * p + d.n
             if tables.real(sse) and sse > 0 and den > 0 and (best is None or den > best[0]):
                 best = (den, sse / den, 4 * EPS * (abs(fs["C(p)"]) + 2 * p + d.n) / den)
-        if best is None or not chk.full_sigma2:
+        if best is None:
             return chk.full_sigma2, getattr(chk, "full_rel", 0.0)
         return best[1], best[2] + 4 * EPS
 
@@ -540,53 +542,88 @@ class Judge:
         return self.value(code, cols)
 
     def reduction_value(self, code, base, effect, after):
-        """(value, allowance) of a criterion of an entry into an ill-conditioned base (a wide
-        spline), where 16 eps kappa says nothing: the base step's printed error SS less the
-        reduction the entry makes, the difference of two refits. A least-squares residual
-        by Householder QR errs by some eps cond |b| (first order in the condition), and so
-        does that difference; the sweep that both the base's and the entry's numbers come from
-        shares the base's rounding. The entry's columns are the next step's taken ones where
-        it won; otherwise a lone column, taken where its share left off the base's span is
-        clearly above the rank rule's band. None where neither holds or the criterion is not
-        formed from the error SS alone."""
+        """The (value, allowance) pairs a criterion of an entry into an ill-conditioned base
+        (a wide spline) may take, where 16 eps kappa says nothing: the base step's printed
+        error SS less the reduction the entry makes, the difference of two refits. A
+        least-squares residual by Householder QR errs by some eps cond |b| (first order in the
+        condition), and so does that difference; the sweep that both the base's and the
+        entry's numbers come from shares the base's rounding. The entry's columns are the
+        next step's taken ones where it won, else those the rank rule takes (entry_columns,
+        one set or two). Empty where no set is known or the criterion is not formed from the
+        error SS alone."""
         d = self.d
         if code not in ("AIC", "AICC", "SBC", "RSQUARE", "ADJRSQ", "CP", "BIC") or not \
                 tables.real(base.sse) or effect not in self.effect_cols or self.big:
-            return None
+            return []
         if after is not None:
-            cols = list(after.taken)
-            if not set(base.taken) <= set(cols):
-                return None
+            choices = [list(after.taken)] if set(base.taken) <= set(after.taken) else []
         else:
-            new = [c for c in self.effect_cols[effect] if c not in base.taken]
-            if len(new) != 1:
-                return None
-            cols = base.taken + new
+            choices = self.entry_columns(base, [c for c in self.effect_cols[effect]
+                                                if c not in base.taken])
         fb = ref.fit(d.D[:, base.taken] if base.taken else np.zeros((len(d.y), 0)), d.y, d.wf,
                      d.noint)
-        fc = ref.fit(d.D[:, cols], d.y, d.wf, d.noint)
-        if after is None:
-            x = d.D[:, cols[-1]]
+        out = []
+        for cols in choices:
+            fc = ref.fit(d.D[:, cols], d.y, d.wf, d.noint)
+            if not (math.isfinite(fb.cond) and math.isfinite(fc.cond)):
+                return []
+            sse = base.sse - (fb.sse - fc.sse)
+            dsse = sum(32 * EPS * f.cond * f.rhs_norm * math.sqrt(max(f.sse, 0.0))
+                       for f in (fb, fc)) + 1e-12 * d.tss
+            p = len(cols) + (0 if d.noint else 1)
+            fn = lambda v: criterion(code, v, p, d.n, d.tss, d.noint, self.sigma2)
+            v = fn(sse)
+            if v is None or sse - dsse <= 0:
+                return []
+            allow = max(abs(fn(sse - dsse) - v), abs(fn(sse + dsse) - v))
+            if code in ("CP", "BIC"):
+                allow += abs(v) * 2 * self.sigma_rel + 1e-9 * abs(v)
+            out.append((v, allow))
+        return out
+
+    def entry_columns(self, base, new):
+        """The column sets an entry of the columns new into the base may take by the rank
+        rule: a lone column where its share left off the base's span (a QR residual) is
+        clearly above the band; several by their pivots after the base's columns, each
+        taken where its exact pivot is at least twice the band's top and every pivot of sums
+        in double holds it (check.held_pivots), refused below half the band's foot, and one
+        between taken in one set and refused in the other. Empty where two lie between, a
+        column the base took lies near the band, or the exact pivots cost too much."""
+        from .check import held_pivots     # check.py imports this module
+        d = self.d
+        if len(new) == 1:
+            x = d.D[:, new[0]]
             xc = x if d.noint else x - ref.wmean(x, d.wf)
             whole = math.fsum(d.wf * xc * xc)
             left = ref.fit(d.D[:, base.taken] if base.taken else np.zeros((len(d.y), 0)), x,
                            d.wf, d.noint).sse
-            if not whole > 0 or left / whole < 1e-4:
-                return None
-        if not (math.isfinite(fb.cond) and math.isfinite(fc.cond)):
-            return None
-        sse = base.sse - (fb.sse - fc.sse)
-        dsse = sum(32 * EPS * f.cond * f.rhs_norm * math.sqrt(max(f.sse, 0.0)) for f in (fb, fc))
-        dsse += 1e-12 * d.tss
-        p = len(cols) + (0 if d.noint else 1)
-        fn = lambda v: criterion(code, v, p, d.n, d.tss, d.noint, self.sigma2)
-        v = fn(sse)
-        if v is None or sse - dsse <= 0:
-            return None
-        allow = max(abs(fn(sse - dsse) - v), abs(fn(sse + dsse) - v))
-        if code in ("CP", "BIC"):
-            allow += abs(v) * 2 * self.sigma_rel + 1e-9 * abs(v)
-        return v, allow
+            return [base.taken + new] if whole > 0 and left / whole >= 1e-4 else []
+        cols = base.taken + new
+        if not new or len(d.y) * len(cols) ** 2 > EXACT_LIMIT:
+            return []
+        X = d.D[:, cols]
+        G = ref.exact_gram(X, d.wf, d.noint)
+        order = list(range(len(cols)))
+        at = range(len(base.taken), len(cols))
+        # a B-spline of more than 10 columns is summed as it stands (check.unshifted_columns)
+        spline = len(new) > 10 and any(e["kind"] == "spline" and "basis=tpf" not in
+                                       e.get("opts", "") for e in self.case.effects)
+        raw = set(at) if spline else ()
+        out, open_ = [], []
+        # the band's columns refused, then taken
+        for least in (2 * ACCEPT, REFUSE / 2):
+            ratios, _, _ = ref.pivot_ratios(G, order, keep_min=least)
+            if any(ratios[i] < 2 * ACCEPT for i in range(len(base.taken))):
+                return []
+            skip = {i for i in order if ratios[i] < least}
+            dbls = held_pivots(X, d, order, (), skip, raw)
+            held = {i for i in at if ratios[i] >= 2 * ACCEPT and all(
+                abs(p[i] - ratios[i]) <= 1e-3 * ratios[i] for p in dbls)}
+            open_.append([i for i in at if i not in held and ratios[i] >= REFUSE / 2])
+            out.append(base.taken + [cols[i] for i in at if i not in skip])
+        if not open_[0]:
+            return out[:1]
+        return out if len(open_[0]) == 1 and open_[0] == open_[1] else []
 
     def base_sse(self, base):
         """The base step's error SS and scaled condition."""
@@ -609,7 +646,9 @@ class Judge:
                 continue
             got = self.candidate_value(base, e, self.direction(base, e, adding), code)
             if got is None and adding and not self.competitive:
-                got = self.reduction_value(code, base, e, now if e == effect else None)
+                # of a choice the rank rule leaves open, the one nearest the printed value
+                got = min(self.reduction_value(code, base, e, now if e == effect else None),
+                          key=lambda va: abs(va[0] - v), default=None)
             if got is None or got == "norank":
                 continue
             want, allow = got
