@@ -25,6 +25,8 @@ SEARCH_LIMIT = 6_000_000
 ACCEPT, REFUSE = 1e-7, 1e-9
 # a CLASS effect of more columns enters the candidate models through its levels' means
 BIG = 50
+# the exact pivots of an entry's columns past this many rows x columns^2 cost too much
+EXACT_LIMIT = 4_000_000
 
 
 def same_tol(case):
@@ -93,8 +95,7 @@ class Judge:
         case = chk.case
         self.case = case
         self.select, self.stop, self.choose = criteria_shown(chk.whole, chk.case.program)
-        self.sigma2 = chk.full_sigma2
-        self.sigma_rel = getattr(chk, "full_rel", 0.0)
+        self.sigma2, self.sigma_rel = self.full_variance(chk, d, models)
         self.steps = {}
         for label, tabs in models:
             if label.startswith("Step") and "ParameterEstimates" in tabs:
@@ -107,6 +108,26 @@ class Judge:
         self.competitive = "drop=competitive" in case.program.lower()
         self.cache = {}
         self.big = self.many_levels()
+
+    @staticmethod
+    def full_variance(chk, d, models):
+        """The full model's error variance of C(p) and BIC and its relative error: the one
+        the printed C(p) of a step implies, SSE / (C(p) - 2p + n), from the step where that
+        divisor is largest (the relation holds every step to it, and the full model's refit
+        holds it where the full model's rank is not in doubt); else the refit's."""
+        best = None
+        for label, tabs in models:
+            fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
+            a = tables.anova_rows(tabs)
+            if not tables.real(fs.get("C(p)")) or "Model" not in a or "Error" not in a:
+                continue
+            sse, p = a["Error"]["SS"], a["Model"]["DF"] + (0 if d.noint else 1)
+            den = fs["C(p)"] - 2 * p + d.n
+            if tables.real(sse) and sse > 0 and den > 0 and (best is None or den > best[0]):
+                best = (den, sse / den, 4 * EPS * (abs(fs["C(p)"]) + 2 * p + d.n) / den)
+        if best is None:
+            return chk.full_sigma2, getattr(chk, "full_rel", 0.0)
+        return best[1], best[2] + 4 * EPS
 
     def effect_map(self, models):
         names = set()
@@ -406,7 +427,10 @@ class Judge:
         scaled condition cond, p parameters) and, for SL, the base's error SS and condition."""
         d = self.d
         n, tss = d.n, d.tss
-        dsse = max(1e-9, 16 * EPS * cond ** 2) * tss
+        # a sweep of sums about the means errs by far less than 16 eps kappa of the total
+        # where the columns are well conditioned (no step of the sampled runs came within
+        # 1e-2 of this bound at 1e-12); the floor keeps an allowance for the sums' rounding
+        dsse = max(1e-12, 16 * EPS * cond ** 2) * tss
         base_sse, base_cond = base if base else (None, 1.0)
         if code == "SL":
             # the change of the error SS is found from the candidate's own sums: it errs by
@@ -526,6 +550,90 @@ class Judge:
             return self.value(code, cols, self.base_sse(base), bp)
         return self.value(code, cols)
 
+    def reduction_value(self, code, base, effect, after):
+        """The (value, allowance) pairs a criterion of an entry into an ill-conditioned base
+        (a wide spline) may take, where 16 eps kappa says nothing: the base step's printed
+        error SS less the reduction the entry makes, the difference of two refits. A
+        least-squares residual by Householder QR errs by some eps cond |b| (first order in the
+        condition), and so does that difference; the sweep that both the base's and the
+        entry's numbers come from shares the base's rounding. The entry's columns are the
+        next step's taken ones where it won, else those the rank rule takes (entry_columns,
+        one set or two). Empty where no set is known or the criterion is not formed from the
+        error SS alone."""
+        d = self.d
+        if code not in ("AIC", "AICC", "SBC", "RSQUARE", "ADJRSQ", "CP", "BIC") or not \
+                tables.real(base.sse) or effect not in self.effect_cols or self.big:
+            return []
+        if after is not None:
+            choices = [list(after.taken)] if set(base.taken) <= set(after.taken) else []
+        else:
+            choices = self.entry_columns(base, [c for c in self.effect_cols[effect]
+                                                if c not in base.taken])
+        fb = ref.fit(d.D[:, base.taken] if base.taken else np.zeros((len(d.y), 0)), d.y, d.wf,
+                     d.noint)
+        out = []
+        for cols in choices:
+            fc = ref.fit(d.D[:, cols], d.y, d.wf, d.noint)
+            if not (math.isfinite(fb.cond) and math.isfinite(fc.cond)):
+                return []
+            sse = base.sse - (fb.sse - fc.sse)
+            dsse = sum(32 * EPS * f.cond * f.rhs_norm * math.sqrt(max(f.sse, 0.0))
+                       for f in (fb, fc)) + 1e-12 * d.tss
+            p = len(cols) + (0 if d.noint else 1)
+            fn = lambda v: criterion(code, v, p, d.n, d.tss, d.noint, self.sigma2)
+            v = fn(sse)
+            if v is None or sse - dsse <= 0:
+                return []
+            allow = max(abs(fn(sse - dsse) - v), abs(fn(sse + dsse) - v))
+            if code in ("CP", "BIC"):
+                allow += abs(v) * 2 * self.sigma_rel + 1e-9 * abs(v)
+            out.append((v, allow))
+        return out
+
+    def entry_columns(self, base, new):
+        """The column sets an entry of the columns new into the base may take by the rank
+        rule: a lone column where its share left off the base's span (a QR residual) is
+        clearly above the band; several by their pivots after the base's columns, each
+        taken where its exact pivot is at least twice the band's top and every pivot of sums
+        in double holds it (check.held_pivots), refused below half the band's foot, and one
+        between taken in one set and refused in the other. Empty where two lie between, a
+        column the base took lies near the band, or the exact pivots cost too much."""
+        from .check import held_pivots     # check.py imports this module
+        d = self.d
+        if len(new) == 1:
+            x = d.D[:, new[0]]
+            xc = x if d.noint else x - ref.wmean(x, d.wf)
+            whole = math.fsum(d.wf * xc * xc)
+            left = ref.fit(d.D[:, base.taken] if base.taken else np.zeros((len(d.y), 0)), x,
+                           d.wf, d.noint).sse
+            return [base.taken + new] if whole > 0 and left / whole >= 1e-4 else []
+        cols = base.taken + new
+        if not new or len(d.y) * len(cols) ** 2 > EXACT_LIMIT:
+            return []
+        X = d.D[:, cols]
+        G = ref.exact_gram(X, d.wf, d.noint)
+        order = list(range(len(cols)))
+        at = range(len(base.taken), len(cols))
+        # a B-spline of more than 10 columns is summed as it stands (check.unshifted_columns)
+        spline = len(new) > 10 and any(e["kind"] == "spline" and "basis=tpf" not in
+                                       e.get("opts", "") for e in self.case.effects)
+        raw = set(at) if spline else ()
+        out, open_ = [], []
+        # the band's columns refused, then taken
+        for least in (2 * ACCEPT, REFUSE / 2):
+            ratios, _, _ = ref.pivot_ratios(G, order, keep_min=least)
+            if any(ratios[i] < 2 * ACCEPT for i in range(len(base.taken))):
+                return []
+            skip = {i for i in order if ratios[i] < least}
+            dbls = held_pivots(X, d, order, (), skip, raw)
+            held = {i for i in at if ratios[i] >= 2 * ACCEPT and all(
+                abs(p[i] - ratios[i]) <= 1e-3 * ratios[i] for p in dbls)}
+            open_.append([i for i in at if i not in held and ratios[i] >= REFUSE / 2])
+            out.append(base.taken + [cols[i] for i in at if i not in skip])
+        if not open_[0]:
+            return out[:1]
+        return out if len(open_[0]) == 1 and open_[0] == open_[1] else []
+
     def base_sse(self, base):
         """The base step's error SS and scaled condition."""
         X = self.d.D[:, base.taken] if base.taken else np.zeros((len(self.d.y), 0))
@@ -546,6 +654,10 @@ class Judge:
             if e not in self.effect_cols or not tables.real(v):
                 continue
             got = self.candidate_value(base, e, self.direction(base, e, adding), code)
+            if got is None and adding and not self.competitive:
+                # of a choice the rank rule leaves open, the one nearest the printed value
+                got = min(self.reduction_value(code, base, e, now if e == effect else None),
+                          key=lambda va: abs(va[0] - v), default=None)
             if got is None or got == "norank":
                 continue
             want, allow = got
@@ -788,6 +900,13 @@ def read_summary(chk, d, models):
                      % (r.get("nEffectsIn"), len(s.effects) + (0 if d.noint else 1)))
         if prev is not None and r["Step"] == prev[0].number + 1:
             read_change(chk, d, where, r, prev, s)
+        elif r is rows[0] and d.noint and chk.case.method in ("FORWARD", "STEPWISE"):
+            # without an intercept the first step enters its effect into the empty model,
+            # whose error SS is the uncorrected total
+            tot = [v for k, v in a.items() if k not in ("Model", "Error")]
+            if tot and "Error" in a and "Model" in a and a["Model"]["DF"] == r.get("nParmsIn"):
+                read_f(chk, d, where, r, tot[0]["SS"], a["Error"]["SS"], 0, r.get("nParmsIn"),
+                       8 * EPS)
         prev = (s, r)
     read_opt(chk, rows)
     read_stop_steps(chk, rows)
@@ -806,6 +925,20 @@ def read_change(chk, d, where, r, prev, s):
                          % (col, sorted(said), sorted(did)))
     sse0, sse1 = p0s.sse, s.sse
     k0, k1 = r0.get("nParmsIn"), r.get("nParmsIn")
+    # the steps print the error SS the summary's F is formed from; a path's steps print the
+    # SSE of their estimates, which the path's own SSE meets to its columns' conditioning
+    rel = 8 * EPS
+    if chk.case.method not in CLASSIC + ("NONE",) and tables.real(sse0) and tables.real(
+            sse1) and k0 != k1:
+        X = d.D[:, s.taken] if s.taken else np.zeros((len(d.y), 0))
+        rel = max(1e-11, 16 * EPS * ref.fit(X, d.y, d.wf, d.noint).cond ** 2) * d.tss / max(
+            sse0, sse1, 1e-300)
+    read_f(chk, d, where, r, sse0, sse1, k0, k1, rel)
+
+
+def read_f(chk, d, where, r, sse0, sse1, k0, k1, rel):
+    """A summary row's F and Pr > F: the test of the change from k0 parameters and error SS
+    sse0 to k1 and sse1, the error SS known to rel of itself."""
     if not (tables.real(sse0) and tables.real(sse1)) or k0 is None or k1 is None or k0 == k1:
         return
     sse0, sse1 = max(sse0, 0.0), max(sse1, 0.0)
@@ -820,12 +953,6 @@ def read_change(chk, d, where, r, prev, s):
         return
     F = diff * df2 / (den * df1)
     fv = r.get("FValue")
-    # the steps print the error SS the summary's F is formed from; a path's steps print the
-    # SSE of their estimates, which the path's own SSE meets to its columns' conditioning
-    rel = 8 * EPS
-    if chk.case.method not in CLASSIC + ("NONE",):
-        X = d.D[:, s.taken] if s.taken else np.zeros((len(d.y), 0))
-        rel = max(1e-11, 16 * EPS * ref.fit(X, d.y, d.wf, d.noint).cond ** 2) * d.tss / max(sse0, sse1, 1e-300)
     floor = rel * max(sse0, sse1) * df2 / (den * df1)
     if tables.differs(fv, F, 1e-10, floor):
         chk.fail("summary.f", where, "F %r, the change's test on the steps' error SS %r" % (fv, F))
@@ -875,18 +1002,69 @@ def read_opt(chk, rows):
         among = choosable(chk.case, rows) if code == choose else list(range(len(rows)))
         i = best_row([rows[j] for j in among], col, code in BIGGER)
         i = None if i is None else among[i]
+        read_best_value(chk, rows, best, code, col, code != choose)
         if i is not None and code + "Val" in best:
             v, step = best[code + "Val"], best.get(code + "Step")
-            if step != rows[i]["Step"] or (tables.real(rows[i][col]) and tables.differs(v, rows[i][col], 1e-12)):
+            if step != rows[i]["Step"]:
                 chk.fail("summary.best", "Summary", "best %s %r at step %r, the summary's best "
                          "%r at step %r" % (code, v, step, rows[i][col], rows[i]["Step"]))
         opt = "Opt" + col
+        if i is None and code != choose:
+            # near ties: the row the tie rule picks, where its step is printed once
+            i = fuzzy_best(rows, col, code in BIGGER, fuzz_of(chk.case.program))
+            if i is not None and [r["Step"] for r in rows].count(rows[i]["Step"]) > 1:
+                i = None
         if i is None or not any(opt in r for r in rows):
             continue
         marked = [j for j, r in enumerate(rows) if r.get(opt) == 1]
         if marked != [i]:
             chk.fail("summary.opt", "Summary", "%s marks rows %s, the best %s is row %d (step %s)"
                      % (opt, marked, col, i, rows[i]["Step"]))
+
+
+def read_best_value(chk, rows, best, code, col, by_rule):
+    """The best-step table's value of a criterion is the summary's at the step it names,
+    and (but for the CHOOSE= criterion, whose step is the chosen model's) that step is the
+    one the tie rule picks (fuzzy_best)."""
+    if code + "Val" not in best:
+        return
+    step, v = best.get(code + "Step"), best[code + "Val"]
+    # the rows INCLUDE= prints before step 0's model is whole all bear step 0
+    at = [r[col] for r in rows if r["Step"] == step and tables.real(r.get(col))]
+    if at and all(tables.differs(v, x, 1e-12) for x in at):
+        chk.fail("summary.best", "BestStep", "best %s %r at step %r, the summary's %s there"
+                 % (code, v, step, " or ".join(map(repr, at))))
+    i = fuzzy_best(rows, col, code in BIGGER, fuzz_of(chk.case.program)) if by_rule else None
+    if i is not None and step != rows[i]["Step"]:
+        chk.fail("summary.best", "BestStep", "best %s at step %r, the tie rule picks step %r "
+                 "of the summary" % (code, step, rows[i]["Step"]))
+
+
+def fuzz_of(program):
+    m = re.search(r"\bfuzz=([0-9.e+-]+)", program, re.I)
+    return float(m.group(1)) if m else 1e-12
+
+
+def fuzzy_best(rows, col, bigger, fuzz):
+    """The row of the best step by a criterion with ties: every row within fuzz (relative)
+    of the best value ties with it, and of those the row of fewest effects, then of fewest
+    parameters, the last of them, is the best. None where a value lies near the edge of a
+    tie (between half and twice the fuzz from the best) or is not a finite number."""
+    vals = [r.get(col) for r in rows]
+    if not vals or not all(tables.real(v) for v in vals):
+        return None
+    if any(r.get("nEffectsIn") is None or r.get("nParmsIn") is None for r in rows):
+        return None
+    b = max(vals) if bigger else min(vals)
+    ties = []
+    for i, v in enumerate(vals):
+        gap, room = abs(v / 1000 - b / 1000), abs(v / 1000) * fuzz
+        if room / 2 < gap <= 2 * room and gap > 0:
+            return None
+        if gap <= room:
+            ties.append(i)
+    least = min((rows[i].get("nEffectsIn"), rows[i].get("nParmsIn")) for i in ties)
+    return [i for i in ties if (rows[i].get("nEffectsIn"), rows[i].get("nParmsIn")) == least][-1]
 
 
 def read_chosen(chk, d, rows, steps, models):

@@ -13,7 +13,7 @@ import subprocess
 
 import numpy as np
 
-from . import check, ref
+from . import check, ref, tables
 from .check import Finding, find, printed_models, real
 from .runqrx import factoid, read_csv, table_rows
 
@@ -646,6 +646,7 @@ class FeatureChecks:
                 self.fail("modelavg.counts", "ModelSelectFreq", "model %r: %r effects, %r%% of "
                           "the samples, marks %r" % (r["EffectsInModel"], r["NEffectsInModel"],
                                                      r["SelectionPct"], bad))
+        self.freq_scores(models, ns)
         for nm, r in est.items():
             eff = r.get("Effect")
             if eff is None or "NumberNonzero" not in r:
@@ -656,6 +657,26 @@ class FeatureChecks:
                     r["NonZeroPct"] - 100 * r["NumberNonzero"] / ns) > 1e-12 * 100:
                 self.fail("modelavg.counts", nm, "nonzero in %r samples (%r%%), its effect in "
                           "%d of %d" % (r["NumberNonzero"], r["NonZeroPct"], times, ns))
+
+    def freq_scores(self, models, ns):
+        """Each model's frequency score: its count of samples plus the mean over its effects
+        of the share of the samples that selected each, recounted from the models' rows
+        (where they hold every sample)."""
+        if sum(r["TimesSelected"] for r in models) != ns:
+            return
+        count = {}
+        for r in models:
+            for e in r["EffectsInModel"].split():
+                count[e] = count.get(e, 0) + r["TimesSelected"]
+        for r in models:
+            effs = r["EffectsInModel"].split()
+            if "FreqScore" not in r or not effs:
+                continue
+            want = r["TimesSelected"] + sum(count[e] for e in effs) / (len(effs) * ns)
+            if tables.differs(r["FreqScore"], want, 1e-13):
+                self.fail("modelavg.score", "ModelSelectFreq", "model %r: frequency score %r, "
+                          "its samples and its effects' selection shares give %r"
+                          % (r["EffectsInModel"], r["FreqScore"], want))
 
     # ---- penalized options ----
     def check_penalized(self):
@@ -756,6 +777,8 @@ class FeatureChecks:
                           "elastic-net path's least %r" % (r["Step"], r["L2"], crit,
                                                           r["CriterionValue"], want))
             self.l2search_step(r, Z, yc, b, 10 * check.tolerance(f.cond ** 2, 1e-10))
+            if r["OptCriterion"] == 1:
+                self.l2search_stop(r, Z, yc, crit, slack)
         best = min(r["CriterionValue"] for r in rows)
         opt = [r["Step"] for r in rows if r["OptCriterion"] == 1]
         if [r["Step"] for r in rows if r["CriterionValue"] == best][:1] != opt:
@@ -766,6 +789,30 @@ class FeatureChecks:
         if opt and chosen != [r["L2"] for r in rows if r["Step"] == opt[0]][0]:
             self.fail("l2search.choose", "ElasticNetParaSummary", "Chosen L2 %r, trial %d's L2 %r"
                       % (chosen, opt[0], [r["L2"] for r in rows if r["Step"] == opt[0]][0]))
+
+    def l2search_stop(self, r, Z, yc, crit, slack):
+        """The Stop Details of the kept trial's path: the effect that enters at the knot after
+        its last step, with the criterion of that knot, compared with the last step's."""
+        st = find(self.out, "StopDetails")
+        rows = table_rows(st[0]) if st else []
+        d, k = self.d, int(r["nSteps"])
+        b = ref.enet_knots(Z, yc, d.wf, (d.n - 1) * r["L2"])
+        if len(rows) != 1 or b.shape[1] <= k or rows[0].get("CandidateFor") != "Entry":
+            return
+        names = [e["name"] for e in self.case.effects]
+        new = [names[j] for j in np.flatnonzero((b[:, k] != 0) & (b[:, k - 1] == 0))]
+        vals = [ref.criteria(math.fsum(d.wf * (yc - Z @ b[:, j]) ** 2),
+                             1 + int((b[:, j] != 0).sum()), d.n, d.tss, False).get(crit)
+                for j in (k, k - 1)]
+        got = rows[0]
+        for col, j, want in zip(("Criterion", "CompareCriterion"), (k, k - 1), vals):
+            if want is not None and not (real(got.get(col)) and abs(got[col] - want) <= slack):
+                self.fail("l2search.stop", "StopDetails", "%s %s %r, the elastic-net path's "
+                          "knot %d at the kept L2 gives %r" % (got.get("Effect"), col,
+                                                                got.get(col), j, want))
+        if len(new) == 1 and norm_effect(got.get("Effect")) != new[0].lower():
+            self.fail("l2search.stop", "StopDetails", "%s named to enter, the path's next knot "
+                      "enters %s" % (got.get("Effect"), new[0]))
 
     def l2search_step(self, r, Z, yc, b, tol):
         """A trial's evaluated step (its last, nSteps - 1, of the knots b on the standardised
@@ -987,6 +1034,10 @@ def store_columns(g, cols, n):
             col = col * np.array(code)
         out.append(col)
     return np.column_stack(out) if out else np.zeros((n, 0))
+
+
+def norm_effect(name):
+    return " ".join(str(name).split()).lower()
 
 
 def anova_of(tabs):

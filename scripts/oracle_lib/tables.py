@@ -346,8 +346,31 @@ def read_header(chk, d, out, whole):
             want = len(case.effects) + (0 if d.noint else 1)
             if e is not None and (not isinstance(e, int) or (plain and e != want)):
                 chk.fail("header.dims", "Dimensions", "%r effects, the model names %d" % (e, want))
+            after = f.get("Number of Effects after Splits", "none")
+            want = effects_after_splits(case, d) if split_classes(case) else "none"
+            if want is not None and after != want:
+                chk.fail("header.splits", "Dimensions", "%r effects after splits, the design's "
+                         "columns make %r" % (after, want))
+        elif name == "ParameterNames":
+            # a BY group after the first names its parameters with the group's number
+            cols = [c["name"] for c in n["columns"]]
+            want = chk.group + 1 if case.by and chk.group else None
+            got = {r[cols.index("_BY_")] for r in n["rows"]} if "_BY_" in cols else None
+            if (got is None) != (want is None) or got not in (None, {want}):
+                chk.fail("header.by", "ParameterNames", "_BY_ %r in BY group %d" % (
+                    sorted(got) if got else got, chk.group + 1))
         elif name == "ClassLevelInfo":
+            split = split_classes(case)
+            cols = [c["name"] for c in n["columns"]]
+            if ("Split" in cols) != bool(split):
+                chk.fail("header.split", "ClassLevelInfo", "a Split column %s where %s CLASS "
+                         "variable is split" % ("shown" if "Split" in cols else "missing",
+                                                "some" if split else "no"))
             for r in table_rows(n):
+                if "Split" in r and r["Split"] != int(str(r["Class"]) in split):
+                    chk.fail("header.split", "ClassLevelInfo", "%s split %r, the method %s"
+                             % (r["Class"], r["Split"], "splits it" if str(r["Class"]) in split
+                                else "keeps it whole"))
                 var = str(r["Class"])
                 words = str(r["Values"]).split()
                 # a long list of values is cut to the column's width and ends in "..."
@@ -384,6 +407,39 @@ def read_header(chk, d, out, whole):
                 want = float(m.group(1)) if m else default.get(case.method)
                 if label in f and want is not None and f[label] != want:
                     chk.fail("header.levels", "ModelInfo", "%s %r, the program's %r" % (label, f[label], want))
+
+
+# the path methods that take each column of a CLASS effect as an effect of its own (LAR and
+# LASSO under LSCOEFFS too: the path is theirs)
+SPLITTING = ("lar", "lasso", "elasticnet", "qklasso$")
+
+
+def split_classes(case):
+    """The CLASS variables the run splits: all of them where a splitting method meets a
+    model effect that holds one."""
+    m = re.search(r"selection=([\w$]+)", case.program, re.I)
+    if not m or m.group(1).lower() not in SPLITTING:
+        return set()
+    classes = set(case.classes) | set(getattr(case, "opt", {}).get("plainclass", ()))
+    held = {w for e in case.effects for v in [e["name"]] + list(e.get("vars", ()))
+            for w in re.split(r"\W+", v)}
+    return classes if classes & held else set()
+
+
+def effects_after_splits(case, d):
+    """The number of candidate effects once each split CLASS effect stands as one effect per
+    design column (its parameters the group's parameter names list), the intercept counted
+    unless NOINT; None where an effect is other than a covariate or a main CLASS effect."""
+    if any(e["kind"] not in ("cont", "class") for e in case.effects):
+        return None
+    count = 0 if d.noint else 1
+    for e in case.effects:
+        if e["kind"] == "class":
+            count += sum(1 for k in d.col_of if k.lower().startswith(
+                (e["name"].lower() + " ", e["name"].lower() + "_")))
+        else:
+            count += 1
+    return count
 
 
 def read_path_intercept(chk, d, where, tabs):
