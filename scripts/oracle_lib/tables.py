@@ -115,7 +115,10 @@ def read_fitstats(chk, d, where, tabs, an, sigma2):
 
 def implied_sigma2(d, models):
     """The full model's error variance each printed C(p) implies, (SSE / (C(p) - 2p + n)):
-    one value for every step. Returns the values with their model labels."""
+    one value for every step. Returns the values with their model labels and the relative
+    rounding of each: C(p) - 2p + n loses the digits of its terms, so a printed C(p) near
+    2p - n (a step that leaves an error SS near 0) leaves a variance that rounds as much as
+    the terms' size over their difference."""
     out = []
     for label, tabs in models:
         fs = factoid(tabs["FitStatistics"]) if "FitStatistics" in tabs else {}
@@ -126,7 +129,7 @@ def implied_sigma2(d, models):
         sse = a["Error"]["SS"]
         den = fs["C(p)"] - 2 * p + d.n
         if real(sse) and sse > 0 and den > 0:
-            out.append((label, sse / den))
+            out.append((label, sse / den, 64 * EPS * (abs(fs["C(p)"]) + 2 * p + d.n) / den))
     return out
 
 
@@ -136,14 +139,12 @@ def read_sigma2(chk, d, models, ref_sigma2, ref_rel):
     got = implied_sigma2(d, models)
     if not got:
         return None
-    label0, s0 = got[0]
-    # C(p) - 2p + n loses the digits of its terms: a printed C(p) near 2p - n leaves a
-    # variance that rounds as much as the terms' size over their difference
-    for label, s in got[1:]:
-        if differs(s, s0, 1e-9):
+    label0, s0, r0 = got[0]
+    for label, s, r in got[1:]:
+        if differs(s, s0, 1e-9 + r + r0):
             chk.fail("fitstat.cp", label, "C(p) implies a full-model variance %r, %s's %r"
                      % (s, label0, s0))
-    if ref_sigma2 and differs(s0, ref_sigma2, 1e-9 + 2 * ref_rel):
+    if ref_sigma2 and differs(s0, ref_sigma2, 1e-9 + 2 * ref_rel + r0):
         chk.fail("fitstat.cp", label0, "C(p) implies a full-model variance %r, the full model's "
                  "refit %r" % (s0, ref_sigma2))
     return s0
