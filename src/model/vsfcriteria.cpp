@@ -30,13 +30,6 @@ namespace {
 double criterion(VsfModel* m, VsfCriterion code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects, double fall) {
   const double n = m->totals.nObs;
-  // An error SS that is rounding noise of the sums counts as 0, as the step's record takes
-  // it: a trial that fits perfectly shows the criterion its entry prints (a log p-value of
-  // the underflow bound, not that of an F formed from the noise).
-  if (vsfRoundingZero(m, sse))
-    sse = 0.0;
-  if (vsfRoundingZero(m, prevSse))
-    prevSse = 0.0;
   switch (code) {
   case VsfCriterion::Sl: {
     double F;

@@ -69,24 +69,6 @@ TEST(StopRules, APerfectFitIsJudgedAgainstTheCorrectedTotal) {
   EXPECT_EQ(c.m.stop.stopReason, VSR_PERFECT_FIT);
 }
 
-// A trial's criterion takes its error SS as the step's record does: an error SS that is rounding
-// noise of the sums (below 1.11e-13 of the response's sum of squares) is 0, so that a trial
-// that fits perfectly shows the log p-value (and AIC) its entry prints, not an F of the noise.
-TEST(StopRules, ATrialsRoundingNoiseErrorIsTheEntrysZero) {
-  Counts c(VsfMethod::Stepwise, 6);
-  c.m.totals.nObs = 30;
-  c.m.roundingSS = 1000.0;
-  const double noise = 1e-14 * c.m.roundingSS, kept = 1e-11 * c.m.roundingSS;
-  for (const VsfCriterion code : {VsfCriterion::Sl, VsfCriterion::Aic, VsfCriterion::Sbc}) {
-    const double zero = vsfComputeCriterion(50.0, 0.0, &c.m, code, 4, 5, 3, 4);
-    EXPECT_EQ(vsfComputeCriterion(50.0, noise, &c.m, code, 4, 5, 3, 4), zero);
-    // above the rounding of the sums the error SS is the fit's own
-    EXPECT_NE(vsfComputeCriterion(50.0, kept, &c.m, code, 4, 5, 3, 4), zero);
-  }
-  // the entry's log p-value for a perfect fit: F is infinite, p underflows
-  EXPECT_EQ(vsfComputeCriterion(50.0, noise, &c.m, VsfCriterion::Sl, 4, 5, 3, 4), kVsfLogUnderflow);
-}
-
 TEST(StopRules, KeepGoingStopsAtEachLimitWithItsReason) {
   {
     Counts c(VsfMethod::Forward, 6); // FORWARD
