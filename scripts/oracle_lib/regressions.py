@@ -200,6 +200,8 @@ REGRESSIONS = {
     9603250: "C(p) of a step that fits to rounding (error SS 1.5e-11) implies a full-model "
              "variance 1.2e-7 off the others', within the digits C(p) - 2p + n keeps",
     # open faults, pending (pending.py) until their mends land
+    9604695: "LASSO by INDEX folds: the fold variable marked split in ClassLevelInfo",
+    9604765: "NOINT STEPWISE beside a far response: BUILDSSCP=FULL and INCREMENTAL apart",
     9600613: "STEPWISE by SL: a candidate's log p-value from its trial's rounding-noise error "
              "SS (1.4e-105) where its perfect-fit step prints p = 0",
     9602611: "the last step of an adaptive LASSO path prints an error SS 1.3e-4 below its "
@@ -237,6 +239,7 @@ SCENARIOS = {
     8300117: "manylevels",
     7100022: "tiedlevels",
     7100087: "tiedlevels",
+    9604765: "nointfar",
     8300118: "widespline",
     8300140: "widespline",
     9300028: "tiedlevels",
