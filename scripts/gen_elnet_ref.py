@@ -21,6 +21,7 @@ from sklearn.linear_model import lars_path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gen_lars_ref as ref  # noqa: E402
+from oracle_lib.ref import golden_section  # noqa: E402
 
 
 def trial(Xs, yc, l2):
@@ -66,32 +67,15 @@ def grid_points(lo, hi, N):
 
 
 def golden(trial_row, a, b, N):
-    """The golden-section search as written; trial_row(L2) gives a trial's row, its value in
-    column 3. Returns the rows in trial order."""
+    """The golden-section search as written (the oracle's golden_section); trial_row(L2)
+    gives a trial's row, its value in column 3. Returns the rows in trial order."""
     rows = []
 
     def f(x):
         rows.append(trial_row(x))
         return rows[-1][3]
 
-    c = a + (b - a) / 2.618033988749895
-    fa, fc, fb = f(a), f(c), f(b)
-    for t in range(3, N):
-        x = c + 0.3819660112501051 * (b - c) if (c - a) < (b - c) else \
-            c - 0.3819660112501051 * (c - a)
-        if abs(b - a) < 1e-8 * (abs(x) + abs(c)):
-            break
-        fx = f(x)
-        if fx < fc:
-            fc = fx
-            if (b - c) <= (c - a):
-                b, c = c, x
-            else:
-                a, c = c, x
-        elif (c - a) < (b - c):
-            b = x
-        else:
-            a = x
+    golden_section(f, a, b, N)
     return rows
 
 

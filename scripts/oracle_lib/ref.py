@@ -628,6 +628,43 @@ def enet_knots(Z, yc, wf, ridge):
 GOLDEN = (3 - math.sqrt(5)) / 2     # 2 - the golden ratio: the share of a bracket's larger side
 
 
+def golden_section(f, a, b, steps):
+    """The golden-section search over [a, b] as the elastic net's L2 search runs it: the two
+    ends and a point at the golden share, then steps - 3 points each cutting the larger side
+    of the bracket about the best so far, until the bracket is within 1e-8 of its points.
+    f(x) gives a trial's criterion (None ends the search). Returns the point of the least
+    criterion tried (None where the bracket's ends give none)."""
+    c = a + (b - a) / (1 + (1 + math.sqrt(5)) / 2)
+    fa, fc, fb = f(a), f(c), f(b)
+    if fb is None:
+        return None
+    best, fbest = a, fa
+    if fc < fbest:
+        best, fbest = c, fc
+    if fb < fbest:
+        best, fbest = b, fb
+    for _ in range(3, steps):
+        x = c + GOLDEN * (b - c) if (c - a) < (b - c) else c - GOLDEN * (c - a)
+        if abs(b - a) < 1e-8 * (abs(x) + abs(c)):
+            break
+        fx = f(x)
+        if fx is None:
+            break
+        if fx < fbest:
+            best, fbest = x, fx
+        if fx < fc:
+            fc = fx
+            if (b - c) <= (c - a):
+                b, c = c, x
+            else:
+                a, c = c, x
+        elif (c - a) < (b - c):
+            b = x
+        else:
+            a = x
+    return best
+
+
 def l2_search(method, lo, hi, steps, crits):
     """The L2 values the elastic net's search tries, given the criteria its trials gave in
     order (a missing one as None), and the L2 it keeps. GRID: lo and then steps - 1 values
@@ -661,36 +698,7 @@ def l2_search(method, lo, hi, steps, crits):
             if fv < fbest:
                 best, fbest = v, fv
         return xs, best
-    a, b = lo, hi
-    c = a + (b - a) / (1 + (1 + math.sqrt(5)) / 2)
-    fa, fc, fb = trial(a), trial(c), trial(b)
-    if fb is None:
-        return xs, None
-    best, fbest = a, fa
-    if fc < fbest:
-        best, fbest = c, fc
-    if fb < fbest:
-        best, fbest = b, fb
-    for _ in range(3, steps):
-        x = c + GOLDEN * (b - c) if (c - a) < (b - c) else c - GOLDEN * (c - a)
-        if abs(b - a) < 1e-8 * (abs(x) + abs(c)):
-            break
-        fx = trial(x)
-        if fx is None:
-            break
-        if fx < fbest:
-            best, fbest = x, fx
-        if fx < fc:
-            fc = fx
-            if (b - c) <= (c - a):
-                b, c = c, x
-            else:
-                a, c = c, x
-        elif (c - a) < (b - c):
-            b = x
-        else:
-            a = x
-    return xs, best
+    return xs, golden_section(trial, lo, hi, steps)
 
 
 def _within(g, wf, rows):
