@@ -19,11 +19,6 @@ PENDING = {
         "that error SS as 0, prints p = 0 (9600613); applying the record's zero rule in the "
         "criterion function broke the candidates far from the origin that the rows choose",
         ("candidates.entry",), lambda case: case.seed in (9600613,)),
-    "index-fold-split": (
-        "LASSO with CVMETHOD=INDEX(fold): ClassLevelInfo marks the fold variable split (1), "
-        "where the oracle holds that only CLASS variables of model effects are split on a path "
-        "(9604695); which the documents ask for is not yet read",
-        ("header.split",), lambda case: case.seed in (9604695,)),
     "noint-far-build": (
         "STEPWISE without an intercept beside a response far from zero: BUILDSSCP=FULL and "
         "INCREMENTAL select 3 steps against 1 (9604765 of the NOINT scenario; its default draw "

@@ -199,8 +199,9 @@ REGRESSIONS = {
              "30 s of CPU on the growing road (the relation's run timed out under load)",
     9603250: "C(p) of a step that fits to rounding (error SS 1.5e-11) implies a full-model "
              "variance 1.2e-7 off the others', within the digits C(p) - 2p + n keeps",
+    9604695: "LASSO by INDEX folds: the oracle kept the fold variable whole where a path "
+             "splits every CLASS variable of the design",
     # open faults, pending (pending.py) until their mends land
-    9604695: "LASSO by INDEX folds: the fold variable marked split in ClassLevelInfo",
     9604765: "NOINT STEPWISE beside a far response: BUILDSSCP=FULL and INCREMENTAL apart",
     9600613: "STEPWISE by SL: a candidate's log p-value from its trial's rounding-noise error "
              "SS (1.4e-105) where its perfect-fit step prints p = 0",

@@ -417,14 +417,18 @@ SPLITTING = ("lar", "lasso", "elasticnet", "qklasso$")
 
 def split_classes(case):
     """The CLASS variables the run splits: all of them where a splitting method meets a
-    model effect that holds one."""
+    model effect that holds one, the variable of CVMETHOD=INDEX among them (it is one of the
+    design's CLASS variables though no effect holds it)."""
     m = re.search(r"selection=([\w$]+)", case.program, re.I)
     if not m or m.group(1).lower() not in SPLITTING:
         return set()
     classes = set(case.classes) | set(getattr(case, "opt", {}).get("plainclass", ()))
+    fold = re.search(r"cvmethod=index\((\w+)\)", case.program, re.I)
     held = {w for e in case.effects for v in [e["name"]] + list(e.get("vars", ()))
             for w in re.split(r"\W+", v)}
-    return classes if classes & held else set()
+    if not classes & held:
+        return set()
+    return classes | ({fold.group(1)} if fold else set())
 
 
 def effects_after_splits(case, d):
