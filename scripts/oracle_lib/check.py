@@ -67,7 +67,7 @@ def entry_pvalue(X, y, wf, n, tss, keep_min):
     s = np.sqrt(wf)
     A = X[:, kept] * s[:, None]
     A = A / np.maximum(np.sqrt((A * A).sum(axis=0)), 1e-300)
-    r = y * s - A @ np.linalg.lstsq(A, y * s, rcond=None)[0]
+    r = y * s - A @ ref.robust_lstsq(A, y * s)
     sse, dfe = float(r @ r), n - rank
     if dfe <= 0 or sse <= 0:
         return 0.0

@@ -46,7 +46,7 @@ class Fit:
             coef = np.linalg.solve(R, Q.T @ b)
             Rinv = np.linalg.inv(R)
         except np.linalg.LinAlgError:   # an exactly singular design: the minimum-norm answer
-            coef = np.linalg.lstsq(R, Q.T @ b, rcond=None)[0] if R.size else np.zeros(0)
+            coef = robust_lstsq(R, Q.T @ b) if R.size else np.zeros(0)
             Rinv = robust_pinv(R) if R.size else np.zeros((0, 0))
             self.cond = np.inf
         resid = b - As @ coef
@@ -142,6 +142,17 @@ class Fit:
         return solve + form
 
 
+def robust_lstsq(A, b):
+    """The minimum-norm least-squares solution of A x = b; LAPACK's divide-and-conquer SVD
+    behind numpy's lstsq may fail to converge on a badly scaled matrix (a CLASS effect whose
+    levels tie a covariate), where a complete orthogonal factorisation by QR with column
+    pivoting, which iterates nothing, does not."""
+    try:
+        return np.linalg.lstsq(A, b, rcond=None)[0]
+    except np.linalg.LinAlgError:
+        return scipy.linalg.lstsq(A, b, lapack_driver="gelsy")[0]
+
+
 def robust_pinv(R):
     """The pseudo-inverse of R; LAPACK's divide-and-conquer SVD may fail to converge on a
     badly scaled factor, where the plain QR-iteration SVD does not, and where neither does
@@ -190,7 +201,7 @@ def min_sse(X, y, wf, noint):
         b = (y - wmean(y, wf)) * s
     scale = np.sqrt((A * A).sum(axis=0))
     scale[scale == 0] = 1.0
-    coef = np.linalg.lstsq(A / scale, b, rcond=None)[0]
+    coef = robust_lstsq(A / scale, b)
     r = b - (A / scale) @ coef
     return float(r @ r)
 
