@@ -38,7 +38,8 @@ protected:
   void SetUp() override {
     dir =
         fs::temp_directory_path() /
-        ("qrx_ds_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ("qrx_ds_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "_" + std::to_string(static_cast<long>(::getpid())));
     fs::remove_all(dir);
     fs::create_directories(dir / "lib");
     setWorkDir(dir.string());
