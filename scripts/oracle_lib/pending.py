@@ -7,12 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "row-order-pivots": (
-        "a wide spline's doubtful pivot judged by the 1% agreement of the sums' pivot with the "
-        "rows': the sums' pivot sits 0.25 to 0.45 u Q below the rows' on these designs, so the "
-        "order of the rows moves it across the 1% edge and the permuted run selects another "
-        "model (8300118: 1.0079% refused, 0.9938% taken; 8300140: 0.94% taken, 1.51% refused)",
-        ("rel.permute",), lambda case: case.seed in (8300118, 8300140)),
     "trial-noise-sse": (
         "STEPWISE by SL: a candidate that fits perfectly shows a log p-value formed from its "
         "trial's rounding-noise error SS (p = 1.4e-105) where its step, whose record takes "
