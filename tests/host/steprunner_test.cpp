@@ -162,8 +162,8 @@ TEST_F(Runner, NumberedMessagesKeepSetNumberAndSeverity) {
 
 TEST_F(Runner, DataSetsLeftOpenAreClosedAfterTheStep) {
   namespace fs = std::filesystem;
-  fs::path dir =
-      fs::temp_directory_path() / ("qrx_runner_open_" + std::to_string(static_cast<long>(::getpid())));
+  fs::path dir = fs::temp_directory_path() /
+                 ("qrx_runner_open_" + std::to_string(static_cast<long>(::getpid())));
   fs::create_directories(dir);
   std::ofstream(dir / "d.csv") << "a\n1\n";
   setWorkDir(dir.string());
