@@ -13,11 +13,6 @@ PENDING = {
         "that error SS as 0, prints p = 0 (9600613); applying the record's zero rule in the "
         "criterion function broke the candidates far from the origin that the rows choose",
         ("candidates.entry",), lambda case: case.seed in (9600613,)),
-    "noint-far-build": (
-        "STEPWISE without an intercept beside a response far from zero: BUILDSSCP=FULL and "
-        "INCREMENTAL select 3 steps against 1 (9604765 of the NOINT scenario; its default draw "
-        "passed three runs since), not yet traced",
-        ("rel.buildsscp",), lambda case: case.seed in (9604765,)),
     "path-last-step-sse": (
         "the last step of an adaptive LASSO path beside a far covariate (x3 near 5e7) and a "
         "degree-8 spline, with no effect named in its summary row, prints an error SS of "

@@ -96,30 +96,10 @@ void clearCandidates(VsfModel* m) {
 double worst(VsfCriterion code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX; }
 
 // Whether the candidates' trials can be fitted on the rows: a model without an intercept, on
-// unshifted pages and the full X'X, with copies of the model to sweep them into.
+// unshifted pages, with copies of the model to sweep them into (on either build of the cross
+// products: the growing build sweeps a candidate into its copy as the full X'X does).
 [[nodiscard]] bool trialsMayBeFar(const VsfModel* m) {
-  return m->options->noint && !m->shift.pagesShifted && vsfFullXpxOn(m) && m->trial.trialCopies;
-}
-
-// Whether, without an intercept, the model's error SS or a single-column candidate's as the
-// swept sums give it lies below kVsfFarResponse of y'y: those sums hold it only to the
-// rounding of y'y, which can exceed it, so that the candidates' criteria, and which of them
-// is best, would be rounding noise (a response far from 0 against its spread). Each
-// candidate is then fitted and its error SS formed from the rows.
-[[nodiscard]] bool candidatesFar(const VsfModel* m) {
-  if (!trialsMayBeFar(m))
-    return false;
-  if (vsfBelowFarResponse(m, m->sse))
-    return true;
-  for (int32_t i = 0; i < m->effectCount; ++i) {
-    if (m->effectColumns[i] != 1 || !addEligible(m, i))
-      continue;
-    const int64_t c = m->effectColumn[i];
-    const double d = m->sweptXpx[at(c, c)], r = m->sweptXpx[at(c, 0)];
-    if (d > 0.0 && vsfBelowFarResponse(m, m->sse - r * r / d))
-      return true;
-  }
-  return false;
+  return m->options->noint && !m->shift.pagesShifted && m->trial.trialCopies;
 }
 
 // Refines a trial's model as the step that makes the move would be (vsfRefineStep); the
@@ -218,6 +198,110 @@ double candidateForm(const CandidateSums& j, double q, const double* xc,
   return f;
 }
 
+// A single-column candidate's sweep past the model's swept columns as the sums give it: its
+// cross product with the response r and its pivot d, its judged diagonal `own` and the
+// tolerance the rank rule would meet at its entry.
+struct SimplePivot {
+  double r = 0.0, d = 0.0, own = 0.0, tol = 0.0;
+};
+using PivotCoefs = std::vector<std::tuple<int32_t, int32_t, double>>;
+
+// SimplePivot of candidate i without the full X'X: from the pass's sums of its column and its
+// kept cross products with the model's columns, extended by the swept matrix (`coef` is
+// scratch for the coefficients the rounding bound takes).
+[[nodiscard]] SimplePivot pivotFromCross(VsfModel* m, int32_t i, PivotCoefs* coef) {
+  const int64_t N = m->parmCount + 1;
+  const int64_t row = m->effectFirstColumn[i];
+  SimplePivot p;
+  CandidateSums judged{m};
+  coef->clear();
+  const double raw = m->moments.columnSquareSums[row - 1];
+  p.r = m->cross[row];
+  // Stored cross products of x with every swept in-model column.
+  double* xc = m->workVector;
+  int32_t used = 0;
+  for (int32_t q = 0; q < m->inModelCount; ++q) {
+    const int32_t e = m->inModelList[q];
+    for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
+      const int32_t c = m->effectColumn[e] + j;
+      if (c == 1)
+        judged.x1 = m->sweepFlags[c] == '1' ? m->cross[(m->crossSlot[e] + j) * N + row] : 0.0;
+      xc[used++] = m->sweepFlags[c] == '1' ? m->cross[(m->crossSlot[e] + j) * N + row] : 0.0;
+    }
+  }
+  p.d = raw;
+  judged.about = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[at(1, 1)] > 0.0;
+  judged.a11 = m->xpx[at(1, 1)];
+  p.own = judged.own(raw);
+  // The root of the pivot's rounding bound, over its coefficients on the swept columns.
+  double root = std::sqrt(judged.ownSize(raw));
+  int32_t a = 0;
+  for (int32_t q = 0; q < m->inModelCount; ++q) {
+    const int32_t e = m->inModelList[q];
+    for (int32_t j = 0; j < m->effectColumns[e]; ++j, ++a) {
+      const int32_t c = m->effectColumn[e] + j;
+      if (m->sweepFlags[c] != '1')
+        continue;
+      p.r += m->sweptXpx[at(c, 0)] * xc[a];
+      double inner = 0.0;
+      int32_t b = 0;
+      for (int32_t q2 = 0; q2 < m->inModelCount; ++q2) {
+        const int32_t e2 = m->inModelList[q2];
+        for (int32_t j2 = 0; j2 < m->effectColumns[e2]; ++j2, ++b) {
+          const int32_t c2 = m->effectColumn[e2] + j2;
+          if (m->sweepFlags[c2] == '1')
+            inner += m->sweptXpx[sym(c, c2)] * xc[b];
+        }
+      }
+      p.d -= xc[a] * inner;
+      if (judged.counts(c))
+        root += std::fabs(inner) * std::sqrt(judged.modelSize(c, c));
+      coef->emplace_back(c, a, std::fabs(inner));
+    }
+  }
+  p.tol = vsfRoundingTolerance(p.own, root);
+  if (!(p.d > p.tol) && p.d > vsfSweepTolerance(p.own))
+    p.tol = vsfFormTolerance(p.own, candidateForm(judged, raw, xc, *coef));
+  return p;
+}
+
+// SimplePivot of single-column candidate i on either build of the cross products: the swept
+// matrix holds it with the full X'X, the kept cross products give it without.
+[[nodiscard]] SimplePivot simplePivot(VsfModel* m, int32_t i, PivotCoefs* coef) {
+  if (!vsfFullXpxOn(m))
+    return pivotFromCross(m, i, coef);
+  const int64_t c = m->effectColumn[i];
+  SimplePivot p;
+  p.r = m->sweptXpx[at(c, 0)];
+  p.d = m->sweptXpx[at(c, c)];
+  p.own = vsfPivotDiagonal(m->xpx, m->sweepFlags, c, vsfRuleCentred(m));
+  // The tolerance that sweeping the column in would meet.
+  p.tol = vsfCandidateTolerance(m, c);
+  return p;
+}
+
+// Whether, without an intercept, the model's error SS or a single-column candidate's as the
+// sums give it (simplePivot, on either build of the cross products) lies below
+// kVsfFarResponse of y'y: those sums hold it only to the rounding of y'y, which can exceed it,
+// so that the candidates' criteria, and which of them is best, would be rounding noise (a
+// response far from 0 against its spread). Each candidate is then fitted and its error SS
+// formed from the rows.
+[[nodiscard]] bool candidatesFar(VsfModel* m) {
+  if (!trialsMayBeFar(m))
+    return false;
+  if (vsfBelowFarResponse(m, m->sse))
+    return true;
+  PivotCoefs coef;
+  for (int32_t i = 0; i < m->effectCount; ++i) {
+    if (m->effectColumns[i] != 1 || !addEligible(m, i))
+      continue;
+    const SimplePivot p = simplePivot(m, i, &coef);
+    if (p.d > 0.0 && vsfBelowFarResponse(m, m->sse - p.r * p.r / p.d))
+      return true;
+  }
+  return false;
+}
+
 // Shows candidate i's criterion c (missing where its move adds no rank) and takes it where c
 // beats the best so far. The search compares the criteria themselves, never the error SS
 // behind them: at one rank BIC need not fall as the error SS does (its penalty 2q(p + 2 - q),
@@ -254,86 +338,18 @@ VsfStatus Drop(VsfModel* m, int32_t k, double* value) {
 }
 
 void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint8_t>* entries) {
-  std::vector<std::tuple<int32_t, int32_t, double>> coef;
-  const bool full = vsfFullXpxOn(m);
-  const int64_t N = m->parmCount + 1;
+  PivotCoefs coef;
   for (int32_t i = 0; i < m->effectCount; ++i) {
     if (m->effectColumns[i] != 1 || !addEligible(m, i))
       continue;
-    double r, d, q, tol = 0.0, root = 0.0, raw = 0.0;
-    CandidateSums judged{m};
-    coef.clear();
-    if (full) {
-      const int64_t c = m->effectColumn[i];
-      r = m->sweptXpx[at(c, 0)];
-      d = m->sweptXpx[at(c, c)];
-      q = m->xpx[at(c, c)];
-      // The tolerance that sweeping the column in would meet.
-      tol = vsfCandidateTolerance(m, c);
-    } else {
-      const int64_t row = m->effectFirstColumn[i];
-      q = m->moments.columnSquareSums[row - 1];
-      r = m->cross[row];
-      // Stored cross products of x with every swept in-model column.
-      double* xc = m->workVector;
-      int32_t used = 0;
-      for (int32_t p = 0; p < m->inModelCount; ++p) {
-        const int32_t e = m->inModelList[p];
-        for (int32_t j = 0; j < m->effectColumns[e]; ++j) {
-          const int32_t c = m->effectColumn[e] + j;
-          if (c == 1)
-            judged.x1 = m->sweepFlags[c] == '1' ? m->cross[(m->crossSlot[e] + j) * N + row] : 0.0;
-          xc[used++] = m->sweepFlags[c] == '1' ? m->cross[(m->crossSlot[e] + j) * N + row] : 0.0;
-        }
-      }
-      d = q;
-      judged.about = vsfRuleCentred(m) && m->sweepFlags[1] == '1' && m->xpx[at(1, 1)] > 0.0;
-      judged.a11 = m->xpx[at(1, 1)];
-      raw = d;
-      q = judged.own(raw);
-      // The root of the pivot's rounding bound, over its coefficients on the swept columns.
-      root = std::sqrt(judged.ownSize(raw));
-      int32_t a = 0;
-      for (int32_t p = 0; p < m->inModelCount; ++p) {
-        const int32_t e = m->inModelList[p];
-        for (int32_t j = 0; j < m->effectColumns[e]; ++j, ++a) {
-          const int32_t c = m->effectColumn[e] + j;
-          if (m->sweepFlags[c] != '1')
-            continue;
-          r += m->sweptXpx[at(c, 0)] * xc[a];
-          double inner = 0.0;
-          int32_t b = 0;
-          for (int32_t p2 = 0; p2 < m->inModelCount; ++p2) {
-            const int32_t e2 = m->inModelList[p2];
-            for (int32_t j2 = 0; j2 < m->effectColumns[e2]; ++j2, ++b) {
-              const int32_t c2 = m->effectColumn[e2] + j2;
-              if (m->sweepFlags[c2] == '1')
-                inner += m->sweptXpx[sym(c, c2)] * xc[b];
-            }
-          }
-          d -= xc[a] * inner;
-          if (judged.counts(c))
-            root += std::fabs(inner) * std::sqrt(judged.modelSize(c, c));
-          coef.emplace_back(c, a, std::fabs(inner));
-        }
-      }
-    }
-    if (!full) {
-      tol = vsfRoundingTolerance(q, root);
-      if (!(d > tol) && d > vsfSweepTolerance(q))
-        tol = vsfFormTolerance(q, candidateForm(judged, raw, m->workVector, coef));
-    }
+    const SimplePivot p = simplePivot(m, i, &coef);
     // A column whose pivot shows an inflation its entry would refine is tried by its entry:
-    // its judged diagonal (q without the full X'X) over its pivot.
-    if (entries != nullptr && d > tol) {
-      const double own =
-          full ? vsfPivotDiagonal(m->xpx, m->sweepFlags, m->effectColumn[i], vsfRuleCentred(m)) : q;
-      if (vsfTrialIsEntry(m, own / d)) {
-        (*entries)[static_cast<size_t>(i)] = 1;
-        continue;
-      }
+    // its judged diagonal over its pivot.
+    if (entries != nullptr && p.d > p.tol && vsfTrialIsEntry(m, p.own / p.d)) {
+      (*entries)[static_cast<size_t>(i)] = 1;
+      continue;
     }
-    const double reduction = d > tol ? r * r / d : -1.0;
+    const double reduction = p.d > p.tol ? p.r * p.r / p.d : -1.0;
     const double c = reduction > 0
                          ? vsfComputeCriterion(m->sse, m->sse - reduction, m, sel(m), m->rank,
                                                m->rank + 1, m->inModelCount, m->inModelCount)

@@ -18,8 +18,9 @@ struct VsfModel;
 [[nodiscard]] VsfStatus vsfCompetitiveStepwise(VsfModel* model);
 
 [[nodiscard]] VsfStatus AddCandidate(VsfModel* model, int32_t* effect, double* value);
-// The best single-column candidate from the swept matrix; a column whose entry would be
-// refined is left to its trial, flagged in `entries` (by effect) when given.
+// The best single-column candidate from the sums (the swept matrix, or without the full X'X
+// the kept cross products); a column whose entry would be refined is left to its trial,
+// flagged in `entries` (by effect) when given.
 void vsfBestSimple(VsfModel* model, int32_t* effect, double* value,
                    std::vector<uint8_t>* entries = nullptr);
 void DropCandidate(VsfModel* model, int32_t* effect, double* value);

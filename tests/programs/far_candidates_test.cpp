@@ -124,3 +124,43 @@ TEST(FarCandidates, ACandidateOfManyColumnsIsFittedOnTheRowsToo) {
     EXPECT_NEAR(entry(*m.fit, label), value, 1e-7 * std::fabs(value));
   }
 }
+
+// A constant column c standing in for the missing intercept beside x1 and x2 near 0, the
+// response near -4.5e8 (tests/data/farcandidates/build.csv, buildsteps.csv from
+// scripts/gen_far_build_ref.py): c's error SS alone is below the rounding of y'y. The growing
+// build formed the first trials from its sums, took SBC -DBL_MAX for c, and no later
+// candidate could beat it (one step where the full X'X took three); both builds now fit the
+// candidates on the rows and take mpmath's three steps.
+TEST(FarCandidates, BothBuildsFitTheCandidatesOnTheRows) {
+  const auto want = qrxrun::csvRows(qrxrun::readFile(kDir + "buildsteps.csv"));
+  ASSERT_EQ(want.size(), 4u); // the header and three steps
+  std::string program;
+  for (const std::string build : {"full", "incremental"})
+    program += "proc varsifter data=d;\n  model y = c x1 x2 / noint "
+               "selection=stepwise(select=sbc stop=none);\n  performance buildsscp=" +
+               build + ";\nrun;\n";
+  const qrxrun::ProgramRun run =
+      qrxrun::runProgram(program, "farbuild", {{"d.csv", qrxrun::readFile(kDir + "build.csv")}});
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_EQ(run.json["steps"].items.size(), 2u) << run.log;
+  const double n = 184.0;
+  for (size_t b = 0; b < 2; ++b) {
+    SCOPED_TRACE(b == 0 ? "full" : "incremental");
+    const Value& out = run.json["steps"][b]["output"];
+    const Value* summary = qrxrun::findTable(out, "SelectionSummary");
+    ASSERT_NE(summary, nullptr) << run.log;
+    ASSERT_EQ((*summary)["rows"].items.size(), 3u) << run.log;
+    for (size_t s = 0; s < 3; ++s) {
+      const auto& row = want[s + 1];
+      EXPECT_EQ(qrxrun::text(*summary, s, "EffectEntered"), row[1]) << "step " << s + 1;
+      // SBC moves by n times the error SS's relative error, which carries the rounding of
+      // residuals formed from terms near 4.5e8 (about 1e-7 of them at worst).
+      EXPECT_NEAR(qrxrun::number(*summary, s, "SBC"), std::stod(row[3]), n * 1e-7)
+          << "step " << s + 1;
+    }
+    const Selected m = selectedOf(out);
+    ASSERT_TRUE(m.complete()) << run.log;
+    const double sse = std::stod(want[3][2]);
+    EXPECT_NEAR(qrxrun::number(*m.anova, 1, "SS"), sse, 1e-7 * sse);
+  }
+}
