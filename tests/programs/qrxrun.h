@@ -75,12 +75,14 @@ inline int runCommand(const std::string& cmd, std::string* log) {
 }
 
 // Runs program in a WORK directory holding files; readBack names WORK files to keep; the
-// runner starts in directory cwd when one is given. With QRX_TEST_HOOKS set in the
-// environment the run takes qrx_hooked, the runner that sets the module's test switches.
+// runner starts in directory cwd when one is given. With test switches `hooks`, or
+// QRX_TEST_HOOKS set in the environment, the run takes qrx_hooked, the runner that sets the
+// module's test switches; switches given here leave the environment alone, so that runs on
+// other threads may take other switches.
 inline ProgramRun runProgram(const std::string& program, const std::string& tag,
                              const std::vector<std::pair<std::string, std::string>>& files,
                              const std::vector<std::string>& readBack = {},
-                             const std::string& cwd = "") {
+                             const std::string& cwd = "", const std::string& hooks = "") {
   namespace fs = std::filesystem;
   ProgramRun r;
   const fs::path work = fs::temp_directory_path() /
@@ -91,8 +93,10 @@ inline ProgramRun runProgram(const std::string& program, const std::string& tag,
     std::ofstream(work / name, std::ios::binary) << text;
   std::ofstream(work / "program.qrx") << program;
   const fs::path json = work / "run.json";
-  const char* runner = std::getenv("QRX_TEST_HOOKS") != nullptr ? QRX_HOOKED_BINARY : QRX_BINARY;
+  const bool hooked = !hooks.empty() || std::getenv("QRX_TEST_HOOKS") != nullptr;
+  const char* runner = hooked ? QRX_HOOKED_BINARY : QRX_BINARY;
   const std::string cmd = (cwd.empty() ? std::string() : "cd '" + cwd + "' && ") +
+                          (hooks.empty() ? std::string() : "QRX_TEST_HOOKS='" + hooks + "' ") +
                           "ASAN_OPTIONS=detect_leaks=0 '" + runner + "' --work '" + work.string() +
                           "' --json '" + json.string() + "' '" + (work / "program.qrx").string() +
                           "' 2>&1";
