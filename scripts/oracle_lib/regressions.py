@@ -201,10 +201,10 @@ REGRESSIONS = {
              "variance 1.2e-7 off the others', within the digits C(p) - 2p + n keeps",
     9604695: "LASSO by INDEX folds: the oracle kept the fold variable whole where a path "
              "splits every CLASS variable of the design",
-    # open faults, pending (pending.py) until their mends land
-    9604765: "NOINT STEPWISE beside a far response: BUILDSSCP=FULL and INCREMENTAL apart",
     9600613: "STEPWISE by SL: a candidate's log p-value from its trial's rounding-noise error "
              "SS (1.4e-105) where its perfect-fit step prints p = 0",
+    # open faults, pending (pending.py) until their mends land
+    9604765: "NOINT STEPWISE beside a far response: BUILDSSCP=FULL and INCREMENTAL apart",
     9602611: "the last step of an adaptive LASSO path prints an error SS 1.3e-4 below its "
              "estimates' SSE",
     8300118: "rows permuted: a degree-58 spline's doubtful pivot refused in one order, taken in "

@@ -122,21 +122,21 @@ double worst(VsfCriterion code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX
   return false;
 }
 
-// Refines a trial's model as the step that makes the move would be (vsfRefineStep); the
-// rounding bound and the inflation the refinement notes stay with the model the trial
-// returns to.
+// Refines a trial's model as the step that makes the move would be (vsfRefineStep). The
+// rounding bound the refinement gives stays while the trial stands, so that its criterion
+// judges its error SS zero as the step's record would; taking the trial back
+// (vsfModelReload) restores the model's. The inflation the refinement notes is the model's
+// own at once: the trial's re-sweep judges the model's.
 [[nodiscard]] VsfStatus refineTrial(VsfModel* m) {
-  const double rounding = m->roundingSS, inflation = m->sweptInflation;
+  const double inflation = m->sweptInflation;
   const VsfStatus rc = vsfRefineStep(m);
-  m->roundingSS = rounding;
   m->sweptInflation = inflation;
   return rc;
 }
 
 // The error SS of a candidate swept in for a trial, formed from the rows when the swept sums
 // have lost it (vsfFarFromOrigin) or, for a trial that is the candidate's entry (`entry`), as
-// the step that takes it refines it; the rounding bound and the inflation the refinement
-// notes stay with the model the trial returns to.
+// the step that takes it refines it (refineTrial).
 [[nodiscard]] VsfStatus trialSse(VsfModel* m, bool far, bool entry, double* sse) {
   if ((far && vsfFarFromOrigin(m)) || entry)
     if (const VsfStatus rc = refineTrial(m); rc != VsfStatus::Ok)
