@@ -8,7 +8,8 @@ only the rows tell which single column fits best.
 Writes tests/data/farcandidates/fit.csv: for each column alone, mpmath's weighted least
 squares at 60 digits (error SS); the best column, its estimate and standard error; the full
 model's error variance (x1-x6: a1 depends on x1 and x2) and the best column's BIC,
-n ln(SSE/n) + 2q(p + 2 - q) with q = n sigma^2 / SSE, and C(p), SSE/sigma^2 + 2p - n.
+n ln(SSE/n) + 2q(p + 2 - q) with q = n sigma^2 / SSE, and C(p), SSE/sigma^2 + 2p - n; and
+the columns FORWARD by SL enters under STOP=SBC, with the SBC of the last.
 Writes also tests/data/farcandidates/fitclass.csv for x1 and x3-x6 beside g, a CLASS variable
 of three levels (L0, L1, L2 in turn down the rows; three columns without an intercept), whose
 error SS alone is below the rounding of y'y: each candidate's BIC and C(p) alone, against the
@@ -71,6 +72,28 @@ def class_candidates(rows):
     return out
 
 
+def sbc_path(rows):
+    """FORWARD by SL with STOP=SBC: each step enters the column of the largest fall of the
+    error SS (the least p-value at one more parameter; the first in NAMES among equals), and
+    the selection stops where that entry's SBC, n ln(SSE/n) + p ln n, is not below the
+    model's. No column joins x1, x2 and a1 = x1 + x2 into one model."""
+    n = len(rows)
+    taken, sbc = [], None
+    while True:
+        free = [c for c in NAMES
+                if c not in taken and not {"x1", "x2", "a1"} <= set(taken) | {c}]
+        if not free:
+            break
+        sse = {c: fit(rows, taken + [c])[1] for c in free}
+        best = min(free, key=lambda c: sse[c])
+        value = n * mpmath.log(sse[best] / n) + (len(taken) + 1) * mpmath.log(n)
+        if sbc is not None and not value < sbc:
+            break
+        taken.append(best)
+        sbc = value
+    return [("sbc path", " ".join(taken)), ("sbc path sbc", sbc)]
+
+
 def write(path, out):
     with open(path, "w", newline="") as f:
         wr = csv.writer(f, lineterminator="\n")
@@ -97,7 +120,7 @@ def main():
             ("stderr", mpmath.sqrt(inv[0, 0] * sse / (n - 1))), ("full_sigma2", sigma2),
             ("bic", n * mpmath.log(sse / n) + 2 * q * (1 + 2 - q)),
             ("cp", sse / sigma2 + 2 - n)]
-    write(DIR + "/fit.csv", out)
+    write(DIR + "/fit.csv", out + sbc_path(rows))
     write(DIR + "/fitclass.csv", class_candidates(with_levels(rows)))
 
 

@@ -7,12 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "trial-noise-sse": (
-        "STEPWISE by SL: a candidate that fits perfectly shows a log p-value formed from its "
-        "trial's rounding-noise error SS (p = 1.4e-105) where its step, whose record takes "
-        "that error SS as 0, prints p = 0 (9600613); applying the record's zero rule in the "
-        "criterion function broke the candidates far from the origin that the rows choose",
-        ("candidates.entry",), lambda case: case.seed in (9600613,)),
     "path-last-step-sse": (
         "the last step of an adaptive LASSO path beside a far covariate (x3 near 5e7) and a "
         "degree-8 spline, with no effect named in its summary row, prints an error SS of "

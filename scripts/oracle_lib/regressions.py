@@ -209,9 +209,9 @@ REGRESSIONS = {
              "the other (the 1% agreement of the sums' pivot with the rows')",
     9604765: "NOINT STEPWISE beside a far response: the growing build took c's criterion from "
              "its sums (SBC -DBL_MAX) where the full X'X fitted it on the rows (1 step against 3)",
-    # open faults, pending (pending.py) until their mends land
     9600613: "STEPWISE by SL: a candidate's log p-value from its trial's rounding-noise error "
              "SS (1.4e-105) where its perfect-fit step prints p = 0",
+    # open faults, pending (pending.py) until their mends land
     9602611: "the last step of an adaptive LASSO path prints an error SS 1.3e-4 below its "
              "estimates' SSE",
 }

@@ -26,10 +26,18 @@
 
 namespace {
 
-// `fall`: prevSse - sse where the path formed it, else NaN.
+// `fall`: prevSse - sse where the path formed it, else NaN. An error SS that is rounding
+// noise of the sums the fit holds counts as 0, as the step's record takes it
+// (vsfRoundingZero against the model's rounding bound, which a trial refined on the rows
+// keeps as its own while it stands): a candidate that fits perfectly shows the criterion
+// its entry prints, not one formed from the noise.
 double criterion(VsfModel* m, VsfCriterion code, double prevSse, double sse, int32_t prevRank,
                  int32_t rank, int32_t prevEffects, int32_t effects, double fall) {
   const double n = m->totals.nObs;
+  if (vsfRoundingZero(m, sse))
+    sse = 0.0;
+  if (vsfRoundingZero(m, prevSse))
+    prevSse = 0.0;
   switch (code) {
   case VsfCriterion::Sl: {
     double F;

@@ -553,7 +553,7 @@ void forgetPoolArrays(VsfModel* m) {
   m->trial.savedSweptXpx = m->trial.savedXpx = nullptr;
   m->trial.savedSse = m->trial.savedCvPress = m->trial.savedPress = m->trial.savedValidateAse =
       m->trial.savedTestAse = 0;
-  m->trial.savedSweptInflation = 0;
+  m->trial.savedSweptInflation = m->trial.savedRoundingSS = 0;
   m->trial.savedXpxColumns = m->trial.savedXpxCapacity = m->trial.savedRank =
       m->trial.savedInModelCount = 0;
   m->trial.savedInModelList = m->trial.savedEffectColumn = nullptr;

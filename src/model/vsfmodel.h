@@ -160,6 +160,9 @@ struct VsfTrialState {
   double* savedXpx;
   double savedSse, savedCvPress, savedPress, savedValidateAse, savedTestAse;
   double savedSweptInflation; // a trial's re-sweep from X'X starts its own count
+  // The rounding bound a trial's refinement on the rows may lower (vsfRefineSwept): the
+  // trial's criterion judges its error SS zero against the trial's own, as its step would.
+  double savedRoundingSS;
   int32_t savedXpxColumns, savedXpxCapacity, savedRank, savedInModelCount;
   int32_t* savedInModelList;
   int32_t* savedEffectColumn;

@@ -285,6 +285,7 @@ void vsfModelBackup(VsfModel* m, bool forDrop) {
   m->trial.savedPress = m->press;
   m->trial.savedSse = m->sse;
   m->trial.savedSweptInflation = m->sweptInflation;
+  m->trial.savedRoundingSS = m->roundingSS;
   m->trial.savedCvPress = m->cvPress;
   m->trial.savedXpx = m->xpx;
   m->trial.savedSweptXpx = m->sweptXpx;
@@ -403,6 +404,7 @@ void vsfModelReload(VsfModel* m, bool forDrop) {
   m->rank = m->trial.savedRank;
   m->sse = m->trial.savedSse;
   m->sweptInflation = m->trial.savedSweptInflation;
+  m->roundingSS = m->trial.savedRoundingSS;
   vsfStructuredReload(m);
   if (forDrop) {
     copyN(m->inModelList, m->trial.cleanInModelList, m->effectCount);
@@ -431,6 +433,7 @@ void vsfModelRestore(VsfModel* m) {
   m->press = m->trial.savedPress;
   m->sse = m->trial.savedSse;
   m->sweptInflation = m->trial.savedSweptInflation;
+  m->roundingSS = m->trial.savedRoundingSS;
   m->cvPress = m->trial.savedCvPress;
   m->xpx = m->trial.savedXpx;
   m->sweptXpx = m->trial.savedSweptXpx;

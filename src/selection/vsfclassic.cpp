@@ -59,11 +59,15 @@ void clearCandidates(VsfModel* m) {
 // the growing road sweeps them again from X'X, and on a nearly dependent model the two
 // differ in the digits the extension loses. `value` (the move's trial criterion, when given)
 // becomes the step's own where the select criterion is one of these, so that the stop rule
-// and CHOOSE= judge the number the step prints.
+// and CHOOSE= judge the number the step prints. The move's fit is first refined as its
+// record will refine it (vsfRefineStep, which the record then finds done): the stop rule's
+// and CHOOSE='s criteria read its error SS, whose zero the rounding bound of that
+// refinement decides, and without an intercept far from 0 the unrefined sums' error SS is
+// their rounding alone.
 [[nodiscard]] VsfStatus refresh(VsfModel* m, double* value = nullptr) {
   const VsfModelOptions* o = m->options;
-  VsfStatus rc = VsfStatus::Ok;
-  if (o->pressNeeded)
+  VsfStatus rc = vsfRefineStep(m);
+  if (rc == VsfStatus::Ok && o->pressNeeded)
     rc = vsfComputePress(m);
   if (rc == VsfStatus::Ok && vsfCvOn(m))
     rc = vsfComputeCVResids(m);
@@ -86,10 +90,8 @@ void clearCandidates(VsfModel* m) {
   const uint8_t all = m->options->fullSweep == VsfFullSweep::Never ? 0 : 1;
   if (VsfStatus rc = vsfReenterEffect(m, k, rank, all, taken); rc != VsfStatus::Ok)
     return rc;
-  // The model is the recorded step's again; a nearly dependent one is refined again, as it
-  // was when recorded, so that its error SS and estimates are those of its columns.
-  if (VsfStatus rc = vsfRefineStep(m); rc != VsfStatus::Ok)
-    return rc;
+  // The model is the recorded step's again; refresh refines a nearly dependent one again, as
+  // it was when recorded, so that its error SS and estimates are those of its columns.
   return refresh(m);
 }
 
@@ -102,21 +104,21 @@ double worst(VsfCriterion code) { return vsfBigBetter(code) ? -DBL_MAX : DBL_MAX
   return m->options->noint && !m->shift.pagesShifted && m->trial.trialCopies;
 }
 
-// Refines a trial's model as the step that makes the move would be (vsfRefineStep); the
-// rounding bound and the inflation the refinement notes stay with the model the trial
-// returns to.
+// Refines a trial's model as the step that makes the move would be (vsfRefineStep). The
+// rounding bound the refinement gives stays while the trial stands, so that its criterion
+// judges its error SS zero as the step's record would; taking the trial back
+// (vsfModelReload) restores the model's. The inflation the refinement notes is the model's
+// own at once: the trial's re-sweep judges the model's.
 [[nodiscard]] VsfStatus refineTrial(VsfModel* m) {
-  const double rounding = m->roundingSS, inflation = m->sweptInflation;
+  const double inflation = m->sweptInflation;
   const VsfStatus rc = vsfRefineStep(m);
-  m->roundingSS = rounding;
   m->sweptInflation = inflation;
   return rc;
 }
 
 // The error SS of a candidate swept in for a trial, formed from the rows when the swept sums
 // have lost it (vsfFarFromOrigin) or, for a trial that is the candidate's entry (`entry`), as
-// the step that takes it refines it; the rounding bound and the inflation the refinement
-// notes stay with the model the trial returns to.
+// the step that takes it refines it (refineTrial).
 [[nodiscard]] VsfStatus trialSse(VsfModel* m, bool far, bool entry, double* sse) {
   if ((far && vsfFarFromOrigin(m)) || entry)
     if (const VsfStatus rc = refineTrial(m); rc != VsfStatus::Ok)

@@ -7,6 +7,7 @@
 #include "selection/fitfixture.h"
 
 #include "model/vsfcriteria.h"
+#include "model/vsfformulas.h"
 #include "model/vsfrefine.h"
 #include "model/vsfsweep.h"
 #include "numerics/packedtri.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -122,6 +124,29 @@ TEST_F(OneEvaluation, RoundingNoiseIsZeroAndNothingAboveIt) {
     ASSERT_EQ(f.processRc, VsfStatus::Ok);
     const double sse = ruleRef("tiny", "sse");
     EXPECT_NEAR(f.m().history.stepSSE[last(f.m())], sse, 1e-4 * sse);
+  }
+}
+
+// A candidate's criterion takes its error SS as its step's record does (vsfRoundingZero): the
+// candidate that completes the exact linear fit (mpmath: an error SS below 1e-20 of the total)
+// shows, by SL, AIC and SBC alike, the criterion its step prints from an error SS of 0 (p = 0,
+// the least value), not one formed from the rounding noise its trial's sums leave.
+TEST_F(OneEvaluation, APerfectCandidateShowsItsStepsCriterion) {
+  ASSERT_LT(ruleRef("zero", "sse"), 1e-20 * ruleRef("zero", "total"));
+  for (const int32_t code : {1, 2, 4}) { // SL, AIC, SBC
+    FitSetup s;
+    s.select = code;
+    Fit f(readDesign("onerule_zero"), s);
+    f.opt.storeCandidates = 1;
+    f.go();
+    ASSERT_EQ(f.processRc, VsfStatus::Ok) << code;
+    VsfModel& m = f.m();
+    ASSERT_EQ(m.history.stepCount, 3) << code; // the intercept, then x1 and x2
+    EXPECT_EQ(m.history.stepSSE[2], 0.0) << code;
+    // The last search's candidates: the effect the last step entered, alone.
+    const double shown = m.candidateValue[m.history.stepEffect[2]];
+    EXPECT_EQ(shown, stepCriterion(m, code, 2)) << code;
+    EXPECT_EQ(shown, code == 1 ? kVsfLogUnderflow : -DBL_MAX) << code;
   }
 }
 

@@ -11,6 +11,8 @@
 
 #include <cmath>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -163,4 +165,27 @@ TEST(FarCandidates, BothBuildsFitTheCandidatesOnTheRows) {
     const double sse = std::stod(want[3][2]);
     EXPECT_NEAR(qrxrun::number(*m.anova, 1, "SS"), sse, 1e-7 * sse);
   }
+}
+
+// The stop rule judges an entry by its step's own criterion: FORWARD by SL under STOP=SBC
+// formed each entry's SBC from the swept sums before the step refined them, an error SS of
+// rounding alone that counted as 0 (or as noise), and stopped after x2. It takes mpmath's
+// path (x2 x5 x6 x4) and stops where x1's SBC rises.
+TEST(FarCandidates, TheStopRuleJudgesTheStepsOwnCriterion) {
+  const auto want = wanted("fit.csv");
+  const qrxrun::ProgramRun run =
+      runSelections("proc varsifter data=d;\n  weight w;\n  model y = x1 x2 x3 x4 x5 x6 a1 / noint",
+                    {"forward(select=sl stop=sbc)"}, "farcandidatesstop");
+  ASSERT_EQ(run.status, 0) << run.log;
+  const Selected m = selectedOf(run.json["steps"][0]["output"]);
+  ASSERT_TRUE(m.complete()) << run.log;
+  std::set<std::string> taken, path;
+  for (size_t r = 0; r < (*m.estimates)["rows"].items.size(); ++r)
+    taken.insert(qrxrun::text(*m.estimates, r, "Parameter"));
+  std::istringstream columns(want.at("sbc path"));
+  for (std::string c; columns >> c;)
+    path.insert(c);
+  EXPECT_EQ(taken, path);
+  const double sbc = std::stod(want.at("sbc path sbc"));
+  EXPECT_NEAR(entry(*m.fit, "SBC"), sbc, 1e-7 * sbc);
 }

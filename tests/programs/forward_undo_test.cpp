@@ -31,14 +31,16 @@ struct Case {
 // selected model showed that step's estimates beside Model DF one above its columns and the
 // error SS of those columns. FORWARD undoes x4 after step 5 (on 1 and 8 threads) and puts
 // back the step's refined matrix. STEPWISE, whose stop criterion is not its entry criterion,
-// undoes an entry after step 2 and then takes an effect out and back only to learn the stop
+// undoes an entry after step 3 and then takes an effect out and back only to learn the stop
 // criterion, which leaves the error SS about 5e-10 of itself off the step's (the p-values,
-// which magnify it, a few 1e-9).
+// which magnify it, a few 1e-9). Step 3 (x2) is taken: its estimates' predictions leave an
+// error SS of 2087.66, an adjusted R-square of at least 0.2643 against step 2's 0.2616;
+// judged on the unrefined sums of its nearly dependent columns it was undone.
 TEST(ForwardUndo, TheSelectedModelIsTheLastStepsFit) {
   const std::vector<Case> cases{
       {"forward(select=sl) details=all;\n  performance cpucount=1", "Step5", 1e-9},
       {"forward(select=sl) details=all;\n  performance cpucount=8", "Step5", 1e-9},
-      {"stepwise(select=sl stop=adjrsq sle=0.9 sls=0.95) details=all", "Step2", 1e-7}};
+      {"stepwise(select=sl stop=adjrsq sle=0.9 sls=0.95) details=all", "Step3", 1e-7}};
   std::string program;
   std::vector<std::string> outputs;
   for (const auto& c : cases)
