@@ -534,6 +534,41 @@ def row_folds(case, workdir, d):
     return vals[d.used]
 
 
+class GroupProblem:
+    """A group LASSO path's problem on the case's design: the columns standardised, each
+    effect a group (a polynomial's powers each its own, as the tables name them), the
+    response about its mean, RHO= and TOL= from the program."""
+
+    def __init__(self, case, d):
+        opts = re.search(r"grouplasso\(([^)]*)\)", case.program.lower())
+        rho = re.search(r"rho=([0-9.e+-]+)", opts.group(1) if opts else "")
+        tol = re.search(r"tol=([0-9.e+-]+)", opts.group(1) if opts else "")
+        self.rho = float(rho.group(1)) if rho else 0.9
+        self.tol = float(tol.group(1)) if tol else 1e-6
+        named = [(d.names[c], [c]) if e["kind"] == "poly" else (e["name"], g)
+                 for e, g in zip(case.effects, effect_columns(case, d.col_of)) if g
+                 for c in (g if e["kind"] == "poly" else g[:1])]
+        self.cols = sorted(c for _, g in named for c in g)
+        self.at = {c: i for i, c in enumerate(self.cols)}
+        self.Z, self.sd = ref.standardised(d.D[:, self.cols], d.wf, d.n)
+        # an effect with a constant column takes no part: it never enters and is not judged
+        self.named = [(nm, g) for nm, g in named if all(self.sd[self.at[c]] > 0 for c in g)]
+        self.groups = [[self.at[c] for c in g] for _, g in self.named]
+        self.yc = d.y - ref.wmean(d.y, d.wf)
+        self.wf = d.wf
+
+    def kkt(self, b, step, floor=1.0):
+        """ref.group_kkt of the standardised coefficients b at the path's step."""
+        return ref.group_kkt(self.Z, self.yc, self.wf, b, self.groups, self.rho ** step,
+                             self.tol, floor)
+
+    def slack(self, b, step, floor=1.0):
+        """ref.group_slack of each effect (by name) at the path's step."""
+        out = ref.group_slack(self.Z, self.yc, self.wf, b, self.groups, self.rho ** step,
+                              self.tol, floor)
+        return {nm: v for (nm, _), v in zip(self.named, out)}
+
+
 class Checker:
     def __init__(self, case, workdir, record, qrx=None):
         self.case = case
@@ -1041,36 +1076,21 @@ class Checker:
         at RHO^k of the penalty maximum (no penalty is printed; this is the path's grid), on
         the columns standardised and each effect a group weighed by the square root of its
         column count (ref.group_kkt states the conditions and the allowance)."""
-        case = self.case
         if d.noint:
             return
-        opts = re.search(r"grouplasso\(([^)]*)\)", case.program.lower())
-        rho = re.search(r"rho=([0-9.e+-]+)", opts.group(1) if opts else "")
-        tol = re.search(r"tol=([0-9.e+-]+)", opts.group(1) if opts else "")
-        rho, tol = float(rho.group(1)) if rho else 0.9, float(tol.group(1)) if tol else 1e-6
-        # a polynomial's powers are effects of their own (the tables name each as its effect)
-        named = [(d.names[c], [c]) if e["kind"] == "poly" else (e["name"], g)
-                 for e, g in zip(case.effects, effect_columns(case, d.col_of)) if g
-                 for c in (g if e["kind"] == "poly" else g[:1])]
-        cols = sorted(c for _, g in named for c in g)
-        at = {c: i for i, c in enumerate(cols)}
-        Z, sd = ref.standardised(d.D[:, cols], d.wf, d.n)
-        # an effect with a constant column takes no part: it never enters and is not judged
-        named = [(nm, g) for nm, g in named if all(sd[at[c]] > 0 for c in g)]
-        groups = [[at[c] for c in g] for _, g in named]
-        yc = d.y - ref.wmean(d.y, d.wf)
+        gp = GroupProblem(self.case, d)
         for label, tabs in models:
             if not label.startswith("Step") or label == "Step0" or "ParameterEstimates" not in tabs:
                 continue
-            b = np.zeros(len(cols))
+            b = np.zeros(len(gp.cols))
             for nm, c, r in self.params(d, tabs, label) or []:
                 if c is not None and real(r["Estimate"]):
-                    b[at[c]] = r["Estimate"] * sd[at[c]]
-            (breach, g), tau_max = ref.group_kkt(Z, yc, d.wf, b, groups, rho ** int(label[4:]), tol)
+                    b[gp.at[c]] = r["Estimate"] * gp.sd[gp.at[c]]
+            (breach, g), tau_max = gp.kkt(b, int(label[4:]))
             if breach > 1:
                 self.fail("path.kkt", label, "effect %s breaks the optimality conditions %.3g "
                           "times the solver's tolerance (penalty maximum %.6g)"
-                          % (named[g][0], breach, tau_max))
+                          % (gp.named[g][0], breach, tau_max))
                 return
 
     def check_lasso_kkt(self, d, models):

@@ -447,40 +447,66 @@ def standardised(X, wf, n):
     return Z, sd
 
 
-def group_kkt(Z, yc, wf, b, groups, ratio, tol):
+def group_kkt(Z, yc, wf, b, groups, ratio, tol, floor=1.0):
     """The worst breach of the optimality conditions of
         min 0.5 sum wf (yc - Z b)^2 + tau sum_g sqrt(k_g) |b_g|,  tau = ratio x tau_max,
     tau_max = max_g |Z_g' W yc| / sqrt(k_g) (the penalty at which b = 0 is the solution):
     with g = Z' W (Z b - yc), an active group must have g_g = -tau sqrt(k_g) b_g / |b_g| and
     an inactive one |g_g| <= tau sqrt(k_g). A solver that stops when L |b - prox(b - g / L)|
-    is at most t = tol max(tau_max, 1) in every entry (L the step factor, near the largest
-    eigenvalue of Z'WZ) leaves an inactive group within sqrt(k) t of its bound, and an active
-    one within sqrt(k) t (1 + 2 tau sqrt(k) / (L |b_g|)) (the direction of b_g against that
-    of its proximal point); twice that is allowed (the solver's own L, found by doubling,
-    may fall short of L), and the gradient's rounding adds 64 eps of the size of its terms.
-    Returns (breach over its allowance, group index) for the worst group, and tau_max."""
+    is at most t = tol max(tau_max, floor) in every entry (L the step factor, near the largest
+    eigenvalue of Z'WZ; floor 1 in the response's own units) leaves an inactive group within
+    sqrt(k) t of its bound, and an active one within sqrt(k) t (1 + 2 tau sqrt(k) / (L |b_g|))
+    (the direction of b_g against that of its proximal point); twice that is allowed (the
+    solver's own L, found by doubling, may fall short of L), and the gradient's rounding adds
+    64 eps of the size of its terms. Returns (breach over its allowance, group index) for the
+    worst group, and tau_max."""
+    st = _group_state(Z, yc, wf, b, ratio, tol, floor, groups)
+    worst = (0.0, None)
+    for i, g in enumerate(groups):
+        miss, allow = _group_miss(st, b, g)
+        if miss / allow > worst[0]:
+            worst = (miss / allow, i)
+    return worst, st["tau_max"]
+
+
+def group_slack(Z, yc, wf, b, groups, ratio, tol, floor=1.0):
+    """For each group left out, how far its gradient lies below its bound, tau sqrt(k) -
+    |g_g|, over group_kkt's allowance of it (None for a group in): at most 1 where the
+    solver's stop may leave the group out or let it in, so that either is the optimum to
+    the solver's tolerance."""
+    st = _group_state(Z, yc, wf, b, ratio, tol, floor, groups)
+    out = []
+    for g in groups:
+        if float(np.linalg.norm(b[g])) != 0:
+            out.append(None)
+            continue
+        w = math.sqrt(len(g))
+        _, allow = _group_miss(st, b, g)
+        out.append((st["tau"] * w - float(np.linalg.norm(st["grad"][g]))) / allow)
+    return out
+
+
+def _group_state(Z, yc, wf, b, ratio, tol, floor, groups):
     Zw = Z * wf[:, None]
     tau_max = max((float(np.linalg.norm(Zw[:, g].T @ yc)) / math.sqrt(len(g)) for g in groups),
                   default=0.0)
-    tau = ratio * tau_max
-    lip = max(float(np.linalg.eigvalsh(Z.T @ Zw)[-1]) if Z.size else 0.0, 1e-300)
-    grad = Zw.T @ (Z @ b - yc)
-    size = np.abs(Zw).T @ (np.abs(yc) + np.abs(Z) @ np.abs(b))
-    t = 2 * tol * max(tau_max, 1.0)
-    worst = (0.0, None)
-    for i, g in enumerate(groups):
-        w = math.sqrt(len(g))
-        nb = float(np.linalg.norm(b[g]))
-        rounding = 64 * EPS * float(np.linalg.norm(size[g]))
-        if nb == 0:
-            miss = float(np.linalg.norm(grad[g])) - tau * w
-            allow = w * t + rounding
-        else:
-            miss = float(np.linalg.norm(grad[g] + tau * w * b[g] / nb))
-            allow = w * t * (1 + 2 * tau * w / (lip * nb)) + rounding
-        if miss / allow > worst[0]:
-            worst = (miss / allow, i)
-    return worst, tau_max
+    return {"tau_max": tau_max, "tau": ratio * tau_max,
+            "lip": max(float(np.linalg.eigvalsh(Z.T @ Zw)[-1]) if Z.size else 0.0, 1e-300),
+            "grad": Zw.T @ (Z @ b - yc),
+            "size": np.abs(Zw).T @ (np.abs(yc) + np.abs(Z) @ np.abs(b)),
+            "t": 2 * tol * max(tau_max, floor)}
+
+
+def _group_miss(st, b, g):
+    """(breach of group g's optimality condition, its allowance) in group_kkt's terms."""
+    w = math.sqrt(len(g))
+    nb = float(np.linalg.norm(b[g]))
+    rounding = 64 * EPS * float(np.linalg.norm(st["size"][g]))
+    grad, tau, t = st["grad"], st["tau"], st["t"]
+    if nb == 0:
+        return float(np.linalg.norm(grad[g])) - tau * w, w * t + rounding
+    return (float(np.linalg.norm(grad[g] + tau * w * b[g] / nb)),
+            w * t * (1 + 2 * tau * w / (st["lip"] * nb)) + rounding)
 
 
 def lasso_kkt(Z, yc, wf, b, ridge=0.0, weights=None):
