@@ -24,13 +24,6 @@ PENDING = {
         "INCREMENTAL select 3 steps against 1 (9604765 of the NOINT scenario; its default draw "
         "passed three runs since), not yet traced",
         ("rel.buildsscp",), lambda case: case.seed in (9604765,)),
-    "path-last-step-sse": (
-        "the last step of an adaptive LASSO path beside a far covariate (x3 near 5e7) and a "
-        "degree-8 spline, with no effect named in its summary row, prints an error SS of "
-        "4590.974 where its printed estimates leave 4591.575 (OUTPUT's predictions agree with "
-        "the estimates; steps 40 to 43 agree to 1e-14); S1:5 of the step before is gone from "
-        "its estimates (9602611)",
-        ("output.sse",), lambda case: case.seed in (9602611,)),
 }
 
 

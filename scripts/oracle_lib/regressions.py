@@ -203,12 +203,13 @@ REGRESSIONS = {
              "splits every CLASS variable of the design",
     9604199: "the oracle's least squares stopped where LAPACK's SVD did not converge beside "
              "a GLM-coded CLASS tied to the covariates",
+    9602611: "adaptive LASSO: a step past a refused entry that ended at a zero crossing "
+             "printed the swept sums' error SS after the drop, 1.3e-4 below its estimates' "
+             "SSE, and named no removal",
     # open faults, pending (pending.py) until their mends land
     9604765: "NOINT STEPWISE beside a far response: BUILDSSCP=FULL and INCREMENTAL apart",
     9600613: "STEPWISE by SL: a candidate's log p-value from its trial's rounding-noise error "
              "SS (1.4e-105) where its perfect-fit step prints p = 0",
-    9602611: "the last step of an adaptive LASSO path prints an error SS 1.3e-4 below its "
-             "estimates' SSE",
     8300118: "rows permuted: a degree-58 spline's doubtful pivot refused in one order, taken in "
              "the other (the 1% agreement of the sums' pivot with the rows')",
     8300140: "rows permuted: a degree-59 spline's doubtful pivot taken in one order, refused in "
