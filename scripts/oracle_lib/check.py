@@ -1011,7 +1011,14 @@ class Checker:
         err = anova.get("Error")
         if err is None:
             return
-        tol = 1e-8 * d.tss + 1e-12 * math.fsum(d.wf * mag ** 2)
+        # The estimates are doubles on the data scale: a row's prediction carries the rounding
+        # of its terms, some multiple of u times their sum of magnitudes, and moves the SSE by
+        # twice the residual times that (to first order). The allowance is that row by row
+        # conditioning, not a share of the magnitudes squared: beside a covariate near 5e7 the
+        # latter allowed 5e9 and let an error SS 0.6 off its estimates pass.
+        spread = 64 * EPS * mag
+        tol = (1e-8 * d.tss + 2 * math.fsum(d.wf * np.abs(d.y - pred) * spread)
+               + math.fsum(d.wf * spread ** 2))
         if err["SS"] is None or abs(err["SS"] - sse) > tol:
             self.fail("path.sse", label, "error SS %r, SSE of the printed estimates %r (total %r)"
                       % (err["SS"], sse, d.tss))

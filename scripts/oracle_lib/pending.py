@@ -7,13 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "path-last-step-sse": (
-        "the last step of an adaptive LASSO path beside a far covariate (x3 near 5e7) and a "
-        "degree-8 spline, with no effect named in its summary row, prints an error SS of "
-        "4590.974 where its printed estimates leave 4591.575 (OUTPUT's predictions agree with "
-        "the estimates; steps 40 to 43 agree to 1e-14); S1:5 of the step before is gone from "
-        "its estimates (9602611)",
-        ("output.sse",), lambda case: case.seed in (9602611,)),
     "far-fold-press": (
         "FORWARD by CV over SPLIT(9) folds beside a degree-8 TPF spline and weights: fold 5, "
         "whose held-out rows hold nearly all the CV PRESS (1.4656e10), prints 14656308037.2338 "

@@ -368,14 +368,30 @@ void refuseEntry(VsfModel* m, int32_t k) {
   return VsfStatus::Ok;
 }
 
+// The residual's sums that a move formed (updateResidual). Taking an effect out or back in
+// sets the swept matrix's least-squares SSE in their place, which is not the path's.
+struct MoveSums {
+  double sse, validateAse, testAse;
+};
+
+[[nodiscard]] MoveSums moveSums(const VsfModel* m) {
+  return MoveSums{m->sse, m->validateAse, m->testAse};
+}
+
 // Ends a step that moved past a refused entry at that move: the effect `entered` (-1: none)
-// whose stretch would end the path leaves again, so that the step enters nothing.
-void keepTheMove(VsfModel* m, int32_t entered, int32_t* changedEffect) {
+// whose stretch would end the path leaves again, so that the step enters nothing; an effect
+// whose coefficient reached zero at the move stays out and is the step's change. The step's
+// sums are those the move formed for the estimates it leaves (`sums`), not the swept
+// matrix's after the effects left.
+void keepTheMove(VsfModel* m, int32_t entered, int32_t* changedEffect, const MoveSums& sums) {
   if (entered >= 0) {
     vsfDropEffect(m, entered, 2);
     vsfScreenDropped(m, entered);
+    *changedEffect = -1;
   }
-  *changedEffect = -1;
+  m->sse = sums.sse;
+  m->validateAse = sums.validateAse;
+  m->testAse = sums.testAse;
 }
 
 // What a stretch of a step did: ended the step, or refused its entrant, before moving
@@ -430,6 +446,7 @@ namespace {
   const double sy =
       m->totals.nObs - 1 > 0 ? std::sqrt(std::max(m->totalSS, 0.0) / (m->totals.nObs - 1)) : 0.0;
 
+  const MoveSums sums = moveSums(m);
   if (*pendingDrop != -1) {
     vsfDropEffect(m, *pendingDrop, 1);
     vsfScreenDropped(m, *pendingDrop);
@@ -509,7 +526,7 @@ namespace {
       // it left, and the next step finds the end.
       m->path.lambda = lambdaBefore;
       m->path.l1Norm = l1Before;
-      keepTheMove(m, entered, changedEffect);
+      keepTheMove(m, entered, changedEffect, sums);
       return VsfStatus::Ok;
     }
     if (end != VSR_NONE) {
