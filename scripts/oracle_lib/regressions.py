@@ -225,6 +225,9 @@ REGRESSIONS = {
              "SSE, and named no removal",
     # open faults, pending (pending.py) until their mends land
     9610198: "FORWARD by CV: a far fold's CV PRESS 3.5e-12 off its refit, its spread 1.4e-12",
+    9620098: "LASSO by BY groups: a one-level EFFECT-coded CLASS counted as a split effect",
+    9620255: "LASSO CHOOSE=CVEX beside a GLM-coded CLASS: External CV PRESS 2e-3 off the "
+             "folds' reference paths",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
@@ -272,4 +275,6 @@ SCENARIOS = {
     8300191: "manylevels",
     7310013: "manylevels",
     9604199: "tiedlevels",
+    9620098: "path",
+    9620255: "penalized",
 }
