@@ -228,6 +228,12 @@ REGRESSIONS = {
     9620098: "LASSO by BY groups: a one-level EFFECT-coded CLASS counted as a split effect",
     9620255: "LASSO CHOOSE=CVEX beside a GLM-coded CLASS: External CV PRESS 2e-3 off the "
              "folds' reference paths",
+    9701800: "BACKWARD by BIC fitted to 1e-9 of the total: a removal candidate's BIC 0.04 "
+             "from its step's",
+    9700235: "NOINT FORWARD by CV: CVDETAILS fold estimates 1e-8 off their refits",
+    9700683: "rows permuted beside a degree-58 spline with 13 knots: 4 steps against 3",
+    9701049: "NONE beside an ORTHREF CLASS and far covariates: a standard error 1.7e-6 off",
+    9701075: "the road relation, NOINT STEPWISE by SL: 5 steps against 4",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
