@@ -13,7 +13,7 @@ import subprocess
 
 import numpy as np
 
-from . import check, ref, tables
+from . import check, ref, runqrx, tables
 from .check import Finding, find, printed_models, real
 from .runqrx import factoid, read_csv, table_rows
 
@@ -417,7 +417,8 @@ class FeatureChecks:
             return
         run = subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "scripts", "run_scoring_code.py"),
                               code, os.path.join(self.work, data)],
-                             capture_output=True, text=True, timeout=60)
+                             capture_output=True, text=True, timeout=runqrx.HANG_LIMIT,
+                             preexec_fn=runqrx.cpu_limited(60))
         n = len(want)
         lines = run.stdout.split("\n")[:n]
         if run.returncode != 0 or len(lines) != n:

@@ -2,22 +2,43 @@
 import csv
 import json
 import os
+import resource
+import signal
 import subprocess
 
 MISSING = None
 
 
-def run(qrx, workdir, program="case.qrx", cpucount=1, timeout=120):
+# A run that has no answer after this many seconds of CPU per thread is stopped. The limit
+# counts the run's own work, which the machine's load does not change: one of wall time let a
+# program that takes 11 s alone time out beside 80 busy processes. The wall-clock limit only
+# ends a run that waits without working (a hang), and is far above any starved run's time.
+CPU_LIMIT = 120
+HANG_LIMIT = 3600
+
+
+def cpu_limited(seconds):
+    """For the child before it starts qrx: SIGXCPU ends it past `seconds` of CPU time."""
+    def limit():
+        resource.setrlimit(resource.RLIMIT_CPU, (seconds, seconds + 10))
+    return limit
+
+
+def run(qrx, workdir, program="case.qrx", cpucount=1):
     """Runs qrx in workdir with CPUCOUNT fixed and MEMSIZE fixed (so that the thread count
     does not follow free memory); returns (exit status, record or None, stderr text)."""
     out = os.path.join(workdir, "out%d.json" % cpucount)
     cmd = [qrx, "--work", workdir, "-o", "CPUCOUNT=%d" % cpucount, "-o", "MEMSIZE=2G",
            "--json", out, "--listing", os.path.join(workdir, "listing%d.txt" % cpucount),
            os.path.join(workdir, program)]
+    cpu = CPU_LIMIT * cpucount
     try:
-        proc = subprocess.run(cmd, capture_output=True, text=True, timeout=timeout, cwd=workdir)
+        proc = subprocess.run(cmd, capture_output=True, text=True, timeout=HANG_LIMIT,
+                              cwd=workdir, preexec_fn=cpu_limited(cpu))
     except subprocess.TimeoutExpired:
-        return -1, None, "timed out after %ds" % timeout
+        return -1, None, "waited %ds without an answer" % HANG_LIMIT
+    if proc.returncode == -signal.SIGXCPU:
+        return -1, None, "stopped after %ds of CPU time" % cpu
     record = None
     if os.path.exists(out):
         with open(out) as fh:
