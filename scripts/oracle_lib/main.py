@@ -14,7 +14,12 @@ import sys
 import tempfile
 import traceback
 
-import numpy as np
+# Each case is one process: numpy's BLAS on more threads than one would only spin beside the
+# other jobs (scripts/oracle sets the same; this holds when main.py is run directly).
+for _name in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
+    os.environ.setdefault(_name, "1")
+
+import numpy as np  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
