@@ -20,6 +20,7 @@
 #include <cfloat>
 #include <cmath>
 #include <new>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -282,25 +283,35 @@ using PivotCoefs = std::vector<std::tuple<int32_t, int32_t, double>>;
   return p;
 }
 
+// The pivots of the single-column candidates the search may add (simplePivot), by effect; an
+// effect that is not such a candidate has none. Formed once per search: on the growing build
+// each costs the model's columns squared, and the far test and the search both read them.
+using SimplePivots = std::vector<std::optional<SimplePivot>>;
+
+[[nodiscard]] SimplePivots simplePivots(VsfModel* m) {
+  SimplePivots pivots(static_cast<size_t>(m->effectCount));
+  PivotCoefs coef;
+  for (int32_t i = 0; i < m->effectCount; ++i)
+    if (m->effectColumns[i] == 1 && addEligible(m, i))
+      pivots[static_cast<size_t>(i)] = simplePivot(m, i, &coef);
+  return pivots;
+}
+
 // Whether, without an intercept, the model's error SS or a single-column candidate's as the
-// sums give it (simplePivot, on either build of the cross products) lies below
-// kVsfFarResponse of y'y: those sums hold it only to the rounding of y'y, which can exceed it,
-// so that the candidates' criteria, and which of them is best, would be rounding noise (a
-// response far from 0 against its spread). Each candidate is then fitted and its error SS
-// formed from the rows.
-[[nodiscard]] bool candidatesFar(VsfModel* m) {
+// sums give it (simplePivots, on either build of the cross products, formed here into
+// `pivots` when it needs them) lies below kVsfFarResponse of y'y: those sums hold it only to
+// the rounding of y'y, which can exceed it, so that the candidates' criteria, and which of
+// them is best, would be rounding noise (a response far from 0 against its spread). Each
+// candidate is then fitted and its error SS formed from the rows.
+[[nodiscard]] bool candidatesFar(VsfModel* m, SimplePivots* pivots) {
   if (!trialsMayBeFar(m))
     return false;
   if (vsfBelowFarResponse(m, m->sse))
     return true;
-  PivotCoefs coef;
-  for (int32_t i = 0; i < m->effectCount; ++i) {
-    if (m->effectColumns[i] != 1 || !addEligible(m, i))
-      continue;
-    const SimplePivot p = simplePivot(m, i, &coef);
-    if (p.d > 0.0 && vsfBelowFarResponse(m, m->sse - p.r * p.r / p.d))
+  *pivots = simplePivots(m);
+  for (const std::optional<SimplePivot>& p : *pivots)
+    if (p && p->d > 0.0 && vsfBelowFarResponse(m, m->sse - p->r * p->r / p->d))
       return true;
-  }
   return false;
 }
 
@@ -339,12 +350,14 @@ VsfStatus Drop(VsfModel* m, int32_t k, double* value) {
   return refresh(m, value);
 }
 
-void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint8_t>* entries) {
-  PivotCoefs coef;
+namespace {
+
+void bestSimple(VsfModel* m, const SimplePivots& pivots, int32_t* effect, double* value,
+                std::vector<uint8_t>* entries) {
   for (int32_t i = 0; i < m->effectCount; ++i) {
-    if (m->effectColumns[i] != 1 || !addEligible(m, i))
+    if (!pivots[static_cast<size_t>(i)])
       continue;
-    const SimplePivot p = simplePivot(m, i, &coef);
+    const SimplePivot& p = *pivots[static_cast<size_t>(i)];
     // A column whose pivot shows an inflation its entry would refine is tried by its entry:
     // its judged diagonal over its pivot.
     if (entries != nullptr && p.d > p.tol && vsfTrialIsEntry(m, p.own / p.d)) {
@@ -358,6 +371,12 @@ void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint
                          : hostMissing();
     takeIfBetter(m, i, c, effect, value);
   }
+}
+
+} // namespace
+
+void vsfBestSimple(VsfModel* m, int32_t* effect, double* value, std::vector<uint8_t>* entries) {
+  bestSimple(m, simplePivots(m), effect, value, entries);
 }
 
 // The criterion of a candidate's trial (missing when it adds no rank), formed while the trial
@@ -416,13 +435,16 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   *effect = -1;
   *value = worst(sel(m));
   clearCandidates(m);
-  const bool far = candidatesFar(m);
+  SimplePivots pivots;
+  const bool far = candidatesFar(m, &pivots);
   const bool all = trialAll(m) || far || vsfTrialIsEntry(m, 0.0);
   m->trial.trialsSweptFully = far ? 1 : 0;
   std::vector<uint8_t> entries;
   if (!all) {
     entries.assign(static_cast<size_t>(m->effectCount), 0);
-    vsfBestSimple(m, effect, value, &entries);
+    if (pivots.empty())
+      pivots = simplePivots(m);
+    bestSimple(m, pivots, effect, value, &entries);
   }
   bool backedUp = false;
   for (int32_t i = 0; i < m->effectCount; ++i) {
