@@ -27,15 +27,6 @@ PENDING = {
         "the reference lars_path drops a degenerate regressor on these folds, so which of the "
         "two is the path is not yet traced (9620255)",
         ("cvex.press",), lambda case: case.seed in (9620255,)),
-    "near-zero-trial-sse": (
-        "BACKWARD by BIC beside a degree-11 spline of a far covariate (near 1.57e9), WEIGHT and "
-        "FREQ, BY group 2 fitted to 1e-9 of its corrected total (675.05): x3's removal "
-        "candidate shows BIC -384.406706 where its step prints -384.367953, error SS 1.2690e-6 "
-        "against 1.2704e-6 (0.1%), both at the rounding the total's digits leave; shown since "
-        "a trial keeps its own rounding bound (the previous main printed those steps' error "
-        "SS as 0 beside candidate BICs near -1520); whether the oracle's allowance or the "
-        "trial is at fault is not yet traced (9701800)",
-        ("candidates.entry",), lambda case: case.seed in (9701800,)),
     "long-run-9700": (
         "four findings of 2,000 fresh programs that fail alike on the previous main, not yet "
         "traced: 9700235 (NOINT FORWARD by CV, a degree-10 polynomial, CVDETAILS: fold "
