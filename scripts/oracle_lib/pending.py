@@ -7,14 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "far-fold-press": (
-        "FORWARD by CV over SPLIT(9) folds beside a degree-8 TPF spline and weights: fold 5, "
-        "whose held-out rows hold nearly all the CV PRESS (1.4656e10), prints 14656308037.2338 "
-        "where its exact refit gives 14656308037.2850 (3.5e-12 relative, scaled condition "
-        "26.6); the oracle's held-out spread allows 1.4e-12. Not yet traced: the engine's "
-        "move of the fold's sums to its training means, which the spread does not price, or "
-        "digits the fold loses (9610198)",
-        ("cvpress", "cvdetails.press"), lambda case: case.seed in (9610198,)),
     "one-level-split": (
         "LASSO by BY groups, an EFFECT-coded CLASS g1 that holds one level in BY group 2 (no "
         "design column there): Dimensions says 5 effects after splits where the columns make "
