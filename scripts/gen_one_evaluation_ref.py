@@ -37,6 +37,10 @@ LU), with no part of the code under test:
   is not the move of the smallest error SS (asserted): the effect moved at each step (forward
   k, backward k, as the column's number, 1 for x1) and the step's BIC (forward_bic k,
   backward_bic k; backward step 0 is the full model).
+- dropretake: x4 and x3, then an effect of two columns (a1, a2), a2 = x4 + 5e-4 x3 + 5e-5 z:
+  in the full model a2's pivot is 1e-9 of its diagonal (refused), and x3's removal takes it
+  again at an inflation between 1e6 and 1e7 (asserted), y = 1 + a1 + a2 + 5 x4 + 1e-4 e: the
+  error SS of the intercept, x4, a1 and a2 (sse).
 
 Run from the repository root: /usr/bin/python3 scripts/gen_one_evaluation_ref.py
 """
@@ -53,11 +57,12 @@ def fraction(v, bits):
     return round(v * 2**bits) / 2**bits
 
 
-def write_design(name, y, columns):
+def write_design(name, y, columns, widths=None):
     n = len(y)
     X = [np.ones(n)] + list(columns)
     with open(os.path.join(OUT, "onerule_%s_design.csv" % name), "w") as f:
-        f.write("widths" + ",1" * len(X) + "\n")
+        f.write("widths," + ",".join(str(w) for w in [1] + (widths or [1] * len(columns)))
+                + "\n")
         for i in range(n):
             f.write(",".join(repr(float(c[i])) for c in [y] + X) + "\n")
 
@@ -215,6 +220,18 @@ def step_memory_case(out):
     write_design("stepmemory", y, [x1, x2, x3, x4])
     _, sse = exact_fit(y, [x1, x2, x4])
     out.append(["stepmemory", "sse124", float(sse)])
+def drop_retake_case(out):
+    rng = np.random.default_rng(74)
+    n = 40
+    a1, x3, x4, z = (np.array([fraction(v, 30) for v in rng.normal(size=n)]) for _ in range(4))
+    a2 = np.array([fraction(v, 50) for v in x4 + 5e-4 * x3 + 5e-5 * z])
+    y = np.array([fraction(v, 50) for v in 1 + a1 + a2 + 5 * x4 + 1e-4 * rng.normal(size=n)])
+    assert inflation([x4, x3, a1, a2], 3) > 1e8 and 1e6 < inflation([x4, a1, a2], 2) < 1e7
+    write_design("dropretake", y, [x4, x3, a1, a2], widths=[1, 1, 2])
+    _, sse = exact_fit(y, [x4, a1, a2])
+    out.append(["dropretake", "sse", float(sse)])
+
+
 def bic(sse, p, n, sigma2):
     q = n * sigma2 / sse
     return n * mpmath.log(sse / n) + 2 * q * (p + 2 - q)
@@ -271,6 +288,7 @@ def main():
     fold_cases(out)
     step_memory_case(out)
     bic_order_case(out)
+    drop_retake_case(out)
     with open(os.path.join(OUT, "onerule_ref.csv"), "w") as f:
         f.write("case,quantity,value\n")
         for case, quantity, value in out:

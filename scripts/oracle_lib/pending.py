@@ -7,14 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "far-fold-press": (
-        "FORWARD by CV over SPLIT(9) folds beside a degree-8 TPF spline and weights: fold 5, "
-        "whose held-out rows hold nearly all the CV PRESS (1.4656e10), prints 14656308037.2338 "
-        "where its exact refit gives 14656308037.2850 (3.5e-12 relative, scaled condition "
-        "26.6); the oracle's held-out spread allows 1.4e-12. Not yet traced: the engine's "
-        "move of the fold's sums to its training means, which the spread does not price, or "
-        "digits the fold loses (9610198)",
-        ("cvpress", "cvdetails.press"), lambda case: case.seed in (9610198,)),
     "one-level-split": (
         "LASSO by BY groups, an EFFECT-coded CLASS g1 that holds one level in BY group 2 (no "
         "design column there): Dimensions says 5 effects after splits where the columns make "
@@ -27,15 +19,6 @@ PENDING = {
         "the reference lars_path drops a degenerate regressor on these folds, so which of the "
         "two is the path is not yet traced (9620255)",
         ("cvex.press",), lambda case: case.seed in (9620255,)),
-    "near-zero-trial-sse": (
-        "BACKWARD by BIC beside a degree-11 spline of a far covariate (near 1.57e9), WEIGHT and "
-        "FREQ, BY group 2 fitted to 1e-9 of its corrected total (675.05): x3's removal "
-        "candidate shows BIC -384.406706 where its step prints -384.367953, error SS 1.2690e-6 "
-        "against 1.2704e-6 (0.1%), both at the rounding the total's digits leave; shown since "
-        "a trial keeps its own rounding bound (the previous main printed those steps' error "
-        "SS as 0 beside candidate BICs near -1520); whether the oracle's allowance or the "
-        "trial is at fault is not yet traced (9701800)",
-        ("candidates.entry",), lambda case: case.seed in (9701800,)),
     "long-run-9700": (
         "four findings of 2,000 fresh programs that fail alike on the previous main, not yet "
         "traced: 9700235 (NOINT FORWARD by CV, a degree-10 polynomial, CVDETAILS: fold "

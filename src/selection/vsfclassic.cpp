@@ -465,6 +465,23 @@ VsfStatus AddCandidate(VsfModel* m, int32_t* effect, double* value) {
   return m->passFailure;
 }
 
+namespace {
+
+// Whether a column of an effect in the model is not swept (refused by the rank rule).
+[[nodiscard]] bool holdsRefusedColumn(const VsfModel* m) {
+  for (int32_t p = 0; p < m->inModelCount; ++p) {
+    const int32_t e = m->inModelList[p];
+    if (m->structured != nullptr && e == m->structured->effect)
+      continue;
+    for (int32_t j = 0; j < m->effectColumns[e]; ++j)
+      if (m->sweepFlags[m->effectColumn[e] + j] != '1')
+        return true;
+  }
+  return false;
+}
+
+} // namespace
+
 void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
   const VsfCriterion S = sel(m);
   *effect = -1;
@@ -473,9 +490,12 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
     return;
   if (storeCandidates(m) && m->options->drop != VsfDrop::Competitive)
     clearCandidates(m);
-  // A model whose step was refined has each removal tried as the step that removes it.
+  // A model whose step was refined has each removal tried as the step that removes it; so
+  // has a model holding a refused column, which a removal may take again (r^2 / d leaves it
+  // out).
   const bool entry = vsfTrialIsEntry(m, 0.0);
-  if (m->singleColumnEffectCount == m->effectCount && !trialAll(m) && !entry) {
+  if (m->singleColumnEffectCount == m->effectCount && !trialAll(m) && !entry &&
+      !holdsRefusedColumn(m)) {
     // As for entries, the removals' criteria are compared, not their error SS.
     for (int32_t i = 0; i < m->effectCount; ++i) {
       if (!dropEligible(m, i) || m->effectColumns[i] != 1)
@@ -510,7 +530,9 @@ void DropCandidate(VsfModel* m, int32_t* effect, double* value) {
       backedUp = true;
     }
     vsfDropEffect(m, i, trialAll(m) || entry ? 1 : 0);
-    if (entry && refineTrial(m) != VsfStatus::Ok) {
+    // Refined as its step will be, whether or not the model's step was: a removal that takes
+    // a refused column again can leave a nearly dependent fit behind a model that was not.
+    if (refineTrial(m) != VsfStatus::Ok) {
       // The pass's failure is kept in passFailure, which ends the search.
       m->effectStatus[i] = VES_SELECTED;
       vsfModelReload(m, true);

@@ -347,6 +347,39 @@ TEST_F(OneEvaluation, ANearlyDependentTrialIsItsEntry) {
   EXPECT_NEAR(stepCriterion(m, 4, 2), exact, 1e-6);
 }
 
+// A removal is tried as its step makes it: x3's removal takes again a2 (of the effect a =
+// a1, a2), refused beside x4 and x3 at 1e-9 of its diagonal, at an inflation of 3.3e6 once x3
+// has left, and its step is refined though the model it leaves was not. BACKWARD by SBC shows
+// for x3's removal the exact SBC of the intercept, x4, a1 and a2 (an error SS of 2.4e-10 of
+// the total), as its step does, where the rebuilt sums' unrefined error SS gave one 6e-5 off.
+TEST_F(OneEvaluation, ARemovalThatRetakesAColumnIsTriedAsItsStep) {
+  FitSetup s;
+  s.method = VsfMethod::Backward;
+  s.select = 4; // SBC
+  s.records = true;
+  Fit f(readDesign("onerule_dropretake"), s);
+  f.opt.storeCandidates = 1;
+  f.opt.stop = VsfCriterion::None;
+  f.go();
+  ASSERT_EQ(f.processRc, VsfStatus::Ok);
+  VsfModel& m = f.m();
+  ASSERT_GE(m.history.stepCount, 2);
+  ASSERT_EQ(m.history.stepEffect[1], 2); // x3
+  ASSERT_EQ(m.history.stepRank[1], 4);
+  const double n = m.totals.nObs, sse = ruleRef("dropretake", "sse");
+  const double exact = n * std::log(sse / n) + 4 * std::log(n);
+  EXPECT_NEAR(stepCriterion(m, 4, 1), exact, 1e-6);
+  int64_t pos = 0;
+  for (int32_t step = 0; step < 2; ++step) {
+    VsfModel back{};
+    ASSERT_EQ(f.restoreStep(back, &pos), VsfStatus::Ok);
+    if (step == 1) {
+      EXPECT_NEAR(back.candidateValue[2], exact, 1e-6);
+    }
+    vsfModelByFree(&back);
+  }
+}
+
 } // namespace
 
 // The search compares the candidates' criteria, not the error SS behind them (takeIfBetter,
