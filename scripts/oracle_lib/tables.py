@@ -288,6 +288,12 @@ def read_fold_estimates(chk, d, where, tabs, cols, parts, fc):
                     continue
                 want = f.beta[0]
                 scale = abs(f.cy) + sy + float(np.sum(np.abs(f.beta[1:] * f.cx)))
+            elif d.noint:
+                # without an intercept the fold's fit is about the origin: its estimates err
+                # by eps kappa of the response's norm over the column's, not of their spreads
+                # about the means (a response near 1e5 whose spread is 1.9, seed 9700235)
+                want = f.beta[at[c]]
+                scale = f.rhs_norm / max(float(f.scale[at[c]]), 1e-300)
             else:
                 want = f.beta[at[c] + off]
                 x = d.D[p["train"], c]

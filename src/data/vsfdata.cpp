@@ -740,6 +740,8 @@ namespace {
   m->moments.columnSquareSums = allocArray<double>(byPool, N);
   m->moments.spreadState = allocArray<uint8_t>(byPool, N);
   m->moments.spreadSums = allocArray<double>(byPool, 2 * static_cast<int64_t>(N));
+  m->moments.farSparse = nullptr;
+  m->moments.farSparseCount = 0;
   m->shift.xpxShift = allocArray<double>(byPool, N + 1);
   m->layout.sparseEffectList = allocArray<int32_t>(byPool, E);
   m->layout.sparseSlot = allocArray<int32_t>(byPool, E);

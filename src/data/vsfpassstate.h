@@ -331,6 +331,11 @@ struct VsfColumnMoments {
   // (their sums of deviations and of squared deviations in spreadSums, 2 x parmCount).
   uint8_t* spreadState;
   double* spreadSums;
+  // While that pass runs: the sparse columns it forms again, as (effect, column) pairs, and
+  // their count. A sparse column far from its mean (an ordinal level that nearly every row
+  // holds) is one whose rows the pass must visit, zeros included.
+  const int32_t* farSparse;
+  int32_t farSparseCount;
 };
 
 // The shift the pages are held about while a model with an intercept is fitted, and how the pass

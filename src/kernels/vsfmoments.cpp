@@ -1,6 +1,7 @@
 // Moment kernels. vsfMoments and vsfYpwY walk every parameter of a row at its parameter
 // position (dense values and stored sparse values alike); vsfMoments also keeps the training
-// and held-out totals of external cross validation. vsfSpreads walks the dense columns only.
+// and held-out totals of external cross validation. vsfSpreads walks the dense columns and
+// the sparse ones listed far from their means.
 #include "kernels/vsfmoments.h"
 
 #include "data/vsfdata.h"
@@ -81,6 +82,20 @@ void spreadsBody(VsfPassState* m, QkPageDescriptor* page, double* deviations, do
         deviations[p] += w * d;
         squares[p] += w * d * d;
       }
+    }
+    // The sparse columns' rows hold their stored values and zeros elsewhere, raw.
+    for (int32_t i = 0; i < m->moments.farSparseCount; ++i) {
+      const int32_t e = m->moments.farSparse[2 * i], q = m->moments.farSparse[2 * i + 1];
+      const int32_t p = m->parmOffset[e] + q, s = m->layout.sparseSlot[e];
+      double x = 0.0;
+      for (int32_t b = r.slotBegin(S, s), end = r.slotEnd(S, s); b < end; ++b)
+        if (r.storedIndex(S, b) == q) {
+          x = r.sparseValues[b];
+          break;
+        }
+      const double d = x - m->moments.columnSums[p];
+      deviations[p] += w * d;
+      squares[p] += w * d * d;
     }
   });
 }

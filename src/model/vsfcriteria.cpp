@@ -10,6 +10,7 @@
 #include "model/vsffoldpress.h"
 #include "model/vsfformulas.h"
 #include "model/vsfmodel.h"
+#include "model/vsfpressfactor.h"
 #include "model/vsfrefine.h"
 #include "model/vsfstructured.h"
 #include "model/vsfsweep.h"
@@ -303,7 +304,7 @@ void vsfStdBeta(VsfModel* m) {
   vsfInterceptToData(m, m->beta, m->sweepFlags);
 }
 
-void vsfDiagXpXi(VsfModel* m) {
+VsfStatus vsfDiagXpXi(VsfModel* m) {
   std::fill(m->betaVariance, m->betaVariance + m->parmCount, 0.0);
   int32_t q = 0;
   for (int32_t e = 0; e < m->effectCount; ++e) {
@@ -319,6 +320,7 @@ void vsfDiagXpXi(VsfModel* m) {
   }
   vsfStructuredVariance(m);
   interceptVarianceToData(m);
+  return vsfFactorVariances(m);
 }
 
 double vsfStepCriterion(const VsfModel* m, VsfCriterion code, int32_t i) {

@@ -23,4 +23,7 @@ void vsfComputeCVEXPRESS(VsfModel* model);
 // (beta, in parameter order) of the model whose sweep flags are given.
 void vsfInterceptToData(const VsfModel* model, double* beta, const char* flags);
 void vsfStdBeta(VsfModel* model);
-void vsfDiagXpXi(VsfModel* model);
+// The variances of the estimates over the error variance (model->betaVariance, -1 where a
+// column is out): the swept block's diagonal, or on a nearly dependent step the factor of the
+// rows' (vsfFactorVariances). Returns a pass's failure, Ok otherwise.
+[[nodiscard]] VsfStatus vsfDiagXpXi(VsfModel* model);

@@ -52,12 +52,15 @@ struct JudgedSums {
 } // namespace
 
 double vsfPivotInflation(const VsfModel* m, int64_t k, double pivot, bool taken) {
-  return vsfInflationOf(vsfPivotDiagonal(m->xpx, m->sweepFlags, k, vsfRuleCentred(m)), pivot,
-                        taken);
+  return vsfInflationOf(vsfPivotSize(m->xpx, m->sweepFlags, k, vsfRuleCentred(m)), pivot, taken);
 }
 
 double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred) {
   return JudgedSums(xpx, flags, k, centred).sum(k, k);
+}
+
+double vsfPivotSize(const double* xpx, const char* flags, int64_t k, bool centred) {
+  return JudgedSums(xpx, flags, k, centred).size(k, k);
 }
 
 bool vsfRuleCentred(const VsfModel* m) { return m->options == nullptr || !m->options->noint; }

@@ -163,3 +163,45 @@ VsfStatus vsfLeverageFactorFor(VsfModel* m, VsfLeverageFactor& f, bool& formed) 
     return VsfStatus::Ok;
   return factorHolds(m, f, formed);
 }
+
+VsfStatus vsfFactorVariances(VsfModel* m) {
+  // With the many-level effect in, the variances come from the road's own elimination
+  // (vsfStructuredVariance), whose rows' reduction the PRESS pass alone sets up.
+  if (m->betaVariance == nullptr || (m->structured != nullptr && m->structured->inModel) ||
+      !vsfNearlyDependent(vsfStepInflation(m)))
+    return VsfStatus::Ok;
+  VsfLeverageFactor f;
+  bool formed = false;
+  if (const VsfStatus rc = vsfLeverageFactorFor(m, f, formed); rc != VsfStatus::Ok || !formed)
+    return rc;
+  // D A D = L L', so A^-1_cc = D_c^2 |L^-1 e_c|^2, by forward substitution from place c on.
+  const int64_t k = f.count;
+  const auto L = [&f](int64_t i, int64_t j) {
+    return f.lower[static_cast<size_t>(i * (i + 1) / 2 + j)];
+  };
+  std::vector<double> x(static_cast<size_t>(k));
+  for (int32_t i = 0; i < m->inModelCount; ++i) {
+    const int32_t e = m->inModelList[i];
+    // On shifted pages the intercept's variance is carried to the data's scale from the swept
+    // block's covariances.
+    if (e == 0 && m->shift.pagesShifted)
+      continue;
+    for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
+      const int64_t c = m->effectColumn[e] + q;
+      const int64_t p = f.place[static_cast<size_t>(c)];
+      if (p < 0 || m->sweepFlags[c] != '1')
+        continue;
+      double sum = 0.0;
+      for (int64_t r = p; r < k; ++r) {
+        double v = r == p ? 1.0 : 0.0;
+        for (int64_t j = p; j < r; ++j)
+          v -= L(r, j) * x[static_cast<size_t>(j)];
+        x[static_cast<size_t>(r)] = v / L(r, r);
+        sum += x[static_cast<size_t>(r)] * x[static_cast<size_t>(r)];
+      }
+      const double d = f.scale[static_cast<size_t>(p)];
+      m->betaVariance[m->parmOffset[e] + q] = sum * d * d;
+    }
+  }
+  return VsfStatus::Ok;
+}

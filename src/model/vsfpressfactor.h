@@ -32,3 +32,11 @@ void vsfRotateIn(double* lower, int64_t k, double* z, int64_t first);
 // sparse, and where a column of the factor has no pivot. Returns the pass's failure, Ok otherwise.
 [[nodiscard]] VsfStatus vsfLeverageFactorFor(VsfModel* model, VsfLeverageFactor& factor,
                                              bool& formed);
+
+// The variances of a nearly dependent step's estimates (model->betaVariance; on shifted pages
+// the intercept's is carried to the data's scale from the swept block): where the swept columns'
+// largest variance inflation passes kVsfRefineInflation, whose swept block holds the variances no
+// better than the estimates it has the step refined for, the diagonal of A^-1 from the factor of
+// the rows (vsfLeverageFactorFor) where one is formed; not with the many-level effect in. Returns
+// the pass's failure, Ok otherwise.
+[[nodiscard]] VsfStatus vsfFactorVariances(VsfModel* model);

@@ -209,7 +209,8 @@ VsfStatus vsfRecordStep(VsfModel* model, int32_t effect) {
   const int32_t nP = m->parmCount, nE = m->effectCount;
   if (!o->parmStandardize) {
     vsfStdBeta(m);
-    vsfDiagXpXi(m);
+    if (const VsfStatus rc = vsfDiagXpXi(m); rc != VsfStatus::Ok)
+      return rc;
   } else {
     vsfScaleBeta(m);
   }

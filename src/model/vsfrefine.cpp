@@ -246,7 +246,7 @@ double largestInflation(const double* xpx, const char* flags, const double* swep
   for (int64_t c = 1; c < n; ++c) {
     if (flags[c] != '1' || (centred && c == 1))
       continue;
-    const double d = vsfPivotDiagonal(xpx, flags, c, centred);
+    const double d = vsfPivotSize(xpx, flags, c, centred);
     worst = std::max(worst, std::fabs(d * swept[diag(c)]));
   }
   return worst;

@@ -60,6 +60,10 @@ inline double vsfSweepTolerance(double diagonal) { return diagonal > 0 ? 1e-8 * 
 // Column k's diagonal as the rule judges it: about the means when `centred` and the intercept
 // is swept, a_kk - a_k1^2 / a_11.
 double vsfPivotDiagonal(const double* xpx, const char* flags, int64_t k, bool centred);
+// The size of the terms column k's judged diagonal is formed from (vsfJudgedSize): the
+// diagonal itself where the column was shifted to its mean, more where the centring cancels
+// (a column kept raw whose mean lies far beyond its spread).
+double vsfPivotSize(const double* xpx, const char* flags, int64_t k, bool centred);
 // The variance inflation that a candidate column's elimination shows, its diagonal as the rule
 // judges it (`judged`) over `pivot` where the pivot was taken; infinite for a pivot refused
 // (the entry judges it again), 0 for a column without spread. Every trial's elimination, dense

@@ -802,7 +802,9 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     }
     // The inflation the pivot shows, infinite where it is refused, as the dense trial judges.
     if (inflation != nullptr)
-      *inflation = std::max(*inflation, vsfInflationOf(judged, pivot, take));
+      *inflation = std::max(
+          *inflation, vsfInflationOf(aboutMeans ? vsfJudgedSize(b, x1 * x1 / m->xpx[diag(1)]) : b,
+                                     pivot, take));
     if (!take) {
       // A column the model took that the bound alone refused (the cap and a level without
       // rows of its own leave out columns no rows could give).

@@ -45,6 +45,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -358,6 +359,9 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
   if (state == nullptr || (standardized && !o->transformPages))
     return false;
   bool pending = false;
+  // Sparse columns are raw codes and basis values, mostly 0; one far from its mean (an
+  // ordinal level that all rows but a light few hold) is formed again like a dense one.
+  std::vector<int32_t> farSparse;
   for (int32_t e = 1; e < m->effectCount; ++e)
     for (int32_t q = 0; q < m->effectColumns[e]; ++q) {
       const int32_t p = m->parmOffset[e] + q;
@@ -366,17 +370,23 @@ void rawColumnMoments(VsfModel* m, int32_t p, double W, double F) {
         m->overflowEffect = e;
         return true;
       }
-      // Sparse columns hold codes and basis values, which the raw sums resolve.
-      if (state[p] == VSS_ABOUT_MEAN && m->layout.sparseSlot[e] < 0)
+      if (state[p] != VSS_ABOUT_MEAN)
+        state[p] = VSS_RESOLVED;
+      else if (m->layout.sparseSlot[e] < 0)
         pending = true;
       else
-        state[p] = VSS_RESOLVED;
+        farSparse.insert(farSparse.end(), {e, q});
     }
-  if (!pending)
+  if (!pending && farSparse.empty())
     return false;
   const int32_t P = m->parmCount;
   std::fill(m->moments.spreadSums, m->moments.spreadSums + 2 * P, 0.0);
-  if ((*rc = pass(m, vsfSpreads, vsfSpreads_t, 0)) != VsfStatus::Ok)
+  m->moments.farSparse = farSparse.data();
+  m->moments.farSparseCount = static_cast<int32_t>(farSparse.size() / 2);
+  *rc = pass(m, vsfSpreads, vsfSpreads_t, 0);
+  m->moments.farSparse = nullptr;
+  m->moments.farSparseCount = 0;
+  if (*rc != VsfStatus::Ok)
     return true;
   for (int32_t p = 1; p < P; ++p)
     if (state[p] == VSS_ABOUT_MEAN) {
