@@ -223,6 +223,14 @@ REGRESSIONS = {
     9602611: "adaptive LASSO: a step past a refused entry that ended at a zero crossing "
              "printed the swept sums' error SS after the drop, 1.3e-4 below its estimates' "
              "SSE, and named no removal",
+    1446: "QKGLASSO$(ADAPTIVE) at L1=0 beside a GLM-coded CLASS of 3 levels: SSE of the "
+          "estimates 77.19989 where least squares leave 77.19841",
+    7400027: "STEPWISE by INDEX-fold CV on the many-level road: a step's CV PRESS "
+             "433.6553941 with CVDETAILS=ALL, 433.6553923 without (the winning trial's "
+             "value copied into the step)",
+    7400141: "the many-level road's full model not the least-squares fit of its columns "
+             "(weights, a GLM-coded CLASS of many levels): error SS 30.9691 against the "
+             "packed road's 30.9543, and the road relation parted (z against x4)",
     # open faults, pending (pending.py) until their mends land
     9610198: "FORWARD by CV: a far fold's CV PRESS 3.5e-12 off its refit, its spread 1.4e-12",
     9620098: "LASSO by BY groups: a one-level EFFECT-coded CLASS counted as a split effect",
@@ -285,4 +293,7 @@ SCENARIOS = {
     9620098: "path",
     9620255: "penalized",
     9710148: "widespline",
+    1446: "penalized",
+    7400027: "manylevels",
+    7400141: "manylevels",
 }
