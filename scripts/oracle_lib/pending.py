@@ -17,8 +17,9 @@ PENDING = {
         "LASSO with CHOOSE=CVEX over SPLIT(3) beside a GLM-coded CLASS: External CV PRESS "
         "9.527694 at step 3 where the folds' reference paths give 9.506891 (3 steps differ); "
         "the reference lars_path drops a degenerate regressor on these folds, so which of the "
-        "two is the path is not yet traced (9620255)",
-        ("cvex.press",), lambda case: case.seed in (9620255,)),
+        "two is the path is not yet traced (9620255); the drawn curve (SHOWCVEX$) parts from "
+        "them alike",
+        ("cvex.press", "cvex.curve"), lambda case: case.seed in (9620255,)),
     "long-run-9700": (
         "three findings of 2,000 fresh programs that fail alike on the previous main, not yet "
         "traced: 9700683 (rows permuted, STEPWISE by CP beside a degree-58 spline with 13 "
