@@ -171,7 +171,7 @@ SWEPT = [("scoring", lambda c: c.method == "NONE"), ("scoring", lambda c: c.meth
          ("effects", lambda c: True), ("splines", lambda c: True),
          ("nointfar", lambda c: True), ("indexcv", lambda c: True)]
 # kinds no check reads yet: reported, not counted (a kind caught here is taken off)
-UNJUDGED = set()
+UNJUDGED = {"CVExternal.Interpolation", "CVExternal.L1Value"}
 
 
 def read_every_feature_number(qrx, work):
@@ -566,7 +566,8 @@ def find_all(rec, name):
 
 def cvex_checks(qrx, work):
     """External cross validation: the summary's error of a step against the folds' paths,
-    and a step's printed error against the summary's."""
+    each fold's knots against its own path, and a step's printed error against the
+    summary's."""
     case, rec = find_seed(qrx, work, "penalized", lambda c: c.opt["penalized"] == "cvex",
                           open_faults=("cvex.step",))
     if case is None:
@@ -574,6 +575,10 @@ def cvex_checks(qrx, work):
         return 1
     bad = expect("a wrong External CV PRESS in the summary", features.judge(
         case, work, bump(rec, "SelectionSummary", "CVEXPRESS", row=2), qrx), "cvex.press")
+    # a fold's path (SHOWCVEX$): its held-out error, path value and norms at a knot
+    for col in ("ASEValidate", "L1Ratio", "L1Norm", "L2Norm"):
+        bad += expect("a fold's %s off its path" % col, features.judge(
+            case, work, bump(rec, "CVExternal", col, row=2), qrx), "cvex.fold")
     # each step's fit statistics given the summary's value: sound, then one of them wrong
     good = copy.deepcopy(rec)
     summary = {r["Step"]: r["CVEXPRESS"] for n, _ in nodes(good["steps"][0]["output"])

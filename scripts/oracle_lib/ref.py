@@ -643,18 +643,20 @@ def lasso_knots(X, y, wf, rows, lar=False):
     """The LASSO (or LAR) path on the given rows of standardised columns (weighted centres
     and spreads of those rows): the knots' path values lambda / lambda_max, descending from
     1, and a function giving the predictions of any rows at any path value (the
-    coefficients are linear in lambda between knots)."""
-    from sklearn.linear_model import lars_path
-    w = wf[rows]
-    xc = np.array([wmean(X[rows, j], w) for j in range(X.shape[1])])
-    sd = np.sqrt(np.array([wmean((X[rows, j] - xc[j]) ** 2, w) for j in range(X.shape[1])]))
-    sd[sd == 0] = 1.0
-    yc = wmean(y[rows], w)
-    s = np.sqrt(w)[:, None]
-    A = (X[rows] - xc) / sd * s
-    alphas, _, coefs = lars_path(A, (y[rows] - yc) * s[:, 0], method="lar" if lar else "lasso")
-    t = alphas / alphas[0] if alphas[0] > 0 else np.ones(len(alphas))
+    coefficients are linear in lambda between knots). The path is lar_exact's; where the
+    rows' columns are dependent, that of sklearn's lars_path in double precision."""
+    path = lar_exact(X, y, wf, rows, not lar)
+    if path is None:
+        return lasso_knots_float(X, y, wf, rows, lar)
+    knots, centre, _ = path
+    t = np.array([k[0] for k in knots])
+    coefs = np.array([k[1] for k in knots]).T
+    return t, interpolated(t, coefs, *centre)
 
+
+def interpolated(t, coefs, xc, sd, yc):
+    """The predictions of rows Z at path value g of a path with knots t (descending) and
+    coefficients coefs (a column per knot) of the columns standardised by xc and sd."""
     def predict(Z, g):
         """Predictions of the rows Z at path value g (the last knot's below it)."""
         j = int(np.searchsorted(-t, -g, side="left"))
@@ -666,7 +668,22 @@ def lasso_knots(X, y, wf, rows, lar=False):
             u = (t[j - 1] - g) / (t[j - 1] - t[j])
             b = coefs[:, j - 1] + u * (coefs[:, j] - coefs[:, j - 1])
         return yc + ((Z - xc) / sd) @ b
-    return t, predict
+    return predict
+
+
+def lasso_knots_float(X, y, wf, rows, lar=False):
+    """lasso_knots by sklearn's lars_path in double precision."""
+    from sklearn.linear_model import lars_path
+    w = wf[rows]
+    xc = np.array([wmean(X[rows, j], w) for j in range(X.shape[1])])
+    sd = np.sqrt(np.array([wmean((X[rows, j] - xc[j]) ** 2, w) for j in range(X.shape[1])]))
+    sd[sd == 0] = 1.0
+    yc = wmean(y[rows], w)
+    s = np.sqrt(w)[:, None]
+    A = (X[rows] - xc) / sd * s
+    alphas, _, coefs = lars_path(A, (y[rows] - yc) * s[:, 0], method="lar" if lar else "lasso")
+    t = alphas / alphas[0] if alphas[0] > 0 else np.ones(len(alphas))
+    return t, interpolated(t, coefs, xc, sd, yc)
 
 
 def cvex_errors(X, y, wf, folds, k, steps, lar=False):
@@ -688,6 +705,130 @@ def cvex_errors(X, y, wf, folds, k, steps, lar=False):
     curve /= k
     return np.interp(-np.asarray(steps), -grid, curve), grid, curve
 
+
+def _exact_sums(X, y, w):
+    """The weighted cross products of the columns of X and y about their weighted means, exact
+    (from the doubles as given, by integer arithmetic), as fractions: (S, c, syy, W, means)
+    with S the columns' products, c their products with y."""
+    from fractions import Fraction
+    cols = [X[:, j] for j in range(X.shape[1])] + [y]
+
+    def ints(v):
+        pairs = [float(t).as_integer_ratio() for t in v]
+        den = max(d for _, d in pairs)
+        return [a * (den // d) for a, d in pairs], den
+    wi, wd = ints(w)
+    ci = [ints(v) for v in cols]
+    W = sum(wi)
+    sw = [sum(a * b for a, b in zip(wi, v)) for v, _ in ci]
+    m = len(ci)
+    S = [[None] * m for _ in range(m)]
+    for j in range(m):
+        wv = [a * b for a, b in zip(wi, ci[j][0])]
+        for k in range(j, m):
+            raw = sum(a * b for a, b in zip(wv, ci[k][0]))
+            # sum w x_j x_k - (sum w x_j)(sum w x_k) / sum w, each term over its denominators
+            S[j][k] = S[k][j] = Fraction(raw * W - sw[j] * sw[k], W * wd * ci[j][1] * ci[k][1])
+    means = [Fraction(sw[j], W * ci[j][1]) for j in range(m)]
+    return S, Fraction(W, wd), means
+
+
+_PATHS = {}
+
+
+def lar_exact(X, y, wf, rows, lasso=False, dps=40):
+    """The LAR (or LASSO) path on the given rows of standardised columns (weighted centres
+    and spreads of those rows), computed from exact cross products in dps-digit arithmetic:
+    each knot's coefficients solved afresh from its active set, so that no step carries the
+    last one's rounding. Returns (knots, (xc, sd, yc), kappa): the knots as (lambda over its
+    largest, the standardised columns' coefficients, the count of active columns on the
+    segment that ends there, the segment's change of the coefficients per unit of the path
+    value, the error SS over the rows' corrected total, and for a knot where a column joins
+    |s - e|: the rate at which its correlation closes on the active ones' per unit of lambda,
+    whose inverse is the knot's own conditioning; else 1); the columns' centres and spreads and the
+    response's centre; kappa the condition of the rows' scaled cross products. The path ends
+    at the least-squares fit, or at the first knot whose error SS is below 1e-8 of the
+    total (a perfect fit). None where an active set's columns are dependent."""
+    key = (X.tobytes(), y.tobytes(), wf.tobytes(), np.asarray(rows).tobytes(), lasso)
+    if key not in _PATHS:
+        if len(_PATHS) > 64:
+            _PATHS.clear()
+        try:
+            _PATHS[key] = _lar_exact(X, y, wf, rows, lasso, dps)
+        except ZeroDivisionError:
+            _PATHS[key] = None
+    return _PATHS[key]
+
+
+def _lar_exact(X, y, wf, rows, lasso, dps):
+    import mpmath
+    p = X.shape[1]
+    S, W, means = _exact_sums(X[rows], y[rows], wf[rows])
+    with mpmath.workdps(dps):
+        def mp(q):
+            return mpmath.mpf(q.numerator) / q.denominator
+        sd = [mpmath.sqrt(mp(S[j][j]) / mp(W)) if S[j][j] > 0 else mpmath.mpf(1)
+              for j in range(p)]
+        G = mpmath.matrix(p, p)
+        c = [mp(S[j][p]) / sd[j] for j in range(p)]
+        for j in range(p):
+            for k in range(p):
+                G[j, k] = mp(S[j][k]) / (sd[j] * sd[k])
+        ev = np.linalg.eigvalsh(np.array(G.tolist(), float))
+        kappa = ev[-1] / ev[0] if ev[0] > 0 else math.inf
+        centre = (np.array([float(v) for v in means[:p]]), np.array([float(v) for v in sd]),
+                  float(means[p]))
+        lam0 = max(abs(v) for v in c)
+        syy = mp(S[p][p])
+        knots = [(1.0, np.zeros(p), 0, np.zeros(p), 1.0, 1.0)]
+        if lam0 == 0 or syy == 0:
+            return knots, centre, kappa
+        j0 = max(range(p), key=lambda j: abs(c[j]))
+        act, sgn, lam = [j0], {j0: mpmath.sign(c[j0])}, lam0
+        while act:
+            GA = mpmath.matrix([[G[i, k] for k in act] for i in act])
+            u = mpmath.lu_solve(GA, mpmath.matrix([c[i] for i in act]))
+            v = mpmath.lu_solve(GA, mpmath.matrix([sgn[i] for i in act]))
+            # along the segment b_A = u - l v; an inactive column's correlation is a + l e and
+            # joins where it reaches +-l; a LASSO coefficient leaves where it reaches 0
+            best = (mpmath.mpf(0), None, None, 1)
+            below = lam * (1 - mpmath.mpf(10) ** (-dps // 2))
+            for j in range(p):
+                if j in sgn:
+                    continue
+                a = c[j] - mpmath.fsum(G[j, act[i]] * u[i] for i in range(len(act)))
+                e = mpmath.fsum(G[j, act[i]] * v[i] for i in range(len(act)))
+                for s in (1, -1):
+                    if s - e != 0:
+                        t = a / (s - e)
+                        if 0 < t < below and t > best[0]:
+                            best = (t, j, s, abs(s - e))
+            if lasso:
+                for i, j in enumerate(act):
+                    if v[i] != 0:
+                        t = u[i] / v[i]
+                        if 0 < t < below and t > best[0]:
+                            best = (t, j, 0, 1)
+            lam, j, s, slope = best
+            had = len(act)
+            b, dv = np.zeros(p), np.zeros(p)
+            bm = [u[i] - lam * v[i] for i in range(had)]
+            for i, k in enumerate(act):
+                b[k], dv[k] = float(bm[i]), float(v[i] * lam0)
+            # the rows' error SS over their corrected total: y'y - 2 b'c + b'G b
+            sse = syy - 2 * mpmath.fsum(bm[i] * c[k] for i, k in enumerate(act)) + mpmath.fsum(
+                bm[i] * G[k, m] * bm[h] for i, k in enumerate(act) for h, m in enumerate(act))
+            knots.append((float(lam / lam0), b, had, dv, float(sse / syy), float(slope)))
+            # the path ends at the least-squares end or at a fit within 1e-8 of the total
+            if j is None or sse < syy * mpmath.mpf("1e-8"):
+                break
+            if s == 0:
+                act.remove(j)
+                del sgn[j]
+            else:
+                act.append(j)
+                sgn[j] = s
+    return knots, centre, kappa
 
 def enet_knots(Z, yc, wf, ridge):
     """The knots of the elastic-net path on the columns Z (the response yc about its mean):
