@@ -248,10 +248,14 @@ REGRESSIONS = {
          "exact path agrees with the engine",
     1673: "the oracle's fold paths from lars_path, which dropped a degenerate regressor: "
           "External CV PRESS 0.0137494 against 0.0135900 (LAR beside GLM-coded levels)",
+    9620098: "LASSO by BY groups, an EFFECT-coded CLASS of one level in BY group 2: a split "
+             "effect without cells made a record of no parameters (5 effects after splits "
+             "where the columns make 4)",
+    9620255: "the oracle's fold paths from lars_path, which dropped a degenerate regressor and "
+             "ended early: External CV PRESS 9.527694 against 9.506891 (LASSO beside GLM-coded "
+             "levels); the exact path with the rank rule's refusal agrees with the engine",
     # open faults, pending (pending.py) until their mends land
-    9620098: "LASSO by BY groups: a one-level EFFECT-coded CLASS counted as a split effect",
-    9620255: "LASSO CHOOSE=CVEX beside a GLM-coded CLASS: External CV PRESS 2e-3 off the "
-             "folds' reference paths",
+    9620179: "rows permuted, LASSO by CV beside a degree-7 polynomial: CV PRESS 1.1e-8 apart",
     9700683: "rows permuted beside a degree-58 spline with 13 knots: 4 steps against 3",
     9701075: "the road relation, NOINT STEPWISE by SL: 5 steps against 4",
     9710148: "rows permuted, FORWARD beside a degree-50 spline by BY groups: 4 steps against 6",
@@ -309,6 +313,7 @@ SCENARIOS = {
     9604199: "tiedlevels",
     9620098: "path",
     9620255: "penalized",
+    9620179: "path",
     9710148: "widespline",
     1446: "penalized",
     7400027: "manylevels",
