@@ -21,15 +21,6 @@ PENDING = {
         "steps 22 and 23 alike); found beside the one-level-split mend and failing alike on "
         "the previous main, not yet traced (9620179 of the path scenario)",
         ("rel.permute",), lambda case: case.seed in (9620179,)),
-    "long-run-9700": (
-        "three findings of 2,000 fresh programs that fail alike on the previous main, not yet "
-        "traced: 9700683 (rows permuted, STEPWISE by CP beside a degree-58 spline with 13 "
-        "knots and FREQ: 4 steps against 3); 9701075 (the road relation, NOINT STEPWISE by SL "
-        "beside an EFFECT-coded CLASS and a degree-8 spline: 5 steps against 4); 9710148 of "
-        "the widespline scenario (rows permuted, FORWARD beside a degree-50 spline by BY "
-        "groups: 4 steps against 6)",
-        ("rel.permute", "rel.road"),
-        lambda case: case.seed in (9700683, 9701075, 9710148)),
 }
 
 

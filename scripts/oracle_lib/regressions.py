@@ -254,11 +254,18 @@ REGRESSIONS = {
     9620255: "the oracle's fold paths from lars_path, which dropped a degenerate regressor and "
              "ended early: External CV PRESS 9.527694 against 9.506891 (LASSO beside GLM-coded "
              "levels); the exact path with the rank rule's refusal agrees with the engine",
+    9700683: "rows permuted, STEPWISE by C(p) beside a degree-58 spline with 13 knots and "
+             "FREQ: the full model took S1 35 (exact pivot 1.00 times 64 u Q) in one order "
+             "only, variances 3.068 and 3.343, and C(p) stopped one run a step earlier",
+    9701075: "the many-level road judged a spline column beside 152 EFFECT-coded levels by "
+             "64 u r^2 alone (pivot 0.08 of it, 3.2 times 64 u Q): refused where the packed "
+             "road took it, error SS 25.9454 against 25.9080; then x1's removal, which the "
+             "spline spans, tied with the stop",
+    9710148: "rows permuted, FORWARD by AICC beside a degree-50 spline on 13 rows: S1 14 at "
+             "0.85 of its rounding bound taken by the rows' second look in one order only "
+             "(AICC -412.17 against missing at p = n - 2)",
     # open faults, pending (pending.py) until their mends land
     9620179: "rows permuted, LASSO by CV beside a degree-7 polynomial: CV PRESS 1.1e-8 apart",
-    9700683: "rows permuted beside a degree-58 spline with 13 knots: 4 steps against 3",
-    9701075: "the road relation, NOINT STEPWISE by SL: 5 steps against 4",
-    9710148: "rows permuted, FORWARD beside a degree-50 spline by BY groups: 4 steps against 6",
     7400142: "BACKWARD by CV on the many-level road: the removal candidate m1's CV 56453.0 "
              "against its exact refit's 4.58e8",
 }
