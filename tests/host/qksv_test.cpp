@@ -224,7 +224,7 @@ struct LeastSquares {
       v = (v - m) / std::sqrt(s / (c.size() - 1));
   }
   // The gradient X'X b - X'y at b into g, and the loss 0.5 |y - X b|^2 at b. Raw pointers and
-  // no allocation: the solver calls this hundreds of thousands of times along a path, and in
+  // no allocation: the solver calls this at every iteration along a path, and in
   // the sanitizer build checked element access and a fresh vector a call (each through the
   // sanitizer's allocator) were most of the test's time.
   double lossAndGradient(const double* b, double* g) const {
