@@ -193,44 +193,69 @@ double packedResponse(const void* c, int64_t j) {
 
 } // namespace
 
-bool vsfCholeskyOf(const double* xpx, const std::vector<int64_t>& S, std::vector<double>& L) {
-  const size_t n = S.size();
-  L.assign(n * n, 0.0);
-  // Column by column: each element's sum runs over t in order, as row by row, but the rows
-  // below a pivot are independent, so that four of them proceed side by side rather than
-  // each waiting on its own last term.
-  for (size_t j = 0; j < n; ++j) {
-    double* Lj = L.data() + j * n;
+namespace {
+
+// The rows of the Cholesky factor formed side by side: as many as hold their elements in
+// registers, and whose rows stay in cache while the rows before them pass once.
+constexpr size_t kCholeskyRows = 8;
+
+// Element j of R rows of L from `first` on, whose elements before j are formed, against row
+// j (formed through its diagonal): each element's sum runs over t in order, as the plain
+// elimination takes it, so that the factor is the same to the bit.
+template <size_t R>
+void choleskyElements(const double* xpx, const std::vector<int64_t>& S, double* L, size_t first,
+                      size_t j) {
+  const double* Lj = L + tri(static_cast<int64_t>(j));
+  double* row[R];
+  double v[R];
+  for (size_t r = 0; r < R; ++r) {
+    row[r] = L + tri(static_cast<int64_t>(first + r));
+    v[r] = xpx[sym(S[first + r], S[j])];
+  }
+  for (size_t t = 0; t < j; ++t)
+    for (size_t r = 0; r < R; ++r)
+      v[r] -= row[r][t] * Lj[t];
+  for (size_t r = 0; r < R; ++r)
+    row[r][j] = v[r] / Lj[j];
+}
+
+// Rows first .. first + count - 1 of L (count at most kCholeskyRows), the rows before them
+// formed; false when a pivot among them is not positive.
+bool choleskyBlock(const double* xpx, const std::vector<int64_t>& S, double* L, size_t first,
+                   size_t count) {
+  for (size_t j = 0; j < first; ++j) {
+    if (count == kCholeskyRows) {
+      choleskyElements<kCholeskyRows>(xpx, S, L, first, j);
+    } else {
+      for (size_t r = 0; r < count; ++r)
+        choleskyElements<1>(xpx, S, L, first + r, j);
+    }
+  }
+  for (size_t j = first; j < first + count; ++j) {
+    double* Lj = L + tri(static_cast<int64_t>(j));
     double d = xpx[sym(S[j], S[j])];
     for (size_t t = 0; t < j; ++t)
       d -= Lj[t] * Lj[t];
     if (!(d > 0.0))
       return false;
     Lj[j] = std::sqrt(d);
-    size_t i = j + 1;
-    for (; i + 4 <= n; i += 4) {
-      double *a = L.data() + i * n, *b = a + n, *c = b + n, *e = c + n;
-      double va = xpx[sym(S[i], S[j])], vb = xpx[sym(S[i + 1], S[j])];
-      double vc = xpx[sym(S[i + 2], S[j])], ve = xpx[sym(S[i + 3], S[j])];
-      for (size_t t = 0; t < j; ++t) {
-        va -= a[t] * Lj[t];
-        vb -= b[t] * Lj[t];
-        vc -= c[t] * Lj[t];
-        ve -= e[t] * Lj[t];
-      }
-      a[j] = va / Lj[j];
-      b[j] = vb / Lj[j];
-      c[j] = vc / Lj[j];
-      e[j] = ve / Lj[j];
-    }
-    for (; i < n; ++i) {
-      double* a = L.data() + i * n;
-      double v = xpx[sym(S[i], S[j])];
-      for (size_t t = 0; t < j; ++t)
-        v -= a[t] * Lj[t];
-      a[j] = v / Lj[j];
-    }
+    for (size_t i = j + 1; i < first + count; ++i)
+      choleskyElements<1>(xpx, S, L, i, j);
   }
+  return true;
+}
+
+} // namespace
+
+bool vsfCholeskyOf(const double* xpx, const std::vector<int64_t>& S, std::vector<double>& L) {
+  const size_t n = S.size();
+  L.assign(static_cast<size_t>(tri(static_cast<int64_t>(n))), 0.0);
+  // Row blocks in order, each against every row before it: a block's rows stay in cache
+  // while the factor's earlier rows pass once, where column by column every row below a
+  // pivot passed at each column. Pivot j is the same and is judged before any later one.
+  for (size_t first = 0; first < n; first += kCholeskyRows)
+    if (!choleskyBlock(xpx, S, L.data(), first, std::min(kCholeskyRows, n - first)))
+      return false;
   return true;
 }
 
@@ -767,8 +792,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
     for (size_t i = 0; i < n; ++i) {
       double v = crossS[i] = block.cross(block.context, j, S[i]);
       for (size_t q = 0; q < i; ++q)
-        v -= L[i * n + q] * x[q];
-      x[i] = v / L[i * n + i];
+        v -= L[tri(static_cast<int64_t>(i)) + q] * x[q];
+      x[i] = v / L[tri(static_cast<int64_t>(i)) + i];
     }
     double quad = 0.0, xw = 0.0;
     for (size_t i = 0; i < na; ++i) {
@@ -790,8 +815,8 @@ bool vsfDiagonalBlockPivots(const VsfModel* m, const VsfDiagonalBlock& block, do
       for (size_t i = n; i-- > 0;) {
         double v = hx[i];
         for (size_t q = i + 1; q < n; ++q)
-          v -= L[q * n + i] * beta[q];
-        beta[i] = v / L[i * n + i];
+          v -= L[tri(static_cast<int64_t>(q)) + i] * beta[q];
+        beta[i] = v / L[tri(static_cast<int64_t>(i)) + i];
         root += std::fabs(beta[i]) * (a[i] + g[i]);
       }
       if (coupled)
