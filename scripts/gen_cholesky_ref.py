@@ -6,7 +6,7 @@ take over the model's swept columns and whose existence its swept diagonal check
 The triangle: X'X of ROWS rows of COLUMNS columns (column 0 the response, never among the
 subset), each value a double that round-trips, summed in mpmath at 60 digits and rounded to
 double once, so that the triangle as written is exact. The subset S: columns 1 .. COLUMNS - 1
-but SKIPPED, 23 columns, past two blocks of eight rows and a part of one. Written as
+but SKIPPED, 23 columns: a block of sixteen rows and part of a second. Written as
 tests/data/choleskyblock/triangle.csv (the packed triangle, row by row, one value a line)
 and factor.csv (i, j, L(i, j) for j <= i over S, from the triangle as written, 60 digits).
 

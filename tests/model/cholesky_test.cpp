@@ -40,7 +40,7 @@ std::vector<double> plainFactor(const std::vector<double>& a, const std::vector<
   return L;
 }
 
-// A factor over 23 of 25 columns (two blocks of eight rows and part of a third) is mpmath's
+// A factor over 23 of 25 columns (a block of sixteen rows and part of a second) is mpmath's
 // to rounding and the plain elimination's to the bit; a diagonal set below its Schur
 // complement is refused, and the columns without it keep their factor.
 TEST(CholeskyOf, FactorsPackedColumnsAsThePlainElimination) {
