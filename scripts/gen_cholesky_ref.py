@@ -6,7 +6,7 @@ take over the model's swept columns and whose existence its swept diagonal check
 The triangle: X'X of ROWS rows of COLUMNS columns (column 0 the response, never among the
 subset), each value a double that round-trips, summed in mpmath at 60 digits and rounded to
 double once, so that the triangle as written is exact. The subset S: columns 1 .. COLUMNS - 1
-but SKIPPED, 23 columns: a block of sixteen rows and part of a second. Written as
+but SKIPPED, 37 columns: two blocks of sixteen rows and part of a third. Written as
 tests/data/choleskyblock/triangle.csv (the packed triangle, row by row, one value a line)
 and factor.csv (i, j, L(i, j) for j <= i over S, from the triangle as written, 60 digits).
 
@@ -24,7 +24,7 @@ import os
 import mpmath as mp
 
 OUT = "tests/data/choleskyblock"
-ROWS, COLUMNS = 60, 26
+ROWS, COLUMNS = 200, 40
 SKIPPED = {4, 17}
 BAD = 20
 mp.mp.dps = 60
