@@ -171,7 +171,7 @@ SWEPT = [("scoring", lambda c: c.method == "NONE"), ("scoring", lambda c: c.meth
          ("effects", lambda c: True), ("splines", lambda c: True),
          ("nointfar", lambda c: True), ("indexcv", lambda c: True)]
 # kinds no check reads yet: reported, not counted (a kind caught here is taken off)
-UNJUDGED = {"CVExternal.Interpolation", "CVExternal.L1Value"}
+UNJUDGED = set()
 
 
 def read_every_feature_number(qrx, work):
@@ -575,8 +575,9 @@ def cvex_checks(qrx, work):
         return 1
     bad = expect("a wrong External CV PRESS in the summary", features.judge(
         case, work, bump(rec, "SelectionSummary", "CVEXPRESS", row=2), qrx), "cvex.press")
-    # a fold's path (SHOWCVEX$): its held-out error, path value and norms at a knot
-    for col in ("ASEValidate", "L1Ratio", "L1Norm", "L2Norm"):
+    # a fold's path (SHOWCVEX$): its held-out error, its curvature, the path value (as a
+    # ratio and in lambda's units) and the norms at a knot
+    for col in ("ASEValidate", "Interpolation", "L1Ratio", "L1Value", "L1Norm", "L2Norm"):
         bad += expect("a fold's %s off its path" % col, features.judge(
             case, work, bump(rec, "CVExternal", col, row=2), qrx), "cvex.fold")
     # each step's fit statistics given the summary's value: sound, then one of them wrong

@@ -729,11 +729,12 @@ class FeatureChecks:
         cols = sorted({c for nm, c in d.col_of.items() if nm != "Intercept"})
         X = d.D[:, cols]
         lar = "selection=lar" in self.case.program
+        # each fold's path stands on its own rows, whatever the whole data's path printed
+        self.cvex_folds(X, folds, fcase.foldm[1], lar)
         knots, _ = ref.lasso_knots(X, d.y, d.wf, np.ones(len(d.y), bool), lar)
         got = np.array([r.get("CVEXPRESS") for r in rows], float)
         if len(knots) != len(got) or np.isnan(got).any():
             return
-        self.cvex_folds(X, folds, fcase.foldm[1], lar)
         if self.case.opt.get("trend"):
             # long paths into a near-perfect fit: the folds' knots are judged one by one
             return
@@ -748,16 +749,26 @@ class FeatureChecks:
 
     def cvex_curve(self, grid, curve, slack):
         """The drawn curve of external cross validation (the CVExternal table of L1, the
-        path value's log10, -6 for 0, and ASEValidate): each drawn path value a knot of the
-        folds' paths, and its error theirs averaged on the merged grid of their knots."""
+        path value's log10, -6 for any below 1e-6, and ASEValidate): each drawn path value a
+        knot of the folds' paths, and its error theirs averaged on the merged grid of their
+        knots."""
         for t in find(self.out, "CVExternal"):
             names = [c["name"] for c in t["columns"]]
             if names != ["L1", "ASEValidate"]:
                 continue
             for r in table_rows(t):
-                # the least-squares end, path value 0, is drawn at -6
-                g = 0.0 if r["L1"] == -6 else 10.0 ** r["L1"]
-                if not grid[-1] <= g <= 1 or not real(r["ASEValidate"]):
+                if not real(r["ASEValidate"]):
+                    continue
+                if r["L1"] == -6:
+                    # the axis's floor: a knot below 1e-6 (the least-squares end at 0 too)
+                    low = curve[grid < 1e-6]
+                    if len(low) and np.min(np.abs(low - r["ASEValidate"])) > slack:
+                        self.fail("cvex.curve", "L1 -6", "ASEValidate %r, the folds' paths "
+                                  "give %r below 1e-6" % (r["ASEValidate"], low.tolist()))
+                        return
+                    continue
+                g = 10.0 ** r["L1"]
+                if not grid[-1] <= g <= 1:
                     continue
                 v = float(np.interp(-g, -grid, curve))
                 near = float(np.min(np.abs(grid - g)))
@@ -772,18 +783,10 @@ class FeatureChecks:
 
     def cvex_folds(self, X, folds, k, lar):
         """Each fold's path as SHOWCVEX$ prints it (the CVExternal table): at every knot of
-        the path fitted without the fold, its path value (lambda over the fold's largest),
-        its count of variables, the norms of its coefficients and the fold's held-out error,
-        against the path of exact cross products of the fold's training rows. With tol the
-        project's rule for the condition kappa of the fold's scaled cross products (1e-9
-        below 1e6, 16 eps kappa above), the path value is allowed tol of itself over the rate
-        at which the joining column's correlation closes on lambda there (the knot solves
-        for where they meet), plus 16 eps sqrt(kappa) of its largest, 1 (correlations formed
-        over the rows round to eps of the largest, times the scaled columns' condition: a
-        knot far down the path, where lambda has fallen by orders, may not ask for 1e-9 of
-        itself beyond that); each coefficient is allowed tol of itself and what the path
-        value's allowance moves it, and the norms and the held-out error what coefficients
-        so far off move them."""
+        the path fitted without the fold, against the path of exact cross products of the
+        fold's training rows with the engine's rules for ties and for a step that does not
+        move (FoldPath), up to where the rounding the allowances grant could turn one of
+        those decisions; the count of knots where none could."""
         t = find(self.out, "CVExternal")
         if not t or "L1Norm" not in [c["name"] for c in t[0]["columns"]]:
             return
@@ -794,48 +797,24 @@ class FeatureChecks:
             train, held = folds != f, folds == f
             if not got or not held.any():
                 continue
-            path = ref.lar_exact(X, d.y, d.wf, train, not lar)
+            unit = math.sqrt(math.fsum(d.wf[train]) / (math.fsum(d.freq[train]) - 1))
+            path = ref.lar_exact(X, d.y, d.wf, train, not lar, unit=unit)
             if path is None:
                 continue
-            knots, (xc, sd, yc), kappa = path
-            tol = check.tolerance(kappa, 1e-9)
+            tol = check.tolerance(path.kappa, 1e-9)
             if not math.isfinite(tol) or tol > 1e-3:
                 continue
-            # near a perfect fit (an error SS within 1e-7 of the total) the path ends at the
-            # engine's perfect-fit stop, whose bound the knots there do not pin down: the
-            # knots both paths have are judged
-            if all(kn[4] >= 1e-7 for kn in knots) and len(got) != len(knots):
+            fold = FoldPath(X, d, train, held, path, tol, unit)
+            judged, counts = fold.decided(got)
+            if judged == len(fold.knots) and (
+                    len(got) not in counts if counts is not None else len(got) < judged):
                 self.fail("cvex.fold", "Fold%d" % f, "%d knots printed, the fold's path has %d"
-                          % (len(got), len(knots)))
+                          % (len(got), judged))
                 return
-            wh = d.wf[held]
-            sw = math.fsum(wh)
-            # the printed norms are of the coefficients of columns scaled by their sample
-            # standard deviations (divisor: the training rows less one)
-            unit = math.sqrt(math.fsum(d.wf[train]) / (math.fsum(d.freq[train]) - 1))
-            part = (X[held] - xc) / sd
-            for r, (g, b, active, dv, _, slope) in zip(got, knots):
-                res = d.y[held] - yc - part @ b
-                ase = math.fsum(wh * res * res) / sw
-                dg = tol * g / slope + 16 * ref.EPS * math.sqrt(kappa) if g > 0 else 0.0
-                db = tol * np.abs(b) + dg * np.abs(dv)
-                move = np.abs(part) @ db
-                want = {"L1Ratio": (g, dg),
-                        "ASEValidate": (ase, tol * ase + math.fsum(
-                            wh * (2 * np.abs(res) + move) * move) / sw),
-                        "L1Norm": (unit * math.fsum(np.abs(b)), unit * math.fsum(db)),
-                        "L2Norm": (unit * math.sqrt(math.fsum(b * b)), unit * math.fsum(db))}
-                for col, (v, slack) in want.items():
-                    if col in r and (not real(r[col]) or abs(r[col] - v) > slack):
-                        self.fail("cvex.fold", "Fold%d Step%d" % (f, r["Step"]), "%s %r, the "
-                                  "fold's path %r (allowed %.2g; scaled condition %.3g); "
-                                  "held-out ASE %r, the path's %r"
-                                  % (col, r[col], v, slack, math.sqrt(kappa),
-                                     r.get("ASEValidate"), ase))
-                        return
-                if r.get("nVar") is not None and r["nVar"] != active + 1:
-                    self.fail("cvex.fold", "Fold%d Step%d" % (f, r["Step"]), "%r variables, "
-                              "the fold's path %d" % (r["nVar"], active + 1))
+            for i, r in enumerate(got[:judged]):
+                bad = fold.misses(r, i)
+                if bad:
+                    self.fail("cvex.fold", "Fold%d Step%d" % (f, r["Step"]), bad)
                     return
 
     def l2search(self):
@@ -1102,6 +1081,183 @@ class FeatureChecks:
                 if f.sse > 1e-6 * d.tss_c:
                     self.fail("noint.perfect", "Selected", "stopped for a perfect fit where least "
                               "squares leave %r (corrected total %r)" % (f.sse, d.tss_c))
+
+
+class FoldPath:
+    """One external CV fold's exact path (ref.lar_exact on its training rows) as SHOWCVEX$
+    prints it (the CVExternal table), knot by knot: its path value (lambda over the fold's
+    largest), that value in lambda's own units (L1Value), its count of variables, the norms
+    of its coefficients, the fold's held-out error and that error's curvature along the
+    segment that ends at the knot (Interpolation).
+
+    With tol the project's rule for the condition kappa of the fold's scaled cross products
+    (1e-9 below 1e6, 16 eps kappa above) and near = 16 eps sqrt(kappa) the rounding of the
+    correlations (eps of the largest, 1 in path values, times the scaled columns'
+    condition): the path value is allowed tol of itself, near, and what the active
+    correlations' spread moves the joining column's correlation by (solved_changes), each
+    over the rate at which that correlation closes on lambda there (the knot solves for where
+    they meet); each coefficient tol of itself, what the path value's allowance moves it and
+    what the spread moves it (drift); each coefficient's rate of change along the segment
+    tol of itself and what the spread over lambda moves it (swing); and the norms, the
+    held-out error and its curvature what coefficients and rates so far off move them. The
+    fold's largest correlation is judged on its own too: it is formed once, from the
+    training rows' sums, so every printed L1Value over its L1Ratio is allowed only tol of
+    itself. The path keeps the engine's rules for ties and its end (ref.lar_exact with the
+    fold's unit): the knots are judged up to where those allowances could turn a tie, and
+    the count of knots where none could and no end is in doubt (decided)."""
+
+    def __init__(self, X, d, train, held, path, tol, unit):
+        self.knots, self.kappa, self.band, self.syy = path.knots, path.kappa, path.band, path.syy
+        xc, sd, self.yc = path.centre
+        self.lam0 = lam0 = path.lam0
+        self.tol = tol
+        self.wh = d.wf[held]
+        self.sw = math.fsum(self.wh)
+        self.yh = d.y[held]
+        self.part = (X[held] - xc) / sd
+        # the printed norms are of the coefficients of columns scaled by their sample
+        # standard deviations (divisor: the training rows less one, unit = sqrt(W / (N -
+        # 1)) of the path's), and lambda is such a column's inner product with the
+        # response: lam0 of a unit-variance column over unit
+        self.unit = unit
+        self.lmax = lam0 / unit
+        self.near = 16 * ref.EPS * math.sqrt(self.kappa)
+        self.swing, self.spread, self.drift = self.solved_changes()
+
+    def wmean(self, v):
+        return math.fsum(self.wh * v) / self.sw
+
+    def solved_changes(self, got=()):
+        """For each knot, what the segment that ends there may have its change of the
+        coefficients off by (swing, per unit of the path value), how far the active
+        correlations may lie off their common one there (spread, in units of lam0), and what
+        the coefficients there may be off by beyond their own rounding (drift). Where a
+        column joins, the engine takes its correlation for the common one: it is off by the
+        rate at which they close times how far the knot lies from this path's (the printed
+        path value's distance where got has it, else the knot's allowance), and by near
+        (near alone for the first column); the path carries that offset on as a fixed
+        fraction of lambda (each active correlation falls in proportion to itself), so at
+        path value g a column is off the common one by its offset times g over the path
+        value where it joined. The coefficients solve the active set's cross products for
+        those correlations (drift: the segment's reach, lam0 |G_A^-1|, times that spread),
+        and the change solves them for the correlations over lambda (swing: the reach times
+        each offset over the path value where it joined)."""
+        p = len(self.knots[0].coef)
+        joined, offset, met = np.ones(p), np.full(p, self.near), self.near
+        swings, spreads = [], []
+        for i, kn in enumerate(self.knots):
+            on = kn.change != 0
+            if i:
+                prev = self.knots[i - 1]
+                new = on & (prev.change == 0)
+                joined = np.where(new, prev.value, np.where(on, joined, 1.0))
+                offset = np.where(new, met, np.where(on, offset, self.near))
+            swings.append(kn.reach @ (offset / joined))
+            spreads.append(np.where(on, offset * kn.value / joined, 0.0))
+            # what a column joining at this knot is off the common correlation by
+            g = got[i].get("L1Ratio") if i < len(got) else None
+            if i and real(g) and kn.value > 0:
+                met = self.near + abs(g - kn.value) * kn.rate
+            else:
+                met = self.tol * kn.value + self.near + kn.meet @ spreads[-1]
+        return swings, spreads, [kn.reach @ sp for kn, sp in zip(self.knots, spreads)]
+
+    def shift(self, i):
+        """The allowance of knot i's path value (0 at the end)."""
+        kn = self.knots[i]
+        if kn.value <= 0:
+            return 0.0
+        # the knot solves for where the joining correlation meets lambda: tol of itself, the
+        # correlations' rounding and what the active correlations' spread moves the joining
+        # one by, each over the rate at which they close
+        return (self.tol * kn.value + self.near + kn.meet @ self.spread[i]) / kn.rate
+
+    def decided(self, got):
+        """(n, counts) for the printed rows got: the engine's path must share the first n
+        knots with this one, up to the first knot where a column's gap below the most
+        correlated one, at the path value printed there, lies within the correlations'
+        rounding and what the spread moves it by of the band of ties, or on the other side
+        of it from this path's; and where it shares them all, the counts of knots it may
+        print (None: any from this path's on). The path ends after the first knot whose
+        error SS is within 1e-8 of the total (the perfect-fit stop) or before a step that
+        lowers lambda by no more than the band of ties (one that does not move): besides
+        this path's count, one that ends after a knot whose error SS lies within its
+        allowance of that bound, or before a step whose fall of lambda lies within the
+        knots' allowances of the band."""
+        self.swing, self.spread, self.drift = self.solved_changes(got)
+        counts = {len(self.knots)}
+        for i, kn in enumerate(self.knots):
+            g = got[i].get("L1Ratio") if i < len(got) else None
+            g = g if real(g) else kn.value
+            for k, (a, e) in kn.pool.items():
+                gap, exact = g - abs(a + g * e), kn.value - abs(a + kn.value * e)
+                sure = self.near + kn.pulls[k] @ self.spread[i]
+                if abs(gap - self.band) <= sure or (gap < self.band) != (exact < self.band):
+                    return i + 1, set()
+            if i + 1 < len(self.knots) and self.knots[i + 1].drop <= self.band + self.shift(
+                    i) + self.shift(i + 1):
+                counts.add(i + 1)
+            if i and abs(kn.sse - 1e-8) <= self.sse_slack(i):
+                counts.add(i + 1)
+        last = self.knots[-1]
+        ended = last.value > 0 and last.sse >= 1e-8
+        unsure = last.sse < 1e-8 and abs(last.sse - 1e-8) <= self.sse_slack(len(self.knots) - 1)
+        return len(self.knots), None if ended or unsure else counts
+
+    def coef_slack(self, i):
+        """What knot i's coefficients may be off by."""
+        kn = self.knots[i]
+        return self.tol * np.abs(kn.coef) + self.shift(i) * np.abs(kn.change) + self.drift[i]
+
+    def sse_slack(self, i):
+        """What knot i's error SS over the total may be off by: tol of the total (the sums
+        it is formed from) and what coefficients so far off move it (2 lambda each, the
+        correlations' size, over the total)."""
+        lam = self.knots[i].value * self.lam0
+        return self.tol + 2 * lam * math.fsum(self.coef_slack(i)) / self.syy
+
+    def expected(self, i):
+        """{printed column: (the exact path's value, its allowance)} at knot i."""
+        kn = self.knots[i]
+        g, b, dv = kn.value, kn.coef, kn.change
+        tol, part, lmax = self.tol, self.part, self.lmax
+        res = self.yh - self.yc - part @ b
+        ase = self.wmean(res * res)
+        dg = self.shift(i)
+        db = self.coef_slack(i)
+        move = np.abs(part) @ db
+        # along the segment the coefficients change by dv per unit of the path value, so the
+        # held-out predictions by part @ dv, and the held-out error is a quadratic in lambda
+        # (the path value times lmax) whose leading coefficient is their mean square over
+        # lmax squared
+        rate = part @ dv
+        turn = np.abs(part) @ (tol * np.abs(dv) + self.swing[i])
+        q = self.wmean(rate * rate) / lmax ** 2
+        dq = self.wmean((2 * np.abs(rate) + turn) * turn) / lmax ** 2 + 2 * tol * q
+        return {"L1Ratio": (g, dg),
+                "ASEValidate": (ase, tol * ase + self.wmean((2 * np.abs(res) + move) * move)),
+                "L1Norm": (self.unit * math.fsum(np.abs(b)), self.unit * math.fsum(db)),
+                "L2Norm": (self.unit * math.sqrt(math.fsum(b * b)), self.unit * math.fsum(db)),
+                "L1Value": (g * lmax, (dg + tol * g) * lmax),
+                "Interpolation": (q, dq)}
+
+    def misses(self, r, i):
+        """What of the printed row r misses knot i, or None."""
+        want = self.expected(i)
+        for col, (v, slack) in want.items():
+            if col in r and (not real(r[col]) or abs(r[col] - v) > slack):
+                return ("%s %r, the fold's path %r (allowed %.2g; scaled condition %.3g); "
+                        "held-out ASE %r, the path's %r" % (
+                            col, r[col], v, slack, math.sqrt(self.kappa),
+                            r.get("ASEValidate"), want["ASEValidate"][0]))
+        ratio, value = r.get("L1Ratio"), r.get("L1Value")
+        if real(ratio) and real(value) and ratio > 0 and abs(
+                value - ratio * self.lmax) > self.tol * abs(value):
+            return ("L1Value %r over L1Ratio %r gives the fold's largest correlation %r, its "
+                    "training rows' %r" % (value, ratio, value / ratio, self.lmax))
+        if r.get("nVar") is not None and r["nVar"] != self.knots[i].active + 1:
+            return "%r variables, the fold's path %d" % (r["nVar"], self.knots[i].active + 1)
+        return None
 
 
 def store_columns(g, cols, n):

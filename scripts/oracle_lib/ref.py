@@ -1,6 +1,7 @@
 """The independent reference: weighted least squares by Householder QR on centred, scaled
 columns (numpy), exact pivots of X'WX by integer arithmetic (Python's integers, Bareiss
 elimination), fold refits and leave-one-out residuals, and the criteria by their formulas."""
+import collections
 import math
 
 import numpy as np
@@ -648,7 +649,7 @@ def lasso_knots(X, y, wf, rows, lar=False):
     path = lar_exact(X, y, wf, rows, not lar)
     if path is None:
         return lasso_knots_float(X, y, wf, rows, lar)
-    knots, centre, _ = path
+    knots, centre = path[:2]
     t = np.array([k[0] for k in knots])
     coefs = np.array([k[1] for k in knots]).T
     return t, interpolated(t, coefs, *centre)
@@ -736,34 +737,63 @@ def _exact_sums(X, y, w):
 _PATHS = {}
 
 
-def lar_exact(X, y, wf, rows, lasso=False, dps=40):
+Knot = collections.namedtuple("Knot", [
+    "value", "coef", "active", "change", "sse", "rate", "reach", "meet", "pool", "pulls",
+    "drop"])
+Knot.__doc__ = """A knot of lar_exact's path. value: lambda over its largest; coef: the
+standardised columns' coefficients; active: the count of active columns on the segment that
+ends there; change: that segment's change of the coefficients per unit of the path value;
+sse: the error SS over the rows' corrected total; rate: for a knot where a column joins,
+|s - e|, the rate at which its correlation closes on the active ones' per unit of lambda,
+whose inverse is the knot's own conditioning, else 1; reach: lam0 |G_A^-1| over the
+segment's active set (p x p, 0 off it): coefficients or a change solved for active
+correlations each off by at most d_k (in units of lam0) are off by at most the reach times
+d; meet (a p-vector, 0 off the active set): the knot moves by at most the meet times d over
+the rate, |G_jA G_A^-1| for a column j that joins, |G_A^-1|'s row over |v_k| for a
+coefficient k that reaches 0, 0 at the end; pool: {column: (a, e)} for the columns the next
+step may enter but the most correlated, whose correlation is a + g e at path value g near
+the knot, in units of lam0 (with ties, else empty); pulls: |G_jA G_A^-1| of those columns
+(rows of a p x p array); drop: the fall of lambda over the segment that ends there, in
+units of lam0."""
+
+
+Path = collections.namedtuple("Path", ["knots", "centre", "kappa", "lam0", "band", "syy"])
+
+
+def lar_exact(X, y, wf, rows, lasso=False, dps=40, unit=None):
     """The LAR (or LASSO) path on the given rows of standardised columns (weighted centres
     and spreads of those rows), computed from exact cross products in dps-digit arithmetic:
     each knot's coefficients solved afresh from its active set, so that no step carries the
-    last one's rounding. Returns (knots, (xc, sd, yc), kappa): the knots as (lambda over its
-    largest, the standardised columns' coefficients, the count of active columns on the
-    segment that ends there, the segment's change of the coefficients per unit of the path
-    value, the error SS over the rows' corrected total, and for a knot where a column joins
-    |s - e|: the rate at which its correlation closes on the active ones' per unit of lambda,
-    whose inverse is the knot's own conditioning; else 1); the columns' centres and spreads and the
-    response's centre; kappa the condition of the rows' scaled cross products of the columns
-    the path takes (a column it never takes moves none of its knots). The path ends at the
-    least-squares fit, or at the first knot whose error SS is below 1e-8 of the total (a
-    perfect fit). A column the active ones span when it catches up (as a GLM-coded CLASS
-    variable's last level is spanned by its other levels about the mean) leaves the path by
-    the sweep's rank rule. None where an active set's columns are still dependent."""
-    key = (X.tobytes(), y.tobytes(), wf.tobytes(), np.asarray(rows).tobytes(), lasso)
+    last one's rounding. Returns a Path: the knots (Knot), the centre (xc, sd, yc: the
+    columns' centres and spreads and the response's centre), kappa the condition of the
+    rows' scaled cross products of the columns the path takes (a column it never takes moves
+    none of its knots), lam0 the largest correlation, |x_j'y| of a column scaled to unit
+    weighted variance, band the ties' band in units of lam0 (0 without unit) and syy the
+    response's weighted sum of squares about its mean. The path ends at the least-squares
+    fit, or at the first knot whose error SS is below 1e-8 of the total (a perfect fit). A
+    column the active ones span when it catches up (as a GLM-coded CLASS variable's last
+    level is spanned by its other levels about the mean) leaves the path by the sweep's rank
+    rule. None where an active set's columns are still dependent.
+
+    With unit (the factor that takes these columns to ones of unit sample variance, sqrt(W /
+    (N - 1))) the path keeps the engine's rules for ties and its end, in its units (columns of
+    unit sample variance, whose correlations are these over unit): at each knot, of the
+    columns the next step may enter (those outside and the one that joins or leaves there),
+    each within 1e-8 of the response's norm about its mean of the most correlated one
+    leaves the path for good; and a step that lowers lambda by no more than that, with a
+    joining coefficient that moves no more than that either, ends the path before it."""
+    key = (X.tobytes(), y.tobytes(), wf.tobytes(), np.asarray(rows).tobytes(), lasso, unit)
     if key not in _PATHS:
         if len(_PATHS) > 64:
             _PATHS.clear()
         try:
-            _PATHS[key] = _lar_exact(X, y, wf, rows, lasso, dps)
+            _PATHS[key] = _lar_exact(X, y, wf, rows, lasso, dps, unit)
         except ZeroDivisionError:
             _PATHS[key] = None
     return _PATHS[key]
 
 
-def _lar_exact(X, y, wf, rows, lasso, dps):
+def _lar_exact(X, y, wf, rows, lasso, dps, unit):
     import mpmath
     p = X.shape[1]
     S, W, means = _exact_sums(X[rows], y[rows], wf[rows])
@@ -781,11 +811,19 @@ def _lar_exact(X, y, wf, rows, lasso, dps):
                   float(means[p]))
         lam0 = max(abs(v) for v in c)
         syy = mp(S[p][p])
-        knots = [(1.0, np.zeros(p), 0, np.zeros(p), 1.0, 1.0)]
+        zero = np.zeros(p)
         if lam0 == 0 or syy == 0:
-            return knots, centre, condition(G, range(p))
+            return Path([Knot(1.0, zero, 0, zero, 1.0, 1.0, np.zeros((p, p)), zero, {},
+                              np.zeros((p, p)), 0.0)], centre, condition(G, range(p)),
+                        float(lam0), 0.0, float(syy))
+        # the engine's band of ties and of a step that does not move, in these units
+        band = mpmath.mpf("1e-8") * mpmath.sqrt(syy) * unit if unit else mpmath.mpf(0)
+        # the columns that left the path for good: by the band of ties or by the rank rule
+        gone = set()
         j0 = max(range(p), key=lambda j: abs(c[j]))
-        act, sgn, lam, refused = [j0], {j0: mpmath.sign(c[j0])}, lam0, set()
+        pool, pulls = _ties((lam0, [(v, 0) for v in c]), {}, j0, gone, band, lam0, G, None, p)
+        knots = [Knot(1.0, zero, 0, zero, 1.0, 1.0, np.zeros((p, p)), zero, pool, pulls, 0.0)]
+        act, sgn, lam, entering = [j0], {j0: mpmath.sign(c[j0])}, lam0, j0
         taken = {j0}
 
         def spanned(GA, act, j):
@@ -797,12 +835,13 @@ def _lar_exact(X, y, wf, rows, lasso, dps):
             GA = mpmath.matrix([[G[i, k] for k in act] for i in act])
             u = mpmath.lu_solve(GA, mpmath.matrix([c[i] for i in act]))
             v = mpmath.lu_solve(GA, mpmath.matrix([sgn[i] for i in act]))
+            inv = GA ** -1
             # along the segment b_A = u - l v; an inactive column's correlation is a + l e and
             # joins where it reaches +-l; a LASSO coefficient leaves where it reaches 0
             below = lam * (1 - mpmath.mpf(10) ** (-dps // 2))
             joins = {}
             for j in range(p):
-                if j in sgn or j in refused:
+                if j in sgn or j in gone:
                     continue
                 a = c[j] - mpmath.fsum(G[j, act[i]] * u[i] for i in range(len(act)))
                 e = mpmath.fsum(G[j, act[i]] * v[i] for i in range(len(act)))
@@ -826,39 +865,96 @@ def _lar_exact(X, y, wf, rows, lasso, dps):
                 best = max(joins.values(), key=lambda q: q[0], default=(mpmath.mpf(0), None))
                 if best[1] is None or best[0] <= drop[0] or not spanned(GA, act, best[1]):
                     break
-                refused.add(best[1])
+                gone.add(best[1])
                 del joins[best[1]]
             best = max(list(joins.values()) + [(mpmath.mpf(0), None, None, 1)],
                        key=lambda q: q[0])
             if drop[0] > best[0]:
                 best = drop
+            before = lam
             lam, j, s, slope = best
             had = len(act)
-            b, dv = np.zeros(p), np.zeros(p)
             bm = [u[i] - lam * v[i] for i in range(had)]
+            # a step that moves nothing (lambda and the entering coefficient both within the
+            # band, in the engine's units) ends the path before it; one that ends at a zero
+            # crossing does not
+            if band > 0 and s != 0 and before - lam <= band and (
+                    entering is None or abs(bm[act.index(entering)]) * unit * unit <= band):
+                break
+            b, dv, reach, meet = np.zeros(p), np.zeros(p), np.zeros((p, p)), np.zeros(p)
             for i, k in enumerate(act):
                 b[k], dv[k] = float(bm[i]), float(v[i] * lam0)
+                for h, m in enumerate(act):
+                    reach[k, m] = float(lam0 * abs(inv[i, h]))
+            for h, m in enumerate(act):
+                if j is not None and s != 0:
+                    meet[m] = float(abs(mpmath.fsum(G[j, act[i]] * inv[i, h]
+                                                    for i in range(had))))
+                elif j is not None:
+                    meet[m] = float(abs(inv[act.index(j), h] / v[act.index(j)]))
             # the rows' error SS over their corrected total: y'y - 2 b'c + b'G b
             sse = syy - 2 * mpmath.fsum(bm[i] * c[k] for i, k in enumerate(act)) + mpmath.fsum(
                 bm[i] * G[k, m] * bm[h] for i, k in enumerate(act) for h, m in enumerate(act))
-            knots.append((float(lam / lam0), b, had, dv, float(sse / syy), float(slope)))
+            ends = j is None or sse < syy * mpmath.mpf("1e-8")
+            pool, pulls = {}, np.zeros((p, p))
+            if not ends:
+                # each column's correlation along the segment: c - G_kA (u - l v)
+                lines = (lam, [(c[k] - mpmath.fsum(G[k, m] * u[i] for i, m in enumerate(act)),
+                                mpmath.fsum(G[k, m] * v[i] for i, m in enumerate(act)))
+                               for k in range(p)])
+                segment = (inv, list(act))
+                if s == 0:
+                    act.remove(j)
+                    del sgn[j]
+                else:
+                    act.append(j)
+                    sgn[j] = s
+                taken.add(j)
+                entering = j if s != 0 else None
+                pool, pulls = _ties(lines, sgn, j, gone, band, lam0, G, segment, p)
+            knots.append(Knot(float(lam / lam0), b, had, dv, float(sse / syy), float(slope),
+                              reach, meet, pool, pulls, float((before - lam) / lam0)))
             # the path ends at the least-squares end or at a fit within 1e-8 of the total
-            if j is None or sse < syy * mpmath.mpf("1e-8"):
+            if ends:
                 break
-            if s == 0:
-                act.remove(j)
-                del sgn[j]
-            else:
-                act.append(j)
-                sgn[j] = s
-            taken.add(j)
-    return knots, centre, condition(G, sorted(taken))
+    return Path(knots, centre, condition(G, sorted(taken)), float(lam0), float(band / lam0),
+                float(syy))
 
 
 def condition(G, cols):
     """The condition of the scaled cross products G of the columns cols."""
     ev = np.linalg.eigvalsh(np.array([[float(G[j, k]) for k in cols] for j in cols], float))
     return ev[-1] / ev[0] if len(ev) and ev[0] > 0 else math.inf
+
+
+def _ties(lines, sgn, moved, gone, band, lam0, G, segment, p):
+    """At a knot: the columns the next step may enter (those outside and moved, the one that
+    joins or leaves there) but the most correlated, each with the line of its correlation
+    along the segment that ends there in units of lam0, (a, e) for a + g e at path value g,
+    and |G_jA G_A^-1| over that segment (inv, its active columns); those whose gap below
+    the most correlated one (lambda) lies within band leave the path (gone). ({}, zeros)
+    without a band."""
+    import mpmath
+    pulls = np.zeros((p, p))
+    if band <= 0:
+        return {}, pulls
+    lam, corr = lines
+    cand = [k for k in range(p) if k not in gone and (k not in sgn or k == moved)]
+    top = max(cand, key=lambda k: abs(corr[k][0] + lam * corr[k][1]))
+    pool = {}
+    for k in cand:
+        if k == top:
+            continue
+        a, e = corr[k]
+        if lam - abs(a + lam * e) < band:
+            gone.add(k)
+        pool[k] = (float(a / lam0), float(e))
+        if segment is not None:
+            inv, seg = segment
+            for h, m in enumerate(seg):
+                pulls[k, m] = float(abs(mpmath.fsum(G[k, seg[i]] * inv[i, h]
+                                                    for i in range(len(seg)))))
+    return pool, pulls
 
 
 def enet_knots(Z, yc, wf, ridge):

@@ -186,6 +186,8 @@ class Compare:
         self.findings = []
         # the run of the case itself, whose design gives a model's conditioning
         self.work, self.data, self.group = work, None, 0
+        # each BY group's allowance of a path step's error SS (knot_slack)
+        self.knots = {}
         # the group LASSO problem of the design read (edge_groups)
         self.problem = None
         # a solver's estimates are known to its stop tolerance only
@@ -269,10 +271,39 @@ class Compare:
         that, as check.py allows each against the reference)."""
         if "tol" not in cache:
             c = self.conditioning(tabs)
-            cache["tol"] = None if c is None else max(self.tol, 20 * check.tolerance(c[0], 1e-10))
+            cache["tol"] = None if c is None else max(self.tol, 20 * check.tolerance(c[0], 1e-10),
+                                                      2 * self.knot_slack(tabs, cache.get("step")))
             cache["press"] = None if c is None or c[1] is None else \
                 cache["tol"] / max(1 - c[2], 1e-300) + 4 * cache["tol"] * c[3] / max(c[1], 1e-300)
         return cache["tol"], cache["press"]
+
+    def knot_slack(self, tabs, step):
+        """What a LAR or LASSO step's error SS over the total may be off by in one run: the
+        exact path's knot there (ref.lar_exact) moves by its own allowance over the rate at
+        which the joining correlation closes on lambda, which the columns' condition alone
+        does not bound (features.FoldPath.sse_slack, on all the rows with none held out); the
+        largest over the knots for the selected model. 0 for other methods or where the
+        path cannot be formed."""
+        if self.group not in self.knots:
+            self.knots[self.group] = None
+            m = re.search(r"selection=(lar|lasso)\(", self.case.program)
+            got = self.design(tabs) if m and "adaptive" not in self.case.program else None
+            if got is not None and not got[0].noint:
+                d = got[0]
+                cols = sorted({c for nm, c in d.col_of.items() if nm != "Intercept"})
+                X, rows = d.D[:, cols], np.ones(len(d.y), bool)
+                unit = math.sqrt(math.fsum(d.wf) / (math.fsum(d.freq) - 1))
+                path = ref.lar_exact(X, d.y, d.wf, rows, m.group(1) == "lasso", unit=unit)
+                tol = None if path is None else check.tolerance(path.kappa, 1e-9)
+                if tol is not None and math.isfinite(tol):
+                    fp = features.FoldPath(X, d, rows, ~rows, path, tol, unit)
+                    self.knots[self.group] = [fp.sse_slack(i) for i in range(len(fp.knots))]
+        knots = self.knots[self.group]
+        if not knots:
+            return 0.0
+        if step is None:
+            return max(knots)
+        return knots[step] if step < len(knots) else 0.0
 
     def fail(self, family, where, text):
         if len(self.findings) < 3:
@@ -521,7 +552,9 @@ class Compare:
         return None
 
     def model(self, where, ta, tb, tss):
-        cache = {}
+        # a step's knot of a LAR or LASSO path (None: the selected model)
+        step = re.search(r"Step(\d+)$", where)
+        cache = {"step": int(step.group(1)) if step else None}
         aa, ab = anova(ta), anova(tb)
         if self.other and refused(ta) != refused(tb):
             # Other columns refused, as the rank rule may where their pivots lie in the band:
