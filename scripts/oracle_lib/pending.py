@@ -20,13 +20,6 @@ PENDING = {
         "two is the path is not yet traced (9620255; the drawn curve, SHOWCVEX$, parts from "
         "them alike)",
         ("cvex.press", "cvex.curve"), lambda case: case.seed in (9620255,)),
-    "levels-removal-cv": (
-        "BACKWARD by CV over SPLIT(7) beside an EFFECT-coded CLASS of many levels, a degree-10 "
-        "spline, weights and BUILDSSCP=INCREMENTAL: the removal candidate m1 shows CV 56453.0086 "
-        "where its exact refit gives 458256334.84; whether a fold of the model without m1 is "
-        "undetermined (so that either is sound) is not yet traced (7400142 of the manylevels "
-        "scenario)",
-        ("candidates.value",), lambda case: case.seed in (7400142,)),
     "long-run-9700": (
         "three findings of 2,000 fresh programs that fail alike on the previous main, not yet "
         "traced: 9700683 (rows permuted, STEPWISE by CP beside a degree-58 spline with 13 "
