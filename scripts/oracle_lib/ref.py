@@ -643,8 +643,8 @@ def lasso_knots(X, y, wf, rows, lar=False):
     """The LASSO (or LAR) path on the given rows of standardised columns (weighted centres
     and spreads of those rows): the knots' path values lambda / lambda_max, descending from
     1, and a function giving the predictions of any rows at any path value (the
-    coefficients are linear in lambda between knots). The path is lar_exact's; where the
-    rows' columns are dependent, that of sklearn's lars_path in double precision."""
+    coefficients are linear in lambda between knots). The path is lar_exact's; where its
+    active set is still dependent, that of sklearn's lars_path in double precision."""
     path = lar_exact(X, y, wf, rows, not lar)
     if path is None:
         return lasso_knots_float(X, y, wf, rows, lar)
@@ -746,9 +746,12 @@ def lar_exact(X, y, wf, rows, lasso=False, dps=40):
     value, the error SS over the rows' corrected total, and for a knot where a column joins
     |s - e|: the rate at which its correlation closes on the active ones' per unit of lambda,
     whose inverse is the knot's own conditioning; else 1); the columns' centres and spreads and the
-    response's centre; kappa the condition of the rows' scaled cross products. The path ends
-    at the least-squares fit, or at the first knot whose error SS is below 1e-8 of the
-    total (a perfect fit). None where an active set's columns are dependent."""
+    response's centre; kappa the condition of the rows' scaled cross products of the columns
+    the path takes (a column it never takes moves none of its knots). The path ends at the
+    least-squares fit, or at the first knot whose error SS is below 1e-8 of the total (a
+    perfect fit). A column the active ones span when it catches up (as a GLM-coded CLASS
+    variable's last level is spanned by its other levels about the mean) leaves the path by
+    the sweep's rank rule. None where an active set's columns are still dependent."""
     key = (X.tobytes(), y.tobytes(), wf.tobytes(), np.asarray(rows).tobytes(), lasso)
     if key not in _PATHS:
         if len(_PATHS) > 64:
@@ -774,41 +777,61 @@ def _lar_exact(X, y, wf, rows, lasso, dps):
         for j in range(p):
             for k in range(p):
                 G[j, k] = mp(S[j][k]) / (sd[j] * sd[k])
-        ev = np.linalg.eigvalsh(np.array(G.tolist(), float))
-        kappa = ev[-1] / ev[0] if ev[0] > 0 else math.inf
         centre = (np.array([float(v) for v in means[:p]]), np.array([float(v) for v in sd]),
                   float(means[p]))
         lam0 = max(abs(v) for v in c)
         syy = mp(S[p][p])
         knots = [(1.0, np.zeros(p), 0, np.zeros(p), 1.0, 1.0)]
         if lam0 == 0 or syy == 0:
-            return knots, centre, kappa
+            return knots, centre, condition(G, range(p))
         j0 = max(range(p), key=lambda j: abs(c[j]))
-        act, sgn, lam = [j0], {j0: mpmath.sign(c[j0])}, lam0
+        act, sgn, lam, refused = [j0], {j0: mpmath.sign(c[j0])}, lam0, set()
+        taken = {j0}
+
+        def spanned(GA, act, j):
+            """Whether the active columns span column j by the sweep's rank rule."""
+            r = mpmath.lu_solve(GA, mpmath.matrix([G[i, j] for i in act]))
+            left = G[j, j] - mpmath.fsum(G[j, k] * r[i] for i, k in enumerate(act))
+            return left <= G[j, j] * mpmath.mpf("1e-8")
         while act:
             GA = mpmath.matrix([[G[i, k] for k in act] for i in act])
             u = mpmath.lu_solve(GA, mpmath.matrix([c[i] for i in act]))
             v = mpmath.lu_solve(GA, mpmath.matrix([sgn[i] for i in act]))
             # along the segment b_A = u - l v; an inactive column's correlation is a + l e and
             # joins where it reaches +-l; a LASSO coefficient leaves where it reaches 0
-            best = (mpmath.mpf(0), None, None, 1)
             below = lam * (1 - mpmath.mpf(10) ** (-dps // 2))
+            joins = {}
             for j in range(p):
-                if j in sgn:
+                if j in sgn or j in refused:
                     continue
                 a = c[j] - mpmath.fsum(G[j, act[i]] * u[i] for i in range(len(act)))
                 e = mpmath.fsum(G[j, act[i]] * v[i] for i in range(len(act)))
                 for s in (1, -1):
                     if s - e != 0:
                         t = a / (s - e)
-                        if 0 < t < below and t > best[0]:
-                            best = (t, j, s, abs(s - e))
+                        if 0 < t < below and t > joins.get(j, (0,))[0]:
+                            joins[j] = (t, j, s, abs(s - e))
+            drop = (mpmath.mpf(0), None, None, 1)
             if lasso:
                 for i, j in enumerate(act):
                     if v[i] != 0:
                         t = u[i] / v[i]
-                        if 0 < t < below and t > best[0]:
-                            best = (t, j, 0, 1)
+                        if 0 < t < below and t > drop[0]:
+                            drop = (t, j, 0, 1)
+            # a column that catches up before any coefficient reaches zero and that the
+            # active ones span (its sum of squares left after them at most 1e-8 of its own:
+            # the sweep's rank rule) leaves the path for good, and the segment runs on to the
+            # next catch-up as if it were absent
+            while True:
+                best = max(joins.values(), key=lambda q: q[0], default=(mpmath.mpf(0), None))
+                if best[1] is None or best[0] <= drop[0] or not spanned(GA, act, best[1]):
+                    break
+                refused.add(best[1])
+                del joins[best[1]]
+            best = max(list(joins.values()) + [(mpmath.mpf(0), None, None, 1)],
+                       key=lambda q: q[0])
+            if drop[0] > best[0]:
+                best = drop
             lam, j, s, slope = best
             had = len(act)
             b, dv = np.zeros(p), np.zeros(p)
@@ -828,7 +851,15 @@ def _lar_exact(X, y, wf, rows, lasso, dps):
             else:
                 act.append(j)
                 sgn[j] = s
-    return knots, centre, kappa
+            taken.add(j)
+    return knots, centre, condition(G, sorted(taken))
+
+
+def condition(G, cols):
+    """The condition of the scaled cross products G of the columns cols."""
+    ev = np.linalg.eigvalsh(np.array([[float(G[j, k]) for k in cols] for j in cols], float))
+    return ev[-1] / ev[0] if len(ev) and ev[0] > 0 else math.inf
+
 
 def enet_knots(Z, yc, wf, ridge):
     """The knots of the elastic-net path on the columns Z (the response yc about its mean):

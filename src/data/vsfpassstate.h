@@ -131,7 +131,10 @@ struct VsfStructured {
   double* sweptDiagonal; // k: the swept diagonal of those columns in the current model
   uint8_t diagonalStale; // set while sweptDiagonal waits to be formed (vsfStructuredSettle)
   double* reduced;       // the small triangle less the effect's swept columns (C_J' D_J^-1 C_J)
-  double* estimates;     // k: the state's estimates of its columns for a residual pass
+  // small: '1' for the small columns over which `reduced` was last found to have a Cholesky
+  // factor, all '0' whenever `reduced` is formed again; any set of them has one too.
+  char* factorOver;
+  double* estimates; // k: the state's estimates of its columns for a residual pass
   // k: the refinement's correction of the estimates of its columns over the rows, added to
   // those of the elimination while the state holds (refinedValid; any change drops it).
   double* refined;
@@ -143,7 +146,13 @@ struct VsfStructured {
   char* savedSwept;
   char* savedLost;
   double* savedSweptDiagonal;
+  // The reduced triangle and its factorOver, copied there only when a trial forms the
+  // triangle again (reducedCopied), which few trials do: a removal trial of a small column
+  // leaves it as it was, and copying it for every trial cost more than the trial's sweeps.
   double* savedReduced;
+  char* savedFactorOver;
+  uint8_t reducedCopied;
+  uint8_t reducedKept; // set while a saved state is kept (vsfStructuredSave)
   uint8_t savedInModel;
   uint8_t savedDiagonalStale;
   // Under cross validation, each fold record's state (its sums those outside the fold, about

@@ -9,6 +9,7 @@
 #include "numerics/packedtri.h"
 #include "support/vsfoptions.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cmath>
@@ -101,20 +102,29 @@ double vsfPivotForm(const double* xpx, const double* swept, const char* flags, i
 }
 
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
-                         int64_t k, bool centred, const double* column, double extraRoot) {
+                         int64_t k, bool centred, const double* column, double extraRoot,
+                         const VsfModel* road) {
   const double d = vsfPivotDiagonal(xpx, flags, k, centred);
   const double tol =
       vsfRoundingTolerance(d, vsfPivotRoot(xpx, swept, flags, n, k, centred, column) + extraRoot);
   const double pivot = column != nullptr ? column[k] : swept[diag(k)];
-  return vsfTightTolerance(xpx, swept, flags, n, k, centred, column, extraRoot, pivot, tol);
+  return vsfTightTolerance(xpx, swept, flags, n, k, centred, column, extraRoot, pivot, tol, road);
 }
 
 double vsfTightTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
                          int64_t k, bool centred, const double* column, double extraRoot,
-                         double pivot, double tol) {
+                         double pivot, double tol, const VsfModel* road) {
   const double d = vsfPivotDiagonal(xpx, flags, k, centred);
-  if (pivot > tol || extraRoot > 0.0 || !(pivot > vsfSweepTolerance(d)))
+  if (pivot > tol || !(pivot > vsfSweepTolerance(d)))
     return tol;
+  if (extraRoot > 0.0) {
+    // The many-level effect's columns are in v: their form comes from the effect's state.
+    // Over the levels r^2 is some k times the form, and refused columns the data determine
+    // (a spline's column beside 152 effect-coded levels at 3.2 times 64 u Q, 0.08 of 64 u r^2).
+    const double form =
+        road != nullptr && column == nullptr ? vsfStructuredPivotForm(road, k, centred) : -1.0;
+    return form < 0.0 ? tol : std::min(tol, vsfFormTolerance(d, form));
+  }
   return vsfFormTolerance(d, vsfPivotForm(xpx, swept, flags, n, k, centred, column));
 }
 
@@ -135,7 +145,7 @@ double candidateRuleTolerance(const VsfModel* m, int64_t k) {
         r += std::fabs(m->sweptXpx[sym(k, i)]) * std::sqrt(a.size(i, i));
   }
   return vsfTightTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k, centred, nullptr,
-                           extra, m->sweptXpx[diag(k)], vsfRoundingTolerance(a.sum(k, k), r));
+                           extra, m->sweptXpx[diag(k)], vsfRoundingTolerance(a.sum(k, k), r), m);
 }
 
 } // namespace

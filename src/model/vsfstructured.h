@@ -123,6 +123,11 @@ void vsfStructuredLeave(VsfModel* model);
 // columns, which the triangle does not hold: the sum over them of |b_j| sqrt(X'X(j, j)), b
 // the coefficients of column k on the model's columns (0 without the effect).
 [[nodiscard]] double vsfStructuredPivotRoot(const VsfModel* model, int64_t k);
+// The tight form of small column k's rounding bound with the effect in the model, |v|' |X'X|
+// |v| over column k, the swept small columns and the effect's swept columns, each element at
+// the size of its terms as the rank rule takes them (vsfJudgedSize); -1 without the effect,
+// where vsfPivotForm over the triangle is the form.
+[[nodiscard]] double vsfStructuredPivotForm(const VsfModel* model, int64_t k, bool centred);
 // The largest variance inflation of the effect's swept columns, a_jj (X'X)^-1_jj with a_jj
 // about the means when `centred` and the intercept is swept; 0 without the effect in the model.
 [[nodiscard]] double vsfStructuredLargestInflation(const VsfModel* model, bool centred);

@@ -65,6 +65,20 @@ double blockResponse(const void* c, int64_t j) {
   return t;
 }
 
+// The state's reduced triangle formed again from X'X over the effect's swept columns: no
+// Cholesky factor of it is known yet (VsfStructured::factorOver). Where a saved state is kept
+// and its triangle not yet copied, the copy is taken first.
+void reduceState(VsfModel* m) {
+  VsfStructured* st = m->structured;
+  if (st->reducedKept && !st->reducedCopied) {
+    std::memcpy(st->savedReduced, st->reduced, sizeof(double) * tri(st->small));
+    std::memcpy(st->savedFactorOver, st->factorOver, static_cast<size_t>(st->small));
+    st->reducedCopied = 1;
+  }
+  vsfStructuredReduce(*st, m->xpx, st->reduced, smallShifts(m));
+  std::fill(st->factorOver, st->factorOver + st->small, '0');
+}
+
 // The effect's pivots in the state m holds: judged by the whole rule, or where `modelTaken`
 // is given (a fold record's state) the model's columns refitted (VsfDiagonalBlock), with
 // those its sums lost into the state's `lost`; `inflation`, when given, receives the largest
@@ -116,11 +130,10 @@ template <class Work> VsfStatus eachState(VsfModel* m, Work work) {
           pivots(m, &sse, &count, st->swept, model != nullptr ? model->swept : nullptr);
       rc != VsfStatus::Ok)
     return rc;
-  double* A = st->reduced;
-  vsfStructuredReduce(*st, m->xpx, A, smallShifts(m));
+  reduceState(m);
   // Swept again over the small columns the model had swept.
   std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
-  std::memcpy(m->sweptXpx, A, sizeof(double) * tri(n));
+  std::memcpy(m->sweptXpx, st->reduced, sizeof(double) * tri(n));
   m->rank += count;
   st->inModel = 1;
   resweepSmall(m, was);
@@ -145,7 +158,7 @@ void releaseLost(VsfModel* m) {
     }
   if (!released)
     return;
-  vsfStructuredReduce(*st, m->xpx, st->reduced, smallShifts(m));
+  reduceState(m);
   st->refinedValid = 0;
   st->diagonalStale = 1;
 }
@@ -206,12 +219,15 @@ bool onlyLastLevelOut(const VsfModel* m) {
 // The save and reload of one state's trial copies. The reduced triangle goes with the swept
 // columns it was made for: a removal trial that takes the effect's columns again against
 // fewer small columns (vsfStructuredRetake) remakes it, and the small columns swept back on
-// reload must be refreshed against the one their state had.
+// reload must be refreshed against the one their state had. It is copied where a trial
+// remakes it (reduceState) and put back on reload only then; its factorOver, a fact about
+// the triangle alone, stays with it.
 void saveOne(VsfStructured* st) {
   std::memcpy(st->savedSwept, st->swept, static_cast<size_t>(st->columns));
   std::memcpy(st->savedLost, st->lost, static_cast<size_t>(st->columns));
   std::memcpy(st->savedSweptDiagonal, st->sweptDiagonal, sizeof(double) * st->columns);
-  std::memcpy(st->savedReduced, st->reduced, sizeof(double) * tri(st->small));
+  st->reducedKept = 1;
+  st->reducedCopied = 0;
   st->savedInModel = st->inModel;
   st->savedDiagonalStale = st->diagonalStale;
 }
@@ -219,7 +235,11 @@ void reloadOne(VsfStructured* st) {
   std::memcpy(st->swept, st->savedSwept, static_cast<size_t>(st->columns));
   std::memcpy(st->lost, st->savedLost, static_cast<size_t>(st->columns));
   std::memcpy(st->sweptDiagonal, st->savedSweptDiagonal, sizeof(double) * st->columns);
-  std::memcpy(st->reduced, st->savedReduced, sizeof(double) * tri(st->small));
+  if (st->reducedCopied) {
+    std::memcpy(st->reduced, st->savedReduced, sizeof(double) * tri(st->small));
+    std::memcpy(st->factorOver, st->savedFactorOver, static_cast<size_t>(st->small));
+    st->reducedCopied = 0;
+  }
   st->inModel = st->savedInModel;
   st->diagonalStale = st->savedDiagonalStale;
   st->refinedValid = 0;
@@ -356,7 +376,7 @@ bool vsfStructuredTakeLost(VsfModel* m) {
   m->rank += taken;
   const int64_t n = st->small;
   const std::vector<char> was(m->sweepFlags, m->sweepFlags + n);
-  vsfStructuredReduce(*st, m->xpx, st->reduced, smallShifts(m));
+  reduceState(m);
   std::memcpy(m->sweptXpx, st->reduced, sizeof(double) * tri(n));
   std::fill(m->sweepFlags, m->sweepFlags + n, '0');
   st->refinedValid = 0;

@@ -73,17 +73,19 @@ double structuredRoot(const VsfModel* m, int64_t k) {
 // |v| over column k, the swept small columns and the effect's swept columns J, v = (1, -b)
 // (vsfPivotForm's, whose r^2 exceeds it about k-fold over the nearly orthogonal levels).
 // About the means (`centred`, the intercept swept and k not the intercept) the intercept
-// leaves v and a sum of columns i and l is a_il - a_i1 a_l1 / a_11, c_j = X'X(j, 1) standing
-// for the effect's. The block's off-diagonal elements rho - c_j c_l / a_11 are taken at
-// |rho| + |c_j c_l| / a_11, which is exact without rho, so that the form costs k s.
+// leaves v and every element is taken at the size of the terms its sum about the means is
+// formed from, |a_il| + |a_i1 a_l1| / a_11 (vsfJudgedSize), c_j = X'X(j, 1) standing for the
+// effect's, as vsfPivotForm takes the packed triangle's: the block's off-diagonal elements
+// rho - c_j c_l / a_11 at |rho| + |c_j c_l| / a_11, so that the form costs k s.
 double structuredForm(const VsfModel* m, int64_t k, bool centred) {
   const VsfStructured* st = m->structured;
   const Coefficients b = coefficientsOf(m, k);
   const double* x = m->xpx;
   const bool about = centred && k != 1 && m->sweepFlags[1] == '1' && x[diag(1)] > 0.0;
   const double a11 = about ? x[diag(1)] : 1.0;
-  const auto sum = [&](int64_t i, int64_t l) {
-    return about ? x[sym(i, l)] - x[sym(i, 1)] * x[sym(l, 1)] / a11 : x[sym(i, l)];
+  const auto mean = [&](double ci, double cl) { return about ? ci * cl / a11 : 0.0; };
+  const auto size = [&](int64_t i, int64_t l) {
+    return vsfJudgedSize(x[sym(i, l)], mean(x[sym(i, 1)], x[sym(l, 1)]));
   };
   // The small columns of v and their weights.
   std::vector<std::pair<int64_t, double>> v{{k, 1.0}};
@@ -94,8 +96,8 @@ double structuredForm(const VsfModel* m, int64_t k, bool centred) {
   for (size_t i = 0; i < v.size(); ++i) {
     double s = 0.0;
     for (size_t l = 0; l < i; ++l)
-      s += std::fabs(sum(v[i].first, v[l].first)) * v[l].second;
-    q += v[i].second * (2.0 * s + std::fabs(sum(v[i].first, v[i].first)) * v[i].second);
+      s += size(v[i].first, v[l].first) * v[l].second;
+    q += v[i].second * (2.0 * s + size(v[i].first, v[i].first) * v[i].second);
   }
   // The effect's columns: their cross terms with the small ones, and their block.
   const double rho = std::fabs(st->rankOne);
@@ -109,8 +111,8 @@ double structuredForm(const VsfModel* m, int64_t k, bool centred) {
     const double cj = about ? C[1] : 0.0;
     double s = 0.0;
     for (const auto& [i, vi] : v)
-      s += std::fabs(about ? C[i] - cj * x[sym(i, 1)] / a11 : C[i]) * vi;
-    q += 2.0 * bj * s + bj * bj * std::fabs(st->diagonal[j] + st->rankOne - cj * cj / a11);
+      s += vsfJudgedSize(C[i], mean(cj, x[sym(i, 1)])) * vi;
+    q += 2.0 * bj * s + bj * bj * vsfJudgedSize(st->diagonal[j] + st->rankOne, mean(cj, cj));
     sumB += bj;
     sumB2 += bj * bj;
     sumBC += bj * std::fabs(cj);
@@ -220,6 +222,11 @@ void resweepSmall(VsfModel* m, const std::vector<char>& was) {
 double vsfStructuredPivotRoot(const VsfModel* m, int64_t k) {
   const VsfStructured* st = m->structured;
   return st == nullptr || !st->inModel ? 0.0 : structuredRoot(m, k);
+}
+
+double vsfStructuredPivotForm(const VsfModel* m, int64_t k, bool centred) {
+  const VsfStructured* st = m->structured;
+  return st == nullptr || !st->inModel ? -1.0 : structuredForm(m, k, centred);
 }
 
 void vsfStructuredGiveUp(VsfModel* m) {

@@ -60,17 +60,22 @@ constexpr double kWorthwhileWork = 1e6;
   st->lost = vsfModelArray<char>(m, k);
   st->savedLost = vsfModelArray<char>(m, k);
   st->savedSweptDiagonal = vsfModelArray<double>(m, k);
-  st->savedReduced = vsfModelArray<double>(m, tri(st->small));
+  st->savedReduced = vsfModelArray<double>(m, tri(st->small), false);
+  st->factorOver = vsfModelArray<char>(m, st->small);
+  st->savedFactorOver = vsfModelArray<char>(m, st->small);
   st->estimates = vsfModelArray<double>(m, k);
   st->refined = vsfModelArray<double>(m, k);
   if (!st->swept || !st->sweptDiagonal || !st->reduced || !st->savedSwept || !st->lost ||
-      !st->savedLost || !st->savedSweptDiagonal || !st->savedReduced || !st->estimates ||
-      !st->refined)
+      !st->savedLost || !st->savedSweptDiagonal || !st->savedReduced || !st->factorOver ||
+      !st->savedFactorOver || !st->estimates || !st->refined)
     return false;
   std::fill(st->swept, st->swept + k, '0');
+  std::fill(st->factorOver, st->factorOver + st->small, '0');
   std::fill(st->lost, st->lost + k, '0');
   st->refinedValid = 0;
   st->diagonalStale = 0;
+  st->reducedCopied = 0;
+  st->reducedKept = 0;
   return true;
 }
 

@@ -175,7 +175,7 @@ double sweepTolerance(const VsfModel* m, int64_t k) {
   double tol = m->sweepFlags[k] == '1'
                    ? 0.0
                    : vsfPivotTolerance(m->xpx, m->sweptXpx, m->sweepFlags, m->xpxColumns, k,
-                                       vsfRuleCentred(m), nullptr, vsfStructuredPivotRoot(m, k));
+                                       vsfRuleCentred(m), nullptr, vsfStructuredPivotRoot(m, k), m);
   return vsfTinyPivotFloor(m->sweptXpx[diag(k)], tol);
 }
 

@@ -132,16 +132,18 @@ double vsfPivotForm(const double* xpx, const double* swept, const char* flags, i
                     bool centred, const double* column = nullptr);
 // The tolerance of sweeping column k into the model: vsfRoundingTolerance of its judged
 // diagonal and vsfPivotRoot plus `extraRoot`, the part of the root over swept columns that
-// the triangle does not hold (the structured road's many-level effect); where that refuses a
-// pivot above 1e-8 of the diagonal and there is no extra root, vsfRoundingTolerance of the
-// square root of vsfPivotForm.
+// the triangle does not hold (the structured road's many-level effect, or the columns a
+// partial elimination took before k); where that refuses a pivot above 1e-8 of the diagonal,
+// vsfRoundingTolerance of the square root of the tight form: vsfPivotForm without an extra
+// root, vsfStructuredPivotForm of `road` (the model whose many-level effect the extra root
+// is over) with one. An extra root no form is given for keeps the rough bound.
 double vsfPivotTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
                          int64_t k, bool centred, const double* column = nullptr,
-                         double extraRoot = 0.0);
+                         double extraRoot = 0.0, const VsfModel* road = nullptr);
 // vsfPivotTolerance's second stage, given the pivot and the tolerance `tol` of its root.
 double vsfTightTolerance(const double* xpx, const double* swept, const char* flags, int64_t n,
                          int64_t k, bool centred, const double* column, double extraRoot,
-                         double pivot, double tol);
+                         double pivot, double tol, const VsfModel* road = nullptr);
 // vsfPivotTolerance of candidate column k of the model's full X'X, the root taken over the
 // columns of the effects in the model only, a doubtful pivot judged from the rows
 // (vsfRowTolerance).

@@ -23,8 +23,8 @@ void vsfModelRestore(VsfModel* model);
                                       int32_t* sweptCount);
 int32_t vsfPartialSweep(double* a, int32_t k, int32_t n, double tol);
 
-// The lower Cholesky factor L (row-major, n by n) of the packed triangle `a` between the
-// columns S; false when a pivot is not positive.
+// The lower Cholesky factor L (packed by rows, row i at packed::tri(i)) of the packed
+// triangle `a` between the columns S; false when a pivot is not positive.
 [[nodiscard]] bool vsfCholeskyOf(const double* a, const std::vector<int64_t>& S,
                                  std::vector<double>& L);
 

@@ -196,14 +196,19 @@ VsfStatus vsfSplitEffects(VsfContext* ctx, QkPool* pool) {
         ++nSplit;
       }
     }
-    const CellTable cells = cellTable(d, ef);
-    if (nSplit == 0 || cells.cellCount <= 0) {
+    if (nSplit == 0) {
       records[n].effect = e;
       records[n].parmCount = ef.columnCount;
       ++n;
       continue;
     }
+    // One record per level combination that has columns: a split effect without cells (a
+    // CLASS variable whose only level in the group is its reference) has none to select.
+    const CellTable cells = cellTable(d, ef);
     const int32_t C = cells.cellCount;
+    assert((C > 0 || ef.columnCount == 0) && "columns of a split effect belong to its cells");
+    if (C <= 0)
+      continue;
     auto* keys = poolArray<int32_t>(pool, C);
     auto* cellOf = poolArray<int32_t>(pool, C);
     if (keys == nullptr || cellOf == nullptr)

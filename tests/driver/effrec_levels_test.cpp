@@ -206,6 +206,36 @@ TEST(SplitRecords, SixCellsInThreeRecordsOfFourParameters) {
   EXPECT_GE(ctx->longestEffectName, 6);
 }
 
+// A split CLASS effect whose only level in the group is its reference has no columns and no
+// cells: it makes no record, and the entered-first boundary counts the records before it.
+TEST(SplitRecords, AnEffectWithoutCellsMakesNoRecord) {
+  for (int32_t forcedIn : {1, 2}) {
+    HandDesign h;
+    const int32_t one = h.addClass("ONE", 1, 0, 0, {"u"}); // EFFECT, its level the reference
+    const int32_t a = h.addClass("A", 3, 0, 2, {"a1", "a2", "a3"});
+    h.cls(one).split = 1;
+    h.cls(a).split = 1;
+    h.addEffect("Intercept", {}, {}, 1);
+    h.addEffect("ONE", {one}, {}, 0);
+    h.addEffect("A", {a}, {}, 2);
+    h.addEffect("ONE*A", {one, a}, {}, 0);
+    h.effect(2).classColumnCount = 2;
+    VsfContext* ctx = h.finish(LevDesignFlag::NonGlm);
+    ctx->options.forcedIn = forcedIn;
+    ASSERT_EQ(vsfSplitEffects(ctx, h.pool()), VsfStatus::Ok);
+    ASSERT_EQ(ctx->effectRecordCount, 3) << forcedIn;
+    EXPECT_EQ(ctx->enteredFirstBoundary, 1) << forcedIn;
+    const char* names[] = {"Intercept", "A_a1", "A_a2"};
+    for (int32_t k = 0; k < 3; ++k) {
+      const VsfEffectRecord& r = ctx->effectRecords[k];
+      EXPECT_EQ(r.effect, k == 0 ? 0 : 2);
+      EXPECT_EQ(r.parmCount, 1);
+      std::string name(r.name, static_cast<size_t>(r.nameLength));
+      EXPECT_EQ(name.substr(0, name.find_last_not_of(' ') + 1), names[k]);
+    }
+  }
+}
+
 TEST(SplitRecords, NumberedLabelsOfHighLevelsFitTheirNames) {
   HandDesign h;
   const int32_t a = h.addClass("A", 200000, 5, 0); // ORTHPOLY

@@ -223,18 +223,27 @@ struct LeastSquares {
     for (double& v : c)
       v = (v - m) / std::sqrt(s / (c.size() - 1));
   }
-  std::vector<double> gradient(const double* b) const {
-    // Raw pointers: the solver calls this thousands of times, and an unoptimised build's
-    // checked element access made it most of the sanitizer run's time.
-    std::vector<double> g(static_cast<size_t>(p));
+  // The gradient X'X b - X'y at b into g, and the loss 0.5 |y - X b|^2 at b. Raw pointers and
+  // no allocation: the solver calls this at every iteration along a path, and in
+  // the sanitizer build checked element access and a fresh vector a call (each through the
+  // sanitizer's allocator) were most of the test's time.
+  double lossAndGradient(const double* b, double* g) const {
     const double* G = gram.data();
+    const double* c = xty.data();
+    double f = 0.5 * yy;
     for (int a = 0; a < p; ++a) {
-      double v = -xty.data()[a];
+      double v = -c[a];
       const double* row = G + static_cast<size_t>(a) * static_cast<size_t>(p);
-      for (int c = 0; c < p; ++c)
-        v += row[c] * b[c];
-      g.data()[a] = v;
+      for (int k = 0; k < p; ++k)
+        v += row[k] * b[k];
+      g[a] = v;
+      f += 0.5 * b[a] * (v - c[a]);
     }
+    return f;
+  }
+  std::vector<double> gradient(const double* b) const {
+    std::vector<double> g(static_cast<size_t>(p));
+    lossAndGradient(b, g.data());
     return g;
   }
 };
@@ -297,19 +306,15 @@ LeastSquares weightedPowers() {
 }
 
 int32_t lsGradFn(QkSolver* s, double* b, double* g, double* f) {
-  const auto* q = static_cast<const LeastSquares*>(s->userData);
-  const std::vector<double> gr = q->gradient(b);
-  double v = 0.5 * q->yy;
-  for (int a = 0; a < q->p; ++a) {
-    g[a] = gr[a];
-    v += 0.5 * b[a] * (gr[a] - q->xty[a]);
-  }
-  *f = v;
+  *f = static_cast<const LeastSquares*>(s->userData)->lossAndGradient(b, g);
   return 0;
 }
 int32_t lsLossFn(QkSolver* s, const double* b, double* f) {
-  std::vector<double> copy(b, b + s->size), g(copy.size());
-  return lsGradFn(s, copy.data(), g.data(), f);
+  // The solver calls back on the thread that called it; the gradient's room is kept.
+  thread_local std::vector<double> g;
+  g.resize(static_cast<size_t>(s->size));
+  *f = static_cast<const LeastSquares*>(s->userData)->lossAndGradient(b, g.data());
+  return 0;
 }
 int32_t lsLmaxFn(QkSolver* s) {
   const auto* q = static_cast<const LeastSquares*>(s->userData);

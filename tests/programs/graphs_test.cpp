@@ -4,6 +4,8 @@
 // draws one SVG per graph call with the marks the data imply (a curve per criterion, the
 // optimum marker, the rule at the chosen step); step ranges and an empty range.
 #include "programs/leastsquares.h"
+#include "programs/openpages.h"
+#include "programs/pagesearch.h"
 #include "programs/qrxrun.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +55,9 @@ bool haveTool(const char* tool) { return shell(std::string("command -v ") + tool
 
 fs::path webModules() { return fs::path(QRX_SOURCE_DIR) / "web" / "node_modules"; }
 
+// The page tests need chromium, node and the graph libraries.
+bool skipPages() { return !openpages::available() || !fs::exists(webModules() / "vega-embed"); }
+
 // Runs the validator script on a run record; its output.
 std::string validate(const fs::path& record, int* status) {
   std::string out;
@@ -77,12 +82,14 @@ void expectValidCharts(const std::string& json, const std::string& tag, size_t g
 
 struct Page {
   std::string dom, console;
+  std::string opener; // what the page opener said when it could not read the page
   int status = -1;
   std::string json;
 };
 
-// Runs the program with --html and --json, opens the page in headless Chromium and keeps a
-// screenshot under the build directory.
+// Runs the program with --html and --json, opens the page in headless Chromium and keeps two
+// screenshots under the build directory: the page, and its graphs alone for people to look at
+// (the README's pictures are of these).
 Page runPage(const std::string& program, const std::string& tag) {
   Page p;
   fs::path dir =
@@ -96,50 +103,29 @@ Page runPage(const std::string& program, const std::string& tag) {
           "' '" + (dir / "p.qrx").string() + "' 2>&1",
       &ignored);
   p.json = qrxrun::readFile(dir / "r.json");
-  const std::string flags =
-      "chromium --headless --no-sandbox --disable-gpu --enable-logging=stderr "
-      "--v=0 --hide-scrollbars --virtual-time-budget=5000 ";
-  qrxrun::runCommand(flags + "--dump-dom 'file://" + (dir / "p.html").string() + "' > '" +
-                         (dir / "dom.html").string() + "' 2> '" + (dir / "chromium.txt").string() +
-                         "'",
-                     &ignored);
-  p.dom = qrxrun::readFile(dir / "dom.html");
-  std::ifstream log(dir / "chromium.txt");
-  for (std::string line; std::getline(log, line);)
-    if (line.find(":CONSOLE") != std::string::npos)
-      p.console += line + "\n";
-  fs::path shots = fs::path(QRX_BINARY).parent_path().parent_path() / "html";
-  fs::create_directories(shots);
-  shell(flags + "--window-size=900,1400 --screenshot='" +
-        (shots / ("graphs_" + tag + ".png")).string() + "' 'file://" + (dir / "p.html").string() +
-        "'");
-  // The graphs alone, for people to look at (the README's picture is one of these).
-  std::string page = qrxrun::readFile(dir / "p.html");
-  page = std::regex_replace(
-      page,
-      std::regex("<section class=\"output (table|factoid)\"[\\s\\S]*?</section>|<p "
-                 "class=\"text[^\"]*\">[\\s\\S]*?</p>|<pre class=\"log\">[\\s\\S]*?</pre>|<hr "
-                 "class=\"rule\">"),
-      "");
-  std::ofstream(dir / "graphs.html") << page;
-  shell(flags + "--window-size=820,640 --screenshot='" +
-        (shots / ("graphs_" + tag + "_only.png")).string() + "' 'file://" +
-        (dir / "graphs.html").string() + "'");
+  std::vector<openpages::Page> pages(1);
+  pages[0].html = dir / "p.html";
+  pages[0].shots = {{900, 1400, "graphs_" + tag + ".png", ""},
+                    {820, 640, "graphs_" + tag + "_only.png",
+                     "section.output.table, section.output.factoid, p.text, pre.log, hr.rule"}};
+  p.opener = openpages::open(pages);
+  p.dom = pages[0].dom;
+  p.console = pages[0].console;
   fs::remove_all(dir);
   return p;
 }
 
-int count(const std::string& text, const std::regex& re) {
-  return static_cast<int>(
-      std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
+int count(const std::string& text, const std::string& expression) {
+  return pagesearch::Pattern(expression).count(text);
 }
 
 // The mark elements Vega drew for the layer named `name` (its group's children).
 int marksOf(const std::string& dom, const std::string& name) {
-  std::regex group("<g class=\"mark-[a-z]+ role-mark " + name + "_marks\"[^>]*>([\\s\\S]*?)</g>");
+  const pagesearch::Pattern group("<g class=\"mark-[a-z]+ role-mark " + name +
+                                  "_marks\"[^>]*>([\\s\\S]*?)</g>");
   int n = 0;
-  for (std::sregex_iterator it(dom.begin(), dom.end(), group), end; it != end; ++it)
-    n += count((*it)[1].str(), std::regex("<(path|line|text|rect)[ >]"));
+  for (const std::string& marks : group.captures(dom))
+    n += count(marks, "<(path|line|text|rect)[ >]");
   return n;
 }
 
@@ -237,17 +223,17 @@ TEST(Graphs, ChartsValidateAgainstTheVegaLiteSchema) {
 }
 
 TEST(Graphs, PageDrawsEveryGraphWithItsMarks) {
-  if (!haveTool("chromium") || !fs::exists(webModules() / "vega-embed"))
-    GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup installs them)";
+  if (skipPages())
+    GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
   Page p = runPage(kLib + "proc varsifter data=ex.diabetes plots=all;\n" + kStepwise +
                        "proc varsifter data=ex.diabetes plots(unpack)=criteria;\n" + kStepwise,
                    "stepwise");
   EXPECT_EQ(p.status, 0) << p.json;
-  ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document";
+  ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document\n" << p.opener;
   EXPECT_EQ(p.console, "");
-  const int sections = count(p.dom, std::regex("<section class=\"output graph\""));
+  const int sections = count(p.dom, "<section class=\"output graph\"");
   EXPECT_EQ(sections, 7);
-  EXPECT_EQ(count(p.dom, std::regex("<svg[^>]*class=\"marks\"")), sections);
+  EXPECT_EQ(count(p.dom, "<svg[^>]*class=\"marks\""), sections);
   // The panel: one curve of seven points per criterion, each with its optimum marker and
   // the rule at the chosen step.
   for (int k = 1; k <= 4; ++k) {
@@ -262,7 +248,7 @@ TEST(Graphs, PageDrawsEveryGraphWithItsMarks) {
   EXPECT_EQ(marksOf(p.dom, "chosen"), 5);
   EXPECT_EQ(marksOf(p.dom, "optimum"), 4);
   // Nothing is fetched: no script or link refers to the network.
-  EXPECT_FALSE(std::regex_search(p.dom, std::regex("(src|href)=\"https?:")));
+  EXPECT_EQ(count(p.dom, "(src|href)=\"https?:"), 0);
 }
 
 namespace {
@@ -319,7 +305,7 @@ struct DrawnPage {
 // the page has one section and one rendered SVG per graph call.
 void readDrawnPage(const Page& p, DrawnPage* d) {
   EXPECT_EQ(p.status, 0) << p.json;
-  ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document";
+  ASSERT_FALSE(p.dom.empty()) << "Chromium gave no document\n" << p.opener;
   EXPECT_EQ(p.console, "");
   std::string error;
   ASSERT_TRUE(minijson::Parser(p.json).parse(&d->record, &error)) << error;
@@ -327,8 +313,7 @@ void readDrawnPage(const Page& p, DrawnPage* d) {
     collectGraphs(step["output"], &d->graphs);
   d->sections = graphSections(p.dom);
   ASSERT_EQ(d->sections.size(), d->graphs.size());
-  EXPECT_EQ(count(p.dom, std::regex("<svg[^>]*class=\"marks\"")),
-            static_cast<int>(d->graphs.size()));
+  EXPECT_EQ(count(p.dom, "<svg[^>]*class=\"marks\""), static_cast<int>(d->graphs.size()));
 }
 
 // The labels a coefficient plot keeps, by the thinning rule written out on its own: the
@@ -469,8 +454,8 @@ TEST(Graphs, CoefficientAndCandidateChartsValidate) {
 }
 
 TEST(Graphs, PageDrawsCoefficientCurvesAndCandidateBars) {
-  if (!haveTool("chromium") || !fs::exists(webModules() / "vega-embed"))
-    GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup installs them)";
+  if (skipPages())
+    GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
   Page p = runPage(kPathPlots, "paths");
   DrawnPage d;
   readDrawnPage(p, &d);
@@ -804,8 +789,7 @@ TEST(Graphs, ExternalCvCurveOverTheMergedGrid) {
 }
 
 TEST(Graphs, PageDrawsTheTuningGraphsAndTheirChartsValidate) {
-  if (!haveTool("chromium") || !haveTool("node") || !fs::exists(webModules() / "vega-embed") ||
-      !fs::exists(webModules() / "ajv"))
+  if (skipPages() || !fs::exists(webModules() / "ajv"))
     GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
   Page p = runPage(kLib + "proc varsifter data=ex.diabetes plots=all;\n" + kElasticNet +
                        cvexProgram("ex.diabetes", "ratio"),
@@ -1007,8 +991,7 @@ TEST(Graphs, ModelAveragingGraphsFollowTheAveragingTables) {
 }
 
 TEST(Graphs, PageDrawsTheModelAveragingGraphsAndTheirChartsValidate) {
-  if (!haveTool("chromium") || !haveTool("node") || !fs::exists(webModules() / "vega-embed") ||
-      !fs::exists(webModules() / "ajv"))
+  if (skipPages() || !fs::exists(webModules() / "ajv"))
     GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
   Page p = runPage(kAveragingProgram, "average");
   DrawnPage d;
@@ -1056,28 +1039,20 @@ namespace {
 
 // The aria labels Vega gives a page's axes, legends and titles, in page order.
 std::vector<std::string> ariaLabels(const std::string& dom, const std::string& prefix) {
-  std::vector<std::string> out;
-  std::regex re("aria-label=\"(" + prefix + "[^\"]*)\"");
-  for (std::sregex_iterator it(dom.begin(), dom.end(), re), end; it != end; ++it)
-    out.push_back((*it)[1].str());
-  return out;
+  return pagesearch::Pattern("aria-label=\"(" + prefix + "[^\"]*)\"").captures(dom);
 }
 
 // The tick labels of every axis whose aria label starts with `axis`.
 std::vector<std::string> tickLabels(const std::string& dom, const std::string& axis) {
   std::vector<std::string> out;
-  std::regex re("aria-label=\"" + axis +
-                "[^\"]*\">[\\s\\S]*?role-axis-label[^>]*>([\\s\\S]*?)</g>");
-  std::regex text(">([^<]*)</text>");
-  for (std::sregex_iterator it(dom.begin(), dom.end(), re), end; it != end; ++it) {
-    const std::string labels = (*it)[1].str();
-    for (std::sregex_iterator t(labels.begin(), labels.end(), text); t != end; ++t)
-      out.push_back((*t)[1].str());
-  }
+  const pagesearch::Pattern re("aria-label=\"" + axis +
+                               "[^\"]*\">[\\s\\S]*?role-axis-label[^>]*>([\\s\\S]*?)</g>");
+  const pagesearch::Pattern text(">([^<]*)</text>");
+  for (const std::string& labels : re.captures(dom))
+    for (std::string& label : text.captures(labels))
+      out.push_back(std::move(label));
   return out;
 }
-
-bool skipPages() { return !haveTool("chromium") || !fs::exists(webModules() / "vega-embed"); }
 
 } // namespace
 
@@ -1086,7 +1061,7 @@ bool skipPages() { return !haveTool("chromium") || !fs::exists(webModules() / "v
 // and histogram share one x scale.
 TEST(Graphs, PageWordsItsAxesAndTitlesAndCountsInWholeNumbers) {
   if (skipPages())
-    GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup)";
+    GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
   Page p = runPage(kLib + "proc varsifter data=ex.diabetes plots=(ase coefficients);\n" +
                        "  partition fraction(validate=0.3 test=0.2);\n" +
                        "  model y = age sex bmi bp s1-s6 / selection=stepwise(select=sbc "
@@ -1147,7 +1122,7 @@ TEST(Graphs, PageWordsItsAxesAndTitlesAndCountsInWholeNumbers) {
 // competitive stepwise step say which colour is entry and which removal.
 TEST(Graphs, PageKeysManyCurvesStepRangesAndCompetingCandidates) {
   if (skipPages())
-    GTEST_SKIP() << "chromium or the npm packages are not installed (scripts/setup)";
+    GTEST_SKIP() << "chromium, node or the npm packages are not installed (scripts/setup)";
   Page p = runPage(kLib + "proc varsifter data=ex.diabetes plots=(coefficients ase);\n" +
                        "  model y = age|sex|bmi|bp|s1|s2 @2 s3-s6 / "
                        "selection=forward(select=sbc stop=none choose=adjrsq);\nrun;\n" +

@@ -4,6 +4,8 @@
 // step details opened in headless Chromium: no console messages, and every table, factoid
 // and text line of the listing on the page with the same headers and values.
 #include "programs/byclassdata.h"
+#include "programs/openpages.h"
+#include "programs/pagesearch.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -55,10 +58,11 @@ std::string unescape(std::string s) {
   return s;
 }
 
-std::vector<std::string> captures(const std::string& text, const std::regex& re, int group = 1) {
+std::vector<std::string> captures(const std::string& text, const pagesearch::Pattern& re,
+                                  int group = 1) {
   std::vector<std::string> out;
-  for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
-    out.push_back(unescape((*it)[group]));
+  for (std::string& c : re.captures(text, group))
+    out.push_back(unescape(std::move(c)));
   return out;
 }
 
@@ -101,14 +105,13 @@ bool ruleLine(const std::string& line, char c) {
 // Checks the page's elements, in order, against the listing; returns the number of tables.
 int comparePageWithListing(const std::string& dom, const std::string& listing) {
   ListingCursor cur{lines(listing)};
-  const std::regex item(
+  const pagesearch::Pattern item(
       R"re(<section class="output (table|factoid)"[^>]*>([\s\S]*?)</section>|<p class="text( center)?">([\s\S]*?)</p>|<hr class="rule">)re");
-  const std::regex h2("<h2>([\\s\\S]*?)</h2>");
-  const std::regex row("<tr( class=\"rule\")?>([\\s\\S]*?)</tr>");
-  const std::regex cell("<t[dh][^>]*>([\\s\\S]*?)</t[dh]>");
+  const pagesearch::Pattern h2("<h2>([\\s\\S]*?)</h2>");
+  const pagesearch::Pattern row("<tr( class=\"rule\")?>([\\s\\S]*?)</tr>");
+  const pagesearch::Pattern cell("<t[dh][^>]*>([\\s\\S]*?)</t[dh]>");
   int tables = 0;
-  for (std::sregex_iterator it(dom.begin(), dom.end(), item), end; it != end; ++it) {
-    const std::smatch& m = *it;
+  for (const std::smatch& m : item.all(dom)) {
     std::string body = m[2];
     if (m[0].str().rfind("<hr", 0) == 0) {
       std::string line = cur.next();
@@ -122,20 +125,20 @@ int comparePageWithListing(const std::string& dom, const std::string& listing) {
       tables += isTable;
       std::string head = body.substr(0, body.find("<tbody>"));
       for (const std::string& span :
-           captures(head, std::regex("<th class=\"span\"[^>]*>([^<]*)</th>")))
+           captures(head, pagesearch::Pattern("<th class=\"span\"[^>]*>([^<]*)</th>")))
         EXPECT_NE(cur.next().find(span), std::string::npos) << title << ": span " << span;
       std::vector<std::string> headers =
-          captures(head, std::regex("<tr class=\"headers\">([\\s\\S]*?)</tr>"));
+          captures(head, pagesearch::Pattern("<tr class=\"headers\">([\\s\\S]*?)</tr>"));
       if (isTable && !headers.empty()) {
         std::string line = cur.next();
         EXPECT_TRUE(lineHoldsCells(line, captures(headers[0], cell))) << title << ": " << line;
       }
       std::string rows = isTable ? body.substr(body.find("<tbody>")) : body;
-      for (std::sregex_iterator r(rows.begin(), rows.end(), row), e; r != e; ++r) {
-        if ((*r)[1].matched) {
+      for (const std::smatch& r : row.all(rows)) {
+        if (r[1].matched) {
           EXPECT_TRUE(ruleLine(cur.next(), '-')) << title << ": rule";
         }
-        std::string tr = (*r)[2];
+        std::string tr = r[2];
         const std::vector<std::string> cells = captures(tr, cell);
         if (std::all_of(cells.begin(), cells.end(),
                         [](const std::string& c) { return trim(c).empty(); }))
@@ -144,7 +147,7 @@ int comparePageWithListing(const std::string& dom, const std::string& listing) {
         EXPECT_TRUE(lineHoldsCells(line, cells)) << title << ": " << line;
       }
       for (const std::string& note :
-           captures(body, std::regex("<p class=\"footnote\">([^<]*)</p>")))
+           captures(body, pagesearch::Pattern("<p class=\"footnote\">([^<]*)</p>")))
         EXPECT_EQ(trim(cur.next()), note);
     }
   }
@@ -154,56 +157,66 @@ int comparePageWithListing(const std::string& dom, const std::string& listing) {
 
 struct PageRun {
   std::string listing, log, dom, console;
+  std::string opener; // what the page opener said when it could not read the page
   int status = -1;
 };
 
-const char* kChromium = "chromium";
+// A program to run with --html: its file, the directory it starts in, its tag (the name of
+// its screenshot) and its WORK directory (a fresh one when empty).
+struct PageProgram {
+  fs::path program, cwd;
+  std::string tag;
+  fs::path work;
+};
 
-// Runs the program with --html, opens the page in headless Chromium (its DOM and console
-// messages) and keeps a screenshot under the build directory.
-PageRun runAndOpen(const fs::path& program, const fs::path& cwd, const std::string& tag,
-                   const fs::path& work = {}) {
-  PageRun r;
-  fs::path out = fs::temp_directory_path() / ("qrx_html_" + tag + "_" + std::to_string(::getpid()));
-  fs::create_directories(out);
-  fs::path page = out / "page.html";
-  r.status = shell("cd '" + cwd.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" + QRX_BINARY +
-                   "' --work '" + (work.empty() ? out : work).string() + "' --html '" +
-                   page.string() + "' '" + program.string() + "' > '" +
-                   (out / "listing.txt").string() + "' 2> '" + (out / "log.txt").string() + "'");
-  r.listing = readFile(out / "listing.txt");
-  r.log = readFile(out / "log.txt");
-  std::string flags = std::string(kChromium) + " --headless --no-sandbox --disable-gpu "
-                                               "--enable-logging=stderr --v=0 --hide-scrollbars ";
-  shell(flags + "--dump-dom 'file://" + page.string() + "' > '" + (out / "dom.html").string() +
-        "' 2> '" + (out / "chromium.txt").string() + "'");
-  r.dom = readFile(out / "dom.html");
-  for (const std::string& line : lines(readFile(out / "chromium.txt")))
-    if (line.find(":CONSOLE") != std::string::npos)
-      r.console += line + "\n";
-  fs::path shots = fs::path(QRX_BINARY).parent_path().parent_path() / "html";
-  fs::create_directories(shots);
-  shell(flags + "--window-size=1100,2400 --screenshot='" + (shots / (tag + ".png")).string() +
-        "' 'file://" + page.string() + "' > /dev/null 2>&1");
-  fs::remove_all(out);
-  return r;
-}
-
-bool haveChromium() {
-  return shell(std::string("command -v ") + kChromium + " > /dev/null 2>&1") == 0;
+// Runs the programs side by side, each with --html, then opens their pages in one headless
+// Chromium (their documents and console messages) and keeps a screenshot of each under the
+// build directory.
+std::vector<PageRun> runAndOpen(const std::vector<PageProgram>& programs) {
+  std::vector<PageRun> runs(programs.size());
+  std::vector<fs::path> outs;
+  std::vector<openpages::Page> pages(programs.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < programs.size(); ++i) {
+    const PageProgram& p = programs[i];
+    fs::path out =
+        fs::temp_directory_path() / ("qrx_html_" + p.tag + "_" + std::to_string(::getpid()));
+    fs::create_directories(out);
+    outs.push_back(out);
+    pages[i].html = out / "page.html";
+    pages[i].shots = {{1100, 2400, p.tag + ".png", ""}};
+    const std::string cmd = "cd '" + p.cwd.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" +
+                            QRX_BINARY + "' --work '" + (p.work.empty() ? out : p.work).string() +
+                            "' --html '" + pages[i].html.string() + "' '" + p.program.string() +
+                            "' > '" + (out / "listing.txt").string() + "' 2> '" +
+                            (out / "log.txt").string() + "'";
+    threads.emplace_back([cmd, &run = runs[i]] { run.status = shell(cmd); });
+  }
+  for (std::thread& t : threads)
+    t.join();
+  const std::string opener = openpages::open(pages, 4);
+  for (size_t i = 0; i < programs.size(); ++i) {
+    runs[i].listing = readFile(outs[i] / "listing.txt");
+    runs[i].log = readFile(outs[i] / "log.txt");
+    runs[i].dom = pages[i].dom;
+    runs[i].console = pages[i].console;
+    runs[i].opener = opener;
+    fs::remove_all(outs[i]);
+  }
+  return runs;
 }
 
 void checkPage(const PageRun& r, const std::string& tag) {
   EXPECT_LE(r.status, 1) << tag << "\n" << r.log;
-  ASSERT_FALSE(r.dom.empty()) << tag << ": Chromium gave no document";
+  ASSERT_FALSE(r.dom.empty()) << tag << ": Chromium gave no document\n" << r.opener;
   EXPECT_EQ(r.console, "") << tag;
   EXPECT_GT(comparePageWithListing(r.dom, r.listing), 3) << tag;
   // The page holds the run's log, line for line.
   std::vector<std::string> logged;
   for (const std::string& block :
-       captures(r.dom, std::regex("<pre class=\"log\">([\\s\\S]*?)</pre>")))
+       captures(r.dom, pagesearch::Pattern("<pre class=\"log\">([\\s\\S]*?)</pre>")))
     for (const std::string& line :
-         captures(block, std::regex("<span class=\"[a-z]+\">([^<]*)</span>")))
+         captures(block, pagesearch::Pattern("<span class=\"[a-z]+\">([^<]*)</span>")))
       logged.push_back(line);
   EXPECT_EQ(logged, lines(r.log)) << tag;
   // Nothing outside the page's scripts loads from the network (an attribute or a style that
@@ -223,20 +236,48 @@ void checkPage(const PageRun& r, const std::string& tag) {
 
 } // namespace
 
+// A Pattern finds what std::sregex_iterator finds: leads cut before a quantifier that allows
+// none of their last character, top-level alternatives (and a bar inside a class or a group,
+// which is none), escapes, a lead that stands where no match starts, overlapping leads.
+TEST(PageSearch, FindsWhatStdRegexFinds) {
+  const std::string text = "<p class=\"text\">a|b</p> <hr class=\"rule\"> aaaa abbbc ac ayc yc "
+                           "<p class=\"textx\">no</p> x.y x|y <svg k class=\"marks\"> <svg>";
+  for (const char* expression :
+       {"<p class=\"text( center)?\">([\\s\\S]*?)</p>|<hr class=\"rule\">", "aa", "ab*c", "ab+c",
+        "a?yc", "ab{2,}c", "x[|.]y", "x\\.y", "(src|y)c", "<svg[^>]*class=\"marks\"", "a|b",
+        "<p class=\"text\">a\\|b", "zz"}) {
+    const std::regex re(expression);
+    std::vector<std::string> want;
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
+      want.push_back(std::to_string(it->position()) + ":" + it->str());
+    std::vector<std::string> got;
+    for (const std::smatch& m : pagesearch::Pattern(expression).all(text))
+      got.push_back(std::to_string(m[0].first - text.begin()) + ":" + m.str());
+    EXPECT_EQ(got, want) << expression;
+  }
+  EXPECT_EQ(pagesearch::leadOf("ab*c"), "a");
+  EXPECT_EQ(pagesearch::leadOf("<p a|<p b"), "<p ");
+  EXPECT_EQ(pagesearch::leadOf("x[|]y"), "x");
+}
+
 TEST(HtmlPage, ConsoleMessagesOfAPageAreDetected) {
-  if (!haveChromium())
-    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  if (!openpages::available())
+    GTEST_SKIP() << "chromium or node is not installed (scripts/setup installs them)";
+  // A message written while the page loads, an uncaught exception, a resource that is not
+  // there and a message of a timer that runs after the load: each is a console line.
   fs::path page =
       fs::temp_directory_path() / ("qrx_console_" + std::to_string(::getpid()) + ".html");
-  std::ofstream(page) << "<!DOCTYPE html><p>x</p><script>console.error('boom')</script>";
-  fs::path err = page.string() + ".err";
-  shell(std::string(kChromium) +
-        " --headless --no-sandbox --disable-gpu --enable-logging=stderr "
-        "--v=0 --dump-dom 'file://" +
-        page.string() + "' > /dev/null 2> '" + err.string() + "'");
-  EXPECT_NE(readFile(err).find(":CONSOLE"), std::string::npos);
+  std::ofstream(page) << "<!DOCTYPE html><p>x</p><script>console.error('boom'); "
+                         "setTimeout(function () { console.log('late'); }, 3000); "
+                         "noSuchFunction();</script><img src='no_such_picture.png'>";
+  std::vector<openpages::Page> pages(1);
+  pages[0].html = page;
+  const std::string opener = openpages::open(pages);
+  EXPECT_NE(pages[0].dom.find("<p>x</p>"), std::string::npos) << opener;
+  for (const char* message : {"boom", "noSuchFunction", "no_such_picture.png", "late"})
+    EXPECT_NE(pages[0].console.find(message), std::string::npos) << message << "\n"
+                                                                 << pages[0].console;
   fs::remove(page);
-  fs::remove(err);
 }
 
 namespace {
@@ -244,35 +285,37 @@ namespace {
 // The examples whose names fall in [from, to) (by their first letter), each run and opened;
 // how many there were.
 int checkExamples(char from, char to) {
-  int examples = 0;
+  std::vector<PageProgram> examples;
   for (const auto& entry : fs::directory_iterator(fs::path(QRX_SOURCE_DIR) / "examples")) {
     const std::string tag = entry.path().stem().string();
     if (entry.path().extension() != ".qrx" || tag.empty() || tag[0] < from || tag[0] >= to)
       continue;
-    ++examples;
-    checkPage(runAndOpen(entry.path(), QRX_SOURCE_DIR, tag), tag);
+    examples.push_back({entry.path(), QRX_SOURCE_DIR, tag, {}});
   }
-  return examples;
+  const std::vector<PageRun> runs = runAndOpen(examples);
+  for (size_t i = 0; i < examples.size(); ++i)
+    checkPage(runs[i], examples[i].tag);
+  return static_cast<int>(examples.size());
 }
 
 } // namespace
 
 // The examples in two tests, so that each stays short on a loaded machine.
 TEST(HtmlPage, EveryExampleOpensCleanAndMatchesItsListing) {
-  if (!haveChromium())
-    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  if (!openpages::available())
+    GTEST_SKIP() << "chromium or node is not installed (scripts/setup installs them)";
   EXPECT_GE(checkExamples('\0', 'm'), 2);
 }
 
 TEST(HtmlPage, EveryLaterExampleOpensCleanAndMatchesItsListing) {
-  if (!haveChromium())
-    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  if (!openpages::available())
+    GTEST_SKIP() << "chromium or node is not installed (scripts/setup installs them)";
   EXPECT_GE(checkExamples('m', '\x7f'), 2);
 }
 
 TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {
-  if (!haveChromium())
-    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  if (!openpages::available())
+    GTEST_SKIP() << "chromium or node is not installed (scripts/setup installs them)";
   fs::path dir = fs::temp_directory_path() / ("qrx_html_by_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   writeByClassData(dir);
@@ -280,7 +323,7 @@ TEST(HtmlPage, ByGroupsClassTablesAndStepDetails) {
       << "proc varsifter data=d;\n by g;\n class c k / showcoding;\n"
          "  model y = c k x1 x2 x3 / selection=stepwise(select=sl) details=all showpvalues;\n"
          "run;\n%put done;\n";
-  PageRun r = runAndOpen(dir / "p.qrx", dir, "by_class_details", dir);
+  const PageRun r = runAndOpen({{dir / "p.qrx", dir, "by_class_details", dir}}).at(0);
   checkPage(r, "by_class_details");
   EXPECT_NE(r.listing.find("Design Variables"), std::string::npos);
   EXPECT_NE(r.listing.find("g=2"), std::string::npos);
@@ -337,8 +380,8 @@ TEST(Listing, DiabetesExamplesReadAsTablesInProgramOrder) {
 // A selection summary wider than the window (every statistic, three data roles) scrolls inside
 // its own box: the page itself is no wider than the window.
 TEST(HtmlPage, WideTableScrollsInsideItsBox) {
-  if (!haveChromium())
-    GTEST_SKIP() << "chromium is not installed (scripts/setup installs the Debian package)";
+  if (!openpages::available())
+    GTEST_SKIP() << "chromium or node is not installed (scripts/setup installs them)";
   fs::path dir = fs::temp_directory_path() / ("qrx_html_wide_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   std::ofstream(dir / "p.qrx")
@@ -357,12 +400,11 @@ TEST(HtmlPage, WideTableScrollsInsideItsBox) {
          ".parentElement; document.body.dataset.layout = 'page ' + "
          "(document.documentElement.scrollWidth > window.innerWidth ? 'wider' : 'fits') + "
          "', box ' + (box.scrollWidth > box.clientWidth ? 'scrolls' : 'still');</script>\n";
-  shell(std::string(kChromium) +
-        " --headless --no-sandbox --disable-gpu --window-size=800,600 "
-        "--dump-dom 'file://" +
-        page.string() + "' > '" + (dir / "dom.html").string() + "' 2> /dev/null");
-  const std::string dom = readFile(dir / "dom.html");
-  EXPECT_NE(dom.find("data-layout=\"page fits, box scrolls\""), std::string::npos)
-      << dom.substr(0, 400);
+  std::vector<openpages::Page> pages(1);
+  pages[0].html = page;
+  pages[0].width = 800, pages[0].height = 600;
+  const std::string opener = openpages::open(pages);
+  EXPECT_NE(pages[0].dom.find("data-layout=\"page fits, box scrolls\""), std::string::npos)
+      << opener << pages[0].dom.substr(0, 400);
   fs::remove_all(dir);
 }

@@ -8,6 +8,7 @@
 // the predictions written are that fit; its estimates are refined over the rows as the packed
 // road's are.
 #include "programs/qrxrun.h"
+#include "programs/structuredcheck.h"
 #include "programs/synthdata.h"
 
 #include <gtest/gtest.h>
@@ -127,4 +128,51 @@ TEST(StructuredRank, TheInterceptStaysInBesideALevelOfTinyWeight) {
                    {"forward(select=sl)", "stepwise(select=sl)", "backward(select=sl)",
                     "forward(select=cv stop=none choose=sbc) cvmethod=random(5)"},
                    "x1");
+}
+
+// A degree-8 spline of x1 entering beside x1, x2 and an effect-coded CLASS of 153 levels
+// without an intercept (tests/data/roadtightform, an oracle draw; scripts/
+// gen_road_tight_form_ref.py, mpmath at 60 digits): S1 12's pivot is 1.5e-4 of its diagonal
+// and 3.16 times the tight rounding bound 64 u |v|'|X'X||v|, but 0.08 of 64 u r^2, which over
+// the levels' columns is some 40 times the tight form. The rule takes it on both roads: the
+// many-level road judged it by r^2 alone and refused it, an error SS of 25.9454 where least
+// squares on the columns the data determine leave 25.9080.
+TEST(StructuredRank, ASplineColumnAboveItsTightBoundEntersBesideTheLevels) {
+  const std::string dir = std::string(QRX_TEST_DATA) + "/roadtightform/";
+  std::map<std::string, std::string> want;
+  for (const auto& row : qrxrun::csvRows(qrxrun::readFile(dir + "ref.csv")))
+    want[row[0]] = row[1];
+  const std::string program =
+      "proc varsifter data=d;\n  class m1 / param=effect;\n  effect s1 = spline(x1 / "
+      "degree=8);\n  weight w;\n  model y = x1 m1 x2 s1 / selection=forward(select=sl "
+      "stop=none) include=3 noint;\nrun;\n";
+  const std::string data = qrxrun::readFile(dir + "d.csv");
+  std::vector<double> errors;
+  for (const std::string hooks : {"", "structuredColumns=1000000"}) {
+    SCOPED_TRACE(hooks.empty() ? "many-level road" : "packed road");
+    const qrxrun::ProgramRun r = structuredcheck::runHooked(hooks, program, data, "roadtight");
+    ASSERT_EQ(r.status, 0) << r.log;
+    const Value* selected = qrxrun::nodeNamed(r.json["steps"][0]["output"], "SelectedModel");
+    ASSERT_NE(selected, nullptr) << r.log;
+    const Value* anova = qrxrun::findTable(*selected, "ANOVA");
+    const Value* estimates = qrxrun::findTable(*selected, "ParameterEstimates");
+    ASSERT_TRUE(anova != nullptr && estimates != nullptr) << r.log;
+    EXPECT_EQ(qrxrun::number(*anova, 0, "DF"), std::stod(want.at("model_df")));
+    const double sse = std::stod(want.at("error_ss"));
+    errors.push_back(qrxrun::number(*anova, 1, "SS"));
+    EXPECT_NEAR(errors.back(), sse, 1e-9 * sse);
+    std::string refused;
+    for (size_t i = 0; i < (*estimates)["rows"].items.size(); ++i)
+      if (qrxrun::number(*estimates, i, "DF") == 0) {
+        std::istringstream words(qrxrun::text(*estimates, i, "Parameter"));
+        std::string w, name;
+        while (words >> w)
+          name += (name.empty() ? "" : " ") + w;
+        refused += (refused.empty() ? "" : " ") + name;
+      }
+    EXPECT_EQ(refused, want.at("refused"));
+  }
+  // Other bits: the first run took the many-level road.
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_NE(errors[0], errors[1]);
 }
