@@ -18,6 +18,7 @@ import os
 import shutil
 import sys
 import tempfile
+from fractions import Fraction
 
 import mpmath
 import numpy as np
@@ -29,15 +30,24 @@ from sumspivotspread import selected_columns  # noqa: E402
 mpmath.mp.dps = 80
 
 
+def mp_value(v):
+    """A value of the rows at the working precision: a double as it stands, a fraction (an
+    exact design value, held as an object) to the precision."""
+    if isinstance(v, Fraction):
+        return mpmath.mpf(v.numerator) / v.denominator
+    return mpmath.mpf(float(v))
+
+
 def exact_error(A, y, w, tr, out):
     """The held-out error of the exact least-squares refit on the rows tr (A holds the
-    intercept column where there is one), from the rows' doubles at 80 digits."""
+    intercept column where there is one), from the rows' doubles (or fractions) at the working
+    precision, 80 digits unless the caller sets more."""
     p = A.shape[1]
     G = mpmath.matrix(p, p)
     c = mpmath.matrix(p, 1)
     for i in np.flatnonzero(tr):
-        row = [mpmath.mpf(float(v)) for v in A[i]]
-        wi, yi = mpmath.mpf(float(w[i])), mpmath.mpf(float(y[i]))
+        row = [mp_value(v) for v in A[i]]
+        wi, yi = mp_value(w[i]), mp_value(y[i])
         for a in range(p):
             c[a] += wi * row[a] * yi
             for b in range(p):
@@ -49,9 +59,8 @@ def exact_error(A, y, w, tr, out):
 def exact_heldout(A, y, w, out, beta):
     total = mpmath.mpf(0)
     for i in np.flatnonzero(out):
-        r = mpmath.mpf(float(y[i])) - mpmath.fsum(
-            mpmath.mpf(float(A[i, j])) * beta[j] for j in range(A.shape[1]))
-        total += mpmath.mpf(float(w[i])) * r * r
+        r = mp_value(y[i]) - mpmath.fsum(mp_value(A[i, j]) * beta[j] for j in range(A.shape[1]))
+        total += mp_value(w[i]) * r * r
     return float(total)
 
 

@@ -96,6 +96,7 @@ class Judge:
         self.case = case
         self.select, self.stop, self.choose = criteria_shown(chk.whole, chk.case.program)
         self.sigma2, self.sigma_rel = self.full_variance(chk, d, models)
+        self.models = models
         self.steps = {}
         for label, tabs in models:
             if label.startswith("Step") and "ParameterEstimates" in tabs:
@@ -160,10 +161,19 @@ class Judge:
             # A column taken back is judged by the fit of the remaining effects, each column
             # against those before it: where that order takes another set (or meets a pivot in
             # the band), which columns the data determine hangs on the order, not the data.
-            fresh = self.extend([], [c for c in base.printed if c not in own])
+            fresh = self.extend([], self.sweep_order(base, [c for c in base.printed
+                                                            if c not in own]))
             if fresh is None or sorted(fresh) != sorted(cols):
                 return None
         return cols
+
+    def sweep_order(self, base, cols):
+        """The columns cols in the order a fit of the base's effects sweeps them again from
+        X'X: by the step at which each one's effect last entered, then in design order (as
+        check.rank_bands orders a step's columns)."""
+        entered = {norm(e): s for e, s in self.chk.entry_order(self.models, base.number).items()}
+        of = {c: e for e, cs in self.effect_cols.items() for c in cs}
+        return sorted(cols, key=lambda c: (entered.get(of.get(c), 0), c))
 
     def extend(self, cols, new):
         d = self.d
@@ -285,25 +295,64 @@ class Judge:
             base.effects, small(base.taken))
         if got is None or (code == "SL" and was is None):
             return None
+        if not adding and effect in self.big and trial:
+            # Once the effect of many levels has left, a column it kept out that comes back
+            # has the columns that stay swept again from X'X in their order, each judged
+            # against those before it (as columns() judges a removal): the base's columns
+            # with its refused ones tried after them may be another set. Where that order
+            # takes another set or meets a pivot in the band, the model the removal leaves
+            # hangs on the rank rule's choice (seed 7400142: S1_10 at 1.1e-8 of its diagonal
+            # taken, S1_14's exact 1.15e-5 then under its rounding bound 7.5e-5, and a CV
+            # PRESS of 56453; S1_10 refused, S1_14 taken and 4.58e8;
+            # scripts/check_levels_removal_cv.py).
+            fresh = self.grouped_fit(after, [], self.sweep_order(
+                base, small(c for c in base.printed if c not in mine)))
+            if fresh is None or sorted(fresh[4]) != sorted(got[4]):
+                return None
         # the levels' columns enter after those already in: where one of those is nearly a
         # function of the levels, the effect refuses a column of its own instead
         if adding and effect in self.big and got[3] < ACCEPT:
             return None
-        rank = got[2]
+        rank, sse, cond = got[2], got[0], got[1]
         if adding and effect in self.big:
             # a level the rows barely part from the levels after it (a reference level whose
             # rows weigh 1e-8) has a pivot of that weight: refused below the band, unjudged in it
-            short = self.levels_refused(effect, given)
-            if short is None:
+            refused = self.levels_refused(effect, given)
+            if refused is None:
                 return None
+            short, kept = refused
             rank -= short
+            if short and code not in ("CV", "PRESS"):
+                # the refused levels' rows are left to the other columns, not to their means:
+                # the error SS is the fit of the columns the rule takes (seed 7400210: three
+                # levels held by rows of weight 1e-9 add 1.9e-8, 2.8e-11 of the total)
+                f = ref.fit(self.d.D[:, got[4] + kept], self.d.y, self.d.wf, False)
+                if not math.isfinite(f.cond):
+                    return None
+                sse, cond = f.sse, max(cond, f.cond)
         if adding and was is not None and rank == was[2]:
             return "norank"
         if code in ("CV", "PRESS"):
             # a level the rank rule refuses leaves a model other than the levels' means
             return None if rank != got[2] else self.grouped_loo(code, after, got[4], got[1])
-        return self.formula_value(code, got[0], got[1], rank, was and was[:2],
-                                  was and was[2])
+        return self.formula_value(code, sse, cond, rank, was and was[:2], was and was[2])
+
+    def step_value(self, code, now):
+        """(value, allowance) of the CV PRESS or PRESS of the model a step holds, from the
+        columns it took: the winning removal is the move its step made, so where the rank
+        rule leaves the candidate's own columns open it is judged by those its step took
+        (which check.rank_bands judges sound). None for the criteria of the error SS, whose
+        allowance here (1e-12 of the total) is tighter than the step's own, and where no
+        exact value is formed."""
+        if code not in ("CV", "PRESS") or self.too_big(now):
+            return None
+        if not now.effects & set(self.big):
+            return self.value(code, list(now.taken))
+        own = {c for e in self.big for c in self.effect_cols[e]}
+        if own & set(now.refused):
+            return None
+        got = self.grouped_fit(now.effects, [c for c in now.taken if c not in own])
+        return None if got is None else self.grouped_loo(code, now.effects, got[4], got[1])
 
     def grouped_loo(self, code, effects, cols, cond):
         """(value, allowance) of PRESS or CV PRESS of the model of the effects where one has
@@ -341,7 +390,8 @@ class Judge:
         """How many dimensions of the levels' span the rank rule leaves out when the
         many-level effect's columns enter, in their own order, after the intercept and the
         given columns: each column is taken above the band and refused below it, on its pivot
-        against the columns taken before it; None where a pivot lies in the band."""
+        against the columns taken before it. That count and the columns taken; None where a
+        pivot lies in the band."""
         key = ("levels", effect, tuple(given))
         if key not in self.cache:
             self.cache[key] = self._levels_refused(effect, given)
@@ -374,7 +424,7 @@ class Judge:
         # errs by some eps of the largest sums, which a level of tiny weight cannot tell from
         # its pivot (an aliased GLM column of weight 3e-6 beside 1e3 came out 1.1e-7 of its
         # diagonal, seed 7310013 of the many levels): such a pivot is not judged
-        taken = 0
+        taken = []
         noise = 64 * EPS * max(tot, float(np.max(np.diag(G), initial=0.0)))
         for j in range(len(cols)):
             piv = M[j, j]
@@ -386,9 +436,9 @@ class Judge:
                 return None
             c = M[j + 1:, j]
             M[j + 1:, j + 1:] -= np.outer(c, c) / piv
-            taken += 1
+            taken.append(cols[j])
         # with the intercept the columns span the indicators of the levels with rows
-        return int((wlev > 0).sum()) - 1 - taken
+        return int((wlev > 0).sum()) - 1 - len(taken), taken
 
     def value(self, code, cols, base_sse=None, base_p=None):
         """base_sse: the base step's error SS and condition (SL only)."""
@@ -658,6 +708,8 @@ class Judge:
                 # of a choice the rank rule leaves open, the one nearest the printed value
                 got = min(self.reduction_value(code, base, e, now if e == effect else None),
                           key=lambda va: abs(va[0] - v), default=None)
+            if got is None and e == effect and not adding:
+                got = self.step_value(code, now)
             if got is None or got == "norank":
                 continue
             want, allow = got

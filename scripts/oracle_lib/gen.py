@@ -13,6 +13,10 @@ CRITERIA = ["SL", "AIC", "AICC", "SBC", "ADJRSQ", "CP", "BIC", "PRESS", "CV"]
 SCENARIOS = [("plain", 14), ("farmean", 12), ("cvforward", 14), ("wconst", 10),
              ("widespline", 7), ("nearcopy", 12), ("classes", 12), ("path", 12),
              ("manylevels", 3), ("bigsample", 4)]
+# Chosen only by --scenario, never drawn: BACKWARD and STEPWISE by CV PRESS, mostly beside a
+# CLASS effect of many levels and often a spline, so that removals' candidates meet folds whose
+# columns are nearly dependent (a removal's candidate against the step it makes).
+EXTRA_SCENARIOS = ["cvremoval"]
 
 
 def fmt(v):
@@ -120,7 +124,8 @@ def make_data(case):
     n = int(rng.integers(25, 160))
     if sc == "bigsample":
         n = int(rng.integers(1000, 3000))
-    if sc == "manylevels":
+    levels = sc == "manylevels" or (sc == "cvremoval" and rng.random() < 0.7)
+    if levels:
         n = int(rng.integers(300, 900))
         if rng.random() < 0.25:
             n = int(rng.integers(2200, 2600))   # past a thousand levels
@@ -132,7 +137,7 @@ def make_data(case):
             lv = int(rng.integers(2, 41 if rng.random() < 0.3 else 8))
             g = add_class(case, n, min(lv, n // 3), "g%d" % (c + 1))
             extra += rng.normal(size=g.max() + 1)[g]
-    if sc == "manylevels":
+    if levels:
         lv = int(rng.integers(120, n // 2)) if n < 2000 else int(rng.integers(1000, 1250))
         g = add_class(case, n, lv, "m1", coding=pick(rng, ["GLM", "EFFECT", "REF"]))
         extra += rng.normal(size=g.max() + 1)[g]
@@ -158,7 +163,7 @@ def make_data(case):
         case.add("a1", xs[0] + xs[1])
         case.effects.append({"name": "a1", "kind": "cont", "vars": ["a1"]})
         case.tags.add("aliased")
-    if sc == "widespline" or rng.random() < 0.12:
+    if sc == "widespline" or rng.random() < (0.5 if sc == "cvremoval" else 0.12):
         deg = int(rng.integers(50, 61)) if sc == "widespline" else int(rng.integers(1, 13))
         opts = "degree=%d" % deg
         if rng.random() < 0.3:
@@ -187,7 +192,7 @@ def make_data(case):
                 case.columns["x1"][i] = None
         case.tags.add("missing")
     case.add("y", yv)
-    if sc in ("wconst", "manylevels") or rng.random() < 0.25:
+    if sc in ("wconst", "manylevels", "cvremoval") or rng.random() < 0.25:
         w = rng.uniform(0.5, 2.0, n)
         if rng.random() < 0.5:
             w[rng.choice(n, size=max(1, n // 15), replace=False)] = 0.0
@@ -199,7 +204,7 @@ def make_data(case):
         case.add("w", w)
         case.weight = "w"
         case.tags.add("weight")
-    if rng.random() < 0.1 and sc not in ("manylevels", "bigsample"):
+    if rng.random() < 0.1 and sc not in ("manylevels", "bigsample", "cvremoval"):
         groups = int(rng.integers(2, 4))
         case.add("b", [float(i * groups // n) for i in range(n)])
         case.by = "b"
@@ -219,6 +224,8 @@ def make_program(case, n):
         method = pick(rng, ["LAR", "LASSO", "LASSO", "ADAPTIVE", "ELASTICNET", "GROUPLASSO"])
     elif sc == "cvforward":
         method = "FORWARD"
+    elif sc == "cvremoval":
+        method = pick(rng, ["BACKWARD", "STEPWISE"])
     elif sc in ("farmean", "wconst", "widespline") and rng.random() < 0.5:
         method = "NONE"
     else:
@@ -227,7 +234,7 @@ def make_program(case, n):
     sel = method.lower()
     cv = None
     if method in CLASSIC:
-        crit = "CV" if sc == "cvforward" else pick(rng, CRITERIA)
+        crit = "CV" if sc in ("cvforward", "cvremoval") else pick(rng, CRITERIA)
         parts = ["select=%s" % crit]
         if crit == "CV" or rng.random() < 0.5:
             parts.append("stop=none" if rng.random() < 0.6 else "stop=%s" % crit)

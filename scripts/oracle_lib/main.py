@@ -92,6 +92,13 @@ def recheck(kept, qrx):
         shutil.rmtree(work, ignore_errors=True)
 
 
+def scenario_names():
+    """The scenarios --scenario takes: the plain cases' drawn ones, those never drawn, and
+    the feature cases'."""
+    from oracle_lib import featgen
+    return [s for s, _ in gen.SCENARIOS] + gen.EXTRA_SCENARIOS + list(featgen.BUILDERS)
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--cases", type=int, default=100)
@@ -99,7 +106,8 @@ def main(argv=None):
     ap.add_argument("--qrx", default=os.path.join(ROOT, "build", "release", "app", "qrx"))
     ap.add_argument("--jobs", type=int, default=max(1, (os.cpu_count() or 2)))
     ap.add_argument("--keep", default=os.path.join(os.getcwd(), "oracle-failures"))
-    ap.add_argument("--scenario", default=None, help="draw every case from one scenario")
+    ap.add_argument("--scenario", default=None, choices=scenario_names(), metavar="SCENARIO",
+                    help="draw every case from one scenario: %s" % ", ".join(scenario_names()))
     ap.add_argument("--quiet", action="store_true", help="print only failing cases")
     ap.add_argument("--regressions", action="store_true",
                     help="run also the seeds of mended faults (regressions.py)")

@@ -248,6 +248,14 @@ REGRESSIONS = {
          "exact path agrees with the engine",
     1673: "the oracle's fold paths from lars_path, which dropped a degenerate regressor: "
           "External CV PRESS 0.0137494 against 0.0135900 (LAR beside GLM-coded levels)",
+    7400142: "the oracle judged BACKWARD's removal of many levels m1 by the base's spline "
+             "columns with its refused ones after them: CV PRESS 4.58e8 of a set the rank "
+             "rule takes only with S1_10 refused in the band, where the rule in list order "
+             "takes the step's, 56453.01 (scripts/check_levels_removal_cv.py)",
+    7400210: "FORWARD by AICC: the oracle took the error SS of the levels' means for an "
+             "entry of many levels whose three levels held by rows of weight 1e-9 the rule "
+             "refuses: AICC -443.421330492 where the fit of the columns taken gives the "
+             "engine's -443.421329727",
     9620098: "LASSO by BY groups, an EFFECT-coded CLASS of one level in BY group 2: a split "
              "effect without cells made a record of no parameters (5 effects after splits "
              "where the columns make 4)",
@@ -277,10 +285,17 @@ REGRESSIONS = {
     1107: "the shifted-response relation held a LAR step's Model SS to 20 times 16 eps kappa "
           "of the total, beside a knot whose joining correlation closes at 5.5e-7: the two "
           "runs' 222.446485 and 222.445601 lie either side of the exact 222.445953",
+    7500068: "the oracle formed the levels' means of a column near 1.8e9 (spread 0.07) at its "
+             "own magnitude: BACKWARD by CV beside REF-coded levels, candidate S1's CV PRESS "
+             "83551.40497 where the exact fold refits give the engine's 83551.40458",
     # open faults, pending (pending.py) until their mends land
     9620179: "rows permuted, LASSO by CV beside a degree-7 polynomial: CV PRESS 1.1e-8 apart",
-    7400142: "BACKWARD by CV on the many-level road: the removal candidate m1's CV 56453.0 "
-             "against its exact refit's 4.58e8",
+    7500037: "BACKWARD by CV beside GLM-coded levels: Stop Details compares with another "
+             "print of the last step's CV PRESS (1.3e-11 apart)",
+    7500095: "BACKWARD by CV beside GLM-coded levels, INDEX folds: Stop Details compares with "
+             "another print of the last step's CV PRESS (1.2e-11 apart)",
+    7500092: "NOINT BACKWARD by CV: the packed road's CV PRESS of x1 x2 g1 4.8e-5 off the "
+             "exact value, which the many-level road prints",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
@@ -288,6 +303,11 @@ SCENARIOS = {
     538: "penalized",
     1673: "penalized",
     7400142: "manylevels",
+    7400210: "manylevels",
+    7500037: "cvremoval",
+    7500068: "cvremoval",
+    7500092: "cvremoval",
+    7500095: "cvremoval",
     2: "scoring",
     77375: "manylevels",
     590078: "manylevels",

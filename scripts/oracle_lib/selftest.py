@@ -383,6 +383,7 @@ def main(qrx):
         bad += far_folds_check()
         bad += group_lasso_check(qrx)
         bad += fold_allowance_check()
+        bad += levels_removal_check(qrx)
         missed, counts = read_every_number(qrx)
         bad += missed
         print("selftest: numbers changed by 1e-6 and caught: %s" % ", ".join(
@@ -618,6 +619,35 @@ def decision_corruptions(case, work, rec, name):
             print("selftest: %s with SBC's optimum marked a row off is not flagged" % name)
             bad += 1
     return bad
+
+
+def levels_removal_check(qrx):
+    """BACKWARD by CV's removal of an effect of 218 levels beside a degree-10 spline (seed
+    7400142 of the manylevels scenario): the rank rule may take two sets of the spline's
+    columns once the levels have left, so the candidate m1 is judged by the columns its step
+    took. The sound record passes; its candidate's CV PRESS changed by 1e-4 of itself (its
+    allowance is 1.1e-5 of it) is flagged. Returns the number of failures."""
+    work = tempfile.mkdtemp(prefix="oracle-selftest-")
+    try:
+        case = gen.make_case(7400142, "manylevels")
+        rec, bad = sound_record(qrx, work, case, "removal of many levels")
+        if rec is None:
+            return bad
+        r = copy.deepcopy(rec)
+        for n, p in nodes(r["steps"][0]["output"]):
+            if p[1:2] == ("Step1",) and n.get("name") == "Candidates":
+                cols = [c["name"] for c in n["columns"]]
+                for row in n["rows"]:
+                    if row[cols.index("Effect")] == "m1":
+                        row[cols.index("CVPRESS")] *= 1 + 1e-4
+        found = check.Checker(case, work, r).run()
+        if not any(f.family == "candidates.value" and "candidate m1" in f.text for f in found):
+            print("selftest: a wrong CV PRESS of the removal of many levels is not flagged (%s)"
+                  % "; ".join(map(str, found[:3])))
+            bad += 1
+        return bad
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def fold_allowance_check():
