@@ -14,13 +14,6 @@ PENDING = {
         "undetermined (so that either is sound) is not yet traced (7400142 of the manylevels "
         "scenario)",
         ("candidates.value",), lambda case: case.seed in (7400142,)),
-    "permute-poly-cv": (
-        "rows permuted, LASSO by CV over INDEX folds beside a degree-7 polynomial of a column "
-        "of about 0.1 and a response of about 1e-9: CV PRESS 5.7174318913e-13 at step 21 "
-        "against 5.7174318301e-13 with the rows in order (1.1e-8 apart, allowed 5.6e-9; "
-        "steps 22 and 23 alike); found beside the one-level-split mend and failing alike on "
-        "the previous main, not yet traced (9620179 of the path scenario)",
-        ("rel.permute",), lambda case: case.seed in (9620179,)),
 }
 
 
