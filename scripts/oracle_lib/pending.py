@@ -7,13 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "permute-poly-cv": (
-        "rows permuted, LASSO by CV over INDEX folds beside a degree-7 polynomial of a column "
-        "of about 0.1 and a response of about 1e-9: CV PRESS 5.7174318913e-13 at step 21 "
-        "against 5.7174318301e-13 with the rows in order (1.1e-8 apart, allowed 5.6e-9; "
-        "steps 22 and 23 alike); found beside the one-level-split mend and failing alike on "
-        "the previous main, not yet traced (9620179 of the path scenario)",
-        ("rel.permute",), lambda case: case.seed in (9620179,)),
     "stop-compare-cv": (
         "BACKWARD by CV beside a GLM-coded CLASS of many levels, BUILDSSCP=INCREMENTAL: Stop "
         "Details compares with 206.0682193797575 where the last step's summary and candidate "

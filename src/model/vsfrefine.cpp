@@ -464,10 +464,14 @@ namespace {
 
 // Whether the fold records hold least-squares fits of their swept columns over rows the
 // fold pass reads as they are: the packed or the structured road (no split levels stored
-// sparse) of a sequential or unselected fit without a ridge.
+// sparse) without a ridge, of a sequential or unselected fit or of a least-angle path, whose
+// CV refits its active effects by least squares on the standardized pages the records sum.
 [[nodiscard]] bool foldsRefinable(const VsfModel* m) {
-  return refinable(m) && m->cv.folds != nullptr && m->cv.foldCount >= 2 && !(m->elnetPass.l2 > 0) &&
-         m->elnet.l2BaseXpx == nullptr;
+  const VsfModelOptions* o = m->options;
+  const bool path = vsfMethodIs(o->method, VsfMethodFamily::LeastAngle) && !m->layout.splitSparse &&
+                    !o->parmStandardize;
+  return (refinable(m) || path) && m->cv.folds != nullptr && m->cv.foldCount >= 2 &&
+         !(m->elnetPass.l2 > 0) && m->elnet.l2BaseXpx == nullptr;
 }
 
 // The shift of each of fold f's record's columns (by X'X column): the record is held about
