@@ -301,6 +301,15 @@ void centredCopies(std::vector<double>& room, const double** rows, const double*
   }
 }
 
+// Room for a packed panel of `size` doubles in `v`, which only grows: the packing writes every
+// value it reads, and a part of a shared pass, whose blocks alternate between the rows of two
+// folds, would otherwise zero the larger panel's tail again on every other block.
+double* panel(std::vector<double>& v, size_t size) {
+  if (v.size() < size)
+    v.resize(size);
+  return v.data();
+}
+
 template <int MR, int NR, int V>
 VSF_GRAM_INLINE void gram(double* T, int32_t n, const double* const* x, const double* centre,
                           const double* w, int32_t k, int32_t lo, int32_t hi) {
@@ -317,16 +326,15 @@ VSF_GRAM_INLINE void gram(double* T, int32_t n, const double* const* x, const do
   }
   const int32_t i0 = lo / MR * MR;
   const int32_t rowsA = (hi - i0 + MR - 1) / MR * MR, colsB = (hi + NR - 1) / NR * NR;
-  p.a.resize(static_cast<size_t>(rowsA) * k);
-  p.b.resize(static_cast<size_t>(colsB) * k);
-  packWeighted<MR, V>(p.a.data(), x, centre, w, k, i0, std::min(i0 + rowsA, n));
-  packColumns<NR, V>(p.b.data(), x, centre, k, hi);
+  double* A = panel(p.a, static_cast<size_t>(rowsA) * k);
+  double* B = panel(p.b, static_cast<size_t>(colsB) * k);
+  packWeighted<MR, V>(A, x, centre, w, k, i0, std::min(i0 + rowsA, n));
+  packColumns<NR, V>(B, x, centre, k, hi);
   // Columns in chunks of kChunk, so that a chunk's panel stays in the core's cache while
   // the row blocks pass over it.
   for (int32_t j = 0; j < hi; j += kChunk)
     for (int32_t b = std::max(i0, j / MR * MR); b < hi; b += MR)
-      rowBlock<MR, NR, V>(T, p.a.data() + static_cast<int64_t>(b - i0) * k, p.b.data(), k, b, lo,
-                          hi, j, j + kChunk);
+      rowBlock<MR, NR, V>(T, A + static_cast<int64_t>(b - i0) * k, B, k, b, lo, hi, j, j + kChunk);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)

@@ -20,6 +20,7 @@
 #include <climits>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -78,8 +79,8 @@ class TargetShares {
 public:
   // Every target's whole triangle.
   explicit TargetShares(const VsfRowShape& S) : whole_{0, S.dense + 1, 0, INT64_MAX} {}
-  // Part `part` of `parts` of the targets' triangles, kept in `room` (the thread's scratch,
-  // left alone while these shares are in use).
+  // Part `part` of `parts` of the targets' triangles, kept in `room` (left alone while these
+  // shares are in use).
   TargetShares(const VsfRowShape& S, const VsfPassState* m, int32_t part, int32_t parts,
                std::vector<RowShare>& room)
       : targets_(S.cv ? std::max(m->cv.foldCount, 1) : 1) {
@@ -135,7 +136,6 @@ struct VsfXpxScratch {
   std::vector<int32_t> column, columnOffset; // splitEffBody's in-model dense columns
   std::vector<double> room;                  // a row less its fold's centre (vsfCentredRow)
   std::vector<double> centred;               // fullBody's row less its fold's centre
-  std::vector<RowShare> shares;              // a part's shares of the folds' triangles
   std::vector<double*> rowInto;              // effCrossBody's store columns of a row
   std::vector<double> rowBy;                 // and their multipliers
 };
@@ -626,10 +626,14 @@ bool vsfDenseInParameterOrder(const VsfPassState* m) {
 }
 
 // What one thread's visit of the pages of a full X'X or kept-column pass keeps waiting (the
-// frame's span, data/vsfthread.h): the dense triangle's rows and the kept columns' terms.
+// frame's span, data/vsfthread.h): the dense triangle's rows and the kept columns' terms. A
+// part of a shared pass keeps its shares of the targets' triangles here as well, cut at its
+// visit's first page: they hold for the whole pass.
 struct VsfPageSpan {
   VsfPendingRows rows;
   PendingTerms terms;
+  std::vector<RowShare> shareRoom;
+  std::optional<TargetShares> shares;
 };
 
 namespace {
@@ -709,10 +713,11 @@ VsfStatus vsfFullXpX_t(VsfPassState* m, QkPageDescriptor* page, double* buffer, 
 VsfStatus vsfFullXpXPart(VsfPassState* m, QkPageDescriptor* page, int32_t part, int32_t parts,
                          std::atomic<VsfPageNote>* note, VsfPageSpan* span) {
   auto body = [&](VsfPageSpan& to, bool spanning) {
-    const TargetShares shares(vsfRowShape(m), m, part, parts, VsfScratchArena::mine().xpx().shares);
+    if (!to.shares)
+      to.shares.emplace(vsfRowShape(m), m, part, parts, to.shareRoom);
     return fullBody(
-        m, page, shares, [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; }, to.rows,
-        spanning, note);
+        m, page, *to.shares, [m](int32_t f) { return f < 0 ? m->xpx : m->cv.folds[f].xpx; },
+        to.rows, spanning, note);
   };
   return span != nullptr ? body(*span, true) : alone(body);
 }

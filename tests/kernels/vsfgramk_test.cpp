@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -97,6 +98,30 @@ TEST(GramUpdate, SameBitsWhicheverRowsAndBlocks) {
     vsfGramUpdateRows(cut.data(), n, b.x.data() + at[c], b.w.data() + at[c], at[c + 1] - at[c], 0,
                       n);
   EXPECT_EQ(0, std::memcmp(whole.data(), cut.data(), sizeof(double) * whole.size()));
+  // The late rows of one triangle and the early rows of another in turn, as a part whose
+  // share ends one fold and starts the next adds its blocks: the panels this thread keeps,
+  // left larger by the other share, give each the bits of its blocks alone on a fresh thread.
+  auto lateRows = [&](std::vector<double>& T) {
+    vsfGramUpdateRows(T.data(), n, b.x.data(), b.w.data(), k / 4, 150, n);
+  };
+  auto earlyRows = [&](std::vector<double>& T) {
+    vsfGramUpdateRows(T.data(), n, b.x.data(), b.w.data(), k / 4, 0, 40);
+  };
+  std::vector<double> late = start, early = start, lateAlone = start, earlyAlone = start;
+  for (int turn = 0; turn < 3; ++turn) {
+    lateRows(late);
+    earlyRows(early);
+  }
+  std::thread([&] {
+    for (int turn = 0; turn < 3; ++turn)
+      lateRows(lateAlone);
+  }).join();
+  std::thread([&] {
+    for (int turn = 0; turn < 3; ++turn)
+      earlyRows(earlyAlone);
+  }).join();
+  EXPECT_EQ(0, std::memcmp(late.data(), lateAlone.data(), sizeof(double) * late.size()));
+  EXPECT_EQ(0, std::memcmp(early.data(), earlyAlone.data(), sizeof(double) * early.size()));
 }
 
 // A block holding a value that is not finite (an infinity, a NaN, the missing value) anywhere
