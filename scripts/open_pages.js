@@ -298,7 +298,10 @@ async function serve(address) {
   fs.rmSync(sock, {force: true});
   let idle;
   let active = 0;
+  let ending = false;
   const end = async (code) => {
+    if (ending) return;
+    ending = true;
     console.log('open_pages: the shared browser spent ' + browser.cpuSeconds().toFixed(1) +
                 ' s of CPU time');
     fs.rmSync(address, {force: true});
