@@ -87,9 +87,9 @@ struct Page {
   std::string json;
 };
 
-// Runs the program with --html and --json, opens the page in headless Chromium and keeps two
-// screenshots under the build directory: the page, and its graphs alone for people to look at
-// (the README's pictures are of these).
+// Runs the program with --html and --json and opens the page in headless Chromium; with
+// QRX_PAGE_SHOTS=1 keeps two screenshots under the build directory: the page, and its graphs
+// alone for people to look at (the README's pictures are of these).
 Page runPage(const std::string& program, const std::string& tag) {
   Page p;
   fs::path dir =

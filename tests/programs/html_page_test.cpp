@@ -170,8 +170,8 @@ struct PageProgram {
 };
 
 // Runs the programs side by side, each with --html, then opens their pages in one headless
-// Chromium (their documents and console messages) and keeps a screenshot of each under the
-// build directory.
+// Chromium (their documents and console messages); with QRX_PAGE_SHOTS=1 keeps a screenshot
+// of each under the build directory.
 std::vector<PageRun> runAndOpen(const std::vector<PageProgram>& programs) {
   std::vector<PageRun> runs(programs.size());
   std::vector<fs::path> outs;
@@ -278,6 +278,39 @@ TEST(HtmlPage, ConsoleMessagesOfAPageAreDetected) {
     EXPECT_NE(pages[0].console.find(message), std::string::npos) << message << "\n"
                                                                  << pages[0].console;
   fs::remove(page);
+}
+
+// A page whose script never ends is given up, by name, once the browser has spent the CPU
+// limit on it, and the page before it is read; with no shared browser answering at
+// QRX_PAGE_BROWSER the pages open in a browser of their own. One page at a time: a page open
+// beside the hung one is charged the CPU that the hung one spends.
+TEST(HtmlPage, HungPageIsGivenUpOnTheBrowsersCpuTime) {
+  if (!openpages::available())
+    GTEST_SKIP() << "chromium or node is not installed (scripts/setup installs them)";
+  const fs::path dir = fs::temp_directory_path() / ("qrx_hung_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "hung.html")
+      << "<!DOCTYPE html><p>x</p><script>setTimeout(function () { for (;;) {} }, 100);</script>";
+  std::ofstream(dir / "fine.html") << "<!DOCTYPE html><p>fine</p>";
+  std::vector<openpages::Page> pages(2);
+  pages[0].html = dir / "fine.html";
+  pages[1].html = dir / "hung.html";
+  const char* shared = std::getenv("QRX_PAGE_BROWSER");
+  const std::string kept = shared ? shared : "";
+  ::setenv("QRX_PAGE_BROWSER", (dir / "no_browser").c_str(), 1);
+  const std::string opener = openpages::open(pages, 1, 20);
+  if (shared)
+    ::setenv("QRX_PAGE_BROWSER", kept.c_str(), 1);
+  else
+    ::unsetenv("QRX_PAGE_BROWSER");
+  EXPECT_NE(opener.find("no shared browser at"), std::string::npos) << opener;
+  EXPECT_NE(opener.find("hung.html: not read after 20 s of the browser's CPU time: the page hangs"),
+            std::string::npos)
+      << opener;
+  EXPECT_EQ(opener.find("fine.html"), std::string::npos) << opener;
+  EXPECT_NE(pages[0].dom.find("<p>fine</p>"), std::string::npos) << opener;
+  EXPECT_EQ(pages[1].dom, "");
+  fs::remove_all(dir);
 }
 
 namespace {

@@ -1,14 +1,17 @@
 // Opening HTML pages for end-to-end tests: scripts/open_pages.js loads them all in one headless
-// Chromium (a browser started for each page spent most of a page test's time starting), reads
-// each page's document and console once its scripts and the graphs they draw have run to the
-// end in virtual time, and keeps its screenshots under the build directory for people to look
-// at.
+// Chromium (a browser started for each page spent most of a page test's time starting), and
+// reads each page's document and console once its scripts and the graphs they draw have run to
+// the end in virtual time. Under ctest that browser is the one the page_browser fixture starts
+// for the whole run (QRX_PAGE_BROWSER names it); a test run alone starts its own. With
+// QRX_PAGE_SHOTS=1 the pages' screenshots are kept under the build directory for people to
+// look at; no test reads them, so they are not drawn otherwise.
 #pragma once
 
 #include "programs/qrxrun.h"
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -34,6 +37,12 @@ struct Page {
   std::string console; // one line per console message, uncaught exception or log entry
 };
 
+// Whether the screenshots are taken (QRX_PAGE_SHOTS=1).
+inline bool shotsWanted() {
+  const char* shots = std::getenv("QRX_PAGE_SHOTS");
+  return shots != nullptr && std::string(shots) == "1";
+}
+
 inline bool available() {
   std::string ignored;
   return qrxrun::runCommand("command -v chromium && command -v node", &ignored) == 0;
@@ -58,12 +67,14 @@ inline std::string jsonString(const std::string& text) {
 }
 
 // Opens every page, `parallel` of them at a time, and fills in its document and console; the
-// script's messages (empty when every page was read).
-inline std::string open(std::vector<Page>& pages, int parallel = 1) {
+// script's messages (empty when every page was read). A page not read once the browser has
+// spent `cpuLimit` seconds of CPU on it (the script's own limit when 0) is given up as hung.
+inline std::string open(std::vector<Page>& pages, int parallel = 1, int cpuLimit = 0) {
   const fs::path dir =
       fs::temp_directory_path() / ("qrx_pages_" + std::to_string(static_cast<long>(::getpid())));
   fs::create_directories(dir);
-  std::string jobs = "{\"parallel\": " + std::to_string(parallel) + ", \"pages\": [";
+  std::string jobs = "{\"parallel\": " + std::to_string(parallel) +
+                     ", \"cpuLimit\": " + std::to_string(cpuLimit) + ", \"pages\": [";
   for (size_t i = 0; i < pages.size(); ++i) {
     const std::string n = std::to_string(i);
     jobs += std::string(i ? ",\n" : "") +
@@ -72,7 +83,7 @@ inline std::string open(std::vector<Page>& pages, int parallel = 1) {
             ", \"console\": " + jsonString((dir / (n + ".console")).string()) +
             ", \"width\": " + std::to_string(pages[i].width) +
             ", \"height\": " + std::to_string(pages[i].height) + ", \"shots\": [";
-    for (size_t k = 0; k < pages[i].shots.size(); ++k) {
+    for (size_t k = 0; shotsWanted() && k < pages[i].shots.size(); ++k) {
       const Shot& s = pages[i].shots[k];
       jobs += std::string(k ? ", " : "") + "{\"width\": " + std::to_string(s.width) +
               ", \"height\": " + std::to_string(s.height) +
