@@ -7,13 +7,6 @@ FIT = ("anova.", "estimate", "stderr", "fitstat.", "cvpress", "rank.", "output."
 
 # id: (fault it waits for, families (prefixes), condition on the case)
 PENDING = {
-    "stop-compare-cv": (
-        "BACKWARD by CV beside a GLM-coded CLASS of many levels, BUILDSSCP=INCREMENTAL: Stop "
-        "Details compares with 206.0682193797575 where the last step's summary and candidate "
-        "print 206.06821938250363 for the same model (1.3e-11 apart; 7500037 of the cvremoval "
-        "scenario; 7500095 alike, 574.3737718133096 against 574.3737718064249); the compare "
-        "value is formed from the model's state after the stop's trials, not from the step's",
-        ("stopdetails.compare",), lambda case: case.seed in (7500037, 7500095)),
     "road-noint-cv": (
         "NOINT BACKWARD by CV over BLOCK(8) beside an EFFECT-coded CLASS of many levels and a "
         "POLY-coded g1: once m1 and S1 have left, step 2 (x1 x2 g1) has CV PRESS "

@@ -291,11 +291,11 @@ REGRESSIONS = {
     9620179: "rows permuted, LASSO by CV over INDEX folds beside a degree-7 polynomial: CV "
              "PRESS 5.7174318913e-13 against 5.7174318301e-13 (exact 5.7174318517e-13): the "
              "path's folds were never refitted from their rows, fold 3's part 3.6e-7 off",
+    7500037: "BACKWARD by CV beside GLM-coded levels: Stop Details compared with the CV PRESS "
+             "refolded after the stop's trials, 1.3e-11 from the last step's printed record",
+    7500095: "BACKWARD by CV beside GLM-coded levels, INDEX folds: Stop Details compared with "
+             "the CV PRESS refolded after the stop's trials (1.2e-11 from the step's record)",
     # open faults, pending (pending.py) until their mends land
-    7500037: "BACKWARD by CV beside GLM-coded levels: Stop Details compares with another "
-             "print of the last step's CV PRESS (1.3e-11 apart)",
-    7500095: "BACKWARD by CV beside GLM-coded levels, INDEX folds: Stop Details compares with "
-             "another print of the last step's CV PRESS (1.2e-11 apart)",
     7500092: "NOINT BACKWARD by CV: the packed road's CV PRESS of x1 x2 g1 4.8e-5 off the "
              "exact value, which the many-level road prints",
 }

@@ -378,12 +378,9 @@ VsfStatus vsfDisplayModel(VsfContext* ctx, VsfModel* m, void*, int64_t* position
                                                   : m->history.stepCount - m->includeCount;
     if ((rc = vsfpStopReason(ctx, m->stop.stopReason, k)) != VsfStatus::Ok)
       return rc;
-    if (m->stop.stopReason == VSR_NO_IMPROVEMENT) {
-      const VsfCriterion stop = o.stop != VsfCriterion::NoneGiven ? o.stop : o.select;
-      double current = vsfGetCriterion(m, stop);
-      if ((rc = vsfpStopDetails(ctx, m->pool, m, current)) != VsfStatus::Ok)
-        return rc;
-    }
+    if (m->stop.stopReason == VSR_NO_IMPROVEMENT &&
+        (rc = vsfpStopDetails(ctx, m->pool, m)) != VsfStatus::Ok)
+      return rc;
     if (vsfGraphicsOn(ctx) && ctx->results.stepLabels != nullptr) {
       if ((rc = vsfgCoeffs(ctx, m, position, sampleTag)) != VsfStatus::Ok)
         return rc;

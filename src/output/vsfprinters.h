@@ -33,8 +33,8 @@ enum class VsfOrder : uint8_t;
 [[nodiscard]] VsfStatus vsfpSummary(VsfContext* ctx, VsfModel* model, QkPool* pool,
                                     const int32_t* optimalSteps, RvqText** dataRef);
 [[nodiscard]] VsfStatus vsfpStopReason(VsfContext* ctx, int32_t stopReason, int32_t steps);
-[[nodiscard]] VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model,
-                                        double current);
+// The refused candidates against the model at the stop, whose value is its last step's record.
+[[nodiscard]] VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* model);
 [[nodiscard]] VsfStatus vsfpNoteSelected(VsfContext* ctx, VsfModel* model, QkPool* pool,
                                          int32_t stopReason);
 [[nodiscard]] VsfStatus vsfpCandidates(VsfContext* ctx, VsfModel* model);

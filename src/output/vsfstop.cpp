@@ -1,10 +1,12 @@
 // Why the selection stopped and which model was chosen: the "StopReason" and "StopDetails"
 // tables and the note naming the criterion of the selected model. Declared in output/vsfprinters.h.
+#include "model/vsfcriteria.h"
 #include "model/vsfformulas.h"
 #include "output/vsfcontext.h"
 #include "output/vsfmodelview.h"
 #include "output/vsfprint.h"
 #include "output/vsfprinters.h"
+#include "support/hostif.h"
 #include "support/hoststubs.h"
 #include "support/messages.h"
 #include "support/nomemory.h"
@@ -133,9 +135,14 @@ VsfStatus vsfpStopReason(VsfContext* ctx, int32_t reason, int32_t steps) {
   return VsfStatus::Ok;
 }
 
-VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m, double current) {
+VsfStatus vsfpStopDetails(VsfContext* ctx, QkPool* pool, VsfModel* m) {
   const VsfModelOptions& o = ctx->options;
   const VsfCriterion stop = stopCriterion(o);
+  // The model at the stop is its last recorded step: it is compared by the value the
+  // Selection Summary prints for that step, not by one formed again from the model's state
+  // after the refused trials (a CV PRESS refolded from the undone sums, say).
+  const int32_t last = m->history.stepCount - 1;
+  const double current = last >= 0 ? vsfStepCriterion(m, stop, last) : hostMissing();
   const VsfCriterionTraits& t = vsfCriterion(stop);
   if (!t.stopHeader.get() || !t.stopCompare.get())
     return VsfStatus::NoMemory;

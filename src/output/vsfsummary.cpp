@@ -202,25 +202,26 @@ struct SummaryTable {
     const double prevSse = i == 0 ? m->totalSS : m->history.stepSSE[i - 1];
     const double w = vsfTrainingWeight(m);
     ase = w != 0 ? sse / w : hostMissing();
-    rsq = vsfRsquare(sse, m->totalSS);
-    adj = vsfAdjrsq(p, o.noint, sse, m->totalSS, n);
-    aic = showInfinity(vsfAic(p, sse, n));
-    aicc = showInfinity(vsfAicc(p, sse, n));
-    sbc = showInfinity(vsfSbc(p, sse, n));
+    // The criteria as the step's record gives them, which Stop Details compares with too.
+    const auto record = [&](VsfCriterion c) { return vsfStepCriterion(m, c, i); };
+    rsq = record(VsfCriterion::RSquare);
+    adj = record(VsfCriterion::AdjRsq);
+    aic = showInfinity(record(VsfCriterion::Aic));
+    aicc = showInfinity(record(VsfCriterion::Aicc));
+    sbc = showInfinity(record(VsfCriterion::Sbc));
     if (o.fullModelFirst) {
-      cp = vsfCp(p, sse, n, m->fullMse);
-      bic = vsfBic(p, sse, n, m->fullMse);
+      cp = record(VsfCriterion::Cp);
+      bic = record(VsfCriterion::Bic);
     }
     double F = hostMissing();
     probf = vsfPval(m->history.stepRank[i - 1], p, m->history.stepEffects[i - 1],
                     m->history.stepEffects[i], &F, prevSse, sse, n, m->fuzz, vsfStepSSEFall(m, i));
     fval = showInfinity(F);
-    pr = press ? m->history.stepPress[i] : hostMissing();
-    vase = hasValidation && m->history.stepValidateAse != nullptr ? m->history.stepValidateAse[i]
-                                                                  : hostMissing();
+    pr = press ? record(VsfCriterion::Press) : hostMissing();
+    vase = hasValidation ? record(VsfCriterion::Validate) : hostMissing();
     tase = hasTest && m->history.stepTestAse != nullptr ? m->history.stepTestAse[i] : hostMissing();
-    cvp = cv ? m->history.stepCvPress[i] : hostMissing();
-    cvexp = cvex ? vsfStepCriterion(m, VsfCriterion::Cvex, i) : hostMissing();
+    cvp = cv ? record(VsfCriterion::Cv) : hostMissing();
+    cvexp = cvex ? record(VsfCriterion::Cvex) : hostMissing();
     normBeta = normB ? vsfNormBeta(m, i) : hostMissing();
     if (l1Column != nullptr)
       stepL1 = stepL1Value(m, o.l1Choice, i);

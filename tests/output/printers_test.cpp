@@ -13,6 +13,7 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 using namespace restest;
 
@@ -307,5 +308,59 @@ TEST_F(Printers, EveryStopReasonTextFitsItsBuffer) {
     EXPECT_EQ(reason.back(), '.') << "cut: '" << reason << "'";
   }
 }
+
+// The model at a stop by no improvement is the last step's: Stop Details compares each
+// refused candidate with the value the last Selection Summary row prints, whatever the
+// model's state after its trials holds (their error SS, rank or refolded CV PRESS).
+struct StopCompare : Printers,
+                     ::testing::WithParamInterface<std::pair<VsfCriterion, const char*>> {};
+
+TEST_P(StopCompare, ComparesWithTheLastSummaryRow) {
+  const auto [stop, column] = GetParam();
+  forwardPath();
+  VsfModelOptions& o = ctx->options;
+  VsfModel& m = ctx->model;
+  o.stop = stop;
+  o.fullModelFirst = 1;
+  m.fullMse = 1.5;
+  o.pressNeeded = o.validateInUse = o.cvOn = 1;
+  m.totals.wValidate = 10;
+  m.history.stepPress = doubleArray(3);
+  m.history.stepValidateAse = doubleArray(3);
+  m.history.stepCvPress = doubleArray(3);
+  for (int i = 0; i < 3; ++i) {
+    m.history.stepPress[i] = 120.0 - 10 * i;
+    m.history.stepValidateAse[i] = 6.0 - i;
+    m.history.stepCvPress[i] = 206.06821938250363 - i;
+  }
+  // After the refused trial of X3: another error SS and rank, and statistics formed again.
+  m.sse = 29.0, m.rank = 4, m.inModelCount = 4;
+  m.press = 99.0, m.validateAse = 3.5, m.cvPress = 206.0682193797575 - 2;
+  m.stop.stopAddEffect = 3;
+  m.stop.stopAddValue = 1e6;
+  int32_t optimal[kVsfCriterionCount], chosen = 0;
+  RvqText* ref = nullptr;
+  ASSERT_EQ(vsfpOptStep(ctx.get(), &m, optimal, &chosen, &ref), VsfStatus::Ok);
+  ASSERT_EQ(vsfpSummary(ctx.get(), &m, pool, optimal, &ref), VsfStatus::Ok);
+  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m), VsfStatus::Ok);
+  auto out = output();
+  const auto& summary = *find(out, "SelectionSummary").at(0);
+  const auto& details = *find(out, "StopDetails").at(0);
+  ASSERT_EQ(summary["rows"].items.size(), 3u);
+  const double printed = number(summary, 2, column);
+  ASSERT_FALSE(std::isnan(printed)) << column;
+  EXPECT_EQ(number(details, 0, "CompareCriterion"), printed) << column;
+  EXPECT_EQ(cell(details, 0, "Effect"), "X3");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStopCriterion, StopCompare,
+    ::testing::Values(std::pair{VsfCriterion::Aic, "AIC"}, std::pair{VsfCriterion::Aicc, "AICC"},
+                      std::pair{VsfCriterion::Sbc, "SBC"},
+                      std::pair{VsfCriterion::RSquare, "RSquare"},
+                      std::pair{VsfCriterion::AdjRsq, "AdjRSq"}, std::pair{VsfCriterion::Cp, "CP"},
+                      std::pair{VsfCriterion::Bic, "BIC"}, std::pair{VsfCriterion::Press, "PRESS"},
+                      std::pair{VsfCriterion::Validate, "ValidationASE"},
+                      std::pair{VsfCriterion::Cv, "CVPRESS"}));
 
 } // namespace

@@ -106,7 +106,7 @@ TEST_F(Tables, StopDetailsUnderSignificanceLevels) {
   m.stop.stopAddEffect = 2;
   m.stop.stopAddValue = -800.0; // log p-value below the exponential's range
   m.stop.stopDropEffect = 0;
-  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m, 0.0), VsfStatus::Ok);
+  ASSERT_EQ(vsfpStopDetails(ctx.get(), pool, &m), VsfStatus::Ok);
   auto out = output();
   const auto& t = *find(out, "StopDetails").at(0);
   ASSERT_EQ(t["rows"].items.size(), 1u);
