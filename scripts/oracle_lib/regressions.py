@@ -288,14 +288,15 @@ REGRESSIONS = {
     7500068: "the oracle formed the levels' means of a column near 1.8e9 (spread 0.07) at its "
              "own magnitude: BACKWARD by CV beside REF-coded levels, candidate S1's CV PRESS "
              "83551.40497 where the exact fold refits give the engine's 83551.40458",
+    7500092: "NOINT BACKWARD by CV: m1 reverse-swept out of fold records whose coefficients "
+             "a refit from their rows had replaced; the packed road's CV PRESS of x1 x2 g1 "
+             "4.8e-5 off the exact refits (scripts/gen_road_noint_ref.py)",
     # open faults, pending (pending.py) until their mends land
     9620179: "rows permuted, LASSO by CV beside a degree-7 polynomial: CV PRESS 1.1e-8 apart",
     7500037: "BACKWARD by CV beside GLM-coded levels: Stop Details compares with another "
              "print of the last step's CV PRESS (1.3e-11 apart)",
     7500095: "BACKWARD by CV beside GLM-coded levels, INDEX folds: Stop Details compares with "
              "another print of the last step's CV PRESS (1.2e-11 apart)",
-    7500092: "NOINT BACKWARD by CV: the packed road's CV PRESS of x1 x2 g1 4.8e-5 off the "
-             "exact value, which the many-level road prints",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.
