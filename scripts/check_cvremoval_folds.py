@@ -20,7 +20,9 @@ Found with the cvremoval scenario:
     --columns x1,x2,x3,x4 gives 46284.4946473339 (step 2's candidate m1).
   7500092: --columns x1,x2,g1_L001..g1_L027 --noint (step 2 of NOINT BACKWARD over
     BLOCK(8)) gives 460.84460779997289: the many-level road prints 460.84460779997323, the
-    packed road 460.82247787103637.
+    packed road printed 460.82247787103637 while it reverse-swept m1 out of fold records
+    whose coefficients a refit had replaced (scripts/gen_road_noint_ref.py gives the same
+    value from the data alone).
 
 Run from the repository root:
   /usr/bin/python3 scripts/check_cvremoval_folds.py --seed 7500068 --columns x1,x2,x3,x4 \\

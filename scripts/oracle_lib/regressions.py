@@ -295,9 +295,10 @@ REGRESSIONS = {
              "refolded after the stop's trials, 1.3e-11 from the last step's printed record",
     7500095: "BACKWARD by CV beside GLM-coded levels, INDEX folds: Stop Details compared with "
              "the CV PRESS refolded after the stop's trials (1.2e-11 from the step's record)",
+    7500092: "NOINT BACKWARD by CV: m1 reverse-swept out of fold records whose coefficients "
+             "a refit from their rows had replaced; the packed road's CV PRESS of x1 x2 g1 "
+             "4.8e-5 off the exact refits (scripts/gen_road_noint_ref.py)",
     # open faults, pending (pending.py) until their mends land
-    7500092: "NOINT BACKWARD by CV: the packed road's CV PRESS of x1 x2 g1 4.8e-5 off the "
-             "exact value, which the many-level road prints",
 }
 
 # The seeds found in one scenario (--scenario), whose default draw is another program.

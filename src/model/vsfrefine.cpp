@@ -601,7 +601,28 @@ double foldInflation(const VsfModel* m, int32_t f, double effect) {
       largestInflation(F.xpx, F.sweepFlags, F.sweptXpx, m->xpxColumns, vsfRuleCentred(m)), effect);
 }
 
+// Whether fold f's record is refitted from its rows (vsfRefineFolds): its sums cannot hold
+// its held-out error at its inflation and held-out leverage.
+bool foldRefitted(VsfModel* m, int32_t f, const std::vector<double>& inflation,
+                  const std::vector<double>& leverage) {
+  const size_t i = static_cast<size_t>(f);
+  return !vsfFoldSumsHoldDigits(inflation[i], leverage[i], vsfFoldLostColumn(m, f),
+                                vsfFoldFarFromOrigin(m, f));
+}
+
 } // namespace
+
+bool vsfFoldRecordsRefitted(VsfModel* m) {
+  if (!foldsRefinable(m))
+    return false;
+  std::vector<double> inflation, errors, leverage;
+  vsfFoldInflations(m, inflation);
+  (void)vsfFoldSums(m, inflation, errors, leverage);
+  for (int32_t f = 0; f < m->cv.foldCount; ++f)
+    if (foldRefitted(m, f, inflation, leverage))
+      return true;
+  return false;
+}
 
 void vsfFoldInflations(const VsfModel* m, std::vector<double>& inflation) {
   inflation.assign(static_cast<size_t>(std::max(m->cv.foldCount, 0)), 0.0);
@@ -623,8 +644,7 @@ VsfStatus vsfRefineFolds(VsfModel* m, const std::vector<double>& inflation,
   std::vector<int32_t> factored, left;
   std::vector<FoldIterate> folds;
   for (int32_t f = 0; f < m->cv.foldCount; ++f) {
-    if (!vsfFoldSumsHoldDigits(inflation[static_cast<size_t>(f)], leverage[static_cast<size_t>(f)],
-                               vsfFoldLostColumn(m, f), vsfFoldFarFromOrigin(m, f))) {
+    if (foldRefitted(m, f, inflation, leverage)) {
       ++*refined;
       if (vsfFoldFactorServes(m, f))
         factored.push_back(f);

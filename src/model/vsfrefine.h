@@ -105,6 +105,11 @@ constexpr double kVsfTrialInflationShare = 1.0 / 64.0;
 // otherwise.
 [[nodiscard]] VsfStatus vsfRefineFolds(VsfModel* model, const std::vector<double>& inflation,
                                        const std::vector<double>& leverage, int32_t* refined);
+// Whether a CV fold record's column 0 holds a refit from its rows (vsfRefineFolds would
+// refit it at the record's current state) rather than its sweep's coefficients: reverse
+// sweeps from it would carry the refit into the coefficients of the columns left in, which
+// the rest of the swept matrix does not match, so a removal rebuilds the records instead.
+[[nodiscard]] bool vsfFoldRecordsRefitted(VsfModel* model);
 // Per fold, the largest variance inflation of its record's swept columns, as
 // vsfLargestInflation judges the model's, the many-level effect's columns counted as the
 // model's settled state has them (0 for every fold of a fit whose folds are not refined).

@@ -6,6 +6,7 @@
 
 #include "model/vsffoldmove.h"
 #include "model/vsfmodel.h"
+#include "model/vsfrefine.h"
 #include "model/vsfstructured.h"
 #include "model/vsfstructuredpress.h"
 #include "model/vsfsweepinternal.h"
@@ -56,8 +57,9 @@ constexpr double kVsfReverseSweepLimit = 0x1p10;
 
 // Whether undoing effect k's entry by reverse sweeps would lose accuracy in the model's swept
 // matrix or in a fold record's: a fold's rows may leave the effect far more nearly dependent
-// than all of them do.
-[[nodiscard]] bool reverseSweepsLoseAccuracy(const VsfModel* m, int32_t k) {
+// than all of them do, and a record whose coefficients are a refit from its rows
+// (vsfFoldRecordsRefitted) no longer matches the rest of its swept matrix.
+[[nodiscard]] bool reverseSweepsLoseAccuracy(VsfModel* m, int32_t k) {
   const int32_t c0 = m->effectColumn[k], nk = m->effectColumns[k];
   if (unsweepLoses(m->xpx, m->sweptXpx, m->sweepFlags, c0, nk))
     return true;
@@ -66,7 +68,7 @@ constexpr double kVsfReverseSweepLimit = 0x1p10;
       if (unsweepLoses(m->cv.folds[f].xpx, m->cv.folds[f].sweptXpx, m->cv.folds[f].sweepFlags, c0,
                        nk))
         return true;
-  return false;
+  return cvFolds(m) && vsfFoldRecordsRefitted(m);
 }
 
 // Unsweeps effect k's columns and takes again the model's columns that were left out, since
