@@ -15,22 +15,10 @@ Run from the repository root: /usr/bin/python3 scripts/gen_road_noint_ref.py
 import csv
 from fractions import Fraction
 
+from check_cvremoval_folds import solve  # the same exact solve as the oracle's fold check
+
 DIR = "tests/data/roadnoint"
 FOLDS = 8
-
-
-def solve(A, b):
-    """A x = b exactly (Gauss-Jordan over fractions); A must be regular."""
-    n = len(A)
-    M = [A[i][:] + [b[i]] for i in range(n)]
-    for i in range(n):
-        p = next(r for r in range(i, n) if M[r][i] != 0)
-        M[i], M[p] = M[p], M[i]
-        for r in range(n):
-            if r != i and M[r][i] != 0:
-                f = M[r][i] / M[i][i]
-                M[r] = [a - f * c for a, c in zip(M[r], M[i])]
-    return [M[i][n] / M[i][i] for i in range(n)]
 
 
 def main():

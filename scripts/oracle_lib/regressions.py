@@ -290,7 +290,7 @@ REGRESSIONS = {
              "83551.40497 where the exact fold refits give the engine's 83551.40458",
     9620179: "rows permuted, LASSO by CV over INDEX folds beside a degree-7 polynomial: CV "
              "PRESS 5.7174318913e-13 against 5.7174318301e-13 (exact 5.7174318517e-13): the "
-             "path's folds were never refitted from their rows, fold 3's part 3.6e-7 off",
+             "path's folds were never refitted from their rows, fold 3's share of it 3.6e-7 off",
     7500037: "BACKWARD by CV beside GLM-coded levels: Stop Details compared with the CV PRESS "
              "refolded after the stop's trials, 1.3e-11 from the last step's printed record",
     7500095: "BACKWARD by CV beside GLM-coded levels, INDEX folds: Stop Details compared with "
